@@ -1,0 +1,1 @@
+// Filled in by the task runtime implementation.

@@ -34,8 +34,8 @@ constexpr std::array<std::uint8_t, 256> MakeSBox() {
   do {
     p = static_cast<std::uint8_t>(p ^ XTime(p));  // p * 3
     q = Mul(q, 0xF6);                             // q / 3
-    s[p] = static_cast<std::uint8_t>(q ^ Rotl8(q, 1) ^ Rotl8(q, 2) ^ Rotl8(q, 3) ^
-                                     Rotl8(q, 4) ^ 0x63);
+    s[p] = static_cast<std::uint8_t>(q ^ Rotl8(q, 1) ^ Rotl8(q, 2) ^ Rotl8(q, 3) ^ Rotl8(q, 4) ^
+                                     0x63);
   } while (p != 1);
   s[0] = 0x63;
   return s;
@@ -92,14 +92,11 @@ constexpr Table kTe0 = MakeEncTable(0), kTe1 = MakeEncTable(1), kTe2 = MakeEncTa
 constexpr Table kTd0 = MakeDecTable(0), kTd1 = MakeDecTable(1), kTd2 = MakeDecTable(2),
                 kTd3 = MakeDecTable(3);
 
-constexpr std::uint32_t kRoundConstants[10] = {0x01000000u, 0x02000000u, 0x04000000u,
-                                               0x08000000u, 0x10000000u, 0x20000000u,
-                                               0x40000000u, 0x80000000u, 0x1B000000u,
-                                               0x36000000u};
+constexpr std::uint32_t kRoundConstants[10] = {
+    0x01000000u, 0x02000000u, 0x04000000u, 0x08000000u, 0x10000000u,
+    0x20000000u, 0x40000000u, 0x80000000u, 0x1B000000u, 0x36000000u};
 
-inline std::uint32_t LoadBe32(const unsigned char* p) {
-  return Word(p[0], p[1], p[2], p[3]);
-}
+inline std::uint32_t LoadBe32(const unsigned char* p) { return Word(p[0], p[1], p[2], p[3]); }
 
 inline void StoreBe32(unsigned char* p, std::uint32_t v) {
   p[0] = static_cast<unsigned char>(v >> 24);
@@ -174,25 +171,29 @@ int QuilAES_EncryptBlock(const QuilAES_Context* ctx, const unsigned char in[16],
   std::uint32_t s3 = LoadBe32(in + 12) ^ rk[3];
   for (int r = 1; r < ctx->rounds; ++r) {
     rk += 4;
-    const std::uint32_t t0 = kTe0[Byte(s0, 0)] ^ kTe1[Byte(s1, 1)] ^ kTe2[Byte(s2, 2)] ^
-                             kTe3[Byte(s3, 3)] ^ rk[0];
-    const std::uint32_t t1 = kTe0[Byte(s1, 0)] ^ kTe1[Byte(s2, 1)] ^ kTe2[Byte(s3, 2)] ^
-                             kTe3[Byte(s0, 3)] ^ rk[1];
-    const std::uint32_t t2 = kTe0[Byte(s2, 0)] ^ kTe1[Byte(s3, 1)] ^ kTe2[Byte(s0, 2)] ^
-                             kTe3[Byte(s1, 3)] ^ rk[2];
-    const std::uint32_t t3 = kTe0[Byte(s3, 0)] ^ kTe1[Byte(s0, 1)] ^ kTe2[Byte(s1, 2)] ^
-                             kTe3[Byte(s2, 3)] ^ rk[3];
+    const std::uint32_t t0 =
+        kTe0[Byte(s0, 0)] ^ kTe1[Byte(s1, 1)] ^ kTe2[Byte(s2, 2)] ^ kTe3[Byte(s3, 3)] ^ rk[0];
+    const std::uint32_t t1 =
+        kTe0[Byte(s1, 0)] ^ kTe1[Byte(s2, 1)] ^ kTe2[Byte(s3, 2)] ^ kTe3[Byte(s0, 3)] ^ rk[1];
+    const std::uint32_t t2 =
+        kTe0[Byte(s2, 0)] ^ kTe1[Byte(s3, 1)] ^ kTe2[Byte(s0, 2)] ^ kTe3[Byte(s1, 3)] ^ rk[2];
+    const std::uint32_t t3 =
+        kTe0[Byte(s3, 0)] ^ kTe1[Byte(s0, 1)] ^ kTe2[Byte(s1, 2)] ^ kTe3[Byte(s2, 3)] ^ rk[3];
     s0 = t0, s1 = t1, s2 = t2, s3 = t3;
   }
   rk += 4;
   StoreBe32(out, Word(kSBox[Byte(s0, 0)], kSBox[Byte(s1, 1)], kSBox[Byte(s2, 2)],
-                      kSBox[Byte(s3, 3)]) ^ rk[0]);
+                      kSBox[Byte(s3, 3)]) ^
+                     rk[0]);
   StoreBe32(out + 4, Word(kSBox[Byte(s1, 0)], kSBox[Byte(s2, 1)], kSBox[Byte(s3, 2)],
-                          kSBox[Byte(s0, 3)]) ^ rk[1]);
+                          kSBox[Byte(s0, 3)]) ^
+                         rk[1]);
   StoreBe32(out + 8, Word(kSBox[Byte(s2, 0)], kSBox[Byte(s3, 1)], kSBox[Byte(s0, 2)],
-                          kSBox[Byte(s1, 3)]) ^ rk[2]);
+                          kSBox[Byte(s1, 3)]) ^
+                         rk[2]);
   StoreBe32(out + 12, Word(kSBox[Byte(s3, 0)], kSBox[Byte(s0, 1)], kSBox[Byte(s1, 2)],
-                           kSBox[Byte(s2, 3)]) ^ rk[3]);
+                           kSBox[Byte(s2, 3)]) ^
+                          rk[3]);
   return 1;
 }
 
@@ -205,25 +206,29 @@ int QuilAES_DecryptBlock(const QuilAES_Context* ctx, const unsigned char in[16],
   std::uint32_t s3 = LoadBe32(in + 12) ^ rk[3];
   for (int r = 1; r < ctx->rounds; ++r) {
     rk += 4;
-    const std::uint32_t t0 = kTd0[Byte(s0, 0)] ^ kTd1[Byte(s3, 1)] ^ kTd2[Byte(s2, 2)] ^
-                             kTd3[Byte(s1, 3)] ^ rk[0];
-    const std::uint32_t t1 = kTd0[Byte(s1, 0)] ^ kTd1[Byte(s0, 1)] ^ kTd2[Byte(s3, 2)] ^
-                             kTd3[Byte(s2, 3)] ^ rk[1];
-    const std::uint32_t t2 = kTd0[Byte(s2, 0)] ^ kTd1[Byte(s1, 1)] ^ kTd2[Byte(s0, 2)] ^
-                             kTd3[Byte(s3, 3)] ^ rk[2];
-    const std::uint32_t t3 = kTd0[Byte(s3, 0)] ^ kTd1[Byte(s2, 1)] ^ kTd2[Byte(s1, 2)] ^
-                             kTd3[Byte(s0, 3)] ^ rk[3];
+    const std::uint32_t t0 =
+        kTd0[Byte(s0, 0)] ^ kTd1[Byte(s3, 1)] ^ kTd2[Byte(s2, 2)] ^ kTd3[Byte(s1, 3)] ^ rk[0];
+    const std::uint32_t t1 =
+        kTd0[Byte(s1, 0)] ^ kTd1[Byte(s0, 1)] ^ kTd2[Byte(s3, 2)] ^ kTd3[Byte(s2, 3)] ^ rk[1];
+    const std::uint32_t t2 =
+        kTd0[Byte(s2, 0)] ^ kTd1[Byte(s1, 1)] ^ kTd2[Byte(s0, 2)] ^ kTd3[Byte(s3, 3)] ^ rk[2];
+    const std::uint32_t t3 =
+        kTd0[Byte(s3, 0)] ^ kTd1[Byte(s2, 1)] ^ kTd2[Byte(s1, 2)] ^ kTd3[Byte(s0, 3)] ^ rk[3];
     s0 = t0, s1 = t1, s2 = t2, s3 = t3;
   }
   rk += 4;
   StoreBe32(out, Word(kInvSBox[Byte(s0, 0)], kInvSBox[Byte(s3, 1)], kInvSBox[Byte(s2, 2)],
-                      kInvSBox[Byte(s1, 3)]) ^ rk[0]);
-  StoreBe32(out + 4, Word(kInvSBox[Byte(s1, 0)], kInvSBox[Byte(s0, 1)],
-                          kInvSBox[Byte(s3, 2)], kInvSBox[Byte(s2, 3)]) ^ rk[1]);
-  StoreBe32(out + 8, Word(kInvSBox[Byte(s2, 0)], kInvSBox[Byte(s1, 1)],
-                          kInvSBox[Byte(s0, 2)], kInvSBox[Byte(s3, 3)]) ^ rk[2]);
-  StoreBe32(out + 12, Word(kInvSBox[Byte(s3, 0)], kInvSBox[Byte(s2, 1)],
-                           kInvSBox[Byte(s1, 2)], kInvSBox[Byte(s0, 3)]) ^ rk[3]);
+                      kInvSBox[Byte(s1, 3)]) ^
+                     rk[0]);
+  StoreBe32(out + 4, Word(kInvSBox[Byte(s1, 0)], kInvSBox[Byte(s0, 1)], kInvSBox[Byte(s3, 2)],
+                          kInvSBox[Byte(s2, 3)]) ^
+                         rk[1]);
+  StoreBe32(out + 8, Word(kInvSBox[Byte(s2, 0)], kInvSBox[Byte(s1, 1)], kInvSBox[Byte(s0, 2)],
+                          kInvSBox[Byte(s3, 3)]) ^
+                         rk[2]);
+  StoreBe32(out + 12, Word(kInvSBox[Byte(s3, 0)], kInvSBox[Byte(s2, 1)], kInvSBox[Byte(s1, 2)],
+                           kInvSBox[Byte(s0, 3)]) ^
+                          rk[3]);
   return 1;
 }
 

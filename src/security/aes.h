@@ -17,8 +17,9 @@ constexpr int kQuilAESBlockBytes = 16;
 constexpr int kQuilAESMaxRounds = 14;
 
 struct QuilAES_Context {
-  std::int32_t rounds;                                // 10, 12 or 14
-  std::uint32_t enc_keys[4 * (kQuilAESMaxRounds + 1)];  // encryption round keys, big-endian words
+  std::int32_t rounds;  // 10, 12 or 14
+  std::uint32_t
+      enc_keys[4 * (kQuilAESMaxRounds + 1)];  // encryption round keys, big-endian words
   std::uint32_t dec_keys[4 * (kQuilAESMaxRounds + 1)];  // decryption round keys, in use order
 };
 

@@ -5,8 +5,8 @@
 
 namespace {
 
-constexpr std::uint32_t kInitialState[5] = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu,
-                                            0x10325476u, 0xC3D2E1F0u};
+constexpr std::uint32_t kInitialState[5] = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u,
+                                            0xC3D2E1F0u};
 
 inline std::uint32_t Rotl(std::uint32_t v, int n) { return (v << n) | (v >> (32 - n)); }
 

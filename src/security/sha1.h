@@ -3,7 +3,7 @@
 //
 // Results are the five state words as 32-bit integers in host order; written most
 // significant byte first they give the standard 20-byte digest. SHAUpdate keeps a
-// partial block in the context between calls, so input may arrive in pieces of any
+// partial block in the context between calls, so input may arrive in chunks of any
 // size. The block counter and the length in the padding are 64 bits wide. Every
 // function that returns a result returns 0 unless stated otherwise. Nothing allocates.
 #ifndef VQ_SECURITY_SHA1_H

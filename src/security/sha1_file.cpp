@@ -1,9 +1,9 @@
 // SHA-1 of a file's contents, optionally followed by a 32-bit date word.
-#include "security/sha1.h"
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include "security/sha1.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 //
 // ECrc32Block applies no initial or final inversion: a caller that wants the usual
 // CRC-32 starts from 0xFFFFFFFF and complements the final value. The running value is
-// held by the caller, so a long input may be fed in any number of pieces.
+// held by the caller, so a long input may be fed in any number of chunks.
 #ifndef VQ_UTILS_BASE_CRC32_H
 #define VQ_UTILS_BASE_CRC32_H
 

@@ -5,7 +5,8 @@
 
 namespace {
 
-// floor(abs(sin(i + 1)) * 2^32) for i = 0..63.
+// floor(abs(sin(i + 1)) * 2^32) for i = 0..63, one round per four rows.
+// clang-format off
 constexpr std::uint32_t kSineTable[64] = {
     0xD76AA478u, 0xE8C7B756u, 0x242070DBu, 0xC1BDCEEEu,
     0xF57C0FAFu, 0x4787C62Au, 0xA8304613u, 0xFD469501u,
@@ -24,9 +25,11 @@ constexpr std::uint32_t kSineTable[64] = {
     0x6FA87E4Fu, 0xFE2CE6E0u, 0xA3014314u, 0x4E0811A1u,
     0xF7537E82u, 0xBD3AF235u, 0x2AD7D2BBu, 0xEB86D391u,
 };
+// clang-format on
 
 // Left-rotation amounts: four per round, repeated four times within it.
-constexpr int kShifts[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
+constexpr int kShifts[4][4] = {
+    {7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
 
 inline std::uint32_t Rotl(std::uint32_t v, int n) { return (v << n) | (v >> (32 - n)); }
 
@@ -52,10 +55,22 @@ void Compress(std::uint32_t abcd[4], const std::uint8_t block[64]) {
     std::uint32_t f;
     int k;
     switch (round) {
-      case 0: f = (b & c) | (~b & d); k = i; break;
-      case 1: f = (b & d) | (c & ~d); k = (5 * i + 1) % 16; break;
-      case 2: f = b ^ c ^ d; k = (3 * i + 5) % 16; break;
-      default: f = c ^ (b | ~d); k = (7 * i) % 16; break;
+      case 0:
+        f = (b & c) | (~b & d);
+        k = i;
+        break;
+      case 1:
+        f = (b & d) | (c & ~d);
+        k = (5 * i + 1) % 16;
+        break;
+      case 2:
+        f = b ^ c ^ d;
+        k = (3 * i + 5) % 16;
+        break;
+      default:
+        f = c ^ (b | ~d);
+        k = (7 * i) % 16;
+        break;
     }
     const std::uint32_t sum = a + f + kSineTable[i] + x[k];
     a = d;

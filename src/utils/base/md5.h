@@ -1,6 +1,6 @@
 // MD5 message digest (RFC 1321), incremental over a caller-owned context.
 //
-// md5_init starts a digest, md5_append adds bytes in pieces of any size (a partial
+// md5_init starts a digest, md5_append adds bytes in chunks of any size (a partial
 // block is kept in the context between calls), md5_finish pads, hashes the bit count
 // and writes the 16-byte digest. Nothing allocates. A finished context must be started
 // again with md5_init before reuse.
@@ -16,7 +16,8 @@ struct md5_state_t {
   std::uint32_t abcd[4];   // chaining state A, B, C, D
   std::uint8_t buf[64];    // bytes of the block being filled
 };
-static_assert(sizeof(md5_state_t) == 88, "MD5 context: two count words, four state words, one block");
+static_assert(sizeof(md5_state_t) == 88,
+              "MD5 context: two count words, four state words, one block");
 
 void md5_init(md5_state_t* state);
 // Adds `len` bytes; a count of 0 or less leaves the context unchanged.

@@ -1,7 +1,7 @@
 // SHA-256 message digest (FIPS 180-2), incremental over a caller-owned context.
 //
 // A partial block is kept in the context between UT_SHA256_Update calls, so input may
-// arrive in pieces of any size. The byte count is 64 bits wide: inputs of 512 MiB and
+// arrive in chunks of any size. The byte count is 64 bits wide: inputs of 512 MiB and
 // more (whose bit length needs more than 32 bits) get the standard digest. Nothing
 // allocates. UT_SHA256_Final leaves the digest bytes in the state words, so a finished
 // context must be started again with UT_SHA256_Init before reuse.

@@ -1,4 +1,4 @@
-// CRC-32: the published check value, the bare table value, and feeding in pieces.
+// CRC-32: the published check value, the bare table value, and feeding in chunks.
 #include "utils/base/crc32.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-// MD5: the RFC 1321 suite, OpenSSL as an oracle for input fed in uneven pieces, and
+// MD5: the RFC 1321 suite, OpenSSL as an oracle for input fed in uneven chunks, and
 // bit counts that no longer fit in 32 bits.
 #define OPENSSL_SUPPRESS_DEPRECATED  // the low-level context lets us preset its bit count
 #include "utils/base/md5.h"
@@ -31,15 +31,15 @@ std::vector<unsigned char> RandomBytes(std::size_t n, unsigned seed) {
   return out;
 }
 
-// Our digest of `data` fed in the given pieces (the rest of the data in one last call).
-std::string Md5InPieces(const std::vector<unsigned char>& data,
-                        const std::vector<std::size_t>& pieces) {
+// Our digest of `data` fed in the given chunks (the rest of the data in one last call).
+std::string Md5InChunks(const std::vector<unsigned char>& data,
+                        const std::vector<std::size_t>& chunks) {
   md5_state_t st;
   md5_init(&st);
   std::size_t at = 0;
-  for (std::size_t piece : pieces) {
-    md5_append(&st, data.data() + at, static_cast<int>(piece));
-    at += piece;
+  for (std::size_t chunk : chunks) {
+    md5_append(&st, data.data() + at, static_cast<int>(chunk));
+    at += chunk;
   }
   md5_append(&st, data.data() + at, static_cast<int>(data.size() - at));
   unsigned char digest[16];
@@ -90,23 +90,24 @@ TEST(Md5, SameDigestHoweverTheInputIsCut) {
     const std::string expected = OracleMd5(data);
     for (std::size_t i = 0; i <= n; ++i) {
       for (std::size_t j = i; j <= n; ++j) {
-        ASSERT_EQ(Md5InPieces(data, {i, j - i}), expected) << n << " bytes cut at " << i << ", " << j;
+        ASSERT_EQ(Md5InChunks(data, {i, j - i}), expected)
+            << n << " bytes cut at " << i << ", " << j;
       }
     }
   }
 }
 
-TEST(Md5, UnevenPieceSequences) {
+TEST(Md5, UnevenChunkSequences) {
   const std::vector<unsigned char> data = RandomBytes(5000, 11);
   const std::string expected = OracleMd5(data);
   const std::vector<std::vector<std::size_t>> sequences = {
-      std::vector<std::size_t>(5000, 1),                 // one byte at a time
+      std::vector<std::size_t>(5000, 1),  // one byte at a time
       {1, 2, 3, 5, 8, 13, 21, 34, 55, 89, 144, 233, 377, 610, 987, 1597},
       {63, 1, 63, 2, 127, 64, 65, 0, 0, 3, 200, 1000, 7},
       {4999},
   };
-  for (const auto& pieces : sequences) {
-    EXPECT_EQ(Md5InPieces(data, pieces), expected) << pieces.size() << " pieces";
+  for (const auto& chunks : sequences) {
+    EXPECT_EQ(Md5InChunks(data, chunks), expected) << chunks.size() << " chunks";
   }
 }
 
@@ -136,11 +137,11 @@ TEST(Md5, BitCountBeyond32Bits) {
     std::size_t tail;
   };
   const Case cases[] = {
-      {(1ull << 29) - 64, 100},   // crosses 2^32 bits inside the tail
-      {1ull << 29, 0},            // exactly 2^32 bits
-      {(1ull << 32) - 64, 130},   // crosses 2^32 bytes
+      {(1ull << 29) - 64, 100},  // crosses 2^32 bits inside the tail
+      {1ull << 29, 0},           // exactly 2^32 bits
+      {(1ull << 32) - 64, 130},  // crosses 2^32 bytes
       {1ull << 40, 55},
-      {(1ull << 61) - 64, 64},    // the bit count wraps at 2^64, as the standard says
+      {(1ull << 61) - 64, 64},  // the bit count wraps at 2^64, as the standard says
   };
   const std::vector<unsigned char> block = RandomBytes(64, 5);
   const std::vector<unsigned char> tail = RandomBytes(200, 6);

@@ -1,5 +1,5 @@
 // SHA-256: the FIPS 180-2 examples, OpenSSL as an oracle for input fed in uneven
-// pieces, and byte counts of 512 MiB and more.
+// chunks, and byte counts of 512 MiB and more.
 #define OPENSSL_SUPPRESS_DEPRECATED  // the low-level context lets us preset its bit count
 #include "utils/base/sha256.h"
 
@@ -31,14 +31,14 @@ std::vector<unsigned char> RandomBytes(std::size_t n, unsigned seed) {
   return out;
 }
 
-std::string Sha256InPieces(const std::vector<unsigned char>& data,
-                           const std::vector<std::size_t>& pieces) {
+std::string Sha256InChunks(const std::vector<unsigned char>& data,
+                           const std::vector<std::size_t>& chunks) {
   UT_SHA256_CTX ctx;
   EXPECT_EQ(UT_SHA256_Init(&ctx), 1);
   std::size_t at = 0;
-  for (std::size_t piece : pieces) {
-    EXPECT_EQ(UT_SHA256_Update(&ctx, data.data() + at, static_cast<unsigned>(piece)), 1);
-    at += piece;
+  for (std::size_t chunk : chunks) {
+    EXPECT_EQ(UT_SHA256_Update(&ctx, data.data() + at, static_cast<unsigned>(chunk)), 1);
+    at += chunk;
   }
   UT_SHA256_Update(&ctx, data.data() + at, static_cast<unsigned>(data.size() - at));
   unsigned char digest[32];
@@ -89,14 +89,14 @@ TEST(Sha256, SameDigestHoweverTheInputIsCut) {
     const std::string expected = OracleSha256(data);
     for (std::size_t i = 0; i <= n; ++i) {
       for (std::size_t j = i; j <= n; ++j) {
-        ASSERT_EQ(Sha256InPieces(data, {i, j - i}), expected)
+        ASSERT_EQ(Sha256InChunks(data, {i, j - i}), expected)
             << n << " bytes cut at " << i << ", " << j;
       }
     }
   }
 }
 
-TEST(Sha256, UnevenPieceSequences) {
+TEST(Sha256, UnevenChunkSequences) {
   const std::vector<unsigned char> data = RandomBytes(5000, 12);
   const std::string expected = OracleSha256(data);
   const std::vector<std::vector<std::size_t>> sequences = {
@@ -105,8 +105,8 @@ TEST(Sha256, UnevenPieceSequences) {
       {63, 1, 63, 2, 127, 64, 65, 0, 0, 3, 200, 1000, 7},
       {4999},
   };
-  for (const auto& pieces : sequences) {
-    EXPECT_EQ(Sha256InPieces(data, pieces), expected) << pieces.size() << " pieces";
+  for (const auto& chunks : sequences) {
+    EXPECT_EQ(Sha256InChunks(data, chunks), expected) << chunks.size() << " chunks";
   }
 }
 
@@ -133,11 +133,8 @@ TEST(Sha256, ByteCountBeyond32Bits) {
     std::size_t tail;
   };
   const Case cases[] = {
-      {(1ull << 29) - 64, 100},
-      {1ull << 29, 0},
-      {(1ull << 32) - 64, 130},
-      {1ull << 32, 56},
-      {(1ull << 40) + 640, 55},
+      {(1ull << 29) - 64, 100}, {1ull << 29, 0},          {(1ull << 32) - 64, 130},
+      {1ull << 32, 56},         {(1ull << 40) + 640, 55},
   };
   const std::vector<unsigned char> block = RandomBytes(64, 14);
   const std::vector<unsigned char> tail = RandomBytes(200, 15);

@@ -1,4 +1,4 @@
-// SHA-1: the FIPS 180-1 examples, OpenSSL as an oracle for input in uneven pieces, for
+// SHA-1: the FIPS 180-1 examples, OpenSSL as an oracle for input in uneven chunks, for
 // long inputs, for the caller-finished block, and for the file helpers.
 #define OPENSSL_SUPPRESS_DEPRECATED  // the low-level context lets us preset counts and state
 #include "security/sha1.h"
@@ -53,14 +53,14 @@ std::string OracleState(const SHA_CTX& c) {
   return Hex(words);
 }
 
-std::string Sha1InPieces(const std::vector<unsigned char>& data,
-                         const std::vector<std::size_t>& pieces) {
+std::string Sha1InChunks(const std::vector<unsigned char>& data,
+                         const std::vector<std::size_t>& chunks) {
   SHA ctx;
   EXPECT_EQ(SHAInit(&ctx), 0);
   std::size_t at = 0;
-  for (std::size_t piece : pieces) {
-    EXPECT_EQ(SHAUpdate(&ctx, data.data() + at, piece), 0);
-    at += piece;
+  for (std::size_t chunk : chunks) {
+    EXPECT_EQ(SHAUpdate(&ctx, data.data() + at, chunk), 0);
+    at += chunk;
   }
   SHAUpdate(&ctx, data.data() + at, data.size() - at);
   EXPECT_EQ(SHAFinal(&ctx), 0);
@@ -103,7 +103,7 @@ TEST(Sha1, EveryLengthAroundThePadding) {
   const std::vector<unsigned char> data = RandomBytes(200, 21);
   for (std::size_t n = 0; n <= data.size(); ++n) {
     const std::vector<unsigned char> part(data.begin(), data.begin() + n);
-    ASSERT_EQ(Sha1InPieces(part, {}), OracleSha1(part)) << n << " bytes";
+    ASSERT_EQ(Sha1InChunks(part, {}), OracleSha1(part)) << n << " bytes";
   }
 }
 
@@ -114,7 +114,7 @@ TEST(Sha1, SameDigestHoweverTheInputIsCut) {
     const std::string expected = OracleSha1(data);
     for (std::size_t i = 0; i <= n; ++i) {
       for (std::size_t j = i; j <= n; ++j) {
-        ASSERT_EQ(Sha1InPieces(data, {i, j - i}), expected)
+        ASSERT_EQ(Sha1InChunks(data, {i, j - i}), expected)
             << n << " bytes cut at " << i << ", " << j;
       }
     }
@@ -125,8 +125,8 @@ TEST(Sha1, SameDigestHoweverTheInputIsCut) {
       {1, 2, 3, 5, 8, 13, 21, 34, 55, 89, 144, 233, 377, 610, 987, 1597},
       {63, 1, 63, 2, 127, 64, 65, 0, 0, 3, 200, 1000, 7},
   };
-  for (const auto& pieces : sequences) {
-    EXPECT_EQ(Sha1InPieces(data, pieces), OracleSha1(data)) << pieces.size() << " pieces";
+  for (const auto& chunks : sequences) {
+    EXPECT_EQ(Sha1InChunks(data, chunks), OracleSha1(data)) << chunks.size() << " chunks";
   }
 }
 
@@ -248,8 +248,8 @@ TEST_F(Sha1Files, DigestOfContentsAndOfContentsWithDate) {
   // chunk, straddle its end, or follow a file of whole chunks.
   const std::uint32_t date = 0x20261210u;
   const unsigned char date_bytes[4] = {0x20, 0x26, 0x12, 0x10};
-  for (std::size_t size : {0u, 1u, 55u, 64u, 6396u, 6397u, 6398u, 6399u, 6400u, 6401u,
-                           12800u, 20000u}) {
+  for (std::size_t size :
+       {0u, 1u, 55u, 64u, 6396u, 6397u, 6398u, 6399u, 6400u, 6401u, 12800u, 20000u}) {
     SCOPED_TRACE(size);
     const std::vector<unsigned char> content = RandomBytes(size, static_cast<unsigned>(size));
     const std::string path = Make("f" + std::to_string(size), content);

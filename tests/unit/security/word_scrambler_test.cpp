@@ -39,16 +39,16 @@ TEST(WordScrambler, MakekeyPicksTheFirstCoprimeStep) {
     std::uint32_t expected;
   };
   const Case cases[] = {
-      {6, 20, 7},                    // gcd(6, 10) = 2, gcd(7, 10) = 1
+      {6, 20, 7},  // gcd(6, 10) = 2, gcd(7, 10) = 1
       {7, 20, 7},
       {10, 20, 11},
-      {0, 20, 1},                    // gcd(0, 10) = 10
-      {0xFFFFFFFFu, 20, 1},          // 0xFFFFFFFF shares 5 with 10, 0 shares 10: wraps to 1
-      {12, 7, 13},                   // odd length: n = 4
-      {42, 2, 42},                   // one word: every step is coprime
+      {0, 20, 1},            // gcd(0, 10) = 10
+      {0xFFFFFFFFu, 20, 1},  // 0xFFFFFFFF shares 5 with 10, 0 shares 10: wraps to 1
+      {12, 7, 13},           // odd length: n = 4
+      {42, 2, 42},           // one word: every step is coprime
       {42, 1, 42},
-      {42, 0, 42},                   // no words at all: the seed, and no endless search
-      {0x18210014u, 20, 0x18210015u},   // a seed made of packet type, status and length
+      {42, 0, 42},                     // no words at all: the seed, and no endless search
+      {0x18210014u, 20, 0x18210015u},  // a seed made of packet type, status and length
       {0x19210138u, 0x138, 0x19210139u},
   };
   for (const Case& c : cases) {
@@ -104,7 +104,8 @@ TEST(WordScrambler, RestoresEveryBufferAndTouchesNothingOutside) {
   for (std::size_t length : lengths) {
     for (std::uint32_t key : keys) {
       for (std::uint32_t seed : seeds) {
-        SCOPED_TRACE(testing::Message() << length << " bytes, key " << key << ", seed " << seed);
+        SCOPED_TRACE(testing::Message()
+                     << length << " bytes, key " << key << ", seed " << seed);
         const std::uint32_t step = makekey(seed, Len(length));
         const std::vector<unsigned char> plain =
             RandomBytes(length, static_cast<unsigned>(length * 31 + key + seed));
@@ -138,14 +139,14 @@ TEST(WordScrambler, AnyStepRoundTripsAndAFactorLimitsTheWalk) {
     std::vector<std::size_t> untouched_words;
   };
   const Case cases[] = {
-      {20, 4, {1, 3, 5, 7, 9}},              // n = 10: cycle 0, 4, 8, 2, 6
-      {20, 15, {1, 2, 3, 4, 6, 7, 8, 9}},    // s = 5: cycle 0, 5
-      {9, 2, {}},                            // n = 5, s = 2 coprime: the whole buffer
-      {13, 3, {}},                           // n = 7 with a half word, s = 3 coprime
+      {20, 4, {1, 3, 5, 7, 9}},                 // n = 10: cycle 0, 4, 8, 2, 6
+      {20, 15, {1, 2, 3, 4, 6, 7, 8, 9}},       // s = 5: cycle 0, 5
+      {9, 2, {}},                               // n = 5, s = 2 coprime: the whole buffer
+      {13, 3, {}},                              // n = 7 with a half word, s = 3 coprime
       {24, 20, {1, 2, 3, 5, 6, 7, 9, 10, 11}},  // n = 12, s = 8: cycle 0, 8, 4
       {20, 10, {1, 2, 3, 4, 5, 6, 7, 8, 9}},    // a multiple of n: word 0 alone
       {20, 0, {1, 2, 3, 4, 5, 6, 7, 8, 9}},
-      {7, 4, {1, 2, 3}},                     // n = 4 with a half word, s = 0
+      {7, 4, {1, 2, 3}},  // n = 4 with a half word, s = 0
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.length << " bytes, step " << c.step);

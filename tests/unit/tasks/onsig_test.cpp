@@ -40,6 +40,7 @@ Outcome run_with_pipe(Body body) {
   fflush(nullptr);
   const pid_t pid = fork();
   if (pid == 0) {
+    alarm(kChildSeconds);
     close(fds[0]);
     g_out = fds[1];
     rlimit no_core = {0, 0};

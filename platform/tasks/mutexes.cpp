@@ -53,9 +53,10 @@ void after_fork_in_child() {
 #if defined(__GLIBC__)
     /* The C library records the owner's thread id in every normal, recursive and
        error-checking mutex. The forking thread has a new id in the child: give it
-       the mutexes it held, so that it can still unlock them. */
+       the mutexes it held, so that it can still unlock them. A taken lock word with
+       no owner yet belongs to a thread that was between the two steps of locking. */
+    if (m->mutex.__data.__lock == 0) continue;
     const int owner = m->mutex.__data.__owner;
-    if (owner == 0) continue;
     if (owner == g_forking_tid) {
       m->mutex.__data.__owner = me;
       continue;

@@ -21,6 +21,7 @@ namespace {
 
 constexpr int kFatalSignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGILL,  SIGABRT, SIGBUS,
                                  SIGFPE,  SIGSEGV, SIGTERM, SIGSYS,  SIGXCPU, SIGXFSZ};
+constexpr int kAsyncSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGXCPU, SIGXFSZ};
 constexpr int kMaxHooks = 32;
 
 struct HookSlot {
@@ -132,7 +133,9 @@ int ut_onsig_install_signal_handlers(int flags) {
     if ((current.sa_flags & SA_SIGINFO) || current.sa_handler != SIG_DFL) continue;
     struct sigaction ours = {};
     ours.sa_handler = on_fatal_signal;
+    /* A termination request that comes while the hooks run waits for them. */
     sigemptyset(&ours.sa_mask);
+    for (int later : kAsyncSignals) sigaddset(&ours.sa_mask, later);
     ours.sa_flags = SA_RESTART;
     if (sigaction(sig, &ours, nullptr) == 0) g_installed[sig].store(true);
   }

@@ -152,6 +152,26 @@ TEST(FatalSignalHooks, ChildDoesNotRunItsParentsHooks) {
   EXPECT_EQ(WTERMSIG(outcome.status), SIGTERM);
 }
 
+void request_termination(void*, int) { kill(getpid(), SIGTERM); }
+
+// A termination request that arrives while the hooks run (here sent by the first hook
+// itself) waits until all of them are done.
+TEST(FatalSignalHooks, TerminationRequestWaitsForTheHooks) {
+  const Outcome outcome = run_with_pipe([] {
+    signal(SIGABRT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
+    static char a[] = "a", b[] = "b";
+    ut_onsig_install_signal_handlers(1);
+    ut_onsig_call_add(1, request_termination, nullptr);
+    ut_onsig_call_add(2, write_tag, a);
+    ut_onsig_call_add(3, write_tag, b);
+    raise(SIGABRT);
+    return 0;
+  });
+  EXPECT_EQ(outcome.output, "ab");
+  EXPECT_TRUE(WIFSIGNALED(outcome.status)) << describe_status(outcome.status);
+}
+
 // The table of hooks is bounded; a full table refuses, and removing frees a place.
 TEST(FatalSignalHooks, FullTableRefusesUntilAHookIsRemoved) {
   static char tags[1000];

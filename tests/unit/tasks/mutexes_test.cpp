@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "child_process.h"
+#include "forked_check.h"
 #include "vqtasks.h"
 
 namespace {

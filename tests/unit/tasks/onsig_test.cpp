@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
+#include "forked_check.h"
 #include "vqtasks.h"
 
 namespace {

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "child_process.h"
+#include "forked_check.h"
 #include "vqtasks.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "child_process.h"
+#include "forked_check.h"
 #include "vqtasks.h"
 
 namespace {

@@ -2,8 +2,8 @@
 // exit status: 0 when every check passed, otherwise the number of the first failed
 // check, so that the parent's message points at it. A child that hangs is ended by
 // an alarm after kChildSeconds instead of hanging the test.
-#ifndef VQ_TESTS_TASKS_CHILD_PROCESS_H
-#define VQ_TESTS_TASKS_CHILD_PROCESS_H
+#ifndef VQ_TESTS_TASKS_FORKED_CHECK_H
+#define VQ_TESTS_TASKS_FORKED_CHECK_H
 
 #include <stdio.h>
 #include <sys/types.h>

@@ -445,6 +445,8 @@ const EnvCase kEnvCases[] = {
     {"LANG C", nullptr, nullptr, nullptr, "C", nullptr, nullptr, "en", 1, 1},
     {"LANG POSIX", nullptr, nullptr, nullptr, "POSIX", nullptr, nullptr, "en", 1, 1},
     {"LANG en_US.UTF-8", nullptr, nullptr, nullptr, "en_US.UTF-8", nullptr, nullptr, "en", 53, 53},
+    {"LANG C.UTF-8", nullptr, nullptr, nullptr, "C.UTF-8", nullptr, nullptr, "en", 53, 53},
+    {"LANG en_US.utf8", nullptr, nullptr, nullptr, "en_US.utf8", nullptr, nullptr, "en", 53, 53},
     {"LANG ja.SJIS", nullptr, nullptr, nullptr, "ja.SJIS", nullptr, nullptr, "ja", 7, 7},
     {"LANG ko_KR.eucKR", nullptr, nullptr, nullptr, "ko_KR.eucKR", nullptr, nullptr, "ko", 26, 26},
     {"LANG th_TH.TIS620", nullptr, nullptr, nullptr, "th_TH.TIS620", nullptr, nullptr, "th", 23, 23},

@@ -14,9 +14,9 @@
 
 // One byte's entry.
 struct a_ls_char_entry {
-  std::uint8_t upper;    // upper-case byte, 0 when the byte is not a letter
-  std::uint8_t lower;    // lower-case byte, 0 likewise
-  std::uint8_t length;   // character length (1 or 2) in the low 3 bits
+  std::uint8_t upper;   // upper-case byte, 0 when the byte is not a letter
+  std::uint8_t lower;   // lower-case byte, 0 likewise
+  std::uint8_t length;  // character length (1 or 2) in the low 3 bits
   std::uint8_t unused;
 };
 static_assert(sizeof(a_ls_char_entry) == 4, "four bytes per byte value");
@@ -47,7 +47,7 @@ class LS_CharFunctions {
  private:
   a_ls_char_entry table_[256];
   std::uint8_t initialised_;
-  std::uint8_t multibyte_;   // at least one byte is a lead byte
+  std::uint8_t multibyte_;  // at least one byte is a lead byte
 };
 
 extern LS_CharFunctions LSCharFunctions;

@@ -2,6 +2,7 @@
 // platform language id on this system.
 #include "utils/locale/utlocale.h"
 
+// clang-format off
 const LanguageInfo UTLocale::_language_info[UTLocale::kNumLanguages + 1] = {
     {-1, "us_english", "english", "en"},
     {-1, "french", nullptr, "fr"},
@@ -31,3 +32,4 @@ const LanguageInfo UTLocale::_language_info[UTLocale::kNumLanguages + 1] = {
     {-1, "thai", nullptr, "th"},
     {0, nullptr, nullptr, nullptr},
 };
+// clang-format on

@@ -12,6 +12,6 @@ struct LocaleAlias {
 };
 
 extern const LocaleAlias known_locales[];
-extern const std::size_t known_locales_count;   // pairs before the null pair
+extern const std::size_t known_locales_count;  // pairs before the null pair
 
 #endif  // VQ_UTILS_LOCALE_LOCALE_ALIASES_H

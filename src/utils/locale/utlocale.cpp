@@ -101,12 +101,23 @@ const char* CharsetInfo::safe_label(const CharsetInfo* charset, std::uint32_t sc
   if (charset == nullptr) return "unknown";
   const CharsetLabel* preferred = nullptr;
   switch (scheme) {
-    case kSchemeIANA: preferred = charset->iana_label; break;
-    case kSchemeMIME: preferred = charset->mime_label; break;
-    case kSchemeJava: preferred = charset->java_label; break;
-    case kSchemeICU: preferred = charset->icu_label; break;
-    case kSchemeServer: preferred = charset->server_label; break;
-    default: break;
+    case kSchemeIANA:
+      preferred = charset->iana_label;
+      break;
+    case kSchemeMIME:
+      preferred = charset->mime_label;
+      break;
+    case kSchemeJava:
+      preferred = charset->java_label;
+      break;
+    case kSchemeICU:
+      preferred = charset->icu_label;
+      break;
+    case kSchemeServer:
+      preferred = charset->server_label;
+      break;
+    default:
+      break;
   }
   if (preferred != nullptr && preferred->label != nullptr) return preferred->label;
   return charset->default_label->label;
@@ -244,7 +255,7 @@ const LanguageInfo* UTLocale::FindOSLanguage(unsigned int use_env) {
     // Chinese as written in Taiwan and Hong Kong ("zh_TW", "zh_HK") is the
     // traditional-script language.
     const bool traditional = std::strlen(buf) >= 5 && (strncasecmp(buf + 3, "tw", 2) == 0 ||
-                                                      strncasecmp(buf + 3, "hk", 2) == 0);
+                                                       strncasecmp(buf + 3, "hk", 2) == 0);
     std::strcpy(buf, traditional ? "tw" : "zh");
   } else if (strcasecmp(buf, "C") == 0) {
     std::strcpy(buf, "en");

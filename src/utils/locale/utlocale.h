@@ -16,9 +16,9 @@
 
 #include "vqtasks.h"
 
-struct a_packed_collation_order;   // a 1,280-byte collation order of the sort tables
-class UTICU;                       // the run-time ICU binding
-struct ConversionTable;            // a cached single-byte to single-byte table
+struct a_packed_collation_order;  // a 1,280-byte collation order of the sort tables
+class UTICU;                      // the run-time ICU binding
+struct ConversionTable;           // a cached single-byte to single-byte table
 
 // Naming schemes of character-set labels; a label carries the bits of every scheme
 // in which it is valid.
@@ -38,7 +38,7 @@ enum : std::uint32_t {
 // One entry of a record's label list; the list ends with a null label.
 struct CharsetLabel {
   const char* label;
-  std::uint32_t schemes;   // kScheme* bits
+  std::uint32_t schemes;  // kScheme* bits
 };
 
 struct CharsetInfo {
@@ -51,15 +51,15 @@ struct CharsetInfo {
   const CharsetLabel* java_label;
   const CharsetLabel* server_label;
   const CharsetLabel* labels;
-  const std::uint16_t* upper128;   // UTF-16 of bytes 0x80..0xFF (U+FFFD undefined);
-                                   // single-byte sets only, else null
-  std::int32_t cslib_id;           // the product's numbering: -4 UTF-8, -1 UTF-16
-  std::int32_t ms_codepage;        // -1 when none
-  std::uint8_t unit_width;         // bytes per code unit: 1, or 2 for UTF-16
-  std::uint8_t max_bytes;          // bytes per character, 1 to 4
-  std::uint8_t charset_id;         // small number indexing caches (ids skip 26)
-  std::uint8_t subst_length;       // 1 to 3
-  std::uint8_t subst[4];           // substitution character in this set's encoding
+  const std::uint16_t* upper128;  // UTF-16 of bytes 0x80..0xFF (U+FFFD undefined);
+                                  // single-byte sets only, else null
+  std::int32_t cslib_id;          // the product's numbering: -4 UTF-8, -1 UTF-16
+  std::int32_t ms_codepage;       // -1 when none
+  std::uint8_t unit_width;        // bytes per code unit: 1, or 2 for UTF-16
+  std::uint8_t max_bytes;         // bytes per character, 1 to 4
+  std::uint8_t charset_id;        // small number indexing caches (ids skip 26)
+  std::uint8_t subst_length;      // 1 to 3
+  std::uint8_t subst[4];          // substitution character in this set's encoding
   // The set's collation order (its fifth table gives each lead byte's trail count);
   // present for the first 54 records once the sort tables are built in, else null.
   const a_packed_collation_order* packed_order;
@@ -77,10 +77,10 @@ struct CharsetInfo {
 };
 
 struct LanguageInfo {
-  std::int32_t platform_lid;   // -1: none on this platform
+  std::int32_t platform_lid;  // -1: none on this platform
   const char* name;
-  const char* alternate;       // or null
-  const char* code;            // two letters
+  const char* alternate;  // or null
+  const char* code;       // two letters
 
   // Scheme 4 gives the code (the name when there is none), any other the name;
   // "unknown" for null.
@@ -98,7 +98,7 @@ class UTLocale {
  public:
   static constexpr int kNumCharsets = 56;
   static constexpr int kNumLanguages = 26;
-  static constexpr int kNumCharsetIds = 57;   // ids 0..56
+  static constexpr int kNumCharsetIds = 57;  // ids 0..56
   static constexpr int kNumConversionBuckets = 32;
 
   // The shared tables. _language_info ends with an all-null record.
@@ -166,9 +166,9 @@ class UTLocale {
   bool icu_generate_unicode_map_upper128(std::uint16_t* out, const CharsetInfo* charset);
   void free_conversion_tables();
 
-  a_ut_safe_pthread_mutex_t mutex_{nullptr};   // guards the caches
-  const CharsetInfo* default_client_charset_ = nullptr;   // with the environment
-  const CharsetInfo* os_charset_ = nullptr;               // without it
+  a_ut_safe_pthread_mutex_t mutex_{nullptr};             // guards the caches
+  const CharsetInfo* default_client_charset_ = nullptr;  // with the environment
+  const CharsetInfo* os_charset_ = nullptr;              // without it
   const CharsetInfo* ascii_ = nullptr;
   const CharsetInfo* utf16be_ = nullptr;
   const CharsetInfo* utf16le_ = nullptr;
@@ -181,7 +181,7 @@ class UTLocale {
   // The SBCS-map cache: kNumCharsetIds slots indexed by charset id, allocated on
   // first use; a slot holds a map, null (not tried yet) or kNoMap.
   std::atomic<std::atomic<const std::uint16_t*>*> sbcs_maps_{nullptr};
-  UTICU* icu_ = nullptr;   // owned
+  UTICU* icu_ = nullptr;  // owned
 };
 
 #endif  // VQ_UTILS_LOCALE_UTLOCALE_H

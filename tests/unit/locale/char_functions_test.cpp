@@ -26,21 +26,40 @@ TEST(CharFunctions, LeadBytesOfTheDoubleByteSets) {
     unsigned char byte;
     unsigned int length;
   } cases[] = {
-      {"Shift_JIS", 0x80, 1},   {"Shift_JIS", 0x81, 2},   {"Shift_JIS", 0x9F, 2},
-      {"Shift_JIS", 0xA0, 1},   {"Shift_JIS", 0xA5, 1},   {"Shift_JIS", 0xDF, 1},
-      {"Shift_JIS", 0xE0, 2},   {"Shift_JIS", 0xEF, 2},   {"Shift_JIS", 0xF0, 1},
-      {"Shift_JIS", 0x41, 1},   {"Windows-31J", 0x81, 2}, {"Windows-31J", 0xA5, 1},
-      {"Windows-31J", 0xF0, 2}, {"Windows-31J", 0xFC, 2}, {"Windows-31J", 0xFD, 1},
-      {"cp932", 0xF0, 2},       {"GBK", 0x80, 1},         {"GBK", 0x81, 2},
-      {"GBK", 0xFE, 2},         {"GBK", 0xFF, 1},         {"cp936", 0xB0, 2},
-      {"GB18030", 0x81, 2},     {"GB18030", 0x30, 1},     {"GB18030", 0xFF, 1},
+      {"Shift_JIS", 0x80, 1},
+      {"Shift_JIS", 0x81, 2},
+      {"Shift_JIS", 0x9F, 2},
+      {"Shift_JIS", 0xA0, 1},
+      {"Shift_JIS", 0xA5, 1},
+      {"Shift_JIS", 0xDF, 1},
+      {"Shift_JIS", 0xE0, 2},
+      {"Shift_JIS", 0xEF, 2},
+      {"Shift_JIS", 0xF0, 1},
+      {"Shift_JIS", 0x41, 1},
+      {"Windows-31J", 0x81, 2},
+      {"Windows-31J", 0xA5, 1},
+      {"Windows-31J", 0xF0, 2},
+      {"Windows-31J", 0xFC, 2},
+      {"Windows-31J", 0xFD, 1},
+      {"cp932", 0xF0, 2},
+      {"GBK", 0x80, 1},
+      {"GBK", 0x81, 2},
+      {"GBK", 0xFE, 2},
+      {"GBK", 0xFF, 1},
+      {"cp936", 0xB0, 2},
+      {"GB18030", 0x81, 2},
+      {"GB18030", 0x30, 1},
+      {"GB18030", 0xFF, 1},
       // Sets the table does not know are single-byte, even when they are not.
-      {"EUC-JP", 0xA4, 1},      {"Big5", 0xA4, 1},        {"UTF-8", 0xE3, 1},
+      {"EUC-JP", 0xA4, 1},
+      {"Big5", 0xA4, 1},
+      {"UTF-8", 0xE3, 1},
       {"ISO-8859-1", 0xE9, 1},
   };
   for (const auto& c : cases) {
     const LS_CharFunctions table = TableFor(c.charset);
-    EXPECT_EQ(table.charLength(c.byte), c.length) << c.charset << " byte 0x" << std::hex << int(c.byte);
+    EXPECT_EQ(table.charLength(c.byte), c.length)
+        << c.charset << " byte 0x" << std::hex << int(c.byte);
   }
 }
 
@@ -48,9 +67,11 @@ TEST(CharFunctions, MultibyteFlagOnlyForSetsWithLeadBytes) {
   const struct {
     const char* charset;
     bool multibyte;
-  } cases[] = {{"Shift_JIS", true}, {"Windows-31J", true}, {"GBK", true}, {"GB18030", true},
-               {"EUC-KR", false},   {"UTF-8", false},      {"windows-1252", false}};
-  for (const auto& c : cases) EXPECT_EQ(TableFor(c.charset).isMultibyte(), c.multibyte) << c.charset;
+  } cases[] = {{"Shift_JIS", true},    {"Windows-31J", true}, {"GBK", true},
+               {"GB18030", true},      {"EUC-KR", false},     {"UTF-8", false},
+               {"windows-1252", false}};
+  for (const auto& c : cases)
+    EXPECT_EQ(TableFor(c.charset).isMultibyte(), c.multibyte) << c.charset;
 }
 
 TEST(CharFunctions, TheLocaleVariablesChooseTheSetWithoutVCCHARSET) {
@@ -69,7 +90,7 @@ TEST(CharFunctions, CaseBytesFollowTheCLibrary) {
     unsigned char upper;
     unsigned char lower;
   } cases[] = {{'a', 'A', 'a'}, {'Z', 'Z', 'z'}, {'m', 'M', 'm'}, {'1', 0, 0},
-               {' ', 0, 0},     {0, 0, 0},       {0xE9, 0, 0},   {0xFF, 0, 0}};
+               {' ', 0, 0},     {0, 0, 0},       {0xE9, 0, 0},    {0xFF, 0, 0}};
   for (const auto& c : cases) {
     EXPECT_EQ(table.upperChar(c.byte), c.upper) << int(c.byte);
     EXPECT_EQ(table.lowerChar(c.byte), c.lower) << int(c.byte);
@@ -81,7 +102,7 @@ TEST(CharFunctions, InitFillsTheTableOnlyOnce) {
   env.Set("VCCHARSET", "Shift_JIS");
   LS_CharFunctions table;
   EXPECT_FALSE(table.isInitialised());
-  EXPECT_EQ(table.charLength(0x81), 1u);   // before init every byte is one character
+  EXPECT_EQ(table.charLength(0x81), 1u);  // before init every byte is one character
   table.init();
   EXPECT_TRUE(table.isInitialised());
   env.Set("VCCHARSET", "ISO-8859-1");
@@ -96,8 +117,8 @@ TEST(CharFunctions, PreviousCharacterStart) {
     const char* name;
     const char* charset;
     std::vector<unsigned char> text;
-    std::size_t p;          // offset of p
-    std::size_t expected;   // offset of the result
+    std::size_t p;         // offset of p
+    std::size_t expected;  // offset of the result
   } cases[] = {
       {"a then a double-byte character", "Shift_JIS", {'a', 0x82, 0xA0}, 3, 1},
       {"just after a single byte", "Shift_JIS", {'a', 0x82, 0xA0}, 1, 0},
@@ -113,7 +134,8 @@ TEST(CharFunctions, PreviousCharacterStart) {
   for (const auto& c : cases) {
     const LS_CharFunctions table = TableFor(c.charset);
     const unsigned char* start = c.text.data();
-    EXPECT_EQ(table.prevChar(start, start + c.p) - start, static_cast<std::ptrdiff_t>(c.expected))
+    EXPECT_EQ(table.prevChar(start, start + c.p) - start,
+              static_cast<std::ptrdiff_t>(c.expected))
         << c.name;
   }
 }

@@ -12,7 +12,8 @@ class ScopedEnv {
  public:
   // Every variable the locale choosers read starts unset.
   ScopedEnv() {
-    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LC_CTYPE", "LANG", "VCLANG", "VCCHARSET"}) {
+    for (const char* name :
+         {"LC_ALL", "LC_MESSAGES", "LC_CTYPE", "LANG", "VCLANG", "VCCHARSET"}) {
       Unset(name);
     }
   }

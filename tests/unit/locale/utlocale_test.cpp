@@ -29,7 +29,7 @@ std::string Text(const char* s) { return s ? s : "(null)"; }
 struct GivenRow {
   int row;
   const char* default_label;
-  const char* iana;     // null: the scheme has no label
+  const char* iana;  // null: the scheme has no label
   const char* mime;
   const char* icu;
   const char* java;
@@ -43,6 +43,7 @@ struct GivenRow {
   int subst_length;
 };
 
+// clang-format off
 const GivenRow kGivenRows[] = {
     {0, "ANSI_X3.4-1968", "ANSI_X3.4-1968", "US-ASCII", "US-ASCII", "ASCII", nullptr, 0, 0, 20127, 1, 1, {0x1A}, 1},
     {1, "ISO_8859-1:1987", "ISO_8859-1:1987", "ISO-8859-1", "ISO-8859-1", "ISO-8859-1", "iso_1", 1, 1, 28591, 1, 1, {0x1A}, 1},
@@ -101,6 +102,7 @@ const GivenRow kGivenRows[] = {
     {54, "UTF-16LE", "UTF-16LE", "UTF-16LE", "UTF-16LE", "UTF-16LE", "utf16", 55, -1, -1, 2, 2, {0xFD, 0xFF}, 2},
     {55, "UTF-16BE", "UTF-16BE", "UTF-16BE", "UTF-16BE", "UTF-16BE", nullptr, 56, -1, -1, 2, 2, {0xFF, 0xFD}, 2},
 };
+// clang-format on
 
 TEST(CharsetTable, EveryRecordCarriesItsLabelsNumbersAndSubstitution) {
   ASSERT_EQ(UTLocale::num_charsets(), 56);
@@ -192,12 +194,12 @@ TEST(CharsetTable, UpperHalfMapsFollowTheirCodePages) {
     unsigned char byte;
     std::uint16_t expected;
   } cases[] = {
-      {"windows-1252", 0x80, 0x20AC}, {"windows-1252", 0x81, 0xFFFD},
-      {"windows-1252", 0xE9, 0x00E9}, {"IBM437", 0x80, 0x00C7},
-      {"IBM850", 0xD5, 0x0131},       {"KOI8-R", 0xC1, 0x0430},
-      {"ISO-8859-15", 0xA4, 0x20AC},  {"ISO_8859-5:1988", 0xB0, 0x0410},
-      {"windows-1251", 0xC0, 0x0410}, {"TIS-620", 0xA1, 0x0E01},
-      {"macintosh", 0x80, 0x00C4},    {"IBM866", 0x80, 0x0410},
+      {"windows-1252", 0x80, 0x20AC},    {"windows-1252", 0x81, 0xFFFD},
+      {"windows-1252", 0xE9, 0x00E9},    {"IBM437", 0x80, 0x00C7},
+      {"IBM850", 0xD5, 0x0131},          {"KOI8-R", 0xC1, 0x0430},
+      {"ISO-8859-15", 0xA4, 0x20AC},     {"ISO_8859-5:1988", 0xB0, 0x0410},
+      {"windows-1251", 0xC0, 0x0410},    {"TIS-620", 0xA1, 0x0E01},
+      {"macintosh", 0x80, 0x00C4},       {"IBM866", 0x80, 0x0410},
       {"ISO_8859-7:1987", 0xC1, 0x0391}, {"windows-1255", 0xE0, 0x05D0},
   };
   for (const auto& c : cases) {
@@ -216,12 +218,18 @@ TEST(CharsetLabels, ComparisonIgnoresCaseBlanksDashesAndUnderscores) {
     const char* b;
     bool equal;
   } cases[] = {
-      {"ISO8859-1", "ISO-8859-1", true},   {"iso_8859_1", "ISO-8859-1", true},
-      {"ISO 8859 1", "iso-8859-1", true},  {"utf8", "UTF-8", true},
-      {"UTF-8", "utf8", true},             {"Shift-JIS", "Shift_JIS", true},
-      {"latin1", "latin2", false},         {"ISO-8859-1", "ISO-8859-15", false},
-      {"ISO-8859-15", "ISO-8859-1", false}, {"", "", true},
-      {"-", "", true},                     {"a", "", false},
+      {"ISO8859-1", "ISO-8859-1", true},
+      {"iso_8859_1", "ISO-8859-1", true},
+      {"ISO 8859 1", "iso-8859-1", true},
+      {"utf8", "UTF-8", true},
+      {"UTF-8", "utf8", true},
+      {"Shift-JIS", "Shift_JIS", true},
+      {"latin1", "latin2", false},
+      {"ISO-8859-1", "ISO-8859-15", false},
+      {"ISO-8859-15", "ISO-8859-1", false},
+      {"", "", true},
+      {"-", "", true},
+      {"a", "", false},
       {"UTF-8x", "UTF-8", false},
   };
   for (const auto& c : cases) {
@@ -233,7 +241,7 @@ TEST(CharsetLabels, LookupFindsTheFirstRecordValidInTheSchemes) {
   const struct {
     const char* label;
     std::uint32_t schemes;
-    int row;   // -1: none
+    int row;  // -1: none
   } cases[] = {
       {"iso-8859-1", kSchemeAll, 1},
       {"ISO8859_1", kSchemeAll, 1},
@@ -286,12 +294,18 @@ TEST(CharsetLabels, SafeLabelGivesThePreferredLabelOrTheDefault) {
     std::uint32_t scheme;
     const char* expected;
   } cases[] = {
-      {1, kSchemeDefault, "ISO_8859-1:1987"}, {1, kSchemeIANA, "ISO_8859-1:1987"},
-      {1, kSchemeMIME, "ISO-8859-1"},         {1, kSchemeJava, "ISO-8859-1"},
-      {1, kSchemeICU, "ISO-8859-1"},          {1, kSchemeServer, "iso_1"},
-      {1, kSchemeWindows, "ISO_8859-1:1987"}, {0, kSchemeServer, "ANSI_X3.4-1968"},
-      {10, kSchemeIANA, "EUC-TW"},            {7, kSchemeICU, "ibm-943_P15A-2003"},
-      {53, kSchemeServer, "utf8"},            {41, kSchemeICU | kSchemeJava, "GBK"},
+      {1, kSchemeDefault, "ISO_8859-1:1987"},
+      {1, kSchemeIANA, "ISO_8859-1:1987"},
+      {1, kSchemeMIME, "ISO-8859-1"},
+      {1, kSchemeJava, "ISO-8859-1"},
+      {1, kSchemeICU, "ISO-8859-1"},
+      {1, kSchemeServer, "iso_1"},
+      {1, kSchemeWindows, "ISO_8859-1:1987"},
+      {0, kSchemeServer, "ANSI_X3.4-1968"},
+      {10, kSchemeIANA, "EUC-TW"},
+      {7, kSchemeICU, "ibm-943_P15A-2003"},
+      {53, kSchemeServer, "utf8"},
+      {41, kSchemeICU | kSchemeJava, "GBK"},
   };
   for (const auto& c : cases) {
     EXPECT_STREQ(CharsetInfo::safe_label(Row(c.row), c.scheme), c.expected)
@@ -312,7 +326,8 @@ TEST(CharsetLabels, SpecialLabelSets) {
       {"unknown", false, true}, {"", false, false},        {"unknown2", false, false},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(CharsetInfo::is_UTF16_explicit_endian_label(c.label), c.utf16_explicit) << c.label;
+    EXPECT_EQ(CharsetInfo::is_UTF16_explicit_endian_label(c.label), c.utf16_explicit)
+        << c.label;
     EXPECT_EQ(isAcceptableUnknownCharsetLabel(c.label), c.acceptable_unknown) << c.label;
   }
   EXPECT_FALSE(CharsetInfo::is_UTF16_explicit_endian_label(nullptr));
@@ -338,7 +353,8 @@ TEST(CharsetTable, ByteOrderSignatures) {
   const struct {
     int row;
     std::vector<std::uint8_t> bom;
-  } cases[] = {{54, {0xFF, 0xFE}}, {55, {0xFE, 0xFF}}, {53, {0xEF, 0xBB, 0xBF}}, {1, {}}, {6, {}}};
+  } cases[] = {
+      {54, {0xFF, 0xFE}}, {55, {0xFE, 0xFF}}, {53, {0xEF, 0xBB, 0xBF}}, {1, {}}, {6, {}}};
   for (const auto& c : cases) {
     std::uint32_t length = 99;
     const std::uint8_t* bom = Row(c.row)->get_BOM(&length);
@@ -361,10 +377,10 @@ TEST(LanguageTable, TwentySixLanguagesByIdNameAlternateAndCode) {
     const char* label;
     int id;
   } cases[] = {
-      {"us_english", 0}, {"English", 0},  {"EN", 0},         {"french", 1},
-      {"ja", 4},         {"Portugue", 6}, {"norweg", 9},     {"tw", 12},
-      {"tradchin", 12},  {"simpchin", 13}, {"zh", 13},       {"he", 20},
-      {"thai", 25},      {"xx", -1},      {"", -1},          {"englis", -1},
+      {"us_english", 0}, {"English", 0},   {"EN", 0},     {"french", 1},
+      {"ja", 4},         {"Portugue", 6},  {"norweg", 9}, {"tw", 12},
+      {"tradchin", 12},  {"simpchin", 13}, {"zh", 13},    {"he", 20},
+      {"thai", 25},      {"xx", -1},       {"", -1},      {"englis", -1},
   };
   for (const auto& c : cases) {
     const LanguageInfo* l = UTLocale::GetLanguageInfoFromLabel(c.label);
@@ -396,9 +412,9 @@ TEST(LocaleAliases, AliasOfANameOrItsCanonicalForm) {
       {"ja.SJIS", "ja_JP.SJIS"},
       {"zh_CN.GBK", "zh_CN.gbk"},
       {"japan", "ja_JP.eucJP"},
-      {"JAPAN", "ja_JP.eucJP"},            // second pass ignores case
-      {"de_DE.ISO8859-15", "de_DE.ISO8859-15"},   // a canonical name maps to itself
-      {"en_US.UTF-8", "en_US.UTF-8"},      // not in the table: the name itself
+      {"JAPAN", "ja_JP.eucJP"},                  // second pass ignores case
+      {"de_DE.ISO8859-15", "de_DE.ISO8859-15"},  // a canonical name maps to itself
+      {"en_US.UTF-8", "en_US.UTF-8"},            // not in the table: the name itself
       {"xx_YY", "xx_YY"},
   };
   for (const auto& c : cases) EXPECT_STREQ(UTLocale::get_alias(c.name), c.expected) << c.name;
@@ -412,11 +428,12 @@ TEST(LocaleAliases, OnlyEnglishLatin1LocalesAreSupported) {
     const char* name;
     bool supported;
   } cases[] = {
-      {"en_US.ISO8859-1", true}, {"EN_gb.iso8859-1", true}, {"en_US", true},
-      {"C.iso88591", true},      {"en_US.ISO8859-15", false}, {"en_US.UTF-8", false},
-      {"de_DE.ISO8859-1", false}, {"en.ISO8859-1", false},  {"", false},
+      {"en_US.ISO8859-1", true},  {"EN_gb.iso8859-1", true},   {"en_US", true},
+      {"C.iso88591", true},       {"en_US.ISO8859-15", false}, {"en_US.UTF-8", false},
+      {"de_DE.ISO8859-1", false}, {"en.ISO8859-1", false},     {"", false},
   };
-  for (const auto& c : cases) EXPECT_EQ(UTLocale::is_locale_supported(c.name), c.supported) << c.name;
+  for (const auto& c : cases)
+    EXPECT_EQ(UTLocale::is_locale_supported(c.name), c.supported) << c.name;
   EXPECT_FALSE(UTLocale::is_locale_supported(nullptr));
 }
 
@@ -438,38 +455,47 @@ struct EnvCase {
 const EnvCase kEnvCases[] = {
     {"nothing set", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, "en", 1, 1},
     {"LANG ja_JP", nullptr, nullptr, nullptr, "ja_JP", nullptr, nullptr, "ja", 8, 8},
-    {"LANG zh_HK.Big5", nullptr, nullptr, nullptr, "zh_HK.Big5", nullptr, nullptr, "tw", 25, 25},
+    {"LANG zh_HK.Big5", nullptr, nullptr, nullptr, "zh_HK.Big5", nullptr, nullptr, "tw", 25,
+     25},
     {"LANG zh_TW", nullptr, nullptr, nullptr, "zh_TW", nullptr, nullptr, "tw", 25, 25},
     {"LANG zh_CN.GBK", nullptr, nullptr, nullptr, "zh_CN.GBK", nullptr, nullptr, "zh", 41, 41},
     {"LANG zh_SG", nullptr, nullptr, nullptr, "zh_SG", nullptr, nullptr, "zh", 1, 1},
     {"LANG C", nullptr, nullptr, nullptr, "C", nullptr, nullptr, "en", 1, 1},
     {"LANG POSIX", nullptr, nullptr, nullptr, "POSIX", nullptr, nullptr, "en", 1, 1},
-    {"LANG en_US.UTF-8", nullptr, nullptr, nullptr, "en_US.UTF-8", nullptr, nullptr, "en", 53, 53},
+    {"LANG en_US.UTF-8", nullptr, nullptr, nullptr, "en_US.UTF-8", nullptr, nullptr, "en", 53,
+     53},
     {"LANG C.UTF-8", nullptr, nullptr, nullptr, "C.UTF-8", nullptr, nullptr, "en", 53, 53},
-    {"LANG en_US.utf8", nullptr, nullptr, nullptr, "en_US.utf8", nullptr, nullptr, "en", 53, 53},
+    {"LANG en_US.utf8", nullptr, nullptr, nullptr, "en_US.utf8", nullptr, nullptr, "en", 53,
+     53},
     {"LANG ja.SJIS", nullptr, nullptr, nullptr, "ja.SJIS", nullptr, nullptr, "ja", 7, 7},
-    {"LANG ko_KR.eucKR", nullptr, nullptr, nullptr, "ko_KR.eucKR", nullptr, nullptr, "ko", 26, 26},
-    {"LANG th_TH.TIS620", nullptr, nullptr, nullptr, "th_TH.TIS620", nullptr, nullptr, "th", 23, 23},
-    {"LANG ru_RU.KOI8-R", nullptr, nullptr, nullptr, "ru_RU.KOI8-R", nullptr, nullptr, "ru", 22, 22},
-    {"LANG with a modifier", nullptr, nullptr, nullptr, "xx_YY.ISO8859-15@euro", nullptr, nullptr,
-     "en", 17, 17},
+    {"LANG ko_KR.eucKR", nullptr, nullptr, nullptr, "ko_KR.eucKR", nullptr, nullptr, "ko", 26,
+     26},
+    {"LANG th_TH.TIS620", nullptr, nullptr, nullptr, "th_TH.TIS620", nullptr, nullptr, "th", 23,
+     23},
+    {"LANG ru_RU.KOI8-R", nullptr, nullptr, nullptr, "ru_RU.KOI8-R", nullptr, nullptr, "ru", 22,
+     22},
+    {"LANG with a modifier", nullptr, nullptr, nullptr, "xx_YY.ISO8859-15@euro", nullptr,
+     nullptr, "en", 17, 17},
     {"LANG names nothing known", nullptr, nullptr, nullptr, "xx_YY.nocodeset", nullptr, nullptr,
      "en", 1, 1},
-    {"LC_ALL before LANG", "de_DE.ISO8859-15", nullptr, nullptr, "ja_JP", nullptr, nullptr, "de", 17,
-     17},
+    {"LC_ALL before LANG", "de_DE.ISO8859-15", nullptr, nullptr, "ja_JP", nullptr, nullptr,
+     "de", 17, 17},
     {"LC_MESSAGES before LC_CTYPE", nullptr, "fr_FR", "ru_RU.KOI8-R", nullptr, nullptr, nullptr,
      "fr", 1, 1},
-    {"LC_CTYPE before LANG", nullptr, nullptr, "ru_RU.KOI8-R", "ja_JP", nullptr, nullptr, "ru", 22,
-     22},
-    {"empty LC_ALL counts as unset", "", nullptr, nullptr, "ja_JP", nullptr, nullptr, "ja", 8, 8},
+    {"LC_CTYPE before LANG", nullptr, nullptr, "ru_RU.KOI8-R", "ja_JP", nullptr, nullptr, "ru",
+     22, 22},
+    {"empty LC_ALL counts as unset", "", nullptr, nullptr, "ja_JP", nullptr, nullptr, "ja", 8,
+     8},
     {"VCLANG before LANG", nullptr, nullptr, nullptr, "ja_JP", "german", nullptr, "de", 8, 8},
     {"VCLANG by code", nullptr, nullptr, nullptr, nullptr, "tw", nullptr, "tw", 1, 1},
-    {"VCLANG naming nothing gives English", nullptr, nullptr, nullptr, "ja_JP", "klingon", nullptr,
-     "en", 8, 8},
-    {"VCCHARSET before LANG", nullptr, nullptr, nullptr, "ja_JP", nullptr, "cp1252", "ja", 46, 8},
-    {"VCCHARSET naming nothing", nullptr, nullptr, nullptr, "ja_JP", nullptr, "nonsense", "ja", 1, 8},
-    {"VCCHARSET in the server's names", nullptr, nullptr, nullptr, nullptr, nullptr, "sjis", "en", 7,
-     1},
+    {"VCLANG naming nothing gives English", nullptr, nullptr, nullptr, "ja_JP", "klingon",
+     nullptr, "en", 8, 8},
+    {"VCCHARSET before LANG", nullptr, nullptr, nullptr, "ja_JP", nullptr, "cp1252", "ja", 46,
+     8},
+    {"VCCHARSET naming nothing", nullptr, nullptr, nullptr, "ja_JP", nullptr, "nonsense", "ja",
+     1, 8},
+    {"VCCHARSET in the server's names", nullptr, nullptr, nullptr, nullptr, nullptr, "sjis",
+     "en", 7, 1},
 };
 
 class EnvChoice : public ::testing::TestWithParam<EnvCase> {};

@@ -163,6 +163,7 @@ char* _fullpath(char* buf, const char* path, unsigned size) {
 }
 
 void _searchenv(const char* file, const char* variable, char* out) {
+  const int saved_errno = errno;  // the failed probes below must not show through
   out[0] = '\0';
   if (file == nullptr || file[0] == '\0') return;
 
@@ -180,7 +181,6 @@ void _searchenv(const char* file, const char* variable, char* out) {
 
   const char* value = variable != nullptr ? std::getenv(variable) : nullptr;
   if (value == nullptr || value[0] == '\0') return;
-  const int saved_errno = errno;
   const std::string list(value);
   std::size_t pos = 0;
   while (pos <= list.size()) {

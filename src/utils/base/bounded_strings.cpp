@@ -11,8 +11,8 @@ namespace {
 
 // The shared body of the four bounded copies: `start` is where the text goes and `room`
 // the bytes from there to the end of the buffer (at least 1 here).
-int CopyBounded(char* start, std::size_t room, const char* src, std::size_t src_len,
-                char** end, std::size_t* remaining) {
+int CopyBounded(char* start, std::size_t room, const char* src, std::size_t src_len, char** end,
+                std::size_t* remaining) {
   int whole = 1;
   std::size_t copied = src_len;
   if (src_len >= room) {
@@ -28,8 +28,8 @@ int CopyBounded(char* start, std::size_t room, const char* src, std::size_t src_
   return whole;
 }
 
-int CopyAt(char* dst, std::size_t size, std::size_t offset, const char* src, std::size_t src_len,
-           char** end, std::size_t* remaining) {
+int CopyAt(char* dst, std::size_t size, std::size_t offset, const char* src,
+           std::size_t src_len, char** end, std::size_t* remaining) {
   if (offset >= size) {
     // No terminator within the buffer: we treat it as full rather than write past it.
     if (end != nullptr) *end = dst + size;

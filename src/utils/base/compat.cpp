@@ -77,7 +77,8 @@ int memicmp(const void* a, const void* b, std::size_t n) {
 int _memicmp(const void* a, const void* b, std::size_t n) { return memicmp(a, b, n); }
 
 char* strlwr(char* s) {
-  for (char* p = s; *p != '\0'; ++p) *p = static_cast<char>(Fold(static_cast<unsigned char>(*p)));
+  for (char* p = s; *p != '\0'; ++p)
+    *p = static_cast<char>(Fold(static_cast<unsigned char>(*p)));
   return s;
 }
 

@@ -167,13 +167,26 @@ int FormatMagnitude(double v, char* buf, std::size_t size) {
 
   // Scale into [1e8, 1e9): value = v * 10^(e - 9), e = digits before the point.
   int e = 9;
-  while (v < 1) { v = flush_value_from_fpu(v * kE9); e -= 9; }
-  while (v > kE17) { v = flush_value_from_fpu(v / kE9); e += 9; }
-  while (v >= kE9) { v = flush_value_from_fpu(v / 10); e += 1; }
-  while (v < kE8) { v = flush_value_from_fpu(v * 10); e -= 1; }
+  while (v < 1) {
+    v = flush_value_from_fpu(v * kE9);
+    e -= 9;
+  }
+  while (v > kE17) {
+    v = flush_value_from_fpu(v / kE9);
+    e += 9;
+  }
+  while (v >= kE9) {
+    v = flush_value_from_fpu(v / 10);
+    e += 1;
+  }
+  while (v < kE8) {
+    v = flush_value_from_fpu(v * 10);
+    e -= 1;
+  }
 
   std::uint64_t m = static_cast<std::uint64_t>(v);
-  std::uint64_t f = static_cast<std::uint64_t>(flush_value_from_fpu((v - static_cast<double>(m)) * kE9) + 0.5);
+  std::uint64_t f = static_cast<std::uint64_t>(
+      flush_value_from_fpu((v - static_cast<double>(m)) * kE9) + 0.5);
   if (f >= 1000000000u) {
     f -= 1000000000u;
     m += 1;
@@ -248,8 +261,12 @@ std::int64_t strtoi64(const char* s, char** end, int base) {
   return ParseSigned<std::int64_t>(s, end, base);
 }
 
-char* u32toa(std::uint32_t value, char* buf, int base) { return FormatUnsigned(value, buf, base); }
-char* u64toa(std::uint64_t value, char* buf, int base) { return FormatUnsigned(value, buf, base); }
+char* u32toa(std::uint32_t value, char* buf, int base) {
+  return FormatUnsigned(value, buf, base);
+}
+char* u64toa(std::uint64_t value, char* buf, int base) {
+  return FormatUnsigned(value, buf, base);
+}
 char* i32toa(std::int32_t value, char* buf, int base) { return FormatSigned(value, buf, base); }
 char* i64toa(std::int64_t value, char* buf, int base) { return FormatSigned(value, buf, base); }
 

@@ -58,9 +58,12 @@ void EnsureInitialised() {
 std::uint32_t ComputeCorrection(std::uint64_t widened) {
   const std::int64_t wall = g_tod_source.load()() - g_init_tod.load();
   const auto ticks = static_cast<std::int64_t>(widened - g_init_ticks.load());
-  std::int64_t diff = wall - ticks * static_cast<std::int64_t>(1000000 / a_timer_tick::TicksPerSecond);
-  if (diff > std::numeric_limits<std::int32_t>::max()) diff = std::numeric_limits<std::int32_t>::max();
-  if (diff < std::numeric_limits<std::int32_t>::min()) diff = std::numeric_limits<std::int32_t>::min();
+  std::int64_t diff =
+      wall - ticks * static_cast<std::int64_t>(1000000 / a_timer_tick::TicksPerSecond);
+  if (diff > std::numeric_limits<std::int32_t>::max())
+    diff = std::numeric_limits<std::int32_t>::max();
+  if (diff < std::numeric_limits<std::int32_t>::min())
+    diff = std::numeric_limits<std::int32_t>::min();
   return static_cast<std::uint32_t>(static_cast<std::int32_t>(diff));
 }
 
@@ -145,7 +148,8 @@ std::int64_t a_high_frequency_timer::stop_timing() {
 }
 
 double a_high_frequency_timer::get_split() const {
-  return static_cast<double>(cumulative + ElapsedNanos(start_seconds, start_microseconds)) / 1e9;
+  return static_cast<double>(cumulative + ElapsedNanos(start_seconds, start_microseconds)) /
+         1e9;
 }
 
 std::int32_t GetCurrentTimeZoneAdjustment() {

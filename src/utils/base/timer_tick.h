@@ -9,8 +9,8 @@
 #ifndef VQ_UTILS_BASE_TIMER_TICK_H
 #define VQ_UTILS_BASE_TIMER_TICK_H
 
-#include <ctime>
 #include <cstdint>
+#include <ctime>
 
 struct a_timestamp;  // utils/etc/jdate.h
 
@@ -84,8 +84,8 @@ void timelib_fini();
 // Nanosecond stopwatch over gettimeofday.
 class a_high_frequency_timer {
  public:
-  std::int64_t cumulative = 0;          // nanoseconds of all stopped intervals
-  std::int64_t start_seconds = 0;       // gettimeofday at start_timing
+  std::int64_t cumulative = 0;     // nanoseconds of all stopped intervals
+  std::int64_t start_seconds = 0;  // gettimeofday at start_timing
   std::int64_t start_microseconds = 0;
 
   void reset();

@@ -42,7 +42,9 @@ class UTString {
   UTString& operator+=(unsigned long long value);
   UTString& operator+=(const UTString& other) { return *this += other.data_; }
   template <typename T>
-  UTString& operator<<(const T& value) { return *this += value; }
+  UTString& operator<<(const T& value) {
+    return *this += value;
+  }
   UTString& operator<<(const char* text) { return *this += text; }
 
   // A copy of this string with the argument appended.

@@ -6,9 +6,9 @@
 #include <cstdint>
 
 struct a_uuid {
-  std::uint32_t data1;    // processor byte order
-  std::uint16_t data2;    // processor byte order
-  std::uint16_t data3;    // processor byte order
+  std::uint32_t data1;  // processor byte order
+  std::uint16_t data2;  // processor byte order
+  std::uint16_t data3;  // processor byte order
   std::uint8_t data4[8];
 };
 static_assert(sizeof(a_uuid) == 16, "a UUID record is 16 bytes with no padding");

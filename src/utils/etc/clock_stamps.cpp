@@ -30,8 +30,8 @@ void a_tod_tick::to_timestamp(a_timestamp* out) const {
 
 extern "C" {
 
-void fast_tod_to_timestamp_with_base(std::uint64_t tod, a_timestamp* out, std::uint64_t base_tod,
-                                     const a_timestamp* base_ts) {
+void fast_tod_to_timestamp_with_base(std::uint64_t tod, a_timestamp* out,
+                                     std::uint64_t base_tod, const a_timestamp* base_ts) {
   if (tod == 0) {
     *out = a_timestamp{0, 0};
     return;

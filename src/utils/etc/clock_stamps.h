@@ -11,8 +11,8 @@
 extern "C" {
 
 // A zero `tod` gives a zero timestamp; otherwise `base_ts` moved by tod - base_tod.
-void fast_tod_to_timestamp_with_base(std::uint64_t tod, a_timestamp* out, std::uint64_t base_tod,
-                                     const a_timestamp* base_ts);
+void fast_tod_to_timestamp_with_base(std::uint64_t tod, a_timestamp* out,
+                                     std::uint64_t base_tod, const a_timestamp* base_ts);
 // The same against the base of the first fast_tod reading (taken now when there was none).
 void fast_tod_to_timestamp(std::uint64_t tod, a_timestamp* out);
 // fast_tod_to_timestamp, broken down.

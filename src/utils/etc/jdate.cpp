@@ -215,7 +215,8 @@ void timestampnow_truncated(a_timestamp* out) {
   timetotimestamp(&now, out);
 }
 
-void timestamp_add_to_base(a_timestamp* out, const a_timestamp* base, std::int64_t microseconds) {
+void timestamp_add_to_base(a_timestamp* out, const a_timestamp* base,
+                           std::int64_t microseconds) {
   constexpr std::int64_t kMicrosPerMinute = 60000000;
   // Split before adding, so that an amount near the 64-bit limits cannot overflow.
   const std::int64_t from = base->microseconds;
@@ -273,7 +274,8 @@ jdate jdate_from_db(std::int32_t value) {
 }
 
 std::int32_t jdate_to_db(jdate value) {
-  if (value >= kJdateDayForm) return static_cast<std::int32_t>((value & kJdateDayMask) - kDbDayBase);
+  if (value >= kJdateDayForm)
+    return static_cast<std::int32_t>((value & kJdateDayMask) - kDbDayBase);
   return static_cast<std::int32_t>(value - kDbMinuteBase);
 }
 

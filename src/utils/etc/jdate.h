@@ -22,8 +22,8 @@
 
 using jdate = std::uint32_t;
 
-constexpr jdate kJdateDayForm = 0xF8000000u;     // first value of the day form
-constexpr jdate kJdateDayMask = 0x07FFFFFFu;     // day number bits of the day form
+constexpr jdate kJdateDayForm = 0xF8000000u;             // first value of the day form
+constexpr jdate kJdateDayMask = 0x07FFFFFFu;             // day number bits of the day form
 constexpr std::uint32_t kJdateDayFormFromDay = 2889410;  // add functions: day form from here
 
 // Two 32-bit words, 8 bytes, each in processor byte order.
@@ -83,7 +83,8 @@ void timestampnow_truncated(a_timestamp* out);  // microseconds of the second dr
 
 // `base` moved by `microseconds` (either sign); minutes carried through the jdate as
 // timestamp_ADDMINUTES does.
-void timestamp_add_to_base(a_timestamp* out, const a_timestamp* base, std::int64_t microseconds);
+void timestamp_add_to_base(a_timestamp* out, const a_timestamp* base,
+                           std::int64_t microseconds);
 
 // Seconds east of UTC (local minus UTC) in force at that local date and time. Years outside
 // 1970 to 2038 are computed with the first year from 1970 on with the same leap-ness and

@@ -66,7 +66,8 @@ void Rebuild(a_timestamp* stamp, const a_time& wanted, bool back_by_rebuilt_day)
   a_time rebuilt{};
   jdatetotime(stamp->minutes, &rebuilt);
   if (rebuilt.day != wanted.day) {
-    AddDaysAndMinutes(stamp, back_by_rebuilt_day ? -static_cast<std::int64_t>(rebuilt.day) : -1, 0);
+    AddDaysAndMinutes(stamp, back_by_rebuilt_day ? -static_cast<std::int64_t>(rebuilt.day) : -1,
+                      0);
   }
 }
 
@@ -139,7 +140,9 @@ std::int32_t IsoYear(const a_time& t) {
 
 namespace vq::etc {
 
-void AddMinutes(a_timestamp* stamp, std::int64_t minutes) { AddDaysAndMinutes(stamp, 0, minutes); }
+void AddMinutes(a_timestamp* stamp, std::int64_t minutes) {
+  AddDaysAndMinutes(stamp, 0, minutes);
+}
 
 }  // namespace vq::etc
 
@@ -151,7 +154,8 @@ int timestamp_CMP(const a_timestamp* a, const a_timestamp* b) {
   return 0;
 }
 
-int timestamp_TOLERABLE_CMP(const a_timestamp* a, const a_timestamp* b, std::uint32_t tolerance) {
+int timestamp_TOLERABLE_CMP(const a_timestamp* a, const a_timestamp* b,
+                            std::uint32_t tolerance) {
   const std::uint64_t am = a->minutes;
   const std::uint64_t bm = b->minutes;
   if (am > bm + 1) return 1;
@@ -165,7 +169,9 @@ int timestamp_TOLERABLE_CMP(const a_timestamp* a, const a_timestamp* b, std::uin
   return bu - au > tolerance ? 2 : 4;
 }
 
-void timestamp_ADDMINUTES(a_timestamp* stamp, std::int32_t n) { AddDaysAndMinutes(stamp, 0, n); }
+void timestamp_ADDMINUTES(a_timestamp* stamp, std::int32_t n) {
+  AddDaysAndMinutes(stamp, 0, n);
+}
 
 void timestamp_ADDHOURS(a_timestamp* stamp, std::int32_t n) {
   AddDaysAndMinutes(stamp, n / 24, static_cast<std::int64_t>(n % 24) * 60);
@@ -211,19 +217,40 @@ void timestamp_ADDYEARS(a_timestamp* stamp, std::int32_t n) {
 
 void timestamp_DATEADD(std::int16_t part, std::int32_t amount, a_timestamp* stamp) {
   switch (part) {
-    case kDatePartYear: timestamp_ADDYEARS(stamp, amount); break;
-    case kDatePartMonth: timestamp_ADDMONTHS(stamp, amount); break;
+    case kDatePartYear:
+      timestamp_ADDYEARS(stamp, amount);
+      break;
+    case kDatePartMonth:
+      timestamp_ADDMONTHS(stamp, amount);
+      break;
     case kDatePartDay:
     case kDatePartWeekday:
-    case kDatePartDayOfYear: timestamp_ADDDAYS(stamp, amount); break;
-    case kDatePartHour: timestamp_ADDHOURS(stamp, amount); break;
-    case kDatePartMinute: timestamp_ADDMINUTES(stamp, amount); break;
-    case kDatePartSecond: timestamp_ADDSECONDS(stamp, amount); break;
-    case kDatePartQuarter: AddMonths(stamp, static_cast<std::int64_t>(amount) * 3); break;
-    case kDatePartWeek: timestamp_ADDWEEKS(stamp, amount); break;
-    case kDatePartMillisecond: AddMilliseconds(stamp, amount); break;
-    case kDatePartMicrosecond: timestamp_ADDMICROSECONDS(stamp, amount); break;
-    default: break;  // the ISO parts and unknown codes add nothing
+    case kDatePartDayOfYear:
+      timestamp_ADDDAYS(stamp, amount);
+      break;
+    case kDatePartHour:
+      timestamp_ADDHOURS(stamp, amount);
+      break;
+    case kDatePartMinute:
+      timestamp_ADDMINUTES(stamp, amount);
+      break;
+    case kDatePartSecond:
+      timestamp_ADDSECONDS(stamp, amount);
+      break;
+    case kDatePartQuarter:
+      AddMonths(stamp, static_cast<std::int64_t>(amount) * 3);
+      break;
+    case kDatePartWeek:
+      timestamp_ADDWEEKS(stamp, amount);
+      break;
+    case kDatePartMillisecond:
+      AddMilliseconds(stamp, amount);
+      break;
+    case kDatePartMicrosecond:
+      timestamp_ADDMICROSECONDS(stamp, amount);
+      break;
+    default:
+      break;  // the ISO parts and unknown codes add nothing
   }
 }
 
@@ -232,7 +259,8 @@ std::int64_t timestamp_MINUTES(const a_timestamp* a, const a_timestamp* b) {
 }
 
 std::int64_t timestamp_HOURS(const a_timestamp* a, const a_timestamp* b) {
-  if (a->minutes < kJdateDayForm && b->minutes < kJdateDayForm) return timestamp_MINUTES(a, b) / 60;
+  if (a->minutes < kJdateDayForm && b->minutes < kJdateDayForm)
+    return timestamp_MINUTES(a, b) / 60;
   return HoursOf(b->minutes) - HoursOf(a->minutes);
 }
 
@@ -271,12 +299,18 @@ std::int16_t timestamp_YEARS(const a_timestamp* a, const a_timestamp* b) {
 
 std::int64_t timestamp_DATEDIFF(std::int16_t part, const a_timestamp* a, const a_timestamp* b) {
   switch (part) {
-    case kDatePartYear: return timestamp_YEARS(a, b);
-    case kDatePartMonth: return timestamp_MONTHS(a, b);
-    case kDatePartDay: return timestamp_DAYS(a, b);
-    case kDatePartHour: return timestamp_HOURS(a, b);
-    case kDatePartMinute: return timestamp_MINUTES(a, b);
-    case kDatePartSecond: return timestamp_SECONDS(a, b);
+    case kDatePartYear:
+      return timestamp_YEARS(a, b);
+    case kDatePartMonth:
+      return timestamp_MONTHS(a, b);
+    case kDatePartDay:
+      return timestamp_DAYS(a, b);
+    case kDatePartHour:
+      return timestamp_HOURS(a, b);
+    case kDatePartMinute:
+      return timestamp_MINUTES(a, b);
+    case kDatePartSecond:
+      return timestamp_SECONDS(a, b);
     case kDatePartQuarter: {
       a_time ta{};
       a_time tb{};
@@ -284,7 +318,8 @@ std::int64_t timestamp_DATEDIFF(std::int16_t part, const a_timestamp* a, const a
       jdatetotime(b->minutes, &tb);
       return (tb.year * 4 + tb.month / 3 + 1) - (ta.year * 4 + ta.month / 3 + 1);
     }
-    case kDatePartWeek: return timestamp_WEEK(b) - timestamp_WEEK(a);
+    case kDatePartWeek:
+      return timestamp_WEEK(b) - timestamp_WEEK(a);
     case kDatePartDayOfYear: {
       a_time ta{};
       a_time tb{};
@@ -292,9 +327,12 @@ std::int64_t timestamp_DATEDIFF(std::int16_t part, const a_timestamp* a, const a
       jdatetotime(b->minutes, &tb);
       return tb.yearday - ta.yearday;
     }
-    case kDatePartMillisecond: return MillisOf(b) - MillisOf(a);
-    case kDatePartMicrosecond: return MicrosOf(b) - MicrosOf(a);
-    default: return 0;  // weekday, the ISO parts and unknown codes
+    case kDatePartMillisecond:
+      return MillisOf(b) - MillisOf(a);
+    case kDatePartMicrosecond:
+      return MicrosOf(b) - MicrosOf(a);
+    default:
+      return 0;  // weekday, the ISO parts and unknown codes
   }
 }
 
@@ -303,70 +341,153 @@ std::int32_t timestamp_DATEPART(std::int16_t part, const a_timestamp* stamp) {
   jdatetotime(stamp->minutes, &t);
   const std::uint32_t micros = stamp->microseconds;
   switch (part) {
-    case kDatePartYear: return t.year;
-    case kDatePartMonth: return t.month + 1;
-    case kDatePartDay: return t.day;
-    case kDatePartHour: return t.hour;
-    case kDatePartMinute: return t.minute;
-    case kDatePartSecond: return static_cast<std::int32_t>(micros / 1000000);
-    case kDatePartWeekday: return t.weekday + 1;
-    case kDatePartQuarter: return t.month / 3 + 1;
-    case kDatePartWeek: return (t.yearday + vq::etc::WeekdayOfJanuaryFirst(t.year)) / 7 + 1;
-    case kDatePartDayOfYear: return t.yearday + 1;
-    case kDatePartMillisecond: return static_cast<std::int32_t>((micros % 1000000) / 1000);
-    case kDatePartMicrosecond: return static_cast<std::int32_t>(micros % 1000000);
-    case kDatePartIsoWeek: return IsoWeek(t);
-    case kDatePartIsoYear: return IsoYear(t);
-    case kDatePartIsoWeekday: return t.weekday == 0 ? 7 : t.weekday;
-    default: return 0;
+    case kDatePartYear:
+      return t.year;
+    case kDatePartMonth:
+      return t.month + 1;
+    case kDatePartDay:
+      return t.day;
+    case kDatePartHour:
+      return t.hour;
+    case kDatePartMinute:
+      return t.minute;
+    case kDatePartSecond:
+      return static_cast<std::int32_t>(micros / 1000000);
+    case kDatePartWeekday:
+      return t.weekday + 1;
+    case kDatePartQuarter:
+      return t.month / 3 + 1;
+    case kDatePartWeek:
+      return (t.yearday + vq::etc::WeekdayOfJanuaryFirst(t.year)) / 7 + 1;
+    case kDatePartDayOfYear:
+      return t.yearday + 1;
+    case kDatePartMillisecond:
+      return static_cast<std::int32_t>((micros % 1000000) / 1000);
+    case kDatePartMicrosecond:
+      return static_cast<std::int32_t>(micros % 1000000);
+    case kDatePartIsoWeek:
+      return IsoWeek(t);
+    case kDatePartIsoYear:
+      return IsoYear(t);
+    case kDatePartIsoWeekday:
+      return t.weekday == 0 ? 7 : t.weekday;
+    default:
+      return 0;
   }
 }
 
 const char* tsql_timestamp_format(int style) {
   switch (style) {
-    case 0: case 100: return "Mmm dd yyyy hh:nnAA";
-    case 1: return "mm/dd/yy";
-    case 2: return "yy.mm.dd";
-    case 3: return "dd/mm/yy";
-    case 4: return "dd.mm.yy";
-    case 5: return "dd-mm-yy";
-    case 6: return "dd Mmm yy";
-    case 7: return "Mmm dd, yy";
-    case 8: case 108: return "hh:nn:ss";
-    case 9: case 109: return "Mmm dd yyyy hh:nn:ss:sssAA";
-    case 10: return "mm-dd-yy";
-    case 11: return "yy/mm/dd";
-    case 12: return "yymmdd";
-    case 13: case 113: return "dd Mmm yyyy hh:nn:ss:sss";
-    case 14: case 114: return "hh:nn:ss:sss";
-    case 20: case 120: return "yyyy-mm-dd hh:nn:ss";
-    case 21: case 121: return "yyyy-mm-dd hh:nn:ss.sss";
-    case 101: return "mm/dd/yyyy";
-    case 102: return "yyyy.mm.dd";
-    case 103: return "dd/mm/yyyy";
-    case 104: return "dd.mm.yyyy";
-    case 105: return "dd-mm-yyyy";
-    case 106: return "dd Mmm yyyy";
-    case 107: return "Mmm dd, yyyy";
-    case 110: return "mm-dd-yyyy";
-    case 111: return "yyyy/mm/dd";
-    case 112: return "yyyymmdd";
-    default: return nullptr;
+    case 0:
+    case 100:
+      return "Mmm dd yyyy hh:nnAA";
+    case 1:
+      return "mm/dd/yy";
+    case 2:
+      return "yy.mm.dd";
+    case 3:
+      return "dd/mm/yy";
+    case 4:
+      return "dd.mm.yy";
+    case 5:
+      return "dd-mm-yy";
+    case 6:
+      return "dd Mmm yy";
+    case 7:
+      return "Mmm dd, yy";
+    case 8:
+    case 108:
+      return "hh:nn:ss";
+    case 9:
+    case 109:
+      return "Mmm dd yyyy hh:nn:ss:sssAA";
+    case 10:
+      return "mm-dd-yy";
+    case 11:
+      return "yy/mm/dd";
+    case 12:
+      return "yymmdd";
+    case 13:
+    case 113:
+      return "dd Mmm yyyy hh:nn:ss:sss";
+    case 14:
+    case 114:
+      return "hh:nn:ss:sss";
+    case 20:
+    case 120:
+      return "yyyy-mm-dd hh:nn:ss";
+    case 21:
+    case 121:
+      return "yyyy-mm-dd hh:nn:ss.sss";
+    case 101:
+      return "mm/dd/yyyy";
+    case 102:
+      return "yyyy.mm.dd";
+    case 103:
+      return "dd/mm/yyyy";
+    case 104:
+      return "dd.mm.yyyy";
+    case 105:
+      return "dd-mm-yyyy";
+    case 106:
+      return "dd Mmm yyyy";
+    case 107:
+      return "Mmm dd, yyyy";
+    case 110:
+      return "mm-dd-yyyy";
+    case 111:
+      return "yyyy/mm/dd";
+    case 112:
+      return "yyyymmdd";
+    default:
+      return nullptr;
   }
 }
 
 const char* tsql_time_format(int style) {
   switch (style) {
-    case 0: case 100: return "hh:nnAA";
-    case 8: case 108: case 20: case 120: return "hh:nn:ss";
-    case 9: case 109: return "hh:nn:ss:sssAA";
-    case 13: case 113: case 14: case 114: return "hh:nn:ss:sss";
-    case 21: case 121: return "hh:nn:ss.sss";
-    case 1: case 2: case 3: case 4: case 5: case 6: case 7: case 10: case 11: case 12:
-    case 101: case 102: case 103: case 104: case 105: case 106: case 107: case 110:
-    case 111: case 112:
+    case 0:
+    case 100:
+      return "hh:nnAA";
+    case 8:
+    case 108:
+    case 20:
+    case 120:
+      return "hh:nn:ss";
+    case 9:
+    case 109:
+      return "hh:nn:ss:sssAA";
+    case 13:
+    case 113:
+    case 14:
+    case 114:
+      return "hh:nn:ss:sss";
+    case 21:
+    case 121:
+      return "hh:nn:ss.sss";
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6:
+    case 7:
+    case 10:
+    case 11:
+    case 12:
+    case 101:
+    case 102:
+    case 103:
+    case 104:
+    case 105:
+    case 106:
+    case 107:
+    case 110:
+    case 111:
+    case 112:
       return "";
-    default: return nullptr;
+    default:
+      return nullptr;
   }
 }
 

@@ -40,7 +40,8 @@ int timestamp_CMP(const a_timestamp* a, const a_timestamp* b);
 // 1 (2) when a (b) is more than one minute ahead; otherwise the microseconds are compared
 // with 60,000,000 added to the one whose minute is one higher: 0 equal, 1 a ahead by more
 // than `tolerance` microseconds, 3 a ahead within it, 2 b ahead by more, 4 b ahead within.
-int timestamp_TOLERABLE_CMP(const a_timestamp* a, const a_timestamp* b, std::uint32_t tolerance);
+int timestamp_TOLERABLE_CMP(const a_timestamp* a, const a_timestamp* b,
+                            std::uint32_t tolerance);
 
 // In place. Minutes, hours, days and weeks move the day and the minute of the day; the
 // result keeps the minute form up to day 2,889,409 and takes the day form (no time of day)

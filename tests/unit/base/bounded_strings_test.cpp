@@ -16,7 +16,8 @@ namespace {
 // A destination with guard bytes on both sides; the guards must survive every call.
 class Guarded {
  public:
-  explicit Guarded(std::size_t size, const char* initial = "") : bytes_(size + 2 * kGuard, '\xFF') {
+  explicit Guarded(std::size_t size, const char* initial = "")
+      : bytes_(size + 2 * kGuard, '\xFF') {
     if (size > 0) std::memcpy(data(), initial, std::strlen(initial) + 1);
   }
   char* data() { return bytes_.data() + kGuard; }
@@ -42,7 +43,7 @@ struct CopyCase {
   const char* src;
   std::size_t n;
   int result;
-  const char* text;          // destination afterwards
+  const char* text;  // destination afterwards
   std::size_t remaining;
   std::ptrdiff_t end_offset;  // from the start of the buffer
 };
@@ -69,10 +70,14 @@ const CopyCase kCopyCases[] = {
 
 int RunCopy(const CopyCase& c, char* dst, char** end, std::size_t* rem) {
   switch (c.op) {
-    case Op::Cpy: return ut_strcpy(dst, c.size, c.src, end, rem);
-    case Op::NCpy: return ut_strncpy(dst, c.size, c.src, c.n, end, rem);
-    case Op::Cat: return ut_strcat(dst, c.size, c.src, end, rem);
-    case Op::NCat: return ut_strncat(dst, c.size, c.src, c.n, end, rem);
+    case Op::Cpy:
+      return ut_strcpy(dst, c.size, c.src, end, rem);
+    case Op::NCpy:
+      return ut_strncpy(dst, c.size, c.src, c.n, end, rem);
+    case Op::Cat:
+      return ut_strcat(dst, c.size, c.src, end, rem);
+    case Op::NCat:
+      return ut_strncat(dst, c.size, c.src, c.n, end, rem);
   }
   return -1;
 }

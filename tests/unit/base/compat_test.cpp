@@ -32,9 +32,14 @@ TEST(CaseInsensitive, CompareFamily) {
     const char* b;
     int sign;
   } cases[] = {
-      {"ABC", "abd", -1}, {"abc", "ABC", 0}, {"", "", 0},       {"a", "", 1},
-      {"", "a", -1},      {"[", "a", -1},    {"Z", "[", 1},      // folded before comparing
-      {"\xC4", "\xE4", -1},                                     // only A-Z fold
+      {"ABC", "abd", -1},
+      {"abc", "ABC", 0},
+      {"", "", 0},
+      {"a", "", 1},
+      {"", "a", -1},
+      {"[", "a", -1},
+      {"Z", "[", 1},         // folded before comparing
+      {"\xC4", "\xE4", -1},  // only A-Z fold
       {"Hello World", "hELLO wORLD", 0},
   };
   for (const Case& c : cases) {

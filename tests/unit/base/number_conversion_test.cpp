@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -138,8 +138,8 @@ TEST(ParseSigned, Table64) {
 // Every base from 2 to 36 round-trips the extremes and a mixed value, and agrees with the
 // C library's parser.
 TEST(NumberText, RoundTripInEveryBase) {
-  const std::uint64_t values64[] = {0, 1, 35, 36, 0x7FFFFFFFull, 0xFFFFFFFFull,
-                                    0x123456789ABCDEFull, UINT64_MAX};
+  const std::uint64_t values64[] = {
+      0, 1, 35, 36, 0x7FFFFFFFull, 0xFFFFFFFFull, 0x123456789ABCDEFull, UINT64_MAX};
   for (int base = 2; base <= 36; ++base) {
     SCOPED_TRACE(base);
     for (std::uint64_t v : values64) {
@@ -216,12 +216,12 @@ const GfmtCase kGfmtCases[] = {
     {1e-10, 10, "1.E-10"},
     {1.5e-7, 6, "1.5E-7"},
     {1234.5678, 6, "1234.6"},
-    {1234, 4, "1234"},        // an integer that fills the width needs no point
+    {1234, 4, "1234"},  // an integer that fills the width needs no point
     {12345.6, 5, "12346"},
     {123.45, 4, "123"},
-    {9.99, 3, "10"},          // rounding carries into a new digit
+    {9.99, 3, "10"},  // rounding carries into a new digit
     {0.0999, 4, ".1"},
-    {99999, 4, "1.E5"},       // too wide for fixed; the carry raises the exponent
+    {99999, 4, "1.E5"},  // too wide for fixed; the carry raises the exponent
     {123456789012.0, 12, "123456789012"},
     {0.1, 10, ".1"},
     {1.0 / 3.0, 8, ".3333333"},
@@ -259,8 +259,8 @@ TEST(Gfmt, NothingFitsOrNoNumber) {
 // Whatever the width, gfmt stays inside it and what it writes reads back as a number close
 // to the value (within the rounding of the digits shown).
 TEST(Gfmt, ReadsBackWithinItsPrecision) {
-  const double values[] = {3.14159265358979, 1e-5, 123456.789, 9.999999, 0.000123456,
-                           42, 7e15, 5e-324};
+  const double values[] = {3.14159265358979, 1e-5, 123456.789, 9.999999,
+                           0.000123456,      42,   7e15,       5e-324};
   for (double v : values) {
     for (std::size_t width = 1; width <= 24; ++width) {
       SCOPED_TRACE(std::to_string(v) + " in " + std::to_string(width));
@@ -278,7 +278,8 @@ TEST(Gfmt, ReadsBackWithinItsPrecision) {
         if ((ch >= '1' && ch <= '9') || (ch == '0' && digits > 0)) ++digits;
       }
       // The digits shown bound the error, and so does the scaling (about 1e-15 relative).
-      const double shown = std::fabs(v) * 1.0001 * std::pow(10.0, 1.0 - static_cast<double>(digits));
+      const double shown =
+          std::fabs(v) * 1.0001 * std::pow(10.0, 1.0 - static_cast<double>(digits));
       EXPECT_NEAR(back, v, std::max(shown, std::fabs(v) * 1e-14)) << text;
     }
   }

@@ -18,9 +18,9 @@ TEST(DayNumbers, Anchors) {
     std::uint32_t day;
     int weekday;
   } cases[] = {
-      {1, 1, 1, 307, 1},          {1600, 2, 29, 584388, 2},  {1900, 1, 1, 693902, 1},
-      {1970, 1, 1, 719469, 4},    {2000, 2, 29, 730485, 2},  {7910, 12, 31, 2889373, 6},
-      {7911, 2, 5, 2889409, 0},   {9999, 12, 31, 3652365, 5},
+      {1, 1, 1, 307, 1},        {1600, 2, 29, 584388, 2},   {1900, 1, 1, 693902, 1},
+      {1970, 1, 1, 719469, 4},  {2000, 2, 29, 730485, 2},   {7910, 12, 31, 2889373, 6},
+      {7911, 2, 5, 2889409, 0}, {9999, 12, 31, 3652365, 5},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.y) + "-" + std::to_string(c.m) + "-" + std::to_string(c.d));
@@ -104,8 +104,8 @@ TEST(DayNumbers, MonthsOutsideTheYear) {
     std::int16_t y, m, d;
     unsigned ey, em, ed;
   } cases[] = {
-      {2000, 13, 1, 2001, 1, 1},  {2000, 0, 15, 1999, 12, 15}, {2000, -1, 1, 1999, 11, 1},
-      {2000, 12, 31, 2000, 12, 31}, {2000, 24, 1, 2001, 12, 1}, {2000, -12, 1, 1998, 12, 1},
+      {2000, 13, 1, 2001, 1, 1},    {2000, 0, 15, 1999, 12, 15}, {2000, -1, 1, 1999, 11, 1},
+      {2000, 12, 31, 2000, 12, 31}, {2000, 24, 1, 2001, 12, 1},  {2000, -12, 1, 1998, 12, 1},
       {2000, 14, 29, 2001, 3, 1},  // 29 February 2001 does not exist: the next day
   };
   for (const Case& c : cases) {
@@ -188,8 +188,15 @@ TEST(DatabaseForm, ValuesAndRoundTrip) {
     EXPECT_EQ(jdate_to_db(c.value), c.db);
     EXPECT_EQ(jdate_from_db(c.db), c.value);
   }
-  const jdate samples[] = {0, 1, 1440, jday(12, 31, 5683), jday(1, 1, 5684), jday(12, 31, 7910),
-                           jday(1, 1, 7911), jday(12, 31, 9999), kJdateDayForm | 1};
+  const jdate samples[] = {0,
+                           1,
+                           1440,
+                           jday(12, 31, 5683),
+                           jday(1, 1, 5684),
+                           jday(12, 31, 7910),
+                           jday(1, 1, 7911),
+                           jday(12, 31, 9999),
+                           kJdateDayForm | 1};
   for (jdate v : samples) {
     SCOPED_TRACE(v);
     EXPECT_EQ(jdate_from_db(jdate_to_db(v)), v);

@@ -47,8 +47,10 @@ struct AddCase {
 
 const AddCase kAddCases[] = {
     // Months: the day of month is kept or falls back to the month's last day.
-    {"month_31jan_to_28feb", kDatePartMonth, 1, Ts(2023, 1, 31, 10, 20, 30, 5), Ts(2023, 2, 28, 10, 20, 30, 5)},
-    {"month_31jan_to_29feb_leap", kDatePartMonth, 1, Ts(2024, 1, 31, 8, 0), Ts(2024, 2, 29, 8, 0)},
+    {"month_31jan_to_28feb", kDatePartMonth, 1, Ts(2023, 1, 31, 10, 20, 30, 5),
+     Ts(2023, 2, 28, 10, 20, 30, 5)},
+    {"month_31jan_to_29feb_leap", kDatePartMonth, 1, Ts(2024, 1, 31, 8, 0),
+     Ts(2024, 2, 29, 8, 0)},
     {"month_15dec_to_15jan", kDatePartMonth, 1, Ts(2023, 12, 15), Ts(2024, 1, 15)},
     {"month_15jan_back_to_15dec", kDatePartMonth, -1, Ts(2024, 1, 15), Ts(2023, 12, 15)},
     {"month_31mar_back_to_29feb", kDatePartMonth, -1, Ts(2024, 3, 31), Ts(2024, 2, 29)},
@@ -78,21 +80,31 @@ const AddCase kAddCases[] = {
     {"hour_back", kDatePartHour, -25, Ts(2024, 3, 1, 0, 30), Ts(2024, 2, 28, 23, 30)},
     {"minute_back_from_midnight", kDatePartMinute, -1, Ts(2024, 3, 1), Ts(2024, 2, 29, 23, 59)},
     {"minute_whole_day", kDatePartMinute, 1440, Ts(2024, 2, 28, 9, 9), Ts(2024, 2, 29, 9, 9)},
-    {"minute_back_many_days", kDatePartMinute, -3 * 1440 - 1, Ts(2024, 3, 2, 0, 0), Ts(2024, 2, 27, 23, 59)},
+    {"minute_back_many_days", kDatePartMinute, -3 * 1440 - 1, Ts(2024, 3, 2, 0, 0),
+     Ts(2024, 2, 27, 23, 59)},
     {"minute_from_year_one", kDatePartMinute, 1, Ts(1, 1, 1), Ts(1, 1, 1, 0, 1)},
     {"minute_to_year_one", kDatePartMinute, -1, Ts(1, 1, 2), Ts(1, 1, 1, 23, 59)},
     // Seconds and finer parts work on the microseconds word and carry into the minute.
-    {"second_carry", kDatePartSecond, 1, Ts(2023, 12, 31, 23, 59, 59, 500000), Ts(2024, 1, 1, 0, 0, 0, 500000)},
+    {"second_carry", kDatePartSecond, 1, Ts(2023, 12, 31, 23, 59, 59, 500000),
+     Ts(2024, 1, 1, 0, 0, 0, 500000)},
     {"second_borrow", kDatePartSecond, -1, Ts(2024, 1, 1), Ts(2023, 12, 31, 23, 59, 59)},
     {"second_many", kDatePartSecond, 3661, Ts(2024, 1, 1), Ts(2024, 1, 1, 1, 1, 1)},
-    {"second_back_many", kDatePartSecond, -61, Ts(2024, 1, 1, 0, 1, 0), Ts(2023, 12, 31, 23, 59, 59)},
-    {"millisecond_drops_micros", kDatePartMillisecond, 1, Ts(2024, 1, 1, 0, 0, 0, 123456), Ts(2024, 1, 1, 0, 0, 0, 124000)},
-    {"millisecond_borrow", kDatePartMillisecond, -1, Ts(2024, 1, 1), Ts(2023, 12, 31, 23, 59, 59, 999000)},
-    {"millisecond_minute", kDatePartMillisecond, 60000, Ts(2024, 1, 1, 0, 0, 5), Ts(2024, 1, 1, 0, 1, 5)},
-    {"millisecond_back_mixed", kDatePartMillisecond, -60500, Ts(2024, 1, 1, 0, 1, 0, 250000), Ts(2023, 12, 31, 23, 59, 59, 750000)},
-    {"microsecond_carry", kDatePartMicrosecond, 1, Ts(2024, 1, 1, 0, 0, 59, 999999), Ts(2024, 1, 1, 0, 1, 0, 0)},
-    {"microsecond_borrow", kDatePartMicrosecond, -1, Ts(2024, 1, 1), Ts(2023, 12, 31, 23, 59, 59, 999999)},
-    {"microsecond_many_minutes", kDatePartMicrosecond, 2000000000, Ts(2024, 1, 1), Ts(2024, 1, 1, 0, 33, 20)},
+    {"second_back_many", kDatePartSecond, -61, Ts(2024, 1, 1, 0, 1, 0),
+     Ts(2023, 12, 31, 23, 59, 59)},
+    {"millisecond_drops_micros", kDatePartMillisecond, 1, Ts(2024, 1, 1, 0, 0, 0, 123456),
+     Ts(2024, 1, 1, 0, 0, 0, 124000)},
+    {"millisecond_borrow", kDatePartMillisecond, -1, Ts(2024, 1, 1),
+     Ts(2023, 12, 31, 23, 59, 59, 999000)},
+    {"millisecond_minute", kDatePartMillisecond, 60000, Ts(2024, 1, 1, 0, 0, 5),
+     Ts(2024, 1, 1, 0, 1, 5)},
+    {"millisecond_back_mixed", kDatePartMillisecond, -60500, Ts(2024, 1, 1, 0, 1, 0, 250000),
+     Ts(2023, 12, 31, 23, 59, 59, 750000)},
+    {"microsecond_carry", kDatePartMicrosecond, 1, Ts(2024, 1, 1, 0, 0, 59, 999999),
+     Ts(2024, 1, 1, 0, 1, 0, 0)},
+    {"microsecond_borrow", kDatePartMicrosecond, -1, Ts(2024, 1, 1),
+     Ts(2023, 12, 31, 23, 59, 59, 999999)},
+    {"microsecond_many_minutes", kDatePartMicrosecond, 2000000000, Ts(2024, 1, 1),
+     Ts(2024, 1, 1, 0, 33, 20)},
     // Parts that add nothing.
     {"iso_week_adds_nothing", kDatePartIsoWeek, 5, Ts(2024, 1, 1, 1, 1), Ts(2024, 1, 1, 1, 1)},
     {"code_zero", 0, 5, Ts(2024, 1, 1), Ts(2024, 1, 1)},
@@ -160,7 +172,7 @@ TEST(DateAdd, FineAmountsOnTheDayForm) {
 
 // Adding days agrees with the independent calendar from year 1 to 9999.
 TEST(DateAdd, DaysAgreeWithTheCalendar) {
-  const oracle::Date starts[] = {{1, 1, 1}, {1, 3, 1}, {1582, 10, 4}, {1899, 12, 31},
+  const oracle::Date starts[] = {{1, 1, 1},     {1, 3, 1},     {1582, 10, 4}, {1899, 12, 31},
                                  {2000, 2, 28}, {2100, 2, 28}, {7910, 12, 1}, {9999, 1, 1}};
   const std::int32_t amounts[] = {1, 27, 59, 365, 366, 1461, 36524, 146097, -1, -366};
   for (const oracle::Date& s : starts) {
@@ -201,20 +213,26 @@ const DiffCase kDiffCases[] = {
     {"days_year_1_to_9999", kDatePartDay, Ts(1, 1, 1), Ts(9999, 12, 31), 3652058},
     {"days_into_day_form", kDatePartDay, Ts(7910, 12, 31, 23, 0), Ts(8000, 1, 1), 32508},
     {"hours_under_one", kDatePartHour, Ts(2024, 1, 1, 10, 59), Ts(2024, 1, 1, 11, 1), 0},
-    {"hours_back_truncates_to_zero", kDatePartHour, Ts(2024, 1, 1, 11, 1), Ts(2024, 1, 1, 10, 2), 0},
+    {"hours_back_truncates_to_zero", kDatePartHour, Ts(2024, 1, 1, 11, 1),
+     Ts(2024, 1, 1, 10, 2), 0},
     {"hours_day", kDatePartHour, Ts(2024, 2, 28, 12, 0), Ts(2024, 3, 1, 12, 0), 48},
-    {"hours_to_day_form", kDatePartHour, Ts(7910, 12, 31, 23, 0), Ts(8000, 1, 1), 32508LL * 24 - 23},
+    {"hours_to_day_form", kDatePartHour, Ts(7910, 12, 31, 23, 0), Ts(8000, 1, 1),
+     32508LL * 24 - 23},
     {"minutes", kDatePartMinute, Ts(2024, 2, 28, 23, 59), Ts(2024, 3, 1, 0, 1), 1442},
-    {"seconds_truncate", kDatePartSecond, Ts(2024, 1, 1, 0, 0, 0, 999999), Ts(2024, 1, 1, 0, 0, 2, 0), 1},
+    {"seconds_truncate", kDatePartSecond, Ts(2024, 1, 1, 0, 0, 0, 999999),
+     Ts(2024, 1, 1, 0, 0, 2, 0), 1},
     {"seconds_back", kDatePartSecond, Ts(2024, 1, 1, 0, 1), Ts(2024, 1, 1, 0, 0, 30), -30},
     {"weekday_is_zero", kDatePartWeekday, Ts(2024, 1, 1), Ts(2024, 5, 1), 0},
     {"quarters", kDatePartQuarter, Ts(2023, 12, 31), Ts(2024, 4, 1), 2},
     {"weeks_saturday_to_sunday", kDatePartWeek, Ts(2024, 1, 6), Ts(2024, 1, 7), 1},
     {"weeks_sunday_to_saturday", kDatePartWeek, Ts(2024, 1, 7), Ts(2024, 1, 13), 0},
     {"day_of_year", kDatePartDayOfYear, Ts(2023, 12, 31), Ts(2024, 1, 2), 1 - 364},
-    {"milliseconds", kDatePartMillisecond, Ts(2024, 1, 1, 0, 0, 0, 1999), Ts(2024, 1, 1, 0, 1, 0, 0), 59999},
-    {"microseconds", kDatePartMicrosecond, Ts(2024, 1, 1, 0, 0, 0, 1), Ts(2023, 12, 31, 23, 59, 59, 0), -1000001},
-    {"microseconds_years", kDatePartMicrosecond, Ts(1, 1, 1), Ts(7910, 12, 31), 2889066LL * 86400000000LL},
+    {"milliseconds", kDatePartMillisecond, Ts(2024, 1, 1, 0, 0, 0, 1999),
+     Ts(2024, 1, 1, 0, 1, 0, 0), 59999},
+    {"microseconds", kDatePartMicrosecond, Ts(2024, 1, 1, 0, 0, 0, 1),
+     Ts(2023, 12, 31, 23, 59, 59, 0), -1000001},
+    {"microseconds_years", kDatePartMicrosecond, Ts(1, 1, 1), Ts(7910, 12, 31),
+     2889066LL * 86400000000LL},
     {"iso_week_is_zero", kDatePartIsoWeek, Ts(2024, 1, 1), Ts(2025, 1, 1), 0},
     {"code_zero", 0, Ts(2024, 1, 1), Ts(2025, 1, 1), 0},
 };
@@ -252,8 +270,8 @@ const PartCase kPartCases[] = {
     {"weekday_sunday", kDatePartWeekday, Ts(2024, 1, 7), 1},
     {"weekday_saturday", kDatePartWeekday, Ts(2024, 1, 6), 7},
     {"quarter", kDatePartQuarter, Ts(2024, 9, 30), 3},
-    {"week_first", kDatePartWeek, Ts(2023, 1, 1), 1},       // a Sunday
-    {"week_second", kDatePartWeek, Ts(2022, 1, 2), 2},      // 1 January 2022 was a Saturday
+    {"week_first", kDatePartWeek, Ts(2023, 1, 1), 1},   // a Sunday
+    {"week_second", kDatePartWeek, Ts(2022, 1, 2), 2},  // 1 January 2022 was a Saturday
     {"week_last", kDatePartWeek, Ts(2022, 12, 31), 53},
     {"day_of_year_leap", kDatePartDayOfYear, Ts(2024, 12, 31), 366},
     {"millisecond", kDatePartMillisecond, Ts(2024, 1, 1, 0, 0, 7, 123456), 123},
@@ -328,7 +346,8 @@ TEST(Compare, PlainAndTolerable) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.a.minutes - m) + "/" + std::to_string(c.a.microseconds) +
-                 " vs " + std::to_string(c.b.minutes - m) + "/" + std::to_string(c.b.microseconds));
+                 " vs " + std::to_string(c.b.minutes - m) + "/" +
+                 std::to_string(c.b.microseconds));
     EXPECT_EQ(timestamp_CMP(&c.a, &c.b), c.cmp);
     EXPECT_EQ(timestamp_TOLERABLE_CMP(&c.a, &c.b, c.tolerance), c.tolerable);
   }

@@ -1,4 +1,4 @@
-// UTString: the growable byte string used where texts are assembled piece by piece
+// UTString: the growable byte string used where texts are assembled step by step
 // (connection-string lists, key=value parsing, option texts).
 //
 // An empty string holds no memory at all: its text is null, its length and capacity 0, and

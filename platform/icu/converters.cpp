@@ -1,6 +1,8 @@
 // Converter entry points of the Unicode stand-in. They forward to the system's ICU,
 // after renaming the few converter names of the client's character-set registry that
 // today's ICU data no longer carries.
+#include <cstring>
+
 #include "icu_bridge.h"
 
 namespace {
@@ -18,25 +20,27 @@ static_assert(int{U_INVALID_CHAR_FOUND} == int{VQICU_INVALID_CHAR_FOUND} &&
 // Registry converter names missing from today's data, and the converter that now
 // carries the same character set. EUC-JP goes to the table that also decodes the
 // three-byte JIS X 0212 sequences (the successor of the old IBM table does not), the
-// others to the successor of the old table, which maps the same characters.
+// others to the successor of the old table, which maps the same characters. The old
+// windows-1256 table substituted "?", as the registry records; its successor uses 0x1A.
 struct Rename {
   const char* old_name;
   const char* name;
+  const char* substitution;  // substitution bytes to restore, or null
 };
 constexpr Rename kRenames[] = {
-    {"ibm-33722_P12A-1999", "euc-jp-2007"},                // EUC-JP
-    {"macos-6-10.2", "macos-6_2-10.4"},                    // x-mac-greek
-    {"ibm-1375_P100-2003", "ibm-1375_P100-2008"},          // Big5-HKSCS
-    {"ibm-970_P110-1995", "ibm-970_P110_P110-2006_U2"},    // EUC-KR
-    {"windows-1256-2000", "ibm-9448_X100-2005"},           // windows-1256, all 128 bytes
+    {"ibm-33722_P12A-1999", "euc-jp-2007", nullptr},              // EUC-JP
+    {"macos-6-10.2", "macos-6_2-10.4", nullptr},                  // x-mac-greek
+    {"ibm-1375_P100-2003", "ibm-1375_P100-2008", nullptr},        // Big5-HKSCS
+    {"ibm-970_P110-1995", "ibm-970_P110_P110-2006_U2", nullptr},  // EUC-KR
+    {"windows-1256-2000", "ibm-9448_X100-2005", "?"},             // windows-1256
 };
 
-const char* current_name(const char* name) {
+const Rename* find_rename(const char* name) {
   if (name == nullptr) return nullptr;
   for (const Rename& r : kRenames) {
-    if (ucnv_compareNames(name, r.old_name) == 0) return r.name;
+    if (ucnv_compareNames(name, r.old_name) == 0) return &r;
   }
-  return name;
+  return nullptr;
 }
 
 }  // namespace
@@ -44,7 +48,17 @@ const char* current_name(const char* name) {
 VQICU_EXPORT vqicu_converter* ucnv_open_3_4(const char* name, vqicu_status* status) {
   vqicu::Status st(status);
   if (st.failed()) return nullptr;
-  return reinterpret_cast<vqicu_converter*>(ucnv_open(current_name(name), st.get()));
+  const Rename* rename = find_rename(name);
+  UConverter* cnv = ucnv_open(rename ? rename->name : name, st.get());
+  if (cnv != nullptr && rename != nullptr && rename->substitution != nullptr) {
+    ucnv_setSubstChars(cnv, rename->substitution,
+                       static_cast<int8_t>(std::strlen(rename->substitution)), st.get());
+    if (st.failed()) {
+      ucnv_close(cnv);
+      return nullptr;
+    }
+  }
+  return reinterpret_cast<vqicu_converter*>(cnv);
 }
 
 VQICU_EXPORT void ucnv_close_3_4(vqicu_converter* converter) {

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "icu_bridge.h"
 
@@ -52,16 +53,66 @@ class UnitBuffer {
   UChar* data_;
 };
 
-// Length of the start of s whose collation elements no continuation can change: the
-// text before the last character that may begin a new collation unit (one that is not
-// a contraction suffix, combining mark or other character unsafe to start at).
-int32_t stable_length(const UCollator* coll, const UChar* s, int32_t n, UErrorCode& status) {
-  USet* unsafe = uset_openEmpty();
-  if (unsafe == nullptr) {
-    status = U_MEMORY_ALLOCATION_ERROR;
-    return 0;
+// The characters at which a collation unit cannot start (contraction suffixes,
+// combining marks, surrogates) depend only on a collator's tailoring, and building
+// them takes milliseconds, so we keep one frozen set per tailoring. A tailoring is
+// known by its rules text, which for every collator opened by locale lives in ICU's
+// mapped data (or is the one empty root text) for the life of the process, so its
+// address identifies it. Frozen sets are safe to read from any thread.
+class UnsafeSets {
+ public:
+  // Returns the set of coll's tailoring; *owned tells the caller to close it (only
+  // when the cache is full).
+  const USet* get(const UCollator* coll, bool* owned, UErrorCode& status) {
+    *owned = false;
+    int32_t length = 0;
+    const UChar* rules = ucol_getRules(coll, &length);
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (int i = 0; i < count_; ++i) {
+      if (entries_[i].rules == rules && entries_[i].length == length) return entries_[i].set;
+    }
+    USet* set = uset_openEmpty();
+    if (set == nullptr) {
+      status = U_MEMORY_ALLOCATION_ERROR;
+      return nullptr;
+    }
+    ucol_getUnsafeSet(coll, set, &status);
+    if (U_FAILURE(status)) {
+      uset_close(set);
+      return nullptr;
+    }
+    uset_freeze(set);
+    if (count_ == kMaxEntries) {
+      *owned = true;
+      return set;
+    }
+    entries_[count_++] = Entry{rules, length, set};
+    return set;
   }
-  ucol_getUnsafeSet(coll, unsafe, &status);
+
+ private:
+  static constexpr int kMaxEntries = 64;  // distinct tailorings in use at once
+  struct Entry {
+    const UChar* rules;
+    int32_t length;
+    USet* set;
+  };
+  std::mutex mutex_;
+  Entry entries_[kMaxEntries] = {};
+  int count_ = 0;
+};
+
+UnsafeSets& unsafe_sets() {
+  static UnsafeSets* sets = new UnsafeSets;  // kept to the end of the process
+  return *sets;
+}
+
+// Length of the start of s whose collation elements no continuation can change: the
+// text before the last character that may begin a new collation unit.
+int32_t stable_length(const UCollator* coll, const UChar* s, int32_t n, UErrorCode& status) {
+  bool owned = false;
+  const USet* unsafe = unsafe_sets().get(coll, &owned, status);
+  if (unsafe == nullptr) return 0;
   int32_t end = 0;
   for (int32_t i = n; i > 0;) {
     UChar32 c;
@@ -71,8 +122,8 @@ int32_t stable_length(const UCollator* coll, const UChar* s, int32_t n, UErrorCo
       break;
     }
   }
-  uset_close(unsafe);
-  return U_FAILURE(status) ? 0 : end;
+  if (owned) uset_close(const_cast<USet*>(unsafe));
+  return end;
 }
 
 // The sort-key prefix of s[0, n) into dst (see vqicu.h).
@@ -155,6 +206,7 @@ VQICU_EXPORT void ucol_setStrength_3_4(vqicu_collator* collator, int32_t strengt
 VQICU_EXPORT int32_t ucol_strcoll_3_4(const vqicu_collator* collator, const vqicu_uchar* a,
                                       int32_t a_length, const vqicu_uchar* b,
                                       int32_t b_length) {
+  if (collator == nullptr) return -1;
   return ucol_strcoll(vqicu::icu(collator), vqicu::icu(a), a_length, vqicu::icu(b), b_length);
 }
 

@@ -159,7 +159,7 @@ void ucol_setAttribute_3_4(vqicu_collator* collator, int32_t attribute, int32_t 
                            vqicu_status* status);
 void ucol_setStrength_3_4(vqicu_collator* collator, int32_t strength);
 
-/* Comparisons give -1, 0 or 1. */
+/* Comparisons give -1, 0 or 1; ucol_strcoll_3_4 gives -1 for a null collator. */
 int32_t ucol_strcoll_3_4(const vqicu_collator* collator, const vqicu_uchar* a,
                          int32_t a_length, const vqicu_uchar* b, int32_t b_length);
 int32_t ucol_strcollIter_3_4(const vqicu_collator* collator, vqicu_char_iterator* a,

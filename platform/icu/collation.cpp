@@ -18,9 +18,11 @@ static_assert(int{UCOL_FRENCH_COLLATION} == int{VQICU_COL_FRENCH_COLLATION} &&
                   int{UCOL_CASE_FIRST} == int{VQICU_COL_CASE_FIRST} &&
                   int{UCOL_CASE_LEVEL} == int{VQICU_COL_CASE_LEVEL},
               "collator attributes");
-static_assert(int{UCOL_PRIMARY} == int{VQICU_COL_PRIMARY} && int{UCOL_SECONDARY} == int{VQICU_COL_SECONDARY} &&
+static_assert(int{UCOL_PRIMARY} == int{VQICU_COL_PRIMARY} &&
+                  int{UCOL_SECONDARY} == int{VQICU_COL_SECONDARY} &&
                   int{UCOL_TERTIARY} == int{VQICU_COL_TERTIARY} &&
-                  int{UCOL_QUATERNARY} == int{VQICU_COL_QUATERNARY} && int{UCOL_ON} == int{VQICU_COL_ON} &&
+                  int{UCOL_QUATERNARY} == int{VQICU_COL_QUATERNARY} &&
+                  int{UCOL_ON} == int{VQICU_COL_ON} &&
                   int{UCOL_SHIFTED} == int{VQICU_COL_SHIFTED} &&
                   int{UCOL_NON_IGNORABLE} == int{VQICU_COL_NON_IGNORABLE} &&
                   int{UCOL_LOWER_FIRST} == int{VQICU_COL_LOWER_FIRST} &&
@@ -161,8 +163,8 @@ int32_t key_prefix(const UCollator* coll, const UChar* s, int32_t n, uint8_t* ds
     usable = sep ? static_cast<int32_t>(static_cast<const uint8_t*>(sep) - key) : usable;
     if (static_cast<uint32_t>(usable) < dstlen) status = U_INDEX_OUTOFBOUNDS_ERROR;
   }
-  const int32_t out = static_cast<uint32_t>(usable) < dstlen ? usable
-                                                               : static_cast<int32_t>(dstlen);
+  const int32_t out =
+      static_cast<uint32_t>(usable) < dstlen ? usable : static_cast<int32_t>(dstlen);
   if (out > 0) std::memcpy(dst, key, out);
   if (key != stack_key) std::free(key);
   return out;
@@ -172,8 +174,8 @@ int32_t key_prefix(const UCollator* coll, const UChar* s, int32_t n, uint8_t* ds
 int32_t complete_utf8_length(const char* s, int32_t n) {
   for (int32_t back = 1; back <= 4 && back <= n; ++back) {
     const auto b = static_cast<uint8_t>(s[n - back]);
-    if (b < 0x80) return n;         // ASCII: complete
-    if (b < 0xC0) continue;         // trail byte: keep looking for the lead
+    if (b < 0x80) return n;  // ASCII: complete
+    if (b < 0xC0) continue;  // trail byte: keep looking for the lead
     const int32_t want = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
     return want > back ? n - back : n;
   }
@@ -200,7 +202,8 @@ VQICU_EXPORT void ucol_setAttribute_3_4(vqicu_collator* collator, int32_t attrib
 }
 
 VQICU_EXPORT void ucol_setStrength_3_4(vqicu_collator* collator, int32_t strength) {
-  if (collator) ucol_setStrength(vqicu::icu(collator), static_cast<UCollationStrength>(strength));
+  if (collator)
+    ucol_setStrength(vqicu::icu(collator), static_cast<UCollationStrength>(strength));
 }
 
 VQICU_EXPORT int32_t ucol_strcoll_3_4(const vqicu_collator* collator, const vqicu_uchar* a,
@@ -235,16 +238,16 @@ VQICU_EXPORT vqicu_collator* VSR_ucol_open(const char* locale, vqicu_status* sta
 
 VQICU_EXPORT int32_t VSR_ucol_getSortKeyPrefix(const vqicu_collator* collator,
                                                const vqicu_uchar* src, int32_t srclen,
-                                               uint8_t* dst, uint32_t dstlen,
-                                               int8_t complete, vqicu_status* status) {
+                                               uint8_t* dst, uint32_t dstlen, int8_t complete,
+                                               vqicu_status* status) {
   vqicu::Status st(status);
   if (st.failed()) return 0;
   if (srclen < 0 || (src == nullptr && srclen > 0)) {
     st.set(U_ILLEGAL_ARGUMENT_ERROR);
     return 0;
   }
-  return key_prefix(vqicu::icu(collator), vqicu::icu(src), srclen, dst, dstlen,
-                    complete != 0, st.code());
+  return key_prefix(vqicu::icu(collator), vqicu::icu(src), srclen, dst, dstlen, complete != 0,
+                    st.code());
 }
 
 VQICU_EXPORT int32_t VSR_ucol_getSortKeyPrefixSBCS(const vqicu_collator* collator,

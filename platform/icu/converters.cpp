@@ -7,8 +7,10 @@
 
 namespace {
 
-static_assert(int{UCNV_UNASSIGNED} == int{VQICU_CNV_UNASSIGNED} && int{UCNV_ILLEGAL} == int{VQICU_CNV_ILLEGAL} &&
-                  int{UCNV_IRREGULAR} == int{VQICU_CNV_IRREGULAR} && int{UCNV_CLONE} == int{VQICU_CNV_CLONE},
+static_assert(int{UCNV_UNASSIGNED} == int{VQICU_CNV_UNASSIGNED} &&
+                  int{UCNV_ILLEGAL} == int{VQICU_CNV_ILLEGAL} &&
+                  int{UCNV_IRREGULAR} == int{VQICU_CNV_IRREGULAR} &&
+                  int{UCNV_CLONE} == int{VQICU_CNV_CLONE},
               "callback reasons");
 static_assert(int{U_INVALID_CHAR_FOUND} == int{VQICU_INVALID_CHAR_FOUND} &&
                   int{U_TRUNCATED_CHAR_FOUND} == int{VQICU_TRUNCATED_CHAR_FOUND} &&
@@ -84,8 +86,7 @@ VQICU_EXPORT void ucnv_toUnicode_3_4(vqicu_converter* converter, vqicu_uchar** t
   vqicu::Status st(status);
   if (st.failed()) return;
   ucnv_toUnicode(vqicu::icu(converter), reinterpret_cast<UChar**>(target),
-                 vqicu::icu(target_limit), source, source_limit, offsets, flush != 0,
-                 st.get());
+                 vqicu::icu(target_limit), source, source_limit, offsets, flush != 0, st.get());
 }
 
 VQICU_EXPORT void ucnv_fromUnicode_3_4(vqicu_converter* converter, char** target,
@@ -95,8 +96,8 @@ VQICU_EXPORT void ucnv_fromUnicode_3_4(vqicu_converter* converter, char** target
   vqicu::Status st(status);
   if (st.failed()) return;
   ucnv_fromUnicode(vqicu::icu(converter), target, target_limit,
-                   reinterpret_cast<const UChar**>(source), vqicu::icu(source_limit),
-                   offsets, flush != 0, st.get());
+                   reinterpret_cast<const UChar**>(source), vqicu::icu(source_limit), offsets,
+                   flush != 0, st.get());
 }
 
 // The callback types differ from ICU's only in spelling (plain integers for ICU's
@@ -114,15 +115,13 @@ VQICU_EXPORT void ucnv_setToUCallBack_3_4(vqicu_converter* converter,
 }
 
 VQICU_EXPORT void ucnv_setFromUCallBack_3_4(vqicu_converter* converter,
-                                            vqicu_from_u_callback action,
-                                            const void* context,
+                                            vqicu_from_u_callback action, const void* context,
                                             vqicu_from_u_callback* old_action,
                                             const void** old_context, vqicu_status* status) {
   vqicu::Status st(status);
   if (st.failed()) return;
   if (converter == nullptr) return st.set(U_ILLEGAL_ARGUMENT_ERROR);
-  ucnv_setFromUCallBack(vqicu::icu(converter),
-                        reinterpret_cast<UConverterFromUCallback>(action), context,
-                        reinterpret_cast<UConverterFromUCallback*>(old_action), old_context,
-                        st.get());
+  ucnv_setFromUCallBack(
+      vqicu::icu(converter), reinterpret_cast<UConverterFromUCallback>(action), context,
+      reinterpret_cast<UConverterFromUCallback*>(old_action), old_context, st.get());
 }

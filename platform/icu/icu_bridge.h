@@ -23,7 +23,8 @@ static_assert(sizeof(UChar32) == sizeof(vqicu_uchar32), "code point width");
 static_assert(sizeof(UBool) == sizeof(vqicu_bool), "boolean width");
 static_assert(sizeof(UCharIterator) == sizeof(vqicu_char_iterator), "iterator size");
 static_assert(offsetof(UCharIterator, reservedField) ==
-                  offsetof(vqicu_char_iterator, reserved_field), "iterator fields");
+                  offsetof(vqicu_char_iterator, reserved_field),
+              "iterator fields");
 static_assert(offsetof(UCharIterator, getIndex) == offsetof(vqicu_char_iterator, get_index),
               "iterator functions");
 static_assert(offsetof(UCharIterator, setState) == offsetof(vqicu_char_iterator, set_state),
@@ -57,13 +58,14 @@ inline UCollator* icu(vqicu_collator* c) { return reinterpret_cast<UCollator*>(c
 inline const UCollator* icu(const vqicu_collator* c) {
   return reinterpret_cast<const UCollator*>(c);
 }
-inline UCharIterator* icu(vqicu_char_iterator* i) { return reinterpret_cast<UCharIterator*>(i); }
+inline UCharIterator* icu(vqicu_char_iterator* i) {
+  return reinterpret_cast<UCharIterator*>(i);
+}
 inline const UChar* icu(const vqicu_uchar* s) { return reinterpret_cast<const UChar*>(s); }
 inline UChar* icu(vqicu_uchar* s) { return reinterpret_cast<UChar*>(s); }
 
 // Sets up an iterator over bytes read through a 256-entry UTF-16 map (iterators.cpp).
-void set_sbcs_iterator(UCharIterator* iter, const char* text, int32_t length,
-                       const UChar* map);
+void set_sbcs_iterator(UCharIterator* iter, const char* text, int32_t length, const UChar* map);
 
 }  // namespace vqicu
 

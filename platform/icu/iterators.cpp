@@ -132,9 +132,8 @@ VQICU_EXPORT void uiter_setUTF8_3_4(vqicu_char_iterator* iter, const char* text,
 }
 
 VQICU_EXPORT void VSR_uiter_setFragmentedSBCS(vqicu_char_iterator* iter, const char* text,
-                                              int32_t length, int32_t total,
-                                              vqicu_fill_fn fill, void* context,
-                                              const vqicu_uchar* map) {
+                                              int32_t length, int32_t total, vqicu_fill_fn fill,
+                                              void* context, const vqicu_uchar* map) {
   if (iter == nullptr) return;
   if (map == nullptr || (text == nullptr && fill == nullptr)) {
     // Nothing to read: an empty text.
@@ -147,10 +146,9 @@ VQICU_EXPORT void VSR_uiter_setFragmentedSBCS(vqicu_char_iterator* iter, const c
   vqicu::set_sbcs_iterator(vqicu::icu(iter), text ? text : "", length, vqicu::icu(map));
 }
 
-VQICU_EXPORT void VSR_uiter_setFragmentedUTF8Simple(vqicu_char_iterator* iter,
-                                                    const char* text, int32_t length,
-                                                    int32_t total, vqicu_fill_fn fill,
-                                                    void* context) {
+VQICU_EXPORT void VSR_uiter_setFragmentedUTF8Simple(vqicu_char_iterator* iter, const char* text,
+                                                    int32_t length, int32_t total,
+                                                    vqicu_fill_fn fill, void* context) {
   if (iter == nullptr) return;
   text = gather(text, &length, total, fill, context);
   if (text == nullptr) length = 0;

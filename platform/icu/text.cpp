@@ -16,14 +16,15 @@
 
 namespace {
 
-static_assert(int{UCHAR_NUMERIC_TYPE} == int{VQICU_NUMERIC_TYPE} && int{U_NT_DECIMAL} == int{VQICU_NT_DECIMAL},
+static_assert(int{UCHAR_NUMERIC_TYPE} == int{VQICU_NUMERIC_TYPE} &&
+                  int{U_NT_DECIMAL} == int{VQICU_NT_DECIMAL},
               "property numbers");
 
 // ---- Case mapping over callback streams ---------------------------------------------
 
-constexpr int32_t kReadBytes = 4096;      // bytes asked of the read callback at once
-constexpr int32_t kWindowUnits = 16384;   // most UTF-16 units held back unmapped
-constexpr int32_t kOutUnits = 3 * 1024;   // output units on the stack; more go to the heap
+constexpr int32_t kReadBytes = 4096;     // bytes asked of the read callback at once
+constexpr int32_t kWindowUnits = 16384;  // most UTF-16 units held back unmapped
+constexpr int32_t kOutUnits = 3 * 1024;  // output units on the stack; more go to the heap
 
 using MapFn = int32_t (*)(UChar*, int32_t, const UChar*, int32_t, const char*, UErrorCode*);
 
@@ -202,14 +203,14 @@ VQICU_EXPORT int32_t uloc_canonicalize_3_4(const char* locale, char* name, int32
 }
 
 VQICU_EXPORT int32_t VSR_strToUpper(vqicu_write_fn write, void* write_context,
-                                    vqicu_read_fn read, void* read_context,
-                                    const char* locale, vqicu_status* status) {
+                                    vqicu_read_fn read, void* read_context, const char* locale,
+                                    vqicu_status* status) {
   return map_stream(u_strToUpper, write, write_context, read, read_context, locale, status);
 }
 
 VQICU_EXPORT int32_t VSR_strToLower(vqicu_write_fn write, void* write_context,
-                                    vqicu_read_fn read, void* read_context,
-                                    const char* locale, vqicu_status* status) {
+                                    vqicu_read_fn read, void* read_context, const char* locale,
+                                    vqicu_status* status) {
   return map_stream(u_strToLower, write, write_context, read, read_context, locale, status);
 }
 

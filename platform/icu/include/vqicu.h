@@ -19,28 +19,28 @@ extern "C" {
 
 /* ---- Basic types ------------------------------------------------------------------ */
 
-typedef uint16_t vqicu_uchar;   /* one UTF-16 code unit, machine byte order */
-typedef int32_t vqicu_uchar32;  /* one code point */
-typedef int8_t vqicu_bool;      /* 0 false, 1 true */
-typedef int32_t vqicu_status;   /* error code (values below) */
+typedef uint16_t vqicu_uchar;  /* one UTF-16 code unit, machine byte order */
+typedef int32_t vqicu_uchar32; /* one code point */
+typedef int8_t vqicu_bool;     /* 0 false, 1 true */
+typedef int32_t vqicu_status;  /* error code (values below) */
 
-typedef struct vqicu_converter vqicu_converter;  /* opaque */
-typedef struct vqicu_collator vqicu_collator;    /* opaque */
-typedef struct vqicu_to_u_args vqicu_to_u_args;      /* opaque callback arguments */
-typedef struct vqicu_from_u_args vqicu_from_u_args;  /* opaque callback arguments */
+typedef struct vqicu_converter vqicu_converter;     /* opaque */
+typedef struct vqicu_collator vqicu_collator;       /* opaque */
+typedef struct vqicu_to_u_args vqicu_to_u_args;     /* opaque callback arguments */
+typedef struct vqicu_from_u_args vqicu_from_u_args; /* opaque callback arguments */
 
 /* The error codes the client looks at. */
 enum {
-  VQICU_USING_FALLBACK_WARNING = -128,  /* data came from a parent locale */
-  VQICU_USING_DEFAULT_WARNING = -127,   /* data came from the root locale */
+  VQICU_USING_FALLBACK_WARNING = -128, /* data came from a parent locale */
+  VQICU_USING_DEFAULT_WARNING = -127,  /* data came from the root locale */
   VQICU_ZERO_ERROR = 0,
   VQICU_ILLEGAL_ARGUMENT_ERROR = 1,
   VQICU_MISSING_RESOURCE_ERROR = 2,
-  VQICU_INDEX_OUTOFBOUNDS_ERROR = 8,    /* a sort-key prefix needs more input */
-  VQICU_INVALID_CHAR_FOUND = 10,        /* unassigned character */
-  VQICU_TRUNCATED_CHAR_FOUND = 11,      /* incomplete character at the end */
-  VQICU_ILLEGAL_CHAR_FOUND = 12,        /* illegal byte sequence */
-  VQICU_BUFFER_OVERFLOW_ERROR = 15,     /* the output is full */
+  VQICU_INDEX_OUTOFBOUNDS_ERROR = 8, /* a sort-key prefix needs more input */
+  VQICU_INVALID_CHAR_FOUND = 10,     /* unassigned character */
+  VQICU_TRUNCATED_CHAR_FOUND = 11,   /* incomplete character at the end */
+  VQICU_ILLEGAL_CHAR_FOUND = 12,     /* illegal byte sequence */
+  VQICU_BUFFER_OVERFLOW_ERROR = 15,  /* the output is full */
   VQICU_INVALID_STATE_ERROR = 27
 };
 
@@ -71,13 +71,13 @@ enum {
   VQICU_COL_UPPER_FIRST = 25
 };
 
-enum { VQICU_NUMERIC_TYPE = 0x1009, VQICU_NT_DECIMAL = 1 };  /* u_getIntPropertyValue_3_4 */
+enum { VQICU_NUMERIC_TYPE = 0x1009, VQICU_NT_DECIMAL = 1 }; /* u_getIntPropertyValue_3_4 */
 
 /* ---- Converters ------------------------------------------------------------------- */
 
 typedef void (*vqicu_to_u_callback)(const void* context, vqicu_to_u_args* args,
-                                    const char* code_units, int32_t length,
-                                    int32_t reason, vqicu_status* status);
+                                    const char* code_units, int32_t length, int32_t reason,
+                                    vqicu_status* status);
 typedef void (*vqicu_from_u_callback)(const void* context, vqicu_from_u_args* args,
                                       const vqicu_uchar* code_units, int32_t length,
                                       vqicu_uchar32 code_point, int32_t reason,
@@ -88,7 +88,7 @@ typedef void (*vqicu_from_u_callback)(const void* context, vqicu_from_u_args* ar
    open the nearest converter of today's data (without a warning). Release with
    ucnv_close_3_4. */
 vqicu_converter* ucnv_open_3_4(const char* name, vqicu_status* status);
-void ucnv_close_3_4(vqicu_converter* converter);  /* null is ignored */
+void ucnv_close_3_4(vqicu_converter* converter); /* null is ignored */
 void ucnv_resetToUnicode_3_4(vqicu_converter* converter);
 void ucnv_resetFromUnicode_3_4(vqicu_converter* converter);
 void ucnv_setFallback_3_4(vqicu_converter* converter, vqicu_bool use_fallback);
@@ -98,10 +98,9 @@ void ucnv_toUnicode_3_4(vqicu_converter* converter, vqicu_uchar** target,
                         const vqicu_uchar* target_limit, const char** source,
                         const char* source_limit, int32_t* offsets, vqicu_bool flush,
                         vqicu_status* status);
-void ucnv_fromUnicode_3_4(vqicu_converter* converter, char** target,
-                          const char* target_limit, const vqicu_uchar** source,
-                          const vqicu_uchar* source_limit, int32_t* offsets,
-                          vqicu_bool flush, vqicu_status* status);
+void ucnv_fromUnicode_3_4(vqicu_converter* converter, char** target, const char* target_limit,
+                          const vqicu_uchar** source, const vqicu_uchar* source_limit,
+                          int32_t* offsets, vqicu_bool flush, vqicu_status* status);
 
 /* Install an error callback; the previous one and its context are returned so that
    the new callback can hand cases on to it. */
@@ -154,14 +153,14 @@ struct vqicu_char_iterator {
 };
 
 vqicu_collator* ucol_open_3_4(const char* locale, vqicu_status* status);
-void ucol_close_3_4(vqicu_collator* collator);  /* null is ignored */
+void ucol_close_3_4(vqicu_collator* collator); /* null is ignored */
 void ucol_setAttribute_3_4(vqicu_collator* collator, int32_t attribute, int32_t value,
                            vqicu_status* status);
 void ucol_setStrength_3_4(vqicu_collator* collator, int32_t strength);
 
 /* Comparisons give -1, 0 or 1; ucol_strcoll_3_4 gives -1 for a null collator. */
-int32_t ucol_strcoll_3_4(const vqicu_collator* collator, const vqicu_uchar* a,
-                         int32_t a_length, const vqicu_uchar* b, int32_t b_length);
+int32_t ucol_strcoll_3_4(const vqicu_collator* collator, const vqicu_uchar* a, int32_t a_length,
+                         const vqicu_uchar* b, int32_t b_length);
 int32_t ucol_strcollIter_3_4(const vqicu_collator* collator, vqicu_char_iterator* a,
                              vqicu_char_iterator* b, vqicu_status* status);
 void uiter_setUTF8_3_4(vqicu_char_iterator* iter, const char* text, int32_t length);
@@ -173,8 +172,7 @@ void uiter_setUTF8_3_4(vqicu_char_iterator* iter, const char* text, int32_t leng
    VQICU_USING_DEFAULT_WARNING when the collation data came from a parent or the root
    locale. *status2 (may be null) is VQICU_USING_DEFAULT_WARNING when the library has
    no data at all for the locale's language, else 0. Release with ucol_close_3_4. */
-vqicu_collator* VSR_ucol_open(const char* locale, vqicu_status* status,
-                              vqicu_status* status2);
+vqicu_collator* VSR_ucol_open(const char* locale, vqicu_status* status, vqicu_status* status2);
 
 /* Sort-key prefixes. The key of the text is written to dst, at most dstlen bytes, with
    no terminating 0; the result is the number of bytes written. Key bytes 0 and 1 never
@@ -230,11 +228,12 @@ int32_t VSRGetICUDataset(void);
    that is not more than before, the text ends there. The iterator gathers the text
    when it is set, so fill must bound it; the data pointer last returned must stay
    valid while the iterator is used. fill may be null: the text is then text[0,length).
-   The SBCS form reads each byte through map (256 UTF-16 units, kept by reference). */
+   The SBCS form reads each byte through map (256 UTF-16 units, kept by reference).
+   A null map, or no text and no fill function, gives an empty text. */
 typedef const char* (*vqicu_fill_fn)(void* context, int32_t need, int32_t* available);
-void VSR_uiter_setFragmentedSBCS(vqicu_char_iterator* iter, const char* text,
-                                 int32_t length, int32_t total, vqicu_fill_fn fill,
-                                 void* context, const vqicu_uchar* map);
+void VSR_uiter_setFragmentedSBCS(vqicu_char_iterator* iter, const char* text, int32_t length,
+                                 int32_t total, vqicu_fill_fn fill, void* context,
+                                 const vqicu_uchar* map);
 void VSR_uiter_setFragmentedUTF8Simple(vqicu_char_iterator* iter, const char* text,
                                        int32_t length, int32_t total, vqicu_fill_fn fill,
                                        void* context);

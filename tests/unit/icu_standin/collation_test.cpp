@@ -96,18 +96,43 @@ const CompareCase kCompareCases[] = {
     {"primary ignores accents", "en", VQICU_COL_PRIMARY, {}, u"resume", u"résumé", 0},
     {"secondary ignores case", "en", VQICU_COL_SECONDARY, {}, u"Résumé", u"résumé", 0},
     {"secondary sees accents", "en", VQICU_COL_SECONDARY, {}, u"resume", u"résumé", -1},
-    {"case level on primary", "en", VQICU_COL_PRIMARY,
-     {{VQICU_COL_CASE_LEVEL, VQICU_COL_ON}}, u"résumé", u"Resume", -1},
+    {"case level on primary",
+     "en",
+     VQICU_COL_PRIMARY,
+     {{VQICU_COL_CASE_LEVEL, VQICU_COL_ON}},
+     u"résumé",
+     u"Resume",
+     -1},
     {"upper first", "en", -1, {{VQICU_COL_CASE_FIRST, VQICU_COL_UPPER_FIRST}}, u"a", u"A", 1},
     {"lower first", "en", -1, {{VQICU_COL_CASE_FIRST, VQICU_COL_LOWER_FIRST}}, u"a", u"A", -1},
-    {"shifted ignores punctuation", "en", VQICU_COL_TERTIARY,
-     {{VQICU_COL_ALTERNATE_HANDLING, VQICU_COL_SHIFTED}}, u"co-op", u"coop", 0},
-    {"quaternary sees punctuation", "en", VQICU_COL_QUATERNARY,
-     {{VQICU_COL_ALTERNATE_HANDLING, VQICU_COL_SHIFTED}}, u"co-op", u"coop", -1},
-    {"non-ignorable punctuation", "en", -1,
-     {{VQICU_COL_ALTERNATE_HANDLING, VQICU_COL_NON_IGNORABLE}}, u"co-op", u"coop", -1},
-    {"French accents backwards", "fr_CA", -1, {{VQICU_COL_FRENCH_COLLATION, VQICU_COL_ON}},
-     u"cote", u"côté", -1},
+    {"shifted ignores punctuation",
+     "en",
+     VQICU_COL_TERTIARY,
+     {{VQICU_COL_ALTERNATE_HANDLING, VQICU_COL_SHIFTED}},
+     u"co-op",
+     u"coop",
+     0},
+    {"quaternary sees punctuation",
+     "en",
+     VQICU_COL_QUATERNARY,
+     {{VQICU_COL_ALTERNATE_HANDLING, VQICU_COL_SHIFTED}},
+     u"co-op",
+     u"coop",
+     -1},
+    {"non-ignorable punctuation",
+     "en",
+     -1,
+     {{VQICU_COL_ALTERNATE_HANDLING, VQICU_COL_NON_IGNORABLE}},
+     u"co-op",
+     u"coop",
+     -1},
+    {"French accents backwards",
+     "fr_CA",
+     -1,
+     {{VQICU_COL_FRENCH_COLLATION, VQICU_COL_ON}},
+     u"cote",
+     u"côté",
+     -1},
     {"Swedish ä after z", "sv", -1, {}, u"ä", u"z", 1},
     {"German ä near a", "de", -1, {}, u"ä", u"z", -1},
     {"Czech ch after h", "cs", -1, {}, u"chata", u"hrad", 1},
@@ -138,8 +163,9 @@ TEST(IcuStandinCollation, OpenReportsWhereTheDataCameFrom) {
     const char* locale;
     bool default_status2;  // status2 says the library knows nothing of the language
   };
-  for (const Row& r : {Row{"de", false}, Row{"de_AT", false}, Row{"de@collation=phonebook", false},
-                       Row{"sv_SE", false}, Row{"xx_YY", true}, Row{"qq", true}}) {
+  for (const Row& r :
+       {Row{"de", false}, Row{"de_AT", false}, Row{"de@collation=phonebook", false},
+        Row{"sv_SE", false}, Row{"xx_YY", true}, Row{"qq", true}}) {
     SCOPED_TRACE(r.locale);
     vqicu_status s1 = VQICU_ZERO_ERROR;
     vqicu_status s2 = VQICU_ZERO_ERROR;
@@ -176,7 +202,8 @@ TEST(IcuStandinCollation, SortTypeInTheLocaleString) {
   icu().ucol_close_3_4(standard);
 }
 
-// ---- Sort-key prefixes -----------------------------------------------------------------------
+// ---- Sort-key prefixes
+// -----------------------------------------------------------------------
 
 std::string key16(const vqicu_collator* coll, const std::u16string& s, uint32_t dstlen = 4096,
                   int8_t complete = 1, vqicu_status* status_out = nullptr) {
@@ -186,7 +213,10 @@ std::string key16(const vqicu_collator* coll, const std::u16string& s, uint32_t 
       coll, units(s), s.size(), reinterpret_cast<uint8_t*>(&dst[0]), dstlen, complete, &st);
   EXPECT_LE(static_cast<uint32_t>(n), dstlen);
   EXPECT_EQ(dst.substr(dstlen), std::string(8, '\xEE')) << "wrote past dstlen";
-  if (status_out) *status_out = st; else EXPECT_EQ(st, VQICU_ZERO_ERROR);
+  if (status_out)
+    *status_out = st;
+  else
+    EXPECT_EQ(st, VQICU_ZERO_ERROR);
   return dst.substr(0, n);
 }
 
@@ -198,7 +228,10 @@ std::string key8(const vqicu_collator* coll, const std::string& s, uint32_t dstl
       coll, s.data(), s.size(), reinterpret_cast<uint8_t*>(&dst[0]), dstlen, complete, &st);
   EXPECT_LE(static_cast<uint32_t>(n), dstlen);
   EXPECT_EQ(dst.substr(dstlen), std::string(8, '\xEE')) << "wrote past dstlen";
-  if (status_out) *status_out = st; else EXPECT_EQ(st, VQICU_ZERO_ERROR);
+  if (status_out)
+    *status_out = st;
+  else
+    EXPECT_EQ(st, VQICU_ZERO_ERROR);
   return dst.substr(0, n);
 }
 
@@ -207,12 +240,15 @@ std::string key_sbcs(const vqicu_collator* coll, const std::string& s, const Map
                      vqicu_status* status_out = nullptr) {
   std::string dst(dstlen + 8, '\xEE');
   vqicu_status st = VQICU_ZERO_ERROR;
-  const int32_t n = icu().VSR_ucol_getSortKeyPrefixSBCS(
-      coll, s.data(), s.size(), reinterpret_cast<uint8_t*>(&dst[0]), dstlen, map.data(),
-      complete, &st);
+  const int32_t n = icu().VSR_ucol_getSortKeyPrefixSBCS(coll, s.data(), s.size(),
+                                                        reinterpret_cast<uint8_t*>(&dst[0]),
+                                                        dstlen, map.data(), complete, &st);
   EXPECT_LE(static_cast<uint32_t>(n), dstlen);
   EXPECT_EQ(dst.substr(dstlen), std::string(8, '\xEE')) << "wrote past dstlen";
-  if (status_out) *status_out = st; else EXPECT_EQ(st, VQICU_ZERO_ERROR);
+  if (status_out)
+    *status_out = st;
+  else
+    EXPECT_EQ(st, VQICU_ZERO_ERROR);
   return dst.substr(0, n);
 }
 
@@ -223,12 +259,22 @@ struct KeyText {
 };
 
 const KeyText kKeyTexts[] = {
-    {u"", "ISO-8859-1"},          {u"a", "ISO-8859-1"},        {u"A", "ISO-8859-1"},
-    {u"ab", "ISO-8859-1"},        {u"résumé", "ISO-8859-1"},   {u"Resume", "ISO-8859-1"},
-    {u"co-op", "ISO-8859-1"},     {u"coop", "ISO-8859-1"},     {u"Œuvre", "ibm-5348_P100-1997"},
-    {u"“zeta”", "ibm-5348_P100-1997"}, {u"Русский", "ibm-878_P100-1996"},
-    {u"русский", "ibm-878_P100-1996"}, {u"Ελληνικά", "macos-6-10.2"},
-    {u"نص", "windows-1256-2000"}, {u"日本語", nullptr},        {u"中文😀", nullptr},
+    {u"", "ISO-8859-1"},
+    {u"a", "ISO-8859-1"},
+    {u"A", "ISO-8859-1"},
+    {u"ab", "ISO-8859-1"},
+    {u"résumé", "ISO-8859-1"},
+    {u"Resume", "ISO-8859-1"},
+    {u"co-op", "ISO-8859-1"},
+    {u"coop", "ISO-8859-1"},
+    {u"Œuvre", "ibm-5348_P100-1997"},
+    {u"“zeta”", "ibm-5348_P100-1997"},
+    {u"Русский", "ibm-878_P100-1996"},
+    {u"русский", "ibm-878_P100-1996"},
+    {u"Ελληνικά", "macos-6-10.2"},
+    {u"نص", "windows-1256-2000"},
+    {u"日本語", nullptr},
+    {u"中文😀", nullptr},
     {u"한국어", nullptr},
 };
 
@@ -282,15 +328,16 @@ TEST(IcuStandinSortKeys, LongTextHasItsWholeKey) {
   const std::string a = key16(coll.coll, text, 20000);
   const std::string b = key16(coll.coll, other, 20000);
   EXPECT_GT(a.size(), 3000u);
-  EXPECT_EQ(sign(a.compare(b)),
-            icu().ucol_strcoll_3_4(coll.coll, units(text), text.size(), units(other),
-                                   other.size()));
+  EXPECT_EQ(sign(a.compare(b)), icu().ucol_strcoll_3_4(coll.coll, units(text), text.size(),
+                                                       units(other), other.size()));
   EXPECT_EQ(key8(coll.coll, utf8(text), 20000), a);
 }
 
 TEST(IcuStandinSortKeys, IllFormedUtf8ReadsAsReplacementCharacter) {
   Collator coll("en");
-  EXPECT_EQ(key8(coll.coll, bytes("a\xFF" "b")), key16(coll.coll, u"a\uFFFDb"));
+  EXPECT_EQ(key8(coll.coll, bytes("a\xFF"
+                                  "b")),
+            key16(coll.coll, u"a\uFFFDb"));
   EXPECT_EQ(key8(coll.coll, bytes("a\xE6\x97")), key16(coll.coll, u"a\uFFFD"));
 }
 
@@ -378,8 +425,8 @@ TEST(IcuStandinSortKeys, IncompleteTextFromManyThreadsAndTailorings) {
           vqicu_collator* coll = icu().ucol_open_3_4(locale, &st);
           uint8_t dst[256];
           st = VQICU_ZERO_ERROR;
-          const int32_t n = icu().VSR_ucol_getSortKeyPrefix(
-              coll, units(text), text.size(), dst, sizeof dst, 0, &st);
+          const int32_t n = icu().VSR_ucol_getSortKeyPrefix(coll, units(text), text.size(), dst,
+                                                            sizeof dst, 0, &st);
           if (round == 0) results.emplace_back(reinterpret_cast<char*>(dst), n);
           icu().ucol_close_3_4(coll);
         }
@@ -400,16 +447,17 @@ TEST(IcuStandinSortKeys, BadArguments) {
     const vqicu_collator* coll;
     uint8_t* dst;
   };
-  for (const Row& r : {Row{"negative length", -1, coll.coll, dst},
-                       Row{"null collator", 2, nullptr, dst},
-                       Row{"null output", 2, coll.coll, nullptr}}) {
+  for (const Row& r :
+       {Row{"negative length", -1, coll.coll, dst}, Row{"null collator", 2, nullptr, dst},
+        Row{"null output", 2, coll.coll, nullptr}}) {
     SCOPED_TRACE(r.name);
     vqicu_status st = VQICU_ZERO_ERROR;
     EXPECT_EQ(icu().VSR_ucol_getSortKeyPrefix(r.coll, text, r.srclen, r.dst, 16, 1, &st), 0);
     EXPECT_EQ(st, VQICU_ILLEGAL_ARGUMENT_ERROR);
   }
   vqicu_status st = VQICU_ZERO_ERROR;
-  EXPECT_EQ(icu().VSR_ucol_getSortKeyPrefixSBCS(coll.coll, "ab", 2, dst, 16, nullptr, 1, &st), 0);
+  EXPECT_EQ(icu().VSR_ucol_getSortKeyPrefixSBCS(coll.coll, "ab", 2, dst, 16, nullptr, 1, &st),
+            0);
   EXPECT_EQ(st, VQICU_ILLEGAL_ARGUMENT_ERROR);
   st = VQICU_ZERO_ERROR;
   EXPECT_EQ(icu().VSR_ucol_getSortKeyPrefixUTF8(coll.coll, "ab", -2, dst, 16, 1, &st), 0);
@@ -429,16 +477,11 @@ struct PairCase {
 };
 
 const PairCase kPairs[] = {
-    {"ISO-8859-1", u"résumé", u"Resume"},
-    {"ISO-8859-1", u"apple", u"Apple"},
-    {"ISO-8859-1", u"same text", u"same text"},
-    {"ISO-8859-1", u"", u"a"},
-    {"ISO-8859-1", u"Straße", u"Strasse"},
-    {"ibm-5348_P100-1997", u"Œuvre", u"oeuvre"},
-    {"ibm-5348_P100-1997", u"“a”", u"a"},
-    {"ibm-878_P100-1996", u"Русский", u"русский"},
-    {"ibm-878_P100-1996", u"ёлка", u"елка"},
-    {"macos-6-10.2", u"Ελληνικά", u"ελληνικα"},
+    {"ISO-8859-1", u"résumé", u"Resume"},       {"ISO-8859-1", u"apple", u"Apple"},
+    {"ISO-8859-1", u"same text", u"same text"}, {"ISO-8859-1", u"", u"a"},
+    {"ISO-8859-1", u"Straße", u"Strasse"},      {"ibm-5348_P100-1997", u"Œuvre", u"oeuvre"},
+    {"ibm-5348_P100-1997", u"“a”", u"a"},       {"ibm-878_P100-1996", u"Русский", u"русский"},
+    {"ibm-878_P100-1996", u"ёлка", u"елка"},    {"macos-6-10.2", u"Ελληνικά", u"ελληνικα"},
     {"windows-1256-2000", u"عربي", u"عربى"},
 };
 
@@ -516,12 +559,10 @@ TEST(IcuStandinCompare, FragmentedTextComparesAsWholeText) {
           const std::string a = utf8(p.a), b = utf8(p.b);
           Fragments fa(a, chunk), fb(b, chunk);
           vqicu_char_iterator ia, ib;
-          icu().VSR_uiter_setFragmentedUTF8Simple(&ia, fa.data(), fa.in_hand(),
-                                                  known_total ? a.size() : -1,
-                                                  Fragments::fill, &fa);
-          icu().VSR_uiter_setFragmentedUTF8Simple(&ib, fb.data(), fb.in_hand(),
-                                                  known_total ? b.size() : -1,
-                                                  Fragments::fill, &fb);
+          icu().VSR_uiter_setFragmentedUTF8Simple(
+              &ia, fa.data(), fa.in_hand(), known_total ? a.size() : -1, Fragments::fill, &fa);
+          icu().VSR_uiter_setFragmentedUTF8Simple(
+              &ib, fb.data(), fb.in_hand(), known_total ? b.size() : -1, Fragments::fill, &fb);
           vqicu_status st = VQICU_ZERO_ERROR;
           EXPECT_EQ(icu().ucol_strcollIter_3_4(coll.coll, &ia, &ib, &st), expected);
           EXPECT_EQ(st, VQICU_ZERO_ERROR);
@@ -554,7 +595,8 @@ TEST(IcuStandinCompare, FragmentedTextStopsAtItsTotal) {
   vqicu_char_iterator ia, ib;
   icu().VSR_uiter_setFragmentedSBCS(&ia, fa.data(), fa.in_hand(), 3, Fragments::fill, &fa,
                                     map.data());
-  icu().VSR_uiter_setFragmentedUTF8Simple(&ib, fb.data(), fb.in_hand(), 3, Fragments::fill, &fb);
+  icu().VSR_uiter_setFragmentedUTF8Simple(&ib, fb.data(), fb.in_hand(), 3, Fragments::fill,
+                                          &fb);
   vqicu_status st = VQICU_ZERO_ERROR;
   EXPECT_EQ(icu().ucol_strcollIter_3_4(coll.coll, &ia, &ib, &st), 0);
   EXPECT_LE(fa.calls(), 2);

@@ -50,8 +50,8 @@ vqicu_status from_utf16(vqicu_converter* cnv, const std::u16string& in, std::str
   char* target = buf.data();
   const vqicu_uchar* source = reinterpret_cast<const vqicu_uchar*>(in.data());
   vqicu_status st = VQICU_ZERO_ERROR;
-  icu().ucnv_fromUnicode_3_4(cnv, &target, buf.data() + buf.size(), &source,
-                             source + in.size(), nullptr, 1, &st);
+  icu().ucnv_fromUnicode_3_4(cnv, &target, buf.data() + buf.size(), &source, source + in.size(),
+                             nullptr, 1, &st);
   out.assign(buf.data(), target);
   return st;
 }
@@ -84,20 +84,62 @@ TEST(IcuStandinLoad, SurvivesUnloadAndReload) {
 // The converter name the registry gives every one of its character sets. Each must
 // open with exactly no error and no warning, or the client treats it as unusable.
 const char* const kRegistryNames[] = {
-    "US-ASCII", "ISO-8859-1", "ibm-850_P100-1995", "ibm-437_P100-1995",
-    "ibm-1051_P100-1995", "macos-0_2-10.2", "ibm-943_P15A-2003", "ibm-943_P15A-2003",
-    "ibm-33722_P12A-1999", "ibm-1383_P110-1999", "ibm-964_P110-1999", "ibm-912_P100-1995",
-    "ibm-915_P100-1995", "ibm-1089_P100-1995", "ibm-813_P100-1995", "ibm-916_P100-1995",
-    "ibm-920_P100-1995", "ibm-923_P100-1998", "macos-7_3-10.2", "macos-29-10.2",
-    "macos-6-10.2", "macos-35-10.2", "ibm-878_P100-1996", "ibm-874_P100-1995",
-    "ibm-1375_P100-2003", "windows-950-2000", "ibm-970_P110-1995", "ibm-852_P100-1995",
-    "ibm-855_P100-1995", "ibm-856_P100-1995", "ibm-857_P100-1995", "ibm-860_P100-1995",
-    "ibm-861_P100-1995", "ibm-862_P100-1995", "ibm-863_P100-1995", "ibm-864_X110-1999",
-    "ibm-865_P100-1995", "ibm-866_P100-1995", "ibm-869_P100-1995", "windows-874-2000",
-    "gb18030", "windows-936-2000", "windows-949-2000", "ibm-950_P110-1999",
-    "ibm-5346_P100-1998", "ibm-5347_P100-1998", "ibm-5348_P100-1997", "ibm-5349_P100-1998",
-    "ibm-5350_P100-1998", "ibm-9447_P100-2002", "windows-1256-2000", "ibm-9449_P100-2002",
-    "ibm-5354_P100-1998", "UTF-8", "UTF-16LE", "UTF-16BE",
+    "US-ASCII",
+    "ISO-8859-1",
+    "ibm-850_P100-1995",
+    "ibm-437_P100-1995",
+    "ibm-1051_P100-1995",
+    "macos-0_2-10.2",
+    "ibm-943_P15A-2003",
+    "ibm-943_P15A-2003",
+    "ibm-33722_P12A-1999",
+    "ibm-1383_P110-1999",
+    "ibm-964_P110-1999",
+    "ibm-912_P100-1995",
+    "ibm-915_P100-1995",
+    "ibm-1089_P100-1995",
+    "ibm-813_P100-1995",
+    "ibm-916_P100-1995",
+    "ibm-920_P100-1995",
+    "ibm-923_P100-1998",
+    "macos-7_3-10.2",
+    "macos-29-10.2",
+    "macos-6-10.2",
+    "macos-35-10.2",
+    "ibm-878_P100-1996",
+    "ibm-874_P100-1995",
+    "ibm-1375_P100-2003",
+    "windows-950-2000",
+    "ibm-970_P110-1995",
+    "ibm-852_P100-1995",
+    "ibm-855_P100-1995",
+    "ibm-856_P100-1995",
+    "ibm-857_P100-1995",
+    "ibm-860_P100-1995",
+    "ibm-861_P100-1995",
+    "ibm-862_P100-1995",
+    "ibm-863_P100-1995",
+    "ibm-864_X110-1999",
+    "ibm-865_P100-1995",
+    "ibm-866_P100-1995",
+    "ibm-869_P100-1995",
+    "windows-874-2000",
+    "gb18030",
+    "windows-936-2000",
+    "windows-949-2000",
+    "ibm-950_P110-1999",
+    "ibm-5346_P100-1998",
+    "ibm-5347_P100-1998",
+    "ibm-5348_P100-1997",
+    "ibm-5349_P100-1998",
+    "ibm-5350_P100-1998",
+    "ibm-9447_P100-2002",
+    "windows-1256-2000",
+    "ibm-9449_P100-2002",
+    "ibm-5354_P100-1998",
+    "UTF-8",
+    "UTF-16LE",
+    "UTF-16BE",
 };
 static_assert(sizeof(kRegistryNames) / sizeof(kRegistryNames[0]) == 56, "one per charset");
 
@@ -114,13 +156,13 @@ TEST(IcuStandinConverters, SubstitutionBytesAreTheRegistrys) {
   // The registry records each character set's substitution bytes; a character the set
   // lacks comes out as them. GB18030 and the UTFs map every character and are left out.
   const std::string kSubstitution[] = {
-      "\x1A", "\x1A", "\x7F", "\x7F", "\x1A", "\x3F", "\xFC\xFC", "\xFC\xFC",
-      "\xF4\xFE", "\xA1\xA1", "\xFD\xFE", "\x1A", "\x1A", "\x1A", "\x1A", "\x1A",
-      "\x1A", "\x1A", "\x3F", "\x3F", "\x3F", "\x3F", "\x1A", "\x7F",
-      "\xA1\x48", "\x3F", "\xAF\xFE", "\x7F", "\x7F", "\x7F", "\x7F", "\x7F",
-      "\x7F", "\x7F", "\x7F", "\x7F", "\x7F", "\x7F", "\x7F", "\x3F",
-      "", "\x3F", "\x3F", "\xC8\xFE", "\x1A", "\x1A", "\x1A", "\x1A",
-      "\x1A", "\x1A", "\x3F", "\x1A", "\x1A", "", "", ""};
+      "\x1A",     "\x1A",     "\x7F",     "\x7F",     "\x1A", "\x3F", "\xFC\xFC", "\xFC\xFC",
+      "\xF4\xFE", "\xA1\xA1", "\xFD\xFE", "\x1A",     "\x1A", "\x1A", "\x1A",     "\x1A",
+      "\x1A",     "\x1A",     "\x3F",     "\x3F",     "\x3F", "\x3F", "\x1A",     "\x7F",
+      "\xA1\x48", "\x3F",     "\xAF\xFE", "\x7F",     "\x7F", "\x7F", "\x7F",     "\x7F",
+      "\x7F",     "\x7F",     "\x7F",     "\x7F",     "\x7F", "\x7F", "\x7F",     "\x3F",
+      "",         "\x3F",     "\x3F",     "\xC8\xFE", "\x1A", "\x1A", "\x1A",     "\x1A",
+      "\x1A",     "\x1A",     "\x3F",     "\x1A",     "\x1A", "",     "",         ""};
   static_assert(sizeof(kSubstitution) / sizeof(kSubstitution[0]) == 56, "one per charset");
   for (size_t i = 0; i < 56; ++i) {
     if (kSubstitution[i].empty()) continue;
@@ -158,9 +200,9 @@ TEST(IcuStandinConverters, OpenFailures) {
 
 struct TextCase {
   const char* label;
-  const char* converter;   // the registry's converter name
+  const char* converter;  // the registry's converter name
   std::u16string text;
-  std::string encoded;     // the text in that character set
+  std::string encoded;  // the text in that character set
 };
 
 const TextCase kTexts[] = {
@@ -281,8 +323,8 @@ struct ToUnicodeFailure {
 };
 
 const ToUnicodeFailure kToUnicodeFailures[] = {
-    {"unassigned double byte", "ibm-943_P15A-2003", bytes("A\x85\x40"), VQICU_INVALID_CHAR_FOUND,
-     VQICU_CNV_UNASSIGNED, u"A\uFFFD"},
+    {"unassigned double byte", "ibm-943_P15A-2003", bytes("A\x85\x40"),
+     VQICU_INVALID_CHAR_FOUND, VQICU_CNV_UNASSIGNED, u"A\uFFFD"},
     {"illegal UTF-8 trail", "UTF-8", bytes("A\xC3\x28"), VQICU_ILLEGAL_CHAR_FOUND,
      VQICU_CNV_ILLEGAL, u"A\uFFFD("},
     {"byte above US-ASCII", "US-ASCII", bytes("A\xFF"), VQICU_ILLEGAL_CHAR_FOUND,
@@ -335,7 +377,9 @@ const FromUnicodeFailure kFromUnicodeFailures[] = {
     {"Greek to windows-1256", "windows-1256-2000", u"AΩ", VQICU_INVALID_CHAR_FOUND,
      VQICU_CNV_UNASSIGNED, bytes("A?")},
     {"lone surrogate to UTF-8", "UTF-8", std::u16string(u"A") + char16_t(0xDC00) + u"B",
-     VQICU_ILLEGAL_CHAR_FOUND, VQICU_CNV_ILLEGAL, bytes("A\xEF\xBF\xBD" "B")},
+     VQICU_ILLEGAL_CHAR_FOUND, VQICU_CNV_ILLEGAL,
+     bytes("A\xEF\xBF\xBD"
+           "B")},
 };
 
 TEST(IcuStandinConverters, FromUnicodeFailuresCarryIcuCodes) {

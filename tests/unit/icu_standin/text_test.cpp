@@ -21,7 +21,8 @@ std::string le_bytes(const std::u16string& s) {
 std::u16string from_le_bytes(const std::string& b) {
   std::u16string out;
   for (size_t i = 0; i + 1 < b.size(); i += 2)
-    out += static_cast<char16_t>(static_cast<uint8_t>(b[i]) | static_cast<uint8_t>(b[i + 1]) << 8);
+    out +=
+        static_cast<char16_t>(static_cast<uint8_t>(b[i]) | static_cast<uint8_t>(b[i + 1]) << 8);
   return out;
 }
 
@@ -66,15 +67,18 @@ std::u16string map_whole(bool upper, const std::u16string& s, const char* locale
   return out;
 }
 
-std::u16string map_stream(bool upper, const std::u16string& s, const char* locale,
-                          size_t chunk, vqicu_status* status_out = nullptr) {
+std::u16string map_stream(bool upper, const std::u16string& s, const char* locale, size_t chunk,
+                          vqicu_status* status_out = nullptr) {
   Source src{le_bytes(s), chunk};
   Sink sink;
   vqicu_status st = VQICU_ZERO_ERROR;
   auto* fn = upper ? icu().VSR_strToUpper : icu().VSR_strToLower;
   const int32_t written = fn(Sink::write, &sink, Source::read, &src, locale, &st);
   EXPECT_EQ(static_cast<size_t>(written), sink.bytes.size());
-  if (status_out) *status_out = st; else EXPECT_EQ(st, VQICU_ZERO_ERROR);
+  if (status_out)
+    *status_out = st;
+  else
+    EXPECT_EQ(st, VQICU_ZERO_ERROR);
   return from_le_bytes(sink.bytes);
 }
 
@@ -193,12 +197,12 @@ TEST(IcuStandinProperties, ClassifiesCharacters) {
     int32_t numeric_type;  // 0 none, 1 decimal, 2 digit, 3 numeric
   };
   const Row rows[] = {
-      {'A', true, false, false, 0},    {'7', false, false, false, 1},
-      {' ', false, true, true, 0},     {'\t', false, true, true, 0},
-      {0xA0, false, false, true, 0},   {0x3000, false, true, true, 0},
-      {0xBD, false, false, false, 3},  {0x0663, false, false, false, 1},
+      {'A', true, false, false, 0},     {'7', false, false, false, 1},
+      {' ', false, true, true, 0},      {'\t', false, true, true, 0},
+      {0xA0, false, false, true, 0},    {0x3000, false, true, true, 0},
+      {0xBD, false, false, false, 3},   {0x0663, false, false, false, 1},
       {0x00B2, false, false, false, 2}, {0x2167, true, false, false, 3},
-      {0x3042, true, false, false, 0}, {0x10400, true, false, false, 0},
+      {0x3042, true, false, false, 0},  {0x10400, true, false, false, 0},
       {'-', false, false, false, 0},
   };
   for (const Row& r : rows) {

@@ -455,6 +455,8 @@ TEST(IcuStandinSortKeys, BadArguments) {
     EXPECT_EQ(icu().VSR_ucol_getSortKeyPrefix(r.coll, text, r.srclen, r.dst, 16, 1, &st), 0);
     EXPECT_EQ(st, VQICU_ILLEGAL_ARGUMENT_ERROR);
   }
+  // Comparing without a collator gives "less", as the client's stand-by does.
+  EXPECT_EQ(icu().ucol_strcoll_3_4(nullptr, text, 2, text, 2), -1);
   vqicu_status st = VQICU_ZERO_ERROR;
   EXPECT_EQ(icu().VSR_ucol_getSortKeyPrefixSBCS(coll.coll, "ab", 2, dst, 16, nullptr, 1, &st),
             0);

@@ -408,6 +408,54 @@ TEST(IcuStandinConverters, FromUnicodeFailuresCarryIcuCodes) {
   }
 }
 
+TEST(IcuStandinConverters, FallbackMappingsOnlyWhenTurnedOn) {
+  // Fullwidth "!" has only a fallback in windows-1252; the yen sign only one in
+  // Shift_JIS.
+  struct Row {
+    const char* converter;
+    std::u16string in;
+    std::string fallback;
+  };
+  for (const Row& r : {Row{"ibm-5348_P100-1997", u"\uFF01", "!"},
+                       Row{"ibm-943_P15A-2003", u"\u00A5", "\x5C"}}) {
+    for (bool on : {false, true}) {
+      SCOPED_TRACE(std::string(r.converter) + (on ? " fallback on" : " fallback off"));
+      Converter cnv(r.converter);
+      CallbackLog log;  // stops at the first failure
+      vqicu_status st = VQICU_ZERO_ERROR;
+      icu().ucnv_setFromUCallBack_3_4(cnv.cnv, from_u_callback, &log, &log.old_from,
+                                      &log.old_from_context, &st);
+      icu().ucnv_setFallback_3_4(cnv.cnv, on);
+      std::string out;
+      st = from_utf16(cnv.cnv, r.in, out);
+      EXPECT_EQ(st, on ? VQICU_ZERO_ERROR : VQICU_INVALID_CHAR_FOUND);
+      EXPECT_EQ(out, on ? r.fallback : "");
+    }
+  }
+}
+
+TEST(IcuStandinConverters, NullConverterIsAnArgumentError) {
+  vqicu_status st = VQICU_ZERO_ERROR;
+  vqicu_to_u_callback old_to = nullptr;
+  const void* old_context = nullptr;
+  icu().ucnv_setToUCallBack_3_4(nullptr, to_u_callback, nullptr, &old_to, &old_context, &st);
+  EXPECT_EQ(st, VQICU_ILLEGAL_ARGUMENT_ERROR);
+  st = VQICU_ZERO_ERROR;
+  vqicu_from_u_callback old_from = nullptr;
+  icu().ucnv_setFromUCallBack_3_4(nullptr, from_u_callback, nullptr, &old_from, &old_context,
+                                  &st);
+  EXPECT_EQ(st, VQICU_ILLEGAL_ARGUMENT_ERROR);
+  st = VQICU_ZERO_ERROR;
+  vqicu_uchar buf[4];
+  vqicu_uchar* target = buf;
+  const char* source = "ab";
+  icu().ucnv_toUnicode_3_4(nullptr, &target, buf + 4, &source, source + 2, nullptr, 1, &st);
+  EXPECT_EQ(st, VQICU_ILLEGAL_ARGUMENT_ERROR);
+  icu().ucnv_resetToUnicode_3_4(nullptr);
+  icu().ucnv_resetFromUnicode_3_4(nullptr);
+  icu().ucnv_setFallback_3_4(nullptr, 1);
+}
+
 TEST(IcuStandinConverters, ResetForgetsAPartialCharacter) {
   Converter cnv("UTF-8");
   std::u16string out;

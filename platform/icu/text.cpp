@@ -63,7 +63,9 @@ class StreamCaseMapper {
     window_[held_++] = unit;
     if (held_ < kWindowUnits) return true;
     // The window is full: map up to the last unit no case rule looks across, or, in a
-    // window without one, up to the last whole code point.
+    // window without one, up to the last whole code point. Only the second cut can
+    // differ from mapping the whole text (a sigma at the cut may come out final); it
+    // takes 16K units without a space, digit or punctuation mark to get there.
     int32_t cut = held_;
     while (cut > 0 && !is_boundary_after(cut - 1)) --cut;
     if (cut == 0) {

@@ -29,6 +29,10 @@ enum RequestItem : std::uint8_t {
   kReplyStmtHandle = 29,
   kReqCachedDrop = 32,
   kReqOpen = 33,
+  kReqClose = 34,
+  kReqFetch = 35,
+  kReqPrefetch = 36,
+  kReqAlign = 37,
   kReplyCursor = 44,
   kReqCloseByName = 48,
   kReqCommit = 58,
@@ -41,7 +45,14 @@ enum RequestItem : std::uint8_t {
   kItemMessageText = 135,
   kReqPrepareFlags = 136,
   kReqPrepareExtra = 142,
+  kReqRowDescription = 69,
+  kReqRowColumn = 70,
 };
+
+constexpr std::uint16_t kFetchAbsolute = 0x01;
+constexpr std::uint16_t kFetchBookmark = 0x08;
+// Rows kept for one cursor; a larger result fails the open rather than the server.
+constexpr std::size_t kMaxCursorRows = 5000000;
 
 constexpr std::size_t kMaxStatementBytes = 16u << 20;
 constexpr std::uint8_t kInfoFlagsSlot = 17;
@@ -253,6 +264,8 @@ void Session::handle_message(const Bodies& bodies) {
   ItemReader r(&bodies);
   ItemWriter w(agreed_.packet_size, agreed_.minor > 9);
   last_prepared_ = 0;
+  last_opened_ = 0;
+  extra_replies_.clear();
   Item item;
   for (;;) {
     const auto rc = r.next(item);
@@ -266,14 +279,17 @@ void Session::handle_message(const Bodies& bodies) {
       return;
     }
   }
+  if (closed_) return;
   if (attentions_ > 0) {
     log("reply dropped after an attention");
     return;  // run() sends the acknowledgement instead
   }
-  if (w.empty() && state_ == State::Connected && !disconnect_after_reply_) {
-    return;  // queued items only (time zone, drops): they get no reply
+  if (w.empty() && state_ == State::Connected && !disconnect_after_reply_ && extra_replies_.empty()) {
+    return;  // queued items only (time zone, drops, aligns): they get no reply
   }
   send_packets(w.finish());
+  for (auto& extra : extra_replies_) send_packets(extra->finish());
+  extra_replies_.clear();
   if (disconnect_after_reply_) close("client disconnected");
 }
 
@@ -323,6 +339,11 @@ bool Session::dispatch(ItemReader& r, const Item& item, ItemWriter& w) {
     case kReqExecute: return on_execute(r, item, w);
     case kReqExecImmediate: return on_exec_immediate(r, item, w);
     case kReqOpen: return on_open(r, item, w);
+    case kReqRowDescription: return on_row_description(r, item);
+    case kReqFetch: return on_fetch(item, w);
+    case kReqPrefetch: return on_prefetch(item);
+    case kReqAlign: return on_align(item);
+    case kReqClose: return on_close(item, w);
     case kReqCommit:
     case kReqRollback:
     case kReqPrepareCommit: return on_transaction(item, w);
@@ -340,9 +361,7 @@ bool Session::dispatch(ItemReader& r, const Item& item, ItemWriter& w) {
       log("drop " + std::to_string(load_le32(item.payload)));
       engine_->drop(load_le32(item.payload));
       return true;
-    case kReqCloseByName:
-      log("close-by-name");
-      return true;
+    case kReqCloseByName: return on_close_by_name(r, item);
     default:
       return protocol_error("unknown request item " + std::to_string(item.code));
   }
@@ -602,19 +621,210 @@ bool Session::on_exec_immediate(ItemReader& r, const Item& item, ItemWriter& w) 
 bool Session::on_open(ItemReader& r, const Item& item, ItemWriter& w) {
   if (item.length != 10) return protocol_error("open item of " + std::to_string(item.length) + " bytes");
   const std::uint32_t id = resolve(load_le32(item.payload));
-  Item name;
-  if (r.next(name) != ItemReader::Result::Ok || name.code != kItemName) return protocol_error("open without its cursor name");
+  Item name_item;
+  if (r.next(name_item) != ItemReader::Result::Ok || name_item.code != kItemName)
+    return protocol_error("open without its cursor name");
+  std::string name;
+  if (r.read_value(name_item, name, 64 * 1024) != ItemReader::Result::Ok) return false;
   std::vector<WireType> unused;
   std::vector<std::vector<Value>> rows;
   if (!read_column_vars_and_rows(r, unused, rows)) return false;
-  log("open " + std::to_string(id));
-  // Cursors are not kept yet: a query is reported as not opened.
+  log("open " + std::to_string(id) + (name.empty() ? "" : " " + name));
+  SqlError err;
+  bool ok = true;
+  std::uint32_t handle = kNullHandle;
+  Cursor c;
+  if (!engine_->has_statement(id)) {
+    ok = false;
+    err = sql_error(-130);
+  } else if (engine_->is_query(id)) {
+    ExecResult res;
+    ok = engine_->describe_output(id, c.columns, err) &&
+         engine_->execute(id, rows.empty() ? std::vector<Value>{} : rows.front(), kMaxCursorRows + 1, res, err);
+    if (ok && res.rows.size() > kMaxCursorRows) {
+      ok = false;
+      err = sql_error(-1000, "Result set too large for the stand-in server");
+    }
+    if (ok) {
+      c.name = name;
+      c.rows = std::move(res.rows);
+      for (const auto& col : c.columns) c.wanted.push_back(col.type);
+      c.skip.assign(c.columns.size(), false);
+      handle = next_cursor_++;
+      if (next_cursor_ == 0) next_cursor_ = 1;
+      cursors_[handle] = std::move(c);
+      last_opened_ = handle;
+    }
+  }
   std::string h;
-  put_le32(h, kNullHandle);
+  put_le32(h, handle);
   w.put(kReplyCursor, h);
-  const SqlError warn = sql_error(111);
-  write_status(w, engine_->has_statement(id) ? &warn : nullptr);
+  if (ok && handle == kNullHandle) {
+    const SqlError warn = sql_error(111);  // not a query: there is no cursor to open
+    write_status(w, &warn);
+  } else {
+    write_status(w, ok ? nullptr : &err);
+  }
+  const std::uint32_t ncols = handle ? static_cast<std::uint32_t>(cursors_[handle].columns.size()) : 0;
+  write_info(w, {{2, 0}, {3, 0}, {1, 0}, {6, ncols}, {16, 0}, {21, 0}, {kInfoFlagsSlot, 0}});
+  return true;
+}
+
+bool Session::on_row_description(ItemReader& r, const Item& item) {
+  if (item.length != 6) return protocol_error("row description item of " + std::to_string(item.length) + " bytes");
+  std::uint32_t handle = load_le32(item.payload);
+  if ((handle == kNullHandle || handle == kImplicitHandle) && last_opened_) handle = last_opened_;
+  const auto it = cursors_.find(handle);
+  Item col;
+  for (;;) {
+    if (r.next(col) != ItemReader::Result::Ok) return protocol_error("row description without its end item");
+    if (col.code == kItemEnd) break;
+    if (col.code != kReqRowColumn || col.length != 2) return protocol_error("item " + std::to_string(col.code) + " in a row description");
+    const std::uint16_t k = load_le16(col.payload);
+    Item def;
+    if (r.next(def) != ItemReader::Result::Ok) return protocol_error("row description column without a definition");
+    WireType t;
+    if (!parse_definition(def, t)) return protocol_error("bad definition item " + std::to_string(def.code) + " in a row description");
+    if (it == cursors_.end() || k >= it->second.columns.size()) continue;  // nothing to send for it anyway
+    it->second.skip[k] = def.code == kDefNone;
+    if (def.code != kDefNone) it->second.wanted[k] = t;
+  }
+  log("row-description " + std::to_string(handle));
+  return true;
+}
+
+std::uint32_t Session::write_rows(ItemWriter& w, const Cursor& c, std::int64_t from, std::uint32_t count, bool* at_end) {
+  *at_end = false;
+  std::uint32_t written = 0;
+  for (std::int64_t p = from; written < count; ++p) {
+    if (p < 1 || p > static_cast<std::int64_t>(c.rows.size())) {
+      const SqlError nf = sql_error(100);
+      const std::uint8_t one = 1;
+      w.put(kValEndOfRow, &one, 1);
+      w.put(kStatusError, error_record_payload(nf));
+      w.put_empty(kItemEnd);
+      *at_end = true;
+      break;
+    }
+    const auto& row = c.rows[static_cast<std::size_t>(p - 1)];
+    for (std::size_t k = 0; k < c.columns.size(); ++k)
+      if (!c.skip[k]) write_value(w, k < row.size() ? row[k] : Value::null(), c.wanted[k]);
+    const std::uint8_t zero = 0;
+    w.put(kValEndOfRow, &zero, 1);
+    ++written;
+  }
+  return written;
+}
+
+bool Session::on_fetch(const Item& item, ItemWriter& w) {
+  if (item.length != 12) return protocol_error("fetch item of " + std::to_string(item.length) + " bytes");
+  std::uint32_t handle = load_le32(item.payload);
+  if ((handle == kNullHandle || handle == kImplicitHandle) && last_opened_) handle = last_opened_;
+  const std::int32_t offset = static_cast<std::int32_t>(load_le32(item.payload + 4));
+  const std::uint16_t rows = load_le16(item.payload + 8);
+  const std::uint16_t options = load_le16(item.payload + 10);
+  log("fetch " + std::to_string(handle) + " offset=" + std::to_string(offset) + " rows=" + std::to_string(rows) +
+      " options=" + std::to_string(options));
+  const auto it = cursors_.find(handle);
+  if (it == cursors_.end()) {
+    w.put_empty(kItemEnd);
+    const SqlError err = sql_error(-180, "Cursor not open");
+    write_status(w, &err);
+    write_info(w, {{5, 0}, {1, 0}, {kInfoFlagsSlot, 0}});
+    return true;
+  }
+  Cursor& c = it->second;
+  const std::int64_t n = static_cast<std::int64_t>(c.rows.size());
+  // Absolute (and bookmark) moves count from the first row, negative ones from
+  // the end; other moves are relative to the current row.
+  std::int64_t target;
+  if (options & (kFetchAbsolute | kFetchBookmark)) target = offset >= 0 ? offset : n + 1 + offset;
+  else target = c.pos + offset;
+  target = std::clamp<std::int64_t>(target, 0, n + 1);
+  bool at_end = false;
+  std::uint32_t written = 0;
+  if (rows > 0) {
+    written = write_rows(w, c, target, rows, &at_end);
+    c.pos = written > 0 ? target + written - 1 : target;
+    if (at_end && written == 0) c.pos = target < 1 ? 0 : n + 1;
+  } else {
+    c.pos = target;
+    at_end = target < 1 || target > n;
+  }
+  w.put_empty(kItemEnd);
+  if (at_end && written == 0) {
+    const SqlError nf = sql_error(100);
+    write_status(w, &nf);
+  } else {
+    write_status(w, nullptr);
+  }
+  write_info(w, {{5, static_cast<std::uint32_t>(c.pos)}, {1, written}, {kInfoFlagsSlot, 0}});
+  return true;
+}
+
+bool Session::on_prefetch(const Item& item) {
+  if (item.length != 16) return protocol_error("prefetch item of " + std::to_string(item.length) + " bytes");
+  std::uint32_t handle = load_le32(item.payload);
+  if ((handle == kNullHandle || handle == kImplicitHandle) && last_opened_) handle = last_opened_;
+  const std::uint16_t limit = load_le16(item.payload + 8);
+  std::uint16_t rows = load_le16(item.payload + 10);
+  if (limit != 0xFFFF && limit < rows) rows = limit;
+  log("prefetch " + std::to_string(handle) + " rows=" + std::to_string(rows));
+  // The rows after the current one, in a reply message of their own; the cursor
+  // stays where it is until the client aligns it.
+  auto w = std::make_unique<ItemWriter>(agreed_.packet_size, agreed_.minor > 9);
+  const auto it = cursors_.find(handle);
+  bool at_end = false;
+  if (it != cursors_.end()) write_rows(*w, it->second, it->second.pos + 1, rows, &at_end);
+  w->put_empty(kItemEnd);
+  if (it == cursors_.end()) {
+    const SqlError err = sql_error(-180, "Cursor not open");
+    write_status(*w, &err);
+  } else if (at_end) {
+    const SqlError nf = sql_error(100);
+    write_status(*w, &nf);
+  } else {
+    write_status(*w, nullptr);
+  }
+  write_info(*w, {{kInfoFlagsSlot, 0}});
+  extra_replies_.push_back(std::move(w));
+  return true;
+}
+
+bool Session::on_align(const Item& item) {
+  if (item.length != 6) return protocol_error("align item of " + std::to_string(item.length) + " bytes");
+  const auto it = cursors_.find(load_le32(item.payload));
+  const std::uint16_t delta = load_le16(item.payload + 4);
+  log("align " + std::to_string(load_le32(item.payload)) + " delta=" + std::to_string(delta));
+  if (it != cursors_.end())
+    it->second.pos = std::min<std::int64_t>(it->second.pos + delta, static_cast<std::int64_t>(it->second.rows.size()) + 1);
+  return true;
+}
+
+bool Session::on_close(const Item& item, ItemWriter& w) {
+  if (item.length != 4) return protocol_error("close item of " + std::to_string(item.length) + " bytes");
+  const std::uint32_t handle = load_le32(item.payload);
+  log("close " + std::to_string(handle));
+  if (cursors_.erase(handle) == 0) {
+    const SqlError err = sql_error(-180, "Cursor not open");
+    write_status(w, &err);
+  } else {
+    write_status(w, nullptr);
+  }
   write_info(w, {{kInfoFlagsSlot, 0}});
+  return true;
+}
+
+bool Session::on_close_by_name(ItemReader& r, const Item& item) {
+  std::string name;
+  if (r.read_value(item, name, 64 * 1024) != ItemReader::Result::Ok) return false;
+  log("close-by-name " + name);
+  for (auto it = cursors_.begin(); it != cursors_.end(); ++it) {
+    if (it->second.name == name) {
+      cursors_.erase(it);
+      break;
+    }
+  }
   return true;
 }
 

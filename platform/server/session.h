@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -82,12 +83,34 @@ class Session {
   bool on_execute(ItemReader& r, const Item& item, ItemWriter& w);
   bool on_exec_immediate(ItemReader& r, const Item& item, ItemWriter& w);
   bool on_open(ItemReader& r, const Item& item, ItemWriter& w);
+  bool on_row_description(ItemReader& r, const Item& item);
+  bool on_fetch(const Item& item, ItemWriter& w);
+  bool on_prefetch(const Item& item);
+  bool on_align(const Item& item);
+  bool on_close(const Item& item, ItemWriter& w);
+  bool on_close_by_name(ItemReader& r, const Item& item);
   bool on_transaction(const Item& item, ItemWriter& w);
   bool on_charset(const Item& item, ItemWriter& w);
   bool on_disconnect(ItemWriter& w);
   bool read_column_vars_and_rows(ItemReader& r, std::vector<WireType>& col_vars,
                                  std::vector<std::vector<Value>>& rows);
   std::uint32_t resolve(std::uint32_t handle) const;
+
+  // An open cursor: its rows are read whole at open, so that moves in either
+  // direction are simple. Positions count rows from 1; 0 is before the first
+  // row and rows.size() + 1 after the last.
+  struct Cursor {
+    std::string name;
+    std::vector<ColumnDesc> columns;
+    std::vector<WireType> wanted;  // per column: type to send, or skip
+    std::vector<bool> skip;
+    std::vector<std::vector<Value>> rows;
+    std::int64_t pos = 0;
+  };
+  // Writes up to `count` rows after position `from`; returns the rows written
+  // and whether the end was passed (an end-of-data row with SQL code 100 then
+  // closes the rows).
+  std::uint32_t write_rows(ItemWriter& w, const Cursor& c, std::int64_t from, std::uint32_t count, bool* at_end);
 
   const DatabaseConfig& cfg_;
   std::uint32_t number_;
@@ -111,6 +134,10 @@ class Session {
   std::unique_ptr<Decompressor> inflater_;
   std::unique_ptr<Engine> engine_;
   std::uint32_t last_prepared_ = 0;  // statement of the message being run
+  std::uint32_t last_opened_ = 0;    // cursor opened earlier in the message
+  std::map<std::uint32_t, Cursor> cursors_;
+  std::uint32_t next_cursor_ = 1;
+  std::vector<std::unique_ptr<ItemWriter>> extra_replies_;  // prefetch replies, sent after the main one
   std::int32_t tz_minutes_ = 0;
 };
 

@@ -29,6 +29,7 @@ constexpr ErrorRow kRows[] = {
     {-196, "23W01", "23000", "23000", "Index does not allow duplicate values"},
     {-195, "23502", "23000", "23000", "Column cannot be NULL"},
     {-194, "23503", "23000", "23000", "No primary key value for foreign key"},
+    {-180, "24501", "24000", "24000", "Cursor not open"},
     {-157, "53018", "07006", "07006", "Cannot convert value"},
     {-143, "52003", "42S22", "S0022", "Column not found"},
     {-141, "42W33", "42S02", "S0002", "Table not found"},

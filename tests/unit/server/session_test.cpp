@@ -346,3 +346,89 @@ TEST(Session, CompressionBothWays) {
   h.exchange(packet(24, 0x41, "not deflate data"));
   EXPECT_TRUE(h.session().closed());
 }
+
+namespace {
+std::string open_items(std::uint32_t handle, const std::string& name) {
+  return item(33, u32le(handle) + u16le(0) + u32le(0)) + item(134, name) + item(0);
+}
+std::string fetch_item(std::uint32_t cursor, std::int32_t offset, unsigned rows, unsigned options = 0) {
+  return item(35, u32le(cursor) + u32le(static_cast<std::uint32_t>(offset)) + u16le(rows) + u16le(options));
+}
+// The i32 values of item 112 in a reply, in order.
+std::vector<std::uint32_t> ints(const std::vector<ReplyItem>& r) {
+  std::vector<std::uint32_t> v;
+  for (const auto& i : r)
+    if (i.code == 112) v.push_back(rd32(i.payload));
+  return v;
+}
+}  // namespace
+
+TEST_F(ConnectedSession, CursorOpenFetchAndScroll) {
+  exec_imm("CREATE TABLE s(n INTEGER, t VARCHAR(5))");
+  for (int i = 1; i <= 5; ++i) exec_imm("INSERT INTO s VALUES(" + std::to_string(i) + ", 'r" + std::to_string(i) + "')");
+  // Prepare, execute (not run: a query) and open in one message, with a row
+  // description that asks for column 0 as i32 and nothing of column 1.
+  const auto r = h_.request(prepare_items("SELECT n, t FROM s ORDER BY n") + execute_items(0xFFFFFFFF, "") +
+                            open_items(0xFFFFFFFF, "c1") +
+                            item(69, u32le(0xFFFFFFFF) + u16le(0)) + item(70, u16le(0)) + def_short(82) +
+                            item(70, u16le(1)) + item(73) + item(0));
+  ASSERT_TRUE(h_.parse_ok());
+  const int exec_status = find(r, 44) + 1;
+  EXPECT_EQ(record_code(r[exec_status]), 111);  // the query runs at open
+  const int open_cursor = find(r, 44, exec_status);
+  ASSERT_GT(open_cursor, 0);
+  const std::uint32_t cursor = rd32(r[open_cursor].payload);
+  EXPECT_NE(cursor, 0u);
+  EXPECT_EQ(r[open_cursor + 1].code, 66);
+  bool six = false;
+  for (int i = open_cursor + 2; i < static_cast<int>(r.size()); ++i)
+    six |= r[i].code == 67 && r[i].payload[4] == 6 && rd32(r[i].payload) == 2;
+  EXPECT_TRUE(six);  // two result columns
+
+  auto f = h_.request(fetch_item(cursor, 1, 2));
+  EXPECT_EQ(codes(f), (std::vector<int>{112, 132, 112, 132, 0, 66, 67, 67, 67, 0}));
+  EXPECT_EQ(ints(f), (std::vector<std::uint32_t>{1, 2}));
+  EXPECT_EQ(rd32(f[6].payload), 2u);  // slot 5: position
+  f = h_.request(fetch_item(cursor, -1, 1, 1));  // absolute -1: the last row
+  EXPECT_EQ(ints(f), (std::vector<std::uint32_t>{5}));
+  f = h_.request(fetch_item(cursor, -2, 1));  // relative
+  EXPECT_EQ(ints(f), (std::vector<std::uint32_t>{3}));
+  // A fetch with a prefetch: two reply messages; the prefetch does not move the
+  // cursor until the client aligns it.
+  const auto pks = h_.exchange(packet(24, 1, fetch_item(cursor, 1, 1) + item(36, u32le(cursor) + u32le(65536) +
+                                                                                    u16le(0xFFFF) + u16le(5) + u16le(1) + u16le(0))));
+  ASSERT_EQ(pks.size(), 2u);
+  EXPECT_EQ(pks[0].status & 1, 1);
+  EXPECT_EQ(pks[1].status & 1, 1);
+  std::vector<ReplyItem> first, second;
+  ASSERT_TRUE(parse_items(pks[0].body, first));
+  ASSERT_TRUE(parse_items(pks[1].body, second));
+  EXPECT_EQ(ints(first), (std::vector<std::uint32_t>{4}));
+  EXPECT_EQ(ints(second), (std::vector<std::uint32_t>{5}));
+  const int end = find(second, 132, find(second, 132) + 1);
+  ASSERT_GT(end, 0);
+  EXPECT_EQ(record_code(second[end + 1]), 100);  // the prefetch ran past the end
+  f = h_.request(item(37, u32le(cursor) + u16le(1)) + fetch_item(cursor, 1, 1));
+  EXPECT_EQ(codes(f)[0], 132);  // aligned to row 5: the next row is past the end
+  EXPECT_EQ(record_code(f[1]), 100);
+  EXPECT_EQ(record_code(f[find(f, 65, 2)]), 100);
+  f = h_.request(fetch_item(cursor, 2, 1, 1));  // absolute 2
+  EXPECT_EQ(ints(f), (std::vector<std::uint32_t>{2}));
+  EXPECT_EQ(codes(h_.request(item(34, u32le(cursor)))), (std::vector<int>{66, 67, 0}));
+  f = h_.request(fetch_item(cursor, 1, 1));
+  EXPECT_EQ(record_code(f[1]), -180);
+  EXPECT_TRUE(h_.logged("7 fetch " + std::to_string(cursor) + " offset=-1 rows=1 options=1"));
+}
+
+TEST_F(ConnectedSession, OpenOfAStatementThatIsNoQuery) {
+  exec_imm("CREATE TABLE w(a INTEGER)");
+  const auto r = h_.request(prepare_items("INSERT INTO w VALUES(1)") + execute_items(0xFFFFFFFF, "") +
+                            open_items(0xFFFFFFFF, "c2"));
+  const int exec_cursor = find(r, 44);
+  EXPECT_EQ(r[exec_cursor + 1].code, 66);  // executed
+  const int open_cursor = find(r, 44, exec_cursor + 1);
+  EXPECT_EQ(rd32(r[open_cursor].payload), 0u);
+  EXPECT_EQ(record_code(r[open_cursor + 1]), 111);  // not opened
+  const auto c = h_.request(prepare_items("SELECT count(*) FROM w") + execute_items(0xFFFFFFFF, def_short(82)));
+  EXPECT_EQ(ints(c), (std::vector<std::uint32_t>{1}));
+}

@@ -392,13 +392,33 @@ bool Engine::describe_output(std::uint32_t id, std::vector<ColumnDesc>& cols, Sq
   sqlite3_stmt* st = it->second->st;
   if (!st) return true;
   const int n = sqlite3_column_count(st);
+  bool peeked = false, have_row = false;
   for (int k = 0; k < n; ++k) {
     ColumnDesc c;
     const char* name = sqlite3_column_name(st, k);
     c.name = name ? name : "";
-    c.type = type_from_decl(sqlite3_column_decltype(st, k));
+    const char* decl = sqlite3_column_decltype(st, k);
+    c.type = type_from_decl(decl);
+    if (!decl && sqlite3_stmt_readonly(st)) {
+      // An expression column has no declared type: we take the type of its value
+      // in the first row (a read-only statement, so running it changes nothing).
+      if (!peeked) {
+        peeked = true;
+        sqlite3_reset(st);
+        have_row = sqlite3_step(st) == SQLITE_ROW;
+      }
+      if (have_row) {
+        switch (sqlite3_column_type(st, k)) {
+          case SQLITE_INTEGER: c.type = WireType{}; c.type.type = -5; break;
+          case SQLITE_FLOAT: c.type = WireType{}; c.type.type = 8; break;
+          case SQLITE_BLOB: c.type = type_from_decl("LONG BINARY"); break;
+          default: break;
+        }
+      }
+    }
     cols.push_back(std::move(c));
   }
+  if (peeked) sqlite3_reset(st);
   return true;
 }
 

@@ -131,6 +131,10 @@ void Server::serve() {
     reap(false);
     if (n < 0 && errno != EINTR) break;
     if (p[1].revents) break;
+    if (auto_stop_ && served_ > 0) {
+      std::lock_guard<std::mutex> lock(conns_mu_);
+      if (conns_.empty()) break;
+    }
     if (!(p[0].revents & POLLIN)) continue;
     const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
@@ -157,10 +161,12 @@ void Server::run_connection(Conn* c, std::uint32_t number) {
   s.set_poll_hook([&] {
     for (;;) {
       const ssize_t n = ::recv(c->fd, buf, sizeof buf, MSG_DONTWAIT);
+      if (n == 0) s.peer_closed();
       if (n <= 0) return;
       s.feed(buf, static_cast<std::size_t>(n));
     }
   });
+  s.set_shutdown_hook([this] { stop(); });
   while (!s.closed()) {
     const ssize_t n = ::recv(c->fd, buf, sizeof buf, 0);
     if (n < 0 && errno == EINTR) continue;

@@ -46,6 +46,8 @@ class Server {
   // handler writes to the stop pipe.
   void serve();
   void stop();  // async-signal-safe
+  // Stop once the last connection has closed (after at least one was served).
+  void set_auto_stop(bool on) { auto_stop_ = on; }
   int connections_served() const { return served_.load(); }
 
  private:
@@ -66,6 +68,7 @@ class Server {
   std::mutex conns_mu_;
   std::list<std::unique_ptr<Conn>> conns_;
   std::atomic<int> served_{0};
+  bool auto_stop_ = false;
 };
 
 }  // namespace vqeng

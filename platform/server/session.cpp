@@ -15,6 +15,7 @@ enum RequestItem : std::uint8_t {
   kReqTimeZone = 3,
   kReqCharset = 4,
   kReqNcharCharset = 5,
+  kReqShutdown = 8,
   kReqConnect = 16,
   kReqDisconnect = 19,
   kReqSecurePart = 20,
@@ -55,6 +56,9 @@ constexpr std::uint16_t kFetchBookmark = 0x08;
 constexpr std::size_t kMaxCursorRows = 5000000;
 
 constexpr std::size_t kMaxStatementBytes = 16u << 20;
+// One request message may not grow beyond this; a client that sends more is
+// broken or hostile, and we close it rather than run out of memory.
+constexpr std::size_t kMaxMessageBytes = 256u << 20;
 constexpr std::uint8_t kInfoFlagsSlot = 17;
 constexpr std::uint8_t kInfoDescribeComplete = 0x01;
 
@@ -158,7 +162,7 @@ void Session::on_packet(std::string& packet) {
       close("compressed packet while compression is off");
       return;
     }
-    if (!inflater_->inflate_body(body, data, 4u * kMaxPacketBytes)) {
+    if (!inflater_->inflate_body(body, data, kMaxMessageBytes - partial_bytes_)) {
       close("compressed packet does not inflate");
       return;
     }
@@ -167,10 +171,16 @@ void Session::on_packet(std::string& packet) {
     // deflate stream.
     inflater_->reset();
   }
+  partial_bytes_ += data.size();
+  if (partial_bytes_ > kMaxMessageBytes) {
+    close("request message larger than " + std::to_string(kMaxMessageBytes) + " bytes");
+    return;
+  }
   partial_.push_back(std::move(data));
   if (status & kStatusEndOfMessage) {
     queue_.push_back(std::move(partial_));
     partial_.clear();
+    partial_bytes_ = 0;
   }
 }
 
@@ -329,6 +339,7 @@ bool Session::dispatch(ItemReader& r, const Item& item, ItemWriter& w) {
   if (state_ == State::AwaitConnect) {
     if (item.code == kReqConnect) return on_connect(r, item, w);
     if (item.code == kReqTimeZone) return true;
+    if (item.code == kReqShutdown) return on_shutdown(item, w);
     return protocol_error("request " + std::to_string(item.code) + " before the database connect");
   }
   switch (item.code) {
@@ -350,6 +361,7 @@ bool Session::dispatch(ItemReader& r, const Item& item, ItemWriter& w) {
     case kReqCharset:
     case kReqNcharCharset: return on_charset(item, w);
     case kReqDisconnect: return on_disconnect(w);
+    case kReqShutdown: return on_shutdown(item, w);
     case kReqTimeZone:
       if (item.length != 4) return protocol_error("time zone item of " + std::to_string(item.length) + " bytes");
       tz_minutes_ = static_cast<std::int32_t>(load_le32(item.payload));
@@ -407,9 +419,10 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
     engine_ = std::make_unique<Engine>(cfg_);
     engine_->set_user(uid);
     if (!engine_->open(err)) ok = false;
+    // A statement stops when an attention arrives or the client goes away.
     engine_->set_interrupt_check([this] {
       if (poll_hook_) poll_hook_();
-      return attentions_ > 0;
+      return attentions_ > 0 || closed_;
     });
   }
   if (!ok) {
@@ -853,6 +866,14 @@ bool Session::on_charset(const Item& item, ItemWriter& w) {
   if (item.code == kReqCharset && agreed_.minor >= 13) w.put_bytes(kItemName, std::string("UTF-8"));
   write_status(w, nullptr);
   write_info(w, {{kInfoFlagsSlot, 0}});
+  return true;
+}
+
+bool Session::on_shutdown(const Item& item, ItemWriter& w) {
+  log("shutdown " + std::to_string(item.payload_len() ? item.payload[0] : 0));
+  write_status(w, nullptr);
+  write_info(w, {{kInfoFlagsSlot, 0}});
+  if (shutdown_hook_) shutdown_hook_();
   return true;
 }
 

@@ -50,6 +50,8 @@ class Session {
   const std::string& close_reason() const { return close_reason_; }
   // Called by a running statement so that an attention can arrive meanwhile.
   void set_poll_hook(std::function<void()> hook) { poll_hook_ = std::move(hook); }
+  // Called when a client asks the server to shut down (request 8).
+  void set_shutdown_hook(std::function<void()> hook) { shutdown_hook_ = std::move(hook); }
   // The peer closed its side: nothing more will come.
   void peer_closed();
 
@@ -92,6 +94,7 @@ class Session {
   bool on_transaction(const Item& item, ItemWriter& w);
   bool on_charset(const Item& item, ItemWriter& w);
   bool on_disconnect(ItemWriter& w);
+  bool on_shutdown(const Item& item, ItemWriter& w);
   bool read_column_vars_and_rows(ItemReader& r, std::vector<WireType>& col_vars,
                                  std::vector<std::vector<Value>>& rows);
   std::uint32_t resolve(std::uint32_t handle) const;
@@ -117,6 +120,7 @@ class Session {
   LogSink log_;
   RandomSource random_;
   std::function<void()> poll_hook_;
+  std::function<void()> shutdown_hook_;
 
   State state_ = State::AwaitAppConnect;
   bool closed_ = false;
@@ -124,6 +128,7 @@ class Session {
   PacketReader reader_;
   bool first_packet_seen_ = false;
   Bodies partial_;                  // data packets of the message being received
+  std::size_t partial_bytes_ = 0;   // their total size
   std::deque<Bodies> queue_;        // whole messages not yet run
   unsigned attentions_ = 0;         // attentions not yet acknowledged
   bool disconnect_after_reply_ = false;

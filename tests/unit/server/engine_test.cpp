@@ -195,3 +195,24 @@ TEST_F(EngineTest, ParametersAndDescriptions) {
   EXPECT_FALSE(e_->execute(999, {}, 0, res, err));
   EXPECT_EQ(err.sqlcode, -130);
 }
+
+TEST_F(EngineTest, ExpressionColumnsTakeTheTypeOfTheirFirstValue) {
+  exec(*e_, "CREATE TABLE x(a INTEGER)");
+  exec(*e_, "INSERT INTO x VALUES(1)");
+  SqlError err;
+  std::uint32_t id = 0;
+  ASSERT_TRUE(e_->prepare("SELECT count(*), 1.5, 'x', NULL, a FROM x", id, err));
+  std::vector<ColumnDesc> cols;
+  ASSERT_TRUE(e_->describe_output(id, cols, err));
+  ASSERT_EQ(cols.size(), 5u);
+  EXPECT_EQ(cols[0].type.type, -5);
+  EXPECT_EQ(cols[1].type.type, 8);
+  EXPECT_EQ(cols[2].type.type, 1);
+  EXPECT_EQ(cols[3].type.type, 1);
+  EXPECT_EQ(cols[4].type.type, 4);
+  // Describing ran the statement once; executing it still gives its row.
+  ExecResult res;
+  ASSERT_TRUE(e_->execute(id, {}, 10, res, err));
+  ASSERT_EQ(res.rows.size(), 1u);
+  EXPECT_EQ(res.rows[0][0].i, 1);
+}

@@ -64,6 +64,18 @@ class ServerProcess {
     pid_ = -1;
     return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
   }
+  // Waits up to `seconds` for the server to end by itself; -1 when it did not.
+  int wait_exit(int seconds) {
+    for (int i = 0; i < seconds * 20 && pid_ > 0; ++i) {
+      int st = 0;
+      if (waitpid(pid_, &st, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+      }
+      usleep(50000);
+    }
+    return -1;
+  }
   ~ServerProcess() {
     if (pid_ > 0) stop();
     if (!dir_.empty()) {
@@ -237,6 +249,31 @@ TEST(ServerProcess, DatabaseFileOutlivesTheServer) {
   }
   std::remove(file.c_str());
   rmdir(dir.c_str());
+}
+
+TEST(ServerProcess, AutoStopAndShutdownRequest) {
+  {
+    // -ga: the server ends once its last connection has closed.
+    ServerProcess srv;
+    ASSERT_TRUE(srv.start({"-ga"}));
+    {
+      Client c(srv.port());
+      c.app_connect();
+      ASSERT_EQ(c.connect_db()[0].code, 133);
+      EXPECT_EQ(c.request(item(19))[0].code, 66);
+    }
+    EXPECT_EQ(srv.wait_exit(10), 0);
+  }
+  {
+    // Request 8 after a refused connect shuts the server down.
+    ServerProcess srv;
+    ASSERT_TRUE(srv.start({}));
+    Client c(srv.port());
+    c.app_connect();
+    ASSERT_EQ(c.connect_db("wrong")[1].code, 65);
+    EXPECT_EQ(c.request(item(8, std::string(1, '\0')))[0].code, 66);
+    EXPECT_EQ(srv.wait_exit(10), 0);
+  }
 }
 
 TEST(ServerProcess, ReportsAFailedStartOnTheHandshake) {

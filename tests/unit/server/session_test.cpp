@@ -432,3 +432,34 @@ TEST_F(ConnectedSession, OpenOfAStatementThatIsNoQuery) {
   const auto c = h_.request(prepare_items("SELECT count(*) FROM w") + execute_items(0xFFFFFFFF, def_short(82)));
   EXPECT_EQ(ints(c), (std::vector<std::uint32_t>{1}));
 }
+
+TEST(Session, PlainPasswordBelowMinorThirteen) {
+  SessionHarness h;
+  AppConnectFields f;
+  f.minor = 12;
+  const std::string a = h.app_connect(f);
+  ASSERT_EQ(a.size(), 178u);  // no random bytes at this version
+  const auto r = h.request(item(16, "UID=DBA;PWD=sql") + item(133, u32le(0)));
+  ASSERT_FALSE(r.empty());
+  EXPECT_EQ(r[0].code, 133);
+  EXPECT_TRUE(h.logged("PWD=plain"));
+}
+
+TEST(Session, ShutdownRequestAfterARefusedConnect) {
+  SessionHarness h;
+  bool asked = false;
+  h.session().set_shutdown_hook([&] { asked = true; });
+  h.app_connect();
+  EXPECT_EQ(record_code(h.connect("DBA", "bad")[1]), -103);
+  EXPECT_EQ(codes(h.request(item(8, std::string(1, '\0')))), (std::vector<int>{66, 67, 0}));
+  EXPECT_TRUE(asked);
+}
+
+TEST_F(ConnectedSession, ClientGoneStopsTheRunningStatement) {
+  h_.session().set_poll_hook([&] { h_.session().peer_closed(); });
+  const auto pk = h_.exchange(packet(24, 1, item(25,
+      "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM n WHERE x < 1000000000) SELECT count(*) FROM n")));
+  EXPECT_TRUE(pk.empty());
+  EXPECT_TRUE(h_.session().closed());
+  EXPECT_EQ(h_.session().close_reason(), "peer closed the connection");
+}

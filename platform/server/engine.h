@@ -26,6 +26,7 @@ struct DatabaseConfig {
   std::string database_file;  // empty: a database in memory shared by all connections
   std::string database_name;  // db_name(); the file's name without extension by default
   std::string version = "12.0.1.2566";
+  std::uint16_t tcp_port = 0;  // the port we listen on, for the name check reply
   std::map<std::string, std::string> users{{"DBA", "sql"}};  // user -> password
 };
 

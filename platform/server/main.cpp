@@ -70,6 +70,7 @@ int main(int argc, char** argv) {
     report(cl.handshake_fd, why.rfind("database", 0) == 0 ? 3 : 2);
     return 1;
   }
+  cfg.tcp_port = static_cast<std::uint16_t>(server.port());
   server.set_auto_stop(cl.auto_stop);
   g_server = &server;
   struct sigaction sa {};

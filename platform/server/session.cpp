@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "connect_request.h"
+#include "name_check.h"
 #include "scrambler.h"
 #include "sql_error.h"
 #include "wire.h"
@@ -134,9 +135,21 @@ void Session::on_packet(std::string& packet) {
     case kPktLiveness:
     case kPktFirstOther:
       return;  // a sign of life; nothing to answer
-    case kPktConnectionless:
-      log("connectionless packet dropped");
+    case kPktConnectionless: {
+      if (state_ != State::AwaitAppConnect) {
+        log("connectionless packet dropped");
+        return;
+      }
+      NameCheckRequest req;
+      std::string why;
+      if (!parse_name_check(packet, req, why)) {
+        close(why);
+        return;
+      }
+      log("name-check asked='" + req.asked_name + "'");
+      out_ += build_name_check_response(req, cfg_.server_name, cfg_.tcp_port);
       return;
+    }
     case kPktAttention:
       if (state_ == State::AwaitAppConnect) {
         close("attention before the app-connect exchange");

@@ -7,7 +7,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 namespace vqeng {
 namespace {
@@ -150,13 +153,51 @@ const char* kSysSchema =
     "CREATE TABLE SYS.SYSTABLE(table_id INTEGER PRIMARY KEY, table_name VARCHAR(128), "
     "  creator INTEGER, table_type VARCHAR(10));";
 
+
+// The database "in memory": a file in /dev/shm (memory-backed; the temporary
+// directory when there is none), shared by the connections of one server and
+// removed when the last of them closes. A file rather than SQLite's own memory
+// databases, because only a file gives us the write-ahead log, and with it
+// readers that do not wait for writers.
+std::mutex g_memory_mu;
+std::map<std::string, int> g_memory_users;
+
+void remove_database_files(const std::string& path) {
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) ::unlink((path + suffix).c_str());
+}
+
+}  // namespace
+
+std::string memory_database_path(const void* owner) {
+  const char* dir = "/dev/shm";
+  if (::access(dir, W_OK) != 0) {
+    dir = std::getenv("TMPDIR");
+    if (!dir || !*dir) dir = "/tmp";
+  }
+  char name[256];
+  std::snprintf(name, sizeof name, "%s/vqeng12-%ld-%p.db", dir, static_cast<long>(getpid()), owner);
+  return name;
+}
+
+void acquire_memory_database(const std::string& path) {
+  std::lock_guard<std::mutex> lock(g_memory_mu);
+  if (g_memory_users[path]++ == 0) remove_database_files(path);  // left by a process that crashed
+}
+
+void release_memory_database(const std::string& path) {
+  std::lock_guard<std::mutex> lock(g_memory_mu);
+  if (--g_memory_users[path] > 0) return;
+  g_memory_users.erase(path);
+  remove_database_files(path);
+}
+
+namespace {
 }  // namespace
 
 struct Engine::Stmt {
   std::string text;
   std::vector<std::string> pieces;  // rewritten statements
   sqlite3_stmt* st = nullptr;       // prepared when the text is one SQLite statement
-  bool option = false;              // the text is one SET OPTION statement
   ~Stmt() { sqlite3_finalize(st); }
 };
 
@@ -270,6 +311,7 @@ Engine::Engine(const DatabaseConfig& cfg) : cfg_(cfg) {}
 Engine::~Engine() {
   stmts_.clear();
   if (db_) sqlite3_close_v2(db_);
+  if (!memory_path_.empty()) release_memory_database(memory_path_);
 }
 
 SqlError Engine::last_error(int rc) {
@@ -286,12 +328,9 @@ bool Engine::open(SqlError& err) {
   std::string target = cfg_.database_file;
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI;
   if (target.empty()) {
-    // One database in memory per server process, shared by its connections.
-    char name[96];
-    std::snprintf(name, sizeof name, "file:vqeng_%ld_%p?mode=memory&cache=shared",
-                  static_cast<long>(getpid()), static_cast<const void*>(&cfg_));
-    target = name;
-    flags |= SQLITE_OPEN_SHAREDCACHE;
+    memory_path_ = memory_database_path(&cfg_);
+    acquire_memory_database(memory_path_);
+    target = memory_path_;
   }
   const int rc = sqlite3_open_v2(target.c_str(), &db_, flags, nullptr);
   if (rc != SQLITE_OK) {
@@ -301,6 +340,9 @@ bool Engine::open(SqlError& err) {
     return false;
   }
   sqlite3_busy_timeout(db_, 5000);
+  // With a write-ahead log, readers see the last commit and never wait for a
+  // writer; writers wait for each other up to the busy time-out.
+  sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
   sqlite3_extended_result_codes(db_, 1);
   sqlite3_progress_handler(db_, 1000, &Engine::progress_cb, this);
 
@@ -350,19 +392,14 @@ bool Engine::prepare(const std::string& text, std::uint32_t& id, SqlError& err) 
   auto s = std::make_unique<Stmt>();
   s->text = text;
   s->pieces = split_statements(rewrite_dialect(text, cfg_, user_));
-  if (s->pieces.size() == 1) {
-    bool handled = false;
-    const std::string p = upper(s->pieces[0].substr(0, 4));
-    if (p == "SET ") {
-      s->option = true;  // checked when it runs
-      handled = true;
-    }
-    if (!handled) {
-      const int rc = sqlite3_prepare_v2(db_, s->pieces[0].c_str(), -1, &s->st, nullptr);
-      if (rc != SQLITE_OK) {
-        err = last_error(rc);
-        return false;
-      }
+  // One statement is prepared now, so that errors surface at prepare and it can
+  // be described. Several statements (or a SET statement, which is ours to run)
+  // are prepared one by one when they run, as each may depend on the one before.
+  if (s->pieces.size() == 1 && upper(s->pieces[0].substr(0, 4)) != "SET ") {
+    const int rc = sqlite3_prepare_v2(db_, s->pieces[0].c_str(), -1, &s->st, nullptr);
+    if (rc != SQLITE_OK) {
+      err = last_error(rc);
+      return false;
     }
   }
   id = next_id_++;

@@ -94,7 +94,14 @@ class Engine {
   std::uint32_t next_id_ = 1;
   std::map<std::string, std::string> options_;
   std::function<bool()> interrupt_check_;
+  std::string memory_path_;  // the shared database file when the database is "in memory"
 };
+
+// The file that holds the database "in memory" of the server whose
+// configuration lives at `owner`, and its use count across connections.
+std::string memory_database_path(const void* owner);
+void acquire_memory_database(const std::string& path);
+void release_memory_database(const std::string& path);
 
 // The dialect layer's text rewrite: @@version, @@servername, CURRENT USER,
 // isnull(...) and if ... then ... else ... endif. Text inside quotes is left alone.

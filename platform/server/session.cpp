@@ -63,9 +63,12 @@ constexpr std::size_t kMaxMessageBytes = 256u << 20;
 constexpr std::uint8_t kInfoFlagsSlot = 17;
 constexpr std::uint8_t kInfoDescribeComplete = 0x01;
 
-std::string first_line(const std::string& s, std::size_t max = 200) {
-  std::string out = s.substr(0, s.find_first_of("\r\n"));
-  if (out.size() > max) out = out.substr(0, max) + "...";
+// SQL text for the request log: one line, long texts cut.
+std::string log_text(const std::string& s, std::size_t max = 4000) {
+  std::string out = s.substr(0, max);
+  for (auto& c : out)
+    if (c == '\r' || c == '\n') c = ' ';
+  if (s.size() > max) out += "...";
   return out;
 }
 
@@ -465,7 +468,7 @@ bool Session::on_prepare(ItemReader& r, const Item& item, ItemWriter& w) {
     if (r.next(next) != ItemReader::Result::Ok || next.code != kReqPrepareExtra || next.length != 4)
       return protocol_error("prepare flags announce an item 142 that is missing");
   }
-  log("prepare " + first_line(text));
+  log("prepare " + log_text(text));
   SqlError err;
   std::uint32_t id = 0;
   if (engine_->prepare(text, id, err)) {
@@ -631,7 +634,7 @@ bool Session::on_exec_immediate(ItemReader& r, const Item& item, ItemWriter& w) 
   std::vector<WireType> col_vars;
   std::vector<std::vector<Value>> rows;
   if (!read_column_vars_and_rows(r, col_vars, rows)) return false;
-  log("exec-immediate " + first_line(text));
+  log("exec-immediate " + log_text(text));
   SqlError err;
   ExecResult res;
   const bool ok = engine_->execute_immediate(text, res, err);

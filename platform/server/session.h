@@ -1,8 +1,9 @@
 // The protocol of one client connection, without any I/O: the transport feeds
 // the bytes it received and sends what take_output() hands back. A session
-// reassembles packets, answers the app-connect packet, undoes scrambling and
-// compression, collects the data packets of each message, and answers every
-// message in one reply message. Bad input closes the session with a reason.
+// reassembles packets, answers the name check and the app-connect packet, undoes
+// scrambling and compression, collects the data packets of each message, and
+// answers every message in one reply message (a prefetch in it gets a second
+// one). Bad input closes the session with a reason.
 #pragma once
 
 #include <cstdint>

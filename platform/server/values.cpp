@@ -1,7 +1,8 @@
 // Wire values, definition items and conversions.
 #include "values.h"
 
-#include <cmath>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

@@ -1,6 +1,7 @@
 #include "engine.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using namespace vqeng;
 
@@ -147,6 +148,8 @@ TEST_F(EngineTest, WorkIsVisibleToOthersOnlyAfterCommit) {
   exec(*e_, "INSERT INTO c VALUES(1)");
   ASSERT_TRUE(e_->rollback(err));
   exec(*e_, "INSERT INTO c VALUES(2)");
+  // Uncommitted work: another connection reads what was committed before it.
+  EXPECT_TRUE(query(other, "SELECT v FROM c").empty());
   ASSERT_TRUE(e_->commit(err));
   const auto rows = query(other, "SELECT v FROM c");
   ASSERT_EQ(rows.size(), 1u);
@@ -215,4 +218,27 @@ TEST_F(EngineTest, ExpressionColumnsTakeTheTypeOfTheirFirstValue) {
   ASSERT_TRUE(e_->execute(id, {}, 10, res, err));
   ASSERT_EQ(res.rows.size(), 1u);
   EXPECT_EQ(res.rows[0][0].i, 1);
+}
+
+TEST(EngineMemory, DatabaseGoesWithTheLastConnection) {
+  DatabaseConfig cfg;
+  const std::string path = memory_database_path(&cfg);
+  {
+    Engine a(cfg), b(cfg);
+    SqlError err;
+    ASSERT_TRUE(a.open(err));
+    ASSERT_TRUE(b.open(err));
+    ExecResult res;
+    ASSERT_TRUE(a.execute_immediate("CREATE TABLE m(v INTEGER)", res, err));
+    ASSERT_TRUE(a.commit(err));
+    EXPECT_EQ(::access(path.c_str(), F_OK), 0);
+    // A writer holding its transaction open does not block a reader.
+    ASSERT_TRUE(a.execute_immediate("INSERT INTO m VALUES(1)", res, err));
+    std::uint32_t id = 0;
+    ASSERT_TRUE(b.prepare("SELECT count(*) FROM m", id, err)) << err.text;
+    ASSERT_TRUE(b.execute(id, {}, 1, res, err)) << err.text;
+    EXPECT_EQ(res.rows[0][0].i, 0);
+  }
+  EXPECT_NE(::access(path.c_str(), F_OK), 0);
+  EXPECT_NE(::access((path + "-wal").c_str(), F_OK), 0);
 }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -36,8 +37,10 @@ inline std::string packet(std::uint8_t type, std::uint8_t status, const std::str
   return p + body;
 }
 
-// A short item: length byte (payload + 1), code, payload.
+// A short item: length byte (payload + 1), code, payload. Longer payloads need
+// long_item; asking for one here is a mistake in the test.
 inline std::string item(std::uint8_t code, const std::string& payload = {}) {
+  if (payload.size() > 250) throw std::length_error("short item of " + std::to_string(payload.size()) + " bytes");
   return std::string{char(payload.size() + 1), char(code)} + payload;
 }
 

@@ -251,6 +251,24 @@ TEST(ServerProcess, DatabaseFileOutlivesTheServer) {
   rmdir(dir.c_str());
 }
 
+TEST(ServerProcess, AttentionStopsARunningStatement) {
+  ServerProcess srv;
+  ASSERT_TRUE(srv.start({}));
+  Client c(srv.port());
+  c.app_connect();
+  ASSERT_EQ(c.connect_db()[0].code, 133);
+  // A statement that would run for minutes, then an attention while it runs.
+  c.send_raw(packet(24, 1, item(25,
+      "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM n WHERE x < 100000000000) SELECT count(*) FROM n")));
+  usleep(100000);
+  c.send_raw(packet(16, 0x05, ""));
+  const auto ack = c.read_message();
+  ASSERT_FALSE(ack.empty());
+  EXPECT_EQ(ack.back().status & 0x03, 0x03);
+  EXPECT_EQ(c.request(item(25, "SELECT 1"))[2].code, 66);
+  EXPECT_NE(srv.log().find("attention acknowledged"), std::string::npos);
+}
+
 TEST(ServerProcess, AutoStopAndShutdownRequest) {
   {
     // -ga: the server ends once its last connection has closed.

@@ -486,3 +486,24 @@ TEST(Session, GarbageMessagesNeverCrash) {
     }
   }
 }
+
+TEST(Session, RepliesKeepToTheAgreedPacketSize) {
+  SessionHarness h;
+  AppConnectFields f;
+  f.packet_size = 500;
+  ASSERT_EQ(rd16(h.app_connect(f), 22), 500u);
+  ASSERT_EQ(h.connect()[0].code, 133);
+  h.request(item(25, "CREATE TABLE big(t LONG VARCHAR)"));
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(h.request(long_item(25, "INSERT INTO big VALUES('" + std::string(1200 + i, char('a' + i)) + "')"))[2].code, 66);
+  const auto r = h.request(prepare_items("SELECT t FROM big") + execute_items(0xFFFFFFFF, "") + open_items(0xFFFFFFFF, "b") +
+                           fetch_item(0xFFFFFFFF, 1, 3));
+  ASSERT_TRUE(h.parse_ok());
+  ASSERT_GT(h.last_packets().size(), 3u);
+  for (const auto& p : h.last_packets()) EXPECT_LE(p.body.size() + 4, 500u);
+  std::vector<std::string> values;
+  for (const auto& it : r)
+    if (it.code == 114) values.push_back(it.payload);
+  ASSERT_EQ(values.size(), 3u);
+  EXPECT_EQ(values[2], std::string(1202, 'c'));
+}

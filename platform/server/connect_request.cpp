@@ -15,9 +15,8 @@ struct CipherCtxFree {
   void operator()(EVP_CIPHER_CTX* c) const { EVP_CIPHER_CTX_free(c); }
 };
 
-bool run_aes(bool encrypt, const std::string& in, const std::uint8_t* key, std::string& out) {
+bool run_aes(bool encrypt, const std::string& in, const std::uint8_t* key, std::uint32_t word, std::string& out) {
   std::uint8_t iv[16];
-  const std::uint32_t word = secure_part_iv_word(key);
   for (int i = 0; i < 4; ++i) store_le32(iv + 4 * i, word);
   std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree> ctx(EVP_CIPHER_CTX_new());
   if (!ctx) return false;
@@ -87,12 +86,17 @@ std::uint32_t secure_part_iv_word(const std::uint8_t* random32) { return random3
 
 bool decipher_secure_part(const std::string& cipher, const std::uint8_t* random32,
                           std::string& plain, std::string& why) {
+  return decipher_secure_part_with(cipher, random32, secure_part_iv_word(random32), plain, why);
+}
+
+bool decipher_secure_part_with(const std::string& cipher, const std::uint8_t* random32, std::uint32_t iv_word,
+                               std::string& plain, std::string& why) {
   if (cipher.empty() || cipher.size() % 16 != 0) {
     why = "enciphered part of " + std::to_string(cipher.size()) + " bytes is not a multiple of 16";
     return false;
   }
   std::string raw;
-  if (!run_aes(false, cipher, random32, raw)) {
+  if (!run_aes(false, cipher, random32, iv_word, raw)) {
     why = "AES-256 deciphering failed";
     return false;
   }
@@ -112,7 +116,7 @@ std::string encipher_secure_part(const std::string& text, const std::uint8_t* ra
   padded.push_back('\0');
   padded.resize((padded.size() + 15) / 16 * 16, '\0');
   std::string out;
-  if (!run_aes(true, padded, random32, out)) out.clear();
+  if (!run_aes(true, padded, random32, secure_part_iv_word(random32), out)) out.clear();
   return out;
 }
 

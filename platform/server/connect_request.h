@@ -26,6 +26,10 @@ std::uint32_t secure_part_iv_word(const std::uint8_t* random32);
 // positive multiple of 16 or the plain text is not terminated.
 bool decipher_secure_part(const std::string& cipher, const std::uint8_t* random32,
                           std::string& plain, std::string& why);
+// The same with another IV word: used only to explain a refused password that a
+// peer enciphered with the first four random bytes as its word.
+bool decipher_secure_part_with(const std::string& cipher, const std::uint8_t* random32, std::uint32_t iv_word,
+                               std::string& plain, std::string& why);
 
 // Enciphers a text the way a client does (used by the tests and the fixtures).
 std::string encipher_secure_part(const std::string& text, const std::uint8_t* random32);

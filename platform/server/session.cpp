@@ -401,21 +401,27 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
   Item next;
   if (r.next(next) != ItemReader::Result::Ok || next.code != kReqHandle || next.length != 4)
     return protocol_error("connect request without its handle item");
-  std::string secret;
+  std::string secret, cipher;
   const auto at_secure = r.next(next);
   if (at_secure == ItemReader::Result::Ok) {
     if (next.code != kReqSecurePart) return protocol_error("unexpected item " + std::to_string(next.code) + " in the connect request");
-    std::string cipher;
     if (r.read_value(next, cipher, 64 * 1024) != ItemReader::Result::Ok) return false;
-    std::string why;
-    if (!decipher_secure_part(cipher, agreed_.random, secret, why)) return protocol_error(why);
+    if (cipher.empty() || cipher.size() % 16 != 0)
+      return protocol_error("enciphered part of " + std::to_string(cipher.size()) + " bytes is not a multiple of 16");
   } else if (at_secure == ItemReader::Result::Error) {
     return false;
   }
   std::map<std::string, std::string> kv, sk;
   std::string why;
   if (!parse_connect_string(text, kv, why)) return protocol_error(why);
-  if (!secret.empty() && !parse_connect_string(secret, sk, why)) return protocol_error("enciphered part: " + why);
+  // A part that does not decipher to key=value pairs was made with other key
+  // material: the password in it cannot be right.
+  bool secret_ok = true;
+  if (!cipher.empty()) {
+    std::string why2;
+    secret_ok = decipher_secure_part(cipher, agreed_.random, secret, why2) && parse_connect_string(secret, sk, why2);
+    if (!secret_ok) sk.clear();
+  }
   for (auto& c : secret) c = 0;
   for (const auto& e : sk) kv[e.first] = e.second;  // PWD, DBKEY, NEWPWD
 
@@ -428,8 +434,11 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
 
   const auto user = cfg_.users.find(uid);
   SqlError err;
-  bool ok = user != cfg_.users.end() && kv.count("PWD") && kv["PWD"] == user->second;
-  if (!ok) err = sql_error(-103, "Invalid user ID or password");
+  bool ok = secret_ok && user != cfg_.users.end() && kv.count("PWD") && kv["PWD"] == user->second;
+  if (!ok) {
+    err = sql_error(-103, "Invalid user ID or password");
+    if (user != cfg_.users.end() && !cipher.empty()) explain_refused_password(cipher, user->second);
+  }
   for (auto& e : kv) std::fill(e.second.begin(), e.second.end(), '\0');
   if (ok) {
     engine_ = std::make_unique<Engine>(cfg_);
@@ -455,6 +464,20 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
   write_info(w, {{19, 0}, {24, 0}});
   state_ = State::Connected;
   return true;
+}
+
+void Session::explain_refused_password(const std::string& cipher, const std::string& password) {
+  // The IV word is "the first random byte"; a peer that took the first four
+  // bytes as the word deciphers differently. Say so in the log, still refusing.
+  std::string plain, why;
+  std::map<std::string, std::string> kv;
+  if (decipher_secure_part_with(cipher, agreed_.random, load_le32(agreed_.random), plain, why) &&
+      parse_connect_string(plain, kv, why) && kv["PWD"] == password) {
+    log("connect: the enciphered part was made with the first four random bytes as the IV word; "
+        "this server takes the first random byte alone");
+  }
+  for (auto& c : plain) c = 0;
+  for (auto& e : kv) std::fill(e.second.begin(), e.second.end(), '\0');
 }
 
 bool Session::on_prepare(ItemReader& r, const Item& item, ItemWriter& w) {

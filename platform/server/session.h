@@ -80,6 +80,7 @@ class Session {
 
   // Requests.
   bool on_connect(ItemReader& r, const Item& item, ItemWriter& w);
+  void explain_refused_password(const std::string& cipher, const std::string& password);
   bool on_prepare(ItemReader& r, const Item& item, ItemWriter& w);
   bool on_validate(ItemReader& r, const Item& item, ItemWriter& w);
   bool on_describe(const Item& item, ItemWriter& w);

@@ -83,12 +83,17 @@ inline std::string app_connect_record(const AppConnectFields& f) {
 
 // AES-256-CBC without padding: key = 32 random bytes, IV = the first random
 // byte as a 32-bit word, four times, little-endian.
-inline std::string encipher(const std::string& text, const std::uint8_t* key) {
+// With first_four the IV word is the first four random bytes instead (the other
+// reading of the rule, which the server refuses).
+inline std::string encipher(const std::string& text, const std::uint8_t* key, bool first_four = false) {
   std::string plain = text;
   plain.push_back('\0');
   plain.resize((plain.size() + 15) / 16 * 16, '\0');
   unsigned char iv[16] = {};
-  for (int i = 0; i < 4; ++i) iv[4 * i] = key[0];
+  for (int i = 0; i < 4; ++i) {
+    iv[4 * i] = key[0];
+    if (first_four) std::memcpy(iv + 4 * i, key, 4);
+  }
   EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
   EVP_EncryptInit_ex(ctx, EVP_aes_256_cbc(), nullptr, key, iv);
   EVP_CIPHER_CTX_set_padding(ctx, 0);

@@ -74,6 +74,15 @@ TEST(Session, ConnectChecksTheEncipheredPassword) {
   for (const auto& l : h.log()) EXPECT_EQ(l.find("sql"), std::string::npos) << l;
 }
 
+TEST(Session, PasswordWithTheOtherIvWordIsRefusedWithAHint) {
+  SessionHarness h;
+  h.app_connect();
+  const auto r = h.request(item(16, "UID=DBA") + item(133, u32le(0)) + item(20, encipher("PWD=sql", h.random(), true)));
+  ASSERT_GE(r.size(), 2u);
+  EXPECT_EQ(record_code(r[1]), -103);
+  EXPECT_TRUE(h.logged("first four random bytes as the IV word"));
+}
+
 TEST(Session, UnknownUserIsRefused) {
   SessionHarness h;
   h.app_connect();

@@ -370,7 +370,6 @@ bool Engine::open(SqlError& err) {
     return false;
   }
 
-  static_assert(sizeof(Connection) <= 2 * sizeof(void*), "function context is two pointers");
   auto* ctx = new Connection{&cfg_, this};
   struct Fn {
     const char* name;

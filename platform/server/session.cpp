@@ -291,6 +291,7 @@ void Session::handle_message(const Bodies& bodies) {
   ItemWriter w(agreed_.packet_size, agreed_.minor > 9);
   last_prepared_ = 0;
   last_opened_ = 0;
+  last_executed_ = 0;
   extra_replies_.clear();
   Item item;
   for (;;) {
@@ -439,7 +440,8 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
     err = sql_error(-103, "Invalid user ID or password");
     if (user != cfg_.users.end() && !cipher.empty()) explain_refused_password(cipher, user->second);
   }
-  for (auto& e : kv) std::fill(e.second.begin(), e.second.end(), '\0');
+  for (auto* m : {&kv, &sk})
+    for (auto& e : *m) std::fill(e.second.begin(), e.second.end(), '\0');
   if (ok) {
     engine_ = std::make_unique<Engine>(cfg_);
     engine_->set_user(uid);
@@ -621,6 +623,7 @@ bool Session::on_execute(ItemReader& r, const Item& item, ItemWriter& w) {
       changes += res.changes;
     }
     if (ok && (options & 2)) ok = engine_->commit(err);
+    if (ok) last_executed_ = id;
   }
   // The value set of the column variables: one row, or end of data.
   if (ok && !col_vars.empty()) {
@@ -689,7 +692,9 @@ bool Session::on_open(ItemReader& r, const Item& item, ItemWriter& w) {
   if (!engine_->has_statement(id)) {
     ok = false;
     err = sql_error(-130);
-  } else if (engine_->is_query(id)) {
+  } else if (engine_->is_query(id) && id != last_executed_) {
+    // A query that already ran into column variables in this message has no
+    // cursor to open; it is reported as not opened, like a statement that is no query.
     ExecResult res;
     ok = engine_->describe_output(id, c.columns, err) &&
          engine_->execute(id, rows.empty() ? std::vector<Value>{} : rows.front(), kMaxCursorRows + 1, res, err);

@@ -142,6 +142,7 @@ class Session {
   std::unique_ptr<Engine> engine_;
   std::uint32_t last_prepared_ = 0;  // statement of the message being run
   std::uint32_t last_opened_ = 0;    // cursor opened earlier in the message
+  std::uint32_t last_executed_ = 0;  // statement that ran (into column variables) earlier in the message
   std::map<std::uint32_t, Cursor> cursors_;
   std::uint32_t next_cursor_ = 1;
   std::vector<std::unique_ptr<ItemWriter>> extra_replies_;  // prefetch replies, sent after the main one

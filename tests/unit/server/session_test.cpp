@@ -516,3 +516,17 @@ TEST(Session, RepliesKeepToTheAgreedPacketSize) {
   ASSERT_EQ(values.size(), 3u);
   EXPECT_EQ(values[2], std::string(1202, 'c'));
 }
+
+TEST_F(ConnectedSession, QueryIntoColumnVariablesOpensNoCursor) {
+  // Prepare, execute into one column variable and open, as the one-value
+  // queries send it: the row comes with the execute, and the open is refused.
+  const auto r = h_.request(prepare_items("SELECT 41 + 1") + execute_items(0xFFFFFFFF, def_short(82)) +
+                            open_items(0xFFFFFFFF, "q"));
+  EXPECT_EQ(ints(r), (std::vector<std::uint32_t>{42}));
+  const int exec_cursor = find(r, 44);
+  EXPECT_EQ(r[exec_cursor + 1].code, 66);
+  const int open_cursor = find(r, 44, exec_cursor + 1);
+  ASSERT_GT(open_cursor, 0);
+  EXPECT_EQ(rd32(r[open_cursor].payload), 0u);
+  EXPECT_EQ(record_code(r[open_cursor + 1]), 111);
+}

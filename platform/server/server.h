@@ -16,7 +16,10 @@
 
 namespace vqeng {
 
-// Appends lines to the request log (one file shared by all connections).
+// Appends lines to the request log (one file shared by all connections). Each
+// line is the connection number (0 for the server itself), a blank, the name of
+// the request item and its details, e.g. "3 prepare SELECT 1" or
+// "3 closed: protocol error: unknown request item 250".
 class RequestLog {
  public:
   RequestLog() = default;

@@ -241,6 +241,18 @@ TEST_F(ConnectedSession, AttentionIsAcknowledged) {
   EXPECT_NE(codes(exec_imm("SELECT * FROM never"))[2], 66);  // the dropped request never ran
 }
 
+TEST_F(ConnectedSession, LivenessPacketsAreSignsOfLifeOnly) {
+  // Idle: nothing comes back.
+  EXPECT_TRUE(h_.exchange(packet(26, 0, "") + packet(26, 0, "")).empty());
+  EXPECT_FALSE(h_.session().closed());
+  // Between the packets of one request message (items never straddle packets).
+  const auto pk = h_.exchange(packet(24, 0, item(3, u32le(60))) + packet(26, 0, "") +
+                              packet(24, 1, item(25, "CREATE TABLE alive(a INTEGER)")));
+  EXPECT_FALSE(pk.empty()) << h_.session().close_reason();
+  EXPECT_TRUE(h_.logged("time-zone 60"));
+  EXPECT_EQ(codes(exec_imm("INSERT INTO alive VALUES (1)"))[2], 66);
+}
+
 TEST_F(ConnectedSession, LongStatementTextAndLongValues) {
   std::string sql = "SELECT '" + std::string(600, 'q') + "' AS v";
   const auto r = h_.request(prepare_items(sql) + execute_items(0xFFFFFFFF, def_long(84, 0x7FFFFFFF)));

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "utils/base/bounded_strings.h"
 #include "utils/base/memory.h"
 
 namespace vq::config {
@@ -19,11 +20,7 @@ inline char fold(char c) noexcept { return (c >= 'A' && c <= 'Z') ? char(c - 'A'
 
 // Equality without regard to ASCII case; null equals nothing.
 inline bool same_text(const char* a, const char* b) noexcept {
-  if (a == nullptr || b == nullptr) return false;
-  for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-    if (fold(*a) != fold(*b)) return false;
-  }
-  return *a == *b;
+  return a != nullptr && b != nullptr && ut_stricmp(a, b) == 0;
 }
 
 // `text` begins with `word`, without regard to ASCII case.
@@ -60,10 +57,7 @@ inline void wipe_free(char* text) noexcept {
 // Copies at most `size` - 1 bytes of `text` into `buffer` and terminates it.
 inline void copy_bounded(char* buffer, std::size_t size, const char* text) noexcept {
   if (buffer == nullptr || size == 0) return;
-  std::size_t n = text == nullptr ? 0 : std::strlen(text);
-  if (n > size - 1) n = size - 1;
-  if (n != 0) std::memmove(buffer, text, n);
-  buffer[n] = '\0';
+  if (ut_strcpy(buffer, size, text, nullptr, nullptr) == 0 && text == nullptr) buffer[0] = '\0';
 }
 
 }  // namespace vq::config

@@ -1,12 +1,12 @@
 // Typed connection parameters: defaults, limits and byte units of the typed slots.
 #include "config/conn_parms.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "config/config_text.h"
 #include "config/conn_string.h"
 #include "config/encrypt_level.h"
+#include "utils/base/number_conversion.h"
 
 using vq::config::copy_text;
 using vq::config::wipe_free;
@@ -15,16 +15,16 @@ namespace {
 
 struct TypedSlot {
   int slot;
-  bool number;           // else boolean
+  bool number;  // else boolean
   bool has_default;
-  std::int64_t value;    // default
+  std::int64_t value;  // default
   std::int64_t minimum;
   std::int64_t maximum;
-  bool zero_allowed;     // 0 stays 0 although below the minimum
-  bool bytes;            // K, M and G units
+  bool zero_allowed;  // 0 stays 0 although below the minimum
+  bool bytes;         // K, M and G units
 };
 
-constexpr std::int64_t kNoMax = 2147483647;   // numbers are 32-bit: nothing reads above this
+constexpr std::int64_t kNoMax = 2147483647;  // numbers are 32-bit: nothing reads above this
 
 constexpr TypedSlot kTyped[] = {
     {kSlotUnconditional, false, false, 0, 0, 0, false, false},
@@ -58,9 +58,8 @@ const TypedSlot* typed(int slot) {
 bool valid(int slot) { return slot >= 0 && slot < int(kClientSlots); }
 
 char* decimal_text(std::int64_t value) {
-  char text[24];
-  std::snprintf(text, sizeof text, "%lld", static_cast<long long>(value));
-  return copy_text(text);
+  char text[kU64TextBytes];
+  return copy_text(i64toa(value, text, 10));
 }
 
 }  // namespace
@@ -75,7 +74,9 @@ bool c_conn_parms::isNumberSlot(int slot) {
   return t != nullptr && t->number;
 }
 
-c_conn_parms::c_conn_parms() : parms_{}, flags_{}, numbers_{}, cached_(nullptr), parsed_(0) { clear(); }
+c_conn_parms::c_conn_parms() : parms_{}, flags_{}, numbers_{}, cached_(nullptr), parsed_(0) {
+  clear();
+}
 
 c_conn_parms::~c_conn_parms() {
   if (parsed_) FreeStringParms(&parms_);
@@ -128,12 +129,14 @@ int c_conn_parms::init(const char* text, bool full) {
   parms_ = a_string_parms{};
   parsed_ = 0;
   drop_cache();
-  const int rc = full ? ParseClientStringParms(text, &parms_) : ParseStringParmsStringOnly(text, &parms_);
+  const int rc =
+      full ? ParseClientStringParms(text, &parms_) : ParseStringParmsStringOnly(text, &parms_);
   parsed_ = 1;
   if (rc != kParseOk) return rc;
   for (const TypedSlot& t : kTyped) {
     int yes = 0;
-    if (!t.number && ParseYesNo(parms_.values[t.slot], &yes, true)) flags_[t.slot] = std::uint32_t(yes);
+    if (!t.number && ParseYesNo(parms_.values[t.slot], &yes, true))
+      flags_[t.slot] = std::uint32_t(yes);
   }
   return convert_numbers();
 }
@@ -156,7 +159,7 @@ int c_conn_parms::convert_numbers() {
     } else if (value < t.minimum) {
       value = t.minimum;
     } else if (std::uint64_t(value) == read && t.slot == kSlotPrefetchBuffer) {
-      rewrite = false;   // inside the limits: "512K" stays as given
+      rewrite = false;  // inside the limits: "512K" stays as given
     }
     numbers_[t.slot] = static_cast<std::int32_t>(value);
     if (rewrite) {
@@ -178,9 +181,13 @@ bool c_conn_parms::isSpecified(int slot) const {
   return text != nullptr && *text != '\0';
 }
 
-std::uint32_t c_conn_parms::getBool(int slot) const { return isBoolSlot(slot) ? flags_[slot] : 0; }
+std::uint32_t c_conn_parms::getBool(int slot) const {
+  return isBoolSlot(slot) ? flags_[slot] : 0;
+}
 
-std::int32_t c_conn_parms::getInt(int slot) const { return isNumberSlot(slot) ? numbers_[slot] : 0; }
+std::int32_t c_conn_parms::getInt(int slot) const {
+  return isNumberSlot(slot) ? numbers_[slot] : 0;
+}
 
 void c_conn_parms::setBool(int slot, bool value) {
   if (!isBoolSlot(slot)) return;

@@ -32,10 +32,10 @@ class c_conn_parms {
   // Slot arguments are client slots 0 to 45; others read as not given.
   const char* getString(int slot) const;
   bool isSpecified(int slot) const;
-  std::uint32_t getBool(int slot) const;   // 0 for non-boolean slots
-  std::int32_t getInt(int slot) const;     // 0 for non-number slots
-  void setBool(int slot, bool value);      // boolean slots only: "TRUE"/"FALSE"
-  void setInt(int slot, std::int32_t value);   // number slots only: the decimal text
+  std::uint32_t getBool(int slot) const;      // 0 for non-boolean slots
+  std::int32_t getInt(int slot) const;        // 0 for non-number slots
+  void setBool(int slot, bool value);         // boolean slots only: "TRUE"/"FALSE"
+  void setInt(int slot, std::int32_t value);  // number slots only: the decimal text
   // Any slot; a boolean slot then holds "FALSE" and 0, a number slot "0" and 0.
   void setString(int slot, const char* text);
   // The text, but null when not given or a whole yes/no word.
@@ -61,11 +61,11 @@ class c_conn_parms {
   void drop_cache();
   int convert_numbers();
 
-  a_string_parms parms_;             // 46 slots, owned while parsed_
+  a_string_parms parms_;                // 46 slots, owned while parsed_
   std::uint32_t flags_[kClientSlots];   // booleans, by slot
   std::int32_t numbers_[kClientSlots];  // numbers, by slot
-  char* cached_;                     // connection string, or null
-  std::uint32_t parsed_;             // the value block is allocated and owned
+  char* cached_;                        // connection string, or null
+  std::uint32_t parsed_;                // the value block is allocated and owned
 };
 
 #endif  // VQ_CONFIG_CONN_PARMS_H

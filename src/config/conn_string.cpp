@@ -16,7 +16,7 @@ using vq::config::wipe_free;
 
 namespace {
 
-constexpr std::size_t kDBNameRoom = 255;   // ParseDBName keeps at most 254 characters
+constexpr std::size_t kDBNameRoom = 255;  // ParseDBName keeps at most 254 characters
 constexpr const char* kMask = "********";
 
 // --- seams ---------------------------------------------------------------------------
@@ -29,15 +29,24 @@ int read_no_profile(const char* name, a_string_parms* parms, bool, unsigned coun
 
 const char* english_text(unsigned number) {
   switch (number) {
-    case 7941: return "Out of memory";
-    case 7942: return "Missing '=' in connection string near '%1'";
-    case 7943: return "Unterminated quoted value for connection parameter '%1'";
-    case 7944: return "Unknown connection parameter '%1'";
-    case 7945: return "Mismatched brackets in connection parameter '%1'";
-    case 8340: return "Data source '%1' not found";
-    case 9371: return "Data source file for '%1' not found";
-    case 9372: return "Cannot open the data source file for '%1'";
-    default: return "Invalid connection string text '%1'";
+    case 7941:
+      return "Out of memory";
+    case 7942:
+      return "Missing '=' in connection string near '%1'";
+    case 7943:
+      return "Unterminated quoted value for connection parameter '%1'";
+    case 7944:
+      return "Unknown connection parameter '%1'";
+    case 7945:
+      return "Mismatched brackets in connection parameter '%1'";
+    case 8340:
+      return "Data source '%1' not found";
+    case 9371:
+      return "Data source file for '%1' not found";
+    case 9372:
+      return "Cannot open the data source file for '%1'";
+    default:
+      return "Invalid connection string text '%1'";
   }
 }
 
@@ -47,7 +56,8 @@ void format_english(UTLangStringBase*, unsigned number, const char* argument, ch
   std::size_t n = 0;
   for (const char* t = english_text(number); *t != '\0'; ++t) {
     if (t[0] == '%' && t[1] == '1') {
-      for (const char* a = argument != nullptr ? argument : ""; *a != '\0' && n + 1 < size; ++a) {
+      for (const char* a = argument != nullptr ? argument : ""; *a != '\0' && n + 1 < size;
+           ++a) {
         buffer[n++] = *a;
       }
       ++t;
@@ -129,10 +139,19 @@ int merge_profile(a_string_parms* parms, const char* name, bool isFile, int* ord
 bool needs_quotes(const char* value) {
   for (const char* p = value; *p != '\0'; ++p) {
     switch (*p) {
-      case '\'': case '"': case ';': case ',': case '=': case ' ':
-      case '\f': case '\n': case '\r': case '\t':
+      case '\'':
+      case '"':
+      case ';':
+      case ',':
+      case '=':
+      case ' ':
+      case '\f':
+      case '\n':
+      case '\r':
+      case '\t':
         return true;
-      default: break;
+      default:
+        break;
     }
   }
   return false;
@@ -151,7 +170,8 @@ bool is_masked_slot(unsigned slot) {
          slot == kSlotNewPassword;
 }
 
-char* build(const a_string_parms* parms, const a_conn_option* table, char separator, bool mask) {
+char* build(const a_string_parms* parms, const a_conn_option* table, char separator,
+            bool mask) {
   if (parms == nullptr || parms->values == nullptr) return nullptr;
   const unsigned rows = vq::config::CountOptionRows(table);
   const unsigned slots = parms->count < rows ? parms->count : rows;
@@ -163,13 +183,15 @@ char* build(const a_string_parms* parms, const a_conn_option* table, char separa
   };
   std::size_t length = 0;
   for (unsigned i = 0; i < slots; ++i) {
-    if (parms->values[i] != nullptr) BuildConnectStringCalcLen(&length, key_of(i), value_of(i), separator);
+    if (parms->values[i] != nullptr)
+      BuildConnectStringCalcLen(&length, key_of(i), value_of(i), separator);
   }
   char* text = static_cast<char*>(ut_malloc(length + 1));
   if (text == nullptr) return nullptr;
   text[0] = '\0';
   for (unsigned i = 0; i < slots; ++i) {
-    if (parms->values[i] != nullptr) BuildConnectStringAppend(text, key_of(i), value_of(i), separator);
+    if (parms->values[i] != nullptr)
+      BuildConnectStringAppend(text, key_of(i), value_of(i), separator);
   }
   return text;
 }
@@ -201,8 +223,8 @@ int ParseEngString(const char* text, a_string_parms* parms) {
 
 int ParseODBCAndClientString(const char* text, a_string_parms* parms, bool flag, int* order) {
   if (!InitSizedStringParms(parms, kClientAndODBCSlots)) return kParseNoMemory;
-  return ParseKeyValueString(text, parms, vq::config::kClientAndODBCOptionTable, true, flag, flag,
-                             order);
+  return ParseKeyValueString(text, parms, vq::config::kClientAndODBCOptionTable, true, flag,
+                             flag, order);
 }
 
 int ParseTCPIPStringParms(const char* text, a_string_parms* parms, bool allowUnknown) {
@@ -231,7 +253,8 @@ int ParseSyncStringParms(const char* text, a_string_parms* parms) {
 }
 
 int ParseStringParmsStringOnly(const char* text, a_string_parms* parms) {
-  if (text != nullptr && (std::strchr(text, '=') != nullptr || std::strchr(text, '#') != nullptr)) {
+  if (text != nullptr &&
+      (std::strchr(text, '=') != nullptr || std::strchr(text, '#') != nullptr)) {
     return ParseEngString(text, parms);
   }
   if (!InitSizedStringParms(parms, kClientSlots)) return kParseNoMemory;
@@ -245,7 +268,7 @@ int ParseStringParmsStringOnly(const char* text, a_string_parms* parms) {
   const char* p = text;
   for (;;) {
     const char* comma = std::strchr(p, ',');
-    if (count == 4) {   // a fifth field
+    if (count == 4) {  // a fifth field
       set_error(parms, p - 1);
       return kParseBadValue;
     }
@@ -255,7 +278,8 @@ int ParseStringParmsStringOnly(const char* text, a_string_parms* parms) {
     if (comma == nullptr) break;
     p = comma + 1;
   }
-  static const int kSlots[4] = {kSlotUserID, kSlotPassword, kSlotDatabaseFile, kSlotConnectionName};
+  static const int kSlots[4] = {kSlotUserID, kSlotPassword, kSlotDatabaseFile,
+                                kSlotConnectionName};
   for (int i = 0; i < count; ++i) {
     if (!store_field(parms, kSlots[i], fields[i], lengths[i])) return kParseNoMemory;
   }
@@ -279,7 +303,8 @@ int AddVCCONNECTDefaults(a_string_parms* parms, bool keepFirst, int* order) {
   a_string_parms defaults = {};
   if (!InitSizedStringParms(&defaults, kClientAndODBCSlots)) return kParseNoMemory;
   int found[kParseOrderRoom];
-  int rc = ParseKeyValueString(env, &defaults, MapClientOptionTable, true, keepFirst, false, found);
+  int rc =
+      ParseKeyValueString(env, &defaults, MapClientOptionTable, true, keepFirst, false, found);
   if (rc != kParseOk) {
     if (rc != kParseNoMemory) set_error(parms, StringParmsError(&defaults));
     FreeStringParms(&defaults);
@@ -387,7 +412,8 @@ void BuildConnectStringAppendValue(char* buffer, const char* value) {
   *w = '\0';
 }
 
-void BuildConnectStringAppend(char* buffer, const char* key, const char* value, char separator) {
+void BuildConnectStringAppend(char* buffer, const char* key, const char* value,
+                              char separator) {
   if (buffer == nullptr || key == nullptr || value == nullptr) return;
   char* w = buffer + std::strlen(buffer);
   if (w != buffer && separator != '\0') *w++ = separator;
@@ -401,14 +427,24 @@ void BuildConnectStringAppend(char* buffer, const char* key, const char* value, 
 char* BuildConnectString(const a_string_parms* parms, bool mask) {
   return build(parms, MapClientOptionTable, ';', mask);
 }
-char* BuildODBCString(const a_string_parms* parms) { return build(parms, MapODBCOptionTable, ';', false); }
-char* BuildTLSString(const a_string_parms* parms) { return build(parms, MapTLSOptionTable, ';', false); }
-char* BuildTCPIPString(const a_string_parms* parms) { return build(parms, MapTCPIPOptionTable, ';', false); }
+char* BuildODBCString(const a_string_parms* parms) {
+  return build(parms, MapODBCOptionTable, ';', false);
+}
+char* BuildTLSString(const a_string_parms* parms) {
+  return build(parms, MapTLSOptionTable, ';', false);
+}
+char* BuildTCPIPString(const a_string_parms* parms) {
+  return build(parms, MapTCPIPOptionTable, ';', false);
+}
 char* BuildAppInfoString(const a_string_parms* parms) {
   return build(parms, MapAppInfoOptionTable, ';', false);
 }
-char* BuildOracleString(const a_string_parms* parms) { return build(parms, MapOracleOptionTable, ';', false); }
-char* BuildSyncString(const a_string_parms* parms) { return build(parms, MapSyncOptionTable, ',', false); }
+char* BuildOracleString(const a_string_parms* parms) {
+  return build(parms, MapOracleOptionTable, ';', false);
+}
+char* BuildSyncString(const a_string_parms* parms) {
+  return build(parms, MapSyncOptionTable, ',', false);
+}
 
 void FreeConnectString(char* text) { wipe_free(text); }
 
@@ -419,13 +455,21 @@ char* DecryptENP(const char* text) { return IniDecryptBlock(text); }
 bool ConnOpt_ClientOption_Strs(int index, const char** longName, const char** shortName,
                                const char* const** aliases, int* flag) {
   if (index < 0 || index >= int(kClientAndODBCSlots)) return false;
-  const a_conn_option* row = index < int(kClientSlots) ? &MapClientOptionTable[index]
-                                                        : &MapODBCOptionTable[index - kClientSlots];
+  const a_conn_option* row = index < int(kClientSlots)
+                                 ? &MapClientOptionTable[index]
+                                 : &MapODBCOptionTable[index - kClientSlots];
   if (flag != nullptr) {
     switch (index) {
-      case kSlotDebug: case kSlotPktDump: case kSlotIgnoreVCCONNECT: case kSlotIgnoreCache:
-      case kSlotTraceLevel: case kSlotTraceLog: case kSlotAppConnTimeout:
-      case 54: case 55: case 56:   // LazierAutocommit, AutoPreCommit, VBRDO
+      case kSlotDebug:
+      case kSlotPktDump:
+      case kSlotIgnoreVCCONNECT:
+      case kSlotIgnoreCache:
+      case kSlotTraceLevel:
+      case kSlotTraceLog:
+      case kSlotAppConnTimeout:
+      case 54:
+      case 55:
+      case 56:  // LazierAutocommit, AutoPreCommit, VBRDO
         *flag = 0;
         break;
       default:
@@ -451,7 +495,8 @@ void GetParseErrorInfo(int code, const a_string_parms* parms, UTLangStringBase* 
   if (code == kParseNoMemory) {
     argument = "";
   } else if (code == kParseNoDataSource && parms != nullptr && parms->values != nullptr &&
-             parms->count > kSlotDataSourceName && parms->values[kSlotDataSourceName] != nullptr) {
+             parms->count > kSlotDataSourceName &&
+             parms->values[kSlotDataSourceName] != nullptr) {
     argument = parms->values[kSlotDataSourceName];
   }
   g_formatter(strings, number, argument != nullptr ? argument : "", buffer, size);
@@ -469,16 +514,26 @@ void SetParseMessageFormatter(ParseMessageFormatter formatter) {
 
 unsigned ParseErrorMessageNumber(int code) {
   switch (code) {
-    case kParseOk: return 0;
-    case kParseNoMemory: return 7941;
-    case kParseNoEquals: return 7942;
-    case kParseOpenQuote: return 7943;
-    case kParseUnknownKey: return 7944;
-    case kParseBrackets: return 7945;
-    case kParseDsnFileNotFound: return 9371;
-    case kParseDsnFileNotOpened: return 9372;
-    case kParseNoDataSource: return 8340;
-    default: return 7946;   // 4, 7, 11 and any unknown code
+    case kParseOk:
+      return 0;
+    case kParseNoMemory:
+      return 7941;
+    case kParseNoEquals:
+      return 7942;
+    case kParseOpenQuote:
+      return 7943;
+    case kParseUnknownKey:
+      return 7944;
+    case kParseBrackets:
+      return 7945;
+    case kParseDsnFileNotFound:
+      return 9371;
+    case kParseDsnFileNotOpened:
+      return 9372;
+    case kParseNoDataSource:
+      return 8340;
+    default:
+      return 7946;  // 4, 7, 11 and any unknown code
   }
 }
 

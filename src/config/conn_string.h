@@ -28,11 +28,14 @@ class UTLangStringBase;
                                            int* order);
 
 // Per-table parsers; each initialises its own slot count (kParseNoMemory when it cannot).
-[[nodiscard]] int ParseTCPIPStringParms(const char* text, a_string_parms* parms, bool allowUnknown);
-[[nodiscard]] int ParseTLSStringParms(const char* text, a_string_parms* parms, bool allowUnknown);
+[[nodiscard]] int ParseTCPIPStringParms(const char* text, a_string_parms* parms,
+                                        bool allowUnknown);
+[[nodiscard]] int ParseTLSStringParms(const char* text, a_string_parms* parms,
+                                      bool allowUnknown);
 [[nodiscard]] int ParseODBCStringParms(const char* text, a_string_parms* parms);
 [[nodiscard]] int ParseCPoolStringParms(const char* text, a_string_parms* parms);
-[[nodiscard]] int ParseAppInfoStringParms(const char* text, a_string_parms* parms);   // unknown keys allowed
+[[nodiscard]] int ParseAppInfoStringParms(const char* text,
+                                          a_string_parms* parms);  // unknown keys allowed
 [[nodiscard]] int ParseOracleStringParms(const char* text, a_string_parms* parms);
 [[nodiscard]] int ParseNotifyStringParms(const char* text, a_string_parms* parms);
 [[nodiscard]] int ParseSyncStringParms(const char* text, a_string_parms* parms);
@@ -74,7 +77,7 @@ char* BuildTLSString(const a_string_parms* parms);
 char* BuildTCPIPString(const a_string_parms* parms);
 char* BuildAppInfoString(const a_string_parms* parms);
 char* BuildOracleString(const a_string_parms* parms);
-char* BuildSyncString(const a_string_parms* parms);   // separator ","
+char* BuildSyncString(const a_string_parms* parms);  // separator ","
 
 // The steps of the builders, for callers that build strings of their own. CalcLen adds to
 // `*length` the bytes one pair needs (the separator when `*length` is not 0); the
@@ -112,14 +115,14 @@ namespace vq::config {
 // kParseNoDataSource. Until a reader is installed every data source reads as empty.
 using ProfileReader = int (*)(const char* name, a_string_parms* parms, bool isFile,
                               unsigned count);
-void SetProfileReader(ProfileReader reader);   // null restores the default
+void SetProfileReader(ProfileReader reader);  // null restores the default
 
 // Seam for the message strings: formats message `number` with its one argument into
 // `buffer` of `size` bytes. Until one is installed, the English texts of the messages
 // are formatted directly.
 using ParseMessageFormatter = void (*)(UTLangStringBase* strings, unsigned number,
                                        const char* argument, char* buffer, std::size_t size);
-void SetParseMessageFormatter(ParseMessageFormatter formatter);   // null restores the default
+void SetParseMessageFormatter(ParseMessageFormatter formatter);  // null restores the default
 
 // The message number GetParseErrorInfo formats for a code (0 for code 0).
 unsigned ParseErrorMessageNumber(int code);

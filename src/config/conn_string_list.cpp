@@ -14,7 +14,7 @@ a_cs_list_element::a_cs_list_element(const char* name_text, const char* option_t
     : name(copy_text(name_text)), options(nullptr) {
   if (option_text != nullptr && name != nullptr) {
     options = copy_text(option_text);
-    if (options == nullptr) {   // report the whole element as not made
+    if (options == nullptr) {  // report the whole element as not made
       ut_free(name);
       name = nullptr;
     }
@@ -117,11 +117,11 @@ int ParseCSListString(const char* text, a_cs_list_element_list* list, const char
       }
     }
     if (rc != kParseOk) break;
-    if (depth != 0) {   // the text ended inside the group: the options run to the end
+    if (depth != 0) {  // the text ended inside the group: the options run to the end
       if (!append_element(list, name, delim, delim + 1, q)) rc = kParseNoMemory;
       break;
     }
-    const char* options_end = q - 1;   // the closer
+    const char* options_end = q - 1;  // the closer
     const char* after = q;
     while (is_white(*after)) ++after;
     if (*after != ',' && *after != '\0') {
@@ -144,7 +144,7 @@ char* BuildCSListString(a_cs_list_element_list* list) {
   std::size_t length = 0;
   for (a_cs_list_element_iter it(*list); !it.at_end(); it.next()) {
     const a_cs_list_element* e = it.element();
-    if (e != list->first_element()) ++length;   // ","
+    if (e != list->first_element()) ++length;  // ","
     length += e->name != nullptr ? std::strlen(e->name) : 0;
     if (e->options != nullptr) length += std::strlen(e->options) + 2;
   }

@@ -11,7 +11,9 @@ using vq::config::same_text;
 
 namespace {
 
-bool is_tls_level(std::uint32_t number) { return number >= kEncryptEccTls && number <= kEncryptRsaTlsFips; }
+bool is_tls_level(std::uint32_t number) {
+  return number >= kEncryptEccTls && number <= kEncryptRsaTlsFips;
+}
 
 // Replaces `*field` by a copy of `text` (null clears it); false when the copy fails.
 bool replace_text(char** field, const char* text) {
@@ -36,7 +38,12 @@ c_encrypt_level::c_encrypt_level(std::uint32_t number, const char* parms)
       error_text(nullptr) {}
 
 c_encrypt_level::c_encrypt_level(const char* name, const char* parms)
-    : level(0), is_set(0), is_tls(0), name_text(nullptr), parms_text(nullptr), error_text(nullptr) {
+    : level(0),
+      is_set(0),
+      is_tls(0),
+      name_text(nullptr),
+      parms_text(nullptr),
+      error_text(nullptr) {
   (void)set_level(name, parms);
 }
 
@@ -125,11 +132,17 @@ bool c_encrypt_level::set_level(const char* text) {
 const char* c_encrypt_level::get_level_name() const {
   if (!is_set) return "Unknown";
   switch (level) {
-    case kEncryptNone: return "none";
-    case kEncryptSimple: return "simple";
-    case kEncryptEccTls: return "ecc_tls";
-    case kEncryptRsaTls: return "rsa_tls";
-    case kEncryptRsaTlsFips: return "rsa_tls_fips";
-    default: return nullptr;
+    case kEncryptNone:
+      return "none";
+    case kEncryptSimple:
+      return "simple";
+    case kEncryptEccTls:
+      return "ecc_tls";
+    case kEncryptRsaTls:
+      return "rsa_tls";
+    case kEncryptRsaTlsFips:
+      return "rsa_tls_fips";
+    default:
+      return nullptr;
   }
 }

@@ -49,12 +49,12 @@ class c_encrypt_level : public c_utils_link {
   // for any other number.
   const char* get_level_name() const;
 
-  std::uint32_t level;     // 0 none, 1 simple, 2 ECC TLS, 3 RSA TLS, 4 RSA TLS with FIPS
-  std::uint32_t is_set;    // the level number is valid
-  std::uint32_t is_tls;    // level 2..4, or a "tls" name being parsed
-  char* name_text;         // name last given to set_level(name, parms), or null
-  char* parms_text;        // parameter text, or null
-  char* error_text;        // the word that could not be understood, or null
+  std::uint32_t level;   // 0 none, 1 simple, 2 ECC TLS, 3 RSA TLS, 4 RSA TLS with FIPS
+  std::uint32_t is_set;  // the level number is valid
+  std::uint32_t is_tls;  // level 2..4, or a "tls" name being parsed
+  char* name_text;       // name last given to set_level(name, parms), or null
+  char* parms_text;      // parameter text, or null
+  char* error_text;      // the word that could not be understood, or null
 };
 
 #endif  // VQ_CONFIG_ENCRYPT_LEVEL_H

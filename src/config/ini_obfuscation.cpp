@@ -26,13 +26,15 @@ static_assert(kIniBlockHeaderSize == 6, "magic (4) and LE16 length (2)");
 static_assert(kIniBlockMaxData == 65529, "a whole block fits a 16-bit size");
 
 constexpr void init_state(unsigned char* state) {
-  for (unsigned k = 0; k < 256; ++k) state[k] = static_cast<unsigned char>(kStateStart + k * kStateStep);
+  for (unsigned k = 0; k < 256; ++k)
+    state[k] = static_cast<unsigned char>(kStateStart + k * kStateStep);
   state[kIndexI] = 0;
   state[kIndexJ] = 0;
 }
 
 // One pass of the scrambler; `decode` picks which byte (input or output) feeds j.
-constexpr void run(unsigned char* buffer, std::size_t length, unsigned char* state, bool decode) {
+constexpr void run(unsigned char* buffer, std::size_t length, unsigned char* state,
+                   bool decode) {
   unsigned i = state[kIndexI];
   unsigned j = state[kIndexJ];
   for (std::size_t k = 0; k < length; ++k) {
@@ -100,7 +102,7 @@ int CCBERT(unsigned char* buffer, std::size_t blockSize, std::size_t n) {
   if (buffer == nullptr || n > kIniBlockMaxData || blockSize != CCBBRT(n)) return 1;
   std::memmove(buffer + kIniBlockHeaderSize, buffer, n);
   std::memcpy(buffer, kMagic, 4);
-  buffer[4] = static_cast<unsigned char>(n & 0xFF);   // length is little-endian
+  buffer[4] = static_cast<unsigned char>(n & 0xFF);  // length is little-endian
   buffer[5] = static_cast<unsigned char>(n >> 8);
   unsigned char state[kIniScramblerStateSize];
   MLBPRT10(state);
@@ -148,11 +150,11 @@ bool decryptIniFile(const char* in, std::size_t length, char* out, std::size_t* 
     std::memcpy(buffer, data, length);
     std::size_t n = 0;
     if (CCBDRT(buffer, length, &n) == 0) {
-      buffer[n] = 0;   // n + 6 == length <= room, so there is room for it
+      buffer[n] = 0;  // n + 6 == length <= room, so there is room for it
       *outLength = n;
       f = 1;
     } else {
-      f = kIniDataPlain;   // not a block after all: the caller uses the data as they are
+      f = kIniDataPlain;  // not a block after all: the caller uses the data as they are
     }
     ok = true;
   }
@@ -186,7 +188,7 @@ bool encryptIniFile(const char* in, std::size_t length, char* out, std::size_t* 
 int IsIniDataEncrypted(const char* data, std::size_t length) {
   if (data == nullptr) return 0;
   return has_tag(reinterpret_cast<const unsigned char*>(data), length) ? kIniDataScrambled
-                                                                        : kIniDataPlain;
+                                                                       : kIniDataPlain;
 }
 
 int IsIniFileEncrypted(const char* path) {
@@ -218,7 +220,7 @@ int IsIniFileEncrypted(const char* path) {
 char* IniEncryptBlock(const char* text) {
   if (text == nullptr) return nullptr;
   static const char kHex[] = "0123456789abcdef";
-  const std::size_t n = std::strlen(text) + 1;   // the terminator is encoded too
+  const std::size_t n = std::strlen(text) + 1;  // the terminator is encoded too
   char* hex = static_cast<char*>(ut_malloc(2 * n + 1));
   if (hex == nullptr) return nullptr;
   unsigned char previous = 0;

@@ -14,7 +14,7 @@
 
 // Scrambled block layout before scrambling: magic (4 bytes) | data length (LE16) | data.
 constexpr std::size_t kIniBlockHeaderSize = 4 + 2;
-constexpr std::size_t kIniBlockMaxData = 0xFFFF - kIniBlockHeaderSize;   // 65529 bytes
+constexpr std::size_t kIniBlockMaxData = 0xFFFF - kIniBlockHeaderSize;  // 65529 bytes
 // Scrambler state: 256 state bytes, then the indexes i and j.
 constexpr std::size_t kIniScramblerStateSize = 256 + 2;
 

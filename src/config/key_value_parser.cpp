@@ -15,7 +15,7 @@ using vq::config::wipe_free;
 
 namespace {
 
-constexpr std::size_t kServerNameMax = 250;   // characters kept of a ServerName value
+constexpr std::size_t kServerNameMax = 250;  // characters kept of a ServerName value
 
 char closer_of(char open) { return open == '(' ? ')' : '}'; }
 
@@ -136,7 +136,9 @@ int scan_bracketed(char* p, char** end) {
   return depth == 0 ? kParseOk : kParseBrackets;
 }
 
-bool is_named(const a_conn_option& row, const char* name) { return same_text(row.long_name, name); }
+bool is_named(const a_conn_option& row, const char* name) {
+  return same_text(row.long_name, name);
+}
 
 }  // namespace
 
@@ -199,7 +201,7 @@ int ParseKeyValueNextValue(char** pos, char** value, bool brackets, bool startLi
   if (*p == '\'' || *p == '"') {
     const char quote = *p++;
     char* start = p;
-    char* out = p;   // doubled quotes shrink the value in place
+    char* out = p;  // doubled quotes shrink the value in place
     for (;;) {
       if (*p == '\0') {
         *pos = p;
@@ -213,7 +215,7 @@ int ParseKeyValueNextValue(char** pos, char** value, bool brackets, bool startLi
       }
       *out++ = *p++;
     }
-    ++p;   // the closing quote
+    ++p;  // the closing quote
     while (is_white(*p)) ++p;
     if (*p != ';' && *p != '\0') {
       *pos = p;
@@ -312,7 +314,7 @@ int ParseKeyValueString(const char* text, a_string_parms* parms, const a_conn_op
       if (rc != kParseNoMemory) copy_bounded(error, kStringParmsErrorSize, key);
       break;
     }
-    if (row < 0) continue;   // an unknown key allowed: its value is dropped
+    if (row < 0) continue;  // an unknown key allowed: its value is dropped
     last_row = row;
 
     const char* stored = value;
@@ -325,7 +327,7 @@ int ParseKeyValueString(const char* text, a_string_parms* parms, const a_conn_op
       }
     }
     if (*stored == '\0') continue;
-    if (row >= parms->count) continue;   // a table longer than the block: nowhere to store
+    if (row >= parms->count) continue;  // a table longer than the block: nowhere to store
     char** slot = &parms->values[row];
     if (*slot != nullptr && keepFirst) continue;
     std::size_t length = std::strlen(stored);
@@ -392,10 +394,14 @@ bool knumber(const char* text, std::uint64_t* value, std::uint64_t base, bool by
     p += 2;
     for (;; ++p) {
       int d;
-      if (*p >= '0' && *p <= '9') d = *p - '0';
-      else if (*p >= 'a' && *p <= 'f') d = *p - 'a' + 10;
-      else if (*p >= 'A' && *p <= 'F') d = *p - 'A' + 10;
-      else break;
+      if (*p >= '0' && *p <= '9')
+        d = *p - '0';
+      else if (*p >= 'a' && *p <= 'f')
+        d = *p - 'a' + 10;
+      else if (*p >= 'A' && *p <= 'F')
+        d = *p - 'A' + 10;
+      else
+        break;
       v = v > (kMax >> 4) ? kMax : (v << 4) | std::uint64_t(d);
     }
   } else {
@@ -408,10 +414,20 @@ bool knumber(const char* text, std::uint64_t* value, std::uint64_t base, bool by
   if (bytes) {
     unsigned shift = 0;
     switch (*p) {
-      case 'k': case 'K': shift = 10; break;
-      case 'm': case 'M': shift = 20; break;
-      case 'g': case 'G': shift = 30; break;
-      default: break;
+      case 'k':
+      case 'K':
+        shift = 10;
+        break;
+      case 'm':
+      case 'M':
+        shift = 20;
+        break;
+      case 'g':
+      case 'G':
+        shift = 30;
+        break;
+      default:
+        break;
     }
     if (shift != 0) {
       v = v > (kMax >> shift) ? kMax : v << shift;

@@ -20,20 +20,20 @@ typedef const char* (*a_conn_option_check)(const char* value);
 // One row of an option table; a row whose long name is null ends the table. A row's
 // position in its table is its slot index.
 struct a_conn_option {
-  const char* long_name;        // never null in a live row
-  const char* short_name;       // or null
-  const char* const* aliases;   // null, or further names ended by a null entry
-  a_conn_option_check check;    // null: any value is stored as given
-  std::uint32_t brackets;       // 1: the value may hold nested (...) and {...} groups
+  const char* long_name;       // never null in a live row
+  const char* short_name;      // or null
+  const char* const* aliases;  // null, or further names ended by a null entry
+  a_conn_option_check check;   // null: any value is stored as given
+  std::uint32_t brackets;      // 1: the value may hold nested (...) and {...} groups
 };
 
 // The parsed value block. `values` has count + 1 entries: one text per slot (null when
 // not given, each a separate ut_malloc allocation owned by the block) and, last, the
 // 256-byte error buffer that receives the offending text of a failed parse.
 struct a_string_parms {
-  std::uint16_t count;   // number of slots
-  char** values;         // count + 1 entries, or null for an empty block
-  std::uint8_t flags;    // bit 0: filled from an old-style (comma-separated) string
+  std::uint16_t count;  // number of slots
+  char** values;        // count + 1 entries, or null for an empty block
+  std::uint8_t flags;   // bit 0: filled from an old-style (comma-separated) string
 };
 
 }  // extern "C"
@@ -41,18 +41,18 @@ struct a_string_parms {
 // Parse error codes, shared by every parser of configuration text.
 enum : int {
   kParseOk = 0,
-  kParseNoMemory = 1,         // out of memory; the error buffer is left alone
-  kParseNoEquals = 2,         // a key without '=' or '#'
-  kParseOpenQuote = 3,        // unterminated quote
-  kParseTextAfterGroup = 4,   // text after a closing bracket (connection-string lists)
+  kParseNoMemory = 1,        // out of memory; the error buffer is left alone
+  kParseNoEquals = 2,        // a key without '=' or '#'
+  kParseOpenQuote = 3,       // unterminated quote
+  kParseTextAfterGroup = 4,  // text after a closing bracket (connection-string lists)
   kParseUnknownKey = 5,
-  kParseBrackets = 6,         // unbalanced or mismatched brackets
-  kParseBadValue = 7,         // rejected by a check, text after a quote, too many fields,
-                              // a number slot that does not read
+  kParseBrackets = 6,  // unbalanced or mismatched brackets
+  kParseBadValue = 7,  // rejected by a check, text after a quote, too many fields,
+                       // a number slot that does not read
   kParseDsnFileNotFound = 8,
   kParseDsnFileNotOpened = 9,
   kParseNoDataSource = 10,
-  kParseBadHeaderText = 11,   // bad text after a header name
+  kParseBadHeaderText = 11,  // bad text after a header name
 };
 
 constexpr std::size_t kStringParmsErrorSize = 256;   // bytes of the error buffer

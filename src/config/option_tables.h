@@ -9,15 +9,15 @@
 #define VQ_EXPORTED_DATA __attribute__((visibility("default")))
 
 extern "C" {
-VQ_EXPORTED_DATA extern const a_conn_option MapClientOptionTable[];    // 46 rows
-VQ_EXPORTED_DATA extern const a_conn_option MapODBCOptionTable[];      // 21 rows
-VQ_EXPORTED_DATA extern const a_conn_option MapTLSOptionTable[];       // 8 rows
-VQ_EXPORTED_DATA extern const a_conn_option MapTCPIPOptionTable[];     // 13 rows
-VQ_EXPORTED_DATA extern const a_conn_option MapCPoolOptionTable[];     // 3 rows
-VQ_EXPORTED_DATA extern const a_conn_option MapAppInfoOptionTable[];   // 11 rows
-VQ_EXPORTED_DATA extern const a_conn_option MapOracleOptionTable[];    // 11 rows
-VQ_EXPORTED_DATA extern const a_conn_option MapSyncOptionTable[];      // 41 rows
-VQ_EXPORTED_DATA extern const a_conn_option MapNotifyOptionTable[];    // 20 rows
+VQ_EXPORTED_DATA extern const a_conn_option MapClientOptionTable[];   // 46 rows
+VQ_EXPORTED_DATA extern const a_conn_option MapODBCOptionTable[];     // 21 rows
+VQ_EXPORTED_DATA extern const a_conn_option MapTLSOptionTable[];      // 8 rows
+VQ_EXPORTED_DATA extern const a_conn_option MapTCPIPOptionTable[];    // 13 rows
+VQ_EXPORTED_DATA extern const a_conn_option MapCPoolOptionTable[];    // 3 rows
+VQ_EXPORTED_DATA extern const a_conn_option MapAppInfoOptionTable[];  // 11 rows
+VQ_EXPORTED_DATA extern const a_conn_option MapOracleOptionTable[];   // 11 rows
+VQ_EXPORTED_DATA extern const a_conn_option MapSyncOptionTable[];     // 41 rows
+VQ_EXPORTED_DATA extern const a_conn_option MapNotifyOptionTable[];   // 20 rows
 }
 
 namespace vq::config {

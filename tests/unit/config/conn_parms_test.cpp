@@ -90,7 +90,7 @@ TEST_F(ConnParms, ByteUnitsOnlyWhereTheSlotTakesThem) {
   c_conn_parms p;
   EXPECT_EQ(p.init("LTO=1k", false), kParseBadValue);
   EXPECT_STREQ(p.getStringParms()->values[kClientSlots], "1k");
-  EXPECT_EQ(p.getInt(kSlotLivenessTimeout), -1);   // left as it was
+  EXPECT_EQ(p.getInt(kSlotLivenessTimeout), -1);  // left as it was
 }
 
 TEST_F(ConnParms, ParseErrorsAndLaterInitsKeepTypedValues) {
@@ -145,12 +145,9 @@ TEST_F(ConnParms, YesOrFileSlots) {
     int yes_or_file;
   };
   const Case cases[] = {
-      {"KRB=yes", kSlotKerberos, nullptr, 1},
-      {"KRB=libk.so", kSlotKerberos, "libk.so", 1},
-      {"KRB=no", kSlotKerberos, nullptr, 0},
-      {"UID=a", kSlotKerberos, nullptr, 0},
-      {"DBG=yes", kSlotDebug, nullptr, 1},
-      {"DBG=no", kSlotDebug, nullptr, 0},
+      {"KRB=yes", kSlotKerberos, nullptr, 1}, {"KRB=libk.so", kSlotKerberos, "libk.so", 1},
+      {"KRB=no", kSlotKerberos, nullptr, 0},  {"UID=a", kSlotKerberos, nullptr, 0},
+      {"DBG=yes", kSlotDebug, nullptr, 1},    {"DBG=no", kSlotDebug, nullptr, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -195,7 +192,7 @@ TEST_F(ConnParms, OldStyleAndFullParse) {
   EXPECT_STREQ(level.error_text, "strong");
   ASSERT_EQ(p.init("UID=a", true), 0);
   c_encrypt_level none(3u, nullptr);
-  EXPECT_TRUE(p.initEncryptLevel(none));   // no Encryption: no encryption, not an error
+  EXPECT_TRUE(p.initEncryptLevel(none));  // no Encryption: no encryption, not an error
   EXPECT_EQ(none.level, kEncryptNone);
   EXPECT_EQ(none.is_set, 1u);
 }

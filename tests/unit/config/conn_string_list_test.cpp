@@ -18,7 +18,8 @@ using Elements = std::vector<std::pair<std::string, std::string>>;
 Elements Collect(a_cs_list_element_list& list) {
   Elements out;
   for (a_cs_list_element_iter it(list); !it.at_end(); it.next()) {
-    out.emplace_back(it.element()->name, it.element()->options ? it.element()->options : "<null>");
+    out.emplace_back(it.element()->name,
+                     it.element()->options ? it.element()->options : "<null>");
   }
   return out;
 }
@@ -26,15 +27,20 @@ Elements Collect(a_cs_list_element_list& list) {
 struct ListCase {
   const char* text;
   int rc;
-  Elements elements;   // what the list holds afterwards, also after an error
-  const char* rebuilt; // null: not checked
+  Elements elements;    // what the list holds afterwards, also after an error
+  const char* rebuilt;  // null: not checked
 };
 
 TEST(CSList, ParsesElementsAndReportsBracketErrors) {
   const ListCase cases[] = {
-      {"shmem, tcpip{host=a;port=1}", 0, {{"shmem", "<null>"}, {"tcpip", "host=a;port=1"}},
+      {"shmem, tcpip{host=a;port=1}",
+       0,
+       {{"shmem", "<null>"}, {"tcpip", "host=a;port=1"}},
        "shmem,tcpip{host=a;port=1}"},
-      {"tcpip(host=(a,b)),x", 0, {{"tcpip", "host=(a,b)"}, {"x", "<null>"}}, "tcpip{host=(a,b)},x"},
+      {"tcpip(host=(a,b)),x",
+       0,
+       {{"tcpip", "host=(a,b)"}, {"x", "<null>"}},
+       "tcpip{host=(a,b)},x"},
       {"tls(tls_type=rsa", kParseBrackets, {}, nullptr},
       {"tls{a=1) }", kParseBrackets, {}, nullptr},
       {"tls(a=1) x", kParseTextAfterGroup, {}, nullptr},
@@ -76,7 +82,7 @@ TEST(CSList, AppendsToAListAndLeavesTheTextAlone) {
   EXPECT_EQ(Collect(list), (Elements{{"a", "k=v"}, {"b", "<null>"}, {"c", "<null>"}}));
   EXPECT_EQ(BuildCSListString(nullptr), nullptr);
   ClearCSList(&list);
-  EXPECT_EQ(BuildCSListString(&list), nullptr);   // an empty list builds no text
+  EXPECT_EQ(BuildCSListString(&list), nullptr);  // an empty list builds no text
 }
 
 TEST(CSList, OwnDelimiterEndsTheList) {

@@ -76,8 +76,8 @@ int ReadFakeProfile(const char* name, a_string_parms* parms, bool isFile, unsign
     std::snprintf(StringParmsError(parms), kStringParmsErrorSize, "%s", name);
     return kParseNoDataSource;
   }
-  return ParseKeyValueString(it->second.c_str(), parms, MapClientOptionTable, true, false, false,
-                             nullptr);
+  return ParseKeyValueString(it->second.c_str(), parms, MapClientOptionTable, true, false,
+                             false, nullptr);
 }
 
 class ConnString : public ::testing::Test {
@@ -118,13 +118,19 @@ TEST(OptionTables, SizesAndNamesOfTheExportedTables) {
   }
   // Slots the rest of the system names by number.
   const std::pair<int, const char*> client[] = {
-      {kSlotServerName, "ServerName"},   {kSlotStartLine, "StartLine"},
-      {kSlotDataSourceName, "DataSourceName"}, {kSlotEncryption, "Encryption"},
-      {kSlotCommLinks, "CommLinks"},     {kSlotLazyClose, "LazyClose"},
-      {kSlotIgnoreVCCONNECT, "IgnoreVCCONNECT"}, {kSlotKerberos, "Kerberos"},
-      {kSlotNewPassword, "NewPassword"}, {kSlotConnectionPool, "ConnectionPool"},
+      {kSlotServerName, "ServerName"},
+      {kSlotStartLine, "StartLine"},
+      {kSlotDataSourceName, "DataSourceName"},
+      {kSlotEncryption, "Encryption"},
+      {kSlotCommLinks, "CommLinks"},
+      {kSlotLazyClose, "LazyClose"},
+      {kSlotIgnoreVCCONNECT, "IgnoreVCCONNECT"},
+      {kSlotKerberos, "Kerberos"},
+      {kSlotNewPassword, "NewPassword"},
+      {kSlotConnectionPool, "ConnectionPool"},
   };
-  for (const auto& [slot, name] : client) EXPECT_STREQ(MapClientOptionTable[slot].long_name, name);
+  for (const auto& [slot, name] : client)
+    EXPECT_STREQ(MapClientOptionTable[slot].long_name, name);
   EXPECT_STREQ(MapTLSOptionTable[kTLSType].long_name, "tls_type");
   EXPECT_STREQ(MapTLSOptionTable[kTLSFips].long_name, "fips");
 }
@@ -137,24 +143,55 @@ TEST(OptionTables, PerTableParsers) {
     int rc;
     Values values;
   };
-  const auto tcpip = [](const char* t, a_string_parms* p) { return ParseTCPIPStringParms(t, p, false); };
-  const auto tcpip_lax = [](const char* t, a_string_parms* p) { return ParseTCPIPStringParms(t, p, true); };
-  const auto tls = [](const char* t, a_string_parms* p) { return ParseTLSStringParms(t, p, false); };
+  const auto tcpip = [](const char* t, a_string_parms* p) {
+    return ParseTCPIPStringParms(t, p, false);
+  };
+  const auto tcpip_lax = [](const char* t, a_string_parms* p) {
+    return ParseTCPIPStringParms(t, p, true);
+  };
+  const auto tls = [](const char* t, a_string_parms* p) {
+    return ParseTLSStringParms(t, p, false);
+  };
   const Case cases[] = {
-      {"tcpip", tcpip, "IP=h1;ServerPort=2638;v6=no;VERIFY=yes", 0,
+      {"tcpip",
+       tcpip,
+       "IP=h1;ServerPort=2638;v6=no;VERIFY=yes",
+       0,
        {{0, "h1"}, {4, "2638"}, {12, "no"}, {10, "yes"}}},
       {"tcpip unknown", tcpip, "host=a;bogus=1", kParseUnknownKey, {{0, "a"}}},
       {"tcpip unknown allowed", tcpip_lax, "host=a;bogus=1", 0, {{0, "a"}}},
-      {"tls", tls, "company=c;name=n;unit=u;fips=on", 0, {{1, "c"}, {2, "n"}, {3, "u"}, {7, "YES"}}},
+      {"tls",
+       tls,
+       "company=c;name=n;unit=u;fips=on",
+       0,
+       {{1, "c"}, {2, "n"}, {3, "u"}, {7, "YES"}}},
       {"tls fips", tls, "fips=maybe", kParseBadValue, {}},
-      {"cpool", ParseCPoolStringParms, "TO=60;MaxCached=5;StartCachingAfter=2", 0,
+      {"cpool",
+       ParseCPoolStringParms,
+       "TO=60;MaxCached=5;StartCachingAfter=2",
+       0,
        {{0, "60"}, {1, "5"}, {2, "2"}}},
       {"cpool number", ParseCPoolStringParms, "TO=soon", kParseBadValue, {}},
-      {"appinfo", ParseAppInfoStringParms, "EXE=java;whatever=1;PID=12", 0, {{5, "java"}, {3, "12"}}},
+      {"appinfo",
+       ParseAppInfoStringParms,
+       "EXE=java;whatever=1;PID=12",
+       0,
+       {{5, "java"}, {3, "12"}}},
       {"oracle", ParseOracleStringParms, "DSN=o;SN=svc", 0, {{0, "o"}, {10, "svc"}}},
-      {"notify", ParseNotifyStringParms, "continue=y;poll_every=10", 0, {{8, "YES"}, {19, "10"}}},
-      {"sync", ParseSyncStringParms, "MEM=4M;V=on;SN=site", 0, {{0, "4M"}, {4, "YES"}, {15, "site"}}},
-      {"odbc", ParseODBCStringParms, "MSApp=1;InitString=set(a;b);Driver=d", 0,
+      {"notify",
+       ParseNotifyStringParms,
+       "continue=y;poll_every=10",
+       0,
+       {{8, "YES"}, {19, "10"}}},
+      {"sync",
+       ParseSyncStringParms,
+       "MEM=4M;V=on;SN=site",
+       0,
+       {{0, "4M"}, {4, "YES"}, {15, "site"}}},
+      {"odbc",
+       ParseODBCStringParms,
+       "MSApp=1;InitString=set(a;b);Driver=d",
+       0,
        {{1, "YES"}, {15, "set(a;b)"}, {6, "d"}}},
   };
   for (const Case& c : cases) {
@@ -174,8 +211,16 @@ TEST_F(ConnString, OldStyleStrings) {
     bool old_style;
   };
   const Case cases[] = {
-      {"dba,sql,/data/demo.x", 0, "", {{0, "dba"}, {1, "sql"}, {3, "/data/demo.x"}, {5, "demo"}}, true},
-      {"dba,,/data/demo.x,conn", 0, "", {{0, "dba"}, {3, "/data/demo.x"}, {5, "demo"}, {8, "conn"}}, true},
+      {"dba,sql,/data/demo.x",
+       0,
+       "",
+       {{0, "dba"}, {1, "sql"}, {3, "/data/demo.x"}, {5, "demo"}},
+       true},
+      {"dba,,/data/demo.x,conn",
+       0,
+       "",
+       {{0, "dba"}, {3, "/data/demo.x"}, {5, "demo"}, {8, "conn"}},
+       true},
       {"dba", 0, "", {{0, "dba"}}, true},
       {"a,b,c,d,e", kParseBadValue, ",e", {}, true},
       {"a,b,c,d,", kParseBadValue, ",", {}, true},
@@ -201,10 +246,10 @@ TEST(DBName, BaseNameOfADatabaseFile) {
     const char* name;
   };
   const Case cases[] = {
-      {"/data/demo.x", 64, "demo"},     {"c:\\db\\sales.v.db", 64, "sales"},
-      {"host@db", 64, "db"},            {"plain", 64, "plain"},
-      {"/dir.d/file", 64, "file"},      {"/data/verylongname.x", 5, "very"},
-      {"/data/", 64, ""},               {".hidden", 64, ""},
+      {"/data/demo.x", 64, "demo"}, {"c:\\db\\sales.v.db", 64, "sales"},
+      {"host@db", 64, "db"},        {"plain", 64, "plain"},
+      {"/dir.d/file", 64, "file"},  {"/data/verylongname.x", 5, "very"},
+      {"/data/", 64, ""},           {".hidden", 64, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
@@ -279,8 +324,9 @@ TEST_F(ConnString, DataSourceNamedByVcconnectIsMergedAndOrdered) {
   int order[kParseOrderRoom];
   ASSERT_EQ(ParseODBCAndClientString("UID=me;Description=d", &b.parms, true, order), 0);
   ASSERT_EQ(AddVCCONNECTDefaults(&b.parms, true, order), 0);
-  EXPECT_EQ(b.values(), (Values{{0, "me"}, {1, "dspwd"}, {8, "dscon"}, {10, "envds"}, {17, "60"},
-                                {46, "d"}}));
+  EXPECT_EQ(
+      b.values(),
+      (Values{{0, "me"}, {1, "dspwd"}, {8, "dscon"}, {10, "envds"}, {17, "60"}, {46, "d"}}));
   std::vector<int> listed;
   for (int k = 0; order[k] != -1; ++k) listed.push_back(order[k]);
   EXPECT_EQ(listed, (std::vector<int>{0, 46, 10, 17, 1, 8}));
@@ -313,13 +359,16 @@ TEST(ConnStringBuild, QuotingSeparatorsAndMasking) {
   EXPECT_STREQ(text, "UID=dba;CON='a b'");
   FreeConnectString(text);
 
-  ASSERT_EQ(ParseEngStringAppend("PWD='it''s;secret';ENP=abc;DBKEY=k;NEWPWD=n;ENG=s", &b.parms), 0);
+  ASSERT_EQ(ParseEngStringAppend("PWD='it''s;secret';ENP=abc;DBKEY=k;NEWPWD=n;ENG=s", &b.parms),
+            0);
   text = BuildConnectString(&b.parms, true);
-  EXPECT_STREQ(text, "UID=dba;PWD=********;ServerName=s;CON='a b';ENP=********;DBKEY=********;"
-                     "NEWPWD=********");
+  EXPECT_STREQ(text,
+               "UID=dba;PWD=********;ServerName=s;CON='a b';ENP=********;DBKEY=********;"
+               "NEWPWD=********");
   FreeConnectString(text);
   text = BuildConnectString(&b.parms, false);
-  EXPECT_STREQ(text, "UID=dba;PWD='it''s;secret';ServerName=s;CON='a b';ENP=abc;DBKEY=k;NEWPWD=n");
+  EXPECT_STREQ(text,
+               "UID=dba;PWD='it''s;secret';ServerName=s;CON='a b';ENP=abc;DBKEY=k;NEWPWD=n");
 
   // What the builder writes parses back to the same values.
   Block again;
@@ -332,7 +381,8 @@ TEST(ConnStringBuild, QuotingSeparatorsAndMasking) {
 }
 
 TEST(ConnStringBuild, ValuesThatNeedQuotes) {
-  const char* quoted[] = {"a'b", "a\"b", "a;b", "a,b", "a=b", "a b", "a\fb", "a\nb", "a\rb", "a\tb", " "};
+  const char* quoted[] = {"a'b",  "a\"b", "a;b",  "a,b",  "a=b", "a b",
+                          "a\fb", "a\nb", "a\rb", "a\tb", " "};
   for (const char* value : quoted) {
     SCOPED_TRACE(value);
     std::size_t length = 0;
@@ -377,7 +427,8 @@ TEST(ConnOptNames, ClientOracleAndOutOfRange) {
   const int unflagged[] = {15, 24, 34, 35, 38, 39, 45, 54, 55, 56};
   for (int index = 0; index < 67; ++index) {
     ASSERT_TRUE(ConnOpt_ClientOption_Strs(index, nullptr, nullptr, nullptr, &flag));
-    const bool expect_zero = std::find(std::begin(unflagged), std::end(unflagged), index) != std::end(unflagged);
+    const bool expect_zero =
+        std::find(std::begin(unflagged), std::end(unflagged), index) != std::end(unflagged);
     EXPECT_EQ(flag, expect_zero ? 0 : 1) << index;
   }
   EXPECT_FALSE(ConnOpt_ClientOption_Strs(67, &long_name, nullptr, nullptr, nullptr));
@@ -390,10 +441,11 @@ TEST(ConnOptNames, ClientOracleAndOutOfRange) {
 }
 
 TEST(ParseErrorInfo, MessageNumbersAndArguments) {
-  const std::pair<int, unsigned> numbers[] = {{1, 7941}, {2, 7942}, {3, 7943},  {4, 7946},
-                                              {5, 7944}, {6, 7945}, {7, 7946},  {8, 9371},
+  const std::pair<int, unsigned> numbers[] = {{1, 7941}, {2, 7942},  {3, 7943},  {4, 7946},
+                                              {5, 7944}, {6, 7945},  {7, 7946},  {8, 9371},
                                               {9, 9372}, {10, 8340}, {11, 7946}, {99, 7946}};
-  for (const auto& [code, number] : numbers) EXPECT_EQ(vq::config::ParseErrorMessageNumber(code), number);
+  for (const auto& [code, number] : numbers)
+    EXPECT_EQ(vq::config::ParseErrorMessageNumber(code), number);
 
   Block b;
   ASSERT_EQ(ParseEngString("UID=a;Foo=1", &b.parms), kParseUnknownKey);
@@ -409,12 +461,13 @@ TEST(ParseErrorInfo, MessageNumbersAndArguments) {
   // An installed formatter gets the message number and its argument.
   static unsigned seen_number;
   static std::string seen_argument;
-  vq::config::SetParseMessageFormatter(
-      [](UTLangStringBase*, unsigned number, const char* argument, char* buffer, std::size_t size) {
-        seen_number = number;
-        seen_argument = argument;
-        std::snprintf(buffer, size, "#%u", number);
-      });
+  vq::config::SetParseMessageFormatter([](UTLangStringBase*, unsigned number,
+                                          const char* argument, char* buffer,
+                                          std::size_t size) {
+    seen_number = number;
+    seen_argument = argument;
+    std::snprintf(buffer, size, "#%u", number);
+  });
   GetParseErrorInfo(kParseNoMemory, &b.parms, nullptr, message, sizeof message);
   EXPECT_EQ(seen_number, 7941u);
   EXPECT_EQ(seen_argument, "");

@@ -12,14 +12,15 @@ struct LevelCase {
   bool ok;
   bool set;
   std::uint32_t level;
-  const char* name;    // get_level_name()
-  const char* error;   // error text, null when none
-  const char* parms;   // parameter text, null when none
+  const char* name;   // get_level_name()
+  const char* error;  // error text, null when none
+  const char* parms;  // parameter text, null when none
 };
 
 TEST(EncryptLevel, FromEncryptionValues) {
   const LevelCase cases[] = {
-      {"tls(tls_type=ecc;fips=yes)", true, true, 2, "ecc_tls", nullptr, "tls_type=ecc;fips=yes"},
+      {"tls(tls_type=ecc;fips=yes)", true, true, 2, "ecc_tls", nullptr,
+       "tls_type=ecc;fips=yes"},
       {"TLS(FIPS=on)", true, true, 4, "rsa_tls_fips", nullptr, "FIPS=on"},
       {"tls", true, true, 3, "rsa_tls", nullptr, nullptr},
       {"tls{tls_type=RSA;fips=no}", true, true, 3, "rsa_tls", nullptr, "tls_type=RSA;fips=no"},
@@ -73,7 +74,7 @@ TEST(EncryptLevel, ValuesThatAreNotListsChangeNothing) {
 TEST(EncryptLevel, NewParametersReplaceOldOnes) {
   c_encrypt_level level("tls", "identity=/a.pem");
   ASSERT_TRUE(level.set_level("tls"));
-  EXPECT_EQ(level.parms_text, nullptr);   // the TLS set-up must not see the old identity
+  EXPECT_EQ(level.parms_text, nullptr);  // the TLS set-up must not see the old identity
 }
 
 TEST(EncryptLevel, ConstructionCopyAndAssignment) {
@@ -99,14 +100,14 @@ TEST(EncryptLevel, ConstructionCopyAndAssignment) {
   EXPECT_EQ(target.level, 3u);
   EXPECT_EQ(target.is_tls, 1u);
   EXPECT_STREQ(target.parms_text, "tls_type=rsa");
-  EXPECT_STREQ(target.name_text, "strong");   // the name text is not copied
+  EXPECT_STREQ(target.name_text, "strong");  // the name text is not copied
   EXPECT_STREQ(target.error_text, "strong");
 
   c_encrypt_level unset("tls", "tls_type=dsa");
   ASSERT_EQ(unset.is_set, 0u);
   c_encrypt_level assigned(0u, nullptr);
   assigned = unset;
-  EXPECT_EQ(assigned.is_set, 1u);   // assignment always sets the number
+  EXPECT_EQ(assigned.is_set, 1u);  // assignment always sets the number
 }
 
 TEST(EncryptLevel, ListedLevelsLeaveTheirListWhenDeleted) {

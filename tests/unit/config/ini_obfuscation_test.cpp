@@ -3,7 +3,6 @@
 #include "config/ini_obfuscation.h"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdio>
@@ -34,8 +33,9 @@ TEST(IniFileBlock, RoundTripGivesTheTextAndItsZeroByte) {
     std::vector<char> block = Scramble(text);
     EXPECT_EQ(IsIniDataEncrypted(block.data(), block.size()), kIniDataScrambled);
     EXPECT_EQ(block[0], 0);
-    if (text.size() >= 16) {   // not readable at a glance
-      EXPECT_EQ(std::string(block.begin(), block.end()).find(text.substr(0, 16)), std::string::npos);
+    if (text.size() >= 16) {  // not readable at a glance
+      EXPECT_EQ(std::string(block.begin(), block.end()).find(text.substr(0, 16)),
+                std::string::npos);
     }
     std::vector<char> out(block.size());
     std::size_t length = out.size();
@@ -56,9 +56,9 @@ TEST(IniFileBlock, PlainShortAndDamagedDataReadAsPlain) {
   };
   std::vector<char> good = Scramble("k=v\n");
   std::vector<char> wrong_length = good;
-  wrong_length.push_back('x');   // the tag is there, the stored length does not match
+  wrong_length.push_back('x');  // the tag is there, the stored length does not match
   std::vector<char> damaged = good;
-  damaged[4] ^= 0x55;   // the stored length no longer decodes to the block's length
+  damaged[4] ^= 0x55;  // the stored length no longer decodes to the block's length
   const Case cases[] = {
       {"plain", {'[', 'A', ']', '\n', 'k', '=', 'v', '\n'}},
       {"six bytes", {0, good[1], good[2], good[3], 0, 0}},
@@ -72,7 +72,7 @@ TEST(IniFileBlock, PlainShortAndDamagedDataReadAsPlain) {
     int flag = -1;
     ASSERT_TRUE(decryptIniFile(c.data.data(), c.data.size(), out.data(), &length, &flag));
     EXPECT_EQ(flag, 2);
-    EXPECT_EQ(length, out.size());   // no decoded length is reported
+    EXPECT_EQ(length, out.size());  // no decoded length is reported
   }
   std::vector<char> out(good.size());
   int flag = -1;
@@ -92,9 +92,9 @@ TEST(IniFileBlock, EncoderRulesAndTheSixteenBitLimit) {
   // Without option bit 0 the text is written as it is.
   EXPECT_TRUE(encryptIniFile(text.data(), text.size(), out, &length, 0));
   EXPECT_EQ(length, 0u);
-  length = 2;   // room below the text
+  length = 2;  // room below the text
   EXPECT_FALSE(encryptIniFile(text.data(), text.size(), out, &length, 1));
-  length = 8;   // room for the text but not the block
+  length = 8;  // room for the text but not the block
   EXPECT_FALSE(encryptIniFile(text.data(), text.size(), out, &length, 1));
   EXPECT_EQ(length, 0u);
 
@@ -112,13 +112,13 @@ TEST(IniFileBlock, EncoderRulesAndTheSixteenBitLimit) {
   const std::string too_long(kIniBlockMaxData, 'x');
   std::size_t needed = 0;
   EXPECT_FALSE(encryptIniFile(too_long.data(), too_long.size(), nullptr, &needed, 1));
-  EXPECT_EQ(needed, 0u);   // no size that would wrap is reported
+  EXPECT_EQ(needed, 0u);  // no size that would wrap is reported
   std::vector<char> big(too_long.size() + 64);
   std::size_t big_length = big.size();
   EXPECT_FALSE(encryptIniFile(too_long.data(), too_long.size(), big.data(), &big_length, 1));
   std::vector<unsigned char> raw(0x10010);
   EXPECT_EQ(CCBERT(raw.data(), CCBBRT(0x10000), 0x10000), 1);
-  EXPECT_EQ(CCBERT(raw.data(), 10, 3), 1);   // block size must match
+  EXPECT_EQ(CCBERT(raw.data(), 10, 3), 1);  // block size must match
 }
 
 TEST(IniFileBlock, ScramblerContinuesFromItsState) {
@@ -155,8 +155,9 @@ TEST(IniFileBlock, FileIsJudgedByItsWholeContent) {
 }
 
 TEST(PasswordField, RoundTripsAndMalformedInput) {
-  const char* texts[] = {"", "s", "sql", "a much longer password than fourteen bytes",
-                         "\xC3\xA9t\xC3\xA9", "'\";=,"};
+  const char* texts[] = {
+      "",      "s", "sql", "a much longer password than fourteen bytes", "\xC3\xA9t\xC3\xA9",
+      "'\";=,"};
   for (const char* text : texts) {
     SCOPED_TRACE(text);
     char* hex = IniEncryptBlock(text);
@@ -171,7 +172,7 @@ TEST(PasswordField, RoundTripsAndMalformedInput) {
   }
   EXPECT_EQ(IniEncryptBlock(nullptr), nullptr);
   EXPECT_EQ(IniDecryptBlock(nullptr), nullptr);
-  EXPECT_EQ(IniDecryptBlock("abc"), nullptr);   // odd number of digits
+  EXPECT_EQ(IniDecryptBlock("abc"), nullptr);  // odd number of digits
 
   // Digits that were not made by the encoder: the result is still a terminated text of
   // at most one byte per pair.

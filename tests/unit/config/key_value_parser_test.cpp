@@ -44,7 +44,7 @@ struct ParseCase {
   const char* name;
   const char* text;
   int rc;
-  const char* error;   // expected error text (codes 2 and above)
+  const char* error;  // expected error text (codes 2 and above)
   Values values;
 };
 
@@ -76,16 +76,28 @@ const ParseCase kClientCases[] = {
     {"LazyCloseRejects", "LCLOSE=sometimes", 7, "sometimes", {}},
     {"UnknownKey", "UID=a;Foo=1", 5, "Foo", {{0, "a"}}},
     {"LastValueWins", "UID=a;UID=b", 0, "", {{0, "b"}}},
-    {"BracketValue", "LINKS=tcpip(host=h;port=1);UID=u", 0, "",
+    {"BracketValue",
+     "LINKS=tcpip(host=h;port=1);UID=u",
+     0,
+     "",
      {{20, "tcpip(host=h;port=1)"}, {0, "u"}}},
     {"BracketOtherKindIgnored", "LINKS=a{b(;)}c;UID=u", 0, "", {{20, "a{b(;)}c"}, {0, "u"}}},
-    {"BracketNestedSameKind", "ENC=tls(a=(b;c);d=1);UID=u", 0, "",
+    {"BracketNestedSameKind",
+     "ENC=tls(a=(b;c);d=1);UID=u",
+     0,
+     "",
      {{16, "tls(a=(b;c);d=1)"}, {0, "u"}}},
     {"BracketOpenAtEnd", "LINKS=tcpip(host=h", 6, "LINKS", {}},
     {"BracketsMeanNothingWithoutFlag", "CON=a(b;UID=u", 0, "", {{8, "a(b"}, {0, "u"}}},
-    {"StartLineArgumentKept", "START=eng -x tcpip(port=1;x=2) -n s", 0, "",
+    {"StartLineArgumentKept",
+     "START=eng -x tcpip(port=1;x=2) -n s",
+     0,
+     "",
      {{7, "eng -x tcpip(port=1;x=2) -n s"}}},
-    {"StartLineUpperCaseOption", "START=e -XS tcpip{a;b};UID=u", 0, "",
+    {"StartLineUpperCaseOption",
+     "START=e -XS tcpip{a;b};UID=u",
+     0,
+     "",
      {{7, "e -XS tcpip{a;b}"}, {0, "u"}}},
     {"StartLineEcOption", "START=e -ec tls(x=1;y=2)", 0, "", {{7, "e -ec tls(x=1;y=2)"}}},
     {"StartLineBlankInsideBracket", "START=e -x tcpip(a b)", 6, "START", {}},
@@ -93,7 +105,11 @@ const ParseCase kClientCases[] = {
     {"StartLineCloserWithNothingOpen", "START=e -x a);UID=u", 6, "START", {}},
     {"StartLineOpenAtEnd", "START=e -x tcpip(a;b", 6, "START", {}},
     {"StartLineBracketOutsideOption", "START=e (a;b)", 2, "b)", {{7, "e (a"}}},
-    {"StartLineOptionWordIsNotOption", "START=e -xy (a;UID=u", 0, "", {{7, "e -xy (a"}, {0, "u"}}},
+    {"StartLineOptionWordIsNotOption",
+     "START=e -xy (a;UID=u",
+     0,
+     "",
+     {{7, "e -xy (a"}, {0, "u"}}},
     {"SeparatorsIgnored", ";;UID=a;;", 0, "", {{0, "a"}}},
     {"EmptyText", "", 0, "", {}},
     {"KeyWithoutEquals", "UID", 2, "UID", {}},
@@ -101,7 +117,10 @@ const ParseCase kClientCases[] = {
     {"HashSeparates", "UID#a", 0, "", {{0, "a"}}},
     {"BlanksTrimmed", "  UID  =  a b  \t;", 0, "", {{0, "a b"}}},
     {"EmptyValueStoresNothing", "UID=;PWD=p", 0, "", {{1, "p"}}},
-    {"AliasesAndCase", "eng=srv;Data Source=ds;filedsn=f", 0, "",
+    {"AliasesAndCase",
+     "eng=srv;Data Source=ds;filedsn=f",
+     0,
+     "",
      {{5, "srv"}, {10, "ds"}, {12, "f"}}},
 };
 
@@ -162,8 +181,9 @@ TEST(KeyValueParse, NullTextAndBlocks) {
   ASSERT_TRUE(InitSizedStringParms(&parms, 3));
   EXPECT_EQ(parms.count, 3);
   EXPECT_STREQ(StringParmsError(&parms), "");
-  EXPECT_EQ(ParseKeyValueString(nullptr, &parms, MapCPoolOptionTable, false, false, false, nullptr),
-            kParseOk);
+  EXPECT_EQ(
+      ParseKeyValueString(nullptr, &parms, MapCPoolOptionTable, false, false, false, nullptr),
+      kParseOk);
   EXPECT_EQ(ParseKeyValueString("TO=5;MaxCached=2", &parms, MapCPoolOptionTable, false, false,
                                 false, nullptr),
             kParseOk);
@@ -171,15 +191,15 @@ TEST(KeyValueParse, NullTextAndBlocks) {
   FreeStringParms(&parms);
   EXPECT_EQ(parms.values, nullptr);
   EXPECT_EQ(parms.count, 0);
-  FreeStringParms(&parms);   // a freed block is left alone
+  FreeStringParms(&parms);  // a freed block is left alone
   FreeStringParms(nullptr);
 }
 
 struct HeaderCase {
   const char* text;
   int rc;
-  const char* name;   // null: no header
-  const char* rest;   // text at the position after the call
+  const char* name;  // null: no header
+  const char* rest;  // text at the position after the call
 };
 
 TEST(KeyValueHeader, ReadsTheNameInFrontOfAGroup) {
@@ -221,12 +241,12 @@ TEST(YesNo, WordsWholeAndPrefix) {
     int value;
   };
   const Case cases[] = {
-      {"TRUE", true, true, 1},      {"yes", true, true, 1},     {"On", true, true, 1},
-      {"1", true, true, 1},         {"t", true, true, 1},       {"Y", true, true, 1},
-      {"no", true, true, 0},        {"OFF", true, true, 0},     {"0", true, true, 0},
-      {"false", true, true, 0},     {"N", true, true, 0},       {"f", true, true, 0},
+      {"TRUE", true, true, 1},       {"yes", true, true, 1},        {"On", true, true, 1},
+      {"1", true, true, 1},          {"t", true, true, 1},          {"Y", true, true, 1},
+      {"no", true, true, 0},         {"OFF", true, true, 0},        {"0", true, true, 0},
+      {"false", true, true, 0},      {"N", true, true, 0},          {"f", true, true, 0},
       {"yesterday", true, false, 0}, {"yesterday", false, true, 1}, {"nope", false, true, 0},
-      {"offer", false, true, 0},    {"maybe", false, false, 0}, {"", true, false, 0},
+      {"offer", false, true, 0},     {"maybe", false, false, 0},    {"", true, false, 0},
       {"", false, false, 0},
   };
   for (const Case& c : cases) {
@@ -250,7 +270,7 @@ TEST(KNumber, ReadsDecimalHexUnitsAndPercentages) {
     bool strict;
     bool ok;
     std::uint64_t value;
-    const char* rest;   // text after the end pointer
+    const char* rest;  // text after the end pointer
   };
   const Case cases[] = {
       {"0x1F", 0, false, true, true, 31, ""},

@@ -40,63 +40,80 @@ constexpr auto LAZY = check_lazy_close;
 
 }  // namespace
 
-#define VQ_END_ROW \
-  { nullptr, nullptr, nullptr, nullptr, 0 }
+// One row per line, in slot order: the tables are read row by row.
+// clang-format off
+#define VQ_END_ROW {nullptr, nullptr, nullptr, nullptr, 0}
 
-#define VQ_CLIENT_ROWS                                                                         \
-  {"UserID", "UID", nullptr, nullptr, 0}, {"Password", "PWD", nullptr, nullptr, 0},            \
-      {"DatabaseName", "DBN", nullptr, nullptr, 0},                                            \
-      {"DatabaseFile", "DBF", nullptr, nullptr, 0},                                            \
-      {"DatabaseSwitches", "DBS", nullptr, nullptr, 0},                                        \
-      {"ServerName", nullptr, kServerAliases, nullptr, 0},                                     \
-      {"Unconditional", "UNC", nullptr, YN, 0}, {"StartLine", "START", nullptr, nullptr, 1},   \
-      {"ConnectionName", "CON", nullptr, nullptr, 0}, {"AutoStop", "ASTOP", nullptr, YN, 0},   \
-      {"DataSourceName", nullptr, kDataSourceAliases, nullptr, 0},                             \
-      {"Integrated", "INT", nullptr, YN, 0},                                                   \
-      {"FileDataSourceName", "FILEDSN", nullptr, nullptr, 0},                                  \
-      {"EncryptedPassword", "ENP", nullptr, nullptr, 0},                                       \
-      {"CommBufferSize", "CBSIZE", nullptr, NUM, 0}, {"Debug", "DBG", nullptr, YN, 0},         \
-      {"Encryption", "ENC", nullptr, nullptr, 1}, {"LivenessTimeout", "LTO", nullptr, NUM, 0}, \
-      {"LogFile", "LOG", nullptr, nullptr, 0},                                                 \
-      {"DisableMultiRowFetch", "DMRF", nullptr, YN, 0},                                        \
-      {"CommLinks", "LINKS", nullptr, nullptr, 1}, {"AutoStart", "ASTART", nullptr, YN, 0},    \
-      {"Charset", "CS", nullptr, nullptr, 0}, {"ForceStart", "FORCE", nullptr, YN, 0},         \
-      {"PktDump", "DUMP", nullptr, nullptr, 0}, {"AppInfo", "APP", nullptr, nullptr, 0},       \
-      {"PrefetchRows", "PROWS", nullptr, NUM, 0}, {"PrefetchBuffer", "PBUF", nullptr, NUM, 0}, \
-      {"DatabaseKey", "DBKEY", nullptr, nullptr, 0}, {"Compress", "COMP", nullptr, YN, 0},     \
-      {"CompressionThreshold", "COMPTH", nullptr, NUM, 0},                                     \
-      {"IdleTimeout", "IDLE", nullptr, NUM, 0}, {"Language", "LANG", nullptr, nullptr, 0},     \
-      {"LazyClose", "LCLOSE", nullptr, LAZY, 0}, {"IgnoreVCCONNECT", nullptr, nullptr, YN, 0}, \
-      {"IgnoreCache", nullptr, nullptr, YN, 0},                                                \
-      {"RetryConnectionTimeout", "RetryConnTO", nullptr, NUM, 0},                              \
-      {"Kerberos", "KRB", nullptr, nullptr, 0}, {"TraceLevel", "TRACE", nullptr, nullptr, 0},  \
-      {"TraceLog", "TLOG", nullptr, nullptr, 0},                                               \
-      {"NewPassword", "NEWPWD", nullptr, nullptr, 0}, {"Elevate", nullptr, nullptr, YN, 0},    \
-      {"ConnectionPool", "CPOOL", nullptr, nullptr, 1},                                        \
-      {"Host", nullptr, nullptr, nullptr, 0}, {"NodeType", "NODE", nullptr, nullptr, 0}, {     \
-    "AppConnTimeout", nullptr, nullptr, NUM, 0                                                 \
-  }
+#define VQ_CLIENT_ROWS                                                   \
+  {"UserID", "UID", nullptr, nullptr, 0},                                \
+  {"Password", "PWD", nullptr, nullptr, 0},                              \
+  {"DatabaseName", "DBN", nullptr, nullptr, 0},                          \
+  {"DatabaseFile", "DBF", nullptr, nullptr, 0},                          \
+  {"DatabaseSwitches", "DBS", nullptr, nullptr, 0},                      \
+  {"ServerName", nullptr, kServerAliases, nullptr, 0},                   \
+  {"Unconditional", "UNC", nullptr, YN, 0},                              \
+  {"StartLine", "START", nullptr, nullptr, 1},                           \
+  {"ConnectionName", "CON", nullptr, nullptr, 0},                        \
+  {"AutoStop", "ASTOP", nullptr, YN, 0},                                 \
+  {"DataSourceName", nullptr, kDataSourceAliases, nullptr, 0},           \
+  {"Integrated", "INT", nullptr, YN, 0},                                 \
+  {"FileDataSourceName", "FILEDSN", nullptr, nullptr, 0},                \
+  {"EncryptedPassword", "ENP", nullptr, nullptr, 0},                     \
+  {"CommBufferSize", "CBSIZE", nullptr, NUM, 0},                         \
+  {"Debug", "DBG", nullptr, YN, 0},                                      \
+  {"Encryption", "ENC", nullptr, nullptr, 1},                            \
+  {"LivenessTimeout", "LTO", nullptr, NUM, 0},                           \
+  {"LogFile", "LOG", nullptr, nullptr, 0},                               \
+  {"DisableMultiRowFetch", "DMRF", nullptr, YN, 0},                      \
+  {"CommLinks", "LINKS", nullptr, nullptr, 1},                           \
+  {"AutoStart", "ASTART", nullptr, YN, 0},                               \
+  {"Charset", "CS", nullptr, nullptr, 0},                                \
+  {"ForceStart", "FORCE", nullptr, YN, 0},                               \
+  {"PktDump", "DUMP", nullptr, nullptr, 0},                              \
+  {"AppInfo", "APP", nullptr, nullptr, 0},                               \
+  {"PrefetchRows", "PROWS", nullptr, NUM, 0},                            \
+  {"PrefetchBuffer", "PBUF", nullptr, NUM, 0},                           \
+  {"DatabaseKey", "DBKEY", nullptr, nullptr, 0},                         \
+  {"Compress", "COMP", nullptr, YN, 0},                                  \
+  {"CompressionThreshold", "COMPTH", nullptr, NUM, 0},                   \
+  {"IdleTimeout", "IDLE", nullptr, NUM, 0},                              \
+  {"Language", "LANG", nullptr, nullptr, 0},                             \
+  {"LazyClose", "LCLOSE", nullptr, LAZY, 0},                             \
+  {"IgnoreVCCONNECT", nullptr, nullptr, YN, 0},                          \
+  {"IgnoreCache", nullptr, nullptr, YN, 0},                              \
+  {"RetryConnectionTimeout", "RetryConnTO", nullptr, NUM, 0},            \
+  {"Kerberos", "KRB", nullptr, nullptr, 0},                              \
+  {"TraceLevel", "TRACE", nullptr, nullptr, 0},                          \
+  {"TraceLog", "TLOG", nullptr, nullptr, 0},                             \
+  {"NewPassword", "NEWPWD", nullptr, nullptr, 0},                        \
+  {"Elevate", nullptr, nullptr, YN, 0},                                  \
+  {"ConnectionPool", "CPOOL", nullptr, nullptr, 1},                      \
+  {"Host", nullptr, nullptr, nullptr, 0},                                \
+  {"NodeType", "NODE", nullptr, nullptr, 0},                             \
+  {"AppConnTimeout", nullptr, nullptr, NUM, 0}
 
-#define VQ_ODBC_ROWS                                                                         \
-  {"Description", nullptr, nullptr, nullptr, 0},                                             \
-      {"MSApplications", nullptr, kMSAppAliases, YN, 0},                                     \
-      {"PreventNotCapable", nullptr, nullptr, YN, 0},                                        \
-      {"TranslationName", nullptr, nullptr, nullptr, 0},                                     \
-      {"TranslationDLL", nullptr, nullptr, nullptr, 0},                                      \
-      {"TranslationOption", nullptr, nullptr, nullptr, 0},                                   \
-      {"Driver", nullptr, nullptr, nullptr, 0}, {"LazyAutocommit", nullptr, nullptr, YN, 0}, \
-      {"LazierAutocommit", nullptr, nullptr, YN, 0},                                         \
-      {"AutoPreCommit", nullptr, nullptr, YN, 0}, {"VBRDO", nullptr, nullptr, YN, 0},        \
-      {"DescribeCursor", nullptr, nullptr, nullptr, 0},                                      \
-      {"IsolationLevel", nullptr, nullptr, nullptr, 0},                                      \
-      {"Delphi", nullptr, nullptr, nullptr, 0}, {"SAVEFILE", nullptr, nullptr, nullptr, 0},  \
-      {"InitString", nullptr, nullptr, nullptr, 1},                                          \
-      {"GetTypeInfoChar", nullptr, nullptr, YN, 0},                                          \
-      {"PrefetchOnOpen", nullptr, nullptr, YN, 0},                                           \
-      {"SuppressWarnings", nullptr, nullptr, YN, 0},                                         \
-      {"Database", nullptr, nullptr, nullptr, 0}, {                                          \
-    "Escape", nullptr, nullptr, nullptr, 0                                                   \
-  }
+#define VQ_ODBC_ROWS                                                     \
+  {"Description", nullptr, nullptr, nullptr, 0},                         \
+  {"MSApplications", nullptr, kMSAppAliases, YN, 0},                     \
+  {"PreventNotCapable", nullptr, nullptr, YN, 0},                        \
+  {"TranslationName", nullptr, nullptr, nullptr, 0},                     \
+  {"TranslationDLL", nullptr, nullptr, nullptr, 0},                      \
+  {"TranslationOption", nullptr, nullptr, nullptr, 0},                   \
+  {"Driver", nullptr, nullptr, nullptr, 0},                              \
+  {"LazyAutocommit", nullptr, nullptr, YN, 0},                           \
+  {"LazierAutocommit", nullptr, nullptr, YN, 0},                         \
+  {"AutoPreCommit", nullptr, nullptr, YN, 0},                            \
+  {"VBRDO", nullptr, nullptr, YN, 0},                                    \
+  {"DescribeCursor", nullptr, nullptr, nullptr, 0},                      \
+  {"IsolationLevel", nullptr, nullptr, nullptr, 0},                      \
+  {"Delphi", nullptr, nullptr, nullptr, 0},                              \
+  {"SAVEFILE", nullptr, nullptr, nullptr, 0},                            \
+  {"InitString", nullptr, nullptr, nullptr, 1},                          \
+  {"GetTypeInfoChar", nullptr, nullptr, YN, 0},                          \
+  {"PrefetchOnOpen", nullptr, nullptr, YN, 0},                           \
+  {"SuppressWarnings", nullptr, nullptr, YN, 0},                         \
+  {"Database", nullptr, nullptr, nullptr, 0},                            \
+  {"Escape", nullptr, nullptr, nullptr, 0}
 
 extern "C" {
 
@@ -131,10 +148,11 @@ const a_conn_option MapTCPIPOptionTable[] = {
     {"ipv6", "v6", nullptr, nullptr, 0},
     VQ_END_ROW};
 
-const a_conn_option MapCPoolOptionTable[] = {{"Timeout", "TO", nullptr, NUM, 0},
-                                             {"MaxCached", nullptr, nullptr, NUM, 0},
-                                             {"StartCachingAfter", nullptr, nullptr, NUM, 0},
-                                             VQ_END_ROW};
+const a_conn_option MapCPoolOptionTable[] = {
+    {"Timeout", "TO", nullptr, NUM, 0},
+    {"MaxCached", nullptr, nullptr, NUM, 0},
+    {"StartCachingAfter", nullptr, nullptr, NUM, 0},
+    VQ_END_ROW};
 
 const a_conn_option MapAppInfoOptionTable[] = {
     {"IP", nullptr, nullptr, nullptr, 0},
@@ -150,18 +168,19 @@ const a_conn_option MapAppInfoOptionTable[] = {
     {"OSUSER", nullptr, nullptr, nullptr, 0},
     VQ_END_ROW};
 
-const a_conn_option MapOracleOptionTable[] = {{"DataSourceName", "DSN", nullptr, nullptr, 0},
-                                              {"Driver", nullptr, nullptr, nullptr, 0},
-                                              {"UserID", "UID", nullptr, nullptr, 0},
-                                              {"Password", "PWD", nullptr, nullptr, 0},
-                                              {"SID", "SID", nullptr, nullptr, 0},
-                                              {"EncryptedPassword", "ENP", nullptr, nullptr, 0},
-                                              {"ProcResults", "PROC", nullptr, nullptr, 0},
-                                              {"ArraySize", "SIZE", nullptr, nullptr, 0},
-                                              {"EnableMSDTC", "EDTC", nullptr, nullptr, 0},
-                                              {"ProcOwner", "POWNER", nullptr, nullptr, 0},
-                                              {"ServiceName", "SN", nullptr, nullptr, 0},
-                                              VQ_END_ROW};
+const a_conn_option MapOracleOptionTable[] = {
+    {"DataSourceName", "DSN", nullptr, nullptr, 0},
+    {"Driver", nullptr, nullptr, nullptr, 0},
+    {"UserID", "UID", nullptr, nullptr, 0},
+    {"Password", "PWD", nullptr, nullptr, 0},
+    {"SID", "SID", nullptr, nullptr, 0},
+    {"EncryptedPassword", "ENP", nullptr, nullptr, 0},
+    {"ProcResults", "PROC", nullptr, nullptr, 0},
+    {"ArraySize", "SIZE", nullptr, nullptr, 0},
+    {"EnableMSDTC", "EDTC", nullptr, nullptr, 0},
+    {"ProcOwner", "POWNER", nullptr, nullptr, 0},
+    {"ServiceName", "SN", nullptr, nullptr, 0},
+    VQ_END_ROW};
 
 const a_conn_option MapSyncOptionTable[] = {
     {"Memory", "MEM", nullptr, nullptr, 0},
@@ -231,6 +250,7 @@ const a_conn_option MapNotifyOptionTable[] = {
     VQ_END_ROW};
 
 }  // extern "C"
+// clang-format on
 
 namespace vq::config {
 

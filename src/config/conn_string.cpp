@@ -136,6 +136,8 @@ int merge_profile(a_string_parms* parms, const char* name, bool isFile, int* ord
 
 // --- building ------------------------------------------------------------------------
 
+// The parser skips every character 9 to 13 in front of a value, so each of them needs
+// quotes, vertical tab (11) included: unquoted, a value starting with one would lose it.
 bool needs_quotes(const char* value) {
   for (const char* p = value; *p != '\0'; ++p) {
     switch (*p) {
@@ -149,6 +151,7 @@ bool needs_quotes(const char* value) {
       case '\n':
       case '\r':
       case '\t':
+      case '\v':
         return true;
       default:
         break;

@@ -382,7 +382,7 @@ TEST(ConnStringBuild, QuotingSeparatorsAndMasking) {
 
 TEST(ConnStringBuild, ValuesThatNeedQuotes) {
   const char* quoted[] = {"a'b",  "a\"b", "a;b",  "a,b",  "a=b", "a b",
-                          "a\fb", "a\nb", "a\rb", "a\tb", " "};
+                          "a\fb", "a\nb", "a\rb", "a\tb", "a\vb", " "};
   for (const char* value : quoted) {
     SCOPED_TRACE(value);
     std::size_t length = 0;
@@ -409,6 +409,26 @@ TEST(ConnStringBuild, ValuesThatNeedQuotes) {
   char* text = BuildSyncString(&sync.parms);
   EXPECT_STREQ(text, "MEM=1M,V=YES,DIR='a,b'");
   FreeConnectString(text);
+}
+
+TEST(ConnStringBuild, BuiltStringsParseBackToTheSameValues) {
+  const char* values[] = {" lead", "trail ", "\vvertical", "\fform", "it's", "a;b", "x=y",
+                          "\"q\"", "tcpip(a;b)", "-x a(b c)", "a,b", "''", "plain"};
+  const int slots[] = {kSlotConnectionName, kSlotStartLine, kSlotCommLinks, kSlotPassword};
+  for (const char* value : values) {
+    for (int slot : slots) {
+      SCOPED_TRACE(std::string(value) + " in slot " + std::to_string(slot));
+      Block b;
+      ASSERT_TRUE(InitSizedStringParms(&b.parms, kClientSlots));
+      b.parms.values[slot] = static_cast<char*>(ut_memdup(value, std::strlen(value) + 1));
+      char* text = BuildConnectString(&b.parms, false);
+      ASSERT_NE(text, nullptr);
+      Block again;
+      EXPECT_EQ(ParseEngString(text, &again.parms), 0) << text;
+      EXPECT_EQ(again.values(), b.values()) << text;
+      FreeConnectString(text);
+    }
+  }
 }
 
 TEST(ConnOptNames, ClientOracleAndOutOfRange) {

@@ -225,6 +225,7 @@ int ParseEngString(const char* text, a_string_parms* parms) {
 }
 
 int ParseODBCAndClientString(const char* text, a_string_parms* parms, bool flag, int* order) {
+  if (order != nullptr) order[0] = -1;
   if (!InitSizedStringParms(parms, kClientAndODBCSlots)) return kParseNoMemory;
   return ParseKeyValueString(text, parms, vq::config::kClientAndODBCOptionTable, true, flag,
                              flag, order);

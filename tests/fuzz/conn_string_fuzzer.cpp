@@ -49,7 +49,8 @@ std::string Describe(a_cs_list_element_list& list) {
   std::string out;
   for (a_cs_list_element_iter it(list); !it.at_end(); it.next()) {
     out += it.element()->name;
-    out += it.element()->options != nullptr ? std::string("{") + it.element()->options + "}" : "";
+    out +=
+        it.element()->options != nullptr ? std::string("{") + it.element()->options + "}" : "";
     out += '\n';
   }
   return out;
@@ -58,7 +59,7 @@ std::string Describe(a_cs_list_element_list& list) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  unsetenv("VCCONNECT");   // the environment must not steer the parse
+  unsetenv("VCCONNECT");  // the environment must not steer the parse
   return 0;
 }
 

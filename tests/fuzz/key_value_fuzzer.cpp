@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   const std::uint8_t switches = data[0];
   const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
-  const char* ctext = text.c_str();   // stops at an embedded zero byte, as callers' texts do
+  const char* ctext = text.c_str();  // stops at an embedded zero byte, as callers' texts do
 
   const Table& table = kTables[(switches >> 3) % (sizeof kTables / sizeof kTables[0])];
   a_string_parms parms = {};

@@ -317,6 +317,14 @@ TEST_F(ConnString, DataSourcesFillEmptySlots) {
   }
 }
 
+TEST(ConnStringSeams, WithoutAProfileReaderADataSourceReadsAsEmpty) {
+  ScopedVcconnect env(nullptr);
+  vq::config::SetProfileReader(nullptr);
+  Block b;
+  ASSERT_EQ(ParseClientStringParms("DSN=any;UID=u", &b.parms), 0);
+  EXPECT_EQ(b.values(), (Values{{0, "u"}, {10, "any"}}));
+}
+
 TEST_F(ConnString, DataSourceNamedByVcconnectIsMergedAndOrdered) {
   g_profiles["envds"] = "PWD=dspwd;CON=dscon";
   ScopedVcconnect env("DSN=envds;LTO=60");
@@ -381,7 +389,7 @@ TEST(ConnStringBuild, QuotingSeparatorsAndMasking) {
 }
 
 TEST(ConnStringBuild, ValuesThatNeedQuotes) {
-  const char* quoted[] = {"a'b",  "a\"b", "a;b",  "a,b",  "a=b", "a b",
+  const char* quoted[] = {"a'b",  "a\"b", "a;b",  "a,b",  "a=b",  "a b",
                           "a\fb", "a\nb", "a\rb", "a\tb", "a\vb", " "};
   for (const char* value : quoted) {
     SCOPED_TRACE(value);
@@ -412,8 +420,8 @@ TEST(ConnStringBuild, ValuesThatNeedQuotes) {
 }
 
 TEST(ConnStringBuild, BuiltStringsParseBackToTheSameValues) {
-  const char* values[] = {" lead", "trail ", "\vvertical", "\fform", "it's", "a;b", "x=y",
-                          "\"q\"", "tcpip(a;b)", "-x a(b c)", "a,b", "''", "plain"};
+  const char* values[] = {" lead", "trail ",     "\vvertical", "\fform", "it's", "a;b",  "x=y",
+                          "\"q\"", "tcpip(a;b)", "-x a(b c)",  "a,b",    "''",   "plain"};
   const int slots[] = {kSlotConnectionName, kSlotStartLine, kSlotCommLinks, kSlotPassword};
   for (const char* value : values) {
     for (int slot : slots) {

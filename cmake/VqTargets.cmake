@@ -22,13 +22,13 @@ function(vq_add_unit_tests area)
   if(NOT sources)
     return()
   endif()
-  add_executable(unit_${area} ${sources} ${ARG_SOURCES})
+  add_executable(unit_${area} ${sources} ${ARG_SOURCES}
+                 ${PROJECT_SOURCE_DIR}/tests/support/sanitizer_options.cpp)
   target_include_directories(unit_${area} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
   target_link_libraries(unit_${area} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock
                         GTest::gtest_main Threads::Threads)
   gtest_discover_tests(unit_${area}
                        DISCOVERY_MODE PRE_TEST
                        PROPERTIES LABELS unit
-                       ENVIRONMENT "ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1"
                        DISCOVERY_TIMEOUT 60)
 endfunction()

@@ -91,7 +91,11 @@ void* ut_realloc(void* block, std::size_t size) {
     return nullptr;
   }
   void* moved = std::realloc(block, size);
+  // A failed realloc leaves the block as it was, so the retry may use it again.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuse-after-free"
   if (moved == nullptr && g_oom_hook.load()() != 0) moved = std::realloc(block, size);
+#pragma GCC diagnostic pop
   if (moved == nullptr) ut_fatal("Out of memory");
   return moved;
 }

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstring>
 
+#include "utils/base/bounded_strings.h"
+
 namespace {
 
 unsigned OneByte(unsigned char) { return 1; }
@@ -13,12 +15,7 @@ std::atomic<vq::base::CharLengthFn> g_char_length{&OneByte};
 // Copies n bytes of src into dst (size bytes, terminator included). 1 when all fit;
 // else as many as fit, terminated, and 0.
 int CopyBounded(char* dst, std::size_t size, const char* src, std::size_t n) {
-  if (size == 0) return 0;
-  const bool fits = n < size;
-  const std::size_t count = fits ? n : size - 1;
-  std::memmove(dst, src, count);
-  dst[count] = '\0';
-  return fits ? 1 : 0;
+  return ut_strncpy(dst, size, src, n, nullptr, nullptr);
 }
 
 // Appends n bytes of src at *len; same rules as CopyBounded.

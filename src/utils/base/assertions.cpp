@@ -19,8 +19,8 @@
 
 namespace {
 
-constexpr std::size_t kReportBytes = 1024;     // whole report, terminator included
-constexpr std::size_t kFileLineBytes = 512;    // "File '...' at line #n\nAborting..."
+constexpr std::size_t kReportBytes = 1024;   // whole report, terminator included
+constexpr std::size_t kFileLineBytes = 512;  // "File '...' at line #n\nAborting..."
 
 void ConsoleMessage(const char* text, const char* title, int ask, int* answer);
 
@@ -111,15 +111,16 @@ extern "C" {
 void UT_AssertStrFn(const char* format, const char* file, int line, ...) {
   // The file-and-line tail is built first, so a long message can never push it out.
   char tail[kFileLineBytes];
-  int tail_len = std::snprintf(tail, sizeof tail, "File '%s' at line #%d\nAborting execution...",
-                               file != nullptr ? file : "", line);
+  int tail_len =
+      std::snprintf(tail, sizeof tail, "File '%s' at line #%d\nAborting execution...",
+                    file != nullptr ? file : "", line);
   if (tail_len < 0) tail_len = 0;
   if (static_cast<std::size_t>(tail_len) >= sizeof tail) {
     // A file name too long to show whole: keep its start and the line.
     char cut[kFileLineBytes / 2];
     std::snprintf(cut, sizeof cut, "%s", file);
-    tail_len = std::snprintf(tail, sizeof tail, "File '%s...' at line #%d\nAborting execution...",
-                             cut, line);
+    tail_len = std::snprintf(tail, sizeof tail,
+                             "File '%s...' at line #%d\nAborting execution...", cut, line);
     if (tail_len < 0 || static_cast<std::size_t>(tail_len) >= sizeof tail)
       tail_len = static_cast<int>(std::strlen(tail));
   }

@@ -8,8 +8,7 @@ extern "C" {
 
 // Shows `text` under `title`. With `ask` non-zero the user is asked yes or no; the
 // answer (1 yes, 0 no) goes to *answer.
-typedef void (*ut_assert_message_fn)(const char* text, const char* title, int ask,
-                                     int* answer);
+typedef void (*ut_assert_message_fn)(const char* text, const char* title, int ask, int* answer);
 
 // Reports a failed assertion and ends the process with abort(). `format` (printf
 // style, may be null or empty) is formatted with the further arguments. The report is

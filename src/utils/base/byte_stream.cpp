@@ -55,7 +55,8 @@ void* UTIStream::get_seekable() { return nullptr; }
 
 int UTIStream::compare(UTIStream& other) {
   if (buffered && other.buffered)
-    return static_cast<UTBufferedIStream*>(this)->compare(static_cast<UTBufferedIStream&>(other));
+    return static_cast<UTBufferedIStream*>(this)->compare(
+        static_cast<UTBufferedIStream&>(other));
   unsigned char a[kLastCompareBlock];
   unsigned char b[kLastCompareBlock];
   unsigned block = kFirstCompareBlock;
@@ -270,7 +271,8 @@ void UTBufferedOStream::set_eof() {
   end = nullptr;
 }
 
-UTBufOStream::UTBufOStream(void* data, unsigned size) : base_(static_cast<unsigned char*>(data)) {
+UTBufOStream::UTBufOStream(void* data, unsigned size)
+    : base_(static_cast<unsigned char*>(data)) {
   cur = base_;
   end = base_ + size;
   if (data == nullptr) set_eof();

@@ -33,8 +33,8 @@ struct Architecture {
 
 // Row order is fixed: callers and stored texts refer to these names.
 constexpr Architecture kArchitectures[] = {
-    {"X86", false},  {"IA64", false}, {"X86_64", false}, {"SPARC", true},
-    {"PPC", true},   {"ARM", false},  {"MIPS", false},   {"PA_RISC", true},
+    {"X86", false}, {"IA64", false}, {"X86_64", false}, {"SPARC", true},
+    {"PPC", true},  {"ARM", false},  {"MIPS", false},   {"PA_RISC", true},
 };
 constexpr int kArchitectureCount = sizeof kArchitectures / sizeof kArchitectures[0];
 
@@ -110,7 +110,7 @@ bool VendorIs(const char* vendor) {
   std::uint32_t r[4];
   if (!GetCPUID(0, r)) return false;
   char text[13];
-  std::memcpy(text, &r[1], 4);  // EBX
+  std::memcpy(text, &r[1], 4);      // EBX
   std::memcpy(text + 4, &r[3], 4);  // EDX
   std::memcpy(text + 8, &r[2], 4);  // ECX
   text[12] = '\0';
@@ -145,8 +145,8 @@ bool FindMount(const char* resolved, const char* mtab, std::string* device, std:
   while (getmntent_r(f, &entry, work, sizeof work) != nullptr) {
     const std::size_t n = std::strlen(entry.mnt_dir);
     if (std::strncmp(resolved, entry.mnt_dir, n) != 0) continue;
-    const bool boundary = n == 0 || entry.mnt_dir[n - 1] == '/' || resolved[n] == '/' ||
-                          resolved[n] == '\0';
+    const bool boundary =
+        n == 0 || entry.mnt_dir[n - 1] == '/' || resolved[n] == '/' || resolved[n] == '\0';
     if (!boundary) continue;
     if (!found || n >= best) {
       best = n;
@@ -165,7 +165,9 @@ bool Resolve(const char* path, char* out) {
 
 }  // namespace
 
-char* GetOSVersionString(char* buffer, std::size_t size) { return OSVersion(buffer, size, false); }
+char* GetOSVersionString(char* buffer, std::size_t size) {
+  return OSVersion(buffer, size, false);
+}
 
 char* GetCompactOSVersionString(char* buffer, std::size_t size) {
   return OSVersion(buffer, size, true);
@@ -380,30 +382,29 @@ int GetDriveFrom(const char* path, const char* mtab, const char* partitions) {
 }
 
 int DriveTypeForDevice(unsigned major, char kind) {
-  const int column = kind == 'B' ? 0 : kind == 'C' ? 1 : 2;
-  switch (major) {
-    case 1: {
-      constexpr int row[] = {kDriveRamDisk, kDriveUnknown, kDriveUnknown};
-      return row[column];
+  struct Row {
+    int block, character, other;
+  };
+  static constexpr unsigned kFixedMajors[] = {9, 12, 37, 206};
+  static constexpr unsigned kOpticalMajors[] = {11, 15, 16, 17, 18, 20, 23,
+                                                24, 25, 26, 27, 28, 29, 32};
+  auto in = [major](const auto& majors) {
+    for (unsigned m : majors) {
+      if (m == major) return true;
     }
-    case 2: {
-      constexpr int row[] = {kDriveRemovable, kDriveUnknown, kDriveUnknown};
-      return row[column];
-    }
-    case 9: case 12: case 37: case 206: {
-      constexpr int row[] = {kDriveFixed, kDriveRemovable, kDriveUnknown};
-      return row[column];
-    }
-    case 11: case 15: case 16: case 17: case 18: case 20: case 23: case 24: case 25:
-    case 26: case 27: case 28: case 29: case 32: {
-      constexpr int row[] = {kDriveCD, kDriveRemovable, kDriveRemovable};
-      return row[column];
-    }
-    default: {
-      constexpr int row[] = {kDriveFixed, kDriveUnknown, kDriveUnknown};
-      return row[column];
-    }
+    return false;
+  };
+  Row row{kDriveFixed, kDriveUnknown, kDriveUnknown};
+  if (major == 1) {
+    row = {kDriveRamDisk, kDriveUnknown, kDriveUnknown};
+  } else if (major == 2) {
+    row = {kDriveRemovable, kDriveUnknown, kDriveUnknown};
+  } else if (in(kFixedMajors)) {
+    row = {kDriveFixed, kDriveRemovable, kDriveUnknown};
+  } else if (in(kOpticalMajors)) {
+    row = {kDriveCD, kDriveRemovable, kDriveRemovable};
   }
+  return kind == 'B' ? row.block : kind == 'C' ? row.character : row.other;
 }
 
 int GetDriveTypeFrom(const char* path, const char* mtab) {
@@ -430,8 +431,8 @@ int get_drive_type_for_filename(const char* path) {
 }
 
 bool drive_type_prop(const char* path, char* buffer, std::size_t size) {
-  static const char* const kNames[] = {"", "UNKNOWN", "CD", "REMOTE", "REMOVABLE", "FIXED",
-                                       "RAMDISK"};
+  static const char* const kNames[] = {"",          "UNKNOWN", "CD",     "REMOTE",
+                                       "REMOVABLE", "FIXED",   "RAMDISK"};
   const int type = get_drive_type_for_filename(path);
   if (type <= kDriveUnresolved || type > kDriveRamDisk) return false;
   CopyCut(buffer, size, kNames[type]);

@@ -60,8 +60,7 @@ bool IsX86_64();
 
 // getpwuid_r into the caller's record and work buffer: the record, or null on error or
 // when the user has no entry.
-struct passwd* unix_getpwuid(uid_t uid, struct passwd* record, char* buffer,
-                             std::size_t size);
+struct passwd* unix_getpwuid(uid_t uid, struct passwd* record, char* buffer, std::size_t size);
 // Login name of the real user. False when there is none or it does not fit.
 bool ut_GetUserName(char* buffer, std::size_t size);
 // The user's home directory: with true_home false the HOME variable when set and not

@@ -162,7 +162,8 @@ char* GetFilenameNoExtension(UTCollation& collation, const char* path, char* out
   }
   const char* name = FindFilename(collation, path, 0);
   const char* dot = FindExtensionSeparator(collation, path);
-  const std::size_t n = dot != nullptr ? static_cast<std::size_t>(dot - name) : std::strlen(name);
+  const std::size_t n =
+      dot != nullptr ? static_cast<std::size_t>(dot - name) : std::strlen(name);
   ut_strncpy(out, size, name, n, nullptr, nullptr);
   return out;
 }

@@ -90,8 +90,8 @@ namespace vq::base {
 // Length in bytes (1 to 4) of the character starting with `lead` under a collation (path
 // functions) or a locale's collation (stristr; the collation is then null). The
 // collation code installs its lookup here; until it does every byte is one character.
-using CollationCharLengthFn = unsigned (*)(const UTCollation* collation,
-                                           const UTLocale* locale, unsigned char lead);
+using CollationCharLengthFn = unsigned (*)(const UTCollation* collation, const UTLocale* locale,
+                                           unsigned char lead);
 void SetCollationCharLengthFn(CollationCharLengthFn fn);  // null restores the default
 
 // Today's local date for the dated names; tests replace it. Null restores the clock.

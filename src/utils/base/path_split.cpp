@@ -90,8 +90,8 @@ int ut_splitpath(const char* path, char* drive, std::size_t drive_size, char* di
                  std::size_t ext_size) {
   const char* pieces[4];
   std::size_t lengths[4];
-  ut_splitpath2(path, &pieces[0], &lengths[0], &pieces[1], &lengths[1], &pieces[2],
-                &lengths[2], &pieces[3], &lengths[3]);
+  ut_splitpath2(path, &pieces[0], &lengths[0], &pieces[1], &lengths[1], &pieces[2], &lengths[2],
+                &pieces[3], &lengths[3]);
   char* buffers[4] = {drive, dir, name, ext};
   const std::size_t sizes[4] = {drive_size, dir_size, name_size, ext_size};
   for (int i = 0; i < 4; ++i) {

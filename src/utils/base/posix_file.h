@@ -19,18 +19,18 @@ extern "C" {
 // File status as the library's callers use it. Test the file type with
 // (mode & 0xF000) == 0x4000 for a directory.
 struct a_posix_stat {
-  std::uint64_t device;       // st_dev
-  std::uint64_t inode;        // st_ino
-  std::uint32_t mode;         // file type and permission bits, as st_mode
-  std::uint32_t uid;          // owner user id
-  std::uint32_t gid;          // owner group id
-  std::int64_t size;          // bytes
-  std::int64_t atime;         // seconds since 1970 (64-bit: no 2038 wrap)
-  std::int64_t mtime;         // seconds since 1970
-  std::int64_t ctime;         // seconds since 1970
-  std::int32_t atime_nsec;    // nanoseconds within atime
-  std::int32_t mtime_nsec;    // nanoseconds within mtime: tells apart two writes in one second
-  std::int32_t ctime_nsec;    // nanoseconds within ctime
+  std::uint64_t device;     // st_dev
+  std::uint64_t inode;      // st_ino
+  std::uint32_t mode;       // file type and permission bits, as st_mode
+  std::uint32_t uid;        // owner user id
+  std::uint32_t gid;        // owner group id
+  std::int64_t size;        // bytes
+  std::int64_t atime;       // seconds since 1970 (64-bit: no 2038 wrap)
+  std::int64_t mtime;       // seconds since 1970
+  std::int64_t ctime;       // seconds since 1970
+  std::int32_t atime_nsec;  // nanoseconds within atime
+  std::int32_t mtime_nsec;  // nanoseconds within mtime: tells apart two writes in one second
+  std::int32_t ctime_nsec;  // nanoseconds within ctime
 };
 
 // open with O_CLOEXEC added to flags; retried.

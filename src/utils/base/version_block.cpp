@@ -277,8 +277,10 @@ int GetVSRUnixVer(const char* file, int* major, int* minor, int* patch, int* bui
       const a_version_entry& e = record->entries[i];
       if (e.equal != nullptr && strcasecmp(e.key, keys[k]) == 0) value = e.value;
     }
-    if (value == nullptr) ok = 0;
-    else values[k] = static_cast<int>(std::strtol(value, nullptr, 10));
+    if (value == nullptr)
+      ok = 0;
+    else
+      values[k] = static_cast<int>(std::strtol(value, nullptr, 10));
   }
   ut_free(record);
   if (!ok) return 0;

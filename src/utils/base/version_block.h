@@ -33,14 +33,14 @@ struct a_version_extension {
 };
 
 struct tc {
-  std::uint32_t entry_count;                            // at most 100
+  std::uint32_t entry_count;  // at most 100
   a_version_entry entries[kVersionMaxEntries];
-  std::uint32_t extension_count;                        // at most 32
+  std::uint32_t extension_count;  // at most 32
   a_version_extension extensions[kVersionMaxExtensions];
-  std::int64_t data_offset;                             // file offset of the byte after the tag
-  std::uint32_t data_bytes;                             // bytes copied into data
-  std::uint32_t data_used;                              // entries, terminator and extension area
-  unsigned char* extension_area;                        // inside data
+  std::int64_t data_offset;       // file offset of the byte after the tag
+  std::uint32_t data_bytes;       // bytes copied into data
+  std::uint32_t data_used;        // entries, terminator and extension area
+  unsigned char* extension_area;  // inside data
   char data[kVersionDataBytes];
 };
 

@@ -1,13 +1,12 @@
 #include "utils/base/assertions.h"
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -133,8 +132,6 @@ TEST(AssertionsConsole, BreakWithoutDebuggerEndsTheProcess) {
   EXPECT_TRUE(answers.empty());  // the caller never went on
 }
 
-TEST(Assertions, NoDebuggerAttachedUnderTest) {
-  EXPECT_EQ(ut_enter_debugger("t"), 0);
-}
+TEST(Assertions, NoDebuggerAttachedUnderTest) { EXPECT_EQ(ut_enter_debugger("t"), 0); }
 
 }  // namespace

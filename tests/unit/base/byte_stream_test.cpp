@@ -1,13 +1,13 @@
 #include "utils/base/byte_stream.h"
 
+#include <gtest/gtest.h>
+
 #include <climits>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -19,8 +19,8 @@ class ChunkedIStream : public UTIStream {
   unsigned do_get(unsigned char* dst, unsigned n) override {
     unsigned done = 0;
     while (done < n && pos_ < data_.size()) {
-      const unsigned take = std::min<unsigned>({n - done, chunk_,
-                                                static_cast<unsigned>(data_.size() - pos_)});
+      const unsigned take =
+          std::min<unsigned>({n - done, chunk_, static_cast<unsigned>(data_.size() - pos_)});
       std::memcpy(dst + done, data_.data() + pos_, take);
       pos_ += take;
       done += take;
@@ -150,10 +150,18 @@ TEST(ByteStream, CompareLikeMemcmpLongerIsGreater) {
     std::string a, b;
     int sign;
   } const cases[] = {
-      {"abc", "abd", -1}, {"abc", "abcd", -1}, {"abcd", "abc", 1}, {"abc", "abc", 0},
-      {"", "", 0},        {"", "a", -1},       {"\xff", "\x01", 1},
-      {long_a, long_a, 0}, {long_a, long_b, -1}, {long_a + "x", long_a, 1},
-      {Pattern(16), Pattern(17), -1}, {Pattern(48), Pattern(48), 0},
+      {"abc", "abd", -1},
+      {"abc", "abcd", -1},
+      {"abcd", "abc", 1},
+      {"abc", "abc", 0},
+      {"", "", 0},
+      {"", "a", -1},
+      {"\xff", "\x01", 1},
+      {long_a, long_a, 0},
+      {long_a, long_b, -1},
+      {long_a + "x", long_a, 1},
+      {Pattern(16), Pattern(17), -1},
+      {Pattern(48), Pattern(48), 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.a.substr(0, 8) + " vs " + c.b.substr(0, 8));
@@ -280,8 +288,8 @@ TEST(ByteStream, NumbersAsText) {
 
 TEST(ByteStream, MultibyteCharacters) {
   unsigned char classes[256] = {};
-  classes[0x81] = 1;  // one trail byte
-  classes[0xF0] = 3;  // three trail bytes
+  classes[0x81] = 1;                                 // one trail byte
+  classes[0xF0] = 3;                                 // three trail bytes
   const std::string data = "a\x81\x40\xF0\x01\x02";  // the last character is cut short
   UTBufIStream in(data.data(), static_cast<unsigned>(data.size()));
   an_mbcs_character c;

@@ -1,5 +1,6 @@
 #include "utils/base/os_info.h"
 
+#include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -9,8 +10,6 @@
 #include <cstring>
 #include <optional>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "temp_dir.h"
 
@@ -90,16 +89,11 @@ TEST(OsInfo, SameEndianAsCurrent) {
     bool same;
     bool found;
   } const cases[] = {
-      {"X86_64", "Linux", true, true},
-      {"X86", "Windows", true, true},
-      {"SPARC", "SunOS", false, true},
-      {"PPC", "AIX", false, true},
-      {"PA_RISC", "HP-UX", false, true},
-      {"IA64", "HP-UX B.11", false, true},
-      {"IA64", "Linux", true, true},
-      {"ARM", "", true, true},
-      {"unknown", "Linux 6.1", true, true},
-      {"unknown", "Plan 9", false, false},
+      {"X86_64", "Linux", true, true},      {"X86", "Windows", true, true},
+      {"SPARC", "SunOS", false, true},      {"PPC", "AIX", false, true},
+      {"PA_RISC", "HP-UX", false, true},    {"IA64", "HP-UX B.11", false, true},
+      {"IA64", "Linux", true, true},        {"ARM", "", true, true},
+      {"unknown", "Linux 6.1", true, true}, {"unknown", "Plan 9", false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.arch) + " / " + c.os);
@@ -241,7 +235,10 @@ TEST(OsInfo, ExecutableBitness) {
       {"unknown class", ElfHeader(3, 64), 0},
       {"class 0", ElfHeader(0, 64), 0},
       {"not ELF", "#!/bin/sh\necho hello\n", 0},
-      {"short", "\x7F" "EL", 0},
+      {"short",
+       "\x7F"
+       "EL",
+       0},
       {"empty", "", 0},
   };
   for (const Case& c : cases) {
@@ -275,8 +272,7 @@ TEST(OsInfo, DriveNumberFromMountTableAndPartitions) {
   ASSERT_NE(realpath(dir.path().c_str(), resolved), nullptr);
   const std::string root = resolved;
   const std::string mtab = dir.write(
-      "mtab", "/dev/sda2 / ext4 rw 0 0\n" +
-                  ("/dev/sdb1 " + root + "/data ext4 rw 0 0\n") +
+      "mtab", "/dev/sda2 / ext4 rw 0 0\n" + ("/dev/sdb1 " + root + "/data ext4 rw 0 0\n") +
                   ("/dev/nvme0n1 " + root + "/fast ext4 rw 0 0\n") +
                   ("overlay " + root + "/over overlay rw 0 0\n"));
   const std::string parts = dir.write("partitions", kPartitions);
@@ -285,12 +281,12 @@ TEST(OsInfo, DriveNumberFromMountTableAndPartitions) {
     std::string path;
     int drive;
   } const cases[] = {
-      {"/", (8 << 16) | 1},                   // sda2: first disk of major 8
-      {data, (8 << 16) | 2},                  // sdb1: second disk of major 8
-      {data + "/../data", (8 << 16) | 2},     // resolved first
-      {datax, (8 << 16) | 1},                 // "/data" is not a prefix of "/dataextra"
-      {fast, 259 << 16},                      // the line before has another major
-      {over, -1},                             // not a /dev/ device
+      {"/", (8 << 16) | 1},                // sda2: first disk of major 8
+      {data, (8 << 16) | 2},               // sdb1: second disk of major 8
+      {data + "/../data", (8 << 16) | 2},  // resolved first
+      {datax, (8 << 16) | 1},              // "/data" is not a prefix of "/dataextra"
+      {fast, 259 << 16},                   // the line before has another major
+      {over, -1},                          // not a /dev/ device
       {dir.file("missing"), -1},
   };
   for (const Case& c : cases) {
@@ -310,10 +306,10 @@ TEST(OsInfo, DriveTypes) {
     char kind;
     int type;
   } const rows[] = {
-      {1, 'B', kDriveRamDisk},   {1, 'C', kDriveUnknown},   {2, 'B', kDriveRemovable},
-      {9, 'B', kDriveFixed},     {206, 'C', kDriveRemovable}, {37, '-', kDriveUnknown},
-      {11, 'B', kDriveCD},       {32, 'C', kDriveRemovable}, {20, '-', kDriveRemovable},
-      {8, 'B', kDriveFixed},     {8, 'C', kDriveUnknown},   {19, 'B', kDriveFixed},
+      {1, 'B', kDriveRamDisk}, {1, 'C', kDriveUnknown},     {2, 'B', kDriveRemovable},
+      {9, 'B', kDriveFixed},   {206, 'C', kDriveRemovable}, {37, '-', kDriveUnknown},
+      {11, 'B', kDriveCD},     {32, 'C', kDriveRemovable},  {20, '-', kDriveRemovable},
+      {8, 'B', kDriveFixed},   {8, 'C', kDriveUnknown},     {19, 'B', kDriveFixed},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(std::to_string(r.major) + r.kind);
@@ -329,10 +325,8 @@ TEST(OsInfo, DriveTypes) {
     const char* type;
     int drive_type;
   } const cases[] = {
-      {"server:/export", "nfs", kDriveRemote},
-      {"//server/share", "smbfs", kDriveRemote},
-      {"//server/share", "smb", kDriveRemote},
-      {"/dev/does-not-exist", "ext4", kDriveUnknown},
+      {"server:/export", "nfs", kDriveRemote}, {"//server/share", "smbfs", kDriveRemote},
+      {"//server/share", "smb", kDriveRemote}, {"/dev/does-not-exist", "ext4", kDriveUnknown},
       {"/dev/null", "tmpfs", kDriveUnknown},  // a character device of major 1
   };
   for (const Case& c : cases) {

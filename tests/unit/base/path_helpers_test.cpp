@@ -1,6 +1,7 @@
 #include "utils/base/path_helpers.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,8 +9,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "temp_dir.h"
 
@@ -42,9 +41,9 @@ TEST(PathHelpers, Separators) {
     long last;
     long next;
   } const cases[] = {
-      {"a/b/c", 0, 3, 1},   {"a/b/c", 1, 3, 1},  {"c:\\x", 2, 2, 1}, {"c:\\x", 0, -1, -1},
-      {"c:\\x", 3, -1, -1}, {"a/b", 7, -1, -1},  {"abc", 0, -1, -1}, {"", 2, -1, -1},
-      {"/", 0, 0, 0},
+      {"a/b/c", 0, 3, 1},   {"a/b/c", 1, 3, 1},   {"c:\\x", 2, 2, 1},
+      {"c:\\x", 0, -1, -1}, {"c:\\x", 3, -1, -1}, {"a/b", 7, -1, -1},
+      {"abc", 0, -1, -1},   {"", 2, -1, -1},      {"/", 0, 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.path) + " mode " + std::to_string(c.mode));
@@ -74,8 +73,8 @@ TEST(PathHelpers, AppendPathSeparator) {
     long returned;  // offset, -1 for null
     unsigned remaining;
   } const cases[] = {
-      {"dir", 16, "dir/", 4, 12},  {"dir/", 16, "dir/", 4, 12}, {"", 16, "/", 1, 15},
-      {"abc", 5, "abc/", 4, 0},    {"abc", 4, "abc", -1, 0},    {"a/b", 8, "a/b/", 4, 4},
+      {"dir", 16, "dir/", 4, 12}, {"dir/", 16, "dir/", 4, 12}, {"", 16, "/", 1, 15},
+      {"abc", 5, "abc/", 4, 0},   {"abc", 4, "abc", -1, 0},    {"a/b", 8, "a/b/", 4, 4},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.path) + " in " + std::to_string(c.size));
@@ -162,8 +161,8 @@ TEST(PathHelpers, TrailingSeparators) {
     long slash;      // RemoveTrailingSlash's result
     long backslash;  // RemoveTrailingBackslash's result
   } const cases[] = {
-      {"/", "/", 0, 0},          {"/a/", "/a", 2, 1},     {"a", "a", -1, -1},
-      {"a/b", "a/b", 1, 1},      {"c:a/x", "c:a/x", 3, 2}, {"c:/x/", "c:/x", 4, 2},
+      {"/", "/", 0, 0},     {"/a/", "/a", 2, 1},      {"a", "a", -1, -1},
+      {"a/b", "a/b", 1, 1}, {"c:a/x", "c:a/x", 3, 2}, {"c:/x/", "c:/x", 4, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
@@ -240,24 +239,30 @@ TEST(PathHelpers, CaseInsensitiveSearch) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.needle);
-    EXPECT_EQ(Offset(c.haystack, stristr(c.haystack, c.haystack_len, c.needle,
-                                         static_cast<unsigned>(std::strlen(c.needle)), nullptr)),
-              c.found);
+    EXPECT_EQ(
+        Offset(c.haystack, stristr(c.haystack, c.haystack_len, c.needle,
+                                   static_cast<unsigned>(std::strlen(c.needle)), nullptr)),
+        c.found);
   }
   EXPECT_EQ(stristr(nullptr, 3, "a", 1, nullptr), nullptr);
   EXPECT_EQ(stristr("abc", 3, nullptr, 1, nullptr), nullptr);
 
   // "AB" lies at byte 1, but byte 1 is the trail byte of a two-byte character.
-  const char text[] = "\x81" "AB";
+  const char text[] =
+      "\x81"
+      "AB";
   EXPECT_EQ(Offset(text, stristr(text, 3, "ab", 2, nullptr)), 1);
   MultibyteScope multibyte;
   EXPECT_EQ(stristr(text, 3, "ab", 2, nullptr), nullptr);
-  const char text2[] = "\x81" "AxAB";
+  const char text2[] =
+      "\x81"
+      "AxAB";
   EXPECT_EQ(Offset(text2, stristr(text2, 5, "ab", 2, nullptr)), 3);
 }
 
 // Writes `files` (name = content) into the directory.
-void Populate(const TempDir& dir, const std::vector<std::pair<std::string, std::string>>& files) {
+void Populate(const TempDir& dir,
+              const std::vector<std::pair<std::string, std::string>>& files) {
   for (const auto& f : files) dir.write(f.first, f.second);
 }
 
@@ -270,13 +275,25 @@ TEST(PathHelpers, VersionedRenames) {
     std::vector<std::pair<std::string, std::string>> after;  // "<missing>" for absent
   } const cases[] = {
       {"first version", 0, {{"p", "new"}}, true, {{"p", "<missing>"}, {"p.1", "new"}}},
-      {"first free number", 3, {{"p", "new"}, {"p.1", "one"}}, true,
+      {"first free number",
+       3,
+       {{"p", "new"}, {"p.1", "one"}},
+       true,
        {{"p.1", "one"}, {"p.2", "new"}, {"p.3", "<missing>"}}},
-      {"all taken: oldest dropped, others move down", 3,
-       {{"p", "new"}, {"p.1", "one"}, {"p.2", "two"}, {"p.3", "three"}}, true,
+      {"all taken: oldest dropped, others move down",
+       3,
+       {{"p", "new"}, {"p.1", "one"}, {"p.2", "two"}, {"p.3", "three"}},
+       true,
        {{"p", "<missing>"}, {"p.1", "two"}, {"p.2", "three"}, {"p.3", "new"}}},
-      {"keep one", 1, {{"p", "new"}, {"p.1", "one"}}, true, {{"p.1", "new"}, {"p.2", "<missing>"}}},
-      {"old name replaced", -1, {{"p", "new"}, {"p.old", "older"}}, true,
+      {"keep one",
+       1,
+       {{"p", "new"}, {"p.1", "one"}},
+       true,
+       {{"p.1", "new"}, {"p.2", "<missing>"}}},
+      {"old name replaced",
+       -1,
+       {{"p", "new"}, {"p.old", "older"}},
+       true,
        {{"p", "<missing>"}, {"p.old", "new"}}},
       {"missing file", 2, {}, false, {{"p.1", "<missing>"}}},
   };
@@ -285,7 +302,8 @@ TEST(PathHelpers, VersionedRenames) {
     TempDir dir;
     Populate(dir, c.before);
     EXPECT_EQ(RenameVersionedFile(dir.file("p").c_str(), c.keep), c.ok);
-    for (const auto& f : c.after) EXPECT_EQ(TempDir::read(dir.file(f.first)), f.second) << f.first;
+    for (const auto& f : c.after)
+      EXPECT_EQ(TempDir::read(dir.file(f.first)), f.second) << f.first;
   }
 }
 

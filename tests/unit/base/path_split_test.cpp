@@ -1,9 +1,9 @@
 #include "utils/base/path_split.h"
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <string>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -35,8 +35,7 @@ TEST(SplitPath, FindsPieces) {
     SCOPED_TRACE(c.path);
     const char *drive, *dir, *name, *ext;
     std::size_t drive_len, dir_len, name_len, ext_len;
-    ut_splitpath2(c.path, &drive, &drive_len, &dir, &dir_len, &name, &name_len, &ext,
-                  &ext_len);
+    ut_splitpath2(c.path, &drive, &drive_len, &dir, &dir_len, &name, &name_len, &ext, &ext_len);
     EXPECT_EQ(drive, nullptr);
     EXPECT_EQ(drive_len, 0u);
     EXPECT_EQ(Piece(dir, dir_len), c.dir);

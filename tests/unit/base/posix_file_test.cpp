@@ -1,6 +1,7 @@
 #include "utils/base/posix_file.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -13,8 +14,6 @@
 #include <functional>
 #include <string>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "temp_dir.h"
 

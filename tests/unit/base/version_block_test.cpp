@@ -1,5 +1,6 @@
 #include "utils/base/version_block.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,8 +8,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "temp_dir.h"
 #include "utils/base/os_info.h"
@@ -129,10 +128,10 @@ TEST(VersionBlock, LookupsByKeyAndLetter) {
 
 TEST(VersionBlock, BlankingChangesOnlyTheNamedEntryAndFields) {
   TempDir dir;
-  const std::string before = "prefix" + Block({"MODULE=m", "HOST=buildhost", "DATE=d",
-                                               "EXTENSIONS=A8,B4"},
-                                              "AAAAAAAABBBB") +
-                             "trailing bytes";
+  const std::string before =
+      "prefix" +
+      Block({"MODULE=m", "HOST=buildhost", "DATE=d", "EXTENSIONS=A8,B4"}, "AAAAAAAABBBB") +
+      "trailing bytes";
   const std::string p = dir.write("f", before);
   auto record = NewRecord();
   ASSERT_EQ(__Get_dbversion_info(p.c_str(), record.get(), 1), 1);
@@ -225,14 +224,28 @@ TEST(VersionBlock, VersionNumbers) {
     int result;
     int major, minor, patch, build;
   } const cases[] = {
-      {"all four", {"VERSION_MAJOR=12", "VERSION_MINOR=0", "VERSION_PATCH=3", "BUILD_NUMBER=45"},
-       1, 12, 0, 3, 45},
+      {"all four",
+       {"VERSION_MAJOR=12", "VERSION_MINOR=0", "VERSION_PATCH=3", "BUILD_NUMBER=45"},
+       1,
+       12,
+       0,
+       3,
+       45},
       {"keys regardless of case, later wins",
        {"version_major=1", "VERSION_MINOR=2", "Version_Patch=3", "BUILD_NUMBER=4",
         "VERSION_MAJOR=9"},
-       1, 9, 2, 3, 4},
-      {"no build number", {"VERSION_MAJOR=1", "VERSION_MINOR=2", "VERSION_PATCH=3"}, 0, -1, -1,
-       -1, -1},
+       1,
+       9,
+       2,
+       3,
+       4},
+      {"no build number",
+       {"VERSION_MAJOR=1", "VERSION_MINOR=2", "VERSION_PATCH=3"},
+       0,
+       -1,
+       -1,
+       -1,
+       -1},
   };
   TempDir dir;
   for (const Case& c : cases) {

@@ -1,11 +1,11 @@
 #include "config/version_info.h"
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "utils/base/os_info.h"
 #include "utils/base/version_block.h"
@@ -16,16 +16,18 @@ TEST(OwnVersionBlock, IsFoundInTheBuiltLibraryWithItsKeysInOrder) {
   auto record = std::make_unique<tc>();
   ASSERT_EQ(__Get_dbversion_info(VQ_LIBRARY_FILE, record.get(), 1), 1);
   const std::vector<std::string> keys = {
-      "MODULE", "VERSION_CLASS", "VERSION_MAJOR", "VERSION_MINOR", "VERSION_PATCH",
-      "BUILD_NUMBER", "POINTERSIZE", "PLATFORM", "DATE", "TIME", "HOST", "THREADS",
-      "PRODUCTION", "COMPILER", "UNAME", "IDENT", "COPYRIGHT", "EXTENSIONS"};
+      "MODULE",       "VERSION_CLASS", "VERSION_MAJOR", "VERSION_MINOR", "VERSION_PATCH",
+      "BUILD_NUMBER", "POINTERSIZE",   "PLATFORM",      "DATE",          "TIME",
+      "HOST",         "THREADS",       "PRODUCTION",    "COMPILER",      "UNAME",
+      "IDENT",        "COPYRIGHT",     "EXTENSIONS"};
   ASSERT_EQ(record->entry_count, keys.size());
   for (std::size_t i = 0; i < keys.size(); ++i) {
     EXPECT_EQ(record->entries[i].key, keys[i]);
     EXPECT_NE(record->entries[i].equal, nullptr);
   }
   EXPECT_STREQ(__Find_arg(record.get(), "MODULE"), "vqjdbc12");
-  EXPECT_STREQ(__Find_arg(record.get(), "POINTERSIZE"), std::to_string(sizeof(void*) * 8).c_str());
+  EXPECT_STREQ(__Find_arg(record.get(), "POINTERSIZE"),
+               std::to_string(sizeof(void*) * 8).c_str());
   EXPECT_STREQ(__Find_arg(record.get(), "EXTENSIONS"), "A8");
   ASSERT_EQ(record->extension_count, 1u);
   EXPECT_EQ(record->extensions[0].width, 8);

@@ -412,6 +412,7 @@ int GetDriveTypeFrom(const char* path, const char* mtab) {
   if (!Resolve(path, resolved)) return kDriveUnresolved;
   std::string device, type;
   if (!FindMount(resolved, mtab, &device, &type)) return kDriveUnknown;
+  // stat directly: the file wrappers' status record carries no device number (st_rdev).
   struct stat st;
   if (stat(device.c_str(), &st) != 0) {
     return (type == "nfs" || type == "smb" || type == "smbfs") ? kDriveRemote : kDriveUnknown;

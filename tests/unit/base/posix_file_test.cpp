@@ -296,6 +296,23 @@ TEST(PosixFile, ShareModeOpenAgainstAnotherProcessesWriteLock) {
   }
 }
 
+TEST(PosixFile, LockfSeesAnotherProcessesLock) {
+  TempDir dir;
+  const std::string p = dir.write("locked", "data");
+  int fd = _posix_open(p.c_str(), O_RDWR, 0);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(_posix_lockf(fd, F_TEST, 0), 0);
+  {
+    LockedByOtherProcess other(p);
+    ASSERT_TRUE(other.locked());
+    EXPECT_EQ(_posix_lockf(fd, F_TEST, 0), -1);
+    EXPECT_TRUE(errno == EACCES || errno == EAGAIN) << errno;
+    EXPECT_EQ(_posix_lockf(fd, F_TLOCK, 0), -1);
+  }
+  EXPECT_EQ(_posix_lockf(fd, F_TLOCK, 0), 0);  // free again once the other process ended
+  _posix_close(fd);
+}
+
 TEST(PosixFile, ShareModeOpenWithoutConflictAndMissingFile) {
   TempDir dir;
   const std::string p = dir.write("free", "data");

@@ -154,10 +154,10 @@ unsigned int utf8_length(std::uint32_t cp);
 // 4); 0 for code points above 0x10FFFF (nothing written).
 unsigned int utf8_encode(unsigned char* buf, unsigned int size, std::uint32_t cp);
 // Decodes one character at src and returns the bytes used. Empty input: *cp = 0,
-// result 0. A sequence cut short by the end of the input: *cp = 0, result len. A byte
-// that does not start a valid sequence (stray trail byte, overlong form, encoded
-// surrogate, bad trail byte, beyond U+10FFFF): *cp = 0xFFFD and result 1, so the
-// caller steps over one byte. `utf8` is the registry's UTF-8 record (may be null).
+// result 0. A sequence cut short by the end of the input: *cp = 0, result len. An
+// ill-formed sequence (stray trail byte, overlong form, encoded surrogate, bad trail
+// byte, beyond U+10FFFF): *cp = 0xFFFD and the result is the length of its maximal
+// ill-formed part (at least 1). `utf8` is the registry's UTF-8 record (may be null).
 unsigned int utf8_decode(const CharsetInfo* utf8, const unsigned char* src, unsigned int len,
                          std::uint32_t* cp);
 

@@ -91,7 +91,8 @@ unsigned int trail_count(const CharsetInfo* charset, unsigned char lead) {
 
 // ---- UTF-8 -> UTF-16 ---------------------------------------------------------------------
 
-UTF8ToUTF16CharsetConverter::UTF8ToUTF16CharsetConverter(UTLocale* locale, const CharsetInfo* to,
+UTF8ToUTF16CharsetConverter::UTF8ToUTF16CharsetConverter(UTLocale* locale,
+                                                         const CharsetInfo* to,
                                                          const CharsetInfo* from)
     : ToUTF16CharsetConverterBase(locale, to, from),
       utf8_(locale != nullptr ? locale->utf8_charset() : nullptr) {
@@ -133,7 +134,8 @@ int UTF8ToUTF16CharsetConverter::to_utf16_aligned(unsigned char** dst,
 
 // ---- UTF-16 -> UTF-8 ---------------------------------------------------------------------
 
-UTF16ToUTF8CharsetConverter::UTF16ToUTF8CharsetConverter(UTLocale* locale, const CharsetInfo* to,
+UTF16ToUTF8CharsetConverter::UTF16ToUTF8CharsetConverter(UTLocale* locale,
+                                                         const CharsetInfo* to,
                                                          const CharsetInfo* from)
     : FromUTF16CharsetConverterBase(locale, to, from),
       utf8_(locale != nullptr ? locale->utf8_charset() : nullptr) {
@@ -143,7 +145,8 @@ UTF16ToUTF8CharsetConverter::UTF16ToUTF8CharsetConverter(UTLocale* locale, const
 int UTF16ToUTF8CharsetConverter::from_utf16_aligned(unsigned char** dst,
                                                     const unsigned char* dst_end,
                                                     const unsigned char** src,
-                                                    const unsigned char* src_end, unsigned int) {
+                                                    const unsigned char* src_end,
+                                                    unsigned int) {
   unsigned char* d = *dst;
   const unsigned char* s = *src;
   int result = kConvDone;
@@ -209,7 +212,8 @@ void UTF16SwapEndianCharsetConverter::Reset() {
 
 int UTF16SwapEndianCharsetConverter::ContinueConvert(PivotBuffer&, void** dstp,
                                                      const void* dst_end_v, const void** srcp,
-                                                     const void* src_end_v, unsigned int flush) {
+                                                     const void* src_end_v,
+                                                     unsigned int flush) {
   auto* d = static_cast<unsigned char*>(*dstp);
   auto* const de = static_cast<unsigned char*>(const_cast<void*>(dst_end_v));
   auto* s = static_cast<const unsigned char*>(*srcp);

@@ -122,11 +122,14 @@ int drive_aligned(AlignedState& st, void* self, Worker worker, bool to_utf16,
 
   alignas(2) unsigned char in_scratch[512];
   alignas(2) unsigned char out_scratch[1024];
+  // The worker said its output did not fit (a library converter keeps such output
+  // inside and gives it out on the next call, even without new input).
+  bool worker_owes = false;
   for (;;) {
     const bool have_input = src < src_end || st.held_count != 0;
-    if (!have_input && !flush) break;
+    if (!have_input && !flush && !worker_owes) break;
     if (dst == dst_end) {
-      result = (have_input || st.pending_count != 0) ? kConvDestFull : kConvDone;
+      result = (have_input || worker_owes || st.pending_count != 0) ? kConvDestFull : kConvDone;
       *dstp = dst;
       *srcp = src;
       return result;
@@ -180,6 +183,7 @@ int drive_aligned(AlignedState& st, void* self, Worker worker, bool to_utf16,
       consumed = in_end - in;
     }
 
+    worker_owes = r == kConvDestFull;
     const std::size_t produced = out_pos - out;
     if (use_scratch) {
       const std::size_t n = std::min(produced, room);
@@ -207,7 +211,8 @@ int drive_aligned(AlignedState& st, void* self, Worker worker, bool to_utf16,
     }
 
     if (r == kConvDestFull) {
-      if (dst == dst_end) {
+      // No progress at all: stop rather than spin.
+      if (dst == dst_end || (consumed == 0 && produced == 0)) {
         result = kConvDestFull;
         *dstp = dst;
         *srcp = src;
@@ -234,7 +239,8 @@ int drive_aligned(AlignedState& st, void* self, Worker worker, bool to_utf16,
 
   // 3. An incomplete tail of non-final input is held for the next call.
   if (src < src_end) {
-    const std::size_t n = std::min<std::size_t>(src_end - src, st.held_capacity - st.held_count);
+    const std::size_t n =
+        std::min<std::size_t>(src_end - src, st.held_capacity - st.held_count);
     std::memcpy(st.held + st.held_count, src, n);
     st.held_count += static_cast<std::uint32_t>(n);
     src += n;
@@ -259,8 +265,8 @@ void ToUTF16CharsetConverterBase::Reset() {
 int ToUTF16CharsetConverterBase::ContinueConvert(PivotBuffer&, void** dst, const void* dst_end,
                                                  const void** src, const void* src_end,
                                                  unsigned int flush) {
-  AlignedState st{held_count_, held_,  kHeldBytes, pending_count_,
-                  pending_,    kPendingBytes, status_, options_};
+  AlignedState st{held_count_, held_,         kHeldBytes, pending_count_,
+                  pending_,    kPendingBytes, status_,    options_};
   Worker worker = [](void* self, unsigned char** d, const unsigned char* de,
                      const unsigned char** s, const unsigned char* se, unsigned int f) {
     return static_cast<ToUTF16CharsetConverterBase*>(self)->to_utf16_aligned(d, de, s, se, f);
@@ -278,8 +284,8 @@ void FromUTF16CharsetConverterBase::Reset() {
 int FromUTF16CharsetConverterBase::ContinueConvert(PivotBuffer&, void** dst,
                                                    const void* dst_end, const void** src,
                                                    const void* src_end, unsigned int flush) {
-  AlignedState st{held_count_, held_,  kHeldBytes, pending_count_,
-                  pending_,    kPendingBytes, status_, options_};
+  AlignedState st{held_count_, held_,         kHeldBytes, pending_count_,
+                  pending_,    kPendingBytes, status_,    options_};
   Worker worker = [](void* self, unsigned char** d, const unsigned char* de,
                      const unsigned char** s, const unsigned char* se, unsigned int f) {
     return static_cast<FromUTF16CharsetConverterBase*>(self)->from_utf16_aligned(d, de, s, se,
@@ -497,7 +503,8 @@ int CharsetConverter::SetEncodings(const CharsetInfo* to, const CharsetInfo* fro
 int CharsetConverter::Convert(unsigned char* dst, unsigned int dst_len, unsigned int* written,
                               const unsigned char* src, unsigned int src_len) {
   if (written != nullptr) *written = 0;
-  if (impl_ == nullptr || (dst == nullptr && dst_len != 0) || (src == nullptr && src_len != 0)) {
+  if (impl_ == nullptr || (dst == nullptr && dst_len != 0) ||
+      (src == nullptr && src_len != 0)) {
     return kConvFailed;
   }
   impl_->Reset();
@@ -505,7 +512,8 @@ int CharsetConverter::Convert(unsigned char* dst, unsigned int dst_len, unsigned
   void* d = dst;
   const void* s = src;
   int result = impl_->ContinueConvert(pivot, &d, dst + dst_len, &s, src + src_len, 1);
-  if (written != nullptr) *written = static_cast<unsigned int>(static_cast<unsigned char*>(d) - dst);
+  if (written != nullptr)
+    *written = static_cast<unsigned int>(static_cast<unsigned char*>(d) - dst);
   return result;
 }
 

@@ -20,9 +20,9 @@ struct CharsetInfo;
 // Status bits (what happened) and option bits (the same bits: stop and report that
 // case instead of substituting).
 enum : std::uint32_t {
-  kConvIllegalSequence = 0x1,   // an illegal or overlong sequence, a lone surrogate
-  kConvUnmappedChar = 0x2,      // a character with no mapping in the target
-  kConvIncompleteInput = 0x4,   // final input ended inside a sequence
+  kConvIllegalSequence = 0x1,  // an illegal or overlong sequence, a lone surrogate
+  kConvUnmappedChar = 0x2,     // a character with no mapping in the target
+  kConvIncompleteInput = 0x4,  // final input ended inside a sequence
 };
 
 // Results of ContinueConvert and Convert.

@@ -167,7 +167,8 @@ bool UTLocale::read_cvf_conversion_table(unsigned char* out128, const CharsetInf
 
   std::uint32_t entry = 0;
   const std::uint64_t entry_offset =
-      matrix + 4ull * (static_cast<std::uint64_t>(source) * count + static_cast<std::uint64_t>(target));
+      matrix +
+      4ull * (static_cast<std::uint64_t>(source) * count + static_cast<std::uint64_t>(target));
   if (!seek_to(f, entry_offset, size, 4) || !read_u32le(f, &entry)) return false;
   if ((entry >> 24) < kMinUsableTopByte) return false;
   if (!seek_to(f, entry & kOffsetMask, size, 128)) return false;

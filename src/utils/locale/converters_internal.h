@@ -89,8 +89,10 @@ class PivotCharsetConverter : public CharsetConverterBase {
  private:
   CharsetConverterBase* first_ = nullptr;   // source -> UTF-16LE, in first_storage_
   CharsetConverterBase* second_ = nullptr;  // UTF-16LE -> target, in second_storage_
-  alignas(CharsetConverter::kImplAlign) unsigned char first_storage_[CharsetConverter::kStageStorage];
-  alignas(CharsetConverter::kImplAlign) unsigned char second_storage_[CharsetConverter::kStageStorage];
+  alignas(CharsetConverter::kImplAlign) unsigned char first_storage_
+      [CharsetConverter::kStageStorage];
+  alignas(CharsetConverter::kImplAlign) unsigned char second_storage_
+      [CharsetConverter::kStageStorage];
 };
 
 // === in builtin_converters.cpp ===

@@ -193,7 +193,8 @@ int FromUTF16ICUCharsetConverter::from_utf16_aligned(unsigned char** dst,
 
 // ---- Maps generated for the registry --------------------------------------------------
 
-bool UTLocale::icu_generate_unicode_map_upper128(std::uint16_t* out, const CharsetInfo* charset) {
+bool UTLocale::icu_generate_unicode_map_upper128(std::uint16_t* out,
+                                                 const CharsetInfo* charset) {
   if (out == nullptr || charset == nullptr) return false;
   vqicu_converter* handle = open_converter(icu_, charset, false);
   if (handle == nullptr) return false;

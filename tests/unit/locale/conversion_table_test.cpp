@@ -1,15 +1,17 @@
 // Byte maps between single-byte sets: the table-file reader against crafted and damaged
 // files, the registry's cache and the byte-map converter.
+#include "utils/locale/conversion_table.h"
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <typeinfo>
 
 #include "converter_fixture.h"
-#include "utils/locale/conversion_table.h"
 #include "utils/locale/converters_internal.h"
 
 namespace {
@@ -289,6 +291,19 @@ TEST_F(GeneratedTablesTest, LowerHalfPassesUnchangedThroughEveryTable) {
     }
   }
   EXPECT_EQ(tables, static_cast<int>(sets.size() * (sets.size() - 1)));
+}
+
+TEST_F(GeneratedTablesTest, ThreadsAskingForOnePairShareOneTable) {
+  const CharsetInfo* to = Charset("IBM850");
+  const CharsetInfo* from = Charset("windows-1250");
+  const ConversionTable* seen[8] = {};
+  std::vector<std::thread> threads;
+  for (auto& slot : seen) {
+    threads.emplace_back([&, p = &slot] { *p = locale()->GetConversionTable(to, from, 1, 1); });
+  }
+  for (auto& t : threads) t.join();
+  ASSERT_NE(seen[0], nullptr);
+  for (const ConversionTable* t : seen) EXPECT_EQ(t, seen[0]);
 }
 
 TEST_F(GeneratedTablesTest, ByteMapConverterConvertsByTable) {

@@ -94,7 +94,8 @@ inline Outcome ConvertAll(CharsetConverter& conv, const Bytes& in, std::uint32_t
   PivotBuffer pivot;
   void* d = out.data();
   const void* s = in.data();
-  int r = conv.ContinueConvert(pivot, &d, out.data() + out.size(), &s, in.data() + in.size(), 1);
+  int r =
+      conv.ContinueConvert(pivot, &d, out.data() + out.size(), &s, in.data() + in.size(), 1);
   out.resize(static_cast<unsigned char*>(d) - out.data());
   return {out, r, conv.status(),
           static_cast<std::size_t>(static_cast<const unsigned char*>(s) - in.data())};

@@ -1,5 +1,7 @@
 // The Unicode library binding: entry points bound by name, the stand-bys of an absent
 // library, the mismatch flag of an incomplete one, and the converters over it.
+#include "utils/locale/uticu.h"
+
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -10,7 +12,6 @@
 
 #include "converter_fixture.h"
 #include "utils/locale/converters_internal.h"
-#include "utils/locale/uticu.h"
 
 namespace {
 
@@ -154,6 +155,33 @@ TEST(UTICUBinding, RegistryWithoutTheLibraryFallsBackToItsOwnConverters) {
   EXPECT_FALSE(table.valid());  // the empty directory has no table file either
 }
 
+TEST(UTICUBinding, FoundThroughTheInstallationDirectory) {
+  // Without a test path the library is looked for under $VCDIR/lib (and beside the
+  // module, which for the test program is not the library directory).
+  ScopedSearchPath search(nullptr);
+  const std::string lib_dir = VQ_TEST_LIB_DIR;
+  const std::string home = lib_dir.substr(0, lib_dir.rfind('/'));
+  const char* saved = getenv("VCDIR");
+  const std::string saved_value = saved != nullptr ? saved : "";
+  setenv("VCDIR", home.c_str(), 1);
+  {
+    UTICU icu;
+    EXPECT_TRUE(icu.loaded());
+    EXPECT_FALSE(icu.mismatch());
+  }
+  // A relative VCDIR is not used: nothing is found relative to the current directory.
+  setenv("VCDIR", "build", 1);
+  {
+    UTICU icu;
+    EXPECT_FALSE(icu.loaded());
+  }
+  if (saved != nullptr) {
+    setenv("VCDIR", saved_value.c_str(), 1);
+  } else {
+    unsetenv("VCDIR");
+  }
+}
+
 TEST(UTICUBinding, MissingEntryPointSetsTheMismatchFlag) {
   ScopedSearchPath search(VQ_TEST_PARTIAL_ICU_DIR);
   UTICU icu;
@@ -231,10 +259,12 @@ TEST_F(ICUConverterTest, CloseEndsTheConverter) {
 TEST_F(ICUConverterTest, GeneratesSingleByteTables) {
   unsigned char out[128];
   // ISO-8859-1 into windows-1252: the same bytes where both have the character.
-  ASSERT_TRUE(locale()->icu_generate_upper128(out, Charset("windows-1252"), Charset("ISO-8859-1")));
+  ASSERT_TRUE(
+      locale()->icu_generate_upper128(out, Charset("windows-1252"), Charset("ISO-8859-1")));
   EXPECT_EQ(out[0xE9 - 0x80], 0xE9);
   // An upper-half character that becomes two target bytes: no table.
-  EXPECT_FALSE(locale()->icu_generate_upper128(out, Charset("Windows-31J"), Charset("ISO-8859-1")));
+  EXPECT_FALSE(
+      locale()->icu_generate_upper128(out, Charset("Windows-31J"), Charset("ISO-8859-1")));
   EXPECT_FALSE(locale()->icu_generate_upper128(out, nullptr, Charset("ISO-8859-1")));
 }
 

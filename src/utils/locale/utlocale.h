@@ -1,6 +1,7 @@
 // The locale registry: the character sets and languages the client knows, the rules
 // that choose the user's language and character set from the environment, and the
-// per-registry caches built at run time (byte-to-UTF-16 maps of single-byte sets).
+// per-registry caches built at run time (byte-to-UTF-16 maps of single-byte sets, byte
+// maps between single-byte sets) and the registry's binding of the Unicode library.
 //
 // The static tables are shared read-only data; a record is identified by its address,
 // so callers compare record pointers, never record contents. Lookups in the tables

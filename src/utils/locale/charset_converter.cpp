@@ -135,7 +135,7 @@ int drive_aligned(AlignedState& st, void* self, Worker worker, bool to_utf16,
       return result;
     }
 
-    // The piece of input: held bytes joined with new ones, or the input in place.
+    // The chunk of input: held bytes joined with new ones, or the input in place.
     const unsigned char* in;
     const unsigned char* in_end;
     std::size_t taken_new;

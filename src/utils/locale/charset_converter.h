@@ -4,7 +4,7 @@
 // source) pair and keeps it inside itself (no allocation). Implementations either
 // convert directly (identity copy, single-byte byte map, UTF-8 <-> UTF-16LE, UTF-16
 // byte swap, ICU) or pivot through UTF-16LE. Conversions are resumable: partial input
-// and output are kept between ContinueConvert calls, so text may be fed in pieces.
+// and output are kept between ContinueConvert calls, so text may be fed in chunks.
 //
 // An implementation keeps state between calls and must be used by one thread at a
 // time; owners serialise its use.

@@ -220,7 +220,7 @@ TEST_F(ConverterTest, SwapsByteOrder) {
   CharsetConverter conv(locale(), utf16le(), utf16be());
   EXPECT_EQ(ToHex(ConvertAll(conv, Hex("00 41 30 42")).out), "41 00 42 30");
   // Split after the third byte: the held byte pairs with the next call's first byte.
-  Outcome split = ConvertPieces(conv, Hex("00 41 30 42"), {3}, 1024);
+  Outcome split = ConvertInChunks(conv, Hex("00 41 30 42"), {3}, 1024);
   EXPECT_EQ(ToHex(split.out), "41 00 42 30");
   // An odd byte at the end of the final input becomes the target's substitute.
   Outcome odd = ConvertAll(conv, Hex("00 41 30"));
@@ -319,17 +319,17 @@ TEST_F(ConverterTest, SplitAnywhereGivesTheSameResult) {
     ASSERT_EQ(whole.result, kConvDone) << c.to << " <- " << c.from;
     ASSERT_FALSE(whole.out.empty()) << c.to << " <- " << c.from;
     for (std::size_t cut = 0; cut <= c.in.size(); ++cut) {
-      EXPECT_EQ(ConvertPieces(conv, c.in, {cut}, 1024), whole)
+      EXPECT_EQ(ConvertInChunks(conv, c.in, {cut}, 1024), whole)
           << c.to << " <- " << c.from << " cut at " << cut;
     }
     std::vector<std::size_t> every_byte;
     for (std::size_t i = 1; i < c.in.size(); ++i) every_byte.push_back(i);
-    EXPECT_EQ(ConvertPieces(conv, c.in, every_byte, 1024), whole)
+    EXPECT_EQ(ConvertInChunks(conv, c.in, every_byte, 1024), whole)
         << c.to << " <- " << c.from << " byte by byte";
     for (std::size_t window : {1, 2, 3, 5, 7}) {
-      EXPECT_EQ(ConvertPieces(conv, c.in, {}, window), whole)
+      EXPECT_EQ(ConvertInChunks(conv, c.in, {}, window), whole)
           << c.to << " <- " << c.from << " window " << window;
-      EXPECT_EQ(ConvertPieces(conv, c.in, every_byte, window), whole)
+      EXPECT_EQ(ConvertInChunks(conv, c.in, every_byte, window), whole)
           << c.to << " <- " << c.from << " byte by byte, window " << window;
     }
   }
@@ -378,7 +378,7 @@ TEST_F(ConverterTest, LongInputPassesThroughThePivotBuffer) {
   Outcome o = ConvertAll(conv, in);
   ASSERT_EQ(o.out.size(), 3000u);
   for (int i = 0; i < 3000; ++i) ASSERT_EQ(o.out[i], 0xC0 + i % 64) << i;
-  EXPECT_EQ(ConvertPieces(conv, in, {1, 1001, 1002, 4000}, 333), o);
+  EXPECT_EQ(ConvertInChunks(conv, in, {1, 1001, 1002, 4000}, 333), o);
 }
 
 // ---- UTF-8 helpers -----------------------------------------------------------------------

@@ -101,11 +101,11 @@ inline Outcome ConvertAll(CharsetConverter& conv, const Bytes& in, std::uint32_t
           static_cast<std::size_t>(static_cast<const unsigned char*>(s) - in.data())};
 }
 
-// The input fed in pieces cut at the given points (flush only with the last piece),
+// The input fed in chunks cut at the given points (flush only with the last chunk),
 // and the output taken through a destination window of at most `window` bytes.
-inline Outcome ConvertPieces(CharsetConverter& conv, const Bytes& in,
-                             const std::vector<std::size_t>& cuts, std::size_t window,
-                             std::uint32_t options = 0) {
+inline Outcome ConvertInChunks(CharsetConverter& conv, const Bytes& in,
+                               const std::vector<std::size_t>& cuts, std::size_t window,
+                               std::uint32_t options = 0) {
   conv.set_options(options);
   conv.Reset();
   PivotBuffer pivot;

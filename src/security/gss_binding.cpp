@@ -103,7 +103,8 @@ bool BindAll(void* library, GssFunctions* fn) {
 // The name types: from the library's own lookup when it has one, else both from the
 // first of the exported OID variables that exists.
 bool FindNameTypes(void* library, Binding* b) {
-  b->lookup = reinterpret_cast<gss::NameTypeLookupFn>(SeamGetProcAddress(library, "vkgss_pPtr"));
+  b->lookup =
+      reinterpret_cast<gss::NameTypeLookupFn>(SeamGetProcAddress(library, "vkgss_pPtr"));
   if (b->lookup != nullptr) {
     b->user_name_type = b->lookup("GSS_KRB5_NT_USER_NAME");
     b->principal_name_type = b->lookup("GSS_KRB5_NT_PRINCIPAL_NAME");
@@ -120,8 +121,8 @@ bool FindNameTypes(void* library, Binding* b) {
   return b->user_name_type != nullptr && b->principal_name_type != nullptr;
 }
 
-void ReportLines(const Binding& b, UTLangStringBase* catalog, void* context,
-                 const char* where, gss::OMUint32 status, int status_type) {
+void ReportLines(const Binding& b, UTLangStringBase* catalog, void* context, const char* where,
+                 gss::OMUint32 status, int status_type) {
   gss::OMUint32 message_context = 0;
   for (int line = 0; line < kMaxStatusLines; ++line) {
     gss::OMUint32 minor = 0;
@@ -163,14 +164,15 @@ void SendMessage(KerberosMessageCallback callback, UTLangStringBase* catalog, vo
                  unsigned id, const char* arg1, const char* arg2) {
   if (callback == nullptr) return;
   char text[kMessageBytes];
-  if (catalog == nullptr || SeamCatalogMessage(catalog, id, text, sizeof text, arg1, arg2) == 0) {
+  if (catalog == nullptr ||
+      SeamCatalogMessage(catalog, id, text, sizeof text, arg1, arg2) == 0) {
     FormatEnglish(id, text, sizeof text, arg1, arg2);
   }
   callback(text, context);
 }
 
-void ReportStatus(const Binding& b, UTLangStringBase* catalog, void* context,
-                  const char* where, gss::OMUint32 major, gss::OMUint32 minor) {
+void ReportStatus(const Binding& b, UTLangStringBase* catalog, void* context, const char* where,
+                  gss::OMUint32 major, gss::OMUint32 minor) {
   ReportLines(b, catalog, context, where, major, gss::kGssCode);
   ReportLines(b, catalog, context, where, minor, gss::kMechCode);
 }
@@ -191,7 +193,8 @@ int KerberosInit(const char* library, KerberosMessageCallback callback,
     return 1;
   }
 
-  const char* name = library != nullptr ? library : kDefaultLibrary;
+  // An empty name would make the loader hand back the program itself.
+  const char* name = library != nullptr && *library != '\0' ? library : kDefaultLibrary;
   void* handle = SeamLoadLibrary(name);
   if (handle == nullptr && std::strcmp(name, kDefaultLibrary) == 0) {
     handle = SeamLoadLibrary(kVersionedLibrary);

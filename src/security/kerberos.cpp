@@ -11,16 +11,16 @@ namespace gss = vq::gss;
 
 struct KerberosClientContext {
   UTLangStringBase* catalog;
-  void* context;            // callback context
-  gss::Ctx gss_context;     // null until the first init_sec_context call makes one
-  gss::Name target;         // the server's principal
+  void* context;         // callback context
+  gss::Ctx gss_context;  // null until the first init_sec_context call makes one
+  gss::Name target;      // the server's principal
 };
 
 struct KerberosServerCred {
   gss::Cred cred;
   UTLangStringBase* catalog;
-  void* context;            // callback context
-  char* display_name;       // the service's name, NUL-terminated (owned)
+  void* context;               // callback context
+  char* display_name;          // the service's name, NUL-terminated (owned)
   std::size_t display_length;  // bytes before the NUL
 };
 
@@ -66,8 +66,7 @@ void DeleteContext(const Binding& b, gss::Ctx* context) {
 // and its terminating NUL, and its length counts the NUL. Names with a realm are
 // principal names; without one the caller chooses the type.
 gss::OMUint32 ImportName(const Binding& b, const char* name, const char* realm,
-                         gss::Oid type_without_realm, gss::Name* out,
-                         gss::OMUint32* minor) {
+                         gss::Oid type_without_realm, gss::Name* out, gss::OMUint32* minor) {
   const std::size_t name_length = std::strlen(name);
   const std::size_t realm_length = realm != nullptr ? std::strlen(realm) + 1 : 0;
   const std::size_t size = name_length + realm_length + 1;
@@ -116,10 +115,10 @@ gss::OMUint32 ClientStep(const Binding& b, KerberosClientState* state, const voi
   KerberosClientContext* inner = state->inner;
   gss::BufferDesc input{length, const_cast<void*>(token)};
   gss::BufferDesc output{0, nullptr};
-  const gss::OMUint32 major = b.fn.init_sec_context(
-      minor, nullptr, &inner->gss_context, inner->target, nullptr,
-      gss::kMutualFlag | gss::kReplayFlag, 0, nullptr, &input, nullptr, &output, nullptr,
-      nullptr);
+  const gss::OMUint32 major =
+      b.fn.init_sec_context(minor, nullptr, &inner->gss_context, inner->target, nullptr,
+                            gss::kMutualFlag | gss::kReplayFlag, 0, nullptr, &input, nullptr,
+                            &output, nullptr, nullptr);
   state->token = CopyBytes(output.value, output.length);
   state->token_length = state->token != nullptr ? output.length : 0;
   ReleaseBuffer(b, &output);
@@ -205,8 +204,8 @@ KerberosServerCred* KerberosInitServerCred(UTLangStringBase* catalog, void* cont
     return nullptr;
   }
   gss::Cred cred = nullptr;
-  major = b->fn.acquire_cred(&minor, name, 0, nullptr, gss::kCredAccept, &cred, nullptr,
-                             nullptr);
+  major =
+      b->fn.acquire_cred(&minor, name, 0, nullptr, gss::kCredAccept, &cred, nullptr, nullptr);
   if (major != gss::kComplete) {
     vq::kerberos::ReportStatus(*b, catalog, context, "gss_acquire_cred", major, minor);
     ReleaseName(*b, &name);
@@ -263,9 +262,9 @@ KerberosServerConnState* KerberosServerAuthClient(KerberosServerCred* cred,
   gss::BufferDesc output{0, nullptr};
   gss::Name source = nullptr;
   gss::Ctx context = static_cast<gss::Ctx>(state->gss_context);
-  gss::OMUint32 major = b->fn.accept_sec_context(&minor, &context, cred->cred, &input, nullptr,
-                                                 &source, nullptr, &output, nullptr, nullptr,
-                                                 nullptr);
+  gss::OMUint32 major =
+      b->fn.accept_sec_context(&minor, &context, cred->cred, &input, nullptr, &source, nullptr,
+                               &output, nullptr, nullptr, nullptr);
   state->gss_context = context;
   if (major > gss::kContinueNeeded) {
     vq::kerberos::ReportStatus(*b, cred->catalog, cred->context, "gss_accept_sec_context",

@@ -31,24 +31,25 @@ struct KerberosClientContext;  // catalog, callback context, GSS context, target
 
 struct KerberosClientState {
   KerberosClientContext* inner;
-  unsigned char* token;       // next token for the server (owned), null when none
-  std::size_t token_length;   // bytes at `token`; 0 when there is nothing to send
-  int continue_needed;        // non-zero: the server's next token must be fed back
+  unsigned char* token;      // next token for the server (owned), null when none
+  std::size_t token_length;  // bytes at `token`; 0 when there is nothing to send
+  int continue_needed;       // non-zero: the server's next token must be fed back
 };
 
 struct KerberosServerCred;  // opaque: credential, catalog, context, display name
 
 struct KerberosServerConnState {
-  void* gss_context;          // the library's security context
-  char* principal;            // the client's principal, NUL-terminated (owned); null until complete
-  unsigned char* reply;       // token for the client (owned), null when none
-  std::size_t reply_length;   // bytes at `reply`
-  int continue_needed;        // non-zero: the client sends another token
+  void* gss_context;     // the library's security context
+  char* principal;       // the client's principal, NUL-terminated (owned); null until complete
+  unsigned char* reply;  // token for the client (owned), null when none
+  std::size_t reply_length;  // bytes at `reply`
+  int continue_needed;       // non-zero: the client sends another token
 };
 
 // Non-zero when Kerberos can be used. The first call loads `library` (null: the
 // default "libgssapi_krb5.so", then the system's versioned "libgssapi_krb5.so.2") and
-// binds it; later calls only count a reference and ignore their arguments.
+// binds it; an empty name counts as null. Later calls only count a reference and
+// ignore their arguments.
 int KerberosInit(const char* library, KerberosMessageCallback callback,
                  UTLangStringBase* catalog, void* context);
 // Drops one reference; the last one unloads the library and forgets the callback.

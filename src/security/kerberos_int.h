@@ -36,13 +36,13 @@ struct GssFunctions {
 
 // Process-wide state; read and written only under BindingLock.
 struct Binding {
-  int references;                      // KerberosInit calls not yet matched by KerberosFini
-  void* library;                       // loader handle, null while not initialised
+  int references;  // KerberosInit calls not yet matched by KerberosFini
+  void* library;   // loader handle, null while not initialised
   GssFunctions fn;
-  gss::Oid user_name_type;             // for the server's own name
-  gss::Oid principal_name_type;        // for the client's target and names with a realm
-  gss::NameTypeLookupFn lookup;        // the library's "vkgss_pPtr", or null
-  KerberosMessageCallback callback;    // null: messages go nowhere
+  gss::Oid user_name_type;           // for the server's own name
+  gss::Oid principal_name_type;      // for the client's target and names with a realm
+  gss::NameTypeLookupFn lookup;      // the library's "vkgss_pPtr", or null
+  KerberosMessageCallback callback;  // null: messages go nowhere
 };
 
 // Holds the binding's mutex for its lifetime. `binding()` is null when the mutex could
@@ -67,8 +67,8 @@ void SendMessage(KerberosMessageCallback callback, UTLangStringBase* catalog, vo
 
 // Reports a failed call at `where`: every line of the major status text, then every
 // line of the minor (mechanism) status text, as message 14994. Runs under the lock.
-void ReportStatus(const Binding& b, UTLangStringBase* catalog, void* context,
-                  const char* where, gss::OMUint32 major, gss::OMUint32 minor);
+void ReportStatus(const Binding& b, UTLangStringBase* catalog, void* context, const char* where,
+                  gss::OMUint32 major, gss::OMUint32 minor);
 
 // === in kerberos_seam.cpp ===
 // The loader and the numbered message texts, kept in one small file so that they can

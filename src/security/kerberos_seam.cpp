@@ -22,8 +22,7 @@ void SeamUnloadLibrary(void* library) {
 }
 
 std::size_t SeamCatalogMessage(UTLangStringBase* /*catalog*/, unsigned /*id*/, char* buf,
-                               std::size_t size, const char* /*arg1*/,
-                               const char* /*arg2*/) {
+                               std::size_t size, const char* /*arg1*/, const char* /*arg2*/) {
   if (size > 0) buf[0] = '\0';
   return 0;
 }

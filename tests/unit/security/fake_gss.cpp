@@ -233,9 +233,9 @@ OMUint32 gss_import_name(OMUint32* minor, Buffer input, Oid type, Name* out) {
   OMUint32 major = 0;
   *minor = 0;
   if (FailHere("gss_import_name", &major, minor)) return major;
-  auto* name = new FakeName{std::string(static_cast<const char*>(input->value),
-                                        strnlen(static_cast<const char*>(input->value),
-                                                input->length))};
+  auto* name =
+      new FakeName{std::string(static_cast<const char*>(input->value),
+                               strnlen(static_cast<const char*>(input->value), input->length))};
   *out = reinterpret_cast<Name>(Hand(name));
   return 0;
 }
@@ -268,9 +268,9 @@ OMUint32 gss_display_name(OMUint32* minor, Name name, Buffer out, Oid* type) {
     Trace("BAD");
     return 2u << 16;
   }
-  const std::string& shown = g_state->name_display.empty() ? object->text
+  const std::string& shown = g_state->name_display.empty()  ? object->text
                              : g_state->name_display == "-" ? std::string()
-                                                             : g_state->name_display;
+                                                            : g_state->name_display;
   FillBuffer(out, shown);
   return 0;
 }

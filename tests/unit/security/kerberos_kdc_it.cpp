@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <gssapi/gssapi.h>
 #include <gssapi/gssapi_krb5.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -20,8 +21,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -71,7 +70,7 @@ std::string FindProgram(const std::string& name) {
 // Runs a program to its end (killed after `timeout`); its exit status, or -1. Standard
 // output and error go to `output`.
 int RunProgram(const std::vector<std::string>& argv, std::string* output,
-        std::chrono::seconds timeout = std::chrono::seconds(20)) {
+               std::chrono::seconds timeout = std::chrono::seconds(20)) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return -1;
   const pid_t pid = fork();
@@ -92,7 +91,8 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output,
   char buffer[4096];
   for (;;) {
     pollfd p{fds[0], POLLIN, 0};
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) {
       kill(pid, SIGKILL);
       break;
@@ -141,9 +141,7 @@ bool TcpAccepts(int port) {
   return ok;
 }
 
-void WriteFile(const fs::path& path, const std::string& text) {
-  std::ofstream(path) << text;
-}
+void WriteFile(const fs::path& path, const std::string& text) { std::ofstream(path) << text; }
 
 class KdcRealm : public ::testing::Test {
  public:
@@ -215,16 +213,18 @@ class KdcRealm : public ::testing::Test {
               "[libdefaults]\n default_realm = " + std::string(kRealm) +
                   "\n dns_lookup_kdc = false\n dns_lookup_realm = false\n rdns = false\n"
                   " dns_canonicalize_hostname = false\n udp_preference_limit = 1\n"
-                  "[realms]\n " + kRealm + " = {\n  kdc = 127.0.0.1:" + p + "\n }\n");
+                  "[realms]\n " +
+                  kRealm + " = {\n  kdc = 127.0.0.1:" + p + "\n }\n");
     WriteFile(dir_ / "kdc.conf",
-              "[kdcdefaults]\n kdc_ports = " + p + "\n kdc_tcp_ports = " + p +
-                  "\n[realms]\n " + kRealm + " = {\n  database_name = " + d +
+              "[kdcdefaults]\n kdc_ports = " + p + "\n kdc_tcp_ports = " + p + "\n[realms]\n " +
+                  kRealm + " = {\n  database_name = " + d +
                   "/principal\n  key_stash_file = " + d + "/stash\n  acl_file = " + d +
                   "/kadm5.acl\n  kdc_listen = 127.0.0.1:" + p +
                   "\n  kdc_tcp_listen = 127.0.0.1:" + p +
                   "\n  master_key_type = aes256-cts-hmac-sha1-96\n"
                   "  supported_enctypes = aes256-cts-hmac-sha1-96:normal\n }\n"
-                  "[logging]\n kdc = FILE:" + d + "/kdc.log\n");
+                  "[logging]\n kdc = FILE:" +
+                  d + "/kdc.log\n");
     // Every Kerberos program and the library in this process read these.
     setenv("KRB5_CONFIG", (d + "/krb5.conf").c_str(), 1);
     setenv("KRB5_KDC_PROFILE", (d + "/kdc.conf").c_str(), 1);
@@ -245,7 +245,8 @@ class KdcRealm : public ::testing::Test {
     };
     for (const auto& q : queries) {
       out.clear();
-      if (RunProgram({kadmin, "-r", kRealm, "-q", q}, &out) != 0) return "kadmin.local failed: " + out;
+      if (RunProgram({kadmin, "-r", kRealm, "-q", q}, &out) != 0)
+        return "kadmin.local failed: " + out;
     }
 
     kdc_pid_ = fork();
@@ -295,13 +296,17 @@ TEST(KerberosSystemLibrary, LoadsByTheDefaultAndTheVersionedName) {
     const char* library;
     const char* loaded;  // start of the name the message reports
   };
-  const Case cases[] = {{nullptr, "libgssapi_krb5.so"}, {"libgssapi_krb5.so.2", "libgssapi_krb5.so.2"}};
+  const Case cases[] = {{nullptr, "libgssapi_krb5.so"},
+                        {"", "libgssapi_krb5.so"},
+                        {"libgssapi_krb5.so.2", "libgssapi_krb5.so.2"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.loaded);
     Messages messages;
-    ASSERT_EQ(KerberosInit(c.library, Messages::Collect, nullptr, &messages), 1) << messages.All();
+    ASSERT_EQ(KerberosInit(c.library, Messages::Collect, nullptr, &messages), 1)
+        << messages.All();
     ASSERT_EQ(messages.texts.size(), 1u);
-    EXPECT_EQ(messages.texts[0].rfind(std::string("[14992] GSS-API library ") + c.loaded, 0), 0u)
+    EXPECT_EQ(messages.texts[0].rfind(std::string("[14992] GSS-API library ") + c.loaded, 0),
+              0u)
         << messages.texts[0];
     KerberosFini();
   }
@@ -363,10 +368,9 @@ TEST_F(KdcRealm, TheLibraryItselfAcceptsTheClientToken) {
   gss_buffer_desc output{0, nullptr};
   gss_name_t source = GSS_C_NO_NAME;
   OM_uint32 flags = 0;
-  const OM_uint32 major =
-      gss_accept_sec_context(&minor, &context, GSS_C_NO_CREDENTIAL, &input,
-                             GSS_C_NO_CHANNEL_BINDINGS, &source, nullptr, &output, &flags,
-                             nullptr, nullptr);
+  const OM_uint32 major = gss_accept_sec_context(&minor, &context, GSS_C_NO_CREDENTIAL, &input,
+                                                 GSS_C_NO_CHANNEL_BINDINGS, &source, nullptr,
+                                                 &output, &flags, nullptr, nullptr);
   ASSERT_EQ(major, static_cast<OM_uint32>(GSS_S_COMPLETE)) << "minor " << minor;
   EXPECT_TRUE(flags & GSS_C_MUTUAL_FLAG);
   EXPECT_TRUE(flags & GSS_C_REPLAY_FLAG);

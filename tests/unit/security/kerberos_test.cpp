@@ -39,8 +39,9 @@ struct Messages {
 };
 
 std::string Status(const char* where, OMUint32 status, bool major, int line = 1) {
-  return std::string("[14994] Kerberos error in ") + where + ": " + (major ? "major " : "minor ") +
-         std::to_string(status) + " line " + std::to_string(line);
+  return std::string("[14994] Kerberos error in ") + where + ": " +
+         (major ? "major " : "minor ") + std::to_string(status) + " line " +
+         std::to_string(line);
 }
 
 std::string Bytes(const void* data, std::size_t length) {
@@ -133,17 +134,18 @@ TEST(KerberosInit, LoadsAndBindsOrSaysWhyNot) {
       {FakePath("lookup_partial"), 0,
        "[14993] The Kerberos library %s lacks a required function or name type"},
   };
-  for (const char* fn : {"gss_accept_sec_context", "gss_acquire_cred", "gss_delete_sec_context",
-                         "gss_display_name", "gss_display_status", "gss_init_sec_context",
-                         "gss_import_name", "gss_release_buffer", "gss_release_cred",
-                         "gss_release_name"}) {
+  for (const char* fn :
+       {"gss_accept_sec_context", "gss_acquire_cred", "gss_delete_sec_context",
+        "gss_display_name", "gss_display_status", "gss_init_sec_context", "gss_import_name",
+        "gss_release_buffer", "gss_release_cred", "gss_release_name"}) {
     cases.push_back({FakePath(std::string("no_") + fn), 0,
                      "[14993] The Kerberos library %s lacks a required function or name type"});
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.library);
     Messages messages;
-    ASSERT_EQ(KerberosInit(c.library.c_str(), Messages::Collect, nullptr, &messages), c.expected);
+    ASSERT_EQ(KerberosInit(c.library.c_str(), Messages::Collect, nullptr, &messages),
+              c.expected);
     std::string expected = c.message;
     expected.replace(expected.find("%s"), 2, c.library);
     EXPECT_EQ(messages.texts, std::vector<std::string>{expected});
@@ -227,9 +229,9 @@ TEST(KerberosInit, NothingWorksBeforeInit) {
   EXPECT_EQ(KerberosClientGetAuthBlock(nullptr, nullptr, "svc"), nullptr);
   EXPECT_EQ(KerberosClientVerifyServerAuthBlock(&client, "x", 1), 0);
   EXPECT_EQ(KerberosInitServerCred(nullptr, nullptr, "svc", nullptr), nullptr);
-  EXPECT_EQ(KerberosServerAuthClient(reinterpret_cast<KerberosServerCred*>(&server), nullptr,
-                                     "x", 1),
-            nullptr);
+  EXPECT_EQ(
+      KerberosServerAuthClient(reinterpret_cast<KerberosServerCred*>(&server), nullptr, "x", 1),
+      nullptr);
   KerberosFiniClientState(nullptr);
   KerberosFiniServerCred(nullptr);
   KerberosFiniServerConnState(nullptr);
@@ -505,7 +507,8 @@ TEST_F(KerberosFake, ConnectionThreadsAreSerialised) {
       for (int i = 0; i < kRounds; ++i) {
         KerberosClientState* state = KerberosClientGetAuthBlock(nullptr, nullptr, "svc");
         if (state == nullptr) return;
-        if (KerberosClientVerifyServerAuthBlock(state, "R", 1) == 1 && state->token == nullptr) {
+        if (KerberosClientVerifyServerAuthBlock(state, "R", 1) == 1 &&
+            state->token == nullptr) {
           ++done[t];
         }
         KerberosFiniClientState(state);

@@ -488,6 +488,9 @@ TEST_F(KerberosFake, StatesFreedAfterTheLastFiniLeaveTheLibraryAlone) {
   KerberosFini();
   fake_.ClearTrace();
   EXPECT_EQ(KerberosServerGetPrincipal(cred), nullptr);
+  EXPECT_EQ(KerberosClientVerifyServerAuthBlock(client, "R", 1), 0);
+  EXPECT_EQ(KerberosServerAuthClient(cred, server, "C", 1), nullptr);
+  EXPECT_EQ(KerberosInitServerCred(nullptr, &messages_, "svc", nullptr), nullptr);
   KerberosFiniClientState(client);
   KerberosFiniServerConnState(server);
   KerberosFiniServerCred(cred);

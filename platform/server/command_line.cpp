@@ -1,0 +1,107 @@
+// Command-line parsing of the stand-in server.
+#include "command_line.h"
+
+#include <cctype>
+#include <cstdlib>
+
+namespace vqeng {
+namespace {
+
+bool parse_int(const std::string& s, int lo, int hi, int& out) {
+  if (s.empty() || s.size() > 9) return false;
+  for (char c : s)
+    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+  const long v = std::strtol(s.c_str(), nullptr, 10);
+  if (v < lo || v > hi) return false;
+  out = static_cast<int>(v);
+  return true;
+}
+
+std::string lower(std::string s) {
+  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// "tcpip", "tcpip(port=N)" or "tcpip{port=N;...}".
+bool parse_link(const std::string& text, CommandLine& out, std::string& why) {
+  const std::string t = lower(text);
+  if (t.compare(0, 5, "tcpip") != 0) {
+    why = "unknown link " + text;
+    return false;
+  }
+  out.tcpip = true;
+  if (t.size() == 5) return true;
+  const char open = t[5];
+  const char close = open == '(' ? ')' : (open == '{' ? '}' : 0);
+  if (!close || t.back() != close) {
+    why = "malformed link options " + text;
+    return false;
+  }
+  const std::string opts = t.substr(6, t.size() - 7);
+  std::size_t i = 0;
+  while (i < opts.size()) {
+    std::size_t end = opts.find_first_of(";,", i);
+    if (end == std::string::npos) end = opts.size();
+    const std::string kv = opts.substr(i, end - i);
+    const auto eq = kv.find('=');
+    if (eq != std::string::npos) {
+      const std::string k = kv.substr(0, eq);
+      if (k == "port" || k == "serverport") {
+        if (!parse_int(kv.substr(eq + 1), 0, 65535, out.port)) {
+          why = "bad port in " + text;
+          return false;
+        }
+      }
+    }
+    i = end + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool parse_command_line(const std::vector<std::string>& args, CommandLine& out, std::string& why) {
+  auto value = [&](std::size_t& i, std::string& v) {
+    if (i + 1 >= args.size()) {
+      why = "option " + args[i] + " needs a value";
+      return false;
+    }
+    v = args[++i];
+    return true;
+  };
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    std::string v;
+    if (a == "-ga") {
+      out.auto_stop = true;
+    } else if (a == "-ha") {
+      out.hidden = true;
+    } else if (a == "-n") {
+      if (!value(i, v)) return false;
+      (out.database_file.empty() ? out.server_name : out.database_name) = v;
+    } else if (a == "-ek") {
+      if (!value(i, v)) return false;
+      out.database_key = v;
+    } else if (a == "-x") {
+      if (!value(i, v) || !parse_link(v, out, why)) return false;
+    } else if (a == "-rl") {
+      if (!value(i, v)) return false;
+      out.request_log = v;
+    } else if (a == "-hn") {
+      if (!value(i, v)) return false;
+      if (!parse_int(v, 0, 1 << 20, out.handshake_fd)) {
+        why = "bad hand-shake descriptor " + v;
+        return false;
+      }
+    } else if (!a.empty() && a[0] == '-') {
+      out.ignored.push_back(a);
+    } else if (out.database_file.empty()) {
+      out.database_file = a;
+    } else {
+      out.ignored.push_back(a);
+    }
+  }
+  return true;
+}
+
+}  // namespace vqeng

@@ -1,0 +1,47 @@
+// Stream compression of data-packet bodies: one continuous deflate stream per
+// direction (level 9, 4 KiB window, memory level 5), partial flush after every
+// packet so that each compressed packet inflates to whole items.
+#pragma once
+
+#include <zlib.h>
+
+#include <cstdint>
+#include <string>
+
+namespace vqeng {
+
+class Compressor {
+ public:
+  Compressor();
+  ~Compressor();
+  Compressor(const Compressor&) = delete;
+  Compressor& operator=(const Compressor&) = delete;
+
+  bool ok() const { return ok_; }
+  // Deflates `in` and flushes; false when zlib fails (the stream is then reset).
+  bool deflate_body(const std::string& in, std::string& out);
+  void reset();
+
+ private:
+  z_stream zs_{};
+  bool ok_ = false;
+};
+
+class Decompressor {
+ public:
+  Decompressor();
+  ~Decompressor();
+  Decompressor(const Decompressor&) = delete;
+  Decompressor& operator=(const Decompressor&) = delete;
+
+  bool ok() const { return ok_; }
+  // Inflates one compressed packet body; output is capped at max_out bytes.
+  bool inflate_body(const std::string& in, std::string& out, std::size_t max_out);
+  void reset();
+
+ private:
+  z_stream zs_{};
+  bool ok_ = false;
+};
+
+}  // namespace vqeng

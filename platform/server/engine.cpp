@@ -1,0 +1,621 @@
+// SQLite behind the protocol, with the dialect layer.
+#include "engine.h"
+
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+namespace vqeng {
+namespace {
+
+std::string upper(std::string s) {
+  for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+std::string lower(std::string s) {
+  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+std::string trim(const std::string& s) {
+  const auto b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return {};
+  const auto e = s.find_last_not_of(" \t\r\n");
+  return s.substr(b, e - b + 1);
+}
+std::string quote_literal(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) {
+    out.push_back(c);
+    if (c == '\'') out.push_back('\'');
+  }
+  out.push_back('\'');
+  return out;
+}
+bool word_char(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '@' || c == '$'; }
+
+// Walks a text, calling `on_word(pos, len)` for every word outside quotes.
+template <class F>
+void for_each_word(const std::string& s, F on_word) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const char c = s[i];
+    if (c == '\'' || c == '"') {
+      std::size_t j = i + 1;
+      while (j < s.size()) {
+        if (s[j] == c) {
+          if (j + 1 < s.size() && s[j + 1] == c) { j += 2; continue; }
+          break;
+        }
+        ++j;
+      }
+      i = j + 1;
+      continue;
+    }
+    if (word_char(c)) {
+      std::size_t j = i;
+      while (j < s.size() && word_char(s[j])) ++j;
+      on_word(i, j - i);
+      i = j;
+      continue;
+    }
+    ++i;
+  }
+}
+
+struct Connection {
+  const DatabaseConfig* cfg;
+  Engine* engine;
+};
+
+std::string arg_text(sqlite3_value* v) {
+  const unsigned char* t = sqlite3_value_text(v);
+  return t ? lower(reinterpret_cast<const char*>(t)) : std::string();
+}
+
+void result_text(sqlite3_context* ctx, const std::string& s) {
+  sqlite3_result_text(ctx, s.c_str(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
+}
+
+void fn_property(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  const auto* c = static_cast<Connection*>(sqlite3_user_data(ctx));
+  const std::string name = arg_text(argv[0]);
+  if (name == "productversion") return result_text(ctx, c->cfg->version);
+  if (name == "name" || name == "servername") return result_text(ctx, c->cfg->server_name);
+  if (name == "charset" || name == "defaultcollation") return result_text(ctx, "UTF-8");
+  sqlite3_result_null(ctx);  // IsBW and every property we do not keep
+}
+
+void fn_connection_property(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  const auto* c = static_cast<Connection*>(sqlite3_user_data(ctx));
+  const std::string name = arg_text(argv[0]);
+  if (name == "charset" || name == "ncharcharset") return result_text(ctx, "UTF-8");
+  if (name == "userid") return result_text(ctx, c->engine->user());
+  const auto it = c->engine->options().find(name);
+  if (it != c->engine->options().end()) return result_text(ctx, it->second);
+  sqlite3_result_null(ctx);
+}
+
+void fn_db_property(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  const auto* c = static_cast<Connection*>(sqlite3_user_data(ctx));
+  const std::string name = arg_text(argv[0]);
+  if (name == "charset" || name == "ncharcharset") return result_text(ctx, "UTF-8");
+  if (name == "name" || name == "alias") return result_text(ctx, c->cfg->database_name);
+  if (name == "file") return result_text(ctx, c->cfg->database_file);
+  sqlite3_result_null(ctx);
+}
+
+void fn_db_name(sqlite3_context* ctx, int, sqlite3_value**) {
+  const auto* c = static_cast<Connection*>(sqlite3_user_data(ctx));
+  result_text(ctx, c->cfg->database_name);
+}
+
+Value column_value(sqlite3_stmt* st, int k) {
+  switch (sqlite3_column_type(st, k)) {
+    case SQLITE_INTEGER: return Value::integer(sqlite3_column_int64(st, k));
+    case SQLITE_FLOAT: return Value::real(sqlite3_column_double(st, k));
+    case SQLITE_BLOB: {
+      const void* p = sqlite3_column_blob(st, k);
+      const int n = sqlite3_column_bytes(st, k);
+      return Value::blob(p ? std::string(static_cast<const char*>(p), static_cast<std::size_t>(n)) : std::string());
+    }
+    case SQLITE_TEXT: {
+      const unsigned char* p = sqlite3_column_text(st, k);
+      const int n = sqlite3_column_bytes(st, k);
+      return Value::text(std::string(reinterpret_cast<const char*>(p), static_cast<std::size_t>(n)));
+    }
+    default: return Value::null();
+  }
+}
+
+int bind_value(sqlite3_stmt* st, int k, const Value& v) {
+  switch (v.kind) {
+    case Value::Int: return sqlite3_bind_int64(st, k, v.i);
+    case Value::Real: return sqlite3_bind_double(st, k, v.d);
+    case Value::Text: return sqlite3_bind_text(st, k, v.s.data(), static_cast<int>(v.s.size()), SQLITE_TRANSIENT);
+    case Value::Blob: return sqlite3_bind_blob(st, k, v.s.data(), static_cast<int>(v.s.size()), SQLITE_TRANSIENT);
+    default: return sqlite3_bind_null(st, k);
+  }
+}
+
+const char* kSysSchema =
+    "CREATE TABLE SYS.SYSUSERPERM(user_id INTEGER PRIMARY KEY, user_name VARCHAR(128), "
+    "  resourceauth CHAR(1), dbaauth CHAR(1));"
+    "CREATE VIEW SYS.SYSUSERPERMS AS SELECT * FROM SYSUSERPERM;"
+    "CREATE TABLE SYS.SYSUSER(user_id INTEGER PRIMARY KEY, user_name VARCHAR(128));"
+    "CREATE TABLE SYS.SYSOPTION(user_id INTEGER, \"option\" VARCHAR(128), setting VARCHAR(128));"
+    "CREATE TABLE SYS.SYSTABLE(table_id INTEGER PRIMARY KEY, table_name VARCHAR(128), "
+    "  creator INTEGER, table_type VARCHAR(10));";
+
+
+// The database "in memory": a file in /dev/shm (memory-backed; the temporary
+// directory when there is none), shared by the connections of one server and
+// removed when the last of them closes. A file rather than SQLite's own memory
+// databases, because only a file gives us the write-ahead log, and with it
+// readers that do not wait for writers.
+std::mutex g_memory_mu;
+std::map<std::string, int> g_memory_users;
+
+void remove_database_files(const std::string& path) {
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) ::unlink((path + suffix).c_str());
+}
+
+}  // namespace
+
+std::string memory_database_path(const void* owner) {
+  const char* dir = "/dev/shm";
+  if (::access(dir, W_OK) != 0) {
+    dir = std::getenv("TMPDIR");
+    if (!dir || !*dir) dir = "/tmp";
+  }
+  char name[256];
+  std::snprintf(name, sizeof name, "%s/vqeng12-%ld-%p.db", dir, static_cast<long>(getpid()), owner);
+  return name;
+}
+
+void acquire_memory_database(const std::string& path) {
+  std::lock_guard<std::mutex> lock(g_memory_mu);
+  if (g_memory_users[path]++ == 0) remove_database_files(path);  // left by a process that crashed
+}
+
+void release_memory_database(const std::string& path) {
+  std::lock_guard<std::mutex> lock(g_memory_mu);
+  if (--g_memory_users[path] > 0) return;
+  g_memory_users.erase(path);
+  remove_database_files(path);
+}
+
+namespace {
+}  // namespace
+
+struct Engine::Stmt {
+  std::string text;
+  std::vector<std::string> pieces;  // rewritten statements
+  sqlite3_stmt* st = nullptr;       // prepared when the text is one SQLite statement
+  ~Stmt() { sqlite3_finalize(st); }
+};
+
+std::string rewrite_dialect(const std::string& sql, const DatabaseConfig& cfg, const std::string& user) {
+  bool has_endif = false;
+  for_each_word(sql, [&](std::size_t p, std::size_t n) {
+    if (lower(sql.substr(p, n)) == "endif") has_endif = true;
+  });
+  std::string out;
+  std::size_t copied = 0;
+  std::size_t skip_until = 0;
+  for_each_word(sql, [&](std::size_t p, std::size_t n) {
+    if (p < skip_until) return;
+    const std::string w = lower(sql.substr(p, n));
+    std::string repl;
+    std::size_t end = p + n;
+    if (w == "@@version") {
+      repl = quote_literal(cfg.version);
+    } else if (w == "@@servername") {
+      repl = quote_literal(cfg.server_name);
+    } else if (w == "current") {
+      std::size_t q = end;
+      while (q < sql.size() && std::isspace(static_cast<unsigned char>(sql[q]))) ++q;
+      if (q + 4 <= sql.size() && lower(sql.substr(q, 4)) == "user" &&
+          (q + 4 == sql.size() || !word_char(sql[q + 4]))) {
+        repl = quote_literal(user);
+        end = q + 4;
+        skip_until = end;
+      } else {
+        return;
+      }
+    } else if (w == "isnull") {
+      // ISNULL is an operator in SQLite; the function form is coalesce.
+      std::size_t q = end;
+      while (q < sql.size() && std::isspace(static_cast<unsigned char>(sql[q]))) ++q;
+      if (q >= sql.size() || sql[q] != '(') return;
+      repl = "coalesce";
+    } else if (has_endif && w == "if") {
+      repl = "CASE WHEN";
+    } else if (has_endif && w == "endif") {
+      repl = "END";
+    } else {
+      return;
+    }
+    out.append(sql, copied, p - copied);
+    out += repl;
+    copied = end;
+  });
+  out.append(sql, copied, std::string::npos);
+  return out;
+}
+
+std::vector<std::string> split_statements(const std::string& sql) {
+  std::vector<std::string> out;
+  std::string cur;
+  char quote = 0;
+  for (std::size_t i = 0; i < sql.size(); ++i) {
+    const char c = sql[i];
+    if (quote) {
+      cur.push_back(c);
+      if (c == quote) quote = 0;  // a doubled quote closes and reopens: same result
+      continue;
+    }
+    if (c == '\'' || c == '"') quote = c;
+    if (c == ';') {
+      if (!trim(cur).empty()) out.push_back(trim(cur));
+      cur.clear();
+      continue;
+    }
+    cur.push_back(c);
+  }
+  if (!trim(cur).empty()) out.push_back(trim(cur));
+  return out;
+}
+
+WireType type_from_decl(const char* decl) {
+  WireType t;
+  if (!decl || !*decl) {
+    t.type = 1;
+    t.length = 32767;
+    return t;
+  }
+  const std::string d = upper(decl);
+  unsigned a = 0, b = 0;
+  const auto paren = d.find('(');
+  const int nums = paren == std::string::npos ? 0 : std::sscanf(d.c_str() + paren, "(%u,%u", &a, &b);
+  auto has = [&](const char* w) { return d.find(w) != std::string::npos; };
+  if (has("BIGINT")) t.type = -5;
+  else if (has("SMALLINT")) t.type = 5;
+  else if (has("TINYINT")) t.type = -6;
+  else if (has("INT")) t.type = 4;
+  else if (d == "BIT") t.type = -7;
+  else if (has("LONG BINARY") || has("BLOB")) { t.type = -4; t.length = 0x7FFFFFFF; }
+  else if (has("BINARY")) { t.type = -2; t.length = nums >= 1 ? a : 1; }
+  else if (has("LONG VARCHAR") || has("TEXT") || has("CLOB")) { t.type = -1; t.length = 0x7FFFFFFF; }
+  else if (has("CHAR")) { t.type = 1; t.length = nums >= 1 ? a : (has("VARCHAR") ? 32767 : 1); }
+  else if (has("DOUB") || has("FLOA") || has("REAL")) t.type = 8;
+  else if (has("DEC") || has("NUMERIC")) {
+    t.type = 3;
+    t.precision = static_cast<std::uint8_t>(nums >= 1 ? std::min(a, 127u) : 30);
+    t.scale = static_cast<std::uint8_t>(nums >= 2 ? std::min(b, 127u) : (nums >= 1 ? 0 : 6));
+  } else if (has("TIMESTAMP") || has("DATETIME")) { t.type = 9; t.subtype = 3; t.length = 26; }
+  else if (has("DATE")) { t.type = 9; t.subtype = 1; t.length = 10; }
+  else if (has("TIME")) { t.type = 9; t.subtype = 2; t.length = 15; }
+  else { t.type = 1; t.length = 32767; }
+  return t;
+}
+
+Engine::Engine(const DatabaseConfig& cfg) : cfg_(cfg) {}
+
+Engine::~Engine() {
+  stmts_.clear();
+  if (db_) sqlite3_close_v2(db_);
+  if (!memory_path_.empty()) release_memory_database(memory_path_);
+}
+
+SqlError Engine::last_error(int rc) {
+  const int ext = db_ ? sqlite3_extended_errcode(db_) : rc;
+  return map_sqlite_error(ext ? ext : rc, db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
+}
+
+int Engine::progress_cb(void* self) {
+  auto* e = static_cast<Engine*>(self);
+  return e->interrupt_check_ && e->interrupt_check_() ? 1 : 0;
+}
+
+bool Engine::open(SqlError& err) {
+  std::string target = cfg_.database_file;
+  int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI;
+  if (target.empty()) {
+    memory_path_ = memory_database_path(&cfg_);
+    acquire_memory_database(memory_path_);
+    target = memory_path_;
+  }
+  const int rc = sqlite3_open_v2(target.c_str(), &db_, flags, nullptr);
+  if (rc != SQLITE_OK) {
+    err = sql_error(-83, "Specified database not found", {cfg_.database_file});
+    if (db_) sqlite3_close_v2(db_);
+    db_ = nullptr;
+    return false;
+  }
+  sqlite3_busy_timeout(db_, 5000);
+  // With a write-ahead log, readers see the last commit and never wait for a
+  // writer; writers wait for each other up to the busy time-out.
+  sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+  sqlite3_extended_result_codes(db_, 1);
+  sqlite3_progress_handler(db_, 1000, &Engine::progress_cb, this);
+
+  // Each connection gets its own copy of the SYS tables.
+  std::string sys = "ATTACH DATABASE ':memory:' AS SYS;";
+  sys += kSysSchema;
+  std::int64_t id = 1;
+  std::string users;
+  for (const auto& u : cfg_.users) {
+    users += "INSERT INTO SYS.SYSUSERPERM VALUES(" + std::to_string(id) + "," + quote_literal(u.first) + ",'Y','Y');";
+    users += "INSERT INTO SYS.SYSUSER VALUES(" + std::to_string(id) + "," + quote_literal(u.first) + ");";
+    ++id;
+  }
+  const std::int64_t pub = id++, dbo = id++;
+  users += "INSERT INTO SYS.SYSUSERPERM VALUES(" + std::to_string(pub) + ",'PUBLIC','N','N');";
+  users += "INSERT INTO SYS.SYSUSER VALUES(" + std::to_string(pub) + ",'PUBLIC');";
+  users += "INSERT INTO SYS.SYSUSERPERM VALUES(" + std::to_string(dbo) + ",'dbo','Y','N');";
+  users += "INSERT INTO SYS.SYSUSER VALUES(" + std::to_string(dbo) + ",'dbo');";
+  users += "INSERT INTO SYS.SYSTABLE VALUES(1,'RowSource'," + std::to_string(dbo) + ",'BASE');";
+  sys += users;
+  char* msg = nullptr;
+  if (sqlite3_exec(db_, sys.c_str(), nullptr, nullptr, &msg) != SQLITE_OK) {
+    err = sql_error(-301, msg ? msg : "SYS tables");
+    sqlite3_free(msg);
+    return false;
+  }
+
+  auto* ctx = new Connection{&cfg_, this};
+  struct Fn {
+    const char* name;
+    int argc;
+    void (*fn)(sqlite3_context*, int, sqlite3_value**);
+  };
+  const Fn fns[] = {{"property", 1, fn_property}, {"connection_property", 1, fn_connection_property},
+                    {"db_property", 1, fn_db_property}, {"db_name", 0, fn_db_name}};
+  void (*free_ctx)(void*) = [](void* p) { delete static_cast<Connection*>(p); };
+  for (const auto& f : fns) {
+    // The first registration owns the context and frees it with the connection.
+    sqlite3_create_function_v2(db_, f.name, f.argc, SQLITE_UTF8, ctx, f.fn, nullptr, nullptr, free_ctx);
+    free_ctx = nullptr;
+  }
+  return true;
+}
+
+bool Engine::prepare(const std::string& text, std::uint32_t& id, SqlError& err) {
+  auto s = std::make_unique<Stmt>();
+  s->text = text;
+  s->pieces = split_statements(rewrite_dialect(text, cfg_, user_));
+  // One statement is prepared now, so that errors surface at prepare and it can
+  // be described. Several statements (or a SET statement, which is ours to run)
+  // are prepared one by one when they run, as each may depend on the one before.
+  if (s->pieces.size() == 1 && upper(s->pieces[0].substr(0, 4)) != "SET ") {
+    const int rc = sqlite3_prepare_v2(db_, s->pieces[0].c_str(), -1, &s->st, nullptr);
+    if (rc != SQLITE_OK) {
+      err = last_error(rc);
+      return false;
+    }
+  }
+  id = next_id_++;
+  if (next_id_ == 0) next_id_ = 1;
+  stmts_[id] = std::move(s);
+  return true;
+}
+
+std::uint16_t Engine::param_count(std::uint32_t id) const {
+  const auto it = stmts_.find(id);
+  if (it == stmts_.end() || !it->second->st) return 0;
+  return static_cast<std::uint16_t>(sqlite3_bind_parameter_count(it->second->st));
+}
+
+bool Engine::is_query(std::uint32_t id) const {
+  const auto it = stmts_.find(id);
+  return it != stmts_.end() && it->second->st && sqlite3_column_count(it->second->st) > 0;
+}
+
+bool Engine::describe_output(std::uint32_t id, std::vector<ColumnDesc>& cols, SqlError& err) {
+  cols.clear();
+  const auto it = stmts_.find(id);
+  if (it == stmts_.end()) {
+    err = sql_error(-130, "Invalid statement");
+    return false;
+  }
+  sqlite3_stmt* st = it->second->st;
+  if (!st) return true;
+  const int n = sqlite3_column_count(st);
+  bool peeked = false, have_row = false;
+  for (int k = 0; k < n; ++k) {
+    ColumnDesc c;
+    const char* name = sqlite3_column_name(st, k);
+    c.name = name ? name : "";
+    const char* decl = sqlite3_column_decltype(st, k);
+    c.type = type_from_decl(decl);
+    if (!decl && sqlite3_stmt_readonly(st)) {
+      // An expression column has no declared type: we take the type of its value
+      // in the first row (a read-only statement, so running it changes nothing).
+      if (!peeked) {
+        peeked = true;
+        sqlite3_reset(st);
+        have_row = sqlite3_step(st) == SQLITE_ROW;
+      }
+      if (have_row) {
+        switch (sqlite3_column_type(st, k)) {
+          case SQLITE_INTEGER: c.type = WireType{}; c.type.type = -5; break;
+          case SQLITE_FLOAT: c.type = WireType{}; c.type.type = 8; break;
+          case SQLITE_BLOB: c.type = type_from_decl("LONG BINARY"); break;
+          default: break;
+        }
+      }
+    }
+    cols.push_back(std::move(c));
+  }
+  if (peeked) sqlite3_reset(st);
+  return true;
+}
+
+bool Engine::describe_input(std::uint32_t id, std::vector<ColumnDesc>& params, SqlError& err) {
+  params.clear();
+  const auto it = stmts_.find(id);
+  if (it == stmts_.end()) {
+    err = sql_error(-130, "Invalid statement");
+    return false;
+  }
+  sqlite3_stmt* st = it->second->st;
+  const int n = st ? sqlite3_bind_parameter_count(st) : 0;
+  for (int k = 1; k <= n; ++k) {
+    ColumnDesc c;
+    const char* name = sqlite3_bind_parameter_name(st, k);
+    c.name = name && *name != '?' ? name + 1 : "";
+    c.type.type = 1;
+    c.type.length = 32767;
+    params.push_back(std::move(c));
+  }
+  return true;
+}
+
+bool Engine::begin_if_needed(sqlite3_stmt* st, SqlError& err) {
+  // Work that changes the database runs inside a transaction that only commit or
+  // rollback requests end; queries run outside one.
+  if (sqlite3_stmt_readonly(st) || !sqlite3_get_autocommit(db_)) return true;
+  const int rc = sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) {
+    err = last_error(rc);
+    return false;
+  }
+  return true;
+}
+
+bool Engine::step_all(sqlite3_stmt* st, const std::vector<Value>& params, std::size_t max_rows,
+                      ExecResult& res, SqlError& err) {
+  sqlite3_reset(st);
+  sqlite3_clear_bindings(st);
+  const int np = sqlite3_bind_parameter_count(st);
+  for (int k = 1; k <= np && static_cast<std::size_t>(k) <= params.size(); ++k) {
+    if (bind_value(st, k, params[static_cast<std::size_t>(k - 1)]) != SQLITE_OK) {
+      err = last_error(SQLITE_ERROR);
+      return false;
+    }
+  }
+  if (!begin_if_needed(st, err)) return false;
+  const int ncol = sqlite3_column_count(st);
+  res.has_result_set = ncol > 0;
+  res.rows.clear();
+  for (;;) {
+    const int rc = sqlite3_step(st);
+    if (rc == SQLITE_DONE) break;
+    if (rc != SQLITE_ROW) {
+      err = last_error(rc);
+      sqlite3_reset(st);
+      return false;
+    }
+    if (res.rows.size() >= max_rows) break;
+    std::vector<Value> row;
+    for (int k = 0; k < ncol; ++k) row.push_back(column_value(st, k));
+    res.rows.push_back(std::move(row));
+    if (res.rows.size() >= max_rows) break;
+  }
+  res.changes = res.has_result_set ? 0 : static_cast<std::uint32_t>(sqlite3_changes(db_));
+  sqlite3_reset(st);
+  return true;
+}
+
+bool Engine::set_option(const std::string& piece, bool* handled, SqlError& err) {
+  // SET [TEMPORARY] OPTION [user.]name = value
+  *handled = false;
+  std::string rest = trim(piece);
+  const std::string up = upper(rest);
+  if (up.compare(0, 4, "SET ") != 0) return true;
+  std::size_t p = 4;
+  auto skip_ws = [&] { while (p < rest.size() && std::isspace(static_cast<unsigned char>(rest[p]))) ++p; };
+  skip_ws();
+  if (up.compare(p, 10, "TEMPORARY ") == 0) { p += 10; skip_ws(); }
+  if (up.compare(p, 7, "OPTION ") != 0) return true;
+  p += 7;
+  *handled = true;
+  const auto eq = rest.find('=', p);
+  if (eq == std::string::npos) {
+    err = sql_error(-131, "Syntax error in SET OPTION");
+    return false;
+  }
+  std::string name = lower(trim(rest.substr(p, eq - p)));
+  const auto dot = name.rfind('.');
+  if (dot != std::string::npos) name = name.substr(dot + 1);
+  std::string value = trim(rest.substr(eq + 1));
+  if (value.size() >= 2 && (value[0] == '\'' || value[0] == '"') && value.back() == value[0])
+    value = value.substr(1, value.size() - 2);
+  options_[name] = value;
+  if (name == "isolation_level")
+    sqlite3_exec(db_, value == "0" ? "PRAGMA read_uncommitted = 1" : "PRAGMA read_uncommitted = 0",
+                 nullptr, nullptr, nullptr);
+  return true;
+}
+
+bool Engine::run_piece(const std::string& piece, const std::vector<Value>& params, std::size_t max_rows,
+                       ExecResult& res, SqlError& err) {
+  bool handled = false;
+  if (!set_option(piece, &handled, err)) return false;
+  if (handled) {
+    res = ExecResult{};
+    return true;
+  }
+  sqlite3_stmt* st = nullptr;
+  const int rc = sqlite3_prepare_v2(db_, piece.c_str(), -1, &st, nullptr);
+  if (rc != SQLITE_OK) {
+    err = last_error(rc);
+    return false;
+  }
+  const bool ok = step_all(st, params, max_rows, res, err);
+  sqlite3_finalize(st);
+  return ok;
+}
+
+bool Engine::execute(std::uint32_t id, const std::vector<Value>& params, std::size_t max_rows,
+                     ExecResult& res, SqlError& err) {
+  res = ExecResult{};
+  const auto it = stmts_.find(id);
+  if (it == stmts_.end()) {
+    err = sql_error(-130, "Invalid statement");
+    return false;
+  }
+  Stmt& s = *it->second;
+  if (s.st) return step_all(s.st, params, max_rows, res, err);
+  for (const auto& piece : s.pieces)
+    if (!run_piece(piece, params, max_rows, res, err)) return false;
+  return true;
+}
+
+bool Engine::execute_immediate(const std::string& text, ExecResult& res, SqlError& err) {
+  res = ExecResult{};
+  for (const auto& piece : split_statements(rewrite_dialect(text, cfg_, user_)))
+    if (!run_piece(piece, {}, 0, res, err)) return false;
+  return true;
+}
+
+void Engine::drop(std::uint32_t id) { stmts_.erase(id); }
+
+bool Engine::commit(SqlError& err) {
+  if (sqlite3_get_autocommit(db_)) return true;
+  const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) {
+    err = last_error(rc);
+    return false;
+  }
+  return true;
+}
+
+bool Engine::rollback(SqlError& err) {
+  if (sqlite3_get_autocommit(db_)) return true;
+  const int rc = sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) {
+    err = last_error(rc);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace vqeng

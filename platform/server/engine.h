@@ -1,0 +1,116 @@
+// The SQL engine behind one client connection: an SQLite connection with a thin
+// dialect layer (the functions and statements the driver sends by itself, the
+// SYS tables it reads, SET OPTION statements kept per connection). It knows
+// nothing of items or packets.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sql_error.h"
+#include "values.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace vqeng {
+
+// What every connection of one server shares.
+struct DatabaseConfig {
+  std::string server_name = "vqeng12";
+  std::string database_file;  // empty: a database in memory shared by all connections
+  std::string database_name;  // db_name(); the file's name without extension by default
+  std::string version = "12.0.1.2566";
+  std::uint16_t tcp_port = 0;  // the port we listen on, for the name check reply
+  std::map<std::string, std::string> users{{"DBA", "sql"}};  // user -> password
+};
+
+struct ColumnDesc {
+  std::string name;
+  WireType type;
+};
+
+struct ExecResult {
+  std::vector<std::vector<Value>> rows;  // rows produced (at most the rows asked for)
+  std::uint32_t changes = 0;             // rows changed by the last statement
+  bool has_result_set = false;           // the statement is a query
+};
+
+class Engine {
+ public:
+  explicit Engine(const DatabaseConfig& cfg);
+  ~Engine();
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+
+  // Opens the database; false with `err` set when it cannot be opened.
+  bool open(SqlError& err);
+  void set_user(const std::string& user) { user_ = user; }
+  const std::string& user() const { return user_; }
+
+  // Statements are numbered from 1; 0 is never a statement.
+  bool prepare(const std::string& text, std::uint32_t& id, SqlError& err);
+  bool describe_output(std::uint32_t id, std::vector<ColumnDesc>& cols, SqlError& err);
+  bool describe_input(std::uint32_t id, std::vector<ColumnDesc>& params, SqlError& err);
+  std::uint16_t param_count(std::uint32_t id) const;
+  bool is_query(std::uint32_t id) const;
+  bool has_statement(std::uint32_t id) const { return stmts_.count(id) != 0; }
+  // Runs a statement with the given parameters, keeping at most max_rows rows.
+  bool execute(std::uint32_t id, const std::vector<Value>& params, std::size_t max_rows,
+               ExecResult& res, SqlError& err);
+  bool execute_immediate(const std::string& text, ExecResult& res, SqlError& err);
+  void drop(std::uint32_t id);
+
+  bool commit(SqlError& err);
+  bool rollback(SqlError& err);
+
+  // Called from inside long statements; a true answer stops the statement, which
+  // then fails with SQL code -299.
+  void set_interrupt_check(std::function<bool()> check) { interrupt_check_ = std::move(check); }
+
+  const std::map<std::string, std::string>& options() const { return options_; }
+  const DatabaseConfig& config() const { return cfg_; }
+
+ private:
+  struct Stmt;
+  bool run_piece(const std::string& piece, const std::vector<Value>& params, std::size_t max_rows,
+                 ExecResult& res, SqlError& err);
+  bool step_all(sqlite3_stmt* st, const std::vector<Value>& params, std::size_t max_rows,
+                ExecResult& res, SqlError& err);
+  bool set_option(const std::string& piece, bool* handled, SqlError& err);
+  bool begin_if_needed(sqlite3_stmt* st, SqlError& err);
+  SqlError last_error(int rc);
+  static int progress_cb(void* self);
+
+  const DatabaseConfig& cfg_;
+  sqlite3* db_ = nullptr;
+  std::string user_ = "DBA";
+  std::map<std::uint32_t, std::unique_ptr<Stmt>> stmts_;
+  std::uint32_t next_id_ = 1;
+  std::map<std::string, std::string> options_;
+  std::function<bool()> interrupt_check_;
+  std::string memory_path_;  // the shared database file when the database is "in memory"
+};
+
+// The file that holds the database "in memory" of the server whose
+// configuration lives at `owner`, and its use count across connections.
+std::string memory_database_path(const void* owner);
+void acquire_memory_database(const std::string& path);
+void release_memory_database(const std::string& path);
+
+// The dialect layer's text rewrite: @@version, @@servername, CURRENT USER,
+// isnull(...) and if ... then ... else ... endif. Text inside quotes is left alone.
+std::string rewrite_dialect(const std::string& sql, const DatabaseConfig& cfg, const std::string& user);
+
+// Splits a text into statements at ';' outside quotes; empty statements dropped.
+std::vector<std::string> split_statements(const std::string& sql);
+
+// Column type from an SQLite declared type (empty: an expression column).
+WireType type_from_decl(const char* decltype_text);
+
+}  // namespace vqeng

@@ -1,0 +1,96 @@
+// Presentation items inside the data packets of one message.
+//
+// Item: length byte L, code byte, payload. L = payload length + 1 for payloads of
+// 0..250 bytes; the special lengths 251..254 are written as bytes 252..255 with no
+// payload, 251 announcing a long value: item 192 (u32 LE total), pieces (193 with
+// up to 250 bytes, or 195 with a u16 LE count N followed by N raw bytes in the same
+// packet), then item 194. An item never spans two packets.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vqeng {
+
+enum ItemCode : std::uint8_t {
+  kItemEnd = 0,
+  kItemServerMessage = 2,
+  kItemLongHeader = 192,
+  kItemPieceOld = 193,
+  kItemLongEnd = 194,
+  kItemPieceNew = 195,
+};
+
+constexpr std::size_t kMaxShortPayload = 250;
+constexpr std::uint8_t kLenLong = 251;  // special length: a long value follows
+
+struct Item {
+  std::uint8_t code = 0;
+  std::uint8_t length = 0;             // payload length, or 251..254 for special lengths
+  const std::uint8_t* payload = nullptr;  // valid while the reader's message lives
+  bool is_long() const { return length == kLenLong; }
+  bool special() const { return length > kMaxShortPayload; }
+  std::size_t payload_len() const { return special() ? 0 : length; }
+};
+
+// Reads the items of one message (the bodies of its data packets, in order).
+// Every length is checked against its packet: an item or raw piece that runs past
+// the end of its packet is a protocol error. Errors are sticky.
+class ItemReader {
+ public:
+  explicit ItemReader(const std::vector<std::string>* bodies) : bodies_(bodies) {}
+
+  enum class Result { Ok, EndOfMessage, Error };
+
+  Result next(Item& item);
+  // Reads a whole value whose first item is `first` (short, or long with pieces),
+  // refusing totals above max_total.
+  Result read_value(const Item& first, std::string& out, std::size_t max_total);
+  bool at_end() const;
+  // Steps back over the item that next() returned last (once).
+  void unread() { packet_ = prev_packet_; pos_ = prev_pos_; }
+  const std::string& error() const { return error_; }
+  Result fail(const std::string& why);
+
+ private:
+  bool take_raw(std::size_t n, const std::uint8_t** p);
+
+  const std::vector<std::string>* bodies_;
+  std::size_t packet_ = 0;  // index into *bodies_
+  std::size_t pos_ = 0;     // read position in the current body
+  std::size_t prev_packet_ = 0, prev_pos_ = 0;  // where the last item started
+  std::string error_;
+};
+
+// Writes the items of one outgoing message into data packets of at most
+// max_packet bytes, never splitting an item. Long values use new-form pieces when
+// the peer takes them.
+class ItemWriter {
+ public:
+  ItemWriter(std::uint16_t max_packet, bool new_form_pieces)
+      : max_packet_(max_packet), new_form_(new_form_pieces) {}
+
+  void put(std::uint8_t code, const void* payload, std::size_t len);  // len <= 250
+  void put(std::uint8_t code, const std::string& payload) { put(code, payload.data(), payload.size()); }
+  void put_empty(std::uint8_t code) { put(code, nullptr, 0); }
+  void put_special(std::uint8_t code, std::uint8_t special_len);  // 251..254
+  // Short item when it fits in 250 bytes, else a long value.
+  void put_bytes(std::uint8_t code, const void* data, std::size_t len);
+  void put_bytes(std::uint8_t code, const std::string& s) { put_bytes(code, s.data(), s.size()); }
+
+  // Ends the message: the last packet gets the end-of-message bit (an empty
+  // packet when nothing was written). Returns the packets, headers filled in.
+  std::vector<std::string> finish(std::uint8_t extra_status = 0);
+  bool empty() const { return packets_.empty(); }
+
+ private:
+  std::string& room_for(std::size_t n);
+
+  std::uint16_t max_packet_;
+  bool new_form_;
+  std::vector<std::string> packets_;
+};
+
+}  // namespace vqeng

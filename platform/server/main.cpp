@@ -1,0 +1,92 @@
+// vqeng12: the stand-in database server. Parses its command line, opens the
+// database, listens on loopback TCP, prints "port=N" as the first line of
+// standard output, reports ready on the hand-shake descriptor, and serves until
+// SIGTERM or SIGINT.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "command_line.h"
+#include "server.h"
+
+namespace {
+
+vqeng::Server* g_server = nullptr;
+
+void on_signal(int) {
+  if (g_server) g_server->stop();
+}
+
+// Writes the 2-byte status (host byte order, read on the same machine) to the
+// hand-shake descriptor and closes it: 0 ready, else a communication-stack code.
+void report(int fd, std::uint16_t status) {
+  if (fd < 0) return;
+  ssize_t n;
+  do {
+    n = ::write(fd, &status, sizeof status);
+  } while (n < 0 && errno == EINTR);
+  ::close(fd);
+}
+
+std::string base_name_no_ext(const std::string& path) {
+  std::string b = path.substr(path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1);
+  const auto dot = b.rfind('.');
+  return dot == std::string::npos || dot == 0 ? b : b.substr(0, dot);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  vqeng::CommandLine cl;
+  std::string why;
+  if (!vqeng::parse_command_line(args, cl, why)) {
+    std::fprintf(stderr, "vqeng12: %s\n", why.c_str());
+    report(cl.handshake_fd, 255);
+    return 2;
+  }
+  vqeng::DatabaseConfig cfg;
+  if (!cl.server_name.empty()) cfg.server_name = cl.server_name;
+  cfg.database_file = cl.database_file;
+  cfg.database_name = !cl.database_name.empty() ? cl.database_name
+                      : !cl.database_file.empty() ? base_name_no_ext(cl.database_file)
+                                                  : cfg.server_name;
+  for (const auto& s : cl.ignored) std::fprintf(stderr, "vqeng12: ignoring %s\n", s.c_str());
+
+  vqeng::RequestLog log;
+  if (!cl.request_log.empty() && !log.open(cl.request_log)) {
+    std::fprintf(stderr, "vqeng12: cannot open the request log %s\n", cl.request_log.c_str());
+    report(cl.handshake_fd, 255);
+    return 2;
+  }
+  vqeng::Server server(cfg, &log);
+  // The shared-memory link is not served yet; every start listens on TCP/IP.
+  if (!server.start(cl.port, why)) {
+    std::fprintf(stderr, "vqeng12: %s\n", why.c_str());
+    report(cl.handshake_fd, why.rfind("database", 0) == 0 ? 3 : 2);
+    return 1;
+  }
+  cfg.tcp_port = static_cast<std::uint16_t>(server.port());
+  server.set_auto_stop(cl.auto_stop);
+  g_server = &server;
+  struct sigaction sa {};
+  sa.sa_handler = on_signal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGINT, &sa, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  std::printf("port=%d\n", server.port());
+  std::fflush(stdout);
+  log.line("0 server " + cfg.server_name + " ready on port " + std::to_string(server.port()));
+  report(cl.handshake_fd, 0);
+  server.serve();
+  log.line("0 server stopped");
+  g_server = nullptr;
+  return 0;
+}

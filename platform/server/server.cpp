@@ -1,0 +1,189 @@
+// Loopback TCP transport of the stand-in server.
+#include "server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/rand.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "session.h"
+
+namespace vqeng {
+namespace {
+
+bool send_all(int fd, const std::string& data) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool openssl_random(std::uint8_t* out, std::size_t n) {
+  return RAND_bytes(out, static_cast<int>(n)) == 1;
+}
+
+}  // namespace
+
+RequestLog::~RequestLog() {
+  if (f_) std::fclose(f_);
+}
+
+bool RequestLog::open(const std::string& path) {
+  f_ = std::fopen(path.c_str(), "a");
+  return f_ != nullptr;
+}
+
+void RequestLog::line(const std::string& text) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (!f_) return;
+  std::fputs(text.c_str(), f_);
+  std::fputc('\n', f_);
+  std::fflush(f_);  // tests read the log while the server runs
+}
+
+Server::~Server() {
+  stop();
+  reap(true);
+  if (listen_fd_ >= 0) ::close(listen_fd_);
+  for (int fd : stop_pipe_)
+    if (fd >= 0) ::close(fd);
+}
+
+bool Server::start(int port, std::string& why) {
+  keeper_ = std::make_unique<Engine>(cfg_);
+  SqlError err;
+  if (!keeper_->open(err)) {
+    why = "database cannot be opened: " + err.text;
+    return false;
+  }
+  if (::pipe2(stop_pipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+    why = std::string("pipe: ") + std::strerror(errno);
+    return false;
+  }
+  listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listen_fd_ < 0) {
+    why = std::string("socket: ") + std::strerror(errno);
+    return false;
+  }
+  const int one = 1;
+  ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<std::uint16_t>(port));
+  if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::listen(listen_fd_, 64) != 0) {
+    why = "port " + std::to_string(port) + ": " + std::strerror(errno);
+    return false;
+  }
+  socklen_t len = sizeof addr;
+  ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+  port_ = ntohs(addr.sin_port);
+  return true;
+}
+
+void Server::stop() {
+  if (stop_pipe_[1] >= 0) {
+    const char c = 's';
+    const ssize_t n = ::write(stop_pipe_[1], &c, 1);
+    (void)n;  // a full pipe already holds a stop request
+  }
+}
+
+void Server::reap(bool all) {
+  std::list<std::unique_ptr<Conn>> finished;
+  {
+    std::lock_guard<std::mutex> lock(conns_mu_);
+    for (auto it = conns_.begin(); it != conns_.end();) {
+      if (all || (*it)->done) {
+        if (all && !(*it)->done) ::shutdown((*it)->fd, SHUT_RDWR);  // wakes its thread
+        finished.push_back(std::move(*it));
+        it = conns_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (auto& c : finished) {
+    if (c->thread.joinable()) c->thread.join();
+    ::close(c->fd);
+  }
+}
+
+void Server::serve() {
+  std::uint32_t next_number = 1;
+  for (;;) {
+    pollfd p[2] = {{listen_fd_, POLLIN, 0}, {stop_pipe_[0], POLLIN, 0}};
+    const int n = ::poll(p, 2, 1000);
+    reap(false);
+    if (n < 0 && errno != EINTR) break;
+    if (p[1].revents) break;
+    if (auto_stop_ && served_ > 0) {
+      std::lock_guard<std::mutex> lock(conns_mu_);
+      if (conns_.empty()) break;
+    }
+    if (!(p[0].revents & POLLIN)) continue;
+    const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) continue;
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    auto c = std::make_unique<Conn>();
+    c->fd = fd;
+    Conn* raw = c.get();
+    const std::uint32_t number = next_number++;
+    {
+      std::lock_guard<std::mutex> lock(conns_mu_);
+      conns_.push_back(std::move(c));
+    }
+    raw->thread = std::thread([this, raw, number] { run_connection(raw, number); });
+  }
+  reap(true);
+}
+
+void Server::run_connection(Conn* c, std::uint32_t number) {
+  Session s(cfg_, number, [this](const std::string& l) { if (log_) log_->line(l); }, openssl_random);
+  std::uint8_t buf[16384];
+  // While a statement runs, bytes that arrive meanwhile (an attention) are taken
+  // without blocking.
+  s.set_poll_hook([&] {
+    for (;;) {
+      const ssize_t n = ::recv(c->fd, buf, sizeof buf, MSG_DONTWAIT);
+      if (n == 0) s.peer_closed();
+      if (n <= 0) return;
+      s.feed(buf, static_cast<std::size_t>(n));
+    }
+  });
+  s.set_shutdown_hook([this] { stop(); });
+  while (!s.closed()) {
+    const ssize_t n = ::recv(c->fd, buf, sizeof buf, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      s.peer_closed();
+      break;
+    }
+    s.feed(buf, static_cast<std::size_t>(n));
+    s.run();
+    if (!send_all(c->fd, s.take_output())) {
+      s.peer_closed();
+      break;
+    }
+  }
+  ++served_;
+  ::shutdown(c->fd, SHUT_RDWR);
+  c->done = true;  // the reaper joins this thread and closes the descriptor
+}
+
+}  // namespace vqeng

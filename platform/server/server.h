@@ -1,0 +1,77 @@
+// The TCP transport of the stand-in: a loopback listener, one thread per client
+// connection, and a clean stop. Threads only move bytes between sockets and their
+// Session; all protocol work is the session's.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "engine.h"
+
+namespace vqeng {
+
+// Appends lines to the request log (one file shared by all connections). Each
+// line is the connection number (0 for the server itself), a blank, the name of
+// the request item and its details, e.g. "3 prepare SELECT 1" or
+// "3 closed: protocol error: unknown request item 250".
+class RequestLog {
+ public:
+  RequestLog() = default;
+  ~RequestLog();
+  RequestLog(const RequestLog&) = delete;
+  RequestLog& operator=(const RequestLog&) = delete;
+  bool open(const std::string& path);
+  void line(const std::string& text);
+
+ private:
+  std::mutex mu_;
+  std::FILE* f_ = nullptr;
+};
+
+class Server {
+ public:
+  Server(const DatabaseConfig& cfg, RequestLog* log) : cfg_(cfg), log_(log) {}
+  ~Server();
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  // Opens the database (kept open while the server runs, so that a database in
+  // memory lives as long as the server) and listens on 127.0.0.1:port.
+  bool start(int port, std::string& why);
+  int port() const { return port_; }
+  // Accepts connections until stop() is called from another thread or a signal
+  // handler writes to the stop pipe.
+  void serve();
+  void stop();  // async-signal-safe
+  // Stop once the last connection has closed (after at least one was served).
+  void set_auto_stop(bool on) { auto_stop_ = on; }
+  int connections_served() const { return served_.load(); }
+
+ private:
+  struct Conn {
+    std::thread thread;
+    int fd = -1;
+    std::atomic<bool> done{false};
+  };
+  void run_connection(Conn* c, std::uint32_t number);
+  void reap(bool all);
+
+  const DatabaseConfig& cfg_;
+  RequestLog* log_;
+  std::unique_ptr<Engine> keeper_;
+  int listen_fd_ = -1;
+  int stop_pipe_[2] = {-1, -1};
+  int port_ = 0;
+  std::mutex conns_mu_;
+  std::list<std::unique_ptr<Conn>> conns_;
+  std::atomic<int> served_{0};
+  bool auto_stop_ = false;
+};
+
+}  // namespace vqeng

@@ -1,0 +1,934 @@
+// One client connection's protocol: packets, app-connect, messages and requests.
+#include "session.h"
+
+#include <algorithm>
+
+#include "connect_request.h"
+#include "name_check.h"
+#include "scrambler.h"
+#include "sql_error.h"
+#include "wire.h"
+
+namespace vqeng {
+namespace {
+
+enum RequestItem : std::uint8_t {
+  kReqTimeZone = 3,
+  kReqCharset = 4,
+  kReqNcharCharset = 5,
+  kReqShutdown = 8,
+  kReqConnect = 16,
+  kReqDisconnect = 19,
+  kReqSecurePart = 20,
+  kReqValidate = 21,
+  kReqPrepare = 22,
+  kReqDrop = 23,
+  kReqExecute = 24,
+  kReqExecImmediate = 25,
+  kReqDescribeInput = 27,
+  kReqDescribeOutput = 28,
+  kReplyParams = 30,
+  kReplyStmtHandle = 29,
+  kReqCachedDrop = 32,
+  kReqOpen = 33,
+  kReqClose = 34,
+  kReqFetch = 35,
+  kReqPrefetch = 36,
+  kReqAlign = 37,
+  kReplyCursor = 44,
+  kReqCloseByName = 48,
+  kReqCommit = 58,
+  kReqRollback = 59,
+  kReqPrepareCommit = 60,
+  kStatusError = 65,   // 'A'
+  kStatusOk = 66,      // 'B'
+  kInfo32 = 67,        // 'C'
+  kReqHandle = 133,
+  kItemMessageText = 135,
+  kReqPrepareFlags = 136,
+  kReqPrepareExtra = 142,
+  kReqRowDescription = 69,
+  kReqRowColumn = 70,
+};
+
+constexpr std::uint16_t kFetchAbsolute = 0x01;
+constexpr std::uint16_t kFetchBookmark = 0x08;
+// Rows kept for one cursor; a larger result fails the open rather than the server.
+constexpr std::size_t kMaxCursorRows = 5000000;
+
+constexpr std::size_t kMaxStatementBytes = 16u << 20;
+// One request message may not grow beyond this; a client that sends more is
+// broken or hostile, and we close it rather than run out of memory.
+constexpr std::size_t kMaxMessageBytes = 256u << 20;
+constexpr std::uint8_t kInfoFlagsSlot = 17;
+constexpr std::uint8_t kInfoDescribeComplete = 0x01;
+
+// SQL text for the request log: one line, long texts cut.
+std::string log_text(const std::string& s, std::size_t max = 4000) {
+  std::string out = s.substr(0, max);
+  for (auto& c : out)
+    if (c == '\r' || c == '\n') c = ' ';
+  if (s.size() > max) out += "...";
+  return out;
+}
+
+}  // namespace
+
+Session::Session(const DatabaseConfig& cfg, std::uint32_t number, LogSink log, RandomSource random)
+    : cfg_(cfg), number_(number), log_(std::move(log)), random_(std::move(random)) {}
+
+Session::~Session() = default;
+
+void Session::log(const std::string& line) {
+  if (log_) log_(std::to_string(number_) + " " + line);
+}
+
+void Session::close(const std::string& reason) {
+  if (closed_) return;
+  closed_ = true;
+  state_ = State::Closed;
+  close_reason_ = reason;
+  queue_.clear();
+  log("closed: " + reason);
+}
+
+void Session::peer_closed() {
+  if (!closed_) close(state_ == State::Connected ? "peer closed the connection" : "peer closed before connecting");
+}
+
+std::string Session::take_output() {
+  std::string s;
+  s.swap(out_);
+  return s;
+}
+
+void Session::feed(const std::uint8_t* data, std::size_t len) {
+  if (closed_) return;
+  reader_.feed(data, len);
+  std::string packet;
+  for (;;) {
+    const Next n = reader_.next(packet);
+    if (n == Next::NeedMore) return;
+    if (n == Next::Error) {
+      close("bad packet: " + reader_.error());
+      return;
+    }
+    on_packet(packet);
+    if (closed_) return;
+  }
+}
+
+void Session::on_packet(std::string& packet) {
+  auto* p = reinterpret_cast<std::uint8_t*>(&packet[0]);
+  const std::uint8_t type = p[0];
+  const std::uint8_t status = p[1];
+  if (!first_packet_seen_) {
+    if (type != kPktAppConnect && type != kPktFirstOther && type != kPktConnectionless) {
+      close("first packet of type " + std::to_string(type));
+      return;
+    }
+    first_packet_seen_ = true;
+  }
+  if (status & kStatusScrambled) descramble_packet(p, static_cast<std::uint32_t>(packet.size()));
+  const std::string body = packet.substr(header_bytes(type));
+  switch (type) {
+    case kPktAppConnect:
+      on_app_connect(body);
+      return;
+    case kPktLiveness:
+    case kPktFirstOther:
+      return;  // a sign of life; nothing to answer
+    case kPktConnectionless: {
+      if (state_ != State::AwaitAppConnect) {
+        log("connectionless packet dropped");
+        return;
+      }
+      NameCheckRequest req;
+      std::string why;
+      if (!parse_name_check(packet, req, why)) {
+        close(why);
+        return;
+      }
+      log("name-check asked='" + req.asked_name + "'");
+      out_ += build_name_check_response(req, cfg_.server_name, cfg_.tcp_port);
+      return;
+    }
+    case kPktAttention:
+      if (state_ == State::AwaitAppConnect) {
+        close("attention before the app-connect exchange");
+        return;
+      }
+      ++attentions_;
+      log("attention");
+      return;
+    case kPktData:
+    case kPktCompressed:
+      break;
+    default:
+      close("packet of unknown type " + std::to_string(type));
+      return;
+  }
+  if (state_ == State::AwaitAppConnect) {
+    close("data packet before the app-connect exchange");
+    return;
+  }
+  std::string data = body;
+  if (status & kStatusCompressed) {
+    if (!inflater_) {
+      close("compressed packet while compression is off");
+      return;
+    }
+    if (!inflater_->inflate_body(body, data, kMaxMessageBytes - partial_bytes_)) {
+      close("compressed packet does not inflate");
+      return;
+    }
+  } else if (inflater_ && packet.size() >= agreed_.comp_threshold) {
+    // The peer sends a packet of this size uncompressed only after resetting its
+    // deflate stream.
+    inflater_->reset();
+  }
+  partial_bytes_ += data.size();
+  if (partial_bytes_ > kMaxMessageBytes) {
+    close("request message larger than " + std::to_string(kMaxMessageBytes) + " bytes");
+    return;
+  }
+  partial_.push_back(std::move(data));
+  if (status & kStatusEndOfMessage) {
+    queue_.push_back(std::move(partial_));
+    partial_.clear();
+    partial_bytes_ = 0;
+  }
+}
+
+void Session::on_app_connect(const std::string& body) {
+  if (state_ != State::AwaitAppConnect) {
+    close("second app-connect packet");
+    return;
+  }
+  AppConnectRequest req;
+  std::string why;
+  if (!parse_app_connect(body, req, why)) {
+    close(why);
+    return;
+  }
+  std::uint8_t random[kRandomBytes];
+  if (!random_ || !random_(random, sizeof random)) {
+    close("no random bytes for the app-connect reply");
+    return;
+  }
+  std::string reply = build_app_connect_reply(req, random, agreed_);
+  if (agreed_.compression) {
+    deflater_ = std::make_unique<Compressor>();
+    inflater_ = std::make_unique<Decompressor>();
+    if (!deflater_->ok() || !inflater_->ok()) {
+      close("compression could not be started");
+      return;
+    }
+  }
+  log("app-connect minor=" + std::to_string(agreed_.minor) + " packet=" +
+      std::to_string(agreed_.packet_size) + " encryption=" + std::to_string(agreed_.encryption) +
+      " compression=" + (agreed_.compression ? "1" : "0"));
+  std::string pk(kShortHeaderBytes, '\0');
+  pk[0] = static_cast<char>(kPktAppConnect);
+  pk[1] = static_cast<char>(kStatusEndOfMessage);
+  pk.push_back('\0');
+  pk += reply;
+  store_be16(reinterpret_cast<std::uint8_t*>(&pk[2]), static_cast<std::uint16_t>(pk.size()));
+  out_ += pk;  // the reply goes as it is; the agreed level applies from here on
+  state_ = State::AwaitConnect;
+}
+
+void Session::send_packets(std::vector<std::string> packets) {
+  for (auto& pk : packets) {
+    if (deflater_ && pk[0] == static_cast<char>(kPktData) && pk.size() >= agreed_.comp_threshold) {
+      std::string z;
+      if (deflater_->deflate_body(pk.substr(kShortHeaderBytes), z) &&
+          z.size() + kShortHeaderBytes <= agreed_.packet_size) {
+        std::string c(kShortHeaderBytes, '\0');
+        c[0] = pk[0];
+        c[1] = static_cast<char>(pk[1] | kStatusCompressed);
+        c += z;
+        store_be16(reinterpret_cast<std::uint8_t*>(&c[2]), static_cast<std::uint16_t>(c.size()));
+        pk.swap(c);
+      } else {
+        // Sent as it is; the peer resets its inflate stream on such a packet.
+        deflater_->reset();
+      }
+    }
+    if (agreed_.encryption == 1) {
+      pk[1] = static_cast<char>(pk[1] | kStatusScrambled);
+      scramble_packet(reinterpret_cast<std::uint8_t*>(&pk[0]), static_cast<std::uint32_t>(pk.size()));
+    }
+    out_ += pk;
+  }
+}
+
+void Session::send_attention_ack() {
+  // One empty packet that ends the cancelled reply; the client drops its content.
+  ItemWriter w(agreed_.packet_size, agreed_.minor > 9);
+  send_packets(w.finish(kStatusAttentionAck));
+  if (deflater_) deflater_->reset();
+  if (inflater_) inflater_->reset();
+  log("attention acknowledged");
+  attentions_ = 0;
+}
+
+void Session::run() {
+  while (!closed_ && !queue_.empty()) {
+    Bodies msg = std::move(queue_.front());
+    queue_.pop_front();
+    if (attentions_ > 0) {
+      log("message dropped after an attention");
+      continue;
+    }
+    handle_message(msg);
+  }
+  if (!closed_ && attentions_ > 0 && state_ != State::AwaitAppConnect) send_attention_ack();
+}
+
+void Session::handle_message(const Bodies& bodies) {
+  ItemReader r(&bodies);
+  ItemWriter w(agreed_.packet_size, agreed_.minor > 9);
+  last_prepared_ = 0;
+  last_opened_ = 0;
+  last_executed_ = 0;
+  extra_replies_.clear();
+  Item item;
+  for (;;) {
+    const auto rc = r.next(item);
+    if (rc == ItemReader::Result::EndOfMessage) break;
+    if (rc == ItemReader::Result::Error) {
+      protocol_error(r.error());
+      return;
+    }
+    if (!dispatch(r, item, w)) {
+      if (!closed_) protocol_error(r.error().empty() ? "bad request" : r.error());
+      return;
+    }
+  }
+  if (closed_) return;
+  if (attentions_ > 0) {
+    log("reply dropped after an attention");
+    return;  // run() sends the acknowledgement instead
+  }
+  if (w.empty() && state_ == State::Connected && !disconnect_after_reply_ && extra_replies_.empty()) {
+    return;  // queued items only (time zone, drops, aligns): they get no reply
+  }
+  send_packets(w.finish());
+  for (auto& extra : extra_replies_) send_packets(extra->finish());
+  extra_replies_.clear();
+  if (disconnect_after_reply_) close("client disconnected");
+}
+
+bool Session::protocol_error(const std::string& why) {
+  close("protocol error: " + why);
+  return false;
+}
+
+void Session::write_status(ItemWriter& w, const SqlError* e) {
+  if (!e || e->sqlcode == 0) {
+    w.put_empty(kStatusOk);
+    return;
+  }
+  w.put(kStatusError, error_record_payload(*e));
+  if (!e->text.empty()) w.put_bytes(kItemMessageText, e->text);
+  for (const auto& p : e->params) w.put_bytes(kItemName, p);
+  w.put_empty(kItemEnd);  // end of this record
+  w.put_empty(kItemEnd);  // end of the record list
+}
+
+void Session::write_info(ItemWriter& w, std::initializer_list<std::pair<std::uint8_t, std::uint32_t>> slots) {
+  for (const auto& s : slots) {
+    std::string p;
+    put_le32(p, s.second);
+    put_u8(p, s.first);
+    w.put(kInfo32, p);
+  }
+  w.put_empty(kItemEnd);
+}
+
+std::uint32_t Session::resolve(std::uint32_t handle) const {
+  if ((handle == kNullHandle || handle == kImplicitHandle) && last_prepared_ != 0) return last_prepared_;
+  return handle;
+}
+
+bool Session::dispatch(ItemReader& r, const Item& item, ItemWriter& w) {
+  if (state_ == State::AwaitConnect) {
+    if (item.code == kReqConnect) return on_connect(r, item, w);
+    if (item.code == kReqTimeZone) return true;
+    if (item.code == kReqShutdown) return on_shutdown(item, w);
+    return protocol_error("request " + std::to_string(item.code) + " before the database connect");
+  }
+  switch (item.code) {
+    case kReqPrepare: return on_prepare(r, item, w);
+    case kReqValidate: return on_validate(r, item, w);
+    case kReqDescribeInput:
+    case kReqDescribeOutput: return on_describe(item, w);
+    case kReqExecute: return on_execute(r, item, w);
+    case kReqExecImmediate: return on_exec_immediate(r, item, w);
+    case kReqOpen: return on_open(r, item, w);
+    case kReqRowDescription: return on_row_description(r, item);
+    case kReqFetch: return on_fetch(item, w);
+    case kReqPrefetch: return on_prefetch(item);
+    case kReqAlign: return on_align(item);
+    case kReqClose: return on_close(item, w);
+    case kReqCommit:
+    case kReqRollback:
+    case kReqPrepareCommit: return on_transaction(item, w);
+    case kReqCharset:
+    case kReqNcharCharset: return on_charset(item, w);
+    case kReqDisconnect: return on_disconnect(w);
+    case kReqShutdown: return on_shutdown(item, w);
+    case kReqTimeZone:
+      if (item.length != 4) return protocol_error("time zone item of " + std::to_string(item.length) + " bytes");
+      tz_minutes_ = static_cast<std::int32_t>(load_le32(item.payload));
+      log("time-zone " + std::to_string(tz_minutes_));
+      return true;
+    case kReqDrop:
+    case kReqCachedDrop:
+      if (item.length != 4) return protocol_error("drop item of " + std::to_string(item.length) + " bytes");
+      log("drop " + std::to_string(load_le32(item.payload)));
+      engine_->drop(load_le32(item.payload));
+      return true;
+    case kReqCloseByName: return on_close_by_name(r, item);
+    default:
+      return protocol_error("unknown request item " + std::to_string(item.code));
+  }
+}
+
+bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
+  std::string text;
+  if (r.read_value(item, text, 64 * 1024) != ItemReader::Result::Ok) return false;
+  Item next;
+  if (r.next(next) != ItemReader::Result::Ok || next.code != kReqHandle || next.length != 4)
+    return protocol_error("connect request without its handle item");
+  std::string secret, cipher;
+  const auto at_secure = r.next(next);
+  if (at_secure == ItemReader::Result::Ok) {
+    if (next.code != kReqSecurePart) return protocol_error("unexpected item " + std::to_string(next.code) + " in the connect request");
+    if (r.read_value(next, cipher, 64 * 1024) != ItemReader::Result::Ok) return false;
+    if (cipher.empty() || cipher.size() % 16 != 0)
+      return protocol_error("enciphered part of " + std::to_string(cipher.size()) + " bytes is not a multiple of 16");
+  } else if (at_secure == ItemReader::Result::Error) {
+    return false;
+  }
+  std::map<std::string, std::string> kv, sk;
+  std::string why;
+  if (!parse_connect_string(text, kv, why)) return protocol_error(why);
+  // A part that does not decipher to key=value pairs was made with other key
+  // material: the password in it cannot be right.
+  bool secret_ok = true;
+  if (!cipher.empty()) {
+    std::string why2;
+    secret_ok = decipher_secure_part(cipher, agreed_.random, secret, why2) && parse_connect_string(secret, sk, why2);
+    if (!secret_ok) sk.clear();
+  }
+  for (auto& c : secret) c = 0;
+  for (const auto& e : sk) kv[e.first] = e.second;  // PWD, DBKEY, NEWPWD
+
+  const std::string uid = kv.count("UID") ? kv["UID"] : std::string();
+  std::string line = "connect UID=" + uid;
+  for (const char* k : {"DBN", "DBF", "ENG", "CON", "APP"})
+    if (kv.count(k)) line += std::string(" ") + k + "=" + kv[k];
+  line += kv.count("PWD") ? (agreed_.minor >= 13 && sk.count("PWD") ? " PWD=enciphered" : " PWD=plain") : " PWD=none";
+  log(line);
+
+  const auto user = cfg_.users.find(uid);
+  SqlError err;
+  bool ok = secret_ok && user != cfg_.users.end() && kv.count("PWD") && kv["PWD"] == user->second;
+  if (!ok) {
+    err = sql_error(-103, "Invalid user ID or password");
+    if (user != cfg_.users.end() && !cipher.empty()) explain_refused_password(cipher, user->second);
+  }
+  for (auto* m : {&kv, &sk})
+    for (auto& e : *m) std::fill(e.second.begin(), e.second.end(), '\0');
+  if (ok) {
+    engine_ = std::make_unique<Engine>(cfg_);
+    engine_->set_user(uid);
+    if (!engine_->open(err)) ok = false;
+    // A statement stops when an attention arrives or the client goes away.
+    engine_->set_interrupt_check([this] {
+      if (poll_hook_) poll_hook_();
+      return attentions_ > 0 || closed_;
+    });
+  }
+  if (!ok) {
+    engine_.reset();
+    w.put_empty(kItemEnd);
+    write_status(w, &err);
+    log("connect refused " + std::to_string(err.sqlcode));
+    return true;
+  }
+  std::string h;
+  put_le32(h, number_);
+  w.put(kReqHandle, h);
+  write_status(w, nullptr);
+  write_info(w, {{19, 0}, {24, 0}});
+  state_ = State::Connected;
+  return true;
+}
+
+void Session::explain_refused_password(const std::string& cipher, const std::string& password) {
+  // The IV word is "the first random byte"; a peer that took the first four
+  // bytes as the word deciphers differently. Say so in the log, still refusing.
+  std::string plain, why;
+  std::map<std::string, std::string> kv;
+  if (decipher_secure_part_with(cipher, agreed_.random, load_le32(agreed_.random), plain, why) &&
+      parse_connect_string(plain, kv, why) && kv["PWD"] == password) {
+    log("connect: the enciphered part was made with the first four random bytes as the IV word; "
+        "this server takes the first random byte alone");
+  }
+  for (auto& c : plain) c = 0;
+  for (auto& e : kv) std::fill(e.second.begin(), e.second.end(), '\0');
+}
+
+bool Session::on_prepare(ItemReader& r, const Item& item, ItemWriter& w) {
+  std::string text;
+  if (r.read_value(item, text, kMaxStatementBytes) != ItemReader::Result::Ok) return false;
+  Item next;
+  if (r.next(next) != ItemReader::Result::Ok || next.code != kReqPrepareFlags || next.length != 2)
+    return protocol_error("prepare without its flags item");
+  const std::uint16_t flags = load_le16(next.payload);
+  if ((flags & 2) && agreed_.minor >= 15) {
+    if (r.next(next) != ItemReader::Result::Ok || next.code != kReqPrepareExtra || next.length != 4)
+      return protocol_error("prepare flags announce an item 142 that is missing");
+  }
+  log("prepare " + log_text(text));
+  SqlError err;
+  std::uint32_t id = 0;
+  if (engine_->prepare(text, id, err)) {
+    last_prepared_ = id;
+    std::string p;
+    put_le16(p, engine_->param_count(id));
+    put_u8(p, 0);
+    put_u8(p, 0);  // value B
+    w.put(kReplyParams, p);
+    std::string h;
+    put_le32(h, id);
+    w.put(kReplyStmtHandle, h);
+    write_status(w, nullptr);
+  } else {
+    last_prepared_ = 0;
+    std::string h;
+    put_le32(h, kNullHandle);
+    w.put(kReplyStmtHandle, h);
+    write_status(w, &err);
+  }
+  write_info(w, {{4, 0}, {kInfoFlagsSlot, 0}});
+  return true;
+}
+
+bool Session::on_validate(ItemReader& r, const Item& item, ItemWriter& w) {
+  if (item.length != 14) return protocol_error("validate item of " + std::to_string(item.length) + " bytes");
+  Item end;
+  if (r.next(end) != ItemReader::Result::Ok || end.code != kItemEnd) return protocol_error("validate without its end item");
+  const std::uint32_t id = load_le32(item.payload);
+  log("validate " + std::to_string(id));
+  if (engine_->has_statement(id)) {
+    last_prepared_ = id;
+    write_status(w, nullptr);
+  } else {
+    const SqlError err = sql_error(-130);
+    write_status(w, &err);
+  }
+  write_info(w, {{kInfoFlagsSlot, 0}});
+  return true;
+}
+
+bool Session::on_describe(const Item& item, ItemWriter& w) {
+  if (item.length != 6) return protocol_error("describe item of " + std::to_string(item.length) + " bytes");
+  const std::uint32_t id = resolve(load_le32(item.payload));
+  const bool input = item.code == kReqDescribeInput;
+  log(std::string(input ? "describe-input " : "describe-output ") + std::to_string(id));
+  std::vector<ColumnDesc> cols;
+  SqlError err;
+  const bool ok = input ? engine_->describe_input(id, cols, err) : engine_->describe_output(id, cols, err);
+  if (ok) {
+    for (const auto& c : cols) {
+      write_definition(w, c.type);
+      w.put_bytes(kItemName, c.name);
+    }
+  }
+  w.put_empty(kItemEnd);
+  write_status(w, ok ? nullptr : &err);
+  write_info(w, {{kInfoFlagsSlot, kInfoDescribeComplete}});
+  return true;
+}
+
+bool Session::read_column_vars_and_rows(ItemReader& r, std::vector<WireType>& col_vars,
+                                        std::vector<std::vector<Value>>& rows) {
+  // Column-variable definitions come first and end at the first item that is not
+  // a definition; parameter rows follow (132 after each row) up to an item 0. A
+  // request with neither may stop at the end of the message or at the next request.
+  Item it;
+  std::vector<Value> row;
+  bool in_defs = true;
+  for (;;) {
+    const auto rc = r.next(it);
+    if (rc == ItemReader::Result::EndOfMessage) break;
+    if (rc == ItemReader::Result::Error) return false;
+    if (in_defs && it.code >= kDefNone && it.code <= 99 && it.code != kDefSecondName) {
+      WireType t;
+      if (!parse_definition(it, t)) return protocol_error("bad column definition item " + std::to_string(it.code));
+      col_vars.push_back(t);
+      continue;
+    }
+    in_defs = false;
+    if (it.code == kItemEnd) break;
+    if (it.code == kValEndOfRow) {
+      rows.push_back(std::move(row));
+      row.clear();
+      continue;
+    }
+    if (it.code < 101 || it.code > 131) {
+      if (row.empty()) {  // the next request of the message: no rows were sent
+        r.unread();
+        break;
+      }
+      return protocol_error("item " + std::to_string(it.code) + " where a parameter value belongs");
+    }
+    Value v;
+    std::string why;
+    if (!read_value_item(r, it, v, why)) return protocol_error(why);
+    row.push_back(std::move(v));
+  }
+  if (!row.empty()) rows.push_back(std::move(row));
+  return true;
+}
+
+bool Session::on_execute(ItemReader& r, const Item& item, ItemWriter& w) {
+  if (item.length != 6) return protocol_error("execute item of " + std::to_string(item.length) + " bytes");
+  const std::uint32_t id = resolve(load_le32(item.payload));
+  const std::uint16_t options = load_le16(item.payload + 4);
+  std::vector<WireType> col_vars;
+  std::vector<std::vector<Value>> rows;
+  if (!read_column_vars_and_rows(r, col_vars, rows)) return false;
+  log("execute " + std::to_string(id) + " columns=" + std::to_string(col_vars.size()) +
+      " rows=" + std::to_string(rows.size()));
+  SqlError err;
+  ExecResult res;
+  bool ok = true;
+  bool not_executed = false;
+  std::uint32_t changes = 0;
+  if (!engine_->has_statement(id)) {
+    ok = false;
+    err = sql_error(-130);
+  } else if (engine_->is_query(id) && col_vars.empty()) {
+    // A query runs when its cursor is opened.
+    not_executed = true;
+  } else {
+    const std::size_t nrows = std::max<std::size_t>(rows.size(), 1);
+    for (std::size_t k = 0; k < nrows && ok; ++k) {
+      ok = engine_->execute(id, rows.empty() ? std::vector<Value>{} : rows[k], col_vars.empty() ? 0 : 1, res, err);
+      changes += res.changes;
+    }
+    if (ok && (options & 2)) ok = engine_->commit(err);
+    if (ok) last_executed_ = id;
+  }
+  // The value set of the column variables: one row, or end of data.
+  if (ok && !col_vars.empty()) {
+    if (!res.rows.empty()) {
+      const auto& row = res.rows.front();
+      for (std::size_t k = 0; k < col_vars.size(); ++k)
+        write_value(w, k < row.size() ? row[k] : Value::null(), col_vars[k]);
+      w.put_empty(kValEndOfRow);
+    } else {
+      const SqlError nf = sql_error(100);
+      const std::uint8_t one = 1;
+      w.put(kValEndOfRow, &one, 1);
+      w.put(kStatusError, error_record_payload(nf));
+      w.put_empty(kItemEnd);
+    }
+  }
+  w.put_empty(kItemEnd);
+  std::string h;
+  put_le32(h, kNullHandle);
+  w.put(kReplyCursor, h);
+  if (not_executed) {
+    const SqlError warn = sql_error(111);
+    write_status(w, &warn);
+  } else {
+    write_status(w, ok ? nullptr : &err);
+  }
+  write_info(w, {{1, 0}, {2, changes}, {kInfoFlagsSlot, 0}});
+  return true;
+}
+
+bool Session::on_exec_immediate(ItemReader& r, const Item& item, ItemWriter& w) {
+  std::string text;
+  if (r.read_value(item, text, kMaxStatementBytes) != ItemReader::Result::Ok) return false;
+  std::vector<WireType> col_vars;
+  std::vector<std::vector<Value>> rows;
+  if (!read_column_vars_and_rows(r, col_vars, rows)) return false;
+  log("exec-immediate " + log_text(text));
+  SqlError err;
+  ExecResult res;
+  const bool ok = engine_->execute_immediate(text, res, err);
+  w.put_empty(kItemEnd);  // empty value set
+  std::string h;
+  put_le32(h, kNullHandle);
+  w.put(kReplyCursor, h);
+  write_status(w, ok ? nullptr : &err);
+  write_info(w, {{4, 0}, {2, res.changes}, {1, 0}, {kInfoFlagsSlot, 0}});
+  return true;
+}
+
+bool Session::on_open(ItemReader& r, const Item& item, ItemWriter& w) {
+  if (item.length != 10) return protocol_error("open item of " + std::to_string(item.length) + " bytes");
+  const std::uint32_t id = resolve(load_le32(item.payload));
+  Item name_item;
+  if (r.next(name_item) != ItemReader::Result::Ok || name_item.code != kItemName)
+    return protocol_error("open without its cursor name");
+  std::string name;
+  if (r.read_value(name_item, name, 64 * 1024) != ItemReader::Result::Ok) return false;
+  std::vector<WireType> unused;
+  std::vector<std::vector<Value>> rows;
+  if (!read_column_vars_and_rows(r, unused, rows)) return false;
+  log("open " + std::to_string(id) + (name.empty() ? "" : " " + name));
+  SqlError err;
+  bool ok = true;
+  std::uint32_t handle = kNullHandle;
+  Cursor c;
+  if (!engine_->has_statement(id)) {
+    ok = false;
+    err = sql_error(-130);
+  } else if (engine_->is_query(id) && id != last_executed_) {
+    // A query that already ran into column variables in this message has no
+    // cursor to open; it is reported as not opened, like a statement that is no query.
+    ExecResult res;
+    ok = engine_->describe_output(id, c.columns, err) &&
+         engine_->execute(id, rows.empty() ? std::vector<Value>{} : rows.front(), kMaxCursorRows + 1, res, err);
+    if (ok && res.rows.size() > kMaxCursorRows) {
+      ok = false;
+      err = sql_error(-1000, "Result set too large for the stand-in server");
+    }
+    if (ok) {
+      c.name = name;
+      c.rows = std::move(res.rows);
+      for (const auto& col : c.columns) c.wanted.push_back(col.type);
+      c.skip.assign(c.columns.size(), false);
+      handle = next_cursor_++;
+      if (next_cursor_ == 0) next_cursor_ = 1;
+      cursors_[handle] = std::move(c);
+      last_opened_ = handle;
+    }
+  }
+  std::string h;
+  put_le32(h, handle);
+  w.put(kReplyCursor, h);
+  if (ok && handle == kNullHandle) {
+    const SqlError warn = sql_error(111);  // not a query: there is no cursor to open
+    write_status(w, &warn);
+  } else {
+    write_status(w, ok ? nullptr : &err);
+  }
+  const std::uint32_t ncols = handle ? static_cast<std::uint32_t>(cursors_[handle].columns.size()) : 0;
+  write_info(w, {{2, 0}, {3, 0}, {1, 0}, {6, ncols}, {16, 0}, {21, 0}, {kInfoFlagsSlot, 0}});
+  return true;
+}
+
+bool Session::on_row_description(ItemReader& r, const Item& item) {
+  if (item.length != 6) return protocol_error("row description item of " + std::to_string(item.length) + " bytes");
+  std::uint32_t handle = load_le32(item.payload);
+  if ((handle == kNullHandle || handle == kImplicitHandle) && last_opened_) handle = last_opened_;
+  const auto it = cursors_.find(handle);
+  Item col;
+  for (;;) {
+    if (r.next(col) != ItemReader::Result::Ok) return protocol_error("row description without its end item");
+    if (col.code == kItemEnd) break;
+    if (col.code != kReqRowColumn || col.length != 2) return protocol_error("item " + std::to_string(col.code) + " in a row description");
+    const std::uint16_t k = load_le16(col.payload);
+    Item def;
+    if (r.next(def) != ItemReader::Result::Ok) return protocol_error("row description column without a definition");
+    WireType t;
+    if (!parse_definition(def, t)) return protocol_error("bad definition item " + std::to_string(def.code) + " in a row description");
+    if (it == cursors_.end() || k >= it->second.columns.size()) continue;  // nothing to send for it anyway
+    it->second.skip[k] = def.code == kDefNone;
+    if (def.code != kDefNone) it->second.wanted[k] = t;
+  }
+  log("row-description " + std::to_string(handle));
+  return true;
+}
+
+std::uint32_t Session::write_rows(ItemWriter& w, const Cursor& c, std::int64_t from, std::uint32_t count, bool* at_end) {
+  *at_end = false;
+  std::uint32_t written = 0;
+  for (std::int64_t p = from; written < count; ++p) {
+    if (p < 1 || p > static_cast<std::int64_t>(c.rows.size())) {
+      const SqlError nf = sql_error(100);
+      const std::uint8_t one = 1;
+      w.put(kValEndOfRow, &one, 1);
+      w.put(kStatusError, error_record_payload(nf));
+      w.put_empty(kItemEnd);
+      *at_end = true;
+      break;
+    }
+    const auto& row = c.rows[static_cast<std::size_t>(p - 1)];
+    for (std::size_t k = 0; k < c.columns.size(); ++k)
+      if (!c.skip[k]) write_value(w, k < row.size() ? row[k] : Value::null(), c.wanted[k]);
+    const std::uint8_t zero = 0;
+    w.put(kValEndOfRow, &zero, 1);
+    ++written;
+  }
+  return written;
+}
+
+bool Session::on_fetch(const Item& item, ItemWriter& w) {
+  if (item.length != 12) return protocol_error("fetch item of " + std::to_string(item.length) + " bytes");
+  std::uint32_t handle = load_le32(item.payload);
+  if ((handle == kNullHandle || handle == kImplicitHandle) && last_opened_) handle = last_opened_;
+  const std::int32_t offset = static_cast<std::int32_t>(load_le32(item.payload + 4));
+  const std::uint16_t rows = load_le16(item.payload + 8);
+  const std::uint16_t options = load_le16(item.payload + 10);
+  log("fetch " + std::to_string(handle) + " offset=" + std::to_string(offset) + " rows=" + std::to_string(rows) +
+      " options=" + std::to_string(options));
+  const auto it = cursors_.find(handle);
+  if (it == cursors_.end()) {
+    w.put_empty(kItemEnd);
+    const SqlError err = sql_error(-180, "Cursor not open");
+    write_status(w, &err);
+    write_info(w, {{5, 0}, {1, 0}, {kInfoFlagsSlot, 0}});
+    return true;
+  }
+  Cursor& c = it->second;
+  const std::int64_t n = static_cast<std::int64_t>(c.rows.size());
+  // Absolute (and bookmark) moves count from the first row, negative ones from
+  // the end; other moves are relative to the current row.
+  std::int64_t target;
+  if (options & (kFetchAbsolute | kFetchBookmark)) target = offset >= 0 ? offset : n + 1 + offset;
+  else target = c.pos + offset;
+  target = std::clamp<std::int64_t>(target, 0, n + 1);
+  bool at_end = false;
+  std::uint32_t written = 0;
+  if (rows > 0) {
+    written = write_rows(w, c, target, rows, &at_end);
+    c.pos = written > 0 ? target + written - 1 : target;
+    if (at_end && written == 0) c.pos = target < 1 ? 0 : n + 1;
+  } else {
+    c.pos = target;
+    at_end = target < 1 || target > n;
+  }
+  w.put_empty(kItemEnd);
+  if (at_end && written == 0) {
+    const SqlError nf = sql_error(100);
+    write_status(w, &nf);
+  } else {
+    write_status(w, nullptr);
+  }
+  write_info(w, {{5, static_cast<std::uint32_t>(c.pos)}, {1, written}, {kInfoFlagsSlot, 0}});
+  return true;
+}
+
+bool Session::on_prefetch(const Item& item) {
+  if (item.length != 16) return protocol_error("prefetch item of " + std::to_string(item.length) + " bytes");
+  std::uint32_t handle = load_le32(item.payload);
+  if ((handle == kNullHandle || handle == kImplicitHandle) && last_opened_) handle = last_opened_;
+  const std::uint16_t limit = load_le16(item.payload + 8);
+  std::uint16_t rows = load_le16(item.payload + 10);
+  if (limit != 0xFFFF && limit < rows) rows = limit;
+  log("prefetch " + std::to_string(handle) + " rows=" + std::to_string(rows));
+  // The rows after the current one, in a reply message of their own; the cursor
+  // stays where it is until the client aligns it.
+  auto w = std::make_unique<ItemWriter>(agreed_.packet_size, agreed_.minor > 9);
+  const auto it = cursors_.find(handle);
+  bool at_end = false;
+  if (it != cursors_.end()) write_rows(*w, it->second, it->second.pos + 1, rows, &at_end);
+  w->put_empty(kItemEnd);
+  if (it == cursors_.end()) {
+    const SqlError err = sql_error(-180, "Cursor not open");
+    write_status(*w, &err);
+  } else if (at_end) {
+    const SqlError nf = sql_error(100);
+    write_status(*w, &nf);
+  } else {
+    write_status(*w, nullptr);
+  }
+  write_info(*w, {{kInfoFlagsSlot, 0}});
+  extra_replies_.push_back(std::move(w));
+  return true;
+}
+
+bool Session::on_align(const Item& item) {
+  if (item.length != 6) return protocol_error("align item of " + std::to_string(item.length) + " bytes");
+  const auto it = cursors_.find(load_le32(item.payload));
+  const std::uint16_t delta = load_le16(item.payload + 4);
+  log("align " + std::to_string(load_le32(item.payload)) + " delta=" + std::to_string(delta));
+  if (it != cursors_.end())
+    it->second.pos = std::min<std::int64_t>(it->second.pos + delta, static_cast<std::int64_t>(it->second.rows.size()) + 1);
+  return true;
+}
+
+bool Session::on_close(const Item& item, ItemWriter& w) {
+  if (item.length != 4) return protocol_error("close item of " + std::to_string(item.length) + " bytes");
+  const std::uint32_t handle = load_le32(item.payload);
+  log("close " + std::to_string(handle));
+  if (cursors_.erase(handle) == 0) {
+    const SqlError err = sql_error(-180, "Cursor not open");
+    write_status(w, &err);
+  } else {
+    write_status(w, nullptr);
+  }
+  write_info(w, {{kInfoFlagsSlot, 0}});
+  return true;
+}
+
+bool Session::on_close_by_name(ItemReader& r, const Item& item) {
+  std::string name;
+  if (r.read_value(item, name, 64 * 1024) != ItemReader::Result::Ok) return false;
+  log("close-by-name " + name);
+  for (auto it = cursors_.begin(); it != cursors_.end(); ++it) {
+    if (it->second.name == name) {
+      cursors_.erase(it);
+      break;
+    }
+  }
+  return true;
+}
+
+bool Session::on_transaction(const Item& item, ItemWriter& w) {
+  SqlError err;
+  bool ok = true;
+  if (item.code == kReqCommit) {
+    log("commit");
+    ok = engine_->commit(err);
+  } else if (item.code == kReqRollback) {
+    log("rollback");
+    ok = engine_->rollback(err);
+  } else {
+    log("prepare-to-commit");
+  }
+  write_status(w, ok ? nullptr : &err);
+  write_info(w, {{1, 0}, {kInfoFlagsSlot, 0}});
+  return true;
+}
+
+bool Session::on_charset(const Item& item, ItemWriter& w) {
+  const std::size_t n = item.payload_len();
+  std::string name(reinterpret_cast<const char*>(item.payload), n);
+  name = name.substr(0, name.find('\0'));
+  log(std::string(item.code == kReqCharset ? "charset " : "nchar-charset ") + name);
+  if (item.code == kReqCharset && agreed_.minor >= 13) w.put_bytes(kItemName, std::string("UTF-8"));
+  write_status(w, nullptr);
+  write_info(w, {{kInfoFlagsSlot, 0}});
+  return true;
+}
+
+bool Session::on_shutdown(const Item& item, ItemWriter& w) {
+  log("shutdown " + std::to_string(item.payload_len() ? item.payload[0] : 0));
+  write_status(w, nullptr);
+  write_info(w, {{kInfoFlagsSlot, 0}});
+  if (shutdown_hook_) shutdown_hook_();
+  return true;
+}
+
+bool Session::on_disconnect(ItemWriter& w) {
+  log("disconnect");
+  SqlError err;
+  if (engine_) engine_->rollback(err);
+  write_status(w, nullptr);
+  w.put_empty(kItemEnd);  // the closing item
+  disconnect_after_reply_ = true;
+  return true;
+}
+
+}  // namespace vqeng

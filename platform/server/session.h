@@ -1,0 +1,152 @@
+// The protocol of one client connection, without any I/O: the transport feeds
+// the bytes it received and sends what take_output() hands back. A session
+// reassembles packets, answers the name check and the app-connect packet, undoes
+// scrambling and compression, collects the data packets of each message, and
+// answers every message in one reply message (a prefetch in it gets a second
+// one). Bad input closes the session with a reason.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app_connect.h"
+#include "compression.h"
+#include "engine.h"
+#include "items.h"
+#include "packet_reader.h"
+
+namespace vqeng {
+
+// One line per request item; the transport writes them to the request log.
+using LogSink = std::function<void(const std::string&)>;
+// Fills n bytes with fresh random bytes; false when none can be had.
+using RandomSource = std::function<bool(std::uint8_t*, std::size_t)>;
+
+constexpr std::uint32_t kNullHandle = 0;
+// A request that follows a prepare in the same message names the statement just
+// prepared with this handle (or the null handle).
+constexpr std::uint32_t kImplicitHandle = 0xFFFFFFFFu;
+
+class Session {
+ public:
+  Session(const DatabaseConfig& cfg, std::uint32_t number, LogSink log, RandomSource random);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Takes received bytes. Packets are checked and whole messages queued; nothing
+  // is executed here, so the transport may call it while a request runs.
+  void feed(const std::uint8_t* data, std::size_t len);
+  // Runs the queued messages and queues their replies.
+  void run();
+  // Bytes for the transport to send; empties the output.
+  std::string take_output();
+
+  bool closed() const { return closed_; }
+  const std::string& close_reason() const { return close_reason_; }
+  // Called by a running statement so that an attention can arrive meanwhile.
+  void set_poll_hook(std::function<void()> hook) { poll_hook_ = std::move(hook); }
+  // Called when a client asks the server to shut down (request 8).
+  void set_shutdown_hook(std::function<void()> hook) { shutdown_hook_ = std::move(hook); }
+  // The peer closed its side: nothing more will come.
+  void peer_closed();
+
+  std::uint32_t number() const { return number_; }
+  bool connected() const { return state_ == State::Connected; }
+  const AppConnectAgreement& agreement() const { return agreed_; }
+
+ private:
+  enum class State { AwaitAppConnect, AwaitConnect, Connected, Closed };
+  using Bodies = std::vector<std::string>;
+
+  void close(const std::string& reason);
+  void log(const std::string& line);
+  void on_packet(std::string& packet);
+  void on_app_connect(const std::string& body);
+  void send_packets(std::vector<std::string> packets);
+  void send_attention_ack();
+  void handle_message(const Bodies& bodies);
+  bool dispatch(ItemReader& r, const Item& item, ItemWriter& w);
+
+  // Reply pieces.
+  void write_status(ItemWriter& w, const SqlError* e);
+  void write_info(ItemWriter& w, std::initializer_list<std::pair<std::uint8_t, std::uint32_t>> slots);
+  bool protocol_error(const std::string& why);
+
+  // Requests.
+  bool on_connect(ItemReader& r, const Item& item, ItemWriter& w);
+  void explain_refused_password(const std::string& cipher, const std::string& password);
+  bool on_prepare(ItemReader& r, const Item& item, ItemWriter& w);
+  bool on_validate(ItemReader& r, const Item& item, ItemWriter& w);
+  bool on_describe(const Item& item, ItemWriter& w);
+  bool on_execute(ItemReader& r, const Item& item, ItemWriter& w);
+  bool on_exec_immediate(ItemReader& r, const Item& item, ItemWriter& w);
+  bool on_open(ItemReader& r, const Item& item, ItemWriter& w);
+  bool on_row_description(ItemReader& r, const Item& item);
+  bool on_fetch(const Item& item, ItemWriter& w);
+  bool on_prefetch(const Item& item);
+  bool on_align(const Item& item);
+  bool on_close(const Item& item, ItemWriter& w);
+  bool on_close_by_name(ItemReader& r, const Item& item);
+  bool on_transaction(const Item& item, ItemWriter& w);
+  bool on_charset(const Item& item, ItemWriter& w);
+  bool on_disconnect(ItemWriter& w);
+  bool on_shutdown(const Item& item, ItemWriter& w);
+  bool read_column_vars_and_rows(ItemReader& r, std::vector<WireType>& col_vars,
+                                 std::vector<std::vector<Value>>& rows);
+  std::uint32_t resolve(std::uint32_t handle) const;
+
+  // An open cursor: its rows are read whole at open, so that moves in either
+  // direction are simple. Positions count rows from 1; 0 is before the first
+  // row and rows.size() + 1 after the last.
+  struct Cursor {
+    std::string name;
+    std::vector<ColumnDesc> columns;
+    std::vector<WireType> wanted;  // per column: type to send, or skip
+    std::vector<bool> skip;
+    std::vector<std::vector<Value>> rows;
+    std::int64_t pos = 0;
+  };
+  // Writes up to `count` rows after position `from`; returns the rows written
+  // and whether the end was passed (an end-of-data row with SQL code 100 then
+  // closes the rows).
+  std::uint32_t write_rows(ItemWriter& w, const Cursor& c, std::int64_t from, std::uint32_t count, bool* at_end);
+
+  const DatabaseConfig& cfg_;
+  std::uint32_t number_;
+  LogSink log_;
+  RandomSource random_;
+  std::function<void()> poll_hook_;
+  std::function<void()> shutdown_hook_;
+
+  State state_ = State::AwaitAppConnect;
+  bool closed_ = false;
+  std::string close_reason_;
+  PacketReader reader_;
+  bool first_packet_seen_ = false;
+  Bodies partial_;                  // data packets of the message being received
+  std::size_t partial_bytes_ = 0;   // their total size
+  std::deque<Bodies> queue_;        // whole messages not yet run
+  unsigned attentions_ = 0;         // attentions not yet acknowledged
+  bool disconnect_after_reply_ = false;
+  std::string out_;
+
+  AppConnectAgreement agreed_;
+  std::unique_ptr<Compressor> deflater_;
+  std::unique_ptr<Decompressor> inflater_;
+  std::unique_ptr<Engine> engine_;
+  std::uint32_t last_prepared_ = 0;  // statement of the message being run
+  std::uint32_t last_opened_ = 0;    // cursor opened earlier in the message
+  std::uint32_t last_executed_ = 0;  // statement that ran (into column variables) earlier in the message
+  std::map<std::uint32_t, Cursor> cursors_;
+  std::uint32_t next_cursor_ = 1;
+  std::vector<std::unique_ptr<ItemWriter>> extra_replies_;  // prefetch replies, sent after the main one
+  std::int32_t tz_minutes_ = 0;
+};
+
+}  // namespace vqeng

@@ -1,0 +1,343 @@
+// Wire values, definition items and conversions.
+#include "values.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "wire.h"
+
+namespace vqeng {
+namespace {
+
+struct TypeRow {
+  std::int16_t type;
+  std::uint8_t subtype;
+  std::uint8_t value_code;
+  std::uint8_t def_code;
+};
+
+constexpr TypeRow kTypes[] = {
+    {-31, 0, 131, 99}, {-30, 0, 130, 98}, {-29, 0, 128, 97}, {-28, 0, 128, 97},
+    {-25, 0, 123, 93}, {-24, 0, 122, 92}, {-23, 0, 124, 94}, {-22, 0, 120, 90},
+    {-21, 0, 107, 78}, {-7, 0, 106, 77},  {-6, 0, 121, 91},  {-5, 0, 104, 75},
+    {-4, 0, 113, 83},  {-2, 0, 105, 76},  {-1, 0, 114, 84},  {1, 0, 107, 78},
+    {2, 0, 115, 85},   {3, 0, 110, 80},   {4, 0, 112, 82},   {5, 0, 117, 87},
+    {6, 0, 116, 86},   {7, 0, 116, 86},   {8, 0, 111, 81},   {9, 1, 109, 79},
+    {9, 2, 118, 88},   {9, 3, 119, 89},   {12, 0, 125, 95},
+};
+
+// Definition code -> type, as a client reads a description.
+struct DefRow {
+  std::uint8_t code;
+  std::int16_t type;
+  std::uint8_t subtype;
+};
+constexpr DefRow kDefs[] = {
+    {75, -5, 0}, {76, -2, 0}, {77, -7, 0},  {78, 1, 0},   {79, 9, 1},   {80, 3, 0},  {81, 8, 0},
+    {82, 4, 0},  {83, -4, 0}, {84, -1, 0},  {85, 2, 0},   {86, 7, 0},   {87, 5, 0},  {88, 9, 2},
+    {89, 9, 3},  {90, -22, 0}, {91, -6, 0}, {92, -24, 0}, {93, -25, 0}, {94, -23, 0}, {95, 12, 0},
+    {97, -29, 0}, {98, -30, 0}, {99, -31, 0},
+};
+
+enum class Form { Short, Numeric, Long };
+
+Form form_of(std::int16_t type) {
+  switch (type) {
+    case -31: case -30: case -29: case -28: case -21: case -4: case -2: case -1:
+    case 1: case 9: case 12:
+      return Form::Long;
+    case 2: case 3:
+      return Form::Numeric;
+    default:
+      return Form::Short;
+  }
+}
+
+bool text_to_int(const std::string& s, std::int64_t& out) {
+  const char* b = s.c_str();
+  char* e = nullptr;
+  errno = 0;
+  const long long v = std::strtoll(b, &e, 10);
+  if (e == b) {
+    const double d = std::strtod(b, &e);
+    if (e == b) return false;
+    out = static_cast<std::int64_t>(d);
+    return true;
+  }
+  out = v;
+  return true;
+}
+
+std::int64_t as_int(const Value& v) {
+  switch (v.kind) {
+    case Value::Int: return v.i;
+    case Value::Real: return static_cast<std::int64_t>(v.d);
+    case Value::Text: case Value::Blob: {
+      std::int64_t x = 0;
+      return text_to_int(v.s, x) ? x : 0;
+    }
+    default: return 0;
+  }
+}
+
+double as_real(const Value& v) {
+  switch (v.kind) {
+    case Value::Int: return static_cast<double>(v.i);
+    case Value::Real: return v.d;
+    case Value::Text: case Value::Blob: return std::strtod(v.s.c_str(), nullptr);
+    default: return 0;
+  }
+}
+
+// 'YYYY-MM-DD[ HH:MM:SS[.ffffff]]' or 'HH:MM:SS' into the 14-byte record.
+std::string datetime_record(const std::string& text) {
+  unsigned y = 0, mo = 1, d = 1, h = 0, mi = 0, s = 0;
+  char frac[16] = {0};
+  if (std::sscanf(text.c_str(), "%u-%u-%u %u:%u:%u.%15[0-9]", &y, &mo, &d, &h, &mi, &s, frac) < 3) {
+    y = 0; mo = 1; d = 1;
+    std::sscanf(text.c_str(), "%u:%u:%u.%15[0-9]", &h, &mi, &s, frac);
+  }
+  std::uint32_t us = 0;
+  for (int k = 0; k < 6; ++k) us = us * 10 + (frac[k] >= '0' && frac[k] <= '9' ? frac[k] - '0' : 0);
+  std::uint8_t rec[14] = {};
+  store_le16(rec, static_cast<std::uint16_t>(y));
+  rec[2] = static_cast<std::uint8_t>(mo == 0 ? 0 : mo - 1);  // months count from 0
+  rec[6] = static_cast<std::uint8_t>(d);
+  rec[7] = static_cast<std::uint8_t>(h);
+  rec[8] = static_cast<std::uint8_t>(mi);
+  rec[9] = static_cast<std::uint8_t>(s);
+  store_le32(rec + 10, us);
+  return std::string(reinterpret_cast<char*>(rec), sizeof rec);
+}
+
+std::string datetime_text(const std::uint8_t* rec) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u.%06u", load_le16(rec), rec[2] + 1u,
+                rec[6] + 0u, rec[7] + 0u, rec[8] + 0u, rec[9] + 0u, load_le32(rec + 10));
+  return buf;
+}
+
+}  // namespace
+
+std::string value_text(const Value& v) {
+  switch (v.kind) {
+    case Value::Null: return {};
+    case Value::Int: return std::to_string(v.i);
+    case Value::Real: {
+      char buf[64];
+      std::snprintf(buf, sizeof buf, "%.17g", v.d);
+      return buf;
+    }
+    default: return v.s;
+  }
+}
+
+std::uint8_t value_item_code(std::int16_t type, std::uint8_t subtype) {
+  for (const auto& r : kTypes)
+    if (r.type == type && (type != 9 || r.subtype == subtype)) return r.value_code;
+  return 0;
+}
+
+std::uint8_t definition_item_code(std::int16_t type, std::uint8_t subtype) {
+  for (const auto& r : kTypes)
+    if (r.type == type && (type != 9 || r.subtype == subtype)) return r.def_code;
+  return kDefNone;
+}
+
+bool parse_definition(const Item& item, WireType& out) {
+  out = WireType{};
+  if (item.code == kDefNone) return item.length == 0 || !item.special();
+  for (const auto& r : kDefs) {
+    if (r.code != item.code) continue;
+    out.type = r.type;
+    out.subtype = r.subtype;
+    const std::size_t n = item.payload_len();
+    switch (form_of(r.type)) {
+      case Form::Long:
+        if (n != 6) return false;
+        out.length = load_le32(item.payload);
+        break;
+      case Form::Numeric:
+        if (n != 4) return false;
+        out.precision = item.payload[2];
+        out.scale = item.payload[3];
+        break;
+      case Form::Short:
+        if (n != 2) return false;
+        break;
+    }
+    return true;
+  }
+  return false;
+}
+
+void write_definition(ItemWriter& w, const WireType& t) {
+  const std::uint8_t code = definition_item_code(t.type, t.subtype);
+  std::string p;
+  if (code == kDefNone) {
+    w.put_empty(kDefNone);
+    return;
+  }
+  switch (form_of(t.type)) {
+    case Form::Long: put_le32(p, t.length); put_le16(p, 0); break;
+    case Form::Numeric: put_le16(p, 0); put_u8(p, t.precision); put_u8(p, t.scale); break;
+    case Form::Short: put_le16(p, 0); break;
+  }
+  w.put(code, p);
+}
+
+std::string pack_decimal(const std::string& number_text, std::uint8_t precision, std::uint8_t scale) {
+  if (precision == 0) precision = 30;
+  if (scale > precision) scale = precision;
+  bool neg = false;
+  std::string ip, fp;
+  std::size_t i = 0;
+  while (i < number_text.size() && (number_text[i] == ' ' || number_text[i] == '+')) ++i;
+  if (i < number_text.size() && number_text[i] == '-') { neg = true; ++i; }
+  for (; i < number_text.size() && std::isdigit(static_cast<unsigned char>(number_text[i])); ++i) ip += number_text[i];
+  if (i < number_text.size() && number_text[i] == '.')
+    for (++i; i < number_text.size() && std::isdigit(static_cast<unsigned char>(number_text[i])); ++i) fp += number_text[i];
+  fp.resize(scale, '0');
+  const std::size_t int_digits = precision - scale;
+  if (ip.size() > int_digits) ip = ip.substr(ip.size() - int_digits);
+  std::string digits = std::string(int_digits - ip.size(), '0') + ip + fp;  // exactly P digits
+  // P digits and the sign nibble fill P/2+1 bytes; an even P gets a leading zero.
+  if (digits.size() % 2 == 0) digits.insert(digits.begin(), '0');
+  std::string out;
+  for (std::size_t k = 0; k + 1 < digits.size(); k += 2)
+    out.push_back(static_cast<char>(((digits[k] - '0') << 4) | (digits[k + 1] - '0')));
+  out.push_back(static_cast<char>(((digits.back() - '0') << 4) | (neg ? 0xD : 0xC)));
+  return out;
+}
+
+std::string unpack_decimal(const std::uint8_t* p, std::size_t n, std::uint8_t scale) {
+  if (n == 0) return "0";
+  std::string digits;
+  for (std::size_t k = 0; k < n; ++k) {
+    digits.push_back(static_cast<char>('0' + ((p[k] >> 4) & 0xF)));
+    if (k + 1 < n) digits.push_back(static_cast<char>('0' + (p[k] & 0xF)));
+  }
+  const bool neg = (p[n - 1] & 0xF) == 0xD;
+  if (scale > digits.size()) digits.insert(0, scale - digits.size(), '0');
+  std::string ip = digits.substr(0, digits.size() - scale);
+  const std::string fp = digits.substr(digits.size() - scale);
+  const std::size_t nz = ip.find_first_not_of('0');
+  ip = nz == std::string::npos ? "0" : ip.substr(nz);
+  return (neg ? "-" : "") + ip + (scale ? "." + fp : "");
+}
+
+void write_value(ItemWriter& w, const Value& v, const WireType& want) {
+  if (v.kind == Value::Null) {
+    w.put_empty(kValNull);
+    return;
+  }
+  std::int16_t type = want.type;
+  std::uint8_t sub = want.subtype;
+  if (type == 0 || value_item_code(type, sub) == 0 || type == -26 || type == -27) {
+    switch (v.kind) {
+      case Value::Int: type = -25; break;
+      case Value::Real: type = 8; break;
+      case Value::Blob: type = -2; break;
+      default: type = -21; break;
+    }
+    sub = 0;
+  }
+  const std::uint8_t code = value_item_code(type, sub);
+  std::string p;
+  switch (type) {
+    case -5: case -25: put_le64(p, static_cast<std::uint64_t>(as_int(v))); break;
+    case 4: case -24: put_le32(p, static_cast<std::uint32_t>(as_int(v))); break;
+    case 5: case -23: put_le16(p, static_cast<std::uint16_t>(as_int(v))); break;
+    case -6: case -7: put_u8(p, static_cast<std::uint8_t>(as_int(v))); break;
+    case 8: {
+      const double d = as_real(v);
+      std::uint64_t bits;
+      std::memcpy(&bits, &d, 8);
+      put_le64(p, bits);
+      break;
+    }
+    case 6: case 7: {
+      const float f = static_cast<float>(as_real(v));
+      std::uint32_t bits;
+      std::memcpy(&bits, &f, 4);
+      put_le32(p, bits);
+      break;
+    }
+    case -22: p = datetime_record(value_text(v)); break;
+    case 2: case 3:
+      put_u8(p, want.precision ? want.precision : 30);
+      put_u8(p, want.scale);
+      p += pack_decimal(value_text(v), want.precision ? want.precision : 30, want.scale);
+      break;
+    default: p = value_text(v); break;  // character and binary types carry the bytes
+  }
+  w.put_bytes(code, p);
+}
+
+bool read_value_item(ItemReader& r, const Item& first, Value& out, std::string& why) {
+  Item item = first;
+  if (item.code == kValFullLength) {  // a full length, then the value itself
+    if (r.next(item) != ItemReader::Result::Ok) { why = "value missing after its full length"; return false; }
+  }
+  if (item.code == kValNull || item.code == kValNoValue) {
+    out = Value::null();
+    return true;
+  }
+  std::string bytes;
+  if (r.read_value(item, bytes, 64u << 20) != ItemReader::Result::Ok) {
+    why = r.error();
+    return false;
+  }
+  const auto* b = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  auto need = [&](std::size_t n) {
+    if (bytes.size() == n) return true;
+    why = "value item " + std::to_string(item.code) + " of " + std::to_string(bytes.size()) +
+          " bytes where " + std::to_string(n) + " belong";
+    return false;
+  };
+  switch (item.code) {
+    case 104: case 123: if (!need(8)) return false; out = Value::integer(static_cast<std::int64_t>(load_le64(b))); return true;
+    case 112: case 122: if (!need(4)) return false; out = Value::integer(static_cast<std::int32_t>(load_le32(b))); return true;
+    case 117: case 124: if (!need(2)) return false; out = Value::integer(static_cast<std::int16_t>(load_le16(b))); return true;
+    case 121: if (!need(1)) return false; out = Value::integer(static_cast<std::int8_t>(b[0])); return true;
+    case 106: if (!need(1)) return false; out = Value::integer(b[0]); return true;
+    case 111: {
+      if (!need(8)) return false;
+      const std::uint64_t bits = load_le64(b);
+      double d;
+      std::memcpy(&d, &bits, 8);
+      out = Value::real(d);
+      return true;
+    }
+    case 116: {
+      if (!need(4)) return false;
+      const std::uint32_t bits = load_le32(b);
+      float f;
+      std::memcpy(&f, &bits, 4);
+      out = Value::real(f);
+      return true;
+    }
+    case 120: if (!need(14)) return false; out = Value::text(datetime_text(b)); return true;
+    case 110: case 115:
+      if (bytes.size() < 3) { why = "decimal value of " + std::to_string(bytes.size()) + " bytes"; return false; }
+      out = Value::text(unpack_decimal(b + 2, bytes.size() - 2, b[1]));
+      return true;
+    case 107: case 108: case 109: case 118: case 119: case 114: case 128: case 129:
+      out = Value::text(bytes);
+      return true;
+    case 105: case 113: case 125: case 130: case 131:
+      out = Value::blob(bytes);
+      return true;
+    case kValVariable:
+      why = "variable references are not supported";
+      return false;
+    default:
+      why = "unknown value item " + std::to_string(item.code);
+      return false;
+  }
+}
+
+}  // namespace vqeng

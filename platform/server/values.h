@@ -1,0 +1,71 @@
+// Wire values and column definitions: the value item of each data type, its
+// payload, and conversion between engine values and the type a client asked for.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "items.h"
+
+namespace vqeng {
+
+// An engine value: what SQLite hands us, and what parameters decode to.
+struct Value {
+  enum Kind { Null, Int, Real, Text, Blob } kind = Null;
+  std::int64_t i = 0;
+  double d = 0;
+  std::string s;  // Text or Blob bytes
+
+  static Value null() { return {}; }
+  static Value integer(std::int64_t v) { Value x; x.kind = Int; x.i = v; return x; }
+  static Value real(double v) { Value x; x.kind = Real; x.d = v; return x; }
+  static Value text(std::string v) { Value x; x.kind = Text; x.s = std::move(v); return x; }
+  static Value blob(std::string v) { Value x; x.kind = Blob; x.s = std::move(v); return x; }
+};
+
+// A column or parameter type as the protocol names it.
+struct WireType {
+  std::int16_t type = 0;      // 0: no type given (definition item 73)
+  std::uint8_t subtype = 0;   // for type 9: 1 date, 2 time, 3 timestamp
+  std::uint32_t length = 0;   // long form
+  std::uint8_t precision = 0, scale = 0;  // numeric form
+};
+
+enum ValueItem : std::uint8_t {
+  kValNoValue = 101,
+  kValFullLength = 102,
+  kValNull = 103,
+  kValEndOfRow = 132,
+  kValVariable = 126,
+};
+
+constexpr std::uint8_t kDefNone = 73;
+constexpr std::uint8_t kDefSecondName = 74;
+constexpr std::uint8_t kItemName = 134;
+
+// Value item code of a type (0 when the type has none).
+std::uint8_t value_item_code(std::int16_t type, std::uint8_t subtype);
+// Definition item code of a type (kDefNone when none).
+std::uint8_t definition_item_code(std::int16_t type, std::uint8_t subtype);
+// Maps a definition item (code 73..99) to its type; false for unknown codes.
+bool parse_definition(const Item& item, WireType& out);
+// Writes the definition item of a type.
+void write_definition(ItemWriter& w, const WireType& t);
+
+// Writes one value converted to the wanted type (type 0: the value's own type).
+// NULL values become item 103.
+void write_value(ItemWriter& w, const Value& v, const WireType& want);
+
+// Decodes one value item (the first item given; long values are read through the
+// reader). Returns false with `why` for unknown or malformed items.
+bool read_value_item(ItemReader& r, const Item& first, Value& out, std::string& why);
+
+// Packed decimal: two digits a byte, sign nibble 0xC / 0xD last, P/2+1 bytes.
+std::string pack_decimal(const std::string& number_text, std::uint8_t precision, std::uint8_t scale);
+std::string unpack_decimal(const std::uint8_t* p, std::size_t n, std::uint8_t scale);
+
+// Text form of a value, as used for conversions and the request log.
+std::string value_text(const Value& v);
+
+}  // namespace vqeng

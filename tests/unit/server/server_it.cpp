@@ -1,0 +1,302 @@
+// Starts the built vqeng12 on a free loopback port, as the client's local-server
+// start would (with -hn), and talks to it over TCP.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "scrambler.h"
+#include "script_client.h"
+
+using namespace script;
+
+namespace {
+
+class ServerProcess {
+ public:
+  bool start(const std::vector<std::string>& extra) {
+    char tmpl[] = "/tmp/vqeng_it_XXXXXX";
+    dir_ = mkdtemp(tmpl);
+    log_path_ = dir_ + "/requests.log";
+    int out[2], hs[2];
+    if (pipe(out) != 0 || pipe(hs) != 0) return false;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], 1);
+      close(out[0]);
+      close(hs[0]);
+      std::vector<std::string> args{VQENG12_PATH, "-x", "tcpip(port=0)", "-rl", log_path_};
+      args.insert(args.end(), extra.begin(), extra.end());
+      args.push_back("-hn");
+      args.push_back(std::to_string(hs[1]));
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(&a[0]);
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    close(hs[1]);
+    std::uint16_t status = 0xFFFF;
+    if (read(hs[0], &status, 2) != 2) return false;
+    close(hs[0]);
+    status_ = status;
+    FILE* f = fdopen(out[0], "r");
+    char line[64] = {};
+    if (!fgets(line, sizeof line, f)) return false;
+    fclose(f);
+    return std::sscanf(line, "port=%d", &port_) == 1 && port_ > 0;
+  }
+  int stop() {
+    if (pid_ <= 0) return -1;
+    kill(pid_, SIGTERM);
+    int st = 0;
+    waitpid(pid_, &st, 0);
+    pid_ = -1;
+    return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+  }
+  // Waits up to `seconds` for the server to end by itself; -1 when it did not.
+  int wait_exit(int seconds) {
+    for (int i = 0; i < seconds * 20 && pid_ > 0; ++i) {
+      int st = 0;
+      if (waitpid(pid_, &st, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+      }
+      usleep(50000);
+    }
+    return -1;
+  }
+  ~ServerProcess() {
+    if (pid_ > 0) stop();
+    if (!dir_.empty()) {
+      std::remove(log_path_.c_str());
+      rmdir(dir_.c_str());
+    }
+  }
+  std::string log() const {
+    std::ifstream in(log_path_);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+  int port() const { return port_; }
+  std::uint16_t status() const { return status_; }
+  const std::string& dir() const { return dir_; }
+
+ private:
+  pid_t pid_ = -1;
+  int port_ = 0;
+  std::uint16_t status_ = 0xFFFF;
+  std::string dir_, log_path_;
+};
+
+class Client {
+ public:
+  explicit Client(int port) {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval tv{10, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    ok_ = connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  }
+  ~Client() { close(fd_); }
+  bool ok() const { return ok_; }
+  void send_raw(const std::string& s) { ASSERT_EQ(send(fd_, s.data(), s.size(), MSG_NOSIGNAL), (ssize_t)s.size()); }
+  // Reads packets up to the end of a message; empty when the server closed.
+  std::vector<Packet> read_message() {
+    std::vector<Packet> out;
+    for (;;) {
+      std::size_t used = 0;
+      auto pks = split_packets(buf_, &used);
+      buf_.erase(0, used);
+      for (auto& p : pks) {
+        out.push_back(p);
+        if (p.status & 1) return out;
+      }
+      char tmp[8192];
+      const ssize_t n = recv(fd_, tmp, sizeof tmp, 0);
+      if (n <= 0) return {};
+      buf_.append(tmp, static_cast<std::size_t>(n));
+    }
+  }
+  bool closed_by_peer() {
+    char c;
+    return recv(fd_, &c, 1, 0) == 0;
+  }
+  std::string app_connect() {
+    std::string pk = packet(25, 0x21, std::string(1, '\0') + app_connect_record({}));
+    vqeng::scramble_packet(reinterpret_cast<std::uint8_t*>(&pk[0]), static_cast<std::uint32_t>(pk.size()));
+    send_raw(pk);
+    const auto r = read_message();
+    if (r.size() != 1 || r[0].type != 25) return {};
+    random_ = r[0].body.substr(1 + 178, 32);
+    return r[0].body.substr(1);
+  }
+  std::vector<ReplyItem> request(const std::string& body) {
+    send_raw(packet(24, 1, body));
+    std::string joined;
+    for (const auto& p : read_message()) joined += p.body;
+    std::vector<ReplyItem> items;
+    parse_items(joined, items);
+    return items;
+  }
+  std::vector<ReplyItem> connect_db(const std::string& pwd = "sql") {
+    return request(item(16, "UID=DBA;CON=it") + item(133, u32le(0)) +
+                   item(20, encipher("PWD=" + pwd, reinterpret_cast<const std::uint8_t*>(random_.data()))));
+  }
+
+ private:
+  int fd_ = -1;
+  bool ok_ = false;
+  std::string buf_;
+  std::string random_;
+};
+
+}  // namespace
+
+TEST(ServerProcess, ServesManyConnectionsAndStopsOnSigterm) {
+  ServerProcess srv;
+  ASSERT_TRUE(srv.start({"-n", "itsrv"}));
+  EXPECT_EQ(srv.status(), 0);
+  Client a(srv.port()), b(srv.port());
+  ASSERT_TRUE(a.ok() && b.ok());
+  ASSERT_EQ(a.app_connect().size(), 312u);
+  ASSERT_EQ(b.app_connect().size(), 312u);
+  ASSERT_EQ(a.connect_db()[0].code, 133);
+  ASSERT_EQ(b.connect_db()[0].code, 133);
+  // Both see one database in memory.
+  EXPECT_EQ(a.request(item(25, "CREATE TABLE shared(v INTEGER)"))[2].code, 66);
+  EXPECT_EQ(a.request(item(58))[0].code, 66);
+  EXPECT_EQ(b.request(item(25, "INSERT INTO shared VALUES(1)"))[2].code, 66);
+  EXPECT_EQ(b.request(item(58))[0].code, 66);
+
+  // Several clients at once, each doing a few requests.
+  std::vector<std::thread> ts;
+  std::atomic<int> good{0};
+  for (int i = 0; i < 8; ++i) {
+    ts.emplace_back([&, i] {
+      Client c(srv.port());
+      if (!c.ok() || c.app_connect().size() != 312 || c.connect_db()[0].code != 133) return;
+      const auto r = c.request(item(22, "SELECT count(*) + " + std::to_string(i) + " FROM shared") + item(136, u16le(1)) +
+                               item(24, u32le(0xFFFFFFFF) + u16le(0)) + item(82, u16le(0)) + item(0));
+      for (const auto& it : r)
+        if (it.code == 112 && rd32(it.payload) == static_cast<std::uint32_t>(1 + i)) ++good;
+    });
+  }
+  for (auto& t : ts) t.join();
+  EXPECT_EQ(good.load(), 8);
+
+  // Bad input closes only that connection.
+  Client bad(srv.port());
+  ASSERT_TRUE(bad.ok());
+  bad.app_connect();
+  bad.send_raw(std::string{24, 1, 0, 3});
+  EXPECT_TRUE(bad.closed_by_peer());
+  EXPECT_EQ(a.request(item(25, "SELECT 1"))[2].code, 66);
+
+  const std::string log = srv.log();
+  EXPECT_NE(log.find("server itsrv ready on port " + std::to_string(srv.port())), std::string::npos);
+  EXPECT_NE(log.find("exec-immediate CREATE TABLE shared(v INTEGER)"), std::string::npos);
+  EXPECT_NE(log.find("closed: bad packet: packet length 3"), std::string::npos);
+  EXPECT_EQ(srv.stop(), 0);
+  EXPECT_NE(srv.log().find("server stopped"), std::string::npos);
+}
+
+TEST(ServerProcess, DatabaseFileOutlivesTheServer) {
+  char tmpl[] = "/tmp/vqeng_db_XXXXXX";
+  const std::string dir = mkdtemp(tmpl);
+  const std::string file = dir + "/demo.db";
+  {
+    ServerProcess srv;
+    ASSERT_TRUE(srv.start({"-ga", "-ha", "-n", "filesrv", file, "-ek", "key", "-n", "demo"}));
+    Client c(srv.port());
+    c.app_connect();
+    ASSERT_EQ(c.connect_db()[0].code, 133);
+    EXPECT_EQ(c.request(item(25, "CREATE TABLE kept(v VARCHAR(5))"))[2].code, 66);
+    EXPECT_EQ(c.request(item(25, "INSERT INTO kept VALUES('yes')"))[2].code, 66);
+    EXPECT_EQ(c.request(item(58))[0].code, 66);
+    const auto n = c.request(item(22, "SELECT db_name()") + item(136, u16le(1)) +
+                             item(24, u32le(0xFFFFFFFF) + u16le(0)) + item(78, u32le(20) + u16le(0)) + item(0));
+    bool named = false;
+    for (const auto& it : n) named |= it.code == 107 && it.payload == "demo";
+    EXPECT_TRUE(named);
+    EXPECT_EQ(srv.stop(), 0);
+  }
+  {
+    ServerProcess srv;
+    ASSERT_TRUE(srv.start({file}));
+    Client c(srv.port());
+    c.app_connect();
+    ASSERT_EQ(c.connect_db()[0].code, 133);
+    const auto r = c.request(item(22, "SELECT v FROM kept") + item(136, u16le(1)) +
+                             item(24, u32le(0xFFFFFFFF) + u16le(0)) + item(78, u32le(5) + u16le(0)) + item(0));
+    bool found = false;
+    for (const auto& it : r) found |= it.code == 107 && it.payload == "yes";
+    EXPECT_TRUE(found);
+  }
+  std::remove(file.c_str());
+  rmdir(dir.c_str());
+}
+
+TEST(ServerProcess, AttentionStopsARunningStatement) {
+  ServerProcess srv;
+  ASSERT_TRUE(srv.start({}));
+  Client c(srv.port());
+  c.app_connect();
+  ASSERT_EQ(c.connect_db()[0].code, 133);
+  // A statement that would run for minutes, then an attention while it runs.
+  c.send_raw(packet(24, 1, item(25,
+      "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM n WHERE x < 100000000000) SELECT count(*) FROM n")));
+  usleep(100000);
+  c.send_raw(packet(16, 0x05, ""));
+  const auto ack = c.read_message();
+  ASSERT_FALSE(ack.empty());
+  EXPECT_EQ(ack.back().status & 0x03, 0x03);
+  EXPECT_EQ(c.request(item(25, "SELECT 1"))[2].code, 66);
+  EXPECT_NE(srv.log().find("attention acknowledged"), std::string::npos);
+}
+
+TEST(ServerProcess, AutoStopAndShutdownRequest) {
+  {
+    // -ga: the server ends once its last connection has closed.
+    ServerProcess srv;
+    ASSERT_TRUE(srv.start({"-ga"}));
+    {
+      Client c(srv.port());
+      c.app_connect();
+      ASSERT_EQ(c.connect_db()[0].code, 133);
+      EXPECT_EQ(c.request(item(19))[0].code, 66);
+    }
+    EXPECT_EQ(srv.wait_exit(10), 0);
+  }
+  {
+    // Request 8 after a refused connect shuts the server down.
+    ServerProcess srv;
+    ASSERT_TRUE(srv.start({}));
+    Client c(srv.port());
+    c.app_connect();
+    ASSERT_EQ(c.connect_db("wrong")[1].code, 65);
+    EXPECT_EQ(c.request(item(8, std::string(1, '\0')))[0].code, 66);
+    EXPECT_EQ(srv.wait_exit(10), 0);
+  }
+}
+
+TEST(ServerProcess, ReportsAFailedStartOnTheHandshake) {
+  ServerProcess srv;
+  // A database file in a directory that does not exist cannot be opened.
+  ASSERT_FALSE(srv.start({"/nonexistent-dir/x.db"}));
+  EXPECT_EQ(srv.status(), 3);
+}

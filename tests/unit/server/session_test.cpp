@@ -1,0 +1,544 @@
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <random>
+
+#include "session_harness.h"
+
+using namespace script;
+
+namespace {
+
+// Items of a combined prepare + execute with column variables.
+std::string prepare_items(const std::string& sql) {
+  return (sql.size() > 250 ? long_item(22, sql) : item(22, sql)) + item(136, u16le(1));
+}
+std::string execute_items(std::uint32_t handle, const std::string& col_vars) {
+  return item(24, u32le(handle) + u16le(0)) + col_vars + item(0);
+}
+std::string def_short(std::uint8_t code) { return item(code, u16le(0)); }
+std::string def_long(std::uint8_t code, std::uint32_t len) { return item(code, u32le(len) + u16le(0)); }
+
+std::int32_t record_code(const ReplyItem& it) { return static_cast<std::int32_t>(rd32(it.payload)); }
+
+// Index of the first item with this code, or -1.
+int find(const std::vector<ReplyItem>& items, int code, int from = 0) {
+  for (std::size_t i = static_cast<std::size_t>(from); i < items.size(); ++i)
+    if (items[i].code == code) return static_cast<int>(i);
+  return -1;
+}
+
+class ConnectedSession : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(h_.app_connect().size(), 312u);
+    const auto r = h_.connect();
+    ASSERT_FALSE(r.empty());
+    ASSERT_EQ(r[0].code, 133);
+    ASSERT_TRUE(h_.session().connected());
+  }
+  std::vector<ReplyItem> exec_imm(const std::string& sql) { return h_.request(item(25, sql)); }
+  SessionHarness h_;
+};
+
+}  // namespace
+
+TEST(Session, AppConnectWhateverTheCuts) {
+  SessionHarness whole, bytewise;
+  const std::string a = whole.app_connect();
+  ASSERT_EQ(a.size(), 312u);
+  std::string pk = packet(25, 0x21, std::string(1, '\0') + app_connect_record({}));
+  vqeng::scramble_packet(reinterpret_cast<std::uint8_t*>(&pk[0]), static_cast<std::uint32_t>(pk.size()));
+  const auto reply = bytewise.exchange(pk, true);
+  ASSERT_EQ(reply.size(), 1u);
+  EXPECT_EQ(reply[0].body.substr(1), a);
+  EXPECT_EQ(reply[0].status & 0x01, 0x01);
+  EXPECT_EQ(a.substr(178, 32), std::string(reinterpret_cast<const char*>(whole.random()), 32));
+  EXPECT_TRUE(whole.logged("7 app-connect minor=15 packet=7300 encryption=0 compression=0"));
+}
+
+TEST(Session, ConnectChecksTheEncipheredPassword) {
+  SessionHarness h;
+  h.app_connect();
+  const auto bad = h.connect("DBA", "wrong");
+  ASSERT_EQ(codes(bad), (std::vector<int>{0, 65, 135, 0, 0}));
+  EXPECT_EQ(record_code(bad[1]), -103);
+  EXPECT_EQ(bad[1].payload.substr(4), "2800028000" "28000");
+  EXPECT_FALSE(h.session().connected());
+  const auto good = h.connect("DBA", "sql");
+  ASSERT_EQ(codes(good), (std::vector<int>{133, 66, 67, 67, 0}));
+  EXPECT_EQ(rd32(good[0].payload), 7u);  // the connection number
+  EXPECT_EQ(static_cast<std::uint8_t>(good[2].payload[4]), 19);
+  EXPECT_EQ(static_cast<std::uint8_t>(good[3].payload[4]), 24);
+  EXPECT_TRUE(h.logged("connect UID=DBA DBN=demo APP=IP=127.0.0.1;API=QuillonJDBC PWD=enciphered"));
+  for (const auto& l : h.log()) EXPECT_EQ(l.find("sql"), std::string::npos) << l;
+}
+
+TEST(Session, PasswordWithTheOtherIvWordIsRefusedWithAHint) {
+  SessionHarness h;
+  h.app_connect();
+  const auto r = h.request(item(16, "UID=DBA") + item(133, u32le(0)) + item(20, encipher("PWD=sql", h.random(), true)));
+  ASSERT_GE(r.size(), 2u);
+  EXPECT_EQ(record_code(r[1]), -103);
+  EXPECT_TRUE(h.logged("first four random bytes as the IV word"));
+}
+
+TEST(Session, UnknownUserIsRefused) {
+  SessionHarness h;
+  h.app_connect();
+  const auto r = h.connect("nobody", "sql");
+  ASSERT_GE(r.size(), 2u);
+  EXPECT_EQ(record_code(r[1]), -103);
+}
+
+TEST_F(ConnectedSession, QueryWithTypedValues) {
+  ASSERT_EQ(codes(exec_imm("CREATE TABLE item(id INTEGER, name VARCHAR(20), price DOUBLE, at TIMESTAMP, big BIGINT)"))[2], 66);
+  exec_imm("INSERT INTO item VALUES(7, 'pen', 1.5, '2024-02-29 13:14:15.000016', 5000000000)");
+  const auto r = h_.request(prepare_items("SELECT id, name, price, at, big FROM item") +
+                            execute_items(0xFFFFFFFF, def_short(82) + def_long(78, 20) + def_short(81) +
+                                                          def_short(90) + def_short(75)));
+  ASSERT_TRUE(h_.parse_ok());
+  // Prepare reply: 30 (params), 29 (handle), status, info; execute reply: values, 132, 0, 44, status, info.
+  ASSERT_EQ(codes(r), (std::vector<int>{30, 29, 66, 67, 67, 0, 112, 107, 111, 120, 104, 132, 0, 44, 66, 67, 67, 67, 0}));
+  EXPECT_EQ(rd16(r[0].payload), 0u);
+  EXPECT_NE(rd32(r[1].payload), 0u);
+  EXPECT_EQ(rd32(r[6].payload), 7u);
+  EXPECT_EQ(r[7].payload, "pen");
+  double d;
+  std::memcpy(&d, r[8].payload.data(), 8);
+  EXPECT_EQ(d, 1.5);
+  EXPECT_EQ(rd16(r[9].payload), 2024u);
+  EXPECT_EQ(r[9].payload[2], 1);  // February, counting from 0
+  EXPECT_EQ(r[9].payload[6], 29);
+  EXPECT_EQ(rd32(r[9].payload, 10), 16u);
+  EXPECT_EQ(rd32(r[10].payload) + (std::uint64_t{rd32(r[10].payload, 4)} << 32), 5000000000ull);
+  EXPECT_TRUE(h_.logged("7 prepare SELECT id, name, price, at, big FROM item"));
+  EXPECT_TRUE(h_.logged("7 execute"));
+}
+
+TEST_F(ConnectedSession, ProbeThroughTheCombinedRequest) {
+  const std::string probe =
+      "SELECT @@version, if 'A'<>'a' then 1 else 0 endif, isnull(property('IsBW'),'NO'), "
+      "isnull(connection_property('odbc_distinguish_char_and_varchar'),'Off'), "
+      "isnull(connection_property('odbc_describe_binary_as_varbinary'),'Off'), connection_property('charset'), "
+      "db_property('charset'), (SELECT count(*) FROM SYS.SYSOPTION o, SYS.SYSUSER u WHERE o.user_id = u.user_id "
+      "AND o.\"option\" = 'timestamp_with_time_zone_format' AND u.user_name = 'PUBLIC')";
+  const std::string vars = def_long(78, 128) + def_short(87) + def_long(78, 9) + def_long(78, 9) +
+                           def_long(78, 9) + def_long(78, 50) + def_long(78, 50) + def_short(87);
+  const auto r = h_.request(prepare_items(probe) + execute_items(0xFFFFFFFF, vars));
+  ASSERT_TRUE(h_.parse_ok());
+  const int first = find(r, 107);
+  ASSERT_GE(first, 0);
+  std::vector<std::string> texts;
+  for (int i = first; i < first + 8; ++i) texts.push_back(r[i].code == 117 ? std::to_string(rd16(r[i].payload)) : r[i].payload);
+  EXPECT_EQ(texts, (std::vector<std::string>{"12.0.1.2566", "1", "NO", "Off", "Off", "UTF-8", "UTF-8", "0"}));
+  EXPECT_EQ(r[first + 8].code, 132);
+  // The session options that follow change nothing in the stream.
+  const auto opts = h_.request(prepare_items(
+      "SET TEMPORARY OPTION time_format = 'hh:nn:ss';SET TEMPORARY OPTION isolation_level = '1';") +
+      execute_items(0xFFFFFFFF, ""));
+  EXPECT_EQ(opts[find(opts, 44) + 1].code, 66);
+}
+
+TEST_F(ConnectedSession, ErrorReplyCarriesRecordTextAndParameter) {
+  const auto r = exec_imm("SELECT * FROM nowhere");
+  ASSERT_EQ(codes(r), (std::vector<int>{0, 44, 65, 135, 134, 0, 0, 67, 67, 67, 67, 0}));
+  EXPECT_EQ(r[2].payload.size(), 19u);
+  EXPECT_EQ(record_code(r[2]), -141);
+  EXPECT_EQ(r[2].payload.substr(4), "42W33" "42S02" "S0002");
+  EXPECT_NE(r[3].payload.find("nowhere"), std::string::npos);
+  EXPECT_EQ(r[4].payload, "nowhere");
+  EXPECT_TRUE(h_.session().connected());  // an error keeps the connection
+  EXPECT_EQ(exec_imm("CREATE TABLE fine(a INTEGER)")[2].code, 66);
+}
+
+TEST_F(ConnectedSession, NoRowGivesEndOfDataWithCode100) {
+  exec_imm("CREATE TABLE e(a INTEGER)");
+  const auto r = h_.request(prepare_items("SELECT a FROM e") + execute_items(0xFFFFFFFF, def_short(82)));
+  const int end = find(r, 132);
+  ASSERT_GE(end, 0);
+  EXPECT_EQ(r[end].payload, std::string(1, '\1'));
+  EXPECT_EQ(r[end + 1].code, 65);
+  EXPECT_EQ(record_code(r[end + 1]), 100);
+  EXPECT_EQ(r[end + 2].code, 0);
+  EXPECT_EQ(r[end + 3].code, 0);
+  EXPECT_EQ(r[end + 4].code, 44);
+}
+
+TEST_F(ConnectedSession, DescribeOutputAndInput) {
+  exec_imm("CREATE TABLE d(a INTEGER, b VARCHAR(30))");
+  const auto p = h_.request(prepare_items("SELECT a, b FROM d WHERE a = ?"));
+  const std::uint32_t handle = rd32(p[1].payload);
+  EXPECT_EQ(rd16(p[0].payload), 1u);  // one parameter
+  const auto r = h_.request(item(28, u32le(handle) + u16le(135)) + item(27, u32le(handle) + u16le(135)));
+  ASSERT_EQ(codes(r), (std::vector<int>{82, 134, 78, 134, 0, 66, 67, 0, 78, 134, 0, 66, 67, 0}));
+  EXPECT_EQ(r[1].payload, "a");
+  EXPECT_EQ(rd32(r[2].payload), 30u);
+  EXPECT_EQ(r[3].payload, "b");
+  EXPECT_EQ(rd32(r[6].payload) & 1, 1u);  // complete
+}
+
+TEST_F(ConnectedSession, ExecuteWithParameterRowsAndCommitRollback) {
+  exec_imm("CREATE TABLE t(a INTEGER, b VARCHAR(10))");
+  h_.request(item(58));
+  const auto p = h_.request(prepare_items("INSERT INTO t VALUES(?, ?)"));
+  const std::uint32_t handle = rd32(p[1].payload);
+  const std::string rows = item(112, u32le(1)) + item(107, "one") + item(132) + item(112, u32le(2)) +
+                           item(103) + item(132) + item(0);
+  const auto ins = h_.request(item(24, u32le(handle) + u16le(0)) + rows);
+  ASSERT_EQ(codes(ins), (std::vector<int>{0, 44, 66, 67, 67, 67, 0}));
+  EXPECT_EQ(rd32(ins[4].payload), 2u);  // slot 2: rows changed
+  EXPECT_EQ(static_cast<std::uint8_t>(ins[4].payload[4]), 2);
+  ASSERT_EQ(codes(h_.request(item(59))), (std::vector<int>{66, 67, 67, 0}));
+  auto count = [&] {
+    const auto r = h_.request(prepare_items("SELECT count(*) FROM t") + execute_items(0xFFFFFFFF, def_short(82)));
+    return rd32(r[find(r, 112)].payload);
+  };
+  EXPECT_EQ(count(), 0u);
+  h_.request(item(24, u32le(handle) + u16le(2)) + rows);  // execute and commit
+  h_.request(item(59));
+  EXPECT_EQ(count(), 2u);
+  EXPECT_TRUE(h_.logged("7 rollback"));
+  EXPECT_TRUE(h_.logged("7 commit"));
+}
+
+TEST_F(ConnectedSession, QueuedItemsRideWithTheNextRequest) {
+  const auto p = h_.request(prepare_items("SELECT 1"));
+  const std::uint32_t handle = rd32(p[1].payload);
+  const auto r = h_.request(item(3, u32le(static_cast<std::uint32_t>(-300))) + item(23, u32le(handle)) + item(58));
+  EXPECT_EQ(codes(r), (std::vector<int>{66, 67, 67, 0}));
+  EXPECT_TRUE(h_.logged("7 time-zone -300"));
+  EXPECT_TRUE(h_.logged("7 drop " + std::to_string(handle)));
+  const auto v = h_.request(item(21, u32le(handle) + u32le(0) + u16le(0) + u32le(0)) + item(0));
+  EXPECT_EQ(record_code(v[0]), -130);  // dropped: the client prepares again
+}
+
+TEST_F(ConnectedSession, AttentionIsAcknowledged) {
+  // After a complete reply: one empty packet with 0x02 and 0x01.
+  auto pk = h_.exchange(packet(16, 0x05, ""));
+  ASSERT_EQ(pk.size(), 1u);
+  EXPECT_EQ(pk[0].type, 24);
+  EXPECT_EQ(pk[0].status, 0x03);
+  // A request and its attention arriving together: no reply, only the ack.
+  pk = h_.exchange(packet(24, 1, item(25, "CREATE TABLE never(a INTEGER)")) + packet(16, 0x05, ""));
+  ASSERT_EQ(pk.size(), 1u);
+  EXPECT_EQ(pk[0].status, 0x03);
+  // During a long statement: the statement stops and the ack replaces its reply.
+  bool sent = false;
+  h_.session().set_poll_hook([&] {
+    if (sent) return;
+    sent = true;
+    const std::string att = packet(16, 0x05, "");
+    h_.session().feed(reinterpret_cast<const std::uint8_t*>(att.data()), att.size());
+  });
+  pk = h_.exchange(packet(24, 1, item(25,
+      "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM n WHERE x < 100000000) SELECT count(*) FROM n")));
+  ASSERT_EQ(pk.size(), 1u);
+  EXPECT_EQ(pk[0].status, 0x03);
+  h_.session().set_poll_hook(nullptr);
+  EXPECT_TRUE(h_.logged("7 attention acknowledged"));
+  EXPECT_EQ(exec_imm("CREATE TABLE after(a INTEGER)")[2].code, 66);
+  EXPECT_NE(codes(exec_imm("SELECT * FROM never"))[2], 66);  // the dropped request never ran
+}
+
+TEST_F(ConnectedSession, LivenessPacketsAreSignsOfLifeOnly) {
+  // Idle: nothing comes back.
+  EXPECT_TRUE(h_.exchange(packet(26, 0, "") + packet(26, 0, "")).empty());
+  EXPECT_FALSE(h_.session().closed());
+  // Between the packets of one request message (items never straddle packets).
+  const auto pk = h_.exchange(packet(24, 0, item(3, u32le(60))) + packet(26, 0, "") +
+                              packet(24, 1, item(25, "CREATE TABLE alive(a INTEGER)")));
+  EXPECT_FALSE(pk.empty()) << h_.session().close_reason();
+  EXPECT_TRUE(h_.logged("time-zone 60"));
+  EXPECT_EQ(codes(exec_imm("INSERT INTO alive VALUES (1)"))[2], 66);
+}
+
+TEST_F(ConnectedSession, LongStatementTextAndLongValues) {
+  std::string sql = "SELECT '" + std::string(600, 'q') + "' AS v";
+  const auto r = h_.request(prepare_items(sql) + execute_items(0xFFFFFFFF, def_long(84, 0x7FFFFFFF)));
+  ASSERT_TRUE(h_.parse_ok());
+  const int v = find(r, 114);
+  ASSERT_GE(v, 0);
+  EXPECT_EQ(r[v].length, 251);
+  EXPECT_EQ(r[v].payload, std::string(600, 'q'));
+}
+
+TEST_F(ConnectedSession, DisconnectEndsTheSession) {
+  const auto r = h_.request(item(19));
+  EXPECT_EQ(codes(r), (std::vector<int>{66, 0}));
+  EXPECT_TRUE(h_.session().closed());
+  EXPECT_EQ(h_.session().close_reason(), "client disconnected");
+}
+
+TEST(Session, CharsetChangeAnswersWithTheLabel) {
+  SessionHarness h;
+  h.app_connect();
+  h.connect();
+  const auto r = h.request(item(4, std::string("UTF-8") + '\0'));
+  ASSERT_EQ(codes(r), (std::vector<int>{134, 66, 67, 0}));
+  EXPECT_EQ(r[0].payload, "UTF-8");
+  EXPECT_EQ(codes(h.request(item(5, std::string("UTF-8") + '\0'))), (std::vector<int>{66, 67, 0}));
+}
+
+TEST(Session, BadInputClosesWithAReason) {
+  struct Case {
+    const char* name;
+    int stage;  // 0 fresh, 1 after app-connect, 2 connected
+    std::string bytes;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"data before app-connect", 0, packet(24, 1, item(66)), "first packet of type 24"},
+      {"length 3", 0, std::string{25, 1, 0, 3}, "bad packet"},
+      {"short app-connect", 0, packet(25, 1, std::string(10, '\0')), "too short"},
+      {"unknown packet type", 2, packet(9, 1, ""), "packet of unknown type 9"},
+      {"request before connect", 1, packet(24, 1, item(25, "SELECT 1")), "before the database connect"},
+      {"unknown request item", 2, packet(24, 1, item(250, "x")), "unknown request item 250"},
+      {"item past its packet", 2, packet(24, 1, std::string{20, 25, 'a'}), "runs past the end"},
+      {"length byte 0", 2, packet(24, 1, std::string{0, 25}), "length byte 0"},
+      {"compressed while off", 2, packet(24, 0x41, "xyz"), "compression is off"},
+      {"prepare without flags", 2, packet(24, 1, item(22, "SELECT 1")), "prepare without its flags item"},
+      {"execute of 3 bytes", 2, packet(24, 1, item(24, "abc")), "execute item of 3 bytes"},
+      {"connect without handle", 1, packet(24, 1, item(16, "UID=DBA")), "without its handle item"},
+      {"secure part not a block", 1, packet(24, 1, item(16, "UID=DBA") + item(133, u32le(0)) + item(20, "short")),
+       "not a multiple of 16"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SessionHarness h;
+    if (c.stage >= 1) {
+      ASSERT_EQ(h.app_connect().size(), 312u);
+    }
+    if (c.stage >= 2) {
+      ASSERT_EQ(h.connect()[0].code, 133);
+    }
+    h.exchange(c.bytes);
+    EXPECT_TRUE(h.session().closed());
+    EXPECT_NE(h.session().close_reason().find(c.reason), std::string::npos) << h.session().close_reason();
+    EXPECT_TRUE(h.logged("7 closed: ")) ;
+    // Nothing more is answered.
+    EXPECT_TRUE(h.exchange(packet(24, 1, item(58))).empty());
+  }
+}
+
+TEST(Session, SimpleLevelScramblesBothWays) {
+  SessionHarness h;
+  AppConnectFields f;
+  f.encryption = 1;
+  const std::string a = h.app_connect(f);
+  EXPECT_EQ(rd16(a, 10), 1u);
+  const auto r = h.connect();
+  ASSERT_FALSE(r.empty());
+  EXPECT_EQ(r[0].code, 133);
+  for (const auto& p : h.last_packets()) EXPECT_EQ(p.status & 0x20, 0x20);
+}
+
+TEST(Session, CompressionBothWays) {
+  SessionHarness h;
+  AppConnectFields f;
+  f.options |= 0x004;
+  const std::string a = h.app_connect(f);
+  EXPECT_EQ(rd32(a, 24) & 0x04, 0x04u);
+  ASSERT_EQ(h.connect()[0].code, 133);
+  // A compressed request (deflate, 4 KiB window, partial flush).
+  z_stream zs{};
+  ASSERT_EQ(deflateInit2(&zs, 9, Z_DEFLATED, 12, 5, Z_DEFAULT_STRATEGY), Z_OK);
+  const std::string body = item(25, "SELECT '" + std::string(200, 'r') + "'");
+  std::string z(1024, '\0');
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(body.data()));
+  zs.avail_in = static_cast<uInt>(body.size());
+  zs.next_out = reinterpret_cast<Bytef*>(&z[0]);
+  zs.avail_out = static_cast<uInt>(z.size());
+  ASSERT_EQ(deflate(&zs, Z_PARTIAL_FLUSH), Z_OK);
+  z.resize(z.size() - zs.avail_out);
+  deflateEnd(&zs);
+  auto r = h.reply_items(h.exchange(packet(24, 0x41, z)));
+  ASSERT_GE(r.size(), 3u);
+  EXPECT_EQ(r[2].code, 66);
+  // A large reply comes back compressed and inflates to the right items.
+  const std::string sql = "SELECT '" + std::string(3000, 'w') + "'";
+  r = h.request(prepare_items(sql) + execute_items(0xFFFFFFFF, def_long(84, 0x7FFFFFFF)));
+  ASSERT_TRUE(h.parse_ok());
+  bool any_compressed = false;
+  for (const auto& p : h.last_packets()) any_compressed |= (p.status & 0x40) != 0;
+  EXPECT_TRUE(any_compressed);
+  const int v = find(r, 114);
+  ASSERT_GE(v, 0);
+  EXPECT_EQ(r[v].payload, std::string(3000, 'w'));
+  // A compressed packet that does not inflate closes the connection.
+  h.exchange(packet(24, 0x41, "not deflate data"));
+  EXPECT_TRUE(h.session().closed());
+}
+
+namespace {
+std::string open_items(std::uint32_t handle, const std::string& name) {
+  return item(33, u32le(handle) + u16le(0) + u32le(0)) + item(134, name) + item(0);
+}
+std::string fetch_item(std::uint32_t cursor, std::int32_t offset, unsigned rows, unsigned options = 0) {
+  return item(35, u32le(cursor) + u32le(static_cast<std::uint32_t>(offset)) + u16le(rows) + u16le(options));
+}
+// The i32 values of item 112 in a reply, in order.
+std::vector<std::uint32_t> ints(const std::vector<ReplyItem>& r) {
+  std::vector<std::uint32_t> v;
+  for (const auto& i : r)
+    if (i.code == 112) v.push_back(rd32(i.payload));
+  return v;
+}
+}  // namespace
+
+TEST_F(ConnectedSession, CursorOpenFetchAndScroll) {
+  exec_imm("CREATE TABLE s(n INTEGER, t VARCHAR(5))");
+  for (int i = 1; i <= 5; ++i) exec_imm("INSERT INTO s VALUES(" + std::to_string(i) + ", 'r" + std::to_string(i) + "')");
+  // Prepare, execute (not run: a query) and open in one message, with a row
+  // description that asks for column 0 as i32 and nothing of column 1.
+  const auto r = h_.request(prepare_items("SELECT n, t FROM s ORDER BY n") + execute_items(0xFFFFFFFF, "") +
+                            open_items(0xFFFFFFFF, "c1") +
+                            item(69, u32le(0xFFFFFFFF) + u16le(0)) + item(70, u16le(0)) + def_short(82) +
+                            item(70, u16le(1)) + item(73) + item(0));
+  ASSERT_TRUE(h_.parse_ok());
+  const int exec_status = find(r, 44) + 1;
+  EXPECT_EQ(record_code(r[exec_status]), 111);  // the query runs at open
+  const int open_cursor = find(r, 44, exec_status);
+  ASSERT_GT(open_cursor, 0);
+  const std::uint32_t cursor = rd32(r[open_cursor].payload);
+  EXPECT_NE(cursor, 0u);
+  EXPECT_EQ(r[open_cursor + 1].code, 66);
+  bool six = false;
+  for (int i = open_cursor + 2; i < static_cast<int>(r.size()); ++i)
+    six |= r[i].code == 67 && r[i].payload[4] == 6 && rd32(r[i].payload) == 2;
+  EXPECT_TRUE(six);  // two result columns
+
+  auto f = h_.request(fetch_item(cursor, 1, 2));
+  EXPECT_EQ(codes(f), (std::vector<int>{112, 132, 112, 132, 0, 66, 67, 67, 67, 0}));
+  EXPECT_EQ(ints(f), (std::vector<std::uint32_t>{1, 2}));
+  EXPECT_EQ(rd32(f[6].payload), 2u);  // slot 5: position
+  f = h_.request(fetch_item(cursor, -1, 1, 1));  // absolute -1: the last row
+  EXPECT_EQ(ints(f), (std::vector<std::uint32_t>{5}));
+  f = h_.request(fetch_item(cursor, -2, 1));  // relative
+  EXPECT_EQ(ints(f), (std::vector<std::uint32_t>{3}));
+  // A fetch with a prefetch: two reply messages; the prefetch does not move the
+  // cursor until the client aligns it.
+  const auto pks = h_.exchange(packet(24, 1, fetch_item(cursor, 1, 1) + item(36, u32le(cursor) + u32le(65536) +
+                                                                                    u16le(0xFFFF) + u16le(5) + u16le(1) + u16le(0))));
+  ASSERT_EQ(pks.size(), 2u);
+  EXPECT_EQ(pks[0].status & 1, 1);
+  EXPECT_EQ(pks[1].status & 1, 1);
+  std::vector<ReplyItem> first, second;
+  ASSERT_TRUE(parse_items(pks[0].body, first));
+  ASSERT_TRUE(parse_items(pks[1].body, second));
+  EXPECT_EQ(ints(first), (std::vector<std::uint32_t>{4}));
+  EXPECT_EQ(ints(second), (std::vector<std::uint32_t>{5}));
+  const int end = find(second, 132, find(second, 132) + 1);
+  ASSERT_GT(end, 0);
+  EXPECT_EQ(record_code(second[end + 1]), 100);  // the prefetch ran past the end
+  f = h_.request(item(37, u32le(cursor) + u16le(1)) + fetch_item(cursor, 1, 1));
+  EXPECT_EQ(codes(f)[0], 132);  // aligned to row 5: the next row is past the end
+  EXPECT_EQ(record_code(f[1]), 100);
+  EXPECT_EQ(record_code(f[find(f, 65, 2)]), 100);
+  f = h_.request(fetch_item(cursor, 2, 1, 1));  // absolute 2
+  EXPECT_EQ(ints(f), (std::vector<std::uint32_t>{2}));
+  EXPECT_EQ(codes(h_.request(item(34, u32le(cursor)))), (std::vector<int>{66, 67, 0}));
+  f = h_.request(fetch_item(cursor, 1, 1));
+  EXPECT_EQ(record_code(f[1]), -180);
+  EXPECT_TRUE(h_.logged("7 fetch " + std::to_string(cursor) + " offset=-1 rows=1 options=1"));
+}
+
+TEST_F(ConnectedSession, OpenOfAStatementThatIsNoQuery) {
+  exec_imm("CREATE TABLE w(a INTEGER)");
+  const auto r = h_.request(prepare_items("INSERT INTO w VALUES(1)") + execute_items(0xFFFFFFFF, "") +
+                            open_items(0xFFFFFFFF, "c2"));
+  const int exec_cursor = find(r, 44);
+  EXPECT_EQ(r[exec_cursor + 1].code, 66);  // executed
+  const int open_cursor = find(r, 44, exec_cursor + 1);
+  EXPECT_EQ(rd32(r[open_cursor].payload), 0u);
+  EXPECT_EQ(record_code(r[open_cursor + 1]), 111);  // not opened
+  const auto c = h_.request(prepare_items("SELECT count(*) FROM w") + execute_items(0xFFFFFFFF, def_short(82)));
+  EXPECT_EQ(ints(c), (std::vector<std::uint32_t>{1}));
+}
+
+TEST(Session, PlainPasswordBelowMinorThirteen) {
+  SessionHarness h;
+  AppConnectFields f;
+  f.minor = 12;
+  const std::string a = h.app_connect(f);
+  ASSERT_EQ(a.size(), 178u);  // no random bytes at this version
+  const auto r = h.request(item(16, "UID=DBA;PWD=sql") + item(133, u32le(0)));
+  ASSERT_FALSE(r.empty());
+  EXPECT_EQ(r[0].code, 133);
+  EXPECT_TRUE(h.logged("PWD=plain"));
+}
+
+TEST(Session, ShutdownRequestAfterARefusedConnect) {
+  SessionHarness h;
+  bool asked = false;
+  h.session().set_shutdown_hook([&] { asked = true; });
+  h.app_connect();
+  EXPECT_EQ(record_code(h.connect("DBA", "bad")[1]), -103);
+  EXPECT_EQ(codes(h.request(item(8, std::string(1, '\0')))), (std::vector<int>{66, 67, 0}));
+  EXPECT_TRUE(asked);
+}
+
+TEST_F(ConnectedSession, ClientGoneStopsTheRunningStatement) {
+  h_.session().set_poll_hook([&] { h_.session().peer_closed(); });
+  const auto pk = h_.exchange(packet(24, 1, item(25,
+      "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM n WHERE x < 1000000000) SELECT count(*) FROM n")));
+  EXPECT_TRUE(pk.empty());
+  EXPECT_TRUE(h_.session().closed());
+  EXPECT_EQ(h_.session().close_reason(), "peer closed the connection");
+}
+
+// Garbage inside well-framed packets: every message is answered or the
+// connection is closed; nothing crashes and nothing is read out of bounds.
+TEST(Session, GarbageMessagesNeverCrash) {
+  std::mt19937 rng(7);
+  for (int round = 0; round < 300; ++round) {
+    SessionHarness h;
+    ASSERT_EQ(h.app_connect().size(), 312u);
+    ASSERT_EQ(h.connect()[0].code, 133);
+    for (int m = 0; m < 5 && !h.session().closed(); ++m) {
+      std::string body;
+      const int n = static_cast<int>(rng() % 60);
+      // Mostly plausible request codes, so the requests' own checks are reached.
+      const std::uint8_t codes_pool[] = {22, 24, 25, 27, 28, 33, 34, 35, 36, 37, 58, 59, 69, 3, 23, 136, 0, 132, 112, 107};
+      body.push_back(static_cast<char>(rng() % 40));
+      body.push_back(static_cast<char>(codes_pool[rng() % sizeof codes_pool]));
+      for (int i = 0; i < n; ++i) body.push_back(static_cast<char>(rng()));
+      h.exchange(packet(24, 1, body));
+    }
+  }
+}
+
+TEST(Session, RepliesKeepToTheAgreedPacketSize) {
+  SessionHarness h;
+  AppConnectFields f;
+  f.packet_size = 500;
+  ASSERT_EQ(rd16(h.app_connect(f), 22), 500u);
+  ASSERT_EQ(h.connect()[0].code, 133);
+  h.request(item(25, "CREATE TABLE big(t LONG VARCHAR)"));
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(h.request(long_item(25, "INSERT INTO big VALUES('" + std::string(1200 + i, char('a' + i)) + "')"))[2].code, 66);
+  const auto r = h.request(prepare_items("SELECT t FROM big") + execute_items(0xFFFFFFFF, "") + open_items(0xFFFFFFFF, "b") +
+                           fetch_item(0xFFFFFFFF, 1, 3));
+  ASSERT_TRUE(h.parse_ok());
+  ASSERT_GT(h.last_packets().size(), 3u);
+  for (const auto& p : h.last_packets()) EXPECT_LE(p.body.size() + 4, 500u);
+  std::vector<std::string> values;
+  for (const auto& it : r)
+    if (it.code == 114) values.push_back(it.payload);
+  ASSERT_EQ(values.size(), 3u);
+  EXPECT_EQ(values[2], std::string(1202, 'c'));
+}
+
+TEST_F(ConnectedSession, QueryIntoColumnVariablesOpensNoCursor) {
+  // Prepare, execute into one column variable and open, as the one-value
+  // queries send it: the row comes with the execute, and the open is refused.
+  const auto r = h_.request(prepare_items("SELECT 41 + 1") + execute_items(0xFFFFFFFF, def_short(82)) +
+                            open_items(0xFFFFFFFF, "q"));
+  EXPECT_EQ(ints(r), (std::vector<std::uint32_t>{42}));
+  const int exec_cursor = find(r, 44);
+  EXPECT_EQ(r[exec_cursor + 1].code, 66);
+  const int open_cursor = find(r, 44, exec_cursor + 1);
+  ASSERT_GT(open_cursor, 0);
+  EXPECT_EQ(rd32(r[open_cursor].payload), 0u);
+  EXPECT_EQ(record_code(r[open_cursor + 1]), 111);
+}

@@ -1,0 +1,154 @@
+#include "values.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "script_client.h"
+
+using namespace vqeng;
+
+namespace {
+// The single item a value was written as.
+script::ReplyItem written(const Value& v, std::int16_t type, std::uint8_t sub = 0, std::uint8_t p = 0, std::uint8_t s = 0) {
+  ItemWriter w(16000, true);
+  WireType t;
+  t.type = type;
+  t.subtype = sub;
+  t.precision = p;
+  t.scale = s;
+  write_value(w, v, t);
+  const auto pk = w.finish();
+  std::vector<script::ReplyItem> items;
+  EXPECT_TRUE(script::parse_items(pk[0].substr(4), items));
+  EXPECT_EQ(items.size(), 1u);
+  return items.empty() ? script::ReplyItem{0, 0, {}} : items[0];
+}
+}  // namespace
+
+TEST(Values, WrittenInTheTypeAskedFor) {
+  struct Case {
+    const char* name;
+    Value v;
+    std::int16_t type;
+    std::uint8_t sub;
+    int code;
+    std::string payload;
+  };
+  double half = 0.5;
+  std::string dbl(8, '\0');
+  std::memcpy(&dbl[0], &half, 8);
+  const Case cases[] = {
+      {"int as i16", Value::integer(-2), 5, 0, 117, script::u16le(0xFFFE)},
+      {"text as i16", Value::text("12"), 5, 0, 117, script::u16le(12)},
+      {"int as i32", Value::integer(70000), 4, 0, 112, script::u32le(70000)},
+      {"int as i64", Value::integer(1), -5, 0, 104, script::u32le(1) + script::u32le(0)},
+      {"real as double", Value::real(0.5), 8, 0, 111, dbl},
+      {"text as varchar", Value::text("UTF-8"), -21, 0, 107, "UTF-8"},
+      {"int as char", Value::integer(42), 1, 0, 107, "42"},
+      {"null", Value::null(), 4, 0, 103, ""},
+      {"no type asked, int", Value::integer(3), 0, 0, 123, script::u32le(3) + script::u32le(0)},
+      {"timestamp text", Value::text("2024-02-29 13:14:15.000016"), -22, 0, 120,
+       script::u16le(2024) + std::string{1, 0} + script::u16le(0) + std::string{29, 13, 14, 15} + script::u32le(16)},
+      {"date as type 9/1", Value::text("2024-01-02"), 9, 1, 109, "2024-01-02"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto it = written(c.v, c.type, c.sub);
+    EXPECT_EQ(it.code, c.code);
+    EXPECT_EQ(it.payload, c.payload);
+  }
+}
+
+TEST(Values, PackedDecimal) {
+  struct Case {
+    const char* text;
+    std::uint8_t p, s;
+    std::string packed;
+    const char* back;
+  };
+  const Case cases[] = {
+      {"123.45", 5, 2, std::string{0x12, 0x34, 0x5C}, "123.45"},
+      {"-1.5", 4, 1, std::string{0x00, 0x01, 0x5D}, "-1.5"},
+      {"0", 1, 0, std::string{0x0C}, "0"},
+      {"7", 3, 0, std::string{0x00, 0x7C}, "7"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const std::string got = pack_decimal(c.text, c.p, c.s);
+    EXPECT_EQ(got, c.packed);
+    EXPECT_EQ(got.size(), c.p / 2u + 1);
+    EXPECT_EQ(unpack_decimal(reinterpret_cast<const std::uint8_t*>(got.data()), got.size(), c.s), c.back);
+  }
+  const auto it = written(Value::text("123.45"), 3, 0, 5, 2);
+  EXPECT_EQ(it.code, 110);
+  EXPECT_EQ(it.payload, (std::string{5, 2, 0x12, 0x34, 0x5C}));
+}
+
+TEST(Values, ParameterItemsDecodeOrFail) {
+  struct Case {
+    const char* name;
+    std::string item;
+    bool ok;
+    Value::Kind kind;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"i32", script::item(112, script::u32le(0xFFFFFFFF)), true, Value::Int, "-1"},
+      {"i16 of 3 bytes", script::item(117, "abc"), false, Value::Null, ""},
+      {"i64 of 4 bytes", script::item(104, script::u32le(1)), false, Value::Null, ""},
+      {"text", script::item(107, "hi"), true, Value::Text, "hi"},
+      {"null", script::item(103), true, Value::Null, ""},
+      {"full length then value", script::item(102, script::u32le(2)) + script::item(107, "hi"), true, Value::Text, "hi"},
+      {"decimal without digits", script::item(110, std::string{5, 2}), false, Value::Null, ""},
+      {"long text", script::long_item(107, std::string(300, 'z')), true, Value::Text, std::string(300, 'z')},
+      {"variable reference", script::item(126, "v1"), false, Value::Null, ""},
+      {"unknown code", script::item(99, "x"), false, Value::Null, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<std::string> bodies{c.item};
+    ItemReader r(&bodies);
+    Item first;
+    ASSERT_EQ(r.next(first), ItemReader::Result::Ok);
+    Value v;
+    std::string why;
+    EXPECT_EQ(read_value_item(r, first, v, why), c.ok) << why;
+    if (c.ok) {
+      EXPECT_EQ(v.kind, c.kind);
+      EXPECT_EQ(value_text(v), c.text);
+    } else {
+      EXPECT_FALSE(why.empty());
+    }
+  }
+}
+
+TEST(Values, DefinitionsRoundTrip) {
+  const WireType types[] = {{-5, 0, 0, 0, 0}, {1, 0, 80, 0, 0}, {3, 0, 0, 10, 4}, {9, 3, 26, 0, 0}, {-4, 0, 1000, 0, 0}};
+  for (const auto& t : types) {
+    SCOPED_TRACE(t.type);
+    ItemWriter w(16000, true);
+    write_definition(w, t);
+    const auto pk = w.finish();
+    const std::vector<std::string> bodies{pk[0].substr(4)};
+    ItemReader r(&bodies);
+    Item it;
+    ASSERT_EQ(r.next(it), ItemReader::Result::Ok);
+    WireType back;
+    ASSERT_TRUE(parse_definition(it, back));
+    EXPECT_EQ(back.type, t.type);
+    EXPECT_EQ(back.subtype, t.subtype);
+    EXPECT_EQ(back.length, t.length);
+    EXPECT_EQ(back.precision, t.precision);
+    EXPECT_EQ(back.scale, t.scale);
+  }
+  // Definition 96 names no type a client can take; a wrong payload size fails.
+  const std::vector<std::string> bad{script::item(96, script::u16le(0)) + script::item(82, "x")};
+  ItemReader r(&bad);
+  Item it;
+  WireType t;
+  ASSERT_EQ(r.next(it), ItemReader::Result::Ok);
+  EXPECT_FALSE(parse_definition(it, t));
+  ASSERT_EQ(r.next(it), ItemReader::Result::Ok);
+  EXPECT_FALSE(parse_definition(it, t));
+}

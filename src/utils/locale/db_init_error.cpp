@@ -5,6 +5,7 @@
 
 // {error, message id, parameter type, SQLSTATE number}; lookups take the first row
 // with the code.
+// clang-format off
 const a_db_init_error_map DBInitErrorMap[] = {
     {0, 5309, 9, 0},
     {-30000, 5306, 1, 455},
@@ -66,6 +67,7 @@ const a_db_init_error_map DBInitErrorMap[] = {
     {-29944, 18476, 0, 1005},
     {kDBInitMapEnd, 0, 0, 0},
 };
+// clang-format on
 
 namespace {
 

@@ -12,7 +12,7 @@ typedef std::int32_t a_db_init_error;
 
 struct a_db_init_error_map {
   a_db_init_error error;
-  std::uint32_t message_id;    // kDBInitNoMessage: the code has no message of its own
+  std::uint32_t message_id;     // kDBInitNoMessage: the code has no message of its own
   std::int32_t parameter_type;  // 0 to 10
   std::int32_t sqlstate;        // the state's number
 };

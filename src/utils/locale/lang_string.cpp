@@ -53,10 +53,10 @@ struct ErrnoMessage {
 };
 
 constexpr ErrnoMessage kErrnoMessages[] = {
-    {0, 5017},   {2, 5031},   {5, 5026},   {7, 5018},   {8, 5032},   {9, 5020},
-    {11, 18086}, {12, 5033},  {13, 5019},  {16, 5021},  {17, 5024},  {18, 5038},
-    {19, 5030},  {20, 5035},  {21, 5027},  {22, 5025},  {23, 5029},  {24, 5028},
-    {28, 5034},  {30, 5037},  {33, 5023},  {34, 5036},  {35, 5022},  {36, 18185},
+    {0, 5017},   {2, 5031},  {5, 5026},  {7, 5018},  {8, 5032},  {9, 5020},
+    {11, 18086}, {12, 5033}, {13, 5019}, {16, 5021}, {17, 5024}, {18, 5038},
+    {19, 5030},  {20, 5035}, {21, 5027}, {22, 5025}, {23, 5029}, {24, 5028},
+    {28, 5034},  {30, 5037}, {33, 5023}, {34, 5036}, {35, 5022}, {36, 18185},
 };
 constexpr unsigned long kUnknownErrnoMessage = 5039;
 
@@ -214,8 +214,8 @@ unsigned int UTLangStringBase::FormatForWideClient(unsigned long id, char* buf,
   source.array = array;
   source.use_array = use_array;
   unsigned int length = vq_msgfmt::FormatPattern(
-      text, sizeof text, pattern, source, argument_charset_ != nullptr ? &argument_to_utf8_ : nullptr,
-      &mutex_);
+      text, sizeof text, pattern, source,
+      argument_charset_ != nullptr ? &argument_to_utf8_ : nullptr, &mutex_);
   // Then the client's form, cut at a whole unit and ended by a zero unit.
   const unsigned int width = client_unit_width();
   unsigned int written = 0;
@@ -238,8 +238,8 @@ unsigned int UTLangStringBase::FormatMiscLangStr(unsigned long id, char* buf, un
   return n;
 }
 
-unsigned int UTLangStringBase::VFormatMiscLangStr(unsigned long id, char* buf, unsigned int size,
-                                                  va_list args) {
+unsigned int UTLangStringBase::VFormatMiscLangStr(unsigned long id, char* buf,
+                                                  unsigned int size, va_list args) {
   if (buf == nullptr || size == 0) return 0;
   va_list copy;
   va_copy(copy, args);
@@ -323,12 +323,24 @@ unsigned int UTLangStringBase::GetVSRConvRetString(VSR_CONV_RET code, char* buf,
                                                    unsigned int size) {
   unsigned long id;
   switch (code) {
-    case 1: id = 13990; break;
-    case 2: id = 13993; break;
-    case 5: id = 13994; break;
-    case 6: id = 13998; break;
-    case 7: id = 14000; break;
-    default: id = 14001; break;
+    case 1:
+      id = 13990;
+      break;
+    case 2:
+      id = 13993;
+      break;
+    case 5:
+      id = 13994;
+      break;
+    case 6:
+      id = 13998;
+      break;
+    case 7:
+      id = 14000;
+      break;
+    default:
+      id = 14001;
+      break;
   }
   char number[kU64TextBytes];
   i64toa(code, number, 10);

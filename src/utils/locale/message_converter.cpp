@@ -73,9 +73,10 @@ int MessageConverterStandIn::Convert(unsigned char* dst, unsigned int dst_len,
                (src[in + 3] & 0x3Fu);
           len = 4;
         }
-        bool ok = cp >= 0x10000 ? dst_len - out >= 4 && put16(0xD800 + ((cp - 0x10000) >> 10)) &&
-                                      put16(0xDC00 + ((cp - 0x10000) & 0x3FF))
-                                : put16(cp);
+        bool ok = cp >= 0x10000
+                      ? dst_len - out >= 4 && put16(0xD800 + ((cp - 0x10000) >> 10)) &&
+                            put16(0xDC00 + ((cp - 0x10000) & 0x3FF))
+                      : put16(cp);
         if (!ok) {
           result = 1;
           break;
@@ -85,7 +86,8 @@ int MessageConverterStandIn::Convert(unsigned char* dst, unsigned int dst_len,
       break;
     case kUtf16ToUtf8:
       while (in + 1 < src_len) {
-        std::uint32_t u = big_endian_ ? (src[in] << 8 | src[in + 1]) : (src[in] | src[in + 1] << 8);
+        std::uint32_t u =
+            big_endian_ ? (src[in] << 8 | src[in + 1]) : (src[in] | src[in + 1] << 8);
         unsigned char tmp[3];
         unsigned int n;
         if (u < 0x80) {

@@ -36,10 +36,12 @@ struct TagRow {
 
 // Tried in this order after the digit; none matching means a plain string.
 constexpr TagRow kParamTypeTable[] = {
-    {kStringTagged, "!s!"}, {kInt, "!d!"},          {kChar, "!c!"},
-    {kUnsigned, "!u!"},     {kLong, "!ld!"},        {kUnsignedLong, "!lu!"},
+    {kStringTagged, "!s!"}, {kInt, "!d!"},
+    {kChar, "!c!"},         {kUnsigned, "!u!"},
+    {kLong, "!ld!"},        {kUnsignedLong, "!lu!"},
     {kLongLong, "!lld!"},   {kUnsignedLongLong, "!llu!"},
-    {kHex4, "!4x!"},        {kHex8, "!8x!"},        {kRawString, "!at!"},
+    {kHex4, "!4x!"},        {kHex8, "!8x!"},
+    {kRawString, "!at!"},
 };
 
 constexpr int kMaxParams = 9;
@@ -93,8 +95,8 @@ void Collect(ParamTable* table, ArgumentSource& source) {
       // string as it stands ("!at!" unconverted, any other tag like "!s!").
       if (p.type == kEmpty) continue;
       if (p.type != kRawString) p.type = kStringTagged;
-      p.value.string = static_cast<std::size_t>(n - 1) < array_count ? source.array[n - 1]
-                                                                      : nullptr;
+      p.value.string =
+          static_cast<std::size_t>(n - 1) < array_count ? source.array[n - 1] : nullptr;
       continue;
     }
     va_list& ap = *source.args;
@@ -171,7 +173,8 @@ class Writer {
   }
   void PutHex(std::uint64_t value, int digits) {
     static const char kDigits[] = "0123456789abcdef";
-    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) Put(kDigits[(value >> shift) & 0xF]);
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+      Put(kDigits[(value >> shift) & 0xF]);
   }
   void Finish() { *out_ = '\0'; }
 

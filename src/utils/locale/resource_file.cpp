@@ -221,8 +221,8 @@ int UTVCResFile::Open(const char* path) {
   char* tail = std::strstr(text, ";language=");
   if (tail != nullptr) {
     *tail = '\0';
-    charset_ = tail - text > 8 ? UTLocale::GetCharsetInfoFromLabel(text + 8, kSchemeAll)
-                               : nullptr;
+    charset_ =
+        tail - text > 8 ? UTLocale::GetCharsetInfoFromLabel(text + 8, kSchemeAll) : nullptr;
   } else {
     charset_ = nullptr;
   }

@@ -16,8 +16,7 @@ std::string* g_test_dirs = nullptr;  // set by tests only
 
 bool IsReadableFile(const std::string& path) {
   struct stat st;
-  return access(path.c_str(), R_OK) == 0 && stat(path.c_str(), &st) == 0 &&
-         S_ISREG(st.st_mode);
+  return access(path.c_str(), R_OK) == 0 && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 void AddRootWithSubdirectories(std::vector<std::string>* dirs, std::string root) {

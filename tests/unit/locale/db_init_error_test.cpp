@@ -30,8 +30,8 @@ TEST(DBInitError, Lookups) {
   struct Case {
     a_db_init_error error;
     bool has_message;
-    unsigned long id;         // of the two-argument form
-    unsigned long any_id;     // of the one-argument form
+    unsigned long id;      // of the two-argument form
+    unsigned long any_id;  // of the one-argument form
     std::int32_t sqlstate;
     std::int32_t parm_type;
   };

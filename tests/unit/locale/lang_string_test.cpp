@@ -265,7 +265,8 @@ TEST(InitErrorText, BuiltInTextsNameTheFiles) {
   env.Set("VCLANG", "de");
   char buf[256];
   UTLangStringBase::GetInitErrorStr(LS_INIT_NOT_FOUND, buf, sizeof buf, nullptr, 0);
-  EXPECT_STREQ("Cannot find the language resource file (vqlgde12_utf8.res, vqlgen12.res).", buf);
+  EXPECT_STREQ("Cannot find the language resource file (vqlgde12_utf8.res, vqlgen12.res).",
+               buf);
 }
 
 }  // namespace

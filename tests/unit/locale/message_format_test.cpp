@@ -86,7 +86,8 @@ TEST(MessageFormat, ArrayAndBlockForms) {
   EXPECT_EQ("??? ???", ArrayFmt("%1 %2", nullptr));
   const char* xy[] = {"x", "y", nullptr};
   EXPECT_EQ("x y", ArrayFmt("%1 %2!s!", xy));
-  EXPECT_EQ("%2 x y", ArrayFmt("%2 %1 %2!d!", xy));  // the first %2 is text; !d! writes the string
+  EXPECT_EQ("%2 x y",
+            ArrayFmt("%2 %1 %2!d!", xy));  // the first %2 is text; !d! writes the string
 
   struct Case {
     std::string block;

@@ -27,10 +27,14 @@ std::string Read(UTVCResFile& file, unsigned long id, unsigned int size = 1024) 
 }
 
 const Messages kSample = {
-    {0, "zero"},           {1, "one"},   {255, "last of the first table"},
-    {256, "first of the second"},        {5000, "120"},
+    {0, "zero"},
+    {1, "one"},
+    {255, "last of the first table"},
+    {256, "first of the second"},
+    {5000, "120"},
     {8643, "charset=UTF-8;language=English"},
-    {40000, "forty thousand"},           {65535, "the highest number"},
+    {40000, "forty thousand"},
+    {65535, "the highest number"},
 };
 
 class ResourceFileLayouts : public ::testing::TestWithParam<resfix::Widths> {};
@@ -52,8 +56,10 @@ TEST_P(ResourceFileLayouts, EveryMessageReadsBackAndOnlyThoseExist) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Widths, ResourceFileLayouts,
-                         ::testing::Values(resfix::Widths{8, 8, 0, 0}, resfix::Widths{16, 0, 0, 0},
-                                           resfix::Widths{4, 4, 4, 4}, resfix::Widths{4, 12, 0, 0},
+                         ::testing::Values(resfix::Widths{8, 8, 0, 0},
+                                           resfix::Widths{16, 0, 0, 0},
+                                           resfix::Widths{4, 4, 4, 4},
+                                           resfix::Widths{4, 12, 0, 0},
                                            resfix::Widths{1, 15, 0, 0}));
 
 TEST(ResourceFile, TwoLevelIndexPlacesMessage8643AtEntries33And195) {
@@ -91,15 +97,15 @@ TEST(ResourceFile, LongTextIsCutToTheBuffer) {
 
 TEST(ResourceFile, CharsetComesFromMessage8643) {
   struct Case {
-    const char* text;  // null: message absent
+    const char* text;   // null: message absent
     const char* label;  // null: no charset
   };
   const Case cases[] = {
       {"charset=ISO_8859-1:1987;language=English", "ISO_8859-1:1987"},
       {"12345678windows-1252;language=German;more", "windows-1252"},
-      {"charset=UTF-8", nullptr},                // no ";language="
+      {"charset=UTF-8", nullptr},  // no ";language="
       {"charset=no-such-set;language=x", nullptr},
-      {"short;language=x", nullptr},             // fewer than eight bytes before the label
+      {"short;language=x", nullptr},  // fewer than eight bytes before the label
       {nullptr, nullptr},
   };
   TempDir dir;
@@ -109,15 +115,17 @@ TEST(ResourceFile, CharsetComesFromMessage8643) {
     std::string path = dir.Write("cs.res", Build(m));
     UTVCResFile file;
     ASSERT_TRUE(file.Open(path.c_str())) << (c.text ? c.text : "(absent)");
-    const CharsetInfo* want = c.label ? UTLocale::GetCharsetInfoFromLabel(c.label, kSchemeAll)
-                                      : nullptr;
+    const CharsetInfo* want =
+        c.label ? UTLocale::GetCharsetInfoFromLabel(c.label, kSchemeAll) : nullptr;
     EXPECT_EQ(want, file.charset()) << (c.text ? c.text : "(absent)");
   }
 }
 
 // ---- Damaged and foreign files ------------------------------------------------------
 
-std::vector<unsigned char> Sample() { return Build({{1, "one"}, {8643, "charset=UTF-8;language=English"}, {300, "three hundred"}}); }
+std::vector<unsigned char> Sample() {
+  return Build({{1, "one"}, {8643, "charset=UTF-8;language=English"}, {300, "three hundred"}});
+}
 
 void PutU32(std::vector<unsigned char>& b, std::size_t at, std::uint32_t v) {
   resfix::PutU32(b, at, v);
@@ -134,12 +142,22 @@ TEST(ResourceFileDamage, HeaderFaultsFailToOpen) {
       {"word at 8 not zero", [](std::vector<unsigned char>& b) { PutU32(b, 8, 1); }},
       {"widths sum to 15", [](std::vector<unsigned char>& b) { b[13] = 7; }},
       {"widths sum to 17", [](std::vector<unsigned char>& b) { b[13] = 9; }},
-      {"level after an unused one", [](std::vector<unsigned char>& b) { b[13] = 0; b[14] = 8; }},
-      {"first width zero", [](std::vector<unsigned char>& b) { b[12] = 0; b[13] = 16; }},
-      {"root at the file's end", [](std::vector<unsigned char>& b) {
+      {"level after an unused one",
+       [](std::vector<unsigned char>& b) {
+         b[13] = 0;
+         b[14] = 8;
+       }},
+      {"first width zero",
+       [](std::vector<unsigned char>& b) {
+         b[12] = 0;
+         b[13] = 16;
+       }},
+      {"root at the file's end",
+       [](std::vector<unsigned char>& b) {
          PutU32(b, 16, static_cast<std::uint32_t>(b.size()));
        }},
-      {"root table runs past the end", [](std::vector<unsigned char>& b) {
+      {"root table runs past the end",
+       [](std::vector<unsigned char>& b) {
          PutU32(b, 16, static_cast<std::uint32_t>(b.size() - 8));
        }},
       {"root far beyond", [](std::vector<unsigned char>& b) { PutU32(b, 16, 0xFFFFFFF0u); }},
@@ -162,7 +180,8 @@ TEST(ResourceFileDamage, CorruptIndexEntriesAndLeavesFailToOpen) {
   // and its leaf length, each pointed beyond the file.
   std::vector<unsigned char> good = Sample();
   auto u32 = [](const std::vector<unsigned char>& b, std::size_t at) {
-    return static_cast<std::uint32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24);
+    return static_cast<std::uint32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16 |
+                                      b[at + 3] << 24);
   };
   const std::uint32_t root = u32(good, 16);
   const std::uint32_t second = u32(good, root);
@@ -205,7 +224,8 @@ TEST(ResourceFileDamage, CorruptIndexEntriesAndLeavesFailToOpen) {
 }
 
 TEST(ResourceFileDamage, EveryTruncationFailsCleanly) {
-  std::vector<unsigned char> good = Build({{1, "one"}, {2, "two"}, {5000, "120"}}, {4, 4, 4, 4});
+  std::vector<unsigned char> good =
+      Build({{1, "one"}, {2, "two"}, {5000, "120"}}, {4, 4, 4, 4});
   TempDir dir;
   for (std::size_t length = 0; length < good.size(); ++length) {
     std::vector<unsigned char> cut(good.begin(), good.begin() + static_cast<long>(length));
@@ -361,7 +381,8 @@ TEST(GeneratedResourceFiles, HoldEveryTextOfTheirSource) {
     ASSERT_TRUE(file.Open(path.c_str())) << path << ": " << file.open_error();
     auto texts = ReadSource(std::string(VQ_TEST_MESSAGE_SOURCES) + "/" + name + ".txt");
     ASSERT_FALSE(texts.empty());
-    for (const auto& [id, text] : texts) EXPECT_EQ(text, Read(file, id, 4096)) << name << " " << id;
+    for (const auto& [id, text] : texts)
+      EXPECT_EQ(text, Read(file, id, 4096)) << name << " " << id;
     EXPECT_EQ(UTLocale::GetCharsetInfoFromLabel("UTF-8", kSchemeAll), file.charset());
     EXPECT_GE(file.GetVersion(), 120);
   }

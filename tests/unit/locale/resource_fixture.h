@@ -23,7 +23,8 @@ inline void PutU32(std::vector<unsigned char>& out, std::size_t at, std::uint32_
 }
 
 // The bytes of a resource file holding `messages`, indexed with `widths`.
-inline std::vector<unsigned char> Build(const Messages& messages, Widths widths = {8, 8, 0, 0}) {
+inline std::vector<unsigned char> Build(const Messages& messages,
+                                        Widths widths = {8, 8, 0, 0}) {
   std::vector<unsigned char> out(20, 0);
   std::vector<int> levels;
   for (auto w : widths) {

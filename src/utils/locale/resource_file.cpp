@@ -3,13 +3,12 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
+#include "utils/base/posix_file.h"
 #include "utils/locale/resource_search.h"
 #include "utils/locale/utlocale.h"
 
@@ -167,25 +166,36 @@ bool UTVCResFile::IndexIsSound(std::uint32_t table, int level) {
 int UTVCResFile::Open(const char* path) {
   if (open_ != 0 || map_ != nullptr || fd_ >= 0) Close();
   open_error_ = "";
-  fd_ = ::open(path, O_RDONLY | O_CLOEXEC, 0777);
+  fd_ = _posix_open(path, O_RDONLY, 0777);
   if (fd_ < 0) {
     open_error_ = "cannot open the file";
     return 0;
   }
-  struct stat st;
-  if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+  a_posix_stat st;
+  if (_posix_fstat(fd_, &st) != 0 || (st.mode & 0xF000) != 0x8000) {
+    open_error_ = "not a regular file";
+    Close();
+    return 0;
+  }
+  std::int64_t file_length = _posix_filelength(fd_);
+  if (file_length < 0) {
     open_error_ = "cannot read the file's length";
     Close();
     return 0;
   }
-  std::size_t length = static_cast<std::size_t>(st.st_size);
+  if (static_cast<std::uint64_t>(file_length) > SIZE_MAX) {
+    open_error_ = "file too large";
+    Close();
+    return 0;
+  }
+  std::size_t length = static_cast<std::size_t>(file_length);
   if (length < vq_resfile::kHeaderBytes) {
     open_error_ = "file shorter than its header";
     Close();
     return 0;
   }
   void* map = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd_, 0);
-  ::close(fd_);
+  _posix_close(fd_);
   fd_ = -1;
   if (map == MAP_FAILED) {
     open_error_ = "cannot map the file";
@@ -231,7 +241,7 @@ int UTVCResFile::Open(const char* path) {
 
 void UTVCResFile::Close() {
   if (map_ != nullptr) munmap(const_cast<unsigned char*>(map_), map_length_);
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) _posix_close(fd_);
   initialize();
 }
 

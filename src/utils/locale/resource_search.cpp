@@ -1,7 +1,6 @@
 // XXX: temporary seam, see resource_search.h.
 #include "utils/locale/resource_search.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -9,14 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "utils/base/posix_file.h"
+
 namespace vq_resource_seam {
 namespace {
 
 std::string* g_test_dirs = nullptr;  // set by tests only
 
 bool IsReadableFile(const std::string& path) {
-  struct stat st;
-  return access(path.c_str(), R_OK) == 0 && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  a_posix_stat st;
+  return _posix_access(path.c_str(), R_OK) == 0 && _posix_stat(path.c_str(), &st) == 0 &&
+         (st.mode & 0xF000) == 0x8000;
 }
 
 void AddRootWithSubdirectories(std::vector<std::string>* dirs, std::string root) {

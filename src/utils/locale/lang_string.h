@@ -28,7 +28,7 @@
 #include <cstdarg>
 #include <cstdint>
 
-#include "utils/locale/message_converter.h"
+#include "utils/locale/charset_converter.h"
 #include "utils/locale/resource_file.h"
 #include "vqtasks.h"
 
@@ -104,14 +104,14 @@ class UTLangStringBase {
   // arguments of type 0 and 1 under the given mutex; the caller owns both.
   static unsigned int FormatMiscStr(char* buf, unsigned int size, const char* pattern, ...);
   static unsigned int VFormatMiscStr(char* buf, unsigned int size, const char* pattern,
-                                     va_list args, MessageConverter* converter,
+                                     va_list args, CharsetConverter* converter,
                                      a_ut_safe_pthread_mutex_t* mutex);
   static unsigned int ArrayFormatMiscStr(char* buf, unsigned int size, const char* pattern,
-                                         const char* const* args, MessageConverter* converter,
+                                         const char* const* args, CharsetConverter* converter,
                                          a_ut_safe_pthread_mutex_t* mutex);
   static unsigned int SQLFormatMiscStr(char* buf, unsigned int size, const char* pattern,
                                        const char* block, unsigned int blocklen,
-                                       MessageConverter* converter,
+                                       CharsetConverter* converter,
                                        a_ut_safe_pthread_mutex_t* mutex);
 
   // Charsets and files; changing a charset takes effect at the next reset().
@@ -138,8 +138,8 @@ class UTLangStringBase {
                                    const char* const* array, bool use_array);
 
   UTLocale* locale_;
-  MessageConverter text_converter_;      // file charset -> client charset
-  MessageConverter argument_converter_;  // argument charset -> client charset
+  CharsetConverter text_converter_;      // file charset -> client charset
+  CharsetConverter argument_converter_;  // argument charset -> client charset
   std::int32_t file_count_ = 0;
   UTResFile* files_[kMaxFiles] = {};
   const CharsetInfo* file_charset_ = nullptr;
@@ -149,9 +149,9 @@ class UTLangStringBase {
   a_ut_safe_pthread_mutex_t mutex_{nullptr};
   // For clients with 2-byte code units: texts and arguments are formatted in UTF-8
   // and the result converted.
-  MessageConverter text_to_utf8_;      // file charset -> UTF-8
-  MessageConverter argument_to_utf8_;  // argument charset -> UTF-8
-  MessageConverter utf8_to_client_;    // UTF-8 -> client charset
+  CharsetConverter text_to_utf8_;      // file charset -> UTF-8
+  CharsetConverter argument_to_utf8_;  // argument charset -> UTF-8
+  CharsetConverter utf8_to_client_;    // UTF-8 -> client charset
 };
 
 class UTLangString : public UTLangStringBase {

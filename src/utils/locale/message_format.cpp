@@ -137,7 +137,7 @@ void Collect(ParamTable* table, ArgumentSource& source) {
 
 class Writer {
  public:
-  Writer(char* buf, unsigned int size, MessageConverter* converter,
+  Writer(char* buf, unsigned int size, CharsetConverter* converter,
          a_ut_safe_pthread_mutex_t* mutex)
       : out_(buf), limit_(buf + size - 1), converter_(converter), mutex_(mutex) {}
 
@@ -188,7 +188,7 @@ class Writer {
 
   char* out_;
   char* const limit_;
-  MessageConverter* converter_;
+  CharsetConverter* converter_;
   a_ut_safe_pthread_mutex_t* mutex_;
 };
 
@@ -229,7 +229,7 @@ void WriteValue(Writer& w, const ParamInfo& p) {
 }  // namespace
 
 unsigned int FormatPattern(char* buf, unsigned int size, const char* pattern,
-                           ArgumentSource& source, MessageConverter* converter,
+                           ArgumentSource& source, CharsetConverter* converter,
                            a_ut_safe_pthread_mutex_t* mutex) {
   if (buf == nullptr || size == 0) return 0;
   if (pattern == nullptr) pattern = "";
@@ -286,7 +286,7 @@ unsigned int UTLangStringBase::FormatMiscStr(char* buf, unsigned int size, const
 }
 
 unsigned int UTLangStringBase::VFormatMiscStr(char* buf, unsigned int size, const char* pattern,
-                                              va_list args, MessageConverter* converter,
+                                              va_list args, CharsetConverter* converter,
                                               a_ut_safe_pthread_mutex_t* mutex) {
   va_list copy;
   va_copy(copy, args);
@@ -299,7 +299,7 @@ unsigned int UTLangStringBase::VFormatMiscStr(char* buf, unsigned int size, cons
 
 unsigned int UTLangStringBase::ArrayFormatMiscStr(char* buf, unsigned int size,
                                                   const char* pattern, const char* const* args,
-                                                  MessageConverter* converter,
+                                                  CharsetConverter* converter,
                                                   a_ut_safe_pthread_mutex_t* mutex) {
   vq_msgfmt::ArgumentSource source;
   source.array = args;
@@ -310,7 +310,7 @@ unsigned int UTLangStringBase::ArrayFormatMiscStr(char* buf, unsigned int size,
 unsigned int UTLangStringBase::SQLFormatMiscStr(char* buf, unsigned int size,
                                                 const char* pattern, const char* block,
                                                 unsigned int blocklen,
-                                                MessageConverter* converter,
+                                                CharsetConverter* converter,
                                                 a_ut_safe_pthread_mutex_t* mutex) {
   const char* array[11];
   vq_msgfmt::SplitBlock(block, blocklen, array);

@@ -4,7 +4,7 @@
 
 #include <cstdarg>
 
-#include "utils/locale/message_converter.h"
+#include "utils/locale/charset_converter.h"
 #include "vqtasks.h"
 
 namespace vq_msgfmt {
@@ -19,7 +19,7 @@ struct ArgumentSource {
 
 // Formats `pattern` into buf[0, size) (narrow), terminated; returns the text's bytes.
 unsigned int FormatPattern(char* buf, unsigned int size, const char* pattern,
-                           ArgumentSource& source, MessageConverter* converter,
+                           ArgumentSource& source, CharsetConverter* converter,
                            a_ut_safe_pthread_mutex_t* mutex);
 
 // Splits a block of NUL-terminated strings into at most 10 entries and a null end;

@@ -209,6 +209,42 @@ TEST_F(Catalog, Utf16ClientGetsUtf16) {
   EXPECT_EQ(0, std::memcmp(buf + n, "\0\0", 2));
 }
 
+// A single-byte client gets the file's UTF-8 texts and UTF-8 arguments in its own bytes
+// (the conversion goes through the Unicode library found beside the libraries).
+TEST_F(Catalog, SingleByteClientGetsItsOwnBytes) {
+  env_.Set("VCDIR", VQ_TEST_LIB_DIR);
+  UTLocale locale;
+  UTLangString s(&locale);
+  ASSERT_EQ(LS_INIT_SUCCESS, s.Init("de", Charset("ISO_8859-1:1987"), 0));
+  char buf[64];
+  unsigned int n = s.FormatMiscLangStr(6624, buf, sizeof buf);
+  EXPECT_EQ(std::string("M\xE4rz"), std::string(buf, n));
+  EXPECT_EQ(4u, s.GetString(6624, buf, sizeof buf));
+  EXPECT_STREQ("M\xE4rz", buf);
+  EXPECT_EQ(2u, s.GetString(6624, buf, 3));
+  EXPECT_STREQ("M\xE4", buf);
+
+  // Without an argument charset the argument's bytes are copied; with one they are
+  // converted, and a converted argument that does not fit whole is cut.
+  const char* arg =
+      "Gr\xC3\xB6\xC3\x9F"
+      "e";
+  s.FormatMiscLangStr(7944, buf, sizeof buf, arg);
+  EXPECT_STREQ(
+      "Unbekannter Verbindungsparameter: Gr\xC3\xB6\xC3\x9F"
+      "e",
+      buf);
+  s.set_argument_charset(Charset("UTF-8"));
+  s.reset();
+  s.FormatMiscLangStr(7944, buf, sizeof buf, arg);
+  EXPECT_STREQ(
+      "Unbekannter Verbindungsparameter: Gr\xF6\xDF"
+      "e",
+      buf);
+  s.FormatMiscLangStr(7944, buf, 38, arg);
+  EXPECT_STREQ("Unbekannter Verbindungsparameter: Gr", buf);
+}
+
 // A per-connection catalog shares the environment's files.
 TEST_F(Catalog, ConnectionCatalogSharesTheFiles) {
   UTLangString env(&locale_);

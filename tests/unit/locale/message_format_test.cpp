@@ -113,7 +113,7 @@ TEST(MessageFormat, StringArgumentsThroughAConverterEndWithAWholeZeroUnit) {
   UTLocale locale;
   const CharsetInfo* utf8 = UTLocale::GetCharsetInfoFromLabel("UTF-8", kSchemeAll);
   const CharsetInfo* le = UTLocale::GetCharsetInfoFromLabel("UTF-16LE", kSchemeAll);
-  MessageConverter converter(&locale, le, utf8);
+  CharsetConverter converter(&locale, le, utf8);
   a_ut_safe_pthread_mutex_t mutex{nullptr};
   ASSERT_EQ(0, ut_safe_pthread_mutex_init(&mutex, nullptr));
   const char* args[] = {"ab", nullptr};

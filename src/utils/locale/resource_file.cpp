@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "utils/base/posix_file.h"
-#include "utils/locale/resource_search.h"
+#include "utils/locale/location_seam.h"
 #include "utils/locale/utlocale.h"
 
 namespace {
@@ -85,7 +85,10 @@ bool UTResFile::find_resource_file(char* path, unsigned int size, const char* la
                                    unsigned int variant) {
   char name[vq_resfile::kBaseNameBytes];
   get_resource_file_base_name(name, language, variant);
-  return vq_resource_seam::FindResourceFile(name, path, size);
+  // XXX: LS_QualifyVellumFile(8, name, ...) with the default accept callback once the
+  // file-location rules exist; until then the locale code's search seam.
+  if (size > 0) path[0] = '\0';
+  return vq_locale_seam::FindFile(name, path, size);
 }
 
 // ---- UTVCResFile ------------------------------------------------------------------

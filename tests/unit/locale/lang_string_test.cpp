@@ -7,7 +7,7 @@
 
 #include "resource_fixture.h"
 #include "scoped_env.h"
-#include "utils/locale/resource_search.h"
+#include "utils/locale/location_seam.h"
 #include "utils/locale/utlocale.h"
 
 namespace {
@@ -19,8 +19,10 @@ const CharsetInfo* Charset(const char* label) {
 // A catalog over the build's generated files (English and German).
 class Catalog : public ::testing::Test {
  protected:
-  void SetUp() override { vq_resource_seam::SetResourceSearchPathForTesting(VQ_TEST_RES_DIR); }
-  void TearDown() override { vq_resource_seam::SetResourceSearchPathForTesting(nullptr); }
+  void SetUp() override {
+    vq_locale_seam::SetLocaleSearchPathForTesting(VQ_TEST_RES_DIR ":" VQ_TEST_LIB_DIR);
+  }
+  void TearDown() override { vq_locale_seam::SetLocaleSearchPathForTesting(nullptr); }
 
   std::string Text(UTLangStringBase& s, unsigned long id) {
     char buf[512];
@@ -75,7 +77,7 @@ TEST_F(Catalog, LanguageFromTheEnvironment) {
 }
 
 TEST_F(Catalog, MissingFiles) {
-  vq_resource_seam::SetResourceSearchPathForTesting("/nonexistent-dir");
+  vq_locale_seam::SetLocaleSearchPathForTesting("/nonexistent-dir");
   UTLangString s(&locale_);
   EXPECT_EQ(LS_INIT_NOT_FOUND, s.Init("en", nullptr, 0));
   EXPECT_FALSE(s.initialised());
@@ -87,7 +89,7 @@ TEST_F(Catalog, MissingFiles) {
   // A translation that is missing falls back to English alone.
   resfix::TempDir dir;
   dir.Write("vqlgen12.res", resfix::Build({{1, "english"}}));
-  vq_resource_seam::SetResourceSearchPathForTesting(dir.path().c_str());
+  vq_locale_seam::SetLocaleSearchPathForTesting(dir.path().c_str());
   UTLangString fr(&locale_);
   EXPECT_EQ(LS_INIT_SUCCESS, fr.Init("fr", nullptr, 0));
   EXPECT_EQ(1, fr.file_count());
@@ -99,7 +101,7 @@ TEST_F(Catalog, DamagedFilesAreReportedAsLoadErrors) {
   std::vector<unsigned char> cut = resfix::Build({{1, "english"}});
   cut.resize(cut.size() - 3);
   dir.Write("vqlgen12.res", cut);
-  vq_resource_seam::SetResourceSearchPathForTesting(dir.path().c_str());
+  vq_locale_seam::SetLocaleSearchPathForTesting(dir.path().c_str());
   UTLangString s(&locale_);
   EXPECT_EQ(LS_INIT_LOAD_ERROR, s.Init("en", nullptr, 0));
   EXPECT_EQ(0, s.file_count());
@@ -212,7 +214,6 @@ TEST_F(Catalog, Utf16ClientGetsUtf16) {
 // A single-byte client gets the file's UTF-8 texts and UTF-8 arguments in its own bytes
 // (the conversion goes through the Unicode library found beside the libraries).
 TEST_F(Catalog, SingleByteClientGetsItsOwnBytes) {
-  env_.Set("VCDIR", VQ_TEST_LIB_DIR);
   UTLocale locale;
   UTLangString s(&locale);
   ASSERT_EQ(LS_INIT_SUCCESS, s.Init("de", Charset("ISO_8859-1:1987"), 0));

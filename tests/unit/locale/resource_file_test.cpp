@@ -10,7 +10,7 @@
 #include "resource_fixture.h"
 #include "scoped_env.h"
 #include "utils/locale/lang_string.h"
-#include "utils/locale/resource_search.h"
+#include "utils/locale/location_seam.h"
 #include "utils/locale/utlocale.h"
 
 namespace {
@@ -243,10 +243,13 @@ TEST(ResourceFileDamage, EveryTruncationFailsCleanly) {
 // Random damage to offsets, lengths and text: the file either fails to open or every
 // lookup stays inside it (the sanitizer build reports any read outside the mapping).
 TEST(ResourceFileDamage, RandomDamageNeverReadsOutsideTheFile) {
-  const std::vector<unsigned char> good =
-      Build({{1, "one"}, {2, "two"}, {300, std::string(40, 'x')}, {5000, "120"},
-             {8643, "charset=UTF-8;language=English"}, {65535, "last"}},
-            {4, 4, 4, 4});
+  const std::vector<unsigned char> good = Build({{1, "one"},
+                                                 {2, "two"},
+                                                 {300, std::string(40, 'x')},
+                                                 {5000, "120"},
+                                                 {8643, "charset=UTF-8;language=English"},
+                                                 {65535, "last"}},
+                                                {4, 4, 4, 4});
   TempDir dir;
   std::uint32_t seed = 12345;
   auto next = [&seed] {
@@ -347,7 +350,7 @@ TEST(ResourceFileName, OpenByLanguageSearchesTheDirectories) {
   TempDir first, second;
   second.Write("vqlgen12.res", Build({{1, "english"}}));
   std::string dirs = first.path() + ":" + second.path();
-  vq_resource_seam::SetResourceSearchPathForTesting(dirs.c_str());
+  vq_locale_seam::SetLocaleSearchPathForTesting(dirs.c_str());
   UTVCResFile file;
   EXPECT_TRUE(file.Open("english", 0));
   EXPECT_EQ(UTLocale::GetLanguageInfoFromLabel("en"), file.language());
@@ -356,7 +359,7 @@ TEST(ResourceFileName, OpenByLanguageSearchesTheDirectories) {
   EXPECT_FALSE(file.last_open_found_file());
   EXPECT_FALSE(file.Open(static_cast<const LanguageInfo*>(nullptr), 0));
   EXPECT_FALSE(file.Open("no-such-language", 0));
-  vq_resource_seam::SetResourceSearchPathForTesting(nullptr);
+  vq_locale_seam::SetLocaleSearchPathForTesting(nullptr);
 }
 
 TEST(ResourceFileName, VersionCheck) {
@@ -370,7 +373,7 @@ TEST(ResourceFileName, VersionCheck) {
       {nullptr, LS_INIT_SUCCESS},        {"0", LS_INIT_SUCCESS},
   };
   TempDir dir;
-  vq_resource_seam::SetResourceSearchPathForTesting(dir.path().c_str());
+  vq_locale_seam::SetLocaleSearchPathForTesting(dir.path().c_str());
   const LanguageInfo* en = UTLocale::GetLanguageInfoFromLabel("en");
   for (const Case& c : cases) {
     Messages m = {{1, "x"}};
@@ -387,9 +390,9 @@ TEST(ResourceFileName, VersionCheck) {
   EXPECT_EQ(LS_INIT_VARIANT_NOT_FOUND, UTLangString::OpenAndCheck(file, en, 1));
   dir.Write("vqlgen_bw12.res", {1, 2, 3});
   EXPECT_EQ(LS_INIT_VARIANT_LOAD_ERROR, UTLangString::OpenAndCheck(file, en, 1));
-  vq_resource_seam::SetResourceSearchPathForTesting("/nonexistent-dir");
+  vq_locale_seam::SetLocaleSearchPathForTesting("/nonexistent-dir");
   EXPECT_EQ(LS_INIT_NOT_FOUND, UTLangString::OpenAndCheck(file, en, 0));
-  vq_resource_seam::SetResourceSearchPathForTesting(nullptr);
+  vq_locale_seam::SetLocaleSearchPathForTesting(nullptr);
 }
 
 // ---- The built files ------------------------------------------------------------------

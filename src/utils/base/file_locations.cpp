@@ -30,13 +30,15 @@ constexpr std::size_t kMaxPathChars = kPathBytes - 1;
 // Subdirectories tried under every root, in this order; a row serves a kind when its
 // mask and the kind share a bit.
 //
-// The installation layout of this 64-bit build: <root>/lib64/ holds libvqjdbc12.so, the
-// libraries it loads at run time (task runtime, Unicode library, crypto modules) and the
-// server executable "vqeng12"; <root>/res/ holds the message resource files and
-// "vellum.cvf". A root may also be that library directory itself: the files are then
-// found directly under it and the data files in its res/. The rows carry 64-bit names
-// ("bin64/", "lib64/", "jre_x64/bin/") where a 32-bit build had "bin32/", "lib32/" and
-// "jre_x86/bin/", so that a 32-bit installation beside this one is never searched.
+// The installation layout of this 64-bit build: <root>/bin64/ holds libvqjdbc12.so,
+// the libraries it loads at run time (task runtime, Unicode library, crypto modules)
+// and the server executable "vqeng12" (the bin rows serve every kind; the lib64 rows
+// serve libraries and data files, not the server); <root>/res/ holds the message
+// resource files and "vellum.cvf". The directory that holds the libraries may itself
+// be the root: its files are found directly in it, the data files in its res/ or in
+// the sibling ../res/. The rows carry 64-bit names ("bin64/", "lib64/",
+// "jre_x64/bin/") where a 32-bit build had "bin32/", "lib32/" and "jre_x86/bin/", so
+// that the directories of a 32-bit installation beside this one are never searched.
 struct SubdirRow {
   const char* subdir;
   int mask;

@@ -266,6 +266,20 @@ TEST_F(Locations, QualifyInInstallationTree) {
   }
 }
 
+// The build tree's layout: the root is the directory that holds the libraries and the
+// server; data files sit in its res/ or in the sibling res/.
+TEST_F(Locations, LibraryDirectoryAsRoot) {
+  PutLibrary("inst/lib/libvqlocprobe.so");
+  Put("inst/lib/vqloc-eng");
+  Put("inst/lib/res/vqloc-a.res");
+  Put("inst/res/vqloc-b.res");
+  env_.Set("VCDIR", Path("inst/lib"));
+  EXPECT_EQ(Qualify(2, "libvqlocprobe.so"), Path("inst/lib/libvqlocprobe.so"));
+  EXPECT_EQ(Qualify(1, "vqloc-eng"), Path("inst/lib/vqloc-eng"));
+  EXPECT_EQ(Qualify(8, "vqloc-a.res"), Path("inst/lib/res/vqloc-a.res"));
+  EXPECT_EQ(Qualify(8, "vqloc-b.res"), Path("inst/lib/../res/vqloc-b.res"));
+}
+
 TEST_F(Locations, QualifySearchesPathVariablesInKindOrder) {
   PutLibrary("ld/libvqlocprobe.so");
   PutLibrary("path/libvqlocprobe.so");

@@ -44,13 +44,13 @@ struct SubdirRow {
   int mask;
 };
 constexpr SubdirRow kSubdirs[] = {
-    {"../", 0xFFFF},          {"bin64/", 0xFFFF},           {"../bin64/", 0xFFFF},
-    {"lib64/", 0xFF7E},       {"../lib64/", 0xFF7E},        {"java/", 0x104},
-    {"../java/", 0x104},      {"scripts/", 0x410},          {"../scripts/", 0x410},
-    {"res/", 0x8},            {"../res/", 0x8},             {"gui/", 0x20},
-    {"../gui/", 0x20},        {"ide/plugins/", 0x100},      {"../ide/plugins/", 0x100},
-    {"jhelp/", 0x100},        {"../jhelp/", 0x100},         {"jre/bin/", 0x100},
-    {"../jre/bin/", 0x100},   {"jre_x64/bin/", 0x100},      {"../jre_x64/bin/", 0x100},
+    {"../", 0xFFFF},        {"bin64/", 0xFFFF},      {"../bin64/", 0xFFFF},
+    {"lib64/", 0xFF7E},     {"../lib64/", 0xFF7E},   {"java/", 0x104},
+    {"../java/", 0x104},    {"scripts/", 0x410},     {"../scripts/", 0x410},
+    {"res/", 0x8},          {"../res/", 0x8},        {"gui/", 0x20},
+    {"../gui/", 0x20},      {"ide/plugins/", 0x100}, {"../ide/plugins/", 0x100},
+    {"jhelp/", 0x100},      {"../jhelp/", 0x100},    {"jre/bin/", 0x100},
+    {"../jre/bin/", 0x100}, {"jre_x64/bin/", 0x100}, {"../jre_x64/bin/", 0x100},
 };
 
 // A path being put together in a fixed buffer. Once it no longer fits, nothing more is
@@ -223,8 +223,8 @@ bool SearchRoot(int kind, const char* name, const char* root, LS_QualifyCB callb
 // for a library, where only an absolute name is taken and the callback must accept it:
 // a library planted in the current directory must not be loaded because its plain
 // name happens to be there. `skip_as_given` skips that first try altogether.
-bool SearchPathVariable(const char* name, const char* variable, int kind,
-                        LS_QualifyCB callback, bool skip_as_given, PathBuf* found) {
+bool SearchPathVariable(const char* name, const char* variable, int kind, LS_QualifyCB callback,
+                        bool skip_as_given, PathBuf* found) {
   if (name == nullptr || name[0] == '\0') return false;
   if (!skip_as_given) {
     const bool library = (kind & kLsKindLibrary) != 0;
@@ -236,13 +236,13 @@ bool SearchPathVariable(const char* name, const char* variable, int kind,
       }
     } else if (Exists(name) && PassesDirectoryTest(kind, name)) {
       found->Reset();
-      if (name[0] != '/' && name[0] != '.') {
-        char cwd[kPathBytes];
-        if (getcwd(cwd, sizeof cwd) == nullptr) return false;
-        found->Add(cwd).Add("/");
+      char cwd[kPathBytes];
+      if (name[0] == '/' || name[0] == '.') {
+        found->Add(name);
+      } else if (getcwd(cwd, sizeof cwd) != nullptr) {
+        found->Add(cwd).Add("/").Add(name);
       }
-      found->Add(name);
-      if (found->fits()) return true;
+      if (!found->empty() && found->fits()) return true;
     }
   }
 
@@ -308,9 +308,8 @@ void RootFrom(const char* const* variables, std::size_t count, char* out) {
       errno = ENAMETOOLONG;
       return;
     }
-    while (n > 0 && v[n - 1] == '/') --n;
-    std::memcpy(out, v, n);
-    out[n] = '\0';
+    std::memcpy(out, v, n + 1);
+    while (n > 0 && PathBuf::EndsWithSeparator(out)) out[--n] = '\0';
     return;
   }
 }
@@ -658,8 +657,7 @@ unsigned LS_PlaceOdbcIniFile(const char* fileName, char* out, unsigned size) {
   return CopyOrNothing(path.Join(fileName), out, size);
 }
 
-unsigned LS_QualifyOdbcIniFile(const char* fileName, char* out, unsigned size,
-                               int mustExist) {
+unsigned LS_QualifyOdbcIniFile(const char* fileName, char* out, unsigned size, int mustExist) {
   if (fileName == nullptr) return Nothing(out, size);
   const bool must_exist = mustExist != 0;
   PathBuf path;

@@ -139,8 +139,7 @@ char* ut_getenv(const char* name, char* buf, unsigned len);
 // fileName, else (with mustExist) the file searched on PATH. With mustExist each
 // candidate must exist to be taken. The length of the path written, 0 when there is
 // none or it does not fit.
-unsigned LS_QualifyOdbcIniFile(const char* fileName, char* out, unsigned size,
-                               int mustExist);
+unsigned LS_QualifyOdbcIniFile(const char* fileName, char* out, unsigned size, int mustExist);
 // Where a data-source file is created: ODBCINI, else ODBC_INI, else ODBCHOME + "/" +
 // fileName, else HOME + "/" + fileName, else the password database's home directory +
 // "/" + fileName; 0 when none is known or the path does not fit.

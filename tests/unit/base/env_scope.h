@@ -16,9 +16,9 @@
 class EnvScope {
  public:
   EnvScope() {
-    for (const char* name : {"VCDIR", "VELLUM12", "TOVRAK", "VCTMP", "TMP", "TMPDIR", "TEMP",
-                             "VCDIAGDIR", "VCLOGDIR", "ODBCINI", "ODBC_INI", "ODBCHOME",
-                             "HOME", "PATH", "LD_LIBRARY_PATH"}) {
+    for (const char* name :
+         {"VCDIR", "VELLUM12", "TOVRAK", "VCTMP", "TMP", "TMPDIR", "TEMP", "VCDIAGDIR",
+          "VCLOGDIR", "ODBCINI", "ODBC_INI", "ODBCHOME", "HOME", "PATH", "LD_LIBRARY_PATH"}) {
       const char* v = std::getenv(name);
       saved_.emplace_back(name, v != nullptr ? std::make_pair(true, std::string(v))
                                              : std::make_pair(false, std::string()));

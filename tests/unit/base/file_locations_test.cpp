@@ -233,6 +233,8 @@ TEST_F(Locations, QualifyInInstallationTree) {
   Put("root/java/vqloc.jar");
   Put("root/scripts/vqloc-script");
   Put("home/.vellumcrest12/vqloc-app.res");
+  Put("home/.vellumcrest12/vqloc-app.ini");
+  Put("root/lib64/vqloc-inst.ini");
   PutLibrary("home/.vellumcrest12/libvqlocapp.so");
 
   struct Case {
@@ -252,6 +254,9 @@ TEST_F(Locations, QualifyInInstallationTree) {
       {8 | 128, "vqloc-dir", "root/res/vqloc-dir"},
       {8 | 512, "vqloc-msg.res", ""},
       {8, "vqloc-app.res", "home/.vellumcrest12/vqloc-app.res"},
+      {64, "vqloc-app.ini", "home/.vellumcrest12/vqloc-app.ini"},
+      {64, "vqloc-inst.ini", "root/lib64/vqloc-inst.ini"},
+      {1, "vqloc-inst.ini", ""},
       {2, "libvqlocapp.so", ""},
       {8, "vqloc-none.res", ""},
       {8, "", ""},
@@ -341,9 +346,8 @@ TEST_F(Locations, DefaultCallbackChecksOnlyLibraries) {
     std::string path;
     int expected;
   } cases[] = {
-      {2, good, 1},       {2, f32, 0},         {2, arm, 0},    {2, text, 0},
-      {2, Path("no"), 0}, {2 | 128, f32, 0},   {8, f32, 1},    {1, text, 1},
-      {64, arm, 1},       {4, Path("no"), 1},
+      {2, good, 1},      {2, f32, 0}, {2, arm, 0},  {2, text, 0}, {2, Path("no"), 0},
+      {2 | 128, f32, 0}, {8, f32, 1}, {1, text, 1}, {64, arm, 1}, {4, Path("no"), 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.kind) + " " + c.path);
@@ -365,6 +369,9 @@ TEST_F(Locations, CurrentDirectoryOnlyByDesign) {
 
   EXPECT_EQ(Qualify(2, "libvqlocprobe.so"), "");
   EXPECT_EQ(Qualify(8, "vqloc-cwd.res"), "vqloc-cwd.res");
+  // Other kinds take the name from the current directory in the path-variable search,
+  // made absolute.
+  EXPECT_EQ(Qualify(1, "vqloc-prog"), Resolved(cwd) + "/vqloc-prog");
 
   env_.Set("PATH", "/nonexistent-dir");
   EXPECT_EQ(Qualify(2, "libvqlocprobe.so"), "");
@@ -438,6 +445,14 @@ TEST_F(Locations, ExecutableNameAndDirectory) {
   EXPECT_EQ(dir[d - 1], '/');
   EXPECT_EQ(std::string(out).substr(0, d), dir);
   EXPECT_EQ(std::string(out).find('/', d), std::string::npos);
+
+  // The forms that take the caller's collation give the same answers.
+  static char collation_object;
+  UTCollation& os = *reinterpret_cast<UTCollation*>(&collation_object);
+  char dir2[kPathBytes];
+  EXPECT_EQ(LS_GetPathFromExecName(os, dir2, sizeof dir2), d);
+  EXPECT_STREQ(dir2, dir);
+  EXPECT_EQ(LS_GetExecFileName(os, dir2, sizeof dir2), n);
 }
 
 TEST_F(Locations, UserAppDataDirectory) {
@@ -582,19 +597,19 @@ TEST_F(Locations, OdbcIniFileSearch) {
       {"ODBCINI missing, need not exist", Path("missing"), a, "", home_, 0, Path("missing")},
       {"ODBCHOME", "", "", odbchome, home_, 1, odbchome + "/.odbc.ini"},
       {"ODBCHOME without file", "", "", empty, home_, 1, home_ + "/.odbc.ini"},
-      {"ODBCHOME without file, need not exist", "", "", empty, home_, 0,
-       empty + "/.odbc.ini"},
+      {"ODBCHOME without file, need not exist", "", "", empty, home_, 0, empty + "/.odbc.ini"},
       {"HOME with trailing slash", "", "", "", home_ + "/", 1, home_ + "/.odbc.ini"},
       {"long ODBCINI read whole", deep, "", "", home_, 1, deep},
       {"ODBCINI longer than a path", "/" + std::string(5000, 'x'), "", "", home_, 0, ""},
-      {"ODBCINI longer than a path, must exist", "/" + std::string(5000, 'x'), "", "",
-       home_, 1, home_ + "/.odbc.ini"},
+      {"ODBCINI longer than a path, must exist", "/" + std::string(5000, 'x'), "", "", home_, 1,
+       home_ + "/.odbc.ini"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const std::pair<const char*, std::string> vars[] = {
-        {"ODBCINI", c.odbcini}, {"ODBC_INI", c.odbc_ini}, {"ODBCHOME", c.odbchome},
-        {"HOME", c.home}};
+    const std::pair<const char*, std::string> vars[] = {{"ODBCINI", c.odbcini},
+                                                        {"ODBC_INI", c.odbc_ini},
+                                                        {"ODBCHOME", c.odbchome},
+                                                        {"HOME", c.home}};
     for (const auto& [name, value] : vars) {
       value.empty() ? env_.Unset(name) : env_.Set(name, value);
     }
@@ -672,9 +687,8 @@ TEST_F(Locations, ClassPathSearch) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     char out[kPathBytes];
-    EXPECT_EQ(LS_QualifyFileWithClassPath(c.name, c.classpath.empty() ? nullptr
-                                                                      : c.classpath.c_str(),
-                                          out, sizeof out),
+    EXPECT_EQ(LS_QualifyFileWithClassPath(
+                  c.name, c.classpath.empty() ? nullptr : c.classpath.c_str(), out, sizeof out),
               c.expected.size());
     EXPECT_EQ(out, c.expected);
   }

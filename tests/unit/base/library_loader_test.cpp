@@ -53,7 +53,8 @@ TEST(LibraryLoader, MissingFileLeavesTheLoaderError) {
   char small[6];
   std::memset(small, 'Z', sizeof small);
   ASSERT_EQ(UTGetLoadError(small, sizeof small), 1);
-  EXPECT_EQ(std::string(small), std::string(buf).substr(0, 5)) << "cut, terminated in the last byte";
+  EXPECT_EQ(std::string(small), std::string(buf).substr(0, 5))
+      << "cut, terminated in the last byte";
 }
 
 TEST(LibraryLoader, LoadLookUpAndUnload) {
@@ -77,9 +78,10 @@ TEST(LibraryLoader, TraceNamesTheFileAndItsVersion) {
   ASSERT_NE(versioned, nullptr);
   ASSERT_NE(plain, nullptr);
   ASSERT_EQ(TraceLines().size(), 2u) << "a failed load is not traced";
-  EXPECT_EQ(TraceLines()[0], std::string("Loading DLL \"") + VQ_VERSIONED_FIXTURE + "\", 3.1.4.159");
-  EXPECT_EQ(TraceLines()[1],
-            std::string("Loading DLL \"") + VQ_PLAIN_FIXTURE + "\", (Version info not available)");
+  EXPECT_EQ(TraceLines()[0],
+            std::string("Loading DLL \"") + VQ_VERSIONED_FIXTURE + "\", 3.1.4.159");
+  EXPECT_EQ(TraceLines()[1], std::string("Loading DLL \"") + VQ_PLAIN_FIXTURE +
+                                 "\", (Version info not available)");
 
   UTDumpDllNames(nullptr);
   void* again = UTLoadLibrary(VQ_PLAIN_FIXTURE);
@@ -95,7 +97,8 @@ TEST(LibraryLoader, UnicodeStandInFoundAndLoadedByName) {
   const std::string lib_dir = fs::path(VQ_ICU_STANDIN).parent_path().string();
   env.Set("VCDIR", lib_dir);
   char path[4097];
-  ASSERT_GT(LS_QualifyVellumFile(2, "libvqicu12_r.so", path, sizeof path, &defaultQualifyCB), 0u);
+  ASSERT_GT(LS_QualifyVellumFile(2, "libvqicu12_r.so", path, sizeof path, &defaultQualifyCB),
+            0u);
   EXPECT_EQ(Resolved(path), Resolved(VQ_ICU_STANDIN));
 
   TraceScope trace;
@@ -122,11 +125,14 @@ TEST(LibraryLoader, UnicodeStandInInAnInstallationTree) {
   fs::create_directories(tmp.file("root/bin64"));
   fs::create_directories(tmp.file("root/lib64"));
   std::string elf32(64, '\0');
-  elf32.replace(0, 7, "\x7F" "ELF\x01\x01\x01");
+  elf32.replace(0, 7,
+                "\x7F"
+                "ELF\x01\x01\x01");
   tmp.write("root/bin64/libvqicu12_r.so", elf32);
   fs::copy_file(VQ_ICU_STANDIN, tmp.file("root/lib64/libvqicu12_r.so"));
   env.Set("VCDIR", tmp.file("root"));
-  ASSERT_GT(LS_QualifyVellumFile(2, "libvqicu12_r.so", path, sizeof path, &defaultQualifyCB), 0u);
+  ASSERT_GT(LS_QualifyVellumFile(2, "libvqicu12_r.so", path, sizeof path, &defaultQualifyCB),
+            0u);
   EXPECT_EQ(std::string(path), tmp.file("root/lib64/libvqicu12_r.so"));
   void* h = UTLoadQualifiedLibrary("libvqicu12_r.so");
   ASSERT_NE(h, nullptr);

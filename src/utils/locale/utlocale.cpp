@@ -12,6 +12,7 @@
 
 #include "utils/base/memory.h"
 #include "utils/locale/locale_aliases.h"
+#include "utils/locale/uticu.h"
 
 namespace {
 
@@ -301,10 +302,9 @@ UTLocale::~UTLocale() {
 
 void UTLocale::init() {
   if (mutex_.handle != nullptr) pthread_mutex_lock(mutex_.handle);
-  for (ConversionTable*& bucket : conversion_tables_) bucket = nullptr;
-  // XXX: the ICU binding is created here once the registry carries one; until then
-  // icu_ stays null and every ICU question is answered "not available".
-  icu_ = nullptr;
+  for (Q_link& bucket : conversion_tables_) bucket.prev = bucket.next = &bucket;
+  // The Unicode library is optional: without it every entry answers "not available".
+  icu_ = new (std::nothrow) UTICU();
   default_client_charset_ = FindOSCharset(1);
   os_charset_ = FindOSCharset(0);
   ascii_ = &_charset_info[kAsciiRecord];
@@ -327,28 +327,17 @@ void UTLocale::fini() {
     sbcs_maps_.store(nullptr, std::memory_order_release);
   }
   free_conversion_tables();
+  delete icu_;
   icu_ = nullptr;
   if (mutex_.handle != nullptr) pthread_mutex_unlock(mutex_.handle);
 }
 
-void UTLocale::free_conversion_tables() {
-  // XXX: no byte-map conversion table is created yet, so the buckets hold nothing to
-  // free; the table cache frees its queues here when it arrives.
-  for (ConversionTable*& bucket : conversion_tables_) bucket = nullptr;
-}
-
 bool UTLocale::ICUIsSupported() const {
-  // No binding: ICU is never usable.
-  return false;
+  if (icu_ == nullptr || icu_->mismatch()) return false;
+  return icu_->VSRGetICUDataset() > 1;
 }
 
-bool UTLocale::ICUVersionMismatch() const { return false; }
-
-bool UTLocale::icu_generate_unicode_map_upper128(std::uint16_t* /*out*/,
-                                                 const CharsetInfo* /*charset*/) {
-  // XXX: generate through the ICU binding once the registry carries one.
-  return false;
-}
+bool UTLocale::ICUVersionMismatch() const { return icu_ != nullptr && icu_->mismatch(); }
 
 bool UTLocale::GetUnicodeUpper128(std::uint16_t* out, const CharsetInfo* charset) {
   if (out == nullptr || charset == nullptr || charset->unit_width != 1 ||

@@ -1,6 +1,7 @@
 // The locale registry: the character sets and languages the client knows, the rules
 // that choose the user's language and character set from the environment, and the
-// per-registry caches built at run time (byte-to-UTF-16 maps of single-byte sets).
+// per-registry caches built at run time (byte-to-UTF-16 maps of single-byte sets, byte
+// maps between single-byte sets) and the registry's binding of the Unicode library.
 //
 // The static tables are shared read-only data; a record is identified by its address,
 // so callers compare record pointers, never record contents. Lookups in the tables
@@ -14,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "utils/base/queue.h"
 #include "vqtasks.h"
 
 struct a_packed_collation_order;  // a 1,280-byte collation order of the sort tables
@@ -162,6 +164,21 @@ class UTLocale {
   bool ICUVersionMismatch() const;
   UTICU* icu() const { return icu_; }
 
+  // The byte map between two single-byte sets, from the table file, the platform (none
+  // on this system) or generated through ICU, created once per pair and kept until the
+  // registry ends; null when the pair has none (remembered), when either set is missing
+  // or not single-byte, or when both are the same record. Thread-safe.
+  const ConversionTable* GetConversionTable(const CharsetInfo* to, const CharsetInfo* from,
+                                            unsigned int use_file, unsigned int use_platform);
+  // The 128 target bytes of source bytes 0x80..0xFF from the table file "vellum.cvf";
+  // false when the file is absent, foreign, damaged or lacks the pair.
+  bool read_cvf_conversion_table(unsigned char* out128, const CharsetInfo* to,
+                                 const CharsetInfo* from);
+  // The same 128 bytes generated through ICU; false unless every upper-half character
+  // of `from` becomes exactly one byte of `to`.
+  bool icu_generate_upper128(unsigned char* out128, const CharsetInfo* to,
+                             const CharsetInfo* from);
+
   // ---- Collation records (collation_info.cpp) ----
   static constexpr int kNumCollations = 68;
   static const CollationInfo _collation_info[kNumCollations];
@@ -212,9 +229,9 @@ class UTLocale {
   const CharsetInfo* utf8_ = nullptr;
   const LanguageInfo* os_language_ = nullptr;
   const LanguageInfo* english_ = nullptr;
-  // Byte-map conversion tables by (charset id of the source) & 31, each a circular
-  // queue of ConversionTable entries.
-  ConversionTable* conversion_tables_[kNumConversionBuckets] = {};
+  // Byte-map conversion tables by (charset id of the source) & 31, each the head of a
+  // circular queue of ConversionTable entries, new ones at the tail.
+  Q_link conversion_tables_[kNumConversionBuckets] = {};
   // The SBCS-map cache: kNumCharsetIds slots indexed by charset id, allocated on
   // first use; a slot holds a map, null (not tried yet) or kNoMap.
   std::atomic<std::atomic<const std::uint16_t*>*> sbcs_maps_{nullptr};

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets of the configuration parsers with clang and runs each for a
+# bounded time from its seed corpus. Usage: tests/fuzz/run.sh [seconds per target, default 20]
+# The build goes to build-fuzz/ beside the sources unless VQ_FUZZ_BUILD names another.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+seconds=${1:-20}
+build=${VQ_FUZZ_BUILD:-$root/build-fuzz}
+
+CC=clang CXX=clang++ cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
+ninja -C "$build" -j3 key_value_fuzzer conn_string_fuzzer
+
+status=0
+for target in key_value_fuzzer conn_string_fuzzer; do
+  seeds="$here/corpus/${target%_fuzzer}"
+  work=$(mktemp -d)
+  echo "== $target: ${seconds}s"
+  # New inputs go to a scratch corpus; the seeds in the tree are only read.
+  if ! "$build/$target" -max_total_time="$seconds" -max_len=4096 -timeout=10 \
+       -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$build/$target-" \
+       "$work" "$seeds" 2>"$build/$target.log"; then
+    echo "$target found a failure; the log is $build/$target.log"
+    tail -n 40 "$build/$target.log"
+    status=1
+  else
+    grep -E 'stat::number_of_executed_units|Done' "$build/$target.log" | tail -n 2
+  fi
+  rm -rf "$work"
+done
+exit $status

@@ -15,6 +15,9 @@
 #include "utils/locale/packed_collation.h"
 
 class UTLocale;
+class UTIStream;
+class UTBufferedIStream;
+class UTOStream;
 struct CharsetInfo;
 
 // Kinds of search bound made from a sort key.
@@ -43,12 +46,15 @@ class UTCollationImplementationBase {
   // The start of the character that ends just before p, found by stepping from start;
   // p itself when p <= start.
   virtual const char* prev_character(const char* start, const char* p) const;
-  // Comparisons: < 0, 0, > 0.
+  // Comparisons: < 0, 0, > 0. The stream forms consume what they read.
   virtual int trancmp(const char* a, const char* b) const = 0;
+  virtual int trancmp(UTIStream& a, UTIStream& b) const = 0;
+  virtual int trancmp(UTBufferedIStream& a, std::size_t alen, UTBufferedIStream& b,
+                      std::size_t blen) const = 0;
   virtual int trancmp(const char* a, std::size_t alen, const char* b, std::size_t blen) const = 0;
   virtual int tranncmp(const char* a, const char* b, std::size_t n) const = 0;
-  // Case mapping of one character / a counted string; the bytes written. The string
-  // forms write a NUL after the result when room remains.
+  // Case mapping of one character / a counted string / a stream; the bytes written.
+  // The string forms write a NUL after the result when room remains.
   virtual std::size_t char_tolower(char* dst, std::size_t dstlen, const char* src,
                                    std::size_t srclen) const = 0;
   virtual std::size_t char_toupper(char* dst, std::size_t dstlen, const char* src,
@@ -57,6 +63,8 @@ class UTCollationImplementationBase {
                                   std::size_t srclen) const = 0;
   virtual std::size_t str_toupper(char* dst, std::size_t dstlen, const char* src,
                                   std::size_t srclen) const = 0;
+  virtual std::size_t str_tolower(UTOStream& out, UTIStream& in) const = 0;
+  virtual std::size_t str_toupper(UTOStream& out, UTIStream& in) const = 0;
   // Compares the first characters of two ranges; the ends of both characters are
   // stored through a_next and b_next when given.
   virtual int compare_character(const char* a, const char* a_end, const char** a_next,
@@ -67,17 +75,30 @@ class UTCollationImplementationBase {
   virtual bool is_prefix(const char* p, const char* p_end, const char* s, const char* s_end,
                          const char** match_end) const = 0;
   virtual bool case_translation_preserves_sort_order() const = 0;
+  // An order-preserving number of the first width characters, for histograms.
   virtual double hist_hash(const char* s, std::size_t len, unsigned extra,
                            unsigned width) const = 0;
-  // dst needs width + 1 bytes.
+  // A string whose hist_hash approximates value; dst needs width + 1 bytes.
   virtual std::size_t hist_unhash(double value, char* dst, std::size_t dstlen, unsigned extra,
                                   unsigned width) const = 0;
+  // Equal for strings that compare equal.
   virtual std::uint32_t id_hash(const char* s, std::size_t len) const = 0;
   virtual std::size_t suggested_sortkey_length(std::size_t len) const = 0;
-  // The binary sort key of a counted string, truncated to dstlen; the bytes written.
-  // Keys are counted byte strings (a key may hold 0 bytes before its end).
+  // Binary sort keys, truncated to dstlen; the bytes written. memcmp of two keys orders
+  // as the collation does. Keys are counted byte strings: a key may hold 0 bytes before
+  // its end.
   virtual std::size_t sortkey_prefix(std::uint8_t* dst, std::size_t dstlen, const char* src,
                                      std::size_t srclen) const = 0;
+  virtual std::size_t sortkey_prefix(std::uint8_t* dst, std::size_t dstlen,
+                                     UTIStream& in) const = 0;
+  virtual std::size_t sortkey_prefix(std::uint8_t* dst, std::size_t dstlen,
+                                     UTBufferedIStream& in, std::size_t length) const = 0;
+  // The second key form.
+  virtual std::size_t sortkey_prefix_tarnel(std::uint8_t* dst, std::size_t dstlen,
+                                            UTIStream& in) const = 0;
+  virtual std::size_t sortkey_prefix_tarnel(std::uint8_t* dst, std::size_t dstlen,
+                                            UTBufferedIStream& in, std::size_t length) const = 0;
+  // A lower (or, for kSortkeyUpperBound, upper) search bound made from a key.
   virtual std::size_t sortkey_bound(a_sortkey_bound_type type, std::uint8_t* dst,
                                     std::size_t dstlen, const std::uint8_t* key,
                                     std::size_t keylen) const = 0;

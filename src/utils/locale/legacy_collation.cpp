@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "utils/base/byte_stream.h"
 #include "utils/locale/utlocale.h"
 
 namespace {
@@ -11,6 +12,9 @@ namespace {
 using u8 = unsigned char;
 
 u8 byte(const char* p) { return static_cast<u8>(*p); }
+
+constexpr std::size_t kNoLimitBytes = static_cast<std::size_t>(-1);
+constexpr unsigned kStreamBlock = 256;  // bytes read from a stream at a time
 
 // The end test of one side of a comparison: a limit pointer (null: none) and, for
 // NUL-terminated text, a NUL byte.
@@ -104,6 +108,47 @@ int LegacyCollation::trancmp(const char* a, std::size_t alen, const char* b,
                        multibyte_);
 }
 
+namespace {
+
+// One byte of a stream read through a limit; false at the end of either.
+bool next_byte(UTIStream& in, std::size_t& left, unsigned char& c) {
+  if (left == 0) return false;
+  if (in.get(&c, 1) != 1) return false;
+  if (left != kNoLimitBytes) --left;
+  return true;
+}
+
+}  // namespace
+
+int LegacyCollation::trancmp(UTIStream& a, UTIStream& b) const {
+  return compare_streams(a, kNoLimitBytes, b, kNoLimitBytes);
+}
+
+int LegacyCollation::trancmp(UTBufferedIStream& a, std::size_t alen, UTBufferedIStream& b,
+                             std::size_t blen) const {
+  return compare_streams(a, alen, b, blen);
+}
+
+int LegacyCollation::compare_streams(UTIStream& a, std::size_t alen, UTIStream& b,
+                                     std::size_t blen) const {
+  unsigned pending = 0;  // trail bytes of the current character still to compare
+  for (;;) {
+    unsigned char ca = 0, cb = 0;
+    const bool more_a = next_byte(a, alen, ca);
+    const bool more_b = next_byte(b, blen, cb);
+    if (!more_a) return more_b ? -1 : 0;
+    if (!more_b) return 1;
+    if (pending > 0) {
+      --pending;
+      if (ca != cb) return ca - cb;
+      continue;
+    }
+    const int d = weights_[ca] - weights_[cb];
+    if (d != 0) return d;
+    pending = trails(static_cast<char>(ca));
+  }
+}
+
 int LegacyCollation::tranncmp(const char* a, const char* b, std::size_t n) const {
   return compare_sides({a, a + n, true}, {b, b + n, true}, weights_, classes_, multibyte_);
 }
@@ -191,6 +236,35 @@ std::size_t LegacyCollation::map_string(const std::uint8_t* map, char* dst, std:
   return n;
 }
 
+std::size_t LegacyCollation::zap_stream(const std::uint8_t* map, UTOStream& out,
+                                        UTIStream& in) const {
+  std::size_t written = 0;
+  unsigned pending = 0;  // trail bytes that pass unchanged, also across blocks
+  unsigned char block[kStreamBlock];
+  for (;;) {
+    const unsigned got = in.get(block, kStreamBlock);
+    for (unsigned i = 0; i < got; ++i) {
+      if (pending > 0) {
+        --pending;
+      } else {
+        pending = trails(static_cast<char>(block[i]));
+        if (pending == 0) block[i] = map[block[i]];
+      }
+    }
+    const unsigned put = out.put(block, got);
+    written += put;
+    if (put < got || got < kStreamBlock) return written;
+  }
+}
+
+std::size_t LegacyCollation::str_tolower(UTOStream& out, UTIStream& in) const {
+  return zap_stream(lower_, out, in);
+}
+
+std::size_t LegacyCollation::str_toupper(UTOStream& out, UTIStream& in) const {
+  return zap_stream(upper_, out, in);
+}
+
 std::size_t LegacyCollation::char_tolower(char* dst, std::size_t dstlen, const char* src,
                                           std::size_t srclen) const {
   return map_character(lower_, dst, dstlen, src, srclen);
@@ -252,16 +326,50 @@ std::uint32_t LegacyCollation::id_hash(const char* s, std::size_t len) const {
 
 namespace {
 
-// Appends bytes while room remains.
-struct KeyWriter {
-  std::uint8_t* dst;
-  std::size_t dstlen;
-  std::size_t n = 0;
-  bool full() const { return n >= dstlen; }
-  void put(std::uint8_t b) {
-    if (n < dstlen) dst[n++] = b;
+// Builds a key byte by byte from text fed in pieces; trail bytes may arrive in the
+// next piece.
+class KeyEncoder {
+ public:
+  KeyEncoder(int form, const std::uint8_t* weights, const std::uint8_t* classes, bool multibyte,
+             std::uint8_t* dst, std::size_t dstlen)
+      : form_(form), weights_(weights), classes_(classes), multibyte_(multibyte), dst_(dst),
+        dstlen_(dstlen) {}
+
+  bool full() const { return n_ >= dstlen_; }
+  void feed(const unsigned char* p, std::size_t len) {
+    for (std::size_t i = 0; i < len && !full(); ++i) {
+      const unsigned char b = p[i];
+      if (pending_ > 0) {
+        --pending_;
+        if (form_ == 1) {
+          put_escaped(b);
+        } else {
+          put(b);
+        }
+        continue;
+      }
+      const unsigned w = weights_[b];
+      if (form_ == 1) {
+        put_escaped(w);
+      } else if (w <= 253) {
+        put(static_cast<std::uint8_t>(w + 1));
+      } else {
+        put(255);
+        put(static_cast<std::uint8_t>((w + 2) % 256));
+      }
+      pending_ = multibyte_ ? classes_[b] & kClassTrailMask : 0u;
+    }
   }
-  // x + 1 below 254, else 255 and x: keys of 0 bytes stay above the terminator.
+  std::size_t finish() {
+    put(0);
+    return n_;
+  }
+
+ private:
+  void put(std::uint8_t b) {
+    if (n_ < dstlen_) dst_[n_++] = b;
+  }
+  // x + 1 below 254, else 255 and x: key bytes of text stay above the terminator.
   void put_escaped(unsigned x) {
     if (x < 254) {
       put(static_cast<std::uint8_t>(x + 1));
@@ -270,44 +378,59 @@ struct KeyWriter {
       put(static_cast<std::uint8_t>(x));
     }
   }
+
+  int form_;
+  const std::uint8_t* weights_;
+  const std::uint8_t* classes_;
+  bool multibyte_;
+  std::uint8_t* dst_;
+  std::size_t dstlen_;
+  std::size_t n_ = 0;
+  unsigned pending_ = 0;  // trail bytes still to come
 };
 
 }  // namespace
 
 std::size_t LegacyCollation::sortkey_prefix(std::uint8_t* dst, std::size_t dstlen,
                                             const char* src, std::size_t srclen) const {
-  KeyWriter out{dst, dstlen};
-  std::size_t i = 0;
-  while (i < srclen && !out.full()) {
-    const unsigned t = trails(src[i]);
-    out.put_escaped(static_cast<unsigned>(weight(src[i])));
-    ++i;
-    for (unsigned k = 0; k < t && i < srclen && !out.full(); ++k, ++i) {
-      out.put_escaped(byte(src + i));
-    }
+  KeyEncoder key(1, weights_, classes_, multibyte_, dst, dstlen);
+  key.feed(reinterpret_cast<const unsigned char*>(src), srclen);
+  return key.finish();
+}
+
+std::size_t LegacyCollation::stream_key(int form, std::uint8_t* dst, std::size_t dstlen,
+                                        UTIStream& in, std::size_t limit) const {
+  KeyEncoder key(form, weights_, classes_, multibyte_, dst, dstlen);
+  unsigned char block[kStreamBlock];
+  while (limit > 0 && !key.full()) {
+    const unsigned want = limit < kStreamBlock ? static_cast<unsigned>(limit) : kStreamBlock;
+    const unsigned got = in.get(block, want);
+    key.feed(block, got);
+    limit -= got;
+    if (got < want) break;
   }
-  if (!out.full()) out.put(0);
-  return out.n;
+  return key.finish();
+}
+
+std::size_t LegacyCollation::sortkey_prefix(std::uint8_t* dst, std::size_t dstlen,
+                                            UTIStream& in) const {
+  return stream_key(1, dst, dstlen, in, kNoLimitBytes);
+}
+
+std::size_t LegacyCollation::sortkey_prefix(std::uint8_t* dst, std::size_t dstlen,
+                                            UTBufferedIStream& in, std::size_t length) const {
+  return stream_key(1, dst, dstlen, in, length);
 }
 
 std::size_t LegacyCollation::sortkey_prefix_tarnel(std::uint8_t* dst, std::size_t dstlen,
-                                                   const char* src, std::size_t srclen) const {
-  KeyWriter out{dst, dstlen};
-  std::size_t i = 0;
-  while (i < srclen && !out.full()) {
-    const unsigned t = trails(src[i]);
-    const unsigned w = static_cast<unsigned>(weight(src[i]));
-    if (w <= 253) {
-      out.put(static_cast<std::uint8_t>(w + 1));
-    } else {
-      out.put(255);
-      out.put(static_cast<std::uint8_t>((w + 2) % 256));
-    }
-    ++i;
-    for (unsigned k = 0; k < t && i < srclen && !out.full(); ++k, ++i) out.put(byte(src + i));
-  }
-  if (!out.full()) out.put(0);
-  return out.n;
+                                                   UTIStream& in) const {
+  return stream_key(2, dst, dstlen, in, kNoLimitBytes);
+}
+
+std::size_t LegacyCollation::sortkey_prefix_tarnel(std::uint8_t* dst, std::size_t dstlen,
+                                                   UTBufferedIStream& in,
+                                                   std::size_t /*length*/) const {
+  return stream_key(2, dst, dstlen, in, kNoLimitBytes);
 }
 
 std::size_t LegacyCollation::sortkey_bound(a_sortkey_bound_type type, std::uint8_t* dst,

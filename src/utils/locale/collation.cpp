@@ -4,11 +4,14 @@
 #include <cstring>
 #include <new>
 
+#include "utils/locale/icu_collation.h"
 #include "utils/locale/legacy_collation.h"
 #include "utils/locale/utlocale.h"
 
 static_assert(sizeof(LegacyCollation) <= 1152, "UTCollation's storage holds a LegacyCollation");
-static_assert(alignof(LegacyCollation) <= 16, "UTCollation's storage is aligned for it");
+static_assert(sizeof(ICUCollation) <= 1152, "UTCollation's storage holds an ICUCollation");
+static_assert(alignof(LegacyCollation) <= 16 && alignof(ICUCollation) <= 16,
+              "UTCollation's storage is aligned for both");
 
 // ---- UTCollationImplementationBase ---------------------------------------------------------
 
@@ -77,12 +80,6 @@ UTCollation::UTCollation(UTLocale* locale) : locale_(locale) {
                                      : UTLocale::GetCharsetInfoFromLabel("US-ASCII", kSchemeAll);
     (void)do_set_collation(false, locale, info, charset, nullptr, tailoring, 0);
   }
-  if (!has_impl_) {
-    // The chosen record could not be built (an ICU record without the ICU collation):
-    // sort with "C" so that the object always holds an implementation.
-    const CollationInfo* c = UTLocale::GetCollationInfoFromLabel("C");
-    (void)do_set_collation(false, locale, c, c->charset, nullptr, tailoring, 0);
-  }
 }
 
 UTCollation::~UTCollation() { destroy_current(); }
@@ -100,8 +97,12 @@ unsigned UTCollation::do_set_collation(bool has_previous, UTLocale* locale,
                                        const UTCollationTailoring& tailoring, unsigned flags) {
   if (info == nullptr) return 0;
   if (info->kind != kCollationTableDriven) {
-    // XXX: the ICU collation is not built in yet; the present implementation stays.
-    return 0;
+    // The previous implementation goes whatever the new one's status.
+    if (has_previous || has_impl_) destroy_current();
+    unsigned status = 1;
+    new (storage_) ICUCollation(locale, info, charset, tailoring, &status);
+    has_impl_ = true;
+    return status;
   }
   if (charset != info->charset) return 0;
   if (packed == nullptr) {

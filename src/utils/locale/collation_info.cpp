@@ -12,6 +12,7 @@
 #include "utils/base/memory.h"
 #include "utils/locale/collation_tailoring.h"
 #include "utils/locale/custom_collation_record.h"
+#include "utils/locale/lang_string.h"
 #include "utils/locale/packed_collation.h"
 #include "utils/locale/utlocale.h"
 
@@ -165,6 +166,18 @@ CollationInfo::~CollationInfo() {
   ut_free(const_cast<char*>(case_insensitive_order));
   ut_free(custom_description);
   ut_free(custom_order);
+}
+
+unsigned int CollationInfo::get_description(UTLangStringBase& strings, char* buf,
+                                            unsigned int size) const {
+  if (buf == nullptr || size == 0) return 0;
+  if (custom != 0 && description_id == 0) {
+    char* end = nullptr;
+    (void)ut_strcpy(buf, size, custom_description != nullptr ? custom_description : "", &end,
+                    nullptr);
+    return static_cast<unsigned int>(std::strlen(buf));
+  }
+  return strings.GetString(static_cast<unsigned long>(description_id), buf, size);
 }
 
 int CollationInfo::GetLanguagesList(char* buf, std::size_t size, const char* separator,

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+class UTLangStringBase;
 struct CharsetInfo;
 struct a_custom_collation_info;
 struct a_packed_collation_order;
@@ -51,6 +52,10 @@ struct CollationInfo {
   // False only for a custom record whose copies could not be allocated.
   bool valid() const { return custom == 0 || (label != nullptr && custom_order != nullptr); }
 
+  // The description in buf (cut to size, terminated): a custom record without a message
+  // id copies its own text; any other gives the text of its message id. Returns the
+  // bytes written (without the terminator).
+  unsigned int get_description(UTLangStringBase& strings, char* buf, unsigned int size) const;
   // The codes of the languages in `mask`, from id 25 down to 0, joined by `separator`;
   // 0 when buf is too small (it then holds an empty string when size > 0), else 1.
   static int GetLanguagesList(char* buf, std::size_t size, const char* separator,

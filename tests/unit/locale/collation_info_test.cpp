@@ -13,6 +13,8 @@
 #include "scoped_env.h"
 #include "utils/locale/collation_tailoring.h"
 #include "utils/locale/custom_collation_record.h"
+#include "utils/locale/lang_string.h"
+#include "utils/locale/location_seam.h"
 #include "utils/locale/packed_collation.h"
 #include "utils/locale/utlocale.h"
 
@@ -264,6 +266,34 @@ TEST(CollationListing, Order) {
     SCOPED_TRACE(std::string(a) + " before " + b);
     EXPECT_LT(pos(a), pos(b));
   }
+}
+
+TEST(CollationRecords, Descriptions) {
+  ScopedEnv env;
+  vq_locale_seam::SetLocaleSearchPathForTesting(VQ_TEST_RES_DIR ":" VQ_TEST_LIB_DIR);
+  {
+    UTLocale locale;
+    UTLangString strings(&locale);
+    ASSERT_EQ(strings.Init("en", Charset("UTF-8"), 0), LS_INIT_SUCCESS);
+    char buf[128];
+    const CollationInfo* c = UTLocale::GetCollationInfoFromLabel("1250LATIN2");
+    EXPECT_GT(c->get_description(strings, buf, sizeof buf), 0u);
+    EXPECT_STREQ(buf, "Collation 1250LATIN2 (windows-1250)");
+    // A custom record of a new label has its own text; one of a known label the
+    // table's message.
+    a_custom_collation_info def;
+    def.set("MINE", "Sorted my way", &_packed_collation_46, "windows-1252");
+    CollationInfo mine(&def);
+    EXPECT_EQ(mine.get_description(strings, buf, sizeof buf), 13u);
+    EXPECT_STREQ(buf, "Sorted my way");
+    EXPECT_EQ(mine.get_description(strings, buf, 7), 6u);
+    EXPECT_STREQ(buf, "Sorted");
+    def.set("UTF8BIN", "ignored", &_packed_collation_53, "UTF-8");
+    CollationInfo known(&def);
+    known.get_description(strings, buf, sizeof buf);
+    EXPECT_STREQ(buf, "Collation UTF8BIN (UTF-8)");
+  }
+  vq_locale_seam::SetLocaleSearchPathForTesting(nullptr);
 }
 
 TEST(CollationRecords, LanguagesList) {

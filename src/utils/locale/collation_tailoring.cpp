@@ -6,6 +6,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "config/key_value_parser.h"
 #include "utils/base/bounded_strings.h"
 #include "utils/base/memory.h"
 
@@ -33,7 +34,6 @@ bool is_respect_word(const char* v) { return is_one_of(v, {"respect", "yes", "on
 bool is_ignore_word(const char* v) { return is_one_of(v, {"ignore", "no", "off", "0", "false"}); }
 
 // Value maps: the canonical text, or null to reject the value.
-const char* map_locale(const char* v) { return v; }
 const char* map_case(const char* v) {
   if (std::strcmp(v, "Aa") == 0 || is_one_of(v, {"CapsFirst", "UpperFirst"})) return "UpperFirst";
   if (std::strcmp(v, "aA") == 0 || strcasecmp(v, "LowerFirst") == 0) return "LowerFirst";
@@ -60,85 +60,28 @@ const char* map_sort_type(const char* v) {
 
 enum Slot { kLocale, kCase, kAccent, kPunctuation, kSortType, kNumSlots };
 
-struct TailoringOption {
-  const char* name;
-  const char* aliases[2];
-  const char* (*map)(const char*);
+const char* const kCaseAliases[] = {"Case", "CaseSensitive", nullptr};
+const char* const kAccentAliases[] = {"Accent", "AccentSensitive", nullptr};
+const char* const kPunctuationAliases[] = {"Punct", "PunctuationSensitive", nullptr};
+
+// The options of a tailoring text, one slot per row; every value passes through its
+// row's map (Locale: any text, unchanged).
+const a_conn_option kOptions[kNumSlots + 1] = {
+    {"Locale", nullptr, nullptr, nullptr, 0},
+    {"CaseSensitivity", nullptr, kCaseAliases, map_case, 0},
+    {"AccentSensitivity", nullptr, kAccentAliases, map_accent, 0},
+    {"PunctuationSensitivity", nullptr, kPunctuationAliases, map_punctuation, 0},
+    {"SortType", nullptr, nullptr, map_sort_type, 0},
+    {nullptr, nullptr, nullptr, nullptr, 0},
 };
-const TailoringOption kOptions[kNumSlots] = {
-    {"Locale", {nullptr, nullptr}, map_locale},
-    {"CaseSensitivity", {"Case", "CaseSensitive"}, map_case},
-    {"AccentSensitivity", {"Accent", "AccentSensitive"}, map_accent},
-    {"PunctuationSensitivity", {"Punct", "PunctuationSensitive"}, map_punctuation},
-    {"SortType", {nullptr, nullptr}, map_sort_type},
-};
 
-int find_option(const char* key) {
-  for (int i = 0; i < kNumSlots; ++i) {
-    if (strcasecmp(key, kOptions[i].name) == 0) return i;
-    for (const char* alias : kOptions[i].aliases) {
-      if (alias != nullptr && strcasecmp(key, alias) == 0) return i;
-    }
-  }
-  return -1;
-}
-
-bool is_blank(char c) { return c == ' ' || (c >= 9 && c <= 13); }
-
-// The parsed slots: for Locale the value text (owned), for the others a canonical text.
+// The parsed value block, freed on every path.
 struct ParsedOptions {
-  char* locale = nullptr;
-  const char* canonical[kNumSlots] = {};
-  bool present[kNumSlots] = {};
-  ~ParsedOptions() { ut_free(locale); }
+  a_string_parms parms{};
+  ~ParsedOptions() { FreeStringParms(&parms); }
+  bool present(Slot slot) const { return parms.values != nullptr && parms.values[slot] != nullptr; }
+  const char* value(Slot slot) const { return parms.values[slot]; }
 };
-
-// Reads "key=value;key=value" (blanks around keys and values ignored, empty entries
-// skipped, a later key replaces an earlier one). False when an entry has no "=", a key
-// is unknown, a value is rejected by its map, or memory runs out.
-bool parse_options(const char* text, ParsedOptions& out) {
-  const char* p = text;
-  while (*p != '\0') {
-    while (is_blank(*p) || *p == ';') ++p;
-    if (*p == '\0') break;
-    const char* key = p;
-    while (*p != '\0' && *p != '=' && *p != ';') ++p;
-    if (*p != '=') return false;
-    const char* key_end = p;
-    while (key_end > key && is_blank(key_end[-1])) --key_end;
-    ++p;
-    while (is_blank(*p)) ++p;
-    const char* value = p;
-    while (*p != '\0' && *p != ';') ++p;
-    const char* value_end = p;
-    while (value_end > value && is_blank(value_end[-1])) --value_end;
-
-    char key_buf[32];
-    const std::size_t key_len = static_cast<std::size_t>(key_end - key);
-    if (key_len == 0 || key_len >= sizeof key_buf) return false;
-    std::memcpy(key_buf, key, key_len);
-    key_buf[key_len] = '\0';
-    const int slot = find_option(key_buf);
-    if (slot < 0) return false;
-    char* value_text = ut_strndup(value, static_cast<std::size_t>(value_end - value));
-    if (value_text == nullptr) return false;
-    const char* canonical = kOptions[slot].map(value_text);
-    if (canonical == nullptr) {
-      ut_free(value_text);
-      return false;
-    }
-    out.present[slot] = true;
-    if (slot == kLocale) {
-      ut_free(out.locale);
-      out.locale = value_text;
-      out.canonical[slot] = value_text;
-    } else {
-      out.canonical[slot] = canonical;  // a static text
-      ut_free(value_text);
-    }
-  }
-  return true;
-}
 
 a_case_sensitivity case_code_of(const char* canonical) {
   if (std::strcmp(canonical, "LowerFirst") == 0) return 'a';
@@ -290,7 +233,11 @@ unsigned UTCollationTailoring::Set(const char* text, unsigned legacy) {
     return 1;
   }
   ParsedOptions parsed;
-  if (!parse_options(text, parsed)) return 0;
+  if (!InitSizedStringParms(&parsed.parms, kNumSlots)) return 0;
+  if (ParseKeyValueString(text, &parsed.parms, kOptions, false, false, false, nullptr) !=
+      kParseOk) {
+    return 0;
+  }
 
   // The new codes are worked out first and stored only when the whole text is good, so
   // a text that fails leaves the tailoring as it was.
@@ -299,20 +246,20 @@ unsigned UTCollationTailoring::Set(const char* text, unsigned legacy) {
   a_punctuation_sensitivity new_punctuation = punctuation_sensitivity;
   a_sort_type new_sort_type = sort_type;
   if (legacy != 0) {
-    if (parsed.present[kSortType] || parsed.present[kAccent] ||
-        parsed.present[kPunctuation] || parsed.present[kLocale]) {
+    if (parsed.present(kSortType) || parsed.present(kAccent) ||
+        parsed.present(kPunctuation) || parsed.present(kLocale)) {
       return 0;
     }
-    if (parsed.present[kCase]) {
-      const char* c = parsed.canonical[kCase];
+    if (parsed.present(kCase)) {
+      const char* c = parsed.value(kCase);
       if (std::strcmp(c, "Respect") != 0 && std::strcmp(c, "Ignore") != 0) return 0;
       new_case = case_code_of(c);
     }
   } else {
-    if (parsed.present[kCase]) new_case = case_code_of(parsed.canonical[kCase]);
-    if (parsed.present[kAccent]) new_accent = accent_code_of(parsed.canonical[kAccent]);
-    if (parsed.present[kPunctuation]) {
-      const char* p = parsed.canonical[kPunctuation];
+    if (parsed.present(kCase)) new_case = case_code_of(parsed.value(kCase));
+    if (parsed.present(kAccent)) new_accent = accent_code_of(parsed.value(kAccent));
+    if (parsed.present(kPunctuation)) {
+      const char* p = parsed.value(kPunctuation);
       if (std::strcmp(p, "Primary") == 0) {
         new_punctuation = 'p';
       } else if (std::strcmp(p, "Quaternary") == 0) {
@@ -322,12 +269,13 @@ unsigned UTCollationTailoring::Set(const char* text, unsigned legacy) {
         new_punctuation = 'i';
       }
     }
-    if (parsed.present[kSortType]) new_sort_type = GetSortType(parsed.canonical[kSortType], nullptr);
+    if (parsed.present(kSortType)) new_sort_type = GetSortType(parsed.value(kSortType), nullptr);
   }
-  if (parsed.present[kLocale]) {
+  if (parsed.present(kLocale)) {
+    char* name = ut_strdup(parsed.value(kLocale));
+    if (name == nullptr) return 0;
     ut_free(locale_name_);
-    locale_name_ = parsed.locale;
-    parsed.locale = nullptr;
+    locale_name_ = name;
   }
   case_sensitivity = new_case;
   accent_sensitivity = new_accent;
@@ -361,22 +309,22 @@ unsigned UTCollationTailoring::rebuild_locale_strings() {
   }
   std::size_t len = 0;
   if (locale_name_ != nullptr &&
-      !append_entry(tailoring_options_, len, kOptions[kLocale].name, locale_name_)) {
+      !append_entry(tailoring_options_, len, kOptions[kLocale].long_name, locale_name_)) {
     return 0;
   }
   len = 0;
   char*& all = complete_tailoring_options_;
-  if (locale_name_ != nullptr && !append_entry(all, len, kOptions[kLocale].name, locale_name_)) {
+  if (locale_name_ != nullptr && !append_entry(all, len, kOptions[kLocale].long_name, locale_name_)) {
     return 0;
   }
   const unsigned legacy = (flags & kTailoringLegacy) != 0 ? 1u : 0u;
-  if (!append_entry(all, len, kOptions[kCase].name, GetCaseTypeName(case_sensitivity, legacy)) ||
-      !append_entry(all, len, kOptions[kAccent].name, GetAccentTypeName(accent_sensitivity)) ||
-      !append_entry(all, len, kOptions[kPunctuation].name,
+  if (!append_entry(all, len, kOptions[kCase].long_name, GetCaseTypeName(case_sensitivity, legacy)) ||
+      !append_entry(all, len, kOptions[kAccent].long_name, GetAccentTypeName(accent_sensitivity)) ||
+      !append_entry(all, len, kOptions[kPunctuation].long_name,
                     GetPunctuationTypeName(punctuation_sensitivity))) {
     return 0;
   }
-  if (sort_name != nullptr && !append_entry(all, len, kOptions[kSortType].name, sort_name)) {
+  if (sort_name != nullptr && !append_entry(all, len, kOptions[kSortType].long_name, sort_name)) {
     return 0;
   }
   return 1;

@@ -15,11 +15,9 @@ static_assert(alignof(LegacyCollation) <= 16 && alignof(ICUCollation) <= 16,
 
 // ---- UTCollationImplementationBase ---------------------------------------------------------
 
-UTCollationImplementationBase::UTCollationImplementationBase(UTLocale* locale,
-                                                             const CollationInfo* info,
-                                                             const CharsetInfo* charset,
-                                                             const std::uint8_t* classes,
-                                                             const UTCollationTailoring& tailoring)
+UTCollationImplementationBase::UTCollationImplementationBase(
+    UTLocale* locale, const CollationInfo* info, const CharsetInfo* charset,
+    const std::uint8_t* classes, const UTCollationTailoring& tailoring)
     : charset_(charset),
       info_(info),
       locale_(locale),
@@ -38,7 +36,8 @@ UTCollationImplementationBase::UTCollationImplementationBase(UTLocale* locale,
   }
 }
 
-const char* UTCollationImplementationBase::prev_character(const char* start, const char* p) const {
+const char* UTCollationImplementationBase::prev_character(const char* start,
+                                                          const char* p) const {
   if (p <= start) return p;
   const char* c = start;
   for (;;) {
@@ -48,7 +47,8 @@ const char* UTCollationImplementationBase::prev_character(const char* start, con
   }
 }
 
-std::size_t UTCollationImplementationBase::num_characters(const char* s, std::size_t len) const {
+std::size_t UTCollationImplementationBase::num_characters(const char* s,
+                                                          std::size_t len) const {
   std::size_t count = 0;
   const char* end = s + len;
   for (const char* p = s; p < end; p += char_length(static_cast<unsigned char>(*p))) ++count;
@@ -56,7 +56,8 @@ std::size_t UTCollationImplementationBase::num_characters(const char* s, std::si
 }
 
 std::size_t UTCollationImplementationBase::copy_character(char* dst, std::size_t dstlen,
-                                                          const char* s, const char* end) const {
+                                                          const char* s,
+                                                          const char* end) const {
   if (s >= end) return 0;
   std::size_t n = char_length(static_cast<unsigned char>(*s));
   if (n > static_cast<std::size_t>(end - s)) n = static_cast<std::size_t>(end - s);
@@ -65,19 +66,21 @@ std::size_t UTCollationImplementationBase::copy_character(char* dst, std::size_t
   return n;
 }
 
-// ---- UTCollation --------------------------------------------------------------------------------
+// ---- UTCollation
+// --------------------------------------------------------------------------------
 
 UTCollation::UTCollation(UTLocale* locale) : locale_(locale) {
   UTCollationTailoring tailoring;
   if (locale != nullptr) {
     const CollationInfo* info = UTLocale::FindOSCollation();
-    const CharsetInfo* charset = info->charset != nullptr ? info->charset : locale->os_charset();
+    const CharsetInfo* charset =
+        info->charset != nullptr ? info->charset : locale->os_charset();
     (void)do_set_collation(false, locale, info, charset, nullptr, tailoring, 0);
   } else {
     const CollationInfo* info = UTLocale::GetCollationInfoFromLabel("C");
-    const CharsetInfo* charset = info->charset != nullptr
-                                     ? info->charset
-                                     : UTLocale::GetCharsetInfoFromLabel("US-ASCII", kSchemeAll);
+    const CharsetInfo* charset =
+        info->charset != nullptr ? info->charset
+                                 : UTLocale::GetCharsetInfoFromLabel("US-ASCII", kSchemeAll);
     (void)do_set_collation(false, locale, info, charset, nullptr, tailoring, 0);
   }
 }
@@ -115,10 +118,11 @@ unsigned UTCollation::do_set_collation(bool has_previous, UTLocale* locale,
   return 1;
 }
 
-unsigned UTCollation::set_builtin(const CollationInfo* info, const CharsetInfo* fallback_charset,
+unsigned UTCollation::set_builtin(const CollationInfo* info,
+                                  const CharsetInfo* fallback_charset,
                                   const UTCollationTailoring& tailoring) {
-  const CharsetInfo* charset = info != nullptr && info->charset != nullptr ? info->charset
-                                                                           : fallback_charset;
+  const CharsetInfo* charset =
+      info != nullptr && info->charset != nullptr ? info->charset : fallback_charset;
   return do_set_collation(true, locale_, info, charset, nullptr, tailoring, 0);
 }
 
@@ -130,7 +134,8 @@ unsigned UTCollation::set_c_collation(a_case_sensitivity case_code) {
   const UTCollationTailoring tailoring(case_code);
   return set_c_collation(tailoring);
 }
-unsigned UTCollation::set_c_collation(a_case_sensitivity case_code, an_accent_sensitivity accent) {
+unsigned UTCollation::set_c_collation(a_case_sensitivity case_code,
+                                      an_accent_sensitivity accent) {
   const UTCollationTailoring tailoring(case_code, accent, 'p');
   return set_c_collation(tailoring);
 }
@@ -142,7 +147,8 @@ unsigned UTCollation::set_os_collation(a_case_sensitivity case_code) {
   const UTCollationTailoring tailoring(case_code);
   return set_os_collation(tailoring);
 }
-unsigned UTCollation::set_os_collation(a_case_sensitivity case_code, an_accent_sensitivity accent) {
+unsigned UTCollation::set_os_collation(a_case_sensitivity case_code,
+                                       an_accent_sensitivity accent) {
   const UTCollationTailoring tailoring(case_code, accent, 'p');
   return set_os_collation(tailoring);
 }

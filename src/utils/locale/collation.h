@@ -51,7 +51,8 @@ class UTCollationImplementationBase {
   virtual int trancmp(UTIStream& a, UTIStream& b) const = 0;
   virtual int trancmp(UTBufferedIStream& a, std::size_t alen, UTBufferedIStream& b,
                       std::size_t blen) const = 0;
-  virtual int trancmp(const char* a, std::size_t alen, const char* b, std::size_t blen) const = 0;
+  virtual int trancmp(const char* a, std::size_t alen, const char* b,
+                      std::size_t blen) const = 0;
   virtual int tranncmp(const char* a, const char* b, std::size_t n) const = 0;
   // Case mapping of one character / a counted string / a stream; the bytes written.
   // The string forms write a NUL after the result when room remains.
@@ -97,7 +98,8 @@ class UTCollationImplementationBase {
   virtual std::size_t sortkey_prefix_tarnel(std::uint8_t* dst, std::size_t dstlen,
                                             UTIStream& in) const = 0;
   virtual std::size_t sortkey_prefix_tarnel(std::uint8_t* dst, std::size_t dstlen,
-                                            UTBufferedIStream& in, std::size_t length) const = 0;
+                                            UTBufferedIStream& in,
+                                            std::size_t length) const = 0;
   // A lower (or, for kSortkeyUpperBound, upper) search bound made from a key.
   virtual std::size_t sortkey_bound(a_sortkey_bound_type type, std::uint8_t* dst,
                                     std::size_t dstlen, const std::uint8_t* key,
@@ -108,7 +110,8 @@ class UTCollationImplementationBase {
   // Characters in s..s+len, stepping (class & 3) + 1 bytes from each lead byte.
   std::size_t num_characters(const char* s, std::size_t len) const;
   // Copies the character at s (at most dstlen bytes); the count, 0 when s >= end.
-  std::size_t copy_character(char* dst, std::size_t dstlen, const char* s, const char* end) const;
+  std::size_t copy_character(char* dst, std::size_t dstlen, const char* s,
+                             const char* end) const;
 
   const CharsetInfo* charset() const { return charset_; }
   const CollationInfo* collation_info() const { return info_; }
@@ -124,8 +127,8 @@ class UTCollationImplementationBase {
   const CharsetInfo* charset_;
   const CollationInfo* info_;
   UTLocale* locale_;
-  bool multibyte_;              // the set's characters may be longer than a byte
-  std::uint8_t classes_[256];   // kClass* bits per byte
+  bool multibyte_;             // the set's characters may be longer than a byte
+  std::uint8_t classes_[256];  // kClass* bits per byte
   a_case_sensitivity case_;
   an_accent_sensitivity accent_;
   a_punctuation_sensitivity punctuation_;
@@ -161,7 +164,8 @@ class UTCollation {
   static unsigned read_custom_collation(const char* path, a_custom_collation_info& info) {
     return ::read_custom_collation(path, info);
   }
-  static unsigned write_custom_collation(const char* path, const a_custom_collation_info& info) {
+  static unsigned write_custom_collation(const char* path,
+                                         const a_custom_collation_info& info) {
     return ::write_custom_collation(path, info);
   }
   static unsigned read_custom_collation_defn(const void* data, std::size_t length,

@@ -103,7 +103,9 @@ const CollationInfo* label_record(const char* label) {
 
 // Copies a field of a custom record (NUL-terminated within `n` bytes); null when memory
 // runs out.
-char* copy_bounded(const char* text, std::size_t n) { return ut_strndup(text, ut_strnlen(text, n)); }
+char* copy_bounded(const char* text, std::size_t n) {
+  return ut_strndup(text, ut_strnlen(text, n));
+}
 
 }  // namespace
 
@@ -141,7 +143,8 @@ CollationInfo::CollationInfo(const a_custom_collation_info* definition)
   char* description = known != nullptr ? nullptr
                                        : copy_bounded(definition->description,
                                                       kCustomCollationDescriptionBytes);
-  auto* order = static_cast<a_packed_collation_order*>(ut_malloc(sizeof(a_packed_collation_order)));
+  auto* order =
+      static_cast<a_packed_collation_order*>(ut_malloc(sizeof(a_packed_collation_order)));
   if (label_copy == nullptr || cs_copy == nullptr || ci_copy == nullptr || order == nullptr ||
       (known == nullptr && description == nullptr)) {
     ut_free(label_copy);
@@ -204,7 +207,8 @@ int CollationInfo::GetLanguagesList(char* buf, std::size_t size, const char* sep
   return 1;
 }
 
-const a_packed_collation_order* CollationInfo::get_packed_collation_for_custom_collation() const {
+const a_packed_collation_order* CollationInfo::get_packed_collation_for_custom_collation()
+    const {
   // A built-in record has no order of its own; asking it for one is a caller's error,
   // answered with null.
   if (custom == 0) return nullptr;
@@ -278,7 +282,8 @@ char* UTLocale::GetCollationLabel(const char* spec, char* buf, std::size_t size,
   if (spec == nullptr || buf == nullptr || size == 0) return nullptr;
   const char* open = std::strchr(spec, '(');
   if (open == nullptr) open = std::strchr(spec, '{');
-  const std::size_t len = open != nullptr ? static_cast<std::size_t>(open - spec) : std::strlen(spec);
+  const std::size_t len =
+      open != nullptr ? static_cast<std::size_t>(open - spec) : std::strlen(spec);
   (void)ut_strncpy(buf, size, spec, len, nullptr, nullptr);
   if (bracket != nullptr) *bracket = open;
   return buf;

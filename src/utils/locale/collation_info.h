@@ -67,16 +67,16 @@ struct CollationInfo {
   const char* get_custom_description() const { return custom_description; }
 
   const char* label;
-  const CharsetInfo* charset;          // null for "UCA"
-  const char* case_sensitive_order;    // server sort-order name, or null
-  const char* case_insensitive_order;  // server sort-order name, or null
-  std::uint32_t supported_languages;   // bit = language id
-  std::uint32_t default_languages;     // within supported_languages
-  std::int32_t description_id;         // message id, 0 for none
-  std::uint8_t flag;                   // copied into custom records
-  std::uint8_t kind;                   // 'L' or 'I'
-  std::uint8_t custom;                 // 1 for a custom record
-  char* custom_description;            // custom records only (ut_malloc'd)
+  const CharsetInfo* charset;              // null for "UCA"
+  const char* case_sensitive_order;        // server sort-order name, or null
+  const char* case_insensitive_order;      // server sort-order name, or null
+  std::uint32_t supported_languages;       // bit = language id
+  std::uint32_t default_languages;         // within supported_languages
+  std::int32_t description_id;             // message id, 0 for none
+  std::uint8_t flag;                       // copied into custom records
+  std::uint8_t kind;                       // 'L' or 'I'
+  std::uint8_t custom;                     // 1 for a custom record
+  char* custom_description;                // custom records only (ut_malloc'd)
   a_packed_collation_order* custom_order;  // custom records only (ut_malloc'd)
 };
 

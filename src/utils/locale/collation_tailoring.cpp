@@ -30,12 +30,17 @@ bool is_one_of(const char* value, std::initializer_list<const char*> words) {
   }
   return false;
 }
-bool is_respect_word(const char* v) { return is_one_of(v, {"respect", "yes", "on", "1", "true"}); }
-bool is_ignore_word(const char* v) { return is_one_of(v, {"ignore", "no", "off", "0", "false"}); }
+bool is_respect_word(const char* v) {
+  return is_one_of(v, {"respect", "yes", "on", "1", "true"});
+}
+bool is_ignore_word(const char* v) {
+  return is_one_of(v, {"ignore", "no", "off", "0", "false"});
+}
 
 // Value maps: the canonical text, or null to reject the value.
 const char* map_case(const char* v) {
-  if (std::strcmp(v, "Aa") == 0 || is_one_of(v, {"CapsFirst", "UpperFirst"})) return "UpperFirst";
+  if (std::strcmp(v, "Aa") == 0 || is_one_of(v, {"CapsFirst", "UpperFirst"}))
+    return "UpperFirst";
   if (std::strcmp(v, "aA") == 0 || strcasecmp(v, "LowerFirst") == 0) return "LowerFirst";
   if (is_respect_word(v)) return "Respect";
   if (is_ignore_word(v)) return "Ignore";
@@ -79,7 +84,9 @@ const a_conn_option kOptions[kNumSlots + 1] = {
 struct ParsedOptions {
   a_string_parms parms{};
   ~ParsedOptions() { FreeStringParms(&parms); }
-  bool present(Slot slot) const { return parms.values != nullptr && parms.values[slot] != nullptr; }
+  bool present(Slot slot) const {
+    return parms.values != nullptr && parms.values[slot] != nullptr;
+  }
   const char* value(Slot slot) const { return parms.values[slot]; }
 };
 
@@ -246,8 +253,8 @@ unsigned UTCollationTailoring::Set(const char* text, unsigned legacy) {
   a_punctuation_sensitivity new_punctuation = punctuation_sensitivity;
   a_sort_type new_sort_type = sort_type;
   if (legacy != 0) {
-    if (parsed.present(kSortType) || parsed.present(kAccent) ||
-        parsed.present(kPunctuation) || parsed.present(kLocale)) {
+    if (parsed.present(kSortType) || parsed.present(kAccent) || parsed.present(kPunctuation) ||
+        parsed.present(kLocale)) {
       return 0;
     }
     if (parsed.present(kCase)) {
@@ -269,7 +276,8 @@ unsigned UTCollationTailoring::Set(const char* text, unsigned legacy) {
         new_punctuation = 'i';
       }
     }
-    if (parsed.present(kSortType)) new_sort_type = GetSortType(parsed.value(kSortType), nullptr);
+    if (parsed.present(kSortType))
+      new_sort_type = GetSortType(parsed.value(kSortType), nullptr);
   }
   if (parsed.present(kLocale)) {
     char* name = ut_strdup(parsed.value(kLocale));
@@ -314,17 +322,21 @@ unsigned UTCollationTailoring::rebuild_locale_strings() {
   }
   len = 0;
   char*& all = complete_tailoring_options_;
-  if (locale_name_ != nullptr && !append_entry(all, len, kOptions[kLocale].long_name, locale_name_)) {
+  if (locale_name_ != nullptr &&
+      !append_entry(all, len, kOptions[kLocale].long_name, locale_name_)) {
     return 0;
   }
   const unsigned legacy = (flags & kTailoringLegacy) != 0 ? 1u : 0u;
-  if (!append_entry(all, len, kOptions[kCase].long_name, GetCaseTypeName(case_sensitivity, legacy)) ||
-      !append_entry(all, len, kOptions[kAccent].long_name, GetAccentTypeName(accent_sensitivity)) ||
+  if (!append_entry(all, len, kOptions[kCase].long_name,
+                    GetCaseTypeName(case_sensitivity, legacy)) ||
+      !append_entry(all, len, kOptions[kAccent].long_name,
+                    GetAccentTypeName(accent_sensitivity)) ||
       !append_entry(all, len, kOptions[kPunctuation].long_name,
                     GetPunctuationTypeName(punctuation_sensitivity))) {
     return 0;
   }
-  if (sort_name != nullptr && !append_entry(all, len, kOptions[kSortType].long_name, sort_name)) {
+  if (sort_name != nullptr &&
+      !append_entry(all, len, kOptions[kSortType].long_name, sort_name)) {
     return 0;
   }
   return 1;

@@ -9,8 +9,8 @@
 #include <cstdint>
 
 // Sensitivity codes; each holds a character code.
-using a_case_sensitivity = std::uint32_t;         // 'n' ignore, 'A' upper first, 'a' lower first
-using an_accent_sensitivity = std::uint32_t;      // 'n' ignore, 'y' respect, 'f' French
+using a_case_sensitivity = std::uint32_t;     // 'n' ignore, 'A' upper first, 'a' lower first
+using an_accent_sensitivity = std::uint32_t;  // 'n' ignore, 'y' respect, 'f' French
 using a_punctuation_sensitivity = std::uint32_t;  // 'i' ignore, 'p' primary, 'q' quaternary
 
 // Alternative sort orders; 0 means none.
@@ -30,9 +30,9 @@ enum : a_sort_type {
 
 // Bits of UTCollationTailoring::flags.
 enum : std::uint8_t {
-  kTailoringApplied = 0x01,    // a tailoring text has been applied
-  kTailoringSetOk = 0x02,      // the last Set succeeded
-  kTailoringLegacy = 0x04,     // case "Respect" is not split into upper and lower first
+  kTailoringApplied = 0x01,  // a tailoring text has been applied
+  kTailoringSetOk = 0x02,    // the last Set succeeded
+  kTailoringLegacy = 0x04,   // case "Respect" is not split into upper and lower first
 };
 
 class UTCollationTailoring {

@@ -7,6 +7,7 @@
 
 #include "utils/base/bounded_strings.h"
 #include "utils/base/memory.h"
+#include "utils/base/posix_file.h"
 #include "utils/locale/collation_info.h"
 #include "utils/locale/utlocale.h"
 
@@ -105,7 +106,8 @@ void a_custom_collation_info::to_bytes(std::uint8_t (&out)[kCustomCollationRecor
   std::memcpy(out + L::kOrder, &order, sizeof order);
 }
 
-void a_custom_collation_info::from_bytes(const std::uint8_t (&in)[kCustomCollationRecordBytes]) {
+void a_custom_collation_info::from_bytes(
+    const std::uint8_t (&in)[kCustomCollationRecordBytes]) {
   load_field(label, in + L::kLabel);
   load_field(charset_label, in + L::kCharsetLabel);
   load_field(case_sensitive_order, in + L::kCaseSensitiveOrder);
@@ -122,7 +124,7 @@ void a_custom_collation_info::from_bytes(const std::uint8_t (&in)[kCustomCollati
 
 unsigned read_custom_collation(const char* path, a_custom_collation_info& info) {
   if (path == nullptr) return 0;
-  UniqueFile f(std::fopen(path, "rb"));
+  UniqueFile f(_posix_fopen(path, "rb"));
   if (!f) return 0;
   std::uint8_t bytes[kCustomCollationRecordBytes];
   info.to_bytes(bytes);  // what a short read does not reach stays as it was
@@ -133,7 +135,7 @@ unsigned read_custom_collation(const char* path, a_custom_collation_info& info) 
 
 unsigned write_custom_collation(const char* path, const a_custom_collation_info& info) {
   if (path == nullptr) return 0;
-  UniqueFile f(std::fopen(path, "wb"));
+  UniqueFile f(_posix_fopen(path, "wb"));
   if (!f) return 0;
   std::uint8_t bytes[kCustomCollationRecordBytes];
   info.to_bytes(bytes);

@@ -30,10 +30,12 @@ int sign_of(long long v) { return v < 0 ? -1 : (v > 0 ? 1 : 0); }
 
 }  // namespace
 
-// ---- Construction and tailoring --------------------------------------------------------------
+// ---- Construction and tailoring
+// --------------------------------------------------------------
 
-ICUCollation::ICUCollation(UTLocale* locale, const CollationInfo* info, const CharsetInfo* charset,
-                           const UTCollationTailoring& tailoring, unsigned* status)
+ICUCollation::ICUCollation(UTLocale* locale, const CollationInfo* info,
+                           const CharsetInfo* charset, const UTCollationTailoring& tailoring,
+                           unsigned* status)
     : UTCollationImplementationBase(locale, info, charset, nullptr, tailoring),
       icu_(locale != nullptr ? locale->icu() : nullptr),
       collator_(nullptr),
@@ -91,9 +93,9 @@ unsigned ICUCollation::apply_tailoring() {
     if (case_ == 'n') return result;
     set(VQICU_COL_CASE_LEVEL, VQICU_COL_ON);
   } else {
-    strength(punctuation_ == 'q'  ? VQICU_COL_QUATERNARY
-             : case_ == 'n'       ? VQICU_COL_SECONDARY
-                                  : VQICU_COL_TERTIARY);
+    strength(punctuation_ == 'q' ? VQICU_COL_QUATERNARY
+             : case_ == 'n'      ? VQICU_COL_SECONDARY
+                                 : VQICU_COL_TERTIARY);
     if (accent_ == 'f') set(VQICU_COL_FRENCH_COLLATION, VQICU_COL_ON);
   }
   if (case_ == 'A') {
@@ -115,7 +117,8 @@ void ICUCollation::report_failure(int kind, const char* what) const {
   GenerateErrorLog(line, "Vellumcrest");
 }
 
-// ---- Prefixes and the raw tie-break -------------------------------------------------------------
+// ---- Prefixes and the raw tie-break
+// -------------------------------------------------------------
 
 std::size_t ICUCollation::trimmed_prefix_len(const char* s, std::size_t len) const {
   if (len <= kPrefix) return len;
@@ -156,18 +159,20 @@ std::size_t ICUCollation::binary_encode(std::uint8_t* dst, std::size_t dstlen, c
   return n;
 }
 
-// ---- Comparison ---------------------------------------------------------------------------------
+// ---- Comparison
+// ---------------------------------------------------------------------------------
 
 int ICUCollation::trancmp(UTBufferedIStream& a, std::size_t alen, UTBufferedIStream& b,
                           std::size_t blen) const {
   if (a.available() == 0 && !a.eof && alen > 0) a.refill();
   if (b.available() == 0 && !b.eof && blen > 0) b.refill();
-  if (map_ != nullptr && collator_ != nullptr && a.available() >= alen && b.available() >= blen) {
+  if (map_ != nullptr && collator_ != nullptr && a.available() >= alen &&
+      b.available() >= blen) {
     const char* pa = reinterpret_cast<const char*>(a.cur);
     const char* pb = reinterpret_cast<const char*>(b.cur);
-    const int r = icu_->VSR_ucol_strcoll_sbcs(collator_, map_, pa,
-                                              clamp32(trimmed_prefix_len(pa, alen)), pb,
-                                              clamp32(trimmed_prefix_len(pb, blen)));
+    const int r =
+        icu_->VSR_ucol_strcoll_sbcs(collator_, map_, pa, clamp32(trimmed_prefix_len(pa, alen)),
+                                    pb, clamp32(trimmed_prefix_len(pb, blen)));
     if (r != 0) return r;
     return binary_compare(pa, alen, pb, blen);
   }
@@ -176,7 +181,8 @@ int ICUCollation::trancmp(UTBufferedIStream& a, std::size_t alen, UTBufferedIStr
   return fa.Compare(fb);
 }
 
-int ICUCollation::trancmp(const char* a, std::size_t alen, const char* b, std::size_t blen) const {
+int ICUCollation::trancmp(const char* a, std::size_t alen, const char* b,
+                          std::size_t blen) const {
   UTBufIStream sa(a, static_cast<unsigned>(alen));
   UTBufIStream sb(b, static_cast<unsigned>(blen));
   return trancmp(sa, alen, sb, blen);
@@ -199,8 +205,10 @@ int ICUCollation::trancmp(UTIStream& a, UTIStream& b) const {
 int ICUCollation::compare_character(const char* a, const char* a_end, const char** a_next,
                                     const char* b, const char* b_end,
                                     const char** b_next) const {
-  const char* ae = a < a_end ? std::min(a + char_length(static_cast<unsigned char>(*a)), a_end) : a;
-  const char* be = b < b_end ? std::min(b + char_length(static_cast<unsigned char>(*b)), b_end) : b;
+  const char* ae =
+      a < a_end ? std::min(a + char_length(static_cast<unsigned char>(*a)), a_end) : a;
+  const char* be =
+      b < b_end ? std::min(b + char_length(static_cast<unsigned char>(*b)), b_end) : b;
   if (a_next != nullptr) *a_next = ae;
   if (b_next != nullptr) *b_next = be;
   return trancmp(a, static_cast<std::size_t>(ae - a), b, static_cast<std::size_t>(be - b));
@@ -220,7 +228,8 @@ bool ICUCollation::is_prefix(const char* p, const char* p_end, const char* s, co
   return true;
 }
 
-// ---- Fragmented strings -------------------------------------------------------------------------
+// ---- Fragmented strings
+// -------------------------------------------------------------------------
 
 ICUFragmentedString::ICUFragmentedString(const ICUCollation* collation, UTBufferedIStream& in,
                                          std::size_t length)
@@ -250,7 +259,8 @@ ICUFragmentedString::ICUFragmentedString(const ICUCollation* collation, UTIStrea
   done_ = got < 8;
 }
 
-const char* ICUFragmentedString::fill(void* context, std::int32_t need, std::int32_t* available) {
+const char* ICUFragmentedString::fill(void* context, std::int32_t need,
+                                      std::int32_t* available) {
   auto* f = static_cast<ICUFragmentedString*>(context);
   const std::size_t wanted = need < 0 ? 0 : static_cast<std::size_t>(need);
   while (!f->done_ && f->in_hand_ <= wanted) {
@@ -287,16 +297,16 @@ void ICUFragmentedString::set_iterator(vqicu_char_iterator* iter) {
   UTICU* icu = collation_->icu_;
   // The iterator gathers the text when it is set: up to a known whole length, else
   // until fill stops growing (which is at the usable prefix once 1,025 bytes are in).
-  const std::int32_t total =
-      in_hand_ >= kProbe ? static_cast<std::int32_t>(prefix_)
-      : (total_ >= 0 && total_ <= static_cast<long long>(kPrefix)) ? static_cast<std::int32_t>(total_)
-                                                                   : -1;
+  const std::int32_t total = in_hand_ >= kProbe ? static_cast<std::int32_t>(prefix_)
+                             : (total_ >= 0 && total_ <= static_cast<long long>(kPrefix))
+                                 ? static_cast<std::int32_t>(total_)
+                                 : -1;
   if (collation_->map_ != nullptr) {
-    icu->VSR_uiter_setFragmentedSBCS(iter, data_, static_cast<std::int32_t>(prefix_), total, fill,
-                                     this, collation_->map_);
+    icu->VSR_uiter_setFragmentedSBCS(iter, data_, static_cast<std::int32_t>(prefix_), total,
+                                     fill, this, collation_->map_);
   } else {
-    icu->VSR_uiter_setFragmentedUTF8Simple(iter, data_, static_cast<std::int32_t>(prefix_), total,
-                                           fill, this);
+    icu->VSR_uiter_setFragmentedUTF8Simple(iter, data_, static_cast<std::int32_t>(prefix_),
+                                           total, fill, this);
   }
 }
 
@@ -335,7 +345,8 @@ unsigned ICUFragmentedString::read_more(unsigned char* dst, unsigned n) {
 int ICUFragmentedString::binary_compare(ICUFragmentedString& other) {
   // Learn whether each string is longer than the prefix.
   for (ICUFragmentedString* f : {this, &other}) {
-    while (!f->done_ && f->in_hand_ <= kPrefix) fill(f, static_cast<std::int32_t>(f->in_hand_), nullptr);
+    while (!f->done_ && f->in_hand_ <= kPrefix)
+      fill(f, static_cast<std::int32_t>(f->in_hand_), nullptr);
   }
   const bool a_long = in_hand_ > kPrefix;
   const bool b_long = other.in_hand_ > kPrefix;
@@ -357,23 +368,23 @@ int ICUFragmentedString::binary_compare(ICUFragmentedString& other) {
   }
 }
 
-// ---- Sort keys ----------------------------------------------------------------------------------
+// ---- Sort keys
+// ----------------------------------------------------------------------------------
 
-std::size_t ICUCollation::do_sortkey_prefix(std::uint8_t* dst, std::size_t dstlen, const char* src,
-                                            std::size_t srclen, bool complete,
+std::size_t ICUCollation::do_sortkey_prefix(std::uint8_t* dst, std::size_t dstlen,
+                                            const char* src, std::size_t srclen, bool complete,
                                             bool* truncated) const {
   *truncated = false;
   const std::size_t n = trimmed_prefix_len(src, srclen);
   vqicu_status status = 0;
   std::int32_t key = 0;
   if (icu_ != nullptr) {
-    key = map_ != nullptr
-              ? icu_->VSR_ucol_getSortKeyPrefixSBCS(collator_, src, static_cast<std::int32_t>(n),
-                                                    dst, clamp32(dstlen), map_, complete ? 1 : 0,
-                                                    &status)
-              : icu_->VSR_ucol_getSortKeyPrefixUTF8(collator_, src, static_cast<std::int32_t>(n),
-                                                    dst, clamp32(dstlen), complete ? 1 : 0,
-                                                    &status);
+    key = map_ != nullptr ? icu_->VSR_ucol_getSortKeyPrefixSBCS(
+                                collator_, src, static_cast<std::int32_t>(n), dst,
+                                clamp32(dstlen), map_, complete ? 1 : 0, &status)
+                          : icu_->VSR_ucol_getSortKeyPrefixUTF8(
+                                collator_, src, static_cast<std::int32_t>(n), dst,
+                                clamp32(dstlen), complete ? 1 : 0, &status);
   } else {
     status = VQICU_MISSING_RESOURCE_ERROR;
   }
@@ -443,7 +454,8 @@ std::size_t ICUCollation::sortkey_prefix_tarnel(std::uint8_t* dst, std::size_t d
 }
 
 std::size_t ICUCollation::sortkey_prefix_tarnel(std::uint8_t* dst, std::size_t dstlen,
-                                                UTBufferedIStream& in, std::size_t length) const {
+                                                UTBufferedIStream& in,
+                                                std::size_t length) const {
   return sortkey_prefix(dst, dstlen, in, length);
 }
 
@@ -477,7 +489,8 @@ std::size_t ICUCollation::sortkey_bound(a_sortkey_bound_type type, std::uint8_t*
   return copy + 1;
 }
 
-// ---- Hashes -------------------------------------------------------------------------------------
+// ---- Hashes
+// -------------------------------------------------------------------------------------
 
 double ICUCollation::hist_hash(const char* s, std::size_t len, unsigned /*extra*/,
                                unsigned width) const {
@@ -511,7 +524,8 @@ std::uint32_t ICUCollation::id_hash(const char* s, std::size_t len) const {
   return h;
 }
 
-// ---- Classification ------------------------------------------------------------------------------
+// ---- Classification
+// ------------------------------------------------------------------------------
 
 bool ICUCollation::first_code_point(const char* s, std::size_t len, std::uint32_t* cp) const {
   if (len == 0) return false;
@@ -539,7 +553,8 @@ bool ICUCollation::first_code_point(const char* s, std::size_t len, std::uint32_
     return false;
   }
   if (len < n) return false;
-  for (std::size_t i = 1; i < n; ++i) value = (value << 6) | (static_cast<unsigned char>(s[i]) & 0x3F);
+  for (std::size_t i = 1; i < n; ++i)
+    value = (value << 6) | (static_cast<unsigned char>(s[i]) & 0x3F);
   *cp = value;
   return true;
 }
@@ -567,7 +582,8 @@ bool ICUCollation::do_is_alphanum(const char* s, std::size_t len) const {
   return do_is_alpha(s, len) || do_is_num(s, len);
 }
 
-// ---- Case mapping -------------------------------------------------------------------------------
+// ---- Case mapping
+// -------------------------------------------------------------------------------
 
 namespace {
 
@@ -678,8 +694,8 @@ std::size_t ICUCollation::str_toupper(UTOStream& out, UTIStream& in) const {
   return convert_stream_case(true, out, in);
 }
 
-std::size_t ICUCollation::buffer_case(bool upper, char* dst, std::size_t dstlen, const char* src,
-                                      std::size_t srclen) const {
+std::size_t ICUCollation::buffer_case(bool upper, char* dst, std::size_t dstlen,
+                                      const char* src, std::size_t srclen) const {
   UTBufOStream out(dst, static_cast<unsigned>(dstlen));
   UTBufIStream in(src, static_cast<unsigned>(srclen));
   const std::size_t n = convert_stream_case(upper, out, in);

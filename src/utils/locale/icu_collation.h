@@ -22,8 +22,8 @@ class ICUFragmentedString;
 
 class ICUCollation final : public UTCollationImplementationBase {
  public:
-  static constexpr std::size_t kPrefixBytes = 1024;   // the most ICU sees of a string
-  static constexpr std::size_t kProbeBytes = 1025;    // read to learn a string is longer
+  static constexpr std::size_t kPrefixBytes = 1024;  // the most ICU sees of a string
+  static constexpr std::size_t kProbeBytes = 1025;   // read to learn a string is longer
 
   // Opens the collator for the tailoring's ICU locale and applies the tailoring;
   // *status is 1, or 0 when quaternary punctuation forced case or accent to be
@@ -58,20 +58,22 @@ class ICUCollation final : public UTCollationImplementationBase {
   bool is_prefix(const char* p, const char* p_end, const char* s, const char* s_end,
                  const char** match_end) const override;
   bool case_translation_preserves_sort_order() const override { return false; }
-  double hist_hash(const char* s, std::size_t len, unsigned extra, unsigned width) const override;
+  double hist_hash(const char* s, std::size_t len, unsigned extra,
+                   unsigned width) const override;
   std::size_t hist_unhash(double value, char* dst, std::size_t dstlen, unsigned extra,
                           unsigned width) const override;
   std::uint32_t id_hash(const char* s, std::size_t len) const override;
   std::size_t suggested_sortkey_length(std::size_t len) const override { return 2 * len; }
   std::size_t sortkey_prefix(std::uint8_t* dst, std::size_t dstlen, const char* src,
                              std::size_t srclen) const override;
-  std::size_t sortkey_prefix(std::uint8_t* dst, std::size_t dstlen, UTIStream& in) const override;
+  std::size_t sortkey_prefix(std::uint8_t* dst, std::size_t dstlen,
+                             UTIStream& in) const override;
   std::size_t sortkey_prefix(std::uint8_t* dst, std::size_t dstlen, UTBufferedIStream& in,
                              std::size_t length) const override;
   std::size_t sortkey_prefix_tarnel(std::uint8_t* dst, std::size_t dstlen,
                                     UTIStream& in) const override;
-  std::size_t sortkey_prefix_tarnel(std::uint8_t* dst, std::size_t dstlen, UTBufferedIStream& in,
-                                    std::size_t length) const override;
+  std::size_t sortkey_prefix_tarnel(std::uint8_t* dst, std::size_t dstlen,
+                                    UTBufferedIStream& in, std::size_t length) const override;
   std::size_t sortkey_bound(a_sortkey_bound_type type, std::uint8_t* dst, std::size_t dstlen,
                             const std::uint8_t* key, std::size_t keylen) const override;
   bool from_default() const override { return from_default_; }
@@ -107,9 +109,9 @@ class ICUCollation final : public UTCollationImplementationBase {
   std::size_t one_character_case(bool upper, char* dst, std::size_t dstlen, const char* src,
                                  std::size_t srclen) const;
 
-  UTICU* icu_;                  // the registry's binding, not owned
-  vqicu_collator* collator_;    // owned; released by close()
-  const std::uint16_t* map_;    // 256 UTF-16 units of a single-byte set, or null
+  UTICU* icu_;                // the registry's binding, not owned
+  vqicu_collator* collator_;  // owned; released by close()
+  const std::uint16_t* map_;  // 256 UTF-16 units of a single-byte set, or null
   bool from_default_;
   mutable unsigned reported_ = 0;  // kinds of failure already logged
 };
@@ -137,15 +139,15 @@ class ICUFragmentedString {
   // Reads up to n further bytes of the string (after those in hand).
   unsigned read_more(unsigned char* dst, unsigned n);
 
-  const char* data_;                // the bytes in hand
+  const char* data_;  // the bytes in hand
   const ICUCollation* collation_;
-  std::size_t prefix_ = 0;          // bytes in hand ICU may use
+  std::size_t prefix_ = 0;  // bytes in hand ICU may use
   std::size_t in_hand_ = 0;
-  long long total_;                 // -1 when unknown
-  bool done_ = false;               // no more bytes will be fetched
+  long long total_;    // -1 when unknown
+  bool done_ = false;  // no more bytes will be fetched
   Method method_;
   UTIStream* source_;
-  std::size_t read_total_ = 0;      // bytes of the string taken from the source
+  std::size_t read_total_ = 0;  // bytes of the string taken from the source
   char buffer_[ICUCollation::kProbeBytes];
 };
 

@@ -200,7 +200,8 @@ bool LegacyCollation::is_prefix(const char* p, const char* p_end, const char* s,
   return true;
 }
 
-// ---- Case mapping ----------------------------------------------------------------------------
+// ---- Case mapping
+// ----------------------------------------------------------------------------
 
 std::size_t LegacyCollation::map_character(const std::uint8_t* map, char* dst,
                                            std::size_t dstlen, const char* src,
@@ -282,7 +283,8 @@ std::size_t LegacyCollation::str_toupper(char* dst, std::size_t dstlen, const ch
   return map_string(upper_, dst, dstlen, src, srclen);
 }
 
-// ---- Hashes -------------------------------------------------------------------------------------
+// ---- Hashes
+// -------------------------------------------------------------------------------------
 
 double LegacyCollation::hist_hash(const char* s, std::size_t len, unsigned /*extra*/,
                                   unsigned width) const {
@@ -322,7 +324,8 @@ std::uint32_t LegacyCollation::id_hash(const char* s, std::size_t len) const {
   return h;
 }
 
-// ---- Sort keys ----------------------------------------------------------------------------------
+// ---- Sort keys
+// ----------------------------------------------------------------------------------
 
 namespace {
 
@@ -332,7 +335,11 @@ class KeyEncoder {
  public:
   KeyEncoder(int form, const std::uint8_t* weights, const std::uint8_t* classes, bool multibyte,
              std::uint8_t* dst, std::size_t dstlen)
-      : form_(form), weights_(weights), classes_(classes), multibyte_(multibyte), dst_(dst),
+      : form_(form),
+        weights_(weights),
+        classes_(classes),
+        multibyte_(multibyte),
+        dst_(dst),
         dstlen_(dstlen) {}
 
   bool full() const { return n_ >= dstlen_; }

@@ -47,7 +47,8 @@ class LegacyCollation final : public UTCollationImplementationBase {
   bool is_prefix(const char* p, const char* p_end, const char* s, const char* s_end,
                  const char** match_end) const override;
   bool case_translation_preserves_sort_order() const override { return preserves_ != 0; }
-  double hist_hash(const char* s, std::size_t len, unsigned extra, unsigned width) const override;
+  double hist_hash(const char* s, std::size_t len, unsigned extra,
+                   unsigned width) const override;
   std::size_t hist_unhash(double value, char* dst, std::size_t dstlen, unsigned extra,
                           unsigned width) const override;
   std::uint32_t id_hash(const char* s, std::size_t len) const override;
@@ -56,7 +57,8 @@ class LegacyCollation final : public UTCollationImplementationBase {
   // x < 254, else 255 and x; then a 0 when room remains. An empty text gives 0.
   std::size_t sortkey_prefix(std::uint8_t* dst, std::size_t dstlen, const char* src,
                              std::size_t srclen) const override;
-  std::size_t sortkey_prefix(std::uint8_t* dst, std::size_t dstlen, UTIStream& in) const override;
+  std::size_t sortkey_prefix(std::uint8_t* dst, std::size_t dstlen,
+                             UTIStream& in) const override;
   std::size_t sortkey_prefix(std::uint8_t* dst, std::size_t dstlen, UTBufferedIStream& in,
                              std::size_t length) const override;
   // The second key form: a lead byte of weight w gives w + 1 when w <= 253, else 255
@@ -65,8 +67,8 @@ class LegacyCollation final : public UTCollationImplementationBase {
   // length of the buffered form is not applied: the stream is read to its end.
   std::size_t sortkey_prefix_tarnel(std::uint8_t* dst, std::size_t dstlen,
                                     UTIStream& in) const override;
-  std::size_t sortkey_prefix_tarnel(std::uint8_t* dst, std::size_t dstlen, UTBufferedIStream& in,
-                                    std::size_t length) const override;
+  std::size_t sortkey_prefix_tarnel(std::uint8_t* dst, std::size_t dstlen,
+                                    UTBufferedIStream& in, std::size_t length) const override;
   std::size_t sortkey_bound(a_sortkey_bound_type type, std::uint8_t* dst, std::size_t dstlen,
                             const std::uint8_t* key, std::size_t keylen) const override;
   bool from_default() const override { return false; }

@@ -1,10 +1,9 @@
 // The collation front object: the collations it chooses, the tailoring it hands on,
 // and a failed change that keeps the previous collation.
-#include "utils/locale/collation.h"
-
 #include <gtest/gtest.h>
 
 #include "scoped_env.h"
+#include "utils/locale/collation.h"
 #include "utils/locale/utlocale.h"
 
 namespace {
@@ -34,7 +33,8 @@ TEST(CollationFront, ChoosesCAndOSCollations) {
       {[](UTCollation& u) { return u.set_c_collation('A'); }, 'A', 'y', 'p', "C"},
       {[](UTCollation& u) { return u.set_c_collation('a', 'n'); }, 'a', 'n', 'p', "C"},
       {[](UTCollation& u) { return u.set_os_collation('A'); }, 'A', 'y', 'p', "1252LATIN1"},
-      {[](UTCollation& u) { return u.set_os_collation('n', 'y'); }, 'n', 'y', 'p', "1252LATIN1"},
+      {[](UTCollation& u) { return u.set_os_collation('n', 'y'); }, 'n', 'y', 'p',
+       "1252LATIN1"},
       {[](UTCollation& u) {
          return u.set_os_collation(UTCollationTailoring("Case=Respect;Punct=Ignore"));
        },
@@ -46,7 +46,8 @@ TEST(CollationFront, ChoosesCAndOSCollations) {
     EXPECT_STREQ(os->collation_info()->label, t.label);
     EXPECT_EQ(os->case_sensitivity(), static_cast<a_case_sensitivity>(t.case_code));
     EXPECT_EQ(os->accent_sensitivity(), static_cast<an_accent_sensitivity>(t.accent));
-    EXPECT_EQ(os->punctuation_sensitivity(), static_cast<a_punctuation_sensitivity>(t.punctuation));
+    EXPECT_EQ(os->punctuation_sensitivity(),
+              static_cast<a_punctuation_sensitivity>(t.punctuation));
     EXPECT_EQ(os->trancmp("a", "A") == 0, t.case_code == 'n');
   }
 }

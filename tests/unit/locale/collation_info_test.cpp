@@ -23,7 +23,9 @@ namespace {
 const CharsetInfo* Charset(const char* label) {
   return UTLocale::GetCharsetInfoFromLabel(label, kSchemeAll);
 }
-const LanguageInfo* Language(const char* label) { return UTLocale::GetLanguageInfoFromLabel(label); }
+const LanguageInfo* Language(const char* label) {
+  return UTLocale::GetLanguageInfoFromLabel(label);
+}
 const char* LabelOf(const CollationInfo* c) { return c != nullptr ? c->label : "(null)"; }
 
 TEST(CollationRecords, TableShapeAndSpotRows) {
@@ -52,11 +54,15 @@ TEST(CollationRecords, TableShapeAndSpotRows) {
   const Row rows[] = {
       {"C", "ANSI_X3.4-1968", nullptr, nullptr, 0x1, 0x1, 14720, 1, 'L'},
       {"UCA", nullptr, nullptr, nullptr, 0x3FFFFFF, 0, 14721, 0, 'I'},
-      {"1251CYR", "windows-1251", "cyrdict_cp1251", "cyrnocs_cp1251", 0x18001, 0x18001, 13668, 0, 'L'},
-      {"1252LT1ACC", "windows-1252", "dictionary_iso_1", "nocase_iso_1", 0x8001C7, 0, 18494, 0, 'L'},
+      {"1251CYR", "windows-1251", "cyrdict_cp1251", "cyrnocs_cp1251", 0x18001, 0x18001, 13668,
+       0, 'L'},
+      {"1252LT1ACC", "windows-1252", "dictionary_iso_1", "nocase_iso_1", 0x8001C7, 0, 18494, 0,
+       'L'},
       {"437ESP", "IBM437", "espdict_cp437", "espnocs_cp437", 0x9, 0x8, 13692, 1, 'L'},
-      {"874THAIBIN", "TIS-620", "dictionary_cp874", "dictionary_cp874", 0x2000001, 0x2000001, 14421, 0, 'L'},
-      {"EUC_JAPAN", "Extended_UNIX_Code_Packed_Format_for_Japanese", "bin_eucjis", "bin_eucjis", 0x11, 0x11, 13680, 0, 'L'},
+      {"874THAIBIN", "TIS-620", "dictionary_cp874", "dictionary_cp874", 0x2000001, 0x2000001,
+       14421, 0, 'L'},
+      {"EUC_JAPAN", "Extended_UNIX_Code_Packed_Format_for_Japanese", "bin_eucjis", "bin_eucjis",
+       0x11, 0x11, 13680, 0, 'L'},
       {"UTF8BIN", "UTF-8", "bin_utf8", "bin_utf8", 0x3FFFFFF, 0x3FFFFFF, 17074, 0, 'L'},
       {"internal", "IBM850", "dictionary_cp850", "nocase_cp850", 0x1, 0, 13736, 1, 'L'},
   };
@@ -70,8 +76,10 @@ TEST(CollationRecords, TableShapeAndSpotRows) {
       ASSERT_NE(c->charset, nullptr);
       EXPECT_STREQ(c->charset->default_label->label, r.charset);
     }
-    EXPECT_STREQ(c->case_sensitive_order ? c->case_sensitive_order : "-", r.cs_order ? r.cs_order : "-");
-    EXPECT_STREQ(c->case_insensitive_order ? c->case_insensitive_order : "-", r.ci_order ? r.ci_order : "-");
+    EXPECT_STREQ(c->case_sensitive_order ? c->case_sensitive_order : "-",
+                 r.cs_order ? r.cs_order : "-");
+    EXPECT_STREQ(c->case_insensitive_order ? c->case_insensitive_order : "-",
+                 r.ci_order ? r.ci_order : "-");
     EXPECT_EQ(c->supported_languages, r.supports);
     EXPECT_EQ(c->default_languages, r.defaults);
     EXPECT_EQ(c->description_id, r.id);
@@ -84,11 +92,12 @@ TEST(CollationRecords, TableShapeAndSpotRows) {
     if (c.flag != 0) flagged.insert(c.label);
   }
   const std::set<std::string> expected = {
-      "C", "1252DEU", "437EBCDIC", "437ESP", "437LATIN1", "819DAN", "819ESP", "819ISL", "819LATIN1",
-      "819NOR", "819SVE", "850DAN", "850ESP", "850ISL", "850LATIN1", "850NOR", "850SVE",
-      "852CYR", "852LATIN2", "852POL", "855CYR", "856HEB", "857TRK", "860LATIN1", "861ISL",
-      "862HEB", "863LATIN1", "865NOR", "866RUS", "869ELL", "920TRK", "950TWN", "UTF8", "SJIS",
-      "SJIS2", "WIN_LATIN1", "WIN_LATIN5", "internal"};
+      "C",          "1252DEU",    "437EBCDIC", "437ESP", "437LATIN1", "819DAN",    "819ESP",
+      "819ISL",     "819LATIN1",  "819NOR",    "819SVE", "850DAN",    "850ESP",    "850ISL",
+      "850LATIN1",  "850NOR",     "850SVE",    "852CYR", "852LATIN2", "852POL",    "855CYR",
+      "856HEB",     "857TRK",     "860LATIN1", "861ISL", "862HEB",    "863LATIN1", "865NOR",
+      "866RUS",     "869ELL",     "920TRK",    "950TWN", "UTF8",      "SJIS",      "SJIS2",
+      "WIN_LATIN1", "WIN_LATIN5", "internal"};
   EXPECT_EQ(flagged, expected);
 }
 
@@ -131,7 +140,8 @@ TEST(CollationRecords, ChoiceByCharsetAndLanguage) {
   }
   EXPECT_EQ(UTLocale::GetCollationInfoFromCharsetLang(nullptr, Language("german")), nullptr);
   // FindCollation falls back to English for the character set.
-  EXPECT_STREQ(LabelOf(UTLocale::FindCollation(Charset("Shift_JIS"), Language("german"))), "SJIS2");
+  EXPECT_STREQ(LabelOf(UTLocale::FindCollation(Charset("Shift_JIS"), Language("german"))),
+               "SJIS2");
   EXPECT_STREQ(LabelOf(UTLocale::FindCollation(Charset("windows-1254"), Language("french"))),
                "1254TRK");
 }
@@ -215,9 +225,11 @@ TEST(CollationSpecification, InfoAndTailoring) {
     EXPECT_EQ(t.punctuation_sensitivity, static_cast<a_punctuation_sensitivity>('p'));
   }
   UTCollationTailoring legacy;
-  ASSERT_NE(UTLocale::GetCollationInfoAndTailoring("1252LATIN1(Case=Respect)", &legacy), nullptr);
-  EXPECT_STREQ(legacy.GetCompleteTailoringOptions(),
-               "CaseSensitivity=Respect;AccentSensitivity=Ignore;PunctuationSensitivity=Primary");
+  ASSERT_NE(UTLocale::GetCollationInfoAndTailoring("1252LATIN1(Case=Respect)", &legacy),
+            nullptr);
+  EXPECT_STREQ(
+      legacy.GetCompleteTailoringOptions(),
+      "CaseSensitivity=Respect;AccentSensitivity=Ignore;PunctuationSensitivity=Primary");
 }
 
 TEST(CollationSpecification, JapaneseEnvironmentDefaultsForICU) {
@@ -250,7 +262,8 @@ TEST(CollationSpecification, JapaneseEnvironmentDefaultsForICU) {
 TEST(CollationListing, Order) {
   std::vector<const CollationInfo*> list;
   for (const CollationInfo& c : UTLocale::_collation_info) list.push_back(&c);
-  std::qsort(list.data(), list.size(), sizeof list[0], VSRCollationIterator::compare_collations);
+  std::qsort(list.data(), list.size(), sizeof list[0],
+             VSRCollationIterator::compare_collations);
   auto pos = [&](const char* label) {
     for (std::size_t i = 0; i < list.size(); ++i) {
       if (std::strcmp(list[i]->label, label) == 0) return static_cast<int>(i);
@@ -258,9 +271,10 @@ TEST(CollationListing, Order) {
     return -1;
   };
   const std::pair<const char*, const char*> before[] = {
-      {"1250LATIN2", "1252LATIN1"}, {"1252LATIN1", "ISO_BINENG"}, {"UTF8BIN", "437LATIN1"},
-      {"874THAIBIN", "1250LATIN2"} /* flag 0 each: 874 < 1250 */, {"437EBCDIC", "437ESP"},
-      {"865NOR", "C"},  {"950ZHO_HK", "950ZHO_TW"}, {"1254TRK", "1254TRKALT"},
+      {"1250LATIN2", "1252LATIN1"}, {"1252LATIN1", "ISO_BINENG"},
+      {"UTF8BIN", "437LATIN1"},     {"874THAIBIN", "1250LATIN2"} /* flag 0 each: 874 < 1250 */,
+      {"437EBCDIC", "437ESP"},      {"865NOR", "C"},
+      {"950ZHO_HK", "950ZHO_TW"},   {"1254TRK", "1254TRKALT"},
   };
   for (const auto& [a, b] : before) {
     SCOPED_TRACE(std::string(a) + " before " + b);

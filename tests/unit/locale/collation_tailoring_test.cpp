@@ -27,8 +27,9 @@ const SetCase kSetCases[] = {
      "CaseSensitivity=LowerFirst;AccentSensitivity=French;PunctuationSensitivity=Primary"},
     {"case=Aa; accent = TRUE ;", 0, 1, 'A', 'y', 'p', 0, "", "",
      "CaseSensitivity=UpperFirst;AccentSensitivity=Respect;PunctuationSensitivity=Primary"},
-    {"CaseSensitive=CapsFirst;AccentSensitive=off;PunctuationSensitive=no", 0, 1, 'A', 'n', 'i', 0,
-     "", "", "CaseSensitivity=UpperFirst;AccentSensitivity=Ignore;PunctuationSensitivity=Ignore"},
+    {"CaseSensitive=CapsFirst;AccentSensitive=off;PunctuationSensitive=no", 0, 1, 'A', 'n', 'i',
+     0, "", "",
+     "CaseSensitivity=UpperFirst;AccentSensitivity=Ignore;PunctuationSensitivity=Ignore"},
     {"Case=Respect;Accent=Respect;Punct=Quaternary", 0, 1, 'A', 'y', 'q', 0, "", "",
      "CaseSensitivity=UpperFirst;AccentSensitivity=Respect;PunctuationSensitivity=Quaternary"},
     {"Locale=de;SortType=PhoneBook", 0, 1, 'n', 'n', 'p', kSortTypePhonebook,
@@ -121,11 +122,11 @@ TEST(Tailoring, Names) {
     const char* expected;
   };
   const Name names[] = {
-      {GetCaseTypeName('n', 0), "Ignore"},       {GetCaseTypeName('A', 0), "UpperFirst"},
-      {GetCaseTypeName('a', 0), "LowerFirst"},   {GetCaseTypeName('A', 1), "Respect"},
-      {GetCaseTypeName('a', 1), "Respect"},      {GetCaseTypeName('x', 0), "Ignore"},
-      {GetAccentTypeName('y'), "Respect"},       {GetAccentTypeName('f'), "French"},
-      {GetAccentTypeName('q'), "Ignore"},        {GetPunctuationTypeName('p'), "Primary"},
+      {GetCaseTypeName('n', 0), "Ignore"},         {GetCaseTypeName('A', 0), "UpperFirst"},
+      {GetCaseTypeName('a', 0), "LowerFirst"},     {GetCaseTypeName('A', 1), "Respect"},
+      {GetCaseTypeName('a', 1), "Respect"},        {GetCaseTypeName('x', 0), "Ignore"},
+      {GetAccentTypeName('y'), "Respect"},         {GetAccentTypeName('f'), "French"},
+      {GetAccentTypeName('q'), "Ignore"},          {GetPunctuationTypeName('p'), "Primary"},
       {GetPunctuationTypeName('q'), "Quaternary"}, {GetPunctuationTypeName('i'), "Ignore"},
       {GetPunctuationTypeName('z'), "Ignore"},
   };

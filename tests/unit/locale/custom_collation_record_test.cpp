@@ -204,8 +204,9 @@ TEST(CustomCollationRecord, CollationRecordFromDefinition) {
   EXPECT_EQ(k.flag, 1);
   EXPECT_EQ(k.get_custom_description(), nullptr);
   ASSERT_NE(k.get_packed_collation_for_custom_collation(), nullptr);
-  EXPECT_EQ(std::memcmp(k.get_packed_collation_for_custom_collation(), &_packed_collation_2, 1280),
-            0);
+  EXPECT_EQ(
+      std::memcmp(k.get_packed_collation_for_custom_collation(), &_packed_collation_2, 1280),
+      0);
 
   // A new label: names and description from the definition, no languages; the
   // character set by any scheme's label.
@@ -221,7 +222,8 @@ TEST(CustomCollationRecord, CollationRecordFromDefinition) {
   EXPECT_EQ(n.flag, 0);
 
   // Built-in records have no order of their own.
-  EXPECT_EQ(UTLocale::GetCollationInfoFromLabel("1252LATIN1")->get_packed_collation_for_custom_collation(),
+  EXPECT_EQ(UTLocale::GetCollationInfoFromLabel("1252LATIN1")
+                ->get_packed_collation_for_custom_collation(),
             nullptr);
 }
 

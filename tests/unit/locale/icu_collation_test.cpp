@@ -105,7 +105,8 @@ TEST_P(IcuPairs, EveryFormAgrees) {
     PieceIStream sa(a, piece), sb(b, piece);
     EXPECT_EQ(Sign(coll_->trancmp(sa, sb)), p.order) << "pieces of " << piece;
     PieceIStream ba(a, piece), bb(b, piece);
-    EXPECT_EQ(Sign(coll_->trancmp(ba, a.size(), bb, b.size())), p.order) << "pieces of " << piece;
+    EXPECT_EQ(Sign(coll_->trancmp(ba, a.size(), bb, b.size())), p.order)
+        << "pieces of " << piece;
   }
   if (p.order == 0) {
     EXPECT_EQ(coll_->id_hash(a.data(), a.size()), coll_->id_hash(b.data(), b.size()));
@@ -159,10 +160,12 @@ TEST_F(IcuTest, UsablePrefixAndRawTieBreak) {
   // A three-byte character starting at byte 1,023 stays out of the prefix; one ending
   // at byte 1,023 stays in.
   std::string u(1023, 'a');
-  u += "\xE2\x82\xAC" "bbb";
+  u += "\xE2\x82\xAC"
+       "bbb";
   EXPECT_EQ(Icu()->trimmed_prefix_len(u.data(), u.size()), 1023u);
   std::string v(1021, 'a');
-  v += "\xE2\x82\xAC" "bbb";
+  v += "\xE2\x82\xAC"
+       "bbb";
   EXPECT_EQ(Icu()->trimmed_prefix_len(v.data(), v.size()), 1024u);
 
   struct Tie {
@@ -170,7 +173,8 @@ TEST_F(IcuTest, UsablePrefixAndRawTieBreak) {
     int expected;
   };
   const std::string big(3000, 'q');
-  const Tie ties[] = {{10, 20, 0}, {1024, 1024, 0}, {1000, 1025, -1}, {1025, 5, 1}, {1500, 2000, -1}};
+  const Tie ties[] = {
+      {10, 20, 0}, {1024, 1024, 0}, {1000, 1025, -1}, {1025, 5, 1}, {1500, 2000, -1}};
   for (const Tie& t : ties) {
     EXPECT_EQ(ICUCollation::binary_compare(big.data(), t.alen, big.data(), t.blen), t.expected)
         << t.alen << " " << t.blen;
@@ -233,8 +237,8 @@ TEST_F(IcuTest, SortKeysOfLongStrings) {
 TEST_F(IcuTest, RandomStringsAgree) {
   std::mt19937 rng(1210);
   const char* sbcs_alphabet[] = {"a", "A", "b", "-", " ", "\xE9", "\xC9", "1", "\xFF", "\x80"};
-  const char* utf8_alphabet[] = {"a", "A", "b", "-", " ", "\xC3\xA9", "\xC3\x89", "1",
-                                 "\xE2\x82\xAC", "\xF0\x9F\x98\x80"};
+  const char* utf8_alphabet[] = {
+      "a", "A", "b", "-", " ", "\xC3\xA9", "\xC3\x89", "1", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"};
   const char* tailorings[] = {"", "Case=UpperFirst;Accent=Respect", "Punct=Ignore",
                               "Case=Respect;Accent=Respect;Punct=Quaternary", "Accent=French"};
   for (bool utf8 : {false, true}) {
@@ -254,7 +258,8 @@ TEST_F(IcuTest, RandomStringsAgree) {
           s[0] = std::string(1030, 'a') + s[0];
           s[1] = std::string(1030, 'a') + s[1];
         }
-        const int order = Sign(coll_->trancmp(s[0].data(), s[0].size(), s[1].data(), s[1].size()));
+        const int order =
+            Sign(coll_->trancmp(s[0].data(), s[0].size(), s[1].data(), s[1].size()));
         ASSERT_EQ(KeyOrder(SortKey(s[0]), SortKey(s[1])), order) << s[0] << " | " << s[1];
         PieceIStream a(s[0], 1 + static_cast<unsigned>(rng() % 5));
         PieceIStream b(s[1], 1 + static_cast<unsigned>(rng() % 5));
@@ -274,7 +279,11 @@ TEST_F(IcuTest, CaseMappingAndClasses) {
     const char* lower;
   };
   const Case cases[] = {
-      {"Stra\xC3\x9F" "e", "STRASSE", "stra\xC3\x9F" "e"},  // full mapping: ß becomes SS
+      {"Stra\xC3\x9F"
+       "e",
+       "STRASSE",
+       "stra\xC3\x9F"
+       "e"},  // full mapping: ß becomes SS
       {"\xC3\xA9t\xC3\xA9", "\xC3\x89T\xC3\x89", "\xC3\xA9t\xC3\xA9"},
       {"\xCE\xA3\xCE\xB1", "\xCE\xA3\xCE\x91", "\xCF\x83\xCE\xB1"},
       {"", "", ""},

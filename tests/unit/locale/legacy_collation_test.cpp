@@ -98,9 +98,10 @@ TEST(PackedOrders, GeneratedTablesFollowTheirRules) {
     int byte;
     int trails;
   };
-  const Lead leads[] = {{53, 0xC2, 1}, {53, 0xE0, 2}, {53, 0xF0, 3}, {53, 0xF5, 0}, {53, 0x80, 0},
-                        {6, 0x81, 1},  {6, 0xA1, 0},  {6, 0xE0, 1},  {8, 0x8E, 1},  {8, 0x8F, 2},
-                        {8, 0xA1, 1},  {26, 0xA1, 1}, {26, 0x81, 0}, {41, 0x81, 1}, {10, 0x8E, 3}};
+  const Lead leads[] = {{53, 0xC2, 1}, {53, 0xE0, 2}, {53, 0xF0, 3}, {53, 0xF5, 0},
+                        {53, 0x80, 0}, {6, 0x81, 1},  {6, 0xA1, 0},  {6, 0xE0, 1},
+                        {8, 0x8E, 1},  {8, 0x8F, 2},  {8, 0xA1, 1},  {26, 0xA1, 1},
+                        {26, 0x81, 0}, {41, 0x81, 1}, {10, 0x8E, 3}};
   for (const Lead& l : leads) {
     EXPECT_EQ(kPackedCollationOrders[l.order]->classes[l.byte] & kClassTrailMask, l.trails)
         << l.order << " " << l.byte;
@@ -131,8 +132,14 @@ const PairCase kPairs[] = {
     {"ISO1LATIN1", 'A', "\xE9", "\xC9", -1},
     {"1252LATIN1", 'n', "\xE6", "ae", 1},  // a variant of a, after every plain a
     {"1252LATIN1", 'n', "\xE6", "b", -1},
-    {"1252LATIN1", 'n', "stra\xDF" "e", "strasse", 1},
-    {"1252LATIN1", 'n', "stra\xDF" "e", "strat", -1},
+    {"1252LATIN1", 'n',
+     "stra\xDF"
+     "e",
+     "strasse", 1},
+    {"1252LATIN1", 'n',
+     "stra\xDF"
+     "e",
+     "strat", -1},
     // Punctuation and digits sort before letters; space before punctuation.
     {"1252LATIN1", 'n', "a-b", "ab", -1},
     {"1252LATIN1", 'n', "a b", "a-b", -1},
@@ -150,7 +157,7 @@ const PairCase kPairs[] = {
     {"1251CYR", 'n', "z", "\xE0", -1},    // Latin before Cyrillic
     {"866RUS", 'n', "\xA0", "\x80", 0},   // а А
     // Greek and Turkish.
-    {"1253ELL", 'n', "\xE1", "\xC1", 0},  // α Α
+    {"1253ELL", 'n', "\xE1", "\xC1", 0},   // α Α
     {"1254TRK", 'A', "\xFD", "\xFE", -1},  // ı before ş
     // UTF-8: by code point above ASCII; multi-byte characters compare whole.
     {"UTF8BIN", 'n', "\xC3\xA9", "\xC3\xA8", 1},
@@ -158,7 +165,12 @@ const PairCase kPairs[] = {
     {"UTF8BIN", 'n', "A\xC3\xA9", "a\xC3\xA9", 0},
     // Shift_JIS: same lead, trail bytes by raw value ('a' as a trail byte stays a byte).
     {"SJIS2", 'n', "\x82\xA0", "\x82\xA2", -1},
-    {"SJIS2", 'n', "\x83" "a", "\x83" "A", 1},
+    {"SJIS2", 'n',
+     "\x83"
+     "a",
+     "\x83"
+     "A",
+     1},
     {"SJIS2", 'n', "a", "A", 0},
 };
 
@@ -179,7 +191,8 @@ TEST_P(LegacyPairs, EveryFormAgrees) {
     PieceIStream ba(a, piece), bb(b, piece);
     EXPECT_EQ(Sign(c->trancmp(ba, a.size(), bb, b.size())), p.order) << "pieces of " << piece;
   }
-  EXPECT_EQ(c->id_hash(a.data(), a.size()) == c->id_hash(b.data(), b.size()) || p.order != 0, true);
+  EXPECT_EQ(c->id_hash(a.data(), a.size()) == c->id_hash(b.data(), b.size()) || p.order != 0,
+            true);
 }
 
 INSTANTIATE_TEST_SUITE_P(Orders, LegacyPairs, ::testing::ValuesIn(kPairs));
@@ -202,8 +215,12 @@ TEST(LegacyCollation, CountedAndLimitedForms) {
 
 TEST(LegacyCollation, CharactersAndPrefixes) {
   Coll sjis("SJIS2", 'n');
-  const char* a = "\x82\xA0" "b";
-  const char* b = "\x82\xA2" "b";
+  const char* a =
+      "\x82\xA0"
+      "b";
+  const char* b =
+      "\x82\xA2"
+      "b";
   const char* an = nullptr;
   const char* bn = nullptr;
   EXPECT_EQ(sjis->compare_character(a, a + 3, &an, b, b + 3, &bn), 0xA0 - 0xA2);
@@ -211,7 +228,10 @@ TEST(LegacyCollation, CharactersAndPrefixes) {
   EXPECT_EQ(bn, b + 2);
   // A character cut by its range's end is shorter.
   EXPECT_GT(sjis->compare_character(a, a + 2, nullptr, a, a + 1, nullptr), 0);
-  EXPECT_EQ(sjis->num_characters("\x82\xA0" "ab\x83\x40", 6), 4u);
+  EXPECT_EQ(sjis->num_characters("\x82\xA0"
+                                 "ab\x83\x40",
+                                 6),
+            4u);
   EXPECT_EQ(sjis->prev_character("a\x82\xA0", "a\x82\xA0" + 3) - "a\x82\xA0", 1);
   char one[4] = {};
   EXPECT_EQ(sjis->copy_character(one, sizeof one, a, a + 3), 2u);
@@ -225,7 +245,7 @@ TEST(LegacyCollation, CharactersAndPrefixes) {
     int match_end;
   };
   const Prefix cases[] = {
-      {"AB", "abc", true, 2}, {"", "abc", true, 0}, {"abd", "abc", false, 2},
+      {"AB", "abc", true, 2},    {"", "abc", true, 0},   {"abd", "abc", false, 2},
       {"abcd", "abc", false, 3}, {"b", "abc", false, 0},
   };
   for (const Prefix& t : cases) {
@@ -248,8 +268,13 @@ TEST(LegacyCollation, CaseMappingAndClasses) {
     const char* lower;
   };
   const Case cases[] = {
-      {"Stra\xDF" "e", "STRA\xDF" "E", "stra\xDF" "e"},  // ß has no one-byte upper case
-      {"\xE0\xE9\xFF", "\xC0\xC9\x9F", "\xE0\xE9\xFF"},   // ÿ becomes Ÿ in windows-1252
+      {"Stra\xDF"
+       "e",
+       "STRA\xDF"
+       "E",
+       "stra\xDF"
+       "e"},                                             // ß has no one-byte upper case
+      {"\xE0\xE9\xFF", "\xC0\xC9\x9F", "\xE0\xE9\xFF"},  // ÿ becomes Ÿ in windows-1252
       {"Mixed 123!", "MIXED 123!", "mixed 123!"},
   };
   for (const Case& t : cases) {
@@ -274,19 +299,31 @@ TEST(LegacyCollation, CaseMappingAndClasses) {
   // Shift_JIS: the trail byte 'a' of 0x83 0x61 is not a letter and stays as it is, also
   // when the stream delivers the character in two pieces.
   Coll sjis("SJIS2", 'n');
-  const std::string text = "a\x83" "ab";
+  const std::string text =
+      "a\x83"
+      "ab";
   char out[8];
   EXPECT_EQ(sjis->str_toupper(out, sizeof out, text.data(), text.size()), 4u);
-  EXPECT_EQ(std::string(out, 4), "A\x83" "aB");
+  EXPECT_EQ(std::string(out, 4),
+            "A\x83"
+            "aB");
   for (unsigned piece : {1u, 2u}) {
     PieceIStream in(text, piece);
     StringOStream o;
     EXPECT_EQ(sjis->str_toupper(o, in), 4u);
-    EXPECT_EQ(o.text, "A\x83" "aB");
+    EXPECT_EQ(o.text,
+              "A\x83"
+              "aB");
   }
   char ch[4];
-  EXPECT_EQ(sjis->char_toupper(ch, sizeof ch, "\x83" "a", 2), 2u);
-  EXPECT_EQ(std::string(ch, 2), "\x83" "a");
+  EXPECT_EQ(sjis->char_toupper(ch, sizeof ch,
+                               "\x83"
+                               "a",
+                               2),
+            2u);
+  EXPECT_EQ(std::string(ch, 2),
+            "\x83"
+            "a");
 
   EXPECT_TRUE(c->do_is_alpha("\xE9", 1));
   EXPECT_FALSE(c->do_is_alpha("1", 1));
@@ -391,8 +428,10 @@ TEST(LegacyCollation, Bounds) {
   // The bounds bracket every key that starts with the bound's key.
   const Bytes prefix = Key(c.operator->(), "ab");
   Bytes lo(64), hi(64);
-  lo.resize(c->sortkey_bound(kSortkeyLowerBound, lo.data(), lo.size(), prefix.data(), prefix.size()));
-  hi.resize(c->sortkey_bound(kSortkeyUpperBound, hi.data(), hi.size(), prefix.data(), prefix.size()));
+  lo.resize(
+      c->sortkey_bound(kSortkeyLowerBound, lo.data(), lo.size(), prefix.data(), prefix.size()));
+  hi.resize(
+      c->sortkey_bound(kSortkeyUpperBound, hi.data(), hi.size(), prefix.data(), prefix.size()));
   for (const char* s : {"ab", "abc", "ABz\xFF", "ab\xE9"}) {
     const Bytes k = Key(c.operator->(), s);
     EXPECT_LE(KeyOrder(lo, k), 0) << s;
@@ -424,10 +463,10 @@ TEST(LegacyCollation, Hashes) {
 // compare, sort keys of both forms and fragmented streams agree over random strings.
 TEST(LegacyCollation, RandomStringsAgree) {
   std::mt19937 rng(20261210);
-  const char* labels[] = {"1252LATIN1", "ISO1LATIN1", "1251CYR", "SJIS2", "UTF8BIN", "EUC_JAPAN",
-                          "C"};
+  const char* labels[] = {"1252LATIN1", "ISO1LATIN1", "1251CYR", "SJIS2",
+                          "UTF8BIN",    "EUC_JAPAN",  "C"};
   // A small alphabet makes equal weights and shared prefixes common.
-  const unsigned char alphabet[] = {0,   'a',  'A',  'b',  'B',  ' ',  '-',  '1',  0x82, 0xA0,
+  const unsigned char alphabet[] = {0,    'a',  'A',  'b',  'B',  ' ',  '-',  '1',  0x82, 0xA0,
                                     0xC3, 0xA9, 0xE9, 0xC9, 0xFE, 0xFF, 0x8E, 0x8F, 0x61};
   for (const char* label : labels) {
     for (char case_code : {'n', 'A'}) {

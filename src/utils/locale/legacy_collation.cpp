@@ -436,8 +436,10 @@ std::size_t LegacyCollation::sortkey_prefix_tarnel(std::uint8_t* dst, std::size_
 
 std::size_t LegacyCollation::sortkey_prefix_tarnel(std::uint8_t* dst, std::size_t dstlen,
                                                    UTBufferedIStream& in,
-                                                   std::size_t /*length*/) const {
-  return stream_key(2, dst, dstlen, in, kNoLimitBytes);
+                                                   std::size_t length) const {
+  // Like the first form, the key covers the string's own `length` bytes and nothing
+  // the stream holds after them.
+  return stream_key(2, dst, dstlen, in, length);
 }
 
 std::size_t LegacyCollation::sortkey_bound(a_sortkey_bound_type type, std::uint8_t* dst,

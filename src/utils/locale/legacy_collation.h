@@ -64,7 +64,7 @@ class LegacyCollation final : public UTCollationImplementationBase {
   // The second key form: a lead byte of weight w gives w + 1 when w <= 253, else 255
   // and (w + 2) mod 256; trail bytes are copied raw; the same 0 terminator rule.
   // Weight 254 gives 255, 0, so keys are counted, never NUL-terminated strings. The
-  // length of the buffered form is not applied: the stream is read to its end.
+  // buffered form reads at most `length` bytes.
   std::size_t sortkey_prefix_tarnel(std::uint8_t* dst, std::size_t dstlen,
                                     UTIStream& in) const override;
   std::size_t sortkey_prefix_tarnel(std::uint8_t* dst, std::size_t dstlen,

@@ -211,6 +211,19 @@ TEST(LegacyCollation, CountedAndLimitedForms) {
   // The buffered-stream form stops at the given lengths.
   PieceIStream a("abcdef", 2), b("abcxyz", 2);
   EXPECT_EQ(c->trancmp(a, 3, b, 3), 0);
+  // So do both key forms over a buffered stream: bytes after the string are not keyed.
+  for (int form = 1; form <= 2; ++form) {
+    PieceIStream whole("ab", 2), longer("abzz", 3);
+    std::vector<unsigned char> k1(16), k2(16);
+    if (form == 1) {
+      k1.resize(c->sortkey_prefix(k1.data(), k1.size(), whole, 2));
+      k2.resize(c->sortkey_prefix(k2.data(), k2.size(), longer, 2));
+    } else {
+      k1.resize(c->sortkey_prefix_tarnel(k1.data(), k1.size(), whole, 2));
+      k2.resize(c->sortkey_prefix_tarnel(k2.data(), k2.size(), longer, 2));
+    }
+    EXPECT_EQ(k1, k2) << "form " << form;
+  }
 }
 
 TEST(LegacyCollation, CharactersAndPrefixes) {

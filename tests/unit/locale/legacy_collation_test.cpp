@@ -117,6 +117,13 @@ struct PairCase {
 };
 
 const PairCase kPairs[] = {
+    // The C collation (ASCII): dictionary order of letters, bytes above 0x7F last by value.
+    {"C", 'n', "abc", "ABC", 0},
+    {"C", 'A', "B", "a", 1},
+    {"C", 'A', "a", "B", -1},
+    {"C", 'n', "z", "\x80", -1},
+    {"C", 'n', "\x81", "\x80", 1},
+    {"C", 'n', "a_b", "ab", -1},
     // Case ignored: a and A are one letter.
     {"ISO1LATIN1", 'n', "a", "A", 0},
     {"ISO1LATIN1", 'n', "Apple", "apple", 0},

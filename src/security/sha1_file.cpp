@@ -1,9 +1,9 @@
 // SHA-1 of a file's contents, optionally followed by a 32-bit date word.
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "security/sha1.h"
+#include "utils/base/posix_file.h"
 
 namespace {
 
@@ -11,16 +11,9 @@ constexpr std::size_t kChunkBytes = 6400;  // a multiple of the 64-byte block
 static_assert(kChunkBytes % 64 == 0, "whole blocks per chunk");
 
 // The one file operation of this component. Mode "r+b": the file must be writable as
-// well as readable. "e" opens the descriptor close-on-exec, as every descriptor of the
-// library is. XXX route this through the library's file wrappers once they exist here.
-std::FILE* OpenForDigest(const char* path) {
-  std::FILE* file;
-  do {
-    errno = 0;
-    file = std::fopen(path, "r+be");
-  } while (file == nullptr && errno == EINTR);
-  return file;
-}
+// well as readable. The file wrapper opens the descriptor close-on-exec and repeats an
+// open that a signal interrupted.
+std::FILE* OpenForDigest(const char* path) { return _posix_fopen(path, "r+b"); }
 
 // Digests the whole file into ctx; false when it cannot be opened or a read fails.
 bool DigestFile(const char* path, SHA* ctx) {

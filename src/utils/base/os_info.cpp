@@ -1,7 +1,6 @@
 // Operating system, processor, user and file queries.
 #include "utils/base/os_info.h"
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <mntent.h>
@@ -21,6 +20,7 @@
 #include <cstring>
 #include <string>
 
+#include "utils/base/library_loader.h"
 #include "utils/base/posix_file.h"
 #include "utils/base/version_block.h"
 
@@ -446,11 +446,11 @@ bool IsThreaded() {
   int state = cached.load();
   if (state == 0) {
     state = 1;
-    if (void* self = dlopen(nullptr, RTLD_NOW)) {
+    if (void* self = UTLoadLibrary(nullptr)) {  // the main program
       using SelfFn = pthread_t (*)();
-      auto fn = reinterpret_cast<SelfFn>(dlsym(self, "pthread_self"));
+      auto fn = reinterpret_cast<SelfFn>(UTGetProcAddress(self, "pthread_self"));
       if (fn != nullptr && fn() != 0) state = 2;
-      dlclose(self);
+      UTUnloadLibrary(self);
     }
     cached.store(state);
   }

@@ -1,0 +1,525 @@
+// The Kerberos binding against scripted GSS-API libraries (fake_gss.cpp): loading and
+// binding, name types, the client and server exchanges, status reports, and that every
+// object the library hands out is given back exactly once, with calls never overlapping.
+#include "security/kerberos.h"
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using OMUint32 = std::uint32_t;
+
+constexpr OMUint32 kFailure = 13u << 16;
+constexpr OMUint32 kNoCred = 7u << 16;
+constexpr OMUint32 kDefectiveToken = 9u << 16;
+constexpr OMUint32 kBadName = 2u << 16;
+
+std::string FakePath(const std::string& variant) {
+  return std::string(FAKE_GSS_DIR) + "/libfakegss_" + variant + ".so";
+}
+
+bool IsLoaded(const std::string& path) {
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  if (handle == nullptr) return false;
+  dlclose(handle);
+  return true;
+}
+
+struct Messages {
+  std::vector<std::string> texts;
+  static void Collect(const char* text, void* context) {
+    static_cast<Messages*>(context)->texts.emplace_back(text);
+  }
+};
+
+std::string Status(const char* where, OMUint32 status, bool major, int line = 1) {
+  return std::string("[14994] Kerberos error in ") + where + ": " +
+         (major ? "major " : "minor ") + std::to_string(status) + " line " +
+         std::to_string(line);
+}
+
+std::string Bytes(const void* data, std::size_t length) {
+  return data == nullptr ? std::string() : std::string(static_cast<const char*>(data), length);
+}
+
+// A handle on one fake library and its control functions. Holding it keeps the library
+// mapped, so the trace can be read after the binding let go.
+class FakeGss {
+ public:
+  explicit FakeGss(const std::string& variant)
+      : path_(FakePath(variant)), handle_(dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+    if (handle_ == nullptr) {
+      ADD_FAILURE() << "cannot load " << path_ << ": " << dlerror();
+      return;
+    }
+    Bind("fake_gss_reset", &reset_);
+    Bind("fake_gss_push_init", &push_init_);
+    Bind("fake_gss_push_accept", &push_accept_);
+    Bind("fake_gss_fail_next", &fail_next_);
+    Bind("fake_gss_set_name_display", &set_name_display_);
+    Bind("fake_gss_set_status", &set_status_);
+    Bind("fake_gss_set_call_delay", &set_call_delay_);
+    Bind("fake_gss_trace", &trace_);
+    Bind("fake_gss_clear_trace", &clear_trace_);
+    Bind("fake_gss_live", &live_);
+    reset_();
+  }
+  ~FakeGss() {
+    if (handle_ != nullptr) {
+      reset_();
+      dlclose(handle_);
+    }
+  }
+  FakeGss(const FakeGss&) = delete;
+  FakeGss& operator=(const FakeGss&) = delete;
+
+  const std::string& path() const { return path_; }
+  void Reset() { reset_(); }
+  void PushInit(OMUint32 major, OMUint32 minor, const char* token) {
+    push_init_(major, minor, token);
+  }
+  void PushAccept(OMUint32 major, OMUint32 minor, const char* token) {
+    push_accept_(major, minor, token);
+  }
+  void FailNext(const char* function, OMUint32 major, OMUint32 minor) {
+    fail_next_(function, major, minor);
+  }
+  void SetNameDisplay(const char* text) { set_name_display_(text); }
+  void SetStatus(int lines, int mode) { set_status_(lines, mode); }
+  void SetCallDelay(int microseconds) { set_call_delay_(microseconds); }
+  std::string Trace() const { return trace_(); }
+  void ClearTrace() { clear_trace_(); }
+  int Live() const { return live_(); }
+
+ private:
+  template <typename Fn>
+  void Bind(const char* name, Fn* out) {
+    *out = reinterpret_cast<Fn>(dlsym(handle_, name));
+    if (*out == nullptr) ADD_FAILURE() << "fake library lacks " << name;
+  }
+
+  std::string path_;
+  void* handle_;
+  void (*reset_)() = nullptr;
+  void (*push_init_)(OMUint32, OMUint32, const char*) = nullptr;
+  void (*push_accept_)(OMUint32, OMUint32, const char*) = nullptr;
+  void (*fail_next_)(const char*, OMUint32, OMUint32) = nullptr;
+  void (*set_name_display_)(const char*) = nullptr;
+  void (*set_status_)(int, int) = nullptr;
+  void (*set_call_delay_)(int) = nullptr;
+  const char* (*trace_)() = nullptr;
+  void (*clear_trace_)() = nullptr;
+  int (*live_)() = nullptr;
+};
+
+// ---- loading and binding ------------------------------------------------------------------
+
+TEST(KerberosInit, LoadsAndBindsOrSaysWhyNot) {
+  struct Case {
+    std::string library;
+    int expected;
+    std::string message;  // with "%s" standing for the library
+  };
+  std::vector<Case> cases = {
+      {FakePath("full"), 1, "[14992] GSS-API library %s loaded"},
+      {"/nonexistent/libgss.so", 0, "[14991] The Kerberos library %s could not be loaded"},
+      {FakePath("no_types"), 0,
+       "[14993] The Kerberos library %s lacks a required function or name type"},
+      {FakePath("lookup_partial"), 0,
+       "[14993] The Kerberos library %s lacks a required function or name type"},
+  };
+  for (const char* fn :
+       {"gss_accept_sec_context", "gss_acquire_cred", "gss_delete_sec_context",
+        "gss_display_name", "gss_display_status", "gss_init_sec_context", "gss_import_name",
+        "gss_release_buffer", "gss_release_cred", "gss_release_name"}) {
+    cases.push_back({FakePath(std::string("no_") + fn), 0,
+                     "[14993] The Kerberos library %s lacks a required function or name type"});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.library);
+    Messages messages;
+    ASSERT_EQ(KerberosInit(c.library.c_str(), Messages::Collect, nullptr, &messages),
+              c.expected);
+    std::string expected = c.message;
+    expected.replace(expected.find("%s"), 2, c.library);
+    EXPECT_EQ(messages.texts, std::vector<std::string>{expected});
+    if (c.expected == 1) {
+      EXPECT_TRUE(IsLoaded(c.library));
+      KerberosFini();
+    } else {
+      // Nothing initialised: the functions refuse to work.
+      EXPECT_EQ(KerberosClientGetAuthBlock(nullptr, nullptr, "svc"), nullptr);
+    }
+    EXPECT_FALSE(IsLoaded(c.library)) << "the library must be unloaded again";
+  }
+}
+
+TEST(KerberosInit, CountsReferencesAndIgnoresLaterNames) {
+  const std::string path = FakePath("full");
+  Messages messages;
+  ASSERT_EQ(KerberosInit(path.c_str(), Messages::Collect, nullptr, &messages), 1);
+  EXPECT_EQ(KerberosInit("/nonexistent/libgss.so", Messages::Collect, nullptr, &messages), 1);
+  EXPECT_EQ(messages.texts.size(), 1u) << "a later call neither loads nor reports";
+
+  KerberosFini();
+  KerberosClientState* state = KerberosClientGetAuthBlock(nullptr, nullptr, "svc");
+  ASSERT_NE(state, nullptr) << "one reference is still held";
+  KerberosFiniClientState(state);
+
+  KerberosFini();
+  EXPECT_EQ(KerberosClientGetAuthBlock(nullptr, nullptr, "svc"), nullptr);
+  EXPECT_FALSE(IsLoaded(path));
+  KerberosFini();  // one too many: ignored
+
+  ASSERT_EQ(KerberosInit(path.c_str(), Messages::Collect, nullptr, &messages), 1)
+      << "loads again after the last reference went";
+  KerberosFini();
+  EXPECT_FALSE(IsLoaded(path));
+}
+
+TEST(KerberosInit, NameTypesComeFromTheLookupOrTheFirstVariable) {
+  struct Case {
+    const char* variant;
+    const char* principal_type;  // client target, and names with a realm
+    const char* user_type;       // the server's own name without a realm
+  };
+  const Case cases[] = {
+      {"full", "c_user", "c_user"},
+      {"lookup", "lookup_principal", "lookup_user"},
+      {"user_krb5", "user", "user"},
+      {"krb5", "krb5", "krb5"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.variant);
+    FakeGss fake(c.variant);
+    ASSERT_EQ(KerberosInit(fake.path().c_str(), nullptr, nullptr, nullptr), 1);
+    KerberosClientState* state = KerberosClientGetAuthBlock(nullptr, nullptr, "svc/host");
+    KerberosServerCred* plain = KerberosInitServerCred(nullptr, nullptr, "svc", nullptr);
+    KerberosServerCred* realm = KerberosInitServerCred(nullptr, nullptr, "svc", "R.ORG");
+    ASSERT_NE(state, nullptr);
+    ASSERT_NE(plain, nullptr);
+    ASSERT_NE(realm, nullptr);
+    const std::string trace = fake.Trace();
+    // The import buffer holds the name with its NUL, and its length counts the NUL.
+    EXPECT_NE(trace.find(std::string("import:") + c.principal_type + ":svc/host\\0 "),
+              std::string::npos)
+        << trace;
+    EXPECT_NE(trace.find(std::string("import:") + c.user_type + ":svc\\0 "), std::string::npos)
+        << trace;
+    EXPECT_NE(trace.find(std::string("import:") + c.principal_type + ":svc@R.ORG\\0 "),
+              std::string::npos)
+        << trace;
+    KerberosFiniClientState(state);
+    KerberosFiniServerCred(plain);
+    KerberosFiniServerCred(realm);
+    KerberosFini();
+    EXPECT_EQ(fake.Live(), 0);
+  }
+}
+
+TEST(KerberosInit, NothingWorksBeforeInit) {
+  KerberosClientState client{};
+  KerberosServerConnState server{};
+  EXPECT_EQ(KerberosClientGetAuthBlock(nullptr, nullptr, "svc"), nullptr);
+  EXPECT_EQ(KerberosClientVerifyServerAuthBlock(&client, "x", 1), 0);
+  EXPECT_EQ(KerberosInitServerCred(nullptr, nullptr, "svc", nullptr), nullptr);
+  EXPECT_EQ(
+      KerberosServerAuthClient(reinterpret_cast<KerberosServerCred*>(&server), nullptr, "x", 1),
+      nullptr);
+  KerberosFiniClientState(nullptr);
+  KerberosFiniServerCred(nullptr);
+  KerberosFiniServerConnState(nullptr);
+}
+
+// ---- exchanges against the full fake --------------------------------------------------------
+
+class KerberosFake : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(KerberosInit(fake_.path().c_str(), Messages::Collect, nullptr, &messages_), 1);
+    messages_.texts.clear();
+    fake_.ClearTrace();
+  }
+  void TearDown() override {
+    KerberosFini();
+    EXPECT_FALSE(StillInitialised()) << "the test left a reference behind";
+    // Every name, context, credential and buffer went back, once, never in parallel,
+    // and every call carried the argument values the exchange relies on.
+    EXPECT_EQ(fake_.Live(), 0);
+    const std::string trace = fake_.Trace();
+    for (const char* fault : {"BAD", "OVERLAP", "ARGS", "NOTARGET", "OUTPUT"}) {
+      EXPECT_EQ(trace.find(fault), std::string::npos) << fault << " in " << trace;
+    }
+  }
+  static bool StillInitialised() {
+    KerberosClientState* state = KerberosClientGetAuthBlock(nullptr, nullptr, "x");
+    KerberosFiniClientState(state);
+    return state != nullptr;
+  }
+
+  FakeGss fake_{"full"};
+  Messages messages_;
+};
+
+TEST_F(KerberosFake, TwoStepExchangeCompletes) {
+  fake_.PushInit(1, 0, "T1");
+  fake_.PushInit(0, 0, nullptr);
+  KerberosClientState* state = KerberosClientGetAuthBlock(nullptr, &messages_, "svc/h@R");
+  ASSERT_NE(state, nullptr);
+  EXPECT_EQ(Bytes(state->token, state->token_length), "T1");
+  EXPECT_EQ(state->continue_needed, 0);
+
+  ASSERT_EQ(KerberosClientVerifyServerAuthBlock(state, "R1", 2), 1);
+  EXPECT_EQ(state->token, nullptr);
+  EXPECT_EQ(state->token_length, 0u);
+  EXPECT_EQ(state->continue_needed, 0);
+  KerberosFiniClientState(state);
+
+  // Flags 6 (mutual authentication, replay detection); an empty first input token.
+  EXPECT_EQ(fake_.Trace(), "import:c_user:svc/h@R\\0 init:6: init:6:R1 delete release_name");
+  EXPECT_TRUE(messages_.texts.empty());
+}
+
+TEST_F(KerberosFake, ContinueNeededLoopsUntilComplete) {
+  struct Round {
+    OMUint32 major;
+    const char* out;      // token the library makes
+    int continue_needed;  // expected flag after feeding the previous reply
+  };
+  const Round rounds[] = {{1, "T2", 1}, {1, "T3", 1}, {0, "T-final", 0}};
+  fake_.PushInit(1, 0, "T1");
+  for (const Round& r : rounds) fake_.PushInit(r.major, 0, r.out);
+
+  KerberosClientState* state = KerberosClientGetAuthBlock(nullptr, &messages_, "svc");
+  ASSERT_NE(state, nullptr);
+  int round = 0;
+  for (const Round& r : rounds) {
+    SCOPED_TRACE(round);
+    const std::string reply = "R" + std::to_string(++round);
+    ASSERT_EQ(KerberosClientVerifyServerAuthBlock(state, reply.data(), reply.size()), 1);
+    EXPECT_EQ(Bytes(state->token, state->token_length), r.out);
+    EXPECT_EQ(state->continue_needed, r.continue_needed);
+  }
+  KerberosFiniClientState(state);
+  EXPECT_NE(fake_.Trace().find("init:6:R1 init:6:R2 init:6:R3 delete"), std::string::npos)
+      << fake_.Trace();
+}
+
+TEST_F(KerberosFake, FirstStepFailuresReportAndLeaveNothing) {
+  struct Case {
+    const char* name;
+    const char* fail_function;  // or null: the scripted init answer below
+    OMUint32 major;
+    OMUint32 minor;
+    const char* where;
+  };
+  const Case cases[] = {
+      // Mutual authentication needs the server's reply: completing at once is no use.
+      {"complete at once", nullptr, 0, 0, "gss_init_sec_context (1)"},
+      {"no credentials", nullptr, kNoCred, 0x96c73a, "gss_init_sec_context (1)"},
+      {"generic failure", nullptr, kFailure, 5, "gss_init_sec_context (1)"},
+      {"bad principal", "gss_import_name", kBadName, 17, "gss_import_name"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    messages_.texts.clear();
+    if (c.fail_function != nullptr) {
+      fake_.FailNext(c.fail_function, c.major, c.minor);
+    } else {
+      fake_.PushInit(c.major, c.minor, "T1");
+    }
+    EXPECT_EQ(KerberosClientGetAuthBlock(nullptr, &messages_, "svc"), nullptr);
+    EXPECT_EQ(messages_.texts, (std::vector<std::string>{Status(c.where, c.major, true),
+                                                         Status(c.where, c.minor, false)}));
+    EXPECT_EQ(fake_.Live(), 0) << "context, name and token of a failed start are given back";
+  }
+}
+
+TEST_F(KerberosFake, BadServerTokenFailsVerification) {
+  fake_.PushInit(1, 0, "T1");
+  fake_.PushInit(kDefectiveToken, 42, "junk");
+  KerberosClientState* state = KerberosClientGetAuthBlock(nullptr, &messages_, "svc");
+  ASSERT_NE(state, nullptr);
+  EXPECT_EQ(KerberosClientVerifyServerAuthBlock(state, "garbage", 7), 0);
+  EXPECT_EQ(state->token, nullptr);
+  EXPECT_EQ(state->token_length, 0u);
+  EXPECT_EQ(state->continue_needed, 0);
+  EXPECT_EQ(messages_.texts,
+            (std::vector<std::string>{Status("gss_init_sec_context (2)", kDefectiveToken, true),
+                                      Status("gss_init_sec_context (2)", 42, false)}));
+  KerberosFiniClientState(state);
+}
+
+TEST_F(KerberosFake, BadArgumentsAreRefusedWithoutCalls) {
+  KerberosClientState* state = KerberosClientGetAuthBlock(nullptr, &messages_, "svc");
+  ASSERT_NE(state, nullptr);
+  fake_.ClearTrace();
+  EXPECT_EQ(KerberosClientGetAuthBlock(nullptr, &messages_, nullptr), nullptr);
+  EXPECT_EQ(KerberosClientVerifyServerAuthBlock(nullptr, "R", 1), 0);
+  EXPECT_EQ(KerberosClientVerifyServerAuthBlock(state, nullptr, 5), 0);
+  EXPECT_EQ(KerberosInitServerCred(nullptr, &messages_, nullptr, "R"), nullptr);
+  EXPECT_EQ(KerberosServerAuthClient(nullptr, nullptr, "C", 1), nullptr);
+  EXPECT_EQ(KerberosServerGetPrincipal(nullptr), nullptr);
+  EXPECT_EQ(fake_.Trace(), "");
+  KerberosFiniClientState(state);
+}
+
+TEST_F(KerberosFake, StatusTextIsReportedLineByLineAndTheLoopEnds) {
+  struct Case {
+    const char* name;
+    int lines;
+    int mode;  // 0 normal, 1 the library never ends its text, 2 display_status fails
+    std::size_t min_messages;
+    std::size_t max_messages;
+  };
+  const Case cases[] = {
+      {"three lines each", 3, 0, 6, 6},
+      {"endless text", 1, 1, 4, 200},
+      {"display fails", 1, 2, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    messages_.texts.clear();
+    fake_.SetStatus(c.lines, c.mode);
+    fake_.PushInit(kFailure, 9, nullptr);
+    EXPECT_EQ(KerberosClientGetAuthBlock(nullptr, &messages_, "svc"), nullptr);
+    EXPECT_GE(messages_.texts.size(), c.min_messages);
+    EXPECT_LE(messages_.texts.size(), c.max_messages);
+  }
+  // Major lines first, in order, then the minor lines.
+  messages_.texts.clear();
+  fake_.SetStatus(2, 0);
+  fake_.PushInit(kFailure, 9, nullptr);
+  EXPECT_EQ(KerberosClientGetAuthBlock(nullptr, &messages_, "svc"), nullptr);
+  const char* where = "gss_init_sec_context (1)";
+  EXPECT_EQ(messages_.texts,
+            (std::vector<std::string>{Status(where, kFailure, true, 1),
+                                      Status(where, kFailure, true, 2),
+                                      Status(where, 9, false, 1), Status(where, 9, false, 2)}));
+}
+
+TEST_F(KerberosFake, ServerAcceptsInTwoStepsAndNamesTheClient) {
+  KerberosServerCred* cred = KerberosInitServerCred(nullptr, &messages_, "svc", "R.ORG");
+  ASSERT_NE(cred, nullptr);
+  EXPECT_STREQ(KerberosServerGetPrincipal(cred), "svc@R.ORG");
+  EXPECT_EQ(fake_.Trace(), "import:c_user:svc@R.ORG\\0 acquire:2 display_name release_name");
+
+  fake_.PushAccept(1, 0, "A1");
+  fake_.PushAccept(0, 0, "A2");
+  KerberosServerConnState* state = KerberosServerAuthClient(cred, nullptr, "C1", 2);
+  ASSERT_NE(state, nullptr);
+  EXPECT_EQ(Bytes(state->reply, state->reply_length), "A1");
+  EXPECT_EQ(state->continue_needed, 1);
+  EXPECT_EQ(state->principal, nullptr);
+
+  EXPECT_EQ(KerberosServerAuthClient(cred, state, "C2", 2), state);
+  EXPECT_EQ(Bytes(state->reply, state->reply_length), "A2");
+  EXPECT_EQ(state->continue_needed, 0);
+  EXPECT_STREQ(state->principal, "client@FAKE.REALM");
+  KerberosFiniServerConnState(state);
+  KerberosFiniServerCred(cred);
+  EXPECT_TRUE(messages_.texts.empty());
+}
+
+TEST_F(KerberosFake, ServerCredentialFailuresReportAndLeaveNothing) {
+  struct Case {
+    const char* fail_function;
+    OMUint32 major;
+    const char* where;
+    OMUint32 reported_major;
+  };
+  const Case cases[] = {
+      {"gss_import_name", kBadName, "gss_import_name", kBadName},
+      {"gss_acquire_cred", kNoCred, "gss_acquire_cred", kNoCred},
+      {"gss_display_name", kFailure, "gss_display_name", kFailure},
+      // An empty display name is a failure, reported as a bad name.
+      {nullptr, 0, "gss_display_name", kBadName},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.where);
+    messages_.texts.clear();
+    if (c.fail_function != nullptr) {
+      fake_.FailNext(c.fail_function, c.major, 3);
+    } else {
+      fake_.SetNameDisplay("-");
+    }
+    EXPECT_EQ(KerberosInitServerCred(nullptr, &messages_, "svc", nullptr), nullptr);
+    EXPECT_EQ(messages_.texts.front(), Status(c.where, c.reported_major, true));
+    EXPECT_EQ(fake_.Live(), 0);
+    fake_.SetNameDisplay("");
+  }
+}
+
+TEST_F(KerberosFake, ServerAcceptFailuresFreeTheState) {
+  KerberosServerCred* cred = KerberosInitServerCred(nullptr, &messages_, "svc", nullptr);
+  ASSERT_NE(cred, nullptr);
+  // A bad token on the first step, and on the second (the state given in is freed).
+  fake_.PushAccept(kDefectiveToken, 3, "junk");
+  EXPECT_EQ(KerberosServerAuthClient(cred, nullptr, "bad", 3), nullptr);
+  EXPECT_EQ(messages_.texts.front(), Status("gss_accept_sec_context", kDefectiveToken, true));
+
+  fake_.PushAccept(1, 0, "A1");
+  fake_.PushAccept(kDefectiveToken, 3, nullptr);
+  KerberosServerConnState* state = KerberosServerAuthClient(cred, nullptr, "C1", 2);
+  ASSERT_NE(state, nullptr);
+  EXPECT_EQ(KerberosServerAuthClient(cred, state, "bad", 3), nullptr);
+
+  // The client's name cannot be shown once the context completes.
+  messages_.texts.clear();
+  fake_.FailNext("gss_display_name", kFailure, 1);
+  EXPECT_EQ(KerberosServerAuthClient(cred, nullptr, "C1", 2), nullptr);
+  EXPECT_EQ(messages_.texts.front(), Status("gss_display_name", kFailure, true));
+  KerberosFiniServerCred(cred);
+}
+
+TEST_F(KerberosFake, StatesFreedAfterTheLastFiniLeaveTheLibraryAlone) {
+  KerberosClientState* client = KerberosClientGetAuthBlock(nullptr, &messages_, "svc");
+  KerberosServerCred* cred = KerberosInitServerCred(nullptr, &messages_, "svc", nullptr);
+  ASSERT_NE(client, nullptr);
+  ASSERT_NE(cred, nullptr);
+  KerberosServerConnState* server = KerberosServerAuthClient(cred, nullptr, "C", 1);
+  ASSERT_NE(server, nullptr);
+  KerberosFini();
+  fake_.ClearTrace();
+  EXPECT_EQ(KerberosServerGetPrincipal(cred), nullptr);
+  EXPECT_EQ(KerberosClientVerifyServerAuthBlock(client, "R", 1), 0);
+  EXPECT_EQ(KerberosServerAuthClient(cred, server, "C", 1), nullptr);
+  EXPECT_EQ(KerberosInitServerCred(nullptr, &messages_, "svc", nullptr), nullptr);
+  KerberosFiniClientState(client);
+  KerberosFiniServerConnState(server);
+  KerberosFiniServerCred(cred);
+  EXPECT_EQ(fake_.Trace(), "") << "no call into a library that is no longer bound";
+  fake_.Reset();  // the objects the library would have owned
+  ASSERT_EQ(KerberosInit(fake_.path().c_str(), Messages::Collect, nullptr, &messages_), 1);
+}
+
+TEST_F(KerberosFake, ConnectionThreadsAreSerialised) {
+  fake_.SetCallDelay(20);
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 25;
+  std::vector<int> done(kThreads, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &done] {
+      for (int i = 0; i < kRounds; ++i) {
+        KerberosClientState* state = KerberosClientGetAuthBlock(nullptr, nullptr, "svc");
+        if (state == nullptr) return;
+        if (KerberosClientVerifyServerAuthBlock(state, "R", 1) == 1 &&
+            state->token == nullptr) {
+          ++done[t];
+        }
+        KerberosFiniClientState(state);
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(done[t], kRounds);
+}
+
+}  // namespace

@@ -11,8 +11,8 @@
 
 #include "config/config_text.h"
 #include "config/ini_store.h"
-#include "config/location_seam.h"
 #include "config/option_tables.h"
+#include "utils/base/file_locations.h"
 #include "utils/base/posix_file.h"
 
 namespace {
@@ -121,11 +121,8 @@ int read_profile(const char* name, a_string_parms* parms, bool isFile, unsigned 
   if (name == nullptr) return kParseNoDataSource;
 
   char path[kCfgMaxPath + 1];
-  // XXX the data-source file becomes LS_QualifyOdbcIniFile's once the file-location
-  // functions are in the tree.
   const std::size_t n = isFile ? locate_file_dsn(name, path, sizeof path)
-                               : vq::config::seam::QualifyOdbcIniFile(kOdbcIniName, path,
-                                                                      sizeof path, true);
+                               : LS_QualifyOdbcIniFile(kOdbcIniName, path, sizeof path, 1);
   if (n == 0) return kParseDsnFileNotFound;
 
   ProfileLock lock;
@@ -174,7 +171,7 @@ int GetODBCString(const char* section, const char* key, char* out, std::size_t s
   if (out != nullptr && size != 0) out[0] = '\0';
   if (section == nullptr || key == nullptr || out == nullptr || size == 0) return 0;
   char path[kCfgMaxPath + 1];
-  if (vq::config::seam::QualifyOdbcIniFile(kOdbcIniName, path, sizeof path, true) == 0) {
+  if (LS_QualifyOdbcIniFile(kOdbcIniName, path, sizeof path, 1) == 0) {
     return 0;
   }
   ProfileLock lock;

@@ -11,8 +11,8 @@
 
 #include "config/config_text.h"
 #include "config/ini_obfuscation.h"
-#include "config/location_seam.h"
 #include "utils/base/bounded_strings.h"
+#include "utils/base/file_locations.h"
 #include "utils/base/memory.h"
 #include "utils/base/posix_file.h"
 
@@ -280,17 +280,19 @@ c_cfg_inifile_base::c_cfg_inifile_base(const char* name, bool noIniLookup, unsig
     return;
   }
   char path[kCfgMaxPath + 1];
-  std::size_t n = 0;
-  // XXX the ini-file lookup's flag (dir == CFG_DS_INI_DIR_FLAG) is passed on, and the
-  // system's own place for files is the last resort instead of the name as given, once
-  // the file-location functions are in the tree.
+  const unsigned flag = dir == CFG_DS_INI_DIR_FLAG ? 1 : 0;
+  unsigned n = 0;
   if (!noIniLookup && dir != CFG_DS_NO_INI_DIR) {
-    n = vq::config::seam::QualifyIniFile(name, path, sizeof path);
+    n = LS_QualifyIniFile(name, flag, path, sizeof path);
   }
-  if (n == 0) n = vq::config::seam::QualifyConfigFile(name, path, sizeof path);
-  if (n == 0 && dir != CFG_DS_NO_INI_DIR) {
-    n = vq::config::seam::PlaceIniFile(name, path, sizeof path);
+  if (n == 0 || n >= sizeof path) {
+    n = LS_QualifyVellumFile(kLsKindConfig, name, path, sizeof path, defaultQualifyCB);
   }
+  if ((n == 0 || n >= sizeof path) && dir != CFG_DS_NO_INI_DIR) {
+    n = LS_PlaceIniFile(name, flag, path, sizeof path);
+  }
+  if (n == 0 || n >= sizeof path) n = LS_PlaceVellumFile(name, path, sizeof path);
+  if (n >= sizeof path) n = 0;  // found, but too long for a path
   filename = n != 0 ? dup_text(path, n) : dup_text(name);
 }
 

@@ -18,8 +18,8 @@
 
 namespace {
 
-constexpr int kMaxRebuilds = 10;    // cache rebuilds in one revalidation
-constexpr int kMaxReadAttempts = 5; // whole-file reads when a read comes back short
+constexpr int kMaxRebuilds = 10;     // cache rebuilds in one revalidation
+constexpr int kMaxReadAttempts = 5;  // whole-file reads when a read comes back short
 
 char* dup_text(const char* text, std::size_t n) {
   char* copy = static_cast<char*>(ut_alloc(n + 1));
@@ -399,8 +399,7 @@ void c_cfg_inifile_base::parse(const char* text, std::size_t length) {
     if (kb == ke) continue;
     const char* vb = eq + 1;
     while (vb < e && is_white(*vb)) ++vb;
-    current->entries.append(
-        new c_cfg_entry(kb, std::size_t(ke - kb), vb, std::size_t(e - vb)));
+    current->entries.append(new c_cfg_entry(kb, std::size_t(ke - kb), vb, std::size_t(e - vb)));
   }
 }
 

@@ -50,7 +50,8 @@ class c_cfg_entry_list : public c_utils_list<c_cfg_entry> {};
 
 class c_cfg_entry_iter : public c_utils_iter<c_cfg_entry> {
  public:
-  explicit c_cfg_entry_iter(c_cfg_entry_list& list) noexcept : c_utils_iter<c_cfg_entry>(list) {}
+  explicit c_cfg_entry_iter(c_cfg_entry_list& list) noexcept
+      : c_utils_iter<c_cfg_entry>(list) {}
 };
 
 // A section name in a name list. The text is owned (ut_alloc).
@@ -237,7 +238,7 @@ class c_cfg_inifile_base : public c_cfg, public c_cfg_fileops {
   char* filename = nullptr;  // the located path, owned (ut_alloc)
   a_cfg_file_stamp stamp{};  // status of the file the cache was built from
   bool cache_valid = false;
-  unsigned max_sections;  // 0: no limit
+  unsigned max_sections;   // 0: no limit
   bool rewritten = false;  // rewritten since opened
 };
 

@@ -84,10 +84,10 @@ TEST_F(Profiles, ConnectionStringMergedWithDefaultsAndADataSourceAndBuiltBack) {
            "[Sales DB]\n"
            "UserID=dsuser\n"
            "PWD=dspass\n"
-           "ENG=sales_srv\n"        // an alias of ServerName
+           "ENG=sales_srv\n"  // an alias of ServerName
            "DatabaseName=sales\n"
-           "DSN=other\n"            // never chains to another data source
-           "NewPassword=secret\n"   // only "*" is taken
+           "DSN=other\n"           // never chains to another data source
+           "NewPassword=secret\n"  // only "*" is taken
            "CommLinks=tcpip(host=db1;port=2638)\n"
            "Description=ignored by the client slots\n");
   setenv("VCCONNECT", "LTO=60;CON=fromenv;UID=envuser", 1);
@@ -149,8 +149,8 @@ TEST_F(Profiles, DataSourceFileIsFoundByTheVariablesInOrder) {
       {nullptr, nullptr, "nothere", "home"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.odbcini ? c.odbcini : "-") + " " + (c.odbc_ini ? c.odbc_ini : "-") +
-                 " " + (c.odbchome ? c.odbchome : "-"));
+    SCOPED_TRACE(std::string(c.odbcini ? c.odbcini : "-") + " " +
+                 (c.odbc_ini ? c.odbc_ini : "-") + " " + (c.odbchome ? c.odbchome : "-"));
     const std::pair<const char*, const char*> vars[] = {
         {"ODBCINI", c.odbcini}, {"ODBC_INI", c.odbc_ini}, {"ODBCHOME", c.odbchome}};
     for (const auto& v : vars) {
@@ -185,10 +185,12 @@ TEST_F(Profiles, ValuesAreLookedUpUnderLongShortAndAliasNames) {
       {"EmptyValuesSkipped", "PWD=\nDBN=\n", {}},
       {"NewPasswordOnlyAsStar", "NewPassword=secret\n", {}},
       {"NewPasswordStar", "NEWPWD=*\n", {{kSlotNewPassword, "*"}}},
-      {"ServerNameCut", "ServerName=" + long_server + "\n",
+      {"ServerNameCut",
+       "ServerName=" + long_server + "\n",
        {{kSlotServerName, long_server.substr(0, 250)}}},
       {"DataSourceSlotsNeverTaken", "DSN=x\nDataSourceName=y\nFILEDSN=z\n", {}},
-      {"KeysWithoutRegardToCase", "uid=u\ndatabasename=d\n",
+      {"KeysWithoutRegardToCase",
+       "uid=u\ndatabasename=d\n",
        {{kSlotUserID, "u"}, {kSlotDatabaseName, "d"}}},
   };
   std::string text;
@@ -306,8 +308,8 @@ TEST_F(Profiles, ThreadsSwitchingFilesAndFinishingShareTheCacheSafely) {
       for (int i = 0; i < 200; ++i) {
         Block b;
         const bool isFile = (i + t) % 2 == 0;
-        const int rc = ReadProfile(isFile ? file("f.dsn").c_str() : "ds", &b.parms, isFile,
-                                   kClientSlots);
+        const int rc =
+            ReadProfile(isFile ? file("f.dsn").c_str() : "ds", &b.parms, isFile, kClientSlots);
         if (rc != 0 || b.values() != Values{{kSlotUserID, isFile ? "file" : "dsn"}}) ++bad;
         if (t == 0 && i % 10 == 0) ProfileFini();
       }

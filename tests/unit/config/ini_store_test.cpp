@@ -247,7 +247,8 @@ TEST(IniStoreWrite, SectionCapDropsTheOldestSections) {
   TempDir dir;
   const std::string path = dir.file("cap.ini");
   std::string text;
-  for (int i = 0; i < 100; ++i) text += "[s" + std::to_string(i) + "]\nk=" + std::to_string(i) + "\n";
+  for (int i = 0; i < 100; ++i)
+    text += "[s" + std::to_string(i) + "]\nk=" + std::to_string(i) + "\n";
   WriteAll(path, text);
   Probe store(path, 100);
   ASSERT_TRUE(store.open());
@@ -375,7 +376,8 @@ TEST(IniStoreLocking, TwoProcessesUpdatingOneFileKeepAllChanges) {
         c_cfg_section own(("p" + std::to_string(p) + "-" + std::to_string(i)).c_str());
         if (!store.write_section(&own)) ++failures;
         c_cfg_section* counter = store.read_section("counter");
-        const unsigned n = counter != nullptr ? unsigned(std::atoi(counter->get_value("n"))) : 0;
+        const unsigned n =
+            counter != nullptr ? unsigned(std::atoi(counter->get_value("n"))) : 0;
         if (counter == nullptr) counter = new c_cfg_section("counter");
         counter->set_value("n", std::uint32_t(n + 1));
         if (!store.write_section(counter)) ++failures;
@@ -397,7 +399,8 @@ TEST(IniStoreLocking, TwoProcessesUpdatingOneFileKeepAllChanges) {
   int missing = 0;
   for (int p = 0; p < kProcesses; ++p) {
     for (int i = 0; i < kRounds; ++i) {
-      c_cfg_section* s = check.read_section(("p" + std::to_string(p) + "-" + std::to_string(i)).c_str());
+      c_cfg_section* s =
+          check.read_section(("p" + std::to_string(p) + "-" + std::to_string(i)).c_str());
       if (s == nullptr) ++missing;
       check.delete_section_object(s);
     }
@@ -413,16 +416,16 @@ TEST(IniStoreLocking, ThreadsShareOneDataSourceStore) {
   ASSERT_TRUE(store.open());
   std::atomic<int> bad{0};
   std::thread writer([&] {
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 600; ++i) {
       c_cfg_section s(("w" + std::to_string(i % 7)).c_str());
       s.set_value("i", std::uint32_t(i));
       if (!store.write_section(&s)) ++bad;
     }
   });
   std::vector<std::thread> readers;
-  for (int r = 0; r < 2; ++r) {
+  for (int r = 0; r < 3; ++r) {
     readers.emplace_back([&] {
-      for (int i = 0; i < 300; ++i) {
+      for (int i = 0; i < 800; ++i) {
         if (Value(store, "fixed", "k") != "v") ++bad;
         delete store.list_sections();
       }

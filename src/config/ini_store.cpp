@@ -361,12 +361,16 @@ void c_cfg_inifile_base::revalidate(bool force) {
     clear_cache();
     char* text = nullptr;
     std::size_t length = 0;
-    if (read_file(&text, &length) && text != nullptr) {
+    const bool read = read_file(&text, &length);
+    if (text != nullptr) {
       parse(text, length);
       ut_free(text);
     }
     stamp = now;
-    cache_valid = true;
+    // A file that could not be read is tried again on the next access, not taken for
+    // an empty one until it changes.
+    cache_valid = read;
+    if (!read) return;
   }
 }
 

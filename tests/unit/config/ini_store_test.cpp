@@ -323,6 +323,24 @@ TEST(IniStoreHooks, InboundHookTransformsAndARefusedOutboundLeavesTheFile) {
   EXPECT_EQ(ReadAll(path), "[a]\nk=v\n");
 }
 
+// A store whose first read fails, as a read error or a refused text would.
+class FlakyStore : public c_cfg_inifile {
+ public:
+  explicit FlakyStore(const std::string& path)
+      : c_cfg_inifile(path.c_str(), false, 0, false, CFG_DS_NO_INI_DIR, 0) {}
+  bool massage_inbound_data(char**, std::size_t*) override { return ++reads > 1; }
+  int reads = 0;
+};
+
+TEST(IniStoreCache, AFailedReadIsTriedAgainOnTheNextAccess) {
+  TempDir dir;
+  const std::string path = dir.file("f.ini");
+  WriteAll(path, "[s]\nk=1\n");
+  FlakyStore store(path);
+  ASSERT_TRUE(store.open_read_only());  // the first read fails here
+  EXPECT_EQ(Value(store, "s", "k"), "1");
+}
+
 TEST(IniStoreCache, ReaderSeesAnotherWritersChangeOfTheSameSize) {
   TempDir dir;
   const std::string path = dir.file("c.ini");

@@ -68,6 +68,13 @@ void take_provider_error(DBVCCIInterface* iface, a_vcci_error* local, DBVCCIErro
   if (iface->error_iface.Destroy != nullptr) iface->error_iface.Destroy(iface->env, local);
 }
 
+void release_with_host(const a_vcci_callbacks* callbacks, void* context, a_vcci_error* local) {
+  if (local->parms == nullptr || callbacks == nullptr || callbacks->release == nullptr) return;
+  for (char** p = local->parms; *p != nullptr; ++p) callbacks->release(context, *p);
+  callbacks->release(context, local->parms);
+  local->parms = nullptr;
+}
+
 template <typename T>
 T lookup(void* module, const char* name) {
   return reinterpret_cast<T>(UTGetProcAddress(module, name));
@@ -294,7 +301,11 @@ bool DBVCCIEnvironment::_loadInterface(std::uint32_t slot, DBVCCIError* error) {
   a_vcci_error local{};
   iface->env = iface->env_iface.Create(callbacks_, context_, options, app_name_, &local);
   if (iface->env == nullptr) {
-    take_provider_error(iface, &local, error);
+    // There is no provider environment to release the record through; the provider
+    // allocated its parameters with the host's allocate slot, so they go back through
+    // the host's release slot.
+    if (error != nullptr) error->_CloneFrom(&local, 1);
+    release_with_host(callbacks_, context_, &local);
     iface->Unload();
     return false;
   }

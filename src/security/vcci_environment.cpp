@@ -39,11 +39,16 @@ const a_vcci_algorithm* find_row(const a_vcci_algorithm* table, const char* name
 
 a_vcci_dll_type kind_of_slot(std::uint32_t slot) {
   switch (slot) {
-    case VCCI_IFACE_RSA: return VCCI_DLL_RSA;
-    case VCCI_IFACE_ECC: return VCCI_DLL_ECC;
-    case VCCI_IFACE_FIPS: return VCCI_DLL_FIPS;
-    case VCCI_IFACE_STUB: return VCCI_DLL_STUB;
-    default: return VCCI_DLL_BUILTIN;
+    case VCCI_IFACE_RSA:
+      return VCCI_DLL_RSA;
+    case VCCI_IFACE_ECC:
+      return VCCI_DLL_ECC;
+    case VCCI_IFACE_FIPS:
+      return VCCI_DLL_FIPS;
+    case VCCI_IFACE_STUB:
+      return VCCI_DLL_STUB;
+    default:
+      return VCCI_DLL_BUILTIN;
   }
 }
 
@@ -132,10 +137,18 @@ int DBVCCIInterface::Load(a_vcci_dll_type kind, const char* name, DBVCCIError* e
 
   const char* file;
   switch (kind) {
-    case VCCI_DLL_ECC: file = kVCCIEccModule; break;
-    case VCCI_DLL_RSA: file = kVCCIRsaModule; break;
-    case VCCI_DLL_FIPS: file = kVCCIFipsModule; break;
-    default: file = name != nullptr ? name : kVCCIStubModule; break;
+    case VCCI_DLL_ECC:
+      file = kVCCIEccModule;
+      break;
+    case VCCI_DLL_RSA:
+      file = kVCCIRsaModule;
+      break;
+    case VCCI_DLL_FIPS:
+      file = kVCCIFipsModule;
+      break;
+    default:
+      file = name != nullptr ? name : kVCCIStubModule;
+      break;
   }
   char path[kPathBytes];
   void* handle = nullptr;
@@ -160,9 +173,11 @@ int DBVCCIInterface::Load(a_vcci_dll_type kind, const char* name, DBVCCIError* e
     Unload();
     return 0;
   }
-  auto get_password = lookup<VCCIGetPasswordHasherIfaceFn>(handle, "VCCIGetPasswordHasherIface");
+  auto get_password =
+      lookup<VCCIGetPasswordHasherIfaceFn>(handle, "VCCIGetPasswordHasherIface");
   auto get_hasher = lookup<VCCIGetBlockHasherIfaceFn>(handle, "VCCIGetBlockHasherIface");
-  auto get_encrypter = lookup<VCCIGetBlockEncrypterIfaceFn>(handle, "VCCIGetBlockEncrypterIface");
+  auto get_encrypter =
+      lookup<VCCIGetBlockEncrypterIfaceFn>(handle, "VCCIGetBlockEncrypterIface");
 
   version = {};
   (void)get_version(&version);
@@ -385,7 +400,8 @@ int DBVCCIEnvironment::ValidateStreamEncryption(c_encrypt_level& level, DBVCCIEr
     } else {
       answer = (iface->env_iface.IsStreamAlgorithmSupported(iface->env, type) & 0xFF) != 0;
       // The level's number follows the slot that serves it: 2 ECC, 3 RSA, 4 FIPS.
-      if (answer != 0) level.set_level(fips ? std::uint32_t{kEncryptRsaTlsFips} : std::uint32_t{row->number});
+      if (answer != 0)
+        level.set_level(fips ? std::uint32_t{kEncryptRsaTlsFips} : std::uint32_t{row->number});
     }
   }
   ut_free(type);
@@ -500,8 +516,8 @@ DBVCCIBlockEncrypter* DBVCCIEnvironment::CreateBlockEncrypter(const char* name,
     return nullptr;
   }
   a_vcci_error local{};
-  void* e = iface->block_encrypter_iface.Create(iface->env, name, key, key_length, options,
-                                                &local);
+  void* e =
+      iface->block_encrypter_iface.Create(iface->env, name, key, key_length, options, &local);
   if (e == nullptr) {
     take_provider_error(iface, &local, error);
     return nullptr;
@@ -536,8 +552,7 @@ DBVCCIBlockEncrypter* DBVCCIEnvironment::CreateBlockEncrypterWithID(
 
 DBVCCIBlockHasher* DBVCCIEnvironment::CreateBlockHasher(const char* name, DBVCCIError* error) {
   if (error != nullptr) error->Clear();
-  const int slot =
-      name != nullptr ? slot_for(VCCIHasherAlgorithms, name, 0, true, true) : -1;
+  const int slot = name != nullptr ? slot_for(VCCIHasherAlgorithms, name, 0, true, true) : -1;
   if (slot < 0) {
     set_error(error, kVCCIErrUnknownHasher);
     return nullptr;
@@ -647,7 +662,8 @@ bool DBVCCIEnvironment::IsBlockEncrypterAlgorithmSupported(unsigned char number)
   DBVCCIInterface* iface =
       query_slot(slot_for(VCCIBlockEncrypterAlgorithms, nullptr, number, false, false));
   return iface != nullptr && iface->env_iface.IsBlockEncrypterAlgorithmIDSupported != nullptr &&
-         (iface->env_iface.IsBlockEncrypterAlgorithmIDSupported(iface->env, number) & 0xFF) != 0;
+         (iface->env_iface.IsBlockEncrypterAlgorithmIDSupported(iface->env, number) & 0xFF) !=
+             0;
 }
 
 bool DBVCCIEnvironment::IsBlockHasherAlgorithmSupported(const char* name) {

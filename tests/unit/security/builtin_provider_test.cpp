@@ -95,8 +95,7 @@ TEST_F(Builtin, EnciphersLikeAesCbcUnderTheDerivedKey) {
       {"AES-256", 40, 32, 48},  // a 32-byte chunk and an 8-byte one padded with zeros
       {"AES-256", 1, 32, 16},   // the one-byte dummy key of the level check
       {"AES-256", 0, 32, 32},   // no material: an all-zero key
-      {"AES", 16, 16, 32},
-      {"AES_128", 33, 16, 16},
+      {"AES", 16, 16, 32},     {"AES_128", 33, 16, 16},
       {nullptr, 20, 16, 16},  // no name: AES-128
   };
   for (const Case& c : cases) {
@@ -104,9 +103,9 @@ TEST_F(Builtin, EnciphersLikeAesCbcUnderTheDerivedKey) {
                  std::to_string(c.material));
     const Bytes material = pattern(c.material, 3);
     const unsigned char none = 0;  // key present, of length 0
-    DBVCCIBlockEncrypter* enc = env_.CreateBlockEncrypter(
-        c.name, material.empty() ? &none : material.data(), static_cast<unsigned>(c.material),
-        nullptr, &error_);
+    DBVCCIBlockEncrypter* enc =
+        env_.CreateBlockEncrypter(c.name, material.empty() ? &none : material.data(),
+                                  static_cast<unsigned>(c.material), nullptr, &error_);
     ASSERT_NE(nullptr, enc);
     EXPECT_EQ(c.key == 16 ? 2 : 4, enc->GetAlgorithmID());
     EXPECT_EQ(16u, enc->GetBlockSize());
@@ -116,8 +115,9 @@ TEST_F(Builtin, EnciphersLikeAesCbcUnderTheDerivedKey) {
     Bytes buf = plain;
     ASSERT_EQ(0u, enc->Encrypt(buf.data(), static_cast<unsigned>(buf.size()), iv_word));
     const EVP_CIPHER* cbc = c.key == 16 ? EVP_aes_128_cbc() : EVP_aes_256_cbc();
-    EXPECT_EQ(ossl_crypt(cbc, expected_key(material, c.key), iv_of(iv_word).data(), plain, true),
-              buf);
+    EXPECT_EQ(
+        ossl_crypt(cbc, expected_key(material, c.key), iv_of(iv_word).data(), plain, true),
+        buf);
     ASSERT_EQ(0u, enc->Decrypt(buf.data(), static_cast<unsigned>(buf.size()), iv_word));
     EXPECT_EQ(plain, buf);
     delete enc;
@@ -126,7 +126,8 @@ TEST_F(Builtin, EnciphersLikeAesCbcUnderTheDerivedKey) {
 
 TEST_F(Builtin, LengthsThatAreNotWholeBlocksAreRefusedUntouched) {
   const Bytes key = pattern(32, 1);
-  DBVCCIBlockEncrypter* enc = env_.CreateBlockEncrypter("AES256", key.data(), 32, nullptr, &error_);
+  DBVCCIBlockEncrypter* enc =
+      env_.CreateBlockEncrypter("AES256", key.data(), 32, nullptr, &error_);
   ASSERT_NE(nullptr, enc);
   for (unsigned length : {0u, 1u, 15u, 17u, 31u, 33u, 47u}) {
     SCOPED_TRACE(length);
@@ -272,8 +273,8 @@ TEST_F(Builtin, QueriesReportOnlyWhatTheProviderAdvertises) {
     bool supported;
   };
   const Case by_name[] = {
-      {"SHA1", true, true},        {"sha-256", true, true}, {"MD5", true, false},
-      {"CRC32", true, false},      {"AES", false, true},    {"aes-256", false, true},
+      {"SHA1", true, true},          {"sha-256", true, true}, {"MD5", true, false},
+      {"CRC32", true, false},        {"AES", false, true},    {"aes-256", false, true},
       {"AES256_FIPS", false, false},  // a FIPS name: slot 3, no module here
   };
   {
@@ -301,7 +302,8 @@ TEST(BuiltinTables, SlotOrderOfTheFilledTables) {
   EXPECT_EQ(&b::VCCIEnvironment_Create, env.Create);
   EXPECT_EQ(nullptr, env.IsStreamAlgorithmSupported);
   EXPECT_EQ(nullptr, env.IsStreamAlgorithmIDSupported);
-  EXPECT_EQ(&b::VCCI_IsPasswordHasherAlgorithmIDSupported, env.IsPasswordHasherAlgorithmIDSupported);
+  EXPECT_EQ(&b::VCCI_IsPasswordHasherAlgorithmIDSupported,
+            env.IsPasswordHasherAlgorithmIDSupported);
   a_vcci_block_encrypter_iface enc{};
   ASSERT_EQ(0, b::VCCIGetBlockEncrypterIface(&enc));
   EXPECT_EQ(&b::VCCIBlockEncrypter_Encrypt, enc.Encrypt);

@@ -206,7 +206,8 @@ void* password_create_id(void* env, unsigned char number, a_vcci_error*) {
   log(static_cast<Env*>(env), "password hasher id " + std::to_string(number));
   return make(static_cast<Env*>(env), number);
 }
-unsigned password_hash(void*, const unsigned char*, unsigned, unsigned char* out, unsigned size) {
+unsigned password_hash(void*, const unsigned char*, unsigned, unsigned char* out,
+                       unsigned size) {
   return hasher_end(nullptr, out, size);
 }
 
@@ -239,7 +240,7 @@ __attribute__((visibility("default"))) int VCCIGetStreamIface(a_vcci_stream_ifac
 #endif
 
 __attribute__((visibility("default"))) int VCCIGetStreamConnIface(a_vcci_stream_conn_iface* t) {
-  *t = a_vcci_stream_conn_iface{conn_create, conn_read, conn_write,
+  *t = a_vcci_stream_conn_iface{conn_create, conn_read,  conn_write,
                                 conn_flush,  last_error, destroy};
 #ifdef FAKE_GETTER_FAIL
   return 1;
@@ -255,7 +256,8 @@ __attribute__((visibility("default"))) int VCCIGetPasswordHasherIface(
   return 0;
 }
 
-__attribute__((visibility("default"))) int VCCIGetBlockHasherIface(a_vcci_block_hasher_iface* t) {
+__attribute__((visibility("default"))) int VCCIGetBlockHasherIface(
+    a_vcci_block_hasher_iface* t) {
   *t = a_vcci_block_hasher_iface{hasher_create, hasher_create_id, algorithm,  hasher_size,
                                  hasher_zero,   hasher_zero,      hasher_add, hasher_end,
                                  last_error,    destroy};

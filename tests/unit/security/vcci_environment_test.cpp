@@ -95,8 +95,8 @@ TEST_F(Env, SlotsLoadOnFirstUseAndStreamsGoToTheirModule) {
     EXPECT_EQ(nullptr, env_.CreateStream(nullptr, nullptr, bad, &error_));
     EXPECT_EQ(21u, error_.GetCode());
   }
-  EXPECT_EQ(nullptr, env_.CreateStream(nullptr, nullptr, static_cast<const char*>(nullptr),
-                                       &error_));
+  EXPECT_EQ(nullptr,
+            env_.CreateStream(nullptr, nullptr, static_cast<const char*>(nullptr), &error_));
   EXPECT_EQ(21u, error_.GetCode());
   EXPECT_EQ(nullptr, env_.CreateStreamWithID(nullptr, nullptr, 7, &error_));
   EXPECT_EQ(21u, error_.GetCode());
@@ -394,7 +394,8 @@ TEST(VCCIStub, EverythingGoesToTheStubOrTheNamedModule) {
       if (c.code == 21) {
         EXPECT_EQ(1u, env.GetInterface(VCCI_IFACE_STUB)->usable);
         EXPECT_FALSE(env.IsBlockEncrypterAlgorithmSupported("AES256") &&
-                     env.GetInterface(VCCI_IFACE_STUB)->block_encrypter_iface.Create != nullptr);
+                     env.GetInterface(VCCI_IFACE_STUB)->block_encrypter_iface.Create !=
+                         nullptr);
       } else if (c.code != 0) {
         EXPECT_EQ(0u, env.GetInterface(VCCI_IFACE_STUB)->loaded);
       }

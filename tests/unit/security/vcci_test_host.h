@@ -69,7 +69,8 @@ struct TestHost {
 class ModuleRoot {
  public:
   explicit ModuleRoot(const std::string& root) {
-    for (const char* name : {"VCDIR", "VELLUM12", "LD_LIBRARY_PATH", "PATH", "VC_USE_VCCI_STUB"}) {
+    for (const char* name :
+         {"VCDIR", "VELLUM12", "LD_LIBRARY_PATH", "PATH", "VC_USE_VCCI_STUB"}) {
       const char* v = std::getenv(name);
       saved_.emplace_back(name, v != nullptr ? std::make_pair(true, std::string(v))
                                              : std::make_pair(false, std::string()));

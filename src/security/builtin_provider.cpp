@@ -366,11 +366,16 @@ unsigned VCCIBlockHasher_GetAlgorithmID(void* hasher) {
 unsigned VCCIBlockHasher_GetMaxHashSize(void* hasher) {
   if (hasher == nullptr) return 0;
   switch (static_cast<BlockHasher*>(hasher)->number) {
-    case kVCCIMd5: return 16;
-    case kVCCISha1: return 20;
-    case kVCCISha256: return 32;
-    case kVCCICrc32: return 4;
-    default: return 0;
+    case kVCCIMd5:
+      return 16;
+    case kVCCISha1:
+      return 20;
+    case kVCCISha256:
+      return 32;
+    case kVCCICrc32:
+      return 4;
+    default:
+      return 0;
   }
 }
 
@@ -382,11 +387,20 @@ unsigned VCCIBlockHasher_BeginHash(void* hasher) {
   auto* h = static_cast<BlockHasher*>(hasher);
   if (h == nullptr) return 1;
   switch (h->number) {
-    case kVCCIMd5: md5_init(&h->state.md5); break;
-    case kVCCISha1: SHAInit(&h->state.sha1); break;
-    case kVCCISha256: UT_SHA256_Init(&h->state.sha256); break;
-    case kVCCICrc32: h->state.crc = 0xFFFFFFFFu; break;
-    default: return 1;
+    case kVCCIMd5:
+      md5_init(&h->state.md5);
+      break;
+    case kVCCISha1:
+      SHAInit(&h->state.sha1);
+      break;
+    case kVCCISha256:
+      UT_SHA256_Init(&h->state.sha256);
+      break;
+    case kVCCICrc32:
+      h->state.crc = 0xFFFFFFFFu;
+      break;
+    default:
+      return 1;
   }
   return 0;
 }
@@ -409,10 +423,17 @@ unsigned VCCIBlockHasher_AddData(void* hasher, const unsigned char* data, unsign
         length -= n;
       }
       break;
-    case kVCCISha1: SHAUpdate(&h->state.sha1, data, length); break;
-    case kVCCISha256: UT_SHA256_Update(&h->state.sha256, data, length); break;
-    case kVCCICrc32: h->state.crc = ECrc32Block(h->state.crc, data, length); break;
-    default: return 1;
+    case kVCCISha1:
+      SHAUpdate(&h->state.sha1, data, length);
+      break;
+    case kVCCISha256:
+      UT_SHA256_Update(&h->state.sha256, data, length);
+      break;
+    case kVCCICrc32:
+      h->state.crc = ECrc32Block(h->state.crc, data, length);
+      break;
+    default:
+      return 1;
   }
   return 0;
 }
@@ -425,17 +446,22 @@ unsigned VCCIBlockHasher_EndHash(void* hasher, unsigned char* out, unsigned size
     return 1;
   }
   switch (h->number) {
-    case kVCCIMd5: md5_finish(&h->state.md5, out); break;
+    case kVCCIMd5:
+      md5_finish(&h->state.md5, out);
+      break;
     case kVCCISha1:
       SHAFinal(&h->state.sha1);
       for (unsigned i = 0; i < 5; ++i) write_be32(out + 4 * i, h->state.sha1.state[i]);
       break;
-    case kVCCISha256: UT_SHA256_Final(&h->state.sha256, out); break;
+    case kVCCISha256:
+      UT_SHA256_Final(&h->state.sha256, out);
+      break;
     case kVCCICrc32:
       h->state.crc = ~h->state.crc;
       write_be32(out, h->state.crc);
       break;
-    default: return 1;
+    default:
+      return 1;
   }
   return 0;
 }
@@ -538,35 +564,29 @@ int VCCIGetErrorIface(a_vcci_error_iface* t) {
 }
 
 int VCCIGetPasswordHasherIface(a_vcci_password_hasher_iface* t) {
-  *t = a_vcci_password_hasher_iface{VCCIPasswordHasher_Create,
-                                    VCCIPasswordHasher_CreateWithID,
-                                    VCCIPasswordHasher_GetAlgorithmID,
-                                    VCCIPasswordHasher_GetMaxHashSize,
-                                    VCCIPasswordHasher_Hash,
-                                    VCCIPasswordHasher_GetLastError,
-                                    VCCIPasswordHasher_Destroy};
+  *t = a_vcci_password_hasher_iface{
+      VCCIPasswordHasher_Create,         VCCIPasswordHasher_CreateWithID,
+      VCCIPasswordHasher_GetAlgorithmID, VCCIPasswordHasher_GetMaxHashSize,
+      VCCIPasswordHasher_Hash,           VCCIPasswordHasher_GetLastError,
+      VCCIPasswordHasher_Destroy};
   return 0;
 }
 
 int VCCIGetBlockHasherIface(a_vcci_block_hasher_iface* t) {
-  *t = a_vcci_block_hasher_iface{VCCIBlockHasher_Create,       VCCIBlockHasher_CreateWithID,
-                                 VCCIBlockHasher_GetAlgorithmID,
-                                 VCCIBlockHasher_GetMaxHashSize,
-                                 VCCIBlockHasher_GetBlockSize,  VCCIBlockHasher_BeginHash,
-                                 VCCIBlockHasher_AddData,       VCCIBlockHasher_EndHash,
-                                 VCCIBlockHasher_GetLastError,  VCCIBlockHasher_Destroy};
+  *t = a_vcci_block_hasher_iface{VCCIBlockHasher_Create,         VCCIBlockHasher_CreateWithID,
+                                 VCCIBlockHasher_GetAlgorithmID, VCCIBlockHasher_GetMaxHashSize,
+                                 VCCIBlockHasher_GetBlockSize,   VCCIBlockHasher_BeginHash,
+                                 VCCIBlockHasher_AddData,        VCCIBlockHasher_EndHash,
+                                 VCCIBlockHasher_GetLastError,   VCCIBlockHasher_Destroy};
   return 0;
 }
 
 int VCCIGetBlockEncrypterIface(a_vcci_block_encrypter_iface* t) {
-  *t = a_vcci_block_encrypter_iface{VCCIBlockEncrypter_Create,
-                                    VCCIBlockEncrypter_CreateWithID,
-                                    VCCIBlockEncrypter_GetAlgorithmID,
-                                    VCCIBlockEncrypter_Encrypt,
-                                    VCCIBlockEncrypter_Decrypt,
-                                    VCCIBlockEncrypter_GetBlockSize,
-                                    VCCIBlockEncrypter_GetLastError,
-                                    VCCIBlockEncrypter_Destroy};
+  *t = a_vcci_block_encrypter_iface{
+      VCCIBlockEncrypter_Create,         VCCIBlockEncrypter_CreateWithID,
+      VCCIBlockEncrypter_GetAlgorithmID, VCCIBlockEncrypter_Encrypt,
+      VCCIBlockEncrypter_Decrypt,        VCCIBlockEncrypter_GetBlockSize,
+      VCCIBlockEncrypter_GetLastError,   VCCIBlockEncrypter_Destroy};
   return 0;
 }
 

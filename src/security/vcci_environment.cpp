@@ -39,11 +39,16 @@ const a_vcci_algorithm* find_row(const a_vcci_algorithm* table, const char* name
 
 a_vcci_dll_type kind_of_slot(std::uint32_t slot) {
   switch (slot) {
-    case VCCI_IFACE_RSA: return VCCI_DLL_RSA;
-    case VCCI_IFACE_ECC: return VCCI_DLL_ECC;
-    case VCCI_IFACE_FIPS: return VCCI_DLL_FIPS;
-    case VCCI_IFACE_STUB: return VCCI_DLL_STUB;
-    default: return VCCI_DLL_BUILTIN;
+    case VCCI_IFACE_RSA:
+      return VCCI_DLL_RSA;
+    case VCCI_IFACE_ECC:
+      return VCCI_DLL_ECC;
+    case VCCI_IFACE_FIPS:
+      return VCCI_DLL_FIPS;
+    case VCCI_IFACE_STUB:
+      return VCCI_DLL_STUB;
+    default:
+      return VCCI_DLL_BUILTIN;
   }
 }
 
@@ -66,6 +71,13 @@ void set_error(DBVCCIError* error, std::uint32_t code, const char* parm = nullpt
 void take_provider_error(DBVCCIInterface* iface, a_vcci_error* local, DBVCCIError* error) {
   if (error != nullptr) error->_CloneFrom(local, 1);
   if (iface->error_iface.Destroy != nullptr) iface->error_iface.Destroy(iface->env, local);
+}
+
+void release_with_host(const a_vcci_callbacks* callbacks, void* context, a_vcci_error* local) {
+  if (local->parms == nullptr || callbacks == nullptr || callbacks->release == nullptr) return;
+  for (char** p = local->parms; *p != nullptr; ++p) callbacks->release(context, *p);
+  callbacks->release(context, local->parms);
+  local->parms = nullptr;
 }
 
 template <typename T>
@@ -125,10 +137,18 @@ int DBVCCIInterface::Load(a_vcci_dll_type kind, const char* name, DBVCCIError* e
 
   const char* file;
   switch (kind) {
-    case VCCI_DLL_ECC: file = kVCCIEccModule; break;
-    case VCCI_DLL_RSA: file = kVCCIRsaModule; break;
-    case VCCI_DLL_FIPS: file = kVCCIFipsModule; break;
-    default: file = name != nullptr ? name : kVCCIStubModule; break;
+    case VCCI_DLL_ECC:
+      file = kVCCIEccModule;
+      break;
+    case VCCI_DLL_RSA:
+      file = kVCCIRsaModule;
+      break;
+    case VCCI_DLL_FIPS:
+      file = kVCCIFipsModule;
+      break;
+    default:
+      file = name != nullptr ? name : kVCCIStubModule;
+      break;
   }
   char path[kPathBytes];
   void* handle = nullptr;
@@ -153,9 +173,11 @@ int DBVCCIInterface::Load(a_vcci_dll_type kind, const char* name, DBVCCIError* e
     Unload();
     return 0;
   }
-  auto get_password = lookup<VCCIGetPasswordHasherIfaceFn>(handle, "VCCIGetPasswordHasherIface");
+  auto get_password =
+      lookup<VCCIGetPasswordHasherIfaceFn>(handle, "VCCIGetPasswordHasherIface");
   auto get_hasher = lookup<VCCIGetBlockHasherIfaceFn>(handle, "VCCIGetBlockHasherIface");
-  auto get_encrypter = lookup<VCCIGetBlockEncrypterIfaceFn>(handle, "VCCIGetBlockEncrypterIface");
+  auto get_encrypter =
+      lookup<VCCIGetBlockEncrypterIfaceFn>(handle, "VCCIGetBlockEncrypterIface");
 
   version = {};
   (void)get_version(&version);
@@ -294,7 +316,11 @@ bool DBVCCIEnvironment::_loadInterface(std::uint32_t slot, DBVCCIError* error) {
   a_vcci_error local{};
   iface->env = iface->env_iface.Create(callbacks_, context_, options, app_name_, &local);
   if (iface->env == nullptr) {
-    take_provider_error(iface, &local, error);
+    // There is no provider environment to release the record through; the provider
+    // allocated its parameters with the host's allocate slot, so they go back through
+    // the host's release slot.
+    if (error != nullptr) error->_CloneFrom(&local, 1);
+    release_with_host(callbacks_, context_, &local);
     iface->Unload();
     return false;
   }
@@ -374,7 +400,8 @@ int DBVCCIEnvironment::ValidateStreamEncryption(c_encrypt_level& level, DBVCCIEr
     } else {
       answer = (iface->env_iface.IsStreamAlgorithmSupported(iface->env, type) & 0xFF) != 0;
       // The level's number follows the slot that serves it: 2 ECC, 3 RSA, 4 FIPS.
-      if (answer != 0) level.set_level(fips ? std::uint32_t{kEncryptRsaTlsFips} : std::uint32_t{row->number});
+      if (answer != 0)
+        level.set_level(fips ? std::uint32_t{kEncryptRsaTlsFips} : std::uint32_t{row->number});
     }
   }
   ut_free(type);
@@ -489,8 +516,8 @@ DBVCCIBlockEncrypter* DBVCCIEnvironment::CreateBlockEncrypter(const char* name,
     return nullptr;
   }
   a_vcci_error local{};
-  void* e = iface->block_encrypter_iface.Create(iface->env, name, key, key_length, options,
-                                                &local);
+  void* e =
+      iface->block_encrypter_iface.Create(iface->env, name, key, key_length, options, &local);
   if (e == nullptr) {
     take_provider_error(iface, &local, error);
     return nullptr;
@@ -525,8 +552,7 @@ DBVCCIBlockEncrypter* DBVCCIEnvironment::CreateBlockEncrypterWithID(
 
 DBVCCIBlockHasher* DBVCCIEnvironment::CreateBlockHasher(const char* name, DBVCCIError* error) {
   if (error != nullptr) error->Clear();
-  const int slot =
-      name != nullptr ? slot_for(VCCIHasherAlgorithms, name, 0, true, true) : -1;
+  const int slot = name != nullptr ? slot_for(VCCIHasherAlgorithms, name, 0, true, true) : -1;
   if (slot < 0) {
     set_error(error, kVCCIErrUnknownHasher);
     return nullptr;
@@ -636,7 +662,8 @@ bool DBVCCIEnvironment::IsBlockEncrypterAlgorithmSupported(unsigned char number)
   DBVCCIInterface* iface =
       query_slot(slot_for(VCCIBlockEncrypterAlgorithms, nullptr, number, false, false));
   return iface != nullptr && iface->env_iface.IsBlockEncrypterAlgorithmIDSupported != nullptr &&
-         (iface->env_iface.IsBlockEncrypterAlgorithmIDSupported(iface->env, number) & 0xFF) != 0;
+         (iface->env_iface.IsBlockEncrypterAlgorithmIDSupported(iface->env, number) & 0xFF) !=
+             0;
 }
 
 bool DBVCCIEnvironment::IsBlockHasherAlgorithmSupported(const char* name) {

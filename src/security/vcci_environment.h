@@ -73,11 +73,11 @@ class DBVCCIInterface {
   a_vcci_password_hasher_iface password_hasher_iface;
   a_vcci_block_hasher_iface block_hasher_iface;
   a_vcci_block_encrypter_iface block_encrypter_iface;
-  void* env;                // provider environment handle, null until the slot is loaded
-  std::uint32_t usable;     // tables filled and checked
-  std::uint32_t loaded;     // module handle held (or built-in)
-  void* module;             // from UTLoadLibrary; null for the built-in provider
-  a_vcci_version version;   // as the provider reported it
+  void* env;               // provider environment handle, null until the slot is loaded
+  std::uint32_t usable;    // tables filled and checked
+  std::uint32_t loaded;    // module handle held (or built-in)
+  void* module;            // from UTLoadLibrary; null for the built-in provider
+  a_vcci_version version;  // as the provider reported it
 };
 
 class DBVCCIEnvironment {
@@ -170,12 +170,12 @@ class DBVCCIEnvironment {
   std::uint32_t fips_ = 0;
   _a_vcci_user_option* fips_option_ = nullptr;  // owned; {"FIPS", "YES"} in FIPS mode
   std::uint32_t fips_disabled_ = 0;
-  char* dll_name_ = nullptr;                    // owned copy of option "dll_name"
+  char* dll_name_ = nullptr;  // owned copy of option "dll_name"
   DBVCCIInterface* slots_[VCCI_IFACE_COUNT] = {};
   const a_vcci_callbacks* callbacks_ = nullptr;  // not owned
   void* context_ = nullptr;
-  char* app_name_ = nullptr;                     // owned copy
-  _a_vcci_user_option* options_ = nullptr;       // not owned
+  char* app_name_ = nullptr;                // owned copy
+  _a_vcci_user_option* options_ = nullptr;  // not owned
   a_vcci_version version_ = kVCCIHostVersion;
 };
 

@@ -20,17 +20,17 @@ struct CodeMessage {
 
 // Codes 11, 16, 34 and every code not listed map to 17587 with the sub-code.
 constexpr CodeMessage kMessages[] = {
-    {0, 0, kArgNone},          {1, 17590, kArgNone},      {2, 9845, kArgParm},
-    {3, 13974, kArgSubCode},   {4, 13975, kArgNone},      {5, 9118, kArgParm},
-    {6, 14824, kArgParm},      {7, 11242, kArgSubCode},   {8, 11237, kArgSubCode},
-    {9, 13976, kArgSubCode},   {10, 11237, kArgSubCode},  {12, 13977, kArgNone},
-    {13, 13345, kArgParm},     {14, 13346, kArgParm},     {15, 13347, kArgParm},
-    {17, 14003, kArgNone},     {18, 14215, kArgNone},     {19, 14216, kArgNone},
-    {20, 9123, kArgNone},      {21, 17440, kArgNone},     {22, 17441, kArgNone},
-    {23, 17446, kArgParm},     {24, 17591, kArgSubCode},  {25, 14554, kArgParm},
-    {26, 13972, kArgParm},     {27, 17589, kArgNone},     {28, 17921, kArgParm},
-    {29, 17932, kArgNone},     {30, 17993, kArgNone},     {31, 18541, kArgNone},
-    {32, 14909, kArgNone},     {33, 14530, kArgNone},
+    {0, 0, kArgNone},        {1, 17590, kArgNone},     {2, 9845, kArgParm},
+    {3, 13974, kArgSubCode}, {4, 13975, kArgNone},     {5, 9118, kArgParm},
+    {6, 14824, kArgParm},    {7, 11242, kArgSubCode},  {8, 11237, kArgSubCode},
+    {9, 13976, kArgSubCode}, {10, 11237, kArgSubCode}, {12, 13977, kArgNone},
+    {13, 13345, kArgParm},   {14, 13346, kArgParm},    {15, 13347, kArgParm},
+    {17, 14003, kArgNone},   {18, 14215, kArgNone},    {19, 14216, kArgNone},
+    {20, 9123, kArgNone},    {21, 17440, kArgNone},    {22, 17441, kArgNone},
+    {23, 17446, kArgParm},   {24, 17591, kArgSubCode}, {25, 14554, kArgParm},
+    {26, 13972, kArgParm},   {27, 17589, kArgNone},    {28, 17921, kArgParm},
+    {29, 17932, kArgNone},   {30, 17993, kArgNone},    {31, 18541, kArgNone},
+    {32, 14909, kArgNone},   {33, 14530, kArgNone},
 };
 constexpr unsigned long kOtherMessage = 17587;
 

@@ -19,23 +19,23 @@ class UTLangStringBase;
 // Error codes. The numbers are shared with the providers and never change.
 enum : std::uint32_t {
   kVCCIErrNone = 0,
-  kVCCIErrNoMemory = 1,         // allocation failed; stream Init without a provider stream
-  kVCCIErrKeySetup = 7,         // the cipher refused the key (sub-code: detail)
-  kVCCIErrTlsTimeout = 8,       // TLS time limit after the handshake
-  kVCCIErrTlsServerWrite = 9,   // write on a server side before its handshake
-  kVCCIErrTlsNoData = 10,       // TLS: no data available
-  kVCCIErrTlsClosed = 12,       // TLS connection shut down or closed
+  kVCCIErrNoMemory = 1,        // allocation failed; stream Init without a provider stream
+  kVCCIErrKeySetup = 7,        // the cipher refused the key (sub-code: detail)
+  kVCCIErrTlsTimeout = 8,      // TLS time limit after the handshake
+  kVCCIErrTlsServerWrite = 9,  // write on a server side before its handshake
+  kVCCIErrTlsNoData = 10,      // TLS: no data available
+  kVCCIErrTlsClosed = 12,      // TLS connection shut down or closed
   kVCCIErrTlsHandshakeTimeout = 17,
-  kVCCIErrUnknownCipher = 21,   // unknown stream or block-encrypter algorithm
-  kVCCIErrUnknownHasher = 22,   // unknown hasher algorithm
+  kVCCIErrUnknownCipher = 21,  // unknown stream or block-encrypter algorithm
+  kVCCIErrUnknownHasher = 22,  // unknown hasher algorithm
   kVCCIErrOptionNotUsed = 23,
-  kVCCIErrFipsModule = 25,      // FIPS module or its vendor library missing (parm: file)
-  kVCCIErrModule = 26,          // module missing, not loadable or incomplete (parm: file)
-  kVCCIErrVersion = 27,         // module version not accepted
-  kVCCIErrNoKey = 29,           // block encrypter without a key
+  kVCCIErrFipsModule = 25,  // FIPS module or its vendor library missing (parm: file)
+  kVCCIErrModule = 26,      // module missing, not loadable or incomplete (parm: file)
+  kVCCIErrVersion = 27,     // module version not accepted
+  kVCCIErrNoKey = 29,       // block encrypter without a key
   kVCCIErrFipsDisabled = 31,
   kVCCIErrEccWithFips = 33,
-  kVCCIErrInternal = 34,        // copy from no source, cipher or buffer-size failure
+  kVCCIErrInternal = 34,  // copy from no source, cipher or buffer-size failure
 };
 
 // Locks nothing: the mutex of an error that has no environment.
@@ -59,9 +59,9 @@ class DBVCCIMutex : public DBVCCIBaseMutex {
   void give() override;
 
  private:
-  void* handle_ = nullptr;                        // from the host's create slot
+  void* handle_ = nullptr;                       // from the host's create slot
   const a_vcci_callbacks* callbacks_ = nullptr;  // not owned
-  void* context_ = nullptr;                       // host context
+  void* context_ = nullptr;                      // host context
 };
 
 class DBVCCIError {
@@ -109,7 +109,7 @@ class DBVCCIError {
   void free_parms();  // caller holds the mutex
   void copy_record(const a_vcci_error& source);
 
-  a_vcci_error error_{};             // parameters: ut_strdup copies, array by ut_realloc
+  a_vcci_error error_{};              // parameters: ut_strdup copies, array by ut_realloc
   DBVCCIBaseMutex* mutex_ = nullptr;  // owned
 };
 

@@ -160,7 +160,8 @@ DBVCCIBlockHasher::DBVCCIBlockHasher(void* hasher, DBVCCIInterface* iface,
 }
 
 DBVCCIBlockHasher::~DBVCCIBlockHasher() {
-  if (iface_->block_hasher_iface.Destroy != nullptr) iface_->block_hasher_iface.Destroy(hasher_);
+  if (iface_->block_hasher_iface.Destroy != nullptr)
+    iface_->block_hasher_iface.Destroy(hasher_);
 }
 
 unsigned char DBVCCIBlockHasher::GetAlgorithmID() {

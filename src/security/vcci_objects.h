@@ -35,8 +35,7 @@ class DBVCCIStream {
   a_vcci_side GetSide() const { return side_; }
   // A new connection wrapper, or null with `error` holding the provider's error.
   DBVCCIStreamConn* CreateConn(const a_vcci_conn_callbacks* callbacks,
-                               _a_vcci_user_option* options, void* context,
-                               DBVCCIError* error);
+                               _a_vcci_user_option* options, void* context, DBVCCIError* error);
 
  private:
   void* stream_;

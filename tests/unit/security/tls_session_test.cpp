@@ -21,6 +21,7 @@
 #include "security/vcci_objects.h"
 #include "security/vcci_options.h"
 #include "tls_test_host.h"
+#include "vcci_test_host.h"
 
 namespace {
 
@@ -121,8 +122,6 @@ struct Options {
 
 class TlsSessionTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { setenv("VCDIR", VQ_TEST_LIB_DIR, 1); }
-
   void SetUp() override {
     env_ = std::make_unique<DBVCCIEnvironment>(&tls_test::kHostCallbacks, nullptr);
     DBVCCIError error;
@@ -193,6 +192,7 @@ class TlsSessionTest : public ::testing::Test {
   }
 
   unsigned fips_ = 0;
+  ModuleRoot root_{VQ_TEST_LIB_DIR};  // the build's own modules, found as installed
   std::unique_ptr<DBVCCIEnvironment> env_;
   std::unique_ptr<DBVCCIStream> client_stream_, server_stream_;
   std::unique_ptr<End> client_end_, server_end_;

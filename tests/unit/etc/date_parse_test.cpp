@@ -286,3 +286,40 @@ TEST(DateText, NameMatching) {
 }
 
 }  // namespace
+
+namespace {
+
+// Arbitrary bytes never crash the parsers or the formatter, and every accepted text
+// gives a valid date and time.
+TEST(DateText, ArbitraryTextIsHandled) {
+  const char alphabet[] = "0123456789-/.:,+TWZ apmAPMJanMarchSunday\t\xC3\xA4\xFF";
+  std::uint32_t seed = 12345;
+  auto next = [&seed]() {
+    seed = seed * 1103515245u + 12345u;
+    return seed >> 16;
+  };
+  for (int round = 0; round < 20000; ++round) {
+    char text[24];
+    const unsigned len = next() % (sizeof text);
+    for (unsigned i = 0; i < len; ++i) text[i] = alphabet[next() % (sizeof alphabet - 1)];
+    text[len] = '\0';
+    a_time out{};
+    short zone = 0;
+    if (strtotime_with_century_ex(text, &out, static_cast<int>(next() % 3), nullptr, 50, nullptr,
+                                  &zone) == 1) {
+      EXPECT_EQ(validDatetime(&out), 1) << text;
+      EXPECT_TRUE(zone == -1 || (zone >= -(14 * 60 + 59) && zone <= 14 * 60 + 59)) << text;
+    }
+    if (strtotimefmt_with_century_ex(text, &out, "yyyy-mm-dd hh:nn:ss.ssssss", nullptr, 50,
+                                     nullptr) == 1) {
+      EXPECT_EQ(validDatetime(&out), 1) << text;
+    }
+    char buf[16];
+    const a_time t = MakeTime(2024, 3, 5, 13, 7, 9, 123456);
+    EXPECT_LE(timetostring_ex(&t, buf, sizeof buf, text, nullptr, nullptr,
+                              static_cast<short>(next() % 2000) - 1000),
+              sizeof buf);
+  }
+}
+
+}  // namespace

@@ -12,6 +12,7 @@
 #include "utils/etc/date_format.h"
 #include "utils/etc/date_parse.h"
 #include "utils/etc/schedule.h"
+#include "utils/locale/collation.h"
 #include "utils/locale/lang_string.h"
 #include "utils/locale/location_seam.h"
 #include "utils/locale/utlocale.h"
@@ -145,6 +146,55 @@ TEST_F(DateNames, MissingMessagesLeaveNamesNull) {
   EXPECT_EQ(names.longest(), 9u);
   EXPECT_EQ(Format(own, MakeTime(2024, 3, 5, 9), "Ddd dd Mmm hh:nnaa"), "0 05 0 09:0000");
   EXPECT_EQ(Parse(names, "5 March 2024 9:00 am"), Show(MakeTime(2024, 3, 5, 9)));
+}
+
+// Under a UTF-8 collation a name field counts characters, not bytes, and names match
+// without regard to case.
+TEST_F(DateNames, NamesUnderAUtf8Collation) {
+  UTCollation collation(nullptr);
+  const CollationInfo* info = UTLocale::GetCollationInfoFromLabel("UTF8");
+  ASSERT_NE(info, nullptr);
+  ASSERT_EQ(collation.do_set_collation(false, nullptr, info, info->charset, nullptr,
+                                       UTCollationTailoring('n'), 0),
+            1u);
+  const UTCollationImplementationBase* coll = &collation.implementation();
+  JDate names(&collation);
+  EXPECT_EQ(names.collation(), &collation);
+  UTLangString catalog(&locale_);
+  ASSERT_EQ(catalog.Init("de", Utf8(), 0), LS_INIT_SUCCESS);
+  names.Init(catalog);
+  const a_jdate_langstrings& de = names.own_names();
+
+  const a_time march5 = MakeTime(2024, 3, 5, 15, 7);
+  char buf[64];
+  unsigned n = timetostring_nullterm_ex(&march5, buf, sizeof buf, "Ddd dd Mmm yyyy", &de, coll);
+  EXPECT_STREQ(buf, "Di 05 M\xC3\xA4r 2024");
+  EXPECT_EQ(n, 15u);
+  // A short month name is three characters, here four bytes.
+  n = timetostring_nullterm_ex(&march5, buf, sizeof buf, "Mm-Mmm:", &de, coll);
+  EXPECT_STREQ(buf, "3-M\xC3\xA4r:");
+  // A multi-byte literal is copied whole, or not at all when it does not fit.
+  n = timetostring_nullterm_ex(&march5, buf, 5, "dd\xC3\xA4yyyy", &de, coll);
+  EXPECT_STREQ(buf, "05\xC3\xA4");
+  n = timetostring_nullterm_ex(&march5, buf, 4, "dd\xC3\xA4yyyy", &de, coll);
+  EXPECT_STREQ(buf, "05");
+
+  a_time out{};
+  ASSERT_EQ(strtotimefmt_with_century_ex("05 m\xC3\xA4r 2024", &out, "dd Mmm yyyy", coll, 50,
+                                         names.name_sets()),
+            1);
+  EXPECT_EQ(Show(out), Show(MakeTime(2024, 3, 5)));
+  ASSERT_EQ(strtotime_with_century_ex("DIENSTAG 5. M\xC3\xA4RZ 2024 3:07 pm", &out, 0, coll, 50,
+                                      names.name_sets(), nullptr),
+            1);
+  EXPECT_EQ(Show(out), Show(march5));
+  EXPECT_EQ(strtoweekday_ex("mittwoch", coll, names.name_sets()), 3);
+  unsigned recurring = 0, to_start = 0, to_end = 0;
+  EXPECT_EQ(parseSchedule(names.name_sets(), coll, "everyday@9:00am-5:00PM,DONNERSTAG@8:00",
+                          jday(3, 5, 2024) + 8 * 60, &recurring, &to_start, &to_end),
+            1);
+  EXPECT_EQ(to_start, 60u);
+  EXPECT_EQ(to_end, 540u);
 }
 
 TEST(DateNameSets, SetStringsKeepsAtMostThree) {

@@ -14,7 +14,9 @@ using vq::etc::DateCharLength;
 
 constexpr std::uint8_t kMonthDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char AsciiUpper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 bool IsUpper(char c) { return c >= 'A' && c <= 'Z'; }
 bool IsLower(char c) { return c >= 'a' && c <= 'z'; }
 
@@ -73,8 +75,9 @@ class Writer {
       std::size_t out = n;
       const char* src = name;
       if (mode != NameCase::kAsStored) {
-        out = mode == NameCase::kUpper ? vq::etc::DateCharToUpper(coll_, buf, sizeof buf, name, n)
-                                       : vq::etc::DateCharToLower(coll_, buf, sizeof buf, name, n);
+        out = mode == NameCase::kUpper
+                  ? vq::etc::DateCharToUpper(coll_, buf, sizeof buf, name, n)
+                  : vq::etc::DateCharToLower(coll_, buf, sizeof buf, name, n);
         src = out != 0 ? buf : name;
         if (out == 0) out = n;
       }
@@ -166,10 +169,10 @@ unsigned timetostring_ex(const a_time* time, char* dst, unsigned dstlen, const c
           out.Name("ERR", w, mode, pad);
         } else {
           const char* short_name = names->short_days[time->weekday];
-          const unsigned short_len =
-              short_name == nullptr
-                  ? 0
-                  : static_cast<unsigned>(DateCharCount(coll, short_name, std::strlen(short_name)));
+          const unsigned short_len = short_name == nullptr
+                                         ? 0
+                                         : static_cast<unsigned>(DateCharCount(
+                                               coll, short_name, std::strlen(short_name)));
           if (w == 3 || (short_name != nullptr && w == short_len)) {
             out.Name(short_name, short_name == nullptr ? w : short_len, mode, pad);
           } else {

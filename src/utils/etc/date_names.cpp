@@ -16,7 +16,8 @@ const a_jdate_langstrings JDT_english_langstrings = {
 };
 
 int match_date_name(const char* const* list, const char* text, std::size_t textlen,
-                    std::size_t* matched, int* index, const UTCollationImplementationBase* coll) {
+                    std::size_t* matched, int* index,
+                    const UTCollationImplementationBase* coll) {
   if (list == nullptr || text == nullptr) return 0;
   const char* text_end = text + textlen;
   for (int i = 0; list[i] != nullptr; ++i) {
@@ -28,7 +29,8 @@ int match_date_name(const char* const* list, const char* text, std::size_t textl
     while (t < text_end && n < name_end) {
       const char* t_next = t;
       const char* n_next = n;
-      if (vq::etc::DateCompareChar(coll, t, text_end, &t_next, n, name_end, &n_next) != 0) break;
+      if (vq::etc::DateCompareChar(coll, t, text_end, &t_next, n, name_end, &n_next) != 0)
+        break;
       t = t_next;
       n = n_next;
     }

@@ -14,11 +14,11 @@ class UTCollationImplementationBase;
 
 // One name set: 46 string pointers; a null pointer ends each list early.
 struct a_jdate_langstrings {
-  const char* days[8];          // Sunday to Saturday, then null
-  const char* short_days[8];    // the same, short
-  const char* months[13];       // January to December, then null
-  const char* short_months[13]; // the same, short
-  const char* indicators[4];    // long morning, long afternoon, short morning, short afternoon
+  const char* days[8];           // Sunday to Saturday, then null
+  const char* short_days[8];     // the same, short
+  const char* months[13];        // January to December, then null
+  const char* short_months[13];  // the same, short
+  const char* indicators[4];     // long morning, long afternoon, short morning, short afternoon
 };
 static_assert(sizeof(a_jdate_langstrings) == 46 * sizeof(const char*), "46 name pointers");
 
@@ -33,8 +33,8 @@ constexpr int kMaxNameSets = 3;
 
 // The sets the parsers search, in order.
 struct a_jdate_name_sets {
-  std::int32_t count;                               // 0 to 3
-  const a_jdate_langstrings* sets[kMaxNameSets];    // the first `count` are used
+  std::int32_t count;                             // 0 to 3
+  const a_jdate_langstrings* sets[kMaxNameSets];  // the first `count` are used
 };
 
 extern "C" {
@@ -47,7 +47,8 @@ extern const a_jdate_langstrings JDT_english_langstrings;
 // is not a letter: "Jun " matches "June", "Jul" does not. Returns 1 with the bytes
 // matched and the name's index for the first match, else 0.
 int match_date_name(const char* const* list, const char* text, std::size_t textlen,
-                    std::size_t* matched, int* index, const UTCollationImplementationBase* coll);
+                    std::size_t* matched, int* index,
+                    const UTCollationImplementationBase* coll);
 
 }  // extern "C"
 

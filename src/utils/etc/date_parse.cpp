@@ -16,7 +16,9 @@ constexpr int kMonthDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char AsciiUpper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 int YearLength(int year) { return vq::etc::IsLeapYear(year) ? 366 : 365; }
 
@@ -361,8 +363,8 @@ class FreeForm {
   bool year_two_digit_ = false;   // the year was given as 1-2 digits
   bool four_digit_year_ = false;  // a four-digit year was seen
   bool month_by_name_ = false;
-  bool complete_ = false;         // the date is complete
-  int ordinal_ = -1;              // day of year from 1 (ordinal and week dates)
+  bool complete_ = false;  // the date is complete
+  int ordinal_ = -1;       // day of year from 1 (ordinal and week dates)
   bool week_mode_ = false;
   int week_ = -1, iso_weekday_ = -1;
   bool iso_weekday_given_ = false;
@@ -782,8 +784,8 @@ bool FreeForm::Finish(unsigned pivot, a_time* out, short* zone_minutes) {
   }
   if (zone_sign_ != 0 && zone_minutes != nullptr) {
     if (zone_hours_ < 0) return false;
-    *zone_minutes = static_cast<short>(
-        zone_sign_ * (zone_hours_ * 60 + (zone_mins_ < 0 ? 0 : zone_mins_)));
+    *zone_minutes =
+        static_cast<short>(zone_sign_ * (zone_hours_ * 60 + (zone_mins_ < 0 ? 0 : zone_mins_)));
   }
   if (hour > 255 || minute > 255 || second > 255) return false;
   out->year = static_cast<std::uint16_t>(year);
@@ -803,9 +805,8 @@ bool FreeForm::Finish(unsigned pivot, a_time* out, short* zone_minutes) {
 extern "C" {
 
 int strtotime_with_century_ex(const char* text, a_time* out, int date_order,
-                              const UTCollationImplementationBase* coll,
-                              unsigned century_pivot, const a_jdate_name_sets* sets,
-                              short* zone_minutes) {
+                              const UTCollationImplementationBase* coll, unsigned century_pivot,
+                              const a_jdate_name_sets* sets, short* zone_minutes) {
   if (zone_minutes != nullptr) *zone_minutes = -1;
   if (text == nullptr || out == nullptr) return 0;
   if (sets == nullptr) sets = &kEnglishOnly;

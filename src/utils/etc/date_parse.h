@@ -36,9 +36,8 @@ int strtotimefmt_with_century_ex(const char* text, a_time* out, const char* pict
 // given, is stored in minutes east of UTC through zone_minutes (-1 when none; may be
 // null). Parts missing from the text come from today (date) or are 0 (time).
 int strtotime_with_century_ex(const char* text, a_time* out, int date_order,
-                              const UTCollationImplementationBase* coll,
-                              unsigned century_pivot, const a_jdate_name_sets* sets,
-                              short* zone_minutes);
+                              const UTCollationImplementationBase* coll, unsigned century_pivot,
+                              const a_jdate_name_sets* sets, short* zone_minutes);
 
 // The weekday (0 = Sunday) of a long or short day name that is the whole text, else -1
 // (also for an empty or null list).

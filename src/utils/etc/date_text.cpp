@@ -6,8 +6,12 @@
 
 namespace {
 
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char AsciiUpper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+char AsciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 }  // namespace
 
@@ -41,7 +45,8 @@ bool DateIsAlpha(const UTCollationImplementationBase* coll, const char* s, const
 }
 
 int DateCompareChar(const UTCollationImplementationBase* coll, const char* a, const char* a_end,
-                    const char** a_next, const char* b, const char* b_end, const char** b_next) {
+                    const char** a_next, const char* b, const char* b_end,
+                    const char** b_next) {
   if (coll != nullptr) return coll->compare_character(a, a_end, a_next, b, b_end, b_next);
   const bool a_more = a < a_end;
   const bool b_more = b < b_end;

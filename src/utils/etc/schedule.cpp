@@ -64,7 +64,8 @@ bool ReadTime(const UTCollationImplementationBase* coll, const char*& p, int* mi
 }
 
 // hh:mm[-hh:mm], ending at "," or the end of the text.
-bool ReadRange(const UTCollationImplementationBase* coll, const char*& p, int* start, int* end) {
+bool ReadRange(const UTCollationImplementationBase* coll, const char*& p, int* start,
+               int* end) {
   if (!ReadTime(coll, p, start)) return false;
   *end = *start;
   if (*p == '-') {
@@ -133,7 +134,7 @@ void NextWindow(ItemKind kind, int day_arg, std::int64_t start, std::int64_t end
     }
     case ItemKind::kDayOfMonth: {
       a_time broken{};
-      jdatetotime(static_cast<jdate>(day * kMinutesPerDay), &broken);
+      jdatetotime(vq::etc::StoreDayAndMinute(day, 0), &broken);
       int year = broken.year;
       int month = broken.month;
       // The window's end in this month, or in the next when this month has no such day;
@@ -217,8 +218,8 @@ int parseSchedule(const a_jdate_name_sets* sets, const UTCollationImplementation
       kind = ItemKind::kDayOfMonth;
     } else {
       bool found = false;
-      const int count = sets == nullptr ? 0 : (sets->count > kMaxNameSets ? kMaxNameSets
-                                                                          : sets->count);
+      const int count =
+          sets == nullptr ? 0 : (sets->count > kMaxNameSets ? kMaxNameSets : sets->count);
       for (int s = 0; s < count && !found; ++s) {
         const a_jdate_langstrings* set = sets->sets[s];
         if (set == nullptr) continue;

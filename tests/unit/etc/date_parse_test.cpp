@@ -32,7 +32,8 @@ std::string Today(int h = 0, int mi = 0, int s = 0) {
 
 std::string ByPicture(const char* text, const char* picture, unsigned pivot = kPivot) {
   a_time out{};
-  if (strtotimefmt_with_century_ex(text, &out, picture, nullptr, pivot, nullptr) != 1) return "";
+  if (strtotimefmt_with_century_ex(text, &out, picture, nullptr, pivot, nullptr) != 1)
+    return "";
   return Show(out);
 }
 
@@ -54,7 +55,8 @@ TEST(PictureParse, Table) {
       {"  2024 .03.  05  ", "yyyy.mm.dd", Expect(2024, 3, 5)},
       {"2024-03-05 09:05:03.250000", "yyyy-mm-dd hh:nn:ss.ssssss",
        Expect(2024, 3, 5, 9, 5, 3, 250000)},
-      {"2024-03-05 09:05:03.25", "yyyy-mm-dd hh:nn:ss.ssssss", Expect(2024, 3, 5, 9, 5, 3, 250000)},
+      {"2024-03-05 09:05:03.25", "yyyy-mm-dd hh:nn:ss.ssssss",
+       Expect(2024, 3, 5, 9, 5, 3, 250000)},
       {"2024-03-05 9:5", "yyyy-mm-dd hh:nn:ss.ssssss", Expect(2024, 3, 5, 9, 5)},
       {"09:05:03:250", "hh:nn:ss:sss", Today(9, 5, 3).replace(20, 6, "250000")},
       {"05 Mar 24", "dd Mmm yy", Expect(2024, 3, 5)},
@@ -85,7 +87,7 @@ TEST(PictureParse, Table) {
       {"24:00", "hh:nn", ""},
       {"13:05am", "hh:nnaa", ""},
       {"09:60", "hh:nn", ""},
-      {"05", "ss", ""},  // seconds outside the time group
+      {"05", "ss", ""},                  // seconds outside the time group
       {"09:05 2024", "hh:nn yyyy", ""},  // the time group must end the picture
       {"2024-2024", "yyyy-yyyy", ""},
       {"", "yyyy-mm-dd", ""},
@@ -231,10 +233,16 @@ TEST(DateText, ServerPicturesRoundTrip) {
               0u);
     EXPECT_EQ(ByPicture(text, "yyyy-mm-dd hh:nn:ss.ssssss"), Show(t)) << text;
     EXPECT_EQ(FreeForm(text, 1), Show(t)) << text;
+    // The client log's picture, read back free-form (no fraction in it).
+    a_time whole = t;
+    whole.microsecond = 0;
+    timetostring_nullterm_ex(&t, text, sizeof text, "Ddd Mmm dd yyyy hh:nn:ss", nullptr,
+                             nullptr);
+    EXPECT_EQ(FreeForm(text, 0), Show(whole)) << text;
     for (short zone : zones) {
-      const unsigned n = timetostring_ex(&t, text, sizeof text - 1,
-                                         "yyyy-mm-dd hh:nn:ss.ssssss +hh:nn", nullptr, nullptr,
-                                         zone);
+      const unsigned n =
+          timetostring_ex(&t, text, sizeof text - 1, "yyyy-mm-dd hh:nn:ss.ssssss +hh:nn",
+                          nullptr, nullptr, zone);
       text[n] = '\0';
       short read = 7;
       EXPECT_EQ(FreeForm(text, 1, &read), Show(t)) << text;
@@ -250,9 +258,8 @@ TEST(DateText, WeekdayNames) {
     const char* text;
     int weekday;
   } cases[] = {
-      {"Sunday", 0}, {"monday", 1}, {"TUE", 2}, {"Wed", 3}, {"Thu", 4},
-      {"Fr", 5},     {"Sa", 6},     {"S", -1},  {"Tuesdays", -1}, {"", -1},
-      {"Xyz", -1},
+      {"Sunday", 0}, {"monday", 1}, {"TUE", 2},       {"Wed", 3}, {"Thu", 4},  {"Fr", 5},
+      {"Sa", 6},     {"S", -1},     {"Tuesdays", -1}, {"", -1},   {"Xyz", -1},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(strtoweekday_ex(c.text, nullptr, &english), c.weekday) << c.text;
@@ -270,9 +277,10 @@ TEST(DateText, NameMatching) {
     std::size_t bytes;
     int index;
   } cases[] = {
-      {"Jun ", 4, 1, 3, 1},  {"Jul", 3, 1, 3, 2},    {"Ju", 2, 1, 2, 1},  {"Jux", 3, 0, 0, 0},
-      {"J", 1, 0, 0, 0},     {"jUNE", 4, 1, 4, 1},   {"Jun5", 4, 1, 3, 1}, {"Junk", 4, 0, 0, 0},
-      {"Januaryx", 8, 0, 0, 0}, {"January", 3, 1, 3, 0},
+      {"Jun ", 4, 1, 3, 1},    {"Jul", 3, 1, 3, 2},  {"Ju", 2, 1, 2, 1},
+      {"Jux", 3, 0, 0, 0},     {"J", 1, 0, 0, 0},    {"jUNE", 4, 1, 4, 1},
+      {"Jun5", 4, 1, 3, 1},    {"Junk", 4, 0, 0, 0}, {"Januaryx", 8, 0, 0, 0},
+      {"January", 3, 1, 3, 0},
   };
   for (const Case& c : cases) {
     std::size_t m = 99;
@@ -305,8 +313,8 @@ TEST(DateText, ArbitraryTextIsHandled) {
     text[len] = '\0';
     a_time out{};
     short zone = 0;
-    if (strtotime_with_century_ex(text, &out, static_cast<int>(next() % 3), nullptr, 50, nullptr,
-                                  &zone) == 1) {
+    if (strtotime_with_century_ex(text, &out, static_cast<int>(next() % 3), nullptr, 50,
+                                  nullptr, &zone) == 1) {
       EXPECT_EQ(validDatetime(&out), 1) << text;
       EXPECT_TRUE(zone == -1 || (zone >= -(14 * 60 + 59) && zone <= 14 * 60 + 59)) << text;
     }

@@ -94,8 +94,8 @@ TEST_F(DateNames, EnglishOnlyUntilInitThenBothLanguages) {
     EXPECT_EQ(Parse(names, c.text, c.order), c.expected) << c.text;
   }
   a_time picture_out{};
-  EXPECT_EQ(strtotimefmt_with_century_ex("03 Dez 2024", &picture_out, "dd Mmm yyyy", nullptr, 50,
-                                         names.name_sets()),
+  EXPECT_EQ(strtotimefmt_with_century_ex("03 Dez 2024", &picture_out, "dd Mmm yyyy", nullptr,
+                                         50, names.name_sets()),
             1);
   EXPECT_EQ(Show(picture_out), Show(MakeTime(2024, 12, 3)));
   EXPECT_EQ(strtoweekday_ex("Mittwoch", nullptr, names.name_sets()), 3);

@@ -75,7 +75,11 @@ TEST_F(Schedule, WindowsTable) {
       {"EVERYDAY@9:00,EVERYDAY@8:00", {2024, 3, 5}, 7, 0, 60, 60},
       {"EVERYDAY@8:00,EVERYDAY@8:00-9:00", {2024, 3, 5}, 7, 0, 60, 60},  // first of equals
       // Monday to Friday (2024-03-09 is a Saturday).
-      {"WEEKDAY@9:00", {2024, 3, 9}, 12, 0, MinutesBetween({2024, 3, 9}, 12, 0, {2024, 3, 11}, 9, 0),
+      {"WEEKDAY@9:00",
+       {2024, 3, 9},
+       12,
+       0,
+       MinutesBetween({2024, 3, 9}, 12, 0, {2024, 3, 11}, 9, 0),
        MinutesBetween({2024, 3, 9}, 12, 0, {2024, 3, 11}, 9, 0)},
       {"WEEKDAY@9:00", {2024, 3, 10}, 10, 0, 1380, 1380},
       {"WEEKDAY@9:00", {2024, 3, 8}, 10, 0, 4260, 4260},
@@ -91,22 +95,48 @@ TEST_F(Schedule, WindowsTable) {
       // Days of the month: the last day, months without the day, year ends.
       {"0@12:00", {2024, 2, 10}, 12, 0, 19 * 1440, 19 * 1440},
       {"0@12:00", {2023, 2, 10}, 12, 0, 18 * 1440, 18 * 1440},
-      {"31@12:00", {2024, 4, 10}, 10, 0, MinutesBetween({2024, 4, 10}, 10, 0, {2024, 5, 31}, 12, 0),
+      {"31@12:00",
+       {2024, 4, 10},
+       10,
+       0,
+       MinutesBetween({2024, 4, 10}, 10, 0, {2024, 5, 31}, 12, 0),
        MinutesBetween({2024, 4, 10}, 10, 0, {2024, 5, 31}, 12, 0)},
-      {"31@12:00", {2024, 3, 31}, 13, 0, MinutesBetween({2024, 3, 31}, 13, 0, {2024, 5, 31}, 12, 0),
+      {"31@12:00",
+       {2024, 3, 31},
+       13,
+       0,
+       MinutesBetween({2024, 3, 31}, 13, 0, {2024, 5, 31}, 12, 0),
        MinutesBetween({2024, 3, 31}, 13, 0, {2024, 5, 31}, 12, 0)},
-      {"31@12:00", {2024, 12, 31}, 13, 0,
+      {"31@12:00",
+       {2024, 12, 31},
+       13,
+       0,
        MinutesBetween({2024, 12, 31}, 13, 0, {2025, 1, 31}, 12, 0),
        MinutesBetween({2024, 12, 31}, 13, 0, {2025, 1, 31}, 12, 0)},
-      {"30@12:00", {2023, 1, 31}, 0, 0, MinutesBetween({2023, 1, 31}, 0, 0, {2023, 3, 30}, 12, 0),
+      {"30@12:00",
+       {2023, 1, 31},
+       0,
+       0,
+       MinutesBetween({2023, 1, 31}, 0, 0, {2023, 3, 30}, 12, 0),
        MinutesBetween({2023, 1, 31}, 0, 0, {2023, 3, 30}, 12, 0)},
-      {"29@12:00", {2023, 2, 1}, 0, 0, MinutesBetween({2023, 2, 1}, 0, 0, {2023, 3, 29}, 12, 0),
+      {"29@12:00",
+       {2023, 2, 1},
+       0,
+       0,
+       MinutesBetween({2023, 2, 1}, 0, 0, {2023, 3, 29}, 12, 0),
        MinutesBetween({2023, 2, 1}, 0, 0, {2023, 3, 29}, 12, 0)},
       {"15@09:00-17:00", {2024, 1, 15}, 10, 0, 0, 420},
-      {"15@09:00-17:00", {2024, 1, 15}, 18, 0,
+      {"15@09:00-17:00",
+       {2024, 1, 15},
+       18,
+       0,
        MinutesBetween({2024, 1, 15}, 18, 0, {2024, 2, 15}, 9, 0),
        MinutesBetween({2024, 1, 15}, 18, 0, {2024, 2, 15}, 17, 0)},
-      {"1@09:00", {2024, 12, 20}, 0, 0, MinutesBetween({2024, 12, 20}, 0, 0, {2025, 1, 1}, 9, 0),
+      {"1@09:00",
+       {2024, 12, 20},
+       0,
+       0,
+       MinutesBetween({2024, 12, 20}, 0, 0, {2025, 1, 1}, 9, 0),
        MinutesBetween({2024, 12, 20}, 0, 0, {2025, 1, 1}, 9, 0)},
       {"0@23:00-01:00", {2024, 2, 29}, 23, 30, 0, 90},
       {"EVERYDAY@23:00,1@0:30", {2024, 1, 31}, 22, 0, 60, 60},
@@ -124,6 +154,18 @@ TEST_F(Schedule, WindowsTable) {
     EXPECT_EQ(start, static_cast<unsigned>(c.start));
     EXPECT_EQ(end, static_cast<unsigned>(c.end));
   }
+}
+
+// Past year 7910 a jdate holds the day alone; the day of the month still comes from it.
+TEST_F(Schedule, DayFormOfLateYears) {
+  const jdate now = jday(1, 20, 8000);
+  ASSERT_GE(now, kJdateDayForm);
+  unsigned recurring = 7, start = 0, end = 0;
+  ASSERT_EQ(parseSchedule(&english_, nullptr, "1@09:00", now, &recurring, &start, &end), 1);
+  const auto expected =
+      static_cast<unsigned>(MinutesBetween({8000, 1, 20}, 0, 0, {8000, 2, 1}, 9, 0));
+  EXPECT_EQ(start, expected);
+  EXPECT_EQ(end, expected);
 }
 
 TEST_F(Schedule, MalformedTexts) {
@@ -156,12 +198,14 @@ TEST_F(Schedule, MalformedTexts) {
   const jdate now = jday(3, 5, 2024) + 10 * 60;
   for (const char* text : texts) {
     unsigned recurring = 7, start = 0, end = 0;
-    EXPECT_EQ(parseSchedule(&english_, nullptr, text, now, &recurring, &start, &end), 0) << text;
+    EXPECT_EQ(parseSchedule(&english_, nullptr, text, now, &recurring, &start, &end), 0)
+        << text;
   }
   // The items before the error have set the results.
   unsigned recurring = 7, start = 0, end = 0;
-  EXPECT_EQ(parseSchedule(&english_, nullptr, "EVERYDAY@11:00,bad", now, &recurring, &start, &end),
-            0);
+  EXPECT_EQ(
+      parseSchedule(&english_, nullptr, "EVERYDAY@11:00,bad", now, &recurring, &start, &end),
+      0);
   EXPECT_EQ(recurring, 0u);
   EXPECT_EQ(start, 60u);
   EXPECT_EQ(end, 60u);

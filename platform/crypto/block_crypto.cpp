@@ -15,8 +15,8 @@ namespace {
 
 const char* const kAes128Names[] = {"AES", "AES128", "AES-128", "AES_128", nullptr};
 const char* const kAes256Names[] = {"AES256", "AES-256", "AES_256", nullptr};
-const char* const kAes128FipsNames[] = {"AES_FIPS", "AES128_FIPS", "AES-128_FIPS", "AES_128_FIPS",
-                                   nullptr};
+const char* const kAes128FipsNames[] = {"AES_FIPS", "AES128_FIPS", "AES-128_FIPS",
+                                        "AES_128_FIPS", nullptr};
 const char* const kAes256FipsNames[] = {"AES256_FIPS", "AES-256_FIPS", "AES_256_FIPS", nullptr};
 const char* const kSha256Names[] = {"SHA256", "SHA-256", "SHA_256", nullptr};
 const char* const kSha1Names[] = {"SHA1", "SHA-1", "SHA_1", nullptr};
@@ -36,7 +36,7 @@ int encrypter_number(const char* name, int number) {
         : name_is(name, kAes256Names)                  ? kAes256
         : name_is(name, kAes128FipsNames)              ? kAes128Fips
         : name_is(name, kAes256FipsNames)              ? kAes256Fips
-                                                  : 0;
+                                                       : 0;
   }
   if (n != kAes128 && n != kAes256 && n != kAes128Fips && n != kAes256Fips) return 0;
   if (kFips) return n == kAes128 || n == kAes128Fips ? kAes128Fips : kAes256Fips;
@@ -46,20 +46,27 @@ int encrypter_number(const char* name, int number) {
 int hasher_number(const char* name, int number) {
   int n = number;
   if (number < 0) {
-    n = name == nullptr ? (kFips ? 0 : kMd5)
+    n = name == nullptr                   ? (kFips ? 0 : kMd5)
         : name_is(name, kSha256Names)     ? kSha256
         : name_is(name, kSha1Names)       ? kSha1
         : name_is(name, kSha256FipsNames) ? kSha256Fips
         : name_is(name, kSha1FipsNames)   ? kSha1Fips
         : name_is(name, kMd5Names)        ? kMd5
         : name_is(name, kCrc32Names)      ? kCrc32
-                                     : 0;
+                                          : 0;
   }
   switch (n) {
-    case kSha256: case kSha256Fips: return kFips ? kSha256Fips : n;
-    case kSha1: case kSha1Fips: return kFips ? kSha1Fips : n;
-    case kMd5: case kCrc32: return kFips ? 0 : n;  // not approved in FIPS mode
-    default: return 0;
+    case kSha256:
+    case kSha256Fips:
+      return kFips ? kSha256Fips : n;
+    case kSha1:
+    case kSha1Fips:
+      return kFips ? kSha1Fips : n;
+    case kMd5:
+    case kCrc32:
+      return kFips ? 0 : n;  // not approved in FIPS mode
+    default:
+      return 0;
   }
 }
 
@@ -67,8 +74,8 @@ int hasher_number(const char* name, int number) {
 
 struct Encrypter {
   unsigned number;
-  unsigned key_bytes;        // 16 or 32
-  unsigned char key[32];     // derived key
+  unsigned key_bytes;     // 16 or 32
+  unsigned char key[32];  // derived key
   Error error;
 };
 
@@ -80,7 +87,8 @@ const EVP_CIPHER* ecb(unsigned key_bytes) {
 bool ecb_encrypt(const unsigned char* key, unsigned key_bytes, unsigned char* data) {
   EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
   int n = 0;
-  bool ok = ctx != nullptr && EVP_EncryptInit_ex(ctx, ecb(key_bytes), nullptr, key, nullptr) == 1 &&
+  bool ok = ctx != nullptr &&
+            EVP_EncryptInit_ex(ctx, ecb(key_bytes), nullptr, key, nullptr) == 1 &&
             EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 &&
             EVP_EncryptUpdate(ctx, data, &n, data, static_cast<int>(key_bytes)) == 1 &&
             n == static_cast<int>(key_bytes);
@@ -167,26 +175,38 @@ void enc_destroy(void* encrypter) {
 
 struct Hasher {
   unsigned number;
-  EVP_MD_CTX* md;      // null for CRC-32
-  std::uint32_t crc;   // running CRC-32 value
+  EVP_MD_CTX* md;     // null for CRC-32
+  std::uint32_t crc;  // running CRC-32 value
   Error error;
 };
 
 const EVP_MD* digest_of(unsigned n) {
   switch (n) {
-    case kSha256: case kSha256Fips: return EVP_sha256();
-    case kSha1: case kSha1Fips: return EVP_sha1();
-    case kMd5: return EVP_md5();
-    default: return nullptr;
+    case kSha256:
+    case kSha256Fips:
+      return EVP_sha256();
+    case kSha1:
+    case kSha1Fips:
+      return EVP_sha1();
+    case kMd5:
+      return EVP_md5();
+    default:
+      return nullptr;
   }
 }
 
 unsigned max_size(unsigned n) {
   switch (n) {
-    case kSha256: case kSha256Fips: return 32;
-    case kSha1: case kSha1Fips: return 20;
-    case kMd5: return 16;
-    default: return 4;
+    case kSha256:
+    case kSha256Fips:
+      return 32;
+    case kSha1:
+    case kSha1Fips:
+      return 20;
+    case kMd5:
+      return 16;
+    default:
+      return 4;
   }
 }
 
@@ -321,8 +341,8 @@ unsigned hasher_supported(const char* name, int number) {
 void fill_block_crypto(PasswordHasherIface* password, BlockHasherIface* hasher,
                        BlockEncrypterIface* encrypter) {
   if (password != nullptr) {
-    *password = PasswordHasherIface{pw_create, pw_create_id, hash_id, hash_max, pw_hash,
-                                    hash_error, hash_destroy};
+    *password = PasswordHasherIface{pw_create, pw_create_id, hash_id,     hash_max,
+                                    pw_hash,   hash_error,   hash_destroy};
   }
   if (hasher != nullptr) {
     *hasher = BlockHasherIface{hash_create, hash_create_id, hash_id,  hash_max,   hash_block,

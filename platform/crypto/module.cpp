@@ -44,7 +44,8 @@ void error_set(Error* err, std::uint32_t code, const char* parm, std::uint32_t s
 const char* option_value(UserOption* options, const char* name, const char* alias) {
   for (UserOption* o = options; o != nullptr; o = o->next) {
     if (o->name == nullptr) continue;
-    if (strcasecmp(o->name, name) == 0 || (alias != nullptr && strcasecmp(o->name, alias) == 0)) {
+    if (strcasecmp(o->name, name) == 0 ||
+        (alias != nullptr && strcasecmp(o->name, alias) == 0)) {
       o->used = 1;
       return o->value;
     }
@@ -75,18 +76,24 @@ unsigned char stream_number_by_name(const char* name) {
   const bool ecc = name_is(name, kEccNames);
   const bool fips = name_is(name, kFipsNames);
   switch (kModule) {
-    case kModuleRsa: return rsa ? kStreamRsa : 0;
-    case kModuleEcc: return ecc ? kStreamEcc : 0;
-    case kModuleFips: return rsa || fips ? kStreamRsaFips : 0;
-    case kModuleStub: return rsa ? kStreamRsa : ecc ? kStreamEcc : fips ? kStreamRsaFips : 0;
+    case kModuleRsa:
+      return rsa ? kStreamRsa : 0;
+    case kModuleEcc:
+      return ecc ? kStreamEcc : 0;
+    case kModuleFips:
+      return rsa || fips ? kStreamRsaFips : 0;
+    case kModuleStub:
+      return rsa ? kStreamRsa : ecc ? kStreamEcc : fips ? kStreamRsaFips : 0;
   }
   return 0;
 }
 
 unsigned char stream_number_by_id(unsigned char number) {
   switch (kModule) {
-    case kModuleRsa: return number == kStreamRsa ? number : 0;
-    case kModuleEcc: return number == kStreamEcc ? number : 0;
+    case kModuleRsa:
+      return number == kStreamRsa ? number : 0;
+    case kModuleEcc:
+      return number == kStreamEcc ? number : 0;
     case kModuleFips:
       return number == kStreamRsa || number == kStreamRsaFips ? kStreamRsaFips : 0;
     case kModuleStub:
@@ -98,8 +105,8 @@ unsigned char stream_number_by_id(unsigned char number) {
 
 namespace {
 
-void* env_create(const HostCallbacks* callbacks, void* ctx, UserOption* options,
-                 const char*, Error* err) {
+void* env_create(const HostCallbacks* callbacks, void* ctx, UserOption* options, const char*,
+                 Error* err) {
   error_clear(err);
   auto* env = new (std::nothrow) ModuleEnv{callbacks, ctx, false, nullptr};
   if (env == nullptr) {
@@ -136,8 +143,8 @@ unsigned hasher_name_supported(void*, const char* name) {
   return name != nullptr && hasher_supported(name, -1);
 }
 unsigned hasher_id_supported(void*, unsigned char n) { return hasher_supported(nullptr, n); }
-const char* const kPasswordNames[] = {"SHA256",      "SHA-256",      "SHA_256",
-                                      "SHA256_FIPS", "SHA-256_FIPS", "SHA_256_FIPS", nullptr};
+const char* const kPasswordNames[] = {"SHA256",       "SHA-256",      "SHA_256", "SHA256_FIPS",
+                                      "SHA-256_FIPS", "SHA_256_FIPS", nullptr};
 unsigned password_supported(void*, const char* name) { return name_is(name, kPasswordNames); }
 unsigned password_id_supported(void*, unsigned char n) {
   return n == kSha256 || (kModule == kModuleFips && n == kSha256Fips);
@@ -158,7 +165,8 @@ VQ_EXPORT int VCCIGetVersion(Version* version) {
 VQ_EXPORT int VCCIGetEnvIface(EnvIface* t) {
   if (t == nullptr) return 1;
   *t = EnvIface{env_create, env_destroy, stream_supported, stream_id_supported,
-                nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+                nullptr,    nullptr,     nullptr,          nullptr,
+                nullptr,    nullptr};
   if (kHasBlockCrypto) {
     t->IsBlockEncrypterAlgorithmSupported = encrypter_supported;
     t->IsBlockEncrypterAlgorithmIDSupported = encrypter_id_supported;

@@ -40,7 +40,7 @@ unsigned char stream_number_by_id(unsigned char number);
 
 // ---- tables filled by the other parts ----
 void fill_stream_tables(StreamIface* stream, StreamConnIface* conn);
-void* tls_env_init();              // per-environment TLS state; null on failure
+void* tls_env_init();  // per-environment TLS state; null on failure
 void tls_env_fini(void* bio_method);
 void fill_block_crypto(PasswordHasherIface* password, BlockHasherIface* hasher,
                        BlockEncrypterIface* encrypter);

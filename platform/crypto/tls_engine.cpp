@@ -114,7 +114,7 @@ bool load_trust(X509_STORE* store, const char* path) {
 struct Identity {
   X509* cert = nullptr;
   EVP_PKEY* key = nullptr;
-  STACK_OF(X509)* chain = nullptr;
+  STACK_OF(X509) * chain = nullptr;
   ~Identity() {
     X509_free(cert);
     EVP_PKEY_free(key);
@@ -160,9 +160,11 @@ bool field_holds(X509_NAME* subject, int nid, const std::string& wanted) {
   for (int i = X509_NAME_get_index_by_NID(subject, nid, -1); i >= 0;
        i = X509_NAME_get_index_by_NID(subject, nid, i)) {
     unsigned char* utf8 = nullptr;
-    const int n = ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, i)));
-    const bool same = n >= 0 && static_cast<std::size_t>(n) == wanted.size() &&
-                      strncasecmp(reinterpret_cast<char*>(utf8), wanted.c_str(), wanted.size()) == 0;
+    const int n =
+        ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, i)));
+    const bool same =
+        n >= 0 && static_cast<std::size_t>(n) == wanted.size() &&
+        strncasecmp(reinterpret_cast<char*>(utf8), wanted.c_str(), wanted.size()) == 0;
     OPENSSL_free(utf8);
     if (same) return true;
   }
@@ -192,8 +194,8 @@ int verify_peer(int ok, X509_STORE_CTX* store) {
                 {&c->checks.unit, NID_organizationalUnitName, "unit"}};
   for (const auto& check : checks) {
     if (check.wanted->empty() || field_holds(subject, check.nid, *check.wanted)) continue;
-    c->refusal = std::string("server certificate ") + check.what + " is not \"" +
-                 *check.wanted + "\"";
+    c->refusal =
+        std::string("server certificate ") + check.what + " is not \"" + *check.wanted + "\"";
     X509_STORE_CTX_set_error(store, X509_V_ERR_APPLICATION_VERIFICATION);
     return 0;
   }
@@ -239,8 +241,8 @@ int bio_create(BIO* b) {
 void* stream_create_number(void* env, unsigned char number, Error* err) {
   error_clear(err);
   if (number == 0) return error_set(err, kErrUnknownCipher), nullptr;
-  auto* s = new (std::nothrow) Stream{static_cast<ModuleEnv*>(env), number, kClient, nullptr,
-                                      Checks{}, Error{}};
+  auto* s = new (std::nothrow)
+      Stream{static_cast<ModuleEnv*>(env), number, kClient, nullptr, Checks{}, Error{}};
   if (s == nullptr) error_set(err, kErrNoMemory);
   return s;
 }
@@ -306,8 +308,7 @@ unsigned stream_init(void* stream, Side side, UserOption* options) {
         SSL_CTX_use_cert_and_key(ctx, id.cert, id.key, id.chain, 1) != 1) {
       SSL_CTX_free(ctx);
       ERR_clear_error();
-      return refuse(&s->error,
-                    std::string("cannot use the identity \"") + set.identity + "\"");
+      return refuse(&s->error, std::string("cannot use the identity \"") + set.identity + "\"");
     }
   } else if (side == kServer) {
     SSL_CTX_free(ctx);
@@ -371,19 +372,22 @@ void* conn_create(void* stream, const ConnCallbacks* callbacks, void* ctx, UserO
   keep_checks(set, &c->checks);
   ERR_clear_error();
   c->ssl = SSL_new(s->ctx);
-  BIO* bio = c->ssl != nullptr ? BIO_new(static_cast<BIO_METHOD*>(s->env->bio_method)) : nullptr;
+  BIO* bio =
+      c->ssl != nullptr ? BIO_new(static_cast<BIO_METHOD*>(s->env->bio_method)) : nullptr;
   if (bio == nullptr) return conn_fail(c, err, kErrNoMemory, openssl_reason("no TLS session"));
   BIO_set_data(bio, c);
   SSL_set_bio(c->ssl, bio, bio);
   SSL_set_app_data(c->ssl, c);
   if (set.trusted != nullptr) {
     X509_STORE* store = X509_STORE_new();
-    const bool ok = load_trust(store, set.trusted) && SSL_set1_verify_cert_store(c->ssl, store) == 1;
+    const bool ok =
+        load_trust(store, set.trusted) && SSL_set1_verify_cert_store(c->ssl, store) == 1;
     X509_STORE_free(store);
     if (!ok) {
       ERR_clear_error();
-      return conn_fail(c, err, kErrProvider,
-                       std::string("cannot read the trusted certificates \"") + set.trusted + "\"");
+      return conn_fail(
+          c, err, kErrProvider,
+          std::string("cannot read the trusted certificates \"") + set.trusted + "\"");
     }
   }
   if (set.identity != nullptr) {
@@ -424,8 +428,9 @@ unsigned failure(Conn* c, int ret) {
 void note_success(Conn* c) {
   if (c->established || !SSL_is_init_finished(c->ssl)) return;
   c->established = true;
-  log_text(c, kLogInfo, std::string("TLS session established: ") + SSL_get_version(c->ssl) +
-                            " " + SSL_get_cipher_name(c->ssl));
+  log_text(c, kLogInfo,
+           std::string("TLS session established: ") + SSL_get_version(c->ssl) + " " +
+               SSL_get_cipher_name(c->ssl));
 }
 
 // Zero-length reads and writes drive the handshake only.
@@ -485,7 +490,8 @@ void tls_env_fini(void* bio_method) { BIO_meth_free(static_cast<BIO_METHOD*>(bio
 void fill_stream_tables(StreamIface* stream, StreamConnIface* conn) {
   *stream = StreamIface{stream_create, stream_create_id, stream_init,    stream_id,
                         stream_fini,   stream_error,     stream_destroy, nullptr};
-  *conn = StreamConnIface{conn_create, conn_read, conn_write, conn_flush, conn_error, conn_destroy};
+  *conn =
+      StreamConnIface{conn_create, conn_read, conn_write, conn_flush, conn_error, conn_destroy};
 }
 
 }  // namespace vqvcci

@@ -116,8 +116,8 @@ class TlsConnection {
   void* transportContext() const { return transport_context_; }
 
  private:
-  unsigned finish(unsigned code);     // stores the code as the error's and returns it
-  unsigned engine_error();            // copies the engine's last error
+  unsigned finish(unsigned code);  // stores the code as the error's and returns it
+  unsigned engine_error();         // copies the engine's last error
   bool is_shut_down() const { return shut_down_.load(); }
   // Gives the mutex, yields, sleeps until bytes arrive after `seen` (or shut-down, or a
   // slice), takes the mutex.
@@ -126,14 +126,14 @@ class TlsConnection {
 
   void* transport_context_;
   DBVCCIError error_;
-  TlsReadBuffer_list queue_;         // oldest chunk first
-  std::uint64_t queued_ = 0;         // remaining bytes of all chunks (wide: never wraps)
-  bool handshake_done_ = false;
-  TlsCallbacks* callbacks_;          // not owned
+  TlsReadBuffer_list queue_;  // oldest chunk first
+  std::uint64_t queued_ = 0;  // remaining bytes of all chunks (wide: never wraps)
+  std::atomic<bool> handshake_done_{false};
+  TlsCallbacks* callbacks_;  // not owned
   void* yield_context_;
-  DBVCCIMutex* mutex_ = nullptr;     // owned
+  DBVCCIMutex* mutex_ = nullptr;  // owned
   std::atomic<bool> shut_down_{false};
-  DBVCCIStream* stream_;             // not owned
+  DBVCCIStream* stream_;              // not owned
   DBVCCIStreamConn* conn_ = nullptr;  // owned
   unsigned created_ = 0;
 

@@ -17,10 +17,10 @@ struct UserOption {  // one option of a linked list; the module sets `used` for 
   UserOption* next;
 };
 
-struct Error {           // a module's error record
-  std::uint32_t code;    // 0 no error
+struct Error {         // a module's error record
+  std::uint32_t code;  // 0 no error
   std::uint32_t sub_code;
-  char** parms;          // null, or texts ended by a null entry (malloc'ed by the module)
+  char** parms;  // null, or texts ended by a null entry (malloc'ed by the module)
 };
 
 struct Version {
@@ -34,7 +34,8 @@ struct HostCallbacks {  // every slot takes the host context first; any may be n
   void* (*alloc)(void* ctx, std::size_t size);
   void* (*realloc)(void* ctx, void* block, std::size_t size);
   void (*release)(void* ctx, void* block);
-  int (*log)(void* ctx, std::uint32_t level, const char* text, const void* data, unsigned length);
+  int (*log)(void* ctx, std::uint32_t level, const char* text, const void* data,
+             unsigned length);
   std::uintptr_t (*thread_id)(void* ctx);
   void* (*mutex_create)(void* ctx);
   void (*mutex_destroy)(void* ctx, void* mutex);
@@ -45,7 +46,8 @@ struct HostCallbacks {  // every slot takes the host context first; any may be n
 static_assert(sizeof(HostCallbacks) == 10 * sizeof(void*), "ten host slots");
 
 struct StreamCallbacks {
-  int (*log)(void* ctx, std::uint32_t level, const char* text, const void* data, unsigned length);
+  int (*log)(void* ctx, std::uint32_t level, const char* text, const void* data,
+             unsigned length);
 };
 
 // Read and write answer 0 done, 1 error, 2 would block; a read delivers the whole request
@@ -53,7 +55,8 @@ struct StreamCallbacks {
 struct ConnCallbacks {
   int (*read)(void* ctx, unsigned char* buffer, unsigned length, unsigned* count);
   int (*write)(void* ctx, const unsigned char* bytes, unsigned length);
-  int (*log)(void* ctx, std::uint32_t level, const char* text, const void* data, unsigned length);
+  int (*log)(void* ctx, std::uint32_t level, const char* text, const void* data,
+             unsigned length);
   void* spare;
 };
 static_assert(sizeof(ConnCallbacks) == 4 * sizeof(void*), "four slots");
@@ -141,16 +144,26 @@ struct BlockEncrypterIface {
 
 // Algorithm numbers shared with the host.
 enum : unsigned char {
-  kStreamEcc = 2, kStreamRsa = 3, kStreamRsaFips = 4,
-  kAes128 = 2, kAes128Fips = 3, kAes256 = 4, kAes256Fips = 5,
-  kSha256 = 1, kSha256Fips = 2, kSha1 = 3, kSha1Fips = 4, kMd5 = 5, kCrc32 = 6,
+  kStreamEcc = 2,
+  kStreamRsa = 3,
+  kStreamRsaFips = 4,
+  kAes128 = 2,
+  kAes128Fips = 3,
+  kAes256 = 4,
+  kAes256Fips = 5,
+  kSha256 = 1,
+  kSha256Fips = 2,
+  kSha1 = 3,
+  kSha1Fips = 4,
+  kMd5 = 5,
+  kCrc32 = 6,
 };
 
 // Error codes a module raises.
 enum : std::uint32_t {
   kErrNoMemory = 1,
-  kErrProvider = 2,     // configuration refused (parameter: what and why)
-  kErrSession = 5,      // TLS session failure (parameter: why)
+  kErrProvider = 2,  // configuration refused (parameter: what and why)
+  kErrSession = 5,   // TLS session failure (parameter: why)
   kErrUnknownCipher = 21,
   kErrUnknownHasher = 22,
   kErrNoKey = 29,

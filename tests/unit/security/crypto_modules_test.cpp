@@ -35,7 +35,8 @@ SAME_FIELD(a_vcci_env_iface, vqvcci::EnvIface, IsPasswordHasherAlgorithmIDSuppor
 static_assert(sizeof(a_vcci_stream_iface) == sizeof(vqvcci::StreamIface), "stream table");
 SAME_FIELD(a_vcci_stream_iface, vqvcci::StreamIface, Init, Init);
 SAME_FIELD(a_vcci_stream_iface, vqvcci::StreamIface, Destroy, Destroy);
-static_assert(sizeof(a_vcci_stream_conn_iface) == sizeof(vqvcci::StreamConnIface), "conn table");
+static_assert(sizeof(a_vcci_stream_conn_iface) == sizeof(vqvcci::StreamConnIface),
+              "conn table");
 SAME_FIELD(a_vcci_stream_conn_iface, vqvcci::StreamConnIface, Write, Write);
 SAME_FIELD(a_vcci_stream_conn_iface, vqvcci::StreamConnIface, Destroy, Destroy);
 static_assert(sizeof(a_vcci_password_hasher_iface) == sizeof(vqvcci::PasswordHasherIface), "");
@@ -58,7 +59,8 @@ static_assert(same_number(vqvcci::kStreamEcc, kVCCIStreamEccTls) &&
 class Module {
  public:
   explicit Module(const char* file) {
-    handle_ = dlopen((std::string(VQ_TEST_LIB_DIR) + "/" + file).c_str(), RTLD_NOW | RTLD_LOCAL);
+    handle_ =
+        dlopen((std::string(VQ_TEST_LIB_DIR) + "/" + file).c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle_ == nullptr) return;
     auto get_version = reinterpret_cast<VCCIGetVersionFn>(dlsym(handle_, "VCCIGetVersion"));
     auto get_env = reinterpret_cast<VCCIGetEnvIfaceFn>(dlsym(handle_, "VCCIGetEnvIface"));
@@ -67,7 +69,8 @@ class Module {
     if (get_version != nullptr) get_version(&version);
     if (get_env != nullptr) get_env(&env_table);
     if (get_hasher != nullptr) get_hasher(&hasher_table);
-    if (env_table.Create != nullptr) env = env_table.Create(nullptr, nullptr, nullptr, "t", &err);
+    if (env_table.Create != nullptr)
+      env = env_table.Create(nullptr, nullptr, nullptr, "t", &err);
   }
   ~Module() {
     if (env != nullptr) env_table.Destroy(env);
@@ -88,7 +91,7 @@ class Module {
 TEST(CryptoModules, EachServesItsOwnStreamsUnderTheInterfaceVersion) {
   struct Row {
     const char* file;
-    const char* names_served;   // ';'-separated
+    const char* names_served;  // ';'-separated
     const char* names_refused;
     unsigned char ids_served[3];
     bool block_crypto;
@@ -109,7 +112,8 @@ TEST(CryptoModules, EachServesItsOwnStreamsUnderTheInterfaceVersion) {
     auto split = [](const std::string& list) {
       std::vector<std::string> out;
       std::size_t start = 0;
-      for (std::size_t end; (end = list.find(';', start)) != std::string::npos; start = end + 1) {
+      for (std::size_t end; (end = list.find(';', start)) != std::string::npos;
+           start = end + 1) {
         out.push_back(list.substr(start, end - start));
       }
       out.push_back(list.substr(start));
@@ -154,7 +158,8 @@ TEST(CryptoModules, StubHashesEveryAlgorithmAndFipsRefusesTheUnapproved) {
     ASSERT_NE(h, nullptr);
     unsigned char out[32];
     EXPECT_EQ(stub.hasher_table.BeginHash(h), 0u);
-    EXPECT_EQ(stub.hasher_table.AddData(h, reinterpret_cast<const unsigned char*>("ab"), 2), 0u);
+    EXPECT_EQ(stub.hasher_table.AddData(h, reinterpret_cast<const unsigned char*>("ab"), 2),
+              0u);
     EXPECT_EQ(stub.hasher_table.AddData(h, reinterpret_cast<const unsigned char*>("c"), 1), 0u);
     EXPECT_NE(stub.hasher_table.EndHash(h, out, row.size - 1), 0u) << "too small";
     ASSERT_EQ(stub.hasher_table.EndHash(h, out, row.size), 0u);

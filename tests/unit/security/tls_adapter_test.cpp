@@ -50,8 +50,8 @@ struct FakeConn {
   }
 };
 
-FakeConn* g_conn = nullptr;          // the engine of the adapter under test
-bool g_refuse_conn = false;          // CreateConn fails with code 2
+FakeConn* g_conn = nullptr;  // the engine of the adapter under test
+bool g_refuse_conn = false;  // CreateConn fails with code 2
 
 void* fake_conn_create(void*, const a_vcci_conn_callbacks* cb, void* ctx, _a_vcci_user_option*,
                        a_vcci_error* err) {
@@ -119,7 +119,7 @@ std::int64_t fake_wall() { return g_wall_us.load(); }
 
 struct Host {
   std::string sent;
-  int write_result = -2;  // -2: the full length
+  int write_result = -2;                     // -2: the full length
   std::vector<std::int64_t> clock_steps_ms;  // consumed one per yield
   std::function<void()> on_yield;
   int yields = 0;
@@ -301,12 +301,12 @@ TEST_P(TlsAdapterLimits, WriteGivesUpAfterTheLimit) {
 
 INSTANTIATE_TEST_SUITE_P(
     Clock, TlsAdapterLimits,
-    ::testing::Values(
-        LimitCase{"DuringHandshake", false, {31000}, 17, 1},
-        LimitCase{"AfterHandshake", true, {31000}, 8, 1},
-        LimitCase{"OneMillisecondShortKeepsTrying", false, {30999, 1}, 17, 2},
-        LimitCase{"ClockGoingBackKeepsWaiting", true, {-5000, 20000, 16000}, 8, 3},
-        LimitCase{"ManySmallWaits", false, {10000, 10000, 10000, 1000}, 17, 4}),
+    ::testing::Values(LimitCase{"DuringHandshake", false, {31000}, 17, 1},
+                      LimitCase{"AfterHandshake", true, {31000}, 8, 1},
+                      LimitCase{"OneMillisecondShortKeepsTrying", false, {30999, 1}, 17, 2},
+                      LimitCase{
+                          "ClockGoingBackKeepsWaiting", true, {-5000, 20000, 16000}, 8, 3},
+                      LimitCase{"ManySmallWaits", false, {10000, 10000, 10000, 1000}, 17, 4}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TlsAdapterTest, ReadOfPiecesStopsAtTheLimit) {

@@ -86,7 +86,8 @@ class End {
       if (rc != 0 && rc != 10) return rc;
       if (rc == 10) {
         std::unique_lock<std::mutex> hold(lock_);
-        arrived_.wait_for(hold, std::chrono::milliseconds(50), [&] { return arrivals_ != seen; });
+        arrived_.wait_for(hold, std::chrono::milliseconds(50),
+                          [&] { return arrivals_ != seen; });
       }
       if (std::chrono::steady_clock::now() > deadline) return 10;
     }
@@ -128,6 +129,9 @@ class TlsSessionTest : public ::testing::Test {
     ASSERT_EQ(env_->Init(fips_, "TLS test", nullptr, &error), 0) << error.GetCode();
   }
   void TearDown() override {
+    // The pumps feed the adapters: stop them before the adapters go.
+    if (client_end_ != nullptr) client_end_->stop();
+    if (server_end_ != nullptr) server_end_->stop();
     client_tls_.reset();
     server_tls_.reset();
     client_end_.reset();
@@ -168,10 +172,12 @@ class TlsSessionTest : public ::testing::Test {
     client_end_ = std::make_unique<End>(fds[0]);
     server_end_ = std::make_unique<End>(fds[1]);
     Options co(client_options), so(server_options);
-    client_tls_ = std::make_unique<TlsConnection>(client_stream_.get(), env_.get(), &g_callbacks,
-                                                  client_end_.get(), nullptr, &error, co.list);
-    server_tls_ = std::make_unique<TlsConnection>(server_stream_.get(), env_.get(), &g_callbacks,
-                                                  server_end_.get(), nullptr, &error, so.list);
+    client_tls_ =
+        std::make_unique<TlsConnection>(client_stream_.get(), env_.get(), &g_callbacks,
+                                        client_end_.get(), nullptr, &error, co.list);
+    server_tls_ =
+        std::make_unique<TlsConnection>(server_stream_.get(), env_.get(), &g_callbacks,
+                                        server_end_.get(), nullptr, &error, so.list);
     if (!client_tls_->created() || !server_tls_->created()) return false;
     client_end_->start(client_tls_.get());
     server_end_->start(server_tls_.get());
@@ -181,8 +187,10 @@ class TlsSessionTest : public ::testing::Test {
   // The client sends `message` (running the handshake); the server reads it. Returns
   // the client's write result; `received` gets what the server read.
   unsigned exchange(const std::string& message, std::string* received, unsigned* server_rc) {
-    std::thread server([&] { *server_rc = server_end_->read_exactly(received, message.size()); });
-    const unsigned rc = client_tls_->write(message.data(), static_cast<unsigned>(message.size()));
+    std::thread server(
+        [&] { *server_rc = server_end_->read_exactly(received, message.size()); });
+    const unsigned rc =
+        client_tls_->write(message.data(), static_cast<unsigned>(message.size()));
     if (rc != 0) {
       client_tls_->shut_down();
       server_end_->stop();  // the server gives up once its peer is gone
@@ -203,12 +211,12 @@ class TlsSessionTest : public ::testing::Test {
 
 struct SessionCase {
   const char* name;
-  const char* type;               // stream algorithm name, both sides
+  const char* type;  // stream algorithm name, both sides
   std::string client_options;
   std::string server_options;
   bool succeeds;
-  const char* refusal;            // part of the client's error text when refused
-  unsigned char algorithm;        // the stream's number
+  const char* refusal;      // part of the client's error text when refused
+  unsigned char algorithm;  // the stream's number
 };
 
 class TlsSessions : public TlsSessionTest, public ::testing::WithParamInterface<SessionCase> {};
@@ -230,7 +238,9 @@ TEST_P(TlsSessions, HandshakeAndDataBothWays) {
     EXPECT_NE(server_rc, 0u);
     return;
   }
-  ASSERT_EQ(rc, 0u) << (client_tls_->getError()->GetParm(0) ? client_tls_->getError()->GetParm(0) : "");
+  ASSERT_EQ(rc, 0u) << (client_tls_->getError()->GetParm(0)
+                            ? client_tls_->getError()->GetParm(0)
+                            : "");
   ASSERT_EQ(server_rc, 0u);
   EXPECT_EQ(received, hello);
   EXPECT_TRUE(client_tls_->doneHandshake());
@@ -279,14 +289,16 @@ INSTANTIATE_TEST_SUITE_P(
         SessionCase{"RsaProtectedPemIdentity", "rsa", kTrustRsa,
                     "identity=" + cert("rsa_server_enc.pem") + ";identity_password=pemsecret",
                     true, "", 3},
-        SessionCase{"WrongNameRefused", "rsa", kTrustRsa + ";certificate_name=other.example.test",
-                    kRsaServer, false, "name", 3},
-        SessionCase{"WrongCompanyRefused", "ecc", kTrustEc + ";company=Other Company", kEcServer,
-                    false, "company", 2},
-        SessionCase{"WrongUnitRefused", "rsa", kTrustRsa + ";certificate_unit=Sales", kRsaServer,
-                    false, "unit", 3},
-        SessionCase{"UntrustedAuthorityRefused", "rsa", "trusted_certificates=" + cert("other_ca.pem"),
-                    kRsaServer, false, "not trusted", 3},
+        SessionCase{"WrongNameRefused", "rsa",
+                    kTrustRsa + ";certificate_name=other.example.test", kRsaServer, false,
+                    "name", 3},
+        SessionCase{"WrongCompanyRefused", "ecc", kTrustEc + ";company=Other Company",
+                    kEcServer, false, "company", 2},
+        SessionCase{"WrongUnitRefused", "rsa", kTrustRsa + ";certificate_unit=Sales",
+                    kRsaServer, false, "unit", 3},
+        SessionCase{"UntrustedAuthorityRefused", "rsa",
+                    "trusted_certificates=" + cert("other_ca.pem"), kRsaServer, false,
+                    "not trusted", 3},
         SessionCase{"EcdsaModuleRefusesRsaServer", "ecc", kTrustRsa, kRsaServer, false, "", 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -301,7 +313,8 @@ TEST_F(TlsSessionTest, StreamSetUpRefusals) {
   };
   const Row rows[] = {
       {"server without identity", VCCI_SIDE_SERVER, "", "identity"},
-      {"missing identity file", VCCI_SIDE_SERVER, "identity=" + kCerts + "/absent.pem", "absent.pem"},
+      {"missing identity file", VCCI_SIDE_SERVER, "identity=" + kCerts + "/absent.pem",
+       "absent.pem"},
       {"wrong identity password", VCCI_SIDE_SERVER,
        "identity=" + cert("rsa_server.p12") + ";identity_password=wrong", "rsa_server.p12"},
       {"missing trust file", VCCI_SIDE_CLIENT, "trusted_certificates=" + kCerts + "/absent.pem",
@@ -314,7 +327,8 @@ TEST_F(TlsSessionTest, StreamSetUpRefusals) {
     EXPECT_EQ(s, nullptr);
     EXPECT_EQ(error.GetCode(), 2u);
     ASSERT_NE(error.GetParm(0), nullptr);
-    EXPECT_NE(std::string(error.GetParm(0)).find(row.text), std::string::npos) << error.GetParm(0);
+    EXPECT_NE(std::string(error.GetParm(0)).find(row.text), std::string::npos)
+        << error.GetParm(0);
   }
 }
 
@@ -323,8 +337,8 @@ TEST_F(TlsSessionTest, StreamSetUpRefusals) {
 TEST_F(TlsSessionTest, ModuleMarksEveryOptionItTakesAndLeavesUnknownOnes) {
   const std::string text = kTrustRsa +
                            ";tls_type=rsa;fips=no;certificate_name=a;company=b;unit=c;"
-                           "identity=" + cert("rsa_server.pem") +
-                           ";identity_password=x;compression=yes";
+                           "identity=" +
+                           cert("rsa_server.pem") + ";identity_password=x;compression=yes";
   for (const a_vcci_side side : {VCCI_SIDE_CLIENT, VCCI_SIDE_SERVER}) {
     SCOPED_TRACE(side);
     DBVCCIError error;
@@ -351,7 +365,8 @@ TEST_F(TlsSessionTest, ModuleMarksEveryOptionItTakesAndLeavesUnknownOnes) {
 
 // A connection's own checks win over the stream's: streams are shared by connections.
 TEST_F(TlsSessionTest, ConnectionChecksOverrideTheSharedStream) {
-  ASSERT_TRUE(connect("rsa", kTrustRsa + ";certificate_name=db.example.test", "rsa", kRsaServer));
+  ASSERT_TRUE(
+      connect("rsa", kTrustRsa + ";certificate_name=db.example.test", "rsa", kRsaServer));
   // Rebuild the client adapter on the same stream with a name that does not match.
   client_end_->stop();
   server_end_->stop();
@@ -414,10 +429,12 @@ TEST_F(TlsFipsTest, BlockCryptoMatchesTheBuiltInProvider) {
     const char* name;
     unsigned key_length;
   };
-  for (const Row& row : {Row{"AES", 16}, Row{"AES256", 32}, Row{"aes_256", 40}, Row{"AES128", 5}}) {
+  for (const Row& row :
+       {Row{"AES", 16}, Row{"AES256", 32}, Row{"aes_256", 40}, Row{"AES128", 5}}) {
     SCOPED_TRACE(row.name);
     std::vector<unsigned char> key(row.key_length);
-    for (unsigned i = 0; i < row.key_length; ++i) key[i] = static_cast<unsigned char>(i * 17 + 3);
+    for (unsigned i = 0; i < row.key_length; ++i)
+      key[i] = static_cast<unsigned char>(i * 17 + 3);
     std::unique_ptr<DBVCCIBlockEncrypter> fips_enc(
         env_->CreateBlockEncrypter(row.name, key.data(), row.key_length, nullptr, &error));
     std::unique_ptr<DBVCCIBlockEncrypter> builtin_enc(

@@ -29,7 +29,9 @@ inline void host_mutex_destroy(void*, void* m) {
   pthread_mutex_destroy(static_cast<pthread_mutex_t*>(m));
   std::free(m);
 }
-inline void host_mutex_get(void*, void* m) { pthread_mutex_lock(static_cast<pthread_mutex_t*>(m)); }
+inline void host_mutex_get(void*, void* m) {
+  pthread_mutex_lock(static_cast<pthread_mutex_t*>(m));
+}
 inline void host_mutex_give(void*, void* m) {
   pthread_mutex_unlock(static_cast<pthread_mutex_t*>(m));
 }

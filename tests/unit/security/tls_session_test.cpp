@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "config/encrypt_level.h"
 #include "security/tls_adapter.h"
 #include "security/vcci_environment.h"
 #include "security/vcci_objects.h"
@@ -301,6 +302,31 @@ INSTANTIATE_TEST_SUITE_P(
                     "not trusted", 3},
         SessionCase{"EcdsaModuleRefusesRsaServer", "ecc", kTrustRsa, kRsaServer, false, "", 2}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// ---- the installed modules as the environment finds them ----
+
+TEST_F(TlsSessionTest, InstalledModulesServeEveryTlsLevel) {
+  EXPECT_TRUE(DBVCCIEnvironment::IsRSAAvailable());
+  EXPECT_TRUE(DBVCCIEnvironment::IsECCAvailable());
+  EXPECT_TRUE(DBVCCIEnvironment::IsFIPSAvailable()) << "the FIPS module and its vendor library";
+  struct Row {
+    const char* name;
+    const char* parms;
+    std::uint32_t level;
+  };
+  for (const Row& row :
+       {Row{"tls", "tls_type=ecc", 2}, Row{"rsa", nullptr, 3}, Row{"tls", nullptr, 3},
+        Row{"tls", "tls_type=rsa;fips=yes", 4}, Row{"rsa_tls_fips", nullptr, 4}}) {
+    SCOPED_TRACE(std::string(row.name) + " " + (row.parms ? row.parms : ""));
+    c_encrypt_level level(row.name, row.parms);
+    DBVCCIError error;
+    EXPECT_EQ(env_->ValidateStreamEncryption(level, &error), 1) << error.GetCode();
+    EXPECT_EQ(level.level, row.level);
+    std::unique_ptr<DBVCCIStream> s(env_->CreateStream(nullptr, nullptr, level, &error));
+    ASSERT_NE(s, nullptr) << error.GetCode();
+    EXPECT_EQ(s->GetAlgorithmID(), row.level);
+  }
+}
 
 // ---- set-up failures ----
 

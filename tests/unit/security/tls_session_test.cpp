@@ -194,7 +194,8 @@ class TlsSessionTest : public ::testing::Test {
         client_tls_->write(message.data(), static_cast<unsigned>(message.size()));
     if (rc != 0) {
       client_tls_->shut_down();
-      server_end_->stop();  // the server gives up once its peer is gone
+      server_end_->stop();
+      server_tls_->shut_down();  // the server gives up once its peer is gone
     }
     server.join();
     return rc;

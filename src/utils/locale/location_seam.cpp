@@ -35,7 +35,7 @@ std::vector<std::string> search_dirs() {
     return dirs;
   }
   if (const char* home = std::getenv("VCDIR"); home != nullptr && *home == '/') {
-    dirs.push_back(std::string(home) + "/lib");
+    dirs.push_back(std::string(home) + "/bin64");
     dirs.push_back(std::string(home) + "/res");
     dirs.push_back(home);
   }

@@ -3,7 +3,7 @@
 // file-location rules exist; then these become thin calls into them (or go away).
 //
 // Search order for both libraries and data files: the directories set for tests
-// (SetLocaleSearchPathForTesting), else $VCDIR/lib, $VCDIR/res, $VCDIR, then the
+// (SetLocaleSearchPathForTesting), else $VCDIR/bin64, $VCDIR/res, $VCDIR, then the
 // directory of the module that holds this code and its "res" subdirectory. Only
 // absolute candidates are used: nothing is found relative to the current directory.
 #ifndef VQ_UTILS_LOCALE_LOCATION_SEAM_H

@@ -135,8 +135,8 @@ inline Outcome ConvertInChunks(CharsetConverter& conv, const Bytes& in,
 
 class RegistryTest : public ::testing::Test {
  protected:
-  // Libraries and data files come from the build's library directory.
-  explicit RegistryTest(const char* search = VQ_TEST_LIB_DIR) : path_(search) {
+  // Libraries come from the build's library directory, data files from its data directory.
+  explicit RegistryTest(const char* search = VQ_TEST_LIB_DIR ":" VQ_TEST_RES_DIR) : path_(search) {
     locale_ = std::make_unique<UTLocale>();
   }
   UTLocale* locale() { return locale_.get(); }

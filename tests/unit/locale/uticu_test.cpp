@@ -178,7 +178,7 @@ TEST(UTICUBinding, RegistryWithoutTheLibraryFallsBackToItsOwnConverters) {
 }
 
 TEST(UTICUBinding, FoundThroughTheInstallationDirectory) {
-  // Without a test path the library is looked for under $VCDIR/lib (and beside the
+  // Without a test path the library is looked for under $VCDIR/bin64 (and beside the
   // module, which for the test program is not the library directory).
   ScopedSearchPath search(nullptr);
   const std::string lib_dir = VQ_TEST_LIB_DIR;

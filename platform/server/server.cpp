@@ -166,7 +166,10 @@ void Server::run_connection(Conn* c, std::uint32_t number) {
       s.feed(buf, static_cast<std::size_t>(n));
     }
   });
-  s.set_shutdown_hook([this] { stop(); });
+  // A shutdown request is acted on once its reply is on the wire: stopping at once
+  // would let the reaper cut this connection before the client hears the answer.
+  bool shutdown_asked = false;
+  s.set_shutdown_hook([&shutdown_asked] { shutdown_asked = true; });
   while (!s.closed()) {
     const ssize_t n = ::recv(c->fd, buf, sizeof buf, 0);
     if (n < 0 && errno == EINTR) continue;
@@ -176,7 +179,9 @@ void Server::run_connection(Conn* c, std::uint32_t number) {
     }
     s.feed(buf, static_cast<std::size_t>(n));
     s.run();
-    if (!send_all(c->fd, s.take_output())) {
+    const bool sent = send_all(c->fd, s.take_output());
+    if (shutdown_asked) stop();
+    if (!sent) {
       s.peer_closed();
       break;
     }

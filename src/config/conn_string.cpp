@@ -7,6 +7,7 @@
 
 #include "config/config_text.h"
 #include "config/conn_string_list.h"
+#include "config/data_source_profile.h"
 #include "config/ini_obfuscation.h"
 #include "config/option_tables.h"
 
@@ -21,10 +22,8 @@ constexpr const char* kMask = "********";
 
 // --- seams ---------------------------------------------------------------------------
 
-int read_no_profile(const char* name, a_string_parms* parms, bool, unsigned count) {
-  if (!InitSizedStringParms(parms, count)) return kParseNoMemory;
-  copy_bounded(StringParmsError(parms), kStringParmsErrorSize, name);
-  return kParseOk;
+int read_data_source(const char* name, a_string_parms* parms, bool isFile, unsigned count) {
+  return ReadProfile(name, parms, isFile, count);
 }
 
 const char* english_text(unsigned number) {
@@ -68,7 +67,7 @@ void format_english(UTLangStringBase*, unsigned number, const char* argument, ch
   buffer[n] = '\0';
 }
 
-vq::config::ProfileReader g_profile_reader = read_no_profile;
+vq::config::ProfileReader g_profile_reader = read_data_source;
 vq::config::ParseMessageFormatter g_formatter = format_english;
 
 // --- parsing helpers -----------------------------------------------------------------
@@ -509,7 +508,7 @@ void GetParseErrorInfo(int code, const a_string_parms* parms, UTLangStringBase* 
 namespace vq::config {
 
 void SetProfileReader(ProfileReader reader) {
-  g_profile_reader = reader != nullptr ? reader : read_no_profile;
+  g_profile_reader = reader != nullptr ? reader : read_data_source;
 }
 
 void SetParseMessageFormatter(ParseMessageFormatter formatter) {

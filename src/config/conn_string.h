@@ -112,7 +112,8 @@ namespace vq::config {
 // Seam for the data-source profiles: reads data source (or file data source) `name` into
 // `parms`, which it initialises with `count` slots, putting the name in the error buffer.
 // Returns 0, kParseNoMemory, kParseDsnFileNotFound, kParseDsnFileNotOpened or
-// kParseNoDataSource. Until a reader is installed every data source reads as empty.
+// kParseNoDataSource. The default reader is ReadProfile (data_source_profile.h); tests
+// install readers of their own.
 using ProfileReader = int (*)(const char* name, a_string_parms* parms, bool isFile,
                               unsigned count);
 void SetProfileReader(ProfileReader reader);  // null restores the default

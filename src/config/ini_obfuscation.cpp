@@ -2,13 +2,11 @@
 #include "config/ini_obfuscation.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 
 #include "utils/base/memory.h"
+#include "utils/base/posix_file.h"
 
 namespace {
 
@@ -193,27 +191,21 @@ int IsIniDataEncrypted(const char* data, std::size_t length) {
 
 int IsIniFileEncrypted(const char* path) {
   if (path == nullptr) return 0;
-  // XXX move to the file wrappers once they are in the tree.
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  const int fd = _posix_open(path, O_RDONLY, 0);
   if (fd < 0) return 0;
   int result = 0;
-  struct stat st;
-  if (::fstat(fd, &st) == 0 && st.st_size >= 0) {
-    const std::size_t size = static_cast<std::size_t>(st.st_size);
+  a_posix_stat st;
+  if (_posix_fstat(fd, &st) == 0 && st.size >= 0) {
+    const std::size_t size = static_cast<std::size_t>(st.size);
     char* data = static_cast<char*>(ut_malloc(size + 1));
     if (data != nullptr) {
-      std::size_t got = 0;
-      while (got < size) {
-        const ssize_t n = ::read(fd, data + got, size - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        got += static_cast<std::size_t>(n);
+      if (_posix_read(fd, data, size) == static_cast<std::int64_t>(size)) {
+        result = IsIniDataEncrypted(data, size);
       }
-      if (got == size) result = IsIniDataEncrypted(data, size);
       ut_free(data);
     }
   }
-  ::close(fd);
+  _posix_close(fd);
   return result;
 }
 

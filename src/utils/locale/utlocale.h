@@ -21,6 +21,8 @@
 struct a_packed_collation_order;  // a 1,280-byte collation order of the sort tables
 class UTICU;                      // the run-time ICU binding
 struct ConversionTable;           // a cached single-byte to single-byte table
+struct CollationInfo;             // a collation record (collation_info.h)
+class UTCollationTailoring;       // tailoring options (collation_tailoring.h)
 
 // Naming schemes of character-set labels; a label carries the bits of every scheme
 // in which it is valid.
@@ -63,7 +65,7 @@ struct CharsetInfo {
   std::uint8_t subst_length;      // 1 to 3
   std::uint8_t subst[4];          // substitution character in this set's encoding
   // The set's collation order (its fifth table gives each lead byte's trail count);
-  // present for the first 54 records once the sort tables are built in, else null.
+  // present for the first 54 records, else null.
   const a_packed_collation_order* packed_order;
 
   // True when `label` (leading blanks, '-' and '_' ignored) equals one of this
@@ -176,6 +178,41 @@ class UTLocale {
   // of `from` becomes exactly one byte of `to`.
   bool icu_generate_upper128(unsigned char* out128, const CharsetInfo* to,
                              const CharsetInfo* from);
+
+  // ---- Collation records (collation_info.cpp) ----
+  static constexpr int kNumCollations = 68;
+  static const CollationInfo _collation_info[kNumCollations];
+  static int num_vsr_collations() { return kNumCollations; }
+  // The record of a label, ignoring case; null when none.
+  static const CollationInfo* GetCollationInfoFromLabel(const char* label);
+  // "ISO_BINENG".
+  static const CollationInfo* GetDefaultCollation();
+  // The first record whose character set is `charset` (GB18030 counts as GBK) and that
+  // is the default for the language (English when null); null when none.
+  static const CollationInfo* GetCollationInfoFromCharsetLang(const CharsetInfo* charset,
+                                                              const LanguageInfo* language);
+  // The collation of the pair, else of the character set with English; a null argument
+  // is the environment's choice (FindOSCharset(1), FindOSLanguage(1)).
+  static const CollationInfo* FindCollation(const CharsetInfo* charset,
+                                            const LanguageInfo* language);
+  // The environment's collation; never null (the last resort is "1252LATIN1").
+  static const CollationInfo* FindOSCollation();
+  // Copies the label of a collation specification ("label", "label(options)" or
+  // "label{options}") into buf, cut to size - 1 bytes, and points *bracket (when not
+  // null) at the first "(" (or, without one, the first "{"), or null. Returns buf, or
+  // null when spec or buf is null or size is 0.
+  static char* GetCollationLabel(const char* spec, char* buf, std::size_t size,
+                                 const char** bracket);
+  // The record of a specification with its options applied to *tailoring (legacy rules
+  // for table-driven records). A bracket without its closing bracket at the end resets
+  // the tailoring with Set("") and gives null; options that fail give null.
+  static const CollationInfo* GetCollationInfoAndTailoring(const char* spec,
+                                                           UTCollationTailoring* tailoring);
+  // The record of a specification; for an ICU record the tailoring defaults to case 'A'
+  // and accent 'y' when the environment's language is Japanese or its character set
+  // (without VCCHARSET) is Shift_JIS or EUC-JP.
+  static const CollationInfo* GetCollationTailoringDefaults(const char* spec,
+                                                            UTCollationTailoring* tailoring);
 
  private:
   void init();

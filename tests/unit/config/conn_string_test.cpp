@@ -4,6 +4,7 @@
 #include "config/conn_string.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "config/data_source_profile.h"
 #include "config/ini_obfuscation.h"
 #include "config/option_tables.h"
 #include "utils/base/memory.h"
@@ -317,12 +319,33 @@ TEST_F(ConnString, DataSourcesFillEmptySlots) {
   }
 }
 
-TEST(ConnStringSeams, WithoutAProfileReaderADataSourceReadsAsEmpty) {
+TEST(ConnStringSeams, WithoutAProfileReaderDataSourcesComeFromTheDataSourceFile) {
   ScopedVcconnect env(nullptr);
+  char path[] = "/tmp/vq_odbcini_XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  const char text[] = "[any]\nDatabaseName=db\nUID=ignored\n";
+  ASSERT_EQ(write(fd, text, sizeof text - 1), ssize_t(sizeof text - 1));
+  close(fd);
+  const char* old = std::getenv("ODBCINI");
+  const std::string saved = old != nullptr ? old : "";
+  setenv("ODBCINI", path, 1);
   vq::config::SetProfileReader(nullptr);
-  Block b;
-  ASSERT_EQ(ParseClientStringParms("DSN=any;UID=u", &b.parms), 0);
-  EXPECT_EQ(b.values(), (Values{{0, "u"}, {10, "any"}}));
+  {
+    Block b;
+    ASSERT_EQ(ParseClientStringParms("DSN=any;UID=u", &b.parms), 0);
+    EXPECT_EQ(b.values(), (Values{{0, "u"}, {2, "db"}, {10, "any"}}));
+    Block missing;
+    ASSERT_EQ(ParseClientStringParms("DSN=none", &missing.parms), kParseNoDataSource);
+    EXPECT_EQ(missing.error(), "none");
+  }
+  ProfileFini();
+  if (old != nullptr) {
+    setenv("ODBCINI", saved.c_str(), 1);
+  } else {
+    unsetenv("ODBCINI");
+  }
+  unlink(path);
 }
 
 TEST_F(ConnString, DataSourceNamedByVcconnectIsMergedAndOrdered) {

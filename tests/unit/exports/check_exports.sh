@@ -4,7 +4,7 @@
 # tables.
 set -euo pipefail
 lib=$1
-allowed='^(SQL[A-Za-z]+|Java_tovrak_jdbc[34]?_vellumcrest_[A-Za-z0-9_]+|JNI_OnLoad|JNI_OnUnload|AllErrorsMapping|Map[A-Za-z]+OptionTable|_packed_collation_[0-9]+|_ZN8UTLocale1[34]_(charset|language)_infoE)$'
+allowed='^(SQL[A-Za-z]+|Java_tovrak_jdbc[34]?_vellumcrest_[A-Za-z0-9_]+|JNI_OnLoad|JNI_OnUnload|AllErrorsMapping|Map[A-Za-z]+OptionTable|_packed_collation_[0-9]+|_ZN8UTLocale1[345]_(charset|language|collation)_infoE)$'
 symbols=$(nm -D --defined-only "$lib" | awk '{print $3}' | sed 's/@.*//' | sort -u)
 bad=$(printf '%s\n' "$symbols" | grep -v -E "$allowed" | grep -v '^$' || true)
 if [[ -n "$bad" ]]; then

@@ -1,0 +1,70 @@
+// The collation front object: the collations it chooses, the tailoring it hands on,
+// and a failed change that keeps the previous collation.
+#include <gtest/gtest.h>
+
+#include "scoped_env.h"
+#include "utils/locale/collation.h"
+#include "utils/locale/utlocale.h"
+
+namespace {
+
+TEST(CollationFront, ChoosesCAndOSCollations) {
+  ScopedEnv env;
+  env.Set("VCLANG", "german");
+  env.Set("VCCHARSET", "windows-1252");
+  UTCollation c(nullptr);
+  EXPECT_STREQ(c->collation_info()->label, "C");
+  EXPECT_EQ(c->charset(), &UTLocale::_charset_info[0]);
+  EXPECT_EQ(c->case_sensitivity(), static_cast<a_case_sensitivity>('n'));
+  EXPECT_EQ(c->trancmp("abc", "ABC"), 0);
+
+  UTLocale locale;
+  UTCollation os(&locale);
+  EXPECT_STREQ(os->collation_info()->label, "1252LATIN1");
+  EXPECT_EQ(os->charset(), &UTLocale::_charset_info[46]);
+
+  struct Case {
+    unsigned (*set)(UTCollation&);
+    char case_code, accent, punctuation;
+    const char* label;
+  };
+  const Case cases[] = {
+      {[](UTCollation& u) { return u.set_c_collation('n'); }, 'n', 'n', 'p', "C"},
+      {[](UTCollation& u) { return u.set_c_collation('A'); }, 'A', 'y', 'p', "C"},
+      {[](UTCollation& u) { return u.set_c_collation('a', 'n'); }, 'a', 'n', 'p', "C"},
+      {[](UTCollation& u) { return u.set_os_collation('A'); }, 'A', 'y', 'p', "1252LATIN1"},
+      {[](UTCollation& u) { return u.set_os_collation('n', 'y'); }, 'n', 'y', 'p',
+       "1252LATIN1"},
+      {[](UTCollation& u) {
+         return u.set_os_collation(UTCollationTailoring("Case=Respect;Punct=Ignore"));
+       },
+       'A', 'n', 'i', "1252LATIN1"},
+  };
+  for (const Case& t : cases) {
+    SCOPED_TRACE(t.label);
+    ASSERT_EQ(t.set(os), 1u);
+    EXPECT_STREQ(os->collation_info()->label, t.label);
+    EXPECT_EQ(os->case_sensitivity(), static_cast<a_case_sensitivity>(t.case_code));
+    EXPECT_EQ(os->accent_sensitivity(), static_cast<an_accent_sensitivity>(t.accent));
+    EXPECT_EQ(os->punctuation_sensitivity(),
+              static_cast<a_punctuation_sensitivity>(t.punctuation));
+    EXPECT_EQ(os->trancmp("a", "A") == 0, t.case_code == 'n');
+  }
+}
+
+TEST(CollationFront, CharsetMismatchKeepsThePreviousCollation) {
+  UTCollation c(nullptr);
+  ASSERT_EQ(c.set_c_collation('A'), 1u);
+  const CollationInfo* latin1 = UTLocale::GetCollationInfoFromLabel("1252LATIN1");
+  EXPECT_EQ(c.do_set_collation(true, nullptr, latin1, &UTLocale::_charset_info[1], nullptr,
+                               UTCollationTailoring('n'), 0),
+            0u);
+  EXPECT_STREQ(c->collation_info()->label, "C");
+  EXPECT_EQ(c->case_sensitivity(), static_cast<a_case_sensitivity>('A'));
+  EXPECT_EQ(c.do_set_collation(true, nullptr, nullptr, nullptr, nullptr,
+                               UTCollationTailoring('n'), 0),
+            0u);
+  EXPECT_STREQ(c->collation_info()->label, "C");
+}
+
+}  // namespace

@@ -11,6 +11,9 @@
 #include <thread>
 #include <vector>
 
+#include "utils/locale/lang_string.h"
+#include "utils/locale/utlocale.h"
+
 namespace {
 
 using OMUint32 = std::uint32_t;
@@ -157,6 +160,35 @@ TEST(KerberosInit, LoadsAndBindsOrSaysWhyNot) {
       EXPECT_EQ(KerberosClientGetAuthBlock(nullptr, nullptr, "svc"), nullptr);
     }
     EXPECT_FALSE(IsLoaded(c.library)) << "the library must be unloaded again";
+  }
+}
+
+// With a catalog the texts come from its message files (found beside the test program);
+// they carry no message number.
+TEST(KerberosInit, CatalogTextsReplaceTheBuiltInOnes) {
+  UTLocale locale;
+  UTLangString catalog(&locale);
+  ASSERT_EQ(catalog.Init("en", nullptr, 0), LS_INIT_SUCCESS);
+  const std::string full = FakePath("full");
+  const std::string partial = FakePath("no_gss_release_cred");
+  struct Case {
+    std::string library;
+    int expected;
+    std::string message;
+  };
+  const Case cases[] = {
+      {full, 1, "GSS-API library " + full + " loaded"},
+      {"/nonexistent/libgss.so", 0,
+       "The Kerberos library /nonexistent/libgss.so could not be loaded"},
+      {partial, 0, "The Kerberos library " + partial + " lacks required functions"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.library);
+    Messages messages;
+    ASSERT_EQ(KerberosInit(c.library.c_str(), Messages::Collect, &catalog, &messages),
+              c.expected);
+    EXPECT_EQ(messages.texts, std::vector<std::string>{c.message});
+    if (c.expected == 1) KerberosFini();
   }
 }
 

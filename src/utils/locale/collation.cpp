@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "utils/base/mbcs_character.h"
 #include "utils/locale/icu_collation.h"
 #include "utils/locale/legacy_collation.h"
 #include "utils/locale/utlocale.h"
@@ -152,3 +153,34 @@ unsigned UTCollation::set_os_collation(a_case_sensitivity case_code,
   const UTCollationTailoring tailoring(case_code, accent, 'p');
   return set_os_collation(tailoring);
 }
+
+// ---- Case conversion of one multibyte character --------------------------------------
+
+namespace {
+
+enum class CaseTarget { kLower, kUpper };
+
+unsigned ConvertCase(an_mbcs_character& c, CaseTarget target) {
+  if (c.impl == nullptr || c.length == 0) return c.length;
+  char scratch[8];
+  const char* src = reinterpret_cast<const char*>(c.bytes);
+  const std::size_t n = target == CaseTarget::kLower
+                            ? c.impl->char_tolower(scratch, sizeof scratch, src, c.length)
+                            : c.impl->char_toupper(scratch, sizeof scratch, src, c.length);
+  // Only the first character of the mapping comes back (a mapping may grow, as the
+  // upper case of a sharp s does).
+  std::size_t first = n;
+  if (c.classes != nullptr && n > 0)
+    first = 1 + (c.classes[static_cast<unsigned char>(scratch[0])] & 3u);
+  if (first > n) first = n;
+  if (first > sizeof c.bytes) first = sizeof c.bytes;
+  std::memcpy(c.bytes, scratch, first);
+  c.length = static_cast<unsigned char>(first);
+  c.flags[0] = c.flags[1] = 0;
+  return c.length;
+}
+
+}  // namespace
+
+unsigned an_mbcs_character::tolower() { return ConvertCase(*this, CaseTarget::kLower); }
+unsigned an_mbcs_character::toupper() { return ConvertCase(*this, CaseTarget::kUpper); }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "scoped_env.h"
+#include "utils/base/mbcs_character.h"
 #include "utils/locale/collation.h"
 #include "utils/locale/utlocale.h"
 
@@ -65,6 +66,35 @@ TEST(CollationFront, CharsetMismatchKeepsThePreviousCollation) {
                                UTCollationTailoring('n'), 0),
             0u);
   EXPECT_STREQ(c->collation_info()->label, "C");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CollationFront, SingleByteCharacterCaseConversion) {
+  const CollationInfo* latin1 = UTLocale::GetCollationInfoFromLabel("1252LATIN1");
+  const CharsetInfo* cp1252 = &UTLocale::_charset_info[46];
+  UTCollation coll(nullptr);
+  ASSERT_EQ(coll.do_set_collation(true, nullptr, latin1, cp1252, nullptr,
+                                  UTCollationTailoring('A'), 0),
+            1u);
+  an_mbcs_character ch;
+  ch.impl = &coll.implementation();
+  ch.bytes[0] = 0xC9;  // E acute
+  ch.length = 1;
+  ch.flags[1] = 1;
+  EXPECT_EQ(ch.tolower(), 1u);
+  EXPECT_EQ(ch.bytes[0], 0xE9);
+  EXPECT_EQ(ch.flags[1], 0);
+  EXPECT_EQ(ch.toupper(), 1u);
+  EXPECT_EQ(ch.bytes[0], 0xC9);
+
+  an_mbcs_character unbound;  // no implementation: left as it is
+  unbound.bytes[0] = 'q';
+  unbound.length = 1;
+  EXPECT_EQ(unbound.toupper(), 1u);
+  EXPECT_EQ(unbound.bytes[0], 'q');
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "collation_test_support.h"
 #include "converter_fixture.h"
 #include "utils/base/memory.h"
+#include "utils/base/mbcs_character.h"
 #include "utils/locale/collation.h"
 #include "utils/locale/utlocale.h"
 
@@ -343,6 +344,38 @@ TEST_F(IcuTest, Hashes) {
   EXPECT_EQ(buf[0], '\0');
   EXPECT_EQ(coll_->id_hash("Hello", 5), coll_->id_hash("hello", 5));
   EXPECT_NE(coll_->id_hash("Hello", 5), coll_->id_hash("Help", 4));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(IcuTest, MultibyteCharacterCaseConversion) {
+  ASSERT_EQ(Use(Utf8(), "Case=Respect"), 1u);
+  struct Case {
+    const char* in;
+    bool upper;
+    const char* out;  // the first character of the mapping only
+  } cases[] = {
+      {"\xC3\xA9", true, "\xC3\x89"},   // e acute
+      {"\xC3\x89", false, "\xC3\xA9"},
+      {"\xC3\x9F", true, "S"},          // sharp s maps to two letters
+      {"\xD0\xB6", true, "\xD0\x96"},   // Cyrillic zhe
+      {"7", true, "7"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.in);
+    an_mbcs_character ch;
+    ch.impl = &coll_.implementation();
+    ch.classes = Utf8()->packed_order->classes;
+    ch.length = static_cast<unsigned char>(std::strlen(c.in));
+    std::memcpy(ch.bytes, c.in, ch.length);
+    ch.flags[0] = ch.flags[1] = 1;
+    const unsigned n = c.upper ? ch.toupper() : ch.tolower();
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(ch.bytes), n), c.out);
+    EXPECT_EQ(ch.length, n);
+    EXPECT_EQ(ch.flags[0] + ch.flags[1], 0);
+  }
 }
 
 }  // namespace

@@ -502,7 +502,12 @@ void GetParseErrorInfo(int code, const a_string_parms* parms, UTLangStringBase* 
              parms->values[kSlotDataSourceName] != nullptr) {
     argument = parms->values[kSlotDataSourceName];
   }
-  g_formatter(strings, number, argument != nullptr ? argument : "", buffer, size);
+  if (argument == nullptr) argument = "";
+  // The installed formatter words the message through the caller's catalog; without a
+  // catalog, or without a text for the message, the built-in English text stands in.
+  buffer[0] = '\0';
+  if (g_formatter != format_english) g_formatter(strings, number, argument, buffer, size);
+  if (buffer[0] == '\0') format_english(strings, number, argument, buffer, size);
 }
 
 namespace vq::config {

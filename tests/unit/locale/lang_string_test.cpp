@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "config/conn_string.h"
+#include "config/key_value_parser.h"
 #include "resource_fixture.h"
 #include "scoped_env.h"
 #include "utils/locale/utlocale.h"
@@ -234,6 +236,39 @@ TEST_F(Catalog, ConnectionCatalogSharesTheFiles) {
   EXPECT_EQ(1, conn.AppendResFile(files[1]));
   EXPECT_EQ(0, conn.AppendResFile(files[1]));
   EXPECT_EQ(3, conn.file_count());
+}
+
+// Connection-string parse errors are worded by the catalog passed to GetParseErrorInfo
+// once a catalog has been initialised; without a catalog (or one that was never
+// initialised) the parser's built-in English text stands in.
+TEST_F(Catalog, ParseErrorsWordedByTheCatalog) {
+  a_string_parms parms = {};
+  ASSERT_EQ(ParseEngString("UID=a;Foo=1", &parms), kParseUnknownKey);
+  UTLangString idle(&locale_);  // never initialised: no texts
+  UTLangString s(&locale_);
+  ASSERT_EQ(LS_INIT_SUCCESS, s.Init("en", Charset("UTF-8"), 0));
+  struct Case {
+    UTLangStringBase* strings;
+    int code;
+    const char* text;
+  } cases[] = {
+      {&s, kParseUnknownKey, "Unknown connection parameter: Foo"},
+      {&s, kParseNoMemory, "Out of memory while parsing the connection string"},
+      {nullptr, kParseUnknownKey, "Unknown connection parameter 'Foo'"},
+      {&idle, kParseUnknownKey, "Unknown connection parameter 'Foo'"},
+  };
+  for (const Case& c : cases) {
+    char message[128] = "stale";
+    GetParseErrorInfo(c.code, &parms, c.strings, message, sizeof message);
+    EXPECT_STREQ(message, c.text);
+  }
+  char untouched[16] = "untouched";
+  GetParseErrorInfo(kParseOk, &parms, &s, untouched, sizeof untouched);
+  EXPECT_STREQ(untouched, "untouched");
+  char tiny[8];
+  GetParseErrorInfo(kParseUnknownKey, &parms, &s, tiny, sizeof tiny);
+  EXPECT_STREQ(tiny, "Unknown");
+  FreeStringParms(&parms);
 }
 
 TEST(InitErrorText, BuiltInTextsNameTheFiles) {

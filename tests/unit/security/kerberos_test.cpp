@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -163,9 +164,21 @@ TEST(KerberosInit, LoadsAndBindsOrSaysWhyNot) {
   }
 }
 
-// With a catalog the texts come from its message files (found beside the test program);
-// they carry no message number.
+// With a catalog the texts come from its message files (found under the build directory
+// as the installation root); they carry no message number.
 TEST(KerberosInit, CatalogTextsReplaceTheBuiltInOnes) {
+  // Puts VCDIR back however the test ends.
+  struct RootScope {
+    explicit RootScope(const std::string& root) {
+      if (const char* old = std::getenv("VCDIR")) saved = old, had = true;
+      setenv("VCDIR", root.c_str(), 1);
+    }
+    ~RootScope() { had ? setenv("VCDIR", saved.c_str(), 1) : unsetenv("VCDIR"); }
+    std::string saved;
+    bool had = false;
+  };
+  const std::string res_dir = VQ_TEST_RES_DIR;
+  RootScope root(res_dir.substr(0, res_dir.rfind('/')));
   UTLocale locale;
   UTLangString catalog(&locale);
   ASSERT_EQ(catalog.Init("en", nullptr, 0), LS_INIT_SUCCESS);

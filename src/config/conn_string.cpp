@@ -10,6 +10,7 @@
 #include "config/data_source_profile.h"
 #include "config/ini_obfuscation.h"
 #include "config/option_tables.h"
+#include "utils/base/path_split.h"
 
 using vq::config::copy_bounded;
 using vq::config::copy_text;
@@ -376,16 +377,29 @@ void ParseDBName(const char* path, char* out, std::size_t size) {
     out[0] = '\0';
     return;
   }
-  // The separators are ASCII and no byte of a UTF-8 sequence can be taken for one.
-  // XXX step by the locale's character lengths once the locale registry is in the tree;
-  // a double-byte character set may hold '\' as a trailing byte.
+  // Stepped by whole characters of the operating system's character set: a double-byte
+  // set may hold '\\' as a trailing byte, which is no separator.
+  auto char_bytes = [](const char* p) {
+    std::size_t n = 0;
+    for (unsigned step = vq::base::PathCharLength(static_cast<unsigned char>(*p));
+         n < step && p[n] != '\0';) {
+      ++n;
+    }
+    return n;
+  };
   const char* base = path;
-  for (const char* p = path; *p != '\0'; ++p) {
-    if (*p == '\\' || *p == '/' || *p == ':' || *p == '@') base = p + 1;
+  for (const char* p = path; *p != '\0';) {
+    const std::size_t n = char_bytes(p);
+    if (n == 1 && (*p == '\\' || *p == '/' || *p == ':' || *p == '@')) base = p + 1;
+    p += n;
   }
+  // Up to the first '.', never cutting a character in two.
   std::size_t n = 0;
-  while (base[n] != '\0' && base[n] != '.') ++n;
-  if (n > size - 1) n = size - 1;
+  while (base[n] != '\0' && base[n] != '.') {
+    const std::size_t step = char_bytes(base + n);
+    if (n + step > size - 1) break;
+    n += step;
+  }
   std::memcpy(out, base, n);
   out[n] = '\0';
 }
@@ -502,7 +516,12 @@ void GetParseErrorInfo(int code, const a_string_parms* parms, UTLangStringBase* 
              parms->values[kSlotDataSourceName] != nullptr) {
     argument = parms->values[kSlotDataSourceName];
   }
-  g_formatter(strings, number, argument != nullptr ? argument : "", buffer, size);
+  if (argument == nullptr) argument = "";
+  // The installed formatter words the message through the caller's catalog; without a
+  // catalog, or without a text for the message, the built-in English text stands in.
+  buffer[0] = '\0';
+  if (g_formatter != format_english) g_formatter(strings, number, argument, buffer, size);
+  if (buffer[0] == '\0') format_english(strings, number, argument, buffer, size);
 }
 
 namespace vq::config {

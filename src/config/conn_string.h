@@ -118,9 +118,12 @@ using ProfileReader = int (*)(const char* name, a_string_parms* parms, bool isFi
                               unsigned count);
 void SetProfileReader(ProfileReader reader);  // null restores the default
 
-// Seam for the message strings: formats message `number` with its one argument into
-// `buffer` of `size` bytes. Until one is installed, the English texts of the messages
-// are formatted directly.
+// The formatter of the parse-error messages: formats message `number` with its one
+// argument through the catalog `strings` (may be null) into `buffer` of `size` bytes,
+// leaving it empty when it has no text. The message catalog installs its formatter when
+// the first catalog is initialised (the catalog lives above this library); until then,
+// and whenever the formatter leaves the buffer empty, the built-in English texts are
+// used. Tests install formatters of their own.
 using ParseMessageFormatter = void (*)(UTLangStringBase* strings, unsigned number,
                                        const char* argument, char* buffer, std::size_t size);
 void SetParseMessageFormatter(ParseMessageFormatter formatter);  // null restores the default

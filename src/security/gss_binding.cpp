@@ -6,6 +6,8 @@
 #include <initializer_list>
 
 #include "security/kerberos_int.h"
+#include "utils/base/library_loader.h"
+#include "utils/locale/lang_string.h"
 #include "vqtasks.h"
 
 namespace vq::kerberos {
@@ -81,7 +83,7 @@ void FormatEnglish(unsigned id, char* buf, std::size_t size, const char* arg1,
 
 template <typename Fn>
 bool Bind(void* library, const char* name, Fn* out) {
-  *out = reinterpret_cast<Fn>(SeamGetProcAddress(library, name));
+  *out = reinterpret_cast<Fn>(UTGetProcAddress(library, name));
   return *out != nullptr;
 }
 
@@ -103,14 +105,13 @@ bool BindAll(void* library, GssFunctions* fn) {
 // The name types: from the library's own lookup when it has one, else both from the
 // first of the exported OID variables that exists.
 bool FindNameTypes(void* library, Binding* b) {
-  b->lookup =
-      reinterpret_cast<gss::NameTypeLookupFn>(SeamGetProcAddress(library, "vkgss_pPtr"));
+  b->lookup = reinterpret_cast<gss::NameTypeLookupFn>(UTGetProcAddress(library, "vkgss_pPtr"));
   if (b->lookup != nullptr) {
     b->user_name_type = b->lookup("GSS_KRB5_NT_USER_NAME");
     b->principal_name_type = b->lookup("GSS_KRB5_NT_PRINCIPAL_NAME");
   } else {
     for (const char* symbol : {"GSS_C_NT_USER_NAME", "gss_nt_user_name", "gss_nt_krb5_name"}) {
-      void* variable = SeamGetProcAddress(library, symbol);
+      void* variable = UTGetProcAddress(library, symbol);
       if (variable == nullptr) continue;
       gss::Oid oid = *static_cast<gss::Oid*>(variable);
       b->user_name_type = oid;
@@ -164,8 +165,10 @@ void SendMessage(KerberosMessageCallback callback, UTLangStringBase* catalog, vo
                  unsigned id, const char* arg1, const char* arg2) {
   if (callback == nullptr) return;
   char text[kMessageBytes];
+  // The catalog's text when it has one; a null argument reads as the formatter's null
+  // text there, as "???" in the built-in text.
   if (catalog == nullptr ||
-      SeamCatalogMessage(catalog, id, text, sizeof text, arg1, arg2) == 0) {
+      catalog->FormatMiscLangStr(id, text, sizeof text, arg1, arg2) == 0) {
     FormatEnglish(id, text, sizeof text, arg1, arg2);
   }
   callback(text, context);
@@ -195,9 +198,9 @@ int KerberosInit(const char* library, KerberosMessageCallback callback,
 
   // An empty name would make the loader hand back the program itself.
   const char* name = library != nullptr && *library != '\0' ? library : kDefaultLibrary;
-  void* handle = SeamLoadLibrary(name);
+  void* handle = UTLoadLibrary(name);
   if (handle == nullptr && std::strcmp(name, kDefaultLibrary) == 0) {
-    handle = SeamLoadLibrary(kVersionedLibrary);
+    handle = UTLoadLibrary(kVersionedLibrary);
     if (handle != nullptr) name = kVersionedLibrary;
   }
   if (handle == nullptr) {
@@ -209,7 +212,7 @@ int KerberosInit(const char* library, KerberosMessageCallback callback,
   const bool bound = BindAll(handle, &fresh.fn);
   if (!bound || !FindNameTypes(handle, &fresh)) {
     SendMessage(callback, catalog, context, kMsgMissingEntry, name, nullptr);
-    SeamUnloadLibrary(handle);
+    UTUnloadLibrary(handle);
     return 0;
   }
   SendMessage(callback, catalog, context, kMsgLoaded, "GSS-API", name);
@@ -225,6 +228,6 @@ void KerberosFini() {
   Binding* b = lock.ready();
   if (b == nullptr) return;
   if (--b->references > 0) return;
-  vq::kerberos::SeamUnloadLibrary(b->library);
+  UTUnloadLibrary(b->library);
   *b = Binding{};
 }

@@ -1,5 +1,5 @@
 // Declarations shared by the Kerberos binding's files: the process-wide binding state,
-// its lock, message reporting, and the loader and message-text seam.
+// its lock and message reporting.
 #ifndef VQ_SECURITY_KERBEROS_INT_H
 #define VQ_SECURITY_KERBEROS_INT_H
 
@@ -69,19 +69,6 @@ void SendMessage(KerberosMessageCallback callback, UTLangStringBase* catalog, vo
 // line of the minor (mechanism) status text, as message 14994. Runs under the lock.
 void ReportStatus(const Binding& b, UTLangStringBase* catalog, void* context, const char* where,
                   gss::OMUint32 major, gss::OMUint32 minor);
-
-// === in kerberos_seam.cpp ===
-// The loader and the numbered message texts, kept in one small file so that they can
-// be pointed at the base library's loader and the message catalog.
-
-void* SeamLoadLibrary(const char* file);
-void* SeamGetProcAddress(void* library, const char* name);
-void SeamUnloadLibrary(void* library);
-// Formats message `id` from the catalog into `buf` (terminated) and answers the text's
-// length; 0 when the catalog has no text for it. The binding then writes its built-in
-// English text with the message number instead.
-std::size_t SeamCatalogMessage(UTLangStringBase* catalog, unsigned id, char* buf,
-                               std::size_t size, const char* arg1, const char* arg2);
 
 }  // namespace vq::kerberos
 

@@ -3,6 +3,8 @@
 
 #include <cctype>
 
+#include "utils/base/path_helpers.h"
+#include "utils/base/path_split.h"
 #include "utils/locale/utlocale.h"
 
 // Constant-initialised, so it is usable before any static constructor has run.
@@ -27,6 +29,14 @@ const LeadBytes kLeadBytes[] = {
     {"GBK", {{0x81, 0xFE}, {0x81, 0xFE}}},
     {"GB18030", {{0x81, 0xFE}, {0x81, 0xFE}}},
 };
+
+// The base utilities walk paths and search strings character by character in the
+// operating system's character set; once the process's table is filled they take
+// their character lengths from it.
+unsigned PathCharLength(unsigned char lead) { return LSCharFunctions.charLength(lead); }
+unsigned CollationCharLength(const UTCollation*, const UTLocale*, unsigned char lead) {
+  return LSCharFunctions.charLength(lead);
+}
 
 }  // namespace
 
@@ -62,6 +72,10 @@ void LS_CharFunctions::init() {
     }
   }
   initialised_ = 1;
+  if (this == &LSCharFunctions) {
+    vq::base::SetPathCharLengthFn(&PathCharLength);
+    vq::base::SetCollationCharLengthFn(&CollationCharLength);
+  }
 }
 
 const unsigned char* LS_CharFunctions::prevChar(const unsigned char* start,

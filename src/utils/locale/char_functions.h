@@ -6,7 +6,9 @@
 //
 // The process keeps one table, LSCharFunctions. init() fills it from the environment
 // once, during environment set-up before other threads use it; afterwards it is only
-// read. Before init() every byte is a one-byte character without case.
+// read. Before init() every byte is a one-byte character without case. Filling the
+// process's table also makes the base utilities' path and string functions step by its
+// character lengths.
 #ifndef VQ_UTILS_LOCALE_CHAR_FUNCTIONS_H
 #define VQ_UTILS_LOCALE_CHAR_FUNCTIONS_H
 

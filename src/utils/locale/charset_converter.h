@@ -14,7 +14,9 @@
 #include <cstddef>
 #include <cstdint>
 
+class UTIStream;
 class UTLocale;
+class UTOStream;
 struct CharsetInfo;
 
 // Status bits (what happened) and option bits (the same bits: stop and report that
@@ -107,6 +109,11 @@ class CharsetConverter {
   // kConvDestFull). Returns the kConv* result.
   int Convert(unsigned char* dst, unsigned int dst_len, unsigned int* written,
               const unsigned char* src, unsigned int src_len);
+
+  // Reset, then len bytes of `in` converted into `out` through a CSConvOStream, which
+  // is then flushed as final. *written = bytes produced. Returns the stream's worst
+  // result (kConvDone when nothing failed).
+  int Convert(UTOStream& out, unsigned int* written, UTIStream& in, unsigned int len);
 
   // Resumable conversion through the implementation (see CharsetConverterBase).
   int ContinueConvert(PivotBuffer& pivot, void** dst, const void* dst_end, const void** src,

@@ -9,9 +9,10 @@
 #include <cstring>
 #include <new>
 
+#include "utils/base/file_locations.h"
 #include "utils/base/memory.h"
+#include "utils/base/posix_file.h"
 #include "utils/locale/converters_internal.h"
-#include "utils/locale/location_seam.h"
 #include "utils/locale/utlocale.h"
 
 namespace {
@@ -128,8 +129,10 @@ bool UTLocale::read_cvf_conversion_table(unsigned char* out128, const CharsetInf
   using namespace cvf_format;
   if (out128 == nullptr || to == nullptr || from == nullptr) return false;
   char path[4097];
-  if (!vq_locale_seam::FindFile("vellum.cvf", path, sizeof path)) return false;
-  std::FILE* f = std::fopen(path, "rb");
+  const unsigned found =
+      LS_QualifyVellumFile(kLsKindResource, "vellum.cvf", path, sizeof path, &defaultQualifyCB);
+  if (found == 0 || found >= sizeof path) return false;
+  std::FILE* f = _posix_fopen(path, "rb");
   if (f == nullptr) return false;
   FileCloser closer(f);
   if (std::fseek(f, 0, SEEK_END) != 0) return false;

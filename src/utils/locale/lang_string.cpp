@@ -4,8 +4,11 @@
 
 #include <pthread.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 
+#include "config/conn_string.h"
 #include "utils/base/bounded_strings.h"
 #include "utils/base/number_conversion.h"
 #include "utils/locale/char_functions.h"
@@ -76,6 +79,17 @@ struct InitErrorTable {
   const char* const* texts;
 };
 constexpr InitErrorTable kInitErrorTables[] = {{"en", kInitErrorTextsEnglish}};
+
+// Connection-string parse errors worded by the caller's catalog: empty when there is no
+// catalog or no text for the message, so that the parser's English text stands in.
+void FormatParseMessage(UTLangStringBase* strings, unsigned number, const char* argument,
+                        char* buffer, std::size_t size) {
+  if (buffer == nullptr || size == 0) return;
+  buffer[0] = '\0';
+  if (strings == nullptr) return;
+  const unsigned int room = static_cast<unsigned int>(std::min<std::size_t>(size, UINT_MAX));
+  if (strings->FormatMiscLangStr(number, buffer, room, argument) == 0) buffer[0] = '\0';
+}
 
 }  // namespace
 
@@ -415,6 +429,7 @@ ls_init_return UTLangString::Init(const char* language, const CharsetInfo* clien
                                   unsigned int) {
   if (initialised_) return LS_INIT_SUCCESS;
   LSCharFunctions.init();
+  vq::config::SetParseMessageFormatter(&FormatParseMessage);
   const LanguageInfo* lang = nullptr;
   if (language != nullptr) lang = UTLocale::GetLanguageInfoFromLabel(language);
   if (lang == nullptr) lang = language_;

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "utils/base/file_locations.h"
 #include "utils/base/posix_file.h"
-#include "utils/locale/location_seam.h"
 #include "utils/locale/utlocale.h"
 
 namespace {
@@ -85,10 +85,12 @@ bool UTResFile::find_resource_file(char* path, unsigned int size, const char* la
                                    unsigned int variant) {
   char name[vq_resfile::kBaseNameBytes];
   get_resource_file_base_name(name, language, variant);
-  // XXX: LS_QualifyVellumFile(8, name, ...) with the default accept callback once the
-  // file-location rules exist; until then the locale code's search seam.
-  if (size > 0) path[0] = '\0';
-  return vq_locale_seam::FindFile(name, path, size);
+  if (path == nullptr || size == 0) return false;
+  path[0] = '\0';
+  // A path too long for the buffer is not written and counts as not found.
+  const unsigned found =
+      LS_QualifyVellumFile(kLsKindResource, name, path, size, &defaultQualifyCB);
+  return found != 0 && found < size;
 }
 
 // ---- UTVCResFile ------------------------------------------------------------------

@@ -1,7 +1,8 @@
 // The Unicode library binding: entry points bound by name, stand-bys in their place.
 #include "utils/locale/uticu.h"
 
-#include "utils/locale/location_seam.h"
+#include "utils/base/library_loader.h"
+#include "utils/base/os_info.h"
 
 namespace {
 
@@ -137,7 +138,7 @@ const char* const UTICU::kEntryNames[kNumEntries] = {
 template <typename F>
 F UTICU::load_symbol(const char* name, F standby) {
   if (handle_ == nullptr) return standby;
-  void* address = vq_locale_seam::GetProcAddress(handle_, name);
+  void* address = UTGetProcAddress(handle_, name);
   if (address == nullptr) {
     mismatch_ = 1;
     return standby;
@@ -146,8 +147,9 @@ F UTICU::load_symbol(const char* name, F standby) {
 }
 
 UTICU::UTICU() {
-  handle_ = vq_locale_seam::LoadLibrary(vq_locale_seam::IsThreaded() ? "libvqicu12_r.so"
-                                                                     : "libvqicu12.so");
+  // Found by the library-search rules (only files of this build's word size) and
+  // loaded from the path found; absent, every entry keeps its stand-by.
+  handle_ = UTLoadQualifiedLibrary(IsThreaded() ? "libvqicu12_r.so" : "libvqicu12.so");
   const char* const* n = kEntryNames;
   ucnv_open = load_symbol(*n++, &sb_ucnv_open);
   ucnv_resetToUnicode = load_symbol(*n++, &sb_ucnv_reset);
@@ -185,7 +187,7 @@ UTICU::UTICU() {
 }
 
 UTICU::~UTICU() {
-  if (handle_ != nullptr) vq_locale_seam::UnloadLibrary(handle_);
+  if (handle_ != nullptr) UTUnloadLibrary(handle_);
   handle_ = nullptr;
 }
 

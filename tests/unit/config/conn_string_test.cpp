@@ -18,6 +18,7 @@
 #include "config/ini_obfuscation.h"
 #include "config/option_tables.h"
 #include "utils/base/memory.h"
+#include "utils/base/path_split.h"
 
 namespace {
 
@@ -259,6 +260,33 @@ TEST(DBName, BaseNameOfADatabaseFile) {
     ParseDBName(c.path, out, c.size);
     EXPECT_STREQ(out, c.name);
   }
+}
+
+// Under a double-byte character set (here: 0x95 leads a two-byte character) a trailing
+// byte that looks like '\' or '.' is part of the name, and a cut never halves a
+// character.
+unsigned TwoByteLead(unsigned char lead) { return lead == 0x95 ? 2 : 1; }
+
+TEST(DBName, StepsByWholeCharacters) {
+  vq::base::SetPathCharLengthFn(&TwoByteLead);
+  struct Case {
+    const char* path;
+    std::size_t size;
+    const char* name;
+  };
+  const Case cases[] = {
+      {"c:\\db\\\x95\\x.db", 64, "\x95\\x"},
+      {"/d/a\x95.b.c", 64, "a\x95.b"},
+      {"/d/a\x95\\", 3, "a"},   // the two-byte character would not fit whole
+      {"/d/\x95", 64, "\x95"},  // a lead byte cut by the end
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    char out[64];
+    ParseDBName(c.path, out, c.size);
+    EXPECT_STREQ(out, c.name);
+  }
+  vq::base::SetPathCharLengthFn(nullptr);
 }
 
 TEST_F(ConnString, VcconnectFillsOnlyEmptySlots) {

@@ -14,7 +14,6 @@
 #include "utils/etc/schedule.h"
 #include "utils/locale/collation.h"
 #include "utils/locale/lang_string.h"
-#include "utils/locale/location_seam.h"
 #include "utils/locale/utlocale.h"
 
 namespace {
@@ -22,14 +21,10 @@ namespace {
 using datetest::MakeTime;
 using datetest::Show;
 
-// A catalog over the build's generated message files.
+// A catalog over the build's generated message files, found beside the test program
+// ("../res/").
 class DateNames : public ::testing::Test {
  protected:
-  void SetUp() override {
-    vq_locale_seam::SetLocaleSearchPathForTesting(VQ_TEST_RES_DIR ":" VQ_TEST_LIB_DIR);
-  }
-  void TearDown() override { vq_locale_seam::SetLocaleSearchPathForTesting(nullptr); }
-
   static const CharsetInfo* Utf8() {
     return UTLocale::GetCharsetInfoFromLabel("UTF-8", kSchemeAll);
   }

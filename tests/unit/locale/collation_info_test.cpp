@@ -14,7 +14,6 @@
 #include "utils/locale/collation_tailoring.h"
 #include "utils/locale/custom_collation_record.h"
 #include "utils/locale/lang_string.h"
-#include "utils/locale/location_seam.h"
 #include "utils/locale/packed_collation.h"
 #include "utils/locale/utlocale.h"
 
@@ -284,7 +283,6 @@ TEST(CollationListing, Order) {
 
 TEST(CollationRecords, Descriptions) {
   ScopedEnv env;
-  vq_locale_seam::SetLocaleSearchPathForTesting(VQ_TEST_RES_DIR ":" VQ_TEST_LIB_DIR);
   {
     UTLocale locale;
     UTLangString strings(&locale);
@@ -307,7 +305,6 @@ TEST(CollationRecords, Descriptions) {
     known.get_description(strings, buf, sizeof buf);
     EXPECT_STREQ(buf, "Collation UTF8BIN (UTF-8)");
   }
-  vq_locale_seam::SetLocaleSearchPathForTesting(nullptr);
 }
 
 TEST(CollationRecords, LanguagesList) {

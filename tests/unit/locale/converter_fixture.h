@@ -6,12 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "utils/locale/charset_converter.h"
-#include "utils/locale/location_seam.h"
 #include "utils/locale/utlocale.h"
 
 using Bytes = std::vector<unsigned char>;
@@ -60,15 +60,47 @@ inline const CharsetInfo* Charset(const char* label) {
   return cs;
 }
 
-// Sets the directories searched for libraries and data files for one scope.
-class ScopedSearchPath {
+// Places the installation root (VCDIR) for one scope, or unsets it for a null dir, and
+// puts back what was there before. VELLUM12 stays unset meanwhile, so that only the
+// directory given can be the root.
+class ScopedInstallation {
  public:
-  explicit ScopedSearchPath(const char* dirs) {
-    vq_locale_seam::SetLocaleSearchPathForTesting(dirs);
+  explicit ScopedInstallation(const char* dir) {
+    Save("VCDIR", &vcdir_);
+    Save("VELLUM12", &vellum12_);
+    unsetenv("VELLUM12");
+    if (dir != nullptr) {
+      setenv("VCDIR", dir, 1);
+    } else {
+      unsetenv("VCDIR");
+    }
   }
-  ~ScopedSearchPath() { vq_locale_seam::SetLocaleSearchPathForTesting(nullptr); }
-  ScopedSearchPath(const ScopedSearchPath&) = delete;
-  ScopedSearchPath& operator=(const ScopedSearchPath&) = delete;
+  ~ScopedInstallation() {
+    Restore("VCDIR", vcdir_);
+    Restore("VELLUM12", vellum12_);
+  }
+  ScopedInstallation(const ScopedInstallation&) = delete;
+  ScopedInstallation& operator=(const ScopedInstallation&) = delete;
+
+ private:
+  struct Saved {
+    bool set = false;
+    std::string value;
+  };
+  static void Save(const char* name, Saved* saved) {
+    const char* v = std::getenv(name);
+    saved->set = v != nullptr;
+    if (v != nullptr) saved->value = v;
+  }
+  static void Restore(const char* name, const Saved& saved) {
+    if (saved.set) {
+      setenv(name, saved.value.c_str(), 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  Saved vcdir_;
+  Saved vellum12_;
 };
 
 struct Outcome {
@@ -135,13 +167,12 @@ inline Outcome ConvertInChunks(CharsetConverter& conv, const Bytes& in,
 
 class RegistryTest : public ::testing::Test {
  protected:
-  // Libraries and data files come from the build's library directory.
-  explicit RegistryTest(const char* search = VQ_TEST_LIB_DIR) : path_(search) {
-    locale_ = std::make_unique<UTLocale>();
-  }
+  // Libraries and data files are found beside the test program (the build's bin64/ and
+  // res/), with no installation root set.
+  RegistryTest() : installation_(nullptr) { locale_ = std::make_unique<UTLocale>(); }
   UTLocale* locale() { return locale_.get(); }
 
-  ScopedSearchPath path_;
+  ScopedInstallation installation_;
   std::unique_ptr<UTLocale> locale_;
 };
 

@@ -6,7 +6,6 @@
 
 #include "scoped_env.h"
 #include "utils/locale/lang_string.h"
-#include "utils/locale/location_seam.h"
 #include "utils/locale/utlocale.h"
 
 namespace {
@@ -63,7 +62,6 @@ TEST(DBInitError, Lookups) {
 
 TEST(DBInitError, FormatsTheMessageWithTwoArguments) {
   ScopedEnv env;
-  vq_locale_seam::SetLocaleSearchPathForTesting(VQ_TEST_RES_DIR ":" VQ_TEST_LIB_DIR);
   UTLocale locale;
   UTLangString strings(&locale);
   ASSERT_EQ(LS_INIT_SUCCESS,
@@ -75,7 +73,6 @@ TEST(DBInitError, FormatsTheMessageWithTwoArguments) {
   EXPECT_STREQ("Unknown error (?\?\?)",
                MapADBInitErrorToString(strings, -29968, buf, sizeof buf, nullptr, nullptr));
   EXPECT_STREQ("Co", MapADBInitErrorToString(strings, -29994, buf, 3, "x", "y"));
-  vq_locale_seam::SetLocaleSearchPathForTesting(nullptr);
 }
 
 }  // namespace

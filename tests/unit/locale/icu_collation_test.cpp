@@ -1,7 +1,6 @@
 // The ICU collation over the Unicode stand-in: tailoring, orders of string pairs in a
 // single-byte set and in UTF-8, the 1,024-byte prefix and the raw tie-break, sort keys
-// with the raw tail, fragmented text, case mapping, classification, and an absent
-// library.
+// with the raw tail, fragmented text, case mapping and classification.
 #include "utils/locale/icu_collation.h"
 
 #include <gtest/gtest.h>
@@ -29,7 +28,7 @@ const CharsetInfo* Utf8() { return &UTLocale::_charset_info[53]; }
 // A registry that loads the stand-in, and a front object set to "UCA".
 class IcuTest : public ::testing::Test {
  protected:
-  IcuTest() : search_(VQ_TEST_LIB_DIR), locale_(), coll_(&locale_) {}
+  IcuTest() : installation_(nullptr), locale_(), coll_(&locale_) {}
 
   // Sets "UCA" over `charset` with a tailoring text; the set's status.
   unsigned Use(const CharsetInfo* charset, const char* tailoring_text) {
@@ -45,7 +44,7 @@ class IcuTest : public ::testing::Test {
     return key;
   }
 
-  ScopedSearchPath search_;
+  ScopedInstallation installation_;  // the library is found beside the test program
   UTLocale locale_;
   UTCollation coll_;
 };
@@ -345,54 +344,6 @@ TEST_F(IcuTest, Hashes) {
   EXPECT_EQ(buf[0], '\0');
   EXPECT_EQ(coll_->id_hash("Hello", 5), coll_->id_hash("hello", 5));
   EXPECT_NE(coll_->id_hash("Hello", 5), coll_->id_hash("Help", 4));
-}
-
-std::vector<std::string>* g_log = nullptr;
-void CaptureLog(const char*, int, int, int, const char* text) {
-  if (g_log != nullptr) g_log->push_back(text);
-}
-
-TEST(IcuCollationWithoutLibrary, FallsToRawBytesAndLogsOnce) {
-  char dir[] = "/tmp/vq_no_icu_XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  std::vector<std::string> log;
-  g_log = &log;
-  vq::base::SetErrorLogSink(CaptureLog);
-  {
-    ScopedSearchPath search(dir);
-    UTLocale locale;
-    ASSERT_FALSE(locale.ICUIsSupported());
-    UTCollation coll(&locale);
-    UTCollationTailoring tailoring;
-    EXPECT_EQ(coll.do_set_collation(true, &locale, UTLocale::GetCollationInfoFromLabel("UCA"),
-                                    Utf8(), nullptr, tailoring, 0),
-              1u);
-    // Short strings all tie; longer ones go by their raw bytes.
-    EXPECT_EQ(coll->trancmp("b", "a"), 0);
-    std::string x(1100, 'x'), y(1100, 'y');
-    EXPECT_LT(coll->trancmp(x.data(), x.size(), y.data(), y.size()), 0);
-    // Keys have an empty ICU part, so they agree with those comparisons.
-    std::uint8_t key[8];
-    EXPECT_EQ(coll->sortkey_prefix(key, sizeof key, "abc", 3), 1u);
-    EXPECT_EQ(key[0], 0);
-    // The hash of the one-byte key is the same every time.
-    const std::uint32_t h = coll->id_hash("abc", 3);
-    std::uint8_t noise[256];
-    std::memset(noise, 0x5A, sizeof noise);
-    EXPECT_EQ(coll->id_hash("abc", 3), h);
-    EXPECT_EQ(coll->id_hash("xyz", 3), h);
-    EXPECT_EQ(coll->trancmp("c", "d"), 0);
-  }
-  vq::base::SetErrorLogSink(nullptr);
-  g_log = nullptr;
-  rmdir(dir);
-  int strcoll = 0, sortkey = 0;
-  for (const std::string& line : log) {
-    if (line == "utils/etc/icu_collation: strcollIter failed") ++strcoll;
-    if (line == "utils/etc/icu_collation: GetSortKeyPrefix failed") ++sortkey;
-  }
-  EXPECT_EQ(strcoll, 1);
-  EXPECT_EQ(sortkey, 1);
 }
 
 }  // namespace

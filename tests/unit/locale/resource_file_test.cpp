@@ -10,7 +10,6 @@
 #include "resource_fixture.h"
 #include "scoped_env.h"
 #include "utils/locale/lang_string.h"
-#include "utils/locale/location_seam.h"
 #include "utils/locale/utlocale.h"
 
 namespace {
@@ -344,55 +343,6 @@ TEST(ResourceFileName, BaseNames) {
   char buf[vq_resfile::kBaseNameBytes];
   GetResourceFileBaseName(buf, "an-overlong-language-code", 1);
   EXPECT_LT(std::strlen(buf), sizeof buf);
-}
-
-TEST(ResourceFileName, OpenByLanguageSearchesTheDirectories) {
-  TempDir first, second;
-  second.Write("vqlgen12.res", Build({{1, "english"}}));
-  std::string dirs = first.path() + ":" + second.path();
-  vq_locale_seam::SetLocaleSearchPathForTesting(dirs.c_str());
-  UTVCResFile file;
-  EXPECT_TRUE(file.Open("english", 0));
-  EXPECT_EQ(UTLocale::GetLanguageInfoFromLabel("en"), file.language());
-  EXPECT_EQ("english", Read(file, 1));
-  EXPECT_FALSE(file.Open("en", 1));  // no "_bw" file
-  EXPECT_FALSE(file.last_open_found_file());
-  EXPECT_FALSE(file.Open(static_cast<const LanguageInfo*>(nullptr), 0));
-  EXPECT_FALSE(file.Open("no-such-language", 0));
-  vq_locale_seam::SetLocaleSearchPathForTesting(nullptr);
-}
-
-TEST(ResourceFileName, VersionCheck) {
-  struct Case {
-    const char* version;  // null: message 5000 absent
-    ls_init_return result;
-  };
-  const Case cases[] = {
-      {"119", LS_INIT_VERSION_MISMATCH}, {"1", LS_INIT_VERSION_MISMATCH},
-      {"120", LS_INIT_SUCCESS},          {"1200", LS_INIT_SUCCESS},
-      {nullptr, LS_INIT_SUCCESS},        {"0", LS_INIT_SUCCESS},
-  };
-  TempDir dir;
-  vq_locale_seam::SetLocaleSearchPathForTesting(dir.path().c_str());
-  const LanguageInfo* en = UTLocale::GetLanguageInfoFromLabel("en");
-  for (const Case& c : cases) {
-    Messages m = {{1, "x"}};
-    if (c.version != nullptr) m[5000] = c.version;
-    dir.Write("vqlgen12.res", Build(m));
-    UTVCResFile file;
-    EXPECT_EQ(c.result, UTLangString::OpenAndCheck(file, en, 0))
-        << (c.version ? c.version : "(absent)");
-    EXPECT_EQ(c.result == LS_INIT_SUCCESS, file.is_open());
-  }
-  UTVCResFile file;
-  dir.Write("vqlgen12.res", {1, 2, 3});
-  EXPECT_EQ(LS_INIT_LOAD_ERROR, UTLangString::OpenAndCheck(file, en, 0));
-  EXPECT_EQ(LS_INIT_VARIANT_NOT_FOUND, UTLangString::OpenAndCheck(file, en, 1));
-  dir.Write("vqlgen_bw12.res", {1, 2, 3});
-  EXPECT_EQ(LS_INIT_VARIANT_LOAD_ERROR, UTLangString::OpenAndCheck(file, en, 1));
-  vq_locale_seam::SetLocaleSearchPathForTesting("/nonexistent-dir");
-  EXPECT_EQ(LS_INIT_NOT_FOUND, UTLangString::OpenAndCheck(file, en, 0));
-  vq_locale_seam::SetLocaleSearchPathForTesting(nullptr);
 }
 
 // ---- The built files ------------------------------------------------------------------

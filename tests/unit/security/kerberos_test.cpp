@@ -7,9 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "utils/locale/lang_string.h"
+#include "utils/locale/utlocale.h"
 
 namespace {
 
@@ -157,6 +161,47 @@ TEST(KerberosInit, LoadsAndBindsOrSaysWhyNot) {
       EXPECT_EQ(KerberosClientGetAuthBlock(nullptr, nullptr, "svc"), nullptr);
     }
     EXPECT_FALSE(IsLoaded(c.library)) << "the library must be unloaded again";
+  }
+}
+
+// With a catalog the texts come from its message files (found under the build directory
+// as the installation root); they carry no message number.
+TEST(KerberosInit, CatalogTextsReplaceTheBuiltInOnes) {
+  // Puts VCDIR back however the test ends.
+  struct RootScope {
+    explicit RootScope(const std::string& root) {
+      if (const char* old = std::getenv("VCDIR")) saved = old, had = true;
+      setenv("VCDIR", root.c_str(), 1);
+    }
+    ~RootScope() { had ? setenv("VCDIR", saved.c_str(), 1) : unsetenv("VCDIR"); }
+    std::string saved;
+    bool had = false;
+  };
+  const std::string res_dir = VQ_TEST_RES_DIR;
+  RootScope root(res_dir.substr(0, res_dir.rfind('/')));
+  UTLocale locale;
+  UTLangString catalog(&locale);
+  ASSERT_EQ(catalog.Init("en", nullptr, 0), LS_INIT_SUCCESS);
+  const std::string full = FakePath("full");
+  const std::string partial = FakePath("no_gss_release_cred");
+  struct Case {
+    std::string library;
+    int expected;
+    std::string message;
+  };
+  const Case cases[] = {
+      {full, 1, "GSS-API library " + full + " loaded"},
+      {"/nonexistent/libgss.so", 0,
+       "The Kerberos library /nonexistent/libgss.so could not be loaded"},
+      {partial, 0, "The Kerberos library " + partial + " lacks required functions"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.library);
+    Messages messages;
+    ASSERT_EQ(KerberosInit(c.library.c_str(), Messages::Collect, &catalog, &messages),
+              c.expected);
+    EXPECT_EQ(messages.texts, std::vector<std::string>{c.message});
+    if (c.expected == 1) KerberosFini();
   }
 }
 

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "../tasks/forked_check.h"
 #include "config/encrypt_level.h"
 #include "security/tls_adapter.h"
 #include "security/vcci_environment.h"
@@ -327,6 +328,41 @@ TEST_F(TlsSessionTest, InstalledModulesServeEveryTlsLevel) {
     ASSERT_NE(s, nullptr) << error.GetCode();
     EXPECT_EQ(s->GetAlgorithmID(), row.level);
   }
+}
+
+// The stub flag is process-wide and never cleared, so this runs in a child: with it set,
+// the stub module serves the sessions and the block ciphers, the latter with the same
+// bytes as the built-in provider.
+TEST_F(TlsSessionTest, StubModuleServesEverythingUnderTheStubFlag) {
+  const unsigned char key[32] = {9, 8, 7, 6, 5, 4, 3, 2, 1};
+  unsigned char builtin[32] = {};
+  DBVCCIError error;
+  {
+    std::unique_ptr<DBVCCIBlockEncrypter> e(
+        env_->CreateBlockEncrypter("AES256", key, 32, nullptr, &error));
+    ASSERT_NE(e, nullptr);
+    ASSERT_EQ(e->Encrypt(builtin, 32, 7), 0u);
+  }
+  const int status = run_in_child([&] {
+    setenv("VC_USE_VCCI_STUB", "1", 1);
+    env_->Fini();
+    env_ = std::make_unique<DBVCCIEnvironment>(&tls_test::kHostCallbacks, nullptr);
+    if (env_->Init(0, "stub", nullptr, &error) != 0) return 1;
+    std::unique_ptr<DBVCCIBlockEncrypter> e(
+        env_->CreateBlockEncrypter("AES256", key, 32, nullptr, &error));
+    unsigned char stub[32] = {};
+    if (e == nullptr || e->Encrypt(stub, 32, 7) != 0) return 2;
+    if (std::memcmp(stub, builtin, 32) != 0) return 3;
+    e.reset();
+    if (env_->GetInterface(VCCI_IFACE_STUB)->usable == 0) return 4;
+    if (!connect("ecc", kTrustEc + ";name=db.example.test", "ecc", kEcServer)) return 5;
+    if (client_tls_->getAlgorithmID() != 2) return 6;
+    std::string received;
+    unsigned server_rc = 99;
+    if (exchange("through the stub", &received, &server_rc) != 0) return 7;
+    return server_rc == 0 && received == "through the stub" ? 0 : 8;
+  });
+  EXPECT_EQ(status, 0) << describe_status(status);
 }
 
 // ---- set-up failures ----

@@ -284,7 +284,11 @@ unsigned TlsConnection::read(char* buffer, unsigned* length) {
 }
 
 unsigned TlsConnection::receiveBytes(const char* bytes, unsigned length) {
-  if (is_shut_down()) return finish(kVCCIErrTlsClosed);
+  // This runs on the receiving thread and never writes the error: a write or read on
+  // another thread may just have stored a result there, and once the adapter is shut
+  // down that record holds the failure that ended the session (its reason included),
+  // which bytes still in flight from the peer must not replace with a bare 12.
+  if (is_shut_down()) return kVCCIErrTlsClosed;
   if (length != 0 && bytes != nullptr) {
     auto* chunk = new TlsReadBuffer(bytes, length);
     getMutex();
@@ -297,8 +301,6 @@ unsigned TlsConnection::receiveBytes(const char* bytes, unsigned length) {
     }
     arrival_.notify_all();
   }
-  // Success leaves the error alone: this runs on the receiving thread and must not wipe
-  // the result a write or read on another thread has just stored.
   return kVCCIErrNone;
 }
 

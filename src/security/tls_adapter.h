@@ -5,10 +5,11 @@
 // callback. write and read turn the engine's would-block answers into waits of at most
 // 31,000 ms from the call's start.
 //
-// Results (also the code of the adapter's error): 0 success, 8 time limit after the
-// handshake, 9 write on a server side before its handshake, 10 no data available,
-// 12 shut down or closed, 17 time limit during the handshake; anything else is an engine
-// error copied into the adapter's error (getErrorString gives its text).
+// Results (also the code of the adapter's error, which receiveBytes alone never sets):
+// 0 success, 8 time limit after the handshake, 9 write on a server side before its
+// handshake, 10 no data available, 12 shut down or closed, 17 time limit during the
+// handshake; anything else is an engine error copied into the adapter's error
+// (getErrorString gives its text).
 //
 // Threads: one mutex (from the crypto environment) guards the queue, the flags and every
 // engine call; it is given while the adapter waits, so that another thread can queue
@@ -96,7 +97,9 @@ class TlsConnection {
   unsigned write(const void* bytes, unsigned length);
   // In: the space at `buffer`; out: the bytes delivered (also when the result is 10).
   unsigned read(char* buffer, unsigned* length);
-  // Queues a copy of bytes received from the network: 12 when shut down, else 0.
+  // Queues a copy of bytes received from the network: 12 when shut down, else 0. Never
+  // changes the adapter's error (it runs on the receiving thread, beside writes and
+  // reads on others).
   unsigned receiveBytes(const char* bytes, unsigned length);
   // For the engine's read callback (the caller holds the mutex): exactly `length` queued
   // bytes, or none with 10 when fewer are queued. 12 when shut down.

@@ -388,6 +388,19 @@ TEST_F(TlsAdapterTest, EngineErrorsAreCopiedAndNeverReadAsSuccess) {
   }
 }
 
+// The host shuts a refused session down while the peer's last records are still on their
+// way: those arrivals answer closed and leave the refusal's reason in the error.
+TEST_F(TlsAdapterTest, ArrivalsAfterAFailureKeepItsReason) {
+  make(VCCI_SIDE_CLIENT);
+  engine().set_error(5, "server certificate not trusted");
+  engine().writes = {write_answer(1)};
+  ASSERT_EQ(tls_->write("x", 1), 5u);
+  tls_->shut_down();
+  EXPECT_EQ(tls_->receiveBytes("late", 4), 12u);
+  EXPECT_EQ(tls_->getError()->GetCode(), 5u);
+  EXPECT_STREQ(tls_->getError()->GetParm(0), "server certificate not trusted");
+}
+
 TEST_F(TlsAdapterTest, AdapterWithoutEngineAnswersClosed) {
   g_refuse_conn = true;
   stream_ = std::make_unique<DBVCCIStream>(&iface_, &iface_, &env_);

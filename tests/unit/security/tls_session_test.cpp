@@ -236,7 +236,8 @@ TEST_P(TlsSessions, HandshakeAndDataBothWays) {
     EXPECT_NE(rc, 0u);
     EXPECT_FALSE(client_tls_->doneHandshake());
     const char* why = client_tls_->getError()->GetParm(0);
-    ASSERT_NE(why, nullptr) << "code " << rc;
+    ASSERT_NE(why, nullptr) << "code " << rc << ", error record "
+                            << client_tls_->getError()->GetCode();
     EXPECT_NE(std::string(why).find(c.refusal), std::string::npos) << why;
     EXPECT_NE(server_rc, 0u);
     return;

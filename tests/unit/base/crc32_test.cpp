@@ -8,7 +8,11 @@
 #include <random>
 #include <vector>
 
+#include "test_bytes.h"
+
 namespace {
+
+using vq::testing::RandomBytes;
 
 std::uint32_t StandardCrc(const unsigned char* data, std::size_t len) {
   return ~ECrc32Block(0xFFFFFFFFu, data, len);
@@ -16,13 +20,6 @@ std::uint32_t StandardCrc(const unsigned char* data, std::size_t len) {
 
 const unsigned char* Bytes(const char* text) {
   return reinterpret_cast<const unsigned char*>(text);
-}
-
-std::vector<unsigned char> RandomBytes(std::size_t n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::vector<unsigned char> out(n);
-  for (auto& b : out) b = static_cast<unsigned char>(gen());
-  return out;
 }
 
 TEST(Crc32, PublishedValues) {

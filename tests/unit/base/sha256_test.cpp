@@ -12,24 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "test_bytes.h"
+
 namespace {
 
-std::string Hex(const unsigned char* p, std::size_t n) {
-  std::string out;
-  char two[3];
-  for (std::size_t i = 0; i < n; ++i) {
-    std::snprintf(two, sizeof two, "%02x", p[i]);
-    out += two;
-  }
-  return out;
-}
-
-std::vector<unsigned char> RandomBytes(std::size_t n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::vector<unsigned char> out(n);
-  for (auto& b : out) b = static_cast<unsigned char>(gen());
-  return out;
-}
+using vq::testing::Hex;
+using vq::testing::RandomBytes;
 
 std::string Sha256InChunks(const std::vector<unsigned char>& data,
                            const std::vector<std::size_t>& chunks) {

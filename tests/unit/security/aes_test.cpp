@@ -11,20 +11,17 @@
 #include <string>
 #include <vector>
 
+#include "test_bytes.h"
+
 namespace {
+
+using vq::testing::RandomBytes;
 
 std::vector<unsigned char> FromHex(const std::string& hex) {
   std::vector<unsigned char> out;
   for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
     out.push_back(static_cast<unsigned char>(std::stoul(hex.substr(i, 2), nullptr, 16)));
   }
-  return out;
-}
-
-std::vector<unsigned char> RandomBytes(std::size_t n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::vector<unsigned char> out(n);
-  for (auto& b : out) b = static_cast<unsigned char>(gen());
   return out;
 }
 

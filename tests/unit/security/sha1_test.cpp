@@ -16,14 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "test_bytes.h"
+
 namespace {
 
-std::vector<unsigned char> RandomBytes(std::size_t n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::vector<unsigned char> out(n);
-  for (auto& b : out) b = static_cast<unsigned char>(gen());
-  return out;
-}
+using vq::testing::RandomBytes;
 
 // The five state words written most significant byte first: the standard digest.
 std::string Hex(const std::uint32_t words[5]) {

@@ -11,14 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "test_bytes.h"
+
 namespace {
 
-std::vector<unsigned char> RandomBytes(std::size_t n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::vector<unsigned char> out(n);
-  for (auto& b : out) b = static_cast<unsigned char>(gen());
-  return out;
-}
+using vq::testing::RandomBytes;
 
 std::string Hex(const std::vector<unsigned char>& bytes) {
   static const char kDigits[] = "0123456789abcdef";

@@ -247,6 +247,9 @@ bool c_cfg_fileops::read_file(char** data, std::size_t* length) {
     ut_free(raw);
     text = decoded;
     n = decoded_length;
+    // A block holds the text and its zero byte; that byte ends the text and must not
+    // become part of the last line (a header "[name]" there would no longer be one).
+    if (n > 0 && decoded[n - 1] == '\0') --n;
   } else {
     ut_free(decoded);
   }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets of the configuration parsers with clang and runs each for a
+# Builds the libFuzzer targets of the parsers with clang and runs each for a
 # bounded time from its seed corpus. Usage: tests/fuzz/run.sh [seconds per target, default 20]
 # The build goes to build-fuzz/ beside the sources unless VQ_FUZZ_BUILD names another.
 set -euo pipefail
@@ -9,10 +9,13 @@ seconds=${1:-20}
 build=${VQ_FUZZ_BUILD:-$root/build-fuzz}
 
 CC=clang CXX=clang++ cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
-ninja -C "$build" -j3 key_value_fuzzer conn_string_fuzzer
+targets="key_value_fuzzer conn_string_fuzzer ini_fuzzer version_block_fuzzer
+  resource_file_fuzzer cvf_fuzzer date_parse_fuzzer"
+# shellcheck disable=SC2086
+ninja -C "$build" -j3 $targets
 
 status=0
-for target in key_value_fuzzer conn_string_fuzzer; do
+for target in $targets; do
   seeds="$here/corpus/${target%_fuzzer}"
   work=$(mktemp -d)
   echo "== $target: ${seconds}s"

@@ -294,6 +294,34 @@ TEST(IniStoreObfuscation, ReadsAnObfuscatedFileAndWritesPlainText) {
   EXPECT_EQ(again.obfuscation_flag(), 2);
 }
 
+// The codec scrambles a text together with its zero byte; that byte ends the text and
+// is no part of the last line, so an obfuscated file reads as its plain form does.
+TEST(IniStoreObfuscation, TheBlocksZeroByteIsNotPartOfTheLastLine) {
+  const char* texts[] = {
+      "[s]\nk=v  ",        // trailing blanks of the last value
+      "[s]\nk=v\n[last]",  // a section header on the last line
+      "[s]\nk=\t",        // an empty last value
+      "[sample]\nDriverD=/opt/lib/x.sOo\nServer = host:2638 \nU\324d\nbIa=D ",
+  };
+  for (const char* plain : texts) {
+    SCOPED_TRACE(plain);
+    TempDir dir;
+    const std::string text = plain;
+    WriteAll(dir.file("p.ini"), text);
+    std::vector<char> block(CCBBRT(text.size() + 1));
+    std::size_t blockSize = block.size();
+    ASSERT_TRUE(encryptIniFile(text.data(), text.size(), block.data(), &blockSize, 1));
+    WriteAll(dir.file("o.ini"), std::string(block.data(), blockSize));
+    Probe plainStore(dir.file("p.ini"));
+    Probe scrambledStore(dir.file("o.ini"));
+    ASSERT_TRUE(plainStore.open_read_only());
+    ASSERT_TRUE(scrambledStore.open_read_only());
+    EXPECT_EQ(scrambledStore.obfuscation_flag(), 1);
+    EXPECT_EQ(scrambledStore.dump(), plainStore.dump());
+    EXPECT_EQ(scrambledStore.section_count(), plainStore.section_count());
+  }
+}
+
 // A store whose hooks refuse the text: a refused write leaves the file alone.
 class RefusingStore : public c_cfg_inifile {
  public:

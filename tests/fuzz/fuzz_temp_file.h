@@ -1,6 +1,6 @@
 // A private temporary directory for one fuzzing process: targets whose code under test
 // reads files write each input there and nowhere else. The directory and what is left
-// in it are removed when the process ends.
+// in it are removed when the process ends normally (a crash leaves them for a look).
 #ifndef VQ_TESTS_FUZZ_FUZZ_TEMP_FILE_H
 #define VQ_TESTS_FUZZ_FUZZ_TEMP_FILE_H
 
@@ -20,18 +20,22 @@ inline std::string& TempDirPath() {
   return dir;
 }
 
-inline void RemoveTempDir() {
-  const std::string& dir = TempDirPath();
-  if (dir.empty()) return;
+// Removes a directory and everything below it.
+inline void RemoveTree(const std::string& dir) {
   if (DIR* d = opendir(dir.c_str())) {
     while (dirent* e = readdir(d)) {
       const std::string name = e->d_name;
       if (name == "." || name == "..") continue;
-      unlink((dir + "/" + name).c_str());
+      const std::string path = dir + "/" + name;
+      if (unlink(path.c_str()) != 0) RemoveTree(path);
     }
     closedir(d);
   }
   rmdir(dir.c_str());
+}
+
+inline void RemoveTempDir() {
+  if (!TempDirPath().empty()) RemoveTree(TempDirPath());
 }
 
 // The directory, made on first use.

@@ -1,9 +1,11 @@
 // Fuzz target of the message resource file: any bytes written as a file either fail to
 // open or open and answer every lookup with a terminated text within the buffer given.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "fuzz_temp_file.h"
 #include "utils/locale/resource_file.h"
@@ -33,20 +35,36 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const unsigned long ids[] = {vq_resfile::kVersionMessage, vq_resfile::kCharsetMessage, 0, 1,
                                0xFFFF, 0x10000, Id(data, size, 20), Id(data, size, 24),
                                Id(data, size, 28)};
-  for (unsigned long id : ids) {
-    for (unsigned room : {0u, 1u, 7u, 300u}) {
-      char buf[300];
+  std::string texts[sizeof ids / sizeof ids[0]];
+  for (std::size_t k = 0; k < sizeof ids / sizeof ids[0]; ++k) {
+    const unsigned long id = ids[k];
+    char whole[300];
+    const unsigned long_n = file.GetString(id, whole, sizeof whole);
+    Check(long_n < sizeof whole && whole[long_n] == '\0');
+    texts[k].assign(whole, long_n);
+    for (unsigned room : {0u, 1u, 7u}) {
+      char buf[8];
       std::memset(buf, 'x', sizeof buf);
       const unsigned n = file.GetString(id, buf, room);
       if (room == 0) {
-        Check(n == 0);
+        Check(n == 0 && buf[0] == 'x');
         continue;
       }
-      Check(n < room);
-      Check(buf[n] == '\0');
+      // A short buffer takes the start of the text, terminated.
+      Check(n < room && buf[n] == '\0');
+      Check(n == std::min<unsigned>(long_n, room - 1));
+      Check(std::memcmp(buf, whole, n) == 0);
     }
     unsigned short units[4] = {1, 1, 1, 1};
     (void)file.GetStringUTF16(id, units, 4);
+  }
+  // Opening the file again gives the same texts.
+  UTVCResFile again;
+  Check(again.Open(path.c_str()) != 0);
+  for (std::size_t k = 0; k < sizeof ids / sizeof ids[0]; ++k) {
+    char whole[300];
+    const unsigned n = again.GetString(ids[k], whole, sizeof whole);
+    Check(texts[k] == std::string(whole, n));
   }
   file.Close();
   Check(!file.is_open());

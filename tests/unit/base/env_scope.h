@@ -11,37 +11,16 @@
 #include <utility>
 #include <vector>
 
-// Saves every variable the location rules read and unsets them all; Set and Unset
-// change them within the scope.
-class EnvScope {
+#include "scoped_environment.h"
+
+// Unsets every variable the location rules read; Set and Unset change them within the
+// scope.
+class EnvScope : public vq::testing::ScopedEnvironment {
  public:
-  EnvScope() {
-    for (const char* name :
-         {"VCDIR", "VELLUM12", "TOVRAK", "VCTMP", "TMP", "TMPDIR", "TEMP", "VCDIAGDIR",
-          "VCLOGDIR", "ODBCINI", "ODBC_INI", "ODBCHOME", "HOME", "PATH", "LD_LIBRARY_PATH"}) {
-      const char* v = std::getenv(name);
-      saved_.emplace_back(name, v != nullptr ? std::make_pair(true, std::string(v))
-                                             : std::make_pair(false, std::string()));
-      unsetenv(name);
-    }
-  }
-  ~EnvScope() {
-    for (const auto& [name, value] : saved_) {
-      if (value.first) {
-        setenv(name.c_str(), value.second.c_str(), 1);
-      } else {
-        unsetenv(name.c_str());
-      }
-    }
-  }
-  EnvScope(const EnvScope&) = delete;
-  EnvScope& operator=(const EnvScope&) = delete;
-
-  void Set(const char* name, const std::string& value) { setenv(name, value.c_str(), 1); }
-  void Unset(const char* name) { unsetenv(name); }
-
- private:
-  std::vector<std::pair<std::string, std::pair<bool, std::string>>> saved_;
+  EnvScope()
+      : ScopedEnvironment({"VCDIR", "VELLUM12", "TOVRAK", "VCTMP", "TMP", "TMPDIR", "TEMP",
+                           "VCDIAGDIR", "VCLOGDIR", "ODBCINI", "ODBC_INI", "ODBCHOME", "HOME",
+                           "PATH", "LD_LIBRARY_PATH"}) {}
 };
 
 // Changes to a directory and back.

@@ -13,6 +13,7 @@
 
 #include "utils/locale/charset_converter.h"
 #include "utils/locale/utlocale.h"
+#include "scoped_environment.h"
 
 using Bytes = std::vector<unsigned char>;
 
@@ -65,42 +66,10 @@ inline const CharsetInfo* Charset(const char* label) {
 // directory given can be the root.
 class ScopedInstallation {
  public:
-  explicit ScopedInstallation(const char* dir) {
-    Save("VCDIR", &vcdir_);
-    Save("VELLUM12", &vellum12_);
-    unsetenv("VELLUM12");
-    if (dir != nullptr) {
-      setenv("VCDIR", dir, 1);
-    } else {
-      unsetenv("VCDIR");
-    }
-  }
-  ~ScopedInstallation() {
-    Restore("VCDIR", vcdir_);
-    Restore("VELLUM12", vellum12_);
-  }
-  ScopedInstallation(const ScopedInstallation&) = delete;
-  ScopedInstallation& operator=(const ScopedInstallation&) = delete;
+  explicit ScopedInstallation(const char* dir) : env_({"VELLUM12"}) { env_.Set("VCDIR", dir); }
 
  private:
-  struct Saved {
-    bool set = false;
-    std::string value;
-  };
-  static void Save(const char* name, Saved* saved) {
-    const char* v = std::getenv(name);
-    saved->set = v != nullptr;
-    if (v != nullptr) saved->value = v;
-  }
-  static void Restore(const char* name, const Saved& saved) {
-    if (saved.set) {
-      setenv(name, saved.value.c_str(), 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  Saved vcdir_;
-  Saved vellum12_;
+  vq::testing::ScopedEnvironment env_;
 };
 
 struct Outcome {

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "scoped_environment.h"
 #include "security/vcci_interface.h"
 
 struct TestHost {
@@ -68,30 +69,13 @@ struct TestHost {
 // variables when the scope ends. VC_USE_VCCI_STUB is unset within the scope.
 class ModuleRoot {
  public:
-  explicit ModuleRoot(const std::string& root) {
-    for (const char* name :
-         {"VCDIR", "VELLUM12", "LD_LIBRARY_PATH", "PATH", "VC_USE_VCCI_STUB"}) {
-      const char* v = std::getenv(name);
-      saved_.emplace_back(name, v != nullptr ? std::make_pair(true, std::string(v))
-                                             : std::make_pair(false, std::string()));
-      unsetenv(name);
-    }
-    setenv("VCDIR", root.c_str(), 1);
+  explicit ModuleRoot(const std::string& root)
+      : env_({"VCDIR", "VELLUM12", "LD_LIBRARY_PATH", "PATH", "VC_USE_VCCI_STUB"}) {
+    env_.Set("VCDIR", root);
   }
-  ~ModuleRoot() {
-    for (const auto& [name, value] : saved_) {
-      if (value.first) {
-        setenv(name.c_str(), value.second.c_str(), 1);
-      } else {
-        unsetenv(name.c_str());
-      }
-    }
-  }
-  ModuleRoot(const ModuleRoot&) = delete;
-  ModuleRoot& operator=(const ModuleRoot&) = delete;
 
  private:
-  std::vector<std::pair<std::string, std::pair<bool, std::string>>> saved_;
+  vq::testing::ScopedEnvironment env_;
 };
 
 // A user option list built from pairs, kept alive by the object.

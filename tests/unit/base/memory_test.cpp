@@ -109,6 +109,9 @@ struct FatalCase {
   const char* expected_log;
 };
 
+// The case's name stands for it in test names and messages.
+void PrintTo(const FatalCase& c, std::ostream* os) { *os << c.name; }
+
 class FatalTest : public ::testing::TestWithParam<FatalCase> {};
 
 TEST_P(FatalTest, EndsWithStatusOneWithoutExitHandlers) {

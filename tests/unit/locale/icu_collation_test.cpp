@@ -113,7 +113,17 @@ TEST_P(IcuPairs, EveryFormAgrees) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Orders, IcuPairs, ::testing::ValuesIn(kPairs));
+// "<a>_lt_<b>" in the text forms of NameOf, numbered to keep rows with the same texts
+// apart; the printed value is the same without the number.
+std::string PairName(const PairCase& p) {
+  return NameOf(p.a) + "_" + OrderName(p.order) + "_" + NameOf(p.b);
+}
+void PrintTo(const PairCase& p, std::ostream* os) { *os << PairName(p); }
+
+INSTANTIATE_TEST_SUITE_P(Orders, IcuPairs, ::testing::ValuesIn(kPairs),
+                         [](const ::testing::TestParamInfo<PairCase>& info) {
+                           return std::to_string(info.index) + "_" + PairName(info.param);
+                         });
 
 TEST_F(IcuTest, Tailoring) {
   // Quaternary punctuation while case is ignored raises case (upper first) and accent,

@@ -202,7 +202,17 @@ TEST_P(LegacyPairs, EveryFormAgrees) {
             true);
 }
 
-INSTANTIATE_TEST_SUITE_P(Orders, LegacyPairs, ::testing::ValuesIn(kPairs));
+// "<collation>_<a>_lt_<b>" in the text forms of NameOf, numbered to keep rows with the
+// same texts apart; the printed value is the same without the number.
+std::string PairName(const PairCase& p) {
+  return NameOf(p.label) + "_" + NameOf(p.a) + "_" + OrderName(p.order) + "_" + NameOf(p.b);
+}
+void PrintTo(const PairCase& p, std::ostream* os) { *os << PairName(p); }
+
+INSTANTIATE_TEST_SUITE_P(Orders, LegacyPairs, ::testing::ValuesIn(kPairs),
+                         [](const ::testing::TestParamInfo<PairCase>& info) {
+                           return std::to_string(info.index) + "_" + PairName(info.param);
+                         });
 
 TEST(LegacyCollation, CountedAndLimitedForms) {
   Coll c("1252LATIN1", 'n');

@@ -520,6 +520,9 @@ TEST_P(EnvChoice, LanguageAndCharsetFollowTheEnvironment) {
   EXPECT_STREQ(locale.os_language()->code, c.language);
 }
 
+// The case's name stands for it in test names and messages.
+void PrintTo(const EnvCase& c, std::ostream* os) { *os << c.name; }
+
 INSTANTIATE_TEST_SUITE_P(Cases, EnvChoice, ::testing::ValuesIn(kEnvCases),
                          [](const ::testing::TestParamInfo<EnvCase>& info) {
                            std::string name;

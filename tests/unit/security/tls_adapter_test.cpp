@@ -281,6 +281,9 @@ struct LimitCase {
   int expected_engine_calls;
 };
 
+// The case's name stands for it in test names and messages.
+void PrintTo(const LimitCase& c, std::ostream* os) { *os << c.name; }
+
 class TlsAdapterLimits : public TlsAdapterTest,
                          public ::testing::WithParamInterface<LimitCase> {};
 

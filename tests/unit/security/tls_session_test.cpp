@@ -222,6 +222,9 @@ struct SessionCase {
   unsigned char algorithm;  // the stream's number
 };
 
+// The case's name stands for it in test names and messages.
+void PrintTo(const SessionCase& c, std::ostream* os) { *os << c.name; }
+
 class TlsSessions : public TlsSessionTest, public ::testing::WithParamInterface<SessionCase> {};
 
 TEST_P(TlsSessions, HandshakeAndDataBothWays) {

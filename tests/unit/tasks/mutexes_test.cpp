@@ -198,32 +198,42 @@ TEST_F(RecursiveLock, AnotherThreadWaitsUntilTheOwnerIsDone) {
   EXPECT_TRUE(mutex_is_free());
 }
 
+// Runs in a child process: a broken lock would leave threads blocked for good, and the
+// child's alarm then ends it, so the test fails instead of hanging.
 TEST_F(RecursiveLock, NeverTwoOwnersAtOnce) {
-  constexpr int kThreads = 6;
-  constexpr int kRounds = 2000;
-  std::atomic<int> inside{0};
-  std::atomic<int> violations{0};
-  long total = 0;  // guarded by the lock under test
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&] {
-      const a_os_thread me = OS_Me();
-      for (int i = 0; i < kRounds; ++i) {
-        OS_MutexGet(&lock_);
-        OS_MutexGet(&lock_);  // re-entry must not block
-        if (inside.fetch_add(1) != 0) ++violations;
-        if (__atomic_load_n(&lock_.owner, __ATOMIC_RELAXED) != me || lock_.count != 2) ++violations;
-        ++total;
-        inside.fetch_sub(1);
-        OS_MutexGive(&lock_);
-        OS_MutexGive(&lock_);
-      }
-    });
-  }
-  for (auto& t : threads) t.join();
-  EXPECT_EQ(violations, 0);
-  EXPECT_EQ(total, long{kThreads} * kRounds);
-  EXPECT_TRUE(mutex_is_free());
+  const int status = run_in_child([&] {
+    constexpr int kThreads = 6;
+    constexpr int kRounds = 2000;
+    std::atomic<int> inside{0};
+    std::atomic<int> violations{0};
+    long total = 0;  // guarded by the lock under test
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&] {
+        const a_os_thread me = OS_Me();
+        for (int i = 0; i < kRounds; ++i) {
+          OS_MutexGet(&lock_);
+          OS_MutexGet(&lock_);  // re-entry must not block
+          if (inside.fetch_add(1) != 0) ++violations;
+          if (__atomic_load_n(&lock_.owner, __ATOMIC_RELAXED) != me || lock_.count != 2) {
+            ++violations;
+          }
+          ++total;
+          inside.fetch_sub(1);
+          OS_MutexGive(&lock_);
+          OS_MutexGive(&lock_);
+        }
+      });
+    }
+    for (auto& t : threads) t.join();
+    if (violations != 0) return 1;
+    if (total != long{kThreads} * kRounds) return 2;
+    if (!mutex_is_free()) return 3;
+    return 0;
+  });
+  EXPECT_TRUE(exited_cleanly(status)) << describe_status(status)
+                                      << " (1: two owners at once, 2: a round lost, "
+                                         "3: the mutex left locked, signal 14: a hang)";
 }
 
 // A thread of the parent holds the lock at the fork. In the child the lock can be

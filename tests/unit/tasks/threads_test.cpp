@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -47,6 +48,12 @@ struct StartCase {
 
 void PrintTo(const StartCase& c, std::ostream* os) { *os << c.label; }
 
+// n rounded up to whole pages.
+size_t WholePages(size_t n) {
+  const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  return (n + page - 1) / page * page;
+}
+
 class ThreadStart : public testing::TestWithParam<StartCase> {};
 
 TEST_P(ThreadStart, RunsUnderItsNameWithTheStackAskedForAndIsJoined) {
@@ -58,6 +65,11 @@ TEST_P(ThreadStart, RunsUnderItsNameWithTheStackAskedForAndIsJoined) {
   ASSERT_TRUE(seen.ran);
   EXPECT_STREQ(seen.name, c.expected_name);
   EXPECT_GE(seen.stack_size, c.minimum_stack);
+  // A size asked for is the size given, whole pages, neither less nor more (a size above
+  // the process default must not fall back to the default).
+  if (c.stack_size != 0) {
+    EXPECT_EQ(seen.stack_size, WholePages(c.minimum_stack));
+  }
   EXPECT_EQ(seen.me, handle) << "OS_Me inside the thread is the handle its starter got";
 }
 
@@ -67,6 +79,7 @@ const StartCase kStartCases[] = {
     {"DefaultStack", "Timed-Semaphore Thread", 0, "Timed-Semaphore", 1},
     {"TinyStackIsRaised", "tiny", 1, "tiny", PTHREAD_STACK_MIN},
     {"UnalignedStack", "odd", 262144 + 1, "odd", 262144 + 1},
+    {"AboveTheDefault", "big", 16u << 20, "big", 16u << 20},  // the default is 8 MiB
     {"NoName", nullptr, 0, "", 1},
 };
 INSTANTIATE_TEST_SUITE_P(Starts, ThreadStart, testing::ValuesIn(kStartCases),
@@ -119,6 +132,7 @@ struct Sleeper {
   int waits = 1;
   std::promise<void> first_return;
   std::promise<void> second_return;
+  std::promise<void> finished;
 };
 
 void sleeper_body(void* arg) {
@@ -130,42 +144,52 @@ void sleeper_body(void* arg) {
     OS_Wait();
     s->second_return.set_value();
   }
+  s->finished.set_value();
 }
 
 class WakeUp : public testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(ut_pthread_open_semaphore(&sleeper_.go, 0), 1); }
+  void SetUp() override { ASSERT_EQ(ut_pthread_open_semaphore(&sleeper_->go, 0), 1); }
   void TearDown() override {
     if (handle_ != 0) {
-      // Make sure the thread ends even when a check failed.
+      // Make sure the thread ends even when a check failed: let it go to its waits and
+      // wake it for each. It is joined only once it has finished, so a broken wake-up
+      // fails the test instead of hanging it; the thread and its state are then left
+      // alone (still waiting) until the program ends.
+      ut_pthread_signal_semaphore(&sleeper_->go);
       OS_Wakeup(handle_, 0);
       OS_Wakeup(handle_, 0);
+      if (sleeper_->finished.get_future().wait_for(10s) != std::future_status::ready) {
+        ADD_FAILURE() << "the sleeper was still waiting 10 s after two wake-ups";
+        sleeper_.release();
+        return;
+      }
       EXPECT_EQ(OS_WaitOnThreadTermination(handle_), 0);
     }
-    ut_pthread_close_semaphore(&sleeper_.go);
+    ut_pthread_close_semaphore(&sleeper_->go);
   }
   void start(int waits) {
-    sleeper_.waits = waits;
-    handle_ = OS_Begin_Thread_Attachable(sleeper_body, 0, 262144, &sleeper_, "sleeper", 1);
+    sleeper_->waits = waits;
+    handle_ = OS_Begin_Thread_Attachable(sleeper_body, 0, 262144, sleeper_.get(), "sleeper", 1);
     ASSERT_NE(handle_, 0u);
   }
-  Sleeper sleeper_;
+  std::unique_ptr<Sleeper> sleeper_ = std::make_unique<Sleeper>();
   a_os_thread handle_ = 0;
 };
 
 TEST_F(WakeUp, WakeUpBeforeTheWaitIsNotLost) {
   start(1);
   ASSERT_EQ(OS_Wakeup(handle_, 0), 1);
-  ut_pthread_signal_semaphore(&sleeper_.go);  // only now does the thread go to OS_Wait
-  EXPECT_EQ(sleeper_.first_return.get_future().wait_for(10s), std::future_status::ready);
+  ut_pthread_signal_semaphore(&sleeper_->go);  // only now does the thread go to OS_Wait
+  EXPECT_EQ(sleeper_->first_return.get_future().wait_for(10s), std::future_status::ready);
 }
 
 TEST_F(WakeUp, SeveralWakeUpsReleaseOneWait) {
   start(2);
   for (int i = 0; i < 3; ++i) ASSERT_EQ(OS_Wakeup(handle_, 0), 1);
-  ut_pthread_signal_semaphore(&sleeper_.go);
-  ASSERT_EQ(sleeper_.first_return.get_future().wait_for(10s), std::future_status::ready);
-  auto second = sleeper_.second_return.get_future();
+  ut_pthread_signal_semaphore(&sleeper_->go);
+  ASSERT_EQ(sleeper_->first_return.get_future().wait_for(10s), std::future_status::ready);
+  auto second = sleeper_->second_return.get_future();
   EXPECT_EQ(second.wait_for(200ms), std::future_status::timeout);
   OS_Wakeup(handle_, 0);
   EXPECT_EQ(second.wait_for(10s), std::future_status::ready);
@@ -173,8 +197,8 @@ TEST_F(WakeUp, SeveralWakeUpsReleaseOneWait) {
 
 TEST_F(WakeUp, WakeUpDuringTheWait) {
   start(1);
-  ut_pthread_signal_semaphore(&sleeper_.go);
-  auto woke = sleeper_.first_return.get_future();
+  ut_pthread_signal_semaphore(&sleeper_->go);
+  auto woke = sleeper_->first_return.get_future();
   EXPECT_EQ(woke.wait_for(100ms), std::future_status::timeout);
   OS_Wakeup(handle_, 0);
   EXPECT_EQ(woke.wait_for(10s), std::future_status::ready);
@@ -187,19 +211,32 @@ TEST(ForeignThread, HasAStableIdentityAndCanBeWoken) {
   ASSERT_NE(main_me, 0u);
   EXPECT_EQ(OS_Me(), main_me);
 
-  std::promise<a_os_thread> identity;
-  std::promise<void> woke;
-  std::thread foreign([&] {
+  // Shared with the thread through the heap: when the wake-up is broken the thread is
+  // left waiting (detached) and the test fails instead of hanging on the join.
+  struct Shared {
+    std::promise<a_os_thread> identity;
+    std::promise<void> woke;
+  };
+  auto shared = std::make_shared<Shared>();
+  std::thread foreign([shared] {
     const a_os_thread me = OS_Me();
-    identity.set_value(me == OS_Me() ? me : 0);
+    shared->identity.set_value(me == OS_Me() ? me : 0);
     OS_Wait();
-    woke.set_value();
+    shared->woke.set_value();
   });
-  const a_os_thread other = identity.get_future().get();
+  auto identity = shared->identity.get_future();
+  if (identity.wait_for(10s) != std::future_status::ready) {
+    foreign.detach();
+    FAIL() << "the thread did not report its identity";
+  }
+  const a_os_thread other = identity.get();
   EXPECT_NE(other, 0u);
   EXPECT_NE(other, main_me);
   OS_Wakeup(other, 0);
-  EXPECT_EQ(woke.get_future().wait_for(10s), std::future_status::ready);
+  if (shared->woke.get_future().wait_for(10s) != std::future_status::ready) {
+    foreign.detach();
+    FAIL() << "the thread was still waiting 10 s after its wake-up";
+  }
   foreign.join();
 }
 

@@ -69,8 +69,9 @@ int SelectList::select_us(std::int32_t timeoutMicroseconds) {
     for (;;) {
       rc = unix_poll(fds.data(), static_cast<unsigned>(fds.size()), 0);
       if (rc != 0) break;
-      if (waitFunction(kWaitStepMs) == 0) break;
+      // Never wait past the time-out: a step that would leave less than 1 ms ends it.
       if (budget - static_cast<std::int64_t>(kWaitStepMs) < 1) break;
+      if (waitFunction(kWaitStepMs) == 0) break;
       budget -= kWaitStepMs;
     }
   }

@@ -40,6 +40,12 @@ void PrintTo(const FatalCase& c, std::ostream* os) { *os << c.name; }
 class FatalTest : public ::testing::TestWithParam<FatalCase> {};
 
 TEST_P(FatalTest, EndsWithStatusOneWithoutExitHandlers) {
+#if defined(__SANITIZE_THREAD__)
+  // ThreadSanitizer's own _exit flushes standard output (and refuses impossible sizes
+  // unless told otherwise), which is what this test checks does not happen. The child
+  // starts no thread; the plain and ASan builds run the test.
+  GTEST_SKIP() << "ThreadSanitizer's _exit flushes standard output";
+#endif
   const FatalCase& c = GetParam();
   int log_pipe[2];
   ASSERT_EQ(pipe(log_pipe), 0);

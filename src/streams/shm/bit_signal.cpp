@@ -131,7 +131,7 @@ int c_strm_shm_mutex::WaitOnBoth(const c_strm_inter_event& event, std::uint32_t 
 // ---- Slot allocator ----------------------------------------------------------------------------
 
 void a_bit_in_use::init(a_bit_signal* segment) {
-  vq::shm::ShmLockHold hold(lock);
+  vq::strm::LockHold hold(lock);
   segment->version = 1;
   segment->slots = kBitSignalSlots;
   segment->summary.store(0);
@@ -160,7 +160,7 @@ void a_bit_in_use::append_used(std::uint16_t slot) {
 }
 
 bool a_bit_in_use::alloc(std::uint16_t* slot) {
-  vq::shm::ShmLockHold hold(lock);
+  vq::strm::LockHold hold(lock);
   *slot = free_head;
   if (free_head >= kBitSignalSlots) return false;
   const std::uint16_t taken = free_head;
@@ -172,7 +172,7 @@ bool a_bit_in_use::alloc(std::uint16_t* slot) {
 }
 
 bool a_bit_in_use::free(std::uint16_t slot) {
-  vq::shm::ShmLockHold hold(lock);
+  vq::strm::LockHold hold(lock);
   if (slot >= kBitSignalSlots || in_use[slot] == 0) return used_count != 0;
   --used_count;
   in_use[slot] = 0;
@@ -209,7 +209,7 @@ void a_bit_in_use::put_back(std::uint16_t slot) {
 
 std::uint16_t a_bit_in_use::find_signalled_bit(std::uint16_t start, a_bit_signal* segment,
                                                std::uint16_t* rest) {
-  vq::shm::ShmLockHold hold(lock);
+  vq::strm::LockHold hold(lock);
   std::uint16_t slot = start;
   while (slot < kBitSignalSlots) {
     const std::uint16_t following = next[slot];
@@ -227,7 +227,7 @@ std::uint16_t a_bit_in_use::find_signalled_bit(std::uint16_t start, a_bit_signal
 }
 
 void a_bit_in_use::return_stolen_bits(std::uint16_t start) {
-  vq::shm::ShmLockHold hold(lock);
+  vq::strm::LockHold hold(lock);
   for (std::uint16_t slot = start; slot < kBitSignalSlots;) {
     const std::uint16_t following = next[slot];
     put_back(slot);
@@ -241,7 +241,7 @@ a_bit_iter BitArray_Iter(a_bit_in_use* allocator, a_bit_signal* segment) {
   segment->summary.store(0);
   std::uint16_t chain;
   {
-    vq::shm::ShmLockHold hold(allocator->lock);
+    vq::strm::LockHold hold(allocator->lock);
     chain = allocator->used_head;
     for (std::uint16_t slot = chain; slot < kBitSignalSlots; slot = allocator->next[slot]) {
       allocator->stolen[slot] = 1;

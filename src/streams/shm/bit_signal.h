@@ -16,7 +16,7 @@
 #include <cstdint>
 
 #include "streams/shm/shm_layout.h"
-#include "streams/shm/shm_lock.h"
+#include "streams/recursive_lock.h"
 #include "streams/shm/shm_mem.h"
 #include "utils/base/list.h"
 #include "vqtasks.h"
@@ -74,7 +74,7 @@ bool sysv_timed_waiton_semaphore(const c_strm_inter_event* event, std::uint32_t 
 // ---- The slot allocator of a bit-signal page ------------------------------------------------
 
 struct a_bit_in_use {
-  vq::shm::ShmLock lock;                 // guards everything below
+  vq::strm::RecursiveLock lock;                 // guards everything below
   std::uint32_t in_use[kBitSignalSlots];  // 1 for an allocated slot
   std::uint16_t free_head;                // free chain, singly linked through next
   std::uint16_t used_count;
@@ -139,7 +139,7 @@ class c_ptshm_bitsignal : public c_utils_link {
   a_bit_signal* address = nullptr;                     // the mapped page
   a_bit_in_use in_use;                                 // its slots
   c_strm_shm_conn* connections[kBitSignalSlots] = {};  // the connection of each slot
-  vq::shm::ShmLock lock;                               // guards connections
+  vq::strm::RecursiveLock lock;                               // guards connections
 
  private:
   c_ptshm_bitsignal() = default;

@@ -25,7 +25,7 @@
 #include <initializer_list>
 
 #include "streams/shm/shm_layout.h"
-#include "streams/shm/shm_lock.h"
+#include "streams/recursive_lock.h"
 #include "utils/base/file_locations.h"
 #include "utils/base/posix_file.h"
 #include "vqtasks.h"
@@ -40,8 +40,8 @@ constexpr mode_t kTreeMode = 0777;
 
 // ---- Root and mask cache ----------------------------------------------------------------
 
-vq::shm::ShmLock& CacheLock() {
-  static vq::shm::ShmLock lock;
+vq::strm::RecursiveLock& CacheLock() {
+  static vq::strm::RecursiveLock lock;
   return lock;
 }
 char g_root[kResourceRootMax + 1];
@@ -256,8 +256,8 @@ bool WithDirectory(const char* path, Walk walk) {
 
 // ---- The client's name -----------------------------------------------------------------
 
-vq::shm::ShmLock& NameLock() {
-  static vq::shm::ShmLock lock;
+vq::strm::RecursiveLock& NameLock() {
+  static vq::strm::RecursiveLock lock;
   return lock;
 }
 char g_client_name[kClientNameBytes];
@@ -355,13 +355,13 @@ bool CopySharedName(const char* field, char* out) {
 namespace testing {
 
 void ResetResourceRootCache() {
-  ShmLockHold hold(CacheLock());
+  vq::strm::LockHold hold(CacheLock());
   g_root_ready = false;
   g_mask_ready = false;
 }
 
 const char* ClaimClientName(std::uint32_t stamp) {
-  ShmLockHold hold(NameLock());
+  vq::strm::LockHold hold(NameLock());
   ReleaseLocked();
   ClaimLocked(stamp);
   return g_client_name;
@@ -373,7 +373,7 @@ const char* ClaimClientName(std::uint32_t stamp) {
 // ---- Root, mask and paths ------------------------------------------------------------------
 
 const char* GetUnixResourceRoot() {
-  vq::shm::ShmLockHold hold(CacheLock());
+  vq::strm::LockHold hold(CacheLock());
   if (!g_root_ready) {
     ComputeRoot(g_root);
     g_root_ready = true;
@@ -382,7 +382,7 @@ const char* GetUnixResourceRoot() {
 }
 
 mode_t GetResourceTreeFileCreationMask() {
-  vq::shm::ShmLockHold hold(CacheLock());
+  vq::strm::LockHold hold(CacheLock());
   if (!g_mask_ready) {
     g_mask = ComputeMask();
     g_mask_ready = true;
@@ -595,7 +595,7 @@ bool EngineIsAlive(const char* name) {
     // Our own claim: opening and closing the lock file here would drop the lock that
     // shows we are alive (a process loses its record locks on a file with the close of
     // any descriptor of it).
-    vq::shm::ShmLockHold hold(NameLock());
+    vq::strm::LockHold hold(NameLock());
     if (g_client_lock_fd >= 0 && name != nullptr &&
         std::strncmp(name, g_client_name, kResourceNameMax) == 0) {
       return true;
@@ -705,18 +705,18 @@ int GetMaxHandles() {
 // ---- The client's name ---------------------------------------------------------------------
 
 const char* StrmCurSharedEngineAppName() {
-  vq::shm::ShmLockHold hold(NameLock());
+  vq::strm::LockHold hold(NameLock());
   if (g_client_name[0] == '\0') ClaimLocked(TimeStamp());
   return g_client_name;
 }
 
 int StrmCurSharedEngineLockFd() {
-  vq::shm::ShmLockHold hold(NameLock());
+  vq::strm::LockHold hold(NameLock());
   return g_client_lock_fd;
 }
 
 void StrmReleaseSharedEngineAppName() {
-  vq::shm::ShmLockHold hold(NameLock());
+  vq::strm::LockHold hold(NameLock());
   ReleaseLocked();
 }
 

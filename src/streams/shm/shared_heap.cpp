@@ -19,8 +19,8 @@ struct MappedBlock {
 // Shared heaps alive in this process. The client name (and its resource tree, which
 // holds every heap file, comm block and bit-signal page of the process) ends with the
 // last of them, not with the first one destroyed.
-vq::shm::ShmLock& HeapCountLock() {
-  static vq::shm::ShmLock lock;
+vq::strm::RecursiveLock& HeapCountLock() {
+  static vq::strm::RecursiveLock lock;
   return lock;
 }
 int g_live_heaps = 0;
@@ -87,7 +87,7 @@ c_strm_procref::c_strm_procref(c_strm_proctable* table, std::uint32_t pid, std::
 // Runs under the table's lock.
 c_strm_procref::~c_strm_procref() {
   {
-    vq::shm::ShmLockHold hold(lock_);
+    vq::strm::LockHold hold(lock_);
     UnmapAll(map_);
   }
   table_->map_.base_remove(&key_);
@@ -95,13 +95,13 @@ c_strm_procref::~c_strm_procref() {
 
 void c_strm_procref::Release() {
   c_strm_proctable* table = table_;
-  vq::shm::ShmLockHold hold(table->lock_);
+  vq::strm::LockHold hold(table->lock_);
   if (count_ > 0) --count_;
   if (count_ == 0) delete this;
 }
 
 std::uint32_t c_strm_procref::count() const {
-  vq::shm::ShmLockHold hold(table_->lock_);
+  vq::strm::LockHold hold(table_->lock_);
   return count_;
 }
 
@@ -110,14 +110,14 @@ void* c_strm_procref::AttachSharedMem(const char* name, std::uint32_t id, std::u
   if (!vq::shm::IsSafeResourceName(name) || size == 0) return nullptr;
   c_strm_shm_key probe(name, id, offset);
   {
-    vq::shm::ShmLockHold hold(lock_);
+    vq::strm::LockHold hold(lock_);
     auto* known = static_cast<MappedBlock*>(map_.base_locate(probe));
     if (known != nullptr) return size <= known->size ? known->address : nullptr;
   }
   // Mapping takes system calls: outside our lock.
   void* address = AttachToSharedMem(key_.pid, name, id, nullptr, offset, size, 1);
   if (address == nullptr) return nullptr;
-  vq::shm::ShmLockHold hold(lock_);
+  vq::strm::LockHold hold(lock_);
   // Another thread may have mapped the same block meanwhile: keep its entry and give
   // back the holder we took.
   auto* known = static_cast<MappedBlock*>(map_.base_locate(probe));
@@ -130,7 +130,7 @@ void* c_strm_procref::AttachSharedMem(const char* name, std::uint32_t id, std::u
 }
 
 c_strm_proctable::~c_strm_proctable() {
-  vq::shm::ShmLockHold hold(lock_);
+  vq::strm::LockHold hold(lock_);
   for (;;) {
     c_utils_dict_iter_base it(map_);
     it.first();
@@ -140,7 +140,7 @@ c_strm_proctable::~c_strm_proctable() {
 }
 
 c_strm_procref* c_strm_proctable::Locate(std::uint32_t pid, std::uint32_t ref_id) {
-  vq::shm::ShmLockHold hold(lock_);
+  vq::strm::LockHold hold(lock_);
   const c_strm_prockey probe(pid, ref_id);
   auto* process = static_cast<c_strm_procref*>(map_.base_locate(probe));
   if (process == nullptr) process = new c_strm_procref(this, pid, ref_id);
@@ -149,32 +149,31 @@ c_strm_procref* c_strm_proctable::Locate(std::uint32_t pid, std::uint32_t ref_id
 }
 
 std::uint32_t c_strm_proctable::size() {
-  vq::shm::ShmLockHold hold(lock_);
+  vq::strm::LockHold hold(lock_);
   return map_.entries;
 }
 
 // ---- Buffer references ----------------------------------------------------------------------------
 
-void* c_shared_ref::address() const {
-  return block == nullptr ? nullptr : static_cast<unsigned char*>(block->address) + offset;
-}
-
-void c_shared_ref::get_tran_ref(a_strm_buff_ref* out) const {
+void get_tran_ref(const c_shared_ref& ref, a_strm_buff_ref* out) {
   std::memset(out, 0, sizeof *out);
-  if (shared == 0 || block == nullptr || block->is_private != 0) return;
+  const auto* block = static_cast<const c_shared_heapblk*>(ref.block);
+  if (ref.shared == 0 || block == nullptr || ref.direct != nullptr || block->is_private != 0) {
+    return;
+  }
   const char* name = StrmCurSharedEngineAppName();
   std::memcpy(out->segment_name, name, strnlen(name, sizeof out->segment_name));
   out->segment_id = block->segment_id;
   out->block_offset = block->block_offset;
   out->block_size = block->size;
-  out->data_offset = offset;
+  out->data_offset = ref.offset;
 }
 
 // ---- Shared heap ----------------------------------------------------------------------------------
 
 c_shared_heap::c_shared_heap() {
   {
-    vq::shm::ShmLockHold hold(HeapCountLock());
+    vq::strm::LockHold hold(HeapCountLock());
     ++g_live_heaps;
   }
   InitShMem();
@@ -187,7 +186,7 @@ c_shared_heap::~c_shared_heap() {
   freeall();
   if (heap_id_ != 0) DeleteSharedEngineMemory(heap_name_, heap_id_);
   {
-    vq::shm::ShmLockHold hold(HeapCountLock());
+    vq::strm::LockHold hold(HeapCountLock());
     if (--g_live_heaps == 0 &&
         std::strncmp(heap_name_, kClientNamePrefix, std::strlen(kClientNamePrefix)) == 0) {
       StrmReleaseSharedEngineAppName();
@@ -198,20 +197,23 @@ c_shared_heap::~c_shared_heap() {
 
 bool c_shared_heap::alloc(std::uint32_t size, c_shared_ref* ref, bool is_private) {
   if (size == 0) {
-    *ref = c_shared_ref{0, nullptr, 0};
+    *ref = c_shared_ref{};
+    ref->shared = 0;
     return true;
   }
-  vq::shm::ShmLockHold hold(lock_);
+  vq::strm::LockHold hold(lock_);
   c_shared_heapblk* block = blocks_.last_element();
   if (block == nullptr || size > block->remaining || (block->is_private != 0) != is_private) {
     block = allocblk(size, is_private);
     if (block == nullptr) {
-      *ref = c_shared_ref{1, nullptr, 0};
+      *ref = c_shared_ref{};
       return false;
     }
     blocks_.append(block);
   }
-  *ref = c_shared_ref{1, block, block->used};
+  *ref = c_shared_ref{};
+  ref->block = block;
+  ref->offset = block->used;
   block->used += size;
   block->remaining -= size;
   return true;
@@ -223,7 +225,7 @@ c_shared_heapblk* c_shared_heap::allocblk(std::uint32_t size, bool is_private) {
   if (wanted > 0xFFFFFFFFULL) return nullptr;
   const auto bytes = static_cast<std::uint32_t>(wanted);
 
-  vq::shm::ShmLockHold hold(lock_);
+  vq::strm::LockHold hold(lock_);
   void* address = nullptr;
   if (is_private) {
     address = ut_malloc(bytes);
@@ -246,6 +248,12 @@ c_shared_heapblk* c_shared_heap::allocblk(std::uint32_t size, bool is_private) {
   return block;
 }
 
+std::uint8_t* c_shared_heap::resolve(const c_shared_ref& ref) {
+  if (ref.direct != nullptr) return ref.direct;
+  const auto* block = static_cast<const c_shared_heapblk*>(ref.block);
+  return block == nullptr ? nullptr : static_cast<std::uint8_t*>(block->address) + ref.offset;
+}
+
 void c_shared_heap::freeblk(c_shared_heapblk* block) {
   if (block == nullptr) return;
   if (block->is_private != 0) {
@@ -257,23 +265,24 @@ void c_shared_heap::freeblk(c_shared_heapblk* block) {
 }
 
 void c_shared_heap::freeall() {
-  vq::shm::ShmLockHold hold(lock_);
+  vq::strm::LockHold hold(lock_);
   while (c_shared_heapblk* block = blocks_.first_element()) freeblk(block);
 }
 
 std::uint32_t c_shared_heap::block_count() {
-  vq::shm::ShmLockHold hold(lock_);
+  vq::strm::LockHold hold(lock_);
   std::uint32_t n = 0;
   for (c_utils_iter<c_shared_heapblk> it(blocks_); !it.at_end(); it.next()) ++n;
   return n;
 }
 
-void* c_shared_heap::shared_ref_tran_get_ptr(const a_strm_buff_ref& ref,
-                                             const a_strm_buff_map_id& map_id,
-                                             c_shared_ref* shared_ref, c_strm_procref* process,
-                                             std::uint32_t* room) {
+std::uint8_t* c_shared_heap::shared_ref_tran_get_ptr(const a_strm_buff_ref& ref,
+                                                     a_strm_buff_map_id& map_id,
+                                                     const c_shared_ref& own, void* proc_ref,
+                                                     std::uint32_t* room) {
   (void)map_id;
-  (void)shared_ref;
+  (void)own;
+  auto* process = static_cast<c_strm_procref*>(proc_ref);
   if (room != nullptr) *room = 0;
   char name[kShmNameBytes + 1];
   if (process == nullptr || !vq::shm::CopySharedName(ref.segment_name, name) ||
@@ -283,5 +292,9 @@ void* c_shared_heap::shared_ref_tran_get_ptr(const a_strm_buff_ref& ref,
   void* block = process->AttachSharedMem(name, ref.segment_id, ref.block_offset, ref.block_size);
   if (block == nullptr) return nullptr;
   if (room != nullptr) *room = ref.block_size - ref.data_offset;
-  return static_cast<unsigned char*>(block) + ref.data_offset;
+  return static_cast<std::uint8_t*>(block) + ref.data_offset;
 }
+
+namespace vq::shm {
+c_strm_buff_heap* NewSharedHeap() { return new c_shared_heap; }
+}  // namespace vq::shm

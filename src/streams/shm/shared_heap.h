@@ -15,8 +15,9 @@
 
 #include <cstdint>
 
+#include "streams/packet_buffer.h"
+#include "streams/recursive_lock.h"
 #include "streams/shm/shm_layout.h"
-#include "streams/shm/shm_lock.h"
 #include "utils/base/dictionary.h"
 #include "utils/base/list.h"
 
@@ -92,7 +93,7 @@ class c_strm_procref : public c_utils_link {
   c_strm_prockey key_;
   c_strm_proctable* table_;
   std::uint32_t count_ = 0;  // guarded by the table's lock
-  vq::shm::ShmLock lock_;    // guards map_
+  vq::strm::RecursiveLock lock_;    // guards map_
   c_strm_shm_map map_;       // c_strm_shm_key -> mapped block record
 };
 
@@ -110,7 +111,7 @@ class c_strm_proctable {
 
  private:
   friend class c_strm_procref;
-  vq::shm::ShmLock lock_;
+  vq::strm::RecursiveLock lock_;
   c_strm_procmap map_;
 };
 
@@ -127,46 +128,43 @@ class c_shared_heapblk : public c_utils_link {
   std::uint32_t remaining = 0;     // size - used
 };
 
-// Where a buffer's storage lies in its heap.
-struct c_shared_ref {
-  std::uint8_t shared = 1;            // 1 when the buffer's storage comes from a heap
-  c_shared_heapblk* block = nullptr;
-  std::uint32_t offset = 0;           // of the data in the block
+// The reference a peer needs for a buffer of a shared heap (c_shared_ref of the packet
+// buffers, whose block is a c_shared_heapblk): this process's client name, the block's
+// file id, offset and size, and the data offset. An empty name and zeros for anything
+// the peer cannot map (no block, private memory, a direct address).
+void get_tran_ref(const c_shared_ref& ref, a_strm_buff_ref* out);
 
-  void* address() const;
-  // The reference a peer needs: this process's client name, the block's file id,
-  // offset and size, and the data offset. An empty name and zeros for anything the peer
-  // cannot map (no block, or private memory).
-  void get_tran_ref(a_strm_buff_ref* out) const;
-};
-
-class c_shared_heap {
+// The heap behind the packet buffers' sources when the shared-memory link is in use.
+class c_shared_heap final : public c_strm_buff_heap {
  public:
   // Claims the client name when not yet claimed and creates the empty heap file.
   c_shared_heap();
   // Frees every block and removes the heap file; the last heap of the process also ends
   // the client name (its whole resource tree).
-  ~c_shared_heap();
+  ~c_shared_heap() override;
   c_shared_heap(const c_shared_heap&) = delete;
   c_shared_heap& operator=(const c_shared_heap&) = delete;
 
   // `size` bytes from the last block, or from a new one when it lacks room or is of the
   // other kind of memory. Size 0 gives an empty reference (shared 0). False, with
   // (1, null, 0) in *ref, when no block can be made.
-  bool alloc(std::uint32_t size, c_shared_ref* ref, bool is_private);
+  bool alloc(std::uint32_t size, c_shared_ref* ref, bool is_private) override;
+  // The address a reference of this heap names (block plus offset, or its direct
+  // address), null for none.
+  std::uint8_t* resolve(const c_shared_ref& ref) override;
   // A block of whole pages above `size` (a size of exactly n pages gets n + 1): file
   // range for shared memory, heap memory for private. Null on failure.
   c_shared_heapblk* allocblk(std::uint32_t size, bool is_private);
   void freeblk(c_shared_heapblk* block);
-  void freeall();
+  void freeall() override;
 
   // The data of a buffer the peer sent: the referenced block mapped through the peer's
-  // process reference, plus the data offset. *room (when given) gets the bytes from
-  // there to the end of the block. Null for an empty name, a refused name, a data
-  // offset outside the block, or a block that cannot be mapped.
-  void* shared_ref_tran_get_ptr(const a_strm_buff_ref& ref, const a_strm_buff_map_id& map_id,
-                                c_shared_ref* shared_ref, c_strm_procref* process,
-                                std::uint32_t* room = nullptr);
+  // process reference (`proc_ref`, a c_strm_procref*), plus the data offset. *room (when
+  // given) gets the bytes from there to the end of the block. Null for an empty name, a
+  // refused name, a data offset outside the block, or a block that cannot be mapped.
+  std::uint8_t* shared_ref_tran_get_ptr(const a_strm_buff_ref& ref, a_strm_buff_map_id& map_id,
+                                        const c_shared_ref& own, void* proc_ref,
+                                        std::uint32_t* room) override;
 
   const char* name() const { return heap_name_; }
   std::uint32_t id() const { return heap_id_; }
@@ -175,12 +173,17 @@ class c_shared_heap {
   std::uint32_t block_count();
 
  private:
-  vq::shm::ShmLock lock_;
+  vq::strm::RecursiveLock lock_;
   c_utils_list<c_shared_heapblk> blocks_;
   char heap_name_[40] = {};  // the client resource name, 31 characters at most
   std::uint32_t heap_id_ = 0;    // the heap file's id; 0 when it could not be made
   std::uint32_t heap_size_ = 0;  // the file's length
   c_strm_proctable proctable_;
 };
+
+namespace vq::shm {
+// A new shared heap, for vq::strm::SetBufferHeapFactory.
+c_strm_buff_heap* NewSharedHeap();
+}  // namespace vq::shm
 
 #endif  // VQ_STREAMS_SHM_SHARED_HEAP_H

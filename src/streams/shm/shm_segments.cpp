@@ -12,7 +12,7 @@
 
 #include "streams/shm/resource_tree.h"
 #include "streams/shm/shm_layout.h"
-#include "streams/shm/shm_lock.h"
+#include "streams/recursive_lock.h"
 #include "utils/base/list.h"
 #include "utils/base/posix_file.h"
 
@@ -89,7 +89,7 @@ class c_unix_shmat_ref : public c_utils_link {
 };
 
 struct Registry {
-  vq::shm::ShmLock lock;
+  vq::strm::RecursiveLock lock;
   c_utils_list<c_unix_shmat_ref> entries;
   int users = 0;  // InitShMem calls not yet matched by FiniShMem
 };
@@ -213,12 +213,12 @@ int unix_munmap(void* address, std::size_t length) { return munmap(address, leng
 // still use must not vanish with the last FiniShMem, so the count only tells whether
 // anybody uses it.
 void InitShMem() {
-  vq::shm::ShmLockHold hold(TheRegistry().lock);
+  vq::strm::LockHold hold(TheRegistry().lock);
   ++TheRegistry().users;
 }
 
 void FiniShMem() {
-  vq::shm::ShmLockHold hold(TheRegistry().lock);
+  vq::strm::LockHold hold(TheRegistry().lock);
   if (TheRegistry().users > 0) --TheRegistry().users;
 }
 
@@ -229,7 +229,7 @@ void* AttachToSharedMem(std::uint32_t owner_pid, const char* name, std::uint32_t
                         const char* segment, std::uint32_t offset, std::uint32_t size,
                         int counted) {
   Registry& registry = TheRegistry();
-  vq::shm::ShmLockHold hold(registry.lock);
+  vq::strm::LockHold hold(registry.lock);
   c_utils_iter<c_unix_shmat_ref> it(registry.entries);
   for (; !it.at_end(); it.next()) {
     c_unix_shmat_ref* entry = it.element();
@@ -269,7 +269,7 @@ void* AttachToSharedMem(std::uint32_t owner_pid, const char* name, std::uint32_t
 }
 
 bool DetachFromSharedMem(void* address) {
-  vq::shm::ShmLockHold hold(TheRegistry().lock);
+  vq::strm::LockHold hold(TheRegistry().lock);
   c_unix_shmat_ref* entry = FindByAddress(address);
   if (entry == nullptr) {
     std::fprintf(stderr, "[unixshm] DetachFromSharedMem mem=%p FAILED to find\n", address);
@@ -289,7 +289,7 @@ bool DetachFromSharedMem(void* address) {
 namespace vq::shm::testing {
 
 int ShMemHolders(void* address) {
-  ShmLockHold hold(TheRegistry().lock);
+  vq::strm::LockHold hold(TheRegistry().lock);
   const c_unix_shmat_ref* entry = FindByAddress(address);
   return entry == nullptr ? 0 : entry->count;
 }

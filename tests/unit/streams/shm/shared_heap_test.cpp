@@ -19,6 +19,17 @@ using vq::shm::test::IsMapped;
 using vq::shm::test::ScopedShmRoot;
 using vq::shm::testing::ShMemHolders;
 
+c_shared_heapblk* Block(const c_shared_ref& ref) { return static_cast<c_shared_heapblk*>(ref.block); }
+
+// Maps a reference as the receiving side does.
+std::uint8_t* PeerData(c_shared_heap& heap, const a_strm_buff_ref& tran, c_strm_procref* process,
+                       std::uint32_t* room = nullptr) {
+  a_strm_buff_map_id map_id{0, 0};
+  std::uint32_t ignored = 0;
+  return heap.shared_ref_tran_get_ptr(tran, map_id, c_shared_ref{}, process,
+                                      room != nullptr ? room : &ignored);
+}
+
 class SharedHeapTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -47,8 +58,8 @@ TEST_F(SharedHeapTest, SmallRequestsShareTheLastBlock) {
   EXPECT_EQ(a.block, b.block);
   EXPECT_EQ(a.offset, 0u);
   EXPECT_EQ(b.offset, 100u);
-  EXPECT_EQ(a.block->size, page_);
-  EXPECT_EQ(a.block->remaining, page_ - 200);
+  EXPECT_EQ(Block(a)->size, page_);
+  EXPECT_EQ(Block(a)->remaining, page_ - 200);
   EXPECT_EQ(heap_->block_count(), 1u);
   EXPECT_EQ(FileSize(), page_);
 
@@ -56,6 +67,7 @@ TEST_F(SharedHeapTest, SmallRequestsShareTheLastBlock) {
   ASSERT_TRUE(heap_->alloc(0, &empty, false));
   EXPECT_EQ(empty.shared, 0);
   EXPECT_EQ(empty.block, nullptr);
+  EXPECT_EQ(heap_->resolve(empty), nullptr);
 }
 
 TEST_F(SharedHeapTest, NewBlockWhenTheLastLacksRoomOrIsTheOtherKind) {
@@ -83,18 +95,18 @@ TEST_F(SharedHeapTest, NewBlockWhenTheLastLacksRoomOrIsTheOtherKind) {
     SCOPED_TRACE(s.what);
     c_shared_ref ref;
     ASSERT_TRUE(heap_->alloc(s.size, &ref, s.is_private));
-    EXPECT_EQ(ref.block != last, s.new_block);
+    EXPECT_EQ(Block(ref) != last, s.new_block);
     if (s.new_block) {
       EXPECT_EQ(ref.offset, 0u);
-      EXPECT_EQ(ref.block->size, s.block_size_pages * p);
-      EXPECT_EQ(ref.block->is_private != 0, s.is_private);
+      EXPECT_EQ(Block(ref)->size, s.block_size_pages * p);
+      EXPECT_EQ(Block(ref)->is_private != 0, s.is_private);
       if (!s.is_private) {
-        EXPECT_EQ(ref.block->block_offset, file) << "blocks follow one another in the file";
-        file += ref.block->size;
+        EXPECT_EQ(Block(ref)->block_offset, file) << "blocks follow one another in the file";
+        file += Block(ref)->size;
       }
     }
-    std::memset(ref.address(), 0xA5, s.size);  // the storage is really there
-    last = ref.block;
+    std::memset(heap_->resolve(ref), 0xA5, s.size);  // the storage is really there
+    last = Block(ref);
   }
   EXPECT_EQ(FileSize(), file) << "private blocks take no room in the file";
   heap_->freeall();
@@ -108,7 +120,7 @@ TEST_F(SharedHeapTest, TransferReferenceNamesTheBlockForThePeer) {
   ASSERT_TRUE(heap_->alloc(40, &ref, false));
   a_strm_buff_ref out;
   std::memset(&out, 0xFF, sizeof out);
-  ref.get_tran_ref(&out);
+  get_tran_ref(ref, &out);
   EXPECT_STREQ(out.segment_name, heap_->name());
   EXPECT_EQ(out.segment_id, heap_->id());
   EXPECT_EQ(out.block_offset, 0u);
@@ -118,10 +130,10 @@ TEST_F(SharedHeapTest, TransferReferenceNamesTheBlockForThePeer) {
   const a_strm_buff_ref zero{};
   c_shared_ref private_ref;
   ASSERT_TRUE(heap_->alloc(10, &private_ref, true));
-  private_ref.get_tran_ref(&out);
+  get_tran_ref(private_ref, &out);
   EXPECT_EQ(std::memcmp(&out, &zero, sizeof out), 0) << "private memory cannot be mapped";
   c_shared_ref none;
-  none.get_tran_ref(&out);
+  get_tran_ref(none, &out);
   EXPECT_EQ(std::memcmp(&out, &zero, sizeof out), 0);
 }
 
@@ -138,16 +150,15 @@ TEST_F(SharedHeapTest, ProcessReferencesAreCountedAndReleaseTheirBlocks) {
   // Map one of our own blocks through the reference, as if a peer had sent it.
   c_shared_ref ref;
   ASSERT_TRUE(heap_->alloc(64, &ref, false));
-  std::strcpy(static_cast<char*>(ref.address()), "payload");
+  std::strcpy(reinterpret_cast<char*>(heap_->resolve(ref)), "payload");
   a_strm_buff_ref tran;
-  ref.get_tran_ref(&tran);
+  get_tran_ref(ref, &tran);
   std::uint32_t room = 0;
-  auto* seen = static_cast<char*>(heap_->shared_ref_tran_get_ptr(tran, {4711, 9}, nullptr, first,
-                                                                 &room));
+  auto* seen = reinterpret_cast<char*>(PeerData(*heap_, tran, first, &room));
   ASSERT_NE(seen, nullptr);
   EXPECT_STREQ(seen, "payload");
   EXPECT_EQ(room, page_);
-  EXPECT_EQ(heap_->shared_ref_tran_get_ptr(tran, {4711, 9}, nullptr, first), seen)
+  EXPECT_EQ(reinterpret_cast<char*>(PeerData(*heap_, tran, first)), seen)
       << "a block is mapped once per process reference";
   EXPECT_EQ(ShMemHolders(seen), 1);
 
@@ -168,7 +179,7 @@ TEST_F(SharedHeapTest, ReferencesFromThePeerAreChecked) {
   c_shared_ref ref;
   ASSERT_TRUE(heap_->alloc(64, &ref, false));
   a_strm_buff_ref good;
-  ref.get_tran_ref(&good);
+  get_tran_ref(ref, &good);
   c_strm_procref* peer = heap_->proctable().Locate(static_cast<std::uint32_t>(getpid()), 1);
 
   struct Case {
@@ -199,21 +210,21 @@ TEST_F(SharedHeapTest, ReferencesFromThePeerAreChecked) {
     c.spoil(bad);
     ::testing::internal::CaptureStderr();
     std::uint32_t room = 5;
-    EXPECT_EQ(heap_->shared_ref_tran_get_ptr(bad, {0, 0}, nullptr, peer, &room), nullptr);
+    EXPECT_EQ(PeerData(*heap_, bad, peer, &room), nullptr);
     EXPECT_EQ(room, 0u);
     ::testing::internal::GetCapturedStderr();
   }
-  EXPECT_EQ(heap_->shared_ref_tran_get_ptr(good, {0, 0}, nullptr, nullptr), nullptr)
+  EXPECT_EQ(PeerData(*heap_, good, nullptr), nullptr)
       << "no process reference";
 
   // The block once mapped at its true size; the same block claimed larger is refused
   // rather than served from the smaller mapping.
   ASSERT_TRUE(heap_->alloc(2 * page_, &ref, false));  // the file grows past the first block
-  ASSERT_NE(heap_->shared_ref_tran_get_ptr(good, {0, 0}, nullptr, peer), nullptr);
+  ASSERT_NE(PeerData(*heap_, good, peer), nullptr);
   a_strm_buff_ref larger = good;
   larger.block_size = 2 * page_;
   larger.data_offset = page_ + 10;
-  EXPECT_EQ(heap_->shared_ref_tran_get_ptr(larger, {0, 0}, nullptr, peer), nullptr);
+  EXPECT_EQ(PeerData(*heap_, larger, peer), nullptr);
   peer->Release();
 }
 

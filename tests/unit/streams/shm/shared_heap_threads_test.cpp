@@ -23,9 +23,9 @@ TEST(SharedHeapAcrossProcesses, PeerMapsTheOwnersBlock) {
   c_shared_ref ref;
   ASSERT_TRUE(heap->alloc(5000, &ref, false));  // a two-page block
   ASSERT_TRUE(heap->alloc(4000, &ref, false));  // no room left: a second block, further on
-  std::strcpy(static_cast<char*>(ref.address()), "from the owner");
+  std::strcpy(reinterpret_cast<char*>(heap->resolve(ref)), "from the owner");
   a_strm_buff_ref tran;
-  ref.get_tran_ref(&tran);
+  get_tran_ref(ref, &tran);
   ASSERT_NE(tran.block_offset, 0u);
   const std::uint32_t owner = static_cast<std::uint32_t>(getpid());
   c_shared_heap* heap_ptr = heap.get();
@@ -35,8 +35,9 @@ TEST(SharedHeapAcrossProcesses, PeerMapsTheOwnersBlock) {
         c_strm_proctable table;
         c_strm_procref* process = table.Locate(owner, 1);
         std::uint32_t room = 0;
-        auto* data = static_cast<char*>(
-            heap_ptr->shared_ref_tran_get_ptr(tran, {owner, 1}, nullptr, process, &room));
+        a_strm_buff_map_id map_id{owner, 1};
+        auto* data = reinterpret_cast<char*>(
+            heap_ptr->shared_ref_tran_get_ptr(tran, map_id, c_shared_ref{}, process, &room));
         int result = kOk;
         if (data == nullptr) {
           result = kNotMapped;
@@ -52,7 +53,7 @@ TEST(SharedHeapAcrossProcesses, PeerMapsTheOwnersBlock) {
       },
       30);
   ASSERT_EQ(peer.Join(), kOk);
-  EXPECT_STREQ(static_cast<char*>(ref.address()) + 32, "from the peer");
+  EXPECT_STREQ(reinterpret_cast<char*>(heap->resolve(ref)) + 32, "from the peer");
   heap.reset();
 }
 

@@ -45,7 +45,8 @@ std::atomic<unsigned> g_either_toggle{0};
 
 }  // namespace
 
-// ---- Semaphores ------------------------------------------------------------------------------
+// ---- Semaphores
+// ------------------------------------------------------------------------------
 
 bool sysv_test_semaphore(const c_strm_inter_event* event) {
   if (event == nullptr || event->IsNull()) return false;
@@ -87,7 +88,8 @@ bool sysv_timed_waiton_semaphore(const c_strm_inter_event* event, std::uint32_t 
   }
 }
 
-// ---- Events --------------------------------------------------------------------------------------
+// ---- Events
+// --------------------------------------------------------------------------------------
 
 int c_strm_inter_event::Open(const char* name) {
   (void)name;
@@ -128,7 +130,8 @@ int c_strm_shm_mutex::WaitOnBoth(const c_strm_inter_event& event, std::uint32_t 
   return 1;
 }
 
-// ---- Slot allocator ----------------------------------------------------------------------------
+// ---- Slot allocator
+// ----------------------------------------------------------------------------
 
 void a_bit_in_use::init(a_bit_signal* segment) {
   vq::strm::LockHold hold(lock);
@@ -271,7 +274,8 @@ bool SignalBitAndEvent(a_bit_signal* segment, std::uint16_t slot,
   return sysv_signal_semaphore(&event);
 }
 
-// ---- The page object ------------------------------------------------------------------------------
+// ---- The page object
+// ------------------------------------------------------------------------------
 
 c_ptshm_bitsignal* c_ptshm_bitsignal::NewBitSignal() {
   auto* page = new c_ptshm_bitsignal;

@@ -15,8 +15,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "streams/shm/shm_layout.h"
 #include "streams/recursive_lock.h"
+#include "streams/shm/shm_layout.h"
 #include "streams/shm/shm_mem.h"
 #include "utils/base/list.h"
 #include "vqtasks.h"
@@ -74,15 +74,15 @@ bool sysv_timed_waiton_semaphore(const c_strm_inter_event* event, std::uint32_t 
 // ---- The slot allocator of a bit-signal page ------------------------------------------------
 
 struct a_bit_in_use {
-  vq::strm::RecursiveLock lock;                 // guards everything below
+  vq::strm::RecursiveLock lock;           // guards everything below
   std::uint32_t in_use[kBitSignalSlots];  // 1 for an allocated slot
   std::uint16_t free_head;                // free chain, singly linked through next
   std::uint16_t used_count;
-  std::uint16_t used_head;                // used chain, doubly linked, allocation order
+  std::uint16_t used_head;  // used chain, doubly linked, allocation order
   std::uint16_t used_tail;
   std::uint16_t prev[kBitSignalSlots];
   std::uint16_t next[kBitSignalSlots];
-  std::uint8_t stolen[kBitSignalSlots];   // 1 while a scan holds the slot in a detached chain
+  std::uint8_t stolen[kBitSignalSlots];  // 1 while a scan holds the slot in a detached chain
 
   // Page header (1, 256), summary and flags 0; free chain 0..255, used chain empty.
   void init(a_bit_signal* segment);
@@ -125,7 +125,8 @@ void BitArray_Done(a_bit_in_use* allocator, a_bit_iter* iter);
 bool SignalBitAndEvent(a_bit_signal* segment, std::uint16_t slot,
                        const c_strm_inter_event& event);
 
-// ---- The page object --------------------------------------------------------------------------
+// ---- The page object
+// --------------------------------------------------------------------------
 
 class c_ptshm_bitsignal : public c_utils_link {
  public:
@@ -139,7 +140,7 @@ class c_ptshm_bitsignal : public c_utils_link {
   a_bit_signal* address = nullptr;                     // the mapped page
   a_bit_in_use in_use;                                 // its slots
   c_strm_shm_conn* connections[kBitSignalSlots] = {};  // the connection of each slot
-  vq::strm::RecursiveLock lock;                               // guards connections
+  vq::strm::RecursiveLock lock;                        // guards connections
 
  private:
   c_ptshm_bitsignal() = default;

@@ -45,7 +45,8 @@ Ring* RingOf(const CommQ* queue) {
 template <typename Ring>
 a_commq_entry* EntryAt(Ring* ring, std::uint32_t index) {
   return reinterpret_cast<a_commq_entry*>(reinterpret_cast<unsigned char*>(ring) +
-                                          Layout<Ring>::kHeader + sizeof(a_commq_entry) * index);
+                                          Layout<Ring>::kHeader +
+                                          sizeof(a_commq_entry) * index);
 }
 
 std::uint32_t Advance(std::uint32_t index, std::uint32_t slots) {
@@ -151,7 +152,8 @@ bool OpenBlock(const c_strm_shm_mem& descriptor, CommBlk* out) {
     Release(out);
     return false;
   }
-  out->q2 = QueueAfter<Ring>(out, Layout<Ring>::kQ1Offset + Layout<Ring>::QueueBytes(out->q1.slots));
+  out->q2 =
+      QueueAfter<Ring>(out, Layout<Ring>::kQ1Offset + Layout<Ring>::QueueBytes(out->q1.slots));
   if (!CommQ_Attach(&out->q2)) {
     Release(out);
     return false;
@@ -202,7 +204,8 @@ bool CommQ64_Init(CommQ* queue, std::uint32_t n) { return InitRing<a_commq64>(qu
 int CommQ_Enqueue(CommQ* queue, const a_strm_buff_ref& ref, const a_strm_buff_map_id& map_id) {
   return Enqueue<a_commq>(queue, ref, map_id);
 }
-int CommQ64_Enqueue(CommQ* queue, const a_strm_buff_ref& ref, const a_strm_buff_map_id& map_id) {
+int CommQ64_Enqueue(CommQ* queue, const a_strm_buff_ref& ref,
+                    const a_strm_buff_map_id& map_id) {
   return Enqueue<a_commq64>(queue, ref, map_id);
 }
 int CommQ_Dequeue(CommQ* queue, a_strm_buff_ref* ref, a_strm_buff_map_id* map_id) {

@@ -25,29 +25,29 @@
 
 // Results of enqueue and dequeue.
 enum : int {
-  kCommQStored = 0,      // enqueue: stored; dequeue: taken
-  kCommQEmpty = 1,       // dequeue: nothing to take
-  kCommQFull = 2,        // enqueue: full, nothing stored
-  kCommQWasEmpty = 3,    // enqueue: stored, and the consumer had nothing: wake it
-  kCommQWasFull = 4,     // dequeue: taken, and the producer had found no room: wake it
-  kCommQBroken = 5,      // the queue's shared words are out of range (or a wrong handle)
+  kCommQStored = 0,    // enqueue: stored; dequeue: taken
+  kCommQEmpty = 1,     // dequeue: nothing to take
+  kCommQFull = 2,      // enqueue: full, nothing stored
+  kCommQWasEmpty = 3,  // enqueue: stored, and the consumer had nothing: wake it
+  kCommQWasFull = 4,   // dequeue: taken, and the producer had found no room: wake it
+  kCommQBroken = 5,    // the queue's shared words are out of range (or a wrong handle)
 };
 
 // Process-local handle of one ring.
 struct CommQ {
-  void* ring = nullptr;                          // a_commq or a_commq64 in the block
+  void* ring = nullptr;  // a_commq or a_commq64 in the block
   a_shm_structure_version version = kShmStructV0;
-  std::uint32_t slots = 0;                       // n, checked against `bytes`; 0 unusable
-  std::uint64_t bytes = 0;                       // mapped bytes from `ring` on
+  std::uint32_t slots = 0;  // n, checked against `bytes`; 0 unusable
+  std::uint64_t bytes = 0;  // mapped bytes from `ring` on
 };
 
 // Process-local handle of a mapped block.
 struct CommBlk {
-  void* block = nullptr;                         // the mapping; null when none
+  void* block = nullptr;  // the mapping; null when none
   a_shm_structure_version version = kShmStructV0;
   std::uint32_t mapped_size = 0;
-  CommQ q1;                                      // client -> server
-  CommQ q2;                                      // server -> client
+  CommQ q1;  // client -> server
+  CommQ q2;  // server -> client
 };
 
 // A queue handle over `bytes` of memory at `ring` (nothing is read yet).

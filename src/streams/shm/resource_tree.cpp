@@ -24,8 +24,8 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "streams/shm/shm_layout.h"
 #include "streams/recursive_lock.h"
+#include "streams/shm/shm_layout.h"
 #include "utils/base/file_locations.h"
 #include "utils/base/posix_file.h"
 #include "vqtasks.h"
@@ -91,7 +91,8 @@ bool NamesSharedTemp(const char* value) {
     // unrelated directories of other file systems.
     a_posix_stat candidate_stat;
     if (have_stat && _posix_stat(real_candidate, &candidate_stat) == 0 &&
-        candidate_stat.inode == value_stat.inode && candidate_stat.device == value_stat.device) {
+        candidate_stat.inode == value_stat.inode &&
+        candidate_stat.device == value_stat.device) {
       return true;
     }
   }
@@ -328,7 +329,8 @@ void ReleaseLocked() {
 
 }  // namespace
 
-// ---- Names -----------------------------------------------------------------------------------
+// ---- Names
+// -----------------------------------------------------------------------------------
 
 namespace vq::shm {
 
@@ -396,7 +398,8 @@ bool GetEngineResourceRoot(const char* name, char* out, std::size_t size) {
 bool GetEngineSharedMemoryRoot(const char* name, char* out, std::size_t size) {
   return DirPath(name, "/shmem", out, size);
 }
-bool GetEngineSharedMemoryPath(const char* name, std::uint32_t id, char* out, std::size_t size) {
+bool GetEngineSharedMemoryPath(const char* name, std::uint32_t id, char* out,
+                               std::size_t size) {
   if (id == kSemsFileId) return DirPath(name, "/sems", out, size);
   char suffix[32];
   std::snprintf(suffix, sizeof suffix, "/shmem/shm_%08x", static_cast<unsigned>(id));
@@ -540,22 +543,15 @@ bool RemoveEngineResourceTree(const char* name) {
   return DeleteTree(dir);
 }
 
-bool RefreshTree(const char* path) {
-  return RefreshEntry(AT_FDCWD, path);
-}
-bool RefreshChildren(const char* path) {
-  return WithDirectory(path, RefreshChildrenFd);
-}
-bool DeleteTree(const char* path) {
-  return DeleteEntry(AT_FDCWD, path);
-}
-bool DeleteChildren(const char* path) {
-  return WithDirectory(path, DeleteChildrenFd);
-}
+bool RefreshTree(const char* path) { return RefreshEntry(AT_FDCWD, path); }
+bool RefreshChildren(const char* path) { return WithDirectory(path, RefreshChildrenFd); }
+bool DeleteTree(const char* path) { return DeleteEntry(AT_FDCWD, path); }
+bool DeleteChildren(const char* path) { return WithDirectory(path, DeleteChildrenFd); }
 
 bool StatEngineResourceTree(const char* name, char* out, std::size_t size) {
   char dir[kShmPathBytes];
-  if (out == nullptr || size == 0 || !GetEngineResourceRoot(name, dir, sizeof dir)) return false;
+  if (out == nullptr || size == 0 || !GetEngineResourceRoot(name, dir, sizeof dir))
+    return false;
   char target[134];
   const ssize_t n = readlink(dir, target, sizeof target - 1);
   if (n < 0) return false;

@@ -43,7 +43,8 @@ void UnmapAll(c_strm_shm_map& map) {
 
 }  // namespace
 
-// ---- Keys ------------------------------------------------------------------------------------
+// ---- Keys
+// ------------------------------------------------------------------------------------
 
 std::uint16_t c_strm_prockey::hash() const {
   const std::uint32_t x = pid ^ ref_id;
@@ -77,7 +78,8 @@ int c_strm_shm_map::is_equal(const c_utils_key& stored, const c_utils_key& probe
       static_cast<const c_strm_shm_key&>(probe));
 }
 
-// ---- Process table ----------------------------------------------------------------------------
+// ---- Process table
+// ----------------------------------------------------------------------------
 
 c_strm_procref::c_strm_procref(c_strm_proctable* table, std::uint32_t pid, std::uint32_t ref_id)
     : key_(pid, ref_id), table_(table) {
@@ -153,7 +155,8 @@ std::uint32_t c_strm_proctable::size() {
   return map_.entries;
 }
 
-// ---- Buffer references ----------------------------------------------------------------------------
+// ---- Buffer references
+// ----------------------------------------------------------------------------
 
 void get_tran_ref(const c_shared_ref& ref, a_strm_buff_ref* out) {
   std::memset(out, 0, sizeof *out);
@@ -169,7 +172,8 @@ void get_tran_ref(const c_shared_ref& ref, a_strm_buff_ref* out) {
   out->data_offset = ref.offset;
 }
 
-// ---- Shared heap ----------------------------------------------------------------------------------
+// ---- Shared heap
+// ----------------------------------------------------------------------------------
 
 c_shared_heap::c_shared_heap() {
   {
@@ -289,7 +293,8 @@ std::uint8_t* c_shared_heap::shared_ref_tran_get_ptr(const a_strm_buff_ref& ref,
       name[0] == '\0' || ref.data_offset >= ref.block_size) {
     return nullptr;
   }
-  void* block = process->AttachSharedMem(name, ref.segment_id, ref.block_offset, ref.block_size);
+  void* block =
+      process->AttachSharedMem(name, ref.segment_id, ref.block_offset, ref.block_size);
   if (block == nullptr) return nullptr;
   if (room != nullptr) *room = ref.block_size - ref.data_offset;
   return static_cast<std::uint8_t*>(block) + ref.data_offset;

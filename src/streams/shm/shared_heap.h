@@ -23,7 +23,8 @@
 
 class c_strm_proctable;
 
-// ---- Keys and maps ----------------------------------------------------------------------------
+// ---- Keys and maps
+// ----------------------------------------------------------------------------
 
 class c_strm_prockey : public c_utils_key {
  public:
@@ -68,7 +69,8 @@ class c_strm_shm_map : public c_utils_dict_base {
   int is_equal(const c_utils_key& stored, const c_utils_key& probe) override;
 };
 
-// ---- Process table ---------------------------------------------------------------------------
+// ---- Process table
+// ---------------------------------------------------------------------------
 
 // One peer process and the blocks mapped from it. Made by c_strm_proctable::Locate.
 class c_strm_procref : public c_utils_link {
@@ -92,9 +94,9 @@ class c_strm_procref : public c_utils_link {
 
   c_strm_prockey key_;
   c_strm_proctable* table_;
-  std::uint32_t count_ = 0;  // guarded by the table's lock
-  vq::strm::RecursiveLock lock_;    // guards map_
-  c_strm_shm_map map_;       // c_strm_shm_key -> mapped block record
+  std::uint32_t count_ = 0;       // guarded by the table's lock
+  vq::strm::RecursiveLock lock_;  // guards map_
+  c_strm_shm_map map_;            // c_strm_shm_key -> mapped block record
 };
 
 class c_strm_proctable {
@@ -115,7 +117,8 @@ class c_strm_proctable {
   c_strm_procmap map_;
 };
 
-// ---- Shared heap --------------------------------------------------------------------------------
+// ---- Shared heap
+// --------------------------------------------------------------------------------
 
 class c_shared_heapblk : public c_utils_link {
  public:
@@ -175,7 +178,7 @@ class c_shared_heap final : public c_strm_buff_heap {
  private:
   vq::strm::RecursiveLock lock_;
   c_utils_list<c_shared_heapblk> blocks_;
-  char heap_name_[40] = {};  // the client resource name, 31 characters at most
+  char heap_name_[40] = {};      // the client resource name, 31 characters at most
   std::uint32_t heap_id_ = 0;    // the heap file's id; 0 when it could not be made
   std::uint32_t heap_size_ = 0;  // the file's length
   c_strm_proctable proctable_;

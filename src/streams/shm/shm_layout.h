@@ -95,7 +95,9 @@ constexpr std::uint64_t CommQ64Bytes(std::uint32_t n) {
 // after it. 64-bit layout: closed at 0, four zero bytes, the first queue at 8.
 constexpr std::size_t kCommBlkQ1Offset = 4;
 constexpr std::size_t kCommBlk64Q1Offset = 8;
-constexpr std::uint64_t CommBlkBytes(std::uint32_t n) { return kCommBlkQ1Offset + 2 * CommQBytes(n); }
+constexpr std::uint64_t CommBlkBytes(std::uint32_t n) {
+  return kCommBlkQ1Offset + 2 * CommQBytes(n);
+}
 constexpr std::uint64_t CommBlk64Bytes(std::uint32_t n) {
   return kCommBlk64Q1Offset + 2 * CommQ64Bytes(n);
 }

@@ -99,7 +99,8 @@ void c_strm_shm_mem::Destroy() {
   if (IsNull()) return;
   char owner[kShmNameBytes + 1];
   char segment[kShmNameBytes + 1];
-  if (vq::shm::CopySharedName(segment_name, owner) && vq::shm::CopySharedName(mem_name, segment)) {
+  if (vq::shm::CopySharedName(segment_name, owner) &&
+      vq::shm::CopySharedName(mem_name, segment)) {
     if (segment_id != 0) {
       DeleteSharedEngineMemory(owner, segment_id);
     } else {

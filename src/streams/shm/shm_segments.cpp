@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "streams/recursive_lock.h"
 #include "streams/shm/resource_tree.h"
 #include "streams/shm/shm_layout.h"
-#include "streams/recursive_lock.h"
 #include "utils/base/list.h"
 #include "utils/base/posix_file.h"
 
@@ -68,7 +68,8 @@ void* MapFile(const char* path, std::uint32_t offset, std::uint32_t size, void* 
     return nullptr;
   }
   const int protection = writable ? PROT_READ | PROT_WRITE : PROT_READ;
-  void* mapped = unix_mmap(address, size, protection, MAP_SHARED, fd, static_cast<off_t>(offset));
+  void* mapped =
+      unix_mmap(address, size, protection, MAP_SHARED, fd, static_cast<off_t>(offset));
   const int error = errno;
   _posix_close(fd);
   errno = error;
@@ -78,14 +79,14 @@ void* MapFile(const char* path, std::uint32_t offset, std::uint32_t size, void* 
 // One mapping of the registry.
 class c_unix_shmat_ref : public c_utils_link {
  public:
-  std::uint32_t owner_pid = 0;                    // creator pid of the mapped descriptor
-  char segment_name[kShmNameBytes + 1] = {};      // owner's resource name; empty when none
-  std::uint32_t segment_id = 0;                   // 0 for a name-named segment
-  char mem_name[kShmNameBytes + 1] = {};          // segment name; empty for an id-named one
-  std::uint32_t offset = 0;                       // mapped range of the file
+  std::uint32_t owner_pid = 0;                // creator pid of the mapped descriptor
+  char segment_name[kShmNameBytes + 1] = {};  // owner's resource name; empty when none
+  std::uint32_t segment_id = 0;               // 0 for a name-named segment
+  char mem_name[kShmNameBytes + 1] = {};      // segment name; empty for an id-named one
+  std::uint32_t offset = 0;                   // mapped range of the file
   std::uint32_t size = 0;
   void* address = nullptr;
-  std::int32_t count = 0;                         // holders; -1: never unmapped
+  std::int32_t count = 0;  // holders; -1: never unmapped
 };
 
 struct Registry {
@@ -115,7 +116,8 @@ c_unix_shmat_ref* FindByAddress(void* address) {
 
 }  // namespace
 
-// ---- Segment files ---------------------------------------------------------------------------
+// ---- Segment files
+// ---------------------------------------------------------------------------
 
 bool CreateSharedEngineMemoryEx(const char* name, std::uint32_t size, std::uint32_t id) {
   char path[kShmPathBytes];
@@ -207,7 +209,8 @@ void* unix_mmap(void* address, std::size_t length, int protection, int flags, in
 
 int unix_munmap(void* address, std::size_t length) { return munmap(address, length); }
 
-// ---- Registry ----------------------------------------------------------------------------------
+// ---- Registry
+// ----------------------------------------------------------------------------------
 
 // The registry itself lives for the whole process: entries of mappings that callers
 // still use must not vanish with the last FiniShMem, so the count only tells whether
@@ -243,8 +246,9 @@ void* AttachToSharedMem(std::uint32_t owner_pid, const char* name, std::uint32_t
     }
   }
 
-  void* address = id != 0 ? AttachToSharedEngineMemoryO(name, id, offset, size, nullptr)
-                          : AttachToSharedEngineNMemoryO(name, segment, offset, size, nullptr, 1);
+  void* address = id != 0
+                      ? AttachToSharedEngineMemoryO(name, id, offset, size, nullptr)
+                      : AttachToSharedEngineNMemoryO(name, segment, offset, size, nullptr, 1);
   if (address == nullptr) {
     const int error = errno;
     std::fprintf(stderr,

@@ -2,9 +2,8 @@
 // page object.
 #include "streams/shm/bit_signal.h"
 
-#include <sys/sem.h>
-
 #include <gtest/gtest.h>
+#include <sys/sem.h>
 
 #include <chrono>
 #include <memory>

@@ -1,8 +1,7 @@
 // Wake-ups between threads and in a fresh IPC namespace.
+#include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/sem.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>

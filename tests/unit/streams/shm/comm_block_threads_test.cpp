@@ -31,7 +31,13 @@ a_commq_entry EntryFor(std::uint32_t seq) {
   return entry;
 }
 
-enum ConsumerResult { kConsumerOk = 0, kWakeUpLost = 2, kWrongEntry = 3, kLeftOver = 4, kBroken = 5 };
+enum ConsumerResult {
+  kConsumerOk = 0,
+  kWakeUpLost = 2,
+  kWrongEntry = 3,
+  kLeftOver = 4,
+  kBroken = 5
+};
 
 struct Layout {
   const char* name;
@@ -39,7 +45,7 @@ struct Layout {
   bool (*init)(const c_strm_shm_mem&, std::uint32_t, CommBlk*);
   int (*enqueue)(CommQ*, const a_strm_buff_ref&, const a_strm_buff_map_id&);
   int (*dequeue)(CommQ*, a_strm_buff_ref*, a_strm_buff_map_id*);
-  std::uint32_t slots;    // per queue: few slots make the producer find it full often
+  std::uint32_t slots;  // per queue: few slots make the producer find it full often
   std::uint32_t entries;
 };
 
@@ -78,7 +84,7 @@ TEST_P(CommQueueAcrossProcesses, EntriesArriveOnceAndInOrder) {
         }
         a_commq_entry extra{};
         return layout.dequeue(queue, &extra.ref, &extra.map_id) == kCommQEmpty ? kConsumerOk
-                                                                              : kLeftOver;
+                                                                               : kLeftOver;
       },
       120);
 

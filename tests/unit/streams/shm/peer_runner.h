@@ -43,7 +43,8 @@ class PeerRunner {
     if (thread_.joinable()) thread_.join();
     if (pid_ > 0) {
       int status = 0;
-      result_ = waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      result_ =
+          waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
       pid_ = 0;
     } else if (pid_ < 0) {
       result_ = -1;

@@ -3,11 +3,10 @@
 #include "streams/shm/resource_tree.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
-
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <fstream>
@@ -122,9 +121,16 @@ TEST(ResourcePaths, NamesThatLeaveTheTreeAreRefused) {
     bool safe;
   };
   const Case cases[] = {
-      {"..", false},          {".", false},     {"../etc", false}, {"a/b", false},
-      {"/", false},           {"/etc", false},  {"..a", true},     {"a..", true},
-      {"__VellumCli__1_2", true}, {slash_after_cut.c_str(), true},  // cut before the slash
+      {"..", false},
+      {".", false},
+      {"../etc", false},
+      {"a/b", false},
+      {"/", false},
+      {"/etc", false},
+      {"..a", true},
+      {"a..", true},
+      {"__VellumCli__1_2", true},
+      {slash_after_cut.c_str(), true},  // cut before the slash
   };
   char out[kShmPathBytes];
   for (const Case& c : cases) {
@@ -226,14 +232,20 @@ TEST_F(ResourceTreeTest, CreateRefreshCleanRemove) {
   for (const char* sub : {"shmem", "fifos", "tmp"}) {
     EXPECT_TRUE(FileExists(root_.dir("srv", sub))) << sub;
   }
-  const std::string files[] = {"shmem/shm_00000001", "fifos/fifo_00000002", "tmp/deep/x",
-                               "sems", "rdv_socket", "pid", "lock"};
+  const std::string files[] = {"shmem/shm_00000001",
+                               "fifos/fifo_00000002",
+                               "tmp/deep/x",
+                               "sems",
+                               "rdv_socket",
+                               "pid",
+                               "lock"};
   ASSERT_EQ(mkdir(root_.dir("srv", "tmp/deep").c_str(), 0777), 0);
   for (const std::string& f : files) Write(root_.dir("srv", f), "7\n");
   Write(root_.dir("srv", "p.7"), "");
   // A link inside the tree that points outside it: walks must not follow it.
   Write(root_.path() + "/outside", "keep");
-  ASSERT_EQ(symlink((root_.path() + "/outside").c_str(), root_.dir("srv", "tmp/link").c_str()), 0);
+  ASSERT_EQ(symlink((root_.path() + "/outside").c_str(), root_.dir("srv", "tmp/link").c_str()),
+            0);
   for (const std::string& f : files) MakeOld(root_.dir("srv", f));
   MakeOld(root_.dir("srv", "p.7"));
   MakeOld(root_.path() + "/outside");
@@ -279,7 +291,7 @@ TEST_F(ResourceTreeTest, PidFileIsReadStrictly) {
     int want;
   };
   const Case cases[] = {
-      {"1234\n", 1234}, {"1234", 1234}, {"1234\r\n", 1234}, {"12a4\n", 0},
+      {"1234\n", 1234}, {"1234", 1234}, {"1234\r\n", 1234},   {"12a4\n", 0},
       {"", 0},          {"\n12", 0},    {"99999999999\n", 0}, {nullptr, 0},
   };
   for (const Case& c : cases) {

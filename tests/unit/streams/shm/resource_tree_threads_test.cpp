@@ -2,11 +2,10 @@
 // lock file must be another process. The forked holder does no more than open, lock,
 // report and wait (little code runs in a forked child of an instrumented test).
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
@@ -169,8 +168,8 @@ TEST_F(LivenessTest, SecondClaimerMovesToTheNextStamp) {
 
 TEST_F(LivenessTest, FirstUseClaimsAFreshName) {
   const std::string name = StrmCurSharedEngineAppName();
-  EXPECT_TRUE(std::regex_match(name, std::regex("__VellumCli__" + std::to_string(getpid()) +
-                                                "_[0-9a-f]{8}")))
+  EXPECT_TRUE(std::regex_match(
+      name, std::regex("__VellumCli__" + std::to_string(getpid()) + "_[0-9a-f]{8}")))
       << name;
   EXPECT_LE(name.size(), kResourceNameMax);
   for (const char* sub : {"shmem", "fifos", "tmp", "lock", "pid"}) {

@@ -1,9 +1,8 @@
 // Shared heaps, buffer references and the process table within one process.
 #include "streams/shm/shared_heap.h"
 
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <memory>
@@ -19,11 +18,13 @@ using vq::shm::test::IsMapped;
 using vq::shm::test::ScopedShmRoot;
 using vq::shm::testing::ShMemHolders;
 
-c_shared_heapblk* Block(const c_shared_ref& ref) { return static_cast<c_shared_heapblk*>(ref.block); }
+c_shared_heapblk* Block(const c_shared_ref& ref) {
+  return static_cast<c_shared_heapblk*>(ref.block);
+}
 
 // Maps a reference as the receiving side does.
-std::uint8_t* PeerData(c_shared_heap& heap, const a_strm_buff_ref& tran, c_strm_procref* process,
-                       std::uint32_t* room = nullptr) {
+std::uint8_t* PeerData(c_shared_heap& heap, const a_strm_buff_ref& tran,
+                       c_strm_procref* process, std::uint32_t* room = nullptr) {
   a_strm_buff_map_id map_id{0, 0};
   std::uint32_t ignored = 0;
   return heap.shared_ref_tran_get_ptr(tran, map_id, c_shared_ref{}, process,
@@ -214,8 +215,7 @@ TEST_F(SharedHeapTest, ReferencesFromThePeerAreChecked) {
     EXPECT_EQ(room, 0u);
     ::testing::internal::GetCapturedStderr();
   }
-  EXPECT_EQ(PeerData(*heap_, good, nullptr), nullptr)
-      << "no process reference";
+  EXPECT_EQ(PeerData(*heap_, good, nullptr), nullptr) << "no process reference";
 
   // The block once mapped at its true size; the same block claimed larger is refused
   // rather than served from the smaller mapping.
@@ -234,8 +234,7 @@ TEST(ShmKeys, HashesStayInTheirBuckets) {
     std::uint16_t bucket;
   };
   const Case cases[] = {
-      {0, 0},          {8192, 1},       {5 * 8192, 0},
-      {0x7FFFE000, 3},  // 262143 % 5
+      {0, 0},          {8192, 1}, {5 * 8192, 0}, {0x7FFFE000, 3},  // 262143 % 5
       {0x80000000, 4},  // 262144 % 5; as a signed value the bucket would be negative
       {0xFFFFE000, 2},  // 524287 % 5
   };

@@ -1,8 +1,7 @@
 // A buffer block mapped from another process through the process table: the peer sees
 // what the owner wrote, and the owner sees the peer's answer in the same block.
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <memory>

@@ -1,10 +1,9 @@
 // Segment files and the attach registry.
 #include "streams/shm/shm_segments.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
@@ -165,7 +164,8 @@ TEST_F(ShmSegmentsTest, RangesAndNamesFromAPeerAreChecked) {
   const Case cases[] = {
       {"range past the end", name_.c_str(), page_, 2 * page_},
       {"offset past the end", name_.c_str(), 4 * page_, page_},
-      {"offset near 4 GiB wraps in 32 bits", name_.c_str(), 0xFFFFF000u & ~(page_ - 1), 2 * page_},
+      {"offset near 4 GiB wraps in 32 bits", name_.c_str(), 0xFFFFF000u & ~(page_ - 1),
+       2 * page_},
       {"offset not on a page", name_.c_str(), 100, page_},
       {"empty range", name_.c_str(), 0, 0},
       {"owner climbs out of the tree", "..", 0, page_},

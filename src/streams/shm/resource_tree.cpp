@@ -319,12 +319,16 @@ void ClaimLocked(std::uint32_t stamp) {
     }
   }
   CleanEngineResourceTree(g_client_name);
+}
+
+// The hook is added and removed without our name lock held: the runtime takes locks of
+// its own there, and it must never wait for them while holding ours.
+void AddSignalHook() {
   if (!g_hook_registered.exchange(true)) ut_onsig_call_add(10000, OnFatalSignal, nullptr);
 }
 
-void ReleaseLocked() {
+void RemoveSignalHook() {
   if (g_hook_registered.exchange(false)) ut_onsig_call_del(OnFatalSignal, nullptr);
-  EndClaim();
 }
 
 }  // namespace
@@ -363,9 +367,12 @@ void ResetResourceRootCache() {
 }
 
 const char* ClaimClientName(std::uint32_t stamp) {
-  vq::strm::LockHold hold(NameLock());
-  ReleaseLocked();
-  ClaimLocked(stamp);
+  StrmReleaseSharedEngineAppName();
+  {
+    vq::strm::LockHold hold(NameLock());
+    ClaimLocked(stamp);
+  }
+  AddSignalHook();
   return g_client_name;
 }
 
@@ -701,8 +708,15 @@ int GetMaxHandles() {
 // ---- The client's name ---------------------------------------------------------------------
 
 const char* StrmCurSharedEngineAppName() {
-  vq::strm::LockHold hold(NameLock());
-  if (g_client_name[0] == '\0') ClaimLocked(TimeStamp());
+  bool claimed = false;
+  {
+    vq::strm::LockHold hold(NameLock());
+    if (g_client_name[0] == '\0') {
+      ClaimLocked(TimeStamp());
+      claimed = true;
+    }
+  }
+  if (claimed) AddSignalHook();
   return g_client_name;
 }
 
@@ -712,8 +726,9 @@ int StrmCurSharedEngineLockFd() {
 }
 
 void StrmReleaseSharedEngineAppName() {
+  RemoveSignalHook();
   vq::strm::LockHold hold(NameLock());
-  ReleaseLocked();
+  EndClaim();
 }
 
 void SetSharedMemoryOpsAllowed(int allowed) { g_ops_allowed.store(allowed != 0 ? 1 : 0); }

@@ -7,12 +7,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
 
+#include "peer_runner.h"
 #include "shm_test_support.h"
 #include "streams/shm/resource_tree.h"
 
@@ -176,6 +179,31 @@ TEST_F(LivenessTest, FirstUseClaimsAFreshName) {
     EXPECT_TRUE(FileExists(root_.dir(name, sub))) << sub;
   }
   EXPECT_TRUE(LockedForOthers(root_.dir(name, "lock")));
+}
+
+// A fatal signal removes the client's tree: the runtime's signal hook that the first
+// claim registers. The child claims its own name, then is ended by SIGTERM.
+TEST_F(LivenessTest, FatalSignalRemovesTheClientTree) {
+  // The child runs the whole claim; under ThreadSanitizer a forked child sees the task
+  // runtime's registry lock as still held (the runtime re-initialises it in the child).
+  if (vq::shm::test::kPeerIsThread) GTEST_SKIP() << "needs a forked child that claims";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    alarm(30);
+    ut_onsig_install_signal_handlers(1);
+    const char* name = StrmCurSharedEngineAppName();
+    if (name[0] == '\0' || IsSharedMemoryOpsAllowed() == 0) _exit(3);
+    raise(SIGTERM);
+    _exit(4);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  const std::string prefix = std::string(kClientNamePrefix) + std::to_string(pid) + "_";
+  for (const auto& entry : std::filesystem::directory_iterator(root_.path())) {
+    EXPECT_NE(entry.path().filename().string().rfind(prefix, 0), 0u) << entry.path();
+  }
 }
 
 }  // namespace

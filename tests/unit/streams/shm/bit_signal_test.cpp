@@ -208,6 +208,23 @@ TEST_F(SemaphoreTest, WaitOnEitherTakesTheSignalledOne) {
   EXPECT_EQ(c_strm_inter_event::Open("x"), 0);
 }
 
+TEST_F(SemaphoreTest, WaitOnBothTakesTheEventAndTheMutex) {
+  ScopedSemaphore other;
+  ASSERT_TRUE(other.ok());
+  const c_strm_inter_event event = sem_.event();
+  const c_strm_inter_event own = other.event();
+  const c_strm_shm_mutex mutex = {own.id, own.number};
+  ASSERT_TRUE(sysv_signal_semaphore(&event));
+  ASSERT_TRUE(sysv_signal_semaphore(&own));
+  EXPECT_EQ(mutex.WaitOnBoth(event, 0), 1);
+  EXPECT_FALSE(sysv_test_semaphore(&event));
+  EXPECT_FALSE(sysv_test_semaphore(&own));
+  // Parts that are none are passed over instead of blocking.
+  const c_strm_shm_mutex none = {0, 0};
+  EXPECT_EQ(none.WaitOnBoth(c_strm_inter_event{-1, 0}, 0), 1);
+  EXPECT_EQ(c_strm_shm_mutex::Open("x"), 0);
+}
+
 TEST(BitSignalPage, IsASharedFileUnderTheClientName) {
   ScopedShmRoot root;
   std::unique_ptr<c_ptshm_bitsignal> page(c_ptshm_bitsignal::NewBitSignal());

@@ -66,12 +66,14 @@ bool EngineResourceRootExist(const char* name);
 // The root, then D, D/shmem, D/fifos and D/tmp; errors of single directories ignored.
 // False only for a refused name.
 bool CreateEngineResourceTree(const char* name);
-// Touches the tree's files (see the source); with lock_fd >= 0 writes one byte at the
-// start of the lock file instead of touching it. True when every file of the
-// shmem, fifos and tmp directories, the lock file, the pid file and the pid-number file
-// were refreshed.
+// Touches (sets to now) the sems file and the rendezvous socket when they exist,
+// everything below shmem, fifos and tmp, the pid file, the lock file (with lock_fd >= 0:
+// writes one byte at the start of the lock file instead) and the pid-number file (named
+// after our root pid with a descriptor, else after the pid in the pid file). True when
+// all but the optional sems file and socket were refreshed.
 bool RefreshEngineResourceTree(const char* name, int lock_fd);
-// Removes the sems file, the sockets and everything below shmem, fifos and tmp.
+// Removes the sems file, the rendezvous socket and everything below shmem, fifos and
+// tmp; the directories stay.
 bool CleanEngineResourceTree(const char* name);
 // Cleans, then removes D and everything below it.
 bool RemoveEngineResourceTree(const char* name);

@@ -79,6 +79,11 @@ unsigned replace_text(char** slot, const char* text, unsigned length, bool cut_s
   return 1;
 }
 
+// Writes a text and its zero byte (`length` bytes); an absent text writes nothing.
+void copy_text(std::uint8_t* out, const char* text, unsigned length) {
+  if (text != nullptr && length != 0) std::memcpy(out, text, length);
+}
+
 // Reads the text of a section payload: it must end with a zero byte inside the payload.
 bool read_text(char** slot, const std::uint8_t* payload, unsigned length, bool cut_scope) {
   ut_free(*slot);
@@ -278,15 +283,15 @@ bool c_strm_broadcast_pkt::getSection(unsigned tag, bool withTagAndLength, std::
   }
   const bool request = kind == BROADCAST_PKT_STRMBROAD || kind == BROADCAST_PKT_VQP_REQUEST;
   switch (tag) {
-    case kSecName: std::memcpy(p, serverName, length); break;
+    case kSecName: copy_text(p, serverName, length); break;
     case kSecPort: store_be16(p, request ? 0 : port); break;
-    case kSecAddress: std::memcpy(p, addressText, length); break;
+    case kSecAddress: copy_text(p, addressText, length); break;
     case kSecFlag: p[0] = flagByte; break;
     case kSecToken: store_be64(p, requestToken); break;
     case kSecDbnsVersion: store_be16(p, dbnsVersion); break;
-    case kSecDbName: std::memcpy(p, dbName, length); break;
+    case kSecDbName: copy_text(p, dbName, length); break;
     case kSecSize: store_be16(p, sizeValue); break;
-    case kSecAltName: std::memcpy(p, altServerName, length); break;
+    case kSecAltName: copy_text(p, altServerName, length); break;
     case kSecUuid:
       if (length != 0) SerializeUUID(&uuid, p);
       break;

@@ -13,7 +13,8 @@ const char kVqpTag[] = "CONNECTIONLESS_VQP";
 const char kRequestTag[] = "STRMBROAD";
 const char kResponseTag[] = "STRMBRESP";
 static_assert(sizeof kVqpTag - 1 == kVqpTagBytes, "the tag length byte says 18");
-static_assert(sizeof kRequestTag - 1 == kTextTagBytes && sizeof kResponseTag - 1 == kTextTagBytes,
+static_assert(sizeof kRequestTag - 1 == kTextTagBytes &&
+                  sizeof kResponseTag - 1 == kTextTagBytes,
               "text-form tags are 9 bytes");
 
 // Section tags.
@@ -27,8 +28,9 @@ constexpr unsigned kSecDbName = 6;
 constexpr unsigned kSecSize = 7;
 constexpr unsigned kSecAltName = 8;
 constexpr unsigned kSecUuid = 9;
-constexpr std::uint16_t kDefaultSections =
-    (1u << kSecName) | (1u << kSecPort) | (1u << kSecFlag) | (1u << kSecToken) | (1u << kSecSize);
+constexpr std::uint16_t kDefaultSections = (1u << kSecName) | (1u << kSecPort) |
+                                           (1u << kSecFlag) | (1u << kSecToken) |
+                                           (1u << kSecSize);
 static_assert(kDefaultSections == 155, "sections 0, 1, 3, 4 and 7");
 constexpr unsigned kUuidBytes = 16;
 constexpr std::uint16_t kBlockRestBytes = 4;  // version and count after the first field
@@ -69,7 +71,8 @@ unsigned replace_text(char** slot, const char* text, unsigned length, bool cut_s
   while (n < length && n < kMaxSectionText && text[n] != '\0') ++n;
   if (cut_scope) {
     const void* percent = std::memchr(text, '%', n);
-    if (percent != nullptr) n = static_cast<std::size_t>(static_cast<const char*>(percent) - text);
+    if (percent != nullptr)
+      n = static_cast<std::size_t>(static_cast<const char*>(percent) - text);
   }
   auto* copy = static_cast<char*>(ut_malloc(n + 1));
   if (copy == nullptr) return 0;
@@ -216,17 +219,28 @@ unsigned c_strm_broadcast_pkt::getHeaderLength() const {
 unsigned c_strm_broadcast_pkt::getSectionLength(unsigned tag) const {
   auto text = [](const char* t) { return t != nullptr ? text_length(t) + 1 : 0u; };
   switch (tag) {
-    case kSecName: return text(serverName);
-    case kSecPort: return 2;
-    case kSecAddress: return text(addressText);
-    case kSecFlag: return 1;
-    case kSecToken: return 8;
-    case kSecDbnsVersion: return 2;
-    case kSecDbName: return text(dbName);
-    case kSecSize: return 2;
-    case kSecAltName: return text(altServerName);
-    case kSecUuid: return uuidSet ? kUuidBytes : 0;
-    default: return 0;
+    case kSecName:
+      return text(serverName);
+    case kSecPort:
+      return 2;
+    case kSecAddress:
+      return text(addressText);
+    case kSecFlag:
+      return 1;
+    case kSecToken:
+      return 8;
+    case kSecDbnsVersion:
+      return 2;
+    case kSecDbName:
+      return text(dbName);
+    case kSecSize:
+      return 2;
+    case kSecAltName:
+      return text(altServerName);
+    case kSecUuid:
+      return uuidSet ? kUuidBytes : 0;
+    default:
+      return 0;
   }
 }
 
@@ -256,7 +270,8 @@ bool c_strm_broadcast_pkt::getHeader(std::uint8_t*& pos, unsigned& room) const {
     p[31] = kind == BROADCAST_PKT_VQP_RESPONSE ? 1 : 0;
   } else {
     if (protocol == 0) {
-      std::memcpy(p, kind == BROADCAST_PKT_STRMBRESP ? kResponseTag : kRequestTag, kTextTagBytes);
+      std::memcpy(p, kind == BROADCAST_PKT_STRMBRESP ? kResponseTag : kRequestTag,
+                  kTextTagBytes);
       p += kTextTagBytes;
     }
     for (const char* text : {serverName, altServerName}) {
@@ -283,19 +298,38 @@ bool c_strm_broadcast_pkt::getSection(unsigned tag, bool withTagAndLength, std::
   }
   const bool request = kind == BROADCAST_PKT_STRMBROAD || kind == BROADCAST_PKT_VQP_REQUEST;
   switch (tag) {
-    case kSecName: copy_text(p, serverName, length); break;
-    case kSecPort: store_be16(p, request ? 0 : port); break;
-    case kSecAddress: copy_text(p, addressText, length); break;
-    case kSecFlag: p[0] = flagByte; break;
-    case kSecToken: store_be64(p, requestToken); break;
-    case kSecDbnsVersion: store_be16(p, dbnsVersion); break;
-    case kSecDbName: copy_text(p, dbName, length); break;
-    case kSecSize: store_be16(p, sizeValue); break;
-    case kSecAltName: copy_text(p, altServerName, length); break;
+    case kSecName:
+      copy_text(p, serverName, length);
+      break;
+    case kSecPort:
+      store_be16(p, request ? 0 : port);
+      break;
+    case kSecAddress:
+      copy_text(p, addressText, length);
+      break;
+    case kSecFlag:
+      p[0] = flagByte;
+      break;
+    case kSecToken:
+      store_be64(p, requestToken);
+      break;
+    case kSecDbnsVersion:
+      store_be16(p, dbnsVersion);
+      break;
+    case kSecDbName:
+      copy_text(p, dbName, length);
+      break;
+    case kSecSize:
+      store_be16(p, sizeValue);
+      break;
+    case kSecAltName:
+      copy_text(p, altServerName, length);
+      break;
     case kSecUuid:
       if (length != 0) SerializeUUID(&uuid, p);
       break;
-    default: break;
+    default:
+      break;
   }
   pos += need;
   room -= need;

@@ -23,11 +23,11 @@
 class IPAddress;
 
 enum a_broadcast_pkt_type : std::uint32_t {
-  BROADCAST_PKT_UNKNOWN = 0,         // a reader learns the kind from the bytes
-  BROADCAST_PKT_STRMBROAD = 1,       // text-form request
-  BROADCAST_PKT_STRMBRESP = 2,       // text-form response
-  BROADCAST_PKT_VQP_REQUEST = 3,     // CONNECTIONLESS_VQP request
-  BROADCAST_PKT_VQP_RESPONSE = 4     // CONNECTIONLESS_VQP response
+  BROADCAST_PKT_UNKNOWN = 0,      // a reader learns the kind from the bytes
+  BROADCAST_PKT_STRMBROAD = 1,    // text-form request
+  BROADCAST_PKT_STRMBRESP = 2,    // text-form response
+  BROADCAST_PKT_VQP_REQUEST = 3,  // CONNECTIONLESS_VQP request
+  BROADCAST_PKT_VQP_RESPONSE = 4  // CONNECTIONLESS_VQP response
 };
 
 // 0: the text form starts with its tag. Any other value: the text form is written
@@ -35,19 +35,19 @@ enum a_broadcast_pkt_type : std::uint32_t {
 using a_broadcast_protocol = std::uint32_t;
 
 enum a_broadcast_flag : std::uint32_t {
-  BROADCAST_WITH_HEADER = 0,    // the bytes start with the 8-byte packet header
-  BROADCAST_HEADER_TAKEN = 1    // the caller has taken the packet header off
+  BROADCAST_WITH_HEADER = 0,  // the bytes start with the 8-byte packet header
+  BROADCAST_HEADER_TAKEN = 1  // the caller has taken the packet header off
 };
 
 // Layout of the CONNECTIONLESS_VQP header.
-constexpr unsigned kVqpPacketType = 27;         // connectionless packet of the stream protocol
-constexpr unsigned kVqpPacketHeaderBytes = 8;   // type, status, length (BE16), 4 zero bytes
-constexpr unsigned kVqpTagBytes = 18;           // "CONNECTIONLESS_VQP"
+constexpr unsigned kVqpPacketType = 27;        // connectionless packet of the stream protocol
+constexpr unsigned kVqpPacketHeaderBytes = 8;  // type, status, length (BE16), 4 zero bytes
+constexpr unsigned kVqpTagBytes = 18;          // "CONNECTIONLESS_VQP"
 constexpr unsigned kVqpHeaderBytes = kVqpPacketHeaderBytes + 1 + kVqpTagBytes + 4 + 1;
 static_assert(kVqpHeaderBytes == 32, "tag length, tag, number and request/response byte");
-constexpr unsigned kTextTagBytes = 9;           // "STRMBROAD" / "STRMBRESP"
-constexpr unsigned kBlockHeaderBytes = 6;       // rest length 4, version, section count
-constexpr unsigned kSectionCount = 10;          // tags 0 to 9
+constexpr unsigned kTextTagBytes = 9;      // "STRMBROAD" / "STRMBRESP"
+constexpr unsigned kBlockHeaderBytes = 6;  // rest length 4, version, section count
+constexpr unsigned kSectionCount = 10;     // tags 0 to 9
 // A section's length byte holds at most 255: a text keeps at most 254 bytes and its zero.
 constexpr unsigned kMaxSectionText = 254;
 
@@ -109,7 +109,9 @@ class c_strm_broadcast_pkt : public c_strm_pkt {
   void setDBNSVersion(std::uint16_t version);  // section 5
   void setUUID(const a_uuid& value);           // section 9
 
-  bool hasSection(unsigned tag) const { return tag < kSectionCount && (sectionMask >> tag) & 1u; }
+  bool hasSection(unsigned tag) const {
+    return tag < kSectionCount && (sectionMask >> tag) & 1u;
+  }
 
   // The pieces of the wire form. The writers advance `pos` and lower `room` by what they
   // wrote, and answer false (writing nothing) when `room` is too small.
@@ -117,25 +119,26 @@ class c_strm_broadcast_pkt : public c_strm_pkt {
   bool getHeader(std::uint8_t*& pos, unsigned& room) const;
   // Payload bytes of a section (its tag and length byte not counted).
   unsigned getSectionLength(unsigned tag) const;
-  bool getSection(unsigned tag, bool withTagAndLength, std::uint8_t*& pos, unsigned& room) const;
+  bool getSection(unsigned tag, bool withTagAndLength, std::uint8_t*& pos,
+                  unsigned& room) const;
 
-  char* serverName = nullptr;         // owned; section 0 and the text-form header
-  char* altServerName = nullptr;      // owned; section 8 and the text-form header
-  char* addressText = nullptr;        // owned, without "%" scope suffix; section 2
-  std::uint16_t port = 0;             // section 1
-  std::uint8_t flagByte = 1;          // section 3
-  std::uint64_t requestToken = 0;     // section 4
+  char* serverName = nullptr;      // owned; section 0 and the text-form header
+  char* altServerName = nullptr;   // owned; section 8 and the text-form header
+  char* addressText = nullptr;     // owned, without "%" scope suffix; section 2
+  std::uint16_t port = 0;          // section 1
+  std::uint8_t flagByte = 1;       // section 3
+  std::uint64_t requestToken = 0;  // section 4
   a_broadcast_pkt_type kind;
   std::uint32_t connectionlessNumber = 0;  // after the CONNECTIONLESS_VQP tag
-  std::uint16_t version;              // of the section block; 0 = no block
-  std::uint16_t dbnsVersion = 0;      // section 5
-  std::uint16_t sizeValue = 1200;     // section 7
-  char* dbName = nullptr;             // owned; section 6
-  a_uuid uuid{};                      // section 9
+  std::uint16_t version;                   // of the section block; 0 = no block
+  std::uint16_t dbnsVersion = 0;           // section 5
+  std::uint16_t sizeValue = 1200;          // section 7
+  char* dbName = nullptr;                  // owned; section 6
+  a_uuid uuid{};                           // section 9
   bool uuidSet = false;
   a_broadcast_protocol protocol;
-  std::uint8_t requestResponse = 0;   // CONNECTIONLESS_VQP: 0 request, 1 response
-  std::uint16_t sectionMask = 0;      // bit n: section n present
+  std::uint8_t requestResponse = 0;  // CONNECTIONLESS_VQP: 0 request, 1 response
+  std::uint16_t sectionMask = 0;     // bit n: section n present
 
  protected:
   void fillPacket(std::uint8_t* out) override;

@@ -39,13 +39,14 @@ TEST(BroadcastPacket, TextFormRequestIsByteExact) {
   const Bytes b = Built(pkt);
   ASSERT_EQ(46u, b.size());
   EXPECT_EQ(
-      "5354524d42524f4144" "61626300"  // tag, name
-      "000400010005"                    // block: rest 4, version 1, 5 sections
-      "000461626300"                    // 0: name
-      "01020000"                        // 1: port, always 0 in a request
-      "030101"                          // 3: flag byte
-      "04080000000000000000"            // 4: token
-      "070204b0",                       // 7: size value 1200
+      "5354524d42524f4144"
+      "61626300"              // tag, name
+      "000400010005"          // block: rest 4, version 1, 5 sections
+      "000461626300"          // 0: name
+      "01020000"              // 1: port, always 0 in a request
+      "030101"                // 3: flag byte
+      "04080000000000000000"  // 4: token
+      "070204b0",             // 7: size value 1200
       Hex(b));
 }
 
@@ -54,11 +55,16 @@ TEST(BroadcastPacket, ConnectionlessRequestWithoutNameIsByteExact) {
   const Bytes b = Built(pkt);
   ASSERT_EQ(61u, b.size());
   EXPECT_EQ(
-      "1b00003d00000000"                          // type 27, status, length 61, zeros
-      "12434f4e4e454354494f4e4c4553535f565150"    // 18, "CONNECTIONLESS_VQP"
-      "00000000" "00"                             // number, request
-      "000400050005"                              // block: version 5, 5 sections
-      "0000" "01020000" "030101" "04080000000000000000" "070204b0",
+      "1b00003d00000000"                        // type 27, status, length 61, zeros
+      "12434f4e4e454354494f4e4c4553535f565150"  // 18, "CONNECTIONLESS_VQP"
+      "00000000"
+      "00"            // number, request
+      "000400050005"  // block: version 5, 5 sections
+      "0000"
+      "01020000"
+      "030101"
+      "04080000000000000000"
+      "070204b0",
       Hex(b));
 }
 
@@ -140,10 +146,10 @@ TEST_F(Packets, TextFormResponseToAVersionOneRequestIsVersionFive) {
 
 TEST_F(Packets, OldResponseStopsAfterItsSecondSection) {
   // STRMBRESP of version 1: what follows its second section is not read.
-  Bytes b = {'S', 'T', 'R', 'M', 'B', 'R', 'E', 'S', 'P', 'x', 0,
-             0, 4, 0, 1, 0, 3,                     // version 1, three sections
-             0, 2, 'x', 0, 1, 2, 0x0A, 0x4E,       // name, port 2638
-             0xEE, 0xEE, 0xEE};                    // not a section
+  Bytes b = {'S',  'T',  'R', 'M', 'B', 'R', 'E',  'S',  'P',
+             'x',  0,    0,   4,   0,   1,   0,    3,     // version 1, three sections
+             0,    2,    'x', 0,   1,   2,   0x0A, 0x4E,  // name, port 2638
+             0xEE, 0xEE, 0xEE};                           // not a section
   c_strm_broadcast_pkt got(BROADCAST_PKT_UNKNOWN, nullptr, 0);
   ASSERT_EQ(1u, Read(got, b));
   EXPECT_EQ(2638, got.port);
@@ -188,9 +194,12 @@ TEST_F(Packets, MalformedDatagramsAreRefused) {
       {"more sections than sent", [](Bytes& b) { b[kBlock + 5] += 1; }},
       {"section length past the end", [](Bytes& b) { b[kFirstSection + 1] = 0xFF; }},
       {"name without its zero byte", [](Bytes& b) { b[kFirstSection + 6] = '!'; }},
-      {"trailing bytes at version 5", [](Bytes& b) { b.push_back(0); b[3] += 1; }},
-      {"no sections but bytes left at version 5",
-       [](Bytes& b) { b[kBlock + 5] = 0; }},
+      {"trailing bytes at version 5",
+       [](Bytes& b) {
+         b.push_back(0);
+         b[3] += 1;
+       }},
+      {"no sections but bytes left at version 5", [](Bytes& b) { b[kBlock + 5] = 0; }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -207,8 +216,11 @@ Bytes Datagram(std::uint16_t version, std::uint16_t count, const Bytes& sections
   c_strm_broadcast_pkt head(BROADCAST_PKT_VQP_REQUEST, nullptr, 0);
   head.version = 0;
   Bytes b = Built(head);
-  const Bytes block = {0, 4, static_cast<std::uint8_t>(version >> 8),
-                       static_cast<std::uint8_t>(version), static_cast<std::uint8_t>(count >> 8),
+  const Bytes block = {0,
+                       4,
+                       static_cast<std::uint8_t>(version >> 8),
+                       static_cast<std::uint8_t>(version),
+                       static_cast<std::uint8_t>(count >> 8),
                        static_cast<std::uint8_t>(count)};
   b.insert(b.end(), block.begin(), block.end());
   b.insert(b.end(), sections.begin(), sections.end());
@@ -253,7 +265,8 @@ TEST_F(Packets, SectionRules) {
 
 TEST_F(Packets, AddressScopesAreCutOff) {
   c_strm_broadcast_pkt got(BROADCAST_PKT_UNKNOWN, nullptr, 0);
-  ASSERT_EQ(1u, Read(got, Datagram(5, 1, {2, 10, 'f', 'e', '8', '0', ':', ':', '1', '%', '2', 0})));
+  ASSERT_EQ(1u,
+            Read(got, Datagram(5, 1, {2, 10, 'f', 'e', '8', '0', ':', ':', '1', '%', '2', 0})));
   EXPECT_STREQ("fe80::1", got.addressText);
 
   c_strm_broadcast_pkt pkt(BROADCAST_PKT_VQP_RESPONSE, "s", 0);

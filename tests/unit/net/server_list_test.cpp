@@ -33,15 +33,20 @@ TEST(ServerList, NamesAscendAndEqualNamesKeepTheirOrder) {
   ASSERT_EQ(1u, list.addServer(STRM_PORT_TCPIP, 2638, nullptr, "10.0.0.2", &a2, nullptr));
   ASSERT_EQ(
       1u, list.addServer(STRM_PORT_TCPIP, 2638, "\xC3\xA9t\xC3\xA9", "10.0.0.2", &a2, nullptr));
+  // Bytes far apart: a comparison cut to 8 bits would put \xF0 before \x10.
+  ASSERT_EQ(1u, list.addServer(STRM_PORT_TCPIP, 2638, "\xF0hi", "10.0.0.2", &a2, nullptr));
+  ASSERT_EQ(1u, list.addServer(STRM_PORT_TCPIP, 2638, "\x10lo", "10.0.0.2", &a2, nullptr));
   const std::vector<std::string> expected = {
+      "\x10lo 2638 10.0.0.2",
       "a 2638 10.0.0.1",
       "a 2638 10.0.0.2",
       "b 2638 10.0.0.1",
       "c 2638 10.0.0.1",
       "\xC3\xA9t\xC3\xA9 2638 10.0.0.2",  // bytes of 0x80 and above sort after ASCII
+      "\xF0hi 2638 10.0.0.2",
       "<none> 2638 10.0.0.2"};
   EXPECT_EQ(expected, Walk(list));
-  EXPECT_EQ(6u, list.count);
+  EXPECT_EQ(8u, list.count);
 }
 
 TEST(ServerList, DatabaseNamesMergeWithoutRegardToCase) {

@@ -331,8 +331,9 @@ void add_num(a_num* out, const a_num* a, const a_num* b, int maxd) {
     return;
   }
   // Both digit strings at the smaller exponent: x is the shifted larger-exponent operand.
-  std::uint8_t x[kRawDigits] = {};
+  std::uint8_t x[kRawDigits];
   const int xn = d + big->len;
+  std::memset(x, 0, static_cast<std::size_t>(d));
   std::memcpy(x + d, big->dig, big->len);
   const std::uint8_t* y = small->dig;
   const int yn = small->len;
@@ -395,7 +396,8 @@ void mul_num(a_num* out, const a_num* a, const a_num* b, int maxd) {
     return;
   }
   const int n = a->len + b->len;
-  int acc[kRawDigits] = {};
+  int acc[kRawDigits];
+  std::memset(acc, 0, sizeof(int) * static_cast<std::size_t>(n + 1));
   for (int i = 0; i < a->len; ++i) {
     for (int j = 0; j < b->len; ++j) {
       const int s = acc[i + j] + a->dig[i] * b->dig[j];
@@ -429,9 +431,10 @@ void div_num(a_num* out, const a_num* a, const a_num* b, int maxd) {
   // quotient at the position it then has.
   int k = b->len + maxd - a->len;
   if (k > exp_of(a) - 1) k = exp_of(a) - 1;
-  std::uint8_t u[kRawDigits + 1] = {};
+  std::uint8_t u[kRawDigits + 1];
   int un = 0;
   if (k >= 0) {
+    std::memset(u, 0, static_cast<std::size_t>(k));
     std::memcpy(u + k, a->dig, a->len);
     un = a->len + k;
   } else {
@@ -440,7 +443,7 @@ void div_num(a_num* out, const a_num* a, const a_num* b, int maxd) {
   }
   const bool negative = is_negative(a) != is_negative(b);
   const int qe = exp_of(a) - k - exp_of(b) + kBias;
-  std::uint8_t q[kRawDigits] = {};
+  std::uint8_t q[kRawDigits];
   int qn = 0;
   if (un < b->len) {
     qn = 0;  // the dividend is below the divisor

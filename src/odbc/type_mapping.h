@@ -4,6 +4,9 @@
 // server's unsigned integers, numbered like the C types of the same width. All codes are
 // 16-bit signed. The functions are pure; the few that depend on descriptor records or on
 // the environment take the fields they read as plain parameters.
+//
+// These functions keep C++ linkage: the library exports the C names that start with
+// "SQL" (the ODBC entry points), and SQLDisplaySize and its neighbours must not join them.
 #ifndef VQ_ODBC_TYPE_MAPPING_H
 #define VQ_ODBC_TYPE_MAPPING_H
 
@@ -20,8 +23,8 @@ constexpr SQLSMALLINT kSqlUnsignedSmallint = -17;
 // interval types.
 bool Valid_fCType(SQLSMALLINT c_type);
 // True for the valid C types except the intervals; SQL_C_WCHAR only with an even buffer
-// length. The target address is not examined: values are written into application
-// buffers with memcpy, so any alignment is safe.
+// length. The target address is not examined, so whatever writes a fixed-size value into
+// an application buffer does it with memcpy, never through a typed pointer.
 bool PointerAligned(SQLPOINTER target, SQLSMALLINT c_type, SQLLEN buffer_length);
 
 // The SQL type a C type stands for; unknown codes come back unchanged.

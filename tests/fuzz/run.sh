@@ -8,11 +8,18 @@ root=$(cd "$here/../.." && pwd)
 seconds=${1:-20}
 build=${VQ_FUZZ_BUILD:-$root/build-fuzz}
 
-CC=clang CXX=clang++ cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
+# Objects come from ccache, as in scripts/test.
+launcher=()
+if command -v ccache >/dev/null; then
+  export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+CC=clang CXX=clang++ cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  "${launcher[@]}" >/dev/null
 targets="key_value_fuzzer conn_string_fuzzer ini_fuzzer version_block_fuzzer
   resource_file_fuzzer cvf_fuzzer date_parse_fuzzer broadcast_packet_fuzzer"
 # shellcheck disable=SC2086
-ninja -C "$build" -j3 $targets
+ninja -C "$build" -j "$(nproc)" $targets
 
 # Input length per target: the default suits short texts. Where the interesting inputs
 # are long (resource files beyond 4,096 bytes, version blocks across the reader's

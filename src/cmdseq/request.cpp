@@ -233,9 +233,12 @@ a_cmdseq_return i_cs_ReceiveError(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
           drop_params(err);
           return i_cs_OutOfMemoryConn(conn, err);
         }
-      } else if (taken &&
-                 !i_cs_SetErrorParamN(err, reinterpret_cast<const char*>(item.payload),
-                                      item.payload_bytes())) {
+      } else if (taken && !i_cs_SetErrorParamN(
+                              err,
+                              item.payload != nullptr
+                                  ? reinterpret_cast<const char*>(item.payload)
+                                  : "",
+                              item.payload_bytes())) {
         drop_params(err);
         return i_cs_OutOfMemoryConn(conn, err);
       }
@@ -368,6 +371,12 @@ a_cmdseq_return i_cs_HandleSQLPresError(a_cmdseq_conn* conn, a_sqlpres_code code
   if (out_of_memory(conn)) return i_cs_OutOfMemoryConn(conn, err);
   if (code != SQLPRES_OK && code != SQLPRES_CANCELLED && code != SQLPRES_ENCRYPT_FAILED) {
     log_diagnostic(conn, "i_cs_HandleSQLPresError", code);
+  }
+  if (conn->closing) {
+    // A failure while the server's last status is read: the closing connection is
+    // settled by the handling of the close itself.
+    conn->in_request.store(0);
+    return CMDSEQ_NOT_CONNECTED;
   }
   switch (code) {
     case SQLPRES_OK:

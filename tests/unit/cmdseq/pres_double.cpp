@@ -234,6 +234,17 @@ a_sqlpres_code c_strm_sconn::cancel() {
   return cancel_result;
 }
 
+void c_strm_sconn::start_reply() {
+  while (!entries_.empty() && entries_.front().kind == Entry::Kind::kSync) entries_.pop_front();
+}
+
+bool c_strm_sconn::script_done() const {
+  for (const Entry& e : entries_) {
+    if (e.kind != Entry::Kind::kSync) return false;
+  }
+  return true;
+}
+
 int c_strm_sconn::cancels() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return cancels_;
@@ -346,7 +357,10 @@ a_sqlpres_code SQLPresFlush(a_strm_conn) { return SQLPRES_OK; }
 a_sqlpres_code SQLPresSyncPoint(a_strm_conn sconn, std::uint32_t, std::uint32_t) {
   a_sqlpres_code rc = sconn->send_call();
   if (rc == SQLPRES_OK) rc = sconn->sync_result;
-  if (rc == SQLPRES_OK) sconn->sent.push_back({-1, {}, false});
+  if (rc == SQLPRES_OK) {
+    sconn->sent.push_back({-1, {}, false});
+    sconn->start_reply();
+  }
   return rc;
 }
 

@@ -4,7 +4,8 @@
 //
 // Items follow the presentation rules the client relies on: a length of 251 opens a
 // long value whose item 192 (total), pieces 193 and item 194 follow in the queue; a
-// sync point ends a reply; reading past a sync point reads the next reply. An attention
+// sync point ends a reply; reading past a sync point reads the next reply, and so does
+// reading after a request was sent. An attention
 // sent with SQLPresCancel is acknowledged (result 6) either at once, dropping the rest
 // of the reply, or after the current reply, as the test chooses.
 //
@@ -66,7 +67,8 @@ class c_strm_sconn {
   int disconnects = 0;
   int discon_responses = 0;
   int fini_requests = 0;
-  bool script_done() const { return entries_.empty(); }
+  // Every reply item was read (sync points may remain).
+  bool script_done() const;
   std::size_t entries_left() const { return entries_.size(); }
 
   // --- Behaviour -------------------------------------------------------------------------
@@ -90,6 +92,7 @@ class c_strm_sconn {
   a_sqlpres_code resync(unsigned flag);
   a_sqlpres_code cancel();
   a_sqlpres_code send_call();  // counts a send call; answers its scripted result
+  void start_reply();          // a request went out: reading starts at its reply
   long open_long = -1;         // index in `sent` of the long value being sent
   std::uint32_t open_long_left = 0;
 

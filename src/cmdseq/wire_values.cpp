@@ -382,7 +382,10 @@ int i_cs_CompleteCopy(const a_cmdseq_conn* conn, std::int16_t type, std::uint32_
                       std::uint32_t* length) {
   auto* buf = static_cast<std::uint8_t*>(buffer);
   const std::uint16_t width = conn != nullptr ? conn->char_width : 1;
-  if (got > size) got = size;
+  // Types whose buffer is the item's length never hold more than that; fixed-size types
+  // hold their own size whatever the item says.
+  const bool bounded = i_cs_IsVarLengthType(type) || type == -26 || type == 2 || type == 3;
+  if (bounded && got > size) got = size;
   if (full < got) full = got;
   bool truncated = false;
   auto blank_units = [&](std::uint32_t from_unit, std::uint32_t to_unit) {  // 2-byte blanks

@@ -65,7 +65,9 @@ class a_cmdseq_conn : public c_utils_refobj {
   std::uint16_t server_strm_ver = 0;            // the server's protocol version
   std::uint16_t char_width = 1;                 // bytes per character of the client charset
   UTLangStringBase* lang = nullptr;             // the connection's own strings, or null
-  std::uint8_t status = 0x11;                   // CS_STATUS_*
+  // CS_STATUS_*; atomic because CmdSeqCancel reads the connected bit from another thread
+  // while the request thread changes other bits.
+  std::atomic<std::uint8_t> status{0x11};
   std::uint8_t flags2 = 0;                      // CS_FLAGS2_*
   bool closing = false;  // the server closed the connection and its last status is read
 };

@@ -31,6 +31,8 @@ a_cmdseq_return CmdSeqDropConnection(a_cmdseq_conn* conn, a_cmdseq_error_info* e
   return result;
 }
 
-void i_cs_SetAppType(std::uint32_t app_type) { g_app_type.store(app_type, std::memory_order_relaxed); }
+void i_cs_SetAppType(std::uint32_t app_type) {
+  g_app_type.store(app_type, std::memory_order_relaxed);
+}
 
 std::uint32_t i_cs_GetAppType() { return g_app_type.load(std::memory_order_relaxed); }

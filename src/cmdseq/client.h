@@ -20,9 +20,9 @@ struct a_cmdseq_error_info;
 
 // One per process, set up by the ODBC layer.
 struct a_cmdseq_env {
-  std::uint32_t app_type = 0;           // kind of client application (the ODBC layer sets 2)
-  UTLocale* locale = nullptr;           // not owned here
-  UTLangString* lang = nullptr;         // the environment's message strings; not owned here
+  std::uint32_t app_type = 0;    // kind of client application (the ODBC layer sets 2)
+  UTLocale* locale = nullptr;    // not owned here
+  UTLangString* lang = nullptr;  // the environment's message strings; not owned here
   std::atomic<std::uint8_t> out_of_memory{0};  // 1 once memory ran out: every request fails
 };
 
@@ -32,9 +32,9 @@ constexpr std::uint8_t CS_STATUS_CHARSET_GIVEN = 0x02;  // client character set 
 constexpr std::uint8_t CS_STATUS_CHARSET_CHANGED = 0x04;
 constexpr std::uint8_t CS_STATUS_NCHARSET_CHANGED = 0x08;
 constexpr std::uint8_t CS_STATUS_CONNECTED = 0x10;
-constexpr std::uint8_t CS_STATUS_WATCH_111 = 0x20;   // watch for warning 111
-constexpr std::uint8_t CS_STATUS_SAW_111 = 0x40;     // warning 111 arrived
-constexpr std::uint8_t CS_STATUS_NO_WORK = 0x80;     // no uncommitted work since commit/rollback
+constexpr std::uint8_t CS_STATUS_WATCH_111 = 0x20;  // watch for warning 111
+constexpr std::uint8_t CS_STATUS_SAW_111 = 0x40;    // warning 111 arrived
+constexpr std::uint8_t CS_STATUS_NO_WORK = 0x80;    // no uncommitted work since commit/rollback
 
 // Bits of a_cmdseq_conn::cancel_bits.
 constexpr std::uint32_t CS_CANCEL_TO_DRAIN = 0x02;  // an attention was sent; its ack is due
@@ -58,18 +58,18 @@ class a_cmdseq_conn : public c_utils_refobj {
   void resend_pending_info_reqs();
 
   a_cmdseq_env* env;
-  a_strm_conn strm_conn;                        // every item of the connection goes here
-  a_cmdseq_cursor* prefetch_cursor = nullptr;   // cursor whose prefetch is in flight
-  std::atomic<std::uint32_t> cancel_bits{0};    // CS_CANCEL_*; changed atomically only
-  std::atomic<std::uint32_t> in_request{0};     // 1 while a request is in flight
-  std::uint16_t server_strm_ver = 0;            // the server's protocol version
-  std::uint16_t char_width = 1;                 // bytes per character of the client charset
-  UTLangStringBase* lang = nullptr;             // the connection's own strings, or null
+  a_strm_conn strm_conn;                       // every item of the connection goes here
+  a_cmdseq_cursor* prefetch_cursor = nullptr;  // cursor whose prefetch is in flight
+  std::atomic<std::uint32_t> cancel_bits{0};   // CS_CANCEL_*; changed atomically only
+  std::atomic<std::uint32_t> in_request{0};    // 1 while a request is in flight
+  std::uint16_t server_strm_ver = 0;           // the server's protocol version
+  std::uint16_t char_width = 1;                // bytes per character of the client charset
+  UTLangStringBase* lang = nullptr;            // the connection's own strings, or null
   // CS_STATUS_*; atomic because CmdSeqCancel reads the connected bit from another thread
   // while the request thread changes other bits.
   std::atomic<std::uint8_t> status{0x11};
-  std::uint8_t flags2 = 0;                      // CS_FLAGS2_*
-  bool closing = false;  // the server closed the connection and its last status is read
+  std::uint8_t flags2 = 0;  // CS_FLAGS2_*
+  bool closing = false;     // the server closed the connection and its last status is read
 };
 
 // Takes the connection out of service: when connected, frees its cursor lists and clears

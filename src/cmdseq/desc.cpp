@@ -80,7 +80,8 @@ a_cmdseq_return CmdSeqAllocDescItems(a_cmdseq_desc* desc, std::uint32_t count,
     auto* block = static_cast<a_cmdseq_desc_item*>(ut_calloc(each * count));
     if (block == nullptr) return CMDSEQ_NO_MEMORY;
     for (std::uint32_t k = 0; k + 1 < count; ++k) {
-      CmdSeqFastGetDescItem(block, k, values)->next = CmdSeqFastGetDescItem(block, k + 1, values);
+      CmdSeqFastGetDescItem(block, k, values)->next =
+          CmdSeqFastGetDescItem(block, k + 1, values);
     }
     desc->items = block;
     desc->flags |= CS_DESC_BLOCK;

@@ -30,12 +30,12 @@ struct a_cmdseq_desc_item {
   std::int16_t type;         // data type code; 0 for no definition
   std::uint32_t length;      // buffer size of each value, bytes
   std::uint8_t precision;
-  std::uint16_t scale;       // the low byte is sent
-  std::int16_t subtype;      // date-time subtype (1, 2, 3) of type 9
-  char* name;                // column name, or null
-  char* name2;               // second name of a description, or null
-  std::uint16_t stamp;       // the change counter at the last change of this item
-  std::uint16_t col_flags;   // column flags (0x0002 no name, 0x1000 input)
+  std::uint16_t scale;      // the low byte is sent
+  std::int16_t subtype;     // date-time subtype (1, 2, 3) of type 9
+  char* name;               // column name, or null
+  char* name2;              // second name of a description, or null
+  std::uint16_t stamp;      // the change counter at the last change of this item
+  std::uint16_t col_flags;  // column flags (0x0002 no name, 0x1000 input)
 
   a_cmdseq_value* values() {
     return reinterpret_cast<a_cmdseq_value*>(reinterpret_cast<char*>(this) +

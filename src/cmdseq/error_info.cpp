@@ -91,8 +91,9 @@ bool i_cs_SetErrorInfo(a_cmdseq_error_info* err, std::int32_t sqlcode) {
   return true;
 }
 
-void i_cs_ForceErrorInfo(a_cmdseq_error_info* err, std::int32_t sqlcode, const char* server_state,
-                         const char* odbc3_state, const char* odbc2_state) {
+void i_cs_ForceErrorInfo(a_cmdseq_error_info* err, std::int32_t sqlcode,
+                         const char* server_state, const char* odbc3_state,
+                         const char* odbc2_state) {
   free_texts(err);
   err->sqlcode = sqlcode;
   set_state(err->server_state, server_state);
@@ -127,8 +128,8 @@ bool CmdSeqSetErrorParamStr(a_cmdseq_error_info* err, const char* text) {
   return i_cs_SetErrorParam(err, text);
 }
 
-void i_cs_SetParseError(a_cmdseq_env* env, a_cmdseq_error_info* err, const a_string_parms* parms,
-                        int code) {
+void i_cs_SetParseError(a_cmdseq_env* env, a_cmdseq_error_info* err,
+                        const a_string_parms* parms, int code) {
   if (code == 0) return;
   char text[256];
   text[0] = '\0';

@@ -24,16 +24,16 @@ struct a_cmdseq_str_node {
 };
 
 struct a_cmdseq_error_info {
-  std::uintptr_t owner;             // the caller's value, passed on to callbacks
+  std::uintptr_t owner;  // the caller's value, passed on to callbacks
   a_cmdseq_env* env;
-  std::uint32_t cursors_closed;     // 1 when a reply's information flags closed cursors
-  UTLangStringBase* lang;           // strings that format this block's parameters
-  std::int32_t sqlcode;             // 0 success, negative error, positive warning
-  char server_state[6];             // five characters and a zero
+  std::uint32_t cursors_closed;  // 1 when a reply's information flags closed cursors
+  UTLangStringBase* lang;        // strings that format this block's parameters
+  std::int32_t sqlcode;          // 0 success, negative error, positive warning
+  char server_state[6];          // five characters and a zero
   char odbc3_state[6];
   char odbc2_state[6];
-  a_cmdseq_str_node* params;        // in the order received
-  char* message;                    // the server's message text, or null
+  a_cmdseq_str_node* params;  // in the order received
+  char* message;              // the server's message text, or null
 };
 
 // Sets owner and env; clears everything else; lang becomes the environment's strings.
@@ -51,8 +51,9 @@ void CmdSeqResetLocale(a_cmdseq_error_info* err);
 bool i_cs_SetErrorInfo(a_cmdseq_error_info* err, std::int32_t sqlcode);
 // Overwrites code and states whatever the block held (an end-of-data error record);
 // parameters and message of the earlier error are freed.
-void i_cs_ForceErrorInfo(a_cmdseq_error_info* err, std::int32_t sqlcode, const char* server_state,
-                         const char* odbc3_state, const char* odbc2_state);
+void i_cs_ForceErrorInfo(a_cmdseq_error_info* err, std::int32_t sqlcode,
+                         const char* server_state, const char* odbc3_state,
+                         const char* odbc2_state);
 // Appends a copy of the text to the parameters; null does nothing. When the copy cannot
 // be allocated, the whole parameter list is freed and false is answered.
 bool i_cs_SetErrorParam(a_cmdseq_error_info* err, const char* text);
@@ -61,8 +62,8 @@ bool CmdSeqSetErrorParamStr(a_cmdseq_error_info* err, const char* text);
 bool i_cs_SetErrorParamN(a_cmdseq_error_info* err, const char* text, std::uint32_t length);
 // A connection-string parse error: nothing for code 0; otherwise the parse error's text
 // becomes the single parameter of row -754 (code 10) or -95 (every other code).
-void i_cs_SetParseError(a_cmdseq_env* env, a_cmdseq_error_info* err, const a_string_parms* parms,
-                        int code);
+void i_cs_SetParseError(a_cmdseq_env* env, a_cmdseq_error_info* err,
+                        const a_string_parms* parms, int code);
 // Moves src into dst under the survival rule (see the source); src ends empty of
 // parameters and message either way.
 void CmdSeqCombineErrorParams(a_cmdseq_error_info* dst, a_cmdseq_error_info* src);

@@ -117,7 +117,8 @@ a_cmdseq_return i_cs_PreRequestPrefetchProcessing(a_cmdseq_conn* conn, a_cmdseq_
 
 // --- Reply items -------------------------------------------------------------------------
 
-a_cmdseq_return i_cs_ReceiveItem(a_cmdseq_conn* conn, a_cmdseq_error_info* err, a_cs_item* item) {
+a_cmdseq_return i_cs_ReceiveItem(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                                 a_cs_item* item) {
   *item = a_cs_item{};
   const a_sqlpres_code code =
       SQLPresReceive(conn->strm_conn, &item->code, &item->length, &item->payload);
@@ -125,7 +126,8 @@ a_cmdseq_return i_cs_ReceiveItem(a_cmdseq_conn* conn, a_cmdseq_error_info* err, 
   return CMDSEQ_OK;
 }
 
-a_cmdseq_return i_cs_ReceiveLongText(a_cmdseq_conn* conn, a_cmdseq_error_info* err, char** text) {
+a_cmdseq_return i_cs_ReceiveLongText(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                                     char** text) {
   *text = nullptr;
   std::uint32_t total = 0;
   a_sqlpres_code code = SQLPresReceiveBegin(conn->strm_conn, &total);
@@ -233,12 +235,11 @@ a_cmdseq_return i_cs_ReceiveError(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
           drop_params(err);
           return i_cs_OutOfMemoryConn(conn, err);
         }
-      } else if (taken && !i_cs_SetErrorParamN(
-                              err,
-                              item.payload != nullptr
-                                  ? reinterpret_cast<const char*>(item.payload)
-                                  : "",
-                              item.payload_bytes())) {
+      } else if (taken &&
+                 !i_cs_SetErrorParamN(
+                     err,
+                     item.payload != nullptr ? reinterpret_cast<const char*>(item.payload) : "",
+                     item.payload_bytes())) {
         drop_params(err);
         return i_cs_OutOfMemoryConn(conn, err);
       }
@@ -294,7 +295,8 @@ a_cmdseq_return i_cs_ReceiveAllInfo(a_cmdseq_conn* conn, a_cmdseq_error_info* er
     std::uint32_t slot = 0;
     std::uint32_t value = 0;
     bool end = false;
-    const a_cmdseq_return result = i_cs_ReceiveMixedInfo(conn, err, &slot, &value, nullptr, &end);
+    const a_cmdseq_return result =
+        i_cs_ReceiveMixedInfo(conn, err, &slot, &value, nullptr, &end);
     if (result != CMDSEQ_OK || end) return result;
     if (slot < kInfoSlots && slots != nullptr && slots[slot] != nullptr) *slots[slot] = value;
   }
@@ -498,10 +500,10 @@ void i_cs_MapReturnCode(a_cmdseq_env* env, int stream_code, a_cmdseq_error_info*
     int stream_code;
     std::int32_t sqlcode;
   };
-  static constexpr Row kRows[] = {{-1, -80},  {0, 0},      {2, -82},    {3, -83},   {4, -86},
-                                  {6, -85},   {7, -87},    {8, -88},    {12, -840}, {13, -934},
-                                  {14, -84},  {15, -935},  {16, -816},  {17, -1033},
-                                  {18, -1179}, {20, -105}, {255, -81}};
+  static constexpr Row kRows[] = {{-1, -80},  {0, 0},     {2, -82},   {3, -83},    {4, -86},
+                                  {6, -85},   {7, -87},   {8, -88},   {12, -840},  {13, -934},
+                                  {14, -84},  {15, -935}, {16, -816}, {17, -1033}, {18, -1179},
+                                  {20, -105}, {255, -81}};
   std::int32_t sqlcode = -82;
   bool known = false;
   for (const Row& row : kRows) {

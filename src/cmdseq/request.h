@@ -17,14 +17,14 @@
 #include "cmdseq/error_info.h"
 
 // Reply item codes shared by all requests.
-constexpr std::uint8_t CS_ITEM_END = 0;          // end of a list
-constexpr std::uint8_t CS_ITEM_ERROR = 65;       // "A": an error record (19 bytes)
-constexpr std::uint8_t CS_ITEM_SUCCESS = 66;     // "B": success
-constexpr std::uint8_t CS_ITEM_INFO32 = 67;      // "C": u32 value, u8 slot
-constexpr std::uint8_t CS_ITEM_INFO64 = 68;      // "D": u64 value (low word first), u8 slot
+constexpr std::uint8_t CS_ITEM_END = 0;       // end of a list
+constexpr std::uint8_t CS_ITEM_ERROR = 65;    // "A": an error record (19 bytes)
+constexpr std::uint8_t CS_ITEM_SUCCESS = 66;  // "B": success
+constexpr std::uint8_t CS_ITEM_INFO32 = 67;   // "C": u32 value, u8 slot
+constexpr std::uint8_t CS_ITEM_INFO64 = 68;   // "D": u64 value (low word first), u8 slot
 constexpr std::uint8_t CS_ITEM_END_OF_DATA = 132;
-constexpr std::uint8_t CS_ITEM_PARAM = 134;      // one message parameter
-constexpr std::uint8_t CS_ITEM_MESSAGE = 135;    // the message text of an error record
+constexpr std::uint8_t CS_ITEM_PARAM = 134;    // one message parameter
+constexpr std::uint8_t CS_ITEM_MESSAGE = 135;  // the message text of an error record
 
 // Error record payload: i32 SQL code, then three five-character states.
 constexpr unsigned kErrorRecordBytes = 4 + 5 + 5 + 5;
@@ -52,7 +52,9 @@ struct a_cs_item {
   const std::uint8_t* payload = nullptr;
 
   bool is_long() const { return length == 251; }
-  std::uint32_t payload_bytes() const { return payload != nullptr && length <= 250 ? length : 0; }
+  std::uint32_t payload_bytes() const {
+    return payload != nullptr && length <= 250 ? length : 0;
+  }
 };
 
 // --- The road of one request ------------------------------------------------------------
@@ -69,11 +71,13 @@ a_cmdseq_return i_cs_EndRequest(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
 // --- Reply items ----------------------------------------------------------------------
 
 // Receives one item; a presentation failure goes to i_cs_HandleSQLPresError.
-a_cmdseq_return i_cs_ReceiveItem(a_cmdseq_conn* conn, a_cmdseq_error_info* err, a_cs_item* item);
+a_cmdseq_return i_cs_ReceiveItem(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                                 a_cs_item* item);
 // Reads a long text item (after its length byte 251) into a new zero-terminated heap
 // string (*text; ut_free), keeping at most kMaxReplyTextBytes. *text stays null when
 // memory is short; the text is then skipped.
-a_cmdseq_return i_cs_ReceiveLongText(a_cmdseq_conn* conn, a_cmdseq_error_info* err, char** text);
+a_cmdseq_return i_cs_ReceiveLongText(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                                     char** text);
 // Reads the status item of a reply: 0 for success, the error list's result for errors.
 a_cmdseq_return i_cs_ReceiveSuccessOrError(a_cmdseq_conn* conn, a_cmdseq_error_info* err);
 // Reads the rest of an error record list whose first record (the item's payload) was

@@ -13,23 +13,23 @@ namespace {
 
 enum class Form : std::uint8_t { kShort, kNumeric, kLong };
 enum class Send : std::uint8_t {
-  kBytes,        // the item's length in bytes
-  kLessWidth,    // the item's length less the character width
-  kLessOne,      // the item's length less 1 (the terminator)
-  kFixed,        // `fixed` bytes
-  kDateTime,     // 14 bytes from the date-time record
-  kNumeric,      // precision byte, scale byte, then the item's length of digits
-  kNone,         // not sendable
+  kBytes,      // the item's length in bytes
+  kLessWidth,  // the item's length less the character width
+  kLessOne,    // the item's length less 1 (the terminator)
+  kFixed,      // `fixed` bytes
+  kDateTime,   // 14 bytes from the date-time record
+  kNumeric,    // precision byte, scale byte, then the item's length of digits
+  kNone,       // not sendable
 };
 
 struct TypeRow {
   std::int16_t type;
-  std::int16_t subtype;     // 0: any (type 9 needs 1, 2 or 3)
+  std::int16_t subtype;  // 0: any (type 9 needs 1, 2 or 3)
   std::uint8_t value_code;
-  std::uint8_t defn_code;   // 0: none (item 73)
+  std::uint8_t defn_code;  // 0: none (item 73)
   Form form;
   Send send;
-  std::uint8_t fixed;       // bytes of a fixed-size value, 0 for the others
+  std::uint8_t fixed;  // bytes of a fixed-size value, 0 for the others
 };
 
 constexpr TypeRow kTypes[] = {
@@ -78,11 +78,11 @@ struct DefnRow {
   std::int16_t subtype;
 };
 constexpr DefnRow kDefinitions[] = {
-    {73, 0, 0},   {75, -5, 0},  {76, -2, 0},  {77, -7, 0},  {78, 1, 0},    {79, 9, 1},
-    {80, 3, 0},   {81, 8, 0},   {82, 4, 0},   {83, -4, 0},  {84, -1, 0},   {85, 2, 0},
-    {86, 7, 0},   {87, 5, 0},   {88, 9, 2},   {89, 9, 3},   {90, -22, 0},  {91, -6, 0},
-    {92, -24, 0}, {93, -25, 0}, {94, -23, 0}, {95, 12, 0},  {97, -29, 0},  {98, -30, 0},
-    {99, -31, 0},
+    {73, 0, 0},   {75, -5, 0},  {76, -2, 0},  {77, -7, 0},  {78, 1, 0},
+    {79, 9, 1},   {80, 3, 0},   {81, 8, 0},   {82, 4, 0},   {83, -4, 0},
+    {84, -1, 0},  {85, 2, 0},   {86, 7, 0},   {87, 5, 0},   {88, 9, 2},
+    {89, 9, 3},   {90, -22, 0}, {91, -6, 0},  {92, -24, 0}, {93, -25, 0},
+    {94, -23, 0}, {95, 12, 0},  {97, -29, 0}, {98, -30, 0}, {99, -31, 0},
 };
 
 constexpr std::array<std::uint8_t, 133> make_var_length() {
@@ -98,7 +98,6 @@ constexpr std::array<std::uint8_t, 256> make_quick() {
   for (int code : {107, 109, 118, 119, 128}) table[code] = 3;
   return table;
 }
-
 
 // Bytes of the definition payload of each form.
 constexpr std::uint32_t form_bytes(Form form) {
@@ -203,9 +202,9 @@ a_cmdseq_return send_value(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
     case Send::kLessWidth:
     case Send::kLessOne: {
       std::uint32_t n = item->length;
-      const std::uint32_t less = row->send == Send::kBytes       ? 0
-                                 : row->send == Send::kLessOne   ? 1
-                                                                 : conn->char_width;
+      const std::uint32_t less = row->send == Send::kBytes     ? 0
+                                 : row->send == Send::kLessOne ? 1
+                                                               : conn->char_width;
       n = n > less ? n - less : 0;
       return pres(conn, err, SQLPresSendBytes(conn->strm_conn, code, data, n, 0));
     }
@@ -288,7 +287,8 @@ extern const std::array<std::uint8_t, 133> is_var_length_array = make_var_length
 extern const std::array<std::uint8_t, 256> quick_recv1col_array = make_quick();
 
 bool i_cs_IsVarLengthType(std::int16_t type) {
-  return type >= -32 && type <= 100 && is_var_length_array[static_cast<std::size_t>(type + 32)] != 0;
+  return type >= -32 && type <= 100 &&
+         is_var_length_array[static_cast<std::size_t>(type + 32)] != 0;
 }
 
 std::uint16_t i_cs_GetDescItemDUType(std::int16_t type, std::int16_t subtype) {
@@ -395,8 +395,15 @@ int i_cs_CompleteCopy(const a_cmdseq_conn* conn, std::int16_t type, std::uint32_
     }
   };
   switch (type) {
-    case -31: case -30: case -26: case -4: case -2: case -1: case 12:
-    case 2: case 3:
+    case -31:
+    case -30:
+    case -26:
+    case -4:
+    case -2:
+    case -1:
+    case 12:
+    case 2:
+    case 3:
       truncated = full > size;
       break;
     case -29:
@@ -418,7 +425,8 @@ int i_cs_CompleteCopy(const a_cmdseq_conn* conn, std::int16_t type, std::uint32_
             if (buf != nullptr) buf[got & ~1u] = buf[(got & ~1u) + 1] = 0;
           } else {
             truncated = true;
-            if (buf != nullptr && size >= 2) buf[2 * (size / 2 - 1)] = buf[2 * (size / 2 - 1) + 1] = 0;
+            if (buf != nullptr && size >= 2)
+              buf[2 * (size / 2 - 1)] = buf[2 * (size / 2 - 1) + 1] = 0;
             if (buf != nullptr && size >= 1) buf[size - 1] = 0;
           }
         } else if (size == 32767 && i_cs_GetAppType() == 1 && (got & ~1u) + 2 <= size) {
@@ -607,7 +615,8 @@ a_cmdseq_return i_cs_ReceiveOneColumn(a_cmdseq_conn* conn, a_cmdseq_error_info* 
       return special_value(err, v, code);
     case CS_ITEM_END_OF_DATA: {
       *end_of_data = true;
-      const std::uint8_t flag = state.current.payload_bytes() != 0 ? state.current.payload[0] : 0;
+      const std::uint8_t flag =
+          state.current.payload_bytes() != 0 ? state.current.payload[0] : 0;
       result = i_cs_ProcessEndData(flag, err, conn);
       return result != CMDSEQ_OK ? result : CMDSEQ_WARNING;
     }
@@ -626,8 +635,8 @@ a_cmdseq_return i_cs_ReceiveOneColumn(a_cmdseq_conn* conn, a_cmdseq_error_info* 
   result = i_cs_GetDataItem(conn, err, &state);
   if (result != CMDSEQ_OK) return result;
   if (v.indicator != nullptr) *v.indicator = 0;
-  const bool is_long = state.current.code == CS_ITEM_LONG_107 ||
-                       state.current.code == CS_ITEM_LONG_128;
+  const bool is_long =
+      state.current.code == CS_ITEM_LONG_107 || state.current.code == CS_ITEM_LONG_128;
   if (i_cs_CompleteCopy(conn, item->type, item->length, state.full, state.got, is_long, v.data,
                         v.length)) {
     i_cs_SetErrorInfo(err, 101);

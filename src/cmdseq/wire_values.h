@@ -23,8 +23,8 @@ constexpr std::uint16_t CS_NO_VALUE_CODE = 32000;
 constexpr std::uint8_t CS_ITEM_NO_VALUE = 101;     // no value given / value unavailable
 constexpr std::uint8_t CS_ITEM_FULL_LENGTH = 102;  // u32 full length, then the value item
 constexpr std::uint8_t CS_ITEM_NULL = 103;
-constexpr std::uint8_t CS_ITEM_LONG_107 = 108;     // long form of a 107 value
-constexpr std::uint8_t CS_ITEM_LONG_128 = 129;     // long form of a 128 value
+constexpr std::uint8_t CS_ITEM_LONG_107 = 108;  // long form of a 107 value
+constexpr std::uint8_t CS_ITEM_LONG_128 = 129;  // long form of a 128 value
 constexpr std::uint8_t CS_ITEM_NO_DEFINITION = 73;
 constexpr std::uint8_t CS_ITEM_SECOND_NAME = 74;
 
@@ -36,15 +36,15 @@ constexpr std::uint16_t CS_COL_INPUT = 0x1000;
 // form (u16, u8, u8, u16, u8, u8, u8, u8, u32, little-endian) in the same order, each
 // naturally aligned. The client copies them by width and does not read them.
 struct a_cmdseq_datetime {
-  std::uint16_t w0;  // wire offset 0
-  std::uint8_t b2;   // 2
-  std::uint8_t b3;   // 3
-  std::uint16_t w4;  // 4
-  std::uint8_t b6;   // 6
-  std::uint8_t b7;   // 7
-  std::uint8_t b8;   // 8
-  std::uint8_t b9;   // 9
-  std::uint32_t d10; // 10
+  std::uint16_t w0;   // wire offset 0
+  std::uint8_t b2;    // 2
+  std::uint8_t b3;    // 3
+  std::uint16_t w4;   // 4
+  std::uint8_t b6;    // 6
+  std::uint8_t b7;    // 7
+  std::uint8_t b8;    // 8
+  std::uint8_t b9;    // 9
+  std::uint32_t d10;  // 10
 };
 static_assert(sizeof(a_cmdseq_datetime) == 16, "the date-time record keeps natural alignment");
 constexpr unsigned kWireDateTimeBytes = 14;

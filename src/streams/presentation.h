@@ -16,8 +16,8 @@
 
 #include <cstdint>
 
-class c_strm_sconn;                  // the session connection; opaque above the stack
-typedef c_strm_sconn* a_strm_conn;   // the communication connection handle
+class c_strm_sconn;                 // the session connection; opaque above the stack
+typedef c_strm_sconn* a_strm_conn;  // the communication connection handle
 
 typedef unsigned int a_strm_encrypt_flag;  // 1: a packet this item opens is encrypted
 
@@ -33,7 +33,7 @@ constexpr a_sqlpres_code SQLPRES_SERVER_CLOSED = 7;   // the reader met an item 
 constexpr a_sqlpres_code SQLPRES_ENCRYPT_FAILED = 8;  // the send failed in the encryption layer
 
 // Item codes the layer gives a meaning to.
-constexpr std::uint8_t SQLPRES_LONG_LENGTH = 251;     // length of an item that opens a long value
+constexpr std::uint8_t SQLPRES_LONG_LENGTH = 251;  // length of an item that opens a long value
 constexpr std::uint8_t SQLPRES_MAX_SHORT_PAYLOAD = 250;
 constexpr std::uint8_t SQLPRES_ITEM_LONG_HEADER = 192;
 constexpr std::uint8_t SQLPRES_ITEM_PIECE = 193;
@@ -55,7 +55,8 @@ struct a_sqlpres_item {
 a_sqlpres_code SQLPresSend(a_strm_conn sconn, std::uint8_t code, std::uint8_t** payload,
                            std::uint8_t length, a_strm_encrypt_flag flag);
 // One item without payload (code 0 is the end-of-list item).
-a_sqlpres_code SQLPresSendCommand(a_strm_conn sconn, std::uint8_t code, a_strm_encrypt_flag flag);
+a_sqlpres_code SQLPresSendCommand(a_strm_conn sconn, std::uint8_t code,
+                                  a_strm_encrypt_flag flag);
 // One item with a 4-byte payload holding `value` (little-endian).
 a_sqlpres_code SQLPresSendHandle(a_strm_conn sconn, std::uint8_t code, std::uint32_t value,
                                  a_strm_encrypt_flag flag);

@@ -30,10 +30,10 @@ constexpr std::size_t kGuard = 16;
 
 // Every data type the client knows, with its subtype.
 constexpr std::int16_t kTypes[][2] = {
-    {-31, 0}, {-30, 0}, {-29, 0}, {-28, 0}, {-27, 0}, {-26, 0}, {-25, 0}, {-24, 0}, {-23, 0},
-    {-22, 0}, {-21, 0}, {-7, 0},  {-6, 0},  {-5, 0},  {-4, 0},  {-2, 0},  {-1, 0},  {1, 0},
-    {2, 0},   {3, 0},   {4, 0},   {5, 0},   {6, 0},   {7, 0},   {8, 0},   {9, 1},   {9, 2},
-    {9, 3},   {12, 0},
+    {-31, 0}, {-30, 0}, {-29, 0}, {-28, 0}, {-27, 0}, {-26, 0}, {-25, 0}, {-24, 0},
+    {-23, 0}, {-22, 0}, {-21, 0}, {-7, 0},  {-6, 0},  {-5, 0},  {-4, 0},  {-2, 0},
+    {-1, 0},  {1, 0},   {2, 0},   {3, 0},   {4, 0},   {5, 0},   {6, 0},   {7, 0},
+    {8, 0},   {9, 1},   {9, 2},   {9, 3},   {12, 0},
 };
 constexpr std::size_t kTypeCount = sizeof kTypes / sizeof kTypes[0];
 constexpr std::uint32_t kRows = 2;
@@ -111,7 +111,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case 4:  // values skipped one by one
       for (int i = 0; i < 64; ++i) {
         bool end = false, eod = false;
-        if (i_cs_ThrowAwayColumn(conn, &err, &end, &eod, (selector & 0x80) != 0) > 5 || end) break;
+        if (i_cs_ThrowAwayColumn(conn, &err, &end, &eod, (selector & 0x80) != 0) > 5 || end)
+          break;
       }
       fill = false;
       break;

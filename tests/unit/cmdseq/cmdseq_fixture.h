@@ -34,7 +34,8 @@ struct CmdSeqConn {
 
   std::vector<std::string> params() const {
     std::vector<std::string> out;
-    for (const a_cmdseq_str_node* n = err.params; n != nullptr; n = n->next) out.emplace_back(n->text);
+    for (const a_cmdseq_str_node* n = err.params; n != nullptr; n = n->next)
+      out.emplace_back(n->text);
     return out;
   }
   std::string message() const { return err.message != nullptr ? err.message : "<none>"; }

@@ -1,10 +1,11 @@
 // Descriptor item lists: the three forms, item addressing by size arithmetic, the change
 // counter and its wrap, resizing, freeing.
+#include "cmdseq/desc.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "cmdseq/desc.h"
 #include "cmdseq_fixture.h"
 #include "utils/base/bounded_strings.h"
 
@@ -53,7 +54,8 @@ TEST(DescItems, ABlockIsAddressedByArithmeticAndChained) {
     ASSERT_NE(item, nullptr);
     EXPECT_EQ(item, CmdSeqFastGetDescItem(first, k, 2));
     EXPECT_EQ(reinterpret_cast<char*>(item) - reinterpret_cast<char*>(first),
-              static_cast<std::ptrdiff_t>(k * (sizeof(a_cmdseq_desc_item) + 2 * sizeof(a_cmdseq_value))));
+              static_cast<std::ptrdiff_t>(
+                  k * (sizeof(a_cmdseq_desc_item) + 2 * sizeof(a_cmdseq_value))));
     EXPECT_EQ(item, CmdSeqGetDescItem(&x.d, k + 1));
     EXPECT_EQ(item->stamp, x.d.change_counter);
     for (int v = 0; v < 2; ++v) {
@@ -115,7 +117,8 @@ TEST(DescItems, CounterWrapStampsEveryItemOne) {
   a_cmdseq_cursor cursor{0};
   x.d.change_counter = 65535;
   CmdSeqMarkCursorCurrent(&cursor, &x.d);
-  for (a_cmdseq_desc_item* item = x.d.items; item != nullptr; item = item->next) item->stamp = 9;
+  for (a_cmdseq_desc_item* item = x.d.items; item != nullptr; item = item->next)
+    item->stamp = 9;
   EXPECT_EQ(CmdSeqMarkDescItemUpdated(&x.d, x.d.items), CMDSEQ_COUNTER_WRAPPED);
   EXPECT_EQ(x.d.change_counter, 1);
   for (a_cmdseq_desc_item* item = x.d.items; item != nullptr; item = item->next) {

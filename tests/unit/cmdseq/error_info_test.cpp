@@ -1,5 +1,7 @@
 // The server error table and the error blocks: the table's shape and its fixed rows,
 // lookups, packed states, the survival rule, and moves between blocks.
+#include "cmdseq/error_info.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
@@ -8,7 +10,6 @@
 #include <vector>
 
 #include "cmdseq/client.h"
-#include "cmdseq/error_info.h"
 #include "cmdseq/errors/error_table.h"
 
 namespace {
@@ -205,8 +206,8 @@ TEST(ErrorBlock, FirstErrorStaysAndAWarningYieldsOnlyToAnError) {
     bool stored_now;
   };
   const Case kCases[] = {
-      {0, -308, -308, true},  {0, 101, 101, true},     {101, -308, -308, true},
-      {101, 103, 101, false}, {101, 0, 101, false},    {-308, -299, -308, false},
+      {0, -308, -308, true},    {0, 101, 101, true},  {101, -308, -308, true},
+      {101, 103, 101, false},   {101, 0, 101, false}, {-308, -299, -308, false},
       {-308, 101, -308, false}, {0, 0, 0, true},
   };
   for (const Case& c : kCases) {

@@ -169,8 +169,8 @@ std::uint32_t c_strm_sconn::receive_piece(std::uint8_t** dest, std::uint32_t cap
       piece_pos_ = 0;
       if (n == 0) continue;
     }
-    const std::uint32_t n = static_cast<std::uint32_t>(
-        std::min<std::size_t>(piece_.size() - piece_pos_, capacity));
+    const std::uint32_t n =
+        static_cast<std::uint32_t>(std::min<std::size_t>(piece_.size() - piece_pos_, capacity));
     std::memcpy(*dest, piece_.data() + piece_pos_, n);
     *dest += n;
     piece_pos_ += n;
@@ -257,7 +257,9 @@ bool c_strm_sconn::attention_pending() const {
 
 // --- Payload helpers ------------------------------------------------------------------------
 
-Bytes le16(std::uint16_t v) { return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)}; }
+Bytes le16(std::uint16_t v) {
+  return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)};
+}
 
 Bytes le32(std::uint32_t v) {
   Bytes out(4);
@@ -393,7 +395,9 @@ int SQLPresSyncPointArrived(a_strm_conn, a_sqlpres_code* code) {
   return 1;
 }
 
-a_sqlpres_code SQLPresReSync(a_strm_conn sconn, unsigned int flag) { return sconn->resync(flag); }
+a_sqlpres_code SQLPresReSync(a_strm_conn sconn, unsigned int flag) {
+  return sconn->resync(flag);
+}
 
 a_sqlpres_code SQLPresCancel(a_strm_conn sconn) { return sconn->cancel(); }
 

@@ -38,9 +38,9 @@ class c_strm_sconn {
   };
 
   struct Sent {
-    int code = -1;        // item code; -1 for a sync point
-    Bytes bytes;          // payload (the whole value for a long value)
-    bool is_long = false; // sent as a long value
+    int code = -1;         // item code; -1 for a sync point
+    Bytes bytes;           // payload (the whole value for a long value)
+    bool is_long = false;  // sent as a long value
   };
 
   // --- Building the reply script ---------------------------------------------------------
@@ -72,10 +72,10 @@ class c_strm_sconn {
   std::size_t entries_left() const { return entries_.size(); }
 
   // --- Behaviour -------------------------------------------------------------------------
-  a_sqlpres_code sync_result = SQLPRES_OK;    // answer of SQLPresSyncPoint
-  long fail_send_at = -1;                     // index of the send call that fails
+  a_sqlpres_code sync_result = SQLPRES_OK;  // answer of SQLPresSyncPoint
+  long fail_send_at = -1;                   // index of the send call that fails
   a_sqlpres_code fail_send_code = SQLPRES_FAILED;
-  int indication = 0;                         // StrmGetInd
+  int indication = 0;  // StrmGetInd
   Ack ack = Ack::kAtOnce;
   a_sqlpres_code cancel_result = SQLPRES_OK;
   // Runs inside SQLPresCancel, on the cancelling thread, before it answers.
@@ -84,7 +84,8 @@ class c_strm_sconn {
   bool attention_pending() const;
 
   // --- Used by the SQLPres* functions ----------------------------------------------------
-  a_sqlpres_code receive(std::uint8_t* code, std::uint8_t* length, const std::uint8_t** payload);
+  a_sqlpres_code receive(std::uint8_t* code, std::uint8_t* length,
+                         const std::uint8_t** payload);
   a_sqlpres_code receive_begin(std::uint32_t* total);
   std::uint32_t receive_piece(std::uint8_t** dest, std::uint32_t capacity);
   a_sqlpres_code receive_end();

@@ -18,9 +18,8 @@ TEST(SeverityMerge, RulesApplyInOrder) {
     a_cmdseq_return current, incoming, merged;
   };
   const Case kCases[] = {
-      {5, 4, 4}, {4, 5, 4}, {3, 8, 3}, {8, 1, 1}, {0, 5, 5}, {5, 0, 5},
-      {4, 4, 4}, {4, 2, 2}, {2, 4, 2}, {9, 6, 6}, {6, 3, 6}, {1, 3, 3},
-      {8, 5, 8}, {10, 5, 10}, {4, 10, 4}, {1, 4, 1},
+      {5, 4, 4}, {4, 5, 4}, {3, 8, 3}, {8, 1, 1}, {0, 5, 5}, {5, 0, 5},   {4, 4, 4},  {4, 2, 2},
+      {2, 4, 2}, {9, 6, 6}, {6, 3, 6}, {1, 3, 3}, {8, 5, 8}, {10, 5, 10}, {4, 10, 4}, {1, 4, 1},
   };
   for (const Case& c : kCases) {
     EXPECT_EQ(i_cs_MoreSevereError(c.current, c.incoming), c.merged)
@@ -51,51 +50,107 @@ TEST(StatusGrammar, Table) {
       {"success", [](c_strm_sconn& s) { s.item(66); }, 0, 0, "<none>", {}, 0},
       {"error with text and parameters",
        [](c_strm_sconn& s) {
-         s.item(65, Rec(-1000)).item(135, "bad %1 %2").item(134, "x").item(134, "y").item(0).item(0);
+         s.item(65, Rec(-1000))
+             .item(135, "bad %1 %2")
+             .item(134, "x")
+             .item(134, "y")
+             .item(0)
+             .item(0);
        },
-       4, -1000, "bad %1 %2", {"x", "y"}, 0},
+       4,
+       -1000,
+       "bad %1 %2",
+       {"x", "y"},
+       0},
       {"warning then error: the error is kept",
        [](c_strm_sconn& s) {
          s.item(65, Rec(101)).item(135, "warn").item(134, "w").item(0);
          s.item(65, Rec(-1000)).item(135, "err").item(134, "e").item(0).item(0);
        },
-       4, -1000, "err", {"e"}, 0},
+       4,
+       -1000,
+       "err",
+       {"e"},
+       0},
       {"two errors: the first is kept",
        [](c_strm_sconn& s) {
          s.item(65, Rec(-1000)).item(135, "first").item(134, "1").item(0);
          s.item(65, Rec(-1001)).item(135, "second").item(134, "2").item(0).item(0);
        },
-       4, -1000, "first", {"1"}, 0},
+       4,
+       -1000,
+       "first",
+       {"1"},
+       0},
       {"a taken record without parameters leaves none of the earlier ones",
        [](c_strm_sconn& s) {
          s.item(65, Rec(101)).item(135, "warn").item(134, "p1").item(0);
          s.item(65, Rec(-1000)).item(0).item(0);
        },
-       4, -1000, "<none>", {}, 0},
+       4,
+       -1000,
+       "<none>",
+       {},
+       0},
       {"warning only",
-       [](c_strm_sconn& s) { s.item(65, Rec(101)).item(0).item(0); }, 5, 101, "<none>", {}, 0},
+       [](c_strm_sconn& s) { s.item(65, Rec(101)).item(0).item(0); },
+       5,
+       101,
+       "<none>",
+       {},
+       0},
       {"long message text and long parameter",
        [long_text](c_strm_sconn& s) {
          s.item(65, Rec(-1000)).long_item(135, text_bytes(long_text), 100);
          s.long_item(134, text_bytes(long_text), 250).item(134, "z").item(0).item(0);
        },
-       4, -1000, long_text, {long_text, "z"}, 0},
+       4,
+       -1000,
+       long_text,
+       {long_text, "z"},
+       0},
       {"empty parameter",
        [](c_strm_sconn& s) { s.item(65, Rec(-1000)).item(134).item(0).item(0); },
-       4, -1000, "<none>", {""}, 0},
-      {"unexpected status item", [](c_strm_sconn& s) { s.item(67, le32(1) + Bytes{1}); },
-       3, 0, "<none>", {}, 1},
-      {"short error record", [](c_strm_sconn& s) { s.item(65, Bytes(10, '0')).item(0).item(0); },
-       3, 0, "<none>", {}, 1},
+       4,
+       -1000,
+       "<none>",
+       {""},
+       0},
+      {"unexpected status item",
+       [](c_strm_sconn& s) { s.item(67, le32(1) + Bytes{1}); },
+       3,
+       0,
+       "<none>",
+       {},
+       1},
+      {"short error record",
+       [](c_strm_sconn& s) { s.item(65, Bytes(10, '0')).item(0).item(0); },
+       3,
+       0,
+       "<none>",
+       {},
+       1},
       {"record not closed",
        [](c_strm_sconn& s) { s.item(65, Rec(-1000)).item(134, "p").item(67).item(0); },
-       3, -1000, "<none>", {}, 1},
+       3,
+       -1000,
+       "<none>",
+       {},
+       1},
       {"list not ended",
-       [](c_strm_sconn& s) { s.item(65, Rec(-1000)).item(0).item(66); }, 3, -1000, "<none>",
-       {}, 1},
+       [](c_strm_sconn& s) { s.item(65, Rec(-1000)).item(0).item(66); },
+       3,
+       -1000,
+       "<none>",
+       {},
+       1},
       {"items left after the status",
-       [](c_strm_sconn& s) { s.item(66).item(67, le32(1) + Bytes{1}).item(0); }, 3, 0,
-       "<none>", {}, 1},
+       [](c_strm_sconn& s) { s.item(66).item(67, le32(1) + Bytes{1}).item(0); },
+       3,
+       0,
+       "<none>",
+       {},
+       1},
   };
   for (const StatusCase& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -163,7 +218,9 @@ TEST(StatusGrammar, AnnouncedLengthBeyondTheValueIsNotTrusted) {
 
 TEST(InfoItems, SlotsAreStoredAndUnknownSlotsSkipped) {
   CmdSeqConn t;
-  t.sconn.item(67, le32(7) + Bytes{3}).item(67, le32(9) + Bytes{30}).item(67, le32(5) + Bytes{17});
+  t.sconn.item(67, le32(7) + Bytes{3})
+      .item(67, le32(9) + Bytes{30})
+      .item(67, le32(5) + Bytes{17});
   t.sconn.item(0).sync();
   std::uint32_t three = 0, flags = 0, unused = 99;
   std::uint32_t* slots[kInfoSlots] = {};
@@ -263,12 +320,11 @@ TEST(PresentationFailures, MapToResultsAndSettleTheConnection) {
       {"dead", 4, 7, nullptr, 2, 0, false, 1, 0},
       {"dead, other indication: the stream is still closed", 4, 0, nullptr, 2, 0, false, 1, 0},
       {"cancelled", 6, 0, nullptr, 8, -299, true, 0, 0},
-      {"server closed, with its reason",
-       7, 0,
+      {"server closed, with its reason", 7, 0,
        [](c_strm_sconn& s) { s.item(65, Rec(-1200)).item(135, "bye").item(0).item(0); }, 9,
        -1200, false, 1, 0},
-      {"server closed, no reason", 7, 0, [](c_strm_sconn& s) { s.item(66); }, 9, -300, false,
-       1, 0},
+      {"server closed, no reason", 7, 0, [](c_strm_sconn& s) { s.item(66); }, 9, -300, false, 1,
+       0},
       {"server closed, the reason cut off", 7, 0, nullptr, 9, -300, false, 1, 0},
       {"encryption failure", 8, 0, nullptr, 10, -829, true, 0, 0},
       {"unknown code: the stream is still closed", 3, 0, nullptr, 2, 0, false, 1, 0},
@@ -475,10 +531,11 @@ TEST(StreamCodes, MapToTheirRowsAndParameters) {
     Strings params;
   };
   const Case kCases[] = {
-      {-1, -80, {}},  {0, 0, {}},     {2, -82, {""}},  {3, -83, {}},     {4, -86, {}},
-      {6, -85, {}},   {7, -87, {}},   {8, -88, {}},    {12, -840, {}},   {13, -934, {""}},
-      {14, -84, {}},  {15, -935, {""}}, {16, -816, {}}, {17, -1033, {}}, {18, -1179, {}},
-      {20, -105, {"20"}}, {255, -81, {}}, {99, -82, {"99"}}, {-7, -82, {"-7"}},
+      {-1, -80, {}},  {0, 0, {}},        {2, -82, {""}},    {3, -83, {}},
+      {4, -86, {}},   {6, -85, {}},      {7, -87, {}},      {8, -88, {}},
+      {12, -840, {}}, {13, -934, {""}},  {14, -84, {}},     {15, -935, {""}},
+      {16, -816, {}}, {17, -1033, {}},   {18, -1179, {}},   {20, -105, {"20"}},
+      {255, -81, {}}, {99, -82, {"99"}}, {-7, -82, {"-7"}},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.code);

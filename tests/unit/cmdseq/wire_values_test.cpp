@@ -1,6 +1,8 @@
 // Wire values: receiving one value per wire type and path (quick path, long item,
 // full-length prefix, no value, NULL, truncation) byte-exact inside guard bytes; sending
 // values and definitions; value sets, optional values, descriptions; skipping.
+#include "cmdseq/wire_values.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "cmdseq/wire_values.h"
 #include "cmdseq_fixture.h"
 #include "utils/base/bounded_strings.h"
 
@@ -31,18 +32,22 @@ struct Column {
   std::uint32_t length = 0xABCDEF;
   std::uint32_t size;
 
-  Column(std::int16_t type, std::int16_t subtype, std::uint32_t size, bool with_indicator = true)
+  Column(std::int16_t type, std::int16_t subtype, std::uint32_t size,
+         bool with_indicator = true)
       : memory(size + 2 * kGuard, kUntouched), size(size) {
     CmdSeqInitDesc(&desc);
     EXPECT_EQ(CmdSeqAllocDescItems(&desc, 1, 1), CMDSEQ_OK);
     item()->type = type;
     item()->subtype = subtype;
     item()->length = size;
-    item()->values()[0] = {memory.data() + kGuard, with_indicator ? &indicator : nullptr, &length};
+    item()->values()[0] = {memory.data() + kGuard, with_indicator ? &indicator : nullptr,
+                           &length};
   }
   ~Column() { CmdSeqFreeDescItems(&desc); }
   a_cmdseq_desc_item* item() { return desc.items; }
-  Bytes buffer() const { return Bytes(memory.begin() + kGuard, memory.begin() + kGuard + size); }
+  Bytes buffer() const {
+    return Bytes(memory.begin() + kGuard, memory.begin() + kGuard + size);
+  }
   bool guards_intact() const {
     for (std::size_t i = 0; i < kGuard; ++i) {
       if (memory[i] != kUntouched || memory[kGuard + size + i] != kUntouched) return false;
@@ -58,8 +63,8 @@ struct RecvCase {
   std::uint32_t size;
   std::function<void(c_strm_sconn&)> reply;
   a_cmdseq_return result;
-  Bytes buffer;          // the whole buffer afterwards; empty: not checked
-  long long length;      // -1: untouched
+  Bytes buffer;      // the whole buffer afterwards; empty: not checked
+  long long length;  // -1: untouched
   std::int32_t indicator;
   int sqlcode;
   std::uint16_t width = 1;
@@ -201,8 +206,8 @@ TEST(ReceiveValue, CharacterStringsArePaddedAndTerminated) {
       {"-29 (128): blank padded", -29, 0, 5, Item(128, B("ab")), 0, B("ab   "), 2, 0, 0},
       {"-29 two-byte characters", -29, 0, 8, Item(128, w2), 0,
        Bytes{'a', 0, 'b', 0, ' ', 0, ' ', 0}, 4, 0, 0, 2},
-      {"-28 two-byte characters", -28, 0, 8, Item(128, w2), 0,
-       Fill({'a', 0, 'b', 0, 0, 0}, 8), 4, 0, 0, 2},
+      {"-28 two-byte characters", -28, 0, 8, Item(128, w2), 0, Fill({'a', 0, 'b', 0, 0, 0}, 8),
+       4, 0, 0, 2},
       {"-28 two-byte characters, no room", -28, 0, 4, Item(128, w2), 5, Bytes{'a', 0, 0, 0}, 4,
        0, 101, 2},
       {"9/1 (109)", 9, 1, 6, Item(109, B("abc")), 0, Fill({'a', 'b', 'c', 0}, 6), 3, 0, 0},
@@ -224,16 +229,41 @@ TEST(ReceiveValue, UnpaddedLongStringsStayInsideTheirBuffer) {
   // Application type 1 with a 32767-byte buffer: the value is not padded, and the
   // terminator is written only where there is room for it.
   const std::uint32_t size = 32767;
-  RecvCase fits{"fits", -21, 0, size, Long(108, Bytes(100, 'x'), 250), 0,
-                Fill(Bytes(100, 'x') + Bytes{0}, size), 100, 0, 0};
+  RecvCase fits{"fits",
+                -21,
+                0,
+                size,
+                Long(108, Bytes(100, 'x'), 250),
+                0,
+                Fill(Bytes(100, 'x') + Bytes{0}, size),
+                100,
+                0,
+                0};
   fits.app_type = 1;
   RunReceive(fits);
-  RecvCase full{"fills the buffer", -21, 0, size, Long(108, Bytes(size, 'x'), 250), 5,
-                Bytes(size - 1, 'x') + Bytes{0}, size, 0, 101};
+  RecvCase full{"fills the buffer",
+                -21,
+                0,
+                size,
+                Long(108, Bytes(size, 'x'), 250),
+                5,
+                Bytes(size - 1, 'x') + Bytes{0},
+                size,
+                0,
+                101};
   full.app_type = 1;
   RunReceive(full);
-  RecvCase two{"two-byte characters fill the buffer", -28, 0, size,
-               Long(129, Bytes(size, 'x'), 250), 5, {}, size, 0, 101, 2};
+  RecvCase two{"two-byte characters fill the buffer",
+               -28,
+               0,
+               size,
+               Long(129, Bytes(size, 'x'), 250),
+               5,
+               {},
+               size,
+               0,
+               101,
+               2};
   two.app_type = 1;
   RunReceive(two);
 }
@@ -252,14 +282,16 @@ TEST(ReceiveValue, SpecialItems) {
        5, Fill({}, 4), -1, 12345, 100, 1, false, true},
       {"end of list", 4, 0, 4, Item(0, {}), 0, Fill({}, 4), -1, 12345, 0, 1, true},
       {"prefix ignored for a fixed type", 4, 0, 4,
-       [](c_strm_sconn& s) { s.item(102, Bytes{1}).item(112, Bytes{1, 2, 3, 4}); }, 0, Bytes{1, 2, 3, 4},
-       4, 0, 0},
+       [](c_strm_sconn& s) {
+         s.item(102, Bytes{1}).item(112, Bytes{1, 2, 3, 4});
+       },
+       0, Bytes{1, 2, 3, 4}, 4, 0, 0},
   };
   for (const RecvCase& c : kCases) RunReceive(c);
 
   // NULL without an indicator is an error.
-  RecvCase no_indicator{"NULL without indicator", -1, 0, 4, Item(103, {}), 4, Fill({}, 4), -1,
-                        0, -181};
+  RecvCase no_indicator{
+      "NULL without indicator", -1, 0, 4, Item(103, {}), 4, Fill({}, 4), -1, 0, -181};
   RunReceive(no_indicator, false);
 }
 
@@ -282,7 +314,8 @@ TEST(ReceiveValue, MalformedValuesAreProtocolErrors) {
       {"2 with a payload shorter than its header", 2, 0, 10, Item(115, {5}), 3, Fill({}, 10),
        -1, 12345, 0},
       {"4 with three bytes", 4, 0, 16, Item(112, {1, 2, 3}), 3, Fill({}, 16), -1, 12345, 0},
-      {"4 with five bytes", 4, 0, 16, Item(112, {1, 2, 3, 4, 5}), 3, Fill({}, 16), -1, 12345, 0},
+      {"4 with five bytes", 4, 0, 16, Item(112, {1, 2, 3, 4, 5}), 3, Fill({}, 16), -1, 12345,
+       0},
       {"8 with four bytes", 8, 0, 16, Item(111, {1, 2, 3, 4}), 3, Fill({}, 16), -1, 12345, 0},
       {"-22 with thirteen bytes", -22, 0, 16, Item(120, Bytes(13, 1)), 3, Fill({}, 16), -1,
        12345, 0},
@@ -328,8 +361,8 @@ struct SendCase {
   const char* name;
   std::int16_t type;
   std::int16_t subtype;
-  Bytes data;            // the value's buffer; its size is the item's length
-  int code;              // the item sent
+  Bytes data;  // the value's buffer; its size is the item's length
+  int code;    // the item sent
   Bytes payload;
   bool is_long = false;
   std::uint16_t width = 1;
@@ -342,9 +375,16 @@ TEST(SendValue, EachTypeInItsWireForm) {
   Bytes dt_bytes(sizeof dt);
   std::memcpy(dt_bytes.data(), &dt, sizeof dt);
   const SendCase kCases[] = {
-      {"-21 from five bytes holding four characters and a zero", -21, 0, B(std::string("abcd\0", 5)),
-       107, B("abcd")},
-      {"-28 less the character width", -28, 0, {'a', 0, 'b', 0, 0, 0}, 128, {'a', 0, 'b', 0}, false, 2},
+      {"-21 from five bytes holding four characters and a zero", -21, 0,
+       B(std::string("abcd\0", 5)), 107, B("abcd")},
+      {"-28 less the character width",
+       -28,
+       0,
+       {'a', 0, 'b', 0, 0, 0},
+       128,
+       {'a', 0, 'b', 0},
+       false,
+       2},
       {"-28 as long as the width", -28, 0, {0}, 128, {}},
       {"9/1 less the terminator", 9, 1, B(std::string("ab\0", 3)), 109, B("ab")},
       {"9/3", 9, 3, B(std::string("ab\0", 3)), 119, B("ab")},
@@ -490,9 +530,9 @@ TEST(SendDefinition, EachForm) {
     SCOPED_TRACE(std::to_string(c.type) + "/" + std::to_string(c.subtype));
     CmdSeqConn t;
     t.conn->char_width = c.width;
-    EXPECT_EQ(i_cs_SendAppColDefn(t.conn, &t.err, c.type, c.subtype, c.precision, c.scale,
-                                  c.length),
-              CMDSEQ_OK);
+    EXPECT_EQ(
+        i_cs_SendAppColDefn(t.conn, &t.err, c.type, c.subtype, c.precision, c.scale, c.length),
+        CMDSEQ_OK);
     ASSERT_EQ(t.sconn.sent.size(), 1u);
     EXPECT_EQ(t.sconn.sent[0].code, c.code);
     EXPECT_EQ(t.sconn.sent[0].bytes, c.payload);
@@ -528,7 +568,8 @@ TEST(Describe, ColumnsWithTheirForms) {
   t.sconn.item(99, le32(100) + le16(8)).special(134, 254);
   t.sconn.item(78, le32(20) + le16(0)).long_item(134, text_bytes(long_name));
   t.sconn.item(89, le32(26) + le16(0)).item(134);
-  t.sconn.item(0).item(66).item(67, le32(CS_INFO_DESCRIBE_FINAL | CS_INFO_CLOSE_ALL) + Bytes{17});
+  t.sconn.item(0).item(66).item(67,
+                                le32(CS_INFO_DESCRIBE_FINAL | CS_INFO_CLOSE_ALL) + Bytes{17});
   t.sconn.item(0);
   a_cmdseq_desc desc;
   CmdSeqInitDesc(&desc);
@@ -675,13 +716,18 @@ TEST(ValueSet, EndsAndErrors) {
   };
   const Case kCases[] = {
       {"an end item in place of a row ends the set",
-       [](c_strm_sconn& s) { s.item(112, le32(1)).item(107, "ab").item(132, Bytes{0}).item(0); }, 0,
-       0},
+       [](c_strm_sconn& s) {
+         s.item(112, le32(1)).item(107, "ab").item(132, Bytes{0}).item(0);
+       },
+       0, 0},
       {"no rows", [](c_strm_sconn& s) { s.item(0); }, 0, 0},
       {"end of data with no more rows",
        [](c_strm_sconn& s) {
          s.item(112, le32(1)).item(107, "ab").item(132, Bytes{0});
-         s.item(132, Bytes{1}).item(65, error_record(100, "02000", "00000", "00000")).item(0).item(0);
+         s.item(132, Bytes{1})
+             .item(65, error_record(100, "02000", "00000", "00000"))
+             .item(0)
+             .item(0);
        },
        5, 100},
       {"a row's trailer carries a warning",
@@ -690,9 +736,11 @@ TEST(ValueSet, EndsAndErrors) {
          s.item(65, error_record(201, "01WC4", "01000", "01000")).item(0).item(0);
        },
        5, 201},
-      {"a truncated value warns", [](c_strm_sconn& s) {
+      {"a truncated value warns",
+       [](c_strm_sconn& s) {
          s.item(112, le32(1)).item(107, "abcdef").item(132, Bytes{0}).item(0);
-       }, 5, 101},
+       },
+       5, 101},
       {"a row cut short", [](c_strm_sconn& s) { s.item(112, le32(1)).item(0); }, 3, 0},
       {"a row without its trailer",
        [](c_strm_sconn& s) { s.item(112, le32(1)).item(107, "ab").item(112, le32(2)); }, 3, 0},
@@ -729,7 +777,10 @@ TEST(ValueSet, SlotsWithoutBuffersAreNotRead) {
 
 TEST(ValueSet, WithoutADescriptor) {
   CmdSeqConn t;
-  t.sconn.item(132, Bytes{1}).item(65, error_record(100, "02000", "00000", "00000")).item(0).item(0);
+  t.sconn.item(132, Bytes{1})
+      .item(65, error_record(100, "02000", "00000", "00000"))
+      .item(0)
+      .item(0);
   EXPECT_EQ(i_cs_ReceiveValueSet(t.conn, &t.err, nullptr), CMDSEQ_WARNING);
   EXPECT_EQ(t.err.sqlcode, 100);
   EXPECT_TRUE(t.sconn.script_done());
@@ -792,7 +843,8 @@ TEST(ThrowAway, SkipsValuesWhole) {
 TEST(StaticTables, VarLengthAndQuickClasses) {
   for (int type = -32; type <= 100; ++type) {
     const bool var = type == -31 || type == -30 || type == -29 || type == -28 || type == -21 ||
-                     type == -4 || type == -2 || type == -1 || type == 1 || type == 9 || type == 12;
+                     type == -4 || type == -2 || type == -1 || type == 1 || type == 9 ||
+                     type == 12;
     EXPECT_EQ(is_var_length_array[type + 32] != 0, var) << type;
   }
   int counts[4] = {};

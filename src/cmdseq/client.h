@@ -1,7 +1,7 @@
 // The client environment and the client connection, as far as the request core, the
-// value readers and the error blocks use them. The environment's threads, callbacks,
-// log files and pool, and the connection's cursors, log attributes and statement cache
-// join these records with the Parts that build them.
+// value readers, the error blocks and the request log use them. The environment's
+// threads, callbacks and pool, and the connection's cursors and statement cache join
+// these records with the code that keeps them.
 #ifndef VQ_CMDSEQ_CLIENT_H
 #define VQ_CMDSEQ_CLIENT_H
 
@@ -12,17 +12,27 @@
 #include "streams/presentation.h"
 #include "utils/base/refobj.h"
 
+class JDate;
 class UTLangString;
 class UTLangStringBase;
 class UTLocale;
+class a_cmdseq_conn_attrib;
 struct a_cmdseq_cursor;
 struct a_cmdseq_error_info;
+struct a_cmdseq_log_file_list;
+
+// Receives every line of a connection's request log: the attributes' callback value and
+// the text.
+typedef void (*a_cmdseq_debug_message_callback)(std::uintptr_t cb_value, const char* text);
 
 // One per process, set up by the ODBC layer.
 struct a_cmdseq_env {
-  std::uint32_t app_type = 0;    // kind of client application (the ODBC layer sets 2)
+  std::uint32_t app_type = 0;                   // kind of client application (ODBC sets 2)
+  a_cmdseq_log_file_list* log_files = nullptr;  // the shared log files
+  a_cmdseq_debug_message_callback debug_message_callback = nullptr;
   UTLocale* locale = nullptr;    // not owned here
   UTLangString* lang = nullptr;  // the environment's message strings; not owned here
+  JDate* date = nullptr;         // date names of the log's times; English when null
   std::atomic<std::uint8_t> out_of_memory{0};  // 1 once memory ran out: every request fails
 };
 
@@ -62,8 +72,10 @@ class a_cmdseq_conn : public c_utils_refobj {
   a_cmdseq_cursor* prefetch_cursor = nullptr;  // cursor whose prefetch is in flight
   std::atomic<std::uint32_t> cancel_bits{0};   // CS_CANCEL_*; changed atomically only
   std::atomic<std::uint32_t> in_request{0};    // 1 while a request is in flight
+  std::uint32_t server_handle = 0;             // the connection number of the connect reply
   std::uint16_t server_strm_ver = 0;           // the server's protocol version
   std::uint16_t char_width = 1;                // bytes per character of the client charset
+  a_cmdseq_conn_attrib* attrib = nullptr;      // the request log's attributes, or null
   UTLangStringBase* lang = nullptr;            // the connection's own strings, or null
   // CS_STATUS_*; atomic because CmdSeqCancel reads the connected bit from another thread
   // while the request thread changes other bits.

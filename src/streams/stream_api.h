@@ -11,10 +11,10 @@
 constexpr int STRM_IND_DISCONNECT_REQUESTED = 2;  // the server asked to disconnect
 constexpr int STRM_IND_DEAD = 7;                  // the connection is dead
 
-// Closes the stream connection, drains its input and schedules it for deletion. The
-// handle must not be used afterwards.
+// Closes the stream connection, drains its input and schedules it for deletion; non-zero
+// on success. The handle must not be used afterwards.
 int StrmDisconnect(a_strm_conn sconn);
-// The same in answer to a disconnect the server asked for.
+// The same in answer to a disconnect the server asked for; non-zero on success.
 int StrmDisconResponse(a_strm_conn sconn);
 // The connection's last indication (STRM_IND_*).
 int StrmGetInd(a_strm_conn sconn);

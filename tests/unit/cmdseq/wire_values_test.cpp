@@ -858,3 +858,115 @@ TEST(StaticTables, VarLengthAndQuickClasses) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every type against every path: the value stays inside its buffer, and the outcome
+// (result, indicator, reported length, warning) follows the path.
+TEST(ReceiveValue, EveryTypeOnEveryPath) {
+  struct Type {
+    std::int16_t type, subtype;
+    unsigned fixed;  // wire bytes of a fixed-size value; 0 for strings and numerics
+  };
+  const Type kTypes[] = {
+      {-31, 0, 0}, {-30, 0, 0}, {-29, 0, 0}, {-28, 0, 0},  {-27, 0, 4}, {-26, 0, 0},
+      {-25, 0, 8}, {-24, 0, 4}, {-23, 0, 2}, {-22, 0, 14}, {-21, 0, 0}, {-7, 0, 1},
+      {-6, 0, 1},  {-5, 0, 8},  {-4, 0, 0},  {-2, 0, 0},   {-1, 0, 0},  {1, 0, 0},
+      {2, 0, 0},   {3, 0, 0},   {4, 0, 4},   {5, 0, 2},    {6, 0, 4},   {7, 0, 4},
+      {8, 0, 8},   {9, 1, 0},   {9, 2, 0},   {9, 3, 0},    {12, 0, 0},
+  };
+  constexpr std::uint32_t kSize = 16;
+  enum Path { kShort, kLong, kPrefix, kNoValue, kNull, kOversize };
+  const char* kPathNames[] = {"short",    "long item", "full-length prefix",
+                              "no value", "NULL",      "oversize"};
+  for (std::uint16_t width : {1, 2}) {
+    for (const Type& ty : kTypes) {
+      const auto code = static_cast<std::uint8_t>(i_cs_GetDescItemDUType(ty.type, ty.subtype));
+      const bool numeric = ty.type == 2 || ty.type == 3;
+      for (Path path : {kShort, kLong, kPrefix, kNoValue, kNull, kOversize}) {
+        SCOPED_TRACE(std::to_string(ty.type) + "/" + std::to_string(ty.subtype) + " width " +
+                     std::to_string(width) + ", " + kPathNames[path]);
+        CmdSeqConn t;
+        t.conn->char_width = width;
+        Column col(ty.type, ty.subtype, kSize);
+        // A short value: the fixed size, or 4 bytes of characters or digits.
+        const Bytes value = ty.fixed != 0 ? Bytes(ty.fixed, 7)
+                            : numeric     ? Bytes{5, 2, '1', '2', '3', '4'}
+                                          : Bytes{'a', 0, 'b', 0};
+        Bytes big = numeric ? Bytes{60, 0} + Bytes(40, '9') : Bytes(40, 'z');
+        if (ty.fixed != 0) big = Bytes(ty.fixed + 1, 7);
+        switch (path) {
+          case kShort:
+            t.sconn.item(code, value);
+            break;
+          case kLong:
+            t.sconn.long_item(code, Bytes(300, 'y'));
+            break;
+          case kPrefix:
+            t.sconn.item(102, le32(1000)).item(code, value);
+            break;
+          case kNoValue:
+            t.sconn.item(101);
+            break;
+          case kNull:
+            t.sconn.item(103);
+            break;
+          case kOversize:
+            t.sconn.item(code, big);
+            break;
+        }
+        bool end = false, eod = false;
+        const a_cmdseq_return r =
+            i_cs_ReceiveOneColumn(t.conn, &t.err, col.item(), 0, &end, &eod);
+        EXPECT_TRUE(col.guards_intact());
+        const bool bytes = ty.fixed == 0 && !numeric;
+        switch (path) {
+          case kShort:
+            EXPECT_TRUE(r == CMDSEQ_OK) << r;
+            EXPECT_EQ(col.indicator, 0);
+            break;
+          case kLong:
+            if (bytes) {
+              EXPECT_EQ(r, CMDSEQ_WARNING);
+              EXPECT_EQ(t.err.sqlcode, 101);
+              EXPECT_EQ(col.length, 300u);
+            } else {
+              EXPECT_EQ(r, CMDSEQ_PROTOCOL_ERROR);
+            }
+            break;
+          case kPrefix:
+            if (i_cs_IsVarLengthType(ty.type)) {
+              EXPECT_EQ(r, CMDSEQ_WARNING);
+              EXPECT_EQ(col.length, 1000u);
+            } else {
+              EXPECT_EQ(r, CMDSEQ_OK);  // only variable-length types take a full length
+            }
+            break;
+          case kNoValue:
+            EXPECT_EQ(r, CMDSEQ_WARNING);
+            EXPECT_EQ(col.indicator, -2);
+            EXPECT_EQ(t.err.sqlcode, 103);
+            break;
+          case kNull:
+            EXPECT_EQ(r, CMDSEQ_OK);
+            EXPECT_EQ(col.indicator, -1);
+            break;
+          case kOversize:
+            if (ty.fixed != 0) {
+              EXPECT_EQ(r, CMDSEQ_PROTOCOL_ERROR);
+            } else {
+              EXPECT_EQ(r, CMDSEQ_WARNING);
+              EXPECT_EQ(t.err.sqlcode, 101);
+              EXPECT_EQ(col.length, 40u);
+            }
+            break;
+        }
+        if (r != CMDSEQ_PROTOCOL_ERROR) {
+          EXPECT_TRUE(t.sconn.script_done());
+        }
+      }
+    }
+  }
+}
+
+}  // namespace

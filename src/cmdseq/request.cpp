@@ -399,10 +399,12 @@ a_cmdseq_return i_cs_HandleSQLPresError(a_cmdseq_conn* conn, a_sqlpres_code code
       conn->in_request.store(0);
       const int indication = StrmGetInd(conn->strm_conn);
       log_diagnostic(conn, "StrmGetInd", static_cast<unsigned>(indication));
-      if (indication == STRM_IND_DISCONNECT_REQUESTED) i_cs_SetErrorInfo(err, -308);
+      // Indication 2: the server asked to disconnect, and is answered.
+      const bool server_asked = indication == STRM_IND_LINK_CLOSED;
+      if (server_asked) i_cs_SetErrorInfo(err, -308);
       // Whatever the indication, the stream is closed: a dead connection left open
       // would keep its resources until the environment goes.
-      disconnect_and_remove(conn, indication == STRM_IND_DISCONNECT_REQUESTED);
+      disconnect_and_remove(conn, server_asked);
       return CMDSEQ_NOT_CONNECTED;
     }
     case SQLPRES_CANCELLED: {

@@ -61,7 +61,7 @@ struct RecvCase {
   std::int16_t type;
   std::int16_t subtype;
   std::uint32_t size;
-  std::function<void(c_strm_sconn&)> reply;
+  std::function<void(a_strm_conn_rec&)> reply;
   a_cmdseq_return result;
   Bytes buffer;      // the whole buffer afterwards; empty: not checked
   long long length;  // -1: untouched
@@ -102,10 +102,10 @@ void RunReceive(const RecvCase& c, bool with_indicator = true) {
 }
 
 auto Item(std::uint8_t code, Bytes payload) {
-  return [code, payload](c_strm_sconn& s) { s.item(code, payload); };
+  return [code, payload](a_strm_conn_rec& s) { s.item(code, payload); };
 }
 auto Long(std::uint8_t code, Bytes value, std::size_t piece = 100) {
-  return [code, value, piece](c_strm_sconn& s) { s.long_item(code, value, piece); };
+  return [code, value, piece](a_strm_conn_rec& s) { s.long_item(code, value, piece); };
 }
 
 const Bytes k8 = {8, 7, 6, 5, 4, 3, 2, 1};
@@ -185,7 +185,7 @@ TEST(ReceiveValue, ByteStrings) {
       {"long item longer than the buffer", -1, 0, 100, Long(114, Bytes(300, 'v')), 5,
        Bytes(100, 'v'), 300, 0, 101},
       {"full-length prefix", -1, 0, 50,
-       [](c_strm_sconn& s) { s.item(102, le32(1000)).item(114, Bytes(10, 'p')); }, 5,
+       [](a_strm_conn_rec& s) { s.item(102, le32(1000)).item(114, Bytes(10, 'p')); }, 5,
        Fill(Bytes(10, 'p'), 50), 1000, 0, 101},
   };
   for (const RecvCase& c : kCases) RunReceive(c);
@@ -273,16 +273,16 @@ TEST(ReceiveValue, SpecialItems) {
       {"no value (101)", -1, 0, 4, Item(101, {}), 5, Fill({}, 4), -1, -2, 103},
       {"NULL (103)", -1, 0, 4, Item(103, {}), 0, Fill({}, 4), -1, -1, 0},
       {"NULL after a full-length prefix", -1, 0, 4,
-       [](c_strm_sconn& s) { s.item(102, le32(9)).item(103); }, 0, Fill({}, 4), -1, -1, 0},
+       [](a_strm_conn_rec& s) { s.item(102, le32(9)).item(103); }, 0, Fill({}, 4), -1, -1, 0},
       {"end of data", 4, 0, 4, Item(132, {0}), 5, Fill({}, 4), -1, 12345, 0, 1, false, true},
       {"end of data with its error", 4, 0, 4,
-       [](c_strm_sconn& s) {
+       [](a_strm_conn_rec& s) {
          s.item(132, Bytes{1}).item(65, error_record(100, "02000", "00000", "00000")).item(0);
        },
        5, Fill({}, 4), -1, 12345, 100, 1, false, true},
       {"end of list", 4, 0, 4, Item(0, {}), 0, Fill({}, 4), -1, 12345, 0, 1, true},
       {"prefix ignored for a fixed type", 4, 0, 4,
-       [](c_strm_sconn& s) {
+       [](a_strm_conn_rec& s) {
          s.item(102, Bytes{1}).item(112, Bytes{1, 2, 3, 4});
        },
        0, Bytes{1, 2, 3, 4}, 4, 0, 0},
@@ -320,7 +320,7 @@ TEST(ReceiveValue, MalformedValuesAreProtocolErrors) {
       {"-22 with thirteen bytes", -22, 0, 16, Item(120, Bytes(13, 1)), 3, Fill({}, 16), -1,
        12345, 0},
       {"-7 with two bytes", -7, 0, 16, Item(106, {1, 2}), 3, Fill({}, 16), -1, 12345, 0},
-      {"a special length", -1, 0, 4, [](c_strm_sconn& s) { s.special(114, 254); }, 3,
+      {"a special length", -1, 0, 4, [](a_strm_conn_rec& s) { s.special(114, 254); }, 3,
        Fill({}, 4), -1, 12345, 0},
       {"a long fixed-size value", 4, 0, 16, Long(112, {1, 2, 3, 4}), 3, Fill({}, 16), -1, 12345,
        0},
@@ -613,14 +613,16 @@ TEST(Describe, ColumnsWithTheirForms) {
 TEST(Describe, MalformedDescriptionsAreProtocolErrors) {
   struct Case {
     const char* name;
-    std::function<void(c_strm_sconn&)> reply;
+    std::function<void(a_strm_conn_rec&)> reply;
   };
   const Case kCases[] = {
-      {"definition item 96", [](c_strm_sconn& s) { s.item(96, le16(0)).item(134, "x"); }},
-      {"an unknown definition", [](c_strm_sconn& s) { s.item(100, le16(0)).item(134, "x"); }},
-      {"a long form cut short", [](c_strm_sconn& s) { s.item(84, le32(1)).item(134, "x"); }},
-      {"a short form cut short", [](c_strm_sconn& s) { s.item(82, Bytes{0}).item(134, "x"); }},
-      {"no name item", [](c_strm_sconn& s) { s.item(82, le16(0)).item(82, le16(0)); }},
+      {"definition item 96", [](a_strm_conn_rec& s) { s.item(96, le16(0)).item(134, "x"); }},
+      {"an unknown definition",
+       [](a_strm_conn_rec& s) { s.item(100, le16(0)).item(134, "x"); }},
+      {"a long form cut short", [](a_strm_conn_rec& s) { s.item(84, le32(1)).item(134, "x"); }},
+      {"a short form cut short",
+       [](a_strm_conn_rec& s) { s.item(82, Bytes{0}).item(134, "x"); }},
+      {"no name item", [](a_strm_conn_rec& s) { s.item(82, le16(0)).item(82, le16(0)); }},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -710,19 +712,19 @@ TEST(ValueSet, RowsOfValues) {
 TEST(ValueSet, EndsAndErrors) {
   struct Case {
     const char* name;
-    std::function<void(c_strm_sconn&)> reply;
+    std::function<void(a_strm_conn_rec&)> reply;
     a_cmdseq_return result;
     int sqlcode;
   };
   const Case kCases[] = {
       {"an end item in place of a row ends the set",
-       [](c_strm_sconn& s) {
+       [](a_strm_conn_rec& s) {
          s.item(112, le32(1)).item(107, "ab").item(132, Bytes{0}).item(0);
        },
        0, 0},
-      {"no rows", [](c_strm_sconn& s) { s.item(0); }, 0, 0},
+      {"no rows", [](a_strm_conn_rec& s) { s.item(0); }, 0, 0},
       {"end of data with no more rows",
-       [](c_strm_sconn& s) {
+       [](a_strm_conn_rec& s) {
          s.item(112, le32(1)).item(107, "ab").item(132, Bytes{0});
          s.item(132, Bytes{1})
              .item(65, error_record(100, "02000", "00000", "00000"))
@@ -731,21 +733,22 @@ TEST(ValueSet, EndsAndErrors) {
        },
        5, 100},
       {"a row's trailer carries a warning",
-       [](c_strm_sconn& s) {
+       [](a_strm_conn_rec& s) {
          s.item(112, le32(1)).item(107, "ab").item(132, Bytes{1});
          s.item(65, error_record(201, "01WC4", "01000", "01000")).item(0).item(0);
        },
        5, 201},
       {"a truncated value warns",
-       [](c_strm_sconn& s) {
+       [](a_strm_conn_rec& s) {
          s.item(112, le32(1)).item(107, "abcdef").item(132, Bytes{0}).item(0);
        },
        5, 101},
-      {"a row cut short", [](c_strm_sconn& s) { s.item(112, le32(1)).item(0); }, 3, 0},
+      {"a row cut short", [](a_strm_conn_rec& s) { s.item(112, le32(1)).item(0); }, 3, 0},
       {"a row without its trailer",
-       [](c_strm_sconn& s) { s.item(112, le32(1)).item(107, "ab").item(112, le32(2)); }, 3, 0},
+       [](a_strm_conn_rec& s) { s.item(112, le32(1)).item(107, "ab").item(112, le32(2)); }, 3,
+       0},
       {"no closing item after the last row",
-       [](c_strm_sconn& s) {
+       [](a_strm_conn_rec& s) {
          for (int k = 0; k < 2; ++k) s.item(112, le32(1)).item(107, "ab").item(132, Bytes{0});
          s.item(66);
        },

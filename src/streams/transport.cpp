@@ -66,7 +66,18 @@ c_strm_tconn::~c_strm_tconn() {
 }
 
 void c_strm_tconn::set_sconn(c_strm_tconn_upcalls* sconn) {
-  sconn_.store(sconn, std::memory_order_release);
+  c_strm_tconn_upcalls* before = sconn_.exchange(sconn, std::memory_order_acq_rel);
+  if (sconn == nullptr && before != nullptr) {
+    // A packet half rebuilt belongs to the pool of the session connection that leaves;
+    // kept, it would go back later to a pool that may be gone.
+    vq::strm::LockHold hold(recv_lock_);
+    if (recv_buffer_ != nullptr && before->buffer_pool() != nullptr) {
+      before->buffer_pool()->done_buffer(recv_buffer_);
+      recv_buffer_ = nullptr;
+      recv_pos_ = nullptr;
+      recv_count_.store(0, std::memory_order_relaxed);
+    }
+  }
   if (pconn_ != nullptr) pconn_->set_tconn(sconn != nullptr ? this : nullptr);
 }
 
@@ -147,6 +158,8 @@ void c_strm_tconn::receive_failed(c_strm_tconn_upcalls* up) {
     recv_buffer_ = nullptr;
     recv_pos_ = nullptr;
   }
+  // A later read must not continue a packet whose buffer is gone.
+  recv_count_.store(0, std::memory_order_relaxed);
   up->accept_error(kStrmRecvFailure);
   void* ctx = host_ctx();
   if (vq::strm::HostDebugOn(ctx)) {
@@ -207,16 +220,17 @@ void c_strm_tconn::accept_bytes(const std::uint8_t* data, std::uint32_t len) {
     const std::uint32_t room = b->packet_room();
     std::uint32_t total = 0;
     std::uint32_t need;
-    if (recv_count_ < kPktShortHdrBytes) {
-      need = kPktShortHdrBytes - recv_count_;
+    const std::uint32_t count = recv_count_.load(std::memory_order_relaxed);
+    if (count < kPktShortHdrBytes) {
+      need = kPktShortHdrBytes - count;
     } else {
       total = LoadPktHdr(b->packet()).length;
       // The length is the peer's: check it before a byte more goes into the buffer.
-      if (total < kPktShortHdrBytes || total < recv_count_ || total > room) {
+      if (total < kPktShortHdrBytes || total < count || total > room) {
         receive_failed(up);
         return;
       }
-      need = total - recv_count_;
+      need = total - count;
     }
 
     std::uint32_t got = 0;
@@ -243,9 +257,9 @@ void c_strm_tconn::accept_bytes(const std::uint8_t* data, std::uint32_t len) {
       vq::strm::LockHold hold(recv_lock_);
       recv_pos_ += got;
     }
-    recv_count_ += got;
+    recv_count_.fetch_add(got, std::memory_order_relaxed);
     if (got < need) return;  // the rest comes with later bytes
-    if (recv_count_ < kPktShortHdrBytes) continue;
+    if (count + got < kPktShortHdrBytes) continue;
     if (total == 0) continue;  // the header just completed: now the length is known
 
     // The packet is complete.
@@ -262,7 +276,7 @@ void c_strm_tconn::accept_bytes(const std::uint8_t* data, std::uint32_t len) {
       recv_buffer_ = nullptr;
       recv_pos_ = nullptr;
     }
-    recv_count_ = 0;
+    recv_count_.store(0, std::memory_order_relaxed);
     b->set_used_length(h.length);
     // A scrambled packet shorter than its header cannot be descrambled safely.
     if ((h.status & PKT_STATUS_SCRAMBLED) != 0 && !DecryptPacket(b->packet(), h.length)) {

@@ -159,7 +159,7 @@ class c_strm_tconn : public c_utils_link {
   std::atomic<void*> host_ctx_;                   // one counted reference until disconnect
   c_strm_buffer* recv_buffer_ = nullptr;          // the packet being rebuilt
   std::uint8_t* recv_pos_ = nullptr;              // next free byte of its packet area
-  std::uint32_t recv_count_ = 0;                  // bytes of the packet so far
+  std::atomic<std::uint32_t> recv_count_{0};      // bytes of the packet so far
   vq::strm::RecursiveLock recv_lock_;
   std::atomic<TlsConnection*> tls_{nullptr};      // owned
   std::atomic<bool> tls_mode_{false};             // the level is a TLS level

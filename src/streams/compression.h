@@ -64,6 +64,10 @@ class c_strm_compression {
   // inflate.
   bool decompress_and_append(c_strm_buffer* packet, c_strm_buffer_list& queue);
 
+  // Puts back the second packet of a flush whose first packet the link refused, so
+  // that it follows the first at the next flush.
+  void restore_pending(c_strm_buffer* packet) { pending_ = packet; }
+
   // After an acknowledged attention: both streams reset, held and pending output gone.
   void reset();
 

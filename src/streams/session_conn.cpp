@@ -418,7 +418,10 @@ an_int_strm_error c_strm_sconn::put(c_strm_buffer* b, bool last) {
       tconn_->pconn()->poll_for_completion();
     }
     if (put_in_progress_) {
-      if (last) refused_while_busy_ = true;
+      // Every refused writer is told when it may go on (indicator 15), whatever the
+      // packet; one that is never told waits for ever.
+      (void)last;
+      refused_while_busy_ = true;
       dump_comment("c_strm_sconn::put() returning PCE_OUT_OF_ROOM");
       return STRM_OUT_OF_ROOM;
     }
@@ -426,10 +429,18 @@ an_int_strm_error c_strm_sconn::put(c_strm_buffer* b, bool last) {
   }
   const an_int_strm_error rc = tconn_ != nullptr ? tconn_->put(b) : STRM_NO_SESSION_CONN;
   if (rc == STRM_QUEUED) return STRM_OK;  // the link keeps it until delayed_put_completed
+  bool tell = false;
   {
     vq::strm::LockHold hold(put_lock_);
     put_in_progress_ = false;
+    // A write refused while this one was busy may go on now, as after a queued write.
+    if (refused_while_busy_) {
+      send_flags_.fetch_or(kPutCompleted);
+      refused_while_busy_ = false;
+      tell = true;
+    }
   }
+  if (tell) indicate(STRM_IND_ROOM_AGAIN);
   if (rc == STRM_OK) {
     keep_or_free(b);
     return STRM_OK;

@@ -342,6 +342,23 @@ TEST_F(SessionConnTest, AFullLinkRefusesUntilTheQueuedWriteCompletes) {
   EXPECT_EQ(sconn_->send_flags() & (c_strm_sconn::kPutRefused | c_strm_sconn::kPutCompleted), 0u);
 }
 
+// A write refused because another was in progress (here a liveness packet refused while
+// a data packet is being written) is told to go on once that write is done, also when
+// the link wrote it at once.
+TEST_F(SessionConnTest, AWriterRefusedDuringASynchronousWriteIsToldToGoOn) {
+  int refused = 0;
+  link_->on_put = [&](const Bytes& bytes) {
+    if (bytes[0] == PKT_DATA && refused == 0) {
+      ++refused;
+      sconn_->send_liveness(5);  // meets the write in progress
+    }
+  };
+  ASSERT_EQ(sconn_->sync_point(), STRM_OK);
+  EXPECT_EQ(refused, 1);
+  EXPECT_EQ(link_->packets().size(), 1u) << "the liveness packet was refused";
+  EXPECT_EQ(indicators_, std::vector<std::uint8_t>{STRM_IND_ROOM_AGAIN});
+}
+
 TEST_F(SessionConnTest, APeerThatIsGoneMeansNotAlive) {
   EXPECT_TRUE(sconn_->isAlive());
   link_->alive = false;

@@ -49,8 +49,16 @@ function(_vq_unit_test_executable target labels sources extra libs)
                         GTest::gtest_main Threads::Threads)
   gtest_discover_tests(${target}
                        DISCOVERY_MODE PRE_TEST
-                       PROPERTIES LABELS "${labels}"
                        DISCOVERY_TIMEOUT 60)
+  # The discovered tests exist only when CTest runs, and a list of labels would be
+  # flattened on its way through the discovery script, so a small script of our own,
+  # read by CTest after the discovery script, labels every test the program lists.
+  set(label_script ${CMAKE_CURRENT_BINARY_DIR}/${target}_labels.cmake)
+  file(WRITE ${label_script}
+       "if(${target}_TESTS)\n"
+       "  set_tests_properties(\${${target}_TESTS} PROPERTIES LABELS \"${labels}\")\n"
+       "endif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${label_script})
   vq_test_target(${target} ${labels})
 endfunction()
 

@@ -857,6 +857,23 @@ void c_strm_sconn::send_liveness(std::uint64_t now) {
   }
 }
 
+// ---- the app-connect reply ------------------------------------------------------------------
+
+std::uint32_t c_strm_sconn::get_random_data(std::uint8_t* buffer, std::uint32_t size) const {
+  // Offsets in the app-connect record: minor version (u16), the count of random bytes
+  // (u16, unaligned) and the 32-byte field that holds them.
+  constexpr std::uint32_t kMinorAt = 20, kCountAt = 35, kRandomAt = 178, kRandomBytes = 32;
+  constexpr std::uint16_t kFirstMinorWithRandom = 13;
+  if (app_reply_ == nullptr || app_reply_len_ < kCountAt + 2) return 0;
+  if (vq::strm::load_le16(app_reply_ + kMinorAt) < kFirstMinorWithRandom) return 0;
+  std::uint32_t count = vq::strm::load_le16(app_reply_ + kCountAt);
+  if (count > kRandomBytes) count = kRandomBytes;
+  const std::uint32_t there = app_reply_len_ > kRandomAt ? app_reply_len_ - kRandomAt : 0;
+  if (count > there) count = there;
+  if (buffer != nullptr) std::memcpy(buffer, app_reply_ + kRandomAt, count < size ? count : size);
+  return count;
+}
+
 // ---- compression and dump ----------------------------------------------------------------
 
 bool c_strm_sconn::start_compression(std::uint16_t threshold) {

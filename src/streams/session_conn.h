@@ -161,6 +161,11 @@ class c_strm_sconn : public a_strm_conn_rec, public c_strm_tconn_upcalls, public
     return app_reply_;
   }
   void set_max_packet(std::uint16_t size) { max_packet_ = size; }
+  // The server's random bytes from an app-connect reply of minor version 13 or more:
+  // copies up to `size` of them into `buffer` and returns how many the reply really
+  // holds (the count it states, but never more than its 32-byte field or its length);
+  // 0 for an older reply or none.
+  std::uint32_t get_random_data(std::uint8_t* buffer, std::uint32_t size) const;
 
   // ---- from the transport connection ----
   int accept_buff(c_strm_buffer* buffer) override;

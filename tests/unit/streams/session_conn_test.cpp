@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -130,6 +131,37 @@ TEST_F(SessionConnTest, TheAppConnectReplyIsKeptAndReported) {
   ASSERT_EQ(n, 20);
   EXPECT_EQ(Bytes(body, body + n), Bytes(reply.begin() + 5, reply.end()));
   EXPECT_EQ(indicators_, std::vector<std::uint8_t>{STRM_IND_APP_CONNECT});
+}
+
+// The reply record follows the packet header and one byte.
+Bytes AppConnectPacket(std::uint16_t minor, std::uint16_t count, std::size_t record_bytes) {
+  Bytes p(4 + 1 + record_bytes, 0);
+  vq::strm::store_le16(p.data() + 5 + 20, minor);
+  vq::strm::store_le16(p.data() + 5 + 35, count);
+  for (std::size_t i = 178; i < record_bytes && i < 210; ++i) p[5 + i] = static_cast<std::uint8_t>(i);
+  StorePktHdr(p.data(), PktHdr{PKT_APP_CONNECT, 0, static_cast<std::uint16_t>(p.size())});
+  return p;
+}
+
+TEST_F(SessionConnTest, RandomBytesComeOnlyFromANewReplyAndWithinItsField) {
+  struct Row {
+    std::uint16_t minor;
+    std::uint16_t count;
+    std::size_t record;
+    std::uint32_t given;
+  } rows[] = {{15, 32, 312, 32}, {13, 32, 312, 32}, {12, 32, 312, 0}, {15, 20, 312, 20},
+              {15, 1000, 312, 32},  // a count beyond the field
+              {15, 32, 190, 12}};   // a reply that ends inside the field
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.minor * 100000 + r.count * 1000 + r.record);
+    Make(STRM_PORT_TCPIP, false);
+    Feed(AppConnectPacket(r.minor, r.count, r.record));
+    std::uint8_t out[40];
+    std::memset(out, 0xEE, sizeof out);
+    EXPECT_EQ(sconn_->get_random_data(out, 32), r.given);
+    for (std::uint32_t i = 0; i < r.given; ++i) EXPECT_EQ(out[i], 178 + i);
+    EXPECT_EQ(out[32], 0xEE);
+  }
 }
 
 // A type-25 packet of 4 bytes has no reply body; its length must not wrap.

@@ -3,6 +3,7 @@
 #include <time.h>
 
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 #include "streams/host_functions.h"
@@ -550,10 +551,19 @@ int c_strm_sconn::accept_buff(c_strm_buffer* buffer) {
           reject(buffer, h.length);
           return 0;
         }
+        c_strm_buffer* before = queue_.last_element();
         if (!compression_.decompress_and_append(buffer, queue_)) {
           debug_msg(kMsgInflateFailed);
           accept_error(kStrmRecvFailure);
           return 0;
+        }
+        if ((h.status & PKT_STATUS_COMPRESSED) != 0) {
+          // Received bytes count what the reader gets: the inflated packets.
+          bytes_received_.fetch_sub(used);
+          c_utils_link* at = before != nullptr ? before->next : queue_.first();
+          for (; at != queue_.end(); at = at->next) {
+            bytes_received_.fetch_add(static_cast<c_strm_buffer*>(at)->used_length());
+          }
         }
         const bool eom = (h.status & PKT_STATUS_EOM) != 0;
         const std::uint32_t flags = recv_flags_.load();
@@ -855,6 +865,37 @@ void c_strm_sconn::send_liveness(std::uint64_t now) {
     give_back(b);
     if (dump_ != nullptr) dump_->comment("liveness put failed (rc=%d)", rc);
   }
+}
+
+// ---- comments in the packet dump ------------------------------------------------------------
+
+int StrmDumpComment(a_strm_conn conn, const char* format, ...) {
+  c_strm_sconn* s = conn != nullptr ? c_strm_sconn::from_handle(conn) : nullptr;
+  c_strm_pktdump* dump = s != nullptr ? s->dump() : nullptr;
+  if (dump == nullptr || !dump->is_open() || format == nullptr) return 0;
+  char text[kDumpMaxComment + 1];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  dump->dump(PKTDUMP_COMMENT, text);
+  return 1;
+}
+
+int StrmDumpCommentID(a_strm_conn conn, std::uint32_t msg_id, ...) {
+  c_strm_sconn* s = conn != nullptr ? c_strm_sconn::from_handle(conn) : nullptr;
+  c_strm_pktdump* dump = s != nullptr ? s->dump() : nullptr;
+  if (dump == nullptr || !dump->is_open()) return 0;
+  char text[256];
+  text[0] = '\0';
+  va_list args;
+  va_start(args, msg_id);
+  if (UTLangStringBase* catalog = vq::strm::LibraryCatalog()) {
+    catalog->VFormatMiscLangStr(msg_id, text, sizeof text, args);
+  }
+  va_end(args);
+  dump->dump(PKTDUMP_COMMENT, text);
+  return 1;
 }
 
 // ---- the app-connect reply ------------------------------------------------------------------

@@ -238,4 +238,11 @@ class c_strm_sconn : public a_strm_conn_rec, public c_strm_tconn_upcalls, public
   std::atomic<std::uint32_t> options_{0};
 };
 
+// A comment (printf-style, cut at kDumpMaxComment characters) or a numbered message
+// (through the library catalog, 256 bytes) in the connection's packet dump: 1 when
+// written, 0 when the connection has no open dump.
+int StrmDumpComment(a_strm_conn conn, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+int StrmDumpCommentID(a_strm_conn conn, std::uint32_t msg_id, ...);
+
 #endif  // VQ_STREAMS_SESSION_CONN_H

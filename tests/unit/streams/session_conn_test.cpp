@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -422,6 +425,30 @@ TEST_F(SessionConnTest, ARemoteDropClosesTheLinkOnce) {
   EXPECT_EQ(deleted.load(), 1) << "both references dropped";
 }
 
+TEST_F(SessionConnTest, CommentsGoToTheDumpWhenThereIsOne) {
+  EXPECT_EQ(StrmDumpComment(sconn_->handle(), "%s", "abc"), 0) << "no dump";
+  EXPECT_EQ(StrmDumpComment(nullptr, "%s", "abc"), 0);
+  char dir[] = "/tmp/vqsdumpXXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string path = std::string(dir) + "/conn_1.dmp";
+  ASSERT_TRUE(sconn_->open_dump(path.c_str()));
+  EXPECT_EQ(StrmDumpComment(sconn_->handle(), "code %d", 7), 1);
+  Opened();  // a received packet
+  ASSERT_EQ(sconn_->sync_point(), STRM_OK);  // a sent one
+  sconn_->drop_connection(1);
+  sconn_->dump()->close();
+  std::ifstream in(path, std::ios::binary);
+  const Bytes all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::uint8_t> kinds;
+  for (std::size_t at = 0; at + kDumpRecordHeaderBytes <= all.size();) {
+    kinds.push_back(all[at + 3]);
+    at += kDumpRecordHeaderBytes + vq::strm::load_le16(all.data() + at);
+  }
+  EXPECT_EQ(kinds, (std::vector<std::uint8_t>{PKTDUMP_FILE_HEADER, PKTDUMP_COMMENT, PKTDUMP_COMMENT,
+                                              PKTDUMP_RECEIVED, PKTDUMP_SENT, PKTDUMP_DISCONNECT}));
+  std::filesystem::remove_all(dir);
+}
+
 TEST_F(SessionConnTest, ANormalDisconnectCanReturnToConnected) {
   sconn_->set_connected_to_db();
   sconn_->set_normal_disconnect();
@@ -458,15 +485,18 @@ TEST_F(SessionConnTest, CompressedTrafficReadsBackAsWritten) {
     reader.tconn()->accept_bytes(p.data(), static_cast<std::uint32_t>(p.size()));
   }
   Bytes got;
+  std::uint32_t packet_bytes = 0;
   for (int guard = 0; guard < 100; ++guard) {
     std::uint8_t type, status;
     std::uint16_t length;
     if (reader._receive_prv(&type, &status, &length, false) != STRM_OK) break;
+    packet_bytes += length;
     got.insert(got.end(), reader.in_pos(), reader.in_end());
     reader.advance(reader.in_end() - reader.in_pos());
     if (reader.is_sync_point(nullptr)) break;
   }
   ASSERT_EQ(got.size(), 40u * 152);  // length byte, code, 150 bytes
+  EXPECT_EQ(reader.bytes_received(), opener.size() + packet_bytes) << "counted as inflated";
   for (int i = 0; i < 40; ++i) {
     EXPECT_EQ(got[i * 152], 151);
     EXPECT_EQ(got[i * 152 + 1], 7);

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -121,6 +122,13 @@ bool RecvAll(int fd, std::uint8_t* data, std::size_t len, RdvClock::time_point d
   return true;
 }
 
+// Message 25180: the call and its errno, both as text.
+void CallFailed(char* err, std::uint32_t err_len, const char* call, int error) {
+  char number[16];
+  snprintf(number, sizeof number, "%d", error);
+  vq::strm::FormatMsg(err, err_len, kMsgCallFailed, call, number);
+}
+
 void StoreU32(std::uint8_t* at, std::uint32_t v) { std::memcpy(at, &v, 4); }
 std::uint32_t LoadU32(const std::uint8_t* at) {
   std::uint32_t v;
@@ -190,7 +198,7 @@ int ExchangeRdvRequest(const char* name, std::uint32_t word0, const void* data,
   // A path the address cannot hold whole is refused: a cut path could name another
   // socket.
   if (!GetEngineSocketPath(name, path, sizeof path) || strlen(path) >= sizeof addr.sun_path) {
-    vq::strm::FormatMsg(err, err_len, kMsgCallFailed, "connect", ENAMETOOLONG);
+    CallFailed(err, err_len, "connect", ENAMETOOLONG);
     return kRdvConnectRefused;
   }
   const std::size_t path_len = strlen(path);
@@ -201,7 +209,7 @@ int ExchangeRdvRequest(const char* name, std::uint32_t word0, const void* data,
   for (;;) {
     sock.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (sock.get() < 0) {
-      vq::strm::FormatMsg(err, err_len, kMsgCallFailed, "socket", errno);
+      CallFailed(err, err_len, "socket", errno);
       return kRdvNoSocket;
     }
     // The send time-out also bounds a connect that waits for room in the backlog.

@@ -3,6 +3,8 @@
 
 #include <errno.h>
 
+#include <cstdio>
+
 #include "streams/buffer_pool.h"
 #include "streams/host_functions.h"
 #include "streams/packet_buffer.h"
@@ -106,7 +108,9 @@ void SignalEvent(const c_strm_inter_event& event, c_strm_shm_port* port, void* h
   if (!event.IsNull() && sysv_signal_semaphore(&event)) return;
   vq::compat::delay(10);
   if (!event.IsNull() && sysv_signal_semaphore(&event)) return;
-  port->printer().Z_msg(host_ctx, kMsgSignalFailed, errno);
+  char number[16];
+  snprintf(number, sizeof number, "%d", errno);
+  port->printer().Z_msg(host_ctx, kMsgSignalFailed, number);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 
 #include "streams/buffer_pool.h"
@@ -150,7 +151,9 @@ an_int_strm_error c_strm_shm_port::real_connect(const char* server_name, c_strm_
   const bool block_ok = version == kShmStructV1 ? CommBlk64_Init(block_mem, kCommBlkSlots, &block)
                                                 : CommBlk_Init(block_mem, kCommBlkSlots, &block);
   if (!block_ok) {
-    printer_.Z_msg(host_ctx, kMsgStartFailed, "hcommblk.Init");
+    char number[16];
+    snprintf(number, sizeof number, "%d", errno);
+    printer_.Z_msg(host_ctx, kMsgStartFailed, "hcommblk.Init", number);
     block_mem.Destroy();
     return STRM_NO_MEMORY;
   }

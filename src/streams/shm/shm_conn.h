@@ -55,6 +55,8 @@ class c_strm_shm_conn : public c_strm_pconn {
   void set_tconn(c_strm_tconn* t) override;
   a_machine_addr* get_local_machine_addr() override;
 
+  // The server's semaphore, as its connect record gave it.
+  const c_strm_inter_event& peer_event() const { return peer_event_; }
   // The server's pid, as the process reference names it.
   std::uint32_t peer_pid() const;
   std::uint16_t own_slot() const { return own_slot_; }

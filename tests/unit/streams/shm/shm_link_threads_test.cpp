@@ -1,0 +1,248 @@
+// The shared-memory link end to end against the stand-in server vqeng12, started with
+// -shm under the test's own VCTMP: connect, packets both ways through a transport
+// connection, a full ring, the server's closed flag, the server killed, a second page of
+// wake-up slots, and a clean resource tree and semaphore list afterwards.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/sem.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "shm_link_support.h"
+
+namespace {
+
+using vq::shm::test::ClientStack;
+using vq::shm::test::DirEntries;
+using vq::shm::test::Packet;
+using vq::shm::test::RecordingUpcalls;
+using vq::shm::test::ScopedShmRoot;
+using vq::testing::TestConnNotifier;
+
+constexpr char kServer[] = "shmsrv";
+
+// vqeng12 serving shared memory under the VCTMP of the test.
+class ServerProcess {
+ public:
+  bool Start() {
+    int hs[2];
+    if (pipe(hs) != 0) return false;
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(hs[0]);
+      const std::string fd = std::to_string(hs[1]);
+      execl(VQENG12_PATH, VQENG12_PATH, "-shm", "-n", kServer, "-x", "tcpip(port=0)", "-hn",
+            fd.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(hs[1]);
+    std::uint16_t status = 0xFFFF;
+    const bool ready = pid_ > 0 && read(hs[0], &status, 2) == 2 && status == 0;
+    close(hs[0]);
+    return ready;
+  }
+  // Signals the server and waits (at most ten seconds) for its end.
+  bool Stop(int signal_number) {
+    if (pid_ <= 0) return true;
+    kill(pid_, signal_number);
+    for (int i = 0; i < 1000; ++i) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = 0;
+        return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = 0;
+    return false;
+  }
+  ~ServerProcess() { Stop(SIGTERM); }
+  pid_t pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = 0;
+};
+
+// One client link with a transport connection and a recording session above it.
+struct ClientLink {
+  c_strm_shm_conn* conn = nullptr;  // owned by tconn
+  TestConnNotifier* note = nullptr;
+  std::unique_ptr<c_strm_tconn> tconn;
+
+  ~ClientLink() {
+    tconn.reset();
+    if (note != nullptr) note->release();
+  }
+  // Runs receive passes as the host's blocked thread would until `done` holds (at most
+  // ten seconds).
+  bool RunUntil(const std::function<bool()>& done) {
+    for (int i = 0; i < 100 && !done(); ++i) {
+      note->block(1);
+      conn->conn_execute(1, 1);
+    }
+    return done();
+  }
+};
+
+class ShmLinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(stack_->init_result(), STRM_OK);
+    Shmem_SetClientUniquePid(static_cast<std::uint32_t>(getpid()));
+    ASSERT_TRUE(server_.Start());
+  }
+  void TearDown() override {
+    links_.clear();
+    server_.Stop(SIGTERM);
+  }
+
+  ClientLink* Connect(const char* name) {
+    auto link = std::make_unique<ClientLink>();
+    c_strm_pconn* pconn = nullptr;
+    c_strm_conn_notifier* note = nullptr;
+    char err[256] = {};
+    const an_int_strm_error rc = stack_->port().connect(name, &pconn, nullptr, nullptr, 0,
+                                                        &note, err, sizeof err, nullptr);
+    EXPECT_EQ(rc, STRM_OK) << err;
+    if (rc != STRM_OK) return nullptr;
+    link->conn = static_cast<c_strm_shm_conn*>(pconn);
+    link->note = static_cast<TestConnNotifier*>(note);
+    link->note->get_event();  // the host waits on the event the server signals
+    link->tconn = std::make_unique<c_strm_tconn>(nullptr, pconn, nullptr);
+    link->tconn->set_sconn(&upcalls_);
+    link->conn->set_tconn(link->tconn.get());
+    links_.push_back(std::move(link));
+    return links_.back().get();
+  }
+
+  static bool SemaphoreGone(const c_strm_inter_event& e) {
+    return semctl(e.id, 0, GETVAL) == -1 && (errno == EINVAL || errno == EIDRM);
+  }
+
+  ScopedShmRoot root_;
+  std::unique_ptr<ClientStack> stack_ = std::make_unique<ClientStack>();
+  RecordingUpcalls upcalls_{stack_->pool()};
+  ServerProcess server_;
+  std::vector<std::unique_ptr<ClientLink>> links_;
+};
+
+std::string AppConnectRecord() {
+  std::string r(312, '\0');
+  auto put16 = [&](std::size_t at, unsigned v) {
+    r[at] = static_cast<char>(v & 0xFF);
+    r[at + 1] = static_cast<char>(v >> 8);
+  };
+  put16(0, 312);
+  r[2] = 2;
+  r[6] = 12;
+  put16(20, 15);    // minor version
+  put16(22, 2000);  // packet size: the test's buffers hold 2048
+  r[24] = 0x02;
+  r[25] = 0x03;
+  put16(32, 0x0A06);
+  std::memcpy(&r[44], "UTF-8", 5);
+  std::memcpy(&r[75], "en", 2);
+  std::memcpy(&r[261], "UTF-8", 5);
+  return r;
+}
+
+TEST_F(ShmLinkTest, ConnectExchangeFullRingAndTheServersClose) {
+  const std::string shmem = root_.dir(StrmCurSharedEngineAppName(), "shmem");
+  const auto files_before = DirEntries(shmem);
+  ClientLink* link = Connect(kServer);
+  ASSERT_NE(link, nullptr);
+  EXPECT_STREQ(link->conn->server_name, kServer);
+  EXPECT_EQ(link->conn->pconn_flags & c_strm_shm_conn::kDefaultServer, 0u);
+  EXPECT_EQ(DirEntries(shmem), files_before) << "the comm block's file is gone after the connect";
+  EXPECT_TRUE(link->conn->isAlive());
+
+  // The application-connect packet goes out through the transport connection (which
+  // scrambles it) and the server's reply comes back the same way.
+  std::vector<c_strm_buffer*> held;
+  c_strm_buffer* hello = stack_->Buffer(Packet(25, 0x21, std::string(1, '\0') + AppConnectRecord()));
+  ASSERT_NE(hello, nullptr);
+  held.push_back(hello);
+  ASSERT_EQ(link->tconn->put(hello), STRM_OK);
+  ASSERT_TRUE(link->RunUntil([&] { return !upcalls_.packets().empty(); }));
+  const std::string reply = upcalls_.packets()[0];
+  ASSERT_GE(reply.size(), 4u + 1 + 312);
+  EXPECT_EQ(static_cast<std::uint8_t>(reply[0]), 25);
+  EXPECT_EQ(reply.size(), (static_cast<std::uint8_t>(reply[2]) << 8 | static_cast<std::uint8_t>(reply[3])));
+
+  // With the server stopped, four data packets fill the ring and a fifth is parked; once
+  // the server runs again it takes them and the parked one follows.
+  ASSERT_EQ(kill(server_.pid(), SIGSTOP), 0);
+  for (int i = 0; i < 5; ++i) {
+    c_strm_buffer* b = stack_->Buffer(Packet(24, 0, std::string(8, static_cast<char>('a' + i))));
+    ASSERT_NE(b, nullptr);
+    held.push_back(b);
+    EXPECT_EQ(link->tconn->put(b), i < 4 ? STRM_OK : STRM_QUEUED) << i;
+  }
+  ASSERT_EQ(kill(server_.pid(), SIGCONT), 0);
+  ASSERT_TRUE(link->RunUntil([&] { return !upcalls_.completed().empty(); }));
+  EXPECT_EQ(upcalls_.completed()[0], held.back());
+
+  // The server ends: it closes the link and wakes the client, whose next pass reports
+  // the loss to the transport connection.
+  const c_strm_inter_event server_event = link->conn->peer_event();
+  ASSERT_TRUE(server_.Stop(SIGTERM));
+  ASSERT_TRUE(link->RunUntil([&] { return !upcalls_.errors().empty(); }));
+  EXPECT_EQ(upcalls_.errors()[0], 0u);
+  EXPECT_EQ(link->conn->start_receive(), 8);
+  EXPECT_TRUE(SemaphoreGone(server_event));
+  EXPECT_TRUE(DirEntries(root_.dir(kServer)).empty()) << "the server removed its directory";
+
+  for (c_strm_buffer* b : held) stack_->pool()->done_buffer(b);
+  const c_strm_inter_event own = c_strm_inter_event::From(link->note->semaphore());
+  links_.clear();
+  stack_.reset();
+  StrmReleaseSharedEngineAppName();
+  EXPECT_TRUE(DirEntries(root_.path()).empty()) << "nothing is left in the resource tree";
+  EXPECT_TRUE(SemaphoreGone(own));
+}
+
+TEST_F(ShmLinkTest, ConnectWithoutANameReachesTheDefaultServer) {
+  ClientLink* link = Connect(nullptr);
+  ASSERT_NE(link, nullptr);
+  EXPECT_STREQ(link->conn->server_name, kServer);
+  EXPECT_NE(link->conn->pconn_flags & c_strm_shm_conn::kDefaultServer, 0u);
+}
+
+TEST_F(ShmLinkTest, LivenessTurnsFalseAsSoonAsTheServerIsGone) {
+  ClientLink* link = Connect(kServer);
+  ASSERT_NE(link, nullptr);
+  EXPECT_TRUE(link->conn->isAlive());
+  const c_strm_inter_event server_event = link->conn->peer_event();
+  server_.Stop(SIGKILL);
+  EXPECT_FALSE(link->conn->isAlive()) << "the comm block is still open, the process is not";
+  EXPECT_FALSE(link->conn->closed());
+  // A killed server cannot remove its semaphores.
+  semctl(server_event.id, 0, IPC_RMID);
+}
+
+// A page has 256 wake-up slots; the 257th link of the port gets a slot in a second page.
+TEST_F(ShmLinkTest, TheTwoHundredFiftySeventhLinkUsesASecondPage) {
+  std::vector<ClientLink*> all;
+  for (int i = 0; i < 257; ++i) {
+    ClientLink* link = Connect(kServer);
+    ASSERT_NE(link, nullptr) << i;
+    all.push_back(link);
+    if (i == 255) {
+      EXPECT_EQ(stack_->port().bitsignal_count(), 1u);
+    }
+  }
+  EXPECT_EQ(stack_->port().bitsignal_count(), 2u);
+  EXPECT_NE(all[256]->conn->own_signals(), all[0]->conn->own_signals());
+  EXPECT_EQ(all[256]->conn->own_slot(), 0u);
+}
+
+}  // namespace

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -67,6 +68,28 @@ class ServerProcess {
   }
   ~ServerProcess() { Stop(SIGTERM); }
   pid_t pid() const { return pid_; }
+  // Stops the server and waits (at most five seconds) until every thread of it is
+  // stopped: the signal itself is delivered asynchronously.
+  bool Pause() {
+    if (kill(pid_, SIGSTOP) != 0) return false;
+    const std::string tasks = "/proc/" + std::to_string(pid_) + "/task";
+    for (int i = 0; i < 500; ++i) {
+      bool all = true;
+      for (const std::string& t : DirEntries(tasks)) {
+        std::ifstream stat(tasks + "/" + t + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        const std::size_t close = line.rfind(')');
+        if (close == std::string::npos || close + 2 >= line.size() ||
+            (line[close + 2] != 'T' && line[close + 2] != 't')) {
+          all = false;
+        }
+      }
+      if (all) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
 
  private:
   pid_t pid_ = 0;
@@ -180,7 +203,7 @@ TEST_F(ShmLinkTest, ConnectExchangeFullRingAndTheServersClose) {
 
   // With the server stopped, four data packets fill the ring and a fifth is parked; once
   // the server runs again it takes them and the parked one follows.
-  ASSERT_EQ(kill(server_.pid(), SIGSTOP), 0);
+  ASSERT_TRUE(server_.Pause());
   for (int i = 0; i < 5; ++i) {
     c_strm_buffer* b = stack_->Buffer(Packet(24, 0, std::string(8, static_cast<char>('a' + i))));
     ASSERT_NE(b, nullptr);

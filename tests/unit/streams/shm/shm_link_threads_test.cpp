@@ -268,4 +268,51 @@ TEST_F(ShmLinkTest, TheTwoHundredFiftySeventhLinkUsesASecondPage) {
   EXPECT_EQ(all[256]->conn->own_slot(), 0u);
 }
 
+// The server checks what a rendezvous brings before it maps anything, refuses with a
+// status of its own, and goes on serving.
+TEST_F(ShmLinkTest, ServerRefusesMalformedRendezvous) {
+  struct Case {
+    const char* what;
+    std::uint32_t code;
+    std::uint32_t bytes;
+    std::function<void(a_ptshm_connect64*)> spoil;
+    int status;
+  };
+  c_ptshm_bitsignal* page = c_ptshm_bitsignal::NewBitSignal();
+  ASSERT_NE(page, nullptr);
+  c_strm_shm_mem block = CommBlk64_New(5);
+  CommBlk blk;
+  ASSERT_TRUE(CommBlk64_Init(block, 5, &blk));
+  const Case cases[] = {
+      {"unknown request code", 2, 176, [](a_ptshm_connect64*) {}, 101},
+      {"64-bit code with the 32-bit record", 3, 172, [](a_ptshm_connect64*) {}, 101},
+      {"client_bits other than 32", 3, 176, [](a_ptshm_connect64* r) { r->client_bits = 64; }, 101},
+      {"slot beyond the page", 3, 176, [](a_ptshm_connect64* r) { r->record.signal_index = 256; }, 101},
+      {"no comm block", 3, 176, [](a_ptshm_connect64* r) { r->record.commblk_mem.Clear(); }, 101},
+      {"comm block outside the tree", 3, 176,
+       [](a_ptshm_connect64* r) { std::strcpy(r->record.commblk_mem.segment_name, ".."); }, 102},
+      {"missing comm block file", 3, 176,
+       [](a_ptshm_connect64* r) { r->record.commblk_mem.segment_id += 1000; }, 102},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    a_ptshm_connect64 request{};
+    request.record.record_length = 172;
+    request.record.signal_mem = page->mem;
+    request.record.commblk_mem = block;
+    request.record.pid = static_cast<std::uint32_t>(getpid());
+    request.client_bits = 32;
+    c.spoil(&request);
+    a_ptshm_connect64 reply{};
+    char err[256] = {};
+    EXPECT_EQ(ExchangeRdvRequest(kServer, 0, &request, c.bytes, &reply, c.bytes, c.code, err,
+                                 sizeof err, RdvClock::now() + std::chrono::seconds(5)),
+              c.status);
+  }
+  CommBlk64_Close(&blk);
+  block.Destroy();
+  delete page;
+  EXPECT_NE(Connect(kServer), nullptr) << "the server goes on serving";
+}
+
 }  // namespace

@@ -268,6 +268,25 @@ TEST_F(ShmLinkTest, TheTwoHundredFiftySeventhLinkUsesASecondPage) {
   EXPECT_EQ(all[256]->conn->own_slot(), 0u);
 }
 
+// The port layer makes the port through the registered maker and reaches the server.
+TEST_F(ShmLinkTest, PortLayerConnectsThroughTheRegisteredMaker) {
+  vq::strm::SetPortMaker(STRM_PORT_SHARED_MEMORY, vq::shm::MakeShmPort);
+  {
+    c_strm_port_layer layer(&stack_->env(), stack_->pool());
+    c_strm_pconn* pconn = nullptr;
+    c_strm_conn_notifier* note = nullptr;
+    char err[256] = {};
+    ASSERT_EQ(layer.try_connect(STRM_PORT_SHARED_MEMORY, kServer, &pconn, nullptr, nullptr, 0,
+                                &note, err, sizeof err, nullptr, c_encrypt_level{0u, nullptr}),
+              STRM_OK)
+        << err;
+    EXPECT_EQ(layer.port(STRM_PORT_SHARED_MEMORY)->get_type(), STRM_PORT_SHARED_MEMORY);
+    delete pconn;
+    note->release();
+  }
+  vq::strm::SetPortMaker(STRM_PORT_SHARED_MEMORY, nullptr);
+}
+
 // The server checks what a rendezvous brings before it maps anything, refuses with a
 // status of its own, and goes on serving.
 TEST_F(ShmLinkTest, ServerRefusesMalformedRendezvous) {

@@ -44,6 +44,26 @@ TEST(EngineNameHash, AlwaysThirtyTwoLowerCaseHexDigits) {
   }
 }
 
+// The rendezvous waits as long as the initial connect time-out: 30 seconds, or a larger
+// VC_INIT_CONN_TIMEOUT.
+TEST(RendezvousTimeout, InitialConnectTimeOut) {
+  struct Case {
+    const char* value;  // null: unset
+    long seconds;
+  };
+  const Case cases[] = {{nullptr, 30}, {"20", 30}, {"64", 64}, {"abc", 30}, {"", 30}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value != nullptr ? c.value : "(unset)");
+    vq::testing::ScopedEnvironment env;
+    if (c.value != nullptr) {
+      env.Set("VC_INIT_CONN_TIMEOUT", c.value);
+    } else {
+      env.Unset("VC_INIT_CONN_TIMEOUT");
+    }
+    EXPECT_EQ(vq::shm::RendezvousTimeout(), std::chrono::seconds(c.seconds));
+  }
+}
+
 class RendezvousNoPeer : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -363,6 +363,12 @@ void ShmListener::serve_link(ShmLink* link) {
     }
   };
 
+  // While a statement runs, packets that arrive meanwhile (an attention) are taken.
+  bool bad_reference = false;
+  s.set_poll_hook([&] {
+    if (!bad_reference && !receive()) bad_reference = true;
+  });
+
   auto send = [&]() -> bool {
     while (!link->unsent.empty()) {
       const std::string& pk = link->unsent.front();
@@ -402,7 +408,7 @@ void ShmListener::serve_link(ShmLink* link) {
   while (ok && !stopping_) {
     sysv_timed_waiton_semaphore(reinterpret_cast<c_strm_inter_event*>(&link->own_sem), 200);
     const bool client_closed = CommBlk_IsClosed(link->block);
-    ok = receive();
+    ok = !bad_reference && receive();
     if (!ok) {
       if (log_) log_->line(std::to_string(link->number) + " closed: bad buffer reference");
       break;

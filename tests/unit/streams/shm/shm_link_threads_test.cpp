@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "script_client.h"
 #include "shm_link_support.h"
 
 namespace {
@@ -200,6 +201,37 @@ TEST_F(ShmLinkTest, ConnectExchangeFullRingAndTheServersClose) {
   ASSERT_GE(reply.size(), 4u + 1 + 312);
   EXPECT_EQ(static_cast<std::uint8_t>(reply[0]), 25);
   EXPECT_EQ(reply.size(), (static_cast<std::uint8_t>(reply[2]) << 8 | static_cast<std::uint8_t>(reply[3])));
+
+  // A database connect and a statement, as whole messages of data packets: the
+  // server's session runs them and answers over the link.
+  const std::string random = reply.substr(4 + 1 + 178, 32);
+  auto request = [&](const std::string& items) {
+    const std::size_t before = upcalls_.packets().size();
+    c_strm_buffer* b = stack_->Buffer(script::packet(24, 1, items));
+    held.push_back(b);
+    EXPECT_EQ(link->tconn->put(b), STRM_OK);
+    std::string body;
+    EXPECT_TRUE(link->RunUntil([&] {
+      const auto got = upcalls_.packets();
+      for (std::size_t i = before; i < got.size(); ++i) {
+        if ((static_cast<std::uint8_t>(got[i][1]) & 1) != 0) return true;
+      }
+      return false;
+    }));
+    const auto got = upcalls_.packets();
+    for (std::size_t i = before; i < got.size(); ++i) body += got[i].substr(4);
+    std::vector<script::ReplyItem> parsed;
+    EXPECT_TRUE(script::parse_items(body, parsed));
+    return parsed;
+  };
+  const auto connected = request(
+      script::item(16, "UID=DBA;CON=shm") + script::item(133, script::u32le(0)) +
+      script::item(20, script::encipher("PWD=sql", reinterpret_cast<const std::uint8_t*>(random.data()))));
+  ASSERT_FALSE(connected.empty());
+  EXPECT_EQ(connected[0].code, 133);
+  const auto created = request(script::item(25, "CREATE TABLE over_shm(v INTEGER)"));
+  ASSERT_GE(created.size(), 3u);
+  EXPECT_EQ(created[2].code, 66);
 
   // With the server stopped, four data packets fill the ring and a fifth is parked; once
   // the server runs again it takes them and the parked one follows.

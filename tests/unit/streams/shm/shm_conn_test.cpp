@@ -41,17 +41,17 @@ class ShmConnTest : public ::testing::TestWithParam<a_shm_structure_version> {
     ASSERT_TRUE(own_page_->in_use.alloc(&own_slot_));
 
     const bool v1 = GetParam() == kShmStructV1;
-    block_mem_ = v1 ? CommBlk64_New(5) : CommBlk_New(5);
+    block_mem_ = v1 ? CommBlk64_New(Slots()) : CommBlk_New(Slots());
     CommBlk client_block;
-    ASSERT_TRUE(v1 ? CommBlk64_Init(block_mem_, 5, &client_block)
-                   : CommBlk_Init(block_mem_, 5, &client_block));
+    ASSERT_TRUE(v1 ? CommBlk64_Init(block_mem_, Slots(), &client_block)
+                   : CommBlk_Init(block_mem_, Slots(), &client_block));
     ASSERT_TRUE(v1 ? CommBlk64_Open(block_mem_, &server_block_)
                    : CommBlk_Open(block_mem_, &server_block_));
     auto* peer_page = static_cast<a_bit_signal*>(server_page_->mem.Map());
     ASSERT_NE(peer_page, nullptr);
     c_strm_procref* procref = stack_.heap()->proctable().Locate(getpid(), kServerRefId);
     conn_ = new c_strm_shm_conn(server_sem_.event(), peer_page, kServerSlot, client_block,
-                                own_page_.get(), own_slot_, &stack_.port(), procref,
+                                own_page_.get(), own_slot_, &Port(), procref,
                                 client_sem_.event(), nullptr);
     tconn_ = std::make_unique<c_strm_tconn>(nullptr, conn_, nullptr);
     tconn_->set_sconn(&upcalls_);
@@ -64,6 +64,10 @@ class ShmConnTest : public ::testing::TestWithParam<a_shm_structure_version> {
     for (c_strm_buffer* b : server_buffers_) stack_.pool()->done_buffer(b);
   }
 
+  // The client's port, whose pool gives the receive buffers.
+  virtual c_strm_shm_port& Port() { return stack_.port(); }
+  // Slots per ring: the port makes five.
+  virtual std::uint32_t Slots() const { return 5; }
   bool v1() const { return GetParam() == kShmStructV1; }
   CommQ* ToServer() { return v1() ? CommBlk64_GetQ1(&server_block_) : CommBlk_GetQ1(&server_block_); }
   CommQ* ToClient() { return v1() ? CommBlk64_GetQ2(&server_block_) : CommBlk_GetQ2(&server_block_); }
@@ -268,6 +272,68 @@ TEST_P(ShmConnTest, PrivateBuffersCannotTravel) {
   EXPECT_EQ(ServerTakes(), kCommQEmpty);
   stack_.pool()->done_buffer(b);
 }
+
+// A ring wider than the port's: one pass takes nine buffers and signals the client's
+// own event so that the next pass takes the rest.
+class ShmConnWideRing : public ShmConnTest {
+ protected:
+  std::uint32_t Slots() const override { return 12; }
+};
+
+TEST_P(ShmConnWideRing, NineBuffersPerPass) {
+  for (int i = 0; i < 11; ++i) ASSERT_NE(ServerSends(Packet(24, 1, std::to_string(i))), kCommQFull);
+  conn_->conn_execute(1, 0);
+  EXPECT_EQ(upcalls_.packets().size(), 9u);
+  EXPECT_EQ(SemValue(client_sem_.event()), 1) << "the rest waits for the next pass";
+  conn_->conn_execute(1, 0);
+  const auto got = upcalls_.packets();
+  ASSERT_EQ(got.size(), 11u);
+  EXPECT_EQ(got[10], Packet(24, 1, "10"));
+}
+
+// A port whose pool has no shared buffers: a pass cannot take a buffer to receive into.
+// It drops the connection and leaves the entry in the ring instead of taking it.
+class ShmConnNoBuffers : public ShmConnTest {
+ protected:
+  ShmConnNoBuffers() {
+    vq::strm::SetBufferHeapFactory(nullptr);
+    private_controller_ = std::make_unique<c_strm_frlist_controller>(2048);
+    vq::strm::SetBufferHeapFactory(vq::shm::NewSharedHeap);
+    private_port_ = std::make_unique<c_strm_shm_port>(nullptr, &stack_.env(), nullptr);
+    private_port_->init_port(private_controller_->default_pool, "", nullptr);
+  }
+  void TearDown() override {
+    ShmConnTest::TearDown();
+    private_port_.reset();
+    private_controller_.reset();
+  }
+  c_strm_shm_port& Port() override { return *private_port_; }
+
+  std::unique_ptr<c_strm_frlist_controller> private_controller_;
+  std::unique_ptr<c_strm_shm_port> private_port_;
+};
+
+TEST_P(ShmConnNoBuffers, EntryStaysInTheRingWhenNoBufferCanTakeIt) {
+  ASSERT_EQ(ServerSends(Packet(24, 1, "kept")), kCommQWasEmpty);
+  conn_->conn_execute(1, 1);
+  EXPECT_EQ(upcalls_.drops.load(), 1);
+  EXPECT_TRUE(upcalls_.packets().empty());
+  a_commq_entry e{};
+  EXPECT_NE(v1() ? CommQ64_Dequeue(ToClient(), &e.ref, &e.map_id)
+                 : CommQ_Dequeue(ToClient(), &e.ref, &e.map_id),
+            kCommQEmpty)
+      << "the entry is still there";
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, ShmConnNoBuffers, ::testing::Values(kShmStructV0, kShmStructV1),
+                         [](const ::testing::TestParamInfo<a_shm_structure_version>& info) {
+                           return info.param == kShmStructV0 ? "v0" : "v1";
+                         });
+
+INSTANTIATE_TEST_SUITE_P(Versions, ShmConnWideRing, ::testing::Values(kShmStructV0, kShmStructV1),
+                         [](const ::testing::TestParamInfo<a_shm_structure_version>& info) {
+                           return info.param == kShmStructV0 ? "v0" : "v1";
+                         });
 
 INSTANTIATE_TEST_SUITE_P(Versions, ShmConnTest, ::testing::Values(kShmStructV0, kShmStructV1),
                          [](const ::testing::TestParamInfo<a_shm_structure_version>& info) {

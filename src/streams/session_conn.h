@@ -161,6 +161,8 @@ class c_strm_sconn : public a_strm_conn_rec, public c_strm_tconn_upcalls, public
     return app_reply_;
   }
   void set_max_packet(std::uint16_t size) { max_packet_ = size; }
+  // The app-connect exchange is over: the connection carries items from now on.
+  void set_app_connected() { raise_state(SCONN_APP_CONNECTED); }
   // The server's random bytes from an app-connect reply of minor version 13 or more:
   // copies up to `size` of them into `buffer` and returns how many the reply really
   // holds (the count it states, but never more than its 32-byte field or its length);

@@ -80,8 +80,7 @@ c_strm_callback_msg::~c_strm_callback_msg() { ut_free(text); }
 c_strm_sess_layer::c_strm_sess_layer(c_strm_frlist_controller* controller, a_pres_new_fn pres_new,
                                      a_pres_del_fn pres_del, c_strm_env_notifier* notifier,
                                      void* env)
-    : env_(env),
-      tran_layer_(notifier, controller->default_pool, env),
+    : tran_layer_(notifier, controller->default_pool, env),
       controller_(controller),
       parms_{},
       notifier_(notifier),

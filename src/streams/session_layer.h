@@ -143,8 +143,7 @@ class c_strm_sess_layer : public c_strm_sconn_owner {
   void delete_conn(c_strm_sconn* conn);
   std::uint64_t now() const { return clock_(); }
 
-  void* env_;
-  c_strm_tran_layer tran_layer_;
+  c_strm_tran_layer tran_layer_;  // holds the environment for the links
   c_utils_list<c_strm_sconn> active_;
   c_utils_list<c_strm_sconn> deletion_;
   c_strm_frlist_controller* controller_;

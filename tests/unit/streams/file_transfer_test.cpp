@@ -193,6 +193,9 @@ TEST_F(FileTransfer, OpensThatFailOrAreRefusedGetTheirStatus) {
       {"approved by the server, denied by the host", Path("there"), kApproved, 1, 1, 0, 6, 1},
       {"no name: the host is asked about the empty name", "", 0, 1, 1, 0, 6, 1},
       {"an open of another kind", Path("there"), 0, 2, 1, 1, 4, 0},
+      // Names that cannot be opened as sent: longer than 4096 bytes, or with a zero byte.
+      {"a name over 4096 bytes", Path(std::string(5000, 'n')), 0, 1, 1, 1, 10, 0},
+      {"a name with a zero byte", Path("there") + std::string(1, '\0') + "x", 0, 1, 1, 1, 10, 0},
   };
   std::uint32_t handle = 100;
   for (const Row& r : rows) {
@@ -240,6 +243,23 @@ TEST_F(FileTransfer, WritesReachTheFileAndTheLimitIsKept) {
   EXPECT_EQ(ReadFile(name), first + big);
 
   EXPECT_EQ(Status(Serve(Request(kOpen, 9, kWrite), &name)), 8) << "the handle is open";
+}
+
+TEST_F(FileTransfer, ReadsFromAnOffsetOnlyWhenSeekingIsAllowed) {
+  const std::string content = Pattern(100);
+  const std::string name = Path("seek.bin");
+  std::ofstream(name, std::ios::binary) << content;
+  ASSERT_EQ(Status(Serve(Request(kOpen, 1, 0), &name)), 1);
+  EXPECT_EQ(Status(Serve(Request(kTransfer, 1, 0, 10, 5), nullptr)), 8) << "no seek flag";
+  auto answer = Serve(Request(kTransfer, 1, 0x04, 10, 5), nullptr);
+  EXPECT_EQ(Status(answer), 1);
+  ASSERT_EQ(answer.size(), 4u);
+  EXPECT_EQ(answer[1].value, content.substr(10, 5));
+  // The end of the file comes before the count: what there is, and status 2.
+  answer = Serve(Request(kTransfer, 1, 0, 15, 1000), nullptr);
+  EXPECT_EQ(Status(answer), 2);
+  ASSERT_EQ(answer.size(), 4u);
+  EXPECT_EQ(answer[1].value, content.substr(15));
 }
 
 TEST_F(FileTransfer, UnknownHandlesAndOperations) {

@@ -331,4 +331,43 @@ TEST(PresDecode, ResyncDropsTheRestOfTheReplyAndAnUnfinishedValue) {
   EXPECT_EQ(payload[0], 3);
 }
 
+TEST(PresConnection, ACancelledRequestReadsAsCancelledOnce) {
+  PresHarness pres;
+  ASSERT_EQ(SQLPresSendCommand(pres.h(), 3, 0), SQLPRES_OK);
+  ASSERT_EQ(SQLPresSyncPoint(pres.h(), 0, 0), SQLPRES_OK);
+  ASSERT_EQ(SQLPresCancel(pres.h()), SQLPRES_OK);
+  const auto sent = pres.Sent();
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[1], (Bytes{PKT_ATTENTION, 0x05, 0, 8, 0, 0, 0, 0}));
+  // Part of the reply, then the server's acknowledgement, then the next reply.
+  ASSERT_TRUE(pres.DeliverItems({2, 7, 1}, false));
+  ASSERT_TRUE(pres.DeliverItems({}, true));
+  std::vector<std::uint8_t> ack = {PKT_DATA, 0x03, 0, 4};
+  ASSERT_TRUE(pres.Deliver(ack));
+  ASSERT_TRUE(pres.DeliverItems({2, 8, 1}, true));
+  std::uint8_t code = 0, length = 0;
+  const std::uint8_t* payload = nullptr;
+  EXPECT_EQ(SQLPresReceive(pres.h(), &code, &length, &payload), SQLPRES_CANCELLED);
+  ASSERT_EQ(SQLPresReceive(pres.h(), &code, &length, &payload), SQLPRES_OK);
+  EXPECT_EQ(code, 8);
+}
+
+TEST(PresConnection, TheConnectionsStateAndName) {
+  PresHarness pres;
+  EXPECT_EQ(SQLPresGetConnName(pres.h()), nullptr);
+  SQLPresSetConnectedToDB(pres.h());
+  EXPECT_EQ(pres.conn()->state(), SCONN_CONNECTED_TO_DB);
+  SQLPresSetNormalDisconnect(pres.h());
+  EXPECT_EQ(pres.conn()->state(), SCONN_NORMAL_DISCONNECT);
+  SQLPresSetConnectedToDB(nullptr);
+  SQLPresSetNormalDisconnect(nullptr);
+  a_sqlpres_code word = 0;
+  EXPECT_EQ(SQLPresSyncPointArrived(pres.h(), &word), 0);
+  ASSERT_TRUE(pres.DeliverItems({1, 0}, true));
+  EXPECT_EQ(SQLPresSyncPointArrived(pres.h(), &word), 1);
+  pres.conn()->handle_dead_connection(true);
+  EXPECT_EQ(SQLPresIsSyncPoint(pres.h(), &word), 0);
+  EXPECT_EQ(word, SQLPRES_DEAD);
+}
+
 }  // namespace

@@ -125,11 +125,20 @@ a_sqlpres_code do_recv(c_strm_sconn* c, std::uint8_t* code, std::uint8_t* length
     // reader recurse.
     if (st != nullptr && st->inline_depth == 0 &&
         (*code == kItemServerMessage || *code == kItemTransfer)) {
+      // They may come between the pieces of a long value the caller is reading; the
+      // long values they read themselves must not disturb it.
+      const std::uint8_t receiving = st->receiving;
+      const std::uint32_t remaining = st->recv_remaining;
+      const a_sqlpres_code last_error = st->last_recv_error;
       ++st->inline_depth;
       const a_sqlpres_code inner = *code == kItemServerMessage
                                        ? vq::strm::PresServerMessage(c, *payload, *length)
                                        : vq::strm::PresFileTransfer(c, *payload, *length);
       --st->inline_depth;
+      st->receiving = receiving;
+      st->recv_remaining = remaining;
+      st->recv_left = 0;
+      st->last_recv_error = last_error;
       if (inner != SQLPRES_OK) return inner;
       continue;
     }

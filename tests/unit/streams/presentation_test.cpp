@@ -370,4 +370,30 @@ TEST(PresConnection, TheConnectionsStateAndName) {
   EXPECT_EQ(word, SQLPRES_DEAD);
 }
 
+// A server message whose text is itself a long value, between two pieces of the value
+// the caller reads: the caller's value comes through whole.
+TEST(PresDecode, AServerMessageBetweenPiecesLeavesTheValueAlone) {
+  PresHarness pres(7300, false);
+  static std::string seen;
+  seen.clear();
+  pres.owner().msg = [](void*, void*, std::uint8_t, std::uint32_t, std::uint16_t length,
+                        const char* text, void*) {
+    seen.assign(text, length);
+    return 0;
+  };
+  const Bytes value = Counting(400, 1), text = Counting(300, 'a');
+  Bytes items = {252, 61, 5, 192, 0x90, 0x01, 0, 0};
+  Bytes first(value.begin(), value.begin() + 250), second(value.begin() + 250, value.end());
+  items = Cat({items, {251, 193}, first, {6, 2, 1, 9, 0, 0, 0}, {252, 0, 5, 192, 0x2C, 1, 0, 0},
+               OldFormPieces(text), {1, 194}, {151, 193}, second, {1, 194}});
+  ASSERT_TRUE(pres.DeliverItems(items));
+  std::uint8_t code = 0, length = 0;
+  const std::uint8_t* payload = nullptr;
+  ASSERT_EQ(SQLPresReceive(pres.h(), &code, &length, &payload), SQLPRES_OK);
+  a_sqlpres_code end = 99;
+  EXPECT_EQ(ReadLong(pres, 100, &end), value);
+  EXPECT_EQ(end, SQLPRES_OK);
+  EXPECT_EQ(Bytes(seen.begin(), seen.end()), text);
+}
+
 }  // namespace

@@ -242,6 +242,21 @@ TEST_F(LivenessPass, APassThatKeepsOverrunningWarnsOnce) {
   }
 }
 
+TEST_F(LivenessPass, ThePeriodicWorkStartsReceivingAndRunsARequestedPass) {
+  Add(3, 30);
+  EXPECT_NE(sess_.flags() & c_strm_sess_layer::kLivenessRequested, 0u);
+  for (FakePconn* link : links_) EXPECT_EQ(link->receives_started, 0);
+  clock_now = 10 * kTicks;
+  sess_.execute();
+  for (FakePconn* link : links_) EXPECT_EQ(link->receives_started, 1) << "on the control thread";
+  EXPECT_EQ(Senders(), Range(0, 3));
+  EXPECT_EQ(sess_.flags() & c_strm_sess_layer::kLivenessRequested, 0u);
+  EXPECT_EQ(sess_.next_execute(), 20 * kTicks) << "the next sends";
+  sess_.execute();
+  EXPECT_EQ(Senders(), std::vector<int>{}) << "nothing is due before then";
+  for (FakePconn* link : links_) EXPECT_EQ(link->receives_started, 1);
+}
+
 TEST_F(LivenessPass, ADeletedConnectionAtTheResumePositionMovesIt) {
   Add(25, 30);
   clock_now = 10 * kTicks;

@@ -8,12 +8,8 @@
 #include "security/vcci_error.h"
 #include "streams/host_functions.h"
 #include "streams/packet_header.h"
+#include "streams/pres_state.h"
 #include "streams/session_conn.h"
-
-// The presentation layer learns the agreed stream version here. It lives in the same
-// library; the reference is weak so that this file links while it is being built.
-void i_sqlpres_set_strm_version(a_strm_conn sconn, std::uint32_t version)
-    __attribute__((weak));
 
 namespace {
 
@@ -275,7 +271,7 @@ int ApplicationConnect(a_strm_conn conn, const an_app_connect_pkt* request,
   const an_int_strm_error enc = tconn->initialize_encryption(*level, err, err_len);
   if (enc != 0) return enc;
 
-  if (i_sqlpres_set_strm_version != nullptr) i_sqlpres_set_strm_version(conn, minor);
+  i_sqlpres_set_strm_version(conn, minor);
   s->set_app_connected();
   return APPCONN_OK;
 }

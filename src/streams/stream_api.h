@@ -14,6 +14,7 @@
 #include "streams/app_connect.h"
 #include "streams/port.h"  // a_machine_addr, a_port_type
 #include "streams/presentation.h"
+#include "streams/session_conn.h"  // the host callback types
 #include "streams/strm_errors.h"
 
 // Results of the API (`_convertToStrmError` of the internal results).
@@ -40,7 +41,71 @@ int StrmFini();
 // The number of StrmInit calls not yet paired with a StrmFini.
 int StrmInitCount();
 
+// --- Environment -----------------------------------------------------------------------
+
+class c_strm_env;
+typedef c_strm_env* a_strm_env;  // the communication environment handle
+class c_conn_parms;
+class c_strm_env_notifier;
+class UTLangStringBase;
+class UTLocale;
+struct a_strm_func_list;
+struct a_streams_parm_block;
+typedef std::uint32_t a_strm_conn_type;
+
+// Installs the host function table, then creates the environment with the host's
+// notifier (kept; deleted by StrmFreeEnv only when told so), buffers of `buffer_size`
+// bytes, the application kind, catalog and locale (neither owned). The first
+// environment's catalog formats the library's messages until that environment goes.
+// 0 with *env; STRM_API_FAILED (and nothing created) for an incomplete table.
+int StrmAllocEnv(a_strm_env* env, c_strm_env_notifier* notifier, std::uint16_t buffer_size,
+                 const a_strm_func_list* functions, int app_kind, UTLangStringBase* catalog,
+                 UTLocale* locale);
+// Deletes every connection and the environment; with `delete_notifier` non-zero the
+// notifier too. Answers 0 (null is accepted).
+int StrmFreeEnv(a_strm_env env, int delete_notifier);
+// Copies the stream parameter block into the session layer (null zeroes it).
+int StrmSetParms(a_strm_env env, const a_streams_parm_block* parms);
+// The periodic work of the host's control thread; answers 0.
+int StrmExecute(a_strm_env env);
+// False when the environment has no next time; else true with the milliseconds until
+// it needs StrmExecute again (0 when that time has passed).
+bool StrmGetTimeout(a_strm_env env, std::uint32_t* milliseconds);
+// The liveness time-out (seconds, sign-extended) of the stream parameters.
+void StrmSetLivenessTimeout(a_strm_env env, std::int16_t seconds);
+// The server-message callback and its first argument; the file-transfer check.
+void StrmSetMessageCallback(a_strm_env env, a_strm_msg_callback callback, void* data);
+void StrmSetUserMessageCallback(a_strm_env env);
+void StrmSetValidateFileTranCallback(a_strm_env env, a_strm_validate_callback callback);
+int StrmLookupServers(a_strm_env env, void* list, void* host_ctx, unsigned int flags);
+int StrmConfirmServerAtIPAddress(a_strm_env env, const char* name, const char* address,
+                                 int port);
+// Whether the environment holds a link of the type (TCP/IP has its own slot, every other
+// type shares the shared-memory slot).
+int i_strm_IsPortAdded(a_strm_env env, std::uint8_t type);
+void StrmGetPrintableListenerAddrs(a_strm_env env, char* buffer, std::uint16_t size);
+int StrmOutOfMemory();
+
+// Opens a stream connection by the parameters (Host, CommLinks, ServerName, Encryption,
+// ...): 0 with *conn, started receiving and, when `dump_directory` is given, dumping
+// into it (a dump problem never fails the connect); STRM_API_NO_SERVER when no server
+// was found; other API results with a message in `err` (err_len bytes). `host_ctx` is
+// the host's counted connection object.
+int StrmConnect(c_conn_parms* parms, a_strm_env env, a_strm_conn_type type, a_strm_conn* conn,
+                char* err, std::uint32_t err_len, const char* dump_directory, void* host_ctx);
+
 // --- Connection ------------------------------------------------------------------------
+
+// The host's words in the connection: its own (the client keeps its posted flag there)
+// and the one passed to the server-message and file-transfer callbacks.
+std::uintptr_t StrmGetUserData(a_strm_conn sconn);
+void StrmSetUserData(a_strm_conn sconn, std::uintptr_t value);
+std::uintptr_t StrmGetCallbackData(a_strm_conn sconn);
+void StrmSetCallbackData(a_strm_conn sconn, std::uintptr_t value);
+// The connection's client character set (file names of server-driven transfers).
+struct CharsetInfo;
+void StrmSetClientCSInfo(a_strm_conn sconn, const CharsetInfo* info);
+const CharsetInfo* StrmGetClientCSInfo(a_strm_conn sconn);
 
 // Closes the connection locally, drains its input (waiting up to 5 seconds at a time
 // while nothing comes) and schedules it for deletion; 1 on success, 0 for null. The

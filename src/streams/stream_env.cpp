@@ -29,8 +29,11 @@ c_strm_env::c_strm_env(c_strm_env_notifier* notifier, std::uint16_t buffer_size,
       catalog_(catalog),
       locale_(locale) {
   sess_layer_.set_locale(locale);
+  // The first environment that brings a catalog lends it to the library.
   c_strm_env* none = nullptr;
-  if (g_catalog_owner.compare_exchange_strong(none, this)) vq::strm::SetLibraryCatalog(catalog);
+  if (catalog != nullptr && g_catalog_owner.compare_exchange_strong(none, this)) {
+    vq::strm::SetLibraryCatalog(catalog);
+  }
   g_live_envs.fetch_add(1);
 }
 

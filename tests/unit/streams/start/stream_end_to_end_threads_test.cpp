@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -35,26 +36,38 @@ namespace {
 
 constexpr char kServer[] = "strmsrv";
 
-// vqeng12 serving shared memory under the test's VCTMP.
+// vqeng12 serving shared memory under the test's VCTMP and TCP/IP on a loopback port
+// of its choosing, which it prints first ("port=N").
 class ServerProcess {
  public:
   bool Start() {
     int hs[2];
+    int out[2];
     if (pipe(hs) != 0) return false;
+    if (pipe(out) != 0) return false;
     pid_ = fork();
     if (pid_ == 0) {
       close(hs[0]);
+      close(out[0]);
+      dup2(out[1], STDOUT_FILENO);
       const std::string fd = std::to_string(hs[1]);
       execl(VQENG12_PATH, VQENG12_PATH, "-shm", "-n", kServer, "-x", "tcpip(port=0)", "-hn",
             fd.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
     close(hs[1]);
+    close(out[1]);
     std::uint16_t status = 0xFFFF;
     const bool ready = pid_ > 0 && read(hs[0], &status, 2) == 2 && status == 0;
     close(hs[0]);
+    std::string line;
+    char c = 0;
+    while (line.size() < 32 && read(out[0], &c, 1) == 1 && c != '\n') line += c;
+    close(out[0]);
+    if (line.rfind("port=", 0) == 0) port_ = std::atoi(line.c_str() + 5);
     return ready;
   }
+  int port() const { return port_; }
   ~ServerProcess() {
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);
@@ -68,6 +81,7 @@ class ServerProcess {
 
  private:
   pid_t pid_ = 0;
+  int port_ = 0;
 };
 
 // The client's connection notifier: a shared-memory connection receives on the thread
@@ -145,6 +159,7 @@ struct Row {
   const char* name;
   bool compress;
   const char* level;
+  bool tcp;  // over TCP/IP to the loopback port; shared memory otherwise
 };
 
 class StreamEndToEnd : public testing::TestWithParam<Row> {
@@ -212,7 +227,10 @@ TEST_P(StreamEndToEnd, ConnectExchangeItemsAttentionAndDisconnect) {
       ControlThread control(env);
       Shmem_SetClientUniquePid(static_cast<std::uint32_t>(getpid()));
       c_conn_parms parms;
-      ASSERT_EQ(parms.init((std::string("ServerName=") + kServer).c_str(), false), 0);
+      const std::string text = row.tcp ? "Host=127.0.0.1:" + std::to_string(server.port())
+                                       : std::string("ServerName=") + kServer;
+      ASSERT_TRUE(!row.tcp || server.port() > 0);
+      ASSERT_EQ(parms.init(text.c_str(), false), 0);
       vq::testing::TestHostCtx host;
       host.debug = false;
       a_strm_conn conn = nullptr;
@@ -221,7 +239,7 @@ TEST_P(StreamEndToEnd, ConnectExchangeItemsAttentionAndDisconnect) {
                             vq::testing::AsHostCtx(&host)),
                 STRM_API_OK)
           << err;
-      EXPECT_EQ(StrmGetPortType(conn), STRM_PORT_SHARED_MEMORY);
+      EXPECT_EQ(StrmGetPortType(conn), row.tcp ? STRM_PORT_TCPIP : STRM_PORT_SHARED_MEMORY);
 
       an_app_connect_pkt request;
       std::memset(&request, 0, sizeof request);
@@ -285,11 +303,22 @@ TEST_P(StreamEndToEnd, ConnectExchangeItemsAttentionAndDisconnect) {
   EXPECT_EQ(ThreadCount(), threads_before) << "no thread of the library is left";
 }
 
-INSTANTIATE_TEST_SUITE_P(SharedMemory, StreamEndToEnd,
-                         testing::Values(Row{"plain", false, "none"},
-                                         Row{"compressed", true, "none"},
-                                         Row{"simple", false, "simple"},
-                                         Row{"compressed_simple", true, "simple"}),
+const Row kRows[] = {
+    {"shm_plain", false, "none", false},
+    {"shm_compressed", true, "none", false},
+    {"shm_simple", false, "simple", false},
+    {"shm_compressed_simple", true, "simple", false},
+#if __has_include("net/tcp_port.h")
+    // The TCP/IP link is built in: the same over loopback. (The stand-in server speaks
+    // no TLS, so the TLS levels have no row here.)
+    {"tcp_plain", false, "none", true},
+    {"tcp_compressed", true, "none", true},
+    {"tcp_simple", false, "simple", true},
+    {"tcp_compressed_simple", true, "simple", true},
+#endif
+};
+
+INSTANTIATE_TEST_SUITE_P(Links, StreamEndToEnd, testing::ValuesIn(kRows),
                          [](const testing::TestParamInfo<Row>& info) { return info.param.name; });
 
 }  // namespace

@@ -450,14 +450,17 @@ void c_strm_port_layer::write_cache(const char* server_name, const char* address
   cache_file.close();
 }
 
+// The ports are made on a request thread (add_port, which stores them atomically) while
+// the control thread runs the periodic work: it reads them atomically too.
 void c_strm_port_layer::execute() {
-  if (shm_port != nullptr) shm_port->execute();
-  if (tcp_port != nullptr) tcp_port->execute();
+  for (c_strm_port* p : {port(STRM_PORT_SHARED_MEMORY), port(STRM_PORT_TCPIP)}) {
+    if (p != nullptr) p->execute();
+  }
 }
 
 std::uint64_t c_strm_port_layer::next_timeout() {
   std::uint64_t next = UINT64_MAX;
-  for (c_strm_port* p : {shm_port, tcp_port}) {
+  for (c_strm_port* p : {port(STRM_PORT_SHARED_MEMORY), port(STRM_PORT_TCPIP)}) {
     if (p != nullptr && p->get_next_timeout() < next) next = p->get_next_timeout();
   }
   return next;

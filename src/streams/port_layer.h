@@ -98,7 +98,9 @@ class c_strm_port_layer {
   int lookup_servers(void* a, void* b, unsigned int c);
   int confirm_server_at_ip_address(const char* a, const char* b, int c);
 
-  c_strm_port* port(a_port_type type) { return type == STRM_PORT_TCPIP ? tcp_port : shm_port; }
+  c_strm_port* port(a_port_type type) {
+    return __atomic_load_n(type == STRM_PORT_TCPIP ? &tcp_port : &shm_port, __ATOMIC_ACQUIRE);
+  }
   c_strm_env_notifier* notifier() const { return notifier_; }
   const char* cache_filename() const { return cache_file.full_filename(); }
 

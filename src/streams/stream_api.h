@@ -14,7 +14,6 @@
 #include "streams/app_connect.h"
 #include "streams/port.h"  // a_machine_addr, a_port_type
 #include "streams/presentation.h"
-#include "streams/session_conn.h"  // the host callback types
 #include "streams/strm_errors.h"
 
 // Results of the API (`_convertToStrmError` of the internal results).
@@ -42,6 +41,17 @@ int StrmFini();
 int StrmInitCount();
 
 // --- Environment -----------------------------------------------------------------------
+
+// The host's callbacks, as the session layer keeps them (the same declarations as
+// there). A server message: (callback data, the connection's callback data, message
+// type, code, text length, text, host context); its result is ignored. A file-transfer
+// check: (callback data, the connection's callback data, file name, write flag, out
+// word); 0 refuses, otherwise a non-zero *allow allows.
+typedef int (*a_strm_msg_callback)(void* data, void* conn_data, std::uint8_t type,
+                                   std::uint32_t code, std::uint16_t length, const char* text,
+                                   void* host_ctx);
+typedef int (*a_strm_validate_callback)(void* data, void* conn_data, const char* name,
+                                        std::uint32_t write, std::uint32_t* allow);
 
 class c_strm_env;
 typedef c_strm_env* a_strm_env;  // the communication environment handle

@@ -90,6 +90,73 @@ void i_cs_FreeCursorLists(a_cmdseq_conn* conn);
 // Sets the cursor's own description to a shared one (a reference is taken) or to null.
 void i_cs_SetCursorSharedDesc(a_cmdseq_cursor* cursor, a_cmdseq_shared_desc* shared);
 
+// --- Cursor requests (cursor_requests.cpp) ------------------------------------------------
+
+struct a_cmdseq_open_param;
+struct a_cmdseq_describe_param;
+
+struct a_cmdseq_close_param {
+  const char* cursor_name = nullptr;
+  a_cmdseq_cursor* cursor = nullptr;
+};
+struct a_cmdseq_put_param {
+  a_cmdseq_cursor* cursor = nullptr;
+  a_cmdseq_desc* rows_desc = nullptr;  // the rows' values
+  a_cmdseq_desc* colvars = nullptr;    // column variables, or null
+  std::uint16_t rows = 0;
+  std::uint32_t info2 = 0;  // outputs: information types 2, 1 and 23
+  std::uint32_t info1 = 0;
+  std::uint32_t info23 = 0;
+};
+struct a_cmdseq_update_param {
+  a_cmdseq_cursor* cursor = nullptr;
+  a_cmdseq_desc* row_desc = nullptr;  // one row of values
+  std::uint32_t info2 = 0;            // outputs: information types 2 and 1
+  std::uint32_t info1 = 0;
+};
+struct a_cmdseq_delete_param {
+  a_cmdseq_cursor* cursor = nullptr;
+  const char* table = nullptr;        // or null
+  const char* correlation = nullptr;  // or null
+  std::uint32_t info2 = 0;            // outputs: information types 2 and 1
+  std::uint32_t info1 = 0;
+};
+struct a_cmdseq_resume_param {
+  a_cmdseq_cursor* cursor = nullptr;
+  std::uint32_t result_columns = 0;  // output: information type 6
+  std::uint32_t info2 = 0;           // output: information type 2 (starts at -1)
+};
+struct a_cmdseq_explain_param {
+  a_cmdseq_cursor* cursor = nullptr;
+  a_cmdseq_desc* plan = nullptr;  // one item, one value: receives the plan text
+  std::uint32_t info3 = 0;
+};
+
+// Opens the cursor of the open record's statement (prepared or validated first when
+// needed). A prefetch does not join the open yet: rows come with the first fetch.
+a_cmdseq_return CmdSeqOpenCursorPrefetch(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                                         a_cmdseq_open_param* open, a_cmdseq_desc* bound,
+                                         std::uint16_t rows);
+a_cmdseq_return CmdSeqCloseCursorCommit(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                                        a_cmdseq_close_param* close,
+                                        std::uint32_t* commit_result);
+a_cmdseq_return CmdSeqCloseCursor(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                                  a_cmdseq_close_param* close);
+// Queues item 48 (no reply of its own; sent again after a cancel).
+a_cmdseq_return i_cs_CloseCursorByName(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                                       const char* name);
+a_cmdseq_return CmdSeqDescribeCursor(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                                     a_cmdseq_cursor* cursor, a_cmdseq_describe_param* describe);
+a_cmdseq_return CmdSeqResume(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                             a_cmdseq_resume_param* resume);
+a_cmdseq_return CmdSeqPut(a_cmdseq_conn* conn, a_cmdseq_error_info* err, a_cmdseq_put_param* put);
+a_cmdseq_return CmdSeqUpdate(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                             a_cmdseq_update_param* update);
+a_cmdseq_return CmdSeqDelete(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                             a_cmdseq_delete_param* del);
+a_cmdseq_return CmdSeqExplain(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                              a_cmdseq_explain_param* explain);
+
 // --- Prefetch in flight (cursor.cpp) -------------------------------------------------------
 
 // With null clears the pending cursor; otherwise sets it only when none is pending and

@@ -620,6 +620,7 @@ a_cmdseq_return i_cs_CheckCursors(a_cmdseq_conn* conn, a_cmdseq_error_info* err)
     order[k++] = n->cursor;
   }
   a_cmdseq_return overall = CMDSEQ_OK;
+  bool closed_any = false;
   for (k = 0; k < listed; ++k) {
     std::uint32_t state = 0;
     std::uint32_t* slots[kInfoSlots] = {};
@@ -630,10 +631,11 @@ a_cmdseq_return i_cs_CheckCursors(a_cmdseq_conn* conn, a_cmdseq_error_info* err)
     if ((state & kCursorClosedBit) != 0) {
       i_cs_CancelCursorPrefetch(order[k], conn, err);
       i_cs_RemoveCursor(conn, order[k]);
-      err->cursors_closed = 1;
+      closed_any = true;
     }
   }
   ut_free(order);
+  if (closed_any) err->cursors_closed = 1;
   if (!i_cs_ReplyRead(result)) overall = result;
   return i_cs_EndRequest(conn, err, overall);
 }

@@ -407,6 +407,7 @@ TEST_F(StmtFixture, NotConnectedSendsNothing) {
   EXPECT_EQ(CmdSeqTimeChange(c.conn, &c.err), CMDSEQ_NOT_CONNECTED);
   EXPECT_EQ(CmdSeqDropStmt(c.conn, &c.err, &handle), CMDSEQ_NOT_CONNECTED);
   EXPECT_TRUE(c.sconn.sent.empty());
+  c.conn->status |= CS_STATUS_CONNECTED;  // the fixture takes it out of service
 }
 
 TEST(TimeChange, QueuesTheOffsetOnlyForServersThatKnowIt) {

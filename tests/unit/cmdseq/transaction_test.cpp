@@ -82,6 +82,7 @@ TEST(Commit, NotConnectedAnswers2AndSendsNothing) {
   EXPECT_EQ(CmdSeqRollback(c.conn, &c.err, &value), CMDSEQ_NOT_CONNECTED);
   EXPECT_EQ(CmdSeqPrepareToCommit(c.conn, &c.err), CMDSEQ_NOT_CONNECTED);
   EXPECT_TRUE(c.sconn.sent.empty());
+  c.conn->status |= CS_STATUS_CONNECTED;  // the fixture takes it out of service
 }
 
 TEST(Rollback, DropsBufferedRowsAndSetsTheNoWorkBitOnSuccess) {

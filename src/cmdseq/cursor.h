@@ -133,7 +133,8 @@ struct a_cmdseq_explain_param {
 };
 
 // Opens the cursor of the open record's statement (prepared or validated first when
-// needed). A prefetch does not join the open yet: rows come with the first fetch.
+// needed). With a bound description and rows, a prefetch of the first rows joins the open
+// in the same packet when the cursor and the server allow it.
 a_cmdseq_return CmdSeqOpenCursorPrefetch(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
                                          a_cmdseq_open_param* open, a_cmdseq_desc* bound,
                                          std::uint16_t rows);

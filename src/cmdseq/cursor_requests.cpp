@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "cmdseq/cursor.h"
+#include "cmdseq/fetch.h"
 #include "cmdseq/fetch_buffer.h"
 #include "cmdseq/request.h"
 #include "cmdseq/statement.h"
@@ -208,9 +209,38 @@ a_cmdseq_return i_cs_ReceiveCursorOpenAndOpenCursor(a_cmdseq_conn* conn, a_cmdse
   return status;
 }
 
+namespace {
+
+// Whether a prefetch joins the open: a bound description whose every item has a value
+// buffer, rows asked, a server above level 7, prefetching on and no open option against
+// it; a complete cached description must have as many columns as the bound one.
+bool prefetch_joins(const a_cmdseq_conn* conn, const a_cmdseq_open_param* open,
+                    const a_cmdseq_stmt_info* info, a_cmdseq_desc* bound, std::uint16_t rows) {
+  if (bound == nullptr || rows == 0 || bound->count == 0 || bound->values_per_item == 0) return false;
+  if (conn->server_strm_ver <= 7 || !conn->prefetch_on || (open->options & (4 | 128 | 256)) != 0) {
+    return false;
+  }
+  if (info->output != nullptr && info->desc_complete &&
+      (info->flags & (CS_INFO_BOTH_DESCRIBED | CS_INFO_OUTPUT_DESCRIBED)) != 0) {
+    std::uint32_t columns = info->output->desc.count;
+    if ((info->flags & CS_INFO_BOTH_DESCRIBED) != 0) {
+      columns = columns > info->param_count ? columns - info->param_count : 0;
+    }
+    if (columns != bound->count) return false;
+  }
+  std::uint32_t k = 0;
+  for (a_cmdseq_desc_item* item = bound->items; item != nullptr && k < bound->count;
+       item = item->next, ++k) {
+    if (item->values()[0].data == nullptr) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 a_cmdseq_return CmdSeqOpenCursorPrefetch(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
-                                         a_cmdseq_open_param* open, a_cmdseq_desc*,
-                                         std::uint16_t) {
+                                         a_cmdseq_open_param* open, a_cmdseq_desc* bound,
+                                         std::uint16_t rows) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     a_cmdseq_stmt_handle* handle = open->handle;
     a_cmdseq_stmt_info* info = handle != nullptr ? handle->info : nullptr;
@@ -225,16 +255,35 @@ a_cmdseq_return CmdSeqOpenCursorPrefetch(a_cmdseq_conn* conn, a_cmdseq_error_inf
       i_cs_SetErrorInfo(err, -130);
       return CMDSEQ_ERROR;
     }
+    const bool join = prefetch_joins(conn, open, info, bound, rows);
+    a_cmdseq_cursor* cursor = open->cursor;
     open->info1 = open->info2 = open->info3 = 0;
-    i_cs_FreeAllFetchData(open->cursor);
-    i_cs_InitCursorBeforeOpen(open->cursor, open->options);
+    i_cs_FreeAllFetchData(cursor);
+    i_cs_InitCursorBeforeOpen(cursor, open->options);
+    if (join) {
+      cursor->server_cursor = CS_NULL_HANDLE;  // the server knows the cursor being opened
+      cursor->result_columns = cursor->entry_count = static_cast<std::uint16_t>(bound->count);
+      if (i_cs_RebuildColInfo(cursor, bound) != CMDSEQ_OK) return i_cs_OutOfMemoryConn(conn, err);
+    }
     a_cmdseq_return result = i_cs_StartRequest(conn, err);
     if (result != CMDSEQ_OK) return result;
     conn->increment_execute_count();
     if (prepare) result = i_cs_SendPrepare(conn, err, &prep);
     if (validate) result = i_cs_SendValidate(conn, err, info);
     if (result == CMDSEQ_OK) result = i_cs_SendCursorOpen(conn, err, open, info->server_stmt);
-    if (result == CMDSEQ_OK) result = i_cs_SendRequest(conn, err);
+    bool prefetching = false;
+    if (result == CMDSEQ_OK && join) {
+      result = i_cs_SendRowDesc(conn, err, cursor, bound);
+      if (result == CMDSEQ_OK) {
+        a_cmdseq_fetch_param fetch;
+        fetch.cursor = cursor;
+        fetch.bound = bound;
+        fetch.offset = 1;
+        fetch.row_count = rows;
+        prefetching = i_cs_InitiatePrefetch(conn, &fetch, &result, err, 5);
+      }
+    }
+    if (result == CMDSEQ_OK && !prefetching) result = i_cs_SendRequest(conn, err);
     if (result != CMDSEQ_OK) return fail_unsent(conn, err, result);
     if (prepare) result = i_cs_ReceivePrepare(conn, err, info, handle, nullptr);
     if (validate) result = i_cs_ReceiveValidate(conn, err, info);
@@ -243,8 +292,24 @@ a_cmdseq_return CmdSeqOpenCursorPrefetch(a_cmdseq_conn* conn, a_cmdseq_error_inf
           result, i_cs_ReceiveCursorOpenAndOpenCursor(conn, err, open, info, nullptr));
     }
     result = i_cs_EndRequest(conn, err, result);
+    if (prefetching && conn->prefetch_cursor == cursor) {
+      if (result == CMDSEQ_ERROR || (cursor->flags_a & CS_CURSOR_A_NO_PREFETCH) != 0) {
+        // The prefetch reply still comes; it is dropped unread.
+        a_cmdseq_error_info scratch;
+        CmdSeqInitErrorParam(conn->env, &scratch, 0);
+        (void)i_cs_ClearPrefetchPending(conn, &scratch, false);
+        CmdSeqFiniErrorParam(&scratch);
+        if (result == CMDSEQ_ERROR) i_cs_FreeAllFetchData(cursor);
+      }
+    }
+    if (i_cs_ReplyRead(result) && join && (cursor->flags_b & CS_CURSOR_B_OPEN) != 0 &&
+        bound->count != cursor->entry_count) {
+      cursor->entry_count = static_cast<std::uint16_t>(bound->count);
+      if (i_cs_RebuildColInfo(cursor, bound) != CMDSEQ_OK) return i_cs_OutOfMemoryConn(conn, err);
+    }
     if (attempt == 0 && i_cs_IfValidateFailedPrepareForRedo(conn, err, handle, result)) continue;
     if (result == CMDSEQ_CANCELLED) {
+      if (conn->prefetch_cursor == cursor) conn->prefetch_cursor = nullptr;
       if (conn->server_strm_ver > 3) (void)i_cs_CloseCursorByName(conn, err, open->cursor_name);
       i_cs_SetErrorInfo(err, kCancelled);
     }

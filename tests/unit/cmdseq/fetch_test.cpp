@@ -268,6 +268,58 @@ TEST_F(FetchFixture, ThePrefetchShrinksToTheMemoryBudget) {
   }
 }
 
+TEST_F(FetchFixture, APrefetchJoinsTheOpenAndServesTheFirstFetch) {
+  i_cs_RemoveCursor(c.conn, &cursor);
+  const std::size_t at = c.sconn.sent.size();
+  c.sconn.sync().item(44, le32(10));
+  ok(c.sconn, {{6, 1}});
+  c.sconn.sync();  // the prefetch reply
+  int_row(c.sconn, 1);
+  int_row(c.sconn, 2);
+  c.sconn.item(CS_ITEM_END);
+  ok(c.sconn);
+  c.sconn.sync().item(CS_ITEM_END);  // the next prefetch finds the end
+  status_code(c.sconn, 100);
+  c.sconn.sync();
+  ASSERT_EQ(CmdSeqOpenCursorPrefetch(c.conn, &c.err, &open, &bound, 1), CMDSEQ_OK);
+  EXPECT_EQ(codes(c.sconn, at), (std::vector<int>{33, 134, 0, 69, 70, 82, 0, 36, -1}));
+  const Bytes& prefetch = c.sconn.sent[at + 7].bytes;
+  EXPECT_EQ(Bytes(prefetch.begin() + 10, prefetch.end()), le16(10) + le16(5) + le16(0));
+  EXPECT_EQ(cursor.server_cursor, 10u);
+  EXPECT_EQ(c.conn->prefetch_cursor, &cursor);
+
+  // The first fetch is served from the prefetch and asks for the following rows while
+  // the buffer holds fewer than half of the rows the last prefetch asked for.
+  const std::size_t opened = c.sconn.sent.size();
+  ASSERT_EQ(fetch(), CMDSEQ_OK);
+  EXPECT_EQ(value, 1);
+  EXPECT_EQ(codes(c.sconn, opened), (std::vector<int>{37, 36, -1}));
+  ASSERT_EQ(fetch(), CMDSEQ_OK);
+  EXPECT_EQ(value, 2);
+  std::uint16_t rows = 9;
+  EXPECT_EQ(fetch(1, &rows), CMDSEQ_WARNING);
+  EXPECT_EQ(c.err.sqlcode, 100);
+  EXPECT_EQ(rows, 0);
+  EXPECT_EQ(c.sconn.sent.size(), opened + 3);
+  EXPECT_TRUE(c.sconn.script_done());
+}
+
+TEST_F(FetchFixture, AFailedOpenDropsTheJoinedPrefetchUnread) {
+  i_cs_RemoveCursor(c.conn, &cursor);
+  c.sconn.sync().item(44, le32(10));
+  status_code(c.sconn, -141);
+  c.sconn.sync();
+  int_row(c.sconn, 1);  // the prefetch reply, never read
+  c.sconn.item(CS_ITEM_END);
+  ok(c.sconn);
+  c.sconn.sync().item(CS_ITEM_SUCCESS).sync();
+  EXPECT_EQ(CmdSeqOpenCursorPrefetch(c.conn, &c.err, &open, &bound, 1), CMDSEQ_ERROR);
+  EXPECT_EQ(c.conn->prefetch_cursor, nullptr);
+  EXPECT_FALSE(cursor.flags_b & CS_CURSOR_B_OPEN);
+  CmdSeqResetErrorParam(&c.err, nullptr);
+  EXPECT_EQ(c.status_request(), CMDSEQ_OK);  // the stream is in step again
+}
+
 // --- Get data -----------------------------------------------------------------------------
 
 TEST_F(FetchFixture, GetDataReadsALongValueInPiecesAndStopsPrefetching) {

@@ -178,6 +178,12 @@ a_cmdseq_return i_cs_ReceiveCursorOpenAndOpenCursor(a_cmdseq_conn* conn, a_cmdse
   // The result columns are counted in 16 bits; the server's value is clamped to that.
   const auto count = static_cast<std::uint16_t>(columns > 0xFFFF ? 0xFFFF : columns);
   cursor->server_cursor = server_cursor;
+  if (cursor->columns != nullptr && count > cursor->entry_room) {
+    // Entries made for fewer columns are made again before they are used.
+    ut_free(cursor->columns);
+    cursor->columns = nullptr;
+    cursor->entry_room = 0;
+  }
   cursor->result_columns = cursor->entry_count = count;
   if (info != nullptr && info->output != nullptr &&
       (info->flags & (CS_INFO_BOTH_DESCRIBED | CS_INFO_OUTPUT_DESCRIBED)) != 0 &&

@@ -369,7 +369,8 @@ a_cmdseq_return read_rows(a_cmdseq_conn* conn, a_cmdseq_error_info* err, a_cmdse
       result = i_cs_MoreSevereError(result, CMDSEQ_WARNING);
       continue;
     }
-    ++*rows;
+    // A row beyond those asked breaks the grammar; its values went nowhere.
+    if (++*rows > limit) return i_cs_ProtocolError(conn);
     result = i_cs_MoreSevereError(result, i_cs_ResultOfSQLCode(err));
   }
 }

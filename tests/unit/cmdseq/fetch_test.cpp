@@ -198,6 +198,20 @@ TEST_F(FetchFixture, EndOfDataAndAMissingRowFromTheServer) {
   }
 }
 
+TEST_F(FetchFixture, MoreRowsThanAskedBreakTheReply) {
+  c.conn->prefetch_on = false;
+  c.sconn.sync();
+  int_row(c.sconn, 5);
+  int_row(c.sconn, 6);  // one row was asked
+  c.sconn.item(CS_ITEM_END);
+  ok(c.sconn);
+  c.sconn.sync().item(CS_ITEM_SUCCESS).sync();
+  EXPECT_EQ(fetch(), CMDSEQ_PROTOCOL_ERROR);
+  EXPECT_EQ(value, 5);
+  EXPECT_TRUE(c.connected());
+  EXPECT_EQ(c.status_request(), CMDSEQ_OK);  // the stream is in step again
+}
+
 TEST_F(FetchFixture, RequestsTheCursorCannotServeAreRefused) {
   struct Case {
     const char* name;

@@ -296,7 +296,7 @@ WireType type_from_decl(const char* decl) {
   else if (has("CHAR")) { t.type = 1; t.length = nums >= 1 ? a : (has("VARCHAR") ? 32767 : 1); }
   else if (has("DOUB") || has("FLOA") || has("REAL")) t.type = 8;
   else if (has("DEC") || has("NUMERIC")) {
-    t.type = 3;
+    t.type = has("NUMERIC") ? 2 : 3;  // numeric travels as item 115, decimal as 110
     t.precision = static_cast<std::uint8_t>(nums >= 1 ? std::min(a, 127u) : 30);
     t.scale = static_cast<std::uint8_t>(nums >= 2 ? std::min(b, 127u) : (nums >= 1 ? 0 : 6));
   } else if (has("TIMESTAMP") || has("DATETIME")) { t.type = 9; t.subtype = 3; t.length = 26; }

@@ -27,7 +27,8 @@ struct DatabaseConfig {
   std::string database_name;  // db_name(); the file's name without extension by default
   std::string version = "12.0.1.2566";
   std::uint16_t tcp_port = 0;  // the port we listen on, for the name check reply
-  std::map<std::string, std::string> users{{"DBA", "sql"}};  // user -> password
+  // User -> password. User ids compare without regard to case; passwords exactly.
+  std::map<std::string, std::string> users{{"dba", "sql"}};
 };
 
 struct ColumnDesc {
@@ -89,7 +90,7 @@ class Engine {
 
   const DatabaseConfig& cfg_;
   sqlite3* db_ = nullptr;
-  std::string user_ = "DBA";
+  std::string user_ = "dba";
   std::map<std::uint32_t, std::unique_ptr<Stmt>> stmts_;
   std::uint32_t next_id_ = 1;
   std::map<std::string, std::string> options_;

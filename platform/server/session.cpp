@@ -2,6 +2,7 @@
 #include "session.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "connect_request.h"
 #include "name_check.h"
@@ -63,6 +64,14 @@ constexpr std::size_t kMaxMessageBytes = 256u << 20;
 constexpr std::uint8_t kInfoFlagsSlot = 17;
 constexpr std::uint8_t kInfoDescribeComplete = 0x01;
 
+// User ids and database names compare without regard to case, as identifiers do.
+bool same_name(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  return true;
+}
+
 // SQL text for the request log: one line, long texts cut.
 std::string log_text(const std::string& s, std::size_t max = 4000) {
   std::string out = s.substr(0, max);
@@ -110,7 +119,7 @@ void Session::feed(const std::uint8_t* data, std::size_t len) {
     const Next n = reader_.next(packet);
     if (n == Next::NeedMore) return;
     if (n == Next::Error) {
-      close("bad packet: " + reader_.error());
+      fail_connection("bad packet: " + reader_.error());
       return;
     }
     on_packet(packet);
@@ -162,10 +171,10 @@ void Session::on_packet(std::string& packet) {
       log("attention");
       return;
     case kPktData:
-    case kPktCompressed:
+    case kPktQueuedData:
       break;
     default:
-      close("packet of unknown type " + std::to_string(type));
+      fail_connection("packet of unknown type " + std::to_string(type));
       return;
   }
   if (state_ == State::AwaitAppConnect) {
@@ -174,12 +183,16 @@ void Session::on_packet(std::string& packet) {
   }
   std::string data = body;
   if (status & kStatusCompressed) {
+    if (type != kPktData) {
+      fail_connection("compressed packet of type " + std::to_string(type));
+      return;
+    }
     if (!inflater_) {
-      close("compressed packet while compression is off");
+      fail_connection("compressed packet while compression is off");
       return;
     }
     if (!inflater_->inflate_body(body, data, kMaxMessageBytes - partial_bytes_)) {
-      close("compressed packet does not inflate");
+      fail_connection("compressed packet does not inflate");
       return;
     }
   } else if (inflater_ && packet.size() >= agreed_.comp_threshold) {
@@ -189,7 +202,7 @@ void Session::on_packet(std::string& packet) {
   }
   partial_bytes_ += data.size();
   if (partial_bytes_ > kMaxMessageBytes) {
-    close("request message larger than " + std::to_string(kMaxMessageBytes) + " bytes");
+    fail_connection("request message larger than " + std::to_string(kMaxMessageBytes) + " bytes");
     return;
   }
   partial_.push_back(std::move(data));
@@ -202,7 +215,7 @@ void Session::on_packet(std::string& packet) {
 
 void Session::on_app_connect(const std::string& body) {
   if (state_ != State::AwaitAppConnect) {
-    close("second app-connect packet");
+    fail_connection("second app-connect packet");
     return;
   }
   AppConnectRequest req;
@@ -297,12 +310,13 @@ void Session::handle_message(const Bodies& bodies) {
   for (;;) {
     const auto rc = r.next(item);
     if (rc == ItemReader::Result::EndOfMessage) break;
-    if (rc == ItemReader::Result::Error) {
-      protocol_error(r.error());
-      return;
-    }
-    if (!dispatch(r, item, w)) {
-      if (!closed_) protocol_error(r.error().empty() ? "bad request" : r.error());
+    if (rc == ItemReader::Result::Error || !dispatch(r, item, w)) {
+      if (closed_) return;
+      std::string why = protocol_fault_;
+      if (why.empty()) why = r.error().empty() ? "bad request" : r.error();
+      protocol_fault_.clear();
+      end_with_error_record(w, why);
+      close("protocol error: " + why);
       return;
     }
   }
@@ -321,8 +335,29 @@ void Session::handle_message(const Bodies& bodies) {
 }
 
 bool Session::protocol_error(const std::string& why) {
-  close("protocol error: " + why);
+  if (protocol_fault_.empty()) protocol_fault_ = why;
   return false;
+}
+
+void Session::fail_connection(const std::string& reason) {
+  if (closed_) return;
+  if (state_ == State::AwaitConnect || state_ == State::Connected) {
+    ItemWriter w(agreed_.packet_size, agreed_.minor > 9);
+    end_with_error_record(w, reason);
+  }
+  close(reason);
+}
+
+void Session::end_with_error_record(ItemWriter& w, const std::string& reason) {
+  // The peer hears why before the connection goes: the replies written so far,
+  // then an error record where the next reply would start, then the end of the
+  // message. A client reading a status there gets the record; one that expects
+  // another item reports a protocol error of its own.
+  const SqlError e = sql_error(-308, "Protocol error: " + reason + "; the server closes the connection");
+  write_status(w, &e);
+  w.put_empty(kItemEnd);  // no information items
+  send_packets(w.finish());
+  log("error record sent: " + reason);
 }
 
 void Session::write_status(ItemWriter& w, const SqlError* e) {
@@ -391,6 +426,8 @@ bool Session::dispatch(ItemReader& r, const Item& item, ItemWriter& w) {
       engine_->drop(load_le32(item.payload));
       return true;
     case kReqCloseByName: return on_close_by_name(r, item);
+    case kItemEnd:
+      return protocol_error("an end item (0) where a request belongs");
     default:
       return protocol_error("unknown request item " + std::to_string(item.code));
   }
@@ -415,36 +452,65 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
   std::map<std::string, std::string> kv, sk;
   std::string why;
   if (!parse_connect_string(text, kv, why)) return protocol_error(why);
+  for (auto& c : text) c = 0;
+  // From level 13 the secrets travel only in the enciphered part, made with the
+  // random bytes of our app-connect reply; below it there are no random bytes
+  // and the secrets travel in the connect string.
+  const bool secure_level = agreed_.minor >= 13;
+  SqlError err;
+  bool ok = true;
+  if (secure_level) {
+    for (const char* k : {"PWD", "DBKEY", "NEWPWD"}) {
+      if (ok && kv.count(k)) {
+        ok = false;
+        err = sql_error(-103,
+                        std::string("The connect string carries ") + k +
+                            " in plain text; at protocol level 13 and above it travels only in the enciphered part",
+                        {k});
+      }
+    }
+  } else if (!cipher.empty()) {
+    ok = false;
+    err = sql_error(-103, "An enciphered part is not taken below protocol level 13; the password travels in the connect string");
+  }
   // A part that does not decipher to key=value pairs was made with other key
   // material: the password in it cannot be right.
   bool secret_ok = true;
-  if (!cipher.empty()) {
+  if (ok && !cipher.empty()) {
     std::string why2;
     secret_ok = decipher_secure_part(cipher, agreed_.random, secret, why2) && parse_connect_string(secret, sk, why2);
     if (!secret_ok) sk.clear();
   }
   for (auto& c : secret) c = 0;
+  const bool plain_pwd = kv.count("PWD") != 0;
   for (const auto& e : sk) kv[e.first] = e.second;  // PWD, DBKEY, NEWPWD
 
   const std::string uid = kv.count("UID") ? kv["UID"] : std::string();
   std::string line = "connect UID=" + uid;
   for (const char* k : {"DBN", "DBF", "ENG", "CON", "APP"})
     if (kv.count(k)) line += std::string(" ") + k + "=" + kv[k];
-  line += kv.count("PWD") ? (agreed_.minor >= 13 && sk.count("PWD") ? " PWD=enciphered" : " PWD=plain") : " PWD=none";
+  line += kv.count("PWD") ? (plain_pwd ? " PWD=plain" : " PWD=enciphered") : " PWD=none";
   log(line);
 
-  const auto user = cfg_.users.find(uid);
-  SqlError err;
-  bool ok = secret_ok && user != cfg_.users.end() && kv.count("PWD") && kv["PWD"] == user->second;
-  if (!ok) {
-    err = sql_error(-103, "Invalid user ID or password");
-    if (user != cfg_.users.end() && !cipher.empty()) explain_refused_password(cipher, user->second);
+  const auto user = find_user(uid);
+  if (ok) {
+    ok = secret_ok && user != cfg_.users.end() && kv.count("PWD") && kv["PWD"] == user->second;
+    if (!ok) {
+      err = sql_error(-103, "Invalid user ID or password");
+      if (user != cfg_.users.end() && !cipher.empty()) explain_refused_password(cipher, user->second);
+    }
+  }
+  // The database asked for must be the one we serve (any, when we name none).
+  if (ok && kv.count("DBN") && !kv["DBN"].empty() && !cfg_.database_name.empty() &&
+      !same_name(kv["DBN"], cfg_.database_name)) {
+    ok = false;
+    err = sql_error(-83, "Specified database not found", {kv["DBN"]});
   }
   for (auto* m : {&kv, &sk})
     for (auto& e : *m) std::fill(e.second.begin(), e.second.end(), '\0');
   if (ok) {
     engine_ = std::make_unique<Engine>(cfg_);
-    engine_->set_user(uid);
+    engine_->set_user(user->first);
     if (!engine_->open(err)) ok = false;
     // A statement stops when an attention arrives or the client goes away.
     engine_->set_interrupt_check([this] {
@@ -453,9 +519,12 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
     });
   }
   if (!ok) {
+    // A refusal has the same shape as an acceptance: the first item (empty
+    // here), the status, then the information items with slots 19 and 24.
     engine_.reset();
     w.put_empty(kItemEnd);
     write_status(w, &err);
+    write_info(w, {{19, 0}, {24, 0}});
     log("connect refused " + std::to_string(err.sqlcode));
     return true;
   }
@@ -468,18 +537,39 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
   return true;
 }
 
+std::map<std::string, std::string>::const_iterator Session::find_user(const std::string& uid) const {
+  for (auto it = cfg_.users.begin(); it != cfg_.users.end(); ++it)
+    if (same_name(it->first, uid)) return it;
+  return cfg_.users.end();
+}
+
 void Session::explain_refused_password(const std::string& cipher, const std::string& password) {
-  // The IV word is "the first random byte"; a peer that took the first four
-  // bytes as the word deciphers differently. Say so in the log, still refusing.
-  std::string plain, why;
-  std::map<std::string, std::string> kv;
-  if (decipher_secure_part_with(cipher, agreed_.random, load_le32(agreed_.random), plain, why) &&
-      parse_connect_string(plain, kv, why) && kv["PWD"] == password) {
-    log("connect: the enciphered part was made with the first four random bytes as the IV word; "
-        "this server takes the first random byte alone");
+  // A peer that took the random bytes as the AES key itself, or the first four of
+  // them as the IV word, deciphers differently. Say so in the log, still refusing.
+  struct Hint {
+    SecurePartMistake mistake;
+    const char* text;
+  };
+  const Hint hints[] = {
+      {{true, false}, "the enciphered part was made with the random bytes as the AES key; "
+                      "this server derives the key from them"},
+      {{false, true}, "the enciphered part was made with the first four random bytes as the IV word; "
+                      "this server takes the first random byte alone"},
+      {{true, true}, "the enciphered part was made with the random bytes as the AES key and the first four "
+                     "of them as the IV word; this server derives the key and takes the first random byte alone"},
+  };
+  for (const auto& h : hints) {
+    std::string plain, why;
+    std::map<std::string, std::string> kv;
+    const bool match = decipher_secure_part_mistaken(cipher, agreed_.random, h.mistake, plain, why) &&
+                       parse_connect_string(plain, kv, why) && kv["PWD"] == password;
+    for (auto& c : plain) c = 0;
+    for (auto& e : kv) std::fill(e.second.begin(), e.second.end(), '\0');
+    if (match) {
+      log(std::string("connect: ") + h.text);
+      return;
+    }
   }
-  for (auto& c : plain) c = 0;
-  for (auto& e : kv) std::fill(e.second.begin(), e.second.end(), '\0');
 }
 
 bool Session::on_prepare(ItemReader& r, const Item& item, ItemWriter& w) {
@@ -557,40 +647,64 @@ bool Session::on_describe(const Item& item, ItemWriter& w) {
 
 bool Session::read_column_vars_and_rows(ItemReader& r, std::vector<WireType>& col_vars,
                                         std::vector<std::vector<Value>>& rows) {
-  // Column-variable definitions come first and end at the first item that is not
-  // a definition; parameter rows follow (132 after each row) up to an item 0. A
-  // request with neither may stop at the end of the message or at the next request.
+  // After the request item: column-variable definitions (items 73..99 but 74),
+  // then the parameter rows (values, item 132 after each row) closed by an item 0.
+  // Where the definitions end is not marked by a fixed item, so both forms that a
+  // client may write are taken:
+  //   definitions, rows, 0          (the item 0 closes the row list only)
+  //   definitions, 0, rows, 0       (an item 0 closes the definitions as well)
+  // With no rows, "definitions, 0" and "definitions, 0, 0" are the two forms, and
+  // a request with neither definitions nor rows may also stop right at the next
+  // request or at the end of the message. Nothing is lost by taking both: no
+  // request item has code 0 or the code of a value item, so what follows the
+  // first item 0 tells the two forms apart.
   Item it;
-  std::vector<Value> row;
-  bool in_defs = true;
+  auto is_value = [](std::uint8_t code) { return code >= 101 && code <= 132; };
+  // Definitions.
   for (;;) {
     const auto rc = r.next(it);
-    if (rc == ItemReader::Result::EndOfMessage) break;
+    if (rc == ItemReader::Result::EndOfMessage) return true;
     if (rc == ItemReader::Result::Error) return false;
-    if (in_defs && it.code >= kDefNone && it.code <= 99 && it.code != kDefSecondName) {
+    if (it.code >= kDefNone && it.code <= 99 && it.code != kDefSecondName) {
       WireType t;
       if (!parse_definition(it, t)) return protocol_error("bad column definition item " + std::to_string(it.code));
       col_vars.push_back(t);
       continue;
     }
-    in_defs = false;
+    break;
+  }
+  if (it.code == kItemEnd) {
+    // The end of the definitions, or of an empty row list: an item 0 or rows may follow.
+    const auto rc = r.next(it);
+    if (rc == ItemReader::Result::EndOfMessage) return true;
+    if (rc == ItemReader::Result::Error) return false;
+    if (it.code == kItemEnd) return true;  // the empty row list of the second form
+    if (!is_value(it.code)) {
+      r.unread();  // the next request
+      return true;
+    }
+  } else if (!is_value(it.code)) {
+    r.unread();  // no rows and no closing item: the next request
+    return true;
+  }
+  // Rows, from the item in hand up to the closing item 0.
+  std::vector<Value> row;
+  for (;;) {
     if (it.code == kItemEnd) break;
     if (it.code == kValEndOfRow) {
       rows.push_back(std::move(row));
       row.clear();
-      continue;
-    }
-    if (it.code < 101 || it.code > 131) {
-      if (row.empty()) {  // the next request of the message: no rows were sent
-        r.unread();
-        break;
-      }
+    } else if (is_value(it.code)) {
+      Value v;
+      std::string why;
+      if (!read_value_item(r, it, v, why)) return protocol_error(why);
+      row.push_back(std::move(v));
+    } else {
       return protocol_error("item " + std::to_string(it.code) + " where a parameter value belongs");
     }
-    Value v;
-    std::string why;
-    if (!read_value_item(r, it, v, why)) return protocol_error(why);
-    row.push_back(std::move(v));
+    const auto rc = r.next(it);
+    if (rc == ItemReader::Result::Error) return false;
+    if (rc == ItemReader::Result::EndOfMessage) return protocol_error("parameter rows without their closing item 0");
   }
   if (!row.empty()) rows.push_back(std::move(row));
   return true;
@@ -850,9 +964,13 @@ bool Session::on_prefetch(const Item& item) {
 
 bool Session::on_align(const Item& item) {
   if (item.length != 6) return protocol_error("align item of " + std::to_string(item.length) + " bytes");
-  const auto it = cursors_.find(load_le32(item.payload));
+  // An align may come at the head of a message or just before a prefetch in its
+  // middle; a cursor opened earlier in the message is named by the null handle.
+  std::uint32_t handle = load_le32(item.payload);
+  if ((handle == kNullHandle || handle == kImplicitHandle) && last_opened_) handle = last_opened_;
+  const auto it = cursors_.find(handle);
   const std::uint16_t delta = load_le16(item.payload + 4);
-  log("align " + std::to_string(load_le32(item.payload)) + " delta=" + std::to_string(delta));
+  log("align " + std::to_string(handle) + " delta=" + std::to_string(delta));
   if (it != cursors_.end())
     it->second.pos = std::min<std::int64_t>(it->second.pos + delta, static_cast<std::int64_t>(it->second.rows.size()) + 1);
   return true;

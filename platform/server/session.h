@@ -76,11 +76,18 @@ class Session {
   // Reply pieces.
   void write_status(ItemWriter& w, const SqlError* e);
   void write_info(ItemWriter& w, std::initializer_list<std::pair<std::uint8_t, std::uint32_t>> slots);
+  // Records why a request is malformed and returns false; the message's run then
+  // ends with an error record and closes the connection.
   bool protocol_error(const std::string& why);
+  void end_with_error_record(ItemWriter& w, const std::string& reason);
+  // Closes for a fault found in the packets; once the app-connect exchange is
+  // done the peer first gets an error record saying why.
+  void fail_connection(const std::string& reason);
 
   // Requests.
   bool on_connect(ItemReader& r, const Item& item, ItemWriter& w);
   void explain_refused_password(const std::string& cipher, const std::string& password);
+  std::map<std::string, std::string>::const_iterator find_user(const std::string& uid) const;
   bool on_prepare(ItemReader& r, const Item& item, ItemWriter& w);
   bool on_validate(ItemReader& r, const Item& item, ItemWriter& w);
   bool on_describe(const Item& item, ItemWriter& w);
@@ -127,6 +134,7 @@ class Session {
   State state_ = State::AwaitAppConnect;
   bool closed_ = false;
   std::string close_reason_;
+  std::string protocol_fault_;  // why the request being read is malformed
   PacketReader reader_;
   bool first_packet_seen_ = false;
   Bodies partial_;                  // data packets of the message being received

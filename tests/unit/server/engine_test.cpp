@@ -78,7 +78,7 @@ TEST_F(EngineTest, AnswersTheOneValueQueries) {
     const char* want;
   };
   const Case cases[] = {
-      {"SELECT CURRENT USER", "DBA"},
+      {"SELECT CURRENT USER", "dba"},
       {"SELECT @@SERVERNAME", "vqeng12"},
       {"SELECT db_name()", "demo"},
       {"SELECT connection_property( 'CharSet' )", "UTF-8"},
@@ -241,4 +241,42 @@ TEST(EngineMemory, DatabaseGoesWithTheLastConnection) {
   }
   EXPECT_NE(::access(path.c_str(), F_OK), 0);
   EXPECT_NE(::access((path + "-wal").c_str(), F_OK), 0);
+}
+
+TEST(EngineTypes, DeclaredTypesGiveTheirWireTypes) {
+  struct Case {
+    const char* decl;
+    std::int16_t type;
+    std::uint8_t subtype;
+    std::uint32_t length;
+    std::uint8_t precision, scale;
+  };
+  const Case cases[] = {
+      {"NUMERIC(10,2)", 2, 0, 0, 10, 2},
+      {"DECIMAL(8,3)", 3, 0, 0, 8, 3},
+      {"DEC", 3, 0, 0, 30, 6},
+      {"numeric(5)", 2, 0, 0, 5, 0},
+      {"BIGINT", -5, 0, 0, 0, 0},
+      {"VARCHAR(20)", 1, 0, 20, 0, 0},
+      {"TIMESTAMP", 9, 3, 26, 0, 0},
+      {"", 1, 0, 32767, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.decl);
+    const WireType t = type_from_decl(c.decl);
+    EXPECT_EQ(t.type, c.type);
+    EXPECT_EQ(t.subtype, c.subtype);
+    EXPECT_EQ(t.length, c.length);
+    EXPECT_EQ(t.precision, c.precision);
+    EXPECT_EQ(t.scale, c.scale);
+    // Numeric and decimal keep apart on the wire.
+    if (c.type == 2) {
+      EXPECT_EQ(value_item_code(t.type, t.subtype), 115);
+      EXPECT_EQ(definition_item_code(t.type, t.subtype), 85);
+    }
+    if (c.type == 3) {
+      EXPECT_EQ(value_item_code(t.type, t.subtype), 110);
+      EXPECT_EQ(definition_item_code(t.type, t.subtype), 80);
+    }
+  }
 }

@@ -42,7 +42,9 @@ TEST(NameCheck, ResponseNamesTheServer) {
   EXPECT_EQ(resp[0], 27);
   EXPECT_EQ(static_cast<std::size_t>((static_cast<std::uint8_t>(resp[2]) << 8) | static_cast<std::uint8_t>(resp[3])), resp.size());
   EXPECT_EQ(resp.substr(8, 19), std::string(1, 18) + "CONNECTIONLESS_VQP");
-  EXPECT_EQ(resp[31], 1);
+  EXPECT_EQ(resp[1], 0);  // status byte
+  EXPECT_EQ(resp.substr(27, 4), std::string({0, 0, 0, 1}));  // connectionless number
+  EXPECT_EQ(resp[31], 1);  // response
   EXPECT_EQ(resp.substr(32, 6), be16(4) + be16(5) + be16(5));
   EXPECT_EQ(resp.substr(38, 8), (std::string{0, 6} + "itsrv" + '\0'));
   EXPECT_EQ(resp.substr(46, 4), (std::string{1, 2} + be16(4321)));

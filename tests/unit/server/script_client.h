@@ -81,18 +81,36 @@ inline std::string app_connect_record(const AppConnectFields& f) {
   return r;
 }
 
-// AES-256-CBC without padding: key = 32 random bytes, IV = the first random
-// byte as a 32-bit word, four times, little-endian.
-// With first_four the IV word is the first four random bytes instead (the other
-// reading of the rule, which the server refuses).
-inline std::string encipher(const std::string& text, const std::uint8_t* key, bool first_four = false) {
+// The AES key a client makes from the 32 random bytes (key material M): M's two
+// 16-byte blocks, each enciphered with AES-256 under the key M.
+inline void derive_key(const std::uint8_t* material, unsigned char key[32]) {
+  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+  EVP_EncryptInit_ex(ctx, EVP_aes_256_ecb(), nullptr, material, nullptr);
+  EVP_CIPHER_CTX_set_padding(ctx, 0);
+  int n = 0;
+  EVP_EncryptUpdate(ctx, key, &n, material, 32);
+  EVP_CIPHER_CTX_free(ctx);
+}
+
+// Ways of getting the enciphered part wrong, for the tests of the server's hints.
+struct CipherFault {
+  bool material_as_key = false;  // the random bytes used as the AES key itself
+  bool first_four = false;       // the first four random bytes as the IV word
+};
+
+// AES-256-CBC without padding under the key derived from the random bytes; the
+// IV is the first random byte as a 32-bit word, four times, little-endian.
+inline std::string encipher(const std::string& text, const std::uint8_t* random, CipherFault fault = {}) {
   std::string plain = text;
   plain.push_back('\0');
   plain.resize((plain.size() + 15) / 16 * 16, '\0');
+  unsigned char key[32];
+  if (fault.material_as_key) std::memcpy(key, random, 32);
+  else derive_key(random, key);
   unsigned char iv[16] = {};
   for (int i = 0; i < 4; ++i) {
-    iv[4 * i] = key[0];
-    if (first_four) std::memcpy(iv + 4 * i, key, 4);
+    iv[4 * i] = random[0];
+    if (fault.first_four) std::memcpy(iv + 4 * i, random, 4);
   }
   EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
   EVP_EncryptInit_ex(ctx, EVP_aes_256_cbc(), nullptr, key, iv);

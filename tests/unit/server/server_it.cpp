@@ -210,6 +210,13 @@ TEST(ServerProcess, ServesManyConnectionsAndStopsOnSigterm) {
   ASSERT_TRUE(bad.ok());
   bad.app_connect();
   bad.send_raw(std::string{24, 1, 0, 3});
+  // An error record says why, then the server closes.
+  std::vector<ReplyItem> why;
+  std::string body;
+  for (const auto& p : bad.read_message()) body += p.body;
+  ASSERT_TRUE(parse_items(body, why));
+  ASSERT_GE(why.size(), 2u);
+  EXPECT_EQ(static_cast<std::int32_t>(rd32(why[0].payload)), -308);
   EXPECT_TRUE(bad.closed_by_peer());
   EXPECT_EQ(code_at(a.request(item(25, "SELECT 1")), 2), 66);
 

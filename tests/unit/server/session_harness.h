@@ -76,7 +76,7 @@ class SessionHarness {
   }
 
   // The database-connect request with the password enciphered.
-  std::vector<ReplyItem> connect(const std::string& uid = "DBA", const std::string& pwd = "sql") {
+  std::vector<ReplyItem> connect(const std::string& uid = "dba", const std::string& pwd = "sql") {
     std::string body = item(16, "UID=" + uid + ";DBN=demo;APP='IP=127.0.0.1;API=QuillonJDBC'");
     body += item(133, u32le(0));
     body += item(20, encipher("PWD=" + pwd, random_));

@@ -60,35 +60,133 @@ TEST(Session, AppConnectWhateverTheCuts) {
 TEST(Session, ConnectChecksTheEncipheredPassword) {
   SessionHarness h;
   h.app_connect();
-  const auto bad = h.connect("DBA", "wrong");
-  ASSERT_EQ(codes(bad), (std::vector<int>{0, 65, 135, 0, 0}));
+  const auto bad = h.connect("dba", "wrong");
+  // A refusal ends like an acceptance: status, then information slots 19 and 24.
+  ASSERT_EQ(codes(bad), (std::vector<int>{0, 65, 135, 0, 0, 67, 67, 0}));
   EXPECT_EQ(record_code(bad[1]), -103);
   EXPECT_EQ(bad[1].payload.substr(4), "2800028000" "28000");
+  EXPECT_EQ(static_cast<std::uint8_t>(bad[5].payload[4]), 19);
+  EXPECT_EQ(static_cast<std::uint8_t>(bad[6].payload[4]), 24);
   EXPECT_FALSE(h.session().connected());
-  const auto good = h.connect("DBA", "sql");
+  const auto good = h.connect("dba", "sql");
   ASSERT_EQ(codes(good), (std::vector<int>{133, 66, 67, 67, 0}));
   EXPECT_EQ(rd32(good[0].payload), 7u);  // the connection number
   EXPECT_EQ(static_cast<std::uint8_t>(good[2].payload[4]), 19);
   EXPECT_EQ(static_cast<std::uint8_t>(good[3].payload[4]), 24);
-  EXPECT_TRUE(h.logged("connect UID=DBA DBN=demo APP=IP=127.0.0.1;API=QuillonJDBC PWD=enciphered"));
+  EXPECT_TRUE(h.logged("connect UID=dba DBN=demo APP=IP=127.0.0.1;API=QuillonJDBC PWD=enciphered"));
   for (const auto& l : h.log()) EXPECT_EQ(l.find("sql"), std::string::npos) << l;
 }
 
-TEST(Session, PasswordWithTheOtherIvWordIsRefusedWithAHint) {
-  SessionHarness h;
-  h.app_connect();
-  const auto r = h.request(item(16, "UID=DBA") + item(133, u32le(0)) + item(20, encipher("PWD=sql", h.random(), true)));
-  ASSERT_GE(r.size(), 2u);
-  EXPECT_EQ(record_code(r[1]), -103);
-  EXPECT_TRUE(h.logged("first four random bytes as the IV word"));
+TEST(Session, RefusedConnectsCarryTheirInformationItems) {
+  struct Case {
+    const char* name;
+    std::string uid, pwd, dbn;
+    std::int32_t code;
+  };
+  const Case cases[] = {
+      {"wrong password", "dba", "bad", "demo", -103},
+      {"password differs in case", "dba", "SQL", "demo", -103},
+      {"unknown user", "nobody", "sql", "demo", -103},
+      {"unknown database", "dba", "sql", "elsewhere", -83},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SessionHarness h;
+    h.config().database_name = "demo";
+    h.app_connect();
+    const auto r = h.request(item(16, "UID=" + c.uid + ";DBN=" + c.dbn) + item(133, u32le(0)) +
+                             item(20, encipher("PWD=" + c.pwd, h.random())));
+    ASSERT_TRUE(h.parse_ok());
+    ASSERT_GE(r.size(), 8u);
+    EXPECT_EQ(r[0].code, 0);
+    EXPECT_EQ(record_code(r[1]), c.code);
+    const auto all = codes(r);
+    EXPECT_EQ(std::vector<int>(all.end() - 3, all.end()), (std::vector<int>{67, 67, 0}));
+    EXPECT_EQ(static_cast<std::uint8_t>(r[r.size() - 3].payload[4]), 19);
+    EXPECT_EQ(static_cast<std::uint8_t>(r[r.size() - 2].payload[4]), 24);
+    EXPECT_FALSE(h.session().connected());
+    EXPECT_FALSE(h.session().closed());  // the client may try again on the same connection
+  }
 }
 
-TEST(Session, UnknownUserIsRefused) {
-  SessionHarness h;
-  h.app_connect();
-  const auto r = h.connect("nobody", "sql");
-  ASSERT_GE(r.size(), 2u);
-  EXPECT_EQ(record_code(r[1]), -103);
+TEST(Session, UserIdsCompareWithoutRegardToCase) {
+  for (const char* uid : {"dba", "DBA", "Dba"}) {
+    SCOPED_TRACE(uid);
+    SessionHarness h;
+    h.app_connect();
+    const auto r = h.connect(uid, "sql");
+    ASSERT_FALSE(r.empty());
+    EXPECT_EQ(r[0].code, 133);
+    // The session's user is the account's own name, however the client spelt it.
+    const auto q = h.request(item(22, "SELECT CURRENT USER") + item(136, u16le(1)) +
+                             item(24, u32le(0xFFFFFFFF) + u16le(0)) + item(78, u32le(128) + u16le(0)) + item(0));
+    bool found = false;
+    for (const auto& it : q) found |= it.code == 107 && it.payload == "dba";
+    EXPECT_TRUE(found);
+  }
+}
+
+TEST(Session, PlainSecretsAreRefusedFromLevelThirteen) {
+  struct Case {
+    const char* name;
+    unsigned minor;
+    std::string items;
+    bool accepted;
+  };
+  SessionHarness probe;  // every harness hands out the same random bytes
+  const std::string sec = item(20, encipher("PWD=sql", probe.random()));
+  const Case cases[] = {
+      {"level 15, password in plain, no enciphered part", 15, item(16, "UID=dba;PWD=sql") + item(133, u32le(0)), false},
+      {"level 13, password in plain, no enciphered part", 13, item(16, "UID=dba;PWD=sql") + item(133, u32le(0)), false},
+      {"level 15, password in both", 15, item(16, "UID=dba;PWD=sql") + item(133, u32le(0)) + sec, false},
+      {"level 15, database key in plain", 15, item(16, "UID=dba;DBKEY=k") + item(133, u32le(0)) + sec, false},
+      {"level 15, new password in plain", 15, item(16, "UID=dba;NEWPWD=n") + item(133, u32le(0)) + sec, false},
+      {"level 15, enciphered part only", 15, item(16, "UID=dba") + item(133, u32le(0)) + sec, true},
+      {"level 12, password in plain", 12, item(16, "UID=dba;PWD=sql") + item(133, u32le(0)), true},
+      {"level 12, enciphered part", 12, item(16, "UID=dba") + item(133, u32le(0)) + sec, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SessionHarness h;
+    AppConnectFields f;
+    f.minor = c.minor;
+    ASSERT_FALSE(h.app_connect(f).empty());
+    const auto r = h.request(c.items);
+    ASSERT_GE(r.size(), 3u);
+    if (c.accepted) {
+      EXPECT_EQ(r[0].code, 133);
+      continue;
+    }
+    EXPECT_EQ(r[0].code, 0);
+    ASSERT_EQ(r[1].code, 65);
+    EXPECT_EQ(record_code(r[1]), -103);
+    ASSERT_EQ(r[2].code, 135);
+    EXPECT_NE(r[2].payload.find(c.minor >= 13 ? "in plain text" : "below protocol level 13"), std::string::npos)
+        << r[2].payload;
+    EXPECT_FALSE(h.session().connected());
+  }
+}
+
+TEST(Session, MistakenEncipheringIsRefusedWithAHint) {
+  struct Case {
+    const char* name;
+    CipherFault fault;
+    const char* hint;
+  };
+  const Case cases[] = {
+      {"material as key", {true, false}, "random bytes as the AES key; this server derives"},
+      {"four-byte IV word", {false, true}, "first four random bytes as the IV word"},
+      {"both", {true, true}, "as the AES key and the first four"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SessionHarness h;
+    h.app_connect();
+    const auto r = h.request(item(16, "UID=dba") + item(133, u32le(0)) + item(20, encipher("PWD=sql", h.random(), c.fault)));
+    ASSERT_GE(r.size(), 2u);
+    EXPECT_EQ(record_code(r[1]), -103);
+    EXPECT_TRUE(h.logged(c.hint));
+  }
 }
 
 TEST_F(ConnectedSession, QueryWithTypedValues) {
@@ -312,10 +410,21 @@ TEST(Session, BadInputClosesWithAReason) {
     if (c.stage >= 2) {
       ASSERT_EQ(h.connect()[0].code, 133);
     }
-    h.exchange(c.bytes);
+    const auto r = h.reply_items(h.exchange(c.bytes));
     EXPECT_TRUE(h.session().closed());
     EXPECT_NE(h.session().close_reason().find(c.reason), std::string::npos) << h.session().close_reason();
-    EXPECT_TRUE(h.logged("7 closed: ")) ;
+    EXPECT_TRUE(h.logged("7 closed: "));
+    // Once packets can carry items the peer hears why: an error record ends the
+    // last reply. Before that there is no form to say it in.
+    const int rec = find(r, 65);
+    if (c.stage >= 1) {
+      ASSERT_GE(rec, 0);
+      EXPECT_EQ(record_code(r[rec]), -308);
+      ASSERT_EQ(r[rec + 1].code, 135);
+      EXPECT_NE(r[rec + 1].payload.find(c.reason), std::string::npos) << r[rec + 1].payload;
+    } else {
+      EXPECT_TRUE(h.last_packets().empty());
+    }
     // Nothing more is answered.
     EXPECT_TRUE(h.exchange(packet(24, 1, item(58))).empty());
   }
@@ -541,4 +650,139 @@ TEST_F(ConnectedSession, QueryIntoColumnVariablesOpensNoCursor) {
   ASSERT_GT(open_cursor, 0);
   EXPECT_EQ(rd32(r[open_cursor].payload), 0u);
   EXPECT_EQ(record_code(r[open_cursor + 1]), 111);
+}
+
+TEST_F(ConnectedSession, ExecuteImmediateTakesEitherClosingForm) {
+  // The end of the (empty) column variables and of the (empty) row list are not
+  // fixed by one form: no item, one item 0, or one for each.
+  struct Case {
+    const char* name;
+    std::string tail;
+  };
+  const Case cases[] = {
+      {"no closing item", ""},
+      {"one end item", item(0)},
+      {"an end item for the variables and one for the rows", item(0) + item(0)},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string table = "imm" + std::to_string(n++);
+    // A commit in the same message shows where the statement's items ended.
+    const auto r = h_.request(item(25, "CREATE TABLE " + table + "(a INTEGER)") + c.tail + item(58));
+    ASSERT_EQ(codes(r), (std::vector<int>{0, 44, 66, 67, 67, 67, 67, 0, 66, 67, 67, 0}));
+    EXPECT_FALSE(h_.session().closed()) << h_.session().close_reason();
+  }
+}
+
+TEST_F(ConnectedSession, ExecuteTakesEitherFormOfVariablesAndRows) {
+  exec_imm("CREATE TABLE f(a INTEGER)");
+  const auto p = h_.request(prepare_items("INSERT INTO f VALUES(?)"));
+  const std::uint32_t ins = rd32(p[1].payload);
+  const auto q = h_.request(prepare_items("SELECT count(*) FROM f"));
+  const std::uint32_t count = rd32(q[1].payload);
+  struct Case {
+    const char* name;
+    std::uint32_t handle;
+    std::string items;
+    std::uint32_t want_rows;  // rows in f afterwards
+  };
+  const std::string two_rows = item(112, u32le(1)) + item(132) + item(112, u32le(2)) + item(132);
+  const Case cases[] = {
+      {"rows, end", ins, two_rows + item(0), 2},
+      {"end, rows, end", ins, item(0) + two_rows + item(0), 4},
+      {"variables, end", count, def_short(82) + item(0), 4},
+      {"variables, end, end", count, def_short(82) + item(0) + item(0), 4},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto r = h_.request(item(24, u32le(c.handle) + u16le(0)) + c.items + item(58));
+    ASSERT_TRUE(h_.parse_ok());
+    ASSERT_FALSE(h_.session().closed()) << h_.session().close_reason();
+    const int cursor = find(r, 44);
+    ASSERT_GE(cursor, 0);
+    EXPECT_EQ(r[cursor + 1].code, 66);
+    // The commit's reply follows the execute's.
+    const auto all = codes(r);
+    EXPECT_EQ(std::vector<int>(all.end() - 4, all.end()), (std::vector<int>{66, 67, 67, 0}));
+    if (c.handle == count) {
+      EXPECT_EQ(ints(r), (std::vector<std::uint32_t>{c.want_rows}));
+    }
+  }
+}
+
+TEST_F(ConnectedSession, UnexpectedItemGetsAnErrorRecordBeforeTheClose) {
+  const auto r = h_.request(item(25, "CREATE TABLE u(a INTEGER)") + item(0) + item(0) + item(0));
+  // The statement's reply, then a record saying why the connection goes.
+  ASSERT_EQ(codes(r), (std::vector<int>{0, 44, 66, 67, 67, 67, 67, 0, 65, 135, 0, 0, 0}));
+  EXPECT_EQ(record_code(r[8]), -308);
+  EXPECT_NE(r[9].payload.find("an end item (0) where a request belongs"), std::string::npos) << r[9].payload;
+  EXPECT_TRUE(h_.session().closed());
+  EXPECT_TRUE(h_.logged("7 error record sent: an end item (0) where a request belongs"));
+  EXPECT_TRUE(h_.logged("7 closed: protocol error: an end item (0)"));
+}
+
+TEST_F(ConnectedSession, AlignBeforeAPrefetchInMidMessage) {
+  exec_imm("CREATE TABLE g(n INTEGER)");
+  for (int i = 1; i <= 8; ++i) exec_imm("INSERT INTO g VALUES(" + std::to_string(i) + ")");
+  const std::string prefetch_null = item(36, u32le(0) + u32le(65536) + u16le(0xFFFF) + u16le(2) + u16le(5) + u16le(0));
+  // Open with a prefetch: the cursor has no handle yet, so the align and the
+  // prefetch name it with the null handle.
+  auto pks = h_.exchange(packet(24, 1, prepare_items("SELECT n FROM g ORDER BY n") + execute_items(0xFFFFFFFF, "") +
+                                           open_items(0xFFFFFFFF, "g1") + item(37, u32le(0) + u16le(2)) + prefetch_null));
+  ASSERT_EQ(pks.size(), 2u);
+  std::vector<ReplyItem> first, second;
+  ASSERT_TRUE(parse_items(pks[0].body, first));
+  ASSERT_TRUE(parse_items(pks[1].body, second));
+  const std::uint32_t cursor = rd32(first[find(first, 44, find(first, 44) + 1)].payload);
+  ASSERT_NE(cursor, 0u);
+  EXPECT_EQ(ints(second), (std::vector<std::uint32_t>{3, 4}));  // aligned past rows 1 and 2
+  // A fetch, then an align for rows served locally, then the prefetch.
+  pks = h_.exchange(packet(24, 1, fetch_item(cursor, 1, 1) + item(37, u32le(cursor) + u16le(2)) +
+                                      item(36, u32le(cursor) + u32le(65536) + u16le(0xFFFF) + u16le(2) + u16le(1) + u16le(0))));
+  ASSERT_EQ(pks.size(), 2u);
+  first.clear();
+  second.clear();
+  ASSERT_TRUE(parse_items(pks[0].body, first));
+  ASSERT_TRUE(parse_items(pks[1].body, second));
+  EXPECT_EQ(ints(first), (std::vector<std::uint32_t>{3}));
+  EXPECT_EQ(ints(second), (std::vector<std::uint32_t>{6, 7}));
+}
+
+TEST(Session, PacketTypesAfterTheFirst) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    bool answered;     // a reply message comes back
+    const char* closed;  // close reason, or null when the session stays open
+  };
+  const Case cases[] = {
+      {"type 15 taken like data", packet(15, 1, item(58)), true, nullptr},
+      {"type 2 ignored", packet(2, 1, ""), false, nullptr},
+      {"type 26 ignored", packet(26, 0, ""), false, nullptr},
+      {"type 27 dropped once connected", packet(27, 0, std::string(24, '\0')), false, nullptr},
+      {"type 15 compressed", packet(15, 0x41, "xyz"), true, "compressed packet of type 15"},
+      {"type 9", packet(9, 1, ""), true, "packet of unknown type 9"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SessionHarness h;
+    AppConnectFields f;
+    f.options |= 0x004;  // compression on, so that only the packet type is wrong
+    ASSERT_EQ(h.app_connect(f).size(), 312u);
+    ASSERT_EQ(h.connect()[0].code, 133);
+    const auto r = h.reply_items(h.exchange(c.bytes));
+    EXPECT_EQ(!h.last_packets().empty(), c.answered);
+    if (!c.closed) {
+      EXPECT_FALSE(h.session().closed()) << h.session().close_reason();
+      if (c.answered) {
+        EXPECT_EQ(codes(r), (std::vector<int>{66, 67, 67, 0}));
+      }
+      continue;
+    }
+    EXPECT_TRUE(h.session().closed());
+    EXPECT_NE(h.session().close_reason().find(c.closed), std::string::npos) << h.session().close_reason();
+    ASSERT_FALSE(r.empty());
+    EXPECT_EQ(record_code(r[0]), -308);
+  }
 }

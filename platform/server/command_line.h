@@ -3,10 +3,18 @@
 //           [-x tcpip(port=N)] [-rl request-log] -hn fd
 // -n before the database file names the server, after it the database. Unknown
 // switches (database switches the stand-in has no use for) are skipped.
+//
+// The stand-in's own limits (limits.h) take long options, written --name=value:
+//   --max-message-bytes=N     one request message, after inflating (K, M, G suffixes)
+//   --max-connection-bytes=N  what one connection may hold
+//   --max-connections=N       connections served at once (at least 1)
+//   --login-timeout=S         seconds to finish the app-connect and the connect (0: none)
 #pragma once
 
 #include <string>
 #include <vector>
+
+#include "limits.h"
 
 namespace vqeng {
 
@@ -21,6 +29,7 @@ struct CommandLine {
   int port = 2638;                // -x tcpip(port=N); 0 picks a free port
   int handshake_fd = -1;          // -hn
   std::string request_log;        // -rl
+  Limits limits;                  // --max-..., --login-timeout
   std::vector<std::string> ignored;
 };
 

@@ -199,6 +199,11 @@ struct Engine::Stmt {
   std::vector<std::string> pieces;  // rewritten statements
   sqlite3_stmt* st = nullptr;       // prepared when the text is one SQLite statement
   ~Stmt() { sqlite3_finalize(st); }
+  std::size_t cost() const {
+    std::size_t n = text.size() + kHeldStatementOverhead;
+    for (const auto& p : pieces) n += p.size();
+    return n;
+  }
 };
 
 std::string rewrite_dialect(const std::string& sql, const DatabaseConfig& cfg, const std::string& user) {
@@ -403,6 +408,7 @@ bool Engine::prepare(const std::string& text, std::uint32_t& id, SqlError& err) 
   }
   id = next_id_++;
   if (next_id_ == 0) next_id_ = 1;
+  held_bytes_ += s->cost();
   stmts_[id] = std::move(s);
   return true;
 }
@@ -491,7 +497,7 @@ bool Engine::begin_if_needed(sqlite3_stmt* st, SqlError& err) {
 }
 
 bool Engine::step_all(sqlite3_stmt* st, const std::vector<Value>& params, std::size_t max_rows,
-                      ExecResult& res, SqlError& err) {
+                      ExecResult& res, SqlError& err, std::size_t max_bytes) {
   sqlite3_reset(st);
   sqlite3_clear_bindings(st);
   const int np = sqlite3_bind_parameter_count(st);
@@ -515,7 +521,16 @@ bool Engine::step_all(sqlite3_stmt* st, const std::vector<Value>& params, std::s
     }
     if (res.rows.size() >= max_rows) break;
     std::vector<Value> row;
-    for (int k = 0; k < ncol; ++k) row.push_back(column_value(st, k));
+    std::size_t row_bytes = sizeof(std::vector<Value>);
+    for (int k = 0; k < ncol; ++k) {
+      row.push_back(column_value(st, k));
+      row_bytes += sizeof(Value) + kHeldValueOverhead + row.back().s.size();
+    }
+    if (row_bytes > max_bytes - std::min(max_bytes, res.bytes)) {
+      res.too_large = true;
+      break;
+    }
+    res.bytes += row_bytes;
     res.rows.push_back(std::move(row));
     if (res.rows.size() >= max_rows) break;
   }
@@ -556,7 +571,7 @@ bool Engine::set_option(const std::string& piece, bool* handled, SqlError& err) 
 }
 
 bool Engine::run_piece(const std::string& piece, const std::vector<Value>& params, std::size_t max_rows,
-                       ExecResult& res, SqlError& err) {
+                       ExecResult& res, SqlError& err, std::size_t max_bytes) {
   bool handled = false;
   if (!set_option(piece, &handled, err)) return false;
   if (handled) {
@@ -569,13 +584,13 @@ bool Engine::run_piece(const std::string& piece, const std::vector<Value>& param
     err = last_error(rc);
     return false;
   }
-  const bool ok = step_all(st, params, max_rows, res, err);
+  const bool ok = step_all(st, params, max_rows, res, err, max_bytes);
   sqlite3_finalize(st);
   return ok;
 }
 
 bool Engine::execute(std::uint32_t id, const std::vector<Value>& params, std::size_t max_rows,
-                     ExecResult& res, SqlError& err) {
+                     ExecResult& res, SqlError& err, std::size_t max_bytes) {
   res = ExecResult{};
   const auto it = stmts_.find(id);
   if (it == stmts_.end()) {
@@ -583,9 +598,9 @@ bool Engine::execute(std::uint32_t id, const std::vector<Value>& params, std::si
     return false;
   }
   Stmt& s = *it->second;
-  if (s.st) return step_all(s.st, params, max_rows, res, err);
+  if (s.st) return step_all(s.st, params, max_rows, res, err, max_bytes);
   for (const auto& piece : s.pieces)
-    if (!run_piece(piece, params, max_rows, res, err)) return false;
+    if (!run_piece(piece, params, max_rows, res, err, max_bytes)) return false;
   return true;
 }
 
@@ -596,7 +611,12 @@ bool Engine::execute_immediate(const std::string& text, ExecResult& res, SqlErro
   return true;
 }
 
-void Engine::drop(std::uint32_t id) { stmts_.erase(id); }
+void Engine::drop(std::uint32_t id) {
+  const auto it = stmts_.find(id);
+  if (it == stmts_.end()) return;
+  held_bytes_ -= it->second->cost();
+  stmts_.erase(it);
+}
 
 bool Engine::commit(SqlError& err) {
   if (sqlite3_get_autocommit(db_)) return true;

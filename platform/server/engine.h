@@ -6,12 +6,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "limits.h"
 #include "sql_error.h"
 #include "values.h"
 
@@ -29,6 +31,11 @@ struct DatabaseConfig {
   std::uint16_t tcp_port = 0;  // the port we listen on, for the name check reply
   // User -> password. User ids compare without regard to case; passwords exactly.
   std::map<std::string, std::string> users{{"dba", "sql"}};
+  Limits limits;
+  // Started by a client's local-server start (hand-shake descriptor given) to stop
+  // with its last connection: the first connection, the starting client's, may
+  // then ask for a shutdown before it has connected to the database.
+  bool started_for_auto_stop = false;
 };
 
 struct ColumnDesc {
@@ -40,6 +47,8 @@ struct ExecResult {
   std::vector<std::vector<Value>> rows;  // rows produced (at most the rows asked for)
   std::uint32_t changes = 0;             // rows changed by the last statement
   bool has_result_set = false;           // the statement is a query
+  std::size_t bytes = 0;                 // what the rows hold (values and overhead)
+  bool too_large = false;                // stopped at the byte bound it was given
 };
 
 class Engine {
@@ -61,11 +70,14 @@ class Engine {
   std::uint16_t param_count(std::uint32_t id) const;
   bool is_query(std::uint32_t id) const;
   bool has_statement(std::uint32_t id) const { return stmts_.count(id) != 0; }
-  // Runs a statement with the given parameters, keeping at most max_rows rows.
+  // Runs a statement with the given parameters, keeping at most max_rows rows and
+  // stopping (too_large) before the kept rows pass max_bytes.
   bool execute(std::uint32_t id, const std::vector<Value>& params, std::size_t max_rows,
-               ExecResult& res, SqlError& err);
+               ExecResult& res, SqlError& err, std::size_t max_bytes = SIZE_MAX);
   bool execute_immediate(const std::string& text, ExecResult& res, SqlError& err);
   void drop(std::uint32_t id);
+  // What the prepared statements hold.
+  std::size_t held_bytes() const { return held_bytes_; }
 
   bool commit(SqlError& err);
   bool rollback(SqlError& err);
@@ -80,9 +92,9 @@ class Engine {
  private:
   struct Stmt;
   bool run_piece(const std::string& piece, const std::vector<Value>& params, std::size_t max_rows,
-                 ExecResult& res, SqlError& err);
+                 ExecResult& res, SqlError& err, std::size_t max_bytes = SIZE_MAX);
   bool step_all(sqlite3_stmt* st, const std::vector<Value>& params, std::size_t max_rows,
-                ExecResult& res, SqlError& err);
+                ExecResult& res, SqlError& err, std::size_t max_bytes = SIZE_MAX);
   bool set_option(const std::string& piece, bool* handled, SqlError& err);
   bool begin_if_needed(sqlite3_stmt* st, SqlError& err);
   SqlError last_error(int rc);
@@ -93,6 +105,7 @@ class Engine {
   std::string user_ = "dba";
   std::map<std::uint32_t, std::unique_ptr<Stmt>> stmts_;
   std::uint32_t next_id_ = 1;
+  std::size_t held_bytes_ = 0;
   std::map<std::string, std::string> options_;
   std::function<bool()> interrupt_check_;
   std::string memory_path_;  // the shared database file when the database is "in memory"

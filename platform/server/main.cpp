@@ -56,6 +56,8 @@ int main(int argc, char** argv) {
   cfg.database_name = !cl.database_name.empty() ? cl.database_name
                       : !cl.database_file.empty() ? base_name_no_ext(cl.database_file)
                                                   : cfg.server_name;
+  cfg.limits = cl.limits;
+  cfg.started_for_auto_stop = cl.auto_stop && cl.handshake_fd >= 0;
   for (const auto& s : cl.ignored) std::fprintf(stderr, "vqeng12: ignoring %s\n", s.c_str());
 
   vqeng::RequestLog log;

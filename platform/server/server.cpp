@@ -10,7 +10,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "session.h"
@@ -146,6 +148,22 @@ void Server::serve() {
     const std::uint32_t number = next_number++;
     {
       std::lock_guard<std::mutex> lock(conns_mu_);
+      unsigned serving = 0;
+      int refusing = 0;
+      for (const auto& k : conns_) {
+        if (k->done) continue;
+        if (k->refusing) ++refusing;
+        else ++serving;
+      }
+      if (serving >= cfg_.limits.max_connections) {
+        if (refusing >= kRefusalSlots) {
+          if (log_) log_->line(std::to_string(number) + " closed: " + std::to_string(serving) +
+                               " connections open and " + std::to_string(refusing) + " being refused");
+          ::close(fd);
+          continue;
+        }
+        c->refusing = true;
+      }
       conns_.push_back(std::move(c));
     }
     raw->thread = std::thread([this, raw, number] { run_connection(raw, number); });
@@ -155,6 +173,9 @@ void Server::serve() {
 
 void Server::run_connection(Conn* c, std::uint32_t number) {
   Session s(cfg_, number, [this](const std::string& l) { if (log_) log_->line(l); }, openssl_random);
+  if (c->refusing) {
+    s.refuse_connect(std::to_string(cfg_.limits.max_connections) + " connections are open, the most this server serves");
+  }
   std::uint8_t buf[16384];
   // While a statement runs, bytes that arrive meanwhile (an attention) are taken
   // without blocking.
@@ -170,7 +191,21 @@ void Server::run_connection(Conn* c, std::uint32_t number) {
   // would let the reaper cut this connection before the client hears the answer.
   bool shutdown_asked = false;
   s.set_shutdown_hook([&shutdown_asked] { shutdown_asked = true; });
+  // The app-connect exchange and the database connect must be done in time.
+  const unsigned login_s = cfg_.limits.login_timeout_seconds;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(login_s);
   while (!s.closed()) {
+    if (login_s != 0 && !s.connected()) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) {
+        s.login_timed_out(login_s);
+        send_all(c->fd, s.take_output());
+        break;
+      }
+      pollfd p{c->fd, POLLIN, 0};
+      const int ready = ::poll(&p, 1, static_cast<int>(std::min<std::int64_t>(left.count() + 1, 60000)));
+      if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
+    }
     const ssize_t n = ::recv(c->fd, buf, sizeof buf, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {

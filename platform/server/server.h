@@ -57,8 +57,12 @@ class Server {
   struct Conn {
     std::thread thread;
     int fd = -1;
+    bool refusing = false;  // past the connection limit: its connect is refused
     std::atomic<bool> done{false};
   };
+  // Connections past the limit that are still answered (with a refused connect);
+  // past these a new connection is closed at once.
+  static constexpr int kRefusalSlots = 16;
   void run_connection(Conn* c, std::uint32_t number);
   void reap(bool all);
 

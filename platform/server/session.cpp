@@ -57,10 +57,6 @@ constexpr std::uint16_t kFetchBookmark = 0x08;
 // Rows kept for one cursor; a larger result fails the open rather than the server.
 constexpr std::size_t kMaxCursorRows = 5000000;
 
-constexpr std::size_t kMaxStatementBytes = 16u << 20;
-// One request message may not grow beyond this; a client that sends more is
-// broken or hostile, and we close it rather than run out of memory.
-constexpr std::size_t kMaxMessageBytes = 256u << 20;
 constexpr std::uint8_t kInfoFlagsSlot = 17;
 constexpr std::uint8_t kInfoDescribeComplete = 0x01;
 
@@ -98,6 +94,7 @@ void Session::close(const std::string& reason) {
   state_ = State::Closed;
   close_reason_ = reason;
   queue_.clear();
+  queued_bytes_ = 0;
   log("closed: " + reason);
 }
 
@@ -191,8 +188,19 @@ void Session::on_packet(std::string& packet) {
       fail_connection("compressed packet while compression is off");
       return;
     }
-    if (!inflater_->inflate_body(body, data, kMaxMessageBytes - partial_bytes_)) {
-      fail_connection("compressed packet does not inflate");
+    // Inflating stops at what the message and the connection may still take, so
+    // that a few compressed bytes cannot claim much memory.
+    const Limits& lim = cfg_.limits;
+    const std::size_t held = partial_bytes_ + queued_bytes_;
+    const std::size_t room = std::min(lim.max_message_bytes - std::min(lim.max_message_bytes, partial_bytes_),
+                                      lim.max_connection_bytes - std::min(lim.max_connection_bytes, held));
+    bool too_much = false;
+    if (!inflater_->inflate_body(body, data, room, &too_much)) {
+      if (too_much) {
+        fail_connection(input_limit_reason());
+      } else {
+        fail_connection("compressed packet does not inflate");
+      }
       return;
     }
   } else if (inflater_ && packet.size() >= agreed_.comp_threshold) {
@@ -201,16 +209,24 @@ void Session::on_packet(std::string& packet) {
     inflater_->reset();
   }
   partial_bytes_ += data.size();
-  if (partial_bytes_ > kMaxMessageBytes) {
-    fail_connection("request message larger than " + std::to_string(kMaxMessageBytes) + " bytes");
+  if (partial_bytes_ > cfg_.limits.max_message_bytes ||
+      partial_bytes_ + queued_bytes_ > cfg_.limits.max_connection_bytes) {
+    fail_connection(input_limit_reason());
     return;
   }
   partial_.push_back(std::move(data));
   if (status & kStatusEndOfMessage) {
     queue_.push_back(std::move(partial_));
+    queued_bytes_ += partial_bytes_;
     partial_.clear();
     partial_bytes_ = 0;
   }
+}
+
+std::string Session::input_limit_reason() const {
+  if (partial_bytes_ > cfg_.limits.max_message_bytes || partial_bytes_ + queued_bytes_ <= cfg_.limits.max_connection_bytes)
+    return "request message larger than " + std::to_string(cfg_.limits.max_message_bytes) + " bytes";
+  return "requests waiting to run hold more than " + std::to_string(cfg_.limits.max_connection_bytes) + " bytes";
 }
 
 void Session::on_app_connect(const std::string& body) {
@@ -290,6 +306,7 @@ void Session::run() {
   while (!closed_ && !queue_.empty()) {
     Bodies msg = std::move(queue_.front());
     queue_.pop_front();
+    for (const auto& b : msg) queued_bytes_ -= std::min(queued_bytes_, b.size());
     if (attentions_ > 0) {
       log("message dropped after an attention");
       continue;
@@ -325,13 +342,13 @@ void Session::handle_message(const Bodies& bodies) {
     log("reply dropped after an attention");
     return;  // run() sends the acknowledgement instead
   }
-  if (w.empty() && state_ == State::Connected && !disconnect_after_reply_ && extra_replies_.empty()) {
+  if (w.empty() && state_ == State::Connected && close_after_reply_.empty() && extra_replies_.empty()) {
     return;  // queued items only (time zone, drops, aligns): they get no reply
   }
   send_packets(w.finish());
   for (auto& extra : extra_replies_) send_packets(extra->finish());
   extra_replies_.clear();
-  if (disconnect_after_reply_) close("client disconnected");
+  if (!close_after_reply_.empty()) close(close_after_reply_);
 }
 
 bool Session::protocol_error(const std::string& why) {
@@ -493,6 +510,12 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
   log(line);
 
   const auto user = find_user(uid);
+  if (ok && !refuse_connect_.empty()) {
+    // Past the connection limit: the client hears why, then the connection goes.
+    ok = false;
+    err = sql_error(-102, "Database server connection limit exceeded", {refuse_connect_});
+    close_after_reply_ = "connection limit: " + refuse_connect_;
+  }
   if (ok) {
     ok = secret_ok && user != cfg_.users.end() && kv.count("PWD") && kv["PWD"] == user->second;
     if (!ok) {
@@ -574,7 +597,7 @@ void Session::explain_refused_password(const std::string& cipher, const std::str
 
 bool Session::on_prepare(ItemReader& r, const Item& item, ItemWriter& w) {
   std::string text;
-  if (r.read_value(item, text, kMaxStatementBytes) != ItemReader::Result::Ok) return false;
+  if (r.read_value(item, text, cfg_.limits.max_message_bytes) != ItemReader::Result::Ok) return false;
   Item next;
   if (r.next(next) != ItemReader::Result::Ok || next.code != kReqPrepareFlags || next.length != 2)
     return protocol_error("prepare without its flags item");
@@ -586,7 +609,14 @@ bool Session::on_prepare(ItemReader& r, const Item& item, ItemWriter& w) {
   log("prepare " + log_text(text));
   SqlError err;
   std::uint32_t id = 0;
-  if (engine_->prepare(text, id, err)) {
+  bool ok = true;
+  if (held_room() < 2 * text.size() + kHeldStatementOverhead) {
+    ok = false;
+    err = sql_error(-1000, "Prepared statements and open cursors would hold more than the " +
+                               std::to_string(cfg_.limits.max_connection_bytes) +
+                               " bytes one connection may hold; drop statements or close cursors");
+  }
+  if (ok && engine_->prepare(text, id, err)) {
     last_prepared_ = id;
     std::string p;
     put_le16(p, engine_->param_count(id));
@@ -770,7 +800,7 @@ bool Session::on_execute(ItemReader& r, const Item& item, ItemWriter& w) {
 
 bool Session::on_exec_immediate(ItemReader& r, const Item& item, ItemWriter& w) {
   std::string text;
-  if (r.read_value(item, text, kMaxStatementBytes) != ItemReader::Result::Ok) return false;
+  if (r.read_value(item, text, cfg_.limits.max_message_bytes) != ItemReader::Result::Ok) return false;
   std::vector<WireType> col_vars;
   std::vector<std::vector<Value>> rows;
   if (!read_column_vars_and_rows(r, col_vars, rows)) return false;
@@ -810,14 +840,24 @@ bool Session::on_open(ItemReader& r, const Item& item, ItemWriter& w) {
     // A query that already ran into column variables in this message has no
     // cursor to open; it is reported as not opened, like a statement that is no query.
     ExecResult res;
+    const std::size_t budget = held_room();
     ok = engine_->describe_output(id, c.columns, err) &&
-         engine_->execute(id, rows.empty() ? std::vector<Value>{} : rows.front(), kMaxCursorRows + 1, res, err);
+         engine_->execute(id, rows.empty() ? std::vector<Value>{} : rows.front(), kMaxCursorRows + 1, res, err,
+                          budget);
     if (ok && res.rows.size() > kMaxCursorRows) {
       ok = false;
       err = sql_error(-1000, "Result set too large for the stand-in server");
     }
+    if (ok && res.too_large) {
+      ok = false;
+      err = sql_error(-1000, "The result set would take more than the " +
+                                 std::to_string(cfg_.limits.max_connection_bytes) +
+                                 " bytes one connection may hold; close other cursors or ask for fewer rows");
+    }
     if (ok) {
       c.name = name;
+      c.bytes = res.bytes;
+      cursor_bytes_ += c.bytes;
       c.rows = std::move(res.rows);
       for (const auto& col : c.columns) c.wanted.push_back(col.type);
       c.skip.assign(c.columns.size(), false);
@@ -980,14 +1020,26 @@ bool Session::on_close(const Item& item, ItemWriter& w) {
   if (item.length != 4) return protocol_error("close item of " + std::to_string(item.length) + " bytes");
   const std::uint32_t handle = load_le32(item.payload);
   log("close " + std::to_string(handle));
-  if (cursors_.erase(handle) == 0) {
+  const auto found = cursors_.find(handle);
+  if (found == cursors_.end()) {
     const SqlError err = sql_error(-180, "Cursor not open");
     write_status(w, &err);
   } else {
+    erase_cursor(found);
     write_status(w, nullptr);
   }
   write_info(w, {{kInfoFlagsSlot, 0}});
   return true;
+}
+
+void Session::erase_cursor(std::map<std::uint32_t, Cursor>::iterator it) {
+  cursor_bytes_ -= std::min(cursor_bytes_, it->second.bytes);
+  cursors_.erase(it);
+}
+
+std::size_t Session::held_room() const {
+  const std::size_t held = cursor_bytes_ + (engine_ ? engine_->held_bytes() : 0);
+  return cfg_.limits.max_connection_bytes - std::min(cfg_.limits.max_connection_bytes, held);
 }
 
 bool Session::on_close_by_name(ItemReader& r, const Item& item) {
@@ -996,7 +1048,7 @@ bool Session::on_close_by_name(ItemReader& r, const Item& item) {
   log("close-by-name " + name);
   for (auto it = cursors_.begin(); it != cursors_.end(); ++it) {
     if (it->second.name == name) {
-      cursors_.erase(it);
+      erase_cursor(it);
       break;
     }
   }
@@ -1033,10 +1085,31 @@ bool Session::on_charset(const Item& item, ItemWriter& w) {
 
 bool Session::on_shutdown(const Item& item, ItemWriter& w) {
   log("shutdown " + std::to_string(item.payload_len() ? item.payload[0] : 0));
+  // Once connected to the database a user may stop the server. Before that only
+  // the client that started this server to stop with its last connection may:
+  // its connect road shuts the server down again when its database connect
+  // fails. That client's connection is the first one the server accepted.
+  if (state_ != State::Connected && !(cfg_.started_for_auto_stop && number_ == 1)) {
+    const SqlError err = sql_error(-121, "Permission denied: a shutdown before the database connect is taken only "
+                                         "from the client that started this server to stop by itself");
+    write_status(w, &err);
+    write_info(w, {{kInfoFlagsSlot, 0}});
+    log("shutdown refused");
+    return true;
+  }
   write_status(w, nullptr);
   write_info(w, {{kInfoFlagsSlot, 0}});
   if (shutdown_hook_) shutdown_hook_();
   return true;
+}
+
+void Session::login_timed_out(unsigned seconds) {
+  if (closed_ || state_ == State::Connected) return;
+  if (state_ == State::AwaitAppConnect) {
+    close("no app-connect within " + std::to_string(seconds) + " seconds");
+    return;
+  }
+  fail_connection("no database connect within " + std::to_string(seconds) + " seconds");
 }
 
 bool Session::on_disconnect(ItemWriter& w) {
@@ -1045,7 +1118,7 @@ bool Session::on_disconnect(ItemWriter& w) {
   if (engine_) engine_->rollback(err);
   write_status(w, nullptr);
   w.put_empty(kItemEnd);  // the closing item
-  disconnect_after_reply_ = true;
+  close_after_reply_ = "client disconnected";
   return true;
 }
 

@@ -55,6 +55,12 @@ class Session {
   void set_shutdown_hook(std::function<void()> hook) { shutdown_hook_ = std::move(hook); }
   // The peer closed its side: nothing more will come.
   void peer_closed();
+  // The time for the app-connect exchange and the database connect has run out:
+  // the session closes (with an error record once items can be sent).
+  void login_timed_out(unsigned seconds);
+  // The server is full: the database connect is answered with SQL code -102
+  // (the reason as its parameter) and the connection closed after the reply.
+  void refuse_connect(const std::string& reason) { refuse_connect_ = reason; }
 
   std::uint32_t number() const { return number_; }
   bool connected() const { return state_ == State::Connected; }
@@ -117,8 +123,13 @@ class Session {
     std::vector<WireType> wanted;  // per column: type to send, or skip
     std::vector<bool> skip;
     std::vector<std::vector<Value>> rows;
+    std::size_t bytes = 0;  // what the rows hold
     std::int64_t pos = 0;
   };
+  void erase_cursor(std::map<std::uint32_t, Cursor>::iterator it);
+  // What the connection may still hold in cursor rows and statements.
+  std::size_t held_room() const;
+  std::string input_limit_reason() const;
   // Writes up to `count` rows after position `from`; returns the rows written
   // and whether the end was passed (an end-of-data row with SQL code 100 then
   // closes the rows).
@@ -135,13 +146,15 @@ class Session {
   bool closed_ = false;
   std::string close_reason_;
   std::string protocol_fault_;  // why the request being read is malformed
+  std::string refuse_connect_;  // non-empty: refuse the database connect, for this reason
   PacketReader reader_;
   bool first_packet_seen_ = false;
   Bodies partial_;                  // data packets of the message being received
   std::size_t partial_bytes_ = 0;   // their total size
   std::deque<Bodies> queue_;        // whole messages not yet run
   unsigned attentions_ = 0;         // attentions not yet acknowledged
-  bool disconnect_after_reply_ = false;
+  std::size_t queued_bytes_ = 0;    // bytes of the messages in queue_
+  std::string close_after_reply_;   // close once the reply is out, for this reason
   std::string out_;
 
   AppConnectAgreement agreed_;
@@ -152,6 +165,7 @@ class Session {
   std::uint32_t last_opened_ = 0;    // cursor opened earlier in the message
   std::uint32_t last_executed_ = 0;  // statement that ran (into column variables) earlier in the message
   std::map<std::uint32_t, Cursor> cursors_;
+  std::size_t cursor_bytes_ = 0;  // what the open cursors' rows hold
   std::uint32_t next_cursor_ = 1;
   std::vector<std::unique_ptr<ItemWriter>> extra_replies_;  // prefetch replies, sent after the main one
   std::int32_t tz_minutes_ = 0;

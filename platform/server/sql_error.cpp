@@ -35,6 +35,7 @@ constexpr ErrorRow kRows[] = {
     {-141, "42W33", "42S02", "S0002", "Table not found"},
     {-131, "42W04", "42000", "37000", "Syntax error or access violation"},
     {-130, "26501", "HY000", "S1000", "Invalid statement"},
+    {-121, "42501", "42000", "37000", "Permission denied"},
     {-110, "52010", "42S01", "S0001", "Item already exists"},
     {-103, "28000", "28000", "28000", "Invalid user ID or password"},
     {-102, "08W01", "08004", "08004", "Database server connection limit exceeded"},

@@ -296,15 +296,92 @@ TEST(ServerProcess, AutoStopAndShutdownRequest) {
     EXPECT_EQ(srv.wait_exit(10), 0);
   }
   {
-    // Request 8 after a refused connect shuts the server down.
+    // Request 8 after a refused connect shuts down a server that the client
+    // started to stop by itself (-ga with the hand-shake descriptor).
     ServerProcess srv;
-    ASSERT_TRUE(srv.start({}));
+    ASSERT_TRUE(srv.start({"-ga"}));
     Client c(srv.port());
     c.app_connect();
     ASSERT_EQ(code_at(c.connect_db("wrong"), 1), 65);
     EXPECT_EQ(code_at(c.request(item(8, std::string(1, '\0'))), 0), 66);
     EXPECT_EQ(srv.wait_exit(10), 0);
   }
+  {
+    // Any other server refuses it and goes on.
+    ServerProcess srv;
+    ASSERT_TRUE(srv.start({}));
+    Client c(srv.port());
+    c.app_connect();
+    ASSERT_EQ(code_at(c.connect_db("wrong"), 1), 65);
+    const auto r = c.request(item(8, std::string(1, '\0')));
+    ASSERT_EQ(code_at(r, 0), 65);
+    EXPECT_EQ(static_cast<std::int32_t>(rd32(r[0].payload)), -121);
+    EXPECT_EQ(srv.wait_exit(1), -1);
+    EXPECT_EQ(code_at(c.connect_db(), 0), 133);
+    EXPECT_EQ(srv.stop(), 0);
+  }
+}
+
+TEST(ServerProcess, ConnectionLimitRefusesClearly) {
+  ServerProcess srv;
+  ASSERT_TRUE(srv.start({"--max-connections=2"}));
+  Client a(srv.port()), b(srv.port());
+  ASSERT_EQ(a.app_connect().size(), 312u);
+  ASSERT_EQ(b.app_connect().size(), 312u);
+  ASSERT_EQ(code_at(a.connect_db(), 0), 133);
+  ASSERT_EQ(code_at(b.connect_db(), 0), 133);
+  {
+    // The third hears why at its database connect, then the server closes it.
+    Client c(srv.port());
+    ASSERT_EQ(c.app_connect().size(), 312u);
+    const auto r = c.connect_db();
+    ASSERT_EQ(code_at(r, 1), 65);
+    EXPECT_EQ(static_cast<std::int32_t>(rd32(r[1].payload)), -102);
+    EXPECT_TRUE(c.closed_by_peer());
+  }
+  // Once one has gone, a new connection is served again.
+  EXPECT_EQ(code_at(a.request(item(19)), 0), 66);
+  bool served = false;
+  for (int attempt = 0; attempt < 50 && !served; ++attempt) {
+    Client d(srv.port());
+    d.app_connect();
+    served = code_at(d.connect_db(), 0) == 133;
+    if (!served) usleep(100000);
+  }
+  EXPECT_TRUE(served);
+  EXPECT_NE(srv.log().find("closed: connection limit: 2 connections are open"), std::string::npos);
+}
+
+TEST(ServerProcess, LoginTimeOut) {
+  ServerProcess srv;
+  ASSERT_TRUE(srv.start({"--login-timeout=1"}));
+  {
+    // Nothing at all: closed without a word (no packet form is agreed yet).
+    Client c(srv.port());
+    EXPECT_TRUE(c.read_message().empty());
+  }
+  {
+    // An app-connect and then nothing: an error record, then the close.
+    Client c(srv.port());
+    ASSERT_EQ(c.app_connect().size(), 312u);
+    std::string body;
+    for (const auto& p : c.read_message()) body += p.body;
+    std::vector<ReplyItem> r;
+    ASSERT_TRUE(parse_items(body, r));
+    ASSERT_GE(r.size(), 2u);
+    EXPECT_EQ(static_cast<std::int32_t>(rd32(r[0].payload)), -308);
+    EXPECT_NE(r[1].payload.find("no database connect within 1 seconds"), std::string::npos) << r[1].payload;
+    EXPECT_TRUE(c.closed_by_peer());
+  }
+  {
+    // A connected client may idle as long as it likes.
+    Client c(srv.port());
+    c.app_connect();
+    ASSERT_EQ(code_at(c.connect_db(), 0), 133);
+    usleep(1500000);
+    EXPECT_EQ(code_at(c.request(item(25, "SELECT 1")), 2), 66);
+  }
+  EXPECT_NE(srv.log().find("closed: no app-connect within 1 seconds"), std::string::npos);
 }
 
 TEST(ServerProcess, ReportsAFailedStartOnTheHandshake) {

@@ -16,10 +16,10 @@ namespace script {
 
 class SessionHarness {
  public:
-  explicit SessionHarness(std::uint8_t random_first = 0x5A) {
+  explicit SessionHarness(std::uint8_t random_first = 0x5A, std::uint32_t number = 7) {
     for (int i = 0; i < 32; ++i) random_[i] = static_cast<std::uint8_t>(random_first + 7 * i);
     session_ = std::make_unique<vqeng::Session>(
-        cfg_, 7, [this](const std::string& l) { log_.push_back(l); },
+        cfg_, number, [this](const std::string& l) { log_.push_back(l); },
         [this](std::uint8_t* out, std::size_t n) {
           std::memcpy(out, random_, n);
           return true;

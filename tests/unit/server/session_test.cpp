@@ -577,14 +577,43 @@ TEST(Session, PlainPasswordBelowMinorThirteen) {
   EXPECT_TRUE(h.logged("PWD=plain"));
 }
 
-TEST(Session, ShutdownRequestAfterARefusedConnect) {
-  SessionHarness h;
-  bool asked = false;
-  h.session().set_shutdown_hook([&] { asked = true; });
-  h.app_connect();
-  EXPECT_EQ(record_code(h.connect("DBA", "bad")[1]), -103);
-  EXPECT_EQ(codes(h.request(item(8, std::string(1, '\0')))), (std::vector<int>{66, 67, 0}));
-  EXPECT_TRUE(asked);
+TEST(Session, ShutdownBeforeTheConnectOnlyFromTheStartingClient) {
+  struct Case {
+    const char* name;
+    bool started_for_auto_stop;
+    std::uint32_t number;  // connection number: 1 is the first the server accepted
+    bool connected;
+    bool honoured;
+  };
+  const Case cases[] = {
+      {"started for auto-stop, first connection, refused connect", true, 1, false, true},
+      {"not started for auto-stop", false, 1, false, false},
+      {"started for auto-stop, a later connection", true, 2, false, false},
+      {"connected to the database", false, 7, true, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SessionHarness h(0x5A, c.number);
+    h.config().started_for_auto_stop = c.started_for_auto_stop;
+    bool asked = false;
+    h.session().set_shutdown_hook([&] { asked = true; });
+    h.app_connect();
+    if (c.connected) {
+      ASSERT_EQ(h.connect()[0].code, 133);
+    } else {
+      EXPECT_EQ(record_code(h.connect("dba", "bad")[1]), -103);
+    }
+    const auto r = h.request(item(8, std::string(1, '\0')));
+    EXPECT_EQ(asked, c.honoured);
+    if (c.honoured) {
+      EXPECT_EQ(codes(r), (std::vector<int>{66, 67, 0}));
+    } else {
+      ASSERT_FALSE(r.empty());
+      EXPECT_EQ(record_code(r[0]), -121);
+      EXPECT_TRUE(h.logged("shutdown refused"));
+      EXPECT_FALSE(h.session().closed());
+    }
+  }
 }
 
 TEST_F(ConnectedSession, ClientGoneStopsTheRunningStatement) {

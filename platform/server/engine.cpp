@@ -563,10 +563,7 @@ bool Engine::set_option(const std::string& piece, bool* handled, SqlError& err) 
   std::string value = trim(rest.substr(eq + 1));
   if (value.size() >= 2 && (value[0] == '\'' || value[0] == '"') && value.back() == value[0])
     value = value.substr(1, value.size() - 2);
-  options_[name] = value;
-  if (name == "isolation_level")
-    sqlite3_exec(db_, value == "0" ? "PRAGMA read_uncommitted = 1" : "PRAGMA read_uncommitted = 0",
-                 nullptr, nullptr, nullptr);
+  set_option_value(name, &value);
   return true;
 }
 
@@ -609,6 +606,84 @@ bool Engine::execute_immediate(const std::string& text, ExecResult& res, SqlErro
   for (const auto& piece : split_statements(rewrite_dialect(text, cfg_, user_)))
     if (!run_piece(piece, {}, 0, res, err)) return false;
   return true;
+}
+
+namespace {
+
+// Options a client may read before it has set them, with our defaults.
+const std::map<std::string, std::string>& default_options() {
+  static const std::map<std::string, std::string> d{
+      {"ansinull", "On"},
+      {"blocking", "On"},
+      {"chained", "On"},
+      {"date_format", "YYYY-MM-DD"},
+      {"date_order", "YMD"},
+      {"isolation_level", "0"},
+      {"quoted_identifier", "On"},
+      {"time_format", "HH:NN:SS.SSS"},
+      {"timestamp_format", "YYYY-MM-DD HH:NN:SS.SSS"},
+      {"timestamp_with_time_zone_format", "YYYY-MM-DD HH:NN:SS.SSS+HH:NN"},
+  };
+  return d;
+}
+
+}  // namespace
+
+bool Engine::option_value(const std::string& name, std::string& value) const {
+  const std::string key = lower(name);
+  const auto it = options_.find(key);
+  if (it != options_.end()) {
+    value = it->second;
+    return true;
+  }
+  const auto d = default_options().find(key);
+  if (d == default_options().end()) return false;
+  value = d->second;
+  return true;
+}
+
+void Engine::set_option_value(const std::string& name, const std::string* value) {
+  const std::string key = lower(name);
+  if (value) options_[key] = *value;
+  else options_.erase(key);
+  std::string now;
+  if (key == "isolation_level" && db_ && option_value(key, now))
+    sqlite3_exec(db_, now == "0" ? "PRAGMA read_uncommitted = 1" : "PRAGMA read_uncommitted = 0", nullptr, nullptr,
+                 nullptr);
+}
+
+std::string Engine::statement_text(std::uint32_t id) const {
+  const auto it = stmts_.find(id);
+  if (it == stmts_.end()) return {};
+  return it->second->pieces.size() == 1 ? it->second->pieces[0] : it->second->text;
+}
+
+bool Engine::source_table(std::uint32_t id, std::string& table, std::vector<std::string>& columns) const {
+  table.clear();
+  columns.clear();
+  const auto it = stmts_.find(id);
+  if (it == stmts_.end() || !it->second->st) return false;
+  sqlite3_stmt* st = it->second->st;
+  const int n = sqlite3_column_count(st);
+  for (int k = 0; k < n; ++k) {
+    const char* t = sqlite3_column_table_name(st, k);
+    const char* c = sqlite3_column_origin_name(st, k);
+    const char* db = sqlite3_column_database_name(st, k);
+    if (!t || !c || !db || std::strcmp(db, "main") != 0 || (!table.empty() && table != t)) {
+      table.clear();
+      columns.clear();
+      return false;
+    }
+    table = t;
+    columns.push_back(c);
+  }
+  return !table.empty();
+}
+
+bool Engine::run_sql(const std::string& sql, const std::vector<Value>& params, std::size_t max_rows, ExecResult& res,
+                     SqlError& err) {
+  res = ExecResult{};
+  return run_piece(sql, params, max_rows, res, err);
 }
 
 void Engine::drop(std::uint32_t id) {

@@ -87,6 +87,22 @@ class Engine {
   void set_interrupt_check(std::function<bool()> check) { interrupt_check_ = std::move(check); }
 
   const std::map<std::string, std::string>& options() const { return options_; }
+  // A server option's value: one set on this connection, else the default. False
+  // for a name the server does not know.
+  bool option_value(const std::string& name, std::string& value) const;
+  // Sets an option for this connection; a null value returns it to its default.
+  void set_option_value(const std::string& name, const std::string* value);
+
+  // The text a statement runs as: its one statement after the dialect rewrite,
+  // else the text it was prepared from (empty for no statement).
+  std::string statement_text(std::uint32_t id) const;
+  // The one table all result columns of a query come from, and each column's
+  // name there; false when the columns are not all plain columns of one table.
+  bool source_table(std::uint32_t id, std::string& table, std::vector<std::string>& columns) const;
+  // Runs one statement text (no dialect rewrite) with parameters; for the
+  // server's own statements, such as positioned updates.
+  bool run_sql(const std::string& sql, const std::vector<Value>& params, std::size_t max_rows, ExecResult& res,
+               SqlError& err);
   const DatabaseConfig& config() const { return cfg_; }
 
  private:

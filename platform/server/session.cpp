@@ -6,78 +6,12 @@
 
 #include "connect_request.h"
 #include "name_check.h"
+#include "request_items.h"
 #include "scrambler.h"
 #include "sql_error.h"
 #include "wire.h"
 
 namespace vqeng {
-namespace {
-
-enum RequestItem : std::uint8_t {
-  kReqTimeZone = 3,
-  kReqCharset = 4,
-  kReqNcharCharset = 5,
-  kReqShutdown = 8,
-  kReqConnect = 16,
-  kReqDisconnect = 19,
-  kReqSecurePart = 20,
-  kReqValidate = 21,
-  kReqPrepare = 22,
-  kReqDrop = 23,
-  kReqExecute = 24,
-  kReqExecImmediate = 25,
-  kReqDescribeInput = 27,
-  kReqDescribeOutput = 28,
-  kReplyParams = 30,
-  kReplyStmtHandle = 29,
-  kReqCachedDrop = 32,
-  kReqOpen = 33,
-  kReqClose = 34,
-  kReqFetch = 35,
-  kReqPrefetch = 36,
-  kReqAlign = 37,
-  kReplyCursor = 44,
-  kReqCloseByName = 48,
-  kReqCommit = 58,
-  kReqRollback = 59,
-  kReqPrepareCommit = 60,
-  kStatusError = 65,   // 'A'
-  kStatusOk = 66,      // 'B'
-  kInfo32 = 67,        // 'C'
-  kReqHandle = 133,
-  kItemMessageText = 135,
-  kReqPrepareFlags = 136,
-  kReqPrepareExtra = 142,
-  kReqRowDescription = 69,
-  kReqRowColumn = 70,
-};
-
-constexpr std::uint16_t kFetchAbsolute = 0x01;
-constexpr std::uint16_t kFetchBookmark = 0x08;
-// Rows kept for one cursor; a larger result fails the open rather than the server.
-constexpr std::size_t kMaxCursorRows = 5000000;
-
-constexpr std::uint8_t kInfoFlagsSlot = 17;
-constexpr std::uint8_t kInfoDescribeComplete = 0x01;
-
-// User ids and database names compare without regard to case, as identifiers do.
-bool same_name(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  return true;
-}
-
-// SQL text for the request log: one line, long texts cut.
-std::string log_text(const std::string& s, std::size_t max = 4000) {
-  std::string out = s.substr(0, max);
-  for (auto& c : out)
-    if (c == '\r' || c == '\n') c = ' ';
-  if (s.size() > max) out += "...";
-  return out;
-}
-
-}  // namespace
 
 Session::Session(const DatabaseConfig& cfg, std::uint32_t number, LogSink log, RandomSource random)
     : cfg_(cfg), number_(number), log_(std::move(log)), random_(std::move(random)) {}
@@ -443,6 +377,25 @@ bool Session::dispatch(ItemReader& r, const Item& item, ItemWriter& w) {
       engine_->drop(load_le32(item.payload));
       return true;
     case kReqCloseByName: return on_close_by_name(r, item);
+    case kReqGetOption: return on_get_option(r, item, w);
+    case kReqSetOption: return on_set_option(r, item, w);
+    case kReqServerInfo: return on_server_info(r, item, w);
+    case kReqNeedsQuotes:
+    case kReqDeleteFile: return on_text_request(r, item, w);
+    case kReqCursorCheck: return on_cursor_check(r, item, w);
+    case kReqPoolPark:
+    case kReqPoolReuse: return on_pool(r, item, w);
+    case kReqFind:
+    case kReqStartDatabase:
+    case kReqStopDatabase: return on_database_control(r, item, w);
+    case kReqDescribeCursorInput:
+    case kReqDescribeCursorOutput: return on_describe_cursor(item, w);
+    case kReqResume: return on_resume(item, w);
+    case kReqGetData: return on_get_data(r, item, w);
+    case kReqPut: return on_put(r, item, w);
+    case kReqUpdate: return on_update(r, item, w);
+    case kReqDelete: return on_delete(r, item, w);
+    case kReqExplain: return on_explain(r, item, w);
     case kItemEnd:
       return protocol_error("an end item (0) where a request belongs");
     default:
@@ -663,12 +616,7 @@ bool Session::on_describe(const Item& item, ItemWriter& w) {
   std::vector<ColumnDesc> cols;
   SqlError err;
   const bool ok = input ? engine_->describe_input(id, cols, err) : engine_->describe_output(id, cols, err);
-  if (ok) {
-    for (const auto& c : cols) {
-      write_definition(w, c.type);
-      w.put_bytes(kItemName, c.name);
-    }
-  }
+  if (ok) write_description(w, cols);
   w.put_empty(kItemEnd);
   write_status(w, ok ? nullptr : &err);
   write_info(w, {{kInfoFlagsSlot, kInfoDescribeComplete}});
@@ -856,11 +804,14 @@ bool Session::on_open(ItemReader& r, const Item& item, ItemWriter& w) {
     }
     if (ok) {
       c.name = name;
+      c.stmt = id;
+      if (!engine_->source_table(id, c.table, c.origin)) c.table.clear();
       c.bytes = res.bytes;
       cursor_bytes_ += c.bytes;
       c.rows = std::move(res.rows);
       for (const auto& col : c.columns) c.wanted.push_back(col.type);
       c.skip.assign(c.columns.size(), false);
+      c.deleted.assign(c.rows.size(), false);
       handle = next_cursor_++;
       if (next_cursor_ == 0) next_cursor_ = 1;
       cursors_[handle] = std::move(c);
@@ -904,17 +855,22 @@ bool Session::on_row_description(ItemReader& r, const Item& item) {
   return true;
 }
 
-std::uint32_t Session::write_rows(ItemWriter& w, const Cursor& c, std::int64_t from, std::uint32_t count, bool* at_end) {
-  *at_end = false;
+std::uint32_t Session::write_rows(ItemWriter& w, const Cursor& c, std::int64_t from, std::uint32_t count,
+                                  RowsEnd* end) {
+  *end = RowsEnd{};
   std::uint32_t written = 0;
   for (std::int64_t p = from; written < count; ++p) {
-    if (p < 1 || p > static_cast<std::int64_t>(c.rows.size())) {
-      const SqlError nf = sql_error(100);
+    const bool past = p < 1 || p > static_cast<std::int64_t>(c.rows.size());
+    if (past || c.deleted[static_cast<std::size_t>(p - 1)]) {
+      // The end of the rows, or a row deleted through the cursor: an end-of-row
+      // item with its record, and no rows after it in this reply.
+      end->code = past ? 100 : -197;
+      end->at = p;
+      const SqlError e = past ? sql_error(100) : sql_error(-197, "No current row of cursor");
       const std::uint8_t one = 1;
       w.put(kValEndOfRow, &one, 1);
-      w.put(kStatusError, error_record_payload(nf));
+      w.put(kStatusError, error_record_payload(e));
       w.put_empty(kItemEnd);
-      *at_end = true;
       break;
     }
     const auto& row = c.rows[static_cast<std::size_t>(p - 1)];
@@ -952,20 +908,24 @@ bool Session::on_fetch(const Item& item, ItemWriter& w) {
   if (options & (kFetchAbsolute | kFetchBookmark)) target = offset >= 0 ? offset : n + 1 + offset;
   else target = c.pos + offset;
   target = std::clamp<std::int64_t>(target, 0, n + 1);
-  bool at_end = false;
+  RowsEnd end;
   std::uint32_t written = 0;
   if (rows > 0) {
-    written = write_rows(w, c, target, rows, &at_end);
-    c.pos = written > 0 ? target + written - 1 : target;
-    if (at_end && written == 0) c.pos = target < 1 ? 0 : n + 1;
+    written = write_rows(w, c, target, rows, &end);
+    // The cursor rests on the last row sent; past the end it is after the last
+    // row (before the first when moving back), on a deleted row it stays there.
+    if (end.code == 100) c.pos = end.at < 1 ? 0 : n + 1;
+    else if (end.code == -197) c.pos = end.at;
+    else c.pos = target + written - 1;
   } else {
     c.pos = target;
-    at_end = target < 1 || target > n;
+    if (target < 1 || target > n) end.code = 100;
+    else if (c.deleted[static_cast<std::size_t>(target - 1)]) end.code = -197;
   }
   w.put_empty(kItemEnd);
-  if (at_end && written == 0) {
-    const SqlError nf = sql_error(100);
-    write_status(w, &nf);
+  if (end.code != 0 && written == 0) {
+    const SqlError e = end.code == 100 ? sql_error(100) : sql_error(-197, "No current row of cursor");
+    write_status(w, &e);
   } else {
     write_status(w, nullptr);
   }
@@ -985,8 +945,9 @@ bool Session::on_prefetch(const Item& item) {
   // stays where it is until the client aligns it.
   auto w = std::make_unique<ItemWriter>(agreed_.packet_size, agreed_.minor > 9);
   const auto it = cursors_.find(handle);
-  bool at_end = false;
-  if (it != cursors_.end()) write_rows(*w, it->second, it->second.pos + 1, rows, &at_end);
+  RowsEnd end;
+  if (it != cursors_.end()) write_rows(*w, it->second, it->second.pos + 1, rows, &end);
+  const bool at_end = end.code == 100;
   w->put_empty(kItemEnd);
   if (it == cursors_.end()) {
     const SqlError err = sql_error(-180, "Cursor not open");

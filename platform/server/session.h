@@ -109,6 +109,25 @@ class Session {
   bool on_transaction(const Item& item, ItemWriter& w);
   bool on_charset(const Item& item, ItemWriter& w);
   bool on_disconnect(ItemWriter& w);
+  bool on_get_option(ItemReader& r, const Item& item, ItemWriter& w);
+  bool on_set_option(ItemReader& r, const Item& item, ItemWriter& w);
+  bool on_server_info(ItemReader& r, const Item& item, ItemWriter& w);
+  bool on_text_request(ItemReader& r, const Item& item, ItemWriter& w);
+  bool on_cursor_check(ItemReader& r, const Item& first, ItemWriter& w);
+  bool on_pool(ItemReader& r, const Item& item, ItemWriter& w);
+  bool on_database_control(ItemReader& r, const Item& item, ItemWriter& w);
+  bool on_describe_cursor(const Item& item, ItemWriter& w);
+  bool on_resume(const Item& item, ItemWriter& w);
+  bool on_get_data(ItemReader& r, const Item& item, ItemWriter& w);
+  bool on_put(ItemReader& r, const Item& item, ItemWriter& w);
+  bool on_update(ItemReader& r, const Item& item, ItemWriter& w);
+  bool on_delete(ItemReader& r, const Item& item, ItemWriter& w);
+  bool on_explain(ItemReader& r, const Item& item, ItemWriter& w);
+  // Pieces shared by the requests above.
+  bool read_definition(ItemReader& r, WireType& t, const char* what);
+  bool read_name_item(ItemReader& r, std::string& name, const char* what);
+  void write_optional_value(ItemWriter& w, const Value* v, const WireType& t);
+  void write_description(ItemWriter& w, const std::vector<ColumnDesc>& cols);
   bool on_shutdown(const Item& item, ItemWriter& w);
   bool read_column_vars_and_rows(ItemReader& r, std::vector<WireType>& col_vars,
                                  std::vector<std::vector<Value>>& rows);
@@ -119,6 +138,10 @@ class Session {
   // row and rows.size() + 1 after the last.
   struct Cursor {
     std::string name;
+    std::uint32_t stmt = 0;           // the statement it was opened on
+    std::string table;                // the one table its columns come from, if any
+    std::vector<std::string> origin;  // each column's name in that table
+    std::vector<bool> deleted;        // rows deleted through the cursor
     std::vector<ColumnDesc> columns;
     std::vector<WireType> wanted;  // per column: type to send, or skip
     std::vector<bool> skip;
@@ -127,13 +150,24 @@ class Session {
     std::int64_t pos = 0;
   };
   void erase_cursor(std::map<std::uint32_t, Cursor>::iterator it);
+  // The cursor a request names; the null handle names the one opened earlier in
+  // the message. Null when none is open.
+  Cursor* cursor_of(std::uint32_t handle);
+  bool positioned_columns(const Cursor& c, std::size_t nvalues, std::vector<std::size_t>& cols, SqlError& err) const;
+  bool change_current_row(Cursor& c, const std::string& verb, const std::vector<std::size_t>& cols,
+                          const std::vector<Value>& values, SqlError& err);
   // What the connection may still hold in cursor rows and statements.
   std::size_t held_room() const;
   std::string input_limit_reason() const;
-  // Writes up to `count` rows after position `from`; returns the rows written
-  // and whether the end was passed (an end-of-data row with SQL code 100 then
-  // closes the rows).
-  std::uint32_t write_rows(ItemWriter& w, const Cursor& c, std::int64_t from, std::uint32_t count, bool* at_end);
+  // How a run of rows stopped short: code 100 past the end, -197 at a deleted
+  // row; `at` is the position where it stopped.
+  struct RowsEnd {
+    int code = 0;
+    std::int64_t at = 0;
+  };
+  // Writes up to `count` rows from position `from`; returns the rows written. A
+  // run that stops short ends with an end-of-row item carrying its record.
+  std::uint32_t write_rows(ItemWriter& w, const Cursor& c, std::int64_t from, std::uint32_t count, RowsEnd* end);
 
   const DatabaseConfig& cfg_;
   std::uint32_t number_;

@@ -19,6 +19,7 @@ struct ErrorRow {
 // The rows we send. Codes and the states of the rows the client sets itself are
 // the client's own; the others are ours to choose, among the codes its table holds.
 constexpr ErrorRow kRows[] = {
+    {-1070, "08W95", "08001", "08001", "Kerberos login failed"},
     {-1000, "HY000", "HY000", "S1000", "Internal server error"},
     {-604, "HW000", "HY000", "S1000", "Database is full"},
     {-308, "40W07", "HY000", "S1000", "Connection was terminated"},
@@ -26,10 +27,13 @@ constexpr ErrorRow kRows[] = {
     {-299, "57014", "HY000", "S1000", "Statement interrupted by user"},
     {-210, "42W18", "HY000", "S1000", "Row or table is locked by another connection"},
     {-209, "22W03", "23000", "23000", "Invalid value for column"},
+    {-200, "42W16", "HY092", "S1092", "Invalid option"},
+    {-197, "24503", "HY109", "S1109", "No current row of cursor"},
     {-196, "23W01", "23000", "23000", "Index does not allow duplicate values"},
     {-195, "23502", "23000", "23000", "Column cannot be NULL"},
     {-194, "23503", "23000", "23000", "No primary key value for foreign key"},
     {-180, "24501", "24000", "24000", "Cursor not open"},
+    {-159, "42W13", "07009", "S1002", "Invalid column number"},
     {-157, "53018", "07006", "07006", "Cannot convert value"},
     {-143, "52003", "42S22", "S0022", "Column not found"},
     {-141, "42W33", "42S02", "S0002", "Table not found"},
@@ -41,6 +45,7 @@ constexpr ErrorRow kRows[] = {
     {-102, "08W01", "08004", "08004", "Database server connection limit exceeded"},
     {-83, "08W10", "08001", "08001", "Specified database not found"},
     {100, "02000", "00000", "00000", "Row not found"},
+    {105, "01W05", "00000", "00000", "Procedure has completed"},
     {111, "01W08", "00000", "00000", "Statement cannot be executed"},
 };
 

@@ -230,6 +230,10 @@ std::string unpack_decimal(const std::uint8_t* p, std::size_t n, std::uint8_t sc
 }
 
 void write_value(ItemWriter& w, const Value& v, const WireType& want) {
+  if (v.kind == Value::Unset) {
+    w.put_empty(kValNoValue);
+    return;
+  }
   if (v.kind == Value::Null) {
     w.put_empty(kValNull);
     return;
@@ -283,7 +287,7 @@ bool read_value_item(ItemReader& r, const Item& first, Value& out, std::string& 
     if (r.next(item) != ItemReader::Result::Ok) { why = "value missing after its full length"; return false; }
   }
   if (item.code == kValNull || item.code == kValNoValue) {
-    out = Value::null();
+    out = item.code == kValNull ? Value::null() : Value::unset();
     return true;
   }
   std::string bytes;

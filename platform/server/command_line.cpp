@@ -92,6 +92,9 @@ bool parse_long_option(const std::string& a, CommandLine& out, std::string& why)
   } else if (name == "--max-connections") {
     ok = parse_int(v, 1, 100000, n);
     if (ok) out.limits.max_connections = static_cast<unsigned>(n);
+  } else if (name == "--fault-script") {
+    ok = !v.empty();
+    out.fault_script = v;
   } else if (name == "--login-timeout") {
     ok = parse_int(v, 0, 86400, n);
     if (ok) out.limits.login_timeout_seconds = static_cast<unsigned>(n);

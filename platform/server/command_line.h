@@ -9,6 +9,7 @@
 //   --max-connection-bytes=N  what one connection may hold
 //   --max-connections=N       connections served at once (at least 1)
 //   --login-timeout=S         seconds to finish the app-connect and the connect (0: none)
+//   --fault-script=FILE       rules of the scripted fault mode (fault_script.h)
 #pragma once
 
 #include <string>
@@ -30,6 +31,7 @@ struct CommandLine {
   int handshake_fd = -1;          // -hn
   std::string request_log;        // -rl
   Limits limits;                  // --max-..., --login-timeout
+  std::string fault_script;       // --fault-script
   std::vector<std::string> ignored;
 };
 

@@ -563,8 +563,7 @@ bool Engine::set_option(const std::string& piece, bool* handled, SqlError& err) 
   std::string value = trim(rest.substr(eq + 1));
   if (value.size() >= 2 && (value[0] == '\'' || value[0] == '"') && value.back() == value[0])
     value = value.substr(1, value.size() - 2);
-  set_option_value(name, &value);
-  return true;
+  return set_option_value(name, &value, err);
 }
 
 bool Engine::run_piece(const std::string& piece, const std::vector<Value>& params, std::size_t max_rows,
@@ -642,14 +641,24 @@ bool Engine::option_value(const std::string& name, std::string& value) const {
   return true;
 }
 
-void Engine::set_option_value(const std::string& name, const std::string* value) {
+bool Engine::set_option_value(const std::string& name, const std::string* value, SqlError& err) {
   const std::string key = lower(name);
+  if (option_hook_) {
+    bool taken = false;
+    std::string why;
+    if (!option_hook_(key, value, &taken, why)) {
+      err = sql_error(-200, "Invalid value for option '" + name + "': " + why, {name});
+      return false;
+    }
+    if (taken) return true;
+  }
   if (value) options_[key] = *value;
   else options_.erase(key);
   std::string now;
   if (key == "isolation_level" && db_ && option_value(key, now))
     sqlite3_exec(db_, now == "0" ? "PRAGMA read_uncommitted = 1" : "PRAGMA read_uncommitted = 0", nullptr, nullptr,
                  nullptr);
+  return true;
 }
 
 std::string Engine::statement_text(std::uint32_t id) const {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "fault_script.h"
 #include "limits.h"
 #include "sql_error.h"
 #include "values.h"
@@ -32,6 +33,7 @@ struct DatabaseConfig {
   // User -> password. User ids compare without regard to case; passwords exactly.
   std::map<std::string, std::string> users{{"dba", "sql"}};
   Limits limits;
+  std::vector<FaultRule> faults;  // the fault script, for every connection
   // Started by a client's local-server start (hand-shake descriptor given) to stop
   // with its last connection: the first connection, the starting client's, may
   // then ask for a shutdown before it has connected to the database.
@@ -91,7 +93,13 @@ class Engine {
   // for a name the server does not know.
   bool option_value(const std::string& name, std::string& value) const;
   // Sets an option for this connection; a null value returns it to its default.
-  void set_option_value(const std::string& name, const std::string* value);
+  // False with `err` when a hook refuses the value.
+  bool set_option_value(const std::string& name, const std::string* value, SqlError& err);
+  // Options that are not settings but orders to the server itself (such as
+  // "vqeng_fault") go to this hook instead of the option table; it answers false
+  // with a reason to refuse the value.
+  using OptionHook = std::function<bool(const std::string& name, const std::string* value, bool* taken, std::string& why)>;
+  void set_option_hook(OptionHook hook) { option_hook_ = std::move(hook); }
 
   // The text a statement runs as: its one statement after the dialect rewrite,
   // else the text it was prepared from (empty for no statement).
@@ -124,6 +132,7 @@ class Engine {
   std::size_t held_bytes_ = 0;
   std::map<std::string, std::string> options_;
   std::function<bool()> interrupt_check_;
+  OptionHook option_hook_;
   std::string memory_path_;  // the shared database file when the database is "in memory"
 };
 

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -57,6 +59,17 @@ int main(int argc, char** argv) {
                       : !cl.database_file.empty() ? base_name_no_ext(cl.database_file)
                                                   : cfg.server_name;
   cfg.limits = cl.limits;
+  if (!cl.fault_script.empty()) {
+    std::ifstream in(cl.fault_script);
+    std::stringstream text;
+    text << in.rdbuf();
+    if (!in || !vqeng::parse_fault_script(text.str(), cfg.faults, why)) {
+      std::fprintf(stderr, "vqeng12: fault script %s: %s\n", cl.fault_script.c_str(),
+                   in ? why.c_str() : "cannot be read");
+      report(cl.handshake_fd, 255);
+      return 2;
+    }
+  }
   cfg.started_for_auto_stop = cl.auto_stop && cl.handshake_fd >= 0;
   for (const auto& s : cl.ignored) std::fprintf(stderr, "vqeng12: ignoring %s\n", s.c_str());
 

@@ -70,11 +70,13 @@ bool Session::on_set_option(ItemReader& r, const Item& item, ItemWriter& w) {
   if (!is_null && r.read_value(v, value, 64 * 1024) != ItemReader::Result::Ok) return false;
   log("set-option " + name + (is_null ? " to its default" : " = " + log_text(value)) +
       (item.payload[0] ? " (temporary)" : ""));
+  SqlError err;
   if (name.empty()) {
-    const SqlError err = sql_error(-200, "Invalid option ''", {name});
+    err = sql_error(-200, "Invalid option ''", {name});
+    write_status(w, &err);
+  } else if (!engine_->set_option_value(name, is_null ? nullptr : &value, err)) {
     write_status(w, &err);
   } else {
-    engine_->set_option_value(name, is_null ? nullptr : &value);
     write_status(w, nullptr);
   }
   write_info(w, {{kInfoFlagsSlot, 0}});

@@ -253,6 +253,8 @@ void Session::run() {
 void Session::handle_message(const Bodies& bodies) {
   ItemReader r(&bodies);
   ItemWriter w(agreed_.packet_size, agreed_.minor > 9);
+  fault_delay_ms_ = 0;
+  fault_drop_ = fault_corrupt_ = fault_hang_ = false;
   last_prepared_ = 0;
   last_opened_ = 0;
   last_executed_ = 0;
@@ -261,7 +263,10 @@ void Session::handle_message(const Bodies& bodies) {
   for (;;) {
     const auto rc = r.next(item);
     if (rc == ItemReader::Result::EndOfMessage) break;
-    if (rc == ItemReader::Result::Error || !dispatch(r, item, w)) {
+    if (rc == ItemReader::Result::Ok && state_ != State::Closed) apply_faults(r, item, w);
+    const bool ok = rc == ItemReader::Result::Ok && dispatch(r, item, w);
+    status_override_.reset();
+    if (!ok) {
       if (closed_) return;
       std::string why = protocol_fault_;
       if (why.empty()) why = r.error().empty() ? "bad request" : r.error();
@@ -279,10 +284,10 @@ void Session::handle_message(const Bodies& bodies) {
   if (w.empty() && state_ == State::Connected && close_after_reply_.empty() && extra_replies_.empty()) {
     return;  // queued items only (time zone, drops, aligns): they get no reply
   }
-  send_packets(w.finish());
-  for (auto& extra : extra_replies_) send_packets(extra->finish());
+  if (send_reply(w))
+    for (auto& extra : extra_replies_) send_packets(extra->finish());
   extra_replies_.clear();
-  if (!close_after_reply_.empty()) close(close_after_reply_);
+  if (!close_after_reply_.empty() && !closed_) close(close_after_reply_);
 }
 
 bool Session::protocol_error(const std::string& why) {
@@ -312,6 +317,11 @@ void Session::end_with_error_record(ItemWriter& w, const std::string& reason) {
 }
 
 void Session::write_status(ItemWriter& w, const SqlError* e) {
+  std::optional<SqlError> scripted;
+  if (status_override_) {
+    scripted.swap(status_override_);
+    e = &*scripted;
+  }
   if (!e || e->sqlcode == 0) {
     w.put_empty(kStatusOk);
     return;
@@ -487,6 +497,11 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
   if (ok) {
     engine_ = std::make_unique<Engine>(cfg_);
     engine_->set_user(user->first);
+    engine_->set_option_hook([this](const std::string& name, const std::string* value, bool* taken, std::string& why) {
+      if (name != "vqeng_fault") return true;
+      *taken = true;
+      return on_fault_option(value, why);
+    });
     if (!engine_->open(err)) ok = false;
     // A statement stops when an attention arrives or the client goes away.
     engine_->set_interrupt_check([this] {

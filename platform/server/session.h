@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -132,6 +133,19 @@ class Session {
   bool read_column_vars_and_rows(ItemReader& r, std::vector<WireType>& col_vars,
                                  std::vector<std::vector<Value>>& rows);
   std::uint32_t resolve(std::uint32_t handle) const;
+
+  // The fault mode: the rules of the script and of this connection, and what
+  // the ones that fired do to the request and to the message's reply.
+  void apply_faults(ItemReader& r, const Item& item, ItemWriter& w);
+  std::string request_text(ItemReader r, const Item& item);
+  bool on_fault_option(const std::string* value, std::string& why);
+  bool send_reply(ItemWriter& w);  // false: the reply was swallowed or cut
+  std::vector<unsigned> script_seen_;  // matches of each rule of the script
+  std::vector<FaultRule> own_rules_;   // rules set on this connection
+  std::vector<unsigned> own_seen_;
+  std::optional<SqlError> status_override_;  // the next status of this request
+  unsigned fault_delay_ms_ = 0;
+  bool fault_drop_ = false, fault_corrupt_ = false, fault_hang_ = false;
 
   // An open cursor: its rows are read whole at open, so that moves in either
   // direction are simple. Positions count rows from 1; 0 is before the first

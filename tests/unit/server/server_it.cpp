@@ -390,3 +390,32 @@ TEST(ServerProcess, ReportsAFailedStartOnTheHandshake) {
   ASSERT_FALSE(srv.start({"/nonexistent-dir/x.db"}));
   EXPECT_EQ(srv.status(), 3);
 }
+
+TEST(ServerProcess, FaultScriptFromTheCommandLine) {
+  char tmpl[] = "/tmp/vqeng_fs_XXXXXX";
+  const std::string dir = mkdtemp(tmpl);
+  const std::string good = dir + "/good.rules", bad = dir + "/bad.rules";
+  std::ofstream(good) << "# scripted faults\nexec-immediate text=boom error -131 Scripted failure\n";
+  std::ofstream(bad) << "commit hang\ncommit wobble\n";
+  {
+    ServerProcess srv;
+    ASSERT_TRUE(srv.start({"--fault-script=" + good}));
+    Client c(srv.port());
+    c.app_connect();
+    ASSERT_EQ(code_at(c.connect_db(), 0), 133);
+    const auto r = c.request(item(25, "SELECT 'boom'"));
+    ASSERT_EQ(code_at(r, 2), 65);
+    EXPECT_EQ(static_cast<std::int32_t>(rd32(r[2].payload)), -131);
+    EXPECT_EQ(code_at(c.request(item(25, "SELECT 'fine'")), 2), 66);
+    EXPECT_NE(srv.log().find("fault: exec-immediate text=boom error -131 Scripted failure"), std::string::npos);
+  }
+  {
+    // A script with a bad line stops the start, and the hand-shake says so.
+    ServerProcess srv;
+    EXPECT_FALSE(srv.start({"--fault-script=" + bad}));
+    EXPECT_EQ(srv.status(), 255);
+  }
+  std::remove(good.c_str());
+  std::remove(bad.c_str());
+  rmdir(dir.c_str());
+}

@@ -92,6 +92,11 @@ bool parse_long_option(const std::string& a, CommandLine& out, std::string& why)
   } else if (name == "--max-connections") {
     ok = parse_int(v, 1, 100000, n);
     if (ok) out.limits.max_connections = static_cast<unsigned>(n);
+  } else if (name == "--liveness") {
+    ok = true;
+    if (v == "echo") out.liveness = -1;
+    else if (v == "off") out.liveness = 0;
+    else if ((ok = parse_int(v, 1, 32767, n))) out.liveness = n;
   } else if (name == "--fault-script") {
     ok = !v.empty();
     out.fault_script = v;

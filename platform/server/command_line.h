@@ -10,6 +10,8 @@
 //   --max-connections=N       connections served at once (at least 1)
 //   --login-timeout=S         seconds to finish the app-connect and the connect (0: none)
 //   --fault-script=FILE       rules of the scripted fault mode (fault_script.h)
+//   --liveness=S              liveness time-out of the app-connect reply: "echo" (the
+//                             client's own, the default), "off", or seconds
 #pragma once
 
 #include <string>
@@ -32,6 +34,7 @@ struct CommandLine {
   std::string request_log;        // -rl
   Limits limits;                  // --max-..., --login-timeout
   std::string fault_script;       // --fault-script
+  int liveness = -1;              // --liveness: -1 echo, 0 off, else seconds
   std::vector<std::string> ignored;
 };
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app_connect.h"
 #include "fault_script.h"
 #include "limits.h"
 #include "sql_error.h"
@@ -34,6 +35,7 @@ struct DatabaseConfig {
   std::map<std::string, std::string> users{{"dba", "sql"}};
   Limits limits;
   std::vector<FaultRule> faults;  // the fault script, for every connection
+  int liveness = kLivenessEcho;    // app_connect.h
   // Started by a client's local-server start (hand-shake descriptor given) to stop
   // with its last connection: the first connection, the starting client's, may
   // then ask for a shutdown before it has connected to the database.

@@ -123,6 +123,17 @@ bool parse_fault_rule(const std::string& line, FaultRule& rule, bool* empty, std
     rule.code = static_cast<std::int32_t>(n);
     ++at;
     rule.message = rest();
+  } else if (action == "message" || action == "notice") {
+    long type = 0, code = 0;
+    if (args < 2 || !to_number(words[at], 0, 255, type) || !to_number(words[at + 1], -2147483647L - 1, 2147483647L, code)) {
+      why = "'" + action + "' needs a message type (0 to 255) and a code";
+      return false;
+    }
+    rule.action = action == "message" ? FaultRule::Action::Message : FaultRule::Action::Notice;
+    rule.message_type = static_cast<std::uint8_t>(type);
+    rule.code = static_cast<std::int32_t>(code);
+    at += 2;
+    rule.message = rest();
   } else if (action == "delay") {
     if (args != 1 || !to_number(words[at], 0, 600000, n)) {
       why = "'delay' needs milliseconds (0 to 600000)";

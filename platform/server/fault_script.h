@@ -23,6 +23,8 @@
 //   corrupt                   the reply goes out in a packet of unknown type 9
 //   unexpected [CODE]         an item of that code (250 by default) leads the request's reply
 //   hang                      no reply at all; the connection stays open
+//   message TYPE CODE [text]  a server message (item 2 and its text) leads the request's reply
+//   notice TYPE CODE [text]   a server message in an immediate packet goes out before the reply
 #pragma once
 
 #include <cstdint>
@@ -32,13 +34,14 @@
 namespace vqeng {
 
 struct FaultRule {
-  enum class Action { Normal, Record, Delay, Drop, Corrupt, Unexpected, Hang };
+  enum class Action { Normal, Record, Delay, Drop, Corrupt, Unexpected, Hang, Message, Notice };
   int request = -1;          // request item code; -1 any
   unsigned nth = 0;          // 0: every match
   std::string text;          // lower-case word the statement text must hold; empty: any
   Action action = Action::Normal;
-  std::int32_t code = 0;     // Record: SQL code
-  std::string message;       // Record: message text
+  std::int32_t code = 0;     // Record: SQL code; Message, Notice: message code
+  std::string message;       // Record, Message, Notice: message text
+  std::uint8_t message_type = 0;  // Message, Notice
   unsigned millis = 0;       // Delay
   std::uint8_t item = 250;   // Unexpected
   std::string source;        // the rule's text, for the log

@@ -59,6 +59,7 @@ int main(int argc, char** argv) {
                       : !cl.database_file.empty() ? base_name_no_ext(cl.database_file)
                                                   : cfg.server_name;
   cfg.limits = cl.limits;
+  cfg.liveness = cl.liveness;
   if (!cl.fault_script.empty()) {
     std::ifstream in(cl.fault_script);
     std::stringstream text;

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "session.h"
 
@@ -31,6 +32,11 @@ bool send_all(int fd, const std::string& data) {
     done += static_cast<std::size_t>(n);
   }
   return true;
+}
+
+std::int64_t now_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 bool openssl_random(std::uint8_t* out, std::size_t n) {
@@ -125,7 +131,42 @@ void Server::reap(bool all) {
   }
 }
 
+bool Server::send_on(Conn* c, const std::string& data) {
+  if (data.empty()) return true;
+  std::lock_guard<std::mutex> lock(c->send_mu);
+  const bool ok = send_all(c->fd, data);
+  c->last_send_ms = now_ms();
+  return ok;
+}
+
+void Server::run_liveness() {
+  static const std::string kLivenessPacket{26, 0, 0, 4};
+  std::unique_lock<std::mutex> wait_lock(liveness_mu_);
+  while (!stop_liveness_) {
+    liveness_cv_.wait_for(wait_lock, std::chrono::milliseconds(250));
+    if (stop_liveness_) break;
+    const std::int64_t now = now_ms();
+    std::lock_guard<std::mutex> lock(conns_mu_);
+    for (const auto& c : conns_) {
+      const unsigned t = c->liveness_s;
+      if (t == 0 || c->done) continue;
+      const std::int64_t interval_ms = std::max<std::int64_t>(1000, t * 1000 / 3);
+      if (now - c->last_send_ms < interval_ms) continue;
+      // A connection busy sending is alive enough; the packet is never split, as
+      // it goes out whole or not at all.
+      std::unique_lock<std::mutex> send(c->send_mu, std::try_to_lock);
+      if (!send.owns_lock()) continue;
+      const ssize_t n = ::send(c->fd, kLivenessPacket.data(), kLivenessPacket.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      // A packet begun is finished, so that the stream stays whole.
+      if (n > 0 && n < static_cast<ssize_t>(kLivenessPacket.size()))
+        send_all(c->fd, kLivenessPacket.substr(static_cast<std::size_t>(n)));
+      if (n > 0) c->last_send_ms = now;
+    }
+  }
+}
+
 void Server::serve() {
+  std::thread liveness([this] { run_liveness(); });
   std::uint32_t next_number = 1;
   for (;;) {
     pollfd p[2] = {{listen_fd_, POLLIN, 0}, {stop_pipe_[0], POLLIN, 0}};
@@ -169,6 +210,12 @@ void Server::serve() {
     raw->thread = std::thread([this, raw, number] { run_connection(raw, number); });
   }
   reap(true);
+  {
+    std::lock_guard<std::mutex> lock(liveness_mu_);
+    stop_liveness_ = true;
+  }
+  liveness_cv_.notify_all();
+  liveness.join();
 }
 
 void Server::run_connection(Conn* c, std::uint32_t number) {
@@ -199,7 +246,7 @@ void Server::run_connection(Conn* c, std::uint32_t number) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) {
         s.login_timed_out(login_s);
-        send_all(c->fd, s.take_output());
+        send_on(c, s.take_output());
         break;
       }
       pollfd p{c->fd, POLLIN, 0};
@@ -214,7 +261,8 @@ void Server::run_connection(Conn* c, std::uint32_t number) {
     }
     s.feed(buf, static_cast<std::size_t>(n));
     s.run();
-    const bool sent = send_all(c->fd, s.take_output());
+    const bool sent = send_on(c, s.take_output());
+    if (c->liveness_s == 0 && s.agreement().liveness != 0 && !s.closed()) c->liveness_s = s.agreement().liveness;
     if (shutdown_asked) stop();
     if (!sent) {
       s.peer_closed();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <list>
@@ -59,7 +60,16 @@ class Server {
     int fd = -1;
     bool refusing = false;  // past the connection limit: its connect is refused
     std::atomic<bool> done{false};
+    // Whole packets go out under send_mu, from the connection's thread or, for
+    // liveness packets, from the liveness thread.
+    std::mutex send_mu;
+    std::atomic<unsigned> liveness_s{0};         // agreed liveness time-out; 0 off
+    std::atomic<std::int64_t> last_send_ms{0};   // steady clock
   };
+  // Sends a liveness packet on every connection that has sent nothing for a
+  // third of its liveness time-out, until stop_liveness_ is set.
+  void run_liveness();
+  bool send_on(Conn* c, const std::string& data);
   // Connections past the limit that are still answered (with a refused connect);
   // past these a new connection is closed at once.
   static constexpr int kRefusalSlots = 16;
@@ -76,6 +86,9 @@ class Server {
   std::list<std::unique_ptr<Conn>> conns_;
   std::atomic<int> served_{0};
   bool auto_stop_ = false;
+  std::mutex liveness_mu_;
+  std::condition_variable liveness_cv_;
+  bool stop_liveness_ = false;
 };
 
 }  // namespace vqeng

@@ -179,7 +179,7 @@ void Session::on_app_connect(const std::string& body) {
     close("no random bytes for the app-connect reply");
     return;
   }
-  std::string reply = build_app_connect_reply(req, random, agreed_);
+  std::string reply = build_app_connect_reply(req, random, agreed_, cfg_.liveness);
   if (agreed_.compression) {
     deflater_ = std::make_unique<Compressor>();
     inflater_ = std::make_unique<Decompressor>();
@@ -190,7 +190,7 @@ void Session::on_app_connect(const std::string& body) {
   }
   log("app-connect minor=" + std::to_string(agreed_.minor) + " packet=" +
       std::to_string(agreed_.packet_size) + " encryption=" + std::to_string(agreed_.encryption) +
-      " compression=" + (agreed_.compression ? "1" : "0"));
+      " compression=" + (agreed_.compression ? "1" : "0") + " liveness=" + std::to_string(agreed_.liveness));
   std::string pk(kShortHeaderBytes, '\0');
   pk[0] = static_cast<char>(kPktAppConnect);
   pk[1] = static_cast<char>(kStatusEndOfMessage);

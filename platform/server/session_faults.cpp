@@ -96,6 +96,24 @@ void Session::apply_faults(ItemReader& r, const Item& item, ItemWriter& w) {
     case FaultRule::Action::Hang:
       fault_hang_ = true;
       break;
+    case FaultRule::Action::Message: {
+      // Item 2 (type, code) and the text in the next item; the client's reader
+      // hands both to its message callback and reads on.
+      std::string head(1, static_cast<char>(fired->message_type));
+      put_le32(head, static_cast<std::uint32_t>(fired->code));
+      w.put(kItemServerMessage, head);
+      w.put_bytes(kItemMessageText, fired->message);
+      break;
+    }
+    case FaultRule::Action::Notice: {
+      // An immediate packet: type 26, then 6, 2, the type, the code and the text.
+      std::string pk{static_cast<char>(kPktLiveness), 0, 0, 0, 6, 2, static_cast<char>(fired->message_type)};
+      put_le32(pk, static_cast<std::uint32_t>(fired->code));
+      pk += fired->message.substr(0, agreed_.packet_size - 11u);
+      store_be16(reinterpret_cast<std::uint8_t*>(&pk[2]), static_cast<std::uint16_t>(pk.size()));
+      send_packets({pk});
+      break;
+    }
   }
 }
 

@@ -107,3 +107,32 @@ TEST(AppConnect, AgreedValues) {
     EXPECT_EQ(a.compression, c.compression);
   }
 }
+
+TEST(AppConnect, LivenessInTheReply) {
+  struct Case {
+    const char* name;
+    unsigned asked;
+    int policy;
+    unsigned replied;
+  };
+  const Case cases[] = {
+      {"echo the client's", 30, kLivenessEcho, 30},
+      {"echo none", 0, kLivenessEcho, 0},
+      {"off", 30, 0, 0},
+      {"our own", 0, 3, 3},
+      {"our own over the client's", 120, 45, 45},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    script::AppConnectFields f;
+    f.liveness = c.asked;
+    AppConnectRequest req;
+    std::string why;
+    ASSERT_TRUE(parse_app_connect(std::string(1, '\0') + script::app_connect_record(f), req, why)) << why;
+    std::uint8_t random[32] = {};
+    AppConnectAgreement agreed;
+    const std::string r = build_app_connect_reply(req, random, agreed, c.policy);
+    EXPECT_EQ(script::rd16(r, 8), c.replied);
+    EXPECT_EQ(agreed.liveness, c.replied);
+  }
+}

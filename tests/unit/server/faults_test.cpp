@@ -36,6 +36,8 @@ TEST(FaultScript, Rules) {
       {"open unexpected", 33, 0, "", FaultRule::Action::Unexpected, 0, "", 0, 250},
       {"connect nth=1 hang", 16, 1, "", FaultRule::Action::Hang, 0, "", 0, 250},
       {"get-data normal", 38, 0, "", FaultRule::Action::Normal, 0, "", 0, 250},
+      {"commit message 1 -7 Backup done", 58, 0, "", FaultRule::Action::Message, -7, "Backup done", 0, 250},
+      {"any notice 3 99", -1, 0, "", FaultRule::Action::Notice, 99, "", 0, 250},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
@@ -55,7 +57,8 @@ TEST(FaultScript, Rules) {
   }
   const char* bad[] = {"nosuch error -1", "fetch", "fetch explode", "fetch error 5", "fetch warning -5",
                        "fetch delay", "fetch delay 9999999", "fetch drop now", "fetch nth=0 drop", "fetch text= drop",
-                       "fetch unexpected 300", "300 drop"};
+                       "fetch unexpected 300", "300 drop", "commit message", "commit message 300 1 x",
+                       "commit notice 1 one"};
   for (const char* line : bad) {
     SCOPED_TRACE(line);
     FaultRule r;
@@ -200,4 +203,21 @@ TEST_F(Faults, RulesSetOnTheConnection) {
   // The rule is not an option a client can read back.
   r = h_.request(item(50) + item(134, "vqeng_fault") + item(134) + item(78, u32le(80) + u16le(0)));
   EXPECT_EQ(record_code(r[1]), -200);
+}
+
+TEST_F(Faults, ServerMessagesAsItemsAndImmediatePackets) {
+  script("commit message 2 1234 Checkpoint finished\nrollback notice 5 77 Shutting down soon\n");
+  connect();
+  // Item 2 and its text lead the reply; the client's reader takes them itself.
+  auto r = h_.request(item(58));
+  ASSERT_EQ(codes(r), (std::vector<int>{2, 135, 66, 67, 67, 0}));
+  EXPECT_EQ(r[0].payload, std::string(1, '\2') + u32le(1234));
+  EXPECT_EQ(r[1].payload, "Checkpoint finished");
+  // An immediate packet goes out ahead of the reply message.
+  const auto pks = h_.exchange(packet(24, 1, item(59)));
+  ASSERT_EQ(pks.size(), 2u);
+  EXPECT_EQ(pks[0].type, 26);
+  EXPECT_EQ(pks[0].body, (std::string{6, 2, 5} + u32le(77) + "Shutting down soon"));
+  EXPECT_EQ(pks[1].type, 24);
+  EXPECT_EQ(pks[1].status & 1, 1);
 }

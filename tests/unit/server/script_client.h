@@ -61,6 +61,7 @@ struct AppConnectFields {
   std::uint32_t options = 0x100 | 0x200 | 0x002;
   unsigned encryption = 0;
   unsigned threshold = 0;
+  unsigned liveness = 0;
 };
 
 inline std::string app_connect_record(const AppConnectFields& f) {
@@ -69,6 +70,7 @@ inline std::string app_connect_record(const AppConnectFields& f) {
   put16(0, 312);
   r[2] = 2;
   r[6] = 12;
+  put16(8, f.liveness);
   put16(10, f.encryption);
   put16(20, f.minor);
   put16(22, f.packet_size);

@@ -4,11 +4,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -137,6 +139,38 @@ class Client {
       if (n <= 0) return {};
       buf_.append(tmp, static_cast<std::size_t>(n));
     }
+  }
+  // Packets that arrive within `ms` milliseconds, or up to the end of a
+  // message when `until_end` is set (bounded by the same time).
+  std::vector<Packet> read_packets_for(int ms, bool until_end = false) {
+    std::vector<Packet> out;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+      std::size_t used = 0;
+      auto pks = split_packets(buf_, &used);
+      buf_.erase(0, used);
+      for (auto& p : pks) {
+        out.push_back(p);
+        if (until_end && (p.status & 1)) return out;
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return out;
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, static_cast<int>(left.count())) <= 0) return out;
+      char tmp[8192];
+      const ssize_t n = recv(fd_, tmp, sizeof tmp, 0);
+      if (n <= 0) return out;
+      buf_.append(tmp, static_cast<std::size_t>(n));
+    }
+  }
+  std::string app_connect(const AppConnectFields& f) {
+    std::string pk = packet(25, 0x21, std::string(1, '\0') + app_connect_record(f));
+    vqeng::scramble_packet(reinterpret_cast<std::uint8_t*>(&pk[0]), static_cast<std::uint32_t>(pk.size()));
+    send_raw(pk);
+    const auto r = read_message();
+    if (r.size() != 1 || r[0].type != 25) return {};
+    random_ = r[0].body.substr(1 + 178, 32);
+    return r[0].body.substr(1);
   }
   bool closed_by_peer() {
     char c;
@@ -418,4 +452,36 @@ TEST(ServerProcess, FaultScriptFromTheCommandLine) {
   std::remove(good.c_str());
   std::remove(bad.c_str());
   rmdir(dir.c_str());
+}
+
+TEST(ServerProcess, LivenessPacketsKeepASlowReplyAlive) {
+  ServerProcess srv;
+  ASSERT_TRUE(srv.start({"--liveness=3"}));
+  Client c(srv.port());
+  AppConnectFields f;
+  f.liveness = 30;  // the client's own wish; the server's option decides
+  const std::string reply = c.app_connect(f);
+  ASSERT_EQ(reply.size(), 312u);
+  EXPECT_EQ(rd16(reply, 8), 3u);
+  ASSERT_EQ(code_at(c.connect_db(), 0), 133);
+  auto liveness_packets = [](const std::vector<Packet>& pks) {
+    int n = 0;
+    for (const auto& p : pks) n += p.type == 26 && p.status == 0 && p.body.empty();
+    return n;
+  };
+  // Idle: a liveness packet at least every second (a third of 3 seconds).
+  EXPECT_GE(liveness_packets(c.read_packets_for(2500)), 1);
+  // A reply that takes 2.5 seconds: liveness packets come while it is made.
+  ASSERT_EQ(code_at(c.request(item(25, "SET TEMPORARY OPTION vqeng_fault = 'commit delay 2500'")), 2), 66);
+  c.send_raw(packet(24, 1, item(58)));
+  const auto pks = c.read_packets_for(10000, true);
+  ASSERT_FALSE(pks.empty());
+  EXPECT_EQ(pks.back().type, 24);
+  EXPECT_EQ(pks.back().status & 1, 1);
+  EXPECT_GE(liveness_packets(pks), 1);
+  // Without the option the client's own time-out comes back.
+  ServerProcess echo;
+  ASSERT_TRUE(echo.start({}));
+  Client e(echo.port());
+  EXPECT_EQ(rd16(e.app_connect(f), 8), 30u);
 }

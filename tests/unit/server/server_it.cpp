@@ -98,6 +98,15 @@ class ServerProcess {
     return ss.str();
   }
   int port() const { return port_; }
+  pid_t pid() const { return pid_; }
+  // The server's peak resident memory in KiB (VmHWM), or -1.
+  long peak_kib() const {
+    std::ifstream in("/proc/" + std::to_string(pid_) + "/status");
+    std::string line;
+    while (std::getline(in, line))
+      if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+    return -1;
+  }
   std::uint16_t status() const { return status_; }
   const std::string& dir() const { return dir_; }
 
@@ -484,4 +493,52 @@ TEST(ServerProcess, LivenessPacketsKeepASlowReplyAlive) {
   ASSERT_TRUE(echo.start({}));
   Client e(echo.port());
   EXPECT_EQ(rd16(e.app_connect(f), 8), 30u);
+}
+
+// A hundred clients at once, each running statements for a while: every one is
+// served, and the server's memory stays bounded.
+TEST(ServerProcess, HundredConcurrentClients) {
+  ServerProcess srv;
+  ASSERT_TRUE(srv.start({"--max-connection-bytes=8M"}));
+  {
+    Client setup(srv.port());
+    setup.app_connect();
+    ASSERT_EQ(code_at(setup.connect_db(), 0), 133);
+    ASSERT_EQ(code_at(setup.request(item(25, "CREATE TABLE load(client INTEGER, round INTEGER, note VARCHAR(100))")), 2), 66);
+    ASSERT_EQ(code_at(setup.request(item(58)), 0), 66);
+  }
+  constexpr int kClients = 100, kRounds = 50;
+  std::atomic<int> good_rounds{0}, connected{0};
+  std::vector<std::thread> ts;
+  for (int i = 0; i < kClients; ++i) {
+    ts.emplace_back([&, i] {
+      Client c(srv.port());
+      if (!c.ok() || c.app_connect().size() != 312 || code_at(c.connect_db(), 0) != 133) return;
+      ++connected;
+      for (int round = 0; round < kRounds; ++round) {
+        const std::string values = std::to_string(i) + ", " + std::to_string(round) + ", '" + std::string(50, 'x') + "'";
+        if (code_at(c.request(item(25, "INSERT INTO load VALUES(" + values + ")")), 2) != 66) continue;
+        if (code_at(c.request(item(58)), 0) != 66) continue;
+        // Count this client's rows through a cursor, one fetch.
+        const auto r = c.request(item(22, "SELECT count(*) FROM load WHERE client = " + std::to_string(i)) +
+                                 item(136, u16le(1)) + item(24, u32le(0xFFFFFFFF) + u16le(0)) + item(82, u16le(0)) +
+                                 item(0));
+        for (const auto& it : r)
+          if (it.code == 112 && rd32(it.payload) == static_cast<std::uint32_t>(round + 1)) ++good_rounds;
+      }
+      c.request(item(19));
+    });
+  }
+  for (auto& t : ts) t.join();
+  EXPECT_EQ(connected.load(), kClients);
+  EXPECT_EQ(good_rounds.load(), kClients * kRounds);
+  // A generous bound: a hundred sessions with their SQLite connections and
+  // thread stacks in use, far below what an unbounded queue or cache would take.
+  const long peak = srv.peak_kib();
+  EXPECT_GT(peak, 0);
+  RecordProperty("server_peak_kib", static_cast<int>(peak));
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  // A sanitizer's shadow memory would swamp what is measured here.
+  EXPECT_LT(peak, 256 * 1024) << "peak resident KiB " << peak;
+#endif
 }

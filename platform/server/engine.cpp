@@ -111,6 +111,25 @@ void fn_db_property(sqlite3_context* ctx, int, sqlite3_value** argv) {
   sqlite3_result_null(ctx);
 }
 
+void fn_client_file(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  auto* c = static_cast<Connection*>(sqlite3_user_data(ctx));
+  const unsigned char* n = sqlite3_value_text(argv[0]);
+  const std::string name = n ? reinterpret_cast<const char*>(n) : "";
+  const bool write = argc == 2;
+  std::string data;
+  if (write) {
+    const void* p = sqlite3_value_blob(argv[1]);
+    data.assign(p ? static_cast<const char*>(p) : "", static_cast<std::size_t>(sqlite3_value_bytes(argv[1])));
+  }
+  const std::size_t size = data.size();
+  if (!c->engine->client_file(write, name, data)) {
+    sqlite3_result_error(ctx, "client file transfer failed", -1);
+    return;
+  }
+  if (write) sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(size));
+  else sqlite3_result_blob(ctx, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
+}
+
 void fn_db_name(sqlite3_context* ctx, int, sqlite3_value**) {
   const auto* c = static_cast<Connection*>(sqlite3_user_data(ctx));
   result_text(ctx, c->cfg->database_name);
@@ -319,7 +338,24 @@ Engine::~Engine() {
   if (!memory_path_.empty()) release_memory_database(memory_path_);
 }
 
+bool Engine::client_file(bool write, const std::string& name, std::string& data) {
+  SqlError err;
+  if (!client_file_hook_) {
+    function_error_ = sql_error(-1000, "Client files cannot be reached on this connection");
+    return false;
+  }
+  if (client_file_hook_(write, name, data, err)) return true;
+  function_error_ = err;
+  return false;
+}
+
 SqlError Engine::last_error(int rc) {
+  if (function_error_) {
+    // One of our functions failed: its own error, not SQLite's wording of it.
+    SqlError e = *function_error_;
+    function_error_.reset();
+    return e;
+  }
   const int ext = db_ ? sqlite3_extended_errcode(db_) : rc;
   return map_sqlite_error(ext ? ext : rc, db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
 }
@@ -382,7 +418,8 @@ bool Engine::open(SqlError& err) {
     void (*fn)(sqlite3_context*, int, sqlite3_value**);
   };
   const Fn fns[] = {{"property", 1, fn_property}, {"connection_property", 1, fn_connection_property},
-                    {"db_property", 1, fn_db_property}, {"db_name", 0, fn_db_name}};
+                    {"db_property", 1, fn_db_property}, {"db_name", 0, fn_db_name},
+                    {"vqeng_read_client_file", 1, fn_client_file}, {"vqeng_write_client_file", 2, fn_client_file}};
   void (*free_ctx)(void*) = [](void* p) { delete static_cast<Connection*>(p); };
   for (const auto& f : fns) {
     // The first registration owns the context and frees it with the connection.

@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,14 @@ class Engine {
   using OptionHook = std::function<bool(const std::string& name, const std::string* value, bool* taken, std::string& why)>;
   void set_option_hook(OptionHook hook) { option_hook_ = std::move(hook); }
 
+  // Files on the client's machine, read and written through the connection by
+  // the functions vqeng_read_client_file(name) (the file's bytes) and
+  // vqeng_write_client_file(name, data) (the bytes written). The hook does the
+  // exchange; it answers false with the error the statement then fails with.
+  using ClientFileHook = std::function<bool(bool write, const std::string& name, std::string& data, SqlError& err)>;
+  void set_client_file_hook(ClientFileHook hook) { client_file_hook_ = std::move(hook); }
+  bool client_file(bool write, const std::string& name, std::string& data);
+
   // The text a statement runs as: its one statement after the dialect rewrite,
   // else the text it was prepared from (empty for no statement).
   std::string statement_text(std::uint32_t id) const;
@@ -135,6 +144,8 @@ class Engine {
   std::map<std::string, std::string> options_;
   std::function<bool()> interrupt_check_;
   OptionHook option_hook_;
+  ClientFileHook client_file_hook_;
+  std::optional<SqlError> function_error_;  // set by one of our SQL functions that failed
   std::string memory_path_;  // the shared database file when the database is "in memory"
 };
 

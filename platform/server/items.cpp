@@ -155,6 +155,35 @@ void ItemWriter::put_bytes(std::uint8_t code, const void* data, std::size_t len)
   put_empty(kItemLongEnd);
 }
 
+std::string ItemWriter::take_since(const Mark& m) {
+  std::string out;
+  if (m.packets == 0 || m.packets > packets_.size()) {
+    for (const auto& pk : packets_) out += pk.substr(kShortHeaderBytes);
+    if (m.packets == 0) packets_.clear();
+    return out;
+  }
+  out += packets_[m.packets - 1].substr(m.bytes);
+  packets_[m.packets - 1].resize(m.bytes);
+  for (std::size_t i = m.packets; i < packets_.size(); ++i) out += packets_[i].substr(kShortHeaderBytes);
+  packets_.resize(m.packets);
+  return out;
+}
+
+void ItemWriter::put_raw_items(const std::string& items) {
+  const std::vector<std::string> bodies{items};
+  ItemReader r(&bodies);
+  Item it;
+  while (r.next(it) == ItemReader::Result::Ok) {
+    if (it.special() && !it.is_long()) {
+      put_special(it.code, it.length);
+      continue;
+    }
+    std::string v;
+    if (r.read_value(it, v, items.size()) != ItemReader::Result::Ok) return;
+    put_bytes(it.code, v);
+  }
+}
+
 std::vector<std::string> ItemWriter::finish(std::uint8_t extra_status) {
   if (packets_.empty()) {
     packets_.emplace_back(kShortHeaderBytes, '\0');

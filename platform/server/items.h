@@ -85,6 +85,16 @@ class ItemWriter {
   std::vector<std::string> finish(std::uint8_t extra_status = 0);
   bool empty() const { return packets_.empty(); }
 
+  // A place in what was written, and the items written after it: they are taken
+  // out (as item bytes, whole items in order) so that others can go first.
+  struct Mark {
+    std::size_t packets = 0, bytes = 0;
+  };
+  Mark mark() const { return {packets_.size(), packets_.empty() ? 0 : packets_.back().size()}; }
+  std::string take_since(const Mark& m);
+  // Writes item bytes as take_since gave them (long values re-cut as needed).
+  void put_raw_items(const std::string& items);
+
  private:
   std::string& room_for(std::size_t n);
 

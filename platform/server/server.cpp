@@ -234,6 +234,20 @@ void Server::run_connection(Conn* c, std::uint32_t number) {
       s.feed(buf, static_cast<std::size_t>(n));
     }
   });
+  // A file transfer to the client sends its request at once and waits (a minute
+  // at most) for the answer.
+  s.set_flush_hook([&] { send_on(c, s.take_output()); });
+  s.set_wait_hook([&] {
+    pollfd p{c->fd, POLLIN, 0};
+    if (::poll(&p, 1, 60000) <= 0) return false;
+    const ssize_t n = ::recv(c->fd, buf, sizeof buf, 0);
+    if (n <= 0) {
+      s.peer_closed();
+      return false;
+    }
+    s.feed(buf, static_cast<std::size_t>(n));
+    return true;
+  });
   // A shutdown request is acted on once its reply is on the wire: stopping at once
   // would let the reaper cut this connection before the client hears the answer.
   bool shutdown_asked = false;

@@ -264,8 +264,16 @@ void Session::handle_message(const Bodies& bodies) {
     const auto rc = r.next(item);
     if (rc == ItemReader::Result::EndOfMessage) break;
     if (rc == ItemReader::Result::Ok && state_ != State::Closed) apply_faults(r, item, w);
+    const ItemWriter::Mark before = w.mark();
     const bool ok = rc == ItemReader::Result::Ok && dispatch(r, item, w);
     status_override_.reset();
+    if (!pending_file_close_.empty()) {
+      // Client files closed while the request ran: the closes lead its reply.
+      const std::string reply = w.take_since(before);
+      w.put_raw_items(pending_file_close_);
+      w.put_raw_items(reply);
+      pending_file_close_.clear();
+    }
     if (!ok) {
       if (closed_) return;
       std::string why = protocol_fault_;
@@ -497,6 +505,9 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
   if (ok) {
     engine_ = std::make_unique<Engine>(cfg_);
     engine_->set_user(user->first);
+    engine_->set_client_file_hook([this](bool write, const std::string& name, std::string& data, SqlError& e) {
+      return client_file(write, name, data, e);
+    });
     engine_->set_option_hook([this](const std::string& name, const std::string* value, bool* taken, std::string& why) {
       if (name != "vqeng_fault") return true;
       *taken = true;

@@ -52,6 +52,12 @@ class Session {
   const std::string& close_reason() const { return close_reason_; }
   // Called by a running statement so that an attention can arrive meanwhile.
   void set_poll_hook(std::function<void()> hook) { poll_hook_ = std::move(hook); }
+  // Sends what is in the output now: a request to the client in the middle of a
+  // reply (a file transfer) must reach it before its answer can come.
+  void set_flush_hook(std::function<void()> hook) { flush_hook_ = std::move(hook); }
+  // Waits (bounded) for more bytes from the client and feeds them; false when
+  // none came or the client went away.
+  void set_wait_hook(std::function<bool()> hook) { wait_hook_ = std::move(hook); }
   // Called when a client asks the server to shut down (request 8).
   void set_shutdown_hook(std::function<void()> hook) { shutdown_hook_ = std::move(hook); }
   // The peer closed its side: nothing more will come.
@@ -140,6 +146,16 @@ class Session {
   std::string request_text(ItemReader r, const Item& item);
   bool on_fault_option(const std::string* value, std::string& why);
   bool send_reply(ItemWriter& w);  // false: the reply was swallowed or cut
+
+  // Client files (client_files.cpp).
+  bool client_file(bool write, const std::string& name, std::string& data, SqlError& err);
+  bool file_exchange(const std::string& request_items, std::uint32_t handle, std::uint8_t* status,
+                     std::uint64_t* length, std::string* data, SqlError& err);
+  bool await_answer(std::vector<std::string>& answer, SqlError& err);
+  std::uint32_t next_file_handle_ = 1;
+  std::string pending_file_close_;  // close requests to lead the current request's reply
+  std::function<void()> flush_hook_;
+  std::function<bool()> wait_hook_;
   std::vector<unsigned> script_seen_;  // matches of each rule of the script
   std::vector<FaultRule> own_rules_;   // rules set on this connection
   std::vector<unsigned> own_seen_;

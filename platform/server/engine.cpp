@@ -436,7 +436,10 @@ bool Engine::prepare(const std::string& text, std::uint32_t& id, SqlError& err) 
   // One statement is prepared now, so that errors surface at prepare and it can
   // be described. Several statements (or a SET statement, which is ours to run)
   // are prepared one by one when they run, as each may depend on the one before.
-  if (s->pieces.size() == 1 && upper(s->pieces[0].substr(0, 4)) != "SET ") {
+  const std::string head = upper(s->pieces.empty() ? std::string() : s->pieces[0].substr(0, 16));
+  const bool ours = head.compare(0, 4, "SET ") == 0 || head.compare(0, 16, "CREATE VARIABLE ") == 0 ||
+                    head.compare(0, 14, "DROP VARIABLE ") == 0;
+  if (s->pieces.size() == 1 && !ours) {
     const int rc = sqlite3_prepare_v2(db_, s->pieces[0].c_str(), -1, &s->st, nullptr);
     if (rc != SQLITE_OK) {
       err = last_error(rc);
@@ -452,7 +455,20 @@ bool Engine::prepare(const std::string& text, std::uint32_t& id, SqlError& err) 
 
 std::uint16_t Engine::param_count(std::uint32_t id) const {
   const auto it = stmts_.find(id);
-  if (it == stmts_.end() || !it->second->st) return 0;
+  if (it == stmts_.end()) return 0;
+  if (!it->second->st) {
+    // Statements we run ourselves: count the markers outside quotes.
+    std::uint16_t n = 0;
+    for (const auto& p : it->second->pieces) {
+      char quote = 0;
+      for (char c : p) {
+        if (quote) quote = c == quote ? 0 : quote;
+        else if (c == '\'' || c == '"') quote = c;
+        else if (c == '?') ++n;
+      }
+    }
+    return n;
+  }
   return static_cast<std::uint16_t>(sqlite3_bind_parameter_count(it->second->st));
 }
 
@@ -539,7 +555,9 @@ bool Engine::step_all(sqlite3_stmt* st, const std::vector<Value>& params, std::s
   sqlite3_clear_bindings(st);
   const int np = sqlite3_bind_parameter_count(st);
   for (int k = 1; k <= np && static_cast<std::size_t>(k) <= params.size(); ++k) {
-    if (bind_value(st, k, params[static_cast<std::size_t>(k - 1)]) != SQLITE_OK) {
+    Value v;
+    if (!resolve_variable(params[static_cast<std::size_t>(k - 1)], v, err)) return false;
+    if (bind_value(st, k, v) != SQLITE_OK) {
       err = last_error(SQLITE_ERROR);
       return false;
     }
@@ -603,10 +621,78 @@ bool Engine::set_option(const std::string& piece, bool* handled, SqlError& err) 
   return set_option_value(name, &value, err);
 }
 
+bool Engine::resolve_variable(const Value& v, Value& out, SqlError& err) const {
+  if (v.kind != Value::Variable) {
+    out = v;
+    return true;
+  }
+  const auto it = variables_.find(lower(v.s));
+  if (it == variables_.end()) {
+    err = sql_error(-143, "Column '" + v.s + "' not found", {v.s});
+    return false;
+  }
+  out = it->second;
+  return true;
+}
+
+bool Engine::variable_statement(const std::string& piece, const std::vector<Value>& params, bool* handled,
+                                SqlError& err) {
+  // CREATE VARIABLE name type, DROP VARIABLE name, SET name = name || ?
+  *handled = false;
+  std::vector<std::string> words;
+  for_each_word(piece, [&](std::size_t at, std::size_t n) { words.push_back(piece.substr(at, n)); });
+  if (words.size() < 3) return true;
+  const std::string w0 = upper(words[0]), w1 = upper(words[1]);
+  if (w0 == "CREATE" && w1 == "VARIABLE" && words.size() >= 4) {
+    *handled = true;
+    const std::string name = lower(words[2]);
+    if (variables_.count(name)) {
+      err = sql_error(-110, "Item '" + words[2] + "' already exists", {words[2]});
+      return false;
+    }
+    // A new variable is empty, so that appending to it builds the value.
+    const bool binary = upper(piece).find("BINARY") != std::string::npos;
+    variables_[name] = binary ? Value::blob({}) : Value::text({});
+    return true;
+  }
+  if (w0 == "DROP" && w1 == "VARIABLE") {
+    *handled = true;
+    if (variables_.erase(lower(words[2])) == 0) {
+      err = sql_error(-143, "Column '" + words[2] + "' not found", {words[2]});
+      return false;
+    }
+    return true;
+  }
+  if (w0 == "SET" && words.size() == 3 && variables_.count(lower(words[1])) && lower(words[2]) == lower(words[1]) &&
+      piece.find("||") != std::string::npos && piece.find('?') != std::string::npos) {
+    *handled = true;
+    Value& target = variables_[lower(words[1])];
+    if (params.empty()) {
+      err = sql_error(-1000, "SET " + words[1] + " needs its value");
+      return false;
+    }
+    Value add;
+    if (!resolve_variable(params.front(), add, err)) return false;
+    if (add.kind == Value::Null || add.kind == Value::Unset) return true;
+    const std::string piece_bytes = add.kind == Value::Text || add.kind == Value::Blob ? add.s : value_text(add);
+    std::size_t held = 0;
+    for (const auto& v : variables_) held += v.second.s.size();
+    if (held + piece_bytes.size() > cfg_.limits.max_connection_bytes) {
+      err = sql_error(-1000, "Server variables would hold more than the " +
+                                 std::to_string(cfg_.limits.max_connection_bytes) + " bytes one connection may hold");
+      return false;
+    }
+    target.s += piece_bytes;
+    return true;
+  }
+  return true;
+}
+
 bool Engine::run_piece(const std::string& piece, const std::vector<Value>& params, std::size_t max_rows,
                        ExecResult& res, SqlError& err, std::size_t max_bytes) {
   bool handled = false;
   if (!set_option(piece, &handled, err)) return false;
+  if (!handled && !variable_statement(piece, params, &handled, err)) return false;
   if (handled) {
     res = ExecResult{};
     return true;

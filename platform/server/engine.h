@@ -131,6 +131,10 @@ class Engine {
   bool step_all(sqlite3_stmt* st, const std::vector<Value>& params, std::size_t max_rows,
                 ExecResult& res, SqlError& err, std::size_t max_bytes = SIZE_MAX);
   bool set_option(const std::string& piece, bool* handled, SqlError& err);
+  // CREATE VARIABLE, DROP VARIABLE and SET v = v || ? on server variables.
+  bool variable_statement(const std::string& piece, const std::vector<Value>& params, bool* handled, SqlError& err);
+  // A parameter with variable references replaced by the variables' values.
+  bool resolve_variable(const Value& v, Value& out, SqlError& err) const;
   bool begin_if_needed(sqlite3_stmt* st, SqlError& err);
   SqlError last_error(int rc);
   static int progress_cb(void* self);
@@ -142,6 +146,9 @@ class Engine {
   std::uint32_t next_id_ = 1;
   std::size_t held_bytes_ = 0;
   std::map<std::string, std::string> options_;
+  // Server variables of this connection (lower-case name -> value); they carry
+  // long parameters that a client sends in pieces.
+  std::map<std::string, Value> variables_;
   std::function<bool()> interrupt_check_;
   OptionHook option_hook_;
   ClientFileHook client_file_hook_;

@@ -336,8 +336,12 @@ bool read_value_item(ItemReader& r, const Item& first, Value& out, std::string& 
       out = Value::blob(bytes);
       return true;
     case kValVariable:
-      why = "variable references are not supported";
-      return false;
+      if (bytes.empty()) {
+        why = "variable reference without a name";
+        return false;
+      }
+      out = Value::variable(bytes);
+      return true;
     default:
       why = "unknown value item " + std::to_string(item.code);
       return false;

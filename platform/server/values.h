@@ -13,13 +13,15 @@ namespace vqeng {
 // An engine value: what SQLite hands us, and what parameters decode to.
 struct Value {
   // Unset: the client gave no value (item 101); the server uses its own.
-  enum Kind { Null, Int, Real, Text, Blob, Unset } kind = Null;
+  // Variable: a reference to a server variable by name (item 126), in s.
+  enum Kind { Null, Int, Real, Text, Blob, Unset, Variable } kind = Null;
   std::int64_t i = 0;
   double d = 0;
   std::string s;  // Text or Blob bytes
 
   static Value null() { return {}; }
   static Value unset() { Value x; x.kind = Unset; return x; }
+  static Value variable(std::string name) { Value x; x.kind = Variable; x.s = std::move(name); return x; }
   static Value integer(std::int64_t v) { Value x; x.kind = Int; x.i = v; return x; }
   static Value real(double v) { Value x; x.kind = Real; x.d = v; return x; }
   static Value text(std::string v) { Value x; x.kind = Text; x.s = std::move(v); return x; }

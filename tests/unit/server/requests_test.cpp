@@ -349,3 +349,44 @@ TEST_F(Requests, ChangesNeedACursorOverOneTable) {
   EXPECT_EQ(p[1].code, 0);
   EXPECT_EQ(p[2].code, 66);
 }
+
+TEST_F(Requests, LongParametersThroughServerVariables) {
+  exec("CREATE TABLE lp(t LONG VARCHAR, b LONG BINARY)");
+  auto prepare = [&](const std::string& sql, unsigned* params = nullptr) {
+    const auto r = h_.request(item(22, sql) + item(136, u16le(1)));
+    if (params) *params = rd16(r[0].payload);
+    return rd32(r[1].payload);
+  };
+  auto execute = [&](std::uint32_t stmt, const std::string& rows) {
+    return h_.request(item(24, u32le(stmt) + u16le(0)) + rows);
+  };
+  // The variables, then the value in pieces, as a client sends a long parameter.
+  EXPECT_EQ(execute(prepare("create variable lp_1 long varchar"), item(0))[2].code, 66);
+  EXPECT_EQ(execute(prepare("create variable lp_2 long binary"), item(0))[2].code, 66);
+  unsigned params = 0;
+  const std::uint32_t append = prepare("set lp_1 = lp_1 || ?", &params);
+  EXPECT_EQ(params, 1u);
+  std::string whole;
+  for (int piece = 0; piece < 4; ++piece) {
+    const std::string chunk(200, static_cast<char>('a' + piece));
+    whole += chunk;
+    EXPECT_EQ(execute(append, item(114, chunk) + item(132) + item(0))[2].code, 66);
+  }
+  const std::uint32_t append_b = prepare("set lp_2 = lp_2 || ?");
+  EXPECT_EQ(execute(append_b, item(113, std::string("\0\x01\x02", 3)) + item(132) + item(0))[2].code, 66);
+  // The statement names the variables (item 126) where the values belong.
+  const std::uint32_t insert = prepare("INSERT INTO lp VALUES(?, ?)");
+  EXPECT_EQ(execute(insert, item(126, "lp_1") + item(126, "LP_2") + item(132) + item(0))[2].code, 66);
+  const auto r = h_.request(item(22, "SELECT t, b FROM lp") + item(136, u16le(1)) + item(24, u32le(0xFFFFFFFF) + u16le(0)) +
+                            def_long(84, 0x7FFFFFFF) + def_long(83, 0x7FFFFFFF) + item(0));
+  ASSERT_TRUE(h_.parse_ok());
+  const int t = find(r, 114);
+  ASSERT_GE(t, 0);
+  EXPECT_EQ(r[t].payload, whole);
+  EXPECT_EQ(r[t + 1].payload, std::string("\0\x01\x02", 3));
+  // Dropped, a variable is gone; a reference to it fails the statement.
+  EXPECT_EQ(execute(prepare("drop variable lp_1"), item(0))[2].code, 66);
+  const auto gone = execute(insert, item(126, "lp_1") + item(103) + item(132) + item(0));
+  EXPECT_EQ(static_cast<std::int32_t>(rd32(gone[2].payload)), -143);
+  EXPECT_EQ(static_cast<std::int32_t>(rd32(execute(prepare("create variable lp_2 long binary"), item(0))[2].payload)), -110);
+}

@@ -102,7 +102,8 @@ TEST(Values, ParameterItemsDecodeOrFail) {
       {"full length then value", script::item(102, script::u32le(2)) + script::item(107, "hi"), true, Value::Text, "hi"},
       {"decimal without digits", script::item(110, std::string{5, 2}), false, Value::Null, ""},
       {"long text", script::long_item(107, std::string(300, 'z')), true, Value::Text, std::string(300, 'z')},
-      {"variable reference", script::item(126, "v1"), false, Value::Null, ""},
+      {"variable reference", script::item(126, "v1"), true, Value::Variable, "v1"},
+      {"variable reference without a name", script::item(126), false, Value::Null, ""},
       {"unknown code", script::item(99, "x"), false, Value::Null, ""},
   };
   for (const auto& c : cases) {

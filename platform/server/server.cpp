@@ -34,14 +34,42 @@ bool send_all(int fd, const std::string& data) {
   return true;
 }
 
-std::int64_t now_ms() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
 bool openssl_random(std::uint8_t* out, std::size_t n) {
   return RAND_bytes(out, static_cast<int>(n)) == 1;
 }
+
+// A client connection over TCP.
+class TcpChannel : public Channel {
+ public:
+  explicit TcpChannel(int fd) : fd_(fd) {}
+  ~TcpChannel() override { ::close(fd_); }
+  long receive(std::uint8_t* buf, std::size_t len, int timeout_ms) override {
+    for (;;) {
+      if (timeout_ms >= 0) {
+        pollfd p{fd_, POLLIN, 0};
+        const int ready = ::poll(&p, 1, timeout_ms);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready == 0) return kTimedOut;
+        if (ready < 0) return kFailed;
+      }
+      const ssize_t n = ::recv(fd_, buf, len, timeout_ms == 0 ? MSG_DONTWAIT : 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return kTimedOut;
+      return n < 0 ? kFailed : static_cast<long>(n);
+    }
+  }
+  bool send(const std::string& data) override { return send_all(fd_, data); }
+  bool send_now(const std::string& packet) override {
+    const ssize_t n = ::send(fd_, packet.data(), packet.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    // A packet begun is finished, so that the stream stays whole.
+    if (n > 0 && static_cast<std::size_t>(n) < packet.size()) return send_all(fd_, packet.substr(static_cast<std::size_t>(n)));
+    return n > 0;
+  }
+  void shut() override { ::shutdown(fd_, SHUT_RDWR); }
+
+ private:
+  int fd_;
+};
 
 }  // namespace
 
@@ -116,8 +144,8 @@ void Server::reap(bool all) {
   {
     std::lock_guard<std::mutex> lock(conns_mu_);
     for (auto it = conns_.begin(); it != conns_.end();) {
-      if (all || (*it)->done) {
-        if (all && !(*it)->done) ::shutdown((*it)->fd, SHUT_RDWR);  // wakes its thread
+      if (all || (*it)->state.done) {
+        if (all && !(*it)->state.done) (*it)->channel->shut();  // wakes its thread
         finished.push_back(std::move(*it));
         it = conns_.erase(it);
       } else {
@@ -127,41 +155,17 @@ void Server::reap(bool all) {
   }
   for (auto& c : finished) {
     if (c->thread.joinable()) c->thread.join();
-    ::close(c->fd);
   }
 }
 
-bool Server::send_on(Conn* c, const std::string& data) {
-  if (data.empty()) return true;
-  std::lock_guard<std::mutex> lock(c->send_mu);
-  const bool ok = send_all(c->fd, data);
-  c->last_send_ms = now_ms();
-  return ok;
-}
-
 void Server::run_liveness() {
-  static const std::string kLivenessPacket{26, 0, 0, 4};
   std::unique_lock<std::mutex> wait_lock(liveness_mu_);
   while (!stop_liveness_) {
     liveness_cv_.wait_for(wait_lock, std::chrono::milliseconds(250));
     if (stop_liveness_) break;
-    const std::int64_t now = now_ms();
+    const std::int64_t now = monotonic_ms();
     std::lock_guard<std::mutex> lock(conns_mu_);
-    for (const auto& c : conns_) {
-      const unsigned t = c->liveness_s;
-      if (t == 0 || c->done) continue;
-      const std::int64_t interval_ms = std::max<std::int64_t>(1000, t * 1000 / 3);
-      if (now - c->last_send_ms < interval_ms) continue;
-      // A connection busy sending is alive enough; the packet is never split, as
-      // it goes out whole or not at all.
-      std::unique_lock<std::mutex> send(c->send_mu, std::try_to_lock);
-      if (!send.owns_lock()) continue;
-      const ssize_t n = ::send(c->fd, kLivenessPacket.data(), kLivenessPacket.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-      // A packet begun is finished, so that the stream stays whole.
-      if (n > 0 && n < static_cast<ssize_t>(kLivenessPacket.size()))
-        send_all(c->fd, kLivenessPacket.substr(static_cast<std::size_t>(n)));
-      if (n > 0) c->last_send_ms = now;
-    }
+    for (const auto& c : conns_) send_liveness_if_due(*c->channel, c->state, now);
   }
 }
 
@@ -184,7 +188,7 @@ void Server::serve() {
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     auto c = std::make_unique<Conn>();
-    c->fd = fd;
+    c->channel = std::make_unique<TcpChannel>(fd);
     Conn* raw = c.get();
     const std::uint32_t number = next_number++;
     {
@@ -192,7 +196,7 @@ void Server::serve() {
       unsigned serving = 0;
       int refusing = 0;
       for (const auto& k : conns_) {
-        if (k->done) continue;
+        if (k->state.done) continue;
         if (k->refusing) ++refusing;
         else ++serving;
       }
@@ -200,8 +204,7 @@ void Server::serve() {
         if (refusing >= kRefusalSlots) {
           if (log_) log_->line(std::to_string(number) + " closed: " + std::to_string(serving) +
                                " connections open and " + std::to_string(refusing) + " being refused");
-          ::close(fd);
-          continue;
+          continue;  // the channel closes the socket
         }
         c->refusing = true;
       }
@@ -223,69 +226,9 @@ void Server::run_connection(Conn* c, std::uint32_t number) {
   if (c->refusing) {
     s.refuse_connect(std::to_string(cfg_.limits.max_connections) + " connections are open, the most this server serves");
   }
-  std::uint8_t buf[16384];
-  // While a statement runs, bytes that arrive meanwhile (an attention) are taken
-  // without blocking.
-  s.set_poll_hook([&] {
-    for (;;) {
-      const ssize_t n = ::recv(c->fd, buf, sizeof buf, MSG_DONTWAIT);
-      if (n == 0) s.peer_closed();
-      if (n <= 0) return;
-      s.feed(buf, static_cast<std::size_t>(n));
-    }
-  });
-  // A file transfer to the client sends its request at once and waits (a minute
-  // at most) for the answer.
-  s.set_flush_hook([&] { send_on(c, s.take_output()); });
-  s.set_wait_hook([&] {
-    pollfd p{c->fd, POLLIN, 0};
-    if (::poll(&p, 1, 60000) <= 0) return false;
-    const ssize_t n = ::recv(c->fd, buf, sizeof buf, 0);
-    if (n <= 0) {
-      s.peer_closed();
-      return false;
-    }
-    s.feed(buf, static_cast<std::size_t>(n));
-    return true;
-  });
-  // A shutdown request is acted on once its reply is on the wire: stopping at once
-  // would let the reaper cut this connection before the client hears the answer.
-  bool shutdown_asked = false;
-  s.set_shutdown_hook([&shutdown_asked] { shutdown_asked = true; });
-  // The app-connect exchange and the database connect must be done in time.
-  const unsigned login_s = cfg_.limits.login_timeout_seconds;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(login_s);
-  while (!s.closed()) {
-    if (login_s != 0 && !s.connected()) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) {
-        s.login_timed_out(login_s);
-        send_on(c, s.take_output());
-        break;
-      }
-      pollfd p{c->fd, POLLIN, 0};
-      const int ready = ::poll(&p, 1, static_cast<int>(std::min<std::int64_t>(left.count() + 1, 60000)));
-      if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
-    }
-    const ssize_t n = ::recv(c->fd, buf, sizeof buf, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      s.peer_closed();
-      break;
-    }
-    s.feed(buf, static_cast<std::size_t>(n));
-    s.run();
-    const bool sent = send_on(c, s.take_output());
-    if (c->liveness_s == 0 && s.agreement().liveness != 0 && !s.closed()) c->liveness_s = s.agreement().liveness;
-    if (shutdown_asked) stop();
-    if (!sent) {
-      s.peer_closed();
-      break;
-    }
-  }
+  if (serve_connection(s, *c->channel, c->state, cfg_.limits)) stop();
   ++served_;
-  ::shutdown(c->fd, SHUT_RDWR);
-  c->done = true;  // the reaper joins this thread and closes the descriptor
+  c->state.done = true;  // the reaper joins this thread and closes the channel
 }
 
 }  // namespace vqeng

@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "connection_loop.h"
 #include "engine.h"
 
 namespace vqeng {
@@ -57,19 +58,13 @@ class Server {
  private:
   struct Conn {
     std::thread thread;
-    int fd = -1;
+    std::unique_ptr<Channel> channel;
+    ConnectionState state;  // whole packets go out under state.send_mu
     bool refusing = false;  // past the connection limit: its connect is refused
-    std::atomic<bool> done{false};
-    // Whole packets go out under send_mu, from the connection's thread or, for
-    // liveness packets, from the liveness thread.
-    std::mutex send_mu;
-    std::atomic<unsigned> liveness_s{0};         // agreed liveness time-out; 0 off
-    std::atomic<std::int64_t> last_send_ms{0};   // steady clock
   };
   // Sends a liveness packet on every connection that has sent nothing for a
   // third of its liveness time-out, until stop_liveness_ is set.
   void run_liveness();
-  bool send_on(Conn* c, const std::string& data);
   // Connections past the limit that are still answered (with a refused connect);
   // past these a new connection is closed at once.
   static constexpr int kRefusalSlots = 16;

@@ -9,7 +9,8 @@
 namespace vqeng {
 namespace {
 
-std::string text_field(const std::uint8_t* rec, std::size_t rec_len, std::size_t off, std::size_t width) {
+std::string text_field(const std::uint8_t* rec, std::size_t rec_len, std::size_t off,
+                       std::size_t width) {
   if (off >= rec_len) return {};
   width = std::min(width, rec_len - off);
   const auto* p = reinterpret_cast<const char*>(rec + off);
@@ -79,8 +80,10 @@ std::string build_app_connect_reply(const AppConnectRequest& req, const std::uin
   // Liveness: the client's time-out unless we were told otherwise. With one, the
   // transport sends a liveness packet whenever it has sent nothing for a third
   // of it, so that the client never takes a long statement for a dead server.
-  if (liveness == kLivenessEcho) agreed.liveness = req.liveness > 0 ? static_cast<std::uint16_t>(req.liveness) : 0;
-  else agreed.liveness = static_cast<std::uint16_t>(std::clamp(liveness, 0, 32767));
+  if (liveness == kLivenessEcho)
+    agreed.liveness = req.liveness > 0 ? static_cast<std::uint16_t>(req.liveness) : 0;
+  else
+    agreed.liveness = static_cast<std::uint16_t>(std::clamp(liveness, 0, 32767));
   std::memcpy(agreed.random, random, kRandomBytes);
 
   std::string out(std::max<std::size_t>(size, kAppConnectBytes), '\0');

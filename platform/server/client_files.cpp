@@ -28,8 +28,8 @@ constexpr std::uint8_t kFlagWrite = 0x01, kFlagSeek = 0x04;
 // The most one transfer carries in either direction.
 constexpr std::uint32_t kTransferBytes = 2u << 20;
 
-std::string file_request(std::uint8_t op, std::uint32_t handle, std::uint64_t offset, std::uint32_t count,
-                         std::uint8_t flags) {
+std::string file_request(std::uint8_t op, std::uint32_t handle, std::uint64_t offset,
+                         std::uint32_t count, std::uint8_t flags) {
   std::string p;
   put_u8(p, op);
   put_le32(p, handle);
@@ -43,15 +43,24 @@ std::string file_request(std::uint8_t op, std::uint32_t handle, std::uint64_t of
 
 const char* status_text(unsigned status) {
   switch (status) {
-    case 2: return "the file ended early";
-    case 3: return "the file or a directory on its path does not exist";
-    case 4: return "the client does not know the operation";
-    case 5: return "the client's application allows no file transfers";
-    case 6: return "the client's application refused the file";
-    case 7: return "reading, writing or seeking failed on the client";
-    case 8: return "the client refused the handle, offset or size";
-    case 9: return "permission denied on the client";
-    default: return "the client could not open the file";
+    case 2:
+      return "the file ended early";
+    case 3:
+      return "the file or a directory on its path does not exist";
+    case 4:
+      return "the client does not know the operation";
+    case 5:
+      return "the client's application allows no file transfers";
+    case 6:
+      return "the client's application refused the file";
+    case 7:
+      return "reading, writing or seeking failed on the client";
+    case 8:
+      return "the client refused the handle, offset or size";
+    case 9:
+      return "permission denied on the client";
+    default:
+      return "the client could not open the file";
   }
 }
 
@@ -77,8 +86,9 @@ bool Session::await_answer(Bodies& answer, SqlError& err) {
   return true;
 }
 
-bool Session::file_exchange(const std::string& request_items, std::uint32_t handle, std::uint8_t* status,
-                            std::uint64_t* length, std::string* data, SqlError& err) {
+bool Session::file_exchange(const std::string& request_items, std::uint32_t handle,
+                            std::uint8_t* status, std::uint64_t* length, std::string* data,
+                            SqlError& err) {
   ItemWriter w(agreed_.packet_size, agreed_.minor > 9);
   // The request items are whole items already written; copy them item by item.
   const std::vector<std::string> bodies{request_items};
@@ -87,8 +97,10 @@ bool Session::file_exchange(const std::string& request_items, std::uint32_t hand
   while (in.next(it) == ItemReader::Result::Ok) {
     std::string v;
     in.read_value(it, v, kTransferBytes + 1024);
-    if (it.special() && !it.is_long()) w.put_special(it.code, it.length);
-    else w.put_bytes(it.code, v);
+    if (it.special() && !it.is_long())
+      w.put_special(it.code, it.length);
+    else
+      w.put_bytes(it.code, v);
   }
   send_packets(w.finish());
   Bodies answer;
@@ -100,11 +112,13 @@ bool Session::file_exchange(const std::string& request_items, std::uint32_t hand
     if (rc != ItemReader::Result::Ok) break;
     std::string v;
     if (r.read_value(it, v, cfg_.limits.max_message_bytes) != ItemReader::Result::Ok) break;
-    if (it.code == kReqHandle && v.size() == 4 && load_le32(reinterpret_cast<const std::uint8_t*>(v.data())) != handle) {
+    if (it.code == kReqHandle && v.size() == 4 &&
+        load_le32(reinterpret_cast<const std::uint8_t*>(v.data())) != handle) {
       err = sql_error(-1000, "The client answered a file transfer for another handle");
       return false;
     }
-    if (it.code == kItemFileLength && v.size() == 8 && length) *length = load_le64(reinterpret_cast<const std::uint8_t*>(v.data()));
+    if (it.code == kItemFileLength && v.size() == 8 && length)
+      *length = load_le64(reinterpret_cast<const std::uint8_t*>(v.data()));
     if (it.code == kItemFileData && data) {
       if (data->size() + v.size() > cfg_.limits.max_connection_bytes) {
         err = sql_error(-1000, "The client file is larger than one connection may hold");
@@ -124,7 +138,8 @@ bool Session::file_exchange(const std::string& request_items, std::uint32_t hand
   return true;
 }
 
-bool Session::client_file(bool write, const std::string& name, std::string& data, SqlError& err) {
+bool Session::client_file(bool write, const std::string& name, std::string& data,
+                          SqlError& err) {
   const std::uint32_t handle = next_file_handle_++;
   log(std::string(write ? "client-file write " : "client-file read ") + name);
   std::uint8_t status = 0;
@@ -132,7 +147,8 @@ bool Session::client_file(bool write, const std::string& name, std::string& data
   std::string request;
   auto item_bytes = [](std::uint8_t code, const std::string& payload) {
     // Short items only here; long data goes through the writer in file_exchange.
-    return std::string{static_cast<char>(payload.size() + 1), static_cast<char>(code)} + payload;
+    return std::string{static_cast<char>(payload.size() + 1), static_cast<char>(code)} +
+           payload;
   };
   const std::uint8_t flags = write ? kFlagWrite : kFlagSeek;
   request = item_bytes(kItemFileRequest, file_request(kOpOpen, handle, 0, 0, flags));
@@ -143,14 +159,17 @@ bool Session::client_file(bool write, const std::string& name, std::string& data
   request += item_bytes(kItemName, name) + item_bytes(kItemEnd, "");
   if (!file_exchange(request, handle, &status, &length, nullptr, err)) return false;
   if (status != 1) {
-    err = sql_error(-1000, std::string("Client file '") + name + "': " + status_text(status), {name});
+    err = sql_error(-1000, std::string("Client file '") + name + "': " + status_text(status),
+                    {name});
     return false;
   }
   bool ok = true;
   if (write) {
     for (std::size_t done = 0; ok && (done < data.size() || done == 0);) {
       const std::size_t n = std::min<std::size_t>(data.size() - done, kTransferBytes);
-      std::string req = item_bytes(kItemFileRequest, file_request(kOpTransfer, handle, done, static_cast<std::uint32_t>(n), flags));
+      std::string req = item_bytes(
+          kItemFileRequest,
+          file_request(kOpTransfer, handle, done, static_cast<std::uint32_t>(n), flags));
       // The data travels as one long value of item 113, whatever its size.
       std::string total;
       put_le32(total, static_cast<std::uint32_t>(n));
@@ -161,10 +180,12 @@ bool Session::client_file(bool write, const std::string& name, std::string& data
         at += piece;
       }
       req += std::string{static_cast<char>(kLenLong + 1), static_cast<char>(kItemFileData)};
-      req += item_bytes(kItemLongHeader, total) + long_item + item_bytes(kItemLongEnd, "") + item_bytes(kItemEnd, "");
+      req += item_bytes(kItemLongHeader, total) + long_item + item_bytes(kItemLongEnd, "") +
+             item_bytes(kItemEnd, "");
       ok = file_exchange(req, handle, &status, nullptr, nullptr, err);
       if (ok && status != 1) {
-        err = sql_error(-1000, std::string("Client file '") + name + "': " + status_text(status), {name});
+        err = sql_error(
+            -1000, std::string("Client file '") + name + "': " + status_text(status), {name});
         ok = false;
       }
       done += n;
@@ -174,21 +195,28 @@ bool Session::client_file(bool write, const std::string& name, std::string& data
     data.clear();
     while (ok && data.size() < length) {
       const std::uint64_t left = length - data.size();
-      const std::uint32_t n = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, kTransferBytes));
-      const std::string req = item_bytes(kItemFileRequest, file_request(kOpTransfer, handle, data.size(), n, flags)) +
-                              item_bytes(kItemEnd, "");
+      const std::uint32_t n =
+          static_cast<std::uint32_t>(std::min<std::uint64_t>(left, kTransferBytes));
+      const std::string req =
+          item_bytes(kItemFileRequest,
+                     file_request(kOpTransfer, handle, data.size(), n, flags)) +
+          item_bytes(kItemEnd, "");
       const std::size_t before = data.size();
       ok = file_exchange(req, handle, &status, nullptr, &data, err);
       if (ok && status != 1 && status != 2) {
-        err = sql_error(-1000, std::string("Client file '") + name + "': " + status_text(status), {name});
+        err = sql_error(
+            -1000, std::string("Client file '") + name + "': " + status_text(status), {name});
         ok = false;
       }
       if (ok && (status == 2 || data.size() == before)) break;  // the file ended early
     }
   }
   // The close needs no answer: it rides at the head of the statement's reply.
-  pending_file_close_ += item_bytes(kItemFileRequest, file_request(kOpClose, handle, 0, 0, flags)) + item_bytes(kItemEnd, "");
-  log(std::string("client-file ") + (ok ? "done " : "failed ") + std::to_string(data.size()) + " bytes");
+  pending_file_close_ +=
+      item_bytes(kItemFileRequest, file_request(kOpClose, handle, 0, 0, flags)) +
+      item_bytes(kItemEnd, "");
+  log(std::string("client-file ") + (ok ? "done " : "failed ") + std::to_string(data.size()) +
+      " bytes");
   return ok;
 }
 

@@ -63,10 +63,20 @@ bool parse_bytes(const std::string& s, std::size_t lo, std::size_t& out) {
   if (s.empty() || s.size() > 12) return false;
   std::size_t digits = s.size(), shift = 0;
   switch (std::toupper(static_cast<unsigned char>(s.back()))) {
-    case 'K': shift = 10; --digits; break;
-    case 'M': shift = 20; --digits; break;
-    case 'G': shift = 30; --digits; break;
-    default: break;
+    case 'K':
+      shift = 10;
+      --digits;
+      break;
+    case 'M':
+      shift = 20;
+      --digits;
+      break;
+    case 'G':
+      shift = 30;
+      --digits;
+      break;
+    default:
+      break;
   }
   if (digits == 0) return false;
   for (std::size_t i = 0; i < digits; ++i)
@@ -94,9 +104,12 @@ bool parse_long_option(const std::string& a, CommandLine& out, std::string& why)
     if (ok) out.limits.max_connections = static_cast<unsigned>(n);
   } else if (name == "--liveness") {
     ok = true;
-    if (v == "echo") out.liveness = -1;
-    else if (v == "off") out.liveness = 0;
-    else if ((ok = parse_int(v, 1, 32767, n))) out.liveness = n;
+    if (v == "echo")
+      out.liveness = -1;
+    else if (v == "off")
+      out.liveness = 0;
+    else if ((ok = parse_int(v, 1, 32767, n)))
+      out.liveness = n;
   } else if (name == "--fault-script") {
     ok = !v.empty();
     out.fault_script = v;
@@ -113,7 +126,8 @@ bool parse_long_option(const std::string& a, CommandLine& out, std::string& why)
 
 }  // namespace
 
-bool parse_command_line(const std::vector<std::string>& args, CommandLine& out, std::string& why) {
+bool parse_command_line(const std::vector<std::string>& args, CommandLine& out,
+                        std::string& why) {
   auto value = [&](std::size_t& i, std::string& v) {
     if (i + 1 >= args.size()) {
       why = "option " + args[i] + " needs a value";

@@ -26,19 +26,20 @@ struct CommandLine {
   std::string database_file;
   std::string database_name;
   std::string database_key;
-  bool auto_stop = false;         // -ga
-  bool hidden = false;            // -ha
-  bool tcpip = false;             // -x tcpip(...)
-  int port = 2638;                // -x tcpip(port=N); 0 picks a free port
-  int handshake_fd = -1;          // -hn
-  std::string request_log;        // -rl
-  Limits limits;                  // --max-..., --login-timeout
-  std::string fault_script;       // --fault-script
-  int liveness = -1;              // --liveness: -1 echo, 0 off, else seconds
+  bool auto_stop = false;    // -ga
+  bool hidden = false;       // -ha
+  bool tcpip = false;        // -x tcpip(...)
+  int port = 2638;           // -x tcpip(port=N); 0 picks a free port
+  int handshake_fd = -1;     // -hn
+  std::string request_log;   // -rl
+  Limits limits;             // --max-..., --login-timeout
+  std::string fault_script;  // --fault-script
+  int liveness = -1;         // --liveness: -1 echo, 0 off, else seconds
   std::vector<std::string> ignored;
 };
 
 // False with `why` for a malformed command line.
-bool parse_command_line(const std::vector<std::string>& args, CommandLine& out, std::string& why);
+bool parse_command_line(const std::vector<std::string>& args, CommandLine& out,
+                        std::string& why);
 
 }  // namespace vqeng

@@ -40,7 +40,8 @@ void Decompressor::reset() {
   if (ok_) inflateReset(&zs_);
 }
 
-bool Decompressor::inflate_body(const std::string& in, std::string& out, std::size_t max_out, bool* too_much) {
+bool Decompressor::inflate_body(const std::string& in, std::string& out, std::size_t max_out,
+                                bool* too_much) {
   out.clear();
   if (too_much) *too_much = false;
   if (!ok_) return false;

@@ -18,7 +18,8 @@ struct CipherCtxFree {
   void operator()(EVP_CIPHER_CTX* c) const { EVP_CIPHER_CTX_free(c); }
 };
 
-bool run_aes(bool encrypt, const std::string& in, const std::uint8_t* key, std::uint32_t word, std::string& out) {
+bool run_aes(bool encrypt, const std::string& in, const std::uint8_t* key, std::uint32_t word,
+             std::string& out) {
   std::uint8_t iv[16];
   for (int i = 0; i < 4; ++i) store_le32(iv + 4 * i, word);
   std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree> ctx(EVP_CIPHER_CTX_new());
@@ -29,18 +30,21 @@ bool run_aes(bool encrypt, const std::string& in, const std::uint8_t* key, std::
   out.assign(in.size() + 16, '\0');
   int n1 = 0, n2 = 0;
   if (EVP_CipherUpdate(ctx.get(), reinterpret_cast<unsigned char*>(&out[0]), &n1,
-                       reinterpret_cast<const unsigned char*>(in.data()), static_cast<int>(in.size())) != 1)
+                       reinterpret_cast<const unsigned char*>(in.data()),
+                       static_cast<int>(in.size())) != 1)
     return false;
-  if (EVP_CipherFinal_ex(ctx.get(), reinterpret_cast<unsigned char*>(&out[0]) + n1, &n2) != 1) return false;
+  if (EVP_CipherFinal_ex(ctx.get(), reinterpret_cast<unsigned char*>(&out[0]) + n1, &n2) != 1)
+    return false;
   out.resize(static_cast<std::size_t>(n1 + n2));
   return true;
 }
 
 // Deciphers with an explicit key and IV word.
-bool decipher_with_key(const std::string& cipher, const std::uint8_t* key, std::uint32_t iv_word,
-                       std::string& plain, std::string& why) {
+bool decipher_with_key(const std::string& cipher, const std::uint8_t* key,
+                       std::uint32_t iv_word, std::string& plain, std::string& why) {
   if (cipher.empty() || cipher.size() % 16 != 0) {
-    why = "enciphered part of " + std::to_string(cipher.size()) + " bytes is not a multiple of 16";
+    why = "enciphered part of " + std::to_string(cipher.size()) +
+          " bytes is not a multiple of 16";
     return false;
   }
   std::string raw;
@@ -73,10 +77,12 @@ bool derive_secure_part_key(const std::uint8_t* material, std::size_t material_l
     std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree> ctx(EVP_CIPHER_CTX_new());
     int n1 = 0, n2 = 0;
     std::uint8_t out[kSecureKeyBytes + 16];
-    ok = ctx && EVP_EncryptInit_ex(ctx.get(), EVP_aes_256_ecb(), nullptr, chunk, nullptr) == 1 &&
+    ok = ctx &&
+         EVP_EncryptInit_ex(ctx.get(), EVP_aes_256_ecb(), nullptr, chunk, nullptr) == 1 &&
          EVP_CIPHER_CTX_set_padding(ctx.get(), 0) == 1 &&
          EVP_EncryptUpdate(ctx.get(), out, &n1, acc, static_cast<int>(sizeof acc)) == 1 &&
-         EVP_EncryptFinal_ex(ctx.get(), out + n1, &n2) == 1 && n1 + n2 == static_cast<int>(kSecureKeyBytes);
+         EVP_EncryptFinal_ex(ctx.get(), out + n1, &n2) == 1 &&
+         n1 + n2 == static_cast<int>(kSecureKeyBytes);
     if (ok) std::memcpy(acc, out, kSecureKeyBytes);
     OPENSSL_cleanse(chunk, sizeof chunk);
     OPENSSL_cleanse(out, sizeof out);
@@ -148,7 +154,8 @@ bool decipher_secure_part(const std::string& cipher, const std::uint8_t* random3
 }
 
 bool decipher_secure_part_mistaken(const std::string& cipher, const std::uint8_t* random32,
-                                   const SecurePartMistake& mistake, std::string& plain, std::string& why) {
+                                   const SecurePartMistake& mistake, std::string& plain,
+                                   std::string& why) {
   std::uint8_t key[kSecureKeyBytes];
   if (mistake.material_as_key) {
     std::memcpy(key, random32, kSecureKeyBytes);
@@ -156,7 +163,8 @@ bool decipher_secure_part_mistaken(const std::string& cipher, const std::uint8_t
     why = "AES-256 key derivation failed";
     return false;
   }
-  const std::uint32_t word = mistake.four_byte_word ? load_le32(random32) : secure_part_iv_word(random32);
+  const std::uint32_t word =
+      mistake.four_byte_word ? load_le32(random32) : secure_part_iv_word(random32);
   const bool ok = decipher_with_key(cipher, key, word, plain, why);
   OPENSSL_cleanse(key, sizeof key);
   return ok;

@@ -46,7 +46,8 @@ struct SecurePartMistake {
   bool four_byte_word = false;   // the first four random bytes (LE) as the IV word
 };
 bool decipher_secure_part_mistaken(const std::string& cipher, const std::uint8_t* random32,
-                                   const SecurePartMistake& mistake, std::string& plain, std::string& why);
+                                   const SecurePartMistake& mistake, std::string& plain,
+                                   std::string& why);
 
 // Enciphers a text the way a client does (used by the tests and the fixtures).
 std::string encipher_secure_part(const std::string& text, const std::uint8_t* random32);

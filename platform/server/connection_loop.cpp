@@ -35,7 +35,8 @@ bool take_bytes(Session& s, Channel& ch, int timeout_ms, bool* got) {
 }  // namespace
 
 std::int64_t monotonic_ms() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
 
@@ -77,7 +78,8 @@ bool serve_connection(Session& s, Channel& ch, ConnectionState& st, const Limits
     if (!got) continue;
     s.run();
     const bool sent = send_whole(ch, st, s.take_output());
-    if (st.liveness_s == 0 && s.agreement().liveness != 0 && !s.closed()) st.liveness_s = s.agreement().liveness;
+    if (st.liveness_s == 0 && s.agreement().liveness != 0 && !s.closed())
+      st.liveness_s = s.agreement().liveness;
     if (shutdown_asked) break;
     if (!sent) {
       s.peer_closed();
@@ -92,7 +94,8 @@ void send_liveness_if_due(Channel& ch, ConnectionState& st, std::int64_t now_ms)
   static const std::string kLivenessPacket{26, 0, 0, 4};
   const unsigned t = st.liveness_s;
   if (t == 0 || st.done) return;
-  const std::int64_t interval_ms = std::max<std::int64_t>(1000, static_cast<std::int64_t>(t) * 1000 / 3);
+  const std::int64_t interval_ms =
+      std::max<std::int64_t>(1000, static_cast<std::int64_t>(t) * 1000 / 3);
   if (now_ms - st.last_send_ms < interval_ms) return;
   std::unique_lock<std::mutex> send(st.send_mu, std::try_to_lock);
   if (!send.owns_lock()) return;

@@ -38,7 +38,9 @@ std::string quote_literal(const std::string& s) {
   out.push_back('\'');
   return out;
 }
-bool word_char(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '@' || c == '$'; }
+bool word_char(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '@' || c == '$';
+}
 
 // Walks a text, calling `on_word(pos, len)` for every word outside quotes.
 template <class F>
@@ -50,7 +52,10 @@ void for_each_word(const std::string& s, F on_word) {
       std::size_t j = i + 1;
       while (j < s.size()) {
         if (s[j] == c) {
-          if (j + 1 < s.size() && s[j + 1] == c) { j += 2; continue; }
+          if (j + 1 < s.size() && s[j + 1] == c) {
+            j += 2;
+            continue;
+          }
           break;
         }
         ++j;
@@ -119,15 +124,18 @@ void fn_client_file(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   std::string data;
   if (write) {
     const void* p = sqlite3_value_blob(argv[1]);
-    data.assign(p ? static_cast<const char*>(p) : "", static_cast<std::size_t>(sqlite3_value_bytes(argv[1])));
+    data.assign(p ? static_cast<const char*>(p) : "",
+                static_cast<std::size_t>(sqlite3_value_bytes(argv[1])));
   }
   const std::size_t size = data.size();
   if (!c->engine->client_file(write, name, data)) {
     sqlite3_result_error(ctx, "client file transfer failed", -1);
     return;
   }
-  if (write) sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(size));
-  else sqlite3_result_blob(ctx, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
+  if (write)
+    sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(size));
+  else
+    sqlite3_result_blob(ctx, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
 }
 
 void fn_db_name(sqlite3_context* ctx, int, sqlite3_value**) {
@@ -137,29 +145,42 @@ void fn_db_name(sqlite3_context* ctx, int, sqlite3_value**) {
 
 Value column_value(sqlite3_stmt* st, int k) {
   switch (sqlite3_column_type(st, k)) {
-    case SQLITE_INTEGER: return Value::integer(sqlite3_column_int64(st, k));
-    case SQLITE_FLOAT: return Value::real(sqlite3_column_double(st, k));
+    case SQLITE_INTEGER:
+      return Value::integer(sqlite3_column_int64(st, k));
+    case SQLITE_FLOAT:
+      return Value::real(sqlite3_column_double(st, k));
     case SQLITE_BLOB: {
       const void* p = sqlite3_column_blob(st, k);
       const int n = sqlite3_column_bytes(st, k);
-      return Value::blob(p ? std::string(static_cast<const char*>(p), static_cast<std::size_t>(n)) : std::string());
+      return Value::blob(
+          p ? std::string(static_cast<const char*>(p), static_cast<std::size_t>(n))
+            : std::string());
     }
     case SQLITE_TEXT: {
       const unsigned char* p = sqlite3_column_text(st, k);
       const int n = sqlite3_column_bytes(st, k);
-      return Value::text(std::string(reinterpret_cast<const char*>(p), static_cast<std::size_t>(n)));
+      return Value::text(
+          std::string(reinterpret_cast<const char*>(p), static_cast<std::size_t>(n)));
     }
-    default: return Value::null();
+    default:
+      return Value::null();
   }
 }
 
 int bind_value(sqlite3_stmt* st, int k, const Value& v) {
   switch (v.kind) {
-    case Value::Int: return sqlite3_bind_int64(st, k, v.i);
-    case Value::Real: return sqlite3_bind_double(st, k, v.d);
-    case Value::Text: return sqlite3_bind_text(st, k, v.s.data(), static_cast<int>(v.s.size()), SQLITE_TRANSIENT);
-    case Value::Blob: return sqlite3_bind_blob(st, k, v.s.data(), static_cast<int>(v.s.size()), SQLITE_TRANSIENT);
-    default: return sqlite3_bind_null(st, k);
+    case Value::Int:
+      return sqlite3_bind_int64(st, k, v.i);
+    case Value::Real:
+      return sqlite3_bind_double(st, k, v.d);
+    case Value::Text:
+      return sqlite3_bind_text(st, k, v.s.data(), static_cast<int>(v.s.size()),
+                               SQLITE_TRANSIENT);
+    case Value::Blob:
+      return sqlite3_bind_blob(st, k, v.s.data(), static_cast<int>(v.s.size()),
+                               SQLITE_TRANSIENT);
+    default:
+      return sqlite3_bind_null(st, k);
   }
 }
 
@@ -168,10 +189,10 @@ const char* kSysSchema =
     "  resourceauth CHAR(1), dbaauth CHAR(1));"
     "CREATE VIEW SYS.SYSUSERPERMS AS SELECT * FROM SYSUSERPERM;"
     "CREATE TABLE SYS.SYSUSER(user_id INTEGER PRIMARY KEY, user_name VARCHAR(128));"
-    "CREATE TABLE SYS.SYSOPTION(user_id INTEGER, \"option\" VARCHAR(128), setting VARCHAR(128));"
+    "CREATE TABLE SYS.SYSOPTION(user_id INTEGER, \"option\" VARCHAR(128), setting "
+    "VARCHAR(128));"
     "CREATE TABLE SYS.SYSTABLE(table_id INTEGER PRIMARY KEY, table_name VARCHAR(128), "
     "  creator INTEGER, table_type VARCHAR(10));";
-
 
 // The database "in memory": a file in /dev/shm (memory-backed; the temporary
 // directory when there is none), shared by the connections of one server and
@@ -194,13 +215,15 @@ std::string memory_database_path(const void* owner) {
     if (!dir || !*dir) dir = "/tmp";
   }
   char name[256];
-  std::snprintf(name, sizeof name, "%s/vqeng12-%ld-%p.db", dir, static_cast<long>(getpid()), owner);
+  std::snprintf(name, sizeof name, "%s/vqeng12-%ld-%p.db", dir, static_cast<long>(getpid()),
+                owner);
   return name;
 }
 
 void acquire_memory_database(const std::string& path) {
   std::lock_guard<std::mutex> lock(g_memory_mu);
-  if (g_memory_users[path]++ == 0) remove_database_files(path);  // left by a process that crashed
+  if (g_memory_users[path]++ == 0)
+    remove_database_files(path);  // left by a process that crashed
 }
 
 void release_memory_database(const std::string& path) {
@@ -210,8 +233,7 @@ void release_memory_database(const std::string& path) {
   remove_database_files(path);
 }
 
-namespace {
-}  // namespace
+namespace {}  // namespace
 
 struct Engine::Stmt {
   std::string text;
@@ -225,7 +247,8 @@ struct Engine::Stmt {
   }
 };
 
-std::string rewrite_dialect(const std::string& sql, const DatabaseConfig& cfg, const std::string& user) {
+std::string rewrite_dialect(const std::string& sql, const DatabaseConfig& cfg,
+                            const std::string& user) {
   bool has_endif = false;
   for_each_word(sql, [&](std::size_t p, std::size_t n) {
     if (lower(sql.substr(p, n)) == "endif") has_endif = true;
@@ -307,26 +330,53 @@ WireType type_from_decl(const char* decl) {
   const std::string d = upper(decl);
   unsigned a = 0, b = 0;
   const auto paren = d.find('(');
-  const int nums = paren == std::string::npos ? 0 : std::sscanf(d.c_str() + paren, "(%u,%u", &a, &b);
+  const int nums =
+      paren == std::string::npos ? 0 : std::sscanf(d.c_str() + paren, "(%u,%u", &a, &b);
   auto has = [&](const char* w) { return d.find(w) != std::string::npos; };
-  if (has("BIGINT")) t.type = -5;
-  else if (has("SMALLINT")) t.type = 5;
-  else if (has("TINYINT")) t.type = -6;
-  else if (has("INT")) t.type = 4;
-  else if (d == "BIT") t.type = -7;
-  else if (has("LONG BINARY") || has("BLOB")) { t.type = -4; t.length = 0x7FFFFFFF; }
-  else if (has("BINARY")) { t.type = -2; t.length = nums >= 1 ? a : 1; }
-  else if (has("LONG VARCHAR") || has("TEXT") || has("CLOB")) { t.type = -1; t.length = 0x7FFFFFFF; }
-  else if (has("CHAR")) { t.type = 1; t.length = nums >= 1 ? a : (has("VARCHAR") ? 32767 : 1); }
-  else if (has("DOUB") || has("FLOA") || has("REAL")) t.type = 8;
+  if (has("BIGINT"))
+    t.type = -5;
+  else if (has("SMALLINT"))
+    t.type = 5;
+  else if (has("TINYINT"))
+    t.type = -6;
+  else if (has("INT"))
+    t.type = 4;
+  else if (d == "BIT")
+    t.type = -7;
+  else if (has("LONG BINARY") || has("BLOB")) {
+    t.type = -4;
+    t.length = 0x7FFFFFFF;
+  } else if (has("BINARY")) {
+    t.type = -2;
+    t.length = nums >= 1 ? a : 1;
+  } else if (has("LONG VARCHAR") || has("TEXT") || has("CLOB")) {
+    t.type = -1;
+    t.length = 0x7FFFFFFF;
+  } else if (has("CHAR")) {
+    t.type = 1;
+    t.length = nums >= 1 ? a : (has("VARCHAR") ? 32767 : 1);
+  } else if (has("DOUB") || has("FLOA") || has("REAL"))
+    t.type = 8;
   else if (has("DEC") || has("NUMERIC")) {
     t.type = has("NUMERIC") ? 2 : 3;  // numeric travels as item 115, decimal as 110
     t.precision = static_cast<std::uint8_t>(nums >= 1 ? std::min(a, 127u) : 30);
     t.scale = static_cast<std::uint8_t>(nums >= 2 ? std::min(b, 127u) : (nums >= 1 ? 0 : 6));
-  } else if (has("TIMESTAMP") || has("DATETIME")) { t.type = 9; t.subtype = 3; t.length = 26; }
-  else if (has("DATE")) { t.type = 9; t.subtype = 1; t.length = 10; }
-  else if (has("TIME")) { t.type = 9; t.subtype = 2; t.length = 15; }
-  else { t.type = 1; t.length = 32767; }
+  } else if (has("TIMESTAMP") || has("DATETIME")) {
+    t.type = 9;
+    t.subtype = 3;
+    t.length = 26;
+  } else if (has("DATE")) {
+    t.type = 9;
+    t.subtype = 1;
+    t.length = 10;
+  } else if (has("TIME")) {
+    t.type = 9;
+    t.subtype = 2;
+    t.length = 15;
+  } else {
+    t.type = 1;
+    t.length = 32767;
+  }
   return t;
 }
 
@@ -393,8 +443,10 @@ bool Engine::open(SqlError& err) {
   std::int64_t id = 1;
   std::string users;
   for (const auto& u : cfg_.users) {
-    users += "INSERT INTO SYS.SYSUSERPERM VALUES(" + std::to_string(id) + "," + quote_literal(u.first) + ",'Y','Y');";
-    users += "INSERT INTO SYS.SYSUSER VALUES(" + std::to_string(id) + "," + quote_literal(u.first) + ");";
+    users += "INSERT INTO SYS.SYSUSERPERM VALUES(" + std::to_string(id) + "," +
+             quote_literal(u.first) + ",'Y','Y');";
+    users += "INSERT INTO SYS.SYSUSER VALUES(" + std::to_string(id) + "," +
+             quote_literal(u.first) + ");";
     ++id;
   }
   const std::int64_t pub = id++, dbo = id++;
@@ -417,13 +469,17 @@ bool Engine::open(SqlError& err) {
     int argc;
     void (*fn)(sqlite3_context*, int, sqlite3_value**);
   };
-  const Fn fns[] = {{"property", 1, fn_property}, {"connection_property", 1, fn_connection_property},
-                    {"db_property", 1, fn_db_property}, {"db_name", 0, fn_db_name},
-                    {"vqeng_read_client_file", 1, fn_client_file}, {"vqeng_write_client_file", 2, fn_client_file}};
+  const Fn fns[] = {{"property", 1, fn_property},
+                    {"connection_property", 1, fn_connection_property},
+                    {"db_property", 1, fn_db_property},
+                    {"db_name", 0, fn_db_name},
+                    {"vqeng_read_client_file", 1, fn_client_file},
+                    {"vqeng_write_client_file", 2, fn_client_file}};
   void (*free_ctx)(void*) = [](void* p) { delete static_cast<Connection*>(p); };
   for (const auto& f : fns) {
     // The first registration owns the context and frees it with the connection.
-    sqlite3_create_function_v2(db_, f.name, f.argc, SQLITE_UTF8, ctx, f.fn, nullptr, nullptr, free_ctx);
+    sqlite3_create_function_v2(db_, f.name, f.argc, SQLITE_UTF8, ctx, f.fn, nullptr, nullptr,
+                               free_ctx);
     free_ctx = nullptr;
   }
   return true;
@@ -436,8 +492,10 @@ bool Engine::prepare(const std::string& text, std::uint32_t& id, SqlError& err) 
   // One statement is prepared now, so that errors surface at prepare and it can
   // be described. Several statements (or a SET statement, which is ours to run)
   // are prepared one by one when they run, as each may depend on the one before.
-  const std::string head = upper(s->pieces.empty() ? std::string() : s->pieces[0].substr(0, 16));
-  const bool ours = head.compare(0, 4, "SET ") == 0 || head.compare(0, 16, "CREATE VARIABLE ") == 0 ||
+  const std::string head =
+      upper(s->pieces.empty() ? std::string() : s->pieces[0].substr(0, 16));
+  const bool ours = head.compare(0, 4, "SET ") == 0 ||
+                    head.compare(0, 16, "CREATE VARIABLE ") == 0 ||
                     head.compare(0, 14, "DROP VARIABLE ") == 0;
   if (s->pieces.size() == 1 && !ours) {
     const int rc = sqlite3_prepare_v2(db_, s->pieces[0].c_str(), -1, &s->st, nullptr);
@@ -462,9 +520,12 @@ std::uint16_t Engine::param_count(std::uint32_t id) const {
     for (const auto& p : it->second->pieces) {
       char quote = 0;
       for (char c : p) {
-        if (quote) quote = c == quote ? 0 : quote;
-        else if (c == '\'' || c == '"') quote = c;
-        else if (c == '?') ++n;
+        if (quote)
+          quote = c == quote ? 0 : quote;
+        else if (c == '\'' || c == '"')
+          quote = c;
+        else if (c == '?')
+          ++n;
       }
     }
     return n;
@@ -504,10 +565,19 @@ bool Engine::describe_output(std::uint32_t id, std::vector<ColumnDesc>& cols, Sq
       }
       if (have_row) {
         switch (sqlite3_column_type(st, k)) {
-          case SQLITE_INTEGER: c.type = WireType{}; c.type.type = -5; break;
-          case SQLITE_FLOAT: c.type = WireType{}; c.type.type = 8; break;
-          case SQLITE_BLOB: c.type = type_from_decl("LONG BINARY"); break;
-          default: break;
+          case SQLITE_INTEGER:
+            c.type = WireType{};
+            c.type.type = -5;
+            break;
+          case SQLITE_FLOAT:
+            c.type = WireType{};
+            c.type.type = 8;
+            break;
+          case SQLITE_BLOB:
+            c.type = type_from_decl("LONG BINARY");
+            break;
+          default:
+            break;
         }
       }
     }
@@ -601,9 +671,14 @@ bool Engine::set_option(const std::string& piece, bool* handled, SqlError& err) 
   const std::string up = upper(rest);
   if (up.compare(0, 4, "SET ") != 0) return true;
   std::size_t p = 4;
-  auto skip_ws = [&] { while (p < rest.size() && std::isspace(static_cast<unsigned char>(rest[p]))) ++p; };
+  auto skip_ws = [&] {
+    while (p < rest.size() && std::isspace(static_cast<unsigned char>(rest[p]))) ++p;
+  };
   skip_ws();
-  if (up.compare(p, 10, "TEMPORARY ") == 0) { p += 10; skip_ws(); }
+  if (up.compare(p, 10, "TEMPORARY ") == 0) {
+    p += 10;
+    skip_ws();
+  }
   if (up.compare(p, 7, "OPTION ") != 0) return true;
   p += 7;
   *handled = true;
@@ -635,12 +710,13 @@ bool Engine::resolve_variable(const Value& v, Value& out, SqlError& err) const {
   return true;
 }
 
-bool Engine::variable_statement(const std::string& piece, const std::vector<Value>& params, bool* handled,
-                                SqlError& err) {
+bool Engine::variable_statement(const std::string& piece, const std::vector<Value>& params,
+                                bool* handled, SqlError& err) {
   // CREATE VARIABLE name type, DROP VARIABLE name, SET name = name || ?
   *handled = false;
   std::vector<std::string> words;
-  for_each_word(piece, [&](std::size_t at, std::size_t n) { words.push_back(piece.substr(at, n)); });
+  for_each_word(piece,
+                [&](std::size_t at, std::size_t n) { words.push_back(piece.substr(at, n)); });
   if (words.size() < 3) return true;
   const std::string w0 = upper(words[0]), w1 = upper(words[1]);
   if (w0 == "CREATE" && w1 == "VARIABLE" && words.size() >= 4) {
@@ -663,8 +739,9 @@ bool Engine::variable_statement(const std::string& piece, const std::vector<Valu
     }
     return true;
   }
-  if (w0 == "SET" && words.size() == 3 && variables_.count(lower(words[1])) && lower(words[2]) == lower(words[1]) &&
-      piece.find("||") != std::string::npos && piece.find('?') != std::string::npos) {
+  if (w0 == "SET" && words.size() == 3 && variables_.count(lower(words[1])) &&
+      lower(words[2]) == lower(words[1]) && piece.find("||") != std::string::npos &&
+      piece.find('?') != std::string::npos) {
     *handled = true;
     Value& target = variables_[lower(words[1])];
     if (params.empty()) {
@@ -674,12 +751,14 @@ bool Engine::variable_statement(const std::string& piece, const std::vector<Valu
     Value add;
     if (!resolve_variable(params.front(), add, err)) return false;
     if (add.kind == Value::Null || add.kind == Value::Unset) return true;
-    const std::string piece_bytes = add.kind == Value::Text || add.kind == Value::Blob ? add.s : value_text(add);
+    const std::string piece_bytes =
+        add.kind == Value::Text || add.kind == Value::Blob ? add.s : value_text(add);
     std::size_t held = 0;
     for (const auto& v : variables_) held += v.second.s.size();
     if (held + piece_bytes.size() > cfg_.limits.max_connection_bytes) {
       err = sql_error(-1000, "Server variables would hold more than the " +
-                                 std::to_string(cfg_.limits.max_connection_bytes) + " bytes one connection may hold");
+                                 std::to_string(cfg_.limits.max_connection_bytes) +
+                                 " bytes one connection may hold");
       return false;
     }
     target.s += piece_bytes;
@@ -688,8 +767,9 @@ bool Engine::variable_statement(const std::string& piece, const std::vector<Valu
   return true;
 }
 
-bool Engine::run_piece(const std::string& piece, const std::vector<Value>& params, std::size_t max_rows,
-                       ExecResult& res, SqlError& err, std::size_t max_bytes) {
+bool Engine::run_piece(const std::string& piece, const std::vector<Value>& params,
+                       std::size_t max_rows, ExecResult& res, SqlError& err,
+                       std::size_t max_bytes) {
   bool handled = false;
   if (!set_option(piece, &handled, err)) return false;
   if (!handled && !variable_statement(piece, params, &handled, err)) return false;
@@ -764,7 +844,8 @@ bool Engine::option_value(const std::string& name, std::string& value) const {
   return true;
 }
 
-bool Engine::set_option_value(const std::string& name, const std::string* value, SqlError& err) {
+bool Engine::set_option_value(const std::string& name, const std::string* value,
+                              SqlError& err) {
   const std::string key = lower(name);
   if (option_hook_) {
     bool taken = false;
@@ -775,12 +856,15 @@ bool Engine::set_option_value(const std::string& name, const std::string* value,
     }
     if (taken) return true;
   }
-  if (value) options_[key] = *value;
-  else options_.erase(key);
+  if (value)
+    options_[key] = *value;
+  else
+    options_.erase(key);
   std::string now;
   if (key == "isolation_level" && db_ && option_value(key, now))
-    sqlite3_exec(db_, now == "0" ? "PRAGMA read_uncommitted = 1" : "PRAGMA read_uncommitted = 0", nullptr, nullptr,
-                 nullptr);
+    sqlite3_exec(db_,
+                 now == "0" ? "PRAGMA read_uncommitted = 1" : "PRAGMA read_uncommitted = 0",
+                 nullptr, nullptr, nullptr);
   return true;
 }
 
@@ -790,7 +874,8 @@ std::string Engine::statement_text(std::uint32_t id) const {
   return it->second->pieces.size() == 1 ? it->second->pieces[0] : it->second->text;
 }
 
-bool Engine::source_table(std::uint32_t id, std::string& table, std::vector<std::string>& columns) const {
+bool Engine::source_table(std::uint32_t id, std::string& table,
+                          std::vector<std::string>& columns) const {
   table.clear();
   columns.clear();
   const auto it = stmts_.find(id);
@@ -812,8 +897,8 @@ bool Engine::source_table(std::uint32_t id, std::string& table, std::vector<std:
   return !table.empty();
 }
 
-bool Engine::run_sql(const std::string& sql, const std::vector<Value>& params, std::size_t max_rows, ExecResult& res,
-                     SqlError& err) {
+bool Engine::run_sql(const std::string& sql, const std::vector<Value>& params,
+                     std::size_t max_rows, ExecResult& res, SqlError& err) {
   res = ExecResult{};
   return run_piece(sql, params, max_rows, res, err);
 }

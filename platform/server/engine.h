@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -36,7 +35,7 @@ struct DatabaseConfig {
   std::map<std::string, std::string> users{{"dba", "sql"}};
   Limits limits;
   std::vector<FaultRule> faults;  // the fault script, for every connection
-  int liveness = kLivenessEcho;    // app_connect.h
+  int liveness = kLivenessEcho;   // app_connect.h
   // Started by a client's local-server start (hand-shake descriptor given) to stop
   // with its last connection: the first connection, the starting client's, may
   // then ask for a shutdown before it has connected to the database.
@@ -101,14 +100,16 @@ class Engine {
   // Options that are not settings but orders to the server itself (such as
   // "vqeng_fault") go to this hook instead of the option table; it answers false
   // with a reason to refuse the value.
-  using OptionHook = std::function<bool(const std::string& name, const std::string* value, bool* taken, std::string& why)>;
+  using OptionHook = std::function<bool(const std::string& name, const std::string* value,
+                                        bool* taken, std::string& why)>;
   void set_option_hook(OptionHook hook) { option_hook_ = std::move(hook); }
 
   // Files on the client's machine, read and written through the connection by
   // the functions vqeng_read_client_file(name) (the file's bytes) and
   // vqeng_write_client_file(name, data) (the bytes written). The hook does the
   // exchange; it answers false with the error the statement then fails with.
-  using ClientFileHook = std::function<bool(bool write, const std::string& name, std::string& data, SqlError& err)>;
+  using ClientFileHook = std::function<bool(bool write, const std::string& name,
+                                            std::string& data, SqlError& err)>;
   void set_client_file_hook(ClientFileHook hook) { client_file_hook_ = std::move(hook); }
   bool client_file(bool write, const std::string& name, std::string& data);
 
@@ -117,22 +118,25 @@ class Engine {
   std::string statement_text(std::uint32_t id) const;
   // The one table all result columns of a query come from, and each column's
   // name there; false when the columns are not all plain columns of one table.
-  bool source_table(std::uint32_t id, std::string& table, std::vector<std::string>& columns) const;
+  bool source_table(std::uint32_t id, std::string& table,
+                    std::vector<std::string>& columns) const;
   // Runs one statement text (no dialect rewrite) with parameters; for the
   // server's own statements, such as positioned updates.
-  bool run_sql(const std::string& sql, const std::vector<Value>& params, std::size_t max_rows, ExecResult& res,
-               SqlError& err);
+  bool run_sql(const std::string& sql, const std::vector<Value>& params, std::size_t max_rows,
+               ExecResult& res, SqlError& err);
   const DatabaseConfig& config() const { return cfg_; }
 
  private:
   struct Stmt;
-  bool run_piece(const std::string& piece, const std::vector<Value>& params, std::size_t max_rows,
-                 ExecResult& res, SqlError& err, std::size_t max_bytes = SIZE_MAX);
+  bool run_piece(const std::string& piece, const std::vector<Value>& params,
+                 std::size_t max_rows, ExecResult& res, SqlError& err,
+                 std::size_t max_bytes = SIZE_MAX);
   bool step_all(sqlite3_stmt* st, const std::vector<Value>& params, std::size_t max_rows,
                 ExecResult& res, SqlError& err, std::size_t max_bytes = SIZE_MAX);
   bool set_option(const std::string& piece, bool* handled, SqlError& err);
   // CREATE VARIABLE, DROP VARIABLE and SET v = v || ? on server variables.
-  bool variable_statement(const std::string& piece, const std::vector<Value>& params, bool* handled, SqlError& err);
+  bool variable_statement(const std::string& piece, const std::vector<Value>& params,
+                          bool* handled, SqlError& err);
   // A parameter with variable references replaced by the variables' values.
   bool resolve_variable(const Value& v, Value& out, SqlError& err) const;
   bool begin_if_needed(sqlite3_stmt* st, SqlError& err);
@@ -164,7 +168,8 @@ void release_memory_database(const std::string& path);
 
 // The dialect layer's text rewrite: @@version, @@servername, CURRENT USER,
 // isnull(...) and if ... then ... else ... endif. Text inside quotes is left alone.
-std::string rewrite_dialect(const std::string& sql, const DatabaseConfig& cfg, const std::string& user);
+std::string rewrite_dialect(const std::string& sql, const DatabaseConfig& cfg,
+                            const std::string& user);
 
 // Splits a text into statements at ';' outside quotes; empty statements dropped.
 std::vector<std::string> split_statements(const std::string& sql);

@@ -15,19 +15,49 @@ struct Name {
   int code;
 };
 constexpr Name kNames[] = {
-    {"find", kReqFind}, {"time-zone", kReqTimeZone}, {"charset", kReqCharset}, {"nchar-charset", kReqNcharCharset},
-    {"server-info", kReqServerInfo}, {"start-database", kReqStartDatabase}, {"shutdown", kReqShutdown},
-    {"stop-database", kReqStopDatabase}, {"pool-reuse", kReqPoolReuse}, {"pool-park", kReqPoolPark},
-    {"connect", kReqConnect}, {"disconnect", kReqDisconnect}, {"validate", kReqValidate}, {"prepare", kReqPrepare},
-    {"drop", kReqDrop}, {"execute", kReqExecute}, {"exec-immediate", kReqExecImmediate},
-    {"describe-input", kReqDescribeInput}, {"describe", kReqDescribeOutput}, {"cached-drop", kReqCachedDrop},
-    {"open", kReqOpen}, {"close", kReqClose}, {"fetch", kReqFetch}, {"prefetch", kReqPrefetch}, {"align", kReqAlign},
-    {"get-data", kReqGetData}, {"put", kReqPut}, {"update", kReqUpdate}, {"delete", kReqDelete},
-    {"resume", kReqResume}, {"explain", kReqExplain}, {"describe-cursor-input", kReqDescribeCursorInput},
-    {"describe-cursor", kReqDescribeCursorOutput}, {"cursor-check", kReqCursorCheck},
-    {"close-by-name", kReqCloseByName}, {"set-option", kReqSetOption}, {"get-option", kReqGetOption},
-    {"delete-file", kReqDeleteFile}, {"needs-quotes", kReqNeedsQuotes}, {"commit", kReqCommit},
-    {"rollback", kReqRollback}, {"prepare-to-commit", kReqPrepareCommit}, {"row-description", kReqRowDescription},
+    {"find", kReqFind},
+    {"time-zone", kReqTimeZone},
+    {"charset", kReqCharset},
+    {"nchar-charset", kReqNcharCharset},
+    {"server-info", kReqServerInfo},
+    {"start-database", kReqStartDatabase},
+    {"shutdown", kReqShutdown},
+    {"stop-database", kReqStopDatabase},
+    {"pool-reuse", kReqPoolReuse},
+    {"pool-park", kReqPoolPark},
+    {"connect", kReqConnect},
+    {"disconnect", kReqDisconnect},
+    {"validate", kReqValidate},
+    {"prepare", kReqPrepare},
+    {"drop", kReqDrop},
+    {"execute", kReqExecute},
+    {"exec-immediate", kReqExecImmediate},
+    {"describe-input", kReqDescribeInput},
+    {"describe", kReqDescribeOutput},
+    {"cached-drop", kReqCachedDrop},
+    {"open", kReqOpen},
+    {"close", kReqClose},
+    {"fetch", kReqFetch},
+    {"prefetch", kReqPrefetch},
+    {"align", kReqAlign},
+    {"get-data", kReqGetData},
+    {"put", kReqPut},
+    {"update", kReqUpdate},
+    {"delete", kReqDelete},
+    {"resume", kReqResume},
+    {"explain", kReqExplain},
+    {"describe-cursor-input", kReqDescribeCursorInput},
+    {"describe-cursor", kReqDescribeCursorOutput},
+    {"cursor-check", kReqCursorCheck},
+    {"close-by-name", kReqCloseByName},
+    {"set-option", kReqSetOption},
+    {"get-option", kReqGetOption},
+    {"delete-file", kReqDeleteFile},
+    {"needs-quotes", kReqNeedsQuotes},
+    {"commit", kReqCommit},
+    {"rollback", kReqRollback},
+    {"prepare-to-commit", kReqPrepareCommit},
+    {"row-description", kReqRowDescription},
 };
 
 bool to_number(const std::string& s, long lo, long hi, long& out) {
@@ -109,8 +139,8 @@ bool parse_fault_rule(const std::string& line, FaultRule& rule, bool* empty, std
       why = "'" + action + "' takes no arguments";
       return false;
     }
-    rule.action = action == "normal" ? FaultRule::Action::Normal
-                  : action == "drop" ? FaultRule::Action::Drop
+    rule.action = action == "normal"    ? FaultRule::Action::Normal
+                  : action == "drop"    ? FaultRule::Action::Drop
                   : action == "corrupt" ? FaultRule::Action::Corrupt
                                         : FaultRule::Action::Hang;
   } else if (action == "error" || action == "warning") {
@@ -125,7 +155,8 @@ bool parse_fault_rule(const std::string& line, FaultRule& rule, bool* empty, std
     rule.message = rest();
   } else if (action == "message" || action == "notice") {
     long type = 0, code = 0;
-    if (args < 2 || !to_number(words[at], 0, 255, type) || !to_number(words[at + 1], -2147483647L - 1, 2147483647L, code)) {
+    if (args < 2 || !to_number(words[at], 0, 255, type) ||
+        !to_number(words[at + 1], -2147483647L - 1, 2147483647L, code)) {
       why = "'" + action + "' needs a message type (0 to 255) and a code";
       return false;
     }
@@ -153,11 +184,13 @@ bool parse_fault_rule(const std::string& line, FaultRule& rule, bool* empty, std
     return false;
   }
   rule.source = line;
-  while (!rule.source.empty() && std::isspace(static_cast<unsigned char>(rule.source.back()))) rule.source.pop_back();
+  while (!rule.source.empty() && std::isspace(static_cast<unsigned char>(rule.source.back())))
+    rule.source.pop_back();
   return true;
 }
 
-bool parse_fault_script(const std::string& text, std::vector<FaultRule>& rules, std::string& why) {
+bool parse_fault_script(const std::string& text, std::vector<FaultRule>& rules,
+                        std::string& why) {
   std::istringstream in(text);
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {

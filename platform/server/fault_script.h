@@ -19,8 +19,8 @@
 //   error CODE [message]      the request runs; its status becomes this record
 //   warning CODE [message]    the same with a positive code
 //   delay MS                  the reply waits MS milliseconds (an attention ends the wait)
-//   drop                      half of the reply's first packet is sent, then the connection closes
-//   corrupt                   the reply goes out in a packet of unknown type 9
+//   drop                      half of the reply's first packet is sent, then the connection
+//   closes corrupt                   the reply goes out in a packet of unknown type 9
 //   unexpected [CODE]         an item of that code (250 by default) leads the request's reply
 //   hang                      no reply at all; the connection stays open
 //   message TYPE CODE [text]  a server message (item 2 and its text) leads the request's reply
@@ -35,16 +35,16 @@ namespace vqeng {
 
 struct FaultRule {
   enum class Action { Normal, Record, Delay, Drop, Corrupt, Unexpected, Hang, Message, Notice };
-  int request = -1;          // request item code; -1 any
-  unsigned nth = 0;          // 0: every match
-  std::string text;          // lower-case word the statement text must hold; empty: any
+  int request = -1;  // request item code; -1 any
+  unsigned nth = 0;  // 0: every match
+  std::string text;  // lower-case word the statement text must hold; empty: any
   Action action = Action::Normal;
-  std::int32_t code = 0;     // Record: SQL code; Message, Notice: message code
-  std::string message;       // Record, Message, Notice: message text
+  std::int32_t code = 0;          // Record: SQL code; Message, Notice: message code
+  std::string message;            // Record, Message, Notice: message text
   std::uint8_t message_type = 0;  // Message, Notice
-  unsigned millis = 0;       // Delay
-  std::uint8_t item = 250;   // Unexpected
-  std::string source;        // the rule's text, for the log
+  unsigned millis = 0;            // Delay
+  std::uint8_t item = 250;        // Unexpected
+  std::string source;             // the rule's text, for the log
 };
 
 // Parses one rule; false with `why` for a malformed one. A blank or comment line
@@ -52,7 +52,8 @@ struct FaultRule {
 bool parse_fault_rule(const std::string& line, FaultRule& rule, bool* empty, std::string& why);
 
 // Parses a whole script; false with `why` naming the line of the first error.
-bool parse_fault_script(const std::string& text, std::vector<FaultRule>& rules, std::string& why);
+bool parse_fault_script(const std::string& text, std::vector<FaultRule>& rules,
+                        std::string& why);
 
 // The request item code of a request name ("exec-immediate" -> 25); -1 when unknown.
 int request_code(const std::string& name);

@@ -62,18 +62,21 @@ bool ItemReader::take_raw(std::size_t n, const std::uint8_t** out) {
   return true;
 }
 
-ItemReader::Result ItemReader::read_value(const Item& first, std::string& out, std::size_t max_total) {
+ItemReader::Result ItemReader::read_value(const Item& first, std::string& out,
+                                          std::size_t max_total) {
   out.clear();
   if (!first.special()) {
     out.assign(reinterpret_cast<const char*>(first.payload), first.length);
     return Result::Ok;
   }
-  if (!first.is_long()) return fail("value item " + std::to_string(first.code) + " with special length");
+  if (!first.is_long())
+    return fail("value item " + std::to_string(first.code) + " with special length");
   Item it;
   if (next(it) != Result::Ok || it.code != kItemLongHeader || it.length != 4)
     return fail("long value without its length item");
   const std::uint32_t total = load_le32(it.payload);
-  if (total > max_total) return fail("long value of " + std::to_string(total) + " bytes is too large");
+  if (total > max_total)
+    return fail("long value of " + std::to_string(total) + " bytes is too large");
   out.reserve(total);
   for (;;) {
     if (next(it) != Result::Ok) return fail("long value cut off");
@@ -164,7 +167,8 @@ std::string ItemWriter::take_since(const Mark& m) {
   }
   out += packets_[m.packets - 1].substr(m.bytes);
   packets_[m.packets - 1].resize(m.bytes);
-  for (std::size_t i = m.packets; i < packets_.size(); ++i) out += packets_[i].substr(kShortHeaderBytes);
+  for (std::size_t i = m.packets; i < packets_.size(); ++i)
+    out += packets_[i].substr(kShortHeaderBytes);
   packets_.resize(m.packets);
   return out;
 }

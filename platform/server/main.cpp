@@ -36,7 +36,8 @@ void report(int fd, std::uint16_t status) {
 }
 
 std::string base_name_no_ext(const std::string& path) {
-  std::string b = path.substr(path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1);
+  std::string b =
+      path.substr(path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1);
   const auto dot = b.rfind('.');
   return dot == std::string::npos || dot == 0 ? b : b.substr(0, dot);
 }
@@ -55,7 +56,7 @@ int main(int argc, char** argv) {
   vqeng::DatabaseConfig cfg;
   if (!cl.server_name.empty()) cfg.server_name = cl.server_name;
   cfg.database_file = cl.database_file;
-  cfg.database_name = !cl.database_name.empty() ? cl.database_name
+  cfg.database_name = !cl.database_name.empty()   ? cl.database_name
                       : !cl.database_file.empty() ? base_name_no_ext(cl.database_file)
                                                   : cfg.server_name;
   cfg.limits = cl.limits;

@@ -15,15 +15,18 @@ namespace vqeng {
 
 bool Session::read_definition(ItemReader& r, WireType& t, const char* what) {
   Item def;
-  if (r.next(def) != ItemReader::Result::Ok || def.code < kDefNone || def.code > 99 || def.code == kDefSecondName)
+  if (r.next(def) != ItemReader::Result::Ok || def.code < kDefNone || def.code > 99 ||
+      def.code == kDefSecondName)
     return protocol_error(std::string(what) + " without its value definition");
-  if (!parse_definition(def, t)) return protocol_error("bad definition item " + std::to_string(def.code) + " in " + what);
+  if (!parse_definition(def, t))
+    return protocol_error("bad definition item " + std::to_string(def.code) + " in " + what);
   return true;
 }
 
 bool Session::read_name_item(ItemReader& r, std::string& name, const char* what) {
   Item it;
-  if (r.next(it) != ItemReader::Result::Ok || it.code != kItemName) return protocol_error(std::string(what) + " without its name item");
+  if (r.next(it) != ItemReader::Result::Ok || it.code != kItemName)
+    return protocol_error(std::string(what) + " without its name item");
   if (it.length == 254) {  // the "no name" form
     name.clear();
     return true;
@@ -59,9 +62,11 @@ bool Session::on_get_option(ItemReader& r, const Item& item, ItemWriter& w) {
 }
 
 bool Session::on_set_option(ItemReader& r, const Item& item, ItemWriter& w) {
-  if (item.length != 1) return protocol_error("set-option item of " + std::to_string(item.length) + " bytes");
+  if (item.length != 1)
+    return protocol_error("set-option item of " + std::to_string(item.length) + " bytes");
   std::string name, second;
-  if (!read_name_item(r, name, "set-option") || !read_name_item(r, second, "set-option")) return false;
+  if (!read_name_item(r, name, "set-option") || !read_name_item(r, second, "set-option"))
+    return false;
   Item v;
   if (r.next(v) != ItemReader::Result::Ok || (v.code != 107 && v.code != kValNoValue))
     return protocol_error("set-option without its value item");
@@ -84,7 +89,8 @@ bool Session::on_set_option(ItemReader& r, const Item& item, ItemWriter& w) {
 }
 
 bool Session::on_server_info(ItemReader& r, const Item& item, ItemWriter& w) {
-  if (item.length != 2) return protocol_error("server-info item of " + std::to_string(item.length) + " bytes");
+  if (item.length != 2)
+    return protocol_error("server-info item of " + std::to_string(item.length) + " bytes");
   WireType t;
   if (!read_definition(r, t, "server-info")) return false;
   const std::uint16_t kind = load_le16(item.payload);
@@ -95,8 +101,12 @@ bool Session::on_server_info(ItemReader& r, const Item& item, ItemWriter& w) {
   bool ok = true;
   Value v;
   switch (kind) {
-    case 1: v = Value::text(cfg_.server_name); break;
-    case 2: v = Value::text(cfg_.version); break;
+    case 1:
+      v = Value::text(cfg_.server_name);
+      break;
+    case 2:
+      v = Value::text(cfg_.version);
+      break;
     case 0:
       ok = false;
       err = sql_error(-1070, "This server takes no Kerberos logins");
@@ -121,7 +131,8 @@ bool Session::on_text_request(ItemReader& r, const Item& item, ItemWriter& w) {
     // # and $), else 0.
     bool quotes = text.empty() || std::isdigit(static_cast<unsigned char>(text[0]));
     for (char c : text)
-      quotes |= !(std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '@' || c == '#' || c == '$');
+      quotes |= !(std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '@' ||
+                  c == '#' || c == '$');
     log("needs-quotes " + log_text(text) + (quotes ? " yes" : " no"));
     write_status(w, nullptr);
     write_info(w, {{1, quotes ? 1u : 0u}, {kInfoFlagsSlot, 0}});
@@ -139,7 +150,8 @@ bool Session::on_cursor_check(ItemReader& r, const Item& first, ItemWriter& w) {
   // Item 47 once per listed cursor, then one sync point: a status and slot 18 for each.
   Item item = first;
   for (;;) {
-    if (item.length != 4) return protocol_error("cursor-check item of " + std::to_string(item.length) + " bytes");
+    if (item.length != 4)
+      return protocol_error("cursor-check item of " + std::to_string(item.length) + " bytes");
     const std::uint32_t handle = load_le32(item.payload);
     const bool open = cursors_.count(handle) != 0;
     log("cursor-check " + std::to_string(handle) + (open ? " open" : " closed"));
@@ -156,7 +168,8 @@ bool Session::on_cursor_check(ItemReader& r, const Item& first, ItemWriter& w) {
 }
 
 bool Session::on_pool(ItemReader& r, const Item& item, ItemWriter& w) {
-  if (item.length != 2) return protocol_error("pool item of " + std::to_string(item.length) + " bytes");
+  if (item.length != 2)
+    return protocol_error("pool item of " + std::to_string(item.length) + " bytes");
   SqlError err;
   if (item.code == kReqPoolPark) {
     // Parked: the client keeps the connection for a later connect with the same
@@ -203,12 +216,14 @@ bool Session::on_database_control(ItemReader& r, const Item& item, ItemWriter& w
       err = sql_error(-83, "Specified database not found", {dbn});
     }
   } else {
-    if (item.length != 1) return protocol_error("stop-database item of " + std::to_string(item.length) + " bytes");
+    if (item.length != 1)
+      return protocol_error("stop-database item of " + std::to_string(item.length) + " bytes");
     std::string name;
     if (!read_name_item(r, name, "stop-database")) return false;
     log("stop-database " + name);
     ok = false;
-    err = sql_error(-121, "Permission denied: this server does not stop its database while it runs");
+    err = sql_error(-121,
+                    "Permission denied: this server does not stop its database while it runs");
   }
   write_status(w, ok ? nullptr : &err);
   write_info(w, {{kInfoFlagsSlot, 0}});

@@ -62,7 +62,8 @@ class TcpChannel : public Channel {
   bool send_now(const std::string& packet) override {
     const ssize_t n = ::send(fd_, packet.data(), packet.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     // A packet begun is finished, so that the stream stays whole.
-    if (n > 0 && static_cast<std::size_t>(n) < packet.size()) return send_all(fd_, packet.substr(static_cast<std::size_t>(n)));
+    if (n > 0 && static_cast<std::size_t>(n) < packet.size())
+      return send_all(fd_, packet.substr(static_cast<std::size_t>(n)));
     return n > 0;
   }
   void shut() override { ::shutdown(fd_, SHUT_RDWR); }
@@ -197,13 +198,16 @@ void Server::serve() {
       int refusing = 0;
       for (const auto& k : conns_) {
         if (k->state.done) continue;
-        if (k->refusing) ++refusing;
-        else ++serving;
+        if (k->refusing)
+          ++refusing;
+        else
+          ++serving;
       }
       if (serving >= cfg_.limits.max_connections) {
         if (refusing >= kRefusalSlots) {
-          if (log_) log_->line(std::to_string(number) + " closed: " + std::to_string(serving) +
-                               " connections open and " + std::to_string(refusing) + " being refused");
+          if (log_)
+            log_->line(std::to_string(number) + " closed: " + std::to_string(serving) +
+                       " connections open and " + std::to_string(refusing) + " being refused");
           continue;  // the channel closes the socket
         }
         c->refusing = true;
@@ -222,9 +226,15 @@ void Server::serve() {
 }
 
 void Server::run_connection(Conn* c, std::uint32_t number) {
-  Session s(cfg_, number, [this](const std::string& l) { if (log_) log_->line(l); }, openssl_random);
+  Session s(
+      cfg_, number,
+      [this](const std::string& l) {
+        if (log_) log_->line(l);
+      },
+      openssl_random);
   if (c->refusing) {
-    s.refuse_connect(std::to_string(cfg_.limits.max_connections) + " connections are open, the most this server serves");
+    s.refuse_connect(std::to_string(cfg_.limits.max_connections) +
+                     " connections are open, the most this server serves");
   }
   if (serve_connection(s, *c->channel, c->state, cfg_.limits)) stop();
   ++served_;

@@ -13,7 +13,8 @@
 
 namespace vqeng {
 
-Session::Session(const DatabaseConfig& cfg, std::uint32_t number, LogSink log, RandomSource random)
+Session::Session(const DatabaseConfig& cfg, std::uint32_t number, LogSink log,
+                 RandomSource random)
     : cfg_(cfg), number_(number), log_(std::move(log)), random_(std::move(random)) {}
 
 Session::~Session() = default;
@@ -33,7 +34,9 @@ void Session::close(const std::string& reason) {
 }
 
 void Session::peer_closed() {
-  if (!closed_) close(state_ == State::Connected ? "peer closed the connection" : "peer closed before connecting");
+  if (!closed_)
+    close(state_ == State::Connected ? "peer closed the connection"
+                                     : "peer closed before connecting");
 }
 
 std::string Session::take_output() {
@@ -69,7 +72,8 @@ void Session::on_packet(std::string& packet) {
     }
     first_packet_seen_ = true;
   }
-  if (status & kStatusScrambled) descramble_packet(p, static_cast<std::uint32_t>(packet.size()));
+  if (status & kStatusScrambled)
+    descramble_packet(p, static_cast<std::uint32_t>(packet.size()));
   const std::string body = packet.substr(header_bytes(type));
   switch (type) {
     case kPktAppConnect:
@@ -126,8 +130,9 @@ void Session::on_packet(std::string& packet) {
     // that a few compressed bytes cannot claim much memory.
     const Limits& lim = cfg_.limits;
     const std::size_t held = partial_bytes_ + queued_bytes_;
-    const std::size_t room = std::min(lim.max_message_bytes - std::min(lim.max_message_bytes, partial_bytes_),
-                                      lim.max_connection_bytes - std::min(lim.max_connection_bytes, held));
+    const std::size_t room =
+        std::min(lim.max_message_bytes - std::min(lim.max_message_bytes, partial_bytes_),
+                 lim.max_connection_bytes - std::min(lim.max_connection_bytes, held));
     bool too_much = false;
     if (!inflater_->inflate_body(body, data, room, &too_much)) {
       if (too_much) {
@@ -158,9 +163,12 @@ void Session::on_packet(std::string& packet) {
 }
 
 std::string Session::input_limit_reason() const {
-  if (partial_bytes_ > cfg_.limits.max_message_bytes || partial_bytes_ + queued_bytes_ <= cfg_.limits.max_connection_bytes)
-    return "request message larger than " + std::to_string(cfg_.limits.max_message_bytes) + " bytes";
-  return "requests waiting to run hold more than " + std::to_string(cfg_.limits.max_connection_bytes) + " bytes";
+  if (partial_bytes_ > cfg_.limits.max_message_bytes ||
+      partial_bytes_ + queued_bytes_ <= cfg_.limits.max_connection_bytes)
+    return "request message larger than " + std::to_string(cfg_.limits.max_message_bytes) +
+           " bytes";
+  return "requests waiting to run hold more than " +
+         std::to_string(cfg_.limits.max_connection_bytes) + " bytes";
 }
 
 void Session::on_app_connect(const std::string& body) {
@@ -188,9 +196,10 @@ void Session::on_app_connect(const std::string& body) {
       return;
     }
   }
-  log("app-connect minor=" + std::to_string(agreed_.minor) + " packet=" +
-      std::to_string(agreed_.packet_size) + " encryption=" + std::to_string(agreed_.encryption) +
-      " compression=" + (agreed_.compression ? "1" : "0") + " liveness=" + std::to_string(agreed_.liveness));
+  log("app-connect minor=" + std::to_string(agreed_.minor) +
+      " packet=" + std::to_string(agreed_.packet_size) + " encryption=" +
+      std::to_string(agreed_.encryption) + " compression=" + (agreed_.compression ? "1" : "0") +
+      " liveness=" + std::to_string(agreed_.liveness));
   std::string pk(kShortHeaderBytes, '\0');
   pk[0] = static_cast<char>(kPktAppConnect);
   pk[1] = static_cast<char>(kStatusEndOfMessage);
@@ -203,7 +212,8 @@ void Session::on_app_connect(const std::string& body) {
 
 void Session::send_packets(std::vector<std::string> packets) {
   for (auto& pk : packets) {
-    if (deflater_ && pk[0] == static_cast<char>(kPktData) && pk.size() >= agreed_.comp_threshold) {
+    if (deflater_ && pk[0] == static_cast<char>(kPktData) &&
+        pk.size() >= agreed_.comp_threshold) {
       std::string z;
       if (deflater_->deflate_body(pk.substr(kShortHeaderBytes), z) &&
           z.size() + kShortHeaderBytes <= agreed_.packet_size) {
@@ -211,7 +221,8 @@ void Session::send_packets(std::vector<std::string> packets) {
         c[0] = pk[0];
         c[1] = static_cast<char>(pk[1] | kStatusCompressed);
         c += z;
-        store_be16(reinterpret_cast<std::uint8_t*>(&c[2]), static_cast<std::uint16_t>(c.size()));
+        store_be16(reinterpret_cast<std::uint8_t*>(&c[2]),
+                   static_cast<std::uint16_t>(c.size()));
         pk.swap(c);
       } else {
         // Sent as it is; the peer resets its inflate stream on such a packet.
@@ -220,7 +231,8 @@ void Session::send_packets(std::vector<std::string> packets) {
     }
     if (agreed_.encryption == 1) {
       pk[1] = static_cast<char>(pk[1] | kStatusScrambled);
-      scramble_packet(reinterpret_cast<std::uint8_t*>(&pk[0]), static_cast<std::uint32_t>(pk.size()));
+      scramble_packet(reinterpret_cast<std::uint8_t*>(&pk[0]),
+                      static_cast<std::uint32_t>(pk.size()));
     }
     out_ += pk;
   }
@@ -289,7 +301,8 @@ void Session::handle_message(const Bodies& bodies) {
     log("reply dropped after an attention");
     return;  // run() sends the acknowledgement instead
   }
-  if (w.empty() && state_ == State::Connected && close_after_reply_.empty() && extra_replies_.empty()) {
+  if (w.empty() && state_ == State::Connected && close_after_reply_.empty() &&
+      extra_replies_.empty()) {
     return;  // queued items only (time zone, drops, aligns): they get no reply
   }
   if (send_reply(w))
@@ -317,7 +330,8 @@ void Session::end_with_error_record(ItemWriter& w, const std::string& reason) {
   // then an error record where the next reply would start, then the end of the
   // message. A client reading a status there gets the record; one that expects
   // another item reports a protocol error of its own.
-  const SqlError e = sql_error(-308, "Protocol error: " + reason + "; the server closes the connection");
+  const SqlError e =
+      sql_error(-308, "Protocol error: " + reason + "; the server closes the connection");
   write_status(w, &e);
   w.put_empty(kItemEnd);  // no information items
   send_packets(w.finish());
@@ -341,7 +355,8 @@ void Session::write_status(ItemWriter& w, const SqlError* e) {
   w.put_empty(kItemEnd);  // end of the record list
 }
 
-void Session::write_info(ItemWriter& w, std::initializer_list<std::pair<std::uint8_t, std::uint32_t>> slots) {
+void Session::write_info(ItemWriter& w,
+                         std::initializer_list<std::pair<std::uint8_t, std::uint32_t>> slots) {
   for (const auto& s : slots) {
     std::string p;
     put_le32(p, s.second);
@@ -352,7 +367,8 @@ void Session::write_info(ItemWriter& w, std::initializer_list<std::pair<std::uin
 }
 
 std::uint32_t Session::resolve(std::uint32_t handle) const {
-  if ((handle == kNullHandle || handle == kImplicitHandle) && last_prepared_ != 0) return last_prepared_;
+  if ((handle == kNullHandle || handle == kImplicitHandle) && last_prepared_ != 0)
+    return last_prepared_;
   return handle;
 }
 
@@ -361,59 +377,92 @@ bool Session::dispatch(ItemReader& r, const Item& item, ItemWriter& w) {
     if (item.code == kReqConnect) return on_connect(r, item, w);
     if (item.code == kReqTimeZone) return true;
     if (item.code == kReqShutdown) return on_shutdown(item, w);
-    return protocol_error("request " + std::to_string(item.code) + " before the database connect");
+    return protocol_error("request " + std::to_string(item.code) +
+                          " before the database connect");
   }
   switch (item.code) {
-    case kReqPrepare: return on_prepare(r, item, w);
-    case kReqValidate: return on_validate(r, item, w);
+    case kReqPrepare:
+      return on_prepare(r, item, w);
+    case kReqValidate:
+      return on_validate(r, item, w);
     case kReqDescribeInput:
-    case kReqDescribeOutput: return on_describe(item, w);
-    case kReqExecute: return on_execute(r, item, w);
-    case kReqExecImmediate: return on_exec_immediate(r, item, w);
-    case kReqOpen: return on_open(r, item, w);
-    case kReqRowDescription: return on_row_description(r, item);
-    case kReqFetch: return on_fetch(item, w);
-    case kReqPrefetch: return on_prefetch(item);
-    case kReqAlign: return on_align(item);
-    case kReqClose: return on_close(item, w);
+    case kReqDescribeOutput:
+      return on_describe(item, w);
+    case kReqExecute:
+      return on_execute(r, item, w);
+    case kReqExecImmediate:
+      return on_exec_immediate(r, item, w);
+    case kReqOpen:
+      return on_open(r, item, w);
+    case kReqRowDescription:
+      return on_row_description(r, item);
+    case kReqFetch:
+      return on_fetch(item, w);
+    case kReqPrefetch:
+      return on_prefetch(item);
+    case kReqAlign:
+      return on_align(item);
+    case kReqClose:
+      return on_close(item, w);
     case kReqCommit:
     case kReqRollback:
-    case kReqPrepareCommit: return on_transaction(item, w);
+    case kReqPrepareCommit:
+      return on_transaction(item, w);
     case kReqCharset:
-    case kReqNcharCharset: return on_charset(item, w);
-    case kReqDisconnect: return on_disconnect(w);
-    case kReqShutdown: return on_shutdown(item, w);
+    case kReqNcharCharset:
+      return on_charset(item, w);
+    case kReqDisconnect:
+      return on_disconnect(w);
+    case kReqShutdown:
+      return on_shutdown(item, w);
     case kReqTimeZone:
-      if (item.length != 4) return protocol_error("time zone item of " + std::to_string(item.length) + " bytes");
+      if (item.length != 4)
+        return protocol_error("time zone item of " + std::to_string(item.length) + " bytes");
       tz_minutes_ = static_cast<std::int32_t>(load_le32(item.payload));
       log("time-zone " + std::to_string(tz_minutes_));
       return true;
     case kReqDrop:
     case kReqCachedDrop:
-      if (item.length != 4) return protocol_error("drop item of " + std::to_string(item.length) + " bytes");
+      if (item.length != 4)
+        return protocol_error("drop item of " + std::to_string(item.length) + " bytes");
       log("drop " + std::to_string(load_le32(item.payload)));
       engine_->drop(load_le32(item.payload));
       return true;
-    case kReqCloseByName: return on_close_by_name(r, item);
-    case kReqGetOption: return on_get_option(r, item, w);
-    case kReqSetOption: return on_set_option(r, item, w);
-    case kReqServerInfo: return on_server_info(r, item, w);
+    case kReqCloseByName:
+      return on_close_by_name(r, item);
+    case kReqGetOption:
+      return on_get_option(r, item, w);
+    case kReqSetOption:
+      return on_set_option(r, item, w);
+    case kReqServerInfo:
+      return on_server_info(r, item, w);
     case kReqNeedsQuotes:
-    case kReqDeleteFile: return on_text_request(r, item, w);
-    case kReqCursorCheck: return on_cursor_check(r, item, w);
+    case kReqDeleteFile:
+      return on_text_request(r, item, w);
+    case kReqCursorCheck:
+      return on_cursor_check(r, item, w);
     case kReqPoolPark:
-    case kReqPoolReuse: return on_pool(r, item, w);
+    case kReqPoolReuse:
+      return on_pool(r, item, w);
     case kReqFind:
     case kReqStartDatabase:
-    case kReqStopDatabase: return on_database_control(r, item, w);
+    case kReqStopDatabase:
+      return on_database_control(r, item, w);
     case kReqDescribeCursorInput:
-    case kReqDescribeCursorOutput: return on_describe_cursor(item, w);
-    case kReqResume: return on_resume(item, w);
-    case kReqGetData: return on_get_data(r, item, w);
-    case kReqPut: return on_put(r, item, w);
-    case kReqUpdate: return on_update(r, item, w);
-    case kReqDelete: return on_delete(r, item, w);
-    case kReqExplain: return on_explain(r, item, w);
+    case kReqDescribeCursorOutput:
+      return on_describe_cursor(item, w);
+    case kReqResume:
+      return on_resume(item, w);
+    case kReqGetData:
+      return on_get_data(r, item, w);
+    case kReqPut:
+      return on_put(r, item, w);
+    case kReqUpdate:
+      return on_update(r, item, w);
+    case kReqDelete:
+      return on_delete(r, item, w);
+    case kReqExplain:
+      return on_explain(r, item, w);
     case kItemEnd:
       return protocol_error("an end item (0) where a request belongs");
     default:
@@ -430,10 +479,13 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
   std::string secret, cipher;
   const auto at_secure = r.next(next);
   if (at_secure == ItemReader::Result::Ok) {
-    if (next.code != kReqSecurePart) return protocol_error("unexpected item " + std::to_string(next.code) + " in the connect request");
+    if (next.code != kReqSecurePart)
+      return protocol_error("unexpected item " + std::to_string(next.code) +
+                            " in the connect request");
     if (r.read_value(next, cipher, 64 * 1024) != ItemReader::Result::Ok) return false;
     if (cipher.empty() || cipher.size() % 16 != 0)
-      return protocol_error("enciphered part of " + std::to_string(cipher.size()) + " bytes is not a multiple of 16");
+      return protocol_error("enciphered part of " + std::to_string(cipher.size()) +
+                            " bytes is not a multiple of 16");
   } else if (at_secure == ItemReader::Result::Error) {
     return false;
   }
@@ -453,20 +505,24 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
         ok = false;
         err = sql_error(-103,
                         std::string("The connect string carries ") + k +
-                            " in plain text; at protocol level 13 and above it travels only in the enciphered part",
+                            " in plain text; at protocol level 13 and above it travels only in "
+                            "the enciphered part",
                         {k});
       }
     }
   } else if (!cipher.empty()) {
     ok = false;
-    err = sql_error(-103, "An enciphered part is not taken below protocol level 13; the password travels in the connect string");
+    err = sql_error(-103,
+                    "An enciphered part is not taken below protocol level 13; the password "
+                    "travels in the connect string");
   }
   // A part that does not decipher to key=value pairs was made with other key
   // material: the password in it cannot be right.
   bool secret_ok = true;
   if (ok && !cipher.empty()) {
     std::string why2;
-    secret_ok = decipher_secure_part(cipher, agreed_.random, secret, why2) && parse_connect_string(secret, sk, why2);
+    secret_ok = decipher_secure_part(cipher, agreed_.random, secret, why2) &&
+                parse_connect_string(secret, sk, why2);
     if (!secret_ok) sk.clear();
   }
   for (auto& c : secret) c = 0;
@@ -491,7 +547,8 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
     ok = secret_ok && user != cfg_.users.end() && kv.count("PWD") && kv["PWD"] == user->second;
     if (!ok) {
       err = sql_error(-103, "Invalid user ID or password");
-      if (user != cfg_.users.end() && !cipher.empty()) explain_refused_password(cipher, user->second);
+      if (user != cfg_.users.end() && !cipher.empty())
+        explain_refused_password(cipher, user->second);
     }
   }
   // The database asked for must be the one we serve (any, when we name none).
@@ -505,10 +562,12 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
   if (ok) {
     engine_ = std::make_unique<Engine>(cfg_);
     engine_->set_user(user->first);
-    engine_->set_client_file_hook([this](bool write, const std::string& name, std::string& data, SqlError& e) {
-      return client_file(write, name, data, e);
-    });
-    engine_->set_option_hook([this](const std::string& name, const std::string* value, bool* taken, std::string& why) {
+    engine_->set_client_file_hook(
+        [this](bool write, const std::string& name, std::string& data, SqlError& e) {
+          return client_file(write, name, data, e);
+        });
+    engine_->set_option_hook([this](const std::string& name, const std::string* value,
+                                    bool* taken, std::string& why) {
       if (name != "vqeng_fault") return true;
       *taken = true;
       return on_fault_option(value, why);
@@ -539,7 +598,8 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
   return true;
 }
 
-std::map<std::string, std::string>::const_iterator Session::find_user(const std::string& uid) const {
+std::map<std::string, std::string>::const_iterator Session::find_user(
+    const std::string& uid) const {
   for (auto it = cfg_.users.begin(); it != cfg_.users.end(); ++it)
     if (same_name(it->first, uid)) return it;
   return cfg_.users.end();
@@ -553,18 +613,23 @@ void Session::explain_refused_password(const std::string& cipher, const std::str
     const char* text;
   };
   const Hint hints[] = {
-      {{true, false}, "the enciphered part was made with the random bytes as the AES key; "
-                      "this server derives the key from them"},
-      {{false, true}, "the enciphered part was made with the first four random bytes as the IV word; "
-                      "this server takes the first random byte alone"},
-      {{true, true}, "the enciphered part was made with the random bytes as the AES key and the first four "
-                     "of them as the IV word; this server derives the key and takes the first random byte alone"},
+      {{true, false},
+       "the enciphered part was made with the random bytes as the AES key; "
+       "this server derives the key from them"},
+      {{false, true},
+       "the enciphered part was made with the first four random bytes as the IV word; "
+       "this server takes the first random byte alone"},
+      {{true, true},
+       "the enciphered part was made with the random bytes as the AES key and the first four "
+       "of them as the IV word; this server derives the key and takes the first random byte "
+       "alone"},
   };
   for (const auto& h : hints) {
     std::string plain, why;
     std::map<std::string, std::string> kv;
-    const bool match = decipher_secure_part_mistaken(cipher, agreed_.random, h.mistake, plain, why) &&
-                       parse_connect_string(plain, kv, why) && kv["PWD"] == password;
+    const bool match =
+        decipher_secure_part_mistaken(cipher, agreed_.random, h.mistake, plain, why) &&
+        parse_connect_string(plain, kv, why) && kv["PWD"] == password;
     for (auto& c : plain) c = 0;
     for (auto& e : kv) std::fill(e.second.begin(), e.second.end(), '\0');
     if (match) {
@@ -576,13 +641,16 @@ void Session::explain_refused_password(const std::string& cipher, const std::str
 
 bool Session::on_prepare(ItemReader& r, const Item& item, ItemWriter& w) {
   std::string text;
-  if (r.read_value(item, text, cfg_.limits.max_message_bytes) != ItemReader::Result::Ok) return false;
+  if (r.read_value(item, text, cfg_.limits.max_message_bytes) != ItemReader::Result::Ok)
+    return false;
   Item next;
-  if (r.next(next) != ItemReader::Result::Ok || next.code != kReqPrepareFlags || next.length != 2)
+  if (r.next(next) != ItemReader::Result::Ok || next.code != kReqPrepareFlags ||
+      next.length != 2)
     return protocol_error("prepare without its flags item");
   const std::uint16_t flags = load_le16(next.payload);
   if ((flags & 2) && agreed_.minor >= 15) {
-    if (r.next(next) != ItemReader::Result::Ok || next.code != kReqPrepareExtra || next.length != 4)
+    if (r.next(next) != ItemReader::Result::Ok || next.code != kReqPrepareExtra ||
+        next.length != 4)
       return protocol_error("prepare flags announce an item 142 that is missing");
   }
   log("prepare " + log_text(text));
@@ -591,9 +659,10 @@ bool Session::on_prepare(ItemReader& r, const Item& item, ItemWriter& w) {
   bool ok = true;
   if (held_room() < 2 * text.size() + kHeldStatementOverhead) {
     ok = false;
-    err = sql_error(-1000, "Prepared statements and open cursors would hold more than the " +
-                               std::to_string(cfg_.limits.max_connection_bytes) +
-                               " bytes one connection may hold; drop statements or close cursors");
+    err = sql_error(-1000,
+                    "Prepared statements and open cursors would hold more than the " +
+                        std::to_string(cfg_.limits.max_connection_bytes) +
+                        " bytes one connection may hold; drop statements or close cursors");
   }
   if (ok && engine_->prepare(text, id, err)) {
     last_prepared_ = id;
@@ -618,9 +687,11 @@ bool Session::on_prepare(ItemReader& r, const Item& item, ItemWriter& w) {
 }
 
 bool Session::on_validate(ItemReader& r, const Item& item, ItemWriter& w) {
-  if (item.length != 14) return protocol_error("validate item of " + std::to_string(item.length) + " bytes");
+  if (item.length != 14)
+    return protocol_error("validate item of " + std::to_string(item.length) + " bytes");
   Item end;
-  if (r.next(end) != ItemReader::Result::Ok || end.code != kItemEnd) return protocol_error("validate without its end item");
+  if (r.next(end) != ItemReader::Result::Ok || end.code != kItemEnd)
+    return protocol_error("validate without its end item");
   const std::uint32_t id = load_le32(item.payload);
   log("validate " + std::to_string(id));
   if (engine_->has_statement(id)) {
@@ -635,13 +706,15 @@ bool Session::on_validate(ItemReader& r, const Item& item, ItemWriter& w) {
 }
 
 bool Session::on_describe(const Item& item, ItemWriter& w) {
-  if (item.length != 6) return protocol_error("describe item of " + std::to_string(item.length) + " bytes");
+  if (item.length != 6)
+    return protocol_error("describe item of " + std::to_string(item.length) + " bytes");
   const std::uint32_t id = resolve(load_le32(item.payload));
   const bool input = item.code == kReqDescribeInput;
   log(std::string(input ? "describe-input " : "describe-output ") + std::to_string(id));
   std::vector<ColumnDesc> cols;
   SqlError err;
-  const bool ok = input ? engine_->describe_input(id, cols, err) : engine_->describe_output(id, cols, err);
+  const bool ok =
+      input ? engine_->describe_input(id, cols, err) : engine_->describe_output(id, cols, err);
   if (ok) write_description(w, cols);
   w.put_empty(kItemEnd);
   write_status(w, ok ? nullptr : &err);
@@ -671,7 +744,8 @@ bool Session::read_column_vars_and_rows(ItemReader& r, std::vector<WireType>& co
     if (rc == ItemReader::Result::Error) return false;
     if (it.code >= kDefNone && it.code <= 99 && it.code != kDefSecondName) {
       WireType t;
-      if (!parse_definition(it, t)) return protocol_error("bad column definition item " + std::to_string(it.code));
+      if (!parse_definition(it, t))
+        return protocol_error("bad column definition item " + std::to_string(it.code));
       col_vars.push_back(t);
       continue;
     }
@@ -704,18 +778,21 @@ bool Session::read_column_vars_and_rows(ItemReader& r, std::vector<WireType>& co
       if (!read_value_item(r, it, v, why)) return protocol_error(why);
       row.push_back(std::move(v));
     } else {
-      return protocol_error("item " + std::to_string(it.code) + " where a parameter value belongs");
+      return protocol_error("item " + std::to_string(it.code) +
+                            " where a parameter value belongs");
     }
     const auto rc = r.next(it);
     if (rc == ItemReader::Result::Error) return false;
-    if (rc == ItemReader::Result::EndOfMessage) return protocol_error("parameter rows without their closing item 0");
+    if (rc == ItemReader::Result::EndOfMessage)
+      return protocol_error("parameter rows without their closing item 0");
   }
   if (!row.empty()) rows.push_back(std::move(row));
   return true;
 }
 
 bool Session::on_execute(ItemReader& r, const Item& item, ItemWriter& w) {
-  if (item.length != 6) return protocol_error("execute item of " + std::to_string(item.length) + " bytes");
+  if (item.length != 6)
+    return protocol_error("execute item of " + std::to_string(item.length) + " bytes");
   const std::uint32_t id = resolve(load_le32(item.payload));
   const std::uint16_t options = load_le16(item.payload + 4);
   std::vector<WireType> col_vars;
@@ -737,7 +814,8 @@ bool Session::on_execute(ItemReader& r, const Item& item, ItemWriter& w) {
   } else {
     const std::size_t nrows = std::max<std::size_t>(rows.size(), 1);
     for (std::size_t k = 0; k < nrows && ok; ++k) {
-      ok = engine_->execute(id, rows.empty() ? std::vector<Value>{} : rows[k], col_vars.empty() ? 0 : 1, res, err);
+      ok = engine_->execute(id, rows.empty() ? std::vector<Value>{} : rows[k],
+                            col_vars.empty() ? 0 : 1, res, err);
       changes += res.changes;
     }
     if (ok && (options & 2)) ok = engine_->commit(err);
@@ -774,7 +852,8 @@ bool Session::on_execute(ItemReader& r, const Item& item, ItemWriter& w) {
 
 bool Session::on_exec_immediate(ItemReader& r, const Item& item, ItemWriter& w) {
   std::string text;
-  if (r.read_value(item, text, cfg_.limits.max_message_bytes) != ItemReader::Result::Ok) return false;
+  if (r.read_value(item, text, cfg_.limits.max_message_bytes) != ItemReader::Result::Ok)
+    return false;
   std::vector<WireType> col_vars;
   std::vector<std::vector<Value>> rows;
   if (!read_column_vars_and_rows(r, col_vars, rows)) return false;
@@ -792,7 +871,8 @@ bool Session::on_exec_immediate(ItemReader& r, const Item& item, ItemWriter& w) 
 }
 
 bool Session::on_open(ItemReader& r, const Item& item, ItemWriter& w) {
-  if (item.length != 10) return protocol_error("open item of " + std::to_string(item.length) + " bytes");
+  if (item.length != 10)
+    return protocol_error("open item of " + std::to_string(item.length) + " bytes");
   const std::uint32_t id = resolve(load_le32(item.payload));
   Item name_item;
   if (r.next(name_item) != ItemReader::Result::Ok || name_item.code != kItemName)
@@ -816,17 +896,19 @@ bool Session::on_open(ItemReader& r, const Item& item, ItemWriter& w) {
     ExecResult res;
     const std::size_t budget = held_room();
     ok = engine_->describe_output(id, c.columns, err) &&
-         engine_->execute(id, rows.empty() ? std::vector<Value>{} : rows.front(), kMaxCursorRows + 1, res, err,
-                          budget);
+         engine_->execute(id, rows.empty() ? std::vector<Value>{} : rows.front(),
+                          kMaxCursorRows + 1, res, err, budget);
     if (ok && res.rows.size() > kMaxCursorRows) {
       ok = false;
       err = sql_error(-1000, "Result set too large for the stand-in server");
     }
     if (ok && res.too_large) {
       ok = false;
-      err = sql_error(-1000, "The result set would take more than the " +
-                                 std::to_string(cfg_.limits.max_connection_bytes) +
-                                 " bytes one connection may hold; close other cursors or ask for fewer rows");
+      err = sql_error(
+          -1000,
+          "The result set would take more than the " +
+              std::to_string(cfg_.limits.max_connection_bytes) +
+              " bytes one connection may hold; close other cursors or ask for fewer rows");
     }
     if (ok) {
       c.name = name;
@@ -853,27 +935,36 @@ bool Session::on_open(ItemReader& r, const Item& item, ItemWriter& w) {
   } else {
     write_status(w, ok ? nullptr : &err);
   }
-  const std::uint32_t ncols = handle ? static_cast<std::uint32_t>(cursors_[handle].columns.size()) : 0;
+  const std::uint32_t ncols =
+      handle ? static_cast<std::uint32_t>(cursors_[handle].columns.size()) : 0;
   write_info(w, {{2, 0}, {3, 0}, {1, 0}, {6, ncols}, {16, 0}, {21, 0}, {kInfoFlagsSlot, 0}});
   return true;
 }
 
 bool Session::on_row_description(ItemReader& r, const Item& item) {
-  if (item.length != 6) return protocol_error("row description item of " + std::to_string(item.length) + " bytes");
+  if (item.length != 6)
+    return protocol_error("row description item of " + std::to_string(item.length) + " bytes");
   std::uint32_t handle = load_le32(item.payload);
-  if ((handle == kNullHandle || handle == kImplicitHandle) && last_opened_) handle = last_opened_;
+  if ((handle == kNullHandle || handle == kImplicitHandle) && last_opened_)
+    handle = last_opened_;
   const auto it = cursors_.find(handle);
   Item col;
   for (;;) {
-    if (r.next(col) != ItemReader::Result::Ok) return protocol_error("row description without its end item");
+    if (r.next(col) != ItemReader::Result::Ok)
+      return protocol_error("row description without its end item");
     if (col.code == kItemEnd) break;
-    if (col.code != kReqRowColumn || col.length != 2) return protocol_error("item " + std::to_string(col.code) + " in a row description");
+    if (col.code != kReqRowColumn || col.length != 2)
+      return protocol_error("item " + std::to_string(col.code) + " in a row description");
     const std::uint16_t k = load_le16(col.payload);
     Item def;
-    if (r.next(def) != ItemReader::Result::Ok) return protocol_error("row description column without a definition");
+    if (r.next(def) != ItemReader::Result::Ok)
+      return protocol_error("row description column without a definition");
     WireType t;
-    if (!parse_definition(def, t)) return protocol_error("bad definition item " + std::to_string(def.code) + " in a row description");
-    if (it == cursors_.end() || k >= it->second.columns.size()) continue;  // nothing to send for it anyway
+    if (!parse_definition(def, t))
+      return protocol_error("bad definition item " + std::to_string(def.code) +
+                            " in a row description");
+    if (it == cursors_.end() || k >= it->second.columns.size())
+      continue;  // nothing to send for it anyway
     it->second.skip[k] = def.code == kDefNone;
     if (def.code != kDefNone) it->second.wanted[k] = t;
   }
@@ -881,8 +972,8 @@ bool Session::on_row_description(ItemReader& r, const Item& item) {
   return true;
 }
 
-std::uint32_t Session::write_rows(ItemWriter& w, const Cursor& c, std::int64_t from, std::uint32_t count,
-                                  RowsEnd* end) {
+std::uint32_t Session::write_rows(ItemWriter& w, const Cursor& c, std::int64_t from,
+                                  std::uint32_t count, RowsEnd* end) {
   *end = RowsEnd{};
   std::uint32_t written = 0;
   for (std::int64_t p = from; written < count; ++p) {
@@ -910,14 +1001,16 @@ std::uint32_t Session::write_rows(ItemWriter& w, const Cursor& c, std::int64_t f
 }
 
 bool Session::on_fetch(const Item& item, ItemWriter& w) {
-  if (item.length != 12) return protocol_error("fetch item of " + std::to_string(item.length) + " bytes");
+  if (item.length != 12)
+    return protocol_error("fetch item of " + std::to_string(item.length) + " bytes");
   std::uint32_t handle = load_le32(item.payload);
-  if ((handle == kNullHandle || handle == kImplicitHandle) && last_opened_) handle = last_opened_;
+  if ((handle == kNullHandle || handle == kImplicitHandle) && last_opened_)
+    handle = last_opened_;
   const std::int32_t offset = static_cast<std::int32_t>(load_le32(item.payload + 4));
   const std::uint16_t rows = load_le16(item.payload + 8);
   const std::uint16_t options = load_le16(item.payload + 10);
-  log("fetch " + std::to_string(handle) + " offset=" + std::to_string(offset) + " rows=" + std::to_string(rows) +
-      " options=" + std::to_string(options));
+  log("fetch " + std::to_string(handle) + " offset=" + std::to_string(offset) +
+      " rows=" + std::to_string(rows) + " options=" + std::to_string(options));
   const auto it = cursors_.find(handle);
   if (it == cursors_.end()) {
     w.put_empty(kItemEnd);
@@ -931,8 +1024,10 @@ bool Session::on_fetch(const Item& item, ItemWriter& w) {
   // Absolute (and bookmark) moves count from the first row, negative ones from
   // the end; other moves are relative to the current row.
   std::int64_t target;
-  if (options & (kFetchAbsolute | kFetchBookmark)) target = offset >= 0 ? offset : n + 1 + offset;
-  else target = c.pos + offset;
+  if (options & (kFetchAbsolute | kFetchBookmark))
+    target = offset >= 0 ? offset : n + 1 + offset;
+  else
+    target = c.pos + offset;
   target = std::clamp<std::int64_t>(target, 0, n + 1);
   RowsEnd end;
   std::uint32_t written = 0;
@@ -940,17 +1035,23 @@ bool Session::on_fetch(const Item& item, ItemWriter& w) {
     written = write_rows(w, c, target, rows, &end);
     // The cursor rests on the last row sent; past the end it is after the last
     // row (before the first when moving back), on a deleted row it stays there.
-    if (end.code == 100) c.pos = end.at < 1 ? 0 : n + 1;
-    else if (end.code == -197) c.pos = end.at;
-    else c.pos = target + written - 1;
+    if (end.code == 100)
+      c.pos = end.at < 1 ? 0 : n + 1;
+    else if (end.code == -197)
+      c.pos = end.at;
+    else
+      c.pos = target + written - 1;
   } else {
     c.pos = target;
-    if (target < 1 || target > n) end.code = 100;
-    else if (c.deleted[static_cast<std::size_t>(target - 1)]) end.code = -197;
+    if (target < 1 || target > n)
+      end.code = 100;
+    else if (c.deleted[static_cast<std::size_t>(target - 1)])
+      end.code = -197;
   }
   w.put_empty(kItemEnd);
   if (end.code != 0 && written == 0) {
-    const SqlError e = end.code == 100 ? sql_error(100) : sql_error(-197, "No current row of cursor");
+    const SqlError e =
+        end.code == 100 ? sql_error(100) : sql_error(-197, "No current row of cursor");
     write_status(w, &e);
   } else {
     write_status(w, nullptr);
@@ -960,9 +1061,11 @@ bool Session::on_fetch(const Item& item, ItemWriter& w) {
 }
 
 bool Session::on_prefetch(const Item& item) {
-  if (item.length != 16) return protocol_error("prefetch item of " + std::to_string(item.length) + " bytes");
+  if (item.length != 16)
+    return protocol_error("prefetch item of " + std::to_string(item.length) + " bytes");
   std::uint32_t handle = load_le32(item.payload);
-  if ((handle == kNullHandle || handle == kImplicitHandle) && last_opened_) handle = last_opened_;
+  if ((handle == kNullHandle || handle == kImplicitHandle) && last_opened_)
+    handle = last_opened_;
   const std::uint16_t limit = load_le16(item.payload + 8);
   std::uint16_t rows = load_le16(item.payload + 10);
   if (limit != 0xFFFF && limit < rows) rows = limit;
@@ -990,21 +1093,25 @@ bool Session::on_prefetch(const Item& item) {
 }
 
 bool Session::on_align(const Item& item) {
-  if (item.length != 6) return protocol_error("align item of " + std::to_string(item.length) + " bytes");
+  if (item.length != 6)
+    return protocol_error("align item of " + std::to_string(item.length) + " bytes");
   // An align may come at the head of a message or just before a prefetch in its
   // middle; a cursor opened earlier in the message is named by the null handle.
   std::uint32_t handle = load_le32(item.payload);
-  if ((handle == kNullHandle || handle == kImplicitHandle) && last_opened_) handle = last_opened_;
+  if ((handle == kNullHandle || handle == kImplicitHandle) && last_opened_)
+    handle = last_opened_;
   const auto it = cursors_.find(handle);
   const std::uint16_t delta = load_le16(item.payload + 4);
   log("align " + std::to_string(handle) + " delta=" + std::to_string(delta));
   if (it != cursors_.end())
-    it->second.pos = std::min<std::int64_t>(it->second.pos + delta, static_cast<std::int64_t>(it->second.rows.size()) + 1);
+    it->second.pos = std::min<std::int64_t>(
+        it->second.pos + delta, static_cast<std::int64_t>(it->second.rows.size()) + 1);
   return true;
 }
 
 bool Session::on_close(const Item& item, ItemWriter& w) {
-  if (item.length != 4) return protocol_error("close item of " + std::to_string(item.length) + " bytes");
+  if (item.length != 4)
+    return protocol_error("close item of " + std::to_string(item.length) + " bytes");
   const std::uint32_t handle = load_le32(item.payload);
   log("close " + std::to_string(handle));
   const auto found = cursors_.find(handle);
@@ -1064,7 +1171,8 @@ bool Session::on_charset(const Item& item, ItemWriter& w) {
   std::string name(reinterpret_cast<const char*>(item.payload), n);
   name = name.substr(0, name.find('\0'));
   log(std::string(item.code == kReqCharset ? "charset " : "nchar-charset ") + name);
-  if (item.code == kReqCharset && agreed_.minor >= 13) w.put_bytes(kItemName, std::string("UTF-8"));
+  if (item.code == kReqCharset && agreed_.minor >= 13)
+    w.put_bytes(kItemName, std::string("UTF-8"));
   write_status(w, nullptr);
   write_info(w, {{kInfoFlagsSlot, 0}});
   return true;
@@ -1077,8 +1185,10 @@ bool Session::on_shutdown(const Item& item, ItemWriter& w) {
   // its connect road shuts the server down again when its database connect
   // fails. That client's connection is the first one the server accepted.
   if (state_ != State::Connected && !(cfg_.started_for_auto_stop && number_ == 1)) {
-    const SqlError err = sql_error(-121, "Permission denied: a shutdown before the database connect is taken only "
-                                         "from the client that started this server to stop by itself");
+    const SqlError err =
+        sql_error(-121,
+                  "Permission denied: a shutdown before the database connect is taken only "
+                  "from the client that started this server to stop by itself");
     write_status(w, &err);
     write_info(w, {{kInfoFlagsSlot, 0}});
     log("shutdown refused");

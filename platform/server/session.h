@@ -88,7 +88,8 @@ class Session {
 
   // Reply pieces.
   void write_status(ItemWriter& w, const SqlError* e);
-  void write_info(ItemWriter& w, std::initializer_list<std::pair<std::uint8_t, std::uint32_t>> slots);
+  void write_info(ItemWriter& w,
+                  std::initializer_list<std::pair<std::uint8_t, std::uint32_t>> slots);
   // Records why a request is malformed and returns false; the message's run then
   // ends with an error record and closes the connection.
   bool protocol_error(const std::string& why);
@@ -149,8 +150,9 @@ class Session {
 
   // Client files (client_files.cpp).
   bool client_file(bool write, const std::string& name, std::string& data, SqlError& err);
-  bool file_exchange(const std::string& request_items, std::uint32_t handle, std::uint8_t* status,
-                     std::uint64_t* length, std::string* data, SqlError& err);
+  bool file_exchange(const std::string& request_items, std::uint32_t handle,
+                     std::uint8_t* status, std::uint64_t* length, std::string* data,
+                     SqlError& err);
   bool await_answer(std::vector<std::string>& answer, SqlError& err);
   std::uint32_t next_file_handle_ = 1;
   std::string pending_file_close_;  // close requests to lead the current request's reply
@@ -183,8 +185,10 @@ class Session {
   // The cursor a request names; the null handle names the one opened earlier in
   // the message. Null when none is open.
   Cursor* cursor_of(std::uint32_t handle);
-  bool positioned_columns(const Cursor& c, std::size_t nvalues, std::vector<std::size_t>& cols, SqlError& err) const;
-  bool change_current_row(Cursor& c, const std::string& verb, const std::vector<std::size_t>& cols,
+  bool positioned_columns(const Cursor& c, std::size_t nvalues, std::vector<std::size_t>& cols,
+                          SqlError& err) const;
+  bool change_current_row(Cursor& c, const std::string& verb,
+                          const std::vector<std::size_t>& cols,
                           const std::vector<Value>& values, SqlError& err);
   // What the connection may still hold in cursor rows and statements.
   std::size_t held_room() const;
@@ -197,7 +201,8 @@ class Session {
   };
   // Writes up to `count` rows from position `from`; returns the rows written. A
   // run that stops short ends with an end-of-row item carrying its record.
-  std::uint32_t write_rows(ItemWriter& w, const Cursor& c, std::int64_t from, std::uint32_t count, RowsEnd* end);
+  std::uint32_t write_rows(ItemWriter& w, const Cursor& c, std::int64_t from,
+                           std::uint32_t count, RowsEnd* end);
 
   const DatabaseConfig& cfg_;
   std::uint32_t number_;
@@ -213,12 +218,12 @@ class Session {
   std::string refuse_connect_;  // non-empty: refuse the database connect, for this reason
   PacketReader reader_;
   bool first_packet_seen_ = false;
-  Bodies partial_;                  // data packets of the message being received
-  std::size_t partial_bytes_ = 0;   // their total size
-  std::deque<Bodies> queue_;        // whole messages not yet run
-  unsigned attentions_ = 0;         // attentions not yet acknowledged
-  std::size_t queued_bytes_ = 0;    // bytes of the messages in queue_
-  std::string close_after_reply_;   // close once the reply is out, for this reason
+  Bodies partial_;                 // data packets of the message being received
+  std::size_t partial_bytes_ = 0;  // their total size
+  std::deque<Bodies> queue_;       // whole messages not yet run
+  unsigned attentions_ = 0;        // attentions not yet acknowledged
+  std::size_t queued_bytes_ = 0;   // bytes of the messages in queue_
+  std::string close_after_reply_;  // close once the reply is out, for this reason
   std::string out_;
 
   AppConnectAgreement agreed_;
@@ -227,11 +232,13 @@ class Session {
   std::unique_ptr<Engine> engine_;
   std::uint32_t last_prepared_ = 0;  // statement of the message being run
   std::uint32_t last_opened_ = 0;    // cursor opened earlier in the message
-  std::uint32_t last_executed_ = 0;  // statement that ran (into column variables) earlier in the message
+  std::uint32_t last_executed_ =
+      0;  // statement that ran (into column variables) earlier in the message
   std::map<std::uint32_t, Cursor> cursors_;
   std::size_t cursor_bytes_ = 0;  // what the open cursors' rows hold
   std::uint32_t next_cursor_ = 1;
-  std::vector<std::unique_ptr<ItemWriter>> extra_replies_;  // prefetch replies, sent after the main one
+  std::vector<std::unique_ptr<ItemWriter>>
+      extra_replies_;  // prefetch replies, sent after the main one
   std::int32_t tz_minutes_ = 0;
 };
 

@@ -26,7 +26,8 @@ std::string Session::request_text(ItemReader r, const Item& item) {
     case kReqPrepare:
     case kReqExecImmediate:
     case kReqNeedsQuotes:
-      if (r.read_value(item, text, cfg_.limits.max_message_bytes) != ItemReader::Result::Ok) text.clear();
+      if (r.read_value(item, text, cfg_.limits.max_message_bytes) != ItemReader::Result::Ok)
+        text.clear();
       return text;
     case kReqExecute:
     case kReqOpen:
@@ -107,10 +108,12 @@ void Session::apply_faults(ItemReader& r, const Item& item, ItemWriter& w) {
     }
     case FaultRule::Action::Notice: {
       // An immediate packet: type 26, then 6, 2, the type, the code and the text.
-      std::string pk{static_cast<char>(kPktLiveness), 0, 0, 0, 6, 2, static_cast<char>(fired->message_type)};
+      std::string pk{static_cast<char>(kPktLiveness),       0, 0, 0, 6, 2,
+                     static_cast<char>(fired->message_type)};
       put_le32(pk, static_cast<std::uint32_t>(fired->code));
       pk += fired->message.substr(0, agreed_.packet_size - 11u);
-      store_be16(reinterpret_cast<std::uint8_t*>(&pk[2]), static_cast<std::uint16_t>(pk.size()));
+      store_be16(reinterpret_cast<std::uint8_t*>(&pk[2]),
+                 static_cast<std::uint16_t>(pk.size()));
       send_packets({pk});
       break;
     }
@@ -141,7 +144,8 @@ bool Session::send_reply(ItemWriter& w) {
   }
   if (fault_delay_ms_ > 0) {
     // Waits in short steps, so that an attention or the peer's leaving ends it.
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(fault_delay_ms_);
+    const auto until =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(fault_delay_ms_);
     while (std::chrono::steady_clock::now() < until && attentions_ == 0 && !closed_) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
       if (poll_hook_) poll_hook_();

@@ -76,16 +76,26 @@ SqlError map_sqlite_error(int extended_rc, const std::string& message) {
     return rest;
   };
   switch (primary) {
-    case SQLITE_INTERRUPT: return sql_error(-299);
-    case SQLITE_BUSY: case SQLITE_LOCKED: return sql_error(-210, message);
-    case SQLITE_FULL: return sql_error(-604, message);
-    case SQLITE_MISMATCH: return sql_error(-157, message);
+    case SQLITE_INTERRUPT:
+      return sql_error(-299);
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return sql_error(-210, message);
+    case SQLITE_FULL:
+      return sql_error(-604, message);
+    case SQLITE_MISMATCH:
+      return sql_error(-157, message);
     case SQLITE_CONSTRAINT:
       switch (extended_rc) {
-        case SQLITE_CONSTRAINT_UNIQUE: case SQLITE_CONSTRAINT_PRIMARYKEY: return sql_error(-196, message);
-        case SQLITE_CONSTRAINT_NOTNULL: return sql_error(-195, message);
-        case SQLITE_CONSTRAINT_FOREIGNKEY: return sql_error(-194, message);
-        default: return sql_error(-209, message);
+        case SQLITE_CONSTRAINT_UNIQUE:
+        case SQLITE_CONSTRAINT_PRIMARYKEY:
+          return sql_error(-196, message);
+        case SQLITE_CONSTRAINT_NOTNULL:
+          return sql_error(-195, message);
+        case SQLITE_CONSTRAINT_FOREIGNKEY:
+          return sql_error(-194, message);
+        default:
+          return sql_error(-209, message);
       }
     case SQLITE_ERROR: {
       std::string name;
@@ -94,7 +104,10 @@ SqlError map_sqlite_error(int extended_rc, const std::string& message) {
       if (message.find("already exists") != std::string::npos) return sql_error(-110, message);
       return sql_error(-131, message);
     }
-    case SQLITE_IOERR: case SQLITE_CORRUPT: case SQLITE_CANTOPEN: case SQLITE_NOTADB:
+    case SQLITE_IOERR:
+    case SQLITE_CORRUPT:
+    case SQLITE_CANTOPEN:
+    case SQLITE_NOTADB:
       return sql_error(-301, message);
     default:
       return sql_error(-1000, message);

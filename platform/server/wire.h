@@ -63,9 +63,9 @@ constexpr std::size_t kLongHeaderBytes = kShortHeaderBytes + 4;
 static_assert(kShortHeaderBytes == 4 && kLongHeaderBytes == 8, "packet header sizes");
 
 enum PacketType : std::uint8_t {
-  kPktFirstOther = 2,    // accepted as a first packet; carries nothing we use
-  kPktQueuedData = 15,   // taken like a data packet; never compressed
-  kPktAttention = 16,    // client asks to stop the running request
+  kPktFirstOther = 2,   // accepted as a first packet; carries nothing we use
+  kPktQueuedData = 15,  // taken like a data packet; never compressed
+  kPktAttention = 16,   // client asks to stop the running request
   kPktData = 24,
   kPktAppConnect = 25,
   kPktLiveness = 26,

@@ -10,12 +10,16 @@ using namespace script;
 
 namespace {
 
-std::uint64_t rd64(const std::string& s, std::size_t at) { return rd32(s, at) | (std::uint64_t{rd32(s, at + 4)} << 32); }
+std::uint64_t rd64(const std::string& s, std::size_t at) {
+  return rd32(s, at) | (std::uint64_t{rd32(s, at + 4)} << 32);
+}
 
 // A long value as old-form pieces, each a whole item.
 std::vector<std::string> long_value_items(std::uint8_t code, const std::string& v) {
-  std::vector<std::string> items{std::string{char(252), char(code)}, item(192, u32le(static_cast<std::uint32_t>(v.size())))};
-  for (std::size_t at = 0; at < v.size(); at += 250) items.push_back(item(193, v.substr(at, 250)));
+  std::vector<std::string> items{std::string{char(252), char(code)},
+                                 item(192, u32le(static_cast<std::uint32_t>(v.size())))};
+  for (std::size_t at = 0; at < v.size(); at += 250)
+    items.push_back(item(193, v.substr(at, 250)));
   items.push_back(item(194));
   return items;
 }
@@ -29,7 +33,8 @@ std::string message_of(const std::vector<std::string>& items) {
     bodies.back() += it;
   }
   std::string out;
-  for (std::size_t i = 0; i < bodies.size(); ++i) out += packet(24, i + 1 == bodies.size() ? 1 : 0, bodies[i]);
+  for (std::size_t i = 0; i < bodies.size(); ++i)
+    out += packet(24, i + 1 == bodies.size() ? 1 : 0, bodies[i]);
   return out;
 }
 
@@ -63,10 +68,15 @@ class FileClient {
       if (op == 1) {
         name_[handle] = items[i + 1].payload;
         const auto st = open_status.find(name_[handle]);
-        if (st != open_status.end()) status = st->second;
-        else if (write) files[name_[handle]].clear();
-        else if (!files.count(name_[handle])) status = 3;
-        if (status == 1 && !write) reply.push_back(item(104, u32le(static_cast<std::uint32_t>(files[name_[handle]].size())) + u32le(0)));
+        if (st != open_status.end())
+          status = st->second;
+        else if (write)
+          files[name_[handle]].clear();
+        else if (!files.count(name_[handle]))
+          status = 3;
+        if (status == 1 && !write)
+          reply.push_back(item(
+              104, u32le(static_cast<std::uint32_t>(files[name_[handle]].size())) + u32le(0)));
       } else if (write) {
         files[name_[handle]] += items[i + 1].payload;  // the 113 long value
       } else {
@@ -97,12 +107,16 @@ class ClientFiles : public ::testing::Test {
   }
   // One value of a query, into a long binary column variable.
   std::vector<ReplyItem> query(const std::string& sql) {
-    return h_.request(item(22, sql) + item(136, u16le(1)) + item(24, u32le(0xFFFFFFFF) + u16le(0)) +
+    return h_.request(item(22, sql) + item(136, u16le(1)) +
+                      item(24, u32le(0xFFFFFFFF) + u16le(0)) +
                       item(83, u32le(0x7FFFFFFF) + u16le(0)) + item(0));
   }
   void exec_blob_table() {
     ASSERT_EQ(h_.request(item(25, "CREATE TABLE blobs(b LONG BINARY)"))[2].code, 66);
-    ASSERT_EQ(h_.request(item(25, "INSERT INTO blobs VALUES(CAST(printf('%.*c', 300000, 'z') AS BLOB))"))[2].code, 66);
+    ASSERT_EQ(h_.request(item(
+                  25, "INSERT INTO blobs VALUES(CAST(printf('%.*c', 300000, 'z') AS BLOB))"))[2]
+                  .code,
+              66);
   }
   SessionHarness h_;
   FileClient files_;

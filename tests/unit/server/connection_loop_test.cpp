@@ -49,7 +49,8 @@ class ScriptedChannel : public vqeng::Channel {
 
 std::string app_connect_packet() {
   std::string pk = packet(25, 0x21, std::string(1, '\0') + app_connect_record({}));
-  vqeng::scramble_packet(reinterpret_cast<std::uint8_t*>(&pk[0]), static_cast<std::uint32_t>(pk.size()));
+  vqeng::scramble_packet(reinterpret_cast<std::uint8_t*>(&pk[0]),
+                         static_cast<std::uint32_t>(pk.size()));
   return pk;
 }
 
@@ -60,11 +61,17 @@ TEST(ConnectionLoop, ServesASessionToItsEnd) {
   std::vector<std::string> log;
   std::uint8_t random[32];
   for (int i = 0; i < 32; ++i) random[i] = static_cast<std::uint8_t>(i * 3);
-  vqeng::Session s(cfg, 3, [&](const std::string& l) { log.push_back(l); },
-                   [&](std::uint8_t* out, std::size_t n) { std::memcpy(out, random, n); return true; });
+  vqeng::Session s(
+      cfg, 3, [&](const std::string& l) { log.push_back(l); },
+      [&](std::uint8_t* out, std::size_t n) {
+        std::memcpy(out, random, n);
+        return true;
+      });
   ScriptedChannel ch;
   ch.incoming.push_back(app_connect_packet());
-  ch.incoming.push_back(packet(24, 1, item(16, "UID=dba") + item(133, u32le(0)) + item(20, encipher("PWD=sql", random))));
+  ch.incoming.push_back(packet(
+      24, 1,
+      item(16, "UID=dba") + item(133, u32le(0)) + item(20, encipher("PWD=sql", random))));
   // A request cut into two reads, then the disconnect.
   const std::string req = packet(24, 1, item(25, "CREATE TABLE loop(a INTEGER)"));
   ch.incoming.push_back(req.substr(0, 5));
@@ -88,7 +95,10 @@ TEST(ConnectionLoop, ServesASessionToItsEnd) {
 TEST(ConnectionLoop, ConnectMustFinishInTime) {
   vqeng::DatabaseConfig cfg;
   cfg.limits.login_timeout_seconds = 1;
-  vqeng::Session s(cfg, 4, nullptr, [](std::uint8_t* out, std::size_t n) { std::memset(out, 1, n); return true; });
+  vqeng::Session s(cfg, 4, nullptr, [](std::uint8_t* out, std::size_t n) {
+    std::memset(out, 1, n);
+    return true;
+  });
   ScriptedChannel ch;
   ch.close_when_empty = false;
   ch.incoming.push_back(app_connect_packet());

@@ -9,7 +9,9 @@ using vqeng::FaultRule;
 
 namespace {
 
-std::int32_t record_code(const ReplyItem& it) { return static_cast<std::int32_t>(rd32(it.payload)); }
+std::int32_t record_code(const ReplyItem& it) {
+  return static_cast<std::int32_t>(rd32(it.payload));
+}
 
 }  // namespace
 
@@ -26,17 +28,19 @@ TEST(FaultScript, Rules) {
     int item;
   };
   const Case cases[] = {
-      {"exec-immediate error -131 Syntax error near boom", 25, 0, "", FaultRule::Action::Record, -131,
-       "Syntax error near boom", 0, 250},
+      {"exec-immediate error -131 Syntax error near boom", 25, 0, "", FaultRule::Action::Record,
+       -131, "Syntax error near boom", 0, 250},
       {"FETCH nth=2 warning 101", 35, 2, "", FaultRule::Action::Record, 101, "", 0, 250},
-      {"any text=Orders delay 1500", -1, 0, "orders", FaultRule::Action::Delay, 0, "", 1500, 250},
+      {"any text=Orders delay 1500", -1, 0, "orders", FaultRule::Action::Delay, 0, "", 1500,
+       250},
       {"24 drop", 24, 0, "", FaultRule::Action::Drop, 0, "", 0, 250},
       {"  commit   corrupt  ", 58, 0, "", FaultRule::Action::Corrupt, 0, "", 0, 250},
       {"prepare unexpected 7", 22, 0, "", FaultRule::Action::Unexpected, 0, "", 0, 7},
       {"open unexpected", 33, 0, "", FaultRule::Action::Unexpected, 0, "", 0, 250},
       {"connect nth=1 hang", 16, 1, "", FaultRule::Action::Hang, 0, "", 0, 250},
       {"get-data normal", 38, 0, "", FaultRule::Action::Normal, 0, "", 0, 250},
-      {"commit message 1 -7 Backup done", 58, 0, "", FaultRule::Action::Message, -7, "Backup done", 0, 250},
+      {"commit message 1 -7 Backup done", 58, 0, "", FaultRule::Action::Message, -7,
+       "Backup done", 0, 250},
       {"any notice 3 99", -1, 0, "", FaultRule::Action::Notice, 99, "", 0, 250},
   };
   for (const auto& c : cases) {
@@ -55,9 +59,13 @@ TEST(FaultScript, Rules) {
     EXPECT_EQ(r.millis, c.millis);
     EXPECT_EQ(r.item, c.item);
   }
-  const char* bad[] = {"nosuch error -1", "fetch", "fetch explode", "fetch error 5", "fetch warning -5",
-                       "fetch delay", "fetch delay 9999999", "fetch drop now", "fetch nth=0 drop", "fetch text= drop",
-                       "fetch unexpected 300", "300 drop", "commit message", "commit message 300 1 x",
+  const char* bad[] = {"nosuch error -1",      "fetch",
+                       "fetch explode",        "fetch error 5",
+                       "fetch warning -5",     "fetch delay",
+                       "fetch delay 9999999",  "fetch drop now",
+                       "fetch nth=0 drop",     "fetch text= drop",
+                       "fetch unexpected 300", "300 drop",
+                       "commit message",       "commit message 300 1 x",
                        "commit notice 1 one"};
   for (const char* line : bad) {
     SCOPED_TRACE(line);
@@ -69,7 +77,9 @@ TEST(FaultScript, Rules) {
   }
   std::vector<FaultRule> rules;
   std::string why;
-  EXPECT_TRUE(vqeng::parse_fault_script("# comment\n\ncommit hang\n  \nfetch drop\n", rules, why)) << why;
+  EXPECT_TRUE(
+      vqeng::parse_fault_script("# comment\n\ncommit hang\n  \nfetch drop\n", rules, why))
+      << why;
   EXPECT_EQ(rules.size(), 2u);
   EXPECT_FALSE(vqeng::parse_fault_script("commit hang\nfetch sideways\n", rules, why));
   EXPECT_EQ(why.rfind("line 2: ", 0), 0u) << why;
@@ -90,8 +100,9 @@ class Faults : public ::testing::Test {
 };
 
 TEST_F(Faults, RecordsReplaceTheStatus) {
-  script("exec-immediate text=boom error -131 Scripted syntax error\n"
-         "commit nth=2 warning 101 Scripted warning\n");
+  script(
+      "exec-immediate text=boom error -131 Scripted syntax error\n"
+      "commit nth=2 warning 101 Scripted warning\n");
   connect();
   auto r = exec("SELECT 'boom'");
   ASSERT_EQ(codes(r), (std::vector<int>{0, 44, 65, 135, 0, 0, 67, 67, 67, 67, 0}));
@@ -99,9 +110,9 @@ TEST_F(Faults, RecordsReplaceTheStatus) {
   EXPECT_EQ(r[3].payload, "Scripted syntax error");
   EXPECT_EQ(exec("SELECT 'calm'")[2].code, 66);  // the text does not match
   EXPECT_EQ(h_.request(item(58))[0].code, 66);   // the first commit
-  r = h_.request(item(58));                       // the second
+  r = h_.request(item(58));                      // the second
   EXPECT_EQ(record_code(r[0]), 101);
-  EXPECT_EQ(h_.request(item(58))[0].code, 66);   // nth fires once
+  EXPECT_EQ(h_.request(item(58))[0].code, 66);  // nth fires once
   EXPECT_TRUE(h_.logged("7 fault: commit nth=2 warning 101 Scripted warning"));
 }
 
@@ -119,8 +130,8 @@ TEST_F(Faults, UnexpectedItemLeadsTheReply) {
   const auto r = h_.request(item(22, "SELECT 1") + item(136, u16le(1)) + item(58));
   ASSERT_FALSE(r.empty());
   EXPECT_EQ(r[0].code, 250);
-  EXPECT_EQ(r[1].code, 30);               // then the prepare's own reply
-  EXPECT_EQ(codes(r).back(), 0);          // and the commit's
+  EXPECT_EQ(r[1].code, 30);       // then the prepare's own reply
+  EXPECT_EQ(codes(r).back(), 0);  // and the commit's
   EXPECT_FALSE(h_.session().closed());
 }
 
@@ -155,7 +166,8 @@ TEST_F(Faults, HangDelayDropAndCorrupt) {
     } else if (c.closed) {
       // Half a packet went out before the close.
       EXPECT_GT(out.size(), 0u);
-      const std::size_t len = (static_cast<std::uint8_t>(out[2]) << 8) | static_cast<std::uint8_t>(out[3]);
+      const std::size_t len =
+          (static_cast<std::uint8_t>(out[2]) << 8) | static_cast<std::uint8_t>(out[3]);
       EXPECT_LT(out.size(), len);
     } else {
       EXPECT_TRUE(out.empty());
@@ -191,22 +203,29 @@ TEST_F(Faults, AnAttentionEndsAHangOrADelay) {
 TEST_F(Faults, RulesSetOnTheConnection) {
   connect();
   // Through SQL, and through the set-option request.
-  EXPECT_EQ(exec("SET TEMPORARY OPTION vqeng_fault = 'commit error -210 Row locked'")[2].code, 66);
+  EXPECT_EQ(exec("SET TEMPORARY OPTION vqeng_fault = 'commit error -210 Row locked'")[2].code,
+            66);
   auto r = h_.request(item(58));
   EXPECT_EQ(record_code(r[0]), -210);
-  r = h_.request(item(49, std::string(1, '\1')) + item(134, "vqeng_fault") + item(134) + item(107, "commit nonsense"));
+  r = h_.request(item(49, std::string(1, '\1')) + item(134, "vqeng_fault") + item(134) +
+                 item(107, "commit nonsense"));
   EXPECT_EQ(record_code(r[0]), -200);
   EXPECT_NE(r[1].payload.find("unknown action"), std::string::npos) << r[1].payload;
   // An empty value clears this connection's rules.
-  EXPECT_EQ(h_.request(item(49, std::string(1, '\1')) + item(134, "vqeng_fault") + item(134) + item(107, ""))[0].code, 66);
+  EXPECT_EQ(h_.request(item(49, std::string(1, '\1')) + item(134, "vqeng_fault") + item(134) +
+                       item(107, ""))[0]
+                .code,
+            66);
   EXPECT_EQ(h_.request(item(58))[0].code, 66);
   // The rule is not an option a client can read back.
-  r = h_.request(item(50) + item(134, "vqeng_fault") + item(134) + item(78, u32le(80) + u16le(0)));
+  r = h_.request(item(50) + item(134, "vqeng_fault") + item(134) +
+                 item(78, u32le(80) + u16le(0)));
   EXPECT_EQ(record_code(r[1]), -200);
 }
 
 TEST_F(Faults, ServerMessagesAsItemsAndImmediatePackets) {
-  script("commit message 2 1234 Checkpoint finished\nrollback notice 5 77 Shutting down soon\n");
+  script(
+      "commit message 2 1234 Checkpoint finished\nrollback notice 5 77 Shutting down soon\n");
   connect();
   // Item 2 and its text lead the reply; the client's reader takes them itself.
   auto r = h_.request(item(58));

@@ -10,7 +10,9 @@ using namespace script;
 
 namespace {
 
-std::int32_t record_code(const ReplyItem& it) { return static_cast<std::int32_t>(rd32(it.payload)); }
+std::int32_t record_code(const ReplyItem& it) {
+  return static_cast<std::int32_t>(rd32(it.payload));
+}
 
 // Deflates `body` the way a client does (4 KiB window, partial flush).
 std::string deflate_like_a_client(const std::string& body) {
@@ -61,9 +63,12 @@ TEST(Limits, InputPastTheBoundsClosesWithARecord) {
     const char* reason;
   };
   const Case cases[] = {
-      {"one message in plain packets", OneMessage, 4096, 1u << 20, "request message larger than 4096 bytes"},
-      {"one compressed packet", Compressed, 64 * 1024, 1u << 20, "request message larger than 65536 bytes"},
-      {"messages waiting to run", ManyMessages, 4096, 16 * 1024, "requests waiting to run hold more than 16384 bytes"},
+      {"one message in plain packets", OneMessage, 4096, 1u << 20,
+       "request message larger than 4096 bytes"},
+      {"one compressed packet", Compressed, 64 * 1024, 1u << 20,
+       "request message larger than 65536 bytes"},
+      {"messages waiting to run", ManyMessages, 4096, 16 * 1024,
+       "requests waiting to run hold more than 16384 bytes"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -90,7 +95,8 @@ TEST(Limits, InputPastTheBoundsClosesWithARecord) {
     // Fed without running, as while a statement runs: the messages queue up.
     h.session().feed(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     EXPECT_TRUE(h.session().closed());
-    EXPECT_NE(h.session().close_reason().find(c.reason), std::string::npos) << h.session().close_reason();
+    EXPECT_NE(h.session().close_reason().find(c.reason), std::string::npos)
+        << h.session().close_reason();
     std::string text;
     EXPECT_EQ(last_record(h.reply_items(h.exchange("")), &text), -308);
     EXPECT_NE(text.find(c.reason), std::string::npos) << text;
@@ -103,18 +109,24 @@ TEST(Limits, CursorRowsAndStatementsStayWithinTheConnectionBound) {
   ASSERT_EQ(h.app_connect().size(), 312u);
   ASSERT_EQ(h.connect()[0].code, 133);
   ASSERT_EQ(h.request(item(25, "CREATE TABLE wide(t VARCHAR(2000))"))[2].code, 66);
-  ASSERT_EQ(h.request(item(25, "INSERT INTO wide WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM n "
-                               "WHERE x < 100) SELECT printf('%.1000c', 'w') FROM n"))[2].code, 66);
+  ASSERT_EQ(h.request(item(
+                25,
+                "INSERT INTO wide WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM n "
+                "WHERE x < 100) SELECT printf('%.1000c', 'w') FROM n"))[2]
+                .code,
+            66);
   auto open = [&](const std::string& sql) {
-    return h.request(item(22, sql) + item(136, u16le(1)) + item(24, u32le(0xFFFFFFFF) + u16le(0)) + item(0) +
-                     item(33, u32le(0xFFFFFFFF) + u16le(0) + u32le(0)) + item(134, "c") + item(0));
+    return h.request(
+        item(22, sql) + item(136, u16le(1)) + item(24, u32le(0xFFFFFFFF) + u16le(0)) + item(0) +
+        item(33, u32le(0xFFFFFFFF) + u16le(0) + u32le(0)) + item(134, "c") + item(0));
   };
   // The open's status follows the last item 44 of the reply.
   auto open_status = [](const std::vector<ReplyItem>& r, std::string* text) {
     std::size_t at = 0;
     for (std::size_t i = 0; i < r.size(); ++i)
       if (r[i].code == 44) at = i + 1;
-    return last_record(std::vector<ReplyItem>(r.begin() + static_cast<std::ptrdiff_t>(at), r.end()), text);
+    return last_record(
+        std::vector<ReplyItem>(r.begin() + static_cast<std::ptrdiff_t>(at), r.end()), text);
   };
   // A hundred rows of a thousand bytes do not fit in 32 KiB.
   std::string text;

@@ -13,7 +13,9 @@ using namespace script;
 
 namespace {
 
-std::int32_t record_code(const ReplyItem& it) { return static_cast<std::int32_t>(rd32(it.payload)); }
+std::int32_t record_code(const ReplyItem& it) {
+  return static_cast<std::int32_t>(rd32(it.payload));
+}
 
 int find(const std::vector<ReplyItem>& items, int code, int from = 0) {
   for (std::size_t i = static_cast<std::size_t>(from); i < items.size(); ++i)
@@ -24,13 +26,19 @@ int find(const std::vector<ReplyItem>& items, int code, int from = 0) {
 // The value of information slot `slot` in a reply, or -1.
 std::int64_t info(const std::vector<ReplyItem>& r, int slot) {
   for (const auto& it : r)
-    if (it.code == 67 && it.payload.size() == 5 && static_cast<std::uint8_t>(it.payload[4]) == slot) return rd32(it.payload);
+    if (it.code == 67 && it.payload.size() == 5 &&
+        static_cast<std::uint8_t>(it.payload[4]) == slot)
+      return rd32(it.payload);
   return -1;
 }
 
 std::string def_short(std::uint8_t code) { return item(code, u16le(0)); }
-std::string def_long(std::uint8_t code, std::uint32_t len) { return item(code, u32le(len) + u16le(0)); }
-std::string def_numeric(std::uint8_t code, std::uint8_t p, std::uint8_t s) { return item(code, u16le(0) + char(p) + char(s)); }
+std::string def_long(std::uint8_t code, std::uint32_t len) {
+  return item(code, u32le(len) + u16le(0));
+}
+std::string def_numeric(std::uint8_t code, std::uint8_t p, std::uint8_t s) {
+  return item(code, u16le(0) + char(p) + char(s));
+}
 
 class Requests : public ::testing::Test {
  protected:
@@ -43,16 +51,19 @@ class Requests : public ::testing::Test {
   }
   // Prepares, executes and opens a query in one message; returns the cursor.
   std::uint32_t open(const std::string& sql, const std::string& row_description = "") {
-    const auto r = h_.request(item(22, sql) + item(136, u16le(1)) + item(24, u32le(0xFFFFFFFF) + u16le(0)) + item(0) +
-                              item(33, u32le(0xFFFFFFFF) + u16le(0) + u32le(0)) + item(134, "c") + item(0) +
-                              row_description);
+    const auto r = h_.request(item(22, sql) + item(136, u16le(1)) +
+                              item(24, u32le(0xFFFFFFFF) + u16le(0)) + item(0) +
+                              item(33, u32le(0xFFFFFFFF) + u16le(0) + u32le(0)) +
+                              item(134, "c") + item(0) + row_description);
     std::uint32_t cursor = 0;
     for (const auto& it : r)
       if (it.code == 44 && rd32(it.payload) != 0) cursor = rd32(it.payload);
     return cursor;
   }
-  static std::string fetch(std::uint32_t cursor, std::int32_t offset, unsigned rows, unsigned options = 0) {
-    return item(35, u32le(cursor) + u32le(static_cast<std::uint32_t>(offset)) + u16le(rows) + u16le(options));
+  static std::string fetch(std::uint32_t cursor, std::int32_t offset, unsigned rows,
+                           unsigned options = 0) {
+    return item(35, u32le(cursor) + u32le(static_cast<std::uint32_t>(offset)) + u16le(rows) +
+                        u16le(options));
   }
   SessionHarness h_;
 };
@@ -67,10 +78,12 @@ TEST_F(Requests, GetAndSetOptions) {
   ASSERT_EQ(codes(r), (std::vector<int>{107, 0, 66, 67, 0}));
   EXPECT_EQ(r[0].payload, "On");
   // Set for this connection, then back to the default with a null value (101).
-  EXPECT_EQ(codes(h_.request(item(49, std::string(1, '\1')) + item(134, "Quoted_Identifier") + item(134) + item(107, "Off"))),
+  EXPECT_EQ(codes(h_.request(item(49, std::string(1, '\1')) + item(134, "Quoted_Identifier") +
+                             item(134) + item(107, "Off"))),
             (std::vector<int>{66, 67, 0}));
   EXPECT_EQ(get("quoted_identifier")[0].payload, "Off");
-  h_.request(item(49, std::string(1, '\1')) + item(134, "quoted_identifier") + item(134) + item(101));
+  h_.request(item(49, std::string(1, '\1')) + item(134, "quoted_identifier") + item(134) +
+             item(101));
   EXPECT_EQ(get("quoted_identifier")[0].payload, "On");
   // An option set by a SET statement reads back the same way.
   exec("SET TEMPORARY OPTION date_order = 'DMY'");
@@ -96,7 +109,8 @@ TEST_F(Requests, ServerInformationAndSmallRequests) {
     const char* identifier;
     std::int64_t quotes;
   };
-  const Case cases[] = {{"plain_name", 0}, {"a b", 1}, {"1st", 1}, {"", 1}, {"x$y#z@", 0}, {"semi;colon", 1}};
+  const Case cases[] = {{"plain_name", 0}, {"a b", 1},    {"1st", 1},
+                        {"", 1},           {"x$y#z@", 0}, {"semi;colon", 1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.identifier);
     r = h_.request(item(56, c.identifier));
@@ -142,8 +156,9 @@ TEST_F(Requests, DescribeCursorAndResume) {
   exec("CREATE TABLE dc(a INTEGER, b VARCHAR(12))");
   const auto p = h_.request(item(22, "SELECT a, b FROM dc WHERE a > ?") + item(136, u16le(1)));
   const std::uint32_t stmt = rd32(p[1].payload);
-  auto r = h_.request(item(24, u32le(stmt) + u16le(0)) + item(0) + item(33, u32le(stmt) + u16le(0) + u32le(0)) +
-                      item(134, "dc1") + item(112, u32le(0)) + item(132) + item(0));
+  auto r = h_.request(item(24, u32le(stmt) + u16le(0)) + item(0) +
+                      item(33, u32le(stmt) + u16le(0) + u32le(0)) + item(134, "dc1") +
+                      item(112, u32le(0)) + item(132) + item(0));
   std::uint32_t cursor = 0;
   for (const auto& it : r)
     if (it.code == 44 && rd32(it.payload) != 0) cursor = rd32(it.payload);
@@ -234,7 +249,8 @@ TEST_F(Requests, GetDataInPieces) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const auto r = h_.request(item(38, u32le(cursor) + u32le(c.offset) + u16le(c.column)) + c.def + item(73));
+    const auto r = h_.request(item(38, u32le(cursor) + u32le(c.offset) + u16le(c.column)) +
+                              c.def + item(73));
     ASSERT_TRUE(h_.parse_ok());
     ASSERT_GE(r.size(), 3u);
     int at = 0;
@@ -254,26 +270,31 @@ TEST_F(Requests, GetDataInPieces) {
 }
 
 TEST_F(Requests, RowDescriptionSendsTheWireTypesAskedFor) {
-  exec("CREATE TABLE wt(i INTEGER, d DOUBLE, t VARCHAR(10), n NUMERIC(10,2), ts TIMESTAMP, b BINARY(4))");
+  exec(
+      "CREATE TABLE wt(i INTEGER, d DOUBLE, t VARCHAR(10), n NUMERIC(10,2), ts TIMESTAMP, b "
+      "BINARY(4))");
   exec("INSERT INTO wt VALUES(7, 2.75, '12', '-3.5', '2023-12-31 23:59:58.5', x'CAFE')");
-  const std::string desc = item(69, u32le(0) + u16le(0)) +
-                           item(70, u16le(0)) + def_long(78, 20) +        // integer as text
-                           item(70, u16le(1)) + def_short(82) +           // double as i32
-                           item(70, u16le(2)) + def_short(81) +           // text as double
-                           item(70, u16le(3)) + def_numeric(85, 10, 2) +  // numeric (type 2): item 115
-                           item(70, u16le(4)) + def_short(90) +           // date-time record
-                           item(70, u16le(5)) + def_long(76, 4) +         // binary
+  const std::string desc = item(69, u32le(0) + u16le(0)) + item(70, u16le(0)) +
+                           def_long(78, 20) +                    // integer as text
+                           item(70, u16le(1)) + def_short(82) +  // double as i32
+                           item(70, u16le(2)) + def_short(81) +  // text as double
+                           item(70, u16le(3)) +
+                           def_numeric(85, 10, 2) +                // numeric (type 2): item 115
+                           item(70, u16le(4)) + def_short(90) +    // date-time record
+                           item(70, u16le(5)) + def_long(76, 4) +  // binary
                            item(0);
   const std::uint32_t cursor = open("SELECT i, d, t, n, ts, b FROM wt", desc);
   ASSERT_NE(cursor, 0u);
   const auto r = h_.request(fetch(cursor, 1, 1));
-  ASSERT_EQ(codes(r), (std::vector<int>{107, 112, 111, 115, 120, 105, 132, 0, 66, 67, 67, 67, 0}));
+  ASSERT_EQ(codes(r),
+            (std::vector<int>{107, 112, 111, 115, 120, 105, 132, 0, 66, 67, 67, 67, 0}));
   EXPECT_EQ(r[0].payload, "7");
   EXPECT_EQ(rd32(r[1].payload), 2u);
   double d;
   std::memcpy(&d, r[2].payload.data(), 8);
   EXPECT_EQ(d, 12.0);
-  EXPECT_EQ(r[3].payload, (std::string{10, 2, 0x00, 0x00, 0x00, 0x00, 0x35, 0x0D}));  // precision, scale, -3.50
+  EXPECT_EQ(r[3].payload, (std::string{10, 2, 0x00, 0x00, 0x00, 0x00, 0x35,
+                                       0x0D}));  // precision, scale, -3.50
   EXPECT_EQ(rd16(r[4].payload), 2023u);
   EXPECT_EQ(r[4].payload[2], 11);  // December, counting from 0
   EXPECT_EQ(r[4].payload[6], 31);
@@ -283,13 +304,15 @@ TEST_F(Requests, RowDescriptionSendsTheWireTypesAskedFor) {
 
 TEST_F(Requests, ChangesThroughTheCursor) {
   exec("CREATE TABLE pc(id INTEGER, name VARCHAR(10) DEFAULT 'dflt')");
-  for (int i = 1; i <= 3; ++i) exec("INSERT INTO pc VALUES(" + std::to_string(i) + ", 'n" + std::to_string(i) + "')");
+  for (int i = 1; i <= 3; ++i)
+    exec("INSERT INTO pc VALUES(" + std::to_string(i) + ", 'n" + std::to_string(i) + "')");
   exec("COMMIT");
   const std::uint32_t cursor = open("SELECT id, name FROM pc ORDER BY id");
   ASSERT_NE(cursor, 0u);
   auto count = [&] {
-    const auto r = h_.request(item(22, "SELECT count(*) FROM pc WHERE name IS NOT NULL") + item(136, u16le(1)) +
-                              item(24, u32le(0xFFFFFFFF) + u16le(0)) + def_short(82) + item(0));
+    const auto r = h_.request(item(22, "SELECT count(*) FROM pc WHERE name IS NOT NULL") +
+                              item(136, u16le(1)) + item(24, u32le(0xFFFFFFFF) + u16le(0)) +
+                              def_short(82) + item(0));
     return rd32(r[find(r, 112)].payload);
   };
   auto names = [&](std::int32_t absolute) {
@@ -300,7 +323,8 @@ TEST_F(Requests, ChangesThroughTheCursor) {
   };
   // Update row 2: both columns given.
   h_.request(fetch(cursor, 2, 1, 1));
-  auto r = h_.request(item(40, u32le(cursor)) + item(104, std::string(8, '\0').replace(0, 1, 1, '\2')) +
+  auto r = h_.request(item(40, u32le(cursor)) +
+                      item(104, std::string(8, '\0').replace(0, 1, 1, '\2')) +
                       item(107, "two") + item(132) + item(0));
   ASSERT_EQ(codes(r), (std::vector<int>{66, 67, 67, 67, 0}));
   EXPECT_EQ(info(r, 2), 1);
@@ -313,18 +337,21 @@ TEST_F(Requests, ChangesThroughTheCursor) {
   r = h_.request(item(41, u32le(cursor)) + item(134) + item(134));
   EXPECT_EQ(record_code(r[0]), -197);
   // Insert a row, its name left to the default (101).
-  r = h_.request(item(39, u32le(cursor)) + item(104, std::string(8, '\0').replace(0, 1, 1, '\x09')) + item(101) +
+  r = h_.request(item(39, u32le(cursor)) +
+                 item(104, std::string(8, '\0').replace(0, 1, 1, '\x09')) + item(101) +
                  item(132) + item(0));
   ASSERT_EQ(r[0].code, 0);
   EXPECT_EQ(r[1].code, 66);
   EXPECT_EQ(info(r, 2), 1);
   EXPECT_EQ(info(r, 1), 4);  // the new row is the cursor's fourth
   EXPECT_EQ(count(), 3u);
-  const auto q = h_.request(item(22, "SELECT name FROM pc WHERE id = 9") + item(136, u16le(1)) +
-                            item(24, u32le(0xFFFFFFFF) + u16le(0)) + def_long(78, 10) + item(0));
+  const auto q =
+      h_.request(item(22, "SELECT name FROM pc WHERE id = 9") + item(136, u16le(1)) +
+                 item(24, u32le(0xFFFFFFFF) + u16le(0)) + def_long(78, 10) + item(0));
   EXPECT_EQ(q[find(q, 107)].payload, "dflt");
   // Values that match no columns of the cursor are refused.
-  r = h_.request(item(40, u32le(cursor)) + item(107, "x") + item(107, "y") + item(107, "z") + item(132) + item(0));
+  r = h_.request(item(40, u32le(cursor)) + item(107, "x") + item(107, "y") + item(107, "z") +
+                 item(132) + item(0));
   EXPECT_EQ(record_code(r[0]), -1000);
   EXPECT_FALSE(h_.session().closed());
 }
@@ -373,12 +400,16 @@ TEST_F(Requests, LongParametersThroughServerVariables) {
     EXPECT_EQ(execute(append, item(114, chunk) + item(132) + item(0))[2].code, 66);
   }
   const std::uint32_t append_b = prepare("set lp_2 = lp_2 || ?");
-  EXPECT_EQ(execute(append_b, item(113, std::string("\0\x01\x02", 3)) + item(132) + item(0))[2].code, 66);
+  EXPECT_EQ(
+      execute(append_b, item(113, std::string("\0\x01\x02", 3)) + item(132) + item(0))[2].code,
+      66);
   // The statement names the variables (item 126) where the values belong.
   const std::uint32_t insert = prepare("INSERT INTO lp VALUES(?, ?)");
-  EXPECT_EQ(execute(insert, item(126, "lp_1") + item(126, "LP_2") + item(132) + item(0))[2].code, 66);
-  const auto r = h_.request(item(22, "SELECT t, b FROM lp") + item(136, u16le(1)) + item(24, u32le(0xFFFFFFFF) + u16le(0)) +
-                            def_long(84, 0x7FFFFFFF) + def_long(83, 0x7FFFFFFF) + item(0));
+  EXPECT_EQ(
+      execute(insert, item(126, "lp_1") + item(126, "LP_2") + item(132) + item(0))[2].code, 66);
+  const auto r = h_.request(item(22, "SELECT t, b FROM lp") + item(136, u16le(1)) +
+                            item(24, u32le(0xFFFFFFFF) + u16le(0)) + def_long(84, 0x7FFFFFFF) +
+                            def_long(83, 0x7FFFFFFF) + item(0));
   ASSERT_TRUE(h_.parse_ok());
   const int t = find(r, 114);
   ASSERT_GE(t, 0);
@@ -388,5 +419,7 @@ TEST_F(Requests, LongParametersThroughServerVariables) {
   EXPECT_EQ(execute(prepare("drop variable lp_1"), item(0))[2].code, 66);
   const auto gone = execute(insert, item(126, "lp_1") + item(103) + item(132) + item(0));
   EXPECT_EQ(static_cast<std::int32_t>(rd32(gone[2].payload)), -143);
-  EXPECT_EQ(static_cast<std::int32_t>(rd32(execute(prepare("create variable lp_2 long binary"), item(0))[2].payload)), -110);
+  EXPECT_EQ(static_cast<std::int32_t>(
+                rd32(execute(prepare("create variable lp_2 long binary"), item(0))[2].payload)),
+            -110);
 }

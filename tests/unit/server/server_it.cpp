@@ -131,7 +131,9 @@ class Client {
   }
   ~Client() { close(fd_); }
   bool ok() const { return ok_; }
-  void send_raw(const std::string& s) { ASSERT_EQ(send(fd_, s.data(), s.size(), MSG_NOSIGNAL), (ssize_t)s.size()); }
+  void send_raw(const std::string& s) {
+    ASSERT_EQ(send(fd_, s.data(), s.size(), MSG_NOSIGNAL), (ssize_t)s.size());
+  }
   // Reads packets up to the end of a message; empty when the server closed.
   std::vector<Packet> read_message() {
     std::vector<Packet> out;
@@ -162,7 +164,8 @@ class Client {
         out.push_back(p);
         if (until_end && (p.status & 1)) return out;
       }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          until - std::chrono::steady_clock::now());
       if (left.count() <= 0) return out;
       pollfd p{fd_, POLLIN, 0};
       if (poll(&p, 1, static_cast<int>(left.count())) <= 0) return out;
@@ -174,7 +177,8 @@ class Client {
   }
   std::string app_connect(const AppConnectFields& f) {
     std::string pk = packet(25, 0x21, std::string(1, '\0') + app_connect_record(f));
-    vqeng::scramble_packet(reinterpret_cast<std::uint8_t*>(&pk[0]), static_cast<std::uint32_t>(pk.size()));
+    vqeng::scramble_packet(reinterpret_cast<std::uint8_t*>(&pk[0]),
+                           static_cast<std::uint32_t>(pk.size()));
     send_raw(pk);
     const auto r = read_message();
     if (r.size() != 1 || r[0].type != 25) return {};
@@ -187,7 +191,8 @@ class Client {
   }
   std::string app_connect() {
     std::string pk = packet(25, 0x21, std::string(1, '\0') + app_connect_record({}));
-    vqeng::scramble_packet(reinterpret_cast<std::uint8_t*>(&pk[0]), static_cast<std::uint32_t>(pk.size()));
+    vqeng::scramble_packet(reinterpret_cast<std::uint8_t*>(&pk[0]),
+                           static_cast<std::uint32_t>(pk.size()));
     send_raw(pk);
     const auto r = read_message();
     if (r.size() != 1 || r[0].type != 25) return {};
@@ -204,7 +209,8 @@ class Client {
   }
   std::vector<ReplyItem> connect_db(const std::string& pwd = "sql") {
     return request(item(16, "UID=DBA;CON=it") + item(133, u32le(0)) +
-                   item(20, encipher("PWD=" + pwd, reinterpret_cast<const std::uint8_t*>(random_.data()))));
+                   item(20, encipher("PWD=" + pwd,
+                                     reinterpret_cast<const std::uint8_t*>(random_.data()))));
   }
 
  private:
@@ -239,8 +245,10 @@ TEST(ServerProcess, ServesManyConnectionsAndStopsOnSigterm) {
     ts.emplace_back([&, i] {
       Client c(srv.port());
       if (!c.ok() || c.app_connect().size() != 312 || code_at(c.connect_db(), 0) != 133) return;
-      const auto r = c.request(item(22, "SELECT count(*) + " + std::to_string(i) + " FROM shared") + item(136, u16le(1)) +
-                               item(24, u32le(0xFFFFFFFF) + u16le(0)) + item(82, u16le(0)) + item(0));
+      const auto r =
+          c.request(item(22, "SELECT count(*) + " + std::to_string(i) + " FROM shared") +
+                    item(136, u16le(1)) + item(24, u32le(0xFFFFFFFF) + u16le(0)) +
+                    item(82, u16le(0)) + item(0));
       for (const auto& it : r)
         if (it.code == 112 && rd32(it.payload) == static_cast<std::uint32_t>(1 + i)) ++good;
     });
@@ -264,7 +272,8 @@ TEST(ServerProcess, ServesManyConnectionsAndStopsOnSigterm) {
   EXPECT_EQ(code_at(a.request(item(25, "SELECT 1")), 2), 66);
 
   const std::string log = srv.log();
-  EXPECT_NE(log.find("server itsrv ready on port " + std::to_string(srv.port())), std::string::npos);
+  EXPECT_NE(log.find("server itsrv ready on port " + std::to_string(srv.port())),
+            std::string::npos);
   EXPECT_NE(log.find("exec-immediate CREATE TABLE shared(v INTEGER)"), std::string::npos);
   EXPECT_NE(log.find("closed: bad packet: packet length 3"), std::string::npos);
   EXPECT_EQ(srv.stop(), 0);
@@ -285,7 +294,8 @@ TEST(ServerProcess, DatabaseFileOutlivesTheServer) {
     EXPECT_EQ(code_at(c.request(item(25, "INSERT INTO kept VALUES('yes')")), 2), 66);
     EXPECT_EQ(code_at(c.request(item(58)), 0), 66);
     const auto n = c.request(item(22, "SELECT db_name()") + item(136, u16le(1)) +
-                             item(24, u32le(0xFFFFFFFF) + u16le(0)) + item(78, u32le(20) + u16le(0)) + item(0));
+                             item(24, u32le(0xFFFFFFFF) + u16le(0)) +
+                             item(78, u32le(20) + u16le(0)) + item(0));
     bool named = false;
     for (const auto& it : n) named |= it.code == 107 && it.payload == "demo";
     EXPECT_TRUE(named);
@@ -298,7 +308,8 @@ TEST(ServerProcess, DatabaseFileOutlivesTheServer) {
     c.app_connect();
     ASSERT_EQ(code_at(c.connect_db(), 0), 133);
     const auto r = c.request(item(22, "SELECT v FROM kept") + item(136, u16le(1)) +
-                             item(24, u32le(0xFFFFFFFF) + u16le(0)) + item(78, u32le(5) + u16le(0)) + item(0));
+                             item(24, u32le(0xFFFFFFFF) + u16le(0)) +
+                             item(78, u32le(5) + u16le(0)) + item(0));
     bool found = false;
     for (const auto& it : r) found |= it.code == 107 && it.payload == "yes";
     EXPECT_TRUE(found);
@@ -314,8 +325,10 @@ TEST(ServerProcess, AttentionStopsARunningStatement) {
   c.app_connect();
   ASSERT_EQ(code_at(c.connect_db(), 0), 133);
   // A statement that would run for minutes, then an attention while it runs.
-  c.send_raw(packet(24, 1, item(25,
-      "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM n WHERE x < 100000000000) SELECT count(*) FROM n")));
+  c.send_raw(packet(24, 1,
+                    item(25,
+                         "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM n WHERE x "
+                         "< 100000000000) SELECT count(*) FROM n")));
   usleep(100000);
   c.send_raw(packet(16, 0x05, ""));
   const auto ack = c.read_message();
@@ -392,7 +405,8 @@ TEST(ServerProcess, ConnectionLimitRefusesClearly) {
     if (!served) usleep(100000);
   }
   EXPECT_TRUE(served);
-  EXPECT_NE(srv.log().find("closed: connection limit: 2 connections are open"), std::string::npos);
+  EXPECT_NE(srv.log().find("closed: connection limit: 2 connections are open"),
+            std::string::npos);
 }
 
 TEST(ServerProcess, LoginTimeOut) {
@@ -413,7 +427,8 @@ TEST(ServerProcess, LoginTimeOut) {
     ASSERT_TRUE(parse_items(body, r));
     ASSERT_GE(r.size(), 2u);
     EXPECT_EQ(static_cast<std::int32_t>(rd32(r[0].payload)), -308);
-    EXPECT_NE(r[1].payload.find("no database connect within 1 seconds"), std::string::npos) << r[1].payload;
+    EXPECT_NE(r[1].payload.find("no database connect within 1 seconds"), std::string::npos)
+        << r[1].payload;
     EXPECT_TRUE(c.closed_by_peer());
   }
   {
@@ -438,7 +453,8 @@ TEST(ServerProcess, FaultScriptFromTheCommandLine) {
   char tmpl[] = "/tmp/vqeng_fs_XXXXXX";
   const std::string dir = mkdtemp(tmpl);
   const std::string good = dir + "/good.rules", bad = dir + "/bad.rules";
-  std::ofstream(good) << "# scripted faults\nexec-immediate text=boom error -131 Scripted failure\n";
+  std::ofstream(good)
+      << "# scripted faults\nexec-immediate text=boom error -131 Scripted failure\n";
   std::ofstream(bad) << "commit hang\ncommit wobble\n";
   {
     ServerProcess srv;
@@ -450,7 +466,8 @@ TEST(ServerProcess, FaultScriptFromTheCommandLine) {
     ASSERT_EQ(code_at(r, 2), 65);
     EXPECT_EQ(static_cast<std::int32_t>(rd32(r[2].payload)), -131);
     EXPECT_EQ(code_at(c.request(item(25, "SELECT 'fine'")), 2), 66);
-    EXPECT_NE(srv.log().find("fault: exec-immediate text=boom error -131 Scripted failure"), std::string::npos);
+    EXPECT_NE(srv.log().find("fault: exec-immediate text=boom error -131 Scripted failure"),
+              std::string::npos);
   }
   {
     // A script with a bad line stops the start, and the hand-shake says so.
@@ -481,7 +498,9 @@ TEST(ServerProcess, LivenessPacketsKeepASlowReplyAlive) {
   // Idle: a liveness packet at least every second (a third of 3 seconds).
   EXPECT_GE(liveness_packets(c.read_packets_for(2500)), 1);
   // A reply that takes 2.5 seconds: liveness packets come while it is made.
-  ASSERT_EQ(code_at(c.request(item(25, "SET TEMPORARY OPTION vqeng_fault = 'commit delay 2500'")), 2), 66);
+  ASSERT_EQ(
+      code_at(c.request(item(25, "SET TEMPORARY OPTION vqeng_fault = 'commit delay 2500'")), 2),
+      66);
   c.send_raw(packet(24, 1, item(58)));
   const auto pks = c.read_packets_for(10000, true);
   ASSERT_FALSE(pks.empty());
@@ -504,7 +523,11 @@ TEST(ServerProcess, HundredConcurrentClients) {
     Client setup(srv.port());
     setup.app_connect();
     ASSERT_EQ(code_at(setup.connect_db(), 0), 133);
-    ASSERT_EQ(code_at(setup.request(item(25, "CREATE TABLE load(client INTEGER, round INTEGER, note VARCHAR(100))")), 2), 66);
+    ASSERT_EQ(
+        code_at(setup.request(item(
+                    25, "CREATE TABLE load(client INTEGER, round INTEGER, note VARCHAR(100))")),
+                2),
+        66);
     ASSERT_EQ(code_at(setup.request(item(58)), 0), 66);
   }
   constexpr int kClients = 100, kRounds = 50;
@@ -516,15 +539,19 @@ TEST(ServerProcess, HundredConcurrentClients) {
       if (!c.ok() || c.app_connect().size() != 312 || code_at(c.connect_db(), 0) != 133) return;
       ++connected;
       for (int round = 0; round < kRounds; ++round) {
-        const std::string values = std::to_string(i) + ", " + std::to_string(round) + ", '" + std::string(50, 'x') + "'";
-        if (code_at(c.request(item(25, "INSERT INTO load VALUES(" + values + ")")), 2) != 66) continue;
+        const std::string values = std::to_string(i) + ", " + std::to_string(round) + ", '" +
+                                   std::string(50, 'x') + "'";
+        if (code_at(c.request(item(25, "INSERT INTO load VALUES(" + values + ")")), 2) != 66)
+          continue;
         if (code_at(c.request(item(58)), 0) != 66) continue;
         // Count this client's rows through a cursor, one fetch.
-        const auto r = c.request(item(22, "SELECT count(*) FROM load WHERE client = " + std::to_string(i)) +
-                                 item(136, u16le(1)) + item(24, u32le(0xFFFFFFFF) + u16le(0)) + item(82, u16le(0)) +
-                                 item(0));
+        const auto r = c.request(
+            item(22, "SELECT count(*) FROM load WHERE client = " + std::to_string(i)) +
+            item(136, u16le(1)) + item(24, u32le(0xFFFFFFFF) + u16le(0)) + item(82, u16le(0)) +
+            item(0));
         for (const auto& it : r)
-          if (it.code == 112 && rd32(it.payload) == static_cast<std::uint32_t>(round + 1)) ++good_rounds;
+          if (it.code == 112 && rd32(it.payload) == static_cast<std::uint32_t>(round + 1))
+            ++good_rounds;
       }
       c.request(item(19));
     });

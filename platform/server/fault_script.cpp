@@ -165,6 +165,16 @@ bool parse_fault_rule(const std::string& line, FaultRule& rule, bool* empty, std
     rule.code = static_cast<std::int32_t>(code);
     at += 2;
     rule.message = rest();
+  } else if (action == "info") {
+    long slot = 0, value = 0;
+    if (args != 2 || !to_number(words[at], 0, 255, slot) ||
+        !to_number(words[at + 1], 0, 4294967295L, value)) {
+      why = "'info' needs a slot (0 to 255) and a value (0 to 4294967295)";
+      return false;
+    }
+    rule.action = FaultRule::Action::Info;
+    rule.slot = static_cast<unsigned>(slot);
+    rule.value = static_cast<std::uint32_t>(value);
   } else if (action == "delay") {
     if (args != 1 || !to_number(words[at], 0, 600000, n)) {
       why = "'delay' needs milliseconds (0 to 600000)";

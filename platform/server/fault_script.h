@@ -25,6 +25,9 @@
 //   hang                      no reply at all; the connection stays open
 //   message TYPE CODE [text]  a server message (item 2 and its text) leads the request's reply
 //   notice TYPE CODE [text]   a server message in an immediate packet goes out before the reply
+//   info SLOT VALUE           the request's first information items carry this slot's value
+//                             (slot 17 is the flags word: 0x02 flush buffered rows, 0x10 and
+//                             0x20 close cursors, 0x40 check cursors, 0x80 work pending)
 #pragma once
 
 #include <cstdint>
@@ -34,7 +37,18 @@
 namespace vqeng {
 
 struct FaultRule {
-  enum class Action { Normal, Record, Delay, Drop, Corrupt, Unexpected, Hang, Message, Notice };
+  enum class Action {
+    Normal,
+    Record,
+    Delay,
+    Drop,
+    Corrupt,
+    Unexpected,
+    Hang,
+    Message,
+    Notice,
+    Info
+  };
   int request = -1;  // request item code; -1 any
   unsigned nth = 0;  // 0: every match
   std::string text;  // lower-case word the statement text must hold; empty: any
@@ -42,6 +56,8 @@ struct FaultRule {
   std::int32_t code = 0;          // Record: SQL code; Message, Notice: message code
   std::string message;            // Record, Message, Notice: message text
   std::uint8_t message_type = 0;  // Message, Notice
+  unsigned slot = 0;              // Info
+  std::uint32_t value = 0;        // Info
   unsigned millis = 0;            // Delay
   std::uint8_t item = 250;        // Unexpected
   std::string source;             // the rule's text, for the log

@@ -279,6 +279,7 @@ void Session::handle_message(const Bodies& bodies) {
     const ItemWriter::Mark before = w.mark();
     const bool ok = rc == ItemReader::Result::Ok && dispatch(r, item, w);
     status_override_.reset();
+    info_override_.reset();
     if (!pending_file_close_.empty()) {
       // Client files closed while the request ran: the closes lead its reply.
       const std::string reply = w.take_since(before);
@@ -357,7 +358,19 @@ void Session::write_status(ItemWriter& w, const SqlError* e) {
 
 void Session::write_info(ItemWriter& w,
                          std::initializer_list<std::pair<std::uint8_t, std::uint32_t>> slots) {
-  for (const auto& s : slots) {
+  std::vector<std::pair<std::uint8_t, std::uint32_t>> all(slots);
+  if (info_override_) {
+    // A scripted information item: it replaces the slot's value, or joins the list.
+    bool found = false;
+    for (auto& s : all)
+      if (s.first == info_override_->first) {
+        s.second = info_override_->second;
+        found = true;
+      }
+    if (!found) all.push_back(*info_override_);
+    info_override_.reset();
+  }
+  for (const auto& s : all) {
     std::string p;
     put_le32(p, s.second);
     put_u8(p, s.first);

@@ -162,6 +162,7 @@ class Session {
   std::vector<FaultRule> own_rules_;   // rules set on this connection
   std::vector<unsigned> own_seen_;
   std::optional<SqlError> status_override_;  // the next status of this request
+  std::optional<std::pair<std::uint8_t, std::uint32_t>> info_override_;  // slot, value
   unsigned fault_delay_ms_ = 0;
   bool fault_drop_ = false, fault_corrupt_ = false, fault_hang_ = false;
 

@@ -66,7 +66,8 @@ TEST(FaultScript, Rules) {
                        "fetch nth=0 drop",     "fetch text= drop",
                        "fetch unexpected 300", "300 drop",
                        "commit message",       "commit message 300 1 x",
-                       "commit notice 1 one"};
+                       "commit notice 1 one",  "commit info 17",
+                       "commit info 17 -1",    "commit info 300 1"};
   for (const char* line : bad) {
     SCOPED_TRACE(line);
     FaultRule r;
@@ -239,4 +240,19 @@ TEST_F(Faults, ServerMessagesAsItemsAndImmediatePackets) {
   EXPECT_EQ(pks[0].body, (std::string{6, 2, 5} + u32le(77) + "Shutting down soon"));
   EXPECT_EQ(pks[1].type, 24);
   EXPECT_EQ(pks[1].status & 1, 1);
+}
+
+TEST_F(Faults, ScriptedInformationItems) {
+  script("exec-immediate info 17 64\ncommit info 20 5\n");
+  connect();
+  // Slot 17 (the flags word) takes the scripted value in place of its own.
+  auto r = exec("CREATE TABLE inf(a INTEGER)");
+  ASSERT_EQ(codes(r), (std::vector<int>{0, 44, 66, 67, 67, 67, 67, 0}));
+  EXPECT_EQ(rd32(r[6].payload), 64u);
+  EXPECT_EQ(static_cast<std::uint8_t>(r[6].payload[4]), 17);
+  // A slot the reply does not carry joins it.
+  r = h_.request(item(58));
+  ASSERT_EQ(codes(r), (std::vector<int>{66, 67, 67, 67, 0}));
+  EXPECT_EQ(rd32(r[3].payload), 5u);
+  EXPECT_EQ(static_cast<std::uint8_t>(r[3].payload[4]), 20);
 }

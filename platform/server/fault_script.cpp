@@ -165,6 +165,14 @@ bool parse_fault_rule(const std::string& line, FaultRule& rule, bool* empty, std
     rule.code = static_cast<std::int32_t>(code);
     at += 2;
     rule.message = rest();
+  } else if (action == "redirect") {
+    if (args < 2 || words[at].size() > 250) {
+      why = "'redirect' needs a server name and connection parameters";
+      return false;
+    }
+    rule.action = FaultRule::Action::Redirect;
+    rule.target = words[at++];
+    rule.message = rest();
   } else if (action == "info") {
     long slot = 0, value = 0;
     if (args != 2 || !to_number(words[at], 0, 255, slot) ||

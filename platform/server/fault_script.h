@@ -25,6 +25,9 @@
 //   hang                      no reply at all; the connection stays open
 //   message TYPE CODE [text]  a server message (item 2 and its text) leads the request's reply
 //   notice TYPE CODE [text]   a server message in an immediate packet goes out before the reply
+//   redirect NAME PARAMETERS  (connect, protocol level 15) the reply sends the client to
+//                             server NAME with these connection parameters, and the
+//                             connection closes
 //   info SLOT VALUE           the request's first information items carry this slot's value
 //                             (slot 17 is the flags word: 0x02 flush buffered rows, 0x10 and
 //                             0x20 close cursors, 0x40 check cursors, 0x80 work pending)
@@ -47,7 +50,8 @@ struct FaultRule {
     Hang,
     Message,
     Notice,
-    Info
+    Info,
+    Redirect
   };
   int request = -1;  // request item code; -1 any
   unsigned nth = 0;  // 0: every match
@@ -56,6 +60,7 @@ struct FaultRule {
   std::int32_t code = 0;          // Record: SQL code; Message, Notice: message code
   std::string message;            // Record, Message, Notice: message text
   std::uint8_t message_type = 0;  // Message, Notice
+  std::string target;             // Redirect: the server name (parameters in message)
   unsigned slot = 0;              // Info
   std::uint32_t value = 0;        // Info
   unsigned millis = 0;            // Delay

@@ -280,6 +280,7 @@ void Session::handle_message(const Bodies& bodies) {
     const bool ok = rc == ItemReader::Result::Ok && dispatch(r, item, w);
     status_override_.reset();
     info_override_.reset();
+    redirect_.reset();
     if (!pending_file_close_.empty()) {
       // Client files closed while the request ran: the closes lead its reply.
       const std::string reply = w.take_since(before);
@@ -550,6 +551,23 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
   log(line);
 
   const auto user = find_user(uid);
+  if (ok && redirect_) {
+    // Sent elsewhere: the list of servers to try (one here), ended by an empty
+    // item, then the status and information items; this connection ends.
+    if (agreed_.minor >= 15) {
+      for (auto* m : {&kv, &sk})
+        for (auto& e : *m) std::fill(e.second.begin(), e.second.end(), '\0');
+      w.put_bytes(kItemName, redirect_->first);
+      w.put_bytes(107, redirect_->second);
+      w.put_empty(kItemEnd);
+      write_status(w, nullptr);
+      write_info(w, {{19, 0}, {24, 0}});
+      log("connect redirected to " + redirect_->first);
+      close_after_reply_ = "client redirected to " + redirect_->first;
+      return true;
+    }
+    log("connect: no redirection below protocol level 15");
+  }
   if (ok && !refuse_connect_.empty()) {
     // Past the connection limit: the client hears why, then the connection goes.
     ok = false;

@@ -163,6 +163,7 @@ class Session {
   std::vector<unsigned> own_seen_;
   std::optional<SqlError> status_override_;  // the next status of this request
   std::optional<std::pair<std::uint8_t, std::uint32_t>> info_override_;  // slot, value
+  std::optional<std::pair<std::string, std::string>> redirect_;  // server name, parameters
   unsigned fault_delay_ms_ = 0;
   bool fault_drop_ = false, fault_corrupt_ = false, fault_hang_ = false;
 

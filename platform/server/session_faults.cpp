@@ -82,6 +82,9 @@ void Session::apply_faults(ItemReader& r, const Item& item, ItemWriter& w) {
     case FaultRule::Action::Record:
       status_override_ = sql_error(fired->code, fired->message);
       break;
+    case FaultRule::Action::Redirect:
+      redirect_ = std::make_pair(fired->target, fired->message);
+      break;
     case FaultRule::Action::Info:
       info_override_ = std::make_pair(static_cast<std::uint8_t>(fired->slot), fired->value);
       break;

@@ -67,7 +67,8 @@ TEST(FaultScript, Rules) {
                        "fetch unexpected 300", "300 drop",
                        "commit message",       "commit message 300 1 x",
                        "commit notice 1 one",  "commit info 17",
-                       "commit info 17 -1",    "commit info 300 1"};
+                       "commit info 17 -1",    "commit info 300 1",
+                       "connect redirect",     "connect redirect onlyname"};
   for (const char* line : bad) {
     SCOPED_TRACE(line);
     FaultRule r;
@@ -255,4 +256,25 @@ TEST_F(Faults, ScriptedInformationItems) {
   ASSERT_EQ(codes(r), (std::vector<int>{66, 67, 67, 67, 0}));
   EXPECT_EQ(rd32(r[3].payload), 5u);
   EXPECT_EQ(static_cast<std::uint8_t>(r[3].payload[4]), 20);
+}
+
+TEST_F(Faults, ConnectRedirection) {
+  script("connect nth=1 redirect other Host=127.0.0.1:5001;DBN=demo\n");
+  ASSERT_EQ(h_.app_connect().size(), 312u);
+  const auto r = h_.connect();
+  ASSERT_EQ(codes(r), (std::vector<int>{134, 107, 0, 66, 67, 67, 0}));
+  EXPECT_EQ(r[0].payload, "other");
+  EXPECT_EQ(r[1].payload, "Host=127.0.0.1:5001;DBN=demo");
+  EXPECT_TRUE(h_.session().closed());
+  EXPECT_EQ(h_.session().close_reason(), "client redirected to other");
+  // Below protocol level 15 there is no redirection: the connect goes on.
+  SessionHarness old;
+  std::string why;
+  ASSERT_TRUE(
+      vqeng::parse_fault_script("connect redirect other Host=x", old.config().faults, why))
+      << why;
+  AppConnectFields f;
+  f.minor = 14;
+  ASSERT_FALSE(old.app_connect(f).empty());
+  EXPECT_EQ(old.connect()[0].code, 133);
 }

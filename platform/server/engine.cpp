@@ -233,8 +233,6 @@ void release_memory_database(const std::string& path) {
   remove_database_files(path);
 }
 
-namespace {}  // namespace
-
 struct Engine::Stmt {
   std::string text;
   std::vector<std::string> pieces;  // rewritten statements
@@ -533,9 +531,68 @@ std::uint16_t Engine::param_count(std::uint32_t id) const {
   return static_cast<std::uint16_t>(sqlite3_bind_parameter_count(it->second->st));
 }
 
+namespace {
+
+bool query_text(const std::string& piece) {
+  std::string head;
+  for (char c : piece) {
+    if (std::isspace(static_cast<unsigned char>(c)) || c == '(') {
+      if (head.empty()) continue;
+      break;
+    }
+    head.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+  }
+  return head == "SELECT" || head == "WITH" || head == "VALUES";
+}
+
+// Column descriptions from a statement's declared types; an expression column
+// takes the type of its value in `first`, when given.
+std::vector<ColumnDesc> columns_of(sqlite3_stmt* st, const std::vector<Value>* first) {
+  std::vector<ColumnDesc> cols;
+  const int n = sqlite3_column_count(st);
+  for (int k = 0; k < n; ++k) {
+    ColumnDesc c;
+    const char* name = sqlite3_column_name(st, k);
+    c.name = name ? name : "";
+    const char* decl = sqlite3_column_decltype(st, k);
+    c.type = type_from_decl(decl);
+    if (!decl && first && static_cast<std::size_t>(k) < first->size()) {
+      switch ((*first)[static_cast<std::size_t>(k)].kind) {
+        case Value::Int:
+          c.type = WireType{};
+          c.type.type = -5;
+          break;
+        case Value::Real:
+          c.type = WireType{};
+          c.type.type = 8;
+          break;
+        case Value::Blob:
+          c.type = type_from_decl("LONG BINARY");
+          break;
+        default:
+          break;
+      }
+    }
+    cols.push_back(std::move(c));
+  }
+  return cols;
+}
+
+}  // namespace
+
 bool Engine::is_query(std::uint32_t id) const {
   const auto it = stmts_.find(id);
-  return it != stmts_.end() && it->second->st && sqlite3_column_count(it->second->st) > 0;
+  if (it == stmts_.end()) return false;
+  if (it->second->st) return sqlite3_column_count(it->second->st) > 0;
+  if (it->second->pieces.size() < 2) return false;
+  for (const auto& p : it->second->pieces)
+    if (query_text(p)) return true;
+  return false;
+}
+
+bool Engine::is_multi(std::uint32_t id) const {
+  const auto it = stmts_.find(id);
+  return it != stmts_.end() && !it->second->st && it->second->pieces.size() > 1;
 }
 
 bool Engine::describe_output(std::uint32_t id, std::vector<ColumnDesc>& cols, SqlError& err) {
@@ -546,7 +603,19 @@ bool Engine::describe_output(std::uint32_t id, std::vector<ColumnDesc>& cols, Sq
     return false;
   }
   sqlite3_stmt* st = it->second->st;
-  if (!st) return true;
+  if (!st) {
+    // Several statements: the columns of the first query, when it can be
+    // prepared before the statements ahead of it have run.
+    for (const auto& p : it->second->pieces) {
+      if (!query_text(p)) continue;
+      sqlite3_stmt* tmp = nullptr;
+      if (sqlite3_prepare_v2(db_, p.c_str(), -1, &tmp, nullptr) == SQLITE_OK && tmp)
+        cols = columns_of(tmp, nullptr);
+      sqlite3_finalize(tmp);
+      break;
+    }
+    return true;
+  }
   const int n = sqlite3_column_count(st);
   bool peeked = false, have_row = false;
   for (int k = 0; k < n; ++k) {
@@ -636,6 +705,8 @@ bool Engine::step_all(sqlite3_stmt* st, const std::vector<Value>& params, std::s
   const int ncol = sqlite3_column_count(st);
   res.has_result_set = ncol > 0;
   res.rows.clear();
+  res.bytes = 0;
+  res.too_large = false;
   for (;;) {
     const int rc = sqlite3_step(st);
     if (rc == SQLITE_DONE) break;
@@ -659,6 +730,8 @@ bool Engine::step_all(sqlite3_stmt* st, const std::vector<Value>& params, std::s
     res.rows.push_back(std::move(row));
     if (res.rows.size() >= max_rows) break;
   }
+  if (res.has_result_set)
+    res.columns = columns_of(st, res.rows.empty() ? nullptr : &res.rows.front());
   res.changes = res.has_result_set ? 0 : static_cast<std::uint32_t>(sqlite3_changes(db_));
   sqlite3_reset(st);
   return true;
@@ -798,8 +871,19 @@ bool Engine::execute(std::uint32_t id, const std::vector<Value>& params, std::si
   }
   Stmt& s = *it->second;
   if (s.st) return step_all(s.st, params, max_rows, res, err, max_bytes);
-  for (const auto& piece : s.pieces)
-    if (!run_piece(piece, params, max_rows, res, err, max_bytes)) return false;
+  // Several statements, one after the other: each query's rows are kept as a
+  // result set, all within the byte bound.
+  std::vector<ResultSet> sets;
+  std::size_t bytes = 0;
+  for (const auto& piece : s.pieces) {
+    if (!run_piece(piece, params, max_rows, res, err, max_bytes - std::min(max_bytes, bytes)))
+      return false;
+    bytes += res.bytes;
+    if (res.too_large) break;
+    if (res.has_result_set) sets.push_back(ResultSet{res.columns, res.rows});
+  }
+  res.sets = std::move(sets);
+  res.bytes = bytes;
   return true;
 }
 

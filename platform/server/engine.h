@@ -47,12 +47,22 @@ struct ColumnDesc {
   WireType type;
 };
 
+// One result set of a statement text that holds several queries.
+struct ResultSet {
+  std::vector<ColumnDesc> columns;
+  std::vector<std::vector<Value>> rows;
+};
+
 struct ExecResult {
   std::vector<std::vector<Value>> rows;  // rows produced (at most the rows asked for)
-  std::uint32_t changes = 0;             // rows changed by the last statement
-  bool has_result_set = false;           // the statement is a query
-  std::size_t bytes = 0;                 // what the rows hold (values and overhead)
-  bool too_large = false;                // stopped at the byte bound it was given
+  std::vector<ColumnDesc> columns;       // a query's columns
+  // A text of several statements: the result set of each query among them, in
+  // order (rows above are the last statement's).
+  std::vector<ResultSet> sets;
+  std::uint32_t changes = 0;    // rows changed by the last statement
+  bool has_result_set = false;  // the statement is a query
+  std::size_t bytes = 0;        // what the rows hold (values and overhead)
+  bool too_large = false;       // stopped at the byte bound it was given
 };
 
 class Engine {
@@ -73,6 +83,8 @@ class Engine {
   bool describe_input(std::uint32_t id, std::vector<ColumnDesc>& params, SqlError& err);
   std::uint16_t param_count(std::uint32_t id) const;
   bool is_query(std::uint32_t id) const;
+  // A text of several statements (run one by one, each query giving a result set).
+  bool is_multi(std::uint32_t id) const;
   bool has_statement(std::uint32_t id) const { return stmts_.count(id) != 0; }
   // Runs a statement with the given parameters, keeping at most max_rows rows and
   // stopping (too_large) before the kept rows pass max_bytes.

@@ -89,16 +89,35 @@ bool Session::on_resume(const Item& item, ItemWriter& w) {
   if (item.length != 4)
     return protocol_error("resume item of " + std::to_string(item.length) + " bytes");
   log("resume " + std::to_string(load_le32(item.payload)));
-  // Every statement here has one result set: a resume finds no further one.
-  if (!cursor_of(load_le32(item.payload))) {
+  // A text of several queries gives a result set each; a resume moves the cursor
+  // to the next one, and past the last it says the procedure has completed.
+  Cursor* c = cursor_of(load_le32(item.payload));
+  std::uint32_t ncols = 0;
+  if (!c) {
     const SqlError err = sql_error(-180, "Cursor not open");
     write_status(w, &err);
-  } else {
+  } else if (c->more.empty()) {
     const SqlError done = sql_error(105);
     write_status(w, &done);
+  } else {
+    load_next_result(*c);
+    ncols = static_cast<std::uint32_t>(c->columns.size());
+    write_status(w, nullptr);
   }
-  write_info(w, {{2, 0}, {6, 0}, {kInfoFlagsSlot, 0}});
+  write_info(w, {{2, 0}, {6, ncols}, {kInfoFlagsSlot, 0}});
   return true;
+}
+
+void Session::load_next_result(Cursor& c) {
+  ResultSet next = std::move(c.more.front());
+  c.more.pop_front();
+  c.columns = std::move(next.columns);
+  c.rows = std::move(next.rows);
+  c.wanted.clear();
+  for (const auto& col : c.columns) c.wanted.push_back(col.type);
+  c.skip.assign(c.columns.size(), false);
+  c.deleted.assign(c.rows.size(), false);
+  c.pos = 0;
 }
 
 bool Session::on_get_data(ItemReader& r, const Item& item, ItemWriter& w) {

@@ -941,16 +941,25 @@ bool Session::on_open(ItemReader& r, const Item& item, ItemWriter& w) {
               std::to_string(cfg_.limits.max_connection_bytes) +
               " bytes one connection may hold; close other cursors or ask for fewer rows");
     }
-    if (ok) {
+    const bool multi = ok && engine_->is_multi(id);
+    if (multi && res.sets.empty()) {
+      ok = true;  // several statements and no query among them ran: no cursor
+    } else if (ok) {
       c.name = name;
       c.stmt = id;
-      if (!engine_->source_table(id, c.table, c.origin)) c.table.clear();
+      if (multi || !engine_->source_table(id, c.table, c.origin)) c.table.clear();
       c.bytes = res.bytes;
       cursor_bytes_ += c.bytes;
-      c.rows = std::move(res.rows);
-      for (const auto& col : c.columns) c.wanted.push_back(col.type);
-      c.skip.assign(c.columns.size(), false);
-      c.deleted.assign(c.rows.size(), false);
+      if (multi) {
+        // The first result set now; resume moves to the next.
+        for (auto& set : res.sets) c.more.push_back(std::move(set));
+        load_next_result(c);
+      } else {
+        c.rows = std::move(res.rows);
+        for (const auto& col : c.columns) c.wanted.push_back(col.type);
+        c.skip.assign(c.columns.size(), false);
+        c.deleted.assign(c.rows.size(), false);
+      }
       handle = next_cursor_++;
       if (next_cursor_ == 0) next_cursor_ = 1;
       cursors_[handle] = std::move(c);

@@ -176,6 +176,7 @@ class Session {
     std::string table;                // the one table its columns come from, if any
     std::vector<std::string> origin;  // each column's name in that table
     std::vector<bool> deleted;        // rows deleted through the cursor
+    std::deque<ResultSet> more;       // result sets still to come (resume)
     std::vector<ColumnDesc> columns;
     std::vector<WireType> wanted;  // per column: type to send, or skip
     std::vector<bool> skip;
@@ -184,6 +185,8 @@ class Session {
     std::int64_t pos = 0;
   };
   void erase_cursor(std::map<std::uint32_t, Cursor>::iterator it);
+  // Makes the next waiting result set the cursor's rows, before its first row.
+  static void load_next_result(Cursor& c);
   // The cursor a request names; the null handle names the one opened earlier in
   // the message. Null when none is open.
   Cursor* cursor_of(std::uint32_t handle);

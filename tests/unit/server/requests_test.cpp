@@ -423,3 +423,34 @@ TEST_F(Requests, LongParametersThroughServerVariables) {
                 rd32(execute(prepare("create variable lp_2 long binary"), item(0))[2].payload)),
             -110);
 }
+
+TEST_F(Requests, SeveralQueriesGiveAResultSetEachThroughResume) {
+  exec("CREATE TABLE m1(a INTEGER)");
+  exec("CREATE TABLE m2(b VARCHAR(5))");
+  exec("INSERT INTO m1 VALUES(1)");
+  exec("INSERT INTO m1 VALUES(2)");
+  exec("INSERT INTO m2 VALUES('x')");
+  const std::uint32_t cursor = open(
+      "SELECT a FROM m1 ORDER BY a; INSERT INTO m2 VALUES('y'); SELECT b FROM m2 ORDER BY b");
+  ASSERT_NE(cursor, 0u);
+  auto r = h_.request(fetch(cursor, 1, 5));
+  std::vector<std::uint32_t> a;
+  for (const auto& it : r)
+    if (it.code == 112) a.push_back(rd32(it.payload));
+  EXPECT_EQ(a, (std::vector<std::uint32_t>{1, 2}));
+  // The next result set: its own columns, from before its first row.
+  r = h_.request(item(42, u32le(cursor)));
+  ASSERT_EQ(codes(r), (std::vector<int>{66, 67, 67, 67, 0}));
+  EXPECT_EQ(info(r, 6), 1);
+  r = h_.request(fetch(cursor, 1, 5));
+  std::vector<std::string> b;
+  for (const auto& it : r)
+    if (it.code == 107) b.push_back(it.payload);
+  EXPECT_EQ(b, (std::vector<std::string>{"x", "y"}));  // the insert between ran first
+  r = h_.request(item(46, u32le(cursor) + u16le(135)));
+  ASSERT_GE(r.size(), 2u);
+  EXPECT_EQ(r[1].payload, "b");
+  // Past the last one the procedure has completed.
+  r = h_.request(item(42, u32le(cursor)));
+  EXPECT_EQ(record_code(r[0]), 105);
+}

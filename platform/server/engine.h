@@ -29,6 +29,10 @@ struct DatabaseConfig {
   std::string server_name = "vqeng12";
   std::string database_file;  // empty: a database in memory shared by all connections
   std::string database_name;  // db_name(); the file's name without extension by default
+  // The connect's DBN must name this database (case ignored) only when the
+  // command line named one (-n after the file, or the file itself); a server
+  // started without a database serves its database in memory under any name.
+  bool database_named = false;
   std::string version = "12.0.1.2566";
   std::uint16_t tcp_port = 0;  // the port we listen on, for the name check reply
   // User -> password. User ids compare without regard to case; passwords exactly.

@@ -59,6 +59,7 @@ int main(int argc, char** argv) {
   cfg.database_name = !cl.database_name.empty()   ? cl.database_name
                       : !cl.database_file.empty() ? base_name_no_ext(cl.database_file)
                                                   : cfg.server_name;
+  cfg.database_named = !cl.database_name.empty() || !cl.database_file.empty();
   cfg.limits = cl.limits;
   cfg.liveness = cl.liveness;
   if (!cl.fault_script.empty()) {

@@ -211,7 +211,7 @@ bool Session::on_database_control(ItemReader& r, const Item& item, ItemWriter& w
     const std::string dbn = kv.count("DBN") ? kv["DBN"] : std::string();
     for (auto& e : kv) std::fill(e.second.begin(), e.second.end(), '\0');
     log("start-database " + dbn);
-    if (!dbn.empty() && !cfg_.database_name.empty() && !same_name(dbn, cfg_.database_name)) {
+    if (!dbn.empty() && cfg_.database_named && !same_name(dbn, cfg_.database_name)) {
       ok = false;
       err = sql_error(-83, "Specified database not found", {dbn});
     }

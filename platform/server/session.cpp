@@ -583,7 +583,7 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
     }
   }
   // The database asked for must be the one we serve (any, when we name none).
-  if (ok && kv.count("DBN") && !kv["DBN"].empty() && !cfg_.database_name.empty() &&
+  if (ok && kv.count("DBN") && !kv["DBN"].empty() && cfg_.database_named &&
       !same_name(kv["DBN"], cfg_.database_name)) {
     ok = false;
     err = sql_error(-83, "Specified database not found", {kv["DBN"]});

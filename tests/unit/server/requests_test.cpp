@@ -122,6 +122,7 @@ TEST_F(Requests, ServerInformationAndSmallRequests) {
 
   // Database control: the one database served is always running.
   h_.config().database_name = "demo";
+  h_.config().database_named = true;
   EXPECT_EQ(h_.request(item(1))[0].code, 66);
   EXPECT_EQ(h_.request(item(7, "DBN=demo;DBF=/tmp/demo.db"))[0].code, 66);
   r = h_.request(item(7, "DBN=other"));

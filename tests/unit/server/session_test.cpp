@@ -101,6 +101,7 @@ TEST(Session, RefusedConnectsCarryTheirInformationItems) {
     SCOPED_TRACE(c.name);
     SessionHarness h;
     h.config().database_name = "demo";
+    h.config().database_named = true;
     h.app_connect();
     const auto r = h.request(item(16, "UID=" + c.uid + ";DBN=" + c.dbn) + item(133, u32le(0)) +
                              item(20, encipher("PWD=" + c.pwd, h.random())));
@@ -884,5 +885,23 @@ TEST(Session, PacketTypesAfterTheFirst) {
         << h.session().close_reason();
     ASSERT_FALSE(r.empty());
     EXPECT_EQ(record_code(r[0]), -308);
+  }
+}
+
+TEST(Session, DatabaseNameIsCheckedOnlyWhenOneWasNamed) {
+  for (const bool named : {false, true}) {
+    SCOPED_TRACE(named ? "named" : "not named");
+    SessionHarness h;
+    h.config().database_name = "srv";
+    h.config().database_named = named;
+    h.app_connect();
+    const auto r = h.request(item(16, "UID=dba;DBN=Elsewhere") + item(133, u32le(0)) +
+                             item(20, encipher("PWD=sql", h.random())));
+    ASSERT_GE(r.size(), 2u);
+    if (named) {
+      EXPECT_EQ(record_code(r[1]), -83);
+    } else {
+      EXPECT_EQ(r[0].code, 133);
+    }
   }
 }

@@ -159,8 +159,8 @@ unsigned TcpUtil::AddressToString(const sockaddr_storage* storage, unsigned len,
   const void* raw = storage->ss_family == AF_INET6 ? static_cast<const void*>(&in6->sin6_addr)
                                                    : static_cast<const void*>(&in4->sin_addr);
   if (inet_ntop(storage->ss_family, raw, text, sizeof text) == nullptr) {
-    if (getnameinfo(reinterpret_cast<const sockaddr*>(storage), len, text, sizeof text,
-                    nullptr, 0, NI_NUMERICHOST) != 0) {
+    if (getnameinfo(reinterpret_cast<const sockaddr*>(storage), len, text, sizeof text, nullptr,
+                    0, NI_NUMERICHOST) != 0) {
       char ipv4[INET_ADDRSTRLEN];
       inet_ntop(AF_INET, &in4->sin_addr, ipv4, sizeof ipv4);
       std::snprintf(text, sizeof text, "%s", ipv4);
@@ -182,8 +182,7 @@ unsigned TcpUtil::AddressToString(const sockaddr_storage* storage, unsigned len,
     }
   }
   n += static_cast<std::size_t>(std::snprintf(out + n, sizeof out - n, "%s", text));
-  if (withPort != 0)
-    std::snprintf(out + n, sizeof out - n, "%s:%u", ipv6 ? ")" : "", port);
+  if (withPort != 0) std::snprintf(out + n, sizeof out - n, "%s:%u", ipv6 ? ")" : "", port);
   // A text that does not fit is cut; the caller learns it from the result.
   const std::size_t total = std::strlen(out);
   const std::size_t copy = total < size ? total : size - 1;
@@ -238,10 +237,14 @@ const char* TcpUtil::GetClass(const sockaddr_storage* storage, unsigned len) {
   const std::uint32_t a =
       my_ntohl(reinterpret_cast<const sockaddr_in*>(storage)->sin_addr.s_addr);
   switch (class_mask(a)) {
-    case 0xFF000000u: return "A";
-    case 0xFFFF0000u: return "B";
-    case 0xFFFFFF00u: return "C";
-    default: return "";
+    case 0xFF000000u:
+      return "A";
+    case 0xFFFF0000u:
+      return "B";
+    case 0xFFFFFF00u:
+      return "C";
+    default:
+      return "";
   }
 }
 

@@ -66,7 +66,7 @@ class NetworkInterface : public c_utils_link {
   std::uint32_t flags;         // IFF_* word; for IPv6 entries the flag column of if_inet6
   std::uint32_t isIPv4Entry;
   std::uint32_t isIPv6Entry;
-  std::uint32_t present;       // working flag of UpdateNIList
+  std::uint32_t present;  // working flag of UpdateNIList
 };
 
 class NetworkInterface_list : public c_net_owning_list<NetworkInterface> {};

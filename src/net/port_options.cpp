@@ -88,7 +88,8 @@ bool add_number_part(const char* part, std::uint16_t** array, int* count) {
   auto* grown = static_cast<std::uint16_t*>(
       ut_malloc(sizeof(std::uint16_t) * (static_cast<std::size_t>(*count) + add)));
   if (grown == nullptr) return false;
-  if (*count != 0) std::memcpy(grown, *array, sizeof(std::uint16_t) * static_cast<std::size_t>(*count));
+  if (*count != 0)
+    std::memcpy(grown, *array, sizeof(std::uint16_t) * static_cast<std::size_t>(*count));
   for (std::uint64_t n = low; n <= high; ++n) grown[(*count)++] = static_cast<std::uint16_t>(n);
   ut_free(*array);
   *array = grown;
@@ -97,8 +98,8 @@ bool add_number_part(const char* part, std::uint16_t** array, int* count) {
 
 // Appends one pointer to an array of pointers; false when memory runs out.
 bool append_pointer(void*** array, int* count, void* element) {
-  auto* grown = static_cast<void**>(
-      ut_malloc(sizeof(void*) * (static_cast<std::size_t>(*count) + 1)));
+  auto* grown =
+      static_cast<void**>(ut_malloc(sizeof(void*) * (static_cast<std::size_t>(*count) + 1)));
   if (grown == nullptr) return false;
   if (*count != 0) std::memcpy(grown, *array, sizeof(void*) * static_cast<std::size_t>(*count));
   grown[(*count)++] = element;
@@ -145,8 +146,8 @@ std::uint32_t parse_option(const char* valueText, unsigned, a_port_option* row) 
   int parts = 1;
   for (const char* p = copy; *p != '\0'; ++p)
     if (*p == ',') ++parts;
-  const bool accumulates = row->kind == PORT_OPT_NUMBER_LIST || row->kind == PORT_OPT_IPX_LIST ||
-                           row->kind == PORT_OPT_STRING_LIST;
+  const bool accumulates = row->kind == PORT_OPT_NUMBER_LIST ||
+                           row->kind == PORT_OPT_IPX_LIST || row->kind == PORT_OPT_STRING_LIST;
   if (!accumulates && parts + row->count != 1) return PORT_OPT_MULTIPLE;
 
   switch (row->kind) {
@@ -252,7 +253,8 @@ std::uint32_t prepare_port_options(const char* text, unsigned flag, a_port_optio
         return PORT_OPT_NO_EQUALS;
       }
       char entry_start[kPortOptionSavedBytes];
-      ut_strncpy(entry_start, sizeof entry_start, entry, sizeof entry_start - 1, nullptr, nullptr);
+      ut_strncpy(entry_start, sizeof entry_start, entry, sizeof entry_start - 1, nullptr,
+                 nullptr);
       *sep = '\0';
       std::size_t len = std::strlen(entry);
       while (len > 0 && is_space(entry[len - 1])) entry[--len] = '\0';
@@ -269,7 +271,8 @@ std::uint32_t prepare_port_options(const char* text, unsigned flag, a_port_optio
         return PORT_OPT_UNKNOWN;
       }
       const std::uint32_t rc = parse_option(sep + 1, flag, &table[index]);
-      if (rc != PORT_OPT_OK) return rc | (static_cast<std::uint32_t>(index) & PORT_OPT_INDEX_MASK);
+      if (rc != PORT_OPT_OK)
+        return rc | (static_cast<std::uint32_t>(index) & PORT_OPT_INDEX_MASK);
     }
     if (semicolon == nullptr) break;
     entry = semicolon + 1;
@@ -284,10 +287,16 @@ int yes_no_of(const a_port_option* row) {
   if (row == nullptr || row->count < 1) return -1;
   const char* text = nullptr;
   switch (row->kind) {
-    case PORT_OPT_BOOLEAN: return row->value.number != 0 ? 1 : 0;
-    case PORT_OPT_STRING: text = static_cast<const char*>(row->value.pointer); break;
-    case PORT_OPT_STRING_LIST: text = static_cast<char**>(row->value.pointer)[0]; break;
-    default: return -1;
+    case PORT_OPT_BOOLEAN:
+      return row->value.number != 0 ? 1 : 0;
+    case PORT_OPT_STRING:
+      text = static_cast<const char*>(row->value.pointer);
+      break;
+    case PORT_OPT_STRING_LIST:
+      text = static_cast<char**>(row->value.pointer)[0];
+      break;
+    default:
+      return -1;
   }
   int value = 0;
   if (text == nullptr || !ParseYesNo(text, &value, true)) return -1;
@@ -320,7 +329,8 @@ void option_deallocate(a_port_option* row) {
 }
 
 void unprepare_port_options(a_port_option* table, unsigned) {
-  for (int i = 0; table != nullptr && table[i].name != nullptr; ++i) option_deallocate(&table[i]);
+  for (int i = 0; table != nullptr && table[i].name != nullptr; ++i)
+    option_deallocate(&table[i]);
 }
 
 void option_error(std::uint32_t code, char* buffer, unsigned size, UTLangStringBase* strings,

@@ -15,16 +15,16 @@ class UTLangStringBase;
 
 // Value kinds of a row.
 enum : std::uint32_t {
-  PORT_OPT_BOOLEAN = 0,     // yes/no word: value.number 0 or 1
-  PORT_OPT_BYTE = 1,        // number of at most 254
-  PORT_OPT_SHORT = 2,       // number of at most 65535
-  PORT_OPT_NUMBER_LIST = 3, // value.pointer: uint16_t array, count = elements; ranges "a-b"
-  PORT_OPT_NUMBER = 4,      // 32-bit number
-  PORT_OPT_IPX_LIST = 5,    // value.pointer: array of pointers to 11-byte IPX addresses
-  PORT_OPT_STRING = 6,      // value.pointer: copy of the value, leading blanks dropped
-  PORT_OPT_STRING_LIST = 7, // value.pointer: array of string copies, count = elements
-  PORT_OPT_RAW_STRING = 8,  // value.pointer: the whole value text, commas included
-  PORT_OPT_SIZED_NUMBER = 9 // 32-bit number with K, M or G byte units
+  PORT_OPT_BOOLEAN = 0,      // yes/no word: value.number 0 or 1
+  PORT_OPT_BYTE = 1,         // number of at most 254
+  PORT_OPT_SHORT = 2,        // number of at most 65535
+  PORT_OPT_NUMBER_LIST = 3,  // value.pointer: uint16_t array, count = elements; ranges "a-b"
+  PORT_OPT_NUMBER = 4,       // 32-bit number
+  PORT_OPT_IPX_LIST = 5,     // value.pointer: array of pointers to 11-byte IPX addresses
+  PORT_OPT_STRING = 6,       // value.pointer: copy of the value, leading blanks dropped
+  PORT_OPT_STRING_LIST = 7,  // value.pointer: array of string copies, count = elements
+  PORT_OPT_RAW_STRING = 8,   // value.pointer: the whole value text, commas included
+  PORT_OPT_SIZED_NUMBER = 9  // 32-bit number with K, M or G byte units
 };
 
 // One 32-bit number or one pointer, by kind.
@@ -44,10 +44,10 @@ struct a_port_option {
 // Result codes: a flag, and in bits 0 to 7 the position of the row concerned.
 enum : std::uint32_t {
   PORT_OPT_OK = 0,
-  PORT_OPT_MULTIPLE = 0x100,     // more than one value for a single-valued option
-  PORT_OPT_BAD_VALUE = 0x200,    // the value text is not valid for the kind
-  PORT_OPT_NO_EQUALS = 0x400,    // an entry without "=" or "#" (entry text saved)
-  PORT_OPT_UNKNOWN = 0x800,      // a name not in the table (entry text saved), or a kind above 9
+  PORT_OPT_MULTIPLE = 0x100,   // more than one value for a single-valued option
+  PORT_OPT_BAD_VALUE = 0x200,  // the value text is not valid for the kind
+  PORT_OPT_NO_EQUALS = 0x400,  // an entry without "=" or "#" (entry text saved)
+  PORT_OPT_UNKNOWN = 0x800,    // a name not in the table (entry text saved), or a kind above 9
   PORT_OPT_NO_MEMORY = 0x1000,
   PORT_OPT_INDEX_MASK = 0xFF
 };

@@ -72,12 +72,14 @@ unsigned c_ip_server_address::addDBName(const char* name) {
     if (ut_stricmp(dbNames[i], name) == 0) return 1;
   char* copy = soft_strdup(name);
   if (copy == nullptr) return 0;
-  auto* grown = static_cast<char**>(ut_malloc(sizeof(char*) * static_cast<std::size_t>(dbCount + 1)));
+  auto* grown =
+      static_cast<char**>(ut_malloc(sizeof(char*) * static_cast<std::size_t>(dbCount + 1)));
   if (grown == nullptr) {
     ut_free(copy);
     return 0;
   }
-  if (dbCount != 0) std::memcpy(grown, dbNames, sizeof(char*) * static_cast<std::size_t>(dbCount));
+  if (dbCount != 0)
+    std::memcpy(grown, dbNames, sizeof(char*) * static_cast<std::size_t>(dbCount));
   grown[dbCount] = copy;
   ut_free(dbNames);
   dbNames = grown;

@@ -41,7 +41,7 @@ class c_ip_server_address : public c_utils_ord_link {
   char* addressText;   // owned, may be null
   IPAddress* address;  // owned heap copy, may be null
   int dbCount;
-  char** dbNames;      // owned array of owned names, no two equal without regard to case
+  char** dbNames;  // owned array of owned names, no two equal without regard to case
 };
 
 class c_ip_server_address_ord_list : public c_utils_ord_list_base {};

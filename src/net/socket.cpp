@@ -20,8 +20,7 @@ constexpr std::int32_t kWaitWithoutLimit = -1000;  // microseconds: poll without
 
 }  // namespace
 
-Socket::Socket()
-    : descriptor(-1), closed(1), type(SOCKET_OTHER), isIPv6(0), blocking(1) {}
+Socket::Socket() : descriptor(-1), closed(1), type(SOCKET_OTHER), isIPv6(0), blocking(1) {}
 
 Socket::Socket(a_socket_type t, unsigned ipv6) : Socket() { init(t, ipv6); }
 
@@ -44,10 +43,14 @@ unsigned Socket::init(a_socket_type t, unsigned ipv6) {
   if (ipv6 != 0 && TcpUtil::IsIPv6Supported() == 0) return 0;
   const int family = GET_AF_INET(ipv6);
   switch (t) {
-    case SOCKET_STREAM: return init(family, SOCK_STREAM, IPPROTO_TCP);
-    case SOCKET_DATAGRAM: return init(family, SOCK_DGRAM, IPPROTO_UDP);
-    case SOCKET_LOCAL: return init(AF_UNIX, SOCK_STREAM, 0);
-    default: return 0;
+    case SOCKET_STREAM:
+      return init(family, SOCK_STREAM, IPPROTO_TCP);
+    case SOCKET_DATAGRAM:
+      return init(family, SOCK_DGRAM, IPPROTO_UDP);
+    case SOCKET_LOCAL:
+      return init(AF_UNIX, SOCK_STREAM, 0);
+    default:
+      return 0;
   }
 }
 
@@ -104,9 +107,12 @@ int Socket::send(const char* buf, unsigned len, const IPAddress& to) {
   return send(buf, len, &to.storage, to.length);
 }
 
-int Socket::send(const char* buf, unsigned len) { return send_with_yield(buf, len, nullptr, nullptr); }
+int Socket::send(const char* buf, unsigned len) {
+  return send_with_yield(buf, len, nullptr, nullptr);
+}
 
-int Socket::send_with_yield(const char* buf, unsigned len, unsigned (*yield)(void*), void* arg) {
+int Socket::send_with_yield(const char* buf, unsigned len, unsigned (*yield)(void*),
+                            void* arg) {
   unsigned sent = 0;
   for (;;) {
     const int rc = unix_send(descriptor, buf + sent, static_cast<int>(len - sent), 0);
@@ -144,8 +150,8 @@ int Socket::close() {
 }
 
 int Socket::bind(const IPAddress& address) {
-  const int rc = ::bind(descriptor, reinterpret_cast<const sockaddr*>(&address.storage),
-                        address.length);
+  const int rc =
+      ::bind(descriptor, reinterpret_cast<const sockaddr*>(&address.storage), address.length);
   if (rc == 0) vq::net::SetCloseOnExec(descriptor);
   return rc;
 }
@@ -223,8 +229,8 @@ int Socket::add_membership(IPAddress& group, IPAddress& iface) {
     ipv6_mreq request{};
     request.ipv6mr_multiaddr = reinterpret_cast<const sockaddr_in6*>(&group.storage)->sin6_addr;
     request.ipv6mr_interface = iface.getScopeId();
-    return setsockopt(IPPROTO_IPV6, IPV6_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&request),
-                      sizeof request);
+    return setsockopt(IPPROTO_IPV6, IPV6_ADD_MEMBERSHIP,
+                      reinterpret_cast<const char*>(&request), sizeof request);
   }
   ip_mreq request{};
   request.imr_multiaddr.s_addr = my_htonl(group.ipv4HostOrder());
@@ -242,7 +248,8 @@ int Socket::set_blocking_state(unsigned block) {
 
 int Socket::set_Nagle_algorithm(unsigned v) {
   const int value = static_cast<int>(v);
-  return setsockopt(IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&value), sizeof value);
+  return setsockopt(IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&value),
+                    sizeof value);
 }
 
 UTErrorCode Socket::getLastError() { return UTErrorCode{0, errno}; }

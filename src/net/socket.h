@@ -19,9 +19,18 @@
 
 class IPAddress;
 
-enum a_socket_type { SOCKET_OTHER = 0, SOCKET_DATAGRAM = 1, SOCKET_STREAM = 2, SOCKET_LOCAL = 3 };
+enum a_socket_type {
+  SOCKET_OTHER = 0,
+  SOCKET_DATAGRAM = 1,
+  SOCKET_STREAM = 2,
+  SOCKET_LOCAL = 3
+};
 // 0 stops sending, 1 stops receiving, any other value both.
-enum a_socket_shutdown_flag { SOCKET_SHUT_SEND = 0, SOCKET_SHUT_RECEIVE = 1, SOCKET_SHUT_BOTH = 2 };
+enum a_socket_shutdown_flag {
+  SOCKET_SHUT_SEND = 0,
+  SOCKET_SHUT_RECEIVE = 1,
+  SOCKET_SHUT_BOTH = 2
+};
 
 class Socket : public c_utils_link {
  public:
@@ -53,7 +62,8 @@ class Socket : public c_utils_link {
   // Sends the whole buffer. After a would-block or partial send: without `yield` one
   // poll for writing that does not wait, then the next attempt; with `yield`, yield(arg),
   // and a result of 0 ends the attempts. Returns len, else what was sent, else -1.
-  virtual int send_with_yield(const char* buf, unsigned len, unsigned (*yield)(void*), void* arg);
+  virtual int send_with_yield(const char* buf, unsigned len, unsigned (*yield)(void*),
+                              void* arg);
   virtual int shutdown(a_socket_shutdown_flag how);
   // Closes once; the descriptor value stays.
   virtual int close();
@@ -84,8 +94,8 @@ class Socket : public c_utils_link {
   // `write` telling which asked direction is ready.
   int select(unsigned& read, unsigned& write, std::int32_t timeoutMicroseconds);
 
-  int descriptor;       // -1 when none was ever opened
-  std::uint32_t closed;    // 1 while there is no open descriptor
+  int descriptor;        // -1 when none was ever opened
+  std::uint32_t closed;  // 1 while there is no open descriptor
   a_socket_type type;
   std::uint32_t isIPv6;    // created for AF_INET6
   std::uint32_t blocking;  // mode as last set
@@ -132,9 +142,9 @@ class TimedSocket : public Socket {
   int recv(char* buf, unsigned len, sockaddr_storage* from, unsigned* fromLen) override;
   int send(const char* buf, unsigned len, const sockaddr_storage* to, unsigned toLen) override;
 
-  std::int32_t timeLimit = 0;   // milliseconds per operation; 0 or less: no limit
-  std::uint32_t timedOut = 0;   // the last operation ended by the time limit
-  std::uint32_t savedError = 0; // reported instead of errno (0 = none)
+  std::int32_t timeLimit = 0;    // milliseconds per operation; 0 or less: no limit
+  std::uint32_t timedOut = 0;    // the last operation ended by the time limit
+  std::uint32_t savedError = 0;  // reported instead of errno (0 = none)
 
  private:
   enum Activity { kTimedOut = 0, kReady = 1, kNotYet = 2, kError = 3 };

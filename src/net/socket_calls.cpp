@@ -107,11 +107,12 @@ int unix_select(int n, fd_set* read, fd_set* write, fd_set* error, timeval* time
   return retry([&] { return select(n, read, write, error, timeout); });
 }
 
-int unix_close(int fd) { return retry([&] { return close(fd); }); }
+int unix_close(int fd) {
+  return retry([&] { return close(fd); });
+}
 
 int unix_accept(int fd, sockaddr* peer, unsigned* peerLen) {
-  const int rc =
-      retry([&] { return accept(fd, peer, reinterpret_cast<socklen_t*>(peerLen)); });
+  const int rc = retry([&] { return accept(fd, peer, reinterpret_cast<socklen_t*>(peerLen)); });
   if (rc >= 0) vq::net::SetCloseOnExec(rc);
   return rc;
 }

@@ -80,8 +80,8 @@ int TimedSocket::recv(char* buf, unsigned len, sockaddr_storage* from, unsigned*
     for (;;) {
       socklen_t l = *fromLen;
       errno = 0;
-      const int rc = static_cast<int>(
-          ::recvfrom(descriptor, buf, len, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(from), &l));
+      const int rc = static_cast<int>(::recvfrom(descriptor, buf, len, MSG_DONTWAIT,
+                                                 reinterpret_cast<sockaddr*>(from), &l));
       if (rc == -1 && errno == EINTR) continue;
       if (rc >= 0) *fromLen = l;
       return rc;
@@ -151,8 +151,10 @@ int TimedSocket::connect(const IPAddress& address) {
         }
         return 0;
       }
-      case kNotYet: continue;
-      default: return -1;
+      case kNotYet:
+        continue;
+      default:
+        return -1;
     }
   }
 }

@@ -77,9 +77,15 @@ TEST(AddressLiterals, PortOfAText) {
     const char* text;
     unsigned port;
   } cases[] = {
-      {"1.2.3.4:2638", 2638}, {"host:80", 80},         {"host: 81", 81},
-      {"host:", 0},           {"host", 0},             {"(::1):2638", 2638},
-      {"::1", 0},             {"(fe80::1%3):5", 5},    {"host:70000", 70000 & 0xFFFF},
+      {"1.2.3.4:2638", 2638},
+      {"host:80", 80},
+      {"host: 81", 81},
+      {"host:", 0},
+      {"host", 0},
+      {"(::1):2638", 2638},
+      {"::1", 0},
+      {"(fe80::1%3):5", 5},
+      {"host:70000", 70000 & 0xFFFF},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -165,10 +171,10 @@ TEST_F(Net, IPv6AddressTypes) {
     const char* text;
     int type;
   } cases[] = {
-      {"::ffff:1.2.3.4", 7}, {"::1", 8},      {"::1.2.3.4", 8},  {"::", 1},
-      {"100::1", 2},         {"600::1", 2},   {"800::1", 2},     {"4000::1", 2},
-      {"fc00::1", 2},        {"fe00::1", 2},  {"200::1", 1},     {"2001:db8::1", 3},
-      {"fe80::1", 4},        {"febf::1", 4},  {"fec0::1", 5},    {"ff02::1", 6},
+      {"::ffff:1.2.3.4", 7}, {"::1", 8},     {"::1.2.3.4", 8}, {"::", 1},
+      {"100::1", 2},         {"600::1", 2},  {"800::1", 2},    {"4000::1", 2},
+      {"fc00::1", 2},        {"fe00::1", 2}, {"200::1", 1},    {"2001:db8::1", 3},
+      {"fe80::1", 4},        {"febf::1", 4}, {"fec0::1", 5},   {"ff02::1", 6},
       {"1.2.3.4", 0},
   };
   for (const auto& c : cases) {
@@ -187,9 +193,9 @@ TEST_F(Net, PrivateNetworksByPrefix) {
     const char* text;
     bool private_net;
   } cases[] = {
-      {"10.1.2.3", true},          {"172.16.0.1", true},      {"172.20.0.1", false},
-      {"192.168.1.1", true},       {"192.169.1.1", false},    {"8.8.8.8", false},
-      {"::ffff:10.0.0.1", true},   {"::ffff:11.0.0.1", false}, {"fd00::1", false},
+      {"10.1.2.3", true},        {"172.16.0.1", true},       {"172.20.0.1", false},
+      {"192.168.1.1", true},     {"192.169.1.1", false},     {"8.8.8.8", false},
+      {"::ffff:10.0.0.1", true}, {"::ffff:11.0.0.1", false}, {"fd00::1", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -234,8 +240,8 @@ TEST_F(Net, IPv4ValuesAreThirtyTwoBitsWide) {
   EXPECT_TRUE(IPAddress("::1") != 0xFFFFFFFFu);
   EXPECT_EQ(-1, int(IPAddress()));
   // The broadcast of a class A address keeps to 32 bits.
-  EXPECT_EQ(0x0AFFFFFFu, TcpUtil::GetBroadcastAddressBasedOnClass(IPAddress(0x0A000001u))
-                             .ipv4HostOrder());
+  EXPECT_EQ(0x0AFFFFFFu,
+            TcpUtil::GetBroadcastAddressBasedOnClass(IPAddress(0x0A000001u)).ipv4HostOrder());
 }
 
 TEST_F(Net, ConstructionCopyAndAssignment) {

@@ -18,17 +18,17 @@ namespace {
 struct Table {
   Table() {
     const a_port_option rows[] = {
-        {"Host", "IP", {0}, 0, PORT_OPT_STRING_LIST},          // 0
-        {"Timeout", "TO", {0}, 0, PORT_OPT_NUMBER},            // 1
-        {"DoBroadcast", "DoBroad", {0}, 0, PORT_OPT_STRING},   // 2
-        {"ServerPort", "Port", {0}, 0, PORT_OPT_NUMBER_LIST},  // 3
+        {"Host", "IP", {0}, 0, PORT_OPT_STRING_LIST},                      // 0
+        {"Timeout", "TO", {0}, 0, PORT_OPT_NUMBER},                        // 1
+        {"DoBroadcast", "DoBroad", {0}, 0, PORT_OPT_STRING},               // 2
+        {"ServerPort", "Port", {0}, 0, PORT_OPT_NUMBER_LIST},              // 3
         {"ReceiveBufferSize", "RcvBufSz", {0}, 0, PORT_OPT_SIZED_NUMBER},  // 4
-        {"LocalOnly", "LO", {0}, 0, PORT_OPT_BOOLEAN},         // 5
-        {"Hops", nullptr, {0}, 0, PORT_OPT_BYTE},              // 6
-        {"Window", nullptr, {0}, 0, PORT_OPT_SHORT},           // 7
-        {"Raw", nullptr, {0}, 0, PORT_OPT_RAW_STRING},         // 8
-        {"Nodes", nullptr, {0}, 0, PORT_OPT_IPX_LIST},         // 9
-        {"Broken", nullptr, {0}, 0, 10},                       // 10
+        {"LocalOnly", "LO", {0}, 0, PORT_OPT_BOOLEAN},                     // 5
+        {"Hops", nullptr, {0}, 0, PORT_OPT_BYTE},                          // 6
+        {"Window", nullptr, {0}, 0, PORT_OPT_SHORT},                       // 7
+        {"Raw", nullptr, {0}, 0, PORT_OPT_RAW_STRING},                     // 8
+        {"Nodes", nullptr, {0}, 0, PORT_OPT_IPX_LIST},                     // 9
+        {"Broken", nullptr, {0}, 0, 10},                                   // 10
         {nullptr, nullptr, {0}, 0, 0},
     };
     std::memcpy(row, rows, sizeof rows);
@@ -51,11 +51,12 @@ std::vector<std::string> Strings(const a_port_option& r) {
 TEST(PortOptions, ValuesOfEveryKind) {
   Table t;
   char saved[kPortOptionSavedBytes];
-  ASSERT_EQ(PORT_OPT_OK,
-            prepare_port_options(
-                " DoBroadcast=NONE; serverport = 2638-2640,5000 ;IP=a, b,,c;TO=0x10 ;"
-                "RcvBufSz=64K;lo= yes ;Hops=254;Window=65535;Raw= x,y=z;Nodes=1:2:3:4:5:6/7:8:9:10;;",
-                0, t.row, saved));
+  ASSERT_EQ(
+      PORT_OPT_OK,
+      prepare_port_options(
+          " DoBroadcast=NONE; serverport = 2638-2640,5000 ;IP=a, b,,c;TO=0x10 ;"
+          "RcvBufSz=64K;lo= yes ;Hops=254;Window=65535;Raw= x,y=z;Nodes=1:2:3:4:5:6/7:8:9:10;;",
+          0, t.row, saved));
   EXPECT_STREQ("", saved);
   EXPECT_STREQ("NONE", static_cast<char*>(t.row[2].value.pointer));
   EXPECT_EQ(1, t.row[2].count);
@@ -106,8 +107,7 @@ TEST(PortOptions, ResultCodesNameTheRowAndSaveTheEntry) {
       {"Nodes=1:2:3:4:5/6:7:8:9", PORT_OPT_BAD_VALUE | 9, ""},
       {"Nodes=1:2:3:4:5:255/6:7:8:9", PORT_OPT_BAD_VALUE | 9, ""},
       {"Broken=1", PORT_OPT_UNKNOWN | 10, ""},
-      {"TO=5;  NoSeparatorInThisEntry;Port=1", PORT_OPT_NO_EQUALS,
-       "NoSeparatorInTh"},
+      {"TO=5;  NoSeparatorInThisEntry;Port=1", PORT_OPT_NO_EQUALS, "NoSeparatorInTh"},
       {"Colour=blue", PORT_OPT_UNKNOWN, "Colour=blue"},
       {"AVeryLongUnknownName = 1", PORT_OPT_UNKNOWN, "AVeryLongUnknow"},
       {"TO#7", PORT_OPT_OK, ""},
@@ -137,7 +137,8 @@ TEST(PortOptions, EachCallKeepsItsOwnSavedEntry) {
 
 TEST(PortOptions, ListRowsAccumulateAndRowsBeforeAFailureKeepTheirValues) {
   Table t;
-  EXPECT_EQ(PORT_OPT_OK, prepare_port_options("HOST=h1;Host=h2;Port=1;Port=2-3", 0, t.row, nullptr));
+  EXPECT_EQ(PORT_OPT_OK,
+            prepare_port_options("HOST=h1;Host=h2;Port=1;Port=2-3", 0, t.row, nullptr));
   EXPECT_EQ((std::vector<std::string>{"h1", "h2"}), Strings(t.row[0]));
   EXPECT_EQ((std::vector<std::uint16_t>{1, 2, 3}), Numbers(t.row[3]));
 
@@ -151,7 +152,8 @@ TEST(PortOptions, ListRowsAccumulateAndRowsBeforeAFailureKeepTheirValues) {
 
 TEST(PortOptions, UnreadableYesNoLeavesTheRowNotGiven) {
   Table t;
-  EXPECT_EQ(PORT_OPT_BAD_VALUE | 5, prepare_port_options("LocalOnly=perhaps", 0, t.row, nullptr));
+  EXPECT_EQ(PORT_OPT_BAD_VALUE | 5,
+            prepare_port_options("LocalOnly=perhaps", 0, t.row, nullptr));
   EXPECT_EQ(0, t.row[5].count);
   EXPECT_EQ(0u, port_option_on(&t.row[5]));
   EXPECT_EQ(0u, port_option_off(&t.row[5]));
@@ -164,9 +166,14 @@ TEST(PortOptions, OnAndOffByKind) {
     unsigned on;
     unsigned off;
   } cases[] = {
-      {"LO=no", 5, 0, 1},         {"LO=TRUE", 5, 1, 0},         {"DoBroadcast=off", 2, 0, 1},
-      {"DoBroadcast=NONE", 2, 0, 0}, {"Host=on,x", 0, 1, 0},    {"Host=x,on", 0, 0, 0},
-      {"TO=1", 1, 0, 0},          {"", 5, 0, 0},
+      {"LO=no", 5, 0, 1},
+      {"LO=TRUE", 5, 1, 0},
+      {"DoBroadcast=off", 2, 0, 1},
+      {"DoBroadcast=NONE", 2, 0, 0},
+      {"Host=on,x", 0, 1, 0},
+      {"Host=x,on", 0, 0, 0},
+      {"TO=1", 1, 0, 0},
+      {"", 5, 0, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -236,10 +243,12 @@ TEST_F(OptionMessages, EachCodeGivesItsMessageWithAndWithoutALinkName) {
       {PORT_OPT_UNKNOWN, nullptr, "Colour=blue", "Unknown link parameter: Colour=blue\n"},
       {PORT_OPT_UNKNOWN, "TCPIP", "", "TCPIP: unknown link parameter Host\n"},
       {PORT_OPT_BAD_VALUE | 3, nullptr, "", "Bad value for the ServerPort link parameter\n"},
-      {PORT_OPT_BAD_VALUE | 3, "TCPIP", "", "TCPIP: bad value for the ServerPort link parameter\n"},
+      {PORT_OPT_BAD_VALUE | 3, "TCPIP", "",
+       "TCPIP: bad value for the ServerPort link parameter\n"},
       {PORT_OPT_NO_EQUALS, nullptr, "junk", "Link parameter without a value: junk\n"},
       {PORT_OPT_NO_EQUALS, "TCPIP", "junk", "TCPIP: link parameter without a value: junk\n"},
-      {PORT_OPT_MULTIPLE | 1, nullptr, "", "The Timeout link parameter was given more than once\n"},
+      {PORT_OPT_MULTIPLE | 1, nullptr, "",
+       "The Timeout link parameter was given more than once\n"},
       {PORT_OPT_MULTIPLE | 1, "TCPIP", "",
        "TCPIP: the Timeout link parameter was given more than once\n"},
       {PORT_OPT_BAD_VALUE | 200, nullptr, "", "Bad value for the  link parameter\n"},

@@ -33,7 +33,10 @@ TEST(ServerList, NamesAscendAndEqualNamesKeepTheirOrder) {
   ASSERT_EQ(1u, list.addServer(6, 2638, nullptr, "10.0.0.2", &a2, nullptr));
   ASSERT_EQ(1u, list.addServer(6, 2638, "\xC3\xA9t\xC3\xA9", "10.0.0.2", &a2, nullptr));
   const std::vector<std::string> expected = {
-      "a 2638 10.0.0.1", "a 2638 10.0.0.2", "b 2638 10.0.0.1", "c 2638 10.0.0.1",
+      "a 2638 10.0.0.1",
+      "a 2638 10.0.0.2",
+      "b 2638 10.0.0.1",
+      "c 2638 10.0.0.1",
       "\xC3\xA9t\xC3\xA9 2638 10.0.0.2",  // bytes of 0x80 and above sort after ASCII
       "<none> 2638 10.0.0.2"};
   EXPECT_EQ(expected, Walk(list));

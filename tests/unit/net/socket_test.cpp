@@ -165,7 +165,8 @@ TEST(Socket, TimedReceiveSeesThePeerClose) {
 TEST(Socket, TimedSendIntoAFullBufferEndsAtTheLimit) {
   Connection c;
   const int small = 4096;
-  c.client.setsockopt(SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&small), sizeof small);
+  c.client.setsockopt(SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&small),
+                      sizeof small);
   c.client.timeLimit = 400;
   std::vector<char> big(8 << 20, 'x');
   const auto start = Clock::now();
@@ -186,14 +187,14 @@ TEST(Socket, SendWithYieldEndsWhenTheYieldSaysSo) {
   TcpSocket plain(c.client.descriptor, SOCKET_STREAM, 0u);  // same descriptor, base sends
   std::vector<char> big(8 << 20, 'y');
   int calls = 0;
-  const int sent = plain.send_with_yield(big.data(), static_cast<unsigned>(big.size()),
-                                         StopAtOnce, &calls);
+  const int sent =
+      plain.send_with_yield(big.data(), static_cast<unsigned>(big.size()), StopAtOnce, &calls);
   EXPECT_EQ(1, calls);
   EXPECT_GT(sent, 0);
   EXPECT_LT(sent, static_cast<int>(big.size()));
   // Nothing fits any more: -1 with EAGAIN.
-  const int none = plain.send_with_yield(big.data(), static_cast<unsigned>(big.size()),
-                                         StopAtOnce, &calls);
+  const int none =
+      plain.send_with_yield(big.data(), static_cast<unsigned>(big.size()), StopAtOnce, &calls);
   EXPECT_EQ(-1, none);
   EXPECT_EQ(EAGAIN, errno);
   // A small send that fits goes out whole.

@@ -472,15 +472,15 @@ char* c_ldap_handle::entry_dn(const char* name) {
 
 // --- searches ---
 
-int c_ldap_handle::search_entries(const char* name, const char* const* attributes,
+int c_ldap_handle::search_entries(const char* name, bool every, const char* const* attributes,
                                   int attributesOnly, a_ldap_message** res) {
   *res = nullptr;
   const bool product = serverType == LDAP_SERVER_TYPE_DATABASE;
   char* filter = nullptr;
   if (product) {
-    // "*" lists every server; any other name is one server, its metacharacters escaped.
-    char* value = std::strcmp(name, "*") == 0 ? ut_strdup("*")
-                                               : vq::net::EscapeLdapFilterValue(name);
+    // A listing matches every name; a search matches one name, even a name made of
+    // filter metacharacters.
+    char* value = every ? ut_strdup("*") : vq::net::EscapeLdapFilterValue(name);
     const std::size_t size = std::strlen(kServerFilterPrefix) + std::strlen(value) + 3;
     filter = static_cast<char*>(ut_alloc(size));
     ut_snprintf(filter, size, "%s%s))", kServerFilterPrefix, value);
@@ -499,7 +499,7 @@ a_directory_error c_ldap_handle::find_own_entry(const char* name, const char* co
                                                 int attributesOnly, a_ldap_message** res,
                                                 a_ldap_message** entry) {
   *entry = nullptr;
-  int rc = search_entries(name, attributes, attributesOnly, res);
+  int rc = search_entries(name, false, attributes, attributesOnly, res);
   if (rc == kLdapPartialResults) rc = kLdapSuccess;
   if (rc != kLdapSuccess && rc != kLdapNoSuchObject) return request_failed(rc, "ldap_search_st");
   const int count = *res != nullptr ? lib().ldap_count_entries(ldap, *res) : 0;
@@ -578,7 +578,7 @@ a_directory_error c_ldap_handle::lookupServers(a_server_list* list) {
   const char* attributes[] = {address_attribute(), "modifyTimestamp", "createTimestamp",
                               nullptr};
   Message res;
-  int rc = search_entries("*", attributes, 0, &res.m);
+  int rc = search_entries("*", true, attributes, 0, &res.m);
   if (rc == kLdapPartialResults) rc = kLdapSuccess;
   if (rc == kLdapNoSuchObject) return DIRECTORY_OK;
   if (rc != kLdapSuccess) return request_failed(rc, "ldap_search_st");

@@ -155,10 +155,10 @@ class c_ldap_handle : public c_directory_handle {
   // ldap_result for every part of the answer, at most 5 seconds: 0 or the answer's
   // result code; kLdapTimeout when nothing came.
   int _waitForResults(int messageId, const char* callName);
-  // Runs the one-level search of `name`'s entry (or of every entry for "*") with the
+  // Runs the one-level search of `name`'s entry (of every entry with `every`) with the
   // attributes given; the result code of ldap_search_st, *res set (may be null).
-  int search_entries(const char* name, const char* const* attributes, int attributesOnly,
-                     a_ldap_message** res);
+  int search_entries(const char* name, bool every, const char* const* attributes,
+                     int attributesOnly, a_ldap_message** res);
   // 0 with the one entry of `name`, or 3 / 4 / 14 / 15.
   a_directory_error find_own_entry(const char* name, const char* const* attributes,
                                    int attributesOnly, a_ldap_message** res,

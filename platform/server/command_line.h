@@ -17,6 +17,7 @@ struct CommandLine {
   std::string database_key;
   bool auto_stop = false;         // -ga
   bool hidden = false;            // -ha
+  std::string discovery;          // -ud: answer discovery requests there (off when empty)
   bool tcpip = false;             // -x tcpip(...)
   int port = 2638;                // -x tcpip(port=N); 0 picks a free port
   int handshake_fd = -1;          // -hn

@@ -155,6 +155,78 @@ std::string SkipReason(const vq::testing::ChildResult& r) {
   return "";
 }
 
+
+#ifdef VQENG12_PATH
+// The stand-in server started with discovery answers on, optionally inside a named
+// network namespace; stopped when the object goes. Its first lines on standard output
+// give its TCP port ("port=N") and its discovery port ("udp=N").
+class StandIn {
+ public:
+  StandIn(const std::vector<std::string>& args, const std::string& netns = "") {
+    int out[2];
+    if (pipe(out) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(out[0]);
+      dup2(out[1], STDOUT_FILENO);
+      close(out[1]);
+      if (!netns.empty() && !vq::testing::NamespacePair::Enter(netns).empty()) _exit(126);
+      std::vector<char*> argv;
+      argv.push_back(const_cast<char*>(VQENG12_PATH));
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    fd_ = out[0];
+    // Reads lines until the discovery port is known, for at most ten seconds.
+    std::string text;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (udp_ == 0 && std::chrono::steady_clock::now() < end) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 100) != 1) continue;
+      char buffer[256];
+      const ssize_t n = read(fd_, buffer, sizeof buffer);
+      if (n <= 0) break;
+      text.append(buffer, static_cast<std::size_t>(n));
+      for (const std::string& line : Lines(text)) {
+        std::sscanf(line.c_str(), "port=%d", &tcp_);
+        std::sscanf(line.c_str(), "udp=%d", &udp_);
+      }
+    }
+  }
+  ~StandIn() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      int status = 0;
+      bool reaped = false;
+      for (int i = 0; i < 400 && !reaped; ++i) {
+        reaped = waitpid(pid_, &status, WNOHANG) == pid_;
+        if (!reaped) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+      }
+      if (!reaped) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+      }
+    }
+    if (fd_ >= 0) close(fd_);
+  }
+  StandIn(const StandIn&) = delete;
+  StandIn& operator=(const StandIn&) = delete;
+
+  bool ready() const { return tcp_ != 0 && udp_ != 0; }
+  int tcp() const { return tcp_; }
+  int udp() const { return udp_; }
+
+ private:
+  pid_t pid_ = -1;
+  int fd_ = -1;
+  int tcp_ = 0;
+  int udp_ = 0;
+};
+#endif
+
 TEST(UdpDiscoveryThreads, BothSocketsAreWatchedAtEveryWait) {
   TcpUtil::Init();
   UdpSocket v4;
@@ -204,6 +276,66 @@ TEST(UdpDiscoveryThreads, BothSocketsAreWatchedAtEveryWait) {
   v6.close();
   TcpUtil::Fini();
 }
+
+#ifdef VQENG12_PATH
+// The stand-in server answers over loopback with its TCP port, in both forms, and only
+// for its own name.
+TEST(UdpDiscoveryThreads, TheStandInServerAnswersWithItsTcpPort) {
+  StandIn server({"-n", "demo", "-x", "tcpip(port=0)", "-ud", "127.0.0.1:0"});
+  ASSERT_TRUE(server.ready());
+  TcpUtil::Init();
+  UdpSocket v4(SOCKET_DATAGRAM, 0u);
+  UdpSocket v6;
+  v4.set_blocking_state(0);
+  c_strm_udp_discovery discovery;
+  const std::string text = "Host=127.0.0.1;ServerPort=" + std::to_string(server.udp());
+  Options options(text.c_str());
+  IPAddress_list hosts;
+  hosts.append(new IPAddress("127.0.0.1"));
+  RecordingPrinter printer;
+
+  const struct {
+    a_broadcast_pkt_type requestKind;
+    const char* name;
+    bool askDatabase;
+    unsigned expected;
+  } cases[] = {
+      {BROADCAST_PKT_STRMBROAD, "demo", false, kDiscoveryFound},
+      {BROADCAST_PKT_STRMBROAD, "other", false, kDiscoveryNotFound},
+      {BROADCAST_PKT_VQP_REQUEST, nullptr, true, kDiscoveryFound},
+      {BROADCAST_PKT_VQP_REQUEST, nullptr, false, kDiscoveryFound},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.requestKind) + " " + (c.name != nullptr ? c.name : "-"));
+    c_strm_broadcast_pkt request(c.requestKind, c.name, 0);
+    if (c.askDatabase) request.setDBName(nullptr, 0);
+    unsigned sent = 0;
+    discovery._send_udp_host_packets(v4, hosts, options.get(), request, nullptr, true, &sent);
+    ASSERT_EQ(1u, sent);
+    const bool textForm = c.requestKind == BROADCAST_PKT_STRMBROAD;
+    c_strm_broadcast_pkt reply(textForm ? BROADCAST_PKT_STRMBRESP : BROADCAST_PKT_VQP_RESPONSE,
+                               nullptr, 0);
+    IPAddress found;
+    const unsigned rc = discovery.wait_for_udp_responses_ms(
+        v4, v6, hosts, options.get(), &found, reply, textForm ? c.name : nullptr, &printer,
+        c.expected == kDiscoveryFound ? 5000 : 300);
+    EXPECT_EQ(c.expected, rc);
+    if (rc != kDiscoveryFound) continue;
+    char address[80];
+    found.toString(address, sizeof address, 1, 0, 0);
+    EXPECT_EQ("127.0.0.1:" + std::to_string(server.tcp()), std::string(address));
+    EXPECT_STREQ("demo", reply.serverName);
+    if (c.askDatabase) {
+      EXPECT_STREQ("demo", reply.dbName);
+    } else {
+      EXPECT_EQ(nullptr, reply.dbName);
+    }
+  }
+  EXPECT_EQ(0, printer.Count(9531));  // every answer read cleanly
+  v4.close();
+  TcpUtil::Fini();
+}
+#endif
 
 // The listing with default options inside a namespace of its own: the loopback and one
 // veth interface (10.99.0.1), a server answering on both families, and a directory.
@@ -296,23 +428,20 @@ TEST(UdpDiscoveryThreads, ListingInANamespaceOfItsOwn) {
   EXPECT_EQ(passes, v6) << r.output;
 }
 
-// A real broadcast: the client in one namespace, the server in another, a veth pair
-// between them, and every list the discovery needs found from the interfaces.
-TEST(UdpDiscoveryThreads, BroadcastOverAVethPair) {
+#ifdef VQENG12_PATH
+// A real broadcast: the client in one namespace, the stand-in server in another, a veth
+// pair between them, and every list the discovery needs found from the interfaces. The
+// server answers with its TCP port.
+TEST(UdpDiscoveryThreads, BroadcastOverAVethPairToTheStandInServer) {
   if (getuid() != 0) GTEST_SKIP() << "network namespaces need root";
   vq::testing::NamespacePair pair;
   const std::string why = pair.Create();
   if (!why.empty()) GTEST_SKIP() << why;
 
-  const pid_t server = fork();
-  if (server == 0) {
-    if (!vq::testing::NamespacePair::Enter(pair.b()).empty()) _exit(2);
-    Responder responder(false, "0.0.0.0", 2638, {"vethsrv"});
-    if (!responder.ok()) _exit(3);
-    responder.Run(std::chrono::seconds(30));
-    _exit(0);
-  }
-  ASSERT_GT(server, 0);
+  // The stand-in server in the other namespace answers broadcasts to the well-known port.
+  StandIn server({"-n", "vethsrv", "-x", "tcpip(port=0)", "-ud", "0.0.0.0:2638"}, pair.b());
+  ASSERT_TRUE(server.ready());
+  const std::string where = "10.77.0.2:" + std::to_string(server.tcp());
 
   const vq::testing::ChildResult r = vq::testing::RunInChild([&pair] {
     SkipChildUnless(vq::testing::NamespacePair::Enter(pair.a()));
@@ -353,23 +482,12 @@ TEST(UdpDiscoveryThreads, BroadcastOverAVethPair) {
     Emit(out);
     TcpUtil::Fini();
   });
-  kill(server, SIGTERM);
-  int status = 0;
-  bool reaped = false;
-  for (int i = 0; i < 200 && !reaped; ++i) {
-    reaped = waitpid(server, &status, WNOHANG) == server;
-    if (!reaped) std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
-  if (!reaped) {
-    kill(server, SIGKILL);
-    waitpid(server, &status, 0);
-  }
-  pair.Remove();
 
   if (r.exited(kSkipStatus)) GTEST_SKIP() << SkipReason(r);
   ASSERT_TRUE(r.exited(0)) << r.output;
-  EXPECT_EQ((std::vector<std::string>{"found 1 10.77.0.2:2638", "entry vethsrv 10.77.0.2:2638"}),
+  EXPECT_EQ((std::vector<std::string>{"found 1 " + where, "entry vethsrv " + where}),
             Lines(r.output));
 }
+#endif
 
 }  // namespace

@@ -594,7 +594,7 @@ a_directory_error c_ldap_handle::lookupServers(a_server_list* list) {
         vq::net::ServerNameFromDN(dn, name, sizeof name) != 0) {
       IPAddress address(values.get()[0]);
       if (address.isValid() != 0 && list != nullptr) {
-        list->addServer(kServerPortTypeTcpip, address.getPortNumber(), name, nullptr, &address,
+        list->addServer(STRM_PORT_TCPIP, address.getPortNumber(), name, nullptr, &address,
                         nullptr);
         added = true;
       }

@@ -16,7 +16,7 @@ char* soft_strdup(const char* text) {
 }  // namespace
 
 c_ip_server_address::c_ip_server_address()
-    : portType(kServerPortTypeTcpip),
+    : portType(STRM_PORT_TCPIP),
       port(0),
       serverName(nullptr),
       addressText(nullptr),
@@ -49,7 +49,7 @@ void c_ip_server_address::clear() {
   dbCount = 0;
 }
 
-unsigned c_ip_server_address::init(a_server_port_type type, std::uint16_t p, const char* name,
+unsigned c_ip_server_address::init(a_port_type type, std::uint16_t p, const char* name,
                                    const char* text, const IPAddress* a) {
   clear();
   portType = type;
@@ -106,9 +106,8 @@ a_server_list::~a_server_list() {
   delete list;
 }
 
-c_ip_server_address* a_server_list::find(a_server_port_type type, std::uint16_t port,
-                                         const char* name, const char* addressText,
-                                         const IPAddress* address) {
+c_ip_server_address* a_server_list::find(a_port_type type, std::uint16_t port, const char* name,
+                                         const char* addressText, const IPAddress* address) {
   for (c_utils_link* l = list->first(); l != list->end(); l = l->next) {
     auto* e = static_cast<c_ip_server_address*>(l);
     if (e->portType != type || e->port != port) continue;
@@ -127,7 +126,7 @@ c_ip_server_address* a_server_list::find(a_server_port_type type, std::uint16_t 
   return nullptr;
 }
 
-unsigned a_server_list::addServer(a_server_port_type type, std::uint16_t port, const char* name,
+unsigned a_server_list::addServer(a_port_type type, std::uint16_t port, const char* name,
                                   const char* addressText, const IPAddress* address,
                                   const char* dbName) {
   if (c_ip_server_address* found = find(type, port, name, addressText, address)) {

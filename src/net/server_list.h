@@ -7,13 +7,10 @@
 
 #include <cstdint>
 
+#include "streams/port.h"
 #include "utils/base/list.h"
 
 class IPAddress;
-
-// The link kind of a found server as the port layer numbers it (6 is TCP/IP).
-using a_server_port_type = int;
-constexpr a_server_port_type kServerPortTypeTcpip = 6;
 
 class c_ip_server_address : public c_utils_ord_link {
  public:
@@ -26,8 +23,8 @@ class c_ip_server_address : public c_utils_ord_link {
   int compare(c_utils_ord_link* other) override;
 
   // Clears the entry, then copies the fields given; 0 when memory runs out, else 1.
-  unsigned init(a_server_port_type type, std::uint16_t port, const char* name,
-                const char* addressText, const IPAddress* address);
+  unsigned init(a_port_type type, std::uint16_t port, const char* name, const char* addressText,
+                const IPAddress* address);
   // 1 when a name equal without regard to case is already held; otherwise appends a
   // copy (0 when memory runs out).
   unsigned addDBName(const char* name);
@@ -35,7 +32,7 @@ class c_ip_server_address : public c_utils_ord_link {
   unsigned replaceAddr(const char* text);
   void clear();
 
-  a_server_port_type portType;  // 6 (TCP/IP) after construction
+  a_port_type portType;  // STRM_PORT_TCPIP after construction
   std::uint16_t port;
   char* serverName;    // owned
   char* addressText;   // owned, may be null
@@ -61,12 +58,12 @@ class a_server_list {
   // The first entry with the same port type and port, the same name, the same address
   // (ports ignored) when `address` is given and the same address text when
   // `addressText` is given; null when none.
-  c_ip_server_address* find(a_server_port_type type, std::uint16_t port, const char* name,
+  c_ip_server_address* find(a_port_type type, std::uint16_t port, const char* name,
                             const char* addressText, const IPAddress* address);
   // Merges `dbName` into the entry find() finds, or inserts a new entry after every
   // entry whose name is not greater; the position returns to the first entry then.
   // 0 when memory runs out, else 1.
-  unsigned addServer(a_server_port_type type, std::uint16_t port, const char* name,
+  unsigned addServer(a_port_type type, std::uint16_t port, const char* name,
                      const char* addressText, const IPAddress* address, const char* dbName);
   // The list's one position: getFirst moves it to the first entry, getNext one on (null
   // at and past the end), deleteCurrent deletes the entry there and returns to the first.

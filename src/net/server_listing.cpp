@@ -9,8 +9,10 @@
 #include "net/link_printer.h"
 #include "net/server_list.h"
 #include "net/socket.h"
+#include "net/tcp_port.h"
 #include "net/tcp_util.h"
 #include "net/udp_discovery.h"
+#include "utils/base/memory.h"
 
 namespace {
 
@@ -39,15 +41,18 @@ class SocketCloser {
   Socket& b_;
 };
 
-class OptionsRelease {
+// A copy of the link's option template, its values released on every exit.
+class DefaultOptions {
  public:
-  explicit OptionsRelease(a_tcp_options& o) : o_(o) {}
-  ~OptionsRelease() { unprepare_port_options(o_.rows, 0); }
-  OptionsRelease(const OptionsRelease&) = delete;
-  OptionsRelease& operator=(const OptionsRelease&) = delete;
+  DefaultOptions() {
+    const a_port_option* t = vq::net::TcpOptionTemplate();
+    for (unsigned i = 0; i <= TCPOPT_ROWS; ++i) rows[i] = t[i];
+  }
+  ~DefaultOptions() { unprepare_port_options(rows, 0); }
+  DefaultOptions(const DefaultOptions&) = delete;
+  DefaultOptions& operator=(const DefaultOptions&) = delete;
 
- private:
-  a_tcp_options& o_;
+  a_port_option rows[TCPOPT_ROWS + 1];
 };
 
 bool same_name(const char* a, const char* b) {
@@ -70,7 +75,7 @@ void make_address_texts(a_server_list* list, unsigned flags) {
     const std::vector<c_ip_server_address*> entries = entries_of(list);
     std::size_t index = 0;
     for (c_ip_server_address* e = list->getFirst(); e != nullptr; e = list->getNext(), ++index) {
-      if (e->portType != kServerPortTypeTcpip || e->addressText != nullptr) continue;
+      if (e->portType != STRM_PORT_TCPIP || e->addressText != nullptr) continue;
       // Two entries of one name next to each other are told apart by their numbers.
       const bool twin = (index > 0 && same_name(entries[index - 1]->serverName, e->serverName)) ||
                         (index + 1 < entries.size() &&
@@ -163,7 +168,7 @@ void c_strm_udp_discovery::remove_duplicate_servers(a_server_list* list,
   auto listed_at_own_address = [&](const c_ip_server_address* e) {
     for (c_ip_server_address_ord_iter it(*list->list); !it.at_end(); it.next()) {
       const auto* f = static_cast<const c_ip_server_address*>(it.current);
-      if (f == e || f->portType != kServerPortTypeTcpip || f->address == nullptr ||
+      if (f == e || f->portType != STRM_PORT_TCPIP || f->address == nullptr ||
           f->address->isLoopback() || f->port != e->port || !same_name(f->serverName, e->serverName))
         continue;
       for (IPAddress_iter o(own); !o.at_end(); o.next())
@@ -175,7 +180,7 @@ void c_strm_udp_discovery::remove_duplicate_servers(a_server_list* list,
   for (bool again = true; again;) {
     again = false;
     for (c_ip_server_address* e = list->getFirst(); e != nullptr; e = list->getNext()) {
-      if (e->portType != kServerPortTypeTcpip || e->address == nullptr || !e->address->isLoopback())
+      if (e->portType != STRM_PORT_TCPIP || e->address == nullptr || !e->address->isLoopback())
         continue;
       if (listed_at_own_address(e)) {
         list->deleteCurrent();
@@ -198,12 +203,15 @@ unsigned c_strm_udp_discovery::query_servers(a_server_list* list, c_tcp_link_pri
     ipv6.set_blocking_state(0);
   IPAddress_list hosts;
 
-  a_tcp_options options;
-  tcp_option_template(&options);
-  OptionsRelease release(options);
-  (void)prepare_port_options("", 0, options.rows, nullptr);
-  if (!prep_ports(&options)) return kDiscoveryNoMemory;
-  _populate_interface_list(&options);
+  DefaultOptions defaults;
+  const a_port_option* options = defaults.rows;
+  {
+    unsigned count = 0;
+    std::uint16_t* ports = vq::net::prep_ports(options, &count);
+    if (ports == nullptr) return kDiscoveryNoMemory;
+    ut_free(ports);
+  }
+  _populate_interface_list(options);
 
   {
     c_ldap_handle directory(LDAP_SERVER_TYPE_DATABASE, nullptr);
@@ -224,23 +232,23 @@ unsigned c_strm_udp_discovery::query_servers(a_server_list* list, c_tcp_link_pri
   if ((flags & kListDatabaseNames) != 0) request.setDBName(nullptr, 0);
   c_strm_broadcast_pkt reply(BROADCAST_PKT_VQP_RESPONSE, nullptr, 0);
 
-  const long long timeoutMs = static_cast<long long>(_get_broadcast_timeout(&options, printer)) * 1000;
+  const long long timeoutMs = static_cast<long long>(vq::net::DiscoverySeconds(options, printer)) * 1000;
   const Clock::time_point start = Clock::now();
   bool quiet = false;
   bool failed = false;
   while (!failed) {
     unsigned sent = 0;
-    if (ipv4.closed == 0) _send_udp_broadcasts(ipv4, &options, request, printer, quiet, &sent);
-    if (ipv6.closed == 0) _send_udp_broadcasts(ipv6, &options, request, printer, quiet, &sent);
+    if (ipv4.closed == 0) _send_udp_broadcasts(ipv4, options, request, printer, quiet, &sent);
+    if (ipv6.closed == 0) _send_udp_broadcasts(ipv6, options, request, printer, quiet, &sent);
     if (sent == 0) break;
     const Clock::time_point pass = Clock::now();
     for (long long spent = 0; spent < kPassReplyMs; spent = elapsed_ms(pass)) {
       IPAddress server;
-      const unsigned rc = wait_for_udp_responses_ms(ipv4, ipv6, hosts, &options, &server, reply,
+      const unsigned rc = wait_for_udp_responses_ms(ipv4, ipv6, hosts, options, &server, reply,
                                                     nullptr, printer,
                                                     static_cast<unsigned>(kPassReplyMs - spent));
       if (rc == kDiscoveryFound) {
-        list->addServer(kServerPortTypeTcpip, reply.port, reply.serverName, nullptr, &server,
+        list->addServer(STRM_PORT_TCPIP, reply.port, reply.serverName, nullptr, &server,
                         reply.dbName);
       } else {
         failed = rc != kDiscoveryNotFound;

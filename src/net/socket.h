@@ -127,6 +127,9 @@ class Socket_iter : public c_utils_iter<Socket> {
 class TimedSocket : public Socket {
  public:
   using Socket::Socket;
+  // The address forms of recv and send stay callable; they reach the timed ones below.
+  using Socket::recv;
+  using Socket::send;
   ~TimedSocket() override;
 
   int recv(char* buf, unsigned len) override;

@@ -13,6 +13,7 @@
 #include "net/link_printer.h"
 #include "net/network_interface.h"
 #include "net/socket.h"
+#include "net/tcp_port.h"
 #include "net/tcp_util.h"
 #include "utils/base/bounded_strings.h"
 #include "utils/base/memory.h"
@@ -49,6 +50,29 @@ void broadcast_off(Socket& socket) {
 
 bool is_none(const char* text) { return text != nullptr && ut_stricmp(text, "none") == 0; }
 
+// The first text of a string-list row, or null.
+const char* first_text(const a_port_option& row) {
+  if (row.count < 1 || row.value.pointer == nullptr) return nullptr;
+  return static_cast<char* const*>(row.value.pointer)[0];
+}
+
+// The server ports of the options, freed on every exit.
+class Ports {
+ public:
+  explicit Ports(const a_port_option* options) : ports_(vq::net::prep_ports(options, &count_)) {
+    if (ports_ == nullptr) count_ = 0;
+  }
+  ~Ports() { ut_free(ports_); }
+  Ports(const Ports&) = delete;
+  Ports& operator=(const Ports&) = delete;
+  unsigned count() const { return count_; }
+  std::uint16_t operator[](unsigned i) const { return ports_[i]; }
+
+ private:
+  unsigned count_ = 0;
+  std::uint16_t* ports_;
+};
+
 // Appends a copy unless the list holds the same address and port already.
 void append_once(IPAddress_list& list, const IPAddress& address) {
   for (IPAddress_iter it(list); !it.at_end(); it.next())
@@ -77,17 +101,17 @@ void clear_reply(c_strm_broadcast_pkt& reply, a_broadcast_pkt_type kind) {
 
 }  // namespace
 
-void c_strm_udp_discovery::_populate_interface_list(const a_tcp_options* options) {
+void c_strm_udp_discovery::_populate_interface_list(const a_port_option* options) {
   vq::strm::LockHold hold(interfaceLock_);
   if (!interfaceAddresses.is_empty()) return;
-  const a_port_option& myIP = options->rows[TCP_OPT_MY_IP];
+  const a_port_option& myIP = options[TCPOPT_MYIP];
   unsigned count = 0;
   if (myIP.count == 0) {
-    const a_ipv6_status status = GetIPv6Status(options);
     NetworkInterface_list* interfaces = TcpUtil::GetNIList(nullptr);
     for (NetworkInterface_iter it(*interfaces); interfaces != nullptr && !it.at_end(); it.next()) {
       const IPAddress& a = it.element()->address;
-      if (a.isValid() == 0 || !check_address_family(a, status, false, nullptr)) continue;
+      if (a.isValid() == 0 || !vq::net::DiscoveryAddressAllowed(a, options, false, nullptr))
+        continue;
       interfaceAddresses.append(a.clone());
       ++count;
     }
@@ -131,24 +155,23 @@ unsigned c_strm_udp_discovery::_send_udp_packet(Socket& socket, const IPAddress&
 }
 
 void c_strm_udp_discovery::_send_udp_host_packets(Socket& socket, IPAddress_list& hosts,
-                                                  const a_tcp_options* options,
+                                                  const a_port_option* options,
                                                   c_strm_broadcast_pkt& packet,
                                                   c_tcp_link_printer* printer, bool quiet,
                                                   unsigned* sent) {
-  if (tcp_discovery_mode(options) == DISCOVERY_NONE) return;
+  if (vq::net::DiscoveryMode(options) == TCP_DISCOVER_NONE) return;
   if (socket.allow_broadcast() != 0) {
     if (!quiet) report(printer, 6332);
     return;
   }
-  const a_ipv6_status status = GetIPv6Status(options);
-  unsigned portCount = 0;
-  const std::uint16_t* ports = server_ports(options, &portCount);
+  const Ports ports(options);
   for (IPAddress_iter it(hosts); !it.at_end(); it.next()) {
     const IPAddress& host = *it.element();
-    if (!same_family(socket, host) || !check_address_family(host, status, !quiet, printer))
+    if (!same_family(socket, host) ||
+        !vq::net::DiscoveryAddressAllowed(host, options, !quiet, printer))
       continue;
     const std::uint16_t own = host.getPortNumber();
-    for (unsigned i = 0; i < portCount; ++i) {
+    for (unsigned i = 0; i < ports.count(); ++i) {
       IPAddress to(host);
       to.setPortNumber(own != 0 ? own : ports[i]);
       if (_send_udp_packet(socket, to, packet, printer, quiet) == kDiscoveryFound && sent != nullptr)
@@ -158,29 +181,28 @@ void c_strm_udp_discovery::_send_udp_host_packets(Socket& socket, IPAddress_list
   broadcast_off(socket);
 }
 
-void c_strm_udp_discovery::_send_udp_broadcasts(Socket& socket, const a_tcp_options* options,
+void c_strm_udp_discovery::_send_udp_broadcasts(Socket& socket, const a_port_option* options,
                                                 c_strm_broadcast_pkt& packet,
                                                 c_tcp_link_printer* printer, bool quiet,
                                                 unsigned* sent) {
-  if (tcp_discovery_mode(options) != DISCOVERY_ALL) return;
-  const a_ipv6_status status = GetIPv6Status(options);
+  if (vq::net::DiscoveryMode(options) != TCP_DISCOVER_ALL) return;
   {
     vq::strm::LockHold hold(broadcastLock_);
     if (broadcastAddresses.is_empty()) {
-      const a_port_option& given = options->rows[TCP_OPT_BROADCAST];
+      const a_port_option& given = options[TCPOPT_BROADCAST];
       char* const* values = static_cast<char* const*>(given.value.pointer);
       for (int i = 0; i < given.count && values != nullptr; ++i) {
         IPAddress a(values[i]);
-        if (a.isValid() != 0 && check_address_family(a, status, true, printer))
+        if (a.isValid() != 0 && vq::net::DiscoveryAddressAllowed(a, options, true, printer))
           append_once(broadcastAddresses, a);
       }
-      if (broadcastAddresses.is_empty() && is_none(first_option_text(options, TCP_OPT_MY_IP))) {
+      if (broadcastAddresses.is_empty() && is_none(first_text(options[TCPOPT_MYIP]))) {
         broadcastAddresses.append(new IPAddress(socket.isIPv6 != 0 ? "ff02::1" : "255.255.255.255"));
       } else if (broadcastAddresses.is_empty()) {
         vq::strm::LockHold interfaces(interfaceLock_);
         for (IPAddress_iter it(interfaceAddresses); !it.at_end(); it.next()) {
           const IPAddress& a = *it.element();
-          if (!check_address_family(a, status, false, nullptr)) continue;
+          if (!vq::net::DiscoveryAddressAllowed(a, options, false, nullptr)) continue;
           const NetworkInterface* ni = TcpUtil::FindInterfaceByIPAddress(a);
           const IPAddress b = ni != nullptr ? ni->getBroadcastAddress()
                                             : TcpUtil::GetBroadcastAddressBasedOnClass(a);
@@ -194,12 +216,11 @@ void c_strm_udp_discovery::_send_udp_broadcasts(Socket& socket, const a_tcp_opti
     if (!quiet) report(printer, 6332);
     return;
   }
-  unsigned portCount = 0;
-  const std::uint16_t* ports = server_ports(options, &portCount);
+  const Ports ports(options);
   // The list only grows from empty under its lock, so it can be walked without it now.
   for (IPAddress_iter it(broadcastAddresses); !it.at_end(); it.next()) {
     if (!same_family(socket, *it.element())) continue;
-    for (unsigned i = 0; i < portCount; ++i) {
+    for (unsigned i = 0; i < ports.count(); ++i) {
       IPAddress to(*it.element());
       to.setPortNumber(ports[i]);
       if (_send_udp_packet(socket, to, packet, printer, quiet) == kDiscoveryFound && sent != nullptr)
@@ -210,7 +231,7 @@ void c_strm_udp_discovery::_send_udp_broadcasts(Socket& socket, const a_tcp_opti
 }
 
 unsigned c_strm_udp_discovery::_wait_for_udp_responses(
-    Socket& ipv4, Socket& ipv6, IPAddress_list& hosts, const a_tcp_options* options,
+    Socket& ipv4, Socket& ipv6, IPAddress_list& hosts, const a_port_option* options,
     IPAddress* out, c_strm_broadcast_pkt& reply, const char* wantedName,
     c_tcp_link_printer* printer, unsigned seconds) {
   return wait_for_udp_responses_ms(ipv4, ipv6, hosts, options, out, reply, wantedName, printer,
@@ -218,11 +239,11 @@ unsigned c_strm_udp_discovery::_wait_for_udp_responses(
 }
 
 unsigned c_strm_udp_discovery::wait_for_udp_responses_ms(
-    Socket& ipv4, Socket& ipv6, IPAddress_list& hosts, const a_tcp_options* options,
+    Socket& ipv4, Socket& ipv6, IPAddress_list& hosts, const a_port_option* options,
     IPAddress* out, c_strm_broadcast_pkt& reply, const char* wantedName,
     c_tcp_link_printer* printer, unsigned milliseconds) {
-  const a_discovery_mode mode = tcp_discovery_mode(options);
-  const bool localOnly = port_option_on(&options->rows[TCP_OPT_LOCAL_ONLY]) != 0;
+  const unsigned mode = vq::net::DiscoveryMode(options);
+  const bool localOnly = port_option_on(&options[TCPOPT_LOCALONLY]) != 0;
   // The reply object's kind picks the form a datagram must have.
   const a_broadcast_pkt_type form =
       reply.kind == BROADCAST_PKT_STRMBROAD || reply.kind == BROADCAST_PKT_STRMBRESP
@@ -298,7 +319,7 @@ unsigned c_strm_udp_discovery::wait_for_udp_responses_ms(
       }
 
       if (localOnly && !TcpUtil::IsLocalIPAddress(server)) continue;
-      if (mode == DISCOVERY_DIRECT) {
+      if (mode == TCP_DISCOVER_DIRECT) {
         bool named_host = false;
         for (IPAddress_iter h(hosts); !h.at_end() && !named_host; h.next())
           named_host = h.element()->sameIPAddress(server);
@@ -312,3 +333,36 @@ unsigned c_strm_udp_discovery::wait_for_udp_responses_ms(
     }
   }
 }
+
+namespace vq::net {
+
+bool DiscoveryAddressAllowed(const IPAddress& address, const a_port_option* options, bool report,
+                             c_tcp_link_printer* printer) {
+  const unsigned status = GetIPv6Status(options);  // 0 both, 1 IPv4 only, 2 IPv6 only
+  const bool ipv6 = address.isIPv6Address() != 0;
+  std::int32_t refusal = 0;
+  if (ipv6 && (TcpUtil::IsIPv6Supported() == 0 || status == 1))
+    refusal = 17188;
+  else if (!ipv6 && status == 2)
+    refusal = 17189;
+  if (refusal == 0) return true;
+  if (report && printer != nullptr) {
+    char text[80];
+    address_text(address, true, text, sizeof text);
+    printer->message(true, refusal, text);
+  }
+  return false;
+}
+
+unsigned DiscoverySeconds(const a_port_option* options, c_tcp_link_printer* printer) {
+  const a_port_option& row = options[TCPOPT_TIMEOUT];
+  if (row.count != 1) return kDefaultDiscoverySeconds;
+  if (printer != nullptr) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%u", row.value.number);
+    printer->message(true, 6323, text);
+  }
+  return row.value.number;
+}
+
+}  // namespace vq::net

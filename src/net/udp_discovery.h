@@ -12,15 +12,16 @@
 // Each socket carries datagrams of its own family only: an IPv4 socket never sends to
 // an IPv6 address or the other way round, so no address gets a request twice.
 //
-// Results are the link's internal codes: 1 found (or done), 7 not found by this method,
-// 14 out of memory, 19 a socket failed.
+// Options are the link's "TCPIP" option table (the TCPOPT_* rows of tcp_port.h). Results
+// are the link's internal codes: 1 found (or done), 7 not found by this method, 14 out
+// of memory, 19 a socket failed.
 #ifndef VQ_NET_UDP_DISCOVERY_H
 #define VQ_NET_UDP_DISCOVERY_H
 
 #include <cstdint>
 
 #include "net/ip_address.h"
-#include "net/tcp_link_options.h"
+#include "net/port_options.h"
 #include "streams/recursive_lock.h"
 
 class Socket;
@@ -52,13 +53,13 @@ class c_strm_udp_discovery {
   // Fills the interface-address list once: without "MyIP" the address of every local
   // interface the address filter allows; with "MyIP" each value that is an address
   // (port 0), or nothing when the first value is "none".
-  void _populate_interface_list(const a_tcp_options* options);
+  void _populate_interface_list(const a_port_option* options);
 
   // Sends the request through `socket` to each host address of the socket's family,
   // once per server port (to the host's own port when it has one). Nothing with
   // "DoBroadcast" NONE. `quiet` passes print no per-address messages. Each datagram
   // sent adds one to *sent.
-  void _send_udp_host_packets(Socket& socket, IPAddress_list& hosts, const a_tcp_options* options,
+  void _send_udp_host_packets(Socket& socket, IPAddress_list& hosts, const a_port_option* options,
                               c_strm_broadcast_pkt& packet, c_tcp_link_printer* printer,
                               bool quiet, unsigned* sent);
   // Sends the request through `socket` to each broadcast address of the socket's family,
@@ -66,7 +67,7 @@ class c_strm_udp_discovery {
   // from "Broadcast", else the limited broadcast address when "MyIP" starts with "none",
   // else the broadcast address of each interface address. Nothing in discovery modes
   // 1 and 2.
-  void _send_udp_broadcasts(Socket& socket, const a_tcp_options* options,
+  void _send_udp_broadcasts(Socket& socket, const a_port_option* options,
                             c_strm_broadcast_pkt& packet, c_tcp_link_printer* printer,
                             bool quiet, unsigned* sent);
   // One datagram: 1, or 19 when the packet cannot be built or sent.
@@ -80,12 +81,12 @@ class c_strm_udp_discovery {
   // 1, is one of `hosts`: then 1 with the server's address in *out and the answer in
   // `reply`. 7 when none came in time; 19 when the wait or a receive failed.
   unsigned _wait_for_udp_responses(Socket& ipv4, Socket& ipv6, IPAddress_list& hosts,
-                                   const a_tcp_options* options, IPAddress* out,
+                                   const a_port_option* options, IPAddress* out,
                                    c_strm_broadcast_pkt& reply, const char* wantedName,
                                    c_tcp_link_printer* printer, unsigned seconds);
   // The same with the limit in milliseconds.
   unsigned wait_for_udp_responses_ms(Socket& ipv4, Socket& ipv6, IPAddress_list& hosts,
-                                     const a_tcp_options* options, IPAddress* out,
+                                     const a_port_option* options, IPAddress* out,
                                      c_strm_broadcast_pkt& reply, const char* wantedName,
                                      c_tcp_link_printer* printer, unsigned milliseconds);
 
@@ -111,5 +112,20 @@ class c_strm_udp_discovery {
 
 // Shows a directory error as the TCP link does (debug messages 10874 and after).
 void _display_ldap_error(c_tcp_link_printer* printer, c_ldap_handle* handle, int error);
+
+namespace vq::net {
+// The address filter of the discovery: an IPv6 address is refused without IPv6 support
+// or with "ipv6" off (debug message 17188 when `report`), an IPv4 address with "ipv6"
+// only (17189).
+bool DiscoveryAddressAllowed(const IPAddress& address, const a_port_option* options, bool report,
+                             c_tcp_link_printer* printer);
+// The "Timeout" value when given exactly once (debug message 6323 with it), else 5.
+unsigned DiscoverySeconds(const a_port_option* options, c_tcp_link_printer* printer);
+
+// Makes the TCP/IP link find servers in the LDAP directory and by UDP discovery: the
+// process-wide discovery of every TCP link type becomes this one, printing through the
+// stack's host functions. Call once at start-up, before links connect.
+void InstallUdpDiscovery();
+}  // namespace vq::net
 
 #endif  // VQ_NET_UDP_DISCOVERY_H

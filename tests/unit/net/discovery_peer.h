@@ -17,23 +17,25 @@
 
 #include "net/broadcast_packet.h"
 #include "net/link_printer.h"
-#include "net/tcp_link_options.h"
+#include "net/port_options.h"
+#include "net/tcp_port.h"
 
 namespace vq::testing {
 
+// A copy of the link's option table with the text parsed into it.
 class Options {
  public:
   explicit Options(const char* text) {
-    tcp_option_template(&table);
-    parse = prepare_port_options(text, 0, table.rows, nullptr);
-    prep_ports(&table);
+    const a_port_option* t = vq::net::TcpOptionTemplate();
+    for (unsigned i = 0; i <= TCPOPT_ROWS; ++i) rows[i] = t[i];
+    parse = prepare_port_options(text, 0, rows, nullptr);
   }
-  ~Options() { unprepare_port_options(table.rows, 0); }
+  ~Options() { unprepare_port_options(rows, 0); }
   Options(const Options&) = delete;
   Options& operator=(const Options&) = delete;
-  a_tcp_options* get() { return &table; }
+  a_port_option* get() { return rows; }
 
-  a_tcp_options table;
+  a_port_option rows[TCPOPT_ROWS + 1];
   std::uint32_t parse = 0;
 };
 

@@ -218,7 +218,7 @@ TEST(NetworkInterface, SettersHelpersAndHardwareAddressTexts) {
   EXPECT_FALSE(ni.isAddressInSameSubnet(IPAddress("::1")));
   ni.setNetMask(IPAddress("::1"));  // ignored
   EXPECT_EQ(0xFFFFFF00u, ni.getNetMask().ipv4HostOrder());
-  EXPECT_TRUE(ni.isLoopback() == false);
+  EXPECT_FALSE(ni.isLoopback());
 
   const std::uint8_t mac[6] = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e};
   std::memcpy(ni.macAddress, mac, sizeof mac);

@@ -147,12 +147,44 @@ TEST(Socket, TimedReceiveOnASilentSocketTimesOut) {
   EXPECT_GE(waited, 590);
   EXPECT_LT(waited, 5000);
   EXPECT_EQ(1u, c.client.timedOut);
+  // The next operation starts clean: the saved error of this one does not end it early.
+  c.client.timeLimit = 300;
+  const auto again = Clock::now();
+  EXPECT_EQ(-1, c.client.recv(buf, sizeof buf));
+  EXPECT_GE(MillisecondsSince(again), 290);
+  EXPECT_EQ(1u, c.client.timedOut);
   EXPECT_EQ(ETIMEDOUT, c.client.getLastError().code);
-  // The saved error is reported once; the next operation starts clean.
+  EXPECT_NE(ETIMEDOUT, c.client.getLastError().code);  // reported once
   ASSERT_EQ(5, c.server.send("hello", 5));
   EXPECT_EQ(5, c.client.recv(buf, sizeof buf));
   EXPECT_EQ(0u, c.client.timedOut);
   EXPECT_EQ(0, std::memcmp(buf, "hello", 5));
+}
+
+TEST(Socket, TimedDatagramReceiveTimesOut) {
+  TimedSocket udp(SOCKET_DATAGRAM, 0u);
+  ASSERT_EQ(0, udp.bind(IPAddress("127.0.0.1:0")));
+  ASSERT_EQ(0, udp.Socket::set_blocking_state(0));
+  udp.timeLimit = 300;
+  char buf[8];
+  IPAddress from;
+  const auto start = Clock::now();
+  EXPECT_EQ(-1, udp.recv(buf, sizeof buf, from));
+  EXPECT_GE(MillisecondsSince(start), 290);
+  EXPECT_LT(MillisecondsSince(start), 5000);
+  EXPECT_EQ(1u, udp.timedOut);
+  EXPECT_FALSE(from.isValid());
+  udp.close();
+}
+
+TEST(Socket, SendingToAClosedPeerIsAnErrorNotASignal) {
+  int pair[2];
+  ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, pair));
+  close(pair[1]);
+  Socket s(pair[0], SOCKET_LOCAL, 0u);
+  EXPECT_EQ(-1, s.send("x", 1));  // without MSG_NOSIGNAL the process would get SIGPIPE
+  EXPECT_EQ(EPIPE, s.getLastError().code);
+  s.close();
 }
 
 TEST(Socket, TimedReceiveSeesThePeerClose) {

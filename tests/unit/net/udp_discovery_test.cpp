@@ -375,4 +375,49 @@ TEST_F(UdpReplies, ClosedSocketsFail) {
                                                  nullptr, &printer_, 100));
 }
 
+// --- the address filter and the time-out ---
+
+TEST(DiscoverySettings, AddressFilterAndTimeout) {
+  TcpUtil::Init();
+  const bool ipv6 = TcpUtil::IsIPv6Supported() != 0;
+  IPAddress v4(0x7F000001u);
+  IPAddress v6("::1");
+  const struct {
+    const char* options;
+    const IPAddress* address;
+    bool allowed;
+    std::int32_t message;
+  } cases[] = {
+      {"", &v4, true, 0},
+      {"ipv6=off", &v4, true, 0},
+      {"ipv6=only", &v4, false, 17189},
+      {"ipv6=off", &v6, false, 17188},
+      {"", &v6, ipv6, ipv6 ? 0 : 17188},
+      {"ipv6=only", &v6, ipv6, ipv6 ? 0 : 17188},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.options) + " " + Text(*c.address));
+    if (c.address->isValid() == 0) continue;  // no IPv6 literal support here
+    Options o(c.options);
+    RecordingPrinter quiet;
+    EXPECT_EQ(c.allowed, vq::net::DiscoveryAddressAllowed(*c.address, o.get(), false, &quiet));
+    EXPECT_TRUE(quiet.messages.empty());
+    RecordingPrinter loud;
+    EXPECT_EQ(c.allowed, vq::net::DiscoveryAddressAllowed(*c.address, o.get(), true, &loud));
+    if (c.message != 0) {
+      EXPECT_EQ(1, loud.Count(c.message));
+    } else {
+      EXPECT_TRUE(loud.messages.empty());
+    }
+  }
+  RecordingPrinter printer;
+  Options none("");
+  EXPECT_EQ(5u, vq::net::DiscoverySeconds(none.get(), &printer));
+  EXPECT_TRUE(printer.messages.empty());
+  Options given("Timeout=9");
+  EXPECT_EQ(9u, vq::net::DiscoverySeconds(given.get(), &printer));
+  EXPECT_EQ(std::vector<std::string>{"9"}, printer.Args(6323));
+  TcpUtil::Fini();
+}
+
 }  // namespace

@@ -26,6 +26,7 @@
 #include "net_namespace.h"
 #include "scoped_environment.h"
 #include "slapd_server.h"
+#include "tcp_link_fixture.h"
 
 namespace {
 
@@ -163,6 +164,7 @@ std::string SkipReason(const vq::testing::ChildResult& r) {
 class StandIn {
  public:
   StandIn(const std::vector<std::string>& args, const std::string& netns = "") {
+    for (const std::string& a : args) wantUdp_ = wantUdp_ || a == "-ud";
     int out[2];
     if (pipe(out) != 0) return;
     pid_ = fork();
@@ -180,10 +182,10 @@ class StandIn {
     }
     close(out[1]);
     fd_ = out[0];
-    // Reads lines until the discovery port is known, for at most ten seconds.
+    // Reads lines until the ports are known, for at most ten seconds.
     std::string text;
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (udp_ == 0 && std::chrono::steady_clock::now() < end) {
+    while (!ready() && std::chrono::steady_clock::now() < end) {
       pollfd p{fd_, POLLIN, 0};
       if (poll(&p, 1, 100) != 1) continue;
       char buffer[256];
@@ -215,7 +217,7 @@ class StandIn {
   StandIn(const StandIn&) = delete;
   StandIn& operator=(const StandIn&) = delete;
 
-  bool ready() const { return tcp_ != 0 && udp_ != 0; }
+  bool ready() const { return tcp_ != 0 && (!wantUdp_ || udp_ != 0); }
   int tcp() const { return tcp_; }
   int udp() const { return udp_; }
 
@@ -224,6 +226,7 @@ class StandIn {
   int fd_ = -1;
   int tcp_ = 0;
   int udp_ = 0;
+  bool wantUdp_ = false;
 };
 #endif
 
@@ -487,6 +490,74 @@ TEST(UdpDiscoveryThreads, BroadcastOverAVethPairToTheStandInServer) {
   ASSERT_TRUE(r.exited(0)) << r.output;
   EXPECT_EQ((std::vector<std::string>{"found 1 " + where, "entry vethsrv " + where}),
             Lines(r.output));
+}
+#endif
+
+#ifdef VQENG12_PATH
+// The TCP/IP link's connect road with this discovery installed, end to end against the
+// stand-in server: found through the directory, and found by a broadcast answer. Both
+// end with the server's name checked over the new connection.
+class DiscoveryConnect : public vq::testing::LinkFixture {
+ protected:
+  void SetUp() override {
+    LinkFixture::SetUp();
+    env_.Set("LDAPNOINIT", "1");
+    vq::net::InstallUdpDiscovery();
+  }
+  void TearDown() override {
+    vq::net::SetTcpDiscovery(nullptr);
+    LinkFixture::TearDown();
+  }
+  vq::testing::ScopedEnvironment env_;
+};
+
+TEST_F(DiscoveryConnect, TheRoadFindsTheServerInTheDirectory) {
+  StandIn server({"-n", "demo", "-x", "tcpip(port=0)"});
+  ASSERT_TRUE(server.ready());
+  const std::string where = "127.0.0.1:" + std::to_string(server.tcp());
+  vq::testing::SlapdServer slapd;
+  const std::string why = slapd.Start(
+      "dn: cn=demo,ou=QuillonVSR,o=vqtest\nobjectClass: applicationProcess\ncn: demo\n"
+      "description: Vellumcrest Server Database Engine Version 12.0.0.2566\nl: " + where + "\n\n");
+  if (!why.empty()) GTEST_SKIP() << why;
+  const std::string settings = slapd.Write(
+      "vcldap.ini", "[LDAP]\nserver=127.0.0.1\nport=" + std::to_string(slapd.port()) +
+                        "\nbasedn=o=vqtest\n");
+  c_strm_pconn* conn = nullptr;
+  char cached[65] = "";
+  // No UDP at all: only the directory can find the server.
+  ASSERT_EQ(TCP_FOUND, Connect("LDAP=" + settings + ";DoBroadcast=NONE;Port=1", "demo", &conn,
+                               cached, sizeof cached))
+      << err;
+  delete conn;
+  EXPECT_EQ(where, cached);
+
+  // A name the directory does not hold is not found there.
+  EXPECT_EQ(TCP_BAD_OPTIONS, Connect("LDAP=" + settings + ";DoBroadcast=NONE", "other", &conn));
+  EXPECT_EQ(nullptr, conn);
+  EXPECT_TRUE(Printed(Msg(10874)));
+}
+
+TEST_F(DiscoveryConnect, TheRoadFindsTheServerByItsBroadcastAnswer) {
+  StandIn server({"-n", "demo", "-x", "tcpip(port=0)", "-ud", "127.0.0.1:0"});
+  ASSERT_TRUE(server.ready());
+  c_strm_pconn* conn = nullptr;
+  char cached[65] = "";
+  // The broadcast address is the loopback, and the discovery port the server's.
+  const std::string options =
+      "LDAP=off;Broadcast=127.0.0.1;ServerPort=" + std::to_string(server.udp()) + ";TO=5";
+  ASSERT_EQ(TCP_FOUND, Connect(options, "demo", &conn, cached, sizeof cached)) << err;
+  delete conn;
+  EXPECT_EQ("127.0.0.1:" + std::to_string(server.tcp()), cached);
+
+  // Another name gets no answer; the road gives up after its time-out.
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(TCP_NOT_FOUND,
+            Connect("LDAP=off;Broadcast=127.0.0.1;ServerPort=" + std::to_string(server.udp()) +
+                        ";TO=1",
+                    "other", &conn));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+  EXPECT_TRUE(Printed(Msg(6373)));
 }
 #endif
 

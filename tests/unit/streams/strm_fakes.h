@@ -4,6 +4,7 @@
 #ifndef VQ_TESTS_UNIT_STREAMS_STRM_FAKES_H
 #define VQ_TESTS_UNIT_STREAMS_STRM_FAKES_H
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -142,10 +143,13 @@ class FakePort : public c_strm_port {
   bool liveness = false;
   bool tls = false;          // takes the TLS levels too
   c_strm_buff_frlist* pool = nullptr;
-  FakePconn* last_conn = nullptr;
+  std::atomic<FakePconn*> last_conn{nullptr};
 
  private:
+  // Ports of one test may be called from several threads.
   void note(const std::string& event) {
+    static std::mutex trace_mutex;
+    std::lock_guard<std::mutex> hold(trace_mutex);
     if (trace_ != nullptr) trace_->push_back(std::to_string(type_) + " " + event);
   }
   std::uint8_t type_;

@@ -154,7 +154,9 @@ bool DynLDAPInterface::loadRoutines() {
 void DynLDAPInterface::_unloadRoutines() {
   Lock lock(mutex.handle);
   clear_routines();
-  if (library != nullptr) UTUnloadLibrary(library);
+  // The library stays mapped: once used it holds process-wide state of its own (its
+  // SASL and TLS set-up, handlers it registered) that must not point into unmapped code
+  // when the process ends. A later load finds it loaded and binds it again.
   library = nullptr;
   loadedName = nullptr;
   isLoaded = false;

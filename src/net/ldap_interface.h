@@ -80,7 +80,7 @@ class DynLDAPInterface {
   void (*ldap_perror)(a_ldap_session*, const char* text);
 
   DynLDAPInterface();
-  // Unloads the library.
+  // Clears the routines.
   ~DynLDAPInterface();
   DynLDAPInterface(const DynLDAPInterface&) = delete;
   DynLDAPInterface& operator=(const DynLDAPInterface&) = delete;
@@ -89,7 +89,8 @@ class DynLDAPInterface {
   // first, then the versioned names a run-time system carries. A candidate that loads
   // but lacks a routine is not used. True when every routine is bound.
   bool loadRoutines();
-  // Clears the routines and unloads the library; the next loadRoutines tries again.
+  // Clears the routines and forgets the library (it stays mapped until the process
+  // ends); the next loadRoutines tries again.
   void _unloadRoutines();
   bool loaded() const { return isLoaded; }
 
@@ -109,7 +110,7 @@ class DynLDAPInterface {
   a_ut_safe_pthread_mutex_t mutex{};
   bool isLoaded = false;        // every routine bound
   bool loadAttempted = false;   // loadRoutines ran since the last unload
-  void* library = nullptr;      // loader handle
+  void* library = nullptr;      // loader handle, never closed
   const char* loadedName = nullptr;  // static text of the candidate list
   char failure[256] = {};
 };

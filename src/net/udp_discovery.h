@@ -126,6 +126,10 @@ unsigned DiscoverySeconds(const a_port_option* options, c_tcp_link_printer* prin
 // process-wide discovery of every TCP link type becomes this one, printing through the
 // stack's host functions. Call once at start-up, before links connect.
 void InstallUdpDiscovery();
+// The link type's server listing (query_servers) over the same discovery: `localAddresses`
+// is the link type's list of this machine's addresses. 1, or 14.
+unsigned QueryTcpServers(a_server_list* list, void* host_ctx, unsigned flags,
+                         const a_port_option* localAddresses);
 }  // namespace vq::net
 
 #endif  // VQ_NET_UDP_DISCOVERY_H

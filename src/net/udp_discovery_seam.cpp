@@ -80,18 +80,27 @@ class UdpDiscovery : public c_strm_tcp_discovery {
     return static_cast<an_int_strm_error>(udp_._wait_for_udp_responses(
         v4, v6, hosts, options, &out, reply, wantedName, &printer, seconds));
   }
+  c_strm_udp_discovery& udp() { return udp_; }
 
  private:
   c_strm_udp_discovery udp_;
 };
 
+UdpDiscovery& instance() {
+  static UdpDiscovery discovery;
+  return discovery;
+}
+
 }  // namespace
 
 namespace vq::net {
 
-void InstallUdpDiscovery() {
-  static UdpDiscovery discovery;
-  SetTcpDiscovery(&discovery);
+void InstallUdpDiscovery() { SetTcpDiscovery(&instance()); }
+
+unsigned QueryTcpServers(a_server_list* list, void* host_ctx, unsigned flags,
+                         const a_port_option* localAddresses) {
+  HostPrinter printer(host_ctx);
+  return instance().udp().query_servers(list, &printer, flags, localAddresses);
 }
 
 }  // namespace vq::net

@@ -13,8 +13,10 @@
 #include "discovery_peer.h"
 #include "net/broadcast_packet.h"
 #include "net/ip_address.h"
+#include "net/ldap_directory.h"
 #include "net/socket.h"
 #include "net/tcp_util.h"
+#include "utils/base/bounded_strings.h"
 
 namespace {
 
@@ -373,6 +375,45 @@ TEST_F(UdpReplies, ClosedSocketsFail) {
   EXPECT_EQ(kDiscoverySocketFailed,
             discovery_.wait_for_udp_responses_ms(none4, none6, hosts, o.get(), &found, reply,
                                                  nullptr, &printer_, 100));
+}
+
+// --- how a directory error is shown ---
+
+TEST(DiscoverySettings, DirectoryErrorsAsDebugMessages) {
+  c_ldap_handle handle(LDAP_SERVER_TYPE_DATABASE, "/nonexistent-vq/vcldap.ini");
+  handle.server = ut_strdup("127.0.0.1");
+  handle.baseDN = ut_strdup("o=vqtest");
+  const struct {
+    int error;
+    std::int32_t message;
+    const char* args;
+  } cases[] = {
+      {DIRECTORY_NO_SUCH_SERVER, 10874, ""},
+      {DIRECTORY_AMBIGUOUS, 10669, ""},
+      {DIRECTORY_NOT_REGISTERED, 10739, ""},
+      {DIRECTORY_STALE, 10891, ""},
+      {DIRECTORY_NO_LIBRARY, 10875, ""},
+      {DIRECTORY_NO_PRODUCT_UNIT, 10869, "o=vqtest"},
+      {DIRECTORY_NO_SETTINGS_FILE, 10666, "/nonexistent-vq/vcldap.ini"},
+      {DIRECTORY_SETTINGS_UNREADABLE, 10671, "/nonexistent-vq/vcldap.ini"},
+      {DIRECTORY_NO_LDAP_SECTION, 10672, "/nonexistent-vq/vcldap.ini"},
+      {DIRECTORY_TIMED_OUT, 25189, "127.0.0.1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.error);
+    RecordingPrinter printer;
+    _display_ldap_error(&printer, &handle, c.error);
+    ASSERT_EQ(1u, printer.messages.size());
+    EXPECT_TRUE(printer.messages[0].debug);
+    EXPECT_EQ(c.message, printer.messages[0].id);
+    EXPECT_EQ(c.args, printer.messages[0].args);
+  }
+  // Any other error names the library's text and the directory server.
+  RecordingPrinter printer;
+  _display_ldap_error(&printer, &handle, DIRECTORY_REQUEST_FAILED);
+  ASSERT_EQ(1u, printer.messages.size());
+  EXPECT_EQ(10667, printer.messages[0].id);
+  EXPECT_NE(std::string::npos, printer.messages[0].args.find("|127.0.0.1"));
 }
 
 // --- the address filter and the time-out ---

@@ -27,8 +27,15 @@ constexpr std::uint16_t kSizeValue = 1200;
 constexpr std::size_t kMaxText = 253;  // a text and its zero byte fit a length byte
 constexpr std::size_t kDatagramBytes = 2048;
 
-enum : std::uint8_t { kSecName = 0, kSecPort = 1, kSecFlag = 3, kSecToken = 4, kSecDatabase = 6,
-                      kSecSize = 7, kSecAltName = 8 };
+enum : std::uint8_t {
+  kSecName = 0,
+  kSecPort = 1,
+  kSecFlag = 3,
+  kSecToken = 4,
+  kSecDatabase = 6,
+  kSecSize = 7,
+  kSecAltName = 8
+};
 
 std::uint64_t be(const std::string& s, std::size_t at, std::size_t n) {
   std::uint64_t v = 0;
@@ -55,7 +62,7 @@ std::string text_payload(const std::string& text) {
 struct Request {
   bool textForm = false;
   std::uint32_t number = 0;
-  std::string name;       // asked-for name; empty asks for every server
+  std::string name;  // asked-for name; empty asks for every server
   bool wantsDatabase = false;
   std::uint64_t token = 0;
 };
@@ -117,7 +124,8 @@ bool read_request(const std::string& s, Request& req) {
   if (s.size() < kFormHeaderBytes || static_cast<std::uint8_t>(s[0]) != kConnectionlessType ||
       be(s, 2, 2) != s.size())
     return false;
-  if (static_cast<std::uint8_t>(s[8]) != kFormTagBytes || s.compare(9, kFormTagBytes, kFormTag) != 0)
+  if (static_cast<std::uint8_t>(s[8]) != kFormTagBytes ||
+      s.compare(9, kFormTagBytes, kFormTag) != 0)
     return false;
   req.number = static_cast<std::uint32_t>(be(s, 27, 4));
   if (s[31] != 0) return false;  // a response, not a request
@@ -146,8 +154,8 @@ bool parse_where(const std::string& where, sockaddr_storage& out, socklen_t& len
     host = where.substr(0, colon);
     port = where.substr(colon + 1);
   }
-  if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
-      std::stoul(port) > 65535) {
+  if (port.empty() || port.size() > 5 ||
+      port.find_first_not_of("0123456789") != std::string::npos || std::stoul(port) > 65535) {
     why = "bad discovery port in " + where;
     return false;
   }
@@ -243,9 +251,9 @@ bool DiscoveryResponder::start(const std::string& where, const std::string& serv
     fd_ = -1;
     return false;
   }
-  port_ = ntohs(address.ss_family == AF_INET6
-                    ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
-                    : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+  port_ =
+      ntohs(address.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
+                                          : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
   id_ = DiscoveryIdentity{server_name, database_name, tcp_port};
   std::printf("udp=%u\n", port_);
   std::fflush(stdout);
@@ -271,9 +279,11 @@ void DiscoveryResponder::run() {
     const ssize_t n = ::recvfrom(fd_, &datagram[0], datagram.size(), MSG_DONTWAIT,
                                  reinterpret_cast<sockaddr*>(&from), &fromLength);
     if (n <= 0) continue;
-    const std::string answer = answer_discovery(datagram.substr(0, static_cast<std::size_t>(n)), id_);
+    const std::string answer =
+        answer_discovery(datagram.substr(0, static_cast<std::size_t>(n)), id_);
     if (!answer.empty())
-      ::sendto(fd_, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&from), fromLength);
+      ::sendto(fd_, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&from),
+               fromLength);
   }
 }
 

@@ -245,8 +245,8 @@ bool ParseGeneralizedTime(const char* text, std::time_t* out) {
   if (month < 1 || month > 12 || day < 1 || day > 31 || field[3] > 23 || field[4] > 59 ||
       field[5] > 60)
     return false;
-  const std::int64_t days = days_from_civil(year, static_cast<unsigned>(month),
-                                            static_cast<unsigned>(day));
+  const std::int64_t days =
+      days_from_civil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
   *out = static_cast<std::time_t>(days * 86400 + field[3] * 3600 + field[4] * 60 + field[5]);
   return true;
 }
@@ -315,10 +315,10 @@ a_directory_error c_ldap_handle::_readIniFile() {
   if (!supported()) return iniResult = DIRECTORY_NO_LIBRARY;
 
   char path[kCfgMaxPath + 1];
-  const unsigned length = fileName == nullptr
-                              ? 0
-                              : LS_QualifyVellumFile(kLsKindConfig, fileName, path, sizeof path,
-                                                     defaultQualifyCB);
+  const unsigned length =
+      fileName == nullptr
+          ? 0
+          : LS_QualifyVellumFile(kLsKindConfig, fileName, path, sizeof path, defaultQualifyCB);
   if (length == 0 || length >= sizeof path) return iniResult = DIRECTORY_NO_SETTINGS_FILE;
 
   c_cfg_inifile ini(path, true, 0, false, CFG_DS_NO_INI_DIR, 0);
@@ -411,7 +411,8 @@ a_directory_error c_ldap_handle::_connect(bool forReading) {
   timeval limit = request_limit();
   Message root;
   if (lib().ldap_search_st(ldap, "", kLdapScopeBase, "(objectClass=*)",
-                           const_cast<char**>(attributes), 0, &limit, &root.m) == kLdapSuccess &&
+                           const_cast<char**>(attributes), 0, &limit,
+                           &root.m) == kLdapSuccess &&
       root.m != nullptr) {
     a_ldap_message* entry = lib().ldap_first_entry(ldap, root.m);
     if (entry != nullptr) {
@@ -488,9 +489,8 @@ int c_ldap_handle::search_entries(const char* name, bool every, const char* cons
   }
   timeval limit = request_limit();
   const int rc = lib().ldap_search_st(ldap, product ? getVSRBaseDN() : "", kLdapScopeOneLevel,
-                                      product ? filter : name,
-                                      const_cast<char**>(attributes), attributesOnly, &limit,
-                                      res);
+                                      product ? filter : name, const_cast<char**>(attributes),
+                                      attributesOnly, &limit, res);
   ut_free(filter);
   return rc;
 }
@@ -501,7 +501,8 @@ a_directory_error c_ldap_handle::find_own_entry(const char* name, const char* co
   *entry = nullptr;
   int rc = search_entries(name, false, attributes, attributesOnly, res);
   if (rc == kLdapPartialResults) rc = kLdapSuccess;
-  if (rc != kLdapSuccess && rc != kLdapNoSuchObject) return request_failed(rc, "ldap_search_st");
+  if (rc != kLdapSuccess && rc != kLdapNoSuchObject)
+    return request_failed(rc, "ldap_search_st");
   const int count = *res != nullptr ? lib().ldap_count_entries(ldap, *res) : 0;
   if (count <= 0) return DIRECTORY_NO_SUCH_SERVER;
   if (count > 1) return DIRECTORY_AMBIGUOUS;
@@ -514,10 +515,10 @@ a_directory_error c_ldap_handle::find_product_unit(const char* const* attributes
                                                    a_ldap_message** entry) {
   *entry = nullptr;
   timeval limit = request_limit();
-  int rc = lib().ldap_search_st(
-      ldap, baseDN != nullptr ? baseDN : "", kLdapScopeOneLevel,
-      serverType == LDAP_SERVER_TYPE_DATABASE ? kProductUnitFilter : "",
-      const_cast<char**>(attributes), 0, &limit, res);
+  int rc =
+      lib().ldap_search_st(ldap, baseDN != nullptr ? baseDN : "", kLdapScopeOneLevel,
+                           serverType == LDAP_SERVER_TYPE_DATABASE ? kProductUnitFilter : "",
+                           const_cast<char**>(attributes), 0, &limit, res);
   if (rc == kLdapPartialResults) rc = kLdapSuccess;
   if (rc == kLdapNoSuchObject) return DIRECTORY_NO_PRODUCT_UNIT;
   if (rc != kLdapSuccess) return request_failed(rc, "ldap_search_st");
@@ -530,8 +531,8 @@ bool c_ldap_handle::entry_is_stale(a_ldap_message* entry) {
   Values modified(lib().ldap_get_values(ldap, entry, "modifyTimestamp"));
   Values created(modified.empty() ? lib().ldap_get_values(ldap, entry, "createTimestamp")
                                   : nullptr);
-  const char* text = !modified.empty() ? modified.get()[0]
-                                       : (!created.empty() ? created.get()[0] : nullptr);
+  const char* text =
+      !modified.empty() ? modified.get()[0] : (!created.empty() ? created.get()[0] : nullptr);
   std::time_t when = 0;
   if (text == nullptr || !vq::net::ParseGeneralizedTime(text, &when)) return false;
   return vq::net::EntryTimeIsStale(when, now(), searchTimeout);
@@ -642,7 +643,8 @@ a_directory_error c_ldap_handle::readAttribute(const char* serverName, const cha
     return result;
   Values values(lib().ldap_get_values(ldap, entry, attribute));
   if (values.empty()) return DIRECTORY_NO_SUCH_SERVER;
-  if (buffer != nullptr && size != 0) ut_strcpy(buffer, size, values.get()[0], nullptr, nullptr);
+  if (buffer != nullptr && size != 0)
+    ut_strcpy(buffer, size, values.get()[0], nullptr, nullptr);
   return DIRECTORY_OK;
 }
 
@@ -677,8 +679,9 @@ int c_ldap_handle::delete_entry(const char* dn, const char* callName) {
   return rc;
 }
 
-a_directory_error c_ldap_handle::registerServer(const char* serverName, IPAddress_list& addresses,
-                                                unsigned force, unsigned* replacedStale) {
+a_directory_error c_ldap_handle::registerServer(const char* serverName,
+                                                IPAddress_list& addresses, unsigned force,
+                                                unsigned* replacedStale) {
   if ((flags & kFlagForceRegister) != 0) force = 1;
   if (!supported()) return DIRECTORY_NO_LIBRARY;
   if (addresses.is_empty()) return DIRECTORY_NO_ADDRESS;
@@ -697,7 +700,8 @@ a_directory_error c_ldap_handle::registerServer(const char* serverName, IPAddres
     const char* attributes[] = {"objectClass", nullptr};
     Message unit;
     a_ldap_message* entry = nullptr;
-    if ((result = find_product_unit(attributes, &unit.m, &entry)) != DIRECTORY_OK) return result;
+    if ((result = find_product_unit(attributes, &unit.m, &entry)) != DIRECTORY_OK)
+      return result;
   }
 
   bool replace = force != 0;
@@ -787,7 +791,8 @@ a_directory_error c_ldap_handle::registerServer(const char* serverName, IPAddres
   ut_free(nameCopy);
   ut_free(dn);
   if (rc == kLdapAlreadyExists) return DIRECTORY_NAME_TAKEN;
-  if (rc != kLdapSuccess) return rc == kLdapTimeout ? DIRECTORY_TIMED_OUT : DIRECTORY_REQUEST_FAILED;
+  if (rc != kLdapSuccess)
+    return rc == kLdapTimeout ? DIRECTORY_TIMED_OUT : DIRECTORY_REQUEST_FAILED;
   registered = 1;
   return DIRECTORY_OK;
 }
@@ -819,7 +824,8 @@ a_directory_error c_ldap_handle::updateTimestamp() {
   {
     Message res;
     a_ldap_message* entry = nullptr;
-    if ((result = find_own_entry(registeredName, attributes, 1, &res.m, &entry)) != DIRECTORY_OK)
+    if ((result = find_own_entry(registeredName, attributes, 1, &res.m, &entry)) !=
+        DIRECTORY_OK)
       return result;
   }
   char* dn = entry_dn(registeredName);
@@ -844,7 +850,8 @@ a_directory_error c_ldap_handle::updateTimestamp() {
     rc = write_entry(false, dn, mods, "ldap_modify");
   }
   ut_free(dn);
-  if (rc != kLdapSuccess) return rc == kLdapTimeout ? DIRECTORY_TIMED_OUT : DIRECTORY_REQUEST_FAILED;
+  if (rc != kLdapSuccess)
+    return rc == kLdapTimeout ? DIRECTORY_TIMED_OUT : DIRECTORY_REQUEST_FAILED;
   return DIRECTORY_OK;
 }
 
@@ -870,7 +877,8 @@ a_directory_error c_ldap_handle::_addRemoveIPAddress(IPAddress& address, bool ad
   {
     Message res;
     a_ldap_message* entry = nullptr;
-    if ((result = find_own_entry(registeredName, attributes, 0, &res.m, &entry)) != DIRECTORY_OK)
+    if ((result = find_own_entry(registeredName, attributes, 0, &res.m, &entry)) !=
+        DIRECTORY_OK)
       return result;
     Values values(lib().ldap_get_values(ldap, entry, address_attribute()));
     bool present = false;
@@ -901,6 +909,7 @@ a_directory_error c_ldap_handle::_addRemoveIPAddress(IPAddress& address, bool ad
   char* dn = entry_dn(registeredName);
   const int rc = write_entry(false, dn, mods, "ldap_modify");
   ut_free(dn);
-  if (rc != kLdapSuccess) return rc == kLdapTimeout ? DIRECTORY_TIMED_OUT : DIRECTORY_REQUEST_FAILED;
+  if (rc != kLdapSuccess)
+    return rc == kLdapTimeout ? DIRECTORY_TIMED_OUT : DIRECTORY_REQUEST_FAILED;
   return DIRECTORY_OK;
 }

@@ -41,8 +41,8 @@ enum a_directory_error : int {
   DIRECTORY_SETTINGS_UNREADABLE = 11,  // the settings file cannot be opened
   DIRECTORY_NO_LDAP_SECTION = 12,      // the settings file has no "LDAP" section
   DIRECTORY_BIND_FAILED = 13,
-  DIRECTORY_TIMED_OUT = 14,            // an LDAP request timed out
-  DIRECTORY_REQUEST_FAILED = 15        // details in lastError and lastErrorCall
+  DIRECTORY_TIMED_OUT = 14,      // an LDAP request timed out
+  DIRECTORY_REQUEST_FAILED = 15  // details in lastError and lastErrorCall
 };
 
 // 1: database server entries (the product's filter and base); any other value searches
@@ -121,26 +121,26 @@ class c_ldap_handle : public c_directory_handle {
   void disconnect() override;
 
   // The fields, in order.
-  char* server = nullptr;            // LDAP host ("server"); owned
-  std::uint16_t port = 0;            // "port"; 0 is used as 389
-  std::uint32_t iniRead = 0;         // the settings were read successfully
-  std::uint32_t registered = 0;      // this handle registered an entry
-  std::uint32_t searchTimeout = 600; // seconds: an older entry is stale ("search_timeout")
-  std::uint32_t updateTimeout = 120; // seconds: refresh interval ("update_timeout")
-  char* fileName = nullptr;          // settings file base name; owned
+  char* server = nullptr;             // LDAP host ("server"); owned
+  std::uint16_t port = 0;             // "port"; 0 is used as 389
+  std::uint32_t iniRead = 0;          // the settings were read successfully
+  std::uint32_t registered = 0;       // this handle registered an entry
+  std::uint32_t searchTimeout = 600;  // seconds: an older entry is stale ("search_timeout")
+  std::uint32_t updateTimeout = 120;  // seconds: refresh interval ("update_timeout")
+  char* fileName = nullptr;           // settings file base name; owned
   an_ldap_server_type serverType;
-  a_ldap_session* ldap = nullptr;    // open connection during an operation
-  char* registeredName = nullptr;    // owned
-  char* baseDN = nullptr;            // "basedn"; owned
-  char* productBaseDN = nullptr;     // built on first use; owned
-  char* authDN = nullptr;            // writing credentials ("authdn", "password"); owned
+  a_ldap_session* ldap = nullptr;  // open connection during an operation
+  char* registeredName = nullptr;  // owned
+  char* baseDN = nullptr;          // "basedn"; owned
+  char* productBaseDN = nullptr;   // built on first use; owned
+  char* authDN = nullptr;          // writing credentials ("authdn", "password"); owned
   char* password = nullptr;
-  char* readAuthDN = nullptr;        // reading credentials ("read_authdn", "read_password")
+  char* readAuthDN = nullptr;  // reading credentials ("read_authdn", "read_password")
   char* readPassword = nullptr;
-  int lastError = 0;                 // last LDAP or system error code
-  const char* lastErrorCall = "";    // the LDAP call that failed (static text)
+  int lastError = 0;               // last LDAP or system error code
+  const char* lastErrorCall = "";  // the LDAP call that failed (static text)
   a_directory_error iniResult = DIRECTORY_OK;
-  std::uint32_t flags = 0;           // kFlag* bits
+  std::uint32_t flags = 0;  // kFlag* bits
 
   static constexpr std::uint32_t kFlagForceRegister = 0x1;
   static constexpr std::uint32_t kFlagActiveDirectory = 0x2;

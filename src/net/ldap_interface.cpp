@@ -14,7 +14,8 @@ namespace {
 // The library's own name is the development link; a system without the development
 // package carries only the versioned run-time files (2.5 series, then the later series
 // that dropped the release from the name).
-const char* const kDefaultNames[] = {"libldap_r.so", "libldap-2.5.so.0", "libldap.so.2", nullptr};
+const char* const kDefaultNames[] = {"libldap_r.so", "libldap-2.5.so.0", "libldap.so.2",
+                                     nullptr};
 const char* const* g_names = kDefaultNames;
 
 DynLDAPInterface g_instance;
@@ -147,7 +148,8 @@ bool DynLDAPInterface::loadRoutines() {
     failure[0] = '\0';
     return true;
   }
-  if (!lacked) ut_snprintf(failure, sizeof failure, "no LDAP client library found (tried %s)", tried);
+  if (!lacked)
+    ut_snprintf(failure, sizeof failure, "no LDAP client library found (tried %s)", tried);
   return false;
 }
 

@@ -25,9 +25,9 @@ struct a_ldap_message;  // LDAPMessage*
 // One modification of an add or modify request, laid out as the library's LDAPMod with
 // string values.
 struct a_ldap_mod {
-  int mod_op;          // kLdapModAdd / kLdapModReplace
-  char* mod_type;      // attribute name
-  char** mod_values;   // null-terminated array of texts; null for none
+  int mod_op;         // kLdapModAdd / kLdapModReplace
+  char* mod_type;     // attribute name
+  char** mod_values;  // null-terminated array of texts; null for none
 };
 static_assert(sizeof(a_ldap_mod) == 3 * sizeof(void*), "int padded to a pointer, two pointers");
 
@@ -35,7 +35,7 @@ static_assert(sizeof(a_ldap_mod) == 3 * sizeof(void*), "int padded to a pointer,
 constexpr int kLdapPort = 389;
 constexpr int kLdapScopeBase = 0;
 constexpr int kLdapScopeOneLevel = 1;
-constexpr int kLdapMsgAll = 1;             // ldap_result: wait for every part of the answer
+constexpr int kLdapMsgAll = 1;  // ldap_result: wait for every part of the answer
 constexpr int kLdapModAdd = 0;
 constexpr int kLdapModReplace = 2;
 constexpr int kLdapOptReferrals = 0x0008;
@@ -108,9 +108,9 @@ class DynLDAPInterface {
   void clear_routines();
 
   a_ut_safe_pthread_mutex_t mutex{};
-  bool isLoaded = false;        // every routine bound
-  bool loadAttempted = false;   // loadRoutines ran since the last unload
-  void* library = nullptr;      // loader handle, never closed
+  bool isLoaded = false;             // every routine bound
+  bool loadAttempted = false;        // loadRoutines ran since the last unload
+  void* library = nullptr;           // loader handle, never closed
   const char* loadedName = nullptr;  // static text of the candidate list
   char failure[256] = {};
 };

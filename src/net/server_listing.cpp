@@ -18,7 +18,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr unsigned kPassReplyMs = 1000;   // each pass listens about a second
+constexpr unsigned kPassReplyMs = 1000;       // each pass listens about a second
 constexpr unsigned kAddressTextBytes = 1100;  // a host name (1,025) and ":port"
 
 long long elapsed_ms(Clock::time_point since) {
@@ -74,18 +74,20 @@ void make_address_texts(a_server_list* list, unsigned flags) {
     again = false;
     const std::vector<c_ip_server_address*> entries = entries_of(list);
     std::size_t index = 0;
-    for (c_ip_server_address* e = list->getFirst(); e != nullptr; e = list->getNext(), ++index) {
+    for (c_ip_server_address* e = list->getFirst(); e != nullptr;
+         e = list->getNext(), ++index) {
       if (e->portType != STRM_PORT_TCPIP || e->addressText != nullptr) continue;
       // Two entries of one name next to each other are told apart by their numbers.
-      const bool twin = (index > 0 && same_name(entries[index - 1]->serverName, e->serverName)) ||
-                        (index + 1 < entries.size() &&
-                         same_name(entries[index + 1]->serverName, e->serverName));
+      const bool twin =
+          (index > 0 && same_name(entries[index - 1]->serverName, e->serverName)) ||
+          (index + 1 < entries.size() &&
+           same_name(entries[index + 1]->serverName, e->serverName));
       const bool numeric = (flags & kListNumericAddresses) != 0 || twin;
       char text[kAddressTextBytes];
-      const bool made = e->address != nullptr &&
-                        e->address->toString(text, sizeof text,
-                                             (flags & kListAddressWithPort) != 0 ? 1 : 0,
-                                             numeric ? 0 : 1, 1) != 0;
+      const bool made =
+          e->address != nullptr &&
+          e->address->toString(text, sizeof text, (flags & kListAddressWithPort) != 0 ? 1 : 0,
+                               numeric ? 0 : 1, 1) != 0;
       if (!made || e->replaceAddr(text) == 0) {
         list->deleteCurrent();
         again = true;
@@ -169,7 +171,8 @@ void c_strm_udp_discovery::remove_duplicate_servers(a_server_list* list,
     for (c_ip_server_address_ord_iter it(*list->list); !it.at_end(); it.next()) {
       const auto* f = static_cast<const c_ip_server_address*>(it.current);
       if (f == e || f->portType != STRM_PORT_TCPIP || f->address == nullptr ||
-          f->address->isLoopback() || f->port != e->port || !same_name(f->serverName, e->serverName))
+          f->address->isLoopback() || f->port != e->port ||
+          !same_name(f->serverName, e->serverName))
         continue;
       for (IPAddress_iter o(own); !o.at_end(); o.next())
         if (o.element()->sameIPAddress(*f->address)) return true;
@@ -192,7 +195,8 @@ void c_strm_udp_discovery::remove_duplicate_servers(a_server_list* list,
 }
 
 unsigned c_strm_udp_discovery::query_servers(a_server_list* list, c_tcp_link_printer* printer,
-                                             unsigned flags, const a_port_option* localAddresses) {
+                                             unsigned flags,
+                                             const a_port_option* localAddresses) {
   if (list == nullptr) return kDiscoveryFound;
   // One socket per family: each carries the datagrams of its own family only.
   UdpSocket ipv4;
@@ -232,7 +236,8 @@ unsigned c_strm_udp_discovery::query_servers(a_server_list* list, c_tcp_link_pri
   if ((flags & kListDatabaseNames) != 0) request.setDBName(nullptr, 0);
   c_strm_broadcast_pkt reply(BROADCAST_PKT_VQP_RESPONSE, nullptr, 0);
 
-  const long long timeoutMs = static_cast<long long>(vq::net::DiscoverySeconds(options, printer)) * 1000;
+  const long long timeoutMs =
+      static_cast<long long>(vq::net::DiscoverySeconds(options, printer)) * 1000;
   const Clock::time_point start = Clock::now();
   bool quiet = false;
   bool failed = false;
@@ -244,9 +249,9 @@ unsigned c_strm_udp_discovery::query_servers(a_server_list* list, c_tcp_link_pri
     const Clock::time_point pass = Clock::now();
     for (long long spent = 0; spent < kPassReplyMs; spent = elapsed_ms(pass)) {
       IPAddress server;
-      const unsigned rc = wait_for_udp_responses_ms(ipv4, ipv6, hosts, options, &server, reply,
-                                                    nullptr, printer,
-                                                    static_cast<unsigned>(kPassReplyMs - spent));
+      const unsigned rc =
+          wait_for_udp_responses_ms(ipv4, ipv6, hosts, options, &server, reply, nullptr,
+                                    printer, static_cast<unsigned>(kPassReplyMs - spent));
       if (rc == kDiscoveryFound) {
         list->addServer(STRM_PORT_TCPIP, reply.port, reply.serverName, nullptr, &server,
                         reply.dbName);

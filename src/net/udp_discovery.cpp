@@ -85,7 +85,8 @@ void append_once(IPAddress_list& list, const IPAddress& address) {
 // Readies the caller's reply object for one datagram: fields of an earlier answer must
 // not survive into this one, since an answer need not carry every section.
 void clear_reply(c_strm_broadcast_pkt& reply, a_broadcast_pkt_type kind) {
-  for (char** text : {&reply.serverName, &reply.altServerName, &reply.addressText, &reply.dbName}) {
+  for (char** text :
+       {&reply.serverName, &reply.altServerName, &reply.addressText, &reply.dbName}) {
     ut_free(*text);
     *text = nullptr;
   }
@@ -108,7 +109,8 @@ void c_strm_udp_discovery::_populate_interface_list(const a_port_option* options
   unsigned count = 0;
   if (myIP.count == 0) {
     NetworkInterface_list* interfaces = TcpUtil::GetNIList(nullptr);
-    for (NetworkInterface_iter it(*interfaces); interfaces != nullptr && !it.at_end(); it.next()) {
+    for (NetworkInterface_iter it(*interfaces); interfaces != nullptr && !it.at_end();
+         it.next()) {
       const IPAddress& a = it.element()->address;
       if (a.isValid() == 0 || !vq::net::DiscoveryAddressAllowed(a, options, false, nullptr))
         continue;
@@ -174,7 +176,8 @@ void c_strm_udp_discovery::_send_udp_host_packets(Socket& socket, IPAddress_list
     for (unsigned i = 0; i < ports.count(); ++i) {
       IPAddress to(host);
       to.setPortNumber(own != 0 ? own : ports[i]);
-      if (_send_udp_packet(socket, to, packet, printer, quiet) == kDiscoveryFound && sent != nullptr)
+      if (_send_udp_packet(socket, to, packet, printer, quiet) == kDiscoveryFound &&
+          sent != nullptr)
         ++*sent;
     }
   }
@@ -197,7 +200,8 @@ void c_strm_udp_discovery::_send_udp_broadcasts(Socket& socket, const a_port_opt
           append_once(broadcastAddresses, a);
       }
       if (broadcastAddresses.is_empty() && is_none(first_text(options[TCPOPT_MYIP]))) {
-        broadcastAddresses.append(new IPAddress(socket.isIPv6 != 0 ? "ff02::1" : "255.255.255.255"));
+        broadcastAddresses.append(
+            new IPAddress(socket.isIPv6 != 0 ? "ff02::1" : "255.255.255.255"));
       } else if (broadcastAddresses.is_empty()) {
         vq::strm::LockHold interfaces(interfaceLock_);
         for (IPAddress_iter it(interfaceAddresses); !it.at_end(); it.next()) {
@@ -223,7 +227,8 @@ void c_strm_udp_discovery::_send_udp_broadcasts(Socket& socket, const a_port_opt
     for (unsigned i = 0; i < ports.count(); ++i) {
       IPAddress to(*it.element());
       to.setPortNumber(ports[i]);
-      if (_send_udp_packet(socket, to, packet, printer, quiet) == kDiscoveryFound && sent != nullptr)
+      if (_send_udp_packet(socket, to, packet, printer, quiet) == kDiscoveryFound &&
+          sent != nullptr)
         ++*sent;
     }
   }
@@ -254,7 +259,8 @@ unsigned c_strm_udp_discovery::wait_for_udp_responses_ms(
   std::uint8_t datagram[kDiscoveryDatagramBytes];
 
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
     if (left.count() <= 0) return result;
     // Both sockets are watched at every wait, whichever was ready before.
     SelectList select;
@@ -286,18 +292,20 @@ unsigned c_strm_udp_discovery::wait_for_udp_responses_ms(
       const int n = base.recv(reinterpret_cast<char*>(datagram), sizeof datagram, sender);
       if (n == 0 || (n < 0 && receiver.timedOut != 0)) continue;
       if (n < 0) {
-        report_socket_error(printer, "recvfrom()", static_cast<int>(receiver.getLastError().code));
+        report_socket_error(printer, "recvfrom()",
+                            static_cast<int>(receiver.getLastError().code));
         report(printer, 6371);
         return kDiscoverySocketFailed;
       }
 
       clear_reply(reply, form);
-      const bool parsed =
-          reply.readData(datagram, static_cast<unsigned>(n), &sender, BROADCAST_WITH_HEADER) != 0;
+      const bool parsed = reply.readData(datagram, static_cast<unsigned>(n), &sender,
+                                         BROADCAST_WITH_HEADER) != 0;
       const bool response =
           reply.kind == BROADCAST_PKT_STRMBRESP || reply.kind == BROADCAST_PKT_VQP_RESPONSE;
-      const bool named = wantedName == nullptr ||
-                         (reply.serverName != nullptr && std::strcmp(reply.serverName, wantedName) == 0);
+      const bool named =
+          wantedName == nullptr ||
+          (reply.serverName != nullptr && std::strcmp(reply.serverName, wantedName) == 0);
       IPAddress server;
       bool placed = false;
       if (parsed && response && named) {
@@ -305,8 +313,10 @@ unsigned c_strm_udp_discovery::wait_for_udp_responses_ms(
           server = sender;
           server.setPortNumber(reply.port);
           placed = true;
-        } else if (TcpUtil::Resolve(reply.addressText, reply.port, server, TcpUtil::kBoth) != 0) {
-          if (server.isIPv6Address() != 0 && server.getScopeId() == 0 && sender.isIPv6Address() != 0)
+        } else if (TcpUtil::Resolve(reply.addressText, reply.port, server, TcpUtil::kBoth) !=
+                   0) {
+          if (server.isIPv6Address() != 0 && server.getScopeId() == 0 &&
+              sender.isIPv6Address() != 0)
             server.setScopeId(sender.getScopeId());
           placed = true;
         }
@@ -336,8 +346,8 @@ unsigned c_strm_udp_discovery::wait_for_udp_responses_ms(
 
 namespace vq::net {
 
-bool DiscoveryAddressAllowed(const IPAddress& address, const a_port_option* options, bool report,
-                             c_tcp_link_printer* printer) {
+bool DiscoveryAddressAllowed(const IPAddress& address, const a_port_option* options,
+                             bool report, c_tcp_link_printer* printer) {
   const unsigned status = GetIPv6Status(options);  // 0 both, 1 IPv4 only, 2 IPv6 only
   const bool ipv6 = address.isIPv6Address() != 0;
   std::int32_t refusal = 0;

@@ -59,9 +59,9 @@ class c_strm_udp_discovery {
   // once per server port (to the host's own port when it has one). Nothing with
   // "DoBroadcast" NONE. `quiet` passes print no per-address messages. Each datagram
   // sent adds one to *sent.
-  void _send_udp_host_packets(Socket& socket, IPAddress_list& hosts, const a_port_option* options,
-                              c_strm_broadcast_pkt& packet, c_tcp_link_printer* printer,
-                              bool quiet, unsigned* sent);
+  void _send_udp_host_packets(Socket& socket, IPAddress_list& hosts,
+                              const a_port_option* options, c_strm_broadcast_pkt& packet,
+                              c_tcp_link_printer* printer, bool quiet, unsigned* sent);
   // Sends the request through `socket` to each broadcast address of the socket's family,
   // once per server port, filling the broadcast-address list first when it is empty:
   // from "Broadcast", else the limited broadcast address when "MyIP" starts with "none",
@@ -71,8 +71,9 @@ class c_strm_udp_discovery {
                             c_strm_broadcast_pkt& packet, c_tcp_link_printer* printer,
                             bool quiet, unsigned* sent);
   // One datagram: 1, or 19 when the packet cannot be built or sent.
-  unsigned _send_udp_packet(Socket& socket, const IPAddress& address, c_strm_broadcast_pkt& packet,
-                            c_tcp_link_printer* printer, bool quiet);
+  unsigned _send_udp_packet(Socket& socket, const IPAddress& address,
+                            c_strm_broadcast_pkt& packet, c_tcp_link_printer* printer,
+                            bool quiet);
 
   // Waits at most `seconds` for an answer on either socket (the IPv6 one when open) and
   // reads each datagram into `reply`, whose kind picks the form accepted (text-form or
@@ -98,7 +99,8 @@ class c_strm_udp_discovery {
                          const a_port_option* localAddresses);
   // Removes each TCP/IP entry at a loopback address whose server (name and port) is also
   // listed at one of this machine's own non-loopback addresses.
-  static void remove_duplicate_servers(a_server_list* list, const a_port_option* localAddresses);
+  static void remove_duplicate_servers(a_server_list* list,
+                                       const a_port_option* localAddresses);
 
   // Lists filled at first use and kept; each only grows from empty.
   IPAddress_list interfaceAddresses;
@@ -117,8 +119,8 @@ namespace vq::net {
 // The address filter of the discovery: an IPv6 address is refused without IPv6 support
 // or with "ipv6" off (debug message 17188 when `report`), an IPv4 address with "ipv6"
 // only (17189).
-bool DiscoveryAddressAllowed(const IPAddress& address, const a_port_option* options, bool report,
-                             c_tcp_link_printer* printer);
+bool DiscoveryAddressAllowed(const IPAddress& address, const a_port_option* options,
+                             bool report, c_tcp_link_printer* printer);
 // The "Timeout" value when given exactly once (debug message 6323 with it), else 5.
 unsigned DiscoverySeconds(const a_port_option* options, c_tcp_link_printer* printer);
 

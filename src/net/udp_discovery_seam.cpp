@@ -19,8 +19,9 @@ class HostPrinter : public c_tcp_link_printer {
                const char* a3) override {
     if (ctx_ == nullptr || (debug && !vq::strm::HostDebugOn(ctx_))) return;
     char text[kStrmMsgBytes];
-    vq::strm::FormatMsg(text, sizeof text, static_cast<std::uint32_t>(id), a1 != nullptr ? a1 : "",
-                        a2 != nullptr ? a2 : "", a3 != nullptr ? a3 : "");
+    vq::strm::FormatMsg(text, sizeof text, static_cast<std::uint32_t>(id),
+                        a1 != nullptr ? a1 : "", a2 != nullptr ? a2 : "",
+                        a3 != nullptr ? a3 : "");
     vq::strm::HostPrint(ctx_, text);
   }
 
@@ -39,7 +40,9 @@ class LdapDirectory : public c_strm_tcp_directory {
     return handle_.search(serverName, out);
   }
   const char* getLastLDAPErrorString() override { return handle_.getLastLDAPErrorString(); }
-  const char* getServerText() override { return handle_.server != nullptr ? handle_.server : ""; }
+  const char* getServerText() override {
+    return handle_.server != nullptr ? handle_.server : "";
+  }
   char* getLastServerError() override { return handle_.getLastServerError(); }
   void freeServerError(char* text) override { handle_.freeServerError(text); }
   const char* getVSRBaseDN() override { return handle_.getVSRBaseDN(); }

@@ -83,8 +83,8 @@ TEST(LdapNames, ServerNameFromEntryName) {
       {"ou=QuillonVSR,o=x", 64, 0, ""},  // not a server entry
       {"cn", 64, 0, ""},                 // shorter than its prefix
       {"", 64, 0, ""},
-      {"cn=,ou=x", 64, 0, ""},           // empty value
-      {"cn=abc\\", 64, 0, ""},           // escape without its character
+      {"cn=,ou=x", 64, 0, ""},  // empty value
+      {"cn=abc\\", 64, 0, ""},  // escape without its character
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.dn);
@@ -122,10 +122,10 @@ TEST(LdapTimes, GeneralizedTimes) {
       {"20240229235959Z", true, Utc(2024, 2, 29, 23, 59, 59)},
       {"20261231120000.123Z", true, Utc(2026, 12, 31, 12, 0, 0)},  // fraction ignored
       {"20260102000001", true, Utc(2026, 1, 2, 0, 0, 1)},
-      {"2026010200000", false, 0},   // a digit short
-      {"20261302000000Z", false, 0}, // month 13
-      {"20260100000000Z", false, 0}, // day 0
-      {"20260101240000Z", false, 0}, // hour 24
+      {"2026010200000", false, 0},    // a digit short
+      {"20261302000000Z", false, 0},  // month 13
+      {"20260100000000Z", false, 0},  // day 0
+      {"20260101240000Z", false, 0},  // hour 24
       {"2026-01-02T00:00Z", false, 0},
       {"", false, 0},
   };
@@ -242,11 +242,12 @@ TEST_F(LdapHandle, ForceRegisterWords) {
   const struct {
     const char* value;
     bool on;
-  } cases[] = {{"ON", true},   {"on", true}, {"1", true},  {"Yes", true}, {"TRUE", true},
-               {"off", false}, {"no", false}, {"2", false}, {"", false},  {"yess", false}};
+  } cases[] = {{"ON", true},   {"on", true},  {"1", true},  {"Yes", true}, {"TRUE", true},
+               {"off", false}, {"no", false}, {"2", false}, {"", false},   {"yess", false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.value);
-    const std::string path = Write("vq.ini", std::string("[LDAP]\nforce_register=") + c.value + "\n");
+    const std::string path =
+        Write("vq.ini", std::string("[LDAP]\nforce_register=") + c.value + "\n");
     c_ldap_handle h(LDAP_SERVER_TYPE_DATABASE, path.c_str());
     EXPECT_EQ(c.on, (h.flags & c_ldap_handle::kFlagForceRegister) != 0);
   }
@@ -307,9 +308,10 @@ TEST_F(LdapHandle, WithoutTheLibraryEveryOperationSaysSoAndTheFileIsNotRead) {
   EXPECT_EQ(nullptr, h.server);  // not read
   EXPECT_EQ(0, h.port);
   EXPECT_EQ(0u, h.iniRead);
-  EXPECT_STREQ("no LDAP client library found (tried libvq-no-such-ldap.so, "
-               "libvq-no-such-ldap.so.2)",
-               DynLDAPInterface::instance().loadFailure());
+  EXPECT_STREQ(
+      "no LDAP client library found (tried libvq-no-such-ldap.so, "
+      "libvq-no-such-ldap.so.2)",
+      DynLDAPInterface::instance().loadFailure());
 
   IPAddress_list out;
   EXPECT_EQ(DIRECTORY_NO_LIBRARY, h.search("srv", out));

@@ -38,12 +38,16 @@ std::string GeneralizedTime(std::time_t t) {
 std::string Entry(const std::string& name, const std::vector<std::string>& addresses,
                   const std::string& modified = "", const char* addressAttribute = "l",
                   const std::vector<std::string>& moreNames = {}) {
-  std::string ldif = "dn: cn=" + name + ",ou=QuillonVSR,o=vqtest\n"
-                     "objectClass: applicationProcess\ncn: " + name + "\n";
+  std::string ldif = "dn: cn=" + name +
+                     ",ou=QuillonVSR,o=vqtest\n"
+                     "objectClass: applicationProcess\ncn: " +
+                     name + "\n";
   for (const std::string& n : moreNames) ldif += "cn: " + n + "\n";
   ldif += "description: Vellumcrest Server Database Engine Version 12.0.0.2566\n";
-  for (const std::string& a : addresses) ldif += std::string(addressAttribute) + ": " + a + "\n";
-  if (!modified.empty()) ldif += "modifyTimestamp: " + modified + "\ncreateTimestamp: " + modified + "\n";
+  for (const std::string& a : addresses)
+    ldif += std::string(addressAttribute) + ": " + a + "\n";
+  if (!modified.empty())
+    ldif += "modifyTimestamp: " + modified + "\ncreateTimestamp: " + modified + "\n";
   return ldif + "\n";
 }
 
@@ -102,8 +106,8 @@ class LdapDirectory : public ::testing::Test {
     std::string text = "[LDAP]\nserver=127.0.0.1\nport=" + std::to_string(server_.port()) +
                        "\nbasedn=o=vqtest\n";
     if (withWriter)
-      text += std::string("authdn=") + SlapdServer::kRootDN + "\npassword=" +
-              SlapdServer::kRootPassword + "\n";
+      text += std::string("authdn=") + SlapdServer::kRootDN +
+              "\npassword=" + SlapdServer::kRootPassword + "\n";
     return server_.Write("vcldap.ini", text + extra);
   }
 
@@ -112,13 +116,14 @@ class LdapDirectory : public ::testing::Test {
   std::string skipReason_;
 };
 
-#define START_OR_SKIP(...)                                  \
-  do {                                                      \
+#define START_OR_SKIP(...)                                      \
+  do {                                                          \
     if (!StartServer(__VA_ARGS__)) GTEST_SKIP() << skipReason_; \
   } while (0)
 
 TEST_F(LdapDirectory, SearchGivesTheAddressesOfOneServer) {
-  START_OR_SKIP(Entry("srv1", {"127.0.0.1:2638", "127.0.0.2"}) + Entry("srv2", {"127.0.0.3:2640"}));
+  START_OR_SKIP(Entry("srv1", {"127.0.0.1:2638", "127.0.0.2"}) +
+                Entry("srv2", {"127.0.0.3:2640"}));
   c_ldap_handle h(LDAP_SERVER_TYPE_DATABASE, Settings().c_str());
   unsigned supported = 9;
   ASSERT_EQ(DIRECTORY_OK, h.serverSupportsTimestamps(&supported));
@@ -152,7 +157,7 @@ TEST_F(LdapDirectory, SearchOutcomes) {
       {"dup", DIRECTORY_AMBIGUOUS, 0},
       {"badport", DIRECTORY_NO_SUCH_SERVER, 0},  // its only address does not resolve
       {"noaddr", DIRECTORY_NO_SUCH_SERVER, 0},
-      {"old", DIRECTORY_STALE, 0},               // 700 s with the default of 600
+      {"old", DIRECTORY_STALE, 0},  // 700 s with the default of 600
       {"recent", DIRECTORY_OK, 1},
   };
   for (const auto& c : cases) {
@@ -320,7 +325,8 @@ TEST_F(LdapDirectory, RegistrationRoad) {
   char cut[8];
   ASSERT_EQ(DIRECTORY_OK, reader.readAttribute("reg-one", "description", cut, sizeof cut));
   EXPECT_STREQ("Vellumc", cut);
-  EXPECT_EQ(DIRECTORY_NO_SUCH_SERVER, reader.readAttribute("reg-one", "seeAlso", text, sizeof text));
+  EXPECT_EQ(DIRECTORY_NO_SUCH_SERVER,
+            reader.readAttribute("reg-one", "seeAlso", text, sizeof text));
 
   // Another server under the same name, elsewhere, is refused while the entry is fresh.
   c_ldap_handle other(LDAP_SERVER_TYPE_DATABASE, path.c_str());
@@ -350,11 +356,13 @@ TEST_F(LdapDirectory, RegistrationRoad) {
 
   // A refresh renews the modification time (kept to the second).
   char before[32];
-  ASSERT_EQ(DIRECTORY_OK, reader.readAttribute("reg-one", "modifyTimestamp", before, sizeof before));
+  ASSERT_EQ(DIRECTORY_OK,
+            reader.readAttribute("reg-one", "modifyTimestamp", before, sizeof before));
   std::this_thread::sleep_for(std::chrono::milliseconds(1100));
   ASSERT_EQ(DIRECTORY_OK, h.updateTimestamp());
   char after[32];
-  ASSERT_EQ(DIRECTORY_OK, reader.readAttribute("reg-one", "modifyTimestamp", after, sizeof after));
+  ASSERT_EQ(DIRECTORY_OK,
+            reader.readAttribute("reg-one", "modifyTimestamp", after, sizeof after));
   EXPECT_LT(std::string(before), std::string(after));
 
   ASSERT_EQ(DIRECTORY_OK, h.unregisterServer());
@@ -416,9 +424,9 @@ TEST_F(LdapDirectory, ANameWithMetacharactersIsRegisteredAndFoundAsItself) {
   EXPECT_STREQ(name, cn);
   a_server_list list;
   ASSERT_EQ(DIRECTORY_OK, reader.lookupServers(&list));
-  EXPECT_EQ((std::vector<std::string>{std::string(name) + " 2710 127.0.0.1",
-                                      "weird 2711 127.0.0.1"}),
-            Listing(list));
+  EXPECT_EQ(
+      (std::vector<std::string>{std::string(name) + " 2710 127.0.0.1", "weird 2711 127.0.0.1"}),
+      Listing(list));
   ASSERT_EQ(DIRECTORY_OK, h.unregisterServer());
 }
 

@@ -60,7 +60,8 @@ class SlapdServer {
       text << in.rdbuf();
       std::string s = text.str();
       Replace(s, "EQUALITY presentationAddressMatch", "EQUALITY caseIgnoreMatch");
-      Replace(s, "SYNTAX 1.3.6.1.4.1.1466.115.121.1.43", "SYNTAX 1.3.6.1.4.1.1466.115.121.1.15");
+      Replace(s, "SYNTAX 1.3.6.1.4.1.1466.115.121.1.43",
+              "SYNTAX 1.3.6.1.4.1.1466.115.121.1.15");
       Write("core.schema", s);
       Write("capabilities.schema",
             "attributetype ( 1.3.6.1.4.1.55555.1.1 NAME 'supportedCapabilities'\n"
@@ -127,7 +128,8 @@ class SlapdServer {
 
  private:
   static void Replace(std::string& s, const std::string& from, const std::string& to) {
-    for (std::size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
+    for (std::size_t at = s.find(from); at != std::string::npos;
+         at = s.find(from, at + to.size()))
       s.replace(at, from.size(), to);
   }
 

@@ -71,14 +71,15 @@ class UdpDiscovery : public ::testing::Test {
 TEST_F(UdpDiscovery, HostsGetOneRequestPerServerPort) {
   UdpPeer a, b;
   ASSERT_TRUE(a.ok() && b.ok());
-  const std::string text = "Host=127.0.0.1;ServerPort=" + std::to_string(a.port()) + "," +
-                           std::to_string(b.port());
+  const std::string text =
+      "Host=127.0.0.1;ServerPort=" + std::to_string(a.port()) + "," + std::to_string(b.port());
   Options options(text.c_str());
   ASSERT_EQ(0u, options.parse);
   IPAddress_list hosts;
   hosts.append(new IPAddress("127.0.0.1"));
   unsigned sent = 0;
-  discovery_._send_udp_host_packets(client_, hosts, options.get(), request_, &printer_, false, &sent);
+  discovery_._send_udp_host_packets(client_, hosts, options.get(), request_, &printer_, false,
+                                    &sent);
   EXPECT_EQ(2u, sent);
   for (UdpPeer* peer : {&a, &b}) {
     const std::vector<Datagram> got = peer->Drain(200);
@@ -106,7 +107,8 @@ TEST_F(UdpDiscovery, AHostWithItsOwnPortGetsEveryRequestThere) {
   IPAddress_list hosts;
   hosts.append(new IPAddress(("127.0.0.1:" + std::to_string(peer.port())).c_str()));
   unsigned sent = 0;
-  discovery_._send_udp_host_packets(client_, hosts, options.get(), request_, &printer_, true, &sent);
+  discovery_._send_udp_host_packets(client_, hosts, options.get(), request_, &printer_, true,
+                                    &sent);
   EXPECT_EQ(3u, sent);
   EXPECT_EQ(3u, peer.Drain(200).size());
   EXPECT_EQ(0, printer_.Count(6369));  // a quiet pass
@@ -137,7 +139,8 @@ TEST_F(UdpDiscovery, WhatEachModeSends) {
     IPAddress_list hosts;
     hosts.append(new IPAddress("127.0.0.1"));
     unsigned sent = 0;
-    discovery._send_udp_host_packets(client_, hosts, options.get(), request_, nullptr, true, &sent);
+    discovery._send_udp_host_packets(client_, hosts, options.get(), request_, nullptr, true,
+                                     &sent);
     EXPECT_EQ(c.hostDatagrams, sent);
     EXPECT_EQ(c.hostDatagrams, peer.Drain(100).size());
     sent = 0;
@@ -161,13 +164,15 @@ TEST_F(UdpDiscovery, EachSocketSendsToItsOwnFamilyOnly) {
   discovery_.broadcastAddresses.append(new IPAddress("127.0.0.1"));
   discovery_.broadcastAddresses.append(new IPAddress("::1"));
   unsigned sent = 0;
-  discovery_._send_udp_host_packets(client_, hosts, options.get(), request_, nullptr, true, &sent);
+  discovery_._send_udp_host_packets(client_, hosts, options.get(), request_, nullptr, true,
+                                    &sent);
   discovery_._send_udp_broadcasts(client_, options.get(), request_, nullptr, true, &sent);
   EXPECT_EQ(2u, sent);  // the IPv4 host and the IPv4 broadcast address
   EXPECT_EQ(2u, v4.Drain(100).size());
   EXPECT_EQ(0u, v6.Drain(100).size());
   sent = 0;
-  discovery_._send_udp_host_packets(client6_, hosts, options.get(), request_, nullptr, true, &sent);
+  discovery_._send_udp_host_packets(client6_, hosts, options.get(), request_, nullptr, true,
+                                    &sent);
   EXPECT_EQ(1u, sent);  // the IPv6 host, at its own port
   EXPECT_EQ(1u, v6.Drain(100).size());
   EXPECT_EQ(0u, v4.Drain(100).size());
@@ -182,10 +187,12 @@ TEST_F(UdpDiscovery, TheFilterKeepsRefusedFamiliesQuietOrReported) {
   IPAddress_list hosts;
   hosts.append(new IPAddress("::1"));
   unsigned sent = 0;
-  discovery_._send_udp_host_packets(client6_, hosts, options.get(), request_, &printer_, false, &sent);
+  discovery_._send_udp_host_packets(client6_, hosts, options.get(), request_, &printer_, false,
+                                    &sent);
   EXPECT_EQ(0u, sent);
   EXPECT_EQ(1, printer_.Count(17188));
-  discovery_._send_udp_host_packets(client6_, hosts, options.get(), request_, &printer_, true, &sent);
+  discovery_._send_udp_host_packets(client6_, hosts, options.get(), request_, &printer_, true,
+                                    &sent);
   EXPECT_EQ(1, printer_.Count(17188));  // a quiet pass does not report it again
   EXPECT_EQ(0u, v6.Drain(100).size());
 }
@@ -195,7 +202,8 @@ TEST_F(UdpDiscovery, BroadcastAddressesComeFromTheOptionsOnce) {
   UdpPeer b(false, "127.0.0.2");
   ASSERT_TRUE(a.ok() && b.ok());
   // Both peers share no port, so each option text names the port of one.
-  const std::string first = "Broadcast=127.0.0.1,127.0.0.1,::1;ipv6=off;Port=" + std::to_string(a.port());
+  const std::string first =
+      "Broadcast=127.0.0.1,127.0.0.1,::1;ipv6=off;Port=" + std::to_string(a.port());
   Options options(first.c_str());
   unsigned sent = 0;
   discovery_._send_udp_broadcasts(client_, options.get(), request_, &printer_, false, &sent);
@@ -220,7 +228,8 @@ TEST_F(UdpDiscovery, MyIPNoneMeansTheLimitedBroadcastAddress) {
   unsigned sent = 0;
   discovery_._send_udp_broadcasts(closed, options.get(), request_, &printer_, false, &sent);
   EXPECT_EQ(0u, sent);
-  EXPECT_EQ(std::vector<std::string>{"255.255.255.255:0"}, Texts(discovery_.broadcastAddresses));
+  EXPECT_EQ(std::vector<std::string>{"255.255.255.255:0"},
+            Texts(discovery_.broadcastAddresses));
   EXPECT_EQ(1, printer_.Count(6332));  // broadcast could not be enabled
   discovery_._send_udp_broadcasts(closed, options.get(), request_, &printer_, true, &sent);
   EXPECT_EQ(1, printer_.Count(6332));  // reported in a reporting pass only
@@ -275,8 +284,8 @@ class UdpReplies : public UdpDiscovery {
     c_strm_broadcast_pkt reply(form, nullptr, 0);
     IPAddress_list hosts;
     hosts.append(new IPAddress("127.0.0.1"));
-    const unsigned rc = discovery_.wait_for_udp_responses_ms(client_, client6_, hosts, o.get(), out,
-                                                             reply, name, &printer_, ms);
+    const unsigned rc = discovery_.wait_for_udp_responses_ms(client_, client6_, hosts, o.get(),
+                                                             out, reply, name, &printer_, ms);
     lastPort_ = reply.port;
     lastName_ = reply.serverName != nullptr ? reply.serverName : "";
     return rc;

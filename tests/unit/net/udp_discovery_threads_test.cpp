@@ -94,15 +94,15 @@ class Responder {
                                  reinterpret_cast<sockaddr*>(&from), &fromLength);
       if (n <= 0) continue;
       c_strm_broadcast_pkt request(BROADCAST_PKT_UNKNOWN, nullptr, 0);
-      if (request.readData(buffer, static_cast<unsigned>(n), nullptr, BROADCAST_WITH_HEADER) == 0)
+      if (request.readData(buffer, static_cast<unsigned>(n), nullptr, BROADCAST_WITH_HEADER) ==
+          0)
         continue;
       ++requests_;
       const bool textForm = request.kind == BROADCAST_PKT_STRMBROAD;
       for (const std::string& name : names_) {
         const std::vector<std::uint8_t> answer =
             Response(textForm ? BROADCAST_PKT_STRMBRESP : BROADCAST_PKT_VQP_RESPONSE,
-                     name.c_str(), 2638, nullptr,
-                     request.hasSection(6) ? "demo" : nullptr);
+                     name.c_str(), 2638, nullptr, request.hasSection(6) ? "demo" : nullptr);
         sendto(fd_, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&from),
                fromLength);
       }
@@ -155,7 +155,6 @@ std::string SkipReason(const vq::testing::ChildResult& r) {
     if (line.rfind("skip ", 0) == 0) return line.substr(5);
   return "";
 }
-
 
 #ifdef VQENG12_PATH
 // The stand-in server started with discovery answers on, optionally inside a named
@@ -256,7 +255,8 @@ TEST(UdpDiscoveryThreads, BothSocketsAreWatchedAtEveryWait) {
     UdpSocket s6(SOCKET_DATAGRAM, 1u);
     const std::vector<std::uint8_t> other = Response(BROADCAST_PKT_STRMBRESP, "other", 2638);
     const std::vector<std::uint8_t> wanted = Response(BROADCAST_PKT_STRMBRESP, "wanted", 2638);
-    s.send(reinterpret_cast<const char*>(other.data()), static_cast<unsigned>(other.size()), to4);
+    s.send(reinterpret_cast<const char*>(other.data()), static_cast<unsigned>(other.size()),
+           to4);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     s6.send(reinterpret_cast<const char*>(wanted.data()), static_cast<unsigned>(wanted.size()),
             to6);
@@ -350,7 +350,8 @@ TEST(UdpDiscoveryThreads, ListingInANamespaceOfItsOwn) {
         !vq::testing::Quietly("sysctl -w net.ipv6.conf.vqa.disable_ipv6=1") ||
         !vq::testing::Quietly("sysctl -w net.ipv6.conf.vqb.disable_ipv6=1") ||
         !vq::testing::Quietly("ip addr add 10.99.0.1/24 broadcast 10.99.0.255 dev vqa") ||
-        !vq::testing::Quietly("ip link set vqa up") || !vq::testing::Quietly("ip link set vqb up"))
+        !vq::testing::Quietly("ip link set vqa up") ||
+        !vq::testing::Quietly("ip link set vqb up"))
       SkipChildUnless("no veth interface inside the namespace");
 
     Responder v4(false, "0.0.0.0", 2638, {"srvB", "srvA"});
@@ -518,11 +519,12 @@ TEST_F(DiscoveryConnect, TheRoadFindsTheServerInTheDirectory) {
   vq::testing::SlapdServer slapd;
   const std::string why = slapd.Start(
       "dn: cn=demo,ou=QuillonVSR,o=vqtest\nobjectClass: applicationProcess\ncn: demo\n"
-      "description: Vellumcrest Server Database Engine Version 12.0.0.2566\nl: " + where + "\n\n");
+      "description: Vellumcrest Server Database Engine Version 12.0.0.2566\nl: " +
+      where + "\n\n");
   if (!why.empty()) GTEST_SKIP() << why;
   const std::string settings = slapd.Write(
-      "vcldap.ini", "[LDAP]\nserver=127.0.0.1\nport=" + std::to_string(slapd.port()) +
-                        "\nbasedn=o=vqtest\n");
+      "vcldap.ini",
+      "[LDAP]\nserver=127.0.0.1\nport=" + std::to_string(slapd.port()) + "\nbasedn=o=vqtest\n");
   c_strm_pconn* conn = nullptr;
   char cached[65] = "";
   // No UDP at all: only the directory can find the server.
@@ -552,10 +554,9 @@ TEST_F(DiscoveryConnect, TheRoadFindsTheServerByItsBroadcastAnswer) {
 
   // Another name gets no answer; the road gives up after its time-out.
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(TCP_NOT_FOUND,
-            Connect("LDAP=off;Broadcast=127.0.0.1;ServerPort=" + std::to_string(server.udp()) +
-                        ";TO=1",
-                    "other", &conn));
+  EXPECT_EQ(TCP_NOT_FOUND, Connect("LDAP=off;Broadcast=127.0.0.1;ServerPort=" +
+                                       std::to_string(server.udp()) + ";TO=1",
+                                   "other", &conn));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
   EXPECT_TRUE(Printed(Msg(6373)));
 }

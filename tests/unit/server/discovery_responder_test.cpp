@@ -34,41 +34,46 @@ std::string FormHeader(int length, int requestOrResponse, int number = 1) {
 }
 
 const std::string kToken = Bytes({1, 2, 3, 4, 5, 6, 7, 8});
-const std::string kDefaultSections = Bytes({1, 2, 0, 0, 3, 1, 1, 4, 8}) + kToken + Bytes({7, 2, 4, 0xB0});
+const std::string kDefaultSections =
+    Bytes({1, 2, 0, 0, 3, 1, 1, 4, 8}) + kToken + Bytes({7, 2, 4, 0xB0});
 
 const vqeng::DiscoveryIdentity kId{"demo", "demodb", 2638};
 
 // The answer's sections for `kId`, with the database section when asked.
 std::string AnswerSections(bool database) {
-  std::string s = Bytes({0, 5}) + std::string("demo", 4) + Bytes({0}) + Bytes({1, 2, 0x0A, 0x4E}) +
-                  Bytes({3, 1, 1, 4, 8}) + kToken;
+  std::string s = Bytes({0, 5}) + std::string("demo", 4) + Bytes({0}) +
+                  Bytes({1, 2, 0x0A, 0x4E}) + Bytes({3, 1, 1, 4, 8}) + kToken;
   if (database) s += Bytes({6, 7}) + std::string("demodb", 6) + Bytes({0});
   return s + Bytes({7, 2, 4, 0xB0});
 }
 
 TEST(DiscoveryResponder, ListingRequestsGetTheServersNameAndPort) {
   // No name asked: every server answers.
-  const std::string request = FormHeader(61, 0) + Bytes({0, 4, 0, 5, 0, 5, 0, 0}) + kDefaultSections;
+  const std::string request =
+      FormHeader(61, 0) + Bytes({0, 4, 0, 5, 0, 5, 0, 0}) + kDefaultSections;
   ASSERT_EQ(61u, request.size());
-  const std::string expected = FormHeader(66, 1) + Bytes({0, 4, 0, 5, 0, 5}) + AnswerSections(false);
+  const std::string expected =
+      FormHeader(66, 1) + Bytes({0, 4, 0, 5, 0, 5}) + AnswerSections(false);
   ASSERT_EQ(66u, expected.size());
   EXPECT_EQ(Hex(expected), Hex(vqeng::answer_discovery(request, kId)));
 }
 
 TEST(DiscoveryResponder, AnEmptyDatabaseSectionAsksForTheDatabase) {
-  const std::string request =
-      FormHeader(63, 0, 7) + Bytes({0, 4, 0, 5, 0, 6, 0, 0}) + kDefaultSections.substr(0, 17) +
-      Bytes({6, 0}) + kDefaultSections.substr(17);
+  const std::string request = FormHeader(63, 0, 7) + Bytes({0, 4, 0, 5, 0, 6, 0, 0}) +
+                              kDefaultSections.substr(0, 17) + Bytes({6, 0}) +
+                              kDefaultSections.substr(17);
   ASSERT_EQ(63u, request.size());
-  const std::string expected = FormHeader(75, 1, 7) + Bytes({0, 4, 0, 5, 0, 6}) + AnswerSections(true);
+  const std::string expected =
+      FormHeader(75, 1, 7) + Bytes({0, 4, 0, 5, 0, 6}) + AnswerSections(true);
   EXPECT_EQ(Hex(expected), Hex(vqeng::answer_discovery(request, kId)));
 }
 
 TEST(DiscoveryResponder, TextFormRequestsForThisServerGetATextFormAnswer) {
   const std::string request = std::string("STRMBROADdemo", 13) + Bytes({0, 0, 4, 0, 1, 0, 5}) +
-                              Bytes({0, 5}) + std::string("demo", 4) + Bytes({0}) + kDefaultSections;
-  const std::string expected = std::string("STRMBRESPdemo", 13) + Bytes({0, 0, 4, 0, 5, 0, 5}) +
-                               AnswerSections(false);
+                              Bytes({0, 5}) + std::string("demo", 4) + Bytes({0}) +
+                              kDefaultSections;
+  const std::string expected =
+      std::string("STRMBRESPdemo", 13) + Bytes({0, 0, 4, 0, 5, 0, 5}) + AnswerSections(false);
   EXPECT_EQ(Hex(expected), Hex(vqeng::answer_discovery(request, kId)));
   // A bare text-form request, with no section block at all.
   const std::string bare = std::string("STRMBROADdemo", 13) + Bytes({0});
@@ -77,14 +82,16 @@ TEST(DiscoveryResponder, TextFormRequestsForThisServerGetATextFormAnswer) {
 }
 
 TEST(DiscoveryResponder, NoAnswer) {
-  const std::string good = FormHeader(61, 0) + Bytes({0, 4, 0, 5, 0, 5, 0, 0}) + kDefaultSections;
+  const std::string good =
+      FormHeader(61, 0) + Bytes({0, 4, 0, 5, 0, 5, 0, 0}) + kDefaultSections;
   std::string longer = good + Bytes({0});
   std::string response = good;
   response[31] = 1;
   std::string wrongTag = good;
   wrongTag[9] = 'c';
   std::string pastEnd = FormHeader(44, 0) + Bytes({0, 4, 0, 5, 0, 1, 0, 9, 'a', 'b', 'c', 0});
-  std::string unterminated = FormHeader(44, 0) + Bytes({0, 4, 0, 5, 0, 1, 0, 4, 'a', 'b', 'c', 'd'});
+  std::string unterminated =
+      FormHeader(44, 0) + Bytes({0, 4, 0, 5, 0, 1, 0, 4, 'a', 'b', 'c', 'd'});
   std::string shortBlock = FormHeader(36, 0) + Bytes({0, 4, 0, 5});
   std::string bigRest = FormHeader(38, 0) + Bytes({0, 200, 0, 5, 0, 0});
   std::string moreSectionsThanBytes = FormHeader(38, 0) + Bytes({0, 4, 0, 5, 0, 3});
@@ -103,7 +110,8 @@ TEST(DiscoveryResponder, NoAnswer) {
       {"a block header cut short", shortBlock},
       {"a block header longer than the block", bigRest},
       {"fewer sections than counted", moreSectionsThanBytes},
-      {"a text-form request for another server", std::string("STRMBROADother", 14) + Bytes({0})},
+      {"a text-form request for another server",
+       std::string("STRMBROADother", 14) + Bytes({0})},
       {"a name that differs in case", std::string("STRMBROADDEMO", 13) + Bytes({0})},
       {"a text-form name without its zero byte", "STRMBROADdemo"},
       {"a text-form answer", std::string("STRMBRESPdemo", 13) + Bytes({0})},
@@ -117,7 +125,8 @@ TEST(DiscoveryResponder, NoAnswer) {
 }
 
 TEST(DiscoveryResponder, AConnectionlessRequestNamingThisServerIsAnswered) {
-  const std::string request = FormHeader(45, 0) + Bytes({0, 4, 0, 5, 0, 1, 0, 5, 'd', 'e', 'm', 'o', 0});
+  const std::string request =
+      FormHeader(45, 0) + Bytes({0, 4, 0, 5, 0, 1, 0, 5, 'd', 'e', 'm', 'o', 0});
   const std::string answer = vqeng::answer_discovery(request, kId);
   ASSERT_FALSE(answer.empty());
   EXPECT_EQ(1, answer[31]);

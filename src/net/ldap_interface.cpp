@@ -123,7 +123,7 @@ bool DynLDAPInterface::bind_all(void* handle, const char* name) {
 
 bool DynLDAPInterface::loadRoutines() {
   Lock lock(mutex.handle);
-  if (loadAttempted) return isLoaded;
+  if (loadAttempted) return isLoaded.load(std::memory_order_relaxed);
   loadAttempted = true;
   failure[0] = '\0';
 
@@ -144,7 +144,7 @@ bool DynLDAPInterface::loadRoutines() {
     }
     library = handle;
     loadedName = *name;
-    isLoaded = true;
+    isLoaded.store(true, std::memory_order_release);
     failure[0] = '\0';
     return true;
   }
@@ -161,6 +161,6 @@ void DynLDAPInterface::_unloadRoutines() {
   // when the process ends. A later load finds it loaded and binds it again.
   library = nullptr;
   loadedName = nullptr;
-  isLoaded = false;
+  isLoaded.store(false, std::memory_order_release);
   loadAttempted = false;
 }

@@ -14,6 +14,7 @@
 
 #include <sys/time.h>
 
+#include <atomic>
 #include <cstddef>
 
 #include "vqtasks.h"
@@ -92,7 +93,8 @@ class DynLDAPInterface {
   // Clears the routines and forgets the library (it stays mapped until the process
   // ends); the next loadRoutines tries again.
   void _unloadRoutines();
-  bool loaded() const { return isLoaded; }
+  // Read without the mutex: the routines are bound before this turns true.
+  bool loaded() const { return isLoaded.load(std::memory_order_acquire); }
 
   // The file the routines came from, or null.
   const char* libraryName() const { return loadedName; }
@@ -108,10 +110,10 @@ class DynLDAPInterface {
   void clear_routines();
 
   a_ut_safe_pthread_mutex_t mutex{};
-  bool isLoaded = false;             // every routine bound
-  bool loadAttempted = false;        // loadRoutines ran since the last unload
-  void* library = nullptr;           // loader handle, never closed
-  const char* loadedName = nullptr;  // static text of the candidate list
+  std::atomic<bool> isLoaded{false};  // every routine bound
+  bool loadAttempted = false;         // loadRoutines ran since the last unload
+  void* library = nullptr;            // loader handle, never closed
+  const char* loadedName = nullptr;   // static text of the candidate list
   char failure[256] = {};
 };
 

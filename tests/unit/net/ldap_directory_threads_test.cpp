@@ -7,6 +7,7 @@
 // contacted, and never host names: nothing here resolves a name or leaves the machine.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <ctime>
 #include <set>
@@ -428,6 +429,26 @@ TEST_F(LdapDirectory, ANameWithMetacharactersIsRegisteredAndFoundAsItself) {
       (std::vector<std::string>{std::string(name) + " 2710 127.0.0.1", "weird 2711 127.0.0.1"}),
       Listing(list));
   ASSERT_EQ(DIRECTORY_OK, h.unregisterServer());
+}
+
+TEST_F(LdapDirectory, HandlesOnSeveralThreadsAtOnce) {
+  START_OR_SKIP(Entry("srv1", {"127.0.0.1:2638"}));
+  const std::string path = Settings();
+  // Each thread loads the library through its own first handle; only that is shared.
+  DynLDAPInterface::instance()._unloadRoutines();
+  std::atomic<int> found{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 5; ++i) {
+        c_ldap_handle h(LDAP_SERVER_TYPE_DATABASE, path.c_str());
+        IPAddress_list out;
+        if (h.search("srv1", out) == DIRECTORY_OK && Texts(out).size() == 1) ++found;
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(20, found.load());
 }
 
 TEST_F(LdapDirectory, ActiveDirectoryKeepsAddressesInTheUnitAttribute) {

@@ -288,7 +288,8 @@ an_int_strm_error c_strm_tcp_pconn::put(c_strm_buffer* buffer) {
     report_socket_error("send()", error);
     return TCP_PCONN_FAILED;
   }
-  if (pollout_asked_.exchange(false)) sel_->remove_socket_with_event(socket_.descriptor, POLLOUT);
+  // The link never asks for write events (every put sends its whole packet), so there is
+  // no write event to cancel here.
   return STRM_OK;
 }
 
@@ -384,5 +385,9 @@ void c_strm_tcp_pconn::disconnect() {
     recv_buffer_ = nullptr;
   }
   pconn_flags |= kDisconnected;
+  // Reports on the I/O thread and on a sending thread read the print context under
+  // their lock: it goes while both are held.
+  vq::strm::LockHold hold_recv(recv_lock_);
+  vq::strm::LockHold hold_send(send_lock_);
   set_host_ctx(nullptr);
 }

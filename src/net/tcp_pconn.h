@@ -153,7 +153,6 @@ class c_strm_tcp_pconn : public c_strm_pconn {
   c_strm_sock_sel* sel_;                   // the I/O thread's poll set
   std::atomic<bool> critical_error_{false};  // a receive failed
   std::atomic<bool> closing_{false};       // disconnect has begun
-  std::atomic<bool> pollout_asked_{false};  // a write event may be in the poll set
   std::atomic<c_strm_tconn*> tconn_{nullptr};  // the transport as the up-calls read it
   // Dispatch references of the I/O thread; both guarded by the link's dictionary lock.
   int dispatch_refs_ = 0;

@@ -66,7 +66,7 @@ c_strm_tcp_pconn::c_strm_tcp_pconn(Socket socket, c_strm_tcp_port* port, c_strm_
   ut_pthread_open_semaphore(&drained_, 0);
   this->port = port;
   pool = link_pool_;
-  socket_.set_Nagle_algorithm(0);
+  socket_.set_Nagle_algorithm(1);  // TCP_NODELAY on: Nagle's algorithm off
   set_host_ctx(host_ctx);
   remote_port_ = address.getPortNumber();
   IPAddress local;
@@ -186,9 +186,10 @@ void c_strm_tcp_pconn::unregister_socket() {
 
 an_int_strm_error c_strm_tcp_pconn::do_receive11() {
   vq::strm::LockHold hold(recv_lock_);
-  if (closing_.load()) return TCP_PCONN_FAILED;
   an_int_strm_error result = STRM_OK;
   for (;;) {
+    // The transport may disconnect this connection from inside an up-call.
+    if (closing_.load()) return TCP_PCONN_FAILED;
     c_strm_tconn* t = current_tconn();
     if (t == nullptr) {
       result = TCP_PCONN_NO_TRANSPORT;

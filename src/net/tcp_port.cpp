@@ -183,3 +183,10 @@ namespace vq::net {
 void RegisterTcpLink() { vq::strm::SetPortMaker(STRM_PORT_TCPIP, &StrmNewTCPPort); }
 
 }  // namespace vq::net
+
+namespace {
+// The link registers itself when the library is loaded, so the port layer knows TCP/IP
+// from the first connect on. The maker slot is a constant-initialised atomic, ready
+// before any constructor runs.
+[[maybe_unused]] const bool g_tcp_link_registered = (vq::net::RegisterTcpLink(), true);
+}  // namespace

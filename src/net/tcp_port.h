@@ -243,7 +243,8 @@ c_strm_port* StrmNewTCPPort(c_strm_port_layer* layer, c_strm_env_notifier* notif
                             void* host_ctx);
 
 namespace vq::net {
-// Registers StrmNewTCPPort as the port layer's maker of TCP/IP links.
+// Registers StrmNewTCPPort as the port layer's maker of TCP/IP links. Done once when the
+// library is loaded; callable again to put the maker back after a test replaced it.
 void RegisterTcpLink();
 }  // namespace vq::net
 

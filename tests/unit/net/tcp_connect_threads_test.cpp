@@ -5,6 +5,7 @@
 // fake discovery sends nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -356,6 +357,42 @@ TEST_F(TcpConnect, NoNotifierLeavesNoConnectionBehind) {
   EXPECT_NE(nullptr, note);
   delete conn;
   note->release();
+}
+
+TEST_F(TcpConnect, ALinkTypeKeepsThisMachinesAddressesAndRefusesBadOptions) {
+  struct Case {
+    const char* options;
+    an_int_strm_error result;
+    std::vector<std::string> addresses;  // empty with `interfaces`: every interface's
+    bool interfaces;
+  };
+  const Case cases[] = {
+      {"MyIP=10.1.2.3,::1", STRM_OK, {"10.1.2.3", "::1"}, false},
+      {"MyIP=none", STRM_OK, {}, false},
+      {"", STRM_OK, {}, true},
+      {"MyIP=banana", TCP_BAD_OPTIONS, {}, false},
+      {"NoSuchOption=1", TCP_BAD_OPTIONS, {}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options);
+    an_int_strm_error made = 0;
+    std::unique_ptr<c_strm_tcp_port> other(static_cast<c_strm_tcp_port*>(
+        StrmNewTCPPort(nullptr, &notifier, nullptr, nullptr, &made, nullptr)));
+    ASSERT_EQ(STRM_OK, made);
+    ASSERT_EQ(c.result, other->init_port(controller.default_pool, c.options, AsHostCtx(ctx)));
+    if (c.result != STRM_OK) continue;
+    std::vector<std::string> held;
+    const a_port_option& mine = other->local_addresses();
+    for (int i = 0; i < mine.count; ++i) held.push_back(static_cast<char**>(mine.value.pointer)[i]);
+    if (c.interfaces) {
+      EXPECT_NE(held.end(), std::find(held.begin(), held.end(), "127.0.0.1"));
+      EXPECT_TRUE(Printed(Msg(6418, "127.0.0.1")));
+    } else {
+      EXPECT_EQ(c.addresses, held);
+    }
+    other->shutdown_listeners();
+    EXPECT_FALSE(other->listening());
+  }
 }
 
 TEST_F(TcpConnect, ConfirmingAServerMakesOneCheckedConnection) {

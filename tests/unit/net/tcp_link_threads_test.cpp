@@ -5,6 +5,7 @@
 // made and destroyed on several threads while their peers keep writing never meet a
 // dispatch of the I/O thread after their end.
 #include <gtest/gtest.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -186,6 +187,27 @@ TEST_F(TcpLink, MachineAddressesOfValidAndInvalidAddresses) {
   char small[4];
   port->format_machine_addr(pconn->machine_addr, small, sizeof small);
   EXPECT_STREQ("127", small);
+}
+
+TEST_F(LinkFixture, ConnectionsSendAtOnceWithTheBufferSizesAsked) {
+  Listener listener;
+  c_strm_pconn* conn = nullptr;
+  ASSERT_EQ(TCP_FOUND, Connect("Host=" + listener.address() +
+                                   ";Verify=NO;DoBroadcast=NONE;RcvBufSz=64K;SndBufSz=96K",
+                               nullptr, &conn));
+  const int fd = static_cast<c_strm_tcp_pconn*>(conn)->descriptor();
+  int value = 0;
+  socklen_t len = sizeof value;
+  ASSERT_EQ(0, getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &value, &len));
+  EXPECT_NE(0, value);  // Nagle's algorithm is off
+  // The kernel keeps twice what it is asked for; the difference is reported.
+  ASSERT_EQ(0, getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &value, &len));
+  EXPECT_EQ(2 * 65536, value);
+  EXPECT_TRUE(Printed(Msg(6414, std::to_string(value).c_str())));
+  ASSERT_EQ(0, getsockopt(fd, SOL_SOCKET, SO_SNDBUF, &value, &len));
+  EXPECT_EQ(2 * 98304, value);
+  EXPECT_TRUE(Printed(Msg(6415, std::to_string(value).c_str())));
+  delete conn;
 }
 
 TEST_F(TcpLink, RegisteringTwiceKeepsOneEntry) {

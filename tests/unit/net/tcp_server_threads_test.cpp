@@ -98,12 +98,11 @@ class TcpServer : public LinkFixture {
     ASSERT_NE(nullptr, mkdtemp(pattern));
     home_ = pattern;
     env_.Set("HOME", home_.c_str());
-    vq::net::RegisterTcpLink();
+    // The link registered itself with the port layer when the program was loaded.
     layer = std::make_unique<c_strm_port_layer>(&notifier, controller.default_pool);
   }
   void TearDown() override {
     layer.reset();
-    vq::strm::SetPortMaker(STRM_PORT_TCPIP, nullptr);
     std::error_code ec;
     std::filesystem::remove_all(home_, ec);
     LinkFixture::TearDown();

@@ -227,7 +227,9 @@ an_int_strm_error c_strm_tcp_pconn::do_receive11() {
     }
     return TCP_PCONN_FAILED;
   }
-  if (recv_buffer_ != nullptr) {
+  // Without a transport nobody can take the bytes: a socket left in the poll set would
+  // stay readable and keep the I/O thread busy. start_receive asks again.
+  if (recv_buffer_ != nullptr && result == STRM_OK) {
     sel_->add_socket_with_event(socket_.descriptor, POLLIN);
   } else {
     sel_->remove_socket_with_event(socket_.descriptor, POLLIN);

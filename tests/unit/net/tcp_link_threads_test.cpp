@@ -110,6 +110,27 @@ TEST_F(TcpLink, AClosedPeerIsReportedOnce) {
   EXPECT_EQ(1u, session.errors().size());
 }
 
+TEST_F(TcpLink, BytesForADetachedConnectionWaitWithoutBusyingTheIoThread) {
+  Listener listener;
+  Open(listener);
+  ASSERT_TRUE(WriteAll(peer, MakePacket(25, 0, 8)));
+  ASSERT_TRUE(WaitFor([&] { return session.packets().size() == 1; }));
+  tconn->set_sconn(nullptr);  // the session goes; the link keeps its read buffer
+  ASSERT_TRUE(WriteAll(peer, MakePacket(24, 0, 8)));
+  timespec t0;
+  timespec t1;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t0);
+  std::this_thread::sleep_for(600ms);
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t1);
+  const double cpu = (t1.tv_sec - t0.tv_sec) + (t1.tv_nsec - t0.tv_nsec) / 1e9;
+  EXPECT_LT(cpu, 0.2);  // a socket polled while nobody reads it would take a whole CPU
+  // A new session and a new start take the waiting bytes.
+  tconn->set_sconn(&session);
+  ASSERT_EQ(STRM_OK, pconn->start_receive());
+  ASSERT_TRUE(WaitFor([&] { return session.packets().size() == 2; }));
+  EXPECT_EQ(24, session.packets()[1][0]);
+}
+
 TEST_F(TcpLink, ALargePutAnswersOnlyOnceEveryByteIsTaken) {
   Listener listener;
   Open(listener);

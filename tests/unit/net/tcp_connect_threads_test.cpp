@@ -72,6 +72,53 @@ TEST_F(TcpConnect, OutcomesAgainstLoopbackPeers) {
   }
 }
 
+TEST_F(TcpConnect, MalformedCheckRepliesAreNotTheServer) {
+  // The reply's length field is the peer's: too short for the header, shorter than the
+  // connectionless header, longer than what comes, another packet type, a request
+  // instead of a response, a section running past the end.
+  vqeng::NameCheckRequest req;
+  const std::string good = vqeng::build_name_check_response(req, "itsrv", 1);
+  auto with_length = [&](unsigned n) {
+    std::string r = good;
+    r[2] = static_cast<char>(n >> 8);
+    r[3] = static_cast<char>(n & 0xFF);
+    return r;
+  };
+  std::string other_type = good;
+  other_type[0] = 24;
+  std::string request = good;
+  request[31] = 0;
+  std::string long_section = good;
+  long_section[33 + 6] = static_cast<char>(200);  // section 0's length byte
+  const struct {
+    const char* what;
+    std::string bytes;
+  } cases[] = {
+      {"length 3", with_length(3)},
+      {"length 7", with_length(7).substr(0, 8)},
+      {"length 20", with_length(20).substr(0, 20)},
+      {"length past the bytes sent", with_length(0xFFFF)},
+      {"another packet type", other_type},
+      {"a request", request},
+      {"a section past the end", long_section},
+      {"the header only", good.substr(0, 8)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Listener peer(Listener::kAnswerRaw, c.bytes);
+    c_strm_pconn* conn = nullptr;
+    EXPECT_EQ(TCP_NOT_FOUND,
+              Connect("Host=" + peer.address() + ";DoBroadcast=NONE;TO=2", "itsrv", &conn));
+    EXPECT_EQ(nullptr, conn);
+    EXPECT_EQ(1, peer.checks());
+  }
+  // The unchanged reply does verify.
+  Listener peer(Listener::kAnswerRaw, good);
+  c_strm_pconn* conn = nullptr;
+  EXPECT_EQ(TCP_FOUND, Connect("Host=" + peer.address() + ";DoBroadcast=NONE", "itsrv", &conn));
+  delete conn;
+}
+
 TEST_F(TcpConnect, ASilentServerTimesOutTheCheck) {
   Listener peer(Listener::kSilent);
   c_strm_pconn* conn = nullptr;

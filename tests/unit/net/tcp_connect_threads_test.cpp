@@ -135,8 +135,8 @@ TEST_F(TcpConnect, ASilentServerTimesOutTheCheck) {
 TEST_F(TcpConnect, ARefusedConnectIsNotFound) {
   c_strm_pconn* conn = nullptr;
   const std::string refused = "127.0.0.1:" + std::to_string(RefusingPort());
-  EXPECT_EQ(TCP_NOT_FOUND, Connect("Host=" + refused + ";Verify=NO;DoBroadcast=NONE", nullptr,
-                                   &conn));
+  EXPECT_EQ(TCP_NOT_FOUND,
+            Connect("Host=" + refused + ";Verify=NO;DoBroadcast=NONE", nullptr, &conn));
   EXPECT_EQ(nullptr, conn);
   EXPECT_TRUE(Printed(Msg(8633, "connect()", std::to_string(ECONNREFUSED).c_str())));
 }
@@ -193,8 +193,7 @@ TEST_F(TcpConnect, ServerPortsAreTriedInOrderForAnAddressWithoutPort) {
   c_strm_pconn* conn = nullptr;
   char cached[65] = "";
   const std::string options = "Host=127.0.0.1;ServerPort=" + std::to_string(RefusingPort()) +
-                              "," + std::to_string(peer.port()) +
-                              ";Verify=NO;DoBroadcast=NONE";
+                              "," + std::to_string(peer.port()) + ";Verify=NO;DoBroadcast=NONE";
   ASSERT_EQ(TCP_FOUND, Connect(options, nullptr, &conn, cached, sizeof cached));
   EXPECT_EQ(peer.address(), cached);
   delete conn;
@@ -203,7 +202,8 @@ TEST_F(TcpConnect, ServerPortsAreTriedInOrderForAnAddressWithoutPort) {
 TEST_F(TcpConnect, TheCachedAddressIsTriedFirstWhenItIsAmongTheHosts) {
   Listener a(Listener::kKeep);
   Listener b(Listener::kKeep);
-  const std::string both = "Host=" + a.address() + "," + b.address() + ";Verify=NO;DoBroadcast=NONE";
+  const std::string both =
+      "Host=" + a.address() + "," + b.address() + ";Verify=NO;DoBroadcast=NONE";
   char cached[65];
   std::snprintf(cached, sizeof cached, "%s", b.address().c_str());
   c_strm_pconn* conn = nullptr;
@@ -227,8 +227,9 @@ TEST_F(TcpConnect, TheCachedAddressIsTriedFirstWhenItIsAmongTheHosts) {
   const std::string gone = "127.0.0.1:" + std::to_string(RefusingPort());
   std::snprintf(cached, sizeof cached, "%s", gone.c_str());
   conn = nullptr;
-  ASSERT_EQ(TCP_FOUND, Connect("Host=" + gone + "," + a.address() + ";Verify=NO;DoBroadcast=NONE",
-                               nullptr, &conn, cached, sizeof cached));
+  ASSERT_EQ(TCP_FOUND,
+            Connect("Host=" + gone + "," + a.address() + ";Verify=NO;DoBroadcast=NONE", nullptr,
+                    &conn, cached, sizeof cached));
   delete conn;
   EXPECT_EQ(a.address(), cached);
 }
@@ -272,8 +273,8 @@ class FakeDiscovery : public c_strm_tcp_discovery {
   void send_udp_broadcasts(Socket&, a_port_option*, c_strm_broadcast_pkt& packet, void*,
                            bool quiet, unsigned* sent) override {
     ++broadcast_calls;
-    if (!quiet) first_request.assign(packet.getPacket(),
-                                     packet.getPacket() + packet.getPacketLength());
+    if (!quiet)
+      first_request.assign(packet.getPacket(), packet.getPacket() + packet.getPacketLength());
     *sent += broadcast_datagrams;
   }
   an_int_strm_error wait_for_udp_responses(Socket&, Socket&, IPAddress_list&, a_port_option*,
@@ -369,7 +370,8 @@ TEST_F(TcpConnect, TheDirectoryIsAskedBeforeUdp) {
   EXPECT_EQ(TCP_NOT_FOUND, Connect("LDAP=NO;DoBroadcast=ALL;TO=0", "itsrv", &conn));
   EXPECT_EQ(1, discovery.directories);
   const std::string refused = "127.0.0.1:" + std::to_string(RefusingPort());
-  EXPECT_EQ(TCP_NOT_FOUND, Connect("Host=" + refused + ";DoBroadcast=DIRECT;TO=0", "itsrv", &conn));
+  EXPECT_EQ(TCP_NOT_FOUND,
+            Connect("Host=" + refused + ";DoBroadcast=DIRECT;TO=0", "itsrv", &conn));
   EXPECT_EQ(1, discovery.directories);
   EXPECT_TRUE(Printed(Msg(10893)));
 
@@ -430,7 +432,8 @@ TEST_F(TcpConnect, ALinkTypeKeepsThisMachinesAddressesAndRefusesBadOptions) {
     if (c.result != STRM_OK) continue;
     std::vector<std::string> held;
     const a_port_option& mine = other->local_addresses();
-    for (int i = 0; i < mine.count; ++i) held.push_back(static_cast<char**>(mine.value.pointer)[i]);
+    for (int i = 0; i < mine.count; ++i)
+      held.push_back(static_cast<char**>(mine.value.pointer)[i]);
     if (c.interfaces) {
       EXPECT_NE(held.end(), std::find(held.begin(), held.end(), "127.0.0.1"));
       EXPECT_TRUE(Printed(Msg(6418, "127.0.0.1")));

@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <memory>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>

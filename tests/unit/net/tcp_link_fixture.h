@@ -53,7 +53,8 @@ class Listener {
   // kAnswerRaw answers the check with the bytes given as `name`, then closes.
   enum Mode { kKeep, kAnswerName, kAnswerNameless, kSilent, kAnswerRaw };
 
-  explicit Listener(Mode mode = kKeep, std::string name = "") : mode_(mode), name_(std::move(name)) {
+  explicit Listener(Mode mode = kKeep, std::string name = "")
+      : mode_(mode), name_(std::move(name)) {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -118,7 +119,8 @@ class Listener {
       if (n <= 0) return;
       packet.append(buf, static_cast<std::size_t>(n));
       if (packet.size() >= 4) {
-        want = (static_cast<std::uint8_t>(packet[2]) << 8) | static_cast<std::uint8_t>(packet[3]);
+        want =
+            (static_cast<std::uint8_t>(packet[2]) << 8) | static_cast<std::uint8_t>(packet[3]);
       }
     }
     vqeng::NameCheckRequest req;

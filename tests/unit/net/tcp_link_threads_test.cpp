@@ -83,8 +83,8 @@ TEST_F(TcpLink, PacketsArriveWholeHoweverTheBytesAreSplit) {
   const std::size_t cuts[] = {3, 1, 50, 2999, 1, 4000};
   std::size_t at = 0;
   for (std::size_t n : cuts) {
-    ASSERT_TRUE(WriteAll(peer, std::vector<std::uint8_t>(stream.begin() + at,
-                                                         stream.begin() + at + n)));
+    ASSERT_TRUE(WriteAll(
+        peer, std::vector<std::uint8_t>(stream.begin() + at, stream.begin() + at + n)));
     at += n;
     std::this_thread::sleep_for(5ms);
   }
@@ -187,7 +187,8 @@ TEST_F(TcpLink, MachineAddressesOfValidAndInvalidAddresses) {
   c_strm_tcp_pconn invalid(Socket(pair[0], SOCKET_STREAM, 0u), port.get(), &port->poll_set(),
                            IPAddress(), nullptr, nullptr);
   close(pair[1]);
-  const std::vector<std::uint8_t> loopback = {6, 9, '1', '2', '7', '.', '0', '.', '0', '.', '1', 0};
+  const std::vector<std::uint8_t> loopback = {6,   9,   '1', '2', '7', '.',
+                                              '0', '.', '0', '.', '1', 0};
   const struct {
     const char* what;
     const a_machine_addr* addr;

@@ -163,7 +163,8 @@ unsigned DiscoveryMode(const a_port_option* options) {
     return options[TCPOPT_HOST].count > 0 ? TCP_DISCOVER_DIRECT : TCP_DISCOVER_ALL;
   }
   if (strcasecmp(mode, "NONE") == 0) return TCP_DISCOVER_NONE;
-  if (strcasecmp(mode, "DIRECT") == 0 || strcasecmp(mode, "NO") == 0) return TCP_DISCOVER_DIRECT;
+  if (strcasecmp(mode, "DIRECT") == 0 || strcasecmp(mode, "NO") == 0)
+    return TCP_DISCOVER_DIRECT;
   return TCP_DISCOVER_ALL;
 }
 
@@ -191,16 +192,16 @@ struct c_strm_tcp_conn_port::Road {
     if (socket.closed == 0) socket.close();
   }
 
-  const char* name = nullptr;       // the wanted server, null when none
+  const char* name = nullptr;  // the wanted server, null when none
   a_port_option* options = nullptr;
-  IPAddress_list hosts;             // resolved "Host" addresses, in order
-  std::uint16_t* ports = nullptr;   // server ports
+  IPAddress_list hosts;            // resolved "Host" addresses, in order
+  std::uint16_t* ports = nullptr;  // server ports
   unsigned port_count = 0;
   unsigned seconds = kDefaultDiscoverySeconds;
   unsigned mode = TCP_DISCOVER_ALL;
   void* ctx = nullptr;
-  Socket socket;                    // connected once found
-  IPAddress reached;                // the address it is connected to
+  Socket socket;      // connected once found
+  IPAddress reached;  // the address it is connected to
 };
 
 c_strm_tcp_conn_port::c_strm_tcp_conn_port(c_strm_port_layer* layer,
@@ -311,11 +312,9 @@ bool c_strm_tcp_conn_port::check_address_family(const IPAddress& address,
 
 // ---- the TCP connection and the name check -------------------------------------------
 
-an_int_strm_error c_strm_tcp_conn_port::_make_tcp_connection(Socket& socket,
-                                                             const IPAddress& address,
-                                                             a_port_option* options, bool report,
-                                                             void* ctx, const char* name,
-                                                             unsigned seconds) {
+an_int_strm_error c_strm_tcp_conn_port::_make_tcp_connection(
+    Socket& socket, const IPAddress& address, a_port_option* options, bool report, void* ctx,
+    const char* name, unsigned seconds) {
   if (port_option_on(&options[TCPOPT_LOCALONLY]) != 0 && !TcpUtil::IsLocalIPAddress(address)) {
     return TCP_NOT_FOUND;
   }
@@ -350,7 +349,8 @@ an_int_strm_error c_strm_tcp_conn_port::_make_tcp_connection(Socket& socket,
     }
     TimedSocket timed(s.descriptor, SOCKET_STREAM, address.isIPv6Address());
     s.set_blocking_state(0);
-    timed.timeLimit = static_cast<std::int32_t>(seconds > 2000000 ? 2000000000u : seconds * 1000u);
+    timed.timeLimit =
+        static_cast<std::int32_t>(seconds > 2000000 ? 2000000000u : seconds * 1000u);
     if (timed.connect(address) != 0) {
       socket_error("connect()", timed.getLastError().code);
       s.close();
@@ -393,7 +393,8 @@ bool c_strm_tcp_conn_port::_verify_server_name(Socket& socket, const char* name,
   // The checks run with the descriptor non-blocking so that every read and write keeps
   // to the time limit; the blocking mode comes back afterwards.
   TimedSocket timed(socket.descriptor, SOCKET_STREAM, socket.isIPv6);
-  timed.timeLimit = static_cast<std::int32_t>(seconds > 2000000 ? 2000000000u : seconds * 1000u);
+  timed.timeLimit =
+      static_cast<std::int32_t>(seconds > 2000000 ? 2000000000u : seconds * 1000u);
   socket.set_blocking_state(0);
   struct Restore {
     Socket& s;
@@ -523,21 +524,40 @@ void c_strm_tcp_conn_port::_display_ldap_error(c_strm_tcp_directory& dir, int er
   const char* base = dir.getFileBaseName() != nullptr ? dir.getFileBaseName() : "";
   const char* server = dir.getServerText() != nullptr ? dir.getServerText() : "";
   switch (error) {
-    case 3: printer_.Z_msg(ctx, 10874); return;
-    case 4: printer_.Z_msg(ctx, 10669); return;
-    case 5: printer_.Z_msg(ctx, 10739); return;
-    case 6: printer_.Z_msg(ctx, 10891); return;
-    case 8: printer_.Z_msg(ctx, 10875); return;
+    case 3:
+      printer_.Z_msg(ctx, 10874);
+      return;
+    case 4:
+      printer_.Z_msg(ctx, 10669);
+      return;
+    case 5:
+      printer_.Z_msg(ctx, 10739);
+      return;
+    case 6:
+      printer_.Z_msg(ctx, 10891);
+      return;
+    case 8:
+      printer_.Z_msg(ctx, 10875);
+      return;
     case 9: {
       const char* dn = dir.getVSRBaseDN();
       printer_.Z_msg(ctx, 10869, dn != nullptr ? dn : "");
       return;
     }
-    case 10: printer_.Z_msg(ctx, 10666, base); return;
-    case 11: printer_.Z_msg(ctx, 10671, base); return;
-    case 12: printer_.Z_msg(ctx, 10672, base); return;
-    case 14: printer_.Z_msg(ctx, 25189, server); return;
-    default: break;
+    case 10:
+      printer_.Z_msg(ctx, 10666, base);
+      return;
+    case 11:
+      printer_.Z_msg(ctx, 10671, base);
+      return;
+    case 12:
+      printer_.Z_msg(ctx, 10672, base);
+      return;
+    case 14:
+      printer_.Z_msg(ctx, 25189, server);
+      return;
+    default:
+      break;
   }
   const char* ldap_text = dir.getLastLDAPErrorString();
   if (ldap_text == nullptr) ldap_text = "";
@@ -655,7 +675,8 @@ an_int_strm_error c_strm_tcp_conn_port::_try_udp(Road& road) {
     printer_.Z_msg(road.ctx, kMsgStillLooking);
     quiet = true;
   }
-  if (rc == TCP_NOT_FOUND) printer_.Z_msg(road.ctx, sent != 0 ? kMsgNoUdpAnswer : kMsgNoUdpSent);
+  if (rc == TCP_NOT_FOUND)
+    printer_.Z_msg(road.ctx, sent != 0 ? kMsgNoUdpAnswer : kMsgNoUdpSent);
   return rc;
 }
 
@@ -695,7 +716,8 @@ an_int_strm_error c_strm_tcp_conn_port::connect(const char* name, c_strm_pconn**
   }
 
   rc = TCP_NOT_FOUND;
-  if (cached_addr != nullptr && cached_addr[0] != '\0') rc = _try_cached_address(road, cached_addr);
+  if (cached_addr != nullptr && cached_addr[0] != '\0')
+    rc = _try_cached_address(road, cached_addr);
   if (rc == TCP_NOT_FOUND && !road.hosts.is_empty()) rc = _try_host_addresses(road);
   if (rc == TCP_NOT_FOUND && port_option_off(&road.options[TCPOPT_LDAP]) == 0) {
     rc = _try_ldap(road);
@@ -749,7 +771,8 @@ int c_strm_tcp_conn_port::confirm_server_at_address(const char* name, const char
                                                     int port) {
   if (address == nullptr) return 0;
   IPAddress target;
-  if (TcpUtil::Resolve(address, static_cast<std::uint16_t>(port), target, TcpUtil::kBoth) == 0) {
+  if (TcpUtil::Resolve(address, static_cast<std::uint16_t>(port), target, TcpUtil::kBoth) ==
+      0) {
     return 0;
   }
   a_port_option* options = nullptr;

@@ -66,7 +66,7 @@ c_strm_tcp_pconn::c_strm_tcp_pconn(Socket socket, c_strm_tcp_port* port, c_strm_
   ut_pthread_open_semaphore(&drained_, 0);
   this->port = port;
   pool = link_pool_;
-  socket_.set_Nagle_algorithm(0);
+  socket_.set_Nagle_algorithm(1);  // TCP_NODELAY on: Nagle's algorithm off
   set_host_ctx(host_ctx);
   remote_port_ = address.getPortNumber();
   IPAddress local;
@@ -186,9 +186,10 @@ void c_strm_tcp_pconn::unregister_socket() {
 
 an_int_strm_error c_strm_tcp_pconn::do_receive11() {
   vq::strm::LockHold hold(recv_lock_);
-  if (closing_.load()) return TCP_PCONN_FAILED;
   an_int_strm_error result = STRM_OK;
   for (;;) {
+    // The transport may disconnect this connection from inside an up-call.
+    if (closing_.load()) return TCP_PCONN_FAILED;
     c_strm_tconn* t = current_tconn();
     if (t == nullptr) {
       result = TCP_PCONN_NO_TRANSPORT;
@@ -226,7 +227,9 @@ an_int_strm_error c_strm_tcp_pconn::do_receive11() {
     }
     return TCP_PCONN_FAILED;
   }
-  if (recv_buffer_ != nullptr) {
+  // Without a transport nobody can take the bytes: a socket left in the poll set would
+  // stay readable and keep the I/O thread busy. start_receive asks again.
+  if (recv_buffer_ != nullptr && result == STRM_OK) {
     sel_->add_socket_with_event(socket_.descriptor, POLLIN);
   } else {
     sel_->remove_socket_with_event(socket_.descriptor, POLLIN);
@@ -288,7 +291,8 @@ an_int_strm_error c_strm_tcp_pconn::put(c_strm_buffer* buffer) {
     report_socket_error("send()", error);
     return TCP_PCONN_FAILED;
   }
-  if (pollout_asked_.exchange(false)) sel_->remove_socket_with_event(socket_.descriptor, POLLOUT);
+  // The link never asks for write events (every put sends its whole packet), so there is
+  // no write event to cancel here.
   return STRM_OK;
 }
 
@@ -384,5 +388,9 @@ void c_strm_tcp_pconn::disconnect() {
     recv_buffer_ = nullptr;
   }
   pconn_flags |= kDisconnected;
+  // Reports on the I/O thread and on a sending thread read the print context under
+  // their lock: it goes while both are held.
+  vq::strm::LockHold hold_recv(recv_lock_);
+  vq::strm::LockHold hold_send(send_lock_);
   set_host_ctx(nullptr);
 }

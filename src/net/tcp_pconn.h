@@ -137,28 +137,27 @@ class c_strm_tcp_pconn : public c_strm_pconn {
   void report_socket_error(const char* call, int error);
   c_strm_tconn* current_tconn() const { return tconn_.load(std::memory_order_acquire); }
 
-  Socket socket_;                          // the connected socket; descriptor stays for the key
-  c_strm_tcp_port* tcp_port_;              // the link type
-  c_strm_buff_frlist* link_pool_;          // where receive buffers come from
-  c_strm_buffer* recv_buffer_ = nullptr;   // the read buffer, kept between reads
-  c_strm_buffer* send_buffer_ = nullptr;   // the pending send buffer
+  Socket socket_;                         // the connected socket; descriptor stays for the key
+  c_strm_tcp_port* tcp_port_;             // the link type
+  c_strm_buff_frlist* link_pool_;         // where receive buffers come from
+  c_strm_buffer* recv_buffer_ = nullptr;  // the read buffer, kept between reads
+  c_strm_buffer* send_buffer_ = nullptr;  // the pending send buffer
   vq::strm::RecursiveLock recv_lock_;
   vq::strm::RecursiveLock send_lock_;
-  c_strm_pt_dbg_prt* printer_;             // the link's, not owned
+  c_strm_pt_dbg_prt* printer_;  // the link's, not owned
   std::uint16_t local_port_ = 0;
   std::uint16_t remote_port_ = 0;
-  c_strm_tcp_sock_key* key_ = nullptr;     // owned while registered
+  c_strm_tcp_sock_key* key_ = nullptr;  // owned while registered
   bool registered_ = false;
-  std::uint32_t send_written_ = 0;         // bytes of the pending buffer already sent
-  c_strm_sock_sel* sel_;                   // the I/O thread's poll set
-  std::atomic<bool> critical_error_{false};  // a receive failed
-  std::atomic<bool> closing_{false};       // disconnect has begun
-  std::atomic<bool> pollout_asked_{false};  // a write event may be in the poll set
+  std::uint32_t send_written_ = 0;             // bytes of the pending buffer already sent
+  c_strm_sock_sel* sel_;                       // the I/O thread's poll set
+  std::atomic<bool> critical_error_{false};    // a receive failed
+  std::atomic<bool> closing_{false};           // disconnect has begun
   std::atomic<c_strm_tconn*> tconn_{nullptr};  // the transport as the up-calls read it
   // Dispatch references of the I/O thread; both guarded by the link's dictionary lock.
   int dispatch_refs_ = 0;
   bool drain_waiting_ = false;
-  a_ut_pthread_semaphore drained_;         // signalled when the last reference goes
+  a_ut_pthread_semaphore drained_;  // signalled when the last reference goes
 };
 
 #endif  // VQ_NET_TCP_PCONN_H

@@ -25,8 +25,8 @@ char* copy_text(const char* text) {
 }  // namespace
 
 c_strm_tcp_port::c_strm_tcp_port(c_strm_port_layer* layer, c_strm_env_notifier* notifier)
-    : c_strm_tcp_conn_port(layer, notifier), my_addresses_{"MyIP", "Me", {0}, 0,
-                                                           PORT_OPT_STRING_LIST} {}
+    : c_strm_tcp_conn_port(layer, notifier),
+      my_addresses_{"MyIP", "Me", {0}, 0, PORT_OPT_STRING_LIST} {}
 
 c_strm_tcp_port::~c_strm_tcp_port() {
   shut_down_selector();
@@ -83,7 +83,8 @@ void c_strm_tcp_port::get_my_ip_addresses(const a_port_option* options, void* ho
   if (list == nullptr || count == 0) return;
   auto** copy = static_cast<char**>(ut_alloc(sizeof(char*) * count));
   int n = 0;
-  for (NetworkInterface_iter it(*list); !it.at_end() && n < static_cast<int>(count); it.next()) {
+  for (NetworkInterface_iter it(*list); !it.at_end() && n < static_cast<int>(count);
+       it.next()) {
     char text[INET6_ADDRSTRLEN + 16];
     if (it.element()->getIPAddress(text, sizeof text) == 0) continue;
     copy[n++] = copy_text(text);
@@ -183,3 +184,10 @@ namespace vq::net {
 void RegisterTcpLink() { vq::strm::SetPortMaker(STRM_PORT_TCPIP, &StrmNewTCPPort); }
 
 }  // namespace vq::net
+
+namespace {
+// The link registers itself when the library is loaded, so the port layer knows TCP/IP
+// from the first connect on. The maker slot is a constant-initialised atomic, ready
+// before any constructor runs.
+[[maybe_unused]] const bool g_tcp_link_registered = (vq::net::RegisterTcpLink(), true);
+}  // namespace

@@ -75,11 +75,11 @@ class c_strm_tcp_directory {
   // Appends the server's addresses to `out`.
   virtual int search(const char* serverName, IPAddress_list& out) = 0;
   virtual const char* getLastLDAPErrorString() = 0;
-  virtual const char* getServerText() = 0;      // the directory server the handle uses
-  virtual char* getLastServerError() = 0;       // freed with freeServerError, may be null
+  virtual const char* getServerText() = 0;  // the directory server the handle uses
+  virtual char* getLastServerError() = 0;   // freed with freeServerError, may be null
   virtual void freeServerError(char* text) = 0;
   virtual const char* getVSRBaseDN() = 0;
-  virtual const char* getFileBaseName() = 0;    // base name of the settings file
+  virtual const char* getFileBaseName() = 0;  // base name of the settings file
 };
 
 // The directory and UDP steps of the road. Every operation runs on the connecting
@@ -99,7 +99,8 @@ class c_strm_tcp_discovery {
                                    c_strm_broadcast_pkt& packet, void* host_ctx, bool quiet,
                                    unsigned* sent) = 0;
   // 1 with the server's address in `out`, 7 when none answered in time, 19 on failure.
-  virtual an_int_strm_error wait_for_udp_responses(Socket& v4, Socket& v6, IPAddress_list& hosts,
+  virtual an_int_strm_error wait_for_udp_responses(Socket& v4, Socket& v6,
+                                                   IPAddress_list& hosts,
                                                    a_port_option* options, IPAddress& out,
                                                    c_strm_broadcast_pkt& reply,
                                                    const char* wantedName, void* host_ctx,
@@ -156,8 +157,8 @@ class c_strm_tcp_conn_port : public c_strm_port {
   bool _verify_server_name(Socket& socket, const char* name, a_port_option* options,
                            unsigned seconds, void* host_ctx);
   // Whether the address may be used under the IPv6 setting.
-  bool check_address_family(const IPAddress& address, const a_port_option* options,
-                            bool report, void* host_ctx);
+  bool check_address_family(const IPAddress& address, const a_port_option* options, bool report,
+                            void* host_ctx);
 
  protected:
   // Makes and registers the connection over the connected socket: 1 with *out, else a
@@ -168,9 +169,9 @@ class c_strm_tcp_conn_port : public c_strm_port {
 
   c_strm_tcp_discovery* discovery() const;
 
-  c_strm_port_layer* port_layer_;   // not owned
-  c_strm_env_notifier* notifier_;   // not owned
-  c_strm_pt_dbg_prt printer_;       // over the environment notifier
+  c_strm_port_layer* port_layer_;  // not owned
+  c_strm_env_notifier* notifier_;  // not owned
+  c_strm_pt_dbg_prt printer_;      // over the environment notifier
 
  private:
   struct Road;  // the state of one connect
@@ -228,12 +229,12 @@ class c_strm_tcp_port : public c_strm_tcp_conn_port, private c_strm_tcp_io_threa
   an_int_strm_error create_sock_dict();
   void get_my_ip_addresses(const a_port_option* options, void* host_ctx);
 
-  a_port_option my_addresses_;              // a string list, as the "MyIP" row holds it
-  c_strm_buff_frlist* pool_ = nullptr;      // the environment's default pool
+  a_port_option my_addresses_;          // a string list, as the "MyIP" row holds it
+  c_strm_buff_frlist* pool_ = nullptr;  // the environment's default pool
   bool listener_ = true;
-  c_strm_tcp_dict* dict_ = nullptr;         // owned
+  c_strm_tcp_dict* dict_ = nullptr;  // owned
   vq::strm::RecursiveLock dict_lock_;
-  bool started_tcp_ = false;                // this link started the network support
+  bool started_tcp_ = false;  // this link started the network support
 };
 
 // The port layer's maker of the TCP link: a new link type and result 1, or null and 18
@@ -243,7 +244,8 @@ c_strm_port* StrmNewTCPPort(c_strm_port_layer* layer, c_strm_env_notifier* notif
                             void* host_ctx);
 
 namespace vq::net {
-// Registers StrmNewTCPPort as the port layer's maker of TCP/IP links.
+// Registers StrmNewTCPPort as the port layer's maker of TCP/IP links. Done once when the
+// library is loaded; callable again to put the maker back after a test replaced it.
 void RegisterTcpLink();
 }  // namespace vq::net
 

@@ -5,6 +5,7 @@
 // fake discovery sends nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -71,6 +72,53 @@ TEST_F(TcpConnect, OutcomesAgainstLoopbackPeers) {
   }
 }
 
+TEST_F(TcpConnect, MalformedCheckRepliesAreNotTheServer) {
+  // The reply's length field is the peer's: too short for the header, shorter than the
+  // connectionless header, longer than what comes, another packet type, a request
+  // instead of a response, a section running past the end.
+  vqeng::NameCheckRequest req;
+  const std::string good = vqeng::build_name_check_response(req, "itsrv", 1);
+  auto with_length = [&](unsigned n) {
+    std::string r = good;
+    r[2] = static_cast<char>(n >> 8);
+    r[3] = static_cast<char>(n & 0xFF);
+    return r;
+  };
+  std::string other_type = good;
+  other_type[0] = 24;
+  std::string request = good;
+  request[31] = 0;
+  std::string long_section = good;
+  long_section[33 + 6] = static_cast<char>(200);  // section 0's length byte
+  const struct {
+    const char* what;
+    std::string bytes;
+  } cases[] = {
+      {"length 3", with_length(3)},
+      {"length 7", with_length(7).substr(0, 8)},
+      {"length 20", with_length(20).substr(0, 20)},
+      {"length past the bytes sent", with_length(0xFFFF)},
+      {"another packet type", other_type},
+      {"a request", request},
+      {"a section past the end", long_section},
+      {"the header only", good.substr(0, 8)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Listener peer(Listener::kAnswerRaw, c.bytes);
+    c_strm_pconn* conn = nullptr;
+    EXPECT_EQ(TCP_NOT_FOUND,
+              Connect("Host=" + peer.address() + ";DoBroadcast=NONE;TO=2", "itsrv", &conn));
+    EXPECT_EQ(nullptr, conn);
+    EXPECT_EQ(1, peer.checks());
+  }
+  // The unchanged reply does verify.
+  Listener peer(Listener::kAnswerRaw, good);
+  c_strm_pconn* conn = nullptr;
+  EXPECT_EQ(TCP_FOUND, Connect("Host=" + peer.address() + ";DoBroadcast=NONE", "itsrv", &conn));
+  delete conn;
+}
+
 TEST_F(TcpConnect, ASilentServerTimesOutTheCheck) {
   Listener peer(Listener::kSilent);
   c_strm_pconn* conn = nullptr;
@@ -87,8 +135,8 @@ TEST_F(TcpConnect, ASilentServerTimesOutTheCheck) {
 TEST_F(TcpConnect, ARefusedConnectIsNotFound) {
   c_strm_pconn* conn = nullptr;
   const std::string refused = "127.0.0.1:" + std::to_string(RefusingPort());
-  EXPECT_EQ(TCP_NOT_FOUND, Connect("Host=" + refused + ";Verify=NO;DoBroadcast=NONE", nullptr,
-                                   &conn));
+  EXPECT_EQ(TCP_NOT_FOUND,
+            Connect("Host=" + refused + ";Verify=NO;DoBroadcast=NONE", nullptr, &conn));
   EXPECT_EQ(nullptr, conn);
   EXPECT_TRUE(Printed(Msg(8633, "connect()", std::to_string(ECONNREFUSED).c_str())));
 }
@@ -145,8 +193,7 @@ TEST_F(TcpConnect, ServerPortsAreTriedInOrderForAnAddressWithoutPort) {
   c_strm_pconn* conn = nullptr;
   char cached[65] = "";
   const std::string options = "Host=127.0.0.1;ServerPort=" + std::to_string(RefusingPort()) +
-                              "," + std::to_string(peer.port()) +
-                              ";Verify=NO;DoBroadcast=NONE";
+                              "," + std::to_string(peer.port()) + ";Verify=NO;DoBroadcast=NONE";
   ASSERT_EQ(TCP_FOUND, Connect(options, nullptr, &conn, cached, sizeof cached));
   EXPECT_EQ(peer.address(), cached);
   delete conn;
@@ -155,7 +202,8 @@ TEST_F(TcpConnect, ServerPortsAreTriedInOrderForAnAddressWithoutPort) {
 TEST_F(TcpConnect, TheCachedAddressIsTriedFirstWhenItIsAmongTheHosts) {
   Listener a(Listener::kKeep);
   Listener b(Listener::kKeep);
-  const std::string both = "Host=" + a.address() + "," + b.address() + ";Verify=NO;DoBroadcast=NONE";
+  const std::string both =
+      "Host=" + a.address() + "," + b.address() + ";Verify=NO;DoBroadcast=NONE";
   char cached[65];
   std::snprintf(cached, sizeof cached, "%s", b.address().c_str());
   c_strm_pconn* conn = nullptr;
@@ -179,8 +227,9 @@ TEST_F(TcpConnect, TheCachedAddressIsTriedFirstWhenItIsAmongTheHosts) {
   const std::string gone = "127.0.0.1:" + std::to_string(RefusingPort());
   std::snprintf(cached, sizeof cached, "%s", gone.c_str());
   conn = nullptr;
-  ASSERT_EQ(TCP_FOUND, Connect("Host=" + gone + "," + a.address() + ";Verify=NO;DoBroadcast=NONE",
-                               nullptr, &conn, cached, sizeof cached));
+  ASSERT_EQ(TCP_FOUND,
+            Connect("Host=" + gone + "," + a.address() + ";Verify=NO;DoBroadcast=NONE", nullptr,
+                    &conn, cached, sizeof cached));
   delete conn;
   EXPECT_EQ(a.address(), cached);
 }
@@ -224,8 +273,8 @@ class FakeDiscovery : public c_strm_tcp_discovery {
   void send_udp_broadcasts(Socket&, a_port_option*, c_strm_broadcast_pkt& packet, void*,
                            bool quiet, unsigned* sent) override {
     ++broadcast_calls;
-    if (!quiet) first_request.assign(packet.getPacket(),
-                                     packet.getPacket() + packet.getPacketLength());
+    if (!quiet)
+      first_request.assign(packet.getPacket(), packet.getPacket() + packet.getPacketLength());
     *sent += broadcast_datagrams;
   }
   an_int_strm_error wait_for_udp_responses(Socket&, Socket&, IPAddress_list&, a_port_option*,
@@ -321,7 +370,8 @@ TEST_F(TcpConnect, TheDirectoryIsAskedBeforeUdp) {
   EXPECT_EQ(TCP_NOT_FOUND, Connect("LDAP=NO;DoBroadcast=ALL;TO=0", "itsrv", &conn));
   EXPECT_EQ(1, discovery.directories);
   const std::string refused = "127.0.0.1:" + std::to_string(RefusingPort());
-  EXPECT_EQ(TCP_NOT_FOUND, Connect("Host=" + refused + ";DoBroadcast=DIRECT;TO=0", "itsrv", &conn));
+  EXPECT_EQ(TCP_NOT_FOUND,
+            Connect("Host=" + refused + ";DoBroadcast=DIRECT;TO=0", "itsrv", &conn));
   EXPECT_EQ(1, discovery.directories);
   EXPECT_TRUE(Printed(Msg(10893)));
 
@@ -356,6 +406,43 @@ TEST_F(TcpConnect, NoNotifierLeavesNoConnectionBehind) {
   EXPECT_NE(nullptr, note);
   delete conn;
   note->release();
+}
+
+TEST_F(TcpConnect, ALinkTypeKeepsThisMachinesAddressesAndRefusesBadOptions) {
+  struct Case {
+    const char* options;
+    an_int_strm_error result;
+    std::vector<std::string> addresses;  // empty with `interfaces`: every interface's
+    bool interfaces;
+  };
+  const Case cases[] = {
+      {"MyIP=10.1.2.3,::1", STRM_OK, {"10.1.2.3", "::1"}, false},
+      {"MyIP=none", STRM_OK, {}, false},
+      {"", STRM_OK, {}, true},
+      {"MyIP=banana", TCP_BAD_OPTIONS, {}, false},
+      {"NoSuchOption=1", TCP_BAD_OPTIONS, {}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options);
+    an_int_strm_error made = 0;
+    std::unique_ptr<c_strm_tcp_port> other(static_cast<c_strm_tcp_port*>(
+        StrmNewTCPPort(nullptr, &notifier, nullptr, nullptr, &made, nullptr)));
+    ASSERT_EQ(STRM_OK, made);
+    ASSERT_EQ(c.result, other->init_port(controller.default_pool, c.options, AsHostCtx(ctx)));
+    if (c.result != STRM_OK) continue;
+    std::vector<std::string> held;
+    const a_port_option& mine = other->local_addresses();
+    for (int i = 0; i < mine.count; ++i)
+      held.push_back(static_cast<char**>(mine.value.pointer)[i]);
+    if (c.interfaces) {
+      EXPECT_NE(held.end(), std::find(held.begin(), held.end(), "127.0.0.1"));
+      EXPECT_TRUE(Printed(Msg(6418, "127.0.0.1")));
+    } else {
+      EXPECT_EQ(c.addresses, held);
+    }
+    other->shutdown_listeners();
+    EXPECT_FALSE(other->listening());
+  }
 }
 
 TEST_F(TcpConnect, ConfirmingAServerMakesOneCheckedConnection) {

@@ -50,9 +50,11 @@ bool WaitFor(F done, std::chrono::milliseconds limit = 5000ms) {
 
 class Listener {
  public:
-  enum Mode { kKeep, kAnswerName, kAnswerNameless, kSilent };
+  // kAnswerRaw answers the check with the bytes given as `name`, then closes.
+  enum Mode { kKeep, kAnswerName, kAnswerNameless, kSilent, kAnswerRaw };
 
-  explicit Listener(Mode mode = kKeep, std::string name = "") : mode_(mode), name_(std::move(name)) {
+  explicit Listener(Mode mode = kKeep, std::string name = "")
+      : mode_(mode), name_(std::move(name)) {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -97,7 +99,7 @@ class Listener {
       if (p[1].revents != 0) return;
       const int c = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
       if (c < 0) continue;
-      if (mode_ == kAnswerName || mode_ == kAnswerNameless) answer(c);
+      if (mode_ == kAnswerName || mode_ == kAnswerNameless || mode_ == kAnswerRaw) answer(c);
       {
         std::lock_guard<std::mutex> hold(mutex_);
         accepted_.push_back(c);
@@ -117,13 +119,19 @@ class Listener {
       if (n <= 0) return;
       packet.append(buf, static_cast<std::size_t>(n));
       if (packet.size() >= 4) {
-        want = (static_cast<std::uint8_t>(packet[2]) << 8) | static_cast<std::uint8_t>(packet[3]);
+        want =
+            (static_cast<std::uint8_t>(packet[2]) << 8) | static_cast<std::uint8_t>(packet[3]);
       }
     }
     vqeng::NameCheckRequest req;
     std::string why;
     if (!vqeng::parse_name_check(packet, req, why)) return;
     ++checks_;
+    if (mode_ == kAnswerRaw) {
+      (void)!write(c, name_.data(), name_.size());
+      shutdown(c, SHUT_WR);
+      return;
+    }
     const std::string reply =
         vqeng::build_name_check_response(req, mode_ == kAnswerName ? name_ : "", 4242);
     (void)!write(c, reply.data(), reply.size());

@@ -42,8 +42,9 @@ class Vqeng12 {
     pid_ = fork();
     if (pid_ == 0) {
       dup2(out[1], 1);
-      std::vector<std::string> args{VQENG12_PATH, "-n", name, "-x", "tcpip(port=0)",
-                                    "-rl", log_, "-hn", std::to_string(hs[1])};
+      std::vector<std::string> args{VQENG12_PATH,         "-n",  name, "-x",
+                                    "tcpip(port=0)",      "-rl", log_, "-hn",
+                                    std::to_string(hs[1])};
       std::vector<char*> argv;
       for (auto& a : args) argv.push_back(&a[0]);
       argv.push_back(nullptr);
@@ -98,12 +99,11 @@ class TcpServer : public LinkFixture {
     ASSERT_NE(nullptr, mkdtemp(pattern));
     home_ = pattern;
     env_.Set("HOME", home_.c_str());
-    vq::net::RegisterTcpLink();
+    // The link registered itself with the port layer when the program was loaded.
     layer = std::make_unique<c_strm_port_layer>(&notifier, controller.default_pool);
   }
   void TearDown() override {
     layer.reset();
-    vq::strm::SetPortMaker(STRM_PORT_TCPIP, nullptr);
     std::error_code ec;
     std::filesystem::remove_all(home_, ec);
     LinkFixture::TearDown();
@@ -136,8 +136,8 @@ class TcpServer : public LinkFixture {
 
 // Sends the app-connect packet through the transport and waits for the server's answer.
 std::vector<std::uint8_t> AppConnect(c_strm_tconn& tconn, FakeSession& session) {
-  const std::string bytes = script::packet(25, 0x21, std::string(1, '\0') +
-                                                         script::app_connect_record({}));
+  const std::string bytes =
+      script::packet(25, 0x21, std::string(1, '\0') + script::app_connect_record({}));
   c_strm_buffer* buffer =
       session.packet_buffer(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
   EXPECT_EQ(STRM_OK, tconn.put(buffer));
@@ -152,7 +152,8 @@ TEST_F(TcpServer, TheLinkFindsChecksCachesAndTalksToTheServer) {
   ASSERT_GT(server.port(), 0);
   const std::string host = "127.0.0.1:" + std::to_string(server.port());
   c_strm_pconn* pconn = nullptr;
-  ASSERT_EQ(STRM_OK, LayerConnect("ServerName=E2ESrv;CommLinks=TCPIP{Host=" + host + "}", &pconn))
+  ASSERT_EQ(STRM_OK,
+            LayerConnect("ServerName=E2ESrv;CommLinks=TCPIP{Host=" + host + "}", &pconn))
       << err;
   EXPECT_STREQ("e2esrv", pconn->server_name);
   EXPECT_EQ("[e2esrv]\nLink=TCPIP\nAddress=" + host + "\n\n", CacheFile());
@@ -164,8 +165,8 @@ TEST_F(TcpServer, TheLinkFindsChecksCachesAndTalksToTheServer) {
   const std::vector<std::uint8_t> reply = AppConnect(tconn, session);
   ASSERT_GE(reply.size(), 4u + 1 + 312);
   EXPECT_EQ(25, reply[0]);
-  EXPECT_EQ(0, reply[4]);                          // the zero byte before the record
-  EXPECT_EQ(312, reply[5] | (reply[6] << 8));      // the record's size
+  EXPECT_EQ(0, reply[4]);                      // the zero byte before the record
+  EXPECT_EQ(312, reply[5] | (reply[6] << 8));  // the record's size
   EXPECT_TRUE(session.errors().empty());
   tconn.disconnect();
   tconn.set_sconn(nullptr);
@@ -190,8 +191,9 @@ TEST_F(TcpServer, ANamelessConnectSkipsTheCheck) {
   ASSERT_GT(server.port(), 0);
   const std::string host = "127.0.0.1:" + std::to_string(server.port());
   c_strm_pconn* pconn = nullptr;
-  ASSERT_EQ(STRM_OK,
-            LayerConnect("CommLinks=TCPIP{Host=" + host + ";Verify=NO;DoBroadcast=NONE}", &pconn))
+  ASSERT_EQ(
+      STRM_OK,
+      LayerConnect("CommLinks=TCPIP{Host=" + host + ";Verify=NO;DoBroadcast=NONE}", &pconn))
       << err;
   FakeSession session;
   c_strm_tconn tconn(nullptr, pconn, AsHostCtx(ctx));

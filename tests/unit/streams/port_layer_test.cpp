@@ -17,6 +17,8 @@
 #include "config/conn_parms.h"
 #include "config/encrypt_level.h"
 #include "port_layer_fixture.h"
+#include "streams/buffer_pool.h"
+#include "streams/transport.h"
 
 namespace {
 
@@ -225,6 +227,40 @@ TEST_F(PortLayerTest, ReadAndWriteSectionsDirectly) {
   WriteCacheFile("[c]\nAddress=x\n\n");
   EXPECT_EQ(layer->read_cache("c", addr, sizeof addr), STRM_PORT_UNKNOWN) << "no Link key";
   EXPECT_STREQ(addr, "x");
+}
+
+}  // namespace
+
+// ---- the transport layer's connect over the port layer ----
+
+namespace {
+
+TEST_F(PortLayerTest, TheTransportLayerConnectsAndWrapsTheLinkConnection) {
+  c_strm_frlist_controller pools(7300);
+  c_strm_tran_layer tran(nullptr, pools.default_pool, nullptr);
+  c_conn_parms parms;
+  ASSERT_EQ(parms.init("CommLinks=TCPIP;Encryption=simple", false), 0);
+  c_strm_tconn* tconn = nullptr;
+  ASSERT_EQ(tran.connect(&parms, 0, err, sizeof err, nullptr, nullptr, &tconn), STRM_OK) << err;
+  ASSERT_NE(tconn, nullptr);
+  ASSERT_NE(tconn->pconn(), nullptr);
+  EXPECT_EQ(tconn->pconn()->port, tran.port_layer().port(STRM_PORT_TCPIP));
+  delete tconn;
+
+  // An Encryption value that cannot be read names the word and tries no link.
+  c_conn_parms bad;
+  ASSERT_EQ(bad.init("CommLinks=TCPIP;Encryption=rot13", false), 0);
+  trace.clear();
+  EXPECT_EQ(tran.connect(&bad, 0, err, sizeof err, nullptr, nullptr, &tconn), STRM_BAD_ENCRYPT_PARM);
+  EXPECT_EQ(tconn, nullptr);
+  EXPECT_STREQ(err, "rot13");
+  EXPECT_TRUE(trace.empty());
+
+  // A link that finds no server leaves no transport connection.
+  tcp_result = STRM_NO_SERVER;
+  c_strm_tran_layer other(nullptr, pools.default_pool, nullptr);
+  EXPECT_EQ(other.connect(&parms, 0, err, sizeof err, nullptr, nullptr, &tconn), STRM_NO_SERVER);
+  EXPECT_EQ(tconn, nullptr);
 }
 
 }  // namespace

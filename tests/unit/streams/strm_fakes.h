@@ -53,6 +53,10 @@ class FakePconn : public c_strm_pconn {
       packets_.push_back(bytes);
     }
     if (on_put) on_put(bytes);
+    if (put_result == STRM_QUEUED) {
+      std::lock_guard<std::mutex> hold(mutex_);
+      queued.push_back(buffer);  // the link keeps it until it reports the write done
+    }
     return put_result;
   }
   an_int_strm_error blocking_put(const char* data, unsigned int len) override {
@@ -73,6 +77,7 @@ class FakePconn : public c_strm_pconn {
     return STRM_OK;
   }
   void set_tls_mode() override { tls_mode = true; }
+  bool isAlive() override { return alive.load(); }
 
   std::vector<std::vector<std::uint8_t>> packets() {
     std::lock_guard<std::mutex> hold(mutex_);
@@ -90,6 +95,8 @@ class FakePconn : public c_strm_pconn {
   int disconnects = 0;
   int receives_started = 0;
   bool tls_mode = false;
+  std::atomic<bool> alive{true};
+  std::vector<c_strm_buffer*> queued;  // buffers answered with 10, oldest first
 
  private:
   std::mutex mutex_;

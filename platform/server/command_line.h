@@ -11,13 +11,13 @@
 namespace vqeng {
 
 struct CommandLine {
+  std::string discovery;  // -ud ADDRESS:PORT: answer discovery requests there (off when empty)
   std::string server_name;
   std::string database_file;
   std::string database_name;
   std::string database_key;
   bool auto_stop = false;         // -ga
   bool hidden = false;            // -ha
-  std::string discovery;          // -ud: answer discovery requests there (off when empty)
   bool tcpip = false;             // -x tcpip(...)
   int port = 2638;                // -x tcpip(port=N); 0 picks a free port
   int handshake_fd = -1;          // -hn

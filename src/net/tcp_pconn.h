@@ -14,7 +14,8 @@
 // removes the dictionary entry and then waits until every dispatch that found the
 // connection has ended, so a connection is never destroyed under a running dispatch.
 // After set_tconn(null) returns, no up-call to the old transport connection runs or
-// starts. A connection must not be destroyed from inside one of its own up-calls.
+// starts. A connection must not be destroyed from inside one of its own up-calls, and
+// every connection goes before its link type (it unregisters from the link's dictionary).
 #ifndef VQ_NET_TCP_PCONN_H
 #define VQ_NET_TCP_PCONN_H
 

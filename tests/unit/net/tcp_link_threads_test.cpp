@@ -179,6 +179,42 @@ TEST_F(TcpLink, AFullSocketWaitsWithoutSpinningAndDisconnectEndsTheWait) {
   EXPECT_TRUE(session.errors().empty());  // our own disconnect is not a peer failure
 }
 
+TEST_F(TcpLink, ABlockingPutWaitingOnAFullSocketLeavesTheIoThreadReading) {
+  // A blocking put (the TLS writes) waits for room without making the descriptor
+  // blocking: the I/O thread reads that same descriptor, and a read in blocking mode would
+  // hold it (and every other connection) once the bytes there are taken.
+  Listener listener;
+  Open(listener);
+  Listener other_listener;
+  c_strm_pconn* other_conn = nullptr;
+  ASSERT_EQ(TCP_FOUND,
+            Connect("Host=" + other_listener.address() + ";Verify=NO;DoBroadcast=NONE", nullptr,
+                    &other_conn));
+  const int other_peer = other_listener.wait_accepted(1);
+  FakeSession other_session;
+  auto* other = new c_strm_tconn(nullptr, other_conn, nullptr);
+  other->set_sconn(&other_session);
+  ASSERT_EQ(STRM_OK, other_conn->start_receive());
+
+  pconn->timeout = 1;
+  std::vector<char> block(32 << 20, 'y');
+  auto putter = std::async(std::launch::async, [&] {
+    return pconn->blocking_put(block.data(), static_cast<unsigned>(block.size()));
+  });
+  std::this_thread::sleep_for(300ms);  // the socket is full by now
+  ASSERT_TRUE(WriteAll(peer, MakePacket(25, 0, 8)));
+  ASSERT_TRUE(WaitFor([&] { return session.packets().size() == 1; }));
+  ASSERT_TRUE(WriteAll(other_peer, MakePacket(25, 0, 8)));
+  EXPECT_TRUE(WaitFor([&] { return other_session.packets().size() == 1; }, 3000ms));
+
+  tconn->disconnect();
+  ASSERT_EQ(std::future_status::ready, putter.wait_for(5s));
+  EXPECT_EQ(TCP_PCONN_FAILED, putter.get());
+  other->disconnect();
+  other->set_sconn(nullptr);
+  delete other;
+}
+
 TEST_F(TcpLink, MachineAddressesOfValidAndInvalidAddresses) {
   Listener listener;
   Open(listener);

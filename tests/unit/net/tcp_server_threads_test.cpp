@@ -171,6 +171,17 @@ TEST_F(TcpServer, TheLinkFindsChecksCachesAndTalksToTheServer) {
   tconn.disconnect();
   tconn.set_sconn(nullptr);
   EXPECT_NE(std::string::npos, server.log().find("name-check asked='e2esrv'"));
+
+  // The next connect offers the cached address to the link, which tries it first.
+  const std::string refused = "127.0.0.1:" + std::to_string(RefusingPort());
+  c_strm_pconn* again = nullptr;
+  ASSERT_EQ(STRM_OK,
+            LayerConnect("ServerName=e2esrv;CommLinks=TCPIP{Host=" + refused + "," + host + "}",
+                         &again))
+      << err;
+  EXPECT_TRUE(Printed(Msg(9529, host.c_str())));
+  EXPECT_FALSE(Printed(Msg(6370, refused.c_str())));  // the first host was never tried
+  delete again;
 }
 
 TEST_F(TcpServer, AnotherNameIsNotConnectedAndLeavesNoCacheEntry) {

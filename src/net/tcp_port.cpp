@@ -8,6 +8,7 @@
 
 #include "net/network_interface.h"
 #include "net/tcp_util.h"
+#include "net/udp_discovery.h"
 #include "streams/port_layer.h"
 #include "utils/base/memory.h"
 
@@ -191,3 +192,8 @@ namespace {
 // before any constructor runs.
 [[maybe_unused]] const bool g_tcp_link_registered = (vq::net::RegisterTcpLink(), true);
 }  // namespace
+
+int c_strm_tcp_port::query_servers(void* list, void* host_ctx, unsigned int flags) {
+  return static_cast<int>(vq::net::QueryTcpServers(static_cast<a_server_list*>(list), host_ctx,
+                                                   flags, &local_addresses()));
+}

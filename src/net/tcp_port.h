@@ -202,6 +202,8 @@ class c_strm_tcp_port : public c_strm_tcp_conn_port, private c_strm_tcp_io_threa
   void shutdown_listeners() override;
   void format_machine_addr(const a_machine_addr* addr, char* text, unsigned int size) override;
   bool supportEncryption(signed char) const override { return true; }
+  // The server listing over the process-wide discovery (LDAP directory and UDP).
+  int query_servers(void* list, void* host_ctx, unsigned int flags) override;
   void execute() override {}
 
   // The connection of a descriptor with a dispatch reference taken, or null; every

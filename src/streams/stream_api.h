@@ -1,0 +1,25 @@
+// The stream library's C interface (Strm*), as far as the command-sequence client calls
+// it for a connection that is already open: disconnecting, the connection's indication
+// and comments in the packet dump. The rest of the interface (library start, environments,
+// connect, liveness, addresses) joins this header with the communication stack.
+#ifndef VQ_STREAMS_STREAM_API_H
+#define VQ_STREAMS_STREAM_API_H
+
+#include "streams/presentation.h"
+
+// Indications StrmGetInd answers.
+constexpr int STRM_IND_DISCONNECT_REQUESTED = 2;  // the server asked to disconnect
+constexpr int STRM_IND_DEAD = 7;                  // the connection is dead
+
+// Closes the stream connection, drains its input and schedules it for deletion. The
+// handle must not be used afterwards.
+int StrmDisconnect(a_strm_conn sconn);
+// The same in answer to a disconnect the server asked for.
+int StrmDisconResponse(a_strm_conn sconn);
+// The connection's last indication (STRM_IND_*).
+int StrmGetInd(a_strm_conn sconn);
+// Writes a printf-style comment into the connection's packet dump when dumping is on.
+int StrmDumpComment(a_strm_conn sconn, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+
+#endif  // VQ_STREAMS_STREAM_API_H

@@ -1,13 +1,13 @@
-// The client environment and the client connection, as far as the request core, the
-// value readers and the error blocks use them. The environment's threads, callbacks,
-// log files and pool, and the connection's cursors, log attributes and statement cache
-// join these records with the Parts that build them.
+// The client connection, as far as the request core, the value readers and the error
+// blocks use it (the client environment is in cmdseq_env.h). The connection's cursors,
+// log attributes and statement cache join the record with the Parts that build them.
 #ifndef VQ_CMDSEQ_CLIENT_H
 #define VQ_CMDSEQ_CLIENT_H
 
 #include <atomic>
 #include <cstdint>
 
+#include "cmdseq/cmdseq_env.h"
 #include "cmdseq/cmdseq_return.h"
 #include "streams/presentation.h"
 #include "utils/base/refobj.h"
@@ -17,14 +17,6 @@ class UTLangStringBase;
 class UTLocale;
 struct a_cmdseq_cursor;
 struct a_cmdseq_error_info;
-
-// One per process, set up by the ODBC layer.
-struct a_cmdseq_env {
-  std::uint32_t app_type = 0;    // kind of client application (the ODBC layer sets 2)
-  UTLocale* locale = nullptr;    // not owned here
-  UTLangString* lang = nullptr;  // the environment's message strings; not owned here
-  std::atomic<std::uint8_t> out_of_memory{0};  // 1 once memory ran out: every request fails
-};
 
 // Bits of a_cmdseq_conn::status.
 constexpr std::uint8_t CS_STATUS_MULTIROW = 0x01;       // multi-row fetch allowed

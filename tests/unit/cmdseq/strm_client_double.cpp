@@ -1,0 +1,153 @@
+// The stand-in of strm_client_double.h.
+#include "strm_client_double.h"
+
+#include <errno.h>
+#include <sys/sem.h>
+
+#include "cmdseq/log_hooks.h"
+
+namespace vq::testing {
+
+StrmRecord& StrmRecord::get() {
+  static StrmRecord record;
+  return record;
+}
+
+void StrmRecord::reset() {
+  init_result = 0;
+  alloc_result = 0;
+  free_refuses = 0;
+  can_create_root = 1;
+  log_on = 1;
+  init_count = 0;
+  init_calls = 0;
+  fini_calls = 0;
+  alloc_calls = 0;
+  free_calls = 0;
+  free_flag = -1;
+  executes = 0;
+  app_names = 0;
+  unique_pid = 0;
+  user_message_callback = 0;
+  functions = a_strm_func_list{};
+  message_fn = nullptr;
+  message_data = nullptr;
+  validate_fn = nullptr;
+  std::lock_guard<std::mutex> hold(mutex);
+  log_lines.clear();
+  connectionless.clear();
+}
+
+std::vector<std::pair<void*, std::string>> StrmRecord::lines() {
+  std::lock_guard<std::mutex> hold(mutex);
+  return log_lines;
+}
+
+}  // namespace vq::testing
+
+using vq::testing::StrmRecord;
+
+int StrmInit() {
+  StrmRecord& r = StrmRecord::get();
+  ++r.init_calls;
+  const int previous = r.init_count++;
+  return previous == 0 ? r.init_result.load() : previous;
+}
+
+int StrmFini() {
+  StrmRecord& r = StrmRecord::get();
+  ++r.fini_calls;
+  return --r.init_count;
+}
+
+int StrmAllocEnv(a_strm_env* env, c_strm_env_notifier* notifier, std::uint16_t buffer_size,
+                 const a_strm_func_list* functions, int app_kind, UTLangStringBase*,
+                 UTLocale*) {
+  StrmRecord& r = StrmRecord::get();
+  ++r.alloc_calls;
+  if (functions != nullptr) r.functions = *functions;
+  if (r.alloc_result != 0) return r.alloc_result;
+  auto* e = new c_strm_env;
+  e->notifier = notifier;
+  e->buffer_size = buffer_size;
+  e->app_kind = app_kind;
+  *env = e;
+  return 0;
+}
+
+int StrmFreeEnv(a_strm_env env, int threads_were_running) {
+  StrmRecord& r = StrmRecord::get();
+  ++r.free_calls;
+  r.free_flag = threads_were_running;
+  if (r.free_refuses != 0) return 1;
+  if (env != nullptr) {
+    if (threads_were_running != 0) delete env->notifier;
+    delete env;
+  }
+  return 0;
+}
+
+int StrmExecute(a_strm_env) {
+  ++StrmRecord::get().executes;
+  return 0;
+}
+
+void StrmSetMessageCallback(a_strm_env, a_strm_message_fn callback, void* data) {
+  StrmRecord::get().message_fn = callback;
+  StrmRecord::get().message_data = data;
+}
+
+void StrmSetUserMessageCallback(a_strm_env) { ++StrmRecord::get().user_message_callback; }
+
+void StrmSetValidateFileTranCallback(a_strm_env, a_strm_validate_file_fn callback) {
+  StrmRecord::get().validate_fn = callback;
+}
+
+const char* StrmCurSharedEngineAppName() {
+  ++StrmRecord::get().app_names;
+  return "client";
+}
+
+int CanCreateUnixResourceRoot() { return StrmRecord::get().can_create_root.load(); }
+
+void Shmem_SetClientUniquePid(std::uint32_t pid) { StrmRecord::get().unique_pid = pid; }
+
+int sysv_waiton_semaphore(a_sysv_semaphore* semaphore) {
+  sembuf op{static_cast<unsigned short>(semaphore->number), -1, SEM_UNDO};
+  for (;;) {
+    if (semop(semaphore->id, &op, 1) == 0) return 1;
+    if (errno != EINTR) return 0;
+  }
+}
+
+int sysv_signal_semaphore(a_sysv_semaphore* semaphore) {
+  return semctl(semaphore->id, static_cast<int>(semaphore->number), SETVAL, 1) == 0 ? 1 : 0;
+}
+
+std::uintptr_t StrmGetUserData(a_strm_conn sconn) { return sconn->user_data.load(); }
+void StrmSetUserData(a_strm_conn sconn, std::uintptr_t value) { sconn->user_data = value; }
+std::uintptr_t StrmGetCallbackData(a_strm_conn sconn) { return sconn->callback_data.load(); }
+int StrmIsAlive(a_strm_conn sconn) { return sconn->alive.load(); }
+int StrmBlockEventCleared(a_strm_conn sconn) { return sconn->block_event_cleared.load(); }
+int StrmConnExecute(a_strm_conn sconn) {
+  ++sconn->conn_executes;
+  return 0;
+}
+const char* StrmGetConnName(a_strm_conn sconn) { return sconn->name.c_str(); }
+
+int i_cs_LogIsOn(void* host_ctx) {
+  return host_ctx != nullptr ? StrmRecord::get().log_on.load() : 0;
+}
+
+void i_cs_LogLine(void* host_ctx, const char* text) {
+  if (host_ctx == nullptr) return;
+  StrmRecord& r = StrmRecord::get();
+  std::lock_guard<std::mutex> hold(r.mutex);
+  r.log_lines.emplace_back(host_ctx, text != nullptr ? text : "");
+}
+
+void i_cs_LogConnectionless(void*, const char* text) {
+  StrmRecord& r = StrmRecord::get();
+  std::lock_guard<std::mutex> hold(r.mutex);
+  r.connectionless.emplace_back(text != nullptr ? text : "");
+}

@@ -1,6 +1,8 @@
 // The client's notifiers and its two threads.
 #include "cmdseq/client_notifiers.h"
 
+#include <errno.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -31,6 +33,16 @@ bool tick_down(std::atomic<std::uint32_t>& count, std::uint32_t tick) {
   return false;
 }
 
+// The monotonic time `ms` milliseconds from now.
+timespec tick_deadline(std::uint32_t ms) {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  t.tv_nsec += static_cast<long>(ms % 1000) * 1000000L;
+  t.tv_sec += static_cast<time_t>(ms / 1000) + t.tv_nsec / 1000000000L;
+  t.tv_nsec %= 1000000000L;
+  return t;
+}
+
 void control_entry(void* self) { static_cast<c_cmdseq_env_notifier*>(self)->do_control(); }
 void timed_entry(void* self) {
   static_cast<c_cmdseq_env_notifier*>(self)->do_timed_wait_control();
@@ -52,6 +64,12 @@ void wait_for_thread(a_os_thread thread) {
 c_cmdseq_env_notifier::c_cmdseq_env_notifier(a_cmdseq_app app) : app_(app) {
   ut_pthread_open_semaphore(&semaphore_, 0);
   ut_safe_pthread_mutex_init(&timed_mutex_, nullptr);
+  ut_safe_pthread_mutex_init(&tick_mutex_, nullptr);
+  pthread_condattr_t attributes;
+  pthread_condattr_init(&attributes);
+  pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
+  pthread_cond_init(&tick_cond_, &attributes);
+  pthread_condattr_destroy(&attributes);
   StrmCurSharedEngineAppName();
   c_cmdseq_env_notifier* none = nullptr;
   g_process_notifier.compare_exchange_strong(none, this);
@@ -63,6 +81,8 @@ c_cmdseq_env_notifier::~c_cmdseq_env_notifier() {
   g_process_notifier.compare_exchange_strong(self, nullptr);
   ut_pthread_close_semaphore(&semaphore_);
   ut_safe_pthread_mutex_destroy(&timed_mutex_);
+  pthread_cond_destroy(&tick_cond_);
+  ut_safe_pthread_mutex_destroy(&tick_mutex_);
 }
 
 bool c_cmdseq_env_notifier::is_ready() { return g_process_notifier.load() != nullptr; }
@@ -125,13 +145,12 @@ bool c_cmdseq_env_notifier::start_control() {
 void c_cmdseq_env_notifier::stop_control() {
   const a_os_thread timed = timed_thread_.load();
   if (timed != 0) {
-    {
-      // The flag changes under the tick's mutex so that the timed thread cannot miss the
-      // notification between its check and its wait.
-      std::lock_guard<std::mutex> hold(timed_stop_mutex_);
-      timed_stop_.store(true);
-    }
-    timed_stop_cv_.notify_all();
+    // The flag changes under the tick's mutex so that the timed thread cannot miss the
+    // signal between its check and its wait.
+    pthread_mutex_lock(tick_mutex_.handle);
+    timed_stop_.store(true);
+    pthread_cond_signal(&tick_cond_);
+    pthread_mutex_unlock(tick_mutex_.handle);
     wait_for_thread(timed);
     timed_thread_.store(0);
   }
@@ -158,16 +177,19 @@ void c_cmdseq_env_notifier::do_control() {
 
 void c_cmdseq_env_notifier::do_timed_wait_control() {
   ut_pthread_signal_semaphore(start_semaphore_);
-  std::unique_lock<std::mutex> hold(timed_stop_mutex_);
+  pthread_mutex_lock(tick_mutex_.handle);
   while (!timed_stop_.load()) {
-    // A timed wait on the monotonic clock: a stop request ends it at once.
-    timed_stop_cv_.wait_for(hold, std::chrono::milliseconds(kTickMs),
-                            [this] { return timed_stop_.load(); });
+    // A timed wait on the monotonic clock, which a stop request ends at once.
+    const timespec deadline = tick_deadline(kTickMs);
+    while (!timed_stop_.load() &&
+           pthread_cond_timedwait(&tick_cond_, tick_mutex_.handle, &deadline) != ETIMEDOUT) {
+    }
     if (timed_stop_.load()) break;
-    hold.unlock();
+    pthread_mutex_unlock(tick_mutex_.handle);
     count_down_once();
-    hold.lock();
+    pthread_mutex_lock(tick_mutex_.handle);
   }
+  pthread_mutex_unlock(tick_mutex_.handle);
 }
 
 void c_cmdseq_env_notifier::count_down_once() {

@@ -20,9 +20,7 @@
 #define VQ_CMDSEQ_CLIENT_NOTIFIERS_H
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 
 #include "streams/notifier.h"
 #include "vqtasks.h"
@@ -104,10 +102,10 @@ class c_cmdseq_env_notifier : public c_strm_env_notifier {
   std::atomic<std::uint32_t> countdown_ms_{0};  // the controller's wait count
   std::atomic<a_os_thread> timed_thread_{0};
   std::atomic<bool> timed_stop_{false};
-  std::mutex timed_stop_mutex_;  // with timed_stop_cv_: the timed thread's tick
-  std::condition_variable timed_stop_cv_;
-  a_ut_safe_pthread_mutex_t timed_mutex_{nullptr};     // guards timed_list_
-  c_cmdseq_conn_notifier* timed_list_ = nullptr;       // newest first
+  a_ut_safe_pthread_mutex_t tick_mutex_{nullptr};   // with tick_cond_: the timed thread's tick
+  pthread_cond_t tick_cond_;                        // on the monotonic clock
+  a_ut_safe_pthread_mutex_t timed_mutex_{nullptr};  // guards timed_list_
+  c_cmdseq_conn_notifier* timed_list_ = nullptr;    // newest first
   a_ut_pthread_semaphore* start_semaphore_ = nullptr;  // set while start_control runs
   a_cmdseq_app app_;
 };

@@ -40,11 +40,31 @@ constexpr const char* kApiNames[] = {"QuillonJDBC", "PHP",       "PerlDBD",
                                      "CAPI_PYTHON", "CAPI_RUBY", "CAPI"};
 
 // The library's start count and its mutex (cs_Mutex), which serialises the creation of
-// the communication environment. The count changes under g_start_mutex so that two
-// threads starting the library at once do not both start the stack.
-std::mutex g_start_mutex;
+// the communication environment. The count changes under a start mutex of its own so that
+// two threads starting the library at once do not both start the stack.
 int g_start_count = 0;
 a_ut_safe_pthread_mutex_t g_cs_mutex{nullptr};
+
+pthread_mutex_t* StartMutex() {
+  static const a_ut_safe_pthread_mutex_t mutex = [] {
+    a_ut_safe_pthread_mutex_t m{nullptr};
+    ut_safe_pthread_mutex_init(&m, nullptr);
+    return m;
+  }();
+  return mutex.handle;
+}
+
+// Holds a mutex for a scope.
+class Hold {
+ public:
+  explicit Hold(pthread_mutex_t* mutex) : mutex_(mutex) { pthread_mutex_lock(mutex_); }
+  ~Hold() { pthread_mutex_unlock(mutex_); }
+  Hold(const Hold&) = delete;
+  Hold& operator=(const Hold&) = delete;
+
+ private:
+  pthread_mutex_t* mutex_;
+};
 
 std::once_flag g_first_env;
 
@@ -170,14 +190,14 @@ void i_cs_Delete(T*& object) {
 // --- Library start and stop ----------------------------------------------------------------
 
 int CmdSeqInit() {
-  std::lock_guard<std::mutex> hold(g_start_mutex);
+  Hold hold(StartMutex());
   if (++g_start_count != 1) return g_start_count - 1;
   ut_safe_pthread_mutex_init(&g_cs_mutex, nullptr);
   return StrmInit();
 }
 
 void CmdSeqFini() {
-  std::lock_guard<std::mutex> hold(g_start_mutex);
+  Hold hold(StartMutex());
   if (g_start_count == 0) return;
   if (--g_start_count != 0) return;
   StrmFini();
@@ -294,13 +314,15 @@ int i_cs_StrmAppKind(std::uint32_t app_type) {
 
 a_cmdseq_return i_cs_AllocStrmEnv(a_cmdseq_env* env, c_conn_parms* parms,
                                   a_cmdseq_error_info* err) {
-  std::unique_lock<std::mutex> started(g_start_mutex);
-  if (g_start_count == 0 || g_cs_mutex.handle == nullptr) return CMDSEQ_FAILED;
-  pthread_mutex_t* cs_mutex = g_cs_mutex.handle;
-  started.unlock();
-  pthread_mutex_lock(cs_mutex);
+  pthread_mutex_t* cs_mutex = nullptr;
+  {
+    Hold hold(StartMutex());
+    if (g_start_count == 0) return CMDSEQ_FAILED;  // the library is not started
+    cs_mutex = g_cs_mutex.handle;
+  }
+  if (cs_mutex == nullptr) return CMDSEQ_FAILED;
+  Hold hold(cs_mutex);
   const a_cmdseq_return r = i_cs_AllocStrmEnvLocked(env, parms, err);
-  pthread_mutex_unlock(cs_mutex);
   return r;
 }
 

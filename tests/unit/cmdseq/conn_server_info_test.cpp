@@ -22,7 +22,7 @@ TEST(ServerInfo, AddressOnlyWhileConnectedAndCutToTheBuffer) {
   EXPECT_EQ(CmdSeqGetServerAddress(t.conn, shorter, sizeof shorter), CMDSEQ_OK);
   EXPECT_STREQ(shorter, "192.0.2");
 
-  t.conn->status &= static_cast<std::uint8_t>(~CS_STATUS_CONNECTED);
+  i_cs_RemoveConnection(t.conn);  // out of service: no longer connected
   std::memset(buffer, 'x', sizeof buffer);
   EXPECT_EQ(CmdSeqGetServerAddress(t.conn, buffer, sizeof buffer), CMDSEQ_NOT_CONNECTED);
   EXPECT_STREQ(buffer, "");

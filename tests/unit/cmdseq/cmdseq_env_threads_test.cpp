@@ -178,7 +178,7 @@ TEST_F(ClientEnv, ARefusedFreeCanBeRepeated) {
   ASSERT_EQ(i_cs_AllocStrmEnv(&env_, nullptr, nullptr), CMDSEQ_OK);
   r.free_refuses = 1;
   EXPECT_EQ(CmdSeqFreeEnv(&env_), CMDSEQ_FAILED);
-  ASSERT_NE(env_.notifier, nullptr);  // kept until the stack takes it
+  ASSERT_NE(env_.notifier, nullptr);               // kept until the stack takes it
   EXPECT_FALSE(env_.notifier->control_running());  // the threads stopped first
   EXPECT_FALSE(env_.notifier->timed_running());
   r.free_refuses = 0;
@@ -217,6 +217,15 @@ TEST_F(ClientEnv, ServerMessagesGoToTheCallbackUnchanged) {
   EXPECT_EQ(g_messages[0].code, -7);
   EXPECT_EQ(g_messages[0].text, "hello");
   EXPECT_TRUE(r.lines().empty());
+}
+
+// A message callback registered before the first connect is announced to the stack when
+// the communication environment is made.
+TEST_F(ClientEnv, AnEarlierMessageCallbackIsAnnouncedAtCreation) {
+  CmdSeqRegisterMessageCallback(&env_, RecordMessage);
+  EXPECT_EQ(StrmRecord::get().user_message_callback.load(), 0);
+  ASSERT_EQ(i_cs_AllocStrmEnv(&env_, nullptr, nullptr), CMDSEQ_OK);
+  EXPECT_EQ(StrmRecord::get().user_message_callback.load(), 1);
 }
 
 // Without a callback the client prints messages of types 1 and 2 to standard error and

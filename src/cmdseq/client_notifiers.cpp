@@ -48,7 +48,7 @@ void timed_entry(void* self) {
   static_cast<c_cmdseq_env_notifier*>(self)->do_timed_wait_control();
 }
 
-// Waits for a thread and reports a failed wait the way the runtime's callers always have.
+// Waits for a thread to end; a failed wait is reported on standard output.
 void wait_for_thread(a_os_thread thread) {
   const int rc = OS_WaitOnThreadTermination(thread);
   if (rc != 0) {
@@ -61,7 +61,7 @@ void wait_for_thread(a_os_thread thread) {
 
 // --- Environment notifier ----------------------------------------------------------------
 
-c_cmdseq_env_notifier::c_cmdseq_env_notifier(a_cmdseq_app app) : app_(app) {
+c_cmdseq_env_notifier::c_cmdseq_env_notifier(a_cmdseq_app) {
   ut_pthread_open_semaphore(&semaphore_, 0);
   ut_safe_pthread_mutex_init(&timed_mutex_, nullptr);
   ut_safe_pthread_mutex_init(&tick_mutex_, nullptr);

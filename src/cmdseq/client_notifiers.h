@@ -41,7 +41,8 @@ class c_cmdseq_env_notifier : public c_strm_env_notifier {
   static constexpr unsigned int kThreadStack = 262144;  // bytes, for both threads
 
   // Opens the controller's semaphore, creates the process's shared-memory resource name
-  // and registers the notifier as the process's one when there is none yet.
+  // and registers the notifier as the process's one when there is none yet. The kind of
+  // application is not kept.
   explicit c_cmdseq_env_notifier(a_cmdseq_app app);
   // Stops the threads if they still run, unregisters, closes the semaphore.
   ~c_cmdseq_env_notifier() override;
@@ -107,7 +108,6 @@ class c_cmdseq_env_notifier : public c_strm_env_notifier {
   a_ut_safe_pthread_mutex_t timed_mutex_{nullptr};  // guards timed_list_
   c_cmdseq_conn_notifier* timed_list_ = nullptr;    // newest first
   a_ut_pthread_semaphore* start_semaphore_ = nullptr;  // set while start_control runs
-  a_cmdseq_app app_;
 };
 
 class c_cmdseq_conn_notifier : public c_strm_conn_notifier {

@@ -47,8 +47,11 @@ function(_vq_unit_test_executable target labels sources extra libs)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
   target_link_libraries(${target} PRIVATE ${libs} GTest::gtest GTest::gmock
                         GTest::gtest_main Threads::Threads)
+  # Test names are the program's own (Suite/Test/Case), so that a failed test can be run
+  # again by name; parameter values are not pasted into them.
   gtest_discover_tests(${target}
                        DISCOVERY_MODE PRE_TEST
+                       NO_PRETTY_VALUES
                        DISCOVERY_TIMEOUT 60)
   # The discovered tests exist only when CTest runs, and a list of labels would be
   # flattened on its way through the discovery script, so a small script of our own,

@@ -9,7 +9,7 @@
 #include <cstdio>
 
 #include "cmdseq/cmdseq_env.h"
-#include "cmdseq/log_hooks.h"
+#include "cmdseq/host_log.h"
 #include "cmdseq/strm_client_api.h"
 #include "utils/locale/lang_string.h"
 
@@ -92,8 +92,8 @@ bool c_cmdseq_env_notifier::is_registered() const { return g_process_notifier.lo
 void c_cmdseq_env_notifier::post() { ut_pthread_signal_semaphore(&semaphore_); }
 
 void c_cmdseq_env_notifier::prt_msg(void* context, const char* text) {
-  if (context != nullptr && text != nullptr && i_cs_LogIsOn(context) != 0) {
-    i_cs_LogLine(context, text);
+  if (context != nullptr && text != nullptr && i_cs_HostCheckDebug(context) != 0) {
+    i_cs_HostPrtString(context, text);
   }
 }
 

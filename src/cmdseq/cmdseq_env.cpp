@@ -13,7 +13,8 @@
 
 #include "cmdseq/client_notifiers.h"
 #include "cmdseq/error_info.h"
-#include "cmdseq/log_hooks.h"
+#include "cmdseq/host_log.h"
+#include "cmdseq/request_log.h"
 #include "cmdseq/strm_client_api.h"
 #include "config/conn_parms.h"
 #include "net/tcp_util.h"
@@ -98,7 +99,7 @@ void i_cs_MessageRelay(void* data, std::uintptr_t conn_value, std::uint8_t type,
     std::fprintf(stderr, "%s\n", copy);
     std::fflush(stderr);
   }
-  if (host_ctx != nullptr && i_cs_LogIsOn(host_ctx) != 0) i_cs_LogLine(host_ctx, copy);
+  if (i_cs_HostCheckDebug(host_ctx) != 0) i_cs_HostPrtString(host_ctx, copy);
   ut_free(copy);
 }
 
@@ -119,10 +120,10 @@ a_strm_func_list i_cs_HostFunctions(a_cmdseq_env* env) {
   functions.StrmAlloc = CmdSeqAllocExt;
   functions.StrmFree = CmdSeqFreeExt;
   functions.StrmRealloc = CmdSeqReallocExt;
-  functions.StrmPrtString = i_cs_LogLine;
-  functions.StrmPrtErrString = i_cs_LogLine;
-  functions.StrmCheckDebug = i_cs_LogIsOn;
-  functions.StrmConnectionlessPrtString = i_cs_LogConnectionless;
+  functions.StrmPrtString = i_cs_HostPrtString;
+  functions.StrmPrtErrString = i_cs_HostPrtString;
+  functions.StrmCheckDebug = i_cs_HostCheckDebug;
+  functions.StrmConnectionlessPrtString = i_cs_HostConnectionlessPrint;
   functions.StrmConnectionlessPrtStringParam = env->log_files;
   return functions;
 }
@@ -228,11 +229,15 @@ a_cmdseq_return CmdSeqAllocEnv(a_cmdseq_env* env) {
   env->os_language = nullptr;
   env->conn_pool = nullptr;
   env->odbc_flag = 0;
-  // The list of log files comes with the request log.
   env->log_files = nullptr;
 
+  // The helpers start before anything can fail, so that the tear-down always stops them
+  // once.
   LSCharFunctions.init();
   TcpUtil::Init();
+
+  env->log_files = i_cs_CreateLogFileList();
+  if (env->log_files == nullptr) return CMDSEQ_FAILED;
 
   const a_cmdseq_return platform = i_cs_AllocPlatformEnv(env);
   if (platform != CMDSEQ_OK) return platform;
@@ -273,6 +278,8 @@ a_cmdseq_return CmdSeqFreeEnv(a_cmdseq_env* env) {
   }
   env->notifier = nullptr;
 
+  i_cs_DestroyLogFileList(env->log_files);
+  env->log_files = nullptr;
   ut_free(env->pid);
   env->pid = nullptr;
   i_cs_Delete(env->date);

@@ -1,7 +1,7 @@
 // What the client tells about a connection's server.
 #include "cmdseq/conn_server_info.h"
 
-#include "cmdseq/strm_conn_api.h"
+#include "cmdseq/strm_client_api.h"
 
 std::uint16_t CmdSeqGetServerStrmVer(const a_cmdseq_conn* conn) {
   return conn->server_strm_ver;

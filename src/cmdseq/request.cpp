@@ -6,6 +6,7 @@
 #include <cstring>
 #include <thread>
 
+#include "cmdseq/request_log.h"
 #include "cmdseq/wire_bytes.h"
 #include "streams/stream_api.h"
 #include "utils/base/memory.h"
@@ -19,9 +20,14 @@ namespace {
 // How long the request thread sleeps between looks at a cancel still being sent.
 constexpr auto kCancelSendPoll = std::chrono::milliseconds(10);
 
-// Message 13794 ("Communication diagnostic in %1") with the function and the code goes
-// to the connection's request log once connections carry log attributes.
-void log_diagnostic(a_cmdseq_conn*, const char*, unsigned) {}
+// Message 13794 ("Communication diagnostic in %1") with the function and the code, in
+// the connection's request log when logging is on.
+void log_diagnostic(a_cmdseq_conn* conn, const char* function, unsigned code) {
+  if (!CmdSeqCheckDebug(conn->attrib)) return;
+  char number[16];
+  std::snprintf(number, sizeof number, "%u", code);
+  CmdSeqPrtMsgId(conn->attrib, 13794, function, number);
+}
 
 bool out_of_memory(const a_cmdseq_conn* conn) {
   return conn->env != nullptr && conn->env->out_of_memory.load() != 0;
@@ -393,10 +399,12 @@ a_cmdseq_return i_cs_HandleSQLPresError(a_cmdseq_conn* conn, a_sqlpres_code code
       conn->in_request.store(0);
       const int indication = StrmGetInd(conn->strm_conn);
       log_diagnostic(conn, "StrmGetInd", static_cast<unsigned>(indication));
-      if (indication == STRM_IND_DISCONNECT_REQUESTED) i_cs_SetErrorInfo(err, -308);
+      // Indication 2: the server asked to disconnect, and is answered.
+      const bool server_asked = indication == STRM_IND_LINK_CLOSED;
+      if (server_asked) i_cs_SetErrorInfo(err, -308);
       // Whatever the indication, the stream is closed: a dead connection left open
       // would keep its resources until the environment goes.
-      disconnect_and_remove(conn, indication == STRM_IND_DISCONNECT_REQUESTED);
+      disconnect_and_remove(conn, server_asked);
       return CMDSEQ_NOT_CONNECTED;
     }
     case SQLPRES_CANCELLED: {

@@ -1,10 +1,8 @@
 // What the client environment and its notifiers call of the stream library: library
 // start and stop, the communication environment, the per-connection words the notifiers
-// keep in the stream connection, and the shared-memory link's helpers that the client's
-// threads use. The stream library builds these; until it does, the tests link a small
-// stand-in of them.
-//
-// The connection handle here is the one the notifier interface hands to set_sconn().
+// keep in the stream connection, the server's address, and the shared-memory link's
+// helpers that the client's threads use. The stream library builds these; until it does,
+// the tests link a small stand-in of them.
 #ifndef VQ_CMDSEQ_STRM_CLIENT_API_H
 #define VQ_CMDSEQ_STRM_CLIENT_API_H
 
@@ -84,5 +82,7 @@ int StrmBlockEventCleared(a_strm_conn sconn);
 // Runs the pending work of the connection's link.
 int StrmConnExecute(a_strm_conn sconn);
 const char* StrmGetConnName(a_strm_conn sconn);
+// The server's address as text, cut to `size` bytes and terminated.
+void StrmGetPrintableMachineAddr(a_strm_conn sconn, char* buffer, std::uint16_t size);
 
 #endif  // VQ_CMDSEQ_STRM_CLIENT_API_H

@@ -16,8 +16,7 @@
 
 #include <cstdint>
 
-class c_strm_sconn;                 // the session connection; opaque above the stack
-typedef c_strm_sconn* a_strm_conn;  // the communication connection handle
+#include "streams/notifier.h"  // a_strm_conn, the communication connection handle
 
 typedef unsigned int a_strm_encrypt_flag;  // 1: a packet this item opens is encrypted
 

@@ -7,16 +7,13 @@
 
 #include "streams/presentation.h"
 
-// Indications StrmGetInd answers.
-constexpr int STRM_IND_DISCONNECT_REQUESTED = 2;  // the server asked to disconnect
-constexpr int STRM_IND_DEAD = 7;                  // the connection is dead
-
-// Closes the stream connection, drains its input and schedules it for deletion. The
-// handle must not be used afterwards.
+// Closes the stream connection, drains its input and schedules it for deletion; non-zero
+// on success. The handle must not be used afterwards.
 int StrmDisconnect(a_strm_conn sconn);
-// The same in answer to a disconnect the server asked for.
+// The same in answer to a disconnect the server asked for; non-zero on success.
 int StrmDisconResponse(a_strm_conn sconn);
-// The connection's last indication (STRM_IND_*).
+// The connection's last indication (a_strm_indicator): STRM_IND_LINK_CLOSED when the
+// server asked to disconnect, STRM_IND_CONN_DIED when the connection is dead.
 int StrmGetInd(a_strm_conn sconn);
 // Writes a printf-style comment into the connection's packet dump when dumping is on.
 int StrmDumpComment(a_strm_conn sconn, const char* format, ...)

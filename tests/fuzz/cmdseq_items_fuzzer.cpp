@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const std::uint32_t kSizes[] = {0, 3, 8, 300};
 
   a_cmdseq_env env;
-  c_strm_sconn sconn;
+  a_strm_conn_rec sconn;
   sconn.wire(data + 1, size - 1);
   auto* conn = new a_cmdseq_conn(&env, &sconn);
   conn->add_ref();

@@ -303,13 +303,20 @@ UTOStreamBuffer::~UTOStreamBuffer() {
   ut_free(buffer_);
 }
 
-// Writes the buffered bytes to the destination; false when it took fewer.
+// Writes the buffered bytes to the destination; false when it did not take them all.
+// A destination may take part of a block without reaching its end (a pipe, a socket),
+// so the rest is offered again until it is all taken or the destination takes nothing.
 bool UTOStreamBuffer::flush() {
   if (cur == nullptr) return false;
   const unsigned n = static_cast<unsigned>(cur - buffer_);
-  const bool all = n == 0 || dest_->put(buffer_, n) == n;
+  unsigned done = 0;
+  while (done < n) {
+    const unsigned took = dest_->put(buffer_ + done, n - done);
+    if (took == 0 || took > n - done) break;
+    done += took;
+  }
   cur = buffer_;
-  return all;
+  return done == n;
 }
 
 void UTOStreamBuffer::make_room() {

@@ -179,7 +179,8 @@ class UTBufOStream : public UTBufferedOStream {
 };
 
 // Buffers writes to another stream through a block of its own; the last bytes are
-// written when the adapter is destroyed.
+// written when the adapter is destroyed. A destination that takes part of a block is
+// offered the rest again; one that takes nothing ends this stream.
 class UTOStreamBuffer : public UTBufferedOStream {
  public:
   UTOStreamBuffer(UTOStream& dest, unsigned buffer_size = 4096);

@@ -77,8 +77,11 @@ void AddMonths(a_timestamp* stamp, std::int64_t n) {
   const std::int64_t total = t.month + n;
   std::int64_t year = t.year + total / 12;
   std::int64_t month = total % 12;
-  if (month <= 0) {
-    month += 12;  // index 12 is January of the following year to jday
+  // January goes to jday as index 12 of the year before, which keeps January 7911 in
+  // the minute form (jday picks the form by the year it is given). Year 0 is "no date"
+  // to jday, so January of year 1 stays index 0 of year 1.
+  if (month < 0 || (month == 0 && year > 1)) {
+    month += 12;
     year -= 1;
   }
   t.year = static_cast<std::uint16_t>(year);

@@ -326,6 +326,79 @@ int SBCSToUTF16MapCharsetConverter::ContinueConvert(PivotBuffer&, void** dstp,
   return (s < se || held_) ? kConvDestFull : kConvDone;
 }
 
+// ---- UTF-16 -> single-byte map -----------------------------------------------------------
+
+UTF16ToSBCSMapCharsetConverter::UTF16ToSBCSMapCharsetConverter(UTLocale* locale,
+                                                               const CharsetInfo* to,
+                                                               const CharsetInfo* from)
+    : FromUTF16CharsetConverterBase(locale, to, from) {
+  if (locale != nullptr && to != nullptr && to->unit_width == 1 && to->max_bytes == 1 &&
+      has_id(from, kUtf16LEId)) {
+    map_ = locale->FindOrLoadSBCSToUTF16(to);
+  }
+  valid_ = map_ != nullptr ? 1 : 0;
+}
+
+int UTF16ToSBCSMapCharsetConverter::from_utf16_aligned(unsigned char** dst,
+                                                       const unsigned char* dst_end,
+                                                       const unsigned char** src,
+                                                       const unsigned char* src_end,
+                                                       unsigned int) {
+  if (map_ == nullptr) return kConvFailed;
+  unsigned char* d = *dst;
+  const unsigned char* s = *src;
+  int result = kConvDone;
+  const unsigned char subst =
+      (to_ != nullptr && to_->subst_length == 1) ? to_->subst[0] : static_cast<unsigned char>('?');
+  while (src_end - s >= 2 && d < dst_end) {
+    const std::uint32_t u = load_unit(s);
+    unsigned int used = 2;
+    int byte = -1;
+    if (u < 0x80 && map_[u] == u) {
+      byte = static_cast<int>(u);
+    } else if (u != 0xFFFD && !is_high_surrogate(u) && !is_low_surrogate(u)) {
+      // The upper half holds at most 128 characters; a scan costs less than keeping an
+      // inverse table per converter.
+      for (int b = 0; b < 256; ++b) {
+        if (map_[b] == u) {
+          byte = b;
+          break;
+        }
+      }
+    }
+    if (byte < 0) {
+      bool unpaired = is_low_surrogate(u);
+      if (is_high_surrogate(u)) {
+        if (src_end - s < 4) break;  // held
+        if (is_low_surrogate(load_unit(s + 2))) {
+          used = 4;
+        } else {
+          unpaired = true;
+        }
+      }
+      if (unpaired) {
+        status_ |= kConvIllegalSequence;
+        if (options_ & kConvIllegalSequence) {
+          result = kConvIllegal;
+          break;
+        }
+      } else {
+        status_ |= kConvUnmappedChar;
+        if (options_ & kConvUnmappedChar) {
+          result = kConvUnmapped;
+          break;
+        }
+      }
+      byte = subst;
+    }
+    *d++ = static_cast<unsigned char>(byte);
+    s += used;
+  }
+  *dst = d;
+  *src = s;
+  return result;
+}
+
 // ---- Last resort -----------------------------------------------------------------------
 
 int ToUTF16LastResortCharsetConverter::to_utf16_aligned(unsigned char** dst,

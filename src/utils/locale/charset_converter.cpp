@@ -31,6 +31,7 @@ static_assert(fits_stage<UTF8ToUTF16CharsetConverter>(), "stage storage");
 static_assert(fits_stage<UTF16ToUTF8CharsetConverter>(), "stage storage");
 static_assert(fits_stage<UTF16SwapEndianCharsetConverter>(), "stage storage");
 static_assert(fits_stage<SBCSToUTF16MapCharsetConverter>(), "stage storage");
+static_assert(fits_stage<UTF16ToSBCSMapCharsetConverter>(), "stage storage");
 static_assert(fits_stage<ToUTF16LastResortCharsetConverter>(), "stage storage");
 static_assert(fits_stage<FromUTF16LastResortCharsetConverter>(), "stage storage");
 static_assert(fits_stage<ToUTF16ICUCharsetConverter>(), "stage storage");
@@ -420,6 +421,7 @@ bool CharsetConverter::create_from_utf16_converter(UTLocale* locale, void* place
   if (place == nullptr) return false;
   if (try_place<UTF16ToUTF8CharsetConverter>(place, locale, to, from)) return true;
   if (try_place<UTF16SwapEndianCharsetConverter>(place, locale, to, from)) return true;
+  if (try_place<UTF16ToSBCSMapCharsetConverter>(place, locale, to, from)) return true;
   if (try_place<FromUTF16ICUCharsetConverter>(place, locale, to, from)) return true;
   if (last_resort) {
     return try_place<FromUTF16LastResortCharsetConverter>(place, locale, to, from, true);

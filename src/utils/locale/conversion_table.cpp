@@ -150,9 +150,10 @@ bool UTLocale::read_cvf_conversion_table(unsigned char* out128, const CharsetInf
 
   std::uint32_t count = 0;
   if (!read_u32le(f, &count) || count == 0) return false;
-  // The whole matrix must lie inside the file.
-  const std::uint64_t matrix_bytes = 4ull * count * count;
-  if (matrix > size || size - matrix < matrix_bytes) return false;
+  // The whole matrix (4 * count * count bytes) must lie inside the file. Divided rather
+  // than multiplied: 4 * count * count wraps to 0 in 64 bits for count = 2^31.
+  if (matrix > size) return false;
+  if (static_cast<std::uint64_t>(count) > (size - matrix) / 4 / count) return false;
 
   std::int64_t source = -1, target = -1;
   for (std::uint32_t i = 0; i < count && (source < 0 || target < 0); ++i) {

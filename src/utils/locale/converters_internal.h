@@ -161,6 +161,26 @@ class SBCSToUTF16MapCharsetConverter : public CharsetConverterBase {
   unsigned char held_byte_ = 0;
 };
 
+// The reverse of the single-byte map: UTF-16LE to the byte the same 256-entry map
+// gives the character, so that every byte the map decodes encodes back to itself.
+// Characters the map lacks become the target's substitution byte.
+class UTF16ToSBCSMapCharsetConverter : public FromUTF16CharsetConverterBase {
+ public:
+  UTF16ToSBCSMapCharsetConverter(UTLocale* locale, const CharsetInfo* to,
+                                 const CharsetInfo* from);
+  bool support_reporting() const override { return true; }
+  void close() override {
+    valid_ = 0;
+    map_ = nullptr;
+  }
+  int from_utf16_aligned(unsigned char** dst, const unsigned char* dst_end,
+                         const unsigned char** src, const unsigned char* src_end,
+                         unsigned int final) override;
+
+ private:
+  const std::uint16_t* map_ = nullptr;  // 256 units, owned by the registry
+};
+
 // Keeps ASCII and substitutes every other character; never valid.
 class ToUTF16LastResortCharsetConverter : public ToUTF16CharsetConverterBase {
  public:

@@ -52,6 +52,22 @@ class CollectingOStream : public UTOStream {
   std::size_t limit_;
 };
 
+// An unbuffered output stream that takes at most `per_put` bytes at a time and never
+// ends: a pipe or socket that accepts part of a write.
+class TrickleOStream : public UTOStream {
+ public:
+  explicit TrickleOStream(unsigned per_put) : per_put_(per_put) {}
+  unsigned do_put(const unsigned char* src, unsigned n) override {
+    const unsigned take = std::min(n, per_put_);
+    text.append(reinterpret_cast<const char*>(src), take);
+    return take;
+  }
+  std::string text;
+
+ private:
+  unsigned per_put_;
+};
+
 std::string ReadAll(UTIStream& in, unsigned piece = 7) {
   std::string out;
   unsigned char buf[64];
@@ -200,6 +216,28 @@ TEST(ByteStream, OutputBufferPassesFullWindowsAndTheRestWhenDestroyed) {
   EXPECT_TRUE(out.eof);
   EXPECT_LT(accepted, 12u);
   EXPECT_EQ(limited.text, "abcdef");
+}
+
+TEST(ByteStream, OutputBufferHandsEverythingToADestinationThatTakesLittleAtATime) {
+  const std::string text = Pattern(1000);
+  for (unsigned per_put : {1u, 3u, 5u}) {
+    for (unsigned size : {1u, 4u, 7u, 64u}) {
+      for (unsigned piece : {1u, 6u, 100u}) {
+        SCOPED_TRACE(testing::Message() << "per put " << per_put << ", buffer " << size
+                                        << ", pieces of " << piece);
+        TrickleOStream dest(per_put);
+        {
+          UTOStreamBuffer out(dest, size);
+          for (std::size_t at = 0; at < text.size(); at += piece) {
+            const auto n = static_cast<unsigned>(std::min<std::size_t>(piece, text.size() - at));
+            ASSERT_EQ(out.put(text.data() + at, n), n);
+          }
+          EXPECT_FALSE(out.eof);
+        }
+        EXPECT_EQ(dest.text, text);
+      }
+    }
+  }
 }
 
 TEST(ByteStream, InputCountersCountAndHandThePositionBack) {

@@ -27,7 +27,7 @@ bool WaitFor(Pred done, std::chrono::milliseconds bound = 5000ms) {
 
 TEST(CancelRace, RequestEndingWhileTheAttentionIsSentDrainsItsAcknowledgement) {
   CmdSeqConn t;
-  t.sconn.ack = c_strm_sconn::Ack::kAfterReply;
+  t.sconn.ack = a_strm_conn_rec::Ack::kAfterReply;
   t.sconn.item(66).sync();  // this request's reply; the acknowledgement follows it
   t.sconn.item(66).sync();  // the next request's reply
 
@@ -72,7 +72,7 @@ TEST(CancelRace, RequestEndingWhileTheAttentionIsSentDrainsItsAcknowledgement) {
 
 TEST(CancelRace, ManyCancelsAgainstManyRequestsLeaveNothingUndrained) {
   CmdSeqConn t;
-  t.sconn.ack = c_strm_sconn::Ack::kAfterReply;
+  t.sconn.ack = a_strm_conn_rec::Ack::kAfterReply;
   constexpr int kRequests = 200;
   for (int i = 0; i < kRequests; ++i) t.sconn.item(66).sync();
   std::atomic<bool> stop{false};

@@ -10,11 +10,14 @@
 #include <vector>
 
 #include "cmdseq/cmdseq_env.h"
+#include "cmdseq/host_log.h"
+#include "cmdseq/request_log.h"
 #include "strm_client_double.h"
 
 namespace {
 
 using vq::testing::StrmRecord;
+using vq::testing::Words;
 
 struct Dropped {
   std::uintptr_t value;
@@ -46,14 +49,14 @@ TEST_P(Indicators, PostOnlyForTheCodesThatWake) {
   c_cmdseq_conn_notifier note(&en, nullptr);
   ASSERT_TRUE(note.is_initialized_ok(nullptr, 0));
   a_strm_conn_rec sconn;
-  sconn.callback_data = 0x1234;
-  sconn.name = "orders";
-  sconn.block_event_cleared = c.block_event_cleared;
+  Words(&sconn).callback_data = 0x1234;
+  Words(&sconn).name = "orders";
+  Words(&sconn).block_event_cleared = c.block_event_cleared;
   note.set_sconn(&sconn);
 
   note.handle_strm_indicator(c.code);
 
-  EXPECT_EQ(sconn.user_data.load(), c.posts ? 1u : 0u);
+  EXPECT_EQ(Words(&sconn).user_data.load(), c.posts ? 1u : 0u);
   ASSERT_EQ(g_dropped.size(), c.drops ? 1u : 0u);
   if (c.drops) {
     EXPECT_EQ(g_dropped[0].value, 0x1234u);
@@ -75,10 +78,11 @@ TEST(ConnNotifier, DeadConnectionWithoutDroppedCallbackStillPosts) {
   a_cmdseq_env env;
   en.set_env(&env);
   c_cmdseq_conn_notifier note(&en, nullptr);
+  StrmRecord::get().reset();
   a_strm_conn_rec sconn;
   note.set_sconn(&sconn);
   note.handle_strm_indicator(STRM_IND_CONN_DIED);
-  EXPECT_EQ(sconn.user_data.load(), 1u);
+  EXPECT_EQ(Words(&sconn).user_data.load(), 1u);
 }
 
 TEST(ConnNotifier, EventIsTheSemaphoreAndSwapAnswersOne) {
@@ -123,19 +127,28 @@ TEST(EnvNotifier, MakesConnectionNotifiersThatKeepTheirValue) {
   made->release();
 }
 
-TEST(EnvNotifier, PrintsToTheConnectionLogOnlyWhenItIsOn) {
-  StrmRecord& r = StrmRecord::get();
-  r.reset();
+std::vector<std::pair<std::uintptr_t, std::string>> g_log_lines;
+
+void RecordLogLine(std::uintptr_t value, const char* text) {
+  g_log_lines.emplace_back(value, text != nullptr ? text : "<null>");
+}
+
+// The stack's debug printer reaches the connection's log through its host context.
+TEST(EnvNotifier, PrintsToTheLogOfTheConnection) {
+  g_log_lines.clear();
+  a_cmdseq_env env;
+  env.debug_message_callback = RecordLogLine;
+  a_cmdseq_conn_attrib* attrib = CmdSeqCreateEmptyConnAttributes();
+  attrib->env = &env;
+  attrib->debug = 1;
+  attrib->cb_value = 77;
   c_cmdseq_env_notifier en(2);
-  int context = 0;
-  en.prt_msg(&context, "first");
+  en.prt_msg(i_cs_HostCtxOfAttrib(attrib), "first");
   en.prt_msg(nullptr, "no connection");
-  r.log_on = 0;
-  en.prt_msg(&context, "logging off");
-  const auto lines = r.lines();
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0].first, &context);
-  EXPECT_EQ(lines[0].second, "first");
+  CmdSeqFreeConnAttributes(attrib);
+  ASSERT_EQ(g_log_lines.size(), 1u);
+  EXPECT_EQ(g_log_lines[0].first, 77u);
+  EXPECT_EQ(g_log_lines[0].second, "first");
 }
 
 // Without threads nothing is stopped, and stopping twice is harmless.

@@ -48,7 +48,8 @@ class Running : public testing::Test {
     ASSERT_TRUE(en_->start_control());
     note_ = std::make_unique<c_cmdseq_conn_notifier>(en_.get(), nullptr);
     ASSERT_TRUE(note_->is_initialized_ok(nullptr, 0));
-    sconn_.callback_data = 0x5150;
+    w_ = &vq::testing::Words(&sconn_);
+    w_->callback_data = 0x5150;
     note_->set_sconn(&sconn_);
   }
   void TearDown() override {
@@ -66,7 +67,7 @@ class Running : public testing::Test {
   bool result_within(std::future<bool>& f, Clock::duration limit, a_strm_conn_rec* sconn) {
     if (f.wait_for(limit) != std::future_status::ready) {
       ADD_FAILURE() << "block did not return in time";
-      sconn->alive = 0;
+      vq::testing::Words(sconn).alive = 0;
     }
     return f.get();
   }
@@ -75,6 +76,7 @@ class Running : public testing::Test {
   std::unique_ptr<c_cmdseq_env_notifier> en_;
   std::unique_ptr<c_cmdseq_conn_notifier> note_;
   a_strm_conn_rec sconn_;
+  vq::testing::StrmConnWords* w_ = nullptr;  // sconn_'s words
 };
 
 TEST_F(Running, APostBeforeTheBlockReturnsAtOnce) {
@@ -83,8 +85,8 @@ TEST_F(Running, APostBeforeTheBlockReturnsAtOnce) {
   const auto start = Clock::now();
   EXPECT_TRUE(note_->block(0));
   EXPECT_LT(Clock::now() - start, milliseconds(500));
-  EXPECT_EQ(sconn_.user_data.load(), 0u);  // the posted flag is cleared
-  EXPECT_EQ(sconn_.conn_executes.load(), 1);
+  EXPECT_EQ(w_->user_data.load(), 0u);  // the posted flag is cleared
+  EXPECT_EQ(w_->conn_executes.load(), 1);
   EXPECT_EQ(g_wait_calls.load(), 0);
 }
 
@@ -94,7 +96,7 @@ TEST_F(Running, ABlockWakesOnAnIndicatorFromTheLinkThread) {
   std::thread link([&] { note_->handle_strm_indicator(STRM_IND_DATA_ARRIVED); });
   link.join();
   EXPECT_TRUE(result_within(f, std::chrono::seconds(3), &sconn_));
-  EXPECT_EQ(sconn_.user_data.load(), 0u);
+  EXPECT_EQ(w_->user_data.load(), 0u);
 }
 
 // The server answers after about two seconds: the wait callback comes at each of the
@@ -119,26 +121,26 @@ TEST_F(Running, ALimitedBlockOnASilentLiveConnectionTimesOut) {
 }
 
 TEST_F(Running, ADeadConnectionEndsAnUnlimitedBlock) {
-  sconn_.block_event_cleared = 1;  // dead wins over a cleared event
+  w_->block_event_cleared = 1;  // dead wins over a cleared event
   auto f = block_async(note_.get(), 0);
   std::this_thread::sleep_for(milliseconds(50));
-  sconn_.alive = 0;
+  w_->alive = 0;
   const auto start = Clock::now();
   EXPECT_FALSE(result_within(f, std::chrono::seconds(3), &sconn_));
   EXPECT_LT(Clock::now() - start, milliseconds(1500));
-  EXPECT_EQ(sconn_.conn_executes.load(), 0);
+  EXPECT_EQ(w_->conn_executes.load(), 0);
 }
 
 // A link that the waiting thread polls (its block event is cleared): each step of about
 // a second counts as a wake-up and runs the link's pending work.
 TEST_F(Running, APolledLinkWakesEachStepAndRunsItsWork) {
-  sconn_.block_event_cleared = 1;
+  w_->block_event_cleared = 1;
   const auto start = Clock::now();
   EXPECT_TRUE(note_->block(0));
   const auto waited = Clock::now() - start;
   EXPECT_GE(waited, milliseconds(700));
   EXPECT_LT(waited, milliseconds(1600));
-  EXPECT_EQ(sconn_.conn_executes.load(), 1);
+  EXPECT_EQ(w_->conn_executes.load(), 1);
 }
 
 // Two threads hand the turn to each other through two notifiers, while the timed thread

@@ -145,6 +145,7 @@ TEST(CmdSeqEnv, SetUpAndTearDownWithoutACommunicationEnvironment) {
   EXPECT_NE(env.date, nullptr);
   EXPECT_NE(env.os_charset, nullptr);
   EXPECT_NE(env.os_language, nullptr);
+  EXPECT_NE(env.log_files, nullptr);
   // The environment's strings read the message files.
   char text[128];
   env.lang->FormatMiscLangStr(18031, text, sizeof text);
@@ -159,6 +160,7 @@ TEST(CmdSeqEnv, SetUpAndTearDownWithoutACommunicationEnvironment) {
   EXPECT_EQ(env.collation, nullptr);
   EXPECT_EQ(env.date, nullptr);
   EXPECT_EQ(env.api_name, nullptr);
+  EXPECT_EQ(env.log_files, nullptr);
 }
 
 }  // namespace

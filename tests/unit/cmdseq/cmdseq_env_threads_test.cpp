@@ -12,6 +12,8 @@
 #include "cmdseq/client_notifiers.h"
 #include "cmdseq/cmdseq_env.h"
 #include "cmdseq/error_info.h"
+#include "cmdseq/host_log.h"
+#include "cmdseq/request_log.h"
 #include "config/conn_parms.h"
 #include "strm_client_double.h"
 
@@ -216,7 +218,6 @@ TEST_F(ClientEnv, ServerMessagesGoToTheCallbackUnchanged) {
   EXPECT_EQ(g_messages[0].type, 2);
   EXPECT_EQ(g_messages[0].code, -7);
   EXPECT_EQ(g_messages[0].text, "hello");
-  EXPECT_TRUE(r.lines().empty());
 }
 
 // A message callback registered before the first connect is announced to the stack when
@@ -228,22 +229,57 @@ TEST_F(ClientEnv, AnEarlierMessageCallbackIsAnnouncedAtCreation) {
   EXPECT_EQ(StrmRecord::get().user_message_callback.load(), 1);
 }
 
+std::vector<std::pair<std::uintptr_t, std::string>> g_log_lines;
+
+void RecordLogLine(std::uintptr_t value, const char* text) {
+  g_log_lines.emplace_back(value, text != nullptr ? text : "<null>");
+}
+
+// Log attributes of a connection whose lines go to the environment's debug-message
+// callback.
+a_cmdseq_conn_attrib* LoggingAttributes(a_cmdseq_env* env, std::uintptr_t value) {
+  g_log_lines.clear();
+  env->debug_message_callback = RecordLogLine;
+  a_cmdseq_conn_attrib* attrib = CmdSeqCreateEmptyConnAttributes();
+  attrib->env = env;
+  attrib->debug = 1;
+  attrib->cb_value = value;
+  return attrib;
+}
+
 // Without a callback the client prints messages of types 1 and 2 to standard error and
 // logs every message to the connection's log when it is on.
 TEST_F(ClientEnv, ServerMessagesWithoutACallbackArePrintedAndLogged) {
   StrmRecord& r = StrmRecord::get();
   ASSERT_EQ(i_cs_AllocStrmEnv(&env_, nullptr, nullptr), CMDSEQ_OK);
-  int host = 0;
+  a_cmdseq_conn_attrib* attrib = LoggingAttributes(&env_, 9);
+  void* host = i_cs_HostCtxOfAttrib(attrib);
   testing::internal::CaptureStderr();
-  r.message_fn(r.message_data, 42, 1, 100, 6, "note: extra", &host);
+  r.message_fn(r.message_data, 42, 1, 100, 6, "note: extra", host);
   r.message_fn(r.message_data, 42, 3, 100, 5, "quiet", nullptr);
-  r.message_fn(r.message_data, 42, 3, 100, 0, nullptr, &host);
+  r.message_fn(r.message_data, 42, 3, 100, 0, nullptr, host);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "note: \n");
-  const auto lines = r.lines();
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0].first, &host);
-  EXPECT_EQ(lines[0].second, "note: ");
-  EXPECT_EQ(lines[1].second, "");
+  CmdSeqFreeConnAttributes(attrib);
+  ASSERT_EQ(g_log_lines.size(), 2u);
+  EXPECT_EQ(g_log_lines[0].first, 9u);
+  EXPECT_EQ(g_log_lines[0].second, "note: ");
+  EXPECT_EQ(g_log_lines[1].second, "");
+}
+
+// The stack prints through the host function table into the connection's log.
+TEST_F(ClientEnv, TheStackPrintsIntoTheConnectionsLog) {
+  ASSERT_EQ(i_cs_AllocStrmEnv(&env_, nullptr, nullptr), CMDSEQ_OK);
+  const a_strm_func_list& f = StrmRecord::get().functions;
+  a_cmdseq_conn_attrib* attrib = LoggingAttributes(&env_, 3);
+  void* host = i_cs_HostCtxOfAttrib(attrib);
+  EXPECT_EQ(f.StrmCheckDebug(host), 1);
+  EXPECT_EQ(f.StrmCheckDebug(nullptr), 0);
+  f.StrmPrtString(host, "from the stack");
+  f.StrmPrtErrString(host, "an error");
+  CmdSeqFreeConnAttributes(attrib);
+  ASSERT_EQ(g_log_lines.size(), 2u);
+  EXPECT_EQ(g_log_lines[0].second, "from the stack");
+  EXPECT_EQ(g_log_lines[1].second, "an error");
 }
 
 TEST_F(ClientEnv, FileTransfersAreRefusedUnlessTheApplicationChecksThem) {

@@ -13,7 +13,7 @@
 
 struct CmdSeqConn {
   a_cmdseq_env env;
-  c_strm_sconn sconn;
+  a_strm_conn_rec sconn;
   a_cmdseq_conn* conn;
   a_cmdseq_error_info err;
 

@@ -7,13 +7,14 @@
 #include <cstring>
 
 #include "cmdseq_fixture.h"
-#include "strm_conn_double.h"
+#include "strm_client_double.h"
 
 namespace {
 
 TEST(ServerInfo, AddressOnlyWhileConnectedAndCutToTheBuffer) {
   CmdSeqConn t;
-  vq::testing::SetPrintableAddress("192.0.2.17:2638");
+  vq::testing::StrmRecord::get().reset();
+  vq::testing::StrmRecord::get().address = "192.0.2.17:2638";
   char buffer[32];
   EXPECT_EQ(CmdSeqGetServerAddress(t.conn, buffer, sizeof buffer), CMDSEQ_OK);
   EXPECT_STREQ(buffer, "192.0.2.17:2638");
@@ -33,9 +34,10 @@ TEST(ServerInfo, VersionAndPostedFlag) {
   CmdSeqConn t;
   t.conn->server_strm_ver = 15;
   EXPECT_EQ(CmdSeqGetServerStrmVer(t.conn), 15);
-  vq::testing::SetUserDataOf(t.conn->strm_conn, 1);
+  vq::testing::StrmRecord::get().reset();
+  vq::testing::Words(t.conn->strm_conn).user_data = 1;
   i_cs_InitUserData(t.conn->strm_conn);
-  EXPECT_EQ(vq::testing::UserDataOf(t.conn->strm_conn, 99), 0u);
+  EXPECT_EQ(vq::testing::Words(t.conn->strm_conn).user_data.load(), 0u);
   i_cs_InitUserData(nullptr);  // nothing to clear
 }
 

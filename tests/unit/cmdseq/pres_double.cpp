@@ -11,7 +11,7 @@
 
 // --- Script ---------------------------------------------------------------------------------
 
-c_strm_sconn& c_strm_sconn::item(std::uint8_t code, const Bytes& payload) {
+a_strm_conn_rec& a_strm_conn_rec::item(std::uint8_t code, const Bytes& payload) {
   Entry e;
   e.code = code;
   e.length = static_cast<std::uint8_t>(payload.size());
@@ -20,11 +20,11 @@ c_strm_sconn& c_strm_sconn::item(std::uint8_t code, const Bytes& payload) {
   return *this;
 }
 
-c_strm_sconn& c_strm_sconn::item(std::uint8_t code, const std::string& text) {
+a_strm_conn_rec& a_strm_conn_rec::item(std::uint8_t code, const std::string& text) {
   return item(code, text_bytes(text));
 }
 
-c_strm_sconn& c_strm_sconn::special(std::uint8_t code, std::uint8_t length) {
+a_strm_conn_rec& a_strm_conn_rec::special(std::uint8_t code, std::uint8_t length) {
   Entry e;
   e.code = code;
   e.length = length;
@@ -32,8 +32,8 @@ c_strm_sconn& c_strm_sconn::special(std::uint8_t code, std::uint8_t length) {
   return *this;
 }
 
-c_strm_sconn& c_strm_sconn::long_item(std::uint8_t code, const Bytes& value, std::size_t piece,
-                                      long long announced) {
+a_strm_conn_rec& a_strm_conn_rec::long_item(std::uint8_t code, const Bytes& value,
+                                            std::size_t piece, long long announced) {
   special(code, 251);
   item(SQLPRES_ITEM_LONG_HEADER,
        le32(static_cast<std::uint32_t>(announced >= 0 ? announced : value.size())));
@@ -44,7 +44,7 @@ c_strm_sconn& c_strm_sconn::long_item(std::uint8_t code, const Bytes& value, std
   return item(SQLPRES_ITEM_LONG_END);
 }
 
-c_strm_sconn& c_strm_sconn::fail(a_sqlpres_code code) {
+a_strm_conn_rec& a_strm_conn_rec::fail(a_sqlpres_code code) {
   Entry e;
   e.kind = Entry::Kind::kFail;
   e.code = static_cast<std::uint8_t>(code);
@@ -52,14 +52,14 @@ c_strm_sconn& c_strm_sconn::fail(a_sqlpres_code code) {
   return *this;
 }
 
-c_strm_sconn& c_strm_sconn::sync() {
+a_strm_conn_rec& a_strm_conn_rec::sync() {
   Entry e;
   e.kind = Entry::Kind::kSync;
   entries_.push_back(std::move(e));
   return *this;
 }
 
-c_strm_sconn& c_strm_sconn::wire(const std::uint8_t* bytes, std::size_t n) {
+a_strm_conn_rec& a_strm_conn_rec::wire(const std::uint8_t* bytes, std::size_t n) {
   std::size_t at = 0;
   while (at + 2 <= n) {
     const std::uint8_t l = bytes[at];
@@ -85,7 +85,7 @@ c_strm_sconn& c_strm_sconn::wire(const std::uint8_t* bytes, std::size_t n) {
 
 // --- Receiving ------------------------------------------------------------------------------
 
-void c_strm_sconn::drop_through_sync() {
+void a_strm_conn_rec::drop_through_sync() {
   while (!entries_.empty()) {
     const bool was_sync = entries_.front().kind == Entry::Kind::kSync;
     entries_.pop_front();
@@ -94,7 +94,7 @@ void c_strm_sconn::drop_through_sync() {
 }
 
 // Delivers the acknowledgement of an outstanding attention when it is due.
-bool c_strm_sconn::take_ack() {
+bool a_strm_conn_rec::take_ack() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!attention_) return false;
   if (ack == Ack::kAtOnce) {
@@ -109,8 +109,8 @@ bool c_strm_sconn::take_ack() {
   return true;
 }
 
-a_sqlpres_code c_strm_sconn::receive(std::uint8_t* code, std::uint8_t* length,
-                                     const std::uint8_t** payload) {
+a_sqlpres_code a_strm_conn_rec::receive(std::uint8_t* code, std::uint8_t* length,
+                                        const std::uint8_t** payload) {
   *code = 0;
   *length = 0;
   *payload = nullptr;
@@ -132,7 +132,7 @@ a_sqlpres_code c_strm_sconn::receive(std::uint8_t* code, std::uint8_t* length,
   return current_.code == 64 ? SQLPRES_SERVER_CLOSED : SQLPRES_OK;
 }
 
-a_sqlpres_code c_strm_sconn::receive_begin(std::uint32_t* total) {
+a_sqlpres_code a_strm_conn_rec::receive_begin(std::uint32_t* total) {
   *total = 0;
   std::uint8_t code;
   std::uint8_t length;
@@ -150,7 +150,7 @@ a_sqlpres_code c_strm_sconn::receive_begin(std::uint32_t* total) {
   return SQLPRES_OK;
 }
 
-std::uint32_t c_strm_sconn::receive_piece(std::uint8_t** dest, std::uint32_t capacity) {
+std::uint32_t a_strm_conn_rec::receive_piece(std::uint8_t** dest, std::uint32_t capacity) {
   std::uint32_t copied = 0;
   while (receiving_ && capacity > 0 && remaining_ > 0) {
     if (piece_pos_ == piece_.size()) {
@@ -181,7 +181,7 @@ std::uint32_t c_strm_sconn::receive_piece(std::uint8_t** dest, std::uint32_t cap
   return copied;
 }
 
-a_sqlpres_code c_strm_sconn::receive_end() {
+a_sqlpres_code a_strm_conn_rec::receive_end() {
   if (!receiving_) return last_error_;
   receiving_ = false;
   while (!entries_.empty()) {
@@ -195,14 +195,14 @@ a_sqlpres_code c_strm_sconn::receive_end() {
   return SQLPRES_FAILED;
 }
 
-int c_strm_sconn::is_sync_point(a_sqlpres_code* code) {
+int a_strm_conn_rec::is_sync_point(a_sqlpres_code* code) {
   *code = SQLPRES_OK;
   if (entries_.empty() || entries_.front().kind == Entry::Kind::kSync) return 1;
   if (entries_.front().kind == Entry::Kind::kFail) *code = entries_.front().code;
   return 0;
 }
 
-a_sqlpres_code c_strm_sconn::resync(unsigned flag) {
+a_sqlpres_code a_strm_conn_rec::resync(unsigned flag) {
   ++resyncs;
   receiving_ = false;
   {
@@ -221,12 +221,12 @@ a_sqlpres_code c_strm_sconn::resync(unsigned flag) {
 
 // --- Sending and cancel ---------------------------------------------------------------------
 
-a_sqlpres_code c_strm_sconn::send_call() {
+a_sqlpres_code a_strm_conn_rec::send_call() {
   const long index = send_calls_++;
   return index == fail_send_at ? fail_send_code : SQLPRES_OK;
 }
 
-a_sqlpres_code c_strm_sconn::cancel() {
+a_sqlpres_code a_strm_conn_rec::cancel() {
   if (on_cancel) on_cancel();
   std::lock_guard<std::mutex> lock(mutex_);
   ++cancels_;
@@ -234,23 +234,23 @@ a_sqlpres_code c_strm_sconn::cancel() {
   return cancel_result;
 }
 
-void c_strm_sconn::start_reply() {
+void a_strm_conn_rec::start_reply() {
   while (!entries_.empty() && entries_.front().kind == Entry::Kind::kSync) entries_.pop_front();
 }
 
-bool c_strm_sconn::script_done() const {
+bool a_strm_conn_rec::script_done() const {
   for (const Entry& e : entries_) {
     if (e.kind != Entry::Kind::kSync) return false;
   }
   return true;
 }
 
-int c_strm_sconn::cancels() const {
+int a_strm_conn_rec::cancels() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return cancels_;
 }
 
-bool c_strm_sconn::attention_pending() const {
+bool a_strm_conn_rec::attention_pending() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return attention_;
 }

@@ -1,5 +1,5 @@
 // A scripted presentation layer for the command-sequence tests: the session connection
-// (c_strm_sconn) is a queue of reply entries (items, failures, sync points) that the
+// (a_strm_conn_rec) is a queue of reply entries (items, failures, sync points) that the
 // SQLPres* receive functions hand out, and a record of every item the client sent.
 //
 // Items follow the presentation rules the client relies on: a length of 251 opens a
@@ -26,7 +26,7 @@
 
 using Bytes = std::vector<std::uint8_t>;
 
-class c_strm_sconn {
+struct a_strm_conn_rec {
  public:
   enum class Ack { kAtOnce, kAfterReply };
 
@@ -44,20 +44,20 @@ class c_strm_sconn {
   };
 
   // --- Building the reply script ---------------------------------------------------------
-  c_strm_sconn& item(std::uint8_t code, const Bytes& payload = {});
-  c_strm_sconn& item(std::uint8_t code, const std::string& text);
-  c_strm_sconn& special(std::uint8_t code, std::uint8_t length);  // 251..254, no payload
+  a_strm_conn_rec& item(std::uint8_t code, const Bytes& payload = {});
+  a_strm_conn_rec& item(std::uint8_t code, const std::string& text);
+  a_strm_conn_rec& special(std::uint8_t code, std::uint8_t length);  // 251..254, no payload
   // A long value: the item with length 251, item 192 with the total, pieces of at most
   // `piece` bytes, item 194. `announced` overrides the total in item 192.
-  c_strm_sconn& long_item(std::uint8_t code, const Bytes& value, std::size_t piece = 250,
-                          long long announced = -1);
-  c_strm_sconn& fail(a_sqlpres_code code);
-  c_strm_sconn& sync();
+  a_strm_conn_rec& long_item(std::uint8_t code, const Bytes& value, std::size_t piece = 250,
+                             long long announced = -1);
+  a_strm_conn_rec& fail(a_sqlpres_code code);
+  a_strm_conn_rec& sync();
   // Items in their wire form: a length byte L (payload L - 1 bytes for L up to 251;
   // 252..255 special lengths), a code, the payload. Two notations of this double: a
   // length byte 0 followed by 0 is a sync point, followed by k > 0 a failure with
   // presentation code k. Bytes cut short end the script.
-  c_strm_sconn& wire(const std::uint8_t* bytes, std::size_t n);
+  a_strm_conn_rec& wire(const std::uint8_t* bytes, std::size_t n);
 
   // --- What happened ---------------------------------------------------------------------
   std::vector<Sent> sent;

@@ -31,7 +31,7 @@ TEST(SeverityMerge, RulesApplyInOrder) {
 
 struct StatusCase {
   const char* name;
-  std::function<void(c_strm_sconn&)> reply;
+  std::function<void(a_strm_conn_rec&)> reply;
   a_cmdseq_return result;
   int sqlcode;
   std::string message;
@@ -47,9 +47,9 @@ Bytes Rec(int code) {
 TEST(StatusGrammar, Table) {
   const std::string long_text(300, 't');
   const StatusCase kCases[] = {
-      {"success", [](c_strm_sconn& s) { s.item(66); }, 0, 0, "<none>", {}, 0},
+      {"success", [](a_strm_conn_rec& s) { s.item(66); }, 0, 0, "<none>", {}, 0},
       {"error with text and parameters",
-       [](c_strm_sconn& s) {
+       [](a_strm_conn_rec& s) {
          s.item(65, Rec(-1000))
              .item(135, "bad %1 %2")
              .item(134, "x")
@@ -63,7 +63,7 @@ TEST(StatusGrammar, Table) {
        {"x", "y"},
        0},
       {"warning then error: the error is kept",
-       [](c_strm_sconn& s) {
+       [](a_strm_conn_rec& s) {
          s.item(65, Rec(101)).item(135, "warn").item(134, "w").item(0);
          s.item(65, Rec(-1000)).item(135, "err").item(134, "e").item(0).item(0);
        },
@@ -73,7 +73,7 @@ TEST(StatusGrammar, Table) {
        {"e"},
        0},
       {"two errors: the first is kept",
-       [](c_strm_sconn& s) {
+       [](a_strm_conn_rec& s) {
          s.item(65, Rec(-1000)).item(135, "first").item(134, "1").item(0);
          s.item(65, Rec(-1001)).item(135, "second").item(134, "2").item(0).item(0);
        },
@@ -83,7 +83,7 @@ TEST(StatusGrammar, Table) {
        {"1"},
        0},
       {"a taken record without parameters leaves none of the earlier ones",
-       [](c_strm_sconn& s) {
+       [](a_strm_conn_rec& s) {
          s.item(65, Rec(101)).item(135, "warn").item(134, "p1").item(0);
          s.item(65, Rec(-1000)).item(0).item(0);
        },
@@ -93,14 +93,14 @@ TEST(StatusGrammar, Table) {
        {},
        0},
       {"warning only",
-       [](c_strm_sconn& s) { s.item(65, Rec(101)).item(0).item(0); },
+       [](a_strm_conn_rec& s) { s.item(65, Rec(101)).item(0).item(0); },
        5,
        101,
        "<none>",
        {},
        0},
       {"long message text and long parameter",
-       [long_text](c_strm_sconn& s) {
+       [long_text](a_strm_conn_rec& s) {
          s.item(65, Rec(-1000)).long_item(135, text_bytes(long_text), 100);
          s.long_item(134, text_bytes(long_text), 250).item(134, "z").item(0).item(0);
        },
@@ -110,42 +110,42 @@ TEST(StatusGrammar, Table) {
        {long_text, "z"},
        0},
       {"empty parameter",
-       [](c_strm_sconn& s) { s.item(65, Rec(-1000)).item(134).item(0).item(0); },
+       [](a_strm_conn_rec& s) { s.item(65, Rec(-1000)).item(134).item(0).item(0); },
        4,
        -1000,
        "<none>",
        {""},
        0},
       {"unexpected status item",
-       [](c_strm_sconn& s) { s.item(67, le32(1) + Bytes{1}); },
+       [](a_strm_conn_rec& s) { s.item(67, le32(1) + Bytes{1}); },
        3,
        0,
        "<none>",
        {},
        1},
       {"short error record",
-       [](c_strm_sconn& s) { s.item(65, Bytes(10, '0')).item(0).item(0); },
+       [](a_strm_conn_rec& s) { s.item(65, Bytes(10, '0')).item(0).item(0); },
        3,
        0,
        "<none>",
        {},
        1},
       {"record not closed",
-       [](c_strm_sconn& s) { s.item(65, Rec(-1000)).item(134, "p").item(67).item(0); },
+       [](a_strm_conn_rec& s) { s.item(65, Rec(-1000)).item(134, "p").item(67).item(0); },
        3,
        -1000,
        "<none>",
        {},
        1},
       {"list not ended",
-       [](c_strm_sconn& s) { s.item(65, Rec(-1000)).item(0).item(66); },
+       [](a_strm_conn_rec& s) { s.item(65, Rec(-1000)).item(0).item(66); },
        3,
        -1000,
        "<none>",
        {},
        1},
       {"items left after the status",
-       [](c_strm_sconn& s) { s.item(66).item(67, le32(1) + Bytes{1}).item(0); },
+       [](a_strm_conn_rec& s) { s.item(66).item(67, le32(1) + Bytes{1}).item(0); },
        3,
        0,
        "<none>",
@@ -304,7 +304,7 @@ struct FailureCase {
   const char* name;
   a_sqlpres_code code;
   int indication;
-  std::function<void(c_strm_sconn&)> after;  // what follows the failure in the script
+  std::function<void(a_strm_conn_rec&)> after;  // what follows the failure in the script
   a_cmdseq_return result;
   int sqlcode;
   bool connected;
@@ -321,10 +321,10 @@ TEST(PresentationFailures, MapToResultsAndSettleTheConnection) {
       {"dead, other indication: the stream is still closed", 4, 0, nullptr, 2, 0, false, 1, 0},
       {"cancelled", 6, 0, nullptr, 8, -299, true, 0, 0},
       {"server closed, with its reason", 7, 0,
-       [](c_strm_sconn& s) { s.item(65, Rec(-1200)).item(135, "bye").item(0).item(0); }, 9,
+       [](a_strm_conn_rec& s) { s.item(65, Rec(-1200)).item(135, "bye").item(0).item(0); }, 9,
        -1200, false, 1, 0},
-      {"server closed, no reason", 7, 0, [](c_strm_sconn& s) { s.item(66); }, 9, -300, false, 1,
-       0},
+      {"server closed, no reason", 7, 0, [](a_strm_conn_rec& s) { s.item(66); }, 9, -300, false,
+       1, 0},
       {"server closed, the reason cut off", 7, 0, nullptr, 9, -300, false, 1, 0},
       {"encryption failure", 8, 0, nullptr, 10, -829, true, 0, 0},
       {"unknown code: the stream is still closed", 3, 0, nullptr, 2, 0, false, 1, 0},
@@ -404,7 +404,7 @@ TEST(Requests, OutOfMemoryFailsEveryRequestAndDropsTheConnection) {
 
 TEST(Cancel, DuringTheReplyTheRequestIsCancelled) {
   CmdSeqConn t;
-  t.sconn.ack = c_strm_sconn::Ack::kAtOnce;
+  t.sconn.ack = a_strm_conn_rec::Ack::kAtOnce;
   t.sconn.item(66).item(67, le32(1) + Bytes{2}).item(0).sync();
   t.sconn.item(66).sync();  // the next request
   ASSERT_EQ(i_cs_StartRequest(t.conn, &t.err), CMDSEQ_OK);
@@ -424,23 +424,23 @@ TEST(Cancel, DuringTheReplyTheRequestIsCancelled) {
 
 struct LateCancelCase {
   const char* name;
-  std::function<void(c_strm_sconn&)> reply;
+  std::function<void(a_strm_conn_rec&)> reply;
   a_cmdseq_return result;
   int sqlcode;
 };
 
 TEST(Cancel, ArrivingAfterTheReplyNeverUndoesTheRequest) {
   const LateCancelCase kCases[] = {
-      {"success stays success", [](c_strm_sconn& s) { s.item(66); }, 0, 0},
+      {"success stays success", [](a_strm_conn_rec& s) { s.item(66); }, 0, 0},
       {"an error reply keeps its error",
-       [](c_strm_sconn& s) { s.item(65, Rec(-1000)).item(0).item(0); }, 4, -1000},
+       [](a_strm_conn_rec& s) { s.item(65, Rec(-1000)).item(0).item(0); }, 4, -1000},
       {"a warning reply keeps its warning",
-       [](c_strm_sconn& s) { s.item(65, Rec(101)).item(0).item(0); }, 5, 101},
+       [](a_strm_conn_rec& s) { s.item(65, Rec(101)).item(0).item(0); }, 5, 101},
   };
   for (const LateCancelCase& c : kCases) {
     SCOPED_TRACE(c.name);
     CmdSeqConn t;
-    t.sconn.ack = c_strm_sconn::Ack::kAfterReply;
+    t.sconn.ack = a_strm_conn_rec::Ack::kAfterReply;
     c.reply(t.sconn);
     t.sconn.sync();
     t.sconn.item(66).sync();  // the next request
@@ -494,7 +494,7 @@ TEST(Cancel, AFailedAttentionLeavesNothingToDrain) {
 
 TEST(Cancel, ALateAcknowledgementThatNeverComesLosesTheConnection) {
   CmdSeqConn t;
-  t.sconn.ack = c_strm_sconn::Ack::kAfterReply;
+  t.sconn.ack = a_strm_conn_rec::Ack::kAfterReply;
   t.sconn.item(66).sync().item(66).sync();
   ASSERT_EQ(i_cs_StartRequest(t.conn, &t.err), CMDSEQ_OK);
   ASSERT_EQ(i_cs_SendRequest(t.conn, &t.err), CMDSEQ_OK);
@@ -509,7 +509,7 @@ TEST(Cancel, ALateAcknowledgementThatNeverComesLosesTheConnection) {
 
 TEST(Cancel, ProtocolErrorWithAnAttentionOutstandingEndsCancelled) {
   CmdSeqConn t;
-  t.sconn.ack = c_strm_sconn::Ack::kAfterReply;
+  t.sconn.ack = a_strm_conn_rec::Ack::kAfterReply;
   t.sconn.item(67).item(0).sync();
   ASSERT_EQ(i_cs_StartRequest(t.conn, &t.err), CMDSEQ_OK);
   ASSERT_EQ(i_cs_SendRequest(t.conn, &t.err), CMDSEQ_OK);

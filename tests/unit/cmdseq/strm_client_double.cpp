@@ -4,7 +4,7 @@
 #include <errno.h>
 #include <sys/sem.h>
 
-#include "cmdseq/log_hooks.h"
+#include <cstdio>
 
 namespace vq::testing {
 
@@ -18,7 +18,6 @@ void StrmRecord::reset() {
   alloc_result = 0;
   free_refuses = 0;
   can_create_root = 1;
-  log_on = 1;
   init_count = 0;
   init_calls = 0;
   fini_calls = 0;
@@ -33,14 +32,16 @@ void StrmRecord::reset() {
   message_fn = nullptr;
   message_data = nullptr;
   validate_fn = nullptr;
-  std::lock_guard<std::mutex> hold(mutex);
-  log_lines.clear();
-  connectionless.clear();
+  address = "127.0.0.1:2638";
+  std::lock_guard<std::mutex> hold(mutex_);
+  words_.clear();
 }
 
-std::vector<std::pair<void*, std::string>> StrmRecord::lines() {
-  std::lock_guard<std::mutex> hold(mutex);
-  return log_lines;
+StrmConnWords& StrmRecord::words(a_strm_conn sconn) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  std::unique_ptr<StrmConnWords>& w = words_[sconn];
+  if (!w) w = std::make_unique<StrmConnWords>();
+  return *w;
 }
 
 }  // namespace vq::testing
@@ -124,30 +125,22 @@ int sysv_signal_semaphore(a_sysv_semaphore* semaphore) {
   return semctl(semaphore->id, static_cast<int>(semaphore->number), SETVAL, 1) == 0 ? 1 : 0;
 }
 
-std::uintptr_t StrmGetUserData(a_strm_conn sconn) { return sconn->user_data.load(); }
-void StrmSetUserData(a_strm_conn sconn, std::uintptr_t value) { sconn->user_data = value; }
-std::uintptr_t StrmGetCallbackData(a_strm_conn sconn) { return sconn->callback_data.load(); }
-int StrmIsAlive(a_strm_conn sconn) { return sconn->alive.load(); }
-int StrmBlockEventCleared(a_strm_conn sconn) { return sconn->block_event_cleared.load(); }
+using vq::testing::Words;
+
+std::uintptr_t StrmGetUserData(a_strm_conn sconn) { return Words(sconn).user_data.load(); }
+void StrmSetUserData(a_strm_conn sconn, std::uintptr_t value) {
+  Words(sconn).user_data = value;
+}
+std::uintptr_t StrmGetCallbackData(a_strm_conn sconn) {
+  return Words(sconn).callback_data.load();
+}
+int StrmIsAlive(a_strm_conn sconn) { return Words(sconn).alive.load(); }
+int StrmBlockEventCleared(a_strm_conn sconn) { return Words(sconn).block_event_cleared.load(); }
 int StrmConnExecute(a_strm_conn sconn) {
-  ++sconn->conn_executes;
+  ++Words(sconn).conn_executes;
   return 0;
 }
-const char* StrmGetConnName(a_strm_conn sconn) { return sconn->name.c_str(); }
-
-int i_cs_LogIsOn(void* host_ctx) {
-  return host_ctx != nullptr ? StrmRecord::get().log_on.load() : 0;
-}
-
-void i_cs_LogLine(void* host_ctx, const char* text) {
-  if (host_ctx == nullptr) return;
-  StrmRecord& r = StrmRecord::get();
-  std::lock_guard<std::mutex> hold(r.mutex);
-  r.log_lines.emplace_back(host_ctx, text != nullptr ? text : "");
-}
-
-void i_cs_LogConnectionless(void*, const char* text) {
-  StrmRecord& r = StrmRecord::get();
-  std::lock_guard<std::mutex> hold(r.mutex);
-  r.connectionless.emplace_back(text != nullptr ? text : "");
+const char* StrmGetConnName(a_strm_conn sconn) { return Words(sconn).name.c_str(); }
+void StrmGetPrintableMachineAddr(a_strm_conn, char* buffer, std::uint16_t size) {
+  std::snprintf(buffer, size, "%s", StrmRecord::get().address.c_str());
 }

@@ -1,8 +1,9 @@
 // A stand-in for what the client environment and its notifiers call of the stream
-// library (strm_client_api.h) and of the request log (log_hooks.h), for the client's
-// tests: a stream connection that holds the words the notifiers use, a communication
-// environment that keeps its notifier, and a process-wide record of every call. The
-// System V waits and signals are the real ones, over the task runtime's semaphores.
+// library (strm_client_api.h), for the client's tests: the words the notifiers keep in a
+// stream connection, kept beside the scripted connection of pres_double.h; a
+// communication environment that keeps its notifier; and a process-wide record of every
+// call. The System V waits and signals are the real ones, over the task runtime's
+// semaphores.
 //
 // Everything the client's threads touch is atomic or taken under the record's mutex.
 #ifndef VQ_TESTS_UNIT_CMDSEQ_STRM_CLIENT_DOUBLE_H
@@ -10,22 +11,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "cmdseq/strm_client_api.h"
-
-// A stream connection as the notifiers see it.
-struct a_strm_conn_rec {
-  std::atomic<std::uintptr_t> user_data{0};      // the posted flag
-  std::atomic<std::uintptr_t> callback_data{0};  // handed to the callbacks
-  std::atomic<int> alive{1};
-  std::atomic<int> block_event_cleared{0};  // 1: a link the waiting thread polls
-  std::atomic<int> conn_executes{0};
-  std::string name = "conn";
-};
+#include "pres_double.h"
 
 // The communication environment: the notifier it was given, which it deletes when freed
 // with threads running.
@@ -38,14 +30,24 @@ class c_strm_env {
 
 namespace vq::testing {
 
+// What a stream connection holds for the notifiers.
+struct StrmConnWords {
+  std::atomic<std::uintptr_t> user_data{0};      // the posted flag
+  std::atomic<std::uintptr_t> callback_data{0};  // handed to the callbacks
+  std::atomic<int> alive{1};
+  std::atomic<int> block_event_cleared{0};  // 1: a link the waiting thread polls
+  std::atomic<int> conn_executes{0};
+  std::string name = "conn";  // set before any thread reads it
+};
+
 // Every call the client made, and the answers the next calls give.
 struct StrmRecord {
   // Answers.
-  std::atomic<int> init_result{0};      // StrmInit's answer on the first call
-  std::atomic<int> alloc_result{0};     // StrmAllocEnv: 0 or a stack code
-  std::atomic<int> free_refuses{0};     // StrmFreeEnv: non-zero refuses
-  std::atomic<int> can_create_root{1};  // CanCreateUnixResourceRoot
-  std::atomic<int> log_on{1};           // i_cs_LogIsOn for a non-null context
+  std::atomic<int> init_result{0};         // StrmInit's answer on the first call
+  std::atomic<int> alloc_result{0};        // StrmAllocEnv: 0 or a stack code
+  std::atomic<int> free_refuses{0};        // StrmFreeEnv: non-zero refuses
+  std::atomic<int> can_create_root{1};     // CanCreateUnixResourceRoot
+  std::string address = "127.0.0.1:2638";  // StrmGetPrintableMachineAddr
 
   // Calls.
   std::atomic<int> init_count{0};  // StrmInit minus StrmFini
@@ -63,15 +65,19 @@ struct StrmRecord {
   void* message_data = nullptr;
   a_strm_validate_file_fn validate_fn = nullptr;
 
-  std::mutex mutex;                                      // guards the vectors
-  std::vector<std::pair<void*, std::string>> log_lines;  // i_cs_LogLine
-  std::vector<std::string> connectionless;               // i_cs_LogConnectionless
-
   static StrmRecord& get();
-  // Back to the defaults; the caller makes sure no client thread runs.
+  // Back to the defaults, forgetting every connection's words; the caller makes sure no
+  // client thread runs.
   void reset();
-  std::vector<std::pair<void*, std::string>> lines();
+  // The words of a connection, made on first use; valid until reset().
+  StrmConnWords& words(a_strm_conn sconn);
+
+ private:
+  std::mutex mutex_;
+  std::map<a_strm_conn, std::unique_ptr<StrmConnWords>> words_;
 };
+
+inline StrmConnWords& Words(a_strm_conn sconn) { return StrmRecord::get().words(sconn); }
 
 }  // namespace vq::testing
 

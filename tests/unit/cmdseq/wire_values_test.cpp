@@ -61,7 +61,7 @@ struct RecvCase {
   std::int16_t type;
   std::int16_t subtype;
   std::uint32_t size;
-  std::function<void(c_strm_sconn&)> reply;
+  std::function<void(a_strm_conn_rec&)> reply;
   a_cmdseq_return result;
   Bytes buffer;      // the whole buffer afterwards; empty: not checked
   long long length;  // -1: untouched
@@ -102,10 +102,10 @@ void RunReceive(const RecvCase& c, bool with_indicator = true) {
 }
 
 auto Item(std::uint8_t code, Bytes payload) {
-  return [code, payload](c_strm_sconn& s) { s.item(code, payload); };
+  return [code, payload](a_strm_conn_rec& s) { s.item(code, payload); };
 }
 auto Long(std::uint8_t code, Bytes value, std::size_t piece = 100) {
-  return [code, value, piece](c_strm_sconn& s) { s.long_item(code, value, piece); };
+  return [code, value, piece](a_strm_conn_rec& s) { s.long_item(code, value, piece); };
 }
 
 const Bytes k8 = {8, 7, 6, 5, 4, 3, 2, 1};
@@ -185,7 +185,7 @@ TEST(ReceiveValue, ByteStrings) {
       {"long item longer than the buffer", -1, 0, 100, Long(114, Bytes(300, 'v')), 5,
        Bytes(100, 'v'), 300, 0, 101},
       {"full-length prefix", -1, 0, 50,
-       [](c_strm_sconn& s) { s.item(102, le32(1000)).item(114, Bytes(10, 'p')); }, 5,
+       [](a_strm_conn_rec& s) { s.item(102, le32(1000)).item(114, Bytes(10, 'p')); }, 5,
        Fill(Bytes(10, 'p'), 50), 1000, 0, 101},
   };
   for (const RecvCase& c : kCases) RunReceive(c);
@@ -273,16 +273,16 @@ TEST(ReceiveValue, SpecialItems) {
       {"no value (101)", -1, 0, 4, Item(101, {}), 5, Fill({}, 4), -1, -2, 103},
       {"NULL (103)", -1, 0, 4, Item(103, {}), 0, Fill({}, 4), -1, -1, 0},
       {"NULL after a full-length prefix", -1, 0, 4,
-       [](c_strm_sconn& s) { s.item(102, le32(9)).item(103); }, 0, Fill({}, 4), -1, -1, 0},
+       [](a_strm_conn_rec& s) { s.item(102, le32(9)).item(103); }, 0, Fill({}, 4), -1, -1, 0},
       {"end of data", 4, 0, 4, Item(132, {0}), 5, Fill({}, 4), -1, 12345, 0, 1, false, true},
       {"end of data with its error", 4, 0, 4,
-       [](c_strm_sconn& s) {
+       [](a_strm_conn_rec& s) {
          s.item(132, Bytes{1}).item(65, error_record(100, "02000", "00000", "00000")).item(0);
        },
        5, Fill({}, 4), -1, 12345, 100, 1, false, true},
       {"end of list", 4, 0, 4, Item(0, {}), 0, Fill({}, 4), -1, 12345, 0, 1, true},
       {"prefix ignored for a fixed type", 4, 0, 4,
-       [](c_strm_sconn& s) {
+       [](a_strm_conn_rec& s) {
          s.item(102, Bytes{1}).item(112, Bytes{1, 2, 3, 4});
        },
        0, Bytes{1, 2, 3, 4}, 4, 0, 0},
@@ -320,7 +320,7 @@ TEST(ReceiveValue, MalformedValuesAreProtocolErrors) {
       {"-22 with thirteen bytes", -22, 0, 16, Item(120, Bytes(13, 1)), 3, Fill({}, 16), -1,
        12345, 0},
       {"-7 with two bytes", -7, 0, 16, Item(106, {1, 2}), 3, Fill({}, 16), -1, 12345, 0},
-      {"a special length", -1, 0, 4, [](c_strm_sconn& s) { s.special(114, 254); }, 3,
+      {"a special length", -1, 0, 4, [](a_strm_conn_rec& s) { s.special(114, 254); }, 3,
        Fill({}, 4), -1, 12345, 0},
       {"a long fixed-size value", 4, 0, 16, Long(112, {1, 2, 3, 4}), 3, Fill({}, 16), -1, 12345,
        0},
@@ -613,14 +613,16 @@ TEST(Describe, ColumnsWithTheirForms) {
 TEST(Describe, MalformedDescriptionsAreProtocolErrors) {
   struct Case {
     const char* name;
-    std::function<void(c_strm_sconn&)> reply;
+    std::function<void(a_strm_conn_rec&)> reply;
   };
   const Case kCases[] = {
-      {"definition item 96", [](c_strm_sconn& s) { s.item(96, le16(0)).item(134, "x"); }},
-      {"an unknown definition", [](c_strm_sconn& s) { s.item(100, le16(0)).item(134, "x"); }},
-      {"a long form cut short", [](c_strm_sconn& s) { s.item(84, le32(1)).item(134, "x"); }},
-      {"a short form cut short", [](c_strm_sconn& s) { s.item(82, Bytes{0}).item(134, "x"); }},
-      {"no name item", [](c_strm_sconn& s) { s.item(82, le16(0)).item(82, le16(0)); }},
+      {"definition item 96", [](a_strm_conn_rec& s) { s.item(96, le16(0)).item(134, "x"); }},
+      {"an unknown definition",
+       [](a_strm_conn_rec& s) { s.item(100, le16(0)).item(134, "x"); }},
+      {"a long form cut short", [](a_strm_conn_rec& s) { s.item(84, le32(1)).item(134, "x"); }},
+      {"a short form cut short",
+       [](a_strm_conn_rec& s) { s.item(82, Bytes{0}).item(134, "x"); }},
+      {"no name item", [](a_strm_conn_rec& s) { s.item(82, le16(0)).item(82, le16(0)); }},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -710,19 +712,19 @@ TEST(ValueSet, RowsOfValues) {
 TEST(ValueSet, EndsAndErrors) {
   struct Case {
     const char* name;
-    std::function<void(c_strm_sconn&)> reply;
+    std::function<void(a_strm_conn_rec&)> reply;
     a_cmdseq_return result;
     int sqlcode;
   };
   const Case kCases[] = {
       {"an end item in place of a row ends the set",
-       [](c_strm_sconn& s) {
+       [](a_strm_conn_rec& s) {
          s.item(112, le32(1)).item(107, "ab").item(132, Bytes{0}).item(0);
        },
        0, 0},
-      {"no rows", [](c_strm_sconn& s) { s.item(0); }, 0, 0},
+      {"no rows", [](a_strm_conn_rec& s) { s.item(0); }, 0, 0},
       {"end of data with no more rows",
-       [](c_strm_sconn& s) {
+       [](a_strm_conn_rec& s) {
          s.item(112, le32(1)).item(107, "ab").item(132, Bytes{0});
          s.item(132, Bytes{1})
              .item(65, error_record(100, "02000", "00000", "00000"))
@@ -731,21 +733,22 @@ TEST(ValueSet, EndsAndErrors) {
        },
        5, 100},
       {"a row's trailer carries a warning",
-       [](c_strm_sconn& s) {
+       [](a_strm_conn_rec& s) {
          s.item(112, le32(1)).item(107, "ab").item(132, Bytes{1});
          s.item(65, error_record(201, "01WC4", "01000", "01000")).item(0).item(0);
        },
        5, 201},
       {"a truncated value warns",
-       [](c_strm_sconn& s) {
+       [](a_strm_conn_rec& s) {
          s.item(112, le32(1)).item(107, "abcdef").item(132, Bytes{0}).item(0);
        },
        5, 101},
-      {"a row cut short", [](c_strm_sconn& s) { s.item(112, le32(1)).item(0); }, 3, 0},
+      {"a row cut short", [](a_strm_conn_rec& s) { s.item(112, le32(1)).item(0); }, 3, 0},
       {"a row without its trailer",
-       [](c_strm_sconn& s) { s.item(112, le32(1)).item(107, "ab").item(112, le32(2)); }, 3, 0},
+       [](a_strm_conn_rec& s) { s.item(112, le32(1)).item(107, "ab").item(112, le32(2)); }, 3,
+       0},
       {"no closing item after the last row",
-       [](c_strm_sconn& s) {
+       [](a_strm_conn_rec& s) {
          for (int k = 0; k < 2; ++k) s.item(112, le32(1)).item(107, "ab").item(132, Bytes{0});
          s.item(66);
        },
@@ -855,6 +858,118 @@ TEST(StaticTables, VarLengthAndQuickClasses) {
   EXPECT_EQ(i_cs_GetDescItemDUType(9, 4), CS_NO_VALUE_CODE);
   EXPECT_EQ(i_cs_GetDescItemDUType(0, 0), CS_NO_VALUE_CODE);
   EXPECT_EQ(i_cs_GetDescItemDUType(-28, 0), 128);
+}
+
+}  // namespace
+
+namespace {
+
+// Every type against every path: the value stays inside its buffer, and the outcome
+// (result, indicator, reported length, warning) follows the path.
+TEST(ReceiveValue, EveryTypeOnEveryPath) {
+  struct Type {
+    std::int16_t type, subtype;
+    unsigned fixed;  // wire bytes of a fixed-size value; 0 for strings and numerics
+  };
+  const Type kTypes[] = {
+      {-31, 0, 0}, {-30, 0, 0}, {-29, 0, 0}, {-28, 0, 0},  {-27, 0, 4}, {-26, 0, 0},
+      {-25, 0, 8}, {-24, 0, 4}, {-23, 0, 2}, {-22, 0, 14}, {-21, 0, 0}, {-7, 0, 1},
+      {-6, 0, 1},  {-5, 0, 8},  {-4, 0, 0},  {-2, 0, 0},   {-1, 0, 0},  {1, 0, 0},
+      {2, 0, 0},   {3, 0, 0},   {4, 0, 4},   {5, 0, 2},    {6, 0, 4},   {7, 0, 4},
+      {8, 0, 8},   {9, 1, 0},   {9, 2, 0},   {9, 3, 0},    {12, 0, 0},
+  };
+  constexpr std::uint32_t kSize = 16;
+  enum Path { kShort, kLong, kPrefix, kNoValue, kNull, kOversize };
+  const char* kPathNames[] = {"short",    "long item", "full-length prefix",
+                              "no value", "NULL",      "oversize"};
+  for (std::uint16_t width : {1, 2}) {
+    for (const Type& ty : kTypes) {
+      const auto code = static_cast<std::uint8_t>(i_cs_GetDescItemDUType(ty.type, ty.subtype));
+      const bool numeric = ty.type == 2 || ty.type == 3;
+      for (Path path : {kShort, kLong, kPrefix, kNoValue, kNull, kOversize}) {
+        SCOPED_TRACE(std::to_string(ty.type) + "/" + std::to_string(ty.subtype) + " width " +
+                     std::to_string(width) + ", " + kPathNames[path]);
+        CmdSeqConn t;
+        t.conn->char_width = width;
+        Column col(ty.type, ty.subtype, kSize);
+        // A short value: the fixed size, or 4 bytes of characters or digits.
+        const Bytes value = ty.fixed != 0 ? Bytes(ty.fixed, 7)
+                            : numeric     ? Bytes{5, 2, '1', '2', '3', '4'}
+                                          : Bytes{'a', 0, 'b', 0};
+        Bytes big = numeric ? Bytes{60, 0} + Bytes(40, '9') : Bytes(40, 'z');
+        if (ty.fixed != 0) big = Bytes(ty.fixed + 1, 7);
+        switch (path) {
+          case kShort:
+            t.sconn.item(code, value);
+            break;
+          case kLong:
+            t.sconn.long_item(code, Bytes(300, 'y'));
+            break;
+          case kPrefix:
+            t.sconn.item(102, le32(1000)).item(code, value);
+            break;
+          case kNoValue:
+            t.sconn.item(101);
+            break;
+          case kNull:
+            t.sconn.item(103);
+            break;
+          case kOversize:
+            t.sconn.item(code, big);
+            break;
+        }
+        bool end = false, eod = false;
+        const a_cmdseq_return r =
+            i_cs_ReceiveOneColumn(t.conn, &t.err, col.item(), 0, &end, &eod);
+        EXPECT_TRUE(col.guards_intact());
+        const bool bytes = ty.fixed == 0 && !numeric;
+        switch (path) {
+          case kShort:
+            EXPECT_TRUE(r == CMDSEQ_OK) << r;
+            EXPECT_EQ(col.indicator, 0);
+            break;
+          case kLong:
+            if (bytes) {
+              EXPECT_EQ(r, CMDSEQ_WARNING);
+              EXPECT_EQ(t.err.sqlcode, 101);
+              EXPECT_EQ(col.length, 300u);
+            } else {
+              EXPECT_EQ(r, CMDSEQ_PROTOCOL_ERROR);
+            }
+            break;
+          case kPrefix:
+            if (i_cs_IsVarLengthType(ty.type)) {
+              EXPECT_EQ(r, CMDSEQ_WARNING);
+              EXPECT_EQ(col.length, 1000u);
+            } else {
+              EXPECT_EQ(r, CMDSEQ_OK);  // only variable-length types take a full length
+            }
+            break;
+          case kNoValue:
+            EXPECT_EQ(r, CMDSEQ_WARNING);
+            EXPECT_EQ(col.indicator, -2);
+            EXPECT_EQ(t.err.sqlcode, 103);
+            break;
+          case kNull:
+            EXPECT_EQ(r, CMDSEQ_OK);
+            EXPECT_EQ(col.indicator, -1);
+            break;
+          case kOversize:
+            if (ty.fixed != 0) {
+              EXPECT_EQ(r, CMDSEQ_PROTOCOL_ERROR);
+            } else {
+              EXPECT_EQ(r, CMDSEQ_WARNING);
+              EXPECT_EQ(t.err.sqlcode, 101);
+              EXPECT_EQ(col.length, 40u);
+            }
+            break;
+        }
+        if (r != CMDSEQ_PROTOCOL_ERROR) {
+          EXPECT_TRUE(t.sconn.script_done());
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -8,24 +8,15 @@
 #include <string>
 
 #include "config/encrypt_level.h"
+#include "scoped_environment.h"
 
 namespace {
 
+// VCCONNECT adds to every parsed string, so it starts unset in each test and gets its
+// old value back afterwards.
 class ConnParms : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* old = std::getenv("VCCONNECT");
-    if (old != nullptr) {
-      saved_ = old;
-      had_ = true;
-    }
-    unsetenv("VCCONNECT");
-  }
-  void TearDown() override {
-    if (had_) setenv("VCCONNECT", saved_.c_str(), 1);
-  }
-  std::string saved_;
-  bool had_ = false;
+  vq::testing::ScopedEnvironment env_{"VCCONNECT"};
 };
 
 TEST_F(ConnParms, DefaultsAfterConstruction) {
@@ -173,7 +164,7 @@ TEST_F(ConnParms, ConnectionStringIsCachedUntilAChange) {
 }
 
 TEST_F(ConnParms, OldStyleAndFullParse) {
-  setenv("VCCONNECT", "CON=fromenv", 1);
+  env_.Set("VCCONNECT", "CON=fromenv");
   c_conn_parms p;
   ASSERT_EQ(p.init("dba,sql", false), 0);
   EXPECT_TRUE(p.oldstyle());

@@ -19,6 +19,7 @@
 #include "config/option_tables.h"
 #include "utils/base/memory.h"
 #include "utils/base/path_split.h"
+#include "scoped_environment.h"
 
 namespace {
 
@@ -43,27 +44,10 @@ struct Block {
 // Sets or clears VCCONNECT for one test and puts the old value back.
 class ScopedVcconnect {
  public:
-  explicit ScopedVcconnect(const char* value) {
-    const char* old = std::getenv("VCCONNECT");
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    if (value != nullptr) {
-      setenv("VCCONNECT", value, 1);
-    } else {
-      unsetenv("VCCONNECT");
-    }
-  }
-  ~ScopedVcconnect() {
-    if (had_) {
-      setenv("VCCONNECT", old_.c_str(), 1);
-    } else {
-      unsetenv("VCCONNECT");
-    }
-  }
+  explicit ScopedVcconnect(const char* value) { env_.Set("VCCONNECT", value); }
 
  private:
-  bool had_ = false;
-  std::string old_;
+  vq::testing::ScopedEnvironment env_;
 };
 
 // A fake data-source file: names to key=value texts, read by the client table.

@@ -48,6 +48,9 @@ struct ParseCase {
   Values values;
 };
 
+// The case's name stands for it in test names and messages.
+void PrintTo(const ParseCase& c, std::ostream* os) { *os << c.name; }
+
 class ClientParse : public ::testing::TestWithParam<ParseCase> {};
 
 TEST_P(ClientParse, StoresValuesOrReportsTheOffendingText) {

@@ -62,6 +62,11 @@ const AddCase kAddCases[] = {
     // December 7910 plus one month is rebuilt from year 7910 and month index 12, which
     // keeps the minute form and the time of day (the day number stays below the day form).
     {"month_past_7910", kDatePartMonth, 1, Ts(7910, 12, 31, 12, 0), Ts(7910, 13, 31, 12, 0)},
+    // January of year 1 is a date like any other (year 0 is "no date").
+    {"month_zero_in_jan_year_1", kDatePartMonth, 0, Ts(1, 1, 9, 3, 4), Ts(1, 1, 9, 3, 4)},
+    {"month_back_to_jan_year_1", kDatePartMonth, -1, Ts(1, 2, 15), Ts(1, 1, 15)},
+    {"month_back_12_to_year_1", kDatePartMonth, -12, Ts(2, 1, 1), Ts(1, 1, 1)},
+    {"quarter_back_to_jan_year_1", kDatePartQuarter, -1, Ts(1, 4, 30), Ts(1, 1, 30)},
     {"quarter", kDatePartQuarter, 1, Ts(2023, 11, 30), Ts(2024, 2, 29)},
     {"quarter_back", kDatePartQuarter, -4, Ts(2024, 5, 5), Ts(2023, 5, 5)},
     // Years: 29 February falls back to 28 February in a common year.

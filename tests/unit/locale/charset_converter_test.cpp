@@ -1,7 +1,10 @@
 // The converter front object, the built-in converters and conversions through UTF-16.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 #include <typeinfo>
 
 #include "converter_fixture.h"
@@ -30,6 +33,7 @@ TEST_F(ConverterTest, ChoosesTheImplementationByPair) {
       {"UTF-16LE", "UTF-16BE", typeid(UTF16SwapEndianCharsetConverter)},
       {"UTF-16BE", "UTF-16LE", typeid(UTF16SwapEndianCharsetConverter)},
       {"UTF-16LE", "ISO-8859-1", typeid(SBCSToUTF16MapCharsetConverter)},
+      {"ISO-8859-1", "UTF-16LE", typeid(UTF16ToSBCSMapCharsetConverter)},
       {"windows-1252", "ISO-8859-1", typeid(BytemapCharsetConverter)},
       {"UTF-8", "ISO-8859-1", typeid(PivotCharsetConverter)},
       {"UTF-8", "UTF-8", typeid(IdentityCharsetConverter)},
@@ -277,6 +281,157 @@ TEST_F(ConverterTest, RoundTripsThroughOtherCharsets) {
     Outcome o = ConvertAll(back, mid.out);
     EXPECT_EQ(ToHex(o.out), ToHex(Hex(c.text))) << c.charset;
     EXPECT_EQ(o.status | mid.status, 0u) << c.charset;
+  }
+}
+
+// ---- Single-byte sets, every byte ------------------------------------------------------
+
+// Every byte a single-byte set decodes to a character encodes back to itself, whichever
+// path the system takes: the built-in map and its reverse, the byte-to-byte tables
+// between two sets, and the Unicode library's converters on their own.
+class SingleByteRoundTrip : public ConverterTest {
+ protected:
+  static bool IsSingleByte(const CharsetInfo& cs) {
+    return cs.unit_width == 1 && cs.max_bytes == 1;
+  }
+  static Bytes AllBytes() {
+    Bytes all(256);
+    for (int b = 0; b < 256; ++b) all[b] = static_cast<unsigned char>(b);
+    return all;
+  }
+  static std::uint16_t Unit(const Bytes& utf16, std::size_t i) {
+    return static_cast<std::uint16_t>(utf16[2 * i] | (utf16[2 * i + 1] << 8));
+  }
+  static std::vector<int> Ints(const Bytes& bytes) { return {bytes.begin(), bytes.end()}; }
+  // The byte of `map` that decodes to u, or -1.
+  static int ByteOf(const std::uint16_t* map, std::uint16_t u) {
+    for (int b = 0; b < 256; ++b) {
+      if (map[b] == u) return b;
+    }
+    return -1;
+  }
+  // "1A>7F 1C>1A" for the bytes that came back as another byte ("--" for none).
+  static std::string Mismatches(const std::vector<int>& expected, const std::vector<int>& got) {
+    std::string out;
+    char buf[32];
+    for (int b = 0; b < static_cast<int>(expected.size()); ++b) {
+      if (expected[b] < 0) continue;
+      const int back = b < static_cast<int>(got.size()) ? got[b] : -1;
+      if (back == expected[b]) continue;
+      if (back < 0) {
+        std::snprintf(buf, sizeof buf, "%02X>-- ", static_cast<unsigned>(b));
+      } else {
+        std::snprintf(buf, sizeof buf, "%02X>%02X ", static_cast<unsigned>(b),
+                      static_cast<unsigned>(back));
+      }
+      out += buf;
+    }
+    return out;
+  }
+};
+
+TEST_F(SingleByteRoundTrip, BuiltInMapAndItsReverse) {
+  const CharsetInfo* utf16 = utf16le();
+  for (const CharsetInfo& cs : UTLocale::_charset_info) {
+    if (!IsSingleByte(cs)) continue;
+    SCOPED_TRACE(cs.default_label->label);
+    const std::uint16_t* map = locale()->FindOrLoadSBCSToUTF16(&cs);
+    ASSERT_NE(map, nullptr);
+    CharsetConverter decode(locale(), utf16, &cs);
+    CharsetConverter encode(locale(), &cs, utf16);
+    ASSERT_TRUE(decode.valid() && encode.valid());
+    // Bytes to UTF-16 follow the map.
+    Outcome units = ConvertAll(decode, AllBytes());
+    ASSERT_EQ(units.out.size(), 512u);
+    for (int b = 0; b < 256; ++b) EXPECT_EQ(Unit(units.out, b), map[b]) << b;
+    // Every defined character comes back as its own byte, alone and in one run.
+    Bytes utf16_defined;
+    Bytes defined;
+    std::vector<int> expected(256, -1);
+    std::vector<int> back(256, -1);  // -1: not exactly one byte without status
+    for (int b = 0; b < 256; ++b) {
+      if (map[b] == 0xFFFD) continue;
+      expected[b] = b;
+      const Bytes unit = U16({map[b]});
+      Outcome one = ConvertAll(encode, unit);
+      if (one.out.size() == 1 && one.status == 0) back[b] = one.out[0];
+      utf16_defined.insert(utf16_defined.end(), unit.begin(), unit.end());
+      defined.push_back(static_cast<unsigned char>(b));
+    }
+    EXPECT_EQ(Mismatches(expected, back), "");
+    Outcome run = ConvertAll(encode, utf16_defined);
+    EXPECT_EQ(ToHex(run.out), ToHex(defined));
+    EXPECT_EQ(run.status, 0u);
+    // A character the set lacks becomes its substitution byte and is reported.
+    Outcome lacking = ConvertAll(encode, U16({0x41, 0x4E00, 0x42}));
+    EXPECT_EQ(ToHex(lacking.out), ToHex({0x41, cs.subst[0], 0x42}));
+    EXPECT_EQ(lacking.status, kConvUnmappedChar);
+  }
+}
+
+TEST_F(SingleByteRoundTrip, TablesBetweenTwoSetsAgreeWithTheMaps) {
+  for (const CharsetInfo& from : UTLocale::_charset_info) {
+    if (!IsSingleByte(from)) continue;
+    const std::uint16_t* from_map = locale()->FindOrLoadSBCSToUTF16(&from);
+    ASSERT_NE(from_map, nullptr) << from.default_label->label;
+    for (const CharsetInfo& to : UTLocale::_charset_info) {
+      if (!IsSingleByte(to) || &to == &from) continue;
+      SCOPED_TRACE(std::string(to.default_label->label) + " <- " + from.default_label->label);
+      const std::uint16_t* to_map = locale()->FindOrLoadSBCSToUTF16(&to);
+      ASSERT_NE(to_map, nullptr);
+      CharsetConverter there(locale(), &to, &from);
+      CharsetConverter back(locale(), &from, &to);
+      ASSERT_TRUE(there.valid() && back.valid());
+      Outcome moved = ConvertAll(there, AllBytes());
+      ASSERT_EQ(moved.out.size(), 256u);
+      // Each defined byte becomes the target's byte of the same character, or the
+      // target's substitution byte; the ones the target has come back unchanged.
+      std::vector<int> expected(256, -1);
+      std::vector<int> returning(256, -1);
+      for (int b = 0; b < 256; ++b) {
+        if (from_map[b] == 0xFFFD) continue;
+        const int target = ByteOf(to_map, from_map[b]);
+        expected[b] = target >= 0 ? target : to.subst[0];
+        if (target >= 0) returning[b] = b;
+      }
+      EXPECT_EQ(Mismatches(expected, Ints(moved.out)), "");
+      Outcome returned = ConvertAll(back, moved.out);
+      EXPECT_EQ(Mismatches(returning, Ints(returned.out)), "");
+    }
+  }
+}
+
+// The library's converters are opened with fallbacks on, so a byte outside its
+// round-trip mappings may read as the character of another byte (a best fit); that
+// character then comes back as the other byte. Every other byte comes back as itself.
+TEST_F(SingleByteRoundTrip, UnicodeLibraryConvertersOnTheirOwn) {
+  if (!locale()->ICUIsSupported()) GTEST_SKIP() << "the Unicode stand-in is not loadable";
+  const CharsetInfo* utf16 = utf16le();
+  for (const CharsetInfo& cs : UTLocale::_charset_info) {
+    if (!IsSingleByte(cs)) continue;
+    SCOPED_TRACE(cs.default_label->label);
+    ToUTF16ICUCharsetConverter decode(locale(), utf16, &cs);
+    FromUTF16ICUCharsetConverter encode(locale(), &cs, utf16);
+    if (!decode.valid()) continue;  // the library does not know the set
+    ASSERT_TRUE(encode.valid());
+    std::vector<int> read(256, -1);  // the character of each byte, -1: none
+    for (int b = 0; b < 256; ++b) {
+      Outcome unit = ConvertAll(decode, Bytes{static_cast<unsigned char>(b)});
+      if (unit.status == 0 && unit.out.size() == 2 && Unit(unit.out, 0) != 0xFFFD) {
+        read[b] = Unit(unit.out, 0);
+      }
+    }
+    std::vector<int> expected(256, -1);
+    std::vector<int> back(256, -1);
+    for (int b = 0; b < 256; ++b) {
+      if (read[b] < 0) continue;
+      expected[b] = b;
+      Outcome one = ConvertAll(encode, U16({static_cast<std::uint16_t>(read[b])}));
+      if (one.out.size() != 1 || one.status != 0) continue;
+      const int got = one.out[0];
+      back[b] = (got != b && read[got] == read[b]) ? b : got;  // a best-fit reading
+    }
+    EXPECT_EQ(Mismatches(expected, back), "");
   }
 }
 

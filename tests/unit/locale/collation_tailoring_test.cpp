@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "collation_test_support.h"
+
 namespace {
 
 struct SetCase {
@@ -74,7 +76,15 @@ TEST_P(TailoringSet, CodesAndStrings) {
   EXPECT_EQ((t.flags & kTailoringLegacy) != 0, c.legacy != 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Texts, TailoringSet, ::testing::ValuesIn(kSetCases));
+// The tailoring text in the text form of NameOf, with "_legacy" for the old spellings,
+// numbered to keep rows with the same text apart.
+std::string SetName(const SetCase& c) { return NameOf(c.text) + (c.legacy ? "_legacy" : ""); }
+void PrintTo(const SetCase& c, std::ostream* os) { *os << SetName(c); }
+
+INSTANTIATE_TEST_SUITE_P(Texts, TailoringSet, ::testing::ValuesIn(kSetCases),
+                         [](const ::testing::TestParamInfo<SetCase>& info) {
+                           return std::to_string(info.index) + "_" + SetName(info.param);
+                         });
 
 TEST(Tailoring, LaterTextsBuildOnEarlierOnes) {
   UTCollationTailoring t("Case=Respect;Accent=Respect");

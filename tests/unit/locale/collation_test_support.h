@@ -63,6 +63,26 @@ class StringOStream : public UTOStream {
 inline int Sign(long v) { return v < 0 ? -1 : (v > 0 ? 1 : 0); }
 
 // memcmp order of two counted keys: a key that is a prefix of the other is less.
+// A test-name form of a text: letters and digits as they are, every other byte as
+// "_" and its two hexadecimal digits ("a\xC3\xA9" -> "a_C3_A9"), "empty" for "".
+inline std::string NameOf(const char* text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char* p = text; *p != '\0'; ++p) {
+    const auto c = static_cast<unsigned char>(*p);
+    if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) {
+      out += static_cast<char>(c);
+    } else {
+      out += '_';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out.empty() ? "empty" : out;
+}
+
+inline const char* OrderName(int order) { return order < 0 ? "lt" : (order > 0 ? "gt" : "eq"); }
+
 inline int KeyOrder(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b) {
   return a < b ? -1 : (b < a ? 1 : 0);
 }

@@ -8,7 +8,6 @@
 
 #include <cstdio>
 #include <string>
-#include <thread>
 #include <typeinfo>
 
 #include "converter_fixture.h"
@@ -51,19 +50,6 @@ TEST_F(GeneratedTablesTest, LowerHalfPassesUnchangedThroughEveryTable) {
     }
   }
   EXPECT_EQ(tables, static_cast<int>(sets.size() * (sets.size() - 1)));
-}
-
-TEST_F(GeneratedTablesTest, ThreadsAskingForOnePairShareOneTable) {
-  const CharsetInfo* to = Charset("IBM850");
-  const CharsetInfo* from = Charset("windows-1250");
-  const ConversionTable* seen[8] = {};
-  std::vector<std::thread> threads;
-  for (auto& slot : seen) {
-    threads.emplace_back([&, p = &slot] { *p = locale()->GetConversionTable(to, from, 1, 1); });
-  }
-  for (auto& t : threads) t.join();
-  ASSERT_NE(seen[0], nullptr);
-  for (const ConversionTable* t : seen) EXPECT_EQ(t, seen[0]);
 }
 
 TEST_F(GeneratedTablesTest, ByteMapConverterConvertsByTable) {

@@ -87,8 +87,10 @@ inline std::ostream& operator<<(std::ostream& os, const Outcome& o) {
             << " consumed=" << o.consumed << "}";
 }
 
-// One complete conversion with room to spare.
-inline Outcome ConvertAll(CharsetConverter& conv, const Bytes& in, std::uint32_t options = 0) {
+// One complete conversion with room to spare, through the front object or straight
+// through one implementation.
+template <typename Converter>
+Outcome ConvertAll(Converter& conv, const Bytes& in, std::uint32_t options = 0) {
   conv.set_options(options);
   Bytes out(in.size() * 4 + 64);
   conv.Reset();

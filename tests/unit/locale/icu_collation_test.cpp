@@ -113,7 +113,17 @@ TEST_P(IcuPairs, EveryFormAgrees) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Orders, IcuPairs, ::testing::ValuesIn(kPairs));
+// "<a>_lt_<b>" in the text forms of NameOf, numbered to keep rows with the same texts
+// apart; the printed value is the same without the number.
+std::string PairName(const PairCase& p) {
+  return NameOf(p.a) + "_" + OrderName(p.order) + "_" + NameOf(p.b);
+}
+void PrintTo(const PairCase& p, std::ostream* os) { *os << PairName(p); }
+
+INSTANTIATE_TEST_SUITE_P(Orders, IcuPairs, ::testing::ValuesIn(kPairs),
+                         [](const ::testing::TestParamInfo<PairCase>& info) {
+                           return std::to_string(info.index) + "_" + PairName(info.param);
+                         });
 
 TEST_F(IcuTest, Tailoring) {
   // Quaternary punctuation while case is ignored raises case (upper first) and accent,
@@ -286,6 +296,7 @@ TEST_F(IcuTest, CaseMappingAndClasses) {
        "e"},  // full mapping: ß becomes SS
       {"\xC3\xA9t\xC3\xA9", "\xC3\x89T\xC3\x89", "\xC3\xA9t\xC3\xA9"},
       {"\xCE\xA3\xCE\xB1", "\xCE\xA3\xCE\x91", "\xCF\x83\xCE\xB1"},
+      {"\xC3\x89T\xC3\x89", "\xC3\x89T\xC3\x89", "\xC3\xA9t\xC3\xA9"},
       {"", "", ""},
   };
   for (const Case& c : cases) {
@@ -300,6 +311,10 @@ TEST_F(IcuTest, CaseMappingAndClasses) {
     StringOStream out;
     EXPECT_EQ(coll_->str_toupper(out, in), std::strlen(c.upper));
     EXPECT_EQ(out.text, c.upper);
+    PieceIStream lower_in(c.in, 1);
+    StringOStream lower_out;
+    EXPECT_EQ(coll_->str_tolower(lower_out, lower_in), std::strlen(c.lower));
+    EXPECT_EQ(lower_out.text, c.lower);
   }
   char small[4];
   EXPECT_EQ(coll_->str_toupper(small, 3, "abcdef", 6), 3u);  // cut to the room
@@ -308,6 +323,10 @@ TEST_F(IcuTest, CaseMappingAndClasses) {
   EXPECT_EQ(coll_->char_toupper(ch, sizeof ch, "\xC3\xA9x", 3), 2u);
   EXPECT_EQ(std::string(ch, 2), "\xC3\x89");
   EXPECT_EQ(coll_->char_toupper(ch, sizeof ch, "\xC3", 1), 0u);  // cut character
+  EXPECT_EQ(coll_->char_tolower(ch, sizeof ch, "\xC3\x89X", 3), 2u);
+  EXPECT_EQ(std::string(ch, 2), "\xC3\xA9");
+  EXPECT_EQ(coll_->char_tolower(ch, sizeof ch, "Q", 1), 1u);
+  EXPECT_EQ(ch[0], 'q');
   EXPECT_EQ(coll_->char_tolower(ch, sizeof ch, "Q", 0), 0u);
 
   EXPECT_TRUE(coll_->do_is_alpha("\xC3\xA9", 2));
@@ -323,6 +342,10 @@ TEST_F(IcuTest, CaseMappingAndClasses) {
   char out[16];
   EXPECT_EQ(coll_->str_toupper(out, sizeof out, "\xE0\xFF", 2), 2u);  // à ÿ -> À Ÿ
   EXPECT_STREQ(out, "\xC0\x9F");
+  PieceIStream capitals("\xC0\x9F", 1);
+  StringOStream small_letters;
+  EXPECT_EQ(coll_->str_tolower(small_letters, capitals), 2u);  // À Ÿ -> à ÿ
+  EXPECT_EQ(small_letters.text, "\xE0\xFF");
   EXPECT_TRUE(coll_->do_is_alpha("\xE9", 1));
   EXPECT_TRUE(coll_->do_is_space("\xA0", 1));  // no-break space through the map
 

@@ -202,7 +202,17 @@ TEST_P(LegacyPairs, EveryFormAgrees) {
             true);
 }
 
-INSTANTIATE_TEST_SUITE_P(Orders, LegacyPairs, ::testing::ValuesIn(kPairs));
+// "<collation>_<a>_lt_<b>" in the text forms of NameOf, numbered to keep rows with the
+// same texts apart; the printed value is the same without the number.
+std::string PairName(const PairCase& p) {
+  return NameOf(p.label) + "_" + NameOf(p.a) + "_" + OrderName(p.order) + "_" + NameOf(p.b);
+}
+void PrintTo(const PairCase& p, std::ostream* os) { *os << PairName(p); }
+
+INSTANTIATE_TEST_SUITE_P(Orders, LegacyPairs, ::testing::ValuesIn(kPairs),
+                         [](const ::testing::TestParamInfo<PairCase>& info) {
+                           return std::to_string(info.index) + "_" + PairName(info.param);
+                         });
 
 TEST(LegacyCollation, CountedAndLimitedForms) {
   Coll c("1252LATIN1", 'n');
@@ -295,6 +305,7 @@ TEST(LegacyCollation, CaseMappingAndClasses) {
        "stra\xDF"
        "e"},                                             // ß has no one-byte upper case
       {"\xE0\xE9\xFF", "\xC0\xC9\x9F", "\xE0\xE9\xFF"},  // ÿ becomes Ÿ in windows-1252
+      {"\xC0\xC9\x9F", "\xC0\xC9\x9F", "\xE0\xE9\xFF"},
       {"Mixed 123!", "MIXED 123!", "mixed 123!"},
   };
   for (const Case& t : cases) {
@@ -308,6 +319,10 @@ TEST(LegacyCollation, CaseMappingAndClasses) {
     StringOStream out;
     EXPECT_EQ(c->str_toupper(out, in), n);
     EXPECT_EQ(out.text, t.upper);
+    PlainIStream lower_in(t.in);
+    StringOStream lower_out;
+    EXPECT_EQ(c->str_tolower(lower_out, lower_in), n);
+    EXPECT_EQ(lower_out.text, t.lower);
   }
   char buf[4] = {'x', 'x', 'x', 'x'};
   EXPECT_EQ(c->str_toupper(buf, 2, "abc", 3), 2u);  // cut to the room, no terminator
@@ -315,6 +330,9 @@ TEST(LegacyCollation, CaseMappingAndClasses) {
   EXPECT_EQ(c->char_toupper(buf, sizeof buf, "q", 1), 1u);
   EXPECT_EQ(buf[0], 'Q');
   EXPECT_EQ(c->char_toupper(buf, sizeof buf, "q", 0), 0u);
+  EXPECT_EQ(c->char_tolower(buf, sizeof buf, "\xC9q", 2), 1u);
+  EXPECT_EQ(buf[0], '\xE9');
+  EXPECT_EQ(c->char_tolower(buf, sizeof buf, "Q", 0), 0u);
 
   // Shift_JIS: the trail byte 'a' of 0x83 0x61 is not a letter and stays as it is, also
   // when the stream delivers the character in two pieces.
@@ -334,6 +352,18 @@ TEST(LegacyCollation, CaseMappingAndClasses) {
     EXPECT_EQ(o.text,
               "A\x83"
               "aB");
+  }
+  // Lower-casing leaves the trail byte 'A' of 0x83 0x41 alone in the same way.
+  const std::string capitals =
+      "A\x83"
+      "AB";
+  for (unsigned piece : {1u, 2u}) {
+    PieceIStream in(capitals, piece);
+    StringOStream o;
+    EXPECT_EQ(sjis->str_tolower(o, in), 4u);
+    EXPECT_EQ(o.text,
+              "a\x83"
+              "Ab");
   }
   char ch[4];
   EXPECT_EQ(sjis->char_toupper(ch, sizeof ch,

@@ -36,11 +36,22 @@ const Messages kSample = {
     {65535, "the highest number"},
 };
 
-class ResourceFileLayouts : public ::testing::TestWithParam<resfix::Widths> {};
+// The index widths of one layout, printed as "Bits8_8_0_0" in test names and messages.
+struct Layout {
+  resfix::Widths widths;
+};
+std::string LayoutName(const Layout& l) {
+  const resfix::Widths& w = l.widths;
+  return "Bits" + std::to_string(w[0]) + "_" + std::to_string(w[1]) + "_" + std::to_string(w[2]) +
+         "_" + std::to_string(w[3]);
+}
+void PrintTo(const Layout& l, std::ostream* os) { *os << LayoutName(l); }
+
+class ResourceFileLayouts : public ::testing::TestWithParam<Layout> {};
 
 TEST_P(ResourceFileLayouts, EveryMessageReadsBackAndOnlyThoseExist) {
   TempDir dir;
-  std::string path = dir.Write("sample.res", Build(kSample, GetParam()));
+  std::string path = dir.Write("sample.res", Build(kSample, GetParam().widths));
   UTVCResFile file;
   ASSERT_TRUE(file.Open(path.c_str())) << file.open_error();
   for (const auto& [id, text] : kSample) EXPECT_EQ(text, Read(file, id));
@@ -55,11 +66,12 @@ TEST_P(ResourceFileLayouts, EveryMessageReadsBackAndOnlyThoseExist) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Widths, ResourceFileLayouts,
-                         ::testing::Values(resfix::Widths{8, 8, 0, 0},
-                                           resfix::Widths{16, 0, 0, 0},
-                                           resfix::Widths{4, 4, 4, 4},
-                                           resfix::Widths{4, 12, 0, 0},
-                                           resfix::Widths{1, 15, 0, 0}));
+                         ::testing::Values(Layout{{8, 8, 0, 0}}, Layout{{16, 0, 0, 0}},
+                                           Layout{{4, 4, 4, 4}}, Layout{{4, 12, 0, 0}},
+                                           Layout{{1, 15, 0, 0}}),
+                         [](const ::testing::TestParamInfo<Layout>& info) {
+                           return LayoutName(info.param);
+                         });
 
 TEST(ResourceFile, TwoLevelIndexPlacesMessage8643AtEntries33And195) {
   std::vector<unsigned char> bytes = Build({{8643, "x"}}, {8, 8, 0, 0});

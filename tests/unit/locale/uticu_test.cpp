@@ -47,9 +47,11 @@ TEST_F(ICUConverterTest, LibraryIsSupported) {
 }
 
 TEST_F(ICUConverterTest, UnassignedCharacterIsSubstitutedOrStops) {
+  // Straight through the library's converter: the front object takes the built-in
+  // reverse map for a single-byte set.
   const CharsetInfo* latin1 = Charset("ISO-8859-1");
-  CharsetConverter conv(locale(), latin1, locale()->utf16le_charset());
-  ASSERT_EQ(typeid(*conv.impl()), typeid(FromUTF16ICUCharsetConverter));
+  FromUTF16ICUCharsetConverter conv(locale(), latin1, locale()->utf16le_charset());
+  ASSERT_TRUE(conv.valid());
   EXPECT_TRUE(conv.support_reporting());
   const Bytes in = U16({0x41, 0x3042, 0x42, 0x4E00});
   Outcome o = ConvertAll(conv, in);

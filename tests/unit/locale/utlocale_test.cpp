@@ -8,7 +8,6 @@
 #include <cstring>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "scoped_env.h"
@@ -520,6 +519,9 @@ TEST_P(EnvChoice, LanguageAndCharsetFollowTheEnvironment) {
   EXPECT_STREQ(locale.os_language()->code, c.language);
 }
 
+// The case's name stands for it in test names and messages.
+void PrintTo(const EnvCase& c, std::ostream* os) { *os << c.name; }
+
 INSTANTIATE_TEST_SUITE_P(Cases, EnvChoice, ::testing::ValuesIn(kEnvCases),
                          [](const ::testing::TestParamInfo<EnvCase>& info) {
                            std::string name;
@@ -600,20 +602,6 @@ TEST(Registry, NoMapForSetsThatAreNotSingleByte) {
   EXPECT_FALSE(locale.GetUnicodeUpper128(out, nullptr));
   ASSERT_TRUE(locale.GetUnicodeUpper128(out, Row(1)));
   EXPECT_EQ(out[0], 0x80);
-}
-
-TEST(Registry, ThreadsRacingForOneMapGetTheSameMap) {
-  ScopedEnv env;
-  UTLocale locale;
-  const CharsetInfo* koi8 = UTLocale::GetCharsetInfoFromLabel("KOI8-R", kSchemeAll);
-  std::vector<const std::uint16_t*> seen(8, nullptr);
-  std::vector<std::thread> threads;
-  for (std::size_t i = 0; i < seen.size(); ++i) {
-    threads.emplace_back([&, i] { seen[i] = locale.FindOrLoadSBCSToUTF16(koi8); });
-  }
-  for (std::thread& t : threads) t.join();
-  ASSERT_NE(seen[0], nullptr);
-  for (const std::uint16_t* map : seen) EXPECT_EQ(map, seen[0]);
 }
 
 }  // namespace

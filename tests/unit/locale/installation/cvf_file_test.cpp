@@ -169,6 +169,18 @@ TEST_F(CvfTest, DamagedFilesGiveNoTable) {
        }},
       {"no character sets", [](Bytes& b) { PutU32(b, 5 + 10, 0); }},
       {"huge number of sets", [](Bytes& b) { PutU32(b, 5 + 10, 0xFFFFFFFFu); }},
+      // 4 * count * count is 2^64 for count = 2^31: it must not wrap to an empty matrix.
+      // The pair is found in the first row, so nothing else stops the read.
+      {"number of sets whose matrix size wraps",
+       [](Bytes& b) {
+         CvfFile f;
+         f.labels = {"iso_1", "cp437", "cp850"};
+         f.entries.assign(3, std::vector<std::uint32_t>(3, 0));
+         f.entries[0][1] = 0x40000100;
+         b = f.Build();
+         PutTable(b, 256, 0x40);
+         PutU32(b, 5 + 10, 0x80000000u);
+       }},
       {"matrix offset beyond the file", [](Bytes& b) { PutU32(b, 0, 0x7FFFFFF0u); }},
       {"matrix offset near 4 GiB", [](Bytes& b) { PutU32(b, 0, 0xFFFFFFFFu); }},
       {"table offset beyond the file",

@@ -159,9 +159,13 @@ TEST(UTICUInstallation, RegistryWithoutTheLibraryFallsBackToItsOwnConverters) {
   CharsetConverter utf8(&locale, locale.utf16le_charset(), locale.utf8_charset());
   EXPECT_TRUE(utf8.valid());
   EXPECT_EQ(ConvertAll(utf8, Hex("C3 A9")).out, U16({0xE9}));
-  // A single-byte pair still converts through the table file.
-  CharsetConverter table(&locale, Charset("ISO-8859-1"), Charset("windows-1252"));
-  EXPECT_FALSE(table.valid());  // the empty directory has no table file either
+  // A single-byte pair without the table file (the empty directory has none) goes
+  // through the sets' own maps, both of them built in.
+  CharsetConverter pair(&locale, Charset("ISO-8859-1"), Charset("windows-1252"));
+  EXPECT_TRUE(pair.valid());
+  o = ConvertAll(pair, Hex("41 E9 80"));
+  EXPECT_EQ(ToHex(o.out), "41 E9 1A");  // no euro sign in ISO-8859-1
+  EXPECT_EQ(o.status, kConvUnmappedChar);
 }
 
 TEST(UTICUInstallation, FoundThroughTheInstallationRoot) {

@@ -222,6 +222,9 @@ struct SessionCase {
   unsigned char algorithm;  // the stream's number
 };
 
+// The case's name stands for it in test names and messages.
+void PrintTo(const SessionCase& c, std::ostream* os) { *os << c.name; }
+
 class TlsSessions : public TlsSessionTest, public ::testing::WithParamInterface<SessionCase> {};
 
 TEST_P(TlsSessions, HandshakeAndDataBothWays) {
@@ -255,16 +258,20 @@ TEST_P(TlsSessions, HandshakeAndDataBothWays) {
   for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 131 + 7);
   std::string at_client;
   unsigned client_rc = 99;
+  // The reader is joined before anything is asserted: a failed assertion would return
+  // with the thread still running, and destroying a joinable thread ends the program.
   std::thread client([&] { client_rc = client_end_->read_exactly(&at_client, big.size()); });
-  ASSERT_EQ(server_tls_->write(big.data(), static_cast<unsigned>(big.size())), 0u);
+  const unsigned to_client = server_tls_->write(big.data(), static_cast<unsigned>(big.size()));
   client.join();
+  ASSERT_EQ(to_client, 0u);
   EXPECT_EQ(client_rc, 0u);
   EXPECT_TRUE(at_client == big);
 
   std::string at_server;
   std::thread server([&] { server_rc = server_end_->read_exactly(&at_server, big.size()); });
-  ASSERT_EQ(client_tls_->write(big.data(), static_cast<unsigned>(big.size())), 0u);
+  const unsigned to_server = client_tls_->write(big.data(), static_cast<unsigned>(big.size()));
   server.join();
+  ASSERT_EQ(to_server, 0u);
   EXPECT_EQ(server_rc, 0u);
   EXPECT_TRUE(at_server == big);
 }

@@ -180,6 +180,12 @@ a_cmdseq_return i_cs_AllocStrmEnvLocked(a_cmdseq_env* env, c_conn_parms* parms,
   return notifier->start_control() ? CMDSEQ_OK : CMDSEQ_FAILED;
 }
 
+// The library mutex, or null while the library is not started.
+pthread_mutex_t* i_cs_LibraryMutex() {
+  Hold hold(StartMutex());
+  return g_start_count != 0 ? g_cs_mutex.handle : nullptr;
+}
+
 template <typename T>
 void i_cs_Delete(T*& object) {
   delete object;
@@ -321,16 +327,10 @@ int i_cs_StrmAppKind(std::uint32_t app_type) {
 
 a_cmdseq_return i_cs_AllocStrmEnv(a_cmdseq_env* env, c_conn_parms* parms,
                                   a_cmdseq_error_info* err) {
-  pthread_mutex_t* cs_mutex = nullptr;
-  {
-    Hold hold(StartMutex());
-    if (g_start_count == 0) return CMDSEQ_FAILED;  // the library is not started
-    cs_mutex = g_cs_mutex.handle;
-  }
-  if (cs_mutex == nullptr) return CMDSEQ_FAILED;
+  pthread_mutex_t* cs_mutex = i_cs_LibraryMutex();
+  if (cs_mutex == nullptr) return CMDSEQ_FAILED;  // the library is not started
   Hold hold(cs_mutex);
-  const a_cmdseq_return r = i_cs_AllocStrmEnvLocked(env, parms, err);
-  return r;
+  return i_cs_AllocStrmEnvLocked(env, parms, err);
 }
 
 int CmdSeqSetAPIName(a_cmdseq_env* env, const char* name) {
@@ -350,9 +350,14 @@ void CmdSeqRegisterWaitCallback(a_cmdseq_env* env, a_cmdseq_wait_callback callba
 }
 
 void CmdSeqRegisterMessageCallback(a_cmdseq_env* env, a_cmdseq_message_callback callback) {
+  // Under the library mutex, so that a communication environment being made at the same
+  // time either sees the callback or is told about it here.
+  pthread_mutex_t* cs_mutex = i_cs_LibraryMutex();
+  if (cs_mutex != nullptr) pthread_mutex_lock(cs_mutex);
   env->message_callback = callback;
   if (callback != nullptr && env->strm_env != nullptr)
     StrmSetUserMessageCallback(env->strm_env);
+  if (cs_mutex != nullptr) pthread_mutex_unlock(cs_mutex);
 }
 
 void CmdSeqRegisterDebugMessageCallback(a_cmdseq_env* env,

@@ -229,6 +229,26 @@ TEST_F(ClientEnv, AnEarlierMessageCallbackIsAnnouncedAtCreation) {
   EXPECT_EQ(StrmRecord::get().user_message_callback.load(), 1);
 }
 
+// A callback registered while the first connect makes the communication environment is
+// announced to the stack exactly once, whichever comes first.
+TEST_F(ClientEnv, AMessageCallbackRacingTheFirstConnectIsAnnouncedOnce) {
+  StrmRecord& r = StrmRecord::get();
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
+    a_cmdseq_env env;
+    ASSERT_EQ(CmdSeqAllocEnv(&env), CMDSEQ_OK);
+    env.app_type = 2;
+    r.user_message_callback = 0;
+    std::thread connect(
+        [&] { EXPECT_EQ(i_cs_AllocStrmEnv(&env, nullptr, nullptr), CMDSEQ_OK); });
+    std::thread registering([&] { CmdSeqRegisterMessageCallback(&env, RecordMessage); });
+    connect.join();
+    registering.join();
+    EXPECT_EQ(r.user_message_callback.load(), 1);
+    EXPECT_EQ(CmdSeqFreeEnv(&env), CMDSEQ_OK);
+  }
+}
+
 std::vector<std::pair<std::uintptr_t, std::string>> g_log_lines;
 
 void RecordLogLine(std::uintptr_t value, const char* text) {

@@ -91,11 +91,11 @@ class c_cmdseq_env_notifier : public c_strm_env_notifier {
   void do_control();
   void do_timed_wait_control();
 
+ private:
   // The cycle of the timed thread: counts the controller and every listed connection
   // notifier down by one tick, waking those whose count runs out.
   void count_down_once();
 
- private:
   a_cmdseq_env* env_ = nullptr;
   std::atomic<a_os_thread> control_thread_{0};
   std::atomic<bool> control_stop_{false};

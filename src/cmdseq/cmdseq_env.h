@@ -71,8 +71,8 @@ struct a_cmdseq_env {
   UTLocale* locale = nullptr;
   UTLangString* lang = nullptr;  // the environment's message strings
   UTCollation* collation = nullptr;
-  JDate* date = nullptr;
-  std::uint8_t odbc_flag = 0;                  // kept for the ODBC layer
+  JDate* date = nullptr;       // date names of the request log; English when null
+  std::uint8_t odbc_flag = 0;  // kept for the ODBC layer
   std::atomic<std::uint8_t> out_of_memory{0};  // 1 once memory ran out: every request fails
 };
 

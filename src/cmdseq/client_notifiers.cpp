@@ -11,6 +11,8 @@
 #include "cmdseq/cmdseq_env.h"
 #include "cmdseq/host_log.h"
 #include "cmdseq/strm_client_api.h"
+#include "streams/shm/resource_tree.h"
+#include "streams/shm/shm_port.h"
 #include "utils/locale/lang_string.h"
 
 namespace {
@@ -196,8 +198,8 @@ void c_cmdseq_env_notifier::count_down_once() {
   if (tick_down(countdown_ms_, kTickMs)) ut_pthread_signal_semaphore(&semaphore_);
   pthread_mutex_lock(timed_mutex_.handle);
   for (c_cmdseq_conn_notifier* n = timed_list_; n != nullptr; n = n->next_) {
-    if (tick_down(n->countdown_ms_, kTickMs) && n->sem_.id > 0) {
-      sysv_signal_semaphore(&n->sem_);
+    if (tick_down(n->countdown_ms_, kTickMs) && n->event_.id > 0) {
+      sysv_signal_semaphore(&n->event_);
     }
   }
   pthread_mutex_unlock(timed_mutex_.handle);
@@ -228,7 +230,9 @@ void c_cmdseq_env_notifier::del_timed_semaphore(c_cmdseq_conn_notifier* note) {
 
 c_cmdseq_conn_notifier::c_cmdseq_conn_notifier(c_cmdseq_env_notifier* env_notifier, void* value)
     : env_notifier_(env_notifier), value_(value) {
-  if (sysv_open_semaphore(&sem_, 0) == 1 && sem_.id > 0) {
+  a_sysv_semaphore opened{-1, 0};
+  if (sysv_open_semaphore(&opened, 0) == 1 && opened.id > 0) {
+    event_ = c_strm_inter_event::From(opened);
     execute_on_wake_.store(1);
     countdown_ms_.store(0);
     env_notifier_->add_timed_semaphore(this);
@@ -236,15 +240,16 @@ c_cmdseq_conn_notifier::c_cmdseq_conn_notifier(c_cmdseq_env_notifier* env_notifi
 }
 
 c_cmdseq_conn_notifier::~c_cmdseq_conn_notifier() {
-  if (sem_.id > 0) {
+  if (event_.id > 0) {
     env_notifier_->del_timed_semaphore(this);
-    sysv_close_semaphore(&sem_);
-    sem_.id = 0;
+    a_sysv_semaphore opened{event_.id, event_.number};
+    sysv_close_semaphore(&opened);
+    event_.id = 0;
   }
 }
 
 bool c_cmdseq_conn_notifier::is_initialized_ok(char* text, unsigned int size) const {
-  if (sem_.id > 0) return true;
+  if (event_.id > 0) return true;
   if (text != nullptr && size != 0) {
     a_cmdseq_env* env = env_notifier_->env();
     text[0] = '\0';
@@ -266,7 +271,7 @@ bool c_cmdseq_conn_notifier::block(std::uint32_t seconds) {
 
   for (;;) {
     countdown_ms_.store(c_cmdseq_env_notifier::kWaitMs);
-    if (sem_.id > 0) sysv_waiton_semaphore(&sem_);
+    if (event_.id > 0) sysv_waiton_semaphore(&event_);
     // A count the timed thread did not run out means a post ended the wait.
     bool posted = countdown_ms_.exchange(0) != 0;
     if (!posted) {
@@ -298,7 +303,7 @@ bool c_cmdseq_conn_notifier::block(std::uint32_t seconds) {
 void c_cmdseq_conn_notifier::post() {
   const a_strm_conn sconn = sconn_.load();
   if (sconn != nullptr) StrmSetUserData(sconn, 1);
-  if (sem_.id > 0) sysv_signal_semaphore(&sem_);
+  if (event_.id > 0) sysv_signal_semaphore(&event_);
 }
 
 void c_cmdseq_conn_notifier::handle_strm_indicator(std::uint8_t code) {
@@ -328,7 +333,7 @@ void c_cmdseq_conn_notifier::handle_strm_indicator(std::uint8_t code) {
 }
 
 void* c_cmdseq_conn_notifier::get_event() {
-  if (sem_.id <= 0) return nullptr;
+  if (event_.id <= 0) return nullptr;
   execute_on_wake_.store(1);
-  return &sem_;
+  return &event_;
 }

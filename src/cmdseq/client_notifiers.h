@@ -23,6 +23,7 @@
 #include <cstdint>
 
 #include "streams/notifier.h"
+#include "streams/shm/bit_signal.h"
 #include "vqtasks.h"
 
 struct a_cmdseq_env;
@@ -147,7 +148,7 @@ class c_cmdseq_conn_notifier : public c_strm_conn_notifier {
   std::atomic<a_strm_conn> sconn_{nullptr};
   void* value_;                                    // the stack's value at creation
   std::atomic<std::uint32_t> execute_on_wake_{0};  // 1: run the link's work after a wake-up
-  a_sysv_semaphore sem_{-1, 0};                 // id > 0 when usable; fixed after construction
+  c_strm_inter_event event_{-1, 0};  // the semaphore: id > 0 when usable; fixed once made
   std::atomic<std::uint32_t> countdown_ms_{0};  // this notifier's wait count
   c_cmdseq_conn_notifier* prev_ = nullptr;      // links in the timed list (timed_mutex_)
   c_cmdseq_conn_notifier* next_ = nullptr;

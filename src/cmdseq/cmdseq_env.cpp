@@ -18,6 +18,7 @@
 #include "cmdseq/strm_client_api.h"
 #include "config/conn_parms.h"
 #include "net/tcp_util.h"
+#include "streams/shm/resource_tree.h"
 #include "utils/base/bounded_strings.h"
 #include "utils/base/memory.h"
 #include "utils/base/timer_tick.h"
@@ -141,7 +142,7 @@ void i_cs_NoResourceRootError(a_cmdseq_env* env, a_cmdseq_error_info* err) {
 a_cmdseq_return i_cs_AllocStrmEnvLocked(a_cmdseq_env* env, c_conn_parms* parms,
                                         a_cmdseq_error_info* err) {
   if (env->strm_env != nullptr) return CMDSEQ_OK;
-  if (CanCreateUnixResourceRoot() == 0) {
+  if (!CanCreateUnixResourceRoot()) {
     i_cs_NoResourceRootError(env, err);
     return CMDSEQ_COMM_FAILURE;
   }

@@ -1,8 +1,8 @@
 // What the client environment and its notifiers call of the stream library: library
 // start and stop, the communication environment, the per-connection words the notifiers
-// keep in the stream connection, the server's address, and the shared-memory link's
-// helpers that the client's threads use. The stream library builds these; until it does,
-// the tests link a small stand-in of them.
+// keep in the stream connection and the server's address. The stream library builds
+// these; until it does, the tests link a small stand-in of them. (The shared-memory
+// link's helpers the client uses come from the link's own headers.)
 #ifndef VQ_CMDSEQ_STRM_CLIENT_API_H
 #define VQ_CMDSEQ_STRM_CLIENT_API_H
 
@@ -53,19 +53,6 @@ void StrmSetMessageCallback(a_strm_env env, a_strm_message_fn callback, void* da
 // Tells the environment that the host passes server messages to its own callback.
 void StrmSetUserMessageCallback(a_strm_env env);
 void StrmSetValidateFileTranCallback(a_strm_env env, a_strm_validate_file_fn callback);
-
-// --- Shared-memory link helpers -----------------------------------------------------------
-
-// The process's client resource name, created on the first call.
-const char* StrmCurSharedEngineAppName();
-// Non-zero when the local-server resource root can be created.
-int CanCreateUnixResourceRoot();
-// Records the client's process id for the shared-memory link.
-void Shmem_SetClientUniquePid(std::uint32_t pid);
-// Waits for the semaphore and takes it, repeating the wait on EINTR; 1 on success.
-int sysv_waiton_semaphore(a_sysv_semaphore* semaphore);
-// Sets the semaphore's value to 1 (several signals before a wait release it once).
-int sysv_signal_semaphore(a_sysv_semaphore* semaphore);
 
 // --- Per connection -------------------------------------------------------------------------
 

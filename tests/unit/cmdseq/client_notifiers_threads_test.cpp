@@ -18,6 +18,7 @@
 
 #include "cmdseq/client_notifiers.h"
 #include "cmdseq/cmdseq_env.h"
+#include "streams/shm/shm_port.h"
 #include "strm_client_double.h"
 
 namespace {
@@ -203,10 +204,11 @@ TEST(ClientThreads, StartNamedRunTheStacksWorkAndStop) {
   env.strm_env = &strm_env;
   c_cmdseq_env_notifier en(2);
   en.set_env(&env);
+  Shmem_SetClientUniquePid(1);  // the controller thread stores the process id
   ASSERT_TRUE(en.start_control());
   EXPECT_TRUE(en.control_running());
   EXPECT_TRUE(en.timed_running());
-  EXPECT_EQ(r.unique_pid.load(), static_cast<std::uint32_t>(getpid()));
+  EXPECT_EQ(Shmem_GetClientUniquePid(), static_cast<std::uint32_t>(getpid()));
   const std::set<std::string> names = ThreadNames();
   EXPECT_EQ(names.count("Application Con"), 1u);  // the system keeps 15 bytes
   EXPECT_EQ(names.count("Timed-Semaphore"), 1u);

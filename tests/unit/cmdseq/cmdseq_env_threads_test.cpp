@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,6 +17,8 @@
 #include "cmdseq/host_log.h"
 #include "cmdseq/request_log.h"
 #include "config/conn_parms.h"
+#include "scoped_environment.h"
+#include "streams/shm/resource_tree.h"
 #include "strm_client_double.h"
 
 namespace {
@@ -100,8 +104,13 @@ TEST_F(ClientEnv, TheBufferSizeComesFromTheParameters) {
   EXPECT_EQ(env_.strm_env->buffer_size, 4000);
 }
 
+// The resource root would lie below a plain file.
 TEST_F(ClientEnv, NoResourceRootIsACommunicationError) {
-  StrmRecord::get().can_create_root = 0;
+  const std::string file = std::string(std::getenv("VCTMP")) + "/plain";
+  std::fclose(std::fopen(file.c_str(), "w"));
+  vq::testing::ScopedEnvironment vars;
+  vars.Set("VCTMP", file + "/below");
+  vq::shm::testing::ResetResourceRootCache();
   EXPECT_EQ(i_cs_AllocStrmEnv(&env_, nullptr, &err_), CMDSEQ_COMM_FAILURE);
   EXPECT_EQ(err_.sqlcode, -832);
   const std::vector<std::string> p = params();
@@ -111,6 +120,8 @@ TEST_F(ClientEnv, NoResourceRootIsACommunicationError) {
   EXPECT_EQ(StrmRecord::get().alloc_calls.load(), 0);
   // Without an error block the answer is the same.
   EXPECT_EQ(i_cs_AllocStrmEnv(&env_, nullptr, nullptr), CMDSEQ_COMM_FAILURE);
+  EXPECT_FALSE(c_cmdseq_env_notifier::is_ready());
+  vq::shm::testing::ResetResourceRootCache();  // the program's root again once vars ends
 }
 
 struct StackRefusal {

@@ -1,12 +1,46 @@
 // The stand-in of strm_client_double.h.
 #include "strm_client_double.h"
 
-#include <errno.h>
-#include <sys/sem.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "scoped_environment.h"
+#include "streams/shm/resource_tree.h"
 
 namespace vq::testing {
+
+namespace {
+
+// The client's resource tree (the environment notifier claims the client's name in it)
+// goes to a directory of the test program's own, removed at the end.
+class PrivateResourceRoot : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "vqcsXXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    env_.Set("VCTMP", path_);
+    vq::shm::testing::ResetResourceRootCache();
+  }
+  void TearDown() override {
+    StrmReleaseSharedEngineAppName();
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+    vq::shm::testing::ResetResourceRootCache();
+  }
+
+ private:
+  ScopedEnvironment env_;
+  std::string path_;
+};
+
+::testing::Environment* const kPrivateRoot =
+    ::testing::AddGlobalTestEnvironment(new PrivateResourceRoot);
+
+}  // namespace
 
 StrmRecord& StrmRecord::get() {
   static StrmRecord record;
@@ -17,7 +51,6 @@ void StrmRecord::reset() {
   init_result = 0;
   alloc_result = 0;
   free_refuses = 0;
-  can_create_root = 1;
   init_count = 0;
   init_calls = 0;
   fini_calls = 0;
@@ -25,8 +58,6 @@ void StrmRecord::reset() {
   free_calls = 0;
   free_flag = -1;
   executes = 0;
-  app_names = 0;
-  unique_pid = 0;
   user_message_callback = 0;
   functions = a_strm_func_list{};
   message_fn = nullptr;
@@ -102,27 +133,6 @@ void StrmSetUserMessageCallback(a_strm_env) { ++StrmRecord::get().user_message_c
 
 void StrmSetValidateFileTranCallback(a_strm_env, a_strm_validate_file_fn callback) {
   StrmRecord::get().validate_fn = callback;
-}
-
-const char* StrmCurSharedEngineAppName() {
-  ++StrmRecord::get().app_names;
-  return "client";
-}
-
-int CanCreateUnixResourceRoot() { return StrmRecord::get().can_create_root.load(); }
-
-void Shmem_SetClientUniquePid(std::uint32_t pid) { StrmRecord::get().unique_pid = pid; }
-
-int sysv_waiton_semaphore(a_sysv_semaphore* semaphore) {
-  sembuf op{static_cast<unsigned short>(semaphore->number), -1, SEM_UNDO};
-  for (;;) {
-    if (semop(semaphore->id, &op, 1) == 0) return 1;
-    if (errno != EINTR) return 0;
-  }
-}
-
-int sysv_signal_semaphore(a_sysv_semaphore* semaphore) {
-  return semctl(semaphore->id, static_cast<int>(semaphore->number), SETVAL, 1) == 0 ? 1 : 0;
 }
 
 using vq::testing::Words;

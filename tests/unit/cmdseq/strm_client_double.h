@@ -2,8 +2,8 @@
 // library (strm_client_api.h), for the client's tests: the words the notifiers keep in a
 // stream connection, kept beside the scripted connection of pres_double.h; a
 // communication environment that keeps its notifier; and a process-wide record of every
-// call. The System V waits and signals are the real ones, over the task runtime's
-// semaphores.
+// call. The shared-memory link's helpers are the link's own; the test programs keep the
+// resource tree in a directory of their own (VCTMP), removed when they end.
 //
 // Everything the client's threads touch is atomic or taken under the record's mutex.
 #ifndef VQ_TESTS_UNIT_CMDSEQ_STRM_CLIENT_DOUBLE_H
@@ -46,7 +46,6 @@ struct StrmRecord {
   std::atomic<int> init_result{0};         // StrmInit's answer on the first call
   std::atomic<int> alloc_result{0};        // StrmAllocEnv: 0 or a stack code
   std::atomic<int> free_refuses{0};        // StrmFreeEnv: non-zero refuses
-  std::atomic<int> can_create_root{1};     // CanCreateUnixResourceRoot
   std::string address = "127.0.0.1:2638";  // StrmGetPrintableMachineAddr
 
   // Calls.
@@ -57,8 +56,6 @@ struct StrmRecord {
   std::atomic<int> free_calls{0};
   std::atomic<int> free_flag{-1};  // the flag of the last StrmFreeEnv
   std::atomic<int> executes{0};    // StrmExecute
-  std::atomic<int> app_names{0};   // StrmCurSharedEngineAppName
-  std::atomic<std::uint32_t> unique_pid{0};
   std::atomic<int> user_message_callback{0};
   a_strm_func_list functions{};  // the table StrmAllocEnv was given
   a_strm_message_fn message_fn = nullptr;

@@ -143,6 +143,9 @@ bool parse_command_line(const std::vector<std::string>& args, CommandLine& out,
       out.auto_stop = true;
     } else if (a == "-ha") {
       out.hidden = true;
+    } else if (a == "-ud") {
+      if (!value(i, v)) return false;
+      out.discovery = v;
     } else if (a == "-n") {
       if (!value(i, v)) return false;
       (out.database_file.empty() ? out.server_name : out.database_name) = v;

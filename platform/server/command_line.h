@@ -22,6 +22,7 @@
 namespace vqeng {
 
 struct CommandLine {
+  std::string discovery;  // -ud ADDRESS:PORT: answer discovery requests there (off when empty)
   std::string server_name;
   std::string database_file;
   std::string database_name;

@@ -428,9 +428,11 @@ bool Engine::open(SqlError& err) {
     db_ = nullptr;
     return false;
   }
-  sqlite3_busy_timeout(db_, 5000);
   // With a write-ahead log, readers see the last commit and never wait for a
-  // writer; writers wait for each other up to the busy time-out.
+  // writer; writers wait for each other up to the busy time-out. A hundred writers on
+  // a loaded machine (or under a sanitizer) can queue for several seconds, and a
+  // database server makes a writer wait for a lock rather than fail it that soon.
+  sqlite3_busy_timeout(db_, 60000);
   sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
   sqlite3_extended_result_codes(db_, 1);
   sqlite3_progress_handler(db_, 1000, &Engine::progress_cb, this);

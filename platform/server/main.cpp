@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "command_line.h"
+#include "discovery_responder.h"
 #include "server.h"
 #include "shm_listener.h"
 
@@ -109,6 +110,12 @@ int main(int argc, char** argv) {
 
   std::printf("port=%d\n", server.port());
   std::fflush(stdout);
+  vqeng::DiscoveryResponder discovery;
+  if (!discovery.start(cl.discovery, cfg.server_name, cfg.database_name, cfg.tcp_port, why)) {
+    std::fprintf(stderr, "vqeng12: %s\n", why.c_str());
+    report(cl.handshake_fd, 2);
+    return 1;
+  }
   log.line("0 server " + cfg.server_name + " ready on port " + std::to_string(server.port()));
   report(cl.handshake_fd, 0);
   server.serve();

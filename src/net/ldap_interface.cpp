@@ -144,6 +144,10 @@ bool DynLDAPInterface::loadRoutines() {
     }
     library = handle;
     loadedName = *name;
+    // The library sets up its process-wide options on first use, without a lock of
+    // its own: do that here, under ours, before any thread opens a session.
+    int version = 0;
+    ldap_get_option(nullptr, kLdapOptProtocolVersion, &version);
     isLoaded.store(true, std::memory_order_release);
     failure[0] = '\0';
     return true;

@@ -540,9 +540,8 @@ a_cmdseq_return CmdSeqFetch(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
   a_cmdseq_return prefetch_result = CMDSEQ_OK;
   bool prefetching = false;
   if (fetch->row_count <= 1 || block) {
-    fetch->offset = 1;  // the prefetch follows the rows of this fetch
-    prefetching = i_cs_InitiatePrefetch(conn, fetch, &prefetch_result, err, 1);
     fetch->offset = sent_offset;
+    prefetching = i_cs_InitiatePrefetch(conn, fetch, &prefetch_result, err, 1);
   }
   if (prefetch_result != CMDSEQ_OK) return prefetch_result;
   if (!prefetching) {

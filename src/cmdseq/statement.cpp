@@ -9,6 +9,7 @@
 #include "cmdseq/wire_bytes.h"
 #include "cmdseq/wire_values.h"
 #include "utils/base/memory.h"
+#include "utils/locale/utlocale.h"
 
 using vq::cmdseq::load_le16;
 using vq::cmdseq::load_le32;
@@ -794,7 +795,17 @@ a_cmdseq_return CmdSeqChangeCharCharset(a_cmdseq_conn* conn, a_cmdseq_error_info
 a_cmdseq_return CmdSeqChangeNCharCharset(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
                                          const char* name, std::uint32_t length) {
   conn->status |= CS_STATUS_NCHARSET_CHANGED;
-  return change_charset(conn, err, kItemNCharset, name, length);
+  const a_cmdseq_return result = change_charset(conn, err, kItemNCharset, name, length);
+  if (result == CMDSEQ_OK || result == CMDSEQ_WARNING) {
+    // The smallest character of the set is one code unit of it.
+    char label[64];
+    const std::uint32_t n = length < sizeof label - 1 ? length : sizeof label - 1;
+    std::memcpy(label, name, n);
+    label[n] = '\0';
+    const CharsetInfo* info = UTLocale::GetCharsetInfoFromLabel(label, 0xFFFFFFFFu);
+    if (info != nullptr) conn->min_nchar_size = info->unit_width;
+  }
+  return result;
 }
 
 a_cmdseq_return CmdSeqTimeChange(a_cmdseq_conn* conn, a_cmdseq_error_info*) {

@@ -212,6 +212,52 @@ TEST_F(FetchFixture, MoreRowsThanAskedBreakTheReply) {
   EXPECT_EQ(c.status_request(), CMDSEQ_OK);  // the stream is in step again
 }
 
+TEST_F(FetchFixture, MovesOtherThanToTheNextRowGoToTheServer) {
+  struct Case {
+    const char* name;
+    std::int32_t offset;
+    std::uint16_t options;
+    bool prefetch;
+  };
+  const Case cases[] = {
+      {"backwards", -2, 0, false},
+      {"absolute", 7, 1, true},
+      {"relative forwards", 3, 0, true},
+      {"the current row again", 0, 0, true},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    c.conn->prefetch_cursor = nullptr;
+    cursor.flags_a |= CS_CURSOR_A_PREFETCH;
+    const std::size_t at = c.sconn.sent.size();
+    c.sconn.sync();
+    int_row(c.sconn, k.offset);
+    c.sconn.item(CS_ITEM_END);
+    ok(c.sconn, {{5, 40}});
+    c.sconn.sync();
+    a_cmdseq_fetch_param f;
+    f.cursor = &cursor;
+    f.bound = &bound;
+    f.offset = k.offset;
+    f.options = k.options;
+    ASSERT_EQ(CmdSeqFetch(c.conn, &c.err, &f), CMDSEQ_OK);
+    EXPECT_EQ(value, k.offset);
+    EXPECT_EQ(f.position, 40u);
+    std::size_t fetch_at = at;
+    while (c.sconn.sent[fetch_at].code != 35) ++fetch_at;
+    EXPECT_EQ(c.sconn.sent[fetch_at].bytes,
+              le32(9) + le32(static_cast<std::uint32_t>(k.offset)) + le16(1) + le16(k.options));
+    EXPECT_EQ(c.sconn.sent[fetch_at + 1].code, k.prefetch ? 36 : -1);
+    if (k.prefetch) {
+      // The prefetch's reply is given up unread before the next case.
+      c.sconn.item(CS_ITEM_END);
+      ok(c.sconn);
+      c.sconn.sync();
+      ASSERT_EQ(i_cs_ClearPrefetchPending(c.conn, &c.err, false), CMDSEQ_OK);
+    }
+  }
+}
+
 TEST_F(FetchFixture, RequestsTheCursorCannotServeAreRefused) {
   struct Case {
     const char* name;

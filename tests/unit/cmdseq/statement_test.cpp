@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -432,6 +433,24 @@ TEST(CharsetChange, SendsTheNameWithItsTerminatorAndReadsTheLabelFromLevel13) {
     EXPECT_EQ(c.sconn.sent[0].bytes, (Bytes{'u', 't', 'f', '8', 0}));
     EXPECT_TRUE(c.sconn.script_done());
     EXPECT_TRUE(c.conn->status & CS_STATUS_CHARSET_CHANGED);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CharsetChange, ANationalCharacterSetSetsTheSmallestCharacterSize) {
+  for (const char* name : {"UTF-16", "UTF-8"}) {
+    SCOPED_TRACE(name);
+    CmdSeqConn c;
+    c.conn->server_strm_ver = 13;
+    c.sconn.item(CS_ITEM_SUCCESS).item(CS_ITEM_END).sync();
+    EXPECT_EQ(CmdSeqChangeNCharCharset(c.conn, &c.err, name,
+                                       static_cast<std::uint32_t>(std::strlen(name))),
+              CMDSEQ_OK);
+    EXPECT_EQ(CmdSeqGetMinNCharSize(c.conn), std::strcmp(name, "UTF-8") == 0 ? 1 : 2);
+    EXPECT_EQ(codes(c.sconn), (std::vector<int>{5, -1}));  // no label for NCHAR
   }
 }
 

@@ -136,19 +136,19 @@ class a_cmdseq_conn : public c_utils_refobj {
   a_cmdseq_pending_info_req* pending = nullptr;
 
   // Statements, cursors and fetching.
-  a_cmdseq_cursor_node* cursors = nullptr;      // open cursors, newest first
-  a_cmdseq_flush_node* flush_list = nullptr;    // cursor handles whose buffered rows are stale
-  bool prefetch_on = true;                      // prefetch switch (set at connect)
-  bool prefetch_warned = false;                 // the memory-budget warning was logged
-  std::uint16_t prefetch_rows = 10;             // prefetch row setting (set at connect)
-  std::uint32_t fetch_budget = 1024 * 1024;     // fetch-memory budget, bytes (set at connect)
-  std::uint32_t fetch_bytes_in_use = 0;         // fetch memory held by buffers and blocks
-  std::uint8_t close_mode = 1;                  // 1 or 2: when a close goes by name
-  float close_s1 = 0;                           // close statistics (growth at the next open)
+  a_cmdseq_cursor_node* cursors = nullptr;    // open cursors, newest first
+  a_cmdseq_flush_node* flush_list = nullptr;  // cursor handles whose buffered rows are stale
+  bool prefetch_on = true;                    // prefetch switch (set at connect)
+  bool prefetch_warned = false;               // the memory-budget warning was logged
+  std::uint16_t prefetch_rows = 10;           // prefetch row setting (set at connect)
+  std::uint32_t fetch_budget = 1024 * 1024;   // fetch-memory budget, bytes (set at connect)
+  std::uint32_t fetch_bytes_in_use = 0;       // fetch memory held by buffers and blocks
+  std::uint8_t close_mode = 1;                // 1 or 2: when a close goes by name
+  float close_s1 = 0;                         // close statistics (growth at the next open)
   float close_s2 = 0;
-  std::uint16_t validate_counter16 = 0;         // sent in every validate item
+  std::uint16_t validate_counter16 = 0;  // sent in every validate item
   std::uint32_t validate_counter32 = 0;
-  std::uint16_t min_nchar_size = 1;             // minimum NCHAR character size
+  std::uint16_t min_nchar_size = 1;  // minimum NCHAR character size
 };
 
 // Takes the connection out of service: when connected, frees its cursor lists and clears

@@ -32,7 +32,8 @@ a_cmdseq_desc_item* item_at(a_cmdseq_desc* desc, std::uint32_t k) {
 // A column too long to buffer unasked: its declared length reaches a sixteenth of the
 // budget and neither the described total nor the cursor's own description says it is
 // short.
-bool too_long(const a_cmdseq_cursor* cursor, const a_cmdseq_app_column& entry, std::uint32_t k) {
+bool too_long(const a_cmdseq_cursor* cursor, const a_cmdseq_app_column& entry,
+              std::uint32_t k) {
   const std::uint32_t budget = cursor->conn->fetch_budget;
   if (!i_cs_IsVarLengthType(entry.type) || entry.length < budget / 16) return false;
   if ((cursor->flags_b & CS_CURSOR_B_VARTOTAL) != 0 && cursor->var_length_total < budget / 10) {
@@ -99,7 +100,8 @@ a_cmdseq_return i_cs_RebuildColInfo(a_cmdseq_cursor* cursor, a_cmdseq_desc* boun
   if (count > 0xFFFF) count = 0xFFFF;
   if (cursor->columns == nullptr || count != cursor->entry_count) {
     std::uint32_t room = count;
-    if (cursor->own_desc != nullptr && cursor->own_desc->count > room) room = cursor->own_desc->count;
+    if (cursor->own_desc != nullptr && cursor->own_desc->count > room)
+      room = cursor->own_desc->count;
     if (room > 0xFFFF) room = 0xFFFF;
     auto* columns = static_cast<a_cmdseq_app_column*>(
         ut_malloc((room == 0 ? 1 : room) * sizeof(a_cmdseq_app_column)));
@@ -133,9 +135,9 @@ a_cmdseq_return i_cs_RebuildColInfo(a_cmdseq_cursor* cursor, a_cmdseq_desc* boun
     }
     entry.flags &= static_cast<std::uint8_t>(~CS_COLUMN_BOUND);
     entry.bound = nullptr;
-    const bool buffer_it = i_cs_GetDescItemDUType(entry.type, entry.subtype) != CS_NO_VALUE_CODE &&
-                           (cursor->flags_a & CS_CURSOR_A_GETDATA_COLS) != 0 &&
-                           !too_long(cursor, entry, k);
+    const bool buffer_it =
+        i_cs_GetDescItemDUType(entry.type, entry.subtype) != CS_NO_VALUE_CODE &&
+        (cursor->flags_a & CS_CURSOR_A_GETDATA_COLS) != 0 && !too_long(cursor, entry, k);
     if (buffer_it) {
       entry.buffer_index = static_cast<std::int16_t>(buffered++);
     } else {
@@ -167,10 +169,12 @@ a_cmdseq_return i_cs_RebuildColInfo(a_cmdseq_cursor* cursor, a_cmdseq_desc* boun
   }
   if ((cursor->flags_b & CS_CURSOR_B_VARTOTAL) != 0) {
     const std::uint64_t cap =
-        (static_cast<std::uint64_t>(cursor->entry_count) * 10 + cursor->var_length_total) * 2 + 100;
+        (static_cast<std::uint64_t>(cursor->entry_count) * 10 + cursor->var_length_total) * 2 +
+        100;
     if (variable > cap) variable = cap;
   }
-  const std::uint64_t row = static_cast<std::uint64_t>(cursor->entry_count) * 16 + 12 + variable;
+  const std::uint64_t row =
+      static_cast<std::uint64_t>(cursor->entry_count) * 16 + 12 + variable;
   cursor->row_size_est = row > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(row);
   cursor->out_of_line_est = fixed > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(fixed);
 
@@ -221,7 +225,8 @@ a_cmdseq_return i_cs_SendRowDesc(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
     }
     entry.flags &= static_cast<std::uint8_t>(~CS_COLUMN_SEND_DEFN);
   }
-  for (std::uint32_t k = cursor->entry_count; k < cursor->definitions_sent && r == CMDSEQ_OK; ++k) {
+  for (std::uint32_t k = cursor->entry_count; k < cursor->definitions_sent && r == CMDSEQ_OK;
+       ++k) {
     r = send(SQLPresSend(conn->strm_conn, kItemRowColumn, &p, 2, 0));
     if (r == CMDSEQ_OK) {
       vq::cmdseq::store_le16(p, static_cast<std::uint16_t>(k));

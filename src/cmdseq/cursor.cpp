@@ -1,8 +1,9 @@
 // Cursor bookkeeping of a connection: the cursor list, the flush-buffers list, the rules
 // that forget cursors the server closed, position alignment and the prefetch in flight.
+#include "cmdseq/cursor.h"
+
 #include <cstring>
 
-#include "cmdseq/cursor.h"
 #include "cmdseq/fetch.h"
 #include "cmdseq/fetch_buffer.h"
 #include "cmdseq/request.h"
@@ -49,7 +50,8 @@ void close_cursor(a_cmdseq_conn* conn, a_cmdseq_cursor* cursor) {
 
 }  // namespace
 
-// --- Lists ------------------------------------------------------------------------------------
+// --- Lists
+// ------------------------------------------------------------------------------------
 
 bool i_cs_AddCursor(a_cmdseq_conn* conn, a_cmdseq_cursor* cursor) {
   auto* node = static_cast<a_cmdseq_cursor_node*>(ut_malloc(sizeof(a_cmdseq_cursor_node)));

@@ -48,11 +48,11 @@ struct a_cmdseq_app_column {
   std::int16_t type = 0;  // application type
   std::int16_t scale = 0;
   std::int16_t precision = 0;
-  std::int16_t subtype = 0;      // fourth type field (date-time subtype of type 9)
-  std::uint32_t length = 0;      // declared length
-  std::uint32_t sent_length = 0; // length last sent to the server
-  std::int16_t buffer_index = -1;  // cell of the column in a buffered row; -1: none
-  std::uint8_t flags = 1;          // CS_COLUMN_*
+  std::int16_t subtype = 0;             // fourth type field (date-time subtype of type 9)
+  std::uint32_t length = 0;             // declared length
+  std::uint32_t sent_length = 0;        // length last sent to the server
+  std::int16_t buffer_index = -1;       // cell of the column in a buffered row; -1: none
+  std::uint8_t flags = 1;               // CS_COLUMN_*
   a_cmdseq_desc_item* bound = nullptr;  // the bound description item, or null
 };
 constexpr std::uint8_t CS_COLUMN_SEND_DEFN = 0x01;  // definition must be sent again
@@ -147,10 +147,12 @@ a_cmdseq_return CmdSeqCloseCursor(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
 a_cmdseq_return i_cs_CloseCursorByName(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
                                        const char* name);
 a_cmdseq_return CmdSeqDescribeCursor(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
-                                     a_cmdseq_cursor* cursor, a_cmdseq_describe_param* describe);
+                                     a_cmdseq_cursor* cursor,
+                                     a_cmdseq_describe_param* describe);
 a_cmdseq_return CmdSeqResume(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
                              a_cmdseq_resume_param* resume);
-a_cmdseq_return CmdSeqPut(a_cmdseq_conn* conn, a_cmdseq_error_info* err, a_cmdseq_put_param* put);
+a_cmdseq_return CmdSeqPut(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                          a_cmdseq_put_param* put);
 a_cmdseq_return CmdSeqUpdate(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
                              a_cmdseq_update_param* update);
 a_cmdseq_return CmdSeqDelete(a_cmdseq_conn* conn, a_cmdseq_error_info* err,

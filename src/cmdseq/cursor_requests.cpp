@@ -102,8 +102,8 @@ void i_cs_InitCursorBeforeOpen(a_cmdseq_cursor* cursor, std::uint32_t options) {
   cursor->flags_a = CS_CURSOR_A_PREFETCH;
   if ((options & CS_OPEN_NO_PREFETCH) != 0) cursor->flags_a |= CS_CURSOR_A_NO_PREFETCH;
   cursor->flags_b = static_cast<std::uint8_t>(
-      (cursor->flags_b & ~(CS_CURSOR_B_END_BEHIND | CS_CURSOR_B_ABANDONED | CS_CURSOR_B_COMPLETE |
-                           CS_CURSOR_B_VARTOTAL)) |
+      (cursor->flags_b & ~(CS_CURSOR_B_END_BEHIND | CS_CURSOR_B_ABANDONED |
+                           CS_CURSOR_B_COMPLETE | CS_CURSOR_B_VARTOTAL)) |
       CS_CURSOR_B_NONE_YET);
   cursor->flags_c = static_cast<std::uint8_t>((cursor->flags_c | CS_CURSOR_C_FIRST_FETCH) &
                                               ~CS_CURSOR_C_OWN_DESC);
@@ -132,7 +132,8 @@ a_cmdseq_return i_cs_SendCursorOpen(a_cmdseq_conn* conn, a_cmdseq_error_info* er
   return i_cs_SendMultipleRows(conn, err, params, params->count, params->count);
 }
 
-a_cmdseq_return i_cs_ReceiveCursorOpenAndOpenCursor(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+a_cmdseq_return i_cs_ReceiveCursorOpenAndOpenCursor(a_cmdseq_conn* conn,
+                                                    a_cmdseq_error_info* err,
                                                     a_cmdseq_open_param* open,
                                                     a_cmdseq_stmt_info* info,
                                                     std::uint32_t* opened) {
@@ -140,7 +141,8 @@ a_cmdseq_return i_cs_ReceiveCursorOpenAndOpenCursor(a_cmdseq_conn* conn, a_cmdse
   a_cs_item item;
   a_cmdseq_return r = i_cs_ReceiveItem(conn, err, &item);
   if (r != CMDSEQ_OK) return r;
-  if (item.code != kItemCursorHandle || item.payload_bytes() < 4) return i_cs_ProtocolError(conn);
+  if (item.code != kItemCursorHandle || item.payload_bytes() < 4)
+    return i_cs_ProtocolError(conn);
   const std::uint32_t server_cursor = load_le32(item.payload);
 
   if (opened != nullptr) {
@@ -203,7 +205,8 @@ a_cmdseq_return i_cs_ReceiveCursorOpenAndOpenCursor(a_cmdseq_conn* conn, a_cmdse
       cursor->growth_multiplier = 1;
       cursor->growth_period = 1;
     }
-    if (conn->close_s1 > 0 && conn->close_s2 / conn->close_s1 <= 0.333f) cursor->growth_period = 2;
+    if (conn->close_s1 > 0 && conn->close_s2 / conn->close_s1 <= 0.333f)
+      cursor->growth_period = 2;
     cursor->growth_countdown = static_cast<std::uint8_t>(cursor->growth_period + 1);
   }
   if (info != nullptr) info->reuse_flags |= CS_REUSE_CURSOR_DESC | CS_REUSE_OPENED;
@@ -222,8 +225,10 @@ namespace {
 // it; a complete cached description must have as many columns as the bound one.
 bool prefetch_joins(const a_cmdseq_conn* conn, const a_cmdseq_open_param* open,
                     const a_cmdseq_stmt_info* info, a_cmdseq_desc* bound, std::uint16_t rows) {
-  if (bound == nullptr || rows == 0 || bound->count == 0 || bound->values_per_item == 0) return false;
-  if (conn->server_strm_ver <= 7 || !conn->prefetch_on || (open->options & (4 | 128 | 256)) != 0) {
+  if (bound == nullptr || rows == 0 || bound->count == 0 || bound->values_per_item == 0)
+    return false;
+  if (conn->server_strm_ver <= 7 || !conn->prefetch_on ||
+      (open->options & (4 | 128 | 256)) != 0) {
     return false;
   }
   if (info->output != nullptr && info->desc_complete &&
@@ -269,7 +274,8 @@ a_cmdseq_return CmdSeqOpenCursorPrefetch(a_cmdseq_conn* conn, a_cmdseq_error_inf
     if (join) {
       cursor->server_cursor = CS_NULL_HANDLE;  // the server knows the cursor being opened
       cursor->result_columns = cursor->entry_count = static_cast<std::uint16_t>(bound->count);
-      if (i_cs_RebuildColInfo(cursor, bound) != CMDSEQ_OK) return i_cs_OutOfMemoryConn(conn, err);
+      if (i_cs_RebuildColInfo(cursor, bound) != CMDSEQ_OK)
+        return i_cs_OutOfMemoryConn(conn, err);
     }
     a_cmdseq_return result = i_cs_StartRequest(conn, err);
     if (result != CMDSEQ_OK) return result;
@@ -311,9 +317,11 @@ a_cmdseq_return CmdSeqOpenCursorPrefetch(a_cmdseq_conn* conn, a_cmdseq_error_inf
     if (i_cs_ReplyRead(result) && join && (cursor->flags_b & CS_CURSOR_B_OPEN) != 0 &&
         bound->count != cursor->entry_count) {
       cursor->entry_count = static_cast<std::uint16_t>(bound->count);
-      if (i_cs_RebuildColInfo(cursor, bound) != CMDSEQ_OK) return i_cs_OutOfMemoryConn(conn, err);
+      if (i_cs_RebuildColInfo(cursor, bound) != CMDSEQ_OK)
+        return i_cs_OutOfMemoryConn(conn, err);
     }
-    if (attempt == 0 && i_cs_IfValidateFailedPrepareForRedo(conn, err, handle, result)) continue;
+    if (attempt == 0 && i_cs_IfValidateFailedPrepareForRedo(conn, err, handle, result))
+      continue;
     if (result == CMDSEQ_CANCELLED) {
       if (conn->prefetch_cursor == cursor) conn->prefetch_cursor = nullptr;
       if (conn->server_strm_ver > 3) (void)i_cs_CloseCursorByName(conn, err, open->cursor_name);
@@ -348,9 +356,10 @@ a_cmdseq_return CmdSeqCloseCursorCommit(a_cmdseq_conn* conn, a_cmdseq_error_info
   i_cs_CancelCursorPrefetch(cursor, conn, err);
   a_cmdseq_return result = i_cs_StartRequest(conn, err);
   if (result != CMDSEQ_OK) return result;
-  const bool by_name = ((conn->close_mode == 1 && (cursor->open_flags & CS_OPEN_CLOSE_BY_NAME) != 0) ||
-                        conn->close_mode == 2) &&
-                       commit_result == nullptr && conn->server_strm_ver > 3;
+  const bool by_name =
+      ((conn->close_mode == 1 && (cursor->open_flags & CS_OPEN_CLOSE_BY_NAME) != 0) ||
+       conn->close_mode == 2) &&
+      commit_result == nullptr && conn->server_strm_ver > 3;
   if (by_name) {
     result = i_cs_CloseCursorByName(conn, err, close->cursor_name);
     i_cs_RemoveCursor(conn, cursor);
@@ -364,7 +373,8 @@ a_cmdseq_return CmdSeqCloseCursorCommit(a_cmdseq_conn* conn, a_cmdseq_error_info
   if (result == CMDSEQ_OK) result = i_cs_SendRequest(conn, err);
   if (result != CMDSEQ_OK) {
     if (result == CMDSEQ_CANCELLED) {
-      if (conn->server_strm_ver > 3) (void)i_cs_CloseCursorByName(conn, err, close->cursor_name);
+      if (conn->server_strm_ver > 3)
+        (void)i_cs_CloseCursorByName(conn, err, close->cursor_name);
       i_cs_SetErrorInfo(err, kCancelled);
       i_cs_RemoveCursor(conn, cursor);
     }
@@ -408,7 +418,8 @@ a_cmdseq_return CmdSeqCloseCursor(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
 // --- Describe and resume ---------------------------------------------------------------------
 
 a_cmdseq_return CmdSeqDescribeCursor(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
-                                     a_cmdseq_cursor* cursor, a_cmdseq_describe_param* describe) {
+                                     a_cmdseq_cursor* cursor,
+                                     a_cmdseq_describe_param* describe) {
   if (!is_open(cursor, err)) return CMDSEQ_ERROR;
   if (!connected(conn)) return CMDSEQ_NOT_CONNECTED;
   // A description shared with the statement is let go: the cursor describes into its own.
@@ -431,8 +442,8 @@ a_cmdseq_return CmdSeqDescribeCursor(a_cmdseq_conn* conn, a_cmdseq_error_info* e
     if ((output ? describe->want_output : describe->want_input) == 0) continue;
     std::uint8_t* p = nullptr;
     result = pres(conn, err,
-                  SQLPresSend(conn->strm_conn, output ? kItemDescribeOutput : kItemDescribeInput,
-                              &p, 6, 0));
+                  SQLPresSend(conn->strm_conn,
+                              output ? kItemDescribeOutput : kItemDescribeInput, &p, 6, 0));
     if (result == CMDSEQ_OK) {
       store_le32(p, cursor->server_cursor);
       store_le16(p + 4, describe->option);
@@ -456,7 +467,8 @@ a_cmdseq_return CmdSeqDescribeCursor(a_cmdseq_conn* conn, a_cmdseq_error_info* e
     result = i_cs_MoreSevereError(
         result, i_cs_ReceiveDescribeSeq(conn, err, cursor->own_desc, true, &final));
   }
-  if (result == CMDSEQ_OK || result == CMDSEQ_WARNING) return end_on_cursor(conn, err, cursor, result);
+  if (result == CMDSEQ_OK || result == CMDSEQ_WARNING)
+    return end_on_cursor(conn, err, cursor, result);
   CmdSeqFreeDescItems(cursor->own_desc);
   ut_free(cursor->own_desc);
   cursor->own_desc = nullptr;
@@ -523,7 +535,8 @@ a_cmdseq_return begin_positioned(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
 
 }  // namespace
 
-a_cmdseq_return CmdSeqPut(a_cmdseq_conn* conn, a_cmdseq_error_info* err, a_cmdseq_put_param* put) {
+a_cmdseq_return CmdSeqPut(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                          a_cmdseq_put_param* put) {
   put->info1 = put->info2 = put->info23 = 0;
   if (!is_open(put->cursor, err)) return CMDSEQ_ERROR;
   if (!connected(conn)) return CMDSEQ_NOT_CONNECTED;
@@ -538,8 +551,9 @@ a_cmdseq_return CmdSeqPut(a_cmdseq_conn* conn, a_cmdseq_error_info* err, a_cmdse
     a_cmdseq_desc* rows = put->rows_desc;
     const std::uint32_t count = rows != nullptr ? rows->count : 0;
     const std::uint32_t per_row = count / put->rows;
-    result = per_row == 0 ? pres(conn, err, SQLPresSendCommand(conn->strm_conn, CS_ITEM_END, 0))
-                          : i_cs_SendMultipleRows(conn, err, rows, per_row, per_row * put->rows);
+    result = per_row == 0
+                 ? pres(conn, err, SQLPresSendCommand(conn->strm_conn, CS_ITEM_END, 0))
+                 : i_cs_SendMultipleRows(conn, err, rows, per_row, per_row * put->rows);
   }
   if (result == CMDSEQ_OK) result = i_cs_SendRequest(conn, err);
   if (result != CMDSEQ_OK) return fail_unsent(conn, err, result);
@@ -580,7 +594,8 @@ a_cmdseq_return CmdSeqDelete(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
   a_cmdseq_return result = begin_positioned(conn, err, del->cursor);
   if (result != CMDSEQ_OK) return result;
   result = send_handle(conn, err, kItemDelete, del->cursor);
-  if (result == CMDSEQ_OK) result = pres(conn, err, SQLPresSendName(conn->strm_conn, del->table, 0));
+  if (result == CMDSEQ_OK)
+    result = pres(conn, err, SQLPresSendName(conn->strm_conn, del->table, 0));
   if (result == CMDSEQ_OK) {
     result = pres(conn, err, SQLPresSendName(conn->strm_conn, del->correlation, 0));
   }
@@ -602,10 +617,11 @@ a_cmdseq_return CmdSeqExplain(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
   result = send_handle(conn, err, kItemExplain, explain->cursor);
   a_cmdseq_desc_item* item = explain->plan != nullptr ? explain->plan->items : nullptr;
   if (result == CMDSEQ_OK) {
-    result = item == nullptr
-                 ? pres(conn, err, SQLPresSendCommand(conn->strm_conn, CS_ITEM_NO_DEFINITION, 0))
-                 : i_cs_SendAppColDefn(conn, err, item->type, item->subtype, item->precision,
-                                       item->scale, item->length);
+    result =
+        item == nullptr
+            ? pres(conn, err, SQLPresSendCommand(conn->strm_conn, CS_ITEM_NO_DEFINITION, 0))
+            : i_cs_SendAppColDefn(conn, err, item->type, item->subtype, item->precision,
+                                  item->scale, item->length);
   }
   if (result == CMDSEQ_OK) result = i_cs_SendRequest(conn, err);
   if (result != CMDSEQ_OK) return fail_unsent(conn, err, result);

@@ -60,7 +60,8 @@ a_cmdseq_return i_cs_ReceivePrefetchTrailer(a_cmdseq_conn* conn, a_cmdseq_cursor
   }
   if (result == CMDSEQ_PROTOCOL_ERROR) result = i_cs_ReSyncIfProtocolError(conn, result, err);
   if (cursor->rows_received != 0) {
-    const std::uint32_t bytes = StrmGetBytesRecvUncomp(conn->strm_conn) - cursor->bytes_at_prefetch;
+    const std::uint32_t bytes =
+        StrmGetBytesRecvUncomp(conn->strm_conn) - cursor->bytes_at_prefetch;
     cursor->avg_row_bytes = bytes / cursor->rows_received;
   } else {
     cursor->flags_a &= static_cast<std::uint8_t>(~CS_CURSOR_A_PREFETCH);
@@ -74,7 +75,8 @@ a_cmdseq_return i_cs_ReceivePrefetchTrailer(a_cmdseq_conn* conn, a_cmdseq_cursor
   return result;
 }
 
-a_cmdseq_return i_cs_ReceiveFetchPendingIntoBuffers(a_cmdseq_conn* conn, a_cmdseq_cursor* cursor,
+a_cmdseq_return i_cs_ReceiveFetchPendingIntoBuffers(a_cmdseq_conn* conn,
+                                                    a_cmdseq_cursor* cursor,
                                                     a_cmdseq_error_info* err) {
   if (conn->prefetch_cursor == cursor) conn->prefetch_cursor = nullptr;
   if (cursor->buffer == nullptr) {
@@ -133,7 +135,9 @@ bool i_cs_InitiatePrefetch(a_cmdseq_conn* conn, a_cmdseq_fetch_param* fetch,
   a_cmdseq_cursor* cursor = fetch->cursor;
   if ((cursor->flags_a & CS_CURSOR_A_NO_PREFETCH) != 0) return false;
   const std::uint32_t half = cursor->rows_asked / 2u;
-  auto held = [&]() -> std::uint32_t { return cursor->buffer != nullptr ? cursor->buffer->count : 0; };
+  auto held = [&]() -> std::uint32_t {
+    return cursor->buffer != nullptr ? cursor->buffer->count : 0;
+  };
   if (held() > half) return false;
   if ((cursor->flags_b & CS_CURSOR_B_COMPLETE) != 0 &&
       static_cast<std::uint32_t>(cursor->rows_asked - cursor->rows_received) > half) {
@@ -154,8 +158,7 @@ bool i_cs_InitiatePrefetch(a_cmdseq_conn* conn, a_cmdseq_fetch_param* fetch,
     cursor->flags_c &= static_cast<std::uint8_t>(~CS_CURSOR_C_FIRST_FETCH);
   }
   if (cursor->buffered_columns == 0 || (cursor->flags_a & CS_CURSOR_A_PREFETCH) == 0 ||
-      !conn->prefetch_on ||
-      (cursor->flags_a & CS_CURSOR_A_END_REACHED) != 0 ||
+      !conn->prefetch_on || (cursor->flags_a & CS_CURSOR_A_END_REACHED) != 0 ||
       (cursor->flags_b & CS_CURSOR_B_END_BEHIND) != 0 ||
       (cursor->buffered_columns != cursor->entry_count &&
        (cursor->flags_b & CS_CURSOR_B_NONE_YET) != 0 && cursor->rows_received == 0) ||
@@ -195,7 +198,8 @@ bool i_cs_InitiatePrefetch(a_cmdseq_conn* conn, a_cmdseq_fetch_param* fetch,
              cursor->buffer->row_size;
   }
   std::int64_t estimate = cursor->row_size_est;
-  if (cursor->avg_row_bytes != 0 && conn->server_strm_ver > 12) estimate = cursor->avg_row_bytes + base;
+  if (cursor->avg_row_bytes != 0 && conn->server_strm_ver > 12)
+    estimate = cursor->avg_row_bytes + base;
   std::int64_t need;
   if (estimate <= 0) {
     need = base * static_cast<std::int64_t>(rows);
@@ -229,7 +233,8 @@ bool i_cs_InitiatePrefetch(a_cmdseq_conn* conn, a_cmdseq_fetch_param* fetch,
       if (!i_cs_ResizeFetchBuffer(cursor, static_cast<std::uint32_t>(room),
                                   cursor->buffered_columns)) {
         if (cursor->buffer == nullptr) return false;
-        const std::int64_t fit = static_cast<std::int64_t>(cursor->buffer->capacity) - held() - keep;
+        const std::int64_t fit =
+            static_cast<std::int64_t>(cursor->buffer->capacity) - held() - keep;
         if (fit < 3) return false;
         rows = static_cast<std::uint64_t>(fit);
       }
@@ -247,7 +252,8 @@ bool i_cs_InitiatePrefetch(a_cmdseq_conn* conn, a_cmdseq_fetch_param* fetch,
   a_sqlpres_code code = SQLPresSend(conn->strm_conn, kItemPrefetch, &p, 16, 0);
   if (code == SQLPRES_OK) {
     vq::cmdseq::store_le32(p, cursor->server_cursor);
-    vq::cmdseq::store_le32(p + 4, spare > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(spare));
+    vq::cmdseq::store_le32(p + 4,
+                           spare > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(spare));
     vq::cmdseq::store_le16(p + 8, fetch->limit_on != 0 ? fetch->prefetch_limit : 0xFFFF);
     vq::cmdseq::store_le16(p + 10, static_cast<std::uint16_t>(rows));
     vq::cmdseq::store_le16(p + 12, kind);
@@ -296,7 +302,8 @@ bool buffer_fits(const a_cmdseq_cursor* cursor, a_cmdseq_desc* bound) {
     const a_cmdseq_app_column& entry = cursor->columns[k];
     if (entry.buffer_index < 0 || entry.type != item->type) return false;
     if ((item->type == 2 || item->type == 3) &&
-        (entry.scale != static_cast<std::int16_t>(item->scale) || entry.precision != item->precision)) {
+        (entry.scale != static_cast<std::int16_t>(item->scale) ||
+         entry.precision != item->precision)) {
       return false;
     }
     if (item->type == 9 && entry.subtype != item->subtype) return false;
@@ -308,9 +315,9 @@ bool buffer_fits(const a_cmdseq_cursor* cursor, a_cmdseq_desc* bound) {
 // Reads the rows of a fetch reply into value records first..first+limit-1 of the bound
 // description (values of columns without a slot are dropped), up to the reply's end item.
 // *rows gets the complete rows; *end_of_data is set by a row status 100.
-a_cmdseq_return read_rows(a_cmdseq_conn* conn, a_cmdseq_error_info* err, a_cmdseq_cursor* cursor,
-                          a_cmdseq_desc* bound, std::uint32_t first, std::uint32_t limit,
-                          std::uint32_t* rows, bool* end_of_data) {
+a_cmdseq_return read_rows(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                          a_cmdseq_cursor* cursor, a_cmdseq_desc* bound, std::uint32_t first,
+                          std::uint32_t limit, std::uint32_t* rows, bool* end_of_data) {
   *rows = 0;
   a_cmdseq_return result = CMDSEQ_OK;
   for (;;) {
@@ -324,8 +331,8 @@ a_cmdseq_return read_rows(a_cmdseq_conn* conn, a_cmdseq_error_info* err, a_cmdse
       bool eod = false;
       a_cmdseq_return r;
       a_cmdseq_desc_item* item = entry.bound;
-      if (item != nullptr && bound != nullptr && *rows < limit && slot < bound->values_per_item &&
-          item->values()[slot].data != nullptr) {
+      if (item != nullptr && bound != nullptr && *rows < limit &&
+          slot < bound->values_per_item && item->values()[slot].data != nullptr) {
         r = i_cs_ReceiveOneColumn(conn, err, item, slot, &end, &eod);
       } else {
         r = i_cs_ThrowAwayColumn(conn, err, &end, &eod, false);
@@ -376,8 +383,8 @@ a_cmdseq_return read_rows(a_cmdseq_conn* conn, a_cmdseq_error_info* err, a_cmdse
 }
 
 // Sets the indicator of every bound item to -1 for the value records not filled.
-a_cmdseq_return mark_unfilled(a_cmdseq_error_info* err, a_cmdseq_desc* bound, std::uint32_t from,
-                              std::uint32_t to) {
+a_cmdseq_return mark_unfilled(a_cmdseq_error_info* err, a_cmdseq_desc* bound,
+                              std::uint32_t from, std::uint32_t to) {
   if (bound == nullptr) return CMDSEQ_OK;
   std::uint32_t k = 0;
   for (a_cmdseq_desc_item* item = bound->items; item != nullptr && k < bound->count;
@@ -415,12 +422,14 @@ a_cmdseq_return CmdSeqFetch(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
   }
   a_cmdseq_desc* bound = fetch->bound;
   const bool block = fetch->row_count > 0 && bound != nullptr && bound->values_per_item > 0;
-  if (block && static_cast<std::uint32_t>(fetch->first_row) + fetch->row_count > bound->values_per_item) {
+  if (block && static_cast<std::uint32_t>(fetch->first_row) + fetch->row_count >
+                   bound->values_per_item) {
     i_cs_SetErrorInfo(err, -182);
     return CMDSEQ_ERROR;
   }
   const bool dropped = on_flush_list(conn, cursor->server_cursor) || fetch->reread != 0 ||
-                       (fetch->options & (1 | 8)) != 0 || fetch->offset < cursor->reposition_base ||
+                       (fetch->options & (1 | 8)) != 0 ||
+                       fetch->offset < cursor->reposition_base ||
                        (fetch->limit_on != 0 && fetch->prefetch_limit == 0);
   if (dropped) {
     i_cs_CancelCursorPrefetch(cursor, conn, err);
@@ -492,8 +501,8 @@ a_cmdseq_return CmdSeqFetch(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
     }
     fetch->rows_fetched = static_cast<std::uint16_t>(served);
     if (block && served < asked) {
-      result = i_cs_MoreSevereError(
-          result, mark_unfilled(err, bound, fetch->first_row + served, fetch->first_row + asked));
+      result = i_cs_MoreSevereError(result, mark_unfilled(err, bound, fetch->first_row + served,
+                                                          fetch->first_row + asked));
     }
     if (result != CMDSEQ_ERROR && !end_of_data) {
       a_cmdseq_return sent = CMDSEQ_OK;
@@ -529,9 +538,11 @@ a_cmdseq_return CmdSeqFetch(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
       r = i_cs_HandleSQLPresError(conn, code, err);
     } else {
       vq::cmdseq::store_le32(p, cursor->server_cursor);
-      vq::cmdseq::store_le32(p + 4, static_cast<std::uint32_t>(served != 0 ? 1 : fetch->offset));
+      vq::cmdseq::store_le32(p + 4,
+                             static_cast<std::uint32_t>(served != 0 ? 1 : fetch->offset));
       vq::cmdseq::store_le16(p + 8, static_cast<std::uint16_t>(asked - served));
-      vq::cmdseq::store_le16(p + 10, static_cast<std::uint16_t>(fetch->options | (served != 0 ? 2 : 0)));
+      vq::cmdseq::store_le16(
+          p + 10, static_cast<std::uint16_t>(fetch->options | (served != 0 ? 2 : 0)));
       cursor->position_delta = 0;
     }
   }
@@ -551,12 +562,13 @@ a_cmdseq_return CmdSeqFetch(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
 
   std::uint32_t rows = 0;
   result = i_cs_MoreSevereError(
-      result, read_rows(conn, err, cursor, bound, fetch->first_row + served, asked - served, &rows,
-                        &end_of_data));
+      result, read_rows(conn, err, cursor, bound, fetch->first_row + served, asked - served,
+                        &rows, &end_of_data));
   if (i_cs_ReplyRead(result)) {
     // The fetch trailer.
     const a_cmdseq_return status = i_cs_ReceiveSuccessOrError(conn, err);
-    if (status == CMDSEQ_ERROR && err->sqlcode == -853 && cursor->saved_prefetch_error != nullptr) {
+    if (status == CMDSEQ_ERROR && err->sqlcode == -853 &&
+        cursor->saved_prefetch_error != nullptr) {
       // The prefetch failed first: its own error tells why.
       i_cs_RestoreErrorFrom(err, cursor->saved_prefetch_error);
     }
@@ -605,7 +617,8 @@ a_cmdseq_return CmdSeqFetch(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
   fetch->rows_fetched = static_cast<std::uint16_t>(served + rows);
   if (block && served + rows < asked) {
     result = i_cs_MoreSevereError(
-        result, mark_unfilled(err, bound, fetch->first_row + served + rows, fetch->first_row + asked));
+        result,
+        mark_unfilled(err, bound, fetch->first_row + served + rows, fetch->first_row + asked));
   }
   (void)delta_at_start;
   a_cmdseq_return ended = i_cs_EndRequest(conn, err, result);

@@ -15,8 +15,10 @@ constexpr std::uint32_t kUnsizedCellCap = 64 * 1024;
 
 void charge(a_cmdseq_cursor* cursor, std::size_t bytes) {
   if (cursor->conn == nullptr) return;
-  const std::uint64_t sum = static_cast<std::uint64_t>(cursor->conn->fetch_bytes_in_use) + bytes;
-  cursor->conn->fetch_bytes_in_use = sum > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(sum);
+  const std::uint64_t sum =
+      static_cast<std::uint64_t>(cursor->conn->fetch_bytes_in_use) + bytes;
+  cursor->conn->fetch_bytes_in_use =
+      sum > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(sum);
 }
 
 void refund(a_cmdseq_cursor* cursor, std::size_t bytes) {
@@ -122,7 +124,8 @@ void abandon_prefetch(a_cmdseq_cursor* cursor) {
 
 // --- Buffer life -----------------------------------------------------------------------------
 
-bool i_cs_CreateFetchBuffer(a_cmdseq_cursor* cursor, std::uint32_t rows, std::uint32_t columns) {
+bool i_cs_CreateFetchBuffer(a_cmdseq_cursor* cursor, std::uint32_t rows,
+                            std::uint32_t columns) {
   drop_buffer(cursor);
   cursor->buffer = make_buffer(cursor, rows, columns);
   return cursor->buffer != nullptr;
@@ -130,7 +133,8 @@ bool i_cs_CreateFetchBuffer(a_cmdseq_cursor* cursor, std::uint32_t rows, std::ui
 
 void i_cs_FreeAllocatedFetchBuffers(a_cmdseq_cursor* cursor) { drop_buffer(cursor); }
 
-bool i_cs_ResizeFetchBuffer(a_cmdseq_cursor* cursor, std::uint32_t rows, std::uint32_t columns) {
+bool i_cs_ResizeFetchBuffer(a_cmdseq_cursor* cursor, std::uint32_t rows,
+                            std::uint32_t columns) {
   if (rows == 0 && columns == 0) {
     drop_buffer(cursor);
     return true;
@@ -258,8 +262,8 @@ void i_cs_ReleaseCurrentRow(a_cmdseq_cursor* cursor) {
   buf->free_head = index;
 }
 
-bool i_cs_GetFromCurrentRow(a_cmdseq_cursor* cursor, std::uint32_t column,
-                            std::uint32_t* held, std::uint32_t* full, const std::uint8_t** data,
+bool i_cs_GetFromCurrentRow(a_cmdseq_cursor* cursor, std::uint32_t column, std::uint32_t* held,
+                            std::uint32_t* full, const std::uint8_t** data,
                             std::uint8_t* flags) {
   std::uint8_t* slot = current_slot(cursor);
   if (slot == nullptr || column >= cursor->buffer->columns) return false;
@@ -317,7 +321,8 @@ a_cmdseq_return i_cs_CopyBufferedRowToDesc(a_cmdseq_conn* conn, a_cmdseq_cursor*
     std::uint32_t full = 0;
     const std::uint8_t* data = nullptr;
     std::uint8_t flags = 0;
-    if (!i_cs_GetFromCurrentRow(cursor, static_cast<std::uint32_t>(cursor->columns[k].buffer_index),
+    if (!i_cs_GetFromCurrentRow(cursor,
+                                static_cast<std::uint32_t>(cursor->columns[k].buffer_index),
                                 &held, &full, &data, &flags)) {
       return CMDSEQ_FAILED;
     }
@@ -379,7 +384,8 @@ a_cmdseq_return throw_away_rest(a_cmdseq_conn* conn, a_cmdseq_error_info* err) {
   }
 }
 
-a_cmdseq_return skip_long(a_cmdseq_conn* conn, a_cmdseq_error_info* err, const a_cs_item& item) {
+a_cmdseq_return skip_long(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                          const a_cs_item& item) {
   if (!item.is_long()) return CMDSEQ_OK;
   std::uint32_t total = 0;
   a_sqlpres_code pc = SQLPresReceiveBegin(conn->strm_conn, &total);
@@ -556,8 +562,8 @@ a_cmdseq_return i_cs_ReceiveRowIntoBuffer(a_cmdseq_conn* conn, a_cmdseq_error_in
       return i_cs_ProtocolError(conn);
     }
     bool stored = true;
-    result = read_value(conn, err, cursor, entry, static_cast<std::uint32_t>(entry.buffer_index),
-                        item, &stored);
+    result = read_value(conn, err, cursor, entry,
+                        static_cast<std::uint32_t>(entry.buffer_index), item, &stored);
     if (result != CMDSEQ_OK) break;
     if (!stored) {
       i_cs_ClearInsertSlot(cursor);

@@ -82,8 +82,8 @@ void i_cs_ReleaseCurrentRow(a_cmdseq_cursor* cursor);
 
 // Cell `column` of the current row: bytes held, full length, data and flags. False when
 // there is no current row or the column is beyond the buffer's columns.
-bool i_cs_GetFromCurrentRow(a_cmdseq_cursor* cursor, std::uint32_t column,
-                            std::uint32_t* held, std::uint32_t* full, const std::uint8_t** data,
+bool i_cs_GetFromCurrentRow(a_cmdseq_cursor* cursor, std::uint32_t column, std::uint32_t* held,
+                            std::uint32_t* full, const std::uint8_t** data,
                             std::uint8_t* flags);
 // The current row's status: 1 without a row, 0 for a good row, else 4/5 with the status
 // in the block.

@@ -16,7 +16,8 @@ constexpr std::uint8_t kItemGetData = 38;
 bool types_match(const a_cmdseq_app_column& entry, const a_cmdseq_desc_item* item) {
   if (entry.type != item->type) return false;
   if (item->type == 2 || item->type == 3) {
-    return entry.scale == static_cast<std::int16_t>(item->scale) && entry.precision == item->precision;
+    return entry.scale == static_cast<std::int16_t>(item->scale) &&
+           entry.precision == item->precision;
   }
   if (item->type == 9) return entry.subtype == item->subtype;
   return true;
@@ -103,7 +104,8 @@ a_cmdseq_return CmdSeqGetData(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
   a_cmdseq_return r = i_cs_StartRequest(conn, err);
   if (r != CMDSEQ_OK) return r;
   i_cs_CancelCursorPrefetch(cursor, conn, err);
-  if (cursor->reposition_base != 0 || (cursor->buffer != nullptr && cursor->buffer->count >= 2)) {
+  if (cursor->reposition_base != 0 ||
+      (cursor->buffer != nullptr && cursor->buffer->count >= 2)) {
     i_cs_FlushBuffersForCursor(cursor, true);
     cursor->reposition_base = 0;
     cursor->flags_a |= CS_CURSOR_A_KEEP_CURRENT;
@@ -117,14 +119,16 @@ a_cmdseq_return CmdSeqGetData(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
   }
   r = code == SQLPRES_OK ? CMDSEQ_OK : i_cs_HandleSQLPresError(conn, code, err);
   const a_cmdseq_desc_item* v = get->value;
-  if (r == CMDSEQ_OK) r = i_cs_SendAppColDefn(conn, err, v->type, v->subtype, v->precision, v->scale, v->length);
+  if (r == CMDSEQ_OK)
+    r = i_cs_SendAppColDefn(conn, err, v->type, v->subtype, v->precision, v->scale, v->length);
   if (r == CMDSEQ_OK) {
     const a_cmdseq_desc_item* c = get->companion;
-    r = c != nullptr ? i_cs_SendAppColDefn(conn, err, c->type, c->subtype, c->precision, c->scale,
-                                           c->length)
-                     : (SQLPresSendCommand(conn->strm_conn, CS_ITEM_NO_DEFINITION, 0) == SQLPRES_OK
-                            ? CMDSEQ_OK
-                            : CMDSEQ_NOT_CONNECTED);
+    r = c != nullptr
+            ? i_cs_SendAppColDefn(conn, err, c->type, c->subtype, c->precision, c->scale,
+                                  c->length)
+            : (SQLPresSendCommand(conn->strm_conn, CS_ITEM_NO_DEFINITION, 0) == SQLPRES_OK
+                   ? CMDSEQ_OK
+                   : CMDSEQ_NOT_CONNECTED);
   }
   if (r == CMDSEQ_OK) r = i_cs_SendRequest(conn, err);
   if (r != CMDSEQ_OK) return i_cs_FiniRequest(conn, i_cs_ReSyncIfProtocolError(conn, r, err));
@@ -170,11 +174,10 @@ a_cmdseq_return CmdSeqGetData(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
     entry->flags |= CS_COLUMN_DECIDED;
     const a_cmdseq_desc_item* own = nullptr;
     if (cursor->own_desc != nullptr) own = CmdSeqGetDescItem(cursor->own_desc, get->column);
-    const bool short_column =
-        ((cursor->flags_b & CS_CURSOR_B_VARTOTAL) != 0 &&
-         cursor->var_length_total < conn->fetch_budget / 10) ||
-        (own != nullptr && own->type != -1 && own->type != -31 && own->type != -4 &&
-         own->length < conn->fetch_budget / 16);
+    const bool short_column = ((cursor->flags_b & CS_CURSOR_B_VARTOTAL) != 0 &&
+                               cursor->var_length_total < conn->fetch_budget / 10) ||
+                              (own != nullptr && own->type != -1 && own->type != -31 &&
+                               own->type != -4 && own->length < conn->fetch_budget / 16);
     if (short_column) {
       entry->flags |= CS_COLUMN_MAY_BUFFER;
     } else {

@@ -41,7 +41,8 @@ a_cmdseq_return finish_with_value(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
                                   a_cmdseq_desc* value, a_cmdseq_return sent) {
   a_cmdseq_return result = sent;
   if (result == CMDSEQ_OK) result = i_cs_SendRequest(conn, err);
-  if (result != CMDSEQ_OK) return i_cs_FiniRequest(conn, i_cs_ReSyncIfProtocolError(conn, result, err));
+  if (result != CMDSEQ_OK)
+    return i_cs_FiniRequest(conn, i_cs_ReSyncIfProtocolError(conn, result, err));
   const a_cmdseq_return value_result = i_cs_ReceiveOptionalVal(conn, err, value);
   if (!i_cs_ReplyRead(value_result)) return i_cs_EndRequest(conn, err, value_result);
   result = status_and_info(conn, err);
@@ -59,7 +60,8 @@ a_cmdseq_return text_request(a_cmdseq_conn* conn, a_cmdseq_error_info* err, std:
                     : SQLPresSendBytes(conn->strm_conn, code, text,
                                        static_cast<std::uint32_t>(std::strlen(text)), 0));
   if (result == CMDSEQ_OK) result = i_cs_SendRequest(conn, err);
-  if (result != CMDSEQ_OK) return i_cs_FiniRequest(conn, i_cs_ReSyncIfProtocolError(conn, result, err));
+  if (result != CMDSEQ_OK)
+    return i_cs_FiniRequest(conn, i_cs_ReSyncIfProtocolError(conn, result, err));
   return i_cs_EndRequest(conn, err, status_and_info(conn, err));
 }
 
@@ -87,13 +89,15 @@ a_cmdseq_return CmdSeqGetOption(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
   if (result != CMDSEQ_OK) return result;
   const a_cmdseq_desc_item* v = option->value;
   result = pres(conn, err, SQLPresSendCommand(conn->strm_conn, kItemGetOption, 0));
-  if (result == CMDSEQ_OK) result = pres(conn, err, SQLPresSendName(conn->strm_conn, option->name, 0));
-  if (result == CMDSEQ_OK) result = pres(conn, err, SQLPresSendName(conn->strm_conn, option->name2, 0));
+  if (result == CMDSEQ_OK)
+    result = pres(conn, err, SQLPresSendName(conn->strm_conn, option->name, 0));
+  if (result == CMDSEQ_OK)
+    result = pres(conn, err, SQLPresSendName(conn->strm_conn, option->name2, 0));
   if (result == CMDSEQ_OK) {
-    result = v == nullptr
-                 ? pres(conn, err, SQLPresSendCommand(conn->strm_conn, CS_ITEM_NO_DEFINITION, 0))
-                 : i_cs_SendAppColDefn(conn, err, v->type, v->subtype, v->precision, v->scale,
-                                       v->length);
+    result = v == nullptr ? pres(conn, err,
+                                 SQLPresSendCommand(conn->strm_conn, CS_ITEM_NO_DEFINITION, 0))
+                          : i_cs_SendAppColDefn(conn, err, v->type, v->subtype, v->precision,
+                                                v->scale, v->length);
   }
   if (v == nullptr) return finish_with_value(conn, err, nullptr, result);
   SingleItem one(v);
@@ -107,17 +111,21 @@ a_cmdseq_return CmdSeqSetOption(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
   std::uint8_t* p = nullptr;
   result = pres(conn, err, SQLPresSend(conn->strm_conn, kItemSetOption, &p, 1, 0));
   if (result == CMDSEQ_OK) p[0] = option->temporary != 0 ? 1 : 0;
-  if (result == CMDSEQ_OK) result = pres(conn, err, SQLPresSendName(conn->strm_conn, option->name, 0));
-  if (result == CMDSEQ_OK) result = pres(conn, err, SQLPresSendName(conn->strm_conn, option->name2, 0));
+  if (result == CMDSEQ_OK)
+    result = pres(conn, err, SQLPresSendName(conn->strm_conn, option->name, 0));
+  if (result == CMDSEQ_OK)
+    result = pres(conn, err, SQLPresSendName(conn->strm_conn, option->name2, 0));
   if (result == CMDSEQ_OK) {
-    result = pres(conn, err,
-                  option->value == nullptr
-                      ? SQLPresSendCommand(conn->strm_conn, CS_ITEM_NO_VALUE, 0)
-                      : SQLPresSendBytes(conn->strm_conn, kItemValueText, option->value,
-                                         static_cast<std::uint32_t>(std::strlen(option->value)), 0));
+    result =
+        pres(conn, err,
+             option->value == nullptr
+                 ? SQLPresSendCommand(conn->strm_conn, CS_ITEM_NO_VALUE, 0)
+                 : SQLPresSendBytes(conn->strm_conn, kItemValueText, option->value,
+                                    static_cast<std::uint32_t>(std::strlen(option->value)), 0));
   }
   if (result == CMDSEQ_OK) result = i_cs_SendRequest(conn, err);
-  if (result != CMDSEQ_OK) return i_cs_FiniRequest(conn, i_cs_ReSyncIfProtocolError(conn, result, err));
+  if (result != CMDSEQ_OK)
+    return i_cs_FiniRequest(conn, i_cs_ReSyncIfProtocolError(conn, result, err));
   return i_cs_EndRequest(conn, err, status_and_info(conn, err));
 }
 

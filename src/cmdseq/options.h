@@ -13,8 +13,8 @@
 
 struct a_cmdseq_option_param {
   const char* name = nullptr;
-  const char* name2 = nullptr;             // or null
-  a_cmdseq_desc_item* value = nullptr;     // receives the value (type, length, value 0)
+  const char* name2 = nullptr;          // or null
+  a_cmdseq_desc_item* value = nullptr;  // receives the value (type, length, value 0)
 };
 
 struct a_cmdseq_set_option_param {

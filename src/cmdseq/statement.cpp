@@ -66,7 +66,7 @@ a_cmdseq_return status_and_info(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
 // --- Prepare and validate --------------------------------------------------------------------
 
 a_cmdseq_return i_cs_SendPrepare(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
-                             const a_cmdseq_prep_param* prep) {
+                                 const a_cmdseq_prep_param* prep) {
   a_cmdseq_return r = pres(conn, err,
                            SQLPresSendBytes(conn->strm_conn, kItemPrepare, prep->text,
                                             static_cast<std::uint32_t>(prep->text_len), 0));
@@ -82,8 +82,8 @@ a_cmdseq_return i_cs_SendPrepare(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
 }
 
 a_cmdseq_return i_cs_ReceivePrepare(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
-                                a_cmdseq_stmt_info* info, a_cmdseq_stmt_handle* handle,
-                                a_cmdseq_prep_param* prep) {
+                                    a_cmdseq_stmt_info* info, a_cmdseq_stmt_handle* handle,
+                                    a_cmdseq_prep_param* prep) {
   a_cs_item item;
   a_cmdseq_return r = i_cs_ReceiveItem(conn, err, &item);
   if (r != CMDSEQ_OK) return r;
@@ -124,7 +124,7 @@ a_cmdseq_return i_cs_ReceivePrepare(a_cmdseq_conn* conn, a_cmdseq_error_info* er
 }
 
 a_cmdseq_return i_cs_SendValidate(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
-                              a_cmdseq_stmt_info* info) {
+                                  a_cmdseq_stmt_info* info) {
   info->flags |= CS_INFO_VALIDATE_SENT;
   std::uint8_t* p = nullptr;
   a_cmdseq_return r = pres(conn, err, SQLPresSend(conn->strm_conn, kItemValidate, &p, 14, 0));
@@ -137,7 +137,7 @@ a_cmdseq_return i_cs_SendValidate(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
 }
 
 a_cmdseq_return i_cs_ReceiveValidate(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
-                                 a_cmdseq_stmt_info* info) {
+                                     a_cmdseq_stmt_info* info) {
   const a_cmdseq_return status = i_cs_ReceiveSuccessOrError(conn, err);
   if (!i_cs_ReplyRead(status)) return status;
   conn->validate_hits *= 0.99f;
@@ -159,7 +159,8 @@ a_cmdseq_return i_cs_ReceiveValidate(a_cmdseq_conn* conn, a_cmdseq_error_info* e
   const a_cmdseq_return r = i_cs_ReceiveAllInfo(conn, err, slots);
   if (r != CMDSEQ_OK) return r;
   i_cs_ProcessNonZeroInfoFlags(conn, flags, &err->cursors_closed, nullptr);
-  if (cache_size != kNoCacheSize) conn->set_max_cached_stmt(static_cast<std::uint16_t>(cache_size));
+  if (cache_size != kNoCacheSize)
+    conn->set_max_cached_stmt(static_cast<std::uint16_t>(cache_size));
   return status;
 }
 
@@ -172,10 +173,10 @@ a_cmdseq_prep_param i_cs_InitPrepParamFromStmtInfo(const a_cmdseq_stmt_info* inf
 // After a validate the server refused (-130): the entry forgets its server statement and
 // the caller repeats its whole operation once with a fresh prepare. True when it should.
 bool i_cs_IfValidateFailedPrepareForRedo(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
-                                a_cmdseq_stmt_handle* handle, a_cmdseq_return result) {
+                                         a_cmdseq_stmt_handle* handle, a_cmdseq_return result) {
   a_cmdseq_stmt_info* info = handle->info;
-  if (result != CMDSEQ_ERROR || info == nullptr ||
-      (info->flags & CS_INFO_VALIDATE_SENT) == 0 || err->sqlcode != kValidateFailed) {
+  if (result != CMDSEQ_ERROR || info == nullptr || (info->flags & CS_INFO_VALIDATE_SENT) == 0 ||
+      err->sqlcode != kValidateFailed) {
     return false;
   }
   i_cs_ResetStmtInfoAfterError(info);
@@ -187,7 +188,8 @@ bool i_cs_IfValidateFailedPrepareForRedo(a_cmdseq_conn* conn, a_cmdseq_error_inf
 
 namespace {
 
-// --- Describe ---------------------------------------------------------------------------------
+// --- Describe
+// ---------------------------------------------------------------------------------
 
 void drop_desc_caches(a_cmdseq_stmt_info* info) {
   info->free_descs();
@@ -213,7 +215,8 @@ bool cached_describe(a_cmdseq_stmt_info* info, a_cmdseq_describe_param* d, bool*
     drop_desc_caches(info);
     return false;
   }
-  const std::uint8_t kind = d->want_input != 0 ? CS_INFO_BOTH_DESCRIBED : CS_INFO_OUTPUT_DESCRIBED;
+  const std::uint8_t kind =
+      d->want_input != 0 ? CS_INFO_BOTH_DESCRIBED : CS_INFO_OUTPUT_DESCRIBED;
   if ((info->flags & CS_INFO_PREPARE_CACHED) == 0 ||
       (info->flags & (CS_INFO_BOTH_DESCRIBED | CS_INFO_OUTPUT_DESCRIBED)) == 0 ||
       info->output == nullptr) {
@@ -239,14 +242,16 @@ bool cached_describe(a_cmdseq_stmt_info* info, a_cmdseq_describe_param* d, bool*
 }
 
 a_cmdseq_return send_describe(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
-                              const a_cmdseq_stmt_info* info, const a_cmdseq_describe_param* d) {
+                              const a_cmdseq_stmt_info* info,
+                              const a_cmdseq_describe_param* d) {
   for (int pass = 0; pass < 2; ++pass) {
     const bool output = pass == 0;
     if ((output ? d->want_output : d->want_input) == 0) continue;
     std::uint8_t* p = nullptr;
-    const a_cmdseq_return r = pres(
-        conn, err,
-        SQLPresSend(conn->strm_conn, output ? kItemDescribeOutput : kItemDescribeInput, &p, 6, 0));
+    const a_cmdseq_return r =
+        pres(conn, err,
+             SQLPresSend(conn->strm_conn, output ? kItemDescribeOutput : kItemDescribeInput, &p,
+                         6, 0));
     if (r != CMDSEQ_OK) return r;
     store_le32(p, info->server_stmt);
     store_le16(p + 4, d->option);
@@ -268,7 +273,8 @@ a_cmdseq_return receive_describe(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
       info->output->release();  // a cursor that shares it keeps its own reference
       info->output = nullptr;
     }
-    info->flags &= static_cast<std::uint8_t>(~(CS_INFO_BOTH_DESCRIBED | CS_INFO_OUTPUT_DESCRIBED));
+    info->flags &=
+        static_cast<std::uint8_t>(~(CS_INFO_BOTH_DESCRIBED | CS_INFO_OUTPUT_DESCRIBED));
     target = info->output_desc();
     if (target == nullptr) return i_cs_OutOfMemoryConn(conn, err);
   }
@@ -325,7 +331,8 @@ a_cmdseq_return send_execute(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
     r = i_cs_SendColVars(conn, err, exec->colvars);
     if (r != CMDSEQ_OK) return r;
   }
-  const std::uint32_t rows = exec->params != nullptr && exec->params->count < per_row ? 1 : exec->rows;
+  const std::uint32_t rows =
+      exec->params != nullptr && exec->params->count < per_row ? 1 : exec->rows;
   return send_rows(conn, err, exec->params, per_row, rows);
 }
 
@@ -337,7 +344,8 @@ a_cmdseq_return receive_values_and_cursor(a_cmdseq_conn* conn, a_cmdseq_error_in
   a_cs_item item;
   const a_cmdseq_return r = i_cs_ReceiveItem(conn, err, &item);
   if (r != CMDSEQ_OK) return r;
-  if (item.code != kItemCursorHandle || item.payload_bytes() < 4) return i_cs_ProtocolError(conn);
+  if (item.code != kItemCursorHandle || item.payload_bytes() < 4)
+    return i_cs_ProtocolError(conn);
   const std::uint32_t cursor = load_le32(item.payload);
   if (cursor != CS_NULL_HANDLE && !i_cs_InsertFlushBuffersList(conn, cursor)) {
     return i_cs_OutOfMemoryConn(conn, err);
@@ -379,15 +387,17 @@ Lead lead_for(const a_cmdseq_stmt_info* info) {
   return Lead::kNone;
 }
 
-a_cmdseq_return send_lead(a_cmdseq_conn* conn, a_cmdseq_error_info* err, a_cmdseq_stmt_info* info,
-                          Lead lead, const a_cmdseq_prep_param* prep) {
+a_cmdseq_return send_lead(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                          a_cmdseq_stmt_info* info, Lead lead,
+                          const a_cmdseq_prep_param* prep) {
   if (lead == Lead::kPrepare) return i_cs_SendPrepare(conn, err, prep);
   if (lead == Lead::kValidate) return i_cs_SendValidate(conn, err, info);
   return CMDSEQ_OK;
 }
 
 a_cmdseq_return receive_lead(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
-                             a_cmdseq_stmt_handle* handle, Lead lead, a_cmdseq_prep_param* prep) {
+                             a_cmdseq_stmt_handle* handle, Lead lead,
+                             a_cmdseq_prep_param* prep) {
   if (lead == Lead::kPrepare) return i_cs_ReceivePrepare(conn, err, handle->info, handle, prep);
   if (lead == Lead::kValidate) return i_cs_ReceiveValidate(conn, err, handle->info);
   return CMDSEQ_OK;
@@ -414,10 +424,10 @@ a_cmdseq_return execute_once(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
   conn->increment_execute_count();
   result = send_lead(conn, err, info, lead, &prep);
   if (result == CMDSEQ_OK) {
-    const std::uint32_t per_row =
-        exec->params == nullptr ? 0
-        : exec->params->count < handle->param_count ? exec->params->count
-                                                     : handle->param_count;
+    const std::uint32_t per_row = exec->params == nullptr ? 0
+                                  : exec->params->count < handle->param_count
+                                      ? exec->params->count
+                                      : handle->param_count;
     result = send_execute(conn, err, info, exec, exec->commit_mode != 0 ? 2 : 0, per_row);
   }
   if (result == CMDSEQ_OK && commit_result != nullptr) {
@@ -425,7 +435,8 @@ a_cmdseq_return execute_once(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
     result = i_cs_SendCommit(conn, err);
   }
   if (result == CMDSEQ_OK) result = i_cs_SendRequest(conn, err);
-  if (result != CMDSEQ_OK) return i_cs_FiniRequest(conn, i_cs_ReSyncIfProtocolError(conn, result, err));
+  if (result != CMDSEQ_OK)
+    return i_cs_FiniRequest(conn, i_cs_ReSyncIfProtocolError(conn, result, err));
 
   std::uint32_t flags = 0;
   result = receive_lead(conn, err, handle, lead, nullptr);
@@ -436,7 +447,8 @@ a_cmdseq_return execute_once(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
     result = i_cs_MoreSevereError(result, i_cs_ReceiveCommit(conn, err, commit_result));
   }
   result = i_cs_EndRequest(conn, err, result);
-  if (result == CMDSEQ_ERROR && i_cs_IfValidateFailedPrepareForRedo(conn, err, handle, result)) {
+  if (result == CMDSEQ_ERROR &&
+      i_cs_IfValidateFailedPrepareForRedo(conn, err, handle, result)) {
     *redo = true;
     return result;
   }
@@ -475,7 +487,8 @@ a_cmdseq_return CmdSeqPrepare(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
   if ((info->flags & CS_INFO_PREPARED) != 0) i_cs_ForceDropStmtInfoStmt(conn, info);
   result = i_cs_SendPrepare(conn, err, prep);
   if (result == CMDSEQ_OK) result = i_cs_SendRequest(conn, err);
-  if (result != CMDSEQ_OK) return i_cs_FiniRequest(conn, i_cs_ReSyncIfProtocolError(conn, result, err));
+  if (result != CMDSEQ_OK)
+    return i_cs_FiniRequest(conn, i_cs_ReSyncIfProtocolError(conn, result, err));
   result = i_cs_EndRequest(conn, err, i_cs_ReceivePrepare(conn, err, info, handle, prep));
   if (result == CMDSEQ_ERROR) i_cs_ResetStmtInfoAfterError(info);
   return result;
@@ -489,8 +502,8 @@ a_cmdseq_return CmdSeqPrepareDescribe(a_cmdseq_conn* conn, a_cmdseq_error_info* 
     a_cmdseq_return result = take_entry(conn, err, handle, prep);
     if (result != CMDSEQ_OK) return result;
     a_cmdseq_stmt_info* info = handle->info;
-    const bool cached_prepare = (info->flags & CS_INFO_PREPARE_CACHED) != 0 &&
-                                (info->flags & CS_INFO_PREPARED) != 0;
+    const bool cached_prepare =
+        (info->flags & CS_INFO_PREPARE_CACHED) != 0 && (info->flags & CS_INFO_PREPARED) != 0;
     bool validate = false;
     const bool served = cached_describe(info, describe, &validate);
     if (cached_prepare && served && !validate && (info->flags & CS_INFO_CACHED_DROP) == 0) {
@@ -519,7 +532,8 @@ a_cmdseq_return CmdSeqPrepareDescribe(a_cmdseq_conn* conn, a_cmdseq_error_info* 
     }
     result = i_cs_EndRequest(conn, err, result);
     if (result == CMDSEQ_OK || result == CMDSEQ_WARNING) return result;
-    if (attempt == 0 && i_cs_IfValidateFailedPrepareForRedo(conn, err, handle, result)) continue;
+    if (attempt == 0 && i_cs_IfValidateFailedPrepareForRedo(conn, err, handle, result))
+      continue;
     if (result == CMDSEQ_NOT_CONNECTED || result == CMDSEQ_SERVER_CLOSED ||
         result == CMDSEQ_NO_MEMORY) {
       return result;
@@ -533,7 +547,8 @@ a_cmdseq_return CmdSeqPrepareDescribe(a_cmdseq_conn* conn, a_cmdseq_error_info* 
 }
 
 a_cmdseq_return CmdSeqDescribe(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
-                               a_cmdseq_stmt_handle* handle, a_cmdseq_describe_param* describe) {
+                               a_cmdseq_stmt_handle* handle,
+                               a_cmdseq_describe_param* describe) {
   a_cmdseq_stmt_info* info = handle->info;
   if (info == nullptr) {
     i_cs_SetErrorInfo(err, kValidateFailed);
@@ -553,7 +568,8 @@ a_cmdseq_return CmdSeqDescribe(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
   if (result != CMDSEQ_OK) return result;
   result = send_describe(conn, err, info, describe);
   if (result == CMDSEQ_OK) result = i_cs_SendRequest(conn, err);
-  if (result != CMDSEQ_OK) return i_cs_FiniRequest(conn, i_cs_ReSyncIfProtocolError(conn, result, err));
+  if (result != CMDSEQ_OK)
+    return i_cs_FiniRequest(conn, i_cs_ReSyncIfProtocolError(conn, result, err));
   result = i_cs_EndRequest(conn, err, receive_describe(conn, err, info, describe));
   if (result == CMDSEQ_ERROR) {
     i_cs_ResetStmtInfoAfterError(info);
@@ -581,10 +597,12 @@ a_cmdseq_return CmdSeqExecuteImm(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
   imm->info4 = imm->info2 = imm->info1 = 0;
   a_cmdseq_return result = begin(conn, err);
   if (result != CMDSEQ_OK) return result;
-  result = pres(conn, err, SQLPresSendBytes(conn->strm_conn, kItemExecImm, imm->text, imm->text_len, 0));
+  result = pres(conn, err,
+                SQLPresSendBytes(conn->strm_conn, kItemExecImm, imm->text, imm->text_len, 0));
   if (result == CMDSEQ_OK) result = send_rows(conn, err, nullptr, 0, 0);
   if (result == CMDSEQ_OK) result = i_cs_SendRequest(conn, err);
-  if (result != CMDSEQ_OK) return i_cs_FiniRequest(conn, i_cs_ReSyncIfProtocolError(conn, result, err));
+  if (result != CMDSEQ_OK)
+    return i_cs_FiniRequest(conn, i_cs_ReSyncIfProtocolError(conn, result, err));
   std::uint32_t flags = 0;
   result = receive_values_and_cursor(conn, err, nullptr);
   if (i_cs_ReplyRead(result)) {
@@ -607,14 +625,18 @@ a_cmdseq_return i_cs_CheckCursors(a_cmdseq_conn* conn, a_cmdseq_error_info* err)
   if (result != CMDSEQ_OK) return result;
   // The reply answers the cursors in the order the items went.
   std::uint32_t listed = 0;
-  for (a_cmdseq_cursor_node* n = conn->cursors; n != nullptr && result == CMDSEQ_OK; n = n->next) {
-    result = pres(conn, err, SQLPresSendHandle(conn->strm_conn, kItemCursorCheck,
-                                               n->cursor->server_cursor, 0));
+  for (a_cmdseq_cursor_node* n = conn->cursors; n != nullptr && result == CMDSEQ_OK;
+       n = n->next) {
+    result =
+        pres(conn, err,
+             SQLPresSendHandle(conn->strm_conn, kItemCursorCheck, n->cursor->server_cursor, 0));
     ++listed;
   }
   if (result == CMDSEQ_OK) result = i_cs_SendRequest(conn, err);
-  if (result != CMDSEQ_OK) return i_cs_FiniRequest(conn, i_cs_ReSyncIfProtocolError(conn, result, err));
-  a_cmdseq_cursor** order = static_cast<a_cmdseq_cursor**>(ut_malloc(listed * sizeof(a_cmdseq_cursor*)));
+  if (result != CMDSEQ_OK)
+    return i_cs_FiniRequest(conn, i_cs_ReSyncIfProtocolError(conn, result, err));
+  a_cmdseq_cursor** order =
+      static_cast<a_cmdseq_cursor**>(ut_malloc(listed * sizeof(a_cmdseq_cursor*)));
   if (order == nullptr) return i_cs_OutOfMemoryConn(conn, err);
   std::uint32_t k = 0;
   for (a_cmdseq_cursor_node* n = conn->cursors; n != nullptr && k < listed; n = n->next) {
@@ -641,13 +663,10 @@ a_cmdseq_return i_cs_CheckCursors(a_cmdseq_conn* conn, a_cmdseq_error_info* err)
   return i_cs_EndRequest(conn, err, overall);
 }
 
-a_cmdseq_return CmdSeqPrepareDescribeExecuteOpen(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
-                                                 a_cmdseq_stmt_handle* handle,
-                                                 a_cmdseq_prep_param* prep,
-                                                 a_cmdseq_describe_param* describe,
-                                                 a_cmdseq_execute_param* exec,
-                                                 a_cmdseq_open_param* open,
-                                                 std::uint32_t* executed, std::uint32_t* opened) {
+a_cmdseq_return CmdSeqPrepareDescribeExecuteOpen(
+    a_cmdseq_conn* conn, a_cmdseq_error_info* err, a_cmdseq_stmt_handle* handle,
+    a_cmdseq_prep_param* prep, a_cmdseq_describe_param* describe, a_cmdseq_execute_param* exec,
+    a_cmdseq_open_param* open, std::uint32_t* executed, std::uint32_t* opened) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     *executed = *opened = 0;
     std::uint16_t options = 0;
@@ -665,7 +684,8 @@ a_cmdseq_return CmdSeqPrepareDescribeExecuteOpen(a_cmdseq_conn* conn, a_cmdseq_e
     }
     bool with_open = conn->server_strm_ver > 9 && open != nullptr;
     bool with_execute = true;
-    if (with_open && (info->reuse_flags & CS_REUSE_RAN_WITHOUT_CURSOR) != 0 && exec->keep_open == 0) {
+    if (with_open && (info->reuse_flags & CS_REUSE_RAN_WITHOUT_CURSOR) != 0 &&
+        exec->keep_open == 0) {
       with_open = false;
     } else if (with_open && (info->reuse_flags & CS_REUSE_OPENED_CURSOR) != 0 &&
                lead == Lead::kValidate) {
@@ -674,8 +694,8 @@ a_cmdseq_return CmdSeqPrepareDescribeExecuteOpen(a_cmdseq_conn* conn, a_cmdseq_e
       exec->row_count = exec->second_count = 0;
     }
     bool validate = false;
-    const bool served =
-        (info->flags & CS_INFO_PREPARE_CACHED) != 0 && cached_describe(info, describe, &validate);
+    const bool served = (info->flags & CS_INFO_PREPARE_CACHED) != 0 &&
+                        cached_describe(info, describe, &validate);
 
     result = begin(conn, err);
     if (result != CMDSEQ_OK) return result;
@@ -713,11 +733,13 @@ a_cmdseq_return CmdSeqPrepareDescribeExecuteOpen(a_cmdseq_conn* conn, a_cmdseq_e
       *executed = (conn->status & CS_STATUS_SAW_111) == 0 && i_cs_ReplyRead(r) ? 1 : 0;
       conn->status &= static_cast<std::uint8_t>(~(CS_STATUS_WATCH_111 | CS_STATUS_SAW_111));
       result = i_cs_MoreSevereError(result, r);
-      if (*executed != 0 && exec->keep_open == 0) info->reuse_flags |= CS_REUSE_RAN_WITHOUT_CURSOR;
+      if (*executed != 0 && exec->keep_open == 0)
+        info->reuse_flags |= CS_REUSE_RAN_WITHOUT_CURSOR;
     }
     if (i_cs_ReplyRead(result) && with_open) {
       failed_late = true;
-      const a_cmdseq_return r = i_cs_ReceiveCursorOpenAndOpenCursor(conn, err, open, info, opened);
+      const a_cmdseq_return r =
+          i_cs_ReceiveCursorOpenAndOpenCursor(conn, err, open, info, opened);
       result = i_cs_MoreSevereError(result, r);
       if (*opened != 0) info->reuse_flags |= CS_REUSE_OPENED_CURSOR;
     }
@@ -729,7 +751,8 @@ a_cmdseq_return CmdSeqPrepareDescribeExecuteOpen(a_cmdseq_conn* conn, a_cmdseq_e
       if (exec->drop_after != 0 && *executed != 0) i_cs_DropStmt(conn, handle, false);
       return result;
     }
-    if (attempt == 0 && i_cs_IfValidateFailedPrepareForRedo(conn, err, handle, result)) continue;
+    if (attempt == 0 && i_cs_IfValidateFailedPrepareForRedo(conn, err, handle, result))
+      continue;
     if (result == CMDSEQ_CANCELLED && with_open) {
       i_cs_CloseCursorByName(conn, err, open->cursor_name);
       i_cs_SetErrorInfo(err, -299);
@@ -766,7 +789,8 @@ a_cmdseq_return change_charset(a_cmdseq_conn* conn, a_cmdseq_error_info* err, st
   result = pres(conn, err, SQLPresSendBytes(conn->strm_conn, code, text, length + 1, 0));
   ut_free(text);
   if (result == CMDSEQ_OK) result = i_cs_SendRequest(conn, err);
-  if (result != CMDSEQ_OK) return i_cs_FiniRequest(conn, i_cs_ReSyncIfProtocolError(conn, result, err));
+  if (result != CMDSEQ_OK)
+    return i_cs_FiniRequest(conn, i_cs_ReSyncIfProtocolError(conn, result, err));
   if (code == kItemCharset && conn->server_strm_ver >= 13) {
     a_cs_item item;
     result = i_cs_ReceiveItem(conn, err, &item);
@@ -815,7 +839,8 @@ a_cmdseq_return CmdSeqTimeChange(a_cmdseq_conn* conn, a_cmdseq_error_info*) {
   std::tm local{};
   localtime_r(&now, &local);
   const auto minutes = static_cast<std::int32_t>(local.tm_gmtoff / 60);  // truncates toward 0
-  (void)SQLPresSendHandle(conn->strm_conn, kItemTimeZone, static_cast<std::uint32_t>(minutes), 0);
+  (void)SQLPresSendHandle(conn->strm_conn, kItemTimeZone, static_cast<std::uint32_t>(minutes),
+                          0);
   return CMDSEQ_OK;
 }
 

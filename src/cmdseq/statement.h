@@ -82,13 +82,10 @@ a_cmdseq_return CmdSeqExecuteImm(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
 // Prepare (or validate), describe, execute and open in one exchange. The server answers
 // a query's execute with warning 111 (not executed) and a statement's open with 111 (not
 // opened); the entry learns which part to leave out next time.
-a_cmdseq_return CmdSeqPrepareDescribeExecuteOpen(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
-                                                 a_cmdseq_stmt_handle* handle,
-                                                 a_cmdseq_prep_param* prep,
-                                                 a_cmdseq_describe_param* describe,
-                                                 a_cmdseq_execute_param* exec,
-                                                 a_cmdseq_open_param* open,
-                                                 std::uint32_t* executed, std::uint32_t* opened);
+a_cmdseq_return CmdSeqPrepareDescribeExecuteOpen(
+    a_cmdseq_conn* conn, a_cmdseq_error_info* err, a_cmdseq_stmt_handle* handle,
+    a_cmdseq_prep_param* prep, a_cmdseq_describe_param* describe, a_cmdseq_execute_param* exec,
+    a_cmdseq_open_param* open, std::uint32_t* executed, std::uint32_t* opened);
 a_cmdseq_return CmdSeqChangeCharCharset(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
                                         const char* name, std::uint32_t length);
 a_cmdseq_return CmdSeqChangeNCharCharset(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
@@ -130,7 +127,8 @@ void i_cs_InitCursorBeforeOpen(a_cmdseq_cursor* cursor, std::uint32_t options);
 a_cmdseq_return i_cs_SendCursorOpen(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
                                     a_cmdseq_open_param* open, std::uint32_t server_stmt);
 // Reads the open reply; `opened` (or null) gets 0 when the status carried warning 111.
-a_cmdseq_return i_cs_ReceiveCursorOpenAndOpenCursor(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+a_cmdseq_return i_cs_ReceiveCursorOpenAndOpenCursor(a_cmdseq_conn* conn,
+                                                    a_cmdseq_error_info* err,
                                                     a_cmdseq_open_param* open,
                                                     a_cmdseq_stmt_info* info,
                                                     std::uint32_t* opened);

@@ -49,7 +49,7 @@ struct a_cmdseq_prep_param {
   const char* text;
   std::int32_t text_len;  // bytes of text; negative: no text
   std::uint16_t flags;
-  std::uint32_t option;  // part of the identity when flags has CS_PREP_WITH_OPTION
+  std::uint32_t option;      // part of the identity when flags has CS_PREP_WITH_OPTION
   std::uint32_t result = 0;  // output: information type 4 of the prepare reply
 };
 

@@ -51,7 +51,8 @@ a_cmdseq_return i_cs_ReceiveCommit(a_cmdseq_conn* conn, a_cmdseq_error_info* err
   return result;
 }
 
-a_cmdseq_return CmdSeqCommit(a_cmdseq_conn* conn, a_cmdseq_error_info* err, std::uint32_t* value) {
+a_cmdseq_return CmdSeqCommit(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                             std::uint32_t* value) {
   *value = 0;
   if ((conn->status & CS_STATUS_NO_WORK) != 0) return CMDSEQ_OK;
   if (!connected(conn)) return CMDSEQ_NOT_CONNECTED;

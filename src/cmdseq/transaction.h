@@ -10,7 +10,8 @@
 #include "cmdseq/error_info.h"
 
 // Request 58. *value gets information slot 1 of the reply (0 without an exchange).
-a_cmdseq_return CmdSeqCommit(a_cmdseq_conn* conn, a_cmdseq_error_info* err, std::uint32_t* value);
+a_cmdseq_return CmdSeqCommit(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                             std::uint32_t* value);
 // Request 59; buffered rows of every cursor are dropped first.
 a_cmdseq_return CmdSeqRollback(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
                                std::uint32_t* value);

@@ -266,7 +266,10 @@ TEST_F(CursorFixture, DescribeFillsTheCursorsOwnDescription) {
   d.want_output = 1;
   d.option = 135;
   const std::size_t at = c.sconn.sent.size();
-  c.sconn.sync().item(84, le32(100) + le16(0)).item(CS_ITEM_PARAM, std::string("NOTE")).item(CS_ITEM_END);
+  c.sconn.sync()
+      .item(84, le32(100) + le16(0))
+      .item(CS_ITEM_PARAM, std::string("NOTE"))
+      .item(CS_ITEM_END);
   ok(c.sconn);
   EXPECT_EQ(CmdSeqDescribeCursor(c.conn, &c.err, &cursor, &d), CMDSEQ_OK);
   EXPECT_EQ(codes(c.sconn, at), (std::vector<int>{46, -1}));

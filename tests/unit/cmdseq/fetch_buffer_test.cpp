@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "cmdseq_fixture.h"
 #include "cmdseq/wire_values.h"
+#include "cmdseq_fixture.h"
 #include "utils/base/memory.h"
 
 namespace {
@@ -26,7 +26,8 @@ struct BufferFixture : ::testing::Test {
 
   // Column entries: each (type, length) buffered in order.
   void entries(const std::vector<std::pair<std::int16_t, std::uint32_t>>& cols) {
-    cursor.columns = static_cast<a_cmdseq_app_column*>(ut_calloc(cols.size() * sizeof(a_cmdseq_app_column)));
+    cursor.columns =
+        static_cast<a_cmdseq_app_column*>(ut_calloc(cols.size() * sizeof(a_cmdseq_app_column)));
     for (std::size_t k = 0; k < cols.size(); ++k) {
       cursor.columns[k] = a_cmdseq_app_column{};
       cursor.columns[k].type = cols[k].first;
@@ -103,7 +104,8 @@ TEST_F(BufferFixture, GrowingKeepsTheRowsAndAddsFreeSlots) {
   ASSERT_TRUE(i_cs_CreateFetchBuffer(&cursor, 2, 1));
   insert_text("first value, out of line");
   insert_text("b");
-  const std::uint32_t blocks = in_use() - static_cast<std::uint32_t>(i_cs_FetchBufferBytes(2, 1));
+  const std::uint32_t blocks =
+      in_use() - static_cast<std::uint32_t>(i_cs_FetchBufferBytes(2, 1));
   ASSERT_TRUE(i_cs_ResizeFetchBuffer(&cursor, 5, 1));
   EXPECT_EQ(in_use(), i_cs_FetchBufferBytes(5, 1) + blocks);
   for (const char* t : {"c", "d", "e"}) insert_text(t);
@@ -152,7 +154,8 @@ TEST_F(BufferFixture, BlockAddressesInUnalignedCellsRoundTrip) {
   }
   for (int row = 0; row < 3; ++row) {
     for (std::uint32_t k = 0; k < 5; ++k) {
-      EXPECT_EQ(current_text(k), "row " + std::to_string(row) + " column " + std::to_string(k) + "!");
+      EXPECT_EQ(current_text(k),
+                "row " + std::to_string(row) + " column " + std::to_string(k) + "!");
     }
     i_cs_ReleaseCurrentRow(&cursor);
   }
@@ -181,7 +184,6 @@ TEST_F(BufferFixture, FlushReleasesEveryRowAndMarksTheFlushedPrefetch) {
 }
 
 // --- Rows from a reply --------------------------------------------------------------------
-
 
 TEST_F(BufferFixture, ARowIsReadIntoCellsCappedAtTheEntrysLength) {
   entries({{4, 4}, {-21, 30}, {-21, 10}, {1, 10}});
@@ -226,7 +228,7 @@ TEST_F(BufferFixture, ARowIsReadIntoCellsCappedAtTheEntrysLength) {
 TEST_F(BufferFixture, EndRowsAndBrokenRows) {
   struct Case {
     const char* name;
-    std::int32_t status;   // of the end-of-row item standing in for the first value
+    std::int32_t status;  // of the end-of-row item standing in for the first value
     a_cmdseq_return result;
     bool inserted;
     bool row_failed;
@@ -279,8 +281,12 @@ TEST_F(BufferFixture, ARowWithoutAFreeSlotIsDroppedAndPrefetchStops) {
   ASSERT_TRUE(i_cs_CreateFetchBuffer(&cursor, 1, 1));
   insert_text("x");
   cursor.flags_a = CS_CURSOR_A_PREFETCH;
-  c.sconn.item(112, le32(1)).item(CS_ITEM_END_OF_DATA, Bytes{0}).item(112, le32(2))
-      .item(CS_ITEM_END_OF_DATA, Bytes{0}).item(CS_ITEM_END).sync();
+  c.sconn.item(112, le32(1))
+      .item(CS_ITEM_END_OF_DATA, Bytes{0})
+      .item(112, le32(2))
+      .item(CS_ITEM_END_OF_DATA, Bytes{0})
+      .item(CS_ITEM_END)
+      .sync();
   bool end = false, inserted = false;
   EXPECT_EQ(i_cs_ReceiveRowIntoBuffer(c.conn, &c.err, &cursor, &end, &inserted), CMDSEQ_OK);
   EXPECT_TRUE(end);

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "cmdseq_fixture.h"
 #include "cmdseq/wire_values.h"
+#include "cmdseq_fixture.h"
 
 namespace {
 

@@ -18,7 +18,8 @@ std::vector<int> codes(const a_strm_conn_rec& s) {
 }
 
 // Status 'B', then information items {slot, value}, then the end item and the sync point.
-void ok_reply(a_strm_conn_rec& s, std::vector<std::pair<std::uint8_t, std::uint32_t>> info = {}) {
+void ok_reply(a_strm_conn_rec& s,
+              std::vector<std::pair<std::uint8_t, std::uint32_t>> info = {}) {
   s.item(CS_ITEM_SUCCESS);
   for (auto& [slot, value] : info) s.item(CS_ITEM_INFO32, le32(value) + Bytes{slot});
   s.item(CS_ITEM_END).sync();
@@ -44,7 +45,10 @@ TEST(Commit, SendsItem58AndKnowsWhenTheNextOneIsNeeded) {
     c.conn->server_strm_ver = k.server_ver;
     if (k.error) {
       c.sconn.item(CS_ITEM_ERROR, error_record(-1, "40001", "40001", "40001"))
-          .item(CS_ITEM_END).item(CS_ITEM_END).item(CS_ITEM_END).sync();
+          .item(CS_ITEM_END)
+          .item(CS_ITEM_END)
+          .item(CS_ITEM_END)
+          .sync();
     } else {
       ok_reply(c.sconn, {{1, 7}, {kInfoFlagsSlot, k.flags}});
     }

@@ -1,8 +1,11 @@
 // Reading prefetch replies (see fetch.h).
 #include "cmdseq/fetch.h"
 
+#include <cstdio>
+
 #include "cmdseq/fetch_buffer.h"
 #include "cmdseq/request.h"
+#include "cmdseq/request_log.h"
 #include "cmdseq/wire_bytes.h"
 #include "cmdseq/wire_values.h"
 #include "utils/base/memory.h"
@@ -211,6 +214,15 @@ bool i_cs_InitiatePrefetch(a_cmdseq_conn* conn, a_cmdseq_fetch_param* fetch,
     } else {
       rows = static_cast<std::uint64_t>(q);
       need = base * q;
+      const bool growing =
+          (cursor->flags_a & CS_CURSOR_A_GROWTH) != 0 && cursor->growth_multiplier > 3;
+      if (!conn->prefetch_warned && !growing && q <= 99 && CmdSeqCheckDebug(conn->attrib)) {
+        char number[24];
+        std::snprintf(number, sizeof number, "%lld", static_cast<long long>(q <= 2 ? 0 : q));
+        CmdSeqPrtMsgId(conn->attrib, 9473, number);
+        CmdSeqPrtMsgId(conn->attrib, 9474);
+        conn->prefetch_warned = true;
+      }
     }
   } else {
     need = base * static_cast<std::int64_t>(rows);

@@ -103,13 +103,9 @@ a_cmdseq_return CmdSeqGetData(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
 
   a_cmdseq_return r = i_cs_StartRequest(conn, err);
   if (r != CMDSEQ_OK) return r;
+  // The rows buffered behind the current one stay: a fetch that keeps the current row
+  // in the buffer is not made by this client, so get data always asks the server.
   i_cs_CancelCursorPrefetch(cursor, conn, err);
-  if (cursor->reposition_base != 0 ||
-      (cursor->buffer != nullptr && cursor->buffer->count >= 2)) {
-    i_cs_FlushBuffersForCursor(cursor, true);
-    cursor->reposition_base = 0;
-    cursor->flags_a |= CS_CURSOR_A_KEEP_CURRENT;
-  }
   std::uint8_t* p = nullptr;
   a_sqlpres_code code = SQLPresSend(conn->strm_conn, kItemGetData, &p, 10, 0);
   if (code == SQLPRES_OK) {

@@ -336,14 +336,19 @@ a_cmdseq_return read_rows(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
     const std::uint32_t slot = first + *rows;
     bool read_any = false;
     bool row_closed = false;
+    // Values go to the items of the description given now, column k to item k: an
+    // entry's remembered item may belong to a description the caller has let go.
+    a_cmdseq_desc_item* next_item = bound != nullptr ? bound->items : nullptr;
     for (std::uint32_t k = 0; k < cursor->entry_count; ++k) {
+      a_cmdseq_desc_item* item =
+          k < (bound != nullptr ? bound->count : 0) ? next_item : nullptr;
+      if (next_item != nullptr) next_item = next_item->next;
       const a_cmdseq_app_column& entry = cursor->columns[k];
       if (entry.buffer_index < 0) continue;
       bool end = false;
       bool eod = false;
       a_cmdseq_return r;
-      a_cmdseq_desc_item* item = entry.bound;
-      if (item != nullptr && bound != nullptr && *rows < limit &&
+      if (item != nullptr && (entry.flags & CS_COLUMN_BOUND) != 0 && *rows < limit &&
           slot < bound->values_per_item && item->values()[slot].data != nullptr) {
         r = i_cs_ReceiveOneColumn(conn, err, item, slot, &end, &eod);
       } else {

@@ -3,7 +3,9 @@
 // write through a cursor. The cursor record itself is in desc.h.
 //
 // A cursor is open (CS_CURSOR_B_OPEN) exactly while it is on its connection's cursor
-// list. One thread at a time works on a connection and its cursors.
+// list, which points at the caller's cursor record: a record that goes away while open
+// must be taken off first (close, or i_cs_RemoveCursor). One thread at a time works on a
+// connection and its cursors.
 #ifndef VQ_CMDSEQ_CURSOR_H
 #define VQ_CMDSEQ_CURSOR_H
 

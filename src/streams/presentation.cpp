@@ -16,7 +16,6 @@ namespace {
 
 using vq::strm::PresDiag;
 
-constexpr std::uint8_t kSpecialFirst = 251;  // caller lengths 251..254 carry no payload
 constexpr std::uint16_t kMinPieceRoom = 21;  // less room than this: the piece starts a new packet
 constexpr std::uint16_t kMinPacketSize = 300;  // the smallest packet size the peers agree on
 

@@ -145,14 +145,17 @@ void c_strm_pktdump::dump_conn_info(c_strm_port* port, const a_machine_addr* pee
   GetOSVersionString(os, sizeof os);
   const char* port_name = port != nullptr ? GetPortTypeString(static_cast<a_port_type>(port->get_type())) : nullptr;
   char text[kConnInfoChars + 1];
+  // The comment is cut at its field's length when the names are long.
+  int written = 0;
   if (address[0] != '\0') {
-    std::snprintf(text, sizeof text,
+    written = std::snprintf(text, sizeof text,
                   "VC Version: %d.%d.%d.%d\n\tPort: %s, Connected to: %s\n\tThis Machine: %s, OS: %s",
                   12, 0, 0, 2566, port_name != nullptr ? port_name : "", address, host, os);
   } else {
-    std::snprintf(text, sizeof text,
+    written = std::snprintf(text, sizeof text,
                   "VC Version: %d.%d.%d.%d\n\tPort: %s, Local Connection\n\tThis Machine: %s, OS: %s",
                   12, 0, 0, 2566, port_name != nullptr ? port_name : "", host, os);
   }
+  if (written < 0) text[0] = '\0';
   dump(PKTDUMP_COMMENT, text);
 }

@@ -318,11 +318,26 @@ an_int_strm_error c_strm_sconn::send(std::uint8_t length_byte, std::uint8_t** ou
   return STRM_OK;
 }
 
+std::uint16_t c_strm_sconn::room_left() {
+  vq::strm::LockHold hold(send_lock_);
+  return out_buff_ != nullptr && out_pos_ < out_end_
+             ? static_cast<std::uint16_t>(out_end_ - out_pos_)
+             : 0;
+}
+
+std::uint16_t c_strm_sconn::fresh_packet_room() const {
+  const std::uint16_t hdr = port_ != nullptr ? port_->header_size() : 0;
+  const std::uint16_t usable = buffer_size_ > hdr ? buffer_size_ - hdr : 0;
+  const std::uint16_t packet = usable >= max_packet_ ? max_packet_ - hdr : usable;
+  return packet > kPktShortHdrBytes ? static_cast<std::uint16_t>(packet - kPktShortHdrBytes) : 0;
+}
+
 an_int_strm_error c_strm_sconn::send_raw(std::uint16_t size, std::uint8_t** out,
                                          std::uint8_t type, std::uint8_t encrypt) {
   if (dead()) return STRM_CONN_DEAD;
   vq::strm::LockHold hold(send_lock_);
-  if (out_buff_ == nullptr || out_pos_ + size >= out_end_) {
+  // Raw bytes may fill the packet to its last byte.
+  if (out_buff_ == nullptr || out_pos_ + size > out_end_) {
     const an_int_strm_error rc = new_out_buff(type, encrypt);
     if (rc != STRM_OK) return rc;
     if (out_pos_ + size > out_end_) return 0;

@@ -27,9 +27,22 @@
 #include "streams/transport.h"
 
 class c_strm_sconn;
+struct CharsetInfo;
+class UTLocale;
+struct a_pres_state;
 
 // The handle the host holds is the session connection itself.
 struct a_strm_conn_rec {};
+
+// The host's server-message callback: (callback data, the connection's callback data,
+// message type, code, text length, text, host context). Its result is ignored.
+typedef int (*a_strm_msg_callback)(void* data, void* conn_data, std::uint8_t type,
+                                   std::uint32_t code, std::uint16_t length, const char* text,
+                                   void* host_ctx);
+// The host's file-transfer check: (callback data, the connection's callback data, file
+// name, write flag, out word). 0 refuses; otherwise a non-zero *allow allows.
+typedef int (*a_strm_validate_callback)(void* data, void* conn_data, const char* name,
+                                        std::uint32_t write, std::uint32_t* allow);
 
 // What a session connection asks of the session layer that owns it.
 class c_strm_sconn_owner {
@@ -49,6 +62,12 @@ class c_strm_sconn_owner {
   virtual void delayed_delete(c_strm_sconn* conn) = 0;
   virtual bool shutting_down() const = 0;
   virtual c_strm_env_notifier* env_notifier() = 0;
+  // The host's callbacks and their data, and the environment's locale (for file
+  // names); none by default.
+  virtual a_strm_msg_callback message_callback() const { return nullptr; }
+  virtual a_strm_validate_callback validate_callback() const { return nullptr; }
+  virtual void* callback_data() const { return nullptr; }
+  virtual UTLocale* locale() const { return nullptr; }
 };
 
 // Connection states; a state only rises, except that 4 may return to 3.
@@ -106,6 +125,10 @@ class c_strm_sconn : public a_strm_conn_rec, public c_strm_tconn_upcalls, public
   // Reserves an item with length byte L: *out points after the written length byte.
   an_int_strm_error send(std::uint8_t length_byte, std::uint8_t** out, std::uint8_t type,
                          std::uint8_t encrypt);
+  // Bytes between the write position and the end of the open packet; 0 without one.
+  std::uint16_t room_left();
+  // The room for items of a packet opened now (header excluded).
+  std::uint16_t fresh_packet_room() const;
   // Reserves `size` raw bytes at *out; 0 when they cannot fit any packet.
   an_int_strm_error send_raw(std::uint16_t size, std::uint8_t** out, std::uint8_t type,
                              std::uint8_t encrypt);
@@ -161,6 +184,7 @@ class c_strm_sconn : public a_strm_conn_rec, public c_strm_tconn_upcalls, public
     return app_reply_;
   }
   void set_max_packet(std::uint16_t size) { max_packet_ = size; }
+  std::uint16_t max_packet() const { return max_packet_; }
   // The server's random bytes from an app-connect reply of minor version 13 or more:
   // copies up to `size` of them into `buffer` and returns how many the reply really
   // holds (the count it states, but never more than its 32-byte field or its length);
@@ -183,6 +207,20 @@ class c_strm_sconn : public a_strm_conn_rec, public c_strm_tconn_upcalls, public
   void* host_ctx() const { return host_ctx_.load(); }
   c_strm_tconn* tconn() const { return tconn_; }
   c_strm_conn_notifier* notifier() const { return notifier_; }
+  c_strm_sconn_owner* owner() const { return owner_; }
+
+  // ---- presentation and host fields ----
+  // The presentation state, made and freed by the presentation layer's callbacks.
+  a_pres_state* pres_state() const { return pres_state_; }
+  void set_pres_state(a_pres_state* state) { pres_state_ = state; }
+  const CharsetInfo* client_cs_info() const { return client_cs_.load(); }
+  void set_client_cs_info(const CharsetInfo* cs) { client_cs_.store(cs); }
+  void* user_data() const { return user_data_.load(); }
+  void set_user_data(void* data) { user_data_.store(data); }
+  void* callback_data() const { return callback_data_.load(); }
+  void set_callback_data(void* data) { callback_data_.store(data); }
+  // Held while a server-message callback runs for this connection.
+  vq::strm::RecursiveLock& callback_lock() { return callback_lock_; }
 
  private:
   bool dead() const { return state_.load() > SCONN_NORMAL_DISCONNECT; }
@@ -236,6 +274,11 @@ class c_strm_sconn : public a_strm_conn_rec, public c_strm_tconn_upcalls, public
   bool message_in_progress_ = false;
   std::atomic<std::uint32_t> recv_flags_{kMessageEnded};
   std::atomic<std::uint32_t> options_{0};
+  a_pres_state* pres_state_ = nullptr;          // owned by the presentation layer
+  std::atomic<const CharsetInfo*> client_cs_{nullptr};
+  std::atomic<void*> user_data_{nullptr};       // the host's word
+  std::atomic<void*> callback_data_{nullptr};   // passed to the host's callbacks
+  vq::strm::RecursiveLock callback_lock_;
 };
 
 // A comment (printf-style, cut at kDumpMaxComment characters) or a numbered message

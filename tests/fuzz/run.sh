@@ -20,6 +20,8 @@ targets="key_value_fuzzer conn_string_fuzzer ini_fuzzer version_block_fuzzer
   resource_file_fuzzer cvf_fuzzer date_parse_fuzzer broadcast_packet_fuzzer
   cmdseq_items_fuzzer
   packet_reassembly_fuzzer
+  pres_items_fuzzer
+  stream_inflate_fuzzer
 "
 # shellcheck disable=SC2086
 ninja -C "$build" -j "$(nproc)" $targets

@@ -1365,6 +1365,11 @@ void Session::login_timed_out(unsigned seconds) {
   fail_connection("no database connect within " + std::to_string(seconds) + " seconds");
 }
 
+void Session::liveness_timed_out(unsigned seconds) {
+  close("no sign of life from the client within its liveness time-out of " +
+        std::to_string(seconds) + " seconds");
+}
+
 bool Session::on_disconnect(ItemWriter& w) {
   log("disconnect");
   SqlError err;

@@ -69,6 +69,9 @@ class Session {
   // The time for the app-connect exchange and the database connect has run out:
   // the session closes (with an error record once items can be sent).
   void login_timed_out(unsigned seconds);
+  // Nothing came from the client within its liveness time-out: the session
+  // closes, with nothing sent (the client is taken to be gone).
+  void liveness_timed_out(unsigned seconds);
   // The server is full: the database connect is answered with SQL code -102
   // (the reason as its parameter) and the connection closed after the reply.
   void refuse_connect(const std::string& reason) { refuse_connect_ = reason; }

@@ -282,9 +282,10 @@ TEST(ServerProcess, LivenessPacketsKeepASlowReplyAlive) {
   };
   // Idle: a liveness packet at least every second (a third of 3 seconds).
   EXPECT_GE(liveness_packets(c.read_packets_for(2500)), 1);
-  // A reply that takes 2.5 seconds: liveness packets come while it is made.
+  // A reply that takes 2 seconds: liveness packets come while it is made. (This
+  // client sends none itself, so it stays below its 3 seconds of silence.)
   ASSERT_EQ(
-      code_at(c.request(item(25, "SET TEMPORARY OPTION vqeng_fault = 'commit delay 2500'")), 2),
+      code_at(c.request(item(25, "SET TEMPORARY OPTION vqeng_fault = 'commit delay 2000'")), 2),
       66);
   c.send_raw(packet(24, 1, item(58)));
   const auto pks = c.read_packets_for(10000, true);
@@ -353,4 +354,46 @@ TEST(ServerProcess, HundredConcurrentClients) {
   // A sanitizer's shadow memory would swamp what is measured here.
   EXPECT_LT(peak, 256 * 1024) << "peak resident KiB " << peak;
 #endif
+}
+
+// A client silent past the liveness time-out it agreed on is dropped; one that
+// sends liveness packets stays, also while a reply takes longer than the time-out.
+TEST(ServerProcess, SilentClientIsDroppedAfterTheLivenessTimeOut) {
+  ServerProcess srv;
+  ASSERT_TRUE(srv.start({"--liveness=1"}));
+  const std::string kLiveness{26, 0, 0, 4};
+  Client silent(srv.port()), chatty(srv.port());
+  ASSERT_EQ(rd16(silent.app_connect(AppConnectFields{}), 8), 1u);
+  ASSERT_EQ(chatty.app_connect().size(), 312u);
+  ASSERT_EQ(code_at(silent.connect_db(), 0), 133);
+  ASSERT_EQ(code_at(chatty.connect_db(), 0), 133);
+  // Two and a half seconds: the chatty client sends a liveness packet every 300 ms.
+  for (int i = 0; i < 8; ++i) {
+    chatty.send_raw(kLiveness);
+    chatty.read_packets_for(300);
+  }
+  EXPECT_EQ(code_at(chatty.request(item(25, "SELECT 1")), 2), 66);
+  // A reply that takes 2.5 seconds, the client alive meanwhile.
+  ASSERT_EQ(code_at(chatty.request(
+                        item(25, "SET TEMPORARY OPTION vqeng_fault = 'commit delay 2500'")),
+                    2),
+            66);
+  chatty.send_raw(packet(24, 1, item(58)));
+  std::vector<Packet> reply;
+  for (int i = 0; i < 30 && (reply.empty() || reply.back().type != 24); ++i) {
+    chatty.send_raw(kLiveness);
+    for (const auto& p : chatty.read_packets_for(300, true))
+      if (p.type == 24) reply.push_back(p);
+  }
+  ASSERT_FALSE(reply.empty());
+  EXPECT_EQ(reply.back().status & 1, 1);
+  EXPECT_EQ(code_at(chatty.request(item(25, "SELECT 2")), 2), 66);
+  // By now the silent one is gone.
+  silent.read_packets_for(1000);
+  EXPECT_TRUE(silent.closed_by_peer());
+  EXPECT_NE(
+      srv.log().find("closed: no sign of life from the client within its liveness time-out "
+                     "of 1 seconds"),
+      std::string::npos)
+      << srv.log();
 }

@@ -27,6 +27,27 @@ constexpr std::uint8_t kOpOpen = 1, kOpTransfer = 2, kOpClose = 3;
 constexpr std::uint8_t kFlagWrite = 0x01, kFlagSeek = 0x04;
 // The most one transfer carries in either direction.
 constexpr std::uint32_t kTransferBytes = 2u << 20;
+// The longest file name a client takes; longer than a short item, so a name over
+// 250 bytes travels as a long value.
+constexpr std::size_t kMaxClientFileName = 4096;
+
+std::string short_item(std::uint8_t code, const std::string& payload) {
+  return std::string{static_cast<char>(payload.size() + 1), static_cast<char>(code)} + payload;
+}
+
+// A whole value as item bytes: a short item when it fits, else a long value (the
+// total, pieces of up to 250 bytes, the end item). file_exchange re-cuts long
+// values to the packets.
+std::string value_items(std::uint8_t code, const std::string& v) {
+  if (v.size() <= kMaxShortPayload) return short_item(code, v);
+  std::string total;
+  put_le32(total, static_cast<std::uint32_t>(v.size()));
+  std::string out{static_cast<char>(kLenLong + 1), static_cast<char>(code)};
+  out += short_item(kItemLongHeader, total);
+  for (std::size_t at = 0; at < v.size(); at += kMaxShortPayload)
+    out += short_item(kItemPieceOld, v.substr(at, kMaxShortPayload));
+  return out + short_item(kItemLongEnd, "");
+}
 
 std::string file_request(std::uint8_t op, std::uint32_t handle, std::uint64_t offset,
                          std::uint32_t count, std::uint8_t flags) {
@@ -140,23 +161,21 @@ bool Session::file_exchange(const std::string& request_items, std::uint32_t hand
 
 bool Session::client_file(bool write, const std::string& name, std::string& data,
                           SqlError& err) {
-  const std::uint32_t handle = next_file_handle_++;
   log(std::string(write ? "client-file write " : "client-file read ") + name);
+  if (name.size() > kMaxClientFileName) {
+    err =
+        sql_error(-1000, "Client file names are at most " + std::to_string(kMaxClientFileName) +
+                             " bytes; this one has " + std::to_string(name.size()));
+    return false;
+  }
+  const std::uint32_t handle = next_file_handle_++;
   std::uint8_t status = 0;
   std::uint64_t length = 0;
   std::string request;
-  auto item_bytes = [](std::uint8_t code, const std::string& payload) {
-    // Short items only here; long data goes through the writer in file_exchange.
-    return std::string{static_cast<char>(payload.size() + 1), static_cast<char>(code)} +
-           payload;
-  };
+  const auto item_bytes = short_item;
   const std::uint8_t flags = write ? kFlagWrite : kFlagSeek;
   request = item_bytes(kItemFileRequest, file_request(kOpOpen, handle, 0, 0, flags));
-  if (name.size() > 250) {
-    err = sql_error(-1000, "Client file names are at most 250 bytes here");
-    return false;
-  }
-  request += item_bytes(kItemName, name) + item_bytes(kItemEnd, "");
+  request += value_items(kItemName, name) + item_bytes(kItemEnd, "");
   if (!file_exchange(request, handle, &status, &length, nullptr, err)) return false;
   if (status != 1) {
     err = sql_error(-1000, std::string("Client file '") + name + "': " + status_text(status),

@@ -113,6 +113,12 @@ bool parse_long_option(const std::string& a, CommandLine& out, std::string& why)
   } else if (name == "--fault-script") {
     ok = !v.empty();
     out.fault_script = v;
+  } else if (name == "--kerberos-keytab") {
+    ok = !v.empty();
+    out.kerberos_keytab = v;
+  } else if (name == "--kerberos-service") {
+    ok = !v.empty();
+    out.kerberos_service = v;
   } else if (name == "--login-timeout") {
     ok = parse_int(v, 0, 86400, n);
     if (ok) out.limits.login_timeout_seconds = static_cast<unsigned>(n);
@@ -172,6 +178,10 @@ bool parse_command_line(const std::vector<std::string>& args, CommandLine& out,
     } else {
       out.ignored.push_back(a);
     }
+  }
+  if (out.kerberos_keytab.empty() != out.kerberos_service.empty()) {
+    why = "Kerberos logins need both --kerberos-keytab and --kerberos-service";
+    return false;
   }
   return true;
 }

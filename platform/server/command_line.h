@@ -12,6 +12,9 @@
 //   --fault-script=FILE       rules of the scripted fault mode (fault_script.h)
 //   --liveness=S              liveness time-out of the app-connect reply: "echo" (the
 //                             client's own, the default), "off", or seconds
+//   --kerberos-keytab=FILE    Kerberos logins: the keytab with the service's key
+//   --kerberos-service=NAME   and the service principal ("name/host[@REALM]"); both
+//                             or neither
 #pragma once
 
 #include <string>
@@ -27,15 +30,17 @@ struct CommandLine {
   std::string database_file;
   std::string database_name;
   std::string database_key;
-  bool auto_stop = false;    // -ga
-  bool hidden = false;       // -ha
-  bool tcpip = false;        // -x tcpip(...)
-  int port = 2638;           // -x tcpip(port=N); 0 picks a free port
-  int handshake_fd = -1;     // -hn
-  std::string request_log;   // -rl
-  Limits limits;             // --max-..., --login-timeout
-  std::string fault_script;  // --fault-script
-  int liveness = -1;         // --liveness: -1 echo, 0 off, else seconds
+  bool auto_stop = false;        // -ga
+  bool hidden = false;           // -ha
+  bool tcpip = false;            // -x tcpip(...)
+  int port = 2638;               // -x tcpip(port=N); 0 picks a free port
+  int handshake_fd = -1;         // -hn
+  std::string request_log;       // -rl
+  Limits limits;                 // --max-..., --login-timeout
+  std::string fault_script;      // --fault-script
+  int liveness = -1;             // --liveness: -1 echo, 0 off, else seconds
+  std::string kerberos_keytab;   // --kerberos-keytab
+  std::string kerberos_service;  // --kerberos-service
   std::vector<std::string> ignored;
 };
 

@@ -17,8 +17,10 @@ bool send_whole(Channel& ch, ConnectionState& st, const std::string& data) {
   return ok;
 }
 
-// Feeds what arrives within timeout_ms; false when the peer went away.
-bool take_bytes(Session& s, Channel& ch, int timeout_ms, bool* got) {
+// Feeds what arrives within timeout_ms; false when the peer went away. Bytes
+// received are a sign of life: last_recv_ms is set then.
+bool take_bytes(Session& s, Channel& ch, int timeout_ms, bool* got,
+                std::int64_t* last_recv_ms) {
   std::uint8_t buf[16384];
   *got = false;
   const long n = ch.receive(buf, sizeof buf, timeout_ms);
@@ -27,6 +29,7 @@ bool take_bytes(Session& s, Channel& ch, int timeout_ms, bool* got) {
     s.peer_closed();
     return false;
   }
+  *last_recv_ms = monotonic_ms();
   s.feed(buf, static_cast<std::size_t>(n));
   *got = true;
   return true;
@@ -43,9 +46,10 @@ std::int64_t monotonic_ms() {
 bool serve_connection(Session& s, Channel& ch, ConnectionState& st, const Limits& limits) {
   // While a statement runs, bytes that arrive meanwhile (an attention) are taken
   // without waiting.
+  std::int64_t last_recv_ms = monotonic_ms();
   s.set_poll_hook([&] {
     bool got = true;
-    while (got && take_bytes(s, ch, 0, &got)) {
+    while (got && take_bytes(s, ch, 0, &got, &last_recv_ms)) {
     }
   });
   // A file transfer to the client sends its request at once and waits (a minute
@@ -53,7 +57,7 @@ bool serve_connection(Session& s, Channel& ch, ConnectionState& st, const Limits
   s.set_flush_hook([&] { send_whole(ch, st, s.take_output()); });
   s.set_wait_hook([&] {
     bool got = false;
-    return take_bytes(s, ch, 60000, &got) && got;
+    return take_bytes(s, ch, 60000, &got, &last_recv_ms) && got;
   });
   // A shutdown request is acted on once its reply is on the wire: stopping at once
   // would let the server cut this connection before the client hears the answer.
@@ -73,9 +77,26 @@ bool serve_connection(Session& s, Channel& ch, ConnectionState& st, const Limits
       }
       timeout = static_cast<int>(std::min<std::int64_t>(left + 1, 60000));
     }
+    // A client that agreed on a liveness time-out sends at least a liveness packet
+    // within it; one silent for longer is gone (its host or its network), and its
+    // connection is dropped. A reply that took longer than the time-out is no
+    // silence of the client's: what waits in the socket is read before deciding.
+    const unsigned liveness_s = s.agreement().liveness;
+    if (liveness_s != 0) {
+      const std::int64_t silent_ms = monotonic_ms() - last_recv_ms;
+      const std::int64_t left = static_cast<std::int64_t>(liveness_s) * 1000 - silent_ms;
+      const int until = static_cast<int>(std::clamp<std::int64_t>(left + 1, 0, 60000));
+      timeout = timeout < 0 ? until : std::min(timeout, until);
+    }
     bool got = false;
-    if (!take_bytes(s, ch, timeout, &got)) break;
-    if (!got) continue;
+    if (!take_bytes(s, ch, timeout, &got, &last_recv_ms)) break;
+    if (!got) {
+      if (liveness_s != 0 && monotonic_ms() - last_recv_ms >= liveness_s * 1000LL) {
+        s.liveness_timed_out(liveness_s);
+        break;
+      }
+      continue;
+    }
     s.run();
     const bool sent = send_whole(ch, st, s.take_output());
     if (st.liveness_s == 0 && s.agreement().liveness != 0 && !s.closed())

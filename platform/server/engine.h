@@ -24,6 +24,8 @@ struct sqlite3_stmt;
 
 namespace vqeng {
 
+class KerberosService;
+
 // What every connection of one server shares.
 struct DatabaseConfig {
   std::string server_name = "vqeng12";
@@ -44,6 +46,8 @@ struct DatabaseConfig {
   // with its last connection: the first connection, the starting client's, may
   // then ask for a shutdown before it has connected to the database.
   bool started_for_auto_stop = false;
+  // Kerberos logins are taken when set (kerberos_login.h).
+  std::shared_ptr<const KerberosService> kerberos;
 };
 
 struct ColumnDesc {

@@ -15,6 +15,7 @@
 
 #include "command_line.h"
 #include "discovery_responder.h"
+#include "kerberos_login.h"
 #include "server.h"
 #include "shm_listener.h"
 
@@ -75,6 +76,18 @@ int main(int argc, char** argv) {
       report(cl.handshake_fd, 255);
       return 2;
     }
+  }
+  if (!cl.kerberos_keytab.empty()) {
+    // The service's key must be there now, not at the first login.
+    std::shared_ptr<vqeng::KerberosService> krb =
+        vqeng::open_gss_service(cl.kerberos_keytab, cl.kerberos_service, why);
+    if (!krb) {
+      std::fprintf(stderr, "vqeng12: Kerberos service %s from %s: %s\n",
+                   cl.kerberos_service.c_str(), cl.kerberos_keytab.c_str(), why.c_str());
+      report(cl.handshake_fd, 255);
+      return 2;
+    }
+    cfg.kerberos = std::move(krb);
   }
   cfg.started_for_auto_stop = cl.auto_stop && cl.handshake_fd >= 0;
   for (const auto& s : cl.ignored) std::fprintf(stderr, "vqeng12: ignoring %s\n", s.c_str());

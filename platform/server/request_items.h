@@ -20,6 +20,7 @@ enum RequestItem : std::uint8_t {
   kReqPoolReuse = 14,
   kReqPoolPark = 15,
   kReqConnect = 16,
+  kReqKerberosToken = 18,  // a Kerberos token, either way
   kReqDisconnect = 19,
   kReqSecurePart = 20,
   kReqValidate = 21,

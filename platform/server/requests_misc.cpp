@@ -6,6 +6,7 @@
 #include <map>
 
 #include "connect_request.h"
+#include "kerberos_login.h"
 #include "request_items.h"
 #include "session.h"
 #include "sql_error.h"
@@ -95,8 +96,9 @@ bool Session::on_server_info(ItemReader& r, const Item& item, ItemWriter& w) {
   if (!read_definition(r, t, "server-info")) return false;
   const std::uint16_t kind = load_le16(item.payload);
   log("server-info " + std::to_string(kind));
-  // Kind 0 names the Kerberos principal; this server takes no Kerberos logins.
-  // Kind 1 is its name and kind 2 its version, our own choice.
+  // Kind 0 names the Kerberos service principal a client asks its ticket for
+  // (asked before the database connect); a server started without a keytab takes
+  // no Kerberos logins. Kind 1 is its name and kind 2 its version, our own choice.
   SqlError err;
   bool ok = true;
   Value v;
@@ -108,8 +110,12 @@ bool Session::on_server_info(ItemReader& r, const Item& item, ItemWriter& w) {
       v = Value::text(cfg_.version);
       break;
     case 0:
-      ok = false;
-      err = sql_error(-1070, "This server takes no Kerberos logins");
+      if (cfg_.kerberos) {
+        v = Value::text(cfg_.kerberos->principal());
+      } else {
+        ok = false;
+        err = sql_error(-1070, "This server takes no Kerberos logins");
+      }
       break;
     default:
       ok = false;

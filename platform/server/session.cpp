@@ -5,6 +5,7 @@
 #include <cctype>
 
 #include "connect_request.h"
+#include "kerberos_login.h"
 #include "name_check.h"
 #include "request_items.h"
 #include "scrambler.h"
@@ -12,6 +13,15 @@
 #include "wire.h"
 
 namespace vqeng {
+namespace {
+
+// A yes word of a connect-string value, such as KERBEROS=YES.
+bool yes_word(std::string v) {
+  for (auto& c : v) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return v == "YES" || v == "Y" || v == "ON" || v == "TRUE" || v == "1";
+}
+
+}  // namespace
 
 Session::Session(const DatabaseConfig& cfg, std::uint32_t number, LogSink log,
                  RandomSource random)
@@ -389,7 +399,12 @@ std::uint32_t Session::resolve(std::uint32_t handle) const {
 bool Session::dispatch(ItemReader& r, const Item& item, ItemWriter& w) {
   if (state_ == State::AwaitConnect) {
     if (item.code == kReqConnect) return on_connect(r, item, w);
+    if (item.code == kReqKerberosToken && krb_) return on_kerberos_token(r, item, w);
+    krb_.reset();  // anything else ends a Kerberos exchange in progress
+    krb_connect_.clear();
     if (item.code == kReqTimeZone) return true;
+    // A Kerberos login first asks for the service principal (kind 0).
+    if (item.code == kReqServerInfo) return on_server_info(r, item, w);
     if (item.code == kReqShutdown) return on_shutdown(item, w);
     return protocol_error("request " + std::to_string(item.code) +
                           " before the database connect");
@@ -490,19 +505,27 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
   Item next;
   if (r.next(next) != ItemReader::Result::Ok || next.code != kReqHandle || next.length != 4)
     return protocol_error("connect request without its handle item");
-  std::string secret, cipher;
-  const auto at_secure = r.next(next);
-  if (at_secure == ItemReader::Result::Ok) {
-    if (next.code != kReqSecurePart)
-      return protocol_error("unexpected item " + std::to_string(next.code) +
-                            " in the connect request");
+  // Then the enciphered part (empty when a Kerberos login has no secrets to
+  // carry) and a Kerberos login's first token, each optional, in this order.
+  std::string secret, cipher, token;
+  krb_.reset();
+  auto rc = r.next(next);
+  if (rc == ItemReader::Result::Ok && next.code == kReqSecurePart) {
     if (r.read_value(next, cipher, 64 * 1024) != ItemReader::Result::Ok) return false;
-    if (cipher.empty() || cipher.size() % 16 != 0)
+    if (cipher.size() % 16 != 0)
       return protocol_error("enciphered part of " + std::to_string(cipher.size()) +
                             " bytes is not a multiple of 16");
-  } else if (at_secure == ItemReader::Result::Error) {
-    return false;
+    rc = r.next(next);
   }
+  const bool has_token = rc == ItemReader::Result::Ok && next.code == kReqKerberosToken;
+  if (has_token) {
+    if (r.read_value(next, token, kMaxKerberosToken) != ItemReader::Result::Ok) return false;
+    rc = r.next(next);
+  }
+  if (rc == ItemReader::Result::Error) return false;
+  if (rc == ItemReader::Result::Ok)
+    return protocol_error("unexpected item " + std::to_string(next.code) +
+                          " in the connect request");
   std::map<std::string, std::string> kv, sk;
   std::string why;
   if (!parse_connect_string(text, kv, why)) return protocol_error(why);
@@ -541,7 +564,10 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
   }
   for (auto& c : secret) c = 0;
   const bool plain_pwd = kv.count("PWD") != 0;
-  for (const auto& e : sk) kv[e.first] = e.second;  // PWD, DBKEY, NEWPWD
+  for (auto& e : sk) {
+    kv[e.first] = e.second;  // PWD, DBKEY, NEWPWD
+    std::fill(e.second.begin(), e.second.end(), '\0');
+  }
 
   const std::string uid = kv.count("UID") ? kv["UID"] : std::string();
   std::string line = "connect UID=" + uid;
@@ -574,7 +600,36 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
     err = sql_error(-102, "Database server connection limit exceeded", {refuse_connect_});
     close_after_reply_ = "connection limit: " + refuse_connect_;
   }
-  if (ok) {
+  const bool kerberos = has_token || yes_word(kv["KERBEROS"]);
+  if (ok && kerberos) {
+    if (!cfg_.kerberos) {
+      ok = false;
+      err = sql_error(-1070, "This server takes no Kerberos logins");
+    } else if (!has_token || token.empty()) {
+      ok = false;
+      err = sql_error(-1069,
+                      "Kerberos login failed: the connect request carries no Kerberos token");
+    } else {
+      krb_ = cfg_.kerberos->new_context();
+      const KerberosStep step = krb_->accept(token);
+      if (step.outcome == KerberosStep::Outcome::Continue) {
+        // Another round: our token alone ends this reply, and the client's next
+        // message brings its next token. The connect's keys wait till then.
+        w.put_bytes(kReqKerberosToken, step.reply_token);
+        for (const char* k : {"PWD", "DBKEY", "NEWPWD"}) {
+          const auto secret_it = kv.find(k);
+          if (secret_it == kv.end()) continue;
+          std::fill(secret_it->second.begin(), secret_it->second.end(), '\0');
+          kv.erase(secret_it);
+        }
+        krb_connect_ = std::move(kv);
+        log("connect: Kerberos exchange continues");
+        return true;
+      }
+      return kerberos_done(step, kv, w);
+    }
+  }
+  if (ok && !kerberos) {
     ok = secret_ok && user != cfg_.users.end() && kv.count("PWD") && kv["PWD"] == user->second;
     if (!ok) {
       err = sql_error(-103, "Invalid user ID or password");
@@ -582,14 +637,75 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
         explain_refused_password(cipher, user->second);
     }
   }
+  return finish_connect(kv, ok, err, user, w);
+}
+
+bool Session::on_kerberos_token(ItemReader& r, const Item& item, ItemWriter& w) {
+  std::string token;
+  if (r.read_value(item, token, kMaxKerberosToken) != ItemReader::Result::Ok) return false;
+  Item next;
+  const auto rc = r.next(next);
+  if (rc == ItemReader::Result::Error) return false;
+  if (rc == ItemReader::Result::Ok)
+    return protocol_error("unexpected item " + std::to_string(next.code) +
+                          " after a Kerberos token");
+  const KerberosStep step = krb_->accept(token);
+  if (step.outcome == KerberosStep::Outcome::Continue) {
+    w.put_bytes(kReqKerberosToken, step.reply_token);
+    log("connect: Kerberos exchange continues");
+    return true;
+  }
+  std::map<std::string, std::string> kv;
+  kv.swap(krb_connect_);
+  return kerberos_done(step, kv, w);
+}
+
+bool Session::kerberos_done(const KerberosStep& step, std::map<std::string, std::string>& kv,
+                            ItemWriter& w) {
+  krb_.reset();
+  SqlError err;
+  bool ok = step.outcome == KerberosStep::Outcome::Complete;
+  auto user = cfg_.users.end();
+  if (!ok) {
+    // No token goes back: the client hears the refusal, not a token to check.
+    err = sql_error(-1069, "Kerberos login failed: " + step.why);
+    log("connect: Kerberos token refused: " + step.why);
+  } else {
+    // Our token completes the client's side of the exchange; the reply follows it.
+    if (!step.reply_token.empty()) w.put_bytes(kReqKerberosToken, step.reply_token);
+    const std::string name = kerberos_user_of(step.principal, cfg_.kerberos->principal());
+    user = find_user(name);
+    const std::string uid = kv.count("UID") ? kv["UID"] : std::string();
+    log("connect: Kerberos principal " + step.principal +
+        (user == cfg_.users.end() ? " maps to no user" : " is user " + user->first));
+    if (name.empty() || user == cfg_.users.end()) {
+      ok = false;
+      err = sql_error(-103,
+                      "The Kerberos principal " + step.principal +
+                          " is not mapped to a user of this database",
+                      {step.principal});
+    } else if (!uid.empty() && !same_name(uid, user->first)) {
+      // A login never becomes another user than the one the client named.
+      ok = false;
+      err = sql_error(-103,
+                      "The Kerberos principal " + step.principal + " logs in as user " +
+                          user->first + ", not as " + uid,
+                      {step.principal});
+    }
+  }
+  return finish_connect(kv, ok, err, user, w);
+}
+
+bool Session::finish_connect(std::map<std::string, std::string>& kv, bool ok, SqlError err,
+                             std::map<std::string, std::string>::const_iterator user,
+                             ItemWriter& w) {
   // The database asked for must be the one we serve (any, when we name none).
   if (ok && kv.count("DBN") && !kv["DBN"].empty() && cfg_.database_named &&
       !same_name(kv["DBN"], cfg_.database_name)) {
     ok = false;
     err = sql_error(-83, "Specified database not found", {kv["DBN"]});
   }
-  for (auto* m : {&kv, &sk})
-    for (auto& e : *m) std::fill(e.second.begin(), e.second.end(), '\0');
+  for (auto& e : kv) std::fill(e.second.begin(), e.second.end(), '\0');
   if (ok) {
     engine_ = std::make_unique<Engine>(cfg_);
     engine_->set_user(user->first);
@@ -1247,6 +1363,11 @@ void Session::login_timed_out(unsigned seconds) {
     return;
   }
   fail_connection("no database connect within " + std::to_string(seconds) + " seconds");
+}
+
+void Session::liveness_timed_out(unsigned seconds) {
+  close("no sign of life from the client within its liveness time-out of " +
+        std::to_string(seconds) + " seconds");
 }
 
 bool Session::on_disconnect(ItemWriter& w) {

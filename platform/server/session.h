@@ -19,6 +19,7 @@
 #include "compression.h"
 #include "engine.h"
 #include "items.h"
+#include "kerberos_login.h"
 #include "packet_reader.h"
 
 namespace vqeng {
@@ -29,6 +30,9 @@ using LogSink = std::function<void(const std::string&)>;
 using RandomSource = std::function<bool(std::uint8_t*, std::size_t)>;
 
 constexpr std::uint32_t kNullHandle = 0;
+// The largest Kerberos token taken from a client; a ticket with its authenticator
+// is a few kilobytes at most.
+constexpr std::size_t kMaxKerberosToken = 64 * 1024;
 // A request that follows a prepare in the same message names the statement just
 // prepared with this handle (or the null handle).
 constexpr std::uint32_t kImplicitHandle = 0xFFFFFFFFu;
@@ -65,6 +69,9 @@ class Session {
   // The time for the app-connect exchange and the database connect has run out:
   // the session closes (with an error record once items can be sent).
   void login_timed_out(unsigned seconds);
+  // Nothing came from the client within its liveness time-out: the session
+  // closes, with nothing sent (the client is taken to be gone).
+  void liveness_timed_out(unsigned seconds);
   // The server is full: the database connect is answered with SQL code -102
   // (the reason as its parameter) and the connection closed after the reply.
   void refuse_connect(const std::string& reason) { refuse_connect_ = reason; }
@@ -100,6 +107,13 @@ class Session {
 
   // Requests.
   bool on_connect(ItemReader& r, const Item& item, ItemWriter& w);
+  // A Kerberos login: the client's next token, the end of the exchange, and the
+  // end every connect shares (database check, engine, reply).
+  bool on_kerberos_token(ItemReader& r, const Item& item, ItemWriter& w);
+  bool kerberos_done(const KerberosStep& step, std::map<std::string, std::string>& kv,
+                     ItemWriter& w);
+  bool finish_connect(std::map<std::string, std::string>& kv, bool ok, SqlError err,
+                      std::map<std::string, std::string>::const_iterator user, ItemWriter& w);
   void explain_refused_password(const std::string& cipher, const std::string& password);
   std::map<std::string, std::string>::const_iterator find_user(const std::string& uid) const;
   bool on_prepare(ItemReader& r, const Item& item, ItemWriter& w);
@@ -154,6 +168,8 @@ class Session {
                      std::uint8_t* status, std::uint64_t* length, std::string* data,
                      SqlError& err);
   bool await_answer(std::vector<std::string>& answer, SqlError& err);
+  std::unique_ptr<KerberosContext> krb_;            // a Kerberos login in progress
+  std::map<std::string, std::string> krb_connect_;  // its connect keys, secrets wiped
   std::uint32_t next_file_handle_ = 1;
   std::string pending_file_close_;  // close requests to lead the current request's reply
   std::function<void()> flush_hook_;

@@ -19,7 +19,8 @@ struct ErrorRow {
 // The rows we send. Codes and the states of the rows the client sets itself are
 // the client's own; the others are ours to choose, among the codes its table holds.
 constexpr ErrorRow kRows[] = {
-    {-1070, "08W95", "08001", "08001", "Kerberos login failed"},
+    {-1070, "42WB1", "HY000", "S1000", "Kerberos logins are not available"},
+    {-1069, "42WB2", "HY000", "S1000", "Kerberos login failed"},
     {-1000, "HY000", "HY000", "S1000", "Internal server error"},
     {-604, "HW000", "HY000", "S1000", "Database is full"},
     {-308, "40W07", "HY000", "S1000", "Connection was terminated"},

@@ -192,3 +192,39 @@ TEST_F(ClientFiles, NoAnswerFailsCleanly) {
   ASSERT_GE(rec, 0);
   EXPECT_EQ(static_cast<std::int32_t>(rd32(r[rec].payload)), -308);
 }
+
+// A name longer than a short item travels as a long value; the client takes names
+// of up to 4096 bytes, and a longer one fails the statement before anything is asked.
+TEST_F(ClientFiles, LongNames) {
+  struct Case {
+    std::size_t length;
+    bool sent;
+  };
+  const Case cases[] = {{250, true}, {251, true}, {300, true}, {4096, true}, {4097, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.length);
+    const std::string name(c.length, 'n');
+    files_.files[name] = "content of " + std::to_string(c.length);
+    files_.ops.clear();
+    const auto r = query("SELECT vqeng_read_client_file(printf('%.*c', " +
+                         std::to_string(c.length) + ", 'n'))");
+    ASSERT_TRUE(h_.parse_ok());
+    bool value = false;
+    int rec = -1;
+    for (std::size_t i = 0; i < r.size(); ++i) {
+      value |= r[i].code == 113 && r[i].payload == files_.files[name];
+      if (r[i].code == 65 && rec < 0) rec = static_cast<int>(i);
+    }
+    if (c.sent) {
+      EXPECT_TRUE(value);
+      EXPECT_EQ(files_.ops, (std::vector<int>{1, 2}));
+    } else {
+      EXPECT_TRUE(files_.ops.empty());
+      ASSERT_GE(rec, 0);
+      EXPECT_EQ(static_cast<std::int32_t>(rd32(r[rec].payload)), -1000);
+      EXPECT_NE(r[rec + 1].payload.find("at most 4096 bytes; this one has 4097"),
+                std::string::npos)
+          << r[rec + 1].payload;
+    }
+  }
+}

@@ -70,6 +70,9 @@ TEST(CommandLine, Refusals) {
       {"--login-timeout=-1"},
       {"--login-timeout"},
       {"--max-rows=5"},
+      {"--kerberos-keytab=/k.keytab"},  // a keytab without its service
+      {"--kerberos-service=vellum/host"},
+      {"--kerberos-keytab=", "--kerberos-service=vellum/host"},
   };
   for (const auto& args : bad) {
     SCOPED_TRACE(args.back());
@@ -83,6 +86,12 @@ TEST(CommandLine, Refusals) {
   std::string why;
   ASSERT_TRUE(parse_command_line({"d.db", "-c", "-m"}, cl, why));
   EXPECT_EQ(cl.ignored, (std::vector<std::string>{"-c", "-m"}));
+  CommandLine krb;
+  ASSERT_TRUE(parse_command_line(
+      {"--kerberos-keytab=/tmp/s.keytab", "--kerberos-service=vellum/localhost@R"}, krb, why))
+      << why;
+  EXPECT_EQ(krb.kerberos_keytab, "/tmp/s.keytab");
+  EXPECT_EQ(krb.kerberos_service, "vellum/localhost@R");
 }
 
 TEST(CommandLine, LimitOptions) {

@@ -141,3 +141,30 @@ TEST(ConnectionLoop, LivenessWhenDue) {
     EXPECT_EQ(st.last_send_ms.load(), c.sent ? 1000000 + c.since_last_ms : 1000000);
   }
 }
+
+TEST(ConnectionLoop, SilentClientIsDroppedAfterItsLivenessTimeOut) {
+  vqeng::DatabaseConfig cfg;
+  cfg.liveness = 1;  // the app-connect reply agrees on one second
+  std::uint8_t random[32] = {};
+  vqeng::Session s(cfg, 5, nullptr, [&](std::uint8_t* out, std::size_t n) {
+    std::memcpy(out, random, n);
+    return true;
+  });
+  ScriptedChannel ch;
+  ch.close_when_empty = false;
+  ch.incoming.push_back(app_connect_packet());
+  ch.incoming.push_back(packet(
+      24, 1,
+      item(16, "UID=dba") + item(133, u32le(0)) + item(20, encipher("PWD=sql", random))));
+  vqeng::ConnectionState st;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(vqeng::serve_connection(s, ch, st, cfg.limits));
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_TRUE(s.closed());
+  EXPECT_EQ(s.close_reason(),
+            "no sign of life from the client within its liveness time-out of 1 seconds");
+  EXPECT_GE(waited, std::chrono::milliseconds(1000));
+  EXPECT_TRUE(ch.shut_called);
+  // The app-connect and connect replies, and nothing after them: the client is gone.
+  EXPECT_EQ(split_packets(ch.sent).size(), 2u);
+}

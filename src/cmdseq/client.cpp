@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "cmdseq/cursor.h"
 #include "cmdseq/error_info.h"
 #include "cmdseq/stmt_cache.h"
 #include "streams/stream_api.h"
@@ -33,7 +34,10 @@ a_cmdseq_conn::a_cmdseq_conn(a_cmdseq_env* env, a_strm_conn strm_conn) noexcept
   init();
 }
 
-a_cmdseq_conn::~a_cmdseq_conn() { fini(); }
+a_cmdseq_conn::~a_cmdseq_conn() {
+  i_cs_FreeCursorLists(this);
+  fini();
+}
 
 void a_cmdseq_conn::init() {
   prefetch_cursor = nullptr;
@@ -72,6 +76,7 @@ void a_cmdseq_conn::fini() {
 
 void a_cmdseq_conn::reset() {
   status &= static_cast<std::uint8_t>(~CS_STATUS_CONNECTED);
+  i_cs_FreeCursorLists(this);
   fini();
   init();
   status |= CS_STATUS_CONNECTED;
@@ -161,6 +166,7 @@ void i_cs_RemoveConnection(a_cmdseq_conn* conn) {
   // The reference that connecting gave is dropped once, by whichever of the failure
   // paths takes the connection out of service first.
   if ((conn->status & CS_STATUS_CONNECTED) == 0) return;
+  i_cs_FreeCursorLists(conn);
   conn->status &= static_cast<std::uint8_t>(~CS_STATUS_CONNECTED);
   conn->release();
 }

@@ -1,7 +1,6 @@
-// The client environment and the client connection, as far as the request core, the
-// value readers, the error blocks and the request log use them. The environment's
-// threads, callbacks and pool, and the connection's cursors and statement cache join
-// these records with the code that keeps them.
+// The client connection, as far as the request core, the value readers, the error blocks
+// and the request log use it (the client environment is in cmdseq_env.h). The
+// connection's cursors and statement cache join the record with the code that keeps them.
 #ifndef VQ_CMDSEQ_CLIENT_H
 #define VQ_CMDSEQ_CLIENT_H
 
@@ -9,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "cmdseq/cmdseq_env.h"
 #include "cmdseq/cmdseq_return.h"
 #include "streams/presentation.h"
 #include "utils/base/refobj.h"
@@ -21,21 +21,6 @@ class a_cmdseq_conn_attrib;
 struct a_cmdseq_cursor;
 struct a_cmdseq_error_info;
 struct a_cmdseq_log_file_list;
-
-// Receives every line of a connection's request log: the attributes' callback value and
-// the text.
-typedef void (*a_cmdseq_debug_message_callback)(std::uintptr_t cb_value, const char* text);
-
-// One per process, set up by the ODBC layer.
-struct a_cmdseq_env {
-  std::uint32_t app_type = 0;                   // kind of client application (ODBC sets 2)
-  a_cmdseq_log_file_list* log_files = nullptr;  // the shared log files
-  a_cmdseq_debug_message_callback debug_message_callback = nullptr;
-  UTLocale* locale = nullptr;    // not owned here
-  UTLangString* lang = nullptr;  // the environment's message strings; not owned here
-  JDate* date = nullptr;         // date names of the log's times; English when null
-  std::atomic<std::uint8_t> out_of_memory{0};  // 1 once memory ran out: every request fails
-};
 
 // Bits of a_cmdseq_conn::status.
 constexpr std::uint8_t CS_STATUS_MULTIROW = 0x01;       // multi-row fetch allowed
@@ -73,6 +58,8 @@ struct a_cmdseq_pending_info_req {
 
 class a_cmdseq_stmt_info;
 struct a_cmdseq_prep_param;
+struct a_cmdseq_cursor_node;
+struct a_cmdseq_flush_node;
 
 // One connection of the protocol. Reference counted: it starts with one reference, and
 // i_cs_RemoveConnection drops one. One thread at a time makes requests on it; only
@@ -147,6 +134,21 @@ class a_cmdseq_conn : public c_utils_refobj {
   std::uint32_t pending_cap = 0;
   std::uint32_t pending_count = 0;
   a_cmdseq_pending_info_req* pending = nullptr;
+
+  // Statements, cursors and fetching.
+  a_cmdseq_cursor_node* cursors = nullptr;    // open cursors, newest first
+  a_cmdseq_flush_node* flush_list = nullptr;  // cursor handles whose buffered rows are stale
+  bool prefetch_on = true;                    // prefetch switch (set at connect)
+  bool prefetch_warned = false;               // the memory-budget warning was logged
+  std::uint16_t prefetch_rows = 10;           // prefetch row setting (set at connect)
+  std::uint32_t fetch_budget = 1024 * 1024;   // fetch-memory budget, bytes (set at connect)
+  std::uint32_t fetch_bytes_in_use = 0;       // fetch memory held by buffers and blocks
+  std::uint8_t close_mode = 1;                // 1 or 2: when a close goes by name
+  float close_s1 = 0;                         // close statistics (growth at the next open)
+  float close_s2 = 0;
+  std::uint16_t validate_counter16 = 0;  // sent in every validate item
+  std::uint32_t validate_counter32 = 0;
+  std::uint16_t min_nchar_size = 1;  // minimum NCHAR character size
 };
 
 // Takes the connection out of service: when connected, frees its cursor lists and clears

@@ -16,8 +16,8 @@ namespace {
 
 using vq::strm::PresDiag;
 
-constexpr std::uint8_t kSpecialFirst = 251;  // caller lengths 251..254 carry no payload
 constexpr std::uint16_t kMinPieceRoom = 21;  // less room than this: the piece starts a new packet
+constexpr std::uint16_t kMinPacketSize = 300;  // the smallest packet size the peers agree on
 
 c_strm_sconn* conn_of(a_strm_conn h) { return h != nullptr ? c_strm_sconn::from_handle(h) : nullptr; }
 
@@ -586,6 +586,8 @@ void SQLPresSetNormalDisconnect(a_strm_conn sconn) {
 std::uint16_t SQLPresSetMaxBufferSize(a_strm_conn sconn, std::uint16_t size) {
   c_strm_sconn* c = conn_of(sconn);
   if (c == nullptr) return 0;
-  if (size < c->max_packet()) c->set_max_packet(size);
+  // Below the smallest packet the peers agree on, a packet could not hold the longest
+  // item; such a size is not taken.
+  if (size >= kMinPacketSize && size < c->max_packet()) c->set_max_packet(size);
   return c->max_packet();
 }

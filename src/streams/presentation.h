@@ -118,6 +118,7 @@ void SQLPresSetConnectedToDB(a_strm_conn sconn);
 // Marks the coming disconnect as a normal one; nothing for null.
 void SQLPresSetNormalDisconnect(a_strm_conn sconn);
 // Lowers the maximum packet size to `size` when that is smaller; answers the size in force.
+// A size below 300, the smallest the peers agree on, is not taken.
 std::uint16_t SQLPresSetMaxBufferSize(a_strm_conn sconn, std::uint16_t size);
 
 #endif  // VQ_STREAMS_PRESENTATION_H

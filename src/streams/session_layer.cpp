@@ -99,6 +99,8 @@ c_strm_sess_layer::c_strm_sess_layer(c_strm_frlist_controller* controller, a_pre
 }
 
 c_strm_sess_layer::~c_strm_sess_layer() {
+  // Connections still linked here would point into the lists about to go.
+  if (!active_.is_empty() || !deletion_.is_empty()) delete_all_connections();
   stop_process_callback_thread();
   while (c_strm_callback_msg* m = messages_.first_element()) delete m;
   while (c_utils_link* p = proxies_.is_empty() ? nullptr : proxies_.first()) delete p;
@@ -164,8 +166,9 @@ an_int_strm_error c_strm_sess_layer::connect(c_conn_parms* parms, a_strm_conn_ty
 
   auto* conn = new c_strm_sconn(this, tconn, controller_->default_pool, notifier, host_ctx);
   if (pres_new_ != nullptr && pres_new_(conn) == 0) {
+    // No connection is handed out, so the caller must not be told of success.
     delete conn;
-    return STRM_OK;
+    return STRM_NO_MEMORY;
   }
   adopt(conn);
   *out = conn;

@@ -67,7 +67,7 @@ class c_strm_sess_layer : public c_strm_sconn_owner {
   // VC_INIT_CONN_TIMEOUT.
   c_strm_sess_layer(c_strm_frlist_controller* controller, a_pres_new_fn pres_new,
                     a_pres_del_fn pres_del, c_strm_env_notifier* notifier, void* env);
-  // Call delete_all_connections first.
+  // Deletes the connections still there (delete_all_connections), then the rest.
   ~c_strm_sess_layer() override;
   c_strm_sess_layer(const c_strm_sess_layer&) = delete;
   c_strm_sess_layer& operator=(const c_strm_sess_layer&) = delete;
@@ -78,7 +78,8 @@ class c_strm_sess_layer : public c_strm_sconn_owner {
 
   // Opens a session connection: 1 with *out; 12 with message 19994 when Host and
   // CommLinks are both given (or message 9033 when the Host value holds a character
-  // that would end or open a link option); the transport layer's failure otherwise.
+  // that would end or open a link option); 14 when the presentation state cannot be
+  // made; the transport layer's failure otherwise.
   an_int_strm_error connect(c_conn_parms* parms, a_strm_conn_type type, char* err,
                             std::uint32_t err_len, void* host_ctx, c_strm_sconn** out);
 

@@ -151,6 +151,9 @@ TEST(PresEncode, ANewFormPieceNeverCrossesAPacket) {
 TEST(PresEncode, TheMaximumPacketSizeIsOnlyLowered) {
   PresHarness pres;
   EXPECT_EQ(SQLPresSetMaxBufferSize(pres.h(), 65535), 16000);
+  // A packet this small could not hold the longest item.
+  EXPECT_EQ(SQLPresSetMaxBufferSize(pres.h(), 0), 16000);
+  EXPECT_EQ(SQLPresSetMaxBufferSize(pres.h(), 299), 16000);
   EXPECT_EQ(SQLPresSetMaxBufferSize(pres.h(), 4096), 4096);
   EXPECT_EQ(SQLPresSetMaxBufferSize(pres.h(), 8000), 4096);
 }

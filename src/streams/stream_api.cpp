@@ -117,8 +117,10 @@ int StrmDisconnect(a_strm_conn sconn) {
   c_strm_sconn* s = conn_of(sconn);
   if (s == nullptr) return 0;
   s->drop_connection(1);
-  // What the server still sends is read and dropped until the connection reports
-  // anything but data; a wait that gives up ends the drain.
+  // What the server sent is read and dropped until the connection reports anything but
+  // data; a wait that gives up ends the drain. Once the link has closed (it shuts its
+  // socket or comm block down on the disconnect) nothing more can come, and waiting
+  // for it would only hold every disconnect up for the whole close wait.
   for (;;) {
     const an_int_strm_error rc = s->_receive_prv(nullptr, nullptr, nullptr, false);
     if (rc == STRM_OK) {
@@ -126,6 +128,8 @@ int StrmDisconnect(a_strm_conn sconn) {
       continue;
     }
     if (rc != STRM_NOTHING_YET) break;
+    c_strm_pconn* link = link_of(sconn);
+    if (link == nullptr || (link->pconn_flags & c_strm_pconn::kDisconnected) != 0) break;
     c_strm_conn_notifier* notifier = s->notifier();
     if (notifier == nullptr || !notifier->block(kCloseWaitSeconds)) break;
   }

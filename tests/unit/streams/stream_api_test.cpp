@@ -163,12 +163,22 @@ TEST_F(StreamApiTest, DisconnectDrainsWhatCameThenSchedulesTheDeletion) {
   Feed(conn, {PKT_DATA, 0, 0, 7, 2, 7, 1});
   Feed(conn, {PKT_DATA, PKT_STATUS_EOM, 0, 6, 1, 8});
   ASSERT_TRUE(s->sync_point_arrived(nullptr));
-  port_->last_note->set_alive(false);  // the wait for more gives up at once
   EXPECT_EQ(StrmDisconnect(conn), 1);
   EXPECT_EQ(link->disconnects, 1);
   EXPECT_FALSE(s->sync_point_arrived(nullptr)) << "the message was read and dropped";
   EXPECT_EQ(s->state(), SCONN_WAITING_DELETE);
-  EXPECT_GE(port_->last_note->blocks(), 1);
+  EXPECT_EQ(port_->last_note->blocks(), 0) << "a closed link brings nothing more to wait for";
+}
+
+TEST_F(StreamApiTest, DisconnectWaitsForALinkStillOpenUntilTheWaitGivesUp) {
+  a_strm_conn conn = Connect(nullptr, "ServerName=srv;CommLinks=tcpip");
+  ASSERT_NE(conn, nullptr);
+  FakePconn* link = port_->last_conn.load();
+  link->keep_open_on_disconnect = true;
+  port_->last_note->set_alive(false);  // the wait gives up at once
+  EXPECT_EQ(StrmDisconnect(conn), 1);
+  EXPECT_EQ(port_->last_note->blocks(), 1);
+  EXPECT_EQ(c_strm_sconn::from_handle(conn)->state(), SCONN_WAITING_DELETE);
   EXPECT_EQ(StrmDisconnect(nullptr), 0);
 }
 

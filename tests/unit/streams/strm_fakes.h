@@ -70,7 +70,7 @@ class FakePconn : public c_strm_pconn {
   }
   void disconnect() override {
     ++disconnects;
-    pconn_flags |= kDisconnected;
+    if (!keep_open_on_disconnect) pconn_flags |= kDisconnected;
   }
   an_int_strm_error start_receive() override {
     ++receives_started;
@@ -93,6 +93,7 @@ class FakePconn : public c_strm_pconn {
   std::function<void(const std::vector<std::uint8_t>&)> on_put;
   std::function<void(const std::vector<std::uint8_t>&)> on_blocking_put;
   int disconnects = 0;
+  bool keep_open_on_disconnect = false;  // a link that closes later, on its own thread
   int receives_started = 0;
   bool tls_mode = false;
   std::atomic<bool> alive{true};

@@ -150,7 +150,7 @@ bool StrmVerifyAppConnectPkt(a_strm_conn conn, const an_app_connect_pkt* pkt,
   std::size_t arrived = app_connect_u16(pkt->size);
   if (s != nullptr) {
     std::uint16_t n = 0;
-    if (s->app_connect_reply(&n) != nullptr) arrived = n;
+    if (s->copy_app_connect_reply(nullptr, 0, &n)) arrived = n;
   }
   return verify_record(*pkt, arrived, already_checked != 0, s != nullptr ? s->host_ctx() : nullptr);
 }
@@ -199,13 +199,18 @@ int ApplicationConnect(a_strm_conn conn, const an_app_connect_pkt* request,
   }
   using Clock = std::chrono::steady_clock;
   const Clock::time_point start = Clock::now();
+  // The reply as far as the record goes, zero after it; a longer reply (minor 0, 16 and
+  // above) is cut to the record.
+  an_app_connect_pkt got;
+  std::memset(&got, 0, sizeof got);
   std::uint16_t reply_len = 0;
-  const std::uint8_t* reply_bytes = nullptr;
   for (;;) {
     const an_int_strm_error rc = s->_receive_prv(nullptr, nullptr, nullptr, true);
     if (rc == STRM_NOTHING_YET) {
-      reply_bytes = s->app_connect_reply(&reply_len);
-      if (reply_bytes != nullptr) break;
+      if (s->copy_app_connect_reply(reinterpret_cast<std::uint8_t*>(&got), sizeof got,
+                                    &reply_len)) {
+        break;
+      }
       const auto elapsed =
           std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count();
       const std::uint32_t waited = static_cast<std::uint32_t>(elapsed);
@@ -227,13 +232,12 @@ int ApplicationConnect(a_strm_conn conn, const an_app_connect_pkt* request,
     return APPCONN_NO_REPLY;
   }
 
-  if (!vq::strm::VerifyAppConnectReply(reply_bytes, reply_len, false, s->host_ctx())) {
+  if (!verify_record(got, reply_len, false, s->host_ctx())) {
     s->zprint_fn_code("StrmVerifyAppConnectPkt", 0);
     vq::strm::FormatMsg(err, err_len, kMsgUnreadable);
     return APPCONN_NO_REPLY;
   }
-  // A reply longer than the record (minor 0, 16 and above) is cut to it.
-  *reply = record_of(reply_bytes, reply_len);
+  *reply = got;
   if (static_cast<std::int16_t>(app_connect_u16(reply->liveness)) < 0) {
     set_app_connect_u16(reply->liveness, static_cast<std::uint16_t>(kAppConnectDefaultLiveness));
   }

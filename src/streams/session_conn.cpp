@@ -915,6 +915,15 @@ int StrmDumpCommentID(a_strm_conn conn, std::uint32_t msg_id, ...) {
 
 // ---- the app-connect reply ------------------------------------------------------------------
 
+bool c_strm_sconn::copy_app_connect_reply(std::uint8_t* out, std::size_t size,
+                                          std::uint16_t* length) {
+  vq::strm::LockHold hold(recv_lock_);
+  if (app_reply_ == nullptr) return false;
+  if (out != nullptr) std::memcpy(out, app_reply_, app_reply_len_ < size ? app_reply_len_ : size);
+  if (length != nullptr) *length = app_reply_len_;
+  return true;
+}
+
 std::uint32_t c_strm_sconn::get_random_data(std::uint8_t* buffer, std::uint32_t size) const {
   // Offsets in the app-connect record: minor version (u16), the count of random bytes
   // (u16, unaligned) and the 32-byte field that holds them.

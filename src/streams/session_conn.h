@@ -187,6 +187,10 @@ class c_strm_sconn : public a_strm_conn_rec, public c_strm_tconn_upcalls, public
   std::uint16_t max_packet() const { return max_packet_; }
   // The app-connect exchange is over: the connection carries items from now on.
   void set_app_connected() { raise_state(SCONN_APP_CONNECTED); }
+  // The app-connect reply copied under the receive lock (the link's thread writes it):
+  // up to `size` bytes into `out` and the reply's whole length into *length; false
+  // while none has come.
+  bool copy_app_connect_reply(std::uint8_t* out, std::size_t size, std::uint16_t* length);
   // The server's random bytes from an app-connect reply of minor version 13 or more:
   // copies up to `size` of them into `buffer` and returns how many the reply really
   // holds (the count it states, but never more than its 32-byte field or its length);

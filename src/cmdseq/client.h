@@ -18,6 +18,8 @@ class UTLangString;
 class UTLangStringBase;
 class UTLocale;
 class a_cmdseq_conn_attrib;
+class a_cmdseq_conn_pool;
+class a_cmdseq_pooled_conn_str;
 struct a_cmdseq_cursor;
 struct a_cmdseq_error_info;
 struct a_cmdseq_log_file_list;
@@ -35,6 +37,7 @@ struct a_cmdseq_env {
   UTLangString* lang = nullptr;  // the environment's message strings; not owned here
   JDate* date = nullptr;         // date names of the log's times; English when null
   std::atomic<std::uint8_t> out_of_memory{0};  // 1 once memory ran out: every request fails
+  a_cmdseq_conn_pool* pool = nullptr;          // parked connections; null: no pooling
 };
 
 // Bits of a_cmdseq_conn::status.
@@ -147,6 +150,12 @@ class a_cmdseq_conn : public c_utils_refobj {
   std::uint32_t pending_cap = 0;
   std::uint32_t pending_count = 0;
   a_cmdseq_pending_info_req* pending = nullptr;
+
+  // Connection pool: the pooled string this connection was made for, the next idle
+  // connection of that string, and when it was parked (milliseconds of the pool's clock).
+  a_cmdseq_pooled_conn_str* pooled_str = nullptr;
+  a_cmdseq_conn* pool_next = nullptr;
+  std::uint64_t pooled_at = 0;
 };
 
 // Takes the connection out of service: when connected, frees its cursor lists and clears

@@ -155,7 +155,9 @@ char* i_cs_BuildAppInfo(a_cmdseq_conn* conn, const char* appinfo);
 
 // --- Redirection road (redirect.cpp) ----------------------------------------------------
 
-// One connect attempt to one server, as i_cs_StringConnect runs it.
+// One connect attempt to one server, as i_cs_StringConnect runs it. An attempt that
+// produced a redirection list has dropped the connection that sent it and leaves *conn
+// null.
 using a_cs_connect_attempt = a_cmdseq_return (*)(a_cmdseq_conn** conn, a_cmdseq_error_info* err,
                                                  a_cmdseq_strconn_param* param, int engine_only,
                                                  c_cmdseq_redirect_server_list* redirect);

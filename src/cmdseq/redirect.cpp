@@ -87,7 +87,6 @@ a_cmdseq_return i_cs_StringConnect(a_cmdseq_conn** conn, a_cmdseq_error_info* er
     a_cmdseq_conn* next = nullptr;
     const a_cmdseq_return r = run_attempt(&next, err, param, engine_only, &again);
     if (!again.is_empty()) {
-      if (next != nullptr) (void)CmdSeqDropConnection(next, nullptr);
       i_cs_SetErrorInfo(err, -1380);
       result = CMDSEQ_COMM_FAILURE;
       done = true;

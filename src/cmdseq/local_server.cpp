@@ -65,13 +65,14 @@ bool wants_ha(const std::string& head) {
   return false;
 }
 
-// Whether the switches begin with "-x" options of which one is "-n".
+// Whether the switches name the database themselves ("-n" among their options), so that
+// a second "-n" would not be appended.
 bool switches_name_database(const char* switches) {
   const char* p = switches;
   for (;;) {
     while (*p == ' ' || *p == '\t') ++p;
-    if (p[0] != '-' || p[1] == '\0') return false;
-    if (p[1] == 'n' && (p[2] == '\0' || p[2] == ' ' || p[2] == '\t')) return true;
+    if (*p == '\0') return false;
+    if (p[0] == '-' && p[1] == 'n' && (p[2] == '\0' || p[2] == ' ' || p[2] == '\t')) return true;
     while (*p != '\0' && *p != ' ' && *p != '\t') ++p;
   }
 }

@@ -13,6 +13,7 @@
 
 #include "command_line.h"
 #include "server.h"
+#include "shm_listener.h"
 
 namespace {
 
@@ -43,6 +44,7 @@ std::string base_name_no_ext(const std::string& path) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  const bool serve_shm = vqeng::take_shm_option(args);
   vqeng::CommandLine cl;
   std::string why;
   if (!vqeng::parse_command_line(args, cl, why)) {
@@ -65,7 +67,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   vqeng::Server server(cfg, &log);
-  // The shared-memory link is not served yet; every start listens on TCP/IP.
+  // Every start listens on TCP/IP; with -shm the shared-memory link is served too.
   if (!server.start(cl.port, why)) {
     std::fprintf(stderr, "vqeng12: %s\n", why.c_str());
     report(cl.handshake_fd, why.rfind("database", 0) == 0 ? 3 : 2);
@@ -73,6 +75,12 @@ int main(int argc, char** argv) {
   }
   cfg.tcp_port = static_cast<std::uint16_t>(server.port());
   server.set_auto_stop(cl.auto_stop);
+  vqeng::ShmListener shm(cfg, &log);
+  if (serve_shm && !shm.start(cfg.server_name, why)) {
+    std::fprintf(stderr, "vqeng12: %s\n", why.c_str());
+    report(cl.handshake_fd, 2);
+    return 1;
+  }
   g_server = &server;
   struct sigaction sa {};
   sa.sa_handler = on_signal;

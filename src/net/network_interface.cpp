@@ -321,7 +321,12 @@ unsigned TcpUtil::Init() {
 }
 
 std::uint32_t TcpUtil::Fini() {
-  const std::uint32_t left = NumStarted.fetch_sub(1) - 1;
+  // A stop without a start changes nothing (the count never wraps below zero).
+  std::uint32_t started = NumStarted.load();
+  do {
+    if (started == 0) return 0;
+  } while (!NumStarted.compare_exchange_weak(started, started - 1));
+  const std::uint32_t left = started - 1;
   if (left != 0) return left;
   delete NIList;
   NIList = nullptr;

@@ -99,6 +99,14 @@ class TcpUtil {
   // The host name of an IPv4 address (IPv6 addresses are never found); 1 on success.
   static unsigned LookupHostName(const IPAddress& address, char* buf, unsigned size);
 
+  // --- the product's internal network (internal_network.cpp) ---
+  // Whether the first domain the resolver configuration names is the internal domain or
+  // one below it.
+  static bool IsOnInternalNetwork();
+  // With a private interface address: whether the internal mirror host resolves, else
+  // the test above. Without one: the test above.
+  static bool IsOnInternalNetwork_Ex();
+
   static std::atomic<std::uint32_t> NumStarted;
   static a_ut_safe_pthread_mutex_t NICritSect;
   static a_ut_safe_pthread_mutex_t ThreadCritSect;
@@ -128,6 +136,11 @@ namespace vq::net {
 // list is built; not thread-safe.
 void SetProcNetDirectory(const char* directory);
 const char* ProcNetDirectory();
+
+// Test seams of the internal-network tests: the resolver configuration file (default
+// "/etc/resolv.conf") and the look-up of the internal host; null restores the default.
+void SetResolvConfPath(const char* path);
+void SetInternalHostResolver(bool (*resolves)(const char* name));
 
 }  // namespace vq::net
 

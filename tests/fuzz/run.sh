@@ -17,7 +17,10 @@ fi
 CC=clang CXX=clang++ cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   "${launcher[@]}" >/dev/null
 targets="key_value_fuzzer conn_string_fuzzer ini_fuzzer version_block_fuzzer
-  resource_file_fuzzer cvf_fuzzer date_parse_fuzzer broadcast_packet_fuzzer cmdseq_items_fuzzer"
+  resource_file_fuzzer cvf_fuzzer date_parse_fuzzer broadcast_packet_fuzzer
+  cmdseq_items_fuzzer
+  packet_reassembly_fuzzer
+"
 # shellcheck disable=SC2086
 ninja -C "$build" -j "$(nproc)" $targets
 

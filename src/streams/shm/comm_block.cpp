@@ -215,6 +215,16 @@ int CommQ64_Dequeue(CommQ* queue, a_strm_buff_ref* ref, a_strm_buff_map_id* map_
   return Dequeue<a_commq64>(queue, ref, map_id);
 }
 
+bool CommQ_HasEntry(const CommQ* queue) {
+  if (queue == nullptr || queue->ring == nullptr || queue->slots == 0) return false;
+  if (queue->version == kShmStructV0) {
+    auto* ring = static_cast<a_commq*>(queue->ring);
+    return ring->head.load(std::memory_order_relaxed) != ring->tail.load();
+  }
+  auto* ring = static_cast<a_commq64*>(queue->ring);
+  return ring->head.load(std::memory_order_relaxed) != ring->tail.load();
+}
+
 bool CommQ_HasRoom(const CommQ* queue) {
   if (queue == nullptr || queue->ring == nullptr || queue->slots == 0) return false;
   std::uint32_t head;

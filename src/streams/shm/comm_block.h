@@ -65,6 +65,8 @@ int CommQ_Dequeue(CommQ* queue, a_strm_buff_ref* ref, a_strm_buff_map_id* map_id
 int CommQ64_Dequeue(CommQ* queue, a_strm_buff_ref* ref, a_strm_buff_map_id* map_id);
 // True when an enqueue now would find room (the next tail position differs from head).
 bool CommQ_HasRoom(const CommQ* queue);
+// True when a dequeue now would find an entry (head differs from tail); nothing is taken.
+bool CommQ_HasEntry(const CommQ* queue);
 
 // A new id-named segment for a block of n slots per queue; its first word is 0 on failure.
 c_strm_shm_mem CommBlk_New(std::uint32_t n);

@@ -156,7 +156,11 @@ TEST_F(ProcFixture, StartCounterKeepsTheListUntilTheLastStop) {
   EXPECT_EQ(0u, TcpUtil::Fini());
   EXPECT_EQ(0u, TcpUtil::NICount);
   EXPECT_EQ(nullptr, TcpUtil::NIList);
+  // A stop without a start changes nothing: the next start is a first start again.
+  EXPECT_EQ(0u, TcpUtil::Fini());
+  EXPECT_EQ(0u, TcpUtil::NumStarted.load());
   TcpUtil::Init();  // for TearDown
+  EXPECT_EQ(1u, TcpUtil::NumStarted.load());
 }
 
 TEST(RealInterfaces, TheKernelsLoopbackIsListed) {

@@ -4,6 +4,7 @@
 #ifndef VQ_TESTS_UNIT_STREAMS_STRM_FAKES_H
 #define VQ_TESTS_UNIT_STREAMS_STRM_FAKES_H
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -52,6 +53,10 @@ class FakePconn : public c_strm_pconn {
       packets_.push_back(bytes);
     }
     if (on_put) on_put(bytes);
+    if (put_result == STRM_QUEUED) {
+      std::lock_guard<std::mutex> hold(mutex_);
+      queued.push_back(buffer);  // the link keeps it until it reports the write done
+    }
     return put_result;
   }
   an_int_strm_error blocking_put(const char* data, unsigned int len) override {
@@ -72,6 +77,7 @@ class FakePconn : public c_strm_pconn {
     return STRM_OK;
   }
   void set_tls_mode() override { tls_mode = true; }
+  bool isAlive() override { return alive.load(); }
 
   std::vector<std::vector<std::uint8_t>> packets() {
     std::lock_guard<std::mutex> hold(mutex_);
@@ -89,6 +95,8 @@ class FakePconn : public c_strm_pconn {
   int disconnects = 0;
   int receives_started = 0;
   bool tls_mode = false;
+  std::atomic<bool> alive{true};
+  std::vector<c_strm_buffer*> queued;  // buffers answered with 10, oldest first
 
  private:
   std::mutex mutex_;
@@ -142,10 +150,13 @@ class FakePort : public c_strm_port {
   bool liveness = false;
   bool tls = false;          // takes the TLS levels too
   c_strm_buff_frlist* pool = nullptr;
-  FakePconn* last_conn = nullptr;
+  std::atomic<FakePconn*> last_conn{nullptr};
 
  private:
+  // Ports of one test may be called from several threads.
   void note(const std::string& event) {
+    static std::mutex trace_mutex;
+    std::lock_guard<std::mutex> hold(trace_mutex);
     if (trace_ != nullptr) trace_->push_back(std::to_string(type_) + " " + event);
   }
   std::uint8_t type_;

@@ -95,6 +95,59 @@ class c_cmdseq_redirect_server_list : public c_utils_list<c_cmdseq_redirect_serv
   std::uint8_t count = 0;  // entries appended
 };
 
+// --- App-connect fields (app_connect.cpp) ------------------------------------------------
+
+// The app-connect packet's size; the reply is read from a buffer of at least this size.
+constexpr std::size_t kAppConnectBytes = 312;
+
+// What the client puts into the app-connect packet.
+struct a_cs_appconnect_in {
+  std::uint32_t app_type = 2;           // environment type 1..4
+  std::uint16_t forced_level = 0;       // 1..15 asks for that level; 0 none
+  std::uint16_t forced_first_word = 0;  // replaces the packet length when forced
+  std::int32_t liveness_timeout = 0;    // seconds; 1..29 are sent as 30
+  std::int32_t comm_buffer_size = 0;    // 0: 7300
+  std::int32_t compression_threshold = 0;
+  std::int32_t idle_timeout = 0;
+  int compress = -1;                    // -1 not given, 0 no, 1 yes
+  bool dump_flag = false;               // PktDump had a comma
+  std::int32_t dump_number = 0;         // the number after it
+  std::uint8_t crypto_major = 0;
+  std::uint8_t crypto_minor = 0;
+  std::uint8_t env_byte = 0;
+  const char* charset_short = nullptr;  // at most 30 characters are sent
+  const char* language = nullptr;       // at most 50
+  const char* charset_label = nullptr;
+  const char* os_charset = nullptr;
+  const char* api_charset = nullptr;
+};
+
+// What the client reads of the reply.
+struct a_cs_appconnect_out {
+  std::uint8_t status;
+  std::uint16_t level;
+  std::uint8_t version_major, version_minor;
+  std::uint16_t version_build1, version_build2;
+  std::uint32_t caps;
+  std::uint16_t liveness_timeout;
+  char charset[51];
+  char language[51];
+  bool check_language;
+};
+
+// Fills kAppConnectBytes bytes; false for an application type the server does not know.
+bool i_cs_FillAppConnect(const a_cs_appconnect_in& in, unsigned char* packet);
+// Reads a reply of `len` bytes (at least kAppConnectBytes); texts are bounded by their
+// fields and the reply's end. False for a reply too short to read.
+bool i_cs_ReadAppConnectReply(const unsigned char* reply, std::size_t len,
+                              a_cs_appconnect_out* out);
+// Acts on the reply's status and languages (errors -88, -869, -832, -1145, -838; warnings
+// 114 to 117) and stores level, version and capabilities in the connection. 0, 5, or 4
+// when the connect must end.
+a_cmdseq_return i_cs_ApplyAppConnectReply(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                                          const a_cs_appconnect_out& reply, bool charset_given,
+                                          const char* charset, const char* language);
+
 // --- Connect string and request (connect.cpp) -------------------------------------------
 
 // NewPassword, except null for no value, "*", or a server of level 12 or lower.

@@ -214,7 +214,27 @@ char* i_cs_BuildAppInfo(a_cmdseq_conn* conn, const char* appinfo);
 using a_cs_connect_attempt = a_cmdseq_return (*)(a_cmdseq_conn** conn, a_cmdseq_error_info* err,
                                                  a_cmdseq_strconn_param* param, int engine_only,
                                                  c_cmdseq_redirect_server_list* redirect);
-// The attempt i_cs_StringConnect runs; null restores the default (the full connect).
+// Finds a server and makes the connection: stream connect, app-connect exchange, new
+// connection (one reference). Null when no server answered; a negative code in `err` when
+// the attempt must end. The communication stack's connect is installed here.
+using a_cs_engine_connect = a_cmdseq_conn* (*)(a_cmdseq_env* env, c_conn_parms* parms,
+                                               a_cmdseq_error_info* err,
+                                               a_cmdseq_conn_attrib* attrib,
+                                               const a_cmdseq_strconn_param* param);
+void i_cs_SetEngineConnect(a_cs_engine_connect connect);
+// One connect attempt to one server: the server (started when allowed), the connect
+// request, the database start when the server does not run it. A failed attempt leaves
+// no connection behind; a server it started is shut down again.
+a_cmdseq_return i_cs_Connect(a_cmdseq_conn** conn, a_cmdseq_error_info* err,
+                             a_cmdseq_strconn_param* param, int engine_only,
+                             c_cmdseq_redirect_server_list* redirect);
+// Starts a local server for the parameters: the StartLine, or the server program found
+// on the search path and then by the file search. `name` receives the name the new
+// server answers to (ServerName, DatabaseName or the file's base name).
+a_cmdseq_return i_cs_StartEngine(c_conn_parms* parms, a_cmdseq_env* env, a_cmdseq_error_info* err,
+                                 std::uint32_t* was_running, char* name, std::size_t name_size,
+                                 int suppress_ha, int skip_probe, std::int32_t* pid);
+// The attempt i_cs_StringConnect runs; null restores the default (i_cs_Connect).
 void i_cs_SetConnectAttempt(a_cs_connect_attempt attempt);
 // The pause between connects while the server is still starting; tests install their own.
 using a_cs_sleep = void (*)(unsigned ms);

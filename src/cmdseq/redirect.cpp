@@ -35,11 +35,7 @@ a_cmdseq_return run_attempt(a_cmdseq_conn** conn, a_cmdseq_error_info* err,
                             a_cmdseq_strconn_param* param, int engine_only,
                             c_cmdseq_redirect_server_list* redirect) {
   const a_cs_connect_attempt attempt = g_attempt.load();
-  if (attempt == nullptr) {
-    // No stream connect is available in this build: no server can be found.
-    i_cs_SetErrorInfo(err, -100);
-    return CMDSEQ_COMM_FAILURE;
-  }
+  if (attempt == nullptr) return i_cs_Connect(conn, err, param, engine_only, redirect);
   return attempt(conn, err, param, engine_only, redirect);
 }
 

@@ -191,3 +191,52 @@ TEST(AppInfo, FieldsThatDependOnTheConnection) {
 }
 
 }  // namespace
+
+namespace {
+
+a_strm_conn_rec g_probe_stream;
+a_cmdseq_conn* ProbeFinds(a_cmdseq_env* env, c_conn_parms*, a_cmdseq_error_info*,
+                          a_cmdseq_conn_attrib*, const a_cmdseq_strconn_param*) {
+  return new a_cmdseq_conn(env, &g_probe_stream);
+}
+
+TEST(StartEngine, RefusedWithoutAStart) {
+  struct Case {
+    const char* name;
+    const char* parms;
+    int skip_probe;
+    std::int32_t sqlcode;
+    std::uint32_t was_running;
+  };
+  const Case kCases[] = {
+      {"nothing names a server", "UID=dba", 1, -87, 0},
+      {"only a database name", "UID=dba;DBN=demo", 1, -72, 0},
+      {"a server already runs", "UID=dba;ENG=s", 0, -96, 1},
+  };
+  i_cs_SetEngineConnect(ProbeFinds);
+  for (const Case& k : kCases) {
+    SCOPED_TRACE(k.name);
+    a_cmdseq_env env;
+    a_cmdseq_error_info err;
+    CmdSeqInitErrorParam(&env, &err, 0);
+    c_conn_parms parms;
+    ASSERT_EQ(parms.init(k.parms, false), 0);
+    std::uint32_t running = 9;
+    std::int32_t pid = 9;
+    char name[64] = "x";
+    EXPECT_EQ(i_cs_StartEngine(&parms, &env, &err, &running, name, sizeof name, 0, k.skip_probe,
+                               &pid),
+              CMDSEQ_ERROR);
+    EXPECT_EQ(err.sqlcode, k.sqlcode);
+    EXPECT_EQ(running, k.was_running);
+    EXPECT_EQ(pid, 0);
+    EXPECT_STREQ(name, "");
+    if (k.was_running != 0) {
+      EXPECT_EQ(g_probe_stream.disconnects, 1);  // the probe is dropped
+    }
+    CmdSeqFiniErrorParam(&err);
+  }
+  i_cs_SetEngineConnect(nullptr);
+}
+
+}  // namespace

@@ -17,6 +17,9 @@
 
 #include "cmdseq/connect.h"
 #include "cmdseq/error_info.h"
+#include "config/conn_parms.h"
+#include "pres_double.h"
+#include "strm_fake.h"
 
 namespace {
 
@@ -120,5 +123,93 @@ TEST_F(StartFixture, RealServerReportsReadyOrItsFailure) {
   EXPECT_LT(pid, 0);
 }
 #endif
+
+
+// --- The connect road starting a server -------------------------------------------------
+
+std::vector<a_strm_conn_rec*> g_found;  // null entries: no server answers
+std::vector<std::string> g_asked;       // ServerName at each engine connect
+std::vector<a_cmdseq_conn*> g_made;
+
+a_cmdseq_conn* FoundServer(a_cmdseq_env* env, c_conn_parms* parms, a_cmdseq_error_info*,
+                           a_cmdseq_conn_attrib*, const a_cmdseq_strconn_param*) {
+  const char* eng = parms->getString(kSlotServerName);
+  g_asked.emplace_back(eng != nullptr ? eng : "<none>");
+  if (g_found.empty()) return nullptr;
+  a_strm_conn_rec* s = g_found.front();
+  g_found.erase(g_found.begin());
+  if (s == nullptr) return nullptr;
+  auto* conn = new a_cmdseq_conn(env, s);
+  conn->server_strm_ver = 15;
+  conn->add_ref();
+  g_made.push_back(conn);
+  return conn;
+}
+
+struct RoadStartFixture : StartFixture {
+  c_conn_parms parms;
+  a_cmdseq_strconn_param param{};
+  a_strm_conn_rec s1;
+  void SetUp() override {
+    StartFixture::SetUp();
+    strm_fake_reset();
+    strm_fake().random = Bytes(32, 1);
+    env.app_type = 2;
+    g_found.clear();
+    g_asked.clear();
+    i_cs_SetEngineConnect(FoundServer);
+    param.parms = &parms;
+    param.env = &env;
+    param.allow_server_start = param.allow_database_start = 1;
+  }
+  void TearDown() override {
+    for (a_cmdseq_conn* c : g_made) c->release();
+    g_made.clear();
+    i_cs_SetEngineConnect(nullptr);
+    strm_fake_reset();
+    StartFixture::TearDown();
+  }
+};
+
+TEST_F(RoadStartFixture, StartsTheServerThenConnectsUnderItsName) {
+  const std::string line = "START='" + std::string(FAKE_SERVER) + " ready " + dir + "/report'";
+  ASSERT_EQ(parms.init(("UID=dba;PWD=sql;DBN=demo;" + line).c_str(), false), 0);
+  g_found = {nullptr, &s1};
+  s1.item(133, le32(4)).item(66).item(0).sync();
+  a_cmdseq_conn* conn = nullptr;
+  ASSERT_EQ(i_cs_Connect(&conn, &err, &param, 0, nullptr), CMDSEQ_OK) << err.sqlcode;
+  EXPECT_EQ(param.server_started, 1u);
+  EXPECT_EQ(g_asked, (std::vector<std::string>{"<none>", "demo"}));
+  ASSERT_NE(conn, nullptr);
+  (void)CmdSeqDropConnection(conn, &err);
+}
+
+TEST_F(RoadStartFixture, AServerStartedForARefusedConnectIsShutDown) {
+  const std::string line = "START='" + std::string(FAKE_SERVER) + " ready " + dir + "/report'";
+  ASSERT_EQ(parms.init(("UID=dba;PWD=wrong;ENG=mine;" + line).c_str(), false), 0);
+  g_found = {nullptr, &s1};
+  s1.item(133, le32(4)).item(65, error_record(-103, "28000", "28000", "28000"));
+  s1.item(0).item(0).item(0).sync();
+  s1.item(66).item(0).sync();  // the shut-down reply
+  a_cmdseq_conn* conn = nullptr;
+  EXPECT_EQ(i_cs_Connect(&conn, &err, &param, 0, nullptr), CMDSEQ_ERROR);
+  EXPECT_EQ(conn, nullptr);
+  EXPECT_EQ(err.sqlcode, -103);
+  std::vector<int> codes;
+  for (const auto& x : s1.sent) codes.push_back(x.code);
+  EXPECT_EQ(codes, (std::vector<int>{16, 133, 20, -1, 8, -1}));
+  EXPECT_EQ(s1.disconnects, 1);
+}
+
+TEST_F(RoadStartFixture, AFailedStartKeepsItsError) {
+  const std::string line = "START='" + std::string(FAKE_SERVER) + " status 3'";
+  ASSERT_EQ(parms.init(("UID=dba;PWD=sql;DBF=/d/x.db;" + line).c_str(), false), 0);
+  a_cmdseq_conn* conn = nullptr;
+  EXPECT_EQ(i_cs_Connect(&conn, &err, &param, 0, nullptr), CMDSEQ_COMM_FAILURE);
+  EXPECT_EQ(conn, nullptr);
+  EXPECT_EQ(err.sqlcode, -83);  // the server's status 3, not "server not found"
+  EXPECT_EQ(param.server_started, 0u);
+  EXPECT_EQ(g_asked.size(), 2u);
+}
 
 }  // namespace

@@ -33,6 +33,7 @@ constexpr int kCsSlotNodeType = 44;
 // Request and reply item codes of the connect.
 constexpr std::uint8_t CS_ITEM_START_DATABASE = 7;
 constexpr std::uint8_t CS_ITEM_SHUTDOWN = 8;
+constexpr std::uint8_t CS_ITEM_STOP_DATABASE = 9;
 constexpr std::uint8_t CS_ITEM_POOL_REUSE = 14;
 constexpr std::uint8_t CS_ITEM_POOL_PARK = 15;
 constexpr std::uint8_t CS_ITEM_CONNECT_STRING = 16;
@@ -264,6 +265,13 @@ a_cmdseq_return i_cs_StartDatabase(a_cmdseq_conn* conn, a_cmdseq_error_info* err
                                    c_conn_parms* parms);
 a_cmdseq_return i_cs_ShutdownEngine(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
                                     std::uint8_t how);
+// Request 9: stops the database named by DatabaseName (else the base name of
+// DatabaseFile; neither: -84), unconditionally when Unconditional is true.
+a_cmdseq_return i_cs_StopDatabase(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                                  const c_conn_parms* parms);
+// Whether the connection goes to the server of that name (case-insensitive), or with no
+// name to the default local server.
+bool same_engine(a_cmdseq_conn* conn, const char* name);
 
 // --- Connection pool (conn_pool.cpp) ----------------------------------------------------
 

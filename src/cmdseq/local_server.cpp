@@ -16,6 +16,7 @@
 // A StartLine runs whatever program it names: the connection parameters decide what a
 // client process may start, and the caller must not take them from untrusted input.
 #include <fcntl.h>
+#include <strings.h>
 #include <poll.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -30,6 +31,8 @@
 
 #include "cmdseq/connect.h"
 #include "config/conn_parms.h"
+#include "config/conn_string.h"
+#include "streams/stream_api.h"
 #include "config/option_tables.h"
 #include "utils/base/compat.h"
 #include "utils/base/memory.h"
@@ -258,6 +261,43 @@ a_cmdseq_return i_cs_ShutdownEngine(a_cmdseq_conn* conn, a_cmdseq_error_info* er
   std::uint8_t* payload = nullptr;
   const a_sqlpres_code code = SQLPresSend(conn->strm_conn, CS_ITEM_SHUTDOWN, &payload, 1, 0);
   if (code == SQLPRES_OK) payload[0] = how;
+  result = code == SQLPRES_OK ? i_cs_SendRequest(conn, err) : i_cs_HandleSQLPresError(conn, code, err);
+  if (result == CMDSEQ_OK) result = i_cs_ReceiveSuccessOrError(conn, err);
+  if (i_cs_ReplyRead(result)) {
+    const a_cmdseq_return info = i_cs_ReceiveAllInfo(conn, err, nullptr);
+    if (!i_cs_ReplyRead(info)) result = info;
+  }
+  return i_cs_EndRequest(conn, err, result);
+}
+
+bool same_engine(a_cmdseq_conn* conn, const char* name) {
+  if (conn == nullptr) return false;
+  if (name == nullptr) return StrmIsConnectedToDefaultEngine(conn->strm_conn) != 0;
+  const char* mine = SQLPresGetConnName(conn->strm_conn);
+  return mine != nullptr && strcasecmp(mine, name) == 0;
+}
+
+a_cmdseq_return i_cs_StopDatabase(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                                  const c_conn_parms* parms) {
+  const char* dbn = parms->getString(kSlotDatabaseName);
+  const char* dbf = parms->getString(kSlotDatabaseFile);
+  if (dbn == nullptr && dbf == nullptr) {
+    i_cs_SetErrorInfo(err, -84);
+    return CMDSEQ_ERROR;
+  }
+  char base[256];
+  if (dbn == nullptr) {
+    ParseDBName(dbf, base, sizeof base);
+    dbn = base;
+  }
+  a_cmdseq_return result = i_cs_StartRequest(conn, err);
+  if (result != CMDSEQ_OK) return result;
+  std::uint8_t* payload = nullptr;
+  a_sqlpres_code code = SQLPresSend(conn->strm_conn, CS_ITEM_STOP_DATABASE, &payload, 1, 0);
+  if (code == SQLPRES_OK) {
+    payload[0] = parms->getBool(kSlotUnconditional) != 0 ? 1 : 0;
+    code = SQLPresSendName(conn->strm_conn, dbn, 0);
+  }
   result = code == SQLPRES_OK ? i_cs_SendRequest(conn, err) : i_cs_HandleSQLPresError(conn, code, err);
   if (result == CMDSEQ_OK) result = i_cs_ReceiveSuccessOrError(conn, err);
   if (i_cs_ReplyRead(result)) {

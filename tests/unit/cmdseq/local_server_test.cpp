@@ -82,6 +82,38 @@ TEST(DatabaseControl, ShutdownAndItsRefusal) {
   EXPECT_TRUE(c.sconn.script_done());
 }
 
+TEST(DatabaseControl, StopDatabaseNamesTheDatabase) {
+  struct Case {
+    const char* parms;
+    Bytes flag;
+    std::string name;
+  };
+  const Case kCases[] = {
+      {"DBN=demo;UNC=yes", Bytes{1}, "demo"},
+      {"DBF=/d/sales.db", Bytes{0}, "sales"},
+  };
+  for (const Case& k : kCases) {
+    SCOPED_TRACE(k.parms);
+    CmdSeqConn c;
+    c_conn_parms parms;
+    ASSERT_EQ(parms.init(k.parms, false), 0);
+    c.sconn.item(66).item(0).sync();
+    EXPECT_EQ(i_cs_StopDatabase(c.conn, &c.err, &parms), CMDSEQ_OK);
+    ASSERT_EQ(c.sconn.sent.size(), 3u);
+    EXPECT_EQ(c.sconn.sent[0].code, CS_ITEM_STOP_DATABASE);
+    EXPECT_EQ(c.sconn.sent[0].bytes, k.flag);
+    EXPECT_EQ(c.sconn.sent[1].code, CS_ITEM_SERVER_NAME);
+    EXPECT_EQ(c.sconn.sent[1].bytes, text_bytes(k.name));
+  }
+  CmdSeqConn c;
+  c_conn_parms none;
+  EXPECT_EQ(i_cs_StopDatabase(c.conn, &c.err, &none), CMDSEQ_ERROR);
+  EXPECT_EQ(c.err.sqlcode, -84);
+  EXPECT_TRUE(c.sconn.sent.empty());
+  EXPECT_TRUE(same_engine(c.conn, "DOUBLE"));  // the double's connection is named "double"
+  EXPECT_FALSE(same_engine(c.conn, "other"));
+}
+
 // --- Application information -----------------------------------------------------------
 
 // Splits "k=v;k='v;w'" into its pairs (single quotes, doubled inside).

@@ -283,6 +283,26 @@ TEST_F(PoolFixture, IdleConnectionsTimeOut) {
   EXPECT_EQ(pool->idle_count, 0);
 }
 
+TEST_F(PoolFixture, EmptyingTakesTcpConnectionsOrAll) {
+  ASSERT_EQ(parms.init("UID=dba;PWD=sql;CPOOL='YES(StartCachingAfter=1)'", false), 0);
+  std::vector<a_strm_conn_rec*> streams;
+  std::vector<a_cmdseq_conn*> conns = {Connect(), Connect()};
+  for (a_cmdseq_conn* c : conns) {
+    streams.push_back(&Stream(c));
+    streams.back()->item(66).item(0).sync();
+    ASSERT_EQ(CmdSeqDisconnect(c, &err), CMDSEQ_OK);
+  }
+  ASSERT_EQ(pool->idle_count, 2);
+  strm_fake().port_type = 2;  // shared memory: the TCP/IP emptying leaves them
+  pool->drop_cached(true);
+  EXPECT_EQ(pool->idle_count, 2);
+  strm_fake().port_type = 6;
+  pool->drop_cached(true);
+  EXPECT_EQ(pool->idle_count, 0);
+  for (a_strm_conn_rec* s : streams) EXPECT_EQ(s->disconnects, 1);
+  strm_fake_reset();
+}
+
 TEST_F(PoolFixture, NotPooled) {
   struct Case {
     const char* name;

@@ -18,6 +18,8 @@ class UTLangString;
 class UTLangStringBase;
 class UTLocale;
 class a_cmdseq_conn_attrib;
+class a_cmdseq_conn_pool;
+class a_cmdseq_pooled_conn_str;
 struct a_cmdseq_cursor;
 struct a_cmdseq_error_info;
 struct a_cmdseq_log_file_list;
@@ -132,6 +134,18 @@ class a_cmdseq_conn : public c_utils_refobj {
   std::uint32_t pending_cap = 0;
   std::uint32_t pending_count = 0;
   a_cmdseq_pending_info_req* pending = nullptr;
+
+  // Connection pool: the pooled string this connection was made for, the next idle
+  // connection of that string, and when it was parked (milliseconds of the pool's clock).
+  a_cmdseq_pooled_conn_str* pooled_str = nullptr;
+  // The server as the app-connect reply described it.
+  std::uint32_t server_caps = 0;  // capability bits
+  std::uint8_t server_version_major = 0;
+  std::uint8_t server_version_minor = 0;
+  std::uint16_t server_version_build1 = 0;
+  std::uint16_t server_version_build2 = 0;
+  a_cmdseq_conn* pool_next = nullptr;
+  std::uint64_t pooled_at = 0;
 };
 
 // Takes the connection out of service: when connected, frees its cursor lists and clears

@@ -28,7 +28,7 @@ class c_strm_env;
 typedef c_strm_env* a_strm_env;
 struct CharsetInfo;
 struct LanguageInfo;
-struct a_cmdseq_conn_pool;
+class a_cmdseq_conn_pool;
 struct a_cmdseq_error_info;
 struct a_cmdseq_log_file_list;
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "streams/stream_api.h"
+#include "strm_client_double.h"
 #include "utils/base/memory.h"
 
 StrmFake& strm_fake() {
@@ -24,9 +25,10 @@ unsigned StrmGetEngineRandomData(a_strm_conn, unsigned char* buffer, unsigned si
 int StrmGetPortType(a_strm_conn) { return strm_fake().port_type; }
 int StrmIsConnectedToDefaultEngine(a_strm_conn) { return strm_fake().default_engine ? 1 : 0; }
 
-void StrmSetCallbackData(a_strm_conn, std::uintptr_t value) {
-  ++strm_fake().callback_sets;
-  strm_fake().callback_value = value;
+// Kept with the connection's other words (strm_client_double.h), where
+// StrmGetCallbackData reads it; connections are made on several threads at once.
+void StrmSetCallbackData(a_strm_conn sconn, std::uintptr_t value) {
+  vq::testing::Words(sconn).callback_data = value;
 }
 
 unsigned char* StrmGetLocalMachineAddr(a_strm_conn) {

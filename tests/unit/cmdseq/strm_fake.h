@@ -14,8 +14,6 @@ struct StrmFake {
   std::string local_address;  // the address text of the machine-address record
   int address_type = 2;       // first byte of the machine-address record
   bool default_engine = true;
-  int callback_sets = 0;
-  std::uintptr_t callback_value = 0;
 };
 
 // The settings in force; reset() puts them back to the defaults.

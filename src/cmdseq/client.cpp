@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "cmdseq/cursor.h"
 #include "cmdseq/error_info.h"
 #include "cmdseq/request_log.h"
 #include "cmdseq/stmt_cache.h"
@@ -50,6 +51,7 @@ a_cmdseq_conn::a_cmdseq_conn(a_cmdseq_env* env, a_strm_conn strm_conn) noexcept
 }
 
 a_cmdseq_conn::~a_cmdseq_conn() {
+  i_cs_FreeCursorLists(this);
   fini();
   if (attrib != nullptr) attrib->release();
   if (own_lang) delete lang;
@@ -92,6 +94,7 @@ void a_cmdseq_conn::fini() {
 
 void a_cmdseq_conn::reset() {
   status &= static_cast<std::uint8_t>(~CS_STATUS_CONNECTED);
+  i_cs_FreeCursorLists(this);
   fini();
   init();
   status |= CS_STATUS_CONNECTED;
@@ -189,6 +192,7 @@ void i_cs_RemoveConnection(a_cmdseq_conn* conn) {
   // The reference that connecting gave is dropped once, by whichever of the failure
   // paths takes the connection out of service first.
   if ((conn->status & CS_STATUS_CONNECTED) == 0) return;
+  i_cs_FreeCursorLists(conn);
   conn->status &= static_cast<std::uint8_t>(~CS_STATUS_CONNECTED);
   conn->release();
 }

@@ -60,6 +60,8 @@ struct a_cmdseq_pending_info_req {
 
 class a_cmdseq_stmt_info;
 struct a_cmdseq_prep_param;
+struct a_cmdseq_cursor_node;
+struct a_cmdseq_flush_node;
 
 // One connection of the protocol. Reference counted: it starts with one reference, and
 // i_cs_RemoveConnection drops one. One thread at a time makes requests on it; only
@@ -139,6 +141,21 @@ class a_cmdseq_conn : public c_utils_refobj {
   std::uint32_t pending_cap = 0;
   std::uint32_t pending_count = 0;
   a_cmdseq_pending_info_req* pending = nullptr;
+
+  // Statements, cursors and fetching.
+  a_cmdseq_cursor_node* cursors = nullptr;    // open cursors, newest first
+  a_cmdseq_flush_node* flush_list = nullptr;  // cursor handles whose buffered rows are stale
+  bool prefetch_on = true;                    // prefetch switch (set at connect)
+  bool prefetch_warned = false;               // the memory-budget warning was logged
+  std::uint16_t prefetch_rows = 10;           // prefetch row setting (set at connect)
+  std::uint32_t fetch_budget = 1024 * 1024;   // fetch-memory budget, bytes (set at connect)
+  std::uint32_t fetch_bytes_in_use = 0;       // fetch memory held by buffers and blocks
+  std::uint8_t close_mode = 1;                // 1 or 2: when a close goes by name
+  float close_s1 = 0;                         // close statistics (growth at the next open)
+  float close_s2 = 0;
+  std::uint16_t validate_counter16 = 0;  // sent in every validate item
+  std::uint32_t validate_counter32 = 0;
+  std::uint16_t min_nchar_size = 1;  // minimum NCHAR character size
 
   // Connection pool: the pooled string this connection was made for, the next idle
   // connection of that string, and when it was parked (milliseconds of the pool's clock).

@@ -66,10 +66,45 @@ struct a_cmdseq_desc {
   alignas(a_cmdseq_desc_item) unsigned char inline_item[i_cs_DescItemBytes(1)];
 };
 
-// A cursor's view of a descriptor: the counter value of the description it last sent.
-// The rest of the cursor record comes with the cursor requests.
+struct a_cmdseq_app_column;
+struct a_cmdseq_error_info;
+struct a_cmdseq_fetch_buffer;
+class a_cmdseq_shared_desc;
+
+// The client's view of an open result set (held by value in the ODBC statement; the
+// caller sets `conn`). `known_counter` is the counter value of the row description the
+// cursor last sent (0: old). The state bits are CS_CURSOR_A_*, _B_*, _C_* (cursor.h).
 struct a_cmdseq_cursor {
   std::uint16_t known_counter;
+  a_cmdseq_conn* conn = nullptr;      // owning connection (fetch-memory counters)
+  std::uint32_t server_cursor = 0;    // from the open reply
+  std::uint32_t out_of_line_est = 0;  // bytes per row expected beyond inline cells
+  std::int32_t row_size_est = 0;      // bytes per buffered row expected
+  std::uint16_t reposition_base = 1;  // smallest forward offset the buffer can serve
+  std::uint8_t flags_a = 0;
+  std::uint8_t flags_b = 0;
+  std::uint8_t flags_c = 0;
+  std::uint16_t position_delta = 0;  // rows served locally, not yet reported
+  std::uint16_t growth_multiplier = 1;
+  std::uint8_t growth_period = 1;
+  std::uint8_t growth_countdown = 0;
+  std::uint16_t rows_received = 0;      // of the last prefetch
+  std::uint16_t rows_asked = 0;         // of the last prefetch
+  std::uint16_t buffered_columns = 0;   // cells per buffered row
+  std::uint16_t result_columns = 0;     // from the open reply
+  std::uint16_t entry_count = 0;        // entries in `columns`
+  std::uint16_t entry_room = 0;         // entries allocated in `columns`
+  std::uint16_t definitions_sent = 0;   // entries covered by the last row description
+  std::uint32_t var_length_total = 0;   // described variable-length total
+  std::uint32_t rows_consumed = 0;      // rows delivered since open
+  std::uint32_t bytes_at_prefetch = 0;  // uncompressed stream bytes when the prefetch went
+  std::uint32_t avg_row_bytes = 0;      // measured by the prefetch trailer
+  a_cmdseq_desc* own_desc = nullptr;    // description of the result, or null
+  a_cmdseq_shared_desc* shared_desc = nullptr;  // the reference behind own_desc when shared
+  a_cmdseq_fetch_buffer* buffer = nullptr;
+  a_cmdseq_app_column* columns = nullptr;
+  std::uint32_t open_flags = 0;  // CS_OPEN_*
+  a_cmdseq_error_info* saved_prefetch_error = nullptr;
 };
 
 // No items, counter 1, one value per item, flags 0x03.

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <thread>
 
+#include "cmdseq/cursor.h"
 #include "cmdseq/request_log.h"
 #include "cmdseq/wire_bytes.h"
 #include "streams/stream_api.h"
@@ -117,8 +118,8 @@ a_cmdseq_return i_cs_PreRequestPrefetchProcessing(a_cmdseq_conn* conn, a_cmdseq_
                                                   bool /*keep_rows*/) {
   if (out_of_memory(conn)) return i_cs_OutOfMemoryConn(conn, err);
   const a_cmdseq_return result = i_cs_AlignCursors(conn, err);
-  if (result == CMDSEQ_OK) conn->prefetch_cursor = nullptr;
-  return result;
+  if (result != CMDSEQ_OK) return result;
+  return i_cs_ClearPrefetchPending(conn, err, true);
 }
 
 // --- Reply items -------------------------------------------------------------------------

@@ -127,9 +127,7 @@ void i_cs_MapReturnCode(a_cmdseq_env* env, int stream_code, a_cmdseq_error_info*
 // Out of memory on a connection: error -876, the connection is dropped, result 6.
 a_cmdseq_return i_cs_OutOfMemoryConn(a_cmdseq_conn* conn, a_cmdseq_error_info* err);
 
-// --- Cursor work the replies ask for ----------------------------------------------------
-// The cursor requests provide these; until cursors exist there is nothing to flush,
-// close or align.
+// --- Cursor work the replies ask for (cursor.cpp) ---------------------------------------
 void i_cs_FlushFetchDataAllCursors(a_cmdseq_conn* conn);
 // Closes the connection's cursors other than `current` (all of them, or only those with
 // open flag 1); answers how many were closed.

@@ -49,7 +49,8 @@ struct a_cmdseq_prep_param {
   const char* text;
   std::int32_t text_len;  // bytes of text; negative: no text
   std::uint16_t flags;
-  std::uint32_t option;  // part of the identity when flags has CS_PREP_WITH_OPTION
+  std::uint32_t option;      // part of the identity when flags has CS_PREP_WITH_OPTION
+  std::uint32_t result = 0;  // output: information type 4 of the prepare reply
 };
 
 // A description shared by a statement entry and the cursors opened on it. Each holder
@@ -91,6 +92,12 @@ class a_cmdseq_stmt_info : public c_utils_link {
   std::int32_t text_len = -1;   // -1 when no text is kept
   char* text = nullptr;         // zero-terminated copy of the statement text
   bool counted_cached = false;  // counted in the connection's cached_count
+  // Describe results kept on the entry.
+  std::uint32_t validation_stamp = 0;  // sent in the validate item
+  std::uint32_t describe_stamp = 0;    // validation stamp when the output was described
+  std::uint16_t input_option = 0;      // describe option of the cached input description
+  std::uint16_t output_option = 0;     // describe option of the cached output description
+  bool desc_complete = false;          // the cached output description's complete flag
 };
 
 // Writes a drop of the entry's server statement (item 23) into the current request and

@@ -434,3 +434,5 @@ int StrmDumpComment(a_strm_conn sconn, const char* format, ...) {
   sconn->dump_comments.emplace_back(text);
   return 0;
 }
+
+std::uint32_t StrmGetBytesRecvUncomp(a_strm_conn sconn) { return sconn->bytes_received; }

@@ -67,6 +67,7 @@ struct a_strm_conn_rec {
   int disconnects = 0;
   int discon_responses = 0;
   int fini_requests = 0;
+  std::uint32_t bytes_received = 0;  // StrmGetBytesRecvUncomp
   // Every reply item was read (sync points may remain).
   bool script_done() const;
   std::size_t entries_left() const { return entries_.size(); }

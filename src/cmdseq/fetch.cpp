@@ -1,0 +1,644 @@
+// Reading prefetch replies (see fetch.h).
+#include "cmdseq/fetch.h"
+
+#include <cstdio>
+
+#include "cmdseq/fetch_buffer.h"
+#include "cmdseq/request.h"
+#include "cmdseq/request_log.h"
+#include "cmdseq/wire_bytes.h"
+#include "cmdseq/wire_values.h"
+#include "utils/base/memory.h"
+
+namespace {
+
+constexpr unsigned kInfoNoPrefetch = 21;
+
+// A copy of the block's error in a new block, or null when memory is short.
+a_cmdseq_error_info* copy_error(a_cmdseq_error_info* from) {
+  auto* copy = static_cast<a_cmdseq_error_info*>(ut_malloc(sizeof(a_cmdseq_error_info)));
+  if (copy == nullptr) return nullptr;
+  CmdSeqInitErrorParam(from->env, copy, from->owner);
+  i_cs_SaveErrorTo(from, copy);  // parameters and message move to the copy
+  return copy;
+}
+
+void drop_saved(a_cmdseq_cursor* cursor) {
+  if (cursor->saved_prefetch_error == nullptr) return;
+  CmdSeqFiniErrorParam(cursor->saved_prefetch_error);
+  ut_free(cursor->saved_prefetch_error);
+  cursor->saved_prefetch_error = nullptr;
+}
+
+}  // namespace
+
+a_cmdseq_return i_cs_ReceivePrefetchTrailer(a_cmdseq_conn* conn, a_cmdseq_cursor* cursor,
+                                            a_cmdseq_error_info* err) {
+  drop_saved(cursor);
+  a_cmdseq_error_info status_err;
+  CmdSeqInitErrorParam(conn->env, &status_err, err->owner);
+  a_cmdseq_return result = i_cs_ReceiveSuccessOrError(conn, &status_err);
+  if (result == CMDSEQ_WARNING && status_err.sqlcode == 100 &&
+      (cursor->flags_b & CS_CURSOR_B_ROW_FAILED) == 0) {
+    cursor->flags_b |= CS_CURSOR_B_END_BEHIND;
+  }
+  if ((cursor->flags_b & CS_CURSOR_B_ROW_FAILED) != 0) {
+    cursor->flags_a &= static_cast<std::uint8_t>(~(CS_CURSOR_A_PREFETCH | CS_CURSOR_A_GROWTH));
+    cursor->flags_b |= CS_CURSOR_B_ABANDONED;
+  }
+  const std::int32_t status_code = status_err.sqlcode;
+  if (result == CMDSEQ_ERROR) {
+    cursor->flags_a &= static_cast<std::uint8_t>(~CS_CURSOR_A_PREFETCH);
+    cursor->saved_prefetch_error = copy_error(&status_err);
+  }
+  CmdSeqFiniErrorParam(&status_err);
+  if (i_cs_ReplyRead(result)) {
+    std::uint32_t no_prefetch = 0;
+    std::uint32_t flags = 0;
+    std::uint32_t* slots[kInfoSlots] = {};
+    slots[kInfoNoPrefetch] = &no_prefetch;
+    slots[kInfoFlagsSlot] = &flags;
+    result = i_cs_ReceiveAllInfo(conn, err, slots);
+    if (no_prefetch != 0) cursor->flags_a |= CS_CURSOR_A_NO_PREFETCH;
+  }
+  if (result == CMDSEQ_PROTOCOL_ERROR) result = i_cs_ReSyncIfProtocolError(conn, result, err);
+  if (cursor->rows_received != 0) {
+    const std::uint32_t bytes =
+        StrmGetBytesRecvUncomp(conn->strm_conn) - cursor->bytes_at_prefetch;
+    cursor->avg_row_bytes = bytes / cursor->rows_received;
+  } else {
+    cursor->flags_a &= static_cast<std::uint8_t>(~CS_CURSOR_A_PREFETCH);
+  }
+  if (cursor->rows_received == cursor->rows_asked) {
+    cursor->flags_b |= CS_CURSOR_B_COMPLETE;
+  } else {
+    cursor->flags_b &= static_cast<std::uint8_t>(~CS_CURSOR_B_COMPLETE);
+  }
+  if (status_code == -180) i_cs_RemoveCursor(conn, cursor);
+  return result;
+}
+
+a_cmdseq_return i_cs_ReceiveFetchPendingIntoBuffers(a_cmdseq_conn* conn,
+                                                    a_cmdseq_cursor* cursor,
+                                                    a_cmdseq_error_info* err) {
+  if (conn->prefetch_cursor == cursor) conn->prefetch_cursor = nullptr;
+  if (cursor->buffer == nullptr) {
+    // Without room the rows are read and dropped by the row reader.
+    (void)i_cs_CreateFetchBuffer(cursor, cursor->rows_asked, cursor->buffered_columns);
+  }
+  a_cmdseq_return result = CMDSEQ_OK;
+  for (;;) {
+    bool end = false;
+    bool inserted = false;
+    result = i_cs_ReceiveRowIntoBuffer(conn, err, cursor, &end, &inserted);
+    if (!i_cs_ReplyRead(result) || end) break;
+  }
+  switch (result) {
+    case CMDSEQ_NOT_CONNECTED:
+    case CMDSEQ_NO_MEMORY:
+    case CMDSEQ_CANCELLED:
+    case CMDSEQ_SERVER_CLOSED:
+      return result;
+    case CMDSEQ_OK:
+    case CMDSEQ_WARNING:
+    case CMDSEQ_ERROR:
+      break;
+    default: {
+      // A broken prefetch reply: skip to its end and prefetch no more on this cursor.
+      const a_sqlpres_code code = SQLPresReSync(conn->strm_conn, 1);
+      cursor->flags_a &= static_cast<std::uint8_t>(~CS_CURSOR_A_PREFETCH);
+      return code == SQLPRES_OK ? CMDSEQ_OK : i_cs_HandleSQLPresError(conn, code, err);
+    }
+  }
+  result = i_cs_ReceivePrefetchTrailer(conn, cursor, err);
+  switch (result) {
+    case CMDSEQ_NOT_CONNECTED:
+    case CMDSEQ_NO_MEMORY:
+    case CMDSEQ_CANCELLED:
+    case CMDSEQ_SERVER_CLOSED:
+      return result;
+    default:
+      return CMDSEQ_OK;
+  }
+}
+
+// --- The prefetch decision -------------------------------------------------------------------
+
+namespace {
+
+constexpr std::uint8_t kItemFetch = 35;
+constexpr std::uint8_t kItemPrefetch = 36;
+constexpr std::uint32_t kMaxPrefetchRows = 10000;
+
+}  // namespace
+
+bool i_cs_InitiatePrefetch(a_cmdseq_conn* conn, a_cmdseq_fetch_param* fetch,
+                           a_cmdseq_return* result, a_cmdseq_error_info* err,
+                           std::uint16_t kind) {
+  a_cmdseq_cursor* cursor = fetch->cursor;
+  if ((cursor->flags_a & CS_CURSOR_A_NO_PREFETCH) != 0) return false;
+  const std::uint32_t half = cursor->rows_asked / 2u;
+  auto held = [&]() -> std::uint32_t {
+    return cursor->buffer != nullptr ? cursor->buffer->count : 0;
+  };
+  if (held() > half) return false;
+  if ((cursor->flags_b & CS_CURSOR_B_COMPLETE) != 0 &&
+      static_cast<std::uint32_t>(cursor->rows_asked - cursor->rows_received) > half) {
+    return false;
+  }
+  if (conn->prefetch_cursor == cursor) {
+    if ((cursor->flags_c & CS_CURSOR_C_FIRST_FETCH) != 0) return false;
+    a_sqlpres_code code = SQLPRES_OK;
+    if (SQLPresSyncPointArrived(conn->strm_conn, &code) == 0) return false;
+    const a_cmdseq_return r = i_cs_ReceiveFetchPendingIntoBuffers(conn, cursor, err);
+    if (r != CMDSEQ_OK) {
+      i_cs_FlushBuffersForCursor(cursor, false);
+      *result = r;
+      return false;
+    }
+    if (held() > half) return false;
+  } else if (cursor->rows_asked != 0) {
+    cursor->flags_c &= static_cast<std::uint8_t>(~CS_CURSOR_C_FIRST_FETCH);
+  }
+  if (cursor->buffered_columns == 0 || (cursor->flags_a & CS_CURSOR_A_PREFETCH) == 0 ||
+      !conn->prefetch_on || (cursor->flags_a & CS_CURSOR_A_END_REACHED) != 0 ||
+      (cursor->flags_b & CS_CURSOR_B_END_BEHIND) != 0 ||
+      (cursor->buffered_columns != cursor->entry_count &&
+       (cursor->flags_b & CS_CURSOR_B_NONE_YET) != 0 && cursor->rows_received == 0) ||
+      fetch->offset < 0 || (fetch->options & 8) != 0 ||
+      (cursor->flags_a & (CS_CURSOR_A_GETDATA_COLS | CS_CURSOR_A_RESEND_DESC)) ==
+          (CS_CURSOR_A_GETDATA_COLS | CS_CURSOR_A_RESEND_DESC) ||
+      (fetch->bound != nullptr && CmdSeqIsDescUpdated(cursor, fetch->bound)) ||
+      (fetch->limit_on != 0 && fetch->prefetch_limit == 0)) {
+    return false;
+  }
+
+  std::uint64_t rows = conn->prefetch_rows;
+  if (fetch->row_count != 0) rows *= fetch->row_count;
+  if ((cursor->flags_a & CS_CURSOR_A_GROWTH) != 0 && rows <= 9999) {
+    if (cursor->growth_countdown > 0) --cursor->growth_countdown;
+    if (cursor->growth_countdown == 0) {
+      if (rows * cursor->growth_multiplier <= 9999) {
+        const std::uint32_t grown =
+            cursor->growth_multiplier * (cursor->growth_period == 1 ? 4u : 2u);
+        cursor->growth_multiplier = static_cast<std::uint16_t>(grown > 0xFFFF ? 0xFFFF : grown);
+      }
+      cursor->growth_countdown = cursor->growth_period;
+    }
+    rows *= cursor->growth_multiplier;
+  }
+  if (rows > kMaxPrefetchRows) {
+    if (fetch->row_count > 2500) return false;
+    rows = kMaxPrefetchRows;
+  }
+
+  // Memory: what the budget still allows, with the free slots of the present buffer.
+  const std::int64_t base = static_cast<std::int64_t>(cursor->buffered_columns) * 16 + 12;
+  std::int64_t avail = static_cast<std::int64_t>(conn->fetch_budget) - conn->fetch_bytes_in_use;
+  if (avail < 0) avail = 0;
+  if (cursor->buffer != nullptr) {
+    avail += static_cast<std::int64_t>(cursor->buffer->capacity - cursor->buffer->count) *
+             cursor->buffer->row_size;
+  }
+  std::int64_t estimate = cursor->row_size_est;
+  if (cursor->avg_row_bytes != 0 && conn->server_strm_ver > 12)
+    estimate = cursor->avg_row_bytes + base;
+  std::int64_t need;
+  if (estimate <= 0) {
+    need = base * static_cast<std::int64_t>(rows);
+  } else if (avail < static_cast<std::int64_t>(rows) * estimate) {
+    const std::int64_t q = avail / estimate;
+    if (q <= 2 && avail > 8192) {
+      rows = 3;
+      need = 3 * base;
+    } else {
+      rows = static_cast<std::uint64_t>(q);
+      need = base * q;
+      const bool growing =
+          (cursor->flags_a & CS_CURSOR_A_GROWTH) != 0 && cursor->growth_multiplier > 3;
+      if (!conn->prefetch_warned && !growing && q <= 99 && CmdSeqCheckDebug(conn->attrib)) {
+        char number[24];
+        std::snprintf(number, sizeof number, "%lld", static_cast<long long>(q <= 2 ? 0 : q));
+        CmdSeqPrtMsgId(conn->attrib, 9473, number);
+        CmdSeqPrtMsgId(conn->attrib, 9474);
+        conn->prefetch_warned = true;
+      }
+    }
+  } else {
+    need = base * static_cast<std::int64_t>(rows);
+  }
+  std::int64_t spare = avail - need;
+  if (spare <= 0) spare = 1;
+  if (rows <= 2) {
+    cursor->flags_a &= static_cast<std::uint8_t>(~CS_CURSOR_A_PREFETCH);
+    return false;
+  }
+  std::uint32_t keep = 0;
+  if ((cursor->flags_a & CS_CURSOR_A_KEEP_CURRENT) != 0) {
+    keep = 1;
+    cursor->flags_c &= static_cast<std::uint8_t>(~CS_CURSOR_C_FIRST_FETCH);
+  }
+  if (rows + held() + cursor->position_delta > 65534) return false;
+  if ((cursor->flags_c & CS_CURSOR_C_FIRST_FETCH) == 0) {
+    const std::uint64_t room = rows + held() + keep;
+    if (cursor->buffer == nullptr || cursor->buffer->capacity < room) {
+      if (!i_cs_ResizeFetchBuffer(cursor, static_cast<std::uint32_t>(room),
+                                  cursor->buffered_columns)) {
+        if (cursor->buffer == nullptr) return false;
+        const std::int64_t fit =
+            static_cast<std::int64_t>(cursor->buffer->capacity) - held() - keep;
+        if (fit < 3) return false;
+        rows = static_cast<std::uint64_t>(fit);
+      }
+    }
+  }
+  if (!i_cs_SetPrefetchPendingCursor(conn, cursor)) return false;
+  a_cmdseq_return r = i_cs_AlignCursors(conn, err);
+  if (r != CMDSEQ_OK) {
+    conn->prefetch_cursor = nullptr;
+    *result = r;
+    return false;
+  }
+  cursor->bytes_at_prefetch = StrmGetBytesRecvUncomp(conn->strm_conn);
+  std::uint8_t* p = nullptr;
+  a_sqlpres_code code = SQLPresSend(conn->strm_conn, kItemPrefetch, &p, 16, 0);
+  if (code == SQLPRES_OK) {
+    vq::cmdseq::store_le32(p, cursor->server_cursor);
+    vq::cmdseq::store_le32(p + 4,
+                           spare > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(spare));
+    vq::cmdseq::store_le16(p + 8, fetch->limit_on != 0 ? fetch->prefetch_limit : 0xFFFF);
+    vq::cmdseq::store_le16(p + 10, static_cast<std::uint16_t>(rows));
+    vq::cmdseq::store_le16(p + 12, kind);
+    vq::cmdseq::store_le16(p + 14, 0);
+    code = SQLPresSyncPoint(conn->strm_conn, 0, 0);
+  }
+  if (code != SQLPRES_OK) {
+    i_cs_FlushBuffersForCursor(cursor, false);
+    conn->prefetch_cursor = nullptr;
+    *result = i_cs_HandleSQLPresError(conn, code, err);
+    return false;
+  }
+  cursor->rows_received = 0;
+  cursor->rows_asked = static_cast<std::uint16_t>(rows);
+  cursor->flags_b &= static_cast<std::uint8_t>(~CS_CURSOR_B_ROW_FAILED);
+  return true;
+}
+
+// --- Fetch -----------------------------------------------------------------------------------
+
+namespace {
+
+bool on_flush_list(const a_cmdseq_conn* conn, std::uint32_t server_cursor) {
+  for (const a_cmdseq_flush_node* n = conn->flush_list; n != nullptr; n = n->next) {
+    if (n->server_cursor == server_cursor) return true;
+  }
+  return false;
+}
+
+// A served or skipped row: the server's cursor has not moved over it yet.
+void count_local_row(a_cmdseq_cursor* cursor) {
+  if (cursor->position_delta < 0xFFFF) ++cursor->position_delta;
+  ++cursor->rows_consumed;
+  cursor->flags_a |= CS_CURSOR_A_DELTA_TO_SEND;
+}
+
+// The buffered rows fit the bound description: every bound item has a buffered entry of
+// its type.
+bool buffer_fits(const a_cmdseq_cursor* cursor, a_cmdseq_desc* bound) {
+  if (bound == nullptr || cursor->columns == nullptr) return bound == nullptr;
+  std::uint32_t k = 0;
+  for (a_cmdseq_desc_item* item = bound->items; item != nullptr && k < bound->count;
+       item = item->next, ++k) {
+    if (bound->values_per_item == 0 || item->values()[0].data == nullptr) continue;
+    if (k >= cursor->entry_count) return false;
+    const a_cmdseq_app_column& entry = cursor->columns[k];
+    if (entry.buffer_index < 0 || entry.type != item->type) return false;
+    if ((item->type == 2 || item->type == 3) &&
+        (entry.scale != static_cast<std::int16_t>(item->scale) ||
+         entry.precision != item->precision)) {
+      return false;
+    }
+    if (item->type == 9 && entry.subtype != item->subtype) return false;
+    if (item->length > entry.sent_length) return false;  // rows were fetched shorter
+  }
+  return true;
+}
+
+// Reads the rows of a fetch reply into value records first..first+limit-1 of the bound
+// description (values of columns without a slot are dropped), up to the reply's end item.
+// *rows gets the complete rows; *end_of_data is set by a row status 100.
+a_cmdseq_return read_rows(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                          a_cmdseq_cursor* cursor, a_cmdseq_desc* bound, std::uint32_t first,
+                          std::uint32_t limit, std::uint32_t* rows, bool* end_of_data) {
+  *rows = 0;
+  a_cmdseq_return result = CMDSEQ_OK;
+  for (;;) {
+    const std::uint32_t slot = first + *rows;
+    bool read_any = false;
+    bool row_closed = false;
+    // Values go to the items of the description given now, column k to item k: an
+    // entry's remembered item may belong to a description the caller has let go.
+    a_cmdseq_desc_item* next_item = bound != nullptr ? bound->items : nullptr;
+    for (std::uint32_t k = 0; k < cursor->entry_count; ++k) {
+      a_cmdseq_desc_item* item =
+          k < (bound != nullptr ? bound->count : 0) ? next_item : nullptr;
+      if (next_item != nullptr) next_item = next_item->next;
+      const a_cmdseq_app_column& entry = cursor->columns[k];
+      if (entry.buffer_index < 0) continue;
+      bool end = false;
+      bool eod = false;
+      a_cmdseq_return r;
+      if (item != nullptr && (entry.flags & CS_COLUMN_BOUND) != 0 && *rows < limit &&
+          slot < bound->values_per_item && item->values()[slot].data != nullptr) {
+        r = i_cs_ReceiveOneColumn(conn, err, item, slot, &end, &eod);
+      } else {
+        r = i_cs_ThrowAwayColumn(conn, err, &end, &eod, false);
+      }
+      if (!i_cs_ReplyRead(r)) return r;
+      if (end) {
+        if (read_any) return i_cs_ProtocolError(conn);
+        return result;  // the reply's end item
+      }
+      if (eod) {
+        row_closed = true;
+        result = i_cs_MoreSevereError(result, i_cs_ResultOfSQLCode(err));
+        if (err->sqlcode == 100) *end_of_data = true;
+        break;
+      }
+      result = i_cs_MoreSevereError(result, r);
+      read_any = true;
+    }
+    if (row_closed) {
+      if (*end_of_data || err->sqlcode == -197) {
+        a_cs_item item;
+        const a_cmdseq_return r = i_cs_ReceiveItem(conn, err, &item);
+        if (r != CMDSEQ_OK) return r;
+        if (item.code != CS_ITEM_END) return i_cs_ProtocolError(conn);
+        return result;
+      }
+      continue;
+    }
+    a_cs_item item;
+    a_cmdseq_return r = i_cs_ReceiveItem(conn, err, &item);
+    if (r != CMDSEQ_OK) return r;
+    if (item.code == CS_ITEM_END) {
+      if (read_any) return i_cs_ProtocolError(conn);
+      return result;
+    }
+    if (item.code != CS_ITEM_END_OF_DATA) return i_cs_ProtocolError(conn);
+    r = i_cs_ProcessEndData(item.payload_bytes() != 0 ? item.payload[0] : 0, err, conn);
+    if (r != CMDSEQ_OK) return r;
+    if (err->sqlcode == 100 && !read_any) {
+      *end_of_data = true;
+      result = i_cs_MoreSevereError(result, CMDSEQ_WARNING);
+      continue;
+    }
+    // A row beyond those asked breaks the grammar; its values went nowhere.
+    if (++*rows > limit) return i_cs_ProtocolError(conn);
+    result = i_cs_MoreSevereError(result, i_cs_ResultOfSQLCode(err));
+  }
+}
+
+// Sets the indicator of every bound item to -1 for the value records not filled.
+a_cmdseq_return mark_unfilled(a_cmdseq_error_info* err, a_cmdseq_desc* bound,
+                              std::uint32_t from, std::uint32_t to) {
+  if (bound == nullptr) return CMDSEQ_OK;
+  std::uint32_t k = 0;
+  for (a_cmdseq_desc_item* item = bound->items; item != nullptr && k < bound->count;
+       item = item->next, ++k) {
+    for (std::uint32_t r = from; r < to && r < bound->values_per_item; ++r) {
+      a_cmdseq_value& v = item->values()[r];
+      if (v.data == nullptr) continue;
+      if (v.indicator == nullptr) {
+        i_cs_SetErrorInfo(err, -181);
+        return CMDSEQ_ERROR;
+      }
+      *v.indicator = -1;
+    }
+  }
+  return CMDSEQ_OK;
+}
+
+}  // namespace
+
+a_cmdseq_return CmdSeqFetch(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                            a_cmdseq_fetch_param* fetch) {
+  fetch->position = 0;
+  fetch->rows_fetched = 0;
+  fetch->second = 0;
+  a_cmdseq_cursor* cursor = fetch->cursor;
+  if (cursor == nullptr || (cursor->flags_b & CS_CURSOR_B_OPEN) == 0) {
+    i_cs_SetErrorInfo(err, -180);
+    return CMDSEQ_ERROR;
+  }
+  if ((conn->status & CS_STATUS_CONNECTED) == 0) return CMDSEQ_NOT_CONNECTED;
+  if ((cursor->open_flags & CS_OPEN_FORWARD_ONLY) != 0 &&
+      ((fetch->offset != 0 && fetch->offset != 1) || (fetch->options & 1) != 0)) {
+    i_cs_SetErrorInfo(err, -668);
+    return CMDSEQ_ERROR;
+  }
+  a_cmdseq_desc* bound = fetch->bound;
+  const bool block = fetch->row_count > 0 && bound != nullptr && bound->values_per_item > 0;
+  if (block && static_cast<std::uint32_t>(fetch->first_row) + fetch->row_count >
+                   bound->values_per_item) {
+    i_cs_SetErrorInfo(err, -182);
+    return CMDSEQ_ERROR;
+  }
+  const bool dropped = on_flush_list(conn, cursor->server_cursor) || fetch->reread != 0 ||
+                       (fetch->options & (1 | 8)) != 0 ||
+                       fetch->offset < cursor->reposition_base ||
+                       (fetch->limit_on != 0 && fetch->prefetch_limit == 0);
+  if (dropped) {
+    i_cs_CancelCursorPrefetch(cursor, conn, err);
+    i_cs_FlushBuffersForCursor(cursor, false);
+    cursor->flags_a &= static_cast<std::uint8_t>(~CS_CURSOR_A_END_REACHED);
+  }
+  const std::uint32_t asked = fetch->row_count > 1 ? fetch->row_count : 1;
+
+  // Rows of this cursor's prefetch wait in the stream: they go to the buffer first.
+  if (!dropped && conn->prefetch_cursor == cursor) {
+    const a_cmdseq_return r = i_cs_ReceiveFetchPendingIntoBuffers(conn, cursor, err);
+    if (r != CMDSEQ_OK) return r;
+  }
+
+  // Serve from the buffer.
+  std::uint32_t served = 0;
+  a_cmdseq_return result = CMDSEQ_OK;
+  bool end_of_data = false;
+  const std::uint16_t delta_at_start = cursor->position_delta;
+  if (!dropped && cursor->buffer != nullptr && cursor->buffer->count != 0) {
+    if (buffer_fits(cursor, bound)) {
+      while (served < asked && cursor->buffer->count != 0) {
+        std::int32_t want = served == 0 ? fetch->offset : 1;
+        if (cursor->reposition_base > want) {
+          i_cs_FlushBuffersForCursor(cursor, true);
+          break;
+        }
+        while (cursor->reposition_base < want && cursor->buffer->count != 0) {
+          i_cs_ReleaseCurrentRow(cursor);
+          count_local_row(cursor);
+          --want;
+          if (served == 0) --fetch->offset;
+        }
+        if (cursor->buffer->count == 0) break;
+        const a_cmdseq_return r = i_cs_CopyBufferedRowToDesc(
+            conn, cursor, err, bound, static_cast<std::uint32_t>(fetch->first_row) + served);
+        if (r == CMDSEQ_WARNING && err->sqlcode == 100) {
+          end_of_data = true;
+          i_cs_ReleaseCurrentRow(cursor);
+          break;
+        }
+        if ((cursor->flags_a & CS_CURSOR_A_KEEP_CURRENT) == 0) i_cs_ReleaseCurrentRow(cursor);
+        count_local_row(cursor);
+        ++served;
+        result = i_cs_MoreSevereError(result, r);
+        if (r == CMDSEQ_ERROR || err->sqlcode == 104) break;
+      }
+    } else {
+      i_cs_FlushBuffersForCursor(cursor, false);
+    }
+  }
+  const bool end_behind = (cursor->flags_b & CS_CURSOR_B_END_BEHIND) != 0 &&
+                          (cursor->buffer == nullptr || cursor->buffer->count == 0);
+  if (served == asked || end_of_data || result == CMDSEQ_ERROR || end_behind ||
+      (cursor->flags_a & CS_CURSOR_A_END_REACHED) != 0) {
+    // Buffered finish: nothing is sent unless a prefetch is.
+    if (!end_of_data && (end_behind || (cursor->flags_a & CS_CURSOR_A_END_REACHED) != 0) &&
+        served < asked) {
+      end_of_data = true;
+      cursor->flags_b &= static_cast<std::uint8_t>(~CS_CURSOR_B_END_BEHIND);
+      cursor->flags_a |= CS_CURSOR_A_END_REACHED;
+    }
+    if (end_of_data && served == 0) {
+      fetch->position = static_cast<std::uint32_t>(fetch->offset);
+      if (result == CMDSEQ_OK) {
+        i_cs_SetErrorInfo(err, 100);
+        result = CMDSEQ_WARNING;
+      }
+    }
+    fetch->rows_fetched = static_cast<std::uint16_t>(served);
+    if (block && served < asked) {
+      result = i_cs_MoreSevereError(result, mark_unfilled(err, bound, fetch->first_row + served,
+                                                          fetch->first_row + asked));
+    }
+    if (result != CMDSEQ_ERROR && !end_of_data) {
+      a_cmdseq_return sent = CMDSEQ_OK;
+      conn->in_request.store(1);
+      if (i_cs_InitiatePrefetch(conn, fetch, &sent, err, 1)) {
+        // The prefetch reply stays in the stream until it is needed.
+        conn->in_request.store(0);
+      } else {
+        conn->in_request.store(0);
+        if (sent != CMDSEQ_OK) return sent;
+      }
+    }
+    return result;
+  }
+
+  // Ask the server for the rest.
+  a_cmdseq_return r = i_cs_StartRequest(conn, err);
+  if (r != CMDSEQ_OK) return r;
+  if (bound != nullptr && (CmdSeqIsDescUpdated(cursor, bound) || cursor->columns == nullptr ||
+                           (cursor->flags_a & CS_CURSOR_A_RESEND_DESC) != 0)) {
+    r = i_cs_RebuildColInfo(cursor, bound);
+    if (r != CMDSEQ_OK) return i_cs_FiniRequest(conn, i_cs_OutOfMemoryConn(conn, err));
+    r = i_cs_SendRowDesc(conn, err, cursor, bound);
+  } else if (cursor->columns == nullptr || (cursor->flags_a & CS_CURSOR_A_RESEND_DESC) != 0) {
+    r = i_cs_RebuildColInfo(cursor, nullptr);
+    if (r != CMDSEQ_OK) return i_cs_FiniRequest(conn, i_cs_OutOfMemoryConn(conn, err));
+    r = i_cs_SendRowDesc(conn, err, cursor, nullptr);
+  }
+  if (r == CMDSEQ_OK) {
+    std::uint8_t* p = nullptr;
+    const a_sqlpres_code code = SQLPresSend(conn->strm_conn, kItemFetch, &p, 12, 0);
+    if (code != SQLPRES_OK) {
+      r = i_cs_HandleSQLPresError(conn, code, err);
+    } else {
+      vq::cmdseq::store_le32(p, cursor->server_cursor);
+      vq::cmdseq::store_le32(p + 4,
+                             static_cast<std::uint32_t>(served != 0 ? 1 : fetch->offset));
+      vq::cmdseq::store_le16(p + 8, static_cast<std::uint16_t>(asked - served));
+      vq::cmdseq::store_le16(
+          p + 10, static_cast<std::uint16_t>(fetch->options | (served != 0 ? 2 : 0)));
+      cursor->position_delta = 0;
+    }
+  }
+  if (r != CMDSEQ_OK) return i_cs_FiniRequest(conn, i_cs_ReSyncIfProtocolError(conn, r, err));
+  const std::int32_t sent_offset = served != 0 ? 1 : fetch->offset;
+  a_cmdseq_return prefetch_result = CMDSEQ_OK;
+  bool prefetching = false;
+  if (fetch->row_count <= 1 || block) {
+    fetch->offset = sent_offset;
+    prefetching = i_cs_InitiatePrefetch(conn, fetch, &prefetch_result, err, 1);
+  }
+  if (prefetch_result != CMDSEQ_OK) return prefetch_result;
+  if (!prefetching) {
+    r = i_cs_SendRequest(conn, err);
+    if (r != CMDSEQ_OK) return r;
+  }
+
+  std::uint32_t rows = 0;
+  result = i_cs_MoreSevereError(
+      result, read_rows(conn, err, cursor, bound, fetch->first_row + served, asked - served,
+                        &rows, &end_of_data));
+  if (i_cs_ReplyRead(result)) {
+    // The fetch trailer.
+    const a_cmdseq_return status = i_cs_ReceiveSuccessOrError(conn, err);
+    if (status == CMDSEQ_ERROR && err->sqlcode == -853 &&
+        cursor->saved_prefetch_error != nullptr) {
+      // The prefetch failed first: its own error tells why.
+      i_cs_RestoreErrorFrom(err, cursor->saved_prefetch_error);
+    }
+    drop_saved(cursor);
+    if (i_cs_ReplyRead(status)) {
+      if (err->sqlcode == 100) {
+        end_of_data = true;
+        if (sent_offset > 0 && (fetch->options & (1 | 4)) == 0) {
+          cursor->flags_a |= CS_CURSOR_A_END_REACHED;
+        }
+      }
+      cursor->flags_b &= static_cast<std::uint8_t>(~CS_CURSOR_B_NONE_YET);
+      std::uint32_t flags = 0;
+      std::uint32_t* slots[kInfoSlots] = {};
+      slots[5] = &fetch->position;
+      slots[1] = &fetch->second;
+      slots[kInfoFlagsSlot] = &flags;
+      const a_cmdseq_return info = i_cs_ReceiveAllInfo(conn, err, slots);
+      if (info != CMDSEQ_OK) {
+        result = info;
+      } else {
+        i_cs_ProcessNonZeroInfoFlags(conn, flags, &err->cursors_closed, cursor);
+        result = i_cs_MoreSevereError(result, status);
+      }
+    } else {
+      result = status;
+    }
+  }
+  if (result == CMDSEQ_CANCELLED) {
+    if (conn->prefetch_cursor == cursor) {
+      i_cs_FlushBuffersForCursor(cursor, false);
+      conn->prefetch_cursor = nullptr;
+    }
+    return result;
+  }
+  if (result == CMDSEQ_ERROR && !end_of_data) {
+    if (conn->prefetch_cursor == cursor) {
+      conn->prefetch_cursor = nullptr;
+      (void)SQLPresReSync(conn->strm_conn, 0);
+    }
+    i_cs_CheckForClosedCursor(conn, cursor, err);
+  } else if (!dropped) {
+    cursor->flags_a |= CS_CURSOR_A_PREFETCH;
+  }
+  if (end_of_data && cursor->buffer != nullptr) i_cs_FlushBuffersForCursor(cursor, true);
+  fetch->rows_fetched = static_cast<std::uint16_t>(served + rows);
+  if (block && served + rows < asked) {
+    result = i_cs_MoreSevereError(
+        result,
+        mark_unfilled(err, bound, fetch->first_row + served + rows, fetch->first_row + asked));
+  }
+  (void)delta_at_start;
+  a_cmdseq_return ended = i_cs_EndRequest(conn, err, result);
+  if (ended == CMDSEQ_PROTOCOL_ERROR) conn->prefetch_cursor = nullptr;
+  return ended;
+}

@@ -1,0 +1,419 @@
+// Fetch, prefetch and get data over the scripted presentation layer.
+#include "cmdseq/fetch.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cmdseq/fetch_buffer.h"
+#include "cmdseq/statement.h"
+#include "cmdseq_fixture.h"
+
+namespace {
+
+std::vector<int> codes(const a_strm_conn_rec& s, std::size_t from = 0) {
+  std::vector<int> out;
+  for (std::size_t i = from; i < s.sent.size(); ++i) out.push_back(s.sent[i].code);
+  return out;
+}
+
+void ok(a_strm_conn_rec& s, std::vector<std::pair<std::uint8_t, std::uint32_t>> slots = {}) {
+  s.item(CS_ITEM_SUCCESS);
+  for (auto& [slot, value] : slots) s.item(CS_ITEM_INFO32, le32(value) + Bytes{slot});
+  s.item(CS_ITEM_END);
+}
+
+void status_code(a_strm_conn_rec& s, std::int32_t code) {
+  s.item(CS_ITEM_ERROR, error_record(code, "S0000", "S0000", "S0000"))
+      .item(CS_ITEM_END)
+      .item(CS_ITEM_END)
+      .item(CS_ITEM_END);
+}
+
+void int_row(a_strm_conn_rec& s, std::int32_t v) {
+  s.item(112, le32(static_cast<std::uint32_t>(v))).item(CS_ITEM_END_OF_DATA, Bytes{0});
+}
+
+struct FetchFixture : ::testing::Test {
+  CmdSeqConn c;
+  a_cmdseq_stmt_handle handle;
+  std::string text = "select n from t";
+  a_cmdseq_prep_param prep{text.c_str(), static_cast<std::int32_t>(text.size()), 0, 0};
+  a_cmdseq_cursor cursor{0};
+  a_cmdseq_open_param open;
+  a_cmdseq_desc bound;
+  std::int32_t value = 0;
+  std::int32_t indicator = 7;
+
+  FetchFixture() {
+    c.conn->server_strm_ver = 12;
+    cursor.conn = c.conn;
+    open.handle = &handle;
+    open.cursor = &cursor;
+    open.cursor_name = "C";
+    c.sconn.item(29, le32(40));
+    ok(c.sconn);
+    EXPECT_EQ(CmdSeqPrepare(c.conn, &c.err, &handle, &prep), CMDSEQ_OK);
+    c.sconn.sync().item(44, le32(9));
+    ok(c.sconn, {{6, 1}});
+    EXPECT_EQ(CmdSeqOpenCursorPrefetch(c.conn, &c.err, &open, nullptr, 0), CMDSEQ_OK);
+    CmdSeqInitDesc(&bound);
+    EXPECT_EQ(CmdSeqAllocDescItems(&bound, 1, 1), CMDSEQ_OK);
+    bound.items->type = 4;
+    bound.items->length = 4;
+    bound.items->values()[0] = {&value, &indicator, nullptr};
+  }
+  ~FetchFixture() override {
+    if (cursor.flags_b & CS_CURSOR_B_OPEN) i_cs_RemoveCursor(c.conn, &cursor);
+    i_cs_FreeAllFetchData(&cursor);
+    i_cs_DropStmt(c.conn, &handle, true);
+    CmdSeqFreeDescItems(&bound);
+  }
+
+  a_cmdseq_return fetch(std::int32_t offset = 1, std::uint16_t* rows = nullptr) {
+    a_cmdseq_fetch_param f;
+    f.cursor = &cursor;
+    f.bound = &bound;
+    f.offset = offset;
+    const a_cmdseq_return r = CmdSeqFetch(c.conn, &c.err, &f);
+    if (rows != nullptr) *rows = f.rows_fetched;
+    return r;
+  }
+};
+
+TEST_F(FetchFixture, RowsComeFromTheServerThenFromThePrefetchWithoutAnExchange) {
+  const std::size_t at = c.sconn.sent.size();
+  c.sconn.sync();
+  int_row(c.sconn, 100);
+  c.sconn.item(CS_ITEM_END);
+  ok(c.sconn, {{5, 1}});
+  c.sconn.sync();  // the prefetch reply: two rows and the end
+  int_row(c.sconn, 101);
+  int_row(c.sconn, 102);
+  c.sconn.item(CS_ITEM_END);
+  status_code(c.sconn, 100);
+  c.sconn.sync();
+
+  std::uint16_t rows = 0;
+  ASSERT_EQ(fetch(1, &rows), CMDSEQ_OK);
+  EXPECT_EQ(value, 100);
+  EXPECT_EQ(rows, 1);
+  EXPECT_EQ(codes(c.sconn, at), (std::vector<int>{69, 70, 82, 0, 35, 36, -1}));
+  EXPECT_EQ(c.sconn.sent[at + 4].bytes, le32(9) + le32(1) + le16(1) + le16(0));
+  const Bytes& prefetch = c.sconn.sent[at + 5].bytes;
+  ASSERT_EQ(prefetch.size(), 16u);
+  EXPECT_EQ(Bytes(prefetch.begin() + 8, prefetch.begin() + 12), le16(0xFFFF) + le16(10));
+  EXPECT_EQ(c.conn->prefetch_cursor, &cursor);
+
+  const std::size_t after_first = c.sconn.sent.size();
+  ASSERT_EQ(fetch(), CMDSEQ_OK);
+  EXPECT_EQ(value, 101);
+  ASSERT_EQ(fetch(), CMDSEQ_OK);
+  EXPECT_EQ(value, 102);
+  EXPECT_EQ(c.sconn.sent.size(), after_first);  // both served from the buffer
+  EXPECT_TRUE(c.sconn.script_done());
+
+  // The end behind the buffered rows is known: nothing is asked.
+  EXPECT_EQ(fetch(1, &rows), CMDSEQ_WARNING);
+  EXPECT_EQ(c.err.sqlcode, 100);
+  EXPECT_EQ(rows, 0);
+  EXPECT_EQ(c.sconn.sent.size(), after_first);
+
+  // The rows served locally move the server's cursor with the next request.
+  EXPECT_EQ(cursor.position_delta, 2);
+  c.sconn.item(CS_ITEM_SUCCESS).sync();
+  CmdSeqResetErrorParam(&c.err, nullptr);
+  EXPECT_EQ(c.status_request(), CMDSEQ_OK);
+  EXPECT_EQ(codes(c.sconn, after_first), (std::vector<int>{37, 7, -1}));
+  EXPECT_EQ(c.sconn.sent[after_first].bytes, le32(9) + le16(2));
+}
+
+TEST_F(FetchFixture, AFailedPrefetchSurfacesAtTheFetchThatReachesIt) {
+  c.sconn.sync();
+  int_row(c.sconn, 100);
+  c.sconn.item(CS_ITEM_END);
+  ok(c.sconn);
+  c.sconn.sync().item(CS_ITEM_END);  // the prefetch: no rows, an error
+  status_code(c.sconn, -1001);
+  c.sconn.sync().item(CS_ITEM_END);  // the next fetch: the server reports -853
+  status_code(c.sconn, -853);
+  c.sconn.sync();
+  ASSERT_EQ(fetch(), CMDSEQ_OK);
+  const std::size_t at = c.sconn.sent.size();
+  EXPECT_EQ(fetch(), CMDSEQ_ERROR);
+  EXPECT_EQ(c.err.sqlcode, -1001);
+  EXPECT_EQ(codes(c.sconn, at), (std::vector<int>{35, -1}));  // no prefetch after a failure
+  EXPECT_EQ(cursor.saved_prefetch_error, nullptr);
+}
+
+TEST_F(FetchFixture, ACursorTheServerWantsUnprefetchedIsNeverPrefetchedAgain) {
+  c.sconn.sync();
+  int_row(c.sconn, 100);
+  c.sconn.item(CS_ITEM_END);
+  ok(c.sconn);
+  c.sconn.sync();
+  int_row(c.sconn, 101);
+  c.sconn.item(CS_ITEM_END);
+  ok(c.sconn, {{21, 1}});
+  c.sconn.sync();
+  int_row(c.sconn, 102);
+  c.sconn.item(CS_ITEM_END);
+  ok(c.sconn);
+  c.sconn.sync();
+  ASSERT_EQ(fetch(), CMDSEQ_OK);
+  ASSERT_EQ(fetch(), CMDSEQ_OK);  // from the prefetch
+  EXPECT_EQ(value, 101);
+  EXPECT_TRUE(cursor.flags_a & CS_CURSOR_A_NO_PREFETCH);
+  const std::size_t at = c.sconn.sent.size();
+  ASSERT_EQ(fetch(), CMDSEQ_OK);
+  EXPECT_EQ(value, 102);
+  EXPECT_EQ(codes(c.sconn, at), (std::vector<int>{37, 35, -1}));
+}
+
+TEST_F(FetchFixture, EndOfDataAndAMissingRowFromTheServer) {
+  struct Case {
+    std::int32_t code;
+    a_cmdseq_return result;
+  };
+  for (const Case& k : {Case{100, CMDSEQ_WARNING}, Case{-197, CMDSEQ_ERROR}}) {
+    SCOPED_TRACE(k.code);
+    CmdSeqResetErrorParam(&c.err, nullptr);
+    cursor.flags_a &= static_cast<std::uint8_t>(~CS_CURSOR_A_END_REACHED);  // a fresh case
+    c.conn->prefetch_on = false;
+    c.sconn.sync()
+        .item(CS_ITEM_END_OF_DATA, Bytes{1})
+        .item(CS_ITEM_ERROR, error_record(k.code, "02000", "02000", "02000"))
+        .item(CS_ITEM_END)
+        .item(CS_ITEM_END);
+    ok(c.sconn);
+    c.sconn.sync();
+    std::uint16_t rows = 9;
+    indicator = 0;
+    EXPECT_EQ(fetch(1, &rows), k.result);
+    EXPECT_EQ(c.err.sqlcode, k.code);
+    EXPECT_EQ(rows, 0);
+    EXPECT_TRUE(c.sconn.script_done());
+    EXPECT_TRUE(c.connected());
+  }
+}
+
+TEST_F(FetchFixture, MoreRowsThanAskedBreakTheReply) {
+  c.conn->prefetch_on = false;
+  c.sconn.sync();
+  int_row(c.sconn, 5);
+  int_row(c.sconn, 6);  // one row was asked
+  c.sconn.item(CS_ITEM_END);
+  ok(c.sconn);
+  c.sconn.sync().item(CS_ITEM_SUCCESS).sync();
+  EXPECT_EQ(fetch(), CMDSEQ_PROTOCOL_ERROR);
+  EXPECT_EQ(value, 5);
+  EXPECT_TRUE(c.connected());
+  EXPECT_EQ(c.status_request(), CMDSEQ_OK);  // the stream is in step again
+}
+
+TEST_F(FetchFixture, MovesOtherThanToTheNextRowGoToTheServer) {
+  struct Case {
+    const char* name;
+    std::int32_t offset;
+    std::uint16_t options;
+    bool prefetch;
+  };
+  const Case cases[] = {
+      {"backwards", -2, 0, false},
+      {"absolute", 7, 1, true},
+      {"relative forwards", 3, 0, true},
+      {"the current row again", 0, 0, true},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    c.conn->prefetch_cursor = nullptr;
+    cursor.flags_a |= CS_CURSOR_A_PREFETCH;
+    const std::size_t at = c.sconn.sent.size();
+    c.sconn.sync();
+    int_row(c.sconn, k.offset);
+    c.sconn.item(CS_ITEM_END);
+    ok(c.sconn, {{5, 40}});
+    c.sconn.sync();
+    a_cmdseq_fetch_param f;
+    f.cursor = &cursor;
+    f.bound = &bound;
+    f.offset = k.offset;
+    f.options = k.options;
+    ASSERT_EQ(CmdSeqFetch(c.conn, &c.err, &f), CMDSEQ_OK);
+    EXPECT_EQ(value, k.offset);
+    EXPECT_EQ(f.position, 40u);
+    std::size_t fetch_at = at;
+    while (c.sconn.sent[fetch_at].code != 35) ++fetch_at;
+    EXPECT_EQ(c.sconn.sent[fetch_at].bytes,
+              le32(9) + le32(static_cast<std::uint32_t>(k.offset)) + le16(1) + le16(k.options));
+    EXPECT_EQ(c.sconn.sent[fetch_at + 1].code, k.prefetch ? 36 : -1);
+    if (k.prefetch) {
+      // The prefetch's reply is given up unread before the next case.
+      c.sconn.item(CS_ITEM_END);
+      ok(c.sconn);
+      c.sconn.sync();
+      ASSERT_EQ(i_cs_ClearPrefetchPending(c.conn, &c.err, false), CMDSEQ_OK);
+    }
+  }
+}
+
+TEST_F(FetchFixture, RequestsTheCursorCannotServeAreRefused) {
+  struct Case {
+    const char* name;
+    std::uint32_t open_flags;
+    std::int32_t offset;
+    std::uint16_t rows;
+    std::int32_t sqlcode;
+  };
+  const Case cases[] = {
+      {"forward-only cursor moved by 2", CS_OPEN_FORWARD_ONLY, 2, 0, -668},
+      {"more rows than the description holds", 0, 1, 5, -182},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    CmdSeqResetErrorParam(&c.err, nullptr);
+    cursor.open_flags = k.open_flags;
+    ASSERT_EQ(CmdSeqResizeDescRows(&bound, 4), CMDSEQ_OK);
+    a_cmdseq_fetch_param f;
+    f.cursor = &cursor;
+    f.bound = &bound;
+    f.offset = k.offset;
+    f.row_count = k.rows;
+    const std::size_t at = c.sconn.sent.size();
+    EXPECT_EQ(CmdSeqFetch(c.conn, &c.err, &f), CMDSEQ_ERROR);
+    EXPECT_EQ(c.err.sqlcode, k.sqlcode);
+    EXPECT_EQ(c.sconn.sent.size(), at);
+  }
+  i_cs_RemoveCursor(c.conn, &cursor);
+  CmdSeqResetErrorParam(&c.err, nullptr);
+  EXPECT_EQ(fetch(), CMDSEQ_ERROR);
+  EXPECT_EQ(c.err.sqlcode, -180);
+}
+
+TEST_F(FetchFixture, ThePrefetchShrinksToTheMemoryBudget) {
+  struct Case {
+    std::uint32_t budget;
+    int rows;  // 0: no prefetch
+  };
+  for (const Case& k : {Case{1u << 20, 10}, Case{12000, 3}, Case{8000, 0}}) {
+    SCOPED_TRACE(k.budget);
+    i_cs_FreeAllFetchData(&cursor);
+    ASSERT_EQ(i_cs_RebuildColInfo(&cursor, &bound), CMDSEQ_OK);
+    CmdSeqMarkCursorCurrent(&cursor, &bound);
+    cursor.row_size_est = 6000;  // a large row
+    cursor.flags_a = CS_CURSOR_A_PREFETCH;
+    cursor.flags_c = 0;
+    cursor.rows_asked = cursor.rows_received = 0;
+    c.conn->fetch_budget = k.budget;
+    c.conn->fetch_bytes_in_use = 0;
+    c.conn->prefetch_cursor = nullptr;
+    a_cmdseq_fetch_param f;
+    f.cursor = &cursor;
+    f.bound = &bound;
+    a_cmdseq_return result = CMDSEQ_OK;
+    const std::size_t at = c.sconn.sent.size();
+    const bool sent = i_cs_InitiatePrefetch(c.conn, &f, &result, &c.err, 1);
+    EXPECT_EQ(sent, k.rows != 0);
+    EXPECT_EQ(result, CMDSEQ_OK);
+    if (sent) {
+      ASSERT_EQ(codes(c.sconn, at), (std::vector<int>{36, -1}));
+      EXPECT_EQ(Bytes(c.sconn.sent[at].bytes.begin() + 10, c.sconn.sent[at].bytes.begin() + 12),
+                le16(static_cast<std::uint16_t>(k.rows)));
+      EXPECT_EQ(cursor.rows_asked, k.rows);
+    } else {
+      EXPECT_EQ(c.sconn.sent.size(), at);
+    }
+    c.conn->prefetch_cursor = nullptr;
+  }
+}
+
+TEST_F(FetchFixture, APrefetchJoinsTheOpenAndServesTheFirstFetch) {
+  i_cs_RemoveCursor(c.conn, &cursor);
+  const std::size_t at = c.sconn.sent.size();
+  c.sconn.sync().item(44, le32(10));
+  ok(c.sconn, {{6, 1}});
+  c.sconn.sync();  // the prefetch reply
+  int_row(c.sconn, 1);
+  int_row(c.sconn, 2);
+  c.sconn.item(CS_ITEM_END);
+  ok(c.sconn);
+  c.sconn.sync().item(CS_ITEM_END);  // the next prefetch finds the end
+  status_code(c.sconn, 100);
+  c.sconn.sync();
+  ASSERT_EQ(CmdSeqOpenCursorPrefetch(c.conn, &c.err, &open, &bound, 1), CMDSEQ_OK);
+  EXPECT_EQ(codes(c.sconn, at), (std::vector<int>{33, 134, 0, 69, 70, 82, 0, 36, -1}));
+  const Bytes& prefetch = c.sconn.sent[at + 7].bytes;
+  EXPECT_EQ(Bytes(prefetch.begin() + 10, prefetch.end()), le16(10) + le16(5) + le16(0));
+  EXPECT_EQ(cursor.server_cursor, 10u);
+  EXPECT_EQ(c.conn->prefetch_cursor, &cursor);
+
+  // The first fetch is served from the prefetch and asks for the following rows while
+  // the buffer holds fewer than half of the rows the last prefetch asked for.
+  const std::size_t opened = c.sconn.sent.size();
+  ASSERT_EQ(fetch(), CMDSEQ_OK);
+  EXPECT_EQ(value, 1);
+  EXPECT_EQ(codes(c.sconn, opened), (std::vector<int>{37, 36, -1}));
+  ASSERT_EQ(fetch(), CMDSEQ_OK);
+  EXPECT_EQ(value, 2);
+  std::uint16_t rows = 9;
+  EXPECT_EQ(fetch(1, &rows), CMDSEQ_WARNING);
+  EXPECT_EQ(c.err.sqlcode, 100);
+  EXPECT_EQ(rows, 0);
+  EXPECT_EQ(c.sconn.sent.size(), opened + 3);
+  EXPECT_TRUE(c.sconn.script_done());
+}
+
+TEST_F(FetchFixture, AFailedOpenDropsTheJoinedPrefetchUnread) {
+  i_cs_RemoveCursor(c.conn, &cursor);
+  c.sconn.sync().item(44, le32(10));
+  status_code(c.sconn, -141);
+  c.sconn.sync();
+  int_row(c.sconn, 1);  // the prefetch reply, never read
+  c.sconn.item(CS_ITEM_END);
+  ok(c.sconn);
+  c.sconn.sync().item(CS_ITEM_SUCCESS).sync();
+  EXPECT_EQ(CmdSeqOpenCursorPrefetch(c.conn, &c.err, &open, &bound, 1), CMDSEQ_ERROR);
+  EXPECT_EQ(c.conn->prefetch_cursor, nullptr);
+  EXPECT_FALSE(cursor.flags_b & CS_CURSOR_B_OPEN);
+  CmdSeqResetErrorParam(&c.err, nullptr);
+  EXPECT_EQ(c.status_request(), CMDSEQ_OK);  // the stream is in step again
+}
+
+// --- Get data -----------------------------------------------------------------------------
+
+TEST_F(FetchFixture, GetDataReadsALongValueInPiecesAndStopsPrefetching) {
+  ASSERT_EQ(i_cs_RebuildColInfo(&cursor, nullptr), CMDSEQ_OK);
+  char piece[101] = {};
+  std::int32_t ind = 0;
+  std::uint32_t len = 0;
+  a_cmdseq_desc desc;
+  CmdSeqInitDesc(&desc);
+  ASSERT_EQ(CmdSeqAllocDescItems(&desc, 1, 1), CMDSEQ_OK);
+  desc.items->type = -21;
+  desc.items->length = sizeof piece;
+  desc.items->values()[0] = {piece, &ind, &len};
+  a_cmdseq_getdata_param get;
+  get.cursor = &cursor;
+  get.column = 1;
+  get.value = desc.items;
+  get.piece_offset = 100;
+  const std::string tail(100, 'z');
+  c.sconn.sync().item(107, tail).item(CS_ITEM_END);
+  ok(c.sconn, {{2, 300}});
+  const std::size_t at = c.sconn.sent.size();
+  EXPECT_EQ(CmdSeqGetData(c.conn, &c.err, &get), CMDSEQ_OK);
+  EXPECT_EQ(codes(c.sconn, at), (std::vector<int>{38, 78, 73, -1}));
+  EXPECT_EQ(c.sconn.sent[at].bytes, le32(9) + le32(100) + le16(1));
+  EXPECT_EQ(std::string(piece), tail);
+  EXPECT_EQ(get.full_length, 300u);
+  EXPECT_TRUE(cursor.flags_a & CS_CURSOR_A_NO_PREFETCH);
+
+  CmdSeqResetErrorParam(&c.err, nullptr);
+  get.column = 2;
+  EXPECT_EQ(CmdSeqGetData(c.conn, &c.err, &get), CMDSEQ_ERROR);
+  EXPECT_EQ(c.err.sqlcode, -159);
+  CmdSeqFreeDescItems(&desc);
+}
+
+}  // namespace

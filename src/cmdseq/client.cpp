@@ -178,7 +178,7 @@ void a_cmdseq_conn::resend_pending_info_reqs() {
   flags2 &= static_cast<std::uint8_t>(~CS_FLAGS2_RESENDING);
 }
 
-// --- Creation, removal and drop ------------------------------------------------------------------------
+// --- Creation, removal and drop --------------------------------------------------------------
 
 a_cmdseq_conn* i_cs_AddNewConnection(a_strm_conn strm_conn, a_cmdseq_env* env,
                                      std::uintptr_t cb_value) {

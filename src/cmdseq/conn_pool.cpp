@@ -288,6 +288,7 @@ a_cmdseq_return conn_pool_reuse(a_cmdseq_conn** conn, a_cmdseq_error_info* err,
   SQLPresSetConnectedToDB(idle->strm_conn);
   if (idle->attrib != nullptr) idle->attrib->line_no = idle->server_handle;
   idle->pooled_str = *pooled;
+  if (idle->attrib != nullptr) CmdSeqPrtMsgId(idle->attrib, 18549);
   *conn = idle;
   return CMDSEQ_OK;
 }
@@ -329,5 +330,6 @@ a_cmdseq_return conn_pool_cache(a_cmdseq_conn* conn, a_cmdseq_error_info* err) {
   conn->pool_next = s->idle;
   s->idle = conn;
   ++pool->idle_count;
+  if (conn->attrib != nullptr) CmdSeqPrtMsgId(conn->attrib, 18548);
   return CMDSEQ_OK;
 }

@@ -196,6 +196,12 @@ a_cmdseq_return i_cs_Connect(a_cmdseq_conn** out, a_cmdseq_error_info* err,
     return CMDSEQ_COMM_FAILURE;
   }
   const bool started_here = param->server_started != 0;
+  if (CmdSeqCheckDebug(attrib) != 0) {
+    char* app = i_cs_BuildAppInfo(conn, parms->getString(kCsSlotAppInfo));
+    CmdSeqPrtMsgId(attrib, 9490, app != nullptr ? app : "");
+    if (app != nullptr) CmdSeqPrtString(attrib, app);
+    ut_free(app);
+  }
   if (parms->getBool(kSlotDisableMultiRowFetch) != 0) {
     conn->status &= static_cast<std::uint8_t>(~CS_STATUS_MULTIROW);
   }
@@ -218,6 +224,7 @@ a_cmdseq_return i_cs_Connect(a_cmdseq_conn** out, a_cmdseq_error_info* err,
       return result;
     }
     *out = conn;
+    if (err->sqlcode == 0) CmdSeqPrtMsgId(attrib, 8762);
     return err->sqlcode != 0 ? CMDSEQ_WARNING : CMDSEQ_OK;
   }
 

@@ -88,6 +88,22 @@ TEST_F(AttemptFixture, ConnectsToTheServerFound) {
   EXPECT_EQ(param.server_started, 0u);
 }
 
+std::vector<std::string> g_lines;
+void Line(std::uintptr_t, const char* text) { g_lines.emplace_back(text); }
+
+TEST_F(AttemptFixture, LogShowsTheApplicationInformation) {
+  ASSERT_EQ(parms.init("UID=dba;PWD=sql;APP=mine", false), 0);
+  g_lines.clear();
+  env.debug_message_callback = Line;
+  servers.found = {&s1};
+  Success(s1);
+  EXPECT_EQ(i_cs_Connect(&conn, &err, &param, 0, nullptr), CMDSEQ_OK);
+  env.debug_message_callback = nullptr;
+  bool app = false;
+  for (const std::string& l : g_lines) app = app || (l.find("APPINFO=mine") != std::string::npos);
+  EXPECT_TRUE(app) << ::testing::PrintToString(g_lines);
+}
+
 TEST_F(AttemptFixture, FailuresLeaveNoConnection) {
   struct Case {
     const char* name;

@@ -278,6 +278,7 @@ a_cmdseq_return conn_pool_reuse(a_cmdseq_conn** conn, a_cmdseq_error_info* err,
     drop_one(idle, param->env);
     return CMDSEQ_FAILED;
   }
+  a_cs_conn_hold hold(idle);
   const a_cmdseq_return result = reuse_exchange(idle, err, name);
   if (result != CMDSEQ_OK) {
     // The idle connection is finished with: its stream and the pool's reference go.

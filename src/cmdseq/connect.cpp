@@ -452,6 +452,7 @@ a_cmdseq_return i_cs_SendConnectRequest(a_cmdseq_conn* conn, a_cmdseq_error_info
 // --- Ends of a connection ---------------------------------------------------------------
 
 a_cmdseq_return i_cs_DoStreamsDisconnect(a_cmdseq_conn* conn, a_cmdseq_error_info* err) {
+  a_cs_conn_hold hold(conn);
   if ((conn->status & CS_STATUS_CONNECTED) != 0) {
     if (conn->prefetch_cursor != nullptr) {
       conn->prefetch_cursor = nullptr;

@@ -64,6 +64,30 @@ struct a_cmdseq_strconn_param {
   std::uint32_t server_started;         // out: 1 when this connect started a server
 };
 
+// Holds a reference for the length of a scope: a connection lost in the middle of an
+// exchange is removed (its reference dropped) by the failure handling, and without a
+// reference of its own the exchange would touch freed memory afterwards.
+class a_cs_conn_hold {
+ public:
+  explicit a_cs_conn_hold(a_cmdseq_conn* conn = nullptr) : conn_(conn) {
+    if (conn_ != nullptr) conn_->add_ref();
+  }
+  ~a_cs_conn_hold() {
+    if (conn_ != nullptr) conn_->release();
+  }
+  void hold(a_cmdseq_conn* conn) {
+    if (conn_ == nullptr && conn != nullptr) {
+      conn_ = conn;
+      conn_->add_ref();
+    }
+  }
+  a_cs_conn_hold(const a_cs_conn_hold&) = delete;
+  a_cs_conn_hold& operator=(const a_cs_conn_hold&) = delete;
+
+ private:
+  a_cmdseq_conn* conn_;
+};
+
 // --- Redirection list -------------------------------------------------------------------
 
 // One server a redirection named: its name (item 134) and its parameter text (item 107).

@@ -157,6 +157,7 @@ a_cmdseq_return i_cs_Connect(a_cmdseq_conn** out, a_cmdseq_error_info* err,
     }
   }
 
+  a_cs_conn_hold hold;  // keeps the connection readable until this attempt is over
   a_cmdseq_conn* conn = engine_connect(env, parms, err, attrib, param);
   if (conn == nullptr && err->sqlcode < 0) return CMDSEQ_COMM_FAILURE;
   if (engine_only != 0) {
@@ -186,6 +187,7 @@ a_cmdseq_return i_cs_Connect(a_cmdseq_conn** out, a_cmdseq_error_info* err,
     CmdSeqFiniErrorParam(&saved);
     if (conn == nullptr && err->sqlcode < 0 && started == CMDSEQ_OK) return CMDSEQ_COMM_FAILURE;
   }
+  hold.hold(conn);
   if (conn == nullptr) {
     if (err->sqlcode == 0) {
       i_cs_SetErrorInfo(err, -100);

@@ -20,6 +20,7 @@ struct Servers {
   std::deque<a_strm_conn_rec*> found;
   std::vector<a_cmdseq_conn*> made;
   int calls = 0;
+  bool keep = true;  // the test keeps a reference of its own to each connection
 };
 Servers* g_servers = nullptr;
 
@@ -32,8 +33,10 @@ a_cmdseq_conn* ScriptedEngine(a_cmdseq_env* env, c_conn_parms*, a_cmdseq_error_i
   if (s == nullptr) return nullptr;
   auto* conn = new a_cmdseq_conn(env, s);
   conn->server_strm_ver = 15;
-  conn->add_ref();  // the test's own, to look at the connection afterwards
-  g_servers->made.push_back(conn);
+  if (g_servers->keep) {
+    conn->add_ref();  // the test's own, to look at the connection afterwards
+    g_servers->made.push_back(conn);
+  }
   return conn;
 }
 
@@ -141,6 +144,41 @@ TEST_F(AttemptFixture, FailuresLeaveNoConnection) {
     EXPECT_EQ(CmdSeqConnIsValid(servers.made.back()), 0);
     for (a_cmdseq_conn* c : servers.made) c->release();
     servers.made.clear();
+  }
+}
+
+// The connection's only reference is the one the connect hands out: a connection lost in
+// the middle of the request must not be touched after the loss removed it.
+TEST_F(AttemptFixture, ConnectionLostWithNoOtherHolder) {
+  struct Case {
+    const char* name;
+    const char* parms;
+    std::function<void(a_strm_conn_rec&)> reply;
+  };
+  const Case kCases[] = {
+      {"during the request", "UID=dba;PWD=sql", [](a_strm_conn_rec& s) { s.fail(SQLPRES_FAILED); }},
+      {"during the database start", "UID=dba;PWD=sql;DBF=x.db",
+       [this](a_strm_conn_rec& s) {
+         Refusal(s, -83);
+         s.fail(SQLPRES_DEAD);
+       }},
+      {"server closed", "UID=dba;PWD=sql",
+       [](a_strm_conn_rec& s) { s.item(64).item(66).sync(); }},
+  };
+  servers.keep = false;
+  for (const Case& k : kCases) {
+    SCOPED_TRACE(k.name);
+    parms.clear();
+    ASSERT_EQ(parms.init(k.parms, false), 0);
+    CmdSeqResetErrorParam(&err, nullptr);
+    auto s = std::make_unique<a_strm_conn_rec>();
+    k.reply(*s);
+    servers.found = {s.get()};
+    const a_cmdseq_return r = i_cs_Connect(&conn, &err, &param, 0, nullptr);
+    EXPECT_NE(r, CMDSEQ_OK);
+    EXPECT_EQ(conn, nullptr);
+    EXPECT_LT(err.sqlcode, 0);
+    EXPECT_EQ(s->disconnects + s->discon_responses, 1);
   }
 }
 

@@ -282,6 +282,16 @@ TEST_F(PoolFixture, ReuseOverALostConnection) {
   conn = fresh;
 }
 
+TEST_F(PoolFixture, ParkOverALostConnection) {
+  ASSERT_EQ(parms.init("UID=dba;PWD=sql;CPOOL='YES(StartCachingAfter=1)'", false), 0);
+  a_cmdseq_conn* c = Connect();
+  a_strm_conn_rec& s = Stream(c);
+  s.fail(SQLPRES_FAILED);
+  EXPECT_EQ(CmdSeqDisconnect(c, &err), CMDSEQ_NOT_CONNECTED);
+  EXPECT_EQ(s.disconnects, 1);
+  EXPECT_EQ(pool->idle_count, 0);
+}
+
 TEST_F(PoolFixture, IdleConnectionsTimeOut) {
   ASSERT_EQ(parms.init("UID=dba;PWD=sql;CPOOL='YES(TO=2;StartCachingAfter=1)'", false), 0);
   a_cmdseq_conn* c = Connect();

@@ -31,6 +31,7 @@ constexpr int kCsSlotHost = 43;
 constexpr int kCsSlotNodeType = 44;
 
 // Request and reply item codes of the connect.
+constexpr std::uint8_t CS_ITEM_FIND_SERVER = 1;
 constexpr std::uint8_t CS_ITEM_START_DATABASE = 7;
 constexpr std::uint8_t CS_ITEM_SHUTDOWN = 8;
 constexpr std::uint8_t CS_ITEM_STOP_DATABASE = 9;
@@ -296,6 +297,27 @@ a_cmdseq_return i_cs_StopDatabase(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
 // Whether the connection goes to the server of that name (case-insensitive), or with no
 // name to the default local server.
 bool same_engine(a_cmdseq_conn* conn, const char* name);
+
+// Control operations for tools (no caller inside the client). Each works on the given
+// connection when it goes to the server the parameters name, else on a connection of its
+// own (no liveness, no encryption) that it drops; no server: -100.
+struct a_cmdseq_engine_ctl {
+  a_cmdseq_env* env;
+  c_conn_parms* parms;
+  const char* server_name;     // CmdSeqFindEngine
+  int suppress_ha;             // CmdSeqStartEngine
+  std::uint8_t unconditional;  // CmdSeqStopEngine: the shut-down request's byte
+  std::uint32_t was_running;   // out
+  std::int32_t pid;            // out
+};
+a_cmdseq_return CmdSeqStartEngine(a_cmdseq_error_info* err, a_cmdseq_engine_ctl* rec);
+a_cmdseq_return CmdSeqFindEngine(a_cmdseq_error_info* err, a_cmdseq_engine_ctl* rec);
+a_cmdseq_return CmdSeqStartDatabase(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                                    a_cmdseq_engine_ctl* rec);  // DatabaseFile required (-84)
+a_cmdseq_return CmdSeqStopDatabase(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                                   a_cmdseq_engine_ctl* rec);
+a_cmdseq_return CmdSeqStopEngine(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                                 a_cmdseq_engine_ctl* rec);
 
 // --- Connection pool (conn_pool.cpp) ----------------------------------------------------
 

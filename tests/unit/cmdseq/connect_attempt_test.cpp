@@ -257,3 +257,51 @@ TEST_F(AttemptFixture, NoServerAndNoStart) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(AttemptFixture, ControlOperations) {
+  a_cmdseq_engine_ctl rec{};
+  rec.env = &env;
+  rec.parms = &parms;
+  rec.server_name = "srv";
+
+  // Find: a connection of its own, command 1, dropped.
+  s1.item(66).item(0).sync();
+  servers.found = {&s1};
+  EXPECT_EQ(CmdSeqFindEngine(&err, &rec), CMDSEQ_OK);
+  EXPECT_EQ(Codes(s1), (std::vector<int>{CS_ITEM_FIND_SERVER, -1}));
+  EXPECT_EQ(s1.disconnects, 1);
+  servers.found.clear();
+  EXPECT_EQ(CmdSeqFindEngine(&err, &rec), CMDSEQ_ERROR);
+  EXPECT_EQ(err.sqlcode, -100);
+
+  // Stop the server over the caller's connection to it: the caller keeps it.
+  CmdSeqResetErrorParam(&err, nullptr);
+  ASSERT_EQ(parms.init("UID=dba;ENG=double;LTO=60;ENC=simple", false), 0);
+  CmdSeqConn given;
+  given.sconn.item(66).item(0).sync();
+  rec.unconditional = 1;
+  EXPECT_EQ(CmdSeqStopEngine(given.conn, &err, &rec), CMDSEQ_OK);
+  EXPECT_EQ(given.sconn.sent[0].code, CS_ITEM_SHUTDOWN);
+  EXPECT_EQ(given.sconn.sent[0].bytes, Bytes{1});
+  EXPECT_EQ(given.sconn.disconnects, 0);
+
+  // Stop a database on another server: a control connection, dropped; the caller's
+  // parameters come back unchanged.
+  parms.clear();
+  ASSERT_EQ(parms.init("UID=dba;ENG=other;DBN=demo;LTO=60;ENC=simple", false), 0);
+  s2.item(66).item(0).sync();
+  servers.found = {&s2};
+  EXPECT_EQ(CmdSeqStopDatabase(given.conn, &err, &rec), CMDSEQ_OK);
+  EXPECT_EQ(Codes(s2), (std::vector<int>{CS_ITEM_STOP_DATABASE, CS_ITEM_SERVER_NAME, -1}));
+  EXPECT_EQ(s2.disconnects, 1);
+  EXPECT_EQ(parms.getInt(kSlotLivenessTimeout), 60);
+  EXPECT_STREQ(parms.getString(kSlotEncryption), "simple");
+
+  // Start a database: a file is required.
+  EXPECT_EQ(CmdSeqStartDatabase(given.conn, &err, &rec), CMDSEQ_ERROR);
+  EXPECT_EQ(err.sqlcode, -84);
+}
+
+}  // namespace

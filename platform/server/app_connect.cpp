@@ -9,7 +9,8 @@
 namespace vqeng {
 namespace {
 
-std::string text_field(const std::uint8_t* rec, std::size_t rec_len, std::size_t off, std::size_t width) {
+std::string text_field(const std::uint8_t* rec, std::size_t rec_len, std::size_t off,
+                       std::size_t width) {
   if (off >= rec_len) return {};
   width = std::min(width, rec_len - off);
   const auto* p = reinterpret_cast<const char*>(rec + off);
@@ -64,7 +65,7 @@ bool parse_app_connect(const std::string& body, AppConnectRequest& req, std::str
 }
 
 std::string build_app_connect_reply(const AppConnectRequest& req, const std::uint8_t* random,
-                                    AppConnectAgreement& agreed) {
+                                    AppConnectAgreement& agreed, int liveness) {
   // We speak minor version 15 and answer an older client at its own version.
   agreed.minor = req.minor == 0 ? 15 : std::min<std::uint16_t>(req.minor, 15);
   std::size_t size = app_connect_size_for_minor(agreed.minor);
@@ -76,6 +77,13 @@ std::string build_app_connect_reply(const AppConnectRequest& req, const std::uin
   agreed.encryption = req.encryption <= 1 ? req.encryption : 0;
   agreed.compression = (req.options & kOptCompressAsked) != 0;
   agreed.comp_threshold = req.comp_threshold == 0 ? 120 : req.comp_threshold;
+  // Liveness: the client's time-out unless we were told otherwise. With one, the
+  // transport sends a liveness packet whenever it has sent nothing for a third
+  // of it, so that the client never takes a long statement for a dead server.
+  if (liveness == kLivenessEcho)
+    agreed.liveness = req.liveness > 0 ? static_cast<std::uint16_t>(req.liveness) : 0;
+  else
+    agreed.liveness = static_cast<std::uint16_t>(std::clamp(liveness, 0, 32767));
   std::memcpy(agreed.random, random, kRandomBytes);
 
   std::string out(std::max<std::size_t>(size, kAppConnectBytes), '\0');
@@ -85,7 +93,7 @@ std::string build_app_connect_reply(const AppConnectRequest& req, const std::uin
   rec[3] = 0;   // status: accepted
   rec[6] = 12;  // database version
   rec[7] = 0;
-  store_le16(rec + 8, 0);  // liveness off: we never drop an idle client
+  store_le16(rec + 8, agreed.liveness);
   store_le16(rec + 10, agreed.encryption);
   store_le16(rec + 20, agreed.minor);
   store_le16(rec + 22, agreed.packet_size);

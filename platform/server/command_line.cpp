@@ -58,9 +58,76 @@ bool parse_link(const std::string& text, CommandLine& out, std::string& why) {
   return true;
 }
 
+// A byte count with an optional K, M or G suffix (powers of 1024).
+bool parse_bytes(const std::string& s, std::size_t lo, std::size_t& out) {
+  if (s.empty() || s.size() > 12) return false;
+  std::size_t digits = s.size(), shift = 0;
+  switch (std::toupper(static_cast<unsigned char>(s.back()))) {
+    case 'K':
+      shift = 10;
+      --digits;
+      break;
+    case 'M':
+      shift = 20;
+      --digits;
+      break;
+    case 'G':
+      shift = 30;
+      --digits;
+      break;
+    default:
+      break;
+  }
+  if (digits == 0) return false;
+  for (std::size_t i = 0; i < digits; ++i)
+    if (!std::isdigit(static_cast<unsigned char>(s[i]))) return false;
+  const unsigned long long v = std::strtoull(s.substr(0, digits).c_str(), nullptr, 10);
+  if (v > (1ull << 40) >> shift) return false;  // at most 1 TiB
+  if ((v << shift) < lo) return false;
+  out = static_cast<std::size_t>(v << shift);
+  return true;
+}
+
+// --name=value; false with `why` for an unknown name or a bad value.
+bool parse_long_option(const std::string& a, CommandLine& out, std::string& why) {
+  const auto eq = a.find('=');
+  const std::string name = a.substr(0, eq);
+  const std::string v = eq == std::string::npos ? std::string() : a.substr(eq + 1);
+  int n = 0;
+  bool ok;
+  if (name == "--max-message-bytes") {
+    ok = parse_bytes(v, 1024, out.limits.max_message_bytes);
+  } else if (name == "--max-connection-bytes") {
+    ok = parse_bytes(v, 4096, out.limits.max_connection_bytes);
+  } else if (name == "--max-connections") {
+    ok = parse_int(v, 1, 100000, n);
+    if (ok) out.limits.max_connections = static_cast<unsigned>(n);
+  } else if (name == "--liveness") {
+    ok = true;
+    if (v == "echo")
+      out.liveness = -1;
+    else if (v == "off")
+      out.liveness = 0;
+    else if ((ok = parse_int(v, 1, 32767, n)))
+      out.liveness = n;
+  } else if (name == "--fault-script") {
+    ok = !v.empty();
+    out.fault_script = v;
+  } else if (name == "--login-timeout") {
+    ok = parse_int(v, 0, 86400, n);
+    if (ok) out.limits.login_timeout_seconds = static_cast<unsigned>(n);
+  } else {
+    why = "unknown option " + name;
+    return false;
+  }
+  if (!ok) why = "bad value for " + name + ": '" + v + "'";
+  return ok;
+}
+
 }  // namespace
 
-bool parse_command_line(const std::vector<std::string>& args, CommandLine& out, std::string& why) {
+bool parse_command_line(const std::vector<std::string>& args, CommandLine& out,
+                        std::string& why) {
   auto value = [&](std::size_t& i, std::string& v) {
     if (i + 1 >= args.size()) {
       why = "option " + args[i] + " needs a value";
@@ -76,6 +143,9 @@ bool parse_command_line(const std::vector<std::string>& args, CommandLine& out, 
       out.auto_stop = true;
     } else if (a == "-ha") {
       out.hidden = true;
+    } else if (a == "-ud") {
+      if (!value(i, v)) return false;
+      out.discovery = v;
     } else if (a == "-n") {
       if (!value(i, v)) return false;
       (out.database_file.empty() ? out.server_name : out.database_name) = v;
@@ -93,6 +163,8 @@ bool parse_command_line(const std::vector<std::string>& args, CommandLine& out, 
         why = "bad hand-shake descriptor " + v;
         return false;
       }
+    } else if (a.compare(0, 2, "--") == 0) {
+      if (!parse_long_option(a, out, why)) return false;
     } else if (!a.empty() && a[0] == '-') {
       out.ignored.push_back(a);
     } else if (out.database_file.empty()) {

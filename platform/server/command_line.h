@@ -3,28 +3,44 @@
 //           [-x tcpip(port=N)] [-rl request-log] -hn fd
 // -n before the database file names the server, after it the database. Unknown
 // switches (database switches the stand-in has no use for) are skipped.
+//
+// The stand-in's own limits (limits.h) take long options, written --name=value:
+//   --max-message-bytes=N     one request message, after inflating (K, M, G suffixes)
+//   --max-connection-bytes=N  what one connection may hold
+//   --max-connections=N       connections served at once (at least 1)
+//   --login-timeout=S         seconds to finish the app-connect and the connect (0: none)
+//   --fault-script=FILE       rules of the scripted fault mode (fault_script.h)
+//   --liveness=S              liveness time-out of the app-connect reply: "echo" (the
+//                             client's own, the default), "off", or seconds
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "limits.h"
+
 namespace vqeng {
 
 struct CommandLine {
+  std::string discovery;  // -ud ADDRESS:PORT: answer discovery requests there (off when empty)
   std::string server_name;
   std::string database_file;
   std::string database_name;
   std::string database_key;
-  bool auto_stop = false;         // -ga
-  bool hidden = false;            // -ha
-  bool tcpip = false;             // -x tcpip(...)
-  int port = 2638;                // -x tcpip(port=N); 0 picks a free port
-  int handshake_fd = -1;          // -hn
-  std::string request_log;        // -rl
+  bool auto_stop = false;    // -ga
+  bool hidden = false;       // -ha
+  bool tcpip = false;        // -x tcpip(...)
+  int port = 2638;           // -x tcpip(port=N); 0 picks a free port
+  int handshake_fd = -1;     // -hn
+  std::string request_log;   // -rl
+  Limits limits;             // --max-..., --login-timeout
+  std::string fault_script;  // --fault-script
+  int liveness = -1;         // --liveness: -1 echo, 0 off, else seconds
   std::vector<std::string> ignored;
 };
 
 // False with `why` for a malformed command line.
-bool parse_command_line(const std::vector<std::string>& args, CommandLine& out, std::string& why);
+bool parse_command_line(const std::vector<std::string>& args, CommandLine& out,
+                        std::string& why);
 
 }  // namespace vqeng

@@ -40,8 +40,10 @@ void Decompressor::reset() {
   if (ok_) inflateReset(&zs_);
 }
 
-bool Decompressor::inflate_body(const std::string& in, std::string& out, std::size_t max_out) {
+bool Decompressor::inflate_body(const std::string& in, std::string& out, std::size_t max_out,
+                                bool* too_much) {
   out.clear();
+  if (too_much) *too_much = false;
   if (!ok_) return false;
   zs_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
   zs_.avail_in = static_cast<uInt>(in.size());
@@ -52,7 +54,10 @@ bool Decompressor::inflate_body(const std::string& in, std::string& out, std::si
     const int rc = inflate(&zs_, Z_PARTIAL_FLUSH);
     if (rc != Z_OK && rc != Z_BUF_ERROR) return false;
     out.append(reinterpret_cast<char*>(chunk), sizeof chunk - zs_.avail_out);
-    if (out.size() > max_out) return false;
+    if (out.size() > max_out) {
+      if (too_much) *too_much = true;
+      return false;
+    }
     if (zs_.avail_out != 0) break;  // all input used and all output given
   }
   return zs_.avail_in == 0;

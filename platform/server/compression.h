@@ -35,8 +35,11 @@ class Decompressor {
   Decompressor& operator=(const Decompressor&) = delete;
 
   bool ok() const { return ok_; }
-  // Inflates one compressed packet body; output is capped at max_out bytes.
-  bool inflate_body(const std::string& in, std::string& out, std::size_t max_out);
+  // Inflates one compressed packet body; false when it does not inflate, or (with
+  // *too_much set) when its output would pass max_out bytes. Inflating stops
+  // there, so a small body that would inflate to a great deal costs no more.
+  bool inflate_body(const std::string& in, std::string& out, std::size_t max_out,
+                    bool* too_much = nullptr);
   void reset();
 
  private:

@@ -1,9 +1,12 @@
 // Connect-string parsing and the AES-256 enciphered part, through OpenSSL.
 #include "connect_request.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <memory>
 
 #include "wire.h"
@@ -15,7 +18,8 @@ struct CipherCtxFree {
   void operator()(EVP_CIPHER_CTX* c) const { EVP_CIPHER_CTX_free(c); }
 };
 
-bool run_aes(bool encrypt, const std::string& in, const std::uint8_t* key, std::uint32_t word, std::string& out) {
+bool run_aes(bool encrypt, const std::string& in, const std::uint8_t* key, std::uint32_t word,
+             std::string& out) {
   std::uint8_t iv[16];
   for (int i = 0; i < 4; ++i) store_le32(iv + 4 * i, word);
   std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree> ctx(EVP_CIPHER_CTX_new());
@@ -26,14 +30,67 @@ bool run_aes(bool encrypt, const std::string& in, const std::uint8_t* key, std::
   out.assign(in.size() + 16, '\0');
   int n1 = 0, n2 = 0;
   if (EVP_CipherUpdate(ctx.get(), reinterpret_cast<unsigned char*>(&out[0]), &n1,
-                       reinterpret_cast<const unsigned char*>(in.data()), static_cast<int>(in.size())) != 1)
+                       reinterpret_cast<const unsigned char*>(in.data()),
+                       static_cast<int>(in.size())) != 1)
     return false;
-  if (EVP_CipherFinal_ex(ctx.get(), reinterpret_cast<unsigned char*>(&out[0]) + n1, &n2) != 1) return false;
+  if (EVP_CipherFinal_ex(ctx.get(), reinterpret_cast<unsigned char*>(&out[0]) + n1, &n2) != 1)
+    return false;
   out.resize(static_cast<std::size_t>(n1 + n2));
   return true;
 }
 
+// Deciphers with an explicit key and IV word.
+bool decipher_with_key(const std::string& cipher, const std::uint8_t* key,
+                       std::uint32_t iv_word, std::string& plain, std::string& why) {
+  if (cipher.empty() || cipher.size() % 16 != 0) {
+    why = "enciphered part of " + std::to_string(cipher.size()) +
+          " bytes is not a multiple of 16";
+    return false;
+  }
+  std::string raw;
+  if (!run_aes(false, cipher, key, iv_word, raw)) {
+    why = "AES-256 deciphering failed";
+    return false;
+  }
+  const std::size_t nul = raw.find('\0');
+  if (nul == std::string::npos) {
+    why = "enciphered part deciphers to an unterminated text";
+    std::fill(raw.begin(), raw.end(), '\0');
+    return false;
+  }
+  plain = raw.substr(0, nul);
+  // Wipe the deciphered copy before it is released.
+  std::fill(raw.begin(), raw.end(), '\0');
+  return true;
+}
+
 }  // namespace
+
+bool derive_secure_part_key(const std::uint8_t* material, std::size_t material_len,
+                            std::uint8_t key[kSecureKeyBytes]) {
+  std::uint8_t acc[kSecureKeyBytes] = {};
+  bool ok = true;
+  for (std::size_t at = 0; at < material_len && ok; at += kSecureKeyBytes) {
+    std::uint8_t chunk[kSecureKeyBytes] = {};
+    std::memcpy(chunk, material + at, std::min(kSecureKeyBytes, material_len - at));
+    for (std::size_t i = 0; i < kSecureKeyBytes; ++i) acc[i] ^= chunk[i];
+    std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree> ctx(EVP_CIPHER_CTX_new());
+    int n1 = 0, n2 = 0;
+    std::uint8_t out[kSecureKeyBytes + 16];
+    ok = ctx &&
+         EVP_EncryptInit_ex(ctx.get(), EVP_aes_256_ecb(), nullptr, chunk, nullptr) == 1 &&
+         EVP_CIPHER_CTX_set_padding(ctx.get(), 0) == 1 &&
+         EVP_EncryptUpdate(ctx.get(), out, &n1, acc, static_cast<int>(sizeof acc)) == 1 &&
+         EVP_EncryptFinal_ex(ctx.get(), out + n1, &n2) == 1 &&
+         n1 + n2 == static_cast<int>(kSecureKeyBytes);
+    if (ok) std::memcpy(acc, out, kSecureKeyBytes);
+    OPENSSL_cleanse(chunk, sizeof chunk);
+    OPENSSL_cleanse(out, sizeof out);
+  }
+  if (ok) std::memcpy(key, acc, kSecureKeyBytes);
+  OPENSSL_cleanse(acc, sizeof acc);
+  return ok;
+}
 
 bool parse_connect_string(const std::string& text, std::map<std::string, std::string>& out,
                           std::string& why) {
@@ -86,29 +143,31 @@ std::uint32_t secure_part_iv_word(const std::uint8_t* random32) { return random3
 
 bool decipher_secure_part(const std::string& cipher, const std::uint8_t* random32,
                           std::string& plain, std::string& why) {
-  return decipher_secure_part_with(cipher, random32, secure_part_iv_word(random32), plain, why);
+  std::uint8_t key[kSecureKeyBytes];
+  if (!derive_secure_part_key(random32, kSecureKeyBytes, key)) {
+    why = "AES-256 key derivation failed";
+    return false;
+  }
+  const bool ok = decipher_with_key(cipher, key, secure_part_iv_word(random32), plain, why);
+  OPENSSL_cleanse(key, sizeof key);
+  return ok;
 }
 
-bool decipher_secure_part_with(const std::string& cipher, const std::uint8_t* random32, std::uint32_t iv_word,
-                               std::string& plain, std::string& why) {
-  if (cipher.empty() || cipher.size() % 16 != 0) {
-    why = "enciphered part of " + std::to_string(cipher.size()) + " bytes is not a multiple of 16";
+bool decipher_secure_part_mistaken(const std::string& cipher, const std::uint8_t* random32,
+                                   const SecurePartMistake& mistake, std::string& plain,
+                                   std::string& why) {
+  std::uint8_t key[kSecureKeyBytes];
+  if (mistake.material_as_key) {
+    std::memcpy(key, random32, kSecureKeyBytes);
+  } else if (!derive_secure_part_key(random32, kSecureKeyBytes, key)) {
+    why = "AES-256 key derivation failed";
     return false;
   }
-  std::string raw;
-  if (!run_aes(false, cipher, random32, iv_word, raw)) {
-    why = "AES-256 deciphering failed";
-    return false;
-  }
-  const std::size_t nul = raw.find('\0');
-  if (nul == std::string::npos) {
-    why = "enciphered part deciphers to an unterminated text";
-    return false;
-  }
-  plain = raw.substr(0, nul);
-  // Wipe the deciphered copy before it is released.
-  for (auto& c : raw) c = 0;
-  return true;
+  const std::uint32_t word =
+      mistake.four_byte_word ? load_le32(random32) : secure_part_iv_word(random32);
+  const bool ok = decipher_with_key(cipher, key, word, plain, why);
+  OPENSSL_cleanse(key, sizeof key);
+  return ok;
 }
 
 std::string encipher_secure_part(const std::string& text, const std::uint8_t* random32) {
@@ -116,7 +175,12 @@ std::string encipher_secure_part(const std::string& text, const std::uint8_t* ra
   padded.push_back('\0');
   padded.resize((padded.size() + 15) / 16 * 16, '\0');
   std::string out;
-  if (!run_aes(true, padded, random32, secure_part_iv_word(random32), out)) out.clear();
+  std::uint8_t key[kSecureKeyBytes];
+  if (!derive_secure_part_key(random32, kSecureKeyBytes, key) ||
+      !run_aes(true, padded, key, secure_part_iv_word(random32), out))
+    out.clear();
+  OPENSSL_cleanse(key, sizeof key);
+  std::fill(padded.begin(), padded.end(), '\0');
   return out;
 }
 

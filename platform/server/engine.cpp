@@ -38,7 +38,9 @@ std::string quote_literal(const std::string& s) {
   out.push_back('\'');
   return out;
 }
-bool word_char(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '@' || c == '$'; }
+bool word_char(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '@' || c == '$';
+}
 
 // Walks a text, calling `on_word(pos, len)` for every word outside quotes.
 template <class F>
@@ -50,7 +52,10 @@ void for_each_word(const std::string& s, F on_word) {
       std::size_t j = i + 1;
       while (j < s.size()) {
         if (s[j] == c) {
-          if (j + 1 < s.size() && s[j + 1] == c) { j += 2; continue; }
+          if (j + 1 < s.size() && s[j + 1] == c) {
+            j += 2;
+            continue;
+          }
           break;
         }
         ++j;
@@ -111,6 +116,28 @@ void fn_db_property(sqlite3_context* ctx, int, sqlite3_value** argv) {
   sqlite3_result_null(ctx);
 }
 
+void fn_client_file(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  auto* c = static_cast<Connection*>(sqlite3_user_data(ctx));
+  const unsigned char* n = sqlite3_value_text(argv[0]);
+  const std::string name = n ? reinterpret_cast<const char*>(n) : "";
+  const bool write = argc == 2;
+  std::string data;
+  if (write) {
+    const void* p = sqlite3_value_blob(argv[1]);
+    data.assign(p ? static_cast<const char*>(p) : "",
+                static_cast<std::size_t>(sqlite3_value_bytes(argv[1])));
+  }
+  const std::size_t size = data.size();
+  if (!c->engine->client_file(write, name, data)) {
+    sqlite3_result_error(ctx, "client file transfer failed", -1);
+    return;
+  }
+  if (write)
+    sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(size));
+  else
+    sqlite3_result_blob(ctx, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
+}
+
 void fn_db_name(sqlite3_context* ctx, int, sqlite3_value**) {
   const auto* c = static_cast<Connection*>(sqlite3_user_data(ctx));
   result_text(ctx, c->cfg->database_name);
@@ -118,29 +145,42 @@ void fn_db_name(sqlite3_context* ctx, int, sqlite3_value**) {
 
 Value column_value(sqlite3_stmt* st, int k) {
   switch (sqlite3_column_type(st, k)) {
-    case SQLITE_INTEGER: return Value::integer(sqlite3_column_int64(st, k));
-    case SQLITE_FLOAT: return Value::real(sqlite3_column_double(st, k));
+    case SQLITE_INTEGER:
+      return Value::integer(sqlite3_column_int64(st, k));
+    case SQLITE_FLOAT:
+      return Value::real(sqlite3_column_double(st, k));
     case SQLITE_BLOB: {
       const void* p = sqlite3_column_blob(st, k);
       const int n = sqlite3_column_bytes(st, k);
-      return Value::blob(p ? std::string(static_cast<const char*>(p), static_cast<std::size_t>(n)) : std::string());
+      return Value::blob(
+          p ? std::string(static_cast<const char*>(p), static_cast<std::size_t>(n))
+            : std::string());
     }
     case SQLITE_TEXT: {
       const unsigned char* p = sqlite3_column_text(st, k);
       const int n = sqlite3_column_bytes(st, k);
-      return Value::text(std::string(reinterpret_cast<const char*>(p), static_cast<std::size_t>(n)));
+      return Value::text(
+          std::string(reinterpret_cast<const char*>(p), static_cast<std::size_t>(n)));
     }
-    default: return Value::null();
+    default:
+      return Value::null();
   }
 }
 
 int bind_value(sqlite3_stmt* st, int k, const Value& v) {
   switch (v.kind) {
-    case Value::Int: return sqlite3_bind_int64(st, k, v.i);
-    case Value::Real: return sqlite3_bind_double(st, k, v.d);
-    case Value::Text: return sqlite3_bind_text(st, k, v.s.data(), static_cast<int>(v.s.size()), SQLITE_TRANSIENT);
-    case Value::Blob: return sqlite3_bind_blob(st, k, v.s.data(), static_cast<int>(v.s.size()), SQLITE_TRANSIENT);
-    default: return sqlite3_bind_null(st, k);
+    case Value::Int:
+      return sqlite3_bind_int64(st, k, v.i);
+    case Value::Real:
+      return sqlite3_bind_double(st, k, v.d);
+    case Value::Text:
+      return sqlite3_bind_text(st, k, v.s.data(), static_cast<int>(v.s.size()),
+                               SQLITE_TRANSIENT);
+    case Value::Blob:
+      return sqlite3_bind_blob(st, k, v.s.data(), static_cast<int>(v.s.size()),
+                               SQLITE_TRANSIENT);
+    default:
+      return sqlite3_bind_null(st, k);
   }
 }
 
@@ -149,10 +189,10 @@ const char* kSysSchema =
     "  resourceauth CHAR(1), dbaauth CHAR(1));"
     "CREATE VIEW SYS.SYSUSERPERMS AS SELECT * FROM SYSUSERPERM;"
     "CREATE TABLE SYS.SYSUSER(user_id INTEGER PRIMARY KEY, user_name VARCHAR(128));"
-    "CREATE TABLE SYS.SYSOPTION(user_id INTEGER, \"option\" VARCHAR(128), setting VARCHAR(128));"
+    "CREATE TABLE SYS.SYSOPTION(user_id INTEGER, \"option\" VARCHAR(128), setting "
+    "VARCHAR(128));"
     "CREATE TABLE SYS.SYSTABLE(table_id INTEGER PRIMARY KEY, table_name VARCHAR(128), "
     "  creator INTEGER, table_type VARCHAR(10));";
-
 
 // The database "in memory": a file in /dev/shm (memory-backed; the temporary
 // directory when there is none), shared by the connections of one server and
@@ -175,13 +215,15 @@ std::string memory_database_path(const void* owner) {
     if (!dir || !*dir) dir = "/tmp";
   }
   char name[256];
-  std::snprintf(name, sizeof name, "%s/vqeng12-%ld-%p.db", dir, static_cast<long>(getpid()), owner);
+  std::snprintf(name, sizeof name, "%s/vqeng12-%ld-%p.db", dir, static_cast<long>(getpid()),
+                owner);
   return name;
 }
 
 void acquire_memory_database(const std::string& path) {
   std::lock_guard<std::mutex> lock(g_memory_mu);
-  if (g_memory_users[path]++ == 0) remove_database_files(path);  // left by a process that crashed
+  if (g_memory_users[path]++ == 0)
+    remove_database_files(path);  // left by a process that crashed
 }
 
 void release_memory_database(const std::string& path) {
@@ -191,17 +233,20 @@ void release_memory_database(const std::string& path) {
   remove_database_files(path);
 }
 
-namespace {
-}  // namespace
-
 struct Engine::Stmt {
   std::string text;
   std::vector<std::string> pieces;  // rewritten statements
   sqlite3_stmt* st = nullptr;       // prepared when the text is one SQLite statement
   ~Stmt() { sqlite3_finalize(st); }
+  std::size_t cost() const {
+    std::size_t n = text.size() + kHeldStatementOverhead;
+    for (const auto& p : pieces) n += p.size();
+    return n;
+  }
 };
 
-std::string rewrite_dialect(const std::string& sql, const DatabaseConfig& cfg, const std::string& user) {
+std::string rewrite_dialect(const std::string& sql, const DatabaseConfig& cfg,
+                            const std::string& user) {
   bool has_endif = false;
   for_each_word(sql, [&](std::size_t p, std::size_t n) {
     if (lower(sql.substr(p, n)) == "endif") has_endif = true;
@@ -283,26 +328,53 @@ WireType type_from_decl(const char* decl) {
   const std::string d = upper(decl);
   unsigned a = 0, b = 0;
   const auto paren = d.find('(');
-  const int nums = paren == std::string::npos ? 0 : std::sscanf(d.c_str() + paren, "(%u,%u", &a, &b);
+  const int nums =
+      paren == std::string::npos ? 0 : std::sscanf(d.c_str() + paren, "(%u,%u", &a, &b);
   auto has = [&](const char* w) { return d.find(w) != std::string::npos; };
-  if (has("BIGINT")) t.type = -5;
-  else if (has("SMALLINT")) t.type = 5;
-  else if (has("TINYINT")) t.type = -6;
-  else if (has("INT")) t.type = 4;
-  else if (d == "BIT") t.type = -7;
-  else if (has("LONG BINARY") || has("BLOB")) { t.type = -4; t.length = 0x7FFFFFFF; }
-  else if (has("BINARY")) { t.type = -2; t.length = nums >= 1 ? a : 1; }
-  else if (has("LONG VARCHAR") || has("TEXT") || has("CLOB")) { t.type = -1; t.length = 0x7FFFFFFF; }
-  else if (has("CHAR")) { t.type = 1; t.length = nums >= 1 ? a : (has("VARCHAR") ? 32767 : 1); }
-  else if (has("DOUB") || has("FLOA") || has("REAL")) t.type = 8;
+  if (has("BIGINT"))
+    t.type = -5;
+  else if (has("SMALLINT"))
+    t.type = 5;
+  else if (has("TINYINT"))
+    t.type = -6;
+  else if (has("INT"))
+    t.type = 4;
+  else if (d == "BIT")
+    t.type = -7;
+  else if (has("LONG BINARY") || has("BLOB")) {
+    t.type = -4;
+    t.length = 0x7FFFFFFF;
+  } else if (has("BINARY")) {
+    t.type = -2;
+    t.length = nums >= 1 ? a : 1;
+  } else if (has("LONG VARCHAR") || has("TEXT") || has("CLOB")) {
+    t.type = -1;
+    t.length = 0x7FFFFFFF;
+  } else if (has("CHAR")) {
+    t.type = 1;
+    t.length = nums >= 1 ? a : (has("VARCHAR") ? 32767 : 1);
+  } else if (has("DOUB") || has("FLOA") || has("REAL"))
+    t.type = 8;
   else if (has("DEC") || has("NUMERIC")) {
-    t.type = 3;
+    t.type = has("NUMERIC") ? 2 : 3;  // numeric travels as item 115, decimal as 110
     t.precision = static_cast<std::uint8_t>(nums >= 1 ? std::min(a, 127u) : 30);
     t.scale = static_cast<std::uint8_t>(nums >= 2 ? std::min(b, 127u) : (nums >= 1 ? 0 : 6));
-  } else if (has("TIMESTAMP") || has("DATETIME")) { t.type = 9; t.subtype = 3; t.length = 26; }
-  else if (has("DATE")) { t.type = 9; t.subtype = 1; t.length = 10; }
-  else if (has("TIME")) { t.type = 9; t.subtype = 2; t.length = 15; }
-  else { t.type = 1; t.length = 32767; }
+  } else if (has("TIMESTAMP") || has("DATETIME")) {
+    t.type = 9;
+    t.subtype = 3;
+    t.length = 26;
+  } else if (has("DATE")) {
+    t.type = 9;
+    t.subtype = 1;
+    t.length = 10;
+  } else if (has("TIME")) {
+    t.type = 9;
+    t.subtype = 2;
+    t.length = 15;
+  } else {
+    t.type = 1;
+    t.length = 32767;
+  }
   return t;
 }
 
@@ -314,7 +386,24 @@ Engine::~Engine() {
   if (!memory_path_.empty()) release_memory_database(memory_path_);
 }
 
+bool Engine::client_file(bool write, const std::string& name, std::string& data) {
+  SqlError err;
+  if (!client_file_hook_) {
+    function_error_ = sql_error(-1000, "Client files cannot be reached on this connection");
+    return false;
+  }
+  if (client_file_hook_(write, name, data, err)) return true;
+  function_error_ = err;
+  return false;
+}
+
 SqlError Engine::last_error(int rc) {
+  if (function_error_) {
+    // One of our functions failed: its own error, not SQLite's wording of it.
+    SqlError e = *function_error_;
+    function_error_.reset();
+    return e;
+  }
   const int ext = db_ ? sqlite3_extended_errcode(db_) : rc;
   return map_sqlite_error(ext ? ext : rc, db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
 }
@@ -339,9 +428,11 @@ bool Engine::open(SqlError& err) {
     db_ = nullptr;
     return false;
   }
-  sqlite3_busy_timeout(db_, 5000);
   // With a write-ahead log, readers see the last commit and never wait for a
-  // writer; writers wait for each other up to the busy time-out.
+  // writer; writers wait for each other up to the busy time-out. A hundred writers on
+  // a loaded machine (or under a sanitizer) can queue for several seconds, and a
+  // database server makes a writer wait for a lock rather than fail it that soon.
+  sqlite3_busy_timeout(db_, 60000);
   sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
   sqlite3_extended_result_codes(db_, 1);
   sqlite3_progress_handler(db_, 1000, &Engine::progress_cb, this);
@@ -352,8 +443,10 @@ bool Engine::open(SqlError& err) {
   std::int64_t id = 1;
   std::string users;
   for (const auto& u : cfg_.users) {
-    users += "INSERT INTO SYS.SYSUSERPERM VALUES(" + std::to_string(id) + "," + quote_literal(u.first) + ",'Y','Y');";
-    users += "INSERT INTO SYS.SYSUSER VALUES(" + std::to_string(id) + "," + quote_literal(u.first) + ");";
+    users += "INSERT INTO SYS.SYSUSERPERM VALUES(" + std::to_string(id) + "," +
+             quote_literal(u.first) + ",'Y','Y');";
+    users += "INSERT INTO SYS.SYSUSER VALUES(" + std::to_string(id) + "," +
+             quote_literal(u.first) + ");";
     ++id;
   }
   const std::int64_t pub = id++, dbo = id++;
@@ -376,12 +469,17 @@ bool Engine::open(SqlError& err) {
     int argc;
     void (*fn)(sqlite3_context*, int, sqlite3_value**);
   };
-  const Fn fns[] = {{"property", 1, fn_property}, {"connection_property", 1, fn_connection_property},
-                    {"db_property", 1, fn_db_property}, {"db_name", 0, fn_db_name}};
+  const Fn fns[] = {{"property", 1, fn_property},
+                    {"connection_property", 1, fn_connection_property},
+                    {"db_property", 1, fn_db_property},
+                    {"db_name", 0, fn_db_name},
+                    {"vqeng_read_client_file", 1, fn_client_file},
+                    {"vqeng_write_client_file", 2, fn_client_file}};
   void (*free_ctx)(void*) = [](void* p) { delete static_cast<Connection*>(p); };
   for (const auto& f : fns) {
     // The first registration owns the context and frees it with the connection.
-    sqlite3_create_function_v2(db_, f.name, f.argc, SQLITE_UTF8, ctx, f.fn, nullptr, nullptr, free_ctx);
+    sqlite3_create_function_v2(db_, f.name, f.argc, SQLITE_UTF8, ctx, f.fn, nullptr, nullptr,
+                               free_ctx);
     free_ctx = nullptr;
   }
   return true;
@@ -394,7 +492,12 @@ bool Engine::prepare(const std::string& text, std::uint32_t& id, SqlError& err) 
   // One statement is prepared now, so that errors surface at prepare and it can
   // be described. Several statements (or a SET statement, which is ours to run)
   // are prepared one by one when they run, as each may depend on the one before.
-  if (s->pieces.size() == 1 && upper(s->pieces[0].substr(0, 4)) != "SET ") {
+  const std::string head =
+      upper(s->pieces.empty() ? std::string() : s->pieces[0].substr(0, 16));
+  const bool ours = head.compare(0, 4, "SET ") == 0 ||
+                    head.compare(0, 16, "CREATE VARIABLE ") == 0 ||
+                    head.compare(0, 14, "DROP VARIABLE ") == 0;
+  if (s->pieces.size() == 1 && !ours) {
     const int rc = sqlite3_prepare_v2(db_, s->pieces[0].c_str(), -1, &s->st, nullptr);
     if (rc != SQLITE_OK) {
       err = last_error(rc);
@@ -403,19 +506,95 @@ bool Engine::prepare(const std::string& text, std::uint32_t& id, SqlError& err) 
   }
   id = next_id_++;
   if (next_id_ == 0) next_id_ = 1;
+  held_bytes_ += s->cost();
   stmts_[id] = std::move(s);
   return true;
 }
 
 std::uint16_t Engine::param_count(std::uint32_t id) const {
   const auto it = stmts_.find(id);
-  if (it == stmts_.end() || !it->second->st) return 0;
+  if (it == stmts_.end()) return 0;
+  if (!it->second->st) {
+    // Statements we run ourselves: count the markers outside quotes.
+    std::uint16_t n = 0;
+    for (const auto& p : it->second->pieces) {
+      char quote = 0;
+      for (char c : p) {
+        if (quote)
+          quote = c == quote ? 0 : quote;
+        else if (c == '\'' || c == '"')
+          quote = c;
+        else if (c == '?')
+          ++n;
+      }
+    }
+    return n;
+  }
   return static_cast<std::uint16_t>(sqlite3_bind_parameter_count(it->second->st));
 }
 
+namespace {
+
+bool query_text(const std::string& piece) {
+  std::string head;
+  for (char c : piece) {
+    if (std::isspace(static_cast<unsigned char>(c)) || c == '(') {
+      if (head.empty()) continue;
+      break;
+    }
+    head.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+  }
+  return head == "SELECT" || head == "WITH" || head == "VALUES";
+}
+
+// Column descriptions from a statement's declared types; an expression column
+// takes the type of its value in `first`, when given.
+std::vector<ColumnDesc> columns_of(sqlite3_stmt* st, const std::vector<Value>* first) {
+  std::vector<ColumnDesc> cols;
+  const int n = sqlite3_column_count(st);
+  for (int k = 0; k < n; ++k) {
+    ColumnDesc c;
+    const char* name = sqlite3_column_name(st, k);
+    c.name = name ? name : "";
+    const char* decl = sqlite3_column_decltype(st, k);
+    c.type = type_from_decl(decl);
+    if (!decl && first && static_cast<std::size_t>(k) < first->size()) {
+      switch ((*first)[static_cast<std::size_t>(k)].kind) {
+        case Value::Int:
+          c.type = WireType{};
+          c.type.type = -5;
+          break;
+        case Value::Real:
+          c.type = WireType{};
+          c.type.type = 8;
+          break;
+        case Value::Blob:
+          c.type = type_from_decl("LONG BINARY");
+          break;
+        default:
+          break;
+      }
+    }
+    cols.push_back(std::move(c));
+  }
+  return cols;
+}
+
+}  // namespace
+
 bool Engine::is_query(std::uint32_t id) const {
   const auto it = stmts_.find(id);
-  return it != stmts_.end() && it->second->st && sqlite3_column_count(it->second->st) > 0;
+  if (it == stmts_.end()) return false;
+  if (it->second->st) return sqlite3_column_count(it->second->st) > 0;
+  if (it->second->pieces.size() < 2) return false;
+  for (const auto& p : it->second->pieces)
+    if (query_text(p)) return true;
+  return false;
+}
+
+bool Engine::is_multi(std::uint32_t id) const {
+  const auto it = stmts_.find(id);
+  return it != stmts_.end() && !it->second->st && it->second->pieces.size() > 1;
 }
 
 bool Engine::describe_output(std::uint32_t id, std::vector<ColumnDesc>& cols, SqlError& err) {
@@ -426,7 +605,19 @@ bool Engine::describe_output(std::uint32_t id, std::vector<ColumnDesc>& cols, Sq
     return false;
   }
   sqlite3_stmt* st = it->second->st;
-  if (!st) return true;
+  if (!st) {
+    // Several statements: the columns of the first query, when it can be
+    // prepared before the statements ahead of it have run.
+    for (const auto& p : it->second->pieces) {
+      if (!query_text(p)) continue;
+      sqlite3_stmt* tmp = nullptr;
+      if (sqlite3_prepare_v2(db_, p.c_str(), -1, &tmp, nullptr) == SQLITE_OK && tmp)
+        cols = columns_of(tmp, nullptr);
+      sqlite3_finalize(tmp);
+      break;
+    }
+    return true;
+  }
   const int n = sqlite3_column_count(st);
   bool peeked = false, have_row = false;
   for (int k = 0; k < n; ++k) {
@@ -445,10 +636,19 @@ bool Engine::describe_output(std::uint32_t id, std::vector<ColumnDesc>& cols, Sq
       }
       if (have_row) {
         switch (sqlite3_column_type(st, k)) {
-          case SQLITE_INTEGER: c.type = WireType{}; c.type.type = -5; break;
-          case SQLITE_FLOAT: c.type = WireType{}; c.type.type = 8; break;
-          case SQLITE_BLOB: c.type = type_from_decl("LONG BINARY"); break;
-          default: break;
+          case SQLITE_INTEGER:
+            c.type = WireType{};
+            c.type.type = -5;
+            break;
+          case SQLITE_FLOAT:
+            c.type = WireType{};
+            c.type.type = 8;
+            break;
+          case SQLITE_BLOB:
+            c.type = type_from_decl("LONG BINARY");
+            break;
+          default:
+            break;
         }
       }
     }
@@ -491,12 +691,14 @@ bool Engine::begin_if_needed(sqlite3_stmt* st, SqlError& err) {
 }
 
 bool Engine::step_all(sqlite3_stmt* st, const std::vector<Value>& params, std::size_t max_rows,
-                      ExecResult& res, SqlError& err) {
+                      ExecResult& res, SqlError& err, std::size_t max_bytes) {
   sqlite3_reset(st);
   sqlite3_clear_bindings(st);
   const int np = sqlite3_bind_parameter_count(st);
   for (int k = 1; k <= np && static_cast<std::size_t>(k) <= params.size(); ++k) {
-    if (bind_value(st, k, params[static_cast<std::size_t>(k - 1)]) != SQLITE_OK) {
+    Value v;
+    if (!resolve_variable(params[static_cast<std::size_t>(k - 1)], v, err)) return false;
+    if (bind_value(st, k, v) != SQLITE_OK) {
       err = last_error(SQLITE_ERROR);
       return false;
     }
@@ -505,6 +707,8 @@ bool Engine::step_all(sqlite3_stmt* st, const std::vector<Value>& params, std::s
   const int ncol = sqlite3_column_count(st);
   res.has_result_set = ncol > 0;
   res.rows.clear();
+  res.bytes = 0;
+  res.too_large = false;
   for (;;) {
     const int rc = sqlite3_step(st);
     if (rc == SQLITE_DONE) break;
@@ -515,10 +719,21 @@ bool Engine::step_all(sqlite3_stmt* st, const std::vector<Value>& params, std::s
     }
     if (res.rows.size() >= max_rows) break;
     std::vector<Value> row;
-    for (int k = 0; k < ncol; ++k) row.push_back(column_value(st, k));
+    std::size_t row_bytes = sizeof(std::vector<Value>);
+    for (int k = 0; k < ncol; ++k) {
+      row.push_back(column_value(st, k));
+      row_bytes += sizeof(Value) + kHeldValueOverhead + row.back().s.size();
+    }
+    if (row_bytes > max_bytes - std::min(max_bytes, res.bytes)) {
+      res.too_large = true;
+      break;
+    }
+    res.bytes += row_bytes;
     res.rows.push_back(std::move(row));
     if (res.rows.size() >= max_rows) break;
   }
+  if (res.has_result_set)
+    res.columns = columns_of(st, res.rows.empty() ? nullptr : &res.rows.front());
   res.changes = res.has_result_set ? 0 : static_cast<std::uint32_t>(sqlite3_changes(db_));
   sqlite3_reset(st);
   return true;
@@ -531,9 +746,14 @@ bool Engine::set_option(const std::string& piece, bool* handled, SqlError& err) 
   const std::string up = upper(rest);
   if (up.compare(0, 4, "SET ") != 0) return true;
   std::size_t p = 4;
-  auto skip_ws = [&] { while (p < rest.size() && std::isspace(static_cast<unsigned char>(rest[p]))) ++p; };
+  auto skip_ws = [&] {
+    while (p < rest.size() && std::isspace(static_cast<unsigned char>(rest[p]))) ++p;
+  };
   skip_ws();
-  if (up.compare(p, 10, "TEMPORARY ") == 0) { p += 10; skip_ws(); }
+  if (up.compare(p, 10, "TEMPORARY ") == 0) {
+    p += 10;
+    skip_ws();
+  }
   if (up.compare(p, 7, "OPTION ") != 0) return true;
   p += 7;
   *handled = true;
@@ -548,17 +768,86 @@ bool Engine::set_option(const std::string& piece, bool* handled, SqlError& err) 
   std::string value = trim(rest.substr(eq + 1));
   if (value.size() >= 2 && (value[0] == '\'' || value[0] == '"') && value.back() == value[0])
     value = value.substr(1, value.size() - 2);
-  options_[name] = value;
-  if (name == "isolation_level")
-    sqlite3_exec(db_, value == "0" ? "PRAGMA read_uncommitted = 1" : "PRAGMA read_uncommitted = 0",
-                 nullptr, nullptr, nullptr);
+  return set_option_value(name, &value, err);
+}
+
+bool Engine::resolve_variable(const Value& v, Value& out, SqlError& err) const {
+  if (v.kind != Value::Variable) {
+    out = v;
+    return true;
+  }
+  const auto it = variables_.find(lower(v.s));
+  if (it == variables_.end()) {
+    err = sql_error(-143, "Column '" + v.s + "' not found", {v.s});
+    return false;
+  }
+  out = it->second;
   return true;
 }
 
-bool Engine::run_piece(const std::string& piece, const std::vector<Value>& params, std::size_t max_rows,
-                       ExecResult& res, SqlError& err) {
+bool Engine::variable_statement(const std::string& piece, const std::vector<Value>& params,
+                                bool* handled, SqlError& err) {
+  // CREATE VARIABLE name type, DROP VARIABLE name, SET name = name || ?
+  *handled = false;
+  std::vector<std::string> words;
+  for_each_word(piece,
+                [&](std::size_t at, std::size_t n) { words.push_back(piece.substr(at, n)); });
+  if (words.size() < 3) return true;
+  const std::string w0 = upper(words[0]), w1 = upper(words[1]);
+  if (w0 == "CREATE" && w1 == "VARIABLE" && words.size() >= 4) {
+    *handled = true;
+    const std::string name = lower(words[2]);
+    if (variables_.count(name)) {
+      err = sql_error(-110, "Item '" + words[2] + "' already exists", {words[2]});
+      return false;
+    }
+    // A new variable is empty, so that appending to it builds the value.
+    const bool binary = upper(piece).find("BINARY") != std::string::npos;
+    variables_[name] = binary ? Value::blob({}) : Value::text({});
+    return true;
+  }
+  if (w0 == "DROP" && w1 == "VARIABLE") {
+    *handled = true;
+    if (variables_.erase(lower(words[2])) == 0) {
+      err = sql_error(-143, "Column '" + words[2] + "' not found", {words[2]});
+      return false;
+    }
+    return true;
+  }
+  if (w0 == "SET" && words.size() == 3 && variables_.count(lower(words[1])) &&
+      lower(words[2]) == lower(words[1]) && piece.find("||") != std::string::npos &&
+      piece.find('?') != std::string::npos) {
+    *handled = true;
+    Value& target = variables_[lower(words[1])];
+    if (params.empty()) {
+      err = sql_error(-1000, "SET " + words[1] + " needs its value");
+      return false;
+    }
+    Value add;
+    if (!resolve_variable(params.front(), add, err)) return false;
+    if (add.kind == Value::Null || add.kind == Value::Unset) return true;
+    const std::string piece_bytes =
+        add.kind == Value::Text || add.kind == Value::Blob ? add.s : value_text(add);
+    std::size_t held = 0;
+    for (const auto& v : variables_) held += v.second.s.size();
+    if (held + piece_bytes.size() > cfg_.limits.max_connection_bytes) {
+      err = sql_error(-1000, "Server variables would hold more than the " +
+                                 std::to_string(cfg_.limits.max_connection_bytes) +
+                                 " bytes one connection may hold");
+      return false;
+    }
+    target.s += piece_bytes;
+    return true;
+  }
+  return true;
+}
+
+bool Engine::run_piece(const std::string& piece, const std::vector<Value>& params,
+                       std::size_t max_rows, ExecResult& res, SqlError& err,
+                       std::size_t max_bytes) {
   bool handled = false;
   if (!set_option(piece, &handled, err)) return false;
+  if (!handled && !variable_statement(piece, params, &handled, err)) return false;
   if (handled) {
     res = ExecResult{};
     return true;
@@ -569,13 +858,13 @@ bool Engine::run_piece(const std::string& piece, const std::vector<Value>& param
     err = last_error(rc);
     return false;
   }
-  const bool ok = step_all(st, params, max_rows, res, err);
+  const bool ok = step_all(st, params, max_rows, res, err, max_bytes);
   sqlite3_finalize(st);
   return ok;
 }
 
 bool Engine::execute(std::uint32_t id, const std::vector<Value>& params, std::size_t max_rows,
-                     ExecResult& res, SqlError& err) {
+                     ExecResult& res, SqlError& err, std::size_t max_bytes) {
   res = ExecResult{};
   const auto it = stmts_.find(id);
   if (it == stmts_.end()) {
@@ -583,9 +872,20 @@ bool Engine::execute(std::uint32_t id, const std::vector<Value>& params, std::si
     return false;
   }
   Stmt& s = *it->second;
-  if (s.st) return step_all(s.st, params, max_rows, res, err);
-  for (const auto& piece : s.pieces)
-    if (!run_piece(piece, params, max_rows, res, err)) return false;
+  if (s.st) return step_all(s.st, params, max_rows, res, err, max_bytes);
+  // Several statements, one after the other: each query's rows are kept as a
+  // result set, all within the byte bound.
+  std::vector<ResultSet> sets;
+  std::size_t bytes = 0;
+  for (const auto& piece : s.pieces) {
+    if (!run_piece(piece, params, max_rows, res, err, max_bytes - std::min(max_bytes, bytes)))
+      return false;
+    bytes += res.bytes;
+    if (res.too_large) break;
+    if (res.has_result_set) sets.push_back(ResultSet{res.columns, res.rows});
+  }
+  res.sets = std::move(sets);
+  res.bytes = bytes;
   return true;
 }
 
@@ -596,7 +896,105 @@ bool Engine::execute_immediate(const std::string& text, ExecResult& res, SqlErro
   return true;
 }
 
-void Engine::drop(std::uint32_t id) { stmts_.erase(id); }
+namespace {
+
+// Options a client may read before it has set them, with our defaults.
+const std::map<std::string, std::string>& default_options() {
+  static const std::map<std::string, std::string> d{
+      {"ansinull", "On"},
+      {"blocking", "On"},
+      {"chained", "On"},
+      {"date_format", "YYYY-MM-DD"},
+      {"date_order", "YMD"},
+      {"isolation_level", "0"},
+      {"quoted_identifier", "On"},
+      {"time_format", "HH:NN:SS.SSS"},
+      {"timestamp_format", "YYYY-MM-DD HH:NN:SS.SSS"},
+      {"timestamp_with_time_zone_format", "YYYY-MM-DD HH:NN:SS.SSS+HH:NN"},
+  };
+  return d;
+}
+
+}  // namespace
+
+bool Engine::option_value(const std::string& name, std::string& value) const {
+  const std::string key = lower(name);
+  const auto it = options_.find(key);
+  if (it != options_.end()) {
+    value = it->second;
+    return true;
+  }
+  const auto d = default_options().find(key);
+  if (d == default_options().end()) return false;
+  value = d->second;
+  return true;
+}
+
+bool Engine::set_option_value(const std::string& name, const std::string* value,
+                              SqlError& err) {
+  const std::string key = lower(name);
+  if (option_hook_) {
+    bool taken = false;
+    std::string why;
+    if (!option_hook_(key, value, &taken, why)) {
+      err = sql_error(-200, "Invalid value for option '" + name + "': " + why, {name});
+      return false;
+    }
+    if (taken) return true;
+  }
+  if (value)
+    options_[key] = *value;
+  else
+    options_.erase(key);
+  std::string now;
+  if (key == "isolation_level" && db_ && option_value(key, now))
+    sqlite3_exec(db_,
+                 now == "0" ? "PRAGMA read_uncommitted = 1" : "PRAGMA read_uncommitted = 0",
+                 nullptr, nullptr, nullptr);
+  return true;
+}
+
+std::string Engine::statement_text(std::uint32_t id) const {
+  const auto it = stmts_.find(id);
+  if (it == stmts_.end()) return {};
+  return it->second->pieces.size() == 1 ? it->second->pieces[0] : it->second->text;
+}
+
+bool Engine::source_table(std::uint32_t id, std::string& table,
+                          std::vector<std::string>& columns) const {
+  table.clear();
+  columns.clear();
+  const auto it = stmts_.find(id);
+  if (it == stmts_.end() || !it->second->st) return false;
+  sqlite3_stmt* st = it->second->st;
+  const int n = sqlite3_column_count(st);
+  for (int k = 0; k < n; ++k) {
+    const char* t = sqlite3_column_table_name(st, k);
+    const char* c = sqlite3_column_origin_name(st, k);
+    const char* db = sqlite3_column_database_name(st, k);
+    if (!t || !c || !db || std::strcmp(db, "main") != 0 || (!table.empty() && table != t)) {
+      table.clear();
+      columns.clear();
+      return false;
+    }
+    table = t;
+    columns.push_back(c);
+  }
+  return !table.empty();
+}
+
+bool Engine::run_sql(const std::string& sql, const std::vector<Value>& params,
+                     std::size_t max_rows, ExecResult& res, SqlError& err) {
+  res = ExecResult{};
+  return run_piece(sql, params, max_rows, res, err);
+}
+
+void Engine::drop(std::uint32_t id) {
+  const auto it = stmts_.find(id);
+  if (it == stmts_.end()) return;
+  held_bytes_ -= it->second->cost();
+  stmts_.erase(it);
+}
 
 bool Engine::commit(SqlError& err) {
   if (sqlite3_get_autocommit(db_)) return true;

@@ -9,9 +9,13 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app_connect.h"
+#include "fault_script.h"
+#include "limits.h"
 #include "sql_error.h"
 #include "values.h"
 
@@ -25,9 +29,21 @@ struct DatabaseConfig {
   std::string server_name = "vqeng12";
   std::string database_file;  // empty: a database in memory shared by all connections
   std::string database_name;  // db_name(); the file's name without extension by default
+  // The connect's DBN must name this database (case ignored) only when the
+  // command line named one (-n after the file, or the file itself); a server
+  // started without a database serves its database in memory under any name.
+  bool database_named = false;
   std::string version = "12.0.1.2566";
   std::uint16_t tcp_port = 0;  // the port we listen on, for the name check reply
-  std::map<std::string, std::string> users{{"DBA", "sql"}};  // user -> password
+  // User -> password. User ids compare without regard to case; passwords exactly.
+  std::map<std::string, std::string> users{{"dba", "sql"}};
+  Limits limits;
+  std::vector<FaultRule> faults;  // the fault script, for every connection
+  int liveness = kLivenessEcho;   // app_connect.h
+  // Started by a client's local-server start (hand-shake descriptor given) to stop
+  // with its last connection: the first connection, the starting client's, may
+  // then ask for a shutdown before it has connected to the database.
+  bool started_for_auto_stop = false;
 };
 
 struct ColumnDesc {
@@ -35,10 +51,22 @@ struct ColumnDesc {
   WireType type;
 };
 
+// One result set of a statement text that holds several queries.
+struct ResultSet {
+  std::vector<ColumnDesc> columns;
+  std::vector<std::vector<Value>> rows;
+};
+
 struct ExecResult {
   std::vector<std::vector<Value>> rows;  // rows produced (at most the rows asked for)
-  std::uint32_t changes = 0;             // rows changed by the last statement
-  bool has_result_set = false;           // the statement is a query
+  std::vector<ColumnDesc> columns;       // a query's columns
+  // A text of several statements: the result set of each query among them, in
+  // order (rows above are the last statement's).
+  std::vector<ResultSet> sets;
+  std::uint32_t changes = 0;    // rows changed by the last statement
+  bool has_result_set = false;  // the statement is a query
+  std::size_t bytes = 0;        // what the rows hold (values and overhead)
+  bool too_large = false;       // stopped at the byte bound it was given
 };
 
 class Engine {
@@ -59,12 +87,17 @@ class Engine {
   bool describe_input(std::uint32_t id, std::vector<ColumnDesc>& params, SqlError& err);
   std::uint16_t param_count(std::uint32_t id) const;
   bool is_query(std::uint32_t id) const;
+  // A text of several statements (run one by one, each query giving a result set).
+  bool is_multi(std::uint32_t id) const;
   bool has_statement(std::uint32_t id) const { return stmts_.count(id) != 0; }
-  // Runs a statement with the given parameters, keeping at most max_rows rows.
+  // Runs a statement with the given parameters, keeping at most max_rows rows and
+  // stopping (too_large) before the kept rows pass max_bytes.
   bool execute(std::uint32_t id, const std::vector<Value>& params, std::size_t max_rows,
-               ExecResult& res, SqlError& err);
+               ExecResult& res, SqlError& err, std::size_t max_bytes = SIZE_MAX);
   bool execute_immediate(const std::string& text, ExecResult& res, SqlError& err);
   void drop(std::uint32_t id);
+  // What the prepared statements hold.
+  std::size_t held_bytes() const { return held_bytes_; }
 
   bool commit(SqlError& err);
   bool rollback(SqlError& err);
@@ -74,26 +107,72 @@ class Engine {
   void set_interrupt_check(std::function<bool()> check) { interrupt_check_ = std::move(check); }
 
   const std::map<std::string, std::string>& options() const { return options_; }
+  // A server option's value: one set on this connection, else the default. False
+  // for a name the server does not know.
+  bool option_value(const std::string& name, std::string& value) const;
+  // Sets an option for this connection; a null value returns it to its default.
+  // False with `err` when a hook refuses the value.
+  bool set_option_value(const std::string& name, const std::string* value, SqlError& err);
+  // Options that are not settings but orders to the server itself (such as
+  // "vqeng_fault") go to this hook instead of the option table; it answers false
+  // with a reason to refuse the value.
+  using OptionHook = std::function<bool(const std::string& name, const std::string* value,
+                                        bool* taken, std::string& why)>;
+  void set_option_hook(OptionHook hook) { option_hook_ = std::move(hook); }
+
+  // Files on the client's machine, read and written through the connection by
+  // the functions vqeng_read_client_file(name) (the file's bytes) and
+  // vqeng_write_client_file(name, data) (the bytes written). The hook does the
+  // exchange; it answers false with the error the statement then fails with.
+  using ClientFileHook = std::function<bool(bool write, const std::string& name,
+                                            std::string& data, SqlError& err)>;
+  void set_client_file_hook(ClientFileHook hook) { client_file_hook_ = std::move(hook); }
+  bool client_file(bool write, const std::string& name, std::string& data);
+
+  // The text a statement runs as: its one statement after the dialect rewrite,
+  // else the text it was prepared from (empty for no statement).
+  std::string statement_text(std::uint32_t id) const;
+  // The one table all result columns of a query come from, and each column's
+  // name there; false when the columns are not all plain columns of one table.
+  bool source_table(std::uint32_t id, std::string& table,
+                    std::vector<std::string>& columns) const;
+  // Runs one statement text (no dialect rewrite) with parameters; for the
+  // server's own statements, such as positioned updates.
+  bool run_sql(const std::string& sql, const std::vector<Value>& params, std::size_t max_rows,
+               ExecResult& res, SqlError& err);
   const DatabaseConfig& config() const { return cfg_; }
 
  private:
   struct Stmt;
-  bool run_piece(const std::string& piece, const std::vector<Value>& params, std::size_t max_rows,
-                 ExecResult& res, SqlError& err);
+  bool run_piece(const std::string& piece, const std::vector<Value>& params,
+                 std::size_t max_rows, ExecResult& res, SqlError& err,
+                 std::size_t max_bytes = SIZE_MAX);
   bool step_all(sqlite3_stmt* st, const std::vector<Value>& params, std::size_t max_rows,
-                ExecResult& res, SqlError& err);
+                ExecResult& res, SqlError& err, std::size_t max_bytes = SIZE_MAX);
   bool set_option(const std::string& piece, bool* handled, SqlError& err);
+  // CREATE VARIABLE, DROP VARIABLE and SET v = v || ? on server variables.
+  bool variable_statement(const std::string& piece, const std::vector<Value>& params,
+                          bool* handled, SqlError& err);
+  // A parameter with variable references replaced by the variables' values.
+  bool resolve_variable(const Value& v, Value& out, SqlError& err) const;
   bool begin_if_needed(sqlite3_stmt* st, SqlError& err);
   SqlError last_error(int rc);
   static int progress_cb(void* self);
 
   const DatabaseConfig& cfg_;
   sqlite3* db_ = nullptr;
-  std::string user_ = "DBA";
+  std::string user_ = "dba";
   std::map<std::uint32_t, std::unique_ptr<Stmt>> stmts_;
   std::uint32_t next_id_ = 1;
+  std::size_t held_bytes_ = 0;
   std::map<std::string, std::string> options_;
+  // Server variables of this connection (lower-case name -> value); they carry
+  // long parameters that a client sends in pieces.
+  std::map<std::string, Value> variables_;
   std::function<bool()> interrupt_check_;
+  OptionHook option_hook_;
+  ClientFileHook client_file_hook_;
+  std::optional<SqlError> function_error_;  // set by one of our SQL functions that failed
   std::string memory_path_;  // the shared database file when the database is "in memory"
 };
 
@@ -105,7 +184,8 @@ void release_memory_database(const std::string& path);
 
 // The dialect layer's text rewrite: @@version, @@servername, CURRENT USER,
 // isnull(...) and if ... then ... else ... endif. Text inside quotes is left alone.
-std::string rewrite_dialect(const std::string& sql, const DatabaseConfig& cfg, const std::string& user);
+std::string rewrite_dialect(const std::string& sql, const DatabaseConfig& cfg,
+                            const std::string& user);
 
 // Splits a text into statements at ';' outside quotes; empty statements dropped.
 std::vector<std::string> split_statements(const std::string& sql);

@@ -62,18 +62,21 @@ bool ItemReader::take_raw(std::size_t n, const std::uint8_t** out) {
   return true;
 }
 
-ItemReader::Result ItemReader::read_value(const Item& first, std::string& out, std::size_t max_total) {
+ItemReader::Result ItemReader::read_value(const Item& first, std::string& out,
+                                          std::size_t max_total) {
   out.clear();
   if (!first.special()) {
     out.assign(reinterpret_cast<const char*>(first.payload), first.length);
     return Result::Ok;
   }
-  if (!first.is_long()) return fail("value item " + std::to_string(first.code) + " with special length");
+  if (!first.is_long())
+    return fail("value item " + std::to_string(first.code) + " with special length");
   Item it;
   if (next(it) != Result::Ok || it.code != kItemLongHeader || it.length != 4)
     return fail("long value without its length item");
   const std::uint32_t total = load_le32(it.payload);
-  if (total > max_total) return fail("long value of " + std::to_string(total) + " bytes is too large");
+  if (total > max_total)
+    return fail("long value of " + std::to_string(total) + " bytes is too large");
   out.reserve(total);
   for (;;) {
     if (next(it) != Result::Ok) return fail("long value cut off");
@@ -153,6 +156,36 @@ void ItemWriter::put_bytes(std::uint8_t code, const void* data, std::size_t len)
     done += n;
   }
   put_empty(kItemLongEnd);
+}
+
+std::string ItemWriter::take_since(const Mark& m) {
+  std::string out;
+  if (m.packets == 0 || m.packets > packets_.size()) {
+    for (const auto& pk : packets_) out += pk.substr(kShortHeaderBytes);
+    if (m.packets == 0) packets_.clear();
+    return out;
+  }
+  out += packets_[m.packets - 1].substr(m.bytes);
+  packets_[m.packets - 1].resize(m.bytes);
+  for (std::size_t i = m.packets; i < packets_.size(); ++i)
+    out += packets_[i].substr(kShortHeaderBytes);
+  packets_.resize(m.packets);
+  return out;
+}
+
+void ItemWriter::put_raw_items(const std::string& items) {
+  const std::vector<std::string> bodies{items};
+  ItemReader r(&bodies);
+  Item it;
+  while (r.next(it) == ItemReader::Result::Ok) {
+    if (it.special() && !it.is_long()) {
+      put_special(it.code, it.length);
+      continue;
+    }
+    std::string v;
+    if (r.read_value(it, v, items.size()) != ItemReader::Result::Ok) return;
+    put_bytes(it.code, v);
+  }
 }
 
 std::vector<std::string> ItemWriter::finish(std::uint8_t extra_status) {

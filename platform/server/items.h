@@ -28,7 +28,7 @@ constexpr std::uint8_t kLenLong = 251;  // special length: a long value follows
 
 struct Item {
   std::uint8_t code = 0;
-  std::uint8_t length = 0;             // payload length, or 251..254 for special lengths
+  std::uint8_t length = 0;                // payload length, or 251..254 for special lengths
   const std::uint8_t* payload = nullptr;  // valid while the reader's message lives
   bool is_long() const { return length == kLenLong; }
   bool special() const { return length > kMaxShortPayload; }
@@ -50,7 +50,10 @@ class ItemReader {
   Result read_value(const Item& first, std::string& out, std::size_t max_total);
   bool at_end() const;
   // Steps back over the item that next() returned last (once).
-  void unread() { packet_ = prev_packet_; pos_ = prev_pos_; }
+  void unread() {
+    packet_ = prev_packet_;
+    pos_ = prev_pos_;
+  }
   const std::string& error() const { return error_; }
   Result fail(const std::string& why);
 
@@ -58,8 +61,8 @@ class ItemReader {
   bool take_raw(std::size_t n, const std::uint8_t** p);
 
   const std::vector<std::string>* bodies_;
-  std::size_t packet_ = 0;  // index into *bodies_
-  std::size_t pos_ = 0;     // read position in the current body
+  std::size_t packet_ = 0;                      // index into *bodies_
+  std::size_t pos_ = 0;                         // read position in the current body
   std::size_t prev_packet_ = 0, prev_pos_ = 0;  // where the last item started
   std::string error_;
 };
@@ -73,17 +76,31 @@ class ItemWriter {
       : max_packet_(max_packet), new_form_(new_form_pieces) {}
 
   void put(std::uint8_t code, const void* payload, std::size_t len);  // len <= 250
-  void put(std::uint8_t code, const std::string& payload) { put(code, payload.data(), payload.size()); }
+  void put(std::uint8_t code, const std::string& payload) {
+    put(code, payload.data(), payload.size());
+  }
   void put_empty(std::uint8_t code) { put(code, nullptr, 0); }
   void put_special(std::uint8_t code, std::uint8_t special_len);  // 251..254
   // Short item when it fits in 250 bytes, else a long value.
   void put_bytes(std::uint8_t code, const void* data, std::size_t len);
-  void put_bytes(std::uint8_t code, const std::string& s) { put_bytes(code, s.data(), s.size()); }
+  void put_bytes(std::uint8_t code, const std::string& s) {
+    put_bytes(code, s.data(), s.size());
+  }
 
   // Ends the message: the last packet gets the end-of-message bit (an empty
   // packet when nothing was written). Returns the packets, headers filled in.
   std::vector<std::string> finish(std::uint8_t extra_status = 0);
   bool empty() const { return packets_.empty(); }
+
+  // A place in what was written, and the items written after it: they are taken
+  // out (as item bytes, whole items in order) so that others can go first.
+  struct Mark {
+    std::size_t packets = 0, bytes = 0;
+  };
+  Mark mark() const { return {packets_.size(), packets_.empty() ? 0 : packets_.back().size()}; }
+  std::string take_since(const Mark& m);
+  // Writes item bytes as take_since gave them (long values re-cut as needed).
+  void put_raw_items(const std::string& items);
 
  private:
   std::string& room_for(std::size_t n);

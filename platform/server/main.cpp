@@ -8,10 +8,13 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "command_line.h"
+#include "discovery_responder.h"
 #include "server.h"
 #include "shm_listener.h"
 
@@ -35,7 +38,8 @@ void report(int fd, std::uint16_t status) {
 }
 
 std::string base_name_no_ext(const std::string& path) {
-  std::string b = path.substr(path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1);
+  std::string b =
+      path.substr(path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1);
   const auto dot = b.rfind('.');
   return dot == std::string::npos || dot == 0 ? b : b.substr(0, dot);
 }
@@ -55,9 +59,24 @@ int main(int argc, char** argv) {
   vqeng::DatabaseConfig cfg;
   if (!cl.server_name.empty()) cfg.server_name = cl.server_name;
   cfg.database_file = cl.database_file;
-  cfg.database_name = !cl.database_name.empty() ? cl.database_name
+  cfg.database_name = !cl.database_name.empty()   ? cl.database_name
                       : !cl.database_file.empty() ? base_name_no_ext(cl.database_file)
                                                   : cfg.server_name;
+  cfg.database_named = !cl.database_name.empty() || !cl.database_file.empty();
+  cfg.limits = cl.limits;
+  cfg.liveness = cl.liveness;
+  if (!cl.fault_script.empty()) {
+    std::ifstream in(cl.fault_script);
+    std::stringstream text;
+    text << in.rdbuf();
+    if (!in || !vqeng::parse_fault_script(text.str(), cfg.faults, why)) {
+      std::fprintf(stderr, "vqeng12: fault script %s: %s\n", cl.fault_script.c_str(),
+                   in ? why.c_str() : "cannot be read");
+      report(cl.handshake_fd, 255);
+      return 2;
+    }
+  }
+  cfg.started_for_auto_stop = cl.auto_stop && cl.handshake_fd >= 0;
   for (const auto& s : cl.ignored) std::fprintf(stderr, "vqeng12: ignoring %s\n", s.c_str());
 
   vqeng::RequestLog log;
@@ -91,6 +110,12 @@ int main(int argc, char** argv) {
 
   std::printf("port=%d\n", server.port());
   std::fflush(stdout);
+  vqeng::DiscoveryResponder discovery;
+  if (!discovery.start(cl.discovery, cfg.server_name, cfg.database_name, cfg.tcp_port, why)) {
+    std::fprintf(stderr, "vqeng12: %s\n", why.c_str());
+    report(cl.handshake_fd, 2);
+    return 1;
+  }
   log.line("0 server " + cfg.server_name + " ready on port " + std::to_string(server.port()));
   report(cl.handshake_fd, 0);
   server.serve();

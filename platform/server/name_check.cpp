@@ -64,7 +64,8 @@ bool parse_name_check(const std::string& p, NameCheckRequest& req, std::string& 
     const std::size_t len = static_cast<std::uint8_t>(p[at + 1]);
     const std::string payload = p.substr(at + 2, len);
     if (tag == 8) req.asked_name = payload.substr(0, payload.find('\0'));
-    if (tag == 4 && len == 8) req.token = (std::uint64_t{be(payload, 0, 4)} << 32) | be(payload, 4, 4);
+    if (tag == 4 && len == 8)
+      req.token = (std::uint64_t{be(payload, 0, 4)} << 32) | be(payload, 4, 4);
     at += 2 + len;
   }
   if (count != 0) {
@@ -74,8 +75,8 @@ bool parse_name_check(const std::string& p, NameCheckRequest& req, std::string& 
   return true;
 }
 
-std::string build_name_check_response(const NameCheckRequest& req, const std::string& server_name,
-                                      std::uint16_t port) {
+std::string build_name_check_response(const NameCheckRequest& req,
+                                      const std::string& server_name, std::uint16_t port) {
   std::string name = server_name.substr(0, 253);
   name.push_back('\0');
   std::string sections;

@@ -25,7 +25,7 @@ struct NameCheckRequest {
 bool parse_name_check(const std::string& packet, NameCheckRequest& req, std::string& why);
 
 // The response naming this server, with its TCP port.
-std::string build_name_check_response(const NameCheckRequest& req, const std::string& server_name,
-                                      std::uint16_t port);
+std::string build_name_check_response(const NameCheckRequest& req,
+                                      const std::string& server_name, std::uint16_t port);
 
 }  // namespace vqeng

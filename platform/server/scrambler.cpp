@@ -6,8 +6,12 @@
 namespace vqeng {
 namespace {
 
-std::uint16_t rotr16(std::uint16_t v) { return static_cast<std::uint16_t>((v >> 1) | (v << 15)); }
-std::uint16_t rotl16(std::uint16_t v) { return static_cast<std::uint16_t>((v << 1) | (v >> 15)); }
+std::uint16_t rotr16(std::uint16_t v) {
+  return static_cast<std::uint16_t>((v >> 1) | (v << 15));
+}
+std::uint16_t rotl16(std::uint16_t v) {
+  return static_cast<std::uint16_t>((v << 1) | (v >> 15));
+}
 
 std::uint32_t gcd32(std::uint32_t a, std::uint32_t b) {
   while (b != 0) {
@@ -19,10 +23,15 @@ std::uint32_t gcd32(std::uint32_t a, std::uint32_t b) {
 }
 
 // Word i of the buffer; the caller never asks for the half word this way.
-std::uint16_t word_at(const std::uint8_t* buf, std::uint32_t i) { return load_le16(buf + 2 * i); }
-void set_word(std::uint8_t* buf, std::uint32_t i, std::uint16_t v) { store_le16(buf + 2 * i, v); }
+std::uint16_t word_at(const std::uint8_t* buf, std::uint32_t i) {
+  return load_le16(buf + 2 * i);
+}
+void set_word(std::uint8_t* buf, std::uint32_t i, std::uint16_t v) {
+  store_le16(buf + 2 * i, v);
+}
 
-bool packet_geometry(const std::uint8_t* packet, std::uint32_t packet_len, std::uint16_t* body_len) {
+bool packet_geometry(const std::uint8_t* packet, std::uint32_t packet_len,
+                     std::uint16_t* body_len) {
   if (packet_len < kShortHeaderBytes) return false;
   const std::uint16_t total = load_be16(packet + 2);
   const std::size_t hdr = header_bytes(packet[0]);
@@ -31,7 +40,8 @@ bool packet_geometry(const std::uint8_t* packet, std::uint32_t packet_len, std::
   return true;
 }
 
-void packet_key(const std::uint8_t* packet, std::uint16_t body, std::uint32_t* key, std::uint32_t* step) {
+void packet_key(const std::uint8_t* packet, std::uint16_t body, std::uint32_t* key,
+                std::uint32_t* step) {
   const std::uint32_t type = packet[0];
   const std::uint32_t status = packet[1];
   *key = static_cast<std::uint16_t>(((type * 256) + status) ^ body);
@@ -48,7 +58,8 @@ std::uint32_t makekey(std::uint32_t seed, std::uint16_t length) {
   return k;
 }
 
-void yach_encrypt(std::uint32_t key, std::uint32_t step, std::uint16_t length, std::uint8_t* buf) {
+void yach_encrypt(std::uint32_t key, std::uint32_t step, std::uint16_t length,
+                  std::uint8_t* buf) {
   const std::uint32_t n = (static_cast<std::uint32_t>(length) + 1) / 2;
   if (n < 2) return;
   const std::uint32_t s = step % n;
@@ -74,7 +85,8 @@ void yach_encrypt(std::uint32_t key, std::uint32_t step, std::uint16_t length, s
   set_word(buf, 0, t);
 }
 
-void yach_decrypt(std::uint32_t key, std::uint32_t step, std::uint16_t length, std::uint8_t* buf) {
+void yach_decrypt(std::uint32_t key, std::uint32_t step, std::uint16_t length,
+                  std::uint8_t* buf) {
   const std::uint32_t n = (static_cast<std::uint32_t>(length) + 1) / 2;
   if (n < 2) return;
   const std::uint32_t d = n - (step % n);

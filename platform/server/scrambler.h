@@ -14,8 +14,10 @@ std::uint32_t makekey(std::uint32_t seed, std::uint16_t length);
 // Scramble / restore `length` bytes in place. `step` must come from makekey for the
 // same length and `length` must be at least 3; the byte after the buffer is never
 // touched.
-void yach_encrypt(std::uint32_t key, std::uint32_t step, std::uint16_t length, std::uint8_t* buf);
-void yach_decrypt(std::uint32_t key, std::uint32_t step, std::uint16_t length, std::uint8_t* buf);
+void yach_encrypt(std::uint32_t key, std::uint32_t step, std::uint16_t length,
+                  std::uint8_t* buf);
+void yach_decrypt(std::uint32_t key, std::uint32_t step, std::uint16_t length,
+                  std::uint8_t* buf);
 
 // Scramble / descramble one whole packet in place. The header is left as it is
 // (its status byte, bit 0x20 included, feeds the key); bodies of 2 bytes or fewer

@@ -10,8 +10,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "session.h"
 
@@ -34,6 +37,40 @@ bool send_all(int fd, const std::string& data) {
 bool openssl_random(std::uint8_t* out, std::size_t n) {
   return RAND_bytes(out, static_cast<int>(n)) == 1;
 }
+
+// A client connection over TCP.
+class TcpChannel : public Channel {
+ public:
+  explicit TcpChannel(int fd) : fd_(fd) {}
+  ~TcpChannel() override { ::close(fd_); }
+  long receive(std::uint8_t* buf, std::size_t len, int timeout_ms) override {
+    for (;;) {
+      if (timeout_ms >= 0) {
+        pollfd p{fd_, POLLIN, 0};
+        const int ready = ::poll(&p, 1, timeout_ms);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready == 0) return kTimedOut;
+        if (ready < 0) return kFailed;
+      }
+      const ssize_t n = ::recv(fd_, buf, len, timeout_ms == 0 ? MSG_DONTWAIT : 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return kTimedOut;
+      return n < 0 ? kFailed : static_cast<long>(n);
+    }
+  }
+  bool send(const std::string& data) override { return send_all(fd_, data); }
+  bool send_now(const std::string& packet) override {
+    const ssize_t n = ::send(fd_, packet.data(), packet.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    // A packet begun is finished, so that the stream stays whole.
+    if (n > 0 && static_cast<std::size_t>(n) < packet.size())
+      return send_all(fd_, packet.substr(static_cast<std::size_t>(n)));
+    return n > 0;
+  }
+  void shut() override { ::shutdown(fd_, SHUT_RDWR); }
+
+ private:
+  int fd_;
+};
 
 }  // namespace
 
@@ -108,8 +145,8 @@ void Server::reap(bool all) {
   {
     std::lock_guard<std::mutex> lock(conns_mu_);
     for (auto it = conns_.begin(); it != conns_.end();) {
-      if (all || (*it)->done) {
-        if (all && !(*it)->done) ::shutdown((*it)->fd, SHUT_RDWR);  // wakes its thread
+      if (all || (*it)->state.done) {
+        if (all && !(*it)->state.done) (*it)->channel->shut();  // wakes its thread
         finished.push_back(std::move(*it));
         it = conns_.erase(it);
       } else {
@@ -119,11 +156,22 @@ void Server::reap(bool all) {
   }
   for (auto& c : finished) {
     if (c->thread.joinable()) c->thread.join();
-    ::close(c->fd);
+  }
+}
+
+void Server::run_liveness() {
+  std::unique_lock<std::mutex> wait_lock(liveness_mu_);
+  while (!stop_liveness_) {
+    liveness_cv_.wait_for(wait_lock, std::chrono::milliseconds(250));
+    if (stop_liveness_) break;
+    const std::int64_t now = monotonic_ms();
+    std::lock_guard<std::mutex> lock(conns_mu_);
+    for (const auto& c : conns_) send_liveness_if_due(*c->channel, c->state, now);
   }
 }
 
 void Server::serve() {
+  std::thread liveness([this] { run_liveness(); });
   std::uint32_t next_number = 1;
   for (;;) {
     pollfd p[2] = {{listen_fd_, POLLIN, 0}, {stop_pipe_[0], POLLIN, 0}};
@@ -141,54 +189,56 @@ void Server::serve() {
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     auto c = std::make_unique<Conn>();
-    c->fd = fd;
+    c->channel = std::make_unique<TcpChannel>(fd);
     Conn* raw = c.get();
     const std::uint32_t number = next_number++;
     {
       std::lock_guard<std::mutex> lock(conns_mu_);
+      unsigned serving = 0;
+      int refusing = 0;
+      for (const auto& k : conns_) {
+        if (k->state.done) continue;
+        if (k->refusing)
+          ++refusing;
+        else
+          ++serving;
+      }
+      if (serving >= cfg_.limits.max_connections) {
+        if (refusing >= kRefusalSlots) {
+          if (log_)
+            log_->line(std::to_string(number) + " closed: " + std::to_string(serving) +
+                       " connections open and " + std::to_string(refusing) + " being refused");
+          continue;  // the channel closes the socket
+        }
+        c->refusing = true;
+      }
       conns_.push_back(std::move(c));
     }
     raw->thread = std::thread([this, raw, number] { run_connection(raw, number); });
   }
   reap(true);
+  {
+    std::lock_guard<std::mutex> lock(liveness_mu_);
+    stop_liveness_ = true;
+  }
+  liveness_cv_.notify_all();
+  liveness.join();
 }
 
 void Server::run_connection(Conn* c, std::uint32_t number) {
-  Session s(cfg_, number, [this](const std::string& l) { if (log_) log_->line(l); }, openssl_random);
-  std::uint8_t buf[16384];
-  // While a statement runs, bytes that arrive meanwhile (an attention) are taken
-  // without blocking.
-  s.set_poll_hook([&] {
-    for (;;) {
-      const ssize_t n = ::recv(c->fd, buf, sizeof buf, MSG_DONTWAIT);
-      if (n == 0) s.peer_closed();
-      if (n <= 0) return;
-      s.feed(buf, static_cast<std::size_t>(n));
-    }
-  });
-  // A shutdown request is acted on once its reply is on the wire: stopping at once
-  // would let the reaper cut this connection before the client hears the answer.
-  bool shutdown_asked = false;
-  s.set_shutdown_hook([&shutdown_asked] { shutdown_asked = true; });
-  while (!s.closed()) {
-    const ssize_t n = ::recv(c->fd, buf, sizeof buf, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      s.peer_closed();
-      break;
-    }
-    s.feed(buf, static_cast<std::size_t>(n));
-    s.run();
-    const bool sent = send_all(c->fd, s.take_output());
-    if (shutdown_asked) stop();
-    if (!sent) {
-      s.peer_closed();
-      break;
-    }
+  Session s(
+      cfg_, number,
+      [this](const std::string& l) {
+        if (log_) log_->line(l);
+      },
+      openssl_random);
+  if (c->refusing) {
+    s.refuse_connect(std::to_string(cfg_.limits.max_connections) +
+                     " connections are open, the most this server serves");
   }
+  if (serve_connection(s, *c->channel, c->state, cfg_.limits)) stop();
   ++served_;
-  ::shutdown(c->fd, SHUT_RDWR);
-  c->done = true;  // the reaper joins this thread and closes the descriptor
+  c->state.done = true;  // the reaper joins this thread and closes the channel
 }
 
 }  // namespace vqeng

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <list>
@@ -12,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "connection_loop.h"
 #include "engine.h"
 
 namespace vqeng {
@@ -56,9 +58,16 @@ class Server {
  private:
   struct Conn {
     std::thread thread;
-    int fd = -1;
-    std::atomic<bool> done{false};
+    std::unique_ptr<Channel> channel;
+    ConnectionState state;  // whole packets go out under state.send_mu
+    bool refusing = false;  // past the connection limit: its connect is refused
   };
+  // Sends a liveness packet on every connection that has sent nothing for a
+  // third of its liveness time-out, until stop_liveness_ is set.
+  void run_liveness();
+  // Connections past the limit that are still answered (with a refused connect);
+  // past these a new connection is closed at once.
+  static constexpr int kRefusalSlots = 16;
   void run_connection(Conn* c, std::uint32_t number);
   void reap(bool all);
 
@@ -72,6 +81,9 @@ class Server {
   std::list<std::unique_ptr<Conn>> conns_;
   std::atomic<int> served_{0};
   bool auto_stop_ = false;
+  std::mutex liveness_mu_;
+  std::condition_variable liveness_cv_;
+  bool stop_liveness_ = false;
 };
 
 }  // namespace vqeng

@@ -2,79 +2,19 @@
 #include "session.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "connect_request.h"
 #include "name_check.h"
+#include "request_items.h"
 #include "scrambler.h"
 #include "sql_error.h"
 #include "wire.h"
 
 namespace vqeng {
-namespace {
 
-enum RequestItem : std::uint8_t {
-  kReqTimeZone = 3,
-  kReqCharset = 4,
-  kReqNcharCharset = 5,
-  kReqShutdown = 8,
-  kReqConnect = 16,
-  kReqDisconnect = 19,
-  kReqSecurePart = 20,
-  kReqValidate = 21,
-  kReqPrepare = 22,
-  kReqDrop = 23,
-  kReqExecute = 24,
-  kReqExecImmediate = 25,
-  kReqDescribeInput = 27,
-  kReqDescribeOutput = 28,
-  kReplyParams = 30,
-  kReplyStmtHandle = 29,
-  kReqCachedDrop = 32,
-  kReqOpen = 33,
-  kReqClose = 34,
-  kReqFetch = 35,
-  kReqPrefetch = 36,
-  kReqAlign = 37,
-  kReplyCursor = 44,
-  kReqCloseByName = 48,
-  kReqCommit = 58,
-  kReqRollback = 59,
-  kReqPrepareCommit = 60,
-  kStatusError = 65,   // 'A'
-  kStatusOk = 66,      // 'B'
-  kInfo32 = 67,        // 'C'
-  kReqHandle = 133,
-  kItemMessageText = 135,
-  kReqPrepareFlags = 136,
-  kReqPrepareExtra = 142,
-  kReqRowDescription = 69,
-  kReqRowColumn = 70,
-};
-
-constexpr std::uint16_t kFetchAbsolute = 0x01;
-constexpr std::uint16_t kFetchBookmark = 0x08;
-// Rows kept for one cursor; a larger result fails the open rather than the server.
-constexpr std::size_t kMaxCursorRows = 5000000;
-
-constexpr std::size_t kMaxStatementBytes = 16u << 20;
-// One request message may not grow beyond this; a client that sends more is
-// broken or hostile, and we close it rather than run out of memory.
-constexpr std::size_t kMaxMessageBytes = 256u << 20;
-constexpr std::uint8_t kInfoFlagsSlot = 17;
-constexpr std::uint8_t kInfoDescribeComplete = 0x01;
-
-// SQL text for the request log: one line, long texts cut.
-std::string log_text(const std::string& s, std::size_t max = 4000) {
-  std::string out = s.substr(0, max);
-  for (auto& c : out)
-    if (c == '\r' || c == '\n') c = ' ';
-  if (s.size() > max) out += "...";
-  return out;
-}
-
-}  // namespace
-
-Session::Session(const DatabaseConfig& cfg, std::uint32_t number, LogSink log, RandomSource random)
+Session::Session(const DatabaseConfig& cfg, std::uint32_t number, LogSink log,
+                 RandomSource random)
     : cfg_(cfg), number_(number), log_(std::move(log)), random_(std::move(random)) {}
 
 Session::~Session() = default;
@@ -89,11 +29,14 @@ void Session::close(const std::string& reason) {
   state_ = State::Closed;
   close_reason_ = reason;
   queue_.clear();
+  queued_bytes_ = 0;
   log("closed: " + reason);
 }
 
 void Session::peer_closed() {
-  if (!closed_) close(state_ == State::Connected ? "peer closed the connection" : "peer closed before connecting");
+  if (!closed_)
+    close(state_ == State::Connected ? "peer closed the connection"
+                                     : "peer closed before connecting");
 }
 
 std::string Session::take_output() {
@@ -110,7 +53,7 @@ void Session::feed(const std::uint8_t* data, std::size_t len) {
     const Next n = reader_.next(packet);
     if (n == Next::NeedMore) return;
     if (n == Next::Error) {
-      close("bad packet: " + reader_.error());
+      fail_connection("bad packet: " + reader_.error());
       return;
     }
     on_packet(packet);
@@ -129,7 +72,8 @@ void Session::on_packet(std::string& packet) {
     }
     first_packet_seen_ = true;
   }
-  if (status & kStatusScrambled) descramble_packet(p, static_cast<std::uint32_t>(packet.size()));
+  if (status & kStatusScrambled)
+    descramble_packet(p, static_cast<std::uint32_t>(packet.size()));
   const std::string body = packet.substr(header_bytes(type));
   switch (type) {
     case kPktAppConnect:
@@ -162,10 +106,10 @@ void Session::on_packet(std::string& packet) {
       log("attention");
       return;
     case kPktData:
-    case kPktCompressed:
+    case kPktQueuedData:
       break;
     default:
-      close("packet of unknown type " + std::to_string(type));
+      fail_connection("packet of unknown type " + std::to_string(type));
       return;
   }
   if (state_ == State::AwaitAppConnect) {
@@ -174,12 +118,28 @@ void Session::on_packet(std::string& packet) {
   }
   std::string data = body;
   if (status & kStatusCompressed) {
-    if (!inflater_) {
-      close("compressed packet while compression is off");
+    if (type != kPktData) {
+      fail_connection("compressed packet of type " + std::to_string(type));
       return;
     }
-    if (!inflater_->inflate_body(body, data, kMaxMessageBytes - partial_bytes_)) {
-      close("compressed packet does not inflate");
+    if (!inflater_) {
+      fail_connection("compressed packet while compression is off");
+      return;
+    }
+    // Inflating stops at what the message and the connection may still take, so
+    // that a few compressed bytes cannot claim much memory.
+    const Limits& lim = cfg_.limits;
+    const std::size_t held = partial_bytes_ + queued_bytes_;
+    const std::size_t room =
+        std::min(lim.max_message_bytes - std::min(lim.max_message_bytes, partial_bytes_),
+                 lim.max_connection_bytes - std::min(lim.max_connection_bytes, held));
+    bool too_much = false;
+    if (!inflater_->inflate_body(body, data, room, &too_much)) {
+      if (too_much) {
+        fail_connection(input_limit_reason());
+      } else {
+        fail_connection("compressed packet does not inflate");
+      }
       return;
     }
   } else if (inflater_ && packet.size() >= agreed_.comp_threshold) {
@@ -188,21 +148,32 @@ void Session::on_packet(std::string& packet) {
     inflater_->reset();
   }
   partial_bytes_ += data.size();
-  if (partial_bytes_ > kMaxMessageBytes) {
-    close("request message larger than " + std::to_string(kMaxMessageBytes) + " bytes");
+  if (partial_bytes_ > cfg_.limits.max_message_bytes ||
+      partial_bytes_ + queued_bytes_ > cfg_.limits.max_connection_bytes) {
+    fail_connection(input_limit_reason());
     return;
   }
   partial_.push_back(std::move(data));
   if (status & kStatusEndOfMessage) {
     queue_.push_back(std::move(partial_));
+    queued_bytes_ += partial_bytes_;
     partial_.clear();
     partial_bytes_ = 0;
   }
 }
 
+std::string Session::input_limit_reason() const {
+  if (partial_bytes_ > cfg_.limits.max_message_bytes ||
+      partial_bytes_ + queued_bytes_ <= cfg_.limits.max_connection_bytes)
+    return "request message larger than " + std::to_string(cfg_.limits.max_message_bytes) +
+           " bytes";
+  return "requests waiting to run hold more than " +
+         std::to_string(cfg_.limits.max_connection_bytes) + " bytes";
+}
+
 void Session::on_app_connect(const std::string& body) {
   if (state_ != State::AwaitAppConnect) {
-    close("second app-connect packet");
+    fail_connection("second app-connect packet");
     return;
   }
   AppConnectRequest req;
@@ -216,7 +187,7 @@ void Session::on_app_connect(const std::string& body) {
     close("no random bytes for the app-connect reply");
     return;
   }
-  std::string reply = build_app_connect_reply(req, random, agreed_);
+  std::string reply = build_app_connect_reply(req, random, agreed_, cfg_.liveness);
   if (agreed_.compression) {
     deflater_ = std::make_unique<Compressor>();
     inflater_ = std::make_unique<Decompressor>();
@@ -225,9 +196,10 @@ void Session::on_app_connect(const std::string& body) {
       return;
     }
   }
-  log("app-connect minor=" + std::to_string(agreed_.minor) + " packet=" +
-      std::to_string(agreed_.packet_size) + " encryption=" + std::to_string(agreed_.encryption) +
-      " compression=" + (agreed_.compression ? "1" : "0"));
+  log("app-connect minor=" + std::to_string(agreed_.minor) +
+      " packet=" + std::to_string(agreed_.packet_size) + " encryption=" +
+      std::to_string(agreed_.encryption) + " compression=" + (agreed_.compression ? "1" : "0") +
+      " liveness=" + std::to_string(agreed_.liveness));
   std::string pk(kShortHeaderBytes, '\0');
   pk[0] = static_cast<char>(kPktAppConnect);
   pk[1] = static_cast<char>(kStatusEndOfMessage);
@@ -240,7 +212,8 @@ void Session::on_app_connect(const std::string& body) {
 
 void Session::send_packets(std::vector<std::string> packets) {
   for (auto& pk : packets) {
-    if (deflater_ && pk[0] == static_cast<char>(kPktData) && pk.size() >= agreed_.comp_threshold) {
+    if (deflater_ && pk[0] == static_cast<char>(kPktData) &&
+        pk.size() >= agreed_.comp_threshold) {
       std::string z;
       if (deflater_->deflate_body(pk.substr(kShortHeaderBytes), z) &&
           z.size() + kShortHeaderBytes <= agreed_.packet_size) {
@@ -248,7 +221,8 @@ void Session::send_packets(std::vector<std::string> packets) {
         c[0] = pk[0];
         c[1] = static_cast<char>(pk[1] | kStatusCompressed);
         c += z;
-        store_be16(reinterpret_cast<std::uint8_t*>(&c[2]), static_cast<std::uint16_t>(c.size()));
+        store_be16(reinterpret_cast<std::uint8_t*>(&c[2]),
+                   static_cast<std::uint16_t>(c.size()));
         pk.swap(c);
       } else {
         // Sent as it is; the peer resets its inflate stream on such a packet.
@@ -257,7 +231,8 @@ void Session::send_packets(std::vector<std::string> packets) {
     }
     if (agreed_.encryption == 1) {
       pk[1] = static_cast<char>(pk[1] | kStatusScrambled);
-      scramble_packet(reinterpret_cast<std::uint8_t*>(&pk[0]), static_cast<std::uint32_t>(pk.size()));
+      scramble_packet(reinterpret_cast<std::uint8_t*>(&pk[0]),
+                      static_cast<std::uint32_t>(pk.size()));
     }
     out_ += pk;
   }
@@ -277,6 +252,7 @@ void Session::run() {
   while (!closed_ && !queue_.empty()) {
     Bodies msg = std::move(queue_.front());
     queue_.pop_front();
+    for (const auto& b : msg) queued_bytes_ -= std::min(queued_bytes_, b.size());
     if (attentions_ > 0) {
       log("message dropped after an attention");
       continue;
@@ -289,6 +265,8 @@ void Session::run() {
 void Session::handle_message(const Bodies& bodies) {
   ItemReader r(&bodies);
   ItemWriter w(agreed_.packet_size, agreed_.minor > 9);
+  fault_delay_ms_ = 0;
+  fault_drop_ = fault_corrupt_ = fault_hang_ = false;
   last_prepared_ = 0;
   last_opened_ = 0;
   last_executed_ = 0;
@@ -297,12 +275,26 @@ void Session::handle_message(const Bodies& bodies) {
   for (;;) {
     const auto rc = r.next(item);
     if (rc == ItemReader::Result::EndOfMessage) break;
-    if (rc == ItemReader::Result::Error) {
-      protocol_error(r.error());
-      return;
+    if (rc == ItemReader::Result::Ok && state_ != State::Closed) apply_faults(r, item, w);
+    const ItemWriter::Mark before = w.mark();
+    const bool ok = rc == ItemReader::Result::Ok && dispatch(r, item, w);
+    status_override_.reset();
+    info_override_.reset();
+    redirect_.reset();
+    if (!pending_file_close_.empty()) {
+      // Client files closed while the request ran: the closes lead its reply.
+      const std::string reply = w.take_since(before);
+      w.put_raw_items(pending_file_close_);
+      w.put_raw_items(reply);
+      pending_file_close_.clear();
     }
-    if (!dispatch(r, item, w)) {
-      if (!closed_) protocol_error(r.error().empty() ? "bad request" : r.error());
+    if (!ok) {
+      if (closed_) return;
+      std::string why = protocol_fault_;
+      if (why.empty()) why = r.error().empty() ? "bad request" : r.error();
+      protocol_fault_.clear();
+      end_with_error_record(w, why);
+      close("protocol error: " + why);
       return;
     }
   }
@@ -311,21 +303,49 @@ void Session::handle_message(const Bodies& bodies) {
     log("reply dropped after an attention");
     return;  // run() sends the acknowledgement instead
   }
-  if (w.empty() && state_ == State::Connected && !disconnect_after_reply_ && extra_replies_.empty()) {
+  if (w.empty() && state_ == State::Connected && close_after_reply_.empty() &&
+      extra_replies_.empty()) {
     return;  // queued items only (time zone, drops, aligns): they get no reply
   }
-  send_packets(w.finish());
-  for (auto& extra : extra_replies_) send_packets(extra->finish());
+  if (send_reply(w))
+    for (auto& extra : extra_replies_) send_packets(extra->finish());
   extra_replies_.clear();
-  if (disconnect_after_reply_) close("client disconnected");
+  if (!close_after_reply_.empty() && !closed_) close(close_after_reply_);
 }
 
 bool Session::protocol_error(const std::string& why) {
-  close("protocol error: " + why);
+  if (protocol_fault_.empty()) protocol_fault_ = why;
   return false;
 }
 
+void Session::fail_connection(const std::string& reason) {
+  if (closed_) return;
+  if (state_ == State::AwaitConnect || state_ == State::Connected) {
+    ItemWriter w(agreed_.packet_size, agreed_.minor > 9);
+    end_with_error_record(w, reason);
+  }
+  close(reason);
+}
+
+void Session::end_with_error_record(ItemWriter& w, const std::string& reason) {
+  // The peer hears why before the connection goes: the replies written so far,
+  // then an error record where the next reply would start, then the end of the
+  // message. A client reading a status there gets the record; one that expects
+  // another item reports a protocol error of its own.
+  const SqlError e =
+      sql_error(-308, "Protocol error: " + reason + "; the server closes the connection");
+  write_status(w, &e);
+  w.put_empty(kItemEnd);  // no information items
+  send_packets(w.finish());
+  log("error record sent: " + reason);
+}
+
 void Session::write_status(ItemWriter& w, const SqlError* e) {
+  std::optional<SqlError> scripted;
+  if (status_override_) {
+    scripted.swap(status_override_);
+    e = &*scripted;
+  }
   if (!e || e->sqlcode == 0) {
     w.put_empty(kStatusOk);
     return;
@@ -337,8 +357,21 @@ void Session::write_status(ItemWriter& w, const SqlError* e) {
   w.put_empty(kItemEnd);  // end of the record list
 }
 
-void Session::write_info(ItemWriter& w, std::initializer_list<std::pair<std::uint8_t, std::uint32_t>> slots) {
-  for (const auto& s : slots) {
+void Session::write_info(ItemWriter& w,
+                         std::initializer_list<std::pair<std::uint8_t, std::uint32_t>> slots) {
+  std::vector<std::pair<std::uint8_t, std::uint32_t>> all(slots);
+  if (info_override_) {
+    // A scripted information item: it replaces the slot's value, or joins the list.
+    bool found = false;
+    for (auto& s : all)
+      if (s.first == info_override_->first) {
+        s.second = info_override_->second;
+        found = true;
+      }
+    if (!found) all.push_back(*info_override_);
+    info_override_.reset();
+  }
+  for (const auto& s : all) {
     std::string p;
     put_le32(p, s.second);
     put_u8(p, s.first);
@@ -348,7 +381,8 @@ void Session::write_info(ItemWriter& w, std::initializer_list<std::pair<std::uin
 }
 
 std::uint32_t Session::resolve(std::uint32_t handle) const {
-  if ((handle == kNullHandle || handle == kImplicitHandle) && last_prepared_ != 0) return last_prepared_;
+  if ((handle == kNullHandle || handle == kImplicitHandle) && last_prepared_ != 0)
+    return last_prepared_;
   return handle;
 }
 
@@ -357,40 +391,94 @@ bool Session::dispatch(ItemReader& r, const Item& item, ItemWriter& w) {
     if (item.code == kReqConnect) return on_connect(r, item, w);
     if (item.code == kReqTimeZone) return true;
     if (item.code == kReqShutdown) return on_shutdown(item, w);
-    return protocol_error("request " + std::to_string(item.code) + " before the database connect");
+    return protocol_error("request " + std::to_string(item.code) +
+                          " before the database connect");
   }
   switch (item.code) {
-    case kReqPrepare: return on_prepare(r, item, w);
-    case kReqValidate: return on_validate(r, item, w);
+    case kReqPrepare:
+      return on_prepare(r, item, w);
+    case kReqValidate:
+      return on_validate(r, item, w);
     case kReqDescribeInput:
-    case kReqDescribeOutput: return on_describe(item, w);
-    case kReqExecute: return on_execute(r, item, w);
-    case kReqExecImmediate: return on_exec_immediate(r, item, w);
-    case kReqOpen: return on_open(r, item, w);
-    case kReqRowDescription: return on_row_description(r, item);
-    case kReqFetch: return on_fetch(item, w);
-    case kReqPrefetch: return on_prefetch(item);
-    case kReqAlign: return on_align(item);
-    case kReqClose: return on_close(item, w);
+    case kReqDescribeOutput:
+      return on_describe(item, w);
+    case kReqExecute:
+      return on_execute(r, item, w);
+    case kReqExecImmediate:
+      return on_exec_immediate(r, item, w);
+    case kReqOpen:
+      return on_open(r, item, w);
+    case kReqRowDescription:
+      return on_row_description(r, item);
+    case kReqFetch:
+      return on_fetch(item, w);
+    case kReqPrefetch:
+      return on_prefetch(item);
+    case kReqAlign:
+      return on_align(item);
+    case kReqClose:
+      return on_close(item, w);
     case kReqCommit:
     case kReqRollback:
-    case kReqPrepareCommit: return on_transaction(item, w);
+    case kReqPrepareCommit:
+      return on_transaction(item, w);
     case kReqCharset:
-    case kReqNcharCharset: return on_charset(item, w);
-    case kReqDisconnect: return on_disconnect(w);
-    case kReqShutdown: return on_shutdown(item, w);
+    case kReqNcharCharset:
+      return on_charset(item, w);
+    case kReqDisconnect:
+      return on_disconnect(w);
+    case kReqShutdown:
+      return on_shutdown(item, w);
     case kReqTimeZone:
-      if (item.length != 4) return protocol_error("time zone item of " + std::to_string(item.length) + " bytes");
+      if (item.length != 4)
+        return protocol_error("time zone item of " + std::to_string(item.length) + " bytes");
       tz_minutes_ = static_cast<std::int32_t>(load_le32(item.payload));
       log("time-zone " + std::to_string(tz_minutes_));
       return true;
     case kReqDrop:
     case kReqCachedDrop:
-      if (item.length != 4) return protocol_error("drop item of " + std::to_string(item.length) + " bytes");
+      if (item.length != 4)
+        return protocol_error("drop item of " + std::to_string(item.length) + " bytes");
       log("drop " + std::to_string(load_le32(item.payload)));
       engine_->drop(load_le32(item.payload));
       return true;
-    case kReqCloseByName: return on_close_by_name(r, item);
+    case kReqCloseByName:
+      return on_close_by_name(r, item);
+    case kReqGetOption:
+      return on_get_option(r, item, w);
+    case kReqSetOption:
+      return on_set_option(r, item, w);
+    case kReqServerInfo:
+      return on_server_info(r, item, w);
+    case kReqNeedsQuotes:
+    case kReqDeleteFile:
+      return on_text_request(r, item, w);
+    case kReqCursorCheck:
+      return on_cursor_check(r, item, w);
+    case kReqPoolPark:
+    case kReqPoolReuse:
+      return on_pool(r, item, w);
+    case kReqFind:
+    case kReqStartDatabase:
+    case kReqStopDatabase:
+      return on_database_control(r, item, w);
+    case kReqDescribeCursorInput:
+    case kReqDescribeCursorOutput:
+      return on_describe_cursor(item, w);
+    case kReqResume:
+      return on_resume(item, w);
+    case kReqGetData:
+      return on_get_data(r, item, w);
+    case kReqPut:
+      return on_put(r, item, w);
+    case kReqUpdate:
+      return on_update(r, item, w);
+    case kReqDelete:
+      return on_delete(r, item, w);
+    case kReqExplain:
+      return on_explain(r, item, w);
+    case kItemEnd:
+      return protocol_error("an end item (0) where a request belongs");
     default:
       return protocol_error("unknown request item " + std::to_string(item.code));
   }
@@ -405,46 +493,116 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
   std::string secret, cipher;
   const auto at_secure = r.next(next);
   if (at_secure == ItemReader::Result::Ok) {
-    if (next.code != kReqSecurePart) return protocol_error("unexpected item " + std::to_string(next.code) + " in the connect request");
+    if (next.code != kReqSecurePart)
+      return protocol_error("unexpected item " + std::to_string(next.code) +
+                            " in the connect request");
     if (r.read_value(next, cipher, 64 * 1024) != ItemReader::Result::Ok) return false;
     if (cipher.empty() || cipher.size() % 16 != 0)
-      return protocol_error("enciphered part of " + std::to_string(cipher.size()) + " bytes is not a multiple of 16");
+      return protocol_error("enciphered part of " + std::to_string(cipher.size()) +
+                            " bytes is not a multiple of 16");
   } else if (at_secure == ItemReader::Result::Error) {
     return false;
   }
   std::map<std::string, std::string> kv, sk;
   std::string why;
   if (!parse_connect_string(text, kv, why)) return protocol_error(why);
+  for (auto& c : text) c = 0;
+  // From level 13 the secrets travel only in the enciphered part, made with the
+  // random bytes of our app-connect reply; below it there are no random bytes
+  // and the secrets travel in the connect string.
+  const bool secure_level = agreed_.minor >= 13;
+  SqlError err;
+  bool ok = true;
+  if (secure_level) {
+    for (const char* k : {"PWD", "DBKEY", "NEWPWD"}) {
+      if (ok && kv.count(k)) {
+        ok = false;
+        err = sql_error(-103,
+                        std::string("The connect string carries ") + k +
+                            " in plain text; at protocol level 13 and above it travels only in "
+                            "the enciphered part",
+                        {k});
+      }
+    }
+  } else if (!cipher.empty()) {
+    ok = false;
+    err = sql_error(-103,
+                    "An enciphered part is not taken below protocol level 13; the password "
+                    "travels in the connect string");
+  }
   // A part that does not decipher to key=value pairs was made with other key
   // material: the password in it cannot be right.
   bool secret_ok = true;
-  if (!cipher.empty()) {
+  if (ok && !cipher.empty()) {
     std::string why2;
-    secret_ok = decipher_secure_part(cipher, agreed_.random, secret, why2) && parse_connect_string(secret, sk, why2);
+    secret_ok = decipher_secure_part(cipher, agreed_.random, secret, why2) &&
+                parse_connect_string(secret, sk, why2);
     if (!secret_ok) sk.clear();
   }
   for (auto& c : secret) c = 0;
+  const bool plain_pwd = kv.count("PWD") != 0;
   for (const auto& e : sk) kv[e.first] = e.second;  // PWD, DBKEY, NEWPWD
 
   const std::string uid = kv.count("UID") ? kv["UID"] : std::string();
   std::string line = "connect UID=" + uid;
   for (const char* k : {"DBN", "DBF", "ENG", "CON", "APP"})
     if (kv.count(k)) line += std::string(" ") + k + "=" + kv[k];
-  line += kv.count("PWD") ? (agreed_.minor >= 13 && sk.count("PWD") ? " PWD=enciphered" : " PWD=plain") : " PWD=none";
+  line += kv.count("PWD") ? (plain_pwd ? " PWD=plain" : " PWD=enciphered") : " PWD=none";
   log(line);
 
-  const auto user = cfg_.users.find(uid);
-  SqlError err;
-  bool ok = secret_ok && user != cfg_.users.end() && kv.count("PWD") && kv["PWD"] == user->second;
-  if (!ok) {
-    err = sql_error(-103, "Invalid user ID or password");
-    if (user != cfg_.users.end() && !cipher.empty()) explain_refused_password(cipher, user->second);
+  const auto user = find_user(uid);
+  if (ok && redirect_) {
+    // Sent elsewhere: the list of servers to try (one here), ended by an empty
+    // item, then the status and information items; this connection ends.
+    if (agreed_.minor >= 15) {
+      for (auto* m : {&kv, &sk})
+        for (auto& e : *m) std::fill(e.second.begin(), e.second.end(), '\0');
+      w.put_bytes(kItemName, redirect_->first);
+      w.put_bytes(107, redirect_->second);
+      w.put_empty(kItemEnd);
+      write_status(w, nullptr);
+      write_info(w, {{19, 0}, {24, 0}});
+      log("connect redirected to " + redirect_->first);
+      close_after_reply_ = "client redirected to " + redirect_->first;
+      return true;
+    }
+    log("connect: no redirection below protocol level 15");
+  }
+  if (ok && !refuse_connect_.empty()) {
+    // Past the connection limit: the client hears why, then the connection goes.
+    ok = false;
+    err = sql_error(-102, "Database server connection limit exceeded", {refuse_connect_});
+    close_after_reply_ = "connection limit: " + refuse_connect_;
+  }
+  if (ok) {
+    ok = secret_ok && user != cfg_.users.end() && kv.count("PWD") && kv["PWD"] == user->second;
+    if (!ok) {
+      err = sql_error(-103, "Invalid user ID or password");
+      if (user != cfg_.users.end() && !cipher.empty())
+        explain_refused_password(cipher, user->second);
+    }
+  }
+  // The database asked for must be the one we serve (any, when we name none).
+  if (ok && kv.count("DBN") && !kv["DBN"].empty() && cfg_.database_named &&
+      !same_name(kv["DBN"], cfg_.database_name)) {
+    ok = false;
+    err = sql_error(-83, "Specified database not found", {kv["DBN"]});
   }
   for (auto* m : {&kv, &sk})
     for (auto& e : *m) std::fill(e.second.begin(), e.second.end(), '\0');
   if (ok) {
     engine_ = std::make_unique<Engine>(cfg_);
-    engine_->set_user(uid);
+    engine_->set_user(user->first);
+    engine_->set_client_file_hook(
+        [this](bool write, const std::string& name, std::string& data, SqlError& e) {
+          return client_file(write, name, data, e);
+        });
+    engine_->set_option_hook([this](const std::string& name, const std::string* value,
+                                    bool* taken, std::string& why) {
+      if (name != "vqeng_fault") return true;
+      *taken = true;
+      return on_fault_option(value, why);
+    });
     if (!engine_->open(err)) ok = false;
     // A statement stops when an attention arrives or the client goes away.
     engine_->set_interrupt_check([this] {
@@ -453,9 +611,12 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
     });
   }
   if (!ok) {
+    // A refusal has the same shape as an acceptance: the first item (empty
+    // here), the status, then the information items with slots 19 and 24.
     engine_.reset();
     w.put_empty(kItemEnd);
     write_status(w, &err);
+    write_info(w, {{19, 0}, {24, 0}});
     log("connect refused " + std::to_string(err.sqlcode));
     return true;
   }
@@ -468,35 +629,73 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
   return true;
 }
 
+std::map<std::string, std::string>::const_iterator Session::find_user(
+    const std::string& uid) const {
+  for (auto it = cfg_.users.begin(); it != cfg_.users.end(); ++it)
+    if (same_name(it->first, uid)) return it;
+  return cfg_.users.end();
+}
+
 void Session::explain_refused_password(const std::string& cipher, const std::string& password) {
-  // The IV word is "the first random byte"; a peer that took the first four
-  // bytes as the word deciphers differently. Say so in the log, still refusing.
-  std::string plain, why;
-  std::map<std::string, std::string> kv;
-  if (decipher_secure_part_with(cipher, agreed_.random, load_le32(agreed_.random), plain, why) &&
-      parse_connect_string(plain, kv, why) && kv["PWD"] == password) {
-    log("connect: the enciphered part was made with the first four random bytes as the IV word; "
-        "this server takes the first random byte alone");
+  // A peer that took the random bytes as the AES key itself, or the first four of
+  // them as the IV word, deciphers differently. Say so in the log, still refusing.
+  struct Hint {
+    SecurePartMistake mistake;
+    const char* text;
+  };
+  const Hint hints[] = {
+      {{true, false},
+       "the enciphered part was made with the random bytes as the AES key; "
+       "this server derives the key from them"},
+      {{false, true},
+       "the enciphered part was made with the first four random bytes as the IV word; "
+       "this server takes the first random byte alone"},
+      {{true, true},
+       "the enciphered part was made with the random bytes as the AES key and the first four "
+       "of them as the IV word; this server derives the key and takes the first random byte "
+       "alone"},
+  };
+  for (const auto& h : hints) {
+    std::string plain, why;
+    std::map<std::string, std::string> kv;
+    const bool match =
+        decipher_secure_part_mistaken(cipher, agreed_.random, h.mistake, plain, why) &&
+        parse_connect_string(plain, kv, why) && kv["PWD"] == password;
+    for (auto& c : plain) c = 0;
+    for (auto& e : kv) std::fill(e.second.begin(), e.second.end(), '\0');
+    if (match) {
+      log(std::string("connect: ") + h.text);
+      return;
+    }
   }
-  for (auto& c : plain) c = 0;
-  for (auto& e : kv) std::fill(e.second.begin(), e.second.end(), '\0');
 }
 
 bool Session::on_prepare(ItemReader& r, const Item& item, ItemWriter& w) {
   std::string text;
-  if (r.read_value(item, text, kMaxStatementBytes) != ItemReader::Result::Ok) return false;
+  if (r.read_value(item, text, cfg_.limits.max_message_bytes) != ItemReader::Result::Ok)
+    return false;
   Item next;
-  if (r.next(next) != ItemReader::Result::Ok || next.code != kReqPrepareFlags || next.length != 2)
+  if (r.next(next) != ItemReader::Result::Ok || next.code != kReqPrepareFlags ||
+      next.length != 2)
     return protocol_error("prepare without its flags item");
   const std::uint16_t flags = load_le16(next.payload);
   if ((flags & 2) && agreed_.minor >= 15) {
-    if (r.next(next) != ItemReader::Result::Ok || next.code != kReqPrepareExtra || next.length != 4)
+    if (r.next(next) != ItemReader::Result::Ok || next.code != kReqPrepareExtra ||
+        next.length != 4)
       return protocol_error("prepare flags announce an item 142 that is missing");
   }
   log("prepare " + log_text(text));
   SqlError err;
   std::uint32_t id = 0;
-  if (engine_->prepare(text, id, err)) {
+  bool ok = true;
+  if (held_room() < 2 * text.size() + kHeldStatementOverhead) {
+    ok = false;
+    err = sql_error(-1000,
+                    "Prepared statements and open cursors would hold more than the " +
+                        std::to_string(cfg_.limits.max_connection_bytes) +
+                        " bytes one connection may hold; drop statements or close cursors");
+  }
+  if (ok && engine_->prepare(text, id, err)) {
     last_prepared_ = id;
     std::string p;
     put_le16(p, engine_->param_count(id));
@@ -519,9 +718,11 @@ bool Session::on_prepare(ItemReader& r, const Item& item, ItemWriter& w) {
 }
 
 bool Session::on_validate(ItemReader& r, const Item& item, ItemWriter& w) {
-  if (item.length != 14) return protocol_error("validate item of " + std::to_string(item.length) + " bytes");
+  if (item.length != 14)
+    return protocol_error("validate item of " + std::to_string(item.length) + " bytes");
   Item end;
-  if (r.next(end) != ItemReader::Result::Ok || end.code != kItemEnd) return protocol_error("validate without its end item");
+  if (r.next(end) != ItemReader::Result::Ok || end.code != kItemEnd)
+    return protocol_error("validate without its end item");
   const std::uint32_t id = load_le32(item.payload);
   log("validate " + std::to_string(id));
   if (engine_->has_statement(id)) {
@@ -536,19 +737,16 @@ bool Session::on_validate(ItemReader& r, const Item& item, ItemWriter& w) {
 }
 
 bool Session::on_describe(const Item& item, ItemWriter& w) {
-  if (item.length != 6) return protocol_error("describe item of " + std::to_string(item.length) + " bytes");
+  if (item.length != 6)
+    return protocol_error("describe item of " + std::to_string(item.length) + " bytes");
   const std::uint32_t id = resolve(load_le32(item.payload));
   const bool input = item.code == kReqDescribeInput;
   log(std::string(input ? "describe-input " : "describe-output ") + std::to_string(id));
   std::vector<ColumnDesc> cols;
   SqlError err;
-  const bool ok = input ? engine_->describe_input(id, cols, err) : engine_->describe_output(id, cols, err);
-  if (ok) {
-    for (const auto& c : cols) {
-      write_definition(w, c.type);
-      w.put_bytes(kItemName, c.name);
-    }
-  }
+  const bool ok =
+      input ? engine_->describe_input(id, cols, err) : engine_->describe_output(id, cols, err);
+  if (ok) write_description(w, cols);
   w.put_empty(kItemEnd);
   write_status(w, ok ? nullptr : &err);
   write_info(w, {{kInfoFlagsSlot, kInfoDescribeComplete}});
@@ -557,47 +755,75 @@ bool Session::on_describe(const Item& item, ItemWriter& w) {
 
 bool Session::read_column_vars_and_rows(ItemReader& r, std::vector<WireType>& col_vars,
                                         std::vector<std::vector<Value>>& rows) {
-  // Column-variable definitions come first and end at the first item that is not
-  // a definition; parameter rows follow (132 after each row) up to an item 0. A
-  // request with neither may stop at the end of the message or at the next request.
+  // After the request item: column-variable definitions (items 73..99 but 74),
+  // then the parameter rows (values, item 132 after each row) closed by an item 0.
+  // Where the definitions end is not marked by a fixed item, so both forms that a
+  // client may write are taken:
+  //   definitions, rows, 0          (the item 0 closes the row list only)
+  //   definitions, 0, rows, 0       (an item 0 closes the definitions as well)
+  // With no rows, "definitions, 0" and "definitions, 0, 0" are the two forms, and
+  // a request with neither definitions nor rows may also stop right at the next
+  // request or at the end of the message. Nothing is lost by taking both: no
+  // request item has code 0 or the code of a value item, so what follows the
+  // first item 0 tells the two forms apart.
   Item it;
-  std::vector<Value> row;
-  bool in_defs = true;
+  auto is_value = [](std::uint8_t code) { return code >= 101 && code <= 132; };
+  // Definitions.
   for (;;) {
     const auto rc = r.next(it);
-    if (rc == ItemReader::Result::EndOfMessage) break;
+    if (rc == ItemReader::Result::EndOfMessage) return true;
     if (rc == ItemReader::Result::Error) return false;
-    if (in_defs && it.code >= kDefNone && it.code <= 99 && it.code != kDefSecondName) {
+    if (it.code >= kDefNone && it.code <= 99 && it.code != kDefSecondName) {
       WireType t;
-      if (!parse_definition(it, t)) return protocol_error("bad column definition item " + std::to_string(it.code));
+      if (!parse_definition(it, t))
+        return protocol_error("bad column definition item " + std::to_string(it.code));
       col_vars.push_back(t);
       continue;
     }
-    in_defs = false;
+    break;
+  }
+  if (it.code == kItemEnd) {
+    // The end of the definitions, or of an empty row list: an item 0 or rows may follow.
+    const auto rc = r.next(it);
+    if (rc == ItemReader::Result::EndOfMessage) return true;
+    if (rc == ItemReader::Result::Error) return false;
+    if (it.code == kItemEnd) return true;  // the empty row list of the second form
+    if (!is_value(it.code)) {
+      r.unread();  // the next request
+      return true;
+    }
+  } else if (!is_value(it.code)) {
+    r.unread();  // no rows and no closing item: the next request
+    return true;
+  }
+  // Rows, from the item in hand up to the closing item 0.
+  std::vector<Value> row;
+  for (;;) {
     if (it.code == kItemEnd) break;
     if (it.code == kValEndOfRow) {
       rows.push_back(std::move(row));
       row.clear();
-      continue;
+    } else if (is_value(it.code)) {
+      Value v;
+      std::string why;
+      if (!read_value_item(r, it, v, why)) return protocol_error(why);
+      row.push_back(std::move(v));
+    } else {
+      return protocol_error("item " + std::to_string(it.code) +
+                            " where a parameter value belongs");
     }
-    if (it.code < 101 || it.code > 131) {
-      if (row.empty()) {  // the next request of the message: no rows were sent
-        r.unread();
-        break;
-      }
-      return protocol_error("item " + std::to_string(it.code) + " where a parameter value belongs");
-    }
-    Value v;
-    std::string why;
-    if (!read_value_item(r, it, v, why)) return protocol_error(why);
-    row.push_back(std::move(v));
+    const auto rc = r.next(it);
+    if (rc == ItemReader::Result::Error) return false;
+    if (rc == ItemReader::Result::EndOfMessage)
+      return protocol_error("parameter rows without their closing item 0");
   }
   if (!row.empty()) rows.push_back(std::move(row));
   return true;
 }
 
 bool Session::on_execute(ItemReader& r, const Item& item, ItemWriter& w) {
-  if (item.length != 6) return protocol_error("execute item of " + std::to_string(item.length) + " bytes");
+  if (item.length != 6)
+    return protocol_error("execute item of " + std::to_string(item.length) + " bytes");
   const std::uint32_t id = resolve(load_le32(item.payload));
   const std::uint16_t options = load_le16(item.payload + 4);
   std::vector<WireType> col_vars;
@@ -619,7 +845,8 @@ bool Session::on_execute(ItemReader& r, const Item& item, ItemWriter& w) {
   } else {
     const std::size_t nrows = std::max<std::size_t>(rows.size(), 1);
     for (std::size_t k = 0; k < nrows && ok; ++k) {
-      ok = engine_->execute(id, rows.empty() ? std::vector<Value>{} : rows[k], col_vars.empty() ? 0 : 1, res, err);
+      ok = engine_->execute(id, rows.empty() ? std::vector<Value>{} : rows[k],
+                            col_vars.empty() ? 0 : 1, res, err);
       changes += res.changes;
     }
     if (ok && (options & 2)) ok = engine_->commit(err);
@@ -656,7 +883,8 @@ bool Session::on_execute(ItemReader& r, const Item& item, ItemWriter& w) {
 
 bool Session::on_exec_immediate(ItemReader& r, const Item& item, ItemWriter& w) {
   std::string text;
-  if (r.read_value(item, text, kMaxStatementBytes) != ItemReader::Result::Ok) return false;
+  if (r.read_value(item, text, cfg_.limits.max_message_bytes) != ItemReader::Result::Ok)
+    return false;
   std::vector<WireType> col_vars;
   std::vector<std::vector<Value>> rows;
   if (!read_column_vars_and_rows(r, col_vars, rows)) return false;
@@ -674,7 +902,8 @@ bool Session::on_exec_immediate(ItemReader& r, const Item& item, ItemWriter& w) 
 }
 
 bool Session::on_open(ItemReader& r, const Item& item, ItemWriter& w) {
-  if (item.length != 10) return protocol_error("open item of " + std::to_string(item.length) + " bytes");
+  if (item.length != 10)
+    return protocol_error("open item of " + std::to_string(item.length) + " bytes");
   const std::uint32_t id = resolve(load_le32(item.payload));
   Item name_item;
   if (r.next(name_item) != ItemReader::Result::Ok || name_item.code != kItemName)
@@ -696,17 +925,41 @@ bool Session::on_open(ItemReader& r, const Item& item, ItemWriter& w) {
     // A query that already ran into column variables in this message has no
     // cursor to open; it is reported as not opened, like a statement that is no query.
     ExecResult res;
+    const std::size_t budget = held_room();
     ok = engine_->describe_output(id, c.columns, err) &&
-         engine_->execute(id, rows.empty() ? std::vector<Value>{} : rows.front(), kMaxCursorRows + 1, res, err);
+         engine_->execute(id, rows.empty() ? std::vector<Value>{} : rows.front(),
+                          kMaxCursorRows + 1, res, err, budget);
     if (ok && res.rows.size() > kMaxCursorRows) {
       ok = false;
       err = sql_error(-1000, "Result set too large for the stand-in server");
     }
-    if (ok) {
+    if (ok && res.too_large) {
+      ok = false;
+      err = sql_error(
+          -1000,
+          "The result set would take more than the " +
+              std::to_string(cfg_.limits.max_connection_bytes) +
+              " bytes one connection may hold; close other cursors or ask for fewer rows");
+    }
+    const bool multi = ok && engine_->is_multi(id);
+    if (multi && res.sets.empty()) {
+      ok = true;  // several statements and no query among them ran: no cursor
+    } else if (ok) {
       c.name = name;
-      c.rows = std::move(res.rows);
-      for (const auto& col : c.columns) c.wanted.push_back(col.type);
-      c.skip.assign(c.columns.size(), false);
+      c.stmt = id;
+      if (multi || !engine_->source_table(id, c.table, c.origin)) c.table.clear();
+      c.bytes = res.bytes;
+      cursor_bytes_ += c.bytes;
+      if (multi) {
+        // The first result set now; resume moves to the next.
+        for (auto& set : res.sets) c.more.push_back(std::move(set));
+        load_next_result(c);
+      } else {
+        c.rows = std::move(res.rows);
+        for (const auto& col : c.columns) c.wanted.push_back(col.type);
+        c.skip.assign(c.columns.size(), false);
+        c.deleted.assign(c.rows.size(), false);
+      }
       handle = next_cursor_++;
       if (next_cursor_ == 0) next_cursor_ = 1;
       cursors_[handle] = std::move(c);
@@ -722,27 +975,36 @@ bool Session::on_open(ItemReader& r, const Item& item, ItemWriter& w) {
   } else {
     write_status(w, ok ? nullptr : &err);
   }
-  const std::uint32_t ncols = handle ? static_cast<std::uint32_t>(cursors_[handle].columns.size()) : 0;
+  const std::uint32_t ncols =
+      handle ? static_cast<std::uint32_t>(cursors_[handle].columns.size()) : 0;
   write_info(w, {{2, 0}, {3, 0}, {1, 0}, {6, ncols}, {16, 0}, {21, 0}, {kInfoFlagsSlot, 0}});
   return true;
 }
 
 bool Session::on_row_description(ItemReader& r, const Item& item) {
-  if (item.length != 6) return protocol_error("row description item of " + std::to_string(item.length) + " bytes");
+  if (item.length != 6)
+    return protocol_error("row description item of " + std::to_string(item.length) + " bytes");
   std::uint32_t handle = load_le32(item.payload);
-  if ((handle == kNullHandle || handle == kImplicitHandle) && last_opened_) handle = last_opened_;
+  if ((handle == kNullHandle || handle == kImplicitHandle) && last_opened_)
+    handle = last_opened_;
   const auto it = cursors_.find(handle);
   Item col;
   for (;;) {
-    if (r.next(col) != ItemReader::Result::Ok) return protocol_error("row description without its end item");
+    if (r.next(col) != ItemReader::Result::Ok)
+      return protocol_error("row description without its end item");
     if (col.code == kItemEnd) break;
-    if (col.code != kReqRowColumn || col.length != 2) return protocol_error("item " + std::to_string(col.code) + " in a row description");
+    if (col.code != kReqRowColumn || col.length != 2)
+      return protocol_error("item " + std::to_string(col.code) + " in a row description");
     const std::uint16_t k = load_le16(col.payload);
     Item def;
-    if (r.next(def) != ItemReader::Result::Ok) return protocol_error("row description column without a definition");
+    if (r.next(def) != ItemReader::Result::Ok)
+      return protocol_error("row description column without a definition");
     WireType t;
-    if (!parse_definition(def, t)) return protocol_error("bad definition item " + std::to_string(def.code) + " in a row description");
-    if (it == cursors_.end() || k >= it->second.columns.size()) continue;  // nothing to send for it anyway
+    if (!parse_definition(def, t))
+      return protocol_error("bad definition item " + std::to_string(def.code) +
+                            " in a row description");
+    if (it == cursors_.end() || k >= it->second.columns.size())
+      continue;  // nothing to send for it anyway
     it->second.skip[k] = def.code == kDefNone;
     if (def.code != kDefNone) it->second.wanted[k] = t;
   }
@@ -750,17 +1012,22 @@ bool Session::on_row_description(ItemReader& r, const Item& item) {
   return true;
 }
 
-std::uint32_t Session::write_rows(ItemWriter& w, const Cursor& c, std::int64_t from, std::uint32_t count, bool* at_end) {
-  *at_end = false;
+std::uint32_t Session::write_rows(ItemWriter& w, const Cursor& c, std::int64_t from,
+                                  std::uint32_t count, RowsEnd* end) {
+  *end = RowsEnd{};
   std::uint32_t written = 0;
   for (std::int64_t p = from; written < count; ++p) {
-    if (p < 1 || p > static_cast<std::int64_t>(c.rows.size())) {
-      const SqlError nf = sql_error(100);
+    const bool past = p < 1 || p > static_cast<std::int64_t>(c.rows.size());
+    if (past || c.deleted[static_cast<std::size_t>(p - 1)]) {
+      // The end of the rows, or a row deleted through the cursor: an end-of-row
+      // item with its record, and no rows after it in this reply.
+      end->code = past ? 100 : -197;
+      end->at = p;
+      const SqlError e = past ? sql_error(100) : sql_error(-197, "No current row of cursor");
       const std::uint8_t one = 1;
       w.put(kValEndOfRow, &one, 1);
-      w.put(kStatusError, error_record_payload(nf));
+      w.put(kStatusError, error_record_payload(e));
       w.put_empty(kItemEnd);
-      *at_end = true;
       break;
     }
     const auto& row = c.rows[static_cast<std::size_t>(p - 1)];
@@ -774,14 +1041,16 @@ std::uint32_t Session::write_rows(ItemWriter& w, const Cursor& c, std::int64_t f
 }
 
 bool Session::on_fetch(const Item& item, ItemWriter& w) {
-  if (item.length != 12) return protocol_error("fetch item of " + std::to_string(item.length) + " bytes");
+  if (item.length != 12)
+    return protocol_error("fetch item of " + std::to_string(item.length) + " bytes");
   std::uint32_t handle = load_le32(item.payload);
-  if ((handle == kNullHandle || handle == kImplicitHandle) && last_opened_) handle = last_opened_;
+  if ((handle == kNullHandle || handle == kImplicitHandle) && last_opened_)
+    handle = last_opened_;
   const std::int32_t offset = static_cast<std::int32_t>(load_le32(item.payload + 4));
   const std::uint16_t rows = load_le16(item.payload + 8);
   const std::uint16_t options = load_le16(item.payload + 10);
-  log("fetch " + std::to_string(handle) + " offset=" + std::to_string(offset) + " rows=" + std::to_string(rows) +
-      " options=" + std::to_string(options));
+  log("fetch " + std::to_string(handle) + " offset=" + std::to_string(offset) +
+      " rows=" + std::to_string(rows) + " options=" + std::to_string(options));
   const auto it = cursors_.find(handle);
   if (it == cursors_.end()) {
     w.put_empty(kItemEnd);
@@ -795,23 +1064,35 @@ bool Session::on_fetch(const Item& item, ItemWriter& w) {
   // Absolute (and bookmark) moves count from the first row, negative ones from
   // the end; other moves are relative to the current row.
   std::int64_t target;
-  if (options & (kFetchAbsolute | kFetchBookmark)) target = offset >= 0 ? offset : n + 1 + offset;
-  else target = c.pos + offset;
+  if (options & (kFetchAbsolute | kFetchBookmark))
+    target = offset >= 0 ? offset : n + 1 + offset;
+  else
+    target = c.pos + offset;
   target = std::clamp<std::int64_t>(target, 0, n + 1);
-  bool at_end = false;
+  RowsEnd end;
   std::uint32_t written = 0;
   if (rows > 0) {
-    written = write_rows(w, c, target, rows, &at_end);
-    c.pos = written > 0 ? target + written - 1 : target;
-    if (at_end && written == 0) c.pos = target < 1 ? 0 : n + 1;
+    written = write_rows(w, c, target, rows, &end);
+    // The cursor rests on the last row sent; past the end it is after the last
+    // row (before the first when moving back), on a deleted row it stays there.
+    if (end.code == 100)
+      c.pos = end.at < 1 ? 0 : n + 1;
+    else if (end.code == -197)
+      c.pos = end.at;
+    else
+      c.pos = target + written - 1;
   } else {
     c.pos = target;
-    at_end = target < 1 || target > n;
+    if (target < 1 || target > n)
+      end.code = 100;
+    else if (c.deleted[static_cast<std::size_t>(target - 1)])
+      end.code = -197;
   }
   w.put_empty(kItemEnd);
-  if (at_end && written == 0) {
-    const SqlError nf = sql_error(100);
-    write_status(w, &nf);
+  if (end.code != 0 && written == 0) {
+    const SqlError e =
+        end.code == 100 ? sql_error(100) : sql_error(-197, "No current row of cursor");
+    write_status(w, &e);
   } else {
     write_status(w, nullptr);
   }
@@ -820,9 +1101,11 @@ bool Session::on_fetch(const Item& item, ItemWriter& w) {
 }
 
 bool Session::on_prefetch(const Item& item) {
-  if (item.length != 16) return protocol_error("prefetch item of " + std::to_string(item.length) + " bytes");
+  if (item.length != 16)
+    return protocol_error("prefetch item of " + std::to_string(item.length) + " bytes");
   std::uint32_t handle = load_le32(item.payload);
-  if ((handle == kNullHandle || handle == kImplicitHandle) && last_opened_) handle = last_opened_;
+  if ((handle == kNullHandle || handle == kImplicitHandle) && last_opened_)
+    handle = last_opened_;
   const std::uint16_t limit = load_le16(item.payload + 8);
   std::uint16_t rows = load_le16(item.payload + 10);
   if (limit != 0xFFFF && limit < rows) rows = limit;
@@ -831,8 +1114,9 @@ bool Session::on_prefetch(const Item& item) {
   // stays where it is until the client aligns it.
   auto w = std::make_unique<ItemWriter>(agreed_.packet_size, agreed_.minor > 9);
   const auto it = cursors_.find(handle);
-  bool at_end = false;
-  if (it != cursors_.end()) write_rows(*w, it->second, it->second.pos + 1, rows, &at_end);
+  RowsEnd end;
+  if (it != cursors_.end()) write_rows(*w, it->second, it->second.pos + 1, rows, &end);
+  const bool at_end = end.code == 100;
   w->put_empty(kItemEnd);
   if (it == cursors_.end()) {
     const SqlError err = sql_error(-180, "Cursor not open");
@@ -849,27 +1133,47 @@ bool Session::on_prefetch(const Item& item) {
 }
 
 bool Session::on_align(const Item& item) {
-  if (item.length != 6) return protocol_error("align item of " + std::to_string(item.length) + " bytes");
-  const auto it = cursors_.find(load_le32(item.payload));
+  if (item.length != 6)
+    return protocol_error("align item of " + std::to_string(item.length) + " bytes");
+  // An align may come at the head of a message or just before a prefetch in its
+  // middle; a cursor opened earlier in the message is named by the null handle.
+  std::uint32_t handle = load_le32(item.payload);
+  if ((handle == kNullHandle || handle == kImplicitHandle) && last_opened_)
+    handle = last_opened_;
+  const auto it = cursors_.find(handle);
   const std::uint16_t delta = load_le16(item.payload + 4);
-  log("align " + std::to_string(load_le32(item.payload)) + " delta=" + std::to_string(delta));
+  log("align " + std::to_string(handle) + " delta=" + std::to_string(delta));
   if (it != cursors_.end())
-    it->second.pos = std::min<std::int64_t>(it->second.pos + delta, static_cast<std::int64_t>(it->second.rows.size()) + 1);
+    it->second.pos = std::min<std::int64_t>(
+        it->second.pos + delta, static_cast<std::int64_t>(it->second.rows.size()) + 1);
   return true;
 }
 
 bool Session::on_close(const Item& item, ItemWriter& w) {
-  if (item.length != 4) return protocol_error("close item of " + std::to_string(item.length) + " bytes");
+  if (item.length != 4)
+    return protocol_error("close item of " + std::to_string(item.length) + " bytes");
   const std::uint32_t handle = load_le32(item.payload);
   log("close " + std::to_string(handle));
-  if (cursors_.erase(handle) == 0) {
+  const auto found = cursors_.find(handle);
+  if (found == cursors_.end()) {
     const SqlError err = sql_error(-180, "Cursor not open");
     write_status(w, &err);
   } else {
+    erase_cursor(found);
     write_status(w, nullptr);
   }
   write_info(w, {{kInfoFlagsSlot, 0}});
   return true;
+}
+
+void Session::erase_cursor(std::map<std::uint32_t, Cursor>::iterator it) {
+  cursor_bytes_ -= std::min(cursor_bytes_, it->second.bytes);
+  cursors_.erase(it);
+}
+
+std::size_t Session::held_room() const {
+  const std::size_t held = cursor_bytes_ + (engine_ ? engine_->held_bytes() : 0);
+  return cfg_.limits.max_connection_bytes - std::min(cfg_.limits.max_connection_bytes, held);
 }
 
 bool Session::on_close_by_name(ItemReader& r, const Item& item) {
@@ -878,7 +1182,7 @@ bool Session::on_close_by_name(ItemReader& r, const Item& item) {
   log("close-by-name " + name);
   for (auto it = cursors_.begin(); it != cursors_.end(); ++it) {
     if (it->second.name == name) {
-      cursors_.erase(it);
+      erase_cursor(it);
       break;
     }
   }
@@ -907,7 +1211,8 @@ bool Session::on_charset(const Item& item, ItemWriter& w) {
   std::string name(reinterpret_cast<const char*>(item.payload), n);
   name = name.substr(0, name.find('\0'));
   log(std::string(item.code == kReqCharset ? "charset " : "nchar-charset ") + name);
-  if (item.code == kReqCharset && agreed_.minor >= 13) w.put_bytes(kItemName, std::string("UTF-8"));
+  if (item.code == kReqCharset && agreed_.minor >= 13)
+    w.put_bytes(kItemName, std::string("UTF-8"));
   write_status(w, nullptr);
   write_info(w, {{kInfoFlagsSlot, 0}});
   return true;
@@ -915,10 +1220,33 @@ bool Session::on_charset(const Item& item, ItemWriter& w) {
 
 bool Session::on_shutdown(const Item& item, ItemWriter& w) {
   log("shutdown " + std::to_string(item.payload_len() ? item.payload[0] : 0));
+  // Once connected to the database a user may stop the server. Before that only
+  // the client that started this server to stop with its last connection may:
+  // its connect road shuts the server down again when its database connect
+  // fails. That client's connection is the first one the server accepted.
+  if (state_ != State::Connected && !(cfg_.started_for_auto_stop && number_ == 1)) {
+    const SqlError err =
+        sql_error(-121,
+                  "Permission denied: a shutdown before the database connect is taken only "
+                  "from the client that started this server to stop by itself");
+    write_status(w, &err);
+    write_info(w, {{kInfoFlagsSlot, 0}});
+    log("shutdown refused");
+    return true;
+  }
   write_status(w, nullptr);
   write_info(w, {{kInfoFlagsSlot, 0}});
   if (shutdown_hook_) shutdown_hook_();
   return true;
+}
+
+void Session::login_timed_out(unsigned seconds) {
+  if (closed_ || state_ == State::Connected) return;
+  if (state_ == State::AwaitAppConnect) {
+    close("no app-connect within " + std::to_string(seconds) + " seconds");
+    return;
+  }
+  fail_connection("no database connect within " + std::to_string(seconds) + " seconds");
 }
 
 bool Session::on_disconnect(ItemWriter& w) {
@@ -927,7 +1255,7 @@ bool Session::on_disconnect(ItemWriter& w) {
   if (engine_) engine_->rollback(err);
   write_status(w, nullptr);
   w.put_empty(kItemEnd);  // the closing item
-  disconnect_after_reply_ = true;
+  close_after_reply_ = "client disconnected";
   return true;
 }
 

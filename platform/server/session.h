@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,10 +52,22 @@ class Session {
   const std::string& close_reason() const { return close_reason_; }
   // Called by a running statement so that an attention can arrive meanwhile.
   void set_poll_hook(std::function<void()> hook) { poll_hook_ = std::move(hook); }
+  // Sends what is in the output now: a request to the client in the middle of a
+  // reply (a file transfer) must reach it before its answer can come.
+  void set_flush_hook(std::function<void()> hook) { flush_hook_ = std::move(hook); }
+  // Waits (bounded) for more bytes from the client and feeds them; false when
+  // none came or the client went away.
+  void set_wait_hook(std::function<bool()> hook) { wait_hook_ = std::move(hook); }
   // Called when a client asks the server to shut down (request 8).
   void set_shutdown_hook(std::function<void()> hook) { shutdown_hook_ = std::move(hook); }
   // The peer closed its side: nothing more will come.
   void peer_closed();
+  // The time for the app-connect exchange and the database connect has run out:
+  // the session closes (with an error record once items can be sent).
+  void login_timed_out(unsigned seconds);
+  // The server is full: the database connect is answered with SQL code -102
+  // (the reason as its parameter) and the connection closed after the reply.
+  void refuse_connect(const std::string& reason) { refuse_connect_ = reason; }
 
   std::uint32_t number() const { return number_; }
   bool connected() const { return state_ == State::Connected; }
@@ -75,12 +88,20 @@ class Session {
 
   // Reply pieces.
   void write_status(ItemWriter& w, const SqlError* e);
-  void write_info(ItemWriter& w, std::initializer_list<std::pair<std::uint8_t, std::uint32_t>> slots);
+  void write_info(ItemWriter& w,
+                  std::initializer_list<std::pair<std::uint8_t, std::uint32_t>> slots);
+  // Records why a request is malformed and returns false; the message's run then
+  // ends with an error record and closes the connection.
   bool protocol_error(const std::string& why);
+  void end_with_error_record(ItemWriter& w, const std::string& reason);
+  // Closes for a fault found in the packets; once the app-connect exchange is
+  // done the peer first gets an error record saying why.
+  void fail_connection(const std::string& reason);
 
   // Requests.
   bool on_connect(ItemReader& r, const Item& item, ItemWriter& w);
   void explain_refused_password(const std::string& cipher, const std::string& password);
+  std::map<std::string, std::string>::const_iterator find_user(const std::string& uid) const;
   bool on_prepare(ItemReader& r, const Item& item, ItemWriter& w);
   bool on_validate(ItemReader& r, const Item& item, ItemWriter& w);
   bool on_describe(const Item& item, ItemWriter& w);
@@ -96,26 +117,97 @@ class Session {
   bool on_transaction(const Item& item, ItemWriter& w);
   bool on_charset(const Item& item, ItemWriter& w);
   bool on_disconnect(ItemWriter& w);
+  bool on_get_option(ItemReader& r, const Item& item, ItemWriter& w);
+  bool on_set_option(ItemReader& r, const Item& item, ItemWriter& w);
+  bool on_server_info(ItemReader& r, const Item& item, ItemWriter& w);
+  bool on_text_request(ItemReader& r, const Item& item, ItemWriter& w);
+  bool on_cursor_check(ItemReader& r, const Item& first, ItemWriter& w);
+  bool on_pool(ItemReader& r, const Item& item, ItemWriter& w);
+  bool on_database_control(ItemReader& r, const Item& item, ItemWriter& w);
+  bool on_describe_cursor(const Item& item, ItemWriter& w);
+  bool on_resume(const Item& item, ItemWriter& w);
+  bool on_get_data(ItemReader& r, const Item& item, ItemWriter& w);
+  bool on_put(ItemReader& r, const Item& item, ItemWriter& w);
+  bool on_update(ItemReader& r, const Item& item, ItemWriter& w);
+  bool on_delete(ItemReader& r, const Item& item, ItemWriter& w);
+  bool on_explain(ItemReader& r, const Item& item, ItemWriter& w);
+  // Pieces shared by the requests above.
+  bool read_definition(ItemReader& r, WireType& t, const char* what);
+  bool read_name_item(ItemReader& r, std::string& name, const char* what);
+  void write_optional_value(ItemWriter& w, const Value* v, const WireType& t);
+  void write_description(ItemWriter& w, const std::vector<ColumnDesc>& cols);
   bool on_shutdown(const Item& item, ItemWriter& w);
   bool read_column_vars_and_rows(ItemReader& r, std::vector<WireType>& col_vars,
                                  std::vector<std::vector<Value>>& rows);
   std::uint32_t resolve(std::uint32_t handle) const;
+
+  // The fault mode: the rules of the script and of this connection, and what
+  // the ones that fired do to the request and to the message's reply.
+  void apply_faults(ItemReader& r, const Item& item, ItemWriter& w);
+  std::string request_text(ItemReader r, const Item& item);
+  bool on_fault_option(const std::string* value, std::string& why);
+  bool send_reply(ItemWriter& w);  // false: the reply was swallowed or cut
+
+  // Client files (client_files.cpp).
+  bool client_file(bool write, const std::string& name, std::string& data, SqlError& err);
+  bool file_exchange(const std::string& request_items, std::uint32_t handle,
+                     std::uint8_t* status, std::uint64_t* length, std::string* data,
+                     SqlError& err);
+  bool await_answer(std::vector<std::string>& answer, SqlError& err);
+  std::uint32_t next_file_handle_ = 1;
+  std::string pending_file_close_;  // close requests to lead the current request's reply
+  std::function<void()> flush_hook_;
+  std::function<bool()> wait_hook_;
+  std::vector<unsigned> script_seen_;  // matches of each rule of the script
+  std::vector<FaultRule> own_rules_;   // rules set on this connection
+  std::vector<unsigned> own_seen_;
+  std::optional<SqlError> status_override_;  // the next status of this request
+  std::optional<std::pair<std::uint8_t, std::uint32_t>> info_override_;  // slot, value
+  std::optional<std::pair<std::string, std::string>> redirect_;  // server name, parameters
+  unsigned fault_delay_ms_ = 0;
+  bool fault_drop_ = false, fault_corrupt_ = false, fault_hang_ = false;
 
   // An open cursor: its rows are read whole at open, so that moves in either
   // direction are simple. Positions count rows from 1; 0 is before the first
   // row and rows.size() + 1 after the last.
   struct Cursor {
     std::string name;
+    std::uint32_t stmt = 0;           // the statement it was opened on
+    std::string table;                // the one table its columns come from, if any
+    std::vector<std::string> origin;  // each column's name in that table
+    std::vector<bool> deleted;        // rows deleted through the cursor
+    std::deque<ResultSet> more;       // result sets still to come (resume)
     std::vector<ColumnDesc> columns;
     std::vector<WireType> wanted;  // per column: type to send, or skip
     std::vector<bool> skip;
     std::vector<std::vector<Value>> rows;
+    std::size_t bytes = 0;  // what the rows hold
     std::int64_t pos = 0;
   };
-  // Writes up to `count` rows after position `from`; returns the rows written
-  // and whether the end was passed (an end-of-data row with SQL code 100 then
-  // closes the rows).
-  std::uint32_t write_rows(ItemWriter& w, const Cursor& c, std::int64_t from, std::uint32_t count, bool* at_end);
+  void erase_cursor(std::map<std::uint32_t, Cursor>::iterator it);
+  // Makes the next waiting result set the cursor's rows, before its first row.
+  static void load_next_result(Cursor& c);
+  // The cursor a request names; the null handle names the one opened earlier in
+  // the message. Null when none is open.
+  Cursor* cursor_of(std::uint32_t handle);
+  bool positioned_columns(const Cursor& c, std::size_t nvalues, std::vector<std::size_t>& cols,
+                          SqlError& err) const;
+  bool change_current_row(Cursor& c, const std::string& verb,
+                          const std::vector<std::size_t>& cols,
+                          const std::vector<Value>& values, SqlError& err);
+  // What the connection may still hold in cursor rows and statements.
+  std::size_t held_room() const;
+  std::string input_limit_reason() const;
+  // How a run of rows stopped short: code 100 past the end, -197 at a deleted
+  // row; `at` is the position where it stopped.
+  struct RowsEnd {
+    int code = 0;
+    std::int64_t at = 0;
+  };
+  // Writes up to `count` rows from position `from`; returns the rows written. A
+  // run that stops short ends with an end-of-row item carrying its record.
+  std::uint32_t write_rows(ItemWriter& w, const Cursor& c, std::int64_t from,
+                           std::uint32_t count, RowsEnd* end);
 
   const DatabaseConfig& cfg_;
   std::uint32_t number_;
@@ -127,13 +219,16 @@ class Session {
   State state_ = State::AwaitAppConnect;
   bool closed_ = false;
   std::string close_reason_;
+  std::string protocol_fault_;  // why the request being read is malformed
+  std::string refuse_connect_;  // non-empty: refuse the database connect, for this reason
   PacketReader reader_;
   bool first_packet_seen_ = false;
-  Bodies partial_;                  // data packets of the message being received
-  std::size_t partial_bytes_ = 0;   // their total size
-  std::deque<Bodies> queue_;        // whole messages not yet run
-  unsigned attentions_ = 0;         // attentions not yet acknowledged
-  bool disconnect_after_reply_ = false;
+  Bodies partial_;                 // data packets of the message being received
+  std::size_t partial_bytes_ = 0;  // their total size
+  std::deque<Bodies> queue_;       // whole messages not yet run
+  unsigned attentions_ = 0;        // attentions not yet acknowledged
+  std::size_t queued_bytes_ = 0;   // bytes of the messages in queue_
+  std::string close_after_reply_;  // close once the reply is out, for this reason
   std::string out_;
 
   AppConnectAgreement agreed_;
@@ -142,10 +237,13 @@ class Session {
   std::unique_ptr<Engine> engine_;
   std::uint32_t last_prepared_ = 0;  // statement of the message being run
   std::uint32_t last_opened_ = 0;    // cursor opened earlier in the message
-  std::uint32_t last_executed_ = 0;  // statement that ran (into column variables) earlier in the message
+  std::uint32_t last_executed_ =
+      0;  // statement that ran (into column variables) earlier in the message
   std::map<std::uint32_t, Cursor> cursors_;
+  std::size_t cursor_bytes_ = 0;  // what the open cursors' rows hold
   std::uint32_t next_cursor_ = 1;
-  std::vector<std::unique_ptr<ItemWriter>> extra_replies_;  // prefetch replies, sent after the main one
+  std::vector<std::unique_ptr<ItemWriter>>
+      extra_replies_;  // prefetch replies, sent after the main one
   std::int32_t tz_minutes_ = 0;
 };
 

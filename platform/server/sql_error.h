@@ -20,7 +20,8 @@ struct SqlError {
 };
 
 // Named errors the stand-in raises itself.
-SqlError sql_error(std::int32_t sqlcode, std::string text = {}, std::vector<std::string> params = {});
+SqlError sql_error(std::int32_t sqlcode, std::string text = {},
+                   std::vector<std::string> params = {});
 
 // An SQLite result code (extended), with its message, as our error record.
 SqlError map_sqlite_error(int extended_rc, const std::string& message);

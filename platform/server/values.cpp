@@ -36,20 +36,30 @@ struct DefRow {
   std::uint8_t subtype;
 };
 constexpr DefRow kDefs[] = {
-    {75, -5, 0}, {76, -2, 0}, {77, -7, 0},  {78, 1, 0},   {79, 9, 1},   {80, 3, 0},  {81, 8, 0},
-    {82, 4, 0},  {83, -4, 0}, {84, -1, 0},  {85, 2, 0},   {86, 7, 0},   {87, 5, 0},  {88, 9, 2},
-    {89, 9, 3},  {90, -22, 0}, {91, -6, 0}, {92, -24, 0}, {93, -25, 0}, {94, -23, 0}, {95, 12, 0},
-    {97, -29, 0}, {98, -30, 0}, {99, -31, 0},
+    {75, -5, 0},  {76, -2, 0},  {77, -7, 0}, {78, 1, 0},   {79, 9, 1},   {80, 3, 0},
+    {81, 8, 0},   {82, 4, 0},   {83, -4, 0}, {84, -1, 0},  {85, 2, 0},   {86, 7, 0},
+    {87, 5, 0},   {88, 9, 2},   {89, 9, 3},  {90, -22, 0}, {91, -6, 0},  {92, -24, 0},
+    {93, -25, 0}, {94, -23, 0}, {95, 12, 0}, {97, -29, 0}, {98, -30, 0}, {99, -31, 0},
 };
 
 enum class Form { Short, Numeric, Long };
 
 Form form_of(std::int16_t type) {
   switch (type) {
-    case -31: case -30: case -29: case -28: case -21: case -4: case -2: case -1:
-    case 1: case 9: case 12:
+    case -31:
+    case -30:
+    case -29:
+    case -28:
+    case -21:
+    case -4:
+    case -2:
+    case -1:
+    case 1:
+    case 9:
+    case 12:
       return Form::Long;
-    case 2: case 3:
+    case 2:
+    case 3:
       return Form::Numeric;
     default:
       return Form::Short;
@@ -73,22 +83,31 @@ bool text_to_int(const std::string& s, std::int64_t& out) {
 
 std::int64_t as_int(const Value& v) {
   switch (v.kind) {
-    case Value::Int: return v.i;
-    case Value::Real: return static_cast<std::int64_t>(v.d);
-    case Value::Text: case Value::Blob: {
+    case Value::Int:
+      return v.i;
+    case Value::Real:
+      return static_cast<std::int64_t>(v.d);
+    case Value::Text:
+    case Value::Blob: {
       std::int64_t x = 0;
       return text_to_int(v.s, x) ? x : 0;
     }
-    default: return 0;
+    default:
+      return 0;
   }
 }
 
 double as_real(const Value& v) {
   switch (v.kind) {
-    case Value::Int: return static_cast<double>(v.i);
-    case Value::Real: return v.d;
-    case Value::Text: case Value::Blob: return std::strtod(v.s.c_str(), nullptr);
-    default: return 0;
+    case Value::Int:
+      return static_cast<double>(v.i);
+    case Value::Real:
+      return v.d;
+    case Value::Text:
+    case Value::Blob:
+      return std::strtod(v.s.c_str(), nullptr);
+    default:
+      return 0;
   }
 }
 
@@ -96,12 +115,16 @@ double as_real(const Value& v) {
 std::string datetime_record(const std::string& text) {
   unsigned y = 0, mo = 1, d = 1, h = 0, mi = 0, s = 0;
   char frac[16] = {0};
-  if (std::sscanf(text.c_str(), "%u-%u-%u %u:%u:%u.%15[0-9]", &y, &mo, &d, &h, &mi, &s, frac) < 3) {
-    y = 0; mo = 1; d = 1;
+  if (std::sscanf(text.c_str(), "%u-%u-%u %u:%u:%u.%15[0-9]", &y, &mo, &d, &h, &mi, &s, frac) <
+      3) {
+    y = 0;
+    mo = 1;
+    d = 1;
     std::sscanf(text.c_str(), "%u:%u:%u.%15[0-9]", &h, &mi, &s, frac);
   }
   std::uint32_t us = 0;
-  for (int k = 0; k < 6; ++k) us = us * 10 + (frac[k] >= '0' && frac[k] <= '9' ? frac[k] - '0' : 0);
+  for (int k = 0; k < 6; ++k)
+    us = us * 10 + (frac[k] >= '0' && frac[k] <= '9' ? frac[k] - '0' : 0);
   std::uint8_t rec[14] = {};
   store_le16(rec, static_cast<std::uint16_t>(y));
   rec[2] = static_cast<std::uint8_t>(mo == 0 ? 0 : mo - 1);  // months count from 0
@@ -115,8 +138,9 @@ std::string datetime_record(const std::string& text) {
 
 std::string datetime_text(const std::uint8_t* rec) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u.%06u", load_le16(rec), rec[2] + 1u,
-                rec[6] + 0u, rec[7] + 0u, rec[8] + 0u, rec[9] + 0u, load_le32(rec + 10));
+  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u.%06u", load_le16(rec),
+                rec[2] + 1u, rec[6] + 0u, rec[7] + 0u, rec[8] + 0u, rec[9] + 0u,
+                load_le32(rec + 10));
   return buf;
 }
 
@@ -124,14 +148,17 @@ std::string datetime_text(const std::uint8_t* rec) {
 
 std::string value_text(const Value& v) {
   switch (v.kind) {
-    case Value::Null: return {};
-    case Value::Int: return std::to_string(v.i);
+    case Value::Null:
+      return {};
+    case Value::Int:
+      return std::to_string(v.i);
     case Value::Real: {
       char buf[64];
       std::snprintf(buf, sizeof buf, "%.17g", v.d);
       return buf;
     }
-    default: return v.s;
+    default:
+      return v.s;
   }
 }
 
@@ -182,24 +209,42 @@ void write_definition(ItemWriter& w, const WireType& t) {
     return;
   }
   switch (form_of(t.type)) {
-    case Form::Long: put_le32(p, t.length); put_le16(p, 0); break;
-    case Form::Numeric: put_le16(p, 0); put_u8(p, t.precision); put_u8(p, t.scale); break;
-    case Form::Short: put_le16(p, 0); break;
+    case Form::Long:
+      put_le32(p, t.length);
+      put_le16(p, 0);
+      break;
+    case Form::Numeric:
+      put_le16(p, 0);
+      put_u8(p, t.precision);
+      put_u8(p, t.scale);
+      break;
+    case Form::Short:
+      put_le16(p, 0);
+      break;
   }
   w.put(code, p);
 }
 
-std::string pack_decimal(const std::string& number_text, std::uint8_t precision, std::uint8_t scale) {
+std::string pack_decimal(const std::string& number_text, std::uint8_t precision,
+                         std::uint8_t scale) {
   if (precision == 0) precision = 30;
   if (scale > precision) scale = precision;
   bool neg = false;
   std::string ip, fp;
   std::size_t i = 0;
   while (i < number_text.size() && (number_text[i] == ' ' || number_text[i] == '+')) ++i;
-  if (i < number_text.size() && number_text[i] == '-') { neg = true; ++i; }
-  for (; i < number_text.size() && std::isdigit(static_cast<unsigned char>(number_text[i])); ++i) ip += number_text[i];
+  if (i < number_text.size() && number_text[i] == '-') {
+    neg = true;
+    ++i;
+  }
+  for (; i < number_text.size() && std::isdigit(static_cast<unsigned char>(number_text[i]));
+       ++i)
+    ip += number_text[i];
   if (i < number_text.size() && number_text[i] == '.')
-    for (++i; i < number_text.size() && std::isdigit(static_cast<unsigned char>(number_text[i])); ++i) fp += number_text[i];
+    for (++i;
+         i < number_text.size() && std::isdigit(static_cast<unsigned char>(number_text[i]));
+         ++i)
+      fp += number_text[i];
   fp.resize(scale, '0');
   const std::size_t int_digits = precision - scale;
   if (ip.size() > int_digits) ip = ip.substr(ip.size() - int_digits);
@@ -230,6 +275,10 @@ std::string unpack_decimal(const std::uint8_t* p, std::size_t n, std::uint8_t sc
 }
 
 void write_value(ItemWriter& w, const Value& v, const WireType& want) {
+  if (v.kind == Value::Unset) {
+    w.put_empty(kValNoValue);
+    return;
+  }
   if (v.kind == Value::Null) {
     w.put_empty(kValNull);
     return;
@@ -238,20 +287,40 @@ void write_value(ItemWriter& w, const Value& v, const WireType& want) {
   std::uint8_t sub = want.subtype;
   if (type == 0 || value_item_code(type, sub) == 0 || type == -26 || type == -27) {
     switch (v.kind) {
-      case Value::Int: type = -25; break;
-      case Value::Real: type = 8; break;
-      case Value::Blob: type = -2; break;
-      default: type = -21; break;
+      case Value::Int:
+        type = -25;
+        break;
+      case Value::Real:
+        type = 8;
+        break;
+      case Value::Blob:
+        type = -2;
+        break;
+      default:
+        type = -21;
+        break;
     }
     sub = 0;
   }
   const std::uint8_t code = value_item_code(type, sub);
   std::string p;
   switch (type) {
-    case -5: case -25: put_le64(p, static_cast<std::uint64_t>(as_int(v))); break;
-    case 4: case -24: put_le32(p, static_cast<std::uint32_t>(as_int(v))); break;
-    case 5: case -23: put_le16(p, static_cast<std::uint16_t>(as_int(v))); break;
-    case -6: case -7: put_u8(p, static_cast<std::uint8_t>(as_int(v))); break;
+    case -5:
+    case -25:
+      put_le64(p, static_cast<std::uint64_t>(as_int(v)));
+      break;
+    case 4:
+    case -24:
+      put_le32(p, static_cast<std::uint32_t>(as_int(v)));
+      break;
+    case 5:
+    case -23:
+      put_le16(p, static_cast<std::uint16_t>(as_int(v)));
+      break;
+    case -6:
+    case -7:
+      put_u8(p, static_cast<std::uint8_t>(as_int(v)));
+      break;
     case 8: {
       const double d = as_real(v);
       std::uint64_t bits;
@@ -259,20 +328,26 @@ void write_value(ItemWriter& w, const Value& v, const WireType& want) {
       put_le64(p, bits);
       break;
     }
-    case 6: case 7: {
+    case 6:
+    case 7: {
       const float f = static_cast<float>(as_real(v));
       std::uint32_t bits;
       std::memcpy(&bits, &f, 4);
       put_le32(p, bits);
       break;
     }
-    case -22: p = datetime_record(value_text(v)); break;
-    case 2: case 3:
+    case -22:
+      p = datetime_record(value_text(v));
+      break;
+    case 2:
+    case 3:
       put_u8(p, want.precision ? want.precision : 30);
       put_u8(p, want.scale);
       p += pack_decimal(value_text(v), want.precision ? want.precision : 30, want.scale);
       break;
-    default: p = value_text(v); break;  // character and binary types carry the bytes
+    default:
+      p = value_text(v);
+      break;  // character and binary types carry the bytes
   }
   w.put_bytes(code, p);
 }
@@ -280,10 +355,13 @@ void write_value(ItemWriter& w, const Value& v, const WireType& want) {
 bool read_value_item(ItemReader& r, const Item& first, Value& out, std::string& why) {
   Item item = first;
   if (item.code == kValFullLength) {  // a full length, then the value itself
-    if (r.next(item) != ItemReader::Result::Ok) { why = "value missing after its full length"; return false; }
+    if (r.next(item) != ItemReader::Result::Ok) {
+      why = "value missing after its full length";
+      return false;
+    }
   }
   if (item.code == kValNull || item.code == kValNoValue) {
-    out = Value::null();
+    out = item.code == kValNull ? Value::null() : Value::unset();
     return true;
   }
   std::string bytes;
@@ -299,11 +377,29 @@ bool read_value_item(ItemReader& r, const Item& first, Value& out, std::string& 
     return false;
   };
   switch (item.code) {
-    case 104: case 123: if (!need(8)) return false; out = Value::integer(static_cast<std::int64_t>(load_le64(b))); return true;
-    case 112: case 122: if (!need(4)) return false; out = Value::integer(static_cast<std::int32_t>(load_le32(b))); return true;
-    case 117: case 124: if (!need(2)) return false; out = Value::integer(static_cast<std::int16_t>(load_le16(b))); return true;
-    case 121: if (!need(1)) return false; out = Value::integer(static_cast<std::int8_t>(b[0])); return true;
-    case 106: if (!need(1)) return false; out = Value::integer(b[0]); return true;
+    case 104:
+    case 123:
+      if (!need(8)) return false;
+      out = Value::integer(static_cast<std::int64_t>(load_le64(b)));
+      return true;
+    case 112:
+    case 122:
+      if (!need(4)) return false;
+      out = Value::integer(static_cast<std::int32_t>(load_le32(b)));
+      return true;
+    case 117:
+    case 124:
+      if (!need(2)) return false;
+      out = Value::integer(static_cast<std::int16_t>(load_le16(b)));
+      return true;
+    case 121:
+      if (!need(1)) return false;
+      out = Value::integer(static_cast<std::int8_t>(b[0]));
+      return true;
+    case 106:
+      if (!need(1)) return false;
+      out = Value::integer(b[0]);
+      return true;
     case 111: {
       if (!need(8)) return false;
       const std::uint64_t bits = load_le64(b);
@@ -320,20 +416,42 @@ bool read_value_item(ItemReader& r, const Item& first, Value& out, std::string& 
       out = Value::real(f);
       return true;
     }
-    case 120: if (!need(14)) return false; out = Value::text(datetime_text(b)); return true;
-    case 110: case 115:
-      if (bytes.size() < 3) { why = "decimal value of " + std::to_string(bytes.size()) + " bytes"; return false; }
+    case 120:
+      if (!need(14)) return false;
+      out = Value::text(datetime_text(b));
+      return true;
+    case 110:
+    case 115:
+      if (bytes.size() < 3) {
+        why = "decimal value of " + std::to_string(bytes.size()) + " bytes";
+        return false;
+      }
       out = Value::text(unpack_decimal(b + 2, bytes.size() - 2, b[1]));
       return true;
-    case 107: case 108: case 109: case 118: case 119: case 114: case 128: case 129:
+    case 107:
+    case 108:
+    case 109:
+    case 118:
+    case 119:
+    case 114:
+    case 128:
+    case 129:
       out = Value::text(bytes);
       return true;
-    case 105: case 113: case 125: case 130: case 131:
+    case 105:
+    case 113:
+    case 125:
+    case 130:
+    case 131:
       out = Value::blob(bytes);
       return true;
     case kValVariable:
-      why = "variable references are not supported";
-      return false;
+      if (bytes.empty()) {
+        why = "variable reference without a name";
+        return false;
+      }
+      out = Value::variable(bytes);
+      return true;
     default:
       why = "unknown value item " + std::to_string(item.code);
       return false;

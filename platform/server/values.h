@@ -12,23 +12,56 @@ namespace vqeng {
 
 // An engine value: what SQLite hands us, and what parameters decode to.
 struct Value {
-  enum Kind { Null, Int, Real, Text, Blob } kind = Null;
+  // Unset: the client gave no value (item 101); the server uses its own.
+  // Variable: a reference to a server variable by name (item 126), in s.
+  enum Kind { Null, Int, Real, Text, Blob, Unset, Variable } kind = Null;
   std::int64_t i = 0;
   double d = 0;
   std::string s;  // Text or Blob bytes
 
   static Value null() { return {}; }
-  static Value integer(std::int64_t v) { Value x; x.kind = Int; x.i = v; return x; }
-  static Value real(double v) { Value x; x.kind = Real; x.d = v; return x; }
-  static Value text(std::string v) { Value x; x.kind = Text; x.s = std::move(v); return x; }
-  static Value blob(std::string v) { Value x; x.kind = Blob; x.s = std::move(v); return x; }
+  static Value unset() {
+    Value x;
+    x.kind = Unset;
+    return x;
+  }
+  static Value variable(std::string name) {
+    Value x;
+    x.kind = Variable;
+    x.s = std::move(name);
+    return x;
+  }
+  static Value integer(std::int64_t v) {
+    Value x;
+    x.kind = Int;
+    x.i = v;
+    return x;
+  }
+  static Value real(double v) {
+    Value x;
+    x.kind = Real;
+    x.d = v;
+    return x;
+  }
+  static Value text(std::string v) {
+    Value x;
+    x.kind = Text;
+    x.s = std::move(v);
+    return x;
+  }
+  static Value blob(std::string v) {
+    Value x;
+    x.kind = Blob;
+    x.s = std::move(v);
+    return x;
+  }
 };
 
 // A column or parameter type as the protocol names it.
 struct WireType {
-  std::int16_t type = 0;      // 0: no type given (definition item 73)
-  std::uint8_t subtype = 0;   // for type 9: 1 date, 2 time, 3 timestamp
-  std::uint32_t length = 0;   // long form
+  std::int16_t type = 0;                  // 0: no type given (definition item 73)
+  std::uint8_t subtype = 0;               // for type 9: 1 date, 2 time, 3 timestamp
+  std::uint32_t length = 0;               // long form
   std::uint8_t precision = 0, scale = 0;  // numeric form
 };
 
@@ -62,7 +95,8 @@ void write_value(ItemWriter& w, const Value& v, const WireType& want);
 bool read_value_item(ItemReader& r, const Item& first, Value& out, std::string& why);
 
 // Packed decimal: two digits a byte, sign nibble 0xC / 0xD last, P/2+1 bytes.
-std::string pack_decimal(const std::string& number_text, std::uint8_t precision, std::uint8_t scale);
+std::string pack_decimal(const std::string& number_text, std::uint8_t precision,
+                         std::uint8_t scale);
 std::string unpack_decimal(const std::uint8_t* p, std::size_t n, std::uint8_t scale);
 
 // Text form of a value, as used for conversions and the request log.

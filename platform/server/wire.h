@@ -63,9 +63,9 @@ constexpr std::size_t kLongHeaderBytes = kShortHeaderBytes + 4;
 static_assert(kShortHeaderBytes == 4 && kLongHeaderBytes == 8, "packet header sizes");
 
 enum PacketType : std::uint8_t {
-  kPktFirstOther = 2,    // accepted as a first packet; carries nothing we use
-  kPktCompressed = 15,   // compressed data (older form)
-  kPktAttention = 16,    // client asks to stop the running request
+  kPktFirstOther = 2,   // accepted as a first packet; carries nothing we use
+  kPktQueuedData = 15,  // taken like a data packet; never compressed
+  kPktAttention = 16,   // client asks to stop the running request
   kPktData = 24,
   kPktAppConnect = 25,
   kPktLiveness = 26,
@@ -76,7 +76,7 @@ enum PacketStatus : std::uint8_t {
   kStatusEndOfMessage = 0x01,
   kStatusAttentionAck = 0x02,
   kStatusScrambled = 0x20,
-  kStatusCompressed = 0x40,
+  kStatusCompressed = 0x40,  // only ever on a data packet (type 24)
 };
 
 inline std::size_t header_bytes(std::uint8_t type) {

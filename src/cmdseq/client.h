@@ -1,7 +1,6 @@
-// The client environment and the client connection, as far as the request core, the
-// value readers, the error blocks and the request log use them. The environment's
-// threads, callbacks and pool, and the connection's cursors and statement cache join
-// these records with the code that keeps them.
+// The client connection, as far as the request core, the value readers, the error blocks
+// and the request log use it (the client environment is in cmdseq_env.h). The
+// connection's cursors and statement cache join the record with the code that keeps them.
 #ifndef VQ_CMDSEQ_CLIENT_H
 #define VQ_CMDSEQ_CLIENT_H
 
@@ -9,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "cmdseq/cmdseq_env.h"
 #include "cmdseq/cmdseq_return.h"
 #include "streams/presentation.h"
 #include "utils/base/refobj.h"
@@ -23,22 +23,6 @@ class a_cmdseq_pooled_conn_str;
 struct a_cmdseq_cursor;
 struct a_cmdseq_error_info;
 struct a_cmdseq_log_file_list;
-
-// Receives every line of a connection's request log: the attributes' callback value and
-// the text.
-typedef void (*a_cmdseq_debug_message_callback)(std::uintptr_t cb_value, const char* text);
-
-// One per process, set up by the ODBC layer.
-struct a_cmdseq_env {
-  std::uint32_t app_type = 0;                   // kind of client application (ODBC sets 2)
-  a_cmdseq_log_file_list* log_files = nullptr;  // the shared log files
-  a_cmdseq_debug_message_callback debug_message_callback = nullptr;
-  UTLocale* locale = nullptr;    // not owned here
-  UTLangString* lang = nullptr;  // the environment's message strings; not owned here
-  JDate* date = nullptr;         // date names of the log's times; English when null
-  std::atomic<std::uint8_t> out_of_memory{0};  // 1 once memory ran out: every request fails
-  a_cmdseq_conn_pool* pool = nullptr;          // parked connections; null: no pooling
-};
 
 // Bits of a_cmdseq_conn::status.
 constexpr std::uint8_t CS_STATUS_MULTIROW = 0x01;       // multi-row fetch allowed

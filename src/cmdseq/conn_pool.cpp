@@ -197,7 +197,7 @@ a_cmdseq_return conn_pool_reuse(a_cmdseq_conn** conn, a_cmdseq_error_info* err,
                                 a_cmdseq_pooled_conn_str** pooled) {
   *conn = nullptr;
   *pooled = nullptr;
-  a_cmdseq_conn_pool* pool = param->env != nullptr ? param->env->pool : nullptr;
+  a_cmdseq_conn_pool* pool = param->env != nullptr ? param->env->conn_pool : nullptr;
   if (pool == nullptr) return CMDSEQ_FAILED;
   c_conn_parms* parms = param->parms;
   const char* setting = parms->getString(kSlotConnectionPool);
@@ -295,7 +295,7 @@ a_cmdseq_return conn_pool_reuse(a_cmdseq_conn** conn, a_cmdseq_error_info* err,
 }
 
 a_cmdseq_return conn_pool_cache(a_cmdseq_conn* conn, a_cmdseq_error_info* err) {
-  a_cmdseq_conn_pool* pool = conn->env != nullptr ? conn->env->pool : nullptr;
+  a_cmdseq_conn_pool* pool = conn->env != nullptr ? conn->env->conn_pool : nullptr;
   a_cmdseq_pooled_conn_str* s = conn->pooled_str;
   if (pool == nullptr || s == nullptr || conn->server_strm_ver < 15) return CMDSEQ_FAILED;
   if ((conn->status & CS_STATUS_NCHARSET_CHANGED) != 0 && i_cs_GetAppType() == 1) {

@@ -123,7 +123,7 @@ a_cmdseq_return CmdSeqStringConnect(a_cmdseq_conn** conn, a_cmdseq_error_info* e
   }
   if (result != CMDSEQ_OK && result != CMDSEQ_WARNING) {
     if (result != CMDSEQ_WARNING) *conn = nullptr;
-    if (param->env != nullptr) delete_pooled_conn_str_if_unused(param->env->pool, pooled);
+    if (param->env != nullptr) delete_pooled_conn_str_if_unused(param->env->conn_pool, pooled);
   } else if (*conn != nullptr) {
     (*conn)->pooled_str = pooled;
   }

@@ -229,9 +229,10 @@ void CmdSeqPrtString(a_cmdseq_conn_attrib* attrib, const char* text) {
       if (!ends_with_newline(text)) write_text(file->fd, "\n");
     }
   }
-  if (env != nullptr && env->debug_message_callback != nullptr) {
-    env->debug_message_callback(attrib->cb_value, text);
-  }
+  // The callback may be registered again at any time: read it once.
+  const a_cmdseq_debug_message_callback callback =
+      env != nullptr ? env->debug_message_callback.load() : nullptr;
+  if (callback != nullptr) callback(attrib->cb_value, text);
 }
 
 void CmdSeqPrtStringV(a_cmdseq_conn_attrib* attrib, const char* format, ...) {

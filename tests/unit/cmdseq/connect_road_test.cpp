@@ -187,14 +187,14 @@ struct PoolFixture : RoadFixture {
   void SetUp() override {
     RoadFixture::SetUp();
     pool = new a_cmdseq_conn_pool(&env);
-    env.pool = pool;
+    env.conn_pool = pool;
     g_now_ms = 1000000;
     i_cs_SetPoolClock(FakeClock);
   }
   void TearDown() override {
     RoadFixture::TearDown();
     delete pool;
-    env.pool = nullptr;
+    env.conn_pool = nullptr;
     i_cs_SetPoolClock(nullptr);
   }
   a_strm_conn_rec& Stream(a_cmdseq_conn* c) { return *c->strm_conn; }

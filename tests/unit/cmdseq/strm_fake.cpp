@@ -21,7 +21,6 @@ unsigned StrmGetEngineRandomData(a_strm_conn, unsigned char* buffer, unsigned si
   return n;
 }
 
-int StrmIsAlive(a_strm_conn) { return 1; }
 int StrmGetPortType(a_strm_conn) { return strm_fake().port_type; }
 int StrmIsConnectedToDefaultEngine(a_strm_conn) { return strm_fake().default_engine ? 1 : 0; }
 

@@ -17,4 +17,9 @@ if readelf -d "$lib" | grep -E 'NEEDED.*libodbc(inst)?\.so' ; then
   echo "$lib links against the ODBC driver manager"
   exit 1
 fi
+# The LDAP client library is loaded at run time by name, never linked.
+if readelf -d "$lib" | grep -E 'NEEDED.*lib(ldap|lber)' ; then
+  echo "$lib links against the LDAP client library"
+  exit 1
+fi
 echo "ok: $(printf '%s\n' "$symbols" | grep -c . || true) exported symbols, all listed"

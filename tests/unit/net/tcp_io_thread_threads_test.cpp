@@ -4,8 +4,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -158,6 +160,38 @@ TEST(TcpIoThread, AThreadCanBeStartedAgainAfterAStop) {
   io.selector().add_socket_with_event(p.fd[0], POLLIN);
   ASSERT_EQ(1, write(p.fd[1], "a", 1));
   EXPECT_TRUE(io.wait_reads(1));
+}
+
+TEST(TcpIoThread, ABurstOfCommandsFromManyThreadsIsCarriedOut) {
+  // More commands than one batch takes, written at once by several threads while the
+  // thread polls: every socket gets its read entry and is dispatched exactly once.
+  constexpr int kThreads = 4;
+  constexpr int kPerThread = 100;  // 1200 commands: more than one batch
+  Recorder io;
+  io.read_answer = STRM_NO_SESSION_CONN;  // dispatched once, then dropped
+  ASSERT_EQ(STRM_OK, io.start_control_thread());
+  std::vector<std::unique_ptr<Pair>> pairs;
+  for (int i = 0; i < kThreads * kPerThread; ++i) pairs.push_back(std::make_unique<Pair>());
+  std::vector<std::thread> writers;
+  for (int t = 0; t < kThreads; ++t) {
+    writers.emplace_back([&, t] {
+      for (int i = t * kPerThread; i < (t + 1) * kPerThread; ++i) {
+        io.selector().add_socket_with_event(pairs[i]->fd[0], POLLOUT);
+        io.selector().remove_socket_with_event(pairs[i]->fd[0], POLLOUT);
+        io.selector().add_socket_with_event(pairs[i]->fd[0], POLLIN);
+        (void)!write(pairs[i]->fd[1], "x", 1);
+      }
+    });
+  }
+  for (auto& w : writers) w.join();
+  ASSERT_TRUE(io.wait_reads(kThreads * kPerThread));
+  std::vector<int> reads = io.reads();
+  std::sort(reads.begin(), reads.end());
+  std::vector<int> expected;
+  for (const auto& p : pairs) expected.push_back(p->fd[0]);
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(expected, reads);
+  io.shut_down_selector();
 }
 
 }  // namespace

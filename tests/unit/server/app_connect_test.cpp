@@ -44,7 +44,8 @@ TEST(AppConnect, ReplyAtMinorFifteen) {
   script::AppConnectFields f;
   f.options |= 0x004;
   f.threshold = 200;
-  ASSERT_TRUE(parse_app_connect(std::string(1, '\0') + script::app_connect_record(f), req, why));
+  ASSERT_TRUE(
+      parse_app_connect(std::string(1, '\0') + script::app_connect_record(f), req, why));
   std::uint8_t random[32];
   for (int i = 0; i < 32; ++i) random[i] = static_cast<std::uint8_t>(0xA0 + i);
   AppConnectAgreement agreed;
@@ -63,7 +64,8 @@ TEST(AppConnect, ReplyAtMinorFifteen) {
   EXPECT_EQ(r.substr(178, 32), std::string(reinterpret_cast<char*>(random), 32));
   EXPECT_TRUE(agreed.compression);
   // Every text field is terminated and zero after its first zero byte.
-  const std::pair<std::size_t, std::size_t> fields[] = {{44, 31}, {75, 31}, {106, 21}, {127, 51}, {210, 51}, {261, 51}};
+  const std::pair<std::size_t, std::size_t> fields[] = {{44, 31},  {75, 31},  {106, 21},
+                                                        {127, 51}, {210, 51}, {261, 51}};
   for (const auto& fl : fields) {
     const std::string t = r.substr(fl.first, fl.second);
     const auto nul = t.find('\0');
@@ -96,7 +98,8 @@ TEST(AppConnect, AgreedValues) {
     f.options = c.options;
     AppConnectRequest req;
     std::string why;
-    ASSERT_TRUE(parse_app_connect(std::string(1, '\0') + script::app_connect_record(f), req, why));
+    ASSERT_TRUE(
+        parse_app_connect(std::string(1, '\0') + script::app_connect_record(f), req, why));
     std::uint8_t random[32] = {};
     AppConnectAgreement a;
     const std::string r = build_app_connect_reply(req, random, a);
@@ -105,5 +108,36 @@ TEST(AppConnect, AgreedValues) {
     EXPECT_EQ(script::rd16(r, 22), c.agreed_packet);
     EXPECT_EQ(script::rd16(r, 10), c.agreed_level);
     EXPECT_EQ(a.compression, c.compression);
+  }
+}
+
+TEST(AppConnect, LivenessInTheReply) {
+  struct Case {
+    const char* name;
+    unsigned asked;
+    int policy;
+    unsigned replied;
+  };
+  const Case cases[] = {
+      {"echo the client's", 30, kLivenessEcho, 30},
+      {"echo none", 0, kLivenessEcho, 0},
+      {"off", 30, 0, 0},
+      {"our own", 0, 3, 3},
+      {"our own over the client's", 120, 45, 45},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    script::AppConnectFields f;
+    f.liveness = c.asked;
+    AppConnectRequest req;
+    std::string why;
+    ASSERT_TRUE(
+        parse_app_connect(std::string(1, '\0') + script::app_connect_record(f), req, why))
+        << why;
+    std::uint8_t random[32] = {};
+    AppConnectAgreement agreed;
+    const std::string r = build_app_connect_reply(req, random, agreed, c.policy);
+    EXPECT_EQ(script::rd16(r, 8), c.replied);
+    EXPECT_EQ(agreed.liveness, c.replied);
   }
 }

@@ -13,9 +13,26 @@ TEST(CommandLine, LocalStartLines) {
   };
   const Case cases[] = {
       {{"-ha", "-ga", "-n", "srv", "/tmp/d.db", "-ek", "secret", "-n", "demo", "-hn", "7"},
-       "srv", "/tmp/d.db", "demo", "secret", true, true, false, 2638, 7},
+       "srv",
+       "/tmp/d.db",
+       "demo",
+       "secret",
+       true,
+       true,
+       false,
+       2638,
+       7},
       {{"-x", "tcpip(port=0)", "-hn", "3"}, "", "", "", "", false, false, true, 0, 3},
-      {{"-x", "TCPIP{ServerPort=4000;MyIP=x}", "a.db"}, "", "a.db", "", "", false, false, true, 4000, -1},
+      {{"-x", "TCPIP{ServerPort=4000;MyIP=x}", "a.db"},
+       "",
+       "a.db",
+       "",
+       "",
+       false,
+       false,
+       true,
+       4000,
+       -1},
       {{"-x", "tcpip", "-n", "only"}, "only", "", "", "", false, false, true, 2638, -1},
   };
   for (const auto& c : cases) {
@@ -37,8 +54,22 @@ TEST(CommandLine, LocalStartLines) {
 
 TEST(CommandLine, Refusals) {
   const std::vector<std::vector<std::string>> bad = {
-      {"-n"}, {"-hn", "x"}, {"-hn", "-1"}, {"-x", "shmem"}, {"-x", "tcpip(port=70000)"},
-      {"-x", "tcpip(port=abc)"}, {"-x", "tcpip(port=1"}, {"-rl"},
+      {"-n"},
+      {"-hn", "x"},
+      {"-hn", "-1"},
+      {"-x", "shmem"},
+      {"-x", "tcpip(port=70000)"},
+      {"-x", "tcpip(port=abc)"},
+      {"-x", "tcpip(port=1"},
+      {"-rl"},
+      {"--max-message-bytes=12"},
+      {"--max-message-bytes=2X"},
+      {"--max-message-bytes="},
+      {"--max-connection-bytes=2T"},
+      {"--max-connections=0"},
+      {"--login-timeout=-1"},
+      {"--login-timeout"},
+      {"--max-rows=5"},
   };
   for (const auto& args : bad) {
     SCOPED_TRACE(args.back());
@@ -52,4 +83,47 @@ TEST(CommandLine, Refusals) {
   std::string why;
   ASSERT_TRUE(parse_command_line({"d.db", "-c", "-m"}, cl, why));
   EXPECT_EQ(cl.ignored, (std::vector<std::string>{"-c", "-m"}));
+}
+
+TEST(CommandLine, LimitOptions) {
+  struct Case {
+    std::vector<std::string> args;
+    std::size_t message, connection;
+    unsigned connections, login;
+  };
+  const Limits defaults;
+  const Case cases[] = {
+      {{},
+       defaults.max_message_bytes,
+       defaults.max_connection_bytes,
+       defaults.max_connections,
+       defaults.login_timeout_seconds},
+      {{"--max-message-bytes=64K", "--max-connection-bytes=3M", "--max-connections=5",
+        "--login-timeout=0"},
+       64 * 1024,
+       3u << 20,
+       5,
+       0},
+      {{"d.db", "--max-message-bytes=1G", "--login-timeout=2", "-n", "demo"},
+       1u << 30,
+       defaults.max_connection_bytes,
+       defaults.max_connections,
+       2},
+      {{"--max-connection-bytes=5000"},
+       defaults.max_message_bytes,
+       5000,
+       defaults.max_connections,
+       defaults.login_timeout_seconds},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.empty() ? "defaults" : c.args.front());
+    CommandLine cl;
+    std::string why;
+    ASSERT_TRUE(parse_command_line(c.args, cl, why)) << why;
+    EXPECT_EQ(cl.limits.max_message_bytes, c.message);
+    EXPECT_EQ(cl.limits.max_connection_bytes, c.connection);
+    EXPECT_EQ(cl.limits.max_connections, c.connections);
+    EXPECT_EQ(cl.limits.login_timeout_seconds, c.login);
+    EXPECT_TRUE(cl.ignored.empty());
+  }
 }

@@ -19,7 +19,8 @@ TEST(Dialect, Rewrites) {
       {"SELECT CURRENT USER", "SELECT 'DBA'"},
       {"SELECT current   user, x", "SELECT 'DBA', x"},
       {"SELECT if 'A'<>'a' then 1 else 0 endif", "SELECT CASE WHEN 'A'<>'a' then 1 else 0 END"},
-      {"SELECT IF EXISTS( SELECT 1 ) THEN 'yes' else 'no' endif", "SELECT CASE WHEN EXISTS( SELECT 1 ) THEN 'yes' else 'no' END"},
+      {"SELECT IF EXISTS( SELECT 1 ) THEN 'yes' else 'no' endif",
+       "SELECT CASE WHEN EXISTS( SELECT 1 ) THEN 'yes' else 'no' END"},
       {"DROP TABLE IF EXISTS t", "DROP TABLE IF EXISTS t"},
       {"SELECT '@@version', \"current user\"", "SELECT '@@version', \"current user\""},
       {"SELECT current_user", "SELECT current_user"},
@@ -39,7 +40,8 @@ class EngineTest : public ::testing::Test {
     SqlError err;
     ASSERT_TRUE(e_->open(err)) << err.text;
   }
-  std::vector<std::vector<Value>> query(Engine& e, const std::string& sql, SqlError* err_out = nullptr) {
+  std::vector<std::vector<Value>> query(Engine& e, const std::string& sql,
+                                        SqlError* err_out = nullptr) {
     SqlError err;
     std::uint32_t id = 0;
     ExecResult res;
@@ -58,17 +60,21 @@ class EngineTest : public ::testing::Test {
 };
 
 TEST_F(EngineTest, AnswersTheDriversProbe) {
-  const auto rows = query(*e_,
-      "SELECT @@version, if 'A'<>'a' then 1 else 0 endif, isnull(property('IsBW'),'NO'), "
-      "isnull(connection_property('odbc_distinguish_char_and_varchar'),'Off'), "
-      "isnull(connection_property('odbc_describe_binary_as_varbinary'),'Off'), "
-      "connection_property('charset'), db_property('charset'), (SELECT count(*) FROM SYS.SYSOPTION o, "
-      "SYS.SYSUSER u WHERE o.user_id = u.user_id AND o.\"option\" = 'timestamp_with_time_zone_format' "
-      "AND u.user_name = 'PUBLIC')");
+  const auto rows =
+      query(*e_,
+            "SELECT @@version, if 'A'<>'a' then 1 else 0 endif, isnull(property('IsBW'),'NO'), "
+            "isnull(connection_property('odbc_distinguish_char_and_varchar'),'Off'), "
+            "isnull(connection_property('odbc_describe_binary_as_varbinary'),'Off'), "
+            "connection_property('charset'), db_property('charset'), (SELECT count(*) FROM "
+            "SYS.SYSOPTION o, "
+            "SYS.SYSUSER u WHERE o.user_id = u.user_id AND o.\"option\" = "
+            "'timestamp_with_time_zone_format' "
+            "AND u.user_name = 'PUBLIC')");
   ASSERT_EQ(rows.size(), 1u);
   std::vector<std::string> got;
   for (const auto& v : rows[0]) got.push_back(value_text(v));
-  EXPECT_EQ(got, (std::vector<std::string>{cfg_.version, "1", "NO", "Off", "Off", "UTF-8", "UTF-8", "0"}));
+  EXPECT_EQ(got, (std::vector<std::string>{cfg_.version, "1", "NO", "Off", "Off", "UTF-8",
+                                           "UTF-8", "0"}));
 }
 
 TEST_F(EngineTest, AnswersTheOneValueQueries) {
@@ -78,13 +84,16 @@ TEST_F(EngineTest, AnswersTheOneValueQueries) {
     const char* want;
   };
   const Case cases[] = {
-      {"SELECT CURRENT USER", "DBA"},
+      {"SELECT CURRENT USER", "dba"},
       {"SELECT @@SERVERNAME", "vqeng12"},
       {"SELECT db_name()", "demo"},
       {"SELECT connection_property( 'CharSet' )", "UTF-8"},
       {"select user_name  from SYS.SYSUSERPERM,SYS.SYSTABLE where table_name='RowSource' and "
-       "creator=user_id and lower(user_name)='dbo';", "dbo"},
-      {"SELECT IF EXISTS( SELECT 1 FROM SYS.SYSUSERPERMS WHERE user_name = 'kx_systabgroup' ) THEN 'yes' else 'no' endif", "no"},
+       "creator=user_id and lower(user_name)='dbo';",
+       "dbo"},
+      {"SELECT IF EXISTS( SELECT 1 FROM SYS.SYSUSERPERMS WHERE user_name = 'kx_systabgroup' ) "
+       "THEN 'yes' else 'no' endif",
+       "no"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.sql);
@@ -95,8 +104,9 @@ TEST_F(EngineTest, AnswersTheOneValueQueries) {
 }
 
 TEST_F(EngineTest, SessionOptionsAreKept) {
-  exec(*e_, "SET TEMPORARY OPTION time_format = 'hh:nn:ss';SET TEMPORARY OPTION date_order = 'ymd';"
-            "SET TEMPORARY OPTION isolation_level = '1';");
+  exec(*e_,
+       "SET TEMPORARY OPTION time_format = 'hh:nn:ss';SET TEMPORARY OPTION date_order = 'ymd';"
+       "SET TEMPORARY OPTION isolation_level = '1';");
   EXPECT_EQ(e_->options().at("time_format"), "hh:nn:ss");
   EXPECT_EQ(e_->options().at("isolation_level"), "1");
   // The same text through prepare and execute.
@@ -161,24 +171,30 @@ TEST_F(EngineTest, InterruptStopsALongStatement) {
   e_->set_interrupt_check([&] { return ++calls > 3; });
   SqlError err;
   ExecResult res;
-  EXPECT_FALSE(e_->execute_immediate(
-      "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM n WHERE x < 100000000) SELECT count(*) FROM n",
-      res, err));
+  EXPECT_FALSE(
+      e_->execute_immediate("WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM n "
+                            "WHERE x < 100000000) SELECT count(*) FROM n",
+                            res, err));
   EXPECT_EQ(err.sqlcode, -299);
   e_->set_interrupt_check(nullptr);
   EXPECT_EQ(query(*e_, "SELECT 1").size(), 1u);  // the connection still works
 }
 
 TEST_F(EngineTest, ParametersAndDescriptions) {
-  exec(*e_, "CREATE TABLE p(id BIGINT, name VARCHAR(20), price DECIMAL(10,2), at TIMESTAMP, data BLOB)");
+  exec(*e_,
+       "CREATE TABLE p(id BIGINT, name VARCHAR(20), price DECIMAL(10,2), at TIMESTAMP, data "
+       "BLOB)");
   SqlError err;
   std::uint32_t id = 0;
   ASSERT_TRUE(e_->prepare("INSERT INTO p VALUES(?, ?, ?, ?, ?)", id, err));
   EXPECT_EQ(e_->param_count(id), 5);
   ExecResult res;
-  ASSERT_TRUE(e_->execute(id, {Value::integer(7), Value::text("pen"), Value::text("1.25"),
-                               Value::text("2024-01-02 03:04:05"), Value::blob(std::string("\0\1", 2))},
-                          0, res, err)) << err.text;
+  ASSERT_TRUE(
+      e_->execute(id,
+                  {Value::integer(7), Value::text("pen"), Value::text("1.25"),
+                   Value::text("2024-01-02 03:04:05"), Value::blob(std::string("\0\1", 2))},
+                  0, res, err))
+      << err.text;
   EXPECT_EQ(res.changes, 1u);
   std::uint32_t q = 0;
   ASSERT_TRUE(e_->prepare("SELECT * FROM p", q, err));
@@ -241,4 +257,38 @@ TEST(EngineMemory, DatabaseGoesWithTheLastConnection) {
   }
   EXPECT_NE(::access(path.c_str(), F_OK), 0);
   EXPECT_NE(::access((path + "-wal").c_str(), F_OK), 0);
+}
+
+TEST(EngineTypes, DeclaredTypesGiveTheirWireTypes) {
+  struct Case {
+    const char* decl;
+    std::int16_t type;
+    std::uint8_t subtype;
+    std::uint32_t length;
+    std::uint8_t precision, scale;
+  };
+  const Case cases[] = {
+      {"NUMERIC(10,2)", 2, 0, 0, 10, 2}, {"DECIMAL(8,3)", 3, 0, 0, 8, 3},
+      {"DEC", 3, 0, 0, 30, 6},           {"numeric(5)", 2, 0, 0, 5, 0},
+      {"BIGINT", -5, 0, 0, 0, 0},        {"VARCHAR(20)", 1, 0, 20, 0, 0},
+      {"TIMESTAMP", 9, 3, 26, 0, 0},     {"", 1, 0, 32767, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.decl);
+    const WireType t = type_from_decl(c.decl);
+    EXPECT_EQ(t.type, c.type);
+    EXPECT_EQ(t.subtype, c.subtype);
+    EXPECT_EQ(t.length, c.length);
+    EXPECT_EQ(t.precision, c.precision);
+    EXPECT_EQ(t.scale, c.scale);
+    // Numeric and decimal keep apart on the wire.
+    if (c.type == 2) {
+      EXPECT_EQ(value_item_code(t.type, t.subtype), 115);
+      EXPECT_EQ(definition_item_code(t.type, t.subtype), 85);
+    }
+    if (c.type == 3) {
+      EXPECT_EQ(value_item_code(t.type, t.subtype), 110);
+      EXPECT_EQ(definition_item_code(t.type, t.subtype), 80);
+    }
+  }
 }

@@ -55,7 +55,8 @@ TEST(ItemWriter, LongValuesNeverSplitAnItemAcrossPackets) {
         while (i < b.size()) {
           const auto lb = static_cast<std::uint8_t>(b[i]);
           std::size_t n = lb >= 252 ? 2 : lb + 1u;
-          if (lb == 3 && static_cast<std::uint8_t>(b[i + 1]) == 195) n += script::rd16(b, i + 2);
+          if (lb == 3 && static_cast<std::uint8_t>(b[i + 1]) == 195)
+            n += script::rd16(b, i + 2);
           i += n;
           ASSERT_LE(i, b.size());
         }
@@ -94,7 +95,8 @@ TEST(ItemReader, MalformedBodies) {
       {"new-form piece past the packet end",
        {std::string{(char)252, 107, 5, (char)192, 10, 0, 0, 0, 3, (char)195, 10, 0, 'a', 'b'}}},
       {"long value shorter than announced",
-       {std::string{(char)252, 107, 5, (char)192, 10, 0, 0, 0, 3, (char)193, 'a', 'b', 1, (char)194}}},
+       {std::string{(char)252, 107, 5, (char)192, 10, 0, 0, 0, 3, (char)193, 'a', 'b', 1,
+                    (char)194}}},
       {"long value without its total", {std::string{(char)252, 107, 1, (char)194}}},
       {"foreign item inside a long value",
        {std::string{(char)252, 107, 5, (char)192, 2, 0, 0, 0, 1, 66}}},

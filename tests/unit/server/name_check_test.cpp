@@ -13,10 +13,11 @@ std::string be16(unsigned v) { return std::string{char((v >> 8) & 0xFF), char(v 
 // and, with a name, 8.
 std::string request(const std::string& name, bool with_name = true) {
   std::string sec = std::string{0, 0} + std::string{1, 2, 0, 0} + std::string{3, 1, 1} +
-                    std::string{4, 8, 1, 2, 3, 4, 5, 6, 7, 8} + std::string{7, 2, 0x04, (char)0xB0};
+                    std::string{4, 8, 1, 2, 3, 4, 5, 6, 7, 8} +
+                    std::string{7, 2, 0x04, (char)0xB0};
   if (with_name) sec += std::string{8, char(name.size() + 1)} + name + '\0';
-  std::string body = std::string(1, 18) + "CONNECTIONLESS_VQP" + std::string{0, 0, 0, 1} + '\0' + be16(4) + be16(5) +
-                     be16(with_name ? 6 : 5) + sec;
+  std::string body = std::string(1, 18) + "CONNECTIONLESS_VQP" + std::string{0, 0, 0, 1} +
+                     '\0' + be16(4) + be16(5) + be16(with_name ? 6 : 5) + sec;
   const std::size_t len = 8 + body.size();
   return std::string{27, 0, char(len >> 8), char(len & 0xFF), 0, 0, 0, 0} + body;
 }
@@ -40,9 +41,13 @@ TEST(NameCheck, ResponseNamesTheServer) {
   EXPECT_EQ(req.asked_name, "itsrv");
   const std::string resp = build_name_check_response(req, "itsrv", 4321);
   EXPECT_EQ(resp[0], 27);
-  EXPECT_EQ(static_cast<std::size_t>((static_cast<std::uint8_t>(resp[2]) << 8) | static_cast<std::uint8_t>(resp[3])), resp.size());
+  EXPECT_EQ(static_cast<std::size_t>((static_cast<std::uint8_t>(resp[2]) << 8) |
+                                     static_cast<std::uint8_t>(resp[3])),
+            resp.size());
   EXPECT_EQ(resp.substr(8, 19), std::string(1, 18) + "CONNECTIONLESS_VQP");
-  EXPECT_EQ(resp[31], 1);
+  EXPECT_EQ(resp[1], 0);                                     // status byte
+  EXPECT_EQ(resp.substr(27, 4), std::string({0, 0, 0, 1}));  // connectionless number
+  EXPECT_EQ(resp[31], 1);                                    // response
   EXPECT_EQ(resp.substr(32, 6), be16(4) + be16(5) + be16(5));
   EXPECT_EQ(resp.substr(38, 8), (std::string{0, 6} + "itsrv" + '\0'));
   EXPECT_EQ(resp.substr(46, 4), (std::string{1, 2} + be16(4321)));

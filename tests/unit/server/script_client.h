@@ -13,7 +13,9 @@
 
 namespace script {
 
-inline std::string u16le(unsigned v) { return std::string{char(v & 0xFF), char((v >> 8) & 0xFF)}; }
+inline std::string u16le(unsigned v) {
+  return std::string{char(v & 0xFF), char((v >> 8) & 0xFF)};
+}
 inline std::string u32le(std::uint32_t v) {
   std::string s;
   for (int i = 0; i < 4; ++i) s.push_back(char((v >> (8 * i)) & 0xFF));
@@ -40,7 +42,8 @@ inline std::string packet(std::uint8_t type, std::uint8_t status, const std::str
 // A short item: length byte (payload + 1), code, payload. Longer payloads need
 // long_item; asking for one here is a mistake in the test.
 inline std::string item(std::uint8_t code, const std::string& payload = {}) {
-  if (payload.size() > 250) throw std::length_error("short item of " + std::to_string(payload.size()) + " bytes");
+  if (payload.size() > 250)
+    throw std::length_error("short item of " + std::to_string(payload.size()) + " bytes");
   return std::string{char(payload.size() + 1), char(code)} + payload;
 }
 
@@ -53,7 +56,9 @@ inline std::string long_item(std::uint8_t code, const std::string& value) {
   return s;
 }
 
-inline std::string info_payload(std::uint32_t v, std::uint8_t slot) { return u32le(v) + char(slot); }
+inline std::string info_payload(std::uint32_t v, std::uint8_t slot) {
+  return u32le(v) + char(slot);
+}
 
 struct AppConnectFields {
   unsigned minor = 15;
@@ -61,6 +66,7 @@ struct AppConnectFields {
   std::uint32_t options = 0x100 | 0x200 | 0x002;
   unsigned encryption = 0;
   unsigned threshold = 0;
+  unsigned liveness = 0;
 };
 
 inline std::string app_connect_record(const AppConnectFields& f) {
@@ -69,6 +75,7 @@ inline std::string app_connect_record(const AppConnectFields& f) {
   put16(0, 312);
   r[2] = 2;
   r[6] = 12;
+  put16(8, f.liveness);
   put16(10, f.encryption);
   put16(20, f.minor);
   put16(22, f.packet_size);
@@ -81,18 +88,39 @@ inline std::string app_connect_record(const AppConnectFields& f) {
   return r;
 }
 
-// AES-256-CBC without padding: key = 32 random bytes, IV = the first random
-// byte as a 32-bit word, four times, little-endian.
-// With first_four the IV word is the first four random bytes instead (the other
-// reading of the rule, which the server refuses).
-inline std::string encipher(const std::string& text, const std::uint8_t* key, bool first_four = false) {
+// The AES key a client makes from the 32 random bytes (key material M): M's two
+// 16-byte blocks, each enciphered with AES-256 under the key M.
+inline void derive_key(const std::uint8_t* material, unsigned char key[32]) {
+  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+  EVP_EncryptInit_ex(ctx, EVP_aes_256_ecb(), nullptr, material, nullptr);
+  EVP_CIPHER_CTX_set_padding(ctx, 0);
+  int n = 0;
+  EVP_EncryptUpdate(ctx, key, &n, material, 32);
+  EVP_CIPHER_CTX_free(ctx);
+}
+
+// Ways of getting the enciphered part wrong, for the tests of the server's hints.
+struct CipherFault {
+  bool material_as_key = false;  // the random bytes used as the AES key itself
+  bool first_four = false;       // the first four random bytes as the IV word
+};
+
+// AES-256-CBC without padding under the key derived from the random bytes; the
+// IV is the first random byte as a 32-bit word, four times, little-endian.
+inline std::string encipher(const std::string& text, const std::uint8_t* random,
+                            CipherFault fault = {}) {
   std::string plain = text;
   plain.push_back('\0');
   plain.resize((plain.size() + 15) / 16 * 16, '\0');
+  unsigned char key[32];
+  if (fault.material_as_key)
+    std::memcpy(key, random, 32);
+  else
+    derive_key(random, key);
   unsigned char iv[16] = {};
   for (int i = 0; i < 4; ++i) {
-    iv[4 * i] = key[0];
-    if (first_four) std::memcpy(iv + 4 * i, key, 4);
+    iv[4 * i] = random[0];
+    if (fault.first_four) std::memcpy(iv + 4 * i, random, 4);
   }
   EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
   EVP_EncryptInit_ex(ctx, EVP_aes_256_cbc(), nullptr, key, iv);
@@ -100,7 +128,8 @@ inline std::string encipher(const std::string& text, const std::uint8_t* key, bo
   std::string out(plain.size() + 16, '\0');
   int n1 = 0, n2 = 0;
   EVP_EncryptUpdate(ctx, reinterpret_cast<unsigned char*>(&out[0]), &n1,
-                    reinterpret_cast<const unsigned char*>(plain.data()), static_cast<int>(plain.size()));
+                    reinterpret_cast<const unsigned char*>(plain.data()),
+                    static_cast<int>(plain.size()));
   EVP_EncryptFinal_ex(ctx, reinterpret_cast<unsigned char*>(&out[0]) + n1, &n2);
   EVP_CIPHER_CTX_free(ctx);
   out.resize(static_cast<std::size_t>(n1 + n2));
@@ -119,15 +148,18 @@ struct Packet {
 };
 
 // Splits a byte stream into packets. Stops at an incomplete packet.
-inline std::vector<Packet> split_packets(const std::string& bytes, std::size_t* used = nullptr) {
+inline std::vector<Packet> split_packets(const std::string& bytes,
+                                         std::size_t* used = nullptr) {
   std::vector<Packet> out;
   std::size_t at = 0;
   while (bytes.size() - at >= 4) {
     const std::uint8_t type = static_cast<std::uint8_t>(bytes[at]);
-    const std::size_t len = (static_cast<std::uint8_t>(bytes[at + 2]) << 8) | static_cast<std::uint8_t>(bytes[at + 3]);
+    const std::size_t len = (static_cast<std::uint8_t>(bytes[at + 2]) << 8) |
+                            static_cast<std::uint8_t>(bytes[at + 3]);
     if (len < 4 || bytes.size() - at < len) break;
     const std::size_t hdr = (type == 24 || type == 25 || type == 26) ? 4 : 8;
-    out.push_back({type, static_cast<std::uint8_t>(bytes[at + 1]), bytes.substr(at + hdr, len - hdr)});
+    out.push_back(
+        {type, static_cast<std::uint8_t>(bytes[at + 1]), bytes.substr(at + hdr, len - hdr)});
     at += len;
   }
   if (used) *used = at;
@@ -158,9 +190,21 @@ inline bool parse_items(const std::string& body, std::vector<ReplyItem>& out) {
         if (body.size() - i < 2) return false;
         const std::uint8_t pl = static_cast<std::uint8_t>(body[i]);
         const std::uint8_t pc = static_cast<std::uint8_t>(body[i + 1]);
-        if (pc == 194) { i += 2; break; }
-        if (pc == 193) { v += body.substr(i + 2, pl - 1u); i += pl + 1u; continue; }
-        if (pc == 195) { const unsigned n = rd16(body, i + 2); v += body.substr(i + 4, n); i += 4 + n; continue; }
+        if (pc == 194) {
+          i += 2;
+          break;
+        }
+        if (pc == 193) {
+          v += body.substr(i + 2, pl - 1u);
+          i += pl + 1u;
+          continue;
+        }
+        if (pc == 195) {
+          const unsigned n = rd16(body, i + 2);
+          v += body.substr(i + 4, n);
+          i += 4 + n;
+          continue;
+        }
         return false;
       }
       if (v.size() != total) return false;

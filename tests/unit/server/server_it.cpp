@@ -4,11 +4,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -96,6 +98,15 @@ class ServerProcess {
     return ss.str();
   }
   int port() const { return port_; }
+  pid_t pid() const { return pid_; }
+  // The server's peak resident memory in KiB (VmHWM), or -1.
+  long peak_kib() const {
+    std::ifstream in("/proc/" + std::to_string(pid_) + "/status");
+    std::string line;
+    while (std::getline(in, line))
+      if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+    return -1;
+  }
   std::uint16_t status() const { return status_; }
   const std::string& dir() const { return dir_; }
 
@@ -120,7 +131,9 @@ class Client {
   }
   ~Client() { close(fd_); }
   bool ok() const { return ok_; }
-  void send_raw(const std::string& s) { ASSERT_EQ(send(fd_, s.data(), s.size(), MSG_NOSIGNAL), (ssize_t)s.size()); }
+  void send_raw(const std::string& s) {
+    ASSERT_EQ(send(fd_, s.data(), s.size(), MSG_NOSIGNAL), (ssize_t)s.size());
+  }
   // Reads packets up to the end of a message; empty when the server closed.
   std::vector<Packet> read_message() {
     std::vector<Packet> out;
@@ -138,13 +151,48 @@ class Client {
       buf_.append(tmp, static_cast<std::size_t>(n));
     }
   }
+  // Packets that arrive within `ms` milliseconds, or up to the end of a
+  // message when `until_end` is set (bounded by the same time).
+  std::vector<Packet> read_packets_for(int ms, bool until_end = false) {
+    std::vector<Packet> out;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+      std::size_t used = 0;
+      auto pks = split_packets(buf_, &used);
+      buf_.erase(0, used);
+      for (auto& p : pks) {
+        out.push_back(p);
+        if (until_end && (p.status & 1)) return out;
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          until - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return out;
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, static_cast<int>(left.count())) <= 0) return out;
+      char tmp[8192];
+      const ssize_t n = recv(fd_, tmp, sizeof tmp, 0);
+      if (n <= 0) return out;
+      buf_.append(tmp, static_cast<std::size_t>(n));
+    }
+  }
+  std::string app_connect(const AppConnectFields& f) {
+    std::string pk = packet(25, 0x21, std::string(1, '\0') + app_connect_record(f));
+    vqeng::scramble_packet(reinterpret_cast<std::uint8_t*>(&pk[0]),
+                           static_cast<std::uint32_t>(pk.size()));
+    send_raw(pk);
+    const auto r = read_message();
+    if (r.size() != 1 || r[0].type != 25) return {};
+    random_ = r[0].body.substr(1 + 178, 32);
+    return r[0].body.substr(1);
+  }
   bool closed_by_peer() {
     char c;
     return recv(fd_, &c, 1, 0) == 0;
   }
   std::string app_connect() {
     std::string pk = packet(25, 0x21, std::string(1, '\0') + app_connect_record({}));
-    vqeng::scramble_packet(reinterpret_cast<std::uint8_t*>(&pk[0]), static_cast<std::uint32_t>(pk.size()));
+    vqeng::scramble_packet(reinterpret_cast<std::uint8_t*>(&pk[0]),
+                           static_cast<std::uint32_t>(pk.size()));
     send_raw(pk);
     const auto r = read_message();
     if (r.size() != 1 || r[0].type != 25) return {};
@@ -161,7 +209,8 @@ class Client {
   }
   std::vector<ReplyItem> connect_db(const std::string& pwd = "sql") {
     return request(item(16, "UID=DBA;CON=it") + item(133, u32le(0)) +
-                   item(20, encipher("PWD=" + pwd, reinterpret_cast<const std::uint8_t*>(random_.data()))));
+                   item(20, encipher("PWD=" + pwd,
+                                     reinterpret_cast<const std::uint8_t*>(random_.data()))));
   }
 
  private:
@@ -196,8 +245,10 @@ TEST(ServerProcess, ServesManyConnectionsAndStopsOnSigterm) {
     ts.emplace_back([&, i] {
       Client c(srv.port());
       if (!c.ok() || c.app_connect().size() != 312 || code_at(c.connect_db(), 0) != 133) return;
-      const auto r = c.request(item(22, "SELECT count(*) + " + std::to_string(i) + " FROM shared") + item(136, u16le(1)) +
-                               item(24, u32le(0xFFFFFFFF) + u16le(0)) + item(82, u16le(0)) + item(0));
+      const auto r =
+          c.request(item(22, "SELECT count(*) + " + std::to_string(i) + " FROM shared") +
+                    item(136, u16le(1)) + item(24, u32le(0xFFFFFFFF) + u16le(0)) +
+                    item(82, u16le(0)) + item(0));
       for (const auto& it : r)
         if (it.code == 112 && rd32(it.payload) == static_cast<std::uint32_t>(1 + i)) ++good;
     });
@@ -210,11 +261,19 @@ TEST(ServerProcess, ServesManyConnectionsAndStopsOnSigterm) {
   ASSERT_TRUE(bad.ok());
   bad.app_connect();
   bad.send_raw(std::string{24, 1, 0, 3});
+  // An error record says why, then the server closes.
+  std::vector<ReplyItem> why;
+  std::string body;
+  for (const auto& p : bad.read_message()) body += p.body;
+  ASSERT_TRUE(parse_items(body, why));
+  ASSERT_GE(why.size(), 2u);
+  EXPECT_EQ(static_cast<std::int32_t>(rd32(why[0].payload)), -308);
   EXPECT_TRUE(bad.closed_by_peer());
   EXPECT_EQ(code_at(a.request(item(25, "SELECT 1")), 2), 66);
 
   const std::string log = srv.log();
-  EXPECT_NE(log.find("server itsrv ready on port " + std::to_string(srv.port())), std::string::npos);
+  EXPECT_NE(log.find("server itsrv ready on port " + std::to_string(srv.port())),
+            std::string::npos);
   EXPECT_NE(log.find("exec-immediate CREATE TABLE shared(v INTEGER)"), std::string::npos);
   EXPECT_NE(log.find("closed: bad packet: packet length 3"), std::string::npos);
   EXPECT_EQ(srv.stop(), 0);
@@ -235,7 +294,8 @@ TEST(ServerProcess, DatabaseFileOutlivesTheServer) {
     EXPECT_EQ(code_at(c.request(item(25, "INSERT INTO kept VALUES('yes')")), 2), 66);
     EXPECT_EQ(code_at(c.request(item(58)), 0), 66);
     const auto n = c.request(item(22, "SELECT db_name()") + item(136, u16le(1)) +
-                             item(24, u32le(0xFFFFFFFF) + u16le(0)) + item(78, u32le(20) + u16le(0)) + item(0));
+                             item(24, u32le(0xFFFFFFFF) + u16le(0)) +
+                             item(78, u32le(20) + u16le(0)) + item(0));
     bool named = false;
     for (const auto& it : n) named |= it.code == 107 && it.payload == "demo";
     EXPECT_TRUE(named);
@@ -248,7 +308,8 @@ TEST(ServerProcess, DatabaseFileOutlivesTheServer) {
     c.app_connect();
     ASSERT_EQ(code_at(c.connect_db(), 0), 133);
     const auto r = c.request(item(22, "SELECT v FROM kept") + item(136, u16le(1)) +
-                             item(24, u32le(0xFFFFFFFF) + u16le(0)) + item(78, u32le(5) + u16le(0)) + item(0));
+                             item(24, u32le(0xFFFFFFFF) + u16le(0)) +
+                             item(78, u32le(5) + u16le(0)) + item(0));
     bool found = false;
     for (const auto& it : r) found |= it.code == 107 && it.payload == "yes";
     EXPECT_TRUE(found);
@@ -264,8 +325,10 @@ TEST(ServerProcess, AttentionStopsARunningStatement) {
   c.app_connect();
   ASSERT_EQ(code_at(c.connect_db(), 0), 133);
   // A statement that would run for minutes, then an attention while it runs.
-  c.send_raw(packet(24, 1, item(25,
-      "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM n WHERE x < 100000000000) SELECT count(*) FROM n")));
+  c.send_raw(packet(24, 1,
+                    item(25,
+                         "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM n WHERE x "
+                         "< 100000000000) SELECT count(*) FROM n")));
   usleep(100000);
   c.send_raw(packet(16, 0x05, ""));
   const auto ack = c.read_message();
@@ -289,15 +352,94 @@ TEST(ServerProcess, AutoStopAndShutdownRequest) {
     EXPECT_EQ(srv.wait_exit(10), 0);
   }
   {
-    // Request 8 after a refused connect shuts the server down.
+    // Request 8 after a refused connect shuts down a server that the client
+    // started to stop by itself (-ga with the hand-shake descriptor).
     ServerProcess srv;
-    ASSERT_TRUE(srv.start({}));
+    ASSERT_TRUE(srv.start({"-ga"}));
     Client c(srv.port());
     c.app_connect();
     ASSERT_EQ(code_at(c.connect_db("wrong"), 1), 65);
     EXPECT_EQ(code_at(c.request(item(8, std::string(1, '\0'))), 0), 66);
     EXPECT_EQ(srv.wait_exit(10), 0);
   }
+  {
+    // Any other server refuses it and goes on.
+    ServerProcess srv;
+    ASSERT_TRUE(srv.start({}));
+    Client c(srv.port());
+    c.app_connect();
+    ASSERT_EQ(code_at(c.connect_db("wrong"), 1), 65);
+    const auto r = c.request(item(8, std::string(1, '\0')));
+    ASSERT_EQ(code_at(r, 0), 65);
+    EXPECT_EQ(static_cast<std::int32_t>(rd32(r[0].payload)), -121);
+    EXPECT_EQ(srv.wait_exit(1), -1);
+    EXPECT_EQ(code_at(c.connect_db(), 0), 133);
+    EXPECT_EQ(srv.stop(), 0);
+  }
+}
+
+TEST(ServerProcess, ConnectionLimitRefusesClearly) {
+  ServerProcess srv;
+  ASSERT_TRUE(srv.start({"--max-connections=2"}));
+  Client a(srv.port()), b(srv.port());
+  ASSERT_EQ(a.app_connect().size(), 312u);
+  ASSERT_EQ(b.app_connect().size(), 312u);
+  ASSERT_EQ(code_at(a.connect_db(), 0), 133);
+  ASSERT_EQ(code_at(b.connect_db(), 0), 133);
+  {
+    // The third hears why at its database connect, then the server closes it.
+    Client c(srv.port());
+    ASSERT_EQ(c.app_connect().size(), 312u);
+    const auto r = c.connect_db();
+    ASSERT_EQ(code_at(r, 1), 65);
+    EXPECT_EQ(static_cast<std::int32_t>(rd32(r[1].payload)), -102);
+    EXPECT_TRUE(c.closed_by_peer());
+  }
+  // Once one has gone, a new connection is served again.
+  EXPECT_EQ(code_at(a.request(item(19)), 0), 66);
+  bool served = false;
+  for (int attempt = 0; attempt < 50 && !served; ++attempt) {
+    Client d(srv.port());
+    d.app_connect();
+    served = code_at(d.connect_db(), 0) == 133;
+    if (!served) usleep(100000);
+  }
+  EXPECT_TRUE(served);
+  EXPECT_NE(srv.log().find("closed: connection limit: 2 connections are open"),
+            std::string::npos);
+}
+
+TEST(ServerProcess, LoginTimeOut) {
+  ServerProcess srv;
+  ASSERT_TRUE(srv.start({"--login-timeout=1"}));
+  {
+    // Nothing at all: closed without a word (no packet form is agreed yet).
+    Client c(srv.port());
+    EXPECT_TRUE(c.read_message().empty());
+  }
+  {
+    // An app-connect and then nothing: an error record, then the close.
+    Client c(srv.port());
+    ASSERT_EQ(c.app_connect().size(), 312u);
+    std::string body;
+    for (const auto& p : c.read_message()) body += p.body;
+    std::vector<ReplyItem> r;
+    ASSERT_TRUE(parse_items(body, r));
+    ASSERT_GE(r.size(), 2u);
+    EXPECT_EQ(static_cast<std::int32_t>(rd32(r[0].payload)), -308);
+    EXPECT_NE(r[1].payload.find("no database connect within 1 seconds"), std::string::npos)
+        << r[1].payload;
+    EXPECT_TRUE(c.closed_by_peer());
+  }
+  {
+    // A connected client may idle as long as it likes.
+    Client c(srv.port());
+    c.app_connect();
+    ASSERT_EQ(code_at(c.connect_db(), 0), 133);
+    usleep(1500000);
+    EXPECT_EQ(code_at(c.request(item(25, "SELECT 1")), 2), 66);
+  }
+  EXPECT_NE(srv.log().find("closed: no app-connect within 1 seconds"), std::string::npos);
 }
 
 TEST(ServerProcess, ReportsAFailedStartOnTheHandshake) {
@@ -305,4 +447,125 @@ TEST(ServerProcess, ReportsAFailedStartOnTheHandshake) {
   // A database file in a directory that does not exist cannot be opened.
   ASSERT_FALSE(srv.start({"/nonexistent-dir/x.db"}));
   EXPECT_EQ(srv.status(), 3);
+}
+
+TEST(ServerProcess, FaultScriptFromTheCommandLine) {
+  char tmpl[] = "/tmp/vqeng_fs_XXXXXX";
+  const std::string dir = mkdtemp(tmpl);
+  const std::string good = dir + "/good.rules", bad = dir + "/bad.rules";
+  std::ofstream(good)
+      << "# scripted faults\nexec-immediate text=boom error -131 Scripted failure\n";
+  std::ofstream(bad) << "commit hang\ncommit wobble\n";
+  {
+    ServerProcess srv;
+    ASSERT_TRUE(srv.start({"--fault-script=" + good}));
+    Client c(srv.port());
+    c.app_connect();
+    ASSERT_EQ(code_at(c.connect_db(), 0), 133);
+    const auto r = c.request(item(25, "SELECT 'boom'"));
+    ASSERT_EQ(code_at(r, 2), 65);
+    EXPECT_EQ(static_cast<std::int32_t>(rd32(r[2].payload)), -131);
+    EXPECT_EQ(code_at(c.request(item(25, "SELECT 'fine'")), 2), 66);
+    EXPECT_NE(srv.log().find("fault: exec-immediate text=boom error -131 Scripted failure"),
+              std::string::npos);
+  }
+  {
+    // A script with a bad line stops the start, and the hand-shake says so.
+    ServerProcess srv;
+    EXPECT_FALSE(srv.start({"--fault-script=" + bad}));
+    EXPECT_EQ(srv.status(), 255);
+  }
+  std::remove(good.c_str());
+  std::remove(bad.c_str());
+  rmdir(dir.c_str());
+}
+
+TEST(ServerProcess, LivenessPacketsKeepASlowReplyAlive) {
+  ServerProcess srv;
+  ASSERT_TRUE(srv.start({"--liveness=3"}));
+  Client c(srv.port());
+  AppConnectFields f;
+  f.liveness = 30;  // the client's own wish; the server's option decides
+  const std::string reply = c.app_connect(f);
+  ASSERT_EQ(reply.size(), 312u);
+  EXPECT_EQ(rd16(reply, 8), 3u);
+  ASSERT_EQ(code_at(c.connect_db(), 0), 133);
+  auto liveness_packets = [](const std::vector<Packet>& pks) {
+    int n = 0;
+    for (const auto& p : pks) n += p.type == 26 && p.status == 0 && p.body.empty();
+    return n;
+  };
+  // Idle: a liveness packet at least every second (a third of 3 seconds).
+  EXPECT_GE(liveness_packets(c.read_packets_for(2500)), 1);
+  // A reply that takes 2.5 seconds: liveness packets come while it is made.
+  ASSERT_EQ(
+      code_at(c.request(item(25, "SET TEMPORARY OPTION vqeng_fault = 'commit delay 2500'")), 2),
+      66);
+  c.send_raw(packet(24, 1, item(58)));
+  const auto pks = c.read_packets_for(10000, true);
+  ASSERT_FALSE(pks.empty());
+  EXPECT_EQ(pks.back().type, 24);
+  EXPECT_EQ(pks.back().status & 1, 1);
+  EXPECT_GE(liveness_packets(pks), 1);
+  // Without the option the client's own time-out comes back.
+  ServerProcess echo;
+  ASSERT_TRUE(echo.start({}));
+  Client e(echo.port());
+  EXPECT_EQ(rd16(e.app_connect(f), 8), 30u);
+}
+
+// A hundred clients at once, each running statements for a while: every one is
+// served, and the server's memory stays bounded.
+TEST(ServerProcess, HundredConcurrentClients) {
+  ServerProcess srv;
+  ASSERT_TRUE(srv.start({"--max-connection-bytes=8M"}));
+  {
+    Client setup(srv.port());
+    setup.app_connect();
+    ASSERT_EQ(code_at(setup.connect_db(), 0), 133);
+    ASSERT_EQ(
+        code_at(setup.request(item(
+                    25, "CREATE TABLE load(client INTEGER, round INTEGER, note VARCHAR(100))")),
+                2),
+        66);
+    ASSERT_EQ(code_at(setup.request(item(58)), 0), 66);
+  }
+  constexpr int kClients = 100, kRounds = 50;
+  std::atomic<int> good_rounds{0}, connected{0};
+  std::vector<std::thread> ts;
+  for (int i = 0; i < kClients; ++i) {
+    ts.emplace_back([&, i] {
+      Client c(srv.port());
+      if (!c.ok() || c.app_connect().size() != 312 || code_at(c.connect_db(), 0) != 133) return;
+      ++connected;
+      for (int round = 0; round < kRounds; ++round) {
+        const std::string values = std::to_string(i) + ", " + std::to_string(round) + ", '" +
+                                   std::string(50, 'x') + "'";
+        if (code_at(c.request(item(25, "INSERT INTO load VALUES(" + values + ")")), 2) != 66)
+          continue;
+        if (code_at(c.request(item(58)), 0) != 66) continue;
+        // Count this client's rows through a cursor, one fetch.
+        const auto r = c.request(
+            item(22, "SELECT count(*) FROM load WHERE client = " + std::to_string(i)) +
+            item(136, u16le(1)) + item(24, u32le(0xFFFFFFFF) + u16le(0)) + item(82, u16le(0)) +
+            item(0));
+        for (const auto& it : r)
+          if (it.code == 112 && rd32(it.payload) == static_cast<std::uint32_t>(round + 1))
+            ++good_rounds;
+      }
+      c.request(item(19));
+    });
+  }
+  for (auto& t : ts) t.join();
+  EXPECT_EQ(connected.load(), kClients);
+  EXPECT_EQ(good_rounds.load(), kClients * kRounds);
+  // A generous bound: a hundred sessions with their SQLite connections and
+  // thread stacks in use, far below what an unbounded queue or cache would take.
+  const long peak = srv.peak_kib();
+  EXPECT_GT(peak, 0);
+  RecordProperty("server_peak_kib", static_cast<int>(peak));
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  // A sanitizer's shadow memory would swamp what is measured here.
+  EXPECT_LT(peak, 256 * 1024) << "peak resident KiB " << peak;
+#endif
 }

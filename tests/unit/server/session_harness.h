@@ -16,10 +16,10 @@ namespace script {
 
 class SessionHarness {
  public:
-  explicit SessionHarness(std::uint8_t random_first = 0x5A) {
+  explicit SessionHarness(std::uint8_t random_first = 0x5A, std::uint32_t number = 7) {
     for (int i = 0; i < 32; ++i) random_[i] = static_cast<std::uint8_t>(random_first + 7 * i);
     session_ = std::make_unique<vqeng::Session>(
-        cfg_, 7, [this](const std::string& l) { log_.push_back(l); },
+        cfg_, number, [this](const std::string& l) { log_.push_back(l); },
         [this](std::uint8_t* out, std::size_t n) {
           std::memcpy(out, random_, n);
           return true;
@@ -54,10 +54,12 @@ class SessionHarness {
     // Descramble in place before splitting bodies off.
     std::size_t at = 0;
     while (pending_.size() - at >= 4) {
-      const std::size_t len = (static_cast<std::uint8_t>(pending_[at + 2]) << 8) | static_cast<std::uint8_t>(pending_[at + 3]);
+      const std::size_t len = (static_cast<std::uint8_t>(pending_[at + 2]) << 8) |
+                              static_cast<std::uint8_t>(pending_[at + 3]);
       if (len < 4 || pending_.size() - at < len) break;
       if (pending_[at + 1] & 0x20)
-        vqeng::descramble_packet(reinterpret_cast<std::uint8_t*>(&pending_[at]), static_cast<std::uint32_t>(len));
+        vqeng::descramble_packet(reinterpret_cast<std::uint8_t*>(&pending_[at]),
+                                 static_cast<std::uint32_t>(len));
       at += len;
     }
     out = split_packets(pending_.substr(0, at), &used);
@@ -68,7 +70,8 @@ class SessionHarness {
   // App-connect; returns the reply record (without the leading zero byte).
   std::string app_connect(const AppConnectFields& f = {}) {
     std::string pk = packet(25, 0x21, std::string(1, '\0') + app_connect_record(f));
-    vqeng::scramble_packet(reinterpret_cast<std::uint8_t*>(&pk[0]), static_cast<std::uint32_t>(pk.size()));
+    vqeng::scramble_packet(reinterpret_cast<std::uint8_t*>(&pk[0]),
+                           static_cast<std::uint32_t>(pk.size()));
     const auto reply = exchange(pk);
     if (reply.size() != 1 || reply[0].type != 25 || reply[0].body.empty()) return {};
     encryption_ = f.encryption;
@@ -76,7 +79,8 @@ class SessionHarness {
   }
 
   // The database-connect request with the password enciphered.
-  std::vector<ReplyItem> connect(const std::string& uid = "DBA", const std::string& pwd = "sql") {
+  std::vector<ReplyItem> connect(const std::string& uid = "dba",
+                                 const std::string& pwd = "sql") {
     std::string body = item(16, "UID=" + uid + ";DBN=demo;APP='IP=127.0.0.1;API=QuillonJDBC'");
     body += item(133, u32le(0));
     body += item(20, encipher("PWD=" + pwd, random_));
@@ -88,7 +92,8 @@ class SessionHarness {
     std::string pk = packet(24, static_cast<std::uint8_t>(0x01 | extra_status), items_body);
     if (encryption_ == 1) {
       pk[1] = static_cast<char>(pk[1] | 0x20);
-      vqeng::scramble_packet(reinterpret_cast<std::uint8_t*>(&pk[0]), static_cast<std::uint32_t>(pk.size()));
+      vqeng::scramble_packet(reinterpret_cast<std::uint8_t*>(&pk[0]),
+                             static_cast<std::uint32_t>(pk.size()));
     }
     return reply_items(exchange(pk));
   }
@@ -98,8 +103,10 @@ class SessionHarness {
     std::string body;
     last_packets_ = pks;
     for (const auto& p : pks) {
-      if (p.status & 0x40) body += inflate_body(p.body);
-      else body += p.body;
+      if (p.status & 0x40)
+        body += inflate_body(p.body);
+      else
+        body += p.body;
     }
     std::vector<ReplyItem> items;
     parse_ok_ = parse_items(body, items);

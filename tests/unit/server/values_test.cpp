@@ -10,7 +10,8 @@ using namespace vqeng;
 
 namespace {
 // The single item a value was written as.
-script::ReplyItem written(const Value& v, std::int16_t type, std::uint8_t sub = 0, std::uint8_t p = 0, std::uint8_t s = 0) {
+script::ReplyItem written(const Value& v, std::int16_t type, std::uint8_t sub = 0,
+                          std::uint8_t p = 0, std::uint8_t s = 0) {
   ItemWriter w(16000, true);
   WireType t;
   t.type = type;
@@ -49,7 +50,8 @@ TEST(Values, WrittenInTheTypeAskedFor) {
       {"null", Value::null(), 4, 0, 103, ""},
       {"no type asked, int", Value::integer(3), 0, 0, 123, script::u32le(3) + script::u32le(0)},
       {"timestamp text", Value::text("2024-02-29 13:14:15.000016"), -22, 0, 120,
-       script::u16le(2024) + std::string{1, 0} + script::u16le(0) + std::string{29, 13, 14, 15} + script::u32le(16)},
+       script::u16le(2024) + std::string{1, 0} + script::u16le(0) +
+           std::string{29, 13, 14, 15} + script::u32le(16)},
       {"date as type 9/1", Value::text("2024-01-02"), 9, 1, 109, "2024-01-02"},
   };
   for (const auto& c : cases) {
@@ -78,7 +80,9 @@ TEST(Values, PackedDecimal) {
     const std::string got = pack_decimal(c.text, c.p, c.s);
     EXPECT_EQ(got, c.packed);
     EXPECT_EQ(got.size(), c.p / 2u + 1);
-    EXPECT_EQ(unpack_decimal(reinterpret_cast<const std::uint8_t*>(got.data()), got.size(), c.s), c.back);
+    EXPECT_EQ(
+        unpack_decimal(reinterpret_cast<const std::uint8_t*>(got.data()), got.size(), c.s),
+        c.back);
   }
   const auto it = written(Value::text("123.45"), 3, 0, 5, 2);
   EXPECT_EQ(it.code, 110);
@@ -99,10 +103,13 @@ TEST(Values, ParameterItemsDecodeOrFail) {
       {"i64 of 4 bytes", script::item(104, script::u32le(1)), false, Value::Null, ""},
       {"text", script::item(107, "hi"), true, Value::Text, "hi"},
       {"null", script::item(103), true, Value::Null, ""},
-      {"full length then value", script::item(102, script::u32le(2)) + script::item(107, "hi"), true, Value::Text, "hi"},
+      {"full length then value", script::item(102, script::u32le(2)) + script::item(107, "hi"),
+       true, Value::Text, "hi"},
       {"decimal without digits", script::item(110, std::string{5, 2}), false, Value::Null, ""},
-      {"long text", script::long_item(107, std::string(300, 'z')), true, Value::Text, std::string(300, 'z')},
-      {"variable reference", script::item(126, "v1"), false, Value::Null, ""},
+      {"long text", script::long_item(107, std::string(300, 'z')), true, Value::Text,
+       std::string(300, 'z')},
+      {"variable reference", script::item(126, "v1"), true, Value::Variable, "v1"},
+      {"variable reference without a name", script::item(126), false, Value::Null, ""},
       {"unknown code", script::item(99, "x"), false, Value::Null, ""},
   };
   for (const auto& c : cases) {
@@ -124,7 +131,11 @@ TEST(Values, ParameterItemsDecodeOrFail) {
 }
 
 TEST(Values, DefinitionsRoundTrip) {
-  const WireType types[] = {{-5, 0, 0, 0, 0}, {1, 0, 80, 0, 0}, {3, 0, 0, 10, 4}, {9, 3, 26, 0, 0}, {-4, 0, 1000, 0, 0}};
+  const WireType types[] = {{-5, 0, 0, 0, 0},
+                            {1, 0, 80, 0, 0},
+                            {3, 0, 0, 10, 4},
+                            {9, 3, 26, 0, 0},
+                            {-4, 0, 1000, 0, 0}};
   for (const auto& t : types) {
     SCOPED_TRACE(t.type);
     ItemWriter w(16000, true);
@@ -143,7 +154,8 @@ TEST(Values, DefinitionsRoundTrip) {
     EXPECT_EQ(back.scale, t.scale);
   }
   // Definition 96 names no type a client can take; a wrong payload size fails.
-  const std::vector<std::string> bad{script::item(96, script::u16le(0)) + script::item(82, "x")};
+  const std::vector<std::string> bad{script::item(96, script::u16le(0)) +
+                                     script::item(82, "x")};
   ItemReader r(&bad);
   Item it;
   WireType t;

@@ -1,0 +1,105 @@
+// One connection's loop, independent of the transport.
+#include "connection_loop.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "session.h"
+
+namespace vqeng {
+namespace {
+
+bool send_whole(Channel& ch, ConnectionState& st, const std::string& data) {
+  if (data.empty()) return true;
+  std::lock_guard<std::mutex> lock(st.send_mu);
+  const bool ok = ch.send(data);
+  st.last_send_ms = monotonic_ms();
+  return ok;
+}
+
+// Feeds what arrives within timeout_ms; false when the peer went away.
+bool take_bytes(Session& s, Channel& ch, int timeout_ms, bool* got) {
+  std::uint8_t buf[16384];
+  *got = false;
+  const long n = ch.receive(buf, sizeof buf, timeout_ms);
+  if (n == Channel::kTimedOut) return true;
+  if (n <= 0) {
+    s.peer_closed();
+    return false;
+  }
+  s.feed(buf, static_cast<std::size_t>(n));
+  *got = true;
+  return true;
+}
+
+}  // namespace
+
+std::int64_t monotonic_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+bool serve_connection(Session& s, Channel& ch, ConnectionState& st, const Limits& limits) {
+  // While a statement runs, bytes that arrive meanwhile (an attention) are taken
+  // without waiting.
+  s.set_poll_hook([&] {
+    bool got = true;
+    while (got && take_bytes(s, ch, 0, &got)) {
+    }
+  });
+  // A file transfer to the client sends its request at once and waits (a minute
+  // at most) for the answer.
+  s.set_flush_hook([&] { send_whole(ch, st, s.take_output()); });
+  s.set_wait_hook([&] {
+    bool got = false;
+    return take_bytes(s, ch, 60000, &got) && got;
+  });
+  // A shutdown request is acted on once its reply is on the wire: stopping at once
+  // would let the server cut this connection before the client hears the answer.
+  bool shutdown_asked = false;
+  s.set_shutdown_hook([&shutdown_asked] { shutdown_asked = true; });
+  // The app-connect exchange and the database connect must be done in time.
+  const unsigned login_s = limits.login_timeout_seconds;
+  const std::int64_t deadline = monotonic_ms() + static_cast<std::int64_t>(login_s) * 1000;
+  while (!s.closed()) {
+    int timeout = -1;
+    if (login_s != 0 && !s.connected()) {
+      const std::int64_t left = deadline - monotonic_ms();
+      if (left <= 0) {
+        s.login_timed_out(login_s);
+        send_whole(ch, st, s.take_output());
+        break;
+      }
+      timeout = static_cast<int>(std::min<std::int64_t>(left + 1, 60000));
+    }
+    bool got = false;
+    if (!take_bytes(s, ch, timeout, &got)) break;
+    if (!got) continue;
+    s.run();
+    const bool sent = send_whole(ch, st, s.take_output());
+    if (st.liveness_s == 0 && s.agreement().liveness != 0 && !s.closed())
+      st.liveness_s = s.agreement().liveness;
+    if (shutdown_asked) break;
+    if (!sent) {
+      s.peer_closed();
+      break;
+    }
+  }
+  ch.shut();
+  return shutdown_asked;
+}
+
+void send_liveness_if_due(Channel& ch, ConnectionState& st, std::int64_t now_ms) {
+  static const std::string kLivenessPacket{26, 0, 0, 4};
+  const unsigned t = st.liveness_s;
+  if (t == 0 || st.done) return;
+  const std::int64_t interval_ms =
+      std::max<std::int64_t>(1000, static_cast<std::int64_t>(t) * 1000 / 3);
+  if (now_ms - st.last_send_ms < interval_ms) return;
+  std::unique_lock<std::mutex> send(st.send_mu, std::try_to_lock);
+  if (!send.owns_lock()) return;
+  if (ch.send_now(kLivenessPacket)) st.last_send_ms = now_ms;
+}
+
+}  // namespace vqeng

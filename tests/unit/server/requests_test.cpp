@@ -1,0 +1,457 @@
+// Requests beyond statements and plain fetches, driven with scripted bytes:
+// options, server information, identifier quoting, the cursor check, pooling,
+// database control, and the cursor requests (describe, resume, get data in
+// pieces, insert, update and delete through a cursor, plan), with the row
+// description's wire types and the fetch reply's counts.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "session_harness.h"
+
+using namespace script;
+
+namespace {
+
+std::int32_t record_code(const ReplyItem& it) {
+  return static_cast<std::int32_t>(rd32(it.payload));
+}
+
+int find(const std::vector<ReplyItem>& items, int code, int from = 0) {
+  for (std::size_t i = static_cast<std::size_t>(from); i < items.size(); ++i)
+    if (items[i].code == code) return static_cast<int>(i);
+  return -1;
+}
+
+// The value of information slot `slot` in a reply, or -1.
+std::int64_t info(const std::vector<ReplyItem>& r, int slot) {
+  for (const auto& it : r)
+    if (it.code == 67 && it.payload.size() == 5 &&
+        static_cast<std::uint8_t>(it.payload[4]) == slot)
+      return rd32(it.payload);
+  return -1;
+}
+
+std::string def_short(std::uint8_t code) { return item(code, u16le(0)); }
+std::string def_long(std::uint8_t code, std::uint32_t len) {
+  return item(code, u32le(len) + u16le(0));
+}
+std::string def_numeric(std::uint8_t code, std::uint8_t p, std::uint8_t s) {
+  return item(code, u16le(0) + char(p) + char(s));
+}
+
+class Requests : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(h_.app_connect().size(), 312u);
+    ASSERT_EQ(h_.connect()[0].code, 133);
+  }
+  std::vector<ReplyItem> exec(const std::string& sql) {
+    return h_.request(sql.size() > 250 ? long_item(25, sql) : item(25, sql));
+  }
+  // Prepares, executes and opens a query in one message; returns the cursor.
+  std::uint32_t open(const std::string& sql, const std::string& row_description = "") {
+    const auto r = h_.request(item(22, sql) + item(136, u16le(1)) +
+                              item(24, u32le(0xFFFFFFFF) + u16le(0)) + item(0) +
+                              item(33, u32le(0xFFFFFFFF) + u16le(0) + u32le(0)) +
+                              item(134, "c") + item(0) + row_description);
+    std::uint32_t cursor = 0;
+    for (const auto& it : r)
+      if (it.code == 44 && rd32(it.payload) != 0) cursor = rd32(it.payload);
+    return cursor;
+  }
+  static std::string fetch(std::uint32_t cursor, std::int32_t offset, unsigned rows,
+                           unsigned options = 0) {
+    return item(35, u32le(cursor) + u32le(static_cast<std::uint32_t>(offset)) + u16le(rows) +
+                        u16le(options));
+  }
+  SessionHarness h_;
+};
+
+}  // namespace
+
+TEST_F(Requests, GetAndSetOptions) {
+  auto get = [&](const std::string& name) {
+    return h_.request(item(50) + item(134, name) + item(134) + def_long(78, 20));
+  };
+  auto r = get("quoted_identifier");
+  ASSERT_EQ(codes(r), (std::vector<int>{107, 0, 66, 67, 0}));
+  EXPECT_EQ(r[0].payload, "On");
+  // Set for this connection, then back to the default with a null value (101).
+  EXPECT_EQ(codes(h_.request(item(49, std::string(1, '\1')) + item(134, "Quoted_Identifier") +
+                             item(134) + item(107, "Off"))),
+            (std::vector<int>{66, 67, 0}));
+  EXPECT_EQ(get("quoted_identifier")[0].payload, "Off");
+  h_.request(item(49, std::string(1, '\1')) + item(134, "quoted_identifier") + item(134) +
+             item(101));
+  EXPECT_EQ(get("quoted_identifier")[0].payload, "On");
+  // An option set by a SET statement reads back the same way.
+  exec("SET TEMPORARY OPTION date_order = 'DMY'");
+  EXPECT_EQ(get("date_order")[0].payload, "DMY");
+  // An unknown option: no value, an error.
+  r = get("no_such_option");
+  ASSERT_EQ(codes(r), (std::vector<int>{0, 65, 135, 134, 0, 0, 67, 0}));
+  EXPECT_EQ(record_code(r[1]), -200);
+  EXPECT_EQ(r[3].payload, "no_such_option");
+  EXPECT_TRUE(h_.logged("7 set-option Quoted_Identifier = Off (temporary)"));
+}
+
+TEST_F(Requests, ServerInformationAndSmallRequests) {
+  auto r = h_.request(item(6, u16le(1)) + def_long(78, 128));
+  ASSERT_EQ(codes(r), (std::vector<int>{107, 0, 66, 67, 0}));
+  EXPECT_EQ(r[0].payload, "vqeng12");
+  r = h_.request(item(6, u16le(0)) + def_long(78, 512));  // the Kerberos principal: none here
+  ASSERT_GE(r.size(), 2u);
+  EXPECT_EQ(r[0].code, 0);
+  EXPECT_EQ(record_code(r[1]), -1070);
+
+  struct Case {
+    const char* identifier;
+    std::int64_t quotes;
+  };
+  const Case cases[] = {{"plain_name", 0}, {"a b", 1},    {"1st", 1},
+                        {"", 1},           {"x$y#z@", 0}, {"semi;colon", 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.identifier);
+    r = h_.request(item(56, c.identifier));
+    EXPECT_EQ(r[0].code, 66);
+    EXPECT_EQ(info(r, 1), c.quotes);
+  }
+  EXPECT_EQ(codes(h_.request(item(53, "/etc/passwd"))), (std::vector<int>{66, 67, 0}));
+  EXPECT_TRUE(h_.logged("7 delete-file /etc/passwd"));
+
+  // Database control: the one database served is always running.
+  h_.config().database_name = "demo";
+  h_.config().database_named = true;
+  EXPECT_EQ(h_.request(item(1))[0].code, 66);
+  EXPECT_EQ(h_.request(item(7, "DBN=demo;DBF=/tmp/demo.db"))[0].code, 66);
+  r = h_.request(item(7, "DBN=other"));
+  EXPECT_EQ(record_code(r[0]), -83);
+  r = h_.request(item(9, std::string(1, '\0')) + item(134, "demo"));
+  EXPECT_EQ(record_code(r[0]), -121);
+  EXPECT_FALSE(h_.session().closed());
+}
+
+TEST_F(Requests, CursorCheckAndPooling) {
+  exec("CREATE TABLE k(a INTEGER)");
+  const std::uint32_t cursor = open("SELECT a FROM k");
+  ASSERT_NE(cursor, 0u);
+  // One item 47 per cursor, one status and slot 18 for each: bit 0x10000 = closed.
+  auto r = h_.request(item(47, u32le(cursor)) + item(47, u32le(cursor + 100)));
+  ASSERT_EQ(codes(r), (std::vector<int>{66, 67, 67, 0, 66, 67, 67, 0}));
+  EXPECT_EQ(rd32(r[1].payload), 0u);
+  EXPECT_EQ(static_cast<std::uint8_t>(r[1].payload[4]), 18);
+  EXPECT_EQ(rd32(r[5].payload), 0x10000u);
+  // Parking ends the work and the cursors; reuse answers like a connect.
+  EXPECT_EQ(codes(h_.request(item(15, u16le(0)))), (std::vector<int>{66, 67, 0}));
+  r = h_.request(item(14, u16le(0)) + item(134, "again"));
+  ASSERT_EQ(codes(r), (std::vector<int>{133, 66, 67, 67, 0}));
+  EXPECT_EQ(rd32(r[0].payload), 7u);
+  EXPECT_EQ(info(r, 19), 0);
+  EXPECT_EQ(info(r, 24), 0);
+  r = h_.request(item(47, u32le(cursor)));
+  EXPECT_EQ(rd32(r[1].payload), 0x10000u);
+}
+
+TEST_F(Requests, DescribeCursorAndResume) {
+  exec("CREATE TABLE dc(a INTEGER, b VARCHAR(12))");
+  const auto p = h_.request(item(22, "SELECT a, b FROM dc WHERE a > ?") + item(136, u16le(1)));
+  const std::uint32_t stmt = rd32(p[1].payload);
+  auto r = h_.request(item(24, u32le(stmt) + u16le(0)) + item(0) +
+                      item(33, u32le(stmt) + u16le(0) + u32le(0)) + item(134, "dc1") +
+                      item(112, u32le(0)) + item(132) + item(0));
+  std::uint32_t cursor = 0;
+  for (const auto& it : r)
+    if (it.code == 44 && rd32(it.payload) != 0) cursor = rd32(it.payload);
+  ASSERT_NE(cursor, 0u);
+  r = h_.request(item(46, u32le(cursor) + u16le(135)));
+  ASSERT_EQ(codes(r), (std::vector<int>{82, 134, 78, 134, 0, 66, 67, 0}));
+  EXPECT_EQ(r[1].payload, "a");
+  EXPECT_EQ(rd32(r[2].payload), 12u);
+  EXPECT_EQ(rd32(r[6].payload) & 1, 1u);
+  r = h_.request(item(45, u32le(cursor) + u16le(135)));
+  EXPECT_EQ(codes(r), (std::vector<int>{78, 134, 0, 66, 67, 0}));
+  // One result set only: resume says the procedure has completed (105).
+  r = h_.request(item(42, u32le(cursor)));
+  ASSERT_EQ(codes(r), (std::vector<int>{65, 135, 0, 0, 67, 67, 67, 0}));
+  EXPECT_EQ(record_code(r[0]), 105);
+  EXPECT_EQ(info(r, 6), 0);
+  r = h_.request(item(42, u32le(cursor + 9)));
+  EXPECT_EQ(record_code(r[0]), -180);
+}
+
+TEST_F(Requests, FetchCountsAndPositions) {
+  exec("CREATE TABLE f5(n INTEGER)");
+  for (int i = 1; i <= 5; ++i) exec("INSERT INTO f5 VALUES(" + std::to_string(i) + ")");
+  const std::uint32_t cursor = open("SELECT n FROM f5 ORDER BY n");
+  ASSERT_NE(cursor, 0u);
+  struct Case {
+    const char* name;
+    std::int32_t offset;
+    unsigned rows, options;
+    std::vector<std::uint32_t> values;
+    bool end;  // an end-of-data row closes the rows
+    std::int64_t rows_slot, position;
+  };
+  const Case cases[] = {
+      {"more rows than remain", 2, 10, 0, {2, 3, 4, 5}, true, 4, 6},
+      {"back one from after the last", -1, 1, 0, {5}, false, 1, 5},
+      {"absolute from the end", -2, 2, 1, {4, 5}, false, 2, 5},
+      {"relative back past the start", -9, 1, 0, {}, true, 0, 0},
+      {"absolute first, three rows", 1, 3, 1, {1, 2, 3}, false, 3, 3},
+      {"positioning only", 1, 0, 0, {}, false, 0, 4},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto r = h_.request(fetch(cursor, c.offset, c.rows, c.options));
+    std::vector<std::uint32_t> got;
+    for (const auto& it : r)
+      if (it.code == 112) got.push_back(rd32(it.payload));
+    EXPECT_EQ(got, c.values);
+    const int end = find(r, 65);
+    if (c.end) {
+      ASSERT_GE(end, 1);
+      EXPECT_EQ(r[end - 1].code, 132);
+      EXPECT_EQ(record_code(r[end]), 100);
+    }
+    EXPECT_EQ(info(r, 1), c.rows_slot);
+    EXPECT_EQ(info(r, 5), c.position);
+  }
+}
+
+TEST_F(Requests, GetDataInPieces) {
+  exec("CREATE TABLE gd(id INTEGER, t LONG VARCHAR, b LONG BINARY)");
+  std::string text;
+  for (int i = 0; i < 1000; ++i) text.push_back(static_cast<char>('a' + i % 26));
+  exec("INSERT INTO gd VALUES(42, '" + text + "', x'00FF10')");
+  const std::uint32_t cursor = open("SELECT id, t, b FROM gd");
+  ASSERT_NE(cursor, 0u);
+  h_.request(fetch(cursor, 1, 0));  // position on the row
+  struct Case {
+    const char* name;
+    unsigned column;
+    std::uint32_t offset;
+    std::string def;
+    int value_code;  // -1: no value, the reply's end in its place
+    std::string value;
+    std::int32_t status;
+    std::int64_t full;
+  };
+  const Case cases[] = {
+      {"first piece", 2, 0, def_long(84, 300), 114, text.substr(0, 300), 0, 1000},
+      {"middle piece", 2, 300, def_long(84, 300), 114, text.substr(300, 300), 0, 1000},
+      {"last piece, shorter", 2, 900, def_long(84, 300), 114, text.substr(900), 0, 1000},
+      {"past the end", 2, 1000, def_long(84, 300), -1, "", 100, 1000},
+      {"binary", 3, 0, def_long(83, 100), 113, std::string("\0\xFF\x10", 3), 0, 3},
+      {"integer as text", 1, 0, def_long(78, 10), 107, "42", 0, 2},
+      {"integer as i32", 1, 0, def_short(82), 112, u32le(42), 0, 0},
+      {"column 0", 0, 0, def_short(82), -1, "", -159, 0},
+      {"column past the last", 4, 0, def_short(82), -1, "", -159, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto r = h_.request(item(38, u32le(cursor) + u32le(c.offset) + u16le(c.column)) +
+                              c.def + item(73));
+    ASSERT_TRUE(h_.parse_ok());
+    ASSERT_GE(r.size(), 3u);
+    int at = 0;
+    if (c.value_code >= 0) {
+      EXPECT_EQ(r[0].code, c.value_code);
+      EXPECT_EQ(r[0].payload, c.value);
+      at = 1;
+    }
+    EXPECT_EQ(r[at].code, 0);
+    if (c.status == 0) {
+      EXPECT_EQ(r[at + 1].code, 66);
+    } else {
+      EXPECT_EQ(record_code(r[at + 1]), c.status);
+    }
+    EXPECT_EQ(info(r, 2), c.full);
+  }
+}
+
+TEST_F(Requests, RowDescriptionSendsTheWireTypesAskedFor) {
+  exec(
+      "CREATE TABLE wt(i INTEGER, d DOUBLE, t VARCHAR(10), n NUMERIC(10,2), ts TIMESTAMP, b "
+      "BINARY(4))");
+  exec("INSERT INTO wt VALUES(7, 2.75, '12', '-3.5', '2023-12-31 23:59:58.5', x'CAFE')");
+  const std::string desc = item(69, u32le(0) + u16le(0)) + item(70, u16le(0)) +
+                           def_long(78, 20) +                    // integer as text
+                           item(70, u16le(1)) + def_short(82) +  // double as i32
+                           item(70, u16le(2)) + def_short(81) +  // text as double
+                           item(70, u16le(3)) +
+                           def_numeric(85, 10, 2) +                // numeric (type 2): item 115
+                           item(70, u16le(4)) + def_short(90) +    // date-time record
+                           item(70, u16le(5)) + def_long(76, 4) +  // binary
+                           item(0);
+  const std::uint32_t cursor = open("SELECT i, d, t, n, ts, b FROM wt", desc);
+  ASSERT_NE(cursor, 0u);
+  const auto r = h_.request(fetch(cursor, 1, 1));
+  ASSERT_EQ(codes(r),
+            (std::vector<int>{107, 112, 111, 115, 120, 105, 132, 0, 66, 67, 67, 67, 0}));
+  EXPECT_EQ(r[0].payload, "7");
+  EXPECT_EQ(rd32(r[1].payload), 2u);
+  double d;
+  std::memcpy(&d, r[2].payload.data(), 8);
+  EXPECT_EQ(d, 12.0);
+  EXPECT_EQ(r[3].payload, (std::string{10, 2, 0x00, 0x00, 0x00, 0x00, 0x35,
+                                       0x0D}));  // precision, scale, -3.50
+  EXPECT_EQ(rd16(r[4].payload), 2023u);
+  EXPECT_EQ(r[4].payload[2], 11);  // December, counting from 0
+  EXPECT_EQ(r[4].payload[6], 31);
+  EXPECT_EQ(rd32(r[4].payload, 10), 500000u);
+  EXPECT_EQ(r[5].payload, "\xCA\xFE");
+}
+
+TEST_F(Requests, ChangesThroughTheCursor) {
+  exec("CREATE TABLE pc(id INTEGER, name VARCHAR(10) DEFAULT 'dflt')");
+  for (int i = 1; i <= 3; ++i)
+    exec("INSERT INTO pc VALUES(" + std::to_string(i) + ", 'n" + std::to_string(i) + "')");
+  exec("COMMIT");
+  const std::uint32_t cursor = open("SELECT id, name FROM pc ORDER BY id");
+  ASSERT_NE(cursor, 0u);
+  auto count = [&] {
+    const auto r = h_.request(item(22, "SELECT count(*) FROM pc WHERE name IS NOT NULL") +
+                              item(136, u16le(1)) + item(24, u32le(0xFFFFFFFF) + u16le(0)) +
+                              def_short(82) + item(0));
+    return rd32(r[find(r, 112)].payload);
+  };
+  auto names = [&](std::int32_t absolute) {
+    const auto r = h_.request(fetch(cursor, absolute, 1, 1));
+    if (r.size() > 1 && r[1].code == 107) return r[1].payload;
+    if (r.size() > 1 && r[0].code == 132) return std::to_string(record_code(r[1]));
+    return std::string("?");
+  };
+  // Update row 2: both columns given.
+  h_.request(fetch(cursor, 2, 1, 1));
+  auto r = h_.request(item(40, u32le(cursor)) +
+                      item(104, std::string(8, '\0').replace(0, 1, 1, '\2')) +
+                      item(107, "two") + item(132) + item(0));
+  ASSERT_EQ(codes(r), (std::vector<int>{66, 67, 67, 67, 0}));
+  EXPECT_EQ(info(r, 2), 1);
+  EXPECT_EQ(names(2), "two");
+  // Delete it: the row becomes a hole (-197) in the cursor and leaves the table.
+  r = h_.request(item(41, u32le(cursor)) + item(134) + item(134));
+  EXPECT_EQ(r[0].code, 66);
+  EXPECT_EQ(names(2), "-197");
+  EXPECT_EQ(count(), 2u);
+  r = h_.request(item(41, u32le(cursor)) + item(134) + item(134));
+  EXPECT_EQ(record_code(r[0]), -197);
+  // Insert a row, its name left to the default (101).
+  r = h_.request(item(39, u32le(cursor)) +
+                 item(104, std::string(8, '\0').replace(0, 1, 1, '\x09')) + item(101) +
+                 item(132) + item(0));
+  ASSERT_EQ(r[0].code, 0);
+  EXPECT_EQ(r[1].code, 66);
+  EXPECT_EQ(info(r, 2), 1);
+  EXPECT_EQ(info(r, 1), 4);  // the new row is the cursor's fourth
+  EXPECT_EQ(count(), 3u);
+  const auto q =
+      h_.request(item(22, "SELECT name FROM pc WHERE id = 9") + item(136, u16le(1)) +
+                 item(24, u32le(0xFFFFFFFF) + u16le(0)) + def_long(78, 10) + item(0));
+  EXPECT_EQ(q[find(q, 107)].payload, "dflt");
+  // Values that match no columns of the cursor are refused.
+  r = h_.request(item(40, u32le(cursor)) + item(107, "x") + item(107, "y") + item(107, "z") +
+                 item(132) + item(0));
+  EXPECT_EQ(record_code(r[0]), -1000);
+  EXPECT_FALSE(h_.session().closed());
+}
+
+TEST_F(Requests, ChangesNeedACursorOverOneTable) {
+  exec("CREATE TABLE j1(a INTEGER)");
+  exec("CREATE TABLE j2(b INTEGER)");
+  exec("INSERT INTO j1 VALUES(1)");
+  exec("INSERT INTO j2 VALUES(1)");
+  const std::uint32_t cursor = open("SELECT a, b FROM j1, j2");
+  ASSERT_NE(cursor, 0u);
+  h_.request(fetch(cursor, 1, 1));
+  const auto r = h_.request(item(41, u32le(cursor)) + item(134) + item(134));
+  ASSERT_FALSE(r.empty());
+  EXPECT_EQ(record_code(r[0]), -1000);
+  EXPECT_EQ(h_.request(fetch(cursor, 1, 1, 1))[0].code, 112);  // the row is still there
+  // The plan of the cursor's statement.
+  const auto p = h_.request(item(43, u32le(cursor)) + def_long(84, 0x7FFFFFFF));
+  ASSERT_GE(p.size(), 3u);
+  EXPECT_EQ(p[0].code, 114);
+  EXPECT_NE(p[0].payload.find("SCAN"), std::string::npos) << p[0].payload;
+  EXPECT_EQ(p[1].code, 0);
+  EXPECT_EQ(p[2].code, 66);
+}
+
+TEST_F(Requests, LongParametersThroughServerVariables) {
+  exec("CREATE TABLE lp(t LONG VARCHAR, b LONG BINARY)");
+  auto prepare = [&](const std::string& sql, unsigned* params = nullptr) {
+    const auto r = h_.request(item(22, sql) + item(136, u16le(1)));
+    if (params) *params = rd16(r[0].payload);
+    return rd32(r[1].payload);
+  };
+  auto execute = [&](std::uint32_t stmt, const std::string& rows) {
+    return h_.request(item(24, u32le(stmt) + u16le(0)) + rows);
+  };
+  // The variables, then the value in pieces, as a client sends a long parameter.
+  EXPECT_EQ(execute(prepare("create variable lp_1 long varchar"), item(0))[2].code, 66);
+  EXPECT_EQ(execute(prepare("create variable lp_2 long binary"), item(0))[2].code, 66);
+  unsigned params = 0;
+  const std::uint32_t append = prepare("set lp_1 = lp_1 || ?", &params);
+  EXPECT_EQ(params, 1u);
+  std::string whole;
+  for (int piece = 0; piece < 4; ++piece) {
+    const std::string chunk(200, static_cast<char>('a' + piece));
+    whole += chunk;
+    EXPECT_EQ(execute(append, item(114, chunk) + item(132) + item(0))[2].code, 66);
+  }
+  const std::uint32_t append_b = prepare("set lp_2 = lp_2 || ?");
+  EXPECT_EQ(
+      execute(append_b, item(113, std::string("\0\x01\x02", 3)) + item(132) + item(0))[2].code,
+      66);
+  // The statement names the variables (item 126) where the values belong.
+  const std::uint32_t insert = prepare("INSERT INTO lp VALUES(?, ?)");
+  EXPECT_EQ(
+      execute(insert, item(126, "lp_1") + item(126, "LP_2") + item(132) + item(0))[2].code, 66);
+  const auto r = h_.request(item(22, "SELECT t, b FROM lp") + item(136, u16le(1)) +
+                            item(24, u32le(0xFFFFFFFF) + u16le(0)) + def_long(84, 0x7FFFFFFF) +
+                            def_long(83, 0x7FFFFFFF) + item(0));
+  ASSERT_TRUE(h_.parse_ok());
+  const int t = find(r, 114);
+  ASSERT_GE(t, 0);
+  EXPECT_EQ(r[t].payload, whole);
+  EXPECT_EQ(r[t + 1].payload, std::string("\0\x01\x02", 3));
+  // Dropped, a variable is gone; a reference to it fails the statement.
+  EXPECT_EQ(execute(prepare("drop variable lp_1"), item(0))[2].code, 66);
+  const auto gone = execute(insert, item(126, "lp_1") + item(103) + item(132) + item(0));
+  EXPECT_EQ(static_cast<std::int32_t>(rd32(gone[2].payload)), -143);
+  EXPECT_EQ(static_cast<std::int32_t>(
+                rd32(execute(prepare("create variable lp_2 long binary"), item(0))[2].payload)),
+            -110);
+}
+
+TEST_F(Requests, SeveralQueriesGiveAResultSetEachThroughResume) {
+  exec("CREATE TABLE m1(a INTEGER)");
+  exec("CREATE TABLE m2(b VARCHAR(5))");
+  exec("INSERT INTO m1 VALUES(1)");
+  exec("INSERT INTO m1 VALUES(2)");
+  exec("INSERT INTO m2 VALUES('x')");
+  const std::uint32_t cursor = open(
+      "SELECT a FROM m1 ORDER BY a; INSERT INTO m2 VALUES('y'); SELECT b FROM m2 ORDER BY b");
+  ASSERT_NE(cursor, 0u);
+  auto r = h_.request(fetch(cursor, 1, 5));
+  std::vector<std::uint32_t> a;
+  for (const auto& it : r)
+    if (it.code == 112) a.push_back(rd32(it.payload));
+  EXPECT_EQ(a, (std::vector<std::uint32_t>{1, 2}));
+  // The next result set: its own columns, from before its first row.
+  r = h_.request(item(42, u32le(cursor)));
+  ASSERT_EQ(codes(r), (std::vector<int>{66, 67, 67, 67, 0}));
+  EXPECT_EQ(info(r, 6), 1);
+  r = h_.request(fetch(cursor, 1, 5));
+  std::vector<std::string> b;
+  for (const auto& it : r)
+    if (it.code == 107) b.push_back(it.payload);
+  EXPECT_EQ(b, (std::vector<std::string>{"x", "y"}));  // the insert between ran first
+  r = h_.request(item(46, u32le(cursor) + u16le(135)));
+  ASSERT_GE(r.size(), 2u);
+  EXPECT_EQ(r[1].payload, "b");
+  // Past the last one the procedure has completed.
+  r = h_.request(item(42, u32le(cursor)));
+  EXPECT_EQ(record_code(r[0]), 105);
+}

@@ -278,6 +278,7 @@ a_cmdseq_return conn_pool_reuse(a_cmdseq_conn** conn, a_cmdseq_error_info* err,
     drop_one(idle, param->env);
     return CMDSEQ_FAILED;
   }
+  a_cs_conn_hold hold(idle);
   const a_cmdseq_return result = reuse_exchange(idle, err, name);
   if (result != CMDSEQ_OK) {
     // The idle connection is finished with: its stream and the pool's reference go.
@@ -288,6 +289,7 @@ a_cmdseq_return conn_pool_reuse(a_cmdseq_conn** conn, a_cmdseq_error_info* err,
   SQLPresSetConnectedToDB(idle->strm_conn);
   if (idle->attrib != nullptr) idle->attrib->line_no = idle->server_handle;
   idle->pooled_str = *pooled;
+  if (idle->attrib != nullptr) CmdSeqPrtMsgId(idle->attrib, 18549);
   *conn = idle;
   return CMDSEQ_OK;
 }
@@ -329,5 +331,6 @@ a_cmdseq_return conn_pool_cache(a_cmdseq_conn* conn, a_cmdseq_error_info* err) {
   conn->pool_next = s->idle;
   s->idle = conn;
   ++pool->idle_count;
+  if (conn->attrib != nullptr) CmdSeqPrtMsgId(conn->attrib, 18548);
   return CMDSEQ_OK;
 }

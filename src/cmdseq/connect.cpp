@@ -452,6 +452,7 @@ a_cmdseq_return i_cs_SendConnectRequest(a_cmdseq_conn* conn, a_cmdseq_error_info
 // --- Ends of a connection ---------------------------------------------------------------
 
 a_cmdseq_return i_cs_DoStreamsDisconnect(a_cmdseq_conn* conn, a_cmdseq_error_info* err) {
+  a_cs_conn_hold hold(conn);
   if ((conn->status & CS_STATUS_CONNECTED) != 0) {
     if (conn->prefetch_cursor != nullptr) {
       conn->prefetch_cursor = nullptr;
@@ -481,6 +482,7 @@ a_cmdseq_return CmdSeqDisconnect(a_cmdseq_conn* conn, a_cmdseq_error_info* err) 
     conn->release();
     return CMDSEQ_NOT_CONNECTED;
   }
+  a_cs_conn_hold hold(conn);  // a park exchange that loses the connection removes it
   const a_cmdseq_return pooled = conn_pool_cache(conn, err);
   if (pooled == CMDSEQ_OK || pooled == CMDSEQ_NOT_CONNECTED || pooled == CMDSEQ_SERVER_CLOSED ||
       pooled == CMDSEQ_NO_MEMORY) {

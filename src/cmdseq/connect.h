@@ -31,6 +31,7 @@ constexpr int kCsSlotHost = 43;
 constexpr int kCsSlotNodeType = 44;
 
 // Request and reply item codes of the connect.
+constexpr std::uint8_t CS_ITEM_FIND_SERVER = 1;
 constexpr std::uint8_t CS_ITEM_START_DATABASE = 7;
 constexpr std::uint8_t CS_ITEM_SHUTDOWN = 8;
 constexpr std::uint8_t CS_ITEM_STOP_DATABASE = 9;
@@ -62,6 +63,30 @@ struct a_cmdseq_strconn_param {
   const char* api_charset;              // character set of the calling interface
   std::uint32_t info_flag;              // out: bit 0 of information slot 19
   std::uint32_t server_started;         // out: 1 when this connect started a server
+};
+
+// Holds a reference for the length of a scope: a connection lost in the middle of an
+// exchange is removed (its reference dropped) by the failure handling, and without a
+// reference of its own the exchange would touch freed memory afterwards.
+class a_cs_conn_hold {
+ public:
+  explicit a_cs_conn_hold(a_cmdseq_conn* conn = nullptr) : conn_(conn) {
+    if (conn_ != nullptr) conn_->add_ref();
+  }
+  ~a_cs_conn_hold() {
+    if (conn_ != nullptr) conn_->release();
+  }
+  void hold(a_cmdseq_conn* conn) {
+    if (conn_ == nullptr && conn != nullptr) {
+      conn_ = conn;
+      conn_->add_ref();
+    }
+  }
+  a_cs_conn_hold(const a_cs_conn_hold&) = delete;
+  a_cs_conn_hold& operator=(const a_cs_conn_hold&) = delete;
+
+ private:
+  a_cmdseq_conn* conn_;
 };
 
 // --- Redirection list -------------------------------------------------------------------
@@ -272,6 +297,27 @@ a_cmdseq_return i_cs_StopDatabase(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
 // Whether the connection goes to the server of that name (case-insensitive), or with no
 // name to the default local server.
 bool same_engine(a_cmdseq_conn* conn, const char* name);
+
+// Control operations for tools (no caller inside the client). Each works on the given
+// connection when it goes to the server the parameters name, else on a connection of its
+// own (no liveness, no encryption) that it drops; no server: -100.
+struct a_cmdseq_engine_ctl {
+  a_cmdseq_env* env;
+  c_conn_parms* parms;
+  const char* server_name;     // CmdSeqFindEngine
+  int suppress_ha;             // CmdSeqStartEngine
+  std::uint8_t unconditional;  // CmdSeqStopEngine: the shut-down request's byte
+  std::uint32_t was_running;   // out
+  std::int32_t pid;            // out
+};
+a_cmdseq_return CmdSeqStartEngine(a_cmdseq_error_info* err, a_cmdseq_engine_ctl* rec);
+a_cmdseq_return CmdSeqFindEngine(a_cmdseq_error_info* err, a_cmdseq_engine_ctl* rec);
+a_cmdseq_return CmdSeqStartDatabase(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                                    a_cmdseq_engine_ctl* rec);  // DatabaseFile required (-84)
+a_cmdseq_return CmdSeqStopDatabase(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                                   a_cmdseq_engine_ctl* rec);
+a_cmdseq_return CmdSeqStopEngine(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                                 a_cmdseq_engine_ctl* rec);
 
 // --- Connection pool (conn_pool.cpp) ----------------------------------------------------
 

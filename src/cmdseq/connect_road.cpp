@@ -157,6 +157,7 @@ a_cmdseq_return i_cs_Connect(a_cmdseq_conn** out, a_cmdseq_error_info* err,
     }
   }
 
+  a_cs_conn_hold hold;  // keeps the connection readable until this attempt is over
   a_cmdseq_conn* conn = engine_connect(env, parms, err, attrib, param);
   if (conn == nullptr && err->sqlcode < 0) return CMDSEQ_COMM_FAILURE;
   if (engine_only != 0) {
@@ -186,6 +187,7 @@ a_cmdseq_return i_cs_Connect(a_cmdseq_conn** out, a_cmdseq_error_info* err,
     CmdSeqFiniErrorParam(&saved);
     if (conn == nullptr && err->sqlcode < 0 && started == CMDSEQ_OK) return CMDSEQ_COMM_FAILURE;
   }
+  hold.hold(conn);
   if (conn == nullptr) {
     if (err->sqlcode == 0) {
       i_cs_SetErrorInfo(err, -100);
@@ -196,6 +198,12 @@ a_cmdseq_return i_cs_Connect(a_cmdseq_conn** out, a_cmdseq_error_info* err,
     return CMDSEQ_COMM_FAILURE;
   }
   const bool started_here = param->server_started != 0;
+  if (CmdSeqCheckDebug(attrib) != 0) {
+    char* app = i_cs_BuildAppInfo(conn, parms->getString(kCsSlotAppInfo));
+    CmdSeqPrtMsgId(attrib, 9490, app != nullptr ? app : "");
+    if (app != nullptr) CmdSeqPrtString(attrib, app);
+    ut_free(app);
+  }
   if (parms->getBool(kSlotDisableMultiRowFetch) != 0) {
     conn->status &= static_cast<std::uint8_t>(~CS_STATUS_MULTIROW);
   }
@@ -218,6 +226,7 @@ a_cmdseq_return i_cs_Connect(a_cmdseq_conn** out, a_cmdseq_error_info* err,
       return result;
     }
     *out = conn;
+    if (err->sqlcode == 0) CmdSeqPrtMsgId(attrib, 8762);
     return err->sqlcode != 0 ? CMDSEQ_WARNING : CMDSEQ_OK;
   }
 
@@ -303,4 +312,111 @@ a_cmdseq_return i_cs_Connect(a_cmdseq_conn** out, a_cmdseq_error_info* err,
     result = CMDSEQ_COMM_FAILURE;
   }
   return result;
+}
+
+// --- Control operations for tools: no caller inside the client ---------------------------
+
+namespace {
+
+// A connection of a control operation: the caller's when it goes to the named server,
+// else a new one that is dropped at the end of the scope.
+class ControlConn {
+ public:
+  ControlConn(a_cmdseq_conn* given, a_cmdseq_env* env, c_conn_parms* parms,
+              a_cmdseq_error_info* err, bool clear_links) {
+    if (given != nullptr && same_engine(given, parms->getString(kSlotServerName))) {
+      conn_ = given;
+      return;
+    }
+    // A copy of the caller's parameters, without liveness and encryption and, when asked,
+    // without a link list; the caller's stay as they are.
+    c_conn_parms control;
+    const char* text = parms->getConnectionString();
+    if (text == nullptr || control.init(text, false) != 0) return;
+    control.setInt(kSlotLivenessTimeout, 0);
+    control.setString(kSlotEncryption, "none");
+    if (clear_links) control.setString(kSlotCommLinks, nullptr);
+    conn_ = engine_connect(env, &control, err, nullptr, nullptr);
+    owned_ = conn_;
+    hold_.hold(owned_);
+  }
+  ~ControlConn() { drop(owned_); }
+  a_cmdseq_conn* get() const { return conn_; }
+  ControlConn(const ControlConn&) = delete;
+  ControlConn& operator=(const ControlConn&) = delete;
+
+ private:
+  a_cmdseq_conn* conn_ = nullptr;
+  a_cmdseq_conn* owned_ = nullptr;
+  a_cs_conn_hold hold_;
+};
+
+a_cmdseq_return not_found(a_cmdseq_error_info* err) {
+  if (err->sqlcode >= 0) i_cs_SetErrorInfo(err, -100);
+  return CMDSEQ_ERROR;
+}
+
+}  // namespace
+
+a_cmdseq_return CmdSeqStartEngine(a_cmdseq_error_info* err, a_cmdseq_engine_ctl* rec) {
+  rec->was_running = 0;
+  rec->pid = 0;
+  return i_cs_StartEngine(rec->parms, rec->env, err, &rec->was_running, nullptr, 0,
+                          rec->suppress_ha, rec->parms->getBool(kSlotForceStart) != 0 ? 1 : 0,
+                          &rec->pid);
+}
+
+a_cmdseq_return CmdSeqFindEngine(a_cmdseq_error_info* err, a_cmdseq_engine_ctl* rec) {
+  c_conn_parms parms;
+  if (parms.init("", false) != 0) return CMDSEQ_NO_MEMORY;
+  parms.setString(kSlotServerName, rec->server_name);
+  parms.setInt(kSlotLivenessTimeout, 0);
+  parms.setInt(kSlotIdleTimeout, 0);
+  ControlConn conn(nullptr, rec->env, &parms, err, false);
+  if (conn.get() == nullptr) return not_found(err);
+  a_cmdseq_conn* c = conn.get();
+  a_cmdseq_return result = i_cs_StartRequest(c, err);
+  if (result != CMDSEQ_OK) return result;
+  const a_sqlpres_code code = SQLPresSendCommand(c->strm_conn, CS_ITEM_FIND_SERVER, 0);
+  result = code == SQLPRES_OK ? i_cs_SendRequest(c, err) : i_cs_HandleSQLPresError(c, code, err);
+  if (result == CMDSEQ_OK) result = i_cs_ReceiveSuccessOrError(c, err);
+  if (i_cs_ReplyRead(result)) {
+    std::uint32_t flags = 0;
+    std::uint32_t* slots[kInfoSlots] = {};
+    slots[kInfoFlagsSlot] = &flags;
+    const a_cmdseq_return info = i_cs_ReceiveAllInfo(c, err, slots);
+    if (!i_cs_ReplyRead(info)) result = info;
+    if (flags != 0) i_cs_ProcessNonZeroInfoFlags(c, flags, nullptr, nullptr);
+  }
+  return i_cs_EndRequest(c, err, result);
+}
+
+a_cmdseq_return CmdSeqStartDatabase(a_cmdseq_conn* given, a_cmdseq_error_info* err,
+                                    a_cmdseq_engine_ctl* rec) {
+  if (rec->parms->getString(kSlotDatabaseFile) == nullptr) {
+    i_cs_SetErrorInfo(err, -84);
+    return CMDSEQ_ERROR;
+  }
+  ControlConn conn(given, rec->env, rec->parms, err, true);
+  if (conn.get() == nullptr) return not_found(err);
+  return i_cs_StartDatabase(conn.get(), err, rec->parms);
+}
+
+a_cmdseq_return CmdSeqStopDatabase(a_cmdseq_conn* given, a_cmdseq_error_info* err,
+                                   a_cmdseq_engine_ctl* rec) {
+  if (rec->parms->getString(kSlotDatabaseName) == nullptr &&
+      rec->parms->getString(kSlotDatabaseFile) == nullptr) {
+    i_cs_SetErrorInfo(err, -84);
+    return CMDSEQ_ERROR;
+  }
+  ControlConn conn(given, rec->env, rec->parms, err, false);
+  if (conn.get() == nullptr) return not_found(err);
+  return i_cs_StopDatabase(conn.get(), err, rec->parms);
+}
+
+a_cmdseq_return CmdSeqStopEngine(a_cmdseq_conn* given, a_cmdseq_error_info* err,
+                                 a_cmdseq_engine_ctl* rec) {
+  ControlConn conn(given, rec->env, rec->parms, err, true);
+  if (conn.get() == nullptr) return not_found(err);
+  return i_cs_ShutdownEngine(conn.get(), err, rec->unconditional);
 }

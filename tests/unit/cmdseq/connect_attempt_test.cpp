@@ -20,6 +20,7 @@ struct Servers {
   std::deque<a_strm_conn_rec*> found;
   std::vector<a_cmdseq_conn*> made;
   int calls = 0;
+  bool keep = true;  // the test keeps a reference of its own to each connection
 };
 Servers* g_servers = nullptr;
 
@@ -32,8 +33,10 @@ a_cmdseq_conn* ScriptedEngine(a_cmdseq_env* env, c_conn_parms*, a_cmdseq_error_i
   if (s == nullptr) return nullptr;
   auto* conn = new a_cmdseq_conn(env, s);
   conn->server_strm_ver = 15;
-  conn->add_ref();  // the test's own, to look at the connection afterwards
-  g_servers->made.push_back(conn);
+  if (g_servers->keep) {
+    conn->add_ref();  // the test's own, to look at the connection afterwards
+    g_servers->made.push_back(conn);
+  }
   return conn;
 }
 
@@ -88,6 +91,22 @@ TEST_F(AttemptFixture, ConnectsToTheServerFound) {
   EXPECT_EQ(param.server_started, 0u);
 }
 
+std::vector<std::string> g_lines;
+void Line(std::uintptr_t, const char* text) { g_lines.emplace_back(text); }
+
+TEST_F(AttemptFixture, LogShowsTheApplicationInformation) {
+  ASSERT_EQ(parms.init("UID=dba;PWD=sql;APP=mine", false), 0);
+  g_lines.clear();
+  env.debug_message_callback = Line;
+  servers.found = {&s1};
+  Success(s1);
+  EXPECT_EQ(i_cs_Connect(&conn, &err, &param, 0, nullptr), CMDSEQ_OK);
+  env.debug_message_callback = nullptr;
+  bool app = false;
+  for (const std::string& l : g_lines) app = app || (l.find("APPINFO=mine") != std::string::npos);
+  EXPECT_TRUE(app) << ::testing::PrintToString(g_lines);
+}
+
 TEST_F(AttemptFixture, FailuresLeaveNoConnection) {
   struct Case {
     const char* name;
@@ -125,6 +144,41 @@ TEST_F(AttemptFixture, FailuresLeaveNoConnection) {
     EXPECT_EQ(CmdSeqConnIsValid(servers.made.back()), 0);
     for (a_cmdseq_conn* c : servers.made) c->release();
     servers.made.clear();
+  }
+}
+
+// The connection's only reference is the one the connect hands out: a connection lost in
+// the middle of the request must not be touched after the loss removed it.
+TEST_F(AttemptFixture, ConnectionLostWithNoOtherHolder) {
+  struct Case {
+    const char* name;
+    const char* parms;
+    std::function<void(a_strm_conn_rec&)> reply;
+  };
+  const Case kCases[] = {
+      {"during the request", "UID=dba;PWD=sql", [](a_strm_conn_rec& s) { s.fail(SQLPRES_FAILED); }},
+      {"during the database start", "UID=dba;PWD=sql;DBF=x.db",
+       [this](a_strm_conn_rec& s) {
+         Refusal(s, -83);
+         s.fail(SQLPRES_DEAD);
+       }},
+      {"server closed", "UID=dba;PWD=sql",
+       [](a_strm_conn_rec& s) { s.item(64).item(66).sync(); }},
+  };
+  servers.keep = false;
+  for (const Case& k : kCases) {
+    SCOPED_TRACE(k.name);
+    parms.clear();
+    ASSERT_EQ(parms.init(k.parms, false), 0);
+    CmdSeqResetErrorParam(&err, nullptr);
+    auto s = std::make_unique<a_strm_conn_rec>();
+    k.reply(*s);
+    servers.found = {s.get()};
+    const a_cmdseq_return r = i_cs_Connect(&conn, &err, &param, 0, nullptr);
+    EXPECT_NE(r, CMDSEQ_OK);
+    EXPECT_EQ(conn, nullptr);
+    EXPECT_LT(err.sqlcode, 0);
+    EXPECT_EQ(s->disconnects + s->discon_responses, 1);
   }
 }
 
@@ -200,6 +254,54 @@ TEST_F(AttemptFixture, NoServerAndNoStart) {
     EXPECT_EQ(servers.calls, 1);
     EXPECT_EQ(param.server_started, 0u);
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(AttemptFixture, ControlOperations) {
+  a_cmdseq_engine_ctl rec{};
+  rec.env = &env;
+  rec.parms = &parms;
+  rec.server_name = "srv";
+
+  // Find: a connection of its own, command 1, dropped.
+  s1.item(66).item(0).sync();
+  servers.found = {&s1};
+  EXPECT_EQ(CmdSeqFindEngine(&err, &rec), CMDSEQ_OK);
+  EXPECT_EQ(Codes(s1), (std::vector<int>{CS_ITEM_FIND_SERVER, -1}));
+  EXPECT_EQ(s1.disconnects, 1);
+  servers.found.clear();
+  EXPECT_EQ(CmdSeqFindEngine(&err, &rec), CMDSEQ_ERROR);
+  EXPECT_EQ(err.sqlcode, -100);
+
+  // Stop the server over the caller's connection to it: the caller keeps it.
+  CmdSeqResetErrorParam(&err, nullptr);
+  ASSERT_EQ(parms.init("UID=dba;ENG=double;LTO=60;ENC=simple", false), 0);
+  CmdSeqConn given;
+  given.sconn.item(66).item(0).sync();
+  rec.unconditional = 1;
+  EXPECT_EQ(CmdSeqStopEngine(given.conn, &err, &rec), CMDSEQ_OK);
+  EXPECT_EQ(given.sconn.sent[0].code, CS_ITEM_SHUTDOWN);
+  EXPECT_EQ(given.sconn.sent[0].bytes, Bytes{1});
+  EXPECT_EQ(given.sconn.disconnects, 0);
+
+  // Stop a database on another server: a control connection, dropped; the caller's
+  // parameters come back unchanged.
+  parms.clear();
+  ASSERT_EQ(parms.init("UID=dba;ENG=other;DBN=demo;LTO=60;ENC=simple", false), 0);
+  s2.item(66).item(0).sync();
+  servers.found = {&s2};
+  EXPECT_EQ(CmdSeqStopDatabase(given.conn, &err, &rec), CMDSEQ_OK);
+  EXPECT_EQ(Codes(s2), (std::vector<int>{CS_ITEM_STOP_DATABASE, CS_ITEM_SERVER_NAME, -1}));
+  EXPECT_EQ(s2.disconnects, 1);
+  EXPECT_EQ(parms.getInt(kSlotLivenessTimeout), 60);
+  EXPECT_STREQ(parms.getString(kSlotEncryption), "simple");
+
+  // Start a database: a file is required.
+  EXPECT_EQ(CmdSeqStartDatabase(given.conn, &err, &rec), CMDSEQ_ERROR);
+  EXPECT_EQ(err.sqlcode, -84);
 }
 
 }  // namespace

@@ -267,6 +267,31 @@ TEST_F(PoolFixture, FailedReuseDropsTheIdleConnectionAndConnectsAfresh) {
   conn = fresh;
 }
 
+TEST_F(PoolFixture, ReuseOverALostConnection) {
+  ASSERT_EQ(parms.init("UID=dba;PWD=sql;CPOOL='YES(StartCachingAfter=1)'", false), 0);
+  a_cmdseq_conn* c = Connect();
+  a_strm_conn_rec& s = Stream(c);
+  s.item(66).item(0).sync();
+  ASSERT_EQ(CmdSeqDisconnect(c, &err), CMDSEQ_OK);
+  s.fail(SQLPRES_FAILED);  // the parked connection died meanwhile; only the pool held it
+  a_cmdseq_conn* fresh = Connect();
+  ASSERT_NE(fresh, nullptr);
+  EXPECT_NE(fresh->strm_conn, &s);  // a new connection (the old one's memory is gone)
+  EXPECT_EQ(s.disconnects, 1);
+  EXPECT_EQ(pool->idle_count, 0);
+  conn = fresh;
+}
+
+TEST_F(PoolFixture, ParkOverALostConnection) {
+  ASSERT_EQ(parms.init("UID=dba;PWD=sql;CPOOL='YES(StartCachingAfter=1)'", false), 0);
+  a_cmdseq_conn* c = Connect();
+  a_strm_conn_rec& s = Stream(c);
+  s.fail(SQLPRES_FAILED);
+  EXPECT_EQ(CmdSeqDisconnect(c, &err), CMDSEQ_NOT_CONNECTED);
+  EXPECT_EQ(s.disconnects, 1);
+  EXPECT_EQ(pool->idle_count, 0);
+}
+
 TEST_F(PoolFixture, IdleConnectionsTimeOut) {
   ASSERT_EQ(parms.init("UID=dba;PWD=sql;CPOOL='YES(TO=2;StartCachingAfter=1)'", false), 0);
   a_cmdseq_conn* c = Connect();

@@ -412,6 +412,18 @@ TEST(ConnectEnds, DisconnectSendsItem19AndDropsTheConnection) {
   CmdSeqFiniErrorParam(&err);
 }
 
+TEST(ConnectEnds, DisconnectOfALostConnectionWithNoOtherHolder) {
+  a_cmdseq_env env;
+  a_strm_conn_rec sconn;
+  auto* conn = new a_cmdseq_conn(&env, &sconn);  // the caller's reference only
+  a_cmdseq_error_info err;
+  CmdSeqInitErrorParam(&env, &err, 0);
+  sconn.fail(SQLPRES_FAILED);
+  EXPECT_EQ(CmdSeqDisconnect(conn, &err), CMDSEQ_OK);
+  EXPECT_EQ(sconn.disconnects, 1);
+  CmdSeqFiniErrorParam(&err);
+}
+
 TEST(ConnectEnds, ReferenceCounts) {
   a_cmdseq_env env;
   a_strm_conn_rec sconn;

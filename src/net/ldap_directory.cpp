@@ -362,6 +362,12 @@ a_directory_error c_ldap_handle::check_ready() {
 
 // --- connection ---
 
+a_directory_error c_ldap_handle::open_session(bool forReading) {
+  const a_directory_error result = check_ready();
+  if (result != DIRECTORY_OK) return result;
+  return _connect(forReading);
+}
+
 void c_ldap_handle::disconnect() {
   if (ldap != nullptr && supported()) lib().ldap_unbind(ldap);
   ldap = nullptr;
@@ -539,11 +545,9 @@ bool c_ldap_handle::entry_is_stale(a_ldap_message* entry) {
 }
 
 a_directory_error c_ldap_handle::search(const char* serverName, IPAddress_list& out) {
-  a_directory_error result = check_ready();
-  if (result != DIRECTORY_OK) return result;
-  disconnect();
   Session session(this);
-  if ((result = _connect(true)) != DIRECTORY_OK) return result;
+  a_directory_error result = open_session(true);
+  if (result != DIRECTORY_OK) return result;
   if (serverName == nullptr) return DIRECTORY_NO_SUCH_SERVER;
 
   const char* attributes[] = {address_attribute(), "modifyTimestamp", "createTimestamp",
@@ -570,11 +574,9 @@ a_directory_error c_ldap_handle::search(const char* serverName, IPAddress_list& 
 }
 
 a_directory_error c_ldap_handle::lookupServers(a_server_list* list) {
-  a_directory_error result = check_ready();
-  if (result != DIRECTORY_OK) return result;
-  disconnect();
   Session session(this);
-  if ((result = _connect(true)) != DIRECTORY_OK) return result;
+  a_directory_error result = open_session(true);
+  if (result != DIRECTORY_OK) return result;
 
   const char* attributes[] = {address_attribute(), "modifyTimestamp", "createTimestamp",
                               nullptr};
@@ -610,11 +612,9 @@ a_directory_error c_ldap_handle::serverSupportsTimestamps(unsigned* supportedOut
   unsigned ignored = 0;
   unsigned* out = supportedOut != nullptr ? supportedOut : &ignored;
   *out = 0;
-  a_directory_error result = check_ready();
-  if (result != DIRECTORY_OK) return result;
-  disconnect();
   Session session(this);
-  if ((result = _connect(true)) != DIRECTORY_OK) return result;
+  a_directory_error result = open_session(true);
+  if (result != DIRECTORY_OK) return result;
 
   const char* attributes[] = {"objectClass", "modifyTimestamp", "createTimestamp", nullptr};
   Message res;
@@ -629,11 +629,9 @@ a_directory_error c_ldap_handle::serverSupportsTimestamps(unsigned* supportedOut
 a_directory_error c_ldap_handle::readAttribute(const char* serverName, const char* attribute,
                                                char* buffer, unsigned size) {
   if (buffer != nullptr && size != 0) buffer[0] = '\0';
-  a_directory_error result = check_ready();
-  if (result != DIRECTORY_OK) return result;
-  disconnect();
   Session session(this);
-  if ((result = _connect(true)) != DIRECTORY_OK) return result;
+  a_directory_error result = open_session(true);
+  if (result != DIRECTORY_OK) return result;
   if (serverName == nullptr || attribute == nullptr) return DIRECTORY_NO_SUCH_SERVER;
 
   const char* attributes[] = {attribute, nullptr};
@@ -690,11 +688,9 @@ a_directory_error c_ldap_handle::registerServer(const char* serverName,
   if (registered != 0) (void)unregisterServer();
   replace_text(registeredName, serverName);
 
-  a_directory_error result = check_ready();
-  if (result != DIRECTORY_OK) return result;
-  disconnect();
   Session session(this);
-  if ((result = _connect(false)) != DIRECTORY_OK) return result;
+  a_directory_error result = open_session(false);
+  if (result != DIRECTORY_OK) return result;
 
   {
     const char* attributes[] = {"objectClass", nullptr};
@@ -799,11 +795,9 @@ a_directory_error c_ldap_handle::registerServer(const char* serverName,
 
 a_directory_error c_ldap_handle::unregisterServer() {
   if (registered == 0) return DIRECTORY_NOT_REGISTERED;
-  a_directory_error result = check_ready();
-  if (result != DIRECTORY_OK) return result;
-  disconnect();
   Session session(this);
-  if ((result = _connect(false)) != DIRECTORY_OK) return result;
+  a_directory_error result = open_session(false);
+  if (result != DIRECTORY_OK) return result;
   char* dn = entry_dn(registeredName);
   const int rc = delete_entry(dn, "ldap_delete");
   ut_free(dn);
@@ -814,11 +808,9 @@ a_directory_error c_ldap_handle::unregisterServer() {
 
 a_directory_error c_ldap_handle::updateTimestamp() {
   if (registered == 0) return DIRECTORY_NOT_REGISTERED;
-  a_directory_error result = check_ready();
-  if (result != DIRECTORY_OK) return result;
-  disconnect();
   Session session(this);
-  if ((result = _connect(false)) != DIRECTORY_OK) return result;
+  a_directory_error result = open_session(false);
+  if (result != DIRECTORY_OK) return result;
 
   const char* attributes[] = {"cn", nullptr};
   {
@@ -865,11 +857,9 @@ a_directory_error c_ldap_handle::removeIPAddress(IPAddress& address) {
 
 a_directory_error c_ldap_handle::_addRemoveIPAddress(IPAddress& address, bool add) {
   if (registered == 0) return DIRECTORY_NOT_REGISTERED;
-  a_directory_error result = check_ready();
-  if (result != DIRECTORY_OK) return result;
-  disconnect();
   Session session(this);
-  if ((result = _connect(false)) != DIRECTORY_OK) return result;
+  a_directory_error result = open_session(false);
+  if (result != DIRECTORY_OK) return result;
 
   const char* attributes[] = {address_attribute(), nullptr};
   IPAddress_list held;

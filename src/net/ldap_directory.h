@@ -177,6 +177,9 @@ class c_ldap_handle : public c_directory_handle {
   const char* address_attribute() const;
   // 8 without the library, else the result of the settings read (read now if need be).
   a_directory_error check_ready();
+  // check_ready, then a fresh connection bound for reading or for writing; the caller
+  // holds a Session so that it is closed when the operation ends.
+  a_directory_error open_session(bool forReading);
   // The session's last result code (0 when none is known).
   int session_error();
 };

@@ -379,6 +379,15 @@ int c_ldap_handle::session_error() {
   return code;
 }
 
+int c_ldap_handle::session_failed(const char* callName) {
+  // A failure must never read as success: the session's code, else "server down".
+  int code = session_error();
+  if (code == 0) code = kLdapServerDown;
+  lastError = code;
+  lastErrorCall = callName;
+  return code;
+}
+
 a_directory_error c_ldap_handle::_connect(bool forReading) {
   disconnect();
   errno = 0;
@@ -398,9 +407,7 @@ a_directory_error c_ldap_handle::_connect(bool forReading) {
   const int id = lib().ldap_simple_bind(ldap, forReading ? readAuthDN : authDN,
                                         forReading ? readPassword : password);
   if (id == -1) {
-    lastError = session_error();
-    if (lastError == 0) lastError = kLdapServerDown;
-    lastErrorCall = "ldap_simple_bind";
+    session_failed("ldap_simple_bind");
     return DIRECTORY_BIND_FAILED;
   }
   const int rc = _waitForResults(id, "ldap_simple_bind");
@@ -441,14 +448,7 @@ int c_ldap_handle::_waitForResults(int messageId, const char* callName) {
     lastErrorCall = callName;
     return kLdapTimeout;
   }
-  if (type == -1) {
-    // A failure must never read as success: the session's code, else "server down".
-    int code = session_error();
-    if (code == 0) code = kLdapServerDown;
-    lastError = code;
-    lastErrorCall = callName;
-    return code;
-  }
+  if (type == -1) return session_failed(callName);
   const int rc = lib().ldap_result2error(ldap, answer, 1);
   if (rc != kLdapSuccess) {
     lastError = rc;
@@ -648,33 +648,21 @@ a_directory_error c_ldap_handle::readAttribute(const char* serverName, const cha
 
 // --- registration side ---
 
-int c_ldap_handle::write_entry(bool add, const char* dn, a_ldap_mod** mods,
-                               const char* callName) {
-  const int id = add ? lib().ldap_add(ldap, dn, mods) : lib().ldap_modify(ldap, dn, mods);
-  if (id == -1) {
-    int code = session_error();
-    if (code == 0) code = kLdapServerDown;
-    lastError = code;
-    lastErrorCall = callName;
-    return code;
-  }
+int c_ldap_handle::await_request(int id, const char* callName) {
+  if (id == -1) return session_failed(callName);
   const int rc = _waitForResults(id, callName);
   if (rc == kLdapTimeout) lib().ldap_abandon(ldap, id);
   return rc;
 }
 
+int c_ldap_handle::write_entry(bool add, const char* dn, a_ldap_mod** mods,
+                               const char* callName) {
+  const int id = add ? lib().ldap_add(ldap, dn, mods) : lib().ldap_modify(ldap, dn, mods);
+  return await_request(id, callName);
+}
+
 int c_ldap_handle::delete_entry(const char* dn, const char* callName) {
-  const int id = lib().ldap_delete(ldap, dn);
-  if (id == -1) {
-    int code = session_error();
-    if (code == 0) code = kLdapServerDown;
-    lastError = code;
-    lastErrorCall = callName;
-    return code;
-  }
-  const int rc = _waitForResults(id, callName);
-  if (rc == kLdapTimeout) lib().ldap_abandon(ldap, id);
-  return rc;
+  return await_request(lib().ldap_delete(ldap, dn), callName);
 }
 
 a_directory_error c_ldap_handle::registerServer(const char* serverName,

@@ -3,13 +3,16 @@
 #include "cmdseq/client.h"
 
 #include <cstring>
+#include <new>
 
 #include "cmdseq/cursor.h"
 #include "cmdseq/error_info.h"
+#include "cmdseq/request_log.h"
 #include "cmdseq/stmt_cache.h"
 #include "streams/stream_api.h"
 #include "utils/base/bounded_strings.h"
 #include "utils/base/memory.h"
+#include "utils/locale/lang_string.h"
 
 namespace {
 
@@ -32,11 +35,26 @@ void free_pending_name(a_cmdseq_pending_info_req& req) {
 a_cmdseq_conn::a_cmdseq_conn(a_cmdseq_env* env, a_strm_conn strm_conn) noexcept
     : env(env), strm_conn(strm_conn) {
   init();
+  if (env == nullptr || env->lang == nullptr) return;
+  // The connection's own catalog reads the environment's files; it converts into the
+  // connection's character set once the connect sets it.
+  auto* own = new (std::nothrow) UTLangStringBase(env->locale);
+  if (own == nullptr) {
+    lang = env->lang;
+    return;
+  }
+  own->set_client_charset(env->lang->client_charset());
+  own->set_argument_charset(env->lang->argument_charset());
+  own->SetResFiles(const_cast<UTResFile**>(env->lang->files()), env->lang->file_count());
+  lang = own;
+  own_lang = true;
 }
 
 a_cmdseq_conn::~a_cmdseq_conn() {
   i_cs_FreeCursorLists(this);
   fini();
+  if (attrib != nullptr) attrib->release();
+  if (own_lang) delete lang;
 }
 
 void a_cmdseq_conn::init() {
@@ -160,7 +178,15 @@ void a_cmdseq_conn::resend_pending_info_reqs() {
   flags2 &= static_cast<std::uint8_t>(~CS_FLAGS2_RESENDING);
 }
 
-// --- Removal and drop ------------------------------------------------------------------------
+// --- Creation, removal and drop --------------------------------------------------------------
+
+a_cmdseq_conn* i_cs_AddNewConnection(a_strm_conn strm_conn, a_cmdseq_env* env,
+                                     std::uintptr_t cb_value) {
+  StrmSetCallbackData(strm_conn, cb_value);
+  auto* conn = new a_cmdseq_conn(env, strm_conn);  // the library's policy: never null
+  if (env != nullptr) env->conn_count.fetch_add(1);
+  return conn;
+}
 
 void i_cs_RemoveConnection(a_cmdseq_conn* conn) {
   // The reference that connecting gave is dropped once, by whichever of the failure

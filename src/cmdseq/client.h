@@ -18,6 +18,8 @@ class UTLangString;
 class UTLangStringBase;
 class UTLocale;
 class a_cmdseq_conn_attrib;
+class a_cmdseq_conn_pool;
+class a_cmdseq_pooled_conn_str;
 struct a_cmdseq_cursor;
 struct a_cmdseq_error_info;
 struct a_cmdseq_log_file_list;
@@ -109,8 +111,13 @@ class a_cmdseq_conn : public c_utils_refobj {
   std::uint16_t server_strm_ver = 0;           // the server's protocol version
   std::uint16_t char_width = 1;                // bytes per character of the client charset
   std::uint32_t exec_count = 0;                // executions on this connection
-  a_cmdseq_conn_attrib* attrib = nullptr;      // the request log's attributes, or null
-  UTLangStringBase* lang = nullptr;            // the connection's own strings, or null
+  // The request log's attributes, or null; the connection holds one reference.
+  a_cmdseq_conn_attrib* attrib = nullptr;
+  // The connection's message strings: its own catalog over the environment's locale and
+  // files (own_lang), or the environment's when that could not be made; null without
+  // environment strings.
+  UTLangStringBase* lang = nullptr;
+  bool own_lang = false;
   // CS_STATUS_*; atomic because CmdSeqCancel reads the connected bit from another thread
   // while the request thread changes other bits.
   std::atomic<std::uint8_t> status{0x11};
@@ -149,7 +156,24 @@ class a_cmdseq_conn : public c_utils_refobj {
   std::uint16_t validate_counter16 = 0;  // sent in every validate item
   std::uint32_t validate_counter32 = 0;
   std::uint16_t min_nchar_size = 1;  // minimum NCHAR character size
+
+  // Connection pool: the pooled string this connection was made for, the next idle
+  // connection of that string, and when it was parked (milliseconds of the pool's clock).
+  a_cmdseq_pooled_conn_str* pooled_str = nullptr;
+  // The server as the app-connect reply described it.
+  std::uint32_t server_caps = 0;  // capability bits
+  std::uint8_t server_version_major = 0;
+  std::uint8_t server_version_minor = 0;
+  std::uint16_t server_version_build1 = 0;
+  std::uint16_t server_version_build2 = 0;
+  a_cmdseq_conn* pool_next = nullptr;
+  std::uint64_t pooled_at = 0;
 };
+
+// A new connection over a stream connection, with one reference for the caller: the
+// stream hands `cb_value` to the callbacks, and the environment counts the connection.
+a_cmdseq_conn* i_cs_AddNewConnection(a_strm_conn strm_conn, a_cmdseq_env* env,
+                                     std::uintptr_t cb_value);
 
 // Takes the connection out of service: when connected, frees its cursor lists and clears
 // CS_STATUS_CONNECTED; then drops one reference (which may delete it).

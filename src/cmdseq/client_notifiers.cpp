@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "cmdseq/cmdseq_env.h"
+#include "cmdseq/conn_pool.h"
 #include "cmdseq/host_log.h"
 #include "cmdseq/strm_client_api.h"
 #include "streams/shm/resource_tree.h"
@@ -173,7 +174,7 @@ void c_cmdseq_env_notifier::do_control() {
     if (control_stop_.load()) break;
     if (env_ != nullptr && env_->strm_env != nullptr) StrmExecute(env_->strm_env);
     if (control_stop_.load()) break;
-    // Dropping one timed-out pooled connection per round comes with the connection pool.
+    if (env_ != nullptr && env_->conn_pool != nullptr) env_->conn_pool->drop_timedout();
   }
 }
 

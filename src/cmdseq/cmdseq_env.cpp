@@ -12,6 +12,7 @@
 #include <new>
 
 #include "cmdseq/client_notifiers.h"
+#include "cmdseq/conn_pool.h"
 #include "cmdseq/error_info.h"
 #include "cmdseq/host_log.h"
 #include "cmdseq/request_log.h"
@@ -266,14 +267,18 @@ a_cmdseq_return CmdSeqAllocEnv(a_cmdseq_env* env) {
   if (env->date == nullptr) return CMDSEQ_FAILED;
   env->date->Init(*env->lang);
 
-  // The connection pool comes with its own part of the client.
+  env->conn_pool = new (std::nothrow) a_cmdseq_conn_pool(env);
+  if (env->conn_pool == nullptr) return CMDSEQ_FAILED;
   return CMDSEQ_OK;
 }
 
 a_cmdseq_return CmdSeqFreeEnv(a_cmdseq_env* env) {
-  // Pooled connections are dropped here once the pool exists.
+  // Parked connections go first, while their streams still have an environment; the
+  // pool itself goes once the controller thread, which closes timed-out ones, has ended.
+  if (env->conn_pool != nullptr) env->conn_pool->drop_cached(false);
   c_cmdseq_env_notifier* notifier = env->notifier;
   if (notifier != nullptr) notifier->stop_control();
+  i_cs_Delete(env->conn_pool);
   if (env->strm_env != nullptr) {
     // The stack deletes the notifier it was given when told that the threads ran. The
     // notifier is forgotten only once the stack took it, so that a second tear-down

@@ -28,7 +28,7 @@ class c_strm_env;
 typedef c_strm_env* a_strm_env;
 struct CharsetInfo;
 struct LanguageInfo;
-struct a_cmdseq_conn_pool;
+class a_cmdseq_conn_pool;
 struct a_cmdseq_error_info;
 struct a_cmdseq_log_file_list;
 
@@ -64,7 +64,7 @@ struct a_cmdseq_env {
   std::atomic<a_cmdseq_debug_message_callback> debug_message_callback{nullptr};
   std::atomic<a_cmdseq_conn_dropped_callback> conn_dropped_callback{nullptr};
   std::atomic<a_cmdseq_validate_file_tran_callback> validate_file_tran_callback{nullptr};
-  std::uint16_t conn_count = 0;               // connections created in this environment
+  std::atomic<std::uint16_t> conn_count{0};   // connections created in this environment
   const LanguageInfo* os_language = nullptr;  // the system's language (UTLocale)
   const CharsetInfo* os_charset = nullptr;    // the system's character set (UTLocale)
   std::uint32_t* pid = nullptr;               // the process id (ut_alloc)

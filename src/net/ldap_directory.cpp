@@ -362,6 +362,12 @@ a_directory_error c_ldap_handle::check_ready() {
 
 // --- connection ---
 
+a_directory_error c_ldap_handle::open_session(bool forReading) {
+  const a_directory_error result = check_ready();
+  if (result != DIRECTORY_OK) return result;
+  return _connect(forReading);
+}
+
 void c_ldap_handle::disconnect() {
   if (ldap != nullptr && supported()) lib().ldap_unbind(ldap);
   ldap = nullptr;
@@ -370,6 +376,15 @@ void c_ldap_handle::disconnect() {
 int c_ldap_handle::session_error() {
   int code = 0;
   if (ldap != nullptr) lib().ldap_get_option(ldap, kLdapOptResultCode, &code);
+  return code;
+}
+
+int c_ldap_handle::session_failed(const char* callName) {
+  // A failure must never read as success: the session's code, else "server down".
+  int code = session_error();
+  if (code == 0) code = kLdapServerDown;
+  lastError = code;
+  lastErrorCall = callName;
   return code;
 }
 
@@ -392,9 +407,7 @@ a_directory_error c_ldap_handle::_connect(bool forReading) {
   const int id = lib().ldap_simple_bind(ldap, forReading ? readAuthDN : authDN,
                                         forReading ? readPassword : password);
   if (id == -1) {
-    lastError = session_error();
-    if (lastError == 0) lastError = kLdapServerDown;
-    lastErrorCall = "ldap_simple_bind";
+    session_failed("ldap_simple_bind");
     return DIRECTORY_BIND_FAILED;
   }
   const int rc = _waitForResults(id, "ldap_simple_bind");
@@ -435,14 +448,7 @@ int c_ldap_handle::_waitForResults(int messageId, const char* callName) {
     lastErrorCall = callName;
     return kLdapTimeout;
   }
-  if (type == -1) {
-    // A failure must never read as success: the session's code, else "server down".
-    int code = session_error();
-    if (code == 0) code = kLdapServerDown;
-    lastError = code;
-    lastErrorCall = callName;
-    return code;
-  }
+  if (type == -1) return session_failed(callName);
   const int rc = lib().ldap_result2error(ldap, answer, 1);
   if (rc != kLdapSuccess) {
     lastError = rc;
@@ -539,11 +545,9 @@ bool c_ldap_handle::entry_is_stale(a_ldap_message* entry) {
 }
 
 a_directory_error c_ldap_handle::search(const char* serverName, IPAddress_list& out) {
-  a_directory_error result = check_ready();
-  if (result != DIRECTORY_OK) return result;
-  disconnect();
   Session session(this);
-  if ((result = _connect(true)) != DIRECTORY_OK) return result;
+  a_directory_error result = open_session(true);
+  if (result != DIRECTORY_OK) return result;
   if (serverName == nullptr) return DIRECTORY_NO_SUCH_SERVER;
 
   const char* attributes[] = {address_attribute(), "modifyTimestamp", "createTimestamp",
@@ -570,11 +574,9 @@ a_directory_error c_ldap_handle::search(const char* serverName, IPAddress_list& 
 }
 
 a_directory_error c_ldap_handle::lookupServers(a_server_list* list) {
-  a_directory_error result = check_ready();
-  if (result != DIRECTORY_OK) return result;
-  disconnect();
   Session session(this);
-  if ((result = _connect(true)) != DIRECTORY_OK) return result;
+  a_directory_error result = open_session(true);
+  if (result != DIRECTORY_OK) return result;
 
   const char* attributes[] = {address_attribute(), "modifyTimestamp", "createTimestamp",
                               nullptr};
@@ -610,11 +612,9 @@ a_directory_error c_ldap_handle::serverSupportsTimestamps(unsigned* supportedOut
   unsigned ignored = 0;
   unsigned* out = supportedOut != nullptr ? supportedOut : &ignored;
   *out = 0;
-  a_directory_error result = check_ready();
-  if (result != DIRECTORY_OK) return result;
-  disconnect();
   Session session(this);
-  if ((result = _connect(true)) != DIRECTORY_OK) return result;
+  a_directory_error result = open_session(true);
+  if (result != DIRECTORY_OK) return result;
 
   const char* attributes[] = {"objectClass", "modifyTimestamp", "createTimestamp", nullptr};
   Message res;
@@ -629,11 +629,9 @@ a_directory_error c_ldap_handle::serverSupportsTimestamps(unsigned* supportedOut
 a_directory_error c_ldap_handle::readAttribute(const char* serverName, const char* attribute,
                                                char* buffer, unsigned size) {
   if (buffer != nullptr && size != 0) buffer[0] = '\0';
-  a_directory_error result = check_ready();
-  if (result != DIRECTORY_OK) return result;
-  disconnect();
   Session session(this);
-  if ((result = _connect(true)) != DIRECTORY_OK) return result;
+  a_directory_error result = open_session(true);
+  if (result != DIRECTORY_OK) return result;
   if (serverName == nullptr || attribute == nullptr) return DIRECTORY_NO_SUCH_SERVER;
 
   const char* attributes[] = {attribute, nullptr};
@@ -650,33 +648,21 @@ a_directory_error c_ldap_handle::readAttribute(const char* serverName, const cha
 
 // --- registration side ---
 
-int c_ldap_handle::write_entry(bool add, const char* dn, a_ldap_mod** mods,
-                               const char* callName) {
-  const int id = add ? lib().ldap_add(ldap, dn, mods) : lib().ldap_modify(ldap, dn, mods);
-  if (id == -1) {
-    int code = session_error();
-    if (code == 0) code = kLdapServerDown;
-    lastError = code;
-    lastErrorCall = callName;
-    return code;
-  }
+int c_ldap_handle::await_request(int id, const char* callName) {
+  if (id == -1) return session_failed(callName);
   const int rc = _waitForResults(id, callName);
   if (rc == kLdapTimeout) lib().ldap_abandon(ldap, id);
   return rc;
 }
 
+int c_ldap_handle::write_entry(bool add, const char* dn, a_ldap_mod** mods,
+                               const char* callName) {
+  const int id = add ? lib().ldap_add(ldap, dn, mods) : lib().ldap_modify(ldap, dn, mods);
+  return await_request(id, callName);
+}
+
 int c_ldap_handle::delete_entry(const char* dn, const char* callName) {
-  const int id = lib().ldap_delete(ldap, dn);
-  if (id == -1) {
-    int code = session_error();
-    if (code == 0) code = kLdapServerDown;
-    lastError = code;
-    lastErrorCall = callName;
-    return code;
-  }
-  const int rc = _waitForResults(id, callName);
-  if (rc == kLdapTimeout) lib().ldap_abandon(ldap, id);
-  return rc;
+  return await_request(lib().ldap_delete(ldap, dn), callName);
 }
 
 a_directory_error c_ldap_handle::registerServer(const char* serverName,
@@ -690,11 +676,9 @@ a_directory_error c_ldap_handle::registerServer(const char* serverName,
   if (registered != 0) (void)unregisterServer();
   replace_text(registeredName, serverName);
 
-  a_directory_error result = check_ready();
-  if (result != DIRECTORY_OK) return result;
-  disconnect();
   Session session(this);
-  if ((result = _connect(false)) != DIRECTORY_OK) return result;
+  a_directory_error result = open_session(false);
+  if (result != DIRECTORY_OK) return result;
 
   {
     const char* attributes[] = {"objectClass", nullptr};
@@ -799,11 +783,9 @@ a_directory_error c_ldap_handle::registerServer(const char* serverName,
 
 a_directory_error c_ldap_handle::unregisterServer() {
   if (registered == 0) return DIRECTORY_NOT_REGISTERED;
-  a_directory_error result = check_ready();
-  if (result != DIRECTORY_OK) return result;
-  disconnect();
   Session session(this);
-  if ((result = _connect(false)) != DIRECTORY_OK) return result;
+  a_directory_error result = open_session(false);
+  if (result != DIRECTORY_OK) return result;
   char* dn = entry_dn(registeredName);
   const int rc = delete_entry(dn, "ldap_delete");
   ut_free(dn);
@@ -814,11 +796,9 @@ a_directory_error c_ldap_handle::unregisterServer() {
 
 a_directory_error c_ldap_handle::updateTimestamp() {
   if (registered == 0) return DIRECTORY_NOT_REGISTERED;
-  a_directory_error result = check_ready();
-  if (result != DIRECTORY_OK) return result;
-  disconnect();
   Session session(this);
-  if ((result = _connect(false)) != DIRECTORY_OK) return result;
+  a_directory_error result = open_session(false);
+  if (result != DIRECTORY_OK) return result;
 
   const char* attributes[] = {"cn", nullptr};
   {
@@ -865,11 +845,9 @@ a_directory_error c_ldap_handle::removeIPAddress(IPAddress& address) {
 
 a_directory_error c_ldap_handle::_addRemoveIPAddress(IPAddress& address, bool add) {
   if (registered == 0) return DIRECTORY_NOT_REGISTERED;
-  a_directory_error result = check_ready();
-  if (result != DIRECTORY_OK) return result;
-  disconnect();
   Session session(this);
-  if ((result = _connect(false)) != DIRECTORY_OK) return result;
+  a_directory_error result = open_session(false);
+  if (result != DIRECTORY_OK) return result;
 
   const char* attributes[] = {address_attribute(), nullptr};
   IPAddress_list held;

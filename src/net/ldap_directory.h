@@ -168,6 +168,9 @@ class c_ldap_handle : public c_directory_handle {
   bool entry_is_stale(a_ldap_message* entry);
   // Records a failed request and maps it: a time-out is 14, anything else 15.
   a_directory_error request_failed(int code, const char* callName);
+  // Waits for the answer to the request `id` (-1: it could not be sent) and abandons it
+  // on a time-out; 0, or the failure's code.
+  int await_request(int id, const char* callName);
   // Sends a modify or add (by `add`) and waits for it; 0, or the failure's code.
   int write_entry(bool add, const char* dn, struct a_ldap_mod** mods, const char* callName);
   int delete_entry(const char* dn, const char* callName);
@@ -177,8 +180,14 @@ class c_ldap_handle : public c_directory_handle {
   const char* address_attribute() const;
   // 8 without the library, else the result of the settings read (read now if need be).
   a_directory_error check_ready();
+  // check_ready, then a fresh connection bound for reading or for writing; the caller
+  // holds a Session so that it is closed when the operation ends.
+  a_directory_error open_session(bool forReading);
   // The session's last result code (0 when none is known).
   int session_error();
+  // Records a failed call with the session's code, or "server down" when the session
+  // knows none, and returns that code.
+  int session_failed(const char* callName);
 };
 
 namespace vq::net {

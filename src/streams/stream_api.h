@@ -190,4 +190,20 @@ int ConvertToStrmError(an_int_strm_error result);
 void OpenConnDump(a_strm_conn sconn, const char* directory);
 }  // namespace vq::strm
 
+// Copies up to `size` random bytes that the server sent during the app-connect exchange
+// into `buffer`; the low 16 bits of the result are the number copied (0: none).
+unsigned StrmGetEngineRandomData(a_strm_conn sconn, unsigned char* buffer, unsigned size);
+// 1 while the connection is alive.
+int StrmIsAlive(a_strm_conn sconn);
+// The link kind of the connection (2 shared memory, 6 TCP/IP).
+int StrmGetPortType(a_strm_conn sconn);
+// Non-zero when the connection reached the default local server.
+int StrmIsConnectedToDefaultEngine(a_strm_conn sconn);
+// The client's value that the stream hands back to callbacks.
+void StrmSetCallbackData(a_strm_conn sconn, std::uintptr_t value);
+// The link end's machine-address record (first byte the link type, 6 for TCP/IP; the
+// address text from the third byte), freed with StrmFreeMachineAddr; null when none.
+unsigned char* StrmGetLocalMachineAddr(a_strm_conn sconn);
+void StrmFreeMachineAddr(unsigned char* record);
+
 #endif  // VQ_STREAMS_STREAM_API_H

@@ -76,6 +76,18 @@ Seq scan_utf8(const unsigned char* p, std::size_t n) {
 bool is_high_surrogate(std::uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool is_low_surrogate(std::uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
+// The little-endian UTF-16 character at p with n >= 2 bytes available: a lone surrogate
+// is illegal (two bytes to skip); a high one whose follower has not come yet is incomplete.
+Seq scan_utf16(const unsigned char* p, std::size_t n) {
+  const std::uint32_t u = load_unit(p);
+  if (is_low_surrogate(u)) return {SeqKind::kIllegal, 2, 0xFFFD};
+  if (!is_high_surrogate(u)) return {SeqKind::kOk, 2, u};
+  if (n < 4) return {SeqKind::kIncomplete, 0, 0};
+  const std::uint32_t u2 = load_unit(p + 2);
+  if (!is_low_surrogate(u2)) return {SeqKind::kIllegal, 2, 0xFFFD};
+  return {SeqKind::kOk, 4, (u << 10) + u2 - 0x35FDC00};
+}
+
 }  // namespace
 
 unsigned int trail_count(const CharsetInfo* charset, unsigned char lead) {
@@ -158,34 +170,20 @@ int UTF16ToUTF8CharsetConverter::from_utf16_aligned(unsigned char** dst,
       s += 2;
       continue;
     }
-    std::uint32_t cp = u;
-    unsigned int used = 2;
-    bool illegal = false;
-    if (is_high_surrogate(u)) {
-      if (src_end - s < 4) break;  // its follower has not come yet
-      const std::uint32_t u2 = load_unit(s + 2);
-      if (is_low_surrogate(u2)) {
-        cp = (u << 10) + u2 - 0x35FDC00;
-        used = 4;
-      } else {
-        illegal = true;
-      }
-    } else if (is_low_surrogate(u)) {
-      illegal = true;
-    }
-    if (illegal) {
+    const Seq seq = scan_utf16(s, static_cast<std::size_t>(src_end - s));
+    if (seq.kind == SeqKind::kIncomplete) break;  // its follower has not come yet
+    if (seq.kind == SeqKind::kIllegal) {
       status_ |= kConvIllegalSequence;
       if (options_ & kConvIllegalSequence) {
         result = kConvIllegal;
         break;
       }
-      cp = 0xFFFD;
     }
-    const unsigned int n = utf8_length(cp);
+    const unsigned int n = utf8_length(seq.cp);
     if (static_cast<std::size_t>(dst_end - d) < n) break;
-    utf8_encode(d, n, cp);
+    utf8_encode(d, n, seq.cp);
     d += n;
-    s += used;
+    s += seq.length;
   }
   *dst = d;
   *src = s;
@@ -367,16 +365,10 @@ int UTF16ToSBCSMapCharsetConverter::from_utf16_aligned(unsigned char** dst,
       }
     }
     if (byte < 0) {
-      bool unpaired = is_low_surrogate(u);
-      if (is_high_surrogate(u)) {
-        if (src_end - s < 4) break;  // held
-        if (is_low_surrogate(load_unit(s + 2))) {
-          used = 4;
-        } else {
-          unpaired = true;
-        }
-      }
-      if (unpaired) {
+      const Seq seq = scan_utf16(s, static_cast<std::size_t>(src_end - s));
+      if (seq.kind == SeqKind::kIncomplete) break;  // held
+      used = seq.length;
+      if (seq.kind == SeqKind::kIllegal) {
         status_ |= kConvIllegalSequence;
         if (options_ & kConvIllegalSequence) {
           result = kConvIllegal;
@@ -456,17 +448,10 @@ int FromUTF16LastResortCharsetConverter::from_utf16_aligned(unsigned char** dst,
       continue;
     }
     if (static_cast<std::size_t>(dst_end - d) < n) break;
-    unsigned int used = 2;
-    bool unpaired = is_low_surrogate(u);
-    if (is_high_surrogate(u)) {
-      if (src_end - s < 4) break;  // held
-      if (is_low_surrogate(load_unit(s + 2))) {
-        used = 4;
-      } else {
-        unpaired = true;
-      }
-    }
-    if (unpaired) {
+    const Seq seq = scan_utf16(s, static_cast<std::size_t>(src_end - s));
+    if (seq.kind == SeqKind::kIncomplete) break;  // held
+    const unsigned int used = seq.length;
+    if (seq.kind == SeqKind::kIllegal) {
       status_ |= kConvIllegalSequence;
       if (options_ & kConvIllegalSequence) {
         result = kConvIllegal;

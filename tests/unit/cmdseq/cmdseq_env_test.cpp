@@ -10,6 +10,7 @@
 #include <string>
 
 #include "config/conn_parms.h"
+#include "pool_park.h"
 #include "strm_client_double.h"
 #include "utils/locale/lang_string.h"
 
@@ -134,7 +135,7 @@ TEST(CmdSeqEnv, SetUpAndTearDownWithoutACommunicationEnvironment) {
   EXPECT_EQ(env.strm_env, nullptr);
   EXPECT_EQ(env.notifier, nullptr);
   EXPECT_EQ(env.wait_callback.load(), nullptr);
-  EXPECT_EQ(env.conn_count, 0);
+  EXPECT_EQ(env.conn_count.load(), 0);
   EXPECT_EQ(env.odbc_flag, 0);
   EXPECT_EQ(env.out_of_memory.load(), 0);
   ASSERT_NE(env.pid, nullptr);
@@ -161,6 +162,27 @@ TEST(CmdSeqEnv, SetUpAndTearDownWithoutACommunicationEnvironment) {
   EXPECT_EQ(env.date, nullptr);
   EXPECT_EQ(env.api_name, nullptr);
   EXPECT_EQ(env.log_files, nullptr);
+}
+
+// The environment owns a pool from its set-up on; its tear-down closes every parked
+// connection, over any link, and then the pool.
+TEST(CmdSeqEnv, TearDownClosesParkedConnectionsAndThePool) {
+  a_cmdseq_env env;
+  ASSERT_EQ(CmdSeqAllocEnv(&env), CMDSEQ_OK);
+  ASSERT_NE(env.conn_pool, nullptr);
+  EXPECT_EQ(env.conn_pool->env, &env);
+  a_strm_conn_rec streams[2];
+  a_cmdseq_conn* parked[] = {ParkNewConnection(env.conn_pool, &streams[0], 0),
+                             ParkNewConnection(env.conn_pool, &streams[1], 0)};
+
+  EXPECT_EQ(CmdSeqFreeEnv(&env), CMDSEQ_OK);
+  EXPECT_EQ(env.conn_pool, nullptr);
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(streams[i].disconnects, 1);
+    EXPECT_EQ(parked[i]->status & CS_STATUS_CONNECTED, 0);
+    EXPECT_EQ(parked[i]->release(), 0u);  // the pool's reference went with the close
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -17,6 +18,7 @@
 #include "cmdseq/host_log.h"
 #include "cmdseq/request_log.h"
 #include "config/conn_parms.h"
+#include "pool_park.h"
 #include "scoped_environment.h"
 #include "streams/shm/resource_tree.h"
 #include "strm_client_double.h"
@@ -199,6 +201,49 @@ TEST_F(ClientEnv, ARefusedFreeCanBeRepeated) {
   EXPECT_EQ(r.free_calls.load(), 2);
   EXPECT_EQ(r.free_flag.load(), 1);
   EXPECT_FALSE(c_cmdseq_env_notifier::is_ready());
+  ASSERT_EQ(CmdSeqAllocEnv(&env_), CMDSEQ_OK);  // for TearDown
+}
+
+std::atomic<std::uint64_t> g_pool_now{0};
+std::uint64_t PoolNow() { return g_pool_now.load(); }
+
+bool Connected(const a_cmdseq_conn* conn) {
+  return (conn->status.load() & CS_STATUS_CONNECTED) != 0;
+}
+
+// Waits (bounded) until the connection is closed.
+bool WaitClosed(const a_cmdseq_conn* conn) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (Connected(conn) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return !Connected(conn);
+}
+
+// A parked connection waits out its idle time-out (60 s by default); the controller
+// thread closes one that waited longer within about a second and leaves a younger one,
+// which the tear-down closes while the threads still run.
+TEST_F(ClientEnv, TheControllerClosesAConnectionParkedTooLong) {
+  constexpr std::uint64_t kNow = 1000000;
+  g_pool_now = kNow;
+  i_cs_SetPoolClock(PoolNow);
+  a_strm_conn_rec old_stream;
+  a_strm_conn_rec young_stream;
+  a_cmdseq_conn* old = ParkNewConnection(env_.conn_pool, &old_stream, kNow - 61000);
+  a_cmdseq_conn* young = ParkNewConnection(env_.conn_pool, &young_stream, kNow - 59000);
+  ASSERT_EQ(i_cs_AllocStrmEnv(&env_, nullptr, &err_), CMDSEQ_OK);
+
+  ASSERT_TRUE(WaitClosed(old));
+  EXPECT_EQ(old_stream.disconnects, 1);
+  EXPECT_EQ(IdleCount(env_.conn_pool), 1);
+  EXPECT_TRUE(Connected(young));
+  EXPECT_EQ(old->release(), 0u);
+
+  EXPECT_EQ(CmdSeqFreeEnv(&env_), CMDSEQ_OK);
+  EXPECT_FALSE(Connected(young));
+  EXPECT_EQ(young_stream.disconnects, 1);
+  EXPECT_EQ(young->release(), 0u);
+  i_cs_SetPoolClock(nullptr);
   ASSERT_EQ(CmdSeqAllocEnv(&env_), CMDSEQ_OK);  // for TearDown
 }
 

@@ -10,41 +10,19 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "config/ini_obfuscation.h"
+#include "ini_store_fixture.h"
 #include "utils/base/memory.h"
 
+using vq_test::ini::ReadAll;
+using vq_test::ini::TempDir;
+using vq_test::ini::Value;
+using vq_test::ini::WriteAll;
+
 namespace {
-
-class TempDir {
- public:
-  TempDir() {
-    char templ[] = "/tmp/vq_inistore_XXXXXX";
-    path_ = mkdtemp(templ);
-  }
-  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteAll(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
 
 // A store that shows its whole cache: "name{k=v,k=v}" per section, in order.
 class Probe : public c_cfg_inifile {
@@ -68,15 +46,6 @@ class Probe : public c_cfg_inifile {
     return out;
   }
 };
-
-std::string Value(c_cfg& store, const char* section, const char* key) {
-  c_cfg_section* s = store.read_section(section);
-  if (s == nullptr) return "<no section>";
-  const char* v = s->get_value(key);
-  std::string out = v != nullptr ? v : "<no key>";
-  store.delete_section_object(s);
-  return out;
-}
 
 struct ParseCase {
   const char* name;

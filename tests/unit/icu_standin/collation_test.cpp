@@ -10,7 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "collation_fixture.h"
 #include "icu_api.h"
+
+using vq_test::checked_key;
+using vq_test::Collator;
+using vq_test::key16;
+using vq_test::units;
 
 namespace {
 
@@ -19,20 +25,7 @@ std::string bytes(const char (&s)[N]) {
   return std::string(s, N - 1);
 }
 
-const vqicu_uchar* units(const std::u16string& s) {
-  return reinterpret_cast<const vqicu_uchar*>(s.data());
-}
-
 int sign(int v) { return (v > 0) - (v < 0); }
-
-struct Collator {
-  explicit Collator(const char* locale) { coll = icu().ucol_open_3_4(locale, &status); }
-  ~Collator() { icu().ucol_close_3_4(coll); }
-  Collator(const Collator&) = delete;
-  Collator& operator=(const Collator&) = delete;
-  vqicu_collator* coll = nullptr;
-  vqicu_status status = VQICU_ZERO_ERROR;
-};
 
 using Map = std::array<vqicu_uchar, 256>;
 
@@ -204,51 +197,21 @@ TEST(IcuStandinCollation, SortTypeInTheLocaleString) {
 // ---- Sort-key prefixes
 // -----------------------------------------------------------------------
 
-std::string key16(const vqicu_collator* coll, const std::u16string& s, uint32_t dstlen = 4096,
-                  int8_t complete = 1, vqicu_status* status_out = nullptr) {
-  std::string dst(dstlen + 8, '\xEE');
-  vqicu_status st = VQICU_ZERO_ERROR;
-  const int32_t n = icu().VSR_ucol_getSortKeyPrefix(
-      coll, units(s), s.size(), reinterpret_cast<uint8_t*>(&dst[0]), dstlen, complete, &st);
-  EXPECT_LE(static_cast<uint32_t>(n), dstlen);
-  EXPECT_EQ(dst.substr(dstlen), std::string(8, '\xEE')) << "wrote past dstlen";
-  if (status_out)
-    *status_out = st;
-  else
-    EXPECT_EQ(st, VQICU_ZERO_ERROR);
-  return dst.substr(0, n);
-}
-
 std::string key8(const vqicu_collator* coll, const std::string& s, uint32_t dstlen = 4096,
                  int8_t complete = 1, vqicu_status* status_out = nullptr) {
-  std::string dst(dstlen + 8, '\xEE');
-  vqicu_status st = VQICU_ZERO_ERROR;
-  const int32_t n = icu().VSR_ucol_getSortKeyPrefixUTF8(
-      coll, s.data(), s.size(), reinterpret_cast<uint8_t*>(&dst[0]), dstlen, complete, &st);
-  EXPECT_LE(static_cast<uint32_t>(n), dstlen);
-  EXPECT_EQ(dst.substr(dstlen), std::string(8, '\xEE')) << "wrote past dstlen";
-  if (status_out)
-    *status_out = st;
-  else
-    EXPECT_EQ(st, VQICU_ZERO_ERROR);
-  return dst.substr(0, n);
+  return checked_key(dstlen, status_out, [&](uint8_t* dst, vqicu_status* st) {
+    return icu().VSR_ucol_getSortKeyPrefixUTF8(coll, s.data(), s.size(), dst, dstlen, complete,
+                                               st);
+  });
 }
 
 std::string key_sbcs(const vqicu_collator* coll, const std::string& s, const Map& map,
                      uint32_t dstlen = 4096, int8_t complete = 1,
                      vqicu_status* status_out = nullptr) {
-  std::string dst(dstlen + 8, '\xEE');
-  vqicu_status st = VQICU_ZERO_ERROR;
-  const int32_t n = icu().VSR_ucol_getSortKeyPrefixSBCS(coll, s.data(), s.size(),
-                                                        reinterpret_cast<uint8_t*>(&dst[0]),
-                                                        dstlen, map.data(), complete, &st);
-  EXPECT_LE(static_cast<uint32_t>(n), dstlen);
-  EXPECT_EQ(dst.substr(dstlen), std::string(8, '\xEE')) << "wrote past dstlen";
-  if (status_out)
-    *status_out = st;
-  else
-    EXPECT_EQ(st, VQICU_ZERO_ERROR);
-  return dst.substr(0, n);
+  return checked_key(dstlen, status_out, [&](uint8_t* dst, vqicu_status* st) {
+    return icu().VSR_ucol_getSortKeyPrefixSBCS(coll, s.data(), s.size(), dst, dstlen,
+                                               map.data(), complete, st);
+  });
 }
 
 // Texts of several scripts, each also in a single-byte set that holds it.

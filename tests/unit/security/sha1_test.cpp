@@ -15,7 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "sha1_files_fixture.h"
 #include "test_bytes.h"
+
+using vq_test::Sha1Files;
 
 namespace {
 
@@ -210,34 +213,6 @@ TEST(Sha1, StartFromStateAndFinishCallerBlock) {
     EXPECT_EQ(Hex(ours.state), OracleState(theirs));
   }
 }
-
-// A temporary directory of files for the file helpers, removed afterwards.
-class Sha1Files : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char templ[] = "/tmp/sha1_files_XXXXXX";
-    ASSERT_NE(mkdtemp(templ), nullptr);
-    dir_ = templ;
-  }
-  void TearDown() override {
-    for (const std::string& path : made_) std::remove(path.c_str());
-    rmdir(dir_.c_str());
-  }
-  std::string Make(const std::string& name, const std::vector<unsigned char>& content,
-                   mode_t mode = 0644) {
-    const std::string path = dir_ + "/" + name;
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    EXPECT_NE(f, nullptr);
-    if (f == nullptr) return path;
-    if (!content.empty()) std::fwrite(content.data(), 1, content.size(), f);
-    std::fclose(f);
-    chmod(path.c_str(), mode);
-    made_.push_back(path);
-    return path;
-  }
-  std::string dir_;
-  std::vector<std::string> made_;
-};
 
 TEST_F(Sha1Files, DigestOfContentsAndOfContentsWithDate) {
   // Sizes around the 6,400-byte read chunk: the date's bytes may fall in the last short

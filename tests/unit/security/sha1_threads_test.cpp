@@ -11,39 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "sha1_files_fixture.h"
 #include "test_bytes.h"
+
+using vq_test::Sha1Files;
 
 namespace {
 
 using vq::testing::RandomBytes;
-
-// A temporary directory of files for the file helpers, removed afterwards.
-class Sha1Files : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char templ[] = "/tmp/sha1_files_XXXXXX";
-    ASSERT_NE(mkdtemp(templ), nullptr);
-    dir_ = templ;
-  }
-  void TearDown() override {
-    for (const std::string& path : made_) std::remove(path.c_str());
-    rmdir(dir_.c_str());
-  }
-  std::string Make(const std::string& name, const std::vector<unsigned char>& content,
-                   mode_t mode = 0644) {
-    const std::string path = dir_ + "/" + name;
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    EXPECT_NE(f, nullptr);
-    if (f == nullptr) return path;
-    if (!content.empty()) std::fwrite(content.data(), 1, content.size(), f);
-    std::fclose(f);
-    chmod(path.c_str(), mode);
-    made_.push_back(path);
-    return path;
-  }
-  std::string dir_;
-  std::vector<std::string> made_;
-};
 
 TEST_F(Sha1Files, ReadOnlyFileIsNotDigested) {
   // The helpers open for reading and writing. Root may write any file, so the check

@@ -7,28 +7,14 @@
 
 #include <cstdint>
 
+#include "mutexes_fixture.h"
 #include "vqtasks.h"
 
+using vq_test::PthreadSemaphore;
+using vq_test::RecursiveLock;
+using vq_test::SafeMutex;
+
 namespace {
-
-// A mutex record with the type given; destroyed at the end of the scope.
-class SafeMutex {
- public:
-  explicit SafeMutex(int type) {
-    pthread_mutexattr_t attr;
-    pthread_mutexattr_init(&attr);
-    pthread_mutexattr_settype(&attr, type);
-    rc_ = ut_safe_pthread_mutex_init(&m_, type == PTHREAD_MUTEX_NORMAL ? nullptr : &attr);
-    pthread_mutexattr_destroy(&attr);
-  }
-  ~SafeMutex() { ut_safe_pthread_mutex_destroy(&m_); }
-  int rc() const { return rc_; }
-  pthread_mutex_t* handle() { return m_.handle; }
-
- private:
-  a_ut_safe_pthread_mutex_t m_{};
-  int rc_;
-};
 
 TEST(SafeMutex, KeepsTheTypeAskedFor) {
   SafeMutex recursive(PTHREAD_MUTEX_RECURSIVE);
@@ -64,19 +50,6 @@ TEST(SafeMutex, BadArgumentsAndNullRecords) {
   EXPECT_EQ(ut_safe_pthread_mutex_destroy(&m), 0) << "destroying twice is harmless";
 }
 
-// A recursive lock of the communication stack, made and destroyed with the test.
-class RecursiveLock : public testing::Test {
- protected:
-  void SetUp() override { ASSERT_EQ(ut_safe_pthread_mutex_init(&lock_.mutex, nullptr), 0); }
-  void TearDown() override { EXPECT_EQ(ut_safe_pthread_mutex_destroy(&lock_.mutex), 0); }
-  bool mutex_is_free() {
-    if (pthread_mutex_trylock(lock_.mutex.handle) != 0) return false;
-    pthread_mutex_unlock(lock_.mutex.handle);
-    return true;
-  }
-  a_os_recursive_lock lock_{};
-};
-
 TEST_F(RecursiveLock, OwnerReentersAndGivesBackLevelByLevel) {
   for (uintptr_t level = 1; level <= 3; ++level) {
     OS_MutexGet(&lock_);
@@ -91,16 +64,6 @@ TEST_F(RecursiveLock, OwnerReentersAndGivesBackLevelByLevel) {
   EXPECT_EQ(lock_.owner, 0u);
   EXPECT_TRUE(mutex_is_free());
 }
-
-class PthreadSemaphore : public testing::Test {
- protected:
-  void TearDown() override {
-    if (s_.is_open) {
-      EXPECT_EQ(ut_pthread_close_semaphore(&s_), 1);
-    }
-  }
-  a_ut_pthread_semaphore s_{};
-};
 
 TEST_F(PthreadSemaphore, CountsResetsAndCloses) {
   ASSERT_EQ(ut_pthread_open_semaphore(&s_, 2), 1);

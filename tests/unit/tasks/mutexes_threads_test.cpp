@@ -13,7 +13,12 @@
 #include <vector>
 
 #include "forked_check.h"
+#include "mutexes_fixture.h"
 #include "vqtasks.h"
+
+using vq_test::PthreadSemaphore;
+using vq_test::RecursiveLock;
+using vq_test::SafeMutex;
 
 namespace {
 
@@ -27,25 +32,6 @@ int lock_within_seconds(pthread_mutex_t* m, int seconds) {
   deadline.tv_sec += seconds;
   return pthread_mutex_timedlock(m, &deadline);
 }
-
-// A mutex record with the type given; destroyed at the end of the scope.
-class SafeMutex {
- public:
-  explicit SafeMutex(int type) {
-    pthread_mutexattr_t attr;
-    pthread_mutexattr_init(&attr);
-    pthread_mutexattr_settype(&attr, type);
-    rc_ = ut_safe_pthread_mutex_init(&m_, type == PTHREAD_MUTEX_NORMAL ? nullptr : &attr);
-    pthread_mutexattr_destroy(&attr);
-  }
-  ~SafeMutex() { ut_safe_pthread_mutex_destroy(&m_); }
-  int rc() const { return rc_; }
-  pthread_mutex_t* handle() { return m_.handle; }
-
- private:
-  a_ut_safe_pthread_mutex_t m_{};
-  int rc_;
-};
 
 struct TypeCase {
   const char* label;
@@ -114,19 +100,6 @@ TEST_P(SafeMutexAcrossFork, MutexHeldByTheForkingThreadStaysItsOwn) {
 
 INSTANTIATE_TEST_SUITE_P(Types, SafeMutexAcrossFork, testing::ValuesIn(kTypes),
                          [](const auto& info) { return std::string(info.param.label); });
-
-// A recursive lock of the communication stack, made and destroyed with the test.
-class RecursiveLock : public testing::Test {
- protected:
-  void SetUp() override { ASSERT_EQ(ut_safe_pthread_mutex_init(&lock_.mutex, nullptr), 0); }
-  void TearDown() override { EXPECT_EQ(ut_safe_pthread_mutex_destroy(&lock_.mutex), 0); }
-  bool mutex_is_free() {
-    if (pthread_mutex_trylock(lock_.mutex.handle) != 0) return false;
-    pthread_mutex_unlock(lock_.mutex.handle);
-    return true;
-  }
-  a_os_recursive_lock lock_{};
-};
 
 TEST_F(RecursiveLock, AnotherThreadWaitsUntilTheOwnerIsDone) {
   OS_MutexGet(&lock_);
@@ -261,16 +234,6 @@ TEST(TmpCleanerMutex, FreeInAChildWhenAnotherParentThreadHeldIt) {
   holder.join();
   EXPECT_TRUE(exited_cleanly(status)) << describe_status(status);
 }
-
-class PthreadSemaphore : public testing::Test {
- protected:
-  void TearDown() override {
-    if (s_.is_open) {
-      EXPECT_EQ(ut_pthread_close_semaphore(&s_), 1);
-    }
-  }
-  a_ut_pthread_semaphore s_{};
-};
 
 TEST_F(PthreadSemaphore, WaitBlocksUntilASignal) {
   ASSERT_EQ(ut_pthread_open_semaphore(&s_, 0), 1);

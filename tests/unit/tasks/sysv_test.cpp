@@ -7,34 +7,14 @@
 
 #include <string>
 
+#include "sysv_fixture.h"
 #include "vqtasks.h"
 
+using vq_test::Opened;
+using vq_test::set_exists;
+using vq_test::value_of;
+
 namespace {
-
-union SemArg {
-  int val;
-  struct semid_ds* buf;
-  unsigned short* array;
-};
-
-int value_of(const a_sysv_semaphore& s) {
-  return semctl(s.id, static_cast<int>(s.number), GETVAL);
-}
-
-bool set_exists(int id) {
-  semid_ds ds;
-  SemArg arg;
-  arg.buf = &ds;
-  return semctl(id, 0, IPC_STAT, arg) == 0;
-}
-
-// Closes the record at the end of the scope if the test did not.
-struct Opened {
-  a_sysv_semaphore s{-1, 0};
-  ~Opened() {
-    if (s.id > 0) sysv_close_semaphore(&s);
-  }
-};
 
 class SysvOpen : public testing::TestWithParam<int> {};
 

@@ -1,0 +1,307 @@
+// One connect attempt over the scripted presentation layer, with the server found through
+// a scripted engine connect: success, refusals, the database start and its retries, a
+// redirection, no server at all. Every failed attempt leaves no connection behind.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cmdseq/connect.h"
+#include "cmdseq_fixture.h"
+#include "config/conn_parms.h"
+#include "strm_fake.h"
+
+namespace {
+
+// The servers the scripted engine connect finds, in order; null: none answers.
+struct Servers {
+  std::deque<a_strm_conn_rec*> found;
+  std::vector<a_cmdseq_conn*> made;
+  int calls = 0;
+  bool keep = true;  // the test keeps a reference of its own to each connection
+};
+Servers* g_servers = nullptr;
+
+a_cmdseq_conn* ScriptedEngine(a_cmdseq_env* env, c_conn_parms*, a_cmdseq_error_info*,
+                              a_cmdseq_conn_attrib*, const a_cmdseq_strconn_param*) {
+  ++g_servers->calls;
+  if (g_servers->found.empty()) return nullptr;
+  a_strm_conn_rec* s = g_servers->found.front();
+  g_servers->found.pop_front();
+  if (s == nullptr) return nullptr;
+  auto* conn = new a_cmdseq_conn(env, s);
+  conn->server_strm_ver = 15;
+  if (g_servers->keep) {
+    conn->add_ref();  // the test's own, to look at the connection afterwards
+    g_servers->made.push_back(conn);
+  }
+  return conn;
+}
+
+struct AttemptFixture : ::testing::Test {
+  a_cmdseq_env env;
+  a_cmdseq_error_info err;
+  c_conn_parms parms;
+  a_cmdseq_strconn_param param{};
+  Servers servers;
+  a_strm_conn_rec s1, s2;
+  a_cmdseq_conn* conn = nullptr;
+
+  void SetUp() override {
+    strm_fake_reset();
+    strm_fake().random = Bytes(32, 0x5A);
+    env.app_type = 2;
+    CmdSeqInitErrorParam(&env, &err, 0);
+    g_servers = &servers;
+    i_cs_SetEngineConnect(ScriptedEngine);
+    param.parms = &parms;
+    param.env = &env;
+    param.allow_server_start = param.allow_database_start = 1;
+  }
+  void TearDown() override {
+    if (conn != nullptr) (void)CmdSeqDropConnection(conn, &err);
+    for (a_cmdseq_conn* c : servers.made) c->release();
+    i_cs_SetEngineConnect(nullptr);
+    CmdSeqFiniErrorParam(&err);
+    strm_fake_reset();
+  }
+  std::vector<int> Codes(const a_strm_conn_rec& s) {
+    std::vector<int> out;
+    for (const auto& x : s.sent) out.push_back(x.code);
+    return out;
+  }
+  void Refusal(a_strm_conn_rec& s, std::int32_t code) {
+    s.item(133, le32(1)).item(65, error_record(code, "08W10", "08001", "08001")).item(0).item(0);
+    s.item(0).sync();
+  }
+  void Success(a_strm_conn_rec& s) { s.item(133, le32(9)).item(66).item(0).sync(); }
+};
+
+TEST_F(AttemptFixture, ConnectsToTheServerFound) {
+  ASSERT_EQ(parms.init("UID=dba;PWD=sql;DMRF=yes", false), 0);
+  servers.found = {&s1};
+  Success(s1);
+  EXPECT_EQ(i_cs_Connect(&conn, &err, &param, 0, nullptr), CMDSEQ_OK);
+  ASSERT_NE(conn, nullptr);
+  EXPECT_EQ(Codes(s1), (std::vector<int>{16, 133, 20, -1}));
+  EXPECT_EQ(conn->status & CS_STATUS_MULTIROW, 0);  // DisableMultiRowFetch
+  EXPECT_EQ(conn->server_handle, 9u);
+  EXPECT_EQ(param.server_started, 0u);
+}
+
+std::vector<std::string> g_lines;
+void Line(std::uintptr_t, const char* text) { g_lines.emplace_back(text); }
+
+TEST_F(AttemptFixture, LogShowsTheApplicationInformation) {
+  ASSERT_EQ(parms.init("UID=dba;PWD=sql;APP=mine", false), 0);
+  g_lines.clear();
+  env.debug_message_callback = Line;
+  servers.found = {&s1};
+  Success(s1);
+  EXPECT_EQ(i_cs_Connect(&conn, &err, &param, 0, nullptr), CMDSEQ_OK);
+  env.debug_message_callback = nullptr;
+  bool app = false;
+  for (const std::string& l : g_lines) app = app || (l.find("APPINFO=mine") != std::string::npos);
+  EXPECT_TRUE(app) << ::testing::PrintToString(g_lines);
+}
+
+TEST_F(AttemptFixture, FailuresLeaveNoConnection) {
+  struct Case {
+    const char* name;
+    const char* parms;
+    std::function<void(a_strm_conn_rec&)> reply;
+    a_cmdseq_return result;
+    std::int32_t sqlcode;
+  };
+  const Case kCases[] = {
+      {"wrong password", "UID=dba;PWD=x",
+       [this](a_strm_conn_rec& s) { Refusal(s, -103); }, CMDSEQ_ERROR, -103},
+      {"database not found and no file to start", "UID=dba;PWD=sql;DBN=nope",
+       [this](a_strm_conn_rec& s) { Refusal(s, -83); }, CMDSEQ_ERROR, -83},
+      {"protocol error", "UID=dba;PWD=sql", [](a_strm_conn_rec& s) { s.item(99).sync(); },
+       CMDSEQ_COMM_FAILURE, -105},
+      {"connection lost", "UID=dba;PWD=sql", [](a_strm_conn_rec& s) { s.fail(SQLPRES_FAILED); },
+       CMDSEQ_COMM_FAILURE, 0 /* any error */},
+  };
+  for (const Case& k : kCases) {
+    SCOPED_TRACE(k.name);
+    parms.clear();
+    ASSERT_EQ(parms.init(k.parms, false), 0);
+    CmdSeqResetErrorParam(&err, nullptr);
+    auto s = std::make_unique<a_strm_conn_rec>();
+    k.reply(*s);
+    servers.found = {s.get()};
+    EXPECT_EQ(i_cs_Connect(&conn, &err, &param, 0, nullptr), k.result);
+    EXPECT_EQ(conn, nullptr);
+    if (k.sqlcode != 0) {
+      EXPECT_EQ(err.sqlcode, k.sqlcode);
+    }
+    EXPECT_LT(err.sqlcode, 0);
+    EXPECT_EQ(s->disconnects, 1);
+    ASSERT_FALSE(servers.made.empty());
+    EXPECT_EQ(CmdSeqConnIsValid(servers.made.back()), 0);
+    for (a_cmdseq_conn* c : servers.made) c->release();
+    servers.made.clear();
+  }
+}
+
+// The connection's only reference is the one the connect hands out: a connection lost in
+// the middle of the request must not be touched after the loss removed it.
+TEST_F(AttemptFixture, ConnectionLostWithNoOtherHolder) {
+  struct Case {
+    const char* name;
+    const char* parms;
+    std::function<void(a_strm_conn_rec&)> reply;
+  };
+  const Case kCases[] = {
+      {"during the request", "UID=dba;PWD=sql", [](a_strm_conn_rec& s) { s.fail(SQLPRES_FAILED); }},
+      {"during the database start", "UID=dba;PWD=sql;DBF=x.db",
+       [this](a_strm_conn_rec& s) {
+         Refusal(s, -83);
+         s.fail(SQLPRES_DEAD);
+       }},
+      {"server closed", "UID=dba;PWD=sql",
+       [](a_strm_conn_rec& s) { s.item(64).item(66).sync(); }},
+  };
+  servers.keep = false;
+  for (const Case& k : kCases) {
+    SCOPED_TRACE(k.name);
+    parms.clear();
+    ASSERT_EQ(parms.init(k.parms, false), 0);
+    CmdSeqResetErrorParam(&err, nullptr);
+    auto s = std::make_unique<a_strm_conn_rec>();
+    k.reply(*s);
+    servers.found = {s.get()};
+    const a_cmdseq_return r = i_cs_Connect(&conn, &err, &param, 0, nullptr);
+    EXPECT_NE(r, CMDSEQ_OK);
+    EXPECT_EQ(conn, nullptr);
+    EXPECT_LT(err.sqlcode, 0);
+    EXPECT_EQ(s->disconnects + s->discon_responses, 1);
+  }
+}
+
+TEST_F(AttemptFixture, DatabaseIsStartedAndTheRequestSentAgain) {
+  ASSERT_EQ(parms.init("UID=dba;PWD=sql;DBF=/d/demo.db", false), 0);
+  servers.found = {&s1};
+  Refusal(s1, -83);
+  s1.item(66).item(0).sync();  // the start-database reply
+  Success(s1);
+  EXPECT_EQ(i_cs_Connect(&conn, &err, &param, 0, nullptr), CMDSEQ_OK);
+  ASSERT_NE(conn, nullptr);
+  EXPECT_EQ(Codes(s1), (std::vector<int>{16, 133, 20, -1, 7, -1, 16, 133, 20, -1}));
+  EXPECT_EQ(err.sqlcode, 0);
+}
+
+TEST_F(AttemptFixture, DatabaseStartThatFailsDropsTheConnection) {
+  ASSERT_EQ(parms.init("UID=dba;PWD=sql;DBF=/d/demo.db", false), 0);
+  servers.found = {&s1};
+  Refusal(s1, -83);
+  s1.item(65, error_record(-82, "08W09", "08001", "08001")).item(0).item(0).item(0).sync();
+  EXPECT_EQ(i_cs_Connect(&conn, &err, &param, 0, nullptr), CMDSEQ_ERROR);
+  EXPECT_EQ(conn, nullptr);
+  EXPECT_EQ(err.sqlcode, -82);
+  EXPECT_EQ(s1.disconnects, 1);
+}
+
+TEST_F(AttemptFixture, DatabaseStillNotFoundIsRetriedTenTimes) {
+  ASSERT_EQ(parms.init("UID=dba;PWD=sql;DBF=/d/demo.db", false), 0);
+  servers.found = {&s1};
+  Refusal(s1, -83);
+  for (int i = 0; i < 10; ++i) {
+    s1.item(66).item(0).sync();
+    Refusal(s1, -83);
+  }
+  EXPECT_EQ(i_cs_Connect(&conn, &err, &param, 0, nullptr), CMDSEQ_ERROR);
+  EXPECT_EQ(conn, nullptr);
+  EXPECT_EQ(err.sqlcode, -83);
+  EXPECT_TRUE(s1.script_done());
+  EXPECT_EQ(s1.disconnects, 1);
+}
+
+TEST_F(AttemptFixture, RedirectionDropsTheConnectionAndHandsOnTheList) {
+  ASSERT_EQ(parms.init("UID=dba;PWD=sql", false), 0);
+  servers.found = {&s1};
+  s1.item(134, "other").item(107, "Host=127.0.0.1:5001").item(0).item(66).item(0).sync();
+  c_cmdseq_redirect_server_list list;
+  EXPECT_EQ(i_cs_Connect(&conn, &err, &param, 0, &list), CMDSEQ_OK);
+  EXPECT_EQ(conn, nullptr);
+  EXPECT_EQ(list.count, 1u);
+  EXPECT_EQ(s1.disconnects, 1);
+}
+
+TEST_F(AttemptFixture, NoServerAndNoStart) {
+  struct Case {
+    const char* name;
+    const char* parms;
+    std::int32_t sqlcode;
+  };
+  const Case kCases[] = {
+      {"nothing to start", "UID=dba;ASTART=no", -100},
+      {"over TCP/IP no start is tried", "UID=dba;LINKS=tcpip;DBF=x.db", -100},
+      {"a named database alone starts nothing", "UID=dba;DBN=demo", -100},
+  };
+  for (const Case& k : kCases) {
+    SCOPED_TRACE(k.name);
+    parms.clear();
+    ASSERT_EQ(parms.init(k.parms, false), 0);
+    CmdSeqResetErrorParam(&err, nullptr);
+    servers.found.clear();
+    servers.calls = 0;
+    EXPECT_EQ(i_cs_Connect(&conn, &err, &param, 0, nullptr), CMDSEQ_COMM_FAILURE);
+    EXPECT_EQ(err.sqlcode, k.sqlcode);
+    EXPECT_EQ(servers.calls, 1);
+    EXPECT_EQ(param.server_started, 0u);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(AttemptFixture, ControlOperations) {
+  a_cmdseq_engine_ctl rec{};
+  rec.env = &env;
+  rec.parms = &parms;
+  rec.server_name = "srv";
+
+  // Find: a connection of its own, command 1, dropped.
+  s1.item(66).item(0).sync();
+  servers.found = {&s1};
+  EXPECT_EQ(CmdSeqFindEngine(&err, &rec), CMDSEQ_OK);
+  EXPECT_EQ(Codes(s1), (std::vector<int>{CS_ITEM_FIND_SERVER, -1}));
+  EXPECT_EQ(s1.disconnects, 1);
+  servers.found.clear();
+  EXPECT_EQ(CmdSeqFindEngine(&err, &rec), CMDSEQ_ERROR);
+  EXPECT_EQ(err.sqlcode, -100);
+
+  // Stop the server over the caller's connection to it: the caller keeps it.
+  CmdSeqResetErrorParam(&err, nullptr);
+  ASSERT_EQ(parms.init("UID=dba;ENG=double;LTO=60;ENC=simple", false), 0);
+  CmdSeqConn given;
+  given.sconn.item(66).item(0).sync();
+  rec.unconditional = 1;
+  EXPECT_EQ(CmdSeqStopEngine(given.conn, &err, &rec), CMDSEQ_OK);
+  EXPECT_EQ(given.sconn.sent[0].code, CS_ITEM_SHUTDOWN);
+  EXPECT_EQ(given.sconn.sent[0].bytes, Bytes{1});
+  EXPECT_EQ(given.sconn.disconnects, 0);
+
+  // Stop a database on another server: a control connection, dropped; the caller's
+  // parameters come back unchanged.
+  parms.clear();
+  ASSERT_EQ(parms.init("UID=dba;ENG=other;DBN=demo;LTO=60;ENC=simple", false), 0);
+  s2.item(66).item(0).sync();
+  servers.found = {&s2};
+  EXPECT_EQ(CmdSeqStopDatabase(given.conn, &err, &rec), CMDSEQ_OK);
+  EXPECT_EQ(Codes(s2), (std::vector<int>{CS_ITEM_STOP_DATABASE, CS_ITEM_SERVER_NAME, -1}));
+  EXPECT_EQ(s2.disconnects, 1);
+  EXPECT_EQ(parms.getInt(kSlotLivenessTimeout), 60);
+  EXPECT_STREQ(parms.getString(kSlotEncryption), "simple");
+
+  // Start a database: a file is required.
+  EXPECT_EQ(CmdSeqStartDatabase(given.conn, &err, &rec), CMDSEQ_ERROR);
+  EXPECT_EQ(err.sqlcode, -84);
+}
+
+}  // namespace

@@ -129,9 +129,9 @@ std::size_t AppConnectSizeForMinor(std::uint16_t minor, bool* exact) {
   if (minor >= 2 && minor <= 9) return 106;
   if (minor >= 10 && minor <= 12) return 178;
   if (minor == 13 || minor == 14) return 261;
-  if (minor == 15) return kAppConnectBytes;
+  if (minor == 15) return kAppConnectPktBytes;
   *exact = false;  // 0, and 16 and above
-  return kAppConnectBytes;
+  return kAppConnectPktBytes;
 }
 
 bool VerifyAppConnectReply(const std::uint8_t* bytes, std::size_t length, bool already_checked,

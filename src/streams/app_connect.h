@@ -48,8 +48,8 @@ struct an_app_connect_pkt {
   char nchar_charset[51];           // 261 51  NCHAR character set (minor 15 and above)
 };
 
-constexpr std::size_t kAppConnectBytes = 312;
-static_assert(sizeof(an_app_connect_pkt) == kAppConnectBytes, "the record is 312 bytes");
+constexpr std::size_t kAppConnectPktBytes = 312;
+static_assert(sizeof(an_app_connect_pkt) == kAppConnectPktBytes, "the record is 312 bytes");
 static_assert(offsetof(an_app_connect_pkt, major) == 2, "");
 static_assert(offsetof(an_app_connect_pkt, db_version) == 6, "");
 static_assert(offsetof(an_app_connect_pkt, liveness) == 8, "");
@@ -68,7 +68,7 @@ static_assert(offsetof(an_app_connect_pkt, charset_extra) == 127, "");
 static_assert(offsetof(an_app_connect_pkt, random) == 178, "");
 static_assert(offsetof(an_app_connect_pkt, os_charset) == 210, "");
 static_assert(offsetof(an_app_connect_pkt, nchar_charset) == 261, "");
-static_assert(offsetof(an_app_connect_pkt, nchar_charset) + 51 == kAppConnectBytes,
+static_assert(offsetof(an_app_connect_pkt, nchar_charset) + 51 == kAppConnectPktBytes,
               "the NCHAR character set ends the record");
 
 constexpr std::uint16_t kAppConnectMajor = 2;

@@ -174,9 +174,9 @@ int StrmGetInd(a_strm_conn sconn) {
   return s != nullptr ? s->get_ind() : 0;
 }
 
-std::uint32_t StrmGetEngineRandomData(a_strm_conn sconn, void* buffer, std::uint32_t size) {
+unsigned StrmGetEngineRandomData(a_strm_conn sconn, unsigned char* buffer, unsigned size) {
   c_strm_sconn* s = conn_of(sconn);
-  return s != nullptr ? s->get_random_data(static_cast<std::uint8_t*>(buffer), size) : 0;
+  return s != nullptr ? s->get_random_data(buffer, size) : 0;
 }
 
 std::uint32_t StrmGetEncryption(a_strm_conn sconn) {
@@ -184,9 +184,9 @@ std::uint32_t StrmGetEncryption(a_strm_conn sconn) {
   return s != nullptr && s->tconn() != nullptr ? s->tconn()->level().level : 0;
 }
 
-std::uint8_t StrmGetPortType(a_strm_conn sconn) {
+int StrmGetPortType(a_strm_conn sconn) {
   c_strm_pconn* link = link_of(sconn);
-  return link != nullptr && link->port != nullptr ? link->port->get_type() : std::uint8_t{STRM_PORT_UNKNOWN};
+  return link != nullptr && link->port != nullptr ? link->port->get_type() : int{STRM_PORT_UNKNOWN};
 }
 
 int StrmBlockEventCleared(a_strm_conn sconn) {

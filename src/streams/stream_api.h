@@ -135,12 +135,13 @@ void StrmSetConnLivenessTimeout(a_strm_conn sconn, std::uint16_t seconds);
 // server asked to disconnect, STRM_IND_CONN_DIED when the connection is dead.
 int StrmGetInd(a_strm_conn sconn);
 // Copies up to `size` of the random bytes of the app-connect reply into `buffer`;
-// answers how many the reply holds (never more than its 32-byte field).
-std::uint32_t StrmGetEngineRandomData(a_strm_conn sconn, void* buffer, std::uint32_t size);
+// answers how many the reply holds (never more than its 32-byte field; 0: none).
+unsigned StrmGetEngineRandomData(a_strm_conn sconn, unsigned char* buffer, unsigned size);
 // The encryption level number in force on the transport connection.
 std::uint32_t StrmGetEncryption(a_strm_conn sconn);
-// The link type: STRM_PORT_SHARED_MEMORY or STRM_PORT_TCPIP (STRM_PORT_UNKNOWN without).
-std::uint8_t StrmGetPortType(a_strm_conn sconn);
+// The link type: STRM_PORT_SHARED_MEMORY (2) or STRM_PORT_TCPIP (6); STRM_PORT_UNKNOWN
+// without a link.
+int StrmGetPortType(a_strm_conn sconn);
 // Non-zero for a shared-memory connection: its waiter must run StrmConnExecute itself.
 int StrmBlockEventCleared(a_strm_conn sconn);
 // Non-zero when the link reached the default local server.
@@ -189,21 +190,5 @@ int ConvertToStrmError(an_int_strm_error result);
 // process-wide counter. Any failure leaves the connection without a dump.
 void OpenConnDump(a_strm_conn sconn, const char* directory);
 }  // namespace vq::strm
-
-// Copies up to `size` random bytes that the server sent during the app-connect exchange
-// into `buffer`; the low 16 bits of the result are the number copied (0: none).
-unsigned StrmGetEngineRandomData(a_strm_conn sconn, unsigned char* buffer, unsigned size);
-// 1 while the connection is alive.
-int StrmIsAlive(a_strm_conn sconn);
-// The link kind of the connection (2 shared memory, 6 TCP/IP).
-int StrmGetPortType(a_strm_conn sconn);
-// Non-zero when the connection reached the default local server.
-int StrmIsConnectedToDefaultEngine(a_strm_conn sconn);
-// The client's value that the stream hands back to callbacks.
-void StrmSetCallbackData(a_strm_conn sconn, std::uintptr_t value);
-// The link end's machine-address record (first byte the link type, 6 for TCP/IP; the
-// address text from the third byte), freed with StrmFreeMachineAddr; null when none.
-unsigned char* StrmGetLocalMachineAddr(a_strm_conn sconn);
-void StrmFreeMachineAddr(unsigned char* record);
 
 #endif  // VQ_STREAMS_STREAM_API_H

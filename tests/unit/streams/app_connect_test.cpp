@@ -58,8 +58,8 @@ class NullOwner : public c_strm_sconn_owner {
 
 // A sound reply of minor version 15 as the record's bytes.
 Bytes GoodReply() {
-  Bytes r(kAppConnectBytes, 0);
-  vq::strm::store_le16(r.data(), kAppConnectBytes);
+  Bytes r(kAppConnectPktBytes, 0);
+  vq::strm::store_le16(r.data(), kAppConnectPktBytes);
   r[2] = 2;
   r[6] = 12;
   vq::strm::store_le16(r.data() + 20, 15);
@@ -147,7 +147,7 @@ class AppConnectTest : public testing::Test {
   static an_app_connect_pkt Request() {
     an_app_connect_pkt r;
     std::memset(&r, 0, sizeof r);
-    set_app_connect_u16(r.size, kAppConnectBytes);
+    set_app_connect_u16(r.size, kAppConnectPktBytes);
     r.major = 2;
     r.db_version = 12;
     set_app_connect_u16(r.liveness, 60);
@@ -196,7 +196,7 @@ TEST_F(AppConnectTest, TheRequestGoesScrambledInOnePacketAfterAZeroByte) {
   const auto packets = link_->packets();
   ASSERT_FALSE(packets.empty());
   Bytes p = packets[0];
-  ASSERT_EQ(p.size(), 4u + 1 + kAppConnectBytes);
+  ASSERT_EQ(p.size(), 4u + 1 + kAppConnectPktBytes);
   EXPECT_EQ(p[0], PKT_APP_CONNECT);
   EXPECT_EQ(p[1], PKT_STATUS_SCRAMBLED | PKT_STATUS_EOM);
   ASSERT_TRUE(DecryptPacket(p.data(), static_cast<std::uint32_t>(p.size())));
@@ -325,10 +325,10 @@ TEST_F(AppConnectTest, RepliesAreCheckedBeforeAnythingIsAgreed) {
     if (c.result == APPCONN_OK) {
       EXPECT_EQ(sconn_->state(), SCONN_APP_CONNECTED);
       // The caller's record holds the reply as far as it goes, zero after it.
-      const std::size_t n = std::min(c.record.size(), kAppConnectBytes);
+      const std::size_t n = std::min(c.record.size(), kAppConnectPktBytes);
       EXPECT_EQ(std::memcmp(&reply, c.record.data(), n), 0);
       const auto* bytes = reinterpret_cast<const std::uint8_t*>(&reply);
-      for (std::size_t i = n; i < kAppConnectBytes; ++i) ASSERT_EQ(bytes[i], 0) << i;
+      for (std::size_t i = n; i < kAppConnectPktBytes; ++i) ASSERT_EQ(bytes[i], 0) << i;
     } else {
       EXPECT_EQ(sconn_->state(), SCONN_RECEIVING);
       EXPECT_NE(err_[0], '\0') << "a message for the caller";

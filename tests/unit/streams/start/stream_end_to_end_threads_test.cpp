@@ -245,7 +245,7 @@ TEST_P(StreamEndToEnd, ConnectExchangeItemsAttentionAndDisconnect) {
 
       an_app_connect_pkt request;
       std::memset(&request, 0, sizeof request);
-      set_app_connect_u16(request.size, kAppConnectBytes);
+      set_app_connect_u16(request.size, kAppConnectPktBytes);
       request.major = kAppConnectMajor;
       request.db_version = 12;
       set_app_connect_u16(request.minor, kAppConnectMinor);

@@ -47,14 +47,16 @@ pthread_mutex_t* hooks_lock() {
   return lock;
 }
 
-/* Writers hold hooks_lock(). */
+/* Writers hold hooks_lock(). The sequence word is odd while a slot changes. Each field is
+   stored with release order, so a reader that sees a new field value also sees the odd
+   sequence that came before it; no separate fence is needed (and the thread sanitizer
+   understands ordered loads and stores, not fences). */
 void write_slot(HookSlot& slot, ut_onsig_callback callback, void* data, int order) {
   slot.seq.fetch_add(1, std::memory_order_relaxed);
-  std::atomic_thread_fence(std::memory_order_release);
-  slot.order.store(order, std::memory_order_relaxed);
-  slot.data.store(data, std::memory_order_relaxed);
-  slot.owner.store(getpid(), std::memory_order_relaxed);
-  slot.callback.store(callback, std::memory_order_relaxed);
+  slot.order.store(order, std::memory_order_release);
+  slot.data.store(data, std::memory_order_release);
+  slot.owner.store(getpid(), std::memory_order_release);
+  slot.callback.store(callback, std::memory_order_release);
   slot.seq.fetch_add(1, std::memory_order_release);
 }
 
@@ -73,11 +75,11 @@ void run_hooks() {
   for (HookSlot& slot : g_hooks) {
     const unsigned before = slot.seq.load(std::memory_order_acquire);
     if (before & 1u) continue;
-    Hook hook = {slot.order.load(std::memory_order_relaxed),
-                 slot.callback.load(std::memory_order_relaxed),
-                 slot.data.load(std::memory_order_relaxed)};
-    const pid_t owner = slot.owner.load(std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_acquire);
+    /* Acquire loads keep the second look at the sequence after the fields. */
+    Hook hook = {slot.order.load(std::memory_order_acquire),
+                 slot.callback.load(std::memory_order_acquire),
+                 slot.data.load(std::memory_order_acquire)};
+    const pid_t owner = slot.owner.load(std::memory_order_acquire);
     if (slot.seq.load(std::memory_order_relaxed) != before) continue;
     if (hook.callback == nullptr || owner != me) continue;
     int i = n++;

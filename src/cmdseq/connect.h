@@ -248,6 +248,13 @@ using a_cs_engine_connect = a_cmdseq_conn* (*)(a_cmdseq_env* env, c_conn_parms* 
                                                a_cmdseq_conn_attrib* attrib,
                                                const a_cmdseq_strconn_param* param);
 void i_cs_SetEngineConnect(a_cs_engine_connect connect);
+// The connection's fetch settings from its parameters: the prefetch row count, the fetch
+// budget (PrefetchBuffer, raised to kMinPrefetchBuffer and the slot rewritten when
+// smaller) and, when LazyClose is a yes/no word, the close mode (2 yes, 0 no; AUTO keeps
+// the connection's own).
+constexpr std::uint32_t kMinPrefetchBuffer = 65536;
+void i_cs_ApplyFetchSettings(a_cmdseq_conn* conn, c_conn_parms* parms,
+                             a_cmdseq_conn_attrib* attrib);
 // One connect attempt to one server: the server (started when allowed), the connect
 // request, the database start when the server does not run it. A failed attempt leaves
 // no connection behind; a server it started is shut down again.

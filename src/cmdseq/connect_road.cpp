@@ -12,6 +12,7 @@
 #include "cmdseq/request_log.h"
 #include "config/conn_parms.h"
 #include "config/conn_string.h"
+#include "config/key_value_parser.h"
 #include "config/option_tables.h"
 #include "utils/base/file_locations.h"
 #include "utils/base/memory.h"
@@ -64,6 +65,26 @@ void base_name(const char* path, char* out, std::size_t size) { ParseDBName(path
 }  // namespace
 
 void i_cs_SetEngineConnect(a_cs_engine_connect connect) { g_engine_connect.store(connect); }
+
+void i_cs_ApplyFetchSettings(a_cmdseq_conn* conn, c_conn_parms* parms,
+                             a_cmdseq_conn_attrib* attrib) {
+  const std::int32_t rows = parms->getInt(kSlotPrefetchRows);
+  conn->prefetch_rows =
+      static_cast<std::uint16_t>(rows < 0 ? 0 : (rows > 0xFFFF ? 0xFFFF : rows));
+  std::int32_t buffer = parms->getInt(kSlotPrefetchBuffer);
+  if (buffer < static_cast<std::int32_t>(kMinPrefetchBuffer)) {
+    CmdSeqPrtMsgId(attrib, 14910, "65536");
+    buffer = static_cast<std::int32_t>(kMinPrefetchBuffer);
+    parms->setInt(kSlotPrefetchBuffer, buffer);
+  }
+  conn->fetch_budget = static_cast<std::uint32_t>(buffer);
+  const char* lazy = parms->getString(kSlotLazyClose);
+  int yes = 0;
+  if (lazy != nullptr && ParseYesNo(lazy, &yes, true)) {
+    conn->close_mode = static_cast<std::uint8_t>(yes != 0 ? 2 : 0);
+  }
+  CmdSeqPrtMsgId(attrib, 9521);
+}
 
 a_cmdseq_return i_cs_StartEngine(c_conn_parms* parms, a_cmdseq_env* env, a_cmdseq_error_info* err,
                                  std::uint32_t* was_running, char* name, std::size_t name_size,
@@ -207,6 +228,7 @@ a_cmdseq_return i_cs_Connect(a_cmdseq_conn** out, a_cmdseq_error_info* err,
   if (parms->getBool(kSlotDisableMultiRowFetch) != 0) {
     conn->status &= static_cast<std::uint8_t>(~CS_STATUS_MULTIROW);
   }
+  i_cs_ApplyFetchSettings(conn, parms, attrib);
 
   // Old-style strings keep the database file for the server start only.
   char* held_dbf = nullptr;

@@ -11,6 +11,7 @@
 #include "cmdseq/connect.h"
 #include "cmdseq_fixture.h"
 #include "config/conn_parms.h"
+#include "config/option_tables.h"
 #include "strm_fake.h"
 
 namespace {
@@ -89,6 +90,44 @@ TEST_F(AttemptFixture, ConnectsToTheServerFound) {
   EXPECT_EQ(conn->status & CS_STATUS_MULTIROW, 0);  // DisableMultiRowFetch
   EXPECT_EQ(conn->server_handle, 9u);
   EXPECT_EQ(param.server_started, 0u);
+}
+
+// The connection's fetch settings come from its parameters at connect; a prefetch buffer
+// below 64 KiB is raised and the slot rewritten, and LazyClose AUTO keeps the connection's
+// own close mode.
+TEST_F(AttemptFixture, FetchSettingsFollowTheParameters) {
+  struct Case {
+    const char* extra;
+    std::uint16_t rows;
+    std::uint32_t budget;
+    std::uint8_t close_mode;
+  };
+  const Case cases[] = {
+      {"", 10, 524288, 1},
+      {";PROWS=50;PBUF=1000", 50, 65536, 1},
+      {";PBUF=0", 10, 65536, 1},
+      {";PBUF=2M;PROWS=0", 0, 2 * 1024 * 1024, 1},
+      {";LCLOSE=yes", 10, 524288, 2},
+      {";LCLOSE=no", 10, 524288, 0},
+      {";LCLOSE=auto", 10, 524288, 1},
+  };
+  servers.keep = false;  // each connection goes with its drop below
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.extra);
+    parms.clear();
+    ASSERT_EQ(parms.init((std::string("UID=dba;PWD=sql") + k.extra).c_str(), false), 0);
+    a_strm_conn_rec s;
+    servers.found = {&s};
+    Success(s);
+    ASSERT_EQ(i_cs_Connect(&conn, &err, &param, 0, nullptr), CMDSEQ_OK);
+    ASSERT_NE(conn, nullptr);
+    EXPECT_EQ(conn->prefetch_rows, k.rows);
+    EXPECT_EQ(conn->fetch_budget, k.budget);
+    EXPECT_EQ(conn->close_mode, k.close_mode);
+    EXPECT_EQ(static_cast<std::uint32_t>(parms.getInt(kSlotPrefetchBuffer)), k.budget);
+    (void)CmdSeqDropConnection(conn, &err);
+    conn = nullptr;
+  }
 }
 
 std::vector<std::string> g_lines;

@@ -248,6 +248,12 @@ using a_cs_engine_connect = a_cmdseq_conn* (*)(a_cmdseq_env* env, c_conn_parms* 
                                                a_cmdseq_conn_attrib* attrib,
                                                const a_cmdseq_strconn_param* param);
 void i_cs_SetEngineConnect(a_cs_engine_connect connect);
+// Asked when the server reports an expired password (-1152) and NewPassword is "*": a
+// prompt that puts the new password into the parameters and answers non-zero has the
+// connect request sent once more. None is registered by default: the error stands.
+using a_cs_password_prompt = int (*)(a_cmdseq_conn* conn, c_conn_parms* parms);
+void i_cs_SetPasswordPrompt(a_cs_password_prompt prompt);  // null: none
+int i_cs_PromptChangeExpiredPassword(a_cmdseq_conn* conn, c_conn_parms* parms);
 // The connection's fetch settings from its parameters: the prefetch row count, the fetch
 // budget (PrefetchBuffer, raised to kMinPrefetchBuffer and the slot rewritten when
 // smaller) and, when LazyClose is a yes/no word, the close mode (2 yes, 0 no; AUTO keeps

@@ -21,6 +21,7 @@
 namespace {
 
 std::atomic<a_cs_engine_connect> g_engine_connect{nullptr};
+std::atomic<a_cs_password_prompt> g_password_prompt{nullptr};
 
 constexpr const char* kDefaultServerProgram = "vqeng12";
 constexpr unsigned kDatabaseStartTries = 10;
@@ -65,6 +66,13 @@ void base_name(const char* path, char* out, std::size_t size) { ParseDBName(path
 }  // namespace
 
 void i_cs_SetEngineConnect(a_cs_engine_connect connect) { g_engine_connect.store(connect); }
+
+void i_cs_SetPasswordPrompt(a_cs_password_prompt prompt) { g_password_prompt.store(prompt); }
+
+int i_cs_PromptChangeExpiredPassword(a_cmdseq_conn* conn, c_conn_parms* parms) {
+  const a_cs_password_prompt f = g_password_prompt.load();
+  return f != nullptr && f(conn, parms) != 0 ? 1 : 0;
+}
 
 void i_cs_ApplyFetchSettings(a_cmdseq_conn* conn, c_conn_parms* parms,
                              a_cmdseq_conn_attrib* attrib) {
@@ -237,6 +245,15 @@ a_cmdseq_return i_cs_Connect(a_cmdseq_conn** out, a_cmdseq_error_info* err,
     parms->setString(kSlotDatabaseFile, nullptr);
   }
   a_cmdseq_return result = i_cs_SendConnectRequest(conn, err, parms, &param->info_flag, redirect);
+  if (result == CMDSEQ_ERROR && err->sqlcode == -1152 && parms->getString(kSlotUserID) != nullptr) {
+    // An expired password with NewPassword "*": a prompt may supply the new one.
+    const char* newpwd = parms->getString(kSlotNewPassword);
+    if (newpwd != nullptr && std::strcmp(newpwd, "*") == 0 &&
+        i_cs_PromptChangeExpiredPassword(conn, parms) != 0) {
+      CmdSeqResetErrorParam(err, conn);
+      result = i_cs_SendConnectRequest(conn, err, parms, &param->info_flag, redirect);
+    }
+  }
   if (held_dbf != nullptr) {
     parms->setString(kSlotDatabaseFile, held_dbf);
     ut_free(held_dbf);

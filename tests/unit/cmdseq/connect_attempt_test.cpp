@@ -130,6 +130,61 @@ TEST_F(AttemptFixture, FetchSettingsFollowTheParameters) {
   }
 }
 
+// An expired password with NewPassword "*" asks the prompt; without one (the default) or
+// when it declines the error stands, and when it accepts the request goes once more.
+int g_prompts = 0;
+int AcceptPrompt(a_cmdseq_conn*, c_conn_parms* p) {
+  ++g_prompts;
+  p->setString(kSlotNewPassword, "fresh");
+  return 1;
+}
+int DeclinePrompt(a_cmdseq_conn*, c_conn_parms*) {
+  ++g_prompts;
+  return 0;
+}
+
+TEST_F(AttemptFixture, ExpiredPasswordAsksThePrompt) {
+  struct Case {
+    const char* name;
+    const char* parms;
+    a_cs_password_prompt prompt;
+    a_cmdseq_return result;
+    std::int32_t sqlcode;
+    int prompts;
+    int requests;
+  };
+  const Case kCases[] = {
+      {"none registered", "UID=dba;PWD=old;NEWPWD=*", nullptr, CMDSEQ_ERROR, -1152, 0, 1},
+      {"declines", "UID=dba;PWD=old;NEWPWD=*", DeclinePrompt, CMDSEQ_ERROR, -1152, 1, 1},
+      {"accepts", "UID=dba;PWD=old;NEWPWD=*", AcceptPrompt, CMDSEQ_OK, 0, 1, 2},
+      {"new password given", "UID=dba;PWD=old;NEWPWD=new", AcceptPrompt, CMDSEQ_ERROR, -1152, 0,
+       1},
+      {"no new password", "UID=dba;PWD=old", AcceptPrompt, CMDSEQ_ERROR, -1152, 0, 1},
+  };
+  servers.keep = false;
+  for (const Case& k : kCases) {
+    SCOPED_TRACE(k.name);
+    parms.clear();
+    ASSERT_EQ(parms.init(k.parms, false), 0);
+    CmdSeqResetErrorParam(&err, nullptr);
+    g_prompts = 0;
+    i_cs_SetPasswordPrompt(k.prompt);
+    a_strm_conn_rec s;
+    Refusal(s, -1152);
+    Success(s);
+    servers.found = {&s};
+    EXPECT_EQ(i_cs_Connect(&conn, &err, &param, 0, nullptr), k.result);
+    EXPECT_EQ(err.sqlcode, k.sqlcode);
+    EXPECT_EQ(g_prompts, k.prompts);
+    int requests = 0;
+    for (const auto& x : s.sent) requests += x.code == CS_ITEM_CONNECT_STRING ? 1 : 0;
+    EXPECT_EQ(requests, k.requests);
+    if (conn != nullptr) (void)CmdSeqDropConnection(conn, &err);
+    conn = nullptr;
+  }
+  i_cs_SetPasswordPrompt(nullptr);
+}
+
 std::vector<std::string> g_lines;
 void Line(std::uintptr_t, const char* text) { g_lines.emplace_back(text); }
 

@@ -21,6 +21,7 @@
 
 class c_conn_parms;
 class c_encrypt_level;
+class CharsetConverter;
 
 // Client connection-parameter slots this code reads that the option table leaves unnamed.
 constexpr int kCsSlotDatabaseSwitches = 4;
@@ -226,6 +227,15 @@ int _i_cs_GetVCCIImplVersion(a_cmdseq_conn* conn, std::uint8_t* major, std::uint
 // Settles the algorithm number of a level named by cipher; 1 on success, else 0 with
 // error -895 and the provider's text in `err`.
 int i_cs_GetEncryptionID(c_encrypt_level& level, a_cmdseq_error_info* err);
+
+// Converts a text with `converter`: a new text (ut_free) closed by a zero (two for a set
+// of 2-byte units), or null when the text is null, empty or 7-bit ASCII, the converter is
+// not usable, or the conversion failed.
+char* do_convert(CharsetConverter& converter, const char* text);
+// `text` from the operating system's character set to `charset` (a label): a new text, or
+// null when there is nothing to convert (see do_convert), the label is unknown or names
+// a set of 2-byte units, the two sets are one, or the environment has no locale services.
+char* i_cs_ConvertFromOSCharset(a_cmdseq_env* env, const char* charset, const char* text);
 
 // --- Application information (app_info.cpp) ---------------------------------------------
 

@@ -31,7 +31,18 @@ constexpr std::size_t kProgramPathBytes = 4096;
 a_cmdseq_conn* engine_connect(a_cmdseq_env* env, c_conn_parms* parms, a_cmdseq_error_info* err,
                               a_cmdseq_conn_attrib* attrib, const a_cmdseq_strconn_param* param) {
   const a_cs_engine_connect f = g_engine_connect.load();
-  return f != nullptr ? f(env, parms, err, attrib, param) : nullptr;
+  if (f == nullptr) return nullptr;
+  // The server name travels in the client character set: the slot holds the converted
+  // name for the time of the stream connect.
+  const char* eng = parms->getString(kSlotServerName);
+  char* converted = i_cs_ConvertFromOSCharset(env, parms->getString(kCsSlotCharset), eng);
+  char* original = converted != nullptr ? ut_strdup(eng) : nullptr;
+  if (original != nullptr) parms->setString(kSlotServerName, converted);
+  a_cmdseq_conn* conn = f(env, parms, err, attrib, param);
+  if (original != nullptr) parms->setString(kSlotServerName, original);
+  ut_free(original);
+  ut_free(converted);
+  return conn;
 }
 
 bool is_shared_memory_link(const c_conn_parms* parms) {
@@ -138,6 +149,11 @@ a_cmdseq_return i_cs_StartEngine(c_conn_parms* parms, a_cmdseq_env* env, a_cmdse
     if (head == nullptr) continue;
     char* line = i_cs_BuildStartLine(head, parms, suppress_ha);
     if (line == nullptr) return CMDSEQ_NO_MEMORY;
+    // The command line is given in the connection's character set.
+    if (char* converted = i_cs_ConvertFromOSCharset(env, parms->getString(kCsSlotCharset), line)) {
+      ut_free(line);
+      line = converted;
+    }
     CmdSeqResetErrorParam(err, nullptr);
     result = i_cs_PlatformSpecificStartEngine(line, env, err, pid);
     ut_free(line);

@@ -12,7 +12,9 @@
 #include "cmdseq_fixture.h"
 #include "config/conn_parms.h"
 #include "config/option_tables.h"
+#include "scoped_environment.h"
 #include "strm_fake.h"
+#include "utils/locale/utlocale.h"
 
 namespace {
 
@@ -22,12 +24,15 @@ struct Servers {
   std::vector<a_cmdseq_conn*> made;
   int calls = 0;
   bool keep = true;  // the test keeps a reference of its own to each connection
+  std::vector<std::string> names;  // ServerName as each stream connect saw it
 };
 Servers* g_servers = nullptr;
 
-a_cmdseq_conn* ScriptedEngine(a_cmdseq_env* env, c_conn_parms*, a_cmdseq_error_info*,
+a_cmdseq_conn* ScriptedEngine(a_cmdseq_env* env, c_conn_parms* parms, a_cmdseq_error_info*,
                               a_cmdseq_conn_attrib*, const a_cmdseq_strconn_param*) {
   ++g_servers->calls;
+  const char* eng = parms->getString(kSlotServerName);
+  g_servers->names.emplace_back(eng != nullptr ? eng : "<none>");
   if (g_servers->found.empty()) return nullptr;
   a_strm_conn_rec* s = g_servers->found.front();
   g_servers->found.pop_front();
@@ -183,6 +188,41 @@ TEST_F(AttemptFixture, ExpiredPasswordAsksThePrompt) {
     conn = nullptr;
   }
   i_cs_SetPasswordPrompt(nullptr);
+}
+
+// The stream connect sees the server name in the connection's character set; the
+// parameters keep it as given.
+TEST_F(AttemptFixture, ServerNameGoesInTheClientCharacterSet) {
+  vq::testing::ScopedEnvironment vars;
+  vars.Set("VCCHARSET", "UTF-8");
+  UTLocale locale;
+  env.locale = &locale;
+  struct Case {
+    const char* parms;
+    const char* seen;
+  };
+  const Case kCases[] = {
+      {"UID=dba;PWD=sql;ENG=caf\xc3\xa9;CS=ISO-8859-1", "caf\xe9"},
+      {"UID=dba;PWD=sql;ENG=caf\xc3\xa9", "caf\xc3\xa9"},
+      {"UID=dba;PWD=sql;ENG=cafe;CS=ISO-8859-1", "cafe"},
+  };
+  servers.keep = false;
+  for (const Case& k : kCases) {
+    SCOPED_TRACE(k.parms);
+    parms.clear();
+    ASSERT_EQ(parms.init(k.parms, false), 0);
+    const std::string given = parms.getString(kSlotServerName);
+    servers.names.clear();
+    a_strm_conn_rec s;
+    Success(s);
+    servers.found = {&s};
+    EXPECT_EQ(i_cs_Connect(&conn, &err, &param, 0, nullptr), CMDSEQ_OK);
+    EXPECT_EQ(servers.names, (std::vector<std::string>{k.seen}));
+    EXPECT_EQ(std::string(parms.getString(kSlotServerName)), given);
+    if (conn != nullptr) (void)CmdSeqDropConnection(conn, &err);
+    conn = nullptr;
+  }
+  env.locale = nullptr;
 }
 
 std::vector<std::string> g_lines;

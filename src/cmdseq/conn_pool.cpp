@@ -158,7 +158,8 @@ a_cmdseq_return reuse_exchange(a_cmdseq_conn* conn, a_cmdseq_error_info* err, co
                             static_cast<std::uint32_t>(std::strlen(charset) + 1), 0);
   }
   std::uint8_t* payload = nullptr;
-  if (code == SQLPRES_OK) code = SQLPresSend(conn->strm_conn, CS_ITEM_POOL_REUSE, &payload, 2, 0);
+  if (code == SQLPRES_OK)
+    code = SQLPresSend(conn->strm_conn, CS_ITEM_POOL_REUSE, &payload, 2, 0);
   if (code == SQLPRES_OK) {
     payload[0] = payload[1] = 0;
     code = SQLPresSendName(conn->strm_conn, name, 0);

@@ -14,9 +14,9 @@
 #include "config/conn_string.h"
 #include "config/key_value_parser.h"
 #include "config/option_tables.h"
+#include "utils/base/bounded_strings.h"
 #include "utils/base/file_locations.h"
 #include "utils/base/memory.h"
-#include "utils/base/bounded_strings.h"
 
 namespace {
 
@@ -150,7 +150,8 @@ a_cmdseq_return i_cs_StartEngine(c_conn_parms* parms, a_cmdseq_env* env, a_cmdse
     char* line = i_cs_BuildStartLine(head, parms, suppress_ha);
     if (line == nullptr) return CMDSEQ_NO_MEMORY;
     // The command line is given in the connection's character set.
-    if (char* converted = i_cs_ConvertFromOSCharset(env, parms->getString(kCsSlotCharset), line)) {
+    if (char* converted =
+            i_cs_ConvertFromOSCharset(env, parms->getString(kCsSlotCharset), line)) {
       ut_free(line);
       line = converted;
     }
@@ -261,7 +262,8 @@ a_cmdseq_return i_cs_Connect(a_cmdseq_conn** out, a_cmdseq_error_info* err,
     parms->setString(kSlotDatabaseFile, nullptr);
   }
   a_cmdseq_return result = i_cs_SendConnectRequest(conn, err, parms, &param->info_flag, redirect);
-  if (result == CMDSEQ_ERROR && err->sqlcode == -1152 && parms->getString(kSlotUserID) != nullptr) {
+  if (result == CMDSEQ_ERROR && err->sqlcode == -1152 &&
+      parms->getString(kSlotUserID) != nullptr) {
     // An expired password with NewPassword "*": a prompt may supply the new one.
     const char* newpwd = parms->getString(kSlotNewPassword);
     if (newpwd != nullptr && std::strcmp(newpwd, "*") == 0 &&

@@ -501,8 +501,8 @@ TEST(DoConvert, FromTheSystemSetToTheConnectionsCharset) {
   const Case kCases[] = {
       {"ISO-8859-1", "-n caf\xc3\xa9", "-n caf\xe9"},
       {"ISO-8859-1", "-n cafe", nullptr},
-      {"UTF-8", "-n caf\xc3\xa9", nullptr},       // the system's own set
-      {"UTF-16LE", "-n caf\xc3\xa9", nullptr},    // not a zero-terminated text
+      {"UTF-8", "-n caf\xc3\xa9", nullptr},  // the system's own set
+      {"UTF-16LE", "-n caf\xc3\xa9", nullptr},  // not a zero-terminated text
       {"no-such-set", "-n caf\xc3\xa9", nullptr},
       {nullptr, "-n caf\xc3\xa9", nullptr},
   };

@@ -1,6 +1,8 @@
 // The connection pool: reuse (item 14), park (item 15), the idle time-out and emptying.
 #include "cmdseq/conn_pool.h"
 
+#include <strings.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +16,7 @@
 #include "security/word_scrambler.h"
 #include "streams/stream_api.h"
 #include "utils/base/memory.h"
+#include "utils/locale/utlocale.h"
 
 namespace {
 
@@ -23,6 +26,7 @@ constexpr std::uint16_t kDefaultMaxIdle = 5;
 constexpr std::uint16_t kDefaultMinUses = 5;
 constexpr std::size_t kMaxConnNameBytes = 62;  // longer names are not pooled
 constexpr std::size_t kMaxPooledStringBytes = 32767;
+constexpr std::uint8_t kItemCharCharset = 4;  // change of the CHAR character set
 
 std::uint64_t steady_ms() {
   return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -94,10 +98,68 @@ a_cmdseq_return read_settings(a_cmdseq_env* env, a_cmdseq_error_info* err, const
   return CMDSEQ_OK;
 }
 
-// Item 14 and its reply on an idle connection.
-a_cmdseq_return reuse_exchange(a_cmdseq_conn* conn, a_cmdseq_error_info* err, const char* name) {
+// The client character set a reused connection is given back: Charset when it is given
+// and not "local", else the operating system's by its server name ("cp936" for a GB18030
+// system without one).
+const char* client_charset(const c_conn_parms* parms) {
+  const char* cs = parms->getString(kCsSlotCharset);
+  if (cs != nullptr && *cs != '\0' && strcasecmp(cs, "local") != 0) return cs;
+  const CharsetInfo* os = UTLocale::FindOSCharset(1);
+  if (os->server_label != nullptr && os->server_label->label != nullptr) {
+    return os->server_label->label;
+  }
+  const char* label = CharsetInfo::safe_label(os, kSchemeDefault);
+  return equal_charset_labels(label, "GB18030") ? "cp936" : label;
+}
+
+// Whether the reuse must give the connection its client character set back: it was
+// changed on the connection; the controlling application types ask only when the
+// connection name holds a byte above 127.
+bool charset_to_restore(const a_cmdseq_conn* conn, const char* name) {
+  if ((conn->status & CS_STATUS_CHARSET_CHANGED) == 0) return false;
+  const std::uint32_t app = i_cs_GetAppType();
+  if (app != 3 && app != 4) return true;
+  for (const char* p = name; p != nullptr && *p != '\0'; ++p) {
+    if (static_cast<unsigned char>(*p) > 127) return true;
+  }
+  return false;
+}
+
+// The reply to the character-set change sent ahead of item 14: from level 13 the label
+// the server chose, then the status and the information items.
+a_cmdseq_return charset_reply(a_cmdseq_conn* conn, a_cmdseq_error_info* err) {
+  if (conn->server_strm_ver >= 13) {
+    a_cs_item item;
+    a_cmdseq_return result = i_cs_ReceiveItem(conn, err, &item);
+    if (result == CMDSEQ_OK && item.code != CS_ITEM_PARAM) result = i_cs_ProtocolError(conn);
+    if (result == CMDSEQ_OK && item.is_long()) {
+      char* label = nullptr;
+      result = i_cs_ReceiveLongText(conn, err, &label);
+      ut_free(label);
+    }
+    if (result != CMDSEQ_OK) return result;
+  }
+  a_cmdseq_return result = i_cs_ReceiveSuccessOrError(conn, err);
+  if (i_cs_ReplyRead(result)) {
+    const a_cmdseq_return info = i_cs_ReceiveAllInfo(conn, err, nullptr);
+    if (!i_cs_ReplyRead(info)) result = info;
+  }
+  return result;
+}
+
+// Item 14 and its reply on an idle connection, preceded by the change of its client
+// character set when `charset` is given.
+a_cmdseq_return reuse_exchange(a_cmdseq_conn* conn, a_cmdseq_error_info* err, const char* name,
+                               const char* charset) {
+  a_sqlpres_code code = SQLPRES_OK;
+  if (charset != nullptr) {
+    // The name goes with one NUL byte after it.
+    code = SQLPresSendBytes(conn->strm_conn, kItemCharCharset, charset,
+                            static_cast<std::uint32_t>(std::strlen(charset) + 1), 0);
+  }
   std::uint8_t* payload = nullptr;
-  a_sqlpres_code code = SQLPresSend(conn->strm_conn, CS_ITEM_POOL_REUSE, &payload, 2, 0);
+  if (code == SQLPRES_OK)
+    code = SQLPresSend(conn->strm_conn, CS_ITEM_POOL_REUSE, &payload, 2, 0);
   if (code == SQLPRES_OK) {
     payload[0] = payload[1] = 0;
     code = SQLPresSendName(conn->strm_conn, name, 0);
@@ -105,6 +167,14 @@ a_cmdseq_return reuse_exchange(a_cmdseq_conn* conn, a_cmdseq_error_info* err, co
   if (code != SQLPRES_OK) return i_cs_HandleSQLPresError(conn, code, err);
   a_cmdseq_return result = i_cs_SendRequest(conn, err);
   if (result != CMDSEQ_OK) return result;
+  if (charset != nullptr) {
+    result = charset_reply(conn, err);
+    // A refused change fails the reuse: the caller drops the connection, the rest of the
+    // reply unread.
+    if (!i_cs_ReplyRead(result)) return i_cs_ReSyncIfProtocolError(conn, result, err);
+    if (result == CMDSEQ_ERROR) return result;
+    conn->status &= static_cast<std::uint8_t>(~CS_STATUS_CHARSET_CHANGED);
+  }
   a_cs_item item;
   result = i_cs_ReceiveItem(conn, err, &item);
   if (result == CMDSEQ_OK && (item.code != CS_ITEM_HANDLE || item.length != 4)) {
@@ -271,15 +341,9 @@ a_cmdseq_return conn_pool_reuse(a_cmdseq_conn** conn, a_cmdseq_error_info* err,
   FreeConnectString(text);
   if (idle == nullptr) return CMDSEQ_FAILED;
 
-  // A connection whose character set was changed needs the character-set request of the
-  // statement requests before it can serve another connect; until that request is here,
-  // such a connection is closed and the caller connects afresh.
-  if ((idle->status & CS_STATUS_CHARSET_CHANGED) != 0) {
-    drop_one(idle, param->env);
-    return CMDSEQ_FAILED;
-  }
   a_cs_conn_hold hold(idle);
-  const a_cmdseq_return result = reuse_exchange(idle, err, name);
+  const a_cmdseq_return result = reuse_exchange(
+      idle, err, name, charset_to_restore(idle, name) ? client_charset(parms) : nullptr);
   if (result != CMDSEQ_OK) {
     // The idle connection is finished with: its stream and the pool's reference go.
     (void)CmdSeqDropConnection(idle, nullptr);

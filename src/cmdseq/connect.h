@@ -21,6 +21,7 @@
 
 class c_conn_parms;
 class c_encrypt_level;
+class CharsetConverter;
 
 // Client connection-parameter slots this code reads that the option table leaves unnamed.
 constexpr int kCsSlotDatabaseSwitches = 4;
@@ -227,6 +228,15 @@ int _i_cs_GetVCCIImplVersion(a_cmdseq_conn* conn, std::uint8_t* major, std::uint
 // error -895 and the provider's text in `err`.
 int i_cs_GetEncryptionID(c_encrypt_level& level, a_cmdseq_error_info* err);
 
+// Converts a text with `converter`: a new text (ut_free) closed by a zero (two for a set
+// of 2-byte units), or null when the text is null, empty or 7-bit ASCII, the converter is
+// not usable, or the conversion failed.
+char* do_convert(CharsetConverter& converter, const char* text);
+// `text` from the operating system's character set to `charset` (a label): a new text, or
+// null when there is nothing to convert (see do_convert), the label is unknown or names
+// a set of 2-byte units, the two sets are one, or the environment has no locale services.
+char* i_cs_ConvertFromOSCharset(a_cmdseq_env* env, const char* charset, const char* text);
+
 // --- Application information (app_info.cpp) ---------------------------------------------
 
 // The "APP" value; a new text (ut_free), or null when memory runs out.
@@ -248,6 +258,19 @@ using a_cs_engine_connect = a_cmdseq_conn* (*)(a_cmdseq_env* env, c_conn_parms* 
                                                a_cmdseq_conn_attrib* attrib,
                                                const a_cmdseq_strconn_param* param);
 void i_cs_SetEngineConnect(a_cs_engine_connect connect);
+// Asked when the server reports an expired password (-1152) and NewPassword is "*": a
+// prompt that puts the new password into the parameters and answers non-zero has the
+// connect request sent once more. None is registered by default: the error stands.
+using a_cs_password_prompt = int (*)(a_cmdseq_conn* conn, c_conn_parms* parms);
+void i_cs_SetPasswordPrompt(a_cs_password_prompt prompt);  // null: none
+int i_cs_PromptChangeExpiredPassword(a_cmdseq_conn* conn, c_conn_parms* parms);
+// The connection's fetch settings from its parameters: the prefetch row count, the fetch
+// budget (PrefetchBuffer, raised to kMinPrefetchBuffer and the slot rewritten when
+// smaller) and, when LazyClose is a yes/no word, the close mode (2 yes, 0 no; AUTO keeps
+// the connection's own).
+constexpr std::uint32_t kMinPrefetchBuffer = 65536;
+void i_cs_ApplyFetchSettings(a_cmdseq_conn* conn, c_conn_parms* parms,
+                             a_cmdseq_conn_attrib* attrib);
 // One connect attempt to one server: the server (started when allowed), the connect
 // request, the database start when the server does not run it. A failed attempt leaves
 // no connection behind; a server it started is shut down again.

@@ -12,14 +12,16 @@
 #include "cmdseq/request_log.h"
 #include "config/conn_parms.h"
 #include "config/conn_string.h"
+#include "config/key_value_parser.h"
 #include "config/option_tables.h"
+#include "utils/base/bounded_strings.h"
 #include "utils/base/file_locations.h"
 #include "utils/base/memory.h"
-#include "utils/base/bounded_strings.h"
 
 namespace {
 
 std::atomic<a_cs_engine_connect> g_engine_connect{nullptr};
+std::atomic<a_cs_password_prompt> g_password_prompt{nullptr};
 
 constexpr const char* kDefaultServerProgram = "vqeng12";
 constexpr unsigned kDatabaseStartTries = 10;
@@ -29,7 +31,18 @@ constexpr std::size_t kProgramPathBytes = 4096;
 a_cmdseq_conn* engine_connect(a_cmdseq_env* env, c_conn_parms* parms, a_cmdseq_error_info* err,
                               a_cmdseq_conn_attrib* attrib, const a_cmdseq_strconn_param* param) {
   const a_cs_engine_connect f = g_engine_connect.load();
-  return f != nullptr ? f(env, parms, err, attrib, param) : nullptr;
+  if (f == nullptr) return nullptr;
+  // The server name travels in the client character set: the slot holds the converted
+  // name for the time of the stream connect.
+  const char* eng = parms->getString(kSlotServerName);
+  char* converted = i_cs_ConvertFromOSCharset(env, parms->getString(kCsSlotCharset), eng);
+  char* original = converted != nullptr ? ut_strdup(eng) : nullptr;
+  if (original != nullptr) parms->setString(kSlotServerName, converted);
+  a_cmdseq_conn* conn = f(env, parms, err, attrib, param);
+  if (original != nullptr) parms->setString(kSlotServerName, original);
+  ut_free(original);
+  ut_free(converted);
+  return conn;
 }
 
 bool is_shared_memory_link(const c_conn_parms* parms) {
@@ -64,6 +77,33 @@ void base_name(const char* path, char* out, std::size_t size) { ParseDBName(path
 }  // namespace
 
 void i_cs_SetEngineConnect(a_cs_engine_connect connect) { g_engine_connect.store(connect); }
+
+void i_cs_SetPasswordPrompt(a_cs_password_prompt prompt) { g_password_prompt.store(prompt); }
+
+int i_cs_PromptChangeExpiredPassword(a_cmdseq_conn* conn, c_conn_parms* parms) {
+  const a_cs_password_prompt f = g_password_prompt.load();
+  return f != nullptr && f(conn, parms) != 0 ? 1 : 0;
+}
+
+void i_cs_ApplyFetchSettings(a_cmdseq_conn* conn, c_conn_parms* parms,
+                             a_cmdseq_conn_attrib* attrib) {
+  const std::int32_t rows = parms->getInt(kSlotPrefetchRows);
+  conn->prefetch_rows =
+      static_cast<std::uint16_t>(rows < 0 ? 0 : (rows > 0xFFFF ? 0xFFFF : rows));
+  std::int32_t buffer = parms->getInt(kSlotPrefetchBuffer);
+  if (buffer < static_cast<std::int32_t>(kMinPrefetchBuffer)) {
+    CmdSeqPrtMsgId(attrib, 14910, "65536");
+    buffer = static_cast<std::int32_t>(kMinPrefetchBuffer);
+    parms->setInt(kSlotPrefetchBuffer, buffer);
+  }
+  conn->fetch_budget = static_cast<std::uint32_t>(buffer);
+  const char* lazy = parms->getString(kSlotLazyClose);
+  int yes = 0;
+  if (lazy != nullptr && ParseYesNo(lazy, &yes, true)) {
+    conn->close_mode = static_cast<std::uint8_t>(yes != 0 ? 2 : 0);
+  }
+  CmdSeqPrtMsgId(attrib, 9521);
+}
 
 a_cmdseq_return i_cs_StartEngine(c_conn_parms* parms, a_cmdseq_env* env, a_cmdseq_error_info* err,
                                  std::uint32_t* was_running, char* name, std::size_t name_size,
@@ -109,6 +149,12 @@ a_cmdseq_return i_cs_StartEngine(c_conn_parms* parms, a_cmdseq_env* env, a_cmdse
     if (head == nullptr) continue;
     char* line = i_cs_BuildStartLine(head, parms, suppress_ha);
     if (line == nullptr) return CMDSEQ_NO_MEMORY;
+    // The command line is given in the connection's character set.
+    if (char* converted =
+            i_cs_ConvertFromOSCharset(env, parms->getString(kCsSlotCharset), line)) {
+      ut_free(line);
+      line = converted;
+    }
     CmdSeqResetErrorParam(err, nullptr);
     result = i_cs_PlatformSpecificStartEngine(line, env, err, pid);
     ut_free(line);
@@ -207,6 +253,7 @@ a_cmdseq_return i_cs_Connect(a_cmdseq_conn** out, a_cmdseq_error_info* err,
   if (parms->getBool(kSlotDisableMultiRowFetch) != 0) {
     conn->status &= static_cast<std::uint8_t>(~CS_STATUS_MULTIROW);
   }
+  i_cs_ApplyFetchSettings(conn, parms, attrib);
 
   // Old-style strings keep the database file for the server start only.
   char* held_dbf = nullptr;
@@ -215,6 +262,16 @@ a_cmdseq_return i_cs_Connect(a_cmdseq_conn** out, a_cmdseq_error_info* err,
     parms->setString(kSlotDatabaseFile, nullptr);
   }
   a_cmdseq_return result = i_cs_SendConnectRequest(conn, err, parms, &param->info_flag, redirect);
+  if (result == CMDSEQ_ERROR && err->sqlcode == -1152 &&
+      parms->getString(kSlotUserID) != nullptr) {
+    // An expired password with NewPassword "*": a prompt may supply the new one.
+    const char* newpwd = parms->getString(kSlotNewPassword);
+    if (newpwd != nullptr && std::strcmp(newpwd, "*") == 0 &&
+        i_cs_PromptChangeExpiredPassword(conn, parms) != 0) {
+      CmdSeqResetErrorParam(err, conn);
+      result = i_cs_SendConnectRequest(conn, err, parms, &param->info_flag, redirect);
+    }
+  }
   if (held_dbf != nullptr) {
     parms->setString(kSlotDatabaseFile, held_dbf);
     ut_free(held_dbf);

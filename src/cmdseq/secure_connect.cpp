@@ -19,6 +19,8 @@
 #include "security/vcci_objects.h"
 #include "streams/stream_api.h"
 #include "utils/base/memory.h"
+#include "utils/locale/charset_converter.h"
+#include "utils/locale/utlocale.h"
 
 namespace {
 
@@ -148,4 +150,46 @@ a_cmdseq_return build_secure_connect_string(a_cmdseq_conn* conn, c_conn_parms* p
   for (unsigned i = 0; i < sizeof material; ++i) wipe[i] = 0;
   if (result == CMDSEQ_OK) *length = needed;
   return result;
+}
+
+char* do_convert(CharsetConverter& converter, const char* text) {
+  if (text == nullptr || *text == '\0' || !converter.valid()) return nullptr;
+  const CharsetInfo* from = converter.from();
+  const CharsetInfo* to = converter.to();
+  if (from == nullptr || to == nullptr) return nullptr;
+  const std::size_t len = std::strlen(text);
+  bool ascii = true;
+  for (std::size_t i = 0; i < len && ascii; ++i) {
+    ascii = static_cast<unsigned char>(text[i]) < 0x80;
+  }
+  if (ascii) return nullptr;
+  const std::size_t unit = from->unit_width != 0 ? from->unit_width : 1;
+  const std::size_t room = (len + unit - 1) / unit * (to->max_bytes != 0 ? to->max_bytes : 4);
+  // The terminator has room of its own: two zero bytes for a set of 2-byte units.
+  const std::size_t terminator = to->unit_width > 1 ? 2 : 1;
+  if (room > 0xFFFFFFFFu - terminator || len > 0xFFFFFFFFu) return nullptr;
+  auto* out = static_cast<unsigned char*>(ut_malloc(room + terminator));
+  if (out == nullptr) return nullptr;
+  unsigned int written = 0;
+  const int rc = converter.Convert(out, static_cast<unsigned int>(room), &written,
+                                   reinterpret_cast<const unsigned char*>(text),
+                                   static_cast<unsigned int>(len));
+  if (rc >= kConvFailed || written > room) {
+    ut_free(out);
+    return nullptr;
+  }
+  for (std::size_t i = 0; i < terminator; ++i) out[written + i] = 0;
+  return reinterpret_cast<char*>(out);
+}
+
+char* i_cs_ConvertFromOSCharset(a_cmdseq_env* env, const char* charset, const char* text) {
+  if (env == nullptr || env->locale == nullptr || charset == nullptr || text == nullptr) {
+    return nullptr;
+  }
+  const CharsetInfo* to = UTLocale::GetCharsetInfoFromLabel(charset, kSchemeAll);
+  const CharsetInfo* from = env->locale->os_charset();
+  // A set of 2-byte units cannot be carried in a zero-terminated text.
+  if (to == nullptr || from == nullptr || to == from || to->unit_width > 1) return nullptr;
+  CharsetConverter converter(env->locale, to, from);
+  return do_convert(converter, text);
 }

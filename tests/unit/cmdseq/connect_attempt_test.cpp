@@ -11,7 +11,10 @@
 #include "cmdseq/connect.h"
 #include "cmdseq_fixture.h"
 #include "config/conn_parms.h"
+#include "config/option_tables.h"
+#include "scoped_environment.h"
 #include "strm_fake.h"
+#include "utils/locale/utlocale.h"
 
 namespace {
 
@@ -21,12 +24,15 @@ struct Servers {
   std::vector<a_cmdseq_conn*> made;
   int calls = 0;
   bool keep = true;  // the test keeps a reference of its own to each connection
+  std::vector<std::string> names;  // ServerName as each stream connect saw it
 };
 Servers* g_servers = nullptr;
 
-a_cmdseq_conn* ScriptedEngine(a_cmdseq_env* env, c_conn_parms*, a_cmdseq_error_info*,
+a_cmdseq_conn* ScriptedEngine(a_cmdseq_env* env, c_conn_parms* parms, a_cmdseq_error_info*,
                               a_cmdseq_conn_attrib*, const a_cmdseq_strconn_param*) {
   ++g_servers->calls;
+  const char* eng = parms->getString(kSlotServerName);
+  g_servers->names.emplace_back(eng != nullptr ? eng : "<none>");
   if (g_servers->found.empty()) return nullptr;
   a_strm_conn_rec* s = g_servers->found.front();
   g_servers->found.pop_front();
@@ -89,6 +95,134 @@ TEST_F(AttemptFixture, ConnectsToTheServerFound) {
   EXPECT_EQ(conn->status & CS_STATUS_MULTIROW, 0);  // DisableMultiRowFetch
   EXPECT_EQ(conn->server_handle, 9u);
   EXPECT_EQ(param.server_started, 0u);
+}
+
+// The connection's fetch settings come from its parameters at connect; a prefetch buffer
+// below 64 KiB is raised and the slot rewritten, and LazyClose AUTO keeps the connection's
+// own close mode.
+TEST_F(AttemptFixture, FetchSettingsFollowTheParameters) {
+  struct Case {
+    const char* extra;
+    std::uint16_t rows;
+    std::uint32_t budget;
+    std::uint8_t close_mode;
+  };
+  const Case cases[] = {
+      {"", 10, 524288, 1},
+      {";PROWS=50;PBUF=1000", 50, 65536, 1},
+      {";PBUF=0", 10, 65536, 1},
+      {";PBUF=2M;PROWS=0", 0, 2 * 1024 * 1024, 1},
+      {";LCLOSE=yes", 10, 524288, 2},
+      {";LCLOSE=no", 10, 524288, 0},
+      {";LCLOSE=auto", 10, 524288, 1},
+  };
+  servers.keep = false;  // each connection goes with its drop below
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.extra);
+    parms.clear();
+    ASSERT_EQ(parms.init((std::string("UID=dba;PWD=sql") + k.extra).c_str(), false), 0);
+    a_strm_conn_rec s;
+    servers.found = {&s};
+    Success(s);
+    ASSERT_EQ(i_cs_Connect(&conn, &err, &param, 0, nullptr), CMDSEQ_OK);
+    ASSERT_NE(conn, nullptr);
+    EXPECT_EQ(conn->prefetch_rows, k.rows);
+    EXPECT_EQ(conn->fetch_budget, k.budget);
+    EXPECT_EQ(conn->close_mode, k.close_mode);
+    EXPECT_EQ(static_cast<std::uint32_t>(parms.getInt(kSlotPrefetchBuffer)), k.budget);
+    (void)CmdSeqDropConnection(conn, &err);
+    conn = nullptr;
+  }
+}
+
+// An expired password with NewPassword "*" asks the prompt; without one (the default) or
+// when it declines the error stands, and when it accepts the request goes once more.
+int g_prompts = 0;
+int AcceptPrompt(a_cmdseq_conn*, c_conn_parms* p) {
+  ++g_prompts;
+  p->setString(kSlotNewPassword, "fresh");
+  return 1;
+}
+int DeclinePrompt(a_cmdseq_conn*, c_conn_parms*) {
+  ++g_prompts;
+  return 0;
+}
+
+TEST_F(AttemptFixture, ExpiredPasswordAsksThePrompt) {
+  struct Case {
+    const char* name;
+    const char* parms;
+    a_cs_password_prompt prompt;
+    a_cmdseq_return result;
+    std::int32_t sqlcode;
+    int prompts;
+    int requests;
+  };
+  const Case kCases[] = {
+      {"none registered", "UID=dba;PWD=old;NEWPWD=*", nullptr, CMDSEQ_ERROR, -1152, 0, 1},
+      {"declines", "UID=dba;PWD=old;NEWPWD=*", DeclinePrompt, CMDSEQ_ERROR, -1152, 1, 1},
+      {"accepts", "UID=dba;PWD=old;NEWPWD=*", AcceptPrompt, CMDSEQ_OK, 0, 1, 2},
+      {"new password given", "UID=dba;PWD=old;NEWPWD=new", AcceptPrompt, CMDSEQ_ERROR, -1152, 0,
+       1},
+      {"no new password", "UID=dba;PWD=old", AcceptPrompt, CMDSEQ_ERROR, -1152, 0, 1},
+  };
+  servers.keep = false;
+  for (const Case& k : kCases) {
+    SCOPED_TRACE(k.name);
+    parms.clear();
+    ASSERT_EQ(parms.init(k.parms, false), 0);
+    CmdSeqResetErrorParam(&err, nullptr);
+    g_prompts = 0;
+    i_cs_SetPasswordPrompt(k.prompt);
+    a_strm_conn_rec s;
+    Refusal(s, -1152);
+    Success(s);
+    servers.found = {&s};
+    EXPECT_EQ(i_cs_Connect(&conn, &err, &param, 0, nullptr), k.result);
+    EXPECT_EQ(err.sqlcode, k.sqlcode);
+    EXPECT_EQ(g_prompts, k.prompts);
+    int requests = 0;
+    for (const auto& x : s.sent) requests += x.code == CS_ITEM_CONNECT_STRING ? 1 : 0;
+    EXPECT_EQ(requests, k.requests);
+    if (conn != nullptr) (void)CmdSeqDropConnection(conn, &err);
+    conn = nullptr;
+  }
+  i_cs_SetPasswordPrompt(nullptr);
+}
+
+// The stream connect sees the server name in the connection's character set; the
+// parameters keep it as given.
+TEST_F(AttemptFixture, ServerNameGoesInTheClientCharacterSet) {
+  vq::testing::ScopedEnvironment vars;
+  vars.Set("VCCHARSET", "UTF-8");
+  UTLocale locale;
+  env.locale = &locale;
+  struct Case {
+    const char* parms;
+    const char* seen;
+  };
+  const Case kCases[] = {
+      {"UID=dba;PWD=sql;ENG=caf\xc3\xa9;CS=ISO-8859-1", "caf\xe9"},
+      {"UID=dba;PWD=sql;ENG=caf\xc3\xa9", "caf\xc3\xa9"},
+      {"UID=dba;PWD=sql;ENG=cafe;CS=ISO-8859-1", "cafe"},
+  };
+  servers.keep = false;
+  for (const Case& k : kCases) {
+    SCOPED_TRACE(k.parms);
+    parms.clear();
+    ASSERT_EQ(parms.init(k.parms, false), 0);
+    const std::string given = parms.getString(kSlotServerName);
+    servers.names.clear();
+    a_strm_conn_rec s;
+    Success(s);
+    servers.found = {&s};
+    EXPECT_EQ(i_cs_Connect(&conn, &err, &param, 0, nullptr), CMDSEQ_OK);
+    EXPECT_EQ(servers.names, (std::vector<std::string>{k.seen}));
+    EXPECT_EQ(std::string(parms.getString(kSlotServerName)), given);
+    if (conn != nullptr) (void)CmdSeqDropConnection(conn, &err);
+    conn = nullptr;
+  }
+  env.locale = nullptr;
 }
 
 std::vector<std::string> g_lines;

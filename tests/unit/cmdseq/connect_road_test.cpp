@@ -357,6 +357,96 @@ TEST_F(PoolFixture, NotPooled) {
   }
 }
 
+// A parked connection whose character set was changed gets the client character set back
+// ahead of the reuse, in the same exchange; the controlling application types (3 and 4)
+// ask for it only when the connection name holds a byte above 127.
+TEST_F(PoolFixture, ReuseGivesAChangedCharacterSetBack) {
+  struct Case {
+    const char* name;
+    std::uint32_t app_type;
+    const char* charset;   // Charset parameter, or null
+    const char* con;       // connection name at the reuse
+    const char* expected;  // the set sent; null: none sent; "" any but "local"
+  };
+  const Case kCases[] = {
+      {"given charset", 2, "utf8", "again", "utf8"},
+      {"local means the system's", 1, "local", "again", ""},
+      {"no charset: the system's", 2, nullptr, "again", ""},
+      {"type 3, plain name", 3, "utf8", "again", nullptr},
+      {"type 4, name above 127", 4, "utf8", "caf\xc3\xa9", "utf8"},
+  };
+  const std::uint32_t app_before = i_cs_GetAppType();
+  for (const Case& k : kCases) {
+    SCOPED_TRACE(k.name);
+    parms.clear();
+    std::string text = "UID=dba;PWD=sql;CPOOL='YES(StartCachingAfter=1)'";
+    if (k.charset != nullptr) text += std::string(";CS=") + k.charset;
+    ASSERT_EQ(parms.init(text.c_str(), false), 0);
+    delete pool;  // a pool of this case's own
+    pool = new a_cmdseq_conn_pool(&env);
+    env.conn_pool = pool;
+    i_cs_SetAppType(k.app_type);
+    a_cmdseq_conn* c = Connect();
+    ASSERT_NE(c, nullptr);
+    c->status |= CS_STATUS_CHARSET_CHANGED;
+    a_strm_conn_rec& s = Stream(c);
+    s.item(66).item(0).sync();
+    ASSERT_EQ(CmdSeqDisconnect(c, &err), CMDSEQ_OK);
+    ASSERT_EQ(pool->idle_count, 1);
+    s.sent.clear();
+    parms.setString(kSlotConnectionName, k.con);
+    if (k.expected != nullptr) s.item(CS_ITEM_PARAM, std::string("label")).item(66).item(0);
+    s.item(CS_ITEM_HANDLE, le32(7)).item(66).item(0).sync();
+    a_cmdseq_conn* again = nullptr;
+    EXPECT_EQ(CmdSeqStringConnect(&again, &err, &param), CMDSEQ_OK);
+    ASSERT_EQ(again, c);
+    std::vector<int> codes;
+    for (const auto& x : s.sent) codes.push_back(x.code);
+    if (k.expected == nullptr) {
+      EXPECT_EQ(codes, (std::vector<int>{CS_ITEM_POOL_REUSE, CS_ITEM_SERVER_NAME, -1}));
+      EXPECT_NE(again->status & CS_STATUS_CHARSET_CHANGED, 0);  // still to be given back
+    } else {
+      EXPECT_EQ(codes, (std::vector<int>{4, CS_ITEM_POOL_REUSE, CS_ITEM_SERVER_NAME, -1}));
+      ASSERT_FALSE(s.sent.empty());
+      const Bytes& sent = s.sent[0].bytes;
+      ASSERT_FALSE(sent.empty());
+      EXPECT_EQ(sent.back(), 0);  // the name goes with its terminator
+      const std::string set(sent.begin(), sent.end() - 1);
+      if (*k.expected != '\0') {
+        EXPECT_EQ(set, k.expected);
+      } else {
+        EXPECT_FALSE(set.empty());
+        EXPECT_NE(set, "local");
+      }
+      EXPECT_EQ(again->status & CS_STATUS_CHARSET_CHANGED, 0);
+    }
+    EXPECT_EQ(again->server_handle, 7u);
+    EXPECT_TRUE(s.script_done());
+    (void)CmdSeqDropConnection(again, &err);
+  }
+  i_cs_SetAppType(app_before);
+}
+
+// A server that refuses the character set fails the reuse: the idle connection is closed
+// and the connect is made afresh.
+TEST_F(PoolFixture, RefusedCharacterSetClosesTheIdleConnection) {
+  ASSERT_EQ(parms.init("UID=dba;PWD=sql;CS=utf8;CPOOL='YES(StartCachingAfter=1)'", false), 0);
+  a_cmdseq_conn* c = Connect();
+  c->status |= CS_STATUS_CHARSET_CHANGED;
+  a_strm_conn_rec& s = Stream(c);
+  s.item(66).item(0).sync();
+  ASSERT_EQ(CmdSeqDisconnect(c, &err), CMDSEQ_OK);
+  s.item(CS_ITEM_PARAM, std::string("utf8"));
+  s.item(65, error_record(-869, "08W10", "08001", "08001")).item(0).item(0).item(0);
+  s.item(CS_ITEM_HANDLE, le32(7)).item(66).item(0).sync();
+  a_cmdseq_conn* fresh = Connect();
+  ASSERT_NE(fresh, nullptr);
+  EXPECT_NE(fresh->strm_conn, &s);
+  EXPECT_EQ(s.disconnects, 1);
+  EXPECT_EQ(pool->idle_count, 0);
+  conn = fresh;
+}
+
 TEST_F(PoolFixture, BadPoolSettingFailsTheConnect) {
   ASSERT_EQ(parms.init("UID=dba;CPOOL='maybe'", false), 0);
   a_cmdseq_conn* c = nullptr;

@@ -15,7 +15,10 @@
 #include "config/conn_parms.h"
 #include "config/conn_string.h"
 #include "strm_fake.h"
+#include "scoped_environment.h"
 #include "utils/base/memory.h"
+#include "utils/locale/charset_converter.h"
+#include "utils/locale/utlocale.h"
 
 namespace {
 
@@ -437,6 +440,85 @@ TEST(ConnectEnds, ReferenceCounts) {
   EXPECT_EQ(CmdSeqDropConnection(conn, &err), CMDSEQ_OK);  // the last reference: deleted
   EXPECT_EQ(sconn.disconnects, 1);
   CmdSeqFiniErrorParam(&err);
+}
+
+}  // namespace
+
+// --- Character-set conversion of names and command lines -------------------------------
+
+namespace {
+
+std::string Owned(char* text, std::size_t n) {
+  std::string s(text, n);
+  ut_free(text);
+  return s;
+}
+
+TEST(DoConvert, ConvertsOnlyTextsBeyondAscii) {
+  UTLocale locale;
+  const CharsetInfo* utf8 = UTLocale::GetCharsetInfoFromLabel("UTF-8", kSchemeAll);
+  const CharsetInfo* latin1 = UTLocale::GetCharsetInfoFromLabel("ISO-8859-1", kSchemeAll);
+  ASSERT_NE(utf8, nullptr);
+  ASSERT_NE(latin1, nullptr);
+  CharsetConverter to_latin1(&locale, latin1, utf8);
+  char* out = do_convert(to_latin1, "caf\xc3\xa9 \xc3\xbc");
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(Owned(out, 7), std::string("caf\xe9 \xfc", 6) + '\0');
+  for (const char* nothing : {static_cast<const char*>(nullptr), "", "plain ascii"}) {
+    EXPECT_EQ(do_convert(to_latin1, nothing), nullptr);
+  }
+}
+
+TEST(DoConvert, TwoByteUnitsCloseWithTwoZeros) {
+  // The converted text fills its worst-case room, and the terminator still fits.
+  UTLocale locale;
+  const CharsetInfo* utf8 = UTLocale::GetCharsetInfoFromLabel("UTF-8", kSchemeAll);
+  const CharsetInfo* utf16 = UTLocale::GetCharsetInfoFromLabel("UTF-16LE", kSchemeAll);
+  const CharsetInfo* latin1 = UTLocale::GetCharsetInfoFromLabel("ISO-8859-1", kSchemeAll);
+  ASSERT_NE(utf16, nullptr);
+  ASSERT_GT(utf16->unit_width, 1);
+  CharsetConverter from_latin1(&locale, utf16, latin1);
+  char* out = do_convert(from_latin1, "\xe9\xe9");
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(Owned(out, 6), std::string("\xe9\0\xe9\0\0\0", 6));
+  CharsetConverter from_utf8(&locale, utf16, utf8);
+  out = do_convert(from_utf8, "\xc3\xa9");
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(Owned(out, 4), std::string("\xe9\0\0\0", 4));
+}
+
+TEST(DoConvert, FromTheSystemSetToTheConnectionsCharset) {
+  vq::testing::ScopedEnvironment vars;
+  vars.Set("VCCHARSET", "UTF-8");
+  UTLocale locale;
+  a_cmdseq_env env;
+  env.locale = &locale;
+  struct Case {
+    const char* charset;
+    const char* text;
+    const char* expected;  // null: nothing converted
+  };
+  const Case kCases[] = {
+      {"ISO-8859-1", "-n caf\xc3\xa9", "-n caf\xe9"},
+      {"ISO-8859-1", "-n cafe", nullptr},
+      {"UTF-8", "-n caf\xc3\xa9", nullptr},  // the system's own set
+      {"UTF-16LE", "-n caf\xc3\xa9", nullptr},  // not a zero-terminated text
+      {"no-such-set", "-n caf\xc3\xa9", nullptr},
+      {nullptr, "-n caf\xc3\xa9", nullptr},
+  };
+  for (const Case& k : kCases) {
+    SCOPED_TRACE(k.charset != nullptr ? k.charset : "<none>");
+    char* out = i_cs_ConvertFromOSCharset(&env, k.charset, k.text);
+    if (k.expected == nullptr) {
+      EXPECT_EQ(out, nullptr);
+      ut_free(out);
+    } else {
+      ASSERT_NE(out, nullptr);
+      EXPECT_STREQ(out, k.expected);
+      ut_free(out);
+    }
+  }
+  env.locale = nullptr;
 }
 
 }  // namespace

@@ -370,8 +370,11 @@ an_int_strm_error c_strm_tcp_pconn::delayed_write() {
 
 void c_strm_tcp_pconn::disconnect() {
   // A send waiting for room on another thread gives up at its next slice, so the send
-  // lock comes free; the flush then has the connection's time-out, not more.
-  closing_.store(true);
+  // lock comes free; the flush then has the connection's time-out, not more. The link
+  // is disconnected once: when the peer ends a TLS stream, the I/O thread disconnects
+  // while the owner may be disconnecting too, and the second caller leaves it to the
+  // first.
+  if (closing_.exchange(true)) return;
   {
     vq::strm::LockHold hold(send_lock_);
     const int limit_ms = static_cast<int>(timeout > 3600 ? 3600000u : timeout * 1000u);
@@ -381,9 +384,9 @@ void c_strm_tcp_pconn::disconnect() {
     send_written_ = 0;
   }
   if (socket_.closed == 0) socket_.shutdown(SOCKET_SHUT_BOTH);
-  if (printer_ != nullptr) printer_->Z_msg(host_ctx, kMsgClosed);
   {
     vq::strm::LockHold hold(recv_lock_);
+    if (printer_ != nullptr) printer_->Z_msg(host_ctx, kMsgClosed);
     give_back(recv_buffer_);
     recv_buffer_ = nullptr;
   }

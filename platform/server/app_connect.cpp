@@ -65,16 +65,18 @@ bool parse_app_connect(const std::string& body, AppConnectRequest& req, std::str
 }
 
 std::string build_app_connect_reply(const AppConnectRequest& req, const std::uint8_t* random,
-                                    AppConnectAgreement& agreed, int liveness) {
+                                    AppConnectAgreement& agreed, int liveness, bool tls) {
   // We speak minor version 15 and answer an older client at its own version.
   agreed.minor = req.minor == 0 ? 15 : std::min<std::uint16_t>(req.minor, 15);
   std::size_t size = app_connect_size_for_minor(agreed.minor);
   if (size == 0) size = kAppConnectBytes;
   std::uint16_t want = req.packet_size == 0 ? 7300 : req.packet_size;
   agreed.packet_size = std::clamp<std::uint16_t>(want, kMinAgreedPacketBytes, kMaxPacketBytes);
-  // Levels: 0 none and 1 simple are echoed; we run no TLS, so a TLS level gets our
-  // own level 0 and the client refuses the mismatch.
-  agreed.encryption = req.encryption <= 1 ? req.encryption : 0;
+  // Levels: 0 none and 1 simple are echoed, and so are the ECC and RSA TLS levels
+  // when the transport can run TLS. Any other level gets our own level 0 and the
+  // client refuses the mismatch.
+  const bool tls_level = req.encryption >= kLevelFirstTls && req.encryption <= kLevelLastTls;
+  agreed.encryption = req.encryption <= 1 || (tls && tls_level) ? req.encryption : 0;
   agreed.compression = (req.options & kOptCompressAsked) != 0;
   agreed.comp_threshold = req.comp_threshold == 0 ? 120 : req.comp_threshold;
   // Liveness: the client's time-out unless we were told otherwise. With one, the

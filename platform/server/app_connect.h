@@ -50,12 +50,16 @@ bool parse_app_connect(const std::string& body, AppConnectRequest& req, std::str
 struct AppConnectAgreement {
   std::uint16_t minor = 15;
   std::uint16_t packet_size = 7300;
-  std::uint16_t encryption = 0;  // 0 none, 1 simple
+  std::uint16_t encryption = 0;  // 0 none, 1 simple, 2 ECC TLS, 3 RSA TLS
   bool compression = false;
   std::uint16_t comp_threshold = 120;
   std::uint16_t liveness = 0;  // seconds; 0 off. We send a liveness packet every third of it.
   std::uint8_t random[kRandomBytes] = {};
 };
+
+// TLS levels the server can agree (with a certificate to serve): ECC and RSA.
+constexpr std::uint16_t kLevelFirstTls = 2;
+constexpr std::uint16_t kLevelLastTls = 3;
 
 // What the reply says of liveness: the client's own time-out (kLivenessEcho),
 // none (0), or a number of seconds of our choosing.
@@ -64,7 +68,8 @@ constexpr int kLivenessEcho = -1;
 // Decides what is agreed and builds the reply record (without the leading zero
 // byte). `random` must hold kRandomBytes fresh bytes.
 std::string build_app_connect_reply(const AppConnectRequest& req, const std::uint8_t* random,
-                                    AppConnectAgreement& agreed, int liveness = kLivenessEcho);
+                                    AppConnectAgreement& agreed, int liveness = kLivenessEcho,
+                                    bool tls = false);
 
 // Reply size that goes with a minor version (0 for "at least 312").
 std::size_t app_connect_size_for_minor(std::uint16_t minor);

@@ -116,6 +116,12 @@ bool parse_long_option(const std::string& a, CommandLine& out, std::string& why)
   } else if (name == "--kerberos-keytab") {
     ok = !v.empty();
     out.kerberos_keytab = v;
+  } else if (name == "--tls-cert") {
+    ok = !v.empty();
+    out.tls_cert = v;
+  } else if (name == "--tls-key") {
+    ok = !v.empty();
+    out.tls_key = v;
   } else if (name == "--kerberos-service") {
     ok = !v.empty();
     out.kerberos_service = v;
@@ -181,6 +187,10 @@ bool parse_command_line(const std::vector<std::string>& args, CommandLine& out,
   }
   if (out.kerberos_keytab.empty() != out.kerberos_service.empty()) {
     why = "Kerberos logins need both --kerberos-keytab and --kerberos-service";
+    return false;
+  }
+  if (out.tls_cert.empty() != out.tls_key.empty()) {
+    why = "TLS needs both --tls-cert and --tls-key";
     return false;
   }
   return true;

@@ -15,6 +15,9 @@
 //   --kerberos-keytab=FILE    Kerberos logins: the keytab with the service's key
 //   --kerberos-service=NAME   and the service principal ("name/host[@REALM]"); both
 //                             or neither
+//   --tls-cert=FILE           TLS over TCP/IP: the server's certificate chain (PEM)
+//   --tls-key=FILE            and its private key (PEM); both or neither. Without
+//                             them a TLS level is answered with level 0
 #pragma once
 
 #include <string>
@@ -41,6 +44,8 @@ struct CommandLine {
   int liveness = -1;             // --liveness: -1 echo, 0 off, else seconds
   std::string kerberos_keytab;   // --kerberos-keytab
   std::string kerberos_service;  // --kerberos-service
+  std::string tls_cert;          // --tls-cert
+  std::string tls_key;           // --tls-key
   std::vector<std::string> ignored;
 };
 

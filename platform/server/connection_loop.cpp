@@ -9,6 +9,8 @@
 namespace vqeng {
 namespace {
 
+constexpr int kTlsHandshakeMs = 30000;
+
 bool send_whole(Channel& ch, ConnectionState& st, const std::string& data) {
   if (data.empty()) return true;
   std::lock_guard<std::mutex> lock(st.send_mu);
@@ -99,6 +101,21 @@ bool serve_connection(Session& s, Channel& ch, ConnectionState& st, const Limits
     }
     s.run();
     const bool sent = send_whole(ch, st, s.take_output());
+    // An agreed TLS level: the app-connect reply went in the clear, and the
+    // client starts its handshake once it has it. The send lock keeps the
+    // liveness thread off the channel while it changes over.
+    if (sent && s.take_tls_start()) {
+      std::string why;
+      bool started;
+      {
+        std::lock_guard<std::mutex> lock(st.send_mu);
+        started = ch.start_tls(kTlsHandshakeMs, why);
+      }
+      if (!started) {
+        s.tls_failed(why);
+        break;
+      }
+    }
     if (st.liveness_s == 0 && s.agreement().liveness != 0 && !s.closed())
       st.liveness_s = s.agreement().liveness;
     if (shutdown_asked) break;

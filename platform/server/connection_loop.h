@@ -33,6 +33,14 @@ class Channel {
   virtual bool send_now(const std::string& packet) = 0;
   // Wakes a receive in progress and refuses further traffic.
   virtual void shut() = 0;
+  // Runs the server side of a TLS handshake within timeout_ms; from then on all
+  // traffic goes through TLS. False with `why` when the transport has no TLS or
+  // the handshake failed.
+  virtual bool start_tls(int timeout_ms, std::string& why) {
+    (void)timeout_ms;
+    why = "this transport runs no TLS";
+    return false;
+  }
 };
 
 // What the server's threads share about one connection.

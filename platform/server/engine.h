@@ -25,6 +25,7 @@ struct sqlite3_stmt;
 namespace vqeng {
 
 class KerberosService;
+class TlsContext;
 
 // What every connection of one server shares.
 struct DatabaseConfig {
@@ -48,6 +49,8 @@ struct DatabaseConfig {
   bool started_for_auto_stop = false;
   // Kerberos logins are taken when set (kerberos_login.h).
   std::shared_ptr<const KerberosService> kerberos;
+  // TLS over TCP/IP is served when set (tls_channel.h).
+  std::shared_ptr<const TlsContext> tls;
 };
 
 struct ColumnDesc {

@@ -18,6 +18,7 @@
 #include "kerberos_login.h"
 #include "server.h"
 #include "shm_listener.h"
+#include "tls_channel.h"
 
 namespace {
 
@@ -88,6 +89,14 @@ int main(int argc, char** argv) {
       return 2;
     }
     cfg.kerberos = std::move(krb);
+  }
+  if (!cl.tls_cert.empty()) {
+    cfg.tls = vqeng::TlsContext::load(cl.tls_cert, cl.tls_key, why);
+    if (!cfg.tls) {
+      std::fprintf(stderr, "vqeng12: TLS: %s\n", why.c_str());
+      report(cl.handshake_fd, 255);
+      return 2;
+    }
   }
   cfg.started_for_auto_stop = cl.auto_stop && cl.handshake_fd >= 0;
   for (const auto& s : cl.ignored) std::fprintf(stderr, "vqeng12: ignoring %s\n", s.c_str());

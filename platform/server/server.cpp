@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "session.h"
+#include "tls_channel.h"
 
 namespace vqeng {
 namespace {
@@ -41,9 +42,13 @@ bool openssl_random(std::uint8_t* out, std::size_t n) {
 // A client connection over TCP.
 class TcpChannel : public Channel {
  public:
-  explicit TcpChannel(int fd) : fd_(fd) {}
-  ~TcpChannel() override { ::close(fd_); }
+  TcpChannel(int fd, const TlsContext* tls_ctx) : fd_(fd), tls_ctx_(tls_ctx) {}
+  ~TcpChannel() override {
+    tls_.reset();
+    ::close(fd_);
+  }
   long receive(std::uint8_t* buf, std::size_t len, int timeout_ms) override {
+    if (tls_) return tls_->receive(buf, len, timeout_ms);
     for (;;) {
       if (timeout_ms >= 0) {
         pollfd p{fd_, POLLIN, 0};
@@ -58,8 +63,11 @@ class TcpChannel : public Channel {
       return n < 0 ? kFailed : static_cast<long>(n);
     }
   }
-  bool send(const std::string& data) override { return send_all(fd_, data); }
+  bool send(const std::string& data) override {
+    return tls_ ? tls_->send(data) : send_all(fd_, data);
+  }
   bool send_now(const std::string& packet) override {
+    if (tls_) return tls_->send(packet);
     const ssize_t n = ::send(fd_, packet.data(), packet.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     // A packet begun is finished, so that the stream stays whole.
     if (n > 0 && static_cast<std::size_t>(n) < packet.size())
@@ -67,9 +75,20 @@ class TcpChannel : public Channel {
     return n > 0;
   }
   void shut() override { ::shutdown(fd_, SHUT_RDWR); }
+  // Called on the connection's thread with the send lock held: no send or
+  // receive runs while the stream changes over.
+  bool start_tls(int timeout_ms, std::string& why) override {
+    if (tls_ctx_ == nullptr) return Channel::start_tls(timeout_ms, why);
+    auto tls = std::make_unique<TlsStream>(*tls_ctx_, fd_);
+    if (!tls->accept(timeout_ms, why)) return false;
+    tls_ = std::move(tls);
+    return true;
+  }
 
  private:
   int fd_;
+  const TlsContext* tls_ctx_;
+  std::unique_ptr<TlsStream> tls_;
 };
 
 }  // namespace
@@ -189,7 +208,7 @@ void Server::serve() {
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     auto c = std::make_unique<Conn>();
-    c->channel = std::make_unique<TcpChannel>(fd);
+    c->channel = std::make_unique<TcpChannel>(fd, cfg_.tls.get());
     Conn* raw = c.get();
     const std::uint32_t number = next_number++;
     {
@@ -232,6 +251,7 @@ void Server::run_connection(Conn* c, std::uint32_t number) {
         if (log_) log_->line(l);
       },
       openssl_random);
+  s.offer_tls(cfg_.tls != nullptr);
   if (c->refusing) {
     s.refuse_connect(std::to_string(cfg_.limits.max_connections) +
                      " connections are open, the most this server serves");

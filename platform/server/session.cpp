@@ -197,7 +197,7 @@ void Session::on_app_connect(const std::string& body) {
     close("no random bytes for the app-connect reply");
     return;
   }
-  std::string reply = build_app_connect_reply(req, random, agreed_, cfg_.liveness);
+  std::string reply = build_app_connect_reply(req, random, agreed_, cfg_.liveness, tls_offered_);
   if (agreed_.compression) {
     deflater_ = std::make_unique<Compressor>();
     inflater_ = std::make_unique<Decompressor>();
@@ -218,6 +218,7 @@ void Session::on_app_connect(const std::string& body) {
   store_be16(reinterpret_cast<std::uint8_t*>(&pk[2]), static_cast<std::uint16_t>(pk.size()));
   out_ += pk;  // the reply goes as it is; the agreed level applies from here on
   state_ = State::AwaitConnect;
+  tls_start_ = agreed_.encryption >= kLevelFirstTls;
 }
 
 void Session::send_packets(std::vector<std::string> packets) {

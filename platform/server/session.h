@@ -75,6 +75,18 @@ class Session {
   // The server is full: the database connect is answered with SQL code -102
   // (the reason as its parameter) and the connection closed after the reply.
   void refuse_connect(const std::string& reason) { refuse_connect_ = reason; }
+  // The transport can run TLS: a TLS level the client asks for is agreed. Off,
+  // such a level is answered with level 0 (and the client refuses it).
+  void offer_tls(bool on) { tls_offered_ = on; }
+  // True once, after the app-connect reply that agreed a TLS level was queued:
+  // the transport sends that reply as it is and then starts TLS.
+  bool take_tls_start() {
+    const bool start = tls_start_;
+    tls_start_ = false;
+    return start;
+  }
+  // TLS could not be started: the session closes, with nothing sent.
+  void tls_failed(const std::string& why) { close("TLS not started: " + why); }
 
   std::uint32_t number() const { return number_; }
   bool connected() const { return state_ == State::Connected; }
@@ -234,6 +246,8 @@ class Session {
 
   State state_ = State::AwaitAppConnect;
   bool closed_ = false;
+  bool tls_offered_ = false;
+  bool tls_start_ = false;
   std::string close_reason_;
   std::string protocol_fault_;  // why the request being read is malformed
   std::string refuse_connect_;  // non-empty: refuse the database connect, for this reason

@@ -141,3 +141,31 @@ TEST(AppConnect, LivenessInTheReply) {
     EXPECT_EQ(agreed.liveness, c.replied);
   }
 }
+
+TEST(AppConnect, TlsLevelsAgreedOnlyWhenTheTransportRunsTls) {
+  struct Case {
+    unsigned asked;
+    bool tls;
+    unsigned agreed;
+  };
+  const Case cases[] = {
+      {2, true, 2},  {3, true, 3},   // ECC and RSA TLS
+      {4, true, 0},  {9, true, 0},   // levels we do not serve
+      {2, false, 0}, {3, false, 0},  // no certificate, or a link without TLS
+      {0, true, 0},  {1, true, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.asked * 10 + c.tls);
+    script::AppConnectFields f;
+    f.encryption = c.asked;
+    AppConnectRequest req;
+    std::string why;
+    ASSERT_TRUE(
+        parse_app_connect(std::string(1, '\0') + script::app_connect_record(f), req, why));
+    std::uint8_t random[32] = {};
+    AppConnectAgreement a;
+    const std::string r = build_app_connect_reply(req, random, a, kLivenessEcho, c.tls);
+    EXPECT_EQ(script::rd16(r, 10), c.agreed);
+    EXPECT_EQ(a.encryption, c.agreed);
+  }
+}

@@ -73,6 +73,9 @@ TEST(CommandLine, Refusals) {
       {"--kerberos-keytab=/k.keytab"},  // a keytab without its service
       {"--kerberos-service=vellum/host"},
       {"--kerberos-keytab=", "--kerberos-service=vellum/host"},
+      {"--tls-cert=/s.crt"},  // a certificate without its key
+      {"--tls-key=/s.key"},
+      {"--tls-cert=", "--tls-key=/s.key"},
   };
   for (const auto& args : bad) {
     SCOPED_TRACE(args.back());
@@ -92,6 +95,10 @@ TEST(CommandLine, Refusals) {
       << why;
   EXPECT_EQ(krb.kerberos_keytab, "/tmp/s.keytab");
   EXPECT_EQ(krb.kerberos_service, "vellum/localhost@R");
+  CommandLine tls;
+  ASSERT_TRUE(parse_command_line({"--tls-key=/s.key", "--tls-cert=/s.crt"}, tls, why)) << why;
+  EXPECT_EQ(tls.tls_cert, "/s.crt");
+  EXPECT_EQ(tls.tls_key, "/s.key");
 }
 
 TEST(CommandLine, LimitOptions) {

@@ -3,7 +3,8 @@
 // StrmConnect, the app-connect exchange, a database connect and statements as items
 // with sync points, an attention, StrmDisconnect, and then nothing left: no connection,
 // no environment, no thread of the library. Each row is one combination of compression
-// and encryption level.
+// and encryption level; the TLS levels run over TCP/IP with the server given a
+// throwaway certificate.
 #include <gtest/gtest.h>
 #include <dirent.h>
 #include <signal.h>
@@ -24,6 +25,7 @@
 #include "../stream_test_host.h"
 #include "config/conn_parms.h"
 #include "config/encrypt_level.h"
+#include "scoped_environment.h"
 #include "script_client.h"
 #include "streams/stream_api.h"
 #include "streams/shm/shm_port.h"
@@ -36,11 +38,26 @@ namespace {
 
 constexpr char kServer[] = "strmsrv";
 
+#ifdef VQ_TLS_CERT_DIR
+std::string Cert(const std::string& file) { return std::string(VQ_TLS_CERT_DIR) + "/" + file; }
+#endif
+
 // vqeng12 serving shared memory under the test's VCTMP and TCP/IP on a loopback port
 // of its choosing, which it prints first ("port=N").
 class ServerProcess {
  public:
-  bool Start() {
+  // identity: the base name of the server's certificate and key (".crt", ".key"), or
+  // null for a server without TLS.
+  bool Start(const char* identity = nullptr) {
+    std::vector<std::string> args = {VQENG12_PATH, "-shm", "-n", kServer, "-x", "tcpip(port=0)"};
+#ifdef VQ_TLS_CERT_DIR
+    if (identity != nullptr) {
+      args.push_back("--tls-cert=" + Cert(std::string(identity) + ".crt"));
+      args.push_back("--tls-key=" + Cert(std::string(identity) + ".key"));
+    }
+#else
+    (void)identity;
+#endif
     int hs[2];
     int out[2];
     if (pipe(hs) != 0) return false;
@@ -50,9 +67,12 @@ class ServerProcess {
       close(hs[0]);
       close(out[0]);
       dup2(out[1], STDOUT_FILENO);
-      const std::string fd = std::to_string(hs[1]);
-      execl(VQENG12_PATH, VQENG12_PATH, "-shm", "-n", kServer, "-x", "tcpip(port=0)", "-hn",
-            fd.c_str(), static_cast<char*>(nullptr));
+      args.push_back("-hn");
+      args.push_back(std::to_string(hs[1]));
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(&a[0]);
+      argv.push_back(nullptr);
+      execv(VQENG12_PATH, argv.data());
       _exit(127);
     }
     close(hs[1]);
@@ -160,6 +180,10 @@ struct Row {
   bool compress;
   const char* level;
   bool tcp;  // over TCP/IP to the loopback port; shared memory otherwise
+  // TLS levels: the client's parameters and trusted authority, the server's identity.
+  const char* tls_parms = nullptr;
+  const char* trust = nullptr;
+  const char* identity = nullptr;
 };
 
 class StreamEndToEnd : public testing::TestWithParam<Row> {
@@ -212,8 +236,13 @@ TEST_P(StreamEndToEnd, ConnectExchangeItemsAttentionAndDisconnect) {
   std::thread([] {}).join();
   const int threads_before = ThreadCount();
   vq::shm::test::ScopedShmRoot root;
+  // The client's crypto modules are the build's.
+  vq::testing::ScopedEnvironment env_vars{{"VCDIR"}};
+#ifdef VQ_TEST_LIB_DIR
+  if (row.identity != nullptr) env_vars.Set("VCDIR", VQ_TEST_LIB_DIR);
+#endif
   ServerProcess server;
-  ASSERT_TRUE(server.Start());
+  ASSERT_TRUE(server.Start(row.identity));
   ASSERT_EQ(StrmInit(), 0);
   struct Stop {
     ~Stop() {
@@ -256,11 +285,19 @@ TEST_P(StreamEndToEnd, ConnectExchangeItemsAttentionAndDisconnect) {
       std::memcpy(request.charset, "UTF-8", 5);
       std::memcpy(request.language, "en", 2);
       std::memcpy(request.nchar_charset, "UTF-8", 5);
-      c_encrypt_level level(row.level, nullptr);
+      std::string tls_parms;
+#ifdef VQ_TLS_CERT_DIR
+      if (row.tls_parms != nullptr)
+        tls_parms = std::string(row.tls_parms) + ";trusted_certificates=" + Cert(row.trust);
+#endif
+      c_encrypt_level level(row.level, row.tls_parms != nullptr ? tls_parms.c_str() : nullptr);
       an_app_connect_pkt reply;
       ASSERT_EQ(ApplicationConnect(conn, &request, &level, &reply, err, sizeof err, 20), APPCONN_OK)
           << err;
       EXPECT_EQ(StrmGetEncryption(conn), level.level);
+      if (row.identity != nullptr) {
+        EXPECT_GE(level.level, 2u) << "a TLS level is agreed";
+      }
       EXPECT_EQ((reply.options[0] & kAppConnectCompression) != 0, row.compress);
       std::uint8_t random[32];
       ASSERT_EQ(StrmGetEngineRandomData(conn, random, sizeof random), 32u);
@@ -311,12 +348,16 @@ const Row kRows[] = {
     {"shm_simple", false, "simple", false},
     {"shm_compressed_simple", true, "simple", false},
 #if __has_include("net/tcp_port.h")
-    // The TCP/IP link is built in: the same over loopback. (The stand-in server speaks
-    // no TLS, so the TLS levels have no row here.)
+    // The TCP/IP link is built in: the same over loopback, and TLS at the RSA and ECC
+    // levels (the server with a certificate under the authority the client trusts).
     {"tcp_plain", false, "none", true},
     {"tcp_compressed", true, "none", true},
     {"tcp_simple", false, "simple", true},
     {"tcp_compressed_simple", true, "simple", true},
+#ifdef VQ_TLS_CERT_DIR
+    {"tcp_tls_rsa", false, "tls", true, "tls_type=rsa", "rsa_ca.pem", "rsa_server"},
+    {"tcp_tls_ecc", true, "tls", true, "tls_type=ecc", "ec_ca.pem", "ec_server"},
+#endif
 #endif
 };
 

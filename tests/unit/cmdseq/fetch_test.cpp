@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cmdseq/fetch_buffer.h"
+#include "cmdseq/request_log.h"
 #include "cmdseq/statement.h"
 #include "cmdseq_fixture.h"
 
@@ -414,6 +415,67 @@ TEST_F(FetchFixture, GetDataReadsALongValueInPiecesAndStopsPrefetching) {
   EXPECT_EQ(CmdSeqGetData(c.conn, &c.err, &get), CMDSEQ_ERROR);
   EXPECT_EQ(c.err.sqlcode, -159);
   CmdSeqFreeDescItems(&desc);
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<std::string>* g_log_lines = nullptr;
+void KeepLogLine(std::uintptr_t, const char* text) { g_log_lines->emplace_back(text); }
+
+TEST_F(FetchFixture, AShrunkPrefetchIsToldToTheRequestLogOncePerConnection) {
+  std::vector<std::string> lines;
+  g_log_lines = &lines;
+  c.env.debug_message_callback = KeepLogLine;
+  c.conn->attrib = CmdSeqCreateEmptyConnAttributes();
+  c.conn->attrib->env = &c.env;
+  struct Case {
+    std::uint32_t budget;
+    std::uint32_t growth;  // multiplier in growth mode; 0 without growth
+    int rows;  // 0: no prefetch
+    std::vector<std::string> told;
+  };
+  const std::vector<std::string> both = {"message 9473", "message 9474"};
+  const std::vector<Case> cases = {
+      {1u << 20, 0, 10, {}},      // the budget holds every row
+      {30000, 8, 5, {}},          // a fast-growing cursor is not worth a warning
+      {12000, 0, 3, {}},          // three rows whatever the estimate
+      {8000, 0, 0, both},         // one row fits: no prefetch, and the log says so
+      {30000, 0, 5, {}},          // told once per connection
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.budget);
+    lines.clear();
+    i_cs_FreeAllFetchData(&cursor);
+    ASSERT_EQ(i_cs_RebuildColInfo(&cursor, &bound), CMDSEQ_OK);
+    CmdSeqMarkCursorCurrent(&cursor, &bound);
+    cursor.row_size_est = 6000;
+    cursor.flags_a = CS_CURSOR_A_PREFETCH;
+    if (k.growth != 0) {
+      cursor.flags_a |= CS_CURSOR_A_GROWTH;
+      cursor.growth_multiplier = static_cast<std::uint16_t>(k.growth);
+      cursor.growth_period = 5;
+      cursor.growth_countdown = 5;
+    }
+    cursor.flags_c = 0;
+    cursor.rows_asked = cursor.rows_received = 0;
+    c.conn->fetch_budget = k.budget;
+    c.conn->fetch_bytes_in_use = 0;
+    c.conn->prefetch_cursor = nullptr;
+    a_cmdseq_fetch_param f;
+    f.cursor = &cursor;
+    f.bound = &bound;
+    a_cmdseq_return result = CMDSEQ_OK;
+    EXPECT_EQ(i_cs_InitiatePrefetch(c.conn, &f, &result, &c.err, 1), k.rows != 0);
+    if (k.rows != 0) {
+      EXPECT_EQ(cursor.rows_asked, k.rows);
+    }
+    EXPECT_EQ(lines, k.told);
+    c.conn->prefetch_cursor = nullptr;
+  }
+  c.env.debug_message_callback = nullptr;
+  g_log_lines = nullptr;
 }
 
 }  // namespace

@@ -399,6 +399,48 @@ a_cmdseq_return read_rows(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
   }
 }
 
+// The single row of a fetch that keeps the current row: read into the buffer (made for
+// one row of the buffered columns when missing or of other columns), copied into value
+// record `slot` of the bound description and kept as the buffer's head.
+a_cmdseq_return read_kept_row(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                              a_cmdseq_cursor* cursor, a_cmdseq_desc* bound, std::uint32_t slot,
+                              std::uint32_t* rows, bool* end_of_data) {
+  *rows = 0;
+  a_cmdseq_fetch_buffer* buf = cursor->buffer;
+  if (buf == nullptr || buf->columns != cursor->buffered_columns || buf->count != 0) {
+    i_cs_FreeAllocatedFetchBuffers(cursor);
+    if (!i_cs_CreateFetchBuffer(cursor, 1, cursor->buffered_columns)) {
+      (void)SQLPresReSync(conn->strm_conn, 1);
+      return CMDSEQ_NO_MEMORY;
+    }
+  }
+  // The row is this fetch's, not the prefetch's: the prefetch's count stays.
+  const std::uint16_t received = cursor->rows_received;
+  bool end = false;
+  bool inserted = false;
+  a_cmdseq_return result = i_cs_ReceiveRowIntoBuffer(conn, err, cursor, &end, &inserted);
+  cursor->rows_received = received;
+  if (!i_cs_ReplyRead(result)) return result;
+  if (inserted && !end) {
+    // The reply's end item follows the row.
+    a_cs_item item;
+    const a_cmdseq_return r = i_cs_ReceiveItem(conn, err, &item);
+    if (r != CMDSEQ_OK) return r;
+    if (item.code != CS_ITEM_END) return i_cs_ProtocolError(conn);
+  } else if (!inserted && !end) {
+    return i_cs_ProtocolError(conn);  // the row could not be taken
+  }
+  if (!inserted) return result;
+  const a_cmdseq_return copied = i_cs_CopyBufferedRowToDesc(conn, cursor, err, bound, slot);
+  if (copied == CMDSEQ_WARNING && err->sqlcode == 100) {
+    *end_of_data = true;
+    i_cs_ReleaseCurrentRow(cursor);
+    return CMDSEQ_WARNING;
+  }
+  if (!(copied == CMDSEQ_ERROR && err->sqlcode == -197)) *rows = 1;
+  return copied == CMDSEQ_FAILED ? CMDSEQ_OK : copied;
+}
+
 // Sets the indicator of every bound item to -1 for the value records not filled.
 a_cmdseq_return mark_unfilled(a_cmdseq_error_info* err, a_cmdseq_desc* bound,
                               std::uint32_t from, std::uint32_t to) {
@@ -488,8 +530,10 @@ a_cmdseq_return CmdSeqFetch(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
           i_cs_ReleaseCurrentRow(cursor);
           break;
         }
+        // With a reposition base of 0 the head is the current row, counted when it was
+        // reached: stepping off it above counted the move.
+        if (cursor->reposition_base != 0) count_local_row(cursor);
         if ((cursor->flags_a & CS_CURSOR_A_KEEP_CURRENT) == 0) i_cs_ReleaseCurrentRow(cursor);
-        count_local_row(cursor);
         ++served;
         result = i_cs_MoreSevereError(result, r);
         if (r == CMDSEQ_ERROR || err->sqlcode == 104) break;
@@ -578,9 +622,13 @@ a_cmdseq_return CmdSeqFetch(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
   }
 
   std::uint32_t rows = 0;
-  result = i_cs_MoreSevereError(
-      result, read_rows(conn, err, cursor, bound, fetch->first_row + served, asked - served,
-                        &rows, &end_of_data));
+  if ((cursor->flags_a & CS_CURSOR_A_KEEP_CURRENT) != 0 && asked - served == 1) {
+    r = read_kept_row(conn, err, cursor, bound, fetch->first_row + served, &rows, &end_of_data);
+  } else {
+    r = read_rows(conn, err, cursor, bound, fetch->first_row + served, asked - served, &rows,
+                  &end_of_data);
+  }
+  result = i_cs_MoreSevereError(result, r);
   if (i_cs_ReplyRead(result)) {
     // The fetch trailer.
     const a_cmdseq_return status = i_cs_ReceiveSuccessOrError(conn, err);

@@ -644,3 +644,80 @@ TEST_F(GetDataFixture, ALongColumnJoinsTheRowOnlyWhenKnownToBeShort) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(FetchFixture, AMoveOverSeveralRowsWithoutValueSlotsAsksForNoColumn) {
+  struct Case {
+    const char* name;
+    int rows_sent;
+    std::int32_t trailer;  // 0: success
+    a_cmdseq_return result;
+  };
+  const Case cases[] = {
+      {"every row there", 3, 0, CMDSEQ_OK},
+      {"the end after two rows", 2, 100, CMDSEQ_WARNING},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    const std::size_t at = c.sconn.sent.size();
+    c.sconn.sync();
+    for (int i = 0; i < k.rows_sent; ++i) c.sconn.item(CS_ITEM_END_OF_DATA, Bytes{0});
+    c.sconn.item(CS_ITEM_END);
+    if (k.trailer == 0) {
+      ok(c.sconn);
+    } else {
+      status_code(c.sconn, k.trailer);
+    }
+    a_cmdseq_fetch_param f;
+    f.cursor = &cursor;
+    f.offset = 1;
+    f.row_count = 3;
+    CmdSeqResetErrorParam(&c.err, nullptr);
+    EXPECT_EQ(CmdSeqFetch(c.conn, &c.err, &f), k.result);
+    EXPECT_EQ(f.rows_fetched, k.rows_sent);
+    EXPECT_EQ(codes(c.sconn, at), (std::vector<int>{69, 70, 73, 0, 35, -1}));
+    EXPECT_EQ(c.sconn.sent[at].bytes, le32(9) + le16(0));
+    EXPECT_EQ(c.sconn.sent[at + 1].bytes, le16(0));
+    EXPECT_EQ(c.sconn.sent[at + 4].bytes, le32(9) + le32(1) + le16(3) + le16(0));
+    EXPECT_EQ(c.conn->prefetch_cursor, nullptr);
+    EXPECT_TRUE(c.sconn.script_done());
+  }
+  EXPECT_TRUE(cursor.flags_a & CS_CURSOR_A_END_REACHED);
+
+  // The next fetch that fills values describes the bound column again.
+  const std::size_t at = c.sconn.sent.size();
+  c.sconn.sync();
+  int_row(c.sconn, 5);
+  c.sconn.item(CS_ITEM_END);
+  ok(c.sconn);
+  CmdSeqResetErrorParam(&c.err, nullptr);
+  ASSERT_EQ(fetch(-1), CMDSEQ_OK);
+  EXPECT_EQ(value, 5);
+  EXPECT_EQ(codes(c.sconn, at), (std::vector<int>{69, 70, 82, 0, 35, -1}));
+}
+
+TEST_F(FetchFixture, AMoveOverSeveralRowsRefusesARowCarryingValuesOrOneTooMany) {
+  for (int variant = 0; variant < 2; ++variant) {
+    SCOPED_TRACE(variant);
+    c.sconn.sync();
+    if (variant == 0) {
+      c.sconn.item(CS_ITEM_END_OF_DATA, Bytes{0}).item(112, le32(1)).item(CS_ITEM_END);
+    } else {
+      for (int i = 0; i < 3; ++i) c.sconn.item(CS_ITEM_END_OF_DATA, Bytes{0});
+      c.sconn.item(CS_ITEM_END);
+    }
+    ok(c.sconn);
+    a_cmdseq_fetch_param f;
+    f.cursor = &cursor;
+    f.row_count = 2;
+    CmdSeqResetErrorParam(&c.err, nullptr);
+    EXPECT_EQ(CmdSeqFetch(c.conn, &c.err, &f), CMDSEQ_PROTOCOL_ERROR);
+    // The stream is in step again for the next request.
+    c.sconn.sync().item(CS_ITEM_SUCCESS).sync();
+    CmdSeqResetErrorParam(&c.err, nullptr);
+    EXPECT_EQ(c.status_request(), CMDSEQ_OK);
+  }
+}
+
+}  // namespace

@@ -338,6 +338,8 @@ void ShmListener::serve_link(ShmLink* link) {
   page->version = 1;
   page->slots = kBitSignalSlots;
 
+  // Monotonic time of the last packet from the client.
+  std::int64_t last_recv_ms = monotonic_ms();
   auto receive = [&]() -> bool {
     a_strm_buff_ref ref;
     a_strm_buff_map_id id;
@@ -359,6 +361,7 @@ void ShmListener::serve_link(ShmLink* link) {
       const std::uint32_t used = d[0] | (d[1] << 8), hdr = d[2] | (d[3] << 8);
       if (kPrefix + hdr + used > ref.block_size - ref.data_offset) return false;
       s.feed(d + kPrefix + hdr, used);
+      last_recv_ms = monotonic_ms();
       __atomic_store_n(d + 4, static_cast<std::uint8_t>(0), __ATOMIC_RELEASE);  // ours no more
     }
   };
@@ -411,6 +414,15 @@ void ShmListener::serve_link(ShmLink* link) {
     ok = !bad_reference && receive();
     if (!ok) {
       if (log_) log_->line(std::to_string(link->number) + " closed: bad buffer reference");
+      break;
+    }
+    // A client that agreed on a liveness time-out sends at least a liveness packet
+    // within it; one silent for longer is gone, and its link is closed. Packets that
+    // waited in the ring while a reply took longer were taken just above.
+    const unsigned liveness_s = s.agreement().liveness;
+    if (!client_closed && liveness_s != 0 &&
+        monotonic_ms() - last_recv_ms >= static_cast<std::int64_t>(liveness_s) * 1000) {
+      s.liveness_timed_out(liveness_s);
       break;
     }
     s.run();

@@ -150,7 +150,12 @@ a_cmdseq_return i_cs_RebuildColInfo(a_cmdseq_cursor* cursor, a_cmdseq_desc* boun
   }
   cursor->flags_b &= static_cast<std::uint8_t>(~CS_CURSOR_B_DESC_CHANGED);
   cursor->buffered_columns = buffered;
+  i_cs_RecomputeRowEstimate(cursor);
+  return CMDSEQ_OK;
+}
 
+void i_cs_RecomputeRowEstimate(a_cmdseq_cursor* cursor) {
+  const std::uint16_t buffered = cursor->buffered_columns;
   // The row-size estimate that sizes prefetches.
   std::uint64_t variable = 0;
   std::uint64_t fixed = 0;
@@ -191,7 +196,6 @@ a_cmdseq_return i_cs_RebuildColInfo(a_cmdseq_cursor* cursor, a_cmdseq_desc* boun
       capacity = capacity * 3 / 4;
     }
   }
-  return CMDSEQ_OK;
 }
 
 a_cmdseq_return i_cs_SendRowDesc(a_cmdseq_conn* conn, a_cmdseq_error_info* err,

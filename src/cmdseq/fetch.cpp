@@ -399,6 +399,173 @@ a_cmdseq_return read_rows(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
   }
 }
 
+// The single row of a fetch that keeps the current row: read into the buffer (made for
+// one row of the buffered columns when missing or of other columns), copied into value
+// record `slot` of the bound description and kept as the buffer's head.
+a_cmdseq_return read_kept_row(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                              a_cmdseq_cursor* cursor, a_cmdseq_desc* bound, std::uint32_t slot,
+                              std::uint32_t* rows, bool* end_of_data) {
+  *rows = 0;
+  a_cmdseq_fetch_buffer* buf = cursor->buffer;
+  if (buf == nullptr || buf->columns != cursor->buffered_columns || buf->count != 0) {
+    i_cs_FreeAllocatedFetchBuffers(cursor);
+    if (!i_cs_CreateFetchBuffer(cursor, 1, cursor->buffered_columns)) {
+      (void)SQLPresReSync(conn->strm_conn, 1);
+      return CMDSEQ_NO_MEMORY;
+    }
+  }
+  // The row is this fetch's, not the prefetch's: the prefetch's count stays.
+  const std::uint16_t received = cursor->rows_received;
+  bool end = false;
+  bool inserted = false;
+  a_cmdseq_return result = i_cs_ReceiveRowIntoBuffer(conn, err, cursor, &end, &inserted);
+  cursor->rows_received = received;
+  if (!i_cs_ReplyRead(result)) return result;
+  if (inserted && !end) {
+    // The reply's end item follows the row.
+    a_cs_item item;
+    const a_cmdseq_return r = i_cs_ReceiveItem(conn, err, &item);
+    if (r != CMDSEQ_OK) return r;
+    if (item.code != CS_ITEM_END) return i_cs_ProtocolError(conn);
+  } else if (!inserted && !end) {
+    return i_cs_ProtocolError(conn);  // the row could not be taken
+  }
+  if (!inserted) return result;
+  const a_cmdseq_return copied = i_cs_CopyBufferedRowToDesc(conn, cursor, err, bound, slot);
+  if (copied == CMDSEQ_WARNING && err->sqlcode == 100) {
+    *end_of_data = true;
+    i_cs_ReleaseCurrentRow(cursor);
+    return CMDSEQ_WARNING;
+  }
+  if (!(copied == CMDSEQ_ERROR && err->sqlcode == -197)) *rows = 1;
+  return copied == CMDSEQ_FAILED ? CMDSEQ_OK : copied;
+}
+
+// A move over several rows with no value slots to fill: the server is told to send no
+// column (items 69, 70 and 73 for every entry), and the rows it sends are only counted.
+// The next fetch describes the row again.
+a_cmdseq_return skip_rows(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                          a_cmdseq_fetch_param* fetch, bool dropped) {
+  a_cmdseq_cursor* cursor = fetch->cursor;
+  i_cs_CancelCursorPrefetch(cursor, conn, err);
+  i_cs_FlushBuffersForCursor(cursor, !dropped);
+  a_cmdseq_return r = i_cs_StartRequest(conn, err);
+  if (r != CMDSEQ_OK) return r;
+  auto send = [&](a_sqlpres_code code) {
+    return code == SQLPRES_OK ? CMDSEQ_OK : i_cs_HandleSQLPresError(conn, code, err);
+  };
+  std::uint8_t* p = nullptr;
+  r = send(SQLPresSend(conn->strm_conn, 69, &p, 6, 0));
+  if (r == CMDSEQ_OK) {
+    vq::cmdseq::store_le32(p, cursor->server_cursor);
+    vq::cmdseq::store_le16(p + 4, 0);
+  }
+  const std::uint32_t described =
+      cursor->definitions_sent > cursor->entry_count ? cursor->definitions_sent
+                                                     : cursor->entry_count;
+  for (std::uint32_t k = 0; k < described && r == CMDSEQ_OK; ++k) {
+    r = send(SQLPresSend(conn->strm_conn, 70, &p, 2, 0));
+    if (r != CMDSEQ_OK) break;
+    vq::cmdseq::store_le16(p, static_cast<std::uint16_t>(k));
+    r = send(SQLPresSendCommand(conn->strm_conn, CS_ITEM_NO_DEFINITION, 0));
+    if (cursor->columns != nullptr && k < cursor->entry_count &&
+        (cursor->columns[k].flags & CS_COLUMN_BOUND) == 0) {
+      cursor->columns[k].flags |= CS_COLUMN_SEND_DEFN;
+    }
+  }
+  if (r == CMDSEQ_OK) r = send(SQLPresSendCommand(conn->strm_conn, CS_ITEM_END, 0));
+  if (r == CMDSEQ_OK) {
+    cursor->definitions_sent = cursor->entry_count;
+    CmdSeqMarkCursorOld(cursor);  // bound columns are described again with the next fetch
+    cursor->flags_a |= CS_CURSOR_A_RESEND_DESC;
+    r = send(SQLPresSend(conn->strm_conn, kItemFetch, &p, 12, 0));
+  }
+  if (r == CMDSEQ_OK) {
+    vq::cmdseq::store_le32(p, cursor->server_cursor);
+    vq::cmdseq::store_le32(p + 4, static_cast<std::uint32_t>(fetch->offset));
+    vq::cmdseq::store_le16(p + 8, fetch->row_count);
+    vq::cmdseq::store_le16(p + 10, fetch->options);
+    cursor->position_delta = 0;
+    r = i_cs_SendRequest(conn, err);
+    if (r != CMDSEQ_OK) return r;
+  } else {
+    return i_cs_FiniRequest(conn, i_cs_ReSyncIfProtocolError(conn, r, err));
+  }
+
+  // The rows: whatever a row holds is dropped up to its end item.
+  std::uint32_t rows = 0;
+  bool end_of_data = false;
+  a_cmdseq_error_info row_err;
+  CmdSeqInitErrorParam(conn->env, &row_err, err->owner);
+  a_cmdseq_return result = CMDSEQ_OK;
+  for (;;) {
+    CmdSeqResetErrorParam(&row_err, nullptr);
+    bool end = false;
+    bool row_end = false;
+    std::uint32_t values = 0;
+    while (!end && !row_end) {
+      result = i_cs_ThrowAwayColumn(conn, &row_err, &end, &row_end, false);
+      if (!i_cs_ReplyRead(result)) break;
+      if (!end && !row_end) ++values;
+    }
+    if (!i_cs_ReplyRead(result)) break;
+    result = CMDSEQ_OK;
+    if (end) {
+      if (values != 0) result = i_cs_ProtocolError(conn);  // a row cut short
+      break;
+    }
+    if (row_err.sqlcode == 100) {
+      end_of_data = true;
+    } else if (row_err.sqlcode != -197) {
+      // A row exceeding those asked breaks the grammar.
+      if (++rows > fetch->row_count) {
+        result = i_cs_ProtocolError(conn);
+        break;
+      }
+      drop_saved(cursor);
+    }
+  }
+  CmdSeqFiniErrorParam(&row_err);
+  if (i_cs_ReplyRead(result)) {
+    const a_cmdseq_return status = i_cs_ReceiveSuccessOrError(conn, err);
+    if (status == CMDSEQ_ERROR && err->sqlcode == -853 &&
+        cursor->saved_prefetch_error != nullptr) {
+      i_cs_RestoreErrorFrom(err, cursor->saved_prefetch_error);
+    }
+    drop_saved(cursor);
+    result = status;
+    if (i_cs_ReplyRead(status)) {
+      if (err->sqlcode == 100) {
+        end_of_data = true;
+        if (fetch->offset > 0 && (fetch->options & (1 | 4)) == 0) {
+          cursor->flags_a |= CS_CURSOR_A_END_REACHED;
+        }
+      }
+      cursor->flags_b &= static_cast<std::uint8_t>(~CS_CURSOR_B_NONE_YET);
+      std::uint32_t flags = 0;
+      std::uint32_t* slots[kInfoSlots] = {};
+      slots[5] = &fetch->position;
+      slots[1] = &fetch->second;
+      slots[kInfoFlagsSlot] = &flags;
+      const a_cmdseq_return info = i_cs_ReceiveAllInfo(conn, err, slots);
+      if (info != CMDSEQ_OK) {
+        result = info;
+      } else {
+        i_cs_ProcessNonZeroInfoFlags(conn, flags, &err->cursors_closed, cursor);
+      }
+    }
+  }
+  if (end_of_data) i_cs_FlushBuffersForCursor(cursor, true);
+  if (result == CMDSEQ_ERROR) {
+    if (conn->prefetch_cursor == cursor) conn->prefetch_cursor = nullptr;
+    i_cs_CheckForClosedCursor(conn, cursor, err);
+  } else if (!dropped && i_cs_ReplyRead(result)) {
+    cursor->flags_a |= CS_CURSOR_A_PREFETCH;
+  }
+  fetch->rows_fetched = static_cast<std::uint16_t>(rows);
+  return i_cs_EndRequest(conn, err, result);
+}
+
 // Sets the indicator of every bound item to -1 for the value records not filled.
 a_cmdseq_return mark_unfilled(a_cmdseq_error_info* err, a_cmdseq_desc* bound,
                               std::uint32_t from, std::uint32_t to) {
@@ -453,6 +620,7 @@ a_cmdseq_return CmdSeqFetch(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
     i_cs_FlushBuffersForCursor(cursor, false);
     cursor->flags_a &= static_cast<std::uint8_t>(~CS_CURSOR_A_END_REACHED);
   }
+  if (fetch->row_count > 1 && !block) return skip_rows(conn, err, fetch, dropped);
   const std::uint32_t asked = fetch->row_count > 1 ? fetch->row_count : 1;
 
   // Rows of this cursor's prefetch wait in the stream: they go to the buffer first.
@@ -488,8 +656,10 @@ a_cmdseq_return CmdSeqFetch(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
           i_cs_ReleaseCurrentRow(cursor);
           break;
         }
+        // With a reposition base of 0 the head is the current row, counted when it was
+        // reached: stepping off it above counted the move.
+        if (cursor->reposition_base != 0) count_local_row(cursor);
         if ((cursor->flags_a & CS_CURSOR_A_KEEP_CURRENT) == 0) i_cs_ReleaseCurrentRow(cursor);
-        count_local_row(cursor);
         ++served;
         result = i_cs_MoreSevereError(result, r);
         if (r == CMDSEQ_ERROR || err->sqlcode == 104) break;
@@ -578,9 +748,13 @@ a_cmdseq_return CmdSeqFetch(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
   }
 
   std::uint32_t rows = 0;
-  result = i_cs_MoreSevereError(
-      result, read_rows(conn, err, cursor, bound, fetch->first_row + served, asked - served,
-                        &rows, &end_of_data));
+  if ((cursor->flags_a & CS_CURSOR_A_KEEP_CURRENT) != 0 && asked - served == 1) {
+    r = read_kept_row(conn, err, cursor, bound, fetch->first_row + served, &rows, &end_of_data);
+  } else {
+    r = read_rows(conn, err, cursor, bound, fetch->first_row + served, asked - served, &rows,
+                  &end_of_data);
+  }
+  result = i_cs_MoreSevereError(result, r);
   if (i_cs_ReplyRead(result)) {
     // The fetch trailer.
     const a_cmdseq_return status = i_cs_ReceiveSuccessOrError(conn, err);

@@ -42,6 +42,9 @@ bool i_cs_InitiatePrefetch(a_cmdseq_conn* conn, a_cmdseq_fetch_param* fetch,
 // Column entries from the result's column count and the bound description; the
 // row-size estimate. 0 or 6.
 a_cmdseq_return i_cs_RebuildColInfo(a_cmdseq_cursor* cursor, a_cmdseq_desc* bound);
+// The row-size estimate over the buffered entries; a buffer with other columns is resized
+// to the buffered column count (shrinking by quarters down to 10 rows, else freed).
+void i_cs_RecomputeRowEstimate(a_cmdseq_cursor* cursor);
 // Items 69, 70 with a definition or 73 per changed entry, and 0.
 a_cmdseq_return i_cs_SendRowDesc(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
                                  a_cmdseq_cursor* cursor, a_cmdseq_desc* bound);

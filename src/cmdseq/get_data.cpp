@@ -8,6 +8,7 @@
 #include "cmdseq/request.h"
 #include "cmdseq/wire_bytes.h"
 #include "cmdseq/wire_values.h"
+#include "utils/base/memory.h"
 
 namespace {
 
@@ -76,6 +77,92 @@ bool from_buffer(a_cmdseq_conn* conn, a_cmdseq_error_info* err, a_cmdseq_getdata
   return true;
 }
 
+// What a get data teaches the cursor: a column read whole and not too long joins the
+// buffered row (the row description goes again with the next fetch); a column read in
+// pieces, with a companion, or too long to buffer stops prefetching. 0 or 6.
+a_cmdseq_return learn(a_cmdseq_conn* conn, a_cmdseq_getdata_param* get) {
+  a_cmdseq_cursor* cursor = get->cursor;
+  const a_cmdseq_desc_item* v = get->value;
+  const std::uint32_t k = get->column - 1u;
+  a_cmdseq_app_column* entry = cursor->columns != nullptr ? &cursor->columns[k] : nullptr;
+  if (i_cs_IsVarLengthType(v->type) && v->length >= conn->fetch_budget / 16) {
+    if (entry != nullptr && (entry->flags & CS_COLUMN_DECIDED) == 0) {
+      entry->flags |= CS_COLUMN_DECIDED;
+      const a_cmdseq_desc_item* own = nullptr;
+      if (cursor->own_desc != nullptr) own = CmdSeqGetDescItem(cursor->own_desc, get->column);
+      const bool short_column =
+          ((cursor->flags_b & CS_CURSOR_B_VARTOTAL) != 0 &&
+           cursor->var_length_total < conn->fetch_budget / 10) ||
+          (own != nullptr && own->type != -1 && own->type != -31 && own->type != -4 &&
+           own->length < conn->fetch_budget / 16);
+      if (short_column) entry->flags |= CS_COLUMN_MAY_BUFFER;
+    }
+    if (entry == nullptr || (entry->flags & CS_COLUMN_MAY_BUFFER) == 0) {
+      cursor->flags_a |= CS_CURSOR_A_NO_PREFETCH;
+      return CMDSEQ_OK;
+    }
+  }
+  if (get->piece_offset != 0 || get->companion != nullptr) {
+    cursor->flags_a |= CS_CURSOR_A_NO_PREFETCH;
+    return CMDSEQ_OK;
+  }
+  auto take_item = [&](a_cmdseq_app_column& e) {
+    if (e.buffer_index < 0) {
+      e.buffer_index = static_cast<std::int16_t>(cursor->buffered_columns++);
+      if (e.sent_length < e.length) e.sent_length = e.length;
+      e.flags |= CS_COLUMN_SEND_DEFN;
+      cursor->flags_a |= CS_CURSOR_A_RESEND_DESC;
+    }
+    if (v->length > e.length) {
+      e.length = v->length;
+      e.sent_length = v->length;
+      e.flags |= CS_COLUMN_SEND_DEFN;
+      cursor->flags_a |= CS_CURSOR_A_RESEND_DESC;
+    }
+    if (!types_match(e, v)) {
+      e.type = v->type;
+      e.scale = static_cast<std::int16_t>(v->scale);
+      e.precision = v->precision;
+      e.subtype = v->subtype;
+      e.flags |= CS_COLUMN_SEND_DEFN;
+      cursor->flags_a |= CS_CURSOR_A_RESEND_DESC;
+    }
+  };
+  if (cursor->columns == nullptr) {
+    std::uint32_t room = cursor->entry_count;
+    if (cursor->own_desc != nullptr && cursor->own_desc->count > room)
+      room = cursor->own_desc->count;
+    if (room > 0xFFFF) room = 0xFFFF;
+    auto* columns = static_cast<a_cmdseq_app_column*>(
+        ut_malloc((room == 0 ? 1 : room) * sizeof(a_cmdseq_app_column)));
+    if (columns == nullptr) return CMDSEQ_NO_MEMORY;
+    for (std::uint32_t i = 0; i < room; ++i) columns[i] = a_cmdseq_app_column{};
+    cursor->columns = columns;
+    cursor->entry_room = static_cast<std::uint16_t>(room);
+    cursor->buffered_columns = 0;
+    take_item(columns[k]);
+    cursor->flags_a |= CS_CURSOR_A_RESEND_DESC;
+  } else if ((entry->flags & CS_COLUMN_BOUND) == 0) {
+    take_item(*entry);
+  }
+  if ((cursor->flags_a & CS_CURSOR_A_GETDATA_COLS) == 0) {
+    cursor->flags_a |= CS_CURSOR_A_GETDATA_COLS;
+    for (std::uint32_t i = 0; i < cursor->entry_count; ++i) {
+      if ((cursor->columns[i].flags & CS_COLUMN_BOUND) == 0) {
+        cursor->columns[i].flags |= CS_COLUMN_SEND_DEFN;
+        cursor->flags_a |= CS_CURSOR_A_RESEND_DESC;
+      }
+    }
+  }
+  if ((cursor->flags_a & CS_CURSOR_A_RESEND_DESC) != 0) {
+    if (cursor->buffer != nullptr && cursor->buffer->columns != cursor->buffered_columns) {
+      i_cs_FlushBuffersForCursor(cursor, true);
+    }
+    i_cs_RecomputeRowEstimate(cursor);
+  }
+  return CMDSEQ_OK;
+}
+
 }  // namespace
 
 a_cmdseq_return CmdSeqGetData(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
@@ -99,13 +186,24 @@ a_cmdseq_return CmdSeqGetData(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
   a_cmdseq_app_column* entry =
       cursor->columns != nullptr ? &cursor->columns[get->column - 1] : nullptr;
   a_cmdseq_return result = CMDSEQ_OK;
-  if (entry != nullptr && from_buffer(conn, err, get, *entry, &result)) return result;
+  if (entry != nullptr && from_buffer(conn, err, get, *entry, &result)) {
+    if (i_cs_ReplyRead(result) && learn(conn, get) != CMDSEQ_OK) {
+      return i_cs_OutOfMemoryConn(conn, err);
+    }
+    return result;
+  }
 
   a_cmdseq_return r = i_cs_StartRequest(conn, err);
   if (r != CMDSEQ_OK) return r;
-  // The rows buffered behind the current one stay: a fetch that keeps the current row
-  // in the buffer is not made by this client, so get data always asks the server.
   i_cs_CancelCursorPrefetch(cursor, conn, err);
+  // From now on fetches keep the current row in the buffer, where the next get data of
+  // a buffered column finds it.
+  if (cursor->reposition_base != 0 ||
+      (cursor->buffer != nullptr && cursor->buffer->count >= 2)) {
+    i_cs_FlushBuffersForCursor(cursor, true);
+    cursor->reposition_base = 0;
+    cursor->flags_a |= CS_CURSOR_A_KEEP_CURRENT;
+  }
   std::uint8_t* p = nullptr;
   a_sqlpres_code code = SQLPresSend(conn->strm_conn, kItemGetData, &p, 10, 0);
   if (code == SQLPRES_OK) {
@@ -162,23 +260,8 @@ a_cmdseq_return CmdSeqGetData(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
   result = (value == CMDSEQ_ERROR || status == CMDSEQ_OK) ? value : status;
   i_cs_CheckForClosedCursor(conn, cursor, err);
 
-  // Learning: a column read in pieces, or with a companion, stops prefetching here.
-  if (get->piece_offset != 0 || get->companion != nullptr) {
-    cursor->flags_a |= CS_CURSOR_A_NO_PREFETCH;
-  } else if (i_cs_IsVarLengthType(v->type) && v->length >= conn->fetch_budget / 16 &&
-             entry != nullptr && (entry->flags & CS_COLUMN_DECIDED) == 0) {
-    entry->flags |= CS_COLUMN_DECIDED;
-    const a_cmdseq_desc_item* own = nullptr;
-    if (cursor->own_desc != nullptr) own = CmdSeqGetDescItem(cursor->own_desc, get->column);
-    const bool short_column = ((cursor->flags_b & CS_CURSOR_B_VARTOTAL) != 0 &&
-                               cursor->var_length_total < conn->fetch_budget / 10) ||
-                              (own != nullptr && own->type != -1 && own->type != -31 &&
-                               own->type != -4 && own->length < conn->fetch_budget / 16);
-    if (short_column) {
-      entry->flags |= CS_COLUMN_MAY_BUFFER;
-    } else {
-      cursor->flags_a |= CS_CURSOR_A_NO_PREFETCH;
-    }
+  if (i_cs_ReplyRead(result) && learn(conn, get) != CMDSEQ_OK) {
+    result = i_cs_OutOfMemoryConn(conn, err);
   }
   return i_cs_EndRequest(conn, err, result);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cmdseq/fetch_buffer.h"
+#include "cmdseq/request_log.h"
 #include "cmdseq/statement.h"
 #include "cmdseq_fixture.h"
 
@@ -414,6 +415,309 @@ TEST_F(FetchFixture, GetDataReadsALongValueInPiecesAndStopsPrefetching) {
   EXPECT_EQ(CmdSeqGetData(c.conn, &c.err, &get), CMDSEQ_ERROR);
   EXPECT_EQ(c.err.sqlcode, -159);
   CmdSeqFreeDescItems(&desc);
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<std::string>* g_log_lines = nullptr;
+void KeepLogLine(std::uintptr_t, const char* text) { g_log_lines->emplace_back(text); }
+
+TEST_F(FetchFixture, AShrunkPrefetchIsToldToTheRequestLogOncePerConnection) {
+  std::vector<std::string> lines;
+  g_log_lines = &lines;
+  c.env.debug_message_callback = KeepLogLine;
+  c.conn->attrib = CmdSeqCreateEmptyConnAttributes();
+  c.conn->attrib->env = &c.env;
+  struct Case {
+    std::uint32_t budget;
+    std::uint32_t growth;  // multiplier in growth mode; 0 without growth
+    int rows;  // 0: no prefetch
+    std::vector<std::string> told;
+  };
+  const std::vector<std::string> both = {"message 9473", "message 9474"};
+  const std::vector<Case> cases = {
+      {1u << 20, 0, 10, {}},      // the budget holds every row
+      {30000, 8, 5, {}},          // a fast-growing cursor is not worth a warning
+      {12000, 0, 3, {}},          // three rows whatever the estimate
+      {8000, 0, 0, both},         // one row fits: no prefetch, and the log says so
+      {30000, 0, 5, {}},          // told once per connection
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.budget);
+    lines.clear();
+    i_cs_FreeAllFetchData(&cursor);
+    ASSERT_EQ(i_cs_RebuildColInfo(&cursor, &bound), CMDSEQ_OK);
+    CmdSeqMarkCursorCurrent(&cursor, &bound);
+    cursor.row_size_est = 6000;
+    cursor.flags_a = CS_CURSOR_A_PREFETCH;
+    if (k.growth != 0) {
+      cursor.flags_a |= CS_CURSOR_A_GROWTH;
+      cursor.growth_multiplier = static_cast<std::uint16_t>(k.growth);
+      cursor.growth_period = 5;
+      cursor.growth_countdown = 5;
+    }
+    cursor.flags_c = 0;
+    cursor.rows_asked = cursor.rows_received = 0;
+    c.conn->fetch_budget = k.budget;
+    c.conn->fetch_bytes_in_use = 0;
+    c.conn->prefetch_cursor = nullptr;
+    a_cmdseq_fetch_param f;
+    f.cursor = &cursor;
+    f.bound = &bound;
+    a_cmdseq_return result = CMDSEQ_OK;
+    EXPECT_EQ(i_cs_InitiatePrefetch(c.conn, &f, &result, &c.err, 1), k.rows != 0);
+    if (k.rows != 0) {
+      EXPECT_EQ(cursor.rows_asked, k.rows);
+    }
+    EXPECT_EQ(lines, k.told);
+    c.conn->prefetch_cursor = nullptr;
+  }
+  c.env.debug_message_callback = nullptr;
+  g_log_lines = nullptr;
+}
+
+}  // namespace
+
+namespace {
+
+// Two result columns: the first bound, the second read by get data.
+struct GetDataFixture : FetchFixture {
+  std::int32_t second_value = 0;
+  std::int32_t second_ind = 7;
+  a_cmdseq_desc item;
+
+  GetDataFixture() {
+    i_cs_RemoveCursor(c.conn, &cursor);
+    c.sconn.sync().item(44, le32(9));
+    ok(c.sconn, {{6, 2}});
+    EXPECT_EQ(CmdSeqOpenCursorPrefetch(c.conn, &c.err, &open, nullptr, 0), CMDSEQ_OK);
+    c.conn->prefetch_on = false;  // each exchange stands alone
+    CmdSeqInitDesc(&item);
+    EXPECT_EQ(CmdSeqAllocDescItems(&item, 1, 1), CMDSEQ_OK);
+    item.items->type = 4;
+    item.items->length = 4;
+    item.items->values()[0] = {&second_value, &second_ind, nullptr};
+  }
+  ~GetDataFixture() override { CmdSeqFreeDescItems(&item); }
+
+  a_cmdseq_return get_data(std::uint16_t column = 2) {
+    a_cmdseq_getdata_param get;
+    get.cursor = &cursor;
+    get.column = column;
+    get.value = item.items;
+    return CmdSeqGetData(c.conn, &c.err, &get);
+  }
+  void two_int_row(std::int32_t a, std::int32_t b) {
+    c.sconn.item(112, le32(static_cast<std::uint32_t>(a)))
+        .item(112, le32(static_cast<std::uint32_t>(b)))
+        .item(CS_ITEM_END_OF_DATA, Bytes{0});
+  }
+};
+
+TEST_F(GetDataFixture, AColumnReadByGetDataJoinsTheRowAndIsThenServedFromTheBuffer) {
+  c.sconn.sync();
+  int_row(c.sconn, 100);
+  c.sconn.item(CS_ITEM_END);
+  ok(c.sconn);
+  ASSERT_EQ(fetch(), CMDSEQ_OK);
+  EXPECT_EQ(value, 100);
+
+  // The column is not in the row: the server is asked, and the cursor learns.
+  std::size_t at = c.sconn.sent.size();
+  c.sconn.sync().item(112, le32(7)).item(CS_ITEM_END);
+  ok(c.sconn);
+  ASSERT_EQ(get_data(), CMDSEQ_OK);
+  EXPECT_EQ(second_value, 7);
+  EXPECT_EQ(codes(c.sconn, at), (std::vector<int>{38, 82, 73, -1}));
+  EXPECT_EQ(c.sconn.sent[at].bytes, le32(9) + le32(0) + le16(2));
+  EXPECT_EQ(cursor.reposition_base, 0);
+  EXPECT_TRUE(cursor.flags_a & CS_CURSOR_A_KEEP_CURRENT);
+  EXPECT_TRUE(cursor.flags_a & CS_CURSOR_A_GETDATA_COLS);
+  EXPECT_TRUE(cursor.flags_a & CS_CURSOR_A_RESEND_DESC);
+  EXPECT_EQ(cursor.buffered_columns, 2);
+  EXPECT_EQ(cursor.row_size_est, 2 * 16 + 12);  // two 4-byte cells, nothing out of line
+
+  // The next fetch describes column 2 to the server and keeps the row in the buffer.
+  at = c.sconn.sent.size();
+  c.sconn.sync();
+  two_int_row(101, 8);
+  c.sconn.item(CS_ITEM_END);
+  ok(c.sconn);
+  ASSERT_EQ(fetch(), CMDSEQ_OK);
+  EXPECT_EQ(value, 101);
+  EXPECT_EQ(codes(c.sconn, at), (std::vector<int>{69, 70, 82, 0, 35, -1}));
+  EXPECT_EQ(c.sconn.sent[at + 1].bytes, le16(1));
+  EXPECT_EQ(c.sconn.sent[at + 4].bytes, le32(9) + le32(1) + le16(1) + le16(0));
+  ASSERT_NE(cursor.buffer, nullptr);
+  EXPECT_EQ(cursor.buffer->count, 1);
+
+  // Column 2 of the current row, twice, without an exchange.
+  at = c.sconn.sent.size();
+  for (int i = 0; i < 2; ++i) {
+    second_value = 0;
+    ASSERT_EQ(get_data(), CMDSEQ_OK);
+    EXPECT_EQ(second_value, 8);
+    EXPECT_EQ(second_ind, 0);
+  }
+  EXPECT_EQ(c.sconn.sent.size(), at);
+
+  // Moving on steps off the kept row: the server's cursor is moved over it, and the
+  // row it then sends is the current one.
+  c.sconn.sync();
+  two_int_row(102, 9);
+  c.sconn.item(CS_ITEM_END);
+  ok(c.sconn);
+  ASSERT_EQ(fetch(), CMDSEQ_OK);
+  EXPECT_EQ(value, 102);
+  EXPECT_EQ(codes(c.sconn, at), (std::vector<int>{37, 35, -1}));
+  EXPECT_EQ(c.sconn.sent[at].bytes, le32(9) + le16(1));
+  EXPECT_EQ(c.sconn.sent[at + 1].bytes, le32(9) + le32(0) + le16(1) + le16(0));
+  ASSERT_EQ(get_data(), CMDSEQ_OK);
+  EXPECT_EQ(second_value, 9);
+  EXPECT_EQ(c.sconn.sent.size(), at + 3);
+  EXPECT_TRUE(c.sconn.script_done());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(GetDataFixture, ALongColumnJoinsTheRowOnlyWhenKnownToBeShort) {
+  struct Case {
+    const char* name;
+    std::uint16_t piece_offset;
+    bool short_total;  // the described variable-length total is small
+    bool joins;
+  };
+  const Case cases[] = {
+      {"long, nothing says it is short", 0, false, false},
+      {"long, the described total is small", 0, true, true},
+      {"read in pieces", 100, true, false},
+  };
+  char text[2000] = {};
+  std::int32_t ind = 0;
+  std::uint32_t len = 0;
+  a_cmdseq_desc long_item;
+  CmdSeqInitDesc(&long_item);
+  ASSERT_EQ(CmdSeqAllocDescItems(&long_item, 1, 1), CMDSEQ_OK);
+  long_item.items->type = -21;
+  long_item.items->length = sizeof text;  // above a sixteenth of the budget
+  long_item.items->values()[0] = {text, &ind, &len};
+  c.conn->fetch_budget = 16000;
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    i_cs_FreeAllFetchData(&cursor);
+    cursor.flags_a = CS_CURSOR_A_PREFETCH;
+    ASSERT_EQ(i_cs_RebuildColInfo(&cursor, &bound), CMDSEQ_OK);
+    cursor.flags_a &= static_cast<std::uint8_t>(~CS_CURSOR_A_RESEND_DESC);
+    ASSERT_EQ(cursor.buffered_columns, 1);
+    if (k.short_total) {
+      cursor.flags_b |= CS_CURSOR_B_VARTOTAL;
+      cursor.var_length_total = 100;
+    } else {
+      cursor.flags_b &= static_cast<std::uint8_t>(~CS_CURSOR_B_VARTOTAL);
+    }
+    c.sconn.sync().item(107, std::string("abc")).item(CS_ITEM_END);
+    ok(c.sconn);
+    a_cmdseq_getdata_param get;
+    get.cursor = &cursor;
+    get.column = 2;
+    get.value = long_item.items;
+    get.piece_offset = k.piece_offset;
+    CmdSeqResetErrorParam(&c.err, nullptr);
+    ASSERT_EQ(CmdSeqGetData(c.conn, &c.err, &get), CMDSEQ_OK);
+    EXPECT_EQ(std::string(text), "abc");
+    EXPECT_EQ((cursor.flags_a & CS_CURSOR_A_NO_PREFETCH) == 0, k.joins);
+    EXPECT_EQ(cursor.buffered_columns, k.joins ? 2 : 1);
+    EXPECT_EQ((cursor.flags_a & CS_CURSOR_A_RESEND_DESC) != 0, k.joins);
+    if (k.joins) {
+      EXPECT_EQ(cursor.columns[1].buffer_index, 1);
+      EXPECT_EQ(cursor.columns[1].sent_length, sizeof text);
+      // The estimate takes the column in, its variable part capped by the described total.
+      EXPECT_EQ(cursor.row_size_est, 2 * 16 + 12 + (2 * 10 + 100) * 2 + 100);
+    }
+  }
+  EXPECT_TRUE(c.sconn.script_done());
+  CmdSeqFreeDescItems(&long_item);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(FetchFixture, AMoveOverSeveralRowsWithoutValueSlotsAsksForNoColumn) {
+  struct Case {
+    const char* name;
+    int rows_sent;
+    std::int32_t trailer;  // 0: success
+    a_cmdseq_return result;
+  };
+  const Case cases[] = {
+      {"every row there", 3, 0, CMDSEQ_OK},
+      {"the end after two rows", 2, 100, CMDSEQ_WARNING},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    const std::size_t at = c.sconn.sent.size();
+    c.sconn.sync();
+    for (int i = 0; i < k.rows_sent; ++i) c.sconn.item(CS_ITEM_END_OF_DATA, Bytes{0});
+    c.sconn.item(CS_ITEM_END);
+    if (k.trailer == 0) {
+      ok(c.sconn);
+    } else {
+      status_code(c.sconn, k.trailer);
+    }
+    a_cmdseq_fetch_param f;
+    f.cursor = &cursor;
+    f.offset = 1;
+    f.row_count = 3;
+    CmdSeqResetErrorParam(&c.err, nullptr);
+    EXPECT_EQ(CmdSeqFetch(c.conn, &c.err, &f), k.result);
+    EXPECT_EQ(f.rows_fetched, k.rows_sent);
+    EXPECT_EQ(codes(c.sconn, at), (std::vector<int>{69, 70, 73, 0, 35, -1}));
+    EXPECT_EQ(c.sconn.sent[at].bytes, le32(9) + le16(0));
+    EXPECT_EQ(c.sconn.sent[at + 1].bytes, le16(0));
+    EXPECT_EQ(c.sconn.sent[at + 4].bytes, le32(9) + le32(1) + le16(3) + le16(0));
+    EXPECT_EQ(c.conn->prefetch_cursor, nullptr);
+    EXPECT_TRUE(c.sconn.script_done());
+  }
+  EXPECT_TRUE(cursor.flags_a & CS_CURSOR_A_END_REACHED);
+
+  // The next fetch that fills values describes the bound column again.
+  const std::size_t at = c.sconn.sent.size();
+  c.sconn.sync();
+  int_row(c.sconn, 5);
+  c.sconn.item(CS_ITEM_END);
+  ok(c.sconn);
+  CmdSeqResetErrorParam(&c.err, nullptr);
+  ASSERT_EQ(fetch(-1), CMDSEQ_OK);
+  EXPECT_EQ(value, 5);
+  EXPECT_EQ(codes(c.sconn, at), (std::vector<int>{69, 70, 82, 0, 35, -1}));
+}
+
+TEST_F(FetchFixture, AMoveOverSeveralRowsRefusesARowCarryingValuesOrOneTooMany) {
+  for (int variant = 0; variant < 2; ++variant) {
+    SCOPED_TRACE(variant);
+    c.sconn.sync();
+    if (variant == 0) {
+      c.sconn.item(CS_ITEM_END_OF_DATA, Bytes{0}).item(112, le32(1)).item(CS_ITEM_END);
+    } else {
+      for (int i = 0; i < 3; ++i) c.sconn.item(CS_ITEM_END_OF_DATA, Bytes{0});
+      c.sconn.item(CS_ITEM_END);
+    }
+    ok(c.sconn);
+    a_cmdseq_fetch_param f;
+    f.cursor = &cursor;
+    f.row_count = 2;
+    CmdSeqResetErrorParam(&c.err, nullptr);
+    EXPECT_EQ(CmdSeqFetch(c.conn, &c.err, &f), CMDSEQ_PROTOCOL_ERROR);
+    // The stream is in step again for the next request.
+    c.sconn.sync().item(CS_ITEM_SUCCESS).sync();
+    CmdSeqResetErrorParam(&c.err, nullptr);
+    EXPECT_EQ(c.status_request(), CMDSEQ_OK);
+  }
 }
 
 }  // namespace

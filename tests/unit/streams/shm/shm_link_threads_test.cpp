@@ -33,7 +33,8 @@ constexpr char kServer[] = "shmsrv";
 // vqeng12 serving shared memory under the VCTMP of the test.
 class ServerProcess {
  public:
-  bool Start() {
+  // `option` (one argument, or null) is added to the command line.
+  bool Start(const char* option = nullptr) {
     int hs[2];
     if (pipe(hs) != 0) return false;
     pid_ = fork();
@@ -41,7 +42,7 @@ class ServerProcess {
       close(hs[0]);
       const std::string fd = std::to_string(hs[1]);
       execl(VQENG12_PATH, VQENG12_PATH, "-shm", "-n", kServer, "-x", "tcpip(port=0)", "-hn",
-            fd.c_str(), static_cast<char*>(nullptr));
+            fd.c_str(), option, static_cast<char*>(nullptr));
       _exit(127);
     }
     close(hs[1]);
@@ -263,6 +264,55 @@ TEST_F(ShmLinkTest, ConnectExchangeFullRingAndTheServersClose) {
   StrmReleaseSharedEngineAppName();
   EXPECT_TRUE(DirEntries(root_.path()).empty()) << "nothing is left in the resource tree";
   EXPECT_TRUE(SemaphoreGone(own));
+}
+
+// A client silent past the liveness time-out it agreed on loses its link; one that sends
+// liveness packets keeps it.
+TEST_F(ShmLinkTest, ASilentClientIsDroppedAfterTheLivenessTimeOut) {
+  ASSERT_TRUE(server_.Stop(SIGTERM));
+  ASSERT_TRUE(server_.Start("--liveness=1"));
+  std::vector<c_strm_buffer*> held;
+  auto put = [&](ClientLink* link, const std::string& packet) {
+    c_strm_buffer* b = stack_->Buffer(packet);
+    ASSERT_NE(b, nullptr);
+    held.push_back(b);
+    EXPECT_EQ(link->tconn->put(b), STRM_OK);
+  };
+  ClientLink* link = Connect(kServer);
+  ASSERT_NE(link, nullptr);
+  put(link, Packet(25, 0x21, std::string(1, '\0') + AppConnectRecord()));
+  ASSERT_TRUE(link->RunUntil([&] { return !upcalls_.packets().empty(); }));
+  const std::string reply = upcalls_.packets()[0];
+  ASSERT_GE(reply.size(), 4u + 1 + 312);
+  EXPECT_EQ(static_cast<std::uint8_t>(reply[4 + 1 + 8]), 1) << "one second agreed";
+
+  // Two seconds of liveness packets every 300 ms: the link stays.
+  const std::string kLiveness = Packet(26, 0, "");
+  const auto start = std::chrono::steady_clock::now();
+  auto last_sent = start;
+  while (std::chrono::steady_clock::now() - start < std::chrono::seconds(2)) {
+    put(link, kLiveness);
+    last_sent = std::chrono::steady_clock::now();
+    link->conn->conn_execute(1, 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  }
+  EXPECT_TRUE(upcalls_.errors().empty());
+  EXPECT_TRUE(link->conn->isAlive());
+
+  // Silence: the server closes the link after the time-out, not before (and within five
+  // seconds).
+  while (upcalls_.errors().empty() &&
+         std::chrono::steady_clock::now() - last_sent < std::chrono::seconds(5)) {
+    link->note->block(1);
+    link->conn->conn_execute(1, 1);
+  }
+  ASSERT_FALSE(upcalls_.errors().empty());
+  EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - last_sent)
+                .count(),
+            900);
+  EXPECT_EQ(upcalls_.errors()[0], 0u);
+  for (c_strm_buffer* b : held) stack_->pool()->done_buffer(b);
 }
 
 TEST_F(ShmLinkTest, ConnectWithoutANameReachesTheDefaultServer) {

@@ -11,10 +11,13 @@
 #include "cmdseq/cmdseq_env.h"
 #include "cmdseq/conn_pool.h"
 #include "cmdseq/host_log.h"
-#include "cmdseq/strm_client_api.h"
+#include "streams/host_functions.h"
+#include "streams/notifier.h"
 #include "streams/shm/resource_tree.h"
 #include "streams/shm/shm_port.h"
+#include "streams/stream_api.h"
 #include "utils/locale/lang_string.h"
+#include "vqtasks.h"
 
 namespace {
 

@@ -16,10 +16,12 @@
 #include "cmdseq/error_info.h"
 #include "cmdseq/host_log.h"
 #include "cmdseq/request_log.h"
-#include "cmdseq/strm_client_api.h"
 #include "config/conn_parms.h"
 #include "net/tcp_util.h"
+#include "streams/host_functions.h"
+#include "streams/notifier.h"
 #include "streams/shm/resource_tree.h"
+#include "streams/stream_api.h"
 #include "utils/base/bounded_strings.h"
 #include "utils/base/memory.h"
 #include "utils/base/timer_tick.h"
@@ -28,12 +30,16 @@
 #include "utils/locale/collation.h"
 #include "utils/locale/lang_string.h"
 #include "utils/locale/utlocale.h"
+#include "vqtasks.h"
 
 namespace {
 
 constexpr std::uint16_t kDefaultCommBufferSize = 7300;
 constexpr std::int32_t kSqlCommEnvFailed = -832;  // the communication environment failed
 constexpr std::int32_t kSqlNoMemory = -86;
+// StrmAllocEnv's code for an environment that cannot be created (it answers
+// STRM_API_NO_MEMORY when memory runs out and STRM_API_FAILED otherwise).
+constexpr int kStrmEnvCannotCreate = 7;
 constexpr unsigned long kMsgNoResourceRoot = 18031;
 constexpr a_case_sensitivity kOsCollationCase = 'n';  // case ignored
 
@@ -80,21 +86,22 @@ a_cmdseq_return i_cs_AllocPlatformEnv(a_cmdseq_env* env) {
   return CMDSEQ_OK;
 }
 
-// The relay the stack calls with every server message.
-void i_cs_MessageRelay(void* data, std::uintptr_t conn_value, std::uint8_t type,
-                       std::int32_t code, std::uint16_t length, const char* text,
-                       void* host_ctx) {
-  if (conn_value == 0) return;
+// The relay the stack calls with every server message; `conn_data` carries the
+// connection's callback value and `code` the server's signed code. Its result is unused.
+int i_cs_MessageRelay(void* data, void* conn_data, std::uint8_t type, std::uint32_t code,
+                      std::uint16_t length, const char* text, void* host_ctx) {
+  const auto conn_value = reinterpret_cast<std::uintptr_t>(conn_data);
+  if (conn_value == 0) return 0;
   auto* env = static_cast<a_cmdseq_env*>(data);
   const a_cmdseq_message_callback callback =
       env != nullptr ? env->message_callback.load() : nullptr;
   if (callback != nullptr) {
-    callback(conn_value, type, code, length, text);
-    return;
+    callback(conn_value, type, static_cast<std::int32_t>(code), length, text);
+    return 0;
   }
   // The text arrives counted; it is printed and logged terminated.
   char* copy = static_cast<char*>(ut_malloc(static_cast<std::size_t>(length) + 1));
-  if (copy == nullptr) return;
+  if (copy == nullptr) return 0;
   if (text != nullptr && length != 0) std::memcpy(copy, text, length);
   copy[text != nullptr ? length : 0] = '\0';
   if (type == 1 || type == 2) {
@@ -103,17 +110,22 @@ void i_cs_MessageRelay(void* data, std::uintptr_t conn_value, std::uint8_t type,
   }
   if (i_cs_HostCheckDebug(host_ctx) != 0) i_cs_HostPrtString(host_ctx, copy);
   ut_free(copy);
+  return 0;
 }
 
 // The relay the stack asks before a server-driven file transfer. Without a check
 // registered by the application the transfer is refused.
-int i_cs_ValidateFileTranRelay(void* data, std::uintptr_t conn_value, const char* file_name,
-                               int write, int* allow) {
+int i_cs_ValidateFileTranRelay(void* data, void* conn_data, const char* file_name,
+                               std::uint32_t write, std::uint32_t* allow) {
   auto* env = static_cast<a_cmdseq_env*>(data);
   const a_cmdseq_validate_file_tran_callback callback =
       env != nullptr ? env->validate_file_tran_callback.load() : nullptr;
   if (callback == nullptr) return 0;
-  return callback(conn_value, file_name, write, allow);
+  int answer = allow != nullptr ? static_cast<int>(*allow) : 0;
+  const int rc = callback(reinterpret_cast<std::uintptr_t>(conn_data), file_name,
+                          write != 0 ? 1 : 0, &answer);
+  if (allow != nullptr) *allow = static_cast<std::uint32_t>(answer);
+  return rc;
 }
 
 // The host function table handed to the stack. The stack keeps a copy.
@@ -161,13 +173,13 @@ a_cmdseq_return i_cs_AllocStrmEnvLocked(a_cmdseq_env* env, c_conn_parms* parms,
   a_strm_env strm_env = nullptr;
   const int rc = StrmAllocEnv(&strm_env, notifier, i_cs_CommBufferSize(parms), &functions, kind,
                               env->lang, env->locale);
-  if (rc != STRM_ENV_OK) {
+  if (rc != STRM_API_OK) {
     delete notifier;
-    if (rc == STRM_ENV_CANNOT_CREATE) {
+    if (rc == kStrmEnvCannotCreate) {
       if (err != nullptr) i_cs_SetErrorInfo(err, kSqlCommEnvFailed);
       return CMDSEQ_COMM_FAILURE;
     }
-    if (rc == STRM_ENV_NO_MEMORY) {
+    if (rc == STRM_API_NO_MEMORY) {
       if (err != nullptr) i_cs_SetErrorInfo(err, kSqlNoMemory);
       return CMDSEQ_NO_MEMORY;
     }

@@ -1,7 +1,10 @@
 // What the client tells about a connection's server.
 #include "cmdseq/conn_server_info.h"
 
-#include "cmdseq/strm_client_api.h"
+#include "streams/host_functions.h"
+#include "streams/notifier.h"
+#include "streams/stream_api.h"
+#include "vqtasks.h"
 
 std::uint16_t CmdSeqGetServerStrmVer(const a_cmdseq_conn* conn) {
   return conn->server_strm_ver;

@@ -67,7 +67,8 @@ typedef std::uint32_t a_strm_conn_type;
 // notifier (kept; deleted by StrmFreeEnv only when told so), buffers of `buffer_size`
 // bytes, the application kind, catalog and locale (neither owned). The first
 // environment's catalog formats the library's messages until that environment goes.
-// 0 with *env; STRM_API_FAILED (and nothing created) for an incomplete table.
+// 0 with *env; STRM_API_FAILED (and nothing created) for an incomplete table;
+// STRM_API_NO_MEMORY (nothing created) when memory runs out.
 int StrmAllocEnv(a_strm_env* env, c_strm_env_notifier* notifier, std::uint16_t buffer_size,
                  const a_strm_func_list* functions, int app_kind, UTLangStringBase* catalog,
                  UTLocale* locale);

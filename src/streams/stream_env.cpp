@@ -3,6 +3,7 @@
 #include "streams/stream_env.h"
 
 #include <atomic>
+#include <new>
 #include <string>
 
 #include "streams/host_functions.h"
@@ -56,8 +57,12 @@ int StrmAllocEnv(a_strm_env* env, c_strm_env_notifier* notifier, std::uint16_t b
   if (env == nullptr) return STRM_API_FAILED;
   *env = nullptr;
   if (i_strm_SetupStreamsExternalFunctions(functions) == 0) return STRM_API_FAILED;
-  *env = new c_strm_env(notifier, buffer_size, static_cast<std::uint32_t>(app_kind), catalog,
-                        locale);
+  try {
+    *env = new c_strm_env(notifier, buffer_size, static_cast<std::uint32_t>(app_kind), catalog,
+                          locale);
+  } catch (const std::bad_alloc&) {
+    return STRM_API_NO_MEMORY;
+  }
   return STRM_API_OK;
 }
 

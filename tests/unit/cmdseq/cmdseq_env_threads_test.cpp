@@ -255,6 +255,9 @@ struct Message {
 };
 std::vector<Message> g_messages;
 
+// A connection's callback value as the stack hands it to the callbacks.
+void* ConnValue(std::uintptr_t value) { return reinterpret_cast<void*>(value); }
+
 void RecordMessage(std::uintptr_t value, std::uint8_t type, std::int32_t code,
                    std::uint16_t length, const char* text) {
   g_messages.push_back({value, type, code, std::string(text, length)});
@@ -267,8 +270,8 @@ TEST_F(ClientEnv, ServerMessagesGoToTheCallbackUnchanged) {
   CmdSeqRegisterMessageCallback(&env_, RecordMessage);
   EXPECT_EQ(r.user_message_callback.load(), 1);  // the stack passes messages up now
   int host = 0;
-  r.message_fn(r.message_data, 42, 2, -7, 5, "helloXX", &host);
-  r.message_fn(r.message_data, 0, 2, -7, 5, "dropped", &host);  // no connection value
+  r.message_fn(r.message_data, ConnValue(42), 2, -7, 5, "helloXX", &host);
+  r.message_fn(r.message_data, ConnValue(0), 2, -7, 5, "dropped", &host);  // no connection value
   ASSERT_EQ(g_messages.size(), 1u);
   EXPECT_EQ(g_messages[0].value, 42u);
   EXPECT_EQ(g_messages[0].type, 2);
@@ -331,9 +334,9 @@ TEST_F(ClientEnv, ServerMessagesWithoutACallbackArePrintedAndLogged) {
   a_cmdseq_conn_attrib* attrib = LoggingAttributes(&env_, 9);
   void* host = i_cs_HostCtxOfAttrib(attrib);
   testing::internal::CaptureStderr();
-  r.message_fn(r.message_data, 42, 1, 100, 6, "note: extra", host);
-  r.message_fn(r.message_data, 42, 3, 100, 5, "quiet", nullptr);
-  r.message_fn(r.message_data, 42, 3, 100, 0, nullptr, host);
+  r.message_fn(r.message_data, ConnValue(42), 1, 100, 6, "note: extra", host);
+  r.message_fn(r.message_data, ConnValue(42), 3, 100, 5, "quiet", nullptr);
+  r.message_fn(r.message_data, ConnValue(42), 3, 100, 0, nullptr, host);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "note: \n");
   CmdSeqFreeConnAttributes(attrib);
   ASSERT_EQ(g_log_lines.size(), 2u);
@@ -361,14 +364,14 @@ TEST_F(ClientEnv, TheStackPrintsIntoTheConnectionsLog) {
 TEST_F(ClientEnv, FileTransfersAreRefusedUnlessTheApplicationChecksThem) {
   StrmRecord& r = StrmRecord::get();
   ASSERT_EQ(i_cs_AllocStrmEnv(&env_, nullptr, nullptr), CMDSEQ_OK);
-  int allow = 7;
-  EXPECT_EQ(r.validate_fn(&env_, 42, "/tmp/x", 1, &allow), 0);
+  std::uint32_t allow = 7;
+  EXPECT_EQ(r.validate_fn(&env_, ConnValue(42), "/tmp/x", 1, &allow), 0);
   CmdSeqRegisterValidateFileTranCallback(
       &env_, [](std::uintptr_t value, const char* name, int write, int* out) {
         *out = value == 42 && std::string(name) == "/tmp/x" && write == 1 ? 1 : 0;
         return 1;
       });
-  EXPECT_EQ(r.validate_fn(&env_, 42, "/tmp/x", 1, &allow), 1);
+  EXPECT_EQ(r.validate_fn(&env_, ConnValue(42), "/tmp/x", 1, &allow), 1);
   EXPECT_EQ(allow, 1);
 }
 

@@ -107,13 +107,13 @@ int StrmAllocEnv(a_strm_env* env, c_strm_env_notifier* notifier, std::uint16_t b
   return 0;
 }
 
-int StrmFreeEnv(a_strm_env env, int threads_were_running) {
+int StrmFreeEnv(a_strm_env env, int delete_notifier) {
   StrmRecord& r = StrmRecord::get();
   ++r.free_calls;
-  r.free_flag = threads_were_running;
+  r.free_flag = delete_notifier;
   if (r.free_refuses != 0) return 1;
   if (env != nullptr) {
-    if (threads_were_running != 0) delete env->notifier;
+    if (delete_notifier != 0) delete env->notifier;
     delete env;
   }
   return 0;
@@ -124,14 +124,14 @@ int StrmExecute(a_strm_env) {
   return 0;
 }
 
-void StrmSetMessageCallback(a_strm_env, a_strm_message_fn callback, void* data) {
+void StrmSetMessageCallback(a_strm_env, a_strm_msg_callback callback, void* data) {
   StrmRecord::get().message_fn = callback;
   StrmRecord::get().message_data = data;
 }
 
 void StrmSetUserMessageCallback(a_strm_env) { ++StrmRecord::get().user_message_callback; }
 
-void StrmSetValidateFileTranCallback(a_strm_env, a_strm_validate_file_fn callback) {
+void StrmSetValidateFileTranCallback(a_strm_env, a_strm_validate_callback callback) {
   StrmRecord::get().validate_fn = callback;
 }
 

@@ -1,5 +1,5 @@
 // A stand-in for what the client environment and its notifiers call of the stream
-// library (strm_client_api.h), for the client's tests: the words the notifiers keep in a
+// library (streams/stream_api.h), for the client's tests: the words the notifiers keep in a
 // stream connection, kept beside the scripted connection of pres_double.h; a
 // communication environment that keeps its notifier; and a process-wide record of every
 // call. The shared-memory link's helpers are the link's own; the test programs keep the
@@ -16,8 +16,11 @@
 #include <mutex>
 #include <string>
 
-#include "cmdseq/strm_client_api.h"
 #include "pres_double.h"
+#include "streams/host_functions.h"
+#include "streams/notifier.h"
+#include "streams/stream_api.h"
+#include "vqtasks.h"
 
 // The communication environment: the notifier it was given, which it deletes when freed
 // with threads running.
@@ -58,9 +61,9 @@ struct StrmRecord {
   std::atomic<int> executes{0};    // StrmExecute
   std::atomic<int> user_message_callback{0};
   a_strm_func_list functions{};  // the table StrmAllocEnv was given
-  a_strm_message_fn message_fn = nullptr;
+  a_strm_msg_callback message_fn = nullptr;
   void* message_data = nullptr;
-  a_strm_validate_file_fn validate_fn = nullptr;
+  a_strm_validate_callback validate_fn = nullptr;
 
   static StrmRecord& get();
   // Back to the defaults, forgetting every connection's words; the caller makes sure no

@@ -257,7 +257,13 @@ using a_cs_engine_connect = a_cmdseq_conn* (*)(a_cmdseq_env* env, c_conn_parms* 
                                                a_cmdseq_error_info* err,
                                                a_cmdseq_conn_attrib* attrib,
                                                const a_cmdseq_strconn_param* param);
-void i_cs_SetEngineConnect(a_cs_engine_connect connect);
+void i_cs_SetEngineConnect(a_cs_engine_connect connect);  // null: i_cs_EngineConnect
+// The real engine connect over the communication stack (engine_connect.cpp): the stream
+// environment, the stream connect (retried while RetryConnectionTimeout lasts), the
+// app-connect exchange and the new connection. Used when no other one is installed.
+a_cmdseq_conn* i_cs_EngineConnect(a_cmdseq_env* env, c_conn_parms* parms,
+                                  a_cmdseq_error_info* err, a_cmdseq_conn_attrib* attrib,
+                                  const a_cmdseq_strconn_param* param);
 // Asked when the server reports an expired password (-1152) and NewPassword is "*": a
 // prompt that puts the new password into the parameters and answers non-zero has the
 // connect request sent once more. None is registered by default: the error stands.

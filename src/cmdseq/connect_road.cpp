@@ -18,6 +18,13 @@
 #include "utils/base/file_locations.h"
 #include "utils/base/memory.h"
 
+// A weak reference: programs that link the client without the communication stack (the
+// stand-in tests) get no real engine connect, the shared library always has it.
+extern a_cmdseq_conn* i_cs_EngineConnect(a_cmdseq_env* env, c_conn_parms* parms,
+                                         a_cmdseq_error_info* err, a_cmdseq_conn_attrib* attrib,
+                                         const a_cmdseq_strconn_param* param)
+    __attribute__((weak));
+
 namespace {
 
 std::atomic<a_cs_engine_connect> g_engine_connect{nullptr};
@@ -30,7 +37,8 @@ constexpr std::size_t kProgramPathBytes = 4096;
 
 a_cmdseq_conn* engine_connect(a_cmdseq_env* env, c_conn_parms* parms, a_cmdseq_error_info* err,
                               a_cmdseq_conn_attrib* attrib, const a_cmdseq_strconn_param* param) {
-  const a_cs_engine_connect f = g_engine_connect.load();
+  a_cs_engine_connect f = g_engine_connect.load();
+  if (f == nullptr) f = i_cs_EngineConnect;  // null when the stack is not linked
   if (f == nullptr) return nullptr;
   // The server name travels in the client character set: the slot holds the converted
   // name for the time of the stream connect.

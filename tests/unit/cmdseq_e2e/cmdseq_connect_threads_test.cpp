@@ -19,66 +19,16 @@
 #include "cmdseq/error_info.h"
 #include "config/conn_parms.h"
 #include "scoped_environment.h"
+#include "vqeng_process.h"
 
 namespace {
 
 constexpr char kServer[] = "cseng";
 
-// vqeng12 serving shared memory under VCTMP and TCP/IP on a loopback port of its
-// choosing, which it prints first ("port=N").
-class ServerProcess {
+// vqeng12 serving shared memory under VCTMP and TCP/IP on a loopback port.
+class ServerProcess : public vq_test::VqengProcess {
  public:
-  bool Start() {
-    std::vector<std::string> args = {VQENG12_PATH, "-shm", "-n", kServer, "-x", "tcpip(port=0)"};
-    int hs[2];
-    int out[2];
-    if (pipe(hs) != 0) return false;
-    if (pipe(out) != 0) return false;
-    pid_ = fork();
-    if (pid_ == 0) {
-      close(hs[0]);
-      close(out[0]);
-      dup2(out[1], STDOUT_FILENO);
-      args.push_back("-hn");
-      args.push_back(std::to_string(hs[1]));
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(&a[0]);
-      argv.push_back(nullptr);
-      execv(VQENG12_PATH, argv.data());
-      _exit(127);
-    }
-    close(hs[1]);
-    close(out[1]);
-    std::uint16_t status = 0xFFFF;
-    const bool ready = pid_ > 0 && read(hs[0], &status, 2) == 2 && status == 0;
-    close(hs[0]);
-    std::string line;
-    char c = 0;
-    while (line.size() < 32 && read(out[0], &c, 1) == 1 && c != '\n') line += c;
-    close(out[0]);
-    if (line.rfind("port=", 0) == 0) port_ = std::atoi(line.c_str() + 5);
-    return ready;
-  }
-  int port() const { return port_; }
-  void Stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    for (int i = 0; i < 1000; ++i) {
-      if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-        pid_ = 0;
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    pid_ = 0;
-  }
-  ~ServerProcess() { Stop(); }
-
- private:
-  pid_t pid_ = 0;
-  int port_ = 0;
+  bool Start() { return VqengProcess::Start(VQENG12_PATH, kServer); }
 };
 
 struct Row {

@@ -26,6 +26,7 @@
 #include "config/conn_parms.h"
 #include "config/encrypt_level.h"
 #include "scoped_environment.h"
+#include "vqeng_process.h"
 #include "script_client.h"
 #include "streams/stream_api.h"
 #include "streams/shm/shm_port.h"
@@ -42,66 +43,23 @@ constexpr char kServer[] = "strmsrv";
 std::string Cert(const std::string& file) { return std::string(VQ_TLS_CERT_DIR) + "/" + file; }
 #endif
 
-// vqeng12 serving shared memory under the test's VCTMP and TCP/IP on a loopback port
-// of its choosing, which it prints first ("port=N").
-class ServerProcess {
+// vqeng12 serving shared memory under the test's VCTMP and TCP/IP on a loopback port.
+class ServerProcess : public vq_test::VqengProcess {
  public:
   // identity: the base name of the server's certificate and key (".crt", ".key"), or
   // null for a server without TLS.
   bool Start(const char* identity = nullptr) {
-    std::vector<std::string> args = {VQENG12_PATH, "-shm", "-n", kServer, "-x", "tcpip(port=0)"};
+    std::vector<std::string> extra;
 #ifdef VQ_TLS_CERT_DIR
     if (identity != nullptr) {
-      args.push_back("--tls-cert=" + Cert(std::string(identity) + ".crt"));
-      args.push_back("--tls-key=" + Cert(std::string(identity) + ".key"));
+      extra.push_back("--tls-cert=" + Cert(std::string(identity) + ".crt"));
+      extra.push_back("--tls-key=" + Cert(std::string(identity) + ".key"));
     }
 #else
     (void)identity;
 #endif
-    int hs[2];
-    int out[2];
-    if (pipe(hs) != 0) return false;
-    if (pipe(out) != 0) return false;
-    pid_ = fork();
-    if (pid_ == 0) {
-      close(hs[0]);
-      close(out[0]);
-      dup2(out[1], STDOUT_FILENO);
-      args.push_back("-hn");
-      args.push_back(std::to_string(hs[1]));
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(&a[0]);
-      argv.push_back(nullptr);
-      execv(VQENG12_PATH, argv.data());
-      _exit(127);
-    }
-    close(hs[1]);
-    close(out[1]);
-    std::uint16_t status = 0xFFFF;
-    const bool ready = pid_ > 0 && read(hs[0], &status, 2) == 2 && status == 0;
-    close(hs[0]);
-    std::string line;
-    char c = 0;
-    while (line.size() < 32 && read(out[0], &c, 1) == 1 && c != '\n') line += c;
-    close(out[0]);
-    if (line.rfind("port=", 0) == 0) port_ = std::atoi(line.c_str() + 5);
-    return ready;
+    return VqengProcess::Start(VQENG12_PATH, kServer, extra);
   }
-  int port() const { return port_; }
-  ~ServerProcess() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    for (int i = 0; i < 1000; ++i) {
-      if (waitpid(pid_, nullptr, WNOHANG) == pid_) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-  }
-
- private:
-  pid_t pid_ = 0;
-  int port_ = 0;
 };
 
 // The client's connection notifier: a shared-memory connection receives on the thread

@@ -11,25 +11,6 @@
 namespace vqeng {
 namespace {
 
-bool variable_length(std::int16_t type) {
-  switch (type) {
-    case -31:
-    case -30:
-    case -29:
-    case -28:
-    case -21:
-    case -4:
-    case -2:
-    case -1:
-    case 1:
-    case 9:
-    case 12:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // Double quotes for an identifier of the statements we build ourselves.
 std::string quote_ident(const std::string& s) {
   std::string out = "\"";
@@ -148,7 +129,7 @@ bool Session::on_get_data(ItemReader& r, const Item& item, ItemWriter& w) {
   const auto& row = c->rows[static_cast<std::size_t>(c->pos - 1)];
   const Value& v = column - 1u < row.size() ? row[column - 1u] : Value::null();
   const WireType t = want.type != 0 ? want : c->columns[column - 1u].type;
-  if (v.kind == Value::Null || !variable_length(t.type)) {
+  if (v.kind == Value::Null || !is_variable_length_type(t.type)) {
     // NULL and fixed-size values come whole, and only from offset 0.
     if (offset != 0) return fail(sql_error(100));
     if (companion.type != 0) write_value(w, v, companion);

@@ -45,19 +45,8 @@ constexpr DefRow kDefs[] = {
 enum class Form { Short, Numeric, Long };
 
 Form form_of(std::int16_t type) {
+  if (is_variable_length_type(type)) return Form::Long;
   switch (type) {
-    case -31:
-    case -30:
-    case -29:
-    case -28:
-    case -21:
-    case -4:
-    case -2:
-    case -1:
-    case 1:
-    case 9:
-    case 12:
-      return Form::Long;
     case 2:
     case 3:
       return Form::Numeric;
@@ -159,6 +148,25 @@ std::string value_text(const Value& v) {
     }
     default:
       return v.s;
+  }
+}
+
+bool is_variable_length_type(std::int16_t type) {
+  switch (type) {
+    case -31:
+    case -30:
+    case -29:
+    case -28:
+    case -21:
+    case -4:
+    case -2:
+    case -1:
+    case 1:
+    case 9:
+    case 12:
+      return true;
+    default:
+      return false;
   }
 }
 

@@ -78,6 +78,9 @@ constexpr std::uint8_t kDefSecondName = 74;
 constexpr std::uint8_t kItemName = 134;
 
 // Value item code of a type (0 when the type has none).
+// Text and binary types, whose values travel with a length (as long items when large).
+bool is_variable_length_type(std::int16_t type);
+
 std::uint8_t value_item_code(std::int16_t type, std::uint8_t subtype);
 // Definition item code of a type (kDefNone when none).
 std::uint8_t definition_item_code(std::int16_t type, std::uint8_t subtype);

@@ -327,6 +327,29 @@ bool buffer_fits(const a_cmdseq_cursor* cursor, a_cmdseq_desc* bound) {
 // Reads the rows of a fetch reply into value records first..first+limit-1 of the bound
 // description (values of columns without a slot are dropped), up to the reply's end item.
 // *rows gets the complete rows; *end_of_data is set by a row status 100.
+// The end of a fetch reply after its rows: end of data (a forward move from a row that
+// runs out marks the end reached), the cursor's first fetch done, and the information
+// items with their flags. CMDSEQ_OK, or the failure reading the information items.
+a_cmdseq_return read_fetch_trailer(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                                   a_cmdseq_cursor* cursor, a_cmdseq_fetch_param* fetch,
+                                   std::int32_t sent_offset, bool* end_of_data) {
+  if (err->sqlcode == 100) {
+    *end_of_data = true;
+    if (sent_offset > 0 && (fetch->options & (1 | 4)) == 0) {
+      cursor->flags_a |= CS_CURSOR_A_END_REACHED;
+    }
+  }
+  cursor->flags_b &= static_cast<std::uint8_t>(~CS_CURSOR_B_NONE_YET);
+  std::uint32_t flags = 0;
+  std::uint32_t* slots[kInfoSlots] = {};
+  slots[5] = &fetch->position;
+  slots[1] = &fetch->second;
+  slots[kInfoFlagsSlot] = &flags;
+  const a_cmdseq_return info = i_cs_ReceiveAllInfo(conn, err, slots);
+  if (info == CMDSEQ_OK) i_cs_ProcessNonZeroInfoFlags(conn, flags, &err->cursors_closed, cursor);
+  return info;
+}
+
 a_cmdseq_return read_rows(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
                           a_cmdseq_cursor* cursor, a_cmdseq_desc* bound, std::uint32_t first,
                           std::uint32_t limit, std::uint32_t* rows, bool* end_of_data) {
@@ -535,24 +558,9 @@ a_cmdseq_return skip_rows(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
     drop_saved(cursor);
     result = status;
     if (i_cs_ReplyRead(status)) {
-      if (err->sqlcode == 100) {
-        end_of_data = true;
-        if (fetch->offset > 0 && (fetch->options & (1 | 4)) == 0) {
-          cursor->flags_a |= CS_CURSOR_A_END_REACHED;
-        }
-      }
-      cursor->flags_b &= static_cast<std::uint8_t>(~CS_CURSOR_B_NONE_YET);
-      std::uint32_t flags = 0;
-      std::uint32_t* slots[kInfoSlots] = {};
-      slots[5] = &fetch->position;
-      slots[1] = &fetch->second;
-      slots[kInfoFlagsSlot] = &flags;
-      const a_cmdseq_return info = i_cs_ReceiveAllInfo(conn, err, slots);
-      if (info != CMDSEQ_OK) {
-        result = info;
-      } else {
-        i_cs_ProcessNonZeroInfoFlags(conn, flags, &err->cursors_closed, cursor);
-      }
+      const a_cmdseq_return info =
+          read_fetch_trailer(conn, err, cursor, fetch, fetch->offset, &end_of_data);
+      if (info != CMDSEQ_OK) result = info;
     }
   }
   if (end_of_data) i_cs_FlushBuffersForCursor(cursor, true);
@@ -765,23 +773,11 @@ a_cmdseq_return CmdSeqFetch(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
     }
     drop_saved(cursor);
     if (i_cs_ReplyRead(status)) {
-      if (err->sqlcode == 100) {
-        end_of_data = true;
-        if (sent_offset > 0 && (fetch->options & (1 | 4)) == 0) {
-          cursor->flags_a |= CS_CURSOR_A_END_REACHED;
-        }
-      }
-      cursor->flags_b &= static_cast<std::uint8_t>(~CS_CURSOR_B_NONE_YET);
-      std::uint32_t flags = 0;
-      std::uint32_t* slots[kInfoSlots] = {};
-      slots[5] = &fetch->position;
-      slots[1] = &fetch->second;
-      slots[kInfoFlagsSlot] = &flags;
-      const a_cmdseq_return info = i_cs_ReceiveAllInfo(conn, err, slots);
+      const a_cmdseq_return info =
+          read_fetch_trailer(conn, err, cursor, fetch, sent_offset, &end_of_data);
       if (info != CMDSEQ_OK) {
         result = info;
       } else {
-        i_cs_ProcessNonZeroInfoFlags(conn, flags, &err->cursors_closed, cursor);
         result = i_cs_MoreSevereError(result, status);
       }
     } else {

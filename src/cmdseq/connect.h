@@ -257,7 +257,24 @@ using a_cs_engine_connect = a_cmdseq_conn* (*)(a_cmdseq_env* env, c_conn_parms* 
                                                a_cmdseq_error_info* err,
                                                a_cmdseq_conn_attrib* attrib,
                                                const a_cmdseq_strconn_param* param);
+// An installed engine connect stands in for the whole communication stack, its
+// environment included: with one installed no stream environment is made.
 void i_cs_SetEngineConnect(a_cs_engine_connect connect);  // null: i_cs_EngineConnect
+// What CmdSeqEngineConnect needs to find a server.
+struct a_cmdseq_engine_block {
+  a_cmdseq_env* env;
+  a_cmdseq_conn_attrib* attrib;       // the connect's log; may be null
+  c_conn_parms* parms;                // ServerName is converted to Charset for the connect
+  std::uint16_t forced_level;         // as in a_cmdseq_strconn_param
+  std::uint16_t forced_first_word;
+  const char* api_charset;            // may be null
+};
+// Makes sure the stream environment exists (else error -876 and result 2) and finds the
+// server: stream connect, app-connect exchange, new connection. 0 with *conn holding one
+// reference; else 2 with *conn null, and a negative SQL code in `err` when the connect
+// must end (none when simply no server answered).
+a_cmdseq_return CmdSeqEngineConnect(a_cmdseq_conn** conn, a_cmdseq_error_info* err,
+                                    const a_cmdseq_engine_block* block);
 // The real engine connect over the communication stack (engine_connect.cpp): the stream
 // environment, the stream connect (retried while RetryConnectionTimeout lasts), the
 // app-connect exchange and the new connection. Used when no other one is installed.

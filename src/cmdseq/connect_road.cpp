@@ -53,6 +53,27 @@ a_cmdseq_conn* engine_connect(a_cmdseq_env* env, c_conn_parms* parms, a_cmdseq_e
   return conn;
 }
 
+// True when the real communication stack finds servers (no engine connect installed).
+bool real_stack() { return g_engine_connect.load() == nullptr; }
+
+// Finds a server through CmdSeqEngineConnect with the connect's settings: the
+// connection (one reference) or null.
+a_cmdseq_conn* find_server(a_cmdseq_env* env, c_conn_parms* parms, a_cmdseq_error_info* err,
+                           a_cmdseq_conn_attrib* attrib, const a_cmdseq_strconn_param* param) {
+  a_cmdseq_engine_block block{};
+  block.env = env;
+  block.attrib = attrib;
+  block.parms = parms;
+  if (param != nullptr) {
+    block.forced_level = param->forced_level;
+    block.forced_first_word = param->forced_first_word;
+    block.api_charset = param->api_charset;
+  }
+  a_cmdseq_conn* conn = nullptr;
+  (void)CmdSeqEngineConnect(&conn, err, &block);
+  return conn;
+}
+
 bool is_shared_memory_link(const c_conn_parms* parms) {
   const char* links = parms->getString(kSlotCommLinks);
   if (links == nullptr || *links == '\0') return true;
@@ -85,6 +106,24 @@ void base_name(const char* path, char* out, std::size_t size) { ParseDBName(path
 }  // namespace
 
 void i_cs_SetEngineConnect(a_cs_engine_connect connect) { g_engine_connect.store(connect); }
+
+a_cmdseq_return CmdSeqEngineConnect(a_cmdseq_conn** conn, a_cmdseq_error_info* err,
+                                    const a_cmdseq_engine_block* block) {
+  *conn = nullptr;
+  if (real_stack() &&
+      i_cs_AllocStrmEnv(block->env, block->parms, err) != CMDSEQ_OK) {
+    i_cs_SetErrorInfo(err, -876);
+    return CMDSEQ_NOT_CONNECTED;
+  }
+  a_cmdseq_strconn_param param{};
+  param.parms = block->parms;
+  param.env = block->env;
+  param.forced_level = block->forced_level;
+  param.forced_first_word = block->forced_first_word;
+  param.api_charset = block->api_charset;
+  *conn = engine_connect(block->env, block->parms, err, block->attrib, &param);
+  return *conn != nullptr ? CMDSEQ_OK : CMDSEQ_NOT_CONNECTED;
+}
 
 void i_cs_SetPasswordPrompt(a_cs_password_prompt prompt) { g_password_prompt.store(prompt); }
 
@@ -120,7 +159,7 @@ a_cmdseq_return i_cs_StartEngine(c_conn_parms* parms, a_cmdseq_env* env, a_cmdse
   *was_running = 0;
   *pid = 0;
   if (skip_probe == 0) {
-    a_cmdseq_conn* probe = engine_connect(env, parms, err, nullptr, nullptr);
+    a_cmdseq_conn* probe = find_server(env, parms, err, nullptr, nullptr);
     if (probe != nullptr) {
       *was_running = 1;
       drop(probe);
@@ -211,8 +250,15 @@ a_cmdseq_return i_cs_Connect(a_cmdseq_conn** out, a_cmdseq_error_info* err,
     }
   }
 
+  // The stream environment, with this connection's buffer size and time-outs.
+  if (real_stack()) {
+    const a_cmdseq_return made = i_cs_AllocStrmEnv(env, parms, err);
+    if (made != CMDSEQ_OK) return made;
+    i_cs_SetEnvironmentParms(env->strm_env, parms);
+  }
+
   a_cs_conn_hold hold;  // keeps the connection readable until this attempt is over
-  a_cmdseq_conn* conn = engine_connect(env, parms, err, attrib, param);
+  a_cmdseq_conn* conn = find_server(env, parms, err, attrib, param);
   if (conn == nullptr && err->sqlcode < 0) return CMDSEQ_COMM_FAILURE;
   if (engine_only != 0) {
     *out = conn;
@@ -233,7 +279,7 @@ a_cmdseq_return i_cs_Connect(a_cmdseq_conn** out, a_cmdseq_error_info* err,
       CmdSeqResetErrorParam(err, nullptr);
     }
     if (name[0] != '\0') parms->setString(kSlotServerName, name);
-    conn = engine_connect(env, parms, err, attrib, param);
+    conn = find_server(env, parms, err, attrib, param);
     if (conn == nullptr && started != CMDSEQ_OK) {
       CmdSeqResetErrorParam(err, nullptr);
       i_cs_RestoreErrorFrom(err, &saved);
@@ -401,7 +447,7 @@ class ControlConn {
     control.setInt(kSlotLivenessTimeout, 0);
     control.setString(kSlotEncryption, "none");
     if (clear_links) control.setString(kSlotCommLinks, nullptr);
-    conn_ = engine_connect(env, &control, err, nullptr, nullptr);
+    conn_ = find_server(env, &control, err, nullptr, nullptr);
     owned_ = conn_;
     hold_.hold(owned_);
   }

@@ -271,4 +271,33 @@ TEST(StartEngine, RefusedWithoutAStart) {
   i_cs_SetEngineConnect(nullptr);
 }
 
+// Without a communication environment to be had (the library is not started here) the
+// engine connect fails before it looks for a server.
+TEST(EngineConnect, NoStreamEnvironmentIsAnError) {
+  a_cmdseq_env env;
+  a_cmdseq_error_info err;
+  CmdSeqInitErrorParam(&env, &err, 0);
+  c_conn_parms parms;
+  ASSERT_EQ(parms.init("UID=dba;ENG=s", false), 0);
+  a_cmdseq_engine_block block{};
+  block.env = &env;
+  block.parms = &parms;
+  // Not a connection: the call must clear it.
+  a_cmdseq_conn* conn = reinterpret_cast<a_cmdseq_conn*>(&block);
+  EXPECT_EQ(CmdSeqEngineConnect(&conn, &err, &block), CMDSEQ_NOT_CONNECTED);
+  EXPECT_EQ(conn, nullptr);
+  EXPECT_EQ(err.sqlcode, -876);
+  EXPECT_EQ(env.strm_env, nullptr);
+
+  // An installed engine connect stands in for the stack, its environment included.
+  CmdSeqResetErrorParam(&err, nullptr);
+  i_cs_SetEngineConnect(ProbeFinds);
+  EXPECT_EQ(CmdSeqEngineConnect(&conn, &err, &block), CMDSEQ_OK);
+  i_cs_SetEngineConnect(nullptr);
+  ASSERT_NE(conn, nullptr);
+  EXPECT_EQ(err.sqlcode, 0);
+  (void)CmdSeqDropConnection(conn, &err);
+  CmdSeqFiniErrorParam(&err);
+}
+
 }  // namespace

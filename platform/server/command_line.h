@@ -18,6 +18,12 @@
 //   --tls-cert=FILE           TLS over TCP/IP: the server's certificate chain (PEM)
 //   --tls-key=FILE            and its private key (PEM); both or neither. Without
 //                             them a TLS level is answered with level 0
+//   --starting=MS             for MS milliseconds after the start, database connects
+//                             are answered with -77 (still starting)
+//
+// Switches in the environment variable VQENG12_SWITCHES (separated by blanks) come
+// before those of the command line, so that a server a client starts by its default
+// name can be told where to listen (e.g. "-shm -x tcpip(port=0)").
 #pragma once
 
 #include <string>
@@ -46,11 +52,16 @@ struct CommandLine {
   std::string kerberos_service;  // --kerberos-service
   std::string tls_cert;          // --tls-cert
   std::string tls_key;           // --tls-key
+  int starting_ms = 0;           // --starting
   std::vector<std::string> ignored;
 };
 
 // False with `why` for a malformed command line.
 bool parse_command_line(const std::vector<std::string>& args, CommandLine& out,
                         std::string& why);
+
+// The switches of VQENG12_SWITCHES (`text`, may be null) followed by `args`.
+std::vector<std::string> with_environment_switches(const char* text,
+                                                   std::vector<std::string> args);
 
 }  // namespace vqeng

@@ -27,7 +27,11 @@ Session::Session(const DatabaseConfig& cfg, std::uint32_t number, LogSink log,
                  RandomSource random)
     : cfg_(cfg), number_(number), log_(std::move(log)), random_(std::move(random)) {}
 
-Session::~Session() = default;
+Session::~Session() {
+  if (!database_user_) return;
+  std::lock_guard<std::mutex> hold(cfg_.state->mu);
+  --cfg_.state->users;
+}
 
 void Session::log(const std::string& line) {
   if (log_) log_(std::to_string(number_) + " " + line);
@@ -407,6 +411,10 @@ bool Session::dispatch(ItemReader& r, const Item& item, ItemWriter& w) {
     // A Kerberos login first asks for the service principal (kind 0).
     if (item.code == kReqServerInfo) return on_server_info(r, item, w);
     if (item.code == kReqShutdown) return on_shutdown(item, w);
+    // Tools find the server and start or stop its database without connecting to it.
+    if (item.code == kReqFind || item.code == kReqStartDatabase ||
+        item.code == kReqStopDatabase)
+      return on_database_control(r, item, w);
     return protocol_error("request " + std::to_string(item.code) +
                           " before the database connect");
   }
@@ -708,6 +716,20 @@ bool Session::finish_connect(std::map<std::string, std::string>& kv, bool ok, Sq
   }
   for (auto& e : kv) std::fill(e.second.begin(), e.second.end(), '\0');
   if (ok) {
+    std::lock_guard<std::mutex> hold(cfg_.state->mu);
+    if (std::chrono::steady_clock::now() < cfg_.state->starting_until) {
+      ok = false;
+      err = sql_error(-77, "The database server is still starting");
+    } else if (!cfg_.state->running) {
+      ok = false;
+      err = sql_error(-76, "Database " + cfg_.database_name + " is not running",
+                      {cfg_.database_name});
+    } else {
+      ++cfg_.state->users;
+      database_user_ = true;
+    }
+  }
+  if (ok) {
     engine_ = std::make_unique<Engine>(cfg_);
     engine_->set_user(user->first);
     engine_->set_client_file_hook(
@@ -731,6 +753,11 @@ bool Session::finish_connect(std::map<std::string, std::string>& kv, bool ok, Sq
     // A refusal has the same shape as an acceptance: the first item (empty
     // here), the status, then the information items with slots 19 and 24.
     engine_.reset();
+    if (database_user_) {
+      std::lock_guard<std::mutex> hold(cfg_.state->mu);
+      --cfg_.state->users;
+      database_user_ = false;
+    }
     w.put_empty(kItemEnd);
     write_status(w, &err);
     write_info(w, {{19, 0}, {24, 0}});
@@ -1338,14 +1365,16 @@ bool Session::on_charset(const Item& item, ItemWriter& w) {
 bool Session::on_shutdown(const Item& item, ItemWriter& w) {
   log("shutdown " + std::to_string(item.payload_len() ? item.payload[0] : 0));
   // Once connected to the database a user may stop the server. Before that only
-  // the client that started this server to stop with its last connection may:
-  // its connect road shuts the server down again when its database connect
-  // fails. That client's connection is the first one the server accepted.
-  if (state_ != State::Connected && !(cfg_.started_for_auto_stop && number_ == 1)) {
+  // a client on this machine (over shared memory) may, or over TCP/IP the client
+  // that started this server to stop with its last connection: a connect road
+  // shuts the server it started down again when its database connect fails, and
+  // that client's connection is the first one the server accepted.
+  if (state_ != State::Connected && !local_ && !(cfg_.started_for_auto_stop && number_ == 1)) {
     const SqlError err =
         sql_error(-121,
                   "Permission denied: a shutdown before the database connect is taken only "
-                  "from the client that started this server to stop by itself");
+                  "over shared memory or from the client that started this server to stop "
+                  "by itself");
     write_status(w, &err);
     write_info(w, {{kInfoFlagsSlot, 0}});
     log("shutdown refused");

@@ -120,15 +120,17 @@ TEST_F(Requests, ServerInformationAndSmallRequests) {
   EXPECT_EQ(codes(h_.request(item(53, "/etc/passwd"))), (std::vector<int>{66, 67, 0}));
   EXPECT_TRUE(h_.logged("7 delete-file /etc/passwd"));
 
-  // Database control: the one database served is always running.
+  // Database control: the one database served; its only user may stop it.
   h_.config().database_name = "demo";
   h_.config().database_named = true;
   EXPECT_EQ(h_.request(item(1))[0].code, 66);
   EXPECT_EQ(h_.request(item(7, "DBN=demo;DBF=/tmp/demo.db"))[0].code, 66);
   r = h_.request(item(7, "DBN=other"));
   EXPECT_EQ(record_code(r[0]), -83);
-  r = h_.request(item(9, std::string(1, '\0')) + item(134, "demo"));
-  EXPECT_EQ(record_code(r[0]), -121);
+  EXPECT_EQ(h_.request(item(9, std::string(1, '\0')) + item(134, "demo"))[0].code, 66);
+  EXPECT_FALSE(h_.config().state->running);
+  EXPECT_EQ(h_.request(item(7, "DBN=demo"))[0].code, 66);
+  EXPECT_TRUE(h_.config().state->running);
   EXPECT_FALSE(h_.session().closed());
 }
 

@@ -1,23 +1,31 @@
 // What the client's end-to-end tests share: a fresh VCTMP, vqeng12 serving shared memory
 // under it and TCP/IP on a loopback port, the client library started with one
-// environment, and a connect through the whole road.
+// environment, a connect through the whole road and a statement on it, and the servers a
+// client started itself.
 #ifndef VQ_TESTS_CMDSEQ_E2E_SESSION_H
 #define VQ_TESTS_CMDSEQ_E2E_SESSION_H
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "cmdseq/cmdseq_env.h"
 #include "cmdseq/connect.h"
 #include "cmdseq/error_info.h"
+#include "cmdseq/statement.h"
 #include "config/conn_parms.h"
 #include "scoped_environment.h"
+#include "streams/shm/resource_tree.h"
 #include "vqeng_process.h"
 
 namespace vq_e2e {
@@ -36,8 +44,11 @@ class TempVctmp {
     std::string root = (std::filesystem::temp_directory_path() / "vqe2eXXXXXX").string();
     if (mkdtemp(root.data()) != nullptr) root_ = root;
     vars_.Set("VCTMP", root_.c_str());
+    // The stack reads VCTMP once per process; each test has a directory of its own.
+    vq::shm::testing::ResetResourceRootCache();
   }
   ~TempVctmp() {
+    vq::shm::testing::ResetResourceRootCache();
     std::error_code ec;
     if (!root_.empty()) std::filesystem::remove_all(root_, ec);
   }
@@ -99,11 +110,17 @@ class Client {
   bool ok() const { return started_ && allocated_; }
   a_cmdseq_env* env() { return &env_; }
 
+  // Connects from now on may start a local server and a database, as the ODBC layer's do.
+  void AllowStarts() { allow_starts_ = true; }
+  // Whether the last connect started a local server.
+  bool StartedServer() const { return started_server_; }
+
   // One connect with `connect_string`: its result, the connection (null on failure) and
   // the SQL code of the error block.
   a_cmdseq_return Connect(const std::string& connect_string, a_cmdseq_conn** conn,
                           int* sqlcode = nullptr) {
     *conn = nullptr;
+    started_server_ = false;
     c_conn_parms parms;
     if (parms.init(connect_string.c_str(), false) != 0) return CMDSEQ_ERROR;
     a_cmdseq_error_info err;
@@ -111,7 +128,21 @@ class Client {
     a_cmdseq_strconn_param param{};
     param.parms = &parms;
     param.env = &env_;
+    param.allow_server_start = param.allow_database_start = allow_starts_ ? 1 : 0;
     const a_cmdseq_return r = CmdSeqStringConnect(conn, &err, &param);
+    started_server_ = param.server_started != 0;
+    if (sqlcode != nullptr) *sqlcode = err.sqlcode;
+    CmdSeqFiniErrorParam(&err);
+    return r;
+  }
+  // Runs one statement on `conn`; the SQL code of the error block when it fails.
+  a_cmdseq_return Exec(a_cmdseq_conn* conn, const std::string& sql, int* sqlcode = nullptr) {
+    a_cmdseq_error_info err;
+    CmdSeqInitErrorParam(&env_, &err, 0);
+    a_cmdseq_exec_imm_param imm;
+    imm.text = sql.c_str();
+    imm.text_len = static_cast<std::uint32_t>(sql.size());
+    const a_cmdseq_return r = CmdSeqExecuteImm(conn, &err, &imm);
     if (sqlcode != nullptr) *sqlcode = err.sqlcode;
     CmdSeqFiniErrorParam(&err);
     return r;
@@ -130,6 +161,72 @@ class Client {
   a_cmdseq_env env_;
   bool started_ = false;
   bool allocated_ = false;
+  bool allow_starts_ = false;
+  bool started_server_ = false;
+};
+
+// The vqeng12 processes a client started under the server name `name` (found by "-n
+// name" on their command line; they are not this process's children). The destructor
+// ends those still running, by process id, so that no test leaves one behind.
+class StartedServers {
+ public:
+  explicit StartedServers(std::string name) : name_(std::move(name)) {}
+  ~StartedServers() {
+    for (const pid_t pid : Pids()) ::kill(pid, SIGTERM);
+    if (!WaitGone(10000)) {
+      for (const pid_t pid : Pids()) ::kill(pid, SIGKILL);
+      (void)WaitGone(5000);
+    }
+  }
+  StartedServers(const StartedServers&) = delete;
+  StartedServers& operator=(const StartedServers&) = delete;
+
+  // The processes that run (a zombie has ended) with "-n" and the name among their
+  // arguments.
+  std::vector<pid_t> Pids() const {
+    std::vector<pid_t> found;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator("/proc", ec)) {
+      const std::string id = e.path().filename().string();
+      if (id.find_first_not_of("0123456789") != std::string::npos) continue;
+      const pid_t pid = static_cast<pid_t>(std::stol(id));
+      const std::vector<std::string> args = Args(pid);
+      for (std::size_t i = 0; i + 1 < args.size(); ++i) {
+        if (args[i] == "-n" && args[i + 1] == name_ && !Ended(pid)) {
+          found.push_back(pid);
+          break;
+        }
+      }
+    }
+    return found;
+  }
+  // Waits (sleeping) until none runs; false when one still does after `ms`.
+  bool WaitGone(int ms) const {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!Pids().empty()) {
+      if (std::chrono::steady_clock::now() >= until) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+  }
+  // The command line of a process, one entry per argument.
+  static std::vector<std::string> Args(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+    std::vector<std::string> args;
+    for (std::string a; std::getline(in, a, '\0');) args.push_back(a);
+    return args;
+  }
+
+ private:
+  static bool Ended(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat;
+    std::getline(in, stat);
+    const std::size_t close = stat.rfind(')');
+    return !in || close == std::string::npos || close + 2 >= stat.size() ||
+           stat[close + 2] == 'Z' || stat[close + 2] == 'X';
+  }
+  std::string name_;
 };
 
 }  // namespace vq_e2e

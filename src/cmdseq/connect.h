@@ -64,6 +64,7 @@ struct a_cmdseq_strconn_param {
   const char* api_charset;              // character set of the calling interface
   std::uint32_t info_flag;              // out: bit 0 of information slot 19
   std::uint32_t server_started;         // out: 1 when this connect started a server
+                                        // (kept across the tries of one connect)
 };
 
 // Holds a reference for the length of a scope: a connection lost in the middle of an

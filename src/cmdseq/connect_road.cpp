@@ -223,8 +223,9 @@ a_cmdseq_return i_cs_StartEngine(c_conn_parms* parms, a_cmdseq_env* env, a_cmdse
 a_cmdseq_return i_cs_Connect(a_cmdseq_conn** out, a_cmdseq_error_info* err,
                              a_cmdseq_strconn_param* param, int engine_only,
                              c_cmdseq_redirect_server_list* redirect) {
+  // server_started is not cleared here: a server that an earlier try of this connect
+  // started, and that answered it was still starting (-77), is still this connect's.
   *out = nullptr;
-  param->server_started = 0;
   a_cmdseq_env* env = param->env;
   c_conn_parms* parms = param->parms;
   i_cs_SetAppType(env->app_type);
@@ -384,8 +385,9 @@ a_cmdseq_return i_cs_Connect(a_cmdseq_conn** out, a_cmdseq_error_info* err,
       }
       if (!(result == CMDSEQ_ERROR && err->sqlcode == -83)) break;
     }
-    // The request failed after the database start.
-    if (started_here) {
+    // The request failed after the database start. A server started here is shut down,
+    // unless it is still starting: the connect is tried again and will find it.
+    if (started_here && start_code != -77) {
       if (result != CMDSEQ_NO_MEMORY) shutdown_and_drop(conn);
     } else if (result == CMDSEQ_ERROR || result == CMDSEQ_NOT_CONNECTED ||
                result == CMDSEQ_SERVER_CLOSED) {
@@ -408,7 +410,9 @@ a_cmdseq_return i_cs_Connect(a_cmdseq_conn** out, a_cmdseq_error_info* err,
     if (err->sqlcode == 0) i_cs_SetErrorInfo(err, -832);
   }
   if (result != CMDSEQ_SERVER_CLOSED && result != CMDSEQ_NO_MEMORY) {
-    if (started_here) {
+    // A server started here that is still starting stays for the next try, which finds
+    // it; shut down and started again, it would answer -77 to every try.
+    if (started_here && err->sqlcode != -77) {
       shutdown_and_drop(conn);
     } else {
       drop(conn);

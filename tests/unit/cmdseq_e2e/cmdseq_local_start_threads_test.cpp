@@ -327,6 +327,30 @@ TEST_F(LocalStart, StillStartingIsAskedAgainAfterGrowingPauses) {
   EXPECT_EQ(client.Disconnect(conn, &sqlcode), CMDSEQ_OK) << sqlcode;
 }
 
+// A server this connect started that is still starting is asked again, not shut down
+// and started once more: the connect gets in to the one server it started.
+TEST_F(LocalStart, AServerStartedByTheConnectIsWaitedForWhileItStarts) {
+  const std::string name = UniqueName("ly");
+  StartedServers servers(name);
+  Client client;
+  ASSERT_TRUE(client.ok());
+  client.AllowStarts();
+  a_cmdseq_conn* conn = nullptr;
+  int sqlcode = 0;
+  ASSERT_EQ(client.Connect("UID=dba;PWD=sql;AutoStop=no;ServerName=" + name + ";StartLine='" +
+                               std::string(VQENG12_PATH) + " --starting=600'",
+                           &conn, &sqlcode),
+            CMDSEQ_OK)
+      << sqlcode;
+  EXPECT_EQ(client.Exec(conn, "SELECT 1", &sqlcode), CMDSEQ_OK) << sqlcode;
+  const std::vector<std::string> log = Log();
+  EXPECT_EQ(CountContaining(log, "ready on port"), 1);  // one server was started
+  EXPECT_EQ(CountContaining(log, "shutdown"), 0);
+  EXPECT_GE(CountContaining(log, "connect refused -77"), 1);
+  EXPECT_EQ(servers.Pids().size(), 1u);
+  EXPECT_EQ(client.Disconnect(conn, &sqlcode), CMDSEQ_OK) << sqlcode;
+}
+
 // The server this connect started is shut down again when the database connect fails;
 // AutoStop is off, so only that shutdown can stop it.
 TEST_F(LocalStart, AServerStartedForARefusedConnectIsShutDown) {

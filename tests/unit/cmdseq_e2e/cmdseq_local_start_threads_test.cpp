@@ -472,6 +472,7 @@ TEST_F(Control, StopAndStartTheDatabase) {
   EXPECT_EQ(CmdSeqStartDatabase(nullptr, &err_, &start), CMDSEQ_OK) << Code();
   ASSERT_EQ(client_->Connect(user + ";DBN=" + dbn_(), &conn, &sqlcode), CMDSEQ_OK) << sqlcode;
   EXPECT_EQ(client_->Exec(conn, "CREATE TABLE kept(a INTEGER)", &sqlcode), CMDSEQ_OK) << sqlcode;
+  const std::uint32_t conn_handle = conn->server_handle;
 
   // Stopping it on our own connection needs the unconditional flag while another uses it.
   a_cmdseq_conn* other = nullptr;
@@ -495,6 +496,8 @@ TEST_F(Control, StopAndStartTheDatabase) {
 
   const std::vector<std::string> log = Log();
   EXPECT_EQ(CountContaining(log, "stop-database " + dbn_()), 3);
+  // Both stops named our connection's server, so they went over that connection.
+  EXPECT_EQ(CountContaining(log, std::to_string(conn_handle) + " stop-database"), 2);
   EXPECT_EQ(CountContaining(log, "start-database"), 2);
   EXPECT_EQ(CountContaining(log, "connect refused -76"), 2);
 }

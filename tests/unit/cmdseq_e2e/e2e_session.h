@@ -36,18 +36,23 @@ inline const char* LinkName(Link link) {
 
 // A temporary directory made VCTMP for the scope; Files() lists what is left in it. The
 // shared-memory link reads its resource root once per process, so it is told to read it
-// again at both ends of the scope.
+// again at both ends of the scope. HOME goes to a second one: the client caches server
+// addresses by server name under it, and a cache shared with other tests' servers of the
+// same name would send a connect to them.
 class TempVctmp {
  public:
   TempVctmp() {
-    std::string root = (std::filesystem::temp_directory_path() / "vqe2eXXXXXX").string();
-    if (mkdtemp(root.data()) != nullptr) root_ = root;
+    root_ = MakeTemp();
+    home_ = MakeTemp();
     vars_.Set("VCTMP", root_.c_str());
+    vars_.Set("HOME", home_.c_str());
     vq::shm::testing::ResetResourceRootCache();
   }
   ~TempVctmp() {
     std::error_code ec;
-    if (!root_.empty()) std::filesystem::remove_all(root_, ec);
+    for (const std::string& dir : {root_, home_}) {
+      if (!dir.empty()) std::filesystem::remove_all(dir, ec);
+    }
     vq::shm::testing::ResetResourceRootCache();
   }
   TempVctmp(const TempVctmp&) = delete;
@@ -64,8 +69,13 @@ class TempVctmp {
   }
 
  private:
+  static std::string MakeTemp() {
+    std::string dir = (std::filesystem::temp_directory_path() / "vqe2eXXXXXX").string();
+    return mkdtemp(dir.data()) != nullptr ? dir : std::string();
+  }
   std::string root_;
-  vq::testing::ScopedEnvironment vars_{{"VCTMP"}};
+  std::string home_;
+  vq::testing::ScopedEnvironment vars_{{"VCTMP", "HOME"}};
 };
 
 // vqeng12 named `name`; Links() is the connection-string part that reaches it over `link`

@@ -1,9 +1,11 @@
 // The connection pool over the real communication stack against vqeng12, over shared
 // memory and TCP/IP: a disconnect parks the connection, a connect with the same string
 // takes it back with one short exchange (the server sees no second app-connect or
-// connect), other parameters get a connection of their own, the controller thread closes
-// a connection idle past its time-out, and a reuse that fails leaves no connection behind
-// on either side and connects afresh.
+// connect) and gives a changed character set back, other parameters get a connection of
+// their own, the controller thread closes a connection idle past its time-out, freeing
+// the environment closes the parked ones, and a park or reuse that fails leaves no
+// connection behind on either side (a failed reuse connects afresh). The server's request
+// log tells what it saw; a reference the test holds tells when the client let go.
 #include <gtest/gtest.h>
 
 #include <chrono>

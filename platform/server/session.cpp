@@ -213,7 +213,9 @@ void Session::on_app_connect(const std::string& body) {
   log("app-connect minor=" + std::to_string(agreed_.minor) +
       " packet=" + std::to_string(agreed_.packet_size) + " encryption=" +
       std::to_string(agreed_.encryption) + " compression=" + (agreed_.compression ? "1" : "0") +
-      " liveness=" + std::to_string(agreed_.liveness));
+      " liveness=" + std::to_string(agreed_.liveness) + " charset=" + req.charset +
+      " label=" + req.charset_label + " os-charset=" + req.os_charset +
+      " language=" + req.language);
   std::string pk(kShortHeaderBytes, '\0');
   pk[0] = static_cast<char>(kPktAppConnect);
   pk[1] = static_cast<char>(kStatusEndOfMessage);

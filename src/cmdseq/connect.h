@@ -22,6 +22,8 @@
 class c_conn_parms;
 class c_encrypt_level;
 class CharsetConverter;
+struct CharsetInfo;
+struct LanguageInfo;
 
 // Client connection-parameter slots this code reads that the option table leaves unnamed.
 constexpr int kCsSlotDatabaseSwitches = 4;
@@ -163,6 +165,23 @@ struct a_cs_appconnect_out {
   bool check_language;
 };
 
+// The client character set a connection asks for: Charset when it is given and not
+// "local"; otherwise the system's (`os`), by its label and, as the short name, its server
+// name ("cp936" for a GB18030 system without one, else the label). The texts are static
+// or the caller's.
+struct a_cs_client_charset {
+  const char* label;
+  const char* short_name;
+};
+a_cs_client_charset default_charset_if_unspecified(const char* charset, const CharsetInfo* os);
+// The language a connection asks for: Language when it is given and not "local", else the
+// two-letter code of the system's language (`os`).
+const char* i_cs_AppConnectLanguage(const char* language, const LanguageInfo* os);
+// Puts the packet's texts into `in` from Charset and Language (either may be null) and the
+// environment's system character set and language: the client character set's short name
+// and label, the language, and the system character set's label.
+void i_cs_SetAppConnectTexts(a_cs_appconnect_in& in, const a_cmdseq_env* env,
+                             const char* charset, const char* language);
 // Fills kAppConnectBytes bytes; false for an application type the server does not know.
 bool i_cs_FillAppConnect(const a_cs_appconnect_in& in, unsigned char* packet);
 // Reads a reply of `len` bytes (at least kAppConnectBytes); texts are bounded by their
@@ -170,8 +189,9 @@ bool i_cs_FillAppConnect(const a_cs_appconnect_in& in, unsigned char* packet);
 bool i_cs_ReadAppConnectReply(const unsigned char* reply, std::size_t len,
                               a_cs_appconnect_out* out);
 // Acts on the reply's status and languages (errors -88, -869, -832, -1145, -838; warnings
-// 114 to 117) and stores level, version and capabilities in the connection. 0, 5, or 4
-// when the connect must end.
+// 114 to 117) and stores level, version and capabilities in the connection. When the
+// server asks for the check, the languages differ unless both labels name the same known
+// language. 0, 5, or 4 when the connect must end.
 a_cmdseq_return i_cs_ApplyAppConnectReply(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
                                           const a_cs_appconnect_out& reply, bool charset_given,
                                           const char* charset, const char* language);

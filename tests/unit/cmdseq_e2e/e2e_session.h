@@ -13,6 +13,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -37,20 +38,26 @@ inline const char* LinkName(Link link) {
   return link == Link::kTcpIp ? "TcpIp" : "SharedMemory";
 }
 
-// A temporary directory made VCTMP for the scope; Files() lists what is left in it.
+// A temporary directory made VCTMP for the scope; Files() lists what is left in it. The
+// shared-memory link reads its resource root once per process, so it is told to read it
+// again at both ends of the scope. HOME goes to a second one: the client caches server
+// addresses by server name under it, and a cache shared with other tests' servers of the
+// same name would send a connect to them.
 class TempVctmp {
  public:
   TempVctmp() {
-    std::string root = (std::filesystem::temp_directory_path() / "vqe2eXXXXXX").string();
-    if (mkdtemp(root.data()) != nullptr) root_ = root;
+    root_ = MakeTemp();
+    home_ = MakeTemp();
     vars_.Set("VCTMP", root_.c_str());
-    // The stack reads VCTMP once per process; each test has a directory of its own.
+    vars_.Set("HOME", home_.c_str());
     vq::shm::testing::ResetResourceRootCache();
   }
   ~TempVctmp() {
-    vq::shm::testing::ResetResourceRootCache();
     std::error_code ec;
-    if (!root_.empty()) std::filesystem::remove_all(root_, ec);
+    for (const std::string& dir : {root_, home_}) {
+      if (!dir.empty()) std::filesystem::remove_all(dir, ec);
+    }
+    vq::shm::testing::ResetResourceRootCache();
   }
   TempVctmp(const TempVctmp&) = delete;
   TempVctmp& operator=(const TempVctmp&) = delete;
@@ -66,8 +73,13 @@ class TempVctmp {
   }
 
  private:
+  static std::string MakeTemp() {
+    std::string dir = (std::filesystem::temp_directory_path() / "vqe2eXXXXXX").string();
+    return mkdtemp(dir.data()) != nullptr ? dir : std::string();
+  }
   std::string root_;
-  vq::testing::ScopedEnvironment vars_{{"VCTMP"}};
+  std::string home_;
+  vq::testing::ScopedEnvironment vars_{{"VCTMP", "HOME"}};
 };
 
 // vqeng12 named `name`; Links() is the connection-string part that reaches it over `link`
@@ -90,6 +102,54 @@ class Server : public vq_test::VqengProcess {
 
  private:
   std::string name_;
+};
+
+// The server's request log (start the server with "-rl", path()): one line per event,
+// "<connection number> <what>", written as it happens.
+class RequestLog {
+ public:
+  explicit RequestLog(std::string path) : path_(std::move(path)) {}
+  const std::string& path() const { return path_; }
+
+  std::vector<std::string> Lines() const {
+    std::vector<std::string> lines;
+    std::ifstream in(path_);
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    return lines;
+  }
+  // Lines whose event (the text after the connection number) begins with `event`.
+  int Count(const std::string& event) const {
+    int n = 0;
+    for (const auto& l : Lines()) n += Event(l).compare(0, event.size(), event) == 0 ? 1 : 0;
+    return n;
+  }
+  // Connections that made their app-connect exchange and have not closed.
+  int OpenConnections() const {
+    std::set<std::string> open;
+    for (const auto& l : Lines()) {
+      const std::string number = l.substr(0, l.find(' '));
+      if (Event(l).compare(0, 12, "app-connect ") == 0) open.insert(number);
+      if (Event(l).compare(0, 8, "closed: ") == 0) open.erase(number);
+    }
+    return static_cast<int>(open.size());
+  }
+  // Waits until `done()` holds, polling every 20 ms for at most `limit`.
+  template <class Done>
+  static bool WaitFor(Done done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() >= end) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+  }
+
+ private:
+  static std::string Event(const std::string& line) {
+    const std::size_t space = line.find(' ');
+    return space == std::string::npos ? std::string() : line.substr(space + 1);
+  }
+  std::string path_;
 };
 
 // The client library started with one environment (as the ODBC layer makes it).

@@ -63,6 +63,7 @@ TEST(Session, AppConnectWhateverTheCuts) {
   EXPECT_EQ(reply[0].status & 0x01, 0x01);
   EXPECT_EQ(a.substr(178, 32), std::string(reinterpret_cast<const char*>(whole.random()), 32));
   EXPECT_TRUE(whole.logged("7 app-connect minor=15 packet=7300 encryption=0 compression=0"));
+  EXPECT_TRUE(whole.logged("charset=UTF-8 label= os-charset= language=en"));
 }
 
 TEST(Session, ConnectChecksTheEncipheredPassword) {

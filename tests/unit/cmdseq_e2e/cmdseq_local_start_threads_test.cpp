@@ -40,19 +40,6 @@ std::string UniqueName(const char* tag) {
 
 std::string Directory(const std::string& path) { return path.substr(0, path.rfind('/')); }
 
-std::vector<std::string> Lines(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<std::string> lines;
-  for (std::string l; std::getline(in, l);) lines.push_back(l);
-  return lines;
-}
-
-int CountContaining(const std::vector<std::string>& lines, const std::string& needle) {
-  return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
-    return l.find(needle) != std::string::npos;
-  }));
-}
-
 // What a descriptor of a process refers to ("pipe:[123]", a path, ...).
 std::string Target(const std::string& link) {
   char buf[4096];
@@ -66,14 +53,14 @@ class LocalStart : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(vctmp_.path().empty());
-    log_ = vctmp_.path() + "/requests.log";
-    vars_.Set("VQENG12_SWITCHES", "-shm -x tcpip(port=0) -rl " + log_);
+    vars_.Set("VQENG12_SWITCHES", "-shm -x tcpip(port=0) -rl " + log_.path());
   }
-  std::vector<std::string> Log() const { return Lines(log_); }
+  // The request log of the servers started here (all of one test write to it).
+  const vq_e2e::RequestLog& Log() const { return log_; }
 
   vq_e2e::TempVctmp vctmp_;
   vq::testing::ScopedEnvironment vars_;
-  std::string log_;
+  vq_e2e::RequestLog log_{vctmp_.path() + "/requests.log"};
 };
 
 // The StartLine names the server program; the started server serves the connect and its
@@ -289,7 +276,7 @@ void RecordedSleep(unsigned ms) {
 
 TEST_F(LocalStart, StillStartingIsAskedAgainAfterGrowingPauses) {
   vq_e2e::Server server(UniqueName("lw"));
-  ASSERT_TRUE(server.Start({"--starting=1200", "-rl", log_}));
+  ASSERT_TRUE(server.Start({"--starting=1200", "-rl", log_.path()}));
   Client client;
   ASSERT_TRUE(client.ok());
   g_pauses.clear();
@@ -304,8 +291,7 @@ TEST_F(LocalStart, StillStartingIsAskedAgainAfterGrowingPauses) {
   i_cs_SetConnectSleep(nullptr);
   ASSERT_EQ(r, CMDSEQ_OK) << sqlcode;
   EXPECT_GE(took, std::chrono::milliseconds(1100));
-  const std::vector<std::string> log = Log();
-  const int refused = CountContaining(log, "connect refused -77");
+  const int refused = Log().Count("connect refused -77");
   EXPECT_GE(refused, 1);
   EXPECT_LT(refused, 10);
   std::vector<unsigned> pauses;
@@ -343,10 +329,9 @@ TEST_F(LocalStart, AServerStartedByTheConnectIsWaitedForWhileItStarts) {
             CMDSEQ_OK)
       << sqlcode;
   EXPECT_EQ(client.Exec(conn, "SELECT 1", &sqlcode), CMDSEQ_OK) << sqlcode;
-  const std::vector<std::string> log = Log();
-  EXPECT_EQ(CountContaining(log, "ready on port"), 1);  // one server was started
-  EXPECT_EQ(CountContaining(log, "shutdown"), 0);
-  EXPECT_GE(CountContaining(log, "connect refused -77"), 1);
+  EXPECT_EQ(Log().Count("server " + name + " ready"), 1);  // one server was started
+  EXPECT_EQ(Log().Count("shutdown"), 0);
+  EXPECT_GE(Log().Count("connect refused -77"), 1);
   EXPECT_EQ(servers.Pids().size(), 1u);
   EXPECT_EQ(client.Disconnect(conn, &sqlcode), CMDSEQ_OK) << sqlcode;
 }
@@ -369,10 +354,9 @@ TEST_F(LocalStart, AServerStartedForARefusedConnectIsShutDown) {
   EXPECT_EQ(conn, nullptr);
   EXPECT_TRUE(client.StartedServer());
   EXPECT_TRUE(servers.WaitGone(15000));
-  const std::vector<std::string> log = Log();
-  EXPECT_EQ(CountContaining(log, "shutdown 0"), 1);
-  EXPECT_EQ(CountContaining(log, "shutdown refused"), 0);
-  EXPECT_EQ(CountContaining(log, "0 server stopped"), 1);
+  EXPECT_EQ(Log().Count("shutdown 0"), 1);
+  EXPECT_EQ(Log().Count("shutdown refused"), 0);
+  EXPECT_EQ(Log().Count("server stopped"), 1);
 }
 
 // --- Control operations ------------------------------------------------------------------
@@ -385,7 +369,7 @@ class Control : public LocalStart {
     name_ = UniqueName("lc");
     dbf_ = vctmp_.path() + "/" + name_ + "db.db";
     server_ = std::make_unique<vq_e2e::Server>(name_);
-    ASSERT_TRUE(server_->Start({dbf_, "-rl", log_}));
+    ASSERT_TRUE(server_->Start({dbf_, "-rl", log_.path()}));
     client_ = std::make_unique<Client>();
     ASSERT_TRUE(client_->ok());
     CmdSeqInitErrorParam(client_->env(), &err_, 0);
@@ -450,7 +434,7 @@ TEST_F(Control, EngineConnectAndFindEngine) {
     EXPECT_EQ(CmdSeqFindEngine(&err_, &rec), c.find);
     EXPECT_EQ(Code(), c.find_code);
   }
-  EXPECT_EQ(CountContaining(Log(), " find"), 1);
+  EXPECT_EQ(Log().Count("find"), 1);
 }
 
 // Stopping the database makes connects fail until it is started again; the connect road
@@ -494,12 +478,15 @@ TEST_F(Control, StopAndStartTheDatabase) {
   EXPECT_EQ(client_->Disconnect(again, &sqlcode), CMDSEQ_OK) << sqlcode;
   EXPECT_EQ(client_->Disconnect(conn, &sqlcode), CMDSEQ_OK) << sqlcode;
 
-  const std::vector<std::string> log = Log();
-  EXPECT_EQ(CountContaining(log, "stop-database " + dbn_()), 3);
+  EXPECT_EQ(Log().Count("stop-database " + dbn_()), 3);
   // Both stops named our connection's server, so they went over that connection.
-  EXPECT_EQ(CountContaining(log, std::to_string(conn_handle) + " stop-database"), 2);
-  EXPECT_EQ(CountContaining(log, "start-database"), 2);
-  EXPECT_EQ(CountContaining(log, "connect refused -76"), 2);
+  const std::string ours = std::to_string(conn_handle) + " stop-database";
+  const std::vector<std::string> lines = Log().Lines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [&](const std::string& l) { return l.rfind(ours, 0) == 0; }),
+            2);
+  EXPECT_EQ(Log().Count("start-database"), 2);
+  EXPECT_EQ(Log().Count("connect refused -76"), 2);
 }
 
 // A tool shuts the server down; afterwards it is not found. CmdSeqStartEngine starts a
@@ -508,12 +495,8 @@ TEST_F(Control, StopEngineAndStartEngine) {
   c_conn_parms parms;
   a_cmdseq_engine_ctl stop = Record(&parms, "ServerName=" + name_);
   EXPECT_EQ(CmdSeqStopEngine(nullptr, &err_, &stop), CMDSEQ_OK) << Code();
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-  while (CountContaining(Log(), "0 server stopped") == 0 &&
-         std::chrono::steady_clock::now() < until) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  EXPECT_EQ(CountContaining(Log(), "0 server stopped"), 1);
+  EXPECT_TRUE(vq_e2e::RequestLog::WaitFor([&] { return Log().Count("server stopped") == 1; },
+                                           std::chrono::seconds(15)));
   Reset();
   a_cmdseq_engine_ctl find{};
   find.env = client_->env();

@@ -10,6 +10,7 @@
 // test's VCTMP, TCP/IP on a free loopback port) and are ended by process id when a test
 // ends.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -73,6 +74,16 @@ TEST_F(LocalStart, StartLineStartsAServerThatKeepsNoneOfOurDescriptors) {
   const int leak_fd = open(leak_file.c_str(), O_CREAT | O_RDWR, 0600);
   ASSERT_GE(leak_fd, 0);
 
+  // Nor our signal state: this thread blocks SIGUSR2 and the process ignores SIGHUP
+  // while the connect starts the server.
+  sigset_t usr2, old_mask;
+  sigemptyset(&usr2);
+  sigaddset(&usr2, SIGUSR2);
+  ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &usr2, &old_mask), 0);
+  struct sigaction ignore {}, old_hup {};
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(sigaction(SIGHUP, &ignore, &old_hup), 0);
+
   const std::string name = UniqueName("ls");
   StartedServers servers(name);
   Client client;
@@ -80,11 +91,12 @@ TEST_F(LocalStart, StartLineStartsAServerThatKeepsNoneOfOurDescriptors) {
   client.AllowStarts();
   a_cmdseq_conn* conn = nullptr;
   int sqlcode = 0;
-  ASSERT_EQ(client.Connect("UID=dba;PWD=sql;ServerName=" + name + ";StartLine='" +
-                               std::string(VQENG12_PATH) + "'",
-                           &conn, &sqlcode),
-            CMDSEQ_OK)
-      << sqlcode;
+  const a_cmdseq_return started = client.Connect(
+      "UID=dba;PWD=sql;ServerName=" + name + ";StartLine='" + std::string(VQENG12_PATH) + "'",
+      &conn, &sqlcode);
+  sigaction(SIGHUP, &old_hup, nullptr);
+  pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+  ASSERT_EQ(started, CMDSEQ_OK) << sqlcode;
   ASSERT_NE(conn, nullptr);
   EXPECT_TRUE(client.StartedServer());
   EXPECT_EQ(client.Exec(conn, "CREATE TABLE started(a INTEGER)", &sqlcode), CMDSEQ_OK) << sqlcode;
@@ -123,6 +135,18 @@ TEST_F(LocalStart, StartLineStartsAServerThatKeepsNoneOfOurDescriptors) {
   }
   EXPECT_FALSE(ec) << ec.message();
   EXPECT_GE(seen, 3);
+  {
+    // Signal sets in /proc/<pid>/status are hexadecimal masks, bit n-1 for signal n.
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    unsigned long long blocked = ~0ull, ignored = ~0ull;
+    while (std::getline(status, line)) {
+      if (line.rfind("SigBlk:", 0) == 0) blocked = std::stoull(line.substr(7), nullptr, 16);
+      if (line.rfind("SigIgn:", 0) == 0) ignored = std::stoull(line.substr(7), nullptr, 16);
+    }
+    EXPECT_EQ(blocked & (1ull << (SIGUSR2 - 1)), 0u) << std::hex << blocked;
+    EXPECT_EQ(ignored & (1ull << (SIGHUP - 1)), 0u) << std::hex << ignored;
+  }
 
   // AutoStop is on by default: the server was started with -ga and stops once the last
   // connection has gone.

@@ -572,7 +572,7 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
 
   const std::string uid = kv.count("UID") ? kv["UID"] : std::string();
   std::string line = "connect UID=" + uid;
-  for (const char* k : {"DBN", "DBF", "ENG", "CON", "APP"})
+  for (const char* k : {"DBN", "DBF", "ENG", "CON", "APP", "NODETYPE"})
     if (kv.count(k)) line += std::string(" ") + k + "=" + kv[k];
   line += kv.count("PWD") ? (plain_pwd ? " PWD=plain" : " PWD=enciphered") : " PWD=none";
   log(line);

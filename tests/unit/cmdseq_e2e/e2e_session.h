@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -16,8 +18,10 @@
 #include "cmdseq/cmdseq_env.h"
 #include "cmdseq/connect.h"
 #include "cmdseq/error_info.h"
+#include "cmdseq/statement.h"
 #include "config/conn_parms.h"
 #include "scoped_environment.h"
+#include "streams/shm/resource_tree.h"
 #include "vqeng_process.h"
 
 namespace vq_e2e {
@@ -29,15 +33,20 @@ inline const char* LinkName(Link link) {
   return link == Link::kTcpIp ? "TcpIp" : "SharedMemory";
 }
 
-// A temporary directory made VCTMP for the scope; Files() lists what is left in it.
+// A temporary directory made VCTMP for the scope; Files() lists what is left in it. The
+// shared-memory link takes its resource root from VCTMP once per process and keeps it, so
+// the cached root is forgotten on the way in and out: a second test in the same program
+// would otherwise look for its servers under the first test's directory.
 class TempVctmp {
  public:
   TempVctmp() {
     std::string root = (std::filesystem::temp_directory_path() / "vqe2eXXXXXX").string();
     if (mkdtemp(root.data()) != nullptr) root_ = root;
     vars_.Set("VCTMP", root_.c_str());
+    vq::shm::testing::ResetResourceRootCache();
   }
   ~TempVctmp() {
+    vq::shm::testing::ResetResourceRootCache();
     std::error_code ec;
     if (!root_.empty()) std::filesystem::remove_all(root_, ec);
   }
@@ -58,6 +67,14 @@ class TempVctmp {
   std::string root_;
   vq::testing::ScopedEnvironment vars_{{"VCTMP"}};
 };
+
+// The lines of a text file (a server's request log), empty when it cannot be read.
+inline std::vector<std::string> FileLines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
 
 // vqeng12 named `name`; Links() is the connection-string part that reaches it over `link`
 // (broadcast off for TCP/IP).
@@ -106,12 +123,30 @@ class Client {
     *conn = nullptr;
     c_conn_parms parms;
     if (parms.init(connect_string.c_str(), false) != 0) return CMDSEQ_ERROR;
+    return Connect(&parms, conn, sqlcode);
+  }
+  // The same with the caller's parameters, which the connect may rewrite (a redirection).
+  a_cmdseq_return Connect(c_conn_parms* parms, a_cmdseq_conn** conn, int* sqlcode = nullptr) {
+    *conn = nullptr;
     a_cmdseq_error_info err;
     CmdSeqInitErrorParam(&env_, &err, 0);
     a_cmdseq_strconn_param param{};
-    param.parms = &parms;
+    param.parms = parms;
     param.env = &env_;
     const a_cmdseq_return r = CmdSeqStringConnect(conn, &err, &param);
+    if (sqlcode != nullptr) *sqlcode = err.sqlcode;
+    CmdSeqFiniErrorParam(&err);
+    return r;
+  }
+  // Runs `sql` once on `conn`; the SQL code of the error block when it fails.
+  a_cmdseq_return ExecImmediate(a_cmdseq_conn* conn, const std::string& sql,
+                                int* sqlcode = nullptr) {
+    a_cmdseq_error_info err;
+    CmdSeqInitErrorParam(&env_, &err, 0);
+    a_cmdseq_exec_imm_param imm;
+    imm.text = sql.c_str();
+    imm.text_len = static_cast<std::uint32_t>(sql.size());
+    const a_cmdseq_return r = CmdSeqExecuteImm(conn, &err, &imm);
     if (sqlcode != nullptr) *sqlcode = err.sqlcode;
     CmdSeqFiniErrorParam(&err);
     return r;

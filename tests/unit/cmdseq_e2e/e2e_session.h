@@ -133,10 +133,18 @@ class Client {
     a_cmdseq_strconn_param param{};
     param.parms = parms;
     param.env = &env_;
+    param.forced_level = forced_level_;
+    param.forced_first_word = forced_first_word_;
     const a_cmdseq_return r = CmdSeqStringConnect(conn, &err, &param);
     if (sqlcode != nullptr) *sqlcode = err.sqlcode;
     CmdSeqFiniErrorParam(&err);
     return r;
+  }
+  // Later connects ask for protocol `level` (1..15) with `first_word` as the app-connect
+  // packet's first word; 0 asks for the client's own level.
+  void ForceLevel(std::uint16_t level, std::uint16_t first_word) {
+    forced_level_ = level;
+    forced_first_word_ = first_word;
   }
   // Runs `sql` once on `conn`; the SQL code of the error block when it fails.
   a_cmdseq_return ExecImmediate(a_cmdseq_conn* conn, const std::string& sql,
@@ -165,6 +173,8 @@ class Client {
   a_cmdseq_env env_;
   bool started_ = false;
   bool allocated_ = false;
+  std::uint16_t forced_level_ = 0;
+  std::uint16_t forced_first_word_ = 0;
 };
 
 }  // namespace vq_e2e

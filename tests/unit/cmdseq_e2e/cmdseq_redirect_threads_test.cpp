@@ -1,7 +1,8 @@
 // Redirection end to end: vqeng12 "first" answers the database connect with a
 // redirection to vqeng12 "second"; the client drops the first connection, rewrites its
 // parameters from the entry, connects to the second server and runs a statement there.
-// A second redirection, from the server reached through the first one, is not followed.
+// A second redirection, from the server reached through the first one, is not followed,
+// and an entry that leads to no server ends the connect with "server not found".
 //
 // What the client keeps of its own parameters across the hop: ServerName becomes the
 // entry's name; DatabaseName, CommLinks and Host become the entry's values (unset when
@@ -216,6 +217,35 @@ TEST_P(CmdSeqRedirectEndToEnd, SecondRedirectionIsNotFollowed) {
   EXPECT_EQ(LinesWith(log2, "connect redirected to third").size(), 1u);
   // The client never asked the third server.
   EXPECT_TRUE(LinesWith(log3, " connect UID=").empty()) << LogText(log3);
+}
+
+TEST_P(CmdSeqRedirectEndToEnd, AnEntryThatLeadsNowhereEndsWithServerNotFound) {
+  const Route route = GetParam().route;
+  vq_e2e::TempVctmp vctmp;
+  ASSERT_FALSE(vctmp.path().empty());
+  Files files(vctmp);
+  const std::string log1 = files.Path("first.log");
+
+  // The entry names a server that has stopped: its port and its shared-memory name lead
+  // nowhere now.
+  vq_e2e::Server gone("gone");
+  ASSERT_TRUE(gone.Start());
+  const std::string entry = EntryParameters(route, gone, "gonedb");
+  gone.Stop();
+  vq_e2e::Server first("first");
+  ASSERT_TRUE(first.Start(
+      {"-rl", log1,
+       "--fault-script=" + files.Write("first.rules", "connect redirect gone " + entry)}));
+
+  vq_e2e::Client client;
+  ASSERT_TRUE(client.ok());
+  a_cmdseq_conn* conn = nullptr;
+  int sqlcode = 0;
+  EXPECT_EQ(client.Connect("UID=dba;PWD=sql;" + first.Links(FirstLink(route)), &conn, &sqlcode),
+            CMDSEQ_COMM_FAILURE);
+  EXPECT_EQ(sqlcode, -100) << LogText(log1);
+  EXPECT_EQ(conn, nullptr);
+  EXPECT_EQ(LinesWith(log1, "connect redirected to gone").size(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Routes, CmdSeqRedirectEndToEnd, testing::ValuesIn(kRoutes),

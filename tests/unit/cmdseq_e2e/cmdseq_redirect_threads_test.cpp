@@ -33,17 +33,23 @@ enum class Route {
 struct RouteCase {
   const char* name;
   Route route;
+  bool long_entry;  // the entry's parameters outgrow a short item (a long item 107)
 };
 
 const RouteCase kRoutes[] = {
-    {"SharedMemory", Route::kSharedMemory},
-    {"CommLinks", Route::kCommLinks},
-    {"Host", Route::kHost},
+    {"SharedMemory", Route::kSharedMemory, false},
+    {"CommLinks", Route::kCommLinks, false},
+    {"Host", Route::kHost, false},
+    {"LongEntry", Route::kCommLinks, true},
 };
 
-// The connection parameters a redirection entry names for `server`.
-std::string EntryParameters(Route route, const vq_e2e::Server& server, const std::string& dbn) {
-  std::string p = "DBN=" + dbn;
+// The connection parameters a redirection entry names for `server`. A long entry carries
+// an AppInfo of 400 characters besides, which the client takes nothing from.
+std::string EntryParameters(const RouteCase& c, const vq_e2e::Server& server,
+                            const std::string& dbn) {
+  const Route route = c.route;
+  std::string p =
+      c.long_entry ? "AppInfo=" + std::string(400, 'x') + ";DBN=" + dbn : "DBN=" + dbn;
   if (route == Route::kCommLinks) {
     p += ";CommLinks=tcpip(host=127.0.0.1;port=" + std::to_string(server.port()) +
          ";DoBroadcast=NONE)";
@@ -108,7 +114,7 @@ TEST_P(CmdSeqRedirectEndToEnd, FollowsOneHopAndRunsAStatementThere) {
 
   vq_e2e::Server second("second");
   ASSERT_TRUE(second.Start({"-rl", log2}));
-  const std::string entry = EntryParameters(route, second, "seconddb");
+  const std::string entry = EntryParameters(GetParam(), second, "seconddb");
   const std::string script = files.Write("first.rules", "connect redirect second " + entry);
   vq_e2e::Server first("first");
   ASSERT_TRUE(first.Start({"-rl", log1, "--fault-script=" + script}));
@@ -159,9 +165,17 @@ TEST_P(CmdSeqRedirectEndToEnd, FollowsOneHopAndRunsAStatementThere) {
             route == Route::kSharedMemory ? 1u : 0u)
       << LogText(log2);
 
-  // The client's log names the entry it followed.
-  EXPECT_EQ(LinesWith(client_log, "Connection parameter second: " + entry).size(), 1u)
-      << LogText(client_log);
+  // The client's log names the entry it followed (a log line holds at most 256
+  // characters of a message, so a long entry shows only its start).
+  const std::string followed = "Connection parameter second: ";
+  const auto named = LinesWith(client_log, followed);
+  ASSERT_EQ(named.size(), 1u) << LogText(client_log);
+  const std::string shown = named[0].substr(named[0].find(followed) + followed.size());
+  EXPECT_FALSE(shown.empty());
+  EXPECT_EQ(entry.compare(0, shown.size(), shown), 0) << shown;
+  if (!GetParam().long_entry) {
+    EXPECT_EQ(shown, entry);
+  }
 
   // The caller's parameters keep the rewrite.
   EXPECT_EQ(Slot(parms, kSlotServerName), "second");
@@ -195,14 +209,14 @@ TEST_P(CmdSeqRedirectEndToEnd, SecondRedirectionIsNotFollowed) {
   ASSERT_TRUE(second.Start(
       {"-rl", log2,
        "--fault-script=" +
-           files.Write("second.rules",
-                       "connect redirect third " + EntryParameters(route, third, "thirddb"))}));
+           files.Write("second.rules", "connect redirect third " +
+                                           EntryParameters(GetParam(), third, "thirddb"))}));
   vq_e2e::Server first("first");
   ASSERT_TRUE(first.Start(
       {"-rl", log1,
        "--fault-script=" +
            files.Write("first.rules", "connect redirect second " +
-                                          EntryParameters(route, second, "seconddb"))}));
+                                          EntryParameters(GetParam(), second, "seconddb"))}));
 
   vq_e2e::Client client;
   ASSERT_TRUE(client.ok());
@@ -230,7 +244,7 @@ TEST_P(CmdSeqRedirectEndToEnd, AnEntryThatLeadsNowhereEndsWithServerNotFound) {
   // nowhere now.
   vq_e2e::Server gone("gone");
   ASSERT_TRUE(gone.Start());
-  const std::string entry = EntryParameters(route, gone, "gonedb");
+  const std::string entry = EntryParameters(GetParam(), gone, "gonedb");
   gone.Stop();
   vq_e2e::Server first("first");
   ASSERT_TRUE(first.Start(

@@ -257,8 +257,10 @@ a_cmdseq_return i_cs_Connect(a_cmdseq_conn** out, a_cmdseq_error_info* err,
   }
   const bool started_here = param->server_started != 0;
   if (CmdSeqCheckDebug(attrib) != 0) {
+    // The heading, then the text on a line of its own: a message line holds 256
+    // characters, which the application information often outgrows.
     char* app = i_cs_BuildAppInfo(conn, parms->getString(kCsSlotAppInfo));
-    CmdSeqPrtMsgId(attrib, 9490, app != nullptr ? app : "");
+    CmdSeqPrtMsgId(attrib, 9490);
     if (app != nullptr) CmdSeqPrtString(attrib, app);
     ut_free(app);
   }

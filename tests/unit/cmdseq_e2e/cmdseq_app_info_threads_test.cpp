@@ -185,8 +185,13 @@ TEST_P(CmdSeqAppInfoEndToEnd, EveryFieldNamesThisProcess) {
   ASSERT_TRUE(server.Start({"-rl", log}));
   vq_e2e::Client client;
   ASSERT_TRUE(client.ok());
+  const std::string client_log = vctmp.path() + "/client.log";
   c_conn_parms parms;
-  ASSERT_EQ(parms.init(("UID=dba;PWD=sql;" + server.Links(GetParam())).c_str(), false), 0);
+  ASSERT_EQ(
+      parms.init(
+          ("UID=dba;PWD=sql;LogFile=" + client_log + ";" + server.Links(GetParam())).c_str(),
+          false),
+      0);
   parms.setString(kCsSlotAppInfo, "report=monthly;owner=o'hara");
   const ConnectOutcome c = ConnectOnAThread(client, &parms);
   ASSERT_EQ(c.result, CMDSEQ_OK) << c.sqlcode;
@@ -221,6 +226,19 @@ TEST_P(CmdSeqAppInfoEndToEnd, EveryFieldNamesThisProcess) {
   EXPECT_EQ(Value(app, "APPINFO"), "report=monthly;owner=o'hara");
   // The password stays out of the log.
   EXPECT_EQ(line.find("sql"), std::string::npos);
+
+  // The client's own log shows the same text whole, on the line after its heading.
+  const std::vector<std::string> logged = vq_e2e::FileLines(client_log);
+  const auto heading = std::find_if(logged.begin(), logged.end(), [](const std::string& l) {
+    return l.size() >= 24 && l.compare(l.size() - 24, 24, "Application information:") == 0;
+  });
+  ASSERT_NE(heading, logged.end());
+  ASSERT_NE(heading + 1, logged.end());
+  Pairs in_log;
+  const std::size_t text_at = (heading + 1)->find(' ');  // after the time
+  ASSERT_NE(text_at, std::string::npos);
+  ASSERT_TRUE(ParsePairs((heading + 1)->substr(text_at + 1), &in_log)) << *(heading + 1);
+  EXPECT_EQ(in_log, app);
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, CmdSeqAppInfoEndToEnd,

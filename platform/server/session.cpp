@@ -582,7 +582,7 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
 
   const std::string uid = kv.count("UID") ? kv["UID"] : std::string();
   std::string line = "connect UID=" + uid;
-  for (const char* k : {"DBN", "DBF", "ENG", "CON", "APP"})
+  for (const char* k : {"DBN", "DBF", "ENG", "CON", "APP", "NODETYPE"})
     if (kv.count(k)) line += std::string(" ") + k + "=" + kv[k];
   line += kv.count("PWD") ? (plain_pwd ? " PWD=plain" : " PWD=enciphered") : " PWD=none";
   log(line);
@@ -590,7 +590,9 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
   const auto user = find_user(uid);
   if (ok && redirect_) {
     // Sent elsewhere: the list of servers to try (one here), ended by an empty
-    // item, then the status and information items; this connection ends.
+    // item, then the status and information items. The client drops this
+    // connection once it has read the list; closing it from here could end the
+    // stream before the client has taken the reply, which it would then never see.
     if (agreed_.minor >= 15) {
       for (auto* m : {&kv, &sk})
         for (auto& e : *m) std::fill(e.second.begin(), e.second.end(), '\0');
@@ -600,7 +602,6 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
       write_status(w, nullptr);
       write_info(w, {{19, 0}, {24, 0}});
       log("connect redirected to " + redirect_->first);
-      close_after_reply_ = "client redirected to " + redirect_->first;
       return true;
     }
     log("connect: no redirection below protocol level 15");

@@ -149,7 +149,11 @@ void i_cs_ApplyFetchSettings(a_cmdseq_conn* conn, c_conn_parms* parms,
   if (lazy != nullptr && ParseYesNo(lazy, &yes, true)) {
     conn->close_mode = static_cast<std::uint8_t>(yes != 0 ? 2 : 0);
   }
-  CmdSeqPrtMsgId(attrib, 9521);
+  // The message names the setting: it must be given, or the formatter reads an argument
+  // that was never passed.
+  char mode[4];
+  ut_snprintf(mode, sizeof mode, "%u", static_cast<unsigned>(conn->close_mode));
+  CmdSeqPrtMsgId(attrib, 9521, mode);
 }
 
 a_cmdseq_return i_cs_StartEngine(c_conn_parms* parms, a_cmdseq_env* env, a_cmdseq_error_info* err,
@@ -300,8 +304,10 @@ a_cmdseq_return i_cs_Connect(a_cmdseq_conn** out, a_cmdseq_error_info* err,
   }
   const bool started_here = param->server_started != 0;
   if (CmdSeqCheckDebug(attrib) != 0) {
+    // The heading, then the text on a line of its own: a message line holds 256
+    // characters, which the application information often outgrows.
     char* app = i_cs_BuildAppInfo(conn, parms->getString(kCsSlotAppInfo));
-    CmdSeqPrtMsgId(attrib, 9490, app != nullptr ? app : "");
+    CmdSeqPrtMsgId(attrib, 9490);
     if (app != nullptr) CmdSeqPrtString(attrib, app);
     ut_free(app);
   }

@@ -11,6 +11,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -82,6 +83,14 @@ class TempVctmp {
   vq::testing::ScopedEnvironment vars_{{"VCTMP", "HOME"}};
 };
 
+// The lines of a text file (a request log, a client's log), empty when it cannot be read.
+inline std::vector<std::string> FileLines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
 // vqeng12 named `name`; Links() is the connection-string part that reaches it over `link`
 // (broadcast off for TCP/IP).
 class Server : public vq_test::VqengProcess {
@@ -111,12 +120,7 @@ class RequestLog {
   explicit RequestLog(std::string path) : path_(std::move(path)) {}
   const std::string& path() const { return path_; }
 
-  std::vector<std::string> Lines() const {
-    std::vector<std::string> lines;
-    std::ifstream in(path_);
-    for (std::string l; std::getline(in, l);) lines.push_back(l);
-    return lines;
-  }
+  std::vector<std::string> Lines() const { return FileLines(path_); }
   // Lines whose event (the text after the connection number) begins with `event`.
   int Count(const std::string& event) const {
     int n = 0;
@@ -180,20 +184,33 @@ class Client {
   a_cmdseq_return Connect(const std::string& connect_string, a_cmdseq_conn** conn,
                           int* sqlcode = nullptr) {
     *conn = nullptr;
-    started_server_ = false;
     c_conn_parms parms;
     if (parms.init(connect_string.c_str(), false) != 0) return CMDSEQ_ERROR;
+    return Connect(&parms, conn, sqlcode);
+  }
+  // The same with the caller's parameters, which the connect may rewrite (a redirection).
+  a_cmdseq_return Connect(c_conn_parms* parms, a_cmdseq_conn** conn, int* sqlcode = nullptr) {
+    *conn = nullptr;
+    started_server_ = false;
     a_cmdseq_error_info err;
     CmdSeqInitErrorParam(&env_, &err, 0);
     a_cmdseq_strconn_param param{};
-    param.parms = &parms;
+    param.parms = parms;
     param.env = &env_;
     param.allow_server_start = param.allow_database_start = allow_starts_ ? 1 : 0;
+    param.forced_level = forced_level_;
+    param.forced_first_word = forced_first_word_;
     const a_cmdseq_return r = CmdSeqStringConnect(conn, &err, &param);
     started_server_ = param.server_started != 0;
     if (sqlcode != nullptr) *sqlcode = err.sqlcode;
     CmdSeqFiniErrorParam(&err);
     return r;
+  }
+  // Later connects ask for protocol `level` (1..15) with `first_word` as the app-connect
+  // packet's first word; 0 asks for the client's own level.
+  void ForceLevel(std::uint16_t level, std::uint16_t first_word) {
+    forced_level_ = level;
+    forced_first_word_ = first_word;
   }
   // Runs one statement on `conn`; the SQL code of the error block when it fails.
   a_cmdseq_return Exec(a_cmdseq_conn* conn, const std::string& sql, int* sqlcode = nullptr) {
@@ -222,6 +239,8 @@ class Client {
   bool started_ = false;
   bool allocated_ = false;
   bool allow_starts_ = false;
+  std::uint16_t forced_level_ = 0;
+  std::uint16_t forced_first_word_ = 0;
   bool started_server_ = false;
 };
 

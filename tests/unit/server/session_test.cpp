@@ -89,6 +89,17 @@ TEST(Session, ConnectChecksTheEncipheredPassword) {
   for (const auto& l : h.log()) EXPECT_EQ(l.find("sql"), std::string::npos) << l;
 }
 
+// The log shows the node type a client asked for, after the other keys.
+TEST(Session, ConnectLogNamesTheNodeType) {
+  SessionHarness h;
+  h.app_connect();
+  std::string body = item(16, "UID=dba;DBN=demo;ENG=demo;NODETYPE=PRIMARY");
+  body += item(133, u32le(0));
+  body += item(20, encipher("PWD=sql", h.random()));
+  ASSERT_EQ(codes(h.request(body)), (std::vector<int>{133, 66, 67, 67, 0}));
+  EXPECT_TRUE(h.logged("connect UID=dba DBN=demo ENG=demo NODETYPE=PRIMARY PWD=enciphered"));
+}
+
 TEST(Session, RefusedConnectsCarryTheirInformationItems) {
   struct Case {
     const char* name;

@@ -314,11 +314,12 @@ void Session::handle_message(const Bodies& bodies) {
     log("reply dropped after an attention");
     return;  // run() sends the acknowledgement instead
   }
-  if (w.empty() && state_ == State::Connected && close_after_reply_.empty() &&
-      extra_replies_.empty()) {
-    return;  // queued items only (time zone, drops, aligns): they get no reply
-  }
-  if (send_reply(w))
+  // Queued items (time zone, drops, aligns) get no reply: a message of nothing else
+  // gets none, and one that also holds a prefetch gets the prefetch's reply alone.
+  const bool no_reply =
+      w.empty() && state_ == State::Connected && close_after_reply_.empty();
+  if (no_reply && extra_replies_.empty()) return;
+  if (no_reply || send_reply(w))
     for (auto& extra : extra_replies_) send_packets(extra->finish());
   extra_replies_.clear();
   if (!close_after_reply_.empty() && !closed_) close(close_after_reply_);
@@ -1213,6 +1214,7 @@ bool Session::on_fetch(const Item& item, ItemWriter& w) {
   } else {
     write_status(w, nullptr);
   }
+  c.sent = c.pos;
   write_info(w, {{5, static_cast<std::uint32_t>(c.pos)}, {1, written}, {kInfoFlagsSlot, 0}});
   return true;
 }
@@ -1227,12 +1229,16 @@ bool Session::on_prefetch(const Item& item) {
   std::uint16_t rows = load_le16(item.payload + 10);
   if (limit != 0xFFFF && limit < rows) rows = limit;
   log("prefetch " + std::to_string(handle) + " rows=" + std::to_string(rows));
-  // The rows after the current one, in a reply message of their own; the cursor
-  // stays where it is until the client aligns it.
+  // The rows after those the client already holds, in a reply message of their own;
+  // the cursor stays where it is until the client aligns it.
   auto w = std::make_unique<ItemWriter>(agreed_.packet_size, agreed_.minor > 9);
   const auto it = cursors_.find(handle);
   RowsEnd end;
-  if (it != cursors_.end()) write_rows(*w, it->second, it->second.pos + 1, rows, &end);
+  if (it != cursors_.end()) {
+    Cursor& c = it->second;
+    const std::int64_t from = std::max(c.sent, c.pos) + 1;
+    c.sent = from - 1 + write_rows(*w, c, from, rows, &end);
+  }
   const bool at_end = end.code == 100;
   w->put_empty(kItemEnd);
   if (it == cursors_.end()) {

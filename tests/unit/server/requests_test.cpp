@@ -219,6 +219,54 @@ TEST_F(Requests, FetchCountsAndPositions) {
   }
 }
 
+// A client keeps the rows of a prefetch and adds the next prefetch's rows behind them, and
+// reports the rows it used with an align: each prefetch goes on after the rows already
+// sent, a fetch starts the count again from where it lands, and a message that holds only
+// queued items and a prefetch is answered by the prefetch's reply alone.
+TEST_F(Requests, PrefetchesGoOnAfterTheRowsAlreadySent) {
+  exec("CREATE TABLE p20(n INTEGER)");
+  for (int i = 1; i <= 20; ++i) exec("INSERT INTO p20 VALUES(" + std::to_string(i) + ")");
+  const std::uint32_t cursor = open("SELECT n FROM p20 ORDER BY n");
+  ASSERT_NE(cursor, 0u);
+  auto prefetch = [&](unsigned rows) {
+    return item(36, u32le(cursor) + u32le(100000) + u16le(0xFFFF) + u16le(rows) + u16le(1) +
+                        u16le(0));
+  };
+  auto align = [&](unsigned delta) { return item(37, u32le(cursor) + u16le(delta)); };
+  auto values = [](const std::vector<ReplyItem>& r) {
+    std::vector<std::uint32_t> got;
+    for (const auto& it : r)
+      if (it.code == 112) got.push_back(rd32(it.payload));
+    return got;
+  };
+  auto messages = [&] {
+    int ends = 0;
+    for (const auto& p : h_.last_packets()) ends += (p.status & 0x01) != 0;
+    return ends;
+  };
+  struct Step {
+    const char* name;
+    std::string request;
+    std::vector<std::uint32_t> values;
+    int messages;
+  };
+  const Step steps[] = {
+      {"the first rows", prefetch(4), {1, 2, 3, 4}, 1},
+      {"two used, four more", align(2) + prefetch(4), {5, 6, 7, 8}, 1},
+      {"a fetch lands on row 4", fetch(cursor, 2, 1), {4}, 1},
+      {"and the prefetch after it", prefetch(2), {5, 6}, 1},
+      {"a fetch with its prefetch", fetch(cursor, 3, 1) + prefetch(3), {7, 8, 9, 10}, 2},
+      {"to the end", align(3) + prefetch(20), {11, 12, 13, 14, 15, 16, 17, 18, 19, 20}, 1},
+      {"past the end", prefetch(5), {}, 1},
+  };
+  for (const Step& k : steps) {
+    SCOPED_TRACE(k.name);
+    const auto r = h_.request(k.request);
+    EXPECT_EQ(values(r), k.values);
+    EXPECT_EQ(messages(), k.messages);
+  }
+}
+
 TEST_F(Requests, GetDataInPieces) {
   exec("CREATE TABLE gd(id INTEGER, t LONG VARCHAR, b LONG BINARY)");
   std::string text;

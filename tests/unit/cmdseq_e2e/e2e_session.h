@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -18,6 +20,7 @@
 #include "cmdseq/error_info.h"
 #include "config/conn_parms.h"
 #include "scoped_environment.h"
+#include "streams/shm/resource_tree.h"
 #include "vqeng_process.h"
 
 namespace vq_e2e {
@@ -29,17 +32,21 @@ inline const char* LinkName(Link link) {
   return link == Link::kTcpIp ? "TcpIp" : "SharedMemory";
 }
 
-// A temporary directory made VCTMP for the scope; Files() lists what is left in it.
+// A temporary directory made VCTMP for the scope; Files() lists what is left in it. The
+// shared-memory link reads VCTMP once per process, so its cached root is forgotten when
+// the scope begins and ends.
 class TempVctmp {
  public:
   TempVctmp() {
     std::string root = (std::filesystem::temp_directory_path() / "vqe2eXXXXXX").string();
     if (mkdtemp(root.data()) != nullptr) root_ = root;
     vars_.Set("VCTMP", root_.c_str());
+    vq::shm::testing::ResetResourceRootCache();
   }
   ~TempVctmp() {
     std::error_code ec;
     if (!root_.empty()) std::filesystem::remove_all(root_, ec);
+    vq::shm::testing::ResetResourceRootCache();
   }
   TempVctmp(const TempVctmp&) = delete;
   TempVctmp& operator=(const TempVctmp&) = delete;
@@ -67,6 +74,23 @@ class Server : public vq_test::VqengProcess {
   bool Start(std::vector<std::string> extra = {}) {
     return VqengProcess::Start(VQENG12_PATH, name_, std::move(extra));
   }
+  // Starts the server with its request log (-rl) at `log_path`.
+  bool StartWithRequestLog(const std::string& log_path, std::vector<std::string> extra = {}) {
+    log_path_ = log_path;
+    extra.insert(extra.begin(), {"-rl", log_path});
+    return Start(std::move(extra));
+  }
+  // What the request log holds for connection `number` (the connect reply's handle), one
+  // request item a line, without the number: "prepare SELECT 1", "commit", ...
+  std::vector<std::string> Requests(std::uint32_t number) const {
+    std::vector<std::string> lines;
+    std::ifstream in(log_path_);
+    const std::string prefix = std::to_string(number) + " ";
+    for (std::string line; std::getline(in, line);) {
+      if (line.compare(0, prefix.size(), prefix) == 0) lines.push_back(line.substr(prefix.size()));
+    }
+    return lines;
+  }
   const std::string& name() const { return name_; }
   std::string Links(Link link) const {
     std::string s = "ServerName=" + name_;
@@ -79,6 +103,7 @@ class Server : public vq_test::VqengProcess {
 
  private:
   std::string name_;
+  std::string log_path_;
 };
 
 // The client library started with one environment (as the ODBC layer makes it).

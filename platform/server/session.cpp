@@ -456,6 +456,12 @@ bool Session::dispatch(ItemReader& r, const Item& item, ItemWriter& w) {
     case kReqCachedDrop:
       if (item.length != 4)
         return protocol_error("drop item of " + std::to_string(item.length) + " bytes");
+      if (item.code == kReqCachedDrop) {
+        // The client let the statement go but keeps it in its cache: it stays prepared
+        // here until a drop, and a validate finds it.
+        log("cached-drop " + std::to_string(load_le32(item.payload)));
+        return true;
+      }
       log("drop " + std::to_string(load_le32(item.payload)));
       engine_->drop(load_le32(item.payload));
       return true;
@@ -742,7 +748,7 @@ bool Session::finish_connect(std::map<std::string, std::string>& kv, bool ok, Sq
   put_le32(h, number_);
   w.put(kReqHandle, h);
   write_status(w, nullptr);
-  write_info(w, {{19, 0}, {24, 0}});
+  write_info(w, {{19, 0}, {24, cfg_.statement_cache}});
   state_ = State::Connected;
   return true;
 }

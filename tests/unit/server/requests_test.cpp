@@ -267,6 +267,38 @@ TEST_F(Requests, PrefetchesGoOnAfterTheRowsAlreadySent) {
   }
 }
 
+// With a statement cache the connect reply tells the client its size, and a statement the
+// client lets go with a cached drop stays prepared for its validate; a drop ends it.
+TEST(StatementCache, CachedDropsKeepTheStatementForItsValidate) {
+  SessionHarness h;
+  h.config().statement_cache = 12;
+  ASSERT_EQ(h.app_connect().size(), 312u);
+  const auto connected = h.connect();
+  ASSERT_EQ(connected[0].code, 133);
+  EXPECT_EQ(info(connected, 24), 12);
+  auto prepare = [&] {
+    for (const auto& it : h.request(item(22, "SELECT 1") + item(136, u16le(0))))
+      if (it.code == 29) return rd32(it.payload);
+    return 0u;
+  };
+  auto validate = [&](std::uint32_t stmt) {
+    const auto r = h.request(item(21, u32le(stmt) + u32le(0) + u16le(0) + u32le(0)) + item(0));
+    return r.empty() || r[0].code != 65 ? 0 : record_code(r[0]);
+  };
+  const std::uint32_t kept = prepare();
+  const std::uint32_t dropped = prepare();
+  ASSERT_NE(kept, 0u);
+  ASSERT_NE(dropped, 0u);
+  // Queued items: they travel in front of the validates and get no reply of their own.
+  EXPECT_EQ(validate(kept), 0);
+  EXPECT_EQ(h.request(item(32, u32le(kept)) + item(23, u32le(dropped)) +
+                      item(21, u32le(kept) + u32le(0) + u16le(0) + u32le(0)) + item(0))[0]
+                .code,
+            66);
+  EXPECT_EQ(validate(kept), 0);
+  EXPECT_EQ(validate(dropped), -130);
+}
+
 TEST_F(Requests, GetDataInPieces) {
   exec("CREATE TABLE gd(id INTEGER, t LONG VARCHAR, b LONG BINARY)");
   std::string text;

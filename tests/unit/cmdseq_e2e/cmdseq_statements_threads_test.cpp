@@ -253,6 +253,73 @@ TEST_P(Statements, TheCombinedRequestOpensAQueryWithoutRunningItTwice) {
   EXPECT_EQ(Close(s), CMDSEQ_OK);
 }
 
+// A server that lets the client keep statements prepared: a statement let go is kept
+// with a cached drop and validated when it is used again.
+class CachedStatements : public Statements {
+ protected:
+  void SetUp() override { Connect({"--statement-cache=10"}); }
+};
+
+TEST_P(CachedStatements, TheCombinedRequestLearnsToLeaveOutTheExecuteOfAQuery) {
+  CreateTable();
+  ASSERT_EQ(ExecImm("INSERT INTO t VALUES (1, 'one', 1), (2, 'two', 2), (3, 'three', 3)"),
+            CMDSEQ_OK);
+  const std::string sql = "SELECT id, name, amount FROM t WHERE id >= ? ORDER BY id";
+  Values param({kInt});
+  Values bound({kInt, kText, kDouble});
+  std::uint32_t server_stmt = 0;
+  // Run 1 prepares; its release drops the statement (used once). Run 2 prepares again and
+  // its release keeps it (cached drop). Run 3 validates it and, the statement having
+  // opened a cursor before, sends no execute part.
+  for (int run = 1; run <= 3; ++run) {
+    SCOPED_TRACE(run);
+    Statement s(conn_, sql);
+    param.SetInt(0, run);
+    a_cmdseq_describe_param d;
+    d.option = 135;
+    d.want_output = 1;
+    a_cmdseq_execute_param exec;
+    exec.params = param.desc();
+    exec.rows = 1;
+    s.open.params = param.desc();
+    std::uint32_t executed = 9, opened = 9;
+    const std::size_t mark = RequestMark();
+    ASSERT_EQ(CmdSeqPrepareDescribeExecuteOpen(conn_, err(), &s.handle, &s.prep, &d, &exec,
+                                               &s.open, &executed, &opened),
+              CMDSEQ_OK)
+        << err_.sqlcode;
+    EXPECT_EQ(executed, 0u);
+    EXPECT_EQ(opened, 1u);
+    const std::vector<std::string> sent = Requests(mark);
+    EXPECT_EQ(CountOf(sent, "prepare "), run < 3 ? 1u : 0u);
+    EXPECT_EQ(CountOf(sent, "validate "), run < 3 ? 0u : 1u);
+    EXPECT_EQ(CountOf(sent, "execute "), run < 3 ? 1u : 0u);
+    EXPECT_EQ(CountOf(sent, "open "), 1u);
+    if (run == 3) {
+      EXPECT_EQ(s.handle.info->server_stmt, server_stmt);
+    }
+    server_stmt = s.handle.info->server_stmt;
+
+    for (std::int32_t id = run; id <= 3; ++id) {
+      ASSERT_EQ(Fetch(s, bound, 1), CMDSEQ_OK) << err_.sqlcode;
+      EXPECT_EQ(bound.Int(0), id);
+    }
+    EXPECT_EQ(Fetch(s, bound, 1), CMDSEQ_WARNING);
+    ASSERT_EQ(Close(s), CMDSEQ_OK);
+    const std::size_t before_release = RequestMark();
+    ASSERT_EQ(CmdSeqDropStmt(conn_, err(), &s.handle), CMDSEQ_OK);
+    // The release travels with the next request.
+    ASSERT_EQ(ExecImm("SELECT 1"), CMDSEQ_OK);
+    const std::vector<std::string> released = Requests(before_release);
+    ASSERT_FALSE(released.empty());
+    EXPECT_EQ(released.front(), (run == 1 ? "drop " : "cached-drop ") + std::to_string(server_stmt));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, CachedStatements,
+                         testing::Values(vq_e2e::Link::kSharedMemory, vq_e2e::Link::kTcpIp),
+                         vq_e2e::LinkParamName);
+
 TEST_P(Statements, AReleasedStatementIsDroppedWithTheNextRequest) {
   Statement s(conn_, "SELECT 1");
   ASSERT_EQ(Prepare(s), CMDSEQ_OK);

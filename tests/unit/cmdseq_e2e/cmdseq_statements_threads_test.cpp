@@ -384,7 +384,7 @@ TEST_P(Statements, ServerInformationNamesTheServerAndItsVersion) {
   EXPECT_STREQ(buffer, "stmteng");
   ASSERT_EQ(i_cs_GetStrServerInfo(conn_, err(), 2, buffer, sizeof buffer), CMDSEQ_OK);
   EXPECT_STREQ(buffer, "12.0.1.2566");
-  // A kind the server does not know is its error, and the buffer holds no stale text.
+  // A kind the server does not know comes back as the server's error.
   EXPECT_EQ(i_cs_GetStrServerInfo(conn_, err(), 77, buffer, sizeof buffer), CMDSEQ_ERROR);
   EXPECT_LT(err_.sqlcode, 0);
 

@@ -166,6 +166,45 @@ TEST_P(Statements, ColumnVariablesReceiveTheOneRowOfAQuery) {
     EXPECT_EQ(out.Text(0), id == 8 ? "eight" : "seven");
     EXPECT_DOUBLE_EQ(out.Double(1), id + 0.5);
   }
+  // No row: the end of the data, and the statement stays usable.
+  param.SetInt(0, 99);
+  a_cmdseq_execute_param none;
+  none.params = param.desc();
+  none.colvars = out.desc();
+  none.rows = 1;
+  EXPECT_EQ(CmdSeqExecute(conn_, err(), &s.handle, &none), CMDSEQ_WARNING);
+  EXPECT_EQ(err_.sqlcode, 100);
+  param.SetInt(0, 7);
+  a_cmdseq_execute_param again = none;
+  out.Clear();
+  ASSERT_EQ(CmdSeqExecute(conn_, err(), &s.handle, &again), CMDSEQ_OK) << err_.sqlcode;
+  EXPECT_EQ(out.Text(0), "seven");
+}
+
+// Hundreds of parameter rows make a request of several packets, and the rows come back
+// through replies of several packets too.
+TEST_P(Statements, ManyParameterRowsCrossPacketBoundsBothWays) {
+  CreateTable();
+  constexpr int kMany = 400;
+  std::vector<std::int16_t> types;
+  for (int r = 0; r < kMany; ++r) types.insert(types.end(), {kInt, kText, kDouble});
+  Values params(types);
+  ASSERT_TRUE(params.ok());
+  std::vector<Row> rows;
+  for (int r = 0; r < kMany; ++r) {
+    rows.push_back({r, "name number " + std::to_string(r * 7919) + " of many", r * 0.25});
+    params.SetInt(3 * r, rows.back().id);
+    params.SetText(3 * r + 1, rows.back().name);
+    params.SetDouble(3 * r + 2, rows.back().amount);
+  }
+  Statement insert(conn_, "INSERT INTO t VALUES (?, ?, ?)");
+  ASSERT_EQ(Prepare(insert), CMDSEQ_OK);
+  a_cmdseq_execute_param exec;
+  exec.params = params.desc();
+  exec.rows = kMany;
+  ASSERT_EQ(CmdSeqExecute(conn_, err(), &insert.handle, &exec), CMDSEQ_OK) << err_.sqlcode;
+  EXPECT_EQ(exec.row_count, static_cast<std::uint32_t>(kMany));
+  ExpectRows("SELECT id, name, amount FROM t ORDER BY id", rows);
 }
 
 TEST_P(Statements, ExecuteImmediateReportsTheRowsItChanged) {
@@ -180,9 +219,15 @@ TEST_P(Statements, ExecuteImmediateReportsTheRowsItChanged) {
   EXPECT_EQ(changed, 1u);
   ExpectRows("SELECT id, name, amount FROM t ORDER BY id", {{2, "b", 20}, {3, "c", 30}});
 
-  // A statement the server refuses comes back as its error.
+  // A statement the server refuses comes back as its error, by either road, and the
+  // connection goes on.
   EXPECT_EQ(ExecImm("INSERT INTO no_such_table VALUES (1)"), CMDSEQ_ERROR);
   EXPECT_LT(err_.sqlcode, 0);
+  Statement bad(conn_, "SELEKT id FROM t");
+  EXPECT_EQ(Prepare(bad), CMDSEQ_ERROR);
+  EXPECT_LT(err_.sqlcode, 0);
+  ASSERT_EQ(ExecImm("INSERT INTO t VALUES (4, 'd', 4)", &changed), CMDSEQ_OK);
+  EXPECT_EQ(changed, 1u);
 }
 
 // The combined request prepares, describes, executes and opens in one exchange; the server

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cmdseq/cursor.h"
+#include "cmdseq/fetch_buffer.h"
 #include "cmdseq/transaction.h"
 #include "statement_session.h"
 
@@ -289,6 +290,50 @@ TEST_P(Cursors, InsertUpdateAndDeleteThroughTheCursorChangeTheTable) {
     }
   }
   EXPECT_EQ(Fetch(s, bound, 1), CMDSEQ_WARNING);
+  EXPECT_EQ(Close(s), CMDSEQ_OK);
+}
+
+// A close by name (close mode 2) makes no exchange of its own: the server hears of it with
+// the next request.
+TEST_P(Cursors, ACloseByNameTravelsWithTheNextRequest) {
+  Numbers();
+  conn_->close_mode = 2;
+  Statement s(conn_, "SELECT id FROM n ORDER BY id");
+  Values bound({kInt});
+  ASSERT_EQ(Open(s, &bound, 1), CMDSEQ_OK) << err_.sqlcode;
+  ASSERT_EQ(Fetch(s, bound, 1), CMDSEQ_OK);
+  const std::size_t mark = RequestMark();
+  ASSERT_EQ(Close(s), CMDSEQ_OK) << err_.sqlcode;
+  EXPECT_FALSE(s.is_open());
+  EXPECT_TRUE(Requests(mark).empty());
+  ASSERT_EQ(ExecImm("CREATE TABLE after_close (x INTEGER)"), CMDSEQ_OK);
+  const std::vector<std::string> sent = Requests(mark);
+  ASSERT_FALSE(sent.empty());
+  EXPECT_NE(std::find(sent.begin(), sent.end(), "close-by-name E2E_CUR"), sent.end());
+}
+
+// A rollback drops the rows a cursor holds ahead; the next rows then come from the server,
+// in order, with none lost or repeated.
+TEST_P(Cursors, RowsHeldAheadAreDroppedByARollbackAndFetchedAgain) {
+  Numbers();
+  std::uint32_t value = 0;
+  ASSERT_EQ(CmdSeqCommit(conn_, err(), &value), CMDSEQ_OK);
+  Statement s(conn_, "SELECT id FROM n ORDER BY id");
+  Values bound({kInt});
+  ASSERT_EQ(Open(s, &bound, 1), CMDSEQ_OK) << err_.sqlcode;
+  for (std::int32_t want = 1; want <= 3; ++want) {
+    ASSERT_EQ(Fetch(s, bound, 1), CMDSEQ_OK);
+    EXPECT_EQ(bound.Int(0), want);
+  }
+  ASSERT_EQ(ExecImm("UPDATE n SET name = 'x' WHERE id = 1"), CMDSEQ_OK);  // work to undo
+  ASSERT_EQ(CmdSeqRollback(conn_, err(), &value), CMDSEQ_OK) << err_.sqlcode;
+  EXPECT_TRUE(s.cursor.buffer == nullptr || s.cursor.buffer->count == 0);
+  for (std::int32_t want = 4; want <= kRows; ++want) {
+    ASSERT_EQ(Fetch(s, bound, 1), CMDSEQ_OK) << want;
+    EXPECT_EQ(bound.Int(0), want);
+  }
+  EXPECT_EQ(Fetch(s, bound, 1), CMDSEQ_WARNING);
+  EXPECT_EQ(err_.sqlcode, 100);
   EXPECT_EQ(Close(s), CMDSEQ_OK);
 }
 

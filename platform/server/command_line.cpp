@@ -127,6 +127,9 @@ bool parse_long_option(const std::string& a, CommandLine& out, std::string& why)
     out.kerberos_service = v;
   } else if (name == "--starting") {
     ok = parse_int(v, 0, 600000, out.starting_ms);
+  } else if (name == "--statement-cache") {
+    ok = parse_int(v, 0, 65535, n);
+    if (ok) out.statement_cache = n;
   } else if (name == "--login-timeout") {
     ok = parse_int(v, 0, 86400, n);
     if (ok) out.limits.login_timeout_seconds = static_cast<unsigned>(n);

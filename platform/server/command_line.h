@@ -9,6 +9,9 @@
 //   --max-connection-bytes=N  what one connection may hold
 //   --max-connections=N       connections served at once (at least 1)
 //   --login-timeout=S         seconds to finish the app-connect and the connect (0: none)
+//   --statement-cache=N       statements a client may keep prepared here after it has
+//                             let them go (the connect reply's slot 24); 0, the
+//                             default, keeps the client's statement cache off
 //   --fault-script=FILE       rules of the scripted fault mode (fault_script.h)
 //   --liveness=S              liveness time-out of the app-connect reply: "echo" (the
 //                             client's own, the default), "off", or seconds
@@ -48,6 +51,7 @@ struct CommandLine {
   Limits limits;                 // --max-..., --login-timeout
   std::string fault_script;      // --fault-script
   int liveness = -1;             // --liveness: -1 echo, 0 off, else seconds
+  int statement_cache = 0;       // --statement-cache
   std::string kerberos_keytab;   // --kerberos-keytab
   std::string kerberos_service;  // --kerberos-service
   std::string tls_cert;          // --tls-cert

@@ -57,6 +57,9 @@ struct DatabaseConfig {
   Limits limits;
   std::vector<FaultRule> faults;  // the fault script, for every connection
   int liveness = kLivenessEcho;   // app_connect.h
+  // Statements a client may keep prepared after letting them go (its cached drops),
+  // told in slot 24 of the connect reply; 0 keeps the client's cache off.
+  std::uint32_t statement_cache = 0;
   // Started by a client's local-server start (hand-shake descriptor given) to stop
   // with its last connection: the first connection, the starting client's, may
   // then ask for a shutdown before it has connected to the database.

@@ -71,6 +71,7 @@ int main(int argc, char** argv) {
   cfg.database_named = !cl.database_name.empty() || !cl.database_file.empty();
   cfg.limits = cl.limits;
   cfg.liveness = cl.liveness;
+  cfg.statement_cache = static_cast<std::uint32_t>(cl.statement_cache);
   if (!cl.fault_script.empty()) {
     std::ifstream in(cl.fault_script);
     std::stringstream text;

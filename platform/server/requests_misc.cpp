@@ -195,7 +195,7 @@ bool Session::on_pool(ItemReader& r, const Item& item, ItemWriter& w) {
   put_le32(h, number_);
   w.put(kReqHandle, h);
   write_status(w, nullptr);
-  write_info(w, {{19, 0}, {24, 0}});
+  write_info(w, {{19, 0}, {24, cfg_.statement_cache}});
   return true;
 }
 

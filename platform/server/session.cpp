@@ -320,11 +320,12 @@ void Session::handle_message(const Bodies& bodies) {
     log("reply dropped after an attention");
     return;  // run() sends the acknowledgement instead
   }
-  if (w.empty() && state_ == State::Connected && close_after_reply_.empty() &&
-      extra_replies_.empty()) {
-    return;  // queued items only (time zone, drops, aligns): they get no reply
-  }
-  if (send_reply(w))
+  // Queued items (time zone, drops, aligns) get no reply: a message of nothing else
+  // gets none, and one that also holds a prefetch gets the prefetch's reply alone.
+  const bool no_reply =
+      w.empty() && state_ == State::Connected && close_after_reply_.empty();
+  if (no_reply && extra_replies_.empty()) return;
+  if (no_reply || send_reply(w))
     for (auto& extra : extra_replies_) send_packets(extra->finish());
   extra_replies_.clear();
   if (!close_after_reply_.empty() && !closed_) close(close_after_reply_);
@@ -465,6 +466,12 @@ bool Session::dispatch(ItemReader& r, const Item& item, ItemWriter& w) {
     case kReqCachedDrop:
       if (item.length != 4)
         return protocol_error("drop item of " + std::to_string(item.length) + " bytes");
+      if (item.code == kReqCachedDrop) {
+        // The client let the statement go but keeps it in its cache: it stays prepared
+        // here until a drop, and a validate finds it.
+        log("cached-drop " + std::to_string(load_le32(item.payload)));
+        return true;
+      }
       log("drop " + std::to_string(load_le32(item.payload)));
       engine_->drop(load_le32(item.payload));
       return true;
@@ -771,7 +778,7 @@ bool Session::finish_connect(std::map<std::string, std::string>& kv, bool ok, Sq
   put_le32(h, number_);
   w.put(kReqHandle, h);
   write_status(w, nullptr);
-  write_info(w, {{19, 0}, {24, 0}});
+  write_info(w, {{19, 0}, {24, cfg_.statement_cache}});
   state_ = State::Connected;
   return true;
 }
@@ -1243,6 +1250,7 @@ bool Session::on_fetch(const Item& item, ItemWriter& w) {
   } else {
     write_status(w, nullptr);
   }
+  c.sent = c.pos;
   write_info(w, {{5, static_cast<std::uint32_t>(c.pos)}, {1, written}, {kInfoFlagsSlot, 0}});
   return true;
 }
@@ -1257,12 +1265,16 @@ bool Session::on_prefetch(const Item& item) {
   std::uint16_t rows = load_le16(item.payload + 10);
   if (limit != 0xFFFF && limit < rows) rows = limit;
   log("prefetch " + std::to_string(handle) + " rows=" + std::to_string(rows));
-  // The rows after the current one, in a reply message of their own; the cursor
-  // stays where it is until the client aligns it.
+  // The rows after those the client already holds, in a reply message of their own;
+  // the cursor stays where it is until the client aligns it.
   auto w = std::make_unique<ItemWriter>(agreed_.packet_size, agreed_.minor > 9);
   const auto it = cursors_.find(handle);
   RowsEnd end;
-  if (it != cursors_.end()) write_rows(*w, it->second, it->second.pos + 1, rows, &end);
+  if (it != cursors_.end()) {
+    Cursor& c = it->second;
+    const std::int64_t from = std::max(c.sent, c.pos) + 1;
+    c.sent = from - 1 + write_rows(*w, c, from, rows, &end);
+  }
   const bool at_end = end.code == 100;
   w->put_empty(kItemEnd);
   if (it == cursors_.end()) {

@@ -214,6 +214,10 @@ class Session {
     std::vector<std::vector<Value>> rows;
     std::size_t bytes = 0;  // what the rows hold
     std::int64_t pos = 0;
+    // The last row the client holds: a prefetch sends the rows after it, since the
+    // client keeps the rows of one prefetch and adds the next one's behind them, while
+    // pos moves only as the client reports rows used (align). A fetch sets it to pos.
+    std::int64_t sent = 0;
   };
   void erase_cursor(std::map<std::uint32_t, Cursor>::iterator it);
   // Makes the next waiting result set the cursor's rows, before its first row.

@@ -99,6 +99,22 @@ class Server : public vq_test::VqengProcess {
   bool Start(std::vector<std::string> extra = {}) {
     return VqengProcess::Start(VQENG12_PATH, name_, std::move(extra));
   }
+  // Starts the server with its request log (-rl) at `log_path`.
+  bool StartWithRequestLog(const std::string& log_path, std::vector<std::string> extra = {}) {
+    log_path_ = log_path;
+    extra.insert(extra.begin(), {"-rl", log_path});
+    return Start(std::move(extra));
+  }
+  // What the request log holds for connection `number` (the connect reply's handle), one
+  // request item a line, without the number: "prepare SELECT 1", "commit", ...
+  std::vector<std::string> Requests(std::uint32_t number) const {
+    std::vector<std::string> lines;
+    const std::string prefix = std::to_string(number) + " ";
+    for (const std::string& line : FileLines(log_path_)) {
+      if (line.compare(0, prefix.size(), prefix) == 0) lines.push_back(line.substr(prefix.size()));
+    }
+    return lines;
+  }
   const std::string& name() const { return name_; }
   std::string Links(Link link) const {
     std::string s = "ServerName=" + name_;
@@ -111,6 +127,7 @@ class Server : public vq_test::VqengProcess {
 
  private:
   std::string name_;
+  std::string log_path_;
 };
 
 // The server's request log (start the server with "-rl", path()): one line per event,

@@ -78,6 +78,8 @@ TEST(CommandLine, Refusals) {
       {"--tls-cert=", "--tls-key=/s.key"},
       {"--starting=-5"},
       {"--starting=soon"},
+      {"--statement-cache=-1"},
+      {"--statement-cache=65536"},
   };
   for (const auto& args : bad) {
     SCOPED_TRACE(args.back());
@@ -97,6 +99,10 @@ TEST(CommandLine, Refusals) {
       << why;
   EXPECT_EQ(krb.kerberos_keytab, "/tmp/s.keytab");
   EXPECT_EQ(krb.kerberos_service, "vellum/localhost@R");
+  CommandLine cache;
+  ASSERT_TRUE(parse_command_line({"--statement-cache=20"}, cache, why)) << why;
+  EXPECT_EQ(cache.statement_cache, 20);
+  EXPECT_EQ(CommandLine{}.statement_cache, 0);
   CommandLine tls;
   ASSERT_TRUE(parse_command_line({"--tls-key=/s.key", "--tls-cert=/s.crt"}, tls, why)) << why;
   EXPECT_EQ(tls.tls_cert, "/s.crt");

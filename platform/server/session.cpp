@@ -1188,6 +1188,7 @@ bool Session::on_fetch(const Item& item, ItemWriter& w) {
   target = std::clamp<std::int64_t>(target, 0, n + 1);
   RowsEnd end;
   std::uint32_t written = 0;
+  c.ahead = 0;  // the client's buffered rows are used up or dropped
   if (rows > 0) {
     written = write_rows(w, c, target, rows, &end);
     // The cursor rests on the last row sent; past the end it is after the last
@@ -1227,12 +1228,17 @@ bool Session::on_prefetch(const Item& item) {
   std::uint16_t rows = load_le16(item.payload + 10);
   if (limit != 0xFFFF && limit < rows) rows = limit;
   log("prefetch " + std::to_string(handle) + " rows=" + std::to_string(rows));
-  // The rows after the current one, in a reply message of their own; the cursor
-  // stays where it is until the client aligns it.
+  // The rows after those the client holds already (the current one, or the last
+  // one sent ahead), in a reply message of their own; the cursor stays where it is
+  // until the client aligns it.
   auto w = std::make_unique<ItemWriter>(agreed_.packet_size, agreed_.minor > 9);
   const auto it = cursors_.find(handle);
   RowsEnd end;
-  if (it != cursors_.end()) write_rows(*w, it->second, it->second.pos + 1, rows, &end);
+  if (it != cursors_.end()) {
+    Cursor& c = it->second;
+    const std::int64_t last = std::max(c.pos, c.ahead);
+    c.ahead = last + write_rows(*w, c, last + 1, rows, &end);
+  }
   const bool at_end = end.code == 100;
   w->put_empty(kItemEnd);
   if (it == cursors_.end()) {

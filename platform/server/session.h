@@ -211,6 +211,10 @@ class Session {
     std::vector<std::vector<Value>> rows;
     std::size_t bytes = 0;  // what the rows hold
     std::int64_t pos = 0;
+    // The last row a prefetch sent ahead of pos, 0 when none has since the last
+    // fetch. The client holds the rows up to it in its buffer, so the next prefetch
+    // goes on after them; an align moves pos only over the rows the client used.
+    std::int64_t ahead = 0;
   };
   void erase_cursor(std::map<std::uint32_t, Cursor>::iterator it);
   // Makes the next waiting result set the cursor's rows, before its first row.

@@ -18,6 +18,7 @@
 #include "cmdseq/error_info.h"
 #include "config/conn_parms.h"
 #include "scoped_environment.h"
+#include "streams/shm/resource_tree.h"
 #include "vqeng_process.h"
 
 namespace vq_e2e {
@@ -29,17 +30,21 @@ inline const char* LinkName(Link link) {
   return link == Link::kTcpIp ? "TcpIp" : "SharedMemory";
 }
 
-// A temporary directory made VCTMP for the scope; Files() lists what is left in it.
+// A temporary directory made VCTMP for the scope; Files() lists what is left in it. The
+// shared-memory link reads VCTMP once per process, so its cache is reset on the way in
+// and out: each test of a program gets its own directory.
 class TempVctmp {
  public:
   TempVctmp() {
     std::string root = (std::filesystem::temp_directory_path() / "vqe2eXXXXXX").string();
     if (mkdtemp(root.data()) != nullptr) root_ = root;
     vars_.Set("VCTMP", root_.c_str());
+    vq::shm::testing::ResetResourceRootCache();
   }
   ~TempVctmp() {
     std::error_code ec;
     if (!root_.empty()) std::filesystem::remove_all(root_, ec);
+    vq::shm::testing::ResetResourceRootCache();
   }
   TempVctmp(const TempVctmp&) = delete;
   TempVctmp& operator=(const TempVctmp&) = delete;

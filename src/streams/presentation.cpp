@@ -74,7 +74,8 @@ a_sqlpres_code read_item(c_strm_sconn* c, std::uint8_t* code, std::uint8_t* leng
                          const std::uint8_t** payload) {
   a_pres_state* st = state_of(c);
   for (;;) {
-    const an_int_strm_error rc = c->_receive_prv(nullptr, nullptr, nullptr, true);
+    const an_int_strm_error rc =
+        c->current_has_data() ? STRM_OK : c->_receive_prv(nullptr, nullptr, nullptr, true);
     switch (rc) {
       case STRM_OK:
         break;
@@ -109,7 +110,7 @@ a_sqlpres_code read_item(c_strm_sconn* c, std::uint8_t* code, std::uint8_t* leng
     *code = pos[1];
     *length = static_cast<std::uint8_t>(l - 1);
     *payload = pos + 2;
-    c->advance(size);
+    c->advance(size);  // size <= avail: the whole item is in the packet
     return SQLPRES_OK;
   }
 }

@@ -648,6 +648,9 @@ an_int_strm_error c_strm_sconn::_receive_prv(std::uint8_t* type, std::uint8_t* s
     const an_int_strm_error rc = receive_attnack();
     if (rc != STRM_OK) return rc;
   }
+  // The current packet belongs to the reading thread alone (other threads only queue
+  // packets behind it): while it holds unread bytes, items are read without the lock.
+  if (data_only && in_buff_ != nullptr && in_pos_ < in_end_) return STRM_OK;
   {
     vq::strm::LockHold hold(recv_lock_);
     if (in_buff_ == nullptr || in_pos_ >= in_end_) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cmdseq/request.h"
+#include "cmdseq/wire_bytes.h"
 #include "cmdseq/wire_values.h"
 #include "utils/base/memory.h"
 
@@ -297,9 +298,10 @@ a_cmdseq_return i_cs_GetCurrentRowError(a_cmdseq_cursor* cursor, a_cmdseq_error_
 a_cmdseq_return i_cs_CopyBufferedRowToDesc(a_cmdseq_conn* conn, a_cmdseq_cursor* cursor,
                                            a_cmdseq_error_info* err, a_cmdseq_desc* desc,
                                            std::uint32_t row) {
-  if (current_slot(cursor) == nullptr) return CMDSEQ_FAILED;
+  std::uint8_t* slot = current_slot(cursor);
+  if (slot == nullptr) return CMDSEQ_FAILED;
   std::int32_t status;
-  std::memcpy(&status, current_slot(cursor), 4);
+  std::memcpy(&status, slot, 4);
   a_cmdseq_return result = CMDSEQ_OK;
   if (status == -197 || status == 100) {
     (void)i_cs_GetCurrentRowError(cursor, err);
@@ -317,14 +319,22 @@ a_cmdseq_return i_cs_CopyBufferedRowToDesc(a_cmdseq_conn* conn, a_cmdseq_cursor*
         cursor->columns[k].buffer_index < 0) {
       return CMDSEQ_FAILED;
     }
-    std::uint32_t held = 0;
-    std::uint32_t full = 0;
-    const std::uint8_t* data = nullptr;
-    std::uint8_t flags = 0;
-    if (!i_cs_GetFromCurrentRow(cursor,
-                                static_cast<std::uint32_t>(cursor->columns[k].buffer_index),
-                                &held, &full, &data, &flags)) {
-      return CMDSEQ_FAILED;
+    // The cell, as i_cs_GetFromCurrentRow finds it, without looking for the row again.
+    const auto column = static_cast<std::uint32_t>(cursor->columns[k].buffer_index);
+    if (column >= cursor->buffer->columns) return CMDSEQ_FAILED;
+    const std::uint8_t* cell = cell_at(slot, column);
+    const std::uint8_t flags = cell[kCellFlagsAt];
+    std::uint32_t held;
+    std::uint32_t full;
+    const std::uint8_t* data;
+    if ((flags & CS_CELL_OUT_OF_LINE) != 0) {
+      const std::uint8_t* block = block_of(cell);
+      std::memcpy(&full, block, 4);
+      held = block_held(block);
+      data = block + kBlockHeaderBytes;
+    } else {
+      held = full = cell[kCellLengthAt];
+      data = cell;
     }
     if ((flags & CS_CELL_NULL) != 0) {
       if (v.indicator == nullptr) {
@@ -397,9 +407,14 @@ a_cmdseq_return skip_long(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
 // follows.
 a_cmdseq_return row_status(a_cmdseq_conn* conn, const a_cs_item& item, std::int32_t* sqlcode,
                            char state[6]) {
+  const std::uint8_t flag = item.payload_bytes() != 0 ? item.payload[0] : 0;
+  if (flag == 0) {  // nearly every row: no record follows
+    *sqlcode = 0;
+    std::memset(state, 0, 6);
+    return CMDSEQ_OK;
+  }
   a_cmdseq_error_info scratch;
   CmdSeqInitErrorParam(conn->env, &scratch, 0);
-  const std::uint8_t flag = item.payload_bytes() != 0 ? item.payload[0] : 0;
   const a_cmdseq_return result = i_cs_ProcessEndData(flag, &scratch, conn);
   *sqlcode = scratch.sqlcode;
   std::memcpy(state, scratch.server_state, 6);
@@ -431,6 +446,67 @@ std::uint32_t native_size(std::int16_t type) {
     default:
       return 0;
   }
+}
+
+// Stores a short value item of the entry's own type straight in cell `cell` of the
+// insert slot (which is empty) when the general reader below would keep it inline too: a
+// NULL, a value the server could not supply, a fixed-size value of its exact size, or a
+// variable-length value of at most 14 bytes that fits the entry's length. False leaves
+// the item to the general reader, which also reports what is wrong with it.
+bool store_short_value(const a_cmdseq_fetch_buffer* buf, std::uint8_t* slot,
+                       const a_cmdseq_app_column& entry, std::uint32_t cell,
+                       const a_cs_item& item) {
+  if (cell >= buf->columns) return false;
+  std::uint8_t* at = cell_at(slot, cell);
+  if (item.code == CS_ITEM_NULL || item.code == CS_ITEM_NO_VALUE) {
+    at[kCellFlagsAt] = item.code == CS_ITEM_NULL ? CS_CELL_NULL : CS_CELL_UNAVAILABLE;
+    return true;
+  }
+  if (item.length > SQLPRES_MAX_SHORT_PAYLOAD ||
+      item.code != i_cs_GetDescItemDUType(entry.type, entry.subtype)) {
+    return false;
+  }
+  const std::uint32_t n = item.payload_bytes();
+  switch (quick_recv1col_array[item.code]) {
+    case 1: {  // fixed size; the date-time record always takes a block
+      if (item.code == 120 || n != native_size(entry.type)) return false;
+      switch (n) {
+        case 1:
+          at[0] = item.payload[0];
+          break;
+        case 2: {
+          const std::uint16_t v = vq::cmdseq::load_le16(item.payload);
+          std::memcpy(at, &v, 2);
+          break;
+        }
+        case 4: {
+          const std::uint32_t v = vq::cmdseq::load_le32(item.payload);
+          std::memcpy(at, &v, 4);
+          break;
+        }
+        case 8: {
+          const std::uint64_t v = vq::cmdseq::load_le64(item.payload);
+          std::memcpy(at, &v, 8);
+          break;
+        }
+        default:
+          return false;
+      }
+      break;
+    }
+    case 2:
+    case 3: {
+      std::uint32_t cap = entry.sent_length != 0 ? entry.sent_length : entry.length;
+      if (cap == 0) cap = kUnsizedCellCap;
+      if (n > kCellInlineBytes || n > cap) return false;
+      if (n != 0) std::memcpy(at, item.payload, n);
+      break;
+    }
+    default:
+      return false;
+  }
+  at[kCellLengthAt] = static_cast<std::uint8_t>(n);
+  return true;
 }
 
 // Reads one value item (already received as `first`) of entry `entry` into cell
@@ -515,7 +591,8 @@ a_cmdseq_return i_cs_ReceiveRowIntoBuffer(a_cmdseq_conn* conn, a_cmdseq_error_in
     i_cs_FreeAllocatedFetchBuffers(cursor);
     return CMDSEQ_FAILED;
   }
-  i_cs_ClearInsertSlot(cursor);
+  std::uint8_t* const slot = i_cs_InsertSlot(cursor);
+  clear_slot(cursor, slot);
 
   std::int32_t sqlcode = 0;
   char state[6] = {};
@@ -561,6 +638,10 @@ a_cmdseq_return i_cs_ReceiveRowIntoBuffer(a_cmdseq_conn* conn, a_cmdseq_error_in
       i_cs_ClearInsertSlot(cursor);
       return i_cs_ProtocolError(conn);
     }
+    if (store_short_value(cursor->buffer, slot, entry,
+                          static_cast<std::uint32_t>(entry.buffer_index), item)) {
+      continue;
+    }
     bool stored = true;
     result = read_value(conn, err, cursor, entry,
                         static_cast<std::uint32_t>(entry.buffer_index), item, &stored);
@@ -597,7 +678,8 @@ a_cmdseq_return i_cs_ReceiveRowIntoBuffer(a_cmdseq_conn* conn, a_cmdseq_error_in
     cursor->flags_b |= CS_CURSOR_B_ROW_FAILED;
     return result;
   }
-  i_cs_SetSlotStatus(cursor, sqlcode, state);
+  // The slot's status starts out clear: only a status of its own is written.
+  if (sqlcode != 0 || state[0] != '\0') i_cs_SetSlotStatus(cursor, sqlcode, state);
   i_cs_CompleteRowInsert(cursor);
   *inserted = true;
   ++cursor->rows_received;

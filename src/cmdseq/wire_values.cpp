@@ -64,9 +64,31 @@ constexpr TypeRow kTypes[] = {
     {12, 0, 125, 95, Form::kLong, Send::kBytes, 0},
 };
 
+// The row of each type code from -32 to 100, found by index: every value received or
+// sent looks its type up. Type 9 has a row per subtype, the first of them indexed.
+constexpr int kTypeIndexLow = -32;
+constexpr std::size_t kTypeIndexSize = 133;
+
+constexpr std::array<std::int8_t, kTypeIndexSize> make_type_index() {
+  std::array<std::int8_t, kTypeIndexSize> index{};
+  for (auto& i : index) i = -1;
+  for (std::size_t r = 0; r < sizeof kTypes / sizeof kTypes[0]; ++r) {
+    const std::size_t at = static_cast<std::size_t>(kTypes[r].type - kTypeIndexLow);
+    if (index[at] < 0) index[at] = static_cast<std::int8_t>(r);
+  }
+  return index;
+}
+constexpr std::array<std::int8_t, kTypeIndexSize> kTypeIndex = make_type_index();
+
 const TypeRow* find_type(std::int16_t type, std::int16_t subtype) {
-  for (const TypeRow& row : kTypes) {
-    if (row.type == type && (row.subtype == 0 || row.subtype == subtype)) return &row;
+  if (type < kTypeIndexLow || type >= kTypeIndexLow + static_cast<int>(kTypeIndexSize))
+    return nullptr;
+  const int first = kTypeIndex[static_cast<std::size_t>(type - kTypeIndexLow)];
+  if (first < 0) return nullptr;
+  // Rows of one type sit together; only type 9 has several, told apart by subtype.
+  for (std::size_t r = static_cast<std::size_t>(first);
+       r < sizeof kTypes / sizeof kTypes[0] && kTypes[r].type == type; ++r) {
+    if (kTypes[r].subtype == 0 || kTypes[r].subtype == subtype) return &kTypes[r];
   }
   return nullptr;
 }
@@ -292,6 +314,11 @@ bool i_cs_IsVarLengthType(std::int16_t type) {
 }
 
 std::uint16_t i_cs_GetDescItemDUType(std::int16_t type, std::int16_t subtype) {
+  if (type != 9 && type >= kTypeIndexLow &&
+      type < kTypeIndexLow + static_cast<int>(kTypeIndexSize)) {
+    const int r = kTypeIndex[static_cast<std::size_t>(type - kTypeIndexLow)];
+    return r >= 0 ? kTypes[r].value_code : CS_NO_VALUE_CODE;
+  }
   const TypeRow* row = find_type(type, subtype);
   return row != nullptr ? row->value_code : CS_NO_VALUE_CODE;
 }

@@ -314,11 +314,13 @@ void Session::handle_message(const Bodies& bodies) {
     log("reply dropped after an attention");
     return;  // run() sends the acknowledgement instead
   }
-  if (w.empty() && state_ == State::Connected && close_after_reply_.empty() &&
-      extra_replies_.empty()) {
-    return;  // queued items only (time zone, drops, aligns): they get no reply
-  }
-  if (send_reply(w))
+  // Queued items (time zone, drops, aligns) get no reply: a message of nothing else
+  // gets none, and one that also asked for a prefetch gets the prefetch's reply only.
+  // An empty reply in front of it would tell the client its prefetch had arrived.
+  const bool main_reply =
+      !w.empty() || state_ != State::Connected || !close_after_reply_.empty();
+  if (!main_reply && extra_replies_.empty()) return;
+  if (!main_reply || send_reply(w))
     for (auto& extra : extra_replies_) send_packets(extra->finish());
   extra_replies_.clear();
   if (!close_after_reply_.empty() && !closed_) close(close_after_reply_);

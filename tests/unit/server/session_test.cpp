@@ -856,12 +856,16 @@ TEST_F(ConnectedSession, APrefetchGoesOnAfterTheRowsTheClientStillHolds) {
     return item(36, u32le(cursor) + u32le(65536) + u16le(0xFFFF) + u16le(rows) + u16le(1) +
                         u16le(0));
   };
-  // The rows of one exchange: its main reply, and the prefetch's rows.
+  // The rows of one exchange: its main reply (none when the message holds only an
+  // align and the prefetch), and the prefetch's rows.
   std::vector<ReplyItem> first, second;
+  std::size_t messages = 0;
   const auto run = [&](const std::string& items) {
     const auto pks = h_.exchange(packet(24, 1, items));
+    messages = pks.size();
     first.clear();
     second.clear();
+    if (pks.size() == 1) return parse_items(pks[0].body, second);
     return pks.size() == 2 && parse_items(pks[0].body, first) &&
            parse_items(pks[1].body, second);
   };
@@ -874,6 +878,7 @@ TEST_F(ConnectedSession, APrefetchGoesOnAfterTheRowsTheClientStillHolds) {
   // the rows after 4, and the align moves the cursor to row 2 only.
   ASSERT_TRUE(run(item(37, u32le(cursor) + u16le(2)) + prefetch(cursor, 4)));
   EXPECT_EQ(ints(second), (std::vector<std::uint32_t>{5, 6, 7, 8}));
+  EXPECT_EQ(messages, 1u);  // the prefetch's reply alone
   ASSERT_TRUE(run(item(37, u32le(cursor) + u16le(4)) + prefetch(cursor, 8)));
   EXPECT_EQ(ints(second), (std::vector<std::uint32_t>{9, 10, 11, 12}));
   // A fetch starts from the row the client is on (6) and forgets the rows sent

@@ -67,10 +67,10 @@ void clear_slot(a_cmdseq_cursor* cursor, std::uint8_t* slot) {
       refund(cursor, kBlockHeaderBytes + block_held(block));
       ut_free(block);
     }
-    std::memset(cell, 0, kCellBytes);
   }
+  // Everything but the chain link: the status, the state and every cell.
   std::memset(slot, 0, 4);
-  std::memset(slot + 6, 0, 6);
+  std::memset(slot + 6, 0, buf->row_size - 6);
 }
 
 // Empty buffer, every slot free: the free head is the last slot and each slot links to
@@ -578,7 +578,8 @@ a_cmdseq_return i_cs_ReceiveRowIntoBuffer(a_cmdseq_conn* conn, a_cmdseq_error_in
     *end = true;
     return CMDSEQ_OK;
   }
-  if (i_cs_InsertSlot(cursor) == nullptr) {
+  std::uint8_t* const slot = i_cs_InsertSlot(cursor);
+  if (slot == nullptr) {
     cursor->flags_b |= CS_CURSOR_B_ROW_FAILED;
     abandon_prefetch(cursor);
     result = skip_long(conn, err, item);
@@ -591,7 +592,6 @@ a_cmdseq_return i_cs_ReceiveRowIntoBuffer(a_cmdseq_conn* conn, a_cmdseq_error_in
     i_cs_FreeAllocatedFetchBuffers(cursor);
     return CMDSEQ_FAILED;
   }
-  std::uint8_t* const slot = i_cs_InsertSlot(cursor);
   clear_slot(cursor, slot);
 
   std::int32_t sqlcode = 0;

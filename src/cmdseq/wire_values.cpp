@@ -304,22 +304,25 @@ a_cmdseq_return read_long(a_cmdseq_conn* conn, a_cmdseq_error_info* err, void* d
 
 }  // namespace
 
-// Both tables are constant-initialised, so no thread ever sees them half filled.
-extern const std::array<std::uint8_t, 133> is_var_length_array = make_var_length();
-extern const std::array<std::uint8_t, 256> quick_recv1col_array = make_quick();
+namespace {
 
-bool i_cs_IsVarLengthType(std::int16_t type) {
-  return type >= -32 && type <= 100 &&
-         is_var_length_array[static_cast<std::size_t>(type + 32)] != 0;
+constexpr std::array<std::uint8_t, 133> make_value_codes() {
+  std::array<std::uint8_t, 133> table{};
+  for (const TypeRow& row : kTypes) {
+    if (row.type != 9) table[static_cast<std::size_t>(row.type + 32)] = row.value_code;
+  }
+  return table;
 }
 
-std::uint16_t i_cs_GetDescItemDUType(std::int16_t type, std::int16_t subtype) {
-  if (type != 9 && type >= kTypeIndexLow &&
-      type < kTypeIndexLow + static_cast<int>(kTypeIndexSize)) {
-    const int r = kTypeIndex[static_cast<std::size_t>(type - kTypeIndexLow)];
-    return r >= 0 ? kTypes[r].value_code : CS_NO_VALUE_CODE;
-  }
-  const TypeRow* row = find_type(type, subtype);
+}  // namespace
+
+// The tables are constant-initialised, so no thread ever sees them half filled.
+extern const std::array<std::uint8_t, 133> is_var_length_array = make_var_length();
+extern const std::array<std::uint8_t, 133> value_code_array = make_value_codes();
+extern const std::array<std::uint8_t, 256> quick_recv1col_array = make_quick();
+
+std::uint16_t i_cs_GetDateTimeDUType(std::int16_t subtype) {
+  const TypeRow* row = find_type(9, subtype);
   return row != nullptr ? row->value_code : CS_NO_VALUE_CODE;
 }
 

@@ -393,6 +393,22 @@ a_sqlpres_code SQLPresReceive(a_strm_conn sconn, std::uint8_t* code, std::uint8_
   if (c == nullptr || code == nullptr || length == nullptr || payload == nullptr) {
     return SQLPRES_FAILED;
   }
+  // Most items of a reply are short ones that lie whole in the current packet and need
+  // no handling of their own: they are taken here, on the way do_recv would take them.
+  if (c->current_has_data()) {
+    const std::uint8_t* pos = c->in_pos();
+    const std::size_t avail = static_cast<std::size_t>(c->in_end() - pos);
+    const std::uint8_t l = pos[0];
+    if (l != 0 && l <= SQLPRES_MAX_SHORT_PAYLOAD + 1 && avail >= 2 &&
+        std::size_t{l} + 1 <= avail && pos[1] != kItemServerMessage &&
+        pos[1] != kItemTransfer && pos[1] != kItemServerClosed) {
+      *code = pos[1];
+      *length = static_cast<std::uint8_t>(l - 1);
+      *payload = l > 1 ? pos + 2 : nullptr;
+      c->advance(std::size_t{l} + 1);
+      return SQLPRES_OK;
+    }
+  }
   const a_sqlpres_code rc = do_recv(c, code, length, payload);
   if ((rc == SQLPRES_OK || rc == SQLPRES_SERVER_CLOSED) &&
       (*length == 0 || *length > SQLPRES_MAX_SHORT_PAYLOAD)) {

@@ -567,10 +567,66 @@ a_cmdseq_return read_value(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
 
 }  // namespace
 
+namespace {
+
+// Rows wider than this are always read item by item.
+constexpr std::uint32_t kMostPeekedColumns = 32;
+
+// Takes a whole row in one look when the current packet holds it as short items that all
+// go the short road, followed by an end-of-row item without a record; true when the row
+// was inserted. Otherwise nothing is read and the general reader takes the row.
+bool take_short_row(a_cmdseq_conn* conn, a_cmdseq_cursor* cursor) {
+  a_cmdseq_fetch_buffer* buf = cursor->buffer;
+  const std::uint32_t columns = cursor->buffered_columns;
+  if (buf == nullptr || columns == 0 || columns > kMostPeekedColumns ||
+      buf->columns != columns) {
+    return false;
+  }
+  std::uint8_t* const slot = i_cs_InsertSlot(cursor);
+  if (slot == nullptr) return false;
+  a_sqlpres_item items[kMostPeekedColumns + 1];
+  if (SQLPresPeekShortItems(conn->strm_conn, items, columns + 1) != columns + 1) return false;
+  const a_sqlpres_item& row_end = items[columns];
+  if (row_end.code != CS_ITEM_END_OF_DATA || (row_end.payload != nullptr && row_end.payload[0] != 0))
+    return false;
+  clear_slot(cursor, slot);
+  std::uint32_t used = 0;
+  for (std::uint32_t k = 0; k < cursor->entry_count; ++k) {
+    const a_cmdseq_app_column& entry = cursor->columns[k];
+    if (entry.buffer_index < 0) continue;
+    if (used == columns) {  // more buffered entries than cells: the general reader decides
+      used = columns + 1;
+      break;
+    }
+    a_cs_item item;
+    item.code = items[used].code;
+    item.length = items[used].length;
+    item.payload = items[used].payload;
+    if (!store_short_value(buf, slot, entry, static_cast<std::uint32_t>(entry.buffer_index),
+                           item)) {
+      break;
+    }
+    ++used;
+  }
+  if (used != columns || SQLPresSkipShortItems(conn->strm_conn, columns + 1) != SQLPRES_OK) {
+    clear_slot(cursor, slot);
+    return false;
+  }
+  i_cs_CompleteRowInsert(cursor);
+  ++cursor->rows_received;
+  return true;
+}
+
+}  // namespace
+
 a_cmdseq_return i_cs_ReceiveRowIntoBuffer(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
                                           a_cmdseq_cursor* cursor, bool* end, bool* inserted) {
   *end = false;
   *inserted = false;
+  if (take_short_row(conn, cursor)) {
+    *inserted = true;
+    return CMDSEQ_OK;
+  }
   a_cs_item item;
   a_cmdseq_return result = i_cs_ReceiveItem(conn, err, &item);
   if (result != CMDSEQ_OK) return result;

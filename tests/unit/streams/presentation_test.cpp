@@ -284,6 +284,59 @@ TEST(PresDecode, LengthsThatOverrunThePacketAreProtocolErrors) {
   }
 }
 
+// Short items are shown without being read, up to the first item the reader must
+// handle itself or the end of the packet; reading them in one step leaves the reader
+// where SQLPresReceive would have left it, and asking for more than are there reads
+// nothing.
+TEST(PresDecode, ShortItemsAreShownThenReadInOneStep) {
+  struct Case {
+    const char* name;
+    Bytes after;                // items behind a first item 9 read normally
+    std::vector<int> shown;     // codes shown, with at most four asked for
+    int next;                   // code SQLPresReceive gives after the shown ones are read
+    a_sqlpres_code next_result;
+  };
+  const Case cases[] = {
+      {"up to the end of the packet", {3, 10, 'b', 'c', 1, 11}, {10, 11}, -1, SQLPRES_OK},
+      {"at most four", {1, 10, 1, 11, 1, 12, 1, 13, 1, 14}, {10, 11, 12, 13}, 14, SQLPRES_OK},
+      {"before a long value", {1, 10, 252, 61, 5, 192, 1, 0, 0, 0, 2, 193, 'x', 1, 194},
+       {10}, 61, SQLPRES_OK},
+      {"before the server's closing item", {1, 10, 1, 64}, {10}, 64, SQLPRES_SERVER_CLOSED},
+      {"before a length past the packet", {1, 10, 9, 11, 1}, {10}, -1, SQLPRES_FAILED},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PresHarness pres;
+    ASSERT_TRUE(pres.DeliverItems(Cat({{2, 9, 'a'}, c.after})));
+    std::uint8_t code = 0, length = 0;
+    const std::uint8_t* payload = nullptr;
+    // Nothing is shown before the packet is the reader's.
+    a_sqlpres_item items[4];
+    EXPECT_EQ(SQLPresPeekShortItems(pres.h(), items, 4), 0u);
+    ASSERT_EQ(SQLPresReceive(pres.h(), &code, &length, &payload), SQLPRES_OK);
+    ASSERT_EQ(code, 9);
+    const std::uint32_t n = SQLPresPeekShortItems(pres.h(), items, 4);
+    std::vector<int> shown;
+    for (std::uint32_t i = 0; i < n; ++i) shown.push_back(items[i].code);
+    EXPECT_EQ(shown, c.shown);
+    if (n != 0 && items[0].code == 10 && items[0].length == 2) {
+      EXPECT_EQ(Bytes(items[0].payload, items[0].payload + 2), (Bytes{'b', 'c'}));
+    }
+    if (n < 4) {  // stopped short of what was asked: one more is not there to read
+      EXPECT_EQ(SQLPresSkipShortItems(pres.h(), n + 1), SQLPRES_FAILED);
+    }
+    ASSERT_EQ(SQLPresSkipShortItems(pres.h(), n), SQLPRES_OK);
+    if (c.next < 0 && c.next_result == SQLPRES_OK) {
+      EXPECT_EQ(SQLPresPeekShortItems(pres.h(), items, 4), 0u);  // the packet is read
+      continue;
+    }
+    EXPECT_EQ(SQLPresReceive(pres.h(), &code, &length, &payload), c.next_result);
+    if (c.next >= 0) {
+      EXPECT_EQ(code, c.next);
+    }
+  }
+}
+
 TEST(PresDecode, WaitsGoThroughTheNotifier) {
   PresHarness pres;
   std::uint8_t code = 0, length = 0;

@@ -585,7 +585,9 @@ bool take_short_row(a_cmdseq_conn* conn, a_cmdseq_cursor* cursor) {
   std::uint8_t* const slot = i_cs_InsertSlot(cursor);
   if (slot == nullptr) return false;
   a_sqlpres_item items[kMostPeekedColumns + 1];
-  if (SQLPresPeekShortItems(conn->strm_conn, items, columns + 1) != columns + 1) return false;
+  std::uint32_t ends[kMostPeekedColumns + 1];
+  if (SQLPresPeekShortItems(conn->strm_conn, items, columns + 1, ends) != columns + 1)
+    return false;
   const a_sqlpres_item& row_end = items[columns];
   if (row_end.code != CS_ITEM_END_OF_DATA || (row_end.payload != nullptr && row_end.payload[0] != 0))
     return false;
@@ -608,7 +610,7 @@ bool take_short_row(a_cmdseq_conn* conn, a_cmdseq_cursor* cursor) {
     }
     ++used;
   }
-  if (used != columns || SQLPresSkipShortItems(conn->strm_conn, columns + 1) != SQLPRES_OK) {
+  if (used != columns || SQLPresSkipShortItems(conn->strm_conn, ends[columns]) != SQLPRES_OK) {
     clear_slot(cursor, slot);
     return false;
   }

@@ -433,39 +433,32 @@ a_sqlpres_code SQLPresReceive(a_strm_conn sconn, std::uint8_t* code, std::uint8_
 }
 
 std::uint32_t SQLPresPeekShortItems(a_strm_conn sconn, a_sqlpres_item* items,
-                                    std::uint32_t max) {
+                                    std::uint32_t max, std::uint32_t* ends) {
   c_strm_sconn* c = conn_of(sconn);
   if (c == nullptr || items == nullptr || !c->current_has_data()) return 0;
-  const std::uint8_t* pos = c->in_pos();
+  const std::uint8_t* const start = c->in_pos();
+  const std::uint8_t* pos = start;
   const std::uint8_t* end = c->in_end();
   std::uint32_t n = 0;
   while (n < max) {
     const std::size_t size = short_item_at(pos, end, &items[n]);
     if (size == 0) break;
     pos += size;
+    if (ends != nullptr) ends[n] = static_cast<std::uint32_t>(pos - start);
     ++n;
   }
   return n;
 }
 
-a_sqlpres_code SQLPresSkipShortItems(a_strm_conn sconn, std::uint32_t count) {
+a_sqlpres_code SQLPresSkipShortItems(a_strm_conn sconn, std::uint32_t end) {
   c_strm_sconn* c = conn_of(sconn);
   if (c == nullptr) return SQLPRES_FAILED;
-  if (count == 0) return SQLPRES_OK;
-  if (!c->current_has_data()) return SQLPRES_FAILED;
-  const std::uint8_t* pos = c->in_pos();
-  const std::uint8_t* end = c->in_end();
-  std::size_t bytes = 0;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    a_sqlpres_item item;
-    const std::size_t size = short_item_at(pos + bytes, end, &item);
-    if (size == 0) {
-      PresDiag(c, "SQLPresSkipShortItems", SQLPRES_FAILED);
-      return SQLPRES_FAILED;
-    }
-    bytes += size;
+  if (end == 0) return SQLPRES_OK;
+  if (!c->current_has_data() || static_cast<std::size_t>(c->in_end() - c->in_pos()) < end) {
+    PresDiag(c, "SQLPresSkipShortItems", SQLPRES_FAILED);
+    return SQLPRES_FAILED;
   }
-  c->advance(bytes);
+  c->advance(end);
   return SQLPRES_OK;
 }
 

@@ -90,12 +90,13 @@ a_sqlpres_code SQLPresReceiveStruct(a_strm_conn sconn, a_sqlpres_item* item);
 // up to `max` records, as SQLPresReceiveStruct would fill them, stopping at the end of
 // the packet and before any item SQLPresReceive handles itself (a long value, a server
 // message, a transfer, the server's closing item). Answers how many; 0 says read with
-// SQLPresReceive. The payloads stay valid until the next read.
+// SQLPresReceive. The payloads stay valid until the next read. ends[i] (when `ends` is
+// not null) gets the bytes from the reader's position to the end of item i.
 std::uint32_t SQLPresPeekShortItems(a_strm_conn sconn, a_sqlpres_item* items,
-                                    std::uint32_t max);
-// Reads the next `count` short items of the current packet, as SQLPresPeekShortItems
-// shows them; when fewer are there it fails (2) and reads nothing.
-a_sqlpres_code SQLPresSkipShortItems(a_strm_conn sconn, std::uint32_t count);
+                                    std::uint32_t max, std::uint32_t* ends);
+// Reads the shown items up to one of the ends SQLPresPeekShortItems gave, in one step;
+// fails (2) and reads nothing when the current packet holds fewer bytes.
+a_sqlpres_code SQLPresSkipShortItems(a_strm_conn sconn, std::uint32_t end);
 // Reads the item 192 that follows an item of length 251; *total gets the value's length.
 a_sqlpres_code SQLPresReceiveBegin(a_strm_conn sconn, std::uint32_t* total);
 // Copies up to `capacity` bytes of the long value to *dest, advancing *dest; answers the

@@ -409,13 +409,16 @@ a_sqlpres_code SQLPresReceiveStruct(a_strm_conn sconn, a_sqlpres_item* item) {
   return sconn->receive(&item->code, &item->length, &item->payload);
 }
 
+// The double counts a shown item as one byte: the end of item i is i + 1.
 std::uint32_t SQLPresPeekShortItems(a_strm_conn sconn, a_sqlpres_item* items,
-                                    std::uint32_t max) {
-  return sconn->peek_short(items, max);
+                                    std::uint32_t max, std::uint32_t* ends) {
+  const std::uint32_t n = sconn->peek_short(items, max);
+  for (std::uint32_t i = 0; ends != nullptr && i < n; ++i) ends[i] = i + 1;
+  return n;
 }
 
-a_sqlpres_code SQLPresSkipShortItems(a_strm_conn sconn, std::uint32_t count) {
-  return sconn->skip_short(count);
+a_sqlpres_code SQLPresSkipShortItems(a_strm_conn sconn, std::uint32_t end) {
+  return sconn->skip_short(end);
 }
 
 a_sqlpres_code SQLPresReceiveBegin(a_strm_conn sconn, std::uint32_t* total) {

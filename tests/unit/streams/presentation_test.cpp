@@ -286,8 +286,8 @@ TEST(PresDecode, LengthsThatOverrunThePacketAreProtocolErrors) {
 
 // Short items are shown without being read, up to the first item the reader must
 // handle itself or the end of the packet; reading them in one step leaves the reader
-// where SQLPresReceive would have left it, and asking for more than are there reads
-// nothing.
+// where SQLPresReceive would have left it, and asking for more than the packet holds
+// reads nothing.
 TEST(PresDecode, ShortItemsAreShownThenReadInOneStep) {
   struct Case {
     const char* name;
@@ -312,22 +312,28 @@ TEST(PresDecode, ShortItemsAreShownThenReadInOneStep) {
     const std::uint8_t* payload = nullptr;
     // Nothing is shown before the packet is the reader's.
     a_sqlpres_item items[4];
-    EXPECT_EQ(SQLPresPeekShortItems(pres.h(), items, 4), 0u);
+    std::uint32_t ends[4] = {};
+    EXPECT_EQ(SQLPresPeekShortItems(pres.h(), items, 4, ends), 0u);
     ASSERT_EQ(SQLPresReceive(pres.h(), &code, &length, &payload), SQLPRES_OK);
     ASSERT_EQ(code, 9);
-    const std::uint32_t n = SQLPresPeekShortItems(pres.h(), items, 4);
+    const std::uint32_t n = SQLPresPeekShortItems(pres.h(), items, 4, ends);
     std::vector<int> shown;
-    for (std::uint32_t i = 0; i < n; ++i) shown.push_back(items[i].code);
+    std::uint32_t end = 0;
+    for (std::uint32_t i = 0; i < n; ++i) {
+      shown.push_back(items[i].code);
+      end += (items[i].length + 2u);  // length byte, code, payload
+      EXPECT_EQ(ends[i], end) << i;
+    }
     EXPECT_EQ(shown, c.shown);
     if (n != 0 && items[0].code == 10 && items[0].length == 2) {
       EXPECT_EQ(Bytes(items[0].payload, items[0].payload + 2), (Bytes{'b', 'c'}));
     }
-    if (n < 4) {  // stopped short of what was asked: one more is not there to read
-      EXPECT_EQ(SQLPresSkipShortItems(pres.h(), n + 1), SQLPRES_FAILED);
-    }
-    ASSERT_EQ(SQLPresSkipShortItems(pres.h(), n), SQLPRES_OK);
+    // Past the packet's end nothing is read.
+    EXPECT_EQ(SQLPresSkipShortItems(pres.h(), static_cast<std::uint32_t>(c.after.size()) + 1),
+              SQLPRES_FAILED);
+    ASSERT_EQ(SQLPresSkipShortItems(pres.h(), end), SQLPRES_OK);
     if (c.next < 0 && c.next_result == SQLPRES_OK) {
-      EXPECT_EQ(SQLPresPeekShortItems(pres.h(), items, 4), 0u);  // the packet is read
+      EXPECT_EQ(SQLPresPeekShortItems(pres.h(), items, 4, ends), 0u);  // the packet is read
       continue;
     }
     EXPECT_EQ(SQLPresReceive(pres.h(), &code, &length, &payload), c.next_result);

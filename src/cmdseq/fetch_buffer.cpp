@@ -110,6 +110,26 @@ void drop_buffer(a_cmdseq_cursor* cursor) {
   cursor->buffer = nullptr;
 }
 
+// The slot the next row goes into (the free head), or null when none is free.
+std::uint8_t* free_slot(a_cmdseq_fetch_buffer* buf) {
+  if (buf == nullptr || buf->free_head >= buf->capacity) return nullptr;
+  return slot_at(buf, buf->free_head);
+}
+
+// Links the free head's slot (`slot`) after the tail.
+void link_row(a_cmdseq_fetch_buffer* buf, std::uint8_t* slot) {
+  const std::uint16_t index = buf->free_head;
+  buf->free_head = next_of(slot);
+  set_next(slot, buf->capacity);
+  if (buf->tail >= buf->capacity) {
+    buf->head = index;
+  } else {
+    set_next(slot_at(buf, buf->tail), index);
+  }
+  buf->tail = index;
+  ++buf->count;
+}
+
 std::uint8_t* current_slot(a_cmdseq_cursor* cursor) {
   a_cmdseq_fetch_buffer* buf = cursor->buffer;
   if (buf == nullptr || buf->count == 0 || buf->head >= buf->capacity) return nullptr;
@@ -186,11 +206,7 @@ bool i_cs_ResizeFetchBuffer(a_cmdseq_cursor* cursor, std::uint32_t rows,
 
 // --- Rows ----------------------------------------------------------------------------------
 
-std::uint8_t* i_cs_InsertSlot(a_cmdseq_cursor* cursor) {
-  a_cmdseq_fetch_buffer* buf = cursor->buffer;
-  if (buf == nullptr || buf->free_head >= buf->capacity) return nullptr;
-  return slot_at(buf, buf->free_head);
-}
+std::uint8_t* i_cs_InsertSlot(a_cmdseq_cursor* cursor) { return free_slot(cursor->buffer); }
 
 bool i_cs_StoreCell(a_cmdseq_cursor* cursor, std::uint32_t column, const void* bytes,
                     std::uint32_t held, std::uint32_t full, std::uint8_t flags,
@@ -235,19 +251,9 @@ void i_cs_ClearInsertSlot(a_cmdseq_cursor* cursor) {
 }
 
 bool i_cs_CompleteRowInsert(a_cmdseq_cursor* cursor) {
-  a_cmdseq_fetch_buffer* buf = cursor->buffer;
-  std::uint8_t* slot = i_cs_InsertSlot(cursor);
+  std::uint8_t* slot = free_slot(cursor->buffer);
   if (slot == nullptr) return false;
-  const std::uint16_t index = buf->free_head;
-  buf->free_head = next_of(slot);
-  set_next(slot, buf->capacity);
-  if (buf->tail >= buf->capacity) {
-    buf->head = index;
-  } else {
-    set_next(slot_at(buf, buf->tail), index);
-  }
-  buf->tail = index;
-  ++buf->count;
+  link_row(cursor->buffer, slot);
   return true;
 }
 
@@ -600,7 +606,7 @@ bool take_short_row(a_cmdseq_conn* conn, a_cmdseq_cursor* cursor) {
       buf->columns != columns) {
     return false;
   }
-  std::uint8_t* const slot = i_cs_InsertSlot(cursor);
+  std::uint8_t* const slot = free_slot(buf);
   if (slot == nullptr) return false;
   a_sqlpres_item items[kMostPeekedColumns + 1];
   std::uint32_t ends[kMostPeekedColumns + 1];
@@ -632,7 +638,7 @@ bool take_short_row(a_cmdseq_conn* conn, a_cmdseq_cursor* cursor) {
     clear_slot(cursor, slot);
     return false;
   }
-  i_cs_CompleteRowInsert(cursor);
+  link_row(buf, slot);
   ++cursor->rows_received;
   return true;
 }

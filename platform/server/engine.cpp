@@ -719,6 +719,7 @@ bool Engine::step_all(sqlite3_stmt* st, const std::vector<Value>& params, std::s
     }
     if (res.rows.size() >= max_rows) break;
     std::vector<Value> row;
+    row.reserve(static_cast<std::size_t>(ncol));
     std::size_t row_bytes = sizeof(std::vector<Value>);
     for (int k = 0; k < ncol; ++k) {
       row.push_back(column_value(st, k));

@@ -103,6 +103,7 @@ std::string& ItemWriter::room_for(std::size_t n) {
   if (packets_.empty() || packets_.back().size() + n > max_packet_) {
     packets_.emplace_back(kShortHeaderBytes, '\0');
     packets_.back()[0] = static_cast<char>(kPktData);
+    packets_.back().reserve(max_packet_);  // filled an item at a time
   }
   return packets_.back();
 }

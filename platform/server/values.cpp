@@ -1,6 +1,7 @@
 // Wire values, definition items and conversions.
 #include "values.h"
 
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -170,16 +171,44 @@ bool is_variable_length_type(std::int16_t type) {
   }
 }
 
+namespace {
+
+// The row of each type code from -32 to 100, by index (every value sent looks its type
+// up); type 9 has a row per subtype, the first of them indexed.
+constexpr int kTypeLow = -32;
+constexpr std::size_t kTypeSpan = 133;
+
+constexpr std::array<std::int8_t, kTypeSpan> make_type_index() {
+  std::array<std::int8_t, kTypeSpan> index{};
+  for (auto& i : index) i = -1;
+  for (std::size_t r = 0; r < sizeof kTypes / sizeof kTypes[0]; ++r) {
+    const auto at = static_cast<std::size_t>(kTypes[r].type - kTypeLow);
+    if (index[at] < 0) index[at] = static_cast<std::int8_t>(r);
+  }
+  return index;
+}
+constexpr std::array<std::int8_t, kTypeSpan> kTypeIndex = make_type_index();
+
+const TypeRow* type_row(std::int16_t type, std::uint8_t subtype) {
+  if (type < kTypeLow || type >= kTypeLow + static_cast<int>(kTypeSpan)) return nullptr;
+  const int first = kTypeIndex[static_cast<std::size_t>(type - kTypeLow)];
+  if (first < 0) return nullptr;
+  for (std::size_t r = static_cast<std::size_t>(first);
+       r < sizeof kTypes / sizeof kTypes[0] && kTypes[r].type == type; ++r)
+    if (type != 9 || kTypes[r].subtype == subtype) return &kTypes[r];
+  return nullptr;
+}
+
+}  // namespace
+
 std::uint8_t value_item_code(std::int16_t type, std::uint8_t subtype) {
-  for (const auto& r : kTypes)
-    if (r.type == type && (type != 9 || r.subtype == subtype)) return r.value_code;
-  return 0;
+  const TypeRow* r = type_row(type, subtype);
+  return r ? r->value_code : 0;
 }
 
 std::uint8_t definition_item_code(std::int16_t type, std::uint8_t subtype) {
-  for (const auto& r : kTypes)
-    if (r.type == type && (type != 9 || r.subtype == subtype)) return r.def_code;
-  return kDefNone;
+  const TypeRow* r = type_row(type, subtype);
+  return r ? r->def_code : kDefNone;
 }
 
 bool parse_definition(const Item& item, WireType& out) {
@@ -311,39 +340,57 @@ void write_value(ItemWriter& w, const Value& v, const WireType& want) {
     sub = 0;
   }
   const std::uint8_t code = value_item_code(type, sub);
-  std::string p;
+  // Fixed-size values are written from a few bytes on the stack, text and binary values
+  // straight from the value: rows are sent a million at a time.
+  std::uint8_t fixed[8];
   switch (type) {
     case -5:
     case -25:
-      put_le64(p, static_cast<std::uint64_t>(as_int(v)));
-      break;
+      store_le64(fixed, static_cast<std::uint64_t>(as_int(v)));
+      w.put(code, fixed, 8);
+      return;
     case 4:
     case -24:
-      put_le32(p, static_cast<std::uint32_t>(as_int(v)));
-      break;
+      store_le32(fixed, static_cast<std::uint32_t>(as_int(v)));
+      w.put(code, fixed, 4);
+      return;
     case 5:
     case -23:
-      put_le16(p, static_cast<std::uint16_t>(as_int(v)));
-      break;
+      store_le16(fixed, static_cast<std::uint16_t>(as_int(v)));
+      w.put(code, fixed, 2);
+      return;
     case -6:
     case -7:
-      put_u8(p, static_cast<std::uint8_t>(as_int(v)));
-      break;
+      fixed[0] = static_cast<std::uint8_t>(as_int(v));
+      w.put(code, fixed, 1);
+      return;
     case 8: {
       const double d = as_real(v);
       std::uint64_t bits;
       std::memcpy(&bits, &d, 8);
-      put_le64(p, bits);
-      break;
+      store_le64(fixed, bits);
+      w.put(code, fixed, 8);
+      return;
     }
     case 6:
     case 7: {
       const float f = static_cast<float>(as_real(v));
       std::uint32_t bits;
       std::memcpy(&bits, &f, 4);
-      put_le32(p, bits);
-      break;
+      store_le32(fixed, bits);
+      w.put(code, fixed, 4);
+      return;
     }
+    default:
+      break;
+  }
+  if ((v.kind == Value::Text || v.kind == Value::Blob) && type != -22 && type != 2 &&
+      type != 3) {
+    w.put_bytes(code, v.s);  // character and binary types carry the bytes
+    return;
+  }
+  std::string p;
+  switch (type) {
     case -22:
       p = datetime_record(value_text(v));
       break;

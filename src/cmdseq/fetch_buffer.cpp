@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cmdseq/request.h"
+#include "cmdseq/wire_bytes.h"
 #include "cmdseq/wire_values.h"
 #include "utils/base/memory.h"
 
@@ -66,10 +67,10 @@ void clear_slot(a_cmdseq_cursor* cursor, std::uint8_t* slot) {
       refund(cursor, kBlockHeaderBytes + block_held(block));
       ut_free(block);
     }
-    std::memset(cell, 0, kCellBytes);
   }
+  // Everything but the chain link: the status, the state and every cell.
   std::memset(slot, 0, 4);
-  std::memset(slot + 6, 0, 6);
+  std::memset(slot + 6, 0, buf->row_size - 6);
 }
 
 // Empty buffer, every slot free: the free head is the last slot and each slot links to
@@ -107,6 +108,26 @@ void drop_buffer(a_cmdseq_cursor* cursor) {
   refund(cursor, i_cs_FetchBufferBytes(buf->capacity, buf->columns));
   ut_free(buf);
   cursor->buffer = nullptr;
+}
+
+// The slot the next row goes into (the free head), or null when none is free.
+std::uint8_t* free_slot(a_cmdseq_fetch_buffer* buf) {
+  if (buf == nullptr || buf->free_head >= buf->capacity) return nullptr;
+  return slot_at(buf, buf->free_head);
+}
+
+// Links the free head's slot (`slot`) after the tail.
+void link_row(a_cmdseq_fetch_buffer* buf, std::uint8_t* slot) {
+  const std::uint16_t index = buf->free_head;
+  buf->free_head = next_of(slot);
+  set_next(slot, buf->capacity);
+  if (buf->tail >= buf->capacity) {
+    buf->head = index;
+  } else {
+    set_next(slot_at(buf, buf->tail), index);
+  }
+  buf->tail = index;
+  ++buf->count;
 }
 
 std::uint8_t* current_slot(a_cmdseq_cursor* cursor) {
@@ -185,11 +206,7 @@ bool i_cs_ResizeFetchBuffer(a_cmdseq_cursor* cursor, std::uint32_t rows,
 
 // --- Rows ----------------------------------------------------------------------------------
 
-std::uint8_t* i_cs_InsertSlot(a_cmdseq_cursor* cursor) {
-  a_cmdseq_fetch_buffer* buf = cursor->buffer;
-  if (buf == nullptr || buf->free_head >= buf->capacity) return nullptr;
-  return slot_at(buf, buf->free_head);
-}
+std::uint8_t* i_cs_InsertSlot(a_cmdseq_cursor* cursor) { return free_slot(cursor->buffer); }
 
 bool i_cs_StoreCell(a_cmdseq_cursor* cursor, std::uint32_t column, const void* bytes,
                     std::uint32_t held, std::uint32_t full, std::uint8_t flags,
@@ -234,19 +251,9 @@ void i_cs_ClearInsertSlot(a_cmdseq_cursor* cursor) {
 }
 
 bool i_cs_CompleteRowInsert(a_cmdseq_cursor* cursor) {
-  a_cmdseq_fetch_buffer* buf = cursor->buffer;
-  std::uint8_t* slot = i_cs_InsertSlot(cursor);
+  std::uint8_t* slot = free_slot(cursor->buffer);
   if (slot == nullptr) return false;
-  const std::uint16_t index = buf->free_head;
-  buf->free_head = next_of(slot);
-  set_next(slot, buf->capacity);
-  if (buf->tail >= buf->capacity) {
-    buf->head = index;
-  } else {
-    set_next(slot_at(buf, buf->tail), index);
-  }
-  buf->tail = index;
-  ++buf->count;
+  link_row(cursor->buffer, slot);
   return true;
 }
 
@@ -256,7 +263,11 @@ void i_cs_ReleaseCurrentRow(a_cmdseq_cursor* cursor) {
   a_cmdseq_fetch_buffer* buf = cursor->buffer;
   const std::uint16_t index = buf->head;
   buf->head = next_of(slot);
-  if (--buf->count == 0) buf->head = buf->tail = buf->capacity;
+  if (--buf->count == 0) {
+    buf->head = buf->tail = buf->capacity;
+  } else {
+    __builtin_prefetch(slot_at(buf, buf->head));  // rows are mostly read one after another
+  }
   clear_slot(cursor, slot);
   set_next(slot, buf->free_head);
   buf->free_head = index;
@@ -297,9 +308,10 @@ a_cmdseq_return i_cs_GetCurrentRowError(a_cmdseq_cursor* cursor, a_cmdseq_error_
 a_cmdseq_return i_cs_CopyBufferedRowToDesc(a_cmdseq_conn* conn, a_cmdseq_cursor* cursor,
                                            a_cmdseq_error_info* err, a_cmdseq_desc* desc,
                                            std::uint32_t row) {
-  if (current_slot(cursor) == nullptr) return CMDSEQ_FAILED;
+  std::uint8_t* slot = current_slot(cursor);
+  if (slot == nullptr) return CMDSEQ_FAILED;
   std::int32_t status;
-  std::memcpy(&status, current_slot(cursor), 4);
+  std::memcpy(&status, slot, 4);
   a_cmdseq_return result = CMDSEQ_OK;
   if (status == -197 || status == 100) {
     (void)i_cs_GetCurrentRowError(cursor, err);
@@ -317,14 +329,22 @@ a_cmdseq_return i_cs_CopyBufferedRowToDesc(a_cmdseq_conn* conn, a_cmdseq_cursor*
         cursor->columns[k].buffer_index < 0) {
       return CMDSEQ_FAILED;
     }
-    std::uint32_t held = 0;
-    std::uint32_t full = 0;
-    const std::uint8_t* data = nullptr;
-    std::uint8_t flags = 0;
-    if (!i_cs_GetFromCurrentRow(cursor,
-                                static_cast<std::uint32_t>(cursor->columns[k].buffer_index),
-                                &held, &full, &data, &flags)) {
-      return CMDSEQ_FAILED;
+    // The cell, as i_cs_GetFromCurrentRow finds it, without looking for the row again.
+    const auto column = static_cast<std::uint32_t>(cursor->columns[k].buffer_index);
+    if (column >= cursor->buffer->columns) return CMDSEQ_FAILED;
+    const std::uint8_t* cell = cell_at(slot, column);
+    const std::uint8_t flags = cell[kCellFlagsAt];
+    std::uint32_t held;
+    std::uint32_t full;
+    const std::uint8_t* data;
+    if ((flags & CS_CELL_OUT_OF_LINE) != 0) {
+      const std::uint8_t* block = block_of(cell);
+      std::memcpy(&full, block, 4);
+      held = block_held(block);
+      data = block + kBlockHeaderBytes;
+    } else {
+      held = full = cell[kCellLengthAt];
+      data = cell;
     }
     if ((flags & CS_CELL_NULL) != 0) {
       if (v.indicator == nullptr) {
@@ -351,8 +371,21 @@ a_cmdseq_return i_cs_CopyBufferedRowToDesc(a_cmdseq_conn* conn, a_cmdseq_cursor*
         result = i_cs_MoreSevereError(result, CMDSEQ_WARNING);
       }
     } else {
-      // A fixed-size value is held in its native size, which its bound type shares.
-      if (held != 0) std::memcpy(v.data, data, held);
+      // A fixed-size value is held in its native size, which its bound type shares; the
+      // common sizes are copied without a call.
+      switch (held) {
+        case 0:
+          break;
+        case 4:
+          std::memcpy(v.data, data, 4);
+          break;
+        case 8:
+          std::memcpy(v.data, data, 8);
+          break;
+        default:
+          std::memcpy(v.data, data, held);
+          break;
+      }
       if (v.length != nullptr) *v.length = held;
     }
   }
@@ -397,9 +430,14 @@ a_cmdseq_return skip_long(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
 // follows.
 a_cmdseq_return row_status(a_cmdseq_conn* conn, const a_cs_item& item, std::int32_t* sqlcode,
                            char state[6]) {
+  const std::uint8_t flag = item.payload_bytes() != 0 ? item.payload[0] : 0;
+  if (flag == 0) {  // nearly every row: no record follows
+    *sqlcode = 0;
+    std::memset(state, 0, 6);
+    return CMDSEQ_OK;
+  }
   a_cmdseq_error_info scratch;
   CmdSeqInitErrorParam(conn->env, &scratch, 0);
-  const std::uint8_t flag = item.payload_bytes() != 0 ? item.payload[0] : 0;
   const a_cmdseq_return result = i_cs_ProcessEndData(flag, &scratch, conn);
   *sqlcode = scratch.sqlcode;
   std::memcpy(state, scratch.server_state, 6);
@@ -431,6 +469,68 @@ std::uint32_t native_size(std::int16_t type) {
     default:
       return 0;
   }
+}
+
+// Stores a short value item of the entry's own type straight in cell `cell` of the
+// insert slot (which is empty) when the general reader below would keep it inline too: a
+// NULL, a value the server could not supply, a fixed-size value of its exact size, or a
+// variable-length value of at most 14 bytes that fits the entry's length. False leaves
+// the item to the general reader, which also reports what is wrong with it.
+[[gnu::always_inline]] inline bool store_short_value(const a_cmdseq_fetch_buffer* buf,
+                                                     std::uint8_t* slot,
+                                                     const a_cmdseq_app_column& entry,
+                                                     std::uint32_t cell, const a_cs_item& item) {
+  if (cell >= buf->columns) return false;
+  std::uint8_t* at = cell_at(slot, cell);
+  if (item.code == CS_ITEM_NULL || item.code == CS_ITEM_NO_VALUE) {
+    at[kCellFlagsAt] = item.code == CS_ITEM_NULL ? CS_CELL_NULL : CS_CELL_UNAVAILABLE;
+    return true;
+  }
+  if (item.length > SQLPRES_MAX_SHORT_PAYLOAD ||
+      item.code != i_cs_GetDescItemDUType(entry.type, entry.subtype)) {
+    return false;
+  }
+  const std::uint32_t n = item.payload_bytes();
+  switch (quick_recv1col_array[item.code]) {
+    case 1: {  // fixed size; the date-time record always takes a block
+      if (item.code == 120 || n != native_size(entry.type)) return false;
+      switch (n) {
+        case 1:
+          at[0] = item.payload[0];
+          break;
+        case 2: {
+          const std::uint16_t v = vq::cmdseq::load_le16(item.payload);
+          std::memcpy(at, &v, 2);
+          break;
+        }
+        case 4: {
+          const std::uint32_t v = vq::cmdseq::load_le32(item.payload);
+          std::memcpy(at, &v, 4);
+          break;
+        }
+        case 8: {
+          const std::uint64_t v = vq::cmdseq::load_le64(item.payload);
+          std::memcpy(at, &v, 8);
+          break;
+        }
+        default:
+          return false;
+      }
+      break;
+    }
+    case 2:
+    case 3: {
+      std::uint32_t cap = entry.sent_length != 0 ? entry.sent_length : entry.length;
+      if (cap == 0) cap = kUnsizedCellCap;
+      if (n > kCellInlineBytes || n > cap) return false;
+      if (n != 0) std::memcpy(at, item.payload, n);
+      break;
+    }
+    default:
+      return false;
+  }
+  at[kCellLengthAt] = static_cast<std::uint8_t>(n);
+  return true;
 }
 
 // Reads one value item (already received as `first`) of entry `entry` into cell
@@ -491,10 +591,68 @@ a_cmdseq_return read_value(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
 
 }  // namespace
 
+namespace {
+
+// Rows wider than this are always read item by item.
+constexpr std::uint32_t kMostPeekedColumns = 32;
+
+// Takes a whole row in one look when the current packet holds it as short items that all
+// go the short road, followed by an end-of-row item without a record; true when the row
+// was inserted. Otherwise nothing is read and the general reader takes the row.
+bool take_short_row(a_cmdseq_conn* conn, a_cmdseq_cursor* cursor) {
+  a_cmdseq_fetch_buffer* buf = cursor->buffer;
+  const std::uint32_t columns = cursor->buffered_columns;
+  if (buf == nullptr || columns == 0 || columns > kMostPeekedColumns ||
+      buf->columns != columns) {
+    return false;
+  }
+  std::uint8_t* const slot = free_slot(buf);
+  if (slot == nullptr) return false;
+  a_sqlpres_item items[kMostPeekedColumns + 1];
+  std::uint32_t ends[kMostPeekedColumns + 1];
+  if (SQLPresPeekShortItems(conn->strm_conn, items, columns + 1, ends) != columns + 1)
+    return false;
+  const a_sqlpres_item& row_end = items[columns];
+  if (row_end.code != CS_ITEM_END_OF_DATA || (row_end.payload != nullptr && row_end.payload[0] != 0))
+    return false;
+  clear_slot(cursor, slot);
+  std::uint32_t used = 0;
+  for (std::uint32_t k = 0; k < cursor->entry_count; ++k) {
+    const a_cmdseq_app_column& entry = cursor->columns[k];
+    if (entry.buffer_index < 0) continue;
+    if (used == columns) {  // more buffered entries than cells: the general reader decides
+      used = columns + 1;
+      break;
+    }
+    a_cs_item item;
+    item.code = items[used].code;
+    item.length = items[used].length;
+    item.payload = items[used].payload;
+    if (!store_short_value(buf, slot, entry, static_cast<std::uint32_t>(entry.buffer_index),
+                           item)) {
+      break;
+    }
+    ++used;
+  }
+  if (used != columns || SQLPresSkipShortItems(conn->strm_conn, ends[columns]) != SQLPRES_OK) {
+    clear_slot(cursor, slot);
+    return false;
+  }
+  link_row(buf, slot);
+  ++cursor->rows_received;
+  return true;
+}
+
+}  // namespace
+
 a_cmdseq_return i_cs_ReceiveRowIntoBuffer(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
                                           a_cmdseq_cursor* cursor, bool* end, bool* inserted) {
   *end = false;
   *inserted = false;
+  if (take_short_row(conn, cursor)) {
+    *inserted = true;
+    return CMDSEQ_OK;
+  }
   a_cs_item item;
   a_cmdseq_return result = i_cs_ReceiveItem(conn, err, &item);
   if (result != CMDSEQ_OK) return result;
@@ -502,7 +660,8 @@ a_cmdseq_return i_cs_ReceiveRowIntoBuffer(a_cmdseq_conn* conn, a_cmdseq_error_in
     *end = true;
     return CMDSEQ_OK;
   }
-  if (i_cs_InsertSlot(cursor) == nullptr) {
+  std::uint8_t* const slot = i_cs_InsertSlot(cursor);
+  if (slot == nullptr) {
     cursor->flags_b |= CS_CURSOR_B_ROW_FAILED;
     abandon_prefetch(cursor);
     result = skip_long(conn, err, item);
@@ -515,7 +674,7 @@ a_cmdseq_return i_cs_ReceiveRowIntoBuffer(a_cmdseq_conn* conn, a_cmdseq_error_in
     i_cs_FreeAllocatedFetchBuffers(cursor);
     return CMDSEQ_FAILED;
   }
-  i_cs_ClearInsertSlot(cursor);
+  clear_slot(cursor, slot);
 
   std::int32_t sqlcode = 0;
   char state[6] = {};
@@ -561,6 +720,10 @@ a_cmdseq_return i_cs_ReceiveRowIntoBuffer(a_cmdseq_conn* conn, a_cmdseq_error_in
       i_cs_ClearInsertSlot(cursor);
       return i_cs_ProtocolError(conn);
     }
+    if (store_short_value(cursor->buffer, slot, entry,
+                          static_cast<std::uint32_t>(entry.buffer_index), item)) {
+      continue;
+    }
     bool stored = true;
     result = read_value(conn, err, cursor, entry,
                         static_cast<std::uint32_t>(entry.buffer_index), item, &stored);
@@ -597,7 +760,8 @@ a_cmdseq_return i_cs_ReceiveRowIntoBuffer(a_cmdseq_conn* conn, a_cmdseq_error_in
     cursor->flags_b |= CS_CURSOR_B_ROW_FAILED;
     return result;
   }
-  i_cs_SetSlotStatus(cursor, sqlcode, state);
+  // The slot's status starts out clear: only a status of its own is written.
+  if (sqlcode != 0 || state[0] != '\0') i_cs_SetSlotStatus(cursor, sqlcode, state);
   i_cs_CompleteRowInsert(cursor);
   *inserted = true;
   ++cursor->rows_received;

@@ -64,9 +64,31 @@ constexpr TypeRow kTypes[] = {
     {12, 0, 125, 95, Form::kLong, Send::kBytes, 0},
 };
 
+// The row of each type code from -32 to 100, found by index: every value received or
+// sent looks its type up. Type 9 has a row per subtype, the first of them indexed.
+constexpr int kTypeIndexLow = -32;
+constexpr std::size_t kTypeIndexSize = 133;
+
+constexpr std::array<std::int8_t, kTypeIndexSize> make_type_index() {
+  std::array<std::int8_t, kTypeIndexSize> index{};
+  for (auto& i : index) i = -1;
+  for (std::size_t r = 0; r < sizeof kTypes / sizeof kTypes[0]; ++r) {
+    const std::size_t at = static_cast<std::size_t>(kTypes[r].type - kTypeIndexLow);
+    if (index[at] < 0) index[at] = static_cast<std::int8_t>(r);
+  }
+  return index;
+}
+constexpr std::array<std::int8_t, kTypeIndexSize> kTypeIndex = make_type_index();
+
 const TypeRow* find_type(std::int16_t type, std::int16_t subtype) {
-  for (const TypeRow& row : kTypes) {
-    if (row.type == type && (row.subtype == 0 || row.subtype == subtype)) return &row;
+  if (type < kTypeIndexLow || type >= kTypeIndexLow + static_cast<int>(kTypeIndexSize))
+    return nullptr;
+  const int first = kTypeIndex[static_cast<std::size_t>(type - kTypeIndexLow)];
+  if (first < 0) return nullptr;
+  // Rows of one type sit together; only type 9 has several, told apart by subtype.
+  for (std::size_t r = static_cast<std::size_t>(first);
+       r < sizeof kTypes / sizeof kTypes[0] && kTypes[r].type == type; ++r) {
+    if (kTypes[r].subtype == 0 || kTypes[r].subtype == subtype) return &kTypes[r];
   }
   return nullptr;
 }
@@ -282,17 +304,25 @@ a_cmdseq_return read_long(a_cmdseq_conn* conn, a_cmdseq_error_info* err, void* d
 
 }  // namespace
 
-// Both tables are constant-initialised, so no thread ever sees them half filled.
-extern const std::array<std::uint8_t, 133> is_var_length_array = make_var_length();
-extern const std::array<std::uint8_t, 256> quick_recv1col_array = make_quick();
+namespace {
 
-bool i_cs_IsVarLengthType(std::int16_t type) {
-  return type >= -32 && type <= 100 &&
-         is_var_length_array[static_cast<std::size_t>(type + 32)] != 0;
+constexpr std::array<std::uint8_t, 133> make_value_codes() {
+  std::array<std::uint8_t, 133> table{};
+  for (const TypeRow& row : kTypes) {
+    if (row.type != 9) table[static_cast<std::size_t>(row.type + 32)] = row.value_code;
+  }
+  return table;
 }
 
-std::uint16_t i_cs_GetDescItemDUType(std::int16_t type, std::int16_t subtype) {
-  const TypeRow* row = find_type(type, subtype);
+}  // namespace
+
+// The tables are constant-initialised, so no thread ever sees them half filled.
+extern const std::array<std::uint8_t, 133> is_var_length_array = make_var_length();
+extern const std::array<std::uint8_t, 133> value_code_array = make_value_codes();
+extern const std::array<std::uint8_t, 256> quick_recv1col_array = make_quick();
+
+std::uint16_t i_cs_GetDateTimeDUType(std::int16_t subtype) {
+  const TypeRow* row = find_type(9, subtype);
   return row != nullptr ? row->value_code : CS_NO_VALUE_CODE;
 }
 

@@ -56,10 +56,26 @@ extern const std::array<std::uint8_t, 133> is_var_length_array;
 // report the length, 3 copy then complete the string, 0 none.
 extern const std::array<std::uint8_t, 256> quick_recv1col_array;
 
-bool i_cs_IsVarLengthType(std::int16_t type);
+// The value item code of each type code from -32 to 100, indexed by type + 32; 0 for
+// none, and for type 9, whose code depends on its subtype.
+extern const std::array<std::uint8_t, 133> value_code_array;
+
+// Every value received or sent asks these two: they are answered from the tables.
+inline bool i_cs_IsVarLengthType(std::int16_t type) {
+  return type >= -32 && type <= 100 &&
+         is_var_length_array[static_cast<std::size_t>(type + 32)] != 0;
+}
+
+// The value item code of a date-time type 9 of the subtype, CS_NO_VALUE_CODE for none.
+std::uint16_t i_cs_GetDateTimeDUType(std::int16_t subtype);
 
 // The value item code of a type, CS_NO_VALUE_CODE when it has none.
-std::uint16_t i_cs_GetDescItemDUType(std::int16_t type, std::int16_t subtype);
+inline std::uint16_t i_cs_GetDescItemDUType(std::int16_t type, std::int16_t subtype) {
+  if (type == 9) return i_cs_GetDateTimeDUType(subtype);
+  if (type < -32 || type > 100) return CS_NO_VALUE_CODE;
+  const std::uint8_t code = value_code_array[static_cast<std::size_t>(type + 32)];
+  return code != 0 ? code : CS_NO_VALUE_CODE;
+}
 
 // Writes one definition item (73 for a type without one).
 a_cmdseq_return i_cs_SendAppColDefn(a_cmdseq_conn* conn, a_cmdseq_error_info* err,

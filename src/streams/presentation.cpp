@@ -69,12 +69,31 @@ a_sqlpres_code do_send(c_strm_sconn* c, std::uint8_t code, std::uint8_t** out, s
   }
 }
 
+// The short item at `pos` of the current packet ending at `end`: its record and the
+// bytes it takes, or 0 when it is not a short item that may be taken without handling.
+std::size_t short_item_at(const std::uint8_t* pos, const std::uint8_t* end,
+                          a_sqlpres_item* item) {
+  const std::size_t avail = static_cast<std::size_t>(end - pos);
+  if (avail < 2) return 0;
+  const std::uint8_t l = pos[0];
+  if (l == 0 || l > SQLPRES_MAX_SHORT_PAYLOAD + 1 || std::size_t{l} + 1 > avail) return 0;
+  const std::uint8_t code = pos[1];
+  if (code == kItemServerMessage || code == kItemTransfer || code == kItemServerClosed) {
+    return 0;
+  }
+  item->code = code;
+  item->length = static_cast<std::uint8_t>(l - 1);
+  item->payload = l > 1 ? pos + 2 : nullptr;
+  return std::size_t{l} + 1;
+}
+
 // Reads one item without handling server messages or transfers.
 a_sqlpres_code read_item(c_strm_sconn* c, std::uint8_t* code, std::uint8_t* length,
                          const std::uint8_t** payload) {
   a_pres_state* st = state_of(c);
   for (;;) {
-    const an_int_strm_error rc = c->_receive_prv(nullptr, nullptr, nullptr, true);
+    const an_int_strm_error rc =
+        c->current_has_data() ? STRM_OK : c->_receive_prv(nullptr, nullptr, nullptr, true);
     switch (rc) {
       case STRM_OK:
         break;
@@ -109,7 +128,7 @@ a_sqlpres_code read_item(c_strm_sconn* c, std::uint8_t* code, std::uint8_t* leng
     *code = pos[1];
     *length = static_cast<std::uint8_t>(l - 1);
     *payload = pos + 2;
-    c->advance(size);
+    c->advance(size);  // size <= avail: the whole item is in the packet
     return SQLPRES_OK;
   }
 }
@@ -392,12 +411,55 @@ a_sqlpres_code SQLPresReceive(a_strm_conn sconn, std::uint8_t* code, std::uint8_
   if (c == nullptr || code == nullptr || length == nullptr || payload == nullptr) {
     return SQLPRES_FAILED;
   }
+  // Most items of a reply are short ones that lie whole in the current packet and need
+  // no handling of their own: they are taken here, on the way do_recv would take them.
+  if (c->current_has_data()) {
+    a_sqlpres_item item;
+    const std::size_t size = short_item_at(c->in_pos(), c->in_end(), &item);
+    if (size != 0) {
+      *code = item.code;
+      *length = item.length;
+      *payload = item.payload;
+      c->advance(size);
+      return SQLPRES_OK;
+    }
+  }
   const a_sqlpres_code rc = do_recv(c, code, length, payload);
   if ((rc == SQLPRES_OK || rc == SQLPRES_SERVER_CLOSED) &&
       (*length == 0 || *length > SQLPRES_MAX_SHORT_PAYLOAD)) {
     *payload = nullptr;
   }
   return rc;
+}
+
+std::uint32_t SQLPresPeekShortItems(a_strm_conn sconn, a_sqlpres_item* items,
+                                    std::uint32_t max, std::uint32_t* ends) {
+  c_strm_sconn* c = conn_of(sconn);
+  if (c == nullptr || items == nullptr || !c->current_has_data()) return 0;
+  const std::uint8_t* const start = c->in_pos();
+  const std::uint8_t* pos = start;
+  const std::uint8_t* end = c->in_end();
+  std::uint32_t n = 0;
+  while (n < max) {
+    const std::size_t size = short_item_at(pos, end, &items[n]);
+    if (size == 0) break;
+    pos += size;
+    if (ends != nullptr) ends[n] = static_cast<std::uint32_t>(pos - start);
+    ++n;
+  }
+  return n;
+}
+
+a_sqlpres_code SQLPresSkipShortItems(a_strm_conn sconn, std::uint32_t end) {
+  c_strm_sconn* c = conn_of(sconn);
+  if (c == nullptr) return SQLPRES_FAILED;
+  if (end == 0) return SQLPRES_OK;
+  if (!c->current_has_data() || static_cast<std::size_t>(c->in_end() - c->in_pos()) < end) {
+    PresDiag(c, "SQLPresSkipShortItems", SQLPRES_FAILED);
+    return SQLPRES_FAILED;
+  }
+  c->advance(end);
+  return SQLPRES_OK;
 }
 
 a_sqlpres_code SQLPresReceiveStruct(a_strm_conn sconn, a_sqlpres_item* item) {

@@ -86,6 +86,17 @@ a_sqlpres_code SQLPresReceive(a_strm_conn sconn, std::uint8_t* code, std::uint8_
                               const std::uint8_t** payload);
 // The same, filling a record.
 a_sqlpres_code SQLPresReceiveStruct(a_strm_conn sconn, a_sqlpres_item* item);
+// Looks at the short items that lie whole in the current packet without reading them:
+// up to `max` records, as SQLPresReceiveStruct would fill them, stopping at the end of
+// the packet and before any item SQLPresReceive handles itself (a long value, a server
+// message, a transfer, the server's closing item). Answers how many; 0 says read with
+// SQLPresReceive. The payloads stay valid until the next read. ends[i] (when `ends` is
+// not null) gets the bytes from the reader's position to the end of item i.
+std::uint32_t SQLPresPeekShortItems(a_strm_conn sconn, a_sqlpres_item* items,
+                                    std::uint32_t max, std::uint32_t* ends);
+// Reads the shown items up to one of the ends SQLPresPeekShortItems gave, in one step;
+// fails (2) and reads nothing when the current packet holds fewer bytes.
+a_sqlpres_code SQLPresSkipShortItems(a_strm_conn sconn, std::uint32_t end);
 // Reads the item 192 that follows an item of length 251; *total gets the value's length.
 a_sqlpres_code SQLPresReceiveBegin(a_strm_conn sconn, std::uint32_t* total);
 // Copies up to `capacity` bytes of the long value to *dest, advancing *dest; answers the

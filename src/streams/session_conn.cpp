@@ -636,11 +636,6 @@ an_int_strm_error c_strm_sconn::new_in_buff(std::uint8_t mask) {
   }
 }
 
-void c_strm_sconn::advance(std::size_t n) {
-  const std::size_t left = static_cast<std::size_t>(in_end_ - in_pos_);
-  in_pos_ += n < left ? n : left;
-}
-
 an_int_strm_error c_strm_sconn::_receive_prv(std::uint8_t* type, std::uint8_t* status,
                                              std::uint16_t* length, bool data_only) {
   if (dead()) return STRM_CONN_DEAD;
@@ -648,6 +643,9 @@ an_int_strm_error c_strm_sconn::_receive_prv(std::uint8_t* type, std::uint8_t* s
     const an_int_strm_error rc = receive_attnack();
     if (rc != STRM_OK) return rc;
   }
+  // The current packet belongs to the reading thread alone (other threads only queue
+  // packets behind it): while it holds unread bytes, items are read without the lock.
+  if (data_only && in_buff_ != nullptr && in_pos_ < in_end_) return STRM_OK;
   {
     vq::strm::LockHold hold(recv_lock_);
     if (in_buff_ == nullptr || in_pos_ >= in_end_) {

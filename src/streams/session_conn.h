@@ -145,7 +145,17 @@ class c_strm_sconn : public a_strm_conn_rec, public c_strm_tconn_upcalls, public
   // The unread bytes of the current packet; advance() consumes them.
   const std::uint8_t* in_pos() const { return in_pos_; }
   const std::uint8_t* in_end() const { return in_end_; }
-  void advance(std::size_t n);
+  void advance(std::size_t n) {
+    const std::size_t left = static_cast<std::size_t>(in_end_ - in_pos_);
+    in_pos_ += n < left ? n : left;
+  }
+  // True when the next item can be read from the current packet as it stands: the
+  // connection lives, no attention waits for its acknowledgement and unread bytes are
+  // left. _receive_prv(..., true) would then answer 1 and change nothing.
+  bool current_has_data() const {
+    return in_buff_ != nullptr && in_pos_ < in_end_ && !dead() &&
+           (send_flags_.load() & kAttention) == 0;
+  }
   bool is_sync_point(std::uint32_t* word);
   bool sync_point_arrived(std::uint32_t* word);
   // Discards input up to and including the next packet that ends a message. A current

@@ -56,6 +56,7 @@ class VqengProcess {
     return ready;
   }
   int port() const { return port_; }
+  pid_t pid() const { return pid_; }
   void Stop() {
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);

@@ -225,6 +225,81 @@ TEST_F(BufferFixture, ARowIsReadIntoCellsCappedAtTheEntrysLength) {
   EXPECT_TRUE(c.sconn.script_done());
 }
 
+// Each value kind at the edges of what a cell holds: what is stored, where, and what the
+// budget is charged, whether the row is taken in one look (short) or item by item.
+TEST_F(BufferFixture, ValuesAtTheEdgesOfACell) {
+  struct Case {
+    const char* name;
+    std::int16_t type;
+    std::uint32_t length;  // the entry's length
+    std::vector<std::pair<std::uint8_t, Bytes>> items;
+    a_cmdseq_return result;
+    Bytes held;            // bytes the cell gives back
+    std::uint32_t full;    // full length it reports
+    std::uint8_t flags;    // cell flags, block flag included
+    bool short_road;       // the row was taken in one look
+  };
+  const Bytes fourteen(14, 'f');
+  const Bytes fifteen(15, 'g');
+  const Bytes twelve(12, 'h');
+  const Bytes binary = {0x00, 0xFF, 0x80, 0x7F, 0x00};
+  const Case cases[] = {
+      {"integer", 4, 4, {{112, le32(0x80000001u)}}, CMDSEQ_OK, le32(0x80000001u), 4, 0, true},
+      {"double", 8, 8, {{111, le64(0x4000000000000000ull)}}, CMDSEQ_OK,
+       le64(0x4000000000000000ull), 8, 0, true},
+      {"small integer of the wrong size", 5, 2, {{117, le32(1)}}, CMDSEQ_PROTOCOL_ERROR, {}, 0,
+       0, false},
+      {"text of fourteen bytes", -21, 30, {{107, fourteen}}, CMDSEQ_OK, fourteen, 14, 0, true},
+      {"text of fifteen bytes", -21, 30, {{107, fifteen}}, CMDSEQ_OK, fifteen, 15,
+       CS_CELL_OUT_OF_LINE, false},
+      {"text longer than the entry", -21, 10, {{107, twelve}}, CMDSEQ_OK, Bytes(10, 'h'), 12,
+       CS_CELL_OUT_OF_LINE | CS_CELL_PARTIAL, false},
+      {"empty text", 1, 10, {{107, {}}}, CMDSEQ_OK, {}, 0, 0, true},
+      {"binary bytes", -2, 10, {{105, binary}}, CMDSEQ_OK, binary, 5, 0, true},
+      {"text after its full length", -21, 30, {{102, le32(40)}, {107, Bytes(3, 'a')}},
+       CMDSEQ_OK, Bytes(3, 'a'), 40, CS_CELL_OUT_OF_LINE | CS_CELL_PARTIAL, false},
+      {"null", 4, 4, {{CS_ITEM_NULL, {}}}, CMDSEQ_OK, {}, 0, CS_CELL_NULL, true},
+      {"unavailable", -21, 30, {{CS_ITEM_NO_VALUE, {}}}, CMDSEQ_OK, {}, 0, CS_CELL_UNAVAILABLE,
+       true},
+      {"integer sent as text", 4, 4, {{107, Bytes(4, '1')}}, CMDSEQ_PROTOCOL_ERROR, {}, 0, 0,
+       false},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    CmdSeqResetErrorParam(&c.err, nullptr);
+    entries({{k.type, k.length}});
+    ASSERT_TRUE(i_cs_CreateFetchBuffer(&cursor, 1, 1));
+    for (const auto& [code, payload] : k.items) c.sconn.item(code, payload);
+    c.sconn.item(CS_ITEM_END_OF_DATA, Bytes{0}).sync();
+    bool end = false, inserted = false;
+    const int skips = c.sconn.short_skips;
+    EXPECT_EQ(i_cs_ReceiveRowIntoBuffer(c.conn, &c.err, &cursor, &end, &inserted), k.result);
+    EXPECT_EQ(inserted, k.result == CMDSEQ_OK);
+    EXPECT_EQ(c.sconn.short_skips - skips, k.short_road ? 1 : 0);
+    EXPECT_EQ(cursor.rows_received, inserted ? 1 : 0);
+    cursor.rows_received = 0;
+    if (inserted) {
+      std::uint32_t held = 0, full = 0;
+      const std::uint8_t* data = nullptr;
+      std::uint8_t flags = 0;
+      ASSERT_TRUE(i_cs_GetFromCurrentRow(&cursor, 0, &held, &full, &data, &flags));
+      EXPECT_EQ(Bytes(data, data + held), k.held);
+      EXPECT_EQ(full, k.full);
+      EXPECT_EQ(flags, k.flags);
+      const std::size_t block =
+          (k.flags & CS_CELL_OUT_OF_LINE) != 0 ? kBlockHeaderBytes + k.held.size() : 0;
+      EXPECT_EQ(in_use(), i_cs_FetchBufferBytes(1, 1) + block);
+    } else {
+      EXPECT_EQ(cursor.buffer->count, 0);
+      EXPECT_EQ(in_use(), i_cs_FetchBufferBytes(1, 1));
+      (void)SQLPresReSync(c.conn->strm_conn, 1);
+    }
+    ut_free(cursor.columns);
+    cursor.columns = nullptr;
+    i_cs_FreeAllocatedFetchBuffers(&cursor);
+  }
+}
+
 TEST_F(BufferFixture, EndRowsAndBrokenRows) {
   struct Case {
     const char* name;

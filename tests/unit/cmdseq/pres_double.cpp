@@ -132,6 +132,40 @@ a_sqlpres_code a_strm_conn_rec::receive(std::uint8_t* code, std::uint8_t* length
   return current_.code == 64 ? SQLPRES_SERVER_CLOSED : SQLPRES_OK;
 }
 
+// The scripted items up to the next sync point, a failure or an item the reader
+// handles itself, as the stream shows the short items of its current packet (the sync
+// points in front, which a read passes over, are passed over here too).
+std::uint32_t a_strm_conn_rec::peek_short(a_sqlpres_item* items, std::uint32_t max) {
+  if (receiving_ || attention_pending()) return 0;
+  std::uint32_t n = 0;
+  auto e_it = entries_.begin();
+  while (e_it != entries_.end() && e_it->kind == Entry::Kind::kSync) ++e_it;
+  for (; e_it != entries_.end(); ++e_it) {
+    const Entry& e = *e_it;
+    if (n == max || e.kind != Entry::Kind::kItem || e.length > 250 || e.code == 2 ||
+        e.code == 64 || e.code == 140) {
+      break;
+    }
+    items[n].code = e.code;
+    items[n].length = e.length;
+    items[n].payload = e.length != 0 ? e.payload.data() : nullptr;
+    ++n;
+  }
+  return n;
+}
+
+a_sqlpres_code a_strm_conn_rec::skip_short(std::uint32_t count) {
+  a_sqlpres_item scratch[64];
+  if (count > 64 || peek_short(scratch, count) != count) return SQLPRES_FAILED;
+  while (entries_.front().kind == Entry::Kind::kSync) entries_.pop_front();
+  for (std::uint32_t i = 0; i < count; ++i) {
+    current_ = std::move(entries_.front());
+    entries_.pop_front();
+  }
+  ++short_skips;
+  return SQLPRES_OK;
+}
+
 a_sqlpres_code a_strm_conn_rec::receive_begin(std::uint32_t* total) {
   *total = 0;
   std::uint8_t code;
@@ -373,6 +407,18 @@ a_sqlpres_code SQLPresReceive(a_strm_conn sconn, std::uint8_t* code, std::uint8_
 
 a_sqlpres_code SQLPresReceiveStruct(a_strm_conn sconn, a_sqlpres_item* item) {
   return sconn->receive(&item->code, &item->length, &item->payload);
+}
+
+// The double counts a shown item as one byte: the end of item i is i + 1.
+std::uint32_t SQLPresPeekShortItems(a_strm_conn sconn, a_sqlpres_item* items,
+                                    std::uint32_t max, std::uint32_t* ends) {
+  const std::uint32_t n = sconn->peek_short(items, max);
+  for (std::uint32_t i = 0; ends != nullptr && i < n; ++i) ends[i] = i + 1;
+  return n;
+}
+
+a_sqlpres_code SQLPresSkipShortItems(a_strm_conn sconn, std::uint32_t end) {
+  return sconn->skip_short(end);
 }
 
 a_sqlpres_code SQLPresReceiveBegin(a_strm_conn sconn, std::uint32_t* total) {

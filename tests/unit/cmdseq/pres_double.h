@@ -67,6 +67,7 @@ struct a_strm_conn_rec {
   int disconnects = 0;
   int discon_responses = 0;
   int fini_requests = 0;
+  int short_skips = 0;  // runs of short items read in one look (SQLPresSkipShortItems)
   std::uint32_t bytes_received = 0;  // StrmGetBytesRecvUncomp
   // Every reply item was read (sync points may remain).
   bool script_done() const;
@@ -90,6 +91,8 @@ struct a_strm_conn_rec {
   a_sqlpres_code receive_begin(std::uint32_t* total);
   std::uint32_t receive_piece(std::uint8_t** dest, std::uint32_t capacity);
   a_sqlpres_code receive_end();
+  std::uint32_t peek_short(a_sqlpres_item* items, std::uint32_t max);
+  a_sqlpres_code skip_short(std::uint32_t count);
   int is_sync_point(a_sqlpres_code* code);
   a_sqlpres_code resync(unsigned flag);
   a_sqlpres_code cancel();

@@ -940,6 +940,45 @@ TEST_F(ConnectedSession, AlignBeforeAPrefetchInMidMessage) {
   EXPECT_EQ(ints(second), (std::vector<std::uint32_t>{6, 7}));
 }
 
+TEST_F(ConnectedSession, APrefetchGoesOnAfterTheRowsTheClientStillHolds) {
+  exec_imm("CREATE TABLE q(n INTEGER)");
+  for (int i = 1; i <= 12; ++i) exec_imm("INSERT INTO q VALUES(" + std::to_string(i) + ")");
+  const auto prefetch = [](std::uint32_t cursor, std::uint16_t rows) {
+    return item(36, u32le(cursor) + u32le(65536) + u16le(0xFFFF) + u16le(rows) + u16le(1) +
+                        u16le(0));
+  };
+  // The rows of one exchange: its main reply (none when the message holds only an
+  // align and the prefetch), and the prefetch's rows.
+  std::vector<ReplyItem> first, second;
+  std::size_t messages = 0;
+  const auto run = [&](const std::string& items) {
+    const auto pks = h_.exchange(packet(24, 1, items));
+    messages = pks.size();
+    first.clear();
+    second.clear();
+    if (pks.size() == 1) return parse_items(pks[0].body, second);
+    return pks.size() == 2 && parse_items(pks[0].body, first) &&
+           parse_items(pks[1].body, second);
+  };
+  ASSERT_TRUE(run(prepare_items("SELECT n FROM q ORDER BY n") + execute_items(0xFFFFFFFF, "") +
+                  open_items(0xFFFFFFFF, "q1") + prefetch(0, 4)));
+  const std::uint32_t cursor = rd32(first[find(first, 44, find(first, 44) + 1)].payload);
+  ASSERT_NE(cursor, 0u);
+  EXPECT_EQ(ints(second), (std::vector<std::uint32_t>{1, 2, 3, 4}));
+  // The client used rows 1 and 2 and still holds 3 and 4: the next prefetch brings
+  // the rows after 4, and the align moves the cursor to row 2 only.
+  ASSERT_TRUE(run(item(37, u32le(cursor) + u16le(2)) + prefetch(cursor, 4)));
+  EXPECT_EQ(ints(second), (std::vector<std::uint32_t>{5, 6, 7, 8}));
+  EXPECT_EQ(messages, 1u);  // the prefetch's reply alone
+  ASSERT_TRUE(run(item(37, u32le(cursor) + u16le(4)) + prefetch(cursor, 8)));
+  EXPECT_EQ(ints(second), (std::vector<std::uint32_t>{9, 10, 11, 12}));
+  // A fetch starts from the row the client is on (6) and forgets the rows sent
+  // ahead; a prefetch after it goes on from the fetched row.
+  ASSERT_TRUE(run(fetch_item(cursor, 1, 1) + prefetch(cursor, 2)));
+  EXPECT_EQ(ints(first), (std::vector<std::uint32_t>{7}));
+  EXPECT_EQ(ints(second), (std::vector<std::uint32_t>{8, 9}));
+}
+
 TEST(Session, PacketTypesAfterTheFirst) {
   struct Case {
     const char* name;

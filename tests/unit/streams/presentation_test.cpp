@@ -284,6 +284,65 @@ TEST(PresDecode, LengthsThatOverrunThePacketAreProtocolErrors) {
   }
 }
 
+// Short items are shown without being read, up to the first item the reader must
+// handle itself or the end of the packet; reading them in one step leaves the reader
+// where SQLPresReceive would have left it, and asking for more than the packet holds
+// reads nothing.
+TEST(PresDecode, ShortItemsAreShownThenReadInOneStep) {
+  struct Case {
+    const char* name;
+    Bytes after;                // items behind a first item 9 read normally
+    std::vector<int> shown;     // codes shown, with at most four asked for
+    int next;                   // code SQLPresReceive gives after the shown ones are read
+    a_sqlpres_code next_result;
+  };
+  const Case cases[] = {
+      {"up to the end of the packet", {3, 10, 'b', 'c', 1, 11}, {10, 11}, -1, SQLPRES_OK},
+      {"at most four", {1, 10, 1, 11, 1, 12, 1, 13, 1, 14}, {10, 11, 12, 13}, 14, SQLPRES_OK},
+      {"before a long value", {1, 10, 252, 61, 5, 192, 1, 0, 0, 0, 2, 193, 'x', 1, 194},
+       {10}, 61, SQLPRES_OK},
+      {"before the server's closing item", {1, 10, 1, 64}, {10}, 64, SQLPRES_SERVER_CLOSED},
+      {"before a length past the packet", {1, 10, 9, 11, 1}, {10}, -1, SQLPRES_FAILED},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PresHarness pres;
+    ASSERT_TRUE(pres.DeliverItems(Cat({{2, 9, 'a'}, c.after})));
+    std::uint8_t code = 0, length = 0;
+    const std::uint8_t* payload = nullptr;
+    // Nothing is shown before the packet is the reader's.
+    a_sqlpres_item items[4];
+    std::uint32_t ends[4] = {};
+    EXPECT_EQ(SQLPresPeekShortItems(pres.h(), items, 4, ends), 0u);
+    ASSERT_EQ(SQLPresReceive(pres.h(), &code, &length, &payload), SQLPRES_OK);
+    ASSERT_EQ(code, 9);
+    const std::uint32_t n = SQLPresPeekShortItems(pres.h(), items, 4, ends);
+    std::vector<int> shown;
+    std::uint32_t end = 0;
+    for (std::uint32_t i = 0; i < n; ++i) {
+      shown.push_back(items[i].code);
+      end += (items[i].length + 2u);  // length byte, code, payload
+      EXPECT_EQ(ends[i], end) << i;
+    }
+    EXPECT_EQ(shown, c.shown);
+    if (n != 0 && items[0].code == 10 && items[0].length == 2) {
+      EXPECT_EQ(Bytes(items[0].payload, items[0].payload + 2), (Bytes{'b', 'c'}));
+    }
+    // Past the packet's end nothing is read.
+    EXPECT_EQ(SQLPresSkipShortItems(pres.h(), static_cast<std::uint32_t>(c.after.size()) + 1),
+              SQLPRES_FAILED);
+    ASSERT_EQ(SQLPresSkipShortItems(pres.h(), end), SQLPRES_OK);
+    if (c.next < 0 && c.next_result == SQLPRES_OK) {
+      EXPECT_EQ(SQLPresPeekShortItems(pres.h(), items, 4, ends), 0u);  // the packet is read
+      continue;
+    }
+    EXPECT_EQ(SQLPresReceive(pres.h(), &code, &length, &payload), c.next_result);
+    if (c.next >= 0) {
+      EXPECT_EQ(code, c.next);
+    }
+  }
+}
+
 TEST(PresDecode, WaitsGoThroughTheNotifier) {
   PresHarness pres;
   std::uint8_t code = 0, length = 0;

@@ -17,6 +17,7 @@
 #include "cmdseq/connect.h"
 #include "cmdseq/error_info.h"
 #include "config/conn_parms.h"
+#include "streams/shm/resource_tree.h"
 #include "scoped_environment.h"
 #include "vqeng_process.h"
 
@@ -29,15 +30,19 @@ inline const char* LinkName(Link link) {
   return link == Link::kTcpIp ? "TcpIp" : "SharedMemory";
 }
 
-// A temporary directory made VCTMP for the scope; Files() lists what is left in it.
+// A temporary directory made VCTMP for the scope (and the stack's resource root);
+// Files() lists what is left in it.
 class TempVctmp {
  public:
   TempVctmp() {
     std::string root = (std::filesystem::temp_directory_path() / "vqe2eXXXXXX").string();
     if (mkdtemp(root.data()) != nullptr) root_ = root;
     vars_.Set("VCTMP", root_.c_str());
+    // The stack keeps the resource root it computed first; each scope has its own.
+    vq::shm::testing::ResetResourceRootCache();
   }
   ~TempVctmp() {
+    vq::shm::testing::ResetResourceRootCache();
     std::error_code ec;
     if (!root_.empty()) std::filesystem::remove_all(root_, ec);
   }
@@ -81,6 +86,25 @@ class Server : public vq_test::VqengProcess {
   std::string name_;
 };
 
+// What an error block held after a call: the SQL code, the three states, the server's
+// message text and the message parameters.
+struct ErrorSeen {
+  int sqlcode = 0;
+  std::string server_state, odbc3_state, odbc2_state, message;
+  std::vector<std::string> params;
+
+  explicit ErrorSeen(const a_cmdseq_error_info& err)
+      : sqlcode(err.sqlcode),
+        server_state(err.server_state),
+        odbc3_state(err.odbc3_state),
+        odbc2_state(err.odbc2_state),
+        message(err.message != nullptr ? err.message : "") {
+    for (const a_cmdseq_str_node* p = err.params; p != nullptr; p = p->next)
+      params.emplace_back(p->text);
+  }
+  ErrorSeen() = default;
+};
+
 // The client library started with one environment (as the ODBC layer makes it).
 class Client {
  public:
@@ -103,6 +127,14 @@ class Client {
   // the SQL code of the error block.
   a_cmdseq_return Connect(const std::string& connect_string, a_cmdseq_conn** conn,
                           int* sqlcode = nullptr) {
+    ErrorSeen seen;
+    const a_cmdseq_return r = Connect(connect_string, conn, &seen);
+    if (sqlcode != nullptr) *sqlcode = seen.sqlcode;
+    return r;
+  }
+  // The same, with what the error block held.
+  a_cmdseq_return Connect(const std::string& connect_string, a_cmdseq_conn** conn,
+                          ErrorSeen* seen) {
     *conn = nullptr;
     c_conn_parms parms;
     if (parms.init(connect_string.c_str(), false) != 0) return CMDSEQ_ERROR;
@@ -112,7 +144,7 @@ class Client {
     param.parms = &parms;
     param.env = &env_;
     const a_cmdseq_return r = CmdSeqStringConnect(conn, &err, &param);
-    if (sqlcode != nullptr) *sqlcode = err.sqlcode;
+    *seen = ErrorSeen(err);
     CmdSeqFiniErrorParam(&err);
     return r;
   }

@@ -110,7 +110,11 @@ void i_cs_ApplyFetchSettings(a_cmdseq_conn* conn, c_conn_parms* parms,
   if (lazy != nullptr && ParseYesNo(lazy, &yes, true)) {
     conn->close_mode = static_cast<std::uint8_t>(yes != 0 ? 2 : 0);
   }
-  CmdSeqPrtMsgId(attrib, 9521);
+  // The message text has a place for the setting: it must be given, or the formatter
+  // reads an argument that was never passed.
+  char close_mode[4];
+  std::snprintf(close_mode, sizeof close_mode, "%u", static_cast<unsigned>(conn->close_mode));
+  CmdSeqPrtMsgId(attrib, 9521, close_mode);
 }
 
 a_cmdseq_return i_cs_StartEngine(c_conn_parms* parms, a_cmdseq_env* env, a_cmdseq_error_info* err,

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cmdseq/cmdseq_env.h"
 #include "cmdseq/connect.h"
 #include "cmdseq_fixture.h"
 #include "config/conn_parms.h"
@@ -239,6 +240,30 @@ TEST_F(AttemptFixture, LogShowsTheApplicationInformation) {
   bool app = false;
   for (const std::string& l : g_lines) app = app || (l.find("APPINFO=mine") != std::string::npos);
   EXPECT_TRUE(app) << ::testing::PrintToString(g_lines);
+}
+
+// With the message texts at hand, every log line of the connect gets the values its
+// text has places for (a missing one would be read from nowhere).
+TEST_F(AttemptFixture, LogLinesCarryTheirValues) {
+  a_cmdseq_env with_texts;
+  ASSERT_EQ(CmdSeqAllocEnv(&with_texts), CMDSEQ_OK);
+  env.lang = with_texts.lang;
+  env.locale = with_texts.locale;
+  ASSERT_EQ(parms.init("UID=dba;PWD=sql;LCLOSE=yes;PBUF=1000", false), 0);
+  g_lines.clear();
+  env.debug_message_callback = Line;
+  servers.found = {&s1};
+  Success(s1);
+  EXPECT_EQ(i_cs_Connect(&conn, &err, &param, 0, nullptr), CMDSEQ_OK);
+  env.debug_message_callback = nullptr;
+  (void)CmdSeqDropConnection(conn, &err);
+  conn = nullptr;
+  env.lang = nullptr;
+  env.locale = nullptr;
+  EXPECT_EQ(CmdSeqFreeEnv(&with_texts), CMDSEQ_OK);
+  const std::string all = ::testing::PrintToString(g_lines);
+  EXPECT_NE(all.find("Lazy close setting: 2"), std::string::npos) << all;
+  EXPECT_NE(all.find("The prefetch buffer was raised to 65536 bytes"), std::string::npos) << all;
 }
 
 TEST_F(AttemptFixture, FailuresLeaveNoConnection) {

@@ -31,20 +31,24 @@ inline const char* LinkName(Link link) {
 }
 
 // A temporary directory made VCTMP for the scope (and the stack's resource root);
-// Files() lists what is left in it.
+// Files() lists what is left in it. HOME is another temporary directory for the scope:
+// the server address cache ("vcsrv.ini") lives there, so that a server of the same name
+// in another test or process is never found through it.
 class TempVctmp {
  public:
   TempVctmp() {
-    std::string root = (std::filesystem::temp_directory_path() / "vqe2eXXXXXX").string();
-    if (mkdtemp(root.data()) != nullptr) root_ = root;
+    root_ = MakeDirectory("vqe2eXXXXXX");
+    home_ = MakeDirectory("vqe2ehomeXXXXXX");
     vars_.Set("VCTMP", root_.c_str());
+    vars_.Set("HOME", home_.c_str());
     // The stack keeps the resource root it computed first; each scope has its own.
     vq::shm::testing::ResetResourceRootCache();
   }
   ~TempVctmp() {
     vq::shm::testing::ResetResourceRootCache();
     std::error_code ec;
-    if (!root_.empty()) std::filesystem::remove_all(root_, ec);
+    for (const std::string* dir : {&root_, &home_})
+      if (!dir->empty()) std::filesystem::remove_all(*dir, ec);
   }
   TempVctmp(const TempVctmp&) = delete;
   TempVctmp& operator=(const TempVctmp&) = delete;
@@ -60,7 +64,13 @@ class TempVctmp {
   }
 
  private:
+  static std::string MakeDirectory(const char* pattern) {
+    std::string dir = (std::filesystem::temp_directory_path() / pattern).string();
+    return mkdtemp(dir.data()) != nullptr ? dir : std::string();
+  }
+
   std::string root_;
+  std::string home_;
   vq::testing::ScopedEnvironment vars_{{"VCTMP"}};
 };
 

@@ -10,11 +10,13 @@
 
 #include "cmdseq/cmdseq_env.h"
 #include "cmdseq/connect.h"
+#include "cmdseq/errors/error_table.h"
 #include "cmdseq_fixture.h"
 #include "config/conn_parms.h"
 #include "config/option_tables.h"
 #include "scoped_environment.h"
 #include "strm_fake.h"
+#include "utils/locale/lang_string.h"
 #include "utils/locale/utlocale.h"
 
 namespace {
@@ -264,6 +266,25 @@ TEST_F(AttemptFixture, LogLinesCarryTheirValues) {
   const std::string all = ::testing::PrintToString(g_lines);
   EXPECT_NE(all.find("Lazy close setting: 2"), std::string::npos) << all;
   EXPECT_NE(all.find("The prefetch buffer was raised to 65536 bytes"), std::string::npos) << all;
+}
+
+// The errors the connect sets itself reach the user with a text from the message files:
+// the database not found, the user ID missing, the password part that could not be
+// enciphered, and the Kerberos failures.
+TEST(ConnectErrors, HaveMessageTexts) {
+  a_cmdseq_env env;
+  ASSERT_EQ(CmdSeqAllocEnv(&env), CMDSEQ_OK);
+  ASSERT_NE(env.lang, nullptr);
+  for (const std::int32_t code : {-83, -103, -895, -1069, -1070}) {
+    SCOPED_TRACE(code);
+    const a_cmdseq_error_map* row = GetErrorMapForSQLCode(code);
+    ASSERT_NE(row, nullptr);
+    char text[256] = "";
+    env.lang->FormatMiscLangStr(static_cast<unsigned long>(row->message_id), text, sizeof text,
+                                "a parameter");
+    EXPECT_STRNE(text, "");
+  }
+  EXPECT_EQ(CmdSeqFreeEnv(&env), CMDSEQ_OK);
 }
 
 TEST_F(AttemptFixture, FailuresLeaveNoConnection) {

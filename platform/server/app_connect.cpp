@@ -60,6 +60,9 @@ bool parse_app_connect(const std::string& body, AppConnectRequest& req, std::str
   req.build = load_le16(rec + 32);
   req.charset = text_field(rec, len, 44, 31);
   req.language = text_field(rec, len, 75, 31);
+  if (req.language.size() == 30) req.language += text_field(rec, len, 106, 21);
+  req.charset_label = text_field(rec, len, 127, 51);
+  req.os_charset = text_field(rec, len, 210, 51);
   req.api_charset = text_field(rec, len, kOffNcharCharset, 51);
   return true;
 }

@@ -38,9 +38,11 @@ struct AppConnectRequest {
   std::uint32_t options = 0;
   std::uint16_t comp_threshold = 0;
   std::uint16_t build = 0;
-  std::string charset;      // short name at 44
-  std::string language;     // 75
-  std::string api_charset;  // 261
+  std::string charset;        // short name at 44
+  std::string language;       // 75, continued at 106 when it fills its 30 characters
+  std::string charset_label;  // 127
+  std::string os_charset;     // 210
+  std::string api_charset;    // 261
 };
 
 // Parses the body of a type-25 packet (a zero byte, then the record). Returns

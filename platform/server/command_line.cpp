@@ -125,6 +125,11 @@ bool parse_long_option(const std::string& a, CommandLine& out, std::string& why)
   } else if (name == "--kerberos-service") {
     ok = !v.empty();
     out.kerberos_service = v;
+  } else if (name == "--starting") {
+    ok = parse_int(v, 0, 600000, out.starting_ms);
+  } else if (name == "--statement-cache") {
+    ok = parse_int(v, 0, 65535, n);
+    if (ok) out.statement_cache = n;
   } else if (name == "--login-timeout") {
     ok = parse_int(v, 0, 86400, n);
     if (ok) out.limits.login_timeout_seconds = static_cast<unsigned>(n);
@@ -194,6 +199,23 @@ bool parse_command_line(const std::vector<std::string>& args, CommandLine& out,
     return false;
   }
   return true;
+}
+
+std::vector<std::string> with_environment_switches(const char* text,
+                                                   std::vector<std::string> args) {
+  std::vector<std::string> all;
+  std::string word;
+  for (const char* p = text; p != nullptr && *p != '\0'; ++p) {
+    if (std::isspace(static_cast<unsigned char>(*p))) {
+      if (!word.empty()) all.push_back(word);
+      word.clear();
+    } else {
+      word += *p;
+    }
+  }
+  if (!word.empty()) all.push_back(word);
+  all.insert(all.end(), args.begin(), args.end());
+  return all;
 }
 
 }  // namespace vqeng

@@ -9,6 +9,9 @@
 //   --max-connection-bytes=N  what one connection may hold
 //   --max-connections=N       connections served at once (at least 1)
 //   --login-timeout=S         seconds to finish the app-connect and the connect (0: none)
+//   --statement-cache=N       statements a client may keep prepared here after it has
+//                             let them go (the connect reply's slot 24); 0, the
+//                             default, keeps the client's statement cache off
 //   --fault-script=FILE       rules of the scripted fault mode (fault_script.h)
 //   --liveness=S              liveness time-out of the app-connect reply: "echo" (the
 //                             client's own, the default), "off", or seconds
@@ -18,6 +21,12 @@
 //   --tls-cert=FILE           TLS over TCP/IP: the server's certificate chain (PEM)
 //   --tls-key=FILE            and its private key (PEM); both or neither. Without
 //                             them a TLS level is answered with level 0
+//   --starting=MS             for MS milliseconds after the start, database connects
+//                             are answered with -77 (still starting)
+//
+// Switches in the environment variable VQENG12_SWITCHES (separated by blanks) come
+// before those of the command line, so that a server a client starts by its default
+// name can be told where to listen (e.g. "-shm -x tcpip(port=0)").
 #pragma once
 
 #include <string>
@@ -42,15 +51,21 @@ struct CommandLine {
   Limits limits;                 // --max-..., --login-timeout
   std::string fault_script;      // --fault-script
   int liveness = -1;             // --liveness: -1 echo, 0 off, else seconds
+  int statement_cache = 0;       // --statement-cache
   std::string kerberos_keytab;   // --kerberos-keytab
   std::string kerberos_service;  // --kerberos-service
   std::string tls_cert;          // --tls-cert
   std::string tls_key;           // --tls-key
+  int starting_ms = 0;           // --starting
   std::vector<std::string> ignored;
 };
 
 // False with `why` for a malformed command line.
 bool parse_command_line(const std::vector<std::string>& args, CommandLine& out,
                         std::string& why);
+
+// The switches of VQENG12_SWITCHES (`text`, may be null) followed by `args`.
+std::vector<std::string> with_environment_switches(const char* text,
+                                                   std::vector<std::string> args);
 
 }  // namespace vqeng

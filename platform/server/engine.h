@@ -5,10 +5,12 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +29,18 @@ namespace vqeng {
 class KerberosService;
 class TlsContext;
 
+// Whether the database runs, shared by every connection of one server. A stopped
+// database refuses database connects (-76) until a start-database request starts it
+// again; connections already connected keep working, and a stop leaves the data as it
+// is (this server keeps one database open as long as it runs). While the server is
+// still starting (--starting) database connects are answered with -77.
+struct DatabaseState {
+  std::mutex mu;
+  bool running = true;
+  unsigned users = 0;  // connections connected to the database
+  std::chrono::steady_clock::time_point starting_until{};
+};
+
 // What every connection of one server shares.
 struct DatabaseConfig {
   std::string server_name = "vqeng12";
@@ -43,10 +57,14 @@ struct DatabaseConfig {
   Limits limits;
   std::vector<FaultRule> faults;  // the fault script, for every connection
   int liveness = kLivenessEcho;   // app_connect.h
+  // Statements a client may keep prepared after letting them go (its cached drops),
+  // told in slot 24 of the connect reply; 0 keeps the client's cache off.
+  std::uint32_t statement_cache = 0;
   // Started by a client's local-server start (hand-shake descriptor given) to stop
   // with its last connection: the first connection, the starting client's, may
   // then ask for a shutdown before it has connected to the database.
   bool started_for_auto_stop = false;
+  std::shared_ptr<DatabaseState> state = std::make_shared<DatabaseState>();
   // Kerberos logins are taken when set (kerberos_login.h).
   std::shared_ptr<const KerberosService> kerberos;
   // TLS over TCP/IP is served when set (tls_channel.h).

@@ -26,8 +26,8 @@
 //   message TYPE CODE [text]  a server message (item 2 and its text) leads the request's reply
 //   notice TYPE CODE [text]   a server message in an immediate packet goes out before the reply
 //   redirect NAME PARAMETERS  (connect, protocol level 15) the reply sends the client to
-//                             server NAME with these connection parameters, and the
-//                             connection closes
+//                             server NAME with these connection parameters; the
+//                             connection stays unconnected until the client drops it
 //   info SLOT VALUE           the request's first information items carry this slot's value
 //                             (slot 17 is the flags word: 0x02 flush buffered rows, 0x10 and
 //                             0x20 close cursors, 0x40 check cursors, 0x80 work pending)

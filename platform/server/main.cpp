@@ -6,9 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -49,7 +52,8 @@ std::string base_name_no_ext(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+  std::vector<std::string> args = vqeng::with_environment_switches(
+      std::getenv("VQENG12_SWITCHES"), std::vector<std::string>(argv + 1, argv + argc));
   const bool serve_shm = vqeng::take_shm_option(args);
   vqeng::CommandLine cl;
   std::string why;
@@ -67,6 +71,7 @@ int main(int argc, char** argv) {
   cfg.database_named = !cl.database_name.empty() || !cl.database_file.empty();
   cfg.limits = cl.limits;
   cfg.liveness = cl.liveness;
+  cfg.statement_cache = static_cast<std::uint32_t>(cl.statement_cache);
   if (!cl.fault_script.empty()) {
     std::ifstream in(cl.fault_script);
     std::stringstream text;
@@ -117,6 +122,7 @@ int main(int argc, char** argv) {
   cfg.tcp_port = static_cast<std::uint16_t>(server.port());
   server.set_auto_stop(cl.auto_stop);
   vqeng::ShmListener shm(cfg, &log);
+  shm.set_server(&server);
   if (serve_shm && !shm.start(cfg.server_name, why)) {
     std::fprintf(stderr, "vqeng12: %s\n", why.c_str());
     report(cl.handshake_fd, 2);
@@ -137,6 +143,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vqeng12: %s\n", why.c_str());
     report(cl.handshake_fd, 2);
     return 1;
+  }
+  {
+    std::lock_guard<std::mutex> hold(cfg.state->mu);
+    cfg.state->starting_until =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(cl.starting_ms);
   }
   log.line("0 server " + cfg.server_name + " ready on port " + std::to_string(server.port()));
   report(cl.handshake_fd, 0);

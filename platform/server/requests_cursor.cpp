@@ -99,6 +99,7 @@ void Session::load_next_result(Cursor& c) {
   c.skip.assign(c.columns.size(), false);
   c.deleted.assign(c.rows.size(), false);
   c.pos = 0;
+  c.sent = 0;
 }
 
 bool Session::on_get_data(ItemReader& r, const Item& item, ItemWriter& w) {

@@ -195,16 +195,17 @@ bool Session::on_pool(ItemReader& r, const Item& item, ItemWriter& w) {
   put_le32(h, number_);
   w.put(kReqHandle, h);
   write_status(w, nullptr);
-  write_info(w, {{19, 0}, {24, 0}});
+  write_info(w, {{19, 0}, {24, cfg_.statement_cache}});
   return true;
 }
 
 bool Session::on_database_control(ItemReader& r, const Item& item, ItemWriter& w) {
-  // This server serves one database, always running: a start of it succeeds, a
-  // start of another is refused, and a database is not stopped under a server
-  // that other connections may be using.
+  // This server serves one database. A start of it runs it again after a stop, a
+  // start of another is refused; a stop needs the unconditional flag while other
+  // connections use the database.
   SqlError err;
   bool ok = true;
+  DatabaseState& db = *cfg_.state;
   if (item.code == kReqFind) {
     log("find");
   } else if (item.code == kReqStartDatabase) {
@@ -220,16 +221,30 @@ bool Session::on_database_control(ItemReader& r, const Item& item, ItemWriter& w
     if (!dbn.empty() && cfg_.database_named && !same_name(dbn, cfg_.database_name)) {
       ok = false;
       err = sql_error(-83, "Specified database not found", {dbn});
+    } else {
+      std::lock_guard<std::mutex> hold(db.mu);
+      db.running = true;
     }
   } else {
     if (item.length != 1)
       return protocol_error("stop-database item of " + std::to_string(item.length) + " bytes");
+    const bool unconditional = item.payload[0] != 0;
     std::string name;
     if (!read_name_item(r, name, "stop-database")) return false;
-    log("stop-database " + name);
-    ok = false;
-    err = sql_error(-121,
-                    "Permission denied: this server does not stop its database while it runs");
+    log(std::string("stop-database ") + name + (unconditional ? " unconditionally" : ""));
+    std::lock_guard<std::mutex> hold(db.mu);
+    const unsigned others = db.users - (database_user_ ? 1 : 0);
+    if (!same_name(name, cfg_.database_name)) {
+      ok = false;
+      err = sql_error(-83, "Specified database not found", {name});
+    } else if (others != 0 && !unconditional) {
+      ok = false;
+      err = sql_error(-121, "Permission denied: database " + cfg_.database_name + " has " +
+                                std::to_string(others) +
+                                " other connections; it is stopped only unconditionally");
+    } else {
+      db.running = false;
+    }
   }
   write_status(w, ok ? nullptr : &err);
   write_info(w, {{kInfoFlagsSlot, 0}});

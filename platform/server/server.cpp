@@ -198,7 +198,7 @@ void Server::serve() {
     reap(false);
     if (n < 0 && errno != EINTR) break;
     if (p[1].revents) break;
-    if (auto_stop_ && served_ > 0) {
+    if (auto_stop_ && served_ > 0 && other_links_ == 0) {
       std::lock_guard<std::mutex> lock(conns_mu_);
       if (conns_.empty()) break;
     }

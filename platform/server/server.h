@@ -54,6 +54,13 @@ class Server {
   // Stop once the last connection has closed (after at least one was served).
   void set_auto_stop(bool on) { auto_stop_ = on; }
   int connections_served() const { return served_.load(); }
+  // A link of another transport (shared memory) opened or closed: it counts for the
+  // auto-stop as a connection of ours does.
+  void link_opened() { ++other_links_; }
+  void link_closed() {
+    ++served_;
+    --other_links_;
+  }
 
  private:
   struct Conn {
@@ -80,6 +87,7 @@ class Server {
   std::mutex conns_mu_;
   std::list<std::unique_ptr<Conn>> conns_;
   std::atomic<int> served_{0};
+  std::atomic<int> other_links_{0};
   bool auto_stop_ = false;
   std::mutex liveness_mu_;
   std::condition_variable liveness_cv_;

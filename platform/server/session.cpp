@@ -27,7 +27,11 @@ Session::Session(const DatabaseConfig& cfg, std::uint32_t number, LogSink log,
                  RandomSource random)
     : cfg_(cfg), number_(number), log_(std::move(log)), random_(std::move(random)) {}
 
-Session::~Session() = default;
+Session::~Session() {
+  if (!database_user_) return;
+  std::lock_guard<std::mutex> hold(cfg_.state->mu);
+  --cfg_.state->users;
+}
 
 void Session::log(const std::string& line) {
   if (log_) log_(std::to_string(number_) + " " + line);
@@ -209,7 +213,9 @@ void Session::on_app_connect(const std::string& body) {
   log("app-connect minor=" + std::to_string(agreed_.minor) +
       " packet=" + std::to_string(agreed_.packet_size) + " encryption=" +
       std::to_string(agreed_.encryption) + " compression=" + (agreed_.compression ? "1" : "0") +
-      " liveness=" + std::to_string(agreed_.liveness));
+      " liveness=" + std::to_string(agreed_.liveness) + " charset=" + req.charset +
+      " label=" + req.charset_label + " os-charset=" + req.os_charset +
+      " language=" + req.language);
   std::string pk(kShortHeaderBytes, '\0');
   pk[0] = static_cast<char>(kPktAppConnect);
   pk[1] = static_cast<char>(kStatusEndOfMessage);
@@ -314,11 +320,12 @@ void Session::handle_message(const Bodies& bodies) {
     log("reply dropped after an attention");
     return;  // run() sends the acknowledgement instead
   }
-  if (w.empty() && state_ == State::Connected && close_after_reply_.empty() &&
-      extra_replies_.empty()) {
-    return;  // queued items only (time zone, drops, aligns): they get no reply
-  }
-  if (send_reply(w))
+  // Queued items (time zone, drops, aligns) get no reply: a message of nothing else
+  // gets none, and one that also holds a prefetch gets the prefetch's reply alone.
+  const bool no_reply =
+      w.empty() && state_ == State::Connected && close_after_reply_.empty();
+  if (no_reply && extra_replies_.empty()) return;
+  if (no_reply || send_reply(w))
     for (auto& extra : extra_replies_) send_packets(extra->finish());
   extra_replies_.clear();
   if (!close_after_reply_.empty() && !closed_) close(close_after_reply_);
@@ -407,6 +414,10 @@ bool Session::dispatch(ItemReader& r, const Item& item, ItemWriter& w) {
     // A Kerberos login first asks for the service principal (kind 0).
     if (item.code == kReqServerInfo) return on_server_info(r, item, w);
     if (item.code == kReqShutdown) return on_shutdown(item, w);
+    // Tools find the server and start or stop its database without connecting to it.
+    if (item.code == kReqFind || item.code == kReqStartDatabase ||
+        item.code == kReqStopDatabase)
+      return on_database_control(r, item, w);
     return protocol_error("request " + std::to_string(item.code) +
                           " before the database connect");
   }
@@ -455,6 +466,12 @@ bool Session::dispatch(ItemReader& r, const Item& item, ItemWriter& w) {
     case kReqCachedDrop:
       if (item.length != 4)
         return protocol_error("drop item of " + std::to_string(item.length) + " bytes");
+      if (item.code == kReqCachedDrop) {
+        // The client let the statement go but keeps it in its cache: it stays prepared
+        // here until a drop, and a validate finds it.
+        log("cached-drop " + std::to_string(load_le32(item.payload)));
+        return true;
+      }
       log("drop " + std::to_string(load_le32(item.payload)));
       engine_->drop(load_le32(item.payload));
       return true;
@@ -572,7 +589,7 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
 
   const std::string uid = kv.count("UID") ? kv["UID"] : std::string();
   std::string line = "connect UID=" + uid;
-  for (const char* k : {"DBN", "DBF", "ENG", "CON", "APP"})
+  for (const char* k : {"DBN", "DBF", "ENG", "CON", "APP", "NODETYPE"})
     if (kv.count(k)) line += std::string(" ") + k + "=" + kv[k];
   line += kv.count("PWD") ? (plain_pwd ? " PWD=plain" : " PWD=enciphered") : " PWD=none";
   log(line);
@@ -580,7 +597,9 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
   const auto user = find_user(uid);
   if (ok && redirect_) {
     // Sent elsewhere: the list of servers to try (one here), ended by an empty
-    // item, then the status and information items; this connection ends.
+    // item, then the status and information items. The client drops this
+    // connection once it has read the list; closing it from here could end the
+    // stream before the client has taken the reply, which it would then never see.
     if (agreed_.minor >= 15) {
       for (auto* m : {&kv, &sk})
         for (auto& e : *m) std::fill(e.second.begin(), e.second.end(), '\0');
@@ -590,7 +609,6 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
       write_status(w, nullptr);
       write_info(w, {{19, 0}, {24, 0}});
       log("connect redirected to " + redirect_->first);
-      close_after_reply_ = "client redirected to " + redirect_->first;
       return true;
     }
     log("connect: no redirection below protocol level 15");
@@ -708,6 +726,20 @@ bool Session::finish_connect(std::map<std::string, std::string>& kv, bool ok, Sq
   }
   for (auto& e : kv) std::fill(e.second.begin(), e.second.end(), '\0');
   if (ok) {
+    std::lock_guard<std::mutex> hold(cfg_.state->mu);
+    if (std::chrono::steady_clock::now() < cfg_.state->starting_until) {
+      ok = false;
+      err = sql_error(-77, "The database server is still starting");
+    } else if (!cfg_.state->running) {
+      ok = false;
+      err = sql_error(-76, "Database " + cfg_.database_name + " is not running",
+                      {cfg_.database_name});
+    } else {
+      ++cfg_.state->users;
+      database_user_ = true;
+    }
+  }
+  if (ok) {
     engine_ = std::make_unique<Engine>(cfg_);
     engine_->set_user(user->first);
     engine_->set_client_file_hook(
@@ -731,6 +763,11 @@ bool Session::finish_connect(std::map<std::string, std::string>& kv, bool ok, Sq
     // A refusal has the same shape as an acceptance: the first item (empty
     // here), the status, then the information items with slots 19 and 24.
     engine_.reset();
+    if (database_user_) {
+      std::lock_guard<std::mutex> hold(cfg_.state->mu);
+      --cfg_.state->users;
+      database_user_ = false;
+    }
     w.put_empty(kItemEnd);
     write_status(w, &err);
     write_info(w, {{19, 0}, {24, 0}});
@@ -741,7 +778,7 @@ bool Session::finish_connect(std::map<std::string, std::string>& kv, bool ok, Sq
   put_le32(h, number_);
   w.put(kReqHandle, h);
   write_status(w, nullptr);
-  write_info(w, {{19, 0}, {24, 0}});
+  write_info(w, {{19, 0}, {24, cfg_.statement_cache}});
   state_ = State::Connected;
   return true;
 }
@@ -1213,6 +1250,7 @@ bool Session::on_fetch(const Item& item, ItemWriter& w) {
   } else {
     write_status(w, nullptr);
   }
+  c.sent = c.pos;
   write_info(w, {{5, static_cast<std::uint32_t>(c.pos)}, {1, written}, {kInfoFlagsSlot, 0}});
   return true;
 }
@@ -1227,12 +1265,16 @@ bool Session::on_prefetch(const Item& item) {
   std::uint16_t rows = load_le16(item.payload + 10);
   if (limit != 0xFFFF && limit < rows) rows = limit;
   log("prefetch " + std::to_string(handle) + " rows=" + std::to_string(rows));
-  // The rows after the current one, in a reply message of their own; the cursor
-  // stays where it is until the client aligns it.
+  // The rows after those the client already holds, in a reply message of their own;
+  // the cursor stays where it is until the client aligns it.
   auto w = std::make_unique<ItemWriter>(agreed_.packet_size, agreed_.minor > 9);
   const auto it = cursors_.find(handle);
   RowsEnd end;
-  if (it != cursors_.end()) write_rows(*w, it->second, it->second.pos + 1, rows, &end);
+  if (it != cursors_.end()) {
+    Cursor& c = it->second;
+    const std::int64_t from = std::max(c.sent, c.pos) + 1;
+    c.sent = from - 1 + write_rows(*w, c, from, rows, &end);
+  }
   const bool at_end = end.code == 100;
   w->put_empty(kItemEnd);
   if (it == cursors_.end()) {
@@ -1338,14 +1380,16 @@ bool Session::on_charset(const Item& item, ItemWriter& w) {
 bool Session::on_shutdown(const Item& item, ItemWriter& w) {
   log("shutdown " + std::to_string(item.payload_len() ? item.payload[0] : 0));
   // Once connected to the database a user may stop the server. Before that only
-  // the client that started this server to stop with its last connection may:
-  // its connect road shuts the server down again when its database connect
-  // fails. That client's connection is the first one the server accepted.
-  if (state_ != State::Connected && !(cfg_.started_for_auto_stop && number_ == 1)) {
+  // a client on this machine (over shared memory) may, or over TCP/IP the client
+  // that started this server to stop with its last connection: a connect road
+  // shuts the server it started down again when its database connect fails, and
+  // that client's connection is the first one the server accepted.
+  if (state_ != State::Connected && !local_ && !(cfg_.started_for_auto_stop && number_ == 1)) {
     const SqlError err =
         sql_error(-121,
                   "Permission denied: a shutdown before the database connect is taken only "
-                  "from the client that started this server to stop by itself");
+                  "over shared memory or from the client that started this server to stop "
+                  "by itself");
     write_status(w, &err);
     write_info(w, {{kInfoFlagsSlot, 0}});
     log("shutdown refused");

@@ -62,6 +62,9 @@ class Session {
   // Waits (bounded) for more bytes from the client and feeds them; false when
   // none came or the client went away.
   void set_wait_hook(std::function<bool()> hook) { wait_hook_ = std::move(hook); }
+  // The link is shared memory: the client runs on this machine, and may ask for a
+  // shutdown before it connects to the database (as a tool that stops the server does).
+  void set_local(bool on) { local_ = on; }
   // Called when a client asks the server to shut down (request 8).
   void set_shutdown_hook(std::function<void()> hook) { shutdown_hook_ = std::move(hook); }
   // The peer closed its side: nothing more will come.
@@ -211,6 +214,10 @@ class Session {
     std::vector<std::vector<Value>> rows;
     std::size_t bytes = 0;  // what the rows hold
     std::int64_t pos = 0;
+    // The last row the client holds: a prefetch sends the rows after it, since the
+    // client keeps the rows of one prefetch and adds the next one's behind them, while
+    // pos moves only as the client reports rows used (align). A fetch sets it to pos.
+    std::int64_t sent = 0;
   };
   void erase_cursor(std::map<std::uint32_t, Cursor>::iterator it);
   // Makes the next waiting result set the cursor's rows, before its first row.
@@ -245,6 +252,8 @@ class Session {
   std::function<void()> shutdown_hook_;
 
   State state_ = State::AwaitAppConnect;
+  bool local_ = false;
+  bool database_user_ = false;  // counted in cfg_.state->users
   bool closed_ = false;
   bool tls_offered_ = false;
   bool tls_start_ = false;

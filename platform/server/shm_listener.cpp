@@ -319,6 +319,7 @@ void ShmListener::rendezvous(int fd) {
     return;
   }
   if (log_ != nullptr) log_->line(std::to_string(link->number) + " shared memory link");
+  if (server_ != nullptr) server_->link_opened();
   ShmLink* raw = link.get();
   {
     std::lock_guard<std::mutex> hold(links_mu_);
@@ -330,6 +331,10 @@ void ShmListener::rendezvous(int fd) {
 void ShmListener::serve_link(ShmLink* link) {
   Session s(cfg_, link->number, [this](const std::string& l) { if (log_) log_->line(l); },
             random_bytes);
+  s.set_local(true);
+  // The server stops once the shutdown's reply is on its way to the client.
+  bool shutdown_asked = false;
+  s.set_shutdown_hook([&shutdown_asked] { shutdown_asked = true; });
   CommQ* in = link->in();
   CommQ* out = link->out();
   // Block 0 carries the signal page the client maps (its first 1032 bytes); packets use
@@ -435,6 +440,10 @@ void ShmListener::serve_link(ShmLink* link) {
       at += len;
     }
     ok = send();
+    if (shutdown_asked && server_ != nullptr) {
+      shutdown_asked = false;
+      server_->stop();
+    }
     if (client_closed) {
       s.peer_closed();
       break;
@@ -444,6 +453,7 @@ void ShmListener::serve_link(ShmLink* link) {
   // Our side of the link ends: the client sees closed and is woken.
   CommBlk_SetClosed(&link->block);
   link->wake_client();
+  if (server_ != nullptr) server_->link_closed();
   link->done = true;
 }
 

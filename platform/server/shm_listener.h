@@ -28,6 +28,7 @@ class c_strm_proctable;
 namespace vqeng {
 
 class RequestLog;
+class Server;
 struct ShmLink;
 
 // Removes the option "-shm" from the arguments; true when it was there.
@@ -44,6 +45,9 @@ class ShmListener {
   // default-server link at it when there is none, listens on its rendezvous socket and
   // starts serving. False with `why`.
   bool start(const std::string& name, std::string& why);
+  // The server that our links count for (its auto-stop) and that a shutdown request
+  // stops; set before start().
+  void set_server(Server* server) { server_ = server; }
   // Closes every link (the client sees the comm block closed), stops the threads and
   // removes the directory, the socket and a default-server link of ours.
   void stop();
@@ -56,6 +60,7 @@ class ShmListener {
 
   const DatabaseConfig& cfg_;
   RequestLog* log_;
+  Server* server_ = nullptr;
   std::string name_;
   int lock_fd_ = -1;
   int listen_fd_ = -1;

@@ -5,7 +5,9 @@
 
 #include <cstring>
 
+#include "cmdseq/cmdseq_env.h"
 #include "cmdseq/connect.h"
+#include "utils/locale/utlocale.h"
 
 namespace {
 
@@ -42,7 +44,42 @@ void get_text(const unsigned char* reply, std::size_t len, std::size_t at, std::
   out[n] = '\0';
 }
 
+// Charset and Language name the system's own when they are not given or say "local".
+bool is_local(const char* value) {
+  return value == nullptr || value[0] == '\0' || strcasecmp(value, "local") == 0;
+}
+
 }  // namespace
+
+a_cs_client_charset default_charset_if_unspecified(const char* charset, const CharsetInfo* os) {
+  if (!is_local(charset)) return {charset, charset};
+  if (os == nullptr) os = UTLocale::FindOSCharset(1);
+  const char* label = CharsetInfo::safe_label(os, kSchemeDefault);
+  const char* short_name = label;
+  if (os->server_label != nullptr && os->server_label->label != nullptr) {
+    short_name = os->server_label->label;
+  } else if (equal_charset_labels(label, "GB18030")) {
+    short_name = "cp936";
+  }
+  return {label, short_name};
+}
+
+const char* i_cs_AppConnectLanguage(const char* language, const LanguageInfo* os) {
+  if (!is_local(language)) return language;
+  if (os == nullptr) os = UTLocale::FindOSLanguage(1);
+  return LanguageInfo::safe_label(os, kSchemeMIME);
+}
+
+void i_cs_SetAppConnectTexts(a_cs_appconnect_in& in, const a_cmdseq_env* env,
+                             const char* charset, const char* language) {
+  const CharsetInfo* os_charset = env != nullptr ? env->os_charset : nullptr;
+  if (os_charset == nullptr) os_charset = UTLocale::FindOSCharset(1);
+  const a_cs_client_charset cs = default_charset_if_unspecified(charset, os_charset);
+  in.charset_short = cs.short_name;
+  in.charset_label = cs.label;
+  in.os_charset = CharsetInfo::safe_label(os_charset, kSchemeDefault);
+  in.language = i_cs_AppConnectLanguage(language, env != nullptr ? env->os_language : nullptr);
+}
 
 bool i_cs_FillAppConnect(const a_cs_appconnect_in& in, unsigned char* packet) {
   std::memset(packet, 0, kAppConnectBytes);
@@ -114,8 +151,12 @@ bool i_cs_ReadAppConnectReply(const unsigned char* reply, std::size_t len,
 a_cmdseq_return i_cs_ApplyAppConnectReply(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
                                           const a_cs_appconnect_out& reply, bool charset_given,
                                           const char* charset, const char* language) {
-  const bool mismatch = reply.check_language &&
-                        strcasecmp(language != nullptr ? language : "", reply.language) != 0;
+  // Labels are compared by the language they name ("en" and "us_english" are one); two
+  // labels that name no known language count as different.
+  const LanguageInfo* asked = UTLocale::GetLanguageInfoFromLabel(language);
+  const bool mismatch =
+      reply.check_language &&
+      (asked == nullptr || asked != UTLocale::GetLanguageInfoFromLabel(reply.language));
   const char* cs = charset != nullptr ? charset : "";
   bool mismatch_told = false;
   switch (reply.status) {

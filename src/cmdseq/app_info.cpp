@@ -87,7 +87,11 @@ bool client_ip(a_cmdseq_conn* conn, char* out, unsigned size) {
   return found;
 }
 
+// The interface the environment was given a name for, else the one its application type
+// stands for; null when neither says.
 const char* api_name(const a_cmdseq_env* env) {
+  if (env != nullptr && env->api_name != nullptr && env->api_name[0] != '\0')
+    return env->api_name;
   switch (env != nullptr ? env->app_type : 0) {
     case 1: return "VCLIB";
     case 2: return "ODBC";

@@ -20,6 +20,7 @@
 #include "net/tcp_util.h"
 #include "streams/host_functions.h"
 #include "streams/notifier.h"
+#include "streams/stream_parms.h"
 #include "streams/shm/resource_tree.h"
 #include "streams/stream_api.h"
 #include "utils/base/bounded_strings.h"
@@ -326,6 +327,18 @@ std::uint16_t i_cs_CommBufferSize(c_conn_parms* parms) {
   const std::int32_t size = parms->getInt(kSlotCommBufferSize);
   if (size <= 0) return kDefaultCommBufferSize;
   return static_cast<std::uint16_t>(size > 0xFFFF ? 0xFFFF : size);
+}
+
+void i_cs_SetEnvironmentParms(a_strm_env strm_env, c_conn_parms* parms) {
+  if (strm_env == nullptr || parms == nullptr) return;
+  a_streams_parm_block block{};
+  const std::int32_t size = parms->getInt(kSlotCommBufferSize);
+  const std::int32_t idle = parms->getInt(kSlotIdleTimeout);
+  block.CommBufferSize = static_cast<std::uint32_t>(size < 0 ? 0 : size);
+  block.LivenessTimeout = parms->getInt(kSlotLivenessTimeout);
+  block.IdleTimeout = static_cast<std::uint32_t>(idle < 0 ? 0 : idle);
+  block.word7 = 255;
+  (void)StrmSetParms(strm_env, &block);
 }
 
 int i_cs_StrmAppKind(std::uint32_t app_type) {

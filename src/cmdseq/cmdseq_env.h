@@ -102,6 +102,9 @@ a_cmdseq_return CmdSeqFreeEnv(a_cmdseq_env* env);
 // otherwise.
 a_cmdseq_return i_cs_AllocStrmEnv(a_cmdseq_env* env, c_conn_parms* parms,
                                   a_cmdseq_error_info* err);
+// Gives the communication environment the connection's CommBufferSize, LivenessTimeout
+// and IdleTimeout; the block's other words keep their neutral values.
+void i_cs_SetEnvironmentParms(a_strm_env strm_env, c_conn_parms* parms);
 // The communication buffer size: the CommBufferSize parameter, or 7300 without parameters.
 std::uint16_t i_cs_CommBufferSize(c_conn_parms* parms);
 // The stack's application kind for the environment's app_type; -1 for an unknown type.

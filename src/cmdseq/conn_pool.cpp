@@ -98,18 +98,11 @@ a_cmdseq_return read_settings(a_cmdseq_env* env, a_cmdseq_error_info* err, const
   return CMDSEQ_OK;
 }
 
-// The client character set a reused connection is given back: Charset when it is given
-// and not "local", else the operating system's by its server name ("cp936" for a GB18030
-// system without one).
-const char* client_charset(const c_conn_parms* parms) {
-  const char* cs = parms->getString(kCsSlotCharset);
-  if (cs != nullptr && *cs != '\0' && strcasecmp(cs, "local") != 0) return cs;
-  const CharsetInfo* os = UTLocale::FindOSCharset(1);
-  if (os->server_label != nullptr && os->server_label->label != nullptr) {
-    return os->server_label->label;
-  }
-  const char* label = CharsetInfo::safe_label(os, kSchemeDefault);
-  return equal_charset_labels(label, "GB18030") ? "cp936" : label;
+// The client character set a reused connection is given back: the short name of the one
+// its connect asked for.
+const char* client_charset(const c_conn_parms* parms, const a_cmdseq_env* env) {
+  return default_charset_if_unspecified(parms->getString(kCsSlotCharset), env->os_charset)
+      .short_name;
 }
 
 // Whether the reuse must give the connection its client character set back: it was
@@ -343,7 +336,8 @@ a_cmdseq_return conn_pool_reuse(a_cmdseq_conn** conn, a_cmdseq_error_info* err,
 
   a_cs_conn_hold hold(idle);
   const a_cmdseq_return result = reuse_exchange(
-      idle, err, name, charset_to_restore(idle, name) ? client_charset(parms) : nullptr);
+      idle, err, name,
+      charset_to_restore(idle, name) ? client_charset(parms, param->env) : nullptr);
   if (result != CMDSEQ_OK) {
     // The idle connection is finished with: its stream and the pool's reference go.
     (void)CmdSeqDropConnection(idle, nullptr);

@@ -22,6 +22,8 @@
 class c_conn_parms;
 class c_encrypt_level;
 class CharsetConverter;
+struct CharsetInfo;
+struct LanguageInfo;
 
 // Client connection-parameter slots this code reads that the option table leaves unnamed.
 constexpr int kCsSlotDatabaseSwitches = 4;
@@ -64,6 +66,7 @@ struct a_cmdseq_strconn_param {
   const char* api_charset;              // character set of the calling interface
   std::uint32_t info_flag;              // out: bit 0 of information slot 19
   std::uint32_t server_started;         // out: 1 when this connect started a server
+                                        // (kept across the tries of one connect)
 };
 
 // Holds a reference for the length of a scope: a connection lost in the middle of an
@@ -162,6 +165,23 @@ struct a_cs_appconnect_out {
   bool check_language;
 };
 
+// The client character set a connection asks for: Charset when it is given and not
+// "local"; otherwise the system's (`os`), by its label and, as the short name, its server
+// name ("cp936" for a GB18030 system without one, else the label). The texts are static
+// or the caller's.
+struct a_cs_client_charset {
+  const char* label;
+  const char* short_name;
+};
+a_cs_client_charset default_charset_if_unspecified(const char* charset, const CharsetInfo* os);
+// The language a connection asks for: Language when it is given and not "local", else the
+// two-letter code of the system's language (`os`).
+const char* i_cs_AppConnectLanguage(const char* language, const LanguageInfo* os);
+// Puts the packet's texts into `in` from Charset and Language (either may be null) and the
+// environment's system character set and language: the client character set's short name
+// and label, the language, and the system character set's label.
+void i_cs_SetAppConnectTexts(a_cs_appconnect_in& in, const a_cmdseq_env* env,
+                             const char* charset, const char* language);
 // Fills kAppConnectBytes bytes; false for an application type the server does not know.
 bool i_cs_FillAppConnect(const a_cs_appconnect_in& in, unsigned char* packet);
 // Reads a reply of `len` bytes (at least kAppConnectBytes); texts are bounded by their
@@ -169,8 +189,9 @@ bool i_cs_FillAppConnect(const a_cs_appconnect_in& in, unsigned char* packet);
 bool i_cs_ReadAppConnectReply(const unsigned char* reply, std::size_t len,
                               a_cs_appconnect_out* out);
 // Acts on the reply's status and languages (errors -88, -869, -832, -1145, -838; warnings
-// 114 to 117) and stores level, version and capabilities in the connection. 0, 5, or 4
-// when the connect must end.
+// 114 to 117) and stores level, version and capabilities in the connection. When the
+// server asks for the check, the languages differ unless both labels name the same known
+// language. 0, 5, or 4 when the connect must end.
 a_cmdseq_return i_cs_ApplyAppConnectReply(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
                                           const a_cs_appconnect_out& reply, bool charset_given,
                                           const char* charset, const char* language);
@@ -258,7 +279,24 @@ using a_cs_engine_connect = a_cmdseq_conn* (*)(a_cmdseq_env* env, c_conn_parms* 
                                                a_cmdseq_error_info* err,
                                                a_cmdseq_conn_attrib* attrib,
                                                const a_cmdseq_strconn_param* param);
+// An installed engine connect stands in for the whole communication stack, its
+// environment included: with one installed no stream environment is made.
 void i_cs_SetEngineConnect(a_cs_engine_connect connect);  // null: i_cs_EngineConnect
+// What CmdSeqEngineConnect needs to find a server.
+struct a_cmdseq_engine_block {
+  a_cmdseq_env* env;
+  a_cmdseq_conn_attrib* attrib;       // the connect's log; may be null
+  c_conn_parms* parms;                // ServerName is converted to Charset for the connect
+  std::uint16_t forced_level;         // as in a_cmdseq_strconn_param
+  std::uint16_t forced_first_word;
+  const char* api_charset;            // may be null
+};
+// Makes sure the stream environment exists (else error -876 and result 2) and finds the
+// server: stream connect, app-connect exchange, new connection. 0 with *conn holding one
+// reference; else 2 with *conn null, and a negative SQL code in `err` when the connect
+// must end (none when simply no server answered).
+a_cmdseq_return CmdSeqEngineConnect(a_cmdseq_conn** conn, a_cmdseq_error_info* err,
+                                    const a_cmdseq_engine_block* block);
 // The real engine connect over the communication stack (engine_connect.cpp): the stream
 // environment, the stream connect (retried while RetryConnectionTimeout lasts), the
 // app-connect exchange and the new connection. Used when no other one is installed.

@@ -53,6 +53,27 @@ a_cmdseq_conn* engine_connect(a_cmdseq_env* env, c_conn_parms* parms, a_cmdseq_e
   return conn;
 }
 
+// True when the real communication stack finds servers (no engine connect installed).
+bool real_stack() { return g_engine_connect.load() == nullptr; }
+
+// Finds a server through CmdSeqEngineConnect with the connect's settings: the
+// connection (one reference) or null.
+a_cmdseq_conn* find_server(a_cmdseq_env* env, c_conn_parms* parms, a_cmdseq_error_info* err,
+                           a_cmdseq_conn_attrib* attrib, const a_cmdseq_strconn_param* param) {
+  a_cmdseq_engine_block block{};
+  block.env = env;
+  block.attrib = attrib;
+  block.parms = parms;
+  if (param != nullptr) {
+    block.forced_level = param->forced_level;
+    block.forced_first_word = param->forced_first_word;
+    block.api_charset = param->api_charset;
+  }
+  a_cmdseq_conn* conn = nullptr;
+  (void)CmdSeqEngineConnect(&conn, err, &block);
+  return conn;
+}
+
 bool is_shared_memory_link(const c_conn_parms* parms) {
   const char* links = parms->getString(kSlotCommLinks);
   if (links == nullptr || *links == '\0') return true;
@@ -86,6 +107,24 @@ void base_name(const char* path, char* out, std::size_t size) { ParseDBName(path
 
 void i_cs_SetEngineConnect(a_cs_engine_connect connect) { g_engine_connect.store(connect); }
 
+a_cmdseq_return CmdSeqEngineConnect(a_cmdseq_conn** conn, a_cmdseq_error_info* err,
+                                    const a_cmdseq_engine_block* block) {
+  *conn = nullptr;
+  if (real_stack() &&
+      i_cs_AllocStrmEnv(block->env, block->parms, err) != CMDSEQ_OK) {
+    i_cs_SetErrorInfo(err, -876);
+    return CMDSEQ_NOT_CONNECTED;
+  }
+  a_cmdseq_strconn_param param{};
+  param.parms = block->parms;
+  param.env = block->env;
+  param.forced_level = block->forced_level;
+  param.forced_first_word = block->forced_first_word;
+  param.api_charset = block->api_charset;
+  *conn = engine_connect(block->env, block->parms, err, block->attrib, &param);
+  return *conn != nullptr ? CMDSEQ_OK : CMDSEQ_NOT_CONNECTED;
+}
+
 void i_cs_SetPasswordPrompt(a_cs_password_prompt prompt) { g_password_prompt.store(prompt); }
 
 int i_cs_PromptChangeExpiredPassword(a_cmdseq_conn* conn, c_conn_parms* parms) {
@@ -110,11 +149,11 @@ void i_cs_ApplyFetchSettings(a_cmdseq_conn* conn, c_conn_parms* parms,
   if (lazy != nullptr && ParseYesNo(lazy, &yes, true)) {
     conn->close_mode = static_cast<std::uint8_t>(yes != 0 ? 2 : 0);
   }
-  // The message text has a place for the setting: it must be given, or the formatter
-  // reads an argument that was never passed.
-  char close_mode[4];
-  std::snprintf(close_mode, sizeof close_mode, "%u", static_cast<unsigned>(conn->close_mode));
-  CmdSeqPrtMsgId(attrib, 9521, close_mode);
+  // The message names the setting: it must be given, or the formatter reads an argument
+  // that was never passed.
+  char mode[4];
+  ut_snprintf(mode, sizeof mode, "%u", static_cast<unsigned>(conn->close_mode));
+  CmdSeqPrtMsgId(attrib, 9521, mode);
 }
 
 a_cmdseq_return i_cs_StartEngine(c_conn_parms* parms, a_cmdseq_env* env, a_cmdseq_error_info* err,
@@ -124,7 +163,7 @@ a_cmdseq_return i_cs_StartEngine(c_conn_parms* parms, a_cmdseq_env* env, a_cmdse
   *was_running = 0;
   *pid = 0;
   if (skip_probe == 0) {
-    a_cmdseq_conn* probe = engine_connect(env, parms, err, nullptr, nullptr);
+    a_cmdseq_conn* probe = find_server(env, parms, err, nullptr, nullptr);
     if (probe != nullptr) {
       *was_running = 1;
       drop(probe);
@@ -188,8 +227,9 @@ a_cmdseq_return i_cs_StartEngine(c_conn_parms* parms, a_cmdseq_env* env, a_cmdse
 a_cmdseq_return i_cs_Connect(a_cmdseq_conn** out, a_cmdseq_error_info* err,
                              a_cmdseq_strconn_param* param, int engine_only,
                              c_cmdseq_redirect_server_list* redirect) {
+  // server_started is not cleared here: a server that an earlier try of this connect
+  // started, and that answered it was still starting (-77), is still this connect's.
   *out = nullptr;
-  param->server_started = 0;
   a_cmdseq_env* env = param->env;
   c_conn_parms* parms = param->parms;
   i_cs_SetAppType(env->app_type);
@@ -215,8 +255,15 @@ a_cmdseq_return i_cs_Connect(a_cmdseq_conn** out, a_cmdseq_error_info* err,
     }
   }
 
+  // The stream environment, with this connection's buffer size and time-outs.
+  if (real_stack()) {
+    const a_cmdseq_return made = i_cs_AllocStrmEnv(env, parms, err);
+    if (made != CMDSEQ_OK) return made;
+    i_cs_SetEnvironmentParms(env->strm_env, parms);
+  }
+
   a_cs_conn_hold hold;  // keeps the connection readable until this attempt is over
-  a_cmdseq_conn* conn = engine_connect(env, parms, err, attrib, param);
+  a_cmdseq_conn* conn = find_server(env, parms, err, attrib, param);
   if (conn == nullptr && err->sqlcode < 0) return CMDSEQ_COMM_FAILURE;
   if (engine_only != 0) {
     *out = conn;
@@ -237,7 +284,7 @@ a_cmdseq_return i_cs_Connect(a_cmdseq_conn** out, a_cmdseq_error_info* err,
       CmdSeqResetErrorParam(err, nullptr);
     }
     if (name[0] != '\0') parms->setString(kSlotServerName, name);
-    conn = engine_connect(env, parms, err, attrib, param);
+    conn = find_server(env, parms, err, attrib, param);
     if (conn == nullptr && started != CMDSEQ_OK) {
       CmdSeqResetErrorParam(err, nullptr);
       i_cs_RestoreErrorFrom(err, &saved);
@@ -257,8 +304,10 @@ a_cmdseq_return i_cs_Connect(a_cmdseq_conn** out, a_cmdseq_error_info* err,
   }
   const bool started_here = param->server_started != 0;
   if (CmdSeqCheckDebug(attrib) != 0) {
+    // The heading, then the text on a line of its own: a message line holds 256
+    // characters, which the application information often outgrows.
     char* app = i_cs_BuildAppInfo(conn, parms->getString(kCsSlotAppInfo));
-    CmdSeqPrtMsgId(attrib, 9490, app != nullptr ? app : "");
+    CmdSeqPrtMsgId(attrib, 9490);
     if (app != nullptr) CmdSeqPrtString(attrib, app);
     ut_free(app);
   }
@@ -342,8 +391,9 @@ a_cmdseq_return i_cs_Connect(a_cmdseq_conn** out, a_cmdseq_error_info* err,
       }
       if (!(result == CMDSEQ_ERROR && err->sqlcode == -83)) break;
     }
-    // The request failed after the database start.
-    if (started_here) {
+    // The request failed after the database start. A server started here is shut down,
+    // unless it is still starting: the connect is tried again and will find it.
+    if (started_here && start_code != -77) {
       if (result != CMDSEQ_NO_MEMORY) shutdown_and_drop(conn);
     } else if (result == CMDSEQ_ERROR || result == CMDSEQ_NOT_CONNECTED ||
                result == CMDSEQ_SERVER_CLOSED) {
@@ -366,7 +416,9 @@ a_cmdseq_return i_cs_Connect(a_cmdseq_conn** out, a_cmdseq_error_info* err,
     if (err->sqlcode == 0) i_cs_SetErrorInfo(err, -832);
   }
   if (result != CMDSEQ_SERVER_CLOSED && result != CMDSEQ_NO_MEMORY) {
-    if (started_here) {
+    // A server started here that is still starting stays for the next try, which finds
+    // it; shut down and started again, it would answer -77 to every try.
+    if (started_here && err->sqlcode != -77) {
       shutdown_and_drop(conn);
     } else {
       drop(conn);
@@ -405,7 +457,7 @@ class ControlConn {
     control.setInt(kSlotLivenessTimeout, 0);
     control.setString(kSlotEncryption, "none");
     if (clear_links) control.setString(kSlotCommLinks, nullptr);
-    conn_ = engine_connect(env, &control, err, nullptr, nullptr);
+    conn_ = find_server(env, &control, err, nullptr, nullptr);
     owned_ = conn_;
     hold_.hold(owned_);
   }

@@ -121,9 +121,7 @@ a_cmdseq_conn* i_cs_EngineConnect(a_cmdseq_env* env, c_conn_parms* parms,
   in.dump_number = dump_number;
   if (_i_cs_GetVCCIImplVersion(conn, &in.crypto_major, &in.crypto_minor) != 1) return fail();
   in.env_byte = env->odbc_flag;
-  in.charset_short = charset;
-  in.charset_label = charset;
-  in.language = parms->getString(kCsSlotLanguage);
+  i_cs_SetAppConnectTexts(in, env, charset, parms->getString(kCsSlotLanguage));
 
   an_app_connect_pkt request{};
   an_app_connect_pkt reply{};
@@ -159,7 +157,7 @@ a_cmdseq_conn* i_cs_EngineConnect(a_cmdseq_env* env, c_conn_parms* parms,
     return fail();
   }
   const a_cmdseq_return applied =
-      i_cs_ApplyAppConnectReply(conn, err, out, charset_given, charset, in.language);
+      i_cs_ApplyAppConnectReply(conn, err, out, charset_given, in.charset_short, in.language);
   if (applied != CMDSEQ_OK && applied != CMDSEQ_WARNING) return fail();
   // The connection's own log lines (the connect request, the Kerberos library's texts,
   // later requests) go through the attributes it keeps.

@@ -791,10 +791,14 @@ a_cmdseq_return CmdSeqFetch(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
     }
     return result;
   }
+  // A prefetch sent with this fetch that the fetch's failure (or a broken reply) makes
+  // useless is dropped unread, once this reply has been verified to its sync point: the
+  // prefetch reply is the message after it.
+  bool drop_prefetch = false;
   if (result == CMDSEQ_ERROR && !end_of_data) {
     if (conn->prefetch_cursor == cursor) {
       conn->prefetch_cursor = nullptr;
-      (void)SQLPresReSync(conn->strm_conn, 0);
+      drop_prefetch = true;
     }
     i_cs_CheckForClosedCursor(conn, cursor, err);
   } else if (!dropped) {
@@ -809,6 +813,13 @@ a_cmdseq_return CmdSeqFetch(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
   }
   (void)delta_at_start;
   a_cmdseq_return ended = i_cs_EndRequest(conn, err, result);
-  if (ended == CMDSEQ_PROTOCOL_ERROR) conn->prefetch_cursor = nullptr;
+  if (ended == CMDSEQ_PROTOCOL_ERROR && conn->prefetch_cursor != nullptr) {
+    conn->prefetch_cursor = nullptr;
+    drop_prefetch = true;
+  }
+  if (drop_prefetch) {
+    const a_sqlpres_code code = SQLPresReSync(conn->strm_conn, 0);
+    if (code != SQLPRES_OK) return i_cs_HandleSQLPresError(conn, code, err);
+  }
   return ended;
 }

@@ -9,7 +9,8 @@
 //
 // The started server gets no descriptor of the caller but the hand-shake one: the others
 // are closed in the grandchild and its standard streams are /dev/null, so a server that
-// outlives the client holds none of the client's files, sockets or pipes. Both pipe ends
+// outlives the client holds none of the client's files, sockets or pipes. It starts with
+// no signal blocked or ignored, whatever the calling thread had. Both pipe ends
 // are close-on-exec in the caller, so a process another thread forks meanwhile cannot
 // keep the write end open and hide the server's end. The wait for the status is bounded.
 //
@@ -18,6 +19,7 @@
 #include <fcntl.h>
 #include <strings.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -181,6 +183,11 @@ a_cmdseq_return i_cs_PlatformSpecificStartEngine(const char* command, a_cmdseq_e
   argv[argc + 2] = nullptr;
   long max_fd = ::sysconf(_SC_OPEN_MAX);
   if (max_fd < 0 || max_fd > 65536) max_fd = 65536;
+  sigset_t no_signals;
+  sigemptyset(&no_signals);
+  struct sigaction default_action {};
+  default_action.sa_handler = SIG_DFL;
+  sigemptyset(&default_action.sa_mask);
 
   const pid_t child = ::fork();
   if (child < 0) {
@@ -205,6 +212,10 @@ a_cmdseq_return i_cs_PlatformSpecificStartEngine(const char* command, a_cmdseq_e
       ::dup2(devnull, 2);
     }
     close_others(fds[1], max_fd);
+    // Nor the calling thread's signal state: no signal blocked, none ignored (caught
+    // ones fall back to their default at the exec anyway).
+    ::sigprocmask(SIG_SETMASK, &no_signals, nullptr);
+    for (int sig = 1; sig < NSIG; ++sig) ::sigaction(sig, &default_action, nullptr);
     ::fcntl(fds[1], F_SETFD, 0);  // the hand-shake descriptor survives the exec
     ::execvp(argv[0], argv);
     ::_exit(1);

@@ -79,6 +79,7 @@ a_cmdseq_return i_cs_StringConnect(a_cmdseq_conn** conn, a_cmdseq_error_info* er
     if (!entry->mergeParameters(param->parms)) continue;
     CmdSeqPrtMsgId(attrib, 25008, entry->name, entry->parms);
     CmdSeqResetErrorParam(err, nullptr);
+    param->server_started = 0;  // the entry's server is not one this connect started
     c_cmdseq_redirect_server_list again;
     a_cmdseq_conn* next = nullptr;
     const a_cmdseq_return r = run_attempt(&next, err, param, engine_only, &again);
@@ -111,6 +112,9 @@ a_cmdseq_return CmdSeqStringConnect(a_cmdseq_conn** conn, a_cmdseq_error_info* e
 
   // A server that is still starting is asked again after a pause that grows, not at once:
   // ten connects back to back would all land inside the start.
+  // A server one try starts stays this connect's for the tries after it (it may answer
+  // that it is still starting), so the flag is cleared once, here.
+  param->server_started = 0;
   unsigned backoff = kFirstBackoffMs;
   for (unsigned attempt = 0; attempt < kStillStartingTries; ++attempt) {
     if (attempt != 0) {

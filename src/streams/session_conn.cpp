@@ -708,7 +708,11 @@ an_int_strm_error c_strm_sconn::resync(bool flag) {
     if (rc != STRM_OK) return rc;
   }
   vq::strm::LockHold hold(recv_lock_);
-  if (in_buff_ != nullptr && (!flag || in_pos_ < in_end_) &&
+  // A current packet that ends a message ends the discard while it still holds unread
+  // bytes. Read to its end it belongs to a reply already taken: with the flag (a reply
+  // abandoned at its last item) nothing more goes, without it (dropping a reply not yet
+  // read) the next message goes.
+  if (in_buff_ != nullptr && (flag || in_pos_ < in_end_) &&
       (in_buff_->packet()[kPktStatusAt] & PKT_STATUS_EOM) != 0) {
     give_back(in_buff_);
     in_buff_ = nullptr;

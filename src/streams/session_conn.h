@@ -148,6 +148,10 @@ class c_strm_sconn : public a_strm_conn_rec, public c_strm_tconn_upcalls, public
   void advance(std::size_t n);
   bool is_sync_point(std::uint32_t* word);
   bool sync_point_arrived(std::uint32_t* word);
+  // Discards input up to and including the next packet that ends a message. A current
+  // packet that ends a message counts while it holds unread bytes; read to its end it
+  // counts only with `flag` (a reply abandoned at its last item), so that without the
+  // flag the whole next message, not yet read, is dropped.
   an_int_strm_error resync(bool flag);
   an_int_strm_error attention();
   an_int_strm_error receive_attnack();

@@ -16,22 +16,12 @@
 #include <string>
 
 #include "streams/session_conn.h"
+#include "streams/stream_parms.h"
 #include "streams/transport.h"
 #include "vqtasks.h"
 
 class c_conn_parms;
 
-// The stream parameters the host sets (13 words on the wire of the host interface; the
-// text of word 8 is a pointer here).
-struct a_streams_parm_block {
-  std::uint32_t CommBufferSize;  // word 0
-  std::int32_t LivenessTimeout;  // word 1, seconds; -1 until set
-  std::uint32_t IdleTimeout;     // word 2
-  std::uint32_t words3_6[4];     // carried for the layers below
-  std::uint32_t word7;           // 255 by default
-  char* text;                    // word 8: copied when the block is set
-  std::uint32_t words9_12[4];
-};
 
 // One immediate server message waiting for the callback thread.
 class c_strm_callback_msg : public c_utils_link {

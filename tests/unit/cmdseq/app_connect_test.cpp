@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "cmdseq/cmdseq_env.h"
 #include "cmdseq/connect.h"
 #include "cmdseq_fixture.h"
+#include "utils/locale/utlocale.h"
 
 namespace {
 
@@ -137,6 +139,46 @@ TEST(AppConnectPacket, LongTextsAreCutToTheirFields) {
   EXPECT_EQ(p[311], 0);  // the last field ends inside the packet
 }
 
+// Charset and Language as given, or the system's when they are not given or say "local".
+TEST(AppConnectPacket, CharsetAndLanguageDefaults) {
+  struct Case {
+    const char* name;
+    const char* charset;     // the Charset parameter
+    const char* language;    // the Language parameter
+    const char* os_charset;  // the system's character set (any label of it)
+    const char* os_language;
+    const char* short_name;  // expected at 44
+    const char* label;       // expected at 127
+    const char* sent_language;
+  };
+  const Case kCases[] = {
+      {"both given", "cp1252", "de", "UTF-8", "en", "cp1252", "cp1252", "de"},
+      {"neither given", nullptr, nullptr, "UTF-8", "fr", "utf8", "UTF-8", "fr"},
+      {"empty", "", "", "UTF-8", "french", "utf8", "UTF-8", "fr"},
+      {"local", "local", "LOCAL", "iso_1", "german", "iso_1", "ISO_8859-1:1987", "de"},
+      {"GB18030 has no server name", nullptr, nullptr, "GB18030", "zh", "cp936", "GB18030",
+       "zh"},
+      {"no server name: the label", nullptr, "ja", "US-ASCII", "en", "ANSI_X3.4-1968",
+       "ANSI_X3.4-1968", "ja"},
+  };
+  for (const Case& k : kCases) {
+    SCOPED_TRACE(k.name);
+    a_cmdseq_env env;
+    env.os_charset = UTLocale::GetCharsetInfoFromLabel(k.os_charset, kSchemeAll);
+    env.os_language = UTLocale::GetLanguageInfoFromLabel(k.os_language);
+    ASSERT_NE(env.os_charset, nullptr);
+    ASSERT_NE(env.os_language, nullptr);
+    a_cs_appconnect_in in;
+    i_cs_SetAppConnectTexts(in, &env, k.charset, k.language);
+    const Packet p = Fill(in);
+    EXPECT_EQ(Text(p, 44), k.short_name);
+    EXPECT_EQ(Text(p, 127), k.label);
+    EXPECT_EQ(Text(p, 75), k.sent_language);
+    // The system's character set goes at 210 whatever Charset says.
+    EXPECT_EQ(Text(p, 210), CharsetInfo::safe_label(env.os_charset, kSchemeDefault));
+  }
+}
+
 // --- The reply -----------------------------------------------------------------------------
 
 Packet Reply(unsigned status, unsigned level, const char* charset, const char* language,
@@ -174,6 +216,10 @@ TEST(AppConnectReply, StatusesAndLanguages) {
       {"old server, charset", Reply(2, 1, "cp1252", "en", false), false, "en", CMDSEQ_WARNING, 114},
       {"language only", Reply(0, 15, "UTF-8", "de", true), false, "en", CMDSEQ_WARNING, 116},
       {"language not checked", Reply(0, 15, "UTF-8", "de", false), false, "en", CMDSEQ_OK, 0},
+      {"one language by two labels", Reply(0, 15, "UTF-8", "us_english", true), false, "EN",
+       CMDSEQ_OK, 0},
+      {"languages nobody knows", Reply(0, 15, "UTF-8", "xx", true), false, "xx",
+       CMDSEQ_WARNING, 116},
       {"status 3", Reply(3, 15, "", "", false), false, "en", CMDSEQ_ERROR, -832},
       {"status 4", Reply(4, 15, "", "", false), false, "en", CMDSEQ_ERROR, -1145},
       {"status 5", Reply(5, 15, "", "", false), false, "en", CMDSEQ_ERROR, -838},

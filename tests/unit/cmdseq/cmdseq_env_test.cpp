@@ -118,6 +118,23 @@ TEST(CmdSeqAppKind, EveryApplicationTypeMapsOrIsRefused) {
   }
 }
 
+// The connection's buffer size and time-outs go to the communication environment; the
+// block's other words stay neutral (255 in word 7, zero elsewhere).
+TEST(CmdSeqEnv, ConnectSettingsReachTheCommunicationEnvironment) {
+  StrmRecord& r = StrmRecord::get();
+  r.reset();
+  c_strm_env strm_env;
+  c_conn_parms parms;
+  ASSERT_EQ(parms.init("CBSIZE=4000;LTO=45;IDLE=7", false), 0);
+  i_cs_SetEnvironmentParms(&strm_env, &parms);
+  EXPECT_EQ(r.parms_words[0].load(), 4000);
+  EXPECT_EQ(r.parms_words[1].load(), 45);
+  EXPECT_EQ(r.parms_words[2].load(), 7);
+  EXPECT_EQ(r.parms_words[3].load(), 255);
+  EXPECT_EQ(r.parms_other_words.load(), 0);
+  r.reset();
+}
+
 // Set-up clears whatever the record held and creates the locale services; tear-down
 // frees them and leaves the record empty. Without a communication environment the stack
 // is not asked to free one.

@@ -3,7 +3,10 @@
 #ifndef VQ_TESTS_UNIT_CMDSEQ_CMDSEQ_FIXTURE_H
 #define VQ_TESTS_UNIT_CMDSEQ_CMDSEQ_FIXTURE_H
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cmdseq/client.h"
@@ -52,5 +55,28 @@ struct CmdSeqConn {
     return i_cs_EndRequest(conn, &err, r);
   }
 };
+
+// The item codes the client sent, from the `from`-th on.
+inline std::vector<int> codes(const a_strm_conn_rec& s, std::size_t from = 0) {
+  std::vector<int> out;
+  for (std::size_t i = from; i < s.sent.size(); ++i) out.push_back(s.sent[i].code);
+  return out;
+}
+
+// A reply's status 'B', its information items {slot, value} and the end item.
+inline void ok(a_strm_conn_rec& s,
+               std::vector<std::pair<std::uint8_t, std::uint32_t>> slots = {}) {
+  s.item(CS_ITEM_SUCCESS);
+  for (auto& [slot, value] : slots) s.item(CS_ITEM_INFO32, le32(value) + Bytes{slot});
+  s.item(CS_ITEM_END);
+}
+
+// An error (or warning) status with one record, and the end of the information.
+inline void status_code(a_strm_conn_rec& s, std::int32_t code) {
+  s.item(CS_ITEM_ERROR, error_record(code, "S0000", "S0000", "S0000"))
+      .item(CS_ITEM_END)
+      .item(CS_ITEM_END)
+      .item(CS_ITEM_END);
+}
 
 #endif  // VQ_TESTS_UNIT_CMDSEQ_CMDSEQ_FIXTURE_H

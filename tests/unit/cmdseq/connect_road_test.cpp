@@ -4,12 +4,20 @@
 // presentation layer.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "cmdseq/cmdseq_env.h"
 #include "cmdseq/conn_pool.h"
+#include "cmdseq/request_log.h"
 #include "cmdseq/connect.h"
 #include "cmdseq_fixture.h"
 #include "config/conn_parms.h"
@@ -464,6 +472,51 @@ TEST_F(PoolFixture, PooledStringsHideThePassword) {
   const std::string stored(reinterpret_cast<const char*>(e->conn_str), e->length);
   EXPECT_EQ(stored.find("secretword"), std::string::npos);
   EXPECT_EQ(stored.size(), std::string("UID=dba;PWD=secretword").size());
+}
+
+// --- The fetch settings' log line ------------------------------------------------------
+
+// The line names the close mode the settings left on the connection; its message text
+// takes that value, and a line written without it made the formatter read an argument
+// that was never passed.
+TEST(FetchSettings, LogLineNamesTheCloseMode) {
+  a_cmdseq_env env;
+  ASSERT_EQ(CmdSeqAllocEnv(&env), CMDSEQ_OK);
+  char dir[] = "/tmp/vq_fetch_settings_XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const struct {
+    const char* lazy_close;  // null: not given
+    int close_mode;
+  } cases[] = {{"YES", 2}, {"no", 0}, {"AUTO", 1}, {nullptr, 1}};
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.lazy_close != nullptr ? c.lazy_close : "<unset>");
+    const std::string log = std::string(dir) + "/log" + std::to_string(++n);
+    c_conn_parms parms;
+    std::string text = "LogFile=" + log;
+    if (c.lazy_close != nullptr) text += std::string(";LazyClose=") + c.lazy_close;
+    ASSERT_EQ(parms.init(text.c_str(), false), 0);
+    a_cmdseq_error_info err;
+    CmdSeqInitErrorParam(&env, &err, 0);
+    a_cmdseq_conn_attrib* attrib = CmdSeqCreateConnAttributes(&parms, &env, &err);
+    ASSERT_NE(attrib, nullptr);
+    a_strm_conn_rec stream;
+    auto* conn = new a_cmdseq_conn(&env, &stream);
+    i_cs_ApplyFetchSettings(conn, &parms, attrib);
+    EXPECT_EQ(conn->close_mode, c.close_mode);
+    CmdSeqFreeConnAttributes(attrib);
+    CmdSeqFiniErrorParam(&err);
+    EXPECT_EQ(conn->release(), 0u);
+
+    std::ifstream in(log);
+    std::string lines((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(lines.find("Lazy close setting: " + std::to_string(c.close_mode) + "\n"),
+              std::string::npos)
+        << lines;
+    std::remove(log.c_str());
+  }
+  rmdir(dir);
+  EXPECT_EQ(CmdSeqFreeEnv(&env), CMDSEQ_OK);
 }
 
 }  // namespace

@@ -14,25 +14,6 @@
 
 namespace {
 
-std::vector<int> codes(const a_strm_conn_rec& s, std::size_t from = 0) {
-  std::vector<int> out;
-  for (std::size_t i = from; i < s.sent.size(); ++i) out.push_back(s.sent[i].code);
-  return out;
-}
-
-void ok(a_strm_conn_rec& s, std::vector<std::pair<std::uint8_t, std::uint32_t>> slots = {}) {
-  s.item(CS_ITEM_SUCCESS);
-  for (auto& [slot, value] : slots) s.item(CS_ITEM_INFO32, le32(value) + Bytes{slot});
-  s.item(CS_ITEM_END);
-}
-
-void status_code(a_strm_conn_rec& s, std::int32_t code) {
-  s.item(CS_ITEM_ERROR, error_record(code, "S0000", "S0000", "S0000"))
-      .item(CS_ITEM_END)
-      .item(CS_ITEM_END)
-      .item(CS_ITEM_END);
-}
-
 struct CursorFixture : ::testing::Test {
   CmdSeqConn c;
   a_cmdseq_stmt_handle handle;

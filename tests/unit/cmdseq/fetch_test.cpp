@@ -13,25 +13,6 @@
 
 namespace {
 
-std::vector<int> codes(const a_strm_conn_rec& s, std::size_t from = 0) {
-  std::vector<int> out;
-  for (std::size_t i = from; i < s.sent.size(); ++i) out.push_back(s.sent[i].code);
-  return out;
-}
-
-void ok(a_strm_conn_rec& s, std::vector<std::pair<std::uint8_t, std::uint32_t>> slots = {}) {
-  s.item(CS_ITEM_SUCCESS);
-  for (auto& [slot, value] : slots) s.item(CS_ITEM_INFO32, le32(value) + Bytes{slot});
-  s.item(CS_ITEM_END);
-}
-
-void status_code(a_strm_conn_rec& s, std::int32_t code) {
-  s.item(CS_ITEM_ERROR, error_record(code, "S0000", "S0000", "S0000"))
-      .item(CS_ITEM_END)
-      .item(CS_ITEM_END)
-      .item(CS_ITEM_END);
-}
-
 void int_row(a_strm_conn_rec& s, std::int32_t v) {
   s.item(112, le32(static_cast<std::uint32_t>(v))).item(CS_ITEM_END_OF_DATA, Bytes{0});
 }
@@ -211,6 +192,32 @@ TEST_F(FetchFixture, MoreRowsThanAskedBreakTheReply) {
   EXPECT_EQ(value, 5);
   EXPECT_TRUE(c.connected());
   EXPECT_EQ(c.status_request(), CMDSEQ_OK);  // the stream is in step again
+}
+
+// A fetch the server fails (here at a deleted row) gives up the prefetch sent with it. Its
+// own reply is verified first; only then is the prefetch's reply, the message after it,
+// dropped, so that the next request reads its own reply.
+TEST_F(FetchFixture, AFailedFetchDropsItsPrefetchAfterItsOwnReply) {
+  c.sconn.sync()
+      .item(CS_ITEM_END_OF_DATA, Bytes{1})
+      .item(CS_ITEM_ERROR, error_record(-197, "24503", "HY109", "S1109"))
+      .item(CS_ITEM_END)
+      .item(CS_ITEM_END);
+  status_code(c.sconn, -197);
+  c.sconn.sync();  // the prefetch's reply
+  int_row(c.sconn, 101);
+  c.sconn.item(CS_ITEM_END);
+  ok(c.sconn);
+  c.sconn.sync().item(CS_ITEM_SUCCESS).sync();  // the next request's reply
+  const std::size_t at = c.sconn.sent.size();
+  EXPECT_EQ(fetch(3), CMDSEQ_ERROR);
+  EXPECT_EQ(c.err.sqlcode, -197);
+  ASSERT_GE(c.sconn.sent.size(), at + 2);
+  EXPECT_EQ(c.sconn.sent[c.sconn.sent.size() - 2].code, 36);  // a prefetch went with it
+  EXPECT_EQ(c.conn->prefetch_cursor, nullptr);
+  CmdSeqResetErrorParam(&c.err, nullptr);
+  EXPECT_EQ(c.status_request(), CMDSEQ_OK);
+  EXPECT_TRUE(c.sconn.script_done());
 }
 
 TEST_F(FetchFixture, MovesOtherThanToTheNextRowGoToTheServer) {

@@ -10,6 +10,7 @@
 #include "config/conn_parms.h"
 #include "scoped_environment.h"
 #include "strm_fake.h"
+#include "utils/base/bounded_strings.h"
 #include "utils/base/memory.h"
 
 namespace {
@@ -190,22 +191,30 @@ TEST(AppInfo, FieldsThatDependOnTheConnection) {
     std::uint32_t app_type;
     const char* appinfo;
     bool osuser;
-    const char* api;  // null: no key
+    const char* api;       // null: no key
+    const char* api_name;  // the environment's interface name, or null
   };
   const Case kCases[] = {
-      {"level 12 has no OSUSER", 12, 2, nullptr, false, "ODBC"},
-      {"level 13 has it", 13, 1, "", true, "VCLIB"},
-      {"OLEDB", 15, 3, nullptr, true, "OLEDB"},
-      {"ADO.NET", 15, 4, nullptr, true, "ADO.NET"},
-      {"unknown application type: no API", 15, 9, nullptr, true, nullptr},
+      {"level 12 has no OSUSER", 12, 2, nullptr, false, "ODBC", nullptr},
+      {"level 13 has it", 13, 1, "", true, "VCLIB", nullptr},
+      {"OLEDB", 15, 3, nullptr, true, "OLEDB", nullptr},
+      {"ADO.NET", 15, 4, nullptr, true, "ADO.NET", nullptr},
+      {"unknown application type: no API", 15, 9, nullptr, true, nullptr, nullptr},
+      {"an interface name wins over the type", 15, 2, nullptr, true, "QuillonJDBC",
+       "QuillonJDBC"},
+      {"even over a type that names none", 15, 9, nullptr, true, "CAPI_PYTHON", "CAPI_PYTHON"},
+      {"an empty interface name says nothing", 15, 2, nullptr, true, "ODBC", ""},
   };
   strm_fake_reset();
   for (const Case& k : kCases) {
     SCOPED_TRACE(k.name);
     CmdSeqConn c;
     c.env.app_type = k.app_type;
+    c.env.api_name = k.api_name != nullptr ? ut_strdup(k.api_name) : nullptr;
     c.conn->server_strm_ver = k.level;
     char* text = i_cs_BuildAppInfo(c.conn, k.appinfo);
+    ut_free(c.env.api_name);
+    c.env.api_name = nullptr;
     ASSERT_NE(text, nullptr);
     std::string order;
     auto pairs = Pairs(text, &order);
@@ -269,6 +278,35 @@ TEST(StartEngine, RefusedWithoutAStart) {
     CmdSeqFiniErrorParam(&err);
   }
   i_cs_SetEngineConnect(nullptr);
+}
+
+// Without a communication environment to be had (the library is not started here) the
+// engine connect fails before it looks for a server.
+TEST(EngineConnect, NoStreamEnvironmentIsAnError) {
+  a_cmdseq_env env;
+  a_cmdseq_error_info err;
+  CmdSeqInitErrorParam(&env, &err, 0);
+  c_conn_parms parms;
+  ASSERT_EQ(parms.init("UID=dba;ENG=s", false), 0);
+  a_cmdseq_engine_block block{};
+  block.env = &env;
+  block.parms = &parms;
+  // Not a connection: the call must clear it.
+  a_cmdseq_conn* conn = reinterpret_cast<a_cmdseq_conn*>(&block);
+  EXPECT_EQ(CmdSeqEngineConnect(&conn, &err, &block), CMDSEQ_NOT_CONNECTED);
+  EXPECT_EQ(conn, nullptr);
+  EXPECT_EQ(err.sqlcode, -876);
+  EXPECT_EQ(env.strm_env, nullptr);
+
+  // An installed engine connect stands in for the stack, its environment included.
+  CmdSeqResetErrorParam(&err, nullptr);
+  i_cs_SetEngineConnect(ProbeFinds);
+  EXPECT_EQ(CmdSeqEngineConnect(&conn, &err, &block), CMDSEQ_OK);
+  i_cs_SetEngineConnect(nullptr);
+  ASSERT_NE(conn, nullptr);
+  EXPECT_EQ(err.sqlcode, 0);
+  (void)CmdSeqDropConnection(conn, &err);
+  CmdSeqFiniErrorParam(&err);
 }
 
 }  // namespace

@@ -201,6 +201,38 @@ TEST_F(RoadStartFixture, AServerStartedForARefusedConnectIsShutDown) {
   EXPECT_EQ(s1.disconnects, 1);
 }
 
+// A server started here that answers it is still starting is left running for the next
+// try, which finds it; when that try then fails, the server is still this connect's and
+// is shut down.
+TEST_F(RoadStartFixture, AServerStillStartingIsKeptForTheNextTry) {
+  const std::string line = "START='" + std::string(FAKE_SERVER) + " ready " + dir + "/report'";
+  ASSERT_EQ(parms.init(("UID=dba;PWD=sql;ENG=mine;" + line).c_str(), false), 0);
+  a_strm_conn_rec s2;
+  g_found = {nullptr, &s1, &s2};
+  s1.item(0).item(65, error_record(-77, "08W27", "08001", "08001"));
+  s1.item(0).item(0).item(0).sync();
+  a_cmdseq_conn* conn = nullptr;
+  EXPECT_EQ(i_cs_Connect(&conn, &err, &param, 0, nullptr), CMDSEQ_ERROR);
+  EXPECT_EQ(err.sqlcode, -77);
+  EXPECT_EQ(param.server_started, 1u);
+  std::vector<int> codes;
+  for (const auto& x : s1.sent) codes.push_back(x.code);
+  EXPECT_EQ(codes, (std::vector<int>{16, 133, 20, -1}));  // no shut-down request
+  EXPECT_EQ(s1.disconnects, 1);
+
+  // The next try finds the server; refused now, it shuts it down.
+  CmdSeqResetErrorParam(&err, nullptr);
+  s2.item(0).item(65, error_record(-103, "28000", "28000", "28000"));
+  s2.item(0).item(0).item(0).sync();
+  s2.item(66).item(0).sync();  // the shut-down reply
+  EXPECT_EQ(i_cs_Connect(&conn, &err, &param, 0, nullptr), CMDSEQ_ERROR);
+  EXPECT_EQ(err.sqlcode, -103);
+  codes.clear();
+  for (const auto& x : s2.sent) codes.push_back(x.code);
+  EXPECT_EQ(codes, (std::vector<int>{16, 133, 20, -1, 8, -1}));
+  EXPECT_EQ(g_asked, (std::vector<std::string>{"mine", "mine", "mine"}));
+}
+
 TEST_F(RoadStartFixture, AFailedStartKeepsItsError) {
   const std::string line = "START='" + std::string(FAKE_SERVER) + " status 3'";
   ASSERT_EQ(parms.init(("UID=dba;PWD=sql;DBF=/d/x.db;" + line).c_str(), false), 0);

@@ -15,29 +15,6 @@
 
 namespace {
 
-std::vector<int> codes(const a_strm_conn_rec& s, std::size_t from = 0) {
-  std::vector<int> out;
-  for (std::size_t i = from; i < s.sent.size(); ++i) out.push_back(s.sent[i].code);
-  return out;
-}
-
-Bytes info(std::uint8_t slot, std::uint32_t value) { return le32(value) + Bytes{slot}; }
-
-// Status 'B' and the information items.
-void ok(a_strm_conn_rec& s, std::vector<std::pair<std::uint8_t, std::uint32_t>> slots = {}) {
-  s.item(CS_ITEM_SUCCESS);
-  for (auto& [slot, value] : slots) s.item(CS_ITEM_INFO32, info(slot, value));
-  s.item(CS_ITEM_END);
-}
-
-// An error (or warning) status with one record, and the end of the information.
-void status_code(a_strm_conn_rec& s, std::int32_t code) {
-  s.item(CS_ITEM_ERROR, error_record(code, "S0000", "S0000", "S0000"))
-      .item(CS_ITEM_END)
-      .item(CS_ITEM_END)
-      .item(CS_ITEM_END);
-}
-
 void prepare_reply(a_strm_conn_rec& s, std::uint32_t stmt, std::uint16_t params = 0) {
   s.item(30, le16(params) + Bytes{0, 5}).item(29, le32(stmt));
   ok(s, {{4, 9}});

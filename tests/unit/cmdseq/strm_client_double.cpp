@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "scoped_environment.h"
+#include "streams/stream_parms.h"
 #include "streams/shm/resource_tree.h"
 
 namespace vq::testing {
@@ -59,6 +60,8 @@ void StrmRecord::reset() {
   free_flag = -1;
   executes = 0;
   user_message_callback = 0;
+  for (auto& w : parms_words) w = -1;
+  parms_other_words = 0;
   functions = a_strm_func_list{};
   message_fn = nullptr;
   message_data = nullptr;
@@ -116,6 +119,20 @@ int StrmFreeEnv(a_strm_env env, int delete_notifier) {
     if (delete_notifier != 0) delete env->notifier;
     delete env;
   }
+  return 0;
+}
+
+int StrmSetParms(a_strm_env, const a_streams_parm_block* parms) {
+  StrmRecord& r = StrmRecord::get();
+  if (parms == nullptr) return 0;
+  r.parms_words[0] = parms->CommBufferSize;
+  r.parms_words[1] = parms->LivenessTimeout;
+  r.parms_words[2] = parms->IdleTimeout;
+  r.parms_words[3] = parms->word7;
+  int others = parms->text != nullptr ? 1 : 0;
+  for (std::uint32_t w : parms->words3_6) others += w != 0 ? 1 : 0;
+  for (std::uint32_t w : parms->words9_12) others += w != 0 ? 1 : 0;
+  r.parms_other_words = others;
   return 0;
 }
 

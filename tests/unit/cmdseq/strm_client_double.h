@@ -60,6 +60,9 @@ struct StrmRecord {
   std::atomic<int> free_flag{-1};  // the flag of the last StrmFreeEnv
   std::atomic<int> executes{0};    // StrmExecute
   std::atomic<int> user_message_callback{0};
+  // The words of the last StrmSetParms block: buffer size, liveness, idle, word 7.
+  std::atomic<std::int64_t> parms_words[4] = {{-1}, {-1}, {-1}, {-1}};
+  std::atomic<int> parms_other_words{0};  // how many of its other words were not 0
   a_strm_func_list functions{};  // the table StrmAllocEnv was given
   a_strm_msg_callback message_fn = nullptr;
   void* message_data = nullptr;

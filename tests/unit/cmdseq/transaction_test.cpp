@@ -11,12 +11,6 @@
 
 namespace {
 
-std::vector<int> codes(const a_strm_conn_rec& s) {
-  std::vector<int> out;
-  for (const auto& item : s.sent) out.push_back(item.code);
-  return out;
-}
-
 // Status 'B', then information items {slot, value}, then the end item and the sync point.
 void ok_reply(a_strm_conn_rec& s,
               std::vector<std::pair<std::uint8_t, std::uint32_t>> info = {}) {

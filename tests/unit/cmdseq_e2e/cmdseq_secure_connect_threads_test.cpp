@@ -41,9 +41,7 @@ class LoggedServer : public vq_e2e::Server {
   LoggedServer(std::string name, const std::string& dir)
       : Server(std::move(name)), log_(dir + "/" + this->name() + "-requests.log") {}
   bool Start(std::vector<std::string> extra = {}) {
-    extra.push_back("-rl");
-    extra.push_back(log_);
-    return Server::Start(std::move(extra));
+    return StartWithRequestLog(log_, std::move(extra));
   }
   void MarkLog() { mark_ = ReadFile(log_).size(); }
   std::string Log() const {
@@ -132,10 +130,10 @@ TEST_P(PasswordLogin, PasswordTravelsEncipheredAndRefusalsCarryCodeStatesAndText
     server_.MarkLog();
     const std::string client_log = vctmp_.path() + "/client" + std::to_string(++n) + ".log";
     a_cmdseq_conn* conn = nullptr;
-    ErrorSeen seen;
     EXPECT_EQ(client_.Connect(std::string(k.keys) + ";LogFile=" + client_log + ";" + Links(),
-                              &conn, &seen),
+                              &conn),
               k.result);
+    const ErrorSeen seen = client_.LastConnectError();
     EXPECT_EQ(seen.sqlcode, k.sqlcode);
     EXPECT_EQ(seen.server_state, k.states[0]);
     EXPECT_EQ(seen.odbc3_state, k.states[1]);
@@ -309,11 +307,10 @@ TEST_P(KerberosLogin, TicketLogsInAsTheMappedUser) {
     SCOPED_TRACE(krb);
     server.MarkLog();
     a_cmdseq_conn* conn = nullptr;
-    ErrorSeen seen;
-    ASSERT_EQ(client_.Connect(std::string("KRB=") + krb + ";" + server.Links(GetParam()), &conn,
-                              &seen),
+    ASSERT_EQ(client_.Connect(std::string("KRB=") + krb + ";" + server.Links(GetParam()), &conn),
               CMDSEQ_OK)
-        << seen.sqlcode << " " << seen.message << "\n"
+        << client_.LastConnectError().sqlcode << " " << client_.LastConnectError().message
+        << "\n"
         << server.Log();
     std::string name;
     EXPECT_EQ(AskServerName(client_, conn, &name), CMDSEQ_OK);
@@ -367,11 +364,11 @@ TEST_P(KerberosLogin, FailuresGiveTheirErrors) {
     env.Set("KRB5CCNAME", Cache(k.user));
     const std::string client_log = vctmp_.path() + "/client" + std::to_string(n) + ".log";
     a_cmdseq_conn* conn = nullptr;
-    ErrorSeen seen;
     EXPECT_EQ(client_.Connect(std::string("KRB=") + k.krb + ";LogFile=" + client_log + ";" +
                                   server.Links(GetParam()),
-                              &conn, &seen),
+                              &conn),
               CMDSEQ_ERROR);
+    const ErrorSeen seen = client_.LastConnectError();
     EXPECT_EQ(conn, nullptr);
     EXPECT_EQ(seen.sqlcode, k.sqlcode) << seen.message;
     EXPECT_EQ(seen.server_state, k.server_state);

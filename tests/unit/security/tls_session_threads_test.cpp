@@ -22,6 +22,7 @@
 #include "security/vcci_environment.h"
 #include "security/vcci_objects.h"
 #include "security/vcci_options.h"
+#include "tls_socket_end.h"
 #include "tls_test_host.h"
 #include "vcci_test_host.h"
 
@@ -31,79 +32,7 @@ const std::string kCerts = VQ_TLS_CERT_DIR;
 
 std::string cert(const char* file) { return kCerts + "/" + file; }
 
-// One end of the connection: its adapter, the socket it writes to and a thread that
-// queues everything the socket receives.
-class End {
- public:
-  explicit End(int fd) : fd_(fd) {}
-  ~End() { stop(); }
-
-  static int send_all(void* ctx, const char* bytes, unsigned length) {
-    auto* end = static_cast<End*>(ctx);
-    unsigned done = 0;
-    while (done < length) {
-      const ssize_t n = ::send(end->fd_, bytes + done, length - done, MSG_NOSIGNAL);
-      if (n <= 0) return -1;
-      done += static_cast<unsigned>(n);
-    }
-    return static_cast<int>(length);
-  }
-
-  void start(TlsConnection* tls) {
-    tls_ = tls;
-    pump_ = std::thread([this] {
-      char buffer[1000];  // small on purpose: records arrive in pieces
-      for (;;) {
-        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-        if (n <= 0) break;
-        tls_->receiveBytes(buffer, static_cast<unsigned>(n));
-        std::lock_guard<std::mutex> hold(lock_);
-        ++arrivals_;
-        arrived_.notify_all();
-      }
-    });
-  }
-
-  void stop() {
-    if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
-    if (pump_.joinable()) pump_.join();
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
-  // Reads exactly `want` bytes, waiting for arrivals while the adapter has no data.
-  // Returns the adapter's last result (0 when everything came).
-  unsigned read_exactly(std::string* out, std::size_t want) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (out->size() < want) {
-      std::uint64_t seen;
-      {
-        std::lock_guard<std::mutex> hold(lock_);
-        seen = arrivals_;
-      }
-      std::vector<char> buffer(want - out->size());
-      unsigned length = static_cast<unsigned>(buffer.size());
-      const unsigned rc = tls_->read(buffer.data(), &length);
-      out->append(buffer.data(), length);
-      if (rc != 0 && rc != 10) return rc;
-      if (rc == 10) {
-        std::unique_lock<std::mutex> hold(lock_);
-        arrived_.wait_for(hold, std::chrono::milliseconds(50),
-                          [&] { return arrivals_ != seen; });
-      }
-      if (std::chrono::steady_clock::now() > deadline) return 10;
-    }
-    return 0;
-  }
-
- private:
-  int fd_;
-  TlsConnection* tls_ = nullptr;
-  std::thread pump_;
-  std::mutex lock_;
-  std::condition_variable arrived_;
-  std::uint64_t arrivals_ = 0;
-};
+using End = vq_test::TlsSocketEnd;
 
 std::vector<std::string> g_log;
 std::mutex g_log_lock;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "script_client.h"
 
 using namespace vqeng;
@@ -36,6 +38,37 @@ TEST(AppConnect, MalformedRequests) {
   EXPECT_EQ(req.build, 0x0A06);
   EXPECT_EQ(req.charset, "UTF-8");
   EXPECT_EQ(req.api_charset, "UTF-8");
+}
+
+TEST(AppConnect, TextsTheClientNames) {
+  // Each text ends at its terminator or at its field's end; a language that fills its
+  // 30 characters goes on at 106.
+  struct Case {
+    const char* name;
+    std::string language;  // written at 75 (30 characters at most), the rest at 106
+    std::string expected;
+  };
+  const std::string lang50(50, 'l');
+  const Case cases[] = {
+      {"short language", "fr", "fr"},
+      {"30 characters", std::string(30, 'x'), std::string(30, 'x')},
+      {"continued", lang50, lang50},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string rec = script::app_connect_record({});
+    rec.replace(75, 31, std::string(31, '\0'));
+    rec.replace(75, std::min<std::size_t>(c.language.size(), 30), c.language.substr(0, 30));
+    if (c.language.size() > 30) rec.replace(106, c.language.size() - 30, c.language.substr(30));
+    rec.replace(127, 12, "windows-1252");
+    rec.replace(210, 51, std::string(51, 'o'));  // no terminator: cut at the field's end
+    AppConnectRequest req;
+    std::string why;
+    ASSERT_TRUE(parse_app_connect(std::string(1, '\0') + rec, req, why)) << why;
+    EXPECT_EQ(req.language, c.expected);
+    EXPECT_EQ(req.charset_label, "windows-1252");
+    EXPECT_EQ(req.os_charset, std::string(51, 'o'));
+  }
 }
 
 TEST(AppConnect, ReplyAtMinorFifteen) {

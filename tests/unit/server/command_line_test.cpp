@@ -76,6 +76,10 @@ TEST(CommandLine, Refusals) {
       {"--tls-cert=/s.crt"},  // a certificate without its key
       {"--tls-key=/s.key"},
       {"--tls-cert=", "--tls-key=/s.key"},
+      {"--starting=-5"},
+      {"--starting=soon"},
+      {"--statement-cache=-1"},
+      {"--statement-cache=65536"},
   };
   for (const auto& args : bad) {
     SCOPED_TRACE(args.back());
@@ -95,6 +99,10 @@ TEST(CommandLine, Refusals) {
       << why;
   EXPECT_EQ(krb.kerberos_keytab, "/tmp/s.keytab");
   EXPECT_EQ(krb.kerberos_service, "vellum/localhost@R");
+  CommandLine cache;
+  ASSERT_TRUE(parse_command_line({"--statement-cache=20"}, cache, why)) << why;
+  EXPECT_EQ(cache.statement_cache, 20);
+  EXPECT_EQ(CommandLine{}.statement_cache, 0);
   CommandLine tls;
   ASSERT_TRUE(parse_command_line({"--tls-key=/s.key", "--tls-cert=/s.crt"}, tls, why)) << why;
   EXPECT_EQ(tls.tls_cert, "/s.crt");
@@ -142,4 +150,33 @@ TEST(CommandLine, LimitOptions) {
     EXPECT_EQ(cl.limits.login_timeout_seconds, c.login);
     EXPECT_TRUE(cl.ignored.empty());
   }
+}
+
+// A server a client starts by its default name takes its listening switches from the
+// environment; the command line's own come after them (and so win where both set one).
+TEST(CommandLine, EnvironmentSwitchesComeFirst) {
+  struct Case {
+    const char* env;
+    std::vector<std::string> args;
+    std::vector<std::string> all;
+  };
+  const Case cases[] = {
+      {nullptr, {"-n", "a"}, {"-n", "a"}},
+      {"", {"-n", "a"}, {"-n", "a"}},
+      {"  -shm\t-x  tcpip(port=0) ", {"-n", "a"}, {"-shm", "-x", "tcpip(port=0)", "-n", "a"}},
+      {"-x tcpip(port=0)", {"-x", "tcpip(port=5000)"},
+       {"-x", "tcpip(port=0)", "-x", "tcpip(port=5000)"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.env != nullptr ? c.env : "(unset)");
+    EXPECT_EQ(with_environment_switches(c.env, c.args), c.all);
+  }
+  CommandLine cl;
+  std::string why;
+  ASSERT_TRUE(parse_command_line(with_environment_switches("-x tcpip(port=0) --starting=700",
+                                                           {"-x", "tcpip(port=5000)"}),
+                                 cl, why))
+      << why;
+  EXPECT_EQ(cl.port, 5000);
+  EXPECT_EQ(cl.starting_ms, 700);
 }

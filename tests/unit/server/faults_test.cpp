@@ -265,8 +265,12 @@ TEST_F(Faults, ConnectRedirection) {
   ASSERT_EQ(codes(r), (std::vector<int>{134, 107, 0, 66, 67, 67, 0}));
   EXPECT_EQ(r[0].payload, "other");
   EXPECT_EQ(r[1].payload, "Host=127.0.0.1:5001;DBN=demo");
-  EXPECT_TRUE(h_.session().closed());
-  EXPECT_EQ(h_.session().close_reason(), "client redirected to other");
+  // The connection stays for the client to drop once it has read the list: a close
+  // sent right behind the reply could reach the client first and hide the reply.
+  EXPECT_FALSE(h_.session().closed());
+  EXPECT_TRUE(h_.logged("connect redirected to other"));
+  h_.session().peer_closed();
+  EXPECT_EQ(h_.session().close_reason(), "peer closed before connecting");
   // Below protocol level 15 there is no redirection: the connect goes on.
   SessionHarness old;
   std::string why;

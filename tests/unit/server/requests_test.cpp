@@ -120,15 +120,17 @@ TEST_F(Requests, ServerInformationAndSmallRequests) {
   EXPECT_EQ(codes(h_.request(item(53, "/etc/passwd"))), (std::vector<int>{66, 67, 0}));
   EXPECT_TRUE(h_.logged("7 delete-file /etc/passwd"));
 
-  // Database control: the one database served is always running.
+  // Database control: the one database served; its only user may stop it.
   h_.config().database_name = "demo";
   h_.config().database_named = true;
   EXPECT_EQ(h_.request(item(1))[0].code, 66);
   EXPECT_EQ(h_.request(item(7, "DBN=demo;DBF=/tmp/demo.db"))[0].code, 66);
   r = h_.request(item(7, "DBN=other"));
   EXPECT_EQ(record_code(r[0]), -83);
-  r = h_.request(item(9, std::string(1, '\0')) + item(134, "demo"));
-  EXPECT_EQ(record_code(r[0]), -121);
+  EXPECT_EQ(h_.request(item(9, std::string(1, '\0')) + item(134, "demo"))[0].code, 66);
+  EXPECT_FALSE(h_.config().state->running);
+  EXPECT_EQ(h_.request(item(7, "DBN=demo"))[0].code, 66);
+  EXPECT_TRUE(h_.config().state->running);
   EXPECT_FALSE(h_.session().closed());
 }
 
@@ -217,6 +219,86 @@ TEST_F(Requests, FetchCountsAndPositions) {
     EXPECT_EQ(info(r, 1), c.rows_slot);
     EXPECT_EQ(info(r, 5), c.position);
   }
+}
+
+// A client keeps the rows of a prefetch and adds the next prefetch's rows behind them, and
+// reports the rows it used with an align: each prefetch goes on after the rows already
+// sent, a fetch starts the count again from where it lands, and a message that holds only
+// queued items and a prefetch is answered by the prefetch's reply alone.
+TEST_F(Requests, PrefetchesGoOnAfterTheRowsAlreadySent) {
+  exec("CREATE TABLE p20(n INTEGER)");
+  for (int i = 1; i <= 20; ++i) exec("INSERT INTO p20 VALUES(" + std::to_string(i) + ")");
+  const std::uint32_t cursor = open("SELECT n FROM p20 ORDER BY n");
+  ASSERT_NE(cursor, 0u);
+  auto prefetch = [&](unsigned rows) {
+    return item(36, u32le(cursor) + u32le(100000) + u16le(0xFFFF) + u16le(rows) + u16le(1) +
+                        u16le(0));
+  };
+  auto align = [&](unsigned delta) { return item(37, u32le(cursor) + u16le(delta)); };
+  auto values = [](const std::vector<ReplyItem>& r) {
+    std::vector<std::uint32_t> got;
+    for (const auto& it : r)
+      if (it.code == 112) got.push_back(rd32(it.payload));
+    return got;
+  };
+  auto messages = [&] {
+    int ends = 0;
+    for (const auto& p : h_.last_packets()) ends += (p.status & 0x01) != 0;
+    return ends;
+  };
+  struct Step {
+    const char* name;
+    std::string request;
+    std::vector<std::uint32_t> values;
+    int messages;
+  };
+  const Step steps[] = {
+      {"the first rows", prefetch(4), {1, 2, 3, 4}, 1},
+      {"two used, four more", align(2) + prefetch(4), {5, 6, 7, 8}, 1},
+      {"a fetch lands on row 4", fetch(cursor, 2, 1), {4}, 1},
+      {"and the prefetch after it", prefetch(2), {5, 6}, 1},
+      {"a fetch with its prefetch", fetch(cursor, 3, 1) + prefetch(3), {7, 8, 9, 10}, 2},
+      {"to the end", align(3) + prefetch(20), {11, 12, 13, 14, 15, 16, 17, 18, 19, 20}, 1},
+      {"past the end", prefetch(5), {}, 1},
+  };
+  for (const Step& k : steps) {
+    SCOPED_TRACE(k.name);
+    const auto r = h_.request(k.request);
+    EXPECT_EQ(values(r), k.values);
+    EXPECT_EQ(messages(), k.messages);
+  }
+}
+
+// With a statement cache the connect reply tells the client its size, and a statement the
+// client lets go with a cached drop stays prepared for its validate; a drop ends it.
+TEST(StatementCache, CachedDropsKeepTheStatementForItsValidate) {
+  SessionHarness h;
+  h.config().statement_cache = 12;
+  ASSERT_EQ(h.app_connect().size(), 312u);
+  const auto connected = h.connect();
+  ASSERT_EQ(connected[0].code, 133);
+  EXPECT_EQ(info(connected, 24), 12);
+  auto prepare = [&] {
+    for (const auto& it : h.request(item(22, "SELECT 1") + item(136, u16le(0))))
+      if (it.code == 29) return rd32(it.payload);
+    return 0u;
+  };
+  auto validate = [&](std::uint32_t stmt) {
+    const auto r = h.request(item(21, u32le(stmt) + u32le(0) + u16le(0) + u32le(0)) + item(0));
+    return r.empty() || r[0].code != 65 ? 0 : record_code(r[0]);
+  };
+  const std::uint32_t kept = prepare();
+  const std::uint32_t dropped = prepare();
+  ASSERT_NE(kept, 0u);
+  ASSERT_NE(dropped, 0u);
+  // Queued items: they travel in front of the validates and get no reply of their own.
+  EXPECT_EQ(validate(kept), 0);
+  EXPECT_EQ(h.request(item(32, u32le(kept)) + item(23, u32le(dropped)) +
+                      item(21, u32le(kept) + u32le(0) + u16le(0) + u32le(0)) + item(0))[0]
+                .code,
+            66);
+  EXPECT_EQ(validate(kept), 0);
+  EXPECT_EQ(validate(dropped), -130);
 }
 
 TEST_F(Requests, GetDataInPieces) {

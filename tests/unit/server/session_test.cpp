@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
 #include <zlib.h>
 
 #include <random>
@@ -60,6 +63,7 @@ TEST(Session, AppConnectWhateverTheCuts) {
   EXPECT_EQ(reply[0].status & 0x01, 0x01);
   EXPECT_EQ(a.substr(178, 32), std::string(reinterpret_cast<const char*>(whole.random()), 32));
   EXPECT_TRUE(whole.logged("7 app-connect minor=15 packet=7300 encryption=0 compression=0"));
+  EXPECT_TRUE(whole.logged("charset=UTF-8 label= os-charset= language=en"));
 }
 
 TEST(Session, ConnectChecksTheEncipheredPassword) {
@@ -83,6 +87,17 @@ TEST(Session, ConnectChecksTheEncipheredPassword) {
   EXPECT_TRUE(
       h.logged("connect UID=dba DBN=demo APP=IP=127.0.0.1;API=QuillonJDBC PWD=enciphered"));
   for (const auto& l : h.log()) EXPECT_EQ(l.find("sql"), std::string::npos) << l;
+}
+
+// The log shows the node type a client asked for, after the other keys.
+TEST(Session, ConnectLogNamesTheNodeType) {
+  SessionHarness h;
+  h.app_connect();
+  std::string body = item(16, "UID=dba;DBN=demo;ENG=demo;NODETYPE=PRIMARY");
+  body += item(133, u32le(0));
+  body += item(20, encipher("PWD=sql", h.random()));
+  ASSERT_EQ(codes(h.request(body)), (std::vector<int>{133, 66, 67, 67, 0}));
+  EXPECT_TRUE(h.logged("connect UID=dba DBN=demo ENG=demo NODETYPE=PRIMARY PWD=enciphered"));
 }
 
 TEST(Session, RefusedConnectsCarryTheirInformationItems) {
@@ -631,24 +646,27 @@ TEST(Session, PlainPasswordBelowMinorThirteen) {
   EXPECT_TRUE(h.logged("PWD=plain"));
 }
 
-TEST(Session, ShutdownBeforeTheConnectOnlyFromTheStartingClient) {
+TEST(Session, ShutdownBeforeTheConnectOnlyFromTheStartingClientOrThisMachine) {
   struct Case {
     const char* name;
     bool started_for_auto_stop;
     std::uint32_t number;  // connection number: 1 is the first the server accepted
+    bool local;            // over shared memory
     bool connected;
     bool honoured;
   };
   const Case cases[] = {
-      {"started for auto-stop, first connection, refused connect", true, 1, false, true},
-      {"not started for auto-stop", false, 1, false, false},
-      {"started for auto-stop, a later connection", true, 2, false, false},
-      {"connected to the database", false, 7, true, true},
+      {"started for auto-stop, first connection, refused connect", true, 1, false, false, true},
+      {"not started for auto-stop", false, 1, false, false, false},
+      {"started for auto-stop, a later connection", true, 2, false, false, false},
+      {"connected to the database", false, 7, false, true, true},
+      {"over shared memory, not connected", false, 10003, true, false, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     SessionHarness h(0x5A, c.number);
     h.config().started_for_auto_stop = c.started_for_auto_stop;
+    h.session().set_local(c.local);
     bool asked = false;
     h.session().set_shutdown_hook([&] { asked = true; });
     h.app_connect();
@@ -668,6 +686,79 @@ TEST(Session, ShutdownBeforeTheConnectOnlyFromTheStartingClient) {
       EXPECT_FALSE(h.session().closed());
     }
   }
+}
+
+// Tools find the server and start or stop its database before (without) connecting
+// to it; a stopped database refuses database connects until it is started again.
+TEST(Session, DatabaseControlBeforeTheDatabaseConnect) {
+  SessionHarness h;
+  h.config().database_name = "demo";
+  h.app_connect();
+  EXPECT_EQ(codes(h.request(item(1))), (std::vector<int>{66, 67, 0}));
+  EXPECT_EQ(codes(h.request(item(9, std::string(1, '\0')) + item(134, "demo"))),
+            (std::vector<int>{66, 67, 0}));
+  auto r = h.connect();
+  ASSERT_GE(r.size(), 2u);
+  EXPECT_EQ(record_code(r[1]), -76);
+  EXPECT_EQ(codes(h.request(item(7, "UID=dba;PWD=sql;DBF=/d/demo.db"))),
+            (std::vector<int>{66, 67, 0}));
+  EXPECT_EQ(h.connect()[0].code, 133);
+  EXPECT_TRUE(h.logged("7 stop-database demo"));
+  EXPECT_TRUE(h.logged("7 start-database"));
+}
+
+TEST(Session, StoppingADatabaseOthersUse) {
+  SessionHarness user;
+  user.config().database_name = "demo";
+  user.app_connect();
+  ASSERT_EQ(user.connect()[0].code, 133);
+  struct Case {
+    const char* name;
+    char unconditional;
+    const char* database;
+    std::int32_t sqlcode;  // 0: stopped
+  };
+  const Case cases[] = {
+      {"another database", 1, "other", -83},
+      {"in use, not unconditionally", 0, "demo", -121},
+      {"in use, unconditionally", 1, "DEMO", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SessionHarness tool(0x5A, 8);
+    tool.config().database_name = "demo";
+    tool.config().state = user.config().state;
+    tool.app_connect();
+    const auto r = tool.request(item(9, std::string(1, c.unconditional)) + item(134, c.database));
+    ASSERT_FALSE(r.empty());
+    if (c.sqlcode == 0) {
+      EXPECT_EQ(codes(r), (std::vector<int>{66, 67, 0}));
+    } else {
+      EXPECT_EQ(record_code(r[0]), c.sqlcode);
+    }
+  }
+  // The connection that was there keeps working; a new one is refused.
+  const std::vector<int> kept = codes(user.request(item(25, "CREATE TABLE kept(a INTEGER)")));
+  EXPECT_NE(std::find(kept.begin(), kept.end(), 66), kept.end());
+  EXPECT_EQ(std::find(kept.begin(), kept.end(), 65), kept.end());
+  SessionHarness late(0x5A, 9);
+  late.config().database_name = "demo";
+  late.config().state = user.config().state;
+  late.app_connect();
+  const auto r = late.connect();
+  ASSERT_GE(r.size(), 2u);
+  EXPECT_EQ(record_code(r[1]), -76);
+}
+
+TEST(Session, StillStartingAnswersMinus77) {
+  SessionHarness h;
+  h.config().state->starting_until = std::chrono::steady_clock::now() + std::chrono::hours(1);
+  h.app_connect();
+  auto r = h.connect();
+  ASSERT_GE(r.size(), 2u);
+  EXPECT_EQ(record_code(r[1]), -77);
+  h.config().state->starting_until = std::chrono::steady_clock::now();
+  EXPECT_EQ(h.connect()[0].code, 133);
 }
 
 TEST_F(ConnectedSession, ClientGoneStopsTheRunningStatement) {

@@ -238,6 +238,31 @@ TEST_F(SessionConnTest, ResyncSkipsToTheEndOfTheMessage) {
   EXPECT_EQ(length, 12) << "the next message";
 }
 
+// A reply read to its last byte is behind the reader. Dropping an unread reply (no flag)
+// must take the next message, not the finished one; abandoning a reply at its last item
+// (the flag) must take nothing more.
+TEST_F(SessionConnTest, ResyncAfterAReplyReadToItsEnd) {
+  struct Case {
+    bool flag;
+    std::uint16_t next_length;  // the packet read after the resync
+  };
+  for (const Case& k : {Case{false, 14}, Case{true, 12}}) {
+    SCOPED_TRACE(k.flag);
+    Make(STRM_PORT_TCPIP, false);
+    Opened();
+    Feed(MakePacket(PKT_DATA, PKT_STATUS_EOM, 6, 1));  // the reply read whole
+    Feed(MakePacket(PKT_DATA, PKT_STATUS_EOM, 8, 2));  // the next reply
+    Feed(MakePacket(PKT_DATA, PKT_STATUS_EOM, 10, 3));
+    std::uint8_t type, status;
+    std::uint16_t length;
+    ASSERT_EQ(sconn_->_receive_prv(&type, &status, &length, false), STRM_OK);
+    sconn_->advance(static_cast<std::size_t>(sconn_->in_end() - sconn_->in_pos()));
+    EXPECT_EQ(sconn_->resync(k.flag), STRM_OK);
+    ASSERT_EQ(sconn_->_receive_prv(&type, &status, &length, false), STRM_OK);
+    EXPECT_EQ(length, k.next_length);
+  }
+}
+
 TEST_F(SessionConnTest, AttentionDiscardsWritesAndTheAcknowledgedReplyIsSkipped) {
   Opened();
   ASSERT_EQ(sconn_->attention(), STRM_OK);

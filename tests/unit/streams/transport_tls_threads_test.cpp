@@ -26,6 +26,7 @@
 #include "utils/locale/resource_file.h"
 #include "utils/locale/utlocale.h"
 #include "strm_fakes.h"
+#include "tls_socket_end.h"
 
 namespace {
 
@@ -87,75 +88,7 @@ class SocketPconn : public c_strm_pconn {
   std::thread pump_;
 };
 
-// The server's end: its adapter, the socket, and a thread that queues what arrives.
-class ServerEnd {
- public:
-  explicit ServerEnd(int fd) : fd_(fd) {}
-  ~ServerEnd() { stop(); }
-
-  static int send_all(void* ctx, const char* bytes, unsigned length) {
-    auto* end = static_cast<ServerEnd*>(ctx);
-    unsigned done = 0;
-    while (done < length) {
-      const ssize_t n = ::send(end->fd_, bytes + done, length - done, MSG_NOSIGNAL);
-      if (n <= 0) return -1;
-      done += static_cast<unsigned>(n);
-    }
-    return static_cast<int>(length);
-  }
-
-  void start(TlsConnection* tls) {
-    tls_ = tls;
-    pump_ = std::thread([this] {
-      char buffer[1000];
-      for (;;) {
-        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-        if (n <= 0) break;
-        tls_->receiveBytes(buffer, static_cast<unsigned>(n));
-        std::lock_guard<std::mutex> hold(lock_);
-        ++arrivals_;
-        arrived_.notify_all();
-      }
-    });
-  }
-  void stop() {
-    if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
-    if (pump_.joinable()) pump_.join();
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
-  // Reads exactly `want` bytes within 20 s; the adapter's last result (0 when all came).
-  unsigned read_exactly(Bytes* out, std::size_t want) {
-    const auto deadline = Clock::now() + std::chrono::seconds(20);
-    while (out->size() < want) {
-      std::uint64_t seen;
-      {
-        std::lock_guard<std::mutex> hold(lock_);
-        seen = arrivals_;
-      }
-      std::vector<char> buffer(want - out->size());
-      unsigned length = static_cast<unsigned>(buffer.size());
-      const unsigned rc = tls_->read(buffer.data(), &length);
-      out->insert(out->end(), buffer.begin(), buffer.begin() + length);
-      if (rc != 0 && rc != 10) return rc;
-      if (rc == 10) {
-        std::unique_lock<std::mutex> hold(lock_);
-        arrived_.wait_for(hold, std::chrono::milliseconds(50), [&] { return arrivals_ != seen; });
-      }
-      if (Clock::now() > deadline) return 10;
-    }
-    return 0;
-  }
-
- private:
-  int fd_;
-  TlsConnection* tls_ = nullptr;
-  std::thread pump_;
-  std::mutex lock_;
-  std::condition_variable arrived_;
-  std::uint64_t arrivals_ = 0;
-};
+using ServerEnd = vq_test::TlsSocketEnd;
 
 void ignore_log(const char*) {}
 TlsCallbacks g_server_callbacks = {ServerEnd::send_all, nullptr, ignore_log, nullptr};

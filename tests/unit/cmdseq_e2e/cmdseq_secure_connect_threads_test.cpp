@@ -302,12 +302,22 @@ TEST_P(KerberosLogin, TicketLogsInAsTheMappedUser) {
   ASSERT_TRUE(server.Start(Service(kService, "service.keytab")));
   vq::testing::ScopedEnvironment env;
   env.Set("KRB5CCNAME", Cache("dba"));
-  // The library by its default name, and named by its file.
-  for (const char* krb : {"YES", "libgssapi_krb5.so.2"}) {
-    SCOPED_TRACE(krb);
+  // The library by its default name (the development link, else the run-time file), and
+  // named by its file; the connection's log says which was loaded.
+  const struct {
+    const char* krb;
+    const char* loaded;
+  } kLibraries[] = {{"YES", "GSS-API library libgssapi_krb5.so"},
+                    {"libgssapi_krb5.so.2", "GSS-API library libgssapi_krb5.so.2 loaded"}};
+  int n = 0;
+  for (const auto& lib : kLibraries) {
+    SCOPED_TRACE(lib.krb);
     server.MarkLog();
+    const std::string client_log = vctmp_.path() + "/client" + std::to_string(++n) + ".log";
     a_cmdseq_conn* conn = nullptr;
-    ASSERT_EQ(client_.Connect(std::string("KRB=") + krb + ";" + server.Links(GetParam()), &conn),
+    ASSERT_EQ(client_.Connect(std::string("KRB=") + lib.krb + ";LogFile=" + client_log + ";" +
+                                  server.Links(GetParam()),
+                              &conn),
               CMDSEQ_OK)
         << client_.LastConnectError().sqlcode << " " << client_.LastConnectError().message
         << "\n"
@@ -323,6 +333,8 @@ TEST_P(KerberosLogin, TicketLogsInAsTheMappedUser) {
     // No user ID and no password went with it.
     EXPECT_NE(log.find("connect UID= "), std::string::npos) << log;
     EXPECT_NE(log.find("PWD=none"), std::string::npos) << log;
+    const std::string logged = ReadFile(client_log);
+    EXPECT_NE(logged.find(lib.loaded), std::string::npos) << logged;
   }
 }
 

@@ -220,9 +220,10 @@ a_cmdseq_return kerberos_exchange(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
       if (first->length > SQLPRES_MAX_SHORT_PAYLOAD) return i_cs_ProtocolError(conn);
       ok = KerberosClientVerifyServerAuthBlock(state, first->payload, first->payload_bytes());
     }
-    if (ok == 0) return set_error(err, -1069, CMDSEQ_ERROR);
-    if (state->continue_needed != 0) continue;
-    *verified = true;
+    if (ok != 0 && state->continue_needed != 0) continue;
+    // A token that fails the check ends the exchange unverified: the server's reply is
+    // still read to its end, and a success in it becomes -1069.
+    *verified = ok != 0;
     a_sqlpres_code at_sync = SQLPRES_OK;
     if (SQLPresIsSyncPoint(conn->strm_conn, &at_sync)) return set_error(err, -1069, CMDSEQ_ERROR);
     return i_cs_ReceiveItem(conn, err, first);

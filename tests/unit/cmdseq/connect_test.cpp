@@ -2,6 +2,7 @@
 // by server level, the enciphered password part against an independent AES computation,
 // the reply (handle, refusals, redirection lists and their bad forms), Kerberos tokens
 // through a scripted GSS-API library, disconnect and reference counts.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
@@ -369,6 +370,35 @@ TEST_F(ConnectFixture, KerberosTokensThenTheReply) {
   EXPECT_EQ(c.sconn.sent[4].code, -1);
   EXPECT_EQ(c.conn->server_handle, 5u);
   i_cs_SetServerInfoReader(nullptr);
+}
+
+// A server token the library refuses (the server is not the service it claims to be)
+// ends the exchange unverified: the reply is still read to its end, and the success in
+// it becomes -1069, a refusal rather than a protocol error.
+TEST_F(ConnectFixture, KerberosServerTokenThatFailsTheCheckIsRefused) {
+  // The scripted library, held open here so that its script outlives the connect's load.
+  void* lib = dlopen(FAKE_GSS_LIB, RTLD_NOW);
+  ASSERT_NE(lib, nullptr);
+  using PushInit = void (*)(std::uint32_t, std::uint32_t, const char*);
+  auto push_init = reinterpret_cast<PushInit>(dlsym(lib, "fake_gss_push_init"));
+  auto reset = reinterpret_cast<void (*)()>(dlsym(lib, "fake_gss_reset"));
+  ASSERT_NE(push_init, nullptr);
+  ASSERT_NE(reset, nullptr);
+  reset();
+  push_init(1, 0, "auto-token");  // the first token, wanting the server's answer
+  push_init(13u << 16, 0, "");    // the server's token fails the check
+  i_cs_SetServerInfoReader(Principal);
+  Parms("KRB=" FAKE_GSS_LIB);
+  c.conn->server_strm_ver = 15;
+  c.sconn.item(CS_ITEM_KERBEROS_TOKEN, "forged").item(CS_ITEM_HANDLE, le32(5)).item(66);
+  c.sconn.item(0).sync();
+  EXPECT_EQ(i_cs_SendConnectRequest(c.conn, &c.err, &parms, nullptr, nullptr), CMDSEQ_ERROR);
+  EXPECT_EQ(c.err.sqlcode, -1069);
+  EXPECT_EQ(c.sconn.resyncs, 0);
+  EXPECT_TRUE(c.sconn.script_done());
+  i_cs_SetServerInfoReader(nullptr);
+  reset();
+  dlclose(lib);
 }
 
 TEST_F(ConnectFixture, KerberosReplyWithoutServerTokenIsRefused) {

@@ -350,6 +350,7 @@ TEST_P(KerberosLogin, FailuresGiveTheirErrors) {
     const char* message;  // the start of the server's text; empty when the client refused
     bool connect_sent;    // whether the connect request reached the server
     const char* client_logged;  // in the connection's log: the library's own text
+    const char* fault = nullptr;  // a rule of the server's scripted fault mode
   };
   const Case kCases[] = {
       {"no ticket in the cache", "nobody", kService, "service.keytab", "YES", -1069, "42WB2", "",
@@ -365,13 +366,24 @@ TEST_P(KerberosLogin, FailuresGiveTheirErrors) {
       {"library that cannot be loaded", "dba", kService, "service.keytab",
        "/nonexistent/libgssapi_krb5.so", -1070, "42WB1", "", false,
        "The Kerberos library /nonexistent/libgssapi_krb5.so could not be loaded"},
+      // The server took the ticket, but its own token does not prove it is the service:
+      // the client refuses the connection the server granted.
+      {"server token that fails the client's check", "dba", kService, "service.keytab", "YES",
+       -1069, "42WB2", "", true, "Kerberos error in gss_init_sec_context (2)",
+       "connect garble-token"},
   };
   int n = 0;
   for (const Case& k : kCases) {
     SCOPED_TRACE(k.name);
     LoggedServer server("krbeng" + std::to_string(++n), vctmp_.path());
-    ASSERT_TRUE(server.Start(k.service != nullptr ? Service(k.service, k.keytab)
-                                                  : std::vector<std::string>{}));
+    std::vector<std::string> args;
+    if (k.service != nullptr) args = Service(k.service, k.keytab);
+    if (k.fault != nullptr) {
+      const std::string rules = vctmp_.path() + "/faults" + std::to_string(n);
+      std::ofstream(rules) << k.fault << "\n";
+      args.push_back("--fault-script=" + rules);
+    }
+    ASSERT_TRUE(server.Start(args));
     vq::testing::ScopedEnvironment env;
     env.Set("KRB5CCNAME", Cache(k.user));
     const std::string client_log = vctmp_.path() + "/client" + std::to_string(n) + ".log";

@@ -134,15 +134,17 @@ bool parse_fault_rule(const std::string& line, FaultRule& rule, bool* empty, std
     for (std::size_t i = at; i < words.size(); ++i) m += (m.empty() ? "" : " ") + words[i];
     return m;
   };
-  if (action == "normal" || action == "drop" || action == "corrupt" || action == "hang") {
+  if (action == "normal" || action == "drop" || action == "corrupt" || action == "hang" ||
+      action == "garble-token") {
     if (args != 0) {
       why = "'" + action + "' takes no arguments";
       return false;
     }
-    rule.action = action == "normal"    ? FaultRule::Action::Normal
-                  : action == "drop"    ? FaultRule::Action::Drop
-                  : action == "corrupt" ? FaultRule::Action::Corrupt
-                                        : FaultRule::Action::Hang;
+    rule.action = action == "normal"         ? FaultRule::Action::Normal
+                  : action == "drop"         ? FaultRule::Action::Drop
+                  : action == "corrupt"      ? FaultRule::Action::Corrupt
+                  : action == "garble-token" ? FaultRule::Action::GarbleToken
+                                             : FaultRule::Action::Hang;
   } else if (action == "error" || action == "warning") {
     const bool error = action == "error";
     if (args == 0 || !to_number(words[at], error ? -99999 : 1, error ? -1 : 99999, n)) {

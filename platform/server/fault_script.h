@@ -31,6 +31,9 @@
 //   info SLOT VALUE           the request's first information items carry this slot's value
 //                             (slot 17 is the flags word: 0x02 flush buffered rows, 0x10 and
 //                             0x20 close cursors, 0x40 check cursors, 0x80 work pending)
+//   garble-token              (connect, or a later Kerberos token) the Kerberos token the
+//                             reply carries has one byte changed, as a server that is not
+//                             the service the client asked for would answer
 #pragma once
 
 #include <cstdint>
@@ -51,7 +54,8 @@ struct FaultRule {
     Message,
     Notice,
     Info,
-    Redirect
+    Redirect,
+    GarbleToken
   };
   int request = -1;  // request item code; -1 any
   unsigned nth = 0;  // 0: every match

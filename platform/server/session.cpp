@@ -283,7 +283,7 @@ void Session::handle_message(const Bodies& bodies) {
   ItemReader r(&bodies);
   ItemWriter w(agreed_.packet_size, agreed_.minor > 9);
   fault_delay_ms_ = 0;
-  fault_drop_ = fault_corrupt_ = fault_hang_ = false;
+  fault_drop_ = fault_corrupt_ = fault_hang_ = fault_garble_token_ = false;
   last_prepared_ = 0;
   last_opened_ = 0;
   last_executed_ = 0;
@@ -634,7 +634,7 @@ bool Session::on_connect(ItemReader& r, const Item& item, ItemWriter& w) {
       if (step.outcome == KerberosStep::Outcome::Continue) {
         // Another round: our token alone ends this reply, and the client's next
         // message brings its next token. The connect's keys wait till then.
-        w.put_bytes(kReqKerberosToken, step.reply_token);
+        put_kerberos_token(w, step.reply_token);
         for (const char* k : {"PWD", "DBKEY", "NEWPWD"}) {
           const auto secret_it = kv.find(k);
           if (secret_it == kv.end()) continue;
@@ -670,13 +670,22 @@ bool Session::on_kerberos_token(ItemReader& r, const Item& item, ItemWriter& w) 
                           " after a Kerberos token");
   const KerberosStep step = krb_->accept(token);
   if (step.outcome == KerberosStep::Outcome::Continue) {
-    w.put_bytes(kReqKerberosToken, step.reply_token);
+    put_kerberos_token(w, step.reply_token);
     log("connect: Kerberos exchange continues");
     return true;
   }
   std::map<std::string, std::string> kv;
   kv.swap(krb_connect_);
   return kerberos_done(step, kv, w);
+}
+
+void Session::put_kerberos_token(ItemWriter& w, std::string token) {
+  if (fault_garble_token_ && !token.empty()) {
+    // A byte in the middle, inside whatever the token protects.
+    token[token.size() / 2] = static_cast<char>(token[token.size() / 2] ^ 0x5a);
+    log("fault: Kerberos token garbled");
+  }
+  w.put_bytes(kReqKerberosToken, token);
 }
 
 bool Session::kerberos_done(const KerberosStep& step, std::map<std::string, std::string>& kv,
@@ -691,7 +700,7 @@ bool Session::kerberos_done(const KerberosStep& step, std::map<std::string, std:
     log("connect: Kerberos token refused: " + step.why);
   } else {
     // Our token completes the client's side of the exchange; the reply follows it.
-    if (!step.reply_token.empty()) w.put_bytes(kReqKerberosToken, step.reply_token);
+    if (!step.reply_token.empty()) put_kerberos_token(w, step.reply_token);
     const std::string name = kerberos_user_of(step.principal, cfg_.kerberos->principal());
     user = find_user(name);
     const std::string uid = kv.count("UID") ? kv["UID"] : std::string();

@@ -125,6 +125,7 @@ class Session {
   // A Kerberos login: the client's next token, the end of the exchange, and the
   // end every connect shares (database check, engine, reply).
   bool on_kerberos_token(ItemReader& r, const Item& item, ItemWriter& w);
+  void put_kerberos_token(ItemWriter& w, std::string token);
   bool kerberos_done(const KerberosStep& step, std::map<std::string, std::string>& kv,
                      ItemWriter& w);
   bool finish_connect(std::map<std::string, std::string>& kv, bool ok, SqlError err,
@@ -197,6 +198,7 @@ class Session {
   std::optional<std::pair<std::string, std::string>> redirect_;  // server name, parameters
   unsigned fault_delay_ms_ = 0;
   bool fault_drop_ = false, fault_corrupt_ = false, fault_hang_ = false;
+  bool fault_garble_token_ = false;  // the Kerberos token of this reply gets a byte changed
 
   // An open cursor: its rows are read whole at open, so that moves in either
   // direction are simple. Positions count rows from 1; 0 is before the first

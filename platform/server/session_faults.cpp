@@ -103,6 +103,9 @@ void Session::apply_faults(ItemReader& r, const Item& item, ItemWriter& w) {
     case FaultRule::Action::Hang:
       fault_hang_ = true;
       break;
+    case FaultRule::Action::GarbleToken:
+      fault_garble_token_ = true;
+      break;
     case FaultRule::Action::Message: {
       // Item 2 (type, code) and the text in the next item; the client's reader
       // hands both to its message callback and reads on.

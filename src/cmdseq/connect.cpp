@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "cmdseq/conn_pool.h"
+#include "cmdseq/options.h"
 #include "cmdseq/request_log.h"
 #include "config/conn_parms.h"
 #include "config/conn_string.h"
@@ -150,6 +151,14 @@ a_cmdseq_return receive_redirect_list(a_cmdseq_conn* conn, a_cmdseq_error_info* 
   }
 }
 
+// The server's Kerberos principal: its string information of kind 0, asked in a request
+// of its own, unless another reader was installed.
+a_cmdseq_return read_principal(a_cmdseq_conn* conn, a_cmdseq_error_info* err, char* buffer,
+                               std::size_t size) {
+  if (g_server_info_reader != nullptr) return g_server_info_reader(conn, err, 0, buffer, size);
+  return i_cs_GetStrServerInfo(conn, err, 0, buffer, static_cast<std::uint32_t>(size));
+}
+
 void kerberos_log(const char* text, void* context) {
   auto* conn = static_cast<a_cmdseq_conn*>(context);
   if (conn != nullptr && conn->attrib != nullptr) CmdSeqPrtString(conn->attrib, text);
@@ -211,9 +220,10 @@ a_cmdseq_return kerberos_exchange(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
       if (first->length > SQLPRES_MAX_SHORT_PAYLOAD) return i_cs_ProtocolError(conn);
       ok = KerberosClientVerifyServerAuthBlock(state, first->payload, first->payload_bytes());
     }
-    if (ok == 0) return set_error(err, -1069, CMDSEQ_ERROR);
-    if (state->continue_needed != 0) continue;
-    *verified = true;
+    if (ok != 0 && state->continue_needed != 0) continue;
+    // A token that fails the check ends the exchange unverified: the server's reply is
+    // still read to its end, and a success in it becomes -1069.
+    *verified = ok != 0;
     a_sqlpres_code at_sync = SQLPRES_OK;
     if (SQLPresIsSyncPoint(conn->strm_conn, &at_sync)) return set_error(err, -1069, CMDSEQ_ERROR);
     return i_cs_ReceiveItem(conn, err, first);
@@ -390,6 +400,9 @@ a_cmdseq_return i_cs_SendConnectRequest(a_cmdseq_conn* conn, a_cmdseq_error_info
   bool verified = false;
   KerberosClientState* state = nullptr;
   bool kerberos_up = false;
+  // Only a request that went out has a reply to read to its sync point: a failure before
+  // it (the Kerberos library or ticket) must not wait for one.
+  bool request_sent = false;
   if (!kerberos) {
     if (!given(parms, kSlotUserID)) {
       free_part();
@@ -402,6 +415,7 @@ a_cmdseq_return i_cs_SendConnectRequest(a_cmdseq_conn* conn, a_cmdseq_error_info
       return CMDSEQ_NOT_CONNECTED;
     }
     if (parms->getBool(kSlotIntegrated) != 0) CmdSeqResetErrorParam(err, conn);
+    request_sent = true;
     result = send_connect_items(conn, err, text.get(), part, part_len, false);
     if (result == CMDSEQ_OK) result = i_cs_SendRequest(conn, err);
     if (result == CMDSEQ_OK) result = i_cs_ReceiveItem(conn, err, &first);
@@ -411,9 +425,7 @@ a_cmdseq_return i_cs_SendConnectRequest(a_cmdseq_conn* conn, a_cmdseq_error_info
       return set_error(err, -1070, CMDSEQ_ERROR);
     }
     char principal[kPrincipalBytes] = {};
-    result = g_server_info_reader != nullptr
-                 ? g_server_info_reader(conn, err, 0, principal, sizeof principal)
-                 : set_error(err, -1070, CMDSEQ_ERROR);
+    result = read_principal(conn, err, principal, sizeof principal);
     principal[sizeof principal - 1] = '\0';
     if (result == CMDSEQ_OK) {
       kerberos_up = KerberosInit(parms->getFile(kSlotKerberos), kerberos_log, conn->lang, conn) != 0;
@@ -424,7 +436,10 @@ a_cmdseq_return i_cs_SendConnectRequest(a_cmdseq_conn* conn, a_cmdseq_error_info
       if (state == nullptr || state->token == nullptr || state->token_length == 0)
         result = set_error(err, -1069, CMDSEQ_ERROR);
     }
-    if (result == CMDSEQ_OK) result = send_connect_items(conn, err, text.get(), part, part_len, true);
+    if (result == CMDSEQ_OK) {
+      request_sent = true;
+      result = send_connect_items(conn, err, text.get(), part, part_len, true);
+    }
     if (result == CMDSEQ_OK) result = kerberos_exchange(conn, err, state, &verified, &first);
   }
 
@@ -432,10 +447,9 @@ a_cmdseq_return i_cs_SendConnectRequest(a_cmdseq_conn* conn, a_cmdseq_error_info
     result = i_cs_ReceiveConnectReply(conn, err, first, redirect, info_flag);
     if (kerberos && result == CMDSEQ_OK && !verified) result = set_error(err, -1069, CMDSEQ_ERROR);
   }
-  if (!i_cs_ReplyRead(result)) {
-    result = i_cs_ReSyncIfProtocolError(conn, result, err);
-  } else {
-    result = i_cs_VerifyIsSyncPoint(conn, result, err);
+  if (request_sent) {
+    result = i_cs_ReplyRead(result) ? i_cs_VerifyIsSyncPoint(conn, result, err)
+                                    : i_cs_ReSyncIfProtocolError(conn, result, err);
   }
   if (state != nullptr) KerberosFiniClientState(state);
   if (kerberos_up) KerberosFini();

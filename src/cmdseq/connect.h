@@ -223,7 +223,8 @@ a_cmdseq_return receive_connect_infos(a_cmdseq_conn* conn, a_cmdseq_error_info* 
 using a_cs_server_info_reader = a_cmdseq_return (*)(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
                                                     std::uint16_t kind, char* buffer,
                                                     std::size_t size);
-// The reader the Kerberos connect asks; without one a Kerberos connect fails with -1070.
+// A reader the Kerberos connect asks for the principal instead of the server-information
+// request (i_cs_GetStrServerInfo, kind 0); null goes back to that request.
 void i_cs_SetServerInfoReader(a_cs_server_info_reader reader);
 
 // Disconnect (offering the connection to the pool first), the stream disconnect

@@ -9,6 +9,7 @@
 
 #include "cmdseq/cmdseq_env.h"
 #include "cmdseq/connect.h"
+#include "cmdseq/request_log.h"
 #include "config/conn_parms.h"
 #include "config/encrypt_level.h"
 #include "config/option_tables.h"
@@ -40,7 +41,6 @@ void set_stack_error(a_cmdseq_error_info* err, const char* text, const char* wha
 a_cmdseq_conn* i_cs_EngineConnect(a_cmdseq_env* env, c_conn_parms* parms,
                                   a_cmdseq_error_info* err, a_cmdseq_conn_attrib* attrib,
                                   const a_cmdseq_strconn_param* param) {
-  (void)attrib;
   if (env == nullptr || parms == nullptr) return nullptr;
   if (i_cs_AllocStrmEnv(env, parms, err) != CMDSEQ_OK) {
     if (err->sqlcode >= 0) i_cs_SetErrorInfo(err, -876);
@@ -159,5 +159,11 @@ a_cmdseq_conn* i_cs_EngineConnect(a_cmdseq_env* env, c_conn_parms* parms,
   const a_cmdseq_return applied =
       i_cs_ApplyAppConnectReply(conn, err, out, charset_given, in.charset_short, in.language);
   if (applied != CMDSEQ_OK && applied != CMDSEQ_WARNING) return fail();
+  // The connection's own log lines (the connect request, the Kerberos library's texts,
+  // later requests) go through the attributes it keeps.
+  if (attrib != nullptr) {
+    attrib->add_ref();
+    conn->attrib = attrib;
+  }
   return conn;
 }

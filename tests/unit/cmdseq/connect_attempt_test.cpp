@@ -16,11 +16,13 @@
 
 #include "cmdseq/cmdseq_env.h"
 #include "cmdseq/connect.h"
+#include "cmdseq/errors/error_table.h"
 #include "cmdseq_fixture.h"
 #include "config/conn_parms.h"
 #include "config/option_tables.h"
 #include "scoped_environment.h"
 #include "strm_fake.h"
+#include "utils/locale/lang_string.h"
 #include "utils/locale/utlocale.h"
 
 namespace {
@@ -283,6 +285,25 @@ TEST_F(AttemptFixture, LogShowsTheApplicationInformation) {
   bool app = false;
   for (const std::string& l : g_lines) app = app || (l.find("APPINFO=mine") != std::string::npos);
   EXPECT_TRUE(app) << ::testing::PrintToString(g_lines);
+}
+
+// The errors the connect sets itself reach the user with a text from the message files:
+// the database not found, the user ID missing, the password part that could not be
+// enciphered, and the Kerberos failures.
+TEST(ConnectErrors, HaveMessageTexts) {
+  a_cmdseq_env env;
+  ASSERT_EQ(CmdSeqAllocEnv(&env), CMDSEQ_OK);
+  ASSERT_NE(env.lang, nullptr);
+  for (const std::int32_t code : {-83, -103, -895, -1069, -1070}) {
+    SCOPED_TRACE(code);
+    const a_cmdseq_error_map* row = GetErrorMapForSQLCode(code);
+    ASSERT_NE(row, nullptr);
+    char text[256] = "";
+    env.lang->FormatMiscLangStr(static_cast<unsigned long>(row->message_id), text, sizeof text,
+                                "a parameter");
+    EXPECT_STRNE(text, "");
+  }
+  EXPECT_EQ(CmdSeqFreeEnv(&env), CMDSEQ_OK);
 }
 
 TEST_F(AttemptFixture, FailuresLeaveNoConnection) {

@@ -2,6 +2,7 @@
 // by server level, the enciphered password part against an independent AES computation,
 // the reply (handle, refusals, redirection lists and their bad forms), Kerberos tokens
 // through a scripted GSS-API library, disconnect and reference counts.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "cmdseq/connect.h"
+#include "cmdseq/wire_values.h"
 #include "cmdseq_fixture.h"
 #include "config/conn_parms.h"
 #include "config/conn_string.h"
@@ -370,6 +372,35 @@ TEST_F(ConnectFixture, KerberosTokensThenTheReply) {
   i_cs_SetServerInfoReader(nullptr);
 }
 
+// A server token the library refuses (the server is not the service it claims to be)
+// ends the exchange unverified: the reply is still read to its end, and the success in
+// it becomes -1069, a refusal rather than a protocol error.
+TEST_F(ConnectFixture, KerberosServerTokenThatFailsTheCheckIsRefused) {
+  // The scripted library, held open here so that its script outlives the connect's load.
+  void* lib = dlopen(FAKE_GSS_LIB, RTLD_NOW);
+  ASSERT_NE(lib, nullptr);
+  using PushInit = void (*)(std::uint32_t, std::uint32_t, const char*);
+  auto push_init = reinterpret_cast<PushInit>(dlsym(lib, "fake_gss_push_init"));
+  auto reset = reinterpret_cast<void (*)()>(dlsym(lib, "fake_gss_reset"));
+  ASSERT_NE(push_init, nullptr);
+  ASSERT_NE(reset, nullptr);
+  reset();
+  push_init(1, 0, "auto-token");  // the first token, wanting the server's answer
+  push_init(13u << 16, 0, "");    // the server's token fails the check
+  i_cs_SetServerInfoReader(Principal);
+  Parms("KRB=" FAKE_GSS_LIB);
+  c.conn->server_strm_ver = 15;
+  c.sconn.item(CS_ITEM_KERBEROS_TOKEN, "forged").item(CS_ITEM_HANDLE, le32(5)).item(66);
+  c.sconn.item(0).sync();
+  EXPECT_EQ(i_cs_SendConnectRequest(c.conn, &c.err, &parms, nullptr, nullptr), CMDSEQ_ERROR);
+  EXPECT_EQ(c.err.sqlcode, -1069);
+  EXPECT_EQ(c.sconn.resyncs, 0);
+  EXPECT_TRUE(c.sconn.script_done());
+  i_cs_SetServerInfoReader(nullptr);
+  reset();
+  dlclose(lib);
+}
+
 TEST_F(ConnectFixture, KerberosReplyWithoutServerTokenIsRefused) {
   i_cs_SetServerInfoReader(Principal);
   Parms("KRB=" FAKE_GSS_LIB);
@@ -381,17 +412,54 @@ TEST_F(ConnectFixture, KerberosReplyWithoutServerTokenIsRefused) {
 }
 #endif
 
-TEST_F(ConnectFixture, KerberosNeedsLevel10AndThePrincipal) {
+TEST_F(ConnectFixture, KerberosNeedsLevel10) {
   Parms("KRB=yes");
   c.conn->server_strm_ver = 9;
   EXPECT_EQ(i_cs_SendConnectRequest(c.conn, &c.err, &parms, nullptr, nullptr), CMDSEQ_ERROR);
   EXPECT_EQ(c.err.sqlcode, -1070);
-  CmdSeqResetErrorParam(&c.err, nullptr);
-  c.conn->server_strm_ver = 15;
-  i_cs_SetServerInfoReader(nullptr);
-  EXPECT_EQ(i_cs_SendConnectRequest(c.conn, &c.err, &parms, nullptr, nullptr), CMDSEQ_ERROR);
-  EXPECT_EQ(c.err.sqlcode, -1070);
   EXPECT_TRUE(c.sconn.sent.empty());
+}
+
+// The connect asks the server for its principal (request 6, kind 0). A failure before the
+// connect request goes out ends the connect there: nothing more is sent, and no reply is
+// waited for, as none will come (a real stream would wait for ever).
+TEST_F(ConnectFixture, KerberosFailuresBeforeTheRequestWaitForNoReply) {
+  struct Case {
+    const char* name;
+    const char* krb;
+    bool principal;  // the server names its principal, else it takes no Kerberos logins
+  };
+  const Case kCases[] = {
+      {"server without Kerberos logins", "KRB=yes", false},
+      {"library that cannot be loaded", "KRB=/nonexistent/libgssapi_krb5.so", true},
+  };
+  i_cs_SetServerInfoReader(nullptr);
+  c.conn->server_strm_ver = 15;
+  for (const Case& k : kCases) {
+    SCOPED_TRACE(k.name);
+    parms.clear();
+    Parms(k.krb);
+    CmdSeqResetErrorParam(&c.err, nullptr);
+    c.sconn.sent.clear();
+    if (k.principal) {
+      c.sconn.item(107, std::string("vqeng/host@REALM")).item(CS_ITEM_END).item(66).item(0);
+    } else {
+      c.sconn.item(CS_ITEM_NO_VALUE).item(CS_ITEM_END);
+      c.sconn.item(65, error_record(-1070, "42WB1", "HY000", "S1000")).item(0).item(0).item(0);
+    }
+    c.sconn.sync();
+    const int checks = c.sconn.sync_checks;
+    EXPECT_EQ(i_cs_SendConnectRequest(c.conn, &c.err, &parms, nullptr, nullptr), CMDSEQ_ERROR);
+    EXPECT_EQ(c.err.sqlcode, -1070);
+    ASSERT_FALSE(c.sconn.sent.empty());
+    EXPECT_EQ(c.sconn.sent[0].code, 6);
+    EXPECT_EQ(c.sconn.sent[0].bytes, le16(0));
+    EXPECT_EQ(c.sconn.sent.back().code, -1);  // the information request's own sync point
+    for (const auto& item : c.sconn.sent) EXPECT_NE(item.code, CS_ITEM_CONNECT_STRING);
+    // One look for the end of the information reply, none after the failure.
+    EXPECT_EQ(c.sconn.sync_checks, checks + 1);
+    EXPECT_TRUE(c.sconn.script_done());
+  }
 }
 
 // --- Ends of a connection --------------------------------------------------------------

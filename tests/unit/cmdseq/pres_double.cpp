@@ -230,6 +230,7 @@ a_sqlpres_code a_strm_conn_rec::receive_end() {
 }
 
 int a_strm_conn_rec::is_sync_point(a_sqlpres_code* code) {
+  ++sync_checks;
   *code = SQLPRES_OK;
   if (entries_.empty() || entries_.front().kind == Entry::Kind::kSync) return 1;
   if (entries_.front().kind == Entry::Kind::kFail) *code = entries_.front().code;

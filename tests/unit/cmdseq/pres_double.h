@@ -63,6 +63,7 @@ struct a_strm_conn_rec {
   std::vector<Sent> sent;
   std::vector<std::string> dump_comments;
   int resyncs = 0;
+  int sync_checks = 0;  // SQLPresIsSyncPoint calls
   int overruns = 0;  // receives past the end of the script
   int disconnects = 0;
   int discon_responses = 0;

@@ -173,6 +173,25 @@ class RequestLog {
   std::string path_;
 };
 
+// What an error block held after a call: the SQL code, the three states, the server's
+// message text and the message parameters.
+struct ErrorSeen {
+  int sqlcode = 0;
+  std::string server_state, odbc3_state, odbc2_state, message;
+  std::vector<std::string> params;
+
+  ErrorSeen() = default;
+  explicit ErrorSeen(const a_cmdseq_error_info& err)
+      : sqlcode(err.sqlcode),
+        server_state(err.server_state),
+        odbc3_state(err.odbc3_state),
+        odbc2_state(err.odbc2_state),
+        message(err.message != nullptr ? err.message : "") {
+    for (const a_cmdseq_str_node* p = err.params; p != nullptr; p = p->next)
+      params.emplace_back(p->text);
+  }
+};
+
 // The client library started with one environment (as the ODBC layer makes it).
 class Client {
  public:
@@ -220,9 +239,12 @@ class Client {
     const a_cmdseq_return r = CmdSeqStringConnect(conn, &err, &param);
     started_server_ = param.server_started != 0;
     if (sqlcode != nullptr) *sqlcode = err.sqlcode;
+    last_connect_error_ = ErrorSeen(err);
     CmdSeqFiniErrorParam(&err);
     return r;
   }
+  // What the error block of the last connect held.
+  const ErrorSeen& LastConnectError() const { return last_connect_error_; }
   // Later connects ask for protocol `level` (1..15) with `first_word` as the app-connect
   // packet's first word; 0 asks for the client's own level.
   void ForceLevel(std::uint16_t level, std::uint16_t first_word) {
@@ -259,6 +281,7 @@ class Client {
   std::uint16_t forced_level_ = 0;
   std::uint16_t forced_first_word_ = 0;
   bool started_server_ = false;
+  ErrorSeen last_connect_error_;
 };
 
 // The vqeng12 processes a client started under the server name `name` (found by "-n

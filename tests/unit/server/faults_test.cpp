@@ -39,6 +39,7 @@ TEST(FaultScript, Rules) {
       {"open unexpected", 33, 0, "", FaultRule::Action::Unexpected, 0, "", 0, 250},
       {"connect nth=1 hang", 16, 1, "", FaultRule::Action::Hang, 0, "", 0, 250},
       {"get-data normal", 38, 0, "", FaultRule::Action::Normal, 0, "", 0, 250},
+      {"connect garble-token", 16, 0, "", FaultRule::Action::GarbleToken, 0, "", 0, 250},
       {"commit message 1 -7 Backup done", 58, 0, "", FaultRule::Action::Message, -7,
        "Backup done", 0, 250},
       {"any notice 3 99", -1, 0, "", FaultRule::Action::Notice, 99, "", 0, 250},
@@ -68,7 +69,8 @@ TEST(FaultScript, Rules) {
                        "commit message",       "commit message 300 1 x",
                        "commit notice 1 one",  "commit info 17",
                        "commit info 17 -1",    "commit info 300 1",
-                       "connect redirect",     "connect redirect onlyname"};
+                       "connect redirect",     "connect redirect onlyname",
+                       "connect garble-token 1"};
   for (const char* line : bad) {
     SCOPED_TRACE(line);
     FaultRule r;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "fault_script.h"
 #include "session_harness.h"
 
 using namespace script;
@@ -107,6 +108,35 @@ TEST_F(KerberosLogin, OneRoundConnectsWithTheServersTokenFirst) {
   bool found = false;
   for (const auto& it : q) found |= it.code == 107 && it.payload == "dba";
   EXPECT_TRUE(found);
+}
+
+// The scripted fault "garble-token" changes one byte of the token the reply carries,
+// whether it completes the exchange or asks for another round; the rest of the reply
+// stands.
+TEST_F(KerberosLogin, ScriptedFaultGarblesTheServersToken) {
+  std::string why;
+  ASSERT_TRUE(vqeng::parse_fault_script("connect garble-token\n", h_.config().faults, why))
+      << why;
+  struct Case {
+    const char* token;
+    const char* reply;
+    std::vector<int> codes;
+  };
+  const Case cases[] = {
+      {"continue|round-1", "round-1", {18}},
+      {"complete|dba@TEST.REALM|mutual-reply", "mutual-reply", {18, 133, 66, 67, 67, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.token);
+    const auto r = h_.request(kerberos_connect(c.token));
+    ASSERT_EQ(codes(r), c.codes);
+    const std::string sent = c.reply;
+    ASSERT_EQ(r[0].payload.size(), sent.size());
+    int changed = 0;
+    for (std::size_t i = 0; i < sent.size(); ++i) changed += r[0].payload[i] != sent[i] ? 1 : 0;
+    EXPECT_EQ(changed, 1);
+  }
+  EXPECT_TRUE(h_.logged("fault: Kerberos token garbled"));
 }
 
 TEST_F(KerberosLogin, FurtherRoundsEachGetATokenAlone) {

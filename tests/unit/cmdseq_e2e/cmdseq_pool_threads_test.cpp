@@ -249,8 +249,14 @@ TEST_P(CmdSeqPoolEndToEnd, IdleConnectionIsClosedAfterTheMinimumTimeOut) {
   std::this_thread::sleep_for(std::chrono::seconds(3));
   EXPECT_EQ(IdleCount(*client_), 1);
   EXPECT_EQ(log_.OpenConnections(), 1);
-  EXPECT_TRUE(RequestLog::WaitFor([&] { return IdleCount(*client_) == 0; },
-                                  std::chrono::seconds(15)));
+  // The controller thread takes the connection out of the pool first, then drops it and
+  // lets go of the pool's reference: wait until ours is the only one left.
+  const auto only_ours = [&] {
+    CmdSeqConnAddRef(conn);
+    return CmdSeqConnRelease(conn) == 1;
+  };
+  EXPECT_TRUE(RequestLog::WaitFor(
+      [&] { return IdleCount(*client_) == 0 && only_ours(); }, std::chrono::seconds(15)));
   EXPECT_GE(std::chrono::steady_clock::now() - parked, std::chrono::seconds(5));
   EXPECT_TRUE(ServerHasOpen(0));
   EXPECT_EQ(CmdSeqConnIsValid(conn), 0);

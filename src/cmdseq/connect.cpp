@@ -487,6 +487,10 @@ a_cmdseq_return i_cs_DoStreamsDisconnect(a_cmdseq_conn* conn, a_cmdseq_error_inf
       a_sqlpres_code at = SQLPRES_OK;
       (void)SQLPresIsSyncPoint(conn->strm_conn, &at);
     }
+    // The connection goes either way; an error or warning the server answered is the
+    // caller's to see (a lost connection counts as disconnected).
+    const a_cmdseq_return dropped = CmdSeqDropConnection(conn, err);
+    return result == CMDSEQ_ERROR || result == CMDSEQ_WARNING ? result : dropped;
   }
   return CmdSeqDropConnection(conn, err);
 }

@@ -483,6 +483,30 @@ TEST(ConnectEnds, DisconnectSendsItem19AndDropsTheConnection) {
   CmdSeqFiniErrorParam(&err);
 }
 
+// The server refuses the disconnect: the connection still goes, and the caller sees the
+// server's error, not success.
+TEST(ConnectEnds, DisconnectRefusedByTheServerIsReportedAndStillDrops) {
+  a_cmdseq_env env;
+  a_strm_conn_rec sconn;
+  auto* conn = new a_cmdseq_conn(&env, &sconn);
+  CmdSeqConnAddRef(conn);
+  a_cmdseq_error_info err;
+  CmdSeqInitErrorParam(&env, &err, 0);
+  sconn.item(CS_ITEM_ERROR, error_record(-308, "08003", "08003", "08003"))
+      .item(CS_ITEM_END)
+      .item(CS_ITEM_END)
+      .item(CS_ITEM_END)
+      .item(66)
+      .item(0)
+      .sync();
+  EXPECT_EQ(CmdSeqDisconnect(conn, &err), CMDSEQ_ERROR);
+  EXPECT_EQ(err.sqlcode, -308);
+  EXPECT_EQ(sconn.disconnects, 1);
+  EXPECT_EQ(CmdSeqConnIsValid(conn), 0);
+  EXPECT_EQ(CmdSeqConnRelease(conn), 0);
+  CmdSeqFiniErrorParam(&err);
+}
+
 TEST(ConnectEnds, DisconnectOfALostConnectionWithNoOtherHolder) {
   a_cmdseq_env env;
   a_strm_conn_rec sconn;

@@ -1225,7 +1225,6 @@ bool Session::on_fetch(const Item& item, ItemWriter& w) {
   target = std::clamp<std::int64_t>(target, 0, n + 1);
   RowsEnd end;
   std::uint32_t written = 0;
-  c.ahead = 0;  // the client's buffered rows are used up or dropped
   if (rows > 0) {
     written = write_rows(w, c, target, rows, &end);
     // The cursor rests on the last row sent; past the end it is after the last

@@ -373,6 +373,47 @@ TEST_F(BufferFixture, ARowWithoutAFreeSlotIsDroppedAndPrefetchStops) {
 
 // --- Copying out ----------------------------------------------------------------------------
 
+// Short values of every length a cell holds, taken on the short road and copied out to
+// a bound buffer with guard bytes around it: the bytes arrive whole and nothing around
+// them is touched, whichever way a length is copied.
+TEST_F(BufferFixture, ShortValuesOfEveryLengthComeOutWhole) {
+  for (std::uint32_t n = 0; n <= kCellInlineBytes; ++n) {
+    SCOPED_TRACE(n);
+    entries({{-2, 20}});
+    ASSERT_TRUE(i_cs_CreateFetchBuffer(&cursor, 1, 1));
+    Bytes value(n);
+    for (std::uint32_t i = 0; i < n; ++i) value[i] = static_cast<std::uint8_t>(0xA0 + i);
+    c.sconn.item(105, value);
+    c.sconn.item(CS_ITEM_END_OF_DATA, Bytes{0}).sync();
+    bool end = false, inserted = false;
+    const int skips = c.sconn.short_skips;
+    ASSERT_EQ(i_cs_ReceiveRowIntoBuffer(c.conn, &c.err, &cursor, &end, &inserted), CMDSEQ_OK);
+    ASSERT_TRUE(inserted);
+    EXPECT_EQ(c.sconn.short_skips - skips, 1);
+
+    a_cmdseq_desc desc;
+    CmdSeqInitDesc(&desc);
+    ASSERT_EQ(CmdSeqAllocDescItems(&desc, 1, 1), CMDSEQ_OK);
+    std::uint8_t out[4 + 20 + 4];
+    std::memset(out, 0xFF, sizeof out);
+    std::int32_t ind = 9;
+    std::uint32_t len = 0;
+    desc.items->type = -2;
+    desc.items->length = 20;
+    desc.items->values()[0] = {out + 4, &ind, &len};
+    EXPECT_EQ(i_cs_CopyBufferedRowToDesc(c.conn, &cursor, &c.err, &desc, 0), CMDSEQ_OK);
+    EXPECT_EQ(Bytes(out + 4, out + 4 + n), value);
+    EXPECT_EQ(Bytes(out, out + 4), Bytes(4, 0xFF));
+    EXPECT_EQ(Bytes(out + 4 + n, out + sizeof out), Bytes(sizeof out - 4 - n, 0xFF));
+    EXPECT_EQ(len, n);
+    EXPECT_EQ(ind, 0);
+    CmdSeqFreeDescItems(&desc);
+    ut_free(cursor.columns);
+    cursor.columns = nullptr;
+    i_cs_FreeAllocatedFetchBuffers(&cursor);
+  }
+}
+
 TEST_F(BufferFixture, TheCurrentRowIsCopiedIntoTheDescription) {
   entries({{4, 4}, {-21, 20}, {4, 4}});
   ASSERT_TRUE(i_cs_CreateFetchBuffer(&cursor, 1, 3));

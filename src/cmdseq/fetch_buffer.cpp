@@ -392,7 +392,24 @@ a_cmdseq_return i_cs_CopyBufferedRowToDesc(a_cmdseq_conn* conn, a_cmdseq_cursor*
       } else {
         std::memcpy(v.data, data, n);
       }
-      if (i_cs_CompleteCopy(conn, item->type, item->length, full, n, false, v.data, v.length)) {
+      bool truncated;
+      if (item->type == -21) {
+        // The common text type, finished here as i_cs_CompleteCopy finishes it: a
+        // terminator after the value when it fits whole with one, else in the last byte.
+        auto* text = static_cast<std::uint8_t*>(v.data);
+        const std::uint32_t whole = full > n ? full : n;
+        truncated = whole >= item->length;
+        if (!truncated) {
+          text[n] = 0;
+        } else if (item->length != 0) {
+          text[item->length - 1] = 0;
+        }
+        if (v.length != nullptr) *v.length = truncated ? whole : n;
+      } else {
+        truncated = i_cs_CompleteCopy(conn, item->type, item->length, full, n, false, v.data,
+                                      v.length) != 0;
+      }
+      if (truncated) {
         i_cs_SetErrorInfo(err, 101);
         result = i_cs_MoreSevereError(result, CMDSEQ_WARNING);
       }

@@ -46,12 +46,14 @@ double ProcessCpuSeconds() {
   return static_cast<double>(ts.tv_sec) + ts.tv_nsec * 1e-9;
 }
 
-// The client process's user and system CPU seconds so far.
-void UserSystemSeconds(double* user, double* system) {
+// The client process's user and system CPU seconds so far, and how often one of its
+// threads gave up the processor to wait (voluntary context switches).
+void UserSystemSeconds(double* user, double* system, double* waits) {
   rusage ru{};
   getrusage(RUSAGE_SELF, &ru);
   *user = static_cast<double>(ru.ru_utime.tv_sec) + ru.ru_utime.tv_usec * 1e-6;
   *system = static_cast<double>(ru.ru_stime.tv_sec) + ru.ru_stime.tv_usec * 1e-6;
+  *waits = static_cast<double>(ru.ru_nvcsw);
 }
 
 // The CPU seconds (user and system) process `pid` used so far, from /proc; -1 when
@@ -193,7 +195,7 @@ void BM_FetchMillionRows(benchmark::State& state) {
   CmdSeqInitErrorParam(world.client.env(), &err, 0);
   Block block;
   double open_s = 0, cpu_s = 0, user_s = 0, system_s = 0, wall_s = 0, floor_s = 0;
-  double bytes = 0, rows = 0, server_s = 0;
+  double bytes = 0, rows = 0, server_s = 0, waits = 0;
   std::int64_t sum = 0;
   bool failed = false;
   for (auto _ : state) {
@@ -213,8 +215,8 @@ void BM_FetchMillionRows(benchmark::State& state) {
       break;
     }
     const std::uint32_t bytes_start = StrmGetBytesRecvUncomp(conn->strm_conn);
-    double user_start = 0, system_start = 0;
-    UserSystemSeconds(&user_start, &system_start);
+    double user_start = 0, system_start = 0, waits_start = 0;
+    UserSystemSeconds(&user_start, &system_start, &waits_start);
     const double server_start = ProcessCpuSecondsOf(world.server.pid());
     const double cpu_start = ProcessCpuSeconds();
     const double wall_start = WallSeconds();
@@ -241,8 +243,9 @@ void BM_FetchMillionRows(benchmark::State& state) {
     sum = 0;
     cpu_s += ProcessCpuSeconds() - cpu_start;
     server_s += ProcessCpuSecondsOf(world.server.pid()) - server_start;
-    double user_end = 0, system_end = 0;
-    UserSystemSeconds(&user_end, &system_end);
+    double user_end = 0, system_end = 0, waits_end = 0;
+    UserSystemSeconds(&user_end, &system_end, &waits_end);
+    waits += waits_end - waits_start;
     user_s += user_end - user_start;
     system_s += system_end - system_start;
     wall_s += wall;
@@ -278,6 +281,7 @@ void BM_FetchMillionRows(benchmark::State& state) {
   state.counters["client_cpu_ns_per_row"] = cpu_s * 1e9 / rows;
   state.counters["client_user_ns_per_row"] = user_s * 1e9 / rows;
   state.counters["client_system_ns_per_row"] = system_s * 1e9 / rows;
+  state.counters["client_waits_per_1k_rows"] = waits * 1e3 / rows;
   state.counters["server_cpu_ns_per_row"] = server_s * 1e9 / rows;
   state.counters["wall_ns_per_row"] = wall_s * 1e9 / rows;
   state.counters["floor_ns_per_row"] = floor_s * 1e9 / rows;

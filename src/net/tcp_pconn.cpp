@@ -19,6 +19,7 @@
 #include "streams/packet_buffer.h"
 #include "streams/packet_header.h"
 #include "streams/transport.h"
+#include "utils/base/memory.h"
 
 namespace {
 
@@ -88,6 +89,8 @@ c_strm_tcp_pconn::~c_strm_tcp_pconn() {
   }
   if (send_buffer_ != nullptr) give_back(send_buffer_);
   send_buffer_ = nullptr;
+  ut_free(recv_area_);
+  recv_area_ = nullptr;
   ut_pthread_close_semaphore(&drained_);
 }
 
@@ -187,6 +190,7 @@ void c_strm_tcp_pconn::unregister_socket() {
 an_int_strm_error c_strm_tcp_pconn::do_receive11() {
   vq::strm::LockHold hold(recv_lock_);
   an_int_strm_error result = STRM_OK;
+  bool drained = false;
   for (;;) {
     // The transport may disconnect this connection from inside an up-call.
     if (closing_.load()) return TCP_PCONN_FAILED;
@@ -195,30 +199,27 @@ an_int_strm_error c_strm_tcp_pconn::do_receive11() {
       result = TCP_PCONN_NO_TRANSPORT;
       break;
     }
-    if (recv_buffer_ == nullptr) {
-      recv_buffer_ = link_pool_ != nullptr ? link_pool_->get_buffer(STRM_PRIVATE_MEM) : nullptr;
-      if (recv_buffer_ != nullptr) {
-        recv_buffer_->set_header_offset(tcp_port_->header_size());
-        recv_buffer_->set_used_length(0);
-      }
-    }
+    // A read that took less than it could emptied the socket: the poll set tells when
+    // more comes, which spares the read that would only say there is nothing.
+    if (drained) break;
+    if (recv_area_ == nullptr) recv_area_ = static_cast<std::uint8_t*>(ut_malloc(kRecvAreaBytes));
     int error = ENOMEM;
     ssize_t got = -1;
-    if (recv_buffer_ != nullptr && recv_buffer_->packet_room() != 0) {
+    if (recv_area_ != nullptr) {
       do {
-        got = ::recv(socket_.descriptor, recv_buffer_->packet(), recv_buffer_->packet_room(),
-                     MSG_DONTWAIT);
+        got = ::recv(socket_.descriptor, recv_area_, kRecvAreaBytes, MSG_DONTWAIT);
       } while (got < 0 && errno == EINTR);
       error = got < 0 ? errno : 0;
     }
     if (got > 0) {
-      t->accept_bytes(recv_buffer_->packet(), static_cast<std::uint32_t>(got));
+      // The bytes may hold any number of packets and parts of packets: the transport
+      // cuts them into packets and checks each length before it uses it.
+      t->accept_bytes(recv_area_, static_cast<std::uint32_t>(got));
+      drained = static_cast<std::size_t>(got) < kRecvAreaBytes;
       continue;  // the transport may have been detached from inside the call
     }
     if (got < 0 && (error == EAGAIN || error == EWOULDBLOCK)) break;
     // Closed by the peer (0 bytes) or failed: report once, stop reading.
-    give_back(recv_buffer_);
-    recv_buffer_ = nullptr;
     const bool reported = critical_error_.exchange(true);
     // A disconnect of our own closes the socket too; that is not the peer's failure.
     if (!reported && !closing_.load()) {
@@ -229,7 +230,7 @@ an_int_strm_error c_strm_tcp_pconn::do_receive11() {
   }
   // Without a transport nobody can take the bytes: a socket left in the poll set would
   // stay readable and keep the I/O thread busy. start_receive asks again.
-  if (recv_buffer_ != nullptr && result == STRM_OK) {
+  if (recv_area_ != nullptr && result == STRM_OK) {
     sel_->add_socket_with_event(socket_.descriptor, POLLIN);
   } else {
     sel_->remove_socket_with_event(socket_.descriptor, POLLIN);
@@ -387,8 +388,6 @@ void c_strm_tcp_pconn::disconnect() {
   {
     vq::strm::LockHold hold(recv_lock_);
     if (printer_ != nullptr) printer_->Z_msg(host_ctx, kMsgClosed);
-    give_back(recv_buffer_);
-    recv_buffer_ = nullptr;
   }
   pconn_flags |= kDisconnected;
   // Reports on the I/O thread and on a sending thread read the print context under

@@ -72,6 +72,7 @@ enum : an_int_strm_error {
 class c_strm_tcp_pconn : public c_strm_pconn {
  public:
   static constexpr std::uint32_t kDefaultTimeoutSeconds = 5;
+  static constexpr std::size_t kRecvAreaBytes = 64 * 1024;  // bytes one recv may take
 
   // Takes over the connected socket (switches Nagle's algorithm off and sets the buffer
   // sizes the options ask for), takes a reference on the print context and builds the
@@ -141,7 +142,9 @@ class c_strm_tcp_pconn : public c_strm_pconn {
   Socket socket_;                         // the connected socket; descriptor stays for the key
   c_strm_tcp_port* tcp_port_;             // the link type
   c_strm_buff_frlist* link_pool_;         // where receive buffers come from
-  c_strm_buffer* recv_buffer_ = nullptr;  // the read buffer, kept between reads
+  // Where recv puts the bytes, kept between reads (ut_malloc, kRecvAreaBytes). It holds
+  // several packets, so that packets that queued up in the socket come in one call.
+  std::uint8_t* recv_area_ = nullptr;
   c_strm_buffer* send_buffer_ = nullptr;  // the pending send buffer
   vq::strm::RecursiveLock recv_lock_;
   vq::strm::RecursiveLock send_lock_;

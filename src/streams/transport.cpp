@@ -145,6 +145,7 @@ bool c_strm_tconn::ensure_recv_buffer(c_strm_tconn_upcalls* up) {
 }
 
 void c_strm_tconn::receive_failed(c_strm_tconn_upcalls* up) {
+  recv_failed_.store(true, std::memory_order_relaxed);
   {
     vq::strm::LockHold hold(recv_lock_);
     if (recv_buffer_ != nullptr) {
@@ -191,7 +192,7 @@ void c_strm_tconn::deliver(c_strm_tconn_upcalls* up, c_strm_buffer* buffer) {
 
 void c_strm_tconn::accept_bytes(const std::uint8_t* data, std::uint32_t len) {
   c_strm_tconn_upcalls* up = sconn();
-  if (up == nullptr) return;
+  if (up == nullptr || recv_failed_.load(std::memory_order_relaxed)) return;
   if (len == 0) {
     receive_failed(up);
     return;

@@ -113,7 +113,9 @@ class c_strm_tconn : public c_utils_link {
   // link, 6 encryption failure (TLS handshake not finished, or TLS wanted but not set
   // up), 0 after a TLS write failure, other link results as they come.
   an_int_strm_error put(c_strm_buffer* buffer, unsigned int unused = 0);
-  // Every run of bytes a stream link read, in order; 0 bytes means the peer closed.
+  // Every run of bytes a stream link read, in order; 0 bytes means the peer closed. After
+  // a failure (a bad length, a bad first packet, no buffer, the peer closed) the stream's
+  // packet boundaries are lost: later bytes are dropped, and the failure is told once.
   void accept_bytes(const std::uint8_t* data, std::uint32_t len);
   // One whole packet from a packet link; 0 when no session connection takes it.
   int accept_buff(c_strm_buffer* buffer);
@@ -165,6 +167,7 @@ class c_strm_tconn : public c_utils_link {
   std::atomic<bool> tls_mode_{false};             // the level is a TLS level
   std::uint32_t first_packet_seen_ = 0;
   std::atomic<std::uint32_t> tls_error_reported_{0};
+  std::atomic<bool> recv_failed_{false};          // the byte stream ended in a failure
 };
 
 // The TLS parameter text parsed into provider options: 1 with the list (null for an

@@ -373,6 +373,98 @@ TEST_F(BufferFixture, ARowWithoutAFreeSlotIsDroppedAndPrefetchStops) {
 
 // --- Copying out ----------------------------------------------------------------------------
 
+// Short values of every length a cell holds, taken on the short road and copied out to
+// a bound buffer with guard bytes around it: the bytes arrive whole and nothing around
+// them is touched, whichever way a length is copied.
+TEST_F(BufferFixture, ShortValuesOfEveryLengthComeOutWhole) {
+  for (std::uint32_t n = 0; n <= kCellInlineBytes; ++n) {
+    SCOPED_TRACE(n);
+    entries({{-2, 20}});
+    ASSERT_TRUE(i_cs_CreateFetchBuffer(&cursor, 1, 1));
+    Bytes value(n);
+    for (std::uint32_t i = 0; i < n; ++i) value[i] = static_cast<std::uint8_t>(0xA0 + i);
+    c.sconn.item(105, value);
+    c.sconn.item(CS_ITEM_END_OF_DATA, Bytes{0}).sync();
+    bool end = false, inserted = false;
+    const int skips = c.sconn.short_skips;
+    ASSERT_EQ(i_cs_ReceiveRowIntoBuffer(c.conn, &c.err, &cursor, &end, &inserted), CMDSEQ_OK);
+    ASSERT_TRUE(inserted);
+    EXPECT_EQ(c.sconn.short_skips - skips, 1);
+
+    a_cmdseq_desc desc;
+    CmdSeqInitDesc(&desc);
+    ASSERT_EQ(CmdSeqAllocDescItems(&desc, 1, 1), CMDSEQ_OK);
+    std::uint8_t out[4 + 20 + 4];
+    std::memset(out, 0xFF, sizeof out);
+    std::int32_t ind = 9;
+    std::uint32_t len = 0;
+    desc.items->type = -2;
+    desc.items->length = 20;
+    desc.items->values()[0] = {out + 4, &ind, &len};
+    EXPECT_EQ(i_cs_CopyBufferedRowToDesc(c.conn, &cursor, &c.err, &desc, 0), CMDSEQ_OK);
+    EXPECT_EQ(Bytes(out + 4, out + 4 + n), value);
+    EXPECT_EQ(Bytes(out, out + 4), Bytes(4, 0xFF));
+    EXPECT_EQ(Bytes(out + 4 + n, out + sizeof out), Bytes(sizeof out - 4 - n, 0xFF));
+    EXPECT_EQ(len, n);
+    EXPECT_EQ(ind, 0);
+    CmdSeqFreeDescItems(&desc);
+    ut_free(cursor.columns);
+    cursor.columns = nullptr;
+    i_cs_FreeAllocatedFetchBuffers(&cursor);
+  }
+}
+
+// Text copied out to a bound text buffer of every size around its length, whole or
+// known to be longer than what arrived: the buffer (guard bytes around it included),
+// the length reported and the truncation warning are what i_cs_CompleteCopy makes of
+// the same bytes.
+TEST_F(BufferFixture, TextIsFinishedLikeAnyCompletedCopy) {
+  for (const std::uint32_t n : {0u, 1u, 7u, 8u, 13u, 14u, 20u}) {
+    for (const std::uint32_t more : {0u, 10u}) {  // the full length is n + more
+      for (std::uint32_t size = n > 2 ? n - 2 : 0; size <= n + 2; ++size) {
+        SCOPED_TRACE(testing::Message() << "length " << n << " full " << n + more << " size "
+                                        << size);
+        entries({{-21, 40}});
+        ASSERT_TRUE(i_cs_CreateFetchBuffer(&cursor, 1, 1));
+        Bytes value(n);
+        for (std::uint32_t i = 0; i < n; ++i) value[i] = static_cast<std::uint8_t>('a' + i);
+        ASSERT_TRUE(i_cs_StoreCell(&cursor, 0, value.data(), n, n + more,
+                                   more != 0 ? CS_CELL_PARTIAL : 0));
+        ASSERT_TRUE(i_cs_CompleteRowInsert(&cursor));
+
+        a_cmdseq_desc desc;
+        CmdSeqInitDesc(&desc);
+        ASSERT_EQ(CmdSeqAllocDescItems(&desc, 1, 1), CMDSEQ_OK);
+        std::uint8_t out[4 + 24 + 4];
+        std::memset(out, 0xFF, sizeof out);
+        std::int32_t ind = 9;
+        std::uint32_t len = 0;
+        desc.items->type = -21;
+        desc.items->length = size;
+        desc.items->values()[0] = {out + 4, &ind, &len};
+        CmdSeqResetErrorParam(&c.err, nullptr);
+        const a_cmdseq_return r = i_cs_CopyBufferedRowToDesc(c.conn, &cursor, &c.err, &desc, 0);
+
+        std::uint8_t want[sizeof out];
+        std::memset(want, 0xFF, sizeof want);
+        const std::uint32_t got = n < size ? n : size;
+        if (got != 0) std::memcpy(want + 4, value.data(), got);
+        std::uint32_t want_len = 0;
+        const bool truncated =
+            i_cs_CompleteCopy(c.conn, -21, size, n + more, got, false, want + 4, &want_len) != 0;
+        EXPECT_EQ(Bytes(out, out + sizeof out), Bytes(want, want + sizeof want));
+        EXPECT_EQ(len, want_len);
+        EXPECT_EQ(r, truncated ? CMDSEQ_WARNING : CMDSEQ_OK);
+        EXPECT_EQ(c.err.sqlcode, truncated ? 101 : 0);
+        CmdSeqFreeDescItems(&desc);
+        ut_free(cursor.columns);
+        cursor.columns = nullptr;
+        i_cs_FreeAllocatedFetchBuffers(&cursor);
+      }
+    }
+  }
+}
+
 TEST_F(BufferFixture, TheCurrentRowIsCopiedIntoTheDescription) {
   entries({{4, 4}, {-21, 20}, {4, 4}});
   ASSERT_TRUE(i_cs_CreateFetchBuffer(&cursor, 1, 3));

@@ -94,6 +94,44 @@ TEST_F(TcpLink, PacketsArriveWholeHoweverTheBytesAreSplit) {
   EXPECT_TRUE(session.errors().empty());
 }
 
+// The link reads as many bytes as the socket holds in one go: a burst of packets larger
+// than one read, written at once, still arrives whole and in order, and a bad length in
+// the middle of a read ends the connection after the packets before it, once.
+class TcpLinkBurst : public TcpLink, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(TcpLinkBurst, ArrivesWholeAndABadLengthInItEndsIt) {
+  const bool bad_length = GetParam();  // a header shorter than a header after packet 20
+  Listener listener;
+  Open(listener);
+  std::vector<std::vector<std::uint8_t>> packets = {MakePacket(25, 0, 40)};  // a first packet
+  for (int i = 1; i < 40; ++i) {
+    packets.push_back(
+        MakePacket(24, 0, 7000 - static_cast<std::size_t>(i) * 37, static_cast<std::uint8_t>(i)));
+  }
+  std::vector<std::uint8_t> stream;
+  for (std::size_t i = 0; i < packets.size(); ++i) {
+    stream.insert(stream.end(), packets[i].begin(), packets[i].end());
+    if (bad_length && i == 19) {
+      const std::uint8_t bad[4] = {24, 0, 0, 2};
+      stream.insert(stream.end(), bad, bad + 4);
+    }
+  }
+  ASSERT_TRUE(WriteAll(peer, stream));
+  if (!bad_length) {
+    ASSERT_TRUE(WaitFor([&] { return session.packets().size() == packets.size(); }));
+    EXPECT_EQ(packets, session.packets());
+    EXPECT_TRUE(session.errors().empty());
+    return;
+  }
+  ASSERT_TRUE(WaitFor([&] { return !session.errors().empty(); }));
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(std::vector<std::uint32_t>{kStrmRecvFailure}, session.errors());
+  EXPECT_EQ(std::vector<std::vector<std::uint8_t>>(packets.begin(), packets.begin() + 20),
+            session.packets());
+}
+
+INSTANTIATE_TEST_SUITE_P(GoodAndBadLength, TcpLinkBurst, ::testing::Bool());
+
 TEST_F(TcpLink, AClosedPeerIsReportedOnce) {
   Listener listener;
   Open(listener);

@@ -67,8 +67,15 @@ enum RequestItem : std::uint8_t {
   kReqPrepareExtra = 142,
 };
 
+// Fetch option bits: a move is relative unless the absolute bit is set; a move to a
+// bookmark sets the bookmark bit with the absolute one (a bookmark is the row's
+// position, so it moves like an absolute move); the lock bit asks for the row to be
+// locked and never changes where the move lands; the first-call bit marks the first
+// block of a client's fetch.
 constexpr std::uint16_t kFetchAbsolute = 0x01;
-constexpr std::uint16_t kFetchBookmark = 0x08;
+constexpr std::uint16_t kFetchBookmark = 0x04;
+constexpr std::uint16_t kFetchLock = 0x08;
+constexpr std::uint16_t kFetchFirstCall = 0x10;
 // Rows kept for one cursor; a larger result fails the open rather than the server.
 constexpr std::size_t kMaxCursorRows = 5000000;
 

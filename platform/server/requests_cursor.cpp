@@ -98,6 +98,7 @@ void Session::load_next_result(Cursor& c) {
   for (const auto& col : c.columns) c.wanted.push_back(col.type);
   c.skip.assign(c.columns.size(), false);
   c.deleted.assign(c.rows.size(), false);
+  c.bookmark = false;
   c.pos = 0;
   c.sent = 0;
 }
@@ -217,8 +218,12 @@ bool Session::on_put(ItemReader& r, const Item& item, ItemWriter& w) {
   }
   w.put_empty(kItemEnd);  // no column-variable values
   write_status(w, ok ? nullptr : &err);
-  const std::uint32_t last = c ? static_cast<std::uint32_t>(c->rows.size()) : 0;
-  write_info(w, {{2, inserted}, {1, last}, {23, inserted}, {kInfoFlagsSlot, 0}});
+  // Slot 2: the rows inserted; slot 1: the position of the last of them in the cursor;
+  // slot 23: the bookmark of the first of them (bookmarks are positions, so the rows
+  // inserted have the bookmarks from slot 23 up to slot 1). Both are 0 when no row went in.
+  const std::uint32_t last = c && inserted ? static_cast<std::uint32_t>(c->rows.size()) : 0;
+  const std::uint32_t first = inserted ? last - inserted + 1 : 0;
+  write_info(w, {{2, inserted}, {1, last}, {23, first}, {kInfoFlagsSlot, 0}});
   return true;
 }
 

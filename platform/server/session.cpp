@@ -1166,10 +1166,15 @@ bool Session::on_row_description(ItemReader& r, const Item& item) {
     if (!parse_definition(def, t))
       return protocol_error("bad definition item " + std::to_string(def.code) +
                             " in a row description");
-    if (it == cursors_.end() || k >= it->second.columns.size())
-      continue;  // nothing to send for it anyway
-    it->second.skip[k] = def.code == kDefNone;
-    if (def.code != kDefNone) it->second.wanted[k] = t;
+    if (it == cursors_.end()) continue;  // nothing to send for it anyway
+    Cursor& c = it->second;
+    if (k == c.columns.size() && (t.type == -27 || def.code == kDefNone)) {
+      c.bookmark = t.type == -27;
+      continue;
+    }
+    if (k >= c.columns.size()) continue;
+    c.skip[k] = def.code == kDefNone;
+    if (def.code != kDefNone) c.wanted[k] = t;
   }
   log("row-description " + std::to_string(handle));
   return true;
@@ -1196,6 +1201,11 @@ std::uint32_t Session::write_rows(ItemWriter& w, const Cursor& c, std::int64_t f
     const auto& row = c.rows[static_cast<std::size_t>(p - 1)];
     for (std::size_t k = 0; k < c.columns.size(); ++k)
       if (!c.skip[k]) write_value(w, k < row.size() ? row[k] : Value::null(), c.wanted[k]);
+    if (c.bookmark) {
+      WireType bm;
+      bm.type = -27;
+      write_value(w, Value::integer(p), bm);
+    }
     const std::uint8_t zero = 0;
     w.put(kValEndOfRow, &zero, 1);
     ++written;
@@ -1224,10 +1234,12 @@ bool Session::on_fetch(const Item& item, ItemWriter& w) {
   }
   Cursor& c = it->second;
   const std::int64_t n = static_cast<std::int64_t>(c.rows.size());
-  // Absolute (and bookmark) moves count from the first row, negative ones from
-  // the end; other moves are relative to the current row.
+  // Absolute moves (bookmark moves among them: a bookmark is the row's position)
+  // count from the first row, negative ones from the end; other moves are relative
+  // to the current row. A lock request changes nothing here: rows are read whole at
+  // open, and no one else can change them under the cursor.
   std::int64_t target;
-  if (options & (kFetchAbsolute | kFetchBookmark))
+  if (options & kFetchAbsolute)
     target = offset >= 0 ? offset : n + 1 + offset;
   else
     target = c.pos + offset;

@@ -213,6 +213,9 @@ class Session {
     std::vector<ColumnDesc> columns;
     std::vector<WireType> wanted;  // per column: type to send, or skip
     std::vector<bool> skip;
+    // The row description asked for the bookmark column (definition 96 one past the
+    // last column): each row then ends with its bookmark, the row's position.
+    bool bookmark = false;
     std::vector<std::vector<Value>> rows;
     std::size_t bytes = 0;  // what the rows hold
     std::int64_t pos = 0;

@@ -22,7 +22,7 @@ struct TypeRow {
 
 constexpr TypeRow kTypes[] = {
     {-31, 0, 131, 99}, {-30, 0, 130, 98}, {-29, 0, 128, 97}, {-28, 0, 128, 97},
-    {-25, 0, 123, 93}, {-24, 0, 122, 92}, {-23, 0, 124, 94}, {-22, 0, 120, 90},
+    {-27, 0, 127, 96}, {-25, 0, 123, 93}, {-24, 0, 122, 92}, {-23, 0, 124, 94}, {-22, 0, 120, 90},
     {-21, 0, 107, 78}, {-7, 0, 106, 77},  {-6, 0, 121, 91},  {-5, 0, 104, 75},
     {-4, 0, 113, 83},  {-2, 0, 105, 76},  {-1, 0, 114, 84},  {1, 0, 107, 78},
     {2, 0, 115, 85},   {3, 0, 110, 80},   {4, 0, 112, 82},   {5, 0, 117, 87},
@@ -37,7 +37,7 @@ struct DefRow {
   std::uint8_t subtype;
 };
 constexpr DefRow kDefs[] = {
-    {75, -5, 0},  {76, -2, 0},  {77, -7, 0}, {78, 1, 0},   {79, 9, 1},   {80, 3, 0},
+    {75, -5, 0},  {76, -2, 0},  {96, -27, 0},  {77, -7, 0}, {78, 1, 0},   {79, 9, 1},   {80, 3, 0},
     {81, 8, 0},   {82, 4, 0},   {83, -4, 0}, {84, -1, 0},  {85, 2, 0},   {86, 7, 0},
     {87, 5, 0},   {88, 9, 2},   {89, 9, 3},  {90, -22, 0}, {91, -6, 0},  {92, -24, 0},
     {93, -25, 0}, {94, -23, 0}, {95, 12, 0}, {97, -29, 0}, {98, -30, 0}, {99, -31, 0},
@@ -322,7 +322,7 @@ void write_value(ItemWriter& w, const Value& v, const WireType& want) {
   }
   std::int16_t type = want.type;
   std::uint8_t sub = want.subtype;
-  if (type == 0 || value_item_code(type, sub) == 0 || type == -26 || type == -27) {
+  if (type == 0 || value_item_code(type, sub) == 0 || type == -26) {
     switch (v.kind) {
       case Value::Int:
         type = -25;
@@ -351,6 +351,7 @@ void write_value(ItemWriter& w, const Value& v, const WireType& want) {
       return;
     case 4:
     case -24:
+    case -27:
       store_le32(fixed, static_cast<std::uint32_t>(as_int(v)));
       w.put(code, fixed, 4);
       return;

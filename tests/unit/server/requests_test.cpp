@@ -537,3 +537,89 @@ TEST_F(Requests, SeveralQueriesGiveAResultSetEachThroughResume) {
   r = h_.request(item(42, u32le(cursor)));
   EXPECT_EQ(record_code(r[0]), 105);
 }
+
+// The fetch option bits: 0x01 absolute, 0x05 to a bookmark (a row's position), 0x08 a
+// lock request that never changes where the move lands, 0x10 the first block of a fetch.
+TEST_F(Requests, FetchOptionBitsMoveAsTheyMean) {
+  exec("CREATE TABLE fb(n INTEGER)");
+  for (int i = 1; i <= 10; ++i) exec("INSERT INTO fb VALUES(" + std::to_string(i) + ")");
+  const std::uint32_t cursor = open("SELECT n FROM fb ORDER BY n");
+  ASSERT_NE(cursor, 0u);
+  struct Case {
+    const char* name;
+    std::int32_t offset;
+    unsigned rows, options;
+    std::vector<std::uint32_t> values;
+  };
+  const Case cases[] = {
+      {"absolute 5", 5, 1, 0x01, {5}},
+      {"relative +2 with a lock", 2, 1, 0x08, {7}},
+      {"to bookmark 3", 3, 1, 0x05, {3}},
+      {"to bookmark 9 with a lock", 9, 1, 0x0D, {9}},
+      {"relative -1, first block", -1, 1, 0x10, {8}},
+      {"relative +1 with a lock, first block", 1, 2, 0x18, {9, 10}},
+      {"absolute from the end with a lock", -3, 1, 0x09, {8}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto r = h_.request(fetch(cursor, c.offset, c.rows, c.options));
+    std::vector<std::uint32_t> got;
+    for (const auto& it : r)
+      if (it.code == 112) got.push_back(rd32(it.payload));
+    EXPECT_EQ(got, c.values);
+  }
+}
+
+// A row description may ask for the bookmark column (definition 96, one past the last
+// column): each row then ends with its bookmark (item 127, 4 bytes), and a fetch to that
+// bookmark comes back to the row. Definition 73 there turns it off again.
+TEST_F(Requests, BookmarkColumnCarriesEachRowsBookmark) {
+  exec("CREATE TABLE bm(s VARCHAR(4))");
+  for (const char* v : {"a", "b", "c", "d"}) exec(std::string("INSERT INTO bm VALUES('") + v + "')");
+  const std::string with_bookmark = item(69, u32le(0) + u16le(0)) + item(70, u16le(0)) +
+                                    def_long(78, 4) + item(70, u16le(1)) + def_short(96) +
+                                    item(0);
+  const std::uint32_t cursor = open("SELECT s FROM bm ORDER BY s", with_bookmark);
+  ASSERT_NE(cursor, 0u);
+  auto r = h_.request(fetch(cursor, 2, 2, 0x01));
+  ASSERT_EQ(codes(r), (std::vector<int>{107, 127, 132, 107, 127, 132, 0, 66, 67, 67, 67, 0}));
+  EXPECT_EQ(r[0].payload, "b");
+  EXPECT_EQ(r[1].payload, u32le(2));
+  EXPECT_EQ(r[3].payload, "c");
+  EXPECT_EQ(r[4].payload, u32le(3));
+  r = h_.request(fetch(cursor, static_cast<std::int32_t>(rd32(r[4].payload)), 1, 0x05));
+  ASSERT_EQ(codes(r), (std::vector<int>{107, 127, 132, 0, 66, 67, 67, 67, 0}));
+  EXPECT_EQ(r[0].payload, "c");
+  // Off again: the rows carry their column alone.
+  h_.request(item(69, u32le(cursor) + u16le(0)) + item(70, u16le(1)) + item(73) + item(0));
+  r = h_.request(fetch(cursor, 1, 1, 0x01));
+  EXPECT_EQ(codes(r), (std::vector<int>{107, 132, 0, 66, 67, 67, 67, 0}));
+  EXPECT_FALSE(h_.session().closed());
+}
+
+// The put reply: slot 2 the rows inserted, slot 1 the position of the last of them,
+// slot 23 the bookmark of the first of them (the rows inserted have the bookmarks from
+// slot 23 to slot 1); both 0 when nothing went in.
+TEST_F(Requests, PutReplyTellsTheInsertedRowsBookmarks) {
+  exec("CREATE TABLE pb(n INTEGER)");
+  for (int i = 1; i <= 3; ++i) exec("INSERT INTO pb VALUES(" + std::to_string(i) + ")");
+  const std::uint32_t cursor = open("SELECT n FROM pb ORDER BY n");
+  ASSERT_NE(cursor, 0u);
+  auto r = h_.request(item(39, u32le(cursor)) + item(112, u32le(7)) + item(132) +
+                      item(112, u32le(8)) + item(132) + item(0));
+  ASSERT_EQ(r[1].code, 66);
+  EXPECT_EQ(info(r, 2), 2);
+  EXPECT_EQ(info(r, 1), 5);
+  EXPECT_EQ(info(r, 23), 4);
+  r = h_.request(fetch(cursor, static_cast<std::int32_t>(info(r, 23)), 2, 0x05));
+  std::vector<std::uint32_t> got;
+  for (const auto& it : r)
+    if (it.code == 112) got.push_back(rd32(it.payload));
+  EXPECT_EQ(got, (std::vector<std::uint32_t>{7, 8}));
+  r = h_.request(item(39, u32le(cursor)) + item(107, "x") + item(107, "y") + item(132) +
+                 item(0));
+  EXPECT_EQ(record_code(r[1]), -1000);
+  EXPECT_EQ(info(r, 2), 0);
+  EXPECT_EQ(info(r, 1), 0);
+  EXPECT_EQ(info(r, 23), 0);
+}

@@ -135,7 +135,8 @@ TEST(Values, DefinitionsRoundTrip) {
                             {1, 0, 80, 0, 0},
                             {3, 0, 0, 10, 4},
                             {9, 3, 26, 0, 0},
-                            {-4, 0, 1000, 0, 0}};
+                            {-4, 0, 1000, 0, 0},
+                            {-27, 0, 0, 0, 0}};  // the bookmark column (definition 96)
   for (const auto& t : types) {
     SCOPED_TRACE(t.type);
     ItemWriter w(16000, true);
@@ -153,8 +154,8 @@ TEST(Values, DefinitionsRoundTrip) {
     EXPECT_EQ(back.precision, t.precision);
     EXPECT_EQ(back.scale, t.scale);
   }
-  // Definition 96 names no type a client can take; a wrong payload size fails.
-  const std::vector<std::string> bad{script::item(96, script::u16le(0)) +
+  // An unknown definition code and a wrong payload size fail.
+  const std::vector<std::string> bad{script::item(72, script::u16le(0)) +
                                      script::item(82, "x")};
   ItemReader r(&bad);
   Item it;

@@ -786,60 +786,146 @@ bool Engine::resolve_variable(const Value& v, Value& out, SqlError& err) const {
   return true;
 }
 
+namespace {
+
+// A small reader of the variable statements: keywords, identifiers (a word, or a
+// name in double quotes where a doubled quote stands for one, so that names with
+// blanks or quotes keep exactly their text) and punctuation, blanks between them.
+struct Scan {
+  const std::string& s;
+  std::size_t p = 0;
+  void blanks() {
+    while (p < s.size() && std::isspace(static_cast<unsigned char>(s[p]))) ++p;
+  }
+  bool at_end() {
+    blanks();
+    return p == s.size();
+  }
+  std::string word() {
+    blanks();
+    const std::size_t b = p;
+    while (p < s.size() && word_char(s[p])) ++p;
+    return s.substr(b, p - b);
+  }
+  bool keyword(const char* kw) {
+    const std::size_t keep = p;
+    if (upper(word()) == kw) return true;
+    p = keep;
+    return false;
+  }
+  bool identifier(std::string& out) {
+    blanks();
+    out.clear();
+    if (p < s.size() && s[p] == '"') {
+      for (std::size_t q = p + 1; q < s.size(); ++q) {
+        if (s[q] != '"') {
+          out.push_back(s[q]);
+          continue;
+        }
+        if (q + 1 < s.size() && s[q + 1] == '"') {
+          out.push_back('"');
+          ++q;
+          continue;
+        }
+        p = q + 1;
+        return !out.empty();
+      }
+      return false;  // no closing quote
+    }
+    out = word();
+    return !out.empty();
+  }
+  bool punct(const char* t) {
+    blanks();
+    const std::size_t n = std::strlen(t);
+    if (s.compare(p, n, t) != 0) return false;
+    p += n;
+    return true;
+  }
+};
+
+// The first word of a variable's data type.
+bool type_word(const std::string& w) {
+  static const char* const kWords[] = {
+      "LONG",     "VARCHAR", "CHAR",    "CHARACTER", "NCHAR",   "NVARCHAR", "BINARY",
+      "VARBINARY", "INT",    "INTEGER", "BIGINT",    "SMALLINT", "TINYINT", "NUMERIC",
+      "DECIMAL",  "DOUBLE",  "FLOAT",   "REAL",      "DATE",    "TIME",     "TIMESTAMP",
+      "DATETIME", "BIT",     "TEXT",    "BLOB",      "UNIQUEIDENTIFIER", "UNIQUEIDENTIFIERSTR",
+      "XML",      "UNSIGNED"};
+  const std::string u = upper(w);
+  for (const char* k : kWords)
+    if (u == k) return true;
+  return false;
+}
+
+}  // namespace
+
 bool Engine::variable_statement(const std::string& piece, const std::vector<Value>& params,
                                 bool* handled, SqlError& err) {
-  // CREATE VARIABLE name type, DROP VARIABLE name, SET name = name || ?
+  // CREATE VARIABLE name type, DROP VARIABLE name, SET name = name || ?. A name needs
+  // double quotes when it holds blanks or quotes; it is kept as written inside them.
   *handled = false;
-  std::vector<std::string> words;
-  for_each_word(piece,
-                [&](std::size_t at, std::size_t n) { words.push_back(piece.substr(at, n)); });
-  if (words.size() < 3) return true;
-  const std::string w0 = upper(words[0]), w1 = upper(words[1]);
-  if (w0 == "CREATE" && w1 == "VARIABLE" && words.size() >= 4) {
+  Scan sc{piece};
+  std::string name;
+  const auto syntax = [&](const std::string& near) {
+    err = sql_error(-131, "Syntax error near '" + near + "'", {near});
+    return false;
+  };
+  if (sc.keyword("CREATE")) {
+    if (!sc.keyword("VARIABLE")) return true;
     *handled = true;
-    const std::string name = lower(words[2]);
-    if (variables_.count(name)) {
-      err = sql_error(-110, "Item '" + words[2] + "' already exists", {words[2]});
+    if (!sc.identifier(name)) return syntax(piece.substr(sc.p, 20));
+    const std::size_t type_at = sc.p;
+    const std::string first = sc.word();
+    if (!type_word(first)) return syntax(first.empty() ? piece.substr(sc.p, 20) : first);
+    const std::string key = lower(name);
+    if (variables_.count(key)) {
+      err = sql_error(-110, "Item '" + name + "' already exists", {name});
       return false;
     }
     // A new variable is empty, so that appending to it builds the value.
-    const bool binary = upper(piece).find("BINARY") != std::string::npos;
-    variables_[name] = binary ? Value::blob({}) : Value::text({});
+    const bool binary = upper(piece.substr(type_at)).find("BINARY") != std::string::npos;
+    variables_[key] = binary ? Value::blob({}) : Value::text({});
     return true;
   }
-  if (w0 == "DROP" && w1 == "VARIABLE") {
+  sc.p = 0;
+  if (sc.keyword("DROP")) {
+    if (!sc.keyword("VARIABLE")) return true;
     *handled = true;
-    if (variables_.erase(lower(words[2])) == 0) {
-      err = sql_error(-143, "Column '" + words[2] + "' not found", {words[2]});
+    if (!sc.identifier(name)) return syntax(piece.substr(sc.p, 20));
+    if (!sc.at_end()) return syntax(piece.substr(sc.p, 20));
+    if (variables_.erase(lower(name)) == 0) {
+      err = sql_error(-143, "Column '" + name + "' not found", {name});
       return false;
     }
     return true;
   }
-  if (w0 == "SET" && words.size() == 3 && variables_.count(lower(words[1])) &&
-      lower(words[2]) == lower(words[1]) && piece.find("||") != std::string::npos &&
-      piece.find('?') != std::string::npos) {
-    *handled = true;
-    Value& target = variables_[lower(words[1])];
-    if (params.empty()) {
-      err = sql_error(-1000, "SET " + words[1] + " needs its value");
-      return false;
-    }
-    Value add;
-    if (!resolve_variable(params.front(), add, err)) return false;
-    if (add.kind == Value::Null || add.kind == Value::Unset) return true;
-    const std::string piece_bytes =
-        add.kind == Value::Text || add.kind == Value::Blob ? add.s : value_text(add);
-    std::size_t held = 0;
-    for (const auto& v : variables_) held += v.second.s.size();
-    if (held + piece_bytes.size() > cfg_.limits.max_connection_bytes) {
-      err = sql_error(-1000, "Server variables would hold more than the " +
-                                 std::to_string(cfg_.limits.max_connection_bytes) +
-                                 " bytes one connection may hold");
-      return false;
-    }
-    target.s += piece_bytes;
-    return true;
+  sc.p = 0;
+  std::string again;
+  if (!sc.keyword("SET") || !sc.identifier(name) || !variables_.count(lower(name)) ||
+      !sc.punct("=") || !sc.identifier(again) || lower(again) != lower(name) ||
+      !sc.punct("||") || !sc.punct("?") || !sc.at_end())
+    return true;  // not ours: SQLite says what is wrong with it
+  *handled = true;
+  Value& target = variables_[lower(name)];
+  if (params.empty()) {
+    err = sql_error(-1000, "SET " + name + " needs its value");
+    return false;
   }
+  Value add;
+  if (!resolve_variable(params.front(), add, err)) return false;
+  if (add.kind == Value::Null || add.kind == Value::Unset) return true;
+  const std::string piece_bytes =
+      add.kind == Value::Text || add.kind == Value::Blob ? add.s : value_text(add);
+  std::size_t held = 0;
+  for (const auto& v : variables_) held += v.second.s.size();
+  if (held + piece_bytes.size() > cfg_.limits.max_connection_bytes) {
+    err = sql_error(-1000, "Server variables would hold more than the " +
+                               std::to_string(cfg_.limits.max_connection_bytes) +
+                               " bytes one connection may hold");
+    return false;
+  }
+  target.s += piece_bytes;
   return true;
 }
 

@@ -292,3 +292,46 @@ TEST(EngineTypes, DeclaredTypesGiveTheirWireTypes) {
     }
   }
 }
+
+// Server variables whose names need double quotes (blanks, quotes: cursor names the
+// application chose) are created, filled, read and dropped under exactly that name.
+TEST_F(EngineTest, VariableNamesInQuotesKeepTheirText) {
+  auto run = [&](const std::string& sql, std::vector<Value> params = {}) {
+    SqlError err;
+    std::uint32_t id = 0;
+    ExecResult res;
+    if (!e_->prepare(sql, id, err) || !e_->execute(id, params, 10, res, err)) return err.sqlcode;
+    e_->drop(id);
+    return 0;
+  };
+  struct Case {
+    const char* name;    // the variable's name
+    const char* quoted;  // as a statement writes it
+  };
+  const Case cases[] = {
+      {"my cur_1", "\"my cur_1\""},
+      {"it's \"q\"_2", "\"it's \"\"q\"\"_2\""},
+      {"SQL_CUR_55d0c0a8e2b0_1", "SQL_CUR_55d0c0a8e2b0_1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string q = c.quoted;
+    ASSERT_EQ(run("create variable " + q + " long varchar"), 0);
+    EXPECT_EQ(run("create variable " + q + " long varchar"), -110);
+    ASSERT_EQ(run("set " + q + " = " + q + " || ?", {Value::text("ab")}), 0);
+    ASSERT_EQ(run("set " + q + " = " + q + " || ?", {Value::text("cd")}), 0);
+    SqlError err;
+    std::uint32_t id = 0;
+    ExecResult res;
+    ASSERT_TRUE(e_->prepare("SELECT ?", id, err));
+    ASSERT_TRUE(e_->execute(id, {Value::variable(c.name)}, 10, res, err)) << err.text;
+    ASSERT_EQ(res.rows.size(), 1u);
+    EXPECT_EQ(value_text(res.rows[0][0]), "abcd");
+    EXPECT_EQ(run("drop variable " + q), 0);
+    EXPECT_EQ(run("drop variable " + q), -143);
+  }
+  // A name with a blank but no quotes is a syntax error, and creates nothing.
+  EXPECT_EQ(run("create variable my cur_1 long varchar"), -131);
+  EXPECT_EQ(run("drop variable my"), -143);
+  EXPECT_EQ(run("create variable \"unclosed long varchar"), -131);
+}

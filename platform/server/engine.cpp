@@ -1,6 +1,8 @@
 // SQLite behind the protocol, with the dialect layer.
 #include "engine.h"
 
+#include "dialect.h"
+
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -237,6 +239,7 @@ struct Engine::Stmt {
   std::string text;
   std::vector<std::string> pieces;  // rewritten statements
   sqlite3_stmt* st = nullptr;       // prepared when the text is one SQLite statement
+  std::vector<ColumnDesc> params;   // of st: types of the columns they stand for
   ~Stmt() { sqlite3_finalize(st); }
   std::size_t cost() const {
     std::size_t n = text.size() + kHeldStatementOverhead;
@@ -292,7 +295,7 @@ std::string rewrite_dialect(const std::string& sql, const DatabaseConfig& cfg,
     copied = end;
   });
   out.append(sql, copied, std::string::npos);
-  return out;
+  return rewrite_expressions(out, user);
 }
 
 std::vector<std::string> split_statements(const std::string& sql) {
@@ -326,6 +329,16 @@ WireType type_from_decl(const char* decl) {
     return t;
   }
   const std::string d = upper(decl);
+  if (d.find("UNIQUEIDENTIFIERSTR") != std::string::npos) {
+    t.type = 1;
+    t.length = 36;
+    return t;
+  }
+  if (d.find("UNIQUEIDENTIFIER") != std::string::npos) {
+    t.type = -2;
+    t.length = 16;
+    return t;
+  }
   unsigned a = 0, b = 0;
   const auto paren = d.find('(');
   const int nums =
@@ -482,6 +495,7 @@ bool Engine::open(SqlError& err) {
                                free_ctx);
     free_ctx = nullptr;
   }
+  register_dialect_functions(db_, this);
   return true;
 }
 
@@ -503,6 +517,7 @@ bool Engine::prepare(const std::string& text, std::uint32_t& id, SqlError& err) 
       err = last_error(rc);
       return false;
     }
+    s->params = parameters_of(s->st);
   }
   id = next_id_++;
   if (next_id_ == 0) next_id_ = 1;
@@ -547,34 +562,92 @@ bool query_text(const std::string& piece) {
   return head == "SELECT" || head == "WITH" || head == "VALUES";
 }
 
-// Column descriptions from a statement's declared types; an expression column
+// The type of an expression column, from its value in a row: NULL and text leave
+// the type it has.
+void type_from_value(const Value& v, WireType& t) {
+  const std::uint16_t flags = t.flags;
+  switch (v.kind) {
+    case Value::Int:
+      t = WireType{};
+      t.type = -5;
+      break;
+    case Value::Real:
+      t = WireType{};
+      t.type = 8;
+      break;
+    case Value::Blob:
+      t = type_from_decl("LONG BINARY");
+      break;
+    default:
+      return;
+  }
+  t.flags = flags;
+}
+
+// The name of a declared type without its length: "varchar(10)" -> "varchar".
+std::string type_name_of(const char* decl) {
+  std::string n = lower(decl ? decl : "");
+  const auto paren = n.find('(');
+  if (paren != std::string::npos) n = n.substr(0, paren);
+  return trim(n);
+}
+
+// A result column as its declaration describes it: the type, the flags (nullable
+// unless the table column is NOT NULL or the row id; updatable in a table of the
+// database; auto-increment for the row id) and the type name. A column that is an
+// expression is nullable; it takes the type of one of our typed functions when it is
+// a call of one (`hint`), and `*known` is false when nothing tells its type.
+ColumnDesc declared_column(sqlite3_stmt* st, int k, const ColumnHint* hint, bool* known) {
+  ColumnDesc c;
+  const char* name = sqlite3_column_name(st, k);
+  c.name = name ? name : "";
+  const char* decl = sqlite3_column_decltype(st, k);
+  *known = decl != nullptr;
+  c.type = type_from_decl(decl);
+  if (decl) c.type_name = type_name_of(decl);
+  std::uint16_t flags = kColNullable;
+  const char* table = sqlite3_column_table_name(st, k);
+  const char* origin = sqlite3_column_origin_name(st, k);
+  const char* db = sqlite3_column_database_name(st, k);
+  const char* dt = nullptr;
+  int notnull = 0, pk = 0, autoinc = 0;
+  if (table && origin && db &&
+      sqlite3_table_column_metadata(sqlite3_db_handle(st), db, table, origin, &dt, nullptr,
+                                    &notnull, &pk, &autoinc) == SQLITE_OK) {
+    const bool rowid = pk && dt && upper(dt) == "INTEGER";
+    flags = 0;
+    if (!notnull && !rowid) flags |= kColNullable;
+    if (rowid || autoinc) flags |= kColAutoIncrement;
+    if (std::strcmp(db, "main") == 0 || std::strcmp(db, "temp") == 0) flags |= kColUpdatable;
+  } else if (!decl && hint && hint->type.type != 0) {
+    c.type = hint->type;
+    c.type_name = hint->type_name;
+    *known = true;
+  }
+  c.type.flags = flags;
+  return c;
+}
+
+// Hints for the columns of a statement: one per column, or none.
+std::vector<ColumnHint> hints_of(sqlite3_stmt* st) {
+  const char* sql = sqlite3_sql(st);
+  std::vector<ColumnHint> h = select_list_hints(sql ? sql : "");
+  if (h.size() != static_cast<std::size_t>(sqlite3_column_count(st))) h.clear();
+  return h;
+}
+
+// Column descriptions of a statement; an expression column that nothing else types
 // takes the type of its value in `first`, when given.
 std::vector<ColumnDesc> columns_of(sqlite3_stmt* st, const std::vector<Value>* first) {
   std::vector<ColumnDesc> cols;
+  const std::vector<ColumnHint> hints = hints_of(st);
   const int n = sqlite3_column_count(st);
   for (int k = 0; k < n; ++k) {
-    ColumnDesc c;
-    const char* name = sqlite3_column_name(st, k);
-    c.name = name ? name : "";
-    const char* decl = sqlite3_column_decltype(st, k);
-    c.type = type_from_decl(decl);
-    if (!decl && first && static_cast<std::size_t>(k) < first->size()) {
-      switch ((*first)[static_cast<std::size_t>(k)].kind) {
-        case Value::Int:
-          c.type = WireType{};
-          c.type.type = -5;
-          break;
-        case Value::Real:
-          c.type = WireType{};
-          c.type.type = 8;
-          break;
-        case Value::Blob:
-          c.type = type_from_decl("LONG BINARY");
-          break;
-        default:
-          break;
-      }
-    }
+    bool known = false;
+    ColumnDesc c = declared_column(
+        st, k, hints.empty() ? nullptr : &hints[static_cast<std::size_t>(k)], &known);
+    if (!known && first && static_cast<std::size_t>(k) < first->size())
+      type_from_value((*first)[static_cast<std::size_t>(k)], c.type);
     cols.push_back(std::move(c));
   }
   return cols;
@@ -590,6 +663,11 @@ bool Engine::is_query(std::uint32_t id) const {
   for (const auto& p : it->second->pieces)
     if (query_text(p)) return true;
   return false;
+}
+
+std::uint8_t Engine::statement_kind(std::uint32_t id) const {
+  if (!is_query(id)) return 0;
+  return is_multi(id) ? kBatchKind : kQueryKind;
 }
 
 bool Engine::is_multi(std::uint32_t id) const {
@@ -619,14 +697,13 @@ bool Engine::describe_output(std::uint32_t id, std::vector<ColumnDesc>& cols, Sq
     return true;
   }
   const int n = sqlite3_column_count(st);
+  const std::vector<ColumnHint> hints = hints_of(st);
   bool peeked = false, have_row = false;
   for (int k = 0; k < n; ++k) {
-    ColumnDesc c;
-    const char* name = sqlite3_column_name(st, k);
-    c.name = name ? name : "";
-    const char* decl = sqlite3_column_decltype(st, k);
-    c.type = type_from_decl(decl);
-    if (!decl && sqlite3_stmt_readonly(st)) {
+    bool known = false;
+    ColumnDesc c = declared_column(
+        st, k, hints.empty() ? nullptr : &hints[static_cast<std::size_t>(k)], &known);
+    if (!known && sqlite3_stmt_readonly(st)) {
       // An expression column has no declared type: we take the type of its value
       // in the first row (a read-only statement, so running it changes nothing).
       if (!peeked) {
@@ -634,23 +711,7 @@ bool Engine::describe_output(std::uint32_t id, std::vector<ColumnDesc>& cols, Sq
         sqlite3_reset(st);
         have_row = sqlite3_step(st) == SQLITE_ROW;
       }
-      if (have_row) {
-        switch (sqlite3_column_type(st, k)) {
-          case SQLITE_INTEGER:
-            c.type = WireType{};
-            c.type.type = -5;
-            break;
-          case SQLITE_FLOAT:
-            c.type = WireType{};
-            c.type.type = 8;
-            break;
-          case SQLITE_BLOB:
-            c.type = type_from_decl("LONG BINARY");
-            break;
-          default:
-            break;
-        }
-      }
+      if (have_row) type_from_value(column_value(st, k), c.type);
     }
     cols.push_back(std::move(c));
   }
@@ -665,17 +726,51 @@ bool Engine::describe_input(std::uint32_t id, std::vector<ColumnDesc>& params, S
     err = sql_error(-130, "Invalid statement");
     return false;
   }
-  sqlite3_stmt* st = it->second->st;
+  params = it->second->params;
+  return true;
+}
+
+std::vector<ColumnDesc> Engine::parameters_of(sqlite3_stmt* st) const {
+  std::vector<ColumnDesc> params;
   const int n = st ? sqlite3_bind_parameter_count(st) : 0;
+  const char* sql = st ? sqlite3_sql(st) : nullptr;
+  const std::vector<ParamTarget> targets = parameter_targets(sql ? sql : "");
   for (int k = 1; k <= n; ++k) {
     ColumnDesc c;
     const char* name = sqlite3_bind_parameter_name(st, k);
     c.name = name && *name != '?' ? name + 1 : "";
     c.type.type = 1;
     c.type.length = 32767;
+    c.type.flags = kColParamIn | kColNullable;  // statements only read their parameters
+    if (targets.size() == static_cast<std::size_t>(n)) {
+      const ParamTarget& t = targets[static_cast<std::size_t>(k - 1)];
+      std::string column = t.column;
+      if (!t.table.empty() && column.empty() && t.position >= 0) {
+        // An INSERT without a column list: the column at that position.
+        sqlite3_stmt* q = nullptr;
+        if (sqlite3_prepare_v2(db_, "SELECT name FROM pragma_table_info(?) LIMIT 1 OFFSET ?",
+                               -1, &q, nullptr) == SQLITE_OK) {
+          sqlite3_bind_text(q, 1, t.table.c_str(), -1, SQLITE_TRANSIENT);
+          sqlite3_bind_int(q, 2, t.position);
+          if (sqlite3_step(q) == SQLITE_ROW)
+            column = reinterpret_cast<const char*>(sqlite3_column_text(q, 0));
+        }
+        sqlite3_finalize(q);
+      }
+      const char* decl = nullptr;
+      int notnull = 0, pk = 0, autoinc = 0;
+      if (!t.table.empty() && !column.empty() &&
+          sqlite3_table_column_metadata(db_, nullptr, t.table.c_str(), column.c_str(), &decl,
+                                        nullptr, &notnull, &pk, &autoinc) == SQLITE_OK &&
+          decl && *decl) {
+        c.type = type_from_decl(decl);
+        c.type_name = type_name_of(decl);
+        c.type.flags = kColParamIn | (notnull ? 0 : kColNullable);
+      }
+    }
     params.push_back(std::move(c));
   }
-  return true;
+  return params;
 }
 
 bool Engine::begin_if_needed(sqlite3_stmt* st, SqlError& err) {
@@ -691,13 +786,21 @@ bool Engine::begin_if_needed(sqlite3_stmt* st, SqlError& err) {
 }
 
 bool Engine::step_all(sqlite3_stmt* st, const std::vector<Value>& params, std::size_t max_rows,
-                      ExecResult& res, SqlError& err, std::size_t max_bytes) {
+                      ExecResult& res, SqlError& err, std::size_t max_bytes,
+                      const std::vector<ColumnDesc>* param_types) {
   sqlite3_reset(st);
   sqlite3_clear_bindings(st);
   const int np = sqlite3_bind_parameter_count(st);
   for (int k = 1; k <= np && static_cast<std::size_t>(k) <= params.size(); ++k) {
     Value v;
     if (!resolve_variable(params[static_cast<std::size_t>(k - 1)], v, err)) return false;
+    // A date, time or timestamp is kept in the form of the column it goes to, so that
+    // a date stays a date (a client sends every one of them as a timestamp record).
+    if (param_types && static_cast<std::size_t>(k) <= param_types->size() &&
+        v.kind == Value::Text) {
+      const WireType& t = (*param_types)[static_cast<std::size_t>(k - 1)].type;
+      if (t.type == 9) v.s = datetime_as(v.s, t.subtype);
+    }
     if (bind_value(st, k, v) != SQLITE_OK) {
       err = last_error(SQLITE_ERROR);
       return false;
@@ -945,7 +1048,8 @@ bool Engine::run_piece(const std::string& piece, const std::vector<Value>& param
     err = last_error(rc);
     return false;
   }
-  const bool ok = step_all(st, params, max_rows, res, err, max_bytes);
+  const std::vector<ColumnDesc> types = params.empty() ? std::vector<ColumnDesc>{} : parameters_of(st);
+  const bool ok = step_all(st, params, max_rows, res, err, max_bytes, &types);
   sqlite3_finalize(st);
   return ok;
 }
@@ -959,7 +1063,7 @@ bool Engine::execute(std::uint32_t id, const std::vector<Value>& params, std::si
     return false;
   }
   Stmt& s = *it->second;
-  if (s.st) return step_all(s.st, params, max_rows, res, err, max_bytes);
+  if (s.st) return step_all(s.st, params, max_rows, res, err, max_bytes, &s.params);
   // Several statements, one after the other: each query's rows are kept as a
   // result set, all within the byte bound.
   std::vector<ResultSet> sets;

@@ -73,7 +73,8 @@ struct DatabaseConfig {
 
 struct ColumnDesc {
   std::string name;
-  WireType type;
+  WireType type;          // with the column flags (kColNullable and the rest)
+  std::string type_name;  // the declared type's name ("varchar"), empty when none
 };
 
 // One result set of a statement text that holds several queries.
@@ -112,6 +113,13 @@ class Engine {
   bool describe_input(std::uint32_t id, std::vector<ColumnDesc>& params, SqlError& err);
   std::uint16_t param_count(std::uint32_t id) const;
   bool is_query(std::uint32_t id) const;
+  // The statement kind the prepare reply tells (its value B): kQueryKind for one query,
+  // whose description at prepare holds for its cursor; kBatchKind for a text of several
+  // statements among which a query, whose result sets each have their own description
+  // (the cursor is described after the open and after each resume); 0 otherwise.
+  static constexpr std::uint8_t kQueryKind = 5;
+  static constexpr std::uint8_t kBatchKind = 13;
+  std::uint8_t statement_kind(std::uint32_t id) const;
   // A text of several statements (run one by one, each query giving a result set).
   bool is_multi(std::uint32_t id) const;
   bool has_statement(std::uint32_t id) const { return stmts_.count(id) != 0; }
@@ -153,6 +161,9 @@ class Engine {
                                             std::string& data, SqlError& err)>;
   void set_client_file_hook(ClientFileHook hook) { client_file_hook_ = std::move(hook); }
   bool client_file(bool write, const std::string& name, std::string& data);
+  // One of the dialect's SQL functions failed: the statement fails with this error
+  // rather than SQLite's wording of it.
+  void fail_function(SqlError e) { function_error_ = std::move(e); }
 
   // The text a statement runs as: its one statement after the dialect rewrite,
   // else the text it was prepared from (empty for no statement).
@@ -173,7 +184,11 @@ class Engine {
                  std::size_t max_rows, ExecResult& res, SqlError& err,
                  std::size_t max_bytes = SIZE_MAX);
   bool step_all(sqlite3_stmt* st, const std::vector<Value>& params, std::size_t max_rows,
-                ExecResult& res, SqlError& err, std::size_t max_bytes = SIZE_MAX);
+                ExecResult& res, SqlError& err, std::size_t max_bytes = SIZE_MAX,
+                const std::vector<ColumnDesc>* param_types = nullptr);
+  // The parameters of a statement, each with the type and nullability of the table
+  // column it stands for when that is known (else VARCHAR(32767), nullable).
+  std::vector<ColumnDesc> parameters_of(sqlite3_stmt* st) const;
   bool set_option(const std::string& piece, bool* handled, SqlError& err);
   // CREATE VARIABLE, DROP VARIABLE and SET v = v || ? on server variables.
   bool variable_statement(const std::string& piece, const std::vector<Value>& params,

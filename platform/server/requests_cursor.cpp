@@ -31,8 +31,11 @@ std::string match_clause(const std::vector<std::string>& cols) {
 }  // namespace
 
 void Session::write_description(ItemWriter& w, const std::vector<ColumnDesc>& cols) {
+  // Each column: its definition (with the column flags), its type name when it has
+  // one, then its name.
   for (const auto& c : cols) {
     write_definition(w, c.type);
+    if (!c.type_name.empty()) w.put_bytes(kDefSecondName, c.type_name);
     w.put_bytes(kItemName, c.name);
   }
 }

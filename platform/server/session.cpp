@@ -863,7 +863,7 @@ bool Session::on_prepare(ItemReader& r, const Item& item, ItemWriter& w) {
     std::string p;
     put_le16(p, engine_->param_count(id));
     put_u8(p, 0);
-    put_u8(p, 0);  // value B
+    put_u8(p, engine_->statement_kind(id));  // value B: the statement's kind
     w.put(kReplyParams, p);
     std::string h;
     put_le32(h, id);

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "datetime_text.h"
 #include "wire.h"
 
 namespace vqeng {
@@ -101,40 +102,53 @@ double as_real(const Value& v) {
   }
 }
 
-// 'YYYY-MM-DD[ HH:MM:SS[.ffffff]]' or 'HH:MM:SS' into the 14-byte record.
+// A date, time or timestamp text into the 14-byte record; a time alone has the date
+// fields 0, a date alone the time fields 0. Text that is none of them gives zeros.
 std::string datetime_record(const std::string& text) {
-  unsigned y = 0, mo = 1, d = 1, h = 0, mi = 0, s = 0;
-  char frac[16] = {0};
-  if (std::sscanf(text.c_str(), "%u-%u-%u %u:%u:%u.%15[0-9]", &y, &mo, &d, &h, &mi, &s, frac) <
-      3) {
-    y = 0;
-    mo = 1;
-    d = 1;
-    std::sscanf(text.c_str(), "%u:%u:%u.%15[0-9]", &h, &mi, &s, frac);
-  }
-  std::uint32_t us = 0;
-  for (int k = 0; k < 6; ++k)
-    us = us * 10 + (frac[k] >= '0' && frac[k] <= '9' ? frac[k] - '0' : 0);
+  DateTime t;
+  parse_datetime(text, t);
   std::uint8_t rec[14] = {};
-  store_le16(rec, static_cast<std::uint16_t>(y));
-  rec[2] = static_cast<std::uint8_t>(mo == 0 ? 0 : mo - 1);  // months count from 0
-  rec[6] = static_cast<std::uint8_t>(d);
-  rec[7] = static_cast<std::uint8_t>(h);
-  rec[8] = static_cast<std::uint8_t>(mi);
-  rec[9] = static_cast<std::uint8_t>(s);
-  store_le32(rec + 10, us);
+  store_le16(rec, static_cast<std::uint16_t>(t.year));
+  rec[2] = static_cast<std::uint8_t>(t.has_date ? t.month - 1 : 0);  // months count from 0
+  rec[6] = static_cast<std::uint8_t>(t.day);
+  rec[7] = static_cast<std::uint8_t>(t.hour);
+  rec[8] = static_cast<std::uint8_t>(t.minute);
+  rec[9] = static_cast<std::uint8_t>(t.second);
+  store_le32(rec + 10, t.micros);
   return std::string(reinterpret_cast<char*>(rec), sizeof rec);
 }
 
+// The record back into text: a time when the date fields are all 0 (as a client sends
+// a time), else a timestamp.
 std::string datetime_text(const std::uint8_t* rec) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u.%06u", load_le16(rec),
-                rec[2] + 1u, rec[6] + 0u, rec[7] + 0u, rec[8] + 0u, rec[9] + 0u,
-                load_le32(rec + 10));
-  return buf;
+  DateTime t;
+  t.year = load_le16(rec);
+  t.month = rec[2] + 1;
+  t.day = rec[6];
+  t.hour = rec[7];
+  t.minute = rec[8];
+  t.second = rec[9];
+  t.micros = load_le32(rec + 10);
+  if (t.year == 0 && rec[2] == 0 && t.day == 0) return time_text(t);
+  return timestamp_text(t);
 }
 
 }  // namespace
+
+std::string datetime_as(const std::string& text, std::uint8_t subtype) {
+  DateTime t;
+  if (!parse_datetime(text, t)) return text;
+  switch (subtype) {
+    case 1:
+      return t.has_date ? date_text(t) : text;
+    case 2:
+      return time_text(t);
+    case 3:
+      return t.has_date ? timestamp_text(t) : text;
+    default:
+      return text;
+  }
+}
 
 std::string value_text(const Value& v) {
   switch (v.kind) {
@@ -223,14 +237,17 @@ bool parse_definition(const Item& item, WireType& out) {
       case Form::Long:
         if (n != 6) return false;
         out.length = load_le32(item.payload);
+        out.flags = load_le16(item.payload + 4);
         break;
       case Form::Numeric:
         if (n != 4) return false;
+        out.flags = load_le16(item.payload);
         out.precision = item.payload[2];
         out.scale = item.payload[3];
         break;
       case Form::Short:
         if (n != 2) return false;
+        out.flags = load_le16(item.payload);
         break;
     }
     return true;
@@ -248,15 +265,15 @@ void write_definition(ItemWriter& w, const WireType& t) {
   switch (form_of(t.type)) {
     case Form::Long:
       put_le32(p, t.length);
-      put_le16(p, 0);
+      put_le16(p, t.flags);
       break;
     case Form::Numeric:
-      put_le16(p, 0);
+      put_le16(p, t.flags);
       put_u8(p, t.precision);
       put_u8(p, t.scale);
       break;
     case Form::Short:
-      put_le16(p, 0);
+      put_le16(p, t.flags);
       break;
   }
   w.put(code, p);
@@ -384,6 +401,11 @@ void write_value(ItemWriter& w, const Value& v, const WireType& want) {
     }
     default:
       break;
+  }
+  if (type == 9 && v.kind == Value::Text) {
+    // Dates, times and timestamps go out in their own form, whatever text holds them.
+    w.put_bytes(code, datetime_as(v.s, sub));
+    return;
   }
   if ((v.kind == Value::Text || v.kind == Value::Blob) && type != -22 && type != 2 &&
       type != 3) {

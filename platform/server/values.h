@@ -63,7 +63,16 @@ struct WireType {
   std::uint8_t subtype = 0;               // for type 9: 1 date, 2 time, 3 timestamp
   std::uint32_t length = 0;               // long form
   std::uint8_t precision = 0, scale = 0;  // numeric form
+  std::uint16_t flags = 0;                // column flags of a description (kCol*)
 };
+
+// Column flags of a column or parameter description.
+constexpr std::uint16_t kColNullable = 0x0001;
+constexpr std::uint16_t kColUpdatable = 0x0800;
+constexpr std::uint16_t kColRowVersion = 0x0400;
+constexpr std::uint16_t kColAutoIncrement = 0x2000;
+constexpr std::uint16_t kColParamIn = 0x4000;   // a parameter the statement reads
+constexpr std::uint16_t kColParamOut = 0x8000;  // a parameter the statement writes
 
 enum ValueItem : std::uint8_t {
   kValNoValue = 101,
@@ -101,6 +110,10 @@ bool read_value_item(ItemReader& r, const Item& first, Value& out, std::string& 
 std::string pack_decimal(const std::string& number_text, std::uint8_t precision,
                          std::uint8_t scale);
 std::string unpack_decimal(const std::uint8_t* p, std::size_t n, std::uint8_t scale);
+
+// A date-time text in the form of type 9's subtype (1 date, 2 time, 3 timestamp);
+// text that is no date or time, or that lacks the date the subtype needs, as it is.
+std::string datetime_as(const std::string& text, std::uint8_t subtype);
 
 // Text form of a value, as used for conversions and the request log.
 std::string value_text(const Value& v);

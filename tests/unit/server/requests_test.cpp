@@ -167,12 +167,12 @@ TEST_F(Requests, DescribeCursorAndResume) {
     if (it.code == 44 && rd32(it.payload) != 0) cursor = rd32(it.payload);
   ASSERT_NE(cursor, 0u);
   r = h_.request(item(46, u32le(cursor) + u16le(135)));
-  ASSERT_EQ(codes(r), (std::vector<int>{82, 134, 78, 134, 0, 66, 67, 0}));
-  EXPECT_EQ(r[1].payload, "a");
-  EXPECT_EQ(rd32(r[2].payload), 12u);
-  EXPECT_EQ(rd32(r[6].payload) & 1, 1u);
+  ASSERT_EQ(codes(r), (std::vector<int>{82, 74, 134, 78, 74, 134, 0, 66, 67, 0}));
+  EXPECT_EQ(r[2].payload, "a");
+  EXPECT_EQ(rd32(r[3].payload), 12u);
+  EXPECT_EQ(rd32(r[8].payload) & 1, 1u);
   r = h_.request(item(45, u32le(cursor) + u16le(135)));
-  EXPECT_EQ(codes(r), (std::vector<int>{78, 134, 0, 66, 67, 0}));
+  EXPECT_EQ(codes(r), (std::vector<int>{82, 74, 134, 0, 66, 67, 0}));
   // One result set only: resume says the procedure has completed (105).
   r = h_.request(item(42, u32le(cursor)));
   ASSERT_EQ(codes(r), (std::vector<int>{65, 135, 0, 0, 67, 67, 67, 0}));
@@ -531,8 +531,9 @@ TEST_F(Requests, SeveralQueriesGiveAResultSetEachThroughResume) {
     if (it.code == 107) b.push_back(it.payload);
   EXPECT_EQ(b, (std::vector<std::string>{"x", "y"}));  // the insert between ran first
   r = h_.request(item(46, u32le(cursor) + u16le(135)));
-  ASSERT_GE(r.size(), 2u);
-  EXPECT_EQ(r[1].payload, "b");
+  ASSERT_GE(r.size(), 3u);
+  EXPECT_EQ(r[0].code, 78);
+  EXPECT_EQ(r[2].payload, "b");
   // Past the last one the procedure has completed.
   r = h_.request(item(42, u32le(cursor)));
   EXPECT_EQ(record_code(r[0]), 105);

@@ -319,12 +319,20 @@ TEST_F(ConnectedSession, DescribeOutputAndInput) {
   EXPECT_EQ(rd16(p[0].payload), 1u);  // one parameter
   const auto r =
       h_.request(item(28, u32le(handle) + u16le(135)) + item(27, u32le(handle) + u16le(135)));
-  ASSERT_EQ(codes(r),
-            (std::vector<int>{82, 134, 78, 134, 0, 66, 67, 0, 78, 134, 0, 66, 67, 0}));
-  EXPECT_EQ(r[1].payload, "a");
-  EXPECT_EQ(rd32(r[2].payload), 30u);
-  EXPECT_EQ(r[3].payload, "b");
-  EXPECT_EQ(rd32(r[6].payload) & 1, 1u);  // complete
+  // Each column: definition (flags: nullable 0x0001, updatable 0x0800), type name, name;
+  // the parameter stands for column a: an input (0x4000) integer.
+  ASSERT_EQ(codes(r), (std::vector<int>{82, 74, 134, 78, 74, 134, 0, 66, 67, 0, 82, 74, 134, 0,
+                                        66, 67, 0}));
+  EXPECT_EQ(rd16(r[0].payload), 0x0801u);
+  EXPECT_EQ(r[1].payload, "integer");
+  EXPECT_EQ(r[2].payload, "a");
+  EXPECT_EQ(rd32(r[3].payload), 30u);
+  EXPECT_EQ(rd16(r[3].payload, 4), 0x0801u);
+  EXPECT_EQ(r[4].payload, "varchar");
+  EXPECT_EQ(r[5].payload, "b");
+  EXPECT_EQ(rd32(r[8].payload) & 1, 1u);  // complete
+  EXPECT_EQ(rd16(r[10].payload), 0x4001u);
+  EXPECT_EQ(r[11].payload, "integer");
 }
 
 TEST_F(ConnectedSession, ExecuteWithParameterRowsAndCommitRollback) {

@@ -98,6 +98,9 @@ TEST_F(DialectEngine, ScalarFunctionsOfTheTranslationTable) {
       {"SELECT DATEFORMAT('2024-01-31 10:20:30.123456','HH:NN:S'+SUBSTRING('S.',1,1+0)+REPEAT('S',0))",
        "10:20:30"},
       {"SELECT DATEFORMAT('2024-01-31 10:20:30.5','HH:NN:SS.SSS')", "10:20:30.500"},
+      {"SELECT printf('%.4f', PI(*))", "3.1416"},
+      {"SELECT SOUNDEX('Robert')", "R163"},
+      {"SELECT ABS(-3) + MOD(7, 3) + CEILING(1.2) + FLOOR(1.8) + SIGN(-2)", "6"},
       {"SELECT 1+2", "3"},
       {"SELECT 'a' || 'b'", "ab"},
   };

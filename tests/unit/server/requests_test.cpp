@@ -624,3 +624,67 @@ TEST_F(Requests, PutReplyTellsTheInsertedRowsBookmarks) {
   EXPECT_EQ(info(r, 1), 0);
   EXPECT_EQ(info(r, 23), 0);
 }
+
+// Value B of the prepare reply is the statement's kind: 5 one query (its description at
+// prepare holds for its cursor), 13 a text of several statements among which a query
+// (each result set has its own description), 0 a statement without a result set.
+TEST_F(Requests, PrepareReplyTellsTheStatementKind) {
+  exec("CREATE TABLE sk(a INTEGER)");
+  struct Case {
+    const char* sql;
+    int kind;
+  };
+  const Case cases[] = {
+      {"SELECT a FROM sk", 5},
+      {"SELECT a FROM sk; SELECT 2", 13},
+      {"INSERT INTO sk VALUES(1); SELECT a FROM sk", 13},
+      {"INSERT INTO sk VALUES(?)", 0},
+      {"INSERT INTO sk VALUES(1); DELETE FROM sk", 0},
+      {"CREATE TABLE sk2(b INTEGER)", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sql);
+    const auto r = h_.request(item(22, c.sql) + item(136, u16le(1)));
+    ASSERT_EQ(r[0].code, 30);
+    ASSERT_EQ(r[0].payload.size(), 4u);
+    EXPECT_EQ(static_cast<std::uint8_t>(r[0].payload[3]), c.kind);
+  }
+}
+
+// A date and a time sent as date-time records (a time has the date fields 0) go into
+// DATE and TIME columns as a date and a time, and come back as such: as text of their
+// own form, or as records when the row description asks for them.
+TEST_F(Requests, DatesAndTimesTravelAsSuch) {
+  exec("CREATE TABLE dd(d DATE, t TIME)");
+  auto record = [](unsigned y, unsigned mon0, unsigned day, unsigned h, unsigned mi,
+                   unsigned s) {
+    std::string r = u16le(y) + char(mon0) + std::string(3, '\0') + char(day) + char(h) +
+                    char(mi) + char(s) + u32le(0);
+    return r;
+  };
+  const auto p = h_.request(item(22, "INSERT INTO dd VALUES(?, ?)") + item(136, u16le(1)));
+  const std::uint32_t stmt = rd32(p[1].payload);
+  auto r = h_.request(item(24, u32le(stmt) + u16le(0)) + item(0) +
+                      item(120, record(2024, 0, 31, 0, 0, 0)) +
+                      item(120, record(0, 0, 0, 10, 20, 30)) + item(132) + item(0));
+  ASSERT_EQ(find(r, 66), 2);
+  // The parameters describe as the columns they go to: a date and a time, input.
+  r = h_.request(item(27, u32le(stmt) + u16le(135)));
+  ASSERT_EQ(codes(r), (std::vector<int>{79, 74, 134, 88, 74, 134, 0, 66, 67, 0}));
+  EXPECT_EQ(rd32(r[0].payload), 10u);
+  EXPECT_EQ(rd16(r[0].payload, 4), 0x4001u);
+  EXPECT_EQ(r[1].payload, "date");
+  EXPECT_EQ(r[4].payload, "time");
+  const std::uint32_t cursor = open("SELECT d, t FROM dd WHERE d = '2024-01-31'");
+  ASSERT_NE(cursor, 0u);
+  r = h_.request(fetch(cursor, 1, 1, 1));
+  ASSERT_EQ(codes(r), (std::vector<int>{109, 118, 132, 0, 66, 67, 67, 67, 0}));
+  EXPECT_EQ(r[0].payload, "2024-01-31");
+  EXPECT_EQ(r[1].payload, "10:20:30");
+  h_.request(item(69, u32le(cursor) + u16le(0)) + item(70, u16le(0)) + def_short(90) +
+             item(70, u16le(1)) + def_short(90) + item(0));
+  r = h_.request(fetch(cursor, 1, 1, 1));
+  ASSERT_EQ(codes(r), (std::vector<int>{120, 120, 132, 0, 66, 67, 67, 67, 0}));
+  EXPECT_EQ(r[0].payload, record(2024, 0, 31, 0, 0, 0));
+  EXPECT_EQ(r[1].payload, record(0, 0, 0, 10, 20, 30));
+}

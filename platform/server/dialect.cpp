@@ -5,6 +5,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "sql_text.h"
+
 namespace vqeng {
 namespace {
 
@@ -63,15 +65,6 @@ std::vector<Token> tokenize(const std::string& s) {
     i = j;
   }
   return out;
-}
-
-std::string upper(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-std::string lower(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
 }
 
 // An identifier's name: a word as it is, a quoted name without its quotes.
@@ -211,15 +204,6 @@ const char* cast_function(const std::string& type_text) {
   return nullptr;
 }
 
-std::string quote_literal(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) {
-    out.push_back(c);
-    if (c == '\'') out.push_back('\'');
-  }
-  return out + "'";
-}
-
 std::string rewrite_range(const Tokens& k, std::size_t b, std::size_t e,
                           const std::string& user) {
   std::string out;
@@ -275,43 +259,39 @@ std::string rewrite_range(const Tokens& k, std::size_t b, std::size_t e,
 
 // The type of a call of one of our typed functions.
 bool function_hint(const std::string& name, ColumnHint& h) {
+  struct Row {
+    const char* fn;
+    std::int16_t type;
+    std::uint8_t subtype;
+    std::uint32_t length;
+    const char* type_name;
+  };
+  static const Row kRows[] = {
+      {"vq_cast_date", 9, 1, 10, "date"},
+      {"vq_current_date", 9, 1, 10, "date"},
+      {"today", 9, 1, 10, "date"},
+      {"ymd", 9, 1, 10, "date"},
+      {"vq_cast_time", 9, 2, 15, "time"},
+      {"vq_current_time", 9, 2, 15, "time"},
+      {"vq_cast_timestamp", 9, 3, 26, "timestamp"},
+      {"vq_current_timestamp", 9, 3, 26, "timestamp"},
+      {"now", 9, 3, 26, "timestamp"},
+      {"vq_cast_binary", -2, 0, 32767, "binary"},
+      {"vq_cast_long_binary", -4, 0, 0x7FFFFFFF, "long binary"},
+      {"vq_cast_uuid", -2, 0, 16, "uniqueidentifier"},
+      {"vq_cast_uuidstr", 1, 0, 36, "uniqueidentifierstr"},
+  };
   const std::string n = lower(name);
-  h = ColumnHint{};
-  if (one_of(n, {"vq_cast_date", "vq_current_date", "today", "ymd"})) {
-    h.type.type = 9;
-    h.type.subtype = 1;
-    h.type.length = 10;
-    h.type_name = "date";
-  } else if (one_of(n, {"vq_cast_time", "vq_current_time"})) {
-    h.type.type = 9;
-    h.type.subtype = 2;
-    h.type.length = 15;
-    h.type_name = "time";
-  } else if (one_of(n, {"vq_cast_timestamp", "vq_current_timestamp", "now"})) {
-    h.type.type = 9;
-    h.type.subtype = 3;
-    h.type.length = 26;
-    h.type_name = "timestamp";
-  } else if (n == "vq_cast_binary") {
-    h.type.type = -2;
-    h.type.length = 32767;
-    h.type_name = "binary";
-  } else if (n == "vq_cast_long_binary") {
-    h.type.type = -4;
-    h.type.length = 0x7FFFFFFF;
-    h.type_name = "long binary";
-  } else if (n == "vq_cast_uuid") {
-    h.type.type = -2;
-    h.type.length = 16;
-    h.type_name = "uniqueidentifier";
-  } else if (n == "vq_cast_uuidstr") {
-    h.type.type = 1;
-    h.type.length = 36;
-    h.type_name = "uniqueidentifierstr";
-  } else {
-    return false;
+  for (const Row& r : kRows) {
+    if (n != r.fn) continue;
+    h = ColumnHint{};
+    h.type.type = r.type;
+    h.type.subtype = r.subtype;
+    h.type.length = r.length;
+    h.type_name = r.type_name;
+    return true;
   }
-  return true;
+  return false;
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "dialect.h"
 #include "engine.h"
 #include "sql_error.h"
+#include "sql_text.h"
 
 namespace vqeng {
 namespace {
@@ -212,16 +213,14 @@ void fn_right(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   result_text(ctx, s.substr(from));
 }
 
-void fn_case(sqlite3_context* ctx, int argc, sqlite3_value** argv, bool up) {
+void fn_lcase(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   if (any_null(argc, argv)) return sqlite3_result_null(ctx);
-  std::string s = text_of(argv[0]);
-  for (auto& c : s)
-    c = static_cast<char>(up ? std::toupper(static_cast<unsigned char>(c))
-                             : std::tolower(static_cast<unsigned char>(c)));
-  result_text(ctx, s);
+  result_text(ctx, lower(text_of(argv[0])));
 }
-void fn_lcase(sqlite3_context* ctx, int argc, sqlite3_value** argv) { fn_case(ctx, argc, argv, false); }
-void fn_ucase(sqlite3_context* ctx, int argc, sqlite3_value** argv) { fn_case(ctx, argc, argv, true); }
+void fn_ucase(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  if (any_null(argc, argv)) return sqlite3_result_null(ctx);
+  result_text(ctx, upper(text_of(argv[0])));
+}
 
 // ASCII: the code of the first character (0 for the empty string).
 void fn_ascii(sqlite3_context* ctx, int argc, sqlite3_value** argv) {

@@ -2,6 +2,7 @@
 #include "engine.h"
 
 #include "dialect.h"
+#include "sql_text.h"
 
 #include <sqlite3.h>
 #include <unistd.h>
@@ -17,28 +18,11 @@
 namespace vqeng {
 namespace {
 
-std::string upper(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-std::string lower(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 std::string trim(const std::string& s) {
   const auto b = s.find_first_not_of(" \t\r\n");
   if (b == std::string::npos) return {};
   const auto e = s.find_last_not_of(" \t\r\n");
   return s.substr(b, e - b + 1);
-}
-std::string quote_literal(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) {
-    out.push_back(c);
-    if (c == '\'') out.push_back('\'');
-  }
-  out.push_back('\'');
-  return out;
 }
 bool word_char(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '@' || c == '$';

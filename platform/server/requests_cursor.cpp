@@ -6,20 +6,11 @@
 #include "request_items.h"
 #include "session.h"
 #include "sql_error.h"
+#include "sql_text.h"
 #include "wire.h"
 
 namespace vqeng {
 namespace {
-
-// Double quotes for an identifier of the statements we build ourselves.
-std::string quote_ident(const std::string& s) {
-  std::string out = "\"";
-  for (char c : s) {
-    out.push_back(c);
-    if (c == '"') out.push_back('"');
-  }
-  return out + "\"";
-}
 
 // "a IS ? AND b IS ?": the columns of a row, to find it by its values.
 std::string match_clause(const std::vector<std::string>& cols) {

@@ -32,6 +32,14 @@ std::int64_t info(const std::vector<ReplyItem>& r, int slot) {
   return -1;
 }
 
+// The 4-byte integers (item 112) of a reply, in order.
+std::vector<std::uint32_t> ints(const std::vector<ReplyItem>& r) {
+  std::vector<std::uint32_t> got;
+  for (const auto& it : r)
+    if (it.code == 112) got.push_back(rd32(it.payload));
+  return got;
+}
+
 std::string def_short(std::uint8_t code) { return item(code, u16le(0)); }
 std::string def_long(std::uint8_t code, std::uint32_t len) {
   return item(code, u32le(len) + u16le(0));
@@ -59,6 +67,13 @@ class Requests : public ::testing::Test {
     for (const auto& it : r)
       if (it.code == 44 && rd32(it.payload) != 0) cursor = rd32(it.payload);
     return cursor;
+  }
+  // A table of the numbers 1 to n, and a cursor over it in order.
+  std::uint32_t numbers(const std::string& table, int n) {
+    exec("CREATE TABLE " + table + "(n INTEGER)");
+    for (int i = 1; i <= n; ++i)
+      exec("INSERT INTO " + table + " VALUES(" + std::to_string(i) + ")");
+    return open("SELECT n FROM " + table + " ORDER BY n");
   }
   static std::string fetch(std::uint32_t cursor, std::int32_t offset, unsigned rows,
                            unsigned options = 0) {
@@ -183,9 +198,7 @@ TEST_F(Requests, DescribeCursorAndResume) {
 }
 
 TEST_F(Requests, FetchCountsAndPositions) {
-  exec("CREATE TABLE f5(n INTEGER)");
-  for (int i = 1; i <= 5; ++i) exec("INSERT INTO f5 VALUES(" + std::to_string(i) + ")");
-  const std::uint32_t cursor = open("SELECT n FROM f5 ORDER BY n");
+  const std::uint32_t cursor = numbers("f5", 5);
   ASSERT_NE(cursor, 0u);
   struct Case {
     const char* name;
@@ -202,14 +215,18 @@ TEST_F(Requests, FetchCountsAndPositions) {
       {"relative back past the start", -9, 1, 0, {}, true, 0, 0},
       {"absolute first, three rows", 1, 3, 1, {1, 2, 3}, false, 3, 3},
       {"positioning only", 1, 0, 0, {}, false, 0, 4},
+      // 0x08 asks for a lock and never changes where a move lands; 0x05 moves to a
+      // bookmark (a row's position); 0x10 marks the first block of a fetch.
+      {"relative -2 with a lock", -2, 1, 0x08, {2}, false, 1, 2},
+      {"to bookmark 4", 4, 1, 0x05, {4}, false, 1, 4},
+      {"to bookmark 5 with a lock", 5, 1, 0x0D, {5}, false, 1, 5},
+      {"relative -1, first block", -1, 1, 0x10, {4}, false, 1, 4},
+      {"relative +1 with a lock, first block", 1, 2, 0x18, {5}, true, 1, 6},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const auto r = h_.request(fetch(cursor, c.offset, c.rows, c.options));
-    std::vector<std::uint32_t> got;
-    for (const auto& it : r)
-      if (it.code == 112) got.push_back(rd32(it.payload));
-    EXPECT_EQ(got, c.values);
+    EXPECT_EQ(ints(r), c.values);
     const int end = find(r, 65);
     if (c.end) {
       ASSERT_GE(end, 1);
@@ -226,21 +243,13 @@ TEST_F(Requests, FetchCountsAndPositions) {
 // sent, a fetch starts the count again from where it lands, and a message that holds only
 // queued items and a prefetch is answered by the prefetch's reply alone.
 TEST_F(Requests, PrefetchesGoOnAfterTheRowsAlreadySent) {
-  exec("CREATE TABLE p20(n INTEGER)");
-  for (int i = 1; i <= 20; ++i) exec("INSERT INTO p20 VALUES(" + std::to_string(i) + ")");
-  const std::uint32_t cursor = open("SELECT n FROM p20 ORDER BY n");
+  const std::uint32_t cursor = numbers("p20", 20);
   ASSERT_NE(cursor, 0u);
   auto prefetch = [&](unsigned rows) {
     return item(36, u32le(cursor) + u32le(100000) + u16le(0xFFFF) + u16le(rows) + u16le(1) +
                         u16le(0));
   };
   auto align = [&](unsigned delta) { return item(37, u32le(cursor) + u16le(delta)); };
-  auto values = [](const std::vector<ReplyItem>& r) {
-    std::vector<std::uint32_t> got;
-    for (const auto& it : r)
-      if (it.code == 112) got.push_back(rd32(it.payload));
-    return got;
-  };
   auto messages = [&] {
     int ends = 0;
     for (const auto& p : h_.last_packets()) ends += (p.status & 0x01) != 0;
@@ -264,7 +273,7 @@ TEST_F(Requests, PrefetchesGoOnAfterTheRowsAlreadySent) {
   for (const Step& k : steps) {
     SCOPED_TRACE(k.name);
     const auto r = h_.request(k.request);
-    EXPECT_EQ(values(r), k.values);
+    EXPECT_EQ(ints(r), k.values);
     EXPECT_EQ(messages(), k.messages);
   }
 }
@@ -539,38 +548,6 @@ TEST_F(Requests, SeveralQueriesGiveAResultSetEachThroughResume) {
   EXPECT_EQ(record_code(r[0]), 105);
 }
 
-// The fetch option bits: 0x01 absolute, 0x05 to a bookmark (a row's position), 0x08 a
-// lock request that never changes where the move lands, 0x10 the first block of a fetch.
-TEST_F(Requests, FetchOptionBitsMoveAsTheyMean) {
-  exec("CREATE TABLE fb(n INTEGER)");
-  for (int i = 1; i <= 10; ++i) exec("INSERT INTO fb VALUES(" + std::to_string(i) + ")");
-  const std::uint32_t cursor = open("SELECT n FROM fb ORDER BY n");
-  ASSERT_NE(cursor, 0u);
-  struct Case {
-    const char* name;
-    std::int32_t offset;
-    unsigned rows, options;
-    std::vector<std::uint32_t> values;
-  };
-  const Case cases[] = {
-      {"absolute 5", 5, 1, 0x01, {5}},
-      {"relative +2 with a lock", 2, 1, 0x08, {7}},
-      {"to bookmark 3", 3, 1, 0x05, {3}},
-      {"to bookmark 9 with a lock", 9, 1, 0x0D, {9}},
-      {"relative -1, first block", -1, 1, 0x10, {8}},
-      {"relative +1 with a lock, first block", 1, 2, 0x18, {9, 10}},
-      {"absolute from the end with a lock", -3, 1, 0x09, {8}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const auto r = h_.request(fetch(cursor, c.offset, c.rows, c.options));
-    std::vector<std::uint32_t> got;
-    for (const auto& it : r)
-      if (it.code == 112) got.push_back(rd32(it.payload));
-    EXPECT_EQ(got, c.values);
-  }
-}
-
 // A row description may ask for the bookmark column (definition 96, one past the last
 // column): each row then ends with its bookmark (item 127, 4 bytes), and a fetch to that
 // bookmark comes back to the row. Definition 73 there turns it off again.
@@ -602,9 +579,7 @@ TEST_F(Requests, BookmarkColumnCarriesEachRowsBookmark) {
 // slot 23 the bookmark of the first of them (the rows inserted have the bookmarks from
 // slot 23 to slot 1); both 0 when nothing went in.
 TEST_F(Requests, PutReplyTellsTheInsertedRowsBookmarks) {
-  exec("CREATE TABLE pb(n INTEGER)");
-  for (int i = 1; i <= 3; ++i) exec("INSERT INTO pb VALUES(" + std::to_string(i) + ")");
-  const std::uint32_t cursor = open("SELECT n FROM pb ORDER BY n");
+  const std::uint32_t cursor = numbers("pb", 3);
   ASSERT_NE(cursor, 0u);
   auto r = h_.request(item(39, u32le(cursor)) + item(112, u32le(7)) + item(132) +
                       item(112, u32le(8)) + item(132) + item(0));
@@ -613,10 +588,7 @@ TEST_F(Requests, PutReplyTellsTheInsertedRowsBookmarks) {
   EXPECT_EQ(info(r, 1), 5);
   EXPECT_EQ(info(r, 23), 4);
   r = h_.request(fetch(cursor, static_cast<std::int32_t>(info(r, 23)), 2, 0x05));
-  std::vector<std::uint32_t> got;
-  for (const auto& it : r)
-    if (it.code == 112) got.push_back(rd32(it.payload));
-  EXPECT_EQ(got, (std::vector<std::uint32_t>{7, 8}));
+  EXPECT_EQ(ints(r), (std::vector<std::uint32_t>{7, 8}));
   r = h_.request(item(39, u32le(cursor)) + item(107, "x") + item(107, "y") + item(132) +
                  item(0));
   EXPECT_EQ(record_code(r[1]), -1000);

@@ -216,7 +216,9 @@ std::string rewrite_range(const Tokens& k, std::size_t b, std::size_t e,
         const std::size_t n = k.next(i + 1);
         if (n < e && k.t[n].kind == Token::Word &&
             one_of(upper(k.t[n].text), {"DATE", "TIME", "TIMESTAMP"})) {
-          out += "vq_current_" + lower(k.t[n].text) + "()";
+          // In parentheses, so that it also serves where only a constant or a
+          // parenthesised expression may stand (a column's DEFAULT).
+          out += "(vq_current_" + lower(k.t[n].text) + "())";
           i = n + 1;
           continue;
         }
@@ -322,7 +324,9 @@ std::vector<ColumnHint> select_list_hints(const std::string& sql) {
                                               "LIMIT", "UNION", "EXCEPT", "INTERSECT", "WINDOW",
                                               "INTO"})))
       break;
-    if (is(t, "*")) return {};  // the columns of "*" are SQLite's to count
+    // The columns of "*" and "t.*" are SQLite's to count.
+    if (is(t, "*") && (item_start || (k.prev(i) < k.t.size() && is(k.t[k.prev(i)], "."))))
+      return {};
     if (is(t, ",")) {
       item_start = true;
       continue;
@@ -330,16 +334,25 @@ std::vector<ColumnHint> select_list_hints(const std::string& sql) {
     if (item_start) {
       item_start = false;
       hints.emplace_back();
-      const std::size_t n = k.next(i + 1);
-      if (function_name(t) && n < k.t.size() && is(k.t[n], "(") && k.match[n] < k.t.size()) {
-        const std::size_t after = k.next(k.match[n] + 1);
+      // A call, or a call in parentheses: "f(...)" or "(f(...))".
+      std::size_t f = i, end = k.t.size();
+      if (is(t, "(") && k.match[i] < k.t.size()) {
+        f = k.next(i + 1);
+        end = k.match[i];
+      }
+      const std::size_t n = f < k.t.size() ? k.next(f + 1) : k.t.size();
+      const bool call = f < k.t.size() && function_name(k.t[f]) && n < k.t.size() &&
+                        is(k.t[n], "(") && k.match[n] < k.t.size() &&
+                        (end == k.t.size() || k.next(k.match[n] + 1) == end);
+      if (call) {
+        const std::size_t after = k.next((end == k.t.size() ? k.match[n] : end) + 1);
         // Only a call that is the whole item (an alias may follow) gives its type.
         const bool whole = after == k.t.size() || is(k.t[after], ",") || is(k.t[after], ";") ||
                            k.t[after].kind == Token::Word || k.t[after].kind == Token::Ident;
         const bool operand = after < k.t.size() && k.t[after].kind == Token::Word &&
                              one_of(upper(k.t[after].text), {"AND", "OR", "IS", "LIKE", "IN",
                                                              "BETWEEN", "COLLATE", "NOT"});
-        if (whole && !operand) function_hint(name_of(t), hints.back());
+        if (whole && !operand) function_hint(name_of(k.t[f]), hints.back());
       }
     }
     if (is(t, "(") && k.match[i] < k.t.size()) i = k.match[i];

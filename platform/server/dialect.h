@@ -19,7 +19,7 @@ class Engine;
 
 // Rewrites, outside quotes and comments:
 // - CURRENT DATE, CURRENT TIME, CURRENT TIMESTAMP into calls of our functions (local
-//   time, as the server's clock reads it);
+//   time, as the server's clock reads it), in parentheses;
 // - the special value USER into the user's name, quoted;
 // - CAST(x AS t) for t DATE, TIME, TIMESTAMP, DATETIME, BINARY, VARBINARY, LONG
 //   BINARY, UNIQUEIDENTIFIER and UNIQUEIDENTIFIERSTR into calls of our conversions

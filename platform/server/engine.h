@@ -223,7 +223,8 @@ void acquire_memory_database(const std::string& path);
 void release_memory_database(const std::string& path);
 
 // The dialect layer's text rewrite: @@version, @@servername, CURRENT USER,
-// isnull(...) and if ... then ... else ... endif. Text inside quotes is left alone.
+// isnull(...) and if ... then ... else ... endif, then the expression rewrites of
+// dialect.h (rewrite_expressions). Text inside quotes is left alone.
 std::string rewrite_dialect(const std::string& sql, const DatabaseConfig& cfg,
                             const std::string& user);
 

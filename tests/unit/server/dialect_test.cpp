@@ -133,6 +133,7 @@ TEST_F(DialectEngine, CastsGiveDatesTimesBytesAndGuidsNeverNumbers) {
       {"SELECT cast('00112233-4455-6677-8899-aabbccddeeff' AS UNIQUEIDENTIFIERSTR)", Value::Text,
        "00112233-4455-6677-8899-aabbccddeeff", 1, 0, "uniqueidentifierstr"},
       {"SELECT CAST(42 AS VARCHAR(20))", Value::Text, "42", 1, 0, ""},
+      {"SELECT (CAST('2024-01-31' AS DATE))", Value::Text, "2024-01-31", 9, 1, "date"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.sql);
@@ -150,6 +151,14 @@ TEST_F(DialectEngine, CastsGiveDatesTimesBytesAndGuidsNeverNumbers) {
   EXPECT_EQ(text("SELECT cast('noon' AS TIME)"), "error -157");
   EXPECT_EQ(text("SELECT CAST('0011' AS UNIQUEIDENTIFIER)"), "error -157");
   EXPECT_EQ(one("SELECT cast(NULL AS DATE)").kind, Value::Null);
+  // Each column of a list: other items around it do not hide its type.
+  std::vector<ColumnDesc> cols;
+  one("SELECT 2 * 3, t.*, x.* FROM (SELECT 1 AS a) t, (SELECT 2 AS b) x", &cols);
+  ASSERT_EQ(cols.size(), 3u);
+  one("SELECT 2 * 3, cast('10:00:00' AS TIME) AS t, NOW(*) FROM (SELECT 1)", &cols);
+  ASSERT_EQ(cols.size(), 3u);
+  EXPECT_EQ(cols[1].type.subtype, 2);
+  EXPECT_EQ(cols[2].type.subtype, 3);
 }
 
 TEST_F(DialectEngine, ClockValuesAreTodaysDateAndTime) {
@@ -177,6 +186,14 @@ TEST_F(DialectEngine, ClockValuesAreTodaysDateAndTime) {
   EXPECT_EQ(fmt.size(), 26u) << fmt;
   EXPECT_EQ(text("SELECT DATEFORMAT(CURRENT TIME,'HH:NN:SS.SSS')").size(), 12u);
   EXPECT_EQ(text("SELECT CURRENT DATE = TODAY(*)"), "1");
+  // A column's default.
+  SqlError err;
+  ExecResult res;
+  ASSERT_TRUE(e_->execute_immediate(
+      "CREATE TABLE cd(n INTEGER, d DATE DEFAULT CURRENT DATE); INSERT INTO cd(n) VALUES(1)",
+      res, err))
+      << err.text;
+  EXPECT_EQ(text("SELECT d FROM cd"), today);
 }
 
 // Dates and times go into DATE, TIME and TIMESTAMP columns in their own form, whatever
@@ -219,7 +236,7 @@ TEST(Dialect, ExpressionRewrites) {
   };
   const Case cases[] = {
       {"SELECT CURRENT DATE, current  time, CURRENT TIMESTAMP",
-       "SELECT vq_current_date(), vq_current_time(), vq_current_timestamp()"},
+       "SELECT (vq_current_date()), (vq_current_time()), (vq_current_timestamp())"},
       {"SELECT cast(x AS date), CAST( y AS long  binary ), CAST(z AS VARCHAR(20))",
        "SELECT vq_cast_date(x), vq_cast_long_binary( y), CAST(z AS VARCHAR(20))"},
       {"SELECT CAST(CAST(a AS DATE) AS TIMESTAMP)", "SELECT vq_cast_timestamp(vq_cast_date(a))"},

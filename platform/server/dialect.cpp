@@ -453,6 +453,11 @@ std::vector<ParamTarget> parameter_targets(const std::string& sql) {
     } else {
       const std::size_t op2 = k.next(marks[m] + 1);
       if (op2 < k.t.size() && comparison(k.t[op2])) col = k.next(op2 + 1);
+      // A qualified name: its last part.
+      for (std::size_t dot = col < k.t.size() ? k.next(col + 1) : k.t.size();
+           dot < k.t.size() && is(k.t[dot], ".") && k.next(dot + 1) < k.t.size();
+           dot = k.next(col + 1))
+        col = k.next(dot + 1);
     }
     if (col < k.t.size() && function_name(k.t[col]) &&
         !one_of(upper(k.t[col].text), {"NULL", "NOT", "AND", "OR", "SELECT", "WHERE", "SET"})) {

@@ -251,3 +251,27 @@ TEST(Dialect, ExpressionRewrites) {
     EXPECT_EQ(rewrite_expressions(c.in, "me"), c.out);
   }
 }
+
+TEST(Dialect, ParameterTargets) {
+  struct Case {
+    const char* sql;
+    std::vector<std::string> targets;  // "table.column", "table#position", or "" (unknown)
+  };
+  const Case cases[] = {
+      {"INSERT INTO t (a, \"b c\") VALUES (?, ?)", {"t.a", "t.b c"}},
+      {"INSERT INTO main.t VALUES (?, 1, ?), (?, ?, 2)", {"t#0", "t#2", "t#0", "t#1"}},
+      {"INSERT INTO t (a) VALUES (? + 1)", {""}},
+      {"UPDATE t SET a = ?, b = ? WHERE c >= ? AND ? = x.d", {"t.a", "t.b", "t.c", "t.d"}},
+      {"SELECT a FROM t WHERE b LIKE ? OR c IS ?", {"t.b", ""}},
+      {"SELECT ?", {""}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sql);
+    std::vector<std::string> got;
+    for (const auto& t : parameter_targets(c.sql))
+      got.push_back(t.table.empty()   ? std::string()
+                    : t.column.empty() ? t.table + "#" + std::to_string(t.position)
+                                       : t.table + "." + t.column);
+    EXPECT_EQ(got, c.targets);
+  }
+}

@@ -462,6 +462,7 @@ bool read_value_item(ItemReader& r, const Item& first, Value& out, std::string& 
       return true;
     case 112:
     case 122:
+    case 127:  // a bookmark
       if (!need(4)) return false;
       out = Value::integer(static_cast<std::int32_t>(load_le32(b)));
       return true;

@@ -111,6 +111,11 @@ TEST(Values, ParameterItemsDecodeOrFail) {
       {"variable reference", script::item(126, "v1"), true, Value::Variable, "v1"},
       {"variable reference without a name", script::item(126), false, Value::Null, ""},
       {"unknown code", script::item(99, "x"), false, Value::Null, ""},
+      {"bookmark", script::item(127, script::u32le(7)), true, Value::Int, "7"},
+      {"date-time record of a date", script::item(120, std::string("\xE8\x07\x00\0\0\0\x1F\0\0\0\0\0\0\0", 14)),
+       true, Value::Text, "2024-01-31 00:00:00.000000"},
+      {"date-time record of a time", script::item(120, std::string("\0\0\0\0\0\0\0\x0A\x14\x1E\x40\xE2\x01\0", 14)),
+       true, Value::Text, "10:20:30.123456"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

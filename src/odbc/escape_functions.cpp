@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "utils/base/compat.h"
+
 namespace {
 
 // A function the server knows under its ODBC name: the arguments pass through.
@@ -45,18 +47,6 @@ const TypeName kTypeNames[] = {
     {"SQL_WVARCHAR", "NVARCHAR"},
     {"SQL_GUID", "UNIQUEIDENTIFIER"},
 };
-
-bool EqualNoCase(const char* a, std::size_t length, const char* b) {
-  if (std::strlen(b) != length) return false;
-  for (std::size_t i = 0; i < length; ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -151,7 +141,9 @@ const EscapeFunction kEscapeFunctionsMode1[] = {
 
 const char* EscapeServerTypeName(const char* name, std::size_t length) {
   for (const TypeName& t : kTypeNames) {
-    if (EqualNoCase(name, length, t.odbc)) return t.server;
+    if (std::strlen(t.odbc) == length && vq::compat::memicmp(name, t.odbc, length) == 0) {
+      return t.server;
+    }
   }
   return nullptr;
 }

@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "odbc/sql_scanner.h"
+#include "utils/base/compat.h"
 
 namespace {
 
@@ -16,18 +18,6 @@ enum class EscapeKind { kCall, kLikeEscape, kDate, kTime, kTimestamp, kGuid, kFu
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsIdentifierChar(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || IsDigit(c) || c == '_';
-}
-
-bool EqualNoCase(const std::string& a, const char* b, std::size_t length) {
-  if (a.size() != length) return false;
-  for (std::size_t i = 0; i < length; ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 // Classifies a trimmed, non-empty escape body; *rest is what the translation works on.
@@ -114,7 +104,9 @@ class Translator {
     EscapeStates(code, &error_.state3, &error_.state2);
     // Text built by the translator itself (the literal calls of a caller's table) has
     // no place in the input; its errors point at the escape being translated.
-    if (at < base_ || at > base_end_) at = anchor_;
+    if (std::less<const char*>()(at, base_) || std::less<const char*>()(base_end_, at)) {
+      at = anchor_;
+    }
     error_.position = static_cast<std::size_t>(at - base_);
   }
 
@@ -127,7 +119,6 @@ class Translator {
     out_->append(p, n);
   }
   void Append(const char* s) { Append(s, std::strlen(s)); }
-  void Append(SqlRange r) { Append(r.begin, r.size()); }
 
   // The Parse loop over one range: copies it to the output with every escape clause
   // and vendor block rewritten.
@@ -321,7 +312,8 @@ class Translator {
     } else {
       const std::size_t tables_length = static_cast<std::size_t>(on - body.begin);
       const bool merge = join_set_ && join_depth_ == depth_ &&
-                         EqualNoCase(join_tables_, body.begin, tables_length) &&
+                         join_tables_.size() == tables_length &&
+                         vq::compat::memicmp(join_tables_.data(), body.begin, tables_length) == 0 &&
                          out_->size() >= join_length_ && out_->size() < join_length_ + 10 &&
                          OnlyJoinGlueAfter(join_length_);
       join_tables_.assign(body.begin, tables_length);

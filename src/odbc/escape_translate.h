@@ -7,9 +7,17 @@
 // comes in an EscapeContext the caller fills; a failure comes back as a code with its
 // (ODBC 3, ODBC 2) SQLSTATE pair, which the caller posts as a diagnostic on the handle
 // (picking the state by the environment's ODBC version) before returning SQL_ERROR.
-// Wiring: SQLNativeSql fills the context from its connection, the prepare road from the
-// statement's connection and the statement's SQL_NOSCAN option; the output then becomes
-// the translated tagSQLSTRING (MakeSQLString), which is only sent after success.
+//
+// Wiring into the handles:
+// - the context: server_version from the connection's post-connect probe;
+//   client_code_page 65001 when the connection's client character set is UTF-8;
+//   lead_bytes the lead-byte table of any other client set (null: LSCharFunctions);
+//   no_scan from ULenOption(handle, SQL_NOSCAN) of the handle at hand (the connection
+//   for SQLNativeSql, the statement, which falls back to its connection, on prepare).
+// - SQLNativeSql: ODBCParse into a std::string, then MakeSQLString and ReturnSQLString.
+// - the statement's prepare (ODBCParseStmt): is_insert = SqlBeginsWithInsert(text),
+//   empty the translated text, ODBCParse the whole SQL text; on success the output
+//   becomes the translated tagSQLSTRING that is sent; on failure nothing is sent.
 //
 // All functions are noexcept and thread-compatible: they touch nothing but their
 // arguments and read-only tables.

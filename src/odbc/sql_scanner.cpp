@@ -3,13 +3,8 @@
 
 #include <cstring>
 
+#include "utils/base/compat.h"
 #include "utils/locale/char_functions.h"
-
-namespace {
-
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-}  // namespace
 
 SqlScanner::SqlScanner(std::int32_t code_page, const LS_CharFunctions* lead_bytes)
     : code_page_(code_page), lead_bytes_(lead_bytes != nullptr ? lead_bytes : &LSCharFunctions) {}
@@ -45,11 +40,7 @@ const char* SqlScanner::TrimEnd(const char* begin, const char* end) {
 
 bool SqlScanner::StartsWithWord(const char* p, const char* end, const char* word) {
   const std::size_t n = std::strlen(word);
-  if (static_cast<std::size_t>(end - p) < n) return false;
-  for (std::size_t i = 0; i < n; ++i) {
-    if (UpperAscii(p[i]) != UpperAscii(word[i])) return false;
-  }
-  return true;
+  return static_cast<std::size_t>(end - p) >= n && vq::compat::memicmp(p, word, n) == 0;
 }
 
 const char* SqlScanner::SkipQuoted(const char* p, const char* end) const {
@@ -74,7 +65,8 @@ const char* SqlScanner::SkipLine(const char* p, const char* end) const {
   return nullptr;
 }
 
-const char* SqlScanner::MatchBrace(const char* p, const char* end) const {
+const char* SqlScanner::MatchClosing(const char* p, const char* end, char open,
+                                     char close) const {
   int depth = 0;
   for (const char* q = p; q < end;) {
     const char c = *q;
@@ -83,9 +75,9 @@ const char* SqlScanner::MatchBrace(const char* p, const char* end) const {
       if (q == nullptr) return nullptr;
       continue;
     }
-    if (c == '{') {
+    if (c == open) {
       ++depth;
-    } else if (c == '}' && --depth == 0) {
+    } else if (c == close && --depth == 0) {
       return q;
     }
     q = Next(q, end);
@@ -93,44 +85,21 @@ const char* SqlScanner::MatchBrace(const char* p, const char* end) const {
   return nullptr;
 }
 
-const char* SqlScanner::MatchParen(const char* p, const char* end) const {
-  int depth = 0;
-  for (const char* q = p; q < end;) {
-    const char c = *q;
-    if (c == '\'' || c == '"') {
-      q = SkipQuoted(q, end);
-      if (q == nullptr) return nullptr;
-      continue;
-    }
-    if (c == '(') {
-      ++depth;
-    } else if (c == ')' && --depth == 0) {
-      return q;
-    }
-    q = Next(q, end);
+const char* SqlScanner::StepNested(const char* q, const char* end, int* depth) const {
+  const char c = *q;
+  if (c == '\'' || c == '"') return SkipQuoted(q, end);
+  if (c == '(' || c == '{') {
+    ++*depth;
+  } else if ((c == ')' || c == '}') && *depth > 0) {
+    --*depth;
   }
-  return nullptr;
+  return Next(q, end);
 }
 
 const char* SqlScanner::FindListEnd(const char* p, const char* end) const {
   int depth = 0;
-  for (const char* q = p; q < end;) {
-    const char c = *q;
-    if (c == '\'' || c == '"') {
-      q = SkipQuoted(q, end);
-      if (q == nullptr) return end;
-      continue;
-    }
-    if (c == '(' || c == '{') {
-      ++depth;
-    } else if (c == ')' || c == '}') {
-      if (depth == 0) {
-        if (c == ')') return q;
-      } else {
-        --depth;
-      }
-    }
-    q = Next(q, end);
+  for (const char* q = p; q != nullptr && q < end; q = StepNested(q, end, &depth)) {
+    if (depth == 0 && *q == ')') return q;
   }
   return end;
 }
@@ -138,21 +107,9 @@ const char* SqlScanner::FindListEnd(const char* p, const char* end) const {
 const char* SqlScanner::FindAtLevelZero(const char* p, const char* end, const char* word) const {
   const std::size_t n = std::strlen(word);
   int depth = 0;
-  for (const char* q = p; q < end && static_cast<std::size_t>(end - q) >= n;) {
-    const char c = *q;
-    if (c == '\'' || c == '"') {
-      q = SkipQuoted(q, end);
-      if (q == nullptr) return nullptr;
-      continue;
-    }
-    if (c == '(' || c == '{') {
-      ++depth;
-    } else if ((c == ')' || c == '}') && depth > 0) {
-      --depth;
-    } else if (depth == 0 && StartsWithWord(q, end, word)) {
-      return q;
-    }
-    q = Next(q, end);
+  for (const char* q = p; q != nullptr && q < end && static_cast<std::size_t>(end - q) >= n;
+       q = StepNested(q, end, &depth)) {
+    if (depth == 0 && StartsWithWord(q, end, word)) return q;
   }
   return nullptr;
 }
@@ -165,32 +122,21 @@ void SqlScanner::SplitArguments(const char* p, const char* end, const char* sepa
   const std::size_t sep_length = std::strlen(separator);
   const bool word = sep_length > 1;
   const char* start = p;
-  int depth = 0;
   auto add = [&](const char* arg_end) {
     const char* b = SkipSpace(start, arg_end);
     args->push_back(SqlRange{b, TrimEnd(b, arg_end)});
   };
-  for (const char* q = p; q < end;) {
-    const char c = *q;
-    if (c == '\'' || c == '"') {
-      q = SkipQuoted(q, end);
-      if (q == nullptr) break;
+  int depth = 0;
+  for (const char* q = p; q != nullptr && q < end;) {
+    // A word separator needs white space on both sides ("a IN b", not "INDEX").
+    if (depth == 0 && StartsWithWord(q, end, separator) &&
+        (!word || (q > p && IsSpace(q[-1]) && q + sep_length < end && IsSpace(q[sep_length])))) {
+      add(q);
+      q += sep_length;
+      start = q;
       continue;
     }
-    if (c == '(' || c == '{') {
-      ++depth;
-    } else if ((c == ')' || c == '}') && depth > 0) {
-      --depth;
-    } else if (depth == 0 && StartsWithWord(q, end, separator)) {
-      // A word separator needs white space on both sides ("a IN b", not "INDEX").
-      if (!word || (q > p && IsSpace(q[-1]) && q + sep_length < end && IsSpace(q[sep_length]))) {
-        add(q);
-        q += sep_length;
-        start = q;
-        continue;
-      }
-    }
-    q = Next(q, end);
+    q = StepNested(q, end, &depth);
   }
   add(end);
 }

@@ -54,15 +54,20 @@ class SqlScanner {
   // The position after the next newline at or after p, or null when there is none.
   const char* SkipLine(const char* p, const char* end) const;
   // p is at "{": the matching "}" (braces nest, quoted strings are skipped), or null.
-  const char* MatchBrace(const char* p, const char* end) const;
+  const char* MatchBrace(const char* p, const char* end) const {
+    return MatchClosing(p, end, '{', '}');
+  }
   // p is at "(": the matching ")" (parentheses nest, quoted strings are skipped), or null.
-  const char* MatchParen(const char* p, const char* end) const;
+  const char* MatchParen(const char* p, const char* end) const {
+    return MatchClosing(p, end, '(', ')');
+  }
 
   // The first ")" at nesting level 0 (parentheses and braces nest, quoted strings are
   // skipped), or end when there is none.
   const char* FindListEnd(const char* p, const char* end) const;
   // The first occurrence of `word` (compared without case) at nesting level 0, at or
-  // after p, that lies wholly before end; null when there is none. `word` must be ASCII.
+  // after p, that lies wholly before end; null when there is none. `word` is ASCII and
+  // does not begin with a quote or a bracket.
   const char* FindAtLevelZero(const char* p, const char* end, const char* word) const;
 
   // Splits an argument list at `separator` at nesting level 0. A one-character separator
@@ -73,6 +78,12 @@ class SqlScanner {
                       std::vector<SqlRange>* args) const;
 
  private:
+  const char* MatchClosing(const char* p, const char* end, char open, char close) const;
+  // The position after the unit at q: a whole quoted string, or one character, where
+  // "(" and "{" raise *depth and ")" and "}" lower it (never below 0). Null when the
+  // quoted string has no end.
+  const char* StepNested(const char* q, const char* end, int* depth) const;
+
   std::int32_t code_page_;
   const LS_CharFunctions* lead_bytes_;
 };

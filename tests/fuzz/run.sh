@@ -22,6 +22,7 @@ targets="key_value_fuzzer conn_string_fuzzer ini_fuzzer version_block_fuzzer
   packet_reassembly_fuzzer
   pres_items_fuzzer
   stream_inflate_fuzzer
+  escape_translate_fuzzer
 "
 # shellcheck disable=SC2086
 ninja -C "$build" -j "$(nproc)" $targets

@@ -148,7 +148,9 @@ typedef void (*a_odbc_message_callback)(SQLHDBC dbc, std::uint8_t type, std::int
 typedef int (*a_odbc_file_tran_callback)(SQLHDBC dbc, const char* file_name, int write);
 
 struct tagDBC : tagOBJECT {
-  a_cmdseq_conn* conn;        // the client connection; null while not connected
+  // The client connection; null while not connected. Atomic because a cancel reads it
+  // from another thread without the connection's mutex.
+  std::atomic<a_cmdseq_conn*> conn;
   a_cmdseq_error_info err;    // filled by every command-sequence call; owner = this
   tagCONNATTR attrs[kConnAttrSlots];
   std::uint8_t cap_a;         // capability byte A (kCap* bits)

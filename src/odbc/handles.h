@@ -26,6 +26,7 @@
 #include <cstdint>
 
 #include "cmdseq/error_info.h"
+#include "config/option_tables.h"
 #include "vqtasks.h"
 
 static_assert(sizeof(SQLWCHAR) == 2, "the driver's wide text is UTF-16");
@@ -117,11 +118,9 @@ struct tagENV : tagOBJECT {
 // ---- Connection -------------------------------------------------------------------------
 
 // Number of connection-attribute slots; slot numbering is that of the connection-option
-// tables.
-constexpr int kConnAttrSlots = 67;
-constexpr int kSlotUserId = 0;
-constexpr int kSlotPassword = 1;
-constexpr int kSlotDataSource = 10;
+// tables (kSlotUserID, kSlotPassword, kSlotDataSourceName ...).
+constexpr unsigned kConnAttrSlots = kClientAndODBCSlots;
+static_assert(kConnAttrSlots == 67, "client and ODBC option slots");
 
 // Source of a connection-attribute slot.
 constexpr std::int32_t kAttrUnset = 0;
@@ -264,6 +263,12 @@ tagOPTION* FindOption(tagOBJECT* h, std::int32_t id, bool create);
 SQLULEN Option(tagOBJECT* h, std::int32_t id);
 SQLULEN ULenOption(tagOBJECT* h, std::int32_t id);
 std::uint32_t UIntOption(tagOBJECT* h, std::int32_t id);
+// Absent: 0. A value entry writes its value to `buffer` (kOptPlain as a 32-bit word,
+// kOptLength as an SQLULEN); a text entry copies min(length, buffer_length - 1) bytes and
+// a NUL (nothing for a buffer length below 1), and `out_length` (when given) receives the
+// bytes copied. Found: 1.
+int Get_option(tagOBJECT* h, std::int32_t id, void* buffer, SQLINTEGER buffer_length,
+               SQLINTEGER* out_length);
 
 // ---- Framing ----------------------------------------------------------------------------
 // Each Init_* returns 0 when the call may proceed; otherwise the return code for the
@@ -293,12 +298,22 @@ void ClearError(tagOBJECT* h);
 
 // `message` (may be null) receives a failure text of at most `message_size` bytes.
 SQLRETURN DoSQLAllocEnv(SQLHENV* out, char* message, int message_size);
+// Refused with HY010 while the environment still has connections.
 SQLRETURN DoSQLFreeEnv(tagENV* env);
+// Environment attributes are plain option entries; every attribute is accepted.
+SQLRETURN DoSQLSetEnvAttr(tagENV* env, SQLINTEGER attribute, SQLPOINTER value,
+                          SQLINTEGER length);
+// Null output: HY009; an attribute never set: SQL_NO_DATA.
+SQLRETURN DoSQLGetEnvAttr(tagENV* env, SQLINTEGER attribute, SQLPOINTER out,
+                          SQLINTEGER size, SQLINTEGER* length);
 SQLRETURN DoSQLAllocConnect(tagENV* env, SQLHDBC* out);
 SQLRETURN DoSQLFreeConnect(tagDBC* dbc);
 SQLRETURN DoSQLDisconnect(tagDBC* dbc);
 SQLRETURN DoSQLCancel(tagSTMT* stmt);
 // Frees and zeroes every connection-attribute slot, the password overwritten first.
 void Free_connect_strings(tagDBC* dbc);
+// Library unload: ends a connection the application left behind, whatever its state
+// (disconnected from the server when connected), and frees it with its children.
+void DiscardConnection(tagDBC* dbc);
 
 #endif  // VQ_ODBC_HANDLES_H

@@ -177,8 +177,10 @@ int CopyDiagText(const char* text, std::size_t length, SQLCHAR* buffer,
     constexpr std::size_t kLargest = std::numeric_limits<SQLSMALLINT>::max();
     *length_out = static_cast<SQLSMALLINT>(std::min(length, kLargest));
   }
+  // An application that passes no buffer asks for the length alone: nothing is cut.
+  if (buffer == nullptr) return 0;
   const bool truncated = buffer_length < 1 || length + 1 > static_cast<std::size_t>(buffer_length);
-  if (buffer != nullptr && buffer_length >= 1) {
+  if (buffer_length >= 1) {
     const std::size_t n = std::min(length, static_cast<std::size_t>(buffer_length) - 1);
     if (n > 0) std::memcpy(buffer, text, n);
     buffer[n] = '\0';

@@ -96,8 +96,9 @@ std::size_t AssembleDiagMessage(bool oledb, bool jdbc, bool server_error, bool b
 
 // Copies a text to an application's buffer of buffer_length bytes: *length_out (when
 // given) receives the text's full length; at most buffer_length - 1 bytes are copied and
-// terminated; a null buffer or a length below 1 copies nothing. Returns 1 when the text
-// did not fit (length + 1 > buffer_length), else 0. A length too large for the out
+// terminated; a length below 1 copies nothing. Returns 1 when the text did not fit
+// (length + 1 > buffer_length), else 0; a null buffer copies nothing and answers 0 (the
+// application asked for the length alone). A length too large for the out
 // field is reported as the largest it holds.
 int CopyDiagText(const char* text, std::size_t length, SQLCHAR* buffer,
                  SQLSMALLINT buffer_length, SQLSMALLINT* length_out);

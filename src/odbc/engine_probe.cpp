@@ -57,12 +57,14 @@ void trim_trailing_blanks(char* text) {
 
 bool equals_ignoring_case(const char* a, const char* b) { return strcasecmp(a, b) == 0; }
 
-// Reads the decimal number at p (no digits: 0), clamped so that the sums stay in range;
-// leaves p after it.
+// Reads the decimal number at p (no digits: 0), clamped at 999999 so that the version
+// arithmetic stays within 32 bits; leaves p after it.
 std::uint32_t read_number(const char*& p) {
+  constexpr std::uint32_t kMax = 999999;
   std::uint32_t n = 0;
   while (*p >= '0' && *p <= '9') {
-    if (n < 1000000) n = n * 10 + static_cast<std::uint32_t>(*p - '0');
+    n = n * 10 + static_cast<std::uint32_t>(*p - '0');
+    if (n > kMax) n = kMax;
     ++p;
   }
   return n;

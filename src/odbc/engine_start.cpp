@@ -29,11 +29,6 @@ void dropped_relay(std::uintptr_t cb_value, const char* /*conn_name*/) {
   ConnDroppedCallback(reinterpret_cast<void*>(cb_value));
 }
 
-void copy_text(char* out, int size, const char* text) {
-  if (out == nullptr || size <= 0) return;
-  std::snprintf(out, static_cast<std::size_t>(size), "%s", text != nullptr ? text : "");
-}
-
 // The reason the environment could not be set up, told by a locale and message strings
 // of our own: the message files opened, so the failure was elsewhere (8247); or the
 // message files themselves are missing or damaged.

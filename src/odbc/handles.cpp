@@ -98,15 +98,13 @@ tagOPTION* OwnEntry(tagOBJECT* h, std::int32_t id) {
 tagOPTION* EntryForStore(tagOBJECT* h, std::int32_t id) {
   tagOPTION* entry = OwnEntry(h, id);
   if (entry != nullptr) return entry;
-  auto* grown = static_cast<tagOPTION*>(
-      VReallocLocked(h, h->options, (h->option_count + 1) * sizeof(tagOPTION)));
-  if (grown == nullptr) {
-    // VReallocLocked has released the old array; the entries and their texts are lost
-    // with it, so the count must follow.
-    h->options = nullptr;
-    h->option_count = 0;
-    return nullptr;
-  }
+  // A new array rather than VReallocLocked, which releases the old block on failure: a
+  // handle that cannot grow its options keeps the ones it has.
+  auto* grown =
+      static_cast<tagOPTION*>(VAllocLocked(h, (h->option_count + 1) * sizeof(tagOPTION)));
+  if (grown == nullptr) return nullptr;
+  if (h->option_count > 0) std::memcpy(grown, h->options, h->option_count * sizeof(tagOPTION));
+  ut_free(h->options);
   h->options = grown;
   entry = &grown[h->option_count++];
   std::memset(entry, 0, sizeof *entry);

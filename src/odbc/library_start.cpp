@@ -8,9 +8,11 @@
 #include <cstring>
 
 #include "cmdseq/cmdseq_env.h"
+#include "config/version_info.h"
 #include "odbc/diagnostics.h"
 #include "odbc/handles.h"
 #include "odbc/string_pool.h"
+#include "utils/base/version_block.h"
 #include "vqtasks.h"
 
 namespace {
@@ -18,34 +20,8 @@ namespace {
 std::atomic<int> g_start_count{0};
 void* g_module = nullptr;
 
-#if UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
-#define VQ_POINTER_BITS "64"
-#else
-#define VQ_POINTER_BITS "32"
-#endif
-
-// The version record, kept whole in the library file so that tools can read it there.
-// Entry 15 (index 14) is UNAME. The EXTENSIONS entry names no extension fields.
-__attribute__((used)) const char kVersionRecord[] =
-    "@@==Version==@1@MODULE=libvqjdbc12.so.1\0"
-    "VERSION_CLASS=jdbc\0"
-    "VERSION_MAJOR=12\0"
-    "VERSION_MINOR=0\0"
-    "VERSION_PATCH=0\0"
-    "BUILD_NUMBER=2566\0"
-    "POINTERSIZE=" VQ_POINTER_BITS "\0"
-    "PLATFORM=linux\0"
-    "DATE=" __DATE__ "\0"
-    "TIME=" __TIME__ "\0"
-    "HOST=build\0"
-    "THREADS=posix\0"
-    "PRODUCTION=1\0"
-    "COMPILER=gnu\0"
-    "UNAME=Linux x86_64\0"
-    "IDENT=libvqjdbc12 native driver\0"
-    "NOTICE=Vellumcrest JDBC driver, native part\0"
-    "EXTENSIONS=\0";  // the array's own NUL ends the list
-
+// The library's version record is the configuration's version block; its fifteenth
+// entry (index 14) is UNAME.
 constexpr int kUnameEntry = 14;
 
 void Trace(const char* line) {
@@ -57,7 +33,8 @@ void Trace(const char* line) {
 
 void PrintVersionInfo() {
   if (std::getenv("VELSR_VERSION_INFO") == nullptr) return;
-  const char* entry = kVersionRecord;
+  // The first entry begins right after the tag.
+  const char* entry = vq_version_info_block + kVersionTagBytes;
   for (int i = 0; i < kUnameEntry; ++i) entry += std::strlen(entry) + 1;
   ssize_t ignored = write(STDOUT_FILENO, entry, std::strlen(entry));
   ignored = write(STDOUT_FILENO, "\n", 1);
@@ -136,8 +113,8 @@ void FiniMemorySemaphores() {
 }
 
 const char* VersionRecord(std::size_t* size) {
-  if (size != nullptr) *size = sizeof kVersionRecord;
-  return kVersionRecord;
+  if (size != nullptr) *size = vq_version_info_block_size;
+  return vq_version_info_block;
 }
 
 namespace vq::odbc {

@@ -26,8 +26,9 @@ void* ModuleHandle();
 void InitializeMemorySemaphores();
 void FiniMemorySemaphores();
 
-// The version record: NUL-terminated KEY=VALUE entries after the version tag, ended by
-// an empty entry. `size` receives the record's bytes.
+// The library's version record (the configuration's version block): the version tag,
+// NUL-terminated KEY=VALUE entries, an empty entry and the extension area. `size`
+// receives its bytes, tag included.
 const char* VersionRecord(std::size_t* size);
 
 namespace vq::odbc {

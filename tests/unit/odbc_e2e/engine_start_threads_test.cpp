@@ -47,6 +47,8 @@ TEST(EngineStart, AFailedStartTearsDownWhatItMade) {
   const pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
+    // The working directory is searched too.
+    if (chdir(dir.c_str()) != 0) _exit(126);
     setenv(kChildVariable, "1", 1);
     setenv("PATH", dir.c_str(), 1);
     unsetenv("LD_LIBRARY_PATH");

@@ -143,6 +143,10 @@ std::int32_t DBExecStmt(tagDBC* dbc, a_cmdseq_desc* output, const char* text, lo
 std::int32_t DBCancel(tagDBC* dbc) {
   // No lock, no error block, no field written: the request thread owns all of them and
   // reads the cancel's effect from its own reply. The connection pointer is read once.
+  // XXX a request that ends at this moment with a result that releases the connection
+  // could free it under us; the caller only cancels while a call is in progress, which
+  // narrows the window. Closing it needs a reference taken under a small lock of the
+  // handle that the release path takes too.
   a_cmdseq_conn* conn = dbc->conn.load();
   if (conn == nullptr) return 0;
   int sent = 0;

@@ -18,9 +18,9 @@
 // others and answer HYC00 (optional feature not implemented); SQLGetFunctions reports
 // them as unsupported. No C++ exception leaves this file: a throw inside an
 // implementation becomes HY001 on the handle.
+#include <odbcinst.h>
 #include <sql.h>
 #include <sqlext.h>
-#include <odbcinst.h>
 
 #include "odbc/diagnostics.h"
 #include "odbc/engine.h"
@@ -194,8 +194,8 @@ namespace {
 // with it; a refused free releases it.
 SQLRETURN FreeConnection(SQLHDBC h) noexcept {
   if (SQLRETURN refused = Init_dbc(h); refused != 0) return refused;
-  const SQLRETURN rc =
-      Guarded(Obj(h), [](tagOBJECT* dbc) { return DoSQLFreeConnect(static_cast<tagDBC*>(dbc)); });
+  const SQLRETURN rc = Guarded(
+      Obj(h), [](tagOBJECT* dbc) { return DoSQLFreeConnect(static_cast<tagDBC*>(dbc)); });
   if (rc != SQL_SUCCESS) Fini_dbc(h);
   return rc;
 }
@@ -208,31 +208,41 @@ SQLRETURN FreeEnvironment(SQLHENV h) noexcept {
 
 SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT HandleType, SQLHANDLE Handle) {
   switch (HandleType) {
-    case SQL_HANDLE_ENV: return FreeEnvironment(Handle);
-    case SQL_HANDLE_DBC: return FreeConnection(Handle);
-    case SQL_HANDLE_STMT: return StmtCall(Handle, NotBuilt);
-    case SQL_HANDLE_DESC: return DescCall(Handle, NotBuilt);
-    default: return BadHandleType(Handle);
+    case SQL_HANDLE_ENV:
+      return FreeEnvironment(Handle);
+    case SQL_HANDLE_DBC:
+      return FreeConnection(Handle);
+    case SQL_HANDLE_STMT:
+      return StmtCall(Handle, NotBuilt);
+    case SQL_HANDLE_DESC:
+      return DescCall(Handle, NotBuilt);
+    default:
+      return BadHandleType(Handle);
   }
 }
 
-SQLRETURN SQL_API SQLFreeEnv(SQLHENV EnvironmentHandle) { return FreeEnvironment(EnvironmentHandle); }
+SQLRETURN SQL_API SQLFreeEnv(SQLHENV EnvironmentHandle) {
+  return FreeEnvironment(EnvironmentHandle);
+}
 
-SQLRETURN SQL_API SQLFreeConnect(SQLHDBC ConnectionHandle) { return FreeConnection(ConnectionHandle); }
+SQLRETURN SQL_API SQLFreeConnect(SQLHDBC ConnectionHandle) {
+  return FreeConnection(ConnectionHandle);
+}
 
 // ============================================================================================
 // 3. Environment
 // ============================================================================================
 
-SQLRETURN SQL_API SQLSetEnvAttr(SQLHENV EnvironmentHandle, SQLINTEGER Attribute, SQLPOINTER Value,
-                                SQLINTEGER StringLength) {
+SQLRETURN SQL_API SQLSetEnvAttr(SQLHENV EnvironmentHandle, SQLINTEGER Attribute,
+                                SQLPOINTER Value, SQLINTEGER StringLength) {
   return EnvCall(EnvironmentHandle, [&](tagOBJECT* env) {
     return DoSQLSetEnvAttr(static_cast<tagENV*>(env), Attribute, Value, StringLength);
   });
 }
 
-SQLRETURN SQL_API SQLGetEnvAttr(SQLHENV EnvironmentHandle, SQLINTEGER Attribute, SQLPOINTER Value,
-                                SQLINTEGER BufferLength, SQLINTEGER* StringLength) {
+SQLRETURN SQL_API SQLGetEnvAttr(SQLHENV EnvironmentHandle, SQLINTEGER Attribute,
+                                SQLPOINTER Value, SQLINTEGER BufferLength,
+                                SQLINTEGER* StringLength) {
   return EnvCall(EnvironmentHandle, [&](tagOBJECT* env) {
     return DoSQLGetEnvAttr(static_cast<tagENV*>(env), Attribute, Value, BufferLength,
                            StringLength);
@@ -284,36 +294,45 @@ SQLRETURN SQL_API SQLGetFunctions(SQLHDBC ConnectionHandle, SQLUSMALLINT Functio
   });
 }
 
-SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC ConnectionHandle, SQLINTEGER /*Attribute*/, SQLPOINTER /*Value*/, SQLINTEGER /*StringLength*/) {
+SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC ConnectionHandle, SQLINTEGER /*Attribute*/,
+                                    SQLPOINTER /*Value*/, SQLINTEGER /*StringLength*/) {
   return DbcCall(ConnectionHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC ConnectionHandle, SQLINTEGER /*Attribute*/, SQLPOINTER /*Value*/, SQLINTEGER /*BufferLength*/, SQLINTEGER* /*StringLength*/) {
+SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC ConnectionHandle, SQLINTEGER /*Attribute*/,
+                                    SQLPOINTER /*Value*/, SQLINTEGER /*BufferLength*/,
+                                    SQLINTEGER* /*StringLength*/) {
   return DbcCall(ConnectionHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLSetConnectOption(SQLHDBC ConnectionHandle, SQLUSMALLINT /*Option*/, SQLULEN /*Value*/) {
+SQLRETURN SQL_API SQLSetConnectOption(SQLHDBC ConnectionHandle, SQLUSMALLINT /*Option*/,
+                                      SQLULEN /*Value*/) {
   return DbcCall(ConnectionHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLGetConnectOption(SQLHDBC ConnectionHandle, SQLUSMALLINT /*Option*/, SQLPOINTER /*Value*/) {
+SQLRETURN SQL_API SQLGetConnectOption(SQLHDBC ConnectionHandle, SQLUSMALLINT /*Option*/,
+                                      SQLPOINTER /*Value*/) {
   return DbcCall(ConnectionHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLNativeSql(SQLHDBC hdbc, SQLCHAR* /*szSqlStrIn*/, SQLINTEGER /*cbSqlStrIn*/, SQLCHAR* /*szSqlStr*/, SQLINTEGER /*cbSqlStrMax*/, SQLINTEGER* /*pcbSqlStr*/) {
+SQLRETURN SQL_API SQLNativeSql(SQLHDBC hdbc, SQLCHAR* /*szSqlStrIn*/, SQLINTEGER /*cbSqlStrIn*/,
+                               SQLCHAR* /*szSqlStr*/, SQLINTEGER /*cbSqlStrMax*/,
+                               SQLINTEGER* /*pcbSqlStr*/) {
   return DbcCall(hdbc, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLGetInfo(SQLHDBC ConnectionHandle, SQLUSMALLINT /*InfoType*/, SQLPOINTER /*InfoValue*/, SQLSMALLINT /*BufferLength*/, SQLSMALLINT* /*StringLength*/) {
+SQLRETURN SQL_API SQLGetInfo(SQLHDBC ConnectionHandle, SQLUSMALLINT /*InfoType*/,
+                             SQLPOINTER /*InfoValue*/, SQLSMALLINT /*BufferLength*/,
+                             SQLSMALLINT* /*StringLength*/) {
   return DbcCall(ConnectionHandle, NotBuilt);
 }
-
 
 // ============================================================================================
 // 5. Statements: prepare, execute, parameters, fetch, result columns, attributes
 // ============================================================================================
 
-SQLRETURN SQL_API SQLPrepare(SQLHSTMT StatementHandle, SQLCHAR* /*StatementText*/, SQLINTEGER /*TextLength*/) {
+SQLRETURN SQL_API SQLPrepare(SQLHSTMT StatementHandle, SQLCHAR* /*StatementText*/,
+                             SQLINTEGER /*TextLength*/) {
   return StmtCall(StatementHandle, NotBuilt);
 }
 
@@ -321,7 +340,8 @@ SQLRETURN SQL_API SQLExecute(SQLHSTMT StatementHandle) {
   return StmtCall(StatementHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLExecDirect(SQLHSTMT StatementHandle, SQLCHAR* /*StatementText*/, SQLINTEGER /*TextLength*/) {
+SQLRETURN SQL_API SQLExecDirect(SQLHSTMT StatementHandle, SQLCHAR* /*StatementText*/,
+                                SQLINTEGER /*TextLength*/) {
   return StmtCall(StatementHandle, NotBuilt);
 }
 
@@ -329,15 +349,15 @@ SQLRETURN SQL_API SQLCloseCursor(SQLHSTMT StatementHandle) {
   return StmtCall(StatementHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLMoreResults(SQLHSTMT hstmt) {
-  return StmtCall(hstmt, NotBuilt);
-}
+SQLRETURN SQL_API SQLMoreResults(SQLHSTMT hstmt) { return StmtCall(hstmt, NotBuilt); }
 
-SQLRETURN SQL_API SQLSetCursorName(SQLHSTMT StatementHandle, SQLCHAR* /*CursorName*/, SQLSMALLINT /*NameLength*/) {
+SQLRETURN SQL_API SQLSetCursorName(SQLHSTMT StatementHandle, SQLCHAR* /*CursorName*/,
+                                   SQLSMALLINT /*NameLength*/) {
   return StmtCall(StatementHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLGetCursorName(SQLHSTMT StatementHandle, SQLCHAR* /*CursorName*/, SQLSMALLINT /*BufferLength*/, SQLSMALLINT* /*NameLength*/) {
+SQLRETURN SQL_API SQLGetCursorName(SQLHSTMT StatementHandle, SQLCHAR* /*CursorName*/,
+                                   SQLSMALLINT /*BufferLength*/, SQLSMALLINT* /*NameLength*/) {
   return StmtCall(StatementHandle, NotBuilt);
 }
 
@@ -349,19 +369,29 @@ SQLRETURN SQL_API SQLNumParams(SQLHSTMT hstmt, SQLSMALLINT* /*pcpar*/) {
   return StmtCall(hstmt, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLDescribeParam(SQLHSTMT hstmt, SQLUSMALLINT /*ipar*/, SQLSMALLINT* /*pfSqlType*/, SQLULEN* /*pcbParamDef*/, SQLSMALLINT* /*pibScale*/, SQLSMALLINT* /*pfNullable*/) {
+SQLRETURN SQL_API SQLDescribeParam(SQLHSTMT hstmt, SQLUSMALLINT /*ipar*/,
+                                   SQLSMALLINT* /*pfSqlType*/, SQLULEN* /*pcbParamDef*/,
+                                   SQLSMALLINT* /*pibScale*/, SQLSMALLINT* /*pfNullable*/) {
   return StmtCall(hstmt, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLBindParameter(SQLHSTMT hstmt, SQLUSMALLINT /*ipar*/, SQLSMALLINT /*fParamType*/, SQLSMALLINT /*fCType*/, SQLSMALLINT /*fSqlType*/, SQLULEN /*cbColDef*/, SQLSMALLINT /*ibScale*/, SQLPOINTER /*rgbValue*/, SQLLEN /*cbValueMax*/, SQLLEN* /*pcbValue*/) {
+SQLRETURN SQL_API SQLBindParameter(SQLHSTMT hstmt, SQLUSMALLINT /*ipar*/,
+                                   SQLSMALLINT /*fParamType*/, SQLSMALLINT /*fCType*/,
+                                   SQLSMALLINT /*fSqlType*/, SQLULEN /*cbColDef*/,
+                                   SQLSMALLINT /*ibScale*/, SQLPOINTER /*rgbValue*/,
+                                   SQLLEN /*cbValueMax*/, SQLLEN* /*pcbValue*/) {
   return StmtCall(hstmt, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLSetParam(SQLHSTMT StatementHandle, SQLUSMALLINT /*ParameterNumber*/, SQLSMALLINT /*ValueType*/, SQLSMALLINT /*ParameterType*/, SQLULEN /*LengthPrecision*/, SQLSMALLINT /*ParameterScale*/, SQLPOINTER /*ParameterValue*/, SQLLEN* /*StrLen_or_Ind*/) {
+SQLRETURN SQL_API SQLSetParam(SQLHSTMT StatementHandle, SQLUSMALLINT /*ParameterNumber*/,
+                              SQLSMALLINT /*ValueType*/, SQLSMALLINT /*ParameterType*/,
+                              SQLULEN /*LengthPrecision*/, SQLSMALLINT /*ParameterScale*/,
+                              SQLPOINTER /*ParameterValue*/, SQLLEN* /*StrLen_or_Ind*/) {
   return StmtCall(StatementHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLPutData(SQLHSTMT StatementHandle, SQLPOINTER /*Data*/, SQLLEN /*StrLen_or_Ind*/) {
+SQLRETURN SQL_API SQLPutData(SQLHSTMT StatementHandle, SQLPOINTER /*Data*/,
+                             SQLLEN /*StrLen_or_Ind*/) {
   return StmtCall(StatementHandle, NotBuilt);
 }
 
@@ -377,19 +407,24 @@ SQLRETURN SQL_API SQLFetch(SQLHSTMT StatementHandle) {
   return StmtCall(StatementHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLFetchScroll(SQLHSTMT StatementHandle, SQLSMALLINT /*FetchOrientation*/, SQLLEN /*FetchOffset*/) {
+SQLRETURN SQL_API SQLFetchScroll(SQLHSTMT StatementHandle, SQLSMALLINT /*FetchOrientation*/,
+                                 SQLLEN /*FetchOffset*/) {
   return StmtCall(StatementHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLExtendedFetch(SQLHSTMT hstmt, SQLUSMALLINT /*fFetchType*/, SQLLEN /*irow*/, SQLULEN* /*pcrow*/, SQLUSMALLINT* /*rgfRowStatus*/) {
+SQLRETURN SQL_API SQLExtendedFetch(SQLHSTMT hstmt, SQLUSMALLINT /*fFetchType*/, SQLLEN /*irow*/,
+                                   SQLULEN* /*pcrow*/, SQLUSMALLINT* /*rgfRowStatus*/) {
   return StmtCall(hstmt, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLGetData(SQLHSTMT StatementHandle, SQLUSMALLINT /*ColumnNumber*/, SQLSMALLINT /*TargetType*/, SQLPOINTER /*TargetValue*/, SQLLEN /*BufferLength*/, SQLLEN* /*StrLen_or_Ind*/) {
+SQLRETURN SQL_API SQLGetData(SQLHSTMT StatementHandle, SQLUSMALLINT /*ColumnNumber*/,
+                             SQLSMALLINT /*TargetType*/, SQLPOINTER /*TargetValue*/,
+                             SQLLEN /*BufferLength*/, SQLLEN* /*StrLen_or_Ind*/) {
   return StmtCall(StatementHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLSetPos(SQLHSTMT hstmt, SQLSETPOSIROW /*irow*/, SQLUSMALLINT /*fOption*/, SQLUSMALLINT /*fLock*/) {
+SQLRETURN SQL_API SQLSetPos(SQLHSTMT hstmt, SQLSETPOSIROW /*irow*/, SQLUSMALLINT /*fOption*/,
+                            SQLUSMALLINT /*fLock*/) {
   return StmtCall(hstmt, NotBuilt);
 }
 
@@ -397,7 +432,8 @@ SQLRETURN SQL_API SQLBulkOperations(SQLHSTMT StatementHandle, SQLSMALLINT /*Oper
   return StmtCall(StatementHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLSetScrollOptions(SQLHSTMT hstmt, SQLUSMALLINT /*fConcurrency*/, SQLLEN /*crowKeyset*/, SQLUSMALLINT /*crowRowset*/) {
+SQLRETURN SQL_API SQLSetScrollOptions(SQLHSTMT hstmt, SQLUSMALLINT /*fConcurrency*/,
+                                      SQLLEN /*crowKeyset*/, SQLUSMALLINT /*crowRowset*/) {
   return StmtCall(hstmt, NotBuilt);
 }
 
@@ -405,19 +441,32 @@ SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT StatementHandle, SQLSMALLINT* /*Colu
   return StmtCall(StatementHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT StatementHandle, SQLUSMALLINT /*ColumnNumber*/, SQLCHAR* /*ColumnName*/, SQLSMALLINT /*BufferLength*/, SQLSMALLINT* /*NameLength*/, SQLSMALLINT* /*DataType*/, SQLULEN* /*ColumnSize*/, SQLSMALLINT* /*DecimalDigits*/, SQLSMALLINT* /*Nullable*/) {
+SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT StatementHandle, SQLUSMALLINT /*ColumnNumber*/,
+                                 SQLCHAR* /*ColumnName*/, SQLSMALLINT /*BufferLength*/,
+                                 SQLSMALLINT* /*NameLength*/, SQLSMALLINT* /*DataType*/,
+                                 SQLULEN* /*ColumnSize*/, SQLSMALLINT* /*DecimalDigits*/,
+                                 SQLSMALLINT* /*Nullable*/) {
   return StmtCall(StatementHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLColAttribute(SQLHSTMT StatementHandle, SQLUSMALLINT /*ColumnNumber*/, SQLUSMALLINT /*FieldIdentifier*/, SQLPOINTER /*CharacterAttribute*/, SQLSMALLINT /*BufferLength*/, SQLSMALLINT* /*StringLength*/, SQLLEN* /*NumericAttribute*/) {
+SQLRETURN SQL_API SQLColAttribute(SQLHSTMT StatementHandle, SQLUSMALLINT /*ColumnNumber*/,
+                                  SQLUSMALLINT /*FieldIdentifier*/,
+                                  SQLPOINTER /*CharacterAttribute*/,
+                                  SQLSMALLINT /*BufferLength*/, SQLSMALLINT* /*StringLength*/,
+                                  SQLLEN* /*NumericAttribute*/) {
   return StmtCall(StatementHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLColAttributes(SQLHSTMT hstmt, SQLUSMALLINT /*icol*/, SQLUSMALLINT /*fDescType*/, SQLPOINTER /*rgbDesc*/, SQLSMALLINT /*cbDescMax*/, SQLSMALLINT* /*pcbDesc*/, SQLLEN* /*pfDesc*/) {
+SQLRETURN SQL_API SQLColAttributes(SQLHSTMT hstmt, SQLUSMALLINT /*icol*/,
+                                   SQLUSMALLINT /*fDescType*/, SQLPOINTER /*rgbDesc*/,
+                                   SQLSMALLINT /*cbDescMax*/, SQLSMALLINT* /*pcbDesc*/,
+                                   SQLLEN* /*pfDesc*/) {
   return StmtCall(hstmt, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLBindCol(SQLHSTMT StatementHandle, SQLUSMALLINT /*ColumnNumber*/, SQLSMALLINT /*TargetType*/, SQLPOINTER /*TargetValue*/, SQLLEN /*BufferLength*/, SQLLEN* /*StrLen_or_Ind*/) {
+SQLRETURN SQL_API SQLBindCol(SQLHSTMT StatementHandle, SQLUSMALLINT /*ColumnNumber*/,
+                             SQLSMALLINT /*TargetType*/, SQLPOINTER /*TargetValue*/,
+                             SQLLEN /*BufferLength*/, SQLLEN* /*StrLen_or_Ind*/) {
   return StmtCall(StatementHandle, NotBuilt);
 }
 
@@ -425,22 +474,26 @@ SQLRETURN SQL_API SQLRowCount(SQLHSTMT StatementHandle, SQLLEN* /*RowCount*/) {
   return StmtCall(StatementHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLSetStmtAttr(SQLHSTMT StatementHandle, SQLINTEGER /*Attribute*/, SQLPOINTER /*Value*/, SQLINTEGER /*StringLength*/) {
+SQLRETURN SQL_API SQLSetStmtAttr(SQLHSTMT StatementHandle, SQLINTEGER /*Attribute*/,
+                                 SQLPOINTER /*Value*/, SQLINTEGER /*StringLength*/) {
   return StmtCall(StatementHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLGetStmtAttr(SQLHSTMT StatementHandle, SQLINTEGER /*Attribute*/, SQLPOINTER /*Value*/, SQLINTEGER /*BufferLength*/, SQLINTEGER* /*StringLength*/) {
+SQLRETURN SQL_API SQLGetStmtAttr(SQLHSTMT StatementHandle, SQLINTEGER /*Attribute*/,
+                                 SQLPOINTER /*Value*/, SQLINTEGER /*BufferLength*/,
+                                 SQLINTEGER* /*StringLength*/) {
   return StmtCall(StatementHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLSetStmtOption(SQLHSTMT StatementHandle, SQLUSMALLINT /*Option*/, SQLULEN /*Value*/) {
+SQLRETURN SQL_API SQLSetStmtOption(SQLHSTMT StatementHandle, SQLUSMALLINT /*Option*/,
+                                   SQLULEN /*Value*/) {
   return StmtCall(StatementHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLGetStmtOption(SQLHSTMT StatementHandle, SQLUSMALLINT /*Option*/, SQLPOINTER /*Value*/) {
+SQLRETURN SQL_API SQLGetStmtOption(SQLHSTMT StatementHandle, SQLUSMALLINT /*Option*/,
+                                   SQLPOINTER /*Value*/) {
   return StmtCall(StatementHandle, NotBuilt);
 }
-
 
 // ============================================================================================
 // 6. Catalog functions
@@ -450,67 +503,117 @@ SQLRETURN SQL_API SQLGetTypeInfo(SQLHSTMT StatementHandle, SQLSMALLINT /*DataTyp
   return StmtCall(StatementHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLTables(SQLHSTMT StatementHandle, SQLCHAR* /*CatalogName*/, SQLSMALLINT /*NameLength1*/, SQLCHAR* /*SchemaName*/, SQLSMALLINT /*NameLength2*/, SQLCHAR* /*TableName*/, SQLSMALLINT /*NameLength3*/, SQLCHAR* /*TableType*/, SQLSMALLINT /*NameLength4*/) {
+SQLRETURN SQL_API SQLTables(SQLHSTMT StatementHandle, SQLCHAR* /*CatalogName*/,
+                            SQLSMALLINT /*NameLength1*/, SQLCHAR* /*SchemaName*/,
+                            SQLSMALLINT /*NameLength2*/, SQLCHAR* /*TableName*/,
+                            SQLSMALLINT /*NameLength3*/, SQLCHAR* /*TableType*/,
+                            SQLSMALLINT /*NameLength4*/) {
   return StmtCall(StatementHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLColumns(SQLHSTMT StatementHandle, SQLCHAR* /*CatalogName*/, SQLSMALLINT /*NameLength1*/, SQLCHAR* /*SchemaName*/, SQLSMALLINT /*NameLength2*/, SQLCHAR* /*TableName*/, SQLSMALLINT /*NameLength3*/, SQLCHAR* /*ColumnName*/, SQLSMALLINT /*NameLength4*/) {
+SQLRETURN SQL_API SQLColumns(SQLHSTMT StatementHandle, SQLCHAR* /*CatalogName*/,
+                             SQLSMALLINT /*NameLength1*/, SQLCHAR* /*SchemaName*/,
+                             SQLSMALLINT /*NameLength2*/, SQLCHAR* /*TableName*/,
+                             SQLSMALLINT /*NameLength3*/, SQLCHAR* /*ColumnName*/,
+                             SQLSMALLINT /*NameLength4*/) {
   return StmtCall(StatementHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLStatistics(SQLHSTMT StatementHandle, SQLCHAR* /*CatalogName*/, SQLSMALLINT /*NameLength1*/, SQLCHAR* /*SchemaName*/, SQLSMALLINT /*NameLength2*/, SQLCHAR* /*TableName*/, SQLSMALLINT /*NameLength3*/, SQLUSMALLINT /*Unique*/, SQLUSMALLINT /*Reserved*/) {
+SQLRETURN SQL_API SQLStatistics(SQLHSTMT StatementHandle, SQLCHAR* /*CatalogName*/,
+                                SQLSMALLINT /*NameLength1*/, SQLCHAR* /*SchemaName*/,
+                                SQLSMALLINT /*NameLength2*/, SQLCHAR* /*TableName*/,
+                                SQLSMALLINT /*NameLength3*/, SQLUSMALLINT /*Unique*/,
+                                SQLUSMALLINT /*Reserved*/) {
   return StmtCall(StatementHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLSpecialColumns(SQLHSTMT StatementHandle, SQLUSMALLINT /*IdentifierType*/, SQLCHAR* /*CatalogName*/, SQLSMALLINT /*NameLength1*/, SQLCHAR* /*SchemaName*/, SQLSMALLINT /*NameLength2*/, SQLCHAR* /*TableName*/, SQLSMALLINT /*NameLength3*/, SQLUSMALLINT /*Scope*/, SQLUSMALLINT /*Nullable*/) {
+SQLRETURN SQL_API SQLSpecialColumns(SQLHSTMT StatementHandle, SQLUSMALLINT /*IdentifierType*/,
+                                    SQLCHAR* /*CatalogName*/, SQLSMALLINT /*NameLength1*/,
+                                    SQLCHAR* /*SchemaName*/, SQLSMALLINT /*NameLength2*/,
+                                    SQLCHAR* /*TableName*/, SQLSMALLINT /*NameLength3*/,
+                                    SQLUSMALLINT /*Scope*/, SQLUSMALLINT /*Nullable*/) {
   return StmtCall(StatementHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLPrimaryKeys(SQLHSTMT hstmt, SQLCHAR* /*szCatalogName*/, SQLSMALLINT /*cbCatalogName*/, SQLCHAR* /*szSchemaName*/, SQLSMALLINT /*cbSchemaName*/, SQLCHAR* /*szTableName*/, SQLSMALLINT /*cbTableName*/) {
+SQLRETURN SQL_API SQLPrimaryKeys(SQLHSTMT hstmt, SQLCHAR* /*szCatalogName*/,
+                                 SQLSMALLINT /*cbCatalogName*/, SQLCHAR* /*szSchemaName*/,
+                                 SQLSMALLINT /*cbSchemaName*/, SQLCHAR* /*szTableName*/,
+                                 SQLSMALLINT /*cbTableName*/) {
   return StmtCall(hstmt, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLForeignKeys(SQLHSTMT hstmt, SQLCHAR* /*szPkCatalogName*/, SQLSMALLINT /*cbPkCatalogName*/, SQLCHAR* /*szPkSchemaName*/, SQLSMALLINT /*cbPkSchemaName*/, SQLCHAR* /*szPkTableName*/, SQLSMALLINT /*cbPkTableName*/, SQLCHAR* /*szFkCatalogName*/, SQLSMALLINT /*cbFkCatalogName*/, SQLCHAR* /*szFkSchemaName*/, SQLSMALLINT /*cbFkSchemaName*/, SQLCHAR* /*szFkTableName*/, SQLSMALLINT /*cbFkTableName*/) {
+SQLRETURN SQL_API SQLForeignKeys(SQLHSTMT hstmt, SQLCHAR* /*szPkCatalogName*/,
+                                 SQLSMALLINT /*cbPkCatalogName*/, SQLCHAR* /*szPkSchemaName*/,
+                                 SQLSMALLINT /*cbPkSchemaName*/, SQLCHAR* /*szPkTableName*/,
+                                 SQLSMALLINT /*cbPkTableName*/, SQLCHAR* /*szFkCatalogName*/,
+                                 SQLSMALLINT /*cbFkCatalogName*/, SQLCHAR* /*szFkSchemaName*/,
+                                 SQLSMALLINT /*cbFkSchemaName*/, SQLCHAR* /*szFkTableName*/,
+                                 SQLSMALLINT /*cbFkTableName*/) {
   return StmtCall(hstmt, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLProcedures(SQLHSTMT hstmt, SQLCHAR* /*szCatalogName*/, SQLSMALLINT /*cbCatalogName*/, SQLCHAR* /*szSchemaName*/, SQLSMALLINT /*cbSchemaName*/, SQLCHAR* /*szProcName*/, SQLSMALLINT /*cbProcName*/) {
+SQLRETURN SQL_API SQLProcedures(SQLHSTMT hstmt, SQLCHAR* /*szCatalogName*/,
+                                SQLSMALLINT /*cbCatalogName*/, SQLCHAR* /*szSchemaName*/,
+                                SQLSMALLINT /*cbSchemaName*/, SQLCHAR* /*szProcName*/,
+                                SQLSMALLINT /*cbProcName*/) {
   return StmtCall(hstmt, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLProcedureColumns(SQLHSTMT hstmt, SQLCHAR* /*szCatalogName*/, SQLSMALLINT /*cbCatalogName*/, SQLCHAR* /*szSchemaName*/, SQLSMALLINT /*cbSchemaName*/, SQLCHAR* /*szProcName*/, SQLSMALLINT /*cbProcName*/, SQLCHAR* /*szColumnName*/, SQLSMALLINT /*cbColumnName*/) {
+SQLRETURN SQL_API SQLProcedureColumns(SQLHSTMT hstmt, SQLCHAR* /*szCatalogName*/,
+                                      SQLSMALLINT /*cbCatalogName*/, SQLCHAR* /*szSchemaName*/,
+                                      SQLSMALLINT /*cbSchemaName*/, SQLCHAR* /*szProcName*/,
+                                      SQLSMALLINT /*cbProcName*/, SQLCHAR* /*szColumnName*/,
+                                      SQLSMALLINT /*cbColumnName*/) {
   return StmtCall(hstmt, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLTablePrivileges(SQLHSTMT hstmt, SQLCHAR* /*szCatalogName*/, SQLSMALLINT /*cbCatalogName*/, SQLCHAR* /*szSchemaName*/, SQLSMALLINT /*cbSchemaName*/, SQLCHAR* /*szTableName*/, SQLSMALLINT /*cbTableName*/) {
+SQLRETURN SQL_API SQLTablePrivileges(SQLHSTMT hstmt, SQLCHAR* /*szCatalogName*/,
+                                     SQLSMALLINT /*cbCatalogName*/, SQLCHAR* /*szSchemaName*/,
+                                     SQLSMALLINT /*cbSchemaName*/, SQLCHAR* /*szTableName*/,
+                                     SQLSMALLINT /*cbTableName*/) {
   return StmtCall(hstmt, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLColumnPrivileges(SQLHSTMT hstmt, SQLCHAR* /*szCatalogName*/, SQLSMALLINT /*cbCatalogName*/, SQLCHAR* /*szSchemaName*/, SQLSMALLINT /*cbSchemaName*/, SQLCHAR* /*szTableName*/, SQLSMALLINT /*cbTableName*/, SQLCHAR* /*szColumnName*/, SQLSMALLINT /*cbColumnName*/) {
+SQLRETURN SQL_API SQLColumnPrivileges(SQLHSTMT hstmt, SQLCHAR* /*szCatalogName*/,
+                                      SQLSMALLINT /*cbCatalogName*/, SQLCHAR* /*szSchemaName*/,
+                                      SQLSMALLINT /*cbSchemaName*/, SQLCHAR* /*szTableName*/,
+                                      SQLSMALLINT /*cbTableName*/, SQLCHAR* /*szColumnName*/,
+                                      SQLSMALLINT /*cbColumnName*/) {
   return StmtCall(hstmt, NotBuilt);
 }
-
 
 // ============================================================================================
 // 7. Descriptors
 // ============================================================================================
 
-SQLRETURN SQL_API SQLGetDescField(SQLHDESC DescriptorHandle, SQLSMALLINT /*RecNumber*/, SQLSMALLINT /*FieldIdentifier*/, SQLPOINTER /*Value*/, SQLINTEGER /*BufferLength*/, SQLINTEGER* /*StringLength*/) {
+SQLRETURN SQL_API SQLGetDescField(SQLHDESC DescriptorHandle, SQLSMALLINT /*RecNumber*/,
+                                  SQLSMALLINT /*FieldIdentifier*/, SQLPOINTER /*Value*/,
+                                  SQLINTEGER /*BufferLength*/, SQLINTEGER* /*StringLength*/) {
   return DescCall(DescriptorHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLSetDescField(SQLHDESC DescriptorHandle, SQLSMALLINT /*RecNumber*/, SQLSMALLINT /*FieldIdentifier*/, SQLPOINTER /*Value*/, SQLINTEGER /*BufferLength*/) {
+SQLRETURN SQL_API SQLSetDescField(SQLHDESC DescriptorHandle, SQLSMALLINT /*RecNumber*/,
+                                  SQLSMALLINT /*FieldIdentifier*/, SQLPOINTER /*Value*/,
+                                  SQLINTEGER /*BufferLength*/) {
   return DescCall(DescriptorHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLGetDescRec(SQLHDESC DescriptorHandle, SQLSMALLINT /*RecNumber*/, SQLCHAR* /*Name*/, SQLSMALLINT /*BufferLength*/, SQLSMALLINT* /*StringLength*/, SQLSMALLINT* /*Type*/, SQLSMALLINT* /*SubType*/, SQLLEN* /*Length*/, SQLSMALLINT* /*Precision*/, SQLSMALLINT* /*Scale*/, SQLSMALLINT* /*Nullable*/) {
+SQLRETURN SQL_API SQLGetDescRec(SQLHDESC DescriptorHandle, SQLSMALLINT /*RecNumber*/,
+                                SQLCHAR* /*Name*/, SQLSMALLINT /*BufferLength*/,
+                                SQLSMALLINT* /*StringLength*/, SQLSMALLINT* /*Type*/,
+                                SQLSMALLINT* /*SubType*/, SQLLEN* /*Length*/,
+                                SQLSMALLINT* /*Precision*/, SQLSMALLINT* /*Scale*/,
+                                SQLSMALLINT* /*Nullable*/) {
   return DescCall(DescriptorHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLSetDescRec(SQLHDESC DescriptorHandle, SQLSMALLINT /*RecNumber*/, SQLSMALLINT /*Type*/, SQLSMALLINT /*SubType*/, SQLLEN /*Length*/, SQLSMALLINT /*Precision*/, SQLSMALLINT /*Scale*/, SQLPOINTER /*Data*/, SQLLEN* /*StringLength*/, SQLLEN* /*Indicator*/) {
+SQLRETURN SQL_API SQLSetDescRec(SQLHDESC DescriptorHandle, SQLSMALLINT /*RecNumber*/,
+                                SQLSMALLINT /*Type*/, SQLSMALLINT /*SubType*/,
+                                SQLLEN /*Length*/, SQLSMALLINT /*Precision*/,
+                                SQLSMALLINT /*Scale*/, SQLPOINTER /*Data*/,
+                                SQLLEN* /*StringLength*/, SQLLEN* /*Indicator*/) {
   return DescCall(DescriptorHandle, NotBuilt);
 }
-
 
 SQLRETURN SQL_API SQLCopyDesc(SQLHDESC SourceDescHandle, SQLHDESC TargetDescHandle) {
   if (SQLRETURN refused = Init_desc2(SourceDescHandle, TargetDescHandle); refused != 0) {
@@ -526,17 +629,19 @@ SQLRETURN SQL_API SQLCopyDesc(SQLHDESC SourceDescHandle, SQLHDESC TargetDescHand
 // ============================================================================================
 
 SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT HandleType, SQLHANDLE Handle, SQLSMALLINT RecNumber,
-                                SQLCHAR* Sqlstate, SQLINTEGER* NativeError, SQLCHAR* MessageText,
-                                SQLSMALLINT BufferLength, SQLSMALLINT* TextLength) {
+                                SQLCHAR* Sqlstate, SQLINTEGER* NativeError,
+                                SQLCHAR* MessageText, SQLSMALLINT BufferLength,
+                                SQLSMALLINT* TextLength) {
   return DiagCall(HandleType, Handle, [&](tagOBJECT*) {
     return DoSQLGetDiagRec(HandleType, Handle, RecNumber, Sqlstate, NativeError, MessageText,
                            BufferLength, TextLength);
   });
 }
 
-SQLRETURN SQL_API SQLGetDiagField(SQLSMALLINT HandleType, SQLHANDLE Handle, SQLSMALLINT RecNumber,
-                                  SQLSMALLINT DiagIdentifier, SQLPOINTER DiagInfo,
-                                  SQLSMALLINT BufferLength, SQLSMALLINT* StringLength) {
+SQLRETURN SQL_API SQLGetDiagField(SQLSMALLINT HandleType, SQLHANDLE Handle,
+                                  SQLSMALLINT RecNumber, SQLSMALLINT DiagIdentifier,
+                                  SQLPOINTER DiagInfo, SQLSMALLINT BufferLength,
+                                  SQLSMALLINT* StringLength) {
   return DiagCall(HandleType, Handle, [&](tagOBJECT*) {
     return DoSQLGetDiagField(HandleType, Handle, RecNumber, DiagIdentifier, DiagInfo,
                              BufferLength, StringLength);
@@ -590,9 +695,12 @@ SQLRETURN SQL_API SQLCancel(SQLHSTMT StatementHandle) {
 SQLRETURN SQL_API SQLEndTran(SQLSMALLINT HandleType, SQLHANDLE Handle,
                              SQLSMALLINT /*CompletionType*/) {
   switch (HandleType) {
-    case SQL_HANDLE_ENV: return EnvCall(Handle, NotBuilt);
-    case SQL_HANDLE_DBC: return DbcCall(Handle, NotBuilt);
-    default: return BadHandleType(Handle);
+    case SQL_HANDLE_ENV:
+      return EnvCall(Handle, NotBuilt);
+    case SQL_HANDLE_DBC:
+      return DbcCall(Handle, NotBuilt);
+    default:
+      return BadHandleType(Handle);
   }
 }
 

@@ -190,8 +190,10 @@ SQLRETURN DoSQLAllocEnv(SQLHENV* out, char* message, int message_size) {
   UTLocale* locale = SQLGetUTLocale();
   const CharsetInfo* client = locale != nullptr ? locale->default_client_charset() : nullptr;
   if (client != nullptr) {
-    env->to_wide = new (std::nothrow) CharsetConverter(locale, locale->utf16le_charset(), client);
-    env->from_wide = new (std::nothrow) CharsetConverter(locale, client, locale->utf16le_charset());
+    env->to_wide =
+        new (std::nothrow) CharsetConverter(locale, locale->utf16le_charset(), client);
+    env->from_wide =
+        new (std::nothrow) CharsetConverter(locale, client, locale->utf16le_charset());
     env->charset = client;
     env->wide_factor = client->max_bytes;
   }
@@ -240,8 +242,8 @@ SQLRETURN DoSQLSetEnvAttr(tagENV* env, SQLINTEGER attribute, SQLPOINTER value,
   return env->retcode;
 }
 
-SQLRETURN DoSQLGetEnvAttr(tagENV* env, SQLINTEGER attribute, SQLPOINTER out,
-                          SQLINTEGER size, SQLINTEGER* length) {
+SQLRETURN DoSQLGetEnvAttr(tagENV* env, SQLINTEGER attribute, SQLPOINTER out, SQLINTEGER size,
+                          SQLINTEGER* length) {
   if (out == nullptr) return PostSQLState(env, kStateHY009, kStateS1009);
   if (Get_option(env, attribute, out, size, length) == 0) return SQL_NO_DATA;
   return env->retcode;

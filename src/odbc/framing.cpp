@@ -86,7 +86,8 @@ void FiniEnvironments() {
   }
 }
 
-// ---- Clearing --------------------------------------------------------------------------------
+// ---- Clearing
+// --------------------------------------------------------------------------------
 
 void ClearError(tagOBJECT* h) {
   if (h->kind == OBJ_ENV) {
@@ -99,7 +100,8 @@ void ClearError(tagOBJECT* h) {
   FreeDiagRecords(h);
 }
 
-// ---- Framing ---------------------------------------------------------------------------------
+// ---- Framing
+// ---------------------------------------------------------------------------------
 
 SQLRETURN Init_env(SQLHANDLE handle) {
   if (SQLRETURN refused = ProcessRefusal(); refused != 0) return refused;
@@ -169,7 +171,9 @@ SQLRETURN Init_object(SQLHANDLE handle, SQLSMALLINT kind) {
     return SQL_INVALID_HANDLE;
   }
   switch (kind) {
-    case OBJ_ENV: EnterEnvCritSect(); return 0;
+    case OBJ_ENV:
+      EnterEnvCritSect();
+      return 0;
     case OBJ_DBC:
       if (!IsKind(h->parent, OBJ_ENV)) return SQL_INVALID_HANDLE;
       LockDbc(static_cast<tagDBC*>(h));
@@ -198,8 +202,14 @@ void Fini_desc2(SQLHANDLE source, SQLHANDLE /*target*/) { Fini_desc(source); }
 void Fini_object(SQLHANDLE handle, SQLSMALLINT kind) {
   tagOBJECT* h = AsObject(handle);
   switch (kind) {
-    case OBJ_ENV: LeaveEnvCritSect(); break;
-    case OBJ_DBC: UnlockDbc(static_cast<tagDBC*>(h)); break;
-    default: UnlockDbc(static_cast<tagDBC*>(h->parent)); break;
+    case OBJ_ENV:
+      LeaveEnvCritSect();
+      break;
+    case OBJ_DBC:
+      UnlockDbc(static_cast<tagDBC*>(h));
+      break;
+    default:
+      UnlockDbc(static_cast<tagDBC*>(h->parent));
+      break;
   }
 }

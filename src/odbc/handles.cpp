@@ -25,20 +25,29 @@ void PostOutOfMemory(tagOBJECT* h) {
 
 const char* NamePrefix(std::int32_t kind) {
   switch (kind) {
-    case OBJ_ENV: return "SQL_ENV_";
-    case OBJ_DBC: return "SQL_DBC_";
-    case OBJ_STMT: return "SQL_CUR_";
-    default: return "SQL_DES_";
+    case OBJ_ENV:
+      return "SQL_ENV_";
+    case OBJ_DBC:
+      return "SQL_DBC_";
+    case OBJ_STMT:
+      return "SQL_CUR_";
+    default:
+      return "SQL_DES_";
   }
 }
 
 std::size_t RecordSize(std::int32_t kind) {
   switch (kind) {
-    case OBJ_ENV: return sizeof(tagENV);
-    case OBJ_DBC: return sizeof(tagDBC);
-    case OBJ_STMT: return sizeof(tagSTMT);
-    case OBJ_DESC: return sizeof(tagDESC);
-    default: return 0;
+    case OBJ_ENV:
+      return sizeof(tagENV);
+    case OBJ_DBC:
+      return sizeof(tagDBC);
+    case OBJ_STMT:
+      return sizeof(tagSTMT);
+    case OBJ_DESC:
+      return sizeof(tagDESC);
+    default:
+      return 0;
   }
 }
 
@@ -46,20 +55,33 @@ std::size_t RecordSize(std::int32_t kind) {
 // constructed objects.
 tagOBJECT* Construct(void* block, std::int32_t kind) {
   switch (kind) {
-    case OBJ_ENV: return new (block) tagENV();
-    case OBJ_DBC: return new (block) tagDBC();
-    case OBJ_STMT: return new (block) tagSTMT();
-    default: return new (block) tagDESC();
+    case OBJ_ENV:
+      return new (block) tagENV();
+    case OBJ_DBC:
+      return new (block) tagDBC();
+    case OBJ_STMT:
+      return new (block) tagSTMT();
+    default:
+      return new (block) tagDESC();
   }
 }
 
 void Destroy(tagOBJECT* h) {
   switch (h->kind) {
-    case OBJ_ENV: static_cast<tagENV*>(h)->~tagENV(); break;
-    case OBJ_DBC: static_cast<tagDBC*>(h)->~tagDBC(); break;
-    case OBJ_STMT: static_cast<tagSTMT*>(h)->~tagSTMT(); break;
-    case OBJ_DESC: static_cast<tagDESC*>(h)->~tagDESC(); break;
-    default: break;
+    case OBJ_ENV:
+      static_cast<tagENV*>(h)->~tagENV();
+      break;
+    case OBJ_DBC:
+      static_cast<tagDBC*>(h)->~tagDBC();
+      break;
+    case OBJ_STMT:
+      static_cast<tagSTMT*>(h)->~tagSTMT();
+      break;
+    case OBJ_DESC:
+      static_cast<tagDESC*>(h)->~tagDESC();
+      break;
+    default:
+      break;
   }
 }
 
@@ -68,7 +90,8 @@ void Unlink(tagOBJECT* h) {
   if (parent == nullptr) return;
   const bool env_parent = parent->kind == OBJ_ENV;
   if (env_parent) EnterEnvCritSect();
-  for (tagOBJECT** link = &parent->first_child; *link != nullptr; link = &(*link)->next_sibling) {
+  for (tagOBJECT** link = &parent->first_child; *link != nullptr;
+       link = &(*link)->next_sibling) {
     if (*link == h) {
       *link = h->next_sibling;
       break;

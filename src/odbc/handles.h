@@ -80,27 +80,27 @@ constexpr std::uint32_t kOptText = 2;    // an owned text (value is its address)
 // One option entry. An entry, once appended, is never removed; setting an existing
 // identifier overwrites the entry and its kind.
 struct tagOPTION {
-  std::int32_t id;      // attribute identifier
-  SQLULEN value;        // the value; for kOptText the address of the owned text (ut_free)
-  std::uint32_t length; // text length in bytes (kOptText only); the text is not terminated
-  std::uint32_t kind;   // kOptPlain, kOptLength or kOptText
+  std::int32_t id;       // attribute identifier
+  SQLULEN value;         // the value; for kOptText the address of the owned text (ut_free)
+  std::uint32_t length;  // text length in bytes (kOptText only); the text is not terminated
+  std::uint32_t kind;    // kOptPlain, kOptLength or kOptText
 };
 
 // The common header of the four handle records.
 struct tagOBJECT {
-  std::int32_t kind;           // tagOBJTYPE; 0 just before the memory is released
-  std::int32_t state;          // environment 1; connection 2..4; statement 6..9
-  SQLRETURN retcode;           // return code of the call in progress (0, 1, -1 ...)
-  tagOBJECT* parent;           // null for an environment
-  tagOBJECT* first_child;      // head of the child list
-  tagOBJECT* next_sibling;     // next child of the parent (environments: the process list)
-  std::uint32_t dyn_func_code; // SQL_DIAG_DYNAMIC_FUNCTION_CODE
-  std::uint32_t record_count;  // diagnostic records held
-  std::uint16_t error_pos;     // records already returned by SQLError
-  tagDIAGREC first_rec;        // the first record, held inline; the others hang from it
-  std::uint32_t option_count;  // entries in options
-  tagOPTION* options;          // grown one entry at a time (ut_malloc/ut_free)
-  char name[36];               // "SQL_ENV_" ... followed by the address in hexadecimal
+  std::int32_t kind;            // tagOBJTYPE; 0 just before the memory is released
+  std::int32_t state;           // environment 1; connection 2..4; statement 6..9
+  SQLRETURN retcode;            // return code of the call in progress (0, 1, -1 ...)
+  tagOBJECT* parent;            // null for an environment
+  tagOBJECT* first_child;       // head of the child list
+  tagOBJECT* next_sibling;      // next child of the parent (environments: the process list)
+  std::uint32_t dyn_func_code;  // SQL_DIAG_DYNAMIC_FUNCTION_CODE
+  std::uint32_t record_count;   // diagnostic records held
+  std::uint16_t error_pos;      // records already returned by SQLError
+  tagDIAGREC first_rec;         // the first record, held inline; the others hang from it
+  std::uint32_t option_count;   // entries in options
+  tagOPTION* options;           // grown one entry at a time (ut_malloc/ut_free)
+  char name[36];                // "SQL_ENV_" ... followed by the address in hexadecimal
 };
 
 // ---- Environment ------------------------------------------------------------------------
@@ -150,17 +150,17 @@ struct tagDBC : tagOBJECT {
   // The client connection; null while not connected. Atomic because a cancel reads it
   // from another thread without the connection's mutex.
   std::atomic<a_cmdseq_conn*> conn;
-  a_cmdseq_error_info err;    // filled by every command-sequence call; owner = this
+  a_cmdseq_error_info err;  // filled by every command-sequence call; owner = this
   tagCONNATTR attrs[kConnAttrSlots];
-  std::uint8_t cap_a;         // capability byte A (kCap* bits)
-  std::uint8_t cap_b;         // capability byte B (engine interface)
-  a_ut_safe_pthread_mutex_t mutex;  // serialises every framed call on the connection
+  std::uint8_t cap_a;                  // capability byte A (kCap* bits)
+  std::uint8_t cap_b;                  // capability byte B (engine interface)
+  a_ut_safe_pthread_mutex_t mutex;     // serialises every framed call on the connection
   std::atomic<tagSTMT*> current_stmt;  // the statement whose call last entered the framing
-  CharsetConverter* env_to_client;  // environment character set to the client locale's
-  CharsetConverter* client_to_env;  // and back
-  const CharsetInfo* env_charset;   // the environment's character set
-  std::uint8_t env_wide_factor;     // its sizing factor for wide text
-  UTLangStringBase* lang;           // the connection's message strings; null until connect
+  CharsetConverter* env_to_client;     // environment character set to the client locale's
+  CharsetConverter* client_to_env;     // and back
+  const CharsetInfo* env_charset;      // the environment's character set
+  std::uint8_t env_wide_factor;        // its sizing factor for wide text
+  UTLangStringBase* lang;              // the connection's message strings; null until connect
   a_odbc_message_callback message_callback;      // null: none
   std::uint8_t wide;                             // 1: the application works in UTF-16
   a_odbc_file_tran_callback file_tran_callback;  // null: none
@@ -177,8 +177,8 @@ struct tagDBC : tagOBJECT {
   char db_charset_name[51];            // from the probe
   CharsetConverter* ansi_to_wide;      // saved converters of an ANSI application
   CharsetConverter* wide_to_ansi;
-  CharsetConverter* nchar_to_wide;     // UTF-8 to UTF-16LE, servers of 10000 and later
-  CharsetConverter* wide_to_nchar;     // UTF-16LE to UTF-8
+  CharsetConverter* nchar_to_wide;  // UTF-8 to UTF-16LE, servers of 10000 and later
+  CharsetConverter* wide_to_nchar;  // UTF-16LE to UTF-8
 };
 
 // ---- Statement and descriptor -----------------------------------------------------------
@@ -189,7 +189,7 @@ struct tagDESC;
 constexpr std::uint8_t kStmtInCall = 0x20;  // a call on this statement is in progress
 
 struct tagSTMT : tagOBJECT {
-  tagDESC* apd;           // descriptors in use
+  tagDESC* apd;  // descriptors in use
   tagDESC* ard;
   tagDESC* ipd;
   tagDESC* ird;
@@ -197,16 +197,15 @@ struct tagSTMT : tagOBJECT {
   tagDESC* implicit_ard;
   // Read without the connection's mutex by SQLCancel, hence atomic.
   std::atomic<std::uint8_t> call_flags;
-  SQLLEN row_count;       // rows affected or in the result (SQL_DIAG_ROW_COUNT)
-  SQLULEN rowset_row;     // current row index within the rowset (0-based)
+  SQLLEN row_count;    // rows affected or in the result (SQL_DIAG_ROW_COUNT)
+  SQLULEN rowset_row;  // current row index within the rowset (0-based)
 };
 
-struct tagDESC : tagOBJECT {
-};
+struct tagDESC : tagOBJECT {};
 
 // ---- Process-wide state ----------------------------------------------------------------
 
-extern tagENV* g_env_list;                 // newest first; guarded by EnvCritSect
+extern tagENV* g_env_list;  // newest first; guarded by EnvCritSect
 extern a_ut_safe_pthread_mutex_t EnvCritSect;
 extern std::atomic<int> odbc_lib_unloaded;  // 1 after library finalisation
 
@@ -275,10 +274,10 @@ int Get_option(tagOBJECT* h, std::int32_t id, void* buffer, SQLINTEGER buffer_le
 // application (-1: library finalised or forked child; SQL_INVALID_HANDLE: bad handle),
 // with no diagnostic recorded and no lock held.
 
-SQLRETURN Init_env(SQLHANDLE h);    // no lock held for the call
-SQLRETURN Init_dbc(SQLHANDLE h);    // the connection's mutex held
-SQLRETURN Init_stmt(SQLHANDLE h);   // the connection's mutex held; in-call flag set
-SQLRETURN Init_desc(SQLHANDLE h);   // the connection's mutex held
+SQLRETURN Init_env(SQLHANDLE h);   // no lock held for the call
+SQLRETURN Init_dbc(SQLHANDLE h);   // the connection's mutex held
+SQLRETURN Init_stmt(SQLHANDLE h);  // the connection's mutex held; in-call flag set
+SQLRETURN Init_desc(SQLHANDLE h);  // the connection's mutex held
 SQLRETURN Init_desc2(SQLHANDLE source, SQLHANDLE target);  // the source's connection mutex
 // Diagnostic calls: kind 1 holds EnvCritSect, kinds 2 to 4 the connection's mutex.
 // Nothing is cleared.
@@ -304,8 +303,8 @@ SQLRETURN DoSQLFreeEnv(tagENV* env);
 SQLRETURN DoSQLSetEnvAttr(tagENV* env, SQLINTEGER attribute, SQLPOINTER value,
                           SQLINTEGER length);
 // Null output: HY009; an attribute never set: SQL_NO_DATA.
-SQLRETURN DoSQLGetEnvAttr(tagENV* env, SQLINTEGER attribute, SQLPOINTER out,
-                          SQLINTEGER size, SQLINTEGER* length);
+SQLRETURN DoSQLGetEnvAttr(tagENV* env, SQLINTEGER attribute, SQLPOINTER out, SQLINTEGER size,
+                          SQLINTEGER* length);
 SQLRETURN DoSQLAllocConnect(tagENV* env, SQLHDBC* out);
 SQLRETURN DoSQLFreeConnect(tagDBC* dbc);
 SQLRETURN DoSQLDisconnect(tagDBC* dbc);

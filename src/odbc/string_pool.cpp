@@ -15,10 +15,10 @@ namespace {
 // The header in front of every buffer's data. With 64-bit pointers it is 32 bytes, and
 // its alignment keeps the data 16-byte aligned.
 struct alignas(16) a_string_buffer {
-  char tag[4];               // kInUse or kFree
-  unsigned char* data;       // the bytes after the header
-  std::size_t capacity;      // bytes of data
-  a_string_buffer* next;     // next buffer of the pool
+  char tag[4];            // kInUse or kFree
+  unsigned char* data;    // the bytes after the header
+  std::size_t capacity;   // bytes of data
+  a_string_buffer* next;  // next buffer of the pool
 };
 static_assert(sizeof(a_string_buffer) == 32, "header of a pool buffer");
 
@@ -86,7 +86,8 @@ void* StringRequest(tagOBJECT* handle, bool take, void* pointer, std::size_t siz
   }
   if (g_pool_count + 1 >= kStringPoolTrim) ReleaseBuffers(false);
   // Allocated without a handle: a diagnostic is posted only once the mutex is released.
-  auto* b = static_cast<a_string_buffer*>(VAllocLocked(nullptr, sizeof(a_string_buffer) + size));
+  auto* b =
+      static_cast<a_string_buffer*>(VAllocLocked(nullptr, sizeof(a_string_buffer) + size));
   if (b != nullptr) {
     std::memcpy(b->tag, kInUse, 4);
     b->data = reinterpret_cast<unsigned char*>(b + 1);

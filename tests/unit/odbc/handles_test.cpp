@@ -1,5 +1,7 @@
 // Handle records, option entries and the framing of calls, through the driver's own
 // entry points and its internal functions.
+#include "odbc/handles.h"
+
 #include <gtest/gtest.h>
 #include <pthread.h>
 
@@ -11,7 +13,6 @@
 #include <vector>
 
 #include "odbc/diagnostics.h"
-#include "odbc/handles.h"
 #include "odbc/library_start.h"
 #include "odbc/supported_functions.h"
 #include "utils/base/memory.h"
@@ -79,7 +80,8 @@ TEST_F(HandleTest, NewHandlesCarryTheirDefaultsAndNames) {
   EXPECT_EQ(Dbc()->parent, Env());
   EXPECT_EQ(Env()->first_child, Dbc());
   char expected[40];
-  std::snprintf(expected, sizeof expected, "SQL_DBC_%lX", reinterpret_cast<unsigned long>(dbc_));
+  std::snprintf(expected, sizeof expected, "SQL_DBC_%lX",
+                reinterpret_cast<unsigned long>(dbc_));
   EXPECT_STREQ(Dbc()->name, expected);
   EXPECT_EQ(std::strncmp(Env()->name, "SQL_ENV_", 8), 0);
   EXPECT_EQ(std::strncmp(Child(OBJ_STMT)->name, "SQL_CUR_", 8), 0);
@@ -205,12 +207,9 @@ TEST_F(HandleTest, FramingRefusesWrongKindsAndBrokenChains) {
   };
   const SQLRETURN bad = SQL_INVALID_HANDLE;
   const Case cases[] = {
-      {"null", nullptr, bad, bad, bad, bad},
-      {"env", env_, 0, bad, bad, bad},
-      {"dbc", dbc_, bad, 0, bad, bad},
-      {"stmt", stmt, bad, bad, 0, bad},
-      {"desc", desc, bad, bad, bad, 0},
-      {"desc under env", stray_desc, bad, bad, bad, bad},
+      {"null", nullptr, bad, bad, bad, bad}, {"env", env_, 0, bad, bad, bad},
+      {"dbc", dbc_, bad, 0, bad, bad},       {"stmt", stmt, bad, bad, 0, bad},
+      {"desc", desc, bad, bad, bad, 0},      {"desc under env", stray_desc, bad, bad, bad, bad},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -255,9 +254,9 @@ TEST_F(HandleTest, StatementFramingMarksTheCallAndFreesTheLock) {
   EXPECT_EQ(s->call_flags.load() & kStmtInCall, 0);
   EXPECT_TRUE(DbcUnlocked());
   // A statement entry point not built yet is framed and answers HYC00.
-  EXPECT_EQ(SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>("select 1")),
-                          SQL_NTS),
-            SQL_ERROR);
+  EXPECT_EQ(
+      SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>("select 1")), SQL_NTS),
+      SQL_ERROR);
   EXPECT_EQ(FirstState(SQL_HANDLE_STMT, stmt), "HYC00");
   EXPECT_EQ(SQLFreeStmt(stmt, SQL_CLOSE), SQL_ERROR);
   EXPECT_EQ(s->call_flags.load() & kStmtInCall, 0);
@@ -268,9 +267,9 @@ TEST_F(HandleTest, CancelWithNoCallInProgressClosesOnlyForOdbc2) {
   tagOBJECT* stmt = Child(OBJ_STMT);
   EXPECT_EQ(SQLCancel(stmt), SQL_SUCCESS);
   EXPECT_EQ(stmt->record_count, 0u);
-  ASSERT_EQ(SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION,
-                          reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC2), 0),
-            SQL_SUCCESS);
+  ASSERT_EQ(
+      SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC2), 0),
+      SQL_SUCCESS);
   EXPECT_EQ(SQLCancel(stmt), SQL_SUCCESS_WITH_INFO);
   EXPECT_EQ(FirstState(SQL_HANDLE_STMT, stmt), "01000");
   EXPECT_TRUE(DbcUnlocked());
@@ -290,9 +289,9 @@ TEST_F(HandleTest, RefusedCallsPostTheirStates) {
   SQLINTEGER value = 0;
   EXPECT_EQ(SQLGetEnvAttr(env_, 12345, &value, 0, nullptr), SQL_NO_DATA);
   // The ODBC 2 partner state is what an ODBC 2 application reads.
-  ASSERT_EQ(SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION,
-                          reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC2), 0),
-            SQL_SUCCESS);
+  ASSERT_EQ(
+      SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC2), 0),
+      SQL_SUCCESS);
   EXPECT_EQ(SQLGetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, &value, 0, nullptr), SQL_SUCCESS);
   EXPECT_EQ(value, SQL_OV_ODBC2);
   EXPECT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env_, nullptr), SQL_ERROR);

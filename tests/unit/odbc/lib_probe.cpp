@@ -124,8 +124,8 @@ int main(int argc, char** argv) {
     const pid_t pid = fork();
     if (pid == 0) {
       SQLHANDLE env = nullptr;
-      std::printf("child alloc-env %d\n", Sym<AllocHandle>("SQLAllocHandle")(
-                                              SQL_HANDLE_ENV, nullptr, &env));
+      std::printf("child alloc-env %d\n",
+                  Sym<AllocHandle>("SQLAllocHandle")(SQL_HANDLE_ENV, nullptr, &env));
       std::printf("child free-env %d\n", Sym<FreeHandle>("SQLFreeHandle")(SQL_HANDLE_ENV, env));
       std::fflush(stdout);
       _exit(0);

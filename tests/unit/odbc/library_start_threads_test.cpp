@@ -1,8 +1,8 @@
 // Library start-up and shut-down as a host program sees them: the driver library loaded
 // with dlopen by a probe program in a process of its own, its trace lines, its version
 // line, its behaviour across fork and its respect for the host's signal handlers.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>

@@ -1,5 +1,7 @@
 // The conversion-buffer pool: reuse by first fit, give-back of foreign pointers, the trim
 // at the pool's limit, and failure.
+#include "odbc/string_pool.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +12,6 @@
 #include "odbc/diagnostics.h"
 #include "odbc/handles.h"
 #include "odbc/library_start.h"
-#include "odbc/string_pool.h"
 #include "utils/base/memory.h"
 
 namespace {

@@ -17,7 +17,9 @@ TEST(VersionRecord, TheLibraryFileCarriesItsRecordWithTheRealPointerSize) {
     const char* key;
     const char* value;
   } expected[] = {
-      {"VERSION_MAJOR", "12"}, {"VERSION_MINOR", "0"}, {"VERSION_PATCH", "0"},
+      {"VERSION_MAJOR", "12"},
+      {"VERSION_MINOR", "0"},
+      {"VERSION_PATCH", "0"},
       {"POINTERSIZE", "64"},
   };
   for (const auto& e : expected) {

@@ -20,7 +20,9 @@
 #include "odbc/engine.h"
 #include "odbc/handles.h"
 #include "utils/locale/charset_converter.h"
+#include "utils/base/memory.h"
 #include "utils/locale/lang_string.h"
+#include "utils/locale/utlocale.h"
 
 namespace {
 
@@ -164,6 +166,27 @@ TEST_P(Engine, ConnectProbesTheServerAndSetsTheSessionOptions) {
   // Every later request answers -308 without the client.
   EXPECT_EQ(DBCommit(dbc_.get()), -308);
   EXPECT_STREQ(dbc_->err.odbc3_state, "08S01");
+}
+
+TEST_P(Engine, AnAnsiApplicationKeepsItsConvertersAndGetsNewOnesForTheConnection) {
+  Connect();
+  DBQueryConnection(dbc_.get());
+  ASSERT_EQ(Set_option(dbc_.get(), SQL_ATTR_ANSI_APP, 1), 0);
+  UTLocale* locale = SQLGetUTLocale();
+  auto* in = new CharsetConverter(locale, locale->utf16le_charset(), locale->utf8_charset());
+  auto* out = new CharsetConverter(locale, locale->utf8_charset(), locale->utf16le_charset());
+  dbc_->conn_to_wide = in;
+  dbc_->wide_to_conn = out;
+  EXPECT_EQ(SetCharSetInDBC(dbc_.get()), SQL_SUCCESS);
+  EXPECT_EQ(dbc_->ansi_to_wide, in);
+  EXPECT_EQ(dbc_->wide_to_ansi, out);
+  ASSERT_NE(dbc_->conn_to_wide, nullptr);
+  EXPECT_NE(dbc_->conn_to_wide, in);
+  EXPECT_TRUE(dbc_->conn_to_wide->valid());
+  EXPECT_TRUE(dbc_->wide_to_conn->valid());
+  ut_free(dbc_->options);
+  dbc_->options = nullptr;
+  dbc_->option_count = 0;
 }
 
 TEST_P(Engine, OneStatementFillsItsOutputListAndLeavesNothingBehind) {

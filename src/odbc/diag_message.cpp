@@ -47,8 +47,8 @@ void ODBCErrorMessage(tagDBC* connection, char* buffer, std::size_t size) {
 
   const unsigned int bytes = size > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<unsigned int>(size);
   char pattern[UTLangStringBase::kShortPatternBytes];
-  if (strings->GetString(static_cast<unsigned long>(row->message_id), pattern, sizeof pattern) ==
-      0) {
+  if (strings->GetString(static_cast<unsigned long>(row->message_id), pattern,
+                         sizeof pattern) == 0) {
     char code[16];
     std::snprintf(code, sizeof code, "%d", static_cast<int>(err.sqlcode));
     const char* args[] = {code, nullptr};
@@ -57,7 +57,8 @@ void ODBCErrorMessage(tagDBC* connection, char* buffer, std::size_t size) {
   }
   const char* args[kMaxTemplateArgs + 1] = {};
   int n = 0;
-  for (const a_cmdseq_str_node* p = err.params; p != nullptr && n < kMaxTemplateArgs; p = p->next) {
+  for (const a_cmdseq_str_node* p = err.params; p != nullptr && n < kMaxTemplateArgs;
+       p = p->next) {
     args[n++] = p->text;
   }
   strings->ArrayFormatMiscLangStr(static_cast<unsigned long>(row->message_id), buffer, bytes,

@@ -27,9 +27,7 @@ a_packed_sqlstate ShownState(tagOBJECT* h, const tagDIAGREC& r) {
 
 // The connection whose error block and strings a record of h draws on; none for an
 // environment.
-tagDBC* MessageConnection(tagOBJECT* h) {
-  return h->kind == OBJ_ENV ? nullptr : OwningDbc(h);
-}
+tagDBC* MessageConnection(tagOBJECT* h) { return h->kind == OBJ_ENV ? nullptr : OwningDbc(h); }
 
 bool IsIsoChar(char c) { return (c >= '0' && c <= '4') || (c >= 'A' && c <= 'H'); }
 
@@ -140,9 +138,8 @@ SQLRETURN DoSQLGetDiagField(SQLSMALLINT /*handle_type*/, SQLHANDLE handle, SQLSM
       return PutNumber<SQLINTEGER>(value, r->native);
     case SQL_DIAG_MESSAGE_TEXT: {
       if (buffer_length < 0) return SQL_ERROR;
-      const int truncated = FormatDiagMessage(MessageConnection(h), r,
-                                              static_cast<SQLCHAR*>(value), buffer_length,
-                                              length_out);
+      const int truncated = FormatDiagMessage(
+          MessageConnection(h), r, static_cast<SQLCHAR*>(value), buffer_length, length_out);
       return truncated != 0 ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
     }
     case SQL_DIAG_CLASS_ORIGIN:

@@ -179,7 +179,8 @@ int CopyDiagText(const char* text, std::size_t length, SQLCHAR* buffer,
   }
   // An application that passes no buffer asks for the length alone: nothing is cut.
   if (buffer == nullptr) return 0;
-  const bool truncated = buffer_length < 1 || length + 1 > static_cast<std::size_t>(buffer_length);
+  const bool truncated =
+      buffer_length < 1 || length + 1 > static_cast<std::size_t>(buffer_length);
   if (buffer_length >= 1) {
     const std::size_t n = std::min(length, static_cast<std::size_t>(buffer_length) - 1);
     if (n > 0) std::memcpy(buffer, text, n);

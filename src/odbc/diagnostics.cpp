@@ -192,8 +192,9 @@ SQLRETURN AddSQLError(tagOBJECT* h) {
   if (h == nullptr || h->kind == OBJ_ENV) return SQL_ERROR;
   tagDBC* dbc = OwningDbc(h);
   if (dbc == nullptr) return SQL_ERROR;
-  return AddDiagRecord(h, PackSQLState(dbc->err.odbc3_state), PackSQLState(dbc->err.odbc2_state),
-                       dbc, nullptr, 0, kDiagNoPosition, kDiagNoPosition);
+  return AddDiagRecord(h, PackSQLState(dbc->err.odbc3_state),
+                       PackSQLState(dbc->err.odbc2_state), dbc, nullptr, 0, kDiagNoPosition,
+                       kDiagNoPosition);
 }
 
 SQLRETURN PostSQLError(tagOBJECT* h) {

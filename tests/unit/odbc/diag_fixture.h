@@ -72,9 +72,8 @@ class DiagFixture : public ::testing::Test {
   static std::string Message(tagOBJECT* h, SQLSMALLINT n) {
     SQLCHAR text[1024];
     SQLSMALLINT length = -1;
-    const SQLRETURN rc =
-        DoSQLGetDiagRec(static_cast<SQLSMALLINT>(h->kind), h, n, nullptr, nullptr, text,
-                        sizeof text, &length);
+    const SQLRETURN rc = DoSQLGetDiagRec(static_cast<SQLSMALLINT>(h->kind), h, n, nullptr,
+                                         nullptr, text, sizeof text, &length);
     EXPECT_TRUE(rc == SQL_SUCCESS || rc == SQL_NO_DATA) << rc;
     return reinterpret_cast<const char*>(text);
   }

@@ -17,18 +17,22 @@ TEST_F(DiagRead, RecordNumbersAndBufferLengths) {
   SQLCHAR state[6];
   SQLCHAR text[64];
   SQLSMALLINT length = 0;
-  EXPECT_EQ(DoSQLGetDiagRec(SQL_HANDLE_STMT, stmt_, 1, state, nullptr, text, sizeof text, &length),
-            SQL_NO_DATA);
+  EXPECT_EQ(
+      DoSQLGetDiagRec(SQL_HANDLE_STMT, stmt_, 1, state, nullptr, text, sizeof text, &length),
+      SQL_NO_DATA);
   AddSQLState(stmt_, kStateHY009, kStateS1009);
   EXPECT_EQ(DoSQLGetDiagRec(SQL_HANDLE_STMT, stmt_, 1, state, nullptr, text, -1, &length),
             SQL_ERROR);
-  EXPECT_EQ(DoSQLGetDiagRec(SQL_HANDLE_STMT, stmt_, 0, state, nullptr, text, sizeof text, &length),
-            SQL_ERROR);
-  EXPECT_EQ(DoSQLGetDiagRec(SQL_HANDLE_STMT, stmt_, 2, state, nullptr, text, sizeof text, &length),
-            SQL_NO_DATA);
+  EXPECT_EQ(
+      DoSQLGetDiagRec(SQL_HANDLE_STMT, stmt_, 0, state, nullptr, text, sizeof text, &length),
+      SQL_ERROR);
+  EXPECT_EQ(
+      DoSQLGetDiagRec(SQL_HANDLE_STMT, stmt_, 2, state, nullptr, text, sizeof text, &length),
+      SQL_NO_DATA);
   SQLINTEGER native = 77;
-  EXPECT_EQ(DoSQLGetDiagRec(SQL_HANDLE_STMT, stmt_, 1, state, &native, text, sizeof text, &length),
-            SQL_SUCCESS);
+  EXPECT_EQ(
+      DoSQLGetDiagRec(SQL_HANDLE_STMT, stmt_, 1, state, &native, text, sizeof text, &length),
+      SQL_SUCCESS);
   EXPECT_STREQ(reinterpret_cast<char*>(state), "HY009");
   EXPECT_EQ(native, 0);
   // A driver state's text is the message of its row in the state table.
@@ -163,9 +167,24 @@ TEST_F(DiagRead, NumericFieldsAtTheirOdbcWidths) {
               SQL_SUCCESS);
     std::int64_t got = 0;
     switch (c.width) {
-      case 2: { std::int16_t v; std::memcpy(&v, area + 8, 2); got = v; break; }
-      case 4: { std::int32_t v; std::memcpy(&v, area + 8, 4); got = v; break; }
-      default: { std::int64_t v; std::memcpy(&v, area + 8, 8); got = v; break; }
+      case 2: {
+        std::int16_t v;
+        std::memcpy(&v, area + 8, 2);
+        got = v;
+        break;
+      }
+      case 4: {
+        std::int32_t v;
+        std::memcpy(&v, area + 8, 4);
+        got = v;
+        break;
+      }
+      default: {
+        std::int64_t v;
+        std::memcpy(&v, area + 8, 8);
+        got = v;
+        break;
+      }
     }
     EXPECT_EQ(got, c.value);
     for (std::size_t i = 0; i < sizeof area; ++i) {
@@ -215,9 +234,9 @@ TEST_F(DiagRead, TextFields) {
                                 sizeof tiny, &length),
               std::strlen(c.expected) >= 3 ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS);
     EXPECT_EQ(std::string(tiny), std::string(c.expected).substr(0, 2));
-    EXPECT_EQ(DoSQLGetDiagField(static_cast<SQLSMALLINT>(c.h->kind), c.h, 1, c.id, text, -1,
-                                &length),
-              SQL_ERROR);
+    EXPECT_EQ(
+        DoSQLGetDiagField(static_cast<SQLSMALLINT>(c.h->kind), c.h, 1, c.id, text, -1, &length),
+        SQL_ERROR);
   }
   // Origins follow the first and third characters of the state shown.
   struct Origin {
@@ -233,7 +252,8 @@ TEST_F(DiagRead, TextFields) {
     FreeDiagRecords(dbc_);
     AddSQLState(dbc_, PackSQLState(o.state), PackSQLState(o.state));
     char text[16];
-    DoSQLGetDiagField(SQL_HANDLE_DBC, dbc_, 1, SQL_DIAG_CLASS_ORIGIN, text, sizeof text, nullptr);
+    DoSQLGetDiagField(SQL_HANDLE_DBC, dbc_, 1, SQL_DIAG_CLASS_ORIGIN, text, sizeof text,
+                      nullptr);
     EXPECT_STREQ(text, o.class_origin);
     DoSQLGetDiagField(SQL_HANDLE_DBC, dbc_, 1, SQL_DIAG_SUBCLASS_ORIGIN, text, sizeof text,
                       nullptr);
@@ -247,8 +267,8 @@ TEST_F(DiagRead, FieldRefusals) {
   char text[64];
   SQLSMALLINT length = 0;
   // Statement-only header fields on other handles.
-  for (SQLSMALLINT id : {SQL_DIAG_ROW_COUNT, SQL_DIAG_CURSOR_ROW_COUNT, SQL_DIAG_DYNAMIC_FUNCTION,
-                         SQL_DIAG_DYNAMIC_FUNCTION_CODE}) {
+  for (SQLSMALLINT id : {SQL_DIAG_ROW_COUNT, SQL_DIAG_CURSOR_ROW_COUNT,
+                         SQL_DIAG_DYNAMIC_FUNCTION, SQL_DIAG_DYNAMIC_FUNCTION_CODE}) {
     SCOPED_TRACE(id);
     EXPECT_EQ(DoSQLGetDiagField(SQL_HANDLE_DBC, dbc_, 0, id, &value, sizeof value, &length),
               SQL_ERROR);
@@ -256,7 +276,8 @@ TEST_F(DiagRead, FieldRefusals) {
               SQL_ERROR);
   }
   // Unknown identifiers.
-  EXPECT_EQ(DoSQLGetDiagField(SQL_HANDLE_DBC, dbc_, 1, 999, text, sizeof text, &length), SQL_ERROR);
+  EXPECT_EQ(DoSQLGetDiagField(SQL_HANDLE_DBC, dbc_, 1, 999, text, sizeof text, &length),
+            SQL_ERROR);
   // Record fields: record below 1, and beyond the last.
   EXPECT_EQ(DoSQLGetDiagField(SQL_HANDLE_DBC, dbc_, 0, SQL_DIAG_NATIVE, &value, 0, &length),
             SQL_ERROR);
@@ -270,8 +291,9 @@ TEST_F(DiagRead, FieldRefusals) {
   EXPECT_EQ(DoSQLGetDiagField(SQL_HANDLE_DBC, dbc_, 1, SQL_DIAG_MESSAGE_TEXT, text, 5, &length),
             SQL_SUCCESS_WITH_INFO);
   EXPECT_STREQ(text, "[Tov");
-  EXPECT_EQ(DoSQLGetDiagField(SQL_HANDLE_DBC, dbc_, 1, SQL_DIAG_MESSAGE_TEXT, text, -1, &length),
-            SQL_ERROR);
+  EXPECT_EQ(
+      DoSQLGetDiagField(SQL_HANDLE_DBC, dbc_, 1, SQL_DIAG_MESSAGE_TEXT, text, -1, &length),
+      SQL_ERROR);
 }
 
 // A message of exactly 512 characters with its prefix is kept whole; one more character

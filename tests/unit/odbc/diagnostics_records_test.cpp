@@ -16,11 +16,16 @@ TEST_F(DiagRecords, ReturnCodeIsRaisedByWarningsAndSetByErrors) {
     const char* state;
     SQLRETURN after;
   } const cases[] = {
-      {SQL_SUCCESS, "01004", SQL_SUCCESS_WITH_INFO}, {SQL_SUCCESS, "07001", SQL_SUCCESS_WITH_INFO},
-      {SQL_SUCCESS, "02000", SQL_SUCCESS_WITH_INFO}, {SQL_SUCCESS_WITH_INFO, "01000", 1},
-      {SQL_ERROR, "01004", SQL_ERROR},               {SQL_NO_DATA, "01004", SQL_NO_DATA},
-      {SQL_NEED_DATA, "01000", SQL_NEED_DATA},       {SQL_SUCCESS, "07002", SQL_ERROR},
-      {SQL_SUCCESS_WITH_INFO, "HY000", SQL_ERROR},   {SQL_NO_DATA, "IM001", SQL_ERROR},
+      {SQL_SUCCESS, "01004", SQL_SUCCESS_WITH_INFO},
+      {SQL_SUCCESS, "07001", SQL_SUCCESS_WITH_INFO},
+      {SQL_SUCCESS, "02000", SQL_SUCCESS_WITH_INFO},
+      {SQL_SUCCESS_WITH_INFO, "01000", 1},
+      {SQL_ERROR, "01004", SQL_ERROR},
+      {SQL_NO_DATA, "01004", SQL_NO_DATA},
+      {SQL_NEED_DATA, "01000", SQL_NEED_DATA},
+      {SQL_SUCCESS, "07002", SQL_ERROR},
+      {SQL_SUCCESS_WITH_INFO, "HY000", SQL_ERROR},
+      {SQL_NO_DATA, "IM001", SQL_ERROR},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.state);
@@ -63,7 +68,8 @@ TEST_F(DiagRecords, RecordsAreOrderedByRowThenClass) {
       {"a record without a row comes before every record with one",
        {{"HY000", 1, -2}, {"01004", 3, -2}, {"42000", -2, -2}},
        {"-2/42000/-2", "1/HY000/-2", "3/01004/-2"}},
-      {"rows ascend", {{"HY000", 3, -2}, {"HY000", 1, -2}, {"HY000", 2, -2}},
+      {"rows ascend",
+       {{"HY000", 3, -2}, {"HY000", 1, -2}, {"HY000", 2, -2}},
        {"1/HY000/-2", "2/HY000/-2", "3/HY000/-2"}},
       {"class 02 goes before the first record that is not a warning",
        {{"01004", 1, -2}, {"HY000", 1, -2}, {"02000", 1, -2}},
@@ -188,8 +194,9 @@ TEST_F(DiagRecords, ServerErrorTextFromTheTableWithItsParameters) {
   char text[256];
   CmdSeqEnv.lang->GetString(2099, text, sizeof text);
   ASSERT_EQ(text[0], '\0') << "message 2099 exists now: pick a row without a message";
-  EXPECT_EQ(Message(dbc_, 1), "[Tovrak][ODBC Driver][Vellumcrest]Server error -141: its "
-                              "message text is not available");
+  EXPECT_EQ(Message(dbc_, 1),
+            "[Tovrak][ODBC Driver][Vellumcrest]Server error -141: its "
+            "message text is not available");
 
   // Code 0: the row is found by the server's SQLSTATE.
   FreeDiagRecords(dbc_);

@@ -28,7 +28,9 @@ TEST(DiagStates, PackingMatchesTheClientForTextAndTakesSmallBytesAsTheyStand) {
       {"08S01", i_cs_PackState("08S01")},
       // A byte of 9 or less is already a six-bit value.
       {"\x01\x02\x03\x04\x05", i_cs_PackState("12345")},
-      {"4\x02" "000", i_cs_PackState("42000")},
+      {"4\x02"
+       "000",
+       i_cs_PackState("42000")},
       // A text that ends early packs its missing characters as 0 and reads no further.
       {"HY", (static_cast<a_packed_sqlstate>('H' - '0') << 24) |
                  (static_cast<a_packed_sqlstate>('Y' - '0') << 18)},
@@ -78,11 +80,16 @@ TEST(DiagStates, DynamicFunctionNames) {
   struct Case {
     SQLINTEGER code;
     const char* name;
-  } const cases[] = {{4, "ALTER TABLE"},       {-1, "CREATE INDEX"},
-                     {77, "CREATE TABLE"},     {85, "SELECT CURSOR"},
-                     {38, "DYNAMIC DELETE CURSOR"}, {-2, "DROP INDEX"},
-                     {7, "CALL"},              {82, "UPDATE WHERE"},
-                     {0, ""},                  {1, ""},
+  } const cases[] = {{4, "ALTER TABLE"},
+                     {-1, "CREATE INDEX"},
+                     {77, "CREATE TABLE"},
+                     {85, "SELECT CURSOR"},
+                     {38, "DYNAMIC DELETE CURSOR"},
+                     {-2, "DROP INDEX"},
+                     {7, "CALL"},
+                     {82, "UPDATE WHERE"},
+                     {0, ""},
+                     {1, ""},
                      {-3, ""}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.code);
@@ -124,8 +131,8 @@ TEST(DiagStates, MessageIsCutAtFiveHundredTwelveCharacters) {
     std::string body(body_length, 'x');
     body.back() = 'z';
     std::vector<char> out(kDiagMessageChars + 1 + 16, '\xFF');
-    const std::size_t length = AssembleDiagMessage(false, false, false, false, body.c_str(),
-                                                   out.data());
+    const std::size_t length =
+        AssembleDiagMessage(false, false, false, false, body.c_str(), out.data());
     const std::size_t expected = std::min(prefix + body_length, kDiagMessageChars);
     EXPECT_EQ(length, expected);
     EXPECT_EQ(std::strlen(out.data()), expected);
@@ -145,7 +152,8 @@ TEST(DiagStates, CopyToApplicationBufferAtEveryLength) {
     std::vector<unsigned char> area(kGuard + 32 + kGuard, 0xFF);
     SQLCHAR* buffer = area.data() + kGuard;
     SQLSMALLINT length = -99;
-    const int truncated = CopyDiagText(text.c_str(), text.size(), buffer, buffer_length, &length);
+    const int truncated =
+        CopyDiagText(text.c_str(), text.size(), buffer, buffer_length, &length);
     EXPECT_EQ(length, n);
     EXPECT_EQ(truncated, buffer_length < n + 1 ? 1 : 0);
     const std::size_t copied =

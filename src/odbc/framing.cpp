@@ -47,6 +47,18 @@ tagDBC* ChainDbc(tagOBJECT* h) {
 void LockDbc(tagDBC* dbc) { pthread_mutex_lock(dbc->mutex.handle); }
 void UnlockDbc(tagDBC* dbc) { pthread_mutex_unlock(dbc->mutex.handle); }
 
+// The tests of a statement or descriptor call; on success its connection is locked and
+// returned in *dbc.
+SQLRETURN LockOwner(SQLHANDLE handle, std::int32_t kind, tagDBC** dbc) {
+  if (SQLRETURN refused = ProcessRefusal(); refused != 0) return refused;
+  tagOBJECT* h = AsObject(handle);
+  if (!IsKind(h, kind)) return SQL_INVALID_HANDLE;
+  *dbc = ChainDbc(h);
+  if (*dbc == nullptr) return SQL_INVALID_HANDLE;
+  LockDbc(*dbc);
+  return 0;
+}
+
 }  // namespace
 
 // ---- EnvCritSect and the environment list ---------------------------------------------------
@@ -124,27 +136,20 @@ SQLRETURN Init_dbc(SQLHANDLE handle) {
 }
 
 SQLRETURN Init_stmt(SQLHANDLE handle) {
-  if (SQLRETURN refused = ProcessRefusal(); refused != 0) return refused;
-  tagOBJECT* h = AsObject(handle);
-  if (!IsKind(h, OBJ_STMT)) return SQL_INVALID_HANDLE;
-  tagDBC* dbc = ChainDbc(h);
-  if (dbc == nullptr) return SQL_INVALID_HANDLE;
-  auto* stmt = static_cast<tagSTMT*>(h);
-  LockDbc(dbc);
+  tagDBC* dbc = nullptr;
+  if (SQLRETURN refused = LockOwner(handle, OBJ_STMT, &dbc); refused != 0) return refused;
+  auto* stmt = static_cast<tagSTMT*>(AsObject(handle));
   dbc->current_stmt.store(stmt);
   stmt->call_flags.fetch_or(kStmtInCall);
-  ClearError(h);
-  h->retcode = SQL_SUCCESS;
+  ClearError(stmt);
+  stmt->retcode = SQL_SUCCESS;
   return 0;
 }
 
 SQLRETURN Init_desc(SQLHANDLE handle) {
-  if (SQLRETURN refused = ProcessRefusal(); refused != 0) return refused;
+  tagDBC* dbc = nullptr;
+  if (SQLRETURN refused = LockOwner(handle, OBJ_DESC, &dbc); refused != 0) return refused;
   tagOBJECT* h = AsObject(handle);
-  if (!IsKind(h, OBJ_DESC)) return SQL_INVALID_HANDLE;
-  tagDBC* dbc = ChainDbc(h);
-  if (dbc == nullptr) return SQL_INVALID_HANDLE;
-  LockDbc(dbc);
   ClearError(h);
   h->retcode = SQL_SUCCESS;
   return 0;
@@ -152,12 +157,11 @@ SQLRETURN Init_desc(SQLHANDLE handle) {
 
 SQLRETURN Init_desc2(SQLHANDLE source, SQLHANDLE target) {
   if (SQLRETURN refused = ProcessRefusal(); refused != 0) return refused;
-  tagOBJECT* src = AsObject(source);
   tagOBJECT* dst = AsObject(target);
-  if (!IsKind(src, OBJ_DESC) || !IsKind(dst, OBJ_DESC)) return SQL_INVALID_HANDLE;
-  tagDBC* dbc = ChainDbc(src);
-  if (dbc == nullptr) return SQL_INVALID_HANDLE;
-  LockDbc(dbc);
+  if (!IsKind(dst, OBJ_DESC)) return SQL_INVALID_HANDLE;
+  tagDBC* dbc = nullptr;
+  if (SQLRETURN refused = LockOwner(source, OBJ_DESC, &dbc); refused != 0) return refused;
+  tagOBJECT* src = AsObject(source);
   ClearError(src);
   ClearError(dst);
   src->retcode = SQL_SUCCESS;

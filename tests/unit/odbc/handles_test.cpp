@@ -258,6 +258,10 @@ TEST_F(HandleTest, StatementFramingMarksTheCallAndFreesTheLock) {
       SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>("select 1")), SQL_NTS),
       SQL_ERROR);
   EXPECT_EQ(FirstState(SQL_HANDLE_STMT, stmt), "HYC00");
+  // So does a catalog function, until the catalog code exists.
+  EXPECT_EQ(SQLTables(stmt, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), SQL_ERROR);
+  EXPECT_EQ(FirstState(SQL_HANDLE_STMT, stmt), "HYC00");
+  EXPECT_EQ(stmt->record_count, 1u);
   EXPECT_EQ(SQLFreeStmt(stmt, SQL_CLOSE), SQL_ERROR);
   EXPECT_EQ(s->call_flags.load() & kStmtInCall, 0);
   EXPECT_TRUE(DbcUnlocked());

@@ -94,7 +94,9 @@ a_cmdseq_conn* i_cs_EngineConnect(a_cmdseq_env* env, c_conn_parms* parms,
   }
   if (conn_name != nullptr) (void)StrmSetConnName(sconn, conn_name);
 
-  a_cmdseq_conn* conn = i_cs_AddNewConnection(sconn, env, 0);
+  // The stream hands the owner of the caller's error block to the callbacks (message,
+  // file transfer, dropped connection), as a connection taken from the pool does.
+  a_cmdseq_conn* conn = i_cs_AddNewConnection(sconn, env, err != nullptr ? err->owner : 0);
   const bool charset_given = charset != nullptr && charset[0] != '\0';
   if (charset_given) conn->status |= CS_STATUS_CHARSET_GIVEN;
   // Every failure from here on drops the connection, which disconnects the stream.

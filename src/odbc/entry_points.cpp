@@ -1,0 +1,740 @@
+// The exported narrow ODBC 3 entry points. Each is a thin frame: the framing of its handle
+// kind (validity and process tests, the connection's lock, cleared diagnostics), one
+// implementation, the release, and the implementation's result.
+//
+// Divisions of this file, in order:
+//   1. Framing helpers
+//   2. Handles: allocation and release
+//   3. Environment
+//   4. Connections: connect, disconnect, attributes, information
+//   5. Statements: prepare, execute, parameters, fetch, result columns, attributes
+//   6. Catalog functions
+//   7. Descriptors
+//   8. Diagnostics
+//   9. Cancel and transactions
+//  10. Installer entry points
+//
+// Entry points whose implementation is not part of the driver yet are framed like the
+// others and answer HYC00 (optional feature not implemented); SQLGetFunctions reports
+// them as unsupported. No C++ exception leaves this file: a throw inside an
+// implementation becomes HY001 on the handle.
+#include <odbcinst.h>
+#include <sql.h>
+#include <sqlext.h>
+
+#include "odbc/diagnostics.h"
+#include "odbc/engine.h"
+#include "odbc/handles.h"
+#include "odbc/supported_functions.h"
+
+// ============================================================================================
+// 1. Framing helpers
+// ============================================================================================
+
+namespace {
+
+constexpr int kAllocEnvMessageBytes = 80;
+
+tagOBJECT* Obj(SQLHANDLE h) { return static_cast<tagOBJECT*>(h); }
+
+SQLRETURN NotBuilt(tagOBJECT* h) { return PostSQLState(h, kStateHYC00, kStateS1C00); }
+
+// Runs an implementation; anything thrown becomes HY001 on the handle.
+template <typename Body>
+SQLRETURN Guarded(tagOBJECT* h, Body&& body) noexcept {
+  try {
+    return body(h);
+  } catch (...) {
+    try {
+      return PostSQLState(h, kStateHY001, kStateS1001);
+    } catch (...) {
+      return SQL_ERROR;
+    }
+  }
+}
+
+// E: Init_env, the work, nothing released.
+template <typename Body>
+SQLRETURN EnvCall(SQLHANDLE h, Body&& body) noexcept {
+  if (SQLRETURN refused = Init_env(h); refused != 0) return refused;
+  return Guarded(Obj(h), body);
+}
+
+// C: Init_dbc, the work, Fini_dbc.
+template <typename Body>
+SQLRETURN DbcCall(SQLHANDLE h, Body&& body) noexcept {
+  if (SQLRETURN refused = Init_dbc(h); refused != 0) return refused;
+  const SQLRETURN rc = Guarded(Obj(h), body);
+  Fini_dbc(h);
+  return rc;
+}
+
+// S: Init_stmt, the work, Fini_stmt.
+template <typename Body>
+SQLRETURN StmtCall(SQLHANDLE h, Body&& body) noexcept {
+  if (SQLRETURN refused = Init_stmt(h); refused != 0) return refused;
+  const SQLRETURN rc = Guarded(Obj(h), body);
+  Fini_stmt(h);
+  return rc;
+}
+
+// D: Init_desc, the work, Fini_desc.
+template <typename Body>
+SQLRETURN DescCall(SQLHANDLE h, Body&& body) noexcept {
+  if (SQLRETURN refused = Init_desc(h); refused != 0) return refused;
+  const SQLRETURN rc = Guarded(Obj(h), body);
+  Fini_desc(h);
+  return rc;
+}
+
+// G: Init_object(handle, type), the work, Fini_object.
+template <typename Body>
+SQLRETURN DiagCall(SQLSMALLINT type, SQLHANDLE h, Body&& body) noexcept {
+  if (SQLRETURN refused = Init_object(h, type); refused != 0) return refused;
+  const SQLRETURN rc = Guarded(Obj(h), body);
+  Fini_object(h, type);
+  return rc;
+}
+
+// A handle type the call does not know: HY092 on the handle, framed as its own kind
+// (environment or connection); any other handle is invalid.
+SQLRETURN BadHandleType(SQLHANDLE h) noexcept {
+  const tagOBJECT* o = Obj(h);
+  if (o != nullptr && o->kind == OBJ_ENV) {
+    return EnvCall(h, [](tagOBJECT* e) { return PostSQLState(e, kStateHY092, kStateS1092); });
+  }
+  if (o != nullptr && o->kind == OBJ_DBC) {
+    return DbcCall(h, [](tagOBJECT* c) { return PostSQLState(c, kStateHY092, kStateS1092); });
+  }
+  return SQL_INVALID_HANDLE;
+}
+
+// SQLConnect and its siblings mark the application as a narrow one first.
+SQLRETURN NarrowConnect(tagOBJECT* dbc) {
+  Set_option(dbc, SQL_ATTR_ANSI_APP, 1);
+  return NotBuilt(dbc);
+}
+
+}  // namespace
+
+extern "C" {
+
+// ============================================================================================
+// 2. Handles: allocation and release
+// ============================================================================================
+
+SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT HandleType, SQLHANDLE InputHandle,
+                                 SQLHANDLE* OutputHandle) {
+  switch (HandleType) {
+    case SQL_HANDLE_ENV: {
+      if (OutputHandle == nullptr) return SQL_ERROR;
+      if (InputHandle != nullptr) {
+        // The input handle cannot be trusted here (no framing applies), so nothing is
+        // posted on it.
+        *OutputHandle = SQL_NULL_HANDLE;
+        return SQL_ERROR;
+      }
+      char message[kAllocEnvMessageBytes];
+      try {
+        return DoSQLAllocEnv(reinterpret_cast<SQLHENV*>(OutputHandle), message, sizeof message);
+      } catch (...) {
+        return SQL_ERROR;
+      }
+    }
+    case SQL_HANDLE_DBC:
+      return EnvCall(InputHandle, [&](tagOBJECT* env) {
+        if (OutputHandle == nullptr) return PostSQLState(env, kStateHY009, kStateS1009);
+        return DoSQLAllocConnect(static_cast<tagENV*>(env), OutputHandle);
+      });
+    case SQL_HANDLE_STMT:
+    case SQL_HANDLE_DESC:
+      return DbcCall(InputHandle, [&](tagOBJECT* dbc) {
+        if (OutputHandle == nullptr) return PostSQLState(dbc, kStateHY009, kStateS1009);
+        *OutputHandle = SQL_NULL_HANDLE;
+        return NotBuilt(dbc);
+      });
+    default:
+      return BadHandleType(InputHandle);
+  }
+}
+
+SQLRETURN SQL_API SQLAllocEnv(SQLHENV* EnvironmentHandle) {
+  if (EnvironmentHandle == nullptr) return SQL_ERROR;
+  char message[kAllocEnvMessageBytes];
+  try {
+    SQLRETURN rc = DoSQLAllocEnv(EnvironmentHandle, message, sizeof message);
+    if (rc == SQL_SUCCESS) {
+      // An application that calls SQLAllocEnv is an ODBC 2 application.
+      DoSQLSetEnvAttr(static_cast<tagENV*>(*EnvironmentHandle), SQL_ATTR_ODBC_VERSION,
+                      reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC2), 0);
+    }
+    return rc;
+  } catch (...) {
+    return SQL_ERROR;
+  }
+}
+
+SQLRETURN SQL_API SQLAllocConnect(SQLHENV EnvironmentHandle, SQLHDBC* ConnectionHandle) {
+  return EnvCall(EnvironmentHandle, [&](tagOBJECT* env) {
+    return DoSQLAllocConnect(static_cast<tagENV*>(env), ConnectionHandle);
+  });
+}
+
+SQLRETURN SQL_API SQLAllocStmt(SQLHDBC ConnectionHandle, SQLHSTMT* StatementHandle) {
+  return DbcCall(ConnectionHandle, [&](tagOBJECT* dbc) {
+    if (StatementHandle == nullptr) return PostSQLState(dbc, kStateHY009, kStateS1009);
+    *StatementHandle = SQL_NULL_HSTMT;
+    return NotBuilt(dbc);
+  });
+}
+
+namespace {
+
+// SQLFreeConnect and SQLFreeHandle for a connection: a freed connection's mutex went
+// with it; a refused free releases it.
+SQLRETURN FreeConnection(SQLHDBC h) noexcept {
+  if (SQLRETURN refused = Init_dbc(h); refused != 0) return refused;
+  const SQLRETURN rc = Guarded(
+      Obj(h), [](tagOBJECT* dbc) { return DoSQLFreeConnect(static_cast<tagDBC*>(dbc)); });
+  if (rc != SQL_SUCCESS) Fini_dbc(h);
+  return rc;
+}
+
+SQLRETURN FreeEnvironment(SQLHENV h) noexcept {
+  return EnvCall(h, [](tagOBJECT* env) { return DoSQLFreeEnv(static_cast<tagENV*>(env)); });
+}
+
+}  // namespace
+
+SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT HandleType, SQLHANDLE Handle) {
+  switch (HandleType) {
+    case SQL_HANDLE_ENV:
+      return FreeEnvironment(Handle);
+    case SQL_HANDLE_DBC:
+      return FreeConnection(Handle);
+    case SQL_HANDLE_STMT:
+      return StmtCall(Handle, NotBuilt);
+    case SQL_HANDLE_DESC:
+      return DescCall(Handle, NotBuilt);
+    default:
+      return BadHandleType(Handle);
+  }
+}
+
+SQLRETURN SQL_API SQLFreeEnv(SQLHENV EnvironmentHandle) {
+  return FreeEnvironment(EnvironmentHandle);
+}
+
+SQLRETURN SQL_API SQLFreeConnect(SQLHDBC ConnectionHandle) {
+  return FreeConnection(ConnectionHandle);
+}
+
+// ============================================================================================
+// 3. Environment
+// ============================================================================================
+
+SQLRETURN SQL_API SQLSetEnvAttr(SQLHENV EnvironmentHandle, SQLINTEGER Attribute,
+                                SQLPOINTER Value, SQLINTEGER StringLength) {
+  return EnvCall(EnvironmentHandle, [&](tagOBJECT* env) {
+    return DoSQLSetEnvAttr(static_cast<tagENV*>(env), Attribute, Value, StringLength);
+  });
+}
+
+SQLRETURN SQL_API SQLGetEnvAttr(SQLHENV EnvironmentHandle, SQLINTEGER Attribute,
+                                SQLPOINTER Value, SQLINTEGER BufferLength,
+                                SQLINTEGER* StringLength) {
+  return EnvCall(EnvironmentHandle, [&](tagOBJECT* env) {
+    return DoSQLGetEnvAttr(static_cast<tagENV*>(env), Attribute, Value, BufferLength,
+                           StringLength);
+  });
+}
+
+SQLRETURN SQL_API SQLDataSources(SQLHENV EnvironmentHandle, SQLUSMALLINT /*Direction*/,
+                                 SQLCHAR* /*ServerName*/, SQLSMALLINT /*BufferLength1*/,
+                                 SQLSMALLINT* /*NameLength1*/, SQLCHAR* /*Description*/,
+                                 SQLSMALLINT /*BufferLength2*/, SQLSMALLINT* /*NameLength2*/) {
+  return EnvCall(EnvironmentHandle, NotBuilt);
+}
+
+// ============================================================================================
+// 4. Connections: connect, disconnect, attributes, information
+// ============================================================================================
+
+SQLRETURN SQL_API SQLConnect(SQLHDBC ConnectionHandle, SQLCHAR* /*ServerName*/,
+                             SQLSMALLINT /*NameLength1*/, SQLCHAR* /*UserName*/,
+                             SQLSMALLINT /*NameLength2*/, SQLCHAR* /*Authentication*/,
+                             SQLSMALLINT /*NameLength3*/) {
+  return DbcCall(ConnectionHandle, NarrowConnect);
+}
+
+SQLRETURN SQL_API SQLDriverConnect(SQLHDBC hdbc, SQLHWND /*hwnd*/, SQLCHAR* /*szConnStrIn*/,
+                                   SQLSMALLINT /*cbConnStrIn*/, SQLCHAR* /*szConnStrOut*/,
+                                   SQLSMALLINT /*cbConnStrOutMax*/,
+                                   SQLSMALLINT* /*pcbConnStrOut*/,
+                                   SQLUSMALLINT /*fDriverCompletion*/) {
+  return DbcCall(hdbc, NarrowConnect);
+}
+
+SQLRETURN SQL_API SQLBrowseConnect(SQLHDBC hdbc, SQLCHAR* /*szConnStrIn*/,
+                                   SQLSMALLINT /*cbConnStrIn*/, SQLCHAR* /*szConnStrOut*/,
+                                   SQLSMALLINT /*cbConnStrOutMax*/,
+                                   SQLSMALLINT* /*pcbConnStrOut*/) {
+  return DbcCall(hdbc, NarrowConnect);
+}
+
+SQLRETURN SQL_API SQLDisconnect(SQLHDBC ConnectionHandle) {
+  return DbcCall(ConnectionHandle,
+                 [](tagOBJECT* dbc) { return DoSQLDisconnect(static_cast<tagDBC*>(dbc)); });
+}
+
+SQLRETURN SQL_API SQLGetFunctions(SQLHDBC ConnectionHandle, SQLUSMALLINT FunctionId,
+                                  SQLUSMALLINT* Supported) {
+  return DbcCall(ConnectionHandle, [&](tagOBJECT* dbc) {
+    return DoSQLGetFunctions(static_cast<tagDBC*>(dbc), FunctionId, Supported);
+  });
+}
+
+SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC ConnectionHandle, SQLINTEGER /*Attribute*/,
+                                    SQLPOINTER /*Value*/, SQLINTEGER /*StringLength*/) {
+  return DbcCall(ConnectionHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC ConnectionHandle, SQLINTEGER /*Attribute*/,
+                                    SQLPOINTER /*Value*/, SQLINTEGER /*BufferLength*/,
+                                    SQLINTEGER* /*StringLength*/) {
+  return DbcCall(ConnectionHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLSetConnectOption(SQLHDBC ConnectionHandle, SQLUSMALLINT /*Option*/,
+                                      SQLULEN /*Value*/) {
+  return DbcCall(ConnectionHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLGetConnectOption(SQLHDBC ConnectionHandle, SQLUSMALLINT /*Option*/,
+                                      SQLPOINTER /*Value*/) {
+  return DbcCall(ConnectionHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLNativeSql(SQLHDBC hdbc, SQLCHAR* /*szSqlStrIn*/, SQLINTEGER /*cbSqlStrIn*/,
+                               SQLCHAR* /*szSqlStr*/, SQLINTEGER /*cbSqlStrMax*/,
+                               SQLINTEGER* /*pcbSqlStr*/) {
+  return DbcCall(hdbc, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLGetInfo(SQLHDBC ConnectionHandle, SQLUSMALLINT /*InfoType*/,
+                             SQLPOINTER /*InfoValue*/, SQLSMALLINT /*BufferLength*/,
+                             SQLSMALLINT* /*StringLength*/) {
+  return DbcCall(ConnectionHandle, NotBuilt);
+}
+
+// ============================================================================================
+// 5. Statements: prepare, execute, parameters, fetch, result columns, attributes
+// ============================================================================================
+
+SQLRETURN SQL_API SQLPrepare(SQLHSTMT StatementHandle, SQLCHAR* /*StatementText*/,
+                             SQLINTEGER /*TextLength*/) {
+  return StmtCall(StatementHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLExecute(SQLHSTMT StatementHandle) {
+  return StmtCall(StatementHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLExecDirect(SQLHSTMT StatementHandle, SQLCHAR* /*StatementText*/,
+                                SQLINTEGER /*TextLength*/) {
+  return StmtCall(StatementHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLCloseCursor(SQLHSTMT StatementHandle) {
+  return StmtCall(StatementHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLMoreResults(SQLHSTMT hstmt) { return StmtCall(hstmt, NotBuilt); }
+
+SQLRETURN SQL_API SQLSetCursorName(SQLHSTMT StatementHandle, SQLCHAR* /*CursorName*/,
+                                   SQLSMALLINT /*NameLength*/) {
+  return StmtCall(StatementHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLGetCursorName(SQLHSTMT StatementHandle, SQLCHAR* /*CursorName*/,
+                                   SQLSMALLINT /*BufferLength*/, SQLSMALLINT* /*NameLength*/) {
+  return StmtCall(StatementHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT StatementHandle, SQLUSMALLINT /*Option*/) {
+  return StmtCall(StatementHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLNumParams(SQLHSTMT hstmt, SQLSMALLINT* /*pcpar*/) {
+  return StmtCall(hstmt, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLDescribeParam(SQLHSTMT hstmt, SQLUSMALLINT /*ipar*/,
+                                   SQLSMALLINT* /*pfSqlType*/, SQLULEN* /*pcbParamDef*/,
+                                   SQLSMALLINT* /*pibScale*/, SQLSMALLINT* /*pfNullable*/) {
+  return StmtCall(hstmt, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLBindParameter(SQLHSTMT hstmt, SQLUSMALLINT /*ipar*/,
+                                   SQLSMALLINT /*fParamType*/, SQLSMALLINT /*fCType*/,
+                                   SQLSMALLINT /*fSqlType*/, SQLULEN /*cbColDef*/,
+                                   SQLSMALLINT /*ibScale*/, SQLPOINTER /*rgbValue*/,
+                                   SQLLEN /*cbValueMax*/, SQLLEN* /*pcbValue*/) {
+  return StmtCall(hstmt, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLSetParam(SQLHSTMT StatementHandle, SQLUSMALLINT /*ParameterNumber*/,
+                              SQLSMALLINT /*ValueType*/, SQLSMALLINT /*ParameterType*/,
+                              SQLULEN /*LengthPrecision*/, SQLSMALLINT /*ParameterScale*/,
+                              SQLPOINTER /*ParameterValue*/, SQLLEN* /*StrLen_or_Ind*/) {
+  return StmtCall(StatementHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLPutData(SQLHSTMT StatementHandle, SQLPOINTER /*Data*/,
+                             SQLLEN /*StrLen_or_Ind*/) {
+  return StmtCall(StatementHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLParamData(SQLHSTMT StatementHandle, SQLPOINTER* /*Value*/) {
+  return StmtCall(StatementHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLParamOptions(SQLHSTMT hstmt, SQLULEN /*crow*/, SQLULEN* /*pirow*/) {
+  return StmtCall(hstmt, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLFetch(SQLHSTMT StatementHandle) {
+  return StmtCall(StatementHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLFetchScroll(SQLHSTMT StatementHandle, SQLSMALLINT /*FetchOrientation*/,
+                                 SQLLEN /*FetchOffset*/) {
+  return StmtCall(StatementHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLExtendedFetch(SQLHSTMT hstmt, SQLUSMALLINT /*fFetchType*/, SQLLEN /*irow*/,
+                                   SQLULEN* /*pcrow*/, SQLUSMALLINT* /*rgfRowStatus*/) {
+  return StmtCall(hstmt, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLGetData(SQLHSTMT StatementHandle, SQLUSMALLINT /*ColumnNumber*/,
+                             SQLSMALLINT /*TargetType*/, SQLPOINTER /*TargetValue*/,
+                             SQLLEN /*BufferLength*/, SQLLEN* /*StrLen_or_Ind*/) {
+  return StmtCall(StatementHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLSetPos(SQLHSTMT hstmt, SQLSETPOSIROW /*irow*/, SQLUSMALLINT /*fOption*/,
+                            SQLUSMALLINT /*fLock*/) {
+  return StmtCall(hstmt, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLBulkOperations(SQLHSTMT StatementHandle, SQLSMALLINT /*Operation*/) {
+  return StmtCall(StatementHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLSetScrollOptions(SQLHSTMT hstmt, SQLUSMALLINT /*fConcurrency*/,
+                                      SQLLEN /*crowKeyset*/, SQLUSMALLINT /*crowRowset*/) {
+  return StmtCall(hstmt, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT StatementHandle, SQLSMALLINT* /*ColumnCount*/) {
+  return StmtCall(StatementHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT StatementHandle, SQLUSMALLINT /*ColumnNumber*/,
+                                 SQLCHAR* /*ColumnName*/, SQLSMALLINT /*BufferLength*/,
+                                 SQLSMALLINT* /*NameLength*/, SQLSMALLINT* /*DataType*/,
+                                 SQLULEN* /*ColumnSize*/, SQLSMALLINT* /*DecimalDigits*/,
+                                 SQLSMALLINT* /*Nullable*/) {
+  return StmtCall(StatementHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLColAttribute(SQLHSTMT StatementHandle, SQLUSMALLINT /*ColumnNumber*/,
+                                  SQLUSMALLINT /*FieldIdentifier*/,
+                                  SQLPOINTER /*CharacterAttribute*/,
+                                  SQLSMALLINT /*BufferLength*/, SQLSMALLINT* /*StringLength*/,
+                                  SQLLEN* /*NumericAttribute*/) {
+  return StmtCall(StatementHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLColAttributes(SQLHSTMT hstmt, SQLUSMALLINT /*icol*/,
+                                   SQLUSMALLINT /*fDescType*/, SQLPOINTER /*rgbDesc*/,
+                                   SQLSMALLINT /*cbDescMax*/, SQLSMALLINT* /*pcbDesc*/,
+                                   SQLLEN* /*pfDesc*/) {
+  return StmtCall(hstmt, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLBindCol(SQLHSTMT StatementHandle, SQLUSMALLINT /*ColumnNumber*/,
+                             SQLSMALLINT /*TargetType*/, SQLPOINTER /*TargetValue*/,
+                             SQLLEN /*BufferLength*/, SQLLEN* /*StrLen_or_Ind*/) {
+  return StmtCall(StatementHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLRowCount(SQLHSTMT StatementHandle, SQLLEN* /*RowCount*/) {
+  return StmtCall(StatementHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLSetStmtAttr(SQLHSTMT StatementHandle, SQLINTEGER /*Attribute*/,
+                                 SQLPOINTER /*Value*/, SQLINTEGER /*StringLength*/) {
+  return StmtCall(StatementHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLGetStmtAttr(SQLHSTMT StatementHandle, SQLINTEGER /*Attribute*/,
+                                 SQLPOINTER /*Value*/, SQLINTEGER /*BufferLength*/,
+                                 SQLINTEGER* /*StringLength*/) {
+  return StmtCall(StatementHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLSetStmtOption(SQLHSTMT StatementHandle, SQLUSMALLINT /*Option*/,
+                                   SQLULEN /*Value*/) {
+  return StmtCall(StatementHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLGetStmtOption(SQLHSTMT StatementHandle, SQLUSMALLINT /*Option*/,
+                                   SQLPOINTER /*Value*/) {
+  return StmtCall(StatementHandle, NotBuilt);
+}
+
+// ============================================================================================
+// 6. Catalog functions
+// ============================================================================================
+
+SQLRETURN SQL_API SQLGetTypeInfo(SQLHSTMT StatementHandle, SQLSMALLINT /*DataType*/) {
+  return StmtCall(StatementHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLTables(SQLHSTMT StatementHandle, SQLCHAR* /*CatalogName*/,
+                            SQLSMALLINT /*NameLength1*/, SQLCHAR* /*SchemaName*/,
+                            SQLSMALLINT /*NameLength2*/, SQLCHAR* /*TableName*/,
+                            SQLSMALLINT /*NameLength3*/, SQLCHAR* /*TableType*/,
+                            SQLSMALLINT /*NameLength4*/) {
+  return StmtCall(StatementHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLColumns(SQLHSTMT StatementHandle, SQLCHAR* /*CatalogName*/,
+                             SQLSMALLINT /*NameLength1*/, SQLCHAR* /*SchemaName*/,
+                             SQLSMALLINT /*NameLength2*/, SQLCHAR* /*TableName*/,
+                             SQLSMALLINT /*NameLength3*/, SQLCHAR* /*ColumnName*/,
+                             SQLSMALLINT /*NameLength4*/) {
+  return StmtCall(StatementHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLStatistics(SQLHSTMT StatementHandle, SQLCHAR* /*CatalogName*/,
+                                SQLSMALLINT /*NameLength1*/, SQLCHAR* /*SchemaName*/,
+                                SQLSMALLINT /*NameLength2*/, SQLCHAR* /*TableName*/,
+                                SQLSMALLINT /*NameLength3*/, SQLUSMALLINT /*Unique*/,
+                                SQLUSMALLINT /*Reserved*/) {
+  return StmtCall(StatementHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLSpecialColumns(SQLHSTMT StatementHandle, SQLUSMALLINT /*IdentifierType*/,
+                                    SQLCHAR* /*CatalogName*/, SQLSMALLINT /*NameLength1*/,
+                                    SQLCHAR* /*SchemaName*/, SQLSMALLINT /*NameLength2*/,
+                                    SQLCHAR* /*TableName*/, SQLSMALLINT /*NameLength3*/,
+                                    SQLUSMALLINT /*Scope*/, SQLUSMALLINT /*Nullable*/) {
+  return StmtCall(StatementHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLPrimaryKeys(SQLHSTMT hstmt, SQLCHAR* /*szCatalogName*/,
+                                 SQLSMALLINT /*cbCatalogName*/, SQLCHAR* /*szSchemaName*/,
+                                 SQLSMALLINT /*cbSchemaName*/, SQLCHAR* /*szTableName*/,
+                                 SQLSMALLINT /*cbTableName*/) {
+  return StmtCall(hstmt, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLForeignKeys(SQLHSTMT hstmt, SQLCHAR* /*szPkCatalogName*/,
+                                 SQLSMALLINT /*cbPkCatalogName*/, SQLCHAR* /*szPkSchemaName*/,
+                                 SQLSMALLINT /*cbPkSchemaName*/, SQLCHAR* /*szPkTableName*/,
+                                 SQLSMALLINT /*cbPkTableName*/, SQLCHAR* /*szFkCatalogName*/,
+                                 SQLSMALLINT /*cbFkCatalogName*/, SQLCHAR* /*szFkSchemaName*/,
+                                 SQLSMALLINT /*cbFkSchemaName*/, SQLCHAR* /*szFkTableName*/,
+                                 SQLSMALLINT /*cbFkTableName*/) {
+  return StmtCall(hstmt, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLProcedures(SQLHSTMT hstmt, SQLCHAR* /*szCatalogName*/,
+                                SQLSMALLINT /*cbCatalogName*/, SQLCHAR* /*szSchemaName*/,
+                                SQLSMALLINT /*cbSchemaName*/, SQLCHAR* /*szProcName*/,
+                                SQLSMALLINT /*cbProcName*/) {
+  return StmtCall(hstmt, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLProcedureColumns(SQLHSTMT hstmt, SQLCHAR* /*szCatalogName*/,
+                                      SQLSMALLINT /*cbCatalogName*/, SQLCHAR* /*szSchemaName*/,
+                                      SQLSMALLINT /*cbSchemaName*/, SQLCHAR* /*szProcName*/,
+                                      SQLSMALLINT /*cbProcName*/, SQLCHAR* /*szColumnName*/,
+                                      SQLSMALLINT /*cbColumnName*/) {
+  return StmtCall(hstmt, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLTablePrivileges(SQLHSTMT hstmt, SQLCHAR* /*szCatalogName*/,
+                                     SQLSMALLINT /*cbCatalogName*/, SQLCHAR* /*szSchemaName*/,
+                                     SQLSMALLINT /*cbSchemaName*/, SQLCHAR* /*szTableName*/,
+                                     SQLSMALLINT /*cbTableName*/) {
+  return StmtCall(hstmt, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLColumnPrivileges(SQLHSTMT hstmt, SQLCHAR* /*szCatalogName*/,
+                                      SQLSMALLINT /*cbCatalogName*/, SQLCHAR* /*szSchemaName*/,
+                                      SQLSMALLINT /*cbSchemaName*/, SQLCHAR* /*szTableName*/,
+                                      SQLSMALLINT /*cbTableName*/, SQLCHAR* /*szColumnName*/,
+                                      SQLSMALLINT /*cbColumnName*/) {
+  return StmtCall(hstmt, NotBuilt);
+}
+
+// ============================================================================================
+// 7. Descriptors
+// ============================================================================================
+
+SQLRETURN SQL_API SQLGetDescField(SQLHDESC DescriptorHandle, SQLSMALLINT /*RecNumber*/,
+                                  SQLSMALLINT /*FieldIdentifier*/, SQLPOINTER /*Value*/,
+                                  SQLINTEGER /*BufferLength*/, SQLINTEGER* /*StringLength*/) {
+  return DescCall(DescriptorHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLSetDescField(SQLHDESC DescriptorHandle, SQLSMALLINT /*RecNumber*/,
+                                  SQLSMALLINT /*FieldIdentifier*/, SQLPOINTER /*Value*/,
+                                  SQLINTEGER /*BufferLength*/) {
+  return DescCall(DescriptorHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLGetDescRec(SQLHDESC DescriptorHandle, SQLSMALLINT /*RecNumber*/,
+                                SQLCHAR* /*Name*/, SQLSMALLINT /*BufferLength*/,
+                                SQLSMALLINT* /*StringLength*/, SQLSMALLINT* /*Type*/,
+                                SQLSMALLINT* /*SubType*/, SQLLEN* /*Length*/,
+                                SQLSMALLINT* /*Precision*/, SQLSMALLINT* /*Scale*/,
+                                SQLSMALLINT* /*Nullable*/) {
+  return DescCall(DescriptorHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLSetDescRec(SQLHDESC DescriptorHandle, SQLSMALLINT /*RecNumber*/,
+                                SQLSMALLINT /*Type*/, SQLSMALLINT /*SubType*/,
+                                SQLLEN /*Length*/, SQLSMALLINT /*Precision*/,
+                                SQLSMALLINT /*Scale*/, SQLPOINTER /*Data*/,
+                                SQLLEN* /*StringLength*/, SQLLEN* /*Indicator*/) {
+  return DescCall(DescriptorHandle, NotBuilt);
+}
+
+SQLRETURN SQL_API SQLCopyDesc(SQLHDESC SourceDescHandle, SQLHDESC TargetDescHandle) {
+  if (SQLRETURN refused = Init_desc2(SourceDescHandle, TargetDescHandle); refused != 0) {
+    return refused;
+  }
+  const SQLRETURN rc = Guarded(Obj(TargetDescHandle), NotBuilt);
+  Fini_desc2(SourceDescHandle, TargetDescHandle);
+  return rc;
+}
+
+// ============================================================================================
+// 8. Diagnostics
+// ============================================================================================
+
+SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT HandleType, SQLHANDLE Handle, SQLSMALLINT RecNumber,
+                                SQLCHAR* Sqlstate, SQLINTEGER* NativeError,
+                                SQLCHAR* MessageText, SQLSMALLINT BufferLength,
+                                SQLSMALLINT* TextLength) {
+  return DiagCall(HandleType, Handle, [&](tagOBJECT*) {
+    return DoSQLGetDiagRec(HandleType, Handle, RecNumber, Sqlstate, NativeError, MessageText,
+                           BufferLength, TextLength);
+  });
+}
+
+SQLRETURN SQL_API SQLGetDiagField(SQLSMALLINT HandleType, SQLHANDLE Handle,
+                                  SQLSMALLINT RecNumber, SQLSMALLINT DiagIdentifier,
+                                  SQLPOINTER DiagInfo, SQLSMALLINT BufferLength,
+                                  SQLSMALLINT* StringLength) {
+  return DiagCall(HandleType, Handle, [&](tagOBJECT*) {
+    return DoSQLGetDiagField(HandleType, Handle, RecNumber, DiagIdentifier, DiagInfo,
+                             BufferLength, StringLength);
+  });
+}
+
+SQLRETURN SQL_API SQLError(SQLHENV EnvironmentHandle, SQLHDBC ConnectionHandle,
+                           SQLHSTMT StatementHandle, SQLCHAR* Sqlstate, SQLINTEGER* NativeError,
+                           SQLCHAR* MessageText, SQLSMALLINT BufferLength,
+                           SQLSMALLINT* TextLength) {
+  SQLSMALLINT type = SQL_HANDLE_STMT;
+  SQLHANDLE h = StatementHandle;
+  if (h == nullptr) {
+    type = SQL_HANDLE_DBC;
+    h = ConnectionHandle;
+  }
+  if (h == nullptr) {
+    type = SQL_HANDLE_ENV;
+    h = EnvironmentHandle;
+  }
+  if (h == nullptr) return SQL_INVALID_HANDLE;
+  return DiagCall(type, h, [&](tagOBJECT*) {
+    return DoSQLError(type, h, Sqlstate, NativeError, MessageText, BufferLength, TextLength);
+  });
+}
+
+// ============================================================================================
+// 9. Cancel and transactions
+// ============================================================================================
+
+// SQLCancel takes no lock on the road that cancels, so that another thread can cancel a
+// statement whose call holds the connection's mutex. While a call runs on the statement
+// the cancel only asks the engine to cancel the connection's request: the running call
+// owns the statement's diagnostics and the connection's fields, and the cancel touches
+// neither. With no call in progress the cancel is an ordinary framed call.
+SQLRETURN SQL_API SQLCancel(SQLHSTMT StatementHandle) {
+  tagOBJECT* h = Obj(StatementHandle);
+  if (h == nullptr || h->kind != OBJ_STMT) return SQL_INVALID_HANDLE;
+  if (odbc_lib_unloaded.load() != 0 || UnixForkProtection_IsChild() != 0) return SQL_ERROR;
+  auto* stmt = static_cast<tagSTMT*>(h);
+  if ((stmt->call_flags.load() & kStmtInCall) != 0) {
+    tagOBJECT* dbc = h->parent;
+    if (dbc == nullptr || dbc->kind != OBJ_DBC) return SQL_INVALID_HANDLE;
+    DBCancel(static_cast<tagDBC*>(dbc));
+    return SQL_SUCCESS;
+  }
+  return StmtCall(StatementHandle,
+                  [](tagOBJECT* s) { return DoSQLCancel(static_cast<tagSTMT*>(s)); });
+}
+
+SQLRETURN SQL_API SQLEndTran(SQLSMALLINT HandleType, SQLHANDLE Handle,
+                             SQLSMALLINT /*CompletionType*/) {
+  switch (HandleType) {
+    case SQL_HANDLE_ENV:
+      return EnvCall(Handle, NotBuilt);
+    case SQL_HANDLE_DBC:
+      return DbcCall(Handle, NotBuilt);
+    default:
+      return BadHandleType(Handle);
+  }
+}
+
+SQLRETURN SQL_API SQLTransact(SQLHENV EnvironmentHandle, SQLHDBC ConnectionHandle,
+                              SQLUSMALLINT /*CompletionType*/) {
+  if (ConnectionHandle != nullptr) return DbcCall(ConnectionHandle, NotBuilt);
+  return EnvCall(EnvironmentHandle, NotBuilt);
+}
+
+// ============================================================================================
+// 10. Installer entry points
+// ============================================================================================
+
+// Data-source configuration is not part of the driver yet: every request is refused.
+constexpr BOOL kRefused = 0;
+
+BOOL INSTAPI ConfigDSN(HWND /*hwndParent*/, WORD /*fRequest*/, LPCSTR /*lpszDriver*/,
+                       LPCSTR /*lpszAttributes*/) {
+  return kRefused;
+}
+
+BOOL INSTAPI SQLConfigDataSource(HWND /*hwndParent*/, WORD /*fRequest*/, LPCSTR /*lpszDriver*/,
+                                 LPCSTR /*lpszAttributes*/) {
+  return kRefused;
+}
+
+BOOL INSTAPI SQLGetInstalledDrivers(LPSTR lpszBuf, WORD cbBufMax, WORD* pcbBufOut) {
+  // An empty list: two terminators when they fit.
+  if (lpszBuf != nullptr && cbBufMax >= 2) {
+    lpszBuf[0] = '\0';
+    lpszBuf[1] = '\0';
+  }
+  if (pcbBufOut != nullptr) *pcbBufOut = 0;
+  return kRefused;
+}
+
+}  // extern "C"

@@ -1,0 +1,318 @@
+// The ODBC handle records and the machinery every entry point shares: the common header
+// with its diagnostic records and option list, allocation and release of handles, the
+// process-wide environment list with its mutex, and the framing of a call (validity and
+// process tests, locks, clearing of diagnostics).
+//
+// A handle given to an application is the address of one of the records below; the
+// record's kind word tells what it is, and is set to 0 just before the memory goes back.
+// Parents own their children: an environment its connections, a connection its
+// statements and descriptors.
+//
+// Lock order: a connection's mutex, then EnvCritSect. EnvCritSect guards the environment
+// list, every environment's child list and every environment's diagnostics; it is held
+// briefly, never for a whole call (environment allocation and release run the engine
+// start and stop under it, and take no connection mutex there).
+//
+// The internal functions keep C++ linkage (including those whose names begin with
+// "SQL"), so that the library's version script exports only the ODBC API.
+#ifndef VQ_ODBC_HANDLES_H
+#define VQ_ODBC_HANDLES_H
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "cmdseq/error_info.h"
+#include "config/option_tables.h"
+#include "vqtasks.h"
+
+static_assert(sizeof(SQLWCHAR) == 2, "the driver's wide text is UTF-16");
+static_assert(sizeof(SQLLEN) == 8 && sizeof(SQLULEN) == 8, "64-bit ODBC widths");
+
+class CharsetConverter;
+class UTLangStringBase;
+class a_cmdseq_conn;
+class c_odbc_inifile;
+struct CharsetInfo;
+
+// Handle kinds; the same numbers as SQL_HANDLE_ENV ... SQL_HANDLE_DESC.
+enum tagOBJTYPE : std::int32_t {
+  OBJ_FREED = 0,
+  OBJ_ENV = 1,
+  OBJ_DBC = 2,
+  OBJ_STMT = 3,
+  OBJ_DESC = 4,
+};
+
+// Connection states (tagOBJECT::state of a connection).
+constexpr std::int32_t kDbcAllocated = 2;
+constexpr std::int32_t kDbcBrowsing = 3;  // browse-connect in progress
+constexpr std::int32_t kDbcConnected = 4;
+// Statement state after allocation; 7 to 9 belong to the statement code (9: positioned on
+// fetched rows).
+constexpr std::int32_t kStmtAllocated = 6;
+constexpr std::int32_t kStmtOnRows = 9;
+
+// Column and row number of a diagnostic record that names none.
+constexpr std::int32_t kDiagNoPosition = -2;
+
+// One diagnostic record. The text is owned (ut_malloc/ut_alloc, freed with ut_free),
+// NUL-terminated, and may be null. States are packed (see diagnostics.h): the five
+// characters, each (c - '0') in six bits, first character in bits 24 to 29; 0 is no state.
+struct tagDIAGREC {
+  tagDIAGREC* next;     // further records, chained from the header's inline record
+  std::int32_t column;  // column number, kDiagNoPosition for none
+  char* text;           // message text, or null
+  std::int32_t native;  // server SQL code, or 0
+  std::int32_t row;     // row number, kDiagNoPosition for none
+  std::uint32_t odbc3;  // packed ODBC 3 state
+  std::uint32_t odbc2;  // packed ODBC 2 state
+};
+
+// Kinds of an option entry.
+constexpr std::uint32_t kOptPlain = 0;   // a value
+constexpr std::uint32_t kOptLength = 1;  // a length-type (SQLULEN) value
+constexpr std::uint32_t kOptText = 2;    // an owned text (value is its address)
+
+// One option entry. An entry, once appended, is never removed; setting an existing
+// identifier overwrites the entry and its kind.
+struct tagOPTION {
+  std::int32_t id;       // attribute identifier
+  SQLULEN value;         // the value; for kOptText the address of the owned text (ut_free)
+  std::uint32_t length;  // text length in bytes (kOptText only); the text is not terminated
+  std::uint32_t kind;    // kOptPlain, kOptLength or kOptText
+};
+
+// The common header of the four handle records.
+struct tagOBJECT {
+  std::int32_t kind;            // tagOBJTYPE; 0 just before the memory is released
+  std::int32_t state;           // environment 1; connection 2..4; statement 6..9
+  SQLRETURN retcode;            // return code of the call in progress (0, 1, -1 ...)
+  tagOBJECT* parent;            // null for an environment
+  tagOBJECT* first_child;       // head of the child list
+  tagOBJECT* next_sibling;      // next child of the parent (environments: the process list)
+  std::uint32_t dyn_func_code;  // SQL_DIAG_DYNAMIC_FUNCTION_CODE
+  std::uint32_t record_count;   // diagnostic records held
+  std::uint16_t error_pos;      // records already returned by SQLError
+  tagDIAGREC first_rec;         // the first record, held inline; the others hang from it
+  std::uint32_t option_count;   // entries in options
+  tagOPTION* options;           // grown one entry at a time (ut_malloc/ut_free)
+  char name[36];                // "SQL_ENV_" ... followed by the address in hexadecimal
+};
+
+// ---- Environment ------------------------------------------------------------------------
+
+struct tagENV : tagOBJECT {
+  char* dsn_list;               // data-source list text (owned), or null
+  std::uint16_t dsn_pos;        // read position in dsn_list
+  c_odbc_inifile* inifile;      // ODBC ini-file object, created on demand; null until then
+  CharsetConverter* to_wide;    // client character set to UTF-16LE
+  CharsetConverter* from_wide;  // UTF-16LE to the client character set
+  const CharsetInfo* charset;   // the client locale's character set
+  std::uint8_t wide_factor;     // most bytes one UTF-16 code unit can become in charset
+};
+
+// ---- Connection -------------------------------------------------------------------------
+
+// Number of connection-attribute slots; slot numbering is that of the connection-option
+// tables (kSlotUserID, kSlotPassword, kSlotDataSourceName ...).
+constexpr unsigned kConnAttrSlots = kClientAndODBCSlots;
+static_assert(kConnAttrSlots == 67, "client and ODBC option slots");
+
+// Source of a connection-attribute slot.
+constexpr std::int32_t kAttrUnset = 0;
+constexpr std::int32_t kAttrFromApp = 1;
+constexpr std::int32_t kAttrFromDsn = 2;
+
+struct tagCONNATTR {
+  char* text;           // owned (ut_free), NUL-terminated, or null
+  std::int32_t source;  // kAttrUnset, kAttrFromApp or kAttrFromDsn
+};
+
+// Bits of tagDBC::cap_a (capability byte A).
+constexpr std::uint8_t kCapProbed = 0x01;
+constexpr std::uint8_t kCapCaseSensitive = 0x10;
+constexpr std::uint8_t kCapInTransaction = 0x20;  // a transaction is open
+constexpr std::uint8_t kCapBrackwater = 0x40;     // the server is the column-store product
+constexpr std::uint8_t kCapIsolationGiven = 0x80;
+
+struct tagSTMT;
+
+// The application's callbacks of a connection (set through connection attributes).
+typedef void (*a_odbc_message_callback)(SQLHDBC dbc, std::uint8_t type, std::int32_t code,
+                                        std::uint16_t length, const char* text);
+typedef int (*a_odbc_file_tran_callback)(SQLHDBC dbc, const char* file_name, int write);
+
+struct tagDBC : tagOBJECT {
+  // The client connection; null while not connected. Atomic because a cancel reads it
+  // from another thread without the connection's mutex.
+  std::atomic<a_cmdseq_conn*> conn;
+  a_cmdseq_error_info err;  // filled by every command-sequence call; owner = this
+  tagCONNATTR attrs[kConnAttrSlots];
+  std::uint8_t cap_a;                  // capability byte A (kCap* bits)
+  std::uint8_t cap_b;                  // capability byte B (engine interface)
+  a_ut_safe_pthread_mutex_t mutex;     // serialises every framed call on the connection
+  std::atomic<tagSTMT*> current_stmt;  // the statement whose call last entered the framing
+  CharsetConverter* env_to_client;     // environment character set to the client locale's
+  CharsetConverter* client_to_env;     // and back
+  const CharsetInfo* env_charset;      // the environment's character set
+  std::uint8_t env_wide_factor;        // its sizing factor for wide text
+  UTLangStringBase* lang;              // the connection's message strings; null until connect
+  a_odbc_message_callback message_callback;      // null: none
+  std::uint8_t wide;                             // 1: the application works in UTF-16
+  a_odbc_file_tran_callback file_tran_callback;  // null: none
+
+  // ---- engine interface (fields of its own) ----
+  std::uint32_t server_version;        // major*1000 + minor*100 + build
+  std::atomic<std::uint32_t> dropped;  // 1 once the dropped-connection callback ran
+  std::uint16_t fixed_shapes[2][2];    // (precision, scale) pairs reported as fixed
+  CharsetConverter* conn_to_wide;      // connection character set to UTF-16LE
+  CharsetConverter* wide_to_conn;      // UTF-16LE to the connection character set
+  const CharsetInfo* conn_charset;     // the charset those two serve
+  std::uint8_t conn_wide_factor;       // its byte width
+  char conn_charset_name[51];          // from the probe; emptied when switched
+  char db_charset_name[51];            // from the probe
+  CharsetConverter* ansi_to_wide;      // saved converters of an ANSI application
+  CharsetConverter* wide_to_ansi;
+  CharsetConverter* nchar_to_wide;  // UTF-8 to UTF-16LE, servers of 10000 and later
+  CharsetConverter* wide_to_nchar;  // UTF-16LE to UTF-8
+};
+
+// ---- Statement and descriptor -----------------------------------------------------------
+
+struct tagDESC;
+
+// Bits of tagSTMT::call_flags.
+constexpr std::uint8_t kStmtInCall = 0x20;  // a call on this statement is in progress
+
+struct tagSTMT : tagOBJECT {
+  tagDESC* apd;  // descriptors in use
+  tagDESC* ard;
+  tagDESC* ipd;
+  tagDESC* ird;
+  tagDESC* implicit_apd;  // allocated with the statement
+  tagDESC* implicit_ard;
+  // Read without the connection's mutex by SQLCancel, hence atomic.
+  std::atomic<std::uint8_t> call_flags;
+  SQLLEN row_count;    // rows affected or in the result (SQL_DIAG_ROW_COUNT)
+  SQLULEN rowset_row;  // current row index within the rowset (0-based)
+};
+
+struct tagDESC : tagOBJECT {};
+
+// ---- Process-wide state ----------------------------------------------------------------
+
+extern tagENV* g_env_list;  // newest first; guarded by EnvCritSect
+extern a_ut_safe_pthread_mutex_t EnvCritSect;
+extern std::atomic<int> odbc_lib_unloaded;  // 1 after library finalisation
+
+void EnterEnvCritSect();
+void LeaveEnvCritSect();
+
+// Empties the environment list.
+void InitializeEnvironments();
+// Creates EnvCritSect and registers the fork handlers (EnvCritSect held across fork).
+void InitializeEnvironmentSemaphores();
+void FiniEnvironmentSemaphores();
+// Frees every environment (DoSQLFreeEnv on the head until the list is empty).
+void FiniEnvironments();
+
+// ---- Memory of the ODBC layer -----------------------------------------------------------
+
+// Zero-filled memory, or null with HY001/S1001 recorded on `h` (when given). Size 0
+// yields null without a diagnostic.
+void* VAllocLocked(tagOBJECT* h, std::size_t size);
+// The resized block; on failure the old block is released, HY001/S1001 is recorded and
+// null returned.
+void* VReallocLocked(tagOBJECT* h, void* block, std::size_t size);
+void VFreeLocked(void* block);
+
+// ---- Allocation and release -------------------------------------------------------------
+
+// A zero-filled record of the kind, linked at the head of the parent's child list, kind
+// and name set; null (HY001 on the parent) when memory runs out or the kind is unknown.
+tagOBJECT* Allocate_object(tagOBJECT* parent, std::int32_t kind);
+// Unlinks from the parent, frees diagnostics and options, sets kind 0, frees the record.
+void Free_object(tagOBJECT* h);
+
+// The connection that owns h (h itself for a connection), or null (environments, broken
+// chains).
+tagDBC* OwningDbc(tagOBJECT* h);
+// The environment above h (h itself for an environment), or null.
+tagENV* OwningEnv(tagOBJECT* h);
+
+// ---- Options ----------------------------------------------------------------------------
+
+// Overwrite or append the entry with kind kOptPlain / kOptLength. 0, or -1 when the array
+// cannot grow (HY001 recorded, nothing stored).
+int Set_option(tagOBJECT* h, std::int32_t id, SQLULEN value);
+int Set_ulen_option(tagOBJECT* h, std::int32_t id, SQLULEN value);
+// The same with an owned copy of exactly `length` bytes (SQL_NTS: the text's own length;
+// null text or length 0: a null text of length 0). A negative length other than SQL_NTS
+// stores nothing and returns -1.
+int Set_string_option(tagOBJECT* h, std::int32_t id, const char* text, SQLINTEGER length);
+// The entry of h; when absent and `create`, a zeroed entry is appended; when absent on a
+// statement, the connection's entry. Null otherwise. The pointer is valid until the next
+// option is appended to that handle.
+tagOPTION* FindOption(tagOBJECT* h, std::int32_t id, bool create);
+// The value of the entry found as FindOption(h, id, false) finds it, else 0.
+SQLULEN Option(tagOBJECT* h, std::int32_t id);
+SQLULEN ULenOption(tagOBJECT* h, std::int32_t id);
+std::uint32_t UIntOption(tagOBJECT* h, std::int32_t id);
+// Absent: 0. A value entry writes its value to `buffer` (kOptPlain as a 32-bit word,
+// kOptLength as an SQLULEN); a text entry copies min(length, buffer_length - 1) bytes and
+// a NUL (nothing for a buffer length below 1), and `out_length` (when given) receives the
+// bytes copied. Found: 1.
+int Get_option(tagOBJECT* h, std::int32_t id, void* buffer, SQLINTEGER buffer_length,
+               SQLINTEGER* out_length);
+
+// ---- Framing ----------------------------------------------------------------------------
+// Each Init_* returns 0 when the call may proceed; otherwise the return code for the
+// application (-1: library finalised or forked child; SQL_INVALID_HANDLE: bad handle),
+// with no diagnostic recorded and no lock held.
+
+SQLRETURN Init_env(SQLHANDLE h);   // no lock held for the call
+SQLRETURN Init_dbc(SQLHANDLE h);   // the connection's mutex held
+SQLRETURN Init_stmt(SQLHANDLE h);  // the connection's mutex held; in-call flag set
+SQLRETURN Init_desc(SQLHANDLE h);  // the connection's mutex held
+SQLRETURN Init_desc2(SQLHANDLE source, SQLHANDLE target);  // the source's connection mutex
+// Diagnostic calls: kind 1 holds EnvCritSect, kinds 2 to 4 the connection's mutex.
+// Nothing is cleared.
+SQLRETURN Init_object(SQLHANDLE h, SQLSMALLINT kind);
+
+void Fini_dbc(SQLHANDLE h);
+void Fini_stmt(SQLHANDLE h);
+void Fini_desc(SQLHANDLE h);
+void Fini_desc2(SQLHANDLE source, SQLHANDLE target);
+void Fini_object(SQLHANDLE h, SQLSMALLINT kind);
+
+// Clears the diagnostics of h (under EnvCritSect for an environment); for other kinds
+// the owning connection's SQL code is set to 0 first. The return code is left alone.
+void ClearError(tagOBJECT* h);
+
+// ---- Environments and connections --------------------------------------------------------
+
+// `message` (may be null) receives a failure text of at most `message_size` bytes.
+SQLRETURN DoSQLAllocEnv(SQLHENV* out, char* message, int message_size);
+// Refused with HY010 while the environment still has connections.
+SQLRETURN DoSQLFreeEnv(tagENV* env);
+// Environment attributes are plain option entries; every attribute is accepted.
+SQLRETURN DoSQLSetEnvAttr(tagENV* env, SQLINTEGER attribute, SQLPOINTER value,
+                          SQLINTEGER length);
+// Null output: HY009; an attribute never set: SQL_NO_DATA.
+SQLRETURN DoSQLGetEnvAttr(tagENV* env, SQLINTEGER attribute, SQLPOINTER out, SQLINTEGER size,
+                          SQLINTEGER* length);
+SQLRETURN DoSQLAllocConnect(tagENV* env, SQLHDBC* out);
+SQLRETURN DoSQLFreeConnect(tagDBC* dbc);
+SQLRETURN DoSQLDisconnect(tagDBC* dbc);
+SQLRETURN DoSQLCancel(tagSTMT* stmt);
+// Frees and zeroes every connection-attribute slot, the password overwritten first.
+void Free_connect_strings(tagDBC* dbc);
+// Library unload: ends a connection the application left behind, whatever its state
+// (disconnected from the server when connected), and frees it with its children.
+void DiscardConnection(tagDBC* dbc);
+
+#endif  // VQ_ODBC_HANDLES_H

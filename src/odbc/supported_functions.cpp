@@ -1,0 +1,54 @@
+// SQLGetFunctions: the exported functions and, among them, those that work.
+#include "odbc/supported_functions.h"
+
+#include <cstring>
+
+#include "odbc/diagnostics.h"
+#include "odbc/handles.h"
+
+namespace {
+
+// The functions whose implementations are in the driver. Handle allocation answers
+// environments and connections; statements and descriptors come with the statement code.
+constexpr SQLUSMALLINT kWorking[] = {
+    SQL_API_SQLALLOCCONNECT, SQL_API_SQLALLOCENV,   SQL_API_SQLALLOCHANDLE,
+    SQL_API_SQLDISCONNECT,   SQL_API_SQLERROR,      SQL_API_SQLFREECONNECT,
+    SQL_API_SQLFREEENV,      SQL_API_SQLFREEHANDLE, SQL_API_SQLGETDIAGFIELD,
+    SQL_API_SQLGETDIAGREC,   SQL_API_SQLGETENVATTR, SQL_API_SQLGETFUNCTIONS,
+    SQL_API_SQLSETENVATTR,
+};
+
+}  // namespace
+
+bool FunctionExported(SQLUSMALLINT id) {
+  // The ODBC 1 and 2 functions (SQLBulkOperations included) and every ODBC 3 function
+  // but SQLBindParam, which the driver manager maps itself.
+  return (id >= 1 && id <= 24) || (id >= 40 && id <= 72) || id == 1001 ||
+         (id >= 1003 && id <= 1012) || id == 1014 || (id >= 1016 && id <= 1021);
+}
+
+bool FunctionWorks(SQLUSMALLINT id) {
+  for (SQLUSMALLINT w : kWorking) {
+    if (w == id) return true;
+  }
+  return false;
+}
+
+SQLRETURN DoSQLGetFunctions(tagDBC* dbc, SQLUSMALLINT function_id, SQLUSMALLINT* supported) {
+  if (supported == nullptr) return PostSQLState(dbc, kStateHY009, kStateS1009);
+  if (function_id == SQL_API_ALL_FUNCTIONS) {
+    for (SQLUSMALLINT id = 0; id < 100; ++id)
+      supported[id] = FunctionWorks(id) ? SQL_TRUE : SQL_FALSE;
+    return dbc->retcode;
+  }
+  if (function_id == SQL_API_ODBC3_ALL_FUNCTIONS) {
+    std::memset(supported, 0, SQL_API_ODBC3_ALL_FUNCTIONS_SIZE * sizeof(SQLUSMALLINT));
+    for (SQLUSMALLINT id : kWorking)
+      supported[id >> 4] |= static_cast<SQLUSMALLINT>(1u << (id & 0xF));
+    return dbc->retcode;
+  }
+  if (!FunctionExported(function_id))
+    return PostSQLState(dbc, PackSQLState("HY095"), PackSQLState("S1095"));
+  *supported = FunctionWorks(function_id) ? SQL_TRUE : SQL_FALSE;
+  return dbc->retcode;
+}

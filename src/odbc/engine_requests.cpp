@@ -6,6 +6,7 @@
 // the connection is released: by DBDisconnect, or by a result that ends the connection
 // (released exactly once, then the field is null and every request answers -308).
 #include <cstring>
+#include <mutex>
 
 #include "cmdseq/client.h"
 #include "cmdseq/connect.h"
@@ -27,11 +28,18 @@ void set_block(a_cmdseq_error_info* err, std::int32_t sqlcode, const char* odbc3
   std::memcpy(err->odbc2_state, odbc2, 6);
 }
 
+// Clears the handle's connection field under the guard a cancel takes, so that a cancel
+// either sees no connection or holds a reference of its own.
+a_cmdseq_conn* take_connection(tagDBC* dbc) {
+  std::lock_guard<std::mutex> guard(dbc->conn_guard);
+  return dbc->conn.exchange(nullptr);
+}
+
 // Takes the connection off the handle and gives back the handle's reference. A
 // connection the client still counts as connected loses its connecting reference too,
 // so that nothing of it is left once the handle lets go.
 void release_connection(tagDBC* dbc) {
-  a_cmdseq_conn* conn = dbc->conn.exchange(nullptr);
+  a_cmdseq_conn* conn = take_connection(dbc);
   if (conn == nullptr) return;
   if (CmdSeqConnIsValid(conn) != 0) (void)CmdSeqDropConnection(conn, &dbc->err);
   (void)CmdSeqConnRelease(conn);
@@ -141,16 +149,20 @@ std::int32_t DBExecStmt(tagDBC* dbc, a_cmdseq_desc* output, const char* text, lo
 }
 
 std::int32_t DBCancel(tagDBC* dbc) {
-  // No lock, no error block, no field written: the request thread owns all of them and
-  // reads the cancel's effect from its own reply. The connection pointer is read once.
-  // XXX a request that ends at this moment with a result that releases the connection
-  // could free it under us; the caller only cancels while a call is in progress, which
-  // narrows the window. Closing it needs a reference taken under a small lock of the
-  // handle that the release path takes too.
-  a_cmdseq_conn* conn = dbc->conn.load();
+  // No error block and no field written: the request thread owns them and reads the
+  // cancel's effect from its own reply. Only the guard around the connection field is
+  // taken, and only while a reference of the cancel's own is added, so a request that
+  // ends meanwhile with a releasing result cannot free the connection under the cancel.
+  a_cmdseq_conn* conn = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(dbc->conn_guard);
+    conn = dbc->conn.load();
+    if (conn != nullptr) CmdSeqConnAddRef(conn);
+  }
   if (conn == nullptr) return 0;
   int sent = 0;
   (void)CmdSeqCancel(conn, nullptr, &sent);
+  (void)CmdSeqConnRelease(conn);
   return 0;
 }
 
@@ -178,7 +190,7 @@ std::int32_t DBDisconnect(tagDBC* dbc) {
   if (CmdSeqConnIsValid(conn) != 0) {
     result = CmdSeqDisconnect(conn, &dbc->err);
   }
-  dbc->conn.store(nullptr);
+  (void)take_connection(dbc);
   (void)CmdSeqConnRelease(conn);
   return MapCmdSeqResult(result, dbc, 1);
 }

@@ -22,6 +22,7 @@
 #include <sqlext.h>
 
 #include <atomic>
+#include <mutex>
 #include <cstddef>
 #include <cstdint>
 
@@ -150,6 +151,10 @@ struct tagDBC : tagOBJECT {
   // The client connection; null while not connected. Atomic because a cancel reads it
   // from another thread without the connection's mutex.
   std::atomic<a_cmdseq_conn*> conn;
+  // Taken only around the clearing of `conn` and by a cancel while it takes a reference
+  // of its own, so that a release on the request thread never frees the connection
+  // under a cancel. Never held across a request.
+  std::mutex conn_guard;
   a_cmdseq_error_info err;  // filled by every command-sequence call; owner = this
   tagCONNATTR attrs[kConnAttrSlots];
   std::uint8_t cap_a;                  // capability byte A (kCap* bits)

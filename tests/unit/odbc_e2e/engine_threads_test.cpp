@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -299,6 +300,34 @@ TEST_P(Engine, ACancelledStatementAnswers299AndKeepsTheConnection) {
   OneValue answer(kWireInt);
   EXPECT_EQ(DBExecStmt(dbc_.get(), answer.desc(), "SELECT 7", SQL_NTS), 0) << dbc_->err.sqlcode;
   EXPECT_EQ(answer.number(), 7);
+}
+
+// Cancels from another thread while the handle lets go of its connection: the cancel
+// holds a reference of its own, so the release never frees the connection under it
+// (a use after free shows under the sanitizers).
+TEST_P(Engine, CancelsRacingADisconnectNeverUseAFreedConnection) {
+  for (int round = 0; round < 5; ++round) {
+    Connect();
+    std::atomic<bool> stop{false};
+    std::atomic<int> cancels{0};
+    std::thread canceller([&] {
+      while (!stop.load()) {
+        EXPECT_EQ(DBCancel(dbc_.get()), 0);
+        cancels.fetch_add(1);
+        std::this_thread::yield();
+      }
+    });
+    (void)vq_e2e::RequestLog::WaitFor([&] { return cancels.load() > 0; },
+                                      std::chrono::seconds(10));
+    const std::int32_t rc = DBDisconnect(dbc_.get());
+    stop.store(true);
+    canceller.join();
+    // A cancel that reached the server between requests may turn the disconnect into a
+    // cancelled request; either way the handle has let go of its connection.
+    EXPECT_TRUE(rc == 0 || rc == -299) << rc;
+    EXPECT_EQ(dbc_->conn.load(), nullptr);
+    EXPECT_EQ(DBCancel(dbc_.get()), 0);
+  }
 }
 
 TEST_P(Engine, ABadConnectStringOrNoServerFailsWithoutAConnection) {

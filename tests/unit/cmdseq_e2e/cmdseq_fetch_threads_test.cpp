@@ -441,6 +441,73 @@ TEST_P(CmdSeqFetchEndToEnd, LongValuesInPiecesWithGetData) {
   }
 }
 
+// A column read by get data joins the buffered row, and the next row is kept in the
+// buffer as the current one: a read from the start of that column comes from the buffer,
+// a piece from a later offset from the server, never the start again.
+TEST_P(CmdSeqFetchEndToEnd, APieceAtAnOffsetOfAKeptRowComesFromTheServer) {
+  a_cmdseq_desc row;
+  CmdSeqInitDesc(&row);
+  ASSERT_EQ(CmdSeqAllocDescItems(&row, 1, 1), CMDSEQ_OK);
+  std::int32_t id = 0;
+  std::int32_t id_indicator = 77;
+  row.items->type = 4;
+  row.items->length = 4;
+  row.items->values()[0] = {&id, &id_indicator, nullptr};
+  ASSERT_EQ(Open("WITH RECURSIVE s(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM s WHERE n < 3) "
+                 "SELECT n, printf('row%d-abcdefghij', n) FROM s",
+                 nullptr, 0),
+            CMDSEQ_OK)
+      << err_.sqlcode;
+  auto fetch = [&] {
+    a_cmdseq_fetch_param f;
+    f.cursor = &cursor_;
+    f.bound = &row;
+    f.offset = 1;
+    f.row_count = 1;
+    Reset();
+    return CmdSeqFetch(conn_, &err_, &f);
+  };
+  char text[32];
+  std::int32_t indicator = 0;
+  std::uint32_t length = 0;
+  a_cmdseq_desc item;
+  CmdSeqInitDesc(&item);
+  ASSERT_EQ(CmdSeqAllocDescItems(&item, 1, 1), CMDSEQ_OK);
+  item.items->type = -21;
+  item.items->length = sizeof text;
+  item.items->values()[0] = {text, &indicator, &length};
+  auto read = [&](std::uint32_t offset) {
+    std::memset(text, '#', sizeof text);
+    a_cmdseq_getdata_param get;
+    get.cursor = &cursor_;
+    get.column = 2;
+    get.piece_offset = offset;
+    get.value = item.items;
+    Reset();
+    const a_cmdseq_return r = CmdSeqGetData(conn_, &err_, &get);
+    return r == CMDSEQ_OK ? std::string(text, strnlen(text, sizeof text))
+                          : "result " + std::to_string(r) + ", " + std::to_string(err_.sqlcode);
+  };
+
+  ASSERT_EQ(fetch(), CMDSEQ_OK) << err_.sqlcode;
+  EXPECT_EQ(id, 1);
+  EXPECT_EQ(read(0), "row1-abcdefghij");
+  for (std::int32_t n : {2, 3}) {
+    SCOPED_TRACE(n);
+    ASSERT_EQ(fetch(), CMDSEQ_OK) << err_.sqlcode;
+    EXPECT_EQ(id, n);
+    const std::string whole = "row" + std::to_string(n) + "-abcdefghij";
+    const std::size_t asked = Logged("get-data").size();
+    EXPECT_EQ(read(0), whole);
+    EXPECT_EQ(Logged("get-data").size(), asked);  // served from the kept row
+    EXPECT_EQ(read(5), whole.substr(5));
+    EXPECT_EQ(read(10), whole.substr(10));
+    EXPECT_EQ(Logged("get-data").size(), asked + 2);
+  }
+  CmdSeqFreeDescItems(&item);
+  CmdSeqFreeDescItems(&row);
+}
+
 INSTANTIATE_TEST_SUITE_P(Links, CmdSeqFetchEndToEnd,
                          testing::Values(Link::kSharedMemory, Link::kTcpIp),
                          [](const testing::TestParamInfo<Link>& info) {

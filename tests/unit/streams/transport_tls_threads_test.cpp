@@ -49,6 +49,7 @@ class SocketPconn : public c_strm_pconn {
     return send_all(reinterpret_cast<const char*>(buffer->packet()), buffer->used_length());
   }
   an_int_strm_error blocking_put(const char* data, unsigned int len) override {
+    if (fail_sends.load()) return STRM_LINK_FAILED;
     return send_all(data, len);
   }
   void disconnect() override { pconn_flags |= kDisconnected; }
@@ -73,6 +74,7 @@ class SocketPconn : public c_strm_pconn {
   }
 
   std::atomic<bool> tls_mode{false};
+  std::atomic<bool> fail_sends{false};  // the link refuses every write from now on
 
  private:
   an_int_strm_error send_all(const char* data, unsigned int len) {
@@ -246,6 +248,43 @@ INSTANTIATE_TEST_SUITE_P(
                     LevelCase{"Fips", "tls_type=rsa;fips=yes", "rsa_ca.pem", "rsa",
                               "rsa_server.pem", 4}),
     [](const testing::TestParamInfo<LevelCase>& info) { return std::string(info.param.name); });
+
+// Once the handshake is done, a packet the link cannot carry is a failed send: put must
+// not report it as sent, and the TLS connection is shut down behind it.
+TEST_F(TransportTls, AWriteThatFailsAfterTheHandshakeIsNotReportedAsSent) {
+  int peer = -1;
+  Client& client = NewClient(&peer);
+  c_encrypt_level level("tls", ("tls_type=rsa;trusted_certificates=" + cert("rsa_ca.pem")).c_str());
+  DBVCCIError e;
+  ASSERT_NE(client.tconn->can_use_encryption(level, &e), 0);
+  char err[512] = "";
+  ASSERT_EQ(client.tconn->initialize_encryption(level, err, sizeof err), 0) << err;
+  ASSERT_TRUE(NewServer(peer, "rsa", "identity=" + cert("rsa_server.pem")));
+  server_end_->start(server_tls_.get());
+
+  const Bytes first = MakePacket(PKT_DATA, PKT_STATUS_EOM, 200, 3);
+  Bytes at_server;
+  unsigned server_rc = 99;
+  std::thread server([&] { server_rc = server_end_->read_exactly(&at_server, first.size()); });
+  c_strm_buffer* b = client.session->packet_buffer(first);
+  const an_int_strm_error first_rc = client.tconn->put(b);
+  client.session->buffer_pool()->done_buffer(b);
+  if (first_rc != STRM_OK) server_tls_->shut_down();
+  server.join();
+  ASSERT_EQ(first_rc, STRM_OK);
+  ASSERT_EQ(server_rc, 0u);
+  ASSERT_TRUE(client.tconn->tls()->doneHandshake());
+
+  client.link->fail_sends = true;
+  const Bytes second = MakePacket(PKT_DATA, PKT_STATUS_EOM, 200, 4);
+  b = client.session->packet_buffer(second);
+  const an_int_strm_error second_rc = client.tconn->put(b);
+  client.session->buffer_pool()->done_buffer(b);
+  EXPECT_NE(second_rc, STRM_OK);
+  EXPECT_EQ(second_rc, 0);  // after the handshake: the connection is dead, not the handshake
+  // The TLS connection is shut down: nothing more goes out through it.
+  EXPECT_EQ(client.tconn->tls()->write("x", 1), 12u);
+}
 
 TEST_F(TransportTls, AnOptionTheModuleDoesNotTakeIsNamed) {
   int peer = -1;

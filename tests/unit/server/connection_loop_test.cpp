@@ -142,6 +142,71 @@ TEST(ConnectionLoop, LivenessWhenDue) {
   }
 }
 
+// Chunks that come in at their own moments: one is handed out only once it is due;
+// until then a receive waits out its time-out (or up to the chunk's moment).
+class PacedChannel : public vqeng::Channel {
+ public:
+  using Clock = std::chrono::steady_clock;
+  std::deque<std::pair<Clock::time_point, std::string>> incoming;
+  std::string sent;
+  long receive(std::uint8_t* buf, std::size_t len, int timeout_ms) override {
+    if (incoming.empty()) return kClosed;
+    const Clock::time_point due = incoming.front().first;
+    const Clock::time_point now = Clock::now();
+    if (due > now) {
+      const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(due - now);
+      if (timeout_ms >= 0 && wait.count() > timeout_ms) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms));
+        return kTimedOut;
+      }
+      std::this_thread::sleep_until(due);
+    }
+    std::string& front = incoming.front().second;
+    const std::size_t n = std::min(len, front.size());
+    std::memcpy(buf, front.data(), n);
+    front.erase(0, n);
+    if (front.empty()) incoming.pop_front();
+    return static_cast<long>(n);
+  }
+  bool send(const std::string& data) override {
+    sent += data;
+    return true;
+  }
+  bool send_now(const std::string& packet) override {
+    sent += packet;
+    return true;
+  }
+  void shut() override {}
+};
+
+// A client that keeps sending is alive: every arrival restarts the liveness clock, so
+// liveness packets 400 ms apart keep a connection with a one-second time-out for well
+// past that second.
+TEST(ConnectionLoop, AClientThatKeepsSendingIsNeverDroppedAsSilent) {
+  vqeng::DatabaseConfig cfg;
+  cfg.liveness = 1;
+  std::uint8_t random[32] = {};
+  vqeng::Session s(cfg, 6, nullptr, [&](std::uint8_t* out, std::size_t n) {
+    std::memcpy(out, random, n);
+    return true;
+  });
+  PacedChannel ch;
+  auto at = PacedChannel::Clock::now();
+  ch.incoming.emplace_back(at, app_connect_packet());
+  ch.incoming.emplace_back(
+      at, packet(24, 1,
+                 item(16, "UID=dba") + item(133, u32le(0)) + item(20, encipher("PWD=sql", random))));
+  for (int i = 0; i < 6; ++i) {
+    at += std::chrono::milliseconds(400);
+    ch.incoming.emplace_back(at, std::string{26, 0, 0, 4});
+  }
+  ch.incoming.emplace_back(at + std::chrono::milliseconds(400), packet(24, 1, item(19)));
+  vqeng::ConnectionState st;
+  EXPECT_FALSE(vqeng::serve_connection(s, ch, st, cfg.limits));
+  EXPECT_EQ(s.close_reason(), "client disconnected");
+  EXPECT_TRUE(ch.incoming.empty());
+}
+
 TEST(ConnectionLoop, SilentClientIsDroppedAfterItsLivenessTimeOut) {
   vqeng::DatabaseConfig cfg;
   cfg.liveness = 1;  // the app-connect reply agrees on one second

@@ -177,6 +177,20 @@ class TransportTls : public testing::Test {
     return server_tls_->created();
   }
 
+  // The client puts `packet` while the server reads it; the put's result. The server's
+  // result and what it read come back in *server_rc and *at_server.
+  an_int_strm_error PutWhileTheServerReads(Client& client, const Bytes& packet, Bytes* at_server,
+                                           unsigned* server_rc) {
+    std::thread server(
+        [&] { *server_rc = server_end_->read_exactly(at_server, packet.size()); });
+    c_strm_buffer* b = client.session->packet_buffer(packet);
+    const an_int_strm_error rc = client.tconn->put(b);
+    client.session->buffer_pool()->done_buffer(b);
+    if (rc != STRM_OK) server_tls_->shut_down();
+    server.join();
+    return rc;
+  }
+
   UTLocale locale_;
   UTVCResFile file_;
   UTLangStringBase catalog_{&locale_};
@@ -219,13 +233,7 @@ TEST_P(TransportTlsLevels, HandshakeAndPacketsBothWays) {
   const Bytes request = MakePacket(PKT_DATA, PKT_STATUS_EOM, 3000, 5);
   Bytes at_server;
   unsigned server_rc = 99;
-  std::thread server([&] { server_rc = server_end_->read_exactly(&at_server, request.size()); });
-  c_strm_buffer* b = client.session->packet_buffer(request);
-  const an_int_strm_error put_rc = client.tconn->put(b);
-  client.session->buffer_pool()->done_buffer(b);
-  if (put_rc != STRM_OK) server_tls_->shut_down();
-  server.join();
-  ASSERT_EQ(put_rc, STRM_OK);
+  ASSERT_EQ(PutWhileTheServerReads(client, request, &at_server, &server_rc), STRM_OK);
   ASSERT_EQ(server_rc, 0u);
   EXPECT_EQ(at_server, request);
   EXPECT_TRUE(client.tconn->tls()->doneHandshake());
@@ -265,19 +273,13 @@ TEST_F(TransportTls, AWriteThatFailsAfterTheHandshakeIsNotReportedAsSent) {
   const Bytes first = MakePacket(PKT_DATA, PKT_STATUS_EOM, 200, 3);
   Bytes at_server;
   unsigned server_rc = 99;
-  std::thread server([&] { server_rc = server_end_->read_exactly(&at_server, first.size()); });
-  c_strm_buffer* b = client.session->packet_buffer(first);
-  const an_int_strm_error first_rc = client.tconn->put(b);
-  client.session->buffer_pool()->done_buffer(b);
-  if (first_rc != STRM_OK) server_tls_->shut_down();
-  server.join();
-  ASSERT_EQ(first_rc, STRM_OK);
+  ASSERT_EQ(PutWhileTheServerReads(client, first, &at_server, &server_rc), STRM_OK);
   ASSERT_EQ(server_rc, 0u);
   ASSERT_TRUE(client.tconn->tls()->doneHandshake());
 
   client.link->fail_sends = true;
   const Bytes second = MakePacket(PKT_DATA, PKT_STATUS_EOM, 200, 4);
-  b = client.session->packet_buffer(second);
+  c_strm_buffer* b = client.session->packet_buffer(second);
   const an_int_strm_error second_rc = client.tconn->put(b);
   client.session->buffer_pool()->done_buffer(b);
   EXPECT_NE(second_rc, STRM_OK);

@@ -171,6 +171,26 @@ class CmdSeqFetchEndToEnd : public testing::TestWithParam<Link> {
   a_cmdseq_cursor cursor_{0};
 };
 
+// One bound column: the int id of a row, the other columns left to get data.
+struct IdColumn {
+  a_cmdseq_desc desc;
+  std::int32_t id = 0;
+  std::int32_t indicator = 77;
+  bool ok = false;
+
+  IdColumn() {
+    CmdSeqInitDesc(&desc);
+    ok = CmdSeqAllocDescItems(&desc, 1, 1) == CMDSEQ_OK;
+    if (!ok) return;
+    desc.items->type = 4;
+    desc.items->length = 4;
+    desc.items->values()[0] = {&id, &indicator, nullptr};
+  }
+  ~IdColumn() { CmdSeqFreeDescItems(&desc); }
+  IdColumn(const IdColumn&) = delete;
+  IdColumn& operator=(const IdColumn&) = delete;
+};
+
 // Bound columns for a block of rows: int, int, double, and a terminated text.
 struct BlockColumns {
   a_cmdseq_desc desc;
@@ -364,14 +384,11 @@ TEST_P(CmdSeqFetchEndToEnd, LongValuesInPiecesWithGetData) {
       << err_.sqlcode;
 
   // The row: its id bound, the long columns left to get data.
-  a_cmdseq_desc row;
-  CmdSeqInitDesc(&row);
-  ASSERT_EQ(CmdSeqAllocDescItems(&row, 1, 1), CMDSEQ_OK);
-  std::int32_t id = 0;
-  std::int32_t id_indicator = 77;
-  row.items->type = 4;
-  row.items->length = 4;
-  row.items->values()[0] = {&id, &id_indicator, nullptr};
+  IdColumn bound;
+  ASSERT_TRUE(bound.ok);
+  a_cmdseq_desc& row = bound.desc;
+  std::int32_t& id = bound.id;
+  std::int32_t& id_indicator = bound.indicator;
   ASSERT_EQ(Open("SELECT id, b, v FROM longs", nullptr, 0), CMDSEQ_OK) << err_.sqlcode;
   a_cmdseq_fetch_param f;
   f.cursor = &cursor_;
@@ -380,7 +397,6 @@ TEST_P(CmdSeqFetchEndToEnd, LongValuesInPiecesWithGetData) {
   f.row_count = 1;
   Reset();
   const a_cmdseq_return fetched = CmdSeqFetch(conn_, &err_, &f);
-  CmdSeqFreeDescItems(&row);
   ASSERT_EQ(fetched, CMDSEQ_OK) << err_.sqlcode;
   ASSERT_EQ(f.rows_fetched, 1u);
   EXPECT_EQ(id, 1);
@@ -445,14 +461,10 @@ TEST_P(CmdSeqFetchEndToEnd, LongValuesInPiecesWithGetData) {
 // buffer as the current one: a read from the start of that column comes from the buffer,
 // a piece from a later offset from the server, never the start again.
 TEST_P(CmdSeqFetchEndToEnd, APieceAtAnOffsetOfAKeptRowComesFromTheServer) {
-  a_cmdseq_desc row;
-  CmdSeqInitDesc(&row);
-  ASSERT_EQ(CmdSeqAllocDescItems(&row, 1, 1), CMDSEQ_OK);
-  std::int32_t id = 0;
-  std::int32_t id_indicator = 77;
-  row.items->type = 4;
-  row.items->length = 4;
-  row.items->values()[0] = {&id, &id_indicator, nullptr};
+  IdColumn bound;
+  ASSERT_TRUE(bound.ok);
+  a_cmdseq_desc& row = bound.desc;
+  std::int32_t& id = bound.id;
   ASSERT_EQ(Open("WITH RECURSIVE s(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM s WHERE n < 3) "
                  "SELECT n, printf('row%d-abcdefghij', n) FROM s",
                  nullptr, 0),
@@ -505,7 +517,6 @@ TEST_P(CmdSeqFetchEndToEnd, APieceAtAnOffsetOfAKeptRowComesFromTheServer) {
     EXPECT_EQ(Logged("get-data").size(), asked + 2);
   }
   CmdSeqFreeDescItems(&item);
-  CmdSeqFreeDescItems(&row);
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, CmdSeqFetchEndToEnd,

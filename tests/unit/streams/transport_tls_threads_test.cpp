@@ -177,6 +177,21 @@ class TransportTls : public testing::Test {
     return server_tls_->created();
   }
 
+  // A client set up for RSA TLS and the server's adapter on the other end (not yet
+  // reading).
+  Client& RsaClientAndServer() {
+    int peer = -1;
+    Client& client = NewClient(&peer);
+    c_encrypt_level level("tls",
+                          ("tls_type=rsa;trusted_certificates=" + cert("rsa_ca.pem")).c_str());
+    DBVCCIError e;
+    EXPECT_NE(client.tconn->can_use_encryption(level, &e), 0);
+    char err[512] = "";
+    EXPECT_EQ(client.tconn->initialize_encryption(level, err, sizeof err), 0) << err;
+    EXPECT_TRUE(NewServer(peer, "rsa", "identity=" + cert("rsa_server.pem")));
+    return client;
+  }
+
   // The client puts `packet` while the server reads it; the put's result. The server's
   // result and what it read come back in *server_rc and *at_server.
   an_int_strm_error PutWhileTheServerReads(Client& client, const Bytes& packet, Bytes* at_server,
@@ -260,14 +275,8 @@ INSTANTIATE_TEST_SUITE_P(
 // Once the handshake is done, a packet the link cannot carry is a failed send: put must
 // not report it as sent, and the TLS connection is shut down behind it.
 TEST_F(TransportTls, AWriteThatFailsAfterTheHandshakeIsNotReportedAsSent) {
-  int peer = -1;
-  Client& client = NewClient(&peer);
-  c_encrypt_level level("tls", ("tls_type=rsa;trusted_certificates=" + cert("rsa_ca.pem")).c_str());
-  DBVCCIError e;
-  ASSERT_NE(client.tconn->can_use_encryption(level, &e), 0);
-  char err[512] = "";
-  ASSERT_EQ(client.tconn->initialize_encryption(level, err, sizeof err), 0) << err;
-  ASSERT_TRUE(NewServer(peer, "rsa", "identity=" + cert("rsa_server.pem")));
+  Client& client = RsaClientAndServer();
+  ASSERT_FALSE(HasFailure());
   server_end_->start(server_tls_.get());
 
   const Bytes first = MakePacket(PKT_DATA, PKT_STATUS_EOM, 200, 3);
@@ -320,14 +329,8 @@ TEST_F(TransportTls, TwoConnectionsShareOneProviderStream) {
 
 // While the client waits for a server that answers late, its thread sleeps.
 TEST_F(TransportTls, TheHandshakeWaitSleeps) {
-  int peer = -1;
-  Client& client = NewClient(&peer);
-  c_encrypt_level level("tls", ("tls_type=rsa;trusted_certificates=" + cert("rsa_ca.pem")).c_str());
-  DBVCCIError e;
-  ASSERT_NE(client.tconn->can_use_encryption(level, &e), 0);
-  char err[512] = "";
-  ASSERT_EQ(client.tconn->initialize_encryption(level, err, sizeof err), 0) << err;
-  ASSERT_TRUE(NewServer(peer, "rsa", "identity=" + cert("rsa_server.pem")));
+  Client& client = RsaClientAndServer();
+  ASSERT_FALSE(HasFailure());
 
   const Bytes request = MakePacket(PKT_DATA, 0, 100);
   Bytes at_server;

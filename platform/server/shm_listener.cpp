@@ -51,6 +51,9 @@ constexpr std::uint32_t kBlockBytes = 16384;
 constexpr std::uint32_t kBlocks = 8;
 constexpr std::size_t kPrefix = 5;  // u16 used length, u16 header offset, u8 in transit
 
+// How long a closing link waits for the client to take the replies still in its ring.
+constexpr std::int64_t kDrainBeforeCloseMs = 1000;
+
 std::uint32_t rd32(const std::uint8_t* p) {
   std::uint32_t v;
   std::memcpy(&v, p, 4);
@@ -449,6 +452,14 @@ void ShmListener::serve_link(ShmLink* link) {
       break;
     }
     if (s.closed() && link->unsent.empty()) break;
+  }
+  // A client that finds the link closed reads nothing more from it, so the last replies
+  // (a shutdown's among them) must be taken before we close: wait, a little at a time
+  // and for a second at most, until the client has emptied its ring or closed its side.
+  const std::int64_t drain_until = monotonic_ms() + kDrainBeforeCloseMs;
+  while (CommQ_HasEntry(out) && !CommBlk_IsClosed(link->block) &&
+         monotonic_ms() < drain_until) {
+    sysv_timed_waiton_semaphore(reinterpret_cast<c_strm_inter_event*>(&link->own_sem), 10);
   }
   // Our side of the link ends: the client sees closed and is woken.
   CommBlk_SetClosed(&link->block);

@@ -115,13 +115,15 @@ int i_cs_MessageRelay(void* data, void* conn_data, std::uint8_t type, std::uint3
 }
 
 // The relay the stack asks before a server-driven file transfer. Without a check
-// registered by the application the transfer is refused.
+// registered by the application, or for a connection without a callback value (one the
+// application never named, so no check can be asked on its behalf), the transfer is
+// refused and the application's check is not called.
 int i_cs_ValidateFileTranRelay(void* data, void* conn_data, const char* file_name,
                                std::uint32_t write, std::uint32_t* allow) {
   auto* env = static_cast<a_cmdseq_env*>(data);
   const a_cmdseq_validate_file_tran_callback callback =
       env != nullptr ? env->validate_file_tran_callback.load() : nullptr;
-  if (callback == nullptr) return 0;
+  if (callback == nullptr || conn_data == nullptr) return 0;
   int answer = allow != nullptr ? static_cast<int>(*allow) : 0;
   const int rc = callback(reinterpret_cast<std::uintptr_t>(conn_data), file_name,
                           write != 0 ? 1 : 0, &answer);

@@ -375,4 +375,30 @@ TEST_F(ClientEnv, FileTransfersAreRefusedUnlessTheApplicationChecksThem) {
   EXPECT_EQ(allow, 1);
 }
 
+// A connection without a callback value is refused by the relay itself: the
+// application's check is never asked, and the answer word is left alone.
+TEST_F(ClientEnv, FileTransfersOfAConnectionWithoutACallbackValueAreRefusedUnasked) {
+  static std::atomic<int> calls{0};
+  calls = 0;
+  StrmRecord& r = StrmRecord::get();
+  ASSERT_EQ(i_cs_AllocStrmEnv(&env_, nullptr, nullptr), CMDSEQ_OK);
+  CmdSeqRegisterValidateFileTranCallback(&env_, [](std::uintptr_t, const char*, int, int* out) {
+    ++calls;
+    *out = 1;
+    return 1;
+  });
+  for (std::uint32_t write : {0u, 1u}) {
+    SCOPED_TRACE(write);
+    std::uint32_t allow = 7;
+    EXPECT_EQ(r.validate_fn(&env_, nullptr, "/tmp/x", write, &allow), 0);
+    EXPECT_EQ(allow, 7u);
+  }
+  EXPECT_EQ(calls.load(), 0);
+  // With a callback value the same check is asked.
+  std::uint32_t allow = 0;
+  EXPECT_EQ(r.validate_fn(&env_, ConnValue(5), "/tmp/x", 0, &allow), 1);
+  EXPECT_EQ(allow, 1u);
+  EXPECT_EQ(calls.load(), 1);
+}
+
 }  // namespace

@@ -247,6 +247,11 @@ TEST_F(BufferFixture, ValuesAtTheEdgesOfACell) {
       {"integer", 4, 4, {{112, le32(0x80000001u)}}, CMDSEQ_OK, le32(0x80000001u), 4, 0, true},
       {"double", 8, 8, {{111, le64(0x4000000000000000ull)}}, CMDSEQ_OK,
        le64(0x4000000000000000ull), 8, 0, true},
+      // Eight-byte values whose low word has its top bit set keep their high word.
+      {"big integer 0x1_80000000", -5, 8, {{104, le64(0x180000000ull)}}, CMDSEQ_OK,
+       le64(0x180000000ull), 8, 0, true},
+      {"double 0.1", 8, 8, {{111, le64(0x3FB999999999999Aull)}}, CMDSEQ_OK,
+       le64(0x3FB999999999999Aull), 8, 0, true},
       {"small integer of the wrong size", 5, 2, {{117, le32(1)}}, CMDSEQ_PROTOCOL_ERROR, {}, 0,
        0, false},
       {"text of fourteen bytes", -21, 30, {{107, fourteen}}, CMDSEQ_OK, fourteen, 14, 0, true},

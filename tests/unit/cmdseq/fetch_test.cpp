@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -590,6 +591,70 @@ TEST_F(GetDataFixture, AColumnReadByGetDataJoinsTheRowAndIsThenServedFromTheBuff
 }  // namespace
 
 namespace {
+
+// A column held in the current row (the row is kept after a get data taught the cursor
+// the column) serves a read from its start; a piece from a later offset is asked of the
+// server, never the start again.
+TEST_F(GetDataFixture, APieceAtAnOffsetOfABufferedColumnComesFromTheServer) {
+  char text[21] = {};
+  std::int32_t ind = 7;
+  std::uint32_t len = 0;
+  a_cmdseq_desc text_item;
+  CmdSeqInitDesc(&text_item);
+  ASSERT_EQ(CmdSeqAllocDescItems(&text_item, 1, 1), CMDSEQ_OK);
+  text_item.items->type = -21;
+  text_item.items->length = sizeof text;
+  text_item.items->values()[0] = {text, &ind, &len};
+  auto read = [&](std::uint32_t offset) {
+    std::memset(text, 0, sizeof text);
+    a_cmdseq_getdata_param get;
+    get.cursor = &cursor;
+    get.column = 2;
+    get.value = text_item.items;
+    get.piece_offset = offset;
+    CmdSeqResetErrorParam(&c.err, nullptr);
+    return CmdSeqGetData(c.conn, &c.err, &get);
+  };
+
+  c.sconn.sync();
+  int_row(c.sconn, 100);
+  c.sconn.item(CS_ITEM_END);
+  ok(c.sconn);
+  ASSERT_EQ(fetch(), CMDSEQ_OK);
+  c.sconn.sync().item(107, std::string("abcdefgh")).item(CS_ITEM_END);
+  ok(c.sconn);
+  ASSERT_EQ(read(0), CMDSEQ_OK);
+  EXPECT_STREQ(text, "abcdefgh");
+
+  // The next row comes with column 2 and stays in the buffer as the current row.
+  c.sconn.sync()
+      .item(112, le32(101))
+      .item(107, std::string("ijklmnop"))
+      .item(CS_ITEM_END_OF_DATA, Bytes{0})
+      .item(CS_ITEM_END);
+  ok(c.sconn);
+  ASSERT_EQ(fetch(), CMDSEQ_OK);
+  EXPECT_EQ(value, 101);
+  ASSERT_NE(cursor.buffer, nullptr);
+  ASSERT_EQ(cursor.buffer->count, 1);
+
+  std::size_t at = c.sconn.sent.size();
+  ASSERT_EQ(read(0), CMDSEQ_OK);
+  EXPECT_STREQ(text, "ijklmnop");
+  EXPECT_EQ(c.sconn.sent.size(), at);  // from the buffer
+
+  c.sconn.sync().item(107, std::string("mnop")).item(CS_ITEM_END);
+  ok(c.sconn, {{2, 8}});
+  ASSERT_EQ(read(4), CMDSEQ_OK);
+  EXPECT_STREQ(text, "mnop");
+  EXPECT_EQ(len, 4u);
+  ASSERT_GT(c.sconn.sent.size(), at);
+  EXPECT_EQ(c.sconn.sent[at].code, 38);
+  EXPECT_EQ(c.sconn.sent[at].bytes, le32(9) + le32(4) + le16(2));
+  EXPECT_TRUE(cursor.flags_a & CS_CURSOR_A_NO_PREFETCH);
+  EXPECT_TRUE(c.sconn.script_done());
+  CmdSeqFreeDescItems(&text_item);
+}
 
 TEST_F(GetDataFixture, ALongColumnJoinsTheRowOnlyWhenKnownToBeShort) {
   struct Case {

@@ -259,15 +259,20 @@ TEST(InfoItems, MalformedItemsAreProtocolErrors) {
 }
 
 TEST(InfoItems, WideItemWhereAllowed) {
-  CmdSeqConn t;
-  t.sconn.item(68, le64(0x123456789ull) + Bytes{4});
-  std::uint32_t slot = 0, value = 0;
-  std::uint64_t wide = 0;
-  bool end = false;
-  EXPECT_EQ(i_cs_ReceiveMixedInfo(t.conn, &t.err, &slot, &value, &wide, &end), CMDSEQ_OK);
-  EXPECT_EQ(wide, 0x123456789ull);
-  EXPECT_EQ(slot, 4u);
-  EXPECT_FALSE(end);
+  // The second value's low word has its top bit set: it must not reach the high word.
+  for (std::uint64_t v : {0x123456789ull, 0x180000000ull, 0xFFFFFFFFull}) {
+    SCOPED_TRACE(v);
+    CmdSeqConn t;
+    t.sconn.item(68, le64(v) + Bytes{4});
+    std::uint32_t slot = 0, value = 0;
+    std::uint64_t wide = 0;
+    bool end = false;
+    EXPECT_EQ(i_cs_ReceiveMixedInfo(t.conn, &t.err, &slot, &value, &wide, &end), CMDSEQ_OK);
+    EXPECT_EQ(wide, v);
+    EXPECT_EQ(value, static_cast<std::uint32_t>(v));
+    EXPECT_EQ(slot, 4u);
+    EXPECT_FALSE(end);
+  }
 }
 
 TEST(InfoItems, CloseFlagsMarkCursorsClosed) {

@@ -147,6 +147,33 @@ TEST(ReceiveValue, FixedSizeTypesCopyTheirSize) {
   }
 }
 
+// Eight-byte values are read as two little-endian words; a low word with its top bit
+// set (0x1_80000000, the double 0.1) must not spill into the high word.
+TEST(ReceiveValue, EightByteValuesKeepTheirHighWord) {
+  struct Case {
+    std::int16_t type;
+    std::uint8_t code;
+    std::uint64_t bits;
+  };
+  const Case kCases[] = {
+      {-5, 104, 0x180000000ull},        {-5, 104, 0xFFFFFFFF80000000ull},
+      {-5, 104, 0x00000000FFFFFFFFull}, {-25, 123, 0x7FFFFFFF80000001ull},
+      {8, 111, 0x3FB999999999999Aull},  // 0.1
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.type << " 0x" << std::hex << c.bits);
+    CmdSeqConn t;
+    Column col(c.type, 0, 8);
+    t.sconn.item(c.code, le64(c.bits));
+    bool end = false, eod = false;
+    ASSERT_EQ(i_cs_ReceiveOneColumn(t.conn, &t.err, col.item(), 0, &end, &eod), CMDSEQ_OK);
+    std::uint64_t got = 0;
+    std::memcpy(&got, col.buffer().data(), sizeof got);
+    EXPECT_EQ(got, c.bits);
+    EXPECT_TRUE(col.guards_intact());
+  }
+}
+
 TEST(ReceiveValue, DateTimeRecordIsCopiedFieldByField) {
   CmdSeqConn t;
   Column col(-22, 0, sizeof(a_cmdseq_datetime));

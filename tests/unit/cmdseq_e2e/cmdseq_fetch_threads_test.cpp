@@ -171,6 +171,26 @@ class CmdSeqFetchEndToEnd : public testing::TestWithParam<Link> {
   a_cmdseq_cursor cursor_{0};
 };
 
+// One bound column: the int id of a row, the other columns left to get data.
+struct IdColumn {
+  a_cmdseq_desc desc;
+  std::int32_t id = 0;
+  std::int32_t indicator = 77;
+  bool ok = false;
+
+  IdColumn() {
+    CmdSeqInitDesc(&desc);
+    ok = CmdSeqAllocDescItems(&desc, 1, 1) == CMDSEQ_OK;
+    if (!ok) return;
+    desc.items->type = 4;
+    desc.items->length = 4;
+    desc.items->values()[0] = {&id, &indicator, nullptr};
+  }
+  ~IdColumn() { CmdSeqFreeDescItems(&desc); }
+  IdColumn(const IdColumn&) = delete;
+  IdColumn& operator=(const IdColumn&) = delete;
+};
+
 // Bound columns for a block of rows: int, int, double, and a terminated text.
 struct BlockColumns {
   a_cmdseq_desc desc;
@@ -364,14 +384,11 @@ TEST_P(CmdSeqFetchEndToEnd, LongValuesInPiecesWithGetData) {
       << err_.sqlcode;
 
   // The row: its id bound, the long columns left to get data.
-  a_cmdseq_desc row;
-  CmdSeqInitDesc(&row);
-  ASSERT_EQ(CmdSeqAllocDescItems(&row, 1, 1), CMDSEQ_OK);
-  std::int32_t id = 0;
-  std::int32_t id_indicator = 77;
-  row.items->type = 4;
-  row.items->length = 4;
-  row.items->values()[0] = {&id, &id_indicator, nullptr};
+  IdColumn bound;
+  ASSERT_TRUE(bound.ok);
+  a_cmdseq_desc& row = bound.desc;
+  std::int32_t& id = bound.id;
+  std::int32_t& id_indicator = bound.indicator;
   ASSERT_EQ(Open("SELECT id, b, v FROM longs", nullptr, 0), CMDSEQ_OK) << err_.sqlcode;
   a_cmdseq_fetch_param f;
   f.cursor = &cursor_;
@@ -380,7 +397,6 @@ TEST_P(CmdSeqFetchEndToEnd, LongValuesInPiecesWithGetData) {
   f.row_count = 1;
   Reset();
   const a_cmdseq_return fetched = CmdSeqFetch(conn_, &err_, &f);
-  CmdSeqFreeDescItems(&row);
   ASSERT_EQ(fetched, CMDSEQ_OK) << err_.sqlcode;
   ASSERT_EQ(f.rows_fetched, 1u);
   EXPECT_EQ(id, 1);
@@ -439,6 +455,68 @@ TEST_P(CmdSeqFetchEndToEnd, LongValuesInPiecesWithGetData) {
     }
     EXPECT_EQ(pieces, (kLongBytes + c.piece - 1) / c.piece);
   }
+}
+
+// A column read by get data joins the buffered row, and the next row is kept in the
+// buffer as the current one: a read from the start of that column comes from the buffer,
+// a piece from a later offset from the server, never the start again.
+TEST_P(CmdSeqFetchEndToEnd, APieceAtAnOffsetOfAKeptRowComesFromTheServer) {
+  IdColumn bound;
+  ASSERT_TRUE(bound.ok);
+  a_cmdseq_desc& row = bound.desc;
+  std::int32_t& id = bound.id;
+  ASSERT_EQ(Open("WITH RECURSIVE s(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM s WHERE n < 3) "
+                 "SELECT n, printf('row%d-abcdefghij', n) FROM s",
+                 nullptr, 0),
+            CMDSEQ_OK)
+      << err_.sqlcode;
+  auto fetch = [&] {
+    a_cmdseq_fetch_param f;
+    f.cursor = &cursor_;
+    f.bound = &row;
+    f.offset = 1;
+    f.row_count = 1;
+    Reset();
+    return CmdSeqFetch(conn_, &err_, &f);
+  };
+  char text[32];
+  std::int32_t indicator = 0;
+  std::uint32_t length = 0;
+  a_cmdseq_desc item;
+  CmdSeqInitDesc(&item);
+  ASSERT_EQ(CmdSeqAllocDescItems(&item, 1, 1), CMDSEQ_OK);
+  item.items->type = -21;
+  item.items->length = sizeof text;
+  item.items->values()[0] = {text, &indicator, &length};
+  auto read = [&](std::uint32_t offset) {
+    std::memset(text, '#', sizeof text);
+    a_cmdseq_getdata_param get;
+    get.cursor = &cursor_;
+    get.column = 2;
+    get.piece_offset = offset;
+    get.value = item.items;
+    Reset();
+    const a_cmdseq_return r = CmdSeqGetData(conn_, &err_, &get);
+    return r == CMDSEQ_OK ? std::string(text, strnlen(text, sizeof text))
+                          : "result " + std::to_string(r) + ", " + std::to_string(err_.sqlcode);
+  };
+
+  ASSERT_EQ(fetch(), CMDSEQ_OK) << err_.sqlcode;
+  EXPECT_EQ(id, 1);
+  EXPECT_EQ(read(0), "row1-abcdefghij");
+  for (std::int32_t n : {2, 3}) {
+    SCOPED_TRACE(n);
+    ASSERT_EQ(fetch(), CMDSEQ_OK) << err_.sqlcode;
+    EXPECT_EQ(id, n);
+    const std::string whole = "row" + std::to_string(n) + "-abcdefghij";
+    const std::size_t asked = Logged("get-data").size();
+    EXPECT_EQ(read(0), whole);
+    EXPECT_EQ(Logged("get-data").size(), asked);  // served from the kept row
+    EXPECT_EQ(read(5), whole.substr(5));
+    EXPECT_EQ(read(10), whole.substr(10));
+    EXPECT_EQ(Logged("get-data").size(), asked + 2);
+  }
+  CmdSeqFreeDescItems(&item);
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, CmdSeqFetchEndToEnd,

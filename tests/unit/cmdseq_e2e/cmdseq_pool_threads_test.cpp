@@ -147,6 +147,38 @@ TEST_P(CmdSeqPoolEndToEnd, ParkedConnectionIsReusedBySameParametersOnly) {
   EXPECT_EQ(IdleCount(*client_), 2);
 }
 
+// Strings are matched by their bytes, not their length: a connect whose string differs
+// from the parked one's at the same length is never served from the pool. A wrong
+// password of the right length is refused by the server, and the parked connection stays.
+TEST_P(CmdSeqPoolEndToEnd, AStringOfTheSameLengthButOtherBytesGetsNoParkedConnection) {
+  StartServer();
+  a_cmdseq_conn* parked = Connect(Text(";APP=aaaa"));
+  ASSERT_NE(parked, nullptr);
+  Park(parked);
+
+  a_cmdseq_conn* refused = nullptr;
+  int sqlcode = 0;
+  const std::string wrong = "UID=dba;PWD=sqx;" + server_.Links(GetParam()) + kPooled + ";APP=aaaa";
+  ASSERT_EQ(wrong.size(), Text(";APP=aaaa").size());
+  EXPECT_NE(client_->Connect(wrong, &refused, &sqlcode), CMDSEQ_OK);
+  EXPECT_EQ(refused, nullptr);
+  EXPECT_LT(sqlcode, 0);
+  EXPECT_EQ(log_.Count("pool-reuse"), 0);
+  EXPECT_EQ(IdleCount(*client_), 1);
+
+  a_cmdseq_conn* other = Connect(Text(";APP=bbbb"));
+  ASSERT_NE(other, nullptr);
+  EXPECT_NE(other, parked);
+  EXPECT_EQ(log_.Count("pool-reuse"), 0);
+  EXPECT_EQ(IdleCount(*client_), 1);
+  EXPECT_EQ(client_->Disconnect(other), CMDSEQ_OK);
+
+  // The parked connection still serves its own string.
+  EXPECT_EQ(Connect(Text(";APP=aaaa")), parked);
+  EXPECT_EQ(log_.Count("pool-reuse"), 1);
+  Park(parked);
+}
+
 // A connection whose CHAR character set was changed gets the client character set back
 // ahead of its reuse, in the same exchange; once.
 TEST_P(CmdSeqPoolEndToEnd, ReuseGivesTheClientCharacterSetBack) {

@@ -16,6 +16,7 @@
 
 namespace {
 
+using vq_e2e::kBigInt;
 using vq_e2e::kDouble;
 using vq_e2e::kInt;
 using vq_e2e::kText;
@@ -228,6 +229,63 @@ TEST_P(Statements, ExecuteImmediateReportsTheRowsItChanged) {
   EXPECT_LT(err_.sqlcode, 0);
   ASSERT_EQ(ExecImm("INSERT INTO t VALUES (4, 'd', 4)", &changed), CMDSEQ_OK);
   EXPECT_EQ(changed, 1u);
+}
+
+// Eight-byte values whose low word has its top bit set (0x1_80000000, the double 0.1) go
+// in as parameters and come back whole, into column variables and through a cursor whose
+// rows are held ahead in the fetch buffer.
+TEST_P(Statements, EightByteValuesGoInAndComeBackWhole) {
+  ASSERT_EQ(ExecImm("CREATE TABLE w (id INTEGER, big BIGINT, x DOUBLE)"), CMDSEQ_OK)
+      << err_.sqlcode;
+  struct Wide {
+    std::int64_t big;
+    double x;
+  };
+  const Wide kRows[] = {{0x180000000LL, 0.1},
+                        {-0x80000000LL, -0.1},
+                        {0x7FFFFFFF80000001LL, 1.0 / 3.0},
+                        {0xFFFFFFFFLL, 2.2250738585072014e-308}};
+  constexpr std::size_t kCount = sizeof kRows / sizeof kRows[0];
+  Statement insert(conn_, "INSERT INTO w VALUES (?, ?, ?)");
+  ASSERT_EQ(Prepare(insert), CMDSEQ_OK) << err_.sqlcode;
+  Values params({kInt, kBigInt, kDouble});
+  for (std::size_t i = 0; i < kCount; ++i) {
+    params.SetInt(0, static_cast<std::int64_t>(i));
+    params.SetInt(1, kRows[i].big);
+    params.SetDouble(2, kRows[i].x);
+    a_cmdseq_execute_param exec;
+    exec.params = params.desc();
+    exec.rows = 1;
+    ASSERT_EQ(CmdSeqExecute(conn_, err(), &insert.handle, &exec), CMDSEQ_OK) << err_.sqlcode;
+  }
+
+  Statement one(conn_, "SELECT big, x FROM w WHERE id = ?");
+  ASSERT_EQ(Prepare(one), CMDSEQ_OK) << err_.sqlcode;
+  Values id({kInt});
+  Values out({kBigInt, kDouble});
+  for (std::size_t i = 0; i < kCount; ++i) {
+    SCOPED_TRACE(i);
+    id.SetInt(0, static_cast<std::int64_t>(i));
+    out.Clear();
+    a_cmdseq_execute_param exec;
+    exec.params = id.desc();
+    exec.colvars = out.desc();
+    exec.rows = 1;
+    ASSERT_EQ(CmdSeqExecute(conn_, err(), &one.handle, &exec), CMDSEQ_OK) << err_.sqlcode;
+    EXPECT_EQ(out.Int(0), kRows[i].big);
+    EXPECT_EQ(out.Double(1), kRows[i].x);
+  }
+
+  Statement all(conn_, "SELECT big, x FROM w ORDER BY id");
+  Values bound({kBigInt, kDouble});
+  ASSERT_EQ(Open(all, &bound, static_cast<std::uint16_t>(kCount)), CMDSEQ_OK) << err_.sqlcode;
+  for (std::size_t i = 0; i < kCount; ++i) {
+    SCOPED_TRACE(i);
+    ASSERT_EQ(Fetch(all, bound, 1), CMDSEQ_OK) << err_.sqlcode;
+    EXPECT_EQ(bound.Int(0), kRows[i].big);
+    EXPECT_EQ(bound.Double(1), kRows[i].x);
+  }
+  EXPECT_EQ(Close(all), CMDSEQ_OK);
 }
 
 // The combined request prepares, describes, executes and opens in one exchange; the server

@@ -29,7 +29,8 @@ std::string Hex(const Bytes& b) { return vq::testing::Hex(b.data(), b.size()); }
 // Reads `bytes` into a fresh object of `kind` from an exact-size copy.
 unsigned Read(c_strm_broadcast_pkt& pkt, const Bytes& bytes,
               a_broadcast_flag flag = BROADCAST_WITH_HEADER) {
-  std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[bytes.size() + 1]);
+  // Not one byte more: a read past the datagram must land outside the allocation.
+  std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[bytes.size()]);
   if (!bytes.empty()) std::memcpy(exact.get(), bytes.data(), bytes.size());
   return pkt.readData(exact.get(), static_cast<unsigned>(bytes.size()), nullptr, flag);
 }
@@ -249,6 +250,14 @@ TEST_F(Packets, SectionRules) {
       {"text with zero inside", Datagram(5, 1, {6, 4, 'a', 0, 'b', 0}), 1, 1u << 6},
       {"text without zero", Datagram(5, 1, {6, 2, 'a', 'b'}), 0, 0},
       {"section header cut", Datagram(5, 1, {6}), 0, 0},
+      // A later version may trail bytes, but a last section longer than what is left is
+      // still malformed: its payload would be read past the datagram.
+      {"later version, flag section one byte past the end", Datagram(6, 1, {3, 2, 7}), 0, 0},
+      {"later version, token one byte past the end",
+       Datagram(6, 1, {4, 8, 1, 2, 3, 4, 5, 6, 7}), 0, 0},
+      {"later version, name one byte past the end", Datagram(6, 1, {0, 3, 'a', 'b'}), 0, 0},
+      {"later version, second section one byte past the end",
+       Datagram(7, 2, {3, 1, 7, 7, 2, 4}), 0, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

@@ -335,6 +335,17 @@ TEST_F(LdapDirectory, RegistrationRoad) {
   theirs.append(new IPAddress("127.0.0.2:2700"));
   EXPECT_EQ(DIRECTORY_NAME_TAKEN, other.registerServer("reg-one", theirs, 0, &replaced));
   EXPECT_EQ(0u, other.registered);
+  // So is a server at the same host on another port: an entry is ours only when
+  // address and port both match.
+  c_ldap_handle neighbour(LDAP_SERVER_TYPE_DATABASE, path.c_str());
+  IPAddress_list sameHost;
+  sameHost.append(new IPAddress("127.0.0.1:2800"));
+  EXPECT_EQ(DIRECTORY_NAME_TAKEN, neighbour.registerServer("reg-one", sameHost, 0, &replaced));
+  EXPECT_EQ(0u, neighbour.registered);
+  EXPECT_EQ(0u, replaced);
+  found.delete_all();
+  ASSERT_EQ(DIRECTORY_OK, reader.search("reg-one", found));
+  EXPECT_EQ(std::vector<std::string>{"127.0.0.1:2700"}, Texts(found));
 
   // The same addresses again replace the server's own entry.
   ASSERT_EQ(DIRECTORY_OK, h.registerServer("reg-one", mine, 0, &replaced));

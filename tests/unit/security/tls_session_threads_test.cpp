@@ -41,7 +41,18 @@ void log_text(const char* text) {
   g_log.emplace_back(text);
 }
 
-TlsCallbacks g_callbacks = {End::send_all, nullptr, log_text, nullptr};
+// While a test makes the host's send fail, it answers g_send_answer without sending
+// anything (kShortSend: half the length).
+constexpr int kShortSend = 1;
+std::atomic<bool> g_send_fails{false};
+std::atomic<int> g_send_answer{0};
+int send_or_fail(void* ctx, const char* bytes, unsigned length) {
+  if (!g_send_fails.load()) return End::send_all(ctx, bytes, length);
+  const int answer = g_send_answer.load();
+  return answer == kShortSend ? static_cast<int>(length / 2) : answer;
+}
+
+TlsCallbacks g_callbacks = {send_or_fail, nullptr, log_text, nullptr};
 
 // Options from "key=value;..." text, freed with the holder.
 struct Options {
@@ -241,6 +252,38 @@ INSTANTIATE_TEST_SUITE_P(
                     "not trusted", 3},
         SessionCase{"EcdsaModuleRefusesRsaServer", "ecc", kTrustRsa, kRsaServer, false, "", 2}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// ---- failures after the handshake ----
+
+// Once the session stands, a record the host cannot send (an error, nothing sent, or part
+// of it) fails the write: it is never reported as sent.
+TEST_F(TlsSessionTest, AWriteTheHostCannotSendFailsAfterTheHandshake) {
+  struct Row {
+    const char* name;
+    int answer;  // the host's send answer
+  };
+  for (const Row& row :
+       {Row{"send error", -1}, Row{"nothing sent", 0}, Row{"short send", kShortSend}}) {
+    SCOPED_TRACE(row.name);
+    ASSERT_TRUE(connect("rsa", kTrustRsa, "rsa", kRsaServer));
+    std::string received;
+    unsigned server_rc = 99;
+    ASSERT_EQ(exchange("before", &received, &server_rc), 0u);
+    ASSERT_EQ(server_rc, 0u);
+    ASSERT_TRUE(client_tls_->doneHandshake());
+
+    g_send_answer = row.answer;
+    g_send_fails = true;
+    const std::string after = "after the handshake";
+    const unsigned rc = client_tls_->write(after.data(), static_cast<unsigned>(after.size()));
+    g_send_fails = false;
+    EXPECT_NE(rc, 0u);
+    EXPECT_NE(rc, 10u);
+    EXPECT_EQ(client_tls_->getError()->GetCode(), rc);
+    TearDown();
+    SetUp();
+  }
+}
 
 // ---- the installed modules as the environment finds them ----
 

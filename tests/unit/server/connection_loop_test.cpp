@@ -15,10 +15,13 @@ using namespace script;
 namespace {
 
 // Hands out queued chunks; with nothing queued it waits out the time-out (or
-// reports the peer gone when told to).
+// reports the peer gone when told to). With due times (one per chunk) a chunk is
+// handed out only once it is due; until then a receive waits out its time-out.
 class ScriptedChannel : public vqeng::Channel {
  public:
+  using Clock = std::chrono::steady_clock;
   std::deque<std::string> incoming;
+  std::deque<Clock::time_point> due;
   std::string sent;
   bool close_when_empty = true;
   bool shut_called = false;
@@ -29,11 +32,22 @@ class ScriptedChannel : public vqeng::Channel {
       std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms));
       return kTimedOut;
     }
+    if (!due.empty() && due.front() > Clock::now()) {
+      const auto limit = Clock::now() + std::chrono::milliseconds(timeout_ms);
+      if (timeout_ms >= 0 && due.front() > limit) {
+        std::this_thread::sleep_until(limit);
+        return kTimedOut;
+      }
+      std::this_thread::sleep_until(due.front());
+    }
     std::string& front = incoming.front();
     const std::size_t n = std::min(len, front.size());
     std::memcpy(buf, front.data(), n);
     front.erase(0, n);
-    if (front.empty()) incoming.pop_front();
+    if (front.empty()) {
+      incoming.pop_front();
+      if (!due.empty()) due.pop_front();
+    }
     return static_cast<long>(n);
   }
   bool send(const std::string& data) override {
@@ -140,6 +154,38 @@ TEST(ConnectionLoop, LivenessWhenDue) {
     EXPECT_EQ(ch.sent, c.sent ? std::string({26, 0, 0, 4}) : std::string());
     EXPECT_EQ(st.last_send_ms.load(), c.sent ? 1000000 + c.since_last_ms : 1000000);
   }
+}
+
+// A client that keeps sending is alive: every arrival restarts the liveness clock, so
+// liveness packets 400 ms apart keep a connection with a one-second time-out for well
+// past that second.
+TEST(ConnectionLoop, AClientThatKeepsSendingIsNeverDroppedAsSilent) {
+  vqeng::DatabaseConfig cfg;
+  cfg.liveness = 1;
+  std::uint8_t random[32] = {};
+  vqeng::Session s(cfg, 6, nullptr, [&](std::uint8_t* out, std::size_t n) {
+    std::memcpy(out, random, n);
+    return true;
+  });
+  ScriptedChannel ch;
+  auto at = ScriptedChannel::Clock::now();
+  auto arrive = [&](std::string chunk) {
+    ch.incoming.push_back(std::move(chunk));
+    ch.due.push_back(at);
+  };
+  arrive(app_connect_packet());
+  arrive(packet(24, 1,
+                item(16, "UID=dba") + item(133, u32le(0)) + item(20, encipher("PWD=sql", random))));
+  for (int i = 0; i < 6; ++i) {
+    at += std::chrono::milliseconds(400);
+    arrive(std::string{26, 0, 0, 4});
+  }
+  at += std::chrono::milliseconds(400);
+  arrive(packet(24, 1, item(19)));
+  vqeng::ConnectionState st;
+  EXPECT_FALSE(vqeng::serve_connection(s, ch, st, cfg.limits));
+  EXPECT_EQ(s.close_reason(), "client disconnected");
+  EXPECT_TRUE(ch.incoming.empty());
 }
 
 TEST(ConnectionLoop, SilentClientIsDroppedAfterItsLivenessTimeOut) {

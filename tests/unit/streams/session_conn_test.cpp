@@ -372,6 +372,38 @@ INSTANTIATE_TEST_SUITE_P(Timeouts, SessionLiveness,
                          testing::Values(LivenessCase{30, 10}, LivenessCase{2, 1},
                                          LivenessCase{1, 1}));
 
+// Every packet that arrives restarts the liveness clock: a connection that keeps
+// receiving is never dropped as silent, however long ago liveness started; one silent
+// for longer than the time-out after its last packet is.
+TEST_F(SessionConnTest, PacketsThatArriveRestartTheLivenessClock) {
+  Make(STRM_PORT_TCPIP, true);
+  Opened();
+  const std::uint64_t tps = a_timer_tick::TicksPerSecond;
+  constexpr std::uint16_t kTimeout = 2;
+  auto now = [] {
+    a_timer_tick t;
+    t.sample();
+    return t.ticks;
+  };
+  const std::uint64_t start = now();
+  ASSERT_GT(start, 10u * kTimeout * tps);
+  sconn_->set_liveness_timeout(kTimeout);
+  // Liveness started long ago; each packet below arrives "now".
+  sconn_->startLiveness(start - 10u * kTimeout * tps);
+  const Bytes kArrivals[] = {Bytes{26, 0, 0, 4}, MakePacket(PKT_DATA, PKT_STATUS_EOM, 12),
+                             Bytes{26, 0, 0, 4}};
+  for (const Bytes& packet : kArrivals) {
+    const std::uint64_t before = now();
+    Feed(packet);
+    bool sent = false;
+    EXPECT_NE(sconn_->execute_liveness(before + kTimeout * tps, &sent), UINT64_MAX);
+    ASSERT_NE(sconn_->state(), SCONN_DEAD);
+  }
+  bool sent = false;
+  EXPECT_EQ(sconn_->execute_liveness(now() + kTimeout * tps + 1, &sent), UINT64_MAX);
+  EXPECT_EQ(sconn_->state(), SCONN_DEAD);
+}
+
 TEST_F(SessionConnTest, WithoutLivenessSupportNoPacketsGo) {
   sconn_->set_liveness_timeout(30);
   sconn_->startLiveness(100);

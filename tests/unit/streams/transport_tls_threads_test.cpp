@@ -49,6 +49,7 @@ class SocketPconn : public c_strm_pconn {
     return send_all(reinterpret_cast<const char*>(buffer->packet()), buffer->used_length());
   }
   an_int_strm_error blocking_put(const char* data, unsigned int len) override {
+    if (fail_sends.load()) return STRM_LINK_FAILED;
     return send_all(data, len);
   }
   void disconnect() override { pconn_flags |= kDisconnected; }
@@ -73,6 +74,7 @@ class SocketPconn : public c_strm_pconn {
   }
 
   std::atomic<bool> tls_mode{false};
+  std::atomic<bool> fail_sends{false};  // the link refuses every write from now on
 
  private:
   an_int_strm_error send_all(const char* data, unsigned int len) {
@@ -175,6 +177,35 @@ class TransportTls : public testing::Test {
     return server_tls_->created();
   }
 
+  // A client set up for RSA TLS and the server's adapter on the other end (not yet
+  // reading).
+  Client& RsaClientAndServer() {
+    int peer = -1;
+    Client& client = NewClient(&peer);
+    c_encrypt_level level("tls",
+                          ("tls_type=rsa;trusted_certificates=" + cert("rsa_ca.pem")).c_str());
+    DBVCCIError e;
+    EXPECT_NE(client.tconn->can_use_encryption(level, &e), 0);
+    char err[512] = "";
+    EXPECT_EQ(client.tconn->initialize_encryption(level, err, sizeof err), 0) << err;
+    EXPECT_TRUE(NewServer(peer, "rsa", "identity=" + cert("rsa_server.pem")));
+    return client;
+  }
+
+  // The client puts `packet` while the server reads it; the put's result. The server's
+  // result and what it read come back in *server_rc and *at_server.
+  an_int_strm_error PutWhileTheServerReads(Client& client, const Bytes& packet, Bytes* at_server,
+                                           unsigned* server_rc) {
+    std::thread server(
+        [&] { *server_rc = server_end_->read_exactly(at_server, packet.size()); });
+    c_strm_buffer* b = client.session->packet_buffer(packet);
+    const an_int_strm_error rc = client.tconn->put(b);
+    client.session->buffer_pool()->done_buffer(b);
+    if (rc != STRM_OK) server_tls_->shut_down();
+    server.join();
+    return rc;
+  }
+
   UTLocale locale_;
   UTVCResFile file_;
   UTLangStringBase catalog_{&locale_};
@@ -217,13 +248,7 @@ TEST_P(TransportTlsLevels, HandshakeAndPacketsBothWays) {
   const Bytes request = MakePacket(PKT_DATA, PKT_STATUS_EOM, 3000, 5);
   Bytes at_server;
   unsigned server_rc = 99;
-  std::thread server([&] { server_rc = server_end_->read_exactly(&at_server, request.size()); });
-  c_strm_buffer* b = client.session->packet_buffer(request);
-  const an_int_strm_error put_rc = client.tconn->put(b);
-  client.session->buffer_pool()->done_buffer(b);
-  if (put_rc != STRM_OK) server_tls_->shut_down();
-  server.join();
-  ASSERT_EQ(put_rc, STRM_OK);
+  ASSERT_EQ(PutWhileTheServerReads(client, request, &at_server, &server_rc), STRM_OK);
   ASSERT_EQ(server_rc, 0u);
   EXPECT_EQ(at_server, request);
   EXPECT_TRUE(client.tconn->tls()->doneHandshake());
@@ -246,6 +271,31 @@ INSTANTIATE_TEST_SUITE_P(
                     LevelCase{"Fips", "tls_type=rsa;fips=yes", "rsa_ca.pem", "rsa",
                               "rsa_server.pem", 4}),
     [](const testing::TestParamInfo<LevelCase>& info) { return std::string(info.param.name); });
+
+// Once the handshake is done, a packet the link cannot carry is a failed send: put must
+// not report it as sent, and the TLS connection is shut down behind it.
+TEST_F(TransportTls, AWriteThatFailsAfterTheHandshakeIsNotReportedAsSent) {
+  Client& client = RsaClientAndServer();
+  ASSERT_FALSE(HasFailure());
+  server_end_->start(server_tls_.get());
+
+  const Bytes first = MakePacket(PKT_DATA, PKT_STATUS_EOM, 200, 3);
+  Bytes at_server;
+  unsigned server_rc = 99;
+  ASSERT_EQ(PutWhileTheServerReads(client, first, &at_server, &server_rc), STRM_OK);
+  ASSERT_EQ(server_rc, 0u);
+  ASSERT_TRUE(client.tconn->tls()->doneHandshake());
+
+  client.link->fail_sends = true;
+  const Bytes second = MakePacket(PKT_DATA, PKT_STATUS_EOM, 200, 4);
+  c_strm_buffer* b = client.session->packet_buffer(second);
+  const an_int_strm_error second_rc = client.tconn->put(b);
+  client.session->buffer_pool()->done_buffer(b);
+  EXPECT_NE(second_rc, STRM_OK);
+  EXPECT_EQ(second_rc, 0);  // after the handshake: the connection is dead, not the handshake
+  // The TLS connection is shut down: nothing more goes out through it.
+  EXPECT_EQ(client.tconn->tls()->write("x", 1), 12u);
+}
 
 TEST_F(TransportTls, AnOptionTheModuleDoesNotTakeIsNamed) {
   int peer = -1;
@@ -279,14 +329,8 @@ TEST_F(TransportTls, TwoConnectionsShareOneProviderStream) {
 
 // While the client waits for a server that answers late, its thread sleeps.
 TEST_F(TransportTls, TheHandshakeWaitSleeps) {
-  int peer = -1;
-  Client& client = NewClient(&peer);
-  c_encrypt_level level("tls", ("tls_type=rsa;trusted_certificates=" + cert("rsa_ca.pem")).c_str());
-  DBVCCIError e;
-  ASSERT_NE(client.tconn->can_use_encryption(level, &e), 0);
-  char err[512] = "";
-  ASSERT_EQ(client.tconn->initialize_encryption(level, err, sizeof err), 0) << err;
-  ASSERT_TRUE(NewServer(peer, "rsa", "identity=" + cert("rsa_server.pem")));
+  Client& client = RsaClientAndServer();
+  ASSERT_FALSE(HasFailure());
 
   const Bytes request = MakePacket(PKT_DATA, 0, 100);
   Bytes at_server;

@@ -145,13 +145,16 @@ void Session::on_packet(std::string& packet) {
     // that a few compressed bytes cannot claim much memory.
     const Limits& lim = cfg_.limits;
     const std::size_t held = partial_bytes_ + queued_bytes_;
-    const std::size_t room =
-        std::min(lim.max_message_bytes - std::min(lim.max_message_bytes, partial_bytes_),
-                 lim.max_connection_bytes - std::min(lim.max_connection_bytes, held));
+    const std::size_t message_room =
+        lim.max_message_bytes - std::min(lim.max_message_bytes, partial_bytes_);
+    const std::size_t connection_room =
+        lim.max_connection_bytes - std::min(lim.max_connection_bytes, held);
+    const std::size_t room = std::min(message_room, connection_room);
     bool too_much = false;
     if (!inflater_->inflate_body(body, data, room, &too_much)) {
       if (too_much) {
-        fail_connection(input_limit_reason());
+        // The reason names the bound that stopped the inflating.
+        fail_connection(input_limit_reason(connection_room < message_room));
       } else {
         fail_connection("compressed packet does not inflate");
       }
@@ -165,7 +168,7 @@ void Session::on_packet(std::string& packet) {
   partial_bytes_ += data.size();
   if (partial_bytes_ > cfg_.limits.max_message_bytes ||
       partial_bytes_ + queued_bytes_ > cfg_.limits.max_connection_bytes) {
-    fail_connection(input_limit_reason());
+    fail_connection(input_limit_reason(partial_bytes_ <= cfg_.limits.max_message_bytes));
     return;
   }
   partial_.push_back(std::move(data));
@@ -177,9 +180,8 @@ void Session::on_packet(std::string& packet) {
   }
 }
 
-std::string Session::input_limit_reason() const {
-  if (partial_bytes_ > cfg_.limits.max_message_bytes ||
-      partial_bytes_ + queued_bytes_ <= cfg_.limits.max_connection_bytes)
+std::string Session::input_limit_reason(bool connection_bound) const {
+  if (!connection_bound)
     return "request message larger than " + std::to_string(cfg_.limits.max_message_bytes) +
            " bytes";
   return "requests waiting to run hold more than " +

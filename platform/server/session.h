@@ -238,7 +238,9 @@ class Session {
                           const std::vector<Value>& values, SqlError& err);
   // What the connection may still hold in cursor rows and statements.
   std::size_t held_room() const;
-  std::string input_limit_reason() const;
+  // Why input past a bound closes the connection: the connection's bound (what its
+  // requests hold together) or the one message's.
+  std::string input_limit_reason(bool connection_bound) const;
   // How a run of rows stopped short: code 100 past the end, -197 at a deleted
   // row; `at` is the position where it stopped.
   struct RowsEnd {

@@ -67,6 +67,9 @@ TEST(Limits, InputPastTheBoundsClosesWithARecord) {
        "request message larger than 4096 bytes"},
       {"one compressed packet", Compressed, 64 * 1024, 1u << 20,
        "request message larger than 65536 bytes"},
+      // The message may take it, the connection may not: the connection's bound is named.
+      {"one compressed packet past the connection's bound", Compressed, 1u << 20, 64 * 1024,
+       "requests waiting to run hold more than 65536 bytes"},
       {"messages waiting to run", ManyMessages, 4096, 16 * 1024,
        "requests waiting to run hold more than 16384 bytes"},
   };

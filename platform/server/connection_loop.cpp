@@ -116,8 +116,11 @@ bool serve_connection(Session& s, Channel& ch, ConnectionState& st, const Limits
         break;
       }
     }
-    if (st.liveness_s == 0 && s.agreement().liveness != 0 && !s.closed())
+    if (s.silent()) {
+      st.liveness_s = 0;  // no liveness packets either
+    } else if (st.liveness_s == 0 && s.agreement().liveness != 0 && !s.closed()) {
       st.liveness_s = s.agreement().liveness;
+    }
     if (shutdown_asked) break;
     if (!sent) {
       s.peer_closed();

@@ -135,7 +135,7 @@ bool parse_fault_rule(const std::string& line, FaultRule& rule, bool* empty, std
     return m;
   };
   if (action == "normal" || action == "drop" || action == "corrupt" || action == "hang" ||
-      action == "garble-token") {
+      action == "silent" || action == "garble-token") {
     if (args != 0) {
       why = "'" + action + "' takes no arguments";
       return false;
@@ -144,6 +144,7 @@ bool parse_fault_rule(const std::string& line, FaultRule& rule, bool* empty, std
                   : action == "drop"         ? FaultRule::Action::Drop
                   : action == "corrupt"      ? FaultRule::Action::Corrupt
                   : action == "garble-token" ? FaultRule::Action::GarbleToken
+                  : action == "silent"       ? FaultRule::Action::Silent
                                              : FaultRule::Action::Hang;
   } else if (action == "error" || action == "warning") {
     const bool error = action == "error";

@@ -23,6 +23,9 @@
 //   closes corrupt                   the reply goes out in a packet of unknown type 9
 //   unexpected [CODE]         an item of that code (250 by default) leads the request's reply
 //   hang                      no reply at all; the connection stays open
+//   silent                    no reply, and nothing more at all on this connection: no
+//                             liveness packets, no attention acknowledgement; the
+//                             connection stays open (a server that stopped answering)
 //   message TYPE CODE [text]  a server message (item 2 and its text) leads the request's reply
 //   notice TYPE CODE [text]   a server message in an immediate packet goes out before the reply
 //   redirect NAME PARAMETERS  (connect, protocol level 15) the reply sends the client to
@@ -51,6 +54,7 @@ struct FaultRule {
     Corrupt,
     Unexpected,
     Hang,
+    Silent,
     Message,
     Notice,
     Info,

@@ -54,6 +54,7 @@ void Session::peer_closed() {
 }
 
 std::string Session::take_output() {
+  if (silent_) out_.clear();  // a silenced connection sends nothing more
   std::string s;
   s.swap(out_);
   return s;

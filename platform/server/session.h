@@ -53,6 +53,9 @@ class Session {
   std::string take_output();
 
   bool closed() const { return closed_; }
+  // A fault made the connection go silent: nothing more goes out on it, liveness
+  // packets included.
+  bool silent() const { return silent_; }
   const std::string& close_reason() const { return close_reason_; }
   // Called by a running statement so that an attention can arrive meanwhile.
   void set_poll_hook(std::function<void()> hook) { poll_hook_ = std::move(hook); }
@@ -199,6 +202,7 @@ class Session {
   unsigned fault_delay_ms_ = 0;
   bool fault_drop_ = false, fault_corrupt_ = false, fault_hang_ = false;
   bool fault_garble_token_ = false;  // the Kerberos token of this reply gets a byte changed
+  bool silent_ = false;              // the "silent" fault fired: nothing goes out any more
 
   // An open cursor: its rows are read whole at open, so that moves in either
   // direction are simple. Positions count rows from 1; 0 is before the first

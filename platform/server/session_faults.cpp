@@ -103,6 +103,10 @@ void Session::apply_faults(ItemReader& r, const Item& item, ItemWriter& w) {
     case FaultRule::Action::Hang:
       fault_hang_ = true;
       break;
+    case FaultRule::Action::Silent:
+      fault_hang_ = true;
+      silent_ = true;
+      break;
     case FaultRule::Action::GarbleToken:
       fault_garble_token_ = true;
       break;

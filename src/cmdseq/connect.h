@@ -303,6 +303,15 @@ a_cmdseq_return CmdSeqEngineConnect(a_cmdseq_conn** conn, a_cmdseq_error_info* e
 a_cmdseq_conn* i_cs_EngineConnect(a_cmdseq_env* env, c_conn_parms* parms,
                                   a_cmdseq_error_info* err, a_cmdseq_conn_attrib* attrib,
                                   const a_cmdseq_strconn_param* param);
+// Its last steps on a connection whose app-connect reply was accepted (engine_connect.cpp):
+// The stream's client character set := the server's (`server_charset`, the reply's name);
+// the connection's own message strings switch to it when the registry knows it.
+void i_cs_TakeServerCharset(a_cmdseq_conn* conn, const char* server_charset);
+// Sets the reply's liveness time-out on the stream connection (65535 sets nothing) and
+// starts liveness when it is not 0; with capability bit 0x04 the log (`attrib`, may be
+// null) says so.
+void i_cs_StartConnLiveness(a_cmdseq_conn* conn, a_cmdseq_conn_attrib* attrib,
+                            const a_cs_appconnect_out& reply);
 // Asked when the server reports an expired password (-1152) and NewPassword is "*": a
 // prompt that puts the new password into the parameters and answers non-zero has the
 // connect request sent once more. None is registered by default: the error stands.

@@ -15,11 +15,14 @@
 #include "config/option_tables.h"
 #include "streams/app_connect.h"
 #include "streams/stream_api.h"
+#include "utils/locale/lang_string.h"
+#include "utils/locale/utlocale.h"
 
 namespace {
 
 constexpr std::size_t kStackMessageBytes = 256;
 constexpr std::size_t kDumpTextBytes = 4096;
+constexpr std::uint16_t kNoLivenessTimeout = 65535;  // a reply value that sets nothing
 
 void set_comm_error(a_cmdseq_error_info* err, const char* text) {
   if (i_cs_SetErrorInfo(err, -832)) i_cs_SetErrorParam(err, text);
@@ -37,6 +40,34 @@ void set_stack_error(a_cmdseq_error_info* err, const char* text, const char* wha
 }
 
 }  // namespace
+
+void i_cs_TakeServerCharset(a_cmdseq_conn* conn, const char* server_charset) {
+  // The server's character set is the stream's client character set from here on: the
+  // names of files the server asks for are converted into it. A name the registry does
+  // not know leaves the stream without one (names then go as they are).
+  const CharsetInfo* info = UTLocale::GetCharsetInfoFromLabel(server_charset, kSchemeAll);
+  StrmSetClientCSInfo(conn->strm_conn, info);
+  if (info != nullptr && conn->own_lang && conn->lang != nullptr) {
+    conn->lang->set_client_charset(info);
+    conn->lang->reset();
+  }
+}
+
+void i_cs_StartConnLiveness(a_cmdseq_conn* conn, a_cmdseq_conn_attrib* attrib,
+                            const a_cs_appconnect_out& reply) {
+  // The time-out the server agreed on; 65535 means the reply left liveness as it was.
+  // Without it a server that goes silent in the middle of a request would hold the
+  // request for ever.
+  if (reply.liveness_timeout < kNoLivenessTimeout) {
+    StrmSetConnLivenessTimeout(conn->strm_conn, reply.liveness_timeout);
+    if (reply.liveness_timeout != 0) StrmStartLiveness(conn->strm_conn);
+  }
+  if ((reply.caps & 0x04) != 0 && attrib != nullptr) {
+    char seconds[16];
+    std::snprintf(seconds, sizeof seconds, "%u", static_cast<unsigned>(reply.liveness_timeout));
+    CmdSeqPrtMsgId(attrib, 9724, seconds);
+  }
+}
 
 a_cmdseq_conn* i_cs_EngineConnect(a_cmdseq_env* env, c_conn_parms* parms,
                                   a_cmdseq_error_info* err, a_cmdseq_conn_attrib* attrib,
@@ -161,6 +192,8 @@ a_cmdseq_conn* i_cs_EngineConnect(a_cmdseq_env* env, c_conn_parms* parms,
   const a_cmdseq_return applied =
       i_cs_ApplyAppConnectReply(conn, err, out, charset_given, in.charset_short, in.language);
   if (applied != CMDSEQ_OK && applied != CMDSEQ_WARNING) return fail();
+  i_cs_TakeServerCharset(conn, out.charset);
+  i_cs_StartConnLiveness(conn, attrib, out);
   // The connection's own log lines (the connect request, the Kerberos library's texts,
   // later requests) go through the attributes it keeps.
   if (attrib != nullptr) {

@@ -304,7 +304,7 @@ an_int_strm_error c_strm_sconn::new_out_buff(std::uint8_t type, std::uint8_t enc
 
 an_int_strm_error c_strm_sconn::send(std::uint8_t length_byte, std::uint8_t** out,
                                      std::uint8_t type, std::uint8_t encrypt) {
-  if (dead()) return STRM_CONN_DEAD;
+  if (failing()) return STRM_CONN_DEAD;
   const std::size_t size = length_byte < 252 ? std::size_t{length_byte} + 1 : 2;
   vq::strm::LockHold hold(send_lock_);
   if (out_buff_ == nullptr || out_pos_ + size >= out_end_) {
@@ -334,7 +334,7 @@ std::uint16_t c_strm_sconn::fresh_packet_room() const {
 
 an_int_strm_error c_strm_sconn::send_raw(std::uint16_t size, std::uint8_t** out,
                                          std::uint8_t type, std::uint8_t encrypt) {
-  if (dead()) return STRM_CONN_DEAD;
+  if (failing()) return STRM_CONN_DEAD;
   vq::strm::LockHold hold(send_lock_);
   // Raw bytes may fill the packet to its last byte.
   if (out_buff_ == nullptr || out_pos_ + size > out_end_) {
@@ -389,12 +389,12 @@ an_int_strm_error c_strm_sconn::flush_out_buff(bool end_of_message, std::uint8_t
 }
 
 an_int_strm_error c_strm_sconn::flush_output() {
-  if (dead()) return STRM_CONN_DEAD;
+  if (failing()) return STRM_CONN_DEAD;
   return flush_out_buff(false, 0);
 }
 
 an_int_strm_error c_strm_sconn::sync_point() {
-  if (dead()) return STRM_CONN_DEAD;
+  if (failing()) return STRM_CONN_DEAD;
   vq::strm::LockHold hold(send_lock_);
   if (out_buff_ == nullptr) {
     const an_int_strm_error rc = new_out_buff(PKT_DATA, 0);
@@ -646,6 +646,7 @@ an_int_strm_error c_strm_sconn::_receive_prv(std::uint8_t* type, std::uint8_t* s
   // The current packet belongs to the reading thread alone (other threads only queue
   // packets behind it): while it holds unread bytes, items are read without the lock.
   if (data_only && in_buff_ != nullptr && in_pos_ < in_end_) return STRM_OK;
+  bool failed = false;
   {
     vq::strm::LockHold hold(recv_lock_);
     if (in_buff_ == nullptr || in_pos_ >= in_end_) {
@@ -653,13 +654,17 @@ an_int_strm_error c_strm_sconn::_receive_prv(std::uint8_t* type, std::uint8_t* s
       // a packet that arrives in between still wakes the reader.
       const an_int_strm_error rc = new_in_buff(0);
       if (rc == STRM_NOTHING_YET) {
-        recv_flags_.fetch_or(kReaderWaiting);
-        return rc;
+        if (!error_held_.load()) {
+          recv_flags_.fetch_or(kReaderWaiting);
+          return rc;
+        }
+        failed = true;  // all read: the held failure now counts
       }
     } else if (data_only) {
       return STRM_OK;
     }
   }
+  if (failed) return fail_held();
   const PktHdr h = LoadPktHdr(in_buff_->packet());
   if ((h.status & kStatusAttnAck) != 0 && (send_flags_.load() & kAttention) != 0) {
     const an_int_strm_error rc = receive_attnack();
@@ -705,45 +710,56 @@ an_int_strm_error c_strm_sconn::resync(bool flag) {
     const an_int_strm_error rc = receive_attnack();
     if (rc != STRM_OK) return rc;
   }
-  vq::strm::LockHold hold(recv_lock_);
-  // A current packet that ends a message ends the discard while it still holds unread
-  // bytes. Read to its end it belongs to a reply already taken: with the flag (a reply
-  // abandoned at its last item) nothing more goes, without it (dropping a reply not yet
-  // read) the next message goes.
-  if (in_buff_ != nullptr && (flag || in_pos_ < in_end_) &&
-      (in_buff_->packet()[kPktStatusAt] & PKT_STATUS_EOM) != 0) {
-    give_back(in_buff_);
-    in_buff_ = nullptr;
-    in_pos_ = in_end_ = nullptr;
-    return STRM_OK;
+  {
+    vq::strm::LockHold hold(recv_lock_);
+    // A current packet that ends a message ends the discard while it still holds unread
+    // bytes. Read to its end it belongs to a reply already taken: with the flag (a reply
+    // abandoned at its last item) nothing more goes, without it (dropping a reply not yet
+    // read) the next message goes.
+    if (in_buff_ != nullptr && (flag || in_pos_ < in_end_) &&
+        (in_buff_->packet()[kPktStatusAt] & PKT_STATUS_EOM) != 0) {
+      give_back(in_buff_);
+      in_buff_ = nullptr;
+      in_pos_ = in_end_ = nullptr;
+      return STRM_OK;
+    }
+    const an_int_strm_error rc = new_in_buff(PKT_STATUS_EOM);
+    if (rc != STRM_NOTHING_YET) {
+      if ((send_flags_.load() & kAttention) != 0) {
+        const an_int_strm_error again = receive_attnack();
+        if (again != STRM_OK && again != STRM_ATTN_ACKED) return again;
+      }
+      give_back(in_buff_);
+      in_buff_ = nullptr;
+      in_pos_ = in_end_ = nullptr;
+      return STRM_OK;
+    }
+    if (!error_held_.load()) {
+      recv_flags_.fetch_or(kReaderWaiting);
+      return rc;
+    }
   }
-  const an_int_strm_error rc = new_in_buff(PKT_STATUS_EOM);
-  if (rc == STRM_NOTHING_YET) {
-    recv_flags_.fetch_or(kReaderWaiting);
-    return rc;
-  }
-  if ((send_flags_.load() & kAttention) != 0) {
-    const an_int_strm_error again = receive_attnack();
-    if (again != STRM_OK && again != STRM_ATTN_ACKED) return again;
-  }
-  give_back(in_buff_);
-  in_buff_ = nullptr;
-  in_pos_ = in_end_ = nullptr;
-  return STRM_OK;
+  return fail_held();  // no message end will come: the held failure now counts
 }
 
 an_int_strm_error c_strm_sconn::receive_attnack() {
   if ((send_flags_.load() & kAttention) == 0) return STRM_OK;
+  bool failed = false;
   {
     vq::strm::LockHold hold(recv_lock_);
     const bool at_ack =
         in_buff_ != nullptr && (in_buff_->packet()[kPktStatusAt] & kStatusAttnAck) != 0;
     if (!at_ack && new_in_buff(kStatusAttnAck) == STRM_NOTHING_YET) {
-      recv_flags_.fetch_or(kReaderWaiting);
-      return STRM_NOTHING_YET;
+      if (!error_held_.load()) {
+        recv_flags_.fetch_or(kReaderWaiting);
+        return STRM_NOTHING_YET;
+      }
+      failed = true;  // the acknowledgement will not come
+    } else {
+      recv_flags_.fetch_or(kMessageEnded);
     }
-    recv_flags_.fetch_or(kMessageEnded);
   }
+  if (failed) return fail_held();
   flush_out_buff(false, 0);  // dropped: the attention is still outstanding
   send_flags_.fetch_and(~kAttention);
   {
@@ -763,7 +779,48 @@ an_int_strm_error c_strm_sconn::receive_attnack() {
 
 // ---- link events ------------------------------------------------------------------------
 
+bool c_strm_sconn::unread_input() const {
+  return !queue_.is_empty() || (in_buff_ != nullptr && in_pos() < in_end_);
+}
+
 void c_strm_sconn::accept_error(std::uint32_t code) {
+  bool held = false;
+  {
+    // The packets that came before the failure are the peer's last words (a refusal
+    // at the connection limit, the reply to a disconnect): the reader takes them
+    // first, and the failure is applied when it finds nothing more. Nothing more
+    // comes from the link meanwhile.
+    vq::strm::LockHold hold(recv_lock_);
+    if (error_held_.load()) return;
+    if (!dead() && state_.load() >= SCONN_RECEIVING && unread_input()) {
+      held_code_ = code;
+      error_held_.store(true);
+      held = true;
+      if (dump_ != nullptr) {
+        dump_->comment("sconn::accept_error %u held for unread input",
+                       static_cast<unsigned>(code));
+      }
+    }
+  }
+  if (held) {
+    unbind();
+    return;
+  }
+  apply_error(code);
+}
+
+an_int_strm_error c_strm_sconn::fail_held() {
+  std::uint32_t code;
+  {
+    vq::strm::LockHold hold(recv_lock_);
+    code = held_code_;
+  }
+  apply_error(code);
+  error_held_.store(false);
+  return STRM_CONN_DEAD;
+}
+
+void c_strm_sconn::apply_error(std::uint32_t code) {
   if (state_.load() == SCONN_CONNECTED_TO_DB || reason_.load() == SCONN_REASON_CLOSED_IN_DB) {
     reportAbnormalDisconnect(false, code);
   }
@@ -833,7 +890,8 @@ void c_strm_sconn::startLiveness(std::uint64_t now) {
 
 std::uint64_t c_strm_sconn::execute_liveness(std::uint64_t now, bool* sent) {
   if (sent != nullptr) *sent = false;
-  if (dead()) return kNever;
+  // A held link failure is the reader's to apply: the link is gone already.
+  if (failing()) return kNever;
   if (port_ != nullptr && port_->get_type() == STRM_PORT_SHARED_MEMORY) {
     c_strm_pconn* link = tconn_ != nullptr ? tconn_->pconn() : nullptr;
     if (link == nullptr || link->isAlive()) return now + kShmCheckSeconds * kTicks;

@@ -143,17 +143,18 @@ class c_strm_sconn : public a_strm_conn_rec, public c_strm_tconn_upcalls, public
   an_int_strm_error _receive_prv(std::uint8_t* type, std::uint8_t* status,
                                  std::uint16_t* length, bool data_only);
   // The unread bytes of the current packet; advance() consumes them.
-  const std::uint8_t* in_pos() const { return in_pos_; }
+  const std::uint8_t* in_pos() const { return in_pos_.load(std::memory_order_relaxed); }
   const std::uint8_t* in_end() const { return in_end_; }
   void advance(std::size_t n) {
-    const std::size_t left = static_cast<std::size_t>(in_end_ - in_pos_);
-    in_pos_ += n < left ? n : left;
+    const std::uint8_t* pos = in_pos();
+    const std::size_t left = static_cast<std::size_t>(in_end_ - pos);
+    in_pos_.store(pos + (n < left ? n : left), std::memory_order_relaxed);
   }
   // True when the next item can be read from the current packet as it stands: the
   // connection lives, no attention waits for its acknowledgement and unread bytes are
   // left. _receive_prv(..., true) would then answer 1 and change nothing.
   bool current_has_data() const {
-    return in_buff_ != nullptr && in_pos_ < in_end_ && !dead() &&
+    return in_buff_ != nullptr && in_pos() < in_end_ && !dead() &&
            (send_flags_.load() & kAttention) == 0;
   }
   bool is_sync_point(std::uint32_t* word);
@@ -244,6 +245,14 @@ class c_strm_sconn : public a_strm_conn_rec, public c_strm_tconn_upcalls, public
 
  private:
   bool dead() const { return state_.load() > SCONN_NORMAL_DISCONNECT; }
+  // A link failure that came after packets the reader has not taken yet is held
+  // until the reader finds nothing more (the peer's last words, such as a refusal or
+  // the reply to a disconnect, are read first). Sends answer 2 meanwhile.
+  bool failing() const { return dead() || error_held_.load(); }
+  bool unread_input() const;  // receive lock held
+  // Applies a held failure: the connection fails as accept_error says; answers 2.
+  an_int_strm_error fail_held();
+  void apply_error(std::uint32_t code);
   void raise_state(a_sconn_state to);
   void indicate(std::uint8_t code);
   void unbind();
@@ -280,7 +289,9 @@ class c_strm_sconn : public a_strm_conn_rec, public c_strm_tconn_upcalls, public
   bool put_in_progress_ = false;               // put lock
   c_strm_buffer* kept_ = nullptr;              // put lock: one buffer kept for reuse
   c_strm_buffer* in_buff_ = nullptr;           // current incoming packet
-  const std::uint8_t* in_pos_ = nullptr;
+  // Advanced by the reader without the receive lock; the link's thread reads it under
+  // the lock to learn whether the current packet still holds unread bytes.
+  std::atomic<const std::uint8_t*> in_pos_{nullptr};
   const std::uint8_t* in_end_ = nullptr;
   c_strm_buffer* out_buff_ = nullptr;          // current outgoing packet
   std::uint8_t* out_start_ = nullptr;
@@ -293,6 +304,8 @@ class c_strm_sconn : public a_strm_conn_rec, public c_strm_tconn_upcalls, public
   std::atomic<std::uint32_t> bytes_received_{0};
   bool message_in_progress_ = false;
   std::atomic<std::uint32_t> recv_flags_{kMessageEnded};
+  std::atomic<bool> error_held_{false};        // a link failure waits for the reader
+  std::uint32_t held_code_ = 0;                // its code (receive lock)
   std::atomic<std::uint32_t> options_{0};
   a_pres_state* pres_state_ = nullptr;          // owned by the presentation layer
   std::atomic<const CharsetInfo*> client_cs_{nullptr};

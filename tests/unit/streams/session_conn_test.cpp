@@ -561,3 +561,90 @@ TEST_F(SessionConnTest, CompressedTrafficReadsBackAsWritten) {
 }
 
 }  // namespace
+
+// A peer that answers and closes at once (a refusal at the connection limit, the reply
+// to a disconnect): the packets that came before the close are read first, and the
+// connection fails only once the reader finds nothing more. Sends answer 2 meanwhile.
+TEST_F(SessionConnTest, PacketsBeforeALinkFailureAreReadBeforeItCounts) {
+  struct Case {
+    const char* name;
+    int queued;        // whole packets waiting in the queue at the close
+    bool partly_read;  // the reader holds a packet with unread bytes at the close
+  };
+  const Case cases[] = {
+      {"a reply of two packets in the queue", 2, false},
+      {"the rest of the packet being read", 0, true},
+      {"a packet being read and one queued", 1, true},
+  };
+  std::uint8_t type, status;
+  std::uint16_t length;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Make(STRM_PORT_TCPIP, false);
+    Opened();
+    Bytes expected;
+    auto arrive = [&](int n, bool last) {
+      const Bytes p = MakePacket(PKT_DATA, last ? PKT_STATUS_EOM : 0, 20, n);
+      expected.insert(expected.end(), p.begin() + 4, p.end());
+      Feed(p);
+    };
+    Bytes got;
+    if (c.partly_read) {
+      arrive(1, c.queued == 0);
+      ASSERT_EQ(sconn_->_receive_prv(&type, &status, &length, false), STRM_OK);
+      got.assign(sconn_->in_pos(), sconn_->in_pos() + 5);
+      sconn_->advance(5);
+    }
+    for (int i = 0; i < c.queued; ++i) arrive(10 + i, i + 1 == c.queued);
+    indicators_.clear();
+    sconn_->tconn()->accept_bytes(nullptr, 0);  // the peer closed
+    EXPECT_EQ(sconn_->state(), SCONN_RECEIVING);
+    EXPECT_EQ(sconn_->get_ind(), 0);
+    EXPECT_TRUE(indicators_.empty());
+    EXPECT_EQ(Item(7, 1), STRM_CONN_DEAD);
+    EXPECT_EQ(sconn_->sync_point(), STRM_CONN_DEAD);
+    if (c.partly_read) {
+      ASSERT_TRUE(sconn_->current_has_data());
+      got.insert(got.end(), sconn_->in_pos(), sconn_->in_end());
+      sconn_->advance(static_cast<std::size_t>(sconn_->in_end() - sconn_->in_pos()));
+    }
+    const Bytes rest = ReadMessage();
+    got.insert(got.end(), rest.begin(), rest.end());
+    EXPECT_EQ(got, expected);
+    // Nothing more: now the failure counts, once.
+    EXPECT_EQ(sconn_->_receive_prv(&type, &status, &length, false), STRM_CONN_DEAD);
+    EXPECT_EQ(sconn_->state(), SCONN_FAILED);
+    EXPECT_EQ(indicators_, std::vector<std::uint8_t>{STRM_IND_LINK_CLOSED});
+    EXPECT_EQ(sconn_->_receive_prv(&type, &status, &length, false), STRM_CONN_DEAD);
+    EXPECT_EQ(indicators_.size(), 1u);
+  }
+}
+
+// With nothing unread the failure counts at once and wakes a waiting reader; a resync
+// or an attention that waits for a message end that will never come ends with 2.
+TEST_F(SessionConnTest, ALinkFailureWithNothingUnreadCountsAtOnce) {
+  std::uint8_t type, status;
+  std::uint16_t length;
+  Opened();
+  EXPECT_EQ(sconn_->_receive_prv(&type, &status, &length, false), STRM_NOTHING_YET);
+  sconn_->tconn()->accept_bytes(nullptr, 0);
+  EXPECT_EQ(sconn_->state(), SCONN_FAILED);
+  EXPECT_EQ(indicators_, std::vector<std::uint8_t>{STRM_IND_LINK_CLOSED});
+
+  for (bool attention : {false, true}) {
+    SCOPED_TRACE(attention ? "attention" : "resync");
+    Make(STRM_PORT_TCPIP, false);
+    Opened();
+    if (attention) {
+      ASSERT_EQ(sconn_->attention(), STRM_OK);
+    }
+    Feed(MakePacket(PKT_DATA, 0, 20, 1));  // a reply that never ends
+    sconn_->tconn()->accept_bytes(nullptr, 0);
+    EXPECT_EQ(sconn_->state(), SCONN_RECEIVING);
+    const an_int_strm_error rc = attention
+                                     ? sconn_->_receive_prv(&type, &status, &length, false)
+                                     : sconn_->resync(false);
+    EXPECT_EQ(rc, STRM_CONN_DEAD);
+    EXPECT_EQ(sconn_->state(), SCONN_FAILED);
+  }
+}

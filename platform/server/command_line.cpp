@@ -99,6 +99,8 @@ bool parse_long_option(const std::string& a, CommandLine& out, std::string& why)
     ok = parse_bytes(v, 1024, out.limits.max_message_bytes);
   } else if (name == "--max-connection-bytes") {
     ok = parse_bytes(v, 4096, out.limits.max_connection_bytes);
+  } else if (name == "--max-server-bytes") {
+    ok = parse_bytes(v, 4096, out.limits.max_server_bytes);
   } else if (name == "--max-connections") {
     ok = parse_int(v, 1, 100000, n);
     if (ok) out.limits.max_connections = static_cast<unsigned>(n);

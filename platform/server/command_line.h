@@ -8,6 +8,7 @@
 //   --max-message-bytes=N     one request message, after inflating (K, M, G suffixes)
 //   --max-connection-bytes=N  what one connection may hold
 //   --max-connections=N       connections served at once (at least 1)
+//   --max-server-bytes=N      what all connections together may hold (default 512M)
 //   --login-timeout=S         seconds to finish the app-connect and the connect (0: none)
 //   --statement-cache=N       statements a client may keep prepared here after it has
 //                             let them go (the connect reply's slot 24); 0, the

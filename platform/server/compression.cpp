@@ -41,7 +41,8 @@ void Decompressor::reset() {
 }
 
 bool Decompressor::inflate_body(const std::string& in, std::string& out, std::size_t max_out,
-                                bool* too_much) {
+                                bool* too_much,
+                                const std::function<bool(std::size_t)>& take_room) {
   out.clear();
   if (too_much) *too_much = false;
   if (!ok_) return false;
@@ -53,11 +54,12 @@ bool Decompressor::inflate_body(const std::string& in, std::string& out, std::si
     zs_.avail_out = sizeof chunk;
     const int rc = inflate(&zs_, Z_PARTIAL_FLUSH);
     if (rc != Z_OK && rc != Z_BUF_ERROR) return false;
-    out.append(reinterpret_cast<char*>(chunk), sizeof chunk - zs_.avail_out);
-    if (out.size() > max_out) {
+    const std::size_t piece = sizeof chunk - zs_.avail_out;
+    if (out.size() + piece > max_out || (take_room && piece != 0 && !take_room(piece))) {
       if (too_much) *too_much = true;
       return false;
     }
+    out.append(reinterpret_cast<char*>(chunk), piece);
     if (zs_.avail_out != 0) break;  // all input used and all output given
   }
   return zs_.avail_in == 0;

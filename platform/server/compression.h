@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace vqeng {
@@ -36,10 +37,13 @@ class Decompressor {
 
   bool ok() const { return ok_; }
   // Inflates one compressed packet body; false when it does not inflate, or (with
-  // *too_much set) when its output would pass max_out bytes. Inflating stops
-  // there, so a small body that would inflate to a great deal costs no more.
+  // *too_much set) when its output would pass max_out bytes or `take_room` (asked
+  // for every piece of output before it is kept, when given) refuses a piece.
+  // Inflating stops there, so a small body that would inflate to a great deal
+  // costs no more.
   bool inflate_body(const std::string& in, std::string& out, std::size_t max_out,
-                    bool* too_much = nullptr);
+                    bool* too_much = nullptr,
+                    const std::function<bool(std::size_t)>& take_room = {});
   void reset();
 
  private:

@@ -18,6 +18,7 @@
 #include "app_connect.h"
 #include "fault_script.h"
 #include "limits.h"
+#include "memory_budget.h"
 #include "sql_error.h"
 #include "values.h"
 
@@ -55,6 +56,8 @@ struct DatabaseConfig {
   // User -> password. User ids compare without regard to case; passwords exactly.
   std::map<std::string, std::string> users{{"dba", "sql"}};
   Limits limits;
+  // Shared by every connection; made from limits.max_server_bytes at the start.
+  std::shared_ptr<MemoryBudget> memory = std::make_shared<MemoryBudget>(Limits{}.max_server_bytes);
   std::vector<FaultRule> faults;  // the fault script, for every connection
   int liveness = kLivenessEcho;   // app_connect.h
   // Statements a client may keep prepared after letting them go (its cached drops),

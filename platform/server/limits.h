@@ -19,6 +19,10 @@ struct Limits {
   // Connections served at once; one more gets its connect refused with SQL code
   // -102, and a crowd past that is closed unanswered.
   unsigned max_connections = 200;
+  // What all connections together may hold of the same (MemoryBudget): input that
+  // would pass it closes its connection with an error record naming this bound;
+  // a cursor or statement past it fails with an error and the connection stays.
+  std::size_t max_server_bytes = 512u << 20;
   // Seconds a new connection may take to finish the app-connect exchange and the
   // database connect; 0 waits for ever.
   unsigned login_timeout_seconds = 30;

@@ -70,6 +70,7 @@ int main(int argc, char** argv) {
                                                   : cfg.server_name;
   cfg.database_named = !cl.database_name.empty() || !cl.database_file.empty();
   cfg.limits = cl.limits;
+  cfg.memory = std::make_shared<vqeng::MemoryBudget>(cl.limits.max_server_bytes);
   cfg.liveness = cl.liveness;
   cfg.statement_cache = static_cast<std::uint32_t>(cl.statement_cache);
   if (!cl.fault_script.empty()) {

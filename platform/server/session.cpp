@@ -28,6 +28,8 @@ Session::Session(const DatabaseConfig& cfg, std::uint32_t number, LogSink log,
     : cfg_(cfg), number_(number), log_(std::move(log)), random_(std::move(random)) {}
 
 Session::~Session() {
+  if (cfg_.memory) cfg_.memory->give(charged_);
+  charged_ = 0;
   if (!database_user_) return;
   std::lock_guard<std::mutex> hold(cfg_.state->mu);
   --cfg_.state->users;
@@ -44,6 +46,9 @@ void Session::close(const std::string& reason) {
   close_reason_ = reason;
   queue_.clear();
   queued_bytes_ = 0;
+  partial_.clear();
+  partial_bytes_ = 0;
+  settle_charge();
   log("closed: " + reason);
 }
 
@@ -141,8 +146,9 @@ void Session::on_packet(std::string& packet) {
       fail_connection("compressed packet while compression is off");
       return;
     }
-    // Inflating stops at what the message and the connection may still take, so
-    // that a few compressed bytes cannot claim much memory.
+    // Inflating stops at what the message and the connection may still take, and
+    // at what the server's budget can give, so that a few compressed bytes cannot
+    // claim much memory. The budget is taken piece by piece as the output grows.
     const Limits& lim = cfg_.limits;
     const std::size_t held = partial_bytes_ + queued_bytes_;
     const std::size_t message_room =
@@ -150,20 +156,38 @@ void Session::on_packet(std::string& packet) {
     const std::size_t connection_room =
         lim.max_connection_bytes - std::min(lim.max_connection_bytes, held);
     const std::size_t room = std::min(message_room, connection_room);
+    std::size_t taken = 0;
+    bool budget_spent = false;
+    const auto take_room = [&](std::size_t n) {
+      if (!charge(n)) {
+        budget_spent = true;
+        return false;
+      }
+      taken += n;
+      return true;
+    };
     bool too_much = false;
-    if (!inflater_->inflate_body(body, data, room, &too_much)) {
-      if (too_much) {
+    if (!inflater_->inflate_body(body, data, room, &too_much, take_room)) {
+      if (budget_spent) {
+        fail_connection(server_limit_reason());
+      } else if (too_much) {
         // The reason names the bound that stopped the inflating.
         fail_connection(input_limit_reason(connection_room < message_room));
       } else {
         fail_connection("compressed packet does not inflate");
       }
+      return;  // closing settled the budget: the output taken so far is given back
+    }
+  } else {
+    if (inflater_ && packet.size() >= agreed_.comp_threshold) {
+      // The peer sends a packet of this size uncompressed only after resetting its
+      // deflate stream.
+      inflater_->reset();
+    }
+    if (!charge(data.size())) {
+      fail_connection(server_limit_reason());
       return;
     }
-  } else if (inflater_ && packet.size() >= agreed_.comp_threshold) {
-    // The peer sends a packet of this size uncompressed only after resetting its
-    // deflate stream.
-    inflater_->reset();
   }
   partial_bytes_ += data.size();
   if (partial_bytes_ > cfg_.limits.max_message_bytes ||
@@ -178,6 +202,35 @@ void Session::on_packet(std::string& packet) {
     partial_.clear();
     partial_bytes_ = 0;
   }
+}
+
+std::string Session::server_limit_reason() const {
+  return "connections together would hold more than the server's " +
+         std::to_string(cfg_.memory->limit()) + " bytes (--max-server-bytes)";
+}
+
+bool Session::charge(std::size_t n) {
+  if (!cfg_.memory) return true;
+  if (!cfg_.memory->take(n)) return false;
+  charged_ += n;
+  return true;
+}
+
+std::size_t Session::held_total() const {
+  return partial_bytes_ + queued_bytes_ + cursor_bytes_ + (engine_ ? engine_->held_bytes() : 0);
+}
+
+void Session::settle_charge() {
+  if (!cfg_.memory) return;
+  const std::size_t held = held_total();
+  if (held < charged_) {
+    cfg_.memory->give(charged_ - held);
+  } else if (held > charged_) {
+    // Cursor rows and statements are checked against the room before they are made
+    // and counted once they are known.
+    cfg_.memory->add(held - charged_);
+  }
+  charged_ = held;
 }
 
 std::string Session::input_limit_reason(bool connection_bound) const {
@@ -278,6 +331,8 @@ void Session::run() {
       continue;
     }
     handle_message(msg);
+    // The message's input is gone; cursors and statements may have come or gone.
+    settle_charge();
   }
   if (!closed_ && attentions_ > 0 && state_ != State::AwaitAppConnect) send_attention_ack();
 }
@@ -856,13 +911,12 @@ bool Session::on_prepare(ItemReader& r, const Item& item, ItemWriter& w) {
   bool ok = true;
   if (held_room() < 2 * text.size() + kHeldStatementOverhead) {
     ok = false;
-    err = sql_error(-1000,
-                    "Prepared statements and open cursors would hold more than the " +
-                        std::to_string(cfg_.limits.max_connection_bytes) +
-                        " bytes one connection may hold; drop statements or close cursors");
+    err = sql_error(-1000, "Prepared statements and open cursors would hold more than " +
+                               held_bound_text() + "; drop statements or close cursors");
   }
   if (ok && engine_->prepare(text, id, err)) {
     last_prepared_ = id;
+    settle_charge();
     std::string p;
     put_le16(p, engine_->param_count(id));
     put_u8(p, 0);
@@ -1103,9 +1157,8 @@ bool Session::on_open(ItemReader& r, const Item& item, ItemWriter& w) {
       ok = false;
       err = sql_error(
           -1000,
-          "The result set would take more than the " +
-              std::to_string(cfg_.limits.max_connection_bytes) +
-              " bytes one connection may hold; close other cursors or ask for fewer rows");
+          "The result set would take more than " + held_bound_text() +
+              "; close other cursors or ask for fewer rows");
     }
     const bool multi = ok && engine_->is_multi(id);
     if (multi && res.sets.empty()) {
@@ -1116,6 +1169,7 @@ bool Session::on_open(ItemReader& r, const Item& item, ItemWriter& w) {
       if (multi || !engine_->source_table(id, c.table, c.origin)) c.table.clear();
       c.bytes = res.bytes;
       cursor_bytes_ += c.bytes;
+      settle_charge();
       if (multi) {
         // The first result set now; resume moves to the next.
         for (auto& set : res.sets) c.more.push_back(std::move(set));
@@ -1356,7 +1410,20 @@ void Session::erase_cursor(std::map<std::uint32_t, Cursor>::iterator it) {
 
 std::size_t Session::held_room() const {
   const std::size_t held = cursor_bytes_ + (engine_ ? engine_->held_bytes() : 0);
-  return cfg_.limits.max_connection_bytes - std::min(cfg_.limits.max_connection_bytes, held);
+  const std::size_t own =
+      cfg_.limits.max_connection_bytes - std::min(cfg_.limits.max_connection_bytes, held);
+  return cfg_.memory ? std::min(own, cfg_.memory->room()) : own;
+}
+
+std::string Session::held_bound_text() const {
+  const std::size_t held = cursor_bytes_ + (engine_ ? engine_->held_bytes() : 0);
+  const std::size_t own =
+      cfg_.limits.max_connection_bytes - std::min(cfg_.limits.max_connection_bytes, held);
+  if (cfg_.memory && cfg_.memory->room() < own)
+    return "the " + std::to_string(cfg_.memory->limit()) +
+           " bytes all connections of this server may hold together";
+  return "the " + std::to_string(cfg_.limits.max_connection_bytes) +
+         " bytes one connection may hold";
 }
 
 bool Session::on_close_by_name(ItemReader& r, const Item& item) {

@@ -239,11 +239,22 @@ class Session {
   bool change_current_row(Cursor& c, const std::string& verb,
                           const std::vector<std::size_t>& cols,
                           const std::vector<Value>& values, SqlError& err);
-  // What the connection may still hold in cursor rows and statements.
+  // What the connection may still hold in cursor rows and statements: within its
+  // own bound and within the server's budget.
   std::size_t held_room() const;
+  // "the N bytes one connection may hold", or the server's budget when that is the
+  // tighter of the two: what a cursor or statement refused for room was refused by.
+  std::string held_bound_text() const;
+  // The server's budget: takes `n` bytes for this connection (false when they do
+  // not fit), or settles what it has taken with what the connection now holds
+  // (input, cursor rows, statements).
+  bool charge(std::size_t n);
+  void settle_charge();
+  std::size_t held_total() const;
   // Why input past a bound closes the connection: the connection's bound (what its
   // requests hold together) or the one message's.
   std::string input_limit_reason(bool connection_bound) const;
+  std::string server_limit_reason() const;
   // How a run of rows stopped short: code 100 past the end, -197 at a deleted
   // row; `at` is the position where it stopped.
   struct RowsEnd {
@@ -278,6 +289,7 @@ class Session {
   std::deque<Bodies> queue_;       // whole messages not yet run
   unsigned attentions_ = 0;        // attentions not yet acknowledged
   std::size_t queued_bytes_ = 0;   // bytes of the messages in queue_
+  std::size_t charged_ = 0;        // taken from the server's budget (cfg_.memory)
   std::string close_after_reply_;  // close once the reply is out, for this reason
   std::string out_;
 

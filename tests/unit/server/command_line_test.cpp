@@ -66,6 +66,7 @@ TEST(CommandLine, Refusals) {
       {"--max-message-bytes=2X"},
       {"--max-message-bytes="},
       {"--max-connection-bytes=2T"},
+      {"--max-server-bytes=100"},
       {"--max-connections=0"},
       {"--login-timeout=-1"},
       {"--login-timeout"},
@@ -114,6 +115,7 @@ TEST(CommandLine, LimitOptions) {
     std::vector<std::string> args;
     std::size_t message, connection;
     unsigned connections, login;
+    std::size_t server = Limits{}.max_server_bytes;
   };
   const Limits defaults;
   const Case cases[] = {
@@ -138,6 +140,12 @@ TEST(CommandLine, LimitOptions) {
        5000,
        defaults.max_connections,
        defaults.login_timeout_seconds},
+      {{"--max-server-bytes=2G"},
+       defaults.max_message_bytes,
+       defaults.max_connection_bytes,
+       defaults.max_connections,
+       defaults.login_timeout_seconds,
+       2ull << 30},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.empty() ? "defaults" : c.args.front());
@@ -148,6 +156,7 @@ TEST(CommandLine, LimitOptions) {
     EXPECT_EQ(cl.limits.max_connection_bytes, c.connection);
     EXPECT_EQ(cl.limits.max_connections, c.connections);
     EXPECT_EQ(cl.limits.login_timeout_seconds, c.login);
+    EXPECT_EQ(cl.limits.max_server_bytes, c.server);
     EXPECT_TRUE(cl.ignored.empty());
   }
 }

@@ -14,21 +14,6 @@ std::int32_t record_code(const ReplyItem& it) {
   return static_cast<std::int32_t>(rd32(it.payload));
 }
 
-// Deflates `body` the way a client does (4 KiB window, partial flush).
-std::string deflate_like_a_client(const std::string& body) {
-  z_stream zs{};
-  deflateInit2(&zs, 9, Z_DEFLATED, 12, 5, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&zs, static_cast<uLong>(body.size())) + 64, '\0');
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(body.data()));
-  zs.avail_in = static_cast<uInt>(body.size());
-  zs.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  zs.avail_out = static_cast<uInt>(out.size());
-  deflate(&zs, Z_PARTIAL_FLUSH);
-  out.resize(out.size() - zs.avail_out);
-  deflateEnd(&zs);
-  return out;
-}
-
 // The closing record of a reply, when there is one.
 std::int32_t last_record(const std::vector<ReplyItem>& r, std::string* text = nullptr) {
   for (std::size_t i = 0; i < r.size(); ++i) {
@@ -106,9 +91,27 @@ TEST(Limits, InputPastTheBoundsClosesWithARecord) {
   }
 }
 
-TEST(Limits, CursorRowsAndStatementsStayWithinTheConnectionBound) {
+// Cursor rows and statement texts stay within the tighter of the connection's bound
+// and the server's budget, and the refusal names the one that refused.
+TEST(Limits, CursorRowsAndStatementsStayWithinTheBounds) {
+  struct Case {
+    const char* name;
+    // 40 KiB for the server instead of 32 KiB for the connection: the server's budget
+    // counts the request being run too.
+    bool server_budget;
+    const char* bound;
+  };
+  const Case cases[] = {
+      {"connection's bound", false, "32768 bytes one connection may hold"},
+      {"server's budget", true, "40960 bytes all connections of this server may hold together"},
+  };
+  for (const auto& k : cases) {
+  SCOPED_TRACE(k.name);
   SessionHarness h;
-  h.config().limits.max_connection_bytes = 32 * 1024;
+  if (k.server_budget)
+    h.config().memory = std::make_shared<vqeng::MemoryBudget>(40 * 1024);
+  else
+    h.config().limits.max_connection_bytes = 32 * 1024;
   ASSERT_EQ(h.app_connect().size(), 312u);
   ASSERT_EQ(h.connect()[0].code, 133);
   ASSERT_EQ(h.request(item(25, "CREATE TABLE wide(t VARCHAR(2000))"))[2].code, 66);
@@ -135,7 +138,7 @@ TEST(Limits, CursorRowsAndStatementsStayWithinTheConnectionBound) {
   std::string text;
   auto r = open("SELECT t FROM wide");
   EXPECT_EQ(open_status(r, &text), -1000);
-  EXPECT_NE(text.find("32768 bytes one connection may hold"), std::string::npos) << text;
+  EXPECT_NE(text.find(k.bound), std::string::npos) << text;
   // The connection goes on, and a smaller result opens.
   r = open("SELECT t FROM wide LIMIT 10");
   std::uint32_t cursor = 0;
@@ -158,4 +161,62 @@ TEST(Limits, CursorRowsAndStatementsStayWithinTheConnectionBound) {
   r = h.request(long_item(22, big) + item(136, u16le(1)));
   EXPECT_EQ(r[0].code, 30);
   EXPECT_FALSE(h.session().closed());
+  if (k.server_budget) {
+    EXPECT_LE(h.config().memory->used(), h.config().memory->limit());
+  }
+  }
+}
+
+// Connections that each stay within their own bounds share the server's budget:
+// input that would pass it closes the connection it came on, with an error record
+// naming the budget, also before the database connect; what a connection held goes
+// back to the budget when it ends, and a new connection is served again.
+TEST(Limits, ConnectionsShareTheServersBudget) {
+  const std::string filler = item(3, u32le(0));  // a queued item: six bytes, no reply
+  std::string pieces;
+  for (int i = 0; i < 300; ++i) pieces += filler;  // 1800 bytes
+  std::string big;
+  for (int i = 0; i < 100; ++i) big += pieces;  // 180000 bytes of items
+  std::string plain;
+  for (int i = 0; i < 100; ++i) plain += packet(24, 0, pieces);  // one message, not ended
+  struct Case {
+    const char* name;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {"one compressed packet", packet(24, 0x40, deflate_like_a_client(big))},
+      {"plain packets", plain},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto budget = std::make_shared<vqeng::MemoryBudget>(256 * 1024);
+    AppConnectFields f;
+    f.options |= 0x004;  // compression
+    auto holder = std::make_unique<SessionHarness>(0x5A, 1);
+    SessionHarness late(0x5A, 2);
+    holder->config().memory = budget;
+    late.config().memory = budget;
+    ASSERT_EQ(holder->app_connect(f).size(), 312u);
+    ASSERT_EQ(late.app_connect(f).size(), 312u);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(c.bytes.data());
+    holder->session().feed(bytes, c.bytes.size());
+    EXPECT_FALSE(holder->session().closed()) << holder->session().close_reason();
+    EXPECT_GE(budget->used(), big.size());
+    late.session().feed(bytes, c.bytes.size());
+    EXPECT_TRUE(late.session().closed());
+    const std::string reason = "the server's 262144 bytes (--max-server-bytes)";
+    EXPECT_NE(late.session().close_reason().find(reason), std::string::npos)
+        << late.session().close_reason();
+    EXPECT_LE(budget->used(), budget->limit());
+    std::string text;
+    EXPECT_EQ(last_record(late.reply_items(late.exchange("")), &text), -308);
+    EXPECT_NE(text.find(reason), std::string::npos) << text;
+    holder.reset();
+    EXPECT_EQ(budget->used(), 0u);
+    SessionHarness next(0x5A, 3);
+    next.config().memory = budget;
+    ASSERT_EQ(next.app_connect(f).size(), 312u);
+    ASSERT_EQ(next.connect()[0].code, 133);
+    EXPECT_EQ(next.request(item(25, "SELECT 1"))[2].code, 66);
+  }
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <openssl/evp.h>
+#include <zlib.h>
 
 #include <cstdint>
 #include <cstring>
@@ -25,6 +26,21 @@ inline std::uint32_t rd32(const std::string& s, std::size_t at = 0) {
   std::uint32_t v = 0;
   for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<std::uint8_t>(s.at(at + i));
   return v;
+}
+// Deflates `body` the way a client does (4 KiB window, partial flush), as the
+// first packet of a fresh compression stream.
+inline std::string deflate_like_a_client(const std::string& body) {
+  z_stream zs{};
+  deflateInit2(&zs, 9, Z_DEFLATED, 12, 5, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&zs, static_cast<uLong>(body.size())) + 64, '\0');
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(body.data()));
+  zs.avail_in = static_cast<uInt>(body.size());
+  zs.next_out = reinterpret_cast<Bytef*>(&out[0]);
+  zs.avail_out = static_cast<uInt>(out.size());
+  deflate(&zs, Z_PARTIAL_FLUSH);
+  out.resize(out.size() - zs.avail_out);
+  deflateEnd(&zs);
+  return out;
 }
 inline unsigned rd16(const std::string& s, std::size_t at = 0) {
   return static_cast<std::uint8_t>(s.at(at)) | (static_cast<std::uint8_t>(s.at(at + 1)) << 8);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 #include "server_process.h"
@@ -396,4 +397,53 @@ TEST(ServerProcess, SilentClientIsDroppedAfterTheLivenessTimeOut) {
                      "of 1 seconds"),
       std::string::npos)
       << srv.log();
+}
+
+// Thirty-two clients that never log in each send a compressed packet that inflates
+// to 6 MiB: together they would hold 192 MiB. Under a server-wide budget of 8 MiB the
+// server keeps one at most and closes the others, naming the budget in its log, stays
+// small, and serves a well-behaved client meanwhile.
+TEST(ServerProcess, ConnectionsTogetherStayWithinTheServersBudget) {
+  ServerProcess srv;
+  ASSERT_TRUE(srv.start({"--max-server-bytes=8M"}));
+  constexpr int kClients = 32;
+  const std::string bomb = packet(24, 0x40, deflate_like_a_client(std::string(6u << 20, '\0')));
+  ASSERT_LT(bomb.size(), 7000u);  // within the agreed packet size
+  AppConnectFields f;
+  f.options |= 0x004;  // compression
+  std::vector<std::unique_ptr<Client>> clients;
+  for (int i = 0; i < kClients; ++i) {
+    clients.push_back(std::make_unique<Client>(srv.port()));
+    ASSERT_TRUE(clients.back()->ok());
+    ASSERT_EQ(clients.back()->app_connect(f).size(), 312u);
+  }
+  // All at once: every client sends from its own thread, then hears whether it was
+  // closed (an error record, then the end) or kept (nothing within a second).
+  std::atomic<int> closed{0};
+  std::vector<std::thread> ts;
+  for (auto& c : clients) {
+    ts.emplace_back([&, client = c.get()] {
+      client->send_raw(bomb);
+      const auto pks = client->read_packets_for(1000, true);
+      if (!pks.empty() && client->closed_by_peer()) ++closed;
+    });
+  }
+  for (auto& t : ts) t.join();
+  // Two would need 12 MiB of the 8.
+  EXPECT_GE(closed.load(), kClients - 1);
+  const std::string log = srv.log();
+  EXPECT_NE(log.find("closed: connections together would hold more than the server's "
+                     "8388608 bytes (--max-server-bytes)"),
+            std::string::npos)
+      << log;
+  const long peak = srv.peak_kib();
+  RecordProperty("server_peak_kib", static_cast<int>(peak));
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  // Unbounded, the inflated input alone would take 192 MiB.
+  EXPECT_LT(peak, 96 * 1024) << "peak resident KiB " << peak;
+#endif
+  Client good(srv.port());
+  ASSERT_EQ(good.app_connect(f).size(), 312u);
+  ASSERT_EQ(code_at(good.connect_db(), 0), 133);
+  EXPECT_EQ(code_at(good.request(item(25, "SELECT 1")), 2), 66);
 }

@@ -156,15 +156,10 @@ void Session::on_packet(std::string& packet) {
     const std::size_t connection_room =
         lim.max_connection_bytes - std::min(lim.max_connection_bytes, held);
     const std::size_t room = std::min(message_room, connection_room);
-    std::size_t taken = 0;
     bool budget_spent = false;
     const auto take_room = [&](std::size_t n) {
-      if (!charge(n)) {
-        budget_spent = true;
-        return false;
-      }
-      taken += n;
-      return true;
+      budget_spent = !charge(n);
+      return !budget_spent;
     };
     bool too_much = false;
     if (!inflater_->inflate_body(body, data, room, &too_much, take_room)) {
@@ -1408,18 +1403,18 @@ void Session::erase_cursor(std::map<std::uint32_t, Cursor>::iterator it) {
   cursors_.erase(it);
 }
 
-std::size_t Session::held_room() const {
+std::size_t Session::own_held_room() const {
   const std::size_t held = cursor_bytes_ + (engine_ ? engine_->held_bytes() : 0);
-  const std::size_t own =
-      cfg_.limits.max_connection_bytes - std::min(cfg_.limits.max_connection_bytes, held);
+  return cfg_.limits.max_connection_bytes - std::min(cfg_.limits.max_connection_bytes, held);
+}
+
+std::size_t Session::held_room() const {
+  const std::size_t own = own_held_room();
   return cfg_.memory ? std::min(own, cfg_.memory->room()) : own;
 }
 
 std::string Session::held_bound_text() const {
-  const std::size_t held = cursor_bytes_ + (engine_ ? engine_->held_bytes() : 0);
-  const std::size_t own =
-      cfg_.limits.max_connection_bytes - std::min(cfg_.limits.max_connection_bytes, held);
-  if (cfg_.memory && cfg_.memory->room() < own)
+  if (cfg_.memory && cfg_.memory->room() < own_held_room())
     return "the " + std::to_string(cfg_.memory->limit()) +
            " bytes all connections of this server may hold together";
   return "the " + std::to_string(cfg_.limits.max_connection_bytes) +

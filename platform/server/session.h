@@ -242,6 +242,7 @@ class Session {
   // What the connection may still hold in cursor rows and statements: within its
   // own bound and within the server's budget.
   std::size_t held_room() const;
+  std::size_t own_held_room() const;  // within the connection's bound alone
   // "the N bytes one connection may hold", or the server's budget when that is the
   // tighter of the two: what a cursor or statement refused for room was refused by.
   std::string held_bound_text() const;

@@ -57,7 +57,8 @@ struct DatabaseConfig {
   std::map<std::string, std::string> users{{"dba", "sql"}};
   Limits limits;
   // Shared by every connection; made from limits.max_server_bytes at the start.
-  std::shared_ptr<MemoryBudget> memory = std::make_shared<MemoryBudget>(Limits{}.max_server_bytes);
+  std::shared_ptr<MemoryBudget> memory =
+      std::make_shared<MemoryBudget>(Limits{}.max_server_bytes);
   std::vector<FaultRule> faults;  // the fault script, for every connection
   int liveness = kLivenessEcho;   // app_connect.h
   // Statements a client may keep prepared after letting them go (its cached drops),

@@ -1150,10 +1150,8 @@ bool Session::on_open(ItemReader& r, const Item& item, ItemWriter& w) {
     }
     if (ok && res.too_large) {
       ok = false;
-      err = sql_error(
-          -1000,
-          "The result set would take more than " + held_bound_text() +
-              "; close other cursors or ask for fewer rows");
+      err = sql_error(-1000, "The result set would take more than " + held_bound_text() +
+                                 "; close other cursors or ask for fewer rows");
     }
     const bool multi = ok && engine_->is_multi(id);
     if (multi && res.sets.empty()) {

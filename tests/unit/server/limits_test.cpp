@@ -106,64 +106,66 @@ TEST(Limits, CursorRowsAndStatementsStayWithinTheBounds) {
       {"server's budget", true, "40960 bytes all connections of this server may hold together"},
   };
   for (const auto& k : cases) {
-  SCOPED_TRACE(k.name);
-  SessionHarness h;
-  if (k.server_budget)
-    h.config().memory = std::make_shared<vqeng::MemoryBudget>(40 * 1024);
-  else
-    h.config().limits.max_connection_bytes = 32 * 1024;
-  ASSERT_EQ(h.app_connect().size(), 312u);
-  ASSERT_EQ(h.connect()[0].code, 133);
-  ASSERT_EQ(h.request(item(25, "CREATE TABLE wide(t VARCHAR(2000))"))[2].code, 66);
-  ASSERT_EQ(h.request(item(
-                25,
-                "INSERT INTO wide WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM n "
-                "WHERE x < 100) SELECT printf('%.1000c', 'w') FROM n"))[2]
-                .code,
-            66);
-  auto open = [&](const std::string& sql) {
-    return h.request(
-        item(22, sql) + item(136, u16le(1)) + item(24, u32le(0xFFFFFFFF) + u16le(0)) + item(0) +
-        item(33, u32le(0xFFFFFFFF) + u16le(0) + u32le(0)) + item(134, "c") + item(0));
-  };
-  // The open's status follows the last item 44 of the reply.
-  auto open_status = [](const std::vector<ReplyItem>& r, std::string* text) {
-    std::size_t at = 0;
-    for (std::size_t i = 0; i < r.size(); ++i)
-      if (r[i].code == 44) at = i + 1;
-    return last_record(
-        std::vector<ReplyItem>(r.begin() + static_cast<std::ptrdiff_t>(at), r.end()), text);
-  };
-  // A hundred rows of a thousand bytes do not fit in 32 KiB.
-  std::string text;
-  auto r = open("SELECT t FROM wide");
-  EXPECT_EQ(open_status(r, &text), -1000);
-  EXPECT_NE(text.find(k.bound), std::string::npos) << text;
-  // The connection goes on, and a smaller result opens.
-  r = open("SELECT t FROM wide LIMIT 10");
-  std::uint32_t cursor = 0;
-  for (std::size_t i = 0; i + 1 < r.size(); ++i)
-    if (r[i].code == 44 && rd32(r[i].payload) != 0) cursor = rd32(r[i].payload);
-  EXPECT_NE(cursor, 0u);
-  EXPECT_EQ(open_status(r, nullptr), 0);
-  // A statement text that would take the rest is refused at prepare.
-  r = h.request(item(22, "SELECT '" + std::string(240, 's') + "'") + item(136, u16le(1)));
-  EXPECT_EQ(r[0].code, 30);  // still room for a small one
-  const std::string big = "SELECT '" + std::string(6000, 'b') + "'";
-  r = h.request(long_item(22, big) + item(136, u16le(1)));
-  ASSERT_TRUE(h.parse_ok());
-  ASSERT_GE(r.size(), 2u);
-  EXPECT_EQ(r[0].code, 29);
-  EXPECT_EQ(rd32(r[0].payload), 0u);
-  EXPECT_EQ(record_code(r[1]), -1000);
-  // Closing the cursor gives its room back.
-  ASSERT_EQ(h.request(item(34, u32le(cursor)))[0].code, 66);
-  r = h.request(long_item(22, big) + item(136, u16le(1)));
-  EXPECT_EQ(r[0].code, 30);
-  EXPECT_FALSE(h.session().closed());
-  if (k.server_budget) {
-    EXPECT_LE(h.config().memory->used(), h.config().memory->limit());
-  }
+    SCOPED_TRACE(k.name);
+    SessionHarness h;
+    if (k.server_budget)
+      h.config().memory = std::make_shared<vqeng::MemoryBudget>(40 * 1024);
+    else
+      h.config().limits.max_connection_bytes = 32 * 1024;
+    ASSERT_EQ(h.app_connect().size(), 312u);
+    ASSERT_EQ(h.connect()[0].code, 133);
+    ASSERT_EQ(h.request(item(25, "CREATE TABLE wide(t VARCHAR(2000))"))[2].code, 66);
+    ASSERT_EQ(
+        h.request(item(
+            25,
+            "INSERT INTO wide WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM n "
+            "WHERE x < 100) SELECT printf('%.1000c', 'w') FROM n"))[2]
+            .code,
+        66);
+    auto open = [&](const std::string& sql) {
+      return h.request(item(22, sql) + item(136, u16le(1)) +
+                       item(24, u32le(0xFFFFFFFF) + u16le(0)) + item(0) +
+                       item(33, u32le(0xFFFFFFFF) + u16le(0) + u32le(0)) + item(134, "c") +
+                       item(0));
+    };
+    // The open's status follows the last item 44 of the reply.
+    auto open_status = [](const std::vector<ReplyItem>& r, std::string* text) {
+      std::size_t at = 0;
+      for (std::size_t i = 0; i < r.size(); ++i)
+        if (r[i].code == 44) at = i + 1;
+      return last_record(
+          std::vector<ReplyItem>(r.begin() + static_cast<std::ptrdiff_t>(at), r.end()), text);
+    };
+    // A hundred rows of a thousand bytes do not fit in 32 KiB.
+    std::string text;
+    auto r = open("SELECT t FROM wide");
+    EXPECT_EQ(open_status(r, &text), -1000);
+    EXPECT_NE(text.find(k.bound), std::string::npos) << text;
+    // The connection goes on, and a smaller result opens.
+    r = open("SELECT t FROM wide LIMIT 10");
+    std::uint32_t cursor = 0;
+    for (std::size_t i = 0; i + 1 < r.size(); ++i)
+      if (r[i].code == 44 && rd32(r[i].payload) != 0) cursor = rd32(r[i].payload);
+    EXPECT_NE(cursor, 0u);
+    EXPECT_EQ(open_status(r, nullptr), 0);
+    // A statement text that would take the rest is refused at prepare.
+    r = h.request(item(22, "SELECT '" + std::string(240, 's') + "'") + item(136, u16le(1)));
+    EXPECT_EQ(r[0].code, 30);  // still room for a small one
+    const std::string big = "SELECT '" + std::string(6000, 'b') + "'";
+    r = h.request(long_item(22, big) + item(136, u16le(1)));
+    ASSERT_TRUE(h.parse_ok());
+    ASSERT_GE(r.size(), 2u);
+    EXPECT_EQ(r[0].code, 29);
+    EXPECT_EQ(rd32(r[0].payload), 0u);
+    EXPECT_EQ(record_code(r[1]), -1000);
+    // Closing the cursor gives its room back.
+    ASSERT_EQ(h.request(item(34, u32le(cursor)))[0].code, 66);
+    r = h.request(long_item(22, big) + item(136, u16le(1)));
+    EXPECT_EQ(r[0].code, 30);
+    EXPECT_FALSE(h.session().closed());
+    if (k.server_budget) {
+      EXPECT_LE(h.config().memory->used(), h.config().memory->limit());
+    }
   }
 }
 

@@ -140,6 +140,23 @@ constexpr std::uint8_t kCapInTransaction = 0x20;  // a transaction is open
 constexpr std::uint8_t kCapBrackwater = 0x40;     // the server is the column-store product
 constexpr std::uint8_t kCapIsolationGiven = 0x80;
 
+// Bits of tagDBC::behaviour, set at connect from the connection attributes of the same
+// names (a value starting with 'y' or 'Y', or a number of at least 1, sets the bit).
+constexpr std::uint32_t kBehavMSApplications = 0x1;
+constexpr std::uint32_t kBehavPreventNotCapable = 0x2;
+constexpr std::uint32_t kBehavLazyAutocommit = 0x4;
+constexpr std::uint32_t kBehavAutoStop = 0x8;
+constexpr std::uint32_t kBehavLazierAutocommit = 0x14;  // implies LazyAutocommit
+constexpr std::uint32_t kBehavVBRDO = 0x20;
+constexpr std::uint32_t kBehavDescribeCursorNever = 0x40;   // DescribeCursor mode 0
+constexpr std::uint32_t kBehavDescribeCursorAlways = 0x80;  // mode 1 (or unreadable)
+constexpr std::uint32_t kBehavDescribeCursorIfNeeded = 0x100;  // mode 2
+constexpr std::uint32_t kBehavDelphi = 0x200;
+constexpr std::uint32_t kBehavAutoPreCommit = 0x400;
+constexpr std::uint32_t kBehavGetTypeInfoChar = 0x800;
+constexpr std::uint32_t kBehavPrefetchOnOpen = 0x1000;
+constexpr std::uint32_t kBehavSuppressWarnings = 0x2000;
+
 struct tagSTMT;
 
 // The application's callbacks of a connection (set through connection attributes).
@@ -184,6 +201,9 @@ struct tagDBC : tagOBJECT {
   CharsetConverter* wide_to_ansi;
   CharsetConverter* nchar_to_wide;  // UTF-8 to UTF-16LE, servers of 10000 and later
   CharsetConverter* wide_to_nchar;  // UTF-16LE to UTF-8
+
+  // ---- connect (connection strings and driver connect) ----
+  std::uint32_t behaviour;  // kBehav* bits, set at each connect
 };
 
 // ---- Statement and descriptor -----------------------------------------------------------
@@ -206,7 +226,78 @@ struct tagSTMT : tagOBJECT {
   SQLULEN rowset_row;  // current row index within the rowset (0-based)
 };
 
-struct tagDESC : tagOBJECT {};
+// ---- Descriptor records (descriptors area) ----
+struct a_cmdseq_desc_item;
+
+// Bits of tagITEM::flags.
+constexpr std::uint32_t kItemBound = 0x01;         // the application has bound the record
+constexpr std::uint32_t kItemNulIncluded = 0x02;   // a terminating NUL belongs to the value
+constexpr std::uint32_t kItemResultColumn = 0x04;  // described as a result column
+constexpr std::uint32_t kItemInPlace = 0x40;       // the wire value uses the application's buffer
+constexpr std::uint32_t kItemBitString = 0x80;     // server type "varbit"
+constexpr std::uint32_t kItemSpatial = 0x100;      // server type "st_geometry"
+constexpr std::uint32_t kItemTimeZone = 0x200;     // server type "timestamp with time zone"
+
+// One descriptor record (record k of a descriptor, or its bookmark record 0). Allocated
+// zero-filled; the texts and the internal buffer are owned (ut_free). Fields hold the
+// widths the ODBC API declares for them on this platform.
+struct tagITEM {
+  SQLSMALLINT concise_type;            // SQL_DESC_CONCISE_TYPE (C type 99: default)
+  SQLSMALLINT interval_code;           // SQL_DESC_DATETIME_INTERVAL_CODE
+  SQLINTEGER interval_precision;       // SQL_DESC_DATETIME_INTERVAL_PRECISION
+  SQLULEN length;                      // SQL_DESC_LENGTH (characters)
+  SQLINTEGER radix;                    // SQL_DESC_NUM_PREC_RADIX
+  SQLLEN octet_length;                 // SQL_DESC_OCTET_LENGTH (bytes)
+  SQLSMALLINT precision;               // SQL_DESC_PRECISION
+  SQLSMALLINT scale;                   // SQL_DESC_SCALE
+  SQLSMALLINT type;                    // SQL_DESC_TYPE (verbose)
+  SQLPOINTER data_ptr;                 // SQL_DESC_DATA_PTR
+  SQLLEN* indicator_ptr;               // SQL_DESC_INDICATOR_PTR
+  SQLLEN* octet_length_ptr;            // SQL_DESC_OCTET_LENGTH_PTR
+  char* base_column_name;              // implementation descriptors; owned or null
+  char* name;                          // SQL_DESC_NAME / column label; owned or null
+  SQLUSMALLINT nullable;               // SQL_DESC_NULLABLE
+  SQLSMALLINT parameter_type;          // SQL_DESC_PARAMETER_TYPE (1 in, 2 in/out, 4 out)
+  SQLSMALLINT effective_type;          // copy of the concise type; the engine interface
+                                       // writes the C type it actually exchanges
+  char* table_name;                    // implementation row descriptor; owned or null
+  char* schema_name;                   // implementation row descriptor; owned or null
+  // Implementation fields filled by the engine-interface layer (describe, set-up).
+  std::uint8_t updatable;              // SQL_DESC_UPDATABLE
+  std::uint8_t auto_unique;            // SQL_DESC_AUTO_UNIQUE_VALUE
+  std::uint8_t row_version;            // SQL_DESC_ROWVER
+  std::uint8_t key;                    // part of the server's key (driver field 1903)
+  a_cmdseq_desc_item* wire_item;       // wire item in a contiguous list, or null
+  a_cmdseq_desc_item* wire_column;     // wire item in a per-column list, or null
+  std::size_t element_bytes;           // stride of `buffer`
+  char* buffer;                        // internal conversion buffer; owned or null
+  std::uint32_t flags;                 // kItem* bits
+};
+
+// Bits of tagDESC::impl_kind.
+constexpr std::uint8_t kDescImplParam = 2;  // implementation parameter descriptor
+constexpr std::uint8_t kDescImplRow = 4;    // implementation row descriptor
+
+// Allocation types (SQL_DESC_ALLOC_TYPE).
+constexpr std::uint16_t kDescAllocAuto = SQL_DESC_ALLOC_AUTO;  // with a statement
+constexpr std::uint16_t kDescAllocUser = SQL_DESC_ALLOC_USER;  // by the application
+
+struct tagDESC : tagOBJECT {
+  SQLSMALLINT count;                // SQL_DESC_COUNT: highest record number in use
+  std::uint16_t alloc_type;         // kDescAllocAuto or kDescAllocUser
+  SQLULEN array_size;               // SQL_DESC_ARRAY_SIZE; 1 at allocation
+  SQLUSMALLINT* array_status_ptr;   // SQL_DESC_ARRAY_STATUS_PTR
+  SQLULEN bind_type;                // SQL_DESC_BIND_TYPE: 0 column-wise, else the row size
+  SQLLEN* bind_offset_ptr;          // SQL_DESC_BIND_OFFSET_PTR
+  SQLULEN* rows_processed_ptr;      // SQL_DESC_ROWS_PROCESSED_PTR
+  tagITEM** records;                // slot k - 1 holds record k (may be null); `count` slots
+  tagITEM* bookmark;                // record 0; null while unbound
+  std::uint8_t impl_kind;           // kDescImplParam, kDescImplRow, or 0 (application)
+  std::uint32_t change_counter;     // advances with every binding or header change
+  tagSTMT* stmt;                    // the statement of an implicit descriptor, else null
+
+  ~tagDESC();  // releases the records (descriptors.cpp)
+};
 
 // ---- Process-wide state ----------------------------------------------------------------
 

@@ -224,6 +224,9 @@ struct tagSTMT : tagOBJECT {
   std::atomic<std::uint8_t> call_flags;
   SQLLEN row_count;    // rows affected or in the result (SQL_DIAG_ROW_COUNT)
   SQLULEN rowset_row;  // current row index within the rowset (0-based)
+  // Cursor state: 0 executed without rows, 1 no result set, 2 result set expected,
+  // 3 cursor declared, 4 cursor open (statement code). Read by descriptors and attributes.
+  std::int32_t cursor_state;
 };
 
 // ---- Descriptor records (descriptors area) ----

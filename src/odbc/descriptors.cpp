@@ -4,9 +4,17 @@
 #include <cstring>
 
 #include "odbc/diagnostics.h"
+#include "odbc/sql_string.h"
+#include "odbc/type_mapping.h"
 #include "utils/base/memory.h"
 
 namespace {
+
+constexpr a_packed_sqlstate kState07009 = PackSQLState("07009");
+constexpr a_packed_sqlstate kStateHY003 = PackSQLState("HY003");
+constexpr a_packed_sqlstate kStateHY007 = PackSQLState("HY007");
+constexpr a_packed_sqlstate kStateHY016 = PackSQLState("HY016");
+constexpr a_packed_sqlstate kStateHY017 = PackSQLState("HY017");
 
 // Copies of the record pointers are kept in `records`; `count` slots are allocated.
 void ReleaseRecordArray(tagDESC* desc) {
@@ -109,22 +117,27 @@ tagITEM* AllocDescItem(tagOBJECT* h) {
   return static_cast<tagITEM*>(VAllocLocked(h, sizeof(tagITEM)));
 }
 
+int GrowDescRecords(tagDESC* desc, SQLSMALLINT count) {
+  const SQLSMALLINT previous = desc->count;
+  if (count <= previous) return 0;
+  // A new array rather than a reallocation, which would release the old one on failure:
+  // a descriptor that cannot grow keeps the records it has.
+  auto* grown = static_cast<tagITEM**>(
+      VAllocLocked(desc, static_cast<std::size_t>(count) * sizeof(tagITEM*)));
+  if (grown == nullptr) return -1;
+  if (previous > 0) {
+    std::memcpy(grown, desc->records, static_cast<std::size_t>(previous) * sizeof(tagITEM*));
+  }
+  VFreeLocked(desc->records);
+  desc->records = grown;
+  desc->count = count;
+  return 0;
+}
+
 tagITEM* AccessDescItem(tagDESC* desc, SQLSMALLINT number) {
   if (number < 1) return nullptr;
   const SQLSMALLINT previous = desc->count;
-  if (number > previous) {
-    // A new array rather than a reallocation, which would release the old one on
-    // failure: a descriptor that cannot grow keeps the records it has.
-    auto* grown = static_cast<tagITEM**>(
-        VAllocLocked(desc, static_cast<std::size_t>(number) * sizeof(tagITEM*)));
-    if (grown == nullptr) return nullptr;
-    if (previous > 0) {
-      std::memcpy(grown, desc->records, static_cast<std::size_t>(previous) * sizeof(tagITEM*));
-    }
-    VFreeLocked(desc->records);
-    desc->records = grown;
-    desc->count = number;
-  }
+  if (GrowDescRecords(desc, number) != 0) return nullptr;
   tagITEM*& slot = desc->records[number - 1];
   if (slot == nullptr) {
     slot = AllocDescItem(desc);
@@ -189,4 +202,135 @@ void BindDescItem(tagITEM* item, SQLSMALLINT type, SQLSMALLINT interval_code,
   item->octet_length_ptr = octet_length_ptr;
   item->indicator_ptr = indicator_ptr;
   item->flags |= kItemBound;
+}
+
+// ---- Entry point implementations ----------------------------------------------------------
+
+SQLRETURN DoSQLGetDescRec(tagDESC* desc, SQLSMALLINT record, SQLCHAR* name,
+                          SQLSMALLINT name_size, SQLSMALLINT* name_length, SQLSMALLINT* type,
+                          SQLSMALLINT* subtype, SQLLEN* length, SQLSMALLINT* precision,
+                          SQLSMALLINT* scale, SQLSMALLINT* nullable) {
+  const SQLRETURN rc = CheckDescRecordRead(desc, record);
+  if (rc != SQL_SUCCESS) return rc;
+  const tagITEM* item = FindDescItem(desc, record);
+  if (item == nullptr) {
+    // A record never bound reads as type SQL_C_DEFAULT and nothing else.
+    if (type != nullptr) *type = SQL_C_DEFAULT;
+    return desc->retcode;
+  }
+  ReturnString(desc, name, name_size, name_length, item->name, SQL_NTS);
+  const SQLSMALLINT verbose = GetSQLType(item->type);
+  if (type != nullptr) *type = verbose;
+  if (subtype != nullptr && (verbose == SQL_DATETIME || verbose == SQL_INTERVAL)) {
+    *subtype = item->interval_code;
+  }
+  if (length != nullptr) *length = item->octet_length;
+  if (precision != nullptr) *precision = item->precision;
+  if (scale != nullptr) *scale = item->scale;
+  if (nullable != nullptr) *nullable = static_cast<SQLSMALLINT>(item->nullable);
+  return desc->retcode;
+}
+
+SQLRETURN DoSQLSetDescRec(tagDESC* desc, SQLSMALLINT record, SQLSMALLINT type,
+                          SQLSMALLINT subtype, SQLLEN length, SQLSMALLINT precision,
+                          SQLSMALLINT scale, SQLPOINTER data, SQLLEN* octet_length_ptr,
+                          SQLLEN* indicator_ptr) {
+  if (record < 0) return PostSQLState(desc, kState07009, kStateS1000);
+  if (desc->impl_kind == kDescImplRow) return PostSQLState(desc, kStateHY016, kStateS1000);
+  if (record >= 1) {
+    if (data != nullptr) {
+      if (!Valid_fCType(type)) return PostSQLState(desc, kStateHY003, kStateS1000);
+      tagITEM* item = AccessDescItem(desc, record);
+      if (item == nullptr) return desc->retcode;
+      BindDescItem(item, type, subtype, length, precision, scale, data, octet_length_ptr,
+                   indicator_ptr);
+    } else {
+      UnBindDescItem(desc, record);
+    }
+  } else if (data != nullptr) {
+    tagITEM* item = AccessBookmark(desc);
+    if (item == nullptr) return desc->retcode;
+    BindDescItem(item, type, subtype, length, precision, scale, data, octet_length_ptr,
+                 indicator_ptr);
+  } else {
+    UnBindBookmark(desc);
+  }
+  ++desc->change_counter;
+  return desc->retcode;
+}
+
+namespace {
+
+char* DuplicateText(const char* text) {
+  if (text == nullptr) return nullptr;
+  const std::size_t bytes = std::strlen(text) + 1;
+  auto* copy = static_cast<char*>(VAllocLocked(nullptr, bytes));
+  if (copy != nullptr) std::memcpy(copy, text, bytes);
+  return copy;
+}
+
+// Copies a record's fields; the target's own texts and buffer are released first. The
+// conversion state of the engine interface (wire items, internal buffer, their flags)
+// belongs to the source's statement and is not copied.
+void CopyDescItem(const tagITEM& from, tagITEM* to) {
+  ut_free(to->base_column_name);
+  ut_free(to->name);
+  ut_free(to->table_name);
+  ut_free(to->schema_name);
+  ut_free(to->buffer);
+  *to = from;
+  to->wire_item = nullptr;
+  to->wire_column = nullptr;
+  to->buffer = nullptr;
+  to->element_bytes = 0;
+  to->flags &= ~(kItemInPlace | kItemNulIncluded);
+  // A text that cannot be duplicated stays null.
+  to->base_column_name = DuplicateText(from.base_column_name);
+  to->name = DuplicateText(from.name);
+  to->table_name = DuplicateText(from.table_name);
+  to->schema_name = DuplicateText(from.schema_name);
+}
+
+}  // namespace
+
+SQLRETURN DoSQLCopyDesc(tagDESC* source, tagDESC* target) {
+  if (target->impl_kind == kDescImplRow) return PostSQLState(target, kStateHY016, kStateS1000);
+  if (source->impl_kind == kDescImplRow) {
+    const tagSTMT* stmt = source->stmt;
+    if (stmt == nullptr || stmt->state < kStmtPrepared) {
+      return PostSQLState(target, kStateHY007, kStateS1000);
+    }
+  }
+  // Copying a descriptor onto itself would release the records it copies from.
+  if (source == target) return target->retcode;
+  FreeDescriptor(target);
+  target->array_size = source->array_size;
+  target->array_status_ptr = source->array_status_ptr;
+  target->bind_offset_ptr = source->bind_offset_ptr;
+  target->bind_type = source->bind_type;
+  target->rows_processed_ptr = source->rows_processed_ptr;
+  for (SQLSMALLINT k = 1; k <= source->count; ++k) {
+    const tagITEM* from = source->records[k - 1];
+    if (from == nullptr) continue;
+    tagITEM* to = AccessDescItem(target, k);
+    if (to == nullptr) break;
+    CopyDescItem(*from, to);
+  }
+  ++target->change_counter;
+  return target->retcode;
+}
+
+SQLRETURN DoSQLFreeDesc(tagDESC* desc) {
+  if (desc->alloc_type == kDescAllocAuto) return PostSQLState(desc, kStateHY017, kStateS1000);
+  tagDBC* dbc = OwningDbc(desc);
+  if (dbc != nullptr) {
+    for (tagOBJECT* child = dbc->first_child; child != nullptr; child = child->next_sibling) {
+      if (child->kind != OBJ_STMT) continue;
+      auto* stmt = static_cast<tagSTMT*>(child);
+      if (stmt->apd == desc) stmt->apd = stmt->implicit_apd;
+      if (stmt->ard == desc) stmt->ard = stmt->implicit_ard;
+    }
+  }
+  _SQLFreeDesc(desc);
+  return SQL_SUCCESS;
 }

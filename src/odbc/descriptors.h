@@ -23,9 +23,10 @@ int _SQLAllocDesc(tagDBC* dbc, std::uint16_t alloc_type, tagDESC** out);
 // The handle goes to *out (null on failure).
 SQLRETURN DoSQLAllocDesc(tagDBC* dbc, SQLHANDLE* out);
 // SQLFreeHandle for a descriptor. A statement's implicit descriptor is refused (HY017 on
-// the connection) and stays usable. Otherwise every statement using it as application
-// descriptor gets its implicit one back and the descriptor is freed. In both cases the
-// connection's mutex, held by the framing, is released here.
+// the descriptor, SQL_ERROR) and stays usable. Otherwise every statement using it as an
+// application descriptor gets its implicit one back and the descriptor is freed. The
+// connection's mutex stays held: the caller remembers the connection before the call and
+// releases it afterwards.
 SQLRETURN DoSQLFreeDesc(tagDESC* desc);
 // Releases records and handle without checks (the statement's own descriptors at drop).
 void _SQLFreeDesc(tagDESC* desc);
@@ -49,6 +50,14 @@ void FreeStmtDescriptors(tagSTMT* stmt);
 
 // ---- Records ------------------------------------------------------------------------------
 
+// Largest SQL_DESC_ARRAY_SIZE a descriptor accepts.
+constexpr SQLULEN kMaxDescArraySize = 65535;
+
+// Grows the record array to `count` slots (new slots empty) and makes that the count.
+// Nothing happens for a count not above the present one. 0, or -1 with HY001 recorded and
+// the descriptor unchanged.
+int GrowDescRecords(tagDESC* desc, SQLSMALLINT count);
+
 // A zero-filled record, or null with HY001 recorded on `h`.
 tagITEM* AllocDescItem(tagOBJECT* h);
 // Record `number` (1 and above), created when missing; the array grows to the record
@@ -68,6 +77,25 @@ void UnBindBookmark(tagDESC* desc);
 void BindDescItem(tagITEM* item, SQLSMALLINT type, SQLSMALLINT interval_code,
                   SQLLEN octet_length, SQLSMALLINT precision, SQLSMALLINT scale,
                   SQLPOINTER data, SQLLEN* octet_length_ptr, SQLLEN* indicator_ptr);
+
+// ---- Field reader ---------------------------------------------------------------------
+
+// The record rules every read of a record field follows: a negative record or record 0
+// of an implementation parameter descriptor gives 07009; a record above the count gives
+// SQL_NO_DATA; an implementation row descriptor is read only for its statement once
+// prepared (else HY007) and with a cursor open (else SQL_NO_DATA). SQL_SUCCESS when the
+// record may be read; diagnostics are recorded on the descriptor.
+SQLRETURN CheckDescRecordRead(tagDESC* desc, SQLSMALLINT record);
+// Answers one field of record `record` (0: the bookmark record; a record that does not
+// exist reads as a zero-filled one); diagnostics go to `diag`. Texts go through
+// ReturnString to text_out (text_size bytes, full length to *text_length); pointers are
+// written pointer-sized to text_out; numbers to number_out at the width the ODBC API
+// declares for the field, or, with `widen` (the SQLColAttribute form), every number as an
+// SQLLEN. A null output the field needs: HY009. An unknown identifier: HYC00 above 999,
+// else HY091. Returns diag's return code.
+SQLRETURN GetDescField(tagDESC* desc, tagOBJECT* diag, SQLSMALLINT record,
+                       SQLSMALLINT identifier, SQLPOINTER text_out, SQLINTEGER text_size,
+                       SQLINTEGER* text_length, SQLPOINTER number_out, bool widen);
 
 // ---- Entry point implementations ----------------------------------------------------------
 

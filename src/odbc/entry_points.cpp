@@ -22,6 +22,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include "odbc/descriptors.h"
 #include "odbc/diagnostics.h"
 #include "odbc/engine.h"
 #include "odbc/handles.h"
@@ -147,11 +148,15 @@ SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT HandleType, SQLHANDLE InputHandle,
         return DoSQLAllocConnect(static_cast<tagENV*>(env), OutputHandle);
       });
     case SQL_HANDLE_STMT:
-    case SQL_HANDLE_DESC:
       return DbcCall(InputHandle, [&](tagOBJECT* dbc) {
         if (OutputHandle == nullptr) return PostSQLState(dbc, kStateHY009, kStateS1009);
         *OutputHandle = SQL_NULL_HANDLE;
         return NotBuilt(dbc);
+      });
+    case SQL_HANDLE_DESC:
+      return DbcCall(InputHandle, [&](tagOBJECT* dbc) {
+        if (OutputHandle == nullptr) return PostSQLState(dbc, kStateHY009, kStateS1009);
+        return DoSQLAllocDesc(static_cast<tagDBC*>(dbc), OutputHandle);
       });
     default:
       return BadHandleType(InputHandle);
@@ -200,6 +205,17 @@ SQLRETURN FreeConnection(SQLHDBC h) noexcept {
   return rc;
 }
 
+// SQLFreeHandle for a descriptor: the connection is remembered first, since a freed
+// descriptor no longer leads to it.
+SQLRETURN FreeDescriptorHandle(SQLHDESC h) noexcept {
+  if (SQLRETURN refused = Init_desc(h); refused != 0) return refused;
+  tagDBC* dbc = OwningDbc(Obj(h));
+  const SQLRETURN rc =
+      Guarded(Obj(h), [](tagOBJECT* desc) { return DoSQLFreeDesc(static_cast<tagDESC*>(desc)); });
+  Fini_dbc(dbc);
+  return rc;
+}
+
 SQLRETURN FreeEnvironment(SQLHENV h) noexcept {
   return EnvCall(h, [](tagOBJECT* env) { return DoSQLFreeEnv(static_cast<tagENV*>(env)); });
 }
@@ -215,7 +231,7 @@ SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT HandleType, SQLHANDLE Handle) {
     case SQL_HANDLE_STMT:
       return StmtCall(Handle, NotBuilt);
     case SQL_HANDLE_DESC:
-      return DescCall(Handle, NotBuilt);
+      return FreeDescriptorHandle(Handle);
     default:
       return BadHandleType(Handle);
   }
@@ -586,40 +602,52 @@ SQLRETURN SQL_API SQLColumnPrivileges(SQLHSTMT hstmt, SQLCHAR* /*szCatalogName*/
 // 7. Descriptors
 // ============================================================================================
 
-SQLRETURN SQL_API SQLGetDescField(SQLHDESC DescriptorHandle, SQLSMALLINT /*RecNumber*/,
-                                  SQLSMALLINT /*FieldIdentifier*/, SQLPOINTER /*Value*/,
-                                  SQLINTEGER /*BufferLength*/, SQLINTEGER* /*StringLength*/) {
-  return DescCall(DescriptorHandle, NotBuilt);
+SQLRETURN SQL_API SQLGetDescField(SQLHDESC DescriptorHandle, SQLSMALLINT RecNumber,
+                                  SQLSMALLINT FieldIdentifier, SQLPOINTER Value,
+                                  SQLINTEGER BufferLength, SQLINTEGER* StringLength) {
+  return DescCall(DescriptorHandle, [&](tagOBJECT* desc) {
+    return DoSQLGetDescField(static_cast<tagDESC*>(desc), RecNumber, FieldIdentifier, Value,
+                             BufferLength, StringLength);
+  });
 }
 
-SQLRETURN SQL_API SQLSetDescField(SQLHDESC DescriptorHandle, SQLSMALLINT /*RecNumber*/,
-                                  SQLSMALLINT /*FieldIdentifier*/, SQLPOINTER /*Value*/,
-                                  SQLINTEGER /*BufferLength*/) {
-  return DescCall(DescriptorHandle, NotBuilt);
+SQLRETURN SQL_API SQLSetDescField(SQLHDESC DescriptorHandle, SQLSMALLINT RecNumber,
+                                  SQLSMALLINT FieldIdentifier, SQLPOINTER Value,
+                                  SQLINTEGER BufferLength) {
+  return DescCall(DescriptorHandle, [&](tagOBJECT* desc) {
+    return DoSQLSetDescField(static_cast<tagDESC*>(desc), RecNumber, FieldIdentifier, Value,
+                             BufferLength);
+  });
 }
 
-SQLRETURN SQL_API SQLGetDescRec(SQLHDESC DescriptorHandle, SQLSMALLINT /*RecNumber*/,
-                                SQLCHAR* /*Name*/, SQLSMALLINT /*BufferLength*/,
-                                SQLSMALLINT* /*StringLength*/, SQLSMALLINT* /*Type*/,
-                                SQLSMALLINT* /*SubType*/, SQLLEN* /*Length*/,
-                                SQLSMALLINT* /*Precision*/, SQLSMALLINT* /*Scale*/,
-                                SQLSMALLINT* /*Nullable*/) {
-  return DescCall(DescriptorHandle, NotBuilt);
+SQLRETURN SQL_API SQLGetDescRec(SQLHDESC DescriptorHandle, SQLSMALLINT RecNumber, SQLCHAR* Name,
+                                SQLSMALLINT BufferLength, SQLSMALLINT* StringLength,
+                                SQLSMALLINT* Type, SQLSMALLINT* SubType, SQLLEN* Length,
+                                SQLSMALLINT* Precision, SQLSMALLINT* Scale,
+                                SQLSMALLINT* Nullable) {
+  return DescCall(DescriptorHandle, [&](tagOBJECT* desc) {
+    return DoSQLGetDescRec(static_cast<tagDESC*>(desc), RecNumber, Name, BufferLength,
+                           StringLength, Type, SubType, Length, Precision, Scale, Nullable);
+  });
 }
 
-SQLRETURN SQL_API SQLSetDescRec(SQLHDESC DescriptorHandle, SQLSMALLINT /*RecNumber*/,
-                                SQLSMALLINT /*Type*/, SQLSMALLINT /*SubType*/,
-                                SQLLEN /*Length*/, SQLSMALLINT /*Precision*/,
-                                SQLSMALLINT /*Scale*/, SQLPOINTER /*Data*/,
-                                SQLLEN* /*StringLength*/, SQLLEN* /*Indicator*/) {
-  return DescCall(DescriptorHandle, NotBuilt);
+SQLRETURN SQL_API SQLSetDescRec(SQLHDESC DescriptorHandle, SQLSMALLINT RecNumber,
+                                SQLSMALLINT Type, SQLSMALLINT SubType, SQLLEN Length,
+                                SQLSMALLINT Precision, SQLSMALLINT Scale, SQLPOINTER Data,
+                                SQLLEN* StringLength, SQLLEN* Indicator) {
+  return DescCall(DescriptorHandle, [&](tagOBJECT* desc) {
+    return DoSQLSetDescRec(static_cast<tagDESC*>(desc), RecNumber, Type, SubType, Length,
+                           Precision, Scale, Data, StringLength, Indicator);
+  });
 }
 
 SQLRETURN SQL_API SQLCopyDesc(SQLHDESC SourceDescHandle, SQLHDESC TargetDescHandle) {
   if (SQLRETURN refused = Init_desc2(SourceDescHandle, TargetDescHandle); refused != 0) {
     return refused;
   }
-  const SQLRETURN rc = Guarded(Obj(TargetDescHandle), NotBuilt);
+  const SQLRETURN rc = Guarded(Obj(TargetDescHandle), [&](tagOBJECT* target) {
+    return DoSQLCopyDesc(static_cast<tagDESC*>(SourceDescHandle), static_cast<tagDESC*>(target));
+  });
   Fini_desc2(SourceDescHandle, TargetDescHandle);
   return rc;
 }

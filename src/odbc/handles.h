@@ -55,7 +55,11 @@ constexpr std::int32_t kDbcConnected = 4;
 // Statement state after allocation; 7 to 9 belong to the statement code (9: positioned on
 // fetched rows).
 constexpr std::int32_t kStmtAllocated = 6;
+constexpr std::int32_t kStmtPrepared = 7;
+constexpr std::int32_t kStmtExecuted = 8;
 constexpr std::int32_t kStmtOnRows = 9;
+// tagSTMT::cursor_state while a cursor is open.
+constexpr std::int32_t kCursorOpen = 4;
 
 // Column and row number of a diagnostic record that names none.
 constexpr std::int32_t kDiagNoPosition = -2;
@@ -164,6 +168,14 @@ typedef void (*a_odbc_message_callback)(SQLHDBC dbc, std::uint8_t type, std::int
                                         std::uint16_t length, const char* text);
 typedef int (*a_odbc_file_tran_callback)(SQLHDBC dbc, const char* file_name, int write);
 
+// The two functions of an ODBC translation library: option, SQL type, input buffer and
+// length, output buffer and size, output length, error-message buffer, its size, and the
+// message length; non-zero on success.
+typedef int (*a_odbc_translate_fn)(std::uint32_t option, SQLSMALLINT sql_type, SQLPOINTER in,
+                                   SQLINTEGER in_length, SQLPOINTER out, SQLINTEGER out_size,
+                                   SQLINTEGER* out_length, SQLCHAR* error, SQLSMALLINT error_size,
+                                   SQLSMALLINT* error_length);
+
 struct tagDBC : tagOBJECT {
   // The client connection; null while not connected. Atomic because a cancel reads it
   // from another thread without the connection's mutex.
@@ -204,6 +216,17 @@ struct tagDBC : tagOBJECT {
 
   // ---- connect (connection strings and driver connect) ----
   std::uint32_t behaviour;  // kBehav* bits, set at each connect
+  // End of the login time-out while a connect runs (steady clock, nanoseconds), 0 when
+  // none; read by the client's wait callback on the connecting thread.
+  std::atomic<std::int64_t> login_deadline_ns;
+  std::atomic<std::uint8_t> login_timed_out;  // 1 once a wait gave up at the deadline
+
+  // ---- transactions and translation ----
+  // The connection's translation library (null: none) and its two functions, found when
+  // it was loaded; the translation option is connection option 107.
+  void* translate_module;
+  a_odbc_translate_fn driver_to_data_source;  // SQLDriverToDataSource
+  a_odbc_translate_fn data_source_to_driver;  // SQLDataSourceToDriver
 };
 
 // ---- Statement and descriptor -----------------------------------------------------------

@@ -133,7 +133,7 @@ const char* OrEmpty(const char* text) { return text != nullptr ? text : ""; }
 // One answer of the reader: its form and value.
 struct Answer {
   Form form = Form::Small;
-  SQLLEN number = 0;           // Small, Integer, Signed (Unsigned in `unsigned_number`)
+  SQLLEN number = 0;  // Small, Integer, Signed (Unsigned in `unsigned_number`)
   SQLULEN unsigned_number = 0;
   SQLPOINTER pointer = nullptr;
   const char* text = nullptr;
@@ -188,8 +188,9 @@ bool Lookup(const tagDESC* desc, const tagDBC* dbc, const tagITEM& item, SQLSMAL
       small(item.scale);
       return true;
     case SQL_DESC_DISPLAY_SIZE: {
-      const SQLINTEGER length =
-          item.length > static_cast<SQLULEN>(INT_MAX) ? INT_MAX : static_cast<SQLINTEGER>(item.length);
+      const SQLINTEGER length = item.length > static_cast<SQLULEN>(INT_MAX)
+                                    ? INT_MAX
+                                    : static_cast<SQLINTEGER>(item.length);
       a->form = Form::Signed;
       a->number = SQLDisplaySize(item.concise_type, item.precision, length);
       return true;
@@ -510,8 +511,9 @@ SQLRETURN DoSQLSetDescField(tagDESC* desc, SQLSMALLINT record, SQLSMALLINT ident
       identifier != SQL_DESC_ROWS_PROCESSED_PTR) {
     return PostSQLState(desc, kStateHY016, kStateS1000);
   }
-  const SQLRETURN rc = IsHeaderField(identifier) ? SetHeaderField(desc, identifier, value)
-                                                 : SetRecordField(desc, record, identifier, value);
+  const SQLRETURN rc = IsHeaderField(identifier)
+                           ? SetHeaderField(desc, identifier, value)
+                           : SetRecordField(desc, record, identifier, value);
   ++desc->change_counter;
   return rc == SQL_SUCCESS ? desc->retcode : rc;
 }

@@ -23,6 +23,7 @@
 #include <sqlext.h>
 
 #include "odbc/descriptors.h"
+#include "odbc/attributes.h"
 #include "odbc/diagnostics.h"
 #include "odbc/engine.h"
 #include "odbc/handles.h"
@@ -310,31 +311,45 @@ SQLRETURN SQL_API SQLGetFunctions(SQLHDBC ConnectionHandle, SQLUSMALLINT Functio
   });
 }
 
-SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC ConnectionHandle, SQLINTEGER /*Attribute*/,
-                                    SQLPOINTER /*Value*/, SQLINTEGER /*StringLength*/) {
-  return DbcCall(ConnectionHandle, NotBuilt);
+SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC ConnectionHandle, SQLINTEGER Attribute,
+                                    SQLPOINTER Value, SQLINTEGER StringLength) {
+  return DbcCall(ConnectionHandle, [&](tagOBJECT* dbc) {
+    return DoSQLSetConnectAttr(static_cast<tagDBC*>(dbc), Attribute, Value, StringLength);
+  });
 }
 
-SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC ConnectionHandle, SQLINTEGER /*Attribute*/,
-                                    SQLPOINTER /*Value*/, SQLINTEGER /*BufferLength*/,
-                                    SQLINTEGER* /*StringLength*/) {
-  return DbcCall(ConnectionHandle, NotBuilt);
+SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC ConnectionHandle, SQLINTEGER Attribute,
+                                    SQLPOINTER Value, SQLINTEGER BufferLength,
+                                    SQLINTEGER* StringLength) {
+  return DbcCall(ConnectionHandle, [&](tagOBJECT* dbc) {
+    return DoSQLGetConnectAttr(static_cast<tagDBC*>(dbc), Attribute, Value, BufferLength,
+                               StringLength);
+  });
 }
 
-SQLRETURN SQL_API SQLSetConnectOption(SQLHDBC ConnectionHandle, SQLUSMALLINT /*Option*/,
-                                      SQLULEN /*Value*/) {
-  return DbcCall(ConnectionHandle, NotBuilt);
+SQLRETURN SQL_API SQLSetConnectOption(SQLHDBC ConnectionHandle, SQLUSMALLINT Option,
+                                      SQLULEN Value) {
+  return DbcCall(ConnectionHandle, [&](tagOBJECT* dbc) {
+    return DoSQLSetConnectAttr(static_cast<tagDBC*>(dbc), Option,
+                               reinterpret_cast<SQLPOINTER>(Value), SQL_NTS);
+  });
 }
 
-SQLRETURN SQL_API SQLGetConnectOption(SQLHDBC ConnectionHandle, SQLUSMALLINT /*Option*/,
-                                      SQLPOINTER /*Value*/) {
-  return DbcCall(ConnectionHandle, NotBuilt);
+SQLRETURN SQL_API SQLGetConnectOption(SQLHDBC ConnectionHandle, SQLUSMALLINT Option,
+                                      SQLPOINTER Value) {
+  return DbcCall(ConnectionHandle, [&](tagOBJECT* dbc) {
+    return DoSQLGetConnectAttr(static_cast<tagDBC*>(dbc), Option, Value,
+                               SQL_MAX_OPTION_STRING_LENGTH, nullptr);
+  });
 }
 
-SQLRETURN SQL_API SQLNativeSql(SQLHDBC hdbc, SQLCHAR* /*szSqlStrIn*/, SQLINTEGER /*cbSqlStrIn*/,
-                               SQLCHAR* /*szSqlStr*/, SQLINTEGER /*cbSqlStrMax*/,
-                               SQLINTEGER* /*pcbSqlStr*/) {
-  return DbcCall(hdbc, NotBuilt);
+SQLRETURN SQL_API SQLNativeSql(SQLHDBC hdbc, SQLCHAR* szSqlStrIn, SQLINTEGER cbSqlStrIn,
+                               SQLCHAR* szSqlStr, SQLINTEGER cbSqlStrMax,
+                               SQLINTEGER* pcbSqlStr) {
+  return DbcCall(hdbc, [&](tagOBJECT* dbc) {
+    return DoSQLNativeSql(static_cast<tagDBC*>(dbc), szSqlStrIn, cbSqlStrIn, szSqlStr,
+                          cbSqlStrMax, pcbSqlStr);
+  });
 }
 
 SQLRETURN SQL_API SQLGetInfo(SQLHDBC ConnectionHandle, SQLUSMALLINT /*InfoType*/,
@@ -448,9 +463,12 @@ SQLRETURN SQL_API SQLBulkOperations(SQLHSTMT StatementHandle, SQLSMALLINT /*Oper
   return StmtCall(StatementHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLSetScrollOptions(SQLHSTMT hstmt, SQLUSMALLINT /*fConcurrency*/,
-                                      SQLLEN /*crowKeyset*/, SQLUSMALLINT /*crowRowset*/) {
-  return StmtCall(hstmt, NotBuilt);
+SQLRETURN SQL_API SQLSetScrollOptions(SQLHSTMT hstmt, SQLUSMALLINT fConcurrency,
+                                      SQLLEN crowKeyset, SQLUSMALLINT crowRowset) {
+  return StmtCall(hstmt, [&](tagOBJECT* stmt) {
+    return DoSQLSetScrollOptions(static_cast<tagSTMT*>(stmt), fConcurrency, crowKeyset,
+                                 crowRowset);
+  });
 }
 
 SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT StatementHandle, SQLSMALLINT* /*ColumnCount*/) {
@@ -490,25 +508,36 @@ SQLRETURN SQL_API SQLRowCount(SQLHSTMT StatementHandle, SQLLEN* /*RowCount*/) {
   return StmtCall(StatementHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLSetStmtAttr(SQLHSTMT StatementHandle, SQLINTEGER /*Attribute*/,
-                                 SQLPOINTER /*Value*/, SQLINTEGER /*StringLength*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLSetStmtAttr(SQLHSTMT StatementHandle, SQLINTEGER Attribute,
+                                 SQLPOINTER Value, SQLINTEGER /*StringLength*/) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLSetStmtAttr(static_cast<tagSTMT*>(stmt), Attribute, Value);
+  });
 }
 
-SQLRETURN SQL_API SQLGetStmtAttr(SQLHSTMT StatementHandle, SQLINTEGER /*Attribute*/,
-                                 SQLPOINTER /*Value*/, SQLINTEGER /*BufferLength*/,
-                                 SQLINTEGER* /*StringLength*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLGetStmtAttr(SQLHSTMT StatementHandle, SQLINTEGER Attribute,
+                                 SQLPOINTER Value, SQLINTEGER BufferLength,
+                                 SQLINTEGER* StringLength) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLGetStmtAttr(static_cast<tagSTMT*>(stmt), Attribute, Value, BufferLength,
+                            StringLength);
+  });
 }
 
-SQLRETURN SQL_API SQLSetStmtOption(SQLHSTMT StatementHandle, SQLUSMALLINT /*Option*/,
-                                   SQLULEN /*Value*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLSetStmtOption(SQLHSTMT StatementHandle, SQLUSMALLINT Option,
+                                   SQLULEN Value) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLSetStmtAttr(static_cast<tagSTMT*>(stmt), Option,
+                            reinterpret_cast<SQLPOINTER>(Value));
+  });
 }
 
-SQLRETURN SQL_API SQLGetStmtOption(SQLHSTMT StatementHandle, SQLUSMALLINT /*Option*/,
-                                   SQLPOINTER /*Value*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLGetStmtOption(SQLHSTMT StatementHandle, SQLUSMALLINT Option,
+                                   SQLPOINTER Value) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLGetStmtAttr(static_cast<tagSTMT*>(stmt), Option, Value,
+                            SQL_MAX_OPTION_STRING_LENGTH, nullptr);
+  });
 }
 
 // ============================================================================================

@@ -250,6 +250,17 @@ struct tagSTMT : tagOBJECT {
   // Cursor state: 0 executed without rows, 1 no result set, 2 result set expected,
   // 3 cursor declared, 4 cursor open (statement code). Read by descriptors and attributes.
   std::int32_t cursor_state;
+
+  // ---- attributes (kept beside the statement's option entries) ----
+  std::int32_t cursor_kind;       // 0 forward only, 1 dynamic, 2 keyset-driven, 3 static
+  SQLULEN concurrency;            // SQL_CONCURRENCY (1 read only ... 4)
+  SQLULEN rowset_size;            // SQL_ROWSET_SIZE, 1 to 65535
+  SQLULEN max_rows;               // SQL_MAX_ROWS; 0: no limit
+  SQLULEN max_length;             // SQL_MAX_LENGTH in bytes
+  SQLPOINTER fetch_bookmark_ptr;  // SQL_ATTR_FETCH_BOOKMARK_PTR
+  SQLLEN row_number;              // number of the rowset's first row (statement code)
+  std::uint8_t single_row;        // 1: rows fetched one at a time (statement code)
+  std::uint32_t desc_changes;     // advances when a descriptor in use is replaced
 };
 
 // ---- Descriptor records (descriptors area) ----

@@ -149,13 +149,23 @@ SQLRETURN SetRowArraySize(tagSTMT* stmt, SQLULEN value) {
   return SQL_SUCCESS;
 }
 
+// True when `h` is one of the connection's handles. The application's value is looked up
+// among them before anything is read through it: an arbitrary number is no handle.
+bool IsConnectionChild(const tagOBJECT* dbc, const void* h) {
+  for (const tagOBJECT* child = dbc != nullptr ? dbc->first_child : nullptr; child != nullptr;
+       child = child->next_sibling) {
+    if (child == h) return true;
+  }
+  return false;
+}
+
 // 10010 / 10011: the application descriptor the statement uses.
 SQLRETURN SetAppDescriptor(tagSTMT* stmt, tagDESC** in_use, tagDESC* implicit, SQLULEN value) {
   auto* desc = reinterpret_cast<tagDESC*>(value);
   if (desc == nullptr || desc == implicit) {
     desc = implicit;
-  } else if (!IsValidDesc(desc) || desc->alloc_type != kDescAllocUser ||
-             desc->parent != stmt->parent) {
+  } else if (!IsConnectionChild(stmt->parent, desc) || !IsValidDesc(desc) ||
+             desc->alloc_type != kDescAllocUser) {
     return Refuse(stmt, kStateHY017, kStateS1009);
   }
   *in_use = desc;

@@ -25,6 +25,7 @@
 #include "odbc/descriptors.h"
 #include "odbc/attributes.h"
 #include "odbc/diagnostics.h"
+#include "odbc/driver_info.h"
 #include "odbc/engine.h"
 #include "odbc/handles.h"
 #include "odbc/supported_functions.h"
@@ -352,10 +353,13 @@ SQLRETURN SQL_API SQLNativeSql(SQLHDBC hdbc, SQLCHAR* szSqlStrIn, SQLINTEGER cbS
   });
 }
 
-SQLRETURN SQL_API SQLGetInfo(SQLHDBC ConnectionHandle, SQLUSMALLINT /*InfoType*/,
-                             SQLPOINTER /*InfoValue*/, SQLSMALLINT /*BufferLength*/,
-                             SQLSMALLINT* /*StringLength*/) {
-  return DbcCall(ConnectionHandle, NotBuilt);
+SQLRETURN SQL_API SQLGetInfo(SQLHDBC ConnectionHandle, SQLUSMALLINT InfoType,
+                             SQLPOINTER InfoValue, SQLSMALLINT BufferLength,
+                             SQLSMALLINT* StringLength) {
+  return DbcCall(ConnectionHandle, [&](tagOBJECT* dbc) {
+    return DoSQLGetInfo(static_cast<tagDBC*>(dbc), InfoType, InfoValue, BufferLength,
+                        StringLength);
+  });
 }
 
 // ============================================================================================

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "odbc/attributes.h"
 #include "odbc/diagnostics.h"
 #include "odbc/library_start.h"
 #include "utils/base/memory.h"
@@ -49,6 +50,7 @@ class DescTest : public ::testing::Test {
     stmt_->state = kStmtAllocated;
     stmt_->cursor_state = 2;
     ASSERT_EQ(AllocStmtDescriptors(stmt_), 0);
+    InitStmtAttributes(stmt_);
   }
   void TearDown() override {
     FreeStmtDescriptors(stmt_);
@@ -118,9 +120,10 @@ TEST_F(DescTest, ExplicitDescriptorIsFreedAndGivesTheStatementItsOwnBack) {
   EXPECT_EQ(SQLGetDescField(user, 0, SQL_DESC_ALLOC_TYPE, &alloc, 0, nullptr), SQL_SUCCESS);
   EXPECT_EQ(alloc, SQL_DESC_ALLOC_USER);
   EXPECT_EQ(Bind(user, 2), SQL_SUCCESS);
-  // In use as the statement's row and parameter descriptors (as SQLSetStmtAttr makes it).
-  stmt_->ard = static_cast<tagDESC*>(user);
-  stmt_->apd = static_cast<tagDESC*>(user);
+  // In use as the statement's row and parameter descriptors.
+  ASSERT_EQ(DoSQLSetStmtAttr(stmt_, SQL_ATTR_APP_ROW_DESC, user), SQL_SUCCESS);
+  ASSERT_EQ(DoSQLSetStmtAttr(stmt_, SQL_ATTR_APP_PARAM_DESC, user), SQL_SUCCESS);
+  ASSERT_EQ(stmt_->ard, user);
   EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DESC, user), SQL_SUCCESS);
   EXPECT_TRUE(DbcUnlocked());
   EXPECT_EQ(stmt_->ard, stmt_->implicit_ard);

@@ -14,9 +14,6 @@
 
 namespace {
 
-constexpr a_packed_sqlstate kState07009 = PackSQLState("07009");
-constexpr a_packed_sqlstate kStateHY007 = PackSQLState("HY007");
-constexpr a_packed_sqlstate kStateHY016 = PackSQLState("HY016");
 constexpr a_packed_sqlstate kStateHY024 = PackSQLState("HY024");
 constexpr a_packed_sqlstate kStateHY091 = PackSQLState("HY091");
 

@@ -10,10 +10,7 @@
 
 namespace {
 
-constexpr a_packed_sqlstate kState07009 = PackSQLState("07009");
 constexpr a_packed_sqlstate kStateHY003 = PackSQLState("HY003");
-constexpr a_packed_sqlstate kStateHY007 = PackSQLState("HY007");
-constexpr a_packed_sqlstate kStateHY016 = PackSQLState("HY016");
 constexpr a_packed_sqlstate kStateHY017 = PackSQLState("HY017");
 
 // Copies of the record pointers are kept in `records`; `count` slots are allocated.

@@ -12,7 +12,13 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include "odbc/diag_states.h"
 #include "odbc/handles.h"
+
+// States the descriptor calls post.
+constexpr a_packed_sqlstate kState07009 = PackSQLState("07009");  // invalid descriptor index
+constexpr a_packed_sqlstate kStateHY007 = PackSQLState("HY007");  // statement not prepared
+constexpr a_packed_sqlstate kStateHY016 = PackSQLState("HY016");  // cannot modify an IRD
 
 // ---- Allocation and release -------------------------------------------------------------
 

@@ -224,11 +224,30 @@ void FormatServerVersion(std::uint32_t v, char* out, std::size_t size) {
                 static_cast<int>((v % 1000) / 100 * 10), static_cast<int>(v % 100));
 }
 
+// The scalar-function bitmaps: those of servers before kFullFunctionsVersion, and all.
+struct FunctionsItem {
+  SQLUSMALLINT item;
+  SQLUINTEGER early;
+  SQLUINTEGER full;
+};
+const FunctionsItem kFunctions[] = {
+    {SQL_NUMERIC_FUNCTIONS, 0x9FFFF, 0xFFFFFF},
+    {SQL_STRING_FUNCTIONS, 0x77FFF, 0xFFFFFF},
+    {SQL_TIMEDATE_FUNCTIONS, 0x1FBF, 0x1F9FFF},
+};
+
 // The answers that depend on the connection; false when `item` is not one of them.
 bool ConnectionAnswer(tagDBC* dbc, SQLUSMALLINT item, SQLPOINTER buffer, SQLSMALLINT size,
                       SQLSMALLINT* length_out, SQLRETURN* rc) {
-  const bool probed = (dbc->cap_a & kCapProbed) != 0;
   const std::uint32_t version = dbc->server_version;
+  for (const FunctionsItem& f : kFunctions) {
+    if (f.item == item) {
+      *rc = ReturnNumber(dbc, version >= kFullFunctionsVersion ? f.full : f.early, buffer,
+                         length_out);
+      return true;
+    }
+  }
+  const bool probed = (dbc->cap_a & kCapProbed) != 0;
   switch (item) {
     case SQL_DATA_SOURCE_NAME: {
       const char* dsn = dbc->attrs[kSlotDataSourceName].text;
@@ -294,21 +313,6 @@ bool ConnectionAnswer(tagDBC* dbc, SQLUSMALLINT item, SQLPOINTER buffer, SQLSMAL
     case SQL_QUALIFIER_LOCATION:
       *rc = ReturnNumber(dbc, static_cast<SQLUSMALLINT>(Behaves(dbc, kBehavVBRDO) ? 1 : 0),
                          buffer, length_out);
-      return true;
-    case SQL_NUMERIC_FUNCTIONS:
-      *rc = ReturnNumber(
-          dbc, static_cast<SQLUINTEGER>(version >= kFullFunctionsVersion ? 0xFFFFFF : 0x9FFFF),
-          buffer, length_out);
-      return true;
-    case SQL_STRING_FUNCTIONS:
-      *rc = ReturnNumber(
-          dbc, static_cast<SQLUINTEGER>(version >= kFullFunctionsVersion ? 0xFFFFFF : 0x77FFF),
-          buffer, length_out);
-      return true;
-    case SQL_TIMEDATE_FUNCTIONS:
-      *rc = ReturnNumber(
-          dbc, static_cast<SQLUINTEGER>(version >= kFullFunctionsVersion ? 0x1F9FFF : 0x1FBF),
-          buffer, length_out);
       return true;
     default:
       return false;

@@ -4,7 +4,6 @@
 #include "odbc/descriptors.h"
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <algorithm>
 #include <cstring>
@@ -12,23 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "api_fixture.h"
 #include "odbc/attributes.h"
 #include "odbc/diagnostics.h"
-#include "odbc/library_start.h"
 #include "utils/base/memory.h"
 
 namespace {
 
 constexpr unsigned char kSentinel = 0xA5;
-
-std::string FirstState(SQLSMALLINT type, SQLHANDLE h) {
-  SQLCHAR state[6] = {0};
-  SQLINTEGER native = 0;
-  SQLCHAR text[600];
-  SQLSMALLINT length = 0;
-  const SQLRETURN rc = SQLGetDiagRec(type, h, 1, state, &native, text, sizeof text, &length);
-  return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO ? reinterpret_cast<char*>(state) : "";
-}
 
 std::string DescState(SQLHDESC h) { return FirstState(SQL_HANDLE_DESC, h); }
 
@@ -36,42 +26,19 @@ char* Dup(const char* text) {
   return static_cast<char*>(ut_memdup(text, std::strlen(text) + 1));
 }
 
-// An environment and a connection through the entry points, and a statement with its four
-// implicit descriptors (the statement code that allocates them through the API comes
-// later).
-class DescTest : public ::testing::Test {
+// The connection and statement of ApiFixture, and the buffers records are bound to.
+class DescTest : public ApiFixture {
  protected:
   void SetUp() override {
-    LibInit_jdbc();
-    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_), SQL_SUCCESS);
-    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_), SQL_SUCCESS);
-    stmt_ = static_cast<tagSTMT*>(Allocate_object(Dbc(), OBJ_STMT));
+    ApiFixture::SetUp();
+    stmt_ = Stmt();
     ASSERT_NE(stmt_, nullptr);
-    stmt_->state = kStmtAllocated;
-    stmt_->cursor_state = 2;
-    ASSERT_EQ(AllocStmtDescriptors(stmt_), 0);
-    InitStmtAttributes(stmt_);
   }
-  void TearDown() override {
-    FreeStmtDescriptors(stmt_);
-    Free_object(stmt_);
-    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, dbc_), SQL_SUCCESS);
-    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_ENV, env_), SQL_SUCCESS);
-    LibFini_jdbc();
-  }
-
-  tagDBC* Dbc() { return static_cast<tagDBC*>(dbc_); }
 
   SQLHDESC UserDesc() {
     SQLHDESC h = SQL_NULL_HDESC;
     EXPECT_EQ(SQLAllocHandle(SQL_HANDLE_DESC, dbc_, &h), SQL_SUCCESS);
     return h;
-  }
-
-  bool DbcUnlocked() {
-    if (pthread_mutex_trylock(Dbc()->mutex.handle) != 0) return false;
-    pthread_mutex_unlock(Dbc()->mutex.handle);
-    return true;
   }
 
   SQLSMALLINT Count(SQLHDESC h) {
@@ -85,8 +52,6 @@ class DescTest : public ::testing::Test {
                          &lengths_[record]);
   }
 
-  SQLHANDLE env_ = nullptr;
-  SQLHANDLE dbc_ = nullptr;
   tagSTMT* stmt_ = nullptr;
   SQLINTEGER buffer_[8] = {};
   SQLLEN lengths_[8] = {};

@@ -11,24 +11,16 @@
 #include <string>
 #include <vector>
 
+#include "api_fixture.h"
 #include "odbc/connect.h"
 #include "odbc/handles.h"
-#include "odbc/library_start.h"
 #include "utils/base/memory.h"
 
 namespace {
 
 constexpr unsigned char kSentinel = 0xA5;
 
-std::string FirstState(SQLHDBC dbc) {
-  SQLCHAR state[6] = {0};
-  SQLINTEGER native = 0;
-  SQLCHAR text[600];
-  SQLSMALLINT length = 0;
-  const SQLRETURN rc =
-      SQLGetDiagRec(SQL_HANDLE_DBC, dbc, 1, state, &native, text, sizeof text, &length);
-  return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO ? reinterpret_cast<char*>(state) : "";
-}
+std::string DbcState(SQLHDBC dbc) { return FirstState(SQL_HANDLE_DBC, dbc); }
 
 // The items the ODBC API declares as SQLUSMALLINT, as text, and as handles.
 const std::set<SQLUSMALLINT> kSmallItems = {
@@ -111,21 +103,8 @@ const std::set<SQLUSMALLINT> kHandleItems = {SQL_DRIVER_HENV, SQL_DRIVER_HDBC, S
 const std::set<SQLUSMALLINT> kServerItems = {SQL_SERVER_NAME, SQL_DATABASE_NAME, SQL_USER_NAME,
                                              SQL_COLLATION_SEQ};
 
-class DriverInfoTest : public ::testing::Test {
+class DriverInfoTest : public ApiFixture {
  protected:
-  void SetUp() override {
-    LibInit_jdbc();
-    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_), SQL_SUCCESS);
-    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_), SQL_SUCCESS);
-  }
-  void TearDown() override {
-    Dbc()->state = kDbcAllocated;
-    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, dbc_), SQL_SUCCESS);
-    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_ENV, env_), SQL_SUCCESS);
-    LibFini_jdbc();
-  }
-  tagDBC* Dbc() { return static_cast<tagDBC*>(dbc_); }
-
   // A connection that looks connected to the constant answers (no client connection).
   void LookConnected(std::uint32_t server_version) {
     Dbc()->state = kDbcConnected;
@@ -148,9 +127,6 @@ class DriverInfoTest : public ::testing::Test {
     EXPECT_EQ(SQLGetInfo(dbc_, item, &value, sizeof value, nullptr), SQL_SUCCESS) << item;
     return value;
   }
-
-  SQLHANDLE env_ = nullptr;
-  SQLHANDLE dbc_ = nullptr;
 };
 
 // Every item of the ODBC API up to SQL_CONVERT_GUID and the ODBC 3 items from 10000:
@@ -171,7 +147,7 @@ TEST_F(DriverInfoTest, EveryItemAnswersAtItsDeclaredWidth) {
     const SQLRETURN rc = SQLGetInfo(dbc_, item, out, sizeof out - 1, &length);
     if (item == SQL_DM_VER) {
       EXPECT_EQ(rc, SQL_ERROR);
-      EXPECT_EQ(FirstState(dbc_), "HY096");
+      EXPECT_EQ(DbcState(dbc_), "HY096");
       continue;
     }
     ASSERT_EQ(rc, SQL_SUCCESS);
@@ -213,14 +189,14 @@ TEST_F(DriverInfoTest, OnlyTheVersionsAreAnsweredBeforeConnecting) {
   EXPECT_EQ(Text(SQL_DRIVER_ODBC_VER), "03.51");
   char out[64];
   EXPECT_EQ(SQLGetInfo(dbc_, SQL_DBMS_NAME, out, sizeof out, nullptr), SQL_ERROR);
-  EXPECT_EQ(FirstState(dbc_), "08003");
+  EXPECT_EQ(DbcState(dbc_), "08003");
   LookConnected(12001);
   EXPECT_EQ(SQLGetInfo(dbc_, 9999, out, sizeof out, nullptr), SQL_ERROR);
-  EXPECT_EQ(FirstState(dbc_), "HY096");
+  EXPECT_EQ(DbcState(dbc_), "HY096");
   // Without a client connection the server's names cannot be had: an error, not "".
   SQLSMALLINT length = -1;
   EXPECT_EQ(SQLGetInfo(dbc_, SQL_USER_NAME, out, sizeof out, &length), SQL_ERROR);
-  EXPECT_NE(FirstState(dbc_), "");
+  EXPECT_NE(DbcState(dbc_), "");
   // The quoting option that cannot be read leaves quoting on.
   EXPECT_EQ(Text(SQL_IDENTIFIER_QUOTE_CHAR), "\"");
 }
@@ -279,7 +255,7 @@ TEST_F(DriverInfoTest, LongTextsTruncateWithinTheBuffer) {
     EXPECT_EQ(length, full);
     EXPECT_EQ(rc, size > full ? SQL_SUCCESS : SQL_SUCCESS_WITH_INFO);
     if (rc == SQL_SUCCESS_WITH_INFO) {
-      EXPECT_EQ(FirstState(dbc_), "01004");
+      EXPECT_EQ(DbcState(dbc_), "01004");
     }
     const std::size_t copied = size > 0 ? std::min<std::size_t>(full, size - 1) : 0;
     if (size > 0) {

@@ -24,11 +24,13 @@
 
 #include "odbc/descriptors.h"
 #include "odbc/attributes.h"
+#include "odbc/data_sources.h"
 #include "odbc/diagnostics.h"
 #include "odbc/driver_info.h"
 #include "odbc/engine.h"
 #include "odbc/handles.h"
 #include "odbc/supported_functions.h"
+#include "odbc/transactions.h"
 
 // ============================================================================================
 // 1. Framing helpers
@@ -267,11 +269,14 @@ SQLRETURN SQL_API SQLGetEnvAttr(SQLHENV EnvironmentHandle, SQLINTEGER Attribute,
   });
 }
 
-SQLRETURN SQL_API SQLDataSources(SQLHENV EnvironmentHandle, SQLUSMALLINT /*Direction*/,
-                                 SQLCHAR* /*ServerName*/, SQLSMALLINT /*BufferLength1*/,
-                                 SQLSMALLINT* /*NameLength1*/, SQLCHAR* /*Description*/,
-                                 SQLSMALLINT /*BufferLength2*/, SQLSMALLINT* /*NameLength2*/) {
-  return EnvCall(EnvironmentHandle, NotBuilt);
+SQLRETURN SQL_API SQLDataSources(SQLHENV EnvironmentHandle, SQLUSMALLINT Direction,
+                                 SQLCHAR* ServerName, SQLSMALLINT BufferLength1,
+                                 SQLSMALLINT* NameLength1, SQLCHAR* Description,
+                                 SQLSMALLINT BufferLength2, SQLSMALLINT* NameLength2) {
+  return EnvCall(EnvironmentHandle, [&](tagOBJECT* env) {
+    return DoSQLDataSources(static_cast<tagENV*>(env), Direction, ServerName, BufferLength1,
+                            NameLength1, Description, BufferLength2, NameLength2);
+  });
 }
 
 // ============================================================================================
@@ -754,48 +759,59 @@ SQLRETURN SQL_API SQLCancel(SQLHSTMT StatementHandle) {
 }
 
 SQLRETURN SQL_API SQLEndTran(SQLSMALLINT HandleType, SQLHANDLE Handle,
-                             SQLSMALLINT /*CompletionType*/) {
+                             SQLSMALLINT CompletionType) {
   switch (HandleType) {
     case SQL_HANDLE_ENV:
-      return EnvCall(Handle, NotBuilt);
+      return EnvCall(Handle, [&](tagOBJECT* env) {
+        return EndTranEnvironment(static_cast<tagENV*>(env), CompletionType);
+      });
     case SQL_HANDLE_DBC:
-      return DbcCall(Handle, NotBuilt);
+      return DbcCall(Handle, [&](tagOBJECT* dbc) {
+        return EndTranConnection(static_cast<tagDBC*>(dbc), CompletionType);
+      });
     default:
       return BadHandleType(Handle);
   }
 }
 
 SQLRETURN SQL_API SQLTransact(SQLHENV EnvironmentHandle, SQLHDBC ConnectionHandle,
-                              SQLUSMALLINT /*CompletionType*/) {
-  if (ConnectionHandle != nullptr) return DbcCall(ConnectionHandle, NotBuilt);
-  return EnvCall(EnvironmentHandle, NotBuilt);
+                              SQLUSMALLINT CompletionType) {
+  const auto completion = static_cast<SQLSMALLINT>(CompletionType);
+  if (ConnectionHandle != nullptr) {
+    return DbcCall(ConnectionHandle, [&](tagOBJECT* dbc) {
+      return EndTranConnection(static_cast<tagDBC*>(dbc), completion);
+    });
+  }
+  return EnvCall(EnvironmentHandle, [&](tagOBJECT* env) {
+    return EndTranEnvironment(static_cast<tagENV*>(env), completion);
+  });
 }
 
 // ============================================================================================
 // 10. Installer entry points
 // ============================================================================================
 
-// Data-source configuration is not part of the driver yet: every request is refused.
-constexpr BOOL kRefused = 0;
-
-BOOL INSTAPI ConfigDSN(HWND /*hwndParent*/, WORD /*fRequest*/, LPCSTR /*lpszDriver*/,
-                       LPCSTR /*lpszAttributes*/) {
-  return kRefused;
+// Nothing thrown leaves these: a throw is a refused request.
+BOOL INSTAPI ConfigDSN(HWND hwndParent, WORD fRequest, LPCSTR lpszDriver,
+                       LPCSTR lpszAttributes) {
+  try {
+    return ConfigureDataSource(hwndParent, fRequest, lpszDriver, lpszAttributes);
+  } catch (...) {
+    return 0;  // refused
+  }
 }
 
-BOOL INSTAPI SQLConfigDataSource(HWND /*hwndParent*/, WORD /*fRequest*/, LPCSTR /*lpszDriver*/,
-                                 LPCSTR /*lpszAttributes*/) {
-  return kRefused;
+BOOL INSTAPI SQLConfigDataSource(HWND hwndParent, WORD fRequest, LPCSTR lpszDriver,
+                                 LPCSTR lpszAttributes) {
+  try {
+    return ConfigureDataSource(hwndParent, fRequest, lpszDriver, lpszAttributes);
+  } catch (...) {
+    return 0;  // refused
+  }
 }
 
 BOOL INSTAPI SQLGetInstalledDrivers(LPSTR lpszBuf, WORD cbBufMax, WORD* pcbBufOut) {
-  // An empty list: two terminators when they fit.
-  if (lpszBuf != nullptr && cbBufMax >= 2) {
-    lpszBuf[0] = '\0';
-    lpszBuf[1] = '\0';
-  }
-  if (pcbBufOut != nullptr) *pcbBufOut = 0;
-  return kRefused;
+  return GetInstalledDrivers(lpszBuf, cbBufMax, pcbBufOut);
 }
 
 }  // extern "C"

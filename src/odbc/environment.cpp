@@ -11,6 +11,7 @@
 #include "odbc/diagnostics.h"
 #include "odbc/engine.h"
 #include "odbc/handles.h"
+#include "odbc/translation.h"
 #include "utils/base/memory.h"
 #include "utils/locale/charset_converter.h"
 #include "utils/locale/lang_string.h"
@@ -120,6 +121,7 @@ void ReleaseConnection(tagDBC* dbc) {
   DeleteConverter(dbc->wide_to_nchar);
   delete dbc->lang;
   dbc->lang = nullptr;
+  FiniTranslation(dbc);
   Free_object(dbc);
 }
 
@@ -307,6 +309,7 @@ SQLRETURN DoSQLDisconnect(tagDBC* dbc) {
     return dbc->retcode;
   }
   ReleaseConnectCharsets(dbc);
+  FiniTranslation(dbc);
   Free_connect_strings(dbc);
   dbc->state = kDbcAllocated;
   return dbc->retcode;

@@ -112,7 +112,7 @@ struct tagOBJECT {
 
 struct tagENV : tagOBJECT {
   char* dsn_list;               // data-source list text (owned), or null
-  std::uint16_t dsn_pos;        // read position in dsn_list
+  std::size_t dsn_pos;          // read position in dsn_list
   c_odbc_inifile* inifile;      // ODBC ini-file object, created on demand; null until then
   CharsetConverter* to_wide;    // client character set to UTF-16LE
   CharsetConverter* from_wide;  // UTF-16LE to the client character set

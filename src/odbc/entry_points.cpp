@@ -22,6 +22,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include "odbc/connect.h"
 #include "odbc/descriptors.h"
 #include "odbc/attributes.h"
 #include "odbc/data_sources.h"
@@ -115,9 +116,12 @@ SQLRETURN BadHandleType(SQLHANDLE h) noexcept {
 }
 
 // SQLConnect and its siblings mark the application as a narrow one first.
-SQLRETURN NarrowConnect(tagOBJECT* dbc) {
-  Set_option(dbc, SQL_ATTR_ANSI_APP, 1);
-  return NotBuilt(dbc);
+template <typename Connect>
+SQLRETURN NarrowConnect(SQLHDBC h, Connect&& connect) noexcept {
+  return DbcCall(h, [&](tagOBJECT* dbc) {
+    Set_option(dbc, SQL_ATTR_ANSI_APP, 1);
+    return connect(static_cast<tagDBC*>(dbc));
+  });
 }
 
 }  // namespace
@@ -283,26 +287,32 @@ SQLRETURN SQL_API SQLDataSources(SQLHENV EnvironmentHandle, SQLUSMALLINT Directi
 // 4. Connections: connect, disconnect, attributes, information
 // ============================================================================================
 
-SQLRETURN SQL_API SQLConnect(SQLHDBC ConnectionHandle, SQLCHAR* /*ServerName*/,
-                             SQLSMALLINT /*NameLength1*/, SQLCHAR* /*UserName*/,
-                             SQLSMALLINT /*NameLength2*/, SQLCHAR* /*Authentication*/,
-                             SQLSMALLINT /*NameLength3*/) {
-  return DbcCall(ConnectionHandle, NarrowConnect);
+SQLRETURN SQL_API SQLConnect(SQLHDBC ConnectionHandle, SQLCHAR* ServerName,
+                             SQLSMALLINT NameLength1, SQLCHAR* UserName, SQLSMALLINT NameLength2,
+                             SQLCHAR* Authentication, SQLSMALLINT NameLength3) {
+  return NarrowConnect(ConnectionHandle, [&](tagDBC* dbc) {
+    return DoSQLConnect(dbc, ServerName, NameLength1, UserName, NameLength2, Authentication,
+                        NameLength3);
+  });
 }
 
-SQLRETURN SQL_API SQLDriverConnect(SQLHDBC hdbc, SQLHWND /*hwnd*/, SQLCHAR* /*szConnStrIn*/,
-                                   SQLSMALLINT /*cbConnStrIn*/, SQLCHAR* /*szConnStrOut*/,
-                                   SQLSMALLINT /*cbConnStrOutMax*/,
-                                   SQLSMALLINT* /*pcbConnStrOut*/,
-                                   SQLUSMALLINT /*fDriverCompletion*/) {
-  return DbcCall(hdbc, NarrowConnect);
+SQLRETURN SQL_API SQLDriverConnect(SQLHDBC hdbc, SQLHWND hwnd, SQLCHAR* szConnStrIn,
+                                   SQLSMALLINT cbConnStrIn, SQLCHAR* szConnStrOut,
+                                   SQLSMALLINT cbConnStrOutMax, SQLSMALLINT* pcbConnStrOut,
+                                   SQLUSMALLINT fDriverCompletion) {
+  return NarrowConnect(hdbc, [&](tagDBC* dbc) {
+    return DoSQLDriverConnect(dbc, hwnd, szConnStrIn, cbConnStrIn, szConnStrOut,
+                              cbConnStrOutMax, pcbConnStrOut, fDriverCompletion);
+  });
 }
 
-SQLRETURN SQL_API SQLBrowseConnect(SQLHDBC hdbc, SQLCHAR* /*szConnStrIn*/,
-                                   SQLSMALLINT /*cbConnStrIn*/, SQLCHAR* /*szConnStrOut*/,
-                                   SQLSMALLINT /*cbConnStrOutMax*/,
-                                   SQLSMALLINT* /*pcbConnStrOut*/) {
-  return DbcCall(hdbc, NarrowConnect);
+SQLRETURN SQL_API SQLBrowseConnect(SQLHDBC hdbc, SQLCHAR* szConnStrIn, SQLSMALLINT cbConnStrIn,
+                                   SQLCHAR* szConnStrOut, SQLSMALLINT cbConnStrOutMax,
+                                   SQLSMALLINT* pcbConnStrOut) {
+  return NarrowConnect(hdbc, [&](tagDBC* dbc) {
+    return DoSQLBrowseConnect(dbc, szConnStrIn, cbConnStrIn, szConnStrOut, cbConnStrOutMax,
+                              pcbConnStrOut);
+  });
 }
 
 SQLRETURN SQL_API SQLDisconnect(SQLHDBC ConnectionHandle) {

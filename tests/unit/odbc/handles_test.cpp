@@ -339,17 +339,20 @@ TEST_F(HandleTest, DisconnectAndFreeFollowTheConnectionState) {
   EXPECT_TRUE(DbcUnlocked());
 }
 
-TEST_F(HandleTest, ConnectStubsMarkTheNarrowApplication) {
-  EXPECT_EQ(SQLConnect(dbc_, nullptr, 0, nullptr, 0, nullptr, 0), SQL_ERROR);
+TEST_F(HandleTest, ConnectMarksTheNarrowApplication) {
+  // A data source that does not exist ends the connect before any server is sought.
+  SQLCHAR dsn[] = "no such data source";
+  EXPECT_EQ(SQLConnect(dbc_, dsn, SQL_NTS, nullptr, 0, nullptr, 0), SQL_ERROR);
   EXPECT_EQ(Option(Dbc(), SQL_ATTR_ANSI_APP), 1u);
-  EXPECT_EQ(FirstState(SQL_HANDLE_DBC, dbc_), "HYC00");
+  EXPECT_EQ(Dbc()->state, kDbcAllocated);
+  EXPECT_EQ(FirstState(SQL_HANDLE_DBC, dbc_), "08004");
   SQLCHAR state[6];
   SQLINTEGER native = -1;
   SQLCHAR text[600];
   SQLSMALLINT length = 0;
   ASSERT_EQ(SQLError(env_, dbc_, nullptr, state, &native, text, sizeof text, &length),
             SQL_SUCCESS);
-  EXPECT_STREQ(reinterpret_cast<char*>(state), "HYC00");
+  EXPECT_STREQ(reinterpret_cast<char*>(state), "08004");
   EXPECT_EQ(SQLError(env_, dbc_, nullptr, state, &native, text, sizeof text, &length),
             SQL_NO_DATA);
   EXPECT_TRUE(DbcUnlocked());
@@ -367,7 +370,7 @@ TEST_F(HandleTest, GetFunctionsReportsWhatWorks) {
       {SQL_API_SQLSETENVATTR, SQL_SUCCESS, SQL_TRUE},
       {SQL_API_SQLEXECDIRECT, SQL_SUCCESS, SQL_FALSE},
       {SQL_API_SQLTABLES, SQL_SUCCESS, SQL_FALSE},
-      {SQL_API_SQLDRIVERCONNECT, SQL_SUCCESS, SQL_FALSE},
+      {SQL_API_SQLDRIVERCONNECT, SQL_SUCCESS, SQL_TRUE},
       {SQL_API_SQLBINDPARAM, SQL_ERROR, 0x7E7E},
       {30, SQL_ERROR, 0x7E7E},
   };

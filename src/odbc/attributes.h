@@ -18,7 +18,20 @@
 
 #include <cstdint>
 
+#include "odbc/diag_states.h"
 #include "odbc/handles.h"
+
+// States the attribute calls post (with their ODBC 2 partners).
+constexpr a_packed_sqlstate kState24000 = PackSQLState("24000");  // cursor state
+constexpr a_packed_sqlstate kStateHY011 = PackSQLState("HY011");  // cannot be set now
+constexpr a_packed_sqlstate kStateS1011 = PackSQLState("S1011");
+constexpr a_packed_sqlstate kStateHY017 = PackSQLState("HY017");  // bad descriptor handle
+constexpr a_packed_sqlstate kStateHY024 = PackSQLState("HY024");  // invalid value (S1009)
+constexpr a_packed_sqlstate kStateHY107 = PackSQLState("HY107");  // row value out of range
+constexpr a_packed_sqlstate kStateS1107 = PackSQLState("S1107");
+constexpr a_packed_sqlstate kStateHY108 = PackSQLState("HY108");  // concurrency out of range
+constexpr a_packed_sqlstate kStateS1108 = PackSQLState("S1108");
+constexpr a_packed_sqlstate kStateIM009 = PackSQLState("IM009");  // translation library
 
 // Driver-specific connection attributes.
 constexpr SQLINTEGER kAttrAlwaysZero = 1901;         // get: always 0

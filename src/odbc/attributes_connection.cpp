@@ -14,11 +14,6 @@
 
 namespace {
 
-constexpr a_packed_sqlstate kStateHY024 = PackSQLState("HY024");
-constexpr a_packed_sqlstate kStateHY108 = PackSQLState("HY108");
-constexpr a_packed_sqlstate kStateS1108 = PackSQLState("S1108");
-constexpr a_packed_sqlstate kStateIM009 = PackSQLState("IM009");
-
 // The longest API name text attribute 1909 hands on.
 constexpr std::size_t kMaxAPINameBytes = 255;
 

@@ -12,16 +12,6 @@
 
 namespace {
 
-constexpr a_packed_sqlstate kStateHY024 = PackSQLState("HY024");
-constexpr a_packed_sqlstate kStateHY011 = PackSQLState("HY011");
-constexpr a_packed_sqlstate kStateS1011 = PackSQLState("S1011");
-constexpr a_packed_sqlstate kStateHY017 = PackSQLState("HY017");
-constexpr a_packed_sqlstate kStateHY107 = PackSQLState("HY107");
-constexpr a_packed_sqlstate kStateS1107 = PackSQLState("S1107");
-constexpr a_packed_sqlstate kStateHY108 = PackSQLState("HY108");
-constexpr a_packed_sqlstate kStateS1108 = PackSQLState("S1108");
-constexpr a_packed_sqlstate kState24000 = PackSQLState("24000");
-
 // Cursor kinds of tagSTMT::cursor_kind.
 constexpr std::int32_t kKindForwardOnly = 0;
 constexpr std::int32_t kKindDynamic = 1;

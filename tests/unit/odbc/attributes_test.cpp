@@ -10,50 +10,28 @@
 #include <string>
 #include <vector>
 
+#include <limits>
+
+#include "api_fixture.h"
 #include "cmdseq/cmdseq_env.h"
-#include "odbc/descriptors.h"
 #include "odbc/diagnostics.h"
 #include "odbc/engine.h"
-#include "odbc/library_start.h"
+#include "odbc/translation.h"
 
 namespace {
 
 constexpr unsigned char kSentinel = 0xA5;
 
-std::string FirstState(SQLSMALLINT type, SQLHANDLE h) {
-  SQLCHAR state[6] = {0};
-  SQLINTEGER native = 0;
-  SQLCHAR text[600];
-  SQLSMALLINT length = 0;
-  const SQLRETURN rc = SQLGetDiagRec(type, h, 1, state, &native, text, sizeof text, &length);
-  return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO ? reinterpret_cast<char*>(state) : "";
-}
-
 SQLPOINTER Value(SQLULEN v) { return reinterpret_cast<SQLPOINTER>(v); }
 
-// An environment and an unconnected connection through the entry points, and a statement
-// with its implicit descriptors (statement allocation through the API comes with the
-// statement code).
-class AttrTest : public ::testing::Test {
+// The shared fixture's unconnected connection and its statement.
+class AttrTest : public ApiFixture {
  protected:
   void SetUp() override {
-    LibInit_jdbc();
-    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_), SQL_SUCCESS);
-    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_), SQL_SUCCESS);
-    stmt_ = static_cast<tagSTMT*>(Allocate_object(Dbc(), OBJ_STMT));
+    ApiFixture::SetUp();
+    stmt_ = Stmt();
     ASSERT_NE(stmt_, nullptr);
-    stmt_->state = kStmtAllocated;
-    ASSERT_EQ(AllocStmtDescriptors(stmt_), 0);
-    InitStmtAttributes(stmt_);
   }
-  void TearDown() override {
-    FreeStmtDescriptors(stmt_);
-    Free_object(stmt_);
-    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, dbc_), SQL_SUCCESS);
-    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_ENV, env_), SQL_SUCCESS);
-    LibFini_jdbc();
-  }
-  tagDBC* Dbc() { return static_cast<tagDBC*>(dbc_); }
   std::string DbcState() { return FirstState(SQL_HANDLE_DBC, dbc_); }
   std::string StmtState() { return FirstState(SQL_HANDLE_STMT, stmt_); }
 
@@ -72,8 +50,6 @@ class AttrTest : public ::testing::Test {
     return SQLSetStmtAttr(stmt_, attribute, Value(v), 0);
   }
 
-  SQLHENV env_ = SQL_NULL_HENV;
-  SQLHDBC dbc_ = SQL_NULL_HDBC;
   tagSTMT* stmt_ = nullptr;
 };
 
@@ -255,6 +231,33 @@ TEST_F(AttrTest, ConnectOptionCalls) {
   EXPECT_EQ(DbcState(), "HY024");
 }
 
+// The translation library is loaded when the attribute is set on a connected connection;
+// one that cannot be loaded gives IM009.
+TEST_F(AttrTest, TranslateLibraryLoadedAtOnce) {
+  Dbc()->state = kDbcConnected;
+  ASSERT_EQ(SQLSetConnectAttr(dbc_, SQL_ATTR_TRANSLATE_LIB,
+                              const_cast<char*>(VQ_TEST_TRANSLATION_PATH), SQL_NTS),
+            SQL_SUCCESS)
+      << DbcState();
+  EXPECT_NE(Dbc()->translate_module, nullptr);
+  char name[512];
+  SQLINTEGER length = 0;
+  ASSERT_EQ(SQLGetConnectAttr(dbc_, SQL_ATTR_TRANSLATE_LIB, name, sizeof name, &length),
+            SQL_SUCCESS);
+  EXPECT_STREQ(name, VQ_TEST_TRANSLATION_PATH);
+  ASSERT_EQ(SQLSetConnectAttr(dbc_, SQL_ATTR_TRANSLATE_OPTION, Value(7), 0), SQL_SUCCESS);
+  EXPECT_EQ(Option(Dbc(), SQL_ATTR_TRANSLATE_OPTION), 7u);
+
+  EXPECT_EQ(SQLSetConnectAttr(dbc_, SQL_ATTR_TRANSLATE_LIB,
+                              const_cast<char*>("/nonexistent/libnothing.so"), SQL_NTS),
+            SQL_ERROR);
+  EXPECT_EQ(DbcState(), "IM009");
+  EXPECT_EQ(Dbc()->translate_module, nullptr);
+  EXPECT_EQ(SQLSetConnectAttr(dbc_, SQL_ATTR_TRANSLATE_LIB, nullptr, SQL_NTS), SQL_ERROR);
+  EXPECT_EQ(DbcState(), "HY009");
+  FiniTranslation(Dbc());
+}
+
 // Attribute 1907 answers whether the connection string chose the isolation.
 TEST_F(AttrTest, IsolationGivenAnswer) {
   EXPECT_EQ(SQLSetConnectAttr(dbc_, kAttrIsolationGiven, Value(1), 0), SQL_SUCCESS);
@@ -378,7 +381,6 @@ TEST_F(AttrTest, NativeSqlRefusals) {
                          &length),
             SQL_ERROR);
   EXPECT_EQ(DbcState(), "22025");
-  Dbc()->state = kDbcAllocated;
 }
 
 TEST_F(AttrTest, NativeSqlTranslatesAndTruncates) {
@@ -407,7 +409,6 @@ TEST_F(AttrTest, NativeSqlTranslatesAndTruncates) {
                          &length),
             SQL_SUCCESS);
   EXPECT_STREQ(out, reinterpret_cast<char*>(sql));
-  Dbc()->state = kDbcAllocated;
 }
 
 // ---- Statement attributes -------------------------------------------------------------------

@@ -154,6 +154,32 @@ TEST_P(LiveAttributes, IsolationReachesTheServerAsAnOption) {
   EXPECT_EQ(Isolation(), static_cast<std::uint32_t>(SQL_TXN_READ_COMMITTED));
 }
 
+// Switching autocommit on ends the open transaction with a commit; a commit the server
+// refuses leaves autocommit off.
+TEST_P(LiveAttributes, AutocommitOnCommits) {
+  ASSERT_EQ(Set(SQL_ATTR_AUTOCOMMIT, SQL_AUTOCOMMIT_OFF), SQL_SUCCESS);
+  dbc_->cap_a |= kCapInTransaction;
+  Fault("commit nth=1 error -210 locked");
+  EXPECT_EQ(Set(SQL_ATTR_AUTOCOMMIT, SQL_AUTOCOMMIT_ON), SQL_ERROR);
+  EXPECT_EQ(dbc_->err.sqlcode, -210);
+  EXPECT_EQ(Option(dbc_.get(), SQL_ATTR_AUTOCOMMIT), static_cast<SQLULEN>(SQL_AUTOCOMMIT_OFF));
+  FreeDiagRecords(dbc_.get());
+  dbc_->retcode = SQL_SUCCESS;
+
+  const auto commits = [&] {
+    int n = 0;
+    for (const std::string& l : Requests()) n += l == "commit" ? 1 : 0;
+    return n;
+  };
+  const int before = commits();
+  EXPECT_EQ(Set(SQL_ATTR_AUTOCOMMIT, SQL_AUTOCOMMIT_ON), SQL_SUCCESS);
+  EXPECT_EQ(commits(), before + 1);
+  EXPECT_EQ(dbc_->cap_a & kCapInTransaction, 0);
+  // Already on: no further commit.
+  EXPECT_EQ(Set(SQL_ATTR_AUTOCOMMIT, SQL_AUTOCOMMIT_ON), SQL_SUCCESS);
+  EXPECT_EQ(commits(), before + 1);
+}
+
 TEST_P(LiveAttributes, ServerMessagesReachTheCallback) {
   ASSERT_EQ(SetPointer(kAttrMessageCallback, reinterpret_cast<void*>(&NarrowMessage)),
             SQL_SUCCESS);

@@ -5,6 +5,7 @@
 #include "odbc/connect.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -13,26 +14,16 @@
 #include <string>
 #include <vector>
 
+#include "api_fixture.h"
 #include "config/data_source_profile.h"
 #include "odbc/diagnostics.h"
-#include "odbc/library_start.h"
 #include "scoped_environment.h"
 
 namespace {
 
-std::string FirstState(SQLHDBC dbc) {
-  SQLCHAR state[6] = {0};
-  SQLINTEGER native = 0;
-  SQLCHAR text[600];
-  SQLSMALLINT length = 0;
-  const SQLRETURN rc =
-      SQLGetDiagRec(SQL_HANDLE_DBC, dbc, 1, state, &native, text, sizeof text, &length);
-  return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO ? reinterpret_cast<char*>(state) : "";
-}
-
-// A connection handle made through the entry points, with a data-source file of the
-// test's own (ODBCINI) holding "[sales]" and "[noserver]", and no VCCONNECT.
-class ConnectSlots : public ::testing::Test {
+// The fixture's connection, with a data-source file of the test's own (ODBCINI) holding
+// "[sales]" and "[noserver]", and no VCCONNECT.
+class ConnectSlots : public ApiFixture {
  protected:
   void SetUp() override {
     dir_ = std::filesystem::temp_directory_path() / ("vqconnect" + std::to_string(getpid()));
@@ -44,20 +35,16 @@ class ConnectSlots : public ::testing::Test {
     vars_.Set("ODBCINI", ini);
     vars_.Set("HOME", dir_.string());
     ProfileFini();
-    LibInit_jdbc();
-    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_), SQL_SUCCESS);
-    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_), SQL_SUCCESS);
+    ApiFixture::SetUp();
   }
   void TearDown() override {
-    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, dbc_), SQL_SUCCESS);
-    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_ENV, env_), SQL_SUCCESS);
-    LibFini_jdbc();
+    Free_connect_strings(Dbc());
+    ApiFixture::TearDown();
     ProfileFini();
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
   }
 
-  tagDBC* Dbc() { return static_cast<tagDBC*>(dbc_); }
   std::string Text(int slot) {
     const char* t = Dbc()->attrs[slot].text;
     return t != nullptr ? t : "<unset>";
@@ -72,8 +59,6 @@ class ConnectSlots : public ::testing::Test {
 
   std::filesystem::path dir_;
   vq::testing::ScopedEnvironment vars_{{"VCCONNECT", "ODBCINI", "ODBC_INI", "ODBCHOME"}};
-  SQLHENV env_ = SQL_NULL_HENV;
-  SQLHDBC dbc_ = SQL_NULL_HDBC;
 };
 
 TEST(ConnectVocabulary, NamesPromptsAndFlagsOfTheSlots) {
@@ -224,7 +209,7 @@ TEST_F(ConnectSlots, PrecedenceOfTheSources) {
     Parse(c.string);
     EXPECT_EQ(Text(c.slot), c.text);
     EXPECT_EQ(Source(c.slot), c.source);
-    EXPECT_EQ(FirstState(dbc_), c.state);
+    EXPECT_EQ(FirstState(SQL_HANDLE_DBC, dbc_), c.state);
   }
   Free_connect_strings(Dbc());
 }
@@ -316,22 +301,22 @@ TEST_F(ConnectSlots, ConnectCallsRefuseBadArguments) {
   EXPECT_EQ(SQLDriverConnect(dbc_, nullptr, nullptr, SQL_NTS, out, sizeof out, &length,
                              SQL_DRIVER_NOPROMPT),
             SQL_ERROR);
-  EXPECT_EQ(FirstState(dbc_), "HY009");
+  EXPECT_EQ(FirstState(SQL_HANDLE_DBC, dbc_), "HY009");
   EXPECT_EQ(SQLDriverConnect(dbc_, nullptr, in, -5, out, sizeof out, &length,
                              SQL_DRIVER_NOPROMPT),
             SQL_ERROR);
-  EXPECT_EQ(FirstState(dbc_), "HY090");
+  EXPECT_EQ(FirstState(SQL_HANDLE_DBC, dbc_), "HY090");
   EXPECT_EQ(SQLDriverConnect(dbc_, nullptr, in, SQL_NTS, out, -1, &length, SQL_DRIVER_NOPROMPT),
             SQL_ERROR);
-  EXPECT_EQ(FirstState(dbc_), "HY090");
+  EXPECT_EQ(FirstState(SQL_HANDLE_DBC, dbc_), "HY090");
   EXPECT_EQ(SQLDriverConnect(dbc_, nullptr, in, SQL_NTS, out, sizeof out, &length, 7),
             SQL_ERROR);
-  EXPECT_EQ(FirstState(dbc_), "HY110");
+  EXPECT_EQ(FirstState(SQL_HANDLE_DBC, dbc_), "HY110");
   EXPECT_EQ(SQLBrowseConnect(dbc_, nullptr, SQL_NTS, out, sizeof out, &length), SQL_ERROR);
-  EXPECT_EQ(FirstState(dbc_), "HY009");
+  EXPECT_EQ(FirstState(SQL_HANDLE_DBC, dbc_), "HY009");
   SQLCHAR dsn[] = "sales";
   EXPECT_EQ(SQLConnect(dbc_, dsn, -7, nullptr, 0, nullptr, 0), SQL_ERROR);
-  EXPECT_EQ(FirstState(dbc_), "HY090");
+  EXPECT_EQ(FirstState(SQL_HANDLE_DBC, dbc_), "HY090");
   EXPECT_EQ(Dbc()->state, kDbcAllocated);
   EXPECT_EQ(Dbc()->attrs[kSlotDataSourceName].text, nullptr);
 
@@ -379,7 +364,7 @@ TEST_F(ConnectSlots, BrowseAsksForWhatIsMissing) {
   EXPECT_EQ(length, static_cast<SQLSMALLINT>(std::strlen(request)));
   EXPECT_EQ(std::string(reinterpret_cast<char*>(out)), std::string(request, 9));
   EXPECT_EQ(out[10], 0x7E);
-  EXPECT_EQ(FirstState(dbc_), "01004");
+  EXPECT_EQ(FirstState(SQL_HANDLE_DBC, dbc_), "01004");
   SQLCHAR second[] = "DBF=/nowhere/x.db";
   std::memset(out, 0x7E, sizeof out);
   EXPECT_EQ(SQLBrowseConnect(dbc_, second, SQL_NTS, out, sizeof out, &length), SQL_NEED_DATA);
@@ -391,7 +376,7 @@ TEST_F(ConnectSlots, BrowseAsksForWhatIsMissing) {
   // A connected handle browses no more.
   Dbc()->state = kDbcConnected;
   EXPECT_EQ(SQLBrowseConnect(dbc_, first, SQL_NTS, out, sizeof out, &length), SQL_ERROR);
-  EXPECT_EQ(FirstState(dbc_), "08002");
+  EXPECT_EQ(FirstState(SQL_HANDLE_DBC, dbc_), "08002");
   Dbc()->state = kDbcAllocated;
 }
 

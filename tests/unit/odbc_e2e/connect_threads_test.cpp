@@ -177,6 +177,10 @@ TEST_P(Connect, ConnectThroughADataSource) {
     out << "[e2e]\n" << links.substr(0, split) << "\n";
     if (split != std::string::npos) out << links.substr(split + 1) << "\n";
     out << "UID=nobody\n";
+    // The same server, with an initial statement that fails.
+    out << "[e2ewarn]\n" << links.substr(0, split) << "\n";
+    if (split != std::string::npos) out << links.substr(split + 1) << "\n";
+    out << "InitString=SELECT * FROM no_such_table\n";
   }
   ProfileFini();
   SQLCHAR dsn[] = "e2e";
@@ -190,6 +194,31 @@ TEST_P(Connect, ConnectThroughADataSource) {
   EXPECT_STREQ(Dbc()->attrs[kSlotPassword].text, "***");
   EXPECT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
   ExpectNothingHalfOpen();
+
+  // A connect that succeeds with a warning is connected like any other: it keeps its
+  // data-source name.
+  SQLCHAR warn[] = "e2ewarn";
+  ASSERT_EQ(SQLConnect(dbc_, warn, SQL_NTS, user, SQL_NTS, password, SQL_NTS),
+            SQL_SUCCESS_WITH_INFO)
+      << FirstDiag(dbc_).text;
+  EXPECT_EQ(Dbc()->state, kDbcConnected);
+  EXPECT_STREQ(Dbc()->attrs[kSlotDataSourceName].text, "e2ewarn");
+  EXPECT_STREQ(Dbc()->attrs[kSlotPassword].text, "***");
+  EXPECT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+}
+
+// A failure after the server session opened (here the translation library cannot be
+// loaded) ends that session: the handle is not left connected.
+TEST_P(Connect, AFailureAfterTheSessionOpenedEndsIt) {
+  StartServer();
+  EXPECT_EQ(DriverConnect(Credentials() + Links() + ";TranslationDLL=/nonexistent/libnone.so"),
+            SQL_ERROR);
+  EXPECT_EQ(FirstDiag(dbc_).state, "IM009") << FirstDiag(dbc_).text;
+  EXPECT_GE(log_.Count("app-connect"), 1);
+  ExpectNothingHalfOpen();
+  // The handle can be freed (a connected one could not) and connects again.
+  ASSERT_EQ(DriverConnect(Credentials() + Links()), SQL_SUCCESS) << FirstDiag(dbc_).text;
+  EXPECT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
 }
 
 TEST_P(Connect, BrowseRounds) {

@@ -324,6 +324,16 @@ TEST_P(Connect, ServerConnectFaults) {
   EXPECT_EQ(DriverConnect(Credentials() + Links()), SQL_ERROR);
   EXPECT_EQ(FirstDiag(dbc_).native, -100) << FirstDiag(dbc_).text;
   EXPECT_EQ(Dbc()->state, kDbcAllocated);
+  // Browsing ends with such a failure: the handle is back to allocated, nothing kept.
+  const std::string in = Credentials() + Links();
+  std::vector<SQLCHAR> text(in.begin(), in.end());
+  text.push_back('\0');
+  SQLCHAR out[64];
+  SQLSMALLINT length = 0;
+  EXPECT_EQ(SQLBrowseConnect(dbc_, text.data(), SQL_NTS, out, sizeof out, &length), SQL_ERROR);
+  EXPECT_EQ(FirstDiag(dbc_).native, -100);
+  EXPECT_EQ(Dbc()->state, kDbcAllocated);
+  EXPECT_EQ(Dbc()->attrs[kSlotUserID].text, nullptr);
 }
 
 // A server that never answers the connect: the login time-out ends it.

@@ -50,6 +50,11 @@ export ODBCSYSINI="$dir" ODBCINSTINI=odbcinst.ini ODBCINI="$dir/odbc.ini"
 export VCDIR=$(dirname "$lib")
 unset VELSR_TRACK_LIBS VELSR_VERSION_INFO VCCONNECT
 
+# A driver built with a sanitizer loads only into a program that has the sanitizer's
+# runtime: isql gets it preloaded (the C client is built with it).
+runtime=$(ldd "$lib" | awk '/lib(t|a)san\.so/ { print $3; exit }')
+isql() { LD_PRELOAD="$runtime" command isql "$@"; }
+
 failures=0
 # expect <description> <pattern> <command...>: the command's output holds the pattern.
 expect() {

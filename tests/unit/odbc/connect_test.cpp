@@ -16,6 +16,7 @@
 
 #include "api_fixture.h"
 #include "config/data_source_profile.h"
+#include "odbc/connect_login_timeout.h"
 #include "odbc/diagnostics.h"
 #include "scoped_environment.h"
 
@@ -378,6 +379,31 @@ TEST_F(ConnectSlots, BrowseAsksForWhatIsMissing) {
   EXPECT_EQ(SQLBrowseConnect(dbc_, first, SQL_NTS, out, sizeof out, &length), SQL_ERROR);
   EXPECT_EQ(FirstState(SQL_HANDLE_DBC, dbc_), "08002");
   Dbc()->state = kDbcAllocated;
+}
+
+// The wait callback gives a wait up only for a connection whose armed deadline passed.
+TEST_F(ConnectSlots, TheLoginWaitCallbackWatchesOnlyAnArmedDeadline) {
+  auto value = [](void* h) { return reinterpret_cast<std::uintptr_t>(h); };
+  EXPECT_EQ(LoginWaitCallback(0), 0);
+  EXPECT_EQ(LoginWaitCallback(value(env_)), 0);  // not a connection
+  EXPECT_EQ(LoginWaitCallback(value(dbc_)), 0);  // nothing armed
+  {
+    const a_login_deadline none(Dbc(), 0);
+    EXPECT_EQ(Dbc()->login_deadline_ns.load(), 0);
+    EXPECT_EQ(LoginWaitCallback(value(dbc_)), 0);
+  }
+  {
+    const a_login_deadline armed(Dbc(), 30);
+    EXPECT_NE(Dbc()->login_deadline_ns.load(), 0);
+    EXPECT_EQ(LoginWaitCallback(value(dbc_)), 0);  // not yet
+    EXPECT_FALSE(armed.expired());
+    Dbc()->login_deadline_ns.store(1);  // long past
+    EXPECT_EQ(LoginWaitCallback(value(dbc_)), 1);
+    EXPECT_TRUE(armed.expired());
+  }
+  EXPECT_EQ(Dbc()->login_deadline_ns.load(), 0);  // disarmed with the scope
+  EXPECT_EQ(LoginWaitCallback(value(dbc_)), 0);
+  EXPECT_EQ(LoginTimeoutSeconds(Dbc()), 15u);  // the connection's default
 }
 
 }  // namespace

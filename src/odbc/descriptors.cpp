@@ -13,7 +13,7 @@ namespace {
 constexpr a_packed_sqlstate kStateHY003 = PackSQLState("HY003");
 constexpr a_packed_sqlstate kStateHY017 = PackSQLState("HY017");
 
-// Copies of the record pointers are kept in `records`; `count` slots are allocated.
+// Releases the record array (not the records in it) and empties the count.
 void ReleaseRecordArray(tagDESC* desc) {
   VFreeLocked(desc->records);
   desc->records = nullptr;
@@ -221,6 +221,7 @@ SQLRETURN DoSQLGetDescRec(tagDESC* desc, SQLSMALLINT record, SQLCHAR* name,
   if (subtype != nullptr && (verbose == SQL_DATETIME || verbose == SQL_INTERVAL)) {
     *subtype = item->interval_code;
   }
+  // The octet length, the field SQLSetDescRec's length sets: the two calls round-trip.
   if (length != nullptr) *length = item->octet_length;
   if (precision != nullptr) *precision = item->precision;
   if (scale != nullptr) *scale = item->scale;

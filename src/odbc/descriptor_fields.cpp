@@ -313,11 +313,12 @@ void Store(SQLPOINTER out, T value) {
   std::memcpy(out, &value, sizeof value);
 }
 
-// The record rules of SQLGetDescRec (negative record, record above the count, record 0
-// of an implementation parameter descriptor, the implementation row descriptor's
-// statement). SQL_SUCCESS when the record may be read; otherwise the call's result, its
-// diagnostic recorded on the descriptor.
-SQLRETURN CheckReadableRecord(tagDESC* desc, SQLSMALLINT record) {
+// SQLULEN value of a field given by value (the integer in ValuePtr).
+SQLULEN ValueOf(SQLPOINTER value) { return reinterpret_cast<SQLULEN>(value); }
+
+}  // namespace
+
+SQLRETURN CheckDescRecordRead(tagDESC* desc, SQLSMALLINT record) {
   if (record < 0) return PostSQLState(desc, kState07009, kStateS1000);
   if (record > desc->count) return SQL_NO_DATA;
   if (record == 0 && desc->impl_kind == kDescImplParam) {
@@ -331,15 +332,6 @@ SQLRETURN CheckReadableRecord(tagDESC* desc, SQLSMALLINT record) {
     if (stmt->cursor_state < kCursorOpen) return SQL_NO_DATA;
   }
   return SQL_SUCCESS;
-}
-
-// SQLULEN value of a field given by value (the integer in ValuePtr).
-SQLULEN ValueOf(SQLPOINTER value) { return reinterpret_cast<SQLULEN>(value); }
-
-}  // namespace
-
-SQLRETURN CheckDescRecordRead(tagDESC* desc, SQLSMALLINT record) {
-  return CheckReadableRecord(desc, record);
 }
 
 SQLRETURN GetDescField(tagDESC* desc, tagOBJECT* diag, SQLSMALLINT record,
@@ -390,7 +382,7 @@ SQLRETURN GetDescField(tagDESC* desc, tagOBJECT* diag, SQLSMALLINT record,
 SQLRETURN DoSQLGetDescField(tagDESC* desc, SQLSMALLINT record, SQLSMALLINT identifier,
                             SQLPOINTER out, SQLINTEGER size, SQLINTEGER* length) {
   if (!IsHeaderField(identifier)) {
-    const SQLRETURN rc = CheckReadableRecord(desc, record);
+    const SQLRETURN rc = CheckDescRecordRead(desc, record);
     if (rc != SQL_SUCCESS) return rc;
   }
   return GetDescField(desc, desc, record, identifier, out, size, length, out, false);

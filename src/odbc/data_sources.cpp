@@ -384,31 +384,37 @@ int ReadIni(tagDBC* dbc) {
 }
 
 int WriteIni(tagDBC* dbc, const char* name, const char* driver) {
-  if (installer().write_dsn == nullptr || name == nullptr ||
-      installer().write_dsn(name, driver) == 0) {
-    return 0;
-  }
+  if (installer().write_dsn == nullptr || name == nullptr) return 0;
+  // The key of each slot: the long name when the section already has it, else the short
+  // name, else the alias, when it has that; else the long name. Chosen before the
+  // installer writes the data source, which may start its section afresh.
+  auto has = [&](const char* key) {
+    if (key == nullptr) return false;
+    char probe[kKeyProbeBytes];
+    return MyGetPrivateProfileString(dbc, name, key, "", probe, sizeof probe, kOdbcIniFile) > 0;
+  };
+  const char* keys[kConnAttrSlots] = {};
   for (int slot = 0; slot < static_cast<int>(kConnAttrSlots); ++slot) {
     if (slot == kSlotDataSourceName || slot == kSlotDriver) continue;
-    const char* text = dbc->attrs[slot].text;
-    const char* value = text != nullptr && text[0] != '\0' ? text : nullptr;
-    // The key the section already uses: long name, short name, alias; else the long name.
-    auto has = [&](const char* key) {
-      if (key == nullptr) return false;
-      char probe[kKeyProbeBytes];
-      return MyGetPrivateProfileString(dbc, name, key, "", probe, sizeof probe, kOdbcIniFile) > 0;
-    };
-    const char* long_name = GetConnAttrName(slot);
-    if (long_name == nullptr) continue;
-    const char* key = long_name;
-    if (!has(long_name)) {
-      if (has(GetConnAttrShortName(slot))) {
-        key = GetConnAttrShortName(slot);
-      } else if (has(GetConnAttrAltName(slot))) {
-        key = GetConnAttrAltName(slot);
-      }
+    const char* key = GetConnAttrName(slot);
+    if (key == nullptr || has(key)) {
+      keys[slot] = key;
+    } else if (has(GetConnAttrShortName(slot))) {
+      keys[slot] = GetConnAttrShortName(slot);
+    } else if (has(GetConnAttrAltName(slot))) {
+      keys[slot] = GetConnAttrAltName(slot);
+    } else {
+      keys[slot] = key;
     }
-    (void)MyWritePrivateProfileString(name, key, value, kInstallerIniFile);
+  }
+  if (installer().write_dsn(name, driver) == 0) return 0;
+  for (int slot = 0; slot < static_cast<int>(kConnAttrSlots); ++slot) {
+    if (keys[slot] == nullptr) continue;
+    const char* text = dbc->attrs[slot].text;
+    // An unset or empty slot removes the key.
+    (void)MyWritePrivateProfileString(name, keys[slot],
+                                      text != nullptr && text[0] != '\0' ? text : nullptr,
+                                      kInstallerIniFile);
   }
   return 1;
 }
@@ -491,6 +497,12 @@ SQLRETURN DoSQLDataSources(tagENV* env, SQLUSMALLINT direction, SQLCHAR* name,
 }
 
 BOOL ConfigureDataSource(HWND window, WORD request, const char* driver, const char* attributes) {
+  // An unknown request is told apart before the attributes are looked at, so that it is
+  // reported whatever they name.
+  if (request != ODBC_ADD_DSN && request != ODBC_CONFIG_DSN && request != ODBC_REMOVE_DSN) {
+    post_invalid_request();
+    return kFalse;
+  }
   SQLHENV henv = nullptr;
   char message[kAllocEnvMessageBytes];
   if (DoSQLAllocEnv(&henv, message, sizeof message) != SQL_SUCCESS || henv == nullptr) {
@@ -534,13 +546,9 @@ BOOL ConfigureDataSource(HWND window, WORD request, const char* driver, const ch
           break;
         }
         default:
-          post_invalid_request();
           break;
       }
     }
-  } else if (request != ODBC_ADD_DSN && request != ODBC_CONFIG_DSN &&
-             request != ODBC_REMOVE_DSN) {
-    post_invalid_request();
   }
   Free_connect_strings(dbc);
   DiscardConnection(dbc);
@@ -549,7 +557,8 @@ BOOL ConfigureDataSource(HWND window, WORD request, const char* driver, const ch
 }
 
 BOOL GetInstalledDrivers(char* buffer, WORD size, WORD* length_out) {
-  // The list: the name, its terminator and the list's terminator.
+  // The list: the name, its terminator and the list's terminator. The length output is
+  // the list's bytes, or the bytes written when the buffer cuts it.
   constexpr WORD kListBytes = sizeof kDriverName + 1;
   static_assert(kListBytes == 16, "name, terminator, end of list");
   if (length_out != nullptr) *length_out = kListBytes;
@@ -564,6 +573,6 @@ BOOL GetInstalledDrivers(char* buffer, WORD size, WORD* length_out) {
   std::memcpy(buffer, kDriverName, n);
   buffer[n] = '\0';
   if (size >= 2) buffer[n + 1] = '\0';
-  if (length_out != nullptr) *length_out = static_cast<WORD>(size >= 2 ? n + 1 : 0);
+  if (length_out != nullptr) *length_out = static_cast<WORD>(size >= 2 ? n + 2 : 1);
   return kTrue;
 }

@@ -10,9 +10,8 @@
 #include <cstring>
 #include <string>
 
+#include "api_fixture.h"
 #include "odbc/connect.h"
-#include "odbc/handles.h"
-#include "odbc/library_start.h"
 #include "odbc/translation.h"
 #include "utils/base/memory.h"
 
@@ -30,20 +29,12 @@ bool TestLibraryLoaded() {
   return true;
 }
 
-class Translation : public ::testing::Test {
+class Translation : public ApiFixture {
  protected:
-  void SetUp() override {
-    LibInit_jdbc();
-    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_), SQL_SUCCESS);
-    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_), SQL_SUCCESS);
-  }
   void TearDown() override {
-    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, dbc_), SQL_SUCCESS);
-    EXPECT_FALSE(TestLibraryLoaded());  // the free unloads what was left loaded
-    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_ENV, env_), SQL_SUCCESS);
-    LibFini_jdbc();
+    ApiFixture::TearDown();
+    EXPECT_FALSE(TestLibraryLoaded());  // the connection's free unloaded what was left
   }
-  tagDBC* Dbc() { return static_cast<tagDBC*>(dbc_); }
   void SetAttr(int slot, const char* text) {
     ut_free(Dbc()->attrs[slot].text);
     Dbc()->attrs[slot].text = Owned(text);
@@ -59,9 +50,6 @@ class Translation : public ::testing::Test {
     }
     return std::string(reinterpret_cast<char*>(state)) + " " + reinterpret_cast<char*>(text);
   }
-
-  SQLHANDLE env_ = nullptr;
-  SQLHANDLE dbc_ = nullptr;
 };
 
 TEST_F(Translation, NoLibraryNamedLeavesTextUnchanged) {

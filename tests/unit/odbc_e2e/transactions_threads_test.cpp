@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "../odbc/api_fixture.h"
 #include "cmdseq/client.h"
 #include "cmdseq/connect.h"
 #include "e2e_session.h"
@@ -26,15 +27,6 @@ using vq_e2e::Link;
 using vq_odbc_e2e::HasLine;
 using vq_odbc_e2e::kWireInt;
 using vq_odbc_e2e::OneValue;
-
-std::string FirstState(SQLSMALLINT type, SQLHANDLE h) {
-  SQLCHAR state[6] = {};
-  SQLINTEGER native = 0;
-  SQLCHAR text[400];
-  SQLSMALLINT length = 0;
-  const SQLRETURN rc = SQLGetDiagRec(type, h, 1, state, &native, text, sizeof text, &length);
-  return SQL_SUCCEEDED(rc) ? reinterpret_cast<char*>(state) : "";
-}
 
 class Transactions : public testing::TestWithParam<Link> {
  protected:
@@ -67,6 +59,11 @@ class Transactions : public testing::TestWithParam<Link> {
     }
     return dbc;
   }
+  void AutocommitOff(tagDBC* dbc) {
+    ASSERT_EQ(SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT,
+                                reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+              SQL_SUCCESS);
+  }
   void Exec(tagDBC* dbc, const char* sql) {
     ASSERT_EQ(DBExecStmt(dbc, nullptr, sql, SQL_NTS), 0) << sql << ": " << dbc->err.sqlcode;
   }
@@ -93,9 +90,7 @@ class Transactions : public testing::TestWithParam<Link> {
 
 TEST_P(Transactions, OneConnectionCommitsAndRollsBack) {
   tagDBC* dbc = NewConnection();
-  ASSERT_EQ(SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT,
-                              reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
-            SQL_SUCCESS);
+  AutocommitOff(dbc);
   Exec(dbc, "CREATE TABLE t (a INTEGER)");
   ASSERT_EQ(SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_COMMIT), SQL_SUCCESS);
 
@@ -179,9 +174,7 @@ TEST_P(Transactions, TheEnvironmentEndsEveryConnection) {
 
   tagDBC* first = NewConnection();
   tagDBC* second = NewConnection();
-  ASSERT_EQ(SQLSetConnectAttr(first, SQL_ATTR_AUTOCOMMIT,
-                              reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
-            SQL_SUCCESS);
+  AutocommitOff(first);
   Exec(first, "CREATE TABLE t (a INTEGER)");
   EXPECT_EQ(SQLEndTran(SQL_HANDLE_ENV, env_, SQL_COMMIT), SQL_SUCCESS);
   EXPECT_EQ(CountLines(first, "commit"), 1);

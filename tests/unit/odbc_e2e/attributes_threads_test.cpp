@@ -12,8 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "config/data_source_profile.h"
 #include "engine_session.h"
 #include "odbc/attributes.h"
+#include "odbc/library_start.h"
 #include "odbc/diagnostics.h"
 #include "odbc/engine.h"
 #include "utils/base/memory.h"
@@ -257,6 +259,96 @@ TEST_P(LiveAttributes, ConnectionDeadFollowsTheServer) {
             SQL_SUCCESS);
   EXPECT_EQ(dead, static_cast<SQLUINTEGER>(SQL_CD_TRUE));
 }
+
+// The same through the entry points on a connection made by SQLDriverConnect, as an
+// application sees it.
+class ApiAttributes : public testing::TestWithParam<Link> {
+ protected:
+  void SetUp() override {
+    i_cs_SetEngineConnect(i_cs_EngineConnect);
+    ASSERT_FALSE(vctmp_.path().empty());
+    ASSERT_TRUE(server_.StartWithRequestLog(vctmp_.path() + "/requests.log"));
+    ProfileFini();
+    LibInit_jdbc();
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_), SQL_SUCCESS);
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_), SQL_SUCCESS);
+  }
+  void TearDown() override {
+    (void)SQLDisconnect(dbc_);
+    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, dbc_), SQL_SUCCESS);
+    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_ENV, env_), SQL_SUCCESS);
+    LibFini_jdbc();
+    ProfileFini();
+  }
+  SQLRETURN DriverConnect() {
+    std::string in = "UID=dba;PWD=sql;" + server_.Links(GetParam());
+    std::vector<SQLCHAR> text(in.begin(), in.end());
+    text.push_back('\0');
+    return SQLDriverConnect(dbc_, nullptr, text.data(), SQL_NTS, nullptr, 0, nullptr,
+                            SQL_DRIVER_NOPROMPT);
+  }
+  std::vector<std::string> Requests() {
+    return server_.Requests(static_cast<tagDBC*>(dbc_)->conn.load()->server_handle);
+  }
+
+  vq_e2e::TempVctmp vctmp_;
+  vq_e2e::Server server_{"odbc_api_attrs"};
+  SQLHENV env_ = SQL_NULL_HENV;
+  SQLHDBC dbc_ = SQL_NULL_HDBC;
+};
+
+TEST_P(ApiAttributes, AttributesOfAConnectedHandle) {
+  // Set before connecting: stored only, then in force on the connection.
+  ASSERT_EQ(SQLSetConnectAttr(dbc_, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(9), 0),
+            SQL_SUCCESS);
+  SQLUINTEGER dead = 0;
+  ASSERT_EQ(SQLGetConnectAttr(dbc_, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr), SQL_SUCCESS);
+  EXPECT_EQ(dead, static_cast<SQLUINTEGER>(SQL_CD_TRUE));
+  ASSERT_EQ(DriverConnect(), SQL_SUCCESS);
+  ASSERT_EQ(SQLGetConnectAttr(dbc_, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr), SQL_SUCCESS);
+  EXPECT_EQ(dead, static_cast<SQLUINTEGER>(SQL_CD_FALSE));
+  SQLUINTEGER timeout = 0;
+  ASSERT_EQ(SQLGetConnectAttr(dbc_, SQL_ATTR_LOGIN_TIMEOUT, &timeout, 0, nullptr), SQL_SUCCESS);
+  EXPECT_EQ(timeout, 9u);
+
+  ASSERT_EQ(SQLSetConnectAttr(dbc_, SQL_ATTR_TXN_ISOLATION, reinterpret_cast<SQLPOINTER>(32), 0),
+            SQL_SUCCESS);
+  EXPECT_TRUE(HasLine(Requests(), "set-option isolation_level = snapshot"));
+  ASSERT_EQ(SQLSetConnectOption(dbc_, SQL_TXN_ISOLATION, SQL_TXN_REPEATABLE_READ), SQL_SUCCESS);
+  EXPECT_TRUE(HasLine(Requests(), "set-option isolation_level = 2"));
+
+  SQLCHAR sql[] = "select {fn ucase('x')}";
+  SQLCHAR out[64];
+  SQLINTEGER length = 0;
+  ASSERT_EQ(SQLNativeSql(dbc_, sql, SQL_NTS, out, sizeof out, &length), SQL_SUCCESS);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(out)).find('{'), std::string::npos) << out;
+  EXPECT_EQ(length, static_cast<SQLINTEGER>(std::strlen(reinterpret_cast<char*>(out))));
+
+  ASSERT_EQ(SQLSetConnectAttr(dbc_, kAttrMessageCallback,
+                              reinterpret_cast<SQLPOINTER>(&NarrowMessage), 0),
+            SQL_SUCCESS);
+  {
+    std::lock_guard<std::mutex> lock(g_seen.mutex);
+    g_seen.messages.clear();
+  }
+  ASSERT_EQ(DBSetOption(static_cast<tagDBC*>(dbc_), "vqeng_fault",
+                        "set-option nth=1 message 1 12 via-the-api"),
+            0);
+  ASSERT_EQ(SQLSetConnectAttr(dbc_, SQL_ATTR_TXN_ISOLATION, reinterpret_cast<SQLPOINTER>(2), 0),
+            SQL_SUCCESS);
+  ASSERT_TRUE(g_seen.WaitForMessages(1));
+  {
+    std::lock_guard<std::mutex> lock(g_seen.mutex);
+    EXPECT_EQ(g_seen.messages[0], "1/12/via-the-api");
+  }
+  ASSERT_EQ(SQLSetConnectAttr(dbc_, kAttrMessageCallback, nullptr, 0), SQL_SUCCESS);
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, ApiAttributes,
+                         testing::Values(Link::kSharedMemory, Link::kTcpIp),
+                         [](const testing::TestParamInfo<Link>& info) {
+                           return std::string(vq_e2e::LinkName(info.param));
+                         });
 
 INSTANTIATE_TEST_SUITE_P(Links, LiveAttributes,
                          testing::Values(Link::kSharedMemory, Link::kTcpIp),

@@ -3,6 +3,7 @@
 
 #include <strings.h>
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -61,6 +62,7 @@ struct Installer {
 // Bound once; read without a lock afterwards.
 Installer g_installer;
 std::once_flag g_installer_once;
+std::atomic<bool> g_installer_profiles{true};
 
 template <typename Fn>
 void bind(Fn& fn, const char* name) {
@@ -288,6 +290,8 @@ void LoadInstallDLL() { std::call_once(g_installer_once, load_installer); }
 
 void UnloadInstallDLL() {}
 
+void SetInstallerProfileReading(bool on) { g_installer_profiles.store(on); }
+
 bool InstallerLoaded() { return installer().module != nullptr; }
 
 int ValidDSN(const char* name) {
@@ -334,7 +338,7 @@ int MyGetPrivateProfileString(tagOBJECT* h, const char* section, const char* key
   if (size == 0) return 0;
   vq::config::copy_bounded(buffer, static_cast<std::size_t>(size),
                            default_value != nullptr ? default_value : "");
-  if (installer().get_profile != nullptr) {
+  if (installer().get_profile != nullptr && g_installer_profiles.load()) {
     return installer().get_profile(section, key, default_value != nullptr ? default_value : "",
                                    buffer, size,
                                    file != nullptr && std::strcmp(file, kOdbcIniFile) == 0

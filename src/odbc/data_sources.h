@@ -40,6 +40,10 @@ int MyWritePrivateProfileString(const char* section, const char* key, const char
 int RemoveIni(const char* name);                                      // missing: 0
 int DSN_Exists(const char* name, int* out);                           // always 0
 
+// For tests: with false, profile reading takes the built-in store even when the
+// installer library is there (the path a machine without it takes).
+void SetInstallerProfileReading(bool on);
+
 // Reads `key` of `section` in `file` into `buffer` of `size` bytes, the default first;
 // without a key, the section's entries ("key=value" each terminated, the list ended by a
 // second terminator). Through the installer library when it has the function, else the

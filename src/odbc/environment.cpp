@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "config/ini_store.h"
+#include "odbc/attributes.h"
 #include "odbc/diagnostics.h"
 #include "odbc/engine.h"
 #include "odbc/handles.h"
@@ -109,6 +110,7 @@ void ReleaseConnectCharsets(tagDBC* dbc) {
 // error block's parameters, its slots, converters and message strings, and the record.
 void ReleaseConnection(tagDBC* dbc) {
   while (dbc->first_child != nullptr) Free_object(dbc->first_child);
+  SetMessageCallback(dbc, nullptr, false);  // keeps the count of connections with one true
   ut_safe_pthread_mutex_destroy(&dbc->mutex);
   CmdSeqResetErrorParam(&dbc->err, nullptr);
   Free_connect_strings(dbc);

@@ -99,7 +99,21 @@ class DataSources : public ApiFixture {
   vq::testing::ScopedEnvironment env_vars_;
 };
 
-TEST_F(DataSources, TheListIsReadWholeHoweverLong) {
+// The list tests run twice: through the installer library, and through the driver's own
+// store as on a machine without the library.
+class DataSourceList : public DataSources, public testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    DataSources::SetUp();
+    SetInstallerProfileReading(GetParam());
+  }
+  void TearDown() override {
+    SetInstallerProfileReading(true);
+    DataSources::TearDown();
+  }
+};
+
+TEST_P(DataSourceList, TheListIsReadWholeHoweverLong) {
   std::string text = "[ODBC Data Sources]\n";
   std::vector<std::string> expected;
   for (int i = 0; i < 400; ++i) {
@@ -117,7 +131,7 @@ TEST_F(DataSources, TheListIsReadWholeHoweverLong) {
             SQL_NO_DATA);
 }
 
-TEST_F(DataSources, DescriptionsLoseOnlyMatchingQuotes) {
+TEST_P(DataSourceList, DescriptionsLoseOnlyMatchingQuotes) {
   WriteAll(UserFile(),
            "[ODBC Data Sources]\n"
            "single='in single quotes'\n"
@@ -131,7 +145,7 @@ TEST_F(DataSources, DescriptionsLoseOnlyMatchingQuotes) {
                                               "inner=it's fine", "empty="}));
 }
 
-TEST_F(DataSources, FetchFirstRereadsTheFileAndBadDirectionsAreRefused) {
+TEST_P(DataSourceList, FetchFirstRereadsTheFileAndBadDirectionsAreRefused) {
   WriteAll(UserFile(), "[ODBC Data Sources]\none=first\ntwo=second\n");
   SQLCHAR name[64] = {};
   SQLSMALLINT length = 0;
@@ -154,7 +168,7 @@ TEST_F(DataSources, FetchFirstRereadsTheFileAndBadDirectionsAreRefused) {
   }
 }
 
-TEST_F(DataSources, ANameTooLongForItsBufferIsTruncatedWithItsFullLength) {
+TEST_P(DataSourceList, ANameTooLongForItsBufferIsTruncatedWithItsFullLength) {
   WriteAll(UserFile(), "[ODBC Data Sources]\nlongername=its description\n");
   std::vector<char> name(16, kSentinel), description(16, kSentinel);
   SQLSMALLINT name_length = -1, description_length = -1;
@@ -170,6 +184,19 @@ TEST_F(DataSources, ANameTooLongForItsBufferIsTruncatedWithItsFullLength) {
   for (std::size_t i = 5; i < name.size(); ++i) EXPECT_EQ(name[i], kSentinel) << i;
   for (std::size_t i = 4; i < description.size(); ++i) EXPECT_EQ(description[i], kSentinel) << i;
 }
+
+TEST_P(DataSourceList, AMissingFileIsAnEmptyList) {
+  EXPECT_EQ(List(), std::vector<std::string>{});
+  if (!GetParam()) {
+    // The driver's own store says why.
+    EXPECT_EQ(FirstState(SQL_HANDLE_ENV, env_), "IM002");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Readers, DataSourceList, testing::Values(true, false),
+                         [](const testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "Installer" : "BuiltIn");
+                         });
 
 TEST_F(DataSources, ADataSourceFillsOnlyTheUnsetSlots) {
   WriteAll(UserFile(),

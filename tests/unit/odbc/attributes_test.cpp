@@ -335,7 +335,12 @@ TEST_F(AttrTest, MessageCallbackRegistration) {
   EXPECT_NE(CmdSeqEnv.message_callback.load(), nullptr);
   ASSERT_EQ(SQLSetConnectAttr(other, kAttrMessageCallback, nullptr, 0), SQL_SUCCESS);
   EXPECT_EQ(CmdSeqEnv.message_callback.load(), nullptr);
+  // A connection freed with its callback still set takes it out of the count.
+  ASSERT_EQ(SQLSetConnectAttr(other, kAttrMessageCallback,
+                              reinterpret_cast<SQLPOINTER>(&NarrowMessage), 0),
+            SQL_SUCCESS);
   EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, other), SQL_SUCCESS);
+  EXPECT_EQ(CmdSeqEnv.message_callback.load(), nullptr);
 }
 
 TEST_F(AttrTest, FileTransferCheck) {

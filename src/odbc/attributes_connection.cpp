@@ -45,8 +45,10 @@ SQLRETURN StoreText(tagDBC* dbc, SQLINTEGER attribute, const char* text, SQLINTE
 SQLRETURN SetAutocommit(tagDBC* dbc, SQLULEN value) {
   if (value > 1) return BadValue(dbc);
   if (value == 1 && Option(dbc, SQL_ATTR_AUTOCOMMIT) == 0) {
-    dbc->cap_a &= static_cast<std::uint8_t>(~kCapInTransaction);
+    // The transaction counts as ended only once the commit succeeded: after a refused
+    // commit it is still open on the server, and autocommit stays off.
     if (IsConnected(dbc) && DBCommit(dbc) < 0) return PostSQLError(dbc);
+    dbc->cap_a &= static_cast<std::uint8_t>(~kCapInTransaction);
   }
   return Store(dbc, SQL_ATTR_AUTOCOMMIT, value);
 }

@@ -157,7 +157,7 @@ TEST_P(LiveAttributes, IsolationReachesTheServerAsAnOption) {
 }
 
 // Switching autocommit on ends the open transaction with a commit; a commit the server
-// refuses leaves autocommit off.
+// refuses leaves autocommit off and the transaction open.
 TEST_P(LiveAttributes, AutocommitOnCommits) {
   ASSERT_EQ(Set(SQL_ATTR_AUTOCOMMIT, SQL_AUTOCOMMIT_OFF), SQL_SUCCESS);
   dbc_->cap_a |= kCapInTransaction;
@@ -165,6 +165,7 @@ TEST_P(LiveAttributes, AutocommitOnCommits) {
   EXPECT_EQ(Set(SQL_ATTR_AUTOCOMMIT, SQL_AUTOCOMMIT_ON), SQL_ERROR);
   EXPECT_EQ(dbc_->err.sqlcode, -210);
   EXPECT_EQ(Option(dbc_.get(), SQL_ATTR_AUTOCOMMIT), static_cast<SQLULEN>(SQL_AUTOCOMMIT_OFF));
+  EXPECT_NE(dbc_->cap_a & kCapInTransaction, 0);  // the transaction is still open
   FreeDiagRecords(dbc_.get());
   dbc_->retcode = SQL_SUCCESS;
 

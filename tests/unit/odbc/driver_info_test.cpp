@@ -201,41 +201,49 @@ TEST_F(DriverInfoTest, OnlyTheVersionsAreAnsweredBeforeConnecting) {
   EXPECT_EQ(Text(SQL_IDENTIFIER_QUOTE_CHAR), "\"");
 }
 
-// Answers that follow the server the connection reached and its behaviour attributes.
+// Answers that follow the server the connection reached and its behaviour attributes:
+// each item on a plain connection to a 12.0.1 server, then on a probed connection to an
+// older column-store server with MSApplications, VBRDO, an escape character and a data
+// source.
 TEST_F(DriverInfoTest, AnswersFollowTheConnection) {
+  struct Case {
+    SQLUSMALLINT item;
+    std::string plain, flagged;  // texts, or numbers in decimal
+  };
+  const Case cases[] = {
+      {SQL_DBMS_VER, "12.00.0001", "04.90.0002"},
+      {SQL_DBMS_NAME, "Vellumcrest", "Brackwater Server"},
+      {SQL_PROCEDURES, "N", "Y"},
+      {SQL_PROCEDURE_TERM, "", "Procedure"},
+      {SQL_SEARCH_PATTERN_ESCAPE, "~", "\\"},
+      {SQL_DATA_SOURCE_NAME, "", "sales"},
+      {SQL_OUTER_JOINS, "F", "Y"},
+      {SQL_QUALIFIER_NAME_SEPARATOR, "", "."},
+      {SQL_TXN_CAPABLE, "3", "2"},
+      {SQL_QUALIFIER_LOCATION, "0", "1"},
+      {SQL_STRING_FUNCTIONS, std::to_string(0xFFFFFF), std::to_string(0x77FFF)},
+      {SQL_NUMERIC_FUNCTIONS, std::to_string(0xFFFFFF), std::to_string(0x9FFFF)},
+      {SQL_TIMEDATE_FUNCTIONS, std::to_string(0x1F9FFF), std::to_string(0x1FBF)},
+  };
+  const auto answer = [&](SQLUSMALLINT item) {
+    if (item == SQL_TXN_CAPABLE || item == SQL_QUALIFIER_LOCATION) {
+      return std::to_string(Small(item));
+    }
+    if (item == SQL_STRING_FUNCTIONS || item == SQL_NUMERIC_FUNCTIONS ||
+        item == SQL_TIMEDATE_FUNCTIONS) {
+      return std::to_string(Integer(item));
+    }
+    return Text(item);
+  };
   LookConnected(12001);
-  EXPECT_EQ(Text(SQL_DBMS_VER), "12.00.0001");
-  EXPECT_EQ(Text(SQL_DBMS_NAME), "Vellumcrest");
-  EXPECT_EQ(Text(SQL_PROCEDURES), "N");
-  EXPECT_EQ(Text(SQL_PROCEDURE_TERM), "");
-  EXPECT_EQ(Text(SQL_SEARCH_PATTERN_ESCAPE), "~");
-  EXPECT_EQ(Text(SQL_DATA_SOURCE_NAME), "");
-  EXPECT_EQ(Text(SQL_OUTER_JOINS), "F");
-  EXPECT_EQ(Text(SQL_QUALIFIER_NAME_SEPARATOR), "");
-  EXPECT_EQ(Small(SQL_TXN_CAPABLE), 3);
-  EXPECT_EQ(Small(SQL_QUALIFIER_LOCATION), 0);
-  EXPECT_EQ(Integer(SQL_STRING_FUNCTIONS), 0xFFFFFFu);
-  EXPECT_EQ(Integer(SQL_NUMERIC_FUNCTIONS), 0xFFFFFFu);
-  EXPECT_EQ(Integer(SQL_TIMEDATE_FUNCTIONS), 0x1F9FFFu);
+  for (const Case& c : cases) EXPECT_EQ(answer(c.item), c.plain) << c.item;
 
   Dbc()->server_version = 4902;
   Dbc()->cap_a |= kCapBrackwater | kCapProbed;
   Dbc()->behaviour |= kBehavMSApplications | kBehavVBRDO;
   Dbc()->attrs[kSlotEscape].text = static_cast<char*>(ut_memdup("\\x", 3));
   Dbc()->attrs[kSlotDataSourceName].text = static_cast<char*>(ut_memdup("sales", 6));
-  EXPECT_EQ(Text(SQL_DBMS_VER), "04.90.0002");
-  EXPECT_EQ(Text(SQL_DBMS_NAME), "Brackwater Server");
-  EXPECT_EQ(Text(SQL_PROCEDURES), "Y");
-  EXPECT_EQ(Text(SQL_PROCEDURE_TERM), "Procedure");
-  EXPECT_EQ(Text(SQL_SEARCH_PATTERN_ESCAPE), "\\");
-  EXPECT_EQ(Text(SQL_DATA_SOURCE_NAME), "sales");
-  EXPECT_EQ(Text(SQL_OUTER_JOINS), "Y");
-  EXPECT_EQ(Text(SQL_QUALIFIER_NAME_SEPARATOR), ".");
-  EXPECT_EQ(Small(SQL_TXN_CAPABLE), 2);
-  EXPECT_EQ(Small(SQL_QUALIFIER_LOCATION), 1);
-  EXPECT_EQ(Integer(SQL_STRING_FUNCTIONS), 0x77FFFu);
-  EXPECT_EQ(Integer(SQL_NUMERIC_FUNCTIONS), 0x9FFFFu);
-  EXPECT_EQ(Integer(SQL_TIMEDATE_FUNCTIONS), 0x1FBFu);
+  for (const Case& c : cases) EXPECT_EQ(answer(c.item), c.flagged) << c.item;
 }
 
 // The keyword list at every buffer size near its end, and at sizes 0 and 1.

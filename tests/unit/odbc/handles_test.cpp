@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "api_fixture.h"
 #include "odbc/diagnostics.h"
 #include "odbc/library_start.h"
 #include "odbc/supported_functions.h"
@@ -19,33 +20,14 @@
 
 namespace {
 
-// The first diagnostic record of a handle as SQLGetDiagRec gives it: the state, or "" when
-// there is none.
-std::string FirstState(SQLSMALLINT type, SQLHANDLE h) {
-  SQLCHAR state[6] = {0};
-  SQLINTEGER native = 0;
-  SQLCHAR text[600];
-  SQLSMALLINT length = 0;
-  const SQLRETURN rc = SQLGetDiagRec(type, h, 1, state, &native, text, sizeof text, &length);
-  return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO ? reinterpret_cast<char*>(state) : "";
-}
-
-// An environment and a connection made through the entry points, freed at the end.
-class HandleTest : public ::testing::Test {
+// The connection of ApiFixture, and handle records made directly under it.
+class HandleTest : public ApiFixture {
  protected:
-  void SetUp() override {
-    LibInit_jdbc();
-    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_), SQL_SUCCESS);
-    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_), SQL_SUCCESS);
-  }
   void TearDown() override {
     for (tagOBJECT* s : extra_) Free_object(s);
-    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, dbc_), SQL_SUCCESS);
-    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_ENV, env_), SQL_SUCCESS);
-    LibFini_jdbc();
+    ApiFixture::TearDown();
   }
 
-  tagDBC* Dbc() { return static_cast<tagDBC*>(dbc_); }
   tagENV* Env() { return static_cast<tagENV*>(env_); }
 
   // A statement or descriptor record under the connection (the statement code that
@@ -57,15 +39,6 @@ class HandleTest : public ::testing::Test {
     return h;
   }
 
-  // Whether the connection's mutex is free (nobody holds it).
-  bool DbcUnlocked() {
-    if (pthread_mutex_trylock(Dbc()->mutex.handle) != 0) return false;
-    pthread_mutex_unlock(Dbc()->mutex.handle);
-    return true;
-  }
-
-  SQLHANDLE env_ = nullptr;
-  SQLHANDLE dbc_ = nullptr;
   std::vector<tagOBJECT*> extra_;
 };
 

@@ -196,7 +196,7 @@ struct tagDBC : tagOBJECT {
   std::uint8_t env_wide_factor;        // its sizing factor for wide text
   UTLangStringBase* lang;              // the connection's message strings; null until connect
   a_odbc_message_callback message_callback;      // null: none
-  std::uint8_t wide;                             // 1: the application works in UTF-16
+  std::uint8_t wide;                             // 1: message_callback takes UTF-16 (1912)
   a_odbc_file_tran_callback file_tran_callback;  // null: none
 
   // ---- engine interface (fields of its own) ----

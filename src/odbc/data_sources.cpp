@@ -7,6 +7,8 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "config/config_text.h"
 #include "config/conn_string.h"
@@ -223,23 +225,29 @@ std::string installer_list(const char* section) {
 // when it does not know it.
 int read_through_installer(const char* name, a_string_parms* parms) {
   if (installer().get_profile == nullptr) return kParseNoDataSource;
+  // The user's file was read already; only the system's is asked for. (In its user mode
+  // the library would create a missing user file in the account's home directory.) The
+  // library's mode is process-wide: it is put back at once.
+  std::uint16_t mode = 0;
+  const bool switched = GetConfigMode(&mode) != 0 && SetConfigMode(ODBC_SYSTEM_DSN) != 0;
+  std::vector<std::pair<std::string, std::string>> entries;
   const std::string keys = installer_list(name);
-  c_cfg_section* section = nullptr;
   for (std::size_t pos = 0; pos < keys.size();) {
     const char* entry = keys.c_str() + pos;
     const std::size_t n = std::strlen(entry);
     if (n == 0) break;
     pos += n + 1;
-    if (section == nullptr) section = new c_cfg_section(name);
-    if (section == nullptr) return kParseNoMemory;
     const char* eq = std::strchr(entry, '=');
     if (eq != nullptr) {
-      const std::string key(entry, static_cast<std::size_t>(eq - entry));
-      section->set_value(key.c_str(), eq + 1);
+      entries.emplace_back(std::string(entry, static_cast<std::size_t>(eq - entry)), eq + 1);
     } else {
-      section->set_value(entry, installer_value(name, entry).c_str());
+      entries.emplace_back(entry, installer_value(name, entry));
     }
   }
+  if (switched) (void)SetConfigMode(mode);
+
+  c_cfg_section* section = entries.empty() ? nullptr : new c_cfg_section(name);
+  for (const auto& [key, value] : entries) section->set_value(key.c_str(), value.c_str());
   const int rc = ReadProfileSection(name, section, parms, kConnAttrSlots);
   delete section;
   return rc;

@@ -6,6 +6,7 @@
 #define VQ_TESTS_ODBC_E2E_ENGINE_SESSION_H
 
 #include <gtest/gtest.h>
+#include <sql.h>
 
 #include <algorithm>
 #include <cstring>
@@ -19,6 +20,7 @@
 #include "e2e_session.h"
 #include "odbc/engine.h"
 #include "odbc/handles.h"
+#include "odbc/library_start.h"
 #include "utils/locale/charset_converter.h"
 #include "utils/locale/lang_string.h"
 
@@ -124,6 +126,30 @@ class EngineSession : public testing::TestWithParam<Link> {
   vq_e2e::TempVctmp vctmp_;
   vq_e2e::Server server_;
   std::unique_ptr<tagDBC> dbc_;
+};
+
+// vqeng12 with its request log and an environment made through the driver's entry
+// points (the library started); the environment is freed and the library stopped at the
+// end. Connections are the test's to make and free.
+class ApiServerSession : public testing::TestWithParam<Link> {
+ protected:
+  explicit ApiServerSession(const char* server_name) : server_{server_name} {}
+
+  void SetUp() override {
+    i_cs_SetEngineConnect(i_cs_EngineConnect);
+    ASSERT_FALSE(vctmp_.path().empty());
+    ASSERT_TRUE(server_.StartWithRequestLog(vctmp_.path() + "/requests.log"));
+    LibInit_jdbc();
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_), SQL_SUCCESS);
+  }
+  void TearDown() override {
+    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_ENV, env_), SQL_SUCCESS);
+    LibFini_jdbc();
+  }
+
+  vq_e2e::TempVctmp vctmp_;
+  vq_e2e::Server server_;
+  SQLHANDLE env_ = nullptr;
 };
 
 }  // namespace vq_odbc_e2e

@@ -28,22 +28,15 @@ using vq_odbc_e2e::HasLine;
 using vq_odbc_e2e::kWireInt;
 using vq_odbc_e2e::OneValue;
 
-class Transactions : public testing::TestWithParam<Link> {
+class Transactions : public vq_odbc_e2e::ApiServerSession {
  protected:
-  void SetUp() override {
-    i_cs_SetEngineConnect(i_cs_EngineConnect);
-    ASSERT_FALSE(vctmp_.path().empty());
-    ASSERT_TRUE(server_.StartWithRequestLog(vctmp_.path() + "/requests.log"));
-    LibInit_jdbc();
-    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_), SQL_SUCCESS);
-  }
+  Transactions() : ApiServerSession("odbc_transactions") {}
   void TearDown() override {
     for (SQLHANDLE dbc : dbcs_) {
       if (static_cast<tagDBC*>(dbc)->state == kDbcConnected) (void)SQLDisconnect(dbc);
       EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, dbc), SQL_SUCCESS);
     }
-    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_ENV, env_), SQL_SUCCESS);
-    LibFini_jdbc();
+    ApiServerSession::TearDown();
   }
   // A connection of the environment; connected to vqeng12 unless `connect` is false.
   tagDBC* NewConnection(bool connect = true) {
@@ -82,9 +75,6 @@ class Transactions : public testing::TestWithParam<Link> {
     return n;
   }
 
-  vq_e2e::TempVctmp vctmp_;
-  vq_e2e::Server server_{"odbc_transactions"};
-  SQLHANDLE env_ = nullptr;
   std::vector<SQLHANDLE> dbcs_;
 };
 

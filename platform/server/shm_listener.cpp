@@ -348,6 +348,7 @@ void ShmListener::serve_link(ShmLink* link) {
 
   // Monotonic time of the last packet from the client.
   std::int64_t last_recv_ms = monotonic_ms();
+  std::uint64_t packets_in = 0;  // packets taken from the client
   auto receive = [&]() -> bool {
     a_strm_buff_ref ref;
     a_strm_buff_map_id id;
@@ -369,6 +370,7 @@ void ShmListener::serve_link(ShmLink* link) {
       const std::uint32_t used = d[0] | (d[1] << 8), hdr = d[2] | (d[3] << 8);
       if (kPrefix + hdr + used > ref.block_size - ref.data_offset) return false;
       s.feed(d + kPrefix + hdr, used);
+      ++packets_in;
       last_recv_ms = monotonic_ms();
       __atomic_store_n(d + 4, static_cast<std::uint8_t>(0), __ATOMIC_RELEASE);  // ours no more
     }
@@ -415,6 +417,38 @@ void ShmListener::serve_link(ShmLink* link) {
     return true;
   };
 
+  // The session's output, cut into its packets, waits in `unsent` for free blocks.
+  auto queue_output = [&] {
+    const std::string bytes = s.take_output();
+    for (std::size_t at = 0; at + 4 <= bytes.size();) {
+      const std::size_t len = (static_cast<std::uint8_t>(bytes[at + 2]) << 8) |
+                              static_cast<std::uint8_t>(bytes[at + 3]);
+      if (len < 4 || at + len > bytes.size()) break;
+      link->unsent.push_back(bytes.substr(at, len));
+      at += len;
+    }
+  };
+
+  // A file transfer to the client sends its request at once and waits (a minute at
+  // most) for the client's answer, which comes as packets of its own.
+  s.set_flush_hook([&] {
+    queue_output();
+    if (!send()) bad_reference = true;
+  });
+  s.set_wait_hook([&] {
+    const std::uint64_t before = packets_in;
+    const std::int64_t until = monotonic_ms() + 60000;
+    while (!bad_reference && !CommBlk_IsClosed(link->block) && monotonic_ms() < until) {
+      if (!send() || !receive()) {
+        bad_reference = true;
+        break;
+      }
+      if (packets_in != before) return true;
+      sysv_timed_waiton_semaphore(reinterpret_cast<c_strm_inter_event*>(&link->own_sem), 200);
+    }
+    return false;
+  });
+
   bool ok = true;
   while (ok && !stopping_) {
     sysv_timed_waiton_semaphore(reinterpret_cast<c_strm_inter_event*>(&link->own_sem), 200);
@@ -434,15 +468,8 @@ void ShmListener::serve_link(ShmLink* link) {
       break;
     }
     s.run();
-    const std::string bytes = s.take_output();
-    for (std::size_t at = 0; at + 4 <= bytes.size();) {
-      const std::size_t len = (static_cast<std::uint8_t>(bytes[at + 2]) << 8) |
-                              static_cast<std::uint8_t>(bytes[at + 3]);
-      if (len < 4 || at + len > bytes.size()) break;
-      link->unsent.push_back(bytes.substr(at, len));
-      at += len;
-    }
-    ok = send();
+    queue_output();
+    ok = !bad_reference && send();
     if (shutdown_asked && server_ != nullptr) {
       shutdown_asked = false;
       server_->stop();

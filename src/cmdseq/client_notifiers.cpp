@@ -281,8 +281,8 @@ bool c_cmdseq_conn_notifier::block(std::uint32_t seconds) {
     if (!posted) {
       posted = sconn != nullptr && StrmGetUserData(sconn) != 0;
       if (!posted) {
-        if (wait_cb != nullptr) wait_cb(cb_value);
-        const bool alive = sconn != nullptr && StrmIsAlive(sconn) == 1;
+        const bool given_up = wait_cb != nullptr && wait_cb(cb_value) != 0;
+        const bool alive = !given_up && sconn != nullptr && StrmIsAlive(sconn) == 1;
         if (sconn != nullptr && StrmBlockEventCleared(sconn) != 0) posted = true;
         if (!alive) {
           if (sconn != nullptr) StrmSetUserData(sconn, 0);

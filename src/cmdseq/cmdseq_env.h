@@ -33,8 +33,10 @@ struct a_cmdseq_error_info;
 struct a_cmdseq_log_file_list;
 
 // The callbacks the ODBC layer registers. `cb_value` is the connection's callback value.
-// Called about once a second while a request of the connection waits.
-typedef void (*a_cmdseq_wait_callback)(std::uintptr_t cb_value);
+// Called about once a second while a request of the connection waits; a non-zero answer
+// ends the wait as failed (the request fails as a blocked wait and the connection is
+// dropped), which is how a caller bounds a wait by a time of its own.
+typedef int (*a_cmdseq_wait_callback)(std::uintptr_t cb_value);
 // A server message: type, code, text length and text (not terminated).
 typedef void (*a_cmdseq_message_callback)(std::uintptr_t cb_value, std::uint8_t type,
                                           std::int32_t code, std::uint16_t length,

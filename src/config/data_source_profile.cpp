@@ -113,25 +113,9 @@ const char* lookup(c_cfg_section* section, const a_conn_option& row) {
   return entry != nullptr && entry->value[0] != '\0' ? entry->value : nullptr;
 }
 
-int read_profile(const char* name, a_string_parms* parms, bool isFile, unsigned count,
-                 const a_conn_option* table, unsigned rows, bool clientRules) {
-  if (!InitSizedStringParms(parms, count)) return kParseNoMemory;
-  char* error = StringParmsError(parms);
-  vq::config::copy_bounded(error, kStringParmsErrorSize, name);
-  if (name == nullptr) return kParseNoDataSource;
-
-  char path[kCfgMaxPath + 1];
-  const std::size_t n = isFile ? locate_file_dsn(name, path, sizeof path)
-                               : LS_QualifyOdbcIniFile(kOdbcIniName, path, sizeof path, 1);
-  if (n == 0) return kParseDsnFileNotFound;
-
-  ProfileLock lock;
-  c_odbc_inifile* store = cached_store(path);
-  if (store == nullptr) return kParseDsnFileNotOpened;
-  c_cfg_section* section = store->read_section(isFile ? kFileDsnSection : name);
-  if (section == nullptr) return kParseNoDataSource;
-  error[0] = '\0';
-
+// The values of `section` into the slots of `parms` (initialised), by the table's names.
+int fill_from_section(c_cfg_section* section, a_string_parms* parms, unsigned count,
+                      const a_conn_option* table, unsigned rows, bool clientRules) {
   int rc = kParseOk;
   for (unsigned slot = 0; slot < count && slot < rows && rc == kParseOk; ++slot) {
     if (clientRules && (slot == kSlotDataSourceName || slot == kSlotFileDataSourceName)) {
@@ -151,11 +135,43 @@ int read_profile(const char* name, a_string_parms* parms, bool isFile, unsigned 
     }
     parms->values[slot] = copy;
   }
+  return rc;
+}
+
+int read_profile(const char* name, a_string_parms* parms, bool isFile, unsigned count,
+                 const a_conn_option* table, unsigned rows, bool clientRules) {
+  if (!InitSizedStringParms(parms, count)) return kParseNoMemory;
+  char* error = StringParmsError(parms);
+  vq::config::copy_bounded(error, kStringParmsErrorSize, name);
+  if (name == nullptr) return kParseNoDataSource;
+
+  char path[kCfgMaxPath + 1];
+  const std::size_t n = isFile ? locate_file_dsn(name, path, sizeof path)
+                               : LS_QualifyOdbcIniFile(kOdbcIniName, path, sizeof path, 1);
+  if (n == 0) return kParseDsnFileNotFound;
+
+  ProfileLock lock;
+  c_odbc_inifile* store = cached_store(path);
+  if (store == nullptr) return kParseDsnFileNotOpened;
+  c_cfg_section* section = store->read_section(isFile ? kFileDsnSection : name);
+  if (section == nullptr) return kParseNoDataSource;
+  error[0] = '\0';
+  const int rc = fill_from_section(section, parms, count, table, rows, clientRules);
   store->delete_section_object(section);
   return rc;
 }
 
 }  // namespace
+
+int ReadProfileSection(const char* name, c_cfg_section* section, a_string_parms* parms,
+                       unsigned count) {
+  if (!InitSizedStringParms(parms, count)) return kParseNoMemory;
+  vq::config::copy_bounded(StringParmsError(parms), kStringParmsErrorSize, name);
+  if (section == nullptr) return kParseNoDataSource;
+  StringParmsError(parms)[0] = '\0';
+  return fill_from_section(section, parms, count, vq::config::kClientAndODBCOptionTable,
+                           kClientAndODBCSlots, true);
+}
 
 int ReadProfile(const char* name, a_string_parms* parms, bool isFile, unsigned count) {
   return read_profile(name, parms, isFile, count, vq::config::kClientAndODBCOptionTable,

@@ -17,6 +17,8 @@
 
 #include "config/key_value_parser.h"
 
+class c_cfg_section;
+
 // Reads data source `name` (or, with `isFile`, file data source `name`) into `parms`,
 // which must be empty and is initialised with `count` slots (46 client slots, 67 with the
 // ODBC slots). Slots 10 and 12 (DataSourceName, FileDataSourceName) are never taken from
@@ -27,6 +29,13 @@
                               unsigned count);
 // The same over MapOracleOptionTable (11 slots), no slot skipped or changed.
 [[nodiscard]] int ReadProfile_Oracle(const char* name, a_string_parms* parms, bool isFile);
+
+// The same rules over a section already read (for example through the installer
+// library): `parms` (empty) is initialised with `count` slots and filled from `section`;
+// `name` goes to the error buffer when the result is not 0. Returns 0, kParseNoMemory or
+// (null section) kParseNoDataSource.
+[[nodiscard]] int ReadProfileSection(const char* name, c_cfg_section* section,
+                                     a_string_parms* parms, unsigned count);
 
 // Copies the non-empty value of `key` in section `section` of ".odbc.ini" into `out` of
 // `size` bytes (cut to size - 1 bytes and terminated); `out` is emptied first. Returns 0

@@ -33,6 +33,7 @@ constexpr std::int32_t kSqlCommLost = -85;        // the connection went away (0
 constexpr std::int32_t kSqlNoMemory = -876;       // out of memory (HY001/S1001)
 constexpr std::int32_t kSqlCancelled = -299;      // the request was cancelled (HY000/S1000)
 constexpr std::int32_t kSqlClientFailure = -300;  // a failure the client did not describe
+constexpr std::int32_t kSqlListNoMemory = -86;    // an output list could not be allocated
 
 // ---- Start and stop -------------------------------------------------------------------
 
@@ -83,6 +84,31 @@ std::int32_t DBDisconnect(tagDBC* dbc);
 // 1 when the handle has a client connection; else writes the not-connected error, adds
 // it as a diagnostic and returns 0.
 int OLECheckConnection(tagDBC* dbc);
+
+// ---- Connection queries and server options ---------------------------------------------
+// Each clears the error block first and answers -308 (08S01) without a client connection.
+
+// Runs `statement` and puts its one text value into `buf` of `size` bytes, trailing
+// blanks removed and terminated. A NULL value or any code other than 0 leaves the empty
+// text; the code is returned. -86 (HY001 in the block) when the output list cannot be
+// allocated.
+std::int32_t QueryStringValue(tagDBC* dbc, char* buf, const char* statement, int size);
+std::int32_t DBGetUserName(tagDBC* dbc, char* buf, int size);      // SELECT CURRENT USER
+std::int32_t DBGetServerName(tagDBC* dbc, char* buf, int size);    // SELECT @@SERVERNAME
+std::int32_t DBGetDatabaseName(tagDBC* dbc, char* buf, int size);  // SELECT db_name()
+// The name of the dbo user, when the server has one.
+std::int32_t DBGetDBOUserName(tagDBC* dbc, char* buf, int size);
+// 0 when the replication system-table group exists, 100 otherwise (also on failure).
+std::int32_t DBkx_systabExists(tagDBC* dbc);
+// 1 when the table can be counted, else 0 (the server's error in the block). `name` is
+// qualified and quoted by the caller; a name not in that form is quoted as one
+// identifier. No length limit.
+int DBTableExists(tagDBC* dbc, const char* name);
+// The server option `name` into `buf` of `size` bytes, terminated at the value's length;
+// emptied on a negative code.
+std::int32_t DBGetOption(tagDBC* dbc, const char* name, char* buf, int size);
+// Sets the server option `name` to `value` for this connection (a temporary option).
+std::int32_t DBSetOption(tagDBC* dbc, const char* name, const char* value);
 
 // ---- Result mapping ---------------------------------------------------------------------
 

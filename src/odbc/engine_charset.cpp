@@ -77,31 +77,6 @@ bool set_up_converters(tagDBC* dbc, const CharsetInfo* record) {
   return true;
 }
 
-// The first row's text of a one-value query into `buf`.
-std::int32_t query_text(tagDBC* dbc, const char* sql, char* buf, int size) {
-  if (buf == nullptr || size <= 0) return 0;
-  std::memset(buf, 0, static_cast<std::size_t>(size));
-  a_cmdseq_desc desc;
-  CmdSeqInitDesc(&desc);
-  if (CmdSeqAllocDescItems(&desc, 1, 1) != CMDSEQ_OK) {
-    CmdSeqFreeDescItems(&desc);
-    dbc->err.sqlcode = kSqlNoMemory;
-    return kSqlNoMemory;
-  }
-  std::int32_t indicator = 0;
-  std::uint32_t length = 0;
-  a_cmdseq_desc_item* item = desc.items;
-  item->type = -21;  // terminated text
-  item->length = static_cast<std::uint32_t>(size);
-  item->values()[0] = {buf, &indicator, &length};
-  (void)CmdSeqMarkDescItemUpdated(&desc, item);
-  const std::int32_t rc = DBExecStmt(dbc, &desc, sql, SQL_NTS);
-  CmdSeqFreeDescItems(&desc);
-  buf[size - 1] = '\0';
-  if (rc < 0 || indicator < 0) buf[0] = '\0';
-  return rc;
-}
-
 }  // namespace
 
 std::int32_t DBGetCharSet(tagDBC* dbc, char* buf, int size) {
@@ -110,7 +85,7 @@ std::int32_t DBGetCharSet(tagDBC* dbc, char* buf, int size) {
     std::snprintf(buf, static_cast<std::size_t>(size), "%s", dbc->conn_charset_name);
     return 0;
   }
-  return query_text(dbc, "SELECT connection_property( 'CharSet' )", buf, size);
+  return QueryStringValue(dbc, buf, "SELECT connection_property( 'CharSet' )", size);
 }
 
 std::int32_t DBGetDBCharSet(tagDBC* dbc, char* buf, int size) {

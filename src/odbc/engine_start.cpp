@@ -8,6 +8,7 @@
 #include <new>
 
 #include "cmdseq/error_info.h"
+#include "odbc/data_sources.h"
 #include "odbc/engine.h"
 #include "odbc/handles.h"
 #include "utils/locale/lang_string.h"
@@ -60,6 +61,7 @@ int DBInitialize(char* error_text, int size) {
   if (CmdSeqAllocEnv(&CmdSeqEnv) == CMDSEQ_OK) {
     CmdSeqEnv.app_type = 2;
     CmdSeqRegisterConnDroppedCallback(&CmdSeqEnv, dropped_relay);
+    LoadInstallDLL();  // bound once for the process
     g_started.store(true);
     return 1;
   }

@@ -22,10 +22,16 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include "odbc/connect.h"
+#include "odbc/descriptors.h"
+#include "odbc/attributes.h"
+#include "odbc/data_sources.h"
 #include "odbc/diagnostics.h"
+#include "odbc/driver_info.h"
 #include "odbc/engine.h"
 #include "odbc/handles.h"
 #include "odbc/supported_functions.h"
+#include "odbc/transactions.h"
 
 // ============================================================================================
 // 1. Framing helpers
@@ -110,9 +116,12 @@ SQLRETURN BadHandleType(SQLHANDLE h) noexcept {
 }
 
 // SQLConnect and its siblings mark the application as a narrow one first.
-SQLRETURN NarrowConnect(tagOBJECT* dbc) {
-  Set_option(dbc, SQL_ATTR_ANSI_APP, 1);
-  return NotBuilt(dbc);
+template <typename Connect>
+SQLRETURN NarrowConnect(SQLHDBC h, Connect&& connect) noexcept {
+  return DbcCall(h, [&](tagOBJECT* dbc) {
+    Set_option(dbc, SQL_ATTR_ANSI_APP, 1);
+    return connect(static_cast<tagDBC*>(dbc));
+  });
 }
 
 }  // namespace
@@ -147,11 +156,15 @@ SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT HandleType, SQLHANDLE InputHandle,
         return DoSQLAllocConnect(static_cast<tagENV*>(env), OutputHandle);
       });
     case SQL_HANDLE_STMT:
-    case SQL_HANDLE_DESC:
       return DbcCall(InputHandle, [&](tagOBJECT* dbc) {
         if (OutputHandle == nullptr) return PostSQLState(dbc, kStateHY009, kStateS1009);
         *OutputHandle = SQL_NULL_HANDLE;
         return NotBuilt(dbc);
+      });
+    case SQL_HANDLE_DESC:
+      return DbcCall(InputHandle, [&](tagOBJECT* dbc) {
+        if (OutputHandle == nullptr) return PostSQLState(dbc, kStateHY009, kStateS1009);
+        return DoSQLAllocDesc(static_cast<tagDBC*>(dbc), OutputHandle);
       });
     default:
       return BadHandleType(InputHandle);
@@ -200,6 +213,17 @@ SQLRETURN FreeConnection(SQLHDBC h) noexcept {
   return rc;
 }
 
+// SQLFreeHandle for a descriptor: the connection is remembered first, since a freed
+// descriptor no longer leads to it.
+SQLRETURN FreeDescriptorHandle(SQLHDESC h) noexcept {
+  if (SQLRETURN refused = Init_desc(h); refused != 0) return refused;
+  tagDBC* dbc = OwningDbc(Obj(h));
+  const SQLRETURN rc =
+      Guarded(Obj(h), [](tagOBJECT* desc) { return DoSQLFreeDesc(static_cast<tagDESC*>(desc)); });
+  Fini_dbc(dbc);
+  return rc;
+}
+
 SQLRETURN FreeEnvironment(SQLHENV h) noexcept {
   return EnvCall(h, [](tagOBJECT* env) { return DoSQLFreeEnv(static_cast<tagENV*>(env)); });
 }
@@ -215,7 +239,7 @@ SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT HandleType, SQLHANDLE Handle) {
     case SQL_HANDLE_STMT:
       return StmtCall(Handle, NotBuilt);
     case SQL_HANDLE_DESC:
-      return DescCall(Handle, NotBuilt);
+      return FreeDescriptorHandle(Handle);
     default:
       return BadHandleType(Handle);
   }
@@ -249,37 +273,46 @@ SQLRETURN SQL_API SQLGetEnvAttr(SQLHENV EnvironmentHandle, SQLINTEGER Attribute,
   });
 }
 
-SQLRETURN SQL_API SQLDataSources(SQLHENV EnvironmentHandle, SQLUSMALLINT /*Direction*/,
-                                 SQLCHAR* /*ServerName*/, SQLSMALLINT /*BufferLength1*/,
-                                 SQLSMALLINT* /*NameLength1*/, SQLCHAR* /*Description*/,
-                                 SQLSMALLINT /*BufferLength2*/, SQLSMALLINT* /*NameLength2*/) {
-  return EnvCall(EnvironmentHandle, NotBuilt);
+SQLRETURN SQL_API SQLDataSources(SQLHENV EnvironmentHandle, SQLUSMALLINT Direction,
+                                 SQLCHAR* ServerName, SQLSMALLINT BufferLength1,
+                                 SQLSMALLINT* NameLength1, SQLCHAR* Description,
+                                 SQLSMALLINT BufferLength2, SQLSMALLINT* NameLength2) {
+  return EnvCall(EnvironmentHandle, [&](tagOBJECT* env) {
+    return DoSQLDataSources(static_cast<tagENV*>(env), Direction, ServerName, BufferLength1,
+                            NameLength1, Description, BufferLength2, NameLength2);
+  });
 }
 
 // ============================================================================================
 // 4. Connections: connect, disconnect, attributes, information
 // ============================================================================================
 
-SQLRETURN SQL_API SQLConnect(SQLHDBC ConnectionHandle, SQLCHAR* /*ServerName*/,
-                             SQLSMALLINT /*NameLength1*/, SQLCHAR* /*UserName*/,
-                             SQLSMALLINT /*NameLength2*/, SQLCHAR* /*Authentication*/,
-                             SQLSMALLINT /*NameLength3*/) {
-  return DbcCall(ConnectionHandle, NarrowConnect);
+SQLRETURN SQL_API SQLConnect(SQLHDBC ConnectionHandle, SQLCHAR* ServerName,
+                             SQLSMALLINT NameLength1, SQLCHAR* UserName, SQLSMALLINT NameLength2,
+                             SQLCHAR* Authentication, SQLSMALLINT NameLength3) {
+  return NarrowConnect(ConnectionHandle, [&](tagDBC* dbc) {
+    return DoSQLConnect(dbc, ServerName, NameLength1, UserName, NameLength2, Authentication,
+                        NameLength3);
+  });
 }
 
-SQLRETURN SQL_API SQLDriverConnect(SQLHDBC hdbc, SQLHWND /*hwnd*/, SQLCHAR* /*szConnStrIn*/,
-                                   SQLSMALLINT /*cbConnStrIn*/, SQLCHAR* /*szConnStrOut*/,
-                                   SQLSMALLINT /*cbConnStrOutMax*/,
-                                   SQLSMALLINT* /*pcbConnStrOut*/,
-                                   SQLUSMALLINT /*fDriverCompletion*/) {
-  return DbcCall(hdbc, NarrowConnect);
+SQLRETURN SQL_API SQLDriverConnect(SQLHDBC hdbc, SQLHWND hwnd, SQLCHAR* szConnStrIn,
+                                   SQLSMALLINT cbConnStrIn, SQLCHAR* szConnStrOut,
+                                   SQLSMALLINT cbConnStrOutMax, SQLSMALLINT* pcbConnStrOut,
+                                   SQLUSMALLINT fDriverCompletion) {
+  return NarrowConnect(hdbc, [&](tagDBC* dbc) {
+    return DoSQLDriverConnect(dbc, hwnd, szConnStrIn, cbConnStrIn, szConnStrOut,
+                              cbConnStrOutMax, pcbConnStrOut, fDriverCompletion);
+  });
 }
 
-SQLRETURN SQL_API SQLBrowseConnect(SQLHDBC hdbc, SQLCHAR* /*szConnStrIn*/,
-                                   SQLSMALLINT /*cbConnStrIn*/, SQLCHAR* /*szConnStrOut*/,
-                                   SQLSMALLINT /*cbConnStrOutMax*/,
-                                   SQLSMALLINT* /*pcbConnStrOut*/) {
-  return DbcCall(hdbc, NarrowConnect);
+SQLRETURN SQL_API SQLBrowseConnect(SQLHDBC hdbc, SQLCHAR* szConnStrIn, SQLSMALLINT cbConnStrIn,
+                                   SQLCHAR* szConnStrOut, SQLSMALLINT cbConnStrOutMax,
+                                   SQLSMALLINT* pcbConnStrOut) {
+  return NarrowConnect(hdbc, [&](tagDBC* dbc) {
+    return DoSQLBrowseConnect(dbc, szConnStrIn, cbConnStrIn, szConnStrOut, cbConnStrOutMax,
+                              pcbConnStrOut);
+  });
 }
 
 SQLRETURN SQL_API SQLDisconnect(SQLHDBC ConnectionHandle) {
@@ -294,37 +327,54 @@ SQLRETURN SQL_API SQLGetFunctions(SQLHDBC ConnectionHandle, SQLUSMALLINT Functio
   });
 }
 
-SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC ConnectionHandle, SQLINTEGER /*Attribute*/,
-                                    SQLPOINTER /*Value*/, SQLINTEGER /*StringLength*/) {
-  return DbcCall(ConnectionHandle, NotBuilt);
+SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC ConnectionHandle, SQLINTEGER Attribute,
+                                    SQLPOINTER Value, SQLINTEGER StringLength) {
+  return DbcCall(ConnectionHandle, [&](tagOBJECT* dbc) {
+    return DoSQLSetConnectAttr(static_cast<tagDBC*>(dbc), Attribute, Value, StringLength);
+  });
 }
 
-SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC ConnectionHandle, SQLINTEGER /*Attribute*/,
-                                    SQLPOINTER /*Value*/, SQLINTEGER /*BufferLength*/,
-                                    SQLINTEGER* /*StringLength*/) {
-  return DbcCall(ConnectionHandle, NotBuilt);
+SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC ConnectionHandle, SQLINTEGER Attribute,
+                                    SQLPOINTER Value, SQLINTEGER BufferLength,
+                                    SQLINTEGER* StringLength) {
+  return DbcCall(ConnectionHandle, [&](tagOBJECT* dbc) {
+    return DoSQLGetConnectAttr(static_cast<tagDBC*>(dbc), Attribute, Value, BufferLength,
+                               StringLength);
+  });
 }
 
-SQLRETURN SQL_API SQLSetConnectOption(SQLHDBC ConnectionHandle, SQLUSMALLINT /*Option*/,
-                                      SQLULEN /*Value*/) {
-  return DbcCall(ConnectionHandle, NotBuilt);
+SQLRETURN SQL_API SQLSetConnectOption(SQLHDBC ConnectionHandle, SQLUSMALLINT Option,
+                                      SQLULEN Value) {
+  return DbcCall(ConnectionHandle, [&](tagOBJECT* dbc) {
+    return DoSQLSetConnectAttr(static_cast<tagDBC*>(dbc), Option,
+                               reinterpret_cast<SQLPOINTER>(Value), SQL_NTS);
+  });
 }
 
-SQLRETURN SQL_API SQLGetConnectOption(SQLHDBC ConnectionHandle, SQLUSMALLINT /*Option*/,
-                                      SQLPOINTER /*Value*/) {
-  return DbcCall(ConnectionHandle, NotBuilt);
+SQLRETURN SQL_API SQLGetConnectOption(SQLHDBC ConnectionHandle, SQLUSMALLINT Option,
+                                      SQLPOINTER Value) {
+  return DbcCall(ConnectionHandle, [&](tagOBJECT* dbc) {
+    return DoSQLGetConnectAttr(static_cast<tagDBC*>(dbc), Option, Value,
+                               SQL_MAX_OPTION_STRING_LENGTH, nullptr);
+  });
 }
 
-SQLRETURN SQL_API SQLNativeSql(SQLHDBC hdbc, SQLCHAR* /*szSqlStrIn*/, SQLINTEGER /*cbSqlStrIn*/,
-                               SQLCHAR* /*szSqlStr*/, SQLINTEGER /*cbSqlStrMax*/,
-                               SQLINTEGER* /*pcbSqlStr*/) {
-  return DbcCall(hdbc, NotBuilt);
+SQLRETURN SQL_API SQLNativeSql(SQLHDBC hdbc, SQLCHAR* szSqlStrIn, SQLINTEGER cbSqlStrIn,
+                               SQLCHAR* szSqlStr, SQLINTEGER cbSqlStrMax,
+                               SQLINTEGER* pcbSqlStr) {
+  return DbcCall(hdbc, [&](tagOBJECT* dbc) {
+    return DoSQLNativeSql(static_cast<tagDBC*>(dbc), szSqlStrIn, cbSqlStrIn, szSqlStr,
+                          cbSqlStrMax, pcbSqlStr);
+  });
 }
 
-SQLRETURN SQL_API SQLGetInfo(SQLHDBC ConnectionHandle, SQLUSMALLINT /*InfoType*/,
-                             SQLPOINTER /*InfoValue*/, SQLSMALLINT /*BufferLength*/,
-                             SQLSMALLINT* /*StringLength*/) {
-  return DbcCall(ConnectionHandle, NotBuilt);
+SQLRETURN SQL_API SQLGetInfo(SQLHDBC ConnectionHandle, SQLUSMALLINT InfoType,
+                             SQLPOINTER InfoValue, SQLSMALLINT BufferLength,
+                             SQLSMALLINT* StringLength) {
+  return DbcCall(ConnectionHandle, [&](tagOBJECT* dbc) {
+    return DoSQLGetInfo(static_cast<tagDBC*>(dbc), InfoType, InfoValue, BufferLength,
+                        StringLength);
+  });
 }
 
 // ============================================================================================
@@ -432,9 +482,12 @@ SQLRETURN SQL_API SQLBulkOperations(SQLHSTMT StatementHandle, SQLSMALLINT /*Oper
   return StmtCall(StatementHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLSetScrollOptions(SQLHSTMT hstmt, SQLUSMALLINT /*fConcurrency*/,
-                                      SQLLEN /*crowKeyset*/, SQLUSMALLINT /*crowRowset*/) {
-  return StmtCall(hstmt, NotBuilt);
+SQLRETURN SQL_API SQLSetScrollOptions(SQLHSTMT hstmt, SQLUSMALLINT fConcurrency,
+                                      SQLLEN crowKeyset, SQLUSMALLINT crowRowset) {
+  return StmtCall(hstmt, [&](tagOBJECT* stmt) {
+    return DoSQLSetScrollOptions(static_cast<tagSTMT*>(stmt), fConcurrency, crowKeyset,
+                                 crowRowset);
+  });
 }
 
 SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT StatementHandle, SQLSMALLINT* /*ColumnCount*/) {
@@ -474,25 +527,36 @@ SQLRETURN SQL_API SQLRowCount(SQLHSTMT StatementHandle, SQLLEN* /*RowCount*/) {
   return StmtCall(StatementHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLSetStmtAttr(SQLHSTMT StatementHandle, SQLINTEGER /*Attribute*/,
-                                 SQLPOINTER /*Value*/, SQLINTEGER /*StringLength*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLSetStmtAttr(SQLHSTMT StatementHandle, SQLINTEGER Attribute,
+                                 SQLPOINTER Value, SQLINTEGER /*StringLength*/) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLSetStmtAttr(static_cast<tagSTMT*>(stmt), Attribute, Value);
+  });
 }
 
-SQLRETURN SQL_API SQLGetStmtAttr(SQLHSTMT StatementHandle, SQLINTEGER /*Attribute*/,
-                                 SQLPOINTER /*Value*/, SQLINTEGER /*BufferLength*/,
-                                 SQLINTEGER* /*StringLength*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLGetStmtAttr(SQLHSTMT StatementHandle, SQLINTEGER Attribute,
+                                 SQLPOINTER Value, SQLINTEGER BufferLength,
+                                 SQLINTEGER* StringLength) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLGetStmtAttr(static_cast<tagSTMT*>(stmt), Attribute, Value, BufferLength,
+                            StringLength);
+  });
 }
 
-SQLRETURN SQL_API SQLSetStmtOption(SQLHSTMT StatementHandle, SQLUSMALLINT /*Option*/,
-                                   SQLULEN /*Value*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLSetStmtOption(SQLHSTMT StatementHandle, SQLUSMALLINT Option,
+                                   SQLULEN Value) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLSetStmtAttr(static_cast<tagSTMT*>(stmt), Option,
+                            reinterpret_cast<SQLPOINTER>(Value));
+  });
 }
 
-SQLRETURN SQL_API SQLGetStmtOption(SQLHSTMT StatementHandle, SQLUSMALLINT /*Option*/,
-                                   SQLPOINTER /*Value*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLGetStmtOption(SQLHSTMT StatementHandle, SQLUSMALLINT Option,
+                                   SQLPOINTER Value) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLGetStmtAttr(static_cast<tagSTMT*>(stmt), Option, Value,
+                            SQL_MAX_OPTION_STRING_LENGTH, nullptr);
+  });
 }
 
 // ============================================================================================
@@ -586,40 +650,52 @@ SQLRETURN SQL_API SQLColumnPrivileges(SQLHSTMT hstmt, SQLCHAR* /*szCatalogName*/
 // 7. Descriptors
 // ============================================================================================
 
-SQLRETURN SQL_API SQLGetDescField(SQLHDESC DescriptorHandle, SQLSMALLINT /*RecNumber*/,
-                                  SQLSMALLINT /*FieldIdentifier*/, SQLPOINTER /*Value*/,
-                                  SQLINTEGER /*BufferLength*/, SQLINTEGER* /*StringLength*/) {
-  return DescCall(DescriptorHandle, NotBuilt);
+SQLRETURN SQL_API SQLGetDescField(SQLHDESC DescriptorHandle, SQLSMALLINT RecNumber,
+                                  SQLSMALLINT FieldIdentifier, SQLPOINTER Value,
+                                  SQLINTEGER BufferLength, SQLINTEGER* StringLength) {
+  return DescCall(DescriptorHandle, [&](tagOBJECT* desc) {
+    return DoSQLGetDescField(static_cast<tagDESC*>(desc), RecNumber, FieldIdentifier, Value,
+                             BufferLength, StringLength);
+  });
 }
 
-SQLRETURN SQL_API SQLSetDescField(SQLHDESC DescriptorHandle, SQLSMALLINT /*RecNumber*/,
-                                  SQLSMALLINT /*FieldIdentifier*/, SQLPOINTER /*Value*/,
-                                  SQLINTEGER /*BufferLength*/) {
-  return DescCall(DescriptorHandle, NotBuilt);
+SQLRETURN SQL_API SQLSetDescField(SQLHDESC DescriptorHandle, SQLSMALLINT RecNumber,
+                                  SQLSMALLINT FieldIdentifier, SQLPOINTER Value,
+                                  SQLINTEGER BufferLength) {
+  return DescCall(DescriptorHandle, [&](tagOBJECT* desc) {
+    return DoSQLSetDescField(static_cast<tagDESC*>(desc), RecNumber, FieldIdentifier, Value,
+                             BufferLength);
+  });
 }
 
-SQLRETURN SQL_API SQLGetDescRec(SQLHDESC DescriptorHandle, SQLSMALLINT /*RecNumber*/,
-                                SQLCHAR* /*Name*/, SQLSMALLINT /*BufferLength*/,
-                                SQLSMALLINT* /*StringLength*/, SQLSMALLINT* /*Type*/,
-                                SQLSMALLINT* /*SubType*/, SQLLEN* /*Length*/,
-                                SQLSMALLINT* /*Precision*/, SQLSMALLINT* /*Scale*/,
-                                SQLSMALLINT* /*Nullable*/) {
-  return DescCall(DescriptorHandle, NotBuilt);
+SQLRETURN SQL_API SQLGetDescRec(SQLHDESC DescriptorHandle, SQLSMALLINT RecNumber, SQLCHAR* Name,
+                                SQLSMALLINT BufferLength, SQLSMALLINT* StringLength,
+                                SQLSMALLINT* Type, SQLSMALLINT* SubType, SQLLEN* Length,
+                                SQLSMALLINT* Precision, SQLSMALLINT* Scale,
+                                SQLSMALLINT* Nullable) {
+  return DescCall(DescriptorHandle, [&](tagOBJECT* desc) {
+    return DoSQLGetDescRec(static_cast<tagDESC*>(desc), RecNumber, Name, BufferLength,
+                           StringLength, Type, SubType, Length, Precision, Scale, Nullable);
+  });
 }
 
-SQLRETURN SQL_API SQLSetDescRec(SQLHDESC DescriptorHandle, SQLSMALLINT /*RecNumber*/,
-                                SQLSMALLINT /*Type*/, SQLSMALLINT /*SubType*/,
-                                SQLLEN /*Length*/, SQLSMALLINT /*Precision*/,
-                                SQLSMALLINT /*Scale*/, SQLPOINTER /*Data*/,
-                                SQLLEN* /*StringLength*/, SQLLEN* /*Indicator*/) {
-  return DescCall(DescriptorHandle, NotBuilt);
+SQLRETURN SQL_API SQLSetDescRec(SQLHDESC DescriptorHandle, SQLSMALLINT RecNumber,
+                                SQLSMALLINT Type, SQLSMALLINT SubType, SQLLEN Length,
+                                SQLSMALLINT Precision, SQLSMALLINT Scale, SQLPOINTER Data,
+                                SQLLEN* StringLength, SQLLEN* Indicator) {
+  return DescCall(DescriptorHandle, [&](tagOBJECT* desc) {
+    return DoSQLSetDescRec(static_cast<tagDESC*>(desc), RecNumber, Type, SubType, Length,
+                           Precision, Scale, Data, StringLength, Indicator);
+  });
 }
 
 SQLRETURN SQL_API SQLCopyDesc(SQLHDESC SourceDescHandle, SQLHDESC TargetDescHandle) {
   if (SQLRETURN refused = Init_desc2(SourceDescHandle, TargetDescHandle); refused != 0) {
     return refused;
   }
-  const SQLRETURN rc = Guarded(Obj(TargetDescHandle), NotBuilt);
+  const SQLRETURN rc = Guarded(Obj(TargetDescHandle), [&](tagOBJECT* target) {
+    return DoSQLCopyDesc(static_cast<tagDESC*>(SourceDescHandle), static_cast<tagDESC*>(target));
+  });
   Fini_desc2(SourceDescHandle, TargetDescHandle);
   return rc;
 }
@@ -693,48 +769,59 @@ SQLRETURN SQL_API SQLCancel(SQLHSTMT StatementHandle) {
 }
 
 SQLRETURN SQL_API SQLEndTran(SQLSMALLINT HandleType, SQLHANDLE Handle,
-                             SQLSMALLINT /*CompletionType*/) {
+                             SQLSMALLINT CompletionType) {
   switch (HandleType) {
     case SQL_HANDLE_ENV:
-      return EnvCall(Handle, NotBuilt);
+      return EnvCall(Handle, [&](tagOBJECT* env) {
+        return EndTranEnvironment(static_cast<tagENV*>(env), CompletionType);
+      });
     case SQL_HANDLE_DBC:
-      return DbcCall(Handle, NotBuilt);
+      return DbcCall(Handle, [&](tagOBJECT* dbc) {
+        return EndTranConnection(static_cast<tagDBC*>(dbc), CompletionType);
+      });
     default:
       return BadHandleType(Handle);
   }
 }
 
 SQLRETURN SQL_API SQLTransact(SQLHENV EnvironmentHandle, SQLHDBC ConnectionHandle,
-                              SQLUSMALLINT /*CompletionType*/) {
-  if (ConnectionHandle != nullptr) return DbcCall(ConnectionHandle, NotBuilt);
-  return EnvCall(EnvironmentHandle, NotBuilt);
+                              SQLUSMALLINT CompletionType) {
+  const auto completion = static_cast<SQLSMALLINT>(CompletionType);
+  if (ConnectionHandle != nullptr) {
+    return DbcCall(ConnectionHandle, [&](tagOBJECT* dbc) {
+      return EndTranConnection(static_cast<tagDBC*>(dbc), completion);
+    });
+  }
+  return EnvCall(EnvironmentHandle, [&](tagOBJECT* env) {
+    return EndTranEnvironment(static_cast<tagENV*>(env), completion);
+  });
 }
 
 // ============================================================================================
 // 10. Installer entry points
 // ============================================================================================
 
-// Data-source configuration is not part of the driver yet: every request is refused.
-constexpr BOOL kRefused = 0;
-
-BOOL INSTAPI ConfigDSN(HWND /*hwndParent*/, WORD /*fRequest*/, LPCSTR /*lpszDriver*/,
-                       LPCSTR /*lpszAttributes*/) {
-  return kRefused;
+// Nothing thrown leaves these: a throw is a refused request.
+BOOL INSTAPI ConfigDSN(HWND hwndParent, WORD fRequest, LPCSTR lpszDriver,
+                       LPCSTR lpszAttributes) {
+  try {
+    return ConfigureDataSource(hwndParent, fRequest, lpszDriver, lpszAttributes);
+  } catch (...) {
+    return 0;  // refused
+  }
 }
 
-BOOL INSTAPI SQLConfigDataSource(HWND /*hwndParent*/, WORD /*fRequest*/, LPCSTR /*lpszDriver*/,
-                                 LPCSTR /*lpszAttributes*/) {
-  return kRefused;
+BOOL INSTAPI SQLConfigDataSource(HWND hwndParent, WORD fRequest, LPCSTR lpszDriver,
+                                 LPCSTR lpszAttributes) {
+  try {
+    return ConfigureDataSource(hwndParent, fRequest, lpszDriver, lpszAttributes);
+  } catch (...) {
+    return 0;  // refused
+  }
 }
 
 BOOL INSTAPI SQLGetInstalledDrivers(LPSTR lpszBuf, WORD cbBufMax, WORD* pcbBufOut) {
-  // An empty list: two terminators when they fit.
-  if (lpszBuf != nullptr && cbBufMax >= 2) {
-    lpszBuf[0] = '\0';
-    lpszBuf[1] = '\0';
-  }
-  if (pcbBufOut != nullptr) *pcbBufOut = 0;
-  return kRefused;
+  return GetInstalledDrivers(lpszBuf, cbBufMax, pcbBufOut);
 }
 
 }  // extern "C"

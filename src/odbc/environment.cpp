@@ -8,9 +8,11 @@
 #include <cstring>
 
 #include "config/ini_store.h"
+#include "odbc/attributes.h"
 #include "odbc/diagnostics.h"
 #include "odbc/engine.h"
 #include "odbc/handles.h"
+#include "odbc/translation.h"
 #include "utils/base/memory.h"
 #include "utils/locale/charset_converter.h"
 #include "utils/locale/lang_string.h"
@@ -108,6 +110,7 @@ void ReleaseConnectCharsets(tagDBC* dbc) {
 // error block's parameters, its slots, converters and message strings, and the record.
 void ReleaseConnection(tagDBC* dbc) {
   while (dbc->first_child != nullptr) Free_object(dbc->first_child);
+  SetMessageCallback(dbc, nullptr, false);  // keeps the count of connections with one true
   ut_safe_pthread_mutex_destroy(&dbc->mutex);
   CmdSeqResetErrorParam(&dbc->err, nullptr);
   Free_connect_strings(dbc);
@@ -120,6 +123,7 @@ void ReleaseConnection(tagDBC* dbc) {
   DeleteConverter(dbc->wide_to_nchar);
   delete dbc->lang;
   dbc->lang = nullptr;
+  FiniTranslation(dbc);
   Free_object(dbc);
 }
 
@@ -307,6 +311,7 @@ SQLRETURN DoSQLDisconnect(tagDBC* dbc) {
     return dbc->retcode;
   }
   ReleaseConnectCharsets(dbc);
+  FiniTranslation(dbc);
   Free_connect_strings(dbc);
   dbc->state = kDbcAllocated;
   return dbc->retcode;

@@ -55,7 +55,11 @@ constexpr std::int32_t kDbcConnected = 4;
 // Statement state after allocation; 7 to 9 belong to the statement code (9: positioned on
 // fetched rows).
 constexpr std::int32_t kStmtAllocated = 6;
+constexpr std::int32_t kStmtPrepared = 7;
+constexpr std::int32_t kStmtExecuted = 8;
 constexpr std::int32_t kStmtOnRows = 9;
+// tagSTMT::cursor_state while a cursor is open.
+constexpr std::int32_t kCursorOpen = 4;
 
 // Column and row number of a diagnostic record that names none.
 constexpr std::int32_t kDiagNoPosition = -2;
@@ -108,7 +112,7 @@ struct tagOBJECT {
 
 struct tagENV : tagOBJECT {
   char* dsn_list;               // data-source list text (owned), or null
-  std::uint16_t dsn_pos;        // read position in dsn_list
+  std::size_t dsn_pos;          // read position in dsn_list
   c_odbc_inifile* inifile;      // ODBC ini-file object, created on demand; null until then
   CharsetConverter* to_wide;    // client character set to UTF-16LE
   CharsetConverter* from_wide;  // UTF-16LE to the client character set
@@ -140,12 +144,37 @@ constexpr std::uint8_t kCapInTransaction = 0x20;  // a transaction is open
 constexpr std::uint8_t kCapBrackwater = 0x40;     // the server is the column-store product
 constexpr std::uint8_t kCapIsolationGiven = 0x80;
 
+// Bits of tagDBC::behaviour, set at connect from the connection attributes of the same
+// names (a value starting with 'y' or 'Y', or a number of at least 1, sets the bit).
+constexpr std::uint32_t kBehavMSApplications = 0x1;
+constexpr std::uint32_t kBehavPreventNotCapable = 0x2;
+constexpr std::uint32_t kBehavLazyAutocommit = 0x4;
+constexpr std::uint32_t kBehavAutoStop = 0x8;
+constexpr std::uint32_t kBehavLazierAutocommit = 0x14;  // implies LazyAutocommit
+constexpr std::uint32_t kBehavVBRDO = 0x20;
+constexpr std::uint32_t kBehavDescribeCursorNever = 0x40;   // DescribeCursor mode 0
+constexpr std::uint32_t kBehavDescribeCursorAlways = 0x80;  // mode 1 (or unreadable)
+constexpr std::uint32_t kBehavDescribeCursorIfNeeded = 0x100;  // mode 2
+constexpr std::uint32_t kBehavDelphi = 0x200;
+constexpr std::uint32_t kBehavAutoPreCommit = 0x400;
+constexpr std::uint32_t kBehavGetTypeInfoChar = 0x800;
+constexpr std::uint32_t kBehavPrefetchOnOpen = 0x1000;
+constexpr std::uint32_t kBehavSuppressWarnings = 0x2000;
+
 struct tagSTMT;
 
 // The application's callbacks of a connection (set through connection attributes).
 typedef void (*a_odbc_message_callback)(SQLHDBC dbc, std::uint8_t type, std::int32_t code,
                                         std::uint16_t length, const char* text);
 typedef int (*a_odbc_file_tran_callback)(SQLHDBC dbc, const char* file_name, int write);
+
+// The two functions of an ODBC translation library: option, SQL type, input buffer and
+// length, output buffer and size, output length, error-message buffer, its size, and the
+// message length; non-zero on success.
+typedef int (*a_odbc_translate_fn)(std::uint32_t option, SQLSMALLINT sql_type, SQLPOINTER in,
+                                   SQLINTEGER in_length, SQLPOINTER out, SQLINTEGER out_size,
+                                   SQLINTEGER* out_length, SQLCHAR* error, SQLSMALLINT error_size,
+                                   SQLSMALLINT* error_length);
 
 struct tagDBC : tagOBJECT {
   // The client connection; null while not connected. Atomic because a cancel reads it
@@ -167,7 +196,7 @@ struct tagDBC : tagOBJECT {
   std::uint8_t env_wide_factor;        // its sizing factor for wide text
   UTLangStringBase* lang;              // the connection's message strings; null until connect
   a_odbc_message_callback message_callback;      // null: none
-  std::uint8_t wide;                             // 1: the application works in UTF-16
+  std::uint8_t wide;                             // 1: message_callback takes UTF-16 (1912)
   a_odbc_file_tran_callback file_tran_callback;  // null: none
 
   // ---- engine interface (fields of its own) ----
@@ -184,6 +213,20 @@ struct tagDBC : tagOBJECT {
   CharsetConverter* wide_to_ansi;
   CharsetConverter* nchar_to_wide;  // UTF-8 to UTF-16LE, servers of 10000 and later
   CharsetConverter* wide_to_nchar;  // UTF-16LE to UTF-8
+
+  // ---- connect (connection strings and driver connect) ----
+  std::uint32_t behaviour;  // kBehav* bits, set at each connect
+  // End of the login time-out while a connect runs (steady clock, nanoseconds), 0 when
+  // none; read by the client's wait callback on the connecting thread.
+  std::atomic<std::int64_t> login_deadline_ns;
+  std::atomic<std::uint8_t> login_timed_out;  // 1 once a wait gave up at the deadline
+
+  // ---- transactions and translation ----
+  // The connection's translation library (null: none) and its two functions, found when
+  // it was loaded; the translation option is connection option 107.
+  void* translate_module;
+  a_odbc_translate_fn driver_to_data_source;  // SQLDriverToDataSource
+  a_odbc_translate_fn data_source_to_driver;  // SQLDataSourceToDriver
 };
 
 // ---- Statement and descriptor -----------------------------------------------------------
@@ -204,9 +247,94 @@ struct tagSTMT : tagOBJECT {
   std::atomic<std::uint8_t> call_flags;
   SQLLEN row_count;    // rows affected or in the result (SQL_DIAG_ROW_COUNT)
   SQLULEN rowset_row;  // current row index within the rowset (0-based)
+  // Cursor state: 0 executed without rows, 1 no result set, 2 result set expected,
+  // 3 cursor declared, 4 cursor open (statement code). Read by descriptors and attributes.
+  std::int32_t cursor_state;
+
+  // ---- attributes (kept beside the statement's option entries) ----
+  std::int32_t cursor_kind;       // 0 forward only, 1 dynamic, 2 keyset-driven, 3 static
+  SQLULEN concurrency;            // SQL_CONCURRENCY (1 read only ... 4)
+  SQLULEN rowset_size;            // SQL_ROWSET_SIZE, 1 to 65535
+  SQLULEN max_rows;               // SQL_MAX_ROWS; 0: no limit
+  SQLULEN max_length;             // SQL_MAX_LENGTH in bytes
+  SQLPOINTER fetch_bookmark_ptr;  // SQL_ATTR_FETCH_BOOKMARK_PTR
+  SQLLEN row_number;              // number of the rowset's first row (statement code)
+  std::uint8_t single_row;        // 1: rows fetched one at a time (statement code)
+  std::uint32_t desc_changes;     // advances when a descriptor in use is replaced
 };
 
-struct tagDESC : tagOBJECT {};
+// ---- Descriptor records (descriptors area) ----
+struct a_cmdseq_desc_item;
+
+// Bits of tagITEM::flags.
+constexpr std::uint32_t kItemBound = 0x01;         // the application has bound the record
+constexpr std::uint32_t kItemNulIncluded = 0x02;   // a terminating NUL belongs to the value
+constexpr std::uint32_t kItemResultColumn = 0x04;  // described as a result column
+constexpr std::uint32_t kItemInPlace = 0x40;       // the wire value uses the application's buffer
+constexpr std::uint32_t kItemBitString = 0x80;     // server type "varbit"
+constexpr std::uint32_t kItemSpatial = 0x100;      // server type "st_geometry"
+constexpr std::uint32_t kItemTimeZone = 0x200;     // server type "timestamp with time zone"
+
+// One descriptor record (record k of a descriptor, or its bookmark record 0). Allocated
+// zero-filled; the texts and the internal buffer are owned (ut_free). Fields hold the
+// widths the ODBC API declares for them on this platform.
+struct tagITEM {
+  SQLSMALLINT concise_type;            // SQL_DESC_CONCISE_TYPE (C type 99: default)
+  SQLSMALLINT interval_code;           // SQL_DESC_DATETIME_INTERVAL_CODE
+  SQLINTEGER interval_precision;       // SQL_DESC_DATETIME_INTERVAL_PRECISION
+  SQLULEN length;                      // SQL_DESC_LENGTH (characters)
+  SQLINTEGER radix;                    // SQL_DESC_NUM_PREC_RADIX
+  SQLLEN octet_length;                 // SQL_DESC_OCTET_LENGTH (bytes)
+  SQLSMALLINT precision;               // SQL_DESC_PRECISION
+  SQLSMALLINT scale;                   // SQL_DESC_SCALE
+  SQLSMALLINT type;                    // SQL_DESC_TYPE (verbose)
+  SQLPOINTER data_ptr;                 // SQL_DESC_DATA_PTR
+  SQLLEN* indicator_ptr;               // SQL_DESC_INDICATOR_PTR
+  SQLLEN* octet_length_ptr;            // SQL_DESC_OCTET_LENGTH_PTR
+  char* base_column_name;              // implementation descriptors; owned or null
+  char* name;                          // SQL_DESC_NAME / column label; owned or null
+  SQLUSMALLINT nullable;               // SQL_DESC_NULLABLE
+  SQLSMALLINT parameter_type;          // SQL_DESC_PARAMETER_TYPE (1 in, 2 in/out, 4 out)
+  SQLSMALLINT effective_type;          // copy of the concise type; the engine interface
+                                       // writes the C type it actually exchanges
+  char* table_name;                    // implementation row descriptor; owned or null
+  char* schema_name;                   // implementation row descriptor; owned or null
+  // Implementation fields filled by the engine-interface layer (describe, set-up).
+  std::uint8_t updatable;              // SQL_DESC_UPDATABLE
+  std::uint8_t auto_unique;            // SQL_DESC_AUTO_UNIQUE_VALUE
+  std::uint8_t row_version;            // SQL_DESC_ROWVER
+  std::uint8_t key;                    // part of the server's key (driver field 1903)
+  a_cmdseq_desc_item* wire_item;       // wire item in a contiguous list, or null
+  a_cmdseq_desc_item* wire_column;     // wire item in a per-column list, or null
+  std::size_t element_bytes;           // stride of `buffer`
+  char* buffer;                        // internal conversion buffer; owned or null
+  std::uint32_t flags;                 // kItem* bits
+};
+
+// Bits of tagDESC::impl_kind.
+constexpr std::uint8_t kDescImplParam = 2;  // implementation parameter descriptor
+constexpr std::uint8_t kDescImplRow = 4;    // implementation row descriptor
+
+// Allocation types (SQL_DESC_ALLOC_TYPE).
+constexpr std::uint16_t kDescAllocAuto = SQL_DESC_ALLOC_AUTO;  // with a statement
+constexpr std::uint16_t kDescAllocUser = SQL_DESC_ALLOC_USER;  // by the application
+
+struct tagDESC : tagOBJECT {
+  SQLSMALLINT count;                // SQL_DESC_COUNT: highest record number in use
+  std::uint16_t alloc_type;         // kDescAllocAuto or kDescAllocUser
+  SQLULEN array_size;               // SQL_DESC_ARRAY_SIZE; 1 at allocation
+  SQLUSMALLINT* array_status_ptr;   // SQL_DESC_ARRAY_STATUS_PTR
+  SQLULEN bind_type;                // SQL_DESC_BIND_TYPE: 0 column-wise, else the row size
+  SQLLEN* bind_offset_ptr;          // SQL_DESC_BIND_OFFSET_PTR
+  SQLULEN* rows_processed_ptr;      // SQL_DESC_ROWS_PROCESSED_PTR
+  tagITEM** records;                // slot k - 1 holds record k (may be null); `count` slots
+  tagITEM* bookmark;                // record 0; null while unbound
+  std::uint8_t impl_kind;           // kDescImplParam, kDescImplRow, or 0 (application)
+  std::uint32_t change_counter;     // advances with every binding or header change
+  tagSTMT* stmt;                    // the statement of an implicit descriptor, else null
+
+  ~tagDESC();  // releases the records (descriptors.cpp)
+};
 
 // ---- Process-wide state ----------------------------------------------------------------
 

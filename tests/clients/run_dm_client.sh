@@ -1,12 +1,40 @@
 #!/usr/bin/env bash
-# Registers the built driver library in a temporary odbcinst.ini and odbc.ini (never the
-# machine's own files) and runs the driver-manager client against it.
-#   run_dm_client.sh <client program> <driver library>
+# Starts vqeng12 (TCP/IP on a loopback port, shared memory under a temporary VCTMP),
+# registers the built driver library in a temporary odbcinst.ini and odbc.ini (never the
+# machine's own files), and drives the driver through the unixODBC driver manager: isql
+# through a data source and without one (-k), a refused password, then the C client.
+#   run_dm_client.sh <client program> <driver library> <vqeng12>
 set -euo pipefail
 client=$1
 lib=$2
+server=$3
 dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
+pid=
+cleanup() {
+  if [ -n "$pid" ]; then
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  fi
+  rm -rf "$dir"
+}
+trap cleanup EXIT
+export VCTMP="$dir/vctmp" HOME="$dir"
+mkdir -p "$VCTMP"
+name="vqclients$$"
+
+# The server reports on its hand-shake descriptor once it serves both links.
+mkfifo "$dir/ready"
+"$server" -shm -n "$name" -x "tcpip(port=0)" -hn 3 3>"$dir/ready" >"$dir/server.out" \
+  2>"$dir/server.err" &
+pid=$!
+status=$(od -An -tu2 -N2 "$dir/ready" | tr -d ' ')
+if [ "$status" != 0 ]; then
+  echo "FAILED vqeng12 did not start: $(cat "$dir/server.err")"
+  exit 1
+fi
+port=$(sed -n 's/^port=//p' "$dir/server.out")
+tcp="tcpip(host=127.0.0.1;port=$port;DoBroadcast=NONE)"
+
 cat >"$dir/odbcinst.ini" <<INI
 [Vellumcrest test driver]
 Description=driver under test
@@ -15,8 +43,41 @@ INI
 cat >"$dir/odbc.ini" <<INI
 [vqtest]
 Driver=Vellumcrest test driver
+ServerName=$name
+CommLinks=$tcp
 INI
-export ODBCSYSINI="$dir" ODBCINSTINI=odbcinst.ini ODBCINI="$dir/odbc.ini" HOME="$dir"
+export ODBCSYSINI="$dir" ODBCINSTINI=odbcinst.ini ODBCINI="$dir/odbc.ini"
 export VCDIR=$(dirname "$lib")
-unset VELSR_TRACK_LIBS VELSR_VERSION_INFO
-exec "$client" vqtest "$lib" 3
+unset VELSR_TRACK_LIBS VELSR_VERSION_INFO VCCONNECT
+
+# A driver built with a sanitizer loads only into a program that has the sanitizer's
+# runtime: isql gets it preloaded (the C client is built with it).
+runtime=$(ldd "$lib" | awk '/lib(t|a)san\.so/ { print $3; exit }')
+isql() { LD_PRELOAD="$runtime" command isql "$@"; }
+
+failures=0
+# expect <description> <pattern> <command...>: the command's output holds the pattern.
+expect() {
+  local what=$1 pattern=$2
+  shift 2
+  local output
+  output=$("$@" 2>&1 </dev/null || true)
+  if grep -q -- "$pattern" <<<"$output"; then
+    echo "ok $what"
+  else
+    echo "FAILED $what"
+    sed 's/^/    /' <<<"$output"
+    failures=$((failures + 1))
+  fi
+}
+# isql reads its statements from standard input; an empty input disconnects at once.
+expect "isql connects through the data source (TCP/IP)" "Connected!" isql -v vqtest dba sql
+expect "isql connects without a data source (shared memory)" "Connected!" \
+  isql -v -k "DRIVER=$lib;UID=dba;PWD=sql;ServerName=$name"
+expect "isql reports a refused password with its state" "28000" isql -v vqtest dba wrong
+expect "isql reports a server that does not run" "Could not SQLDriverConnect" \
+  isql -v -k "DRIVER=$lib;UID=dba;PWD=sql;ServerName=nosuch$name;CommLinks=ShMem"
+
+"$client" vqtest "$lib" 3 "ServerName=$name;CommLinks=$tcp" || failures=$((failures + 1))
+echo "$failures failed groups"
+[ "$failures" -eq 0 ]

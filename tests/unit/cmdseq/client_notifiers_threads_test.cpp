@@ -29,10 +29,12 @@ using vq::testing::StrmRecord;
 
 std::atomic<int> g_wait_calls{0};
 std::atomic<std::uintptr_t> g_wait_value{0};
+std::atomic<int> g_give_up_after{0};  // calls after which the callback gives up; 0 never
 
-void CountWait(std::uintptr_t value) {
+int CountWait(std::uintptr_t value) {
   g_wait_value = value;
-  ++g_wait_calls;
+  const int calls = ++g_wait_calls;
+  return g_give_up_after.load() != 0 && calls >= g_give_up_after.load() ? 1 : 0;
 }
 
 // An environment notifier with both threads running, and one connection notifier over a
@@ -43,6 +45,7 @@ class Running : public testing::Test {
     StrmRecord::get().reset();
     g_wait_calls = 0;
     g_wait_value = 0;
+    g_give_up_after = 0;
     env_.wait_callback = CountWait;
     en_ = std::make_unique<c_cmdseq_env_notifier>(2);
     en_->set_env(&env_);
@@ -110,6 +113,15 @@ TEST_F(Running, WaitCallbackAboutOnceASecondUntilTheAnswer) {
   EXPECT_GE(g_wait_calls.load(), 2);
   EXPECT_LE(g_wait_calls.load(), 3);
   EXPECT_EQ(g_wait_value.load(), 0x5150u);
+}
+
+// A caller that bounds the wait itself: the callback's "give up" ends an unlimited block
+// on a live, silent connection as failed.
+TEST_F(Running, TheWaitCallbackEndsAnUnlimitedBlock) {
+  g_give_up_after = 2;
+  auto f = block_async(note_.get(), 0);
+  EXPECT_FALSE(result_within(f, std::chrono::seconds(4), &sconn_));
+  EXPECT_EQ(g_wait_calls.load(), 2);
 }
 
 TEST_F(Running, ALimitedBlockOnASilentLiveConnectionTimesOut) {

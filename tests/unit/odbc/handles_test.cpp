@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "api_fixture.h"
 #include "odbc/diagnostics.h"
 #include "odbc/library_start.h"
 #include "odbc/supported_functions.h"
@@ -19,33 +20,14 @@
 
 namespace {
 
-// The first diagnostic record of a handle as SQLGetDiagRec gives it: the state, or "" when
-// there is none.
-std::string FirstState(SQLSMALLINT type, SQLHANDLE h) {
-  SQLCHAR state[6] = {0};
-  SQLINTEGER native = 0;
-  SQLCHAR text[600];
-  SQLSMALLINT length = 0;
-  const SQLRETURN rc = SQLGetDiagRec(type, h, 1, state, &native, text, sizeof text, &length);
-  return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO ? reinterpret_cast<char*>(state) : "";
-}
-
-// An environment and a connection made through the entry points, freed at the end.
-class HandleTest : public ::testing::Test {
+// The connection of ApiFixture, and handle records made directly under it.
+class HandleTest : public ApiFixture {
  protected:
-  void SetUp() override {
-    LibInit_jdbc();
-    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_), SQL_SUCCESS);
-    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_), SQL_SUCCESS);
-  }
   void TearDown() override {
     for (tagOBJECT* s : extra_) Free_object(s);
-    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, dbc_), SQL_SUCCESS);
-    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_ENV, env_), SQL_SUCCESS);
-    LibFini_jdbc();
+    ApiFixture::TearDown();
   }
 
-  tagDBC* Dbc() { return static_cast<tagDBC*>(dbc_); }
   tagENV* Env() { return static_cast<tagENV*>(env_); }
 
   // A statement or descriptor record under the connection (the statement code that
@@ -57,15 +39,6 @@ class HandleTest : public ::testing::Test {
     return h;
   }
 
-  // Whether the connection's mutex is free (nobody holds it).
-  bool DbcUnlocked() {
-    if (pthread_mutex_trylock(Dbc()->mutex.handle) != 0) return false;
-    pthread_mutex_unlock(Dbc()->mutex.handle);
-    return true;
-  }
-
-  SQLHANDLE env_ = nullptr;
-  SQLHANDLE dbc_ = nullptr;
   std::vector<tagOBJECT*> extra_;
 };
 
@@ -339,17 +312,20 @@ TEST_F(HandleTest, DisconnectAndFreeFollowTheConnectionState) {
   EXPECT_TRUE(DbcUnlocked());
 }
 
-TEST_F(HandleTest, ConnectStubsMarkTheNarrowApplication) {
-  EXPECT_EQ(SQLConnect(dbc_, nullptr, 0, nullptr, 0, nullptr, 0), SQL_ERROR);
+TEST_F(HandleTest, ConnectMarksTheNarrowApplication) {
+  // A data source that does not exist ends the connect before any server is sought.
+  SQLCHAR dsn[] = "no such data source";
+  EXPECT_EQ(SQLConnect(dbc_, dsn, SQL_NTS, nullptr, 0, nullptr, 0), SQL_ERROR);
   EXPECT_EQ(Option(Dbc(), SQL_ATTR_ANSI_APP), 1u);
-  EXPECT_EQ(FirstState(SQL_HANDLE_DBC, dbc_), "HYC00");
+  EXPECT_EQ(Dbc()->state, kDbcAllocated);
+  EXPECT_EQ(FirstState(SQL_HANDLE_DBC, dbc_), "08004");
   SQLCHAR state[6];
   SQLINTEGER native = -1;
   SQLCHAR text[600];
   SQLSMALLINT length = 0;
   ASSERT_EQ(SQLError(env_, dbc_, nullptr, state, &native, text, sizeof text, &length),
             SQL_SUCCESS);
-  EXPECT_STREQ(reinterpret_cast<char*>(state), "HYC00");
+  EXPECT_STREQ(reinterpret_cast<char*>(state), "08004");
   EXPECT_EQ(SQLError(env_, dbc_, nullptr, state, &native, text, sizeof text, &length),
             SQL_NO_DATA);
   EXPECT_TRUE(DbcUnlocked());
@@ -367,7 +343,7 @@ TEST_F(HandleTest, GetFunctionsReportsWhatWorks) {
       {SQL_API_SQLSETENVATTR, SQL_SUCCESS, SQL_TRUE},
       {SQL_API_SQLEXECDIRECT, SQL_SUCCESS, SQL_FALSE},
       {SQL_API_SQLTABLES, SQL_SUCCESS, SQL_FALSE},
-      {SQL_API_SQLDRIVERCONNECT, SQL_SUCCESS, SQL_FALSE},
+      {SQL_API_SQLDRIVERCONNECT, SQL_SUCCESS, SQL_TRUE},
       {SQL_API_SQLBINDPARAM, SQL_ERROR, 0x7E7E},
       {30, SQL_ERROR, 0x7E7E},
   };

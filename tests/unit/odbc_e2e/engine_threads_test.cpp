@@ -18,6 +18,7 @@
 #include "cmdseq/connect.h"
 #include "cmdseq/desc.h"
 #include "e2e_session.h"
+#include "engine_session.h"
 #include "odbc/engine.h"
 #include "odbc/handles.h"
 #include "utils/locale/charset_converter.h"
@@ -28,104 +29,13 @@
 namespace {
 
 using vq_e2e::Link;
+using vq_odbc_e2e::FreeConverter;
+using vq_odbc_e2e::HasLine;
+using vq_odbc_e2e::kWireInt;
+using vq_odbc_e2e::kWireText;
+using vq_odbc_e2e::OneValue;
 
-constexpr std::int16_t kWireText = -21;
-constexpr std::int16_t kWireInt = 4;
-
-// An output list of one value: a text of up to 63 bytes, or a 32-bit integer.
-class OneValue {
- public:
-  explicit OneValue(std::int16_t type) {
-    CmdSeqInitDesc(&desc_);
-    ok_ = CmdSeqAllocDescItems(&desc_, 1, 1) == CMDSEQ_OK;
-    if (!ok_) return;
-    a_cmdseq_desc_item* item = desc_.items;
-    item->type = type;
-    item->length = type == kWireInt ? 4 : sizeof text_;
-    item->values()[0] = {type == kWireInt ? static_cast<void*>(&number_) : text_, &indicator_,
-                         &length_};
-    (void)CmdSeqMarkDescItemUpdated(&desc_, item);
-  }
-  ~OneValue() { CmdSeqFreeDescItems(&desc_); }
-  bool ok() const { return ok_; }
-  a_cmdseq_desc* desc() { return &desc_; }
-  std::string text() const { return std::string(text_, strnlen(text_, sizeof text_)); }
-  std::int32_t number() const { return number_; }
-
- private:
-  a_cmdseq_desc desc_;
-  bool ok_ = false;
-  char text_[64] = {};
-  std::int32_t number_ = 0;
-  std::int32_t indicator_ = 0;
-  std::uint32_t length_ = 0;
-};
-
-bool HasLine(const std::vector<std::string>& lines, const std::string& prefix) {
-  return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
-    return l.compare(0, prefix.size(), prefix) == 0;
-  });
-}
-
-void FreeConverter(CharsetConverter*& c) {
-  if (c == nullptr) return;
-  c->close();
-  delete c;
-  c = nullptr;
-}
-
-class Engine : public testing::TestWithParam<Link> {
- protected:
-  void SetUp() override {
-    // The real engine connect, as the shared library has it (named so the link keeps it).
-    i_cs_SetEngineConnect(i_cs_EngineConnect);
-    ASSERT_FALSE(vctmp_.path().empty());
-    ASSERT_TRUE(server_.StartWithRequestLog(vctmp_.path() + "/requests.log"));
-    char text[256] = "untouched";
-    ASSERT_EQ(DBInitialize(text, sizeof text), 1) << text;
-    ASSERT_EQ(DBInitialize(text, sizeof text), 1);  // a second start does nothing
-    dbc_ = std::make_unique<tagDBC>();
-    dbc_->kind = OBJ_DBC;
-    dbc_->state = kDbcAllocated;
-    DBInitErrorParam(dbc_.get());
-    ASSERT_EQ(dbc_->err.owner, reinterpret_cast<std::uintptr_t>(dbc_.get()));
-  }
-  void TearDown() override {
-    if (dbc_ != nullptr) {
-      if (dbc_->conn.load() != nullptr) (void)DBDisconnect(dbc_.get());
-      for (CharsetConverter** c :
-           {&dbc_->conn_to_wide, &dbc_->wide_to_conn, &dbc_->ansi_to_wide, &dbc_->wide_to_ansi,
-            &dbc_->nchar_to_wide, &dbc_->wide_to_nchar}) {
-        FreeConverter(*c);
-      }
-      delete dbc_->lang;
-      dbc_->lang = nullptr;
-      CmdSeqFiniErrorParam(&dbc_->err);
-    }
-    EXPECT_EQ(DBFinalize(), 1);
-    EXPECT_FALSE(DBIsStarted());
-  }
-
-  std::string ConnectString() const { return "UID=dba;PWD=sql;" + server_.Links(GetParam()); }
-  void Connect() {
-    ASSERT_EQ(DBStringConnect(dbc_.get(), ConnectString().c_str()), 0) << dbc_->err.sqlcode;
-    ASSERT_NE(dbc_->conn.load(), nullptr);
-  }
-  std::vector<std::string> Requests() const {
-    return server_.Requests(dbc_->conn.load()->server_handle);
-  }
-  // The handle's connection has no statement entry in use and no open cursor.
-  void ExpectNothingLeftOnTheClient() {
-    a_cmdseq_conn* conn = dbc_->conn.load();
-    ASSERT_NE(conn, nullptr);
-    EXPECT_TRUE(conn->active_infos.is_empty());
-    EXPECT_EQ(conn->cursors, nullptr);
-  }
-
-  vq_e2e::TempVctmp vctmp_;
-  vq_e2e::Server server_{"odbc_engine"};
-  std::unique_ptr<tagDBC> dbc_;
-};
+class Engine : public vq_odbc_e2e::EngineSession {};
 
 TEST_P(Engine, ConnectProbesTheServerAndSetsTheSessionOptions) {
   Connect();

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -173,17 +174,25 @@ TEST_F(Profiles, OdbcSlotsAndTheOracleForm) {
 }
 
 TEST_F(Profiles, ErrorsCarryTheirCodesAndTheName) {
+  // Past HOME the lookup falls back to the account's own home directory from the password
+  // database; a file there (a user's, or one a driver manager made) is found as it should be.
+  const passwd* account = getpwuid(getuid());
+  const bool account_has_file =
+      account != nullptr && account->pw_dir != nullptr &&
+      access((std::string(account->pw_dir) + "/.odbc.ini").c_str(), F_OK) == 0;
   Block not_found;
-  EXPECT_EQ(ReadProfile("ds", &not_found.parms, false, kClientSlots), kParseDsnFileNotFound);
-  EXPECT_EQ(not_found.error(), "ds");
+  if (!account_has_file) {
+    EXPECT_EQ(ReadProfile("ds", &not_found.parms, false, kClientSlots), kParseDsnFileNotFound);
+    EXPECT_EQ(not_found.error(), "ds");
+    char message[256];
+    GetParseErrorInfo(kParseDsnFileNotFound, &not_found.parms, nullptr, message, sizeof message);
+    EXPECT_STREQ(message, "Data source file for 'ds' not found");
+  }
 
   WriteAll(file(".odbc.ini"), "[ds]\nUID=u\n");
   Block no_section;
   EXPECT_EQ(ReadProfile("other", &no_section.parms, false, kClientSlots), kParseNoDataSource);
   EXPECT_EQ(no_section.error(), "other");
-  char message[256];
-  GetParseErrorInfo(kParseDsnFileNotFound, &not_found.parms, nullptr, message, sizeof message);
-  EXPECT_STREQ(message, "Data source file for 'ds' not found");
 
   // A file that exists but cannot be opened (a socket stands in; root may open anything
   // else).

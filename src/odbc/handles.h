@@ -232,9 +232,18 @@ struct tagDBC : tagOBJECT {
 // ---- Statement and descriptor -----------------------------------------------------------
 
 struct tagDESC;
+struct a_odbc_item_list;  // parameters.h
 
 // Bits of tagSTMT::call_flags.
 constexpr std::uint8_t kStmtInCall = 0x20;  // a call on this statement is in progress
+
+// Bits of tagSTMT::param_flags.
+constexpr std::uint32_t kParamDataSupplied = 0x01;   // SQLPutData gave the current parameter data
+constexpr std::uint32_t kParamVarPrepared = 0x02;    // the server-variable statement is prepared
+constexpr std::uint32_t kParamRowValues = 0x04;      // values come from the ARD's current row
+constexpr std::uint32_t kParamBlockNeedData = 0x08;  // a block execute stopped for data
+constexpr std::uint32_t kParamPuttingData = 0x20;    // inside SQLPutData
+constexpr std::uint32_t kParamFinalFlush = 0x40;     // SQLParamData sends a conversion tail
 
 struct tagSTMT : tagOBJECT {
   tagDESC* apd;  // descriptors in use
@@ -261,6 +270,15 @@ struct tagSTMT : tagOBJECT {
   SQLLEN row_number;              // number of the rowset's first row (statement code)
   std::uint8_t single_row;        // 1: rows fetched one at a time (statement code)
   std::uint32_t desc_changes;     // advances when a descriptor in use is replaced
+
+  // ---- parameters (descriptor set-up, conversion, data at execution) ----
+  a_odbc_item_list* param_list;   // input items, contiguous (inputs x sets); null until set up
+  a_odbc_item_list* output_list;  // output-parameter items, or null
+  std::int32_t param_index;       // parameter (from 0) whose data is being collected
+  SQLULEN param_set;              // parameter set (from 0) of the array being executed
+  std::uint32_t param_flags;      // kParam* bits (parameters.h)
+  CharsetConverter* put_converter;  // UTF-16LE pieces to the connection charset; owned
+  SQLULEN put_bytes;              // bytes stored so far for the current parameter
 };
 
 // ---- Descriptor records (descriptors area) ----

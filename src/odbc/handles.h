@@ -26,7 +26,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "cmdseq/desc.h"
 #include "cmdseq/error_info.h"
+#include "cmdseq/statement.h"
 #include "config/option_tables.h"
 #include "vqtasks.h"
 
@@ -279,6 +281,15 @@ struct tagSTMT : tagOBJECT {
   std::uint32_t param_flags;      // kParam* bits (parameters.h)
   CharsetConverter* put_converter;  // UTF-16LE pieces to the connection charset; owned
   SQLULEN put_bytes;              // bytes stored so far for the current parameter
+
+  // ---- engine interface: prepare, execute, describe ----
+  a_cmdseq_stmt_handle stmt_record;      // the server statement; zeroed before each prepare
+  a_cmdseq_stmt_handle var_stmt_record;  // fills a server variable with a long value
+  a_cmdseq_cursor cursor;                // the client cursor; `conn` is set when opened
+  a_cmdseq_desc* describe_info;          // the last describe's columns (client-owned), or null
+  std::uint8_t has_result;               // 1: the prepared statement returns a result set
+  std::uint8_t batch_pending;            // 1: a parameter batch awaits its status entries
+  SQLULEN batch_count;                   // parameter sets in that batch
 };
 
 // ---- Descriptor records (descriptors area) ----
@@ -288,6 +299,7 @@ struct a_cmdseq_desc_item;
 constexpr std::uint32_t kItemBound = 0x01;         // the application has bound the record
 constexpr std::uint32_t kItemNulIncluded = 0x02;   // a terminating NUL belongs to the value
 constexpr std::uint32_t kItemResultColumn = 0x04;  // described as a result column
+constexpr std::uint32_t kItemInVariable = 0x08;    // the value lives in a server variable
 constexpr std::uint32_t kItemInPlace = 0x40;       // the wire value uses the application's buffer
 constexpr std::uint32_t kItemBitString = 0x80;     // server type "varbit"
 constexpr std::uint32_t kItemSpatial = 0x100;      // server type "st_geometry"
@@ -327,6 +339,9 @@ struct tagITEM {
   std::size_t element_bytes;           // stride of `buffer`
   char* buffer;                        // internal conversion buffer; owned or null
   std::uint32_t flags;                 // kItem* bits
+  // ---- engine interface: a long parameter value in a server variable ----
+  char* variable_name;                 // the variable (kItemInVariable); owned or null
+  SQLLEN variable_sent;                // bytes sent into the variable so far
 };
 
 // Bits of tagDESC::impl_kind.

@@ -244,6 +244,7 @@ constexpr std::uint32_t kParamDataSupplied = 0x01;   // SQLPutData gave the curr
 constexpr std::uint32_t kParamVarPrepared = 0x02;    // the server-variable statement is prepared
 constexpr std::uint32_t kParamRowValues = 0x04;      // values come from the ARD's current row
 constexpr std::uint32_t kParamBlockNeedData = 0x08;  // a block execute stopped for data
+constexpr std::uint32_t kParamAwaitingData = 0x10;   // an execute returned SQL_NEED_DATA
 constexpr std::uint32_t kParamPuttingData = 0x20;    // inside SQLPutData
 constexpr std::uint32_t kParamFinalFlush = 0x40;     // SQLParamData sends a conversion tail
 

@@ -30,6 +30,7 @@
 #include "odbc/driver_info.h"
 #include "odbc/engine.h"
 #include "odbc/handles.h"
+#include "odbc/parameters.h"
 #include "odbc/supported_functions.h"
 #include "odbc/transactions.h"
 
@@ -415,38 +416,55 @@ SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT StatementHandle, SQLUSMALLINT /*Option*/)
   return StmtCall(StatementHandle, NotBuilt);
 }
 
-SQLRETURN SQL_API SQLNumParams(SQLHSTMT hstmt, SQLSMALLINT* /*pcpar*/) {
-  return StmtCall(hstmt, NotBuilt);
+SQLRETURN SQL_API SQLNumParams(SQLHSTMT hstmt, SQLSMALLINT* pcpar) {
+  return StmtCall(hstmt, [&](tagOBJECT* stmt) {
+    return DoSQLNumParams(static_cast<tagSTMT*>(stmt), pcpar);
+  });
 }
 
-SQLRETURN SQL_API SQLDescribeParam(SQLHSTMT hstmt, SQLUSMALLINT /*ipar*/,
-                                   SQLSMALLINT* /*pfSqlType*/, SQLULEN* /*pcbParamDef*/,
-                                   SQLSMALLINT* /*pibScale*/, SQLSMALLINT* /*pfNullable*/) {
-  return StmtCall(hstmt, NotBuilt);
+SQLRETURN SQL_API SQLDescribeParam(SQLHSTMT hstmt, SQLUSMALLINT ipar, SQLSMALLINT* pfSqlType,
+                                   SQLULEN* pcbParamDef, SQLSMALLINT* pibScale,
+                                   SQLSMALLINT* pfNullable) {
+  return StmtCall(hstmt, [&](tagOBJECT* stmt) {
+    return DoSQLDescribeParam(static_cast<tagSTMT*>(stmt), ipar, pfSqlType, pcbParamDef,
+                              pibScale, pfNullable);
+  });
 }
 
-SQLRETURN SQL_API SQLBindParameter(SQLHSTMT hstmt, SQLUSMALLINT /*ipar*/,
-                                   SQLSMALLINT /*fParamType*/, SQLSMALLINT /*fCType*/,
-                                   SQLSMALLINT /*fSqlType*/, SQLULEN /*cbColDef*/,
-                                   SQLSMALLINT /*ibScale*/, SQLPOINTER /*rgbValue*/,
-                                   SQLLEN /*cbValueMax*/, SQLLEN* /*pcbValue*/) {
-  return StmtCall(hstmt, NotBuilt);
+SQLRETURN SQL_API SQLBindParameter(SQLHSTMT hstmt, SQLUSMALLINT ipar, SQLSMALLINT fParamType,
+                                   SQLSMALLINT fCType, SQLSMALLINT fSqlType, SQLULEN cbColDef,
+                                   SQLSMALLINT ibScale, SQLPOINTER rgbValue, SQLLEN cbValueMax,
+                                   SQLLEN* pcbValue) {
+  return StmtCall(hstmt, [&](tagOBJECT* stmt) {
+    return DoSQLBindParameter(static_cast<tagSTMT*>(stmt), ipar, fParamType, fCType, fSqlType,
+                              cbColDef, ibScale, rgbValue, cbValueMax, pcbValue);
+  });
 }
 
-SQLRETURN SQL_API SQLSetParam(SQLHSTMT StatementHandle, SQLUSMALLINT /*ParameterNumber*/,
-                              SQLSMALLINT /*ValueType*/, SQLSMALLINT /*ParameterType*/,
-                              SQLULEN /*LengthPrecision*/, SQLSMALLINT /*ParameterScale*/,
-                              SQLPOINTER /*ParameterValue*/, SQLLEN* /*StrLen_or_Ind*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+// The ODBC 1 form of SQLBindParameter: an input-output parameter whose buffer length
+// (SQL_SETPARAM_VALUE_MAX) is taken from the column size.
+SQLRETURN SQL_API SQLSetParam(SQLHSTMT StatementHandle, SQLUSMALLINT ParameterNumber,
+                              SQLSMALLINT ValueType, SQLSMALLINT ParameterType,
+                              SQLULEN LengthPrecision, SQLSMALLINT ParameterScale,
+                              SQLPOINTER ParameterValue, SQLLEN* StrLen_or_Ind) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLBindParameter(static_cast<tagSTMT*>(stmt), ParameterNumber,
+                              SQL_PARAM_INPUT_OUTPUT, ValueType, ParameterType, LengthPrecision,
+                              ParameterScale, ParameterValue, SQL_SETPARAM_VALUE_MAX,
+                              StrLen_or_Ind);
+  });
 }
 
-SQLRETURN SQL_API SQLPutData(SQLHSTMT StatementHandle, SQLPOINTER /*Data*/,
-                             SQLLEN /*StrLen_or_Ind*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLPutData(SQLHSTMT StatementHandle, SQLPOINTER Data, SQLLEN StrLen_or_Ind) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLPutData(static_cast<tagSTMT*>(stmt), Data, StrLen_or_Ind);
+  });
 }
 
-SQLRETURN SQL_API SQLParamData(SQLHSTMT StatementHandle, SQLPOINTER* /*Value*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLParamData(SQLHSTMT StatementHandle, SQLPOINTER* Value) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLParamData(static_cast<tagSTMT*>(stmt), Value);
+  });
 }
 
 SQLRETURN SQL_API SQLParamOptions(SQLHSTMT hstmt, SQLULEN /*crow*/, SQLULEN* /*pirow*/) {

@@ -282,6 +282,7 @@ struct tagSTMT : tagOBJECT {
   std::uint32_t param_flags;      // kParam* bits (parameters.h)
   CharsetConverter* put_converter;  // UTF-16LE pieces to the connection charset; owned
   SQLULEN put_bytes;              // bytes stored so far for the current parameter
+  std::uint32_t param_row;        // parameter-list row of the set being converted
 
   // ---- engine interface: prepare, execute, describe ----
   a_cmdseq_stmt_handle stmt_record;      // the server statement; zeroed before each prepare

@@ -30,6 +30,7 @@
 #include "cmdseq/error_info.h"
 #include "cmdseq/statement.h"
 #include "config/option_tables.h"
+#include "odbc/sql_string.h"
 #include "vqtasks.h"
 
 static_assert(sizeof(SQLWCHAR) == 2, "the driver's wide text is UTF-16");
@@ -229,6 +230,9 @@ struct tagDBC : tagOBJECT {
   void* translate_module;
   a_odbc_translate_fn driver_to_data_source;  // SQLDriverToDataSource
   a_odbc_translate_fn data_source_to_driver;  // SQLDataSourceToDriver
+
+  // ---- statements: prepare and execute ----
+  std::uint16_t open_cursors;  // statements of this connection with a cursor open
 };
 
 // ---- Statement and descriptor -----------------------------------------------------------
@@ -238,6 +242,15 @@ struct a_odbc_item_list;  // parameters.h
 
 // Bits of tagSTMT::call_flags.
 constexpr std::uint8_t kStmtInCall = 0x20;  // a call on this statement is in progress
+
+// Bits of tagSTMT::exec_flags (statement: prepare and execute).
+constexpr std::uint8_t kStmtPreparedByUser = 0x01;    // SQLPrepare made the text current
+constexpr std::uint8_t kStmtCursorNameSet = 0x02;     // SQLSetCursorName gave a name
+constexpr std::uint8_t kStmtCursorNameUsed = 0x04;    // SQLGetCursorName returned it
+constexpr std::uint8_t kStmtIsInsert = 0x08;          // the text begins with "insert"
+constexpr std::uint8_t kStmtResultDescribed = 0x10;   // the open cursor is described
+constexpr std::uint8_t kStmtDescriptionFixed = 0x20;  // the prepare reply's description is final
+constexpr std::uint8_t kStmtServerPrepared = 0x40;    // the server holds a statement for it
 
 // Bits of tagSTMT::param_flags.
 constexpr std::uint32_t kParamDataSupplied = 0x01;   // SQLPutData gave the current parameter data
@@ -273,6 +286,14 @@ struct tagSTMT : tagOBJECT {
   SQLLEN row_number;              // number of the rowset's first row (statement code)
   std::uint8_t single_row;        // 1: rows fetched one at a time (statement code)
   std::uint32_t desc_changes;     // advances when a descriptor in use is replaced
+
+  // ---- statement: prepare and execute ----
+  tagSQLSTRING sql_text;           // the application's text
+  tagSQLSTRING translated_sql;     // its escape translation: what is sent
+  std::uint8_t exec_flags;         // kStmt* bits above
+  std::uint8_t stmt_kind;          // statement kind of the prepare reply (engine interface)
+  SQLULEN block_row;               // row within the parameter block being built
+  std::uint32_t apd_copy_counter;  // APD change counter the parameter lists were built at
 
   // ---- parameters (descriptor set-up, conversion, data at execution) ----
   a_odbc_item_list* param_list;   // input items, contiguous (inputs x sets); null until set up

@@ -296,9 +296,24 @@ SQLRETURN DoSQLPutData(tagSTMT* stmt, SQLPOINTER data, SQLLEN length) {
   stmt->param_flags |= kParamPuttingData;
   const SQLSMALLINT sql_type = impl != nullptr ? impl->concise_type : 0;
   const auto parameter = static_cast<std::uint32_t>(stmt->param_index);
+  const SQLSMALLINT eff = app->effective_type;
+  const bool hex = !wide && app->concise_type == SQL_C_CHAR && (eff == -2 || eff == -3 || eff == -4);
+  // What goes into a server variable is already in the wire form: hexadecimal text
+  // becomes bytes first, and a digit that is not one is reported, never skipped.
+  std::unique_ptr<char, vq::base::UtFree> binary;
+  auto to_variable = [&](const char* text, SQLLEN chars) -> SQLRETURN {
+    if (!hex) return DBPutDataUsingBlobs(stmt, app, parameter, sql_type, item, text, chars);
+    if (chars % 2 != 0) return post(stmt, kState22018, kState22005);
+    binary.reset(static_cast<char*>(ut_calloc(static_cast<std::size_t>(chars / 2) + 1)));
+    if (!binary) return post(stmt, kStateHY001, kStateS1001);
+    if (char_to_binary(text, reinterpret_cast<std::uint8_t*>(binary.get()),
+                       static_cast<std::size_t>(chars / 2)) == 0)
+      return post(stmt, kState22018, kState22005);
+    return DBPutDataUsingBlobs(stmt, app, parameter, sql_type, item, binary.get(), chars / 2);
+  };
   SQLRETURN rc = stmt->retcode;
   if ((app->flags & kItemInVariable) != 0) {
-    rc = DBPutDataUsingBlobs(stmt, app, parameter, sql_type, item, bytes, n);
+    rc = to_variable(bytes, n);
   } else if (first) {
     // The first piece is converted like a bound value.
     const SQLSMALLINT saved = app->concise_type;
@@ -319,7 +334,7 @@ SQLRETURN DoSQLPutData(tagSTMT* stmt, SQLPOINTER data, SQLLEN length) {
     const int r = DBPutPartialBound(stmt, app, impl, item, &bytes, &n,
                                     stmt->param_row, limit);
     if (r == kPutTruncated) {
-      rc = DBPutDataUsingBlobs(stmt, app, parameter, sql_type, item, bytes, n);
+      rc = to_variable(bytes, n);
     } else if (r != kPutDone) {
       rc = post_put_result(stmt, r);
     }

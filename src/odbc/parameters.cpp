@@ -9,6 +9,7 @@
 #include "odbc/diagnostics.h"
 #include "odbc/engine.h"
 #include "odbc/parameters.h"
+#include "odbc/statement.h"
 #include "odbc/type_mapping.h"
 #include "utils/base/memory.h"
 #include "utils/locale/charset_converter.h"
@@ -91,12 +92,6 @@ bool awaiting_data(const tagSTMT* stmt) {
 }
 
 }  // namespace
-
-// Until the statement code resumes its parameter-set loop itself, an execution that
-// stopped for data cannot go on after the last piece.
-__attribute__((weak)) SQLRETURN ResumeParameterSets(tagSTMT* stmt) {
-  return PostSQLState(stmt, kStateHYC00, kStateS1C00);
-}
 
 // ---- Conversion of one set ---------------------------------------------------------------
 

@@ -130,10 +130,6 @@ void Reset_parameters(tagSTMT* stmt, bool full);
 // Reset_parameters(full) and every record's server-variable state cleared.
 void Free_parameters(tagSTMT* stmt, tagDESC* app, tagDESC* impl);
 
-// The statement code's parameter-set loop, entered after the current set's values were
-// all converted (statement.cpp).
-SQLRETURN ResumeParameterSets(tagSTMT* stmt);
-
 SQLRETURN DoSQLBindParameter(tagSTMT* stmt, SQLUSMALLINT number, SQLSMALLINT io_type,
                              SQLSMALLINT c_type, SQLSMALLINT sql_type, SQLULEN column_size,
                              SQLSMALLINT digits, SQLPOINTER value, SQLLEN buffer_length,

@@ -22,6 +22,9 @@ constexpr std::uint8_t kCapAServer8000 = 0x04;  // byte A: server 8000 or later
 // Describe options of every statement describe: output and input, option 135.
 constexpr std::uint16_t kDescribeOption = 135;
 
+// Statement kind of a text of several statements among which a query (prepare reply).
+constexpr std::uint8_t kKindBatch = 13;
+
 // Prepare flags: describe with the prepare; read-only statements add 0x01.
 constexpr std::uint16_t kPrepareDescribe = 2;
 constexpr std::uint16_t kPrepareReadOnly = 1;
@@ -201,7 +204,9 @@ std::int32_t DBPrepDescExecOpen(tagSTMT* stmt, const char* text, unsigned length
   }
   stmt->stmt_kind = stmt->stmt_record.value_b;
   stmt->has_result = describe.result != nullptr && describe.result->count > 0 ? 1 : 0;
-  if (describe.complete != 0) {
+  // The description at prepare holds for the cursor unless the statement is a batch,
+  // whose result sets each bring their own (described after the open and each resume).
+  if (describe.complete != 0 && stmt->stmt_kind != kKindBatch) {
     stmt->exec_flags |= kStmtDescriptionFixed;
   } else {
     stmt->exec_flags &= static_cast<std::uint8_t>(~kStmtDescriptionFixed);

@@ -117,6 +117,7 @@ int AllocItemBuffer(tagSTMT* stmt, tagITEM* rec, std::size_t size, std::uint32_t
     return 1;
   }
   const std::size_t old = rec->element_bytes;
+  const auto old_base = reinterpret_cast<std::uintptr_t>(rec->buffer);
   char* grown = static_cast<char*>(ut_realloc(rec->buffer, element * rows));
   if (grown == nullptr) return 0;
   // Rows move from the last to the second so that no row is overwritten before it moved;
@@ -134,7 +135,11 @@ int AllocItemBuffer(tagSTMT* stmt, tagITEM* rec, std::size_t size, std::uint32_t
       if (k >= list->desc.count) break;
       a_cmdseq_desc_item* item =
           CmdSeqFastGetDescItem(list->desc.items, k, list->desc.values_per_item);
-      item->values()[0].data = grown + r * element;
+      // Only values that lived in the old buffer follow it: a value sent without data
+      // (NULL or the default) keeps its null pointer.
+      a_cmdseq_value& v = item->values()[0];
+      if (reinterpret_cast<std::uintptr_t>(v.data) == old_base + r * old)
+        v.data = grown + r * element;
     }
   }
   return 1;

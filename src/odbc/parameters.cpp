@@ -309,6 +309,21 @@ SQLRETURN DoSQLPutData(tagSTMT* stmt, SQLPOINTER data, SQLLEN length) {
   SQLRETURN rc = stmt->retcode;
   if ((app->flags & kItemInVariable) != 0) {
     rc = to_variable(bytes, n);
+  } else if (first && (app->flags & kItemInPlace) != 0) {
+    // A fixed-size value given in one piece: kept in the record's own buffer, since the
+    // application's piece need not outlive this call.
+    a_odbc_item_list* list = stmt->param_list;
+    const std::size_t size = item->type == -22 ? 16 : item->length;
+    if (AllocItemBuffer(stmt, app, size, list->rows, nullptr, 0, 0) == 0) {
+      rc = post(stmt, kStateHY001, kStateS1001);
+    } else if (bytes == nullptr || static_cast<std::size_t>(n) < size) {
+      rc = post(stmt, kStateHY090, kStateS1090);
+    } else {
+      char* buf = app->buffer + stmt->param_row * app->element_bytes;
+      std::memcpy(buf, bytes, size);
+      v.data = buf;
+      if (v.indicator != nullptr) *v.indicator = 0;
+    }
   } else if (first) {
     // The first piece is converted like a bound value.
     const SQLSMALLINT saved = app->concise_type;

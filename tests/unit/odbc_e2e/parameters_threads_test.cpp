@@ -61,7 +61,7 @@ TEST_P(Parameters, EveryCTypeIsStoredAndReadBack) {
   unsigned char bin[4] = {0xDE, 0xAD, 0xBE, 0xEF};
   SQLLEN bin_len = 4;
   unsigned char bit = 1;
-  char hx[] = "0a0B";
+  char hx[20] = "0a0B";
   SQLLEN hx_len = SQL_NTS;
 
   MustSucceed(Bind(1, SQL_C_SLONG, SQL_INTEGER, 0, 0, &k, 0, nullptr), "k");
@@ -151,7 +151,7 @@ TEST_P(Parameters, ValuesThatDoNotConvertAreRefused) {
 TEST_P(Parameters, DataAtExecutionInPieces) {
   MustExec("CREATE TABLE plong (k INTEGER, v LONG VARCHAR)");
   ASSERT_EQ(Prepare("INSERT INTO plong VALUES (?, ?)"), SQL_SUCCESS) << StmtState();
-  SQLINTEGER k = 1;
+  SQLINTEGER k = 1;  // sent as a piece of data at execution
   SQLLEN k_len = SQL_DATA_AT_EXEC;
   SQLLEN v_len = SQL_LEN_DATA_AT_EXEC(0);
   char token_k[] = "k";
@@ -163,6 +163,7 @@ TEST_P(Parameters, DataAtExecutionInPieces) {
   ASSERT_EQ(SQLParamData(stmt_, &token), SQL_NEED_DATA);
   EXPECT_EQ(token, token_k);
   ASSERT_EQ(SQLPutData(stmt_, &k, sizeof k), SQL_SUCCESS) << StmtState();
+  k = 99;  // the piece need not outlive SQLPutData
   ASSERT_EQ(SQLParamData(stmt_, &token), SQL_NEED_DATA) << StmtState();
   EXPECT_EQ(token, token_v);
   std::string expected;

@@ -415,7 +415,11 @@ SQLRETURN RunParameterSets(tagSTMT* stmt, bool block, SQLULEN block_size, bool c
       const std::int32_t sqlcode = Dbc(stmt)->err.sqlcode;
       if (sqlcode == kSqlBlockCancelled || sqlcode == kSqlBlockFatal) return stmt->retcode;
       // Any other failure of the block: every set again on its own, from the first, so
-      // that each status entry tells its own outcome.
+      // that each status entry tells its own outcome (those the block marked start over
+      // as unused).
+      if (stmt->ipd->array_status_ptr != nullptr) {
+        for (SQLULEN i = 0; i < sets; ++i) stmt->ipd->array_status_ptr[i] = SQL_PARAM_UNUSED;
+      }
       stmt->param_set = 0;
       stmt->row_count = 0;
       FreeDiagRecords(stmt);

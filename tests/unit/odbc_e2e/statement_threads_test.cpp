@@ -4,7 +4,9 @@
 // more results, and the escape forms run end to end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <iterator>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -254,6 +256,45 @@ TEST_P(Statement, SeveralResultSetsAreEachDescribedAfresh) {
   EXPECT_EQ(StmtState(), "");
   EXPECT_EQ(Dbc()->open_cursors, 0);
   EXPECT_EQ(Stmt()->state, kStmtAllocated);
+}
+
+TEST_P(Statement, InsertArraysGoAsOneBlockAndFallBackToSingleSets) {
+  MustExec("CREATE TABLE pa (a INT PRIMARY KEY)");
+  constexpr SQLULEN kSets = 10;
+  SQLINTEGER values[kSets];
+  SQLUSMALLINT status[kSets];
+  SQLULEN processed = 0;
+  for (SQLULEN i = 0; i < kSets; ++i) values[i] = static_cast<SQLINTEGER>(i + 1);
+  ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(kSets), 0),
+            SQL_SUCCESS);
+  ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_PARAM_STATUS_PTR, status, 0), SQL_SUCCESS);
+  ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_PARAMS_PROCESSED_PTR, &processed, 0), SQL_SUCCESS);
+  ASSERT_EQ(SQLBindParameter(stmt_, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, values,
+                             sizeof values[0], nullptr),
+            SQL_SUCCESS);
+  const int executes_before = LogCount("execute ");
+  std::fill(std::begin(status), std::end(status), 0x7E7E);
+  ASSERT_EQ(ExecDirect("INSERT INTO pa VALUES (?)"), SQL_SUCCESS) << StmtState();
+  EXPECT_EQ(LogCount("execute ") - executes_before, 1);  // one request for the block
+  SQLLEN rows = -7;
+  EXPECT_EQ(SQLRowCount(stmt_, &rows), SQL_SUCCESS);
+  EXPECT_EQ(rows, 10);
+  EXPECT_EQ(processed, kSets);
+  for (SQLUSMALLINT s : status) EXPECT_EQ(s, SQL_PARAM_SUCCESS);
+  EXPECT_EQ(ValueNumber("SELECT COUNT(*) FROM pa"), 10);
+
+  // The first set repeats a key: the block fails and the sets run one by one, the
+  // failing one ending the call; each status entry tells its own outcome.
+  for (SQLULEN i = 0; i < kSets; ++i) values[i] = static_cast<SQLINTEGER>(i + 11);
+  values[0] = 1;
+  std::fill(std::begin(status), std::end(status), 0x7E7E);
+  const int executes_between = LogCount("execute ");
+  EXPECT_EQ(ExecDirect("INSERT INTO pa VALUES (?)"), SQL_ERROR);
+  EXPECT_FALSE(StmtState().empty());
+  EXPECT_EQ(LogCount("execute ") - executes_between, 2);  // the block, then the first set
+  EXPECT_EQ(status[0], SQL_PARAM_ERROR);
+  for (SQLULEN i = 1; i < kSets; ++i) EXPECT_EQ(status[i], SQL_PARAM_UNUSED) << i;
+  EXPECT_EQ(ValueNumber("SELECT COUNT(*) FROM pa"), 10);
 }
 
 TEST_P(Statement, CursorNamesAreCheckedAndKeptApart) {

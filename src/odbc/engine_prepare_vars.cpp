@@ -110,24 +110,6 @@ class ChunkList {
   std::uint32_t length_ = 0;
 };
 
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Converts 2 x `bytes` hexadecimal characters; false on a character that is not a digit.
-bool hex_to_bytes(const char* text, std::size_t bytes, unsigned char* out) {
-  for (std::size_t i = 0; i < bytes; ++i) {
-    const int hi = hex_digit(text[2 * i]);
-    const int lo = hex_digit(text[2 * i + 1]);
-    if (hi < 0 || lo < 0) return false;
-    out[i] = static_cast<unsigned char>(hi << 4 | lo);
-  }
-  return true;
-}
-
 std::size_t chunk_size(const tagSTMT* stmt) {
   const SQLULEN max = stmt->max_length != 0 ? stmt->max_length : 262144;
   return static_cast<std::size_t>(max > 0x7FFFFFF0u ? 0x7FFFFFF0u : max);
@@ -244,13 +226,13 @@ std::int32_t PutBlobChunks(tagSTMT* stmt, tagITEM* record, std::uint32_t paramet
   // rather than leaving a gap in the value.
   chunk /= 2;
   if (chunk == 0) chunk = 1;
-  auto* buffer = static_cast<unsigned char*>(ut_malloc(chunk));
+  auto* buffer = static_cast<std::uint8_t*>(ut_malloc(chunk));
   if (buffer == nullptr) return kSqlNoMemory;
   std::int32_t rc = 0;
   const std::size_t total = static_cast<std::size_t>(length);
   for (std::size_t at = 0; at < total && rc == 0; at += chunk) {
     const std::size_t n = total - at < chunk ? total - at : chunk;
-    if (!hex_to_bytes(data + 2 * at, n, buffer)) {
+    if (char_to_binary(data + 2 * at, buffer, n) == 0) {
       tagDBC* dbc = OwningDbc(stmt);
       rc = dbc != nullptr ? conversion_failed(dbc) : kSqlClientFailure;
       break;

@@ -17,6 +17,7 @@
 #include "odbc/diag_states.h"
 #include "odbc/diagnostics.h"
 #include "odbc/engine.h"
+#include "odbc/engine_one_item.h"
 #include "odbc/handles.h"
 #include "odbc/parameters.h"
 #include "odbc/statement.h"
@@ -78,38 +79,6 @@ char* duplicate(const std::string& text) {
   return copy;
 }
 
-// A one-item list whose value the caller points at each chunk in turn.
-class ChunkList {
- public:
-  explicit ChunkList(std::int16_t type) {
-    CmdSeqInitDesc(&desc_);
-    ok_ = CmdSeqAllocDescItems(&desc_, 1, 1) == CMDSEQ_OK;
-    if (ok_) {
-      desc_.items->type = type;
-      desc_.items->values()[0] = {nullptr, &indicator_, &length_};
-    }
-  }
-  ~ChunkList() { CmdSeqFreeDescItems(&desc_); }
-  ChunkList(const ChunkList&) = delete;
-  ChunkList& operator=(const ChunkList&) = delete;
-
-  bool ok() const { return ok_; }
-  a_cmdseq_desc* set(const void* data, std::uint32_t length) {
-    desc_.items->length = length;
-    desc_.items->values()[0].data = const_cast<void*>(data);
-    indicator_ = 0;
-    length_ = length;
-    (void)CmdSeqMarkDescItemUpdated(&desc_, desc_.items);
-    return &desc_;
-  }
-
- private:
-  a_cmdseq_desc desc_;
-  bool ok_ = false;
-  std::int32_t indicator_ = 0;
-  std::uint32_t length_ = 0;
-};
-
 std::size_t chunk_size(const tagSTMT* stmt) {
   const SQLULEN max = stmt->max_length != 0 ? stmt->max_length : 262144;
   return static_cast<std::size_t>(max > 0x7FFFFFF0u ? 0x7FFFFFF0u : max);
@@ -127,7 +96,7 @@ std::int32_t conversion_failed(tagDBC* dbc) {
 // `chunk` bytes. 0 or the first failing SQL code.
 std::int32_t send_bytes(tagSTMT* stmt, tagITEM* record, std::int16_t type, const char* data,
                         std::size_t length, std::size_t chunk) {
-  ChunkList list(type);
+  OneItem list(type, 0, nullptr);
   if (!list.ok() || chunk == 0) return kSqlNoMemory;
   std::size_t at = 0;
   while (at < length) {

@@ -947,6 +947,15 @@ bool type_word(const std::string& w) {
 
 }  // namespace
 
+bool Engine::is_searched_change(std::uint32_t id) const {
+  const auto it = stmts_.find(id);
+  if (it == stmts_.end() || !it->second->st) return false;
+  Scan sc{it->second->text};
+  if (sc.keyword("UPDATE")) return true;
+  sc.p = 0;
+  return sc.keyword("DELETE");
+}
+
 bool Engine::variable_statement(const std::string& piece, const std::vector<Value>& params,
                                 bool* handled, SqlError& err) {
   // CREATE VARIABLE name type, DROP VARIABLE name, SET name = name || ?. A name needs

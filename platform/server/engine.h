@@ -117,6 +117,9 @@ class Engine {
   bool describe_input(std::uint32_t id, std::vector<ColumnDesc>& params, SqlError& err);
   std::uint16_t param_count(std::uint32_t id) const;
   bool is_query(std::uint32_t id) const;
+  // An UPDATE or DELETE: when it changes no row, its execute answers warning 100 (row
+  // not found), as the server does for a searched change that finds nothing.
+  bool is_searched_change(std::uint32_t id) const;
   // The statement kind the prepare reply tells (its value B): kQueryKind for one query,
   // whose description at prepare holds for its cursor; kBatchKind for a text of several
   // statements among which a query, whose result sets each have their own description

@@ -1089,6 +1089,9 @@ bool Session::on_execute(ItemReader& r, const Item& item, ItemWriter& w) {
   if (not_executed) {
     const SqlError warn = sql_error(111);
     write_status(w, &warn);
+  } else if (ok && changes == 0 && engine_->is_searched_change(id)) {
+    const SqlError nf = sql_error(100);
+    write_status(w, &nf);
   } else {
     write_status(w, ok ? nullptr : &err);
   }

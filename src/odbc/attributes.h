@@ -19,6 +19,7 @@
 #include <cstdint>
 
 #include "odbc/diag_states.h"
+#include "odbc/escape_translate.h"
 #include "odbc/handles.h"
 
 // States the attribute calls post (with their ODBC 2 partners).
@@ -66,6 +67,9 @@ SQLRETURN DoSQLSetConnectAttr(tagDBC* dbc, SQLINTEGER attribute, SQLPOINTER valu
 // length); an attribute never set gives SQL_NO_DATA. `length` may be null.
 SQLRETURN DoSQLGetConnectAttr(tagDBC* dbc, SQLINTEGER attribute, SQLPOINTER out,
                               SQLINTEGER size, SQLINTEGER* length);
+// What escape translation reads of a connection (server version, client code page,
+// SQL_NOSCAN of the connection).
+EscapeContext ConnectionEscapeContext(tagDBC* dbc);
 // SQLNativeSql: the text with its escape clauses translated, returned by ReturnString
 // rules; `out_length` (when given) receives the full length.
 SQLRETURN DoSQLNativeSql(tagDBC* dbc, const SQLCHAR* in, SQLINTEGER in_length, SQLCHAR* out,

@@ -259,6 +259,18 @@ SQLRETURN DoSQLGetConnectAttr(tagDBC* dbc, SQLINTEGER attribute, SQLPOINTER out,
 
 // ---- SQLNativeSql ----------------------------------------------------------------------------
 
+EscapeContext ConnectionEscapeContext(tagDBC* dbc) {
+  EscapeContext context;
+  context.server_version = static_cast<std::int32_t>(dbc->server_version);
+  UTLocale* locale = SQLGetUTLocale();
+  if (locale != nullptr && dbc->conn_charset != nullptr &&
+      dbc->conn_charset == locale->utf8_charset()) {
+    context.client_code_page = 65001;
+  }
+  context.no_scan = ULenOption(dbc, SQL_NOSCAN) != 0;
+  return context;
+}
+
 SQLRETURN DoSQLNativeSql(tagDBC* dbc, const SQLCHAR* in, SQLINTEGER in_length, SQLCHAR* out,
                          SQLINTEGER out_size, SQLINTEGER* out_length) {
   if (dbc->state == kDbcAllocated) return Refuse(dbc, kState08003, kState08003);
@@ -270,14 +282,7 @@ SQLRETURN DoSQLNativeSql(tagDBC* dbc, const SQLCHAR* in, SQLINTEGER in_length, S
     return Refuse(dbc, kStateHY090, kStateS1090);
   }
 
-  EscapeContext context;
-  context.server_version = static_cast<std::int32_t>(dbc->server_version);
-  UTLocale* locale = SQLGetUTLocale();
-  if (locale != nullptr && dbc->conn_charset != nullptr &&
-      dbc->conn_charset == locale->utf8_charset()) {
-    context.client_code_page = 65001;
-  }
-  context.no_scan = ULenOption(dbc, SQL_NOSCAN) != 0;
+  const EscapeContext context = ConnectionEscapeContext(dbc);
 
   std::string translated;
   EscapeError error;

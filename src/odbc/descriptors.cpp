@@ -56,6 +56,7 @@ void FreeDescItem(tagITEM* item) {
   ut_free(item->table_name);
   ut_free(item->schema_name);
   ut_free(item->buffer);
+  ut_free(item->variable_name);
   VFreeLocked(item);
 }
 
@@ -276,7 +277,11 @@ void CopyDescItem(const tagITEM& from, tagITEM* to) {
   ut_free(to->table_name);
   ut_free(to->schema_name);
   ut_free(to->buffer);
+  ut_free(to->variable_name);
   *to = from;
+  to->variable_name = nullptr;  // the server variable belongs to the source's statement
+  to->variable_sent = 0;
+  to->flags &= ~kItemInVariable;
   to->wire_item = nullptr;
   to->wire_column = nullptr;
   to->buffer = nullptr;

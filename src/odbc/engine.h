@@ -21,7 +21,12 @@
 #include "cmdseq/cmdseq_return.h"
 
 struct tagDBC;
+struct tagSTMT;
+struct tagDESC;
+struct tagITEM;
+struct tagOBJECT;
 struct a_cmdseq_desc;
+struct a_cmdseq_desc_item;
 class UTLocale;
 
 // The process's one client environment, set up by DBInitialize.
@@ -135,5 +140,107 @@ std::uint32_t DBVersionFromProtocol(std::uint16_t protocol);
 // The server's name of an isolation value (the first set bit among 1, 2, 4, 8, 32, 64;
 // else the read-only statement-snapshot level).
 const char* Isolation_level_string(std::uint32_t bits);
+
+// ---- Prepare, execute and describe (engine_prepare*.cpp, engine_describe*.cpp) --------
+// Statement-level requests. Each answers -308 (08S01 in the error block, nothing sent)
+// when the statement's connection has no client connection, and otherwise maps the
+// command-sequence result with MapCmdSeqResult.
+
+// Rows per request of a parameter array: a request carries fewer than 32768 values.
+constexpr std::uint32_t kMaxValuesPerExecute = 32767;
+// Rows per request of an insert through a cursor: at most 32766 values.
+constexpr std::uint32_t kMaxValuesPerPut = 32766;
+
+// Zeroes the cursor and describe information of a new statement.
+void DBInitStmt(tagSTMT* stmt);
+// Releases what the engine holds for a statement that goes away: the cursor is taken off
+// its connection, the prepared and variable statements are dropped (queued, no round
+// trip of their own). Safe to call twice.
+void DBFreeStmt(tagSTMT* stmt);
+// Returns 0 and does nothing: cursors are declared by the open options.
+std::int32_t DBDeclareCursor(tagSTMT* stmt, std::int32_t kind);
+// Clears and releases the describe information (before and after a describe).
+void DBInitDescribe(tagSTMT* stmt);
+void DBFiniDescribe(tagSTMT* stmt);
+
+// Prepares `text` (`length` bytes) and describes it; with `execute` also executes it and
+// opens its cursor in the same round trip. `executed` and `opened` tell which part ran;
+// `rows` receives the execute's (else the open's) row count, `granted_options` the
+// cursor options the server granted when they differ from those asked for (else 0).
+// On success the describe information is the reply's column description. -300 for a
+// cursor kind or concurrency the open options cannot express (nothing sent).
+std::int32_t DBPrepDescExecOpen(tagSTMT* stmt, const char* text, unsigned length, int execute,
+                                unsigned* executed, unsigned* opened, SQLLEN* rows,
+                                std::uint32_t* granted_options);
+// Describes the open cursor; on success the describe information is its columns.
+std::int32_t DBDescribeCursor(tagSTMT* stmt);
+// Opens the prepared statement's cursor with the statement's parameter list (if any).
+std::int32_t DBOpenCursor(tagSTMT* stmt, SQLLEN* rows, std::uint32_t* granted_options,
+                          int prefetch);
+// Executes the prepared statement with `parameter_sets` sets of the parameter list,
+// splitting the array into requests of fewer than 32768 values; the last request carries
+// only the remaining sets. `rows` receives the total of processed rows (0 when negative).
+std::int32_t DBExecute(tagSTMT* stmt, int parameter_sets, SQLLEN* rows, int commit);
+// Positioned operations through the open cursor. `rows` rows of the row values list.
+std::int32_t DBInsert(tagSTMT* stmt, SQLLEN rows);
+std::int32_t DBUpdate(tagSTMT* stmt);
+std::int32_t DBDelete(tagSTMT* stmt);
+// Moves to the next result of the statement; `result` receives the reply's answer.
+std::int32_t DBResume(tagSTMT* stmt, SQLLEN* result);
+// Closes the statement's cursor (with a commit in the same request when `commit`).
+std::int32_t DBCloseCursor(tagSTMT* stmt, int commit);
+// Drops the prepared statement or the variable statement (queued with the next request).
+std::int32_t DBUnPrepare(tagSTMT* stmt);
+std::int32_t DBUnPrepareVar(tagSTMT* stmt);
+
+// ---- Long parameter values in server variables ----
+// A long value is assembled in a server variable named <statement name>_<parameter + 1>
+// ("create variable", then "set v = v || ?" once per chunk) and the statement refers to
+// the variable when it runs. The record carrying the variable is the application
+// parameter record that owns the wire item (kItemInVariable, variable_name).
+
+// Prepares a NUL-terminated text into the variable statement.
+std::int32_t DBPrepareVar(tagSTMT* stmt, const char* text);
+// Executes the variable statement once with `parameters` (or none).
+std::int32_t DBExecuteVar(tagSTMT* stmt, a_cmdseq_desc* parameters);
+// Creates the variable of parameter `parameter` (0-based) for a value of SQL type
+// `sql_type` and prepares the append statement. 0, or the failing SQL code with the
+// record left without a variable (a failed create is added as a diagnostic).
+std::int32_t CreateBlobVariable(tagSTMT* stmt, tagITEM* record, std::uint32_t parameter,
+                                SQLSMALLINT sql_type);
+// Sends `length` bytes of `data` into the record's variable (created first when it has
+// none) in chunks of the statement's maximum length. With `hex` the data is hexadecimal
+// text of 2 x `length` characters, converted chunk by chunk. 0, or the SQL code of the
+// first failure; a chunk that does not convert gives -157 (22018) and ends the send.
+std::int32_t PutBlobChunks(tagSTMT* stmt, tagITEM* record, std::uint32_t parameter,
+                           SQLSMALLINT sql_type, const char* data, SQLLEN length, bool hex);
+// One SQLPutData piece for a parameter whose value lives in a server variable. When the
+// record has no variable yet, the variable is created and the part already converted into
+// `wire_item` is sent first. Then the piece (`data`, `length` bytes, already in the wire
+// form) follows in chunks of the maximum length - 2 (halved for SQL type -9/-10).
+// Returns the statement's return code; failures are posted on the statement.
+SQLRETURN DBPutDataUsingBlobs(tagSTMT* stmt, tagITEM* record, std::uint32_t parameter,
+                              SQLSMALLINT sql_type, a_cmdseq_desc_item* wire_item,
+                              const char* data, SQLLEN length);
+// Runs the statement with the parameters of the current set, every parameter held in a
+// server variable turned into a reference to it for the request (and restored after).
+// `execute` = 0 is a positioned operation through the cursor (not built: posts HYC00).
+// Writes the status entries of the current set (or of a pending batch).
+void DBPrepEngDescExecStmt(tagSTMT* stmt, tagDESC* apd, tagDESC* ipd, SQLLEN positioned,
+                           int execute);
+// Drops the record's server variable ("drop variable"), clears its name and flag.
+void DBDropBlobVariable(tagSTMT* stmt, tagITEM* record);
+
+// ---- Describe (engine_describe.cpp) ----
+// Turns the describe information into records of the implementation row descriptor
+// (result columns) and parameter descriptor (parameters): SQL types, sizes, octet
+// lengths, nullability, parameter kinds, names. First allocates the row descriptor's
+// bookmark record (SQL type -2, length 4); without memory nothing is described.
+void DBDescribeData(tagSTMT* stmt);
+// Copies one part of a dotted name into a new string (*out, ut_free; null when memory
+// runs out, HY001 on `h`): a double quote toggles quoting, two double quotes inside
+// quotes stand for one, and a dot outside quotes ends the part. Returns the position
+// after the part (after its dot).
+const char* ParseNamePart(const char* text, tagOBJECT* h, char** out);
 
 #endif  // VQ_ODBC_ENGINE_H

@@ -10,6 +10,7 @@
 #include "cmdseq/error_info.h"
 #include "cmdseq/options.h"
 #include "odbc/engine.h"
+#include "odbc/engine_one_item.h"
 #include "odbc/handles.h"
 
 namespace {
@@ -32,37 +33,6 @@ constexpr char kCountPrefix[] = "SELECT COUNT(*) FROM ";
 void clear_block(tagDBC* dbc) {
   CmdSeqResetErrorParam(&dbc->err, dbc->conn.load());
 }
-
-// A list of one item with one value; ok() false when it could not be allocated.
-class OneItem {
- public:
-  OneItem(std::int16_t type, std::uint32_t length, void* data) {
-    CmdSeqInitDesc(&desc_);
-    ok_ = CmdSeqAllocDescItems(&desc_, 1, 1) == CMDSEQ_OK;
-    if (!ok_) return;
-    a_cmdseq_desc_item* item = desc_.items;
-    item->type = type;
-    item->length = length;
-    item->values()[0] = {data, &indicator_, &length_};
-    (void)CmdSeqMarkDescItemUpdated(&desc_, item);
-  }
-  ~OneItem() { CmdSeqFreeDescItems(&desc_); }
-  OneItem(const OneItem&) = delete;
-  OneItem& operator=(const OneItem&) = delete;
-
-  bool ok() const { return ok_; }
-  a_cmdseq_desc* desc() { return &desc_; }
-  a_cmdseq_desc_item* item() { return desc_.items; }
-  bool is_null() const { return indicator_ < 0; }
-  // The returned length, at most `room`.
-  std::size_t length(std::size_t room) const { return length_ < room ? length_ : room; }
-
- private:
-  a_cmdseq_desc desc_;
-  bool ok_ = false;
-  std::int32_t indicator_ = 0;
-  std::uint32_t length_ = 0;
-};
 
 // The list could not be allocated: the block says so, so that a caller's diagnostic
 // names the cause rather than repeating an empty block.

@@ -30,6 +30,8 @@
 #include "odbc/driver_info.h"
 #include "odbc/engine.h"
 #include "odbc/handles.h"
+#include "odbc/parameters.h"
+#include "odbc/statement.h"
 #include "odbc/supported_functions.h"
 #include "odbc/transactions.h"
 
@@ -157,9 +159,7 @@ SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT HandleType, SQLHANDLE InputHandle,
       });
     case SQL_HANDLE_STMT:
       return DbcCall(InputHandle, [&](tagOBJECT* dbc) {
-        if (OutputHandle == nullptr) return PostSQLState(dbc, kStateHY009, kStateS1009);
-        *OutputHandle = SQL_NULL_HANDLE;
-        return NotBuilt(dbc);
+        return DoSQLAllocStmt(static_cast<tagDBC*>(dbc), OutputHandle);
       });
     case SQL_HANDLE_DESC:
       return DbcCall(InputHandle, [&](tagOBJECT* dbc) {
@@ -195,9 +195,7 @@ SQLRETURN SQL_API SQLAllocConnect(SQLHENV EnvironmentHandle, SQLHDBC* Connection
 
 SQLRETURN SQL_API SQLAllocStmt(SQLHDBC ConnectionHandle, SQLHSTMT* StatementHandle) {
   return DbcCall(ConnectionHandle, [&](tagOBJECT* dbc) {
-    if (StatementHandle == nullptr) return PostSQLState(dbc, kStateHY009, kStateS1009);
-    *StatementHandle = SQL_NULL_HSTMT;
-    return NotBuilt(dbc);
+    return DoSQLAllocStmt(static_cast<tagDBC*>(dbc), StatementHandle);
   });
 }
 
@@ -224,6 +222,25 @@ SQLRETURN FreeDescriptorHandle(SQLHDESC h) noexcept {
   return rc;
 }
 
+// SQLFreeStmt and SQLFreeHandle for a statement: a dropped statement no longer leads to
+// its connection, so the connection is remembered first and released afterwards.
+SQLRETURN FreeStatement(SQLHSTMT h, SQLUSMALLINT option) noexcept {
+  if (SQLRETURN refused = Init_stmt(h); refused != 0) return refused;
+  if (option != SQL_DROP) {
+    const SQLRETURN rc = Guarded(Obj(h), [&](tagOBJECT* stmt) {
+      return DoSQLFreeStmt(static_cast<tagSTMT*>(stmt), option);
+    });
+    Fini_stmt(h);
+    return rc;
+  }
+  tagDBC* dbc = OwningDbc(Obj(h));
+  const SQLRETURN rc = Guarded(Obj(h), [](tagOBJECT* stmt) {
+    return DoSQLFreeStmt(static_cast<tagSTMT*>(stmt), SQL_DROP);
+  });
+  Fini_dbc(dbc);
+  return rc;
+}
+
 SQLRETURN FreeEnvironment(SQLHENV h) noexcept {
   return EnvCall(h, [](tagOBJECT* env) { return DoSQLFreeEnv(static_cast<tagENV*>(env)); });
 }
@@ -237,7 +254,7 @@ SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT HandleType, SQLHANDLE Handle) {
     case SQL_HANDLE_DBC:
       return FreeConnection(Handle);
     case SQL_HANDLE_STMT:
-      return StmtCall(Handle, NotBuilt);
+      return FreeStatement(Handle, SQL_DROP);
     case SQL_HANDLE_DESC:
       return FreeDescriptorHandle(Handle);
     default:
@@ -381,72 +398,103 @@ SQLRETURN SQL_API SQLGetInfo(SQLHDBC ConnectionHandle, SQLUSMALLINT InfoType,
 // 5. Statements: prepare, execute, parameters, fetch, result columns, attributes
 // ============================================================================================
 
-SQLRETURN SQL_API SQLPrepare(SQLHSTMT StatementHandle, SQLCHAR* /*StatementText*/,
-                             SQLINTEGER /*TextLength*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLPrepare(SQLHSTMT StatementHandle, SQLCHAR* StatementText,
+                             SQLINTEGER TextLength) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLPrepare(static_cast<tagSTMT*>(stmt), StatementText, TextLength);
+  });
 }
 
 SQLRETURN SQL_API SQLExecute(SQLHSTMT StatementHandle) {
-  return StmtCall(StatementHandle, NotBuilt);
+  return StmtCall(StatementHandle,
+                  [](tagOBJECT* stmt) { return DoSQLExecute(static_cast<tagSTMT*>(stmt)); });
 }
 
-SQLRETURN SQL_API SQLExecDirect(SQLHSTMT StatementHandle, SQLCHAR* /*StatementText*/,
-                                SQLINTEGER /*TextLength*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLExecDirect(SQLHSTMT StatementHandle, SQLCHAR* StatementText,
+                                SQLINTEGER TextLength) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLExecDirect(static_cast<tagSTMT*>(stmt), StatementText, TextLength);
+  });
 }
 
 SQLRETURN SQL_API SQLCloseCursor(SQLHSTMT StatementHandle) {
-  return StmtCall(StatementHandle, NotBuilt);
+  return StmtCall(StatementHandle,
+                  [](tagOBJECT* stmt) { return DoSQLCloseCursor(static_cast<tagSTMT*>(stmt)); });
 }
 
-SQLRETURN SQL_API SQLMoreResults(SQLHSTMT hstmt) { return StmtCall(hstmt, NotBuilt); }
-
-SQLRETURN SQL_API SQLSetCursorName(SQLHSTMT StatementHandle, SQLCHAR* /*CursorName*/,
-                                   SQLSMALLINT /*NameLength*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLMoreResults(SQLHSTMT hstmt) {
+  return StmtCall(hstmt,
+                  [](tagOBJECT* stmt) { return DoSQLMoreResults(static_cast<tagSTMT*>(stmt)); });
 }
 
-SQLRETURN SQL_API SQLGetCursorName(SQLHSTMT StatementHandle, SQLCHAR* /*CursorName*/,
-                                   SQLSMALLINT /*BufferLength*/, SQLSMALLINT* /*NameLength*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLSetCursorName(SQLHSTMT StatementHandle, SQLCHAR* CursorName,
+                                   SQLSMALLINT NameLength) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLSetCursorName(static_cast<tagSTMT*>(stmt), CursorName, NameLength);
+  });
 }
 
-SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT StatementHandle, SQLUSMALLINT /*Option*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLGetCursorName(SQLHSTMT StatementHandle, SQLCHAR* CursorName,
+                                   SQLSMALLINT BufferLength, SQLSMALLINT* NameLength) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLGetCursorName(static_cast<tagSTMT*>(stmt), CursorName, BufferLength,
+                              NameLength);
+  });
 }
 
-SQLRETURN SQL_API SQLNumParams(SQLHSTMT hstmt, SQLSMALLINT* /*pcpar*/) {
-  return StmtCall(hstmt, NotBuilt);
+SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT StatementHandle, SQLUSMALLINT Option) {
+  return FreeStatement(StatementHandle, Option);
 }
 
-SQLRETURN SQL_API SQLDescribeParam(SQLHSTMT hstmt, SQLUSMALLINT /*ipar*/,
-                                   SQLSMALLINT* /*pfSqlType*/, SQLULEN* /*pcbParamDef*/,
-                                   SQLSMALLINT* /*pibScale*/, SQLSMALLINT* /*pfNullable*/) {
-  return StmtCall(hstmt, NotBuilt);
+SQLRETURN SQL_API SQLNumParams(SQLHSTMT hstmt, SQLSMALLINT* pcpar) {
+  return StmtCall(hstmt, [&](tagOBJECT* stmt) {
+    return DoSQLNumParams(static_cast<tagSTMT*>(stmt), pcpar);
+  });
 }
 
-SQLRETURN SQL_API SQLBindParameter(SQLHSTMT hstmt, SQLUSMALLINT /*ipar*/,
-                                   SQLSMALLINT /*fParamType*/, SQLSMALLINT /*fCType*/,
-                                   SQLSMALLINT /*fSqlType*/, SQLULEN /*cbColDef*/,
-                                   SQLSMALLINT /*ibScale*/, SQLPOINTER /*rgbValue*/,
-                                   SQLLEN /*cbValueMax*/, SQLLEN* /*pcbValue*/) {
-  return StmtCall(hstmt, NotBuilt);
+SQLRETURN SQL_API SQLDescribeParam(SQLHSTMT hstmt, SQLUSMALLINT ipar, SQLSMALLINT* pfSqlType,
+                                   SQLULEN* pcbParamDef, SQLSMALLINT* pibScale,
+                                   SQLSMALLINT* pfNullable) {
+  return StmtCall(hstmt, [&](tagOBJECT* stmt) {
+    return DoSQLDescribeParam(static_cast<tagSTMT*>(stmt), ipar, pfSqlType, pcbParamDef,
+                              pibScale, pfNullable);
+  });
 }
 
-SQLRETURN SQL_API SQLSetParam(SQLHSTMT StatementHandle, SQLUSMALLINT /*ParameterNumber*/,
-                              SQLSMALLINT /*ValueType*/, SQLSMALLINT /*ParameterType*/,
-                              SQLULEN /*LengthPrecision*/, SQLSMALLINT /*ParameterScale*/,
-                              SQLPOINTER /*ParameterValue*/, SQLLEN* /*StrLen_or_Ind*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLBindParameter(SQLHSTMT hstmt, SQLUSMALLINT ipar, SQLSMALLINT fParamType,
+                                   SQLSMALLINT fCType, SQLSMALLINT fSqlType, SQLULEN cbColDef,
+                                   SQLSMALLINT ibScale, SQLPOINTER rgbValue, SQLLEN cbValueMax,
+                                   SQLLEN* pcbValue) {
+  return StmtCall(hstmt, [&](tagOBJECT* stmt) {
+    return DoSQLBindParameter(static_cast<tagSTMT*>(stmt), ipar, fParamType, fCType, fSqlType,
+                              cbColDef, ibScale, rgbValue, cbValueMax, pcbValue);
+  });
 }
 
-SQLRETURN SQL_API SQLPutData(SQLHSTMT StatementHandle, SQLPOINTER /*Data*/,
-                             SQLLEN /*StrLen_or_Ind*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+// The ODBC 1 form of SQLBindParameter: an input-output parameter whose buffer length
+// (SQL_SETPARAM_VALUE_MAX) is taken from the column size.
+SQLRETURN SQL_API SQLSetParam(SQLHSTMT StatementHandle, SQLUSMALLINT ParameterNumber,
+                              SQLSMALLINT ValueType, SQLSMALLINT ParameterType,
+                              SQLULEN LengthPrecision, SQLSMALLINT ParameterScale,
+                              SQLPOINTER ParameterValue, SQLLEN* StrLen_or_Ind) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLBindParameter(static_cast<tagSTMT*>(stmt), ParameterNumber,
+                              SQL_PARAM_INPUT_OUTPUT, ValueType, ParameterType, LengthPrecision,
+                              ParameterScale, ParameterValue, SQL_SETPARAM_VALUE_MAX,
+                              StrLen_or_Ind);
+  });
 }
 
-SQLRETURN SQL_API SQLParamData(SQLHSTMT StatementHandle, SQLPOINTER* /*Value*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLPutData(SQLHSTMT StatementHandle, SQLPOINTER Data, SQLLEN StrLen_or_Ind) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLPutData(static_cast<tagSTMT*>(stmt), Data, StrLen_or_Ind);
+  });
+}
+
+SQLRETURN SQL_API SQLParamData(SQLHSTMT StatementHandle, SQLPOINTER* Value) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLParamData(static_cast<tagSTMT*>(stmt), Value);
+  });
 }
 
 SQLRETURN SQL_API SQLParamOptions(SQLHSTMT hstmt, SQLULEN /*crow*/, SQLULEN* /*pirow*/) {
@@ -490,41 +538,56 @@ SQLRETURN SQL_API SQLSetScrollOptions(SQLHSTMT hstmt, SQLUSMALLINT fConcurrency,
   });
 }
 
-SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT StatementHandle, SQLSMALLINT* /*ColumnCount*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT StatementHandle, SQLSMALLINT* ColumnCount) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLNumResultCols(static_cast<tagSTMT*>(stmt), ColumnCount);
+  });
 }
 
-SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT StatementHandle, SQLUSMALLINT /*ColumnNumber*/,
-                                 SQLCHAR* /*ColumnName*/, SQLSMALLINT /*BufferLength*/,
-                                 SQLSMALLINT* /*NameLength*/, SQLSMALLINT* /*DataType*/,
-                                 SQLULEN* /*ColumnSize*/, SQLSMALLINT* /*DecimalDigits*/,
-                                 SQLSMALLINT* /*Nullable*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT StatementHandle, SQLUSMALLINT ColumnNumber,
+                                 SQLCHAR* ColumnName, SQLSMALLINT BufferLength,
+                                 SQLSMALLINT* NameLength, SQLSMALLINT* DataType,
+                                 SQLULEN* ColumnSize, SQLSMALLINT* DecimalDigits,
+                                 SQLSMALLINT* Nullable) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLDescribeCol(static_cast<tagSTMT*>(stmt), ColumnNumber, ColumnName,
+                            BufferLength, NameLength, DataType, ColumnSize, DecimalDigits,
+                            Nullable);
+  });
 }
 
-SQLRETURN SQL_API SQLColAttribute(SQLHSTMT StatementHandle, SQLUSMALLINT /*ColumnNumber*/,
-                                  SQLUSMALLINT /*FieldIdentifier*/,
-                                  SQLPOINTER /*CharacterAttribute*/,
-                                  SQLSMALLINT /*BufferLength*/, SQLSMALLINT* /*StringLength*/,
-                                  SQLLEN* /*NumericAttribute*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLColAttribute(SQLHSTMT StatementHandle, SQLUSMALLINT ColumnNumber,
+                                  SQLUSMALLINT FieldIdentifier, SQLPOINTER CharacterAttribute,
+                                  SQLSMALLINT BufferLength, SQLSMALLINT* StringLength,
+                                  SQLLEN* NumericAttribute) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLColAttribute(static_cast<tagSTMT*>(stmt), ColumnNumber, FieldIdentifier,
+                             CharacterAttribute, BufferLength, StringLength, NumericAttribute);
+  });
 }
 
-SQLRETURN SQL_API SQLColAttributes(SQLHSTMT hstmt, SQLUSMALLINT /*icol*/,
-                                   SQLUSMALLINT /*fDescType*/, SQLPOINTER /*rgbDesc*/,
-                                   SQLSMALLINT /*cbDescMax*/, SQLSMALLINT* /*pcbDesc*/,
-                                   SQLLEN* /*pfDesc*/) {
-  return StmtCall(hstmt, NotBuilt);
+SQLRETURN SQL_API SQLColAttributes(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLUSMALLINT fDescType,
+                                   SQLPOINTER rgbDesc, SQLSMALLINT cbDescMax,
+                                   SQLSMALLINT* pcbDesc, SQLLEN* pfDesc) {
+  return StmtCall(hstmt, [&](tagOBJECT* stmt) {
+    return DoSQLColAttribute(static_cast<tagSTMT*>(stmt), icol, fDescType, rgbDesc, cbDescMax,
+                             pcbDesc, pfDesc);
+  });
 }
 
-SQLRETURN SQL_API SQLBindCol(SQLHSTMT StatementHandle, SQLUSMALLINT /*ColumnNumber*/,
-                             SQLSMALLINT /*TargetType*/, SQLPOINTER /*TargetValue*/,
-                             SQLLEN /*BufferLength*/, SQLLEN* /*StrLen_or_Ind*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLBindCol(SQLHSTMT StatementHandle, SQLUSMALLINT ColumnNumber,
+                             SQLSMALLINT TargetType, SQLPOINTER TargetValue,
+                             SQLLEN BufferLength, SQLLEN* StrLen_or_Ind) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLBindCol(static_cast<tagSTMT*>(stmt), ColumnNumber, TargetType, TargetValue,
+                        BufferLength, StrLen_or_Ind);
+  });
 }
 
-SQLRETURN SQL_API SQLRowCount(SQLHSTMT StatementHandle, SQLLEN* /*RowCount*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLRowCount(SQLHSTMT StatementHandle, SQLLEN* RowCount) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLRowCount(static_cast<tagSTMT*>(stmt), RowCount);
+  });
 }
 
 SQLRETURN SQL_API SQLSetStmtAttr(SQLHSTMT StatementHandle, SQLINTEGER Attribute,

@@ -12,6 +12,7 @@
 #include "odbc/diagnostics.h"
 #include "odbc/engine.h"
 #include "odbc/handles.h"
+#include "odbc/statement.h"
 #include "odbc/translation.h"
 #include "utils/base/memory.h"
 #include "utils/locale/charset_converter.h"
@@ -141,7 +142,7 @@ SQLRETURN EndServerSession(tagDBC* dbc) {
   // Statements go first; what remains must be descriptors.
   for (tagOBJECT* child = dbc->first_child; child != nullptr;) {
     tagOBJECT* next = child->next_sibling;
-    if (child->kind == OBJ_STMT) Free_object(child);
+    if (child->kind == OBJ_STMT) (void)DoSQLFreeStmt(static_cast<tagSTMT*>(child), SQL_DROP);
     child = next;
   }
   while (dbc->first_child != nullptr) {
@@ -331,9 +332,10 @@ void DiscardConnection(tagDBC* dbc) {
 
 SQLRETURN DoSQLCancel(tagSTMT* stmt) {
   // Runs framed (no call in progress on the statement). Only an ODBC 2 application
-  // closes the statement; the statement has no cursor of its own yet to close.
+  // closes the statement, as SQLFreeStmt(SQL_CLOSE) does.
   tagENV* env = OwningEnv(stmt);
   if (env != nullptr && UIntOption(env, SQL_ATTR_ODBC_VERSION) == SQL_OV_ODBC2) {
+    (void)DoSQLFreeStmt(stmt, SQL_CLOSE);
     AddSQLState(stmt, kState01000, kState01000);
   }
   return stmt->retcode;

@@ -26,8 +26,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "cmdseq/desc.h"
 #include "cmdseq/error_info.h"
+#include "cmdseq/statement.h"
 #include "config/option_tables.h"
+#include "odbc/sql_string.h"
 #include "vqtasks.h"
 
 static_assert(sizeof(SQLWCHAR) == 2, "the driver's wide text is UTF-16");
@@ -227,14 +230,36 @@ struct tagDBC : tagOBJECT {
   void* translate_module;
   a_odbc_translate_fn driver_to_data_source;  // SQLDriverToDataSource
   a_odbc_translate_fn data_source_to_driver;  // SQLDataSourceToDriver
+
+  // ---- statements: prepare and execute ----
+  std::uint16_t open_cursors;  // statements of this connection with a cursor open
 };
 
 // ---- Statement and descriptor -----------------------------------------------------------
 
 struct tagDESC;
+struct a_odbc_item_list;  // parameters.h
 
 // Bits of tagSTMT::call_flags.
 constexpr std::uint8_t kStmtInCall = 0x20;  // a call on this statement is in progress
+
+// Bits of tagSTMT::exec_flags (statement: prepare and execute).
+constexpr std::uint8_t kStmtPreparedByUser = 0x01;    // SQLPrepare made the text current
+constexpr std::uint8_t kStmtCursorNameSet = 0x02;     // SQLSetCursorName gave a name
+constexpr std::uint8_t kStmtCursorNameUsed = 0x04;    // SQLGetCursorName returned it
+constexpr std::uint8_t kStmtIsInsert = 0x08;          // the text begins with "insert"
+constexpr std::uint8_t kStmtResultDescribed = 0x10;   // the open cursor is described
+constexpr std::uint8_t kStmtDescriptionFixed = 0x20;  // the prepare reply's description is final
+constexpr std::uint8_t kStmtServerPrepared = 0x40;    // the server holds a statement for it
+
+// Bits of tagSTMT::param_flags.
+constexpr std::uint32_t kParamDataSupplied = 0x01;   // SQLPutData gave the current parameter data
+constexpr std::uint32_t kParamVarPrepared = 0x02;    // the server-variable statement is prepared
+constexpr std::uint32_t kParamRowValues = 0x04;      // values come from the ARD's current row
+constexpr std::uint32_t kParamBlockNeedData = 0x08;  // a block execute stopped for data
+constexpr std::uint32_t kParamAwaitingData = 0x10;   // an execute returned SQL_NEED_DATA
+constexpr std::uint32_t kParamPuttingData = 0x20;    // inside SQLPutData
+constexpr std::uint32_t kParamFinalFlush = 0x40;     // SQLParamData sends a conversion tail
 
 struct tagSTMT : tagOBJECT {
   tagDESC* apd;  // descriptors in use
@@ -261,6 +286,33 @@ struct tagSTMT : tagOBJECT {
   SQLLEN row_number;              // number of the rowset's first row (statement code)
   std::uint8_t single_row;        // 1: rows fetched one at a time (statement code)
   std::uint32_t desc_changes;     // advances when a descriptor in use is replaced
+
+  // ---- statement: prepare and execute ----
+  tagSQLSTRING sql_text;           // the application's text
+  tagSQLSTRING translated_sql;     // its escape translation: what is sent
+  std::uint8_t exec_flags;         // kStmt* bits above
+  std::uint8_t stmt_kind;          // statement kind of the prepare reply (engine interface)
+  SQLULEN block_row;               // row within the parameter block being built
+  std::uint32_t apd_copy_counter;  // APD change counter the parameter lists were built at
+
+  // ---- parameters (descriptor set-up, conversion, data at execution) ----
+  a_odbc_item_list* param_list;   // input items, contiguous (inputs x sets); null until set up
+  a_odbc_item_list* output_list;  // output-parameter items, or null
+  std::int32_t param_index;       // parameter (from 0) whose data is being collected
+  SQLULEN param_set;              // parameter set (from 0) of the array being executed
+  std::uint32_t param_flags;      // kParam* bits (parameters.h)
+  CharsetConverter* put_converter;  // UTF-16LE pieces to the connection charset; owned
+  SQLULEN put_bytes;              // bytes stored so far for the current parameter
+  std::uint32_t param_row;        // parameter-list row of the set being converted
+
+  // ---- engine interface: prepare, execute, describe ----
+  a_cmdseq_stmt_handle stmt_record;      // the server statement; zeroed before each prepare
+  a_cmdseq_stmt_handle var_stmt_record;  // fills a server variable with a long value
+  a_cmdseq_cursor cursor;                // the client cursor; `conn` is set when opened
+  a_cmdseq_desc* describe_info;          // the last describe's columns (client-owned), or null
+  std::uint8_t has_result;               // 1: the prepared statement returns a result set
+  std::uint8_t batch_pending;            // 1: a parameter batch awaits its status entries
+  SQLULEN batch_count;                   // parameter sets in that batch
 };
 
 // ---- Descriptor records (descriptors area) ----
@@ -270,6 +322,7 @@ struct a_cmdseq_desc_item;
 constexpr std::uint32_t kItemBound = 0x01;         // the application has bound the record
 constexpr std::uint32_t kItemNulIncluded = 0x02;   // a terminating NUL belongs to the value
 constexpr std::uint32_t kItemResultColumn = 0x04;  // described as a result column
+constexpr std::uint32_t kItemInVariable = 0x08;    // the value lives in a server variable
 constexpr std::uint32_t kItemInPlace = 0x40;       // the wire value uses the application's buffer
 constexpr std::uint32_t kItemBitString = 0x80;     // server type "varbit"
 constexpr std::uint32_t kItemSpatial = 0x100;      // server type "st_geometry"
@@ -309,6 +362,9 @@ struct tagITEM {
   std::size_t element_bytes;           // stride of `buffer`
   char* buffer;                        // internal conversion buffer; owned or null
   std::uint32_t flags;                 // kItem* bits
+  // ---- engine interface: a long parameter value in a server variable ----
+  char* variable_name;                 // the variable (kItemInVariable); owned or null
+  SQLLEN variable_sent;                // bytes sent into the variable so far
 };
 
 // Bits of tagDESC::impl_kind.

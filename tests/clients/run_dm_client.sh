@@ -2,7 +2,8 @@
 # Starts vqeng12 (TCP/IP on a loopback port, shared memory under a temporary VCTMP),
 # registers the built driver library in a temporary odbcinst.ini and odbc.ini (never the
 # machine's own files), and drives the driver through the unixODBC driver manager: isql
-# through a data source and without one (-k), a refused password, then the C client.
+# through a data source and without one (-k), statements that return no rows, a refused
+# password, then the C client.
 #   run_dm_client.sh <client program> <driver library> <vqeng12>
 set -euo pipefail
 client=$1
@@ -56,12 +57,17 @@ runtime=$(ldd "$lib" | awk '/lib(t|a)san\.so/ { print $3; exit }')
 isql() { LD_PRELOAD="$runtime" command isql "$@"; }
 
 failures=0
-# expect <description> <pattern> <command...>: the command's output holds the pattern.
-expect() {
-  local what=$1 pattern=$2
-  shift 2
+# expect_input <description> <pattern> <input> <command...>: the command, reading `input`
+# on its standard input (nothing when empty), writes the pattern.
+expect_input() {
+  local what=$1 pattern=$2 input=$3
+  shift 3
   local output
-  output=$("$@" 2>&1 </dev/null || true)
+  if [ -n "$input" ]; then
+    output=$("$@" 2>&1 <<<"$input" || true)
+  else
+    output=$("$@" 2>&1 </dev/null || true)
+  fi
   if grep -q -- "$pattern" <<<"$output"; then
     echo "ok $what"
   else
@@ -70,10 +76,19 @@ expect() {
     failures=$((failures + 1))
   fi
 }
+# expect <description> <pattern> <command...>: the same with no input.
+expect() {
+  local what=$1 pattern=$2
+  shift 2
+  expect_input "$what" "$pattern" "" "$@"
+}
 # isql reads its statements from standard input; an empty input disconnects at once.
 expect "isql connects through the data source (TCP/IP)" "Connected!" isql -v vqtest dba sql
 expect "isql connects without a data source (shared memory)" "Connected!" \
   isql -v -k "DRIVER=$lib;UID=dba;PWD=sql;ServerName=$name"
+expect_input "isql runs statements that return no rows" "SQLRowCount returns 1" \
+  $'CREATE TABLE isql_rows (a INT, b VARCHAR(10))\nINSERT INTO isql_rows VALUES (1, \'one\')' \
+  isql -v vqtest dba sql
 expect "isql reports a refused password with its state" "28000" isql -v vqtest dba wrong
 expect "isql reports a server that does not run" "Could not SQLDriverConnect" \
   isql -v -k "DRIVER=$lib;UID=dba;PWD=sql;ServerName=nosuch$name;CommLinks=ShMem"

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "api_fixture.h"
+#include "odbc/descriptors.h"
 #include "odbc/diagnostics.h"
 #include "odbc/library_start.h"
 #include "odbc/supported_functions.h"
@@ -24,7 +25,10 @@ namespace {
 class HandleTest : public ApiFixture {
  protected:
   void TearDown() override {
-    for (tagOBJECT* s : extra_) Free_object(s);
+    for (tagOBJECT* s : extra_) {
+      if (s->kind == OBJ_STMT) FreeStmtDescriptors(static_cast<tagSTMT*>(s));
+      Free_object(s);
+    }
     ApiFixture::TearDown();
   }
 
@@ -34,7 +38,10 @@ class HandleTest : public ApiFixture {
   // allocates them through the API comes later).
   tagOBJECT* Child(std::int32_t kind) {
     tagOBJECT* h = Allocate_object(Dbc(), kind);
-    if (kind == OBJ_STMT) h->state = kStmtAllocated;
+    if (kind == OBJ_STMT) {
+      h->state = kStmtAllocated;
+      EXPECT_EQ(AllocStmtDescriptors(static_cast<tagSTMT*>(h)), 0);
+    }
     extra_.push_back(h);
     return h;
   }
@@ -226,16 +233,15 @@ TEST_F(HandleTest, StatementFramingMarksTheCallAndFreesTheLock) {
   Fini_stmt(stmt);
   EXPECT_EQ(s->call_flags.load() & kStmtInCall, 0);
   EXPECT_TRUE(DbcUnlocked());
-  // A statement entry point not built yet is framed and answers HYC00.
-  EXPECT_EQ(
-      SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>("select 1")), SQL_NTS),
-      SQL_ERROR);
-  EXPECT_EQ(FirstState(SQL_HANDLE_STMT, stmt), "HYC00");
-  // So does a catalog function, until the catalog code exists.
+  // A refused statement call is framed: its state is posted and the lock released.
+  EXPECT_EQ(SQLExecDirect(stmt, nullptr, SQL_NTS), SQL_ERROR);
+  EXPECT_EQ(FirstState(SQL_HANDLE_STMT, stmt), "HY009");
+  // A catalog function answers HYC00 until the catalog code exists.
   EXPECT_EQ(SQLTables(stmt, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), SQL_ERROR);
   EXPECT_EQ(FirstState(SQL_HANDLE_STMT, stmt), "HYC00");
   EXPECT_EQ(stmt->record_count, 1u);
-  EXPECT_EQ(SQLFreeStmt(stmt, SQL_CLOSE), SQL_ERROR);
+  EXPECT_EQ(SQLFreeStmt(stmt, 99), SQL_ERROR);
+  EXPECT_EQ(FirstState(SQL_HANDLE_STMT, stmt), "HY092");
   EXPECT_EQ(s->call_flags.load() & kStmtInCall, 0);
   EXPECT_TRUE(DbcUnlocked());
 }
@@ -341,7 +347,8 @@ TEST_F(HandleTest, GetFunctionsReportsWhatWorks) {
       {SQL_API_SQLALLOCHANDLE, SQL_SUCCESS, SQL_TRUE},
       {SQL_API_SQLGETDIAGREC, SQL_SUCCESS, SQL_TRUE},
       {SQL_API_SQLSETENVATTR, SQL_SUCCESS, SQL_TRUE},
-      {SQL_API_SQLEXECDIRECT, SQL_SUCCESS, SQL_FALSE},
+      {SQL_API_SQLEXECDIRECT, SQL_SUCCESS, SQL_TRUE},
+      {SQL_API_SQLFETCH, SQL_SUCCESS, SQL_FALSE},
       {SQL_API_SQLTABLES, SQL_SUCCESS, SQL_FALSE},
       {SQL_API_SQLDRIVERCONNECT, SQL_SUCCESS, SQL_TRUE},
       {SQL_API_SQLBINDPARAM, SQL_ERROR, 0x7E7E},

@@ -1,7 +1,8 @@
 /* A C application linked with the unixODBC driver manager (-lodbc) that reaches the
  * driver only through the manager: it allocates handles, sets and reads environment
  * attributes, connects to a running vqeng12 through a data source and without one
- * (SQLConnect, SQLDriverConnect, SQLBrowseConnect in rounds), reads the driver's
+ * (SQLConnect, SQLDriverConnect, SQLBrowseConnect in rounds), runs statements with a
+ * parameter and ends transactions both ways, reads the driver's
  * diagnostics of a refused connect as the manager passes them on, and disconnects. It
  * repeats the whole cycle, so the manager loads, frees and reloads the driver's
  * environment in one process.
@@ -46,6 +47,62 @@ static void expect_connected(SQLHDBC dbc, SQLRETURN rc, const char* what) {
   check(SQLDisconnect(dbc) == SQL_SUCCESS, line);
 }
 
+/* Rows of the table, counted by an UPDATE that touches each of them once. */
+static SQLLEN count_rows(SQLHSTMT stmt, const char* table) {
+  char sql[200];
+  SQLLEN rows = -2;
+  snprintf(sql, sizeof sql, "UPDATE %s SET a = a", table);
+  const SQLRETURN rc = SQLExecDirect(stmt, (SQLCHAR*)sql, SQL_NTS);
+  if (rc == SQL_NO_DATA) return 0;
+  if (!succeeded(rc) || !succeeded(SQLRowCount(stmt, &rows))) return -2;
+  return rows;
+}
+
+/* Statements through the manager: a table made, a row inserted with a bound parameter
+ * under autocommit, then with autocommit off one row rolled back and one committed. */
+static void run_statements(SQLHDBC dbc, int cycle) {
+  char table[64], sql[200], line[300];
+  SQLHSTMT stmt = SQL_NULL_HSTMT;
+  snprintf(table, sizeof table, "c_client_%d", cycle);
+  check(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt) == SQL_SUCCESS, "alloc statement");
+  snprintf(sql, sizeof sql, "CREATE TABLE %s (a INTEGER)", table);
+  check(succeeded(SQLExecDirect(stmt, (SQLCHAR*)sql, SQL_NTS)), "CREATE TABLE");
+
+  SQLINTEGER value = 7;
+  SQLLEN indicator = 0;
+  check(SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &value, 0,
+                         &indicator) == SQL_SUCCESS,
+        "bind a parameter");
+  snprintf(sql, sizeof sql, "INSERT INTO %s VALUES (?)", table);
+  SQLLEN rows = -2;
+  check(succeeded(SQLExecDirect(stmt, (SQLCHAR*)sql, SQL_NTS)) &&
+            succeeded(SQLRowCount(stmt, &rows)) && rows == 1,
+        "INSERT with a parameter inserts one row");
+
+  check(SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, (SQLPOINTER)SQL_AUTOCOMMIT_OFF, 0) ==
+            SQL_SUCCESS,
+        "autocommit off");
+  check(succeeded(SQLExecDirect(stmt, (SQLCHAR*)sql, SQL_NTS)), "INSERT in a transaction");
+  check(SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK) == SQL_SUCCESS, "rollback");
+  rows = count_rows(stmt, table);
+  snprintf(line, sizeof line, "the rolled-back row is gone (%ld rows)", (long)rows);
+  check(rows == 1, line);
+  check(succeeded(SQLExecDirect(stmt, (SQLCHAR*)sql, SQL_NTS)), "INSERT in a transaction");
+  check(SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_COMMIT) == SQL_SUCCESS, "commit");
+  check(SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK) == SQL_SUCCESS, "rollback after it");
+  rows = count_rows(stmt, table);
+  snprintf(line, sizeof line, "the committed row stays (%ld rows)", (long)rows);
+  check(rows == 2, line);
+
+  snprintf(sql, sizeof sql, "DROP TABLE %s", table);
+  check(succeeded(SQLExecDirect(stmt, (SQLCHAR*)sql, SQL_NTS)), "DROP TABLE");
+  check(SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_COMMIT) == SQL_SUCCESS, "commit the drop");
+  check(SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, (SQLPOINTER)SQL_AUTOCOMMIT_ON, 0) ==
+            SQL_SUCCESS,
+        "autocommit on");
+  check(SQLFreeHandle(SQL_HANDLE_STMT, stmt) == SQL_SUCCESS, "free statement");
+}
+
 int main(int argc, char** argv) {
   if (argc != 5) return 2;
   const char* dsn = argv[1];
@@ -66,6 +123,7 @@ int main(int argc, char** argv) {
 
     SQLRETURN rc = SQLConnect(dbc, (SQLCHAR*)dsn, SQL_NTS, (SQLCHAR*)"dba", SQL_NTS,
                               (SQLCHAR*)"sql", SQL_NTS);
+    if (succeeded(rc)) run_statements(dbc, cycle);
     expect_connected(dbc, rc, "SQLConnect through the data source");
 
     /* A refused password: the driver's diagnostic, passed on by the manager. */

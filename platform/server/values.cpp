@@ -471,9 +471,9 @@ bool read_value_item(ItemReader& r, const Item& first, Value& out, std::string& 
       if (!need(2)) return false;
       out = Value::integer(static_cast<std::int16_t>(load_le16(b)));
       return true;
-    case 121:
+    case 121:  // a tinyint: 0 to 255
       if (!need(1)) return false;
-      out = Value::integer(static_cast<std::int8_t>(b[0]));
+      out = Value::integer(b[0]);
       return true;
     case 106:
       if (!need(1)) return false;

@@ -45,7 +45,7 @@ TEST_P(Parameters, EveryCTypeIsStoredAndReadBack) {
   SQLLEN w_len = SQL_NTS;
   SQLINTEGER i = -123456;
   SQLSMALLINT s = -321;
-  SQLCHAR t = 100;
+  SQLCHAR t = 200;  // above 127: a tinyint is unsigned
   SQLBIGINT b = 9000000000000LL;
   SQLREAL r = 1.5f;
   SQLDOUBLE d = -2.25;
@@ -89,7 +89,7 @@ TEST_P(Parameters, EveryCTypeIsStoredAndReadBack) {
   EXPECT_EQ(ValueText("SELECT w FROM pt WHERE k = 1"), "w\xC3\xA9i");
   EXPECT_EQ(ValueNumber("SELECT i FROM pt WHERE k = 1"), -123456);
   EXPECT_EQ(ValueNumber("SELECT s FROM pt WHERE k = 1"), -321);
-  EXPECT_EQ(ValueNumber("SELECT t FROM pt WHERE k = 1"), 100);
+  EXPECT_EQ(ValueNumber("SELECT t FROM pt WHERE k = 1"), 200);
   EXPECT_EQ(ValueText("SELECT CAST(b AS VARCHAR(30)) FROM pt WHERE k = 1"), "9000000000000");
   EXPECT_EQ(ValueText("SELECT CAST(r AS VARCHAR(30)) FROM pt WHERE k = 1"), "1.5");
   EXPECT_EQ(ValueText("SELECT CAST(d AS VARCHAR(30)) FROM pt WHERE k = 1"), "-2.25");

@@ -1190,6 +1190,27 @@ bool Engine::commit(SqlError& err) {
   return true;
 }
 
+bool Engine::begin_atomic(SqlError& err) {
+  if (sqlite3_get_autocommit(db_)) {
+    const int rc = sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+      err = last_error(rc);
+      return false;
+    }
+  }
+  const int rc = sqlite3_exec(db_, "SAVEPOINT vqeng_rows", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) {
+    err = last_error(rc);
+    return false;
+  }
+  return true;
+}
+
+void Engine::end_atomic(bool undo) {
+  if (undo) sqlite3_exec(db_, "ROLLBACK TO vqeng_rows", nullptr, nullptr, nullptr);
+  sqlite3_exec(db_, "RELEASE vqeng_rows", nullptr, nullptr, nullptr);
+}
+
 bool Engine::rollback(SqlError& err) {
   if (sqlite3_get_autocommit(db_)) return true;
   const int rc = sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);

@@ -141,6 +141,11 @@ class Engine {
 
   bool commit(SqlError& err);
   bool rollback(SqlError& err);
+  // One statement run for several parameter rows is atomic: a savepoint (inside the
+  // connection's transaction, begun when none is open) marks its start, and a failure
+  // undoes every row it changed.
+  bool begin_atomic(SqlError& err);
+  void end_atomic(bool undo);
 
   // Called from inside long statements; a true answer stops the statement, which
   // then fails with SQL code -299.

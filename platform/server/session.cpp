@@ -1059,10 +1059,16 @@ bool Session::on_execute(ItemReader& r, const Item& item, ItemWriter& w) {
     not_executed = true;
   } else {
     const std::size_t nrows = std::max<std::size_t>(rows.size(), 1);
+    const bool atomic = nrows > 1;
+    if (atomic) ok = engine_->begin_atomic(err);
     for (std::size_t k = 0; k < nrows && ok; ++k) {
       ok = engine_->execute(id, rows.empty() ? std::vector<Value>{} : rows[k],
                             col_vars.empty() ? 0 : 1, res, err);
       changes += res.changes;
+    }
+    if (atomic) {
+      engine_->end_atomic(!ok);
+      if (!ok) changes = 0;
     }
     if (ok && (options & 2)) ok = engine_->commit(err);
     if (ok) last_executed_ = id;

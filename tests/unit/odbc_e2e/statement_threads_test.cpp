@@ -295,6 +295,19 @@ TEST_P(Statement, InsertArraysGoAsOneBlockAndFallBackToSingleSets) {
   EXPECT_EQ(status[0], SQL_PARAM_ERROR);
   for (SQLULEN i = 1; i < kSets; ++i) EXPECT_EQ(status[i], SQL_PARAM_UNUSED) << i;
   EXPECT_EQ(ValueNumber("SELECT COUNT(*) FROM pa"), 10);
+
+  // The fifth set repeats a key: the failed block leaves no row behind, so the sets
+  // before it succeed one by one and the fifth fails alone.
+  for (SQLULEN i = 0; i < kSets; ++i) values[i] = static_cast<SQLINTEGER>(i + 21);
+  values[4] = 1;
+  std::fill(std::begin(status), std::end(status), 0x7E7E);
+  const int executes_after = LogCount("execute ");
+  EXPECT_EQ(ExecDirect("INSERT INTO pa VALUES (?)"), SQL_ERROR);
+  EXPECT_EQ(LogCount("execute ") - executes_after, 6);  // the block, then sets 1 to 5
+  for (SQLULEN i = 0; i < 4; ++i) EXPECT_EQ(status[i], SQL_PARAM_SUCCESS) << i;
+  EXPECT_EQ(status[4], SQL_PARAM_ERROR);
+  for (SQLULEN i = 5; i < kSets; ++i) EXPECT_EQ(status[i], SQL_PARAM_UNUSED) << i;
+  EXPECT_EQ(ValueNumber("SELECT COUNT(*) FROM pa"), 14);
 }
 
 TEST_P(Statement, CursorNamesAreCheckedAndKeptApart) {

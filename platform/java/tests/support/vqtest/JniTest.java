@@ -1,0 +1,43 @@
+package vqtest;
+
+/**
+ * The test-only JNI library libvqjnitest.so: what a real application would hand the
+ * driver as C pointers. Addresses travel as full 64-bit longs.
+ */
+public final class JniTest {
+    static {
+        System.loadLibrary("vqjnitest");
+    }
+
+    private JniTest() {
+    }
+
+    /** The address of a C function void release(void* context, SQLHDBC dbc) that records
+     *  its arguments, then disconnects and frees the connection handle. */
+    public static native long releaseFunction();
+
+    /** How often the release function ran, and its last arguments. */
+    public static native int releaseCount();
+
+    public static native long lastReleasedContext();
+
+    public static native long lastReleasedHandle();
+
+    /** An address above 4 GiB whose low 32 bits have the top bit set (a mapped page, so a
+     *  callee may even read it); the same address on every call. */
+    public static native long highAddress();
+
+    /** A connection handle made through the library's exported ODBC API (its own
+     *  environment handle, ODBC 3) and connected with the string; 0 on failure, with the
+     *  first diagnostic in lastError(). */
+    public static native long connect(String connectionString);
+
+    /** Disconnects and frees a handle from connect() that was not handed to the driver. */
+    public static native void disconnect(long dbc);
+
+    /** SQLSTATE and message of the last failure of connect(). */
+    public static native String lastError();
+
+    /** Runs an SQL text on a raw handle from connect(); the ODBC return code. */
+    public static native int execDirect(long dbc, String sql);
+}

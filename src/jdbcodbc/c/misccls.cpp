@@ -119,7 +119,8 @@ jobject SQLErrorClasses::createOrAppendSQLError(JNIEnv* env, jobject head, jstri
   args[1].l = state;
   args[2].i = vendorCode;
   jobject created = env->NewObjectA(cls, initFull_, args);
-  if (head != nullptr && created != nullptr) setNext(env, head, created);
+  if (created == nullptr || env->ExceptionCheck()) return nullptr;
+  if (head != nullptr) setNext(env, head, created);
   return created;
 }
 
@@ -135,7 +136,7 @@ void SQLErrorClasses::raiseSQLError(JNIEnv* env, jstring message) {
   jvalue arg;
   arg.l = message;
   jobject error = env->NewObjectA(cls, initMessage_, &arg);
-  if (error == nullptr) return;  // the construction's own exception is pending
+  if (error == nullptr || env->ExceptionCheck()) return;  // its own exception is pending
   if (env->Throw(static_cast<jthrowable>(error)) != 0)
     UT_AssertStrFn("Failed to throw a SQLException", "jdbcodbc/c/misccls", __LINE__);
   env->DeleteLocalRef(error);
@@ -170,16 +171,38 @@ void CalendarClass::setTime(JNIEnv* env, jobject calendar, jobject date) {
   env->CallVoidMethodA(calendar, setTime_, &arg);
 }
 
+// Reads calendar fields one after the other; once a call has thrown, the rest read 0
+// without calling Java.
+namespace {
+class FieldReader {
+ public:
+  FieldReader(JNIEnv* env, CalendarClass* cls, jobject calendar)
+      : env_(env), cls_(cls), calendar_(calendar) {}
+  jint operator()(jint number) {
+    if (env_->ExceptionCheck()) return 0;
+    const jint value = cls_->getField(env_, calendar_, number);
+    return env_->ExceptionCheck() ? 0 : value;
+  }
+
+ private:
+  JNIEnv* env_;
+  CalendarClass* cls_;
+  jobject calendar_;
+};
+}  // namespace
+
 void CalendarClass::calendarToSQLDate(JNIEnv* env, jobject calendar, SQL_DATE_STRUCT* out) {
-  out->year = static_cast<SQLSMALLINT>(getField(env, calendar, kYear));
-  out->month = static_cast<SQLUSMALLINT>(getField(env, calendar, kMonth) + 1);
-  out->day = static_cast<SQLUSMALLINT>(getField(env, calendar, kDayOfMonth));
+  FieldReader get(env, this, calendar);
+  out->year = static_cast<SQLSMALLINT>(get(kYear));
+  out->month = static_cast<SQLUSMALLINT>(get(kMonth) + 1);
+  out->day = static_cast<SQLUSMALLINT>(get(kDayOfMonth));
 }
 
 void CalendarClass::calendarToSQLTime(JNIEnv* env, jobject calendar, SQL_TIME_STRUCT* out) {
-  out->hour = static_cast<SQLUSMALLINT>(getField(env, calendar, kHourOfDay));
-  out->minute = static_cast<SQLUSMALLINT>(getField(env, calendar, kMinute));
-  out->second = static_cast<SQLUSMALLINT>(getField(env, calendar, kSecond));
+  FieldReader get(env, this, calendar);
+  out->hour = static_cast<SQLUSMALLINT>(get(kHourOfDay));
+  out->minute = static_cast<SQLUSMALLINT>(get(kMinute));
+  out->second = static_cast<SQLUSMALLINT>(get(kSecond));
 }
 
 void CalendarClass::calendarToSQLTimestamp(JNIEnv* env, jobject calendar,
@@ -194,18 +217,20 @@ void CalendarClass::calendarToSQLTimestamp(JNIEnv* env, jobject calendar,
   out->hour = time.hour;
   out->minute = time.minute;
   out->second = time.second;
-  out->fraction = static_cast<SQLUINTEGER>(getField(env, calendar, kMillisecond)) * 1000000u;
+  out->fraction =
+      static_cast<SQLUINTEGER>(FieldReader(env, this, calendar)(kMillisecond)) * 1000000u;
 }
 
 jlong CalendarClass::calendarToTimeInMillis(JNIEnv* env, jobject calendar) {
   env->CallVoidMethodA(calendar, computeTime_, nullptr);
+  if (env->ExceptionCheck()) return 0;
   return env->GetLongField(calendar, time_);
 }
 
 jlong CalendarClass::computeTimeInMillis(JNIEnv* env, int year, int month, int day, int hour,
                                          int minute, int second, int millis) {
   jobject calendar = getInstance(env);
-  if (calendar == nullptr) return 0;
+  if (calendar == nullptr || env->ExceptionCheck()) return 0;
   jvalue args[6];
   args[0].i = year;
   args[1].i = month - 1;
@@ -214,40 +239,47 @@ jlong CalendarClass::computeTimeInMillis(JNIEnv* env, int year, int month, int d
   args[4].i = minute;
   args[5].i = second;
   env->CallVoidMethodA(calendar, set6_, args);
-  args[0].i = kMillisecond;
-  args[1].i = millis;
-  env->CallVoidMethodA(calendar, set2_, args);
-  const jlong result = calendarToTimeInMillis(env, calendar);
+  jlong result = 0;
+  if (!env->ExceptionCheck()) {
+    args[0].i = kMillisecond;
+    args[1].i = millis;
+    env->CallVoidMethodA(calendar, set2_, args);
+    if (!env->ExceptionCheck()) result = calendarToTimeInMillis(env, calendar);
+  }
   env->DeleteLocalRef(calendar);
   return result;
 }
 
 void CalendarClass::utDateToSQLTimestamp(JNIEnv* env, jobject date, SQL_TIMESTAMP_STRUCT* out) {
   jobject calendar = getInstance(env);
-  if (calendar == nullptr) return;
+  if (calendar == nullptr || env->ExceptionCheck()) return;
   setTime(env, calendar, date);
+  if (env->ExceptionCheck()) {
+    env->DeleteLocalRef(calendar);
+    return;
+  }
   // setMillisecond takes a Timestamp; for a plain java.util.Date (or java.sql.Date or
   // Time) setTime has already carried the milliseconds into the calendar.
   JavaClass* timestamp = NOSE()->wrapper(NativeObjSharedEnv::kTimestamp);
   if (timestamp != nullptr && env->IsInstanceOf(date, timestamp->getClass()))
     NOSE()->iResourceClass()->setMilli(env, calendar, date);
-  calendarToSQLTimestamp(env, calendar, out);
+  if (!env->ExceptionCheck()) calendarToSQLTimestamp(env, calendar, out);
   env->DeleteLocalRef(calendar);
 }
 
 void CalendarClass::utDateToSQLTime(JNIEnv* env, jobject date, SQL_TIME_STRUCT* out) {
   jobject calendar = getInstance(env);
-  if (calendar == nullptr) return;
+  if (calendar == nullptr || env->ExceptionCheck()) return;
   setTime(env, calendar, date);
-  calendarToSQLTime(env, calendar, out);
+  if (!env->ExceptionCheck()) calendarToSQLTime(env, calendar, out);
   env->DeleteLocalRef(calendar);
 }
 
 void CalendarClass::utDateToSQLDate(JNIEnv* env, jobject date, SQL_DATE_STRUCT* out) {
   jobject calendar = getInstance(env);
-  if (calendar == nullptr) return;
+  if (calendar == nullptr || env->ExceptionCheck()) return;
   setTime(env, calendar, date);
-  calendarToSQLDate(env, calendar, out);
+  if (!env->ExceptionCheck()) calendarToSQLDate(env, calendar, out);
   env->DeleteLocalRef(calendar);
 }
 
@@ -285,7 +317,7 @@ jobject BigDecimalClass::construct(JNIEnv* env, jlong value, jint newScale) {
 }
 
 jobject BigDecimalClass::setScale(JNIEnv* env, jobject decimal, jint newScale) {
-  if (decimal == nullptr || newScale < 0) return decimal;
+  if (decimal == nullptr || newScale < 0 || env->ExceptionCheck()) return decimal;
   jvalue args[2];
   args[0].i = newScale;
   args[1].i = kRoundHalfUp;

@@ -324,7 +324,7 @@ jobject NativeObj::createJobj(JNIEnv* env) {
   ConstructibleINativeClass* cls = getConstructibleINativeClass();
   if (cls == nullptr) return nullptr;
   jobject local = cls->constructJavaObj(env, toNHandle(this));
-  if (local == nullptr) return nullptr;
+  if (local == nullptr || env->ExceptionCheck()) return nullptr;
   jobj = env->NewGlobalRef(local);
   env->DeleteLocalRef(local);
   if (jobj == nullptr) NOSE()->raiseError(env, "OUT_OF_MEMORY");
@@ -389,12 +389,18 @@ extern "C" JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM*, void*) {
 }
 
 extern "C" JNIEXPORT void JNICALL JNI_OnUnload(JavaVM*, void*) {
-  std::lock_guard<std::mutex> guard(g_startMutex);
-  if (g_sharedEnv != nullptr) {
-    SQLHENV henv = g_sharedEnv->takeEnvHandle();
-    if (henv != SQL_NULL_HENV) SQLFreeHandle(SQL_HANDLE_ENV, henv);
-    delete g_sharedEnv;
+  NativeObjSharedEnv* shared = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(g_startMutex);
+    shared = g_sharedEnv;
     g_sharedEnv = nullptr;
+  }
+  // Outside the start mutex: takeEnvHandle takes the environment mutex, which init holds
+  // while it calls NOSE().
+  if (shared != nullptr) {
+    SQLHENV henv = shared->takeEnvHandle();
+    if (henv != SQL_NULL_HENV) SQLFreeHandle(SQL_HANDLE_ENV, henv);
+    delete shared;
   }
   ut_safe_pthread_mutex_destroy(&g_envMutex);
   ut_safe_pthread_mutex_destroy(&g_jobjMutex);

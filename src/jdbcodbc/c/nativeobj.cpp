@@ -5,8 +5,8 @@
 #include <pthread.h>
 
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
-#include <mutex>
 
 #include "jdbcodbc/c/misccls.h"
 #include "odbc/library_start.h"
@@ -24,8 +24,17 @@ NativeObjSharedEnv* g_sharedEnv = nullptr;
 a_ut_safe_pthread_mutex_t g_envMutex{nullptr};    // init and allocEnv
 a_ut_safe_pthread_mutex_t g_jobjMutex{nullptr};   // creation of Java peers
 a_ut_safe_pthread_mutex_t g_nhandleMutex{nullptr};  // every access of "nhandle"
-// Guards the creation of the state above when NOSE() runs before any JNI_OnLoad.
-std::mutex g_startMutex;
+// Guards the creation of the state above when NOSE() runs before any JNI_OnLoad. A plain
+// pthread mutex: nothing on the load and unload paths can throw.
+pthread_mutex_t g_startMutex = PTHREAD_MUTEX_INITIALIZER;
+
+class StartLock {
+ public:
+  StartLock() { pthread_mutex_lock(&g_startMutex); }
+  ~StartLock() { pthread_mutex_unlock(&g_startMutex); }
+  StartLock(const StartLock&) = delete;
+  StartLock& operator=(const StartLock&) = delete;
+};
 
 void Lock(a_ut_safe_pthread_mutex_t& m) {
   if (m.handle != nullptr) pthread_mutex_lock(m.handle);
@@ -51,7 +60,7 @@ JavaClass* Make(JNIEnv* env, Args... args) {
 // ---- Shared environment -------------------------------------------------------------------
 
 NativeObjSharedEnv* NOSE() {
-  std::lock_guard<std::mutex> guard(g_startMutex);
+  StartLock guard;
   if (g_sharedEnv == nullptr) {
     JDBC_INIT();
     CreateSharedState();
@@ -382,7 +391,7 @@ PendingExceptionScope::~PendingExceptionScope() {
 // ---- Library hooks -------------------------------------------------------------------------------
 
 extern "C" JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM*, void*) {
-  std::lock_guard<std::mutex> guard(g_startMutex);
+  StartLock guard;
   JDBC_INIT();
   if (g_sharedEnv == nullptr) CreateSharedState();
   return JNI_VERSION_1_2;
@@ -391,7 +400,7 @@ extern "C" JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM*, void*) {
 extern "C" JNIEXPORT void JNICALL JNI_OnUnload(JavaVM*, void*) {
   NativeObjSharedEnv* shared = nullptr;
   {
-    std::lock_guard<std::mutex> guard(g_startMutex);
+    StartLock guard;
     shared = g_sharedEnv;
     g_sharedEnv = nullptr;
   }

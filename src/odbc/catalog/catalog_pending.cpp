@@ -11,16 +11,6 @@ SQLRETURN NotBuilt(tagSTMT* stmt) { return PostSQLState(stmt, kStateHYC00, kStat
 
 }  // namespace
 
-SQLRETURN DoSQLTables(tagSTMT* stmt, const SQLCHAR*, SQLSMALLINT, const SQLCHAR*, SQLSMALLINT,
-                      const SQLCHAR*, SQLSMALLINT, const SQLCHAR*, SQLSMALLINT) {
-  return NotBuilt(stmt);
-}
-
-SQLRETURN DoSQLColumns(tagSTMT* stmt, const SQLCHAR*, SQLSMALLINT, const SQLCHAR*, SQLSMALLINT,
-                       const SQLCHAR*, SQLSMALLINT, const SQLCHAR*, SQLSMALLINT) {
-  return NotBuilt(stmt);
-}
-
 SQLRETURN DoSQLStatistics(tagSTMT* stmt, const SQLCHAR*, SQLSMALLINT, const SQLCHAR*,
                           SQLSMALLINT, const SQLCHAR*, SQLSMALLINT, SQLUSMALLINT,
                           SQLUSMALLINT) {

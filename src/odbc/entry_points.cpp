@@ -25,6 +25,7 @@
 #include "odbc/connect.h"
 #include "odbc/descriptors.h"
 #include "odbc/attributes.h"
+#include "odbc/catalog/catalog.h"
 #include "odbc/data_sources.h"
 #include "odbc/diagnostics.h"
 #include "odbc/driver_info.h"
@@ -626,87 +627,124 @@ SQLRETURN SQL_API SQLGetStmtOption(SQLHSTMT StatementHandle, SQLUSMALLINT Option
 // 6. Catalog functions
 // ============================================================================================
 
-SQLRETURN SQL_API SQLGetTypeInfo(SQLHSTMT StatementHandle, SQLSMALLINT /*DataType*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLGetTypeInfo(SQLHSTMT StatementHandle, SQLSMALLINT DataType) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLGetTypeInfo(static_cast<tagSTMT*>(stmt), DataType);
+  });
 }
 
-SQLRETURN SQL_API SQLTables(SQLHSTMT StatementHandle, SQLCHAR* /*CatalogName*/,
-                            SQLSMALLINT /*NameLength1*/, SQLCHAR* /*SchemaName*/,
-                            SQLSMALLINT /*NameLength2*/, SQLCHAR* /*TableName*/,
-                            SQLSMALLINT /*NameLength3*/, SQLCHAR* /*TableType*/,
-                            SQLSMALLINT /*NameLength4*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLTables(SQLHSTMT StatementHandle, SQLCHAR* CatalogName,
+                            SQLSMALLINT NameLength1, SQLCHAR* SchemaName,
+                            SQLSMALLINT NameLength2, SQLCHAR* TableName,
+                            SQLSMALLINT NameLength3, SQLCHAR* TableType,
+                            SQLSMALLINT NameLength4) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLTables(static_cast<tagSTMT*>(stmt), CatalogName, NameLength1, SchemaName,
+                       NameLength2, TableName, NameLength3, TableType, NameLength4);
+  });
 }
 
-SQLRETURN SQL_API SQLColumns(SQLHSTMT StatementHandle, SQLCHAR* /*CatalogName*/,
-                             SQLSMALLINT /*NameLength1*/, SQLCHAR* /*SchemaName*/,
-                             SQLSMALLINT /*NameLength2*/, SQLCHAR* /*TableName*/,
-                             SQLSMALLINT /*NameLength3*/, SQLCHAR* /*ColumnName*/,
-                             SQLSMALLINT /*NameLength4*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLColumns(SQLHSTMT StatementHandle, SQLCHAR* CatalogName,
+                             SQLSMALLINT NameLength1, SQLCHAR* SchemaName,
+                             SQLSMALLINT NameLength2, SQLCHAR* TableName,
+                             SQLSMALLINT NameLength3, SQLCHAR* ColumnName,
+                             SQLSMALLINT NameLength4) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLColumns(static_cast<tagSTMT*>(stmt), CatalogName, NameLength1, SchemaName,
+                        NameLength2, TableName, NameLength3, ColumnName, NameLength4);
+  });
 }
 
-SQLRETURN SQL_API SQLStatistics(SQLHSTMT StatementHandle, SQLCHAR* /*CatalogName*/,
-                                SQLSMALLINT /*NameLength1*/, SQLCHAR* /*SchemaName*/,
-                                SQLSMALLINT /*NameLength2*/, SQLCHAR* /*TableName*/,
-                                SQLSMALLINT /*NameLength3*/, SQLUSMALLINT /*Unique*/,
-                                SQLUSMALLINT /*Reserved*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLStatistics(SQLHSTMT StatementHandle, SQLCHAR* CatalogName,
+                                SQLSMALLINT NameLength1, SQLCHAR* SchemaName,
+                                SQLSMALLINT NameLength2, SQLCHAR* TableName,
+                                SQLSMALLINT NameLength3, SQLUSMALLINT Unique,
+                                SQLUSMALLINT Reserved) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLStatistics(static_cast<tagSTMT*>(stmt), CatalogName, NameLength1, SchemaName,
+                           NameLength2, TableName, NameLength3, Unique, Reserved);
+  });
 }
 
-SQLRETURN SQL_API SQLSpecialColumns(SQLHSTMT StatementHandle, SQLUSMALLINT /*IdentifierType*/,
-                                    SQLCHAR* /*CatalogName*/, SQLSMALLINT /*NameLength1*/,
-                                    SQLCHAR* /*SchemaName*/, SQLSMALLINT /*NameLength2*/,
-                                    SQLCHAR* /*TableName*/, SQLSMALLINT /*NameLength3*/,
-                                    SQLUSMALLINT /*Scope*/, SQLUSMALLINT /*Nullable*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLSpecialColumns(SQLHSTMT StatementHandle, SQLUSMALLINT IdentifierType,
+                                    SQLCHAR* CatalogName, SQLSMALLINT NameLength1,
+                                    SQLCHAR* SchemaName, SQLSMALLINT NameLength2,
+                                    SQLCHAR* TableName, SQLSMALLINT NameLength3,
+                                    SQLUSMALLINT Scope, SQLUSMALLINT Nullable) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLSpecialColumns(static_cast<tagSTMT*>(stmt), IdentifierType, CatalogName,
+                               NameLength1, SchemaName, NameLength2, TableName, NameLength3,
+                               Scope, Nullable);
+  });
 }
 
-SQLRETURN SQL_API SQLPrimaryKeys(SQLHSTMT hstmt, SQLCHAR* /*szCatalogName*/,
-                                 SQLSMALLINT /*cbCatalogName*/, SQLCHAR* /*szSchemaName*/,
-                                 SQLSMALLINT /*cbSchemaName*/, SQLCHAR* /*szTableName*/,
-                                 SQLSMALLINT /*cbTableName*/) {
-  return StmtCall(hstmt, NotBuilt);
+SQLRETURN SQL_API SQLPrimaryKeys(SQLHSTMT hstmt, SQLCHAR* szCatalogName,
+                                 SQLSMALLINT cbCatalogName, SQLCHAR* szSchemaName,
+                                 SQLSMALLINT cbSchemaName, SQLCHAR* szTableName,
+                                 SQLSMALLINT cbTableName) {
+  return StmtCall(hstmt, [&](tagOBJECT* stmt) {
+    return DoSQLPrimaryKeys(static_cast<tagSTMT*>(stmt), szCatalogName, cbCatalogName,
+                            szSchemaName, cbSchemaName, szTableName, cbTableName);
+  });
 }
 
-SQLRETURN SQL_API SQLForeignKeys(SQLHSTMT hstmt, SQLCHAR* /*szPkCatalogName*/,
-                                 SQLSMALLINT /*cbPkCatalogName*/, SQLCHAR* /*szPkSchemaName*/,
-                                 SQLSMALLINT /*cbPkSchemaName*/, SQLCHAR* /*szPkTableName*/,
-                                 SQLSMALLINT /*cbPkTableName*/, SQLCHAR* /*szFkCatalogName*/,
-                                 SQLSMALLINT /*cbFkCatalogName*/, SQLCHAR* /*szFkSchemaName*/,
-                                 SQLSMALLINT /*cbFkSchemaName*/, SQLCHAR* /*szFkTableName*/,
-                                 SQLSMALLINT /*cbFkTableName*/) {
-  return StmtCall(hstmt, NotBuilt);
+SQLRETURN SQL_API SQLForeignKeys(SQLHSTMT hstmt, SQLCHAR* szPkCatalogName,
+                                 SQLSMALLINT cbPkCatalogName, SQLCHAR* szPkSchemaName,
+                                 SQLSMALLINT cbPkSchemaName, SQLCHAR* szPkTableName,
+                                 SQLSMALLINT cbPkTableName, SQLCHAR* szFkCatalogName,
+                                 SQLSMALLINT cbFkCatalogName, SQLCHAR* szFkSchemaName,
+                                 SQLSMALLINT cbFkSchemaName, SQLCHAR* szFkTableName,
+                                 SQLSMALLINT cbFkTableName) {
+  return StmtCall(hstmt, [&](tagOBJECT* stmt) {
+    return DoSQLForeignKeys(static_cast<tagSTMT*>(stmt), szPkCatalogName, cbPkCatalogName,
+                            szPkSchemaName, cbPkSchemaName, szPkTableName, cbPkTableName,
+                            szFkCatalogName, cbFkCatalogName, szFkSchemaName, cbFkSchemaName,
+                            szFkTableName, cbFkTableName);
+  });
 }
 
-SQLRETURN SQL_API SQLProcedures(SQLHSTMT hstmt, SQLCHAR* /*szCatalogName*/,
-                                SQLSMALLINT /*cbCatalogName*/, SQLCHAR* /*szSchemaName*/,
-                                SQLSMALLINT /*cbSchemaName*/, SQLCHAR* /*szProcName*/,
-                                SQLSMALLINT /*cbProcName*/) {
-  return StmtCall(hstmt, NotBuilt);
+SQLRETURN SQL_API SQLProcedures(SQLHSTMT hstmt, SQLCHAR* szCatalogName,
+                                SQLSMALLINT cbCatalogName, SQLCHAR* szSchemaName,
+                                SQLSMALLINT cbSchemaName, SQLCHAR* szProcName,
+                                SQLSMALLINT cbProcName) {
+  return StmtCall(hstmt, [&](tagOBJECT* stmt) {
+    return DoSQLProcedures(static_cast<tagSTMT*>(stmt), szCatalogName, cbCatalogName,
+                           szSchemaName, cbSchemaName, szProcName, cbProcName);
+  });
 }
 
-SQLRETURN SQL_API SQLProcedureColumns(SQLHSTMT hstmt, SQLCHAR* /*szCatalogName*/,
-                                      SQLSMALLINT /*cbCatalogName*/, SQLCHAR* /*szSchemaName*/,
-                                      SQLSMALLINT /*cbSchemaName*/, SQLCHAR* /*szProcName*/,
-                                      SQLSMALLINT /*cbProcName*/, SQLCHAR* /*szColumnName*/,
-                                      SQLSMALLINT /*cbColumnName*/) {
-  return StmtCall(hstmt, NotBuilt);
+SQLRETURN SQL_API SQLProcedureColumns(SQLHSTMT hstmt, SQLCHAR* szCatalogName,
+                                      SQLSMALLINT cbCatalogName, SQLCHAR* szSchemaName,
+                                      SQLSMALLINT cbSchemaName, SQLCHAR* szProcName,
+                                      SQLSMALLINT cbProcName, SQLCHAR* szColumnName,
+                                      SQLSMALLINT cbColumnName) {
+  return StmtCall(hstmt, [&](tagOBJECT* stmt) {
+    return DoSQLProcedureColumns(static_cast<tagSTMT*>(stmt), szCatalogName, cbCatalogName,
+                                 szSchemaName, cbSchemaName, szProcName, cbProcName,
+                                 szColumnName, cbColumnName);
+  });
 }
 
-SQLRETURN SQL_API SQLTablePrivileges(SQLHSTMT hstmt, SQLCHAR* /*szCatalogName*/,
-                                     SQLSMALLINT /*cbCatalogName*/, SQLCHAR* /*szSchemaName*/,
-                                     SQLSMALLINT /*cbSchemaName*/, SQLCHAR* /*szTableName*/,
-                                     SQLSMALLINT /*cbTableName*/) {
-  return StmtCall(hstmt, NotBuilt);
+SQLRETURN SQL_API SQLTablePrivileges(SQLHSTMT hstmt, SQLCHAR* szCatalogName,
+                                     SQLSMALLINT cbCatalogName, SQLCHAR* szSchemaName,
+                                     SQLSMALLINT cbSchemaName, SQLCHAR* szTableName,
+                                     SQLSMALLINT cbTableName) {
+  return StmtCall(hstmt, [&](tagOBJECT* stmt) {
+    return DoSQLTablePrivileges(static_cast<tagSTMT*>(stmt), szCatalogName, cbCatalogName,
+                                szSchemaName, cbSchemaName, szTableName, cbTableName);
+  });
 }
 
-SQLRETURN SQL_API SQLColumnPrivileges(SQLHSTMT hstmt, SQLCHAR* /*szCatalogName*/,
-                                      SQLSMALLINT /*cbCatalogName*/, SQLCHAR* /*szSchemaName*/,
-                                      SQLSMALLINT /*cbSchemaName*/, SQLCHAR* /*szTableName*/,
-                                      SQLSMALLINT /*cbTableName*/, SQLCHAR* /*szColumnName*/,
-                                      SQLSMALLINT /*cbColumnName*/) {
-  return StmtCall(hstmt, NotBuilt);
+SQLRETURN SQL_API SQLColumnPrivileges(SQLHSTMT hstmt, SQLCHAR* szCatalogName,
+                                      SQLSMALLINT cbCatalogName, SQLCHAR* szSchemaName,
+                                      SQLSMALLINT cbSchemaName, SQLCHAR* szTableName,
+                                      SQLSMALLINT cbTableName, SQLCHAR* szColumnName,
+                                      SQLSMALLINT cbColumnName) {
+  return StmtCall(hstmt, [&](tagOBJECT* stmt) {
+    return DoSQLColumnPrivileges(static_cast<tagSTMT*>(stmt), szCatalogName, cbCatalogName,
+                                 szSchemaName, cbSchemaName, szTableName, cbTableName,
+                                 szColumnName, cbColumnName);
+  });
 }
 
 // ============================================================================================

@@ -54,34 +54,38 @@ jstring StringClass::valueOf(JNIEnv* env, const jchar* units, int count) {
   return env->NewString(units, count);
 }
 
+jstring StringClass::callValueOf(JNIEnv* env, jmethodID overload, jvalue value) {
+  return static_cast<jstring>(env->CallStaticObjectMethodA(cls, overload, &value));
+}
+
 jstring StringClass::valueOf(JNIEnv* env, jint value) {
-  jvalue arg;
-  arg.i = value;
-  return static_cast<jstring>(env->CallStaticObjectMethodA(cls, valueOfInt_, &arg));
+  jvalue v;
+  v.i = value;
+  return callValueOf(env, valueOfInt_, v);
 }
 
 jstring StringClass::valueOf(JNIEnv* env, jlong value) {
-  jvalue arg;
-  arg.j = value;
-  return static_cast<jstring>(env->CallStaticObjectMethodA(cls, valueOfLong_, &arg));
+  jvalue v;
+  v.j = value;
+  return callValueOf(env, valueOfLong_, v);
 }
 
 jstring StringClass::valueOf(JNIEnv* env, jfloat value) {
-  jvalue arg;
-  arg.f = value;
-  return static_cast<jstring>(env->CallStaticObjectMethodA(cls, valueOfFloat_, &arg));
+  jvalue v;
+  v.f = value;
+  return callValueOf(env, valueOfFloat_, v);
 }
 
 jstring StringClass::valueOf(JNIEnv* env, jdouble value) {
-  jvalue arg;
-  arg.d = value;
-  return static_cast<jstring>(env->CallStaticObjectMethodA(cls, valueOfDouble_, &arg));
+  jvalue v;
+  v.d = value;
+  return callValueOf(env, valueOfDouble_, v);
 }
 
 jstring StringClass::valueOf(JNIEnv* env, jobject value) {
-  jvalue arg;
-  arg.l = value;
-  return static_cast<jstring>(env->CallStaticObjectMethodA(cls, valueOfObject_, &arg));
+  jvalue v;
+  v.l = value;
+  return callValueOf(env, valueOfObject_, v);
 }
 
 jstring StringClass::construct(JNIEnv* env, jcharArray chars, jint offset, jint count) {

@@ -40,6 +40,9 @@ class StringClass : public JavaClass {
   jstring construct(JNIEnv* env, jcharArray chars, jint offset, jint count);
 
  private:
+  // One of the static String.valueOf overloads with its one argument.
+  jstring callValueOf(JNIEnv* env, jmethodID overload, jvalue value);
+
   jmethodID init_;
   jmethodID valueOfInt_;
   jmethodID valueOfLong_;

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Fails when libvqjdbc12.so exports any symbol other than the ODBC entry points, the JNI
-# entry points of the three package variants, the JNI load hooks and the exported data
-# tables; and when an ODBC entry point of the list beside this script is missing. Of the
-# ODBC names only those of the list, and their wide forms, may be exported: an internal
-# function whose name begins with "SQL" keeps C++ linkage and stays inside.
+# entry points of the three package variants, the JNI load hooks, the native row reader
+# (nativeReadRow) and the exported data tables; and when an ODBC entry point of the list
+# beside this script is missing. Of the ODBC names only those of the list, and their wide
+# forms, may be exported: an internal function whose name begins with "SQL" keeps C++
+# linkage and stays inside. Which JNI names are right is check_jni_exports.sh's concern.
 set -euo pipefail
 lib=$1
 api=$(dirname "$0")/odbc_entry_points.txt
-allowed='^(SQL[A-Za-z]+|ConfigDSN|Java_tovrak_jdbc[34]?_vellumcrest_[A-Za-z0-9_]+|JNI_OnLoad|JNI_OnUnload|AllErrorsMapping|Map[A-Za-z]+OptionTable|_packed_collation_[0-9]+|_ZN8UTLocale1[345]_(charset|language|collation)_infoE)$'
+allowed='^(SQL[A-Za-z]+|ConfigDSN|Java_tovrak_jdbc[34]?_vellumcrest_[A-Za-z0-9_]+|JNI_OnLoad|JNI_OnUnload|nativeReadRow|AllErrorsMapping|Map[A-Za-z]+OptionTable|_packed_collation_[0-9]+|_ZN8UTLocale1[345]_(charset|language|collation)_infoE)$'
 symbols=$(nm -D --defined-only "$lib" | awk '{print $3}' | sed 's/@.*//' | sort -u)
 bad=$(printf '%s\n' "$symbols" | grep -v -E "$allowed" | grep -v '^$' || true)
 if [[ -n "$bad" ]]; then

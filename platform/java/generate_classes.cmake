@@ -33,6 +33,21 @@ function(_vq_java_section text begin_marker end_marker out)
   set(${out} "${rest}" PARENT_SCOPE)
 endfunction()
 
+# Writes <root>/<package as path>/<name>.java (only when its text changed) and appends
+# the path to <out-var>.
+function(_vq_java_write_class root pkg name ext comment head body out_var)
+  string(REPLACE "." "/" dir "${pkg}")
+  set(path "${root}/${dir}/${name}.java")
+  file(CONFIGURE OUTPUT "${path}" @ONLY CONTENT
+"${comment}package ${pkg};
+
+${head}
+public class ${name}${ext} {
+${body}}
+")
+  set(${out_var} ${${out_var}} "${path}" PARENT_SCOPE)
+endfunction()
+
 # vq_java_generate(<template> <source root> <variant> <out-var>)
 # Writes the variant's file(s) for the template under <source root> and appends their
 # paths to <out-var>.
@@ -58,50 +73,31 @@ function(vq_java_generate template root variant out_var)
   if(variant STREQUAL "jdbc3")
     set(npkg "tovrak.jdbc3.vellumcrest")
     set(lpkg "tovrak.jdbc.vellumcrest.jdbc3")
-    set(qbase "${base}")
-    if(base AND NOT base MATCHES "\\.")
-      set(qbase "${lpkg}.${base}")
-    endif()
     if(natives)
       set(ext "")
       set(ctor "")
-      if(qbase)
-        set(ext " extends ${qbase}")
+      if(base MATCHES "\\.")
+        set(ext " extends ${base}")
+      elseif(base)
+        set(ext " extends ${lpkg}.${base}")
       endif()
       if(peer AND base)
         set(ctor "    protected ${name}(long nhandle) {\n        super(nhandle);\n    }\n\n")
       endif()
-      set(path "${root}/tovrak/jdbc3/vellumcrest/${name}.java")
-      file(CONFIGURE OUTPUT "${path}" @ONLY CONTENT
-"${comment}package ${npkg};
-
-${head}
-public class ${name}${ext} {
-${ctor}${natives}}
-")
-      list(APPEND written "${path}")
+      _vq_java_write_class("${root}" ${npkg} ${name} "${ext}" "${comment}" "${head}"
+                           "${ctor}${natives}" written)
     endif()
     if(peer)
+      set(ext "")
       if(natives)
         set(ext " extends ${npkg}.${name}")
       elseif(base)
         set(ext " extends ${base}")
-      else()
-        set(ext "")
       endif()
-      set(path "${root}/tovrak/jdbc/vellumcrest/jdbc3/${name}.java")
-      file(CONFIGURE OUTPUT "${path}" @ONLY CONTENT
-"${comment}package ${lpkg};
-
-${head}
-public class ${name}${ext} {
-${peer}}
-")
-      list(APPEND written "${path}")
+      _vq_java_write_class("${root}" ${lpkg} ${name} "${ext}" "${comment}" "${head}" "${peer}"
+                           written)
     endif()
   else()
-    set(pkg "tovrak.${variant}.vellumcrest")
-    string(REPLACE "." "/" dir "${pkg}")
     set(ext "")
     if(base)
       set(ext " extends ${base}")
@@ -110,15 +106,8 @@ ${peer}}
     if(natives AND peer)
       set(sep "\n")
     endif()
-    set(path "${root}/${dir}/${name}.java")
-    file(CONFIGURE OUTPUT "${path}" @ONLY CONTENT
-"${comment}package ${pkg};
-
-${head}
-public class ${name}${ext} {
-${natives}${sep}${peer}}
-")
-    list(APPEND written "${path}")
+    _vq_java_write_class("${root}" tovrak.${variant}.vellumcrest ${name} "${ext}" "${comment}"
+                         "${head}" "${natives}${sep}${peer}" written)
   endif()
   set(${out_var} ${${out_var}} ${written} PARENT_SCOPE)
 endfunction()

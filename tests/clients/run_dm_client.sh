@@ -9,31 +9,8 @@ set -euo pipefail
 client=$1
 lib=$2
 server=$3
-dir=$(mktemp -d)
-pid=
-cleanup() {
-  if [ -n "$pid" ]; then
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  fi
-  rm -rf "$dir"
-}
-trap cleanup EXIT
-export VCTMP="$dir/vctmp" HOME="$dir"
-mkdir -p "$VCTMP"
-name="vqclients$$"
-
-# The server reports on its hand-shake descriptor once it serves both links.
-mkfifo "$dir/ready"
-"$server" -shm -n "$name" -x "tcpip(port=0)" -hn 3 3>"$dir/ready" >"$dir/server.out" \
-  2>"$dir/server.err" &
-pid=$!
-status=$(od -An -tu2 -N2 "$dir/ready" | tr -d ' ')
-if [ "$status" != 0 ]; then
-  echo "FAILED vqeng12 did not start: $(cat "$dir/server.err")"
-  exit 1
-fi
-port=$(sed -n 's/^port=//p' "$dir/server.out")
+source "$(dirname "$0")/../support/vqeng_server.sh"
+vqeng_start "$server" vqclients
 tcp="tcpip(host=127.0.0.1;port=$port;DoBroadcast=NONE)"
 
 cat >"$dir/odbcinst.ini" <<INI

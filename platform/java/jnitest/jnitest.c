@@ -63,17 +63,25 @@ static pthread_once_t high_once = PTHREAD_ONCE_INIT;
 static void* high_page;
 
 /* One page at an address whose upper half is non-zero and whose low 32 bits read as a
-   negative int32: a truncation to 32 bits or a sign extension of the low half both show. */
+   negative int32: a truncation to 32 bits or a sign extension of the low half both show.
+   Fixed addresses may lie in a sanitizer's shadow memory, so we reserve 2 GiB and a page
+   wherever the kernel puts them (above 4 GiB on x86_64), keep the one page in it whose
+   address has bit 31 set, and give the rest back. */
 static void map_high_page(void) {
-  static const uintptr_t hints[] = {0x580000000ull, 0x6a80001000ull, 0x7e80002000ull};
-  for (size_t i = 0; i < sizeof hints / sizeof hints[0]; ++i) {
-    void* p = mmap((void*)hints[i], 4096, PROT_READ | PROT_WRITE,
-                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
-    if (p != MAP_FAILED) {
-      high_page = p;
-      return;
-    }
+  const size_t page = 4096;
+  const size_t span = 0x80000000u + page;
+  char* base = mmap(NULL, span, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (base == MAP_FAILED) return;
+  uintptr_t b = (uintptr_t)base;
+  uintptr_t q = (b & 0x80000000u) ? b : ((b & ~(uintptr_t)0xFFFFFFFFu) | 0x80000000u);
+  char* keep = (char*)q;
+  if (keep > base) munmap(base, (size_t)(keep - base));
+  if (keep + page < base + span) munmap(keep + page, (size_t)(base + span - (keep + page)));
+  if (q <= 0xFFFFFFFFu || mprotect(keep, page, PROT_READ | PROT_WRITE) != 0) {
+    munmap(keep, page);
+    return;
   }
+  high_page = keep;
 }
 
 JNIEXPORT jlong JNICALL Java_vqtest_JniTest_highAddress(JNIEnv* env, jclass cls) {

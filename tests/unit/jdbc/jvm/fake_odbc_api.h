@@ -1,0 +1,23 @@
+// The scripted diagnostic records of fake_odbc_api.cpp.
+#ifndef VQ_TESTS_JDBC_FAKE_ODBC_API_H
+#define VQ_TESTS_JDBC_FAKE_ODBC_API_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fake_odbc {
+
+struct Record {
+  std::string state;  // 5 characters
+  std::int32_t native;
+  std::u16string text;
+};
+
+// What SQLGetDiagRecW answers, record 1 first; and how often it was called.
+extern std::vector<Record> records;
+extern int diag_reads;
+
+}  // namespace fake_odbc
+
+#endif  // VQ_TESTS_JDBC_FAKE_ODBC_API_H

@@ -1,0 +1,238 @@
+// ODBC diagnostics into Java, record by record: the bridge runs in a Java VM of this
+// process (with -Xcheck:jni; any JNI warning fails the test) over the scripted ODBC API
+// of fake_odbc_api.cpp, and the exception and warning chains are read back through JNI.
+#include <jni.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "fake_odbc_api.h"
+#include "jdbcodbc/c/nativeobj.h"
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kVmRuns = false;  // the Java VM does not run under a sanitizer
+#else
+constexpr bool kVmRuns = true;
+#endif
+
+JavaVM* g_vm = nullptr;
+JNIEnv* g_env = nullptr;
+std::mutex g_outputMutex;
+std::string g_output;  // what the VM printed (JNI check warnings among it)
+
+jint JNICALL CaptureOutput(FILE*, const char* format, va_list args) {
+  char line[2048];
+  const int n = std::vsnprintf(line, sizeof line, format, args);
+  std::lock_guard<std::mutex> guard(g_outputMutex);
+  g_output += line;
+  return n;
+}
+
+class JavaVmEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (!kVmRuns) return;
+    std::string classPath = std::string("-Djava.class.path=") + VQ_DRIVER_CLASSES_JAR;
+    std::string libraryPath = std::string("-Djava.library.path=") + VQ_LIBRARY_DIR;
+    JavaVMOption options[4];
+    options[0].optionString = const_cast<char*>(classPath.c_str());
+    options[1].optionString = const_cast<char*>(libraryPath.c_str());
+    options[2].optionString = const_cast<char*>("-Xcheck:jni");
+    options[3].optionString = const_cast<char*>("vfprintf");
+    options[3].extraInfo = reinterpret_cast<void*>(&CaptureOutput);
+    JavaVMInitArgs args{};
+    args.version = JNI_VERSION_1_8;
+    args.nOptions = 4;
+    args.options = options;
+    void* env = nullptr;
+    ASSERT_EQ(JNI_CreateJavaVM(&g_vm, &env, &args), JNI_OK);
+    g_env = static_cast<JNIEnv*>(env);
+    NOSE()->init(g_env, 0, false);
+    ASSERT_FALSE(g_env->ExceptionCheck());
+  }
+};
+
+const auto* const g_registered = ::testing::AddGlobalTestEnvironment(new JavaVmEnvironment);
+
+// A peer with nothing of its own: the warning chain is what is looked at.
+class TestPeer : public NativeWarnObj {
+ public:
+  ConstructibleINativeClass* getConstructibleINativeClass() override { return nullptr; }
+  jobject getConnection() override { return nullptr; }
+  Connection* getNConnection() override { return nullptr; }
+};
+
+class SqlErrors : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (g_env == nullptr) GTEST_SKIP() << "no Java VM in a sanitizer build";
+    env = g_env;
+    fake_odbc::records.clear();
+    fake_odbc::diag_reads = 0;
+    std::lock_guard<std::mutex> guard(g_outputMutex);
+    g_output.clear();
+  }
+  void TearDown() override {
+    if (env == nullptr) return;
+    EXPECT_FALSE(env->ExceptionCheck());
+    std::lock_guard<std::mutex> guard(g_outputMutex);
+    EXPECT_EQ(g_output.find("WARNING"), std::string::npos) << g_output;
+  }
+
+  // The pending exception, taken and cleared.
+  jthrowable Take() {
+    jthrowable t = env->ExceptionOccurred();
+    env->ExceptionClear();
+    return t;
+  }
+  std::string Call(jobject obj, const char* name) {
+    jclass cls = env->GetObjectClass(obj);
+    jmethodID m = env->GetMethodID(cls, name, "()Ljava/lang/String;");
+    auto* s = static_cast<jstring>(env->CallObjectMethod(obj, m));
+    EXPECT_FALSE(env->ExceptionCheck());
+    env->DeleteLocalRef(cls);
+    if (s == nullptr) return "<null>";
+    const char* chars = env->GetStringUTFChars(s, nullptr);
+    std::string text = chars;
+    env->ReleaseStringUTFChars(s, chars);
+    env->DeleteLocalRef(s);
+    return text;
+  }
+  int Code(jobject e) {
+    jclass cls = env->GetObjectClass(e);
+    jint code = env->CallIntMethod(e, env->GetMethodID(cls, "getErrorCode", "()I"));
+    EXPECT_FALSE(env->ExceptionCheck());
+    env->DeleteLocalRef(cls);
+    return code;
+  }
+  jobject Next(jobject e, const char* name, const char* signature) {
+    jclass cls = env->GetObjectClass(e);
+    jobject next = env->CallObjectMethod(e, env->GetMethodID(cls, name, signature));
+    EXPECT_FALSE(env->ExceptionCheck());
+    env->DeleteLocalRef(cls);
+    return next;
+  }
+  // State, code and reason of every object of a chain, head first.
+  std::vector<std::string> Chain(jobject head, bool warnings) {
+    std::vector<std::string> out;
+    jobject e = env->NewLocalRef(head);
+    while (e != nullptr) {
+      out.push_back(Call(e, "getSQLState") + " " + std::to_string(Code(e)) + " " +
+                    Call(e, "getMessage"));
+      jobject next = warnings ? Next(e, "getNextWarning", "()Ljava/sql/SQLWarning;")
+                              : Next(e, "getNextException", "()Ljava/sql/SQLException;");
+      env->DeleteLocalRef(e);
+      e = next;
+    }
+    return out;
+  }
+
+  JNIEnv* env = nullptr;
+  int dummy = 0;
+  SQLHANDLE handle = &dummy;
+};
+
+TEST_F(SqlErrors, AnErrorThrowsEveryRecordInOrder) {
+  fake_odbc::records = {{"42S02", -141, u"Table 'x' not found"},
+                        {"01004", 0, u"cut"},
+                        {"HY000", -1, u"third"}};
+  TestPeer peer;
+  EXPECT_TRUE(peer.sqlError(env, SQL_ERROR, SQL_HANDLE_STMT, handle));
+  jthrowable thrown = Take();
+  ASSERT_NE(thrown, nullptr);
+  EXPECT_EQ(Chain(thrown, false), (std::vector<std::string>{"42S02 -141 Table 'x' not found",
+                                                             "01004 0 cut", "HY000 -1 third"}));
+  EXPECT_EQ(peer.getWarnings(), nullptr);
+  env->DeleteLocalRef(thrown);
+}
+
+TEST_F(SqlErrors, SkippedStatesLeaveTheirRecordsOut) {
+  fake_odbc::records = {{"HY010", 0, u"sequence"}};
+  TestPeer peer;
+  // The only record is skipped: nothing is raised, the caller goes on.
+  EXPECT_FALSE(peer.sqlError(env, SQL_ERROR, SQL_HANDLE_STMT, handle, false, true));
+  fake_odbc::records = {{"01004", 0, u"truncated"}, {"01S02", 0, u"changed"}};
+  EXPECT_FALSE(peer.sqlError(env, SQL_SUCCESS_WITH_INFO, SQL_HANDLE_STMT, handle, true, false));
+  EXPECT_EQ(Chain(peer.getWarnings(), true), (std::vector<std::string>{"01S02 0 changed"}));
+  peer.fini(env);
+}
+
+TEST_F(SqlErrors, ANewWarningChainReplacesThePendingOne) {
+  TestPeer peer;
+  fake_odbc::records = {{"01S02", 1, u"first"}, {"01000", 2, u"second"}};
+  EXPECT_FALSE(peer.sqlError(env, SQL_SUCCESS_WITH_INFO, SQL_HANDLE_DBC, handle));
+  EXPECT_EQ(Chain(peer.getWarnings(), true),
+            (std::vector<std::string>{"01S02 1 first", "01000 2 second"}));
+  fake_odbc::records = {{"01004", 3, u"third"}};
+  EXPECT_FALSE(peer.sqlError(env, SQL_SUCCESS_WITH_INFO, SQL_HANDLE_DBC, handle));
+  EXPECT_EQ(Chain(peer.getWarnings(), true), (std::vector<std::string>{"01004 3 third"}));
+  // Records that are all skipped leave the pending chain in place.
+  EXPECT_FALSE(peer.sqlError(env, SQL_SUCCESS_WITH_INFO, SQL_HANDLE_DBC, handle, true, false));
+  EXPECT_EQ(Chain(peer.getWarnings(), true), (std::vector<std::string>{"01004 3 third"}));
+  peer.fini(env);
+  EXPECT_EQ(peer.getWarnings(), nullptr);
+}
+
+TEST_F(SqlErrors, AnInvalidHandleReadsNoRecord) {
+  fake_odbc::records = {{"08S01", -308, u"must not be read"}};
+  TestPeer peer;
+  EXPECT_TRUE(peer.sqlError(env, SQL_INVALID_HANDLE, SQL_HANDLE_DBC, handle));
+  jthrowable thrown = Take();
+  EXPECT_EQ(Chain(thrown, false), (std::vector<std::string>{"HY000 -1 BAD_ODBC_HANDLE"}));
+  EXPECT_EQ(fake_odbc::diag_reads, 0);
+  env->DeleteLocalRef(thrown);
+}
+
+TEST_F(SqlErrors, ResultsWithoutDiagnosticsRaiseNothing) {
+  fake_odbc::records = {{"HY000", -1, u"must not be read"}};
+  TestPeer peer;
+  for (SQLRETURN rc : {SQL_SUCCESS, SQL_NO_DATA, SQL_NEED_DATA, SQL_STILL_EXECUTING}) {
+    SCOPED_TRACE(rc);
+    EXPECT_FALSE(peer.sqlError(env, rc, SQL_HANDLE_STMT, handle));
+  }
+  EXPECT_EQ(fake_odbc::diag_reads, 0);
+}
+
+TEST_F(SqlErrors, APendingExceptionIsKeptAndNoRecordRead) {
+  fake_odbc::records = {{"HY000", -1, u"second error"}};
+  env->ThrowNew(env->FindClass("java/lang/IllegalStateException"), "first");
+  TestPeer peer;
+  EXPECT_TRUE(peer.sqlError(env, SQL_ERROR, SQL_HANDLE_STMT, handle));
+  EXPECT_EQ(fake_odbc::diag_reads, 0);
+  jthrowable thrown = Take();
+  EXPECT_EQ(Call(thrown, "getMessage"), "first");
+  env->DeleteLocalRef(thrown);
+}
+
+TEST_F(SqlErrors, ALongReasonIsCutTo1024Units) {
+  fake_odbc::records = {{"HY000", -1, std::u16string(1500, u'r')}};
+  TestPeer peer;
+  EXPECT_TRUE(peer.sqlError(env, SQL_ERROR, SQL_HANDLE_STMT, handle));
+  jthrowable thrown = Take();
+  const auto chain = Chain(thrown, false);
+  ASSERT_EQ(chain.size(), 1u);
+  EXPECT_EQ(chain[0], "HY000 -1 " + std::string(1023, 'r'));
+  env->DeleteLocalRef(thrown);
+}
+
+TEST_F(SqlErrors, TheConnectPathThrowsOnlyTheFirstRecord) {
+  fake_odbc::records = {{"28000", -103, u"Invalid user ID or password"}, {"08001", 0, u"x"}};
+  EXPECT_NE(NOSE()->throwError(env, SQL_ERROR, nullptr, handle, nullptr, false), nullptr);
+  jthrowable thrown = Take();
+  EXPECT_EQ(Chain(thrown, false),
+            (std::vector<std::string>{"28000 -103 Invalid user ID or password"}));
+  env->DeleteLocalRef(thrown);
+  fake_odbc::records = {{"HY010", 0, u"sequence"}};
+  EXPECT_EQ(NOSE()->throwError(env, SQL_ERROR, nullptr, handle, nullptr, true), nullptr);
+  EXPECT_EQ(NOSE()->throwError(env, SQL_SUCCESS_WITH_INFO, nullptr, handle, nullptr, false),
+            nullptr);
+}
+
+}  // namespace

@@ -1,7 +1,9 @@
 # The JDK: Java 17 (javac, java, jar) and its JNI headers. FindJNI looks in JAVA_HOME
 # and a few fixed places; this machine has no default-java link, so when JAVA_HOME is not
 # given we take it from the javac on the PATH. Included by every folder that needs the
-# JDK; the result is cached, so later folders find the same JDK.
+# JDK; the result is cached, so later folders find the same JDK. Only the JNI headers are
+# needed (nothing links the VM): the AWT library, which the headless JDK lacks, is not
+# asked for.
 if(NOT JAVA_HOME AND NOT DEFINED ENV{JAVA_HOME})
   find_program(VQ_JAVAC javac)
   if(VQ_JAVAC)
@@ -12,4 +14,4 @@ if(NOT JAVA_HOME AND NOT DEFINED ENV{JAVA_HOME})
   endif()
 endif()
 find_package(Java 17 COMPONENTS Development Runtime)
-find_package(JNI)
+find_package(JNI COMPONENTS JVM)

@@ -18,6 +18,11 @@ struct Record {
 extern std::vector<Record> records;
 extern int diag_reads;
 
+// Every other call, one line each ("SQLSetConnectAttr 103 600"), in order.
+extern std::vector<std::string> calls;
+// What SQLDriverConnectW answers.
+extern short connect_result;
+
 }  // namespace fake_odbc
 
 #endif  // VQ_TESTS_JDBC_FAKE_ODBC_API_H

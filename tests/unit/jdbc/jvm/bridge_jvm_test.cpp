@@ -1,10 +1,12 @@
-// ODBC diagnostics into Java, record by record: the bridge runs in a Java VM of this
-// process (with -Xcheck:jni; any JNI warning fails the test) over the scripted ODBC API
-// of fake_odbc_api.cpp, and the exception and warning chains are read back through JNI.
+// The bridge in a Java VM of this process (with -Xcheck:jni; any JNI warning fails the
+// test) over the scripted ODBC API of fake_odbc_api.cpp: ODBC diagnostics into exception
+// and warning chains, record by record, read back through JNI; and the ODBC calls of a
+// connect, the build-number gate and the kept URL.
 #include <jni.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "fake_odbc_api.h"
+#include "jdbcodbc/c/connection.h"
 #include "jdbcodbc/c/nativeobj.h"
 
 namespace {
@@ -76,6 +79,8 @@ class SqlErrors : public ::testing::Test {
     env = g_env;
     fake_odbc::records.clear();
     fake_odbc::diag_reads = 0;
+    fake_odbc::calls.clear();
+    fake_odbc::connect_result = SQL_SUCCESS;
     std::lock_guard<std::mutex> guard(g_outputMutex);
     g_output.clear();
   }
@@ -233,6 +238,97 @@ TEST_F(SqlErrors, TheConnectPathThrowsOnlyTheFirstRecord) {
   EXPECT_EQ(NOSE()->throwError(env, SQL_ERROR, nullptr, handle, nullptr, true), nullptr);
   EXPECT_EQ(NOSE()->throwError(env, SQL_SUCCESS_WITH_INFO, nullptr, handle, nullptr, false),
             nullptr);
+}
+
+// ---- Connect -------------------------------------------------------------------------------
+
+class Connect : public SqlErrors {
+ protected:
+  jstring Str(const char* text) { return env->NewStringUTF(text); }
+  // The calls after the shared environment (made once per process) was allocated.
+  std::vector<std::string> Calls() {
+    std::vector<std::string> out;
+    for (const auto& c : fake_odbc::calls)
+      if (c != "SQLAllocHandle 1") out.push_back(c);
+    fake_odbc::calls.clear();
+    return out;
+  }
+  void Close(jobject jconnection) {
+    NativeObj* peer = NOSE()->closeNativeObj(env, jconnection, "Connection");
+    ASSERT_NE(peer, nullptr);
+    peer->fini(env);
+    delete peer;
+  }
+};
+
+TEST_F(Connect, CallsTheDriverInOrderAndRollsBackAtClose) {
+  jstring cs = Str("UID=dba;PWD=sql");
+  jstring url = Str("jdbc:vellumcrest:UID=dba");
+  jobject c = Connection::makeODBCConnection(env, cs, url, kDriverBuildNumber);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(Calls(), (std::vector<std::string>{
+                         "SQLSetEnvAttr 200 3", "SQLAllocHandle 2", "SQLSetConnectAttr 103 600",
+                         "SQLSetConnectAttrW 1909 QuillonJDBC -3",
+                         "SQLDriverConnectW UID=dba;PWD=sql 15 1024 0", "SQLGetInfo 81"}));
+  auto* connection = static_cast<Connection*>(NOSE()->getNativeObj(env, c));
+  ASSERT_NE(connection, nullptr);
+  // The driver's SQL_GD_ANY_ORDER and SQL_GD_BOUND.
+  EXPECT_EQ(connection->flags() & 0xF0, Connection::kGetDataAnyOrder | Connection::kGetDataBound);
+  std::int32_t units = 0;
+  jchar* plain = connection->getURL(env, &units);
+  ASSERT_NE(plain, nullptr);
+  EXPECT_EQ(std::u16string(reinterpret_cast<char16_t*>(plain), static_cast<std::size_t>(units)),
+            u"jdbc:vellumcrest:UID=dba");
+  connection->releaseURL(plain);
+  Close(c);
+  EXPECT_EQ(Calls(), (std::vector<std::string>{"SQLEndTran 1", "SQLDisconnect", "SQLFreeHandle 2"}));
+  env->DeleteLocalRef(url);
+  env->DeleteLocalRef(cs);
+}
+
+TEST_F(Connect, WithoutAURLNoneIsKept) {
+  jstring cs = Str("UID=dba");
+  jobject c = Connection::makeODBCConnection(env, cs, nullptr, kDriverBuildNumber);
+  ASSERT_NE(c, nullptr);
+  auto* connection = static_cast<Connection*>(NOSE()->getNativeObj(env, c));
+  std::int32_t units = -1;
+  EXPECT_EQ(connection->getURL(env, &units), nullptr);
+  Close(c);
+  env->DeleteLocalRef(cs);
+}
+
+TEST_F(Connect, AnotherBuildNumberMakesNoODBCCall) {
+  jstring cs = Str("UID=dba");
+  EXPECT_EQ(Connection::makeODBCConnection(env, cs, nullptr, kDriverBuildNumber - 1), nullptr);
+  jthrowable thrown = Take();
+  ASSERT_NE(thrown, nullptr);
+  EXPECT_EQ(Call(thrown, "getMessage"), "VCJAR_MISMATCH");
+  EXPECT_EQ(Calls(), std::vector<std::string>{});
+  env->DeleteLocalRef(thrown);
+  env->DeleteLocalRef(cs);
+}
+
+TEST_F(Connect, AFailedConnectThrowsItsFirstRecordOrFailedToConnect) {
+  jstring cs = Str("UID=dba;PWD=wrong");
+  fake_odbc::connect_result = SQL_ERROR;
+  fake_odbc::records = {{"28000", -103, u"Invalid user ID or password"}, {"08001", 0, u"x"}};
+  EXPECT_EQ(Connection::makeODBCConnection(env, cs, nullptr, kDriverBuildNumber), nullptr);
+  jthrowable thrown = Take();
+  EXPECT_EQ(Chain(thrown, false),
+            (std::vector<std::string>{"28000 -103 Invalid user ID or password"}));
+  env->DeleteLocalRef(thrown);
+  // The handle is freed; a connection that never connected is not disconnected.
+  const auto calls = Calls();
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.back(), "SQLFreeHandle 2");
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "SQLDisconnect"), 0);
+
+  fake_odbc::records.clear();  // no record at all
+  EXPECT_EQ(Connection::makeODBCConnection(env, cs, nullptr, kDriverBuildNumber), nullptr);
+  thrown = Take();
+  EXPECT_EQ(Call(thrown, "getMessage"), "FAILED_TO_CONNECT");
+  env->DeleteLocalRef(thrown);
+  env->DeleteLocalRef(cs);
 }
 
 }  // namespace

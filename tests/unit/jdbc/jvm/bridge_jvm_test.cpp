@@ -280,6 +280,15 @@ TEST_F(Connect, CallsTheDriverInOrderAndRollsBackAtClose) {
   EXPECT_EQ(std::u16string(reinterpret_cast<char16_t*>(plain), static_cast<std::size_t>(units)),
             u"jdbc:vellumcrest:UID=dba");
   connection->releaseURL(plain);
+  // Unscrambling the kept copy in place makes getURL answer the scrambled form: so the
+  // copy held every byte of the text XORed with the mask, never the plain text.
+  connection->obfuscateURL();
+  plain = connection->getURL(env, &units);
+  std::u16string expected = u"jdbc:vellumcrest:UID=dba";
+  for (char16_t& unit : expected) unit ^= 0x3C3C;
+  EXPECT_EQ(std::u16string(reinterpret_cast<char16_t*>(plain), static_cast<std::size_t>(units)),
+            expected);
+  connection->releaseURL(plain);
   Close(c);
   EXPECT_EQ(Calls(), (std::vector<std::string>{"SQLEndTran 1", "SQLDisconnect", "SQLFreeHandle 2"}));
   env->DeleteLocalRef(url);

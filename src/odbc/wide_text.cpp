@@ -21,6 +21,8 @@ constexpr a_packed_sqlstate kState22005 = PackSQLState("22005");
 constexpr std::uint8_t kMaxFactor = 4;
 // Scratch area in which text beyond a full output is converted only to be counted.
 constexpr std::size_t kScratchBytes = 1024;
+// The least narrow buffer behind a wide output.
+constexpr std::size_t kMinNarrowBytes = 1024;
 
 constexpr char kNotRepresentable[] =
     "A character of the text has no form in the connection's character set";
@@ -265,8 +267,15 @@ bool NarrowArg::ConvertShort(tagOBJECT* handle, const SQLWCHAR* text, SQLINTEGER
 NarrowOut::NarrowOut(tagOBJECT* handle, std::uint8_t factor, SQLINTEGER wide_bytes,
                      SQLINTEGER narrow_cap, bool secret)
     : secret_(secret) {
-  data_ = AllocateBuffer(handle, factor, wide_bytes, &size_);
-  failed_ = data_ == nullptr && wide_bytes / 2 > 0;
+  // At least kMinNarrowBytes, whatever the caller's buffer: most texts then reach us
+  // whole, and their length in code units is exact even when the caller's buffer (or
+  // none) takes only part of them.
+  if (factor == 0) factor = 1;
+  SQLINTEGER wanted = wide_bytes > 0 ? wide_bytes : 0;
+  const SQLINTEGER least = 2 * static_cast<SQLINTEGER>(kMinNarrowBytes / factor);
+  if (wanted < least) wanted = least;
+  data_ = AllocateBuffer(handle, factor, wanted, &size_);
+  failed_ = data_ == nullptr;
   if (size_ > narrow_cap) size_ = narrow_cap;
 }
 

@@ -89,8 +89,9 @@ class NarrowArg {
   bool secret_;
 };
 
-// The narrow buffer of one wide output. `narrow_cap` bounds its size to what the
-// implementation's length argument can express (SHRT_MAX for 16-bit lengths).
+// The narrow buffer of one wide output: room for what the caller's `wide_bytes` can take
+// and never less than 1 KB. `narrow_cap` bounds its size to what the implementation's
+// length argument can express (SHRT_MAX for 16-bit lengths).
 class NarrowOut {
  public:
   NarrowOut(tagOBJECT* handle, std::uint8_t factor, SQLINTEGER wide_bytes, SQLINTEGER narrow_cap,
@@ -99,7 +100,7 @@ class NarrowOut {
   NarrowOut(const NarrowOut&) = delete;
   NarrowOut& operator=(const NarrowOut&) = delete;
 
-  // True when a buffer was wanted and could not be had (HY001 posted).
+  // True when the buffer could not be had (HY001 posted).
   bool failed() const { return failed_; }
   char* data() const { return data_; }
   SQLINTEGER size() const { return size_; }

@@ -1,0 +1,205 @@
+// The exported wide (UTF-16) catalog functions: every name argument is converted into
+// the connection's character set, in order, and the narrow implementation runs with the
+// converted names and their 16-bit byte lengths. The first argument that does not
+// convert ends the call with SQL_ERROR before the implementation runs.
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
+#include "odbc/call_framing.h"
+#include "odbc/catalog/catalog.h"
+#include "odbc/handles.h"
+#include "odbc/wide_text.h"
+
+using namespace vq::odbc;
+
+namespace {
+
+// The catalog names of one call, converted in order.
+template <std::size_t N>
+struct CatalogNames {
+  NarrowArg names[N];
+
+  bool Convert(tagOBJECT* h, const SQLWCHAR* const (&texts)[N], const SQLSMALLINT (&lengths)[N]) {
+    for (std::size_t i = 0; i < N; ++i) {
+      if (!names[i].ConvertShort(h, texts[i], lengths[i])) return false;
+    }
+    return true;
+  }
+  const SQLCHAR* text(std::size_t i) const { return names[i].text(); }
+  SQLSMALLINT length(std::size_t i) const { return names[i].short_length(); }
+};
+
+tagSTMT* Stmt(tagOBJECT* h) { return static_cast<tagSTMT*>(h); }
+
+}  // namespace
+
+extern "C" {
+
+SQLRETURN SQL_API SQLGetTypeInfoW(SQLHSTMT StatementHandle, SQLSMALLINT DataType) {
+  return StmtCall(StatementHandle,
+                  [&](tagOBJECT* h) { return DoSQLGetTypeInfo(Stmt(h), DataType); });
+}
+
+SQLRETURN SQL_API SQLTablesW(SQLHSTMT hstmt, SQLWCHAR* szCatalogName, SQLSMALLINT cbCatalogName,
+                             SQLWCHAR* szSchemaName, SQLSMALLINT cbSchemaName,
+                             SQLWCHAR* szTableName, SQLSMALLINT cbTableName,
+                             SQLWCHAR* szTableType, SQLSMALLINT cbTableType) {
+  return StmtCall(hstmt, [&](tagOBJECT* h) -> SQLRETURN {
+    CatalogNames<4> n;
+    if (!n.Convert(h, {szCatalogName, szSchemaName, szTableName, szTableType},
+                   {cbCatalogName, cbSchemaName, cbTableName, cbTableType})) {
+      return SQL_ERROR;
+    }
+    return DoSQLTables(Stmt(h), n.text(0), n.length(0), n.text(1), n.length(1), n.text(2),
+                       n.length(2), n.text(3), n.length(3));
+  });
+}
+
+SQLRETURN SQL_API SQLColumnsW(SQLHSTMT hstmt, SQLWCHAR* szCatalogName, SQLSMALLINT cbCatalogName,
+                              SQLWCHAR* szSchemaName, SQLSMALLINT cbSchemaName,
+                              SQLWCHAR* szTableName, SQLSMALLINT cbTableName,
+                              SQLWCHAR* szColumnName, SQLSMALLINT cbColumnName) {
+  return StmtCall(hstmt, [&](tagOBJECT* h) -> SQLRETURN {
+    CatalogNames<4> n;
+    if (!n.Convert(h, {szCatalogName, szSchemaName, szTableName, szColumnName},
+                   {cbCatalogName, cbSchemaName, cbTableName, cbColumnName})) {
+      return SQL_ERROR;
+    }
+    return DoSQLColumns(Stmt(h), n.text(0), n.length(0), n.text(1), n.length(1), n.text(2),
+                        n.length(2), n.text(3), n.length(3));
+  });
+}
+
+SQLRETURN SQL_API SQLStatisticsW(SQLHSTMT hstmt, SQLWCHAR* szCatalogName,
+                                 SQLSMALLINT cbCatalogName, SQLWCHAR* szSchemaName,
+                                 SQLSMALLINT cbSchemaName, SQLWCHAR* szTableName,
+                                 SQLSMALLINT cbTableName, SQLUSMALLINT fUnique,
+                                 SQLUSMALLINT fAccuracy) {
+  return StmtCall(hstmt, [&](tagOBJECT* h) -> SQLRETURN {
+    CatalogNames<3> n;
+    if (!n.Convert(h, {szCatalogName, szSchemaName, szTableName},
+                   {cbCatalogName, cbSchemaName, cbTableName})) {
+      return SQL_ERROR;
+    }
+    return DoSQLStatistics(Stmt(h), n.text(0), n.length(0), n.text(1), n.length(1), n.text(2),
+                           n.length(2), fUnique, fAccuracy);
+  });
+}
+
+SQLRETURN SQL_API SQLSpecialColumnsW(SQLHSTMT hstmt, SQLUSMALLINT fColType,
+                                     SQLWCHAR* szCatalogName, SQLSMALLINT cbCatalogName,
+                                     SQLWCHAR* szSchemaName, SQLSMALLINT cbSchemaName,
+                                     SQLWCHAR* szTableName, SQLSMALLINT cbTableName,
+                                     SQLUSMALLINT fScope, SQLUSMALLINT fNullable) {
+  return StmtCall(hstmt, [&](tagOBJECT* h) -> SQLRETURN {
+    CatalogNames<3> n;
+    if (!n.Convert(h, {szCatalogName, szSchemaName, szTableName},
+                   {cbCatalogName, cbSchemaName, cbTableName})) {
+      return SQL_ERROR;
+    }
+    return DoSQLSpecialColumns(Stmt(h), fColType, n.text(0), n.length(0), n.text(1),
+                               n.length(1), n.text(2), n.length(2), fScope, fNullable);
+  });
+}
+
+SQLRETURN SQL_API SQLPrimaryKeysW(SQLHSTMT hstmt, SQLWCHAR* szCatalogName,
+                                  SQLSMALLINT cbCatalogName, SQLWCHAR* szSchemaName,
+                                  SQLSMALLINT cbSchemaName, SQLWCHAR* szTableName,
+                                  SQLSMALLINT cbTableName) {
+  return StmtCall(hstmt, [&](tagOBJECT* h) -> SQLRETURN {
+    CatalogNames<3> n;
+    if (!n.Convert(h, {szCatalogName, szSchemaName, szTableName},
+                   {cbCatalogName, cbSchemaName, cbTableName})) {
+      return SQL_ERROR;
+    }
+    return DoSQLPrimaryKeys(Stmt(h), n.text(0), n.length(0), n.text(1), n.length(1), n.text(2),
+                            n.length(2));
+  });
+}
+
+SQLRETURN SQL_API SQLForeignKeysW(SQLHSTMT hstmt, SQLWCHAR* szPkCatalogName,
+                                  SQLSMALLINT cbPkCatalogName, SQLWCHAR* szPkSchemaName,
+                                  SQLSMALLINT cbPkSchemaName, SQLWCHAR* szPkTableName,
+                                  SQLSMALLINT cbPkTableName, SQLWCHAR* szFkCatalogName,
+                                  SQLSMALLINT cbFkCatalogName, SQLWCHAR* szFkSchemaName,
+                                  SQLSMALLINT cbFkSchemaName, SQLWCHAR* szFkTableName,
+                                  SQLSMALLINT cbFkTableName) {
+  return StmtCall(hstmt, [&](tagOBJECT* h) -> SQLRETURN {
+    CatalogNames<6> n;
+    if (!n.Convert(h,
+                   {szPkCatalogName, szPkSchemaName, szPkTableName, szFkCatalogName,
+                    szFkSchemaName, szFkTableName},
+                   {cbPkCatalogName, cbPkSchemaName, cbPkTableName, cbFkCatalogName,
+                    cbFkSchemaName, cbFkTableName})) {
+      return SQL_ERROR;
+    }
+    return DoSQLForeignKeys(Stmt(h), n.text(0), n.length(0), n.text(1), n.length(1), n.text(2),
+                            n.length(2), n.text(3), n.length(3), n.text(4), n.length(4),
+                            n.text(5), n.length(5));
+  });
+}
+
+SQLRETURN SQL_API SQLProceduresW(SQLHSTMT hstmt, SQLWCHAR* szCatalogName,
+                                 SQLSMALLINT cbCatalogName, SQLWCHAR* szSchemaName,
+                                 SQLSMALLINT cbSchemaName, SQLWCHAR* szProcName,
+                                 SQLSMALLINT cbProcName) {
+  return StmtCall(hstmt, [&](tagOBJECT* h) -> SQLRETURN {
+    CatalogNames<3> n;
+    if (!n.Convert(h, {szCatalogName, szSchemaName, szProcName},
+                   {cbCatalogName, cbSchemaName, cbProcName})) {
+      return SQL_ERROR;
+    }
+    return DoSQLProcedures(Stmt(h), n.text(0), n.length(0), n.text(1), n.length(1), n.text(2),
+                           n.length(2));
+  });
+}
+
+SQLRETURN SQL_API SQLProcedureColumnsW(SQLHSTMT hstmt, SQLWCHAR* szCatalogName,
+                                       SQLSMALLINT cbCatalogName, SQLWCHAR* szSchemaName,
+                                       SQLSMALLINT cbSchemaName, SQLWCHAR* szProcName,
+                                       SQLSMALLINT cbProcName, SQLWCHAR* szColumnName,
+                                       SQLSMALLINT cbColumnName) {
+  return StmtCall(hstmt, [&](tagOBJECT* h) -> SQLRETURN {
+    CatalogNames<4> n;
+    if (!n.Convert(h, {szCatalogName, szSchemaName, szProcName, szColumnName},
+                   {cbCatalogName, cbSchemaName, cbProcName, cbColumnName})) {
+      return SQL_ERROR;
+    }
+    return DoSQLProcedureColumns(Stmt(h), n.text(0), n.length(0), n.text(1), n.length(1),
+                                 n.text(2), n.length(2), n.text(3), n.length(3));
+  });
+}
+
+SQLRETURN SQL_API SQLTablePrivilegesW(SQLHSTMT hstmt, SQLWCHAR* szCatalogName,
+                                      SQLSMALLINT cbCatalogName, SQLWCHAR* szSchemaName,
+                                      SQLSMALLINT cbSchemaName, SQLWCHAR* szTableName,
+                                      SQLSMALLINT cbTableName) {
+  return StmtCall(hstmt, [&](tagOBJECT* h) -> SQLRETURN {
+    CatalogNames<3> n;
+    if (!n.Convert(h, {szCatalogName, szSchemaName, szTableName},
+                   {cbCatalogName, cbSchemaName, cbTableName})) {
+      return SQL_ERROR;
+    }
+    return DoSQLTablePrivileges(Stmt(h), n.text(0), n.length(0), n.text(1), n.length(1),
+                                n.text(2), n.length(2));
+  });
+}
+
+SQLRETURN SQL_API SQLColumnPrivilegesW(SQLHSTMT hstmt, SQLWCHAR* szCatalogName,
+                                       SQLSMALLINT cbCatalogName, SQLWCHAR* szSchemaName,
+                                       SQLSMALLINT cbSchemaName, SQLWCHAR* szTableName,
+                                       SQLSMALLINT cbTableName, SQLWCHAR* szColumnName,
+                                       SQLSMALLINT cbColumnName) {
+  return StmtCall(hstmt, [&](tagOBJECT* h) -> SQLRETURN {
+    CatalogNames<4> n;
+    if (!n.Convert(h, {szCatalogName, szSchemaName, szTableName, szColumnName},
+                   {cbCatalogName, cbSchemaName, cbTableName, cbColumnName})) {
+      return SQL_ERROR;
+    }
+    return DoSQLColumnPrivileges(Stmt(h), n.text(0), n.length(0), n.text(1), n.length(1),
+                                 n.text(2), n.length(2), n.text(3), n.length(3));
+  });
+}
+
+}  // extern "C"

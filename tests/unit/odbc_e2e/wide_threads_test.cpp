@@ -114,6 +114,10 @@ TEST_P(Wide, SqlTextAndParametersKeepEveryCharacter) {
             SQL_SUCCESS);
   ASSERT_EQ(SQLExecute(stmt_), SQL_SUCCESS) << DiagOf(SQL_HANDLE_STMT, stmt_).text;
   EXPECT_EQ(StoredName(), kValueUtf8);
+  // Stored as text, equal to the same text written as a literal.
+  EXPECT_EQ(ValueNumber("SELECT count(*) FROM \"Tабл_\xF0\x9F\x98\x80\" WHERE \"имя\" = '" +
+                        kValueUtf8 + "'"),
+            1);
 
   // An explicit length in characters stops there, whatever follows.
   (void)SQLFreeStmt(stmt_, SQL_RESET_PARAMS);

@@ -20,7 +20,8 @@ template <std::size_t N>
 struct CatalogNames {
   NarrowArg names[N];
 
-  bool Convert(tagOBJECT* h, const SQLWCHAR* const (&texts)[N], const SQLSMALLINT (&lengths)[N]) {
+  bool Convert(tagOBJECT* h, const SQLWCHAR* const (&texts)[N],
+               const SQLSMALLINT (&lengths)[N]) {
     for (std::size_t i = 0; i < N; ++i) {
       if (!names[i].ConvertShort(h, texts[i], lengths[i])) return false;
     }
@@ -30,45 +31,49 @@ struct CatalogNames {
   SQLSMALLINT length(std::size_t i) const { return names[i].short_length(); }
 };
 
-tagSTMT* Stmt(tagOBJECT* h) { return static_cast<tagSTMT*>(h); }
+// Frames the call, converts the names and runs `impl(statement, names)`.
+template <std::size_t N, typename Impl>
+SQLRETURN CatalogW(SQLHSTMT hstmt, const SQLWCHAR* const (&texts)[N],
+                   const SQLSMALLINT (&lengths)[N], Impl&& impl) {
+  return StmtCall(hstmt, [&](tagOBJECT* h) -> SQLRETURN {
+    CatalogNames<N> n;
+    if (!n.Convert(h, texts, lengths)) return SQL_ERROR;
+    return impl(static_cast<tagSTMT*>(h), n);
+  });
+}
 
 }  // namespace
 
 extern "C" {
 
+// No text: the narrow call serves.
 SQLRETURN SQL_API SQLGetTypeInfoW(SQLHSTMT StatementHandle, SQLSMALLINT DataType) {
-  return StmtCall(StatementHandle,
-                  [&](tagOBJECT* h) { return DoSQLGetTypeInfo(Stmt(h), DataType); });
+  return SQLGetTypeInfo(StatementHandle, DataType);
 }
 
 SQLRETURN SQL_API SQLTablesW(SQLHSTMT hstmt, SQLWCHAR* szCatalogName, SQLSMALLINT cbCatalogName,
                              SQLWCHAR* szSchemaName, SQLSMALLINT cbSchemaName,
                              SQLWCHAR* szTableName, SQLSMALLINT cbTableName,
                              SQLWCHAR* szTableType, SQLSMALLINT cbTableType) {
-  return StmtCall(hstmt, [&](tagOBJECT* h) -> SQLRETURN {
-    CatalogNames<4> n;
-    if (!n.Convert(h, {szCatalogName, szSchemaName, szTableName, szTableType},
-                   {cbCatalogName, cbSchemaName, cbTableName, cbTableType})) {
-      return SQL_ERROR;
-    }
-    return DoSQLTables(Stmt(h), n.text(0), n.length(0), n.text(1), n.length(1), n.text(2),
-                       n.length(2), n.text(3), n.length(3));
-  });
+  return CatalogW<4>(hstmt, {szCatalogName, szSchemaName, szTableName, szTableType},
+                     {cbCatalogName, cbSchemaName, cbTableName, cbTableType},
+                     [&](tagSTMT* s, const CatalogNames<4>& n) {
+                       return DoSQLTables(s, n.text(0), n.length(0), n.text(1), n.length(1),
+                                          n.text(2), n.length(2), n.text(3), n.length(3));
+                     });
 }
 
-SQLRETURN SQL_API SQLColumnsW(SQLHSTMT hstmt, SQLWCHAR* szCatalogName, SQLSMALLINT cbCatalogName,
-                              SQLWCHAR* szSchemaName, SQLSMALLINT cbSchemaName,
-                              SQLWCHAR* szTableName, SQLSMALLINT cbTableName,
-                              SQLWCHAR* szColumnName, SQLSMALLINT cbColumnName) {
-  return StmtCall(hstmt, [&](tagOBJECT* h) -> SQLRETURN {
-    CatalogNames<4> n;
-    if (!n.Convert(h, {szCatalogName, szSchemaName, szTableName, szColumnName},
-                   {cbCatalogName, cbSchemaName, cbTableName, cbColumnName})) {
-      return SQL_ERROR;
-    }
-    return DoSQLColumns(Stmt(h), n.text(0), n.length(0), n.text(1), n.length(1), n.text(2),
-                        n.length(2), n.text(3), n.length(3));
-  });
+SQLRETURN SQL_API SQLColumnsW(SQLHSTMT hstmt, SQLWCHAR* szCatalogName,
+                              SQLSMALLINT cbCatalogName, SQLWCHAR* szSchemaName,
+                              SQLSMALLINT cbSchemaName, SQLWCHAR* szTableName,
+                              SQLSMALLINT cbTableName, SQLWCHAR* szColumnName,
+                              SQLSMALLINT cbColumnName) {
+  return CatalogW<4>(hstmt, {szCatalogName, szSchemaName, szTableName, szColumnName},
+                     {cbCatalogName, cbSchemaName, cbTableName, cbColumnName},
+                     [&](tagSTMT* s, const CatalogNames<4>& n) {
+                       return DoSQLColumns(s, n.text(0), n.length(0), n.text(1), n.length(1),
+                                           n.text(2), n.length(2), n.text(3), n.length(3));
+                     });
 }
 
 SQLRETURN SQL_API SQLStatisticsW(SQLHSTMT hstmt, SQLWCHAR* szCatalogName,
@@ -76,15 +81,12 @@ SQLRETURN SQL_API SQLStatisticsW(SQLHSTMT hstmt, SQLWCHAR* szCatalogName,
                                  SQLSMALLINT cbSchemaName, SQLWCHAR* szTableName,
                                  SQLSMALLINT cbTableName, SQLUSMALLINT fUnique,
                                  SQLUSMALLINT fAccuracy) {
-  return StmtCall(hstmt, [&](tagOBJECT* h) -> SQLRETURN {
-    CatalogNames<3> n;
-    if (!n.Convert(h, {szCatalogName, szSchemaName, szTableName},
-                   {cbCatalogName, cbSchemaName, cbTableName})) {
-      return SQL_ERROR;
-    }
-    return DoSQLStatistics(Stmt(h), n.text(0), n.length(0), n.text(1), n.length(1), n.text(2),
-                           n.length(2), fUnique, fAccuracy);
-  });
+  return CatalogW<3>(hstmt, {szCatalogName, szSchemaName, szTableName},
+                     {cbCatalogName, cbSchemaName, cbTableName},
+                     [&](tagSTMT* s, const CatalogNames<3>& n) {
+                       return DoSQLStatistics(s, n.text(0), n.length(0), n.text(1), n.length(1),
+                                              n.text(2), n.length(2), fUnique, fAccuracy);
+                     });
 }
 
 SQLRETURN SQL_API SQLSpecialColumnsW(SQLHSTMT hstmt, SQLUSMALLINT fColType,
@@ -92,30 +94,24 @@ SQLRETURN SQL_API SQLSpecialColumnsW(SQLHSTMT hstmt, SQLUSMALLINT fColType,
                                      SQLWCHAR* szSchemaName, SQLSMALLINT cbSchemaName,
                                      SQLWCHAR* szTableName, SQLSMALLINT cbTableName,
                                      SQLUSMALLINT fScope, SQLUSMALLINT fNullable) {
-  return StmtCall(hstmt, [&](tagOBJECT* h) -> SQLRETURN {
-    CatalogNames<3> n;
-    if (!n.Convert(h, {szCatalogName, szSchemaName, szTableName},
-                   {cbCatalogName, cbSchemaName, cbTableName})) {
-      return SQL_ERROR;
-    }
-    return DoSQLSpecialColumns(Stmt(h), fColType, n.text(0), n.length(0), n.text(1),
-                               n.length(1), n.text(2), n.length(2), fScope, fNullable);
-  });
+  return CatalogW<3>(
+      hstmt, {szCatalogName, szSchemaName, szTableName},
+      {cbCatalogName, cbSchemaName, cbTableName}, [&](tagSTMT* s, const CatalogNames<3>& n) {
+        return DoSQLSpecialColumns(s, fColType, n.text(0), n.length(0), n.text(1), n.length(1),
+                                   n.text(2), n.length(2), fScope, fNullable);
+      });
 }
 
 SQLRETURN SQL_API SQLPrimaryKeysW(SQLHSTMT hstmt, SQLWCHAR* szCatalogName,
                                   SQLSMALLINT cbCatalogName, SQLWCHAR* szSchemaName,
                                   SQLSMALLINT cbSchemaName, SQLWCHAR* szTableName,
                                   SQLSMALLINT cbTableName) {
-  return StmtCall(hstmt, [&](tagOBJECT* h) -> SQLRETURN {
-    CatalogNames<3> n;
-    if (!n.Convert(h, {szCatalogName, szSchemaName, szTableName},
-                   {cbCatalogName, cbSchemaName, cbTableName})) {
-      return SQL_ERROR;
-    }
-    return DoSQLPrimaryKeys(Stmt(h), n.text(0), n.length(0), n.text(1), n.length(1), n.text(2),
-                            n.length(2));
-  });
+  return CatalogW<3>(hstmt, {szCatalogName, szSchemaName, szTableName},
+                     {cbCatalogName, cbSchemaName, cbTableName},
+                     [&](tagSTMT* s, const CatalogNames<3>& n) {
+                       return DoSQLPrimaryKeys(s, n.text(0), n.length(0), n.text(1),
+                                               n.length(1), n.text(2), n.length(2));
+                     });
 }
 
 SQLRETURN SQL_API SQLForeignKeysW(SQLHSTMT hstmt, SQLWCHAR* szPkCatalogName,
@@ -125,34 +121,29 @@ SQLRETURN SQL_API SQLForeignKeysW(SQLHSTMT hstmt, SQLWCHAR* szPkCatalogName,
                                   SQLSMALLINT cbFkCatalogName, SQLWCHAR* szFkSchemaName,
                                   SQLSMALLINT cbFkSchemaName, SQLWCHAR* szFkTableName,
                                   SQLSMALLINT cbFkTableName) {
-  return StmtCall(hstmt, [&](tagOBJECT* h) -> SQLRETURN {
-    CatalogNames<6> n;
-    if (!n.Convert(h,
-                   {szPkCatalogName, szPkSchemaName, szPkTableName, szFkCatalogName,
-                    szFkSchemaName, szFkTableName},
-                   {cbPkCatalogName, cbPkSchemaName, cbPkTableName, cbFkCatalogName,
-                    cbFkSchemaName, cbFkTableName})) {
-      return SQL_ERROR;
-    }
-    return DoSQLForeignKeys(Stmt(h), n.text(0), n.length(0), n.text(1), n.length(1), n.text(2),
-                            n.length(2), n.text(3), n.length(3), n.text(4), n.length(4),
-                            n.text(5), n.length(5));
-  });
+  return CatalogW<6>(hstmt,
+                     {szPkCatalogName, szPkSchemaName, szPkTableName, szFkCatalogName,
+                      szFkSchemaName, szFkTableName},
+                     {cbPkCatalogName, cbPkSchemaName, cbPkTableName, cbFkCatalogName,
+                      cbFkSchemaName, cbFkTableName},
+                     [&](tagSTMT* s, const CatalogNames<6>& n) {
+                       return DoSQLForeignKeys(s, n.text(0), n.length(0), n.text(1),
+                                               n.length(1), n.text(2), n.length(2), n.text(3),
+                                               n.length(3), n.text(4), n.length(4), n.text(5),
+                                               n.length(5));
+                     });
 }
 
 SQLRETURN SQL_API SQLProceduresW(SQLHSTMT hstmt, SQLWCHAR* szCatalogName,
                                  SQLSMALLINT cbCatalogName, SQLWCHAR* szSchemaName,
                                  SQLSMALLINT cbSchemaName, SQLWCHAR* szProcName,
                                  SQLSMALLINT cbProcName) {
-  return StmtCall(hstmt, [&](tagOBJECT* h) -> SQLRETURN {
-    CatalogNames<3> n;
-    if (!n.Convert(h, {szCatalogName, szSchemaName, szProcName},
-                   {cbCatalogName, cbSchemaName, cbProcName})) {
-      return SQL_ERROR;
-    }
-    return DoSQLProcedures(Stmt(h), n.text(0), n.length(0), n.text(1), n.length(1), n.text(2),
-                           n.length(2));
-  });
+  return CatalogW<3>(hstmt, {szCatalogName, szSchemaName, szProcName},
+                     {cbCatalogName, cbSchemaName, cbProcName},
+                     [&](tagSTMT* s, const CatalogNames<3>& n) {
+                       return DoSQLProcedures(s, n.text(0), n.length(0), n.text(1), n.length(1),
+                                              n.text(2), n.length(2));
+                     });
 }
 
 SQLRETURN SQL_API SQLProcedureColumnsW(SQLHSTMT hstmt, SQLWCHAR* szCatalogName,
@@ -160,30 +151,25 @@ SQLRETURN SQL_API SQLProcedureColumnsW(SQLHSTMT hstmt, SQLWCHAR* szCatalogName,
                                        SQLSMALLINT cbSchemaName, SQLWCHAR* szProcName,
                                        SQLSMALLINT cbProcName, SQLWCHAR* szColumnName,
                                        SQLSMALLINT cbColumnName) {
-  return StmtCall(hstmt, [&](tagOBJECT* h) -> SQLRETURN {
-    CatalogNames<4> n;
-    if (!n.Convert(h, {szCatalogName, szSchemaName, szProcName, szColumnName},
-                   {cbCatalogName, cbSchemaName, cbProcName, cbColumnName})) {
-      return SQL_ERROR;
-    }
-    return DoSQLProcedureColumns(Stmt(h), n.text(0), n.length(0), n.text(1), n.length(1),
-                                 n.text(2), n.length(2), n.text(3), n.length(3));
-  });
+  return CatalogW<4>(hstmt, {szCatalogName, szSchemaName, szProcName, szColumnName},
+                     {cbCatalogName, cbSchemaName, cbProcName, cbColumnName},
+                     [&](tagSTMT* s, const CatalogNames<4>& n) {
+                       return DoSQLProcedureColumns(s, n.text(0), n.length(0), n.text(1),
+                                                    n.length(1), n.text(2), n.length(2),
+                                                    n.text(3), n.length(3));
+                     });
 }
 
 SQLRETURN SQL_API SQLTablePrivilegesW(SQLHSTMT hstmt, SQLWCHAR* szCatalogName,
                                       SQLSMALLINT cbCatalogName, SQLWCHAR* szSchemaName,
                                       SQLSMALLINT cbSchemaName, SQLWCHAR* szTableName,
                                       SQLSMALLINT cbTableName) {
-  return StmtCall(hstmt, [&](tagOBJECT* h) -> SQLRETURN {
-    CatalogNames<3> n;
-    if (!n.Convert(h, {szCatalogName, szSchemaName, szTableName},
-                   {cbCatalogName, cbSchemaName, cbTableName})) {
-      return SQL_ERROR;
-    }
-    return DoSQLTablePrivileges(Stmt(h), n.text(0), n.length(0), n.text(1), n.length(1),
-                                n.text(2), n.length(2));
-  });
+  return CatalogW<3>(hstmt, {szCatalogName, szSchemaName, szTableName},
+                     {cbCatalogName, cbSchemaName, cbTableName},
+                     [&](tagSTMT* s, const CatalogNames<3>& n) {
+                       return DoSQLTablePrivileges(s, n.text(0), n.length(0), n.text(1),
+                                                   n.length(1), n.text(2), n.length(2));
+                     });
 }
 
 SQLRETURN SQL_API SQLColumnPrivilegesW(SQLHSTMT hstmt, SQLWCHAR* szCatalogName,
@@ -191,15 +177,13 @@ SQLRETURN SQL_API SQLColumnPrivilegesW(SQLHSTMT hstmt, SQLWCHAR* szCatalogName,
                                        SQLSMALLINT cbSchemaName, SQLWCHAR* szTableName,
                                        SQLSMALLINT cbTableName, SQLWCHAR* szColumnName,
                                        SQLSMALLINT cbColumnName) {
-  return StmtCall(hstmt, [&](tagOBJECT* h) -> SQLRETURN {
-    CatalogNames<4> n;
-    if (!n.Convert(h, {szCatalogName, szSchemaName, szTableName, szColumnName},
-                   {cbCatalogName, cbSchemaName, cbTableName, cbColumnName})) {
-      return SQL_ERROR;
-    }
-    return DoSQLColumnPrivileges(Stmt(h), n.text(0), n.length(0), n.text(1), n.length(1),
-                                 n.text(2), n.length(2), n.text(3), n.length(3));
-  });
+  return CatalogW<4>(hstmt, {szCatalogName, szSchemaName, szTableName, szColumnName},
+                     {cbCatalogName, cbSchemaName, cbTableName, cbColumnName},
+                     [&](tagSTMT* s, const CatalogNames<4>& n) {
+                       return DoSQLColumnPrivileges(s, n.text(0), n.length(0), n.text(1),
+                                                    n.length(1), n.text(2), n.length(2),
+                                                    n.text(3), n.length(3));
+                     });
 }
 
 }  // extern "C"

@@ -29,18 +29,18 @@ namespace {
 // Text fields of SQLColAttributeW, SQLColAttributesW and SQLGetDescFieldW.
 bool IsTextField(SQLUSMALLINT field) {
   switch (field) {
-    case SQL_COLUMN_NAME:              // 1
-    case SQL_DESC_TYPE_NAME:           // 14
-    case SQL_DESC_TABLE_NAME:          // 15
-    case SQL_DESC_SCHEMA_NAME:         // 16
-    case SQL_DESC_CATALOG_NAME:        // 17
-    case SQL_DESC_LABEL:               // 18
-    case SQL_DESC_BASE_COLUMN_NAME:    // 22
-    case SQL_DESC_BASE_TABLE_NAME:     // 23
-    case SQL_DESC_LITERAL_PREFIX:      // 27
-    case SQL_DESC_LITERAL_SUFFIX:      // 28
-    case SQL_DESC_LOCAL_TYPE_NAME:     // 29
-    case SQL_DESC_NAME:                // 1011
+    case SQL_COLUMN_NAME:            // 1
+    case SQL_DESC_TYPE_NAME:         // 14
+    case SQL_DESC_TABLE_NAME:        // 15
+    case SQL_DESC_SCHEMA_NAME:       // 16
+    case SQL_DESC_CATALOG_NAME:      // 17
+    case SQL_DESC_LABEL:             // 18
+    case SQL_DESC_BASE_COLUMN_NAME:  // 22
+    case SQL_DESC_BASE_TABLE_NAME:   // 23
+    case SQL_DESC_LITERAL_PREFIX:    // 27
+    case SQL_DESC_LITERAL_SUFFIX:    // 28
+    case SQL_DESC_LOCAL_TYPE_NAME:   // 29
+    case SQL_DESC_NAME:              // 1011
       return true;
     default:
       return false;
@@ -86,8 +86,8 @@ SQLRETURN SQL_API SQLSetCursorNameW(SQLHSTMT hstmt, SQLWCHAR* szCursor, SQLSMALL
 SQLRETURN SQL_API SQLGetCursorNameW(SQLHSTMT hstmt, SQLWCHAR* szCursor, SQLSMALLINT cbCursorMax,
                                     SQLSMALLINT* pcbCursor) {
   return StmtCall(hstmt, [&](tagOBJECT* h) {
-    return CharsOutW(h, WideFactor(h), szCursor, cbCursorMax, pcbCursor, kShortBytes, true, false,
-                     false, [&](char* narrow, SQLINTEGER size, SQLINTEGER* reported) {
+    return CharsOutW(h, WideFactor(h), szCursor, cbCursorMax, pcbCursor, kShortBytes, true,
+                     false, false, [&](char* narrow, SQLINTEGER size, SQLINTEGER* reported) {
                        SQLSMALLINT n = 0;
                        const SQLRETURN rc = DoSQLGetCursorName(
                            static_cast<tagSTMT*>(h), reinterpret_cast<SQLCHAR*>(narrow),
@@ -98,19 +98,15 @@ SQLRETURN SQL_API SQLGetCursorNameW(SQLHSTMT hstmt, SQLWCHAR* szCursor, SQLSMALL
   });
 }
 
+// Statement attributes carry no text of their own: the narrow calls serve.
 SQLRETURN SQL_API SQLSetStmtAttrW(SQLHSTMT hstmt, SQLINTEGER fAttribute, SQLPOINTER rgbValue,
-                                  SQLINTEGER /*cbValueMax*/) {
-  return StmtCall(hstmt, [&](tagOBJECT* h) {
-    return DoSQLSetStmtAttr(static_cast<tagSTMT*>(h), fAttribute, rgbValue);
-  });
+                                  SQLINTEGER cbValueMax) {
+  return SQLSetStmtAttr(hstmt, fAttribute, rgbValue, cbValueMax);
 }
 
 SQLRETURN SQL_API SQLGetStmtAttrW(SQLHSTMT hstmt, SQLINTEGER fAttribute, SQLPOINTER rgbValue,
                                   SQLINTEGER cbValueMax, SQLINTEGER* pcbValue) {
-  return StmtCall(hstmt, [&](tagOBJECT* h) {
-    return DoSQLGetStmtAttr(static_cast<tagSTMT*>(h), fAttribute, rgbValue, cbValueMax,
-                            pcbValue);
-  });
+  return SQLGetStmtAttr(hstmt, fAttribute, rgbValue, cbValueMax, pcbValue);
 }
 
 // ============================================================================================
@@ -166,13 +162,11 @@ SQLRETURN SQL_API SQLGetDescFieldW(SQLHDESC hdesc, SQLSMALLINT iRecord, SQLSMALL
   });
 }
 
+// Set as given, text included (as the narrow call does).
 SQLRETURN SQL_API SQLSetDescFieldW(SQLHDESC DescriptorHandle, SQLSMALLINT RecNumber,
                                    SQLSMALLINT FieldIdentifier, SQLPOINTER Value,
                                    SQLINTEGER BufferLength) {
-  return DescCall(DescriptorHandle, [&](tagOBJECT* h) {
-    return DoSQLSetDescField(static_cast<tagDESC*>(h), RecNumber, FieldIdentifier, Value,
-                             BufferLength);
-  });
+  return SQLSetDescField(DescriptorHandle, RecNumber, FieldIdentifier, Value, BufferLength);
 }
 
 SQLRETURN SQL_API SQLGetDescRecW(SQLHDESC hdesc, SQLSMALLINT iRecord, SQLWCHAR* szName,
@@ -185,9 +179,9 @@ SQLRETURN SQL_API SQLGetDescRecW(SQLHDESC hdesc, SQLSMALLINT iRecord, SQLWCHAR* 
                      [&](char* narrow, SQLINTEGER size, SQLINTEGER* reported) {
                        SQLSMALLINT n = 0;
                        const SQLRETURN rc = DoSQLGetDescRec(
-                           static_cast<tagDESC*>(h), iRecord, reinterpret_cast<SQLCHAR*>(narrow),
-                           static_cast<SQLSMALLINT>(size), &n, pfType, pfSubType, pLength,
-                           pPrecision, pScale, pNullable);
+                           static_cast<tagDESC*>(h), iRecord,
+                           reinterpret_cast<SQLCHAR*>(narrow), static_cast<SQLSMALLINT>(size),
+                           &n, pfType, pfSubType, pLength, pPrecision, pScale, pNullable);
                        *reported = n;
                        return rc;
                      });
@@ -208,20 +202,20 @@ SQLRETURN SQL_API SQLDataSourcesW(SQLHENV henv, SQLUSMALLINT fDirection, SQLWCHA
     return BytesOutW(
         h, WideFactor(h), szDescription, cbDescriptionMax, pcbDescription, kShortBytes, true,
         [&](char* description, SQLINTEGER description_size, SQLINTEGER* description_length) {
-          return BytesOutW(
-              h, WideFactor(h), szDSN, cbDSNMax, pcbDSN, kShortBytes, true,
-              [&](char* name, SQLINTEGER name_size, SQLINTEGER* name_length) {
-                SQLSMALLINT n = 0;
-                SQLSMALLINT d = 0;
-                const SQLRETURN rc = DoSQLDataSources(
-                    static_cast<tagENV*>(h), fDirection, reinterpret_cast<SQLCHAR*>(name),
-                    static_cast<SQLSMALLINT>(name_size), &n,
-                    reinterpret_cast<SQLCHAR*>(description),
-                    static_cast<SQLSMALLINT>(description_size), &d);
-                *name_length = n;
-                *description_length = d;
-                return rc;
-              });
+          return BytesOutW(h, WideFactor(h), szDSN, cbDSNMax, pcbDSN, kShortBytes, true,
+                           [&](char* name, SQLINTEGER name_size, SQLINTEGER* name_length) {
+                             SQLSMALLINT n = 0;
+                             SQLSMALLINT d = 0;
+                             const SQLRETURN rc = DoSQLDataSources(
+                                 static_cast<tagENV*>(h), fDirection,
+                                 reinterpret_cast<SQLCHAR*>(name),
+                                 static_cast<SQLSMALLINT>(name_size), &n,
+                                 reinterpret_cast<SQLCHAR*>(description),
+                                 static_cast<SQLSMALLINT>(description_size), &d);
+                             *name_length = n;
+                             *description_length = d;
+                             return rc;
+                           });
         });
   });
 }

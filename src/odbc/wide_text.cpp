@@ -104,8 +104,7 @@ bool convertFromUnicode(tagOBJECT* handle, const SQLWCHAR* text, SQLINTEGER leng
     AddSQLState(handle, kStateHY090, kStateS1090);
     return false;
   }
-  const std::size_t capacity =
-      (static_cast<std::size_t>(length) + 1) * WideFactor(handle);
+  const std::size_t capacity = (static_cast<std::size_t>(length) + 1) * WideFactor(handle);
   Converter converter(handle, false);
   CharsetConverter* conv = converter.get();
   if (conv == nullptr) {
@@ -122,8 +121,8 @@ bool convertFromUnicode(tagOBJECT* handle, const SQLWCHAR* text, SQLINTEGER leng
   PivotBuffer pivot;
   void* dst = buffer;
   const void* src = text;
-  const int r = conv->ContinueConvert(pivot, &dst, buffer + capacity - 1, &src,
-                                      text + length, 1);
+  const int r =
+      conv->ContinueConvert(pivot, &dst, buffer + capacity - 1, &src, text + length, 1);
   conv->set_options(saved);
   conv->Reset();
   const std::size_t written = static_cast<std::size_t>(static_cast<char*>(dst) - buffer);
@@ -175,7 +174,8 @@ int CharSetToUnicode(tagOBJECT* handle, SQLWCHAR* out, SQLINTEGER out_bytes, con
   int r = kConvDestFull;
   std::size_t total = 0;
   if (room > 0) {
-    r = conv->ContinueConvert(pivot, &dst, reinterpret_cast<char*>(out) + room, &src, src_end, 1);
+    r = conv->ContinueConvert(pivot, &dst, reinterpret_cast<char*>(out) + room, &src, src_end,
+                              1);
     total = static_cast<std::size_t>(static_cast<char*>(dst) - reinterpret_cast<char*>(out));
   }
   *bytes_used = static_cast<SQLINTEGER>(total);
@@ -195,8 +195,9 @@ int CharSetToUnicode(tagOBJECT* handle, SQLWCHAR* out, SQLINTEGER out_bytes, con
   return 0;
 }
 
-int ReturnStringW(tagOBJECT* handle, SQLWCHAR* out, SQLINTEGER out_bytes, SQLINTEGER* length_out,
-                  const char* text, SQLINTEGER text_length, bool warn, SQLINTEGER beyond) {
+int ReturnStringW(tagOBJECT* handle, SQLWCHAR* out, SQLINTEGER out_bytes,
+                  SQLINTEGER* length_out, const char* text, SQLINTEGER text_length, bool warn,
+                  SQLINTEGER beyond) {
   if (text == nullptr) {
     text = "";
     text_length = 0;
@@ -223,7 +224,8 @@ int ReturnStringW(tagOBJECT* handle, SQLWCHAR* out, SQLINTEGER out_bytes, SQLINT
   }
   if (out == nullptr) return 0;  // only the length was asked for
   if (full_units * 2 + 2 > static_cast<long long>(out_bytes)) {
-    if (warn && handle != nullptr && handle->kind != OBJ_ENV && !HoldsState(handle, kState01004)) {
+    if (warn && handle != nullptr && handle->kind != OBJ_ENV &&
+        !HoldsState(handle, kState01004)) {
       AddSQLState(handle, kState01004, kState01004);
     }
     if (out_bytes >= 2) {

@@ -56,8 +56,9 @@ int CharSetToUnicode(tagOBJECT* handle, SQLWCHAR* out, SQLINTEGER out_bytes, con
 //   environment and holds no 01004 yet), the last whole code unit of the buffer becomes
 //   the terminator (never a lone high surrogate before it), result 1.
 // - otherwise a terminator follows the text, result 0.
-int ReturnStringW(tagOBJECT* handle, SQLWCHAR* out, SQLINTEGER out_bytes, SQLINTEGER* length_out,
-                  const char* text, SQLINTEGER text_length, bool warn, SQLINTEGER beyond = 0);
+int ReturnStringW(tagOBJECT* handle, SQLWCHAR* out, SQLINTEGER out_bytes,
+                  SQLINTEGER* length_out, const char* text, SQLINTEGER text_length, bool warn,
+                  SQLINTEGER beyond = 0);
 // The caller's return code, unless the conversion returned non-zero.
 SQLRETURN ReturnStringW(SQLRETURN rc, tagOBJECT* handle, SQLWCHAR* out, SQLINTEGER out_bytes,
                         SQLINTEGER* length_out, const char* text, SQLINTEGER text_length,
@@ -94,8 +95,8 @@ class NarrowArg {
 // length argument can express (SHRT_MAX for 16-bit lengths).
 class NarrowOut {
  public:
-  NarrowOut(tagOBJECT* handle, std::uint8_t factor, SQLINTEGER wide_bytes, SQLINTEGER narrow_cap,
-            bool secret = false);
+  NarrowOut(tagOBJECT* handle, std::uint8_t factor, SQLINTEGER wide_bytes,
+            SQLINTEGER narrow_cap, bool secret = false);
   ~NarrowOut();
   NarrowOut(const NarrowOut&) = delete;
   NarrowOut& operator=(const NarrowOut&) = delete;

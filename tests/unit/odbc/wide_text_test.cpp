@@ -1,5 +1,7 @@
 // The wide entry points' text conversions on an unconnected connection, whose text
 // travels in the environment's character set (set here to the one each test needs).
+#include "odbc/wide_text.h"
+
 #include <sql.h>
 #include <sqlext.h>
 #include <sqlucode.h>
@@ -12,7 +14,6 @@
 #include "odbc/diagnostics.h"
 #include "odbc/engine.h"
 #include "odbc/string_pool.h"
-#include "odbc/wide_text.h"
 #include "utils/locale/charset_converter.h"
 #include "utils/locale/utlocale.h"
 
@@ -133,10 +134,17 @@ TEST_F(WideTextTest, ReturnedTextIsCutToWholeCodeUnitsWithItsFullLength) {
     std::u16string shown;  // up to the terminator
   };
   const Case cases[] = {
-      {0, 1, u""},          {1, 1, u""},         {2, 1, u""},       {3, 1, u""},
-      {4, 1, u"a"},         {5, 1, u"a"},        {6, 1, u"a\u00E9"},
+      {0, 1, u""},
+      {1, 1, u""},
+      {2, 1, u""},
+      {3, 1, u""},
+      {4, 1, u"a"},
+      {5, 1, u"a"},
+      {6, 1, u"a\u00E9"},
       // Room for three units: the pair does not fit whole, so the cut falls before it.
-      {8, 1, u"a\u00E9"},   {9, 1, u"a\u00E9"},  {10, 0, u"a\u00E9\U0001F600"},
+      {8, 1, u"a\u00E9"},
+      {9, 1, u"a\u00E9"},
+      {10, 0, u"a\u00E9\U0001F600"},
       {11, 0, u"a\u00E9\U0001F600"},
   };
   for (const Case& c : cases) {
@@ -168,9 +176,9 @@ TEST_F(WideTextTest, ReturnedTextIsCutToWholeCodeUnitsWithItsFullLength) {
   EXPECT_EQ(length, 8);
   SQLWCHAR small[2] = {kGuard, kGuard};
   EXPECT_EQ(ReturnStringW(Dbc(), small, 4, nullptr, narrow, SQL_NTS, false), 1);
-  EXPECT_EQ(ReturnStringW(static_cast<tagOBJECT*>(env_), small, 4, nullptr, narrow, SQL_NTS,
-                          true),
-            1);
+  EXPECT_EQ(
+      ReturnStringW(static_cast<tagOBJECT*>(env_), small, 4, nullptr, narrow, SQL_NTS, true),
+      1);
   EXPECT_EQ(Records(), 0u);
   EXPECT_EQ(static_cast<tagOBJECT*>(env_)->record_count, 0u);
   EXPECT_EQ(ReturnStringW(Dbc(), small, -2, nullptr, narrow, SQL_NTS, true), -1);
@@ -251,9 +259,9 @@ TEST_F(WideTextTest, TextAttributesAreSetInCharactersAndReadInBytes) {
   UseCharset("UTF-8");
   const auto path = W(u"/tmp/трасса-\U0001F600.log");
   const std::size_t units = path.size() - 1;
-  ASSERT_EQ(SQLSetConnectAttrW(dbc_, SQL_ATTR_TRACEFILE, const_cast<SQLWCHAR*>(path.data()),
-                               SQL_NTS),
-            SQL_SUCCESS);
+  ASSERT_EQ(
+      SQLSetConnectAttrW(dbc_, SQL_ATTR_TRACEFILE, const_cast<SQLWCHAR*>(path.data()), SQL_NTS),
+      SQL_SUCCESS);
   SQLWCHAR out[64];
   SQLINTEGER bytes = 0;
   ASSERT_EQ(SQLGetConnectAttrW(dbc_, SQL_ATTR_TRACEFILE, out, sizeof out, &bytes), SQL_SUCCESS);
@@ -261,13 +269,15 @@ TEST_F(WideTextTest, TextAttributesAreSetInCharactersAndReadInBytes) {
   EXPECT_EQ(static_cast<std::size_t>(bytes), units * 2);
 
   // A length in bytes: the first six characters only.
-  ASSERT_EQ(SQLSetConnectAttrW(dbc_, SQL_ATTR_TRACEFILE, const_cast<SQLWCHAR*>(path.data()), 12),
-            SQL_SUCCESS);
+  ASSERT_EQ(
+      SQLSetConnectAttrW(dbc_, SQL_ATTR_TRACEFILE, const_cast<SQLWCHAR*>(path.data()), 12),
+      SQL_SUCCESS);
   ASSERT_EQ(SQLGetConnectAttrW(dbc_, SQL_ATTR_TRACEFILE, out, sizeof out, &bytes), SQL_SUCCESS);
   EXPECT_EQ(U(out), u"/tmp/т");
 
   for (SQLWCHAR& u : out) u = kGuard;
-  ASSERT_EQ(SQLGetConnectAttrW(dbc_, SQL_ATTR_TRACEFILE, out, 4, &bytes), SQL_SUCCESS_WITH_INFO);
+  ASSERT_EQ(SQLGetConnectAttrW(dbc_, SQL_ATTR_TRACEFILE, out, 4, &bytes),
+            SQL_SUCCESS_WITH_INFO);
   EXPECT_EQ(bytes, 12);
   EXPECT_EQ(U(out), u"/");
   EXPECT_EQ(out[2], kGuard);

@@ -42,6 +42,30 @@ SQLRETURN CatalogW(SQLHSTMT hstmt, const SQLWCHAR* const (&texts)[N],
   });
 }
 
+// The catalog functions of three or four names and nothing else.
+using CatalogFn3 = SQLRETURN (*)(tagSTMT*, const SQLCHAR*, SQLSMALLINT, const SQLCHAR*,
+                                 SQLSMALLINT, const SQLCHAR*, SQLSMALLINT);
+using CatalogFn4 = SQLRETURN (*)(tagSTMT*, const SQLCHAR*, SQLSMALLINT, const SQLCHAR*,
+                                 SQLSMALLINT, const SQLCHAR*, SQLSMALLINT, const SQLCHAR*,
+                                 SQLSMALLINT);
+
+SQLRETURN Catalog3W(SQLHSTMT hstmt, const SQLWCHAR* a, SQLSMALLINT la, const SQLWCHAR* b,
+                    SQLSMALLINT lb, const SQLWCHAR* c, SQLSMALLINT lc, CatalogFn3 fn) {
+  return CatalogW<3>(hstmt, {a, b, c}, {la, lb, lc}, [&](tagSTMT* s, const CatalogNames<3>& n) {
+    return fn(s, n.text(0), n.length(0), n.text(1), n.length(1), n.text(2), n.length(2));
+  });
+}
+
+SQLRETURN Catalog4W(SQLHSTMT hstmt, const SQLWCHAR* a, SQLSMALLINT la, const SQLWCHAR* b,
+                    SQLSMALLINT lb, const SQLWCHAR* c, SQLSMALLINT lc, const SQLWCHAR* d,
+                    SQLSMALLINT ld, CatalogFn4 fn) {
+  return CatalogW<4>(hstmt, {a, b, c, d}, {la, lb, lc, ld},
+                     [&](tagSTMT* s, const CatalogNames<4>& n) {
+                       return fn(s, n.text(0), n.length(0), n.text(1), n.length(1), n.text(2),
+                                 n.length(2), n.text(3), n.length(3));
+                     });
+}
+
 }  // namespace
 
 extern "C" {
@@ -55,12 +79,8 @@ SQLRETURN SQL_API SQLTablesW(SQLHSTMT hstmt, SQLWCHAR* szCatalogName, SQLSMALLIN
                              SQLWCHAR* szSchemaName, SQLSMALLINT cbSchemaName,
                              SQLWCHAR* szTableName, SQLSMALLINT cbTableName,
                              SQLWCHAR* szTableType, SQLSMALLINT cbTableType) {
-  return CatalogW<4>(hstmt, {szCatalogName, szSchemaName, szTableName, szTableType},
-                     {cbCatalogName, cbSchemaName, cbTableName, cbTableType},
-                     [&](tagSTMT* s, const CatalogNames<4>& n) {
-                       return DoSQLTables(s, n.text(0), n.length(0), n.text(1), n.length(1),
-                                          n.text(2), n.length(2), n.text(3), n.length(3));
-                     });
+  return Catalog4W(hstmt, szCatalogName, cbCatalogName, szSchemaName, cbSchemaName, szTableName,
+                   cbTableName, szTableType, cbTableType, DoSQLTables);
 }
 
 SQLRETURN SQL_API SQLColumnsW(SQLHSTMT hstmt, SQLWCHAR* szCatalogName,
@@ -68,12 +88,8 @@ SQLRETURN SQL_API SQLColumnsW(SQLHSTMT hstmt, SQLWCHAR* szCatalogName,
                               SQLSMALLINT cbSchemaName, SQLWCHAR* szTableName,
                               SQLSMALLINT cbTableName, SQLWCHAR* szColumnName,
                               SQLSMALLINT cbColumnName) {
-  return CatalogW<4>(hstmt, {szCatalogName, szSchemaName, szTableName, szColumnName},
-                     {cbCatalogName, cbSchemaName, cbTableName, cbColumnName},
-                     [&](tagSTMT* s, const CatalogNames<4>& n) {
-                       return DoSQLColumns(s, n.text(0), n.length(0), n.text(1), n.length(1),
-                                           n.text(2), n.length(2), n.text(3), n.length(3));
-                     });
+  return Catalog4W(hstmt, szCatalogName, cbCatalogName, szSchemaName, cbSchemaName, szTableName,
+                   cbTableName, szColumnName, cbColumnName, DoSQLColumns);
 }
 
 SQLRETURN SQL_API SQLStatisticsW(SQLHSTMT hstmt, SQLWCHAR* szCatalogName,
@@ -106,12 +122,8 @@ SQLRETURN SQL_API SQLPrimaryKeysW(SQLHSTMT hstmt, SQLWCHAR* szCatalogName,
                                   SQLSMALLINT cbCatalogName, SQLWCHAR* szSchemaName,
                                   SQLSMALLINT cbSchemaName, SQLWCHAR* szTableName,
                                   SQLSMALLINT cbTableName) {
-  return CatalogW<3>(hstmt, {szCatalogName, szSchemaName, szTableName},
-                     {cbCatalogName, cbSchemaName, cbTableName},
-                     [&](tagSTMT* s, const CatalogNames<3>& n) {
-                       return DoSQLPrimaryKeys(s, n.text(0), n.length(0), n.text(1),
-                                               n.length(1), n.text(2), n.length(2));
-                     });
+  return Catalog3W(hstmt, szCatalogName, cbCatalogName, szSchemaName, cbSchemaName, szTableName,
+                   cbTableName, DoSQLPrimaryKeys);
 }
 
 SQLRETURN SQL_API SQLForeignKeysW(SQLHSTMT hstmt, SQLWCHAR* szPkCatalogName,
@@ -138,12 +150,8 @@ SQLRETURN SQL_API SQLProceduresW(SQLHSTMT hstmt, SQLWCHAR* szCatalogName,
                                  SQLSMALLINT cbCatalogName, SQLWCHAR* szSchemaName,
                                  SQLSMALLINT cbSchemaName, SQLWCHAR* szProcName,
                                  SQLSMALLINT cbProcName) {
-  return CatalogW<3>(hstmt, {szCatalogName, szSchemaName, szProcName},
-                     {cbCatalogName, cbSchemaName, cbProcName},
-                     [&](tagSTMT* s, const CatalogNames<3>& n) {
-                       return DoSQLProcedures(s, n.text(0), n.length(0), n.text(1), n.length(1),
-                                              n.text(2), n.length(2));
-                     });
+  return Catalog3W(hstmt, szCatalogName, cbCatalogName, szSchemaName, cbSchemaName, szProcName,
+                   cbProcName, DoSQLProcedures);
 }
 
 SQLRETURN SQL_API SQLProcedureColumnsW(SQLHSTMT hstmt, SQLWCHAR* szCatalogName,
@@ -151,25 +159,16 @@ SQLRETURN SQL_API SQLProcedureColumnsW(SQLHSTMT hstmt, SQLWCHAR* szCatalogName,
                                        SQLSMALLINT cbSchemaName, SQLWCHAR* szProcName,
                                        SQLSMALLINT cbProcName, SQLWCHAR* szColumnName,
                                        SQLSMALLINT cbColumnName) {
-  return CatalogW<4>(hstmt, {szCatalogName, szSchemaName, szProcName, szColumnName},
-                     {cbCatalogName, cbSchemaName, cbProcName, cbColumnName},
-                     [&](tagSTMT* s, const CatalogNames<4>& n) {
-                       return DoSQLProcedureColumns(s, n.text(0), n.length(0), n.text(1),
-                                                    n.length(1), n.text(2), n.length(2),
-                                                    n.text(3), n.length(3));
-                     });
+  return Catalog4W(hstmt, szCatalogName, cbCatalogName, szSchemaName, cbSchemaName, szProcName,
+                   cbProcName, szColumnName, cbColumnName, DoSQLProcedureColumns);
 }
 
 SQLRETURN SQL_API SQLTablePrivilegesW(SQLHSTMT hstmt, SQLWCHAR* szCatalogName,
                                       SQLSMALLINT cbCatalogName, SQLWCHAR* szSchemaName,
                                       SQLSMALLINT cbSchemaName, SQLWCHAR* szTableName,
                                       SQLSMALLINT cbTableName) {
-  return CatalogW<3>(hstmt, {szCatalogName, szSchemaName, szTableName},
-                     {cbCatalogName, cbSchemaName, cbTableName},
-                     [&](tagSTMT* s, const CatalogNames<3>& n) {
-                       return DoSQLTablePrivileges(s, n.text(0), n.length(0), n.text(1),
-                                                   n.length(1), n.text(2), n.length(2));
-                     });
+  return Catalog3W(hstmt, szCatalogName, cbCatalogName, szSchemaName, cbSchemaName, szTableName,
+                   cbTableName, DoSQLTablePrivileges);
 }
 
 SQLRETURN SQL_API SQLColumnPrivilegesW(SQLHSTMT hstmt, SQLWCHAR* szCatalogName,
@@ -177,13 +176,8 @@ SQLRETURN SQL_API SQLColumnPrivilegesW(SQLHSTMT hstmt, SQLWCHAR* szCatalogName,
                                        SQLSMALLINT cbSchemaName, SQLWCHAR* szTableName,
                                        SQLSMALLINT cbTableName, SQLWCHAR* szColumnName,
                                        SQLSMALLINT cbColumnName) {
-  return CatalogW<4>(hstmt, {szCatalogName, szSchemaName, szTableName, szColumnName},
-                     {cbCatalogName, cbSchemaName, cbTableName, cbColumnName},
-                     [&](tagSTMT* s, const CatalogNames<4>& n) {
-                       return DoSQLColumnPrivileges(s, n.text(0), n.length(0), n.text(1),
-                                                    n.length(1), n.text(2), n.length(2),
-                                                    n.text(3), n.length(3));
-                     });
+  return Catalog4W(hstmt, szCatalogName, cbCatalogName, szSchemaName, cbSchemaName, szTableName,
+                   cbTableName, szColumnName, cbColumnName, DoSQLColumnPrivileges);
 }
 
 }  // extern "C"

@@ -52,7 +52,7 @@ export VCDIR=$(dirname "$lib")
 unset VELSR_TRACK_LIBS VELSR_VERSION_INFO VCCONNECT
 
 # A driver built with a sanitizer loads only into a program that has the sanitizer's
-# runtime: isql gets it preloaded (the C client is built with it).
+# runtime: isql and the client get it preloaded.
 runtime=$(ldd "$lib" | awk '/lib(t|a)san\.so/ { print $3; exit }')
 isql() { LD_PRELOAD="$runtime" command isql "$@"; }
 iusql() { LD_PRELOAD="$runtime" LC_ALL=C.UTF-8 command iusql "$@"; }
@@ -99,6 +99,8 @@ expect "isql reports a refused password with its state" "28000" isql -v vqtest d
 expect "isql reports a server that does not run" "Could not SQLDriverConnect" \
   isql -v -k "DRIVER=$lib;UID=dba;PWD=sql;ServerName=nosuch$name;CommLinks=ShMem"
 
-"$client" vqtest "$lib" 3 "ServerName=$name;CommLinks=$tcp" || failures=$((failures + 1))
+# A client that is a script (pyodbc) needs the sanitizer's runtime preloaded like isql.
+LD_PRELOAD="$runtime" "$client" vqtest "$lib" 3 "ServerName=$name;CommLinks=$tcp" ||
+  failures=$((failures + 1))
 echo "$failures failed groups"
 [ "$failures" -eq 0 ]

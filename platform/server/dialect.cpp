@@ -548,8 +548,13 @@ bool expression_hint(const Tokens& k, std::size_t i, ColumnHint& h) {
 
 std::string rewrite_expressions(const std::string& sql, const std::string& user) {
   const Tokens k(sql);
-  return name_bare_columns(
-      rewrite_where_aliases(rewrite_key_joins(rewrite_range(k, 0, k.t.size(), user))));
+  std::string out = rewrite_where_aliases(rewrite_key_joins(rewrite_range(k, 0, k.t.size(), user)));
+  // Catalog statements name their columns as written (COLUMN_NAME, not column_name); other
+  // statements keep SQLite's names, which clients already rely on.
+  bool catalog = false;
+  for (std::size_t i = 0; i + 2 < k.t.size() && !catalog; ++i)
+    catalog = is_word(k.t[i], "SYS") && is(k.t[i + 1], ".");
+  return catalog ? name_bare_columns(out) : out;
 }
 
 std::string name_bare_columns(const std::string& sql) {

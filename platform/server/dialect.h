@@ -40,7 +40,8 @@ std::string rewrite_key_joins(const std::string& sql);
 std::string rewrite_where_aliases(const std::string& sql);
 
 // A select item that is one column name, without an alias, is named as it is written
-// (SQLite would name it as the table declares it). Part of rewrite_expressions.
+// (SQLite would name it as the table declares it). Part of rewrite_expressions for
+// statements that read a SYS table.
 std::string name_bare_columns(const std::string& sql);
 
 // The type of a column that is a call of one of our typed functions, and its type

@@ -1024,7 +1024,6 @@ bool Engine::run_piece(const std::string& piece, const std::vector<Value>& param
 bool Engine::execute(std::uint32_t id, const std::vector<Value>& params, std::size_t max_rows,
                      ExecResult& res, SqlError& err, std::size_t max_bytes) {
   res = ExecResult{};
-  refresh_system_tables(db_);
   const auto it = stmts_.find(id);
   if (it == stmts_.end()) {
     err = sql_error(-130, "Invalid statement");

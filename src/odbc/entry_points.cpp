@@ -22,6 +22,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include "odbc/call_framing.h"
 #include "odbc/connect.h"
 #include "odbc/descriptors.h"
 #include "odbc/attributes.h"
@@ -40,70 +41,11 @@
 // 1. Framing helpers
 // ============================================================================================
 
+using namespace vq::odbc;
+
 namespace {
 
 constexpr int kAllocEnvMessageBytes = 80;
-
-tagOBJECT* Obj(SQLHANDLE h) { return static_cast<tagOBJECT*>(h); }
-
-SQLRETURN NotBuilt(tagOBJECT* h) { return PostSQLState(h, kStateHYC00, kStateS1C00); }
-
-// Runs an implementation; anything thrown becomes HY001 on the handle.
-template <typename Body>
-SQLRETURN Guarded(tagOBJECT* h, Body&& body) noexcept {
-  try {
-    return body(h);
-  } catch (...) {
-    try {
-      return PostSQLState(h, kStateHY001, kStateS1001);
-    } catch (...) {
-      return SQL_ERROR;
-    }
-  }
-}
-
-// E: Init_env, the work, nothing released.
-template <typename Body>
-SQLRETURN EnvCall(SQLHANDLE h, Body&& body) noexcept {
-  if (SQLRETURN refused = Init_env(h); refused != 0) return refused;
-  return Guarded(Obj(h), body);
-}
-
-// C: Init_dbc, the work, Fini_dbc.
-template <typename Body>
-SQLRETURN DbcCall(SQLHANDLE h, Body&& body) noexcept {
-  if (SQLRETURN refused = Init_dbc(h); refused != 0) return refused;
-  const SQLRETURN rc = Guarded(Obj(h), body);
-  Fini_dbc(h);
-  return rc;
-}
-
-// S: Init_stmt, the work, Fini_stmt.
-template <typename Body>
-SQLRETURN StmtCall(SQLHANDLE h, Body&& body) noexcept {
-  if (SQLRETURN refused = Init_stmt(h); refused != 0) return refused;
-  const SQLRETURN rc = Guarded(Obj(h), body);
-  Fini_stmt(h);
-  return rc;
-}
-
-// D: Init_desc, the work, Fini_desc.
-template <typename Body>
-SQLRETURN DescCall(SQLHANDLE h, Body&& body) noexcept {
-  if (SQLRETURN refused = Init_desc(h); refused != 0) return refused;
-  const SQLRETURN rc = Guarded(Obj(h), body);
-  Fini_desc(h);
-  return rc;
-}
-
-// G: Init_object(handle, type), the work, Fini_object.
-template <typename Body>
-SQLRETURN DiagCall(SQLSMALLINT type, SQLHANDLE h, Body&& body) noexcept {
-  if (SQLRETURN refused = Init_object(h, type); refused != 0) return refused;
-  const SQLRETURN rc = Guarded(Obj(h), body);
-  Fini_object(h, type);
-  return rc;
-}
 
 // A handle type the call does not know: HY092 on the handle, framed as its own kind
 // (environment or connection); any other handle is invalid.

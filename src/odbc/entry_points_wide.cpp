@@ -45,13 +45,44 @@ constexpr std::size_t kStateChars = 5;
 
 bool IsTextInfo(SQLUSMALLINT item) {
   switch (item) {
-    case 2: case 6: case 7: case 10: case 11: case 13: case 14:
-    case 16: case 17: case 18: case 19: case 20: case 21:
-    case 25: case 27: case 29:
-    case 36: case 37: case 38: case 39: case 40: case 41: case 42:
-    case 45: case 47: case 73: case 77: case 87: case 89: case 90: case 94:
-    case 103: case 111: case 113:
-    case 10000: case 10002: case 10003: case 10004:
+    case 2:
+    case 6:
+    case 7:
+    case 10:
+    case 11:
+    case 13:
+    case 14:
+    case 16:
+    case 17:
+    case 18:
+    case 19:
+    case 20:
+    case 21:
+    case 25:
+    case 27:
+    case 29:
+    case 36:
+    case 37:
+    case 38:
+    case 39:
+    case 40:
+    case 41:
+    case 42:
+    case 45:
+    case 47:
+    case 73:
+    case 77:
+    case 87:
+    case 89:
+    case 90:
+    case 94:
+    case 103:
+    case 111:
+    case 113:
+    case 10000:
+    case 10002:
+    case 10003:
+    case 10004:
       return true;
     default:
       return false;
@@ -64,7 +95,8 @@ bool IsTextConnectAttr(SQLINTEGER attribute) {
 }
 
 bool IsTextDiagField(SQLSMALLINT field) {
-  return field == SQL_DIAG_SQLSTATE || (field >= SQL_DIAG_MESSAGE_TEXT && field <= SQL_DIAG_SERVER_NAME);
+  return field == SQL_DIAG_SQLSTATE ||
+         (field >= SQL_DIAG_MESSAGE_TEXT && field <= SQL_DIAG_SERVER_NAME);
 }
 
 // The SQLSTATE (ASCII) widened into the caller's 6 code units.
@@ -106,12 +138,13 @@ SQLRETURN NarrowToWideInPlace(SQLHDBC hdbc, SQLPOINTER value, SQLINTEGER buffer_
     return SQL_ERROR;
   }
   const SQLINTEGER n = *length;
-  auto* copy = static_cast<char*>(StringRequest(h, true, nullptr, static_cast<std::size_t>(n) + 1));
+  auto* copy =
+      static_cast<char*>(StringRequest(h, true, nullptr, static_cast<std::size_t>(n) + 1));
   if (copy == nullptr) return SQL_ERROR;
   std::memcpy(copy, value, static_cast<std::size_t>(n));
   copy[n] = '\0';
-  const int r = ReturnStringW(h, static_cast<SQLWCHAR*>(value), buffer_length, length, copy, n,
-                              true);
+  const int r =
+      ReturnStringW(h, static_cast<SQLWCHAR*>(value), buffer_length, length, copy, n, true);
   StringFree(copy);
   return static_cast<SQLRETURN>(r);
 }
@@ -193,9 +226,9 @@ SQLRETURN SQL_API SQLDriverConnectW(SQLHDBC hdbc, SQLHWND hwnd, SQLWCHAR* szConn
   });
 }
 
-SQLRETURN SQL_API SQLBrowseConnectW(SQLHDBC hdbc, SQLWCHAR* szConnStrIn, SQLSMALLINT cbConnStrIn,
-                                    SQLWCHAR* szConnStrOut, SQLSMALLINT cbConnStrOutMax,
-                                    SQLSMALLINT* pcbConnStrOut) {
+SQLRETURN SQL_API SQLBrowseConnectW(SQLHDBC hdbc, SQLWCHAR* szConnStrIn,
+                                    SQLSMALLINT cbConnStrIn, SQLWCHAR* szConnStrOut,
+                                    SQLSMALLINT cbConnStrOutMax, SQLSMALLINT* pcbConnStrOut) {
   return DbcCall(hdbc, [&](tagOBJECT* h) {
     return ConnectStringW(
         h, szConnStrIn, cbConnStrIn, szConnStrOut, cbConnStrOutMax, pcbConnStrOut,
@@ -232,11 +265,9 @@ SQLRETURN SQL_API SQLGetConnectAttrW(SQLHDBC hdbc, SQLINTEGER fAttribute, SQLPOI
   return GetConnectAttrW(hdbc, fAttribute, rgbValue, cbValueMax, pcbValue);
 }
 
+// The value passes straight through, with length SQL_NTS, as in the narrow call.
 SQLRETURN SQL_API SQLSetConnectOptionW(SQLHDBC hdbc, SQLUSMALLINT fOption, SQLULEN vParam) {
-  return DbcCall(hdbc, [&](tagOBJECT* h) {
-    return DoSQLSetConnectAttr(static_cast<tagDBC*>(h), fOption,
-                               reinterpret_cast<SQLPOINTER>(vParam), SQL_NTS);
-  });
+  return SQLSetConnectOption(hdbc, fOption, vParam);
 }
 
 SQLRETURN SQL_API SQLGetConnectOptionW(SQLHDBC hdbc, SQLUSMALLINT fOption, SQLPOINTER pvParam) {
@@ -272,10 +303,11 @@ SQLRETURN SQL_API SQLNativeSqlW(SQLHDBC hdbc, SQLWCHAR* szSqlStrIn, SQLINTEGER c
     auto* dbc = static_cast<tagDBC*>(h);
     NarrowArg in;
     if (!in.Convert(h, szSqlStrIn, cbSqlStrIn)) return SQL_ERROR;
-    return CharsOutW(h, WideFactor(h), szSqlStr, cbSqlStrMax, pcbSqlStr, kLongBytes, true, false,
-                     false, [&](char* narrow, SQLINTEGER size, SQLINTEGER* reported) {
+    return CharsOutW(h, WideFactor(h), szSqlStr, cbSqlStrMax, pcbSqlStr, kLongBytes, true,
+                     false, false, [&](char* narrow, SQLINTEGER size, SQLINTEGER* reported) {
                        return DoSQLNativeSql(dbc, in.text(), in.length(),
-                                             reinterpret_cast<SQLCHAR*>(narrow), size, reported);
+                                             reinterpret_cast<SQLCHAR*>(narrow), size,
+                                             reported);
                      });
   });
 }
@@ -305,11 +337,12 @@ SQLRETURN SQL_API SQLGetDiagRecW(SQLSMALLINT fHandleType, SQLHANDLE handle, SQLS
                                  SQLWCHAR* szErrorMsg, SQLSMALLINT cbErrorMsgMax,
                                  SQLSMALLINT* pcbErrorMsg) {
   return DiagCall(fHandleType, handle, [&](tagOBJECT* h) {
-    return DiagRecW(h, szSqlState, szErrorMsg, cbErrorMsgMax, pcbErrorMsg, true,
-                    [&](SQLCHAR* state, SQLCHAR* message, SQLSMALLINT size, SQLSMALLINT* length) {
-                      return DoSQLGetDiagRec(fHandleType, handle, iRecord, state, pfNativeError,
-                                             message, size, length);
-                    });
+    return DiagRecW(
+        h, szSqlState, szErrorMsg, cbErrorMsgMax, pcbErrorMsg, true,
+        [&](SQLCHAR* state, SQLCHAR* message, SQLSMALLINT size, SQLSMALLINT* length) {
+          return DoSQLGetDiagRec(fHandleType, handle, iRecord, state, pfNativeError, message,
+                                 size, length);
+        });
   });
 }
 
@@ -328,11 +361,11 @@ SQLRETURN SQL_API SQLErrorW(SQLHENV henv, SQLHDBC hdbc, SQLHSTMT hstmt, SQLWCHAR
   }
   if (handle == nullptr) return SQL_INVALID_HANDLE;
   return DiagCall(type, handle, [&](tagOBJECT* h) {
-    return DiagRecW(h, szSqlState, szErrorMsg, cbErrorMsgMax, pcbErrorMsg, false,
-                    [&](SQLCHAR* state, SQLCHAR* message, SQLSMALLINT size, SQLSMALLINT* length) {
-                      return DoSQLError(type, handle, state, pfNativeError, message, size,
-                                        length);
-                    });
+    return DiagRecW(
+        h, szSqlState, szErrorMsg, cbErrorMsgMax, pcbErrorMsg, false,
+        [&](SQLCHAR* state, SQLCHAR* message, SQLSMALLINT size, SQLSMALLINT* length) {
+          return DoSQLError(type, handle, state, pfNativeError, message, size, length);
+        });
   });
 }
 

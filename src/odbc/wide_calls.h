@@ -83,7 +83,8 @@ SQLRETURN BytesOutW(tagOBJECT* h, std::uint8_t factor, SQLPOINTER out, SQLINTEGE
     return rc;
   }
   SQLINTEGER bytes = 0;
-  const int r = narrow.Return(h, static_cast<SQLWCHAR*>(out), out_bytes, &bytes, reported, warn);
+  const int r =
+      narrow.Return(h, static_cast<SQLWCHAR*>(out), out_bytes, &bytes, reported, warn);
   StoreLength(length_bytes, bytes);
   return r != 0 ? static_cast<SQLRETURN>(r) : rc;
 }

@@ -21,6 +21,8 @@ constexpr a_packed_sqlstate kState22005 = PackSQLState("22005");
 constexpr std::uint8_t kMaxFactor = 4;
 // Scratch area in which text beyond a full output is converted only to be counted.
 constexpr std::size_t kScratchBytes = 1024;
+// The least narrow buffer behind a wide output.
+constexpr std::size_t kMinNarrowBytes = 1024;
 
 constexpr char kNotRepresentable[] =
     "A character of the text has no form in the connection's character set";
@@ -102,8 +104,7 @@ bool convertFromUnicode(tagOBJECT* handle, const SQLWCHAR* text, SQLINTEGER leng
     AddSQLState(handle, kStateHY090, kStateS1090);
     return false;
   }
-  const std::size_t capacity =
-      (static_cast<std::size_t>(length) + 1) * WideFactor(handle);
+  const std::size_t capacity = (static_cast<std::size_t>(length) + 1) * WideFactor(handle);
   Converter converter(handle, false);
   CharsetConverter* conv = converter.get();
   if (conv == nullptr) {
@@ -120,8 +121,8 @@ bool convertFromUnicode(tagOBJECT* handle, const SQLWCHAR* text, SQLINTEGER leng
   PivotBuffer pivot;
   void* dst = buffer;
   const void* src = text;
-  const int r = conv->ContinueConvert(pivot, &dst, buffer + capacity - 1, &src,
-                                      text + length, 1);
+  const int r =
+      conv->ContinueConvert(pivot, &dst, buffer + capacity - 1, &src, text + length, 1);
   conv->set_options(saved);
   conv->Reset();
   const std::size_t written = static_cast<std::size_t>(static_cast<char*>(dst) - buffer);
@@ -173,7 +174,8 @@ int CharSetToUnicode(tagOBJECT* handle, SQLWCHAR* out, SQLINTEGER out_bytes, con
   int r = kConvDestFull;
   std::size_t total = 0;
   if (room > 0) {
-    r = conv->ContinueConvert(pivot, &dst, reinterpret_cast<char*>(out) + room, &src, src_end, 1);
+    r = conv->ContinueConvert(pivot, &dst, reinterpret_cast<char*>(out) + room, &src, src_end,
+                              1);
     total = static_cast<std::size_t>(static_cast<char*>(dst) - reinterpret_cast<char*>(out));
   }
   *bytes_used = static_cast<SQLINTEGER>(total);
@@ -193,8 +195,9 @@ int CharSetToUnicode(tagOBJECT* handle, SQLWCHAR* out, SQLINTEGER out_bytes, con
   return 0;
 }
 
-int ReturnStringW(tagOBJECT* handle, SQLWCHAR* out, SQLINTEGER out_bytes, SQLINTEGER* length_out,
-                  const char* text, SQLINTEGER text_length, bool warn, SQLINTEGER beyond) {
+int ReturnStringW(tagOBJECT* handle, SQLWCHAR* out, SQLINTEGER out_bytes,
+                  SQLINTEGER* length_out, const char* text, SQLINTEGER text_length, bool warn,
+                  SQLINTEGER beyond) {
   if (text == nullptr) {
     text = "";
     text_length = 0;
@@ -221,7 +224,8 @@ int ReturnStringW(tagOBJECT* handle, SQLWCHAR* out, SQLINTEGER out_bytes, SQLINT
   }
   if (out == nullptr) return 0;  // only the length was asked for
   if (full_units * 2 + 2 > static_cast<long long>(out_bytes)) {
-    if (warn && handle != nullptr && handle->kind != OBJ_ENV && !HoldsState(handle, kState01004)) {
+    if (warn && handle != nullptr && handle->kind != OBJ_ENV &&
+        !HoldsState(handle, kState01004)) {
       AddSQLState(handle, kState01004, kState01004);
     }
     if (out_bytes >= 2) {
@@ -265,8 +269,15 @@ bool NarrowArg::ConvertShort(tagOBJECT* handle, const SQLWCHAR* text, SQLINTEGER
 NarrowOut::NarrowOut(tagOBJECT* handle, std::uint8_t factor, SQLINTEGER wide_bytes,
                      SQLINTEGER narrow_cap, bool secret)
     : secret_(secret) {
-  data_ = AllocateBuffer(handle, factor, wide_bytes, &size_);
-  failed_ = data_ == nullptr && wide_bytes / 2 > 0;
+  // At least kMinNarrowBytes, whatever the caller's buffer: most texts then reach us
+  // whole, and their length in code units is exact even when the caller's buffer (or
+  // none) takes only part of them.
+  if (factor == 0) factor = 1;
+  SQLINTEGER wanted = wide_bytes > 0 ? wide_bytes : 0;
+  const SQLINTEGER least = 2 * static_cast<SQLINTEGER>(kMinNarrowBytes / factor);
+  if (wanted < least) wanted = least;
+  data_ = AllocateBuffer(handle, factor, wanted, &size_);
+  failed_ = data_ == nullptr;
   if (size_ > narrow_cap) size_ = narrow_cap;
 }
 

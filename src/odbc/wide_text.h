@@ -56,8 +56,9 @@ int CharSetToUnicode(tagOBJECT* handle, SQLWCHAR* out, SQLINTEGER out_bytes, con
 //   environment and holds no 01004 yet), the last whole code unit of the buffer becomes
 //   the terminator (never a lone high surrogate before it), result 1.
 // - otherwise a terminator follows the text, result 0.
-int ReturnStringW(tagOBJECT* handle, SQLWCHAR* out, SQLINTEGER out_bytes, SQLINTEGER* length_out,
-                  const char* text, SQLINTEGER text_length, bool warn, SQLINTEGER beyond = 0);
+int ReturnStringW(tagOBJECT* handle, SQLWCHAR* out, SQLINTEGER out_bytes,
+                  SQLINTEGER* length_out, const char* text, SQLINTEGER text_length, bool warn,
+                  SQLINTEGER beyond = 0);
 // The caller's return code, unless the conversion returned non-zero.
 SQLRETURN ReturnStringW(SQLRETURN rc, tagOBJECT* handle, SQLWCHAR* out, SQLINTEGER out_bytes,
                         SQLINTEGER* length_out, const char* text, SQLINTEGER text_length,
@@ -89,17 +90,18 @@ class NarrowArg {
   bool secret_;
 };
 
-// The narrow buffer of one wide output. `narrow_cap` bounds its size to what the
-// implementation's length argument can express (SHRT_MAX for 16-bit lengths).
+// The narrow buffer of one wide output: room for what the caller's `wide_bytes` can take
+// and never less than 1 KB. `narrow_cap` bounds its size to what the implementation's
+// length argument can express (SHRT_MAX for 16-bit lengths).
 class NarrowOut {
  public:
-  NarrowOut(tagOBJECT* handle, std::uint8_t factor, SQLINTEGER wide_bytes, SQLINTEGER narrow_cap,
-            bool secret = false);
+  NarrowOut(tagOBJECT* handle, std::uint8_t factor, SQLINTEGER wide_bytes,
+            SQLINTEGER narrow_cap, bool secret = false);
   ~NarrowOut();
   NarrowOut(const NarrowOut&) = delete;
   NarrowOut& operator=(const NarrowOut&) = delete;
 
-  // True when a buffer was wanted and could not be had (HY001 posted).
+  // True when the buffer could not be had (HY001 posted).
   bool failed() const { return failed_; }
   char* data() const { return data_; }
   SQLINTEGER size() const { return size_; }

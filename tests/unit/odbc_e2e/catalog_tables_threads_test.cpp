@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "odbc/catalog/catalog_query.h"
 #include "odbc/connect.h"
+#include "odbc/engine.h"
 #include "statement_fixture.h"
 
 namespace {
@@ -318,6 +320,34 @@ TEST_P(Catalog, ColumnsDescribesEachColumnOfATable) {
   // The catalog name is refused as for SQLTables.
   EXPECT_EQ(Columns("db", {}, "cat~_cols", {}), SQL_ERROR);
   EXPECT_EQ(StmtState(), "HYC00");
+}
+
+TEST_P(Catalog, ColumnsRunsWithQuotedIdentifiersOnAndPutsTheOptionBack) {
+  MustExec("CREATE TABLE cat_q(a INTEGER)");
+  ASSERT_GE(Dbc()->server_version, kQuotedIdentifierSwitchVersion);
+  // On (the server's default): the option is read and left alone.
+  ASSERT_EQ(Columns({}, {}, "cat~_q", {}), SQL_SUCCESS) << StmtState();
+  EXPECT_EQ(LogCount("set-option quoted_identifier"), 0);
+  ASSERT_EQ(DBSetOption(Dbc(), "quoted_identifier", "OFF"), 0);
+  const int sets = LogCount("set-option quoted_identifier");
+  // Off: on for the statement and off again after it.
+  ASSERT_EQ(Columns({}, {}, "cat~_q", {}), SQL_SUCCESS) << StmtState();
+  EXPECT_EQ(Rows("COLUMN_NAME"), "a");
+  std::vector<std::string> order;
+  for (const std::string& line : LogLines()) {
+    if (line.find("set-option quoted_identifier") != std::string::npos) order.push_back("set");
+    if (line.find(" prepare SELECT cast(NULL") != std::string::npos) order.push_back("select");
+  }
+  ASSERT_GE(order.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(order.end() - 3, order.end()),
+            (std::vector<std::string>{"set", "select", "set"}));
+  EXPECT_EQ(LogCount("set-option quoted_identifier"), sets + 2);
+  char value[20] = {0};
+  ASSERT_EQ(DBGetOption(Dbc(), "quoted_identifier", value, sizeof value), 0);
+  EXPECT_STRCASEEQ(value, "OFF");
+  // Tables never switches.
+  ASSERT_EQ(Tables({}, {}, "cat~_q", {}), SQL_SUCCESS) << StmtState();
+  EXPECT_EQ(LogCount("set-option quoted_identifier"), sets + 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, Catalog, testing::Values(Link::kSharedMemory, Link::kTcpIp),

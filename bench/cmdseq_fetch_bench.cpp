@@ -82,6 +82,19 @@ double ProcessCpuSecondsOf(pid_t pid) {
   return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+// The peak resident memory of process `pid` so far (VmHWM), in MiB; -1 when unknown.
+double PeakResidentMiBOf(pid_t pid) {
+  std::FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
+  if (f == nullptr) return -1;
+  char line[256];
+  double kib = -1;
+  while (std::fgets(line, sizeof line, f) != nullptr) {
+    if (std::sscanf(line, "VmHWM: %lf kB", &kib) == 1) break;
+  }
+  std::fclose(f);
+  return kib < 0 ? -1 : kib / 1024;
+}
+
 double WallSeconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
@@ -299,6 +312,8 @@ void BM_FetchMillionRows(benchmark::State& state) {
   state.counters["wall_over_max_cpu"] = wall_s / (cpu_s > server_s ? cpu_s : server_s);
   state.counters["wall_over_floor"] = wall_s / floor_s;
   state.counters["bytes_per_row"] = bytes / rows;
+  // The server's peak memory over the whole run so far (both links, every iteration).
+  state.counters["server_peak_mib"] = PeakResidentMiBOf(world.server.pid());
   state.counters["open_ms"] = open_s * 1e3 / static_cast<double>(state.iterations());
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "odbc/diagnostics.h"
+#include "odbc/engine.h"
 #include "odbc/parameters.h"
 #include "odbc/type_mapping.h"
 #include "utils/base/memory.h"
@@ -385,4 +386,36 @@ int SetupParamDesc(tagSTMT* stmt, unsigned short sets) {
     }
   }
   return 1;
+}
+
+// ---- Fetch list ------------------------------------------------------------------------
+
+void FreeFetchList(tagSTMT* stmt) {
+  FreeItemList(stmt->fetch_list);
+  stmt->fetch_list = nullptr;
+  stmt->fetch_list_mode = kFetchListNone;
+  stmt->fetch_ard_counter = 0;
+}
+
+void FreeFetchState(tagSTMT* stmt) {
+  FreeFetchList(stmt);
+  FreeItemList(stmt->getdata_list);
+  stmt->getdata_list = nullptr;
+  ResetGetData(stmt);
+}
+
+int DBSetupFetchDesc(tagSTMT* stmt, unsigned columns, unsigned short rows, int contiguous,
+                     tagITEM* bookmark) {
+  (void)stmt; (void)columns; (void)rows; (void)contiguous; (void)bookmark;
+  return 1;
+}
+
+int SetupFetchDesc(tagSTMT* stmt, unsigned short rows, int contiguous) {
+  (void)stmt; (void)rows; (void)contiguous;
+  return 1;
+}
+
+SQLULEN FetchedBookmark(tagSTMT* stmt, unsigned item_row) {
+  (void)stmt; (void)item_row;
+  return 0;
 }

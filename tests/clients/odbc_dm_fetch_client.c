@@ -36,6 +36,11 @@ static const char* state_of(SQLSMALLINT type, SQLHANDLE h) {
   return state;
 }
 
+/* Shows the return code and state of a call that did not answer as expected. */
+static void detail(SQLHSTMT stmt, const char* call, SQLRETURN rc, SQLRETURN expected) {
+  if (rc != expected) printf("    %s: %d %s\n", call, (int)rc, state_of(SQL_HANDLE_STMT, stmt));
+}
+
 static int exec(SQLHSTMT stmt, const char* sql) {
   const SQLRETURN rc = SQLExecDirect(stmt, (SQLCHAR*)sql, SQL_NTS);
   if (!succeeded(rc) && rc != SQL_NO_DATA) {
@@ -95,6 +100,7 @@ static void fetch_join(SQLHSTMT stmt, const char* suffix) {
     }
     ++rows;
   }
+  detail(stmt, "SQLFetch", rc, SQL_NO_DATA);
   check(rc == SQL_NO_DATA && rows == 4 && right, "SQLFetch reads the join's rows in order");
   check(truncated_right, "a name longer than the buffer is cut with 01004 and its full length");
   (void)SQLFreeStmt(stmt, SQL_CLOSE);
@@ -121,6 +127,7 @@ static void fetch_rowset(SQLHSTMT stmt, const char* suffix) {
   (void)SQLBindCol(stmt, 2, SQL_C_CHAR, names, sizeof names[0], name_lengths);
   check(succeeded(SQLExecDirect(stmt, (SQLCHAR*)sql, SQL_NTS)), "SQLExecDirect runs the join again");
   SQLRETURN rc = SQLFetch(stmt);
+  detail(stmt, "SQLFetch", rc, SQL_SUCCESS);
   check(succeeded(rc) && fetched == 3 && ids[0] == 10 && ids[1] == 11 && ids[2] == 12 &&
             strcmp((char*)names[1], "grace") == 0 && name_lengths[1] == 5 &&
             statuses[0] == SQL_ROW_SUCCESS && statuses[2] == SQL_ROW_SUCCESS &&
@@ -143,14 +150,16 @@ static void get_data(SQLHSTMT stmt, const char* suffix) {
   char sql[200];
   snprintf(sql, sizeof sql, "SELECT note, amount FROM orders%s WHERE id IN (10, 11) ORDER BY id",
            suffix);
-  check(succeeded(SQLExecDirect(stmt, (SQLCHAR*)sql, SQL_NTS)) && succeeded(SQLFetch(stmt)),
-        "SQLFetch with no bound columns positions on the first row");
+  SQLRETURN rc = SQLExecDirect(stmt, (SQLCHAR*)sql, SQL_NTS);
+  detail(stmt, "SQLExecDirect", rc, SQL_SUCCESS);
+  if (succeeded(rc)) rc = SQLFetch(stmt);
+  detail(stmt, "SQLFetch", rc, SQL_SUCCESS);
+  check(succeeded(rc), "SQLFetch with no bound columns positions on the first row");
   static const char note[] = "the first order of the day, paid in full";
   char whole[64] = "";
   char piece[12];
   SQLLEN length = 0;
   int pieces = 0, lengths_right = 1;
-  SQLRETURN rc;
   for (;;) {
     memset(piece, 0xFF, sizeof piece);
     rc = SQLGetData(stmt, 1, SQL_C_CHAR, piece, 10, &length);
@@ -164,6 +173,7 @@ static void get_data(SQLHSTMT stmt, const char* suffix) {
     strncat(whole, piece, sizeof whole - strlen(whole) - 1);
     ++pieces;
   }
+  detail(stmt, "SQLGetData", rc, SQL_NO_DATA);
   check(rc == SQL_NO_DATA && strcmp(whole, note) == 0 && pieces == 5 && lengths_right,
         "SQLGetData returns a long text in pieces, then SQL_NO_DATA");
   SQLDOUBLE amount = 0;

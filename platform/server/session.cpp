@@ -1258,6 +1258,20 @@ std::uint32_t Session::write_rows(ItemWriter& w, const Cursor& c, std::int64_t f
       break;
     }
     const auto& row = c.rows[static_cast<std::size_t>(p - 1)];
+    // A value that does not convert to the type the client bound fails its row the way
+    // a deleted row does: the rows before it go out, the cursor rests on it.
+    std::int32_t refused = 0;
+    for (std::size_t k = 0; k < c.columns.size() && k < row.size() && refused == 0; ++k)
+      if (!c.skip[k]) refused = conversion_refusal(row[k], c.columns[k].type, c.wanted[k]);
+    if (refused != 0) {
+      end->code = refused;
+      end->at = p;
+      const std::uint8_t one = 1;
+      w.put(kValEndOfRow, &one, 1);
+      w.put(kStatusError, error_record_payload(sql_error(refused)));
+      w.put_empty(kItemEnd);
+      break;
+    }
     for (std::size_t k = 0; k < c.columns.size(); ++k)
       if (!c.skip[k]) write_value(w, k < row.size() ? row[k] : Value::null(), c.wanted[k]);
     if (c.bookmark) {
@@ -1311,7 +1325,7 @@ bool Session::on_fetch(const Item& item, ItemWriter& w) {
     // row (before the first when moving back), on a deleted row it stays there.
     if (end.code == 100)
       c.pos = end.at < 1 ? 0 : n + 1;
-    else if (end.code == -197)
+    else if (end.code != 0)
       c.pos = end.at;
     else
       c.pos = target + written - 1;
@@ -1324,8 +1338,9 @@ bool Session::on_fetch(const Item& item, ItemWriter& w) {
   }
   w.put_empty(kItemEnd);
   if (end.code != 0 && written == 0) {
-    const SqlError e =
-        end.code == 100 ? sql_error(100) : sql_error(-197, "No current row of cursor");
+    const SqlError e = end.code == 100    ? sql_error(100)
+                       : end.code == -197 ? sql_error(-197, "No current row of cursor")
+                                          : sql_error(end.code);
     write_status(w, &e);
   } else {
     write_status(w, nullptr);

@@ -28,6 +28,7 @@ struct tagITEM;
 struct tagOBJECT;
 struct a_cmdseq_desc;
 struct a_cmdseq_desc_item;
+struct a_odbc_wide_piece;
 class UTLocale;
 
 // The process's one client environment, set up by DBInitialize.
@@ -225,7 +226,8 @@ SQLRETURN DBPutDataUsingBlobs(tagSTMT* stmt, tagITEM* record, std::uint32_t para
                               const char* data, SQLLEN length);
 // Runs the statement with the parameters of the current set, every parameter held in a
 // server variable turned into a reference to it for the request (and restored after).
-// `execute` = 0 is a positioned operation through the cursor (not built: posts HYC00).
+// `execute` = 0 is an insert or update through the cursor (`positioned` rows of the row
+// values, ExecPosOp).
 // Writes the status entries of the current set (or of a pending batch).
 void DBPrepEngDescExecStmt(tagSTMT* stmt, tagDESC* apd, tagDESC* ipd, SQLLEN positioned,
                            int execute);
@@ -309,6 +311,8 @@ SQLRETURN GetData(tagSTMT* stmt, SQLUSMALLINT column, SQLSMALLINT c_type, tagITE
                   tagITEM* ird);
 // Forgets the value SQLGetData was returning: offsets, lengths and the piece converter.
 void ResetGetData(tagSTMT* stmt);
+// Frees a piece converter (null accepted).
+void FreeWidePiece(a_odbc_wide_piece* piece);
 
 // Address of row `row` of the record's data: data pointer + row x (the descriptor's bind
 // type, or the record's element size when 0) + *offset (null: none). Null data: null.
@@ -351,6 +355,9 @@ int SetupFetchDesc(tagSTMT* stmt, unsigned short rows, int contiguous);
 // is added last when the server has bookmark columns and the cursor keeps them.
 int DBSetupFetchDesc(tagSTMT* stmt, unsigned columns, unsigned short rows, int contiguous,
                      tagITEM* bookmark);
+// The C type a column of SQL type `sql_type` is exchanged as for record `rec`: SQL_C_DEFAULT
+// resolved, and a character target of a GUID or binary column read as GUID or bytes.
+SQLSMALLINT FetchCType(const tagSTMT* stmt, const tagITEM* rec, SQLSMALLINT sql_type);
 // Frees the fetch list and the internal buffers and wire links of the ARD's records.
 void FreeFetchList(tagSTMT* stmt);
 // Everything the fetch side holds for a statement (fetch and get-data lists, piece

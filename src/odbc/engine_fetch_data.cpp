@@ -1,22 +1,203 @@
-// SQLGetData's engine side: a column of the current row returned a piece per call, from
-// the value already fetched or from the server (get data at a byte offset), with a
-// resumable converter for UTF-16 targets.
+// SQLGetData's engine side: one column of the current row returned a piece per call. Each
+// call asks the client for the column from the byte offset reached so far (the client
+// serves it from its buffered row when it can, else from the server), sized to what the
+// application's buffer takes, and converts it like a fetched value. UTF-16 targets keep
+// a piece converter, so that a character cut between two pieces converts whole.
+//
+// Values that come whole (fixed-size numbers, dates, numerics, GUIDs) are read again from
+// offset 0 on every call; their text forms are handed out from where the last call
+// stopped.
 #include <cstring>
+#include <new>
 
+#include "cmdseq/fetch.h"
 #include "odbc/diagnostics.h"
 #include "odbc/engine.h"
+#include "odbc/engine_fetch_piece.h"
 #include "odbc/handles.h"
 #include "odbc/parameters.h"
+#include "utils/base/memory.h"
 
-SQLRETURN GetData(tagSTMT* stmt, SQLUSMALLINT column, SQLSMALLINT c_type, tagITEM* target,
-                  tagITEM* ird) {
-  (void)column; (void)c_type; (void)target; (void)ird;
-  return stmt->retcode;
+namespace {
+
+constexpr a_packed_sqlstate kStateHY109 = PackSQLState("HY109");
+// tagSTMT::fetch_flags: a multi-row fetch left the server cursor on the rowset's last row
+// (kFetchRepositionPending of the fetch code).
+constexpr std::uint8_t kRepositionPending = 0x08;
+constexpr a_packed_sqlstate kStateS1109 = PackSQLState("S1109");
+
+bool is_wide_c(SQLSMALLINT c) { return c == -8 || c == -9 || c == -10; }
+bool is_char_c(SQLSMALLINT c) { return c == 1 || c == 12 || c == -1; }
+
+// Values read from a byte offset: text and bytes. Everything else comes whole.
+bool read_in_pieces(SQLSMALLINT eff) {
+  return eff == -30 || eff == -1 || eff == 1 || eff == 12 || eff == -2 || eff == -3;
 }
+
+// Moves the server cursor onto the current row when a multi-row fetch left it on the
+// rowset's last row. SQL_SUCCESS, or SQL_ERROR with the state posted.
+SQLRETURN reposition(tagSTMT* stmt) {
+  if ((stmt->fetch_flags & kRepositionPending) == 0) return SQL_SUCCESS;
+  const SQLLEN move =
+      static_cast<SQLLEN>(stmt->rowset_row) - static_cast<SQLLEN>(stmt->server_offset);
+  const std::int32_t sqlcode = DBPosition(stmt, move, kFetchRelative, 1);
+  if (sqlcode == kSqlNoCurrentRow || sqlcode == kSqlNoData) {
+    PostSQLState(stmt, kStateHY109, kStateS1109);
+    return SQL_ERROR;
+  }
+  if (sqlcode < 0) {
+    PostSQLError(stmt);
+    return SQL_ERROR;
+  }
+  stmt->server_offset = stmt->rowset_row;
+  stmt->fetch_flags &= static_cast<std::uint8_t>(~kRepositionPending);
+  return SQL_SUCCESS;
+}
+
+// Bytes of the value to ask for in one call: what the application's buffer can take
+// (values that come whole keep the size they were set up with).
+std::uint32_t piece_bytes(const tagSTMT* stmt, SQLSMALLINT eff, SQLSMALLINT concise,
+                          SQLLEN room, std::uint32_t set_up) {
+  if (!read_in_pieces(eff)) return set_up;
+  SQLLEN n;
+  if (eff == -2 || eff == -3) {
+    if (is_char_c(concise)) n = room >= 1 ? (room - 1) / 2 : 0;  // two digits a byte
+    else if (is_wide_c(concise)) n = room >= 2 ? (room - 2) / 4 : 0;
+    else n = room;
+  } else if (is_wide_c(concise)) {
+    n = room >= 2 ? (room - 2) / 2 : 0;  // a source byte never gives more than one unit
+  } else {
+    n = room >= 1 ? room - 1 : 0;
+  }
+  if (stmt->max_length != 0 && static_cast<SQLULEN>(n) > stmt->max_length)
+    n = static_cast<SQLLEN>(stmt->max_length);
+  if (n < 1) n = 1;
+  if (n > 0x7FFFFFFF) n = 0x7FFFFFFF;
+  return static_cast<std::uint32_t>(n);
+}
+
+}  // namespace
+
+void FreeWidePiece(a_odbc_wide_piece* piece) { delete piece; }
 
 void ResetGetData(tagSTMT* stmt) {
   stmt->gd_returned = 0;
   stmt->gd_first_length = 0;
   stmt->gd_chars = 0;
   stmt->gd_whole = 0;
+  FreeWidePiece(stmt->gd_piece);
+  stmt->gd_piece = nullptr;
+}
+
+SQLRETURN GetData(tagSTMT* stmt, SQLUSMALLINT column, SQLSMALLINT c_type, tagITEM* target,
+                  tagITEM* ird) {
+  tagDBC* dbc = OwningDbc(stmt);
+  if (dbc == nullptr) {
+    PostSQLState(stmt, kStateHY000, kStateS1000);
+    return SQL_ERROR;
+  }
+  if (stmt->gd_returned == 0 && stmt->gd_piece == nullptr && reposition(stmt) != SQL_SUCCESS)
+    return SQL_ERROR;
+
+  if (stmt->getdata_list == nullptr) {
+    stmt->getdata_list = NewItemList(1, 1, 1);
+    if (stmt->getdata_list == nullptr) {
+      PostSQLState(stmt, kStateHY001, kStateS1001);
+      return SQL_ERROR;
+    }
+  }
+  a_cmdseq_desc* list = &stmt->getdata_list->desc;
+  a_cmdseq_desc_item* item = list->items;
+  a_cmdseq_value& v = item->values()[0];
+
+  const SQLSMALLINT sql_type = ird != nullptr ? ird->concise_type : SQL_VARCHAR;
+  target->concise_type = c_type;
+  target->effective_type = FetchCType(stmt, target, sql_type);
+  SetupFetchItem(stmt, target, ird, sql_type, false, item);
+  target->wire_item = item;
+  target->wire_column = nullptr;
+  const SQLSMALLINT eff = target->effective_type;
+  const SQLLEN room = target->octet_length > 0 ? target->octet_length : 0;
+  item->length = piece_bytes(stmt, eff, c_type, room, item->length);
+  if (item->length > kShortItemMax) {
+    if (item->type == 12) item->type = -1;
+    else if (item->type == -2 || item->type == -3) item->type = -4;
+    else if (item->type == -30) item->type = -31;
+  }
+  (void)CmdSeqMarkDescItemUpdated(list, item);
+
+  a_odbc_wide_piece* piece = stmt->gd_piece;
+  const bool have_output = piece != nullptr &&
+                           (piece->input_done ||
+                            piece->left() >= static_cast<std::size_t>(room >= 2 ? room - 2 : 0));
+  char* scratch = nullptr;
+  if (!have_output) {
+    a_cmdseq_conn* conn = dbc->conn.load();
+    CmdSeqResetErrorParam(&dbc->err, conn);
+    if (conn == nullptr) {
+      DBNotConnected(dbc);
+      PostSQLError(stmt);
+      return SQL_ERROR;
+    }
+    const bool in_place = (target->flags & kItemInPlace) != 0;
+    if (in_place && target->data_ptr != nullptr) {
+      v.data = target->data_ptr;
+    } else {
+      // Every value is read into memory of its own: the piece is converted before the
+      // call ends, so nothing of it outlives the call.
+      scratch = static_cast<char*>(ut_malloc(static_cast<std::size_t>(item->length) + 2));
+      if (scratch == nullptr) {
+        PostSQLState(stmt, kStateHY001, kStateS1001);
+        return SQL_ERROR;
+      }
+      v.data = scratch;
+      // A fixed-size value without a buffer of the application is read all the same,
+      // for its length.
+      if (in_place) target->flags &= ~kItemInPlace;
+    }
+    a_cmdseq_getdata_param get;
+    get.cursor = &stmt->cursor;
+    get.column = column;
+    get.piece_offset =
+        read_in_pieces(eff) ? static_cast<std::uint32_t>(stmt->gd_returned) : 0;
+    get.value = item;
+    const std::int32_t sqlcode = MapCmdSeqResult(CmdSeqGetData(conn, &dbc->err, &get), dbc, 0);
+    if (sqlcode == kSqlNoCurrentRow) {
+      ut_free(scratch);
+      PostSQLState(stmt, kStateHY109, kStateS1109);
+      return SQL_ERROR;
+    }
+    if (sqlcode == kSqlNoData) {
+      ut_free(scratch);
+      stmt->gd_whole = 1;
+      return SQL_NO_DATA;
+    }
+    if (sqlcode < 0) {
+      ut_free(scratch);
+      PostSQLError(stmt);
+      return SQL_ERROR;
+    }
+    if (stmt->gd_returned == 0 && v.indicator != nullptr && *v.indicator >= 0) {
+      const SQLLEN got = v.length != nullptr ? *v.length : 0;
+      stmt->gd_first_length = get.full_length > got ? static_cast<SQLLEN>(get.full_length) : got;
+    }
+  } else {
+    // The text of an earlier piece fills this buffer: nothing new is read.
+    v.data = nullptr;
+  }
+
+  const int r = DBGetBoundData(stmt, target, target, ird, 0, 0, 0, 0, 1, nullptr);
+  ut_free(scratch);
+  v.data = nullptr;
+  switch (r) {
+    case kBoundWhole:
+      stmt->gd_whole = 1;
+      return stmt->retcode;
+    case kBoundTruncated:
+    case kBoundMoreData:
+      return AddDiagRecord(stmt, kState01004, kState01004, nullptr, nullptr, 0, kDiagNoPosition,
+                           column);
+    default:
+      return SQL_ERROR;
+  }
 }

@@ -8,6 +8,7 @@
 
 #include "cmdseq/wire_values.h"
 #include "odbc/diagnostics.h"
+#include "odbc/engine.h"
 #include "odbc/packed_decimal.h"
 #include "odbc/parameters.h"
 #include "odbc/translation.h"
@@ -125,7 +126,9 @@ bool ensure_room(tagSTMT* stmt, tagITEM* app, std::size_t need, char** buf) {
       app->buffer != nullptr && *buf != nullptr && app->element_bytes != 0
           ? static_cast<std::size_t>(*buf - app->buffer) / app->element_bytes
           : 0;
-  a_odbc_item_list* list = stmt->param_list;
+  // Row values of an insert or update through the cursor live in the fetch list.
+  a_odbc_item_list* list =
+      (stmt->param_flags & kParamRowValues) != 0 ? stmt->fetch_list : stmt->param_list;
   const std::uint32_t rows = list != nullptr ? list->rows : 1;
   const std::uint32_t p = stmt->param_index > 0 ? static_cast<std::uint32_t>(stmt->param_index) : 0;
   if (AllocItemBuffer(stmt, app, need, rows, list, p, list != nullptr ? list->columns : 0) == 0 ||
@@ -314,6 +317,8 @@ int DBPutBound(tagSTMT* stmt, tagITEM* app, tagITEM* impl, a_cmdseq_desc_item* i
         if (lit != 36 || !ensure_room(stmt, app, 16, &buf) ||
             char_to_uuid(text, reinterpret_cast<std::uint8_t*>(buf), 16) == 0)
           return lit != 36 ? kPutNoConvert : (buf == nullptr ? kPutNoMemory : kPutNoConvert);
+        // The server keeps a GUID in the order of its text.
+        SwapUuidBytes(reinterpret_cast<std::uint8_t*>(buf), 16);
         v.data = buf;
         item->type = -2;
         set_length(16);
@@ -391,6 +396,7 @@ int DBPutBound(tagSTMT* stmt, tagITEM* app, tagITEM* impl, a_cmdseq_desc_item* i
           v.data = buf;
           if (char_to_uuid(src, reinterpret_cast<std::uint8_t*>(buf), 16) == 0)
             return kPutNoConvert;
+          SwapUuidBytes(reinterpret_cast<std::uint8_t*>(buf), 16);  // the text's order
           set_length(16);
           return kPutDone;
         }
@@ -414,6 +420,9 @@ int DBPutBound(tagSTMT* stmt, tagITEM* app, tagITEM* impl, a_cmdseq_desc_item* i
         return buf == nullptr ? kPutNoMemory : kPutTruncated;
       v.data = buf;
       std::memcpy(buf, src, bytes);
+      // The ODBC structure holds its first three groups as native integers; the server
+      // keeps a GUID in the order of its text.
+      if (c_type == SQL_C_GUID) SwapUuidBytes(reinterpret_cast<std::uint8_t*>(buf), 16);
       if (item->type != -22) {
         item->type = static_cast<std::int16_t>(bytes > kShortItemMax ? -4 : -2);
         set_length(static_cast<std::uint32_t>(bytes));
@@ -464,7 +473,57 @@ int DBPutBound(tagSTMT* stmt, tagITEM* app, tagITEM* impl, a_cmdseq_desc_item* i
   }
 }
 
+namespace {
+
+// Row values of an insert or update through the cursor: the ARD's values of row
+// `param_set` into row `row` of the fetch list (built for row values). Unbound columns
+// send nothing, and a column marked SQL_COLUMN_IGNORE sends no value.
+int PutAllRowValues(tagSTMT* stmt, unsigned row) {
+  tagDESC* ard = stmt->ard;
+  tagDESC* ird = stmt->ird;
+  a_odbc_item_list* list = stmt->fetch_list;
+  if (list == nullptr || ard == nullptr) return kPutNoItem;
+  if (row >= list->rows) return kPutNoItem;
+  const SQLLEN offset = ard->bind_offset_ptr != nullptr ? load<SQLLEN>(ard->bind_offset_ptr) : 0;
+  const SQLULEN set = stmt->param_set;
+  if (stmt->param_index < 0) stmt->param_index = 0;
+  for (std::uint32_t p = static_cast<std::uint32_t>(stmt->param_index); p < list->columns; ++p) {
+    stmt->param_index = static_cast<std::int32_t>(p);
+    tagITEM* app = p < static_cast<std::uint32_t>(ard->count) ? ard->records[p] : nullptr;
+    if (app == nullptr || (app->flags & kItemBound) == 0) continue;
+    tagITEM* impl = ird != nullptr && p < static_cast<std::uint32_t>(ird->count) ? ird->records[p]
+                                                                                 : nullptr;
+    const SQLLEN element = c_element_bytes(app->concise_type, app->octet_length);
+    const SQLULEN data_stride = ard->bind_type != 0 ? ard->bind_type : static_cast<SQLULEN>(element);
+    const SQLULEN word_stride = ard->bind_type != 0 ? ard->bind_type : sizeof(SQLLEN);
+    char* data = app->data_ptr != nullptr
+                     ? static_cast<char*>(app->data_ptr) + offset + set * data_stride
+                     : nullptr;
+    auto word = [&](SQLLEN* base) -> SQLLEN* {
+      return base == nullptr ? nullptr
+                             : reinterpret_cast<SQLLEN*>(reinterpret_cast<char*>(base) + offset +
+                                                         set * word_stride);
+    };
+    a_cmdseq_desc_item* item = CmdSeqFastGetDescItem(list->desc.items, row * list->columns + p, 1);
+    SQLLEN* length_ptr = word(app->octet_length_ptr);
+    if (length_ptr != nullptr && load<SQLLEN>(length_ptr) == SQL_COLUMN_IGNORE) {
+      a_cmdseq_value& v = item->values()[0];
+      v.data = nullptr;
+      if (v.indicator != nullptr) *v.indicator = 0;
+      continue;
+    }
+    const int r = DBPutBound(stmt, app, impl, item, data, app->octet_length, length_ptr,
+                             word(app->indicator_ptr), row);
+    if (r != kPutDone) return r;
+  }
+  stmt->param_index = 0;
+  return kPutDone;
+}
+
+}  // namespace
+
 int PutAllBound(tagSTMT* stmt, unsigned row) {
+  if ((stmt->param_flags & kParamRowValues) != 0) return PutAllRowValues(stmt, row);
   tagDESC* apd = stmt->apd;
   tagDESC* ipd = stmt->ipd;
   a_odbc_item_list* list = stmt->param_list;

@@ -504,6 +504,9 @@ SQLRETURN ExecuteOnce(tagSTMT* stmt, int mode) {
         }
       }
       stmt->state = kStmtExecuted;
+      // Output parameters of the set come back with the execute.
+      if (stmt->output_list != nullptr && sets == 1 && code != kResultNoData)
+        (void)GetOutputParams(stmt, stmt->param_set);
       if (!commit) do_autocommit(stmt, true);
     } else {
       AddSQLError(stmt);

@@ -269,6 +269,7 @@ constexpr std::int32_t kSqlNoCurrentRow = -197;   // no row at that position (de
 constexpr int kBoundWhole = 0;      // the value was converted whole
 constexpr int kBoundTruncated = 1;  // cut to the buffer: the caller posts 01004
 constexpr int kBoundMoreData = 2;   // get-data only: more of the value remains
+constexpr int kBoundNeedInput = 3;  // get-data only: the next piece is needed to fill the buffer
 constexpr int kBoundFailed = 5;     // a state was posted on the statement
 
 // Shapes of the fetch list (tagSTMT::fetch_list_mode).

@@ -313,6 +313,11 @@ int DBGetBoundData(tagSTMT* stmt, tagITEM* target, tagITEM* source, tagITEM* ird
         }
         consumed = avail;
       }
+      if (!piece->input_done && piece->left() < static_cast<std::size_t>(out_room)) {
+        // Not enough text yet to fill the buffer: the caller reads the next piece.
+        stmt->gd_returned += consumed;
+        return kBoundNeedInput;
+      }
       const std::size_t left = piece->pending_len - piece->pending_pos;
       const std::size_t give = left < static_cast<std::size_t>(out_room) ? left
                                                                          : static_cast<std::size_t>(out_room);

@@ -325,7 +325,10 @@ SQLRETURN FetchRows(tagSTMT* stmt, SQLUSMALLINT orientation, SQLLEN offset,
   ResetGetDataState(stmt);
 
   // The server move. Relative moves count from the server cursor, which stands
-  // server_offset rows past the rowset start.
+  // server_offset rows past the rowset start. On a scrollable cursor a move whose
+  // target row is known goes as an absolute move: the client may have served rows from
+  // its prefetch buffer, and an absolute move needs no agreement on where the server
+  // cursor was left.
   const SQLLEN so = static_cast<SQLLEN>(stmt->server_offset);
   SQLLEN server_move = 0;
   SQLLEN new_start = start;
@@ -348,13 +351,22 @@ SQLRETURN FetchRows(tagSTMT* stmt, SQLUSMALLINT orientation, SQLLEN offset,
       server_move = 1 - (so + start);
     }
   } else if (start < 0) {
-    // The start is not known (after the end or counted from the end); the server's
-    // position is, and relative moves from it stay right.
+    // The start is not known (after the end, or a rowset counted from the end). Moving
+    // back from after the end counts from the end; other moves go from the server's
+    // position.
     new_start = -1;
     server_move = target - so;
+    if (Scrollable(stmt) && target < 0 && (stmt->row_number == -1 && stmt->rows_in_rowset == 0)) {
+      move = Move::kAbsolute;
+      server_move = target;
+    }
   } else {
     new_start = target;
     server_move = target - so;
+  }
+  if (move == Move::kRelative && Scrollable(stmt) && new_start >= 1) {
+    move = Move::kAbsolute;
+    server_move = new_start;
   }
   if (before_first) {
     retrieve = false;

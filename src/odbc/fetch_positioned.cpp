@@ -140,12 +140,18 @@ SQLRETURN SetPosExecute(tagSTMT* stmt, SQLULEN row, SQLLEN move, unsigned batch)
   }
   stmt->server_offset = row;
   stmt->rowset_row = row;
+  // A row whose number is known is reached by an absolute move (see FetchRows).
+  std::uint32_t type = stmt->pos_type;
+  if (Scrollable(stmt) && stmt->row_number >= 1) {
+    type = (type & ~kFetchRelative) | kFetchAbsolute;
+    move = stmt->row_number + static_cast<SQLLEN>(row);
+  }
   std::int32_t code;
   if (op == SQL_REFRESH) {
     SQLLEN got = 0;
-    code = DBFetch(stmt, move, stmt->pos_type, 1, &got, static_cast<std::uint16_t>(row), 0);
+    code = DBFetch(stmt, move, type, 1, &got, static_cast<std::uint16_t>(row), 0);
   } else {
-    code = DBPosition(stmt, move, stmt->pos_type, 0);
+    code = DBPosition(stmt, move, type, 0);
   }
   if (!Positioned(stmt, row, code, op == SQL_UPDATE || op == SQL_DELETE)) return stmt->retcode;
   switch (op) {

@@ -84,6 +84,134 @@ TEST_P(FetchScroll, ForwardOnlyBoundColumnsReadEveryRowThenNoData) {
   EXPECT_EQ(SQLCloseCursor(stmt_), SQL_SUCCESS);
 }
 
+// A static cursor over 20 rows read with rowsets of 10 (or `rows`): the keys of the
+// rowset, the rows fetched and the statuses after each move.
+class Scrolling : public FetchScroll {
+ protected:
+  void Open(SQLULEN rows, SQLULEN max_rows = 0) {
+    SetCursor(SQL_CURSOR_STATIC);
+    MakeTable(20);
+    SetRowset(rows);
+    if (max_rows != 0) {
+      ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_MAX_ROWS, reinterpret_cast<SQLPOINTER>(max_rows), 0),
+                SQL_SUCCESS);
+    }
+    keys_.assign(rows, -1);
+    inds_.assign(rows, -7);
+    status_.assign(rows + 1, 0x7E7E);
+    ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, status_.data(), 0), SQL_SUCCESS);
+    ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &fetched_, 0), SQL_SUCCESS);
+    MustSucceed(ExecDirect("SELECT k FROM ft ORDER BY k"), "select");
+    ASSERT_EQ(SQLBindCol(stmt_, 1, SQL_C_LONG, keys_.data(), 0, inds_.data()), SQL_SUCCESS);
+  }
+  // The keys of the rowset after a scroll, as "first..last" (or "none").
+  std::string Scroll(SQLSMALLINT orientation, SQLLEN offset, SQLRETURN* rc_out = nullptr) {
+    std::fill(keys_.begin(), keys_.end(), -1);
+    fetched_ = 0x7E7E;
+    const SQLRETURN rc = SQLFetchScroll(stmt_, orientation, offset);
+    if (rc_out != nullptr) *rc_out = rc;
+    if (rc == SQL_NO_DATA) return "no data";
+    if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) return "error " + StmtState();
+    std::string out;
+    for (SQLULEN k = 0; k < fetched_; ++k) {
+      if (status_[k] != SQL_ROW_SUCCESS) return "status " + std::to_string(status_[k]);
+      if (k == 0 || k + 1 == fetched_) out += (k == 0 ? "" : "..") + std::to_string(keys_[k]);
+    }
+    for (SQLULEN k = fetched_; k < keys_.size(); ++k) {
+      if (status_[k] != SQL_ROW_NOROW) return "unfetched status " + std::to_string(status_[k]);
+    }
+    return out;
+  }
+
+  std::vector<SQLINTEGER> keys_;
+  std::vector<SQLLEN> inds_;
+  std::vector<SQLUSMALLINT> status_;
+  SQLULEN fetched_ = 0;
+};
+
+TEST_P(Scrolling, EveryOrientationMovesTheRowset) {
+  Open(10);
+  struct Step {
+    SQLSMALLINT orientation;
+    SQLLEN offset;
+    const char* keys;
+    SQLRETURN rc;
+    const char* state;
+  };
+  const Step steps[] = {
+      {SQL_FETCH_NEXT, 0, "1..10", SQL_SUCCESS, ""},
+      {SQL_FETCH_NEXT, 0, "11..20", SQL_SUCCESS, ""},
+      {SQL_FETCH_NEXT, 0, "no data", SQL_NO_DATA, ""},
+      {SQL_FETCH_PRIOR, 0, "11..20", SQL_SUCCESS, ""},
+      {SQL_FETCH_FIRST, 0, "1..10", SQL_SUCCESS, ""},
+      {SQL_FETCH_PRIOR, 0, "no data", SQL_NO_DATA, ""},
+      {SQL_FETCH_NEXT, 0, "1..10", SQL_SUCCESS, ""},
+      {SQL_FETCH_LAST, 0, "11..20", SQL_SUCCESS, ""},
+      {SQL_FETCH_ABSOLUTE, 5, "5..14", SQL_SUCCESS, ""},
+      // From a rowset at row 5 a full rowset back would start before row 1.
+      {SQL_FETCH_PRIOR, 0, "1..10", SQL_SUCCESS_WITH_INFO, "01S06"},
+      {SQL_FETCH_RELATIVE, 3, "4..13", SQL_SUCCESS, ""},
+      {SQL_FETCH_RELATIVE, -2, "2..11", SQL_SUCCESS, ""},
+      {SQL_FETCH_ABSOLUTE, 15, "15..20", SQL_SUCCESS, ""},
+      {SQL_FETCH_ABSOLUTE, -3, "18..20", SQL_SUCCESS, ""},
+      {SQL_FETCH_NEXT, 0, "no data", SQL_NO_DATA, ""},
+      {SQL_FETCH_ABSOLUTE, 0, "no data", SQL_NO_DATA, ""},
+      {SQL_FETCH_NEXT, 0, "1..10", SQL_SUCCESS, ""},
+      {SQL_FETCH_ABSOLUTE, 21, "no data", SQL_NO_DATA, ""},
+      {SQL_FETCH_PRIOR, 0, "11..20", SQL_SUCCESS, ""},
+      {SQL_FETCH_ABSOLUTE, 10, "10..19", SQL_SUCCESS, ""},
+      {SQL_FETCH_PRIOR, 0, "1..10", SQL_SUCCESS_WITH_INFO, "01S06"},
+      {7, 0, "error HY106", SQL_ERROR, "HY106"},
+      {99, 0, "error HY106", SQL_ERROR, "HY106"},
+  };
+  int n = 0;
+  for (const Step& s : steps) {
+    SCOPED_TRACE("step " + std::to_string(n++) + " orientation " +
+                 std::to_string(s.orientation) + " offset " + std::to_string(s.offset));
+    SQLRETURN rc = 0;
+    EXPECT_EQ(Scroll(s.orientation, s.offset, &rc), s.keys);
+    EXPECT_EQ(rc, s.rc);
+    EXPECT_EQ(StmtState(), s.state);
+  }
+}
+
+TEST_P(Scrolling, MaxRowsEndsTheResultWithoutAServerRequest) {
+  Open(1, 10);
+  EXPECT_EQ(Scroll(SQL_FETCH_ABSOLUTE, 10), "10");
+  const int before = LogCount("fetch");
+  EXPECT_EQ(Scroll(SQL_FETCH_ABSOLUTE, 11), "no data");
+  EXPECT_EQ(Scroll(SQL_FETCH_NEXT, 0), "no data");
+  EXPECT_EQ(LogCount("fetch"), before);
+  EXPECT_EQ(Scroll(SQL_FETCH_FIRST, 0), "1");
+  EXPECT_EQ(Scroll(SQL_FETCH_RELATIVE, 20), "no data");
+  EXPECT_EQ(LogCount("fetch"), before + 1);
+}
+
+TEST_P(Scrolling, ExtendedFetchAndTheOtherFetchesExcludeEachOther) {
+  Open(10);
+  SQLULEN rows = 0;
+  std::vector<SQLUSMALLINT> status(10, 0x7E7E);
+  MustSucceed(SQLExtendedFetch(stmt_, SQL_FETCH_ABSOLUTE, 3, &rows, status.data()), "extended");
+  EXPECT_EQ(rows, 10u);
+  EXPECT_EQ(keys_[0], 3);
+  EXPECT_EQ(keys_[9], 12);
+  EXPECT_EQ(status[9], SQL_ROW_SUCCESS);
+  EXPECT_EQ(SQLFetch(stmt_), SQL_ERROR);
+  EXPECT_EQ(StmtState(), "HY010");
+  EXPECT_EQ(SQLFetchScroll(stmt_, SQL_FETCH_NEXT, 0), SQL_ERROR);
+  EXPECT_EQ(StmtState(), "HY010");
+  // A new cursor may be read either way.
+  ASSERT_EQ(SQLCloseCursor(stmt_), SQL_SUCCESS);
+  MustSucceed(ExecDirect("SELECT k FROM ft ORDER BY k"), "select");
+  MustSucceed(SQLFetch(stmt_), "fetch");
+  EXPECT_EQ(keys_[0], 1);
+  EXPECT_EQ(SQLExtendedFetch(stmt_, SQL_FETCH_NEXT, 0, &rows, status.data()), SQL_ERROR);
+  EXPECT_EQ(StmtState(), "HY010");
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, Scrolling, testing::Values(Link::kSharedMemory, Link::kTcpIp),
+                         LinkName);
+
 INSTANTIATE_TEST_SUITE_P(Links, FetchScroll,
                          testing::Values(Link::kSharedMemory, Link::kTcpIp), LinkName);
 

@@ -209,6 +209,100 @@ TEST_P(Scrolling, ExtendedFetchAndTheOtherFetchesExcludeEachOther) {
   EXPECT_EQ(StmtState(), "HY010");
 }
 
+TEST_P(FetchScroll, RowsetsOfOneThousandAndTenThousandFillEveryRow) {
+  MakeTable(10000);
+  for (const SQLULEN rowset : {SQLULEN{1}, SQLULEN{1000}, SQLULEN{10000}}) {
+    SCOPED_TRACE("rowset " + std::to_string(rowset));
+    SetRowset(rowset);
+    // Column-wise: one array per column, SQLLEN indicators, one guard element past the end.
+    std::vector<SQLINTEGER> keys(rowset + 1, -1);
+    std::vector<SQLCHAR> texts((rowset + 1) * 8, 0xFF);
+    std::vector<SQLLEN> k_ind(rowset + 1, -7), v_ind(rowset + 1, -7);
+    std::vector<SQLUSMALLINT> status(rowset + 1, 0x7E7E);
+    SQLULEN fetched = 0;
+    ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, status.data(), 0), SQL_SUCCESS);
+    ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_SUCCESS);
+    MustSucceed(ExecDirect("SELECT k, v FROM ft ORDER BY k"), "select");
+    ASSERT_EQ(SQLBindCol(stmt_, 1, SQL_C_LONG, keys.data(), 0, k_ind.data()), SQL_SUCCESS);
+    ASSERT_EQ(SQLBindCol(stmt_, 2, SQL_C_CHAR, texts.data(), 8, v_ind.data()), SQL_SUCCESS);
+    SQLULEN total = 0;
+    SQLRETURN rc;
+    int calls = 0;
+    while ((rc = SQLFetch(stmt_)) == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) {
+      ++calls;
+      ASSERT_EQ(fetched, std::min<SQLULEN>(rowset, 10000 - total));
+      for (SQLULEN r = 0; r < fetched; ++r) {
+        const int key = static_cast<int>(total + r + 1);
+        ASSERT_EQ(keys[r], key) << r;
+        ASSERT_EQ(status[r], SQL_ROW_SUCCESS) << r;
+        const std::string want = "r" + std::to_string(key);
+        ASSERT_EQ(std::string(reinterpret_cast<char*>(&texts[r * 8])), want) << r;
+        ASSERT_EQ(v_ind[r], static_cast<SQLLEN>(want.size()));
+      }
+      total += fetched;
+      if (rowset == 1) {
+        // Rowsets of 1 over 10,000 rows take long enough: the first 1,500 show it.
+        if (total == 1500) break;
+      }
+    }
+    if (rowset != 1) {
+      EXPECT_EQ(rc, SQL_NO_DATA);
+      EXPECT_EQ(total, 10000u);
+      EXPECT_EQ(calls, static_cast<int>((10000 + rowset - 1) / rowset));
+    }
+    EXPECT_EQ(keys[rowset], -1);
+    EXPECT_EQ(texts[rowset * 8], 0xFF);
+    EXPECT_EQ(k_ind[rowset], -7);
+    EXPECT_EQ(status[rowset], 0x7E7E);
+    ASSERT_EQ(SQLCloseCursor(stmt_), SQL_SUCCESS);
+    ASSERT_EQ(SQLFreeStmt(stmt_, SQL_UNBIND), SQL_SUCCESS);
+  }
+}
+
+TEST_P(FetchScroll, RowWiseBindingWithABindOffsetFillsTheShiftedRows) {
+  MakeTable(25);
+  struct Row {
+    SQLINTEGER k;
+    SQLLEN k_ind;
+    SQLCHAR v[6];
+    SQLLEN v_ind;
+  };
+  // Two rows of slack in front: the bind offset moves every row by one Row.
+  std::vector<Row> rows(12);
+  std::memset(rows.data(), 0xEE, rows.size() * sizeof(Row));
+  SQLLEN offset = sizeof(Row);
+  SetRowset(10);
+  SQLULEN fetched = 0;
+  ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(sizeof(Row)),
+                           0),
+            SQL_SUCCESS);
+  ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_BIND_OFFSET_PTR, &offset, 0), SQL_SUCCESS);
+  ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_SUCCESS);
+  MustSucceed(ExecDirect("SELECT k, v FROM ft ORDER BY k"), "select");
+  ASSERT_EQ(SQLBindCol(stmt_, 1, SQL_C_LONG, &rows[0].k, 0, &rows[0].k_ind), SQL_SUCCESS);
+  ASSERT_EQ(SQLBindCol(stmt_, 2, SQL_C_CHAR, rows[0].v, sizeof rows[0].v, &rows[0].v_ind),
+            SQL_SUCCESS);
+  MustSucceed(SQLFetch(stmt_), "first rowset");
+  EXPECT_EQ(fetched, 10u);
+  for (int r = 0; r < 10; ++r) {
+    EXPECT_EQ(rows[r + 1].k, r + 1);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(rows[r + 1].v)), "r" + std::to_string(r + 1));
+  }
+  EXPECT_EQ(rows[0].k, static_cast<SQLINTEGER>(0xEEEEEEEE));
+  EXPECT_EQ(rows[11].k, static_cast<SQLINTEGER>(0xEEEEEEEE));
+  // The offset changes between fetches: the next rowset lands at the new place.
+  offset = 0;
+  MustSucceed(SQLFetch(stmt_), "second rowset");
+  EXPECT_EQ(rows[0].k, 11);
+  EXPECT_EQ(rows[9].k, 20);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(rows[0].v)), "r11");
+  EXPECT_EQ(rows[9].v_ind, 3);
+  MustSucceed(SQLFetch(stmt_), "last rowset");
+  EXPECT_EQ(fetched, 5u);
+  EXPECT_EQ(rows[4].k, 25);
+  EXPECT_EQ(SQLFetch(stmt_), SQL_NO_DATA);
+}
+
 INSTANTIATE_TEST_SUITE_P(Links, Scrolling, testing::Values(Link::kSharedMemory, Link::kTcpIp),
                          LinkName);
 

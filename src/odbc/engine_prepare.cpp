@@ -387,21 +387,15 @@ std::int32_t DBExecute(tagSTMT* stmt, int parameter_sets, SQLLEN* rows, int comm
 std::int32_t DBInsert(tagSTMT* stmt, SQLLEN rows) {
   tagDBC* dbc = nullptr;
   a_cmdseq_conn* conn = begin_request(stmt, &dbc);
+  // The rows' statuses are the caller's to write (the ARD's status array is the
+  // application's row operation array, an input).
   tagDESC* ard = stmt->ard;
   const SQLULEN array_size = ard != nullptr && ard->array_size > 0 ? ard->array_size : 1;
-  SQLUSMALLINT* status = ard != nullptr ? ard->array_status_ptr : nullptr;
   const SQLULEN n = rows < 1 ? 0 : static_cast<SQLULEN>(rows) > array_size
                                          ? array_size
                                          : static_cast<SQLULEN>(rows);
-  const SQLULEN start = array_size - n;  // 0-based first row
-  auto mark = [&](SQLULEN from, SQLULEN count, SQLUSMALLINT value) {
-    if (status == nullptr) return;
-    for (SQLULEN r = from; r < from + count && r < array_size; ++r) status[r] = value;
-  };
-  if (conn == nullptr) {
-    mark(start, n, SQL_ROW_ERROR);
-    return no_connection(dbc);
-  }
+  stmt->next_insert_bookmark = 0;
+  if (conn == nullptr) return no_connection(dbc);
   a_odbc_item_list* values = row_values(stmt);
   if (values == nullptr || values->columns == 0 || n == 0) return kSqlClientFailure;
   a_cmdseq_desc* list = &values->desc;
@@ -428,11 +422,8 @@ std::int32_t DBInsert(tagSTMT* stmt, SQLLEN rows) {
     put.rows_desc = list;
     put.rows = static_cast<std::uint16_t>(this_request);
     sqlcode = MapCmdSeqResult(CmdSeqPut(conn, &dbc->err, &put), dbc, 0);
-    stmt->rowset_row = static_cast<SQLULEN>(put.info1) + 1 >= this_request
-                           ? static_cast<SQLULEN>(put.info1) + 1 - this_request
-                           : 0;
-    mark(start + sent, this_request,
-         sqlcode < 0 ? SQL_ROW_ERROR : sqlcode == 1 ? SQL_ROW_SUCCESS_WITH_INFO : SQL_ROW_ADDED);
+    // Information 23: the bookmark of the first row this request inserted.
+    if (sent == 0 && sqlcode >= 0) stmt->next_insert_bookmark = put.info23;
     sent += this_request;
     if (sqlcode != 0) break;
   }

@@ -22,11 +22,10 @@ constexpr a_packed_sqlstate kStateS1002 = PackSQLState("S1002");
 // unless it still stands on the last row of a multi-row fetch.
 SQLRETURN GetBookmark(tagSTMT* stmt, SQLSMALLINT c_type, SQLPOINTER target, SQLLEN length,
                       SQLLEN* indicator) {
-  SQLULEN mark = 0;
-  if (stmt->row_number > 0) {
-    mark = static_cast<SQLULEN>(stmt->row_number);
-    if ((stmt->fetch_flags & kFetchRepositionPending) == 0) mark += stmt->server_offset;
-  }
+  const SQLULEN row =
+      (stmt->fetch_flags & kFetchRepositionPending) == 0 ? stmt->server_offset : 0;
+  SQLULEN mark = FetchedBookmark(stmt, static_cast<unsigned>(row));
+  if (mark == 0 && stmt->row_number > 0) mark = static_cast<SQLULEN>(stmt->row_number) + row;
   stmt->getdata_column = 0;
   stmt->gd_whole = 1;
   if (c_type == SQL_C_BOOKMARK) {

@@ -473,29 +473,35 @@ int DBPutBound(tagSTMT* stmt, tagITEM* app, tagITEM* impl, a_cmdseq_desc_item* i
   }
 }
 
-namespace {
-
-// Row values of an insert or update through the cursor: the ARD's values of row
-// `param_set` into row `row` of the fetch list (built for row values). Unbound columns
-// send nothing, and a column marked SQL_COLUMN_IGNORE sends no value.
-int PutAllRowValues(tagSTMT* stmt, unsigned row) {
-  tagDESC* ard = stmt->ard;
-  tagDESC* ird = stmt->ird;
-  a_odbc_item_list* list = stmt->fetch_list;
-  if (list == nullptr || ard == nullptr) return kPutNoItem;
+int PutAllBound(tagSTMT* stmt, unsigned row) {
+  // Row values of an insert or update through the cursor come from the ARD's row
+  // `param_set` and go into the fetch list built for row values; there an unbound column
+  // sends nothing, and a column marked SQL_COLUMN_IGNORE sends no value.
+  const bool row_values = (stmt->param_flags & kParamRowValues) != 0;
+  tagDESC* app_desc = row_values ? stmt->ard : stmt->apd;
+  tagDESC* impl_desc = row_values ? stmt->ird : stmt->ipd;
+  a_odbc_item_list* list = row_values ? stmt->fetch_list : stmt->param_list;
+  if (list == nullptr || app_desc == nullptr) return row_values ? kPutNoItem : kPutDone;
   if (row >= list->rows) return kPutNoItem;
-  const SQLLEN offset = ard->bind_offset_ptr != nullptr ? load<SQLLEN>(ard->bind_offset_ptr) : 0;
+  const SQLLEN offset =
+      app_desc->bind_offset_ptr != nullptr ? load<SQLLEN>(app_desc->bind_offset_ptr) : 0;
+  // The application's values are those of the current set; the list row is `row`.
   const SQLULEN set = stmt->param_set;
   if (stmt->param_index < 0) stmt->param_index = 0;
   for (std::uint32_t p = static_cast<std::uint32_t>(stmt->param_index); p < list->columns; ++p) {
     stmt->param_index = static_cast<std::int32_t>(p);
-    tagITEM* app = p < static_cast<std::uint32_t>(ard->count) ? ard->records[p] : nullptr;
-    if (app == nullptr || (app->flags & kItemBound) == 0) continue;
-    tagITEM* impl = ird != nullptr && p < static_cast<std::uint32_t>(ird->count) ? ird->records[p]
-                                                                                 : nullptr;
+    tagITEM* app = p < static_cast<std::uint32_t>(app_desc->count) ? app_desc->records[p] : nullptr;
+    if (app == nullptr || (app->flags & kItemBound) == 0) {
+      if (row_values) continue;
+      return kPutUnbound;
+    }
+    tagITEM* impl = impl_desc != nullptr && p < static_cast<std::uint32_t>(impl_desc->count)
+                        ? impl_desc->records[p]
+                        : nullptr;
     const SQLLEN element = c_element_bytes(app->concise_type, app->octet_length);
-    const SQLULEN data_stride = ard->bind_type != 0 ? ard->bind_type : static_cast<SQLULEN>(element);
-    const SQLULEN word_stride = ard->bind_type != 0 ? ard->bind_type : sizeof(SQLLEN);
+    const SQLULEN data_stride =
+        app_desc->bind_type != 0 ? app_desc->bind_type : static_cast<SQLULEN>(element);
+    const SQLULEN word_stride = app_desc->bind_type != 0 ? app_desc->bind_type : sizeof(SQLLEN);
     char* data = app->data_ptr != nullptr
                      ? static_cast<char*>(app->data_ptr) + offset + set * data_stride
                      : nullptr;
@@ -506,7 +512,7 @@ int PutAllRowValues(tagSTMT* stmt, unsigned row) {
     };
     a_cmdseq_desc_item* item = CmdSeqFastGetDescItem(list->desc.items, row * list->columns + p, 1);
     SQLLEN* length_ptr = word(app->octet_length_ptr);
-    if (length_ptr != nullptr && load<SQLLEN>(length_ptr) == SQL_COLUMN_IGNORE) {
+    if (row_values && length_ptr != nullptr && load<SQLLEN>(length_ptr) == SQL_COLUMN_IGNORE) {
       a_cmdseq_value& v = item->values()[0];
       v.data = nullptr;
       if (v.indicator != nullptr) *v.indicator = 0;
@@ -516,46 +522,7 @@ int PutAllRowValues(tagSTMT* stmt, unsigned row) {
                              word(app->indicator_ptr), row);
     if (r != kPutDone) return r;
   }
-  stmt->param_index = 0;
-  return kPutDone;
-}
-
-}  // namespace
-
-int PutAllBound(tagSTMT* stmt, unsigned row) {
-  if ((stmt->param_flags & kParamRowValues) != 0) return PutAllRowValues(stmt, row);
-  tagDESC* apd = stmt->apd;
-  tagDESC* ipd = stmt->ipd;
-  a_odbc_item_list* list = stmt->param_list;
-  if (list == nullptr || apd == nullptr) return kPutDone;
-  if (row >= list->rows) return kPutNoItem;
-  const SQLLEN offset = apd->bind_offset_ptr != nullptr ? load<SQLLEN>(apd->bind_offset_ptr) : 0;
-  // The application's values are those of the current set; the list row is `row`.
-  const SQLULEN set = stmt->param_set;
-  if (stmt->param_index < 0) stmt->param_index = 0;
-  for (std::uint32_t p = static_cast<std::uint32_t>(stmt->param_index); p < list->columns; ++p) {
-    stmt->param_index = static_cast<std::int32_t>(p);
-    tagITEM* app = p < static_cast<std::uint32_t>(apd->count) ? apd->records[p] : nullptr;
-    if (app == nullptr || (app->flags & kItemBound) == 0) return kPutUnbound;
-    tagITEM* impl = ipd != nullptr && p < static_cast<std::uint32_t>(ipd->count) ? ipd->records[p]
-                                                                                 : nullptr;
-    const SQLLEN element = c_element_bytes(app->concise_type, app->octet_length);
-    const SQLULEN data_stride = apd->bind_type != 0 ? apd->bind_type : static_cast<SQLULEN>(element);
-    const SQLULEN word_stride = apd->bind_type != 0 ? apd->bind_type : sizeof(SQLLEN);
-    char* data = app->data_ptr != nullptr
-                     ? static_cast<char*>(app->data_ptr) + offset + set * data_stride
-                     : nullptr;
-    auto word = [&](SQLLEN* base) -> SQLLEN* {
-      return base == nullptr ? nullptr
-                             : reinterpret_cast<SQLLEN*>(reinterpret_cast<char*>(base) + offset +
-                                                         set * word_stride);
-    };
-    a_cmdseq_desc_item* item = CmdSeqFastGetDescItem(list->desc.items, row * list->columns + p, 1);
-    const int r = DBPutBound(stmt, app, impl, item, data, app->octet_length,
-                             word(app->octet_length_ptr), word(app->indicator_ptr), row);
-    if (r != kPutDone) return r;
-  }
-  // Every parameter of the set is converted: the next set starts from the first.
+  // Every value of the set is converted: the next set starts from the first.
   stmt->param_index = 0;
   return kPutDone;
 }

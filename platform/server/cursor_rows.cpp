@@ -132,8 +132,8 @@ void Session::write_prefetch(PendingPrefetch& p) {
   if (it == cursors_.end()) {
     const SqlError err = sql_error(-180, "Cursor not open");
     write_status(w, &err);
-  } else if (end.code != 0 && end.code != -197) {
-    write_status(w, &end.err);  // 100 at the end of the rows, or why they stopped
+  } else if (end.code == 100 || end.failed) {
+    write_status(w, &end.err);  // 100 at the end of the rows, or why the query stopped
   } else {
     write_status(w, nullptr);
   }

@@ -1303,11 +1303,27 @@ std::uint32_t Session::write_rows(ItemWriter& w, Cursor& c, std::int64_t from,
       // The end of the rows, a row deleted through the cursor (or one a forward-only
       // cursor let go), or the error its rows stopped with: an end-of-row item with its
       // record, and no rows after it in this reply.
-      if (past && p >= 1 && c.stream_error)
+      end->failed = past && p >= 1 && c.stream_error;
+      if (end->failed)
         end->err = *c.stream_error;
       else
         end->err = past ? sql_error(100) : sql_error(-197, "No current row of cursor");
       end->code = end->err.sqlcode;
+      end->at = p;
+      const std::uint8_t one = 1;
+      w.put(kValEndOfRow, &one, 1);
+      w.put(kStatusError, error_record_payload(end->err));
+      w.put_empty(kItemEnd);
+      break;
+    }
+    // A value that does not convert to the type the client bound fails its row the way
+    // a deleted row does: the rows before it go out, the cursor rests on it.
+    std::int32_t refused = 0;
+    for (std::size_t k = 0; k < c.columns.size() && k < row->size() && refused == 0; ++k)
+      if (!c.skip[k]) refused = conversion_refusal((*row)[k], c.columns[k].type, c.wanted[k]);
+    if (refused != 0) {
+      end->err = sql_error(refused);
+      end->code = refused;
       end->at = p;
       const std::uint8_t one = 1;
       w.put(kValEndOfRow, &one, 1);
@@ -1371,7 +1387,7 @@ bool Session::on_fetch(const Item& item, ItemWriter& w) {
     // row (before the first when moving back), on a deleted row it stays there.
     if (end.code == 100)
       c.pos = end.at < 1 ? 0 : known_rows(c) + 1;
-    else if (end.code == -197)
+    else if (end.code != 0)
       c.pos = end.at;
     else
       c.pos = target + written - 1;

@@ -292,9 +292,10 @@ class Session {
   // How a run of rows stopped short: code 100 past the end, -197 at a deleted
   // row; `at` is the position where it stopped.
   struct RowsEnd {
-    int code = 0;  // 100, -197, or the code of the error the rows stopped with
+    int code = 0;  // 100, -197, a refused conversion, or the query's error
     std::int64_t at = 0;
     SqlError err;
+    bool failed = false;  // the query itself failed: no rows come after `at`
   };
   // Writes up to `count` rows from position `from`; returns the rows written. A
   // run that stops short ends with an end-of-row item carrying its record.

@@ -2,8 +2,8 @@
 # Starts vqeng12 (TCP/IP on a loopback port, shared memory under a temporary VCTMP),
 # registers the built driver library in a temporary odbcinst.ini and odbc.ini (never the
 # machine's own files), and drives the driver through the unixODBC driver manager: isql
-# through a data source and without one (-k), statements that return no rows, a refused
-# password, then the C client.
+# through a data source and without one (-k), statements that return no rows, a SELECT
+# printed through both, a refused password, then the C client.
 #   run_dm_client.sh <client program> <driver library> <vqeng12>
 set -euo pipefail
 client=$1
@@ -89,6 +89,11 @@ expect "isql connects without a data source (shared memory)" "Connected!" \
 expect_input "isql runs statements that return no rows" "SQLRowCount returns 1" \
   $'CREATE TABLE isql_rows (a INT, b VARCHAR(10))\nINSERT INTO isql_rows VALUES (1, \'one\')' \
   isql -v vqtest dba sql
+expect_input "isql prints a SELECT result through the data source" '^| 1 *| one *|' \
+  'SELECT a, b FROM isql_rows' isql -v vqtest dba sql
+expect_input "isql prints a SELECT result without a data source (shared memory)" \
+  '^| 1 *| one *|' 'SELECT a, b FROM isql_rows' \
+  isql -v -k "DRIVER=$lib;UID=dba;PWD=sql;ServerName=$name"
 expect "isql reports a refused password with its state" "28000" isql -v vqtest dba wrong
 expect "isql reports a server that does not run" "Could not SQLDriverConnect" \
   isql -v -k "DRIVER=$lib;UID=dba;PWD=sql;ServerName=nosuch$name;CommLinks=ShMem"

@@ -2,9 +2,13 @@
 // a token list that keeps every byte of the text (quotes and comments included).
 #include "dialect.h"
 
+#include <sqlite3.h>
+
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
+#include "engine.h"
 #include "sql_text.h"
 
 namespace vqeng {
@@ -259,6 +263,172 @@ std::string rewrite_range(const Tokens& k, std::size_t b, std::size_t e,
   return out;
 }
 
+// ---- Key joins ---------------------------------------------------------------------------
+
+// Tables that a JOIN without ON pairs by their keys: the catalog tables, by the columns
+// that tie them. The condition is found for either order of the two.
+struct KeyPair {
+  const char* left;
+  const char* right;
+  const char* left_columns[2];  // up to two columns; null ends the list
+  const char* right_columns[2];
+};
+const KeyPair kKeyPairs[] = {
+    {"SYSTABLE", "SYSUSERPERMS", {"creator", nullptr}, {"user_id", nullptr}},
+    {"SYSTABLE", "SYSUSERPERM", {"creator", nullptr}, {"user_id", nullptr}},
+    {"SYSCOLUMN", "SYSTABLE", {"table_id", nullptr}, {"table_id", nullptr}},
+    {"SYSCOLUMN", "SYSDOMAIN", {"domain_id", nullptr}, {"domain_id", nullptr}},
+    {"SYSCOLUMN", "SYSIXCOL", {"table_id", "column_id"}, {"table_id", "column_id"}},
+    {"SYSIXCOL", "SYSINDEX", {"table_id", "index_id"}, {"table_id", "index_id"}},
+    {"SYSINDEX", "SYSTABLE", {"table_id", nullptr}, {"table_id", nullptr}},
+    {"SYSFOREIGNKEY", "SYSFKCOL", {"foreign_table_id", "foreign_key_id"},
+     {"foreign_table_id", "foreign_key_id"}},
+    {"SYSCOLUMN", "SYSFKCOL", {"table_id", "column_id"},
+     {"foreign_table_id", "foreign_column_id"}},
+    {"SYSPROCEDURE", "SYSUSERPERMS", {"creator", nullptr}, {"user_id", nullptr}},
+    {"SYSPROCEDURE", "SYSPROCPARM", {"proc_id", nullptr}, {"proc_id", nullptr}},
+    {"SYSPROCPARM", "SYSDOMAIN", {"domain_id", nullptr}, {"domain_id", nullptr}},
+    {"SYSCOLPERM", "SYSCOLUMN", {"table_id", "column_id"}, {"table_id", "column_id"}},
+};
+
+struct TableRef {
+  std::string name;       // the table's name without its owner, upper case
+  std::string qualifier;  // what its columns are qualified with: the alias, else the name
+};
+
+bool join_word(const Token& t) {
+  return t.kind == Token::Word &&
+         one_of(upper(t.text), {"LEFT", "RIGHT", "INNER", "OUTER", "FULL", "CROSS", "NATURAL"});
+}
+
+bool clause_word(const Token& t) {
+  return t.kind == Token::Word &&
+         one_of(upper(t.text), {"JOIN", "LEFT", "RIGHT", "INNER", "OUTER", "FULL", "CROSS",
+                                "NATURAL", "ON", "USING", "WHERE", "GROUP", "ORDER", "HAVING",
+                                "LIMIT", "UNION", "EXCEPT", "INTERSECT", "WINDOW", "KEY"});
+}
+
+// Reads a table reference from token p: [owner.]name [[AS] alias], a table-valued call,
+// or a parenthesised subquery with its alias. The index after it, or t.size().
+std::size_t read_table_ref(const Tokens& k, std::size_t p, TableRef* ref) {
+  const std::size_t n = k.t.size();
+  if (p >= n) return n;
+  std::size_t end;
+  if (is(k.t[p], "(")) {
+    if (k.match[p] >= n) return n;
+    ref->name.clear();
+    end = k.match[p] + 1;
+  } else if (function_name(k.t[p]) && !clause_word(k.t[p])) {
+    std::size_t last = p;
+    const std::size_t dot = k.next(p + 1);
+    if (dot < n && is(k.t[dot], ".") && k.next(dot + 1) < n && function_name(k.t[k.next(dot + 1)]))
+      last = k.next(dot + 1);
+    ref->name = upper(name_of(k.t[last]));
+    ref->qualifier = name_of(k.t[last]);
+    end = last + 1;
+    const std::size_t call = k.next(end);
+    if (call < n && is(k.t[call], "(") && k.match[call] < n) end = k.match[call] + 1;
+  } else {
+    return n;
+  }
+  std::size_t a = k.next(end);
+  if (a < n && is_word(k.t[a], "AS")) a = k.next(a + 1);
+  if (a < n && function_name(k.t[a]) && !clause_word(k.t[a])) {
+    ref->qualifier = name_of(k.t[a]);
+    end = a + 1;
+  }
+  return end;
+}
+
+// The index of the token that ends an ON or USING condition started at `p`.
+std::size_t skip_condition(const Tokens& k, std::size_t p) {
+  const std::size_t n = k.t.size();
+  for (std::size_t i = p + 1; i < n; ++i) {
+    if (is(k.t[i], "(") && k.match[i] < n) {
+      i = k.match[i];
+      continue;
+    }
+    if (is(k.t[i], ",") || is(k.t[i], ")") || is(k.t[i], ";")) return i;
+    if (clause_word(k.t[i]) && !is_word(k.t[i], "ON") && !is_word(k.t[i], "USING")) return i;
+  }
+  return n;
+}
+
+std::string key_condition(const std::vector<TableRef>& before, const TableRef& ref) {
+  for (auto it = before.rbegin(); it != before.rend(); ++it) {
+    for (const KeyPair& p : kKeyPairs) {
+      const bool forward = it->name == p.left && ref.name == p.right;
+      const bool backward = it->name == p.right && ref.name == p.left;
+      if (!forward && !backward) continue;
+      std::string cond;
+      for (int c = 0; c < 2 && p.left_columns[c] != nullptr; ++c) {
+        if (!cond.empty()) cond += " AND ";
+        const char* mine = forward ? p.left_columns[c] : p.right_columns[c];
+        const char* theirs = forward ? p.right_columns[c] : p.left_columns[c];
+        cond += it->qualifier + "." + mine + " = " + ref.qualifier + "." + theirs;
+      }
+      return cond;
+    }
+  }
+  return {};
+}
+
+// ---- Aliases in WHERE ------------------------------------------------------------------
+
+struct SelectAlias {
+  std::string name;  // upper case
+  std::string expression;
+};
+
+bool ends_select_list(const Token& t) {
+  return t.kind == Token::Word &&
+         one_of(upper(t.text), {"FROM", "WHERE", "GROUP", "HAVING", "ORDER", "LIMIT", "UNION",
+                                "EXCEPT", "INTERSECT", "WINDOW", "INTO"});
+}
+
+bool ends_where(const Token& t) {
+  return is(t, ";") || is(t, ")") ||
+         (t.kind == Token::Word && one_of(upper(t.text), {"GROUP", "HAVING", "ORDER", "LIMIT",
+                                                          "UNION", "EXCEPT", "INTERSECT",
+                                                          "WINDOW"}));
+}
+
+std::string text_of_range(const Tokens& k, std::size_t b, std::size_t e) {
+  std::string out;
+  for (std::size_t i = b; i < e; ++i) out += k.t[i].text;
+  std::size_t first = 0, last = out.size();
+  while (first < last && std::isspace(static_cast<unsigned char>(out[first]))) ++first;
+  while (last > first && std::isspace(static_cast<unsigned char>(out[last - 1]))) --last;
+  return out.substr(first, last - first);
+}
+
+// ---- Column hints of expressions ---------------------------------------------------------
+
+// A CASE expression whose every result is a string literal: VARCHAR of the longest.
+bool literal_case_hint(const Tokens& k, std::size_t b, std::size_t e, ColumnHint& h) {
+  std::size_t longest = 0;
+  bool any = false;
+  for (std::size_t i = b; i < e; ++i) {
+    if (!is_word(k.t[i], "THEN") && !is_word(k.t[i], "ELSE")) continue;
+    const std::size_t v = k.next(i + 1);
+    if (v >= e) return false;
+    if (is_word(k.t[v], "CASE")) continue;
+    if (k.t[v].kind != Token::String) return false;
+    const std::size_t after = k.next(v + 1);
+    if (after >= e || !(is_word(k.t[after], "WHEN") || is_word(k.t[after], "ELSE") ||
+                        is_word(k.t[after], "END")))
+      return false;
+    longest = std::max(longest, name_of(Token{Token::Ident, k.t[v].text}).size());
+    any = true;
+  }
+  if (!any) return false;
+  h = ColumnHint{};
+  h.type = type_from_decl(("VARCHAR(" + std::to_string(std::max<std::size_t>(longest, 1)) +
+                           ")").c_str());
+  h.type_name = "varchar";
+  return true;
+}
+
 // The type of a call of one of our typed functions.
 bool function_hint(const std::string& name, ColumnHint& h) {
   struct Row {
@@ -296,11 +466,271 @@ bool function_hint(const std::string& name, ColumnHint& h) {
   return false;
 }
 
+// The end of a select item that starts at token i (the next top-level comma, or the
+// end of the list).
+std::size_t item_end(const Tokens& k, std::size_t i) {
+  for (std::size_t p = i; p < k.t.size(); ++p) {
+    if (is(k.t[p], "(") && k.match[p] < k.t.size()) {
+      p = k.match[p];
+      continue;
+    }
+    if (is(k.t[p], ",") || is(k.t[p], ";") || is(k.t[p], ")") ||
+        (k.t[p].kind == Token::Word &&
+         one_of(upper(k.t[p].text), {"FROM", "WHERE", "GROUP", "HAVING", "ORDER", "LIMIT",
+                                     "UNION", "EXCEPT", "INTERSECT", "WINDOW", "INTO"})))
+      return p;
+  }
+  return k.t.size();
+}
+
+// The index after an item's expression that runs from b to the first token past a
+// closing group `close`, when nothing but an alias follows it.
+bool only_alias_after(const Tokens& k, std::size_t close, std::size_t end) {
+  std::size_t a = k.next(close + 1);
+  if (a >= end) return true;
+  if (is_word(k.t[a], "AS")) a = k.next(a + 1);
+  return a < end && function_name(k.t[a]) && k.next(a + 1) >= end;
+}
+
+// Types of items SQLite declares nothing for: CAST(x AS t) takes t's type; a scalar
+// subquery whose one item has a type takes it; a CASE whose results are string literals
+// is a VARCHAR.
+bool expression_hint(const Tokens& k, std::size_t i, ColumnHint& h) {
+  const std::size_t n = k.t.size();
+  const std::size_t end = item_end(k, i);
+  if (is_word(k.t[i], "CAST")) {
+    const std::size_t open = k.next(i + 1);
+    if (open >= n || !is(k.t[open], "(") || k.match[open] >= n) return false;
+    const std::size_t close = k.match[open];
+    if (!only_alias_after(k, close, end)) return false;
+    std::size_t as = close;
+    for (std::size_t j = open + 1; j < close; ++j) {
+      if (is(k.t[j], "(") && k.match[j] < close) j = k.match[j];
+      else if (is_word(k.t[j], "AS")) as = j;
+    }
+    if (as == close) return false;
+    std::string type_text;
+    for (std::size_t j = as + 1; j < close; ++j) type_text += k.t[j].text;
+    h = ColumnHint{};
+    h.type = type_from_decl(type_text.c_str());
+    h.type_name = lower(type_text.substr(0, type_text.find('(')));
+    while (!h.type_name.empty() && std::isspace(static_cast<unsigned char>(h.type_name.back())))
+      h.type_name.pop_back();
+    while (!h.type_name.empty() && std::isspace(static_cast<unsigned char>(h.type_name[0])))
+      h.type_name.erase(0, 1);
+    return true;
+  }
+  if (is(k.t[i], "(") && k.match[i] < n) {
+    const std::size_t first = k.next(i + 1);
+    if (first >= n || !is_word(k.t[first], "SELECT") || !only_alias_after(k, k.match[i], end))
+      return false;
+    std::string inner;
+    for (std::size_t j = first; j < k.match[i]; ++j) inner += k.t[j].text;
+    const std::vector<ColumnHint> inner_hints = select_list_hints(inner);
+    if (inner_hints.size() != 1 || inner_hints[0].type.type == 0) return false;
+    h = inner_hints[0];
+    return true;
+  }
+  if (is_word(k.t[i], "CASE")) {
+    int depth = 0;
+    for (std::size_t j = i; j < end; ++j) {
+      if (is_word(k.t[j], "CASE")) ++depth;
+      if (is_word(k.t[j], "END") && --depth == 0) {
+        if (!only_alias_after(k, j, end)) return false;
+        return literal_case_hint(k, i, j + 1, h);
+      }
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string rewrite_expressions(const std::string& sql, const std::string& user) {
   const Tokens k(sql);
-  return rewrite_range(k, 0, k.t.size(), user);
+  std::string out = rewrite_where_aliases(rewrite_key_joins(rewrite_range(k, 0, k.t.size(), user)));
+  // Catalog statements name their columns as written (COLUMN_NAME, not column_name); other
+  // statements keep SQLite's names, which clients already rely on.
+  bool catalog = false;
+  for (std::size_t i = 0; i + 2 < k.t.size() && !catalog; ++i)
+    catalog = is_word(k.t[i], "SYS") && is(k.t[i + 1], ".");
+  return catalog ? name_bare_columns(out) : out;
+}
+
+std::string name_bare_columns(const std::string& sql) {
+  const Tokens k(sql);
+  const std::size_t n = k.t.size();
+  std::vector<std::size_t> named;  // tokens that get an alias
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!is_word(k.t[i], "SELECT")) continue;
+    std::size_t p = k.next(i + 1);
+    if (p < n && (is_word(k.t[p], "DISTINCT") || is_word(k.t[p], "ALL"))) p = k.next(p + 1);
+    std::size_t item = p;
+    for (;; ++p) {
+      const bool end = p >= n || is(k.t[p], ")") || is(k.t[p], ";") || ends_select_list(k.t[p]);
+      if (end || is(k.t[p], ",")) {
+        // One word, no alias, not a keyword: a column named as written.
+        const std::size_t last = k.prev(p < n ? p : n);
+        if (last == item && item < n && k.t[item].kind == Token::Word &&
+            !sqlite3_keyword_check(k.t[item].text.data(), static_cast<int>(k.t[item].text.size())))
+          named.push_back(item);
+        if (end) break;
+        item = k.next(p + 1);
+        continue;
+      }
+      if (is(k.t[p], "(") && k.match[p] < n) p = k.match[p];
+    }
+  }
+  if (named.empty()) return sql;
+  std::sort(named.begin(), named.end());
+  std::string out;
+  std::size_t r = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    out += k.t[i].text;
+    if (r < named.size() && named[r] == i) {
+      out += " AS " + quote_ident(k.t[i].text);
+      ++r;
+    }
+  }
+  return out;
+}
+
+std::string rewrite_key_joins(const std::string& sql) {
+  const Tokens k(sql);
+  const std::size_t n = k.t.size();
+  std::vector<std::pair<std::size_t, std::string>> inserts;  // before token, text
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!is_word(k.t[i], "FROM")) continue;
+    std::vector<TableRef> refs;
+    TableRef ref;
+    std::size_t j = read_table_ref(k, k.next(i + 1), &ref);
+    if (j >= n && ref.name.empty()) continue;
+    refs.push_back(ref);
+    while (j < n) {
+      std::size_t m = k.next(j);
+      if (m < n && is(k.t[m], ",")) {
+        TableRef next_ref;
+        j = read_table_ref(k, k.next(m + 1), &next_ref);
+        refs.push_back(next_ref);
+        continue;
+      }
+      bool keyless = true;  // CROSS and NATURAL joins pair nothing by keys
+      while (m < n && join_word(k.t[m])) {
+        if (is_word(k.t[m], "CROSS") || is_word(k.t[m], "NATURAL")) keyless = false;
+        m = k.next(m + 1);
+      }
+      if (m >= n || !is_word(k.t[m], "JOIN")) break;
+      TableRef joined;
+      const std::size_t end = read_table_ref(k, k.next(m + 1), &joined);
+      const std::size_t after = k.next(end);
+      if (after < n && (is_word(k.t[after], "ON") || is_word(k.t[after], "USING"))) {
+        refs.push_back(joined);
+        j = skip_condition(k, after);
+        continue;
+      }
+      if (keyless && !joined.name.empty()) {
+        const std::string cond = key_condition(refs, joined);
+        if (!cond.empty()) inserts.emplace_back(end, " ON " + cond);
+      }
+      refs.push_back(joined);
+      j = end;
+    }
+  }
+  if (inserts.empty()) return sql;
+  std::string out;
+  std::size_t next_insert = 0;
+  std::sort(inserts.begin(), inserts.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (std::size_t i = 0; i <= n; ++i) {
+    while (next_insert < inserts.size() && inserts[next_insert].first == i)
+      out += inserts[next_insert++].second;
+    if (i < n) out += k.t[i].text;
+  }
+  return out;
+}
+
+std::string rewrite_where_aliases(const std::string& sql) {
+  const Tokens k(sql);
+  const std::size_t n = k.t.size();
+  std::vector<std::pair<std::size_t, std::string>> replaced;  // token, text
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!is_word(k.t[i], "SELECT")) continue;
+    // The select list up to FROM at this level, its items and their aliases.
+    std::vector<SelectAlias> aliases;
+    std::size_t item_start = k.next(i + 1), p = item_start;
+    auto close_item = [&](std::size_t end) {
+      const std::size_t last = k.prev(end);
+      if (last >= n || last < item_start || !function_name(k.t[last])) return;
+      const std::size_t as = k.prev(last);
+      if (as >= n || as <= item_start || !is_word(k.t[as], "AS")) return;
+      const std::string expression = text_of_range(k, item_start, as);
+      const std::string name = upper(name_of(k.t[last]));
+      if (upper(expression) == name || expression.empty()) return;
+      aliases.push_back({name, expression});
+    };
+    for (; p < n; ++p) {
+      if (is(k.t[p], "(") && k.match[p] < n) {
+        p = k.match[p];
+        continue;
+      }
+      if (is(k.t[p], ")") || is(k.t[p], ";") || ends_select_list(k.t[p])) break;
+      if (is(k.t[p], ",")) {
+        close_item(p);
+        item_start = k.next(p + 1);
+      }
+    }
+    if (p >= n || !is_word(k.t[p], "FROM")) continue;
+    close_item(p);
+    if (aliases.empty()) continue;
+    // WHERE at this level, after the FROM list.
+    std::size_t w = p + 1;
+    for (; w < n; ++w) {
+      if (is(k.t[w], "(") && k.match[w] < n) {
+        w = k.match[w];
+        continue;
+      }
+      if (is_word(k.t[w], "WHERE") || ends_where(k.t[w])) break;
+    }
+    if (w >= n || !is_word(k.t[w], "WHERE")) continue;
+    for (std::size_t q = w + 1; q < n; ++q) {
+      if (is(k.t[q], "(") && k.match[q] < n) {
+        // A subquery has names of its own.
+        const std::size_t first = k.next(q + 1);
+        if (first < n && is_word(k.t[first], "SELECT")) q = k.match[q];
+        continue;
+      }
+      if (ends_where(k.t[q]) && !is(k.t[q], ")")) break;
+      if (is(k.t[q], ")")) {
+        // The end of the enclosing parenthesis ends this WHERE.
+        if (k.match[q] < w) break;
+        continue;
+      }
+      if (k.t[q].kind != Token::Word && k.t[q].kind != Token::Ident) continue;
+      const std::size_t before = k.prev(q), after = k.next(q + 1);
+      if (before < n && is(k.t[before], ".")) continue;
+      if (after < n && (is(k.t[after], ".") || is(k.t[after], "("))) continue;
+      const std::string word = upper(name_of(k.t[q]));
+      for (const SelectAlias& a : aliases) {
+        if (a.name != word) continue;
+        replaced.emplace_back(q, "(" + a.expression + ")");
+        break;
+      }
+    }
+  }
+  if (replaced.empty()) return sql;
+  std::string out;
+  std::size_t r = 0;
+  std::sort(replaced.begin(), replaced.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (std::size_t i = 0; i < n; ++i) {
+    if (r < replaced.size() && replaced[r].first == i) {
+      out += replaced[r++].second;
+      while (r < replaced.size() && replaced[r].first == i) ++r;
+    } else {
+      out += k.t[i].text;
+    }
+  }
+  return out;
 }
 
 std::vector<ColumnHint> select_list_hints(const std::string& sql) {
@@ -334,6 +764,10 @@ std::vector<ColumnHint> select_list_hints(const std::string& sql) {
     if (item_start) {
       item_start = false;
       hints.emplace_back();
+      if (expression_hint(k, i, hints.back())) {
+        if (is(t, "(") && k.match[i] < k.t.size()) i = k.match[i];
+        continue;
+      }
       // A call, or a call in parentheses: "f(...)" or "(f(...))".
       std::size_t f = i, end = k.t.size();
       if (is(t, "(") && k.match[i] < k.t.size()) {

@@ -28,6 +28,22 @@ class Engine;
 //   into '||', since '+' joins strings in the dialect.
 std::string rewrite_expressions(const std::string& sql, const std::string& user);
 
+// Key joins: a JOIN without ON or USING between two catalog tables (SYSTABLE and
+// SYSUSERPERMS, SYSCOLUMN and SYSTABLE or SYSDOMAIN, ...) gets the ON condition that
+// pairs them by their keys; the table is paired with the nearest earlier table of the
+// FROM list it has keys with. Other joins are left alone. Part of rewrite_expressions.
+std::string rewrite_key_joins(const std::string& sql);
+
+// A select-list alias named in the WHERE clause of the same query stands for its
+// expression, also where a column of the FROM list has the same name (SQLite would take
+// the column). Part of rewrite_expressions.
+std::string rewrite_where_aliases(const std::string& sql);
+
+// A select item that is one column name, without an alias, is named as it is written
+// (SQLite would name it as the table declares it). Part of rewrite_expressions for
+// statements that read a SYS table.
+std::string name_bare_columns(const std::string& sql);
+
 // The type of a column that is a call of one of our typed functions, and its type
 // name (empty when it has none); type 0 for any other column.
 struct ColumnHint {

@@ -151,6 +151,29 @@ void fn_byte_length(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   sqlite3_result_int64(ctx, sqlite3_value_bytes(argv[0]));
 }
 
+// BYTE_SUBSTR(string, start[, length]): bytes from the 1-based start (a negative start
+// counts from the end), at most length of them; text stays text, binary stays binary.
+void fn_byte_substr(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  if (any_null(argc, argv)) return sqlite3_result_null(ctx);
+  const bool blob = sqlite3_value_type(argv[0]) == SQLITE_BLOB;
+  const char* data = blob ? static_cast<const char*>(sqlite3_value_blob(argv[0]))
+                          : reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+  const sqlite3_int64 size = sqlite3_value_bytes(argv[0]);
+  sqlite3_int64 start = sqlite3_value_int64(argv[1]);
+  if (start < 0) start = size + start + 1;
+  if (start < 1) start = 1;
+  sqlite3_int64 count = argc > 2 ? sqlite3_value_int64(argv[2]) : size;
+  if (count < 0) count = 0;
+  const sqlite3_int64 from = std::min(start - 1, size);
+  const sqlite3_int64 n = std::min(count, size - from);
+  if (blob)
+    sqlite3_result_blob64(ctx, data ? data + from : "", static_cast<sqlite3_uint64>(n),
+                          SQLITE_TRANSIENT);
+  else
+    sqlite3_result_text64(ctx, data ? data + from : "", static_cast<sqlite3_uint64>(n),
+                          SQLITE_TRANSIENT, SQLITE_UTF8);
+}
+
 // LOCATE(string, sought[, start]): the character position of the first occurrence
 // at or after start, or with a negative start the last one that begins within the
 // string less its last -start-1 characters; 0 when there is none.
@@ -571,6 +594,8 @@ struct Fn {
 const Fn kFunctions[] = {
     {"char_length", 1, fn_char_length, true},
     {"byte_length", 1, fn_byte_length, true},
+    {"byte_substr", 2, fn_byte_substr, true},
+    {"byte_substr", 3, fn_byte_substr, true},
     {"locate", 2, fn_locate, true},
     {"locate", 3, fn_locate, true},
     {"string", -1, fn_string, true},

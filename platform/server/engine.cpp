@@ -2,6 +2,7 @@
 #include "engine.h"
 
 #include "dialect.h"
+#include "system_tables.h"
 #include "sql_text.h"
 
 #include <sqlite3.h>
@@ -169,16 +170,6 @@ int bind_value(sqlite3_stmt* st, int k, const Value& v) {
       return sqlite3_bind_null(st, k);
   }
 }
-
-const char* kSysSchema =
-    "CREATE TABLE SYS.SYSUSERPERM(user_id INTEGER PRIMARY KEY, user_name VARCHAR(128), "
-    "  resourceauth CHAR(1), dbaauth CHAR(1));"
-    "CREATE VIEW SYS.SYSUSERPERMS AS SELECT * FROM SYSUSERPERM;"
-    "CREATE TABLE SYS.SYSUSER(user_id INTEGER PRIMARY KEY, user_name VARCHAR(128));"
-    "CREATE TABLE SYS.SYSOPTION(user_id INTEGER, \"option\" VARCHAR(128), setting "
-    "VARCHAR(128));"
-    "CREATE TABLE SYS.SYSTABLE(table_id INTEGER PRIMARY KEY, table_name VARCHAR(128), "
-    "  creator INTEGER, table_type VARCHAR(10));";
 
 // The database "in memory": a file in /dev/shm (memory-backed; the temporary
 // directory when there is none), shared by the connections of one server and
@@ -435,28 +426,9 @@ bool Engine::open(SqlError& err) {
   sqlite3_progress_handler(db_, 1000, &Engine::progress_cb, this);
 
   // Each connection gets its own copy of the SYS tables.
-  std::string sys = "ATTACH DATABASE ':memory:' AS SYS;";
-  sys += kSysSchema;
-  std::int64_t id = 1;
-  std::string users;
-  for (const auto& u : cfg_.users) {
-    users += "INSERT INTO SYS.SYSUSERPERM VALUES(" + std::to_string(id) + "," +
-             quote_literal(u.first) + ",'Y','Y');";
-    users += "INSERT INTO SYS.SYSUSER VALUES(" + std::to_string(id) + "," +
-             quote_literal(u.first) + ");";
-    ++id;
-  }
-  const std::int64_t pub = id++, dbo = id++;
-  users += "INSERT INTO SYS.SYSUSERPERM VALUES(" + std::to_string(pub) + ",'PUBLIC','N','N');";
-  users += "INSERT INTO SYS.SYSUSER VALUES(" + std::to_string(pub) + ",'PUBLIC');";
-  users += "INSERT INTO SYS.SYSUSERPERM VALUES(" + std::to_string(dbo) + ",'dbo','Y','N');";
-  users += "INSERT INTO SYS.SYSUSER VALUES(" + std::to_string(dbo) + ",'dbo');";
-  users += "INSERT INTO SYS.SYSTABLE VALUES(1,'RowSource'," + std::to_string(dbo) + ",'BASE');";
-  sys += users;
-  char* msg = nullptr;
-  if (sqlite3_exec(db_, sys.c_str(), nullptr, nullptr, &msg) != SQLITE_OK) {
-    err = sql_error(-301, msg ? msg : "SYS tables");
-    sqlite3_free(msg);
+  std::string sys_error;
+  if (!create_system_tables(db_, cfg_.users, sys_error)) {
+    err = sql_error(-301, sys_error);
     return false;
   }
 
@@ -484,6 +456,7 @@ bool Engine::open(SqlError& err) {
 }
 
 bool Engine::prepare(const std::string& text, std::uint32_t& id, SqlError& err) {
+  refresh_system_tables(db_);
   auto s = std::make_unique<Stmt>();
   s->text = text;
   s->pieces = split_statements(rewrite_dialect(text, cfg_, user_));
@@ -1090,6 +1063,7 @@ bool Engine::variable_statement(const std::string& piece, const std::vector<Valu
 bool Engine::run_piece(const std::string& piece, const std::vector<Value>& params,
                        std::size_t max_rows, ExecResult& res, SqlError& err,
                        std::size_t max_bytes) {
+  refresh_system_tables(db_);
   bool handled = false;
   if (!set_option(piece, &handled, err)) return false;
   if (!handled && !variable_statement(piece, params, &handled, err)) return false;

@@ -576,13 +576,13 @@ bool read_value_item(ItemReader& r, const Item& first, Value& out, std::string& 
     case 114:
     case 128:
     case 129:
+    case 130:  // NCHAR text (UTF-8), not bytes
+    case 131:
       out = Value::text(bytes);
       return true;
     case 105:
     case 113:
     case 125:
-    case 130:
-    case 131:
       out = Value::blob(bytes);
       return true;
     case kValVariable:

@@ -22,9 +22,11 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include "odbc/call_framing.h"
 #include "odbc/connect.h"
 #include "odbc/descriptors.h"
 #include "odbc/attributes.h"
+#include "odbc/catalog/catalog.h"
 #include "odbc/data_sources.h"
 #include "odbc/diagnostics.h"
 #include "odbc/driver_info.h"
@@ -40,70 +42,11 @@
 // 1. Framing helpers
 // ============================================================================================
 
+using namespace vq::odbc;
+
 namespace {
 
 constexpr int kAllocEnvMessageBytes = 80;
-
-tagOBJECT* Obj(SQLHANDLE h) { return static_cast<tagOBJECT*>(h); }
-
-SQLRETURN NotBuilt(tagOBJECT* h) { return PostSQLState(h, kStateHYC00, kStateS1C00); }
-
-// Runs an implementation; anything thrown becomes HY001 on the handle.
-template <typename Body>
-SQLRETURN Guarded(tagOBJECT* h, Body&& body) noexcept {
-  try {
-    return body(h);
-  } catch (...) {
-    try {
-      return PostSQLState(h, kStateHY001, kStateS1001);
-    } catch (...) {
-      return SQL_ERROR;
-    }
-  }
-}
-
-// E: Init_env, the work, nothing released.
-template <typename Body>
-SQLRETURN EnvCall(SQLHANDLE h, Body&& body) noexcept {
-  if (SQLRETURN refused = Init_env(h); refused != 0) return refused;
-  return Guarded(Obj(h), body);
-}
-
-// C: Init_dbc, the work, Fini_dbc.
-template <typename Body>
-SQLRETURN DbcCall(SQLHANDLE h, Body&& body) noexcept {
-  if (SQLRETURN refused = Init_dbc(h); refused != 0) return refused;
-  const SQLRETURN rc = Guarded(Obj(h), body);
-  Fini_dbc(h);
-  return rc;
-}
-
-// S: Init_stmt, the work, Fini_stmt.
-template <typename Body>
-SQLRETURN StmtCall(SQLHANDLE h, Body&& body) noexcept {
-  if (SQLRETURN refused = Init_stmt(h); refused != 0) return refused;
-  const SQLRETURN rc = Guarded(Obj(h), body);
-  Fini_stmt(h);
-  return rc;
-}
-
-// D: Init_desc, the work, Fini_desc.
-template <typename Body>
-SQLRETURN DescCall(SQLHANDLE h, Body&& body) noexcept {
-  if (SQLRETURN refused = Init_desc(h); refused != 0) return refused;
-  const SQLRETURN rc = Guarded(Obj(h), body);
-  Fini_desc(h);
-  return rc;
-}
-
-// G: Init_object(handle, type), the work, Fini_object.
-template <typename Body>
-SQLRETURN DiagCall(SQLSMALLINT type, SQLHANDLE h, Body&& body) noexcept {
-  if (SQLRETURN refused = Init_object(h, type); refused != 0) return refused;
-  const SQLRETURN rc = Guarded(Obj(h), body);
-  Fini_object(h, type);
-  return rc;
-}
 
 // A handle type the call does not know: HY092 on the handle, framed as its own kind
 // (environment or connection); any other handle is invalid.
@@ -640,87 +583,124 @@ SQLRETURN SQL_API SQLGetStmtOption(SQLHSTMT StatementHandle, SQLUSMALLINT Option
 // 6. Catalog functions
 // ============================================================================================
 
-SQLRETURN SQL_API SQLGetTypeInfo(SQLHSTMT StatementHandle, SQLSMALLINT /*DataType*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLGetTypeInfo(SQLHSTMT StatementHandle, SQLSMALLINT DataType) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLGetTypeInfo(static_cast<tagSTMT*>(stmt), DataType);
+  });
 }
 
-SQLRETURN SQL_API SQLTables(SQLHSTMT StatementHandle, SQLCHAR* /*CatalogName*/,
-                            SQLSMALLINT /*NameLength1*/, SQLCHAR* /*SchemaName*/,
-                            SQLSMALLINT /*NameLength2*/, SQLCHAR* /*TableName*/,
-                            SQLSMALLINT /*NameLength3*/, SQLCHAR* /*TableType*/,
-                            SQLSMALLINT /*NameLength4*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLTables(SQLHSTMT StatementHandle, SQLCHAR* CatalogName,
+                            SQLSMALLINT NameLength1, SQLCHAR* SchemaName,
+                            SQLSMALLINT NameLength2, SQLCHAR* TableName,
+                            SQLSMALLINT NameLength3, SQLCHAR* TableType,
+                            SQLSMALLINT NameLength4) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLTables(static_cast<tagSTMT*>(stmt), CatalogName, NameLength1, SchemaName,
+                       NameLength2, TableName, NameLength3, TableType, NameLength4);
+  });
 }
 
-SQLRETURN SQL_API SQLColumns(SQLHSTMT StatementHandle, SQLCHAR* /*CatalogName*/,
-                             SQLSMALLINT /*NameLength1*/, SQLCHAR* /*SchemaName*/,
-                             SQLSMALLINT /*NameLength2*/, SQLCHAR* /*TableName*/,
-                             SQLSMALLINT /*NameLength3*/, SQLCHAR* /*ColumnName*/,
-                             SQLSMALLINT /*NameLength4*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLColumns(SQLHSTMT StatementHandle, SQLCHAR* CatalogName,
+                             SQLSMALLINT NameLength1, SQLCHAR* SchemaName,
+                             SQLSMALLINT NameLength2, SQLCHAR* TableName,
+                             SQLSMALLINT NameLength3, SQLCHAR* ColumnName,
+                             SQLSMALLINT NameLength4) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLColumns(static_cast<tagSTMT*>(stmt), CatalogName, NameLength1, SchemaName,
+                        NameLength2, TableName, NameLength3, ColumnName, NameLength4);
+  });
 }
 
-SQLRETURN SQL_API SQLStatistics(SQLHSTMT StatementHandle, SQLCHAR* /*CatalogName*/,
-                                SQLSMALLINT /*NameLength1*/, SQLCHAR* /*SchemaName*/,
-                                SQLSMALLINT /*NameLength2*/, SQLCHAR* /*TableName*/,
-                                SQLSMALLINT /*NameLength3*/, SQLUSMALLINT /*Unique*/,
-                                SQLUSMALLINT /*Reserved*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLStatistics(SQLHSTMT StatementHandle, SQLCHAR* CatalogName,
+                                SQLSMALLINT NameLength1, SQLCHAR* SchemaName,
+                                SQLSMALLINT NameLength2, SQLCHAR* TableName,
+                                SQLSMALLINT NameLength3, SQLUSMALLINT Unique,
+                                SQLUSMALLINT Reserved) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLStatistics(static_cast<tagSTMT*>(stmt), CatalogName, NameLength1, SchemaName,
+                           NameLength2, TableName, NameLength3, Unique, Reserved);
+  });
 }
 
-SQLRETURN SQL_API SQLSpecialColumns(SQLHSTMT StatementHandle, SQLUSMALLINT /*IdentifierType*/,
-                                    SQLCHAR* /*CatalogName*/, SQLSMALLINT /*NameLength1*/,
-                                    SQLCHAR* /*SchemaName*/, SQLSMALLINT /*NameLength2*/,
-                                    SQLCHAR* /*TableName*/, SQLSMALLINT /*NameLength3*/,
-                                    SQLUSMALLINT /*Scope*/, SQLUSMALLINT /*Nullable*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLSpecialColumns(SQLHSTMT StatementHandle, SQLUSMALLINT IdentifierType,
+                                    SQLCHAR* CatalogName, SQLSMALLINT NameLength1,
+                                    SQLCHAR* SchemaName, SQLSMALLINT NameLength2,
+                                    SQLCHAR* TableName, SQLSMALLINT NameLength3,
+                                    SQLUSMALLINT Scope, SQLUSMALLINT Nullable) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLSpecialColumns(static_cast<tagSTMT*>(stmt), IdentifierType, CatalogName,
+                               NameLength1, SchemaName, NameLength2, TableName, NameLength3,
+                               Scope, Nullable);
+  });
 }
 
-SQLRETURN SQL_API SQLPrimaryKeys(SQLHSTMT hstmt, SQLCHAR* /*szCatalogName*/,
-                                 SQLSMALLINT /*cbCatalogName*/, SQLCHAR* /*szSchemaName*/,
-                                 SQLSMALLINT /*cbSchemaName*/, SQLCHAR* /*szTableName*/,
-                                 SQLSMALLINT /*cbTableName*/) {
-  return StmtCall(hstmt, NotBuilt);
+SQLRETURN SQL_API SQLPrimaryKeys(SQLHSTMT hstmt, SQLCHAR* szCatalogName,
+                                 SQLSMALLINT cbCatalogName, SQLCHAR* szSchemaName,
+                                 SQLSMALLINT cbSchemaName, SQLCHAR* szTableName,
+                                 SQLSMALLINT cbTableName) {
+  return StmtCall(hstmt, [&](tagOBJECT* stmt) {
+    return DoSQLPrimaryKeys(static_cast<tagSTMT*>(stmt), szCatalogName, cbCatalogName,
+                            szSchemaName, cbSchemaName, szTableName, cbTableName);
+  });
 }
 
-SQLRETURN SQL_API SQLForeignKeys(SQLHSTMT hstmt, SQLCHAR* /*szPkCatalogName*/,
-                                 SQLSMALLINT /*cbPkCatalogName*/, SQLCHAR* /*szPkSchemaName*/,
-                                 SQLSMALLINT /*cbPkSchemaName*/, SQLCHAR* /*szPkTableName*/,
-                                 SQLSMALLINT /*cbPkTableName*/, SQLCHAR* /*szFkCatalogName*/,
-                                 SQLSMALLINT /*cbFkCatalogName*/, SQLCHAR* /*szFkSchemaName*/,
-                                 SQLSMALLINT /*cbFkSchemaName*/, SQLCHAR* /*szFkTableName*/,
-                                 SQLSMALLINT /*cbFkTableName*/) {
-  return StmtCall(hstmt, NotBuilt);
+SQLRETURN SQL_API SQLForeignKeys(SQLHSTMT hstmt, SQLCHAR* szPkCatalogName,
+                                 SQLSMALLINT cbPkCatalogName, SQLCHAR* szPkSchemaName,
+                                 SQLSMALLINT cbPkSchemaName, SQLCHAR* szPkTableName,
+                                 SQLSMALLINT cbPkTableName, SQLCHAR* szFkCatalogName,
+                                 SQLSMALLINT cbFkCatalogName, SQLCHAR* szFkSchemaName,
+                                 SQLSMALLINT cbFkSchemaName, SQLCHAR* szFkTableName,
+                                 SQLSMALLINT cbFkTableName) {
+  return StmtCall(hstmt, [&](tagOBJECT* stmt) {
+    return DoSQLForeignKeys(static_cast<tagSTMT*>(stmt), szPkCatalogName, cbPkCatalogName,
+                            szPkSchemaName, cbPkSchemaName, szPkTableName, cbPkTableName,
+                            szFkCatalogName, cbFkCatalogName, szFkSchemaName, cbFkSchemaName,
+                            szFkTableName, cbFkTableName);
+  });
 }
 
-SQLRETURN SQL_API SQLProcedures(SQLHSTMT hstmt, SQLCHAR* /*szCatalogName*/,
-                                SQLSMALLINT /*cbCatalogName*/, SQLCHAR* /*szSchemaName*/,
-                                SQLSMALLINT /*cbSchemaName*/, SQLCHAR* /*szProcName*/,
-                                SQLSMALLINT /*cbProcName*/) {
-  return StmtCall(hstmt, NotBuilt);
+SQLRETURN SQL_API SQLProcedures(SQLHSTMT hstmt, SQLCHAR* szCatalogName,
+                                SQLSMALLINT cbCatalogName, SQLCHAR* szSchemaName,
+                                SQLSMALLINT cbSchemaName, SQLCHAR* szProcName,
+                                SQLSMALLINT cbProcName) {
+  return StmtCall(hstmt, [&](tagOBJECT* stmt) {
+    return DoSQLProcedures(static_cast<tagSTMT*>(stmt), szCatalogName, cbCatalogName,
+                           szSchemaName, cbSchemaName, szProcName, cbProcName);
+  });
 }
 
-SQLRETURN SQL_API SQLProcedureColumns(SQLHSTMT hstmt, SQLCHAR* /*szCatalogName*/,
-                                      SQLSMALLINT /*cbCatalogName*/, SQLCHAR* /*szSchemaName*/,
-                                      SQLSMALLINT /*cbSchemaName*/, SQLCHAR* /*szProcName*/,
-                                      SQLSMALLINT /*cbProcName*/, SQLCHAR* /*szColumnName*/,
-                                      SQLSMALLINT /*cbColumnName*/) {
-  return StmtCall(hstmt, NotBuilt);
+SQLRETURN SQL_API SQLProcedureColumns(SQLHSTMT hstmt, SQLCHAR* szCatalogName,
+                                      SQLSMALLINT cbCatalogName, SQLCHAR* szSchemaName,
+                                      SQLSMALLINT cbSchemaName, SQLCHAR* szProcName,
+                                      SQLSMALLINT cbProcName, SQLCHAR* szColumnName,
+                                      SQLSMALLINT cbColumnName) {
+  return StmtCall(hstmt, [&](tagOBJECT* stmt) {
+    return DoSQLProcedureColumns(static_cast<tagSTMT*>(stmt), szCatalogName, cbCatalogName,
+                                 szSchemaName, cbSchemaName, szProcName, cbProcName,
+                                 szColumnName, cbColumnName);
+  });
 }
 
-SQLRETURN SQL_API SQLTablePrivileges(SQLHSTMT hstmt, SQLCHAR* /*szCatalogName*/,
-                                     SQLSMALLINT /*cbCatalogName*/, SQLCHAR* /*szSchemaName*/,
-                                     SQLSMALLINT /*cbSchemaName*/, SQLCHAR* /*szTableName*/,
-                                     SQLSMALLINT /*cbTableName*/) {
-  return StmtCall(hstmt, NotBuilt);
+SQLRETURN SQL_API SQLTablePrivileges(SQLHSTMT hstmt, SQLCHAR* szCatalogName,
+                                     SQLSMALLINT cbCatalogName, SQLCHAR* szSchemaName,
+                                     SQLSMALLINT cbSchemaName, SQLCHAR* szTableName,
+                                     SQLSMALLINT cbTableName) {
+  return StmtCall(hstmt, [&](tagOBJECT* stmt) {
+    return DoSQLTablePrivileges(static_cast<tagSTMT*>(stmt), szCatalogName, cbCatalogName,
+                                szSchemaName, cbSchemaName, szTableName, cbTableName);
+  });
 }
 
-SQLRETURN SQL_API SQLColumnPrivileges(SQLHSTMT hstmt, SQLCHAR* /*szCatalogName*/,
-                                      SQLSMALLINT /*cbCatalogName*/, SQLCHAR* /*szSchemaName*/,
-                                      SQLSMALLINT /*cbSchemaName*/, SQLCHAR* /*szTableName*/,
-                                      SQLSMALLINT /*cbTableName*/, SQLCHAR* /*szColumnName*/,
-                                      SQLSMALLINT /*cbColumnName*/) {
-  return StmtCall(hstmt, NotBuilt);
+SQLRETURN SQL_API SQLColumnPrivileges(SQLHSTMT hstmt, SQLCHAR* szCatalogName,
+                                      SQLSMALLINT cbCatalogName, SQLCHAR* szSchemaName,
+                                      SQLSMALLINT cbSchemaName, SQLCHAR* szTableName,
+                                      SQLSMALLINT cbTableName, SQLCHAR* szColumnName,
+                                      SQLSMALLINT cbColumnName) {
+  return StmtCall(hstmt, [&](tagOBJECT* stmt) {
+    return DoSQLColumnPrivileges(static_cast<tagSTMT*>(stmt), szCatalogName, cbCatalogName,
+                                 szSchemaName, cbSchemaName, szTableName, cbTableName,
+                                 szColumnName, cbColumnName);
+  });
 }
 
 // ============================================================================================

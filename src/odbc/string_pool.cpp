@@ -138,4 +138,17 @@ unsigned StringPoolFreeBuffers() {
   return n;
 }
 
+bool StringPoolHolds(const void* bytes, std::size_t length) {
+  if (length == 0) return false;
+  Lock();
+  bool found = false;
+  for (const a_string_buffer* b = g_pool; b != nullptr && !found; b = b->next) {
+    for (std::size_t i = 0; i + length <= b->capacity && !found; ++i) {
+      found = std::memcmp(b->data + i, bytes, length) == 0;
+    }
+  }
+  Unlock();
+  return found;
+}
+
 }  // namespace vq::odbc

@@ -32,6 +32,9 @@ namespace vq::odbc {
 // The pool's buffers, and how many of them are free (for tests).
 unsigned StringPoolBuffers();
 unsigned StringPoolFreeBuffers();
+// Whether any buffer of the pool, in use or free, holds these bytes (for tests that
+// check a secret was wiped).
+bool StringPoolHolds(const void* bytes, std::size_t length);
 }  // namespace vq::odbc
 
 #endif  // VQ_ODBC_STRING_POOL_H

@@ -52,9 +52,10 @@ export VCDIR=$(dirname "$lib")
 unset VELSR_TRACK_LIBS VELSR_VERSION_INFO VCCONNECT
 
 # A driver built with a sanitizer loads only into a program that has the sanitizer's
-# runtime: isql gets it preloaded (the C client is built with it).
+# runtime: isql and the client get it preloaded.
 runtime=$(ldd "$lib" | awk '/lib(t|a)san\.so/ { print $3; exit }')
 isql() { LD_PRELOAD="$runtime" command isql "$@"; }
+iusql() { LD_PRELOAD="$runtime" LC_ALL=C.UTF-8 command iusql "$@"; }
 
 failures=0
 # expect_input <description> <pattern> <input> <command...>: the command, reading `input`
@@ -94,10 +95,17 @@ expect_input "isql prints a SELECT result through the data source" '^| 1 *| one 
 expect_input "isql prints a SELECT result without a data source (shared memory)" \
   '^| 1 *| one *|' 'SELECT a, b FROM isql_rows' \
   isql -v -k "DRIVER=$lib;UID=dba;PWD=sql;ServerName=$name"
+expect_input "iusql runs non-ASCII statements through the wide calls" "SQLRowCount returns 1" \
+  $'CREATE TABLE "iusql_Tабл_😀" ("имя" VARCHAR(20))\nINSERT INTO "iusql_Tабл_😀" VALUES (\'Grüße 日本 😀\')' \
+  iusql -v vqtest dba sql
+expect_input "iusql shows a server error quoting a non-ASCII name" "нет_такой_😀" \
+  'SELECT * FROM "нет_такой_😀"' iusql -v vqtest dba sql
 expect "isql reports a refused password with its state" "28000" isql -v vqtest dba wrong
 expect "isql reports a server that does not run" "Could not SQLDriverConnect" \
   isql -v -k "DRIVER=$lib;UID=dba;PWD=sql;ServerName=nosuch$name;CommLinks=ShMem"
 
-"$client" vqtest "$lib" 3 "ServerName=$name;CommLinks=$tcp" || failures=$((failures + 1))
+# A client that is a script (pyodbc) needs the sanitizer's runtime preloaded like isql.
+LD_PRELOAD="$runtime" "$client" vqtest "$lib" 3 "ServerName=$name;CommLinks=$tcp" ||
+  failures=$((failures + 1))
 echo "$failures failed groups"
 [ "$failures" -eq 0 ]

@@ -237,7 +237,7 @@ TEST_F(HandleTest, StatementFramingMarksTheCallAndFreesTheLock) {
   EXPECT_EQ(SQLExecDirect(stmt, nullptr, SQL_NTS), SQL_ERROR);
   EXPECT_EQ(FirstState(SQL_HANDLE_STMT, stmt), "HY009");
   // A catalog function answers HYC00 until the catalog code exists.
-  EXPECT_EQ(SQLTables(stmt, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), SQL_ERROR);
+  EXPECT_EQ(SQLPrimaryKeys(stmt, nullptr, 0, nullptr, 0, nullptr, 0), SQL_ERROR);
   EXPECT_EQ(FirstState(SQL_HANDLE_STMT, stmt), "HYC00");
   EXPECT_EQ(stmt->record_count, 1u);
   EXPECT_EQ(SQLFreeStmt(stmt, 99), SQL_ERROR);
@@ -351,7 +351,8 @@ TEST_F(HandleTest, GetFunctionsReportsWhatWorks) {
       {SQL_API_SQLSETSTMTATTR, SQL_SUCCESS, SQL_TRUE},
       {SQL_API_SQLSETSCROLLOPTIONS, SQL_SUCCESS, SQL_TRUE},
       {SQL_API_SQLFETCH, SQL_SUCCESS, SQL_TRUE},
-      {SQL_API_SQLTABLES, SQL_SUCCESS, SQL_FALSE},
+      {SQL_API_SQLTABLES, SQL_SUCCESS, SQL_TRUE},
+      {SQL_API_SQLPRIMARYKEYS, SQL_SUCCESS, SQL_FALSE},
       {SQL_API_SQLDRIVERCONNECT, SQL_SUCCESS, SQL_TRUE},
       {SQL_API_SQLBINDPARAM, SQL_ERROR, 0x7E7E},
       {30, SQL_ERROR, 0x7E7E},
@@ -377,7 +378,7 @@ TEST_F(HandleTest, GetFunctionsReportsWhatWorks) {
   ASSERT_EQ(SQLGetFunctions(dbc_, SQL_API_ALL_FUNCTIONS, all), SQL_SUCCESS);
   EXPECT_EQ(all[SQL_API_SQLALLOCENV], SQL_TRUE);
   EXPECT_EQ(all[SQL_API_SQLFETCH], SQL_TRUE);
-  EXPECT_EQ(all[SQL_API_SQLTABLES], SQL_FALSE);
+  EXPECT_EQ(all[SQL_API_SQLTABLES], SQL_TRUE);
   EXPECT_EQ(all[100], 0x7E7E);
   EXPECT_EQ(SQLGetFunctions(dbc_, SQL_API_SQLFETCH, nullptr), SQL_ERROR);
 }

@@ -132,7 +132,7 @@ TEST_F(DialectEngine, CastsGiveDatesTimesBytesAndGuidsNeverNumbers) {
        guid, -2, 0, "uniqueidentifier"},
       {"SELECT cast('00112233-4455-6677-8899-aabbccddeeff' AS UNIQUEIDENTIFIERSTR)", Value::Text,
        "00112233-4455-6677-8899-aabbccddeeff", 1, 0, "uniqueidentifierstr"},
-      {"SELECT CAST(42 AS VARCHAR(20))", Value::Text, "42", 1, 0, ""},
+      {"SELECT CAST(42 AS VARCHAR(20))", Value::Text, "42", 1, 0, "varchar"},
       {"SELECT (CAST('2024-01-31' AS DATE))", Value::Text, "2024-01-31", 9, 1, "date"},
   };
   for (const auto& c : cases) {

@@ -1,0 +1,263 @@
+// The SYS catalog tables of a connection and their refresh from SQLite's schema.
+#include "system_tables.h"
+
+#include <sqlite3.h>
+
+#include <cctype>
+#include <cstdio>
+#include <vector>
+
+#include "sql_text.h"
+
+namespace vqeng {
+namespace {
+
+// Table ids: the system tables from 1, the database's tables from kFirstUserTableId on
+// (that plus the table's row in sqlite_schema).
+constexpr std::int64_t kFirstUserTableId = 1000;
+constexpr std::int64_t kSysUserId = 0;
+constexpr std::int64_t kTableOwnerId = 1;  // the first configured user
+constexpr std::int64_t kLongWidth = 32767;
+
+struct Domain {
+  int id;
+  const char* name;
+  int sql_type;  // the ODBC type code, as SYSDOMAIN.type_id
+};
+
+const Domain kDomains[] = {
+    {1, "smallint", 5},          {2, "integer", 4},
+    {3, "numeric", 2},           {4, "float", 7},
+    {5, "double", 8},            {6, "date", 9},
+    {7, "char", 1},              {8, "varchar", 12},
+    {9, "long varchar", -1},     {10, "binary", -2},
+    {11, "long binary", -4},     {12, "timestamp", 11},
+    {13, "time", 10},            {14, "tinyint", -6},
+    {15, "bigint", -5},          {16, "unsigned int", 4},
+    {17, "unsigned smallint", 5}, {18, "unsigned bigint", -5},
+    {19, "bit", -7},             {20, "decimal", 3},
+    {21, "varbinary", -3},       {22, "uniqueidentifier", -11},
+    {23, "xml", -1},             {24, "nchar", -8},
+    {25, "nvarchar", -9},        {26, "long nvarchar", -10},
+    {27, "varbit", 12},          {28, "long varbit", -1},
+    {29, "timestamp with time zone", 11}, {30, "st_geometry", -4},
+    {31, "uniqueidentifierstr", 1},
+};
+
+const char* kSchema =
+    "CREATE TABLE SYS.SYSUSERPERM(user_id INTEGER PRIMARY KEY, user_name VARCHAR(128), "
+    "  resourceauth CHAR(1), dbaauth CHAR(1));"
+    "CREATE VIEW SYS.SYSUSERPERMS AS SELECT * FROM SYSUSERPERM;"
+    "CREATE TABLE SYS.SYSUSER(user_id INTEGER PRIMARY KEY, user_name VARCHAR(128));"
+    "CREATE TABLE SYS.SYSOPTION(user_id INTEGER, \"option\" VARCHAR(128), setting "
+    "VARCHAR(128));"
+    "CREATE TABLE SYS.SYSTABLE(table_id INTEGER PRIMARY KEY, table_name VARCHAR(128) NOT NULL, "
+    "  creator UNSIGNED INT NOT NULL, table_type CHAR(10) NOT NULL, remarks LONG VARCHAR, "
+    "  object_id UNSIGNED BIGINT);"
+    "CREATE TABLE SYS.SYSCOLUMN(table_id INTEGER NOT NULL, column_id INTEGER NOT NULL, "
+    "  column_name VARCHAR(128) NOT NULL, domain_id SMALLINT NOT NULL, width INTEGER NOT NULL, "
+    "  scale SMALLINT NOT NULL, nulls CHAR(1) NOT NULL, \"default\" LONG VARCHAR, "
+    "  remarks LONG VARCHAR, pkey CHAR(1) NOT NULL, PRIMARY KEY(table_id, column_id));"
+    "CREATE TABLE SYS.SYSDOMAIN(domain_id SMALLINT PRIMARY KEY, domain_name CHAR(128) NOT NULL, "
+    "  type_id SMALLINT NOT NULL, \"precision\" SMALLINT);"
+    "CREATE TABLE SYS.DUMMY(dummy_col INTEGER NOT NULL);"
+    "INSERT INTO SYS.DUMMY VALUES(0);"
+    // The schema version the database part of SYSTABLE and SYSCOLUMN was made at.
+    "CREATE TABLE SYS.vq_schema_seen(version INTEGER);"
+    "INSERT INTO SYS.vq_schema_seen VALUES(-1);";
+
+// The system tables in SYSTABLE, owned by SYS; their columns come from SQLite's view of
+// them.
+const char* const kSystemTables[][2] = {
+    {"SYSTABLE", "BASE"},  {"SYSCOLUMN", "BASE"}, {"SYSDOMAIN", "BASE"},
+    {"SYSUSERPERM", "BASE"}, {"SYSUSER", "BASE"},  {"SYSOPTION", "BASE"},
+    {"DUMMY", "BASE"},     {"SYSUSERPERMS", "VIEW"},
+};
+
+std::string trim_blanks(const std::string& s) {
+  std::size_t b = 0, e = s.size();
+  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+  return s.substr(b, e - b);
+}
+
+bool contains(const std::string& s, const char* w) { return s.find(w) != std::string::npos; }
+
+// The numbers in parentheses of a declared type: "(10,2)" -> 10 and 2.
+int type_numbers(const std::string& d, long long* a, long long* b) {
+  const auto paren = d.find('(');
+  if (paren == std::string::npos) return 0;
+  return std::sscanf(d.c_str() + paren, "(%lld,%lld", a, b);
+}
+
+bool exec(sqlite3* db, const std::string& sql, std::string* error) {
+  char* msg = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &msg) == SQLITE_OK) return true;
+  if (error) *error = msg ? msg : "SYS tables";
+  sqlite3_free(msg);
+  return false;
+}
+
+std::int64_t schema_version(sqlite3* db, const char* sql) {
+  sqlite3_stmt* st = nullptr;
+  std::int64_t v = -2;
+  if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+    v = sqlite3_column_int64(st, 0);
+  sqlite3_finalize(st);
+  return v;
+}
+
+// Adds the SYSCOLUMN rows of one table from pragma table_info in `schema`.
+void add_columns(sqlite3* db, std::int64_t table_id, const std::string& table,
+                 const char* schema) {
+  sqlite3_stmt* info = nullptr;
+  sqlite3_stmt* ins = nullptr;
+  if (sqlite3_prepare_v2(db,
+                         "SELECT cid, name, type, \"notnull\", dflt_value, pk "
+                         "FROM pragma_table_info(?, ?)",
+                         -1, &info, nullptr) != SQLITE_OK ||
+      sqlite3_prepare_v2(db, "INSERT INTO SYS.SYSCOLUMN VALUES(?,?,?,?,?,?,?,?,NULL,?)", -1,
+                         &ins, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(info);
+    sqlite3_finalize(ins);
+    return;
+  }
+  sqlite3_bind_text(info, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(info, 2, schema, -1, SQLITE_STATIC);
+  while (sqlite3_step(info) == SQLITE_ROW) {
+    const char* type = reinterpret_cast<const char*>(sqlite3_column_text(info, 2));
+    const DomainOfType d = domain_of_type(type ? type : "");
+    const bool pk = sqlite3_column_int(info, 5) > 0;
+    const bool not_null = pk || sqlite3_column_int(info, 3) != 0;
+    sqlite3_reset(ins);
+    sqlite3_bind_int64(ins, 1, table_id);
+    sqlite3_bind_int64(ins, 2, sqlite3_column_int64(info, 0) + 1);
+    sqlite3_bind_value(ins, 3, sqlite3_column_value(info, 1));
+    sqlite3_bind_int(ins, 4, d.domain_id);
+    sqlite3_bind_int64(ins, 5, d.width);
+    sqlite3_bind_int(ins, 6, d.scale);
+    sqlite3_bind_text(ins, 7, not_null ? "N" : "Y", 1, SQLITE_STATIC);
+    sqlite3_bind_value(ins, 8, sqlite3_column_value(info, 4));
+    sqlite3_bind_text(ins, 9, pk ? "Y" : "N", 1, SQLITE_STATIC);
+    sqlite3_step(ins);
+  }
+  sqlite3_finalize(info);
+  sqlite3_finalize(ins);
+}
+
+}  // namespace
+
+DomainOfType domain_of_type(const std::string& declared_type) {
+  const std::string d = upper(trim_blanks(declared_type));
+  long long a = 0, b = 0;
+  const int nums = type_numbers(d, &a, &b);
+  auto sized = [&](int id, long long dflt) {
+    return DomainOfType{id, nums >= 1 && a > 0 ? a : dflt, 0};
+  };
+  if (d.empty()) return {8, kLongWidth, 0};
+  if (contains(d, "UNIQUEIDENTIFIERSTR")) return {31, 36, 0};
+  if (contains(d, "UNIQUEIDENTIFIER")) return {22, 16, 0};
+  if (contains(d, "TIMESTAMP WITH TIME ZONE")) return {29, 8, 0};
+  if (contains(d, "ST_GEOMETRY")) return {30, kLongWidth, 0};
+  if (contains(d, "LONG NVARCHAR")) return {26, kLongWidth, 0};
+  if (contains(d, "NVARCHAR")) return sized(25, 1);
+  if (contains(d, "NCHAR")) return sized(24, 1);
+  if (contains(d, "LONG VARBIT")) return {28, kLongWidth, 0};
+  if (contains(d, "VARBIT")) return sized(27, 1);
+  if (contains(d, "UNSIGNED BIGINT")) return {18, 8, 0};
+  if (contains(d, "UNSIGNED SMALLINT")) return {17, 2, 0};
+  if (contains(d, "UNSIGNED INT")) return {16, 4, 0};
+  if (contains(d, "BIGINT")) return {15, 8, 0};
+  if (contains(d, "SMALLINT")) return {1, 2, 0};
+  if (contains(d, "TINYINT")) return {14, 1, 0};
+  if (contains(d, "INT")) return {2, 4, 0};
+  if (d == "BIT") return {19, 1, 0};
+  if (contains(d, "LONG BINARY") || contains(d, "BLOB") || contains(d, "IMAGE"))
+    return {11, kLongWidth, 0};
+  if (contains(d, "VARBINARY")) return sized(21, 1);
+  if (contains(d, "BINARY")) return sized(10, 1);
+  if (contains(d, "LONG VARCHAR") || contains(d, "TEXT") || contains(d, "CLOB"))
+    return {9, kLongWidth, 0};
+  if (contains(d, "XML")) return {23, kLongWidth, 0};
+  if (contains(d, "VARCHAR")) return sized(8, kLongWidth);
+  if (contains(d, "CHAR")) return sized(7, 1);
+  if (contains(d, "DOUB")) return {5, 8, 0};
+  if (contains(d, "FLOA") || contains(d, "REAL")) return {4, 4, 0};
+  if (contains(d, "DEC") || contains(d, "NUMERIC")) {
+    const long long precision = nums >= 1 ? a : 30;
+    const int scale = static_cast<int>(nums >= 2 ? b : (nums >= 1 ? 0 : 6));
+    return {contains(d, "NUMERIC") ? 3 : 20, precision, scale};
+  }
+  if (contains(d, "TIMESTAMP") || contains(d, "DATETIME")) return {12, 8, 0};
+  if (contains(d, "DATE")) return {6, 4, 0};
+  if (contains(d, "TIME")) return {13, 8, 0};
+  return {8, kLongWidth, 0};
+}
+
+bool create_system_tables(sqlite3* db, const std::map<std::string, std::string>& users,
+                          std::string& error) {
+  std::string sql = "ATTACH DATABASE ':memory:' AS SYS;";
+  sql += kSchema;
+  std::int64_t id = 1;
+  auto add_user = [&](std::int64_t uid, const std::string& name, const char* resource,
+                      const char* dba) {
+    sql += "INSERT INTO SYS.SYSUSERPERM VALUES(" + std::to_string(uid) + "," +
+           quote_literal(name) + ",'" + resource + "','" + dba + "');";
+    sql += "INSERT INTO SYS.SYSUSER VALUES(" + std::to_string(uid) + "," + quote_literal(name) +
+           ");";
+  };
+  add_user(kSysUserId, "SYS", "Y", "Y");
+  for (const auto& u : users) add_user(id++, u.first, "Y", "Y");
+  const std::int64_t dbo = id + 1;
+  add_user(id, "PUBLIC", "N", "N");
+  add_user(dbo, "dbo", "Y", "N");
+  std::int64_t table_id = 1;
+  for (const auto& t : kSystemTables) {
+    sql += "INSERT INTO SYS.SYSTABLE VALUES(" + std::to_string(table_id) + ",'" + t[0] + "'," +
+           std::to_string(kSysUserId) + ",'" + t[1] + "',NULL," + std::to_string(table_id) +
+           ");";
+    ++table_id;
+  }
+  // RowSource marks dbo as the owner of system objects (no columns of its own here).
+  sql += "INSERT INTO SYS.SYSTABLE VALUES(" + std::to_string(table_id) + ",'RowSource'," +
+         std::to_string(dbo) + ",'BASE',NULL," + std::to_string(table_id) + ");";
+  for (const Domain& d : kDomains) {
+    sql += "INSERT INTO SYS.SYSDOMAIN VALUES(" + std::to_string(d.id) + "," +
+           quote_literal(d.name) + "," + std::to_string(d.sql_type) + ",NULL);";
+  }
+  if (!exec(db, sql, &error)) return false;
+  table_id = 1;
+  for (const auto& t : kSystemTables) add_columns(db, table_id++, t[0], "SYS");
+  return true;
+}
+
+void refresh_system_tables(sqlite3* db) {
+  const std::int64_t now = schema_version(db, "PRAGMA main.schema_version");
+  if (now == schema_version(db, "SELECT version FROM SYS.vq_schema_seen")) return;
+  const std::string first = std::to_string(kFirstUserTableId);
+  if (!exec(db,
+            "DELETE FROM SYS.SYSCOLUMN WHERE table_id >= " + first +
+                ";DELETE FROM SYS.SYSTABLE WHERE table_id >= " + first +
+                ";INSERT INTO SYS.SYSTABLE SELECT " + first + " + rowid, name, " +
+                std::to_string(kTableOwnerId) +
+                ", CASE type WHEN 'view' THEN 'VIEW' ELSE 'BASE' END, NULL, " + first +
+                " + rowid FROM main.sqlite_schema WHERE type IN ('table','view') AND "
+                "name NOT LIKE 'sqlite!_%' ESCAPE '!'",
+            nullptr))
+    return;
+  std::vector<std::pair<std::int64_t, std::string>> tables;
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(db, "SELECT table_id, table_name FROM SYS.SYSTABLE WHERE table_id >= ?",
+                         -1, &st, nullptr) == SQLITE_OK) {
+    sqlite3_bind_int64(st, 1, kFirstUserTableId);
+    while (sqlite3_step(st) == SQLITE_ROW) {
+      const char* name = reinterpret_cast<const char*>(sqlite3_column_text(st, 1));
+      tables.emplace_back(sqlite3_column_int64(st, 0), name ? name : "");
+    }
+  }
+  sqlite3_finalize(st);
+  for (const auto& t : tables) add_columns(db, t.first, t.second, "main");
+  exec(db, "UPDATE SYS.vq_schema_seen SET version = " + std::to_string(now), nullptr);
+}
+
+}  // namespace vqeng

@@ -1,0 +1,119 @@
+/* A C application linked with the unixODBC driver manager (-lodbc) that asks for tables and
+ * columns through the manager: SQLTables and SQLColumns, narrow and wide, with the result
+ * columns they describe, a pattern of a table the client made, a bad name length and the
+ * open-cursor refusal. (Rows are read once the driver fetches.)
+ *
+ *   odbc_dm_catalog_client <data source> <driver library> <cycles> <connection keys>
+ * Only the data source is used. Prints one line per check; exits 0 when every check held. */
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+#include <stdio.h>
+#include <string.h>
+
+static int failures = 0;
+
+static void check(int ok, const char* what) {
+  printf("%s %s\n", ok ? "ok" : "FAILED", what);
+  if (!ok) ++failures;
+}
+
+static int state_is(SQLHSTMT stmt, const char* expected) {
+  SQLCHAR state[6] = {0};
+  SQLINTEGER native = 0;
+  SQLCHAR text[300];
+  SQLSMALLINT length = 0;
+  SQLRETURN rc = SQLGetDiagRec(SQL_HANDLE_STMT, stmt, 1, state, &native, text, sizeof text,
+                               &length);
+  return (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) &&
+         strcmp((const char*)state, expected) == 0;
+}
+
+/* The result has `count` columns named as `names` says. */
+static int columns_are(SQLHSTMT stmt, const char* const* names, SQLSMALLINT count) {
+  SQLSMALLINT n = 0;
+  if (SQLNumResultCols(stmt, &n) != SQL_SUCCESS || n != count) return 0;
+  for (SQLUSMALLINT c = 1; c <= (SQLUSMALLINT)count; ++c) {
+    SQLCHAR name[129];
+    SQLSMALLINT length = 0, type = 0, scale = 0, nullable = 0;
+    SQLULEN size = 0;
+    if (SQLDescribeCol(stmt, c, name, sizeof name, &length, &type, &size, &scale, &nullable) !=
+            SQL_SUCCESS ||
+        strcmp((const char*)name, names[c - 1]) != 0)
+      return 0;
+  }
+  return 1;
+}
+
+static const char* const kTables[] = {"TABLE_CAT", "TABLE_SCHEM", "TABLE_NAME", "TABLE_TYPE",
+                                      "REMARKS"};
+static const char* const kColumns[] = {
+    "TABLE_CAT",     "TABLE_SCHEM",    "TABLE_NAME",       "COLUMN_NAME",     "DATA_TYPE",
+    "TYPE_NAME",     "COLUMN_SIZE",    "BUFFER_LENGTH",    "DECIMAL_DIGITS",  "NUM_PREC_RADIX",
+    "NULLABLE",      "REMARKS",        "COLUMN_DEF",       "SQL_DATA_TYPE",   "SQL_DATETIME_SUB",
+    "CHAR_OCTET_LENGTH", "ORDINAL_POSITION", "IS_NULLABLE"};
+
+static void catalog(SQLHDBC dbc) {
+  SQLHSTMT stmt = SQL_NULL_HSTMT;
+  check(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt) == SQL_SUCCESS, "alloc statement");
+  SQLRETURN rc = SQLExecDirect(stmt, (SQLCHAR*)"CREATE TABLE dm_cat_t (a INT, b VARCHAR(10))",
+                               SQL_NTS);
+  check(rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO, "create a table");
+  SQLFreeStmt(stmt, SQL_CLOSE);
+
+  rc = SQLTables(stmt, NULL, 0, NULL, 0, (SQLCHAR*)"dm~_cat%", SQL_NTS, (SQLCHAR*)"TABLE",
+                 SQL_NTS);
+  check(rc == SQL_SUCCESS && columns_are(stmt, kTables, 5), "SQLTables describes five columns");
+  rc = SQLTables(stmt, NULL, 0, NULL, 0, NULL, 0, NULL, 0);
+  check(rc == SQL_ERROR && state_is(stmt, "24000"), "SQLTables with a cursor open: 24000");
+  SQLFreeStmt(stmt, SQL_CLOSE);
+
+  rc = SQLColumns(stmt, NULL, 0, NULL, 0, (SQLCHAR*)"dm_cat_t", 8, NULL, 0);
+  check(rc == SQL_SUCCESS && columns_are(stmt, kColumns, 18),
+        "SQLColumns describes eighteen columns");
+  SQLFreeStmt(stmt, SQL_CLOSE);
+
+  SQLWCHAR wide[] = {'d', 'm', '~', '_', 'c', 'a', 't', '%', 0};
+  rc = SQLTablesW(stmt, NULL, 0, NULL, 0, wide, SQL_NTS, NULL, 0);
+  check(rc == SQL_SUCCESS && columns_are(stmt, kTables, 5), "SQLTablesW describes five columns");
+  SQLFreeStmt(stmt, SQL_CLOSE);
+  rc = SQLColumnsW(stmt, NULL, 0, NULL, 0, wide, 8, NULL, 0);
+  check(rc == SQL_SUCCESS && columns_are(stmt, kColumns, 18),
+        "SQLColumnsW describes eighteen columns");
+  SQLFreeStmt(stmt, SQL_CLOSE);
+
+  rc = SQLColumns(stmt, NULL, 0, NULL, 0, (SQLCHAR*)"dm_cat_t", -7, NULL, 0);
+  check(rc == SQL_ERROR && state_is(stmt, "HY090"), "a negative name length: HY090");
+  rc = SQLColumns(stmt, (SQLCHAR*)"db", SQL_NTS, NULL, 0, (SQLCHAR*)"dm_cat_t", SQL_NTS, NULL,
+                  0);
+  check(rc == SQL_ERROR && state_is(stmt, "HYC00"), "a catalog name: HYC00");
+
+  SQLUSMALLINT supported = 0;
+  check(SQLGetFunctions(dbc, SQL_API_SQLCOLUMNS, &supported) == SQL_SUCCESS &&
+            supported == SQL_TRUE,
+        "SQLGetFunctions(SQLColumns)");
+  check(SQLFreeHandle(SQL_HANDLE_STMT, stmt) == SQL_SUCCESS, "free statement");
+}
+
+int main(int argc, char** argv) {
+  if (argc != 5) return 2;
+  char in[256];
+  snprintf(in, sizeof in, "DSN=%s;UID=dba;PWD=sql", argv[1]);
+  SQLHENV env = SQL_NULL_HENV;
+  SQLHDBC dbc = SQL_NULL_HDBC;
+  check(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env) == SQL_SUCCESS, "alloc env");
+  check(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0) == SQL_SUCCESS,
+        "ODBC version 3");
+  check(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc) == SQL_SUCCESS, "alloc connection");
+  SQLRETURN rc = SQLDriverConnect(dbc, NULL, (SQLCHAR*)in, SQL_NTS, NULL, 0, NULL,
+                                  SQL_DRIVER_NOPROMPT);
+  check(rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO, "connect through the data source");
+  if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) {
+    catalog(dbc);
+    check(SQLDisconnect(dbc) == SQL_SUCCESS, "disconnect");
+  }
+  check(SQLFreeHandle(SQL_HANDLE_DBC, dbc) == SQL_SUCCESS, "free connection");
+  check(SQLFreeHandle(SQL_HANDLE_ENV, env) == SQL_SUCCESS, "free env");
+  printf("%d failures\n", failures);
+  return failures == 0 ? 0 : 1;
+}

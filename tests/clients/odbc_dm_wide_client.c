@@ -1,0 +1,133 @@
+/* A C application linked with the unixODBC driver manager (-lodbc) that speaks UTF-16 to
+ * the driver through the manager's wide calls: connect, SQL text and a UTF-16 parameter
+ * with several scripts and a character outside the Basic Multilingual Plane, a column
+ * name, driver information cut short, and a server diagnostic quoting a name.
+ *
+ *   odbc_dm_wide_client <data source> <driver library> <cycles> <connection keys>
+ * Only the data source is used. Prints one line per check; exits 0 when every check held. */
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+#include <stdio.h>
+#include <string.h>
+#include <uchar.h>
+
+static int failures = 0;
+
+static void check(int ok, const char* what) {
+  printf("%s %s\n", ok ? "ok" : "FAILED", what);
+  if (!ok) ++failures;
+}
+
+static SQLWCHAR* W(const char16_t* text) { return (SQLWCHAR*)text; }
+
+static size_t wlen(const SQLWCHAR* text) {
+  size_t n = 0;
+  while (text[n] != 0) ++n;
+  return n;
+}
+
+static int wequal(const SQLWCHAR* a, const char16_t* b) {
+  size_t n = wlen(a);
+  size_t i;
+  for (i = 0; i <= n; ++i) {
+    if (a[i] != (SQLWCHAR)b[i]) return 0;
+  }
+  return 1;
+}
+
+static int wcontains(const SQLWCHAR* haystack, const char16_t* needle) {
+  size_t h = wlen(haystack), n = 0, i, j;
+  while (needle[n] != 0) ++n;
+  for (i = 0; i + n <= h; ++i) {
+    for (j = 0; j < n && haystack[i + j] == (SQLWCHAR)needle[j]; ++j) {
+    }
+    if (j == n) return 1;
+  }
+  return 0;
+}
+
+static int ok(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
+
+int main(int argc, char** argv) {
+  if (argc < 2) return 2;
+  SQLHENV env = SQL_NULL_HENV;
+  SQLHDBC dbc = SQL_NULL_HDBC;
+  SQLHSTMT stmt = SQL_NULL_HSTMT;
+  SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
+  SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0);
+  SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
+
+  SQLWCHAR in[256];
+  char narrow[256];
+  size_t i;
+  snprintf(narrow, sizeof narrow, "DSN=%s;UID=dba;PWD=sql", argv[1]);
+  for (i = 0; narrow[i] != 0; ++i) in[i] = (SQLWCHAR)narrow[i];
+  in[i] = 0;
+  SQLWCHAR out[512];
+  SQLSMALLINT out_length = 0;
+  SQLRETURN rc = SQLDriverConnectW(dbc, NULL, in, SQL_NTS, out, 512, &out_length,
+                                   SQL_DRIVER_NOPROMPT);
+  check(ok(rc) && out_length == (SQLSMALLINT)wlen(out) && wcontains(out, u"UID=dba"),
+        "SQLDriverConnectW with the completed string in characters");
+  if (!ok(rc)) return 1;
+
+  SQLWCHAR info[64];
+  SQLSMALLINT bytes = 0;
+  rc = SQLGetInfoW(dbc, SQL_DBMS_NAME, info, sizeof info, &bytes);
+  check(rc == SQL_SUCCESS && wequal(info, u"Vellumcrest") && bytes == 22,
+        "SQLGetInfoW(SQL_DBMS_NAME) in bytes");
+  memset(info, 0xA5, sizeof info);
+  rc = SQLGetInfoW(dbc, SQL_DBMS_NAME, info, 8, &bytes);
+  check(rc == SQL_SUCCESS_WITH_INFO && wequal(info, u"Vel") && bytes == 22 &&
+            info[4] == 0xA5A5,
+        "SQLGetInfoW(SQL_DBMS_NAME) into 8 bytes: three characters, the full length");
+
+  SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt);
+  rc = SQLExecDirectW(stmt,
+                      W(u"CREATE TABLE \"wide_Tабл_\U0001F600\" (\"имя\" varchar(60), n int)"),
+                      SQL_NTS);
+  check(ok(rc), "SQLExecDirectW creates a table with non-ASCII names");
+  SQLFreeStmt(stmt, SQL_CLOSE);
+
+  rc = SQLPrepareW(stmt, W(u"INSERT INTO \"wide_Tабл_\U0001F600\" VALUES (?, 1)"), SQL_NTS);
+  const char16_t* value = u"Grüße Привет 日本 \U0001F600";
+  SQLLEN indicator = SQL_NTS;
+  if (ok(rc)) {
+    rc = SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, 60, 0,
+                          (SQLPOINTER)value, 0, &indicator);
+  }
+  if (ok(rc)) rc = SQLExecute(stmt);
+  check(ok(rc), "SQLPrepareW and a UTF-16 parameter insert a row");
+  SQLFreeStmt(stmt, SQL_RESET_PARAMS);
+  SQLFreeStmt(stmt, SQL_CLOSE);
+
+  rc = SQLExecDirectW(stmt,
+                      W(u"SELECT \"имя\" FROM \"wide_Tабл_\U0001F600\" WHERE \"имя\" = "
+                        u"'Grüße Привет 日本 \U0001F600'"),
+                      SQL_NTS);
+  SQLWCHAR name[16];
+  SQLSMALLINT name_length = 0;
+  if (ok(rc)) rc = SQLDescribeColW(stmt, 1, name, 16, &name_length, NULL, NULL, NULL, NULL);
+  check(ok(rc) && wequal(name, u"имя") && name_length == 3,
+        "SQLDescribeColW names a non-ASCII column in characters");
+  SQLFreeStmt(stmt, SQL_CLOSE);
+
+  rc = SQLExecDirectW(stmt, W(u"SELECT * FROM \"нет_такой_\U0001F600\""), SQL_NTS);
+  SQLWCHAR state[6];
+  SQLWCHAR message[512];
+  SQLINTEGER native = 0;
+  SQLSMALLINT message_length = 0;
+  SQLRETURN diag = SQLGetDiagRecW(SQL_HANDLE_STMT, stmt, 1, state, &native, message, 512,
+                                  &message_length);
+  check(rc == SQL_ERROR && diag == SQL_SUCCESS && wcontains(message, u"нет_такой_\U0001F600") &&
+            message_length == (SQLSMALLINT)wlen(message),
+        "SQLGetDiagRecW quotes the missing table's name");
+
+  SQLExecDirectW(stmt, W(u"DROP TABLE \"wide_Tабл_\U0001F600\""), SQL_NTS);
+  SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+  SQLDisconnect(dbc);
+  SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+  SQLFreeHandle(SQL_HANDLE_ENV, env);
+  return failures == 0 ? 0 : 1;
+}

@@ -742,9 +742,8 @@ bool Engine::begin_if_needed(sqlite3_stmt* st, SqlError& err) {
   return true;
 }
 
-bool Engine::step_all(sqlite3_stmt* st, const std::vector<Value>& params, std::size_t max_rows,
-                      ExecResult& res, SqlError& err, std::size_t max_bytes,
-                      const std::vector<ColumnDesc>* param_types) {
+bool Engine::bind_params(sqlite3_stmt* st, const std::vector<Value>& params,
+                         const std::vector<ColumnDesc>* param_types, SqlError& err) {
   sqlite3_reset(st);
   sqlite3_clear_bindings(st);
   const int np = sqlite3_bind_parameter_count(st);
@@ -763,6 +762,13 @@ bool Engine::step_all(sqlite3_stmt* st, const std::vector<Value>& params, std::s
       return false;
     }
   }
+  return true;
+}
+
+bool Engine::step_all(sqlite3_stmt* st, const std::vector<Value>& params, std::size_t max_rows,
+                      ExecResult& res, SqlError& err, std::size_t max_bytes,
+                      const std::vector<ColumnDesc>* param_types) {
+  if (!bind_params(st, params, param_types, err)) return false;
   if (!begin_if_needed(st, err)) return false;
   const int ncol = sqlite3_column_count(st);
   res.has_result_set = ncol > 0;
@@ -798,6 +804,62 @@ bool Engine::step_all(sqlite3_stmt* st, const std::vector<Value>& params, std::s
   res.changes = res.has_result_set ? 0 : static_cast<std::uint32_t>(sqlite3_changes(db_));
   sqlite3_reset(st);
   return true;
+}
+
+bool Engine::can_stream(std::uint32_t id) const {
+  const auto it = stmts_.find(id);
+  return it != stmts_.end() && it->second->st != nullptr &&
+         sqlite3_column_count(it->second->st) > 0 && sqlite3_stmt_readonly(it->second->st);
+}
+
+bool Engine::open_stream(std::uint32_t id, const std::vector<Value>& params,
+                         std::unique_ptr<RowStream>& out, SqlError& err) {
+  out.reset();
+  const auto it = stmts_.find(id);
+  if (it == stmts_.end() || !can_stream(id)) {
+    err = sql_error(-130, "Invalid statement");
+    return false;
+  }
+  // The stream steps a statement of its own, so that the prepared one stays free for
+  // another execute or open while the rows are read.
+  sqlite3_stmt* st = nullptr;
+  const int rc = sqlite3_prepare_v2(db_, sqlite3_sql(it->second->st), -1, &st, nullptr);
+  if (rc != SQLITE_OK || st == nullptr) {
+    err = last_error(rc == SQLITE_OK ? SQLITE_ERROR : rc);
+    sqlite3_finalize(st);
+    return false;
+  }
+  std::unique_ptr<RowStream> stream(new RowStream(this, st));
+  if (!bind_params(st, params, &it->second->params, err)) return false;
+  // The first row is stepped now: a query that fails at once fails its open, as it
+  // does when its rows are read whole.
+  if (!stream->step(err)) return false;
+  out = std::move(stream);
+  return true;
+}
+
+RowStream::~RowStream() { sqlite3_finalize(st_); }
+
+bool RowStream::step(SqlError& err) {
+  const int rc = sqlite3_step(st_);
+  if (rc == SQLITE_ROW) {
+    have_row_ = true;
+    return true;
+  }
+  have_row_ = false;
+  if (rc == SQLITE_DONE) return true;
+  err = engine_->last_error(rc);
+  sqlite3_reset(st_);
+  return false;
+}
+
+int RowStream::next(std::vector<Value>& row, SqlError& err) {
+  row.clear();
+  if (!have_row_) return 0;
+  const int ncol = sqlite3_column_count(st_);
+  row.reserve(static_cast<std::size_t>(ncol));
+  for (int k = 0; k < ncol; ++k) row.push_back(column_value(st_, k));
+  return step(err) ? 1 : -1;
 }
 
 bool Engine::set_option(const std::string& piece, bool* handled, SqlError& err) {

@@ -99,6 +99,32 @@ struct ExecResult {
   bool too_large = false;       // stopped at the byte bound it was given
 };
 
+class Engine;
+
+// The rows of one query, stepped as they are asked for rather than read whole: a
+// forward-only cursor holds only the rows its client has not yet passed. The row
+// ahead is always stepped already, so the end is known one row early.
+class RowStream {
+ public:
+  ~RowStream();
+  RowStream(const RowStream&) = delete;
+  RowStream& operator=(const RowStream&) = delete;
+
+  // The next row: 1 with `row` filled, 0 at the end. -1 when stepping past the row
+  // failed (`row` is still good; `err` says why the rows stop after it).
+  int next(std::vector<Value>& row, SqlError& err);
+  bool at_end() const { return !have_row_; }
+
+ private:
+  friend class Engine;
+  RowStream(Engine* engine, sqlite3_stmt* st) : engine_(engine), st_(st) {}
+  bool step(SqlError& err);  // false with `err` when SQLite failed
+
+  Engine* engine_;
+  sqlite3_stmt* st_;
+  bool have_row_ = false;  // a row is stepped and not yet taken
+};
+
 class Engine {
  public:
   explicit Engine(const DatabaseConfig& cfg);
@@ -135,6 +161,12 @@ class Engine {
   bool execute(std::uint32_t id, const std::vector<Value>& params, std::size_t max_rows,
                ExecResult& res, SqlError& err, std::size_t max_bytes = SIZE_MAX);
   bool execute_immediate(const std::string& text, ExecResult& res, SqlError& err);
+  // One read-only SQLite statement: its rows can be streamed.
+  bool can_stream(std::uint32_t id) const;
+  // Runs the query with the given parameters and steps its first row; the rows follow
+  // through the stream, which must go before this engine does.
+  bool open_stream(std::uint32_t id, const std::vector<Value>& params,
+                   std::unique_ptr<RowStream>& out, SqlError& err);
   void drop(std::uint32_t id);
   // What the prepared statements hold.
   std::size_t held_bytes() const { return held_bytes_; }
@@ -192,6 +224,9 @@ class Engine {
 
  private:
   struct Stmt;
+  friend class RowStream;
+  bool bind_params(sqlite3_stmt* st, const std::vector<Value>& params,
+                   const std::vector<ColumnDesc>* param_types, SqlError& err);
   bool run_piece(const std::string& piece, const std::vector<Value>& params,
                  std::size_t max_rows, ExecResult& res, SqlError& err,
                  std::size_t max_bytes = SIZE_MAX);

@@ -189,6 +189,25 @@ void ItemWriter::put_raw_items(const std::string& items) {
   }
 }
 
+std::size_t ItemWriter::full_bytes() const {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i + 1 < packets_.size(); ++i) n += packets_[i].size();
+  return n;
+}
+
+std::vector<std::string> ItemWriter::take_full_packets() {
+  std::vector<std::string> out;
+  if (packets_.size() < 2) return out;
+  std::string last = std::move(packets_.back());
+  packets_.pop_back();
+  for (auto& pk : packets_) {
+    store_be16(reinterpret_cast<std::uint8_t*>(&pk[2]), static_cast<std::uint16_t>(pk.size()));
+  }
+  out.swap(packets_);
+  packets_.push_back(std::move(last));
+  return out;
+}
+
 std::vector<std::string> ItemWriter::finish(std::uint8_t extra_status) {
   if (packets_.empty()) {
     packets_.emplace_back(kShortHeaderBytes, '\0');

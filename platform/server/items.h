@@ -91,6 +91,11 @@ class ItemWriter {
   // packet when nothing was written). Returns the packets, headers filled in.
   std::vector<std::string> finish(std::uint8_t extra_status = 0);
   bool empty() const { return packets_.empty(); }
+  // Bytes of the packets that are full (every one but the last, which may still grow).
+  std::size_t full_bytes() const;
+  // Takes the full packets, headers filled in, so that a long reply can go out while
+  // the rest is written; finish() then gives the rest, the last with the end bit.
+  std::vector<std::string> take_full_packets();
 
   // A place in what was written, and the items written after it: they are taken
   // out (as item bytes, whole items in order) so that others can go first.

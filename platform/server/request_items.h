@@ -76,7 +76,10 @@ constexpr std::uint16_t kFetchAbsolute = 0x01;
 constexpr std::uint16_t kFetchBookmark = 0x04;
 constexpr std::uint16_t kFetchLock = 0x08;
 constexpr std::uint16_t kFetchFirstCall = 0x10;
-// Rows kept for one cursor; a larger result fails the open rather than the server.
+// Open option bit: the cursor only moves forward (a forward-only query streams).
+constexpr std::uint32_t kOpenForwardOnly = 0x4000;
+// Rows kept for one cursor read whole; a larger result fails the open rather than the
+// server.
 constexpr std::size_t kMaxCursorRows = 5000000;
 
 constexpr std::uint8_t kInfoFlagsSlot = 17;

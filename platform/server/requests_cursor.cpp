@@ -88,6 +88,8 @@ void Session::load_next_result(Cursor& c) {
   c.more.pop_front();
   c.columns = std::move(next.columns);
   c.rows = std::move(next.rows);
+  c.base = 0;
+  c.front = 0;
   c.wanted.clear();
   for (const auto& col : c.columns) c.wanted.push_back(col.type);
   c.skip.assign(c.columns.size(), false);
@@ -119,10 +121,10 @@ bool Session::on_get_data(ItemReader& r, const Item& item, ItemWriter& w) {
   if (!c) return fail(sql_error(-180, "Cursor not open"));
   if (column == 0 || column > c->columns.size())
     return fail(sql_error(-159, "Invalid column number", {std::to_string(column)}));
-  if (c->pos < 1 || c->pos > static_cast<std::int64_t>(c->rows.size()) ||
-      c->deleted[static_cast<std::size_t>(c->pos - 1)])
+  const std::vector<Value>* current = row_at(*c, c->pos);
+  if (current == nullptr || row_deleted(*c, c->pos))
     return fail(sql_error(-197, "No current row of cursor"));
-  const auto& row = c->rows[static_cast<std::size_t>(c->pos - 1)];
+  const auto& row = *current;
   const Value& v = column - 1u < row.size() ? row[column - 1u] : Value::null();
   const WireType t = want.type != 0 ? want : c->columns[column - 1u].type;
   if (v.kind == Value::Null || !is_variable_length_type(t.type)) {
@@ -215,7 +217,7 @@ bool Session::on_put(ItemReader& r, const Item& item, ItemWriter& w) {
   // Slot 2: the rows inserted; slot 1: the position of the last of them in the cursor;
   // slot 23: the bookmark of the first of them (bookmarks are positions, so the rows
   // inserted have the bookmarks from slot 23 up to slot 1). Both are 0 when no row went in.
-  const std::uint32_t last = c && inserted ? static_cast<std::uint32_t>(c->rows.size()) : 0;
+  const std::uint32_t last = c && inserted ? static_cast<std::uint32_t>(known_rows(*c)) : 0;
   const std::uint32_t first = inserted ? last - inserted + 1 : 0;
   write_info(w, {{2, inserted}, {1, last}, {23, first}, {kInfoFlagsSlot, 0}});
   return true;
@@ -226,8 +228,8 @@ bool Session::change_current_row(Cursor& c, const std::string& verb,
                                  const std::vector<Value>& values, SqlError& err) {
   // The row is found by the values the cursor read (all its columns), so that a
   // cursor over any one table can change rows without keys of its own.
-  if (c.pos < 1 || c.pos > static_cast<std::int64_t>(c.rows.size()) ||
-      c.deleted[static_cast<std::size_t>(c.pos - 1)]) {
+  std::vector<Value>* current = row_at(c, c.pos);
+  if (current == nullptr || row_deleted(c, c.pos)) {
     err = sql_error(-197, "No current row of cursor");
     return false;
   }
@@ -236,7 +238,7 @@ bool Session::change_current_row(Cursor& c, const std::string& verb,
         -1000, "The cursor's columns do not all come from one table; it cannot change rows");
     return false;
   }
-  auto& row = c.rows[static_cast<std::size_t>(c.pos - 1)];
+  auto& row = *current;
   std::vector<Value> params;
   std::string set;
   for (std::size_t i = 0; i < cols.size(); ++i) {
@@ -262,7 +264,7 @@ bool Session::change_current_row(Cursor& c, const std::string& verb,
     for (std::size_t i = 0; i < cols.size(); ++i)
       if (values[i].kind != Value::Unset) row[cols[i]] = values[i];
   } else {
-    c.deleted[static_cast<std::size_t>(c.pos - 1)] = true;
+    c.deleted[static_cast<std::size_t>(c.pos - 1 - c.base)] = true;
   }
   return true;
 }

@@ -332,6 +332,39 @@ void Session::run() {
   if (!closed_ && attentions_ > 0 && state_ != State::AwaitAppConnect) send_attention_ack();
 }
 
+namespace {
+
+// Requests that run no SQL of their own, or only read: a streaming cursor may keep its
+// statement stepping across them. Any other request first reads the streams whole.
+bool leaves_streams_alone(std::uint8_t code) {
+  switch (code) {
+    case kReqTimeZone:
+    case kReqServerInfo:
+    case kReqValidate:
+    case kReqPrepare:
+    case kReqDrop:
+    case kReqCachedDrop:
+    case kReqDescribeInput:
+    case kReqDescribeOutput:
+    case kReqClose:
+    case kReqFetch:
+    case kReqPrefetch:
+    case kReqAlign:
+    case kReqGetData:
+    case kReqDescribeCursorInput:
+    case kReqDescribeCursorOutput:
+    case kReqCloseByName:
+    case kReqGetOption:
+    case kReqNeedsQuotes:
+    case kReqRowDescription:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
 void Session::handle_message(const Bodies& bodies) {
   ItemReader r(&bodies);
   ItemWriter w(agreed_.packet_size, agreed_.minor > 9);
@@ -340,12 +373,13 @@ void Session::handle_message(const Bodies& bodies) {
   last_prepared_ = 0;
   last_opened_ = 0;
   last_executed_ = 0;
-  extra_replies_.clear();
+  prefetches_.clear();
   Item item;
   for (;;) {
     const auto rc = r.next(item);
     if (rc == ItemReader::Result::EndOfMessage) break;
     if (rc == ItemReader::Result::Ok && state_ != State::Closed) apply_faults(r, item, w);
+    if (rc == ItemReader::Result::Ok && !leaves_streams_alone(item.code)) drain_streams();
     const ItemWriter::Mark before = w.mark();
     const bool ok = rc == ItemReader::Result::Ok && dispatch(r, item, w);
     status_override_.reset();
@@ -377,10 +411,10 @@ void Session::handle_message(const Bodies& bodies) {
   // gets none, and one that also holds a prefetch gets the prefetch's reply alone.
   const bool no_reply =
       w.empty() && state_ == State::Connected && close_after_reply_.empty();
-  if (no_reply && extra_replies_.empty()) return;
+  if (no_reply && prefetches_.empty()) return;
   if (no_reply || send_reply(w))
-    for (auto& extra : extra_replies_) send_packets(extra->finish());
-  extra_replies_.clear();
+    for (auto& p : prefetches_) write_prefetch(p);
+  prefetches_.clear();
   if (!close_after_reply_.empty() && !closed_) close(close_after_reply_);
 }
 
@@ -1134,6 +1168,7 @@ bool Session::on_open(ItemReader& r, const Item& item, ItemWriter& w) {
     return protocol_error("open without its cursor name");
   std::string name;
   if (r.read_value(name_item, name, 64 * 1024) != ItemReader::Result::Ok) return false;
+  const std::uint32_t options = load_le32(item.payload + 6);
   std::vector<WireType> unused;
   std::vector<std::vector<Value>> rows;
   if (!read_column_vars_and_rows(r, unused, rows)) return false;
@@ -1145,6 +1180,24 @@ bool Session::on_open(ItemReader& r, const Item& item, ItemWriter& w) {
   if (!engine_->has_statement(id)) {
     ok = false;
     err = sql_error(-130);
+  } else if ((options & kOpenForwardOnly) != 0 && engine_->can_stream(id) &&
+             id != last_executed_) {
+    // A forward-only query streams: its rows are stepped as the client fetches them.
+    ok = engine_->describe_output(id, c.columns, err) &&
+         engine_->open_stream(id, rows.empty() ? std::vector<Value>{} : rows.front(), c.stream,
+                              err);
+    if (ok) {
+      c.name = name;
+      c.stmt = id;
+      c.forward = true;
+      if (!engine_->source_table(id, c.table, c.origin)) c.table.clear();
+      for (const auto& col : c.columns) c.wanted.push_back(col.type);
+      c.skip.assign(c.columns.size(), false);
+      handle = next_cursor_++;
+      if (next_cursor_ == 0) next_cursor_ = 1;
+      cursors_[handle] = std::move(c);
+      last_opened_ = handle;
+    }
   } else if (engine_->is_query(id) && id != last_executed_) {
     // A query that already ran into column variables in this message has no
     // cursor to open; it is reported as not opened, like a statement that is no query.
@@ -1239,27 +1292,47 @@ bool Session::on_row_description(ItemReader& r, const Item& item) {
   return true;
 }
 
-std::uint32_t Session::write_rows(ItemWriter& w, const Cursor& c, std::int64_t from,
+std::uint32_t Session::write_rows(ItemWriter& w, Cursor& c, std::int64_t from,
                                   std::uint32_t count, RowsEnd* end) {
   *end = RowsEnd{};
   std::uint32_t written = 0;
   for (std::int64_t p = from; written < count; ++p) {
-    const bool past = p < 1 || p > static_cast<std::int64_t>(c.rows.size());
-    if (past || c.deleted[static_cast<std::size_t>(p - 1)]) {
-      // The end of the rows, or a row deleted through the cursor: an end-of-row
-      // item with its record, and no rows after it in this reply.
-      end->code = past ? 100 : -197;
+    const bool past = p < 1 || !have_row(c, p);
+    const std::vector<Value>* row = past ? nullptr : row_at(c, p);
+    if (row == nullptr || row_deleted(c, p)) {
+      // The end of the rows, a row deleted through the cursor (or one a forward-only
+      // cursor let go), or the error its rows stopped with: an end-of-row item with its
+      // record, and no rows after it in this reply.
+      end->failed = past && p >= 1 && c.stream_error;
+      if (end->failed)
+        end->err = *c.stream_error;
+      else
+        end->err = past ? sql_error(100) : sql_error(-197, "No current row of cursor");
+      end->code = end->err.sqlcode;
       end->at = p;
-      const SqlError e = past ? sql_error(100) : sql_error(-197, "No current row of cursor");
       const std::uint8_t one = 1;
       w.put(kValEndOfRow, &one, 1);
-      w.put(kStatusError, error_record_payload(e));
+      w.put(kStatusError, error_record_payload(end->err));
       w.put_empty(kItemEnd);
       break;
     }
-    const auto& row = c.rows[static_cast<std::size_t>(p - 1)];
+    // A value that does not convert to the type the client bound fails its row the way
+    // a deleted row does: the rows before it go out, the cursor rests on it.
+    std::int32_t refused = 0;
+    for (std::size_t k = 0; k < c.columns.size() && k < row->size() && refused == 0; ++k)
+      if (!c.skip[k]) refused = conversion_refusal((*row)[k], c.columns[k].type, c.wanted[k]);
+    if (refused != 0) {
+      end->err = sql_error(refused);
+      end->code = refused;
+      end->at = p;
+      const std::uint8_t one = 1;
+      w.put(kValEndOfRow, &one, 1);
+      w.put(kStatusError, error_record_payload(end->err));
+      w.put_empty(kItemEnd);
+      break;
+    }
     for (std::size_t k = 0; k < c.columns.size(); ++k)
-      if (!c.skip[k]) write_value(w, k < row.size() ? row[k] : Value::null(), c.wanted[k]);
+      if (!c.skip[k]) write_value(w, k < row->size() ? (*row)[k] : Value::null(), c.wanted[k]);
     if (c.bookmark) {
       WireType bm;
       bm.type = -27;
@@ -1292,16 +1365,19 @@ bool Session::on_fetch(const Item& item, ItemWriter& w) {
     return true;
   }
   Cursor& c = it->second;
-  const std::int64_t n = static_cast<std::int64_t>(c.rows.size());
   // Absolute moves (bookmark moves among them: a bookmark is the row's position)
   // count from the first row, negative ones from the end; other moves are relative
-  // to the current row. A lock request changes nothing here: rows are read whole at
-  // open, and no one else can change them under the cursor.
+  // to the current row. A lock request changes nothing here: the cursor reads its
+  // rows from one snapshot, and no one else can change them under it. A streaming
+  // cursor steps only as far as the move needs; an absolute move needs the count.
+  if ((options & kFetchAbsolute) != 0) have_row(c, INT64_MAX);
   std::int64_t target;
   if (options & kFetchAbsolute)
-    target = offset >= 0 ? offset : n + 1 + offset;
+    target = offset >= 0 ? offset : known_rows(c) + 1 + offset;
   else
     target = c.pos + offset;
+  if (target >= 1) have_row(c, target);
+  const std::int64_t n = c.stream ? std::max(known_rows(c), target) : known_rows(c);
   target = std::clamp<std::int64_t>(target, 0, n + 1);
   RowsEnd end;
   std::uint32_t written = 0;
@@ -1310,27 +1386,29 @@ bool Session::on_fetch(const Item& item, ItemWriter& w) {
     // The cursor rests on the last row sent; past the end it is after the last
     // row (before the first when moving back), on a deleted row it stays there.
     if (end.code == 100)
-      c.pos = end.at < 1 ? 0 : n + 1;
-    else if (end.code == -197)
+      c.pos = end.at < 1 ? 0 : known_rows(c) + 1;
+    else if (end.code != 0)
       c.pos = end.at;
     else
       c.pos = target + written - 1;
   } else {
     c.pos = target;
-    if (target < 1 || target > n)
-      end.code = 100;
-    else if (c.deleted[static_cast<std::size_t>(target - 1)])
+    if (target < 1 || !have_row(c, target)) {
+      end.err = target >= 1 && c.stream_error ? *c.stream_error : sql_error(100);
+      end.code = end.err.sqlcode;
+    } else if (row_at(c, target) == nullptr || row_deleted(c, target)) {
+      end.err = sql_error(-197, "No current row of cursor");
       end.code = -197;
+    }
   }
   w.put_empty(kItemEnd);
   if (end.code != 0 && written == 0) {
-    const SqlError e =
-        end.code == 100 ? sql_error(100) : sql_error(-197, "No current row of cursor");
-    write_status(w, &e);
+    write_status(w, &end.err);
   } else {
     write_status(w, nullptr);
   }
   c.sent = c.pos;
+  let_go(c);
   write_info(w, {{5, static_cast<std::uint32_t>(c.pos)}, {1, written}, {kInfoFlagsSlot, 0}});
   return true;
 }
@@ -1345,29 +1423,13 @@ bool Session::on_prefetch(const Item& item) {
   std::uint16_t rows = load_le16(item.payload + 10);
   if (limit != 0xFFFF && limit < rows) rows = limit;
   log("prefetch " + std::to_string(handle) + " rows=" + std::to_string(rows));
-  // The rows after those the client already holds, in a reply message of their own;
-  // the cursor stays where it is until the client aligns it.
-  auto w = std::make_unique<ItemWriter>(agreed_.packet_size, agreed_.minor > 9);
-  const auto it = cursors_.find(handle);
-  RowsEnd end;
-  if (it != cursors_.end()) {
-    Cursor& c = it->second;
-    const std::int64_t from = std::max(c.sent, c.pos) + 1;
-    c.sent = from - 1 + write_rows(*w, c, from, rows, &end);
-  }
-  const bool at_end = end.code == 100;
-  w->put_empty(kItemEnd);
-  if (it == cursors_.end()) {
-    const SqlError err = sql_error(-180, "Cursor not open");
-    write_status(*w, &err);
-  } else if (at_end) {
-    const SqlError nf = sql_error(100);
-    write_status(*w, &nf);
-  } else {
-    write_status(*w, nullptr);
-  }
-  write_info(*w, {{kInfoFlagsSlot, 0}});
-  extra_replies_.push_back(std::move(w));
+  // The rows go in a reply message of their own, after the message's reply.
+  PendingPrefetch p;
+  p.handle = handle;
+  p.rows = rows;
+  p.status.swap(status_override_);
+  p.info.swap(info_override_);
+  prefetches_.push_back(std::move(p));
   return true;
 }
 
@@ -1382,9 +1444,12 @@ bool Session::on_align(const Item& item) {
   const auto it = cursors_.find(handle);
   const std::uint16_t delta = load_le16(item.payload + 4);
   log("align " + std::to_string(handle) + " delta=" + std::to_string(delta));
-  if (it != cursors_.end())
-    it->second.pos = std::min<std::int64_t>(
-        it->second.pos + delta, static_cast<std::int64_t>(it->second.rows.size()) + 1);
+  if (it != cursors_.end()) {
+    Cursor& c = it->second;
+    const std::int64_t to = c.pos + delta;
+    c.pos = have_row(c, to) ? to : std::min<std::int64_t>(to, known_rows(c) + 1);
+    let_go(c);
+  }
   return true;
 }
 

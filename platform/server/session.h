@@ -204,9 +204,20 @@ class Session {
   bool fault_garble_token_ = false;  // the Kerberos token of this reply gets a byte changed
   bool silent_ = false;              // the "silent" fault fired: nothing goes out any more
 
-  // An open cursor: its rows are read whole at open, so that moves in either
-  // direction are simple. Positions count rows from 1; 0 is before the first
-  // row and rows.size() + 1 after the last.
+  // Prefetches of the message being run: their replies follow the main one. A scripted
+  // status or information value for the prefetch request goes with it.
+  struct PendingPrefetch {
+    std::uint32_t handle = 0;
+    std::uint16_t rows = 0;
+    std::optional<SqlError> status;
+    std::optional<std::pair<std::uint8_t, std::uint32_t>> info;
+  };
+  // An open cursor. A scrollable one reads its rows whole at open, so that moves in
+  // either direction are simple. A forward-only query streams: `stream` steps its rows
+  // as the client asks for them and `rows` is a window from position base + 1 that
+  // holds the current row and the rows sent ahead of it; rows behind the current one
+  // are let go. Positions count rows from 1; 0 is before the first row and the row
+  // count + 1 after the last.
   struct Cursor {
     std::string name;
     std::uint32_t stmt = 0;           // the statement it was opened on
@@ -220,7 +231,12 @@ class Session {
     // The row description asked for the bookmark column (definition 96 one past the
     // last column): each row then ends with its bookmark, the row's position.
     bool bookmark = false;
-    std::vector<std::vector<Value>> rows;
+    std::vector<std::vector<Value>> rows;  // rows[i] is at position base + i + 1
+    std::int64_t base = 0;                 // positions before rows[0]
+    std::size_t front = 0;                 // rows[0 .. front) were let go
+    bool forward = false;                  // opened forward-only: rows behind go
+    std::unique_ptr<RowStream> stream;     // rows still to step; null once read whole
+    std::optional<SqlError> stream_error;  // why the rows stop after the window
     std::size_t bytes = 0;  // what the rows hold
     std::int64_t pos = 0;
     // The last row the client holds: a prefetch sends the rows after it, since the
@@ -229,6 +245,23 @@ class Session {
     std::int64_t sent = 0;
   };
   void erase_cursor(std::map<std::uint32_t, Cursor>::iterator it);
+  // Rows of a cursor (cursor_rows.cpp). have_row() steps the stream until position p
+  // is in the window or the rows end; true when row p exists (a row let go counts as
+  // existing). row_at() is null for a position outside the window.
+  bool have_row(Cursor& c, std::int64_t p);
+  static std::vector<Value>* row_at(Cursor& c, std::int64_t p);
+  static bool row_deleted(const Cursor& c, std::int64_t p);
+  static std::int64_t known_rows(const Cursor& c) {
+    return c.base + static_cast<std::int64_t>(c.rows.size());
+  }
+  // Lets go of the rows before the current one.
+  void let_go(Cursor& c);
+  // Reads the rest of every streaming cursor into its window: a request that runs
+  // SQL on this connection then finds no statement stepping.
+  void drain_streams();
+  // Writes a prefetch's rows after the message's reply, sending full packets as they
+  // fill, so that the client reads rows while later ones are made.
+  void write_prefetch(PendingPrefetch& p);
   // Makes the next waiting result set the cursor's rows, before its first row.
   static void load_next_result(Cursor& c);
   // The cursor a request names; the null handle names the one opened earlier in
@@ -259,13 +292,15 @@ class Session {
   // How a run of rows stopped short: code 100 past the end, -197 at a deleted
   // row; `at` is the position where it stopped.
   struct RowsEnd {
-    int code = 0;
+    int code = 0;  // 100, -197, a refused conversion, or the query's error
     std::int64_t at = 0;
+    SqlError err;
+    bool failed = false;  // the query itself failed: no rows come after `at`
   };
   // Writes up to `count` rows from position `from`; returns the rows written. A
   // run that stops short ends with an end-of-row item carrying its record.
-  std::uint32_t write_rows(ItemWriter& w, const Cursor& c, std::int64_t from,
-                           std::uint32_t count, RowsEnd* end);
+  std::uint32_t write_rows(ItemWriter& w, Cursor& c, std::int64_t from, std::uint32_t count,
+                           RowsEnd* end);
 
   const DatabaseConfig& cfg_;
   std::uint32_t number_;
@@ -305,8 +340,7 @@ class Session {
   std::map<std::uint32_t, Cursor> cursors_;
   std::size_t cursor_bytes_ = 0;  // what the open cursors' rows hold
   std::uint32_t next_cursor_ = 1;
-  std::vector<std::unique_ptr<ItemWriter>>
-      extra_replies_;  // prefetch replies, sent after the main one
+  std::vector<PendingPrefetch> prefetches_;
   std::int32_t tz_minutes_ = 0;
 };
 

@@ -328,6 +328,67 @@ std::string unpack_decimal(const std::uint8_t* p, std::size_t n, std::uint8_t sc
   return (neg ? "-" : "") + ip + (scale ? "." + fp : "");
 }
 
+namespace {
+
+// Text that is a number as a whole (spaces around it allowed) into `out`.
+bool whole_number(const std::string& s, double& out) {
+  const char* b = s.c_str();
+  char* e = nullptr;
+  out = std::strtod(b, &e);
+  if (e == b) return false;
+  while (std::isspace(static_cast<unsigned char>(*e))) ++e;
+  return *e == '\0';
+}
+
+// The range of the integer wire types; false for the others.
+bool integer_range(std::int16_t type, double& low, double& high) {
+  switch (type) {
+    case -5: case -25: low = -9223372036854775808.0; high = 9223372036854775807.0; return true;
+    case 4: low = -2147483648.0; high = 2147483647.0; return true;
+    case -24: low = 0; high = 4294967295.0; return true;
+    case 5: low = -32768; high = 32767; return true;
+    case -23: low = 0; high = 65535; return true;
+    case -6: case -7: low = 0; high = 255; return true;  // tinyint is 0 to 255
+    default: return false;
+  }
+}
+
+}  // namespace
+
+std::int32_t conversion_refusal(const Value& v, const WireType& column, const WireType& want) {
+  if (v.kind != Value::Int && v.kind != Value::Real && v.kind != Value::Text &&
+      v.kind != Value::Blob) {
+    return 0;
+  }
+  const bool dated = column.type == 9 || column.type == -22;
+  const bool binary = v.kind == Value::Blob || column.type == -2 || column.type == -4;
+  double low = 0, high = 0;
+  const bool integer = integer_range(want.type, low, high);
+  if (integer || want.type == 8 || want.type == 6 || want.type == 7 || want.type == 2 ||
+      want.type == 3) {
+    if (dated || binary) return -157;
+    double x = 0;
+    if (v.kind == Value::Int) {
+      x = static_cast<double>(v.i);
+    } else if (v.kind == Value::Real) {
+      x = v.d;
+    } else if (!whole_number(v.s, x)) {
+      return -156;
+    }
+    if (x != x) return -158;  // NaN fits nothing
+    if (integer && (x < low || x >= high + 1)) return -158;
+    if ((want.type == 6 || want.type == 7) && (x > 3.4028234663852886e38 || x < -3.4028234663852886e38))
+      return -158;
+    return 0;
+  }
+  if (want.type == -22 || (want.type == 9 && want.subtype != 0)) {
+    if (v.kind != Value::Text) return -157;
+    DateTime t;
+    return parse_datetime(v.s, t) ? 0 : -156;
+  }
+  return 0;
+}
+
 void write_value(ItemWriter& w, const Value& v, const WireType& want) {
   if (v.kind == Value::Unset) {
     w.put_empty(kValNoValue);

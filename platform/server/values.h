@@ -102,6 +102,13 @@ void write_definition(ItemWriter& w, const WireType& t);
 // NULL values become item 103.
 void write_value(ItemWriter& w, const Value& v, const WireType& want);
 
+// Whether a value of a column described as `column` can be sent as `want`: 0 when it
+// can (or `want` asks for no conversion), otherwise the SQL code the row fails with:
+// -157 the two types do not convert (a date or binary value as a number, a number as a
+// date), -158 the number does not fit the wanted type, -156 text that is no number or
+// date. Character and binary targets take every value.
+std::int32_t conversion_refusal(const Value& v, const WireType& column, const WireType& want);
+
 // Decodes one value item (the first item given; long values are read through the
 // reader). Returns false with `why` for unknown or malformed items.
 bool read_value_item(ItemReader& r, const Item& first, Value& out, std::string& why);

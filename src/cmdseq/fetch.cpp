@@ -324,9 +324,6 @@ bool buffer_fits(const a_cmdseq_cursor* cursor, a_cmdseq_desc* bound) {
   return true;
 }
 
-// Reads the rows of a fetch reply into value records first..first+limit-1 of the bound
-// description (values of columns without a slot are dropped), up to the reply's end item.
-// *rows gets the complete rows; *end_of_data is set by a row status 100.
 // The end of a fetch reply after its rows: end of data (a forward move from a row that
 // runs out marks the end reached), the cursor's first fetch done, and the information
 // items with their flags. CMDSEQ_OK, or the failure reading the information items.
@@ -350,12 +347,23 @@ a_cmdseq_return read_fetch_trailer(a_cmdseq_conn* conn, a_cmdseq_error_info* err
   return info;
 }
 
+// Reads the rows of a reply into value records first..first+limit-1 of the bound
+// description (values of columns without a slot are dropped). *rows gets the complete
+// rows; *end_of_data is set by a row status 100. A fetch reply holds no more rows than
+// asked and is read to its end item. With `reply_ended` given (a prefetch reply, which
+// may hold more rows than this fetch wants) reading stops after `limit` rows, and
+// *reply_ended tells whether the end item was read.
 a_cmdseq_return read_rows(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
                           a_cmdseq_cursor* cursor, a_cmdseq_desc* bound, std::uint32_t first,
-                          std::uint32_t limit, std::uint32_t* rows, bool* end_of_data) {
+                          std::uint32_t limit, std::uint32_t* rows, bool* end_of_data,
+                          bool* reply_ended = nullptr) {
   *rows = 0;
   a_cmdseq_return result = CMDSEQ_OK;
+  bool ended_here = false;
+  bool* ended = reply_ended != nullptr ? reply_ended : &ended_here;
+  *ended = false;
   for (;;) {
+    if (reply_ended != nullptr && *rows == limit) return result;
     const std::uint32_t slot = first + *rows;
     bool read_any = false;
     bool row_closed = false;
@@ -380,6 +388,7 @@ a_cmdseq_return read_rows(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
       if (!i_cs_ReplyRead(r)) return r;
       if (end) {
         if (read_any) return i_cs_ProtocolError(conn);
+        *ended = true;
         return result;  // the reply's end item
       }
       if (eod) {
@@ -397,6 +406,7 @@ a_cmdseq_return read_rows(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
         const a_cmdseq_return r = i_cs_ReceiveItem(conn, err, &item);
         if (r != CMDSEQ_OK) return r;
         if (item.code != CS_ITEM_END) return i_cs_ProtocolError(conn);
+        *ended = true;
         return result;
       }
       continue;
@@ -406,6 +416,7 @@ a_cmdseq_return read_rows(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
     if (r != CMDSEQ_OK) return r;
     if (item.code == CS_ITEM_END) {
       if (read_any) return i_cs_ProtocolError(conn);
+      *ended = true;
       return result;
     }
     if (item.code != CS_ITEM_END_OF_DATA) return i_cs_ProtocolError(conn);
@@ -420,6 +431,99 @@ a_cmdseq_return read_rows(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
     if (++*rows > limit) return i_cs_ProtocolError(conn);
     result = i_cs_MoreSevereError(result, i_cs_ResultOfSQLCode(err));
   }
+}
+
+// Whether the rows of this cursor's prefetch in flight can be read from the stream
+// straight into the bound description: a block or single-row fetch of the next row
+// into the description the prefetch was described with, with no row kept for get data
+// (nothing then needs the rows in buffer slots), and buffered rows, if any, usable as
+// they are.
+bool prefetch_reads_direct(a_cmdseq_cursor* cursor, a_cmdseq_fetch_param* fetch, bool block) {
+  a_cmdseq_desc* bound = fetch->bound;
+  if (bound == nullptr || cursor->columns == nullptr || fetch->offset != 1 ||
+      cursor->reposition_base != 1 || fetch->options != 0) {
+    return false;
+  }
+  if (!block && (bound->values_per_item == 0 || fetch->row_count > 1)) return false;
+  if ((cursor->flags_a &
+       (CS_CURSOR_A_KEEP_CURRENT | CS_CURSOR_A_GETDATA_COLS | CS_CURSOR_A_RESEND_DESC)) != 0 ||
+      CmdSeqIsDescUpdated(cursor, bound)) {
+    return false;
+  }
+  return buffer_fits(cursor, bound);
+}
+
+// Reads rows of the prefetch in flight straight into value records first.. of the bound
+// description, at most `limit` of them, counting them as rows of the prefetch and as
+// rows served locally (*served grows). When its reply ends the prefetch is done: its
+// trailer is read and the pending cursor cleared. A reply that breaks is given up as a
+// broken prefetch reply is (prefetch off for this cursor, the stream resynchronised).
+a_cmdseq_return read_prefetch_direct(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
+                                     a_cmdseq_cursor* cursor, a_cmdseq_desc* bound,
+                                     std::uint32_t first, std::uint32_t limit,
+                                     std::uint32_t* served, bool* end_of_data,
+                                     bool* reply_ended) {
+  std::uint32_t rows = 0;
+  a_cmdseq_return r =
+      read_rows(conn, err, cursor, bound, first, limit, &rows, end_of_data, reply_ended);
+  for (std::uint32_t k = 0; k < rows; ++k) {
+    count_local_row(cursor);
+    ++cursor->rows_received;
+  }
+  *served += rows;
+  if (r == CMDSEQ_ERROR && err->sqlcode == -197) count_local_row(cursor);
+  switch (r) {
+    case CMDSEQ_OK:
+    case CMDSEQ_WARNING:
+    case CMDSEQ_ERROR:
+      break;
+    case CMDSEQ_NOT_CONNECTED:
+    case CMDSEQ_NO_MEMORY:
+    case CMDSEQ_CANCELLED:
+    case CMDSEQ_SERVER_CLOSED:
+      conn->prefetch_cursor = nullptr;
+      return r;
+    default: {
+      conn->prefetch_cursor = nullptr;
+      *reply_ended = true;
+      const a_sqlpres_code code = SQLPresReSync(conn->strm_conn, 1);
+      cursor->flags_a &= static_cast<std::uint8_t>(~CS_CURSOR_A_PREFETCH);
+      return code == SQLPRES_OK ? CMDSEQ_OK : i_cs_HandleSQLPresError(conn, code, err);
+    }
+  }
+  if (!*reply_ended) {
+    // The rest of the reply may be here already: it then goes to the buffer, where the
+    // next fetches find it, and the prefetch no longer holds the connection.
+    a_sqlpres_code code = SQLPRES_OK;
+    if (i_cs_ReplyRead(r) && r != CMDSEQ_ERROR &&
+        SQLPresSyncPointArrived(conn->strm_conn, &code) != 0) {
+      const a_cmdseq_return got = i_cs_ReceiveFetchPendingIntoBuffers(conn, cursor, err);
+      if (got != CMDSEQ_OK) return got;
+      *reply_ended = true;
+    }
+    return r;
+  }
+  conn->prefetch_cursor = nullptr;
+  a_cmdseq_error_info trailer_err;
+  CmdSeqInitErrorParam(conn->env, &trailer_err, err->owner);
+  const a_cmdseq_return t = i_cs_ReceivePrefetchTrailer(conn, cursor, &trailer_err);
+  const bool closed = (cursor->flags_b & CS_CURSOR_B_OPEN) == 0;
+  CmdSeqFiniErrorParam(&trailer_err);
+  switch (t) {
+    case CMDSEQ_NOT_CONNECTED:
+    case CMDSEQ_NO_MEMORY:
+    case CMDSEQ_CANCELLED:
+    case CMDSEQ_SERVER_CLOSED:
+      *reply_ended = false;  // the caller returns this result as it is
+      return t;
+    default:
+      break;
+  }
+  if (closed) {
+    i_cs_SetErrorInfo(err, -180);
+    return CMDSEQ_ERROR;
+  }
+  return r;
 }
 
 // The single row of a fetch that keeps the current row: read into the buffer (made for
@@ -631,8 +735,13 @@ a_cmdseq_return CmdSeqFetch(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
   if (fetch->row_count > 1 && !block) return skip_rows(conn, err, fetch, dropped);
   const std::uint32_t asked = fetch->row_count > 1 ? fetch->row_count : 1;
 
-  // Rows of this cursor's prefetch wait in the stream: they go to the buffer first.
-  if (!dropped && conn->prefetch_cursor == cursor) {
+  // Rows of this cursor's prefetch wait in the stream. When they can go straight into the
+  // description, the buffered rows are served first and the fetch reads only the rows it
+  // still wants from the stream, so the server goes on making the rest meanwhile.
+  // Otherwise they go to the buffer first.
+  const bool direct = !dropped && conn->prefetch_cursor == cursor &&
+                      prefetch_reads_direct(cursor, fetch, block);
+  if (!dropped && conn->prefetch_cursor == cursor && !direct) {
     const a_cmdseq_return r = i_cs_ReceiveFetchPendingIntoBuffers(conn, cursor, err);
     if (r != CMDSEQ_OK) return r;
   }
@@ -676,6 +785,15 @@ a_cmdseq_return CmdSeqFetch(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
       i_cs_FlushBuffersForCursor(cursor, false);
     }
   }
+  if (direct && conn->prefetch_cursor == cursor && served < asked && !end_of_data &&
+      result != CMDSEQ_ERROR && err->sqlcode != 104) {
+    bool reply_ended = false;
+    const a_cmdseq_return r = read_prefetch_direct(
+        conn, err, cursor, bound, static_cast<std::uint32_t>(fetch->first_row) + served,
+        asked - served, &served, &end_of_data, &reply_ended);
+    if (!reply_ended && r != CMDSEQ_OK && !i_cs_ReplyRead(r)) return r;
+    result = i_cs_MoreSevereError(result, r);
+  }
   const bool end_behind = (cursor->flags_b & CS_CURSOR_B_END_BEHIND) != 0 &&
                           (cursor->buffer == nullptr || cursor->buffer->count == 0);
   if (served == asked || end_of_data || result == CMDSEQ_ERROR || end_behind ||
@@ -713,7 +831,12 @@ a_cmdseq_return CmdSeqFetch(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
     return result;
   }
 
-  // Ask the server for the rest.
+  // Ask the server for the rest. A prefetch left in flight after rows were served is
+  // behind the rows the server sends now: it is given up with the buffered rows.
+  if (direct && conn->prefetch_cursor == cursor) {
+    i_cs_CancelCursorPrefetch(cursor, conn, err);
+    i_cs_FlushBuffersForCursor(cursor, true);
+  }
   a_cmdseq_return r = i_cs_StartRequest(conn, err);
   if (r != CMDSEQ_OK) return r;
   if (bound != nullptr && (CmdSeqIsDescUpdated(cursor, bound) || cursor->columns == nullptr ||

@@ -15,6 +15,7 @@
 
 #include <sql.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #include "cmdseq/cmdseq_env.h"
@@ -27,6 +28,7 @@ struct tagITEM;
 struct tagOBJECT;
 struct a_cmdseq_desc;
 struct a_cmdseq_desc_item;
+struct a_odbc_wide_piece;
 class UTLocale;
 
 // The process's one client environment, set up by DBInitialize.
@@ -224,7 +226,8 @@ SQLRETURN DBPutDataUsingBlobs(tagSTMT* stmt, tagITEM* record, std::uint32_t para
                               const char* data, SQLLEN length);
 // Runs the statement with the parameters of the current set, every parameter held in a
 // server variable turned into a reference to it for the request (and restored after).
-// `execute` = 0 is a positioned operation through the cursor (not built: posts HYC00).
+// `execute` = 0 is an insert or update through the cursor (`positioned` rows of the row
+// values, ExecPosOp).
 // Writes the status entries of the current set (or of a pending batch).
 void DBPrepEngDescExecStmt(tagSTMT* stmt, tagDESC* apd, tagDESC* ipd, SQLLEN positioned,
                            int execute);
@@ -242,5 +245,127 @@ void DBDescribeData(tagSTMT* stmt);
 // quotes stand for one, and a dot outside quotes ends the part. Returns the position
 // after the part (after its dot).
 const char* ParseNamePart(const char* text, tagOBJECT* h, char** out);
+
+// ---- Fetch and get data (engine_fetch*.cpp; fetch list set-up in engine_setup.cpp) ----
+// Moves of an open cursor, and the conversion of one fetched wire value into the
+// application's buffer. The fetch list points fixed-size numbers straight at the
+// application's arrays; every other value lands in its record's internal buffer and is
+// converted by DBGetBoundData.
+
+// Fetch-type bits of DBFetch and DBPosition (the move and its modifiers).
+constexpr std::uint32_t kFetchAbsolute = 0x01;    // the offset is a row number (negative: from the end)
+constexpr std::uint32_t kFetchRelative = 0x02;    // the offset counts from the server's current row
+constexpr std::uint32_t kFetchByBookmark = 0x04;  // the offset is a bookmark
+constexpr std::uint32_t kFetchLock = 0x08;        // lock the rows read
+constexpr std::uint32_t kFetchFirstCall = 0x10;   // first server call of an ODBC fetch
+
+// Server codes the fetch passes on.
+constexpr std::int32_t kSqlNoData = 100;          // no row there (end or before the start)
+constexpr std::int32_t kSqlRowUpdated = 101;      // the row changed since it was read
+constexpr std::int32_t kSqlRowChanged = 104;      // the row changed (values or version)
+constexpr std::int32_t kSqlNoCurrentRow = -197;   // no row at that position (deleted)
+
+// Results of DBGetBoundData (and GetAllBound, the worst of its columns).
+constexpr int kBoundWhole = 0;      // the value was converted whole
+constexpr int kBoundTruncated = 1;  // cut to the buffer: the caller posts 01004
+constexpr int kBoundMoreData = 2;   // get-data only: more of the value remains
+constexpr int kBoundNeedInput = 3;  // get-data only: the next piece is needed to fill the buffer
+constexpr int kBoundFailed = 5;     // a state was posted on the statement
+
+// Shapes of the fetch list (tagSTMT::fetch_list_mode).
+constexpr std::uint8_t kFetchListNone = 0;
+constexpr std::uint8_t kFetchListForFetch = 1;   // per-column items, one value per row
+constexpr std::uint8_t kFetchListForUpdate = 2;  // contiguous rows: values of an insert/update
+
+// Moves the cursor and reads `rows` rows into the fetch list from value index `first_row`
+// on (DBFetch), or only moves it (DBPosition, or `position_only`; also when rows are asked
+// but the statement's SQL_RETRIEVE_DATA is off on a scrollable cursor). `flags` are the
+// kFetch* bits. *rows_fetched receives the rows delivered, or at SQL code 100 a negative
+// position the server reported. -308 without a client connection, -300 without an open
+// cursor; else the mapped result (100 at the end, -197 a missing row).
+std::int32_t DBFetch(tagSTMT* stmt, SQLLEN offset, std::uint32_t flags, std::uint16_t rows,
+                     SQLLEN* rows_fetched, std::uint16_t first_row, int position_only);
+std::int32_t DBPosition(tagSTMT* stmt, SQLLEN offset, std::uint32_t flags, std::uint16_t rows);
+
+// Converts value `item_row` of the wire item of `source` into the buffer `target`
+// describes, at row `row` (stride `bind_size`, or the element size when 0) plus
+// *bind_offset (null: none); `ird` is the column's implementation record (precision and
+// scale of numerics; may be null). `fetched_row` is the row's index in the rowset (for
+// diagnostics). With `piecewise` the statement's get-data state continues the value.
+// Returns a kBound* result. A NULL writes -1 to the indicator and leaves the buffer alone.
+int DBGetBoundData(tagSTMT* stmt, tagITEM* target, tagITEM* source, tagITEM* ird,
+                   SQLULEN bind_size, SQLULEN row, SQLULEN fetched_row, unsigned item_row,
+                   int piecewise, const SQLLEN* bind_offset);
+// Converts every bound column of fetched value `fetched_row` into row `row` of the
+// application's buffers (`ard`, `ird`); 01004 is added for each column cut. The worst
+// kBound* result.
+int GetAllBound(tagSTMT* stmt, tagDESC* ard, tagDESC* ird, SQLULEN bind_size, SQLULEN row,
+                SQLULEN fetched_row);
+// Reads the output parameters of the last execute (the output list) into the
+// application's parameter buffers of set `set`; 01004 for each value cut. The worst result.
+int GetOutputParams(tagSTMT* stmt, SQLULEN set);
+// The core of SQLGetData: column `column` (from 1) of the current row into the buffer
+// `target` describes (concise type `c_type`, data pointer, octet length, indicator and
+// octet-length pointers), a piece per call. `ird` is the column's implementation record.
+// An ODBC return code: 0, 1 (01004 posted), 100 (nothing left), -1 (state posted).
+SQLRETURN GetData(tagSTMT* stmt, SQLUSMALLINT column, SQLSMALLINT c_type, tagITEM* target,
+                  tagITEM* ird);
+// Forgets the value SQLGetData was returning: offsets, lengths and the piece converter.
+void ResetGetData(tagSTMT* stmt);
+// Frees a piece converter (null accepted).
+void FreeWidePiece(a_odbc_wide_piece* piece);
+
+// Address of row `row` of the record's data: data pointer + row x (the descriptor's bind
+// type, or the record's element size when 0) + *offset (null: none). Null data: null.
+void* AccessDataPtr(tagITEM* rec, SQLULEN row, tagDESC* desc, const SQLLEN* offset);
+// `base` + row x element size: the bind size when not 0, else the size of the C type (the
+// record's octet length for variable types, or `row_size` when the statement takes row
+// values as parameters). A null base or row 0 gives `base`.
+void* FindRGBValue(tagSTMT* stmt, tagITEM* rec, SQLLEN row_size, void* base, SQLULEN row,
+                   SQLULEN bind_size);
+// After the ARD's bind offset changed: moves every in-place wire value of the fetch list
+// by the difference (the bookmark's too), then remembers the new offset.
+void AdjustScalarItems(tagSTMT* stmt, tagDESC* ard, int contiguous);
+// The number of the highest bound record (0 when none).
+SQLSMALLINT NumBound(tagDESC* desc);
+// Moves n bytes to dst, then a NUL when `terminate`; returns dst + n.
+char* DataCopy(char* dst, const char* src, std::size_t n, int terminate);
+// Two upper-case hexadecimal digits per byte, no terminator; returns out + 2n.
+char* binary_to_char(const std::uint8_t* bytes, char* out, std::size_t n);
+// The same digits as UTF-16LE units; returns out + 4n bytes.
+char* binary_to_wchar(const std::uint8_t* bytes, char* out, std::size_t n);
+// For n = 16: the 36-character 8-4-4-4-12 text (lower-case, bytes in server order) and a
+// NUL; returns out + 36. `bytes` is not changed. Otherwise returns out.
+char* uuid_to_char(const std::uint8_t* bytes, char* out, std::size_t n);
+// The same text as 36 UTF-16LE units (72 bytes, no terminator); returns out + 72.
+char* uuid_to_wchar(tagDBC* dbc, const std::uint8_t* bytes, char* out, std::size_t n);
+// For n = 16 reverses bytes 0-3 and swaps 4/5 and 6/7 (server order <-> SQLGUID); 1.
+// Otherwise 0 and nothing changes.
+int SwapUuidBytes(std::uint8_t* bytes, std::size_t n);
+// The translation library's hooks on `len` bytes in place: 1 when translated (or no
+// library), 0 when the library refused (HY000/S1000 posted on the connection).
+int DataSrcToDriver(tagDBC* dbc, SQLSMALLINT c_type, void* buf, SQLLEN len);
+int DriverToDataSrc(tagDBC* dbc, SQLSMALLINT c_type, void* buf, SQLLEN len);
+
+// Builds the fetch list for `rows` rows from the ARD and IRD: per-column for fetching, or
+// (`contiguous`) rows of one-value items for row values (insert and update through the
+// cursor). An existing list of the same shape and rows is kept. 1 (also with nothing to
+// do), or 0 when memory runs out (HY001 posted).
+int SetupFetchDesc(tagSTMT* stmt, unsigned short rows, int contiguous);
+// The same for `columns` result columns; `bookmark` (the ARD's bookmark record, or null)
+// is added last when the server has bookmark columns and the cursor keeps them.
+int DBSetupFetchDesc(tagSTMT* stmt, unsigned columns, unsigned short rows, int contiguous,
+                     tagITEM* bookmark);
+// The C type a column of SQL type `sql_type` is exchanged as for record `rec`: SQL_C_DEFAULT
+// resolved, and a character target of a GUID or binary column read as GUID or bytes.
+SQLSMALLINT FetchCType(const tagSTMT* stmt, const tagITEM* rec, SQLSMALLINT sql_type);
+// Frees the fetch list and the internal buffers and wire links of the ARD's records.
+void FreeFetchList(tagSTMT* stmt);
+// Everything the fetch side holds for a statement (fetch and get-data lists, piece
+// converter); called when the statement goes away.
+void FreeFetchState(tagSTMT* stmt);
+// The bookmark the server sent with fetched value `item_row` (its 4-byte wire value
+// widened); 0 when the fetch list has no bookmark.
+SQLULEN FetchedBookmark(tagSTMT* stmt, unsigned item_row);
 
 #endif  // VQ_ODBC_ENGINE_H

@@ -8,6 +8,7 @@
 
 #include "cmdseq/wire_values.h"
 #include "odbc/diagnostics.h"
+#include "odbc/engine.h"
 #include "odbc/packed_decimal.h"
 #include "odbc/parameters.h"
 #include "odbc/translation.h"
@@ -125,7 +126,9 @@ bool ensure_room(tagSTMT* stmt, tagITEM* app, std::size_t need, char** buf) {
       app->buffer != nullptr && *buf != nullptr && app->element_bytes != 0
           ? static_cast<std::size_t>(*buf - app->buffer) / app->element_bytes
           : 0;
-  a_odbc_item_list* list = stmt->param_list;
+  // Row values of an insert or update through the cursor live in the fetch list.
+  a_odbc_item_list* list =
+      (stmt->param_flags & kParamRowValues) != 0 ? stmt->fetch_list : stmt->param_list;
   const std::uint32_t rows = list != nullptr ? list->rows : 1;
   const std::uint32_t p = stmt->param_index > 0 ? static_cast<std::uint32_t>(stmt->param_index) : 0;
   if (AllocItemBuffer(stmt, app, need, rows, list, p, list != nullptr ? list->columns : 0) == 0 ||
@@ -314,6 +317,8 @@ int DBPutBound(tagSTMT* stmt, tagITEM* app, tagITEM* impl, a_cmdseq_desc_item* i
         if (lit != 36 || !ensure_room(stmt, app, 16, &buf) ||
             char_to_uuid(text, reinterpret_cast<std::uint8_t*>(buf), 16) == 0)
           return lit != 36 ? kPutNoConvert : (buf == nullptr ? kPutNoMemory : kPutNoConvert);
+        // The server keeps a GUID in the order of its text.
+        SwapUuidBytes(reinterpret_cast<std::uint8_t*>(buf), 16);
         v.data = buf;
         item->type = -2;
         set_length(16);
@@ -391,6 +396,7 @@ int DBPutBound(tagSTMT* stmt, tagITEM* app, tagITEM* impl, a_cmdseq_desc_item* i
           v.data = buf;
           if (char_to_uuid(src, reinterpret_cast<std::uint8_t*>(buf), 16) == 0)
             return kPutNoConvert;
+          SwapUuidBytes(reinterpret_cast<std::uint8_t*>(buf), 16);  // the text's order
           set_length(16);
           return kPutDone;
         }
@@ -414,6 +420,9 @@ int DBPutBound(tagSTMT* stmt, tagITEM* app, tagITEM* impl, a_cmdseq_desc_item* i
         return buf == nullptr ? kPutNoMemory : kPutTruncated;
       v.data = buf;
       std::memcpy(buf, src, bytes);
+      // The ODBC structure holds its first three groups as native integers; the server
+      // keeps a GUID in the order of its text.
+      if (c_type == SQL_C_GUID) SwapUuidBytes(reinterpret_cast<std::uint8_t*>(buf), 16);
       if (item->type != -22) {
         item->type = static_cast<std::int16_t>(bytes > kShortItemMax ? -4 : -2);
         set_length(static_cast<std::uint32_t>(bytes));
@@ -465,24 +474,34 @@ int DBPutBound(tagSTMT* stmt, tagITEM* app, tagITEM* impl, a_cmdseq_desc_item* i
 }
 
 int PutAllBound(tagSTMT* stmt, unsigned row) {
-  tagDESC* apd = stmt->apd;
-  tagDESC* ipd = stmt->ipd;
-  a_odbc_item_list* list = stmt->param_list;
-  if (list == nullptr || apd == nullptr) return kPutDone;
+  // Row values of an insert or update through the cursor come from the ARD's row
+  // `param_set` and go into the fetch list built for row values; there an unbound column
+  // sends nothing, and a column marked SQL_COLUMN_IGNORE sends no value.
+  const bool row_values = (stmt->param_flags & kParamRowValues) != 0;
+  tagDESC* app_desc = row_values ? stmt->ard : stmt->apd;
+  tagDESC* impl_desc = row_values ? stmt->ird : stmt->ipd;
+  a_odbc_item_list* list = row_values ? stmt->fetch_list : stmt->param_list;
+  if (list == nullptr || app_desc == nullptr) return row_values ? kPutNoItem : kPutDone;
   if (row >= list->rows) return kPutNoItem;
-  const SQLLEN offset = apd->bind_offset_ptr != nullptr ? load<SQLLEN>(apd->bind_offset_ptr) : 0;
+  const SQLLEN offset =
+      app_desc->bind_offset_ptr != nullptr ? load<SQLLEN>(app_desc->bind_offset_ptr) : 0;
   // The application's values are those of the current set; the list row is `row`.
   const SQLULEN set = stmt->param_set;
   if (stmt->param_index < 0) stmt->param_index = 0;
   for (std::uint32_t p = static_cast<std::uint32_t>(stmt->param_index); p < list->columns; ++p) {
     stmt->param_index = static_cast<std::int32_t>(p);
-    tagITEM* app = p < static_cast<std::uint32_t>(apd->count) ? apd->records[p] : nullptr;
-    if (app == nullptr || (app->flags & kItemBound) == 0) return kPutUnbound;
-    tagITEM* impl = ipd != nullptr && p < static_cast<std::uint32_t>(ipd->count) ? ipd->records[p]
-                                                                                 : nullptr;
+    tagITEM* app = p < static_cast<std::uint32_t>(app_desc->count) ? app_desc->records[p] : nullptr;
+    if (app == nullptr || (app->flags & kItemBound) == 0) {
+      if (row_values) continue;
+      return kPutUnbound;
+    }
+    tagITEM* impl = impl_desc != nullptr && p < static_cast<std::uint32_t>(impl_desc->count)
+                        ? impl_desc->records[p]
+                        : nullptr;
     const SQLLEN element = c_element_bytes(app->concise_type, app->octet_length);
-    const SQLULEN data_stride = apd->bind_type != 0 ? apd->bind_type : static_cast<SQLULEN>(element);
-    const SQLULEN word_stride = apd->bind_type != 0 ? apd->bind_type : sizeof(SQLLEN);
+    const SQLULEN data_stride =
+        app_desc->bind_type != 0 ? app_desc->bind_type : static_cast<SQLULEN>(element);
+    const SQLULEN word_stride = app_desc->bind_type != 0 ? app_desc->bind_type : sizeof(SQLLEN);
     char* data = app->data_ptr != nullptr
                      ? static_cast<char*>(app->data_ptr) + offset + set * data_stride
                      : nullptr;
@@ -492,11 +511,18 @@ int PutAllBound(tagSTMT* stmt, unsigned row) {
                                                          set * word_stride);
     };
     a_cmdseq_desc_item* item = CmdSeqFastGetDescItem(list->desc.items, row * list->columns + p, 1);
-    const int r = DBPutBound(stmt, app, impl, item, data, app->octet_length,
-                             word(app->octet_length_ptr), word(app->indicator_ptr), row);
+    SQLLEN* length_ptr = word(app->octet_length_ptr);
+    if (row_values && length_ptr != nullptr && load<SQLLEN>(length_ptr) == SQL_COLUMN_IGNORE) {
+      a_cmdseq_value& v = item->values()[0];
+      v.data = nullptr;
+      if (v.indicator != nullptr) *v.indicator = 0;
+      continue;
+    }
+    const int r = DBPutBound(stmt, app, impl, item, data, app->octet_length, length_ptr,
+                             word(app->indicator_ptr), row);
     if (r != kPutDone) return r;
   }
-  // Every parameter of the set is converted: the next set starts from the first.
+  // Every value of the set is converted: the next set starts from the first.
   stmt->param_index = 0;
   return kPutDone;
 }

@@ -48,6 +48,43 @@ a_cmdseq_conn* begin_request(tagSTMT* stmt, tagDBC** dbc_out) {
   return conn;
 }
 
+// The values of the rows an insert or update through the cursor sends: the fetch list
+// built for row values, else the parameter list.
+a_odbc_item_list* row_values(tagSTMT* stmt) {
+  if (stmt->fetch_list != nullptr && stmt->fetch_list_mode == kFetchListForUpdate)
+    return stmt->fetch_list;
+  return stmt->param_list;
+}
+
+// Points the output items at the buffers of the current parameter set: the
+// application's own for values exchanged in place, else the record's internal buffer
+// (row 0, where the set's input value was converted).
+void PointOutputParams(tagSTMT* stmt) {
+  a_odbc_item_list* out = stmt->output_list;
+  tagDESC* apd = stmt->apd;
+  tagDESC* ipd = stmt->ipd;
+  if (out == nullptr || apd == nullptr || ipd == nullptr) return;
+  const SQLLEN offset = apd->bind_offset_ptr != nullptr ? *apd->bind_offset_ptr : 0;
+  std::uint32_t next = 0;
+  for (SQLSMALLINT p = 0; p < ipd->count && next < out->columns; ++p) {
+    const tagITEM* impl = ipd->records[p];
+    if (impl == nullptr || impl->parameter_type == 0 || impl->parameter_type == SQL_PARAM_INPUT)
+      continue;
+    a_cmdseq_desc_item* item = CmdSeqFastGetDescItem(out->desc.items, next++, 1);
+    tagITEM* app = p < apd->count ? apd->records[p] : nullptr;
+    if (app == nullptr || item->type == 0) continue;
+    char* target = nullptr;
+    if ((app->flags & kItemInPlace) != 0) {
+      target = static_cast<char*>(
+          FindRGBValue(stmt, app, 0, app->data_ptr, stmt->param_set, apd->bind_type));
+      if (target != nullptr) target += offset;
+    } else {
+      target = app->buffer;
+    }
+    item->values()[0].data = target;
+  }
+}
+
 // The SQL code for a statement whose handle has no connection at all (a broken chain).
 std::int32_t no_connection(tagDBC* dbc) {
   return dbc != nullptr ? kSqlNotConnected : kSqlClientFailure;
@@ -155,6 +192,7 @@ void DBFreeStmt(tagSTMT* stmt) {
   stmt->var_stmt_record = a_cmdseq_stmt_handle{};
   stmt->param_flags &= ~kParamVarPrepared;
   stmt->describe_info = nullptr;
+  FreeFetchState(stmt);
 }
 
 std::int32_t DBDeclareCursor(tagSTMT*, std::int32_t) { return 0; }
@@ -257,7 +295,13 @@ std::int32_t DBOpenCursor(tagSTMT* stmt, SQLLEN* rows, std::uint32_t* granted_op
   // The fetch list of bound columns joins the open only when fetch has set it up.
   a_cmdseq_desc* bound = nullptr;
   std::uint16_t bound_rows = 0;
-  (void)prefetch;
+  if (prefetch != 0 && stmt->fetch_list != nullptr &&
+      stmt->fetch_list_mode == kFetchListForFetch && stmt->ard != nullptr) {
+    const SQLULEN wanted = stmt->ard->array_size;
+    bound = &stmt->fetch_list->desc;
+    bound_rows = static_cast<std::uint16_t>(wanted < stmt->fetch_list->rows ? wanted
+                                                                            : stmt->fetch_list->rows);
+  }
   const std::int32_t sqlcode = MapCmdSeqResult(
       CmdSeqOpenCursorPrefetch(conn, &dbc->err, &open, bound, bound_rows), dbc, 0);
   if (sqlcode < 0) return sqlcode;
@@ -302,6 +346,16 @@ std::int32_t DBExecute(tagSTMT* stmt, int parameter_sets, SQLLEN* rows, int comm
   std::int64_t total = 0;
   std::int32_t sqlcode = 0;
   std::uint32_t done = 0;
+  // Output parameters come back as the execute's column variables, one row: only an
+  // execute of one set reads them.
+  a_odbc_item_list* outputs = remaining == 1 ? stmt->output_list : nullptr;
+  std::uint32_t outputs_count = 0;
+  if (outputs != nullptr && outputs->columns != 0) {
+    PointOutputParams(stmt);
+    outputs_count = outputs->desc.count;
+    outputs->desc.count = outputs->columns;
+    exec.colvars = &outputs->desc;
+  }
   while (remaining > 0) {
     const std::uint32_t this_request = remaining < per_request ? remaining : per_request;
     list->items = CmdSeqFastGetDescItem(first, done * per_set, values);
@@ -325,6 +379,7 @@ std::int32_t DBExecute(tagSTMT* stmt, int parameter_sets, SQLLEN* rows, int comm
   }
   list->items = first;
   list->count = full_count;
+  if (exec.colvars != nullptr) outputs->desc.count = outputs_count;
   *rows = total > 0 ? static_cast<SQLLEN>(total) : 0;
   return sqlcode;
 }
@@ -332,22 +387,16 @@ std::int32_t DBExecute(tagSTMT* stmt, int parameter_sets, SQLLEN* rows, int comm
 std::int32_t DBInsert(tagSTMT* stmt, SQLLEN rows) {
   tagDBC* dbc = nullptr;
   a_cmdseq_conn* conn = begin_request(stmt, &dbc);
+  // The rows' statuses are the caller's to write (the ARD's status array is the
+  // application's row operation array, an input).
   tagDESC* ard = stmt->ard;
   const SQLULEN array_size = ard != nullptr && ard->array_size > 0 ? ard->array_size : 1;
-  SQLUSMALLINT* status = ard != nullptr ? ard->array_status_ptr : nullptr;
   const SQLULEN n = rows < 1 ? 0 : static_cast<SQLULEN>(rows) > array_size
                                          ? array_size
                                          : static_cast<SQLULEN>(rows);
-  const SQLULEN start = array_size - n;  // 0-based first row
-  auto mark = [&](SQLULEN from, SQLULEN count, SQLUSMALLINT value) {
-    if (status == nullptr) return;
-    for (SQLULEN r = from; r < from + count && r < array_size; ++r) status[r] = value;
-  };
-  if (conn == nullptr) {
-    mark(start, n, SQL_ROW_ERROR);
-    return no_connection(dbc);
-  }
-  a_odbc_item_list* values = stmt->param_list;
+  stmt->next_insert_bookmark = 0;
+  if (conn == nullptr) return no_connection(dbc);
+  a_odbc_item_list* values = row_values(stmt);
   if (values == nullptr || values->columns == 0 || n == 0) return kSqlClientFailure;
   a_cmdseq_desc* list = &values->desc;
   const std::uint32_t columns = values->columns;
@@ -373,11 +422,8 @@ std::int32_t DBInsert(tagSTMT* stmt, SQLLEN rows) {
     put.rows_desc = list;
     put.rows = static_cast<std::uint16_t>(this_request);
     sqlcode = MapCmdSeqResult(CmdSeqPut(conn, &dbc->err, &put), dbc, 0);
-    stmt->rowset_row = static_cast<SQLULEN>(put.info1) + 1 >= this_request
-                           ? static_cast<SQLULEN>(put.info1) + 1 - this_request
-                           : 0;
-    mark(start + sent, this_request,
-         sqlcode < 0 ? SQL_ROW_ERROR : sqlcode == 1 ? SQL_ROW_SUCCESS_WITH_INFO : SQL_ROW_ADDED);
+    // Information 23: the bookmark of the first row this request inserted.
+    if (sent == 0 && sqlcode >= 0) stmt->next_insert_bookmark = put.info23;
     sent += this_request;
     if (sqlcode != 0) break;
   }
@@ -392,8 +438,16 @@ std::int32_t DBUpdate(tagSTMT* stmt) {
   if (conn == nullptr) return no_connection(dbc);
   a_cmdseq_update_param update;
   update.cursor = &stmt->cursor;
-  update.row_desc = stmt->param_list != nullptr ? &stmt->param_list->desc : nullptr;
-  return MapCmdSeqResult(CmdSeqUpdate(conn, &dbc->err, &update), dbc, 0);
+  a_odbc_item_list* values = row_values(stmt);
+  // One row of values: the first row of the list.
+  const std::uint32_t full_count = values != nullptr ? values->desc.count : 0;
+  if (values != nullptr) {
+    if (values->columns < full_count) values->desc.count = values->columns;
+    update.row_desc = &values->desc;
+  }
+  const std::int32_t sqlcode = MapCmdSeqResult(CmdSeqUpdate(conn, &dbc->err, &update), dbc, 0);
+  if (values != nullptr) values->desc.count = full_count;
+  return sqlcode;
 }
 
 std::int32_t DBDelete(tagSTMT* stmt) {
@@ -407,6 +461,9 @@ std::int32_t DBDelete(tagSTMT* stmt) {
 
 std::int32_t DBResume(tagSTMT* stmt, SQLLEN* result_out) {
   *result_out = 0;
+  // The next result set has columns of its own.
+  FreeFetchList(stmt);
+  ResetGetData(stmt);
   tagDBC* dbc = nullptr;
   a_cmdseq_conn* conn = begin_request(stmt, &dbc);
   if (conn == nullptr) return no_connection(dbc);
@@ -419,6 +476,10 @@ std::int32_t DBResume(tagSTMT* stmt, SQLLEN* result_out) {
 }
 
 std::int32_t DBCloseCursor(tagSTMT* stmt, int commit) {
+  // The next cursor may have other columns: its fetch list is built afresh, and no
+  // get-data state outlives this one.
+  FreeFetchList(stmt);
+  ResetGetData(stmt);
   tagDBC* dbc = nullptr;
   a_cmdseq_conn* conn = begin_request(stmt, &dbc);
   if (conn == nullptr) {

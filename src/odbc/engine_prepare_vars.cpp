@@ -17,6 +17,7 @@
 #include "odbc/diag_states.h"
 #include "odbc/diagnostics.h"
 #include "odbc/engine.h"
+#include "odbc/fetch.h"
 #include "odbc/engine_one_item.h"
 #include "odbc/handles.h"
 #include "odbc/parameters.h"
@@ -266,7 +267,6 @@ void DBDropBlobVariable(tagSTMT* stmt, tagITEM* record) {
 void DBPrepEngDescExecStmt(tagSTMT* stmt, tagDESC* apd, tagDESC* ipd, SQLLEN positioned,
                            int execute) {
   (void)ipd;
-  (void)positioned;
   // Every parameter whose value lives in a server variable refers to it for this
   // request; the items get their own values back afterwards.
   struct Saved {
@@ -315,8 +315,8 @@ void DBPrepEngDescExecStmt(tagSTMT* stmt, tagDESC* apd, tagDESC* ipd, SQLLEN pos
   }
 
   if (execute == 0) {
-    // Positioned operations through a cursor are not built yet.
-    (void)PostSQLState(stmt, kStateHYC00, kStateS1C00);
+    // An insert or update through the cursor with the row values converted.
+    (void)ExecPosOp(stmt, positioned);
   } else if (ipd != nullptr) {
     if (ipd->rows_processed_ptr != nullptr) *ipd->rows_processed_ptr = stmt->param_set + 1;
     const SQLUSMALLINT* operations = apd != nullptr ? apd->array_status_ptr : nullptr;

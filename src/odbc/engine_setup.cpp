@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "odbc/diagnostics.h"
+#include "odbc/engine.h"
 #include "odbc/parameters.h"
 #include "odbc/type_mapping.h"
 #include "utils/base/memory.h"
@@ -81,6 +82,32 @@ void FreeItemList(a_odbc_item_list* list) {
   ut_free(list->indicators);
   ut_free(list->lengths);
   ut_free(list);
+}
+
+a_odbc_item_list* NewItemList(std::uint32_t columns, std::uint32_t rows, std::uint32_t values) {
+  auto* list = static_cast<a_odbc_item_list*>(ut_calloc(sizeof(a_odbc_item_list)));
+  if (list == nullptr) return nullptr;
+  CmdSeqInitDesc(&list->desc);
+  const std::uint32_t items = values == 1 ? columns * rows : columns;
+  const std::size_t count = static_cast<std::size_t>(items) * values;
+  list->columns = columns;
+  list->rows = rows;
+  list->indicators = static_cast<std::int32_t*>(ut_calloc(sizeof(std::int32_t) * count));
+  list->lengths = static_cast<std::uint32_t*>(ut_calloc(sizeof(std::uint32_t) * count));
+  if (list->indicators == nullptr || list->lengths == nullptr ||
+      CmdSeqAllocDescItems(&list->desc, items, values) != CMDSEQ_OK) {
+    FreeItemList(list);
+    return nullptr;
+  }
+  for (std::uint32_t k = 0; k < items; ++k) {
+    a_cmdseq_desc_item* item = CmdSeqFastGetDescItem(list->desc.items, k, values);
+    for (std::uint32_t r = 0; r < values; ++r) {
+      a_cmdseq_value& v = item->values()[r];
+      v.indicator = &list->indicators[static_cast<std::size_t>(k) * values + r];
+      v.length = &list->lengths[static_cast<std::size_t>(k) * values + r];
+    }
+  }
+  return list;
 }
 
 void FreeParamLists(tagSTMT* stmt) {
@@ -281,36 +308,15 @@ int SetupParamDesc(tagSTMT* stmt, unsigned short sets) {
     return 0;
   }
 
-  auto make_list = [&](std::uint32_t columns, std::uint32_t rows) -> a_odbc_item_list* {
-    auto* list = static_cast<a_odbc_item_list*>(ut_calloc(sizeof(a_odbc_item_list)));
-    if (list == nullptr) return nullptr;
-    CmdSeqInitDesc(&list->desc);
-    const std::uint32_t count = columns * rows;
-    list->columns = columns;
-    list->rows = rows;
-    list->indicators = static_cast<std::int32_t*>(ut_calloc(sizeof(std::int32_t) * count));
-    list->lengths = static_cast<std::uint32_t*>(ut_calloc(sizeof(std::uint32_t) * count));
-    if (list->indicators == nullptr || list->lengths == nullptr ||
-        CmdSeqAllocDescItems(&list->desc, count, 1) != CMDSEQ_OK) {
-      FreeItemList(list);
-      return nullptr;
-    }
-    for (std::uint32_t k = 0; k < count; ++k) {
-      a_cmdseq_value& v = CmdSeqFastGetDescItem(list->desc.items, k, 1)->values()[0];
-      v.indicator = &list->indicators[k];
-      v.length = &list->lengths[k];
-    }
-    return list;
-  };
   auto fail_memory = [&]() {
     FreeParamLists(stmt);
     PostSQLState(stmt, kStateHY001, kStateS1001);
     return 0;
   };
-  stmt->param_list = make_list(inputs, sets);
+  stmt->param_list = NewItemList(inputs, sets, 1);
   if (stmt->param_list == nullptr) return fail_memory();
   if (outputs != 0) {
-    stmt->output_list = make_list(outputs, sets);
+    stmt->output_list = NewItemList(outputs, sets, 1);
     if (stmt->output_list == nullptr) return fail_memory();
   }
 
@@ -385,4 +391,191 @@ int SetupParamDesc(tagSTMT* stmt, unsigned short sets) {
     }
   }
   return 1;
+}
+
+// ---- Fetch list ------------------------------------------------------------------------
+
+namespace {
+
+constexpr std::uint8_t kCapABookmarks = 0x02;  // byte A: the server sends bookmark columns
+constexpr std::int16_t kWireBookmark = -27;     // the bookmark's wire type: 4 bytes
+constexpr std::uint32_t kWireBookmarkBytes = 4;
+
+bool is_char_c_type(SQLSMALLINT t) {
+  return t == -10 || t == -9 || t == -8 || t == -1 || t == 1 || t == 12;
+}
+
+}  // namespace
+
+SQLSMALLINT FetchCType(const tagSTMT* stmt, const tagITEM* rec, SQLSMALLINT sql_type) {
+  SQLSMALLINT eff = effective_c_type(stmt, rec, sql_type);
+  if (is_char_c_type(eff)) {
+    if (sql_type == SQL_GUID) eff = -11;
+    else if (is_binary_sql(sql_type)) eff = -2;
+  }
+  return eff;
+}
+
+void FreeFetchList(tagSTMT* stmt) {
+  FreeItemList(stmt->fetch_list);
+  stmt->fetch_list = nullptr;
+  stmt->fetch_list_mode = kFetchListNone;
+  stmt->fetch_ard_counter = 0;
+  tagDESC* ard = stmt->ard;
+  if (ard == nullptr) return;
+  auto release = [](tagITEM* rec) {
+    if (rec == nullptr) return;
+    ut_free(rec->buffer);
+    rec->buffer = nullptr;
+    rec->element_bytes = 0;
+    rec->wire_item = nullptr;
+    rec->wire_column = nullptr;
+  };
+  for (SQLSMALLINT k = 0; k < ard->count; ++k) release(ard->records[k]);
+  release(ard->bookmark);
+}
+
+void FreeFetchState(tagSTMT* stmt) {
+  FreeFetchList(stmt);
+  FreeItemList(stmt->getdata_list);
+  stmt->getdata_list = nullptr;
+  ResetGetData(stmt);
+}
+
+int DBSetupFetchDesc(tagSTMT* stmt, unsigned columns, unsigned short rows, int contiguous,
+                     tagITEM* bookmark) {
+  tagDESC* ard = stmt->ard;
+  tagDESC* ird = stmt->ird;
+  const tagDBC* dbc = dbc_of(stmt);
+  if (ard == nullptr || ird == nullptr) return 1;
+  const bool per_column = contiguous == 0;
+  const bool with_bookmark = bookmark != nullptr && per_column && dbc != nullptr &&
+                             (dbc->cap_a & kCapABookmarks) != 0 &&
+                             (stmt->cursor_kind == 2 || stmt->cursor_kind == 3) &&
+                             (bookmark->flags & kItemBound) != 0 &&
+                             ULenOption(stmt, SQL_ATTR_USE_BOOKMARKS) != SQL_UB_OFF;
+  const std::uint32_t items = columns + (with_bookmark ? 1 : 0);
+  if (rows < 2) rows = 1;
+  const std::uint8_t mode = per_column ? kFetchListForFetch : kFetchListForUpdate;
+  a_odbc_item_list* list = stmt->fetch_list;
+  if (list != nullptr && list->rows == rows && list->columns == items &&
+      stmt->fetch_list_mode == mode) {
+    return 1;
+  }
+  FreeFetchList(stmt);
+  list = NewItemList(items, rows, per_column ? rows : 1);
+  if (list == nullptr) {
+    PostSQLState(stmt, kStateHY001, kStateS1001);
+    return 0;
+  }
+  stmt->fetch_list = list;
+  stmt->fetch_list_mode = mode;
+  stmt->fetch_ard_counter = ard->change_counter + 1;
+  CmdSeqMarkCursorOld(&stmt->cursor);
+  const SQLLEN offset = ard->bind_offset_ptr != nullptr ? *ard->bind_offset_ptr : 0;
+  stmt->fetch_bind_offset = offset;
+  const std::uint32_t values = list->desc.values_per_item;
+  // Value r of column c: per-column lists hold it in item c, contiguous ones in item
+  // r x items + c.
+  auto value_of = [&](std::uint32_t c, std::uint32_t r) -> a_cmdseq_value& {
+    return per_column ? CmdSeqFastGetDescItem(list->desc.items, c, values)->values()[r]
+                      : CmdSeqFastGetDescItem(list->desc.items, r * items + c, 1)->values()[0];
+  };
+  auto item_of = [&](std::uint32_t c, std::uint32_t r) {
+    return CmdSeqFastGetDescItem(list->desc.items, per_column ? c : r * items + c, values);
+  };
+  auto fail_memory = [&]() {
+    FreeFetchList(stmt);
+    PostSQLState(stmt, kStateHY001, kStateS1001);
+    return 0;
+  };
+
+  for (std::uint32_t c = 0; c < columns; ++c) {
+    tagITEM* rec = c < static_cast<std::uint32_t>(ard->count) ? ard->records[c] : nullptr;
+    tagITEM* impl = c < static_cast<std::uint32_t>(ird->count) ? ird->records[c] : nullptr;
+    a_cmdseq_desc_item* first = item_of(c, 0);
+    if (rec == nullptr || (rec->flags & kItemBound) == 0 || impl == nullptr) {
+      // Not bound: the server sends nothing for the column.
+      for (std::uint32_t r = 0; r < rows; ++r) {
+        a_cmdseq_desc_item* item = item_of(c, r);
+        item->type = 0;
+        item->length = 0;
+        CmdSeqMarkDescItemUpdated(&list->desc, item);
+      }
+      continue;
+    }
+    const SQLSMALLINT sql_type = impl->concise_type;
+    rec->effective_type = FetchCType(stmt, rec, sql_type);
+    SetupFetchItem(stmt, rec, impl, sql_type, !per_column, first);
+    if (per_column) rec->wire_column = first;
+    else rec->wire_item = first;
+    const bool in_place = (rec->flags & kItemInPlace) != 0;
+    if (in_place) {
+      ut_free(rec->buffer);
+      rec->buffer = nullptr;
+      rec->element_bytes = in_place_element(first->type, first->length);
+    } else if (AllocItemBuffer(stmt, rec, static_cast<std::size_t>(first->length) + 1, rows,
+                               nullptr, 0, 0) == 0) {
+      return fail_memory();
+    }
+    for (std::uint32_t r = 0; r < rows; ++r) {
+      a_cmdseq_desc_item* item = item_of(c, r);
+      if (item != first) {
+        item->type = first->type;
+        item->subtype = first->subtype;
+        item->precision = first->precision;
+        item->scale = first->scale;
+        item->length = first->length;
+      }
+      value_of(c, r).data = in_place ? AccessDataPtr(rec, r, ard, &offset)
+                                     : rec->buffer + r * rec->element_bytes;
+      if (item != first || r == 0) CmdSeqMarkDescItemUpdated(&list->desc, item);
+    }
+  }
+
+  if (with_bookmark) {
+    // The server's bookmark is 4 bytes; the application's is an SQLULEN, written by the
+    // fetch from the internal buffer (FetchedBookmark).
+    a_cmdseq_desc_item* item = item_of(columns, 0);
+    bookmark->effective_type = kWireBookmark;
+    bookmark->flags &= ~(kItemNulIncluded | kItemInPlace);
+    item->type = kWireBookmark;
+    item->length = kWireBookmarkBytes;
+    if (AllocItemBuffer(stmt, bookmark, kWireBookmarkBytes, rows, nullptr, 0, 0) == 0)
+      return fail_memory();
+    bookmark->wire_column = item;
+    for (std::uint32_t r = 0; r < rows; ++r)
+      value_of(columns, r).data = bookmark->buffer + r * bookmark->element_bytes;
+    CmdSeqMarkDescItemUpdated(&list->desc, item);
+  }
+  return 1;
+}
+
+int SetupFetchDesc(tagSTMT* stmt, unsigned short rows, int contiguous) {
+  tagDESC* ard = stmt->ard;
+  tagDESC* ird = stmt->ird;
+  if (ird == nullptr || ird->count <= 0 || ard == nullptr) return 1;
+  if (ard->count <= 0 && ard->bookmark == nullptr) {
+    FreeFetchList(stmt);
+    return 1;
+  }
+  // Row values left from an earlier insert or update start afresh.
+  if (contiguous != 0) Reset_parameters(stmt, true);
+  return DBSetupFetchDesc(stmt, static_cast<unsigned>(ird->count), rows, contiguous,
+                          ard->bookmark);
+}
+
+SQLULEN FetchedBookmark(tagSTMT* stmt, unsigned item_row) {
+  const tagDESC* ard = stmt->ard;
+  const tagITEM* bookmark = ard != nullptr ? ard->bookmark : nullptr;
+  a_odbc_item_list* list = stmt->fetch_list;
+  if (bookmark == nullptr || bookmark->wire_column == nullptr || list == nullptr ||
+      item_row >= list->desc.values_per_item) {
+    return 0;
+  }
+  const a_cmdseq_value& v = bookmark->wire_column->values()[item_row];
+  if (v.data == nullptr || v.indicator == nullptr || *v.indicator < 0) return 0;
+  std::uint32_t value = 0;
+  std::memcpy(&value, v.data, sizeof value);
+  return value;
 }

@@ -31,6 +31,7 @@
 #include "odbc/diagnostics.h"
 #include "odbc/driver_info.h"
 #include "odbc/engine.h"
+#include "odbc/fetch.h"
 #include "odbc/handles.h"
 #include "odbc/parameters.h"
 #include "odbc/statement.h"
@@ -445,32 +446,45 @@ SQLRETURN SQL_API SQLParamOptions(SQLHSTMT hstmt, SQLULEN /*crow*/, SQLULEN* /*p
 }
 
 SQLRETURN SQL_API SQLFetch(SQLHSTMT StatementHandle) {
-  return StmtCall(StatementHandle, NotBuilt);
+  return StmtCall(StatementHandle,
+                  [](tagOBJECT* stmt) { return DoSQLFetch(static_cast<tagSTMT*>(stmt)); });
 }
 
-SQLRETURN SQL_API SQLFetchScroll(SQLHSTMT StatementHandle, SQLSMALLINT /*FetchOrientation*/,
-                                 SQLLEN /*FetchOffset*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLFetchScroll(SQLHSTMT StatementHandle, SQLSMALLINT FetchOrientation,
+                                 SQLLEN FetchOffset) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLFetchScroll(static_cast<tagSTMT*>(stmt), FetchOrientation, FetchOffset);
+  });
 }
 
-SQLRETURN SQL_API SQLExtendedFetch(SQLHSTMT hstmt, SQLUSMALLINT /*fFetchType*/, SQLLEN /*irow*/,
-                                   SQLULEN* /*pcrow*/, SQLUSMALLINT* /*rgfRowStatus*/) {
-  return StmtCall(hstmt, NotBuilt);
+SQLRETURN SQL_API SQLExtendedFetch(SQLHSTMT hstmt, SQLUSMALLINT fFetchType, SQLLEN irow,
+                                   SQLULEN* pcrow, SQLUSMALLINT* rgfRowStatus) {
+  return StmtCall(hstmt, [&](tagOBJECT* stmt) {
+    return DoSQLExtendedFetch(static_cast<tagSTMT*>(stmt), fFetchType, irow, pcrow,
+                              rgfRowStatus);
+  });
 }
 
-SQLRETURN SQL_API SQLGetData(SQLHSTMT StatementHandle, SQLUSMALLINT /*ColumnNumber*/,
-                             SQLSMALLINT /*TargetType*/, SQLPOINTER /*TargetValue*/,
-                             SQLLEN /*BufferLength*/, SQLLEN* /*StrLen_or_Ind*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLGetData(SQLHSTMT StatementHandle, SQLUSMALLINT ColumnNumber,
+                             SQLSMALLINT TargetType, SQLPOINTER TargetValue,
+                             SQLLEN BufferLength, SQLLEN* StrLen_or_Ind) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLGetData(static_cast<tagSTMT*>(stmt), ColumnNumber, TargetType, TargetValue,
+                        BufferLength, StrLen_or_Ind);
+  });
 }
 
-SQLRETURN SQL_API SQLSetPos(SQLHSTMT hstmt, SQLSETPOSIROW /*irow*/, SQLUSMALLINT /*fOption*/,
-                            SQLUSMALLINT /*fLock*/) {
-  return StmtCall(hstmt, NotBuilt);
+SQLRETURN SQL_API SQLSetPos(SQLHSTMT hstmt, SQLSETPOSIROW irow, SQLUSMALLINT fOption,
+                            SQLUSMALLINT fLock) {
+  return StmtCall(hstmt, [&](tagOBJECT* stmt) {
+    return DoSQLSetPos(static_cast<tagSTMT*>(stmt), irow, fOption, fLock);
+  });
 }
 
-SQLRETURN SQL_API SQLBulkOperations(SQLHSTMT StatementHandle, SQLSMALLINT /*Operation*/) {
-  return StmtCall(StatementHandle, NotBuilt);
+SQLRETURN SQL_API SQLBulkOperations(SQLHSTMT StatementHandle, SQLSMALLINT Operation) {
+  return StmtCall(StatementHandle, [&](tagOBJECT* stmt) {
+    return DoSQLBulkOperations(static_cast<tagSTMT*>(stmt), Operation);
+  });
 }
 
 SQLRETURN SQL_API SQLSetScrollOptions(SQLHSTMT hstmt, SQLUSMALLINT fConcurrency,

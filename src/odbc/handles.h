@@ -239,6 +239,7 @@ struct tagDBC : tagOBJECT {
 
 struct tagDESC;
 struct a_odbc_item_list;  // parameters.h
+struct a_odbc_wide_piece;  // engine_fetch_data.cpp
 
 // Bits of tagSTMT::call_flags.
 constexpr std::uint8_t kStmtInCall = 0x20;  // a call on this statement is in progress
@@ -313,6 +314,35 @@ struct tagSTMT : tagOBJECT {
   std::uint8_t has_result;               // 1: the prepared statement returns a result set
   std::uint8_t batch_pending;            // 1: a parameter batch awaits its status entries
   SQLULEN batch_count;                   // parameter sets in that batch
+
+  // ---- engine interface: fetch list and get data (engine_fetch*.cpp, engine_setup.cpp) ----
+  // The fetch list holds the bound columns (and the bookmark, last): per-column items of
+  // `rows` values for fetching, contiguous rows of one-value items for row values.
+  a_odbc_item_list* fetch_list;     // null until set up
+  std::uint8_t fetch_list_mode;     // kFetchListForFetch or kFetchListForUpdate (engine.h)
+  std::uint32_t fetch_ard_counter;  // the ARD's change counter + 1 at the set-up (0: never)
+  SQLLEN fetch_bind_offset;         // the ARD bind offset the in-place items point at
+  a_odbc_item_list* getdata_list;   // SQLGetData's one item of one value; null until used
+  SQLLEN gd_returned;               // source bytes of the current value returned so far
+  SQLLEN gd_first_length;           // length reported with the first piece (-4: unknown)
+  SQLLEN gd_chars;                  // UTF-16 units returned so far (wide targets)
+  std::uint8_t gd_whole;            // 1: the current value was returned whole
+  a_odbc_wide_piece* gd_piece;      // wide piece converter with its pending input; owned
+
+  // ---- fetch, scroll and positioned operations (fetch*.cpp) ----
+  // row_number above is the rowset start: the absolute number of the rowset's first row,
+  // 0 before the first row, negative when it is not known (after the end, or a rowset
+  // counted from the end); rowset_row is the current row within the rowset.
+  SQLULEN server_offset;          // rows past the rowset start where the server cursor is
+  SQLULEN rows_in_rowset;         // rows of the current rowset
+  SQLULEN prev_rowset_size;       // rowset size of the last fetch; NEXT moves by it
+  std::uint8_t fetch_flags;       // kFetch* bits (fetch.h)
+  SQLUSMALLINT* ext_status;       // SQLExtendedFetch's status array (extended-fetch mode)
+  std::uint16_t pos_op;           // SQLSetPos operation in progress, 103 for a bulk add
+  std::uint8_t pos_type;          // positioning type: 2, 10, 4 or 12
+  std::uint8_t pos_all_rows;      // 1: the operation covers every row of the rowset
+  std::uint32_t next_insert_bookmark;  // bookmark of the next inserted row (0: none)
+  std::int32_t getdata_column;    // column SQLGetData is reading, -1 none
 };
 
 // ---- Descriptor records (descriptors area) ----

@@ -45,6 +45,10 @@ constexpr std::uint32_t kShortItemMax = 32766;
 
 // ==== in engine_setup.cpp ===================================================================
 
+// A list of `columns` x `rows` items of one value each (`values` 1), or of `columns` items
+// of `values` values each; every value's indicator and length point at its own pair of
+// words. Null when memory runs out.
+a_odbc_item_list* NewItemList(std::uint32_t columns, std::uint32_t rows, std::uint32_t values);
 // Frees a list made by the set-up functions (null accepted).
 void FreeItemList(a_odbc_item_list* list);
 // Frees the statement's parameter lists and the internal buffers of its APD records.
@@ -112,7 +116,8 @@ int DBPutBound(tagSTMT* stmt, tagITEM* app, tagITEM* impl, a_cmdseq_desc_item* i
                unsigned buffer_row);
 // DBPutBound for every bound APD record, from the statement's current parameter index
 // onwards: the application's values of the current set (tagSTMT::param_set) into row
-// `row` of the parameter list. The first result other than kPutDone stops, and the index
+// `row` of the parameter list. With kParamRowValues the ARD's row `param_set` goes into
+// row `row` of the fetch list instead (insert and update through the cursor). The first result other than kPutDone stops, and the index
 // then names that parameter; when all are done the index returns to 0.
 int PutAllBound(tagSTMT* stmt, unsigned row);
 // Appends one SQLPutData piece to the current parameter of set `row`: `*data` and

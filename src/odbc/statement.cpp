@@ -18,6 +18,7 @@
 #include "odbc/diagnostics.h"
 #include "odbc/engine.h"
 #include "odbc/escape_translate.h"
+#include "odbc/fetch.h"
 #include "odbc/parameters.h"
 #include "odbc/transactions.h"
 #include "odbc/translation.h"
@@ -246,8 +247,7 @@ void SetCursorOpened(tagSTMT* stmt, std::int32_t* code, SQLLEN rows, std::uint32
     (void)ChangeStmtOption(stmt, SQL_CURSOR_TYPE, type);
   }
   if (count_cursor) ++Dbc(stmt)->open_cursors;
-  stmt->rowset_row = 0;
-  stmt->row_number = 0;
+  ResetFetchState(stmt);
   stmt->cursor_state = kCursorOpen;
   stmt->row_count = rows;
   stmt->exec_flags &= static_cast<std::uint8_t>(~kStmtResultDescribed);
@@ -504,6 +504,9 @@ SQLRETURN ExecuteOnce(tagSTMT* stmt, int mode) {
         }
       }
       stmt->state = kStmtExecuted;
+      // Output parameters of the set come back with the execute.
+      if (stmt->output_list != nullptr && sets == 1 && code != kResultNoData)
+        (void)GetOutputParams(stmt, stmt->param_set);
       if (!commit) do_autocommit(stmt, true);
     } else {
       AddSQLError(stmt);

@@ -2,8 +2,8 @@
 # Starts vqeng12 (TCP/IP on a loopback port, shared memory under a temporary VCTMP),
 # registers the built driver library in a temporary odbcinst.ini and odbc.ini (never the
 # machine's own files), and drives the driver through the unixODBC driver manager: isql
-# through a data source and without one (-k), statements that return no rows, a refused
-# password, then the C client.
+# through a data source and without one (-k), statements that return no rows, a SELECT
+# printed through both, a refused password, then the C client.
 #   run_dm_client.sh <client program> <driver library> <vqeng12>
 set -euo pipefail
 client=$1
@@ -67,6 +67,11 @@ expect "isql connects without a data source (shared memory)" "Connected!" \
 expect_input "isql runs statements that return no rows" "SQLRowCount returns 1" \
   $'CREATE TABLE isql_rows (a INT, b VARCHAR(10))\nINSERT INTO isql_rows VALUES (1, \'one\')' \
   isql -v vqtest dba sql
+expect_input "isql prints a SELECT result through the data source" '^| 1 *| one *|' \
+  'SELECT a, b FROM isql_rows' isql -v vqtest dba sql
+expect_input "isql prints a SELECT result without a data source (shared memory)" \
+  '^| 1 *| one *|' 'SELECT a, b FROM isql_rows' \
+  isql -v -k "DRIVER=$lib;UID=dba;PWD=sql;ServerName=$name"
 expect_input "iusql runs non-ASCII statements through the wide calls" "SQLRowCount returns 1" \
   $'CREATE TABLE "iusql_Tабл_😀" ("имя" VARCHAR(20))\nINSERT INTO "iusql_Tабл_😀" VALUES (\'Grüße 日本 😀\')' \
   iusql -v vqtest dba sql

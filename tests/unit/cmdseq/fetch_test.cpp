@@ -112,6 +112,50 @@ TEST_F(FetchFixture, RowsComeFromTheServerThenFromThePrefetchWithoutAnExchange) 
   EXPECT_EQ(c.sconn.sent[after_first].bytes, le32(9) + le16(2));
 }
 
+// While the prefetch's reply is still on its way, a fetch takes the rows it wants from it
+// straight into the bound columns (no buffer slot) and leaves the rest in the stream; the
+// fetch that reaches the reply's end reads its trailer and ends the prefetch.
+TEST_F(FetchFixture, RowsOfAPrefetchOnItsWayGoStraightIntoTheColumns) {
+  c.sconn.sync();
+  int_row(c.sconn, 100);
+  c.sconn.item(CS_ITEM_END);
+  ok(c.sconn, {{5, 1}});
+  c.sconn.sync();  // the prefetch reply: three rows and the end
+  int_row(c.sconn, 101);
+  int_row(c.sconn, 102);
+  int_row(c.sconn, 103);
+  c.sconn.item(CS_ITEM_END_OF_DATA, Bytes{1})  // the end row: its record, 100
+      .item(CS_ITEM_ERROR, error_record(100, "S0000", "S0000", "S0000"))
+      .item(CS_ITEM_END);
+  c.sconn.item(CS_ITEM_END);
+  status_code(c.sconn, 100);
+  c.sconn.sync();
+  c.sconn.sync_arrived = false;
+
+  ASSERT_EQ(fetch(), CMDSEQ_OK);
+  EXPECT_EQ(value, 100);
+  ASSERT_EQ(c.conn->prefetch_cursor, &cursor);
+  const std::size_t after_first = c.sconn.sent.size();
+  for (std::int32_t want : {101, 102, 103}) {
+    SCOPED_TRACE(want);
+    std::uint16_t rows = 0;
+    ASSERT_EQ(fetch(1, &rows), CMDSEQ_OK);
+    EXPECT_EQ(value, want);
+    EXPECT_EQ(rows, 1);
+    EXPECT_TRUE(cursor.buffer == nullptr || cursor.buffer->count == 0);
+    EXPECT_EQ(c.conn->prefetch_cursor, &cursor);  // the rest is still in the stream
+  }
+  std::uint16_t rows = 7;
+  EXPECT_EQ(fetch(1, &rows), CMDSEQ_WARNING);
+  EXPECT_EQ(c.err.sqlcode, 100);
+  EXPECT_EQ(rows, 0);
+  EXPECT_EQ(c.conn->prefetch_cursor, nullptr);
+  EXPECT_TRUE(c.sconn.script_done());
+  EXPECT_EQ(c.sconn.sent.size(), after_first);  // no exchange for any of them
+  EXPECT_EQ(cursor.position_delta, 3);
+  EXPECT_EQ(cursor.rows_received, 3);
+}
+
 TEST_F(FetchFixture, AFailedPrefetchSurfacesAtTheFetchThatReachesIt) {
   c.sconn.sync();
   int_row(c.sconn, 100);

@@ -437,9 +437,9 @@ int SQLPresIsSyncPoint(a_strm_conn sconn, a_sqlpres_code* code) {
   return sconn->is_sync_point(code);
 }
 
-int SQLPresSyncPointArrived(a_strm_conn, a_sqlpres_code* code) {
+int SQLPresSyncPointArrived(a_strm_conn sconn, a_sqlpres_code* code) {
   *code = SQLPRES_OK;
-  return 1;
+  return sconn->sync_arrived ? 1 : 0;
 }
 
 a_sqlpres_code SQLPresReSync(a_strm_conn sconn, unsigned int flag) {

@@ -64,6 +64,8 @@ struct a_strm_conn_rec {
   std::vector<std::string> dump_comments;
   int resyncs = 0;
   int sync_checks = 0;  // SQLPresIsSyncPoint calls
+  // What SQLPresSyncPointArrived answers: false plays a reply still on its way.
+  bool sync_arrived = true;
   int overruns = 0;  // receives past the end of the script
   int disconnects = 0;
   int discon_responses = 0;

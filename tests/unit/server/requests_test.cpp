@@ -58,10 +58,11 @@ class Requests : public ::testing::Test {
     return h_.request(sql.size() > 250 ? long_item(25, sql) : item(25, sql));
   }
   // Prepares, executes and opens a query in one message; returns the cursor.
-  std::uint32_t open(const std::string& sql, const std::string& row_description = "") {
+  std::uint32_t open(const std::string& sql, const std::string& row_description = "",
+                     std::uint32_t options = 0) {
     const auto r = h_.request(item(22, sql) + item(136, u16le(1)) +
                               item(24, u32le(0xFFFFFFFF) + u16le(0)) + item(0) +
-                              item(33, u32le(0xFFFFFFFF) + u16le(0) + u32le(0)) +
+                              item(33, u32le(0xFFFFFFFF) + u16le(0) + u32le(options)) +
                               item(134, "c") + item(0) + row_description);
     std::uint32_t cursor = 0;
     for (const auto& it : r)
@@ -69,12 +70,29 @@ class Requests : public ::testing::Test {
     return cursor;
   }
   // A table of the numbers 1 to n, and a cursor over it in order.
-  std::uint32_t numbers(const std::string& table, int n) {
+  std::uint32_t numbers(const std::string& table, int n, std::uint32_t options = 0) {
     exec("CREATE TABLE " + table + "(n INTEGER)");
     for (int i = 1; i <= n; ++i)
       exec("INSERT INTO " + table + " VALUES(" + std::to_string(i) + ")");
-    return open("SELECT n FROM " + table + " ORDER BY n");
+    return open("SELECT n FROM " + table + " ORDER BY n", "", options);
   }
+  // A table of the numbers 1 to n filled in one statement, and a cursor over it.
+  std::uint32_t counting(const std::string& table, int n, std::uint32_t options) {
+    exec("CREATE TABLE IF NOT EXISTS " + table + "(n INTEGER)");
+    exec("INSERT INTO " + table +
+         " WITH RECURSIVE s(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM s WHERE n < " +
+         std::to_string(n) + ") SELECT n FROM s WHERE NOT EXISTS (SELECT 1 FROM " + table +
+         ")");
+    return open("SELECT n FROM " + table + " ORDER BY n", "", options);
+  }
+  static std::string prefetch(std::uint32_t cursor, unsigned rows) {
+    return item(
+        36, u32le(cursor) + u32le(100000) + u16le(0xFFFF) + u16le(rows) + u16le(1) + u16le(0));
+  }
+  static std::string align(std::uint32_t cursor, unsigned delta) {
+    return item(37, u32le(cursor) + u16le(delta));
+  }
+  static constexpr std::uint32_t kForwardOnly = 0x4000;
   static std::string fetch(std::uint32_t cursor, std::int32_t offset, unsigned rows,
                            unsigned options = 0) {
     return item(35, u32le(cursor) + u32le(static_cast<std::uint32_t>(offset)) + u16le(rows) +
@@ -242,40 +260,100 @@ TEST_F(Requests, FetchCountsAndPositions) {
 // reports the rows it used with an align: each prefetch goes on after the rows already
 // sent, a fetch starts the count again from where it lands, and a message that holds only
 // queued items and a prefetch is answered by the prefetch's reply alone.
+// A forward-only cursor, whose rows are stepped as they are asked for, answers the same.
 TEST_F(Requests, PrefetchesGoOnAfterTheRowsAlreadySent) {
-  const std::uint32_t cursor = numbers("p20", 20);
-  ASSERT_NE(cursor, 0u);
-  auto prefetch = [&](unsigned rows) {
-    return item(36, u32le(cursor) + u32le(100000) + u16le(0xFFFF) + u16le(rows) + u16le(1) +
-                        u16le(0));
-  };
-  auto align = [&](unsigned delta) { return item(37, u32le(cursor) + u16le(delta)); };
-  auto messages = [&] {
-    int ends = 0;
-    for (const auto& p : h_.last_packets()) ends += (p.status & 0x01) != 0;
-    return ends;
-  };
-  struct Step {
-    const char* name;
-    std::string request;
-    std::vector<std::uint32_t> values;
-    int messages;
-  };
-  const Step steps[] = {
-      {"the first rows", prefetch(4), {1, 2, 3, 4}, 1},
-      {"two used, four more", align(2) + prefetch(4), {5, 6, 7, 8}, 1},
-      {"a fetch lands on row 4", fetch(cursor, 2, 1), {4}, 1},
-      {"and the prefetch after it", prefetch(2), {5, 6}, 1},
-      {"a fetch with its prefetch", fetch(cursor, 3, 1) + prefetch(3), {7, 8, 9, 10}, 2},
-      {"to the end", align(3) + prefetch(20), {11, 12, 13, 14, 15, 16, 17, 18, 19, 20}, 1},
-      {"past the end", prefetch(5), {}, 1},
-  };
-  for (const Step& k : steps) {
-    SCOPED_TRACE(k.name);
-    const auto r = h_.request(k.request);
-    EXPECT_EQ(ints(r), k.values);
-    EXPECT_EQ(messages(), k.messages);
+  for (const std::uint32_t options : {0u, kForwardOnly}) {
+    SCOPED_TRACE(options == 0 ? "rows read whole" : "forward-only, streamed");
+    const std::uint32_t cursor = numbers("p20_" + std::to_string(options), 20, options);
+    ASSERT_NE(cursor, 0u);
+    auto prefetch = [&](unsigned rows) { return Requests::prefetch(cursor, rows); };
+    auto align = [&](unsigned delta) { return Requests::align(cursor, delta); };
+    auto messages = [&] {
+      int ends = 0;
+      for (const auto& p : h_.last_packets()) ends += (p.status & 0x01) != 0;
+      return ends;
+    };
+    struct Step {
+      const char* name;
+      std::string request;
+      std::vector<std::uint32_t> values;
+      int messages;
+    };
+    const Step steps[] = {
+        {"the first rows", prefetch(4), {1, 2, 3, 4}, 1},
+        {"two used, four more", align(2) + prefetch(4), {5, 6, 7, 8}, 1},
+        {"a fetch lands on row 4", fetch(cursor, 2, 1), {4}, 1},
+        {"and the prefetch after it", prefetch(2), {5, 6}, 1},
+        {"a fetch with its prefetch", fetch(cursor, 3, 1) + prefetch(3), {7, 8, 9, 10}, 2},
+        {"to the end", align(3) + prefetch(20), {11, 12, 13, 14, 15, 16, 17, 18, 19, 20}, 1},
+        {"past the end", prefetch(5), {}, 1},
+    };
+    for (const Step& k : steps) {
+      SCOPED_TRACE(k.name);
+      const auto r = h_.request(k.request);
+      EXPECT_EQ(ints(r), k.values);
+      EXPECT_EQ(messages(), k.messages);
+    }
   }
+}
+
+// A forward-only cursor holds only the rows its client has not passed: a result far
+// larger than the connection may hold is read to its end through prefetches and aligns,
+// where the same query read whole at open is refused.
+TEST_F(Requests, ForwardOnlyCursorStreamsPastTheConnectionsBound) {
+  h_.config().limits.max_connection_bytes = 1 << 20;
+  constexpr unsigned kRows = 50000;
+  const std::uint32_t whole = counting("c50k", kRows, 0);
+  EXPECT_EQ(whole, 0u) << "the rows read whole fit in the bound: make the query larger";
+  const std::uint32_t cursor = counting("c50k", kRows, kForwardOnly);
+  ASSERT_NE(cursor, 0u);
+  std::vector<std::uint32_t> got;
+  unsigned used = 0;
+  std::int64_t last_status = -1;
+  for (int k = 0; k < 100 && got.size() < kRows; ++k) {
+    const auto r = h_.request((used != 0 ? align(cursor, used) : "") + prefetch(cursor, 1000));
+    const auto values = ints(r);
+    got.insert(got.end(), values.begin(), values.end());
+    used = static_cast<unsigned>(values.size());
+  }
+  ASSERT_EQ(got.size(), kRows);
+  for (unsigned i = 0; i < kRows; ++i) ASSERT_EQ(got[i], i + 1) << "at " << i;
+  // Past the last row: the end record.
+  const auto r = h_.request(align(cursor, used) + prefetch(cursor, 10));
+  EXPECT_TRUE(ints(r).empty());
+  const int end = find(r, 65);
+  ASSERT_GE(end, 1);
+  last_status = record_code(r[end]);
+  EXPECT_EQ(last_status, 100);
+}
+
+// A request that runs SQL of its own first reads a streaming cursor's rows whole: no
+// statement is left stepping under it (SQLite refuses to drop a table that one reads),
+// and the cursor goes on with the rows it had when it opened.
+TEST_F(Requests, SqlOnTheConnectionFindsNoStatementStepping) {
+  const std::uint32_t cursor = numbers("d10", 10, kForwardOnly);
+  ASSERT_NE(cursor, 0u);
+  EXPECT_EQ(ints(h_.request(fetch(cursor, 1, 3))), (std::vector<std::uint32_t>{1, 2, 3}));
+  const auto dropped = h_.request(item(25, "DROP TABLE d10"));
+  const int status = find(dropped, 65);
+  EXPECT_EQ(status, -1) << "the drop failed with " << record_code(dropped[status]);
+  EXPECT_EQ(ints(h_.request(fetch(cursor, 0, 1) + fetch(cursor, 1, 20))),
+            (std::vector<std::uint32_t>{3, 4, 5, 6, 7, 8, 9, 10}));
+}
+
+// A prefetch reply goes out a few packets at a time while its later rows are still made,
+// not whole at the end of the message.
+TEST_F(Requests, PrefetchReplyIsSentWhileItsRowsAreMade) {
+  const std::uint32_t cursor = counting("c30k", 30000, kForwardOnly);
+  ASSERT_NE(cursor, 0u);
+  int flushes = 0;
+  h_.session().set_flush_hook([&] { ++flushes; });
+  const auto values = ints(h_.request(prefetch(cursor, 20000)));
+  h_.session().set_flush_hook(nullptr);
+  ASSERT_EQ(values.size(), 20000u);
+  EXPECT_EQ(values.front(), 1u);
+  EXPECT_EQ(values.back(), 20000u);
+  EXPECT_GE(flushes, 4);
 }
 
 // With a statement cache the connect reply tells the client its size, and a statement the

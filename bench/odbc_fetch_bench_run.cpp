@@ -1,0 +1,160 @@
+// Fetch speed of the whole driver in one run: starts vqeng12 (shared memory and TCP/IP
+// on a loopback port, under its own VCTMP and HOME), runs the ODBC application
+// odbc_fetch_bench over each link through the unixODBC driver manager, then runs the
+// command-sequence fetch benchmark (same query, same rows, which also measures the raw
+// loopback socket floor for the bytes moved), and prints them side by side with the
+// ratios the driver is held to: ODBC client CPU per row at most 1.5 times the
+// command-sequence client's and at most 150 ns, wall at most 15 times the socket floor,
+// shared memory faster than TCP/IP.
+//
+//   odbc_fetch_bench_run [runs]
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "child_process.h"
+#include "vqeng_process.h"
+
+namespace {
+
+using Numbers = std::map<std::string, double>;
+
+// "a=1 b=2.5" into {a: 1, b: 2.5}.
+Numbers ParseKeyValues(const std::string& line) {
+  Numbers out;
+  std::istringstream in(line);
+  for (std::string word; in >> word;) {
+    const std::size_t eq = word.find('=');
+    if (eq != std::string::npos) out[word.substr(0, eq)] = std::atof(word.c_str() + eq + 1);
+  }
+  return out;
+}
+
+std::vector<std::string> SplitCsv(const std::string& line) {
+  std::vector<std::string> cells;
+  std::string cell;
+  bool quoted = false;
+  for (char c : line) {
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ',' && !quoted) {
+      cells.push_back(cell);
+      cell.clear();
+    } else {
+      cell += c;
+    }
+  }
+  cells.push_back(cell);
+  return cells;
+}
+
+// The counters of each row of Google Benchmark's CSV output, by link ("shm", "tcpip").
+std::map<std::string, Numbers> ParseBenchmarkCsv(const std::string& text) {
+  std::map<std::string, Numbers> out;
+  std::istringstream in(text);
+  std::vector<std::string> header;
+  for (std::string line; std::getline(in, line);) {
+    const std::vector<std::string> cells = SplitCsv(line);
+    if (!cells.empty() && cells[0] == "name") {
+      header = cells;
+      continue;
+    }
+    if (header.empty() || cells.size() != header.size()) continue;
+    const std::string link = cells[0].find("tcpip:1") != std::string::npos ? "tcpip" : "shm";
+    for (std::size_t i = 1; i < cells.size(); ++i) {
+      if (!cells[i].empty()) out[link][header[i]] = std::atof(cells[i].c_str());
+    }
+  }
+  return out;
+}
+
+std::string MakeTemp() {
+  char dir[] = "/tmp/vqfetchbenchXXXXXX";
+  return mkdtemp(dir) != nullptr ? dir : "";
+}
+
+const char* Verdict(bool ok) { return ok ? "met" : "MISSED"; }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string runs = argc > 1 ? argv[1] : "3";
+  const std::string vctmp = MakeTemp(), home = MakeTemp();
+  if (vctmp.empty() || home.empty()) return 1;
+  setenv("VCTMP", vctmp.c_str(), 1);
+  setenv("HOME", home.c_str(), 1);
+  // The driver finds its message files beside itself.
+  setenv("VCDIR", std::filesystem::path(VQ_DRIVER_PATH).parent_path().c_str(), 1);
+  unsetenv("VCCONNECT");
+
+  const std::string name = "odbcbench" + std::to_string(getpid());
+  std::map<std::string, Numbers> odbc;
+  {
+    vq_test::VqengProcess server;
+    if (!server.Start(VQENG12_PATH, name, {"--max-connection-bytes=2G"})) {
+      std::fprintf(stderr, "vqeng12 did not start\n");
+      return 1;
+    }
+    const std::string base = std::string("DRIVER=") + VQ_DRIVER_PATH + ";UID=dba;PWD=sql;ServerName=" + name;
+    const std::map<std::string, std::string> links = {
+        {"shm", base + ";CommLinks=ShMem"},
+        {"tcpip", base + ";CommLinks=tcpip(host=127.0.0.1;port=" + std::to_string(server.port()) +
+                      ";DoBroadcast=NONE)"}};
+    for (const auto& [link, text] : links) {
+      const vq::testing::ChildResult r = vq::testing::RunInChild([&] {
+        execl(ODBC_FETCH_BENCH_PATH, ODBC_FETCH_BENCH_PATH, text.c_str(), runs.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+      });
+      if (!r.exited(0)) {
+        std::fprintf(stderr, "odbc_fetch_bench over %s failed\n", link.c_str());
+        return 1;
+      }
+      odbc[link] = ParseKeyValues(r.output);
+    }
+  }
+
+  const vq::testing::ChildResult cs = vq::testing::RunInChild([&] {
+    execl(CMDSEQ_FETCH_BENCH_PATH, CMDSEQ_FETCH_BENCH_PATH, "--benchmark_format=csv",
+          static_cast<char*>(nullptr));
+    _exit(127);
+  });
+  std::map<std::string, Numbers> cmdseq = ParseBenchmarkCsv(cs.output);
+  if (!cs.exited(0) || cmdseq.size() != 2) {
+    std::fprintf(stderr, "cmdseq_fetch_bench failed:\n%s\n", cs.output.c_str());
+    return 1;
+  }
+
+  std::printf("fetch of 1,000,000 rows (int, int, double, varchar(10)), ns per row\n");
+  std::printf("%-6s %10s %10s %10s %10s %10s %10s %10s %10s %10s\n", "link", "odbc_cpu",
+              "odbc_user", "odbc_sys", "cs_cpu", "cpu_ratio", "odbc_wall", "cs_wall", "floor",
+              "wall/floor");
+  bool all = true;
+  for (const std::string link : {"shm", "tcpip"}) {
+    Numbers& o = odbc[link];
+    Numbers& c = cmdseq[link];
+    const double ratio = o["client_cpu_ns_per_row"] / c["client_cpu_ns_per_row"];
+    const double over_floor = o["wall_ns_per_row"] / c["floor_ns_per_row"];
+    std::printf("%-6s %10.1f %10.1f %10.1f %10.1f %10.2f %10.1f %10.1f %10.1f %10.2f\n",
+                link.c_str(), o["client_cpu_ns_per_row"], o["client_user_ns_per_row"],
+                o["client_system_ns_per_row"], c["client_cpu_ns_per_row"], ratio,
+                o["wall_ns_per_row"], c["wall_ns_per_row"], c["floor_ns_per_row"], over_floor);
+    const bool cpu_ratio = ratio <= 1.5, cpu_abs = o["client_cpu_ns_per_row"] <= 150,
+               wall = over_floor <= 15;
+    std::printf("  %s: cpu <= 1.5 x cmdseq %s, cpu <= 150 ns %s, wall <= 15 x floor %s\n",
+                link.c_str(), Verdict(cpu_ratio), Verdict(cpu_abs), Verdict(wall));
+    all = all && cpu_ratio && cpu_abs && wall;
+  }
+  const bool shm_faster = odbc["shm"]["wall_ns_per_row"] < odbc["tcpip"]["wall_ns_per_row"];
+  std::printf("  shared memory faster than TCP/IP: %s\n", Verdict(shm_faster));
+  std::error_code ec;
+  std::filesystem::remove_all(vctmp, ec);
+  std::filesystem::remove_all(home, ec);
+  return all && shm_faster ? 0 : 3;
+}

@@ -1,0 +1,146 @@
+// The rows of an open cursor: a window over a streamed query for a forward-only cursor
+// (rows are stepped as the client asks for them and let go once it has passed them),
+// and the prefetch reply, sent a packet at a time while later rows are still stepped.
+#include <algorithm>
+
+#include "request_items.h"
+#include "session.h"
+#include "sql_error.h"
+#include "wire.h"
+
+namespace vqeng {
+namespace {
+
+// What a row held in a cursor counts against the connection's bound (as a result read
+// whole counts it).
+std::size_t held_row_bytes(const std::vector<Value>& row) {
+  std::size_t n = sizeof(std::vector<Value>);
+  for (const auto& v : row) n += sizeof(Value) + kHeldValueOverhead + v.s.size();
+  return n;
+}
+
+// Rows let go are compacted away once this many have gathered at the window's front
+// and they are at least half of it: erasing from the front of the vector then costs
+// O(1) per row.
+constexpr std::size_t kCompactRows = 1024;
+
+// A prefetch reply goes out whenever this much of it is in full packets.
+constexpr std::size_t kPrefetchFlushBytes = 16 * 1024;
+// Rows written between two looks at the reply's size.
+constexpr std::uint32_t kPrefetchChunkRows = 16;
+
+}  // namespace
+
+bool Session::have_row(Cursor& c, std::int64_t p) {
+  while (known_rows(c) < p && c.stream) {
+    std::vector<Value> row;
+    SqlError err;
+    const int got = c.stream->next(row, err);
+    if (got == 0) {
+      c.stream.reset();
+      break;
+    }
+    const std::size_t bytes = held_row_bytes(row);
+    if (bytes > held_room()) {
+      c.stream_error =
+          sql_error(-1000, "The result set would take more than " + held_bound_text() +
+                               "; close other cursors or ask for fewer rows");
+      c.stream.reset();
+      break;
+    }
+    c.rows.push_back(std::move(row));
+    c.deleted.push_back(false);
+    c.bytes += bytes;
+    cursor_bytes_ += bytes;
+    if (got < 0) {
+      c.stream_error = err;  // the rows stop after this one
+      c.stream.reset();
+    } else if (c.stream->at_end()) {
+      c.stream.reset();  // the statement is done: finalized at once
+    }
+  }
+  return p <= known_rows(c);
+}
+
+std::vector<Value>* Session::row_at(Cursor& c, std::int64_t p) {
+  if (p <= c.base) return nullptr;
+  const auto i = static_cast<std::uint64_t>(p - c.base - 1);
+  if (i < c.front || i >= c.rows.size()) return nullptr;
+  return &c.rows[i];
+}
+
+bool Session::row_deleted(const Cursor& c, std::int64_t p) {
+  if (p <= c.base) return false;
+  const auto i = static_cast<std::uint64_t>(p - c.base - 1);
+  return i < c.deleted.size() && c.deleted[i];
+}
+
+void Session::let_go(Cursor& c) {
+  if (!c.forward) return;
+  // The current row stays: get data, update and delete work on it.
+  const std::int64_t behind = c.pos - 1 - c.base;
+  const std::size_t until =
+      behind <= 0 ? 0 : std::min(static_cast<std::size_t>(behind), c.rows.size());
+  for (; c.front < until; ++c.front) {
+    const std::size_t bytes = held_row_bytes(c.rows[c.front]);
+    c.bytes -= std::min(c.bytes, bytes);
+    cursor_bytes_ -= std::min(cursor_bytes_, bytes);
+    std::vector<Value>().swap(c.rows[c.front]);
+  }
+  if (c.front >= kCompactRows && c.front * 2 >= c.rows.size()) {
+    const auto gone = static_cast<std::ptrdiff_t>(c.front);
+    c.rows.erase(c.rows.begin(), c.rows.begin() + gone);
+    c.deleted.erase(c.deleted.begin(), c.deleted.begin() + gone);
+    c.base += gone;
+    c.front = 0;
+  }
+}
+
+void Session::drain_streams() {
+  for (auto& entry : cursors_) {
+    if (entry.second.stream) have_row(entry.second, INT64_MAX);
+  }
+}
+
+void Session::write_prefetch(PendingPrefetch& p) {
+  // The rows after those the client already holds; the cursor stays where it is until
+  // the client aligns it.
+  ItemWriter w(agreed_.packet_size, agreed_.minor > 9);
+  const auto it = cursors_.find(p.handle);
+  const std::uint32_t rows = p.rows;
+  RowsEnd end;
+  if (it != cursors_.end()) {
+    Cursor& c = it->second;
+    std::int64_t from = std::max(c.sent, c.pos) + 1;
+    std::uint32_t left = rows;
+    while (left > 0) {
+      const std::uint32_t n = write_rows(w, c, from, std::min(left, kPrefetchChunkRows), &end);
+      from += n;
+      left -= n;
+      c.sent = from - 1;
+      if (end.code != 0) break;
+      // The client reads these rows while we step the next ones.
+      if (flush_hook_ && w.full_bytes() >= kPrefetchFlushBytes) {
+        send_packets(w.take_full_packets());
+        flush_hook_();
+      }
+    }
+  }
+  w.put_empty(kItemEnd);
+  status_override_.swap(p.status);
+  info_override_.swap(p.info);
+  if (it == cursors_.end()) {
+    const SqlError err = sql_error(-180, "Cursor not open");
+    write_status(w, &err);
+  } else if (end.code == 100 || end.failed) {
+    write_status(w, &end.err);  // 100 at the end of the rows, or why the query stopped
+  } else {
+    write_status(w, nullptr);
+  }
+  write_info(w, {{kInfoFlagsSlot, 0}});
+  status_override_.reset();
+  info_override_.reset();
+  send_packets(w.finish());
+}
+
+}  // namespace vqeng

@@ -1,0 +1,229 @@
+// SQLSetPos and SQLBulkOperations through the driver's entry points against vqeng12 over
+// both links: positioned update and delete, a delete of the whole rowset where a row is
+// gone, refresh, inserts of many rows in one request, a bulk add whose rows all fail,
+// and update, delete and fetch by bookmark. What the table holds afterwards is read on a
+// second statement of the same connection.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "statement_fixture.h"
+
+namespace vq_odbc_e2e {
+namespace {
+
+class Positioned : public StatementFixture {
+ protected:
+  Positioned() : StatementFixture("odbc_setpos") {}
+
+  void MustSucceed(SQLRETURN rc, const char* what) {
+    ASSERT_TRUE(rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO)
+        << what << ": " << rc << " " << StmtState() << " " << DiagOf(SQL_HANDLE_STMT, stmt_).text;
+  }
+
+  // Table pt of `rows` rows (k, v = k * 10), a static updatable cursor over it in
+  // rowsets of `rowset`, k and v bound column-wise with the row status array.
+  void Open(int rows, SQLULEN rowset, bool bookmarks = false) {
+    ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_CURSOR_TYPE,
+                             reinterpret_cast<SQLPOINTER>(SQL_CURSOR_STATIC), 0),
+              SQL_SUCCESS);
+    ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_CONCURRENCY,
+                             reinterpret_cast<SQLPOINTER>(SQL_CONCUR_LOCK), 0),
+              SQL_SUCCESS);
+    if (bookmarks) {
+      ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_USE_BOOKMARKS,
+                               reinterpret_cast<SQLPOINTER>(SQL_UB_VARIABLE), 0),
+                SQL_SUCCESS);
+    }
+    MustExec("CREATE TABLE pt (k INTEGER, v INTEGER)");
+    for (int k = 1; k <= rows; ++k) {
+      MustExec("INSERT INTO pt VALUES (" + std::to_string(k) + ", " + std::to_string(k * 10) + ")");
+    }
+    ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rowset),
+                             0),
+              SQL_SUCCESS);
+    keys_.assign(rowset, -1);
+    vals_.assign(rowset, -1);
+    k_ind_.assign(rowset, 0);
+    v_ind_.assign(rowset, 0);
+    marks_.assign(rowset, 0);
+    mark_ind_.assign(rowset, 0);
+    status_.assign(rowset, 0x7E7E);
+    ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, status_.data(), 0), SQL_SUCCESS);
+    MustSucceed(ExecDirect("SELECT k, v FROM pt ORDER BY k"), "select");
+    if (bookmarks) {
+      ASSERT_EQ(SQLBindCol(stmt_, 0, SQL_C_BOOKMARK, marks_.data(), sizeof(SQLULEN),
+                           mark_ind_.data()),
+                SQL_SUCCESS);
+    }
+    ASSERT_EQ(SQLBindCol(stmt_, 1, SQL_C_LONG, keys_.data(), 0, k_ind_.data()), SQL_SUCCESS);
+    ASSERT_EQ(SQLBindCol(stmt_, 2, SQL_C_LONG, vals_.data(), 0, v_ind_.data()), SQL_SUCCESS);
+  }
+
+  // "k:v k:v ..." of the table, read on a second statement.
+  std::string Table() {
+    SQLHSTMT other = SQL_NULL_HSTMT;
+    if (SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &other) != SQL_SUCCESS) return "<no statement>";
+    std::string out;
+    if (ExecDirect("SELECT k, v FROM pt ORDER BY k", other) == SQL_SUCCESS) {
+      SQLINTEGER k = 0, v = 0;
+      SQLLEN ki = 0, vi = 0;
+      SQLBindCol(other, 1, SQL_C_LONG, &k, 0, &ki);
+      SQLBindCol(other, 2, SQL_C_LONG, &v, 0, &vi);
+      while (SQLFetch(other) == SQL_SUCCESS) {
+        out += (out.empty() ? "" : " ") + std::to_string(k) + ":" +
+               (vi == SQL_NULL_DATA ? std::string("null") : std::to_string(v));
+      }
+    } else {
+      out = "<select failed " + StmtState(other) + ">";
+    }
+    SQLFreeHandle(SQL_HANDLE_STMT, other);
+    return out;
+  }
+
+  std::string Statuses() const {
+    std::string out;
+    for (SQLUSMALLINT s : status_) out += std::to_string(s);
+    return out;
+  }
+
+  std::vector<SQLINTEGER> keys_, vals_;
+  std::vector<SQLLEN> k_ind_, v_ind_, mark_ind_;
+  std::vector<SQLULEN> marks_;
+  std::vector<SQLUSMALLINT> status_;
+};
+
+TEST_P(Positioned, UpdateAndDeleteTheRowsOfTheRowset) {
+  Open(6, 3);
+  MustSucceed(SQLFetchScroll(stmt_, SQL_FETCH_ABSOLUTE, 2), "absolute 2");
+  ASSERT_EQ(keys_[0], 2);
+  vals_[1] = 333;
+  MustSucceed(SQLSetPos(stmt_, 2, SQL_UPDATE, SQL_LOCK_NO_CHANGE), "update row 2");
+  EXPECT_EQ(status_[1], SQL_ROW_UPDATED);
+  SQLLEN count = -1;
+  ASSERT_EQ(SQLRowCount(stmt_, &count), SQL_SUCCESS);
+  EXPECT_EQ(count, 1);
+  MustSucceed(SQLSetPos(stmt_, 1, SQL_DELETE, SQL_LOCK_NO_CHANGE), "delete row 1");
+  EXPECT_EQ(status_[0], SQL_ROW_DELETED);
+  EXPECT_EQ(Table(), "1:10 3:333 4:40 5:50 6:60");
+  // Refresh reads the row again into the bound buffers.
+  vals_[2] = -5;
+  MustSucceed(SQLSetPos(stmt_, 3, SQL_REFRESH, SQL_LOCK_NO_CHANGE), "refresh row 3");
+  EXPECT_EQ(vals_[2], 40);
+  EXPECT_EQ(status_[2], SQL_ROW_SUCCESS);
+  // Refusals.
+  EXPECT_EQ(SQLSetPos(stmt_, 4, SQL_POSITION, SQL_LOCK_NO_CHANGE), SQL_ERROR);
+  EXPECT_EQ(StmtState(), "HY107");
+  EXPECT_EQ(SQLSetPos(stmt_, 0, SQL_POSITION, SQL_LOCK_NO_CHANGE), SQL_ERROR);
+  EXPECT_EQ(StmtState(), "HY109");
+  EXPECT_EQ(SQLSetPos(stmt_, 1, 9, SQL_LOCK_NO_CHANGE), SQL_ERROR);
+  EXPECT_EQ(StmtState(), "HY092");
+  EXPECT_EQ(SQLSetPos(stmt_, 1, SQL_POSITION, 7), SQL_ERROR);
+  EXPECT_EQ(StmtState(), "HY092");
+}
+
+TEST_P(Positioned, DeletingTheWholeRowsetWhereARowIsGoneMarksItNoRow) {
+  Open(8, 5);
+  MustSucceed(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0), "first");
+  MustSucceed(SQLSetPos(stmt_, 3, SQL_DELETE, SQL_LOCK_NO_CHANGE), "delete row 3");
+  std::fill(status_.begin(), status_.end(), 0x7E7E);
+  EXPECT_EQ(SQLSetPos(stmt_, 0, SQL_DELETE, SQL_LOCK_NO_CHANGE), SQL_SUCCESS_WITH_INFO);
+  EXPECT_EQ(Statuses(), "11311");
+  EXPECT_EQ(DiagOf(SQL_HANDLE_STMT, stmt_, 1).state, "01S01");
+  EXPECT_EQ(DiagOf(SQL_HANDLE_STMT, stmt_, 2).state, "HY109");
+  SQLLEN count = -1;
+  ASSERT_EQ(SQLRowCount(stmt_, &count), SQL_SUCCESS);
+  EXPECT_EQ(count, 4);
+  EXPECT_EQ(Table(), "6:60 7:70 8:80");
+}
+
+TEST_P(Positioned, BulkAddOfTwentyRowsGoesInOneRequest) {
+  Open(2, 20);
+  MustSucceed(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0), "first");
+  for (int r = 0; r < 20; ++r) {
+    keys_[static_cast<std::size_t>(r)] = 100 + r;
+    vals_[static_cast<std::size_t>(r)] = r;
+    k_ind_[static_cast<std::size_t>(r)] = 0;
+    v_ind_[static_cast<std::size_t>(r)] = r == 7 ? SQL_NULL_DATA : 0;
+  }
+  const int puts = LogCount("put");
+  MustSucceed(SQLBulkOperations(stmt_, SQL_ADD), "bulk add");
+  EXPECT_EQ(LogCount("put"), puts + 1);
+  EXPECT_EQ(Statuses(), std::string(20, '4'));  // SQL_ROW_ADDED
+  SQLLEN count = -1;
+  ASSERT_EQ(SQLRowCount(stmt_, &count), SQL_SUCCESS);
+  EXPECT_EQ(count, 20);
+  const std::string table = Table();
+  EXPECT_EQ(table.substr(0, 17), "1:10 2:20 100:0 1");
+  EXPECT_NE(table.find("107:null 108:8"), std::string::npos) << table;
+  EXPECT_NE(table.find("119:19"), std::string::npos) << table;
+  // After a bulk operation SQLSetPos waits for the next fetch.
+  EXPECT_EQ(SQLSetPos(stmt_, 1, SQL_POSITION, SQL_LOCK_NO_CHANGE), SQL_ERROR);
+  EXPECT_EQ(StmtState(), "HY109");
+}
+
+TEST_P(Positioned, ABulkAddWhoseRowsAllFailReportsTheFailure) {
+  MustExec("CREATE TABLE strict (k INTEGER NOT NULL)");
+  ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_CURSOR_TYPE,
+                           reinterpret_cast<SQLPOINTER>(SQL_CURSOR_STATIC), 0),
+            SQL_SUCCESS);
+  ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_CONCURRENCY,
+                           reinterpret_cast<SQLPOINTER>(SQL_CONCUR_LOCK), 0),
+            SQL_SUCCESS);
+  ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(3), 0),
+            SQL_SUCCESS);
+  SQLUSMALLINT status[3] = {0x7E7E, 0x7E7E, 0x7E7E};
+  ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, status, 0), SQL_SUCCESS);
+  MustSucceed(ExecDirect("SELECT k FROM strict"), "select");
+  SQLINTEGER keys[3] = {1, 2, 3};
+  SQLLEN ind[3] = {SQL_NULL_DATA, SQL_NULL_DATA, SQL_NULL_DATA};
+  ASSERT_EQ(SQLBindCol(stmt_, 1, SQL_C_LONG, keys, 0, ind), SQL_SUCCESS);
+  EXPECT_EQ(SQLBulkOperations(stmt_, SQL_ADD), SQL_ERROR);
+  EXPECT_FALSE(StmtState().empty());
+  EXPECT_EQ(status[0], SQL_ROW_ERROR);
+  EXPECT_EQ(status[2], SQL_ROW_ERROR);
+  SQLHSTMT other = SQL_NULL_HSTMT;
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &other), SQL_SUCCESS);
+  ASSERT_EQ(ExecDirect("SELECT count(*) FROM strict", other), SQL_SUCCESS);
+  SQLINTEGER n = -1;
+  ASSERT_EQ(SQLBindCol(other, 1, SQL_C_LONG, &n, 0, nullptr), SQL_SUCCESS);
+  ASSERT_EQ(SQLFetch(other), SQL_SUCCESS);
+  EXPECT_EQ(n, 0);
+  SQLFreeHandle(SQL_HANDLE_STMT, other);
+}
+
+TEST_P(Positioned, UpdateDeleteAndFetchByBookmark) {
+  Open(9, 3, true);
+  MustSucceed(SQLFetchScroll(stmt_, SQL_FETCH_ABSOLUTE, 4), "absolute 4");
+  ASSERT_EQ(keys_[0], 4);
+  const std::vector<SQLULEN> saved = marks_;  // rows 4, 5, 6
+  // Update rows 4 and 6 by bookmark; row 5 is left alone (SQL_ROW_IGNORE).
+  std::vector<SQLUSMALLINT> ops = {SQL_ROW_PROCEED, SQL_ROW_IGNORE, SQL_ROW_PROCEED};
+  ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_OPERATION_PTR, ops.data(), 0), SQL_SUCCESS);
+  vals_ = {400, 500, 600};
+  MustSucceed(SQLBulkOperations(stmt_, SQL_UPDATE_BY_BOOKMARK), "update by bookmark");
+  ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_OPERATION_PTR, nullptr, 0), SQL_SUCCESS);
+  EXPECT_EQ(Table(), "1:10 2:20 3:30 4:400 5:500 6:600 7:70 8:80 9:90");
+  // Fetch by bookmark reads the saved rows back in the order of the bookmarks.
+  marks_ = {saved[2], saved[0], saved[1]};
+  MustSucceed(SQLBulkOperations(stmt_, SQL_FETCH_BY_BOOKMARK), "fetch by bookmark");
+  EXPECT_EQ(keys_[0], 6);
+  EXPECT_EQ(keys_[1], 4);
+  EXPECT_EQ(keys_[2], 5);
+  EXPECT_EQ(Statuses(), "000");
+  // Delete by bookmark.
+  marks_ = {saved[0], saved[2], saved[1]};
+  MustSucceed(SQLBulkOperations(stmt_, SQL_DELETE_BY_BOOKMARK), "delete by bookmark");
+  EXPECT_EQ(Statuses(), "111");
+  EXPECT_EQ(Table(), "1:10 2:20 3:30 7:70 8:80 9:90");
+  EXPECT_EQ(SQLBulkOperations(stmt_, 99), SQL_ERROR);
+  EXPECT_EQ(StmtState(), "HYC00");
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, Positioned, testing::Values(Link::kSharedMemory, Link::kTcpIp),
+                         LinkName);
+
+}  // namespace
+}  // namespace vq_odbc_e2e

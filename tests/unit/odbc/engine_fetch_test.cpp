@@ -49,7 +49,10 @@ class Guarded {
 class FetchConv : public ApiFixture {
  protected:
   void TearDown() override {
-    if (Stmt() != nullptr) FreeFetchState(Stmt());
+    if (Stmt() != nullptr) {
+      FreeFetchState(Stmt());
+      FreeParamLists(Stmt());
+    }
     ApiFixture::TearDown();
   }
 
@@ -554,7 +557,6 @@ TEST_F(FetchConv, OutputParametersAreReadBackIntoTheApplicationsBuffers) {
   EXPECT_EQ(out_ind, SQL_NULL_DATA);
   EXPECT_EQ(text.text(), "ok");
   EXPECT_EQ(text_ind, 2);
-  FreeParamLists(Stmt());
 }
 
 // ---- Text helpers -------------------------------------------------------------------------

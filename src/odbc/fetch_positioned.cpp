@@ -17,11 +17,6 @@
 
 namespace {
 
-constexpr a_packed_sqlstate kState24000 = PackSQLState("24000");
-constexpr a_packed_sqlstate kStateHY109 = PackSQLState("HY109");
-constexpr a_packed_sqlstate kStateS1109 = PackSQLState("S1109");
-constexpr a_packed_sqlstate kStateHY107 = PackSQLState("HY107");
-constexpr a_packed_sqlstate kStateS1107 = PackSQLState("S1107");
 constexpr a_packed_sqlstate kState21S02 = PackSQLState("21S02");
 constexpr a_packed_sqlstate kState01S01 = PackSQLState("01S01");
 constexpr a_packed_sqlstate kState01001 = PackSQLState("01001");

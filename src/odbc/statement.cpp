@@ -49,7 +49,8 @@ bool IsError(SQLRETURN rc) {
 }
 bool Succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
 
-// The ODBC version the statement's application declared (2 or 3).
+}  // namespace
+
 int StmtOdbcVersion(tagSTMT* stmt) {
   tagENV* env = OwningEnv(stmt);
   const SQLINTEGER declared =
@@ -57,6 +58,8 @@ int StmtOdbcVersion(tagSTMT* stmt) {
                      : SQL_OV_ODBC3;
   return ODBCVersion(declared);
 }
+
+namespace {
 
 tagDBC* Dbc(tagSTMT* stmt) { return OwningDbc(stmt); }
 

@@ -118,8 +118,10 @@ TEST_P(Positioned, UpdateAndDeleteTheRowsOfTheRowset) {
   MustSucceed(SQLSetPos(stmt_, 3, SQL_POSITION, SQL_LOCK_EXCLUSIVE), "lock row 3");
   bool locked = false;
   for (const std::string& line : LogLines()) {
+    // A positioning fetch asks for no rows, or one when the cursor keeps its row.
     if (line.find(" fetch ") != std::string::npos &&
-        line.find("offset=4 rows=1 options=9") != std::string::npos)
+        line.find(" offset=4 rows=") != std::string::npos &&
+        line.size() > 10 && line.compare(line.size() - 10, 10, " options=9") == 0)
       locked = true;
   }
   EXPECT_TRUE(locked);

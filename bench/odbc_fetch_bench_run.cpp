@@ -79,16 +79,26 @@ std::string MakeTemp() {
   return mkdtemp(dir) != nullptr ? dir : "";
 }
 
+// The run's VCTMP and HOME, removed however the run ends.
+struct TempDirs {
+  std::string vctmp = MakeTemp(), home = MakeTemp();
+  ~TempDirs() {
+    std::error_code ec;
+    if (!vctmp.empty()) std::filesystem::remove_all(vctmp, ec);
+    if (!home.empty()) std::filesystem::remove_all(home, ec);
+  }
+};
+
 const char* Verdict(bool ok) { return ok ? "met" : "MISSED"; }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string runs = argc > 1 ? argv[1] : "3";
-  const std::string vctmp = MakeTemp(), home = MakeTemp();
-  if (vctmp.empty() || home.empty()) return 1;
-  setenv("VCTMP", vctmp.c_str(), 1);
-  setenv("HOME", home.c_str(), 1);
+  const TempDirs dirs;
+  if (dirs.vctmp.empty() || dirs.home.empty()) return 1;
+  setenv("VCTMP", dirs.vctmp.c_str(), 1);
+  setenv("HOME", dirs.home.c_str(), 1);
   // The driver finds its message files beside itself.
   setenv("VCDIR", std::filesystem::path(VQ_DRIVER_PATH).parent_path().c_str(), 1);
   unsetenv("VCCONNECT");
@@ -153,8 +163,5 @@ int main(int argc, char** argv) {
   }
   const bool shm_faster = odbc["shm"]["wall_ns_per_row"] < odbc["tcpip"]["wall_ns_per_row"];
   std::printf("  shared memory faster than TCP/IP: %s\n", Verdict(shm_faster));
-  std::error_code ec;
-  std::filesystem::remove_all(vctmp, ec);
-  std::filesystem::remove_all(home, ec);
   return all && shm_faster ? 0 : 3;
 }

@@ -16,14 +16,13 @@
 #include "odbc/engine.h"
 #include "odbc/fetch_internal.h"
 #include "odbc/parameters.h"
+#include "odbc/statement.h"
 #include "odbc/type_mapping.h"
 
 namespace {
 
-constexpr a_packed_sqlstate kState24000 = PackSQLState("24000");
 constexpr a_packed_sqlstate kStateHY106 = PackSQLState("HY106");
 constexpr a_packed_sqlstate kStateS1106 = PackSQLState("S1106");
-constexpr a_packed_sqlstate kStateS1011 = PackSQLState("S1011");
 constexpr a_packed_sqlstate kStateHY111 = PackSQLState("HY111");
 constexpr a_packed_sqlstate kStateS1111 = PackSQLState("S1111");
 constexpr a_packed_sqlstate kState01S06 = PackSQLState("01S06");
@@ -48,14 +47,6 @@ void PutStatus(SQLUSMALLINT* status, SQLULEN rows, SQLULEN row, SQLUSMALLINT val
 // ============================================================================================
 // Shared helpers (fetch_internal.h)
 // ============================================================================================
-
-int FetchOdbcVersion(tagSTMT* stmt) {
-  tagENV* env = OwningEnv(stmt);
-  const SQLINTEGER declared =
-      env != nullptr ? static_cast<SQLINTEGER>(UIntOption(env, SQL_ATTR_ODBC_VERSION))
-                     : SQL_OV_ODBC3;
-  return ODBCVersion(declared);
-}
 
 bool UseBookmarks(tagSTMT* stmt) { return Option(stmt, SQL_USE_BOOKMARKS) != SQL_UB_OFF; }
 
@@ -522,7 +513,7 @@ SQLRETURN DoSQLFetch(tagSTMT* stmt) {
   stmt->fetch_flags |= kFetchUsedFetch;
   stmt->fetch_flags &= static_cast<std::uint8_t>(~kFetchBulkUsed);
   const SQLULEN rows =
-      FetchOdbcVersion(stmt) == 2 ? 1 : (stmt->ard != nullptr ? stmt->ard->array_size : 1);
+      StmtOdbcVersion(stmt) == 2 ? 1 : (stmt->ard != nullptr ? stmt->ard->array_size : 1);
   return FetchRows(stmt, SQL_FETCH_NEXT, 0,
                    stmt->ird != nullptr ? stmt->ird->rows_processed_ptr : nullptr,
                    stmt->ird != nullptr ? stmt->ird->array_status_ptr : nullptr, rows,

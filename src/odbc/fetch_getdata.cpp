@@ -12,10 +12,6 @@
 
 namespace {
 
-constexpr a_packed_sqlstate kState24000 = PackSQLState("24000");
-constexpr a_packed_sqlstate kStateHY109 = PackSQLState("HY109");
-constexpr a_packed_sqlstate kStateS1109 = PackSQLState("S1109");
-constexpr a_packed_sqlstate kState07009 = PackSQLState("07009");
 constexpr a_packed_sqlstate kStateS1002 = PackSQLState("S1002");
 
 // The bookmark of the current row: the rowset start, plus the row the server stands on

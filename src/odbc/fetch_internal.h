@@ -4,12 +4,17 @@
 
 #include <cstdint>
 
+#include "odbc/attributes.h"
+#include "odbc/descriptors.h"
+#include "odbc/diag_states.h"
 #include "odbc/handles.h"
+
+// States the fetch code posts (24000 and 07009 come from attributes.h and descriptors.h).
+constexpr a_packed_sqlstate kStateHY109 = PackSQLState("HY109");  // invalid cursor position
+constexpr a_packed_sqlstate kStateS1109 = PackSQLState("S1109");
 
 // ==== in fetch.cpp ============================================================================
 
-// The ODBC version the statement's application declared (2 or 3).
-int FetchOdbcVersion(tagSTMT* stmt);
 // SQL_USE_BOOKMARKS is on.
 bool UseBookmarks(tagSTMT* stmt);
 // The cursor is not forward-only.

@@ -17,11 +17,6 @@
 
 namespace {
 
-constexpr a_packed_sqlstate kState24000 = PackSQLState("24000");
-constexpr a_packed_sqlstate kStateHY109 = PackSQLState("HY109");
-constexpr a_packed_sqlstate kStateS1109 = PackSQLState("S1109");
-constexpr a_packed_sqlstate kStateHY107 = PackSQLState("HY107");
-constexpr a_packed_sqlstate kStateS1107 = PackSQLState("S1107");
 constexpr a_packed_sqlstate kState21S02 = PackSQLState("21S02");
 constexpr a_packed_sqlstate kState01S01 = PackSQLState("01S01");
 constexpr a_packed_sqlstate kState01001 = PackSQLState("01001");
@@ -57,14 +52,19 @@ void RowFailed(tagSTMT* stmt, a_packed_sqlstate odbc3, a_packed_sqlstate odbc2,
   if (all) stmt->retcode = before == SQL_ERROR ? SQL_ERROR : SQL_SUCCESS_WITH_INFO;
 }
 
-// Converts the ARD's row `row` into row `list_row` of the row-values list: 0,
-// SQL_NEED_DATA or -1 (state posted).
+// Converts the ARD's row `row` into row `list_row` of the row-values list: 0 or -1
+// (state posted). Row values are never supplied at execution here: a column bound with
+// SQL_DATA_AT_EXEC fails its row with HYC00 and leaves no dialogue open.
 SQLRETURN ConvertRowValues(tagSTMT* stmt, SQLULEN row, unsigned list_row) {
   Reset_parameters(stmt, true);
   stmt->param_flags |= kParamRowValues;
   stmt->param_set = row;
   stmt->param_row = list_row;
-  return Parameter_descriptor(stmt, list_row);
+  const SQLRETURN rc = Parameter_descriptor(stmt, list_row);
+  if (rc != SQL_NEED_DATA) return rc;
+  stmt->param_flags &= ~kParamAwaitingData;
+  Reset_parameters(stmt, true);
+  return PostSQLState(stmt, kStateHYC00, kStateS1C00);
 }
 
 void EndRowValues(tagSTMT* stmt) {

@@ -49,7 +49,8 @@ bool IsError(SQLRETURN rc) {
 }
 bool Succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
 
-// The ODBC version the statement's application declared (2 or 3).
+}  // namespace
+
 int StmtOdbcVersion(tagSTMT* stmt) {
   tagENV* env = OwningEnv(stmt);
   const SQLINTEGER declared =
@@ -57,6 +58,8 @@ int StmtOdbcVersion(tagSTMT* stmt) {
                      : SQL_OV_ODBC3;
   return ODBCVersion(declared);
 }
+
+namespace {
 
 tagDBC* Dbc(tagSTMT* stmt) { return OwningDbc(stmt); }
 
@@ -520,7 +523,12 @@ SQLRETURN ExecuteOnce(tagSTMT* stmt, int mode) {
   if (stmt->cursor_state == kCursorDeclared) {
     SQLLEN rows = 0;
     std::uint32_t granted = 0;
-    std::int32_t code = DBOpenCursor(stmt, &rows, &granted, 0);
+    // Prefetch on open: the first rows come with the open when the bound columns
+    // cover the result and the fetch list can be built for them.
+    const bool prefetch = Behaviour(Dbc(stmt), kBehavPrefetchOnOpen) && stmt->ird->count > 0 &&
+                          stmt->ard->count == stmt->ird->count &&
+                          SetupARDAndFetchDescForFetch(stmt, stmt->ard->array_size);
+    std::int32_t code = DBOpenCursor(stmt, &rows, &granted, prefetch ? 1 : 0);
     if (code < 0) {
       AddSQLError(stmt);
       (void)DBCloseCursor(stmt, 0);

@@ -37,6 +37,9 @@ constexpr a_packed_sqlstate kStateS1002 = PackSQLState("S1002");  // invalid col
 // The longest cursor name, in bytes.
 constexpr SQLSMALLINT kMaxCursorName = 32;
 
+// The ODBC version the statement's application declared (2 or 3).
+int StmtOdbcVersion(tagSTMT* stmt);
+
 // ---- Allocation and release --------------------------------------------------------------
 
 // SQLAllocHandle / SQLAllocStmt: a new statement of a connected connection, with its four

@@ -49,7 +49,10 @@ class Guarded {
 class FetchConv : public ApiFixture {
  protected:
   void TearDown() override {
-    if (Stmt() != nullptr) FreeFetchState(Stmt());
+    if (Stmt() != nullptr) {
+      FreeFetchState(Stmt());
+      FreeParamLists(Stmt());
+    }
     ApiFixture::TearDown();
   }
 
@@ -490,6 +493,70 @@ TEST_F(FetchConv, RowAddressesAndBoundCount) {
   EXPECT_EQ(NumBound(ard), 3);
   Bind(3, SQL_C_CHAR, nullptr, 0, nullptr);
   EXPECT_EQ(NumBound(ard), 1);
+}
+
+// ---- Output parameters -------------------------------------------------------------------
+
+TEST_F(FetchConv, OutputParametersAreReadBackIntoTheApplicationsBuffers) {
+  // Parameter 1 is input only, 2 an output number exchanged in place, 3 an output text.
+  for (SQLSMALLINT n = 1; n <= 3; ++n) {
+    tagITEM* rec = AccessDescItem(Stmt()->ipd, n);
+    ASSERT_NE(rec, nullptr);
+    rec->concise_type = n == 3 ? SQL_VARCHAR : SQL_INTEGER;
+    rec->type = rec->concise_type;
+    rec->length = 10;
+  }
+  Stmt()->state = kStmtPrepared;
+  SQLINTEGER in = 5, out = -1;
+  SQLLEN out_ind = 99;
+  Guarded text(8);
+  SQLLEN text_ind = 99;
+  ASSERT_EQ(SQLBindParameter(Stmt(), 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &in, 0,
+                             nullptr),
+            SQL_SUCCESS);
+  ASSERT_EQ(SQLBindParameter(Stmt(), 2, SQL_PARAM_OUTPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &out,
+                             0, &out_ind),
+            SQL_SUCCESS);
+  ASSERT_EQ(SQLBindParameter(Stmt(), 3, SQL_PARAM_OUTPUT, SQL_C_CHAR, SQL_VARCHAR, 10, 0,
+                             text.data(), 8, &text_ind),
+            SQL_SUCCESS);
+  // The server describes the two as output parameters.
+  FindDescItem(Stmt()->ipd, 2)->parameter_type = SQL_PARAM_OUTPUT;
+  FindDescItem(Stmt()->ipd, 3)->parameter_type = SQL_PARAM_OUTPUT;
+  ASSERT_EQ(SetupParamDesc(Stmt(), 1), 1);
+  a_odbc_item_list* outputs = Stmt()->output_list;
+  ASSERT_NE(outputs, nullptr);
+  ASSERT_EQ(outputs->columns, 2u);
+
+  // The client's part: the number lands in the application's variable, the text in the
+  // record's internal buffer.
+  a_cmdseq_value& number = CmdSeqFastGetDescItem(outputs->desc.items, 0, 1)->values()[0];
+  a_cmdseq_value& word = CmdSeqFastGetDescItem(outputs->desc.items, 1, 1)->values()[0];
+  EXPECT_EQ(number.data, &out);
+  out = 42;
+  *number.indicator = 0;
+  *number.length = 4;
+  std::memcpy(word.data, "hello world", 7);  // cut by the item's length of 7
+  *word.indicator = 0;
+  *word.length = 11;
+  EXPECT_EQ(GetOutputParams(Stmt(), 0), kBoundTruncated);
+  EXPECT_EQ(out, 42);
+  EXPECT_EQ(out_ind, 4);
+  EXPECT_EQ(text.text(), "hello w");
+  EXPECT_EQ(text_ind, 11);
+  EXPECT_TRUE(text.guards_intact());
+  EXPECT_EQ(FirstState(SQL_HANDLE_STMT, Stmt()), "01004");
+
+  // A NULL output leaves the variable alone.
+  out = 7;
+  *number.indicator = -1;
+  std::memcpy(word.data, "ok", 2);
+  *word.length = 2;
+  EXPECT_EQ(GetOutputParams(Stmt(), 0), kBoundWhole);
+  EXPECT_EQ(out, 7);
+  EXPECT_EQ(out_ind, SQL_NULL_DATA);
+  EXPECT_EQ(text.text(), "ok");
+  EXPECT_EQ(text_ind, 2);
 }
 
 // ---- Text helpers -------------------------------------------------------------------------

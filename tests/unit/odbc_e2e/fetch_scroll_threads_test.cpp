@@ -303,6 +303,38 @@ TEST_P(FetchScroll, RowWiseBindingWithABindOffsetFillsTheShiftedRows) {
   EXPECT_EQ(SQLFetch(stmt_), SQL_NO_DATA);
 }
 
+// With "Prefetch On Open" the first rows travel with the open of a prepared statement.
+class PrefetchOnOpen : public FetchScroll {
+ protected:
+  std::string ConnectExtra() const override { return ";PrefetchOnOpen=YES"; }
+};
+
+TEST_P(PrefetchOnOpen, TheFirstRowsComeWithTheOpen) {
+  MakeTable(30);
+  SetRowset(10);
+  std::vector<SQLINTEGER> keys(10, -1);
+  std::vector<SQLLEN> ind(10, -7);
+  SQLULEN fetched = 0;
+  ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_SUCCESS);
+  ASSERT_EQ(Prepare("SELECT k FROM ft ORDER BY k"), SQL_SUCCESS) << StmtState();
+  ASSERT_EQ(SQLBindCol(stmt_, 1, SQL_C_LONG, keys.data(), 0, ind.data()), SQL_SUCCESS);
+  MustSucceed(SQLExecute(stmt_), "execute");
+  const int fetches = LogCount("fetch");
+  int total = 0;
+  SQLRETURN rc;
+  while ((rc = SQLFetch(stmt_)) == SQL_SUCCESS) {
+    for (SQLULEN r = 0; r < fetched; ++r) ASSERT_EQ(keys[r], total + static_cast<int>(r) + 1);
+    total += static_cast<int>(fetched);
+  }
+  EXPECT_EQ(rc, SQL_NO_DATA);
+  EXPECT_EQ(total, 30);
+  // The first rowset was already in the client's buffer.
+  EXPECT_LT(LogCount("fetch") - fetches, 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, PrefetchOnOpen,
+                         testing::Values(Link::kSharedMemory, Link::kTcpIp), LinkName);
+
 INSTANTIATE_TEST_SUITE_P(Links, Scrolling, testing::Values(Link::kSharedMemory, Link::kTcpIp),
                          LinkName);
 

@@ -64,7 +64,7 @@ class StatementFixture : public testing::TestWithParam<Link> {
                             reinterpret_cast<SQLPOINTER>(static_cast<SQLLEN>(OdbcVersion())), 0),
               SQL_SUCCESS);
     ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_), SQL_SUCCESS);
-    std::string in = server_.Links(GetParam()) + ";UID=dba;PWD=sql";
+    std::string in = server_.Links(GetParam()) + ";UID=dba;PWD=sql" + ConnectExtra();
     std::vector<SQLCHAR> text(in.begin(), in.end());
     text.push_back('\0');
     const SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, text.data(), SQL_NTS, nullptr, 0,
@@ -91,6 +91,8 @@ class StatementFixture : public testing::TestWithParam<Link> {
 
   // The ODBC version the environment declares; a test class may override.
   virtual SQLINTEGER OdbcVersion() const { return SQL_OV_ODBC3; }
+  // More connection parameters (";KEY=value..."); a test class may override.
+  virtual std::string ConnectExtra() const { return ""; }
 
   SQLRETURN ExecDirect(const std::string& sql, SQLHSTMT stmt = SQL_NULL_HSTMT) {
     std::vector<SQLCHAR> text(sql.begin(), sql.end());

@@ -847,7 +847,12 @@ bool RowStream::step(SqlError& err) {
     return true;
   }
   have_row_ = false;
-  if (rc == SQLITE_DONE) return true;
+  if (rc == SQLITE_DONE) {
+    // Reset at once: a finished statement that is not reset may keep its read
+    // transaction, and a later write of this connection then fails on a stale snapshot.
+    sqlite3_reset(st_);
+    return true;
+  }
   err = engine_->last_error(rc);
   sqlite3_reset(st_);
   return false;

@@ -30,7 +30,8 @@ unset VELSR_TRACK_LIBS VELSR_VERSION_INFO VCCONNECT
 
 # A driver built with a sanitizer loads only into a program that has the sanitizer's
 # runtime: isql and the client get it preloaded.
-runtime=$(ldd "$lib" | awk '/lib(t|a)san\.so/ { print $3; exit }')
+deps=$(ldd "$lib")
+runtime=$(awk '/lib(t|a)san\.so/ { print $3; exit }' <<<"$deps")
 isql() { LD_PRELOAD="$runtime" command isql "$@"; }
 iusql() { LD_PRELOAD="$runtime" LC_ALL=C.UTF-8 command iusql "$@"; }
 

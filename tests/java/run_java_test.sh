@@ -18,11 +18,14 @@ lib="$libdir/libvqjdbc12.so"
 # SIGSEGV itself (implicit null checks), so the runtime must leave that signal alone, and
 # the VM's own allocations are no leaks of ours.
 preload=
-if ldd "$lib" | grep -q 'libtsan\.so'; then
+# ldd's output is read whole first: a reader that stops early would kill ldd with
+# SIGPIPE, and pipefail would turn that into a failed test.
+deps=$(ldd "$lib")
+if grep -q 'libtsan\.so' <<<"$deps"; then
   echo "skipped: $lib is built with ThreadSanitizer; the Java VM does not run under it"
   exit 77
 fi
-asan=$(ldd "$lib" | awk '/libasan\.so/ { print $3; exit }')
+asan=$(awk '/libasan\.so/ { print $3; exit }' <<<"$deps")
 if [ -n "$asan" ]; then
   preload=$asan
   export ASAN_OPTIONS="handle_segv=0:allow_user_segv_handler=1:detect_leaks=0:abort_on_error=1"

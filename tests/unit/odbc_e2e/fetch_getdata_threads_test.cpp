@@ -109,6 +109,34 @@ TEST_P(GetData, AValueOfSeveralMegabytesComesBackByteForByte) {
   EXPECT_EQ(SQLGetData(stmt_, 1, SQL_C_BINARY, piece.data(), 16, &value_len), SQL_NO_DATA);
 }
 
+// A wide buffer above 32 KB asks for the long wide-text form of the value; the short
+// text comes back whole, with its terminator and the guard bytes after it untouched.
+TEST_P(GetData, AWideBufferAboveThirtyTwoKilobytesReadsAShortText) {
+  MustExec("CREATE TABLE gw (c VARCHAR(40))");
+  MustExec("INSERT INTO gw VALUES ('abcdefghij')");
+  MustSucceed(ExecDirect("SELECT c FROM gw"), "select");
+  MustSucceed(SQLFetch(stmt_), "fetch");
+  for (const SQLLEN room : {SQLLEN{32768}, SQLLEN{70000}}) {
+    SCOPED_TRACE(room);
+    std::vector<unsigned char> buf(static_cast<std::size_t>(room) + 8, 0xFF);
+    SQLLEN len = -7;
+    MustSucceed(SQLGetData(stmt_, 1, SQL_C_WCHAR, buf.data(), room, &len), "wide piece");
+    EXPECT_EQ(len, 20);
+    const std::string want = "abcdefghij";
+    for (std::size_t k = 0; k < want.size(); ++k) {
+      EXPECT_EQ(buf[2 * k], static_cast<unsigned char>(want[k]));
+      EXPECT_EQ(buf[2 * k + 1], 0);
+    }
+    EXPECT_EQ(buf[20], 0);
+    EXPECT_EQ(buf[21], 0);
+    EXPECT_EQ(buf[static_cast<std::size_t>(room)], 0xFF);
+    // The value is read again with the next buffer: a new row lets it start over.
+    ASSERT_EQ(SQLCloseCursor(stmt_), SQL_SUCCESS);
+    MustSucceed(ExecDirect("SELECT c FROM gw"), "select again");
+    MustSucceed(SQLFetch(stmt_), "fetch again");
+  }
+}
+
 TEST_P(GetData, AGuidReadTwiceGivesTheSameBytes) {
   MustExec("CREATE TABLE gu (g UNIQUEIDENTIFIER)");
   SQLGUID in{0x00112233, 0x4455, 0x6677, {0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF}};

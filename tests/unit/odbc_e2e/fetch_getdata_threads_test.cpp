@@ -112,12 +112,13 @@ TEST_P(GetData, AValueOfSeveralMegabytesComesBackByteForByte) {
 // A wide buffer above 32 KB asks for the long wide-text form of the value; the short
 // text comes back whole, with its terminator and the guard bytes after it untouched.
 TEST_P(GetData, AWideBufferAboveThirtyTwoKilobytesReadsAShortText) {
-  MustExec("CREATE TABLE gw (c VARCHAR(40))");
-  MustExec("INSERT INTO gw VALUES ('abcdefghij')");
-  MustSucceed(ExecDirect("SELECT c FROM gw"), "select");
-  MustSucceed(SQLFetch(stmt_), "fetch");
-  for (const SQLLEN room : {SQLLEN{32768}, SQLLEN{70000}}) {
-    SCOPED_TRACE(room);
+  MustExec("CREATE TABLE gw (c VARCHAR(40), n NVARCHAR(40), l LONG VARCHAR)");
+  MustExec("INSERT INTO gw VALUES ('abcdefghij', 'abcdefghij', 'abcdefghij')");
+  for (const char* column : {"c", "n", "l"})
+  for (const SQLLEN room : {SQLLEN{32768}, SQLLEN{70000}, SQLLEN{200000}}) {
+    SCOPED_TRACE(std::string(column) + " " + std::to_string(room));
+    MustSucceed(ExecDirect((std::string("SELECT ") + column + " FROM gw").c_str()), "select");
+    MustSucceed(SQLFetch(stmt_), "fetch");
     std::vector<unsigned char> buf(static_cast<std::size_t>(room) + 8, 0xFF);
     SQLLEN len = -7;
     MustSucceed(SQLGetData(stmt_, 1, SQL_C_WCHAR, buf.data(), room, &len), "wide piece");
@@ -130,10 +131,27 @@ TEST_P(GetData, AWideBufferAboveThirtyTwoKilobytesReadsAShortText) {
     EXPECT_EQ(buf[20], 0);
     EXPECT_EQ(buf[21], 0);
     EXPECT_EQ(buf[static_cast<std::size_t>(room)], 0xFF);
-    // The value is read again with the next buffer: a new row lets it start over.
     ASSERT_EQ(SQLCloseCursor(stmt_), SQL_SUCCESS);
-    MustSucceed(ExecDirect("SELECT c FROM gw"), "select again");
-    MustSucceed(SQLFetch(stmt_), "fetch again");
+  }
+}
+
+// The same with the column bound: the fetch asks for the long wide form too.
+TEST_P(GetData, AWideBoundBufferAboveThirtyTwoKilobytesTakesAShortText) {
+  MustExec("CREATE TABLE gb (c VARCHAR(40), n NVARCHAR(40))");
+  MustExec("INSERT INTO gb VALUES ('abcdefghij', 'abcdefghij')");
+  for (const char* column : {"c", "n"}) {
+    SCOPED_TRACE(column);
+    std::vector<unsigned char> buf(70000 + 8, 0xFF);
+    SQLLEN len = -7;
+    MustSucceed(ExecDirect((std::string("SELECT ") + column + " FROM gb").c_str()), "select");
+    ASSERT_EQ(SQLBindCol(stmt_, 1, SQL_C_WCHAR, buf.data(), 70000, &len), SQL_SUCCESS);
+    MustSucceed(SQLFetch(stmt_), "fetch");
+    EXPECT_EQ(len, 20);
+    EXPECT_EQ(buf[0], 'a');
+    EXPECT_EQ(buf[20], 0);
+    EXPECT_EQ(buf[70000], 0xFF);
+    ASSERT_EQ(SQLCloseCursor(stmt_), SQL_SUCCESS);
+    ASSERT_EQ(SQLFreeStmt(stmt_, SQL_UNBIND), SQL_SUCCESS);
   }
 }
 

@@ -750,7 +750,6 @@ a_cmdseq_return CmdSeqFetch(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
   std::uint32_t served = 0;
   a_cmdseq_return result = CMDSEQ_OK;
   bool end_of_data = false;
-  const std::uint16_t delta_at_start = cursor->position_delta;
   if (!dropped && cursor->buffer != nullptr && cursor->buffer->count != 0) {
     if (buffer_fits(cursor, bound)) {
       while (served < asked && cursor->buffer->count != 0) {
@@ -799,11 +798,16 @@ a_cmdseq_return CmdSeqFetch(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
   if (served == asked || end_of_data || result == CMDSEQ_ERROR || end_behind ||
       (cursor->flags_a & CS_CURSOR_A_END_REACHED) != 0) {
     // Buffered finish: nothing is sent unless a prefetch is.
-    if (!end_of_data && (end_behind || (cursor->flags_a & CS_CURSOR_A_END_REACHED) != 0) &&
-        served < asked) {
+    if (!end_of_data && served == 0 && (cursor->flags_a & CS_CURSOR_A_END_REACHED) != 0) {
+      end_of_data = true;
+    } else if (!end_of_data && served == 0 && end_behind) {
+      // Stepping past the last row known to the buffer: the server's cursor has to go
+      // past it too, or a relative move made later counts from the last row instead of
+      // from after the end.
       end_of_data = true;
       cursor->flags_b &= static_cast<std::uint8_t>(~CS_CURSOR_B_END_BEHIND);
       cursor->flags_a |= CS_CURSOR_A_END_REACHED;
+      count_local_row(cursor);
     }
     if (end_of_data && served == 0) {
       fetch->position = static_cast<std::uint32_t>(fetch->offset);
@@ -934,7 +938,6 @@ a_cmdseq_return CmdSeqFetch(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
         result,
         mark_unfilled(err, bound, fetch->first_row + served + rows, fetch->first_row + asked));
   }
-  (void)delta_at_start;
   a_cmdseq_return ended = i_cs_EndRequest(conn, err, result);
   if (ended == CMDSEQ_PROTOCOL_ERROR && conn->prefetch_cursor != nullptr) {
     conn->prefetch_cursor = nullptr;

@@ -316,10 +316,7 @@ SQLRETURN FetchRows(tagSTMT* stmt, SQLUSMALLINT orientation, SQLLEN offset,
   ResetGetDataState(stmt);
 
   // The server move. Relative moves count from the server cursor, which stands
-  // server_offset rows past the rowset start. On a scrollable cursor a move whose
-  // target row is known goes as an absolute move: the client may have served rows from
-  // its prefetch buffer, and an absolute move needs no agreement on where the server
-  // cursor was left.
+  // server_offset rows past the rowset start.
   const SQLLEN so = static_cast<SQLLEN>(stmt->server_offset);
   SQLLEN server_move = 0;
   SQLLEN new_start = start;
@@ -354,10 +351,6 @@ SQLRETURN FetchRows(tagSTMT* stmt, SQLUSMALLINT orientation, SQLLEN offset,
   } else {
     new_start = target;
     server_move = target - so;
-  }
-  if (move == Move::kRelative && Scrollable(stmt) && new_start >= 1) {
-    move = Move::kAbsolute;
-    server_move = new_start;
   }
   if (before_first) {
     retrieve = false;

@@ -141,12 +141,7 @@ SQLRETURN SetPosExecute(tagSTMT* stmt, SQLULEN row, SQLLEN move, unsigned batch)
   stmt->server_offset = row;
   stmt->rowset_row = row;
   stmt->fetch_flags &= static_cast<std::uint8_t>(~kFetchRepositionPending);
-  // A row whose number is known is reached by an absolute move (see FetchRows).
-  std::uint32_t type = stmt->pos_type;
-  if (Scrollable(stmt) && stmt->row_number >= 1) {
-    type = (type & ~kFetchRelative) | kFetchAbsolute;
-    move = stmt->row_number + static_cast<SQLLEN>(row);
-  }
+  const std::uint32_t type = stmt->pos_type;
   std::int32_t code;
   if (op == SQL_REFRESH) {
     SQLLEN got = 0;

@@ -103,13 +103,57 @@ TEST_F(FetchFixture, RowsComeFromTheServerThenFromThePrefetchWithoutAnExchange) 
   EXPECT_EQ(rows, 0);
   EXPECT_EQ(c.sconn.sent.size(), after_first);
 
-  // The rows served locally move the server's cursor with the next request.
-  EXPECT_EQ(cursor.position_delta, 2);
+  // The rows served locally, and the step past the last of them, move the server's
+  // cursor with the next request: it then stands after the end, as the client does.
+  EXPECT_EQ(cursor.position_delta, 3);
   c.sconn.item(CS_ITEM_SUCCESS).sync();
   CmdSeqResetErrorParam(&c.err, nullptr);
   EXPECT_EQ(c.status_request(), CMDSEQ_OK);
   EXPECT_EQ(codes(c.sconn, after_first), (std::vector<int>{37, 7, -1}));
-  EXPECT_EQ(c.sconn.sent[after_first].bytes, le32(9) + le16(2));
+  EXPECT_EQ(c.sconn.sent[after_first].bytes, le32(9) + le16(3));
+}
+
+// After the end was reached from the buffer, a relative move back counts from after the
+// end: the align sent before the fetch takes the server's cursor past the last row, so
+// a move of -1 lands on the last row (102), not on the one before it.
+TEST_F(FetchFixture, ARelativeMoveAfterTheEndServedLocallyCountsFromAfterTheEnd) {
+  c.sconn.sync();
+  int_row(c.sconn, 100);
+  c.sconn.item(CS_ITEM_END);
+  ok(c.sconn, {{5, 1}});
+  c.sconn.sync();
+  int_row(c.sconn, 101);
+  int_row(c.sconn, 102);
+  c.sconn.item(CS_ITEM_END);
+  status_code(c.sconn, 100);
+  c.sconn.sync();
+  ASSERT_EQ(fetch(), CMDSEQ_OK);
+  ASSERT_EQ(fetch(), CMDSEQ_OK);
+  ASSERT_EQ(fetch(), CMDSEQ_OK);
+  EXPECT_EQ(value, 102);
+  ASSERT_EQ(fetch(), CMDSEQ_WARNING);
+  EXPECT_EQ(c.err.sqlcode, 100);
+  // A second step past the end moves nothing more.
+  ASSERT_EQ(fetch(), CMDSEQ_WARNING);
+  EXPECT_EQ(cursor.position_delta, 3);
+
+  const std::size_t at = c.sconn.sent.size();
+  int_row(c.sconn, 102);
+  c.sconn.item(CS_ITEM_END);
+  ok(c.sconn, {{5, 3}});
+  c.sconn.sync();
+  CmdSeqResetErrorParam(&c.err, nullptr);
+  ASSERT_EQ(fetch(-1), CMDSEQ_OK);
+  EXPECT_EQ(value, 102);
+  const std::vector<int> sent = codes(c.sconn, at);
+  ASSERT_GE(sent.size(), 2u);
+  EXPECT_EQ(sent[0], 37);
+  EXPECT_EQ(c.sconn.sent[at].bytes, le32(9) + le16(3));
+  std::size_t fetch_at = at;
+  while (fetch_at < c.sconn.sent.size() && c.sconn.sent[fetch_at].code != 35) ++fetch_at;
+  ASSERT_LT(fetch_at, c.sconn.sent.size());
+  EXPECT_EQ(c.sconn.sent[fetch_at].bytes, le32(9) + le32(static_cast<std::uint32_t>(-1)) +
+                                              le16(1) + le16(0));
 }
 
 // While the prefetch's reply is still on its way, a fetch takes the rows it wants from it

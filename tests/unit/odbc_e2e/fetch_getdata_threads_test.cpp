@@ -109,6 +109,52 @@ TEST_P(GetData, AValueOfSeveralMegabytesComesBackByteForByte) {
   EXPECT_EQ(SQLGetData(stmt_, 1, SQL_C_BINARY, piece.data(), 16, &value_len), SQL_NO_DATA);
 }
 
+// A wide buffer above 32 KB asks for the long wide-text form of the value; the short
+// text comes back whole, with its terminator and the guard bytes after it untouched.
+TEST_P(GetData, AWideBufferAboveThirtyTwoKilobytesReadsAShortText) {
+  MustExec("CREATE TABLE gw (c VARCHAR(40), n NVARCHAR(40), l LONG VARCHAR)");
+  MustExec("INSERT INTO gw VALUES ('abcdefghij', 'abcdefghij', 'abcdefghij')");
+  for (const char* column : {"c", "n", "l"})
+  for (const SQLLEN room : {SQLLEN{32768}, SQLLEN{70000}, SQLLEN{200000}}) {
+    SCOPED_TRACE(std::string(column) + " " + std::to_string(room));
+    MustSucceed(ExecDirect((std::string("SELECT ") + column + " FROM gw").c_str()), "select");
+    MustSucceed(SQLFetch(stmt_), "fetch");
+    std::vector<unsigned char> buf(static_cast<std::size_t>(room) + 8, 0xFF);
+    SQLLEN len = -7;
+    MustSucceed(SQLGetData(stmt_, 1, SQL_C_WCHAR, buf.data(), room, &len), "wide piece");
+    EXPECT_EQ(len, 20);
+    const std::string want = "abcdefghij";
+    for (std::size_t k = 0; k < want.size(); ++k) {
+      EXPECT_EQ(buf[2 * k], static_cast<unsigned char>(want[k]));
+      EXPECT_EQ(buf[2 * k + 1], 0);
+    }
+    EXPECT_EQ(buf[20], 0);
+    EXPECT_EQ(buf[21], 0);
+    EXPECT_EQ(buf[static_cast<std::size_t>(room)], 0xFF);
+    ASSERT_EQ(SQLCloseCursor(stmt_), SQL_SUCCESS);
+  }
+}
+
+// The same with the column bound: the fetch asks for the long wide form too.
+TEST_P(GetData, AWideBoundBufferAboveThirtyTwoKilobytesTakesAShortText) {
+  MustExec("CREATE TABLE gb (c VARCHAR(40), n NVARCHAR(40))");
+  MustExec("INSERT INTO gb VALUES ('abcdefghij', 'abcdefghij')");
+  for (const char* column : {"c", "n"}) {
+    SCOPED_TRACE(column);
+    std::vector<unsigned char> buf(70000 + 8, 0xFF);
+    SQLLEN len = -7;
+    MustSucceed(ExecDirect((std::string("SELECT ") + column + " FROM gb").c_str()), "select");
+    ASSERT_EQ(SQLBindCol(stmt_, 1, SQL_C_WCHAR, buf.data(), 70000, &len), SQL_SUCCESS);
+    MustSucceed(SQLFetch(stmt_), "fetch");
+    EXPECT_EQ(len, 20);
+    EXPECT_EQ(buf[0], 'a');
+    EXPECT_EQ(buf[20], 0);
+    EXPECT_EQ(buf[70000], 0xFF);
+    ASSERT_EQ(SQLCloseCursor(stmt_), SQL_SUCCESS);
+    ASSERT_EQ(SQLFreeStmt(stmt_, SQL_UNBIND), SQL_SUCCESS);
+  }
+}
+
 TEST_P(GetData, AGuidReadTwiceGivesTheSameBytes) {
   MustExec("CREATE TABLE gu (g UNIQUEIDENTIFIER)");
   SQLGUID in{0x00112233, 0x4455, 0x6677, {0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF}};

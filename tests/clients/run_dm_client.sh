@@ -78,6 +78,11 @@ expect_input "iusql runs non-ASCII statements through the wide calls" "SQLRowCou
 expect_input "iusql shows a server error quoting a non-ASCII name" "нет_такой_😀" \
   'SELECT * FROM "нет_такой_😀"' iusql -v vqtest dba sql
 expect "isql reports a refused password with its state" "28000" isql -v vqtest dba wrong
+# With no installation root in the environment the driver reads its message file from
+# beside its own directory: the refusal arrives with its text.
+no_root() { (unset VCDIR VELLUM12; "$@"); }
+expect "isql finds the driver's data files with no VCDIR" "28000.*Invalid user ID or password" \
+  no_root isql -v vqtest dba wrong
 expect "isql reports a server that does not run" "Could not SQLDriverConnect" \
   isql -v -k "DRIVER=$lib;UID=dba;PWD=sql;ServerName=nosuch$name;CommLinks=ShMem"
 

@@ -34,32 +34,7 @@ runtime=$(ldd "$lib" | awk '/lib(t|a)san\.so/ { print $3; exit }')
 isql() { LD_PRELOAD="$runtime" command isql "$@"; }
 iusql() { LD_PRELOAD="$runtime" LC_ALL=C.UTF-8 command iusql "$@"; }
 
-failures=0
-# expect_input <description> <pattern> <input> <command...>: the command, reading `input`
-# on its standard input (nothing when empty), writes the pattern.
-expect_input() {
-  local what=$1 pattern=$2 input=$3
-  shift 3
-  local output
-  if [ -n "$input" ]; then
-    output=$("$@" 2>&1 <<<"$input" || true)
-  else
-    output=$("$@" 2>&1 </dev/null || true)
-  fi
-  if grep -q -- "$pattern" <<<"$output"; then
-    echo "ok $what"
-  else
-    echo "FAILED $what"
-    sed 's/^/    /' <<<"$output"
-    failures=$((failures + 1))
-  fi
-}
-# expect <description> <pattern> <command...>: the same with no input.
-expect() {
-  local what=$1 pattern=$2
-  shift 2
-  expect_input "$what" "$pattern" "" "$@"
-}
+source "$(dirname "$0")/../support/client_expect.sh"
 # isql reads its statements from standard input; an empty input disconnects at once.
 expect "isql connects through the data source (TCP/IP)" "Connected!" isql -v vqtest dba sql
 expect "isql connects without a data source (shared memory)" "Connected!" \

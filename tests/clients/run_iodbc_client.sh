@@ -41,22 +41,8 @@ unset VCDIR VELLUM12 VELSR_TRACK_LIBS VELSR_VERSION_INFO VCCONNECT
 # runtime: iodbctest and the client get it preloaded.
 runtime=$(ldd "$lib" | awk '/lib(t|a)san\.so/ { print $3; exit }')
 
-failures=0
-# expect_input <description> <pattern> <input> <command...>: the command, reading `input`
-# on its standard input, writes the pattern.
-expect_input() {
-  local what=$1 pattern=$2 input=$3
-  shift 3
-  local output
-  output=$(LD_PRELOAD="$runtime" "$@" 2>&1 <<<"$input" || true)
-  if grep -q -- "$pattern" <<<"$output"; then
-    echo "ok $what"
-  else
-    echo "FAILED $what"
-    sed 's/^/    /' <<<"$output"
-    failures=$((failures + 1))
-  fi
-}
+source "$(dirname "$0")/../support/client_expect.sh"
+iodbctest() { LD_PRELOAD="$runtime" command iodbctest "$@"; }
 
 expect_input "iodbctest runs statements through the data source" "1 row" \
   $'CREATE TABLE iodbctest_t (a INT, b VARCHAR(10))\nINSERT INTO iodbctest_t VALUES (7, \'seven\')\nSELECT a, b FROM iodbctest_t\nquit' \

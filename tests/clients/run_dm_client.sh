@@ -10,27 +10,11 @@ client=$1
 lib=$2
 server=$3
 source "$(dirname "$0")/../support/vqeng_server.sh"
+source "$(dirname "$0")/dm_registration.sh"
 vqeng_start "$server" vqclients
-tcp="tcpip(host=127.0.0.1;port=$port;DoBroadcast=NONE)"
-
-cat >"$dir/odbcinst.ini" <<INI
-[Vellumcrest test driver]
-Description=driver under test
-Driver=$lib
-INI
-cat >"$dir/odbc.ini" <<INI
-[vqtest]
-Driver=Vellumcrest test driver
-ServerName=$name
-CommLinks=$tcp
-INI
-export ODBCSYSINI="$dir" ODBCINSTINI=odbcinst.ini ODBCINI="$dir/odbc.ini"
-export VCDIR=$(dirname "$lib")
-unset VELSR_TRACK_LIBS VELSR_VERSION_INFO VCCONNECT
-
-# A driver built with a sanitizer loads only into a program that has the sanitizer's
-# runtime: isql and the client get it preloaded.
-runtime=$(ldd "$lib" | awk '/lib(t|a)san\.so/ { print $3; exit }')
+# The driver in a temporary odbcinst.ini and odbc.ini; isql and the client get a
+# sanitizer's runtime preloaded.
+dm_register "$lib"
 isql() { LD_PRELOAD="$runtime" command isql "$@"; }
 iusql() { LD_PRELOAD="$runtime" LC_ALL=C.UTF-8 command iusql "$@"; }
 

@@ -130,12 +130,29 @@ void fn_db_name(sqlite3_context* ctx, int, sqlite3_value**) {
   result_text(ctx, c->cfg->database_name);
 }
 
+// The scale of a column declared NUMERIC or DECIMAL, -1 for every other declaration.
+int declared_decimal_scale(sqlite3_stmt* st, int k) {
+  const char* decl = sqlite3_column_decltype(st, k);
+  if (decl == nullptr) return -1;
+  const WireType t = type_from_decl(decl);
+  return t.type == 2 || t.type == 3 ? t.scale : -1;
+}
+
 Value column_value(sqlite3_stmt* st, int k) {
   switch (sqlite3_column_type(st, k)) {
-    case SQLITE_INTEGER:
-      return Value::integer(sqlite3_column_int64(st, k));
-    case SQLITE_FLOAT:
-      return Value::real(sqlite3_column_double(st, k));
+    case SQLITE_INTEGER: {
+      const Value v = Value::integer(sqlite3_column_int64(st, k));
+      // SQLite turns 249.00 in a NUMERIC column into the integer 249, and 39.90 into a
+      // double: such a column's values go out as exact decimal text with its scale,
+      // whatever C type the client reads them as.
+      const int scale = declared_decimal_scale(st, k);
+      return scale > 0 ? Value::text(decimal_text(v, static_cast<std::uint8_t>(scale))) : v;
+    }
+    case SQLITE_FLOAT: {
+      const Value v = Value::real(sqlite3_column_double(st, k));
+      const int scale = declared_decimal_scale(st, k);
+      return scale >= 0 ? Value::text(decimal_text(v, static_cast<std::uint8_t>(scale))) : v;
+    }
     case SQLITE_BLOB: {
       const void* p = sqlite3_column_blob(st, k);
       const int n = sqlite3_column_bytes(st, k);

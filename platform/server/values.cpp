@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cctype>
+#include <cmath>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -164,6 +165,30 @@ std::string value_text(const Value& v) {
     default:
       return v.s;
   }
+}
+
+std::string decimal_text(const Value& v, std::uint8_t scale) {
+  if (v.kind != Value::Real && v.kind != Value::Int) return value_text(v);
+  std::string text = value_text(v);
+  if (v.kind == Value::Real) {
+    // SQLite keeps a NUMERIC or DECIMAL value of up to 15 significant digits as a
+    // double, and 15 digits give back exactly the digits that went in (39.90 stays 39.9,
+    // where 17 would read 39.899999999999999 and lose a cent when cut to the scale).
+    // Magnitudes that %g writes with an exponent are written out in full.
+    char buf[400];
+    std::snprintf(buf, sizeof buf, "%.15g", v.d);
+    if (std::strpbrk(buf, "eE") != nullptr || !std::isfinite(v.d))
+      std::snprintf(buf, sizeof buf, "%.*f", static_cast<int>(scale), v.d);
+    text = buf;
+  }
+  // Padded to the scale: 249 in a NUMERIC(10,2) column reads 249.00.
+  const auto dot = text.find('.');
+  const std::size_t have = dot == std::string::npos ? 0 : text.size() - dot - 1;
+  if (scale > have) {
+    if (dot == std::string::npos) text += '.';
+    text.append(scale - have, '0');
+  }
+  return text;
 }
 
 bool is_variable_length_type(std::int16_t type) {
@@ -482,7 +507,8 @@ void write_value(ItemWriter& w, const Value& v, const WireType& want) {
     case 3:
       put_u8(p, want.precision ? want.precision : 30);
       put_u8(p, want.scale);
-      p += pack_decimal(value_text(v), want.precision ? want.precision : 30, want.scale);
+      p += pack_decimal(decimal_text(v, want.scale), want.precision ? want.precision : 30,
+                        want.scale);
       break;
     default:
       p = value_text(v);

@@ -125,4 +125,8 @@ std::string datetime_as(const std::string& text, std::uint8_t subtype);
 // Text form of a value, as used for conversions and the request log.
 std::string value_text(const Value& v);
 
+// Text form of a value sent as a NUMERIC or DECIMAL of the given scale: a double that
+// stands for a decimal with the digits it was stored from, never with a binary tail.
+std::string decimal_text(const Value& v, std::uint8_t scale);
+
 }  // namespace vqeng

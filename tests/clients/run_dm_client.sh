@@ -10,57 +10,15 @@ client=$1
 lib=$2
 server=$3
 source "$(dirname "$0")/../support/vqeng_server.sh"
+source "$(dirname "$0")/dm_registration.sh"
 vqeng_start "$server" vqclients
-tcp="tcpip(host=127.0.0.1;port=$port;DoBroadcast=NONE)"
-
-cat >"$dir/odbcinst.ini" <<INI
-[Vellumcrest test driver]
-Description=driver under test
-Driver=$lib
-INI
-cat >"$dir/odbc.ini" <<INI
-[vqtest]
-Driver=Vellumcrest test driver
-ServerName=$name
-CommLinks=$tcp
-INI
-export ODBCSYSINI="$dir" ODBCINSTINI=odbcinst.ini ODBCINI="$dir/odbc.ini"
-export VCDIR=$(dirname "$lib")
-unset VELSR_TRACK_LIBS VELSR_VERSION_INFO VCCONNECT
-
-# A driver built with a sanitizer loads only into a program that has the sanitizer's
-# runtime: isql and the client get it preloaded.
-deps=$(ldd "$lib")
-runtime=$(awk '/lib(t|a)san\.so/ { print $3; exit }' <<<"$deps")
+# The driver in a temporary odbcinst.ini and odbc.ini; isql and the client get a
+# sanitizer's runtime preloaded.
+dm_register "$lib"
 isql() { LD_PRELOAD="$runtime" command isql "$@"; }
 iusql() { LD_PRELOAD="$runtime" LC_ALL=C.UTF-8 command iusql "$@"; }
 
-failures=0
-# expect_input <description> <pattern> <input> <command...>: the command, reading `input`
-# on its standard input (nothing when empty), writes the pattern.
-expect_input() {
-  local what=$1 pattern=$2 input=$3
-  shift 3
-  local output
-  if [ -n "$input" ]; then
-    output=$("$@" 2>&1 <<<"$input" || true)
-  else
-    output=$("$@" 2>&1 </dev/null || true)
-  fi
-  if grep -q -- "$pattern" <<<"$output"; then
-    echo "ok $what"
-  else
-    echo "FAILED $what"
-    sed 's/^/    /' <<<"$output"
-    failures=$((failures + 1))
-  fi
-}
-# expect <description> <pattern> <command...>: the same with no input.
-expect() {
-  local what=$1 pattern=$2
-  shift 2
-  expect_input "$what" "$pattern" "" "$@"
-}
+source "$(dirname "$0")/../support/client_expect.sh"
 # isql reads its statements from standard input; an empty input disconnects at once.
 expect "isql connects through the data source (TCP/IP)" "Connected!" isql -v vqtest dba sql
 expect "isql connects without a data source (shared memory)" "Connected!" \
@@ -79,6 +37,11 @@ expect_input "iusql runs non-ASCII statements through the wide calls" "SQLRowCou
 expect_input "iusql shows a server error quoting a non-ASCII name" "нет_такой_😀" \
   'SELECT * FROM "нет_такой_😀"' iusql -v vqtest dba sql
 expect "isql reports a refused password with its state" "28000" isql -v vqtest dba wrong
+# With no installation root in the environment the driver reads its message file from
+# beside its own directory: the refusal arrives with its text.
+no_root() { (unset VCDIR VELLUM12; "$@"); }
+expect "isql finds the driver's data files with no VCDIR" "28000.*Invalid user ID or password" \
+  no_root isql -v vqtest dba wrong
 expect "isql reports a server that does not run" "Could not SQLDriverConnect" \
   isql -v -k "DRIVER=$lib;UID=dba;PWD=sql;ServerName=nosuch$name;CommLinks=ShMem"
 

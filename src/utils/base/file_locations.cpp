@@ -1,6 +1,7 @@
 // The search rules for the system's own files and the places for the files it writes.
 #include "utils/base/file_locations.h"
 
+#include <dlfcn.h>
 #include <elf.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -298,6 +299,18 @@ bool SearchProgramDirs(int kind, const char* name, LS_QualifyCB callback, PathBu
   return false;
 }
 
+// The last resort: the directory of the file this code was loaded from (the driver's
+// library, or the program it is linked into), so that an installation is found with no
+// environment set at all.
+bool SearchLibraryDir(int kind, const char* name, LS_QualifyCB callback, PathBuf* found) {
+  char dir[kPathBytes];
+  if (LS_GetModuleDirectory(reinterpret_cast<const void*>(&LS_QualifyVellumFile), dir,
+                            sizeof dir) == 0) {
+    return false;
+  }
+  return SearchRoot(kind, name, dir, callback, found);
+}
+
 void RootFrom(const char* const* variables, std::size_t count, char* out) {
   out[0] = '\0';
   for (std::size_t i = 0; i < count; ++i) {
@@ -476,6 +489,22 @@ unsigned LS_PlaceVellumFile(const char* name, char* out, unsigned size) {
   return CopyOrNothing(path, out, size);
 }
 
+unsigned LS_GetModuleDirectory(const void* address, char* out, unsigned size) {
+  Dl_info info;
+  if (address == nullptr || dladdr(address, &info) == 0 || info.dli_fname == nullptr ||
+      info.dli_fname[0] == '\0') {
+    return Nothing(out, size);
+  }
+  // The name as the loader was given it may be relative to the directory of that time.
+  char resolved[PATH_MAX];
+  if (realpath(info.dli_fname, resolved) == nullptr) return Nothing(out, size);
+  PathBuf dir(resolved);
+  CutAfterLastSeparator(dir.data());
+  dir.Resync();
+  if (dir.empty()) return Nothing(out, size);
+  return CopyOrNothing(dir, out, size);
+}
+
 unsigned LS_QualifyVellumFile(int kind, const char* name, char* out, unsigned size,
                               LS_QualifyCB callback) {
   if (name == nullptr || name[0] == '\0') return Nothing(out, size);
@@ -502,7 +531,10 @@ unsigned LS_QualifyVellumFile(int kind, const char* name, char* out, unsigned si
     found.Join(name);
     ok = Matches(kind, found, callback);
   }
-  if (!ok && (kind & kLsFlagNoPathVars) != 0) return Nothing(out, size);
+  if (!ok && (kind & kLsFlagNoPathVars) != 0) {
+    ok = SearchLibraryDir(kind, name, callback, &found);
+    if (!ok) return Nothing(out, size);
+  }
 
   if (!ok) {
     const bool library = (kind & kLsKindLibrary) != 0;
@@ -521,6 +553,7 @@ unsigned LS_QualifyVellumFile(int kind, const char* name, char* out, unsigned si
       if (ok) break;
     }
   }
+  if (!ok) ok = SearchLibraryDir(kind, name, callback, &found);
   if (!ok) return Nothing(out, size);
   return CopyIfFits(found, out, size);
 }

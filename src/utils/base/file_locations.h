@@ -86,7 +86,8 @@ unsigned LS_PlaceVellumFile(const char* name, char* out, unsigned size);
 //  5. the application-data directory (for kinds with a bit outside 0x287, not 2),
 //  (kind 1024 stops here) 6. the search-path variables: LD_LIBRARY_PATH then PATH for
 //  libraries, PATH then LD_LIBRARY_PATH otherwise, each with the name and then with
-//  every subdirectory of the table that serves the kind.
+//  every subdirectory of the table that serves the kind,
+//  7. (also for kind 1024) the directory of the loaded library that holds this code.
 // Under each root of steps 1 to 3 the name is tried directly, under the root's
 // resolved form, and (except for kind 512) under each subdirectory that serves the kind.
 // A candidate matches when it is readable, not a directory (unless the kind has flag
@@ -97,6 +98,10 @@ unsigned LS_PlaceVellumFile(const char* name, char* out, unsigned size);
 // When the path found does not fit in out, out is left alone and the length returned.
 unsigned LS_QualifyVellumFile(int kind, const char* name, char* out, unsigned size,
                               LS_QualifyCB callback);
+
+// The directory, resolved and with its final "/", of the loaded file (shared library or
+// program) that holds address. 0 when the loader knows no such file.
+unsigned LS_GetModuleDirectory(const void* address, char* out, unsigned size);
 
 // A Java class file or archive (".class", ".cls", ".jar", ".zip", any letter case) on
 // the ":"-separated class path: an element that contains the name is the candidate

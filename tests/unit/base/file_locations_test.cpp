@@ -1,5 +1,6 @@
 #include "utils/base/file_locations.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
@@ -453,6 +454,39 @@ TEST_F(Locations, ExecutableNameAndDirectory) {
   EXPECT_EQ(LS_GetPathFromExecName(os, dir2, sizeof dir2), d);
   EXPECT_STREQ(dir2, dir);
   EXPECT_EQ(LS_GetExecFileName(os, dir2, sizeof dir2), n);
+}
+
+// The last resort of the file search: the directory of the loaded file that holds the
+// code, a shared library or the program itself.
+TEST_F(Locations, ModuleDirectoryOfALoadedLibraryAndOfTheProgram) {
+  void* h = dlopen(VQ_PLAIN_FIXTURE, RTLD_NOW);
+  ASSERT_NE(h, nullptr) << dlerror();
+  const void* fn = dlsym(h, "vq_plain_function");
+  ASSERT_NE(fn, nullptr);
+  char dir[kPathBytes];
+  const unsigned n = LS_GetModuleDirectory(fn, dir, sizeof dir);
+  EXPECT_EQ(std::string(dir), Resolved(fs::path(VQ_PLAIN_FIXTURE).parent_path()) + "/");
+  EXPECT_EQ(n, std::strlen(dir));
+  char small[4] = "abc";
+  EXPECT_EQ(LS_GetModuleDirectory(fn, small, sizeof small), 0u);
+  EXPECT_STREQ(small, "");
+  EXPECT_EQ(LS_GetModuleDirectory(fn, nullptr, 0), 0u);
+  dlclose(h);
+
+  // Linked into this program, the code's own directory is the program's.
+  char exe_dir[kPathBytes];
+  ASSERT_GT(LS_GetPathFromExecName(exe_dir, sizeof exe_dir), 0u);
+  ASSERT_GT(LS_GetModuleDirectory(reinterpret_cast<const void*>(&LS_QualifyVellumFile), dir,
+                                  sizeof dir),
+            0u);
+  EXPECT_EQ(std::string(dir), Resolved(exe_dir) + "/");
+
+  // No file holds a null or a stack address.
+  std::strcpy(dir, "x");
+  EXPECT_EQ(LS_GetModuleDirectory(nullptr, dir, sizeof dir), 0u);
+  EXPECT_STREQ(dir, "");
+  int local = 0;
+  EXPECT_EQ(LS_GetModuleDirectory(&local, dir, sizeof dir), 0u);
 }
 
 TEST_F(Locations, UserAppDataDirectory) {

@@ -89,6 +89,39 @@ TEST(Values, PackedDecimal) {
   EXPECT_EQ(it.payload, (std::string{5, 2, 0x12, 0x34, 0x5C}));
 }
 
+// SQLite keeps NUMERIC and DECIMAL values as doubles: they go out with the digits they
+// were stored from, not cut from a binary tail (39.90 once went out as 39.89).
+TEST(Values, DecimalsStoredAsDoublesKeepTheirDigits) {
+  struct Case {
+    double stored;
+    std::uint8_t p, s;
+    const char* back;
+  };
+  const Case cases[] = {
+      {39.9, 10, 2, "39.90"},
+      {249.0, 10, 2, "249.00"},
+      {0.1 + 0.2, 10, 2, "0.30"},
+      {-1234567.891, 15, 3, "-1234567.891"},
+      {99999999.99, 10, 2, "99999999.99"},
+      {1e20, 30, 2, "100000000000000000000.00"},
+      {0.000001, 10, 6, "0.000001"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.back);
+    const auto it = written(Value::real(c.stored), 2, 0, c.p, c.s);
+    ASSERT_EQ(it.payload.size(), 2u + c.p / 2u + 1);
+    EXPECT_EQ(unpack_decimal(reinterpret_cast<const std::uint8_t*>(it.payload.data()) + 2,
+                             it.payload.size() - 2, c.s),
+              c.back);
+  }
+  EXPECT_EQ(decimal_text(Value::integer(249), 2), "249.00");
+  EXPECT_EQ(decimal_text(Value::integer(-3), 0), "-3");
+  EXPECT_EQ(decimal_text(Value::real(39.9), 2), "39.90");
+  EXPECT_EQ(decimal_text(Value::real(0.1), 4), "0.1000");
+  EXPECT_EQ(decimal_text(Value::text("12345678901234567.123456"), 6),
+            "12345678901234567.123456");
+}
+
 TEST(Values, ParameterItemsDecodeOrFail) {
   struct Case {
     const char* name;

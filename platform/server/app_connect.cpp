@@ -106,9 +106,9 @@ std::string build_app_connect_reply(const AppConnectRequest& req, const std::uin
   store_le16(rec + 28, agreed.comp_threshold);
   store_le16(rec + 32, 2566);
   store_le16(rec + 35, static_cast<std::uint16_t>(kRandomBytes));
-  put_text(rec, 44, 31, "UTF-8");
+  put_text(rec, 44, 31, agreed.charset);
   put_text(rec, 75, 31, "en");
-  put_text(rec, 127, 51, "UTF-8");
+  put_text(rec, 127, 51, agreed.charset);
   std::memcpy(rec + kOffRandom, random, kRandomBytes);
   put_text(rec, 210, 51, "UTF-8");
   put_text(rec, kOffNcharCharset, 51, "UTF-8");

@@ -57,6 +57,7 @@ struct AppConnectAgreement {
   std::uint16_t comp_threshold = 120;
   std::uint16_t liveness = 0;  // seconds; 0 off. We send a liveness packet every third of it.
   std::uint8_t random[kRandomBytes] = {};
+  std::string charset = "UTF-8";  // the connection's character set, as the reply names it
 };
 
 // TLS levels the server can agree (with a certificate to serve): ECC and RSA.

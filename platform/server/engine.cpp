@@ -87,7 +87,8 @@ void fn_property(sqlite3_context* ctx, int, sqlite3_value** argv) {
 void fn_connection_property(sqlite3_context* ctx, int, sqlite3_value** argv) {
   const auto* c = static_cast<Connection*>(sqlite3_user_data(ctx));
   const std::string name = arg_text(argv[0]);
-  if (name == "charset" || name == "ncharcharset") return result_text(ctx, "UTF-8");
+  if (name == "charset") return result_text(ctx, c->engine->client_charset());
+  if (name == "ncharcharset") return result_text(ctx, "UTF-8");
   if (name == "userid") return result_text(ctx, c->engine->user());
   const auto it = c->engine->options().find(name);
   if (it != c->engine->options().end()) return result_text(ctx, it->second);

@@ -184,6 +184,9 @@ class Engine {
   void set_interrupt_check(std::function<bool()> check) { interrupt_check_ = std::move(check); }
 
   const std::map<std::string, std::string>& options() const { return options_; }
+  // The connection's character set, as connection_property('CharSet') answers it.
+  void set_client_charset(const std::string& name) { client_charset_ = name; }
+  const std::string& client_charset() const { return client_charset_; }
   // A server option's value: one set on this connection, else the default. False
   // for a name the server does not know.
   bool option_value(const std::string& name, std::string& value) const;
@@ -253,6 +256,7 @@ class Engine {
   std::uint32_t next_id_ = 1;
   std::size_t held_bytes_ = 0;
   std::map<std::string, std::string> options_;
+  std::string client_charset_ = "UTF-8";
   // Server variables of this connection (lower-case name -> value); they carry
   // long parameters that a client sends in pieces.
   std::map<std::string, Value> variables_;

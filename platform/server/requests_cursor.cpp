@@ -27,7 +27,7 @@ void Session::write_description(ItemWriter& w, const std::vector<ColumnDesc>& co
   for (const auto& c : cols) {
     write_definition(w, c.type);
     if (!c.type_name.empty()) w.put_bytes(kDefSecondName, c.type_name);
-    w.put_bytes(kItemName, c.name);
+    w.put_bytes(kItemName, text_to_client(c.name));
   }
 }
 
@@ -124,9 +124,12 @@ bool Session::on_get_data(ItemReader& r, const Item& item, ItemWriter& w) {
   const std::vector<Value>* current = row_at(*c, c->pos);
   if (current == nullptr || row_deleted(*c, c->pos))
     return fail(sql_error(-197, "No current row of cursor"));
-  const auto& row = *current;
-  const Value& v = column - 1u < row.size() ? row[column - 1u] : Value::null();
   const WireType t = want.type != 0 ? want : c->columns[column - 1u].type;
+  // Offsets count bytes of the client's character set: the value is converted whole.
+  std::vector<Value> row;
+  const std::vector<WireType> wanted(current->size(), t);
+  if (!row_to_client(*current, row, &wanted)) return fail(conversion_error(charset_.name()));
+  const Value& v = column - 1u < row.size() ? row[column - 1u] : Value::null();
   if (v.kind == Value::Null || !is_variable_length_type(t.type)) {
     // NULL and fixed-size values come whole, and only from offset 0.
     if (offset != 0) return fail(sql_error(100));

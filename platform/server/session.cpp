@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <strings.h>
 
 #include "connect_request.h"
 #include "kerberos_login.h"
@@ -247,6 +248,10 @@ void Session::on_app_connect(const std::string& body) {
     close(why);
     return;
   }
+  // The client's character set when we can convert it; UTF-8, the database's own,
+  // otherwise (the reply names the set the connection speaks).
+  if (!charset_.open(req.charset_label)) (void)charset_.open(req.charset);
+  agreed_.charset = charset_.name();
   std::uint8_t random[kRandomBytes];
   if (!random_ || !random_(random, sizeof random)) {
     close("no random bytes for the app-connect reply");
@@ -456,8 +461,8 @@ void Session::write_status(ItemWriter& w, const SqlError* e) {
     return;
   }
   w.put(kStatusError, error_record_payload(*e));
-  if (!e->text.empty()) w.put_bytes(kItemMessageText, e->text);
-  for (const auto& p : e->params) w.put_bytes(kItemName, p);
+  if (!e->text.empty()) w.put_bytes(kItemMessageText, text_to_client(e->text));
+  for (const auto& p : e->params) w.put_bytes(kItemName, text_to_client(p));
   w.put_empty(kItemEnd);  // end of this record
   w.put_empty(kItemEnd);  // end of the record list
 }
@@ -838,6 +843,7 @@ bool Session::finish_connect(std::map<std::string, std::string>& kv, bool ok, Sq
   if (ok) {
     engine_ = std::make_unique<Engine>(cfg_);
     engine_->set_user(user->first);
+    engine_->set_client_charset(charset_.name());
     engine_->set_client_file_hook(
         [this](bool write, const std::string& name, std::string& data, SqlError& e) {
           return client_file(write, name, data, e);
@@ -937,8 +943,8 @@ bool Session::on_prepare(ItemReader& r, const Item& item, ItemWriter& w) {
   log("prepare " + log_text(text));
   SqlError err;
   std::uint32_t id = 0;
-  bool ok = true;
-  if (held_room() < 2 * text.size() + kHeldStatementOverhead) {
+  bool ok = text_to_db(text, err);
+  if (ok && held_room() < 2 * text.size() + kHeldStatementOverhead) {
     ok = false;
     err = sql_error(-1000, "Prepared statements and open cursors would hold more than " +
                                held_bound_text() + "; drop statements or close cursors");
@@ -1004,6 +1010,7 @@ bool Session::on_describe(const Item& item, ItemWriter& w) {
 
 bool Session::read_column_vars_and_rows(ItemReader& r, std::vector<WireType>& col_vars,
                                         std::vector<std::vector<Value>>& rows) {
+  unconvertible_param_ = false;
   // After the request item: column-variable definitions (items 73..99 but 74),
   // then the parameter rows (values, item 132 after each row) closed by an item 0.
   // Where the definitions end is not marked by a fixed item, so both forms that a
@@ -1056,6 +1063,12 @@ bool Session::read_column_vars_and_rows(ItemReader& r, std::vector<WireType>& co
       Value v;
       std::string why;
       if (!read_value_item(r, it, v, why)) return protocol_error(why);
+      // Character values come in the connection's set, NCHAR values (items 130 and
+      // 131) in UTF-8; one that does not convert fails the request once it is read.
+      if (v.kind == Value::Text && it.code != 130 && it.code != 131) {
+        SqlError unused;
+        if (!text_to_db(v.s, unused)) unconvertible_param_ = true;
+      }
       row.push_back(std::move(v));
     } else {
       return protocol_error("item " + std::to_string(it.code) +
@@ -1082,10 +1095,12 @@ bool Session::on_execute(ItemReader& r, const Item& item, ItemWriter& w) {
       " rows=" + std::to_string(rows.size()));
   SqlError err;
   ExecResult res;
-  bool ok = true;
+  bool ok = params_converted(err);
   bool not_executed = false;
   std::uint32_t changes = 0;
-  if (!engine_->has_statement(id)) {
+  if (!ok) {
+    // a parameter's text has no form in the database's character set
+  } else if (!engine_->has_statement(id)) {
     ok = false;
     err = sql_error(-130);
   } else if (engine_->is_query(id) && col_vars.empty()) {
@@ -1110,7 +1125,9 @@ bool Session::on_execute(ItemReader& r, const Item& item, ItemWriter& w) {
   // The value set of the column variables: one row, or end of data.
   if (ok && !col_vars.empty()) {
     if (!res.rows.empty()) {
-      const auto& row = res.rows.front();
+      std::vector<Value> row;
+      if (!row_to_client(res.rows.front(), row, &col_vars))
+        row.assign(col_vars.size(), Value::null());
       for (std::size_t k = 0; k < col_vars.size(); ++k)
         write_value(w, k < row.size() ? row[k] : Value::null(), col_vars[k]);
       w.put_empty(kValEndOfRow);
@@ -1149,7 +1166,8 @@ bool Session::on_exec_immediate(ItemReader& r, const Item& item, ItemWriter& w) 
   log("exec-immediate " + log_text(text));
   SqlError err;
   ExecResult res;
-  const bool ok = engine_->execute_immediate(text, res, err);
+  const bool ok = text_to_db(text, err) && params_converted(err) &&
+                  engine_->execute_immediate(text, res, err);
   w.put_empty(kItemEnd);  // empty value set
   std::string h;
   put_le32(h, kNullHandle);
@@ -1174,10 +1192,12 @@ bool Session::on_open(ItemReader& r, const Item& item, ItemWriter& w) {
   if (!read_column_vars_and_rows(r, unused, rows)) return false;
   log("open " + std::to_string(id) + (name.empty() ? "" : " " + name));
   SqlError err;
-  bool ok = true;
+  bool ok = params_converted(err);
   std::uint32_t handle = kNullHandle;
   Cursor c;
-  if (!engine_->has_statement(id)) {
+  if (!ok) {
+    // a parameter's text has no form in the database's character set
+  } else if (!engine_->has_statement(id)) {
     ok = false;
     err = sql_error(-130);
   } else if ((options & kOpenForwardOnly) != 0 && engine_->can_stream(id) &&
@@ -1319,6 +1339,13 @@ std::uint32_t Session::write_rows(ItemWriter& w, Cursor& c, std::int64_t from,
     // A value that does not convert to the type the client bound fails its row the way
     // a deleted row does: the rows before it go out, the cursor rests on it.
     std::int32_t refused = 0;
+    std::vector<Value> converted;
+    if (!charset_.is_utf8()) {
+      if (row_to_client(*row, converted, &c.wanted))
+        row = &converted;
+      else
+        refused = conversion_error(charset_.name()).sqlcode;
+    }
     for (std::size_t k = 0; k < c.columns.size() && k < row->size() && refused == 0; ++k)
       if (!c.skip[k]) refused = conversion_refusal((*row)[k], c.columns[k].type, c.wanted[k]);
     if (refused != 0) {
@@ -1528,8 +1555,14 @@ bool Session::on_charset(const Item& item, ItemWriter& w) {
   std::string name(reinterpret_cast<const char*>(item.payload), n);
   name = name.substr(0, name.find('\0'));
   log(std::string(item.code == kReqCharset ? "charset " : "nchar-charset ") + name);
-  if (item.code == kReqCharset && agreed_.minor >= 13)
-    w.put_bytes(kItemName, std::string("UTF-8"));
+  if (item.code == kReqCharset) {
+    // "none" asks for the database's own set; a set we cannot convert leaves the
+    // connection's as it was, and the reply names the one in force.
+    if (name.empty() || strcasecmp(name.c_str(), "none") == 0) name = "UTF-8";
+    (void)charset_.open(name);
+    if (engine_) engine_->set_client_charset(charset_.name());
+    if (agreed_.minor >= 13) w.put_bytes(kItemName, charset_.name());
+  }
   write_status(w, nullptr);
   write_info(w, {{kInfoFlagsSlot, 0}});
   return true;
@@ -1581,6 +1614,59 @@ bool Session::on_disconnect(ItemWriter& w) {
   w.put_empty(kItemEnd);  // the closing item
   close_after_reply_ = "client disconnected";
   return true;
+}
+
+// Text between the client's character set and the database's UTF-8. A UTF-8
+// connection passes everything through untouched.
+bool Session::text_to_db(std::string& text, SqlError& err) const {
+  if (charset_.is_utf8()) return true;
+  std::string out;
+  if (!charset_.to_db(text, out)) {
+    err = conversion_error(charset_.name());
+    return false;
+  }
+  text.swap(out);
+  return true;
+}
+
+bool Session::params_converted(SqlError& err) {
+  if (!unconvertible_param_) return true;
+  unconvertible_param_ = false;
+  err = conversion_error(charset_.name());
+  return false;
+}
+
+bool Session::row_to_client(const std::vector<Value>& row, std::vector<Value>& out,
+                            const std::vector<WireType>* wanted) const {
+  out = row;
+  if (charset_.is_utf8()) return true;
+  for (std::size_t k = 0; k < out.size(); ++k) {
+    Value& v = out[k];
+    if (v.kind != Value::Text) continue;
+    // NCHAR values travel in the NCHAR set, which stays UTF-8.
+    if (wanted != nullptr && k < wanted->size() && is_nchar_type((*wanted)[k].type)) continue;
+    std::string s;
+    if (!charset_.from_db(v.s, s)) return false;
+    v.s.swap(s);
+  }
+  return true;
+}
+
+std::string Session::text_to_client(const std::string& text) const {
+  // A message is never lost over a character: one that does not convert whole goes
+  // with every non-ASCII byte as '?', and the error record still says what failed.
+  std::string out;
+  if (charset_.is_utf8()) return text;
+  if (charset_.from_db(text, out)) return out;
+  out.clear();
+  for (std::size_t k = 0; k < text.size();) {
+    std::size_t n = 1;
+    while (k + n < text.size() && (static_cast<unsigned char>(text[k + n]) & 0xC0) == 0x80) ++n;
+    std::string one;
+    out += charset_.from_db(text.substr(k, n), one) ? one : std::string("?");
+    k += n;
+  }
+  return out;
 }
 
 }  // namespace vqeng

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app_connect.h"
+#include "client_charset.h"
 #include "compression.h"
 #include "engine.h"
 #include "items.h"
@@ -149,6 +150,18 @@ class Session {
   bool on_close_by_name(ItemReader& r, const Item& item);
   bool on_transaction(const Item& item, ItemWriter& w);
   bool on_charset(const Item& item, ItemWriter& w);
+  // Client text to the database's UTF-8 in place (statement text, parameter values);
+  // false with -883 in `err` when it does not convert.
+  bool text_to_db(std::string& text, SqlError& err) const;
+  // False with -883 in `err` when a parameter value just read did not convert (the
+  // values are converted as read_column_vars_and_rows reads them).
+  bool params_converted(SqlError& err);
+  // A result row in the client's set; false when a character has no form there.
+  // Columns `wanted` as NCHAR stay UTF-8.
+  bool row_to_client(const std::vector<Value>& row, std::vector<Value>& out,
+                     const std::vector<WireType>* wanted = nullptr) const;
+  // Names and messages in the client's set; a character with no form there becomes '?'.
+  std::string text_to_client(const std::string& text) const;
   bool on_disconnect(ItemWriter& w);
   bool on_get_option(ItemReader& r, const Item& item, ItemWriter& w);
   bool on_set_option(ItemReader& r, const Item& item, ItemWriter& w);
@@ -330,6 +343,8 @@ class Session {
   std::string out_;
 
   AppConnectAgreement agreed_;
+  ClientCharset charset_;  // the set the client's text travels in
+  bool unconvertible_param_ = false;  // a parameter of the request in hand did not convert
   std::unique_ptr<Compressor> deflater_;
   std::unique_ptr<Decompressor> inflater_;
   std::unique_ptr<Engine> engine_;

@@ -22,6 +22,7 @@ constexpr ErrorRow kRows[] = {
     {-1070, "42WB1", "HY000", "S1000", "Kerberos logins are not available"},
     {-1069, "42WB2", "HY000", "S1000", "Kerberos login failed"},
     {-1000, "HY000", "HY000", "S1000", "Internal server error"},
+    {-883, "42WFO", "22018", "22005", "Character set conversion error"},
     {-604, "HW000", "HY000", "S1000", "Database is full"},
     {-308, "40W07", "HY000", "S1000", "Connection was terminated"},
     {-301, "40W06", "HY000", "S1000", "Internal database error"},

@@ -89,6 +89,8 @@ constexpr std::uint8_t kItemName = 134;
 // Value item code of a type (0 when the type has none).
 // Text and binary types, whose values travel with a length (as long items when large).
 bool is_variable_length_type(std::int16_t type);
+// NCHAR types, whose text is UTF-8 whatever the connection's character set.
+inline bool is_nchar_type(std::int16_t type) { return type == -30 || type == -31; }
 
 std::uint8_t value_item_code(std::int16_t type, std::uint8_t subtype);
 // Definition item code of a type (kDefNone when none).

@@ -1,7 +1,8 @@
 /* A C application linked with the unixODBC driver manager (-lodbc) that speaks UTF-16 to
  * the driver through the manager's wide calls: connect, SQL text and a UTF-16 parameter
  * with several scripts and a character outside the Basic Multilingual Plane, a column
- * name, driver information cut short, and a server diagnostic quoting a name.
+ * name, the value read back in pieces and bound, catalog rows, driver information cut
+ * short, and a server diagnostic quoting a name.
  *
  *   odbc_dm_wide_client <data source> <driver library> <cycles> <connection keys>
  * Only the data source is used. Prints one line per check; exits 0 when every check held. */
@@ -111,6 +112,59 @@ int main(int argc, char** argv) {
   if (ok(rc)) rc = SQLDescribeColW(stmt, 1, name, 16, &name_length, NULL, NULL, NULL, NULL);
   check(ok(rc) && wequal(name, u"имя") && name_length == 3,
         "SQLDescribeColW names a non-ASCII column in characters");
+
+  /* The value in pieces of three code units: the last boundary splits the pair. */
+  SQLWCHAR whole[64];
+  size_t have = 0;
+  int pieces_ok = ok(rc) && SQLFetch(stmt) == SQL_SUCCESS;
+  rc = SQL_SUCCESS_WITH_INFO;
+  while (pieces_ok && rc == SQL_SUCCESS_WITH_INFO) {
+    SQLWCHAR piece[5];
+    SQLLEN indicator = 0;
+    memset(piece, 0xA5, sizeof piece);
+    rc = SQLGetData(stmt, 1, SQL_C_WCHAR, piece, 8, &indicator);
+    pieces_ok = ok(rc) && piece[4] == 0xA5A5 && have + wlen(piece) < 64;
+    if (pieces_ok && have == 0) pieces_ok = indicator == 18 * 2;
+    if (pieces_ok) {
+      memcpy(whole + have, piece, wlen(piece) * sizeof(SQLWCHAR));
+      have += wlen(piece);
+    }
+  }
+  whole[have] = 0;
+  check(pieces_ok && rc == SQL_SUCCESS && wequal(whole, value),
+        "SQLGetData(SQL_C_WCHAR) in pieces rebuilds the value");
+  SQLFreeStmt(stmt, SQL_CLOSE);
+
+  /* Bound and cut short: 01004, a terminated prefix, and the full length in bytes (or
+   * SQL_NO_TOTAL: the driver asks the server for no more of the value than fits). */
+  SQLWCHAR bound[7];
+  SQLLEN bound_length = 0;
+  SQLWCHAR bound_state[6] = {0};
+  memset(bound, 0xA5, sizeof bound);
+  rc = SQLExecDirectW(stmt, W(u"SELECT \"имя\" FROM \"wide_Tабл_\U0001F600\""), SQL_NTS);
+  if (ok(rc)) rc = SQLBindCol(stmt, 1, SQL_C_WCHAR, bound, 12, &bound_length);
+  if (ok(rc)) rc = SQLFetch(stmt);
+  SQLGetDiagRecW(SQL_HANDLE_STMT, stmt, 1, bound_state, NULL, NULL, 0, NULL);
+  check(rc == SQL_SUCCESS_WITH_INFO && wequal(bound_state, u"01004") &&
+            (bound_length == 36 || bound_length == SQL_NO_TOTAL) &&
+            wequal(bound, u"Grüße") && bound[6] == 0xA5A5,
+        "a bound SQL_C_WCHAR column cut short gives 01004 and a terminated prefix");
+  SQLFreeStmt(stmt, SQL_UNBIND);
+  SQLFreeStmt(stmt, SQL_CLOSE);
+
+  /* Catalog rows name the table and its columns in UTF-16. */
+  rc = SQLColumnsW(stmt, NULL, 0, NULL, 0, W(u"wide_Tабл_\U0001F600"), SQL_NTS, NULL, 0);
+  SQLWCHAR table_name[32], column_name[32];
+  SQLLEN table_length = 0, column_length = 0;
+  if (ok(rc)) rc = SQLBindCol(stmt, 3, SQL_C_WCHAR, table_name, sizeof table_name, &table_length);
+  if (ok(rc)) {
+    rc = SQLBindCol(stmt, 4, SQL_C_WCHAR, column_name, sizeof column_name, &column_length);
+  }
+  if (ok(rc)) rc = SQLFetch(stmt);
+  check(rc == SQL_SUCCESS && wequal(table_name, u"wide_Tабл_\U0001F600") &&
+            table_length == 12 * 2 && wequal(column_name, u"имя") && column_length == 6,
+        "SQLColumnsW rows carry the non-ASCII table and column names");
+  SQLFreeStmt(stmt, SQL_UNBIND);
   SQLFreeStmt(stmt, SQL_CLOSE);
 
   rc = SQLExecDirectW(stmt, W(u"SELECT * FROM \"нет_такой_\U0001F600\""), SQL_NTS);

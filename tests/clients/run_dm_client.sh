@@ -34,6 +34,8 @@ expect_input "isql prints a SELECT result without a data source (shared memory)"
 expect_input "iusql runs non-ASCII statements through the wide calls" "SQLRowCount returns 1" \
   $'CREATE TABLE "iusql_Tабл_😀" ("имя" VARCHAR(20))\nINSERT INTO "iusql_Tабл_😀" VALUES (\'Grüße 日本 😀\')' \
   iusql -v vqtest dba sql
+expect_input "iusql prints a fetched non-ASCII value" '^| Grüße 日本 😀 *|' \
+  'SELECT "имя" FROM "iusql_Tабл_😀"' iusql -v vqtest dba sql
 expect_input "iusql shows a server error quoting a non-ASCII name" "нет_такой_😀" \
   'SELECT * FROM "нет_такой_😀"' iusql -v vqtest dba sql
 expect "isql reports a refused password with its state" "28000" isql -v vqtest dba wrong

@@ -26,7 +26,7 @@ TEST_P(CmdSeqAppConnectEnd, TheServerCharsetBecomesTheStreamClientCharset) {
   ASSERT_TRUE(server.Start());
   vq_e2e::Client client;
   ASSERT_TRUE(client.ok());
-  // The client asks for another set; the stand-in answers with its own, UTF-8.
+  // The client asks for a single-byte set; the stand-in agrees and names it.
   a_cmdseq_conn* conn = nullptr;
   int sqlcode = 0;
   ASSERT_NE(client.Connect("UID=dba;PWD=sql;CS=windows-1252;" + server.Links(GetParam()), &conn,
@@ -34,12 +34,12 @@ TEST_P(CmdSeqAppConnectEnd, TheServerCharsetBecomesTheStreamClientCharset) {
             CMDSEQ_ERROR)
       << sqlcode;
   ASSERT_NE(conn, nullptr);
-  const CharsetInfo* utf8 = UTLocale::GetCharsetInfoFromLabel("UTF-8", kSchemeAll);
-  ASSERT_NE(utf8, nullptr);
-  EXPECT_EQ(StrmGetClientCSInfo(conn->strm_conn), utf8);
+  const CharsetInfo* cp1252 = UTLocale::GetCharsetInfoFromLabel("windows-1252", kSchemeAll);
+  ASSERT_NE(cp1252, nullptr);
+  EXPECT_EQ(StrmGetClientCSInfo(conn->strm_conn), cp1252);
   ASSERT_NE(conn->lang, nullptr);
   if (conn->own_lang) {
-    EXPECT_EQ(conn->lang->client_charset(), utf8);
+    EXPECT_EQ(conn->lang->client_charset(), cp1252);
   }
   EXPECT_EQ(client.Disconnect(conn, &sqlcode), CMDSEQ_OK) << sqlcode;
 }

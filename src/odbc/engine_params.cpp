@@ -548,10 +548,18 @@ int DBPutPartialBound(tagSTMT* stmt, tagITEM* app, tagITEM* impl, a_cmdseq_desc_
   const std::size_t total = static_cast<std::size_t>(sent) + static_cast<std::size_t>(piece);
   const std::size_t need = total + 1;
   if (need > app->element_bytes || app->buffer == nullptr) {
-    // The buffer of a long value grows with its pieces: one set, no stride to keep.
+    // The buffer of a long value grows with its pieces. Every row of the list keeps its
+    // element, and the items of the rows converted before follow the buffer: the rows of
+    // an insert through the cursor go in one request.
+    a_odbc_item_list* list =
+        (stmt->param_flags & kParamRowValues) != 0 ? stmt->fetch_list : stmt->param_list;
+    const std::uint32_t rows = list != nullptr && list->rows > row ? list->rows : row + 1;
+    const std::uint32_t p =
+        stmt->param_index > 0 ? static_cast<std::uint32_t>(stmt->param_index) : 0;
     SQLULEN saved = stmt->max_length;
     stmt->max_length = 0;
-    const int ok = AllocItemBuffer(stmt, app, need, row + 1, nullptr, 0, 0);
+    const int ok = AllocItemBuffer(stmt, app, need, rows, list, p,
+                                   list != nullptr ? list->columns : 0);
     stmt->max_length = saved;
     if (ok == 0) {
       PostSQLState(stmt, kStateHY001, kStateS1001);

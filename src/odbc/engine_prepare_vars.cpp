@@ -280,8 +280,13 @@ void DBPrepEngDescExecStmt(tagSTMT* stmt, tagDESC* apd, tagDESC* ipd, SQLLEN pos
   const SQLSMALLINT count = apd != nullptr ? apd->count : 0;
   Saved* saved = nullptr;
   std::size_t changed = 0;
-  const std::uint32_t per_set = stmt->param_list != nullptr ? stmt->param_list->columns : 0;
-  const SQLULEN row = stmt->block_row;
+  // Row values of an insert or update through the cursor live in the fetch list; the row
+  // whose values went to a variable is the last of the request.
+  const bool row_values = apd != nullptr && apd == stmt->ard;
+  a_odbc_item_list* list = row_values ? stmt->fetch_list : stmt->param_list;
+  const std::uint32_t per_set = list != nullptr ? list->columns : 0;
+  const SQLULEN row = row_values ? static_cast<SQLULEN>(positioned > 0 ? positioned - 1 : 0)
+                                 : stmt->block_row;
   if (count > 0) {
     saved = static_cast<Saved*>(ut_malloc(sizeof(Saved) * static_cast<std::size_t>(count)));
     if (saved == nullptr) {
@@ -291,13 +296,20 @@ void DBPrepEngDescExecStmt(tagSTMT* stmt, tagDESC* apd, tagDESC* ipd, SQLLEN pos
     for (SQLSMALLINT k = 1; k <= count; ++k) {
       tagITEM* record = FindDescItem(apd, k);
       if (record == nullptr || (record->flags & kItemInVariable) == 0 ||
-          record->variable_name == nullptr || record->wire_item == nullptr) {
+          record->variable_name == nullptr || (!row_values && record->wire_item == nullptr)) {
         continue;
       }
+      if (list == nullptr) continue;
+      if (row_values && (static_cast<std::uint32_t>(k - 1) >= per_set || row >= list->rows))
+        continue;
       a_cmdseq_desc_item* item =
-          per_set != 0 && stmt->param_list->desc.values_per_item != 0
+          row_values ? CmdSeqFastGetDescItem(list->desc.items,
+                                             static_cast<std::uint32_t>(row) * per_set +
+                                                 static_cast<std::uint32_t>(k - 1),
+                                             1)
+          : per_set != 0 && list->desc.values_per_item != 0
               ? CmdSeqFastGetDescItem(record->wire_item, static_cast<std::uint32_t>(row) * per_set,
-                                      stmt->param_list->desc.values_per_item)
+                                      list->desc.values_per_item)
               : record->wire_item;
       a_cmdseq_value& v = item->values()[0];
       saved[changed] = {item, item->type, item->length, v.data, v.length,
@@ -310,7 +322,7 @@ void DBPrepEngDescExecStmt(tagSTMT* stmt, tagDESC* apd, tagDESC* ipd, SQLLEN pos
       v.data = record->variable_name;
       if (v.length != nullptr) *v.length = name_length;
       if (v.indicator != nullptr) *v.indicator = 0;
-      (void)CmdSeqMarkDescItemUpdated(&stmt->param_list->desc, item);
+      (void)CmdSeqMarkDescItemUpdated(&list->desc, item);
     }
   }
 
@@ -350,7 +362,7 @@ void DBPrepEngDescExecStmt(tagSTMT* stmt, tagDESC* apd, tagDESC* ipd, SQLLEN pos
     saved[i].item->length = saved[i].length;
     v.data = saved[i].data;
     if (v.length != nullptr) *v.length = saved[i].value_length;
-    (void)CmdSeqMarkDescItemUpdated(&stmt->param_list->desc, saved[i].item);
+    (void)CmdSeqMarkDescItemUpdated(&list->desc, saved[i].item);
   }
   ut_free(saved);
 }

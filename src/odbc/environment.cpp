@@ -10,6 +10,7 @@
 #include "config/ini_store.h"
 #include "odbc/attributes.h"
 #include "odbc/diagnostics.h"
+#include "odbc/parameters.h"
 #include "odbc/engine.h"
 #include "odbc/handles.h"
 #include "odbc/statement.h"
@@ -333,6 +334,8 @@ void DiscardConnection(tagDBC* dbc) {
 SQLRETURN DoSQLCancel(tagSTMT* stmt) {
   // Runs framed (no call in progress on the statement). Only an ODBC 2 application
   // closes the statement, as SQLFreeStmt(SQL_CLOSE) does.
+  // A statement waiting for data at execution leaves the dialogue, not carried out.
+  CancelDataAtExecution(stmt);
   tagENV* env = OwningEnv(stmt);
   if (env != nullptr && UIntOption(env, SQL_ATTR_ODBC_VERSION) == SQL_OV_ODBC2) {
     (void)DoSQLFreeStmt(stmt, SQL_CLOSE);

@@ -213,6 +213,7 @@ void TakeRows(FetchRun& run, SQLULEN n, SQLUSMALLINT last_status) {
 SQLRETURN FetchRows(tagSTMT* stmt, SQLUSMALLINT orientation, SQLLEN offset,
                     SQLULEN* rows_fetched, SQLUSMALLINT* status, SQLULEN rowset_size,
                     int caller) {
+  if (AwaitingData(stmt)) return PostSQLState(stmt, kStateHY010, kStateS1010);
   if (rowset_size < 1) rowset_size = 1;
   if (rows_fetched != nullptr) *rows_fetched = 0;
   InitStatuses(status, rowset_size);

@@ -63,6 +63,15 @@ SQLRETURN ExecPosOp(tagSTMT* stmt, SQLLEN rows);
 // The same for an update by bookmark.
 SQLRETURN UpdateByBookmarkExec(tagSTMT* stmt);
 
+// Carries a row operation of SQLSetPos or SQLBulkOperations on once the data at execution
+// of its current row is complete (every value of the row converted): that row is done
+// and the operation goes on with its next rows. SQL_NEED_DATA when another row wants
+// data, else the operation's return code.
+SQLRETURN ResumeRowOperation(tagSTMT* stmt);
+// Ends a row operation waiting for data at execution (SQLCancel, or a row that failed):
+// the row and any rows gathered with it are not sent; the cursor stays as it was.
+void CancelRowOperation(tagSTMT* stmt);
+
 // Makes the fetch list fit the ARD for a rowset of `rowset_size` rows (rebuilt when the
 // ARD changed, when it was built for row values, or when it is too small; bound pointers
 // rebased when the bind offset changed). False on failure (a state may be posted).

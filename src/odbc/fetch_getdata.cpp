@@ -43,6 +43,7 @@ SQLRETURN GetBookmark(tagSTMT* stmt, SQLSMALLINT c_type, SQLPOINTER target, SQLL
 
 SQLRETURN DoSQLGetData(tagSTMT* stmt, SQLUSMALLINT column, SQLSMALLINT c_type,
                        SQLPOINTER target, SQLLEN length, SQLLEN* indicator) {
+  if (AwaitingData(stmt)) return PostSQLState(stmt, kStateHY010, kStateS1010);
   if (stmt->state <= kStmtPrepared) return PostSQLState(stmt, kStateHY010, kStateS1010);
   if (stmt->state == kStmtExecuted || stmt->cursor_state != kCursorOpen)
     return PostSQLState(stmt, kState24000, kState24000);

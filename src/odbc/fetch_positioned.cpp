@@ -52,24 +52,29 @@ void RowFailed(tagSTMT* stmt, a_packed_sqlstate odbc3, a_packed_sqlstate odbc2,
   if (all) stmt->retcode = before == SQL_ERROR ? SQL_ERROR : SQL_SUCCESS_WITH_INFO;
 }
 
-// Converts the ARD's row `row` into row `list_row` of the row-values list: 0 or -1
-// (state posted). Row values are never supplied at execution here: a column bound with
-// SQL_DATA_AT_EXEC fails its row with HYC00 and leaves no dialogue open.
+// Converts the ARD's row `row` into row `list_row` of the row-values list: 0,
+// SQL_NEED_DATA (a column's value comes at execution: the dialogue is open on it, and
+// SQLParamData carries the operation on once the row is complete), or -1 (state posted).
 SQLRETURN ConvertRowValues(tagSTMT* stmt, SQLULEN row, unsigned list_row) {
   Reset_parameters(stmt, true);
   stmt->param_flags |= kParamRowValues;
   stmt->param_set = row;
   stmt->param_row = list_row;
-  const SQLRETURN rc = Parameter_descriptor(stmt, list_row);
-  if (rc != SQL_NEED_DATA) return rc;
-  stmt->param_flags &= ~kParamAwaitingData;
-  Reset_parameters(stmt, true);
-  return PostSQLState(stmt, kStateHYC00, kStateS1C00);
+  stmt->pos_row = row;
+  return Parameter_descriptor(stmt, list_row);
 }
 
 void EndRowValues(tagSTMT* stmt) {
   stmt->param_flags &= ~kParamRowValues;
   stmt->param_set = 0;
+}
+
+// Inserts the rows gathered into the insert batch (none: nothing).
+void FlushAddBatch(tagSTMT* stmt) {
+  if (stmt->pos_batch == 0) return;
+  stmt->rowset_row = stmt->pos_batch_first;
+  DBPrepEngDescExecStmt(stmt, stmt->ard, stmt->ird, stmt->pos_batch, 0);
+  stmt->pos_batch = 0;
 }
 
 // The bookmark the application put in its bookmark buffer for ARD row `row`.
@@ -174,6 +179,65 @@ SQLRETURN SetPosExecute(tagSTMT* stmt, SQLULEN row, SQLLEN move, unsigned batch)
   return stmt->retcode;
 }
 
+// The rows of an insert through SQLSetPos from tagSTMT::pos_row on, in batches of the
+// row-values list's capacity; a row left alone ends a batch. Stops with SQL_NEED_DATA at
+// a row whose values come at execution (the batch gathered so far waits for it).
+SQLRETURN RunSetPosAdd(tagSTMT* stmt) {
+  const SQLULEN capacity = stmt->fetch_list != nullptr ? stmt->fetch_list->rows : 1;
+  const bool all = stmt->pos_all_rows != 0;
+  SQLRETURN rc = stmt->retcode;
+  for (SQLULEN r = stmt->pos_row; r < stmt->pos_end; ++r) {
+    if (Ignored(stmt, r)) {
+      FlushAddBatch(stmt);
+      continue;
+    }
+    if (stmt->pos_batch == 0) stmt->pos_batch_first = r;
+    rc = SetPosExecute(stmt, r, 0, stmt->pos_batch);
+    if (rc == SQL_NEED_DATA) return rc;
+    if (rc == SQL_ERROR && !all) break;
+    if (rc != SQL_ERROR) ++stmt->pos_batch;
+    if (stmt->pos_batch >= capacity) FlushAddBatch(stmt);
+  }
+  FlushAddBatch(stmt);
+  return rc;
+}
+
+// Refresh, update or delete of the rows from tagSTMT::pos_row on: the first move goes from
+// where the server cursor stands to the operation's first row, the next ones +1.
+SQLRETURN RunSetPosRows(tagSTMT* stmt) {
+  SQLRETURN rc = stmt->retcode;
+  for (SQLULEN r = stmt->pos_row; r < stmt->pos_end; ++r) {
+    const SQLLEN move = r == stmt->pos_first
+                            ? static_cast<SQLLEN>(r) - static_cast<SQLLEN>(stmt->server_offset)
+                            : 1;
+    rc = SetPosExecute(stmt, r, move, 0);
+    if (rc == SQL_NEED_DATA) return rc;
+  }
+  return rc;
+}
+
+// The end of an SQLSetPos: the fetch list is built for fetching again after an update or
+// insert, and the server cursor goes back to the rowset's first row (or will).
+SQLRETURN FinishSetPos(tagSTMT* stmt) {
+  EndRowValues(stmt);
+  const std::uint16_t operation = stmt->pos_op;
+  const bool all = stmt->pos_all_rows != 0;
+  if (operation == SQL_ADD || operation == SQL_UPDATE) {
+    FreeFetchList(stmt);
+    (void)SetupARDAndFetchDescForFetch(stmt, stmt->ard != nullptr ? stmt->ard->array_size : 1);
+  }
+  if (all && operation != SQL_ADD && stmt->server_offset != 0) {
+    if ((stmt->exec_flags & kStmtCursorNameUsed) != 0) {
+      (void)DBPosition(stmt, -static_cast<SQLLEN>(stmt->server_offset), kFetchRelative, 0);
+      stmt->server_offset = 0;
+    } else {
+      stmt->fetch_flags |= kFetchRepositionPending;
+    }
+  }
+  if (!all) stmt->rowset_row = stmt->pos_first;
+  return stmt->retcode;
+}
+
 }  // namespace
 
 // ============================================================================================
@@ -182,6 +246,7 @@ SQLRETURN SetPosExecute(tagSTMT* stmt, SQLULEN row, SQLLEN move, unsigned batch)
 
 SQLRETURN DoSQLSetPos(tagSTMT* stmt, SQLSETPOSIROW row, SQLUSMALLINT operation,
                       SQLUSMALLINT lock) {
+  if (AwaitingData(stmt)) return PostSQLState(stmt, kStateHY010, kStateS1010);
   if (operation == SQL_REFRESH) SetRowsProcessed(stmt, 0);
   if (operation != SQL_POSITION) stmt->row_count = 0;
 
@@ -223,57 +288,14 @@ SQLRETURN DoSQLSetPos(tagSTMT* stmt, SQLSETPOSIROW row, SQLUSMALLINT operation,
   }
   if (!built) return PostSQLState(stmt, kStateHY000, kStateS1000);
 
-  SQLRETURN rc = stmt->retcode;
-  if (operation == SQL_ADD) {
-    // Rows go in batches of the list's capacity; a row left alone ends a batch.
-    const SQLULEN capacity = stmt->fetch_list != nullptr ? stmt->fetch_list->rows : 1;
-    SQLULEN batch_first = first;
-    unsigned batch = 0;
-    auto flush = [&]() {
-      if (batch == 0) return;
-      stmt->rowset_row = batch_first;
-      DBPrepEngDescExecStmt(stmt, stmt->ard, stmt->ird, batch, 0);
-      batch = 0;
-    };
-    for (SQLULEN r = first; r < first + count; ++r) {
-      if (Ignored(stmt, r)) {
-        flush();
-        batch_first = r + 1;
-        continue;
-      }
-      if (batch == 0) batch_first = r;
-      rc = SetPosExecute(stmt, r, 0, batch);
-      if (rc == SQL_NEED_DATA) break;
-      if (rc == SQL_ERROR && !all) break;
-      if (rc != SQL_ERROR) ++batch;
-      if (batch >= capacity) flush();
-    }
-    if (rc != SQL_NEED_DATA) flush();
-  } else {
-    for (SQLULEN r = first; r < first + count; ++r) {
-      const SQLLEN move = r == first ? static_cast<SQLLEN>(r) - static_cast<SQLLEN>(stmt->server_offset)
-                                     : 1;
-      rc = SetPosExecute(stmt, r, move, 0);
-      if (rc == SQL_NEED_DATA) break;
-    }
-  }
+  stmt->pos_first = first;
+  stmt->pos_row = first;
+  stmt->pos_end = first + count;
+  stmt->pos_batch_first = first;
+  stmt->pos_batch = 0;
+  const SQLRETURN rc = operation == SQL_ADD ? RunSetPosAdd(stmt) : RunSetPosRows(stmt);
   if (rc == SQL_NEED_DATA) return SQL_NEED_DATA;
-  EndRowValues(stmt);
-
-  if (operation == SQL_ADD || operation == SQL_UPDATE) {
-    FreeFetchList(stmt);
-    (void)SetupARDAndFetchDescForFetch(stmt, array_size);
-  }
-  if (all && operation != SQL_ADD && stmt->server_offset != 0) {
-    if ((stmt->exec_flags & kStmtCursorNameUsed) != 0) {
-      (void)DBPosition(stmt, -static_cast<SQLLEN>(stmt->server_offset), kFetchRelative, 0);
-      stmt->server_offset = 0;
-    } else {
-      stmt->fetch_flags |= kFetchRepositionPending;
-    }
-  }
-  if (!all) stmt->rowset_row = first;
-  return stmt->retcode;
+  return FinishSetPos(stmt);
 }
 
 // ============================================================================================
@@ -355,6 +377,7 @@ SQLRETURN UpdateByBookmarks(tagSTMT* stmt, SQLULEN first, SQLULEN count) {
     const std::int32_t code = DBPosition(stmt, mark, stmt->pos_type, 0);
     if (!Positioned(stmt, r, code, true)) continue;
     kept = stmt->retcode;
+    stmt->pos_end = count;
     const SQLRETURN rc = ConvertRowValues(stmt, r, 0);
     if (rc == SQL_NEED_DATA) return SQL_NEED_DATA;
     if (rc != SQL_SUCCESS) {
@@ -367,6 +390,46 @@ SQLRETURN UpdateByBookmarks(tagSTMT* stmt, SQLULEN first, SQLULEN count) {
   stmt->fetch_flags &= static_cast<std::uint8_t>(~kFetchByBookmarkUpdate);
   EndRowValues(stmt);
   return stmt->retcode == SQL_ERROR ? SQL_ERROR : std::max(kept, stmt->retcode);
+}
+
+// The rows of a bulk add from tagSTMT::pos_row on, converted into the row-values list and
+// inserted in one request. A row whose values come at execution stops the conversion
+// with SQL_NEED_DATA; once its values are complete it goes in with the rows before it
+// (its server variables are dropped after its request), and the rest follow together.
+// A row that does not convert fails the call and no row of the request goes in.
+SQLRETURN RunBulkAdd(tagSTMT* stmt) {
+  SQLRETURN rc = SQL_SUCCESS;
+  SQLULEN r = stmt->pos_row;
+  for (; r < stmt->pos_end; ++r) {
+    if (stmt->pos_batch == 0) stmt->pos_batch_first = r;
+    rc = ConvertRowValues(stmt, r, stmt->pos_batch);
+    if (rc != SQL_SUCCESS) break;
+    ++stmt->pos_batch;
+  }
+  if (rc == SQL_NEED_DATA) {
+    SetRowsProcessed(stmt, r + 1);
+    return rc;
+  }
+  SetRowsProcessed(stmt, r);
+  if (rc == SQL_SUCCESS) {
+    FlushAddBatch(stmt);
+    rc = stmt->retcode;
+  } else {
+    SetRowStatus(stmt, r, SQL_ROW_ERROR);
+    stmt->pos_batch = 0;
+  }
+  EndRowValues(stmt);
+  return rc;
+}
+
+// The return code of a bulk operation that ran to its end.
+SQLRETURN FinishBulk(tagSTMT* stmt, SQLRETURN rc) {
+  // Rows that failed on their own leave the call with success with information; a bulk
+  // add is one request, so its failure stays a failure.
+  if (stmt->pos_end >= 2 && rc == SQL_ERROR && stmt->pos_op != kPosBulkAdd)
+    rc = SQL_SUCCESS_WITH_INFO;
+  stmt->retcode = rc;
+  return rc;
 }
 
 SQLRETURN FetchByBookmarks(tagSTMT* stmt, SQLULEN count) {
@@ -423,6 +486,7 @@ SQLRETURN DeleteByBookmarks(tagSTMT* stmt, SQLULEN count) {
 }  // namespace
 
 SQLRETURN DoSQLBulkOperations(tagSTMT* stmt, SQLSMALLINT operation) {
+  if (AwaitingData(stmt)) return PostSQLState(stmt, kStateHY010, kStateS1010);
   const std::uint8_t saved_extended = stmt->fetch_flags & kFetchExtended;
   const bool extended_add = saved_extended != 0 && operation == SQL_ADD;
   if (!extended_add) stmt->fetch_flags &= static_cast<std::uint8_t>(~kFetchExtended);
@@ -450,6 +514,11 @@ SQLRETURN DoSQLBulkOperations(tagSTMT* stmt, SQLSMALLINT operation) {
   stmt->pos_all_rows = 1;
   stmt->fetch_flags |= kFetchBulkUsed;
   ResetGetDataState(stmt);
+  stmt->pos_first = 0;
+  stmt->pos_row = 0;
+  stmt->pos_end = covered;
+  stmt->pos_batch_first = 0;
+  stmt->pos_batch = 0;
 
   SQLRETURN rc;
   switch (operation) {
@@ -460,22 +529,7 @@ SQLRETURN DoSQLBulkOperations(tagSTMT* stmt, SQLSMALLINT operation) {
       if (SetupFetchDesc(stmt, static_cast<unsigned short>(std::min<SQLULEN>(covered, 0xFFFF)),
                          1) == 0)
         return finish(PostSQLState(stmt, kStateHY000, kStateS1000));
-      rc = SQL_SUCCESS;
-      SQLULEN converted = 0;
-      for (SQLULEN r = 0; r < covered; ++r) {
-        rc = ConvertRowValues(stmt, r, static_cast<unsigned>(r));
-        if (rc != SQL_SUCCESS) break;
-        ++converted;
-      }
-      SetRowsProcessed(stmt, converted);
-      if (rc == SQL_SUCCESS) {
-        stmt->rowset_row = 0;
-        DBPrepEngDescExecStmt(stmt, stmt->ard, stmt->ird, static_cast<SQLLEN>(converted), 0);
-        rc = stmt->retcode;
-      } else if (rc == SQL_ERROR) {
-        SetRowStatus(stmt, converted, SQL_ROW_ERROR);
-      }
-      if (rc != SQL_NEED_DATA) EndRowValues(stmt);
+      rc = RunBulkAdd(stmt);
       break;
     }
     case SQL_UPDATE_BY_BOOKMARK:
@@ -494,9 +548,66 @@ SQLRETURN DoSQLBulkOperations(tagSTMT* stmt, SQLSMALLINT operation) {
     default:
       return finish(PostSQLState(stmt, kStateHYC00, kStateS1C00));
   }
-  // Rows that failed on their own leave the call with success with information; a bulk
-  // add is one request, so its failure stays a failure.
-  if (covered >= 2 && rc == SQL_ERROR && operation != SQL_ADD) rc = SQL_SUCCESS_WITH_INFO;
-  stmt->retcode = rc;
-  return finish(rc);
+  if (rc == SQL_NEED_DATA) return finish(rc);
+  return finish(FinishBulk(stmt, rc));
+}
+
+// ============================================================================================
+// Row values supplied at execution
+// ============================================================================================
+
+SQLRETURN ResumeRowOperation(tagSTMT* stmt) {
+  stmt->param_flags &= ~kParamAwaitingData;
+  const SQLULEN row = stmt->pos_row;
+  const bool by_bookmark = (stmt->fetch_flags & kFetchByBookmarkUpdate) != 0;
+  // The row whose values are now complete is done first.
+  switch (stmt->pos_op) {
+    case SQL_ADD:
+    case kPosBulkAdd:
+      ++stmt->pos_batch;
+      FlushAddBatch(stmt);
+      break;
+    case SQL_UPDATE:
+      if (by_bookmark) {
+        (void)UpdateByBookmarkExec(stmt);
+      } else {
+        stmt->rowset_row = row;
+        DBPrepEngDescExecStmt(stmt, stmt->ard, stmt->ird, 1, 0);
+      }
+      break;
+    default:
+      break;
+  }
+  Free_parameters(stmt, stmt->ard, stmt->ird);
+  // Then the operation goes on with its next rows.
+  stmt->pos_row = row + 1;
+  SQLRETURN rc;
+  switch (stmt->pos_op) {
+    case SQL_ADD:
+      rc = RunSetPosAdd(stmt);
+      return rc == SQL_NEED_DATA ? rc : FinishSetPos(stmt);
+    case kPosBulkAdd:
+      rc = RunBulkAdd(stmt);
+      return rc == SQL_NEED_DATA ? rc : FinishBulk(stmt, rc);
+    case SQL_UPDATE:
+      if (by_bookmark) {
+        rc = UpdateByBookmarks(stmt, row + 1, stmt->pos_end);
+        return rc == SQL_NEED_DATA ? rc : FinishBulk(stmt, rc);
+      }
+      rc = RunSetPosRows(stmt);
+      return rc == SQL_NEED_DATA ? rc : FinishSetPos(stmt);
+    default:
+      EndRowValues(stmt);
+      return stmt->retcode;
+  }
+}
+
+void CancelRowOperation(tagSTMT* stmt) {
+  // Rows gathered for an insert and not yet sent are dropped with the operation.
+  Free_parameters(stmt, stmt->ard, stmt->ird);
+  stmt->pos_batch = 0;
+  stmt->fetch_flags &= static_cast<std::uint8_t>(~kFetchByBookmarkUpdate);
+  EndRowValues(stmt);
+  FreeFetchList(stmt);
+  (void)SetupARDAndFetchDescForFetch(stmt, stmt->ard != nullptr ? stmt->ard->array_size : 1);
 }

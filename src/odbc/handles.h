@@ -341,6 +341,14 @@ struct tagSTMT : tagOBJECT {
   std::uint16_t pos_op;           // SQLSetPos operation in progress, 103 for a bulk add
   std::uint8_t pos_type;          // positioning type: 2, 10, 4 or 12
   std::uint8_t pos_all_rows;      // 1: the operation covers every row of the rowset
+  // Where a row operation stands, so that data at execution can carry it on: the ARD row
+  // being done, the operation's first row and the row after its last, and the rows of an
+  // insert gathered into the batch not yet sent (first ARD row and count).
+  SQLULEN pos_row;
+  SQLULEN pos_first;
+  SQLULEN pos_end;
+  SQLULEN pos_batch_first;
+  std::uint32_t pos_batch;
   std::uint32_t next_insert_bookmark;  // bookmark of the next inserted row (0: none)
   std::int32_t getdata_column;    // column SQLGetData is reading, -1 none
 };

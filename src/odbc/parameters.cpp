@@ -8,6 +8,7 @@
 #include "odbc/descriptors.h"
 #include "odbc/diagnostics.h"
 #include "odbc/engine.h"
+#include "odbc/fetch.h"
 #include "odbc/parameters.h"
 #include "odbc/statement.h"
 #include "odbc/type_mapping.h"
@@ -67,17 +68,28 @@ SQLRETURN post_put_result(tagSTMT* stmt, int result) {
   }
 }
 
-// The APD record and its list item of the current data-at-execution parameter.
+// A row operation (SQLSetPos, SQLBulkOperations) takes its values from the ARD's row into
+// the fetch list built for row values; an execution from the APD's set into the
+// parameter list.
+bool row_operation(const tagSTMT* stmt) { return (stmt->param_flags & kParamRowValues) != 0; }
+tagDESC* app_desc(tagSTMT* stmt) { return row_operation(stmt) ? stmt->ard : stmt->apd; }
+tagDESC* impl_desc(tagSTMT* stmt) { return row_operation(stmt) ? stmt->ird : stmt->ipd; }
+a_odbc_item_list* value_list(tagSTMT* stmt) {
+  return row_operation(stmt) ? stmt->fetch_list : stmt->param_list;
+}
+
+// The application record and its list item of the current data-at-execution value.
 bool current_parameter(tagSTMT* stmt, tagITEM** app, tagITEM** impl,
                        a_cmdseq_desc_item** item) {
-  tagDESC* apd = stmt->apd;
+  tagDESC* desc = app_desc(stmt);
+  tagDESC* idesc = impl_desc(stmt);
   const std::int32_t p = stmt->param_index;
-  a_odbc_item_list* list = stmt->param_list;
-  if (apd == nullptr || list == nullptr || p < 0 || p >= apd->count ||
-      static_cast<std::uint32_t>(p) >= list->columns || apd->records[p] == nullptr)
+  a_odbc_item_list* list = value_list(stmt);
+  if (desc == nullptr || list == nullptr || p < 0 || p >= desc->count ||
+      static_cast<std::uint32_t>(p) >= list->columns || desc->records[p] == nullptr)
     return false;
-  *app = apd->records[p];
-  *impl = stmt->ipd != nullptr && p < stmt->ipd->count ? stmt->ipd->records[p] : nullptr;
+  *app = desc->records[p];
+  *impl = idesc != nullptr && p < idesc->count ? idesc->records[p] : nullptr;
   const std::uint32_t row = stmt->param_row < list->rows ? stmt->param_row : 0;
   *item = CmdSeqFastGetDescItem(list->desc.items,
                                 row * list->columns +
@@ -86,9 +98,13 @@ bool current_parameter(tagSTMT* stmt, tagITEM** app, tagITEM** impl,
   return true;
 }
 
-// Whether an execution waits for data at execution (the dialogue is open).
+// Whether an execution or a row operation waits for data at execution (the dialogue is
+// open). A row operation runs on an executed or fetched statement, on one of its rows.
 bool awaiting_data(const tagSTMT* stmt) {
-  return stmt->state == kStmtExecuted && (stmt->param_flags & kParamAwaitingData) != 0;
+  if ((stmt->param_flags & kParamAwaitingData) == 0) return false;
+  if (row_operation(stmt))
+    return stmt->state >= kStmtExecuted && stmt->pos_row < stmt->pos_end;
+  return stmt->state == kStmtExecuted;
 }
 
 }  // namespace
@@ -194,48 +210,86 @@ SQLRETURN DoSQLDescribeParam(tagSTMT* stmt, SQLUSMALLINT number, SQLSMALLINT* sq
 
 // ---- Data at execution ---------------------------------------------------------------------
 
+bool AwaitingData(const tagSTMT* stmt) { return (stmt->param_flags & kParamAwaitingData) != 0; }
+
+void CancelDataAtExecution(tagSTMT* stmt) {
+  if (!AwaitingData(stmt)) return;
+  if (row_operation(stmt)) {
+    CancelRowOperation(stmt);
+    return;
+  }
+  // The execution did not happen: the statement is prepared, as before it.
+  Free_parameters(stmt, stmt->apd, stmt->ipd);
+  stmt->param_flags &= ~kParamBlockNeedData;
+  stmt->param_set = 0;
+  stmt->block_row = 0;
+  if (stmt->state == kStmtExecuted) stmt->state = kStmtPrepared;
+}
+
 SQLRETURN DoSQLParamData(tagSTMT* stmt, SQLPOINTER* value) {
   if (value == nullptr) return post(stmt, kStateHY009, kStateS1009);
-  // Row operations (SQLSetPos, SQLBulkOperations) never stop for data here: only an
-  // execution can be waiting.
   if (!awaiting_data(stmt)) return post(stmt, kStateHY010, kStateS1010);
-  tagDESC* apd = stmt->apd;
-  const SQLULEN sets = apd->array_size == 0 ? 1 : apd->array_size;
-  if (stmt->param_set >= sets) {
-    stmt->param_flags &= ~kParamAwaitingData;
-    return SQL_SUCCESS;
+  const bool rows = row_operation(stmt);
+  tagDESC* desc = app_desc(stmt);
+  if (!rows) {
+    const SQLULEN sets = desc->array_size == 0 ? 1 : desc->array_size;
+    if (stmt->param_set >= sets) {
+      stmt->param_flags &= ~kParamAwaitingData;
+      return SQL_SUCCESS;
+    }
   }
   if ((stmt->param_flags & kParamDataSupplied) != 0) {
-    // The current parameter is complete: the rest of the set is converted.
+    // The current value is complete: the rest of the set (or row) is converted.
     ++stmt->param_index;
     Reset_parameters(stmt, false);
     const SQLRETURN rc = Parameter_descriptor(stmt, stmt->param_row);
     if (rc != SQL_NEED_DATA) {
-      stmt->param_flags &= ~kParamAwaitingData;
-      if (rc != SQL_SUCCESS) {
-        stmt->state = kStmtPrepared;
-        return stmt->retcode;
+      if (rows) {
+        if (rc != SQL_SUCCESS) {
+          // The row fails and the operation ends with it.
+          SetRowStatus(stmt, stmt->pos_row, SQL_ROW_ERROR);
+          CancelRowOperation(stmt);
+          return stmt->retcode;
+        }
+        // Every value of the row is in place: the row is done and the operation goes on.
+        // A later row that wants data is answered below.
+        const SQLRETURN next = ResumeRowOperation(stmt);
+        if (next != SQL_NEED_DATA) return next;
+      } else {
+        stmt->param_flags &= ~kParamAwaitingData;
+        if (rc != SQL_SUCCESS) {
+          stmt->state = kStmtPrepared;
+          return stmt->retcode;
+        }
+        // Every value of the set is in place: the execution goes on from this set; a
+        // later set that wants data is answered below.
+        const SQLRETURN next = ResumeParameterSets(stmt);
+        if (next != SQL_NEED_DATA) return next;
       }
-      // Every value of the set is in place: the execution goes on from this set.
-      return ResumeParameterSets(stmt);
     }
   }
-  // Answer: the token the application bound for the parameter wanting data.
+  // Answer: the token the application bound for the parameter wanting data; for a row
+  // operation the address of the row's value in the bound column.
   const std::int32_t p = stmt->param_index;
-  if (p < 0 || p >= apd->count || apd->records[p] == nullptr)
+  if (p < 0 || p >= desc->count || desc->records[p] == nullptr)
     return post(stmt, kState07002, kState07001);
-  const tagITEM* rec = apd->records[p];
+  tagITEM* rec = desc->records[p];
   char* token = static_cast<char*>(rec->data_ptr);
-  if (token != nullptr && apd->bind_offset_ptr != nullptr) token += *apd->bind_offset_ptr;
+  if (rows && token != nullptr)
+    token = static_cast<char*>(
+        FindRGBValue(stmt, rec, 0, token, stmt->pos_row, desc->bind_type));
+  if (token != nullptr && desc->bind_offset_ptr != nullptr) token += *desc->bind_offset_ptr;
   *value = token;
   return SQL_NEED_DATA;
 }
 
 SQLRETURN DoSQLPutData(tagSTMT* stmt, SQLPOINTER data, SQLLEN length) {
   if (!awaiting_data(stmt)) return post(stmt, kStateHY010, kStateS1010);
-  tagDESC* apd = stmt->apd;
-  const SQLULEN sets = apd->array_size == 0 ? 1 : apd->array_size;
-  if (stmt->param_set >= sets) return SQL_SUCCESS;
+  if (!row_operation(stmt)) {
+    tagDESC* apd = stmt->apd;
+    const SQLULEN sets = apd->array_size == 0 ? 1 : apd->array_size;
+    if (stmt->param_set >= sets) return SQL_SUCCESS;
+  }
   tagITEM* app;
   tagITEM* impl;
   a_cmdseq_desc_item* item;
@@ -312,9 +366,9 @@ SQLRETURN DoSQLPutData(tagSTMT* stmt, SQLPOINTER data, SQLLEN length) {
   } else if (first && (app->flags & kItemInPlace) != 0) {
     // A fixed-size value given in one piece: kept in the record's own buffer, since the
     // application's piece need not outlive this call.
-    a_odbc_item_list* list = stmt->param_list;
+    a_odbc_item_list* list = value_list(stmt);
     const std::size_t size = item->type == -22 ? 16 : item->length;
-    if (AllocItemBuffer(stmt, app, size, list->rows, nullptr, 0, 0) == 0) {
+    if (AllocItemBuffer(stmt, app, size, list->rows, list, static_cast<std::uint32_t>(stmt->param_index), list->columns) == 0) {
       rc = post(stmt, kStateHY001, kStateS1001);
     } else if (bytes == nullptr || static_cast<std::size_t>(n) < size) {
       rc = post(stmt, kStateHY090, kStateS1090);

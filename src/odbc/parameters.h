@@ -142,6 +142,15 @@ SQLRETURN DoSQLBindParameter(tagSTMT* stmt, SQLUSMALLINT number, SQLSMALLINT io_
 SQLRETURN DoSQLNumParams(tagSTMT* stmt, SQLSMALLINT* count);
 SQLRETURN DoSQLDescribeParam(tagSTMT* stmt, SQLUSMALLINT number, SQLSMALLINT* sql_type,
                              SQLULEN* size, SQLSMALLINT* digits, SQLSMALLINT* nullable);
+// Whether an execution or row operation stopped for data at execution and waits for it:
+// every call on the statement but the dialogue's own (and cancel, close, diagnostics)
+// is then a function sequence error.
+bool AwaitingData(const tagSTMT* stmt);
+// Ends a dialogue of data at execution without carrying it out (SQLCancel): an execution
+// leaves the statement prepared, a row operation leaves the cursor where it was. Nothing
+// when no dialogue is open.
+void CancelDataAtExecution(tagSTMT* stmt);
+
 SQLRETURN DoSQLParamData(tagSTMT* stmt, SQLPOINTER* value);
 SQLRETURN DoSQLPutData(tagSTMT* stmt, SQLPOINTER data, SQLLEN length);
 

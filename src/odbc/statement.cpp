@@ -454,6 +454,7 @@ SQLRETURN RunParameterSets(tagSTMT* stmt, bool block, SQLULEN block_size, bool c
 
 // An execution of the prepared statement with every parameter set.
 SQLRETURN ExecutePrepared(tagSTMT* stmt) {
+  if (AwaitingData(stmt)) return PostSQLState(stmt, kStateHY010, kStateS1010);
   if (stmt->state == kStmtAllocated) return PostSQLState(stmt, kStateHY010, kStateS1010);
   if (stmt->cursor_state == kCursorOpen) return PostSQLState(stmt, kState24000, kState24000);
 
@@ -570,6 +571,7 @@ SQLRETURN DoSQLExecute(tagSTMT* stmt) {
 }
 
 SQLRETURN ExecDirect(tagSTMT* stmt, const char* text, SQLINTEGER length) {
+  if (AwaitingData(stmt)) return PostSQLState(stmt, kStateHY010, kStateS1010);
   if (PreCommitFailed(stmt)) return stmt->retcode;
   stmt->exec_flags &= static_cast<std::uint8_t>(~kStmtPreparedByUser);
   stmt->param_set = 0;

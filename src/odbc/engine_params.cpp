@@ -141,6 +141,54 @@ bool ensure_room(tagSTMT* stmt, tagITEM* app, std::size_t need, char** buf) {
   return true;
 }
 
+
+// Whether a value needing `need` bytes is longer than the statement's maximum length
+// allows in the request itself.
+bool too_long(const tagSTMT* stmt, const tagITEM* app, std::size_t need) {
+  if (app->buffer != nullptr && app->element_bytes >= need) return false;
+  return stmt->max_length != 0 && need > stmt->max_length;
+}
+
+// A value longer than the statement's maximum length travels in a server variable,
+// filled in chunks before the statement runs; the item then refers to the variable
+// (the request is built in DBPrepEngDescExecStmt). `bytes` are in the wire form, or
+// hexadecimal text of `n` bytes with `hex`. A list of several parameter sets or rows
+// sent in one request has no variable per set: such a value is refused as too long.
+int put_in_variable(tagSTMT* stmt, tagITEM* app, tagITEM* impl, a_cmdseq_desc_item* item,
+                    const char* bytes, std::size_t n, bool hex) {
+  a_odbc_item_list* list = stmt->param_list;
+  if ((stmt->param_flags & kParamRowValues) != 0 || list == nullptr || list->rows > 1)
+    return kPutTruncated;
+  const SQLSMALLINT sql_type = impl != nullptr ? impl->concise_type : 0;
+  const auto parameter = static_cast<std::uint32_t>(stmt->param_index > 0 ? stmt->param_index : 0);
+  if (PutBlobChunks(stmt, app, parameter, sql_type, bytes, static_cast<SQLLEN>(n), hex) < 0) {
+    (void)AddSQLError(stmt);
+    return kPutNoMemory;  // the server's error is posted
+  }
+  a_cmdseq_value& v = item->values()[0];
+  v.data = nullptr;
+  item->length = 0;
+  if (v.length != nullptr) *v.length = 0;
+  return kPutDone;
+}
+
+// Converts `bytes` of UTF-16LE whole into a buffer of its own and puts the result in a
+// server variable.
+int put_wide_in_variable(tagSTMT* stmt, tagITEM* app, tagITEM* impl, a_cmdseq_desc_item* item,
+                         CharsetConverter* conv, const void* text, std::size_t bytes,
+                         std::size_t room) {
+  char* out = static_cast<char*>(ut_malloc(room));
+  if (out == nullptr) {
+    PostSQLState(stmt, kStateHY001, kStateS1001);
+    return kPutNoMemory;
+  }
+  std::uint32_t written = 0;
+  int r = convert_wide(conv, text, bytes, out, room, &written);
+  if (r == kPutDone) r = put_in_variable(stmt, app, impl, item, out, written, false);
+  ut_free(out);
+  return r;
+}
+
 }  // namespace
 
 int ParseEscapeLiteral(const char** text, long* length) {
@@ -230,6 +278,9 @@ int DBPutBound(tagSTMT* stmt, tagITEM* app, tagITEM* impl, a_cmdseq_desc_item* i
     v.data = nullptr;
     return kPutDone;
   }
+  // A variable left from an earlier value of this parameter is dropped: the item refers
+  // to a variable only while it holds this value.
+  if ((app->flags & kItemInVariable) != 0) DBDropBlobVariable(stmt, app);
 
   SQLLEN indicator = 0;
   if (indicator_ptr != nullptr) indicator = load<SQLLEN>(indicator_ptr);
@@ -289,6 +340,9 @@ int DBPutBound(tagSTMT* stmt, tagITEM* app, tagITEM* impl, a_cmdseq_desc_item* i
         }
         tagDBC* dbc = dbc_of(stmt);
         const std::size_t factor = dbc != nullptr && dbc->conn_wide_factor != 0 ? dbc->conn_wide_factor : 4;
+        if (too_long(stmt, app, bytes / 2 * factor + 1))
+          return put_wide_in_variable(stmt, app, impl, item, conv, data, bytes,
+                                      bytes / 2 * factor + 1);
         if (!ensure_room(stmt, app, bytes / 2 * factor + 1, &buf))
           return buf == nullptr ? kPutNoMemory : kPutTruncated;
         v.data = buf;
@@ -330,6 +384,8 @@ int DBPutBound(tagSTMT* stmt, tagITEM* app, tagITEM* impl, a_cmdseq_desc_item* i
         item->type = static_cast<std::int16_t>(n > kShortItemMax ? -1 : 12);
         item->subtype = 0;
       }
+      if (item->type != 9 && too_long(stmt, app, n + 1))
+        return put_in_variable(stmt, app, impl, item, text, n, false);
       if (!ensure_room(stmt, app, n + 1, &buf)) return buf == nullptr ? kPutNoMemory : kPutTruncated;
       v.data = buf;
       std::memcpy(buf, text, n);
@@ -364,6 +420,8 @@ int DBPutBound(tagSTMT* stmt, tagITEM* app, tagITEM* impl, a_cmdseq_desc_item* i
           PostSQLState(stmt, kStateHY001, kStateS1001);
           return kPutNoMemory;
         }
+        if (too_long(stmt, app, bytes * 2 + 1))
+          return put_wide_in_variable(stmt, app, impl, item, conv, data, bytes, bytes * 2 + 1);
         if (!ensure_room(stmt, app, bytes * 2 + 1, &buf))
           return buf == nullptr ? kPutNoMemory : kPutTruncated;
         v.data = buf;
@@ -375,6 +433,8 @@ int DBPutBound(tagSTMT* stmt, tagITEM* app, tagITEM* impl, a_cmdseq_desc_item* i
         return kPutDone;
       }
       bytes = length == SQL_NTS ? std::strlen(src) : static_cast<std::size_t>(length);
+      if (too_long(stmt, app, bytes + 1))
+        return put_in_variable(stmt, app, impl, item, src, bytes, false);
       if (!ensure_room(stmt, app, bytes + 1, &buf))
         return buf == nullptr ? kPutNoMemory : kPutTruncated;
       v.data = buf;
@@ -402,6 +462,8 @@ int DBPutBound(tagSTMT* stmt, tagITEM* app, tagITEM* impl, a_cmdseq_desc_item* i
         }
         if (chars % 2 != 0) return kPutNoConvert;
         const std::size_t bytes = chars / 2;
+        if (too_long(stmt, app, bytes + 1))
+          return put_in_variable(stmt, app, impl, item, src, bytes, true);
         if (!ensure_room(stmt, app, bytes + 1, &buf))
           return buf == nullptr ? kPutNoMemory : kPutTruncated;
         v.data = buf;
@@ -416,6 +478,8 @@ int DBPutBound(tagSTMT* stmt, tagITEM* app, tagITEM* impl, a_cmdseq_desc_item* i
         return kPutBadLength;
       }
       const std::size_t bytes = c_type == SQL_C_GUID ? 16 : static_cast<std::size_t>(length);
+      if (too_long(stmt, app, bytes + 1))
+        return put_in_variable(stmt, app, impl, item, src, bytes, false);
       if (!ensure_room(stmt, app, bytes + 1, &buf))
         return buf == nullptr ? kPutNoMemory : kPutTruncated;
       v.data = buf;

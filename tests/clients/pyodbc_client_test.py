@@ -195,11 +195,8 @@ class DriverThroughPyodbc(unittest.TestCase):
     def test_long_text_and_binary_values(self):
         self.long_values(60000, 250000)
 
-    # pyodbc binds a long str or bytes value whole, not in pieces at execution, and the
-    # driver refuses a bound value longer than the statement's SQL_ATTR_MAX_LENGTH
-    # (262144 bytes after conversion) with 22001 instead of sending it through a server
-    # variable as it does for pieces. Expected to fail until that is mended.
-    @unittest.expectedFailure
+    # pyodbc binds a long str or bytes value whole, not in pieces at execution: a value
+    # above the statement's maximum length goes through a server variable.
     def test_long_text_and_binary_values_of_several_megabytes(self):
         self.long_values(3 * 1024 * 1024, 5 * 1024 * 1024)
 

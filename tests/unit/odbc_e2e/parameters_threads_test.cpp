@@ -4,6 +4,8 @@
 // values that do not convert, data at execution in pieces, and the parameter description.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstring>
 #include <string>
 
@@ -251,6 +253,95 @@ TEST_P(Parameters, ValuesOfSeveralMegabytesGoThroughAServerVariable) {
   EXPECT_EQ(LogCount("prepare create variable"), 2);
   EXPECT_GE(LogCount("prepare set "), 1);
   EXPECT_EQ(LogCount("prepare drop variable"), 2);
+}
+
+// A value bound whole that is longer than the statement's maximum length travels in a
+// server variable: 5 MB of text, of binary bytes and of UTF-16 text, read back byte for
+// byte. A following execution with short values sends them in the request again.
+TEST_P(Parameters, BoundValuesAboveTheMaximumLengthGoThroughAServerVariable) {
+  MustExec("CREATE TABLE pbound (k INTEGER, t LONG VARCHAR, b LONG BINARY, w LONG VARCHAR)");
+  ASSERT_EQ(Prepare("INSERT INTO pbound VALUES (?, ?, ?, ?)"), SQL_SUCCESS) << StmtState();
+  const std::size_t kSize = 5 * 1024 * 1024;
+  std::string text(kSize, ' ');
+  std::string binary(kSize, '\0');
+  std::u16string wide(kSize / 4, u' ');
+  for (std::size_t i = 0; i < kSize; ++i) {
+    text[i] = static_cast<char>('a' + (i / 997) % 26);
+    binary[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+  }
+  for (std::size_t i = 0; i < wide.size(); ++i) wide[i] = static_cast<char16_t>(u'A' + (i / 991) % 26);
+  SQLINTEGER k = 1;
+  SQLLEN t_len = static_cast<SQLLEN>(text.size());
+  SQLLEN b_len = static_cast<SQLLEN>(binary.size());
+  SQLLEN w_len = static_cast<SQLLEN>(wide.size() * 2);
+  ASSERT_EQ(Bind(1, SQL_C_SLONG, SQL_INTEGER, 0, 0, &k, 0, nullptr), SQL_SUCCESS);
+  ASSERT_EQ(Bind(2, SQL_C_CHAR, SQL_LONGVARCHAR, kSize, 0, text.data(), t_len, &t_len),
+            SQL_SUCCESS);
+  ASSERT_EQ(Bind(3, SQL_C_BINARY, SQL_LONGVARBINARY, kSize, 0, binary.data(), b_len, &b_len),
+            SQL_SUCCESS);
+  ASSERT_EQ(Bind(4, SQL_C_WCHAR, SQL_LONGVARCHAR, wide.size(), 0, wide.data(), w_len, &w_len),
+            SQL_SUCCESS);
+  const int variables = LogCount("prepare create variable");
+  MustSucceed(SQLExecute(stmt_), "execute with long values");
+  EXPECT_EQ(LogCount("prepare create variable"), variables + 3);
+  // Short values in the next execution are sent in the request, not the variables left
+  // from the long ones.
+  k = 2;
+  t_len = 5;
+  b_len = 3;
+  w_len = 4;
+  MustSucceed(SQLExecute(stmt_), "execute with short values");
+
+  // Reads column `column` of row `key` with SQLGetData in pieces on a second statement.
+  auto read = [&](int key, const char* column, SQLSMALLINT c_type) {
+    SQLHSTMT other = SQL_NULL_HSTMT;
+    std::string out = "<no statement>";
+    if (SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &other) != SQL_SUCCESS) return out;
+    out = "<no row>";
+    if (ExecDirect(std::string("SELECT ") + column + " FROM pbound WHERE k = " +
+                       std::to_string(key),
+                   other) == SQL_SUCCESS &&
+        SQLFetch(other) == SQL_SUCCESS) {
+      out.clear();
+      std::vector<char> piece(1 << 20);
+      SQLLEN got = 0;
+      SQLRETURN rc;
+      const SQLLEN room = static_cast<SQLLEN>(piece.size()) - (c_type == SQL_C_CHAR ? 1 : 0);
+      while ((rc = SQLGetData(other, 1, c_type, piece.data(), static_cast<SQLLEN>(piece.size()),
+                              &got)) == SQL_SUCCESS ||
+             rc == SQL_SUCCESS_WITH_INFO) {
+        const std::size_t n = got == SQL_NO_TOTAL || got > room ? static_cast<std::size_t>(room)
+                                                                : static_cast<std::size_t>(got);
+        out.append(piece.data(), n);
+      }
+    }
+    SQLFreeHandle(SQL_HANDLE_STMT, other);
+    return out;
+  };
+  std::string narrow_wide(wide.size(), ' ');
+  for (std::size_t i = 0; i < wide.size(); ++i) narrow_wide[i] = static_cast<char>(wide[i]);
+  const struct {
+    int key;
+    const char* column;
+    SQLSMALLINT c_type;
+    std::string expected;
+  } cases[] = {
+      {1, "t", SQL_C_CHAR, text},
+      {1, "b", SQL_C_BINARY, binary},
+      {1, "w", SQL_C_CHAR, narrow_wide},
+      {2, "t", SQL_C_CHAR, text.substr(0, 5)},
+      {2, "b", SQL_C_BINARY, binary.substr(0, 3)},
+      {2, "w", SQL_C_CHAR, narrow_wide.substr(0, 2)},
+  };
+  for (const auto& c : cases) {
+    const std::string got = read(c.key, c.column, c.c_type);
+    EXPECT_EQ(got.size(), c.expected.size()) << c.key << c.column;
+    EXPECT_TRUE(got == c.expected) << c.key << c.column << " differs at "
+                                   << (std::mismatch(got.begin(), got.end(), c.expected.begin(),
+                                                     c.expected.end())
+                                           .first -
+                                       got.begin());
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, Parameters, testing::Values(Link::kSharedMemory, Link::kTcpIp),

@@ -200,6 +200,20 @@ class DriverThroughPyodbc(unittest.TestCase):
     def test_long_text_and_binary_values_of_several_megabytes(self):
         self.long_values(3 * 1024 * 1024, 5 * 1024 * 1024)
 
+    # pyodbc asks for tables through the narrow SQLTables with UTF-8 text, which the
+    # driver manager converts for the driver; columns through SQLColumnsW. Names of
+    # several scripts are found both ways. (A character outside the Basic Multilingual
+    # Plane does not survive the driver manager's conversion of the narrow call, which
+    # goes through UCS-2, so tables() cannot find such a name; columns() can.)
+    def test_catalog_calls_find_tables_with_non_ascii_names(self):
+        for name in ('"Tabelle_ä"', '"Таблица"', '"表格"'):
+            self.table(name, "n INT, \"größe\" VARCHAR(10)")
+            plain = name.strip('"')
+            found = [r.table_name for r in self.cur.tables(table=plain)]
+            self.assertEqual(found, [plain])
+            columns = [r.column_name for r in self.cur.columns(table=plain)]
+            self.assertEqual(columns, ["n", "größe"])
+
     def test_errors_raise_the_class_of_their_sqlstate(self):
         self.table("py_err", "k INT PRIMARY KEY, n NUMERIC(4,1)")
         self.cur.execute("INSERT INTO py_err VALUES (1, 1.5)")

@@ -89,6 +89,40 @@ class Column {
                                           static_cast<std::size_t>(elementSize);
   }
 
+  // ---- Value getters (column_access.cpp) -------------------------------------------------
+  // Each reads the current row's value (a late-bound one with SQLGetData, once per row)
+  // and converts it; SQL NULL and failures give the zero value, failures with a Java
+  // exception pending. They set or clear the result set's wasNull flag.
+  bool lateBindable(JNIEnv* env);
+  // The address of the current row's value, null for SQL NULL or after a failure.
+  void* getData(JNIEnv* env, bool firstPieceOnly);
+  jbyte getByte(JNIEnv* env);
+  jshort getShort(JNIEnv* env);
+  jint getInt(JNIEnv* env);
+  jlong getLong(JNIEnv* env);
+  jfloat getFloat(JNIEnv* env);
+  jdouble getDouble(JNIEnv* env);
+  jboolean getBoolean(JNIEnv* env);
+  jbyteArray getBytes(JNIEnv* env);
+  jstring getString(JNIEnv* env);
+  jobject getDate(JNIEnv* env);
+  jobject getTime(JNIEnv* env);
+  jobject getTimestamp(JNIEnv* env);
+  jobject getBigDecimal(JNIEnv* env, jint scale);
+  jobject getBigDecimal(JNIEnv* env);
+  jobject getAsciiStream(JNIEnv* env);
+  jobject getBinaryStream(JNIEnv* env);
+  jobject getCharacterStream(JNIEnv* env);
+  jobject getClobCharacterStream(JNIEnv* env);
+  jstring getNextClobPiece(JNIEnv* env);
+  jlong getBlobLength(JNIEnv* env);
+  jbyteArray getBlobBytes(JNIEnv* env, jint length);
+  // The C type the converters get: numeric text read late is UTF-16.
+  SQLSMALLINT valueCType() const;
+  // The bytes of a text value the converters may read: the indicator, clamped to the
+  // element for a bound column (SQL_NO_TOTAL or a truncated value).
+  SQLLEN clampedLength() const;
+
   ResultSet* resultSet = nullptr;  // owner
   jchar* name = nullptr;           // label, filled by the first label lookup
   std::int32_t nameLength = 0;     // in UTF-16 units, without a terminator
@@ -184,6 +218,43 @@ class ResultSet : public NativeWarnObj {
   // operation there (SQL_POSITION is skipped for the row already positioned).
   bool setInSetPos(JNIEnv* env, long row, SQLUSMALLINT operation);
   void setFetchSize(JNIEnv* env, jint rows);
+
+  // ---- Column values (column_access.cpp) ----------------------------------------------
+  // Index getters: "NOT_ON_ROW" off a row (unless on the insert row), "BAD_COLUMN_NUM"
+  // for a column outside 1..columnCount, else the column's getter.
+  jbyte getByte(JNIEnv* env, jint column);
+  jshort getShort(JNIEnv* env, jint column);
+  jint getInt(JNIEnv* env, jint column);
+  jlong getLong(JNIEnv* env, jint column);
+  jfloat getFloat(JNIEnv* env, jint column);
+  jdouble getDouble(JNIEnv* env, jint column);
+  jboolean getBoolean(JNIEnv* env, jint column);
+  jbyteArray getBytes(JNIEnv* env, jint column);
+  jstring getString(JNIEnv* env, jint column);
+  jobject getDate(JNIEnv* env, jint column);
+  jobject getTime(JNIEnv* env, jint column);
+  jobject getTimestamp(JNIEnv* env, jint column);
+  jobject getBigDecimal(JNIEnv* env, jint column, jint scale);
+  jobject getBigDecimal(JNIEnv* env, jint column);
+  jobject getAsciiStream(JNIEnv* env, jint column);
+  jobject getBinaryStream(JNIEnv* env, jint column);
+  jobject getCharacterStream(JNIEnv* env, jint column);
+  jobject getClobCharacterStream(JNIEnv* env, jint column);
+  jstring getNextClobPiece(JNIEnv* env, jint column);
+  jlong getBlobLength(JNIEnv* env, jint column);
+  jbyteArray getBlobBytes(JNIEnv* env, jint column, jint length);
+  // The column a getter reads, or null after raising.
+  Column* valueColumn(JNIEnv* env, jint column);
+  // Row-position queries: getRow raises "NO_ROW_NUM_ON_INSERT" on the insert row, where
+  // the three others answer false.
+  jint getRow(JNIEnv* env);
+  bool isFirst(JNIEnv* env);
+  bool isBeforeFirst(JNIEnv* env);
+  bool isAfterLast(JNIEnv* env);
+
+  // ---- Native row reader (rowreader.cpp) -------------------------------------------------
+  // Moves to the next row as next() does and copies its values into the caller's cells.
+  bool getNextELRow(JNIEnv* env, struct el_row* row);
 
   // The rows in the current rowset as the driver reported them, never more than the
   // buffers hold.

@@ -100,7 +100,12 @@ class Statement : public NativeWarnObj {
   // execution.
   jobject adoptResultSet(JNIEnv* env, ResultSet* rset);
   void setResultSet(JNIEnv* env, jobject rset);
-  jobject currentResultSet();
+  // A new local reference to the current result, or null.
+  jobject currentResultSet(JNIEnv* env);
+  // Called by the result set's fini before it drops its global reference: when `rset`
+  // is the current result, the statement forgets it (under the result-set mutex), so the
+  // statement never holds a deleted reference.
+  void forgetResultSet(JNIEnv* env, jobject rset);
   // Frees the current result-set peer; the cursor stays open when `keepCursor` is set.
   void closeCurrentResultSet(JNIEnv* env, unsigned keepCursor);
   // Closes the current result and returns the handle as a signed Java long.
@@ -136,6 +141,9 @@ class Statement : public NativeWarnObj {
   // Queues the statement on its connection's release list, from any thread; the next
   // statement creation on the connection closes it.
   static void release(JNIEnv* env, jobject stmt);
+  // Destroys a peer that never got its Java object (a failed construction): fini, the
+  // connection reference, deletion. Null is ignored.
+  static void discard(JNIEnv* env, Statement* stmt);
 
   // ---- Attributes (statement_attributes.cpp) ----
   // Reads a statement attribute. With `quiet`, true for SQL_SUCCESS(_WITH_INFO) and no
@@ -165,7 +173,7 @@ class Statement : public NativeWarnObj {
   // buffer (made or grown as needed; *bufferSize in bytes); *length receives the bytes
   // with the 2-byte terminator. getColJStrAttr does it on the connection's shared buffer
   // under its lock and makes a Java string.
-  bool getColStrAttr(JNIEnv* env, SQLUSMALLINT field, SQLUSMALLINT column, void** buffer,
+  bool getColStrAttr(JNIEnv* env, SQLUSMALLINT field, SQLUSMALLINT column, char** buffer,
                      SQLLEN* bufferSize, SQLSMALLINT* length);
   jstring getColJStrAttr(JNIEnv* env, SQLUSMALLINT field, SQLUSMALLINT column);
   bool getColNumAttr(JNIEnv* env, SQLUSMALLINT field, SQLUSMALLINT column, SQLLEN* value);

@@ -107,6 +107,16 @@ class Connection : public NativeWarnObj {
   // Scrambles (or unscrambles) the kept URL in place.
   void obfuscateURL();
 
+  // ---- Server messages and file-transfer requests (callbacks.cpp) ----
+  // Register the bridge's callbacks with the driver and this connection in the
+  // process-wide message or file-transfer registry; a second call does nothing. A failed
+  // registration raises its diagnostics and leaves the connection out.
+  void setVSRMessageHandler(JNIEnv* env);
+  void setVCValidateFileTransferCallback(JNIEnv* env);
+  // Takes the connection out of both registries (fini); after it returns no callback
+  // reaches this connection or its Java object.
+  void leaveCallbackRegistries();
+
  private:
   void baseSetUp();
   void init(JNIEnv* env);

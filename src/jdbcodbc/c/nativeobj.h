@@ -186,6 +186,38 @@ class NativeWarnObj : public NativeObj {
   static void* copyJStringChars(JNIEnv* env, void* buffer, SQLLEN size, SQLLEN* length,
                                 jstring text, SQLLEN* newSize);
 
+  // ---- ODBC values into Java values (to_java.cpp) ----
+  // `data` holds one value of C type `cType` as ODBC bound or returned it; `length` is
+  // its length/indicator: SQL_NULL_DATA (or a null `data`) gives the null result (null,
+  // 0, 0.0, false) at once, otherwise the byte length of the data (UTF-16 text: 2 bytes
+  // a unit, terminator excluded). The caller clamps the length to its buffer; any other
+  // negative length is refused with "NATIVE_ACCESS_ERROR". The converters never write
+  // into `data`. A failure raises a SQLException with the key ("UNSUPPORTED_CONVERSION",
+  // "INVALID_NUMERIC_STRING", "OUT_OF_I8_RANGE" ... "OUT_OF_F32_RANGE", "OUT_OF_MEMORY")
+  // unless an exception is pending, and gives the null result. `cLocale` parses numeric
+  // text (-9999) with the C locale's decimal point. Objects are new local references.
+  jstring makeString(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length);
+  jboolean makeBoolean(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length);
+  jlong makeLong(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length);
+  jbyte makeByte(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length, bool cLocale);
+  jshort makeShort(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length, bool cLocale);
+  jint makeInt(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length, bool cLocale);
+  jfloat makeFloat(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length, bool cLocale);
+  jdouble makeDouble(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length, bool cLocale);
+  // Rounded half up to `scale` when it is 0 or more.
+  jobject makeBigDecimal(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length, jint scale);
+  // With a Java result set (IIResultSet) the value is built by it; with null natively in
+  // the default time zone.
+  jobject makeDate(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length, jobject resultSet);
+  jobject makeTime(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length, jobject resultSet);
+  jobject makeTimestamp(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length,
+                        jobject resultSet);
+  jbyteArray makeBytes(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length);
+  jobject makeBinaryStream(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length);
+  jobject makeAsciiStream(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length);
+  jobject makeCharacterStream(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length);
+  jobject makeClobCharacterStream(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length);
+
  protected:
   jobject warnings = nullptr;  // global reference to the pending SQLWarning chain
 };

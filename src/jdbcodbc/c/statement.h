@@ -36,6 +36,10 @@ constexpr jint kJdbcFetchForward = 1000;
 // every other cursor type (keyset-driven included) is forward-only.
 jint ToResultSetType(SQLULEN cursorType, SQLULEN sensitivity);
 
+// Raises the message key with the value as its one (text) argument, unless an exception
+// is pending.
+void RaiseWithValue(JNIEnv* env, const char* key, jint value);
+
 // The statement's cancel token: a copy of the statement handle, reachable from Java
 // through the statement's field "stmt_cancel_token" without the statement's monitor.
 // Statement::cleanup detaches and deletes it under its own monitor before the handle is
@@ -81,8 +85,8 @@ class Statement : public NativeWarnObj {
   bool execDirect(JNIEnv* env, const char* sql);
   // True when the result has columns.
   bool execute(JNIEnv* env, jstring sql);
-  // The current result's Java ResultSet (a global reference owned by the statement;
-  // callers return it to Java as a new local reference), or null: no columns, or raised.
+  // The current result's Java ResultSet as a new local reference, or null: no columns,
+  // or raised.
   jobject executeQuery(JNIEnv* env, jstring sql);
   // The update count, 0 for a result with columns or no count.
   jint executeUpdate(JNIEnv* env, jstring sql);
@@ -96,7 +100,8 @@ class Statement : public NativeWarnObj {
   ResultSet* getRawResultSet(JNIEnv* env);
   // Gives a new result-set peer its Java object and makes it the current result; when
   // the statement is closing, the peer is destroyed instead. Returns the current result
-  // (null when destroyed or raised). Used by executeQuery, getResultSet and the prepared
+  // (the result set's own global reference, which the caller must not delete; null when
+  // destroyed or raised). Used by executeQuery, getResultSet and the prepared
   // execution.
   jobject adoptResultSet(JNIEnv* env, ResultSet* rset);
   void setResultSet(JNIEnv* env, jobject rset);

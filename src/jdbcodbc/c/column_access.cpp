@@ -8,6 +8,7 @@
 // and is clamped to the bytes the element really holds before its terminator.
 #include <cstdio>
 
+#include "jdbcodbc/c/column_access.h"
 #include "jdbcodbc/c/connection.h"
 #include "jdbcodbc/c/resultset.h"
 #include "jdbcodbc/c/statement.h"
@@ -49,6 +50,16 @@ R ReadValue(JNIEnv* env, Column* column, R fallback, Make make) {
 
 }  // namespace
 
+SQLLEN ClampValueLength(SQLLEN indicator, SQLLEN elementSize, SQLSMALLINT cType,
+                        bool lateBound) {
+  if (indicator < 0 && indicator != SQL_NO_TOTAL) return indicator;  // SQL_NULL_DATA
+  const SQLLEN terminator = lateBound ? 0 : TerminatorBytes(cType);
+  SQLLEN most = elementSize - terminator;
+  if (cType == SQL_C_WCHAR) most &= ~static_cast<SQLLEN>(1);
+  if (most < 0) most = 0;
+  return (indicator == SQL_NO_TOTAL || indicator > most) ? most : indicator;
+}
+
 // ---- Column -------------------------------------------------------------------------------
 
 SQLSMALLINT Column::valueCType() const {
@@ -57,14 +68,7 @@ SQLSMALLINT Column::valueCType() const {
 }
 
 SQLLEN Column::clampedLength() const {
-  const SQLLEN n = indicator();
-  if (n < 0 && n != SQL_NO_TOTAL) return n;  // SQL_NULL_DATA and the like pass as they are
-  // A late-bound buffer holds the value read and a 2-byte zero after it.
-  const SQLLEN terminator = lateBound ? 2 : TerminatorBytes(cType);
-  SQLLEN most = elementSize - terminator;
-  if (cType == SQL_C_WCHAR || valueCType() == SQL_C_WCHAR) most &= ~static_cast<SQLLEN>(1);
-  if (most < 0) most = 0;
-  return (n == SQL_NO_TOTAL || n > most) ? most : n;
+  return ClampValueLength(indicator(), elementSize, valueCType(), lateBound != 0);
 }
 
 bool Column::lateBindable(JNIEnv* env) {
@@ -103,10 +107,7 @@ void* Column::getData(JNIEnv* env, bool firstPieceOnly) {
   }
   const std::int32_t row = rs->currentRowNumber();
   if (cachedRow != row) {
-    // A fresh read gets a new buffer; the previous row's value goes.
-    NativeWarnObj::free(data);
-    data = nullptr;
-    elementSize = 0;
+    // A fresh read replaces the buffer of the previous row's value.
     if (!rs->getNStatement()->getLongData(env, &data, &elementSize, &indicators[0], columnNumber,
                                           cType, firstPieceOnly, false)) {
       cachedRow = 0;

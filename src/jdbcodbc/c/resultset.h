@@ -297,6 +297,9 @@ class ResultSet : public NativeWarnObj {
   bool rowCheck(JNIEnv* env);
   bool connectionClosed() const;
   bool forwardOnly() const;
+  // Unbinds the columns and takes the rows-fetched and row-status pointers back from
+  // the statement handle, so that the driver keeps no address into this object.
+  void releaseHandleFields();
 
   // Rows asked for by the fetch that loaded the current rowset: a rowset shorter than
   // that ends the data, even when the rowset size has changed since.

@@ -291,6 +291,7 @@ void IConnectionClass::callMessageHandler(JNIEnv* env, jobject connection, jobje
   jvalue arg;
   arg.l = warning;
   env->CallVoidMethodA(connection, callMessageHandler_, &arg);
+  env->ExceptionCheck();  // the caller clears what the handler threw
 }
 
 jint IConnectionClass::callValidateFileTransferCallback(JNIEnv* env, jobject connection,

@@ -22,6 +22,10 @@ extern int diag_reads;
 extern std::vector<std::string> calls;
 // What SQLDriverConnectW answers.
 extern short connect_result;
+// SQLSetConnectAttr answers SQL_ERROR for this attribute (0: none). SQLGetConnectAttr
+// answers the connection handle for 1906; SQLGetConnectAttrW 1905 widens the narrow
+// bytes in place (one unit a byte).
+extern int refused_attribute;
 
 }  // namespace fake_odbc
 

@@ -312,7 +312,10 @@ bool NativeWarnObj::jstringToInt64(JNIEnv* env, std::int64_t* out, jstring text)
 void NativeWarnObj::raiseDriverWarning(JNIEnv* env, const char* key) {
   if (key == nullptr || env->ExceptionCheck()) return;
   jstring message = NOSE()->iResourceClass()->getString(env, key, 0);
-  if (message == nullptr) return;
+  if (message == nullptr || env->ExceptionCheck()) {
+    if (message != nullptr) env->DeleteLocalRef(message);
+    return;
+  }
   jobject made = NOSE()->sqlWarningClass()->createOrAppendSQLError(env, warnings, message,
                                                                     nullptr, 0);
   env->DeleteLocalRef(message);
@@ -528,13 +531,15 @@ void* NativeWarnObj::setBigDecimal(JNIEnv* env, void* buffer, SQLSMALLINT cType,
     case kNumericText: {
       jstring text = objects->toString(env, value);
       if (env->ExceptionCheck() || text == nullptr) return dest.failed();
-      Utf8Chars chars(env, text);
       void* out = nullptr;
-      if (chars.chars() != nullptr && dest.secure(SQLLEN{chars.length()} + 1)) {
-        std::memcpy(dest.data(), chars.chars(), static_cast<std::size_t>(chars.length()));
-        static_cast<char*>(dest.data())[chars.length()] = '\0';
-        *length = chars.length();
-        out = dest.done();
+      {
+        Utf8Chars chars(env, text);  // released before the string's reference goes
+        if (chars.chars() != nullptr && dest.secure(SQLLEN{chars.length()} + 1)) {
+          std::memcpy(dest.data(), chars.chars(), static_cast<std::size_t>(chars.length()));
+          static_cast<char*>(dest.data())[chars.length()] = '\0';
+          *length = chars.length();
+          out = dest.done();
+        }
       }
       env->DeleteLocalRef(text);
       return out != nullptr ? out : dest.failed();
@@ -960,7 +965,7 @@ void* NativeWarnObj::setCharacterStream(JNIEnv* env, void* buffer, SQLSMALLINT c
   if (count != streamLength) {
     if (text != nullptr) env->DeleteLocalRef(text);
     jstring asked = Strings()->valueOf(env, streamLength);
-    jstring got = Strings()->valueOf(env, count);
+    jstring got = env->ExceptionCheck() ? nullptr : Strings()->valueOf(env, count);
     if (!env->ExceptionCheck()) NOSE()->raiseError(env, "INCOMPLETE_CHAR_STREAM_READ", 2, asked, got);
     if (asked != nullptr) env->DeleteLocalRef(asked);
     if (got != nullptr) env->DeleteLocalRef(got);

@@ -38,6 +38,16 @@ void RaiseClosed(JNIEnv* env) {
 }
 
 // Bytes of one array element of a fixed-size C type; 0 for the others.
+SQLLEN FixedElementSize(SQLSMALLINT cType);
+
+// The column size a batch binding announces: a variable value may be as long as the
+// largest row, while the recorded size is the last setter's.
+SQLULEN BatchColumnSize(const Parameter& p) {
+  if (FixedElementSize(p.cType) != 0 || p.batchElementSize <= 0) return p.columnSize;
+  const auto element = static_cast<SQLULEN>(p.batchElementSize);
+  return element > p.columnSize ? element : p.columnSize;
+}
+
 SQLLEN FixedElementSize(SQLSMALLINT cType) {
   switch (cType) {
     case SQL_C_NUMERIC: return 19;
@@ -152,7 +162,7 @@ bool PreparedStatement::internalExecute(JNIEnv* env) {
         p->batchIndicators[i] = row.indicator;
       }
       rc = SQLBindParameter(handle(), p->number, p->direction, p->cType, p->sqlType,
-                            p->columnSize, p->decimalDigits, p->batchValues, element,
+                            BatchColumnSize(*p), p->decimalDigits, p->batchValues, element,
                             p->batchIndicators);
       if (sqlError(env, rc, SQL_HANDLE_STMT, handle())) {
         batchRowCount_ = 0;
@@ -327,7 +337,7 @@ bool PreparedStatement::executeBatchInSingleMode(JNIEnv* env) {
       BatchEntry* row = i < p->batchCount ? &p->batchRows[i] : &missing;
       SQLPOINTER target = row->value != nullptr ? row->value : &row->indicator;
       const SQLRETURN rc = SQLBindParameter(handle(), p->number, p->direction, p->cType,
-                                            p->sqlType, p->columnSize, p->decimalDigits, target,
+                                            p->sqlType, BatchColumnSize(*p), p->decimalDigits, target,
                                             row->value != nullptr ? p->batchElementSize : 0,
                                             &row->indicator);
       everyRow = !sqlError(env, rc, SQL_HANDLE_STMT, handle());
@@ -354,10 +364,14 @@ bool PreparedStatement::executeBatchInSingleMode(JNIEnv* env) {
   if (!everyRow) return false;
   // The rows ran one at a time: say so with a warning in place of the chain.
   jstring message = NOSE()->iResourceClass()->getString(env, "BATCH_OUT_OF_MEMORY", 0);
+  if (env->ExceptionCheck()) {
+    if (message != nullptr) env->DeleteLocalRef(message);
+    return true;  // the rows ran; the warning could not be made
+  }
   if (message != nullptr) {
     jobject warning = NOSE()->sqlWarningClass()->raiseSQLWarning(env, message);
     env->DeleteLocalRef(message);
-    if (warning != nullptr) {
+    if (warning != nullptr && !env->ExceptionCheck()) {
       clearWarnings(env);
       warnings = env->NewGlobalRef(warning);
       env->DeleteLocalRef(warning);

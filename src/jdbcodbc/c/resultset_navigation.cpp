@@ -133,10 +133,24 @@ bool ResultSet::previous(JNIEnv* env) {
   }
   const SQLRETURN rc = fetchScroll(env, SQL_FETCH_PRIOR, 0);
   if (rc < 0) return false;
+  if ((rc == SQL_NO_DATA || fetchedRows() < 1) && b < 0) {
+    // Counted from the end, fewer rows than a rowset lie before this one: fetch the
+    // rowset that starts at the row before, by its number from the end.
+    const SQLRETURN back = fetchScroll(env, SQL_FETCH_ABSOLUTE, static_cast<SQLLEN>(b) - 1);
+    if (back < 0) return false;
+    if (back != SQL_NO_DATA && fetchedRows() > 0) {
+      rowBase = b - 1;
+      rowInRowset = 0;
+      return rowCheck(env);
+    }
+  }
   if (rc == SQL_NO_DATA || fetchedRows() < 1) {
-    // Moved back past the first row.
+    // Nothing before the rowset: it began at the first row, which the cursor was on
+    // (counted from the end, so its number did not tell). The cursor stays there, as
+    // it does on row 1 counted from the start; the driver's cursor is brought back.
     rowInRowset = -1;
     rowBase = 1;
+    if (fetchScroll(env, SQL_FETCH_ABSOLUTE, 1) >= 0 && fetchedRows() > 0) rowInRowset = 0;
     return false;
   }
   rowBase = ClampRow(static_cast<std::int64_t>(rowBase) - rowsetSize);

@@ -47,12 +47,20 @@ void RaiseWithText(JNIEnv* env, const char* key, const std::string& argument) {
   env->DeleteLocalRef(text);
 }
 
-void RaiseWithDouble(JNIEnv* env, const char* key, double value) {
+// The key with Java's text of the value (String.valueOf), as a Java user would write it.
+template <class T>
+void RaiseWithReal(JNIEnv* env, const char* key, T value) {
   if (env->ExceptionCheck()) return;
-  jstring text = NOSE()->stringClass()->valueOf(env, static_cast<jdouble>(value));
-  if (text == nullptr) return;
+  jstring text = NOSE()->stringClass()->valueOf(env, value);
+  if (text == nullptr || env->ExceptionCheck()) return;
   RaiseWith(env, key, text);
   env->DeleteLocalRef(text);
+}
+void RaiseWithDouble(JNIEnv* env, const char* key, double value) {
+  RaiseWithReal(env, key, static_cast<jdouble>(value));
+}
+void RaiseWithFloat(JNIEnv* env, const char* key, float value) {
+  RaiseWithReal(env, key, static_cast<jfloat>(value));
 }
 
 // SQL_NULL_DATA or no data: the null result. Another negative length is a caller's fault
@@ -163,6 +171,14 @@ locale_t CLocale() {
 
 namespace {
 
+// "INVALID_NUMERIC_STRING" with the value's text as argument.
+void RaiseInvalidText(NativeWarnObj* self, JNIEnv* env, void* data, SQLSMALLINT cType,
+                      SQLLEN length) {
+  jstring shown = self->makeString(env, data, cType, length);
+  RaiseWith(env, "INVALID_NUMERIC_STRING", shown);
+  if (shown != nullptr) env->DeleteLocalRef(shown);
+}
+
 // 32-bit text (makeByte, makeShort, makeInt). Numeric text saturates at the 32-bit
 // limits; UTF-16 text wraps, after trailing spaces and zero units were dropped.
 bool Text32(NativeWarnObj* self, JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length,
@@ -190,9 +206,7 @@ bool Text32(NativeWarnObj* self, JNIEnv* env, void* data, SQLSMALLINT cType, SQL
       return true;
     }
   }
-  jstring shown = self->makeString(env, data, cType, length);
-  RaiseWith(env, "INVALID_NUMERIC_STRING", shown);
-  if (shown != nullptr) env->DeleteLocalRef(shown);
+  RaiseInvalidText(self, env, data, cType, length);
   return false;
 }
 
@@ -207,9 +221,7 @@ bool Text64(NativeWarnObj* self, JNIEnv* env, void* data, SQLSMALLINT cType, SQL
     ok = ODBCW_SQLCHAR_TO_I64(reinterpret_cast<const SQLCHAR*>(text.c_str()), out);
   }
   if (ok) return true;
-  jstring shown = self->makeString(env, data, cType, length);
-  RaiseWith(env, "INVALID_NUMERIC_STRING", shown);
-  if (shown != nullptr) env->DeleteLocalRef(shown);
+  RaiseInvalidText(self, env, data, cType, length);
   return false;
 }
 
@@ -238,9 +250,7 @@ bool TextDouble(NativeWarnObj* self, JNIEnv* env, void* data, SQLSMALLINT cType,
       return true;
     }
   }
-  jstring shown = self->makeString(env, data, cType, length);
-  RaiseWith(env, "INVALID_NUMERIC_STRING", shown);
-  if (shown != nullptr) env->DeleteLocalRef(shown);
+  RaiseInvalidText(self, env, data, cType, length);
   return false;
 }
 
@@ -321,13 +331,10 @@ T IntegerTarget(NativeWarnObj* self, JNIEnv* env, void* data, SQLSMALLINT cType,
     case Number::Real:
       // Written so that NaN fails the test too.
       if (!(n.d >= static_cast<double>(lo) && n.d <= static_cast<double>(hi))) {
-        if (n.isFloat) {
-          jstring shown = NOSE()->stringClass()->valueOf(env, static_cast<jfloat>(n.d));
-          RaiseWith(env, rangeKey, shown);
-          if (shown != nullptr) env->DeleteLocalRef(shown);
-        } else {
+        if (n.isFloat)
+          RaiseWithFloat(env, rangeKey, static_cast<float>(n.d));
+        else
           RaiseWithDouble(env, rangeKey, n.d);
-        }
         return 0;
       }
       return static_cast<T>(std::trunc(n.d));
@@ -371,9 +378,7 @@ jint NativeWarnObj::makeInt(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN l
     const double v = Load<float>(data);
     constexpr double kTwoTo31 = 2147483648.0;
     if (!(v >= -kTwoTo31 && v <= kTwoTo31)) {
-      jstring shown = NOSE()->stringClass()->valueOf(env, static_cast<jfloat>(v));
-      RaiseWith(env, "OUT_OF_I32_RANGE", shown);
-      if (shown != nullptr) env->DeleteLocalRef(shown);
+      RaiseWithFloat(env, "OUT_OF_I32_RANGE", static_cast<float>(v));
       return 0;
     }
     if (v >= kTwoTo31 - 1) return INT32_MAX;

@@ -366,7 +366,9 @@ jint ResultSet::getRow(JNIEnv* env) {
 }
 
 bool ResultSet::isFirst(JNIEnv*) { return !onInsertRow() && currentRowNumber() == 1; }
-bool ResultSet::isBeforeFirst(JNIEnv*) { return !onInsertRow() && currentRowNumber() == 0; }
-bool ResultSet::isAfterLast(JNIEnv*) {
-  return !onInsertRow() && currentRowNumber() == kAfterLastRowNumber;
-}
+
+// Asked of the position, not of the row number: a row counted from the end can carry the
+// number that also means "after the last row" (the first of 100 rows reached from the end
+// is row -100).
+bool ResultSet::isBeforeFirst(JNIEnv*) { return !onInsertRow() && isBeforeFirstRow(); }
+bool ResultSet::isAfterLast(JNIEnv*) { return !onInsertRow() && isAfterLastRow(); }

@@ -175,6 +175,39 @@ public final class PreparedStatementTest {
             rs.doClose();
         }));
 
+        cases.run("stream setters read their value at once", () -> withConnection(conn, (c, s) -> {
+            fresh(s, "ps", "k INT, v VARCHAR(100), b VARBINARY(100)");
+            IIPreparedStatement p = prepare(c, "INSERT INTO ps VALUES (?, ?, ?)", false);
+            p.setInt(1, 1);
+            // Hexadecimal text: four digits per UTF-16 unit, most significant first.
+            p.setAsciiStream(2, new ByteArrayInputStream("004100624E16".getBytes("US-ASCII")), 12);
+            p.setBinaryStream(3, new ByteArrayInputStream(new byte[] {5, 6, 7, 8}), 4);
+            Check.equal(1, p.executeUpdate(), "ascii and binary streams");
+            p.setInt(1, 2);
+            p.setCharacterStream(2, new StringReader("read at once"), 12);
+            // A known length reads no further; a stream that ends early gives what it had.
+            p.setBinaryStream(3, new ByteArrayInputStream(new byte[] {1, 2, 3, 4, 5}), 3);
+            Check.equal(1, p.executeUpdate(), "reader");
+            p.setInt(1, 3);
+            p.setBinaryStream(3, new ByteArrayInputStream(new byte[] {9}), 50);
+            p.setNull(2, 12);
+            Check.equal(1, p.executeUpdate(), "short stream");
+            Check.failsWithKey("NON4_ASCII_STREAM",
+                               () -> p.setAsciiStream(2, new ByteArrayInputStream(new byte[6]), 6),
+                               "hex digits that are not whole units");
+            p.close();
+            IIResultSet rs = s.executeQuery("SELECT v, b FROM ps ORDER BY k");
+            Check.isTrue(rs.next(), "row 1");
+            Check.equal("Ab\u4e16", rs.getString(1), "decoded hex text");
+            Check.isTrue(Arrays.equals(new byte[] {5, 6, 7, 8}, rs.getBytes(2)), "binary stream");
+            Check.isTrue(rs.next(), "row 2");
+            Check.equal("read at once", rs.getString(1), "character stream");
+            Check.isTrue(Arrays.equals(new byte[] {1, 2, 3}, rs.getBytes(2)), "known length");
+            Check.isTrue(rs.next(), "row 3");
+            Check.isTrue(Arrays.equals(new byte[] {9}, rs.getBytes(2)), "stream ended early");
+            rs.doClose();
+        }));
+
         cases.run("setNull for every type, and refused types", () -> withConnection(conn, (c, s) -> {
             fresh(s, "pn", "k INT, x VARCHAR(20)");
             int[] types = {-7, -6, -5, -4, -3, -2, -1, 1, 2, 3, 4, 5, 6, 7, 8, 12, -9, -15, -16, 91, 92, 93};

@@ -103,11 +103,8 @@ public final class ResultSetNavigationTest {
             return true;
         }
 
-        boolean absolute(int r) {
-            if (r == 0) {
-                return false;  // names no row: the position stays
-            }
-            int t = r > 0 ? r : n + 1 + r;
+        /** Goes to row t: past the end or before the start when there is no such row. */
+        boolean land(int t) {
             if (t > n) {
                 p = n + 1;
                 return false;
@@ -120,21 +117,18 @@ public final class ResultSetNavigationTest {
             return true;
         }
 
+        boolean absolute(int r) {
+            if (r == 0) {
+                return false;  // names no row: the position stays
+            }
+            return land(r > 0 ? r : n + 1 + r);
+        }
+
         boolean relative(int k) {
             if (p == 0 || p == n + 1) {
                 return false;
             }
-            int t = p + k;
-            if (t > n) {
-                p = n + 1;
-                return false;
-            }
-            if (t < 1) {
-                p = 0;
-                return false;
-            }
-            p = t;
-            return true;
+            return land(p + k);
         }
 
         boolean last() {

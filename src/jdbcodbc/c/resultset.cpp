@@ -517,6 +517,11 @@ void ResultSet::cleanup(JNIEnv* env, jobject object, unsigned keepCursor) {
       closeStatement = stmt->owningMetadata() != nullptr;
     }
     env->MonitorExit(stmtRef);
+  } else if (stmtRef == nullptr) {
+    // A statement with no Java object (made for the catalog) has no monitor to take;
+    // its handle is closed all the same.
+    rs->releaseHandleFields();
+    if (keepCursor == 0) SQLFreeStmt(rs->handle(), SQL_CLOSE);
   }
   // A catalog statement of the metadata cache closes with its result. That takes the
   // connection's and the cache's locks, so it runs with no monitor of ours held.

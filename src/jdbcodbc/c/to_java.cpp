@@ -133,7 +133,10 @@ jstring UnitsToString(JNIEnv* env, const void* data, SQLLEN length) {
     return nullptr;
   }
   if (count == 0) return env->NewString(nullptr, 0);
-  // Java's units and SQLWCHAR are both 16-bit; the copy keeps an odd address safe.
+  // Java's units and SQLWCHAR are both 16-bit: bound buffers are read in place; a copy
+  // keeps an odd address safe.
+  if (reinterpret_cast<std::uintptr_t>(data) % alignof(jchar) == 0)
+    return env->NewString(static_cast<const jchar*>(data), static_cast<jsize>(count));
   std::vector<jchar> units(static_cast<std::size_t>(count));
   std::memcpy(units.data(), data, static_cast<std::size_t>(count) * 2);
   return env->NewString(units.data(), static_cast<jsize>(count));

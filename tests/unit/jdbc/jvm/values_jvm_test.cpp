@@ -333,6 +333,11 @@ TEST_F(Values, StringsOfEveryType) {
        "2024-02-29 13:45:30.123"},
       {"unknown type", Fixed<std::int32_t>(99, 7), "string", "<null>"},
   });
+  // UTF-16 text at an odd address (a value inside a packed buffer) reads the same.
+  const std::u16string text = u"odd";
+  std::vector<unsigned char> odd(1 + text.size() * 2);
+  std::memcpy(odd.data() + 1, text.data(), text.size() * 2);
+  EXPECT_EQ(Convert("string", SQL_C_WCHAR, odd.data() + 1, 6), "odd");
 }
 
 TEST_F(Values, DecimalsAndTheirErrors) {

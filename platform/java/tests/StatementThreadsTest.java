@@ -172,6 +172,42 @@ public final class StatementThreadsTest {
             }
         });
 
+        cases.run("a connection closed while other threads execute and release its statements", () -> {
+            for (int round = 0; round < 10; round++) {
+                IConnection c = IDriver.makeODBCConnection(conn, null, BUILD);
+                AtomicReference<Throwable> failure = new AtomicReference<>();
+                CountDownLatch running = new CountDownLatch(2);
+                List<Thread> threads = new ArrayList<>();
+                for (int t = 0; t < 2; t++) {
+                    final boolean releasing = t == 1;
+                    threads.add(new Thread(() -> {
+                        try {
+                            IIStatement s = c.nativeCreateStatement();
+                            running.countDown();
+                            for (int i = 0; i < 1000; i++) {
+                                s.executeQuery("SELECT " + i);
+                                if (releasing) {
+                                    s.release();
+                                    s = c.nativeCreateStatement();
+                                }
+                            }
+                        } catch (Throwable e) {
+                            // Once the connection is closed, its objects answer with
+                            // NATIVE_ACCESS_ERROR; nothing else may come.
+                            if (!(e instanceof SQLException) || !e.getMessage().startsWith("NATIVE_ACCESS_ERROR")) {
+                                failure.compareAndSet(null, e);
+                            }
+                        }
+                    }, "user-" + t));
+                }
+                threads.forEach(Thread::start);
+                Check.isTrue(running.await(30, TimeUnit.SECONDS), "users started");
+                Thread.sleep(20);
+                c.close();
+                joinAll(threads, failure);
+            }
+        });
+
         cases.finish();
     }
 }

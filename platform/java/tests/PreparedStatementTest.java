@@ -246,6 +246,17 @@ public final class PreparedStatementTest {
             rs.doClose();
             IIPreparedStatement q = prepare(c, "SELECT v FROM pd WHERE v = ? OR v = ?", true);
             Check.equal(2, q.getParameterCount(), "two markers");
+            q.setString(1, "x");
+            q.setBigDecimal(2, new BigDecimal("1.5"));
+            // The driver's own description of the marker, passed through unmapped.
+            int type = q.getParameterType(1);
+            Check.isTrue(type == 1 || type == 12 || type == -9, "a character type: " + type);
+            Check.equal(1, q.getParameterNullable(2), "nullable");
+            Check.isTrue(q.getParameterSize(2) > 0, "a size");
+            Check.fails(SQLException.class, () -> q.getParameterType(3), "no third marker");
+            Check.failsWithKey("BAD_PARAMETER_NUMBER", () -> q.getParameterType(65537),
+                               "a number beyond 16 bits is not wrapped onto parameter 1");
+            Check.failsWithKey("BAD_PARAMETER_NUMBER", () -> q.setInt(65537, 1), "setter too");
             q.close();
         }));
 

@@ -95,6 +95,11 @@ void* Column::getData(JNIEnv* env, bool firstPieceOnly) {
   const std::int32_t p = rs->rowInRowset;
   rs->setFlag(ResultSet::kWasNull, false);
   if (!lateBound) {
+    // Every caller stands on a row; the check keeps a stray position off the buffers.
+    if (p < 0 || static_cast<std::uint32_t>(p) >= rs->rowsetCapacity) {
+      NOSE()->raiseError(env, "NOT_ON_ROW");
+      return nullptr;
+    }
     rs->setFlag(ResultSet::kWasNull, indicators[p] == SQL_NULL_DATA);
     return element(p);
   }

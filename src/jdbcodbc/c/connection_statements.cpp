@@ -120,57 +120,55 @@ void Connection::cleanUpRelease(JNIEnv* env) {
   while (jobject ref = removeRelease()) env->DeleteGlobalRef(ref);
 }
 
-jobject Connection::createStatement(JNIEnv* env, jint type, jint concurrency) {
-  // The queued releases are done first, outside the peer-creation mutex: closing a
-  // statement enters its monitor, and a thread holding that monitor may be waiting for
-  // the mutex to hand over a result set.
-  releaseStatements(env);
+namespace {
+
+// The steps every statement creation shares: the queued releases first, outside the
+// peer-creation mutex (closing a statement enters its monitor, and a thread holding that
+// monitor may be waiting for the mutex to hand over a result set); no type given means
+// forward-only with the default concurrency, set up tolerantly; then the peer, its Java
+// object under the mutex, and its node in the statement list. `make` builds the peer.
+template <class Make>
+jobject MakeStatement(JNIEnv* env, Connection* connection, jint type, jint concurrency,
+                      Connection::StatementKind kind, Make&& make) {
+  connection->releaseStatements(env);
   if (env->ExceptionCheck()) return nullptr;
   bool tolerant = false;
   if (type == -1) {
     type = kJdbcForwardOnly;
-    concurrency = defaultConcurrency_;
+    concurrency = connection->defaultConcurrency();
     tolerant = true;
   }
-  auto* stmt = new Statement(env, this, type, concurrency, tolerant);
+  Statement* stmt = make(type, concurrency, tolerant);
   if (env->ExceptionCheck()) {
     Statement::discard(env, stmt);
     return nullptr;
   }
-  getJobjMutex();
+  NativeObj::getJobjMutex();
   jobject made = stmt->createJobj(env);
-  giveJobjMutex();
-  if (made == nullptr || env->ExceptionCheck() || !addStatement(env, made, StatementKind::kStatement)) {
+  NativeObj::giveJobjMutex();
+  if (made == nullptr || env->ExceptionCheck() || !connection->addStatement(env, made, kind)) {
     Statement::discard(env, stmt);
     return nullptr;
   }
   return env->NewLocalRef(made);
 }
 
+}  // namespace
+
+jobject Connection::createStatement(JNIEnv* env, jint type, jint concurrency) {
+  return MakeStatement(env, this, type, concurrency, StatementKind::kStatement,
+                       [&](jint t, jint c, bool tolerant) {
+                         return new Statement(env, this, t, c, tolerant);
+                       });
+}
+
 #ifdef VQ_HAVE_PREPARED
 jobject Connection::prepareStatement(JNIEnv* env, jstring sql, bool isQuery, bool b, jint type,
                                      jint concurrency) {
-  releaseStatements(env);
-  if (env->ExceptionCheck()) return nullptr;
-  bool tolerant = false;
-  if (type == -1) {
-    type = kJdbcForwardOnly;
-    concurrency = defaultConcurrency_;
-    tolerant = true;
-  }
-  auto* stmt = new PreparedStatement(env, this, sql, isQuery ? 1 : 0, b ? 1 : 0, type,
-                                     concurrency, tolerant);
-  if (env->ExceptionCheck()) {
-    Statement::discard(env, stmt);
-    return nullptr;
-  }
-  getJobjMutex();
-  jobject made = stmt->createJobj(env);
-  giveJobjMutex();
-  if (made == nullptr || env->ExceptionCheck() || !addStatement(env, made, StatementKind::kPrepared)) {
-    Statement::discard(env, stmt);
-    return nullptr;
-  }
-  return env->NewLocalRef(made);
+  return MakeStatement(env, this, type, concurrency, StatementKind::kPrepared,
+                       [&](jint t, jint c, bool tolerant) -> Statement* {
+                         return new PreparedStatement(env, this, sql, isQuery ? 1 : 0, b ? 1 : 0,
+                                                      t, c, tolerant);
+                       });
 }
 #endif

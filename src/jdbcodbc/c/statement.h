@@ -212,9 +212,9 @@ class Statement : public NativeWarnObj {
   // Reads a column's value with SQLGetData in growing pieces into *buffer (a value
   // buffer of NativeWarnObj::alloc, at least 32768 bytes; a new one unless
   // `reuseBuffer`). On true: *indicator is the byte count (without terminator) or
-  // SQL_NULL_DATA, in which case the buffer is freed and null; the bytes are followed
-  // by a 2-byte zero. With `firstPieceOnly` only the first piece is read. False: no
-  // data (the buffer freed and null) or raised.
+  // SQL_NULL_DATA, in which case the buffer is freed and null; text ends with the
+  // driver's terminator. With `firstPieceOnly` only the first piece is read. False: no
+  // data (the buffer freed and null), or raised (the buffer stays with the caller).
   bool getLongData(JNIEnv* env, void** buffer, SQLLEN* total, SQLLEN* indicator,
                    SQLUSMALLINT column, SQLSMALLINT cType, bool firstPieceOnly,
                    bool reuseBuffer);

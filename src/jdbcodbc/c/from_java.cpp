@@ -328,22 +328,27 @@ void NativeWarnObj::raiseDriverWarning(JNIEnv* env, const char* key) {
 
 namespace {
 
+// A number as text: String.valueOf(value) (`text`, deleted here) through the string rule.
+void* SetAsText(NativeWarnObj* self, JNIEnv* env, void* buffer, SQLSMALLINT cType,
+                SQLLEN bufferSize, SQLLEN* length, jstring text, SQLLEN* newSize) {
+  if (text == nullptr || env->ExceptionCheck()) {
+    if (text != nullptr) env->DeleteLocalRef(text);
+    *length = 0;
+    if (newSize != nullptr) *newSize = bufferSize;
+    return nullptr;
+  }
+  void* out = self->setString(env, buffer, cType, bufferSize, length, text, newSize);
+  env->DeleteLocalRef(text);
+  return out;
+}
+
 // The integer sources (byte, short, int, long): `asText` is String.valueOf(value).
 template <class MakeText>
 void* SetInteger(NativeWarnObj* self, JNIEnv* env, void* buffer, SQLSMALLINT cType,
                  SQLLEN bufferSize, SQLLEN* length, jlong value, SQLLEN* newSize,
                  MakeText asText) {
-  if (cType == SQL_C_WCHAR || cType == kNumericText) {
-    jstring text = asText();
-    if (text == nullptr) {
-      *length = 0;
-      if (newSize != nullptr) *newSize = bufferSize;
-      return nullptr;
-    }
-    void* out = self->setString(env, buffer, cType, bufferSize, length, text, newSize);
-    env->DeleteLocalRef(text);
-    return out;
-  }
+  if (cType == SQL_C_WCHAR || cType == kNumericText)
+    return SetAsText(self, env, buffer, cType, bufferSize, length, asText(), newSize);
   Destination dest(env, buffer, bufferSize, length, newSize);
   if (IsDateTimeOrBinary(cType)) {
     Raise(env, "UNSUPPORTED_CONVERSION");
@@ -373,17 +378,8 @@ template <class MakeText>
 void* SetFloating(NativeWarnObj* self, JNIEnv* env, void* buffer, SQLSMALLINT cType,
                   SQLLEN bufferSize, SQLLEN* length, double value, bool isFloat,
                   SQLLEN* newSize, MakeText asText) {
-  if (cType == SQL_C_WCHAR || cType == kNumericText) {
-    jstring text = asText();
-    if (text == nullptr) {
-      *length = 0;
-      if (newSize != nullptr) *newSize = bufferSize;
-      return nullptr;
-    }
-    void* out = self->setString(env, buffer, cType, bufferSize, length, text, newSize);
-    env->DeleteLocalRef(text);
-    return out;
-  }
+  if (cType == SQL_C_WCHAR || cType == kNumericText)
+    return SetAsText(self, env, buffer, cType, bufferSize, length, asText(), newSize);
   Destination dest(env, buffer, bufferSize, length, newSize);
   if (IsDateTimeOrBinary(cType)) {
     Raise(env, "UNSUPPORTED_CONVERSION");

@@ -10,6 +10,7 @@
 #include <sqlucode.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 namespace fake_odbc {
@@ -163,7 +164,6 @@ VQ_FAKE_FAILS(SQLFetchScroll, (SQLHSTMT, SQLSMALLINT, SQLLEN))
 VQ_FAKE_FAILS(SQLForeignKeysW, (SQLHSTMT, W, W, W, W, W, W))
 VQ_FAKE_FAILS(SQLFreeStmt, (SQLHSTMT, SQLUSMALLINT))
 VQ_FAKE_FAILS(SQLGetCursorNameW, (SQLHSTMT, SQLWCHAR*, SQLSMALLINT, SQLSMALLINT*))
-VQ_FAKE_FAILS(SQLGetData, (SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*))
 VQ_FAKE_FAILS(SQLGetStmtAttrW, (SQLHSTMT, SQLINTEGER, SQLPOINTER, SQLINTEGER, SQLINTEGER*))
 VQ_FAKE_FAILS(SQLGetTypeInfo, (SQLHSTMT, SQLSMALLINT))
 VQ_FAKE_FAILS(SQLMoreResults, (SQLHSTMT))
@@ -189,3 +189,31 @@ VQ_FAKE_FAILS(SQLTablesW, (SQLHSTMT, W, W, W, W))
 #undef VQ_FAKE_FAILS
 
 }  // extern "C"
+
+namespace fake_odbc {
+GetDataScript get_data;
+}  // namespace fake_odbc
+
+extern "C" SQLRETURN SQL_API SQLGetData(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT type, SQLPOINTER out,
+                                        SQLLEN length, SQLLEN* indicator) {
+  fake_odbc::GetDataScript& d = fake_odbc::get_data;
+  if (!d.active) return SQL_ERROR;
+  const std::size_t size = d.null ? 0 : d.value.size();
+  if (d.calls > 0 && d.offset >= size) return SQL_NO_DATA;
+  ++d.calls;
+  if (d.null) {
+    *indicator = SQL_NULL_DATA;
+    return SQL_SUCCESS;
+  }
+  const SQLLEN terminator = type == SQL_C_WCHAR ? 2 : type == SQL_C_CHAR ? 1 : 0;
+  if (length < terminator) return SQL_ERROR;
+  const std::size_t remaining = size - d.offset;
+  std::size_t n = static_cast<std::size_t>(length - terminator);
+  if (type == SQL_C_WCHAR) n &= ~static_cast<std::size_t>(1);
+  if (n > remaining) n = remaining;
+  std::memcpy(out, d.value.data() + d.offset, n);
+  std::memset(static_cast<char*>(out) + n, 0, static_cast<std::size_t>(terminator));
+  *indicator = d.no_total && remaining > n ? SQL_NO_TOTAL : static_cast<SQLLEN>(remaining);
+  d.offset += n;
+  return remaining > n ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+}

@@ -7,6 +7,7 @@
 #include <stdatomic.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
 
@@ -173,4 +174,159 @@ JNIEXPORT jint JNICALL Java_vqtest_JniTest_execDirect(JNIEnv* env, jclass cls, j
   }
   (*env)->ReleaseStringUTFChars(env, sql, chars);
   return rc;
+}
+
+/* ---- The native row reader, seen as an application's native code sees it ----------
+   The records are laid out here from their documentation (64-bit: 8-byte pointers), not
+   from the library's header, so a change of layout on either side shows. */
+typedef struct {
+  int32_t type;
+  int32_t zero;
+  int32_t length;
+  int32_t unused;
+  unsigned char value[16];
+} test_el_cell;
+typedef struct {
+  uint32_t cellCount;
+  uint32_t reserved;
+  test_el_cell* cells;
+} test_el_row;
+typedef int (*test_read_row)(JNIEnv*, void*, test_el_row*);
+typedef struct {
+  JNIEnv* env;
+  void* resultSet;
+  test_read_row readRow;
+} test_el_reader;
+_Static_assert(sizeof(test_el_cell) == 32, "el_cell is 32 bytes");
+_Static_assert(sizeof(test_el_row) == 16, "el_row is 16 bytes");
+_Static_assert(sizeof(test_el_reader) == 24, "el_reader is 24 bytes");
+
+JNIEXPORT jlong JNICALL Java_vqtest_JniTest_allocBlock(JNIEnv* env, jclass cls, jint bytes) {
+  (void)env;
+  (void)cls;
+  return (jlong)(intptr_t)calloc(1, bytes > 0 ? (size_t)bytes : 1);
+}
+
+JNIEXPORT void JNICALL Java_vqtest_JniTest_freeBlock(JNIEnv* env, jclass cls, jlong block) {
+  (void)env;
+  (void)cls;
+  free((void*)(intptr_t)block);
+}
+
+static int untouched(const unsigned char* bytes, size_t n) {
+  for (size_t i = 0; i < n; ++i)
+    if (bytes[i] != 0xAB) return 0;
+  return 1;
+}
+
+/* One cell as text: "-" untouched, "null", or "<type>:<value>". */
+static void describe_cell(const test_el_cell* cell, char* out, size_t size) {
+  const unsigned char* raw = (const unsigned char*)cell;
+  if (untouched(raw, sizeof *cell)) {
+    snprintf(out, size, "-");
+    return;
+  }
+  if (!untouched(raw + 12, 4) || cell->zero != 0) {
+    snprintf(out, size, "bad-cell");
+    return;
+  }
+  const void* address;
+  memcpy(&address, cell->value, sizeof address);
+  switch (cell->type) {
+    case 0:
+      snprintf(out, size, "null");
+      break;
+    case 8: {
+      double d;
+      memcpy(&d, cell->value, sizeof d);
+      snprintf(out, size, "8:%.17g", d);
+      break;
+    }
+    case 9: {
+      SQL_DATE_STRUCT v;
+      memcpy(&v, cell->value, sizeof v);
+      snprintf(out, size, "9:%04d-%02u-%02u", v.year, v.month, v.day);
+      break;
+    }
+    case 10: {
+      SQL_TIME_STRUCT v;
+      memcpy(&v, cell->value, sizeof v);
+      snprintf(out, size, "10:%02u:%02u:%02u", v.hour, v.minute, v.second);
+      break;
+    }
+    case 11: {
+      SQL_TIMESTAMP_STRUCT v;
+      memcpy(&v, cell->value, sizeof v);
+      snprintf(out, size, "11:%04d-%02u-%02u %02u:%02u:%02u.%09u", v.year, v.month, v.day,
+               v.hour, v.minute, v.second, (unsigned)v.fraction);
+      break;
+    }
+    case -25: {
+      int64_t i;
+      memcpy(&i, cell->value, sizeof i);
+      snprintf(out, size, "-25:%lld", (long long)i);
+      break;
+    }
+    case -16: {
+      int32_t i;
+      memcpy(&i, cell->value, sizeof i);
+      snprintf(out, size, "-16:%d", i);
+      break;
+    }
+    case -8: {
+      const uint16_t* units = (const uint16_t*)address;
+      size_t n = (size_t)cell->length / 2, at = 0;
+      at += (size_t)snprintf(out, size, "-8:");
+      for (size_t i = 0; i < n && at + 8 < size; ++i)
+        at += (size_t)snprintf(out + at, size - at, units[i] < 0x80 ? "%c" : "\\u%04x", units[i]);
+      if (units[n] != 0 && at + 14 < size) snprintf(out + at, size - at, "<no-terminator>");
+      break;
+    }
+    case 1: {
+      const char* text = (const char*)address;
+      size_t n = (size_t)cell->length;
+      snprintf(out, size, "1:%.*s%s", (int)n, text, text[n] != 0 ? "<no-terminator>" : "");
+      break;
+    }
+    case -2: {
+      const unsigned char* bytes = (const unsigned char*)address;
+      size_t at = (size_t)snprintf(out, size, "-2:");
+      for (int i = 0; i < cell->length && at + 3 < size; ++i)
+        at += (size_t)snprintf(out + at, size - at, "%02X", bytes[i]);
+      break;
+    }
+    default:
+      snprintf(out, size, "type-%d", cell->type);
+  }
+}
+
+JNIEXPORT jobjectArray JNICALL Java_vqtest_JniTest_readRow(JNIEnv* env, jclass cls,
+                                                           jlong reader, jint cellCount) {
+  (void)cls;
+  const test_el_reader* r = (const test_el_reader*)(intptr_t)reader;
+  if (r == NULL || cellCount < 0) return NULL;
+  /* One cell more than offered: the reader must never write it. */
+  test_el_cell* cells = malloc(sizeof(test_el_cell) * ((size_t)cellCount + 1));
+  if (cells == NULL) return NULL;
+  memset(cells, 0xAB, sizeof(test_el_cell) * ((size_t)cellCount + 1));
+  test_el_row row = {(uint32_t)cellCount, 0xABABABABu, cells};
+  jobjectArray result = NULL;
+  if (r->readRow(r->env, r->resultSet, &row) != 0) {
+    jclass string = (*env)->FindClass(env, "java/lang/String");
+    result = string != NULL ? (*env)->NewObjectArray(env, cellCount + 1, string, NULL) : NULL;
+    for (jint i = 0; result != NULL && i <= cellCount; ++i) {
+      char text[4096];
+      if (i == cellCount)
+        snprintf(text, sizeof text, "%s",
+                 untouched((const unsigned char*)&cells[i], sizeof cells[i]) ? "end" : "overrun");
+      else
+        describe_cell(&cells[i], text, sizeof text);
+      jstring s = (*env)->NewStringUTF(env, text);
+      if (s == NULL) break;
+      (*env)->SetObjectArrayElement(env, result, i, s);
+      (*env)->DeleteLocalRef(env, s);
+    }
+  }
+  free(cells);
+  return result;
 }

@@ -31,6 +31,8 @@ void Wipe(void* block, std::size_t bytes) {
 void Connection::baseSetUp() {
   flags_ = kOwnsHandles | kTransactionControl;
   ut_safe_pthread_mutex_init(&bufferMutex_, nullptr);
+  ut_safe_pthread_mutex_init(&listsMutex_, nullptr);
+  ut_safe_pthread_mutex_init(&releaseMutex_, nullptr);
 }
 
 Connection::Connection(JNIEnv* env, jstring connectionString, jstring url, jint buildNumber) {
@@ -109,11 +111,17 @@ Connection::Connection(JNIEnv* env, SQLHDBC hdbc, ReleaseFunction release, void*
   if (release != nullptr) flags_ |= kTransactionControl;
   init(env);
   ut_safe_pthread_mutex_init(&bufferMutex_, nullptr);
+  ut_safe_pthread_mutex_init(&listsMutex_, nullptr);
+  ut_safe_pthread_mutex_init(&releaseMutex_, nullptr);
   // A mismatch leaves "VCJAR_MISMATCH" pending; joinODBCConnection then discards this.
   (void)checkBuildNum(env, buildNumber);
 }
 
-Connection::~Connection() { ut_safe_pthread_mutex_destroy(&bufferMutex_); }
+Connection::~Connection() {
+  ut_safe_pthread_mutex_destroy(&bufferMutex_);
+  ut_safe_pthread_mutex_destroy(&listsMutex_);
+  ut_safe_pthread_mutex_destroy(&releaseMutex_);
+}
 
 bool Connection::checkBuildNum(JNIEnv* env, jint buildNumber) {
   if (env->ExceptionCheck()) return false;
@@ -176,6 +184,10 @@ jobject Connection::createJobj(JNIEnv* env) {
 
 void Connection::fini(JNIEnv* env) {
   flags_ |= kClosed;
+  closing_.store(true, std::memory_order_release);
+  cleanUpRelease(env);
+  close_active_statements(env);
+  leaveCallbackRegistries();
   lockBuffer();
   free(buffer_);
   buffer_ = nullptr;

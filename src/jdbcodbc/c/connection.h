@@ -8,6 +8,7 @@
 
 #include <jni.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "jdbcodbc/c/nativeobj.h"
@@ -100,12 +101,50 @@ class Connection : public NativeWarnObj {
   bool getStrAttr(JNIEnv* env, jint attribute, void** buffer, SQLINTEGER* size,
                   SQLINTEGER* length);
 
+  // ---- Statements (connection_statements.cpp) ----
+  // A new Java statement (a local reference), or null with the exception pending. Type
+  // -1 means none given: forward-only with the default concurrency, set up tolerantly.
+  jobject createStatement(JNIEnv* env, jint type, jint concurrency);
+  jobject prepareStatement(JNIEnv* env, jstring sql, bool isQuery, bool b, jint type,
+                           jint concurrency);
+  // True once fini has started; statements test it after an execution, from their own
+  // thread.
+  bool closing() const { return closing_.load(std::memory_order_acquire); }
+  // The statement list. Each node holds a global reference of its own to the Java
+  // statement; removeStatement frees the first node holding the same object.
+  enum class StatementKind : std::uint8_t { kStatement, kPrepared, kCallable };
+  bool addStatement(JNIEnv* env, jobject stmt, StatementKind kind);
+  void removeStatement(JNIEnv* env, jobject stmt);
+  // Closes every listed statement (their Java objects stay, detached) and empties the list.
+  void close_active_statements(JNIEnv* env);
+  // The release list, filled from any thread by Statement::release.
+  void addRelease(JNIEnv* env, jobject stmt);
+  jobject removeRelease();
+  // Closes every queued statement.
+  void releaseStatements(JNIEnv* env);
+  // Drops the queued statements without closing them.
+  void cleanUpRelease(JNIEnv* env);
+  void lockLists();
+  void unlockLists();
+  void lockReleaseLists();
+  void unlockReleaseLists();
+
   // The URL: a plain copy (release it with releaseURL) and its length in UTF-16 units;
   // null when none is kept or after "OUT_OF_MEMORY".
   jchar* getURL(JNIEnv* env, std::int32_t* length);
   void releaseURL(jchar* url);
   // Scrambles (or unscrambles) the kept URL in place.
   void obfuscateURL();
+
+  // ---- Server messages and file-transfer requests (callbacks.cpp) ----
+  // Register the bridge's callbacks with the driver and this connection in the
+  // process-wide message or file-transfer registry; a second call does nothing. A failed
+  // registration raises its diagnostics and leaves the connection out.
+  void setVSRMessageHandler(JNIEnv* env);
+  void setVCValidateFileTransferCallback(JNIEnv* env);
+  // Takes the connection out of both registries (fini); after it returns no callback
+  // reaches this connection or its Java object.
+  void leaveCallbackRegistries();
 
  private:
   void baseSetUp();
@@ -126,6 +165,13 @@ class Connection : public NativeWarnObj {
   a_ut_safe_pthread_mutex_t bufferMutex_{nullptr};  // guards buffer_ and bufferSize_
   void* buffer_ = nullptr;                // shared UTF-16 work buffer
   SQLINTEGER bufferSize_ = 0;             // its size in bytes
+  // Statement lists: singly linked nodes pushed at the head.
+  struct JStatement;
+  a_ut_safe_pthread_mutex_t listsMutex_{nullptr};    // guards statements_
+  a_ut_safe_pthread_mutex_t releaseMutex_{nullptr};  // guards released_
+  JStatement* statements_ = nullptr;      // live statements made here
+  JStatement* released_ = nullptr;        // statements queued for release
+  std::atomic<bool> closing_{false};      // set when fini starts (kClosed mirrors it)
   jchar* url_ = nullptr;                  // the scrambled URL
   std::int32_t urlLength_ = 0;            // its length in UTF-16 units
 };

@@ -2,6 +2,11 @@
 // class name "Connection"; isClosed takes no monitor.
 #include "jdbcodbc/c/connection.h"
 #include "jdbcodbc/c/jni_frame.h"
+#include "jdbcodbc/c/statement.h"
+// The prepared forms exist once the prepared-statement peer is built.
+#if __has_include("jdbcodbc/c/prepared.h")
+#define VQ_HAVE_PREPARED 1
+#endif
 
 namespace {
 
@@ -110,6 +115,40 @@ jstring IConnection_nativeSQL(JNIEnv* env, jobject self, jstring sql) {
   return OnConnection(env, self, [&](Connection* c) { return c->nativeSQL(env, sql); });
 }
 
+jobject IConnection_nativeCreateStatement(JNIEnv* env, jobject self) {
+  return OnConnection(env, self, [&](Connection* c) { return c->createStatement(env, -1, -1); });
+}
+
+jobject IConnection_nativeCreateStatementII(JNIEnv* env, jobject self, jint type,
+                                            jint concurrency) {
+  return OnConnection(env, self,
+                      [&](Connection* c) { return c->createStatement(env, type, concurrency); });
+}
+
+#ifdef VQ_HAVE_PREPARED
+jobject IConnection_nativePrepareStatement(JNIEnv* env, jobject self, jstring sql, jboolean a,
+                                           jboolean b) {
+  return OnConnection(env, self, [&](Connection* c) {
+    return c->prepareStatement(env, sql, a != JNI_FALSE, b != JNI_FALSE, -1, -1);
+  });
+}
+
+jobject IConnection_nativePrepareStatementII(JNIEnv* env, jobject self, jstring sql, jboolean a,
+                                             jboolean b, jint type, jint concurrency) {
+  return OnConnection(env, self, [&](Connection* c) {
+    return c->prepareStatement(env, sql, a != JNI_FALSE, b != JNI_FALSE, type, concurrency);
+  });
+}
+#endif
+
+void IConnection_setVSRMessageHandler(JNIEnv* env, jobject self) {
+  OnConnection(env, self, [&](Connection* c) { c->setVSRMessageHandler(env); });
+}
+
+void IConnection_setVCValidateFileTransferCallback(JNIEnv* env, jobject self) {
+  OnConnection(env, self, [&](Connection* c) { c->setVCValidateFileTransferCallback(env); });
+}
+
 void IConnection_setAttribute(JNIEnv* env, jobject self, jint attribute, jstring value) {
   OnConnection(env, self, [&](Connection* c) { c->setAttribute(env, attribute, value); });
 }
@@ -147,3 +186,20 @@ VQ_CONN1(jstring, nativeSQL, jstring)
 VQ_JNI_EXPORT(void, IConnection, setAttribute,
               (JNIEnv * env, jobject self, jint attribute, jstring value),
               (env, self, attribute, value), IConnection_setAttribute)
+VQ_CONN0(void, setVSRMessageHandler)
+VQ_CONN0(void, setVCValidateFileTransferCallback)
+// Overloaded natives carry their argument signature in the exported name.
+VQ_JNI_EXPORT(jobject, IConnection, nativeCreateStatement__, (JNIEnv * env, jobject self),
+              (env, self), IConnection_nativeCreateStatement)
+VQ_JNI_EXPORT(jobject, IConnection, nativeCreateStatement__II,
+              (JNIEnv * env, jobject self, jint type, jint concurrency),
+              (env, self, type, concurrency), IConnection_nativeCreateStatementII)
+#ifdef VQ_HAVE_PREPARED
+VQ_JNI_EXPORT(jobject, IConnection, nativePrepareStatement__Ljava_lang_String_2ZZ,
+              (JNIEnv * env, jobject self, jstring sql, jboolean a, jboolean b),
+              (env, self, sql, a, b), IConnection_nativePrepareStatement)
+VQ_JNI_EXPORT(jobject, IConnection, nativePrepareStatement__Ljava_lang_String_2ZZII,
+              (JNIEnv * env, jobject self, jstring sql, jboolean a, jboolean b, jint type,
+               jint concurrency),
+              (env, self, sql, a, b, type, concurrency), IConnection_nativePrepareStatementII)
+#endif

@@ -250,6 +250,29 @@ class IConnectionClass : public ClosibleINativeClass {
  public:
   explicit IConnectionClass(JNIEnv* env);
 
+  // ---- Upcalls on the Java connection object (callbacks.cpp) ----
+  // Each returns the Java answer; after a Java exception (left pending) the zero value.
+  void callMessageHandler(JNIEnv* env, jobject connection, jobject warning);
+  jint callValidateFileTransferCallback(JNIEnv* env, jobject connection, jstring fileName,
+                                        jint value);
+  jboolean isTrue(JNIEnv* env, jobject connection, jstring text);
+  jboolean convertPointToComma(JNIEnv* env, jobject connection);
+  // The text parsed by the Java connection: false when it answers no calendar. `out`
+  // (when given) receives the fields, `millis` (when given) the time in milliseconds.
+  bool parseDate(JNIEnv* env, jobject connection, jstring text, SQL_DATE_STRUCT* out,
+                 jlong* millis);
+  bool parseTime(JNIEnv* env, jobject connection, jstring text, SQL_TIME_STRUCT* out,
+                 jlong* millis);
+  bool parseTimestamp(JNIEnv* env, jobject connection, jstring text, SQL_TIMESTAMP_STRUCT* out,
+                      jlong* millis);
+  // Java takes months from 0; a timestamp passes milliseconds (fraction / 1000000).
+  jstring formatDate(JNIEnv* env, jobject connection, const SQL_DATE_STRUCT* value);
+  jstring formatTime(JNIEnv* env, jobject connection, const SQL_TIME_STRUCT* value);
+  jstring formatTimestamp(JNIEnv* env, jobject connection, const SQL_TIMESTAMP_STRUCT* value);
+  jstring formatDateObj(JNIEnv* env, jobject connection, jobject value);
+  jstring formatTimeObj(JNIEnv* env, jobject connection, jobject value);
+  jstring formatTimestampObj(JNIEnv* env, jobject connection, jobject value);
+
  private:
   jmethodID parseDate_;
   jmethodID parseTime_;
@@ -270,6 +293,14 @@ class IConnectionClass : public ClosibleINativeClass {
 class IResultSetClass : public ClosibleINativeClass {
  public:
   explicit IResultSetClass(JNIEnv* env);
+
+  // The date and time values the Java result set builds from fields (to_java.cpp). Months
+  // are given 1-12 and passed to Java from 0; the fraction is in nanoseconds. A new local
+  // reference, or null (an exception may be pending).
+  jobject computeDateInMillis(JNIEnv* env, jobject target, int year, int month, int day);
+  jobject computeTimeInMillis(JNIEnv* env, jobject target, int hour, int minute, int second);
+  jobject computeTimestampInMillis(JNIEnv* env, jobject target, int year, int month, int day,
+                                   int hour, int minute, int second, std::int32_t fraction);
 
  private:
   jmethodID computeTimestampInMillis_;

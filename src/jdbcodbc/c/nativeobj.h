@@ -186,6 +186,99 @@ class NativeWarnObj : public NativeObj {
   static void* copyJStringChars(JNIEnv* env, void* buffer, SQLLEN size, SQLLEN* length,
                                 jstring text, SQLLEN* newSize);
 
+  // ---- Java values into value buffers (from_java.cpp) ----
+  // Each converter writes one Java value into `buffer` as C type `cType`. It first makes
+  // sure the buffer holds the bytes the type needs: with a growth slot (`newSize`) a
+  // larger block is made, without one "OVERSIZE_UPDATE" is raised. *length receives the
+  // ODBC length or indicator: SQL_NULL_DATA for a null Java object, the byte count for
+  // text and binary values, the record size for dates, times and numeric records, 0 for
+  // fixed-size numbers. The result is the buffer to use from now on (the caller's, or a
+  // new one, in which case the caller's block has been freed) and *newSize its size.
+  // Null means a null Java object, a C type outside the converter's table (nothing
+  // raised) or a raise; then the caller's buffer is untouched and still valid (a block
+  // grown meanwhile is freed again) and *newSize is `bufferSize`.
+  void* setBoolean(JNIEnv* env, void* buffer, SQLSMALLINT cType, SQLLEN bufferSize,
+                   SQLLEN* length, jboolean value, SQLLEN* newSize);
+  void* setByte(JNIEnv* env, void* buffer, SQLSMALLINT cType, SQLLEN bufferSize,
+                SQLLEN* length, jbyte value, SQLLEN* newSize);
+  void* setShort(JNIEnv* env, void* buffer, SQLSMALLINT cType, SQLLEN bufferSize,
+                 SQLLEN* length, jshort value, SQLLEN* newSize);
+  void* setInt(JNIEnv* env, void* buffer, SQLSMALLINT cType, SQLLEN bufferSize,
+               SQLLEN* length, jint value, SQLLEN* newSize);
+  void* setLong(JNIEnv* env, void* buffer, SQLSMALLINT cType, SQLLEN bufferSize,
+                SQLLEN* length, jlong value, SQLLEN* newSize);
+  void* setFloat(JNIEnv* env, void* buffer, SQLSMALLINT cType, SQLLEN bufferSize,
+                 SQLLEN* length, jfloat value, SQLLEN* newSize);
+  void* setDouble(JNIEnv* env, void* buffer, SQLSMALLINT cType, SQLLEN bufferSize,
+                  SQLLEN* length, jdouble value, SQLLEN* newSize);
+  void* setBigDecimal(JNIEnv* env, void* buffer, SQLSMALLINT cType, SQLLEN bufferSize,
+                      SQLLEN* length, jobject value, SQLLEN* newSize);
+  void* setString(JNIEnv* env, void* buffer, SQLSMALLINT cType, SQLLEN bufferSize,
+                  SQLLEN* length, jstring value, SQLLEN* newSize);
+  void* setDate(JNIEnv* env, void* buffer, SQLSMALLINT cType, SQLLEN bufferSize,
+                SQLLEN* length, jobject value, SQLLEN* newSize);
+  void* setTime(JNIEnv* env, void* buffer, SQLSMALLINT cType, SQLLEN bufferSize,
+                SQLLEN* length, jobject value, SQLLEN* newSize);
+  void* setTimestamp(JNIEnv* env, void* buffer, SQLSMALLINT cType, SQLLEN bufferSize,
+                     SQLLEN* length, jobject value, SQLLEN* newSize);
+  void* setBytes(JNIEnv* env, void* buffer, SQLSMALLINT cType, SQLLEN bufferSize,
+                 SQLLEN* length, jbyteArray value, SQLLEN* newSize);
+  // Streams: `streamLength` -1 means unknown; other values below 1 raise
+  // "BAD_STREAM_LEN". Without a growth slot an unknown length reads into the fixed
+  // buffer and raises "OVERSIZE_UPDATE" when the stream holds more.
+  void* setBinaryStream(JNIEnv* env, void* buffer, SQLSMALLINT cType, SQLLEN bufferSize,
+                        SQLLEN* length, jobject stream, jint streamLength, SQLLEN* newSize);
+  void* setAsciiStream(JNIEnv* env, void* buffer, SQLSMALLINT cType, SQLLEN bufferSize,
+                       SQLLEN* length, jobject stream, jint streamLength, SQLLEN* newSize);
+  void* setCharacterStream(JNIEnv* env, void* buffer, SQLSMALLINT cType, SQLLEN bufferSize,
+                           SQLLEN* length, jobject reader, jint streamLength, SQLLEN* newSize);
+
+  // Copies n bytes and a zero byte (growing as checkAndRealloc does); *length receives
+  // the bytes copied. copyJStringUTFChars copies the string's modified UTF-8 form.
+  static void* copyChars(JNIEnv* env, void* buffer, SQLLEN size, SQLLEN* length,
+                         const char* text, SQLLEN n, SQLLEN* newSize);
+  static void* copyJStringUTFChars(JNIEnv* env, void* buffer, SQLLEN size, SQLLEN* length,
+                                   jstring text, SQLLEN* newSize);
+  // Number parsers of Java text; each raises "INVALID_NUMERIC_STRING" with the text and
+  // stores 0 when the text is not a number of its kind. True on success.
+  static bool jstringToDouble(JNIEnv* env, double* out, jstring text);
+  static bool jstringToInt32(JNIEnv* env, std::int32_t* out, jstring text);
+  static bool jstringToInt64(JNIEnv* env, std::int64_t* out, jstring text);
+  // Appends a warning with the text of `key` to this object's chain.
+  void raiseDriverWarning(JNIEnv* env, const char* key);
+
+  // ---- ODBC values into Java values (to_java.cpp) ----
+  // `data` holds one value of C type `cType` as ODBC bound or returned it; `length` is
+  // its length/indicator: SQL_NULL_DATA (or a null `data`) gives the null result (null,
+  // 0, 0.0, false) at once, otherwise the byte length of the data (UTF-16 text: 2 bytes
+  // a unit, terminator excluded). The caller clamps the length to its buffer; any other
+  // negative length is refused with "NATIVE_ACCESS_ERROR". The converters never write
+  // into `data`. A failure raises a SQLException with the key ("UNSUPPORTED_CONVERSION",
+  // "INVALID_NUMERIC_STRING", "OUT_OF_I8_RANGE" ... "OUT_OF_F32_RANGE", "OUT_OF_MEMORY")
+  // unless an exception is pending, and gives the null result. `cLocale` parses numeric
+  // text (-9999) with the C locale's decimal point. Objects are new local references.
+  jstring makeString(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length);
+  jboolean makeBoolean(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length);
+  jlong makeLong(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length);
+  jbyte makeByte(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length, bool cLocale);
+  jshort makeShort(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length, bool cLocale);
+  jint makeInt(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length, bool cLocale);
+  jfloat makeFloat(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length, bool cLocale);
+  jdouble makeDouble(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length, bool cLocale);
+  // Rounded half up to `scale` when it is 0 or more.
+  jobject makeBigDecimal(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length, jint scale);
+  // With a Java result set (IIResultSet) the value is built by it; with null natively in
+  // the default time zone.
+  jobject makeDate(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length, jobject resultSet);
+  jobject makeTime(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length, jobject resultSet);
+  jobject makeTimestamp(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length,
+                        jobject resultSet);
+  jbyteArray makeBytes(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length);
+  jobject makeBinaryStream(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length);
+  jobject makeAsciiStream(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length);
+  jobject makeCharacterStream(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length);
+  jobject makeClobCharacterStream(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length);
+
  protected:
   jobject warnings = nullptr;  // global reference to the pending SQLWarning chain
 };

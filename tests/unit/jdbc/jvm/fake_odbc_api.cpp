@@ -10,6 +10,7 @@
 #include <sqlucode.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 namespace fake_odbc {
@@ -18,6 +19,7 @@ std::vector<Record> records;
 int diag_reads = 0;
 std::vector<std::string> calls;
 short connect_result = SQL_SUCCESS;
+int refused_attribute = 0;
 
 }  // namespace fake_odbc
 
@@ -79,7 +81,7 @@ SQLRETURN SQL_API SQLSetEnvAttr(SQLHENV, SQLINTEGER attribute, SQLPOINTER value,
 SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER) {
   Log("SQLSetConnectAttr " + std::to_string(attribute) + " " +
       std::to_string(reinterpret_cast<SQLULEN>(value)));
-  return SQL_SUCCESS;
+  return attribute == fake_odbc::refused_attribute ? SQL_ERROR : SQL_SUCCESS;
 }
 SQLRETURN SQL_API SQLSetConnectAttrW(SQLHDBC, SQLINTEGER attribute, SQLPOINTER value,
                                      SQLINTEGER length) {
@@ -88,11 +90,20 @@ SQLRETURN SQL_API SQLSetConnectAttrW(SQLHDBC, SQLINTEGER attribute, SQLPOINTER v
       std::to_string(length));
   return SQL_SUCCESS;
 }
-SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC, SQLINTEGER, SQLPOINTER, SQLINTEGER, SQLINTEGER*) {
-  return SQL_ERROR;
+SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC hdbc, SQLINTEGER attribute, SQLPOINTER value,
+                                    SQLINTEGER, SQLINTEGER*) {
+  if (attribute != 1906) return SQL_ERROR;
+  *static_cast<SQLPOINTER*>(value) = hdbc;
+  return SQL_SUCCESS;
 }
-SQLRETURN SQL_API SQLGetConnectAttrW(SQLHDBC, SQLINTEGER, SQLPOINTER, SQLINTEGER, SQLINTEGER*) {
-  return SQL_ERROR;
+SQLRETURN SQL_API SQLGetConnectAttrW(SQLHDBC, SQLINTEGER attribute, SQLPOINTER value,
+                                     SQLINTEGER size, SQLINTEGER* length) {
+  if (attribute != 1905 || *length < 0 || 2 * *length > size) return SQL_ERROR;
+  auto* bytes = static_cast<unsigned char*>(value);
+  auto* units = static_cast<SQLWCHAR*>(value);
+  for (SQLINTEGER i = *length; i-- > 0;) units[i] = bytes[i];
+  *length *= 2;
+  return SQL_SUCCESS;
 }
 SQLRETURN SQL_API SQLDriverConnectW(SQLHDBC, SQLHWND window, SQLWCHAR* in, SQLSMALLINT length,
                                     SQLWCHAR* out, SQLSMALLINT capacity, SQLSMALLINT*,
@@ -126,3 +137,83 @@ SQLRETURN SQL_API SQLNativeSqlW(SQLHDBC, SQLWCHAR*, SQLINTEGER, SQLWCHAR*, SQLIN
 SQLRETURN SQL_API SQLExecDirect(SQLHSTMT, SQLCHAR*, SQLINTEGER) { return SQL_ERROR; }
 
 }  // extern "C"
+
+// The statement, result and catalog calls of the bridge answer SQL_ERROR here, so that the
+// fake stays the only ODBC API in the program (a test that needs one scripts it above).
+extern "C" {
+
+#define VQ_FAKE_FAILS(name, params) \
+  SQLRETURN SQL_API name params { return SQL_ERROR; }
+#define W SQLWCHAR*, SQLSMALLINT
+VQ_FAKE_FAILS(SQLBindCol, (SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*))
+VQ_FAKE_FAILS(SQLBindParameter, (SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLSMALLINT,
+                                 SQLULEN, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*))
+VQ_FAKE_FAILS(SQLBulkOperations, (SQLHSTMT, SQLSMALLINT))
+VQ_FAKE_FAILS(SQLCancel, (SQLHSTMT))
+VQ_FAKE_FAILS(SQLColAttribute, (SQLHSTMT, SQLUSMALLINT, SQLUSMALLINT, SQLPOINTER, SQLSMALLINT,
+                                SQLSMALLINT*, SQLLEN*))
+VQ_FAKE_FAILS(SQLColAttributeW, (SQLHSTMT, SQLUSMALLINT, SQLUSMALLINT, SQLPOINTER, SQLSMALLINT,
+                                 SQLSMALLINT*, SQLLEN*))
+VQ_FAKE_FAILS(SQLColumnPrivilegesW, (SQLHSTMT, W, W, W, W))
+VQ_FAKE_FAILS(SQLColumnsW, (SQLHSTMT, W, W, W, W))
+VQ_FAKE_FAILS(SQLDescribeParam, (SQLHSTMT, SQLUSMALLINT, SQLSMALLINT*, SQLULEN*, SQLSMALLINT*,
+                                 SQLSMALLINT*))
+VQ_FAKE_FAILS(SQLExecDirectW, (SQLHSTMT, SQLWCHAR*, SQLINTEGER))
+VQ_FAKE_FAILS(SQLExecute, (SQLHSTMT))
+VQ_FAKE_FAILS(SQLFetchScroll, (SQLHSTMT, SQLSMALLINT, SQLLEN))
+VQ_FAKE_FAILS(SQLForeignKeysW, (SQLHSTMT, W, W, W, W, W, W))
+VQ_FAKE_FAILS(SQLFreeStmt, (SQLHSTMT, SQLUSMALLINT))
+VQ_FAKE_FAILS(SQLGetCursorNameW, (SQLHSTMT, SQLWCHAR*, SQLSMALLINT, SQLSMALLINT*))
+VQ_FAKE_FAILS(SQLGetStmtAttrW, (SQLHSTMT, SQLINTEGER, SQLPOINTER, SQLINTEGER, SQLINTEGER*))
+VQ_FAKE_FAILS(SQLGetTypeInfo, (SQLHSTMT, SQLSMALLINT))
+VQ_FAKE_FAILS(SQLMoreResults, (SQLHSTMT))
+VQ_FAKE_FAILS(SQLNumParams, (SQLHSTMT, SQLSMALLINT*))
+VQ_FAKE_FAILS(SQLNumResultCols, (SQLHSTMT, SQLSMALLINT*))
+VQ_FAKE_FAILS(SQLParamData, (SQLHSTMT, SQLPOINTER*))
+VQ_FAKE_FAILS(SQLPrepareW, (SQLHSTMT, SQLWCHAR*, SQLINTEGER))
+VQ_FAKE_FAILS(SQLPrimaryKeysW, (SQLHSTMT, W, W, W))
+VQ_FAKE_FAILS(SQLProcedureColumnsW, (SQLHSTMT, W, W, W, W))
+VQ_FAKE_FAILS(SQLProceduresW, (SQLHSTMT, W, W, W))
+VQ_FAKE_FAILS(SQLPutData, (SQLHSTMT, SQLPOINTER, SQLLEN))
+VQ_FAKE_FAILS(SQLRowCount, (SQLHSTMT, SQLLEN*))
+VQ_FAKE_FAILS(SQLSetCursorNameW, (SQLHSTMT, SQLWCHAR*, SQLSMALLINT))
+VQ_FAKE_FAILS(SQLSetPos, (SQLHSTMT, SQLSETPOSIROW, SQLUSMALLINT, SQLUSMALLINT))
+VQ_FAKE_FAILS(SQLSetStmtAttrW, (SQLHSTMT, SQLINTEGER, SQLPOINTER, SQLINTEGER))
+VQ_FAKE_FAILS(SQLSpecialColumnsW, (SQLHSTMT, SQLUSMALLINT, W, W, W, SQLUSMALLINT, SQLUSMALLINT))
+VQ_FAKE_FAILS(SQLStatisticsW, (SQLHSTMT, W, W, W, SQLUSMALLINT, SQLUSMALLINT))
+VQ_FAKE_FAILS(SQLTablePrivilegesW, (SQLHSTMT, W, W, W))
+VQ_FAKE_FAILS(SQLTables, (SQLHSTMT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*,
+                          SQLSMALLINT, SQLCHAR*, SQLSMALLINT))
+VQ_FAKE_FAILS(SQLTablesW, (SQLHSTMT, W, W, W, W))
+#undef W
+#undef VQ_FAKE_FAILS
+
+}  // extern "C"
+
+namespace fake_odbc {
+GetDataScript get_data;
+}  // namespace fake_odbc
+
+extern "C" SQLRETURN SQL_API SQLGetData(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT type, SQLPOINTER out,
+                                        SQLLEN length, SQLLEN* indicator) {
+  fake_odbc::GetDataScript& d = fake_odbc::get_data;
+  if (!d.active) return SQL_ERROR;
+  const std::size_t size = d.null ? 0 : d.value.size();
+  if (d.calls > 0 && d.offset >= size) return SQL_NO_DATA;
+  ++d.calls;
+  if (d.null) {
+    *indicator = SQL_NULL_DATA;
+    return SQL_SUCCESS;
+  }
+  const SQLLEN terminator = type == SQL_C_WCHAR ? 2 : type == SQL_C_CHAR ? 1 : 0;
+  if (length < terminator) return SQL_ERROR;
+  const std::size_t remaining = size - d.offset;
+  std::size_t n = static_cast<std::size_t>(length - terminator);
+  if (type == SQL_C_WCHAR) n &= ~static_cast<std::size_t>(1);
+  if (n > remaining) n = remaining;
+  std::memcpy(out, d.value.data() + d.offset, n);
+  std::memset(static_cast<char*>(out) + n, 0, static_cast<std::size_t>(terminator));
+  *indicator = d.no_total && remaining > n ? SQL_NO_TOTAL : static_cast<SQLLEN>(remaining);
+  d.offset += n;
+  return remaining > n ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+}

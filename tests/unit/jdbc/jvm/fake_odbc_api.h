@@ -2,6 +2,7 @@
 #ifndef VQ_TESTS_JDBC_FAKE_ODBC_API_H
 #define VQ_TESTS_JDBC_FAKE_ODBC_API_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,6 +23,24 @@ extern int diag_reads;
 extern std::vector<std::string> calls;
 // What SQLDriverConnectW answers.
 extern short connect_result;
+// SQLSetConnectAttr answers SQL_ERROR for this attribute (0: none). SQLGetConnectAttr
+// answers the connection handle for 1906; SQLGetConnectAttrW 1905 widens the narrow
+// bytes in place (one unit a byte).
+extern int refused_attribute;
+
+// A value SQLGetData hands out in pieces as a driver does (column and C type aside): each
+// call writes what fits with the C type's terminator and reports the bytes that remained
+// (or SQL_NO_TOTAL when `no_total`), SQL_SUCCESS_WITH_INFO while more follows and
+// SQL_NO_DATA once it is used up. Inactive, SQLGetData answers SQL_ERROR.
+struct GetDataScript {
+  bool active = false;
+  bool null = false;      // the value is NULL
+  bool no_total = false;  // the remaining length is not told
+  std::string value;
+  std::size_t offset = 0;  // bytes handed out so far
+  int calls = 0;
+};
+extern GetDataScript get_data;
 
 }  // namespace fake_odbc
 

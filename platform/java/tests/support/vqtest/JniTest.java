@@ -40,4 +40,15 @@ public final class JniTest {
 
     /** Runs an SQL text on a raw handle from connect(); the ODBC return code. */
     public static native int execDirect(long dbc, String sql);
+
+    /** A zero-filled block of native memory (a row-reader record); give it back with freeBlock. */
+    public static native long allocBlock(int bytes);
+
+    public static native void freeBlock(long block);
+
+    /** Reads one row through the row-reader record at `reader` into `cellCount` cells that
+     *  start filled with 0xAB. Null when the reader answered 0; otherwise one text per cell
+     *  ("-" untouched, "null", "type:value", "bad-cell") and a last entry, "end", or
+     *  "overrun" when the reader wrote past the cells it was given. */
+    public static native String[] readRow(long reader, int cellCount);
 }

@@ -419,6 +419,11 @@ int Engine::progress_cb(void* self) {
   return e->interrupt_check_ && e->interrupt_check_() ? 1 : 0;
 }
 
+// Whether a statement may read SYSTABLE's row counts: it names SYSTABLE.
+static bool reads_row_counts(const std::string& sql) {
+  return upper(sql).find("SYSTABLE") != std::string::npos;
+}
+
 bool Engine::open(SqlError& err) {
   std::string target = cfg_.database_file;
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI;
@@ -474,7 +479,7 @@ bool Engine::open(SqlError& err) {
 }
 
 bool Engine::prepare(const std::string& text, std::uint32_t& id, SqlError& err) {
-  refresh_system_tables(db_);
+  refresh_system_tables(db_, reads_row_counts(text));
   auto s = std::make_unique<Stmt>();
   s->text = text;
   s->pieces = split_statements(rewrite_dialect(text, cfg_, user_));
@@ -1086,7 +1091,7 @@ bool Engine::variable_statement(const std::string& piece, const std::vector<Valu
 bool Engine::run_piece(const std::string& piece, const std::vector<Value>& params,
                        std::size_t max_rows, ExecResult& res, SqlError& err,
                        std::size_t max_bytes) {
-  refresh_system_tables(db_);
+  refresh_system_tables(db_, reads_row_counts(piece));
   bool handled = false;
   if (!set_option(piece, &handled, err)) return false;
   if (!handled && !variable_statement(piece, params, &handled, err)) return false;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "procedures.h"
 #include "sql_text.h"
 
 namespace vqeng {
@@ -79,6 +80,23 @@ const char* kSchema =
     "  PRIMARY KEY(table_id, index_id));"
     "CREATE TABLE SYS.SYSIXCOL(table_id INTEGER NOT NULL, index_id INTEGER NOT NULL, "
     "  sequence SMALLINT NOT NULL, column_id INTEGER NOT NULL, \"order\" CHAR(1) NOT NULL);"
+    // Procedures and their parameters (parm_type 0 a parameter, 4 the return value).
+    "CREATE TABLE SYS.SYSPROCEDURE(proc_id INTEGER PRIMARY KEY, creator UNSIGNED INT NOT NULL, "
+    "  proc_name VARCHAR(128) NOT NULL, proc_defn LONG VARCHAR, remarks LONG VARCHAR);"
+    "CREATE TABLE SYS.SYSPROCPARM(proc_id INTEGER NOT NULL, parm_id SMALLINT NOT NULL, "
+    "  parm_type SMALLINT NOT NULL, parm_mode_in CHAR(1) NOT NULL, parm_mode_out CHAR(1) NOT "
+    "  NULL, domain_id SMALLINT NOT NULL, width INTEGER NOT NULL, scale SMALLINT NOT NULL, "
+    "  parm_name VARCHAR(128) NOT NULL, \"default\" LONG VARCHAR);"
+    // Grants: 'Y' granted, 'G' granted with grant option, 'N' not granted.
+    "CREATE TABLE SYS.SYSTABLEPERM(stable_id INTEGER NOT NULL, grantee UNSIGNED INT NOT NULL, "
+    "  grantor UNSIGNED INT NOT NULL, ttable_id INTEGER NOT NULL, selectauth CHAR(1) NOT NULL, "
+    "  insertauth CHAR(1) NOT NULL, deleteauth CHAR(1) NOT NULL, updateauth CHAR(1) NOT NULL, "
+    "  updatecols CHAR(1) NOT NULL, alterauth CHAR(1) NOT NULL, referenceauth CHAR(1) NOT NULL);"
+    "CREATE TABLE SYS.SYSCOLPERM(table_id INTEGER NOT NULL, grantee UNSIGNED INT NOT NULL, "
+    "  grantor UNSIGNED INT NOT NULL, column_id INTEGER NOT NULL, privilege_type CHAR(1) NOT "
+    "  NULL);"
+    "CREATE TABLE SYS.SYSGROUP(group_id UNSIGNED INT NOT NULL, group_member UNSIGNED INT NOT "
+    "  NULL, PRIMARY KEY(group_id, group_member));"
     "CREATE TABLE SYS.DUMMY(dummy_col INTEGER NOT NULL);"
     "INSERT INTO SYS.DUMMY VALUES(0);"
     // The schema version the database part of SYSTABLE and SYSCOLUMN was made at.
@@ -92,7 +110,9 @@ const char* const kSystemTables[][2] = {
     {"SYSUSERPERM", "BASE"}, {"SYSUSER", "BASE"},  {"SYSOPTION", "BASE"},
     {"DUMMY", "BASE"},     {"SYSCONSTRAINT", "BASE"}, {"SYSFOREIGNKEY", "BASE"},
     {"SYSFKCOL", "BASE"},  {"SYSTRIGGER", "BASE"}, {"SYSINDEX", "BASE"},
-    {"SYSIXCOL", "BASE"},  {"SYSUSERPERMS", "VIEW"},
+    {"SYSIXCOL", "BASE"},  {"SYSPROCEDURE", "BASE"}, {"SYSPROCPARM", "BASE"},
+    {"SYSTABLEPERM", "BASE"}, {"SYSCOLPERM", "BASE"}, {"SYSGROUP", "BASE"},
+    {"SYSUSERPERMS", "VIEW"},
 };
 
 std::string trim_blanks(const std::string& s) {
@@ -345,6 +365,29 @@ void add_keys_and_indexes(sqlite3* db, const std::vector<UserTable>& tables) {
   }
 }
 
+// SYSPROCEDURE and SYSPROCPARM from the procedures the database keeps. A procedure's
+// return value is parameter 0, an integer.
+void add_procedures(sqlite3* db) {
+  Query proc(db, "INSERT INTO SYS.SYSPROCEDURE VALUES(?, ?, ?, NULL, NULL)");
+  Query parm(db, "INSERT INTO SYS.SYSPROCPARM VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, NULL)");
+  std::int64_t proc_id = 0;
+  for (const Procedure& p : stored_procedures(db)) {
+    ++proc_id;
+    proc.bind(1, proc_id).bind(2, kTableOwnerId).bind(3, p.name).run();
+    if (p.returns) {
+      parm.bind(1, proc_id).bind(2, 0).bind(3, 4).bind(4, "N").bind(5, "Y").bind(6, 2);
+      parm.bind(7, 4).bind(8, 0).bind(9, "return_value").run();
+    }
+    std::int64_t parm_id = 0;
+    for (const ProcParm& q : p.parms) {
+      const DomainOfType d = domain_of_type(q.type);
+      parm.bind(1, proc_id).bind(2, ++parm_id).bind(3, 0).bind(4, q.in ? "Y" : "N");
+      parm.bind(5, q.out ? "Y" : "N").bind(6, d.domain_id).bind(7, d.width).bind(8, d.scale);
+      parm.bind(9, q.name).run();
+    }
+  }
+}
+
 // SYSTABLE.count of every table: its rows now. Views count no rows.
 void refresh_row_counts(sqlite3* db) {
   std::vector<std::pair<std::int64_t, std::string>> tables;
@@ -461,12 +504,13 @@ void refresh_system_tables(sqlite3* db, bool row_counts) {
                 ";DELETE FROM SYS.SYSTABLE WHERE table_id >= " + first +
                 ";DELETE FROM SYS.SYSCONSTRAINT;DELETE FROM SYS.SYSFOREIGNKEY"
                 ";DELETE FROM SYS.SYSFKCOL;DELETE FROM SYS.SYSTRIGGER"
-                ";DELETE FROM SYS.SYSINDEX;DELETE FROM SYS.SYSIXCOL" +
+                ";DELETE FROM SYS.SYSINDEX;DELETE FROM SYS.SYSIXCOL"
+                ";DELETE FROM SYS.SYSPROCEDURE;DELETE FROM SYS.SYSPROCPARM" +
                 ";INSERT INTO SYS.SYSTABLE SELECT " + first + " + rowid, name, " +
                 std::to_string(kTableOwnerId) +
                 ", CASE type WHEN 'view' THEN 'VIEW' ELSE 'BASE' END, NULL, " + first +
                 " + rowid, NULL FROM main.sqlite_schema WHERE type IN ('table','view') AND "
-                "name NOT LIKE 'sqlite!_%' ESCAPE '!'",
+                "name NOT LIKE 'sqlite!_%' ESCAPE '!' AND name NOT LIKE 'vqsys!_%' ESCAPE '!'",
             nullptr))
     return;
   std::vector<std::pair<std::int64_t, std::string>> tables;
@@ -482,6 +526,7 @@ void refresh_system_tables(sqlite3* db, bool row_counts) {
   sqlite3_finalize(st);
   for (const auto& t : tables) add_columns(db, t.first, t.second, "main");
   add_keys_and_indexes(db, user_tables(db));
+  add_procedures(db);
   if (row_counts) refresh_row_counts(db);
   exec(db, "UPDATE SYS.vq_schema_seen SET version = " + std::to_string(now), nullptr);
 }

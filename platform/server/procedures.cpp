@@ -1,0 +1,304 @@
+// Reading the stand-in's procedure statements, and the procedures a database keeps.
+#include "procedures.h"
+
+#include <sqlite3.h>
+
+#include <cctype>
+
+#include "sql_text.h"
+
+namespace vqeng {
+namespace {
+
+std::string trim(const std::string& s) {
+  std::size_t b = 0, e = s.size();
+  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+  return s.substr(b, e - b);
+}
+
+// A reader of words and punctuation over a statement text.
+class Reader {
+ public:
+  explicit Reader(const std::string& s) : s_(s) {}
+  void blanks() {
+    while (p_ < s_.size() && std::isspace(static_cast<unsigned char>(s_[p_]))) ++p_;
+  }
+  bool word(const char* w) {
+    blanks();
+    std::size_t n = 0;
+    while (w[n] != '\0') ++n;
+    if (s_.size() - p_ < n) return false;
+    for (std::size_t k = 0; k < n; ++k)
+      if (std::toupper(static_cast<unsigned char>(s_[p_ + k])) != w[k]) return false;
+    if (p_ + n < s_.size() && ident_char(s_[p_ + n])) return false;
+    p_ += n;
+    return true;
+  }
+  bool punct(char c) {
+    blanks();
+    if (p_ < s_.size() && s_[p_] == c) {
+      ++p_;
+      return true;
+    }
+    return false;
+  }
+  // An identifier, plain or in double quotes; [owner.] before it is skipped.
+  bool name(std::string& out) {
+    if (!one_name(out)) return false;
+    const std::size_t save = p_;
+    if (punct('.')) {
+      if (!one_name(out)) p_ = save;
+    }
+    return true;
+  }
+  // Text up to the parenthesis that closes the one just read, outside quotes.
+  bool until_close(std::string& out) {
+    int depth = 1;
+    const std::size_t b = p_;
+    char quote = 0;
+    for (; p_ < s_.size(); ++p_) {
+      const char c = s_[p_];
+      if (quote) {
+        if (c == quote) quote = 0;
+      } else if (c == '\'' || c == '"') {
+        quote = c;
+      } else if (c == '(') {
+        ++depth;
+      } else if (c == ')' && --depth == 0) {
+        out = s_.substr(b, p_ - b);
+        ++p_;
+        return true;
+      }
+    }
+    return false;
+  }
+  std::string rest() const { return s_.substr(p_); }
+  bool at_end() {
+    blanks();
+    while (p_ < s_.size() && s_[p_] == ';') {
+      ++p_;
+      blanks();
+    }
+    return p_ == s_.size();
+  }
+
+ private:
+  static bool ident_char(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' || c == '#' ||
+           c == '@';
+  }
+  bool one_name(std::string& out) {
+    blanks();
+    if (p_ < s_.size() && s_[p_] == '"') {
+      const std::size_t e = s_.find('"', p_ + 1);
+      if (e == std::string::npos || e == p_ + 1) return false;
+      out = s_.substr(p_ + 1, e - p_ - 1);
+      p_ = e + 1;
+      return true;
+    }
+    const std::size_t b = p_;
+    while (p_ < s_.size() && ident_char(s_[p_])) ++p_;
+    if (p_ == b || std::isdigit(static_cast<unsigned char>(s_[b]))) return false;
+    out = s_.substr(b, p_ - b);
+    return true;
+  }
+  const std::string& s_;
+  std::size_t p_ = 0;
+};
+
+// Splits at `sep` outside quotes and parentheses; pieces trimmed, empty ones kept.
+std::vector<std::string> split_top(const std::string& s, char sep) {
+  std::vector<std::string> out;
+  int depth = 0;
+  char quote = 0;
+  std::size_t b = 0;
+  for (std::size_t k = 0; k < s.size(); ++k) {
+    const char c = s[k];
+    if (quote) {
+      if (c == quote) quote = 0;
+    } else if (c == '\'' || c == '"') {
+      quote = c;
+    } else if (c == '(') {
+      ++depth;
+    } else if (c == ')') {
+      --depth;
+    } else if (c == sep && depth == 0) {
+      out.push_back(trim(s.substr(b, k - b)));
+      b = k + 1;
+    }
+  }
+  out.push_back(trim(s.substr(b)));
+  return out;
+}
+
+}  // namespace
+
+ProcStatementKind procedure_statement_kind(const std::string& text) {
+  Reader r(text);
+  if (r.word("CALL")) return ProcStatementKind::Call;
+  if (r.punct('?')) return r.punct('=') && r.word("CALL") ? ProcStatementKind::Call
+                                                          : ProcStatementKind::None;
+  Reader c(text);
+  if (c.word("CREATE") && c.word("PROCEDURE")) return ProcStatementKind::Create;
+  Reader d(text);
+  if (d.word("DROP") && d.word("PROCEDURE")) return ProcStatementKind::Drop;
+  return ProcStatementKind::None;
+}
+
+bool parse_procedure(const std::string& text, Procedure& p, std::string& why) {
+  p = Procedure{};
+  Reader r(text);
+  if (!r.word("CREATE") || !r.word("PROCEDURE") || !r.name(p.name)) {
+    why = "CREATE PROCEDURE needs a name";
+    return false;
+  }
+  std::string list;
+  if (r.punct('(')) {
+    if (!r.until_close(list)) {
+      why = "the parameter list of " + p.name + " is not closed";
+      return false;
+    }
+    if (!trim(list).empty()) {
+      for (const std::string& item : split_top(list, ',')) {
+        ProcParm parm;
+        Reader pr(item);
+        if (pr.word("INOUT")) {
+          parm.out = true;
+        } else if (pr.word("OUT")) {
+          parm.in = false;
+          parm.out = true;
+        } else {
+          (void)pr.word("IN");
+        }
+        if (!pr.name(parm.name)) {
+          why = "a parameter of " + p.name + " has no name";
+          return false;
+        }
+        parm.type = trim(pr.rest());
+        if (parm.type.empty()) {
+          why = "parameter " + parm.name + " has no type";
+          return false;
+        }
+        for (const ProcParm& other : p.parms)
+          if (lower(other.name) == lower(parm.name)) {
+            why = "parameter " + parm.name + " is named twice";
+            return false;
+          }
+        p.parms.push_back(parm);
+      }
+    }
+  }
+  if (!r.word("BEGIN")) {
+    why = "the body of " + p.name + " must start with BEGIN";
+    return false;
+  }
+  std::string body = trim(r.rest());
+  while (!body.empty() && body.back() == ';') body = trim(body.substr(0, body.size() - 1));
+  if (body.size() < 3 || upper(body.substr(body.size() - 3)) != "END" ||
+      (body.size() > 3 && !std::isspace(static_cast<unsigned char>(body[body.size() - 4])) &&
+       body[body.size() - 4] != ';')) {
+    why = "the body of " + p.name + " must end with END";
+    return false;
+  }
+  body = body.substr(0, body.size() - 3);
+  for (const std::string& st : split_top(body, ';')) {
+    if (st.empty()) continue;
+    Reader sr(st);
+    std::string target;
+    if (sr.word("SET")) {
+      if (!sr.name(target) || !sr.punct('=') || trim(sr.rest()).empty()) {
+        why = "SET needs a parameter and an expression: " + st;
+        return false;
+      }
+      bool known = false;
+      for (const ProcParm& parm : p.parms) known = known || lower(parm.name) == lower(target);
+      if (!known) {
+        why = "SET names no parameter of " + p.name + ": " + target;
+        return false;
+      }
+    } else if (sr.word("RETURN")) {
+      if (trim(sr.rest()).empty()) {
+        why = "RETURN needs an expression";
+        return false;
+      }
+      p.returns = true;
+    } else {
+      why = "a procedure body holds SET and RETURN statements only: " + st;
+      return false;
+    }
+    p.body.push_back(st);
+  }
+  return true;
+}
+
+bool parse_drop_procedure(const std::string& text, std::string& name) {
+  Reader r(text);
+  return r.word("DROP") && r.word("PROCEDURE") && r.name(name) && r.at_end();
+}
+
+bool parse_call(const std::string& text, CallText& call) {
+  call = CallText{};
+  Reader r(text);
+  if (r.punct('?')) {
+    if (!r.punct('=')) return false;
+    call.return_marker = true;
+  }
+  if (!r.word("CALL") || !r.name(call.name)) return false;
+  if (r.punct('(')) {
+    std::string list;
+    if (!r.until_close(list)) return false;
+    if (!trim(list).empty()) call.args = split_top(list, ',');
+    for (const std::string& a : call.args)
+      if (a.empty()) return false;
+  }
+  return r.at_end();
+}
+
+std::string procedure_view_name(const std::string& procedure_name) {
+  return kProcedureViewPrefix + lower(procedure_name);
+}
+
+std::vector<Procedure> stored_procedures(sqlite3* db) {
+  std::vector<Procedure> out;
+  std::vector<std::string> views;
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(db,
+                         "SELECT name FROM main.sqlite_schema WHERE type = 'view' AND "
+                         "name LIKE 'vqsys!_proc!_%' ESCAPE '!' ORDER BY name",
+                         -1, &st, nullptr) == SQLITE_OK) {
+    while (sqlite3_step(st) == SQLITE_ROW)
+      views.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+  }
+  sqlite3_finalize(st);
+  for (const std::string& v : views) {
+    const std::string sql = "SELECT definition FROM main." + quote_ident(v);
+    st = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW && sqlite3_column_text(st, 0)) {
+      Procedure p;
+      std::string why;
+      if (parse_procedure(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)), p, why))
+        out.push_back(std::move(p));
+    }
+    sqlite3_finalize(st);
+  }
+  return out;
+}
+
+int count_markers(const std::string& expression) {
+  int n = 0;
+  char quote = 0;
+  for (const char c : expression) {
+    if (quote) {
+      if (c == quote) quote = 0;
+    } else if (c == '\'' || c == '"') {
+      quote = c;
+    } else if (c == '?') {
+      ++n;
+    }
+  }
+  return n;
+}
+
+}  // namespace vqeng

@@ -150,6 +150,11 @@ void AddOrderBy(CatalogQuery* q, const char* columns) {
   Append(q, columns);
 }
 
+void StartUnionBranch(CatalogQuery* q) {
+  q->clauses &= static_cast<std::uint8_t>(~(kClauseSelect | kClauseFrom | kClauseWhere));
+  Append(q, "\nUNION ALL\n");
+}
+
 const char* ByVersion(const CatalogQuery* q, const char* odbc3, const char* odbc2) {
   return q->odbc_version == 3 ? odbc3 : odbc2;
 }

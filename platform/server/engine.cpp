@@ -2,6 +2,7 @@
 #include "engine.h"
 
 #include "dialect.h"
+#include "grants.h"
 #include "procedures.h"
 #include "system_tables.h"
 #include "sql_text.h"
@@ -232,6 +233,7 @@ void release_memory_database(const std::string& path) {
 struct Engine::Stmt {
   std::string text;
   ProcStatementKind procedure = ProcStatementKind::None;  // ours to run (procedures.h)
+  bool grant = false;                                     // GRANT or REVOKE (grants.h)
   std::vector<std::string> pieces;  // rewritten statements
   sqlite3_stmt* st = nullptr;       // prepared when the text is one SQLite statement
   std::vector<ColumnDesc> params;   // of st: types of the columns they stand for
@@ -485,7 +487,8 @@ bool Engine::prepare(const std::string& text, std::uint32_t& id, SqlError& err) 
   auto s = std::make_unique<Stmt>();
   s->text = text;
   s->procedure = procedure_statement_kind(text);
-  if (s->procedure != ProcStatementKind::None) {
+  s->grant = is_grant_statement(text);
+  if (s->procedure != ProcStatementKind::None || s->grant) {
     // A procedure's body holds ';', and its expressions are rewritten when they run.
     s->pieces = {text};
     if (s->procedure == ProcStatementKind::Call && !call_parameters(text, s->params, err))
@@ -1137,6 +1140,7 @@ bool Engine::execute(std::uint32_t id, const std::vector<Value>& params, std::si
   if (s.st) return step_all(s.st, params, max_rows, res, err, max_bytes, &s.params);
   if (s.procedure != ProcStatementKind::None)
     return procedure_statement(s.procedure, s.text, params, res, err);
+  if (s.grant) return grant_statement(s.text, res, err);
   // Several statements, one after the other: each query's rows are kept as a
   // result set, all within the byte bound.
   std::vector<ResultSet> sets;
@@ -1159,6 +1163,10 @@ bool Engine::execute_immediate(const std::string& text, ExecResult& res, SqlErro
   if (kind != ProcStatementKind::None) {
     refresh_system_tables(db_);
     return procedure_statement(kind, text, {}, res, err);
+  }
+  if (is_grant_statement(text)) {
+    refresh_system_tables(db_);
+    return grant_statement(text, res, err);
   }
   for (const auto& piece : split_statements(rewrite_dialect(text, cfg_, user_)))
     if (!run_piece(piece, {}, 0, res, err)) return false;
@@ -1506,6 +1514,23 @@ bool Engine::procedure_statement(ProcStatementKind kind, const std::string& text
   if (call.return_marker) row.push_back(returned);
   for (const std::size_t k : outputs) row.push_back(values[k]);
   if (!row.empty()) res.rows.push_back(std::move(row));
+  return true;
+}
+
+}  // namespace vqeng
+
+namespace vqeng {
+
+bool Engine::grant_statement(const std::string& text, ExecResult& res, SqlError& err) {
+  res = ExecResult{};
+  GrantState state = stored_grants(db_);
+  std::string why;
+  if (!apply_grant(db_, text, user_, state, why)) {
+    err = sql_error(-1000, why);
+    return false;
+  }
+  for (const std::string& piece : split_statements(store_grants_sql(state)))
+    if (!run_sql(piece, {}, 0, res, err)) return false;
   return true;
 }
 

@@ -251,6 +251,8 @@ class Engine {
   // whose output values (the return value first) are the one row of `res`.
   bool procedure_statement(ProcStatementKind kind, const std::string& text,
                            const std::vector<Value>& params, ExecResult& res, SqlError& err);
+  // GRANT and REVOKE (grants.h).
+  bool grant_statement(const std::string& text, ExecResult& res, SqlError& err);
   bool find_procedure(const std::string& name, Procedure& p, SqlError& err);
   // The markers of a CALL, each with the direction and type of its parameter.
   bool call_parameters(const std::string& text, std::vector<ColumnDesc>& params,

@@ -6,149 +6,25 @@
 #include <cctype>
 
 #include "sql_text.h"
+#include "statement_reader.h"
 
 namespace vqeng {
-namespace {
-
-std::string trim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-  return s.substr(b, e - b);
-}
-
-// A reader of words and punctuation over a statement text.
-class Reader {
- public:
-  explicit Reader(const std::string& s) : s_(s) {}
-  void blanks() {
-    while (p_ < s_.size() && std::isspace(static_cast<unsigned char>(s_[p_]))) ++p_;
-  }
-  bool word(const char* w) {
-    blanks();
-    std::size_t n = 0;
-    while (w[n] != '\0') ++n;
-    if (s_.size() - p_ < n) return false;
-    for (std::size_t k = 0; k < n; ++k)
-      if (std::toupper(static_cast<unsigned char>(s_[p_ + k])) != w[k]) return false;
-    if (p_ + n < s_.size() && ident_char(s_[p_ + n])) return false;
-    p_ += n;
-    return true;
-  }
-  bool punct(char c) {
-    blanks();
-    if (p_ < s_.size() && s_[p_] == c) {
-      ++p_;
-      return true;
-    }
-    return false;
-  }
-  // An identifier, plain or in double quotes; [owner.] before it is skipped.
-  bool name(std::string& out) {
-    if (!one_name(out)) return false;
-    const std::size_t save = p_;
-    if (punct('.')) {
-      if (!one_name(out)) p_ = save;
-    }
-    return true;
-  }
-  // Text up to the parenthesis that closes the one just read, outside quotes.
-  bool until_close(std::string& out) {
-    int depth = 1;
-    const std::size_t b = p_;
-    char quote = 0;
-    for (; p_ < s_.size(); ++p_) {
-      const char c = s_[p_];
-      if (quote) {
-        if (c == quote) quote = 0;
-      } else if (c == '\'' || c == '"') {
-        quote = c;
-      } else if (c == '(') {
-        ++depth;
-      } else if (c == ')' && --depth == 0) {
-        out = s_.substr(b, p_ - b);
-        ++p_;
-        return true;
-      }
-    }
-    return false;
-  }
-  std::string rest() const { return s_.substr(p_); }
-  bool at_end() {
-    blanks();
-    while (p_ < s_.size() && s_[p_] == ';') {
-      ++p_;
-      blanks();
-    }
-    return p_ == s_.size();
-  }
-
- private:
-  static bool ident_char(char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' || c == '#' ||
-           c == '@';
-  }
-  bool one_name(std::string& out) {
-    blanks();
-    if (p_ < s_.size() && s_[p_] == '"') {
-      const std::size_t e = s_.find('"', p_ + 1);
-      if (e == std::string::npos || e == p_ + 1) return false;
-      out = s_.substr(p_ + 1, e - p_ - 1);
-      p_ = e + 1;
-      return true;
-    }
-    const std::size_t b = p_;
-    while (p_ < s_.size() && ident_char(s_[p_])) ++p_;
-    if (p_ == b || std::isdigit(static_cast<unsigned char>(s_[b]))) return false;
-    out = s_.substr(b, p_ - b);
-    return true;
-  }
-  const std::string& s_;
-  std::size_t p_ = 0;
-};
-
-// Splits at `sep` outside quotes and parentheses; pieces trimmed, empty ones kept.
-std::vector<std::string> split_top(const std::string& s, char sep) {
-  std::vector<std::string> out;
-  int depth = 0;
-  char quote = 0;
-  std::size_t b = 0;
-  for (std::size_t k = 0; k < s.size(); ++k) {
-    const char c = s[k];
-    if (quote) {
-      if (c == quote) quote = 0;
-    } else if (c == '\'' || c == '"') {
-      quote = c;
-    } else if (c == '(') {
-      ++depth;
-    } else if (c == ')') {
-      --depth;
-    } else if (c == sep && depth == 0) {
-      out.push_back(trim(s.substr(b, k - b)));
-      b = k + 1;
-    }
-  }
-  out.push_back(trim(s.substr(b)));
-  return out;
-}
-
-}  // namespace
 
 ProcStatementKind procedure_statement_kind(const std::string& text) {
-  Reader r(text);
+  StatementReader r(text);
   if (r.word("CALL")) return ProcStatementKind::Call;
   if (r.punct('?')) return r.punct('=') && r.word("CALL") ? ProcStatementKind::Call
                                                           : ProcStatementKind::None;
-  Reader c(text);
+  StatementReader c(text);
   if (c.word("CREATE") && c.word("PROCEDURE")) return ProcStatementKind::Create;
-  Reader d(text);
+  StatementReader d(text);
   if (d.word("DROP") && d.word("PROCEDURE")) return ProcStatementKind::Drop;
   return ProcStatementKind::None;
 }
 
 bool parse_procedure(const std::string& text, Procedure& p, std::string& why) {
   p = Procedure{};
-  Reader r(text);
+  StatementReader r(text);
   if (!r.word("CREATE") || !r.word("PROCEDURE") || !r.name(p.name)) {
     why = "CREATE PROCEDURE needs a name";
     return false;
@@ -159,10 +35,10 @@ bool parse_procedure(const std::string& text, Procedure& p, std::string& why) {
       why = "the parameter list of " + p.name + " is not closed";
       return false;
     }
-    if (!trim(list).empty()) {
+    if (!trim_text(list).empty()) {
       for (const std::string& item : split_top(list, ',')) {
         ProcParm parm;
-        Reader pr(item);
+        StatementReader pr(item);
         if (pr.word("INOUT")) {
           parm.out = true;
         } else if (pr.word("OUT")) {
@@ -175,7 +51,7 @@ bool parse_procedure(const std::string& text, Procedure& p, std::string& why) {
           why = "a parameter of " + p.name + " has no name";
           return false;
         }
-        parm.type = trim(pr.rest());
+        parm.type = trim_text(pr.rest());
         if (parm.type.empty()) {
           why = "parameter " + parm.name + " has no type";
           return false;
@@ -193,8 +69,8 @@ bool parse_procedure(const std::string& text, Procedure& p, std::string& why) {
     why = "the body of " + p.name + " must start with BEGIN";
     return false;
   }
-  std::string body = trim(r.rest());
-  while (!body.empty() && body.back() == ';') body = trim(body.substr(0, body.size() - 1));
+  std::string body = trim_text(r.rest());
+  while (!body.empty() && body.back() == ';') body = trim_text(body.substr(0, body.size() - 1));
   if (body.size() < 3 || upper(body.substr(body.size() - 3)) != "END" ||
       (body.size() > 3 && !std::isspace(static_cast<unsigned char>(body[body.size() - 4])) &&
        body[body.size() - 4] != ';')) {
@@ -204,10 +80,10 @@ bool parse_procedure(const std::string& text, Procedure& p, std::string& why) {
   body = body.substr(0, body.size() - 3);
   for (const std::string& st : split_top(body, ';')) {
     if (st.empty()) continue;
-    Reader sr(st);
+    StatementReader sr(st);
     std::string target;
     if (sr.word("SET")) {
-      if (!sr.name(target) || !sr.punct('=') || trim(sr.rest()).empty()) {
+      if (!sr.name(target) || !sr.punct('=') || trim_text(sr.rest()).empty()) {
         why = "SET needs a parameter and an expression: " + st;
         return false;
       }
@@ -218,7 +94,7 @@ bool parse_procedure(const std::string& text, Procedure& p, std::string& why) {
         return false;
       }
     } else if (sr.word("RETURN")) {
-      if (trim(sr.rest()).empty()) {
+      if (trim_text(sr.rest()).empty()) {
         why = "RETURN needs an expression";
         return false;
       }
@@ -233,13 +109,13 @@ bool parse_procedure(const std::string& text, Procedure& p, std::string& why) {
 }
 
 bool parse_drop_procedure(const std::string& text, std::string& name) {
-  Reader r(text);
+  StatementReader r(text);
   return r.word("DROP") && r.word("PROCEDURE") && r.name(name) && r.at_end();
 }
 
 bool parse_call(const std::string& text, CallText& call) {
   call = CallText{};
-  Reader r(text);
+  StatementReader r(text);
   if (r.punct('?')) {
     if (!r.punct('=')) return false;
     call.return_marker = true;
@@ -248,7 +124,7 @@ bool parse_call(const std::string& text, CallText& call) {
   if (r.punct('(')) {
     std::string list;
     if (!r.until_close(list)) return false;
-    if (!trim(list).empty()) call.args = split_top(list, ',');
+    if (!trim_text(list).empty()) call.args = split_top(list, ',');
     for (const std::string& a : call.args)
       if (a.empty()) return false;
   }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "grants.h"
 #include "procedures.h"
 #include "sql_text.h"
 
@@ -47,7 +48,7 @@ const Domain kDomains[] = {
 
 const char* kSchema =
     "CREATE TABLE SYS.SYSUSERPERM(user_id INTEGER PRIMARY KEY, user_name VARCHAR(128), "
-    "  resourceauth CHAR(1), dbaauth CHAR(1));"
+    "  resourceauth CHAR(1), dbaauth CHAR(1), user_group CHAR(1) NOT NULL DEFAULT 'N');"
     "CREATE VIEW SYS.SYSUSERPERMS AS SELECT * FROM SYSUSERPERM;"
     "CREATE TABLE SYS.SYSUSER(user_id INTEGER PRIMARY KEY, user_name VARCHAR(128));"
     "CREATE TABLE SYS.SYSOPTION(user_id INTEGER, \"option\" VARCHAR(128), setting "
@@ -463,7 +464,7 @@ bool create_system_tables(sqlite3* db, const std::map<std::string, std::string>&
   auto add_user = [&](std::int64_t uid, const std::string& name, const char* resource,
                       const char* dba) {
     sql += "INSERT INTO SYS.SYSUSERPERM VALUES(" + std::to_string(uid) + "," +
-           quote_literal(name) + ",'" + resource + "','" + dba + "');";
+           quote_literal(name) + ",'" + resource + "','" + dba + "','N');";
     sql += "INSERT INTO SYS.SYSUSER VALUES(" + std::to_string(uid) + "," + quote_literal(name) +
            ");";
   };
@@ -527,6 +528,7 @@ void refresh_system_tables(sqlite3* db, bool row_counts) {
   for (const auto& t : tables) add_columns(db, t.first, t.second, "main");
   add_keys_and_indexes(db, user_tables(db));
   add_procedures(db);
+  refresh_grant_tables(db);
   if (row_counts) refresh_row_counts(db);
   exec(db, "UPDATE SYS.vq_schema_seen SET version = " + std::to_string(now), nullptr);
 }

@@ -37,8 +37,11 @@ class Procedures : public ::testing::Test {
     SqlError err;
     ExecResult res;
     const bool ok = e_->execute_immediate(sql, res, err);
-    if (failure) *failure = err;
-    else EXPECT_TRUE(ok) << sql << ": " << err.text;
+    if (failure) {
+      *failure = err;
+    } else {
+      EXPECT_TRUE(ok) << sql << ": " << err.text;
+    }
     return ok;
   }
   // Prepares and runs a CALL: its outputs as text joined by ":" ("-" for NULL).
@@ -50,7 +53,9 @@ class Procedures : public ::testing::Test {
     bool ok = e_->prepare(sql, id, err);
     if (ok && described) ok = e_->describe_input(id, *described, err);
     if (ok) ok = e_->execute(id, params, 1, res, err);
-    if (ok) EXPECT_FALSE(e_->is_query(id));
+    if (ok) {
+      EXPECT_FALSE(e_->is_query(id));
+    }
     if (id) e_->drop(id);
     if (failure) *failure = err;
     if (!ok) return "error " + std::to_string(err.sqlcode);

@@ -129,3 +129,27 @@ TEST_F(Grants, BadGrantsAreRefusedAndChangeNothing) {
   EXPECT_EQ(run("GRANT SELECT ON t TO \"o'x\""), "");
   EXPECT_EQ(rows(kTablePerms), "o'x:dba:Y:N:N:N:N:N");
 }
+
+// The grants read the way the driver's privilege statements read them: a member of a
+// group (two levels down) that holds SELECT with grant option is listed; the creator is
+// not among the granted rows.
+TEST_F(Grants, PrivilegeStatementsReachGroupMembers) {
+  for (const char* text :
+       {"GRANT CONNECT TO ann", "GRANT CONNECT TO staff", "GRANT CONNECT TO all_staff",
+        "GRANT GROUP TO staff, all_staff", "GRANT MEMBERSHIP IN GROUP all_staff TO staff",
+        "GRANT MEMBERSHIP IN GROUP staff TO ann",
+        "GRANT SELECT ON t TO all_staff WITH GRANT OPTION"})
+    ASSERT_EQ(run(text), "") << text;
+  EXPECT_EQ(
+      rows("SELECT table_name, (select user_name from SYS.SYSUSERPERMS where user_id=grantor) AS "
+           "GRANTOR, (select user_name from SYS.SYSUSERPERMS where user_id=member.user_id) AS "
+           "GRANTEE, 'select' AS PRIVILEGE, cast(if selectauth = 'G' then 'YES' else 'NO' endif "
+           "as varchar) AS IS_GRANTABLE FROM SYS.SYSTABLEPERM,SYS.SYSUSERPERMS member,"
+           "SYS.SYSTABLE JOIN SYS.SYSUSERPERMS WHERE SYSTABLEPERM.stable_id=SYSTABLE.table_id "
+           "AND member.user_id != SYSTABLE.creator AND selectauth <> 'N' AND table_name LIKE 't' "
+           "AND (member.user_id = SYSTABLEPERM.grantee OR member.user_id in (select "
+           "group_member from SYSGROUP where group_id = SYSTABLEPERM.grantee) OR member.user_id "
+           "in (select group_member from SYSGROUP where group_id in (select group_member from "
+           "SYSGROUP where group_id = SYSTABLEPERM.grantee))) ORDER BY 3"),
+      "t:dba:all_staff:select:YES,t:dba:ann:select:YES,t:dba:staff:select:YES");
+}

@@ -266,7 +266,9 @@ SQLRETURN DoSQLSpecialColumns(tagSTMT* stmt, SQLUSMALLINT identifier_type,
   if (isolation == 0) isolation = kDefaultIsolation;
   const int level = Map_isolation(isolation);
   const int reported = scope == SQL_SCOPE_CURROW && level > 1 ? 1 : scope;
-  AddSelectItem(&q, (std::to_string(reported) + " AS SCOPE").c_str());
+  // The scope is cast so that the column is described as SMALLINT, as ODBC declares it,
+  // rather than as whatever type the server gives a bare number.
+  AddSelectItem(&q, ("cast(" + std::to_string(reported) + " as smallint) AS SCOPE").c_str());
   AddSelectItem(&q, "COLUMN_NAME");
   AddDomainColumns(&q, "SYSCOLUMN");
   AddSelectItem(&q, "CAST(1 AS SMALLINT) AS PSEUDO_COLUMN");

@@ -1332,10 +1332,12 @@ bool Engine::find_procedure(const std::string& name, Procedure& p, SqlError& err
 }
 
 bool Engine::call_parameters(const std::string& text, std::vector<ColumnDesc>& params,
-                             SqlError& err) {
+                             SqlError& err, CallText* call_out, Procedure* proc_out) {
   params.clear();
-  CallText call;
-  Procedure p;
+  CallText local_call;
+  Procedure local_proc;
+  CallText& call = call_out ? *call_out : local_call;
+  Procedure& p = proc_out ? *proc_out : local_proc;
   if (!parse_call(text, call)) {
     err = sql_error(-131, "Syntax error in CALL");
     return false;
@@ -1460,13 +1462,8 @@ bool Engine::procedure_statement(ProcStatementKind kind, const std::string& text
   }
   CallText call;
   Procedure p;
-  if (!parse_call(text, call)) {
-    err = sql_error(-131, "Syntax error in CALL");
-    return false;
-  }
-  if (!find_procedure(call.name, p, err)) return false;
   std::vector<ColumnDesc> described;
-  if (!call_parameters(text, described, err)) return false;
+  if (!call_parameters(text, described, err, &call, &p)) return false;
   // Marker by marker: the return value first, then the arguments in order.
   std::size_t marker = call.return_marker ? 1 : 0;
   auto next_value = [&]() {

@@ -255,8 +255,8 @@ class Engine {
   bool grant_statement(const std::string& text, ExecResult& res, SqlError& err);
   bool find_procedure(const std::string& name, Procedure& p, SqlError& err);
   // The markers of a CALL, each with the direction and type of its parameter.
-  bool call_parameters(const std::string& text, std::vector<ColumnDesc>& params,
-                       SqlError& err);
+  bool call_parameters(const std::string& text, std::vector<ColumnDesc>& params, SqlError& err,
+                       CallText* call = nullptr, Procedure* procedure = nullptr);
   bool procedure_expression(const std::string& expression, const Procedure& p,
                             const std::vector<Value>& values, const std::vector<Value>& binds,
                             Value& out, SqlError& err);

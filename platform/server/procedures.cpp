@@ -164,16 +164,7 @@ std::vector<Procedure> stored_procedures(sqlite3* db) {
 
 int count_markers(const std::string& expression) {
   int n = 0;
-  char quote = 0;
-  for (const char c : expression) {
-    if (quote) {
-      if (c == quote) quote = 0;
-    } else if (c == '\'' || c == '"') {
-      quote = c;
-    } else if (c == '?') {
-      ++n;
-    }
-  }
+  for_each_unquoted(expression, [&](std::size_t, char c) { n += c == '?' ? 1 : 0; });
   return n;
 }
 

@@ -105,19 +105,29 @@ class StatementReader {
   std::size_t p_ = 0;
 };
 
-// Splits at `sep` outside quotes and parentheses; pieces trimmed, empty ones kept.
-inline std::vector<std::string> split_top(const std::string& s, char sep) {
-  std::vector<std::string> out;
-  int depth = 0;
+// Calls on_char(index, character) for each character outside quotes.
+template <typename F>
+void for_each_unquoted(const std::string& s, F on_char) {
   char quote = 0;
-  std::size_t b = 0;
   for (std::size_t k = 0; k < s.size(); ++k) {
     const char c = s[k];
     if (quote) {
       if (c == quote) quote = 0;
     } else if (c == '\'' || c == '"') {
       quote = c;
-    } else if (c == '(') {
+    } else {
+      on_char(k, c);
+    }
+  }
+}
+
+// Splits at `sep` outside quotes and parentheses; pieces trimmed, empty ones kept.
+inline std::vector<std::string> split_top(const std::string& s, char sep) {
+  std::vector<std::string> out;
+  int depth = 0;
+  std::size_t b = 0;
+  for_each_unquoted(s, [&](std::size_t k, char c) {
+    if (c == '(') {
       ++depth;
     } else if (c == ')') {
       --depth;
@@ -125,7 +135,7 @@ inline std::vector<std::string> split_top(const std::string& s, char sep) {
       out.push_back(trim_text(s.substr(b, k - b)));
       b = k + 1;
     }
-  }
+  });
   out.push_back(trim_text(s.substr(b)));
   return out;
 }

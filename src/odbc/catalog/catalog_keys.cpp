@@ -54,12 +54,12 @@ SQLRETURN DoSQLPrimaryKeys(tagSTMT* stmt, const SQLCHAR* catalog, SQLSMALLINT ca
                            const SQLCHAR* schema, SQLSMALLINT schema_length,
                            const SQLCHAR* table, SQLSMALLINT table_length) {
   CatalogQuery q;
-  const SQLSMALLINT lengths[] = {catalog_length, schema_length, table_length};
-  const SQLCHAR* const texts[] = {catalog, schema, table};
-  if (SQLRETURN refused = BeginCatalogQuery(&q, stmt, lengths, texts, 3); refused != 0) {
+  if (SQLRETURN refused = BeginCatalogCall(
+          &q, stmt,
+          {{catalog, catalog_length}, {schema, schema_length}, {table, table_length}});
+      refused != 0) {
     return refused;
   }
-  CheckCatalogName(&q, CatalogArgument(catalog, catalog_length));
   AddTableNameColumns(&q);
   AddSelectItem(&q, "COLUMN_NAME");
   AddSelectItem(&q,
@@ -85,14 +85,16 @@ SQLRETURN DoSQLForeignKeys(tagSTMT* stmt, const SQLCHAR* pk_catalog,
                            SQLSMALLINT fk_schema_length, const SQLCHAR* fk_table,
                            SQLSMALLINT fk_table_length) {
   CatalogQuery q;
-  const SQLSMALLINT lengths[] = {pk_catalog_length, pk_schema_length, pk_table_length,
-                                 fk_catalog_length, fk_schema_length, fk_table_length};
-  const SQLCHAR* const texts[] = {pk_catalog, pk_schema, pk_table,
-                                  fk_catalog, fk_schema, fk_table};
-  if (SQLRETURN refused = BeginCatalogQuery(&q, stmt, lengths, texts, 6); refused != 0) {
+  if (SQLRETURN refused = BeginCatalogCall(&q, stmt,
+                                           {{pk_catalog, pk_catalog_length},
+                                            {pk_schema, pk_schema_length},
+                                            {pk_table, pk_table_length},
+                                            {fk_catalog, fk_catalog_length},
+                                            {fk_schema, fk_schema_length},
+                                            {fk_table, fk_table_length}});
+      refused != 0) {
     return refused;
   }
-  CheckCatalogName(&q, CatalogArgument(pk_catalog, pk_catalog_length));
   CheckCatalogName(&q, CatalogArgument(fk_catalog, fk_catalog_length));
   if (stmt->retcode == SQL_SUCCESS && pk_table == nullptr && fk_table == nullptr) {
     (void)PostSQLState(stmt, kStateHY009, kStateS1009);
@@ -136,12 +138,12 @@ SQLRETURN DoSQLStatistics(tagSTMT* stmt, const SQLCHAR* catalog, SQLSMALLINT cat
                           const SQLCHAR* table, SQLSMALLINT table_length, SQLUSMALLINT unique,
                           SQLUSMALLINT reserved) {
   CatalogQuery q;
-  const SQLSMALLINT lengths[] = {catalog_length, schema_length, table_length};
-  const SQLCHAR* const texts[] = {catalog, schema, table};
-  if (SQLRETURN refused = BeginCatalogQuery(&q, stmt, lengths, texts, 3); refused != 0) {
+  if (SQLRETURN refused = BeginCatalogCall(
+          &q, stmt,
+          {{catalog, catalog_length}, {schema, schema_length}, {table, table_length}});
+      refused != 0) {
     return refused;
   }
-  CheckCatalogName(&q, CatalogArgument(catalog, catalog_length));
   if (stmt->retcode == SQL_SUCCESS && unique > SQL_INDEX_ALL) {
     (void)PostSQLState(stmt, PackSQLState("HY100"), PackSQLState("S1100"));
   }
@@ -246,12 +248,12 @@ SQLRETURN DoSQLSpecialColumns(tagSTMT* stmt, SQLUSMALLINT identifier_type,
                               const SQLCHAR* table, SQLSMALLINT table_length,
                               SQLUSMALLINT scope, SQLUSMALLINT nullable) {
   CatalogQuery q;
-  const SQLSMALLINT lengths[] = {catalog_length, schema_length, table_length};
-  const SQLCHAR* const texts[] = {catalog, schema, table};
-  if (SQLRETURN refused = BeginCatalogQuery(&q, stmt, lengths, texts, 3); refused != 0) {
+  if (SQLRETURN refused = BeginCatalogCall(
+          &q, stmt,
+          {{catalog, catalog_length}, {schema, schema_length}, {table, table_length}});
+      refused != 0) {
     return refused;
   }
-  CheckCatalogName(&q, CatalogArgument(catalog, catalog_length));
   if (stmt->retcode == SQL_SUCCESS && nullable > SQL_NULLABLE) {
     (void)PostSQLState(stmt, PackSQLState("HY099"), PackSQLState("S1099"));
   }

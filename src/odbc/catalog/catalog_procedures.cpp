@@ -128,12 +128,12 @@ SQLRETURN DoSQLProcedures(tagSTMT* stmt, const SQLCHAR* catalog, SQLSMALLINT cat
                           const SQLCHAR* schema, SQLSMALLINT schema_length,
                           const SQLCHAR* procedure, SQLSMALLINT procedure_length) {
   CatalogQuery q;
-  const SQLSMALLINT lengths[] = {catalog_length, schema_length, procedure_length};
-  const SQLCHAR* const texts[] = {catalog, schema, procedure};
-  if (SQLRETURN refused = BeginCatalogQuery(&q, stmt, lengths, texts, 3); refused != 0) {
+  if (SQLRETURN refused = BeginCatalogCall(
+          &q, stmt,
+          {{catalog, catalog_length}, {schema, schema_length}, {procedure, procedure_length}});
+      refused != 0) {
     return refused;
   }
-  CheckCatalogName(&q, CatalogArgument(catalog, catalog_length));
   AddProcedureNameColumns(&q);
   AddProcedureParamCount(&q, "parm_mode_in='Y'", "NUM_INPUT_PARAMS");
   AddProcedureParamCount(&q, "parm_type <> 1 and parm_mode_out='Y'", "NUM_OUTPUT_PARAMS");
@@ -157,13 +157,14 @@ SQLRETURN DoSQLProcedureColumns(tagSTMT* stmt, const SQLCHAR* catalog,
                                 SQLSMALLINT procedure_length, const SQLCHAR* column,
                                 SQLSMALLINT column_length) {
   CatalogQuery q;
-  const SQLSMALLINT lengths[] = {catalog_length, schema_length, procedure_length,
-                                 column_length};
-  const SQLCHAR* const texts[] = {catalog, schema, procedure, column};
-  if (SQLRETURN refused = BeginCatalogQuery(&q, stmt, lengths, texts, 4); refused != 0) {
+  if (SQLRETURN refused = BeginCatalogCall(&q, stmt,
+                                           {{catalog, catalog_length},
+                                            {schema, schema_length},
+                                            {procedure, procedure_length},
+                                            {column, column_length}});
+      refused != 0) {
     return refused;
   }
-  CheckCatalogName(&q, CatalogArgument(catalog, catalog_length));
   AddProcedureNameColumns(&q);
   AddSelectItem(&q, "parm_name AS COLUMN_NAME");
   AddSelectItem(&q,
@@ -195,12 +196,12 @@ SQLRETURN DoSQLTablePrivileges(tagSTMT* stmt, const SQLCHAR* catalog,
                                SQLSMALLINT schema_length, const SQLCHAR* table,
                                SQLSMALLINT table_length) {
   CatalogQuery q;
-  const SQLSMALLINT lengths[] = {catalog_length, schema_length, table_length};
-  const SQLCHAR* const texts[] = {catalog, schema, table};
-  if (SQLRETURN refused = BeginCatalogQuery(&q, stmt, lengths, texts, 3); refused != 0) {
+  if (SQLRETURN refused = BeginCatalogCall(
+          &q, stmt,
+          {{catalog, catalog_length}, {schema, schema_length}, {table, table_length}});
+      refused != 0) {
     return refused;
   }
-  CheckCatalogName(&q, CatalogArgument(catalog, catalog_length));
   const PrivilegeRequest r{CatalogArgument(schema, schema_length),
                            CatalogArgument(table, table_length), CatalogArg{nullptr, 0}, false};
   AddTablePrivilegeQueries(&q, r);
@@ -214,12 +215,14 @@ SQLRETURN DoSQLColumnPrivileges(tagSTMT* stmt, const SQLCHAR* catalog,
                                 SQLSMALLINT table_length, const SQLCHAR* column,
                                 SQLSMALLINT column_length) {
   CatalogQuery q;
-  const SQLSMALLINT lengths[] = {catalog_length, schema_length, table_length, column_length};
-  const SQLCHAR* const texts[] = {catalog, schema, table, column};
-  if (SQLRETURN refused = BeginCatalogQuery(&q, stmt, lengths, texts, 4); refused != 0) {
+  if (SQLRETURN refused = BeginCatalogCall(&q, stmt,
+                                           {{catalog, catalog_length},
+                                            {schema, schema_length},
+                                            {table, table_length},
+                                            {column, column_length}});
+      refused != 0) {
     return refused;
   }
-  CheckCatalogName(&q, CatalogArgument(catalog, catalog_length));
   const PrivilegeRequest r{CatalogArgument(schema, schema_length),
                            CatalogArgument(table, table_length),
                            CatalogArgument(column, column_length), true};

@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 
 #include "odbc/handles.h"
 #include "odbc/sql_string.h"
@@ -67,6 +68,16 @@ SQLRETURN BeginCatalogQuery(CatalogQuery* q, tagSTMT* stmt, const SQLSMALLINT* l
 // The catalog-name check: a non-empty catalog argument fails with HYC00 unless the
 // connection's PreventNotCapable attribute is set, which makes it ignored.
 void CheckCatalogName(CatalogQuery* q, const CatalogArg& catalog);
+
+// One name argument as the application passed it.
+struct CatalogName {
+  const SQLCHAR* text;
+  SQLSMALLINT length;
+};
+// BeginCatalogQuery over a function's name arguments, the catalog name first, followed by
+// the catalog-name check of that first argument.
+SQLRETURN BeginCatalogCall(CatalogQuery* q, tagSTMT* stmt,
+                           std::initializer_list<CatalogName> names);
 
 // Appends text (SQL_NTS: measured) to the query.
 void Append(CatalogQuery* q, const char* text, SQLINTEGER length = SQL_NTS);

@@ -538,7 +538,49 @@ TEST_P(CatalogMetadata, PrivilegesReachGroupMembersOnceAndColumnUpdates) {
             "b:dba:pv_other:UPDATE:NO,b:dba:pv_user:select:YES");
 }
 
+// ---- ODBC 2 -------------------------------------------------------------------------------
+
+class Odbc2CatalogMetadata : public CatalogMetadata {
+ protected:
+  SQLINTEGER OdbcVersion() const override { return SQL_OV_ODBC2; }
+
+  std::string ColumnName(SQLUSMALLINT k) {
+    SQLCHAR name[129] = {0};
+    SQLSMALLINT length = 0, type = 0, scale = 0, nullable = 0;
+    SQLULEN size = 0;
+    EXPECT_EQ(SQLDescribeCol(stmt_, k, name, sizeof name, &length, &type, &size, &scale,
+                             &nullable),
+              SQL_SUCCESS);
+    return reinterpret_cast<char*>(name);
+  }
+};
+
+TEST_P(Odbc2CatalogMetadata, NamesAndDateCodesFollowTheVersion) {
+  ASSERT_EQ(TypeInfo(SQL_TYPE_DATE), SQL_SUCCESS) << StmtState();
+  EXPECT_EQ(ColumnName(3) + "," + ColumnName(11) + "," + ColumnName(12) + "," + ColumnName(18),
+            "PRECISION,MONEY,AUTO_INCREMENT,RADIX");
+  EXPECT_EQ(Fetch({1, 2, 16, 17}), "date:9:9:9");
+  ASSERT_EQ(TypeInfo(SQL_TIMESTAMP), SQL_SUCCESS) << StmtState();
+  EXPECT_EQ(Fetch({2}), "11");
+  EXPECT_EQ(TypeInfo(94), SQL_ERROR);
+  EXPECT_EQ(StmtState(), "S1004");
+  MustExec("CREATE TABLE o2_t(a INTEGER PRIMARY KEY)");
+  ASSERT_EQ(ForeignKeys("o2_t", nullptr), SQL_SUCCESS) << StmtState();
+  EXPECT_EQ(ColumnName(1) + "," + ColumnName(2) + "," + ColumnName(5) + "," + ColumnName(6),
+            "PKTABLE_QUALIFIER,PKTABLE_OWNER,FKTABLE_QUALIFIER,FKTABLE_OWNER");
+  Close();
+  ASSERT_EQ(Statistics("o2_t", SQL_INDEX_ALL), SQL_SUCCESS) << StmtState();
+  EXPECT_EQ(ColumnName(8) + "," + ColumnName(10), "SEQ_IN_INDEX,COLLATION");
+  Close();
+  ASSERT_EQ(SQLProcedures(stmt_, nullptr, 0, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+  EXPECT_EQ(ColumnName(1) + "," + ColumnName(2), "PROCEDURE_QUALIFIER,PROCEDURE_OWNER");
+  Close();
+  EXPECT_EQ(Statistics("o2_t", 5), SQL_ERROR);
+  EXPECT_EQ(StmtState(), "S1100");
+}
+
 INSTANTIATE_TEST_SUITE_P(Links, CatalogMetadata, testing::Values(Link::kTcpIp), LinkName);
 INSTANTIATE_TEST_SUITE_P(Links, CatalogKeys, testing::Values(Link::kTcpIp), LinkName);
+INSTANTIATE_TEST_SUITE_P(Links, Odbc2CatalogMetadata, testing::Values(Link::kTcpIp), LinkName);
 
 }  // namespace

@@ -2,6 +2,8 @@
 #include "engine.h"
 
 #include "dialect.h"
+#include "grants.h"
+#include "procedures.h"
 #include "system_tables.h"
 #include "sql_text.h"
 
@@ -230,6 +232,8 @@ void release_memory_database(const std::string& path) {
 
 struct Engine::Stmt {
   std::string text;
+  ProcStatementKind procedure = ProcStatementKind::None;  // ours to run (procedures.h)
+  bool grant = false;                                     // GRANT or REVOKE (grants.h)
   std::vector<std::string> pieces;  // rewritten statements
   sqlite3_stmt* st = nullptr;       // prepared when the text is one SQLite statement
   std::vector<ColumnDesc> params;   // of st: types of the columns they stand for
@@ -419,6 +423,11 @@ int Engine::progress_cb(void* self) {
   return e->interrupt_check_ && e->interrupt_check_() ? 1 : 0;
 }
 
+// Whether a statement may read SYSTABLE's row counts: it names SYSTABLE.
+static bool reads_row_counts(const std::string& sql) {
+  return upper(sql).find("SYSTABLE") != std::string::npos;
+}
+
 bool Engine::open(SqlError& err) {
   std::string target = cfg_.database_file;
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI;
@@ -474,9 +483,22 @@ bool Engine::open(SqlError& err) {
 }
 
 bool Engine::prepare(const std::string& text, std::uint32_t& id, SqlError& err) {
-  refresh_system_tables(db_);
+  refresh_system_tables(db_, reads_row_counts(text));
   auto s = std::make_unique<Stmt>();
   s->text = text;
+  s->procedure = procedure_statement_kind(text);
+  s->grant = is_grant_statement(text);
+  if (s->procedure != ProcStatementKind::None || s->grant) {
+    // A procedure's body holds ';', and its expressions are rewritten when they run.
+    s->pieces = {text};
+    if (s->procedure == ProcStatementKind::Call && !call_parameters(text, s->params, err))
+      return false;
+    id = next_id_++;
+    if (next_id_ == 0) next_id_ = 1;
+    held_bytes_ += s->cost();
+    stmts_[id] = std::move(s);
+    return true;
+  }
   s->pieces = split_statements(rewrite_dialect(text, cfg_, user_));
   // One statement is prepared now, so that errors surface at prepare and it can
   // be described. Several statements (or a SET statement, which is ours to run)
@@ -1086,7 +1108,7 @@ bool Engine::variable_statement(const std::string& piece, const std::vector<Valu
 bool Engine::run_piece(const std::string& piece, const std::vector<Value>& params,
                        std::size_t max_rows, ExecResult& res, SqlError& err,
                        std::size_t max_bytes) {
-  refresh_system_tables(db_);
+  refresh_system_tables(db_, reads_row_counts(piece));
   bool handled = false;
   if (!set_option(piece, &handled, err)) return false;
   if (!handled && !variable_statement(piece, params, &handled, err)) return false;
@@ -1116,6 +1138,9 @@ bool Engine::execute(std::uint32_t id, const std::vector<Value>& params, std::si
   }
   Stmt& s = *it->second;
   if (s.st) return step_all(s.st, params, max_rows, res, err, max_bytes, &s.params);
+  if (s.procedure != ProcStatementKind::None)
+    return procedure_statement(s.procedure, s.text, params, res, err);
+  if (s.grant) return grant_statement(s.text, res, err);
   // Several statements, one after the other: each query's rows are kept as a
   // result set, all within the byte bound.
   std::vector<ResultSet> sets;
@@ -1134,6 +1159,15 @@ bool Engine::execute(std::uint32_t id, const std::vector<Value>& params, std::si
 
 bool Engine::execute_immediate(const std::string& text, ExecResult& res, SqlError& err) {
   res = ExecResult{};
+  const ProcStatementKind kind = procedure_statement_kind(text);
+  if (kind != ProcStatementKind::None) {
+    refresh_system_tables(db_);
+    return procedure_statement(kind, text, {}, res, err);
+  }
+  if (is_grant_statement(text)) {
+    refresh_system_tables(db_);
+    return grant_statement(text, res, err);
+  }
   for (const auto& piece : split_statements(rewrite_dialect(text, cfg_, user_)))
     if (!run_piece(piece, {}, 0, res, err)) return false;
   return true;
@@ -1277,6 +1311,223 @@ bool Engine::rollback(SqlError& err) {
     err = last_error(rc);
     return false;
   }
+  return true;
+}
+
+}  // namespace vqeng
+
+// ---- Procedures ----------------------------------------------------------------------------
+
+namespace vqeng {
+
+bool Engine::find_procedure(const std::string& name, Procedure& p, SqlError& err) {
+  for (Procedure& q : stored_procedures(db_)) {
+    if (lower(q.name) == lower(name)) {
+      p = std::move(q);
+      return true;
+    }
+  }
+  err = sql_error(-265, "Procedure '" + name + "' not found", {name});
+  return false;
+}
+
+bool Engine::call_parameters(const std::string& text, std::vector<ColumnDesc>& params,
+                             SqlError& err, CallText* call_out, Procedure* proc_out) {
+  params.clear();
+  CallText local_call;
+  Procedure local_proc;
+  CallText& call = call_out ? *call_out : local_call;
+  Procedure& p = proc_out ? *proc_out : local_proc;
+  if (!parse_call(text, call)) {
+    err = sql_error(-131, "Syntax error in CALL");
+    return false;
+  }
+  if (!find_procedure(call.name, p, err)) return false;
+  if (call.args.size() > p.parms.size()) {
+    err = sql_error(-1000, "Procedure '" + p.name + "' has " + std::to_string(p.parms.size()) +
+                               " parameters, the call gives " +
+                               std::to_string(call.args.size()));
+    return false;
+  }
+  if (call.return_marker) {
+    if (!p.returns) {
+      err = sql_error(-1000, "Procedure '" + p.name + "' returns no value");
+      return false;
+    }
+    ColumnDesc c;
+    c.name = "return_value";
+    c.type = type_from_decl("INTEGER");
+    c.type_name = "integer";
+    c.type.flags = kColParamOut | kColNullable;
+    params.push_back(c);
+  }
+  for (std::size_t k = 0; k < call.args.size(); ++k) {
+    const ProcParm& parm = p.parms[k];
+    if (call.args[k] == "?") {
+      ColumnDesc c;
+      c.name = parm.name;
+      c.type = type_from_decl(parm.type.c_str());
+      c.type_name = type_name_of(parm.type.c_str());
+      c.type.flags = static_cast<std::uint16_t>((parm.in ? kColParamIn : 0) |
+                                                (parm.out ? kColParamOut : 0) | kColNullable);
+      params.push_back(c);
+      continue;
+    }
+    for (int m = count_markers(call.args[k]); m > 0; --m) {
+      ColumnDesc c;
+      c.type.type = 1;
+      c.type.length = 32767;
+      c.type.flags = kColParamIn | kColNullable;
+      params.push_back(c);
+    }
+  }
+  return true;
+}
+
+// One expression over the procedure's parameters (named as columns), with `binds` for
+// its own markers.
+bool Engine::procedure_expression(const std::string& expression, const Procedure& p,
+                                  const std::vector<Value>& values,
+                                  const std::vector<Value>& binds, Value& out, SqlError& err) {
+  std::string sql;
+  if (p.parms.empty()) {
+    sql = "SELECT (" + expression + ")";
+  } else {
+    std::string names, markers;
+    for (std::size_t k = 0; k < p.parms.size(); ++k) {
+      names += (k ? "," : "") + quote_ident(p.parms[k].name);
+      markers += (k ? ",?" : "?") + std::to_string(k + 1);
+    }
+    sql = "WITH vq_parms(" + names + ") AS (SELECT " + markers + ") SELECT (" + expression +
+          ") FROM vq_parms";
+  }
+  const std::vector<std::string> pieces = split_statements(rewrite_dialect(sql, cfg_, user_));
+  if (pieces.size() != 1) {
+    err = sql_error(-131, "Syntax error in " + expression);
+    return false;
+  }
+  sqlite3_stmt* st = nullptr;
+  const int rc = sqlite3_prepare_v2(db_, pieces[0].c_str(), -1, &st, nullptr);
+  if (rc != SQLITE_OK) {
+    err = last_error(rc);
+    return false;
+  }
+  std::vector<Value> all = values;
+  all.insert(all.end(), binds.begin(), binds.end());
+  bool ok = bind_params(st, all, nullptr, err);
+  if (ok) {
+    const int step = sqlite3_step(st);
+    if (step == SQLITE_ROW) {
+      out = column_value(st, 0);
+    } else {
+      err = last_error(step);
+      ok = false;
+    }
+  }
+  sqlite3_finalize(st);
+  return ok;
+}
+
+bool Engine::procedure_statement(ProcStatementKind kind, const std::string& text,
+                                 const std::vector<Value>& params, ExecResult& res,
+                                 SqlError& err) {
+  res = ExecResult{};
+  if (kind == ProcStatementKind::Create) {
+    Procedure p;
+    std::string why;
+    if (!parse_procedure(text, p, why)) {
+      err = sql_error(-131, why);
+      return false;
+    }
+    Procedure existing;
+    SqlError unused;
+    if (find_procedure(p.name, existing, unused)) {
+      err = sql_error(-110, "Item '" + p.name + "' already exists", {p.name});
+      return false;
+    }
+    return run_sql("CREATE VIEW main." + quote_ident(procedure_view_name(p.name)) +
+                       " AS SELECT " + quote_literal(text) + " AS definition",
+                   {}, 0, res, err);
+  }
+  if (kind == ProcStatementKind::Drop) {
+    std::string name;
+    Procedure p;
+    if (!parse_drop_procedure(text, name)) {
+      err = sql_error(-131, "Syntax error in DROP PROCEDURE");
+      return false;
+    }
+    if (!find_procedure(name, p, err)) return false;
+    return run_sql("DROP VIEW main." + quote_ident(procedure_view_name(p.name)), {}, 0, res,
+                   err);
+  }
+  CallText call;
+  Procedure p;
+  std::vector<ColumnDesc> described;
+  if (!call_parameters(text, described, err, &call, &p)) return false;
+  // Marker by marker: the return value first, then the arguments in order.
+  std::size_t marker = call.return_marker ? 1 : 0;
+  auto next_value = [&]() {
+    return marker < params.size() ? params[marker++] : (++marker, Value::null());
+  };
+  std::vector<Value> values(p.parms.size(), Value::null());
+  std::vector<std::size_t> outputs;  // parameters whose marker takes a value back
+  for (std::size_t k = 0; k < call.args.size(); ++k) {
+    if (call.args[k] == "?") {
+      Value v = next_value();
+      if (p.parms[k].in && !resolve_variable(v, values[k], err)) return false;
+      if (p.parms[k].out) outputs.push_back(k);
+      continue;
+    }
+    std::vector<Value> binds;
+    for (int m = count_markers(call.args[k]); m > 0; --m) binds.push_back(next_value());
+    if (!procedure_expression(call.args[k], Procedure{}, {}, binds, values[k], err))
+      return false;
+  }
+  for (std::size_t k = 0; k < p.parms.size(); ++k)
+    if (!p.parms[k].in) values[k] = Value::null();
+  Value returned = Value::null();
+  for (const std::string& statement : p.body) {
+    const std::string head = upper(statement.substr(0, 3));
+    if (head == "SET") {
+      const std::size_t eq = statement.find('=');
+      const std::string target = lower(
+          [&] {
+            std::string t = statement.substr(3, eq - 3);
+            std::size_t b = t.find_first_not_of(" \t\r\n\"");
+            std::size_t e = t.find_last_not_of(" \t\r\n\"");
+            return b == std::string::npos ? std::string() : t.substr(b, e - b + 1);
+          }());
+      Value v;
+      if (!procedure_expression(statement.substr(eq + 1), p, values, {}, v, err)) return false;
+      for (std::size_t k = 0; k < p.parms.size(); ++k)
+        if (lower(p.parms[k].name) == target) values[k] = v;
+    } else {  // RETURN
+      if (!procedure_expression(statement.substr(6), p, values, {}, returned, err))
+        return false;
+      break;
+    }
+  }
+  std::vector<Value> row;
+  if (call.return_marker) row.push_back(returned);
+  for (const std::size_t k : outputs) row.push_back(values[k]);
+  if (!row.empty()) res.rows.push_back(std::move(row));
+  return true;
+}
+
+}  // namespace vqeng
+
+namespace vqeng {
+
+bool Engine::grant_statement(const std::string& text, ExecResult& res, SqlError& err) {
+  res = ExecResult{};
+  GrantState state = stored_grants(db_);
+  std::string why;
+  if (!apply_grant(db_, text, user_, state, why)) {
+    err = sql_error(-1000, why);
+    return false;
+  }
+  for (const std::string& piece : split_statements(store_grants_sql(state)))
+    if (!run_sql(piece, {}, 0, res, err)) return false;
   return true;
 }
 

@@ -19,6 +19,7 @@
 #include "fault_script.h"
 #include "limits.h"
 #include "memory_budget.h"
+#include "procedures.h"
 #include "sql_error.h"
 #include "values.h"
 
@@ -246,6 +247,19 @@ class Engine {
   // A parameter with variable references replaced by the variables' values.
   bool resolve_variable(const Value& v, Value& out, SqlError& err) const;
   bool begin_if_needed(sqlite3_stmt* st, SqlError& err);
+  // The procedure statements (procedures.h): CREATE and DROP PROCEDURE, and CALL,
+  // whose output values (the return value first) are the one row of `res`.
+  bool procedure_statement(ProcStatementKind kind, const std::string& text,
+                           const std::vector<Value>& params, ExecResult& res, SqlError& err);
+  // GRANT and REVOKE (grants.h).
+  bool grant_statement(const std::string& text, ExecResult& res, SqlError& err);
+  bool find_procedure(const std::string& name, Procedure& p, SqlError& err);
+  // The markers of a CALL, each with the direction and type of its parameter.
+  bool call_parameters(const std::string& text, std::vector<ColumnDesc>& params, SqlError& err,
+                       CallText* call = nullptr, Procedure* procedure = nullptr);
+  bool procedure_expression(const std::string& expression, const Procedure& p,
+                            const std::vector<Value>& values, const std::vector<Value>& binds,
+                            Value& out, SqlError& err);
   SqlError last_error(int rc);
   static int progress_cb(void* self);
 

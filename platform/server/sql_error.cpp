@@ -27,6 +27,7 @@ constexpr ErrorRow kRows[] = {
     {-308, "40W07", "HY000", "S1000", "Connection was terminated"},
     {-301, "40W06", "HY000", "S1000", "Internal database error"},
     {-299, "57014", "HY000", "S1000", "Statement interrupted by user"},
+    {-265, "42W17", "42S02", "S0002", "Procedure not found"},
     {-210, "42W18", "HY000", "S1000", "Row or table is locked by another connection"},
     {-209, "22W03", "23000", "23000", "Invalid value for column"},
     {-200, "42W16", "HY092", "S1092", "Invalid option"},

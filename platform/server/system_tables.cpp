@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "grants.h"
+#include "procedures.h"
 #include "sql_text.h"
 
 namespace vqeng {
@@ -46,20 +48,56 @@ const Domain kDomains[] = {
 
 const char* kSchema =
     "CREATE TABLE SYS.SYSUSERPERM(user_id INTEGER PRIMARY KEY, user_name VARCHAR(128), "
-    "  resourceauth CHAR(1), dbaauth CHAR(1));"
+    "  resourceauth CHAR(1), dbaauth CHAR(1), user_group CHAR(1) NOT NULL DEFAULT 'N');"
     "CREATE VIEW SYS.SYSUSERPERMS AS SELECT * FROM SYSUSERPERM;"
     "CREATE TABLE SYS.SYSUSER(user_id INTEGER PRIMARY KEY, user_name VARCHAR(128));"
     "CREATE TABLE SYS.SYSOPTION(user_id INTEGER, \"option\" VARCHAR(128), setting "
     "VARCHAR(128));"
     "CREATE TABLE SYS.SYSTABLE(table_id INTEGER PRIMARY KEY, table_name VARCHAR(128) NOT NULL, "
     "  creator UNSIGNED INT NOT NULL, table_type CHAR(10) NOT NULL, remarks LONG VARCHAR, "
-    "  object_id UNSIGNED BIGINT);"
+    "  object_id UNSIGNED BIGINT, count UNSIGNED BIGINT);"
     "CREATE TABLE SYS.SYSCOLUMN(table_id INTEGER NOT NULL, column_id INTEGER NOT NULL, "
     "  column_name VARCHAR(128) NOT NULL, domain_id SMALLINT NOT NULL, width INTEGER NOT NULL, "
     "  scale SMALLINT NOT NULL, nulls CHAR(1) NOT NULL, \"default\" LONG VARCHAR, "
     "  remarks LONG VARCHAR, pkey CHAR(1) NOT NULL, PRIMARY KEY(table_id, column_id));"
     "CREATE TABLE SYS.SYSDOMAIN(domain_id SMALLINT PRIMARY KEY, domain_name CHAR(128) NOT NULL, "
     "  type_id SMALLINT NOT NULL, \"precision\" SMALLINT);"
+    // Keys and indexes. Every column name of these tables that the catalog statements
+    // name without a qualifier belongs to one table only of each FROM list they join.
+    "CREATE TABLE SYS.SYSCONSTRAINT(constraint_id INTEGER PRIMARY KEY, "
+    "  table_object_id UNSIGNED BIGINT NOT NULL, constraint_name VARCHAR(128) NOT NULL, "
+    "  constraint_type CHAR(1) NOT NULL);"
+    "CREATE TABLE SYS.SYSFOREIGNKEY(foreign_table_id INTEGER NOT NULL, "
+    "  foreign_key_id SMALLINT NOT NULL, primary_table_id INTEGER NOT NULL, "
+    "  check_on_commit CHAR(1) NOT NULL, role VARCHAR(128) NOT NULL, "
+    "  PRIMARY KEY(foreign_table_id, foreign_key_id));"
+    "CREATE TABLE SYS.SYSFKCOL(foreign_table_id INTEGER NOT NULL, foreign_key_id SMALLINT NOT "
+    "  NULL, foreign_column_id INTEGER NOT NULL, primary_column_id INTEGER NOT NULL);"
+    "CREATE TABLE SYS.SYSTRIGGER(trigger_id INTEGER PRIMARY KEY, table_id INTEGER NOT NULL, "
+    "  event CHAR(1) NOT NULL, foreign_table_id INTEGER, foreign_key_id SMALLINT, "
+    "  referential_action CHAR(1));"
+    "CREATE TABLE SYS.SYSINDEX(table_id INTEGER NOT NULL, index_id INTEGER NOT NULL, "
+    "  index_name VARCHAR(128) NOT NULL, \"unique\" CHAR(1) NOT NULL, "
+    "  PRIMARY KEY(table_id, index_id));"
+    "CREATE TABLE SYS.SYSIXCOL(table_id INTEGER NOT NULL, index_id INTEGER NOT NULL, "
+    "  sequence SMALLINT NOT NULL, column_id INTEGER NOT NULL, \"order\" CHAR(1) NOT NULL);"
+    // Procedures and their parameters (parm_type 0 a parameter, 4 the return value).
+    "CREATE TABLE SYS.SYSPROCEDURE(proc_id INTEGER PRIMARY KEY, creator UNSIGNED INT NOT NULL, "
+    "  proc_name VARCHAR(128) NOT NULL, proc_defn LONG VARCHAR, remarks LONG VARCHAR);"
+    "CREATE TABLE SYS.SYSPROCPARM(proc_id INTEGER NOT NULL, parm_id SMALLINT NOT NULL, "
+    "  parm_type SMALLINT NOT NULL, parm_mode_in CHAR(1) NOT NULL, parm_mode_out CHAR(1) NOT "
+    "  NULL, domain_id SMALLINT NOT NULL, width INTEGER NOT NULL, scale SMALLINT NOT NULL, "
+    "  parm_name VARCHAR(128) NOT NULL, \"default\" LONG VARCHAR);"
+    // Grants: 'Y' granted, 'G' granted with grant option, 'N' not granted.
+    "CREATE TABLE SYS.SYSTABLEPERM(stable_id INTEGER NOT NULL, grantee UNSIGNED INT NOT NULL, "
+    "  grantor UNSIGNED INT NOT NULL, ttable_id INTEGER NOT NULL, selectauth CHAR(1) NOT NULL, "
+    "  insertauth CHAR(1) NOT NULL, deleteauth CHAR(1) NOT NULL, updateauth CHAR(1) NOT NULL, "
+    "  updatecols CHAR(1) NOT NULL, alterauth CHAR(1) NOT NULL, referenceauth CHAR(1) NOT NULL);"
+    "CREATE TABLE SYS.SYSCOLPERM(table_id INTEGER NOT NULL, grantee UNSIGNED INT NOT NULL, "
+    "  grantor UNSIGNED INT NOT NULL, column_id INTEGER NOT NULL, privilege_type CHAR(1) NOT "
+    "  NULL);"
+    "CREATE TABLE SYS.SYSGROUP(group_id UNSIGNED INT NOT NULL, group_member UNSIGNED INT NOT "
+    "  NULL, PRIMARY KEY(group_id, group_member));"
     "CREATE TABLE SYS.DUMMY(dummy_col INTEGER NOT NULL);"
     "INSERT INTO SYS.DUMMY VALUES(0);"
     // The schema version the database part of SYSTABLE and SYSCOLUMN was made at.
@@ -71,7 +109,11 @@ const char* kSchema =
 const char* const kSystemTables[][2] = {
     {"SYSTABLE", "BASE"},  {"SYSCOLUMN", "BASE"}, {"SYSDOMAIN", "BASE"},
     {"SYSUSERPERM", "BASE"}, {"SYSUSER", "BASE"},  {"SYSOPTION", "BASE"},
-    {"DUMMY", "BASE"},     {"SYSUSERPERMS", "VIEW"},
+    {"DUMMY", "BASE"},     {"SYSCONSTRAINT", "BASE"}, {"SYSFOREIGNKEY", "BASE"},
+    {"SYSFKCOL", "BASE"},  {"SYSTRIGGER", "BASE"}, {"SYSINDEX", "BASE"},
+    {"SYSIXCOL", "BASE"},  {"SYSPROCEDURE", "BASE"}, {"SYSPROCPARM", "BASE"},
+    {"SYSTABLEPERM", "BASE"}, {"SYSCOLPERM", "BASE"}, {"SYSGROUP", "BASE"},
+    {"SYSUSERPERMS", "VIEW"},
 };
 
 std::string trim_blanks(const std::string& s) {
@@ -145,6 +187,226 @@ void add_columns(sqlite3* db, std::int64_t table_id, const std::string& table,
   sqlite3_finalize(ins);
 }
 
+// One prepared statement, finalized when it goes out of scope.
+class Query {
+ public:
+  Query(sqlite3* db, const char* sql) {
+    if (sqlite3_prepare_v2(db, sql, -1, &st_, nullptr) != SQLITE_OK) {
+      sqlite3_finalize(st_);
+      st_ = nullptr;
+    }
+  }
+  ~Query() { sqlite3_finalize(st_); }
+  Query(const Query&) = delete;
+  Query& operator=(const Query&) = delete;
+  bool ok() const { return st_ != nullptr; }
+  Query& bind(int i, std::int64_t v) {
+    sqlite3_bind_int64(st_, i, v);
+    return *this;
+  }
+  Query& bind(int i, const std::string& v) {
+    sqlite3_bind_text(st_, i, v.c_str(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+    return *this;
+  }
+  bool row() { return st_ && sqlite3_step(st_) == SQLITE_ROW; }
+  void run() {
+    if (!st_) return;
+    sqlite3_step(st_);
+    sqlite3_reset(st_);
+    sqlite3_clear_bindings(st_);
+  }
+  std::int64_t num(int c) const { return sqlite3_column_int64(st_, c); }
+  bool null(int c) const { return sqlite3_column_type(st_, c) == SQLITE_NULL; }
+  std::string text(int c) const {
+    const unsigned char* t = sqlite3_column_text(st_, c);
+    return t ? reinterpret_cast<const char*>(t) : "";
+  }
+
+ private:
+  sqlite3_stmt* st_ = nullptr;
+};
+
+// A table of the database as SYSTABLE numbers it, with its columns' ids by name
+// (lower case; SQLite compares names without regard to ASCII case).
+struct UserTable {
+  std::int64_t id = 0;
+  std::string name;
+  bool view = false;
+  std::map<std::string, std::int64_t> columns;
+  std::vector<std::int64_t> primary_key;  // column ids in key order
+};
+
+std::vector<UserTable> user_tables(sqlite3* db) {
+  std::vector<UserTable> tables;
+  Query t(db, "SELECT table_id, table_name, table_type FROM SYS.SYSTABLE WHERE table_id >= ? "
+              "ORDER BY table_id");
+  if (!t.ok()) return tables;
+  t.bind(1, kFirstUserTableId);
+  while (t.row()) {
+    UserTable u;
+    u.id = t.num(0);
+    u.name = t.text(1);
+    u.view = t.text(2) == "VIEW";
+    tables.push_back(std::move(u));
+  }
+  for (UserTable& u : tables) {
+    Query c(db, "SELECT cid, name, pk FROM pragma_table_info(?, 'main') ORDER BY pk, cid");
+    if (!c.ok()) continue;
+    c.bind(1, u.name);
+    while (c.row()) {
+      u.columns[lower(c.text(1))] = c.num(0) + 1;
+      if (c.num(2) > 0) u.primary_key.push_back(c.num(0) + 1);
+    }
+  }
+  return tables;
+}
+
+const UserTable* find_table(const std::vector<UserTable>& tables, const std::string& name) {
+  for (const UserTable& t : tables)
+    if (lower(t.name) == lower(name)) return &t;
+  return nullptr;
+}
+
+// The letter SYSTRIGGER keeps for a foreign key's action on update or delete; none for
+// RESTRICT, which is what a key without a trigger does. NO ACTION, SQLite's default,
+// has a row of its own ('A'): its check waits for the end of the statement.
+const char* referential_action(const std::string& action) {
+  const std::string a = upper(action);
+  if (a == "CASCADE") return "C";
+  if (a == "SET NULL") return "N";
+  if (a == "SET DEFAULT") return "D";
+  if (a == "NO ACTION") return "A";
+  return nullptr;
+}
+
+// SYSCONSTRAINT, SYSFOREIGNKEY, SYSFKCOL, SYSTRIGGER, SYSINDEX and SYSIXCOL from
+// SQLite's view of each table. The primary key is a constraint named after its table;
+// a foreign key's role is its primary table's name, numbered from the second key to
+// the same table on. A unique constraint's index is kind 'U', a unique index 'Y',
+// another index 'N'; the primary key's own index is no index of SYSINDEX, and a
+// column of an index on an expression is left out.
+void add_keys_and_indexes(sqlite3* db, const std::vector<UserTable>& tables) {
+  Query constraint(db, "INSERT INTO SYS.SYSCONSTRAINT(table_object_id, constraint_name, "
+                       "constraint_type) VALUES(?, ?, 'P')");
+  Query fk(db, "INSERT INTO SYS.SYSFOREIGNKEY VALUES(?, ?, ?, 'N', ?)");
+  Query fkcol(db, "INSERT INTO SYS.SYSFKCOL VALUES(?, ?, ?, ?)");
+  Query trigger(db, "INSERT INTO SYS.SYSTRIGGER(table_id, event, foreign_table_id, "
+                    "foreign_key_id, referential_action) VALUES(?, ?, ?, ?, ?)");
+  Query index(db, "INSERT INTO SYS.SYSINDEX VALUES(?, ?, ?, ?)");
+  Query ixcol(db, "INSERT INTO SYS.SYSIXCOL VALUES(?, ?, ?, ?, ?)");
+  for (const UserTable& t : tables) {
+    if (t.view) continue;
+    if (!t.primary_key.empty()) constraint.bind(1, t.id).bind(2, t.name).run();
+
+    // pragma foreign_key_list lists each key's columns in order under one id, the
+    // last key declared first; they are numbered here in the order declared.
+    Query keys(db, "SELECT id, \"table\", \"from\", \"to\", on_update, on_delete "
+                   "FROM pragma_foreign_key_list(?, 'main') ORDER BY id DESC, seq");
+    keys.bind(1, t.name);
+    std::map<std::string, int> roles;
+    std::int64_t last_id = -1, key_id = 0, seq = 0;
+    const UserTable* parent = nullptr;
+    while (keys.ok() && keys.row()) {
+      if (keys.num(0) != last_id) {
+        last_id = keys.num(0);
+        seq = 0;
+        parent = find_table(tables, keys.text(1));
+        if (!parent) continue;  // SQLite lets a key name a table that does not exist
+        ++key_id;
+        const int n = ++roles[lower(parent->name)];
+        const std::string role = n == 1 ? parent->name : parent->name + std::to_string(n);
+        fk.bind(1, t.id).bind(2, key_id).bind(3, parent->id).bind(4, role).run();
+        const std::pair<const char*, int> events[] = {{"C", 4}, {"D", 5}};
+        for (const auto& e : events) {
+          const char* action = referential_action(keys.text(e.second));
+          if (!action) continue;
+          trigger.bind(1, parent->id).bind(2, e.first).bind(3, t.id).bind(4, key_id);
+          trigger.bind(5, action).run();
+        }
+      } else {
+        ++seq;
+      }
+      if (!parent) continue;
+      const auto from = t.columns.find(lower(keys.text(2)));
+      std::int64_t to = 0;
+      if (keys.null(3)) {  // the primary table's primary key, column by column
+        if (static_cast<std::size_t>(seq) < parent->primary_key.size())
+          to = parent->primary_key[static_cast<std::size_t>(seq)];
+      } else {
+        const auto named = parent->columns.find(lower(keys.text(3)));
+        if (named != parent->columns.end()) to = named->second;
+      }
+      if (from == t.columns.end() || to == 0) continue;
+      fkcol.bind(1, t.id).bind(2, key_id).bind(3, from->second).bind(4, to).run();
+    }
+
+    // Indexes in the order they were made (their rows in sqlite_schema).
+    Query list(db, "SELECT l.name, l.\"unique\", l.origin FROM pragma_index_list(?, 'main') l "
+                   "LEFT JOIN main.sqlite_schema s ON s.type = 'index' AND s.name = l.name "
+                   "ORDER BY s.rowid, l.seq DESC");
+    list.bind(1, t.name);
+    std::int64_t index_id = 0;
+    while (list.ok() && list.row()) {
+      const std::string origin = list.text(2);
+      if (origin == "pk") continue;
+      const std::string name = list.text(0);
+      const char* kind = origin == "u" ? "U" : (list.num(1) ? "Y" : "N");
+      ++index_id;
+      index.bind(1, t.id).bind(2, index_id).bind(3, name).bind(4, kind).run();
+      Query cols(db, "SELECT cid, \"desc\" FROM pragma_index_xinfo(?, 'main') WHERE key = 1 "
+                     "ORDER BY seqno");
+      cols.bind(1, name);
+      std::int64_t sequence = 0;
+      while (cols.ok() && cols.row()) {
+        if (cols.num(0) < 0) continue;  // the rowid or an expression
+        ixcol.bind(1, t.id).bind(2, index_id).bind(3, sequence++).bind(4, cols.num(0) + 1);
+        ixcol.bind(5, cols.num(1) ? "D" : "A").run();
+      }
+    }
+  }
+}
+
+// SYSPROCEDURE and SYSPROCPARM from the procedures the database keeps. A procedure's
+// return value is parameter 0, an integer.
+void add_procedures(sqlite3* db) {
+  Query proc(db, "INSERT INTO SYS.SYSPROCEDURE VALUES(?, ?, ?, NULL, NULL)");
+  Query parm(db, "INSERT INTO SYS.SYSPROCPARM VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, NULL)");
+  std::int64_t proc_id = 0;
+  for (const Procedure& p : stored_procedures(db)) {
+    ++proc_id;
+    proc.bind(1, proc_id).bind(2, kTableOwnerId).bind(3, p.name).run();
+    if (p.returns) {
+      parm.bind(1, proc_id).bind(2, 0).bind(3, 4).bind(4, "N").bind(5, "Y").bind(6, 2);
+      parm.bind(7, 4).bind(8, 0).bind(9, "return_value").run();
+    }
+    std::int64_t parm_id = 0;
+    for (const ProcParm& q : p.parms) {
+      const DomainOfType d = domain_of_type(q.type);
+      parm.bind(1, proc_id).bind(2, ++parm_id).bind(3, 0).bind(4, q.in ? "Y" : "N");
+      parm.bind(5, q.out ? "Y" : "N").bind(6, d.domain_id).bind(7, d.width).bind(8, d.scale);
+      parm.bind(9, q.name).run();
+    }
+  }
+}
+
+// SYSTABLE.count of every table: its rows now. Views count no rows.
+void refresh_row_counts(sqlite3* db) {
+  std::vector<std::pair<std::int64_t, std::string>> tables;
+  {
+    Query t(db, "SELECT table_id, table_name FROM SYS.SYSTABLE WHERE table_id >= ? AND "
+                "table_type = 'BASE'");
+    if (!t.ok()) return;
+    t.bind(1, kFirstUserTableId);
+    while (t.row()) tables.emplace_back(t.num(0), t.text(1));
+  }
+  Query set(db, "UPDATE SYS.SYSTABLE SET count = ? WHERE table_id = ?");
+  for (const auto& t : tables) {
+    const std::string sql = "SELECT count(*) FROM main." + quote_ident(t.second);
+    Query c(db, sql.c_str());
+    set.bind(1, c.row() ? c.num(0) : 0).bind(2, t.first).run();
+  }
+}
+
 }  // namespace
 
 DomainOfType domain_of_type(const std::string& declared_type) {
@@ -202,7 +464,7 @@ bool create_system_tables(sqlite3* db, const std::map<std::string, std::string>&
   auto add_user = [&](std::int64_t uid, const std::string& name, const char* resource,
                       const char* dba) {
     sql += "INSERT INTO SYS.SYSUSERPERM VALUES(" + std::to_string(uid) + "," +
-           quote_literal(name) + ",'" + resource + "','" + dba + "');";
+           quote_literal(name) + ",'" + resource + "','" + dba + "','N');";
     sql += "INSERT INTO SYS.SYSUSER VALUES(" + std::to_string(uid) + "," + quote_literal(name) +
            ");";
   };
@@ -215,12 +477,12 @@ bool create_system_tables(sqlite3* db, const std::map<std::string, std::string>&
   for (const auto& t : kSystemTables) {
     sql += "INSERT INTO SYS.SYSTABLE VALUES(" + std::to_string(table_id) + ",'" + t[0] + "'," +
            std::to_string(kSysUserId) + ",'" + t[1] + "',NULL," + std::to_string(table_id) +
-           ");";
+           ",NULL);";
     ++table_id;
   }
   // RowSource marks dbo as the owner of system objects (no columns of its own here).
   sql += "INSERT INTO SYS.SYSTABLE VALUES(" + std::to_string(table_id) + ",'RowSource'," +
-         std::to_string(dbo) + ",'BASE',NULL," + std::to_string(table_id) + ");";
+         std::to_string(dbo) + ",'BASE',NULL," + std::to_string(table_id) + ",NULL);";
   for (const Domain& d : kDomains) {
     sql += "INSERT INTO SYS.SYSDOMAIN VALUES(" + std::to_string(d.id) + "," +
            quote_literal(d.name) + "," + std::to_string(d.sql_type) + ",NULL);";
@@ -231,18 +493,25 @@ bool create_system_tables(sqlite3* db, const std::map<std::string, std::string>&
   return true;
 }
 
-void refresh_system_tables(sqlite3* db) {
+void refresh_system_tables(sqlite3* db, bool row_counts) {
   const std::int64_t now = schema_version(db, "PRAGMA main.schema_version");
-  if (now == schema_version(db, "SELECT version FROM SYS.vq_schema_seen")) return;
+  if (now == schema_version(db, "SELECT version FROM SYS.vq_schema_seen")) {
+    if (row_counts) refresh_row_counts(db);
+    return;
+  }
   const std::string first = std::to_string(kFirstUserTableId);
   if (!exec(db,
             "DELETE FROM SYS.SYSCOLUMN WHERE table_id >= " + first +
                 ";DELETE FROM SYS.SYSTABLE WHERE table_id >= " + first +
+                ";DELETE FROM SYS.SYSCONSTRAINT;DELETE FROM SYS.SYSFOREIGNKEY"
+                ";DELETE FROM SYS.SYSFKCOL;DELETE FROM SYS.SYSTRIGGER"
+                ";DELETE FROM SYS.SYSINDEX;DELETE FROM SYS.SYSIXCOL"
+                ";DELETE FROM SYS.SYSPROCEDURE;DELETE FROM SYS.SYSPROCPARM" +
                 ";INSERT INTO SYS.SYSTABLE SELECT " + first + " + rowid, name, " +
                 std::to_string(kTableOwnerId) +
                 ", CASE type WHEN 'view' THEN 'VIEW' ELSE 'BASE' END, NULL, " + first +
-                " + rowid FROM main.sqlite_schema WHERE type IN ('table','view') AND "
-                "name NOT LIKE 'sqlite!_%' ESCAPE '!'",
+                " + rowid, NULL FROM main.sqlite_schema WHERE type IN ('table','view') AND "
+                "name NOT LIKE 'sqlite!_%' ESCAPE '!' AND name NOT LIKE 'vqsys!_%' ESCAPE '!'",
             nullptr))
     return;
   std::vector<std::pair<std::int64_t, std::string>> tables;
@@ -257,6 +526,10 @@ void refresh_system_tables(sqlite3* db) {
   }
   sqlite3_finalize(st);
   for (const auto& t : tables) add_columns(db, t.first, t.second, "main");
+  add_keys_and_indexes(db, user_tables(db));
+  add_procedures(db);
+  refresh_grant_tables(db);
+  if (row_counts) refresh_row_counts(db);
   exec(db, "UPDATE SYS.vq_schema_seen SET version = " + std::to_string(now), nullptr);
 }
 

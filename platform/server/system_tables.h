@@ -31,7 +31,11 @@ DomainOfType domain_of_type(const std::string& declared_type);
 bool create_system_tables(sqlite3* db, const std::map<std::string, std::string>& users,
                           std::string& error);
 
-// Brings SYSTABLE and SYSCOLUMN up to date with the database's schema.
-void refresh_system_tables(sqlite3* db);
+// Brings SYSTABLE, SYSCOLUMN and the key and index tables (SYSCONSTRAINT,
+// SYSFOREIGNKEY, SYSFKCOL, SYSTRIGGER, SYSINDEX, SYSIXCOL) up to date with the
+// database's schema. SYSTABLE.count, the row count of each table, is counted again only
+// when `row_counts` is set: counting reads every table, so it is done for statements
+// that read SYSTABLE.
+void refresh_system_tables(sqlite3* db, bool row_counts = false);
 
 }  // namespace vqeng

@@ -1,7 +1,7 @@
 /* A C application linked with the unixODBC driver manager (-lodbc) that asks for tables and
  * columns through the manager: SQLTables and SQLColumns, narrow and wide, with the result
  * columns they describe, a pattern of a table the client made, a bad name length and the
- * open-cursor refusal. (Rows are read once the driver fetches.)
+ * open-cursor refusal; then keys, indexes, type information and procedures with their rows.
  *
  *   odbc_dm_catalog_client <data source> <driver library> <cycles> <connection keys>
  * Only the data source is used. Prints one line per check; exits 0 when every check held. */
@@ -43,6 +43,67 @@ static int columns_are(SQLHSTMT stmt, const char* const* names, SQLSMALLINT coun
       return 0;
   }
   return 1;
+}
+
+/* The values of column `column` in every row of the open result, joined by ","; the
+ * result is closed. */
+static const char* column_rows(SQLHSTMT stmt, SQLUSMALLINT column) {
+  static char out[512];
+  size_t used = 0;
+  out[0] = '\0';
+  while (SQLFetch(stmt) == SQL_SUCCESS) {
+    char value[130];
+    SQLLEN indicator = 0;
+    memset(value, 0x7E, sizeof value);
+    if (SQLGetData(stmt, column, SQL_C_CHAR, value, sizeof value, &indicator) != SQL_SUCCESS)
+      break;
+    if (indicator == SQL_NULL_DATA) snprintf(value, sizeof value, "-");
+    const int n = snprintf(out + used, sizeof out - used, "%s%s", used != 0 ? "," : "", value);
+    if (n < 0 || (size_t)n >= sizeof out - used) break;
+    used += (size_t)n;
+  }
+  SQLFreeStmt(stmt, SQL_CLOSE);
+  return out;
+}
+
+/* Keys, indexes, type information and procedures through the manager, narrow and wide. */
+static void keys_and_types(SQLHSTMT stmt) {
+  SQLRETURN rc = SQLExecDirect(
+      stmt, (SQLCHAR*)"CREATE TABLE dm_pk (k1 INT, k2 INT, PRIMARY KEY (k1, k2))", SQL_NTS);
+  check(rc == SQL_SUCCESS, "create a keyed table");
+  SQLFreeStmt(stmt, SQL_CLOSE);
+  rc = SQLExecDirect(stmt,
+                     (SQLCHAR*)"CREATE TABLE dm_fk (id INT PRIMARY KEY, r1 INT, r2 INT, "
+                               "FOREIGN KEY (r1, r2) REFERENCES dm_pk(k1, k2) ON DELETE CASCADE)",
+                     SQL_NTS);
+  check(rc == SQL_SUCCESS, "create a referencing table");
+  SQLFreeStmt(stmt, SQL_CLOSE);
+
+  rc = SQLPrimaryKeys(stmt, NULL, 0, NULL, 0, (SQLCHAR*)"dm_pk", SQL_NTS);
+  check(rc == SQL_SUCCESS && strcmp(column_rows(stmt, 4), "k1,k2") == 0,
+        "SQLPrimaryKeys lists the key columns");
+  SQLWCHAR wide_pk[] = {'d', 'm', '_', 'p', 'k', 0};
+  rc = SQLForeignKeysW(stmt, NULL, 0, NULL, 0, wide_pk, SQL_NTS, NULL, 0, NULL, 0, NULL, 0);
+  check(rc == SQL_SUCCESS && strcmp(column_rows(stmt, 8), "r1,r2") == 0,
+        "SQLForeignKeysW lists the referencing columns");
+  rc = SQLForeignKeys(stmt, NULL, 0, NULL, 0, (SQLCHAR*)"dm_pk", SQL_NTS, NULL, 0, NULL, 0,
+                      (SQLCHAR*)"dm_fk", SQL_NTS);
+  check(rc == SQL_SUCCESS && strcmp(column_rows(stmt, 11), "0,0") == 0,
+        "SQLForeignKeys reports the cascading delete rule");
+  rc = SQLForeignKeys(stmt, NULL, 0, NULL, 0, NULL, 0, NULL, 0, NULL, 0, NULL, 0);
+  check(rc == SQL_ERROR && state_is(stmt, "HY009"), "SQLForeignKeys without tables: HY009");
+  rc = SQLStatistics(stmt, NULL, 0, NULL, 0, (SQLCHAR*)"dm_fk", SQL_NTS, SQL_INDEX_ALL,
+                     SQL_QUICK);
+  check(rc == SQL_SUCCESS && strncmp(column_rows(stmt, 7), "0", 1) == 0,
+        "SQLStatistics starts with the table row");
+  rc = SQLGetTypeInfoW(stmt, SQL_INTEGER);
+  check(rc == SQL_SUCCESS && strcmp(column_rows(stmt, 1), "integer") == 0,
+        "SQLGetTypeInfoW(SQL_INTEGER)");
+  rc = SQLGetTypeInfo(stmt, 94);
+  check(rc == SQL_ERROR && state_is(stmt, "HY004"), "SQLGetTypeInfo of an unknown type: HY004");
+  rc = SQLProcedures(stmt, NULL, 0, NULL, 0, (SQLCHAR*)"dm~_none%", SQL_NTS);
+  check(rc == SQL_SUCCESS && strcmp(column_rows(stmt, 3), "") == 0,
+        "SQLProcedures of no procedure");
 }
 
 static const char* const kTables[] = {"TABLE_CAT", "TABLE_SCHEM", "TABLE_NAME", "TABLE_TYPE",
@@ -92,6 +153,10 @@ static void catalog(SQLHDBC dbc) {
   check(SQLGetFunctions(dbc, SQL_API_SQLCOLUMNS, &supported) == SQL_SUCCESS &&
             supported == SQL_TRUE,
         "SQLGetFunctions(SQLColumns)");
+  check(SQLGetFunctions(dbc, SQL_API_SQLFOREIGNKEYS, &supported) == SQL_SUCCESS &&
+            supported == SQL_TRUE,
+        "SQLGetFunctions(SQLForeignKeys)");
+  keys_and_types(stmt);
   check(SQLFreeHandle(SQL_HANDLE_STMT, stmt) == SQL_SUCCESS, "free statement");
 }
 

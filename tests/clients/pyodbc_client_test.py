@@ -239,6 +239,76 @@ class DriverThroughPyodbc(unittest.TestCase):
             pyodbc.connect(bad)
         self.assertEqual(caught.exception.args[0], "28000")
 
+    def test_catalog_tables_and_columns_rows(self):
+        self.table("py_cat_a", "id INTEGER PRIMARY KEY, name VARCHAR(30) NOT NULL, "
+                               "price NUMERIC(10,2)")
+        rows = self.cur.tables(table="py~_cat~_a").fetchall()
+        self.assertEqual([(r.table_name, r.table_type) for r in rows], [("py_cat_a", "TABLE")])
+        cols = self.cur.columns(table="py~_cat~_a").fetchall()
+        self.assertEqual([(c.column_name, c.data_type, c.nullable, c.ordinal_position,
+                           c.is_nullable) for c in cols],
+                         [("id", pyodbc.SQL_INTEGER, 0, 1, "NO"),
+                          ("name", pyodbc.SQL_VARCHAR, 0, 2, "NO"),
+                          ("price", pyodbc.SQL_NUMERIC, 1, 3, "YES")])
+        self.assertEqual((cols[1].column_size, cols[2].column_size, cols[2].decimal_digits),
+                         (30, 10, 2))
+
+    def test_catalog_type_info(self):
+        every = self.cur.getTypeInfo().fetchall()
+        types = [r.data_type for r in every]
+        self.assertEqual(types, sorted(types))
+        names = {r.type_name: r for r in every}
+        for name, code in (("integer", pyodbc.SQL_INTEGER), ("real", pyodbc.SQL_REAL),
+                           ("float", pyodbc.SQL_FLOAT), ("money", pyodbc.SQL_NUMERIC),
+                           ("date", pyodbc.SQL_TYPE_DATE)):
+            self.assertEqual(names[name].data_type, code, name)
+        self.assertEqual(names["money"].fixed_prec_scale, 1)
+        one = self.cur.getTypeInfo(pyodbc.SQL_TYPE_TIMESTAMP).fetchall()
+        self.assertEqual([(r.type_name, r.column_size) for r in one], [("timestamp", 26)])
+        with self.assertRaises(pyodbc.Error) as caught:
+            self.cur.getTypeInfo(94)
+        self.assertEqual(caught.exception.args[0], "HY004")
+
+    def test_catalog_keys_indexes_and_row_ids(self):
+        self.table("py_pk", "a INTEGER, b INTEGER, label VARCHAR(10), PRIMARY KEY (a, b)")
+        self.table("py_fk", "id INTEGER PRIMARY KEY, pa INTEGER, pb INTEGER, "
+                            "FOREIGN KEY (pa, pb) REFERENCES py_pk(a, b) ON DELETE CASCADE")
+        self.cur.execute("CREATE UNIQUE INDEX py_pk_label ON py_pk(label)")
+        self.con.commit()
+        pk = self.cur.primaryKeys("py_pk").fetchall()
+        self.assertEqual([(r.column_name, r.key_seq) for r in pk], [("a", 1), ("b", 2)])
+        fk = self.cur.foreignKeys(table="py_pk").fetchall()
+        self.assertEqual([(r.pkcolumn_name, r.fktable_name, r.fkcolumn_name, r.key_seq,
+                           r.delete_rule) for r in fk],
+                         [("a", "py_fk", "pa", 1, 0), ("b", "py_fk", "pb", 2, 0)])
+        imported = self.cur.foreignKeys(foreignTable="py_fk").fetchall()
+        self.assertEqual([r.pktable_name for r in imported], ["py_pk", "py_pk"])
+        stats = self.cur.statistics("py_pk", unique=True).fetchall()
+        self.assertEqual(stats[0].type, 0)
+        self.assertIn(("py_pk_label", "label"),
+                      [(r.index_name, r.column_name) for r in stats[1:]])
+        self.con.set_attr(pyodbc.SQL_ATTR_TXN_ISOLATION, pyodbc.SQL_TXN_SERIALIZABLE)
+        rowid = self.cur.rowIdColumns("py_pk").fetchall()
+        self.assertEqual([(r.column_name, r.scope) for r in rowid], [("a", 1), ("b", 1)])
+
+    def test_catalog_procedures_and_their_columns(self):
+        self.cur.execute("CREATE PROCEDURE py_proc (IN a INTEGER, OUT b VARCHAR(20), "
+                         "INOUT c INTEGER) BEGIN SET b = 'x'; SET c = c + a; END")
+        self.con.commit()
+        try:
+            procs = self.cur.procedures(procedure="py~_proc").fetchall()
+            self.assertEqual([(p.procedure_name, p.num_input_params, p.num_output_params,
+                               p.procedure_type) for p in procs], [("py_proc", 2, 2, 1)])
+            cols = self.cur.procedureColumns(procedure="py~_proc").fetchall()
+            self.assertEqual([(c.column_name, c.column_type, c.data_type, c.ordinal_position)
+                              for c in cols],
+                             [("a", pyodbc.SQL_PARAM_INPUT, pyodbc.SQL_INTEGER, 1),
+                              ("b", pyodbc.SQL_PARAM_OUTPUT, pyodbc.SQL_VARCHAR, 2),
+                              ("c", pyodbc.SQL_PARAM_INPUT_OUTPUT, pyodbc.SQL_INTEGER, 3)])
+        finally:
+            self.cur.execute("DROP PROCEDURE py_proc")
+            self.con.commit()
+
 
 def run():
     if not CONNECT_STRINGS:

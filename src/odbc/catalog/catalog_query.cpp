@@ -99,6 +99,25 @@ SQLRETURN BeginCatalogQuery(CatalogQuery* q, tagSTMT* stmt, const SQLSMALLINT* l
   return SQL_SUCCESS;
 }
 
+SQLRETURN BeginCatalogCall(CatalogQuery* q, tagSTMT* stmt,
+                           std::initializer_list<CatalogName> names) {
+  constexpr std::size_t kMostNames = 6;
+  SQLSMALLINT lengths[kMostNames] = {0};
+  const SQLCHAR* texts[kMostNames] = {nullptr};
+  std::size_t count = 0;
+  for (const CatalogName& n : names) {
+    if (count == kMostNames) break;
+    lengths[count] = n.length;
+    texts[count] = n.text;
+    ++count;
+  }
+  if (SQLRETURN refused = BeginCatalogQuery(q, stmt, lengths, texts, count); refused != 0) {
+    return refused;
+  }
+  if (count != 0) CheckCatalogName(q, CatalogArgument(texts[0], lengths[0]));
+  return SQL_SUCCESS;
+}
+
 void CheckCatalogName(CatalogQuery* q, const CatalogArg& catalog) {
   if (catalog.length == 0) return;
   if ((q->dbc->behaviour & kBehavPreventNotCapable) != 0) return;
@@ -148,6 +167,11 @@ void AddOrderBy(CatalogQuery* q, const char* columns) {
   Append(q, (q->clauses & kClauseOrderBy) != 0 ? "," : "\nORDER BY ");
   q->clauses |= kClauseOrderBy;
   Append(q, columns);
+}
+
+void StartUnionBranch(CatalogQuery* q) {
+  q->clauses &= static_cast<std::uint8_t>(~(kClauseSelect | kClauseFrom | kClauseWhere));
+  Append(q, "\nUNION ALL\n");
 }
 
 const char* ByVersion(const CatalogQuery* q, const char* odbc3, const char* odbc2) {

@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 
 #include "odbc/handles.h"
 #include "odbc/sql_string.h"
@@ -26,6 +27,10 @@ constexpr std::uint8_t kClauseOrderBy = 0x8;
 
 // Capability byte B: the connection tells CHAR from VARCHAR (set by the connect probe).
 constexpr std::uint8_t kCatalogCapCharVarchar = 0x01;
+// Capability byte A: the server's version is above 9999 (it knows nchar and nvarchar).
+constexpr std::uint8_t kCatalogCapVersion10 = 0x08;
+// Capability byte B: the server's version is 9002 or later (it knows uniqueidentifier).
+constexpr std::uint8_t kCatalogCapVersion9002 = 0x04;
 
 // Server versions from which the quoted_identifier switch applies.
 constexpr std::uint32_t kQuotedIdentifierSwitchVersion = 5000;
@@ -64,6 +69,16 @@ SQLRETURN BeginCatalogQuery(CatalogQuery* q, tagSTMT* stmt, const SQLSMALLINT* l
 // connection's PreventNotCapable attribute is set, which makes it ignored.
 void CheckCatalogName(CatalogQuery* q, const CatalogArg& catalog);
 
+// One name argument as the application passed it.
+struct CatalogName {
+  const SQLCHAR* text;
+  SQLSMALLINT length;
+};
+// BeginCatalogQuery over a function's name arguments, the catalog name first, followed by
+// the catalog-name check of that first argument.
+SQLRETURN BeginCatalogCall(CatalogQuery* q, tagSTMT* stmt,
+                           std::initializer_list<CatalogName> names);
+
 // Appends text (SQL_NTS: measured) to the query.
 void Append(CatalogQuery* q, const char* text, SQLINTEGER length = SQL_NTS);
 // Appends text as a quoted SQL literal: a single quote, the bytes with every single quote
@@ -76,6 +91,9 @@ void AddFromItem(CatalogQuery* q, const char* item);
 void AddConditionKeyword(CatalogQuery* q);
 void AddCondition(CatalogQuery* q, const char* condition);
 void AddOrderBy(CatalogQuery* q, const char* columns);
+// Ends one branch of a UNION ALL statement: the select, FROM and WHERE flags are cleared
+// (ORDER BY kept) and "\nUNION ALL\n" appended, so the next branch starts afresh.
+void StartUnionBranch(CatalogQuery* q);
 // The ODBC 3 name, or the ODBC 2 one, by the query's version.
 const char* ByVersion(const CatalogQuery* q, const char* odbc3, const char* odbc2);
 
@@ -114,5 +132,6 @@ void AddCharOctetLength(CatalogQuery* q, const char* table, const char* sql_type
 // The table-type argument of SQLTables as a TABLE_TYPE IN (...) condition; nothing when
 // empty. Every type in the list becomes one quoted literal.
 void AddTableTypeFilter(CatalogQuery* q, const CatalogArg& types);
+
 
 #endif  // VQ_ODBC_CATALOG_CATALOG_QUERY_H

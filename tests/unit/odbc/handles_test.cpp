@@ -236,8 +236,10 @@ TEST_F(HandleTest, StatementFramingMarksTheCallAndFreesTheLock) {
   // A refused statement call is framed: its state is posted and the lock released.
   EXPECT_EQ(SQLExecDirect(stmt, nullptr, SQL_NTS), SQL_ERROR);
   EXPECT_EQ(FirstState(SQL_HANDLE_STMT, stmt), "HY009");
-  // A catalog function answers HYC00 until the catalog code exists.
-  EXPECT_EQ(SQLPrimaryKeys(stmt, nullptr, 0, nullptr, 0, nullptr, 0), SQL_ERROR);
+  // A catalog function refuses a catalog name (this server has none) with HYC00.
+  EXPECT_EQ(SQLPrimaryKeys(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>("c")), SQL_NTS,
+                           nullptr, 0, nullptr, 0),
+            SQL_ERROR);
   EXPECT_EQ(FirstState(SQL_HANDLE_STMT, stmt), "HYC00");
   EXPECT_EQ(stmt->record_count, 1u);
   EXPECT_EQ(SQLFreeStmt(stmt, 99), SQL_ERROR);
@@ -352,7 +354,7 @@ TEST_F(HandleTest, GetFunctionsReportsWhatWorks) {
       {SQL_API_SQLSETSCROLLOPTIONS, SQL_SUCCESS, SQL_TRUE},
       {SQL_API_SQLFETCH, SQL_SUCCESS, SQL_TRUE},
       {SQL_API_SQLTABLES, SQL_SUCCESS, SQL_TRUE},
-      {SQL_API_SQLPRIMARYKEYS, SQL_SUCCESS, SQL_FALSE},
+      {SQL_API_SQLPRIMARYKEYS, SQL_SUCCESS, SQL_TRUE},
       {SQL_API_SQLDRIVERCONNECT, SQL_SUCCESS, SQL_TRUE},
       {SQL_API_SQLBINDPARAM, SQL_ERROR, 0x7E7E},
       {30, SQL_ERROR, 0x7E7E},

@@ -131,7 +131,7 @@ TEST_P(Catalog, TablesSendsTheGeneralStatementAndFindsTablesAndViews) {
   ASSERT_EQ(Tables({}, "dba", "cat~_t%", "TABLE"), SQL_SUCCESS) << StmtState();
   EXPECT_EQ(Rows("TABLE_NAME || ':' || TABLE_TYPE"), "cat_t1:TABLE,cat_t2:TABLE");
   // The system tables are SYS's.
-  ASSERT_EQ(Tables({}, "SYS", "SYSCOL%", {}), SQL_SUCCESS) << StmtState();
+  ASSERT_EQ(Tables({}, "SYS", "SYSCOLU%", {}), SQL_SUCCESS) << StmtState();
   EXPECT_EQ(Rows("TABLE_SCHEM || ':' || TABLE_NAME || ':' || TABLE_TYPE"),
             "SYS:SYSCOLUMN:SYSTEM TABLE");
 }

@@ -210,3 +210,107 @@ TEST_F(SystemTables, CatalogDialectRunsAndTypesItsColumns) {
             "SYSDOMAIN");
   EXPECT_EQ(cols[0].name, "TABLE_NAME");
 }
+
+// Keys, indexes and row counts, read back through statements written the way the
+// driver's catalog functions write them: unqualified names, key joins and the
+// SYSCONSTRAINT join on object ids.
+class SystemTablesKeys : public SystemTables {
+ protected:
+  void SetUp() override {
+    SystemTables::SetUp();
+    exec("CREATE TABLE dept(code CHAR(4), region INTEGER, name VARCHAR(30) UNIQUE, "
+         "PRIMARY KEY(region, code))");
+    exec("CREATE TABLE emp(id INTEGER PRIMARY KEY, dcode CHAR(4), dregion INTEGER, "
+         "boss INTEGER REFERENCES emp ON DELETE SET NULL, badge INTEGER, "
+         "FOREIGN KEY(dregion, dcode) REFERENCES dept(region, code) "
+         "ON UPDATE CASCADE ON DELETE RESTRICT, "
+         "FOREIGN KEY(badge) REFERENCES dept(region) ON UPDATE NO ACTION)");
+    exec("CREATE UNIQUE INDEX emp_badge ON emp(badge DESC)");
+    exec("CREATE INDEX emp_dept ON emp(dcode, dregion)");
+    exec("CREATE INDEX emp_expr ON emp(badge + 1, id)");
+  }
+};
+
+TEST_F(SystemTablesKeys, PrimaryKeysAreConstraintsWithTheirColumns) {
+  EXPECT_EQ(rows("SELECT table_name, column_name, cast((select count(*) from SYS.SYSCOLUMN "
+                 "other where table_id = SYSTABLE.table_id and column_id <= SYSCOLUMN.column_id "
+                 "and pkey = 'Y') AS smallint) AS KEY_SEQ, SYSCONSTRAINT.constraint_name AS "
+                 "PK_NAME FROM SYS.SYSCOLUMN JOIN SYS.SYSTABLE JOIN SYS.SYSUSERPERMS JOIN "
+                 "SYS.SYSCONSTRAINT ON (SYSTABLE.object_id = SYSCONSTRAINT.table_object_id) "
+                 "WHERE user_name = 'dba' AND pkey = 'Y' AND constraint_type = 'P' "
+                 "ORDER BY 1, 2"),
+            "dept:code:1:dept,dept:region:2:dept,emp:id:1:emp");
+}
+
+TEST_F(SystemTablesKeys, ForeignKeysKeepColumnsRolesAndRules) {
+  const std::string rule =
+      "cast(isnull((select if referential_action='C' then 0 else if referential_action='N' "
+      "then 2 else 3 endif endif from SYSTRIGGER where table_id=SYSFOREIGNKEY.primary_table_id "
+      "and foreign_table_id=SYSFOREIGNKEY.foreign_table_id and "
+      "foreign_key_id=SYSFOREIGNKEY.foreign_key_id and event = '";
+  EXPECT_EQ(
+      rows("SELECT PKTable.table_name, PKColumn.column_name, FKTable.table_name, "
+           "FKColumn.column_name, cast((select count(*) from SYS.SYSFKCOL other where "
+           "foreign_table_id=SYSFOREIGNKEY.foreign_table_id and "
+           "foreign_key_id=SYSFOREIGNKEY.foreign_key_id and primary_column_id <= "
+           "SYSFKCOL.primary_column_id) as smallint) AS KEY_SEQ, " +
+           rule + "C'),1) AS smallint) AS UPDATE_RULE, " + rule +
+           "D'),1) AS smallint) AS DELETE_RULE, role AS FK_NAME, PKConst.constraint_name, "
+           "cast(if SYSFOREIGNKEY.check_on_commit = 'Y' then 5 else 6 endif AS smallint) "
+           "FROM SYS.SYSUSERPERMS PKUser JOIN SYS.SYSTABLE PKTable JOIN SYS.SYSCONSTRAINT "
+           "PKConst ON (PKTABLE.object_id = PKConst.table_object_id) JOIN SYS.SYSCOLUMN "
+           "PKColumn, SYS.SYSUSERPERMS FKUser JOIN SYS.SYSTABLE FKTable JOIN SYS.SYSCOLUMN "
+           "FKColumn, SYS.SYSFOREIGNKEY JOIN SYS.SYSFKCOL WHERE "
+           "PKTable.table_id=SYSFOREIGNKEY.primary_table_id AND "
+           "PKColumn.column_id=SYSFKCOL.primary_column_id AND "
+           "FKTable.table_id=SYSFOREIGNKEY.foreign_table_id AND "
+           "FKColumn.column_id=SYSFKCOL.foreign_column_id AND FKTable.table_name = 'emp' "
+           "AND PKConst.constraint_type='P' ORDER BY 1, 8, 5"),
+      // The key without its own columns named takes the primary key's, in key order;
+      // CASCADE is 0, SET NULL 2, NO ACTION (SQLite's default) 3 and RESTRICT (no
+      // trigger) 1; the second key to one table is its role numbered 2.
+      "dept:code:emp:dcode:1:0:1:dept:dept:6,dept:region:emp:dregion:2:0:1:dept:dept:6,"
+      "dept:region:emp:badge:1:3:3:dept2:dept:6,emp:id:emp:boss:1:3:2:emp:emp:6");
+}
+
+TEST_F(SystemTablesKeys, IndexesKeepTheirKindsColumnsAndOrder) {
+  EXPECT_EQ(rows("SELECT index_name, \"unique\", column_name, sequence, \"order\" "
+                 "FROM SYS.SYSCOLUMN JOIN SYS.SYSIXCOL JOIN SYS.SYSINDEX JOIN SYS.SYSTABLE "
+                 "JOIN SYS.SYSUSERPERMS WHERE user_name = 'dba' ORDER BY table_name, "
+                 "SYSINDEX.index_id, sequence"),
+            // The unique constraint's index is 'U', a unique index 'Y'; the primary key
+            // is no index, and an expression drops out of its index.
+            "sqlite_autoindex_dept_1:U:name:0:A,emp_badge:Y:badge:0:D,"
+            "emp_dept:N:dcode:0:A,emp_dept:N:dregion:1:A,emp_expr:N:id:0:A");
+  // The best row identifier of a table without a primary key: its first unique index.
+  exec("CREATE TABLE nokey(a INTEGER, b INTEGER NOT NULL UNIQUE)");
+  EXPECT_EQ(rows("SELECT column_name FROM SYS.SYSCOLUMN JOIN SYS.SYSTABLE JOIN "
+                 "SYS.SYSUSERPERMS WHERE table_name = 'nokey' AND (pkey = 'Y' or "
+                 "(SYSTABLE.table_id not in (select table_id from SYSCOLUMN where pkey='Y') "
+                 "and column_id in (select column_id from SYSIXCOL where "
+                 "table_id=SYSTABLE.table_id and index_id = coalesce( (select min(index_id) "
+                 "from SYSINDEX where table_id=SYSTABLE.table_id and \"unique\" = 'U'), "
+                 "(select min(index_id) from SYSINDEX where table_id=SYSTABLE.table_id and "
+                 "\"unique\" = 'Y' and index_id not in (select index_id from SYSIXCOL join "
+                 "SYSCOLUMN where SYSCOLUMN.table_id=SYSTABLE.table_id and "
+                 "SYSIXCOL.table_id=SYSTABLE.table_id and nulls = 'Y') )))))"),
+            "b");
+}
+
+TEST_F(SystemTablesKeys, KeysFollowSchemaChangesAndCountsFollowRows) {
+  const std::string counts =
+      "SELECT table_name, cast(count AS integer) FROM SYS.SYSTABLE JOIN SYS.SYSUSERPERMS "
+      "WHERE user_name = 'dba' ORDER BY 1";
+  EXPECT_EQ(rows(counts), "dept:0,emp:0");
+  exec("INSERT INTO dept VALUES('a', 1, 'one'), ('b', 1, 'two')");
+  exec("INSERT INTO emp(id) VALUES(1)");
+  EXPECT_EQ(rows(counts), "dept:2,emp:1");
+  exec("DELETE FROM dept WHERE code = 'a'");
+  EXPECT_EQ(rows(counts), "dept:1,emp:1");
+  exec("DROP INDEX emp_dept");
+  exec("DROP TABLE emp");
+  EXPECT_EQ(rows("SELECT count(*) FROM SYS.SYSINDEX"), "1");
+  EXPECT_EQ(rows("SELECT count(*) FROM SYS.SYSFOREIGNKEY"), "0");
+  EXPECT_EQ(rows("SELECT count(*) FROM SYS.SYSTRIGGER"), "0");
+  EXPECT_EQ(rows("SELECT count(*) FROM SYS.SYSCONSTRAINT"), "1");
+}

@@ -21,6 +21,30 @@
 namespace vqeng {
 namespace {
 
+// Whether a statement's text begins with a verb that changes rows (comments and blanks
+// skipped). A statement beginning with WITH may or may not.
+enum class ChangeVerb { Yes, No, Maybe };
+ChangeVerb change_verb(const char* sql) {
+  const char* p = sql;
+  for (;;) {
+    while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n' || *p == '(') ++p;
+    if (p[0] == '-' && p[1] == '-') {
+      while (*p != '\0' && *p != '\n') ++p;
+    } else if (p[0] == '/' && p[1] == '*') {
+      const char* end = std::strstr(p + 2, "*/");
+      p = end == nullptr ? p + std::strlen(p) : end + 2;
+    } else {
+      break;
+    }
+  }
+  std::string verb;
+  while (std::isalpha(static_cast<unsigned char>(*p)))
+    verb += static_cast<char>(std::toupper(static_cast<unsigned char>(*p++)));
+  if (verb == "INSERT" || verb == "UPDATE" || verb == "DELETE" || verb == "REPLACE")
+    return ChangeVerb::Yes;
+  return verb == "WITH" ? ChangeVerb::Maybe : ChangeVerb::No;
+}
+
 std::string trim(const std::string& s) {
   const auto b = s.find_first_not_of(" \t\r\n");
   if (b == std::string::npos) return {};
@@ -810,6 +834,11 @@ bool Engine::step_all(sqlite3_stmt* st, const std::vector<Value>& params, std::s
                       const std::vector<ColumnDesc>* param_types) {
   if (!bind_params(st, params, param_types, err)) return false;
   if (!begin_if_needed(st, err)) return false;
+  // sqlite3_changes keeps the count of the last INSERT, UPDATE or DELETE, so any other
+  // statement (DDL, for one) would report its predecessor's count: only those verbs
+  // count, and a WITH statement only when the connection's running total moved.
+  const sqlite3_int64 total_before = sqlite3_total_changes64(db_);
+  const ChangeVerb verb = change_verb(sqlite3_sql(st));
   const int ncol = sqlite3_column_count(st);
   res.has_result_set = ncol > 0;
   res.rows.clear();
@@ -841,7 +870,11 @@ bool Engine::step_all(sqlite3_stmt* st, const std::vector<Value>& params, std::s
   }
   if (res.has_result_set)
     res.columns = columns_of(st, res.rows.empty() ? nullptr : &res.rows.front());
-  res.changes = res.has_result_set ? 0 : static_cast<std::uint32_t>(sqlite3_changes(db_));
+  const bool counts = verb == ChangeVerb::Yes ||
+                      (verb == ChangeVerb::Maybe && sqlite3_total_changes64(db_) != total_before);
+  res.changes = res.has_result_set || !counts
+                    ? 0
+                    : static_cast<std::uint32_t>(sqlite3_changes64(db_));
   sqlite3_reset(st);
   return true;
 }

@@ -304,6 +304,10 @@ struct tagSTMT : tagOBJECT {
   std::uint32_t param_flags;      // kParam* bits (parameters.h)
   CharsetConverter* put_converter;  // UTF-16LE pieces to the connection charset; owned
   SQLULEN put_bytes;              // bytes stored so far for the current parameter
+  // The end of a UTF-16 piece that does not finish a character (an odd byte, a high
+  // surrogate), kept for the next piece of the same value.
+  unsigned char put_wide_carry[3];
+  unsigned char put_wide_carry_length;
   std::uint32_t param_row;        // parameter-list row of the set being converted
 
   // ---- engine interface: prepare, execute, describe ----

@@ -118,6 +118,7 @@ SQLRETURN Parameter_descriptor(tagSTMT* stmt, unsigned row) {
     stmt->param_flags |= kParamAwaitingData;
     stmt->param_flags &= ~kParamDataSupplied;
     stmt->put_bytes = 0;
+    stmt->put_wide_carry_length = 0;
     return SQL_NEED_DATA;
   }
   return post_put_result(stmt, result);
@@ -127,6 +128,7 @@ void Reset_parameters(tagSTMT* stmt, bool full) {
   if (full) stmt->param_index = 0;
   stmt->param_flags &= ~(kParamDataSupplied | kParamFinalFlush);
   stmt->put_bytes = 0;
+  stmt->put_wide_carry_length = 0;
   delete stmt->put_converter;
   stmt->put_converter = nullptr;
 }
@@ -239,10 +241,13 @@ SQLRETURN DoSQLParamData(tagSTMT* stmt, SQLPOINTER* value) {
     }
   }
   if ((stmt->param_flags & kParamDataSupplied) != 0) {
-    // The current value is complete: the rest of the set (or row) is converted.
+    // The current value is complete: the rest of the set (or row) is converted. UTF-16
+    // text that ends inside a character is malformed and ends the execution.
+    const bool torn = stmt->put_wide_carry_length != 0;
     ++stmt->param_index;
     Reset_parameters(stmt, false);
-    const SQLRETURN rc = Parameter_descriptor(stmt, stmt->param_row);
+    const SQLRETURN rc =
+        torn ? post(stmt, kState22018, kState22005) : Parameter_descriptor(stmt, stmt->param_row);
     if (rc != SQL_NEED_DATA) {
       if (rows) {
         if (rc != SQL_SUCCESS) {
@@ -312,6 +317,7 @@ SQLRETURN DoSQLPutData(tagSTMT* stmt, SQLPOINTER data, SQLLEN length) {
   SQLLEN n = length;
   std::unique_ptr<char, vq::base::UtFree> converted;
   const bool wide = app->concise_type == SQL_C_WCHAR;
+  std::unique_ptr<char, vq::base::UtFree> joined;
   if (wide) {
     if (n == SQL_NTS) {
       n = 0;
@@ -319,7 +325,28 @@ SQLRETURN DoSQLPutData(tagSTMT* stmt, SQLPOINTER data, SQLLEN length) {
       while (w[n] != 0) ++n;
       n *= 2;
     }
-    if (n % 2 != 0) return post(stmt, kStateHY090, kStateS1090);
+    // Pieces may end anywhere, even inside a code unit or between the halves of a
+    // surrogate pair: the unfinished end waits for the next piece.
+    if (first) stmt->put_wide_carry_length = 0;
+    const SQLLEN carried = stmt->put_wide_carry_length;
+    if (carried != 0) {
+      joined.reset(static_cast<char*>(ut_calloc(static_cast<std::size_t>(carried + n) + 1)));
+      if (!joined) return post(stmt, kStateHY001, kStateS1001);
+      std::memcpy(joined.get(), stmt->put_wide_carry, static_cast<std::size_t>(carried));
+      if (n > 0) std::memcpy(joined.get() + carried, data, static_cast<std::size_t>(n));
+      data = joined.get();
+      n += carried;
+    }
+    SQLLEN whole = n - n % 2;
+    if (whole >= 2) {
+      const auto* last = static_cast<const unsigned char*>(data) + whole - 2;
+      const unsigned unit = last[0] | (last[1] << 8);
+      if (unit >= 0xD800 && unit <= 0xDBFF) whole -= 2;
+    }
+    stmt->put_wide_carry_length = static_cast<unsigned char>(n - whole);
+    std::memcpy(stmt->put_wide_carry, static_cast<const char*>(data) + whole,
+                static_cast<std::size_t>(n - whole));
+    n = whole;
     tagDBC* dbc = dbc_of(stmt);
     CharsetConverter* conv = app->effective_type == -30 && dbc->wide_to_nchar != nullptr
                                  ? dbc->wide_to_nchar

@@ -159,7 +159,8 @@ TEST_P(EngineQueries, TheReplicationGroupIsFoundOnlyWhenItExists) {
   EXPECT_TRUE(HasLine(Requests(),
                       "prepare SELECT IF EXISTS( SELECT 1 FROM SYS.SYSUSERPERMS WHERE user_name "
                       "= 'kx_systabgroup' ) THEN 'yes' else 'no' endif"));
-  Exec("INSERT INTO SYS.SYSUSERPERM VALUES(900,'kx_systabgroup','N','N')");
+  Exec("INSERT INTO SYS.SYSUSERPERM(user_id, user_name, resourceauth, dbaauth) "
+       "VALUES(900,'kx_systabgroup','N','N')");
   EXPECT_EQ(DBkx_systabExists(dbc_.get()), 0);
 }
 

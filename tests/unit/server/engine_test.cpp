@@ -180,6 +180,33 @@ TEST_F(EngineTest, InterruptStopsALongStatement) {
   EXPECT_EQ(query(*e_, "SELECT 1").size(), 1u);  // the connection still works
 }
 
+// A statement reports the rows it changed itself: DDL and an UPDATE that matches nothing
+// report 0 even right after a statement that changed rows.
+TEST_F(EngineTest, RowCountsAreTheStatementsOwn) {
+  exec(*e_, "CREATE TABLE counted(a INT)");
+  struct Case {
+    const char* sql;
+    std::uint32_t changes;
+  };
+  const Case cases[] = {
+      {"INSERT INTO counted VALUES (1), (2), (3)", 3},
+      {"CREATE TABLE other(b INT)", 0},
+      {"UPDATE counted SET a = a + 1", 3},
+      {"UPDATE counted SET a = 0 WHERE a > 100", 0},
+      {"DELETE FROM counted WHERE a = 2", 1},
+      {"DROP TABLE other", 0},
+      {"WITH n(v) AS (SELECT 7) INSERT INTO counted SELECT v FROM n", 1},
+      {"/* a comment */ DELETE FROM counted", 3},
+      {"CREATE INDEX counted_a ON counted(a)", 0},
+  };
+  for (const Case& c : cases) {
+    ExecResult res;
+    SqlError err;
+    ASSERT_TRUE(e_->execute_immediate(c.sql, res, err)) << c.sql << ": " << err.text;
+    EXPECT_EQ(res.changes, c.changes) << c.sql;
+  }
+}
+
 TEST_F(EngineTest, ParametersAndDescriptions) {
   exec(*e_,
        "CREATE TABLE p(id BIGINT, name VARCHAR(20), price DECIMAL(10,2), at TIMESTAMP, data "

@@ -13,21 +13,13 @@
 #include <vector>
 
 #include "fake_odbc_api.h"
+#include "jvm_test_support.h"
 #include "jdbcodbc/c/connection.h"
 #include "jdbcodbc/c/statement.h"
 
 namespace {
 
 using WText = Statement::WText;
-
-JNIEnv* CurrentEnv() {
-  JavaVM* vm = nullptr;
-  jsize count = 0;
-  if (JNI_GetCreatedJavaVMs(&vm, 1, &count) != JNI_OK || count == 0) return nullptr;
-  void* env = nullptr;
-  if (vm->GetEnv(&env, JNI_VERSION_1_8) != JNI_OK) return nullptr;
-  return static_cast<JNIEnv*>(env);
-}
 
 const SQLWCHAR* Units(const char16_t* text) { return reinterpret_cast<const SQLWCHAR*>(text); }
 
@@ -178,7 +170,7 @@ const std::vector<Case>& Cases() {
 class CatalogCalls : public ::testing::Test {
  protected:
   void SetUp() override {
-    env = CurrentEnv();
+    env = jvm_test::CurrentEnv();
     if (env == nullptr) GTEST_SKIP() << "no Java VM in a sanitizer build";
     fake_odbc::records.clear();
     fake_odbc::catalog_calls.clear();
@@ -200,24 +192,7 @@ class CatalogCalls : public ::testing::Test {
   }
 
   // The SQLSTATE of the pending exception, which is cleared; "" when none is pending.
-  std::string TakeState() {
-    jthrowable t = env->ExceptionOccurred();
-    if (t == nullptr) return "";
-    env->ExceptionClear();
-    jclass cls = env->GetObjectClass(t);
-    auto* s = static_cast<jstring>(
-        env->CallObjectMethod(t, env->GetMethodID(cls, "getSQLState", "()Ljava/lang/String;")));
-    std::string state = "<none>";
-    if (s != nullptr) {
-      const char* chars = env->GetStringUTFChars(s, nullptr);
-      state = chars;
-      env->ReleaseStringUTFChars(s, chars);
-      env->DeleteLocalRef(s);
-    }
-    env->DeleteLocalRef(cls);
-    env->DeleteLocalRef(t);
-    return state;
-  }
+  std::string TakeState() { return jvm_test::TakePending(env, "getSQLState"); }
 
   JNIEnv* env = nullptr;
   Connection* connection = nullptr;

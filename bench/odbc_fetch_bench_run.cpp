@@ -7,7 +7,12 @@
 // command-sequence client's and at most 150 ns, wall at most 15 times the socket floor,
 // shared memory faster than TCP/IP.
 //
-//   odbc_fetch_bench_run [runs]
+// With --jdbc (built when a Java VM and the driver's Java classes are there) it runs the
+// Java program FetchBench over each link instead of the command-sequence benchmark, the
+// same query against the same server, and prints the Java client's CPU and wall per row
+// beside the ODBC C client's, held to Java CPU per row at most twice the C client's.
+//
+//   odbc_fetch_bench_run [--jdbc] [runs]
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -91,9 +96,45 @@ struct TempDirs {
 
 const char* Verdict(bool ok) { return ok ? "met" : "MISSED"; }
 
+#ifdef JAVA_PATH
+// The Java client beside the C one, by link: CPU per row both as the fetching thread's
+// and as the whole VM's over the loop; the target is held on the VM's.
+int ReportJdbc(std::map<std::string, Numbers>& odbc, std::map<std::string, Numbers>& jdbc) {
+  std::printf("fetch of 1,000,000 rows (int, int, double, varchar(10)), ns per row\n");
+  std::printf("%-6s %10s %10s %10s %10s %10s %10s %10s %10s\n", "link", "c_cpu", "java_cpu",
+              "java_thrd", "java_user", "cpu_ratio", "c_wall", "java_wall", "fetchsize");
+  bool all = true;
+  for (const std::string link : {"shm", "tcpip"}) {
+    Numbers& o = odbc[link];
+    Numbers& j = jdbc[link];
+    const double ratio = j["process_cpu_ns_per_row"] / o["client_cpu_ns_per_row"];
+    std::printf("%-6s %10.1f %10.1f %10.1f %10.1f %10.2f %10.1f %10.1f %10.0f\n", link.c_str(),
+                o["client_cpu_ns_per_row"], j["process_cpu_ns_per_row"], j["thread_cpu_ns_per_row"],
+                j["thread_user_ns_per_row"], ratio, o["wall_ns_per_row"], j["wall_ns_per_row"],
+                j["fetch_size"]);
+    std::printf("  %s: Java CPU per row <= 2 x ODBC C client %s (fetching thread alone: %.2f x)\n",
+                link.c_str(), Verdict(ratio <= 2),
+                j["thread_cpu_ns_per_row"] / o["client_cpu_ns_per_row"]);
+    all = all && ratio <= 2;
+  }
+  return all ? 0 : 3;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  const bool jdbc = argc > 1 && std::string(argv[1]) == "--jdbc";
+  if (jdbc) {
+    --argc;
+    ++argv;
+  }
+#ifndef JAVA_PATH
+  if (jdbc) {
+    std::fprintf(stderr, "built without a Java VM: no --jdbc\n");
+    return 2;
+  }
+#endif
   const std::string runs = argc > 1 ? argv[1] : "3";
   const TempDirs dirs;
   if (dirs.vctmp.empty() || dirs.home.empty()) return 1;
@@ -104,21 +145,24 @@ int main(int argc, char** argv) {
   unsetenv("VCCONNECT");
 
   const std::string name = "odbcbench" + std::to_string(getpid());
-  std::map<std::string, Numbers> odbc;
+  std::map<std::string, Numbers> odbc, java;
   {
     vq_test::VqengProcess server;
     if (!server.Start(VQENG12_PATH, name, {"--max-connection-bytes=2G"})) {
       std::fprintf(stderr, "vqeng12 did not start\n");
       return 1;
     }
-    const std::string base = std::string("DRIVER=") + VQ_DRIVER_PATH + ";UID=dba;PWD=sql;ServerName=" + name;
+    // The Java classes load the driver themselves: their connection string names none.
+    const std::string driver = std::string("DRIVER=") + VQ_DRIVER_PATH + ";";
+    const std::string base = "UID=dba;PWD=sql;ServerName=" + name;
     const std::map<std::string, std::string> links = {
         {"shm", base + ";CommLinks=ShMem"},
         {"tcpip", base + ";CommLinks=tcpip(host=127.0.0.1;port=" + std::to_string(server.port()) +
                       ";DoBroadcast=NONE)"}};
     for (const auto& [link, text] : links) {
+      const std::string odbc_text = driver + text;
       const vq::testing::ChildResult r = vq::testing::RunInChild([&] {
-        execl(ODBC_FETCH_BENCH_PATH, ODBC_FETCH_BENCH_PATH, text.c_str(), runs.c_str(),
+        execl(ODBC_FETCH_BENCH_PATH, ODBC_FETCH_BENCH_PATH, odbc_text.c_str(), runs.c_str(),
               static_cast<char*>(nullptr));
         _exit(127);
       });
@@ -127,8 +171,26 @@ int main(int argc, char** argv) {
         return 1;
       }
       odbc[link] = ParseKeyValues(r.output);
+#ifdef JAVA_PATH
+      if (!jdbc) continue;
+      const std::string library_path = "-Djava.library.path=" +
+          std::filesystem::path(VQ_DRIVER_PATH).parent_path().string();
+      const vq::testing::ChildResult j = vq::testing::RunInChild([&] {
+        execl(JAVA_PATH, JAVA_PATH, library_path.c_str(), "-cp", JDBC_FETCH_BENCH_CLASSPATH,
+              "FetchBench", text.c_str(), runs.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+      });
+      if (!j.exited(0)) {
+        std::fprintf(stderr, "FetchBench over %s failed:\n%s\n", link.c_str(), j.output.c_str());
+        return 1;
+      }
+      java[link] = ParseKeyValues(j.output);
+#endif
     }
   }
+#ifdef JAVA_PATH
+  if (jdbc) return ReportJdbc(odbc, java);
+#endif
 
   const vq::testing::ChildResult cs = vq::testing::RunInChild([&] {
     execl(CMDSEQ_FETCH_BENCH_PATH, CMDSEQ_FETCH_BENCH_PATH, "--benchmark_format=csv",

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace fake_odbc {
 
@@ -138,7 +139,7 @@ SQLRETURN SQL_API SQLExecDirect(SQLHSTMT, SQLCHAR*, SQLINTEGER) { return SQL_ERR
 
 }  // extern "C"
 
-// The statement, result and catalog calls of the bridge answer SQL_ERROR here, so that the
+// The statement and result calls of the bridge answer SQL_ERROR here, so that the
 // fake stays the only ODBC API in the program (a test that needs one scripts it above).
 extern "C" {
 
@@ -154,37 +155,24 @@ VQ_FAKE_FAILS(SQLColAttribute, (SQLHSTMT, SQLUSMALLINT, SQLUSMALLINT, SQLPOINTER
                                 SQLSMALLINT*, SQLLEN*))
 VQ_FAKE_FAILS(SQLColAttributeW, (SQLHSTMT, SQLUSMALLINT, SQLUSMALLINT, SQLPOINTER, SQLSMALLINT,
                                  SQLSMALLINT*, SQLLEN*))
-VQ_FAKE_FAILS(SQLColumnPrivilegesW, (SQLHSTMT, W, W, W, W))
-VQ_FAKE_FAILS(SQLColumnsW, (SQLHSTMT, W, W, W, W))
 VQ_FAKE_FAILS(SQLDescribeParam, (SQLHSTMT, SQLUSMALLINT, SQLSMALLINT*, SQLULEN*, SQLSMALLINT*,
                                  SQLSMALLINT*))
 VQ_FAKE_FAILS(SQLExecDirectW, (SQLHSTMT, SQLWCHAR*, SQLINTEGER))
 VQ_FAKE_FAILS(SQLExecute, (SQLHSTMT))
 VQ_FAKE_FAILS(SQLFetchScroll, (SQLHSTMT, SQLSMALLINT, SQLLEN))
-VQ_FAKE_FAILS(SQLForeignKeysW, (SQLHSTMT, W, W, W, W, W, W))
 VQ_FAKE_FAILS(SQLFreeStmt, (SQLHSTMT, SQLUSMALLINT))
 VQ_FAKE_FAILS(SQLGetCursorNameW, (SQLHSTMT, SQLWCHAR*, SQLSMALLINT, SQLSMALLINT*))
 VQ_FAKE_FAILS(SQLGetStmtAttrW, (SQLHSTMT, SQLINTEGER, SQLPOINTER, SQLINTEGER, SQLINTEGER*))
-VQ_FAKE_FAILS(SQLGetTypeInfo, (SQLHSTMT, SQLSMALLINT))
 VQ_FAKE_FAILS(SQLMoreResults, (SQLHSTMT))
 VQ_FAKE_FAILS(SQLNumParams, (SQLHSTMT, SQLSMALLINT*))
 VQ_FAKE_FAILS(SQLNumResultCols, (SQLHSTMT, SQLSMALLINT*))
 VQ_FAKE_FAILS(SQLParamData, (SQLHSTMT, SQLPOINTER*))
 VQ_FAKE_FAILS(SQLPrepareW, (SQLHSTMT, SQLWCHAR*, SQLINTEGER))
-VQ_FAKE_FAILS(SQLPrimaryKeysW, (SQLHSTMT, W, W, W))
-VQ_FAKE_FAILS(SQLProcedureColumnsW, (SQLHSTMT, W, W, W, W))
-VQ_FAKE_FAILS(SQLProceduresW, (SQLHSTMT, W, W, W))
 VQ_FAKE_FAILS(SQLPutData, (SQLHSTMT, SQLPOINTER, SQLLEN))
 VQ_FAKE_FAILS(SQLRowCount, (SQLHSTMT, SQLLEN*))
 VQ_FAKE_FAILS(SQLSetCursorNameW, (SQLHSTMT, SQLWCHAR*, SQLSMALLINT))
 VQ_FAKE_FAILS(SQLSetPos, (SQLHSTMT, SQLSETPOSIROW, SQLUSMALLINT, SQLUSMALLINT))
 VQ_FAKE_FAILS(SQLSetStmtAttrW, (SQLHSTMT, SQLINTEGER, SQLPOINTER, SQLINTEGER))
-VQ_FAKE_FAILS(SQLSpecialColumnsW, (SQLHSTMT, SQLUSMALLINT, W, W, W, SQLUSMALLINT, SQLUSMALLINT))
-VQ_FAKE_FAILS(SQLStatisticsW, (SQLHSTMT, W, W, W, SQLUSMALLINT, SQLUSMALLINT))
-VQ_FAKE_FAILS(SQLTablePrivilegesW, (SQLHSTMT, W, W, W))
-VQ_FAKE_FAILS(SQLTables, (SQLHSTMT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*,
-                          SQLSMALLINT, SQLCHAR*, SQLSMALLINT))
-VQ_FAKE_FAILS(SQLTablesW, (SQLHSTMT, W, W, W, W))
 #undef W
 #undef VQ_FAKE_FAILS
 
@@ -217,3 +205,95 @@ extern "C" SQLRETURN SQL_API SQLGetData(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT type
   d.offset += n;
   return remaining > n ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
 }
+
+// The catalog functions record their arguments and answer what the test sets.
+namespace fake_odbc {
+std::vector<CatalogCall> catalog_calls;
+short catalog_result = SQL_ERROR;
+}  // namespace fake_odbc
+
+namespace {
+
+fake_odbc::CatalogText Wide(SQLWCHAR* text, SQLSMALLINT length) {
+  return {text, length, Narrow(text, length)};
+}
+fake_odbc::CatalogText Bytes(SQLCHAR* text, SQLSMALLINT length) {
+  if (text == nullptr) return {text, length, "<null>"};
+  const char* chars = reinterpret_cast<const char*>(text);
+  return {text, length, length == SQL_NTS ? std::string(chars) : std::string(chars, length)};
+}
+SQLRETURN Record(const char* function, SQLHSTMT statement,
+                 std::vector<fake_odbc::CatalogText> texts, std::vector<long> numbers = {}) {
+  fake_odbc::catalog_calls.push_back({function, statement, std::move(texts), std::move(numbers)});
+  return fake_odbc::catalog_result;
+}
+
+}  // namespace
+
+extern "C" {
+
+SQLRETURN SQL_API SQLTablesW(SQLHSTMT s, SQLWCHAR* c, SQLSMALLINT cl, SQLWCHAR* sc,
+                             SQLSMALLINT scl, SQLWCHAR* t, SQLSMALLINT tl, SQLWCHAR* ty,
+                             SQLSMALLINT tyl) {
+  return Record("SQLTablesW", s, {Wide(c, cl), Wide(sc, scl), Wide(t, tl), Wide(ty, tyl)});
+}
+SQLRETURN SQL_API SQLTables(SQLHSTMT s, SQLCHAR* c, SQLSMALLINT cl, SQLCHAR* sc,
+                            SQLSMALLINT scl, SQLCHAR* t, SQLSMALLINT tl, SQLCHAR* ty,
+                            SQLSMALLINT tyl) {
+  return Record("SQLTables", s, {Bytes(c, cl), Bytes(sc, scl), Bytes(t, tl), Bytes(ty, tyl)});
+}
+SQLRETURN SQL_API SQLColumnsW(SQLHSTMT s, SQLWCHAR* c, SQLSMALLINT cl, SQLWCHAR* sc,
+                              SQLSMALLINT scl, SQLWCHAR* t, SQLSMALLINT tl, SQLWCHAR* co,
+                              SQLSMALLINT col) {
+  return Record("SQLColumnsW", s, {Wide(c, cl), Wide(sc, scl), Wide(t, tl), Wide(co, col)});
+}
+SQLRETURN SQL_API SQLColumnPrivilegesW(SQLHSTMT s, SQLWCHAR* c, SQLSMALLINT cl, SQLWCHAR* sc,
+                                       SQLSMALLINT scl, SQLWCHAR* t, SQLSMALLINT tl,
+                                       SQLWCHAR* co, SQLSMALLINT col) {
+  return Record("SQLColumnPrivilegesW", s,
+                {Wide(c, cl), Wide(sc, scl), Wide(t, tl), Wide(co, col)});
+}
+SQLRETURN SQL_API SQLTablePrivilegesW(SQLHSTMT s, SQLWCHAR* c, SQLSMALLINT cl, SQLWCHAR* sc,
+                                      SQLSMALLINT scl, SQLWCHAR* t, SQLSMALLINT tl) {
+  return Record("SQLTablePrivilegesW", s, {Wide(c, cl), Wide(sc, scl), Wide(t, tl)});
+}
+SQLRETURN SQL_API SQLPrimaryKeysW(SQLHSTMT s, SQLWCHAR* c, SQLSMALLINT cl, SQLWCHAR* sc,
+                                  SQLSMALLINT scl, SQLWCHAR* t, SQLSMALLINT tl) {
+  return Record("SQLPrimaryKeysW", s, {Wide(c, cl), Wide(sc, scl), Wide(t, tl)});
+}
+SQLRETURN SQL_API SQLProceduresW(SQLHSTMT s, SQLWCHAR* c, SQLSMALLINT cl, SQLWCHAR* sc,
+                                 SQLSMALLINT scl, SQLWCHAR* p, SQLSMALLINT pl) {
+  return Record("SQLProceduresW", s, {Wide(c, cl), Wide(sc, scl), Wide(p, pl)});
+}
+SQLRETURN SQL_API SQLProcedureColumnsW(SQLHSTMT s, SQLWCHAR* c, SQLSMALLINT cl, SQLWCHAR* sc,
+                                       SQLSMALLINT scl, SQLWCHAR* p, SQLSMALLINT pl,
+                                       SQLWCHAR* co, SQLSMALLINT col) {
+  return Record("SQLProcedureColumnsW", s,
+                {Wide(c, cl), Wide(sc, scl), Wide(p, pl), Wide(co, col)});
+}
+SQLRETURN SQL_API SQLStatisticsW(SQLHSTMT s, SQLWCHAR* c, SQLSMALLINT cl, SQLWCHAR* sc,
+                                 SQLSMALLINT scl, SQLWCHAR* t, SQLSMALLINT tl,
+                                 SQLUSMALLINT unique, SQLUSMALLINT reserved) {
+  return Record("SQLStatisticsW", s, {Wide(c, cl), Wide(sc, scl), Wide(t, tl)},
+                {unique, reserved});
+}
+SQLRETURN SQL_API SQLSpecialColumnsW(SQLHSTMT s, SQLUSMALLINT identifierType, SQLWCHAR* c,
+                                     SQLSMALLINT cl, SQLWCHAR* sc, SQLSMALLINT scl,
+                                     SQLWCHAR* t, SQLSMALLINT tl, SQLUSMALLINT scope,
+                                     SQLUSMALLINT nullable) {
+  return Record("SQLSpecialColumnsW", s, {Wide(c, cl), Wide(sc, scl), Wide(t, tl)},
+                {identifierType, scope, nullable});
+}
+SQLRETURN SQL_API SQLForeignKeysW(SQLHSTMT s, SQLWCHAR* pc, SQLSMALLINT pcl, SQLWCHAR* ps,
+                                  SQLSMALLINT psl, SQLWCHAR* pt, SQLSMALLINT ptl, SQLWCHAR* fc,
+                                  SQLSMALLINT fcl, SQLWCHAR* fs, SQLSMALLINT fsl, SQLWCHAR* ft,
+                                  SQLSMALLINT ftl) {
+  return Record("SQLForeignKeysW", s,
+                {Wide(pc, pcl), Wide(ps, psl), Wide(pt, ptl), Wide(fc, fcl), Wide(fs, fsl),
+                 Wide(ft, ftl)});
+}
+SQLRETURN SQL_API SQLGetTypeInfo(SQLHSTMT s, SQLSMALLINT type) {
+  return Record("SQLGetTypeInfo", s, {}, {type});
+}
+
+}  // extern "C"

@@ -42,6 +42,24 @@ struct GetDataScript {
 };
 extern GetDataScript get_data;
 
+// A catalog function's call as it arrived: its name, statement handle, text arguments
+// (pointer, length and the text read from it; "<null>" for a null pointer) and its
+// number arguments, each in the order of the function's parameters.
+struct CatalogText {
+  const void* pointer;
+  long length;
+  std::string text;
+};
+struct CatalogCall {
+  std::string function;
+  void* statement;
+  std::vector<CatalogText> texts;
+  std::vector<long> numbers;
+};
+extern std::vector<CatalogCall> catalog_calls;
+// What every catalog function answers (SQL_ERROR unless a test sets it).
+extern short catalog_result;
+
 }  // namespace fake_odbc
 
 #endif  // VQ_TESTS_JDBC_FAKE_ODBC_API_H

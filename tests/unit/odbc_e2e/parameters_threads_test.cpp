@@ -185,6 +185,46 @@ TEST_P(Parameters, DataAtExecutionInPieces) {
   EXPECT_EQ(StmtState(), "HY010");
 }
 
+// UTF-16 pieces of any size: pieces of 7 bytes end inside code units and between the
+// halves of surrogate pairs, and the text arrives whole; a value that ends inside a
+// character is refused.
+TEST_P(Parameters, WidePiecesMayEndInsideACharacter) {
+  MustExec("CREATE TABLE pwide (k INTEGER, v LONG NVARCHAR)");
+  ASSERT_EQ(Prepare("INSERT INTO pwide VALUES (?, ?)"), SQL_SUCCESS) << StmtState();
+  SQLINTEGER k = 1;
+  SQLLEN k_len = 0;
+  SQLLEN v_len = SQL_DATA_AT_EXEC;
+  char token_v[] = "v";
+  ASSERT_EQ(Bind(1, SQL_C_SLONG, SQL_INTEGER, 0, 0, &k, 0, &k_len), SQL_SUCCESS);
+  ASSERT_EQ(Bind(2, SQL_C_WCHAR, SQL_WLONGVARCHAR, 100000, 0, token_v, 0, &v_len), SQL_SUCCESS);
+  const std::u16string unit = u"a\u00e9\U0001F600z\u65e5";  // 6 code units, one pair
+  std::u16string text;
+  for (int i = 0; i < 50; ++i) text += unit;
+  const auto* bytes = reinterpret_cast<const char*>(text.data());
+  const SQLLEN size = static_cast<SQLLEN>(text.size() * 2);
+  ASSERT_EQ(SQLExecute(stmt_), SQL_NEED_DATA) << StmtState();
+  SQLPOINTER token = nullptr;
+  ASSERT_EQ(SQLParamData(stmt_, &token), SQL_NEED_DATA) << StmtState();
+  for (SQLLEN at = 0; at < size; at += 7) {
+    const SQLLEN n = std::min<SQLLEN>(7, size - at);
+    ASSERT_EQ(SQLPutData(stmt_, const_cast<char*>(bytes + at), n), SQL_SUCCESS)
+        << at << " " << StmtState();
+  }
+  SQLRETURN rc = SQLParamData(stmt_, &token);
+  ASSERT_TRUE(rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) << rc << " " << StmtState();
+  EXPECT_EQ(ValueNumber("SELECT length(v) FROM pwide WHERE k = 1"), 250);  // 5 characters x 50
+  EXPECT_EQ(ValueText("SELECT hex(substr(v, 1, 5)) FROM pwide WHERE k = 1"),
+            "61C3A9F09F98807AE697A5");
+
+  k = 2;
+  ASSERT_EQ(SQLExecute(stmt_), SQL_NEED_DATA) << StmtState();
+  ASSERT_EQ(SQLParamData(stmt_, &token), SQL_NEED_DATA) << StmtState();
+  ASSERT_EQ(SQLPutData(stmt_, const_cast<char*>(bytes), 5), SQL_SUCCESS) << StmtState();
+  EXPECT_EQ(SQLParamData(stmt_, &token), SQL_ERROR);
+  EXPECT_EQ(StmtState(), "22018");
+  EXPECT_EQ(ValueNumber("SELECT count(*) FROM pwide WHERE k = 2"), 0);
+}
+
 TEST_P(Parameters, DescribeParametersOfAPreparedStatement) {
   MustExec("CREATE TABLE pdesc (a INTEGER, b VARCHAR(30), c NUMERIC(10,2))");
   SQLSMALLINT count = -1;

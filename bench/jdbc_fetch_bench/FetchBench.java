@@ -15,6 +15,8 @@ import tovrak.jdbc4.vellumcrest.IIStatement;
  * over the loop (compiler and collector threads included) and the wall time.
  *
  *   java -Djava.library.path=<driver dir> -cp <classes jar>:<this jar> FetchBench <connection string> [runs]
+ * The environment variable VQ_BENCH_FETCH_SIZE, when set, is passed to the statement's
+ * setFetchSize before the query (the driver's default rowset size otherwise).
  * Exits 0 when every run read every row with the right values.
  */
 public final class FetchBench {
@@ -41,6 +43,10 @@ public final class FetchBench {
     static void run(IConnection c, Totals totals) {
         ThreadMXBean threads = ManagementFactory.getThreadMXBean();
         IIStatement s = c.nativeCreateStatement();
+        String fetchSize = System.getenv("VQ_BENCH_FETCH_SIZE");
+        if (fetchSize != null && !fetchSize.isEmpty()) {
+            s.setFetchSize(Integer.parseInt(fetchSize));
+        }
         long openStart = System.nanoTime();
         IIResultSet rs = s.executeQuery(QUERY);
         if (rs == null) {

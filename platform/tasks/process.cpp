@@ -1,6 +1,7 @@
 /* Process-wide start and stop, fork protection and the process's identity. */
 #include "vqtasks.h"
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -11,6 +12,23 @@ namespace {
 
 std::atomic<int> g_init_count{0};
 std::atomic<pid_t> g_protected_pid{0};   /* 0 until fork protection starts */
+
+/* This process's id, kept so that the fork test (made on every ODBC call) needs no
+ * system call: read once when the library is loaded and again in the child of every
+ * fork, by the handler registered below before anyone can fork through it. */
+std::atomic<pid_t> g_current_pid{0};
+
+void RefreshCurrentPid() { g_current_pid.store(getpid(), std::memory_order_relaxed); }
+
+pid_t CurrentPid() {
+  const pid_t pid = g_current_pid.load(std::memory_order_relaxed);
+  return pid != 0 ? pid : getpid();
+}
+
+const bool g_pid_tracked = [] {
+  RefreshCurrentPid();
+  return pthread_atfork(nullptr, nullptr, RefreshCurrentPid) == 0;
+}();
 
 }  // namespace
 
@@ -35,7 +53,10 @@ void UnixForkProtection_Init(void) {
 
 int UnixForkProtection_IsChild(void) {
   const pid_t protected_pid = g_protected_pid.load();
-  return protected_pid != 0 && protected_pid != getpid() ? 1 : 0;
+  if (protected_pid == 0) return 0;
+  /* Without the fork handler the cached id could be the parent's: ask the system. */
+  const pid_t me = g_pid_tracked ? CurrentPid() : getpid();
+  return protected_pid != me ? 1 : 0;
 }
 
 void UnixForkProtection_Reset(void) {

@@ -4,6 +4,7 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -19,8 +20,11 @@ constexpr char kBaseNameTail[] = "tovrak/jdbc/vellumcrest";
 constexpr std::size_t kBaseNameLength = sizeof(kBaseNameTail) - 1;  // 23 characters
 static_assert(kBaseNameLength == 23, "the package prefix the rewrite replaces");
 
-// The process-wide state beside the shared environment.
-NativeObjSharedEnv* g_sharedEnv = nullptr;
+// The process-wide state beside the shared environment. The pointer is published with
+// release order once the mutexes and the object are made, so a reader that sees it with
+// acquire order sees them whole and needs no lock; the start mutex only serialises the
+// making (and the unload, which no native may overlap).
+std::atomic<NativeObjSharedEnv*> g_sharedEnv{nullptr};
 a_ut_safe_pthread_mutex_t g_envMutex{nullptr};    // init and allocEnv
 a_ut_safe_pthread_mutex_t g_jobjMutex{nullptr};   // creation of Java peers
 a_ut_safe_pthread_mutex_t g_nhandleMutex{nullptr};  // every access of "nhandle"
@@ -47,7 +51,7 @@ void CreateSharedState() {
   ut_safe_pthread_mutex_init(&g_envMutex, nullptr);
   ut_safe_pthread_mutex_init(&g_jobjMutex, nullptr);
   ut_safe_pthread_mutex_init(&g_nhandleMutex, nullptr);
-  g_sharedEnv = new NativeObjSharedEnv();
+  g_sharedEnv.store(new NativeObjSharedEnv(), std::memory_order_release);
 }
 
 template <class Wrapper, class... Args>
@@ -60,12 +64,14 @@ JavaClass* Make(JNIEnv* env, Args... args) {
 // ---- Shared environment -------------------------------------------------------------------
 
 NativeObjSharedEnv* NOSE() {
+  // Every native calls this: once made, the environment is read without the lock.
+  if (NativeObjSharedEnv* made = g_sharedEnv.load(std::memory_order_acquire)) return made;
   StartLock guard;
-  if (g_sharedEnv == nullptr) {
+  if (g_sharedEnv.load(std::memory_order_relaxed) == nullptr) {
     JDBC_INIT();
     CreateSharedState();
   }
-  return g_sharedEnv;
+  return g_sharedEnv.load(std::memory_order_relaxed);
 }
 
 void LockNhandle() { Lock(g_nhandleMutex); }
@@ -167,17 +173,35 @@ NativeObj* NativeObjSharedEnv::getNativeObj(JNIEnv* env, jobject obj) {
   return native == nullptr ? nullptr : native->getNativeObj(env, obj);
 }
 
-NativeObj* NativeObjSharedEnv::getNonNullNativeObj(JNIEnv* env, jobject obj,
-                                                   const char* className) {
-  NativeObj* peer = getNativeObj(env, obj);
+NativeObj* NativeObjSharedEnv::getNativeObjUnlocked(JNIEnv* env, jobject obj) {
+  INativeClass* native = iNativeClass();
+  return native == nullptr ? nullptr : native->readNativeObj(env, obj);
+}
+
+namespace {
+
+NativeObj* RaiseWhenMissing(NativeObjSharedEnv* shared, JNIEnv* env, NativeObj* peer,
+                            const char* className) {
   if (peer == nullptr && !env->ExceptionCheck()) {
     jstring name = env->NewStringUTF(className);
     if (name != nullptr) {
-      raiseError(env, "NATIVE_ACCESS_ERROR", 1, name);
+      shared->raiseError(env, "NATIVE_ACCESS_ERROR", 1, name);
       env->DeleteLocalRef(name);
     }
   }
   return peer;
+}
+
+}  // namespace
+
+NativeObj* NativeObjSharedEnv::getNonNullNativeObj(JNIEnv* env, jobject obj,
+                                                   const char* className) {
+  return RaiseWhenMissing(this, env, getNativeObj(env, obj), className);
+}
+
+NativeObj* NativeObjSharedEnv::getNonNullNativeObjUnlocked(JNIEnv* env, jobject obj,
+                                                           const char* className) {
+  return RaiseWhenMissing(this, env, getNativeObjUnlocked(env, obj), className);
 }
 
 NativeObj* NativeObjSharedEnv::closeNativeObj(JNIEnv* env, jobject obj, const char*) {
@@ -293,6 +317,11 @@ NativeObj* INativeClass::getNativeObj(JNIEnv* env, jobject obj) {
   return NativeObj::toNativeObj(handle);
 }
 
+NativeObj* INativeClass::readNativeObj(JNIEnv* env, jobject obj) {
+  if (obj == nullptr) return nullptr;
+  return NativeObj::toNativeObj(env->GetLongField(obj, nhandle_));
+}
+
 void INativeClass::setNativeHandle(JNIEnv* env, jobject obj, jlong handle) {
   if (obj == nullptr) return;
   LockNhandle();
@@ -393,7 +422,7 @@ PendingExceptionScope::~PendingExceptionScope() {
 extern "C" JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM*, void*) {
   StartLock guard;
   JDBC_INIT();
-  if (g_sharedEnv == nullptr) CreateSharedState();
+  if (g_sharedEnv.load(std::memory_order_relaxed) == nullptr) CreateSharedState();
   return JNI_VERSION_1_2;
 }
 
@@ -401,8 +430,7 @@ extern "C" JNIEXPORT void JNICALL JNI_OnUnload(JavaVM*, void*) {
   NativeObjSharedEnv* shared = nullptr;
   {
     StartLock guard;
-    shared = g_sharedEnv;
-    g_sharedEnv = nullptr;
+    shared = g_sharedEnv.exchange(nullptr, std::memory_order_acq_rel);
   }
   // Outside the start mutex: takeEnvHandle takes the environment mutex, which init holds
   // while it calls NOSE().

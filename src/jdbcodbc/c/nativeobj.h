@@ -82,6 +82,13 @@ class INativeClass : public JavaClass {
  public:
   explicit INativeClass(JNIEnv* env);
   class NativeObj* getNativeObj(JNIEnv* env, jobject obj);
+  // The same read without the nhandle mutex, for the natives that hold no Java monitor
+  // and run once per row or per value. The mutex adds nothing there: a Java long field
+  // is read whole on a 64-bit VM (the value is the peer or 0, never a mix), and it
+  // cannot keep the peer alive after the read either, since close takes the monitor,
+  // which these natives do not. The peer's own fields were written before its address
+  // reached Java, so a thread that got the Java object from Java sees them.
+  class NativeObj* readNativeObj(JNIEnv* env, jobject obj);
   void setNativeHandle(JNIEnv* env, jobject obj, jlong handle);
   void resetNativeHandle(JNIEnv* env, jobject obj) { setNativeHandle(env, obj, 0); }
 
@@ -317,6 +324,9 @@ class NativeObjSharedEnv : public c_utils_base {
   // The peer, or null after raising "NATIVE_ACCESS_ERROR" with the class name (unless
   // an exception was already pending).
   NativeObj* getNonNullNativeObj(JNIEnv* env, jobject obj, const char* className);
+  // The same for the natives that run without the Java monitor (INativeClass::readNativeObj).
+  NativeObj* getNonNullNativeObjUnlocked(JNIEnv* env, jobject obj, const char* className);
+  NativeObj* getNativeObjUnlocked(JNIEnv* env, jobject obj);
   // Detaches and returns the peer (nhandle becomes 0); null when there is none.
   NativeObj* closeNativeObj(JNIEnv* env, jobject obj, const char* className);
 

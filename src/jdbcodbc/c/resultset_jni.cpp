@@ -20,7 +20,7 @@ auto OnResultSet(JNIEnv* env, jobject self, Body&& body) {
 jboolean Unlocked(JNIEnv* env, jobject self, bool (ResultSet::*move)(JNIEnv*)) noexcept {
   jboolean result = JNI_FALSE;
   GuardedCall(env, [&] {
-    if (auto* rs = static_cast<ResultSet*>(NOSE()->getNonNullNativeObj(env, self, kName)))
+    if (auto* rs = static_cast<ResultSet*>(NOSE()->getNonNullNativeObjUnlocked(env, self, kName)))
       result = JBool((rs->*move)(env));
   });
   return result;
@@ -29,7 +29,7 @@ jboolean Unlocked(JNIEnv* env, jobject self, bool (ResultSet::*move)(JNIEnv*, st
                   jint arg) noexcept {
   jboolean result = JNI_FALSE;
   GuardedCall(env, [&] {
-    if (auto* rs = static_cast<ResultSet*>(NOSE()->getNonNullNativeObj(env, self, kName)))
+    if (auto* rs = static_cast<ResultSet*>(NOSE()->getNonNullNativeObjUnlocked(env, self, kName)))
       result = JBool((rs->*move)(env, arg));
   });
   return result;
@@ -64,7 +64,7 @@ void RS_setFetchSize(JNIEnv* env, jobject self, jint rows) {
 
 jboolean RS_isClosed(JNIEnv* env, jobject self) {
   jboolean closed = JNI_TRUE;
-  GuardedCall(env, [&] { closed = JBool(NOSE()->getNativeObj(env, self) == nullptr); });
+  GuardedCall(env, [&] { closed = JBool(NOSE()->getNativeObjUnlocked(env, self) == nullptr); });
   return closed;
 }
 void RS_doClose(JNIEnv* env, jobject self) {

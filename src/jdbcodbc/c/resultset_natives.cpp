@@ -23,7 +23,7 @@ auto Unlocked(JNIEnv* env, jobject self, Body&& body) noexcept
   using R = decltype(body(std::declval<ResultSet*>()));
   R result{};
   GuardedCall(env, [&] {
-    if (auto* rs = static_cast<ResultSet*>(NOSE()->getNonNullNativeObj(env, self, kName)))
+    if (auto* rs = static_cast<ResultSet*>(NOSE()->getNonNullNativeObjUnlocked(env, self, kName)))
       result = body(rs);
   });
   return result;

@@ -1128,8 +1128,11 @@ bool Session::on_execute(ItemReader& r, const Item& item, ItemWriter& w) {
       std::vector<Value> row;
       if (!row_to_client(res.rows.front(), row, &col_vars))
         row.assign(col_vars.size(), Value::null());
+      // A column variable defined as none (an INOUT parameter the client bound as input
+      // only) takes no value back, as a skipped column of a fetch.
       for (std::size_t k = 0; k < col_vars.size(); ++k)
-        write_value(w, k < row.size() ? row[k] : Value::null(), col_vars[k]);
+        if (col_vars[k].type != 0)
+          write_value(w, k < row.size() ? row[k] : Value::null(), col_vars[k]);
       w.put_empty(kValEndOfRow);
     } else {
       const SqlError nf = sql_error(100);

@@ -119,6 +119,31 @@ TEST_P(Procedures, ACallWithoutReturnValueAndErrorsWithTheirStates) {
   EXPECT_EQ(StmtState(), "42S02");
 }
 
+// An INOUT parameter the application binds as input only: its value goes in, nothing
+// comes back into its buffer, and the other outputs still arrive.
+TEST_P(Procedures, AnInOutParameterBoundAsInputOnlyKeepsItsBuffer) {
+  SQLINTEGER counter = 7;
+  char label[21];
+  std::memset(label, 'Z', sizeof label);
+  SQLLEN counter_len = 0, label_len = kSentinel;
+  MustSucceed(SQLBindParameter(stmt_, 1, SQL_PARAM_OUTPUT, SQL_C_CHAR, SQL_VARCHAR, 20, 0, label,
+                               sizeof label, &label_len),
+              "bind label");
+  MustSucceed(SQLBindParameter(stmt_, 2, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0,
+                               &counter, 0, &counter_len),
+              "bind counter");
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    MustSucceed(ExecDirect("{call split_total(3, ?, ?, 2)}"), "call");
+    EXPECT_EQ(counter, 7);
+    EXPECT_EQ(counter_len, 0);
+    EXPECT_STREQ(label, "n=6");
+    EXPECT_EQ(label_len, 3);
+  }
+  // The connection is still usable.
+  MustExec("INSERT INTO items VALUES(1)");
+}
+
 INSTANTIATE_TEST_SUITE_P(Links, Procedures, testing::Values(Link::kSharedMemory, Link::kTcpIp),
                          LinkName);
 

@@ -11,12 +11,7 @@
 #include <stdio.h>
 #include <string.h>
 
-static int failures = 0;
-
-static void check(int ok, const char* what) {
-  printf("%s %s\n", ok ? "ok" : "FAILED", what);
-  if (!ok) ++failures;
-}
+#include "dm_client.h"
 
 static int state_is(SQLHSTMT stmt, const char* expected) {
   SQLCHAR state[6] = {0};
@@ -162,23 +157,11 @@ static void catalog(SQLHDBC dbc) {
 
 int main(int argc, char** argv) {
   if (argc != 5) return 2;
-  char in[256];
-  snprintf(in, sizeof in, "DSN=%s;UID=dba;PWD=sql", argv[1]);
-  SQLHENV env = SQL_NULL_HENV;
-  SQLHDBC dbc = SQL_NULL_HDBC;
-  check(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env) == SQL_SUCCESS, "alloc env");
-  check(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0) == SQL_SUCCESS,
-        "ODBC version 3");
-  check(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc) == SQL_SUCCESS, "alloc connection");
-  SQLRETURN rc = SQLDriverConnect(dbc, NULL, (SQLCHAR*)in, SQL_NTS, NULL, 0, NULL,
-                                  SQL_DRIVER_NOPROMPT);
-  check(rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO, "connect through the data source");
-  if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) {
+  SQLHENV env = dm_env();
+  SQLHDBC dbc = dm_dbc(env);
+  if (dm_connect_dsn(dbc, argv[1])) {
     catalog(dbc);
     check(SQLDisconnect(dbc) == SQL_SUCCESS, "disconnect");
   }
-  check(SQLFreeHandle(SQL_HANDLE_DBC, dbc) == SQL_SUCCESS, "free connection");
-  check(SQLFreeHandle(SQL_HANDLE_ENV, env) == SQL_SUCCESS, "free env");
-  printf("%d failures\n", failures);
-  return failures == 0 ? 0 : 1;
+  return dm_finish(env, dbc);
 }

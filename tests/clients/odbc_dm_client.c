@@ -17,14 +17,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-static int failures = 0;
-
-static void check(int ok, const char* what) {
-  printf("%s %s\n", ok ? "ok" : "FAILED", what);
-  if (!ok) ++failures;
-}
-
-static int succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
+#include "dm_client.h"
 
 /* The first record of the handle: its state and message. */
 static SQLRETURN first_record(SQLSMALLINT type, SQLHANDLE h, char* state, char* message,
@@ -110,16 +103,12 @@ int main(int argc, char** argv) {
   const int cycles = atoi(argv[3]);
   const char* links = argv[4];
   for (int cycle = 0; cycle < cycles; ++cycle) {
-    SQLHENV env = SQL_NULL_HENV;
-    SQLHDBC dbc = SQL_NULL_HDBC;
-    check(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env) == SQL_SUCCESS, "alloc env");
-    check(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0) == SQL_SUCCESS,
-          "set ODBC version 3");
+    SQLHENV env = dm_env();
     SQLINTEGER version = 0;
     check(SQLGetEnvAttr(env, SQL_ATTR_ODBC_VERSION, &version, 0, NULL) == SQL_SUCCESS &&
               version == SQL_OV_ODBC3,
           "read ODBC version 3");
-    check(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc) == SQL_SUCCESS, "alloc connection");
+    SQLHDBC dbc = dm_dbc(env);
 
     SQLRETURN rc = SQLConnect(dbc, (SQLCHAR*)dsn, SQL_NTS, (SQLCHAR*)"dba", SQL_NTS,
                               (SQLCHAR*)"sql", SQL_NTS);

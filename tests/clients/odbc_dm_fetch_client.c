@@ -14,14 +14,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-static int failures = 0;
-
-static void check(int ok, const char* what) {
-  printf("%s %s\n", ok ? "ok" : "FAILED", what);
-  if (!ok) ++failures;
-}
-
-static int succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
+#include "dm_client.h"
 
 static const char* state_of(SQLSMALLINT type, SQLHANDLE h) {
   static char state[6];
@@ -231,15 +224,10 @@ int main(int argc, char** argv) {
   const char* dsn = argv[1];
   const char* driver = argv[2];
   const char* links = argv[4];
-  SQLHENV env = SQL_NULL_HENV;
-  SQLHDBC dbc = SQL_NULL_HDBC;
-  if (!succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env)) ||
-      !succeeded(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0))) {
-    check(0, "the manager makes an environment");
-    return 1;
-  }
+  SQLHENV env = dm_env();
+  if (failures != 0) return 1;
   /* Through the data source. */
-  (void)SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
+  SQLHDBC dbc = dm_dbc(env);
   SQLRETURN rc = SQLConnect(dbc, (SQLCHAR*)dsn, SQL_NTS, (SQLCHAR*)"dba", SQL_NTS,
                             (SQLCHAR*)"sql", SQL_NTS);
   check(succeeded(rc), "SQLConnect through the data source");
@@ -247,19 +235,16 @@ int main(int argc, char** argv) {
     session(dbc, "_dsn");
     (void)SQLDisconnect(dbc);
   }
-  (void)SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+  check(SQLFreeHandle(SQL_HANDLE_DBC, dbc) == SQL_SUCCESS, "free connection");
   /* Without one: the driver named by its path. */
   char in[1024];
   snprintf(in, sizeof in, "DRIVER=%s;UID=dba;PWD=sql;%s", driver, links);
-  (void)SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
+  dbc = dm_dbc(env);
   rc = SQLDriverConnect(dbc, NULL, (SQLCHAR*)in, SQL_NTS, NULL, 0, NULL, SQL_DRIVER_NOPROMPT);
   check(succeeded(rc), "SQLDriverConnect without a data source");
   if (succeeded(rc)) {
     session(dbc, "_direct");
     (void)SQLDisconnect(dbc);
   }
-  (void)SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-  (void)SQLFreeHandle(SQL_HANDLE_ENV, env);
-  printf("%d failed\n", failures);
-  return failures == 0 ? 0 : 1;
+  return dm_finish(env, dbc);
 }

@@ -13,12 +13,7 @@
 #include <string.h>
 #include <uchar.h>
 
-static int failures = 0;
-
-static void check(int ok, const char* what) {
-  printf("%s %s\n", ok ? "ok" : "FAILED", what);
-  if (!ok) ++failures;
-}
+#include "dm_client.h"
 
 static SQLWCHAR* W(const char16_t* text) { return (SQLWCHAR*)text; }
 
@@ -48,16 +43,11 @@ static int wcontains(const SQLWCHAR* haystack, const char16_t* needle) {
   return 0;
 }
 
-static int ok(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
-
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
-  SQLHENV env = SQL_NULL_HENV;
-  SQLHDBC dbc = SQL_NULL_HDBC;
+  SQLHENV env = dm_env();
+  SQLHDBC dbc = dm_dbc(env);
   SQLHSTMT stmt = SQL_NULL_HSTMT;
-  SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
-  SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0);
-  SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
 
   SQLWCHAR in[256];
   char narrow[256];
@@ -69,9 +59,9 @@ int main(int argc, char** argv) {
   SQLSMALLINT out_length = 0;
   SQLRETURN rc = SQLDriverConnectW(dbc, NULL, in, SQL_NTS, out, 512, &out_length,
                                    SQL_DRIVER_NOPROMPT);
-  check(ok(rc) && out_length == (SQLSMALLINT)wlen(out) && wcontains(out, u"UID=dba"),
+  check(succeeded(rc) && out_length == (SQLSMALLINT)wlen(out) && wcontains(out, u"UID=dba"),
         "SQLDriverConnectW with the completed string in characters");
-  if (!ok(rc)) return 1;
+  if (!succeeded(rc)) return 1;
 
   SQLWCHAR info[64];
   SQLSMALLINT bytes = 0;
@@ -88,18 +78,18 @@ int main(int argc, char** argv) {
   rc = SQLExecDirectW(stmt,
                       W(u"CREATE TABLE \"wide_Tабл_\U0001F600\" (\"имя\" varchar(60), n int)"),
                       SQL_NTS);
-  check(ok(rc), "SQLExecDirectW creates a table with non-ASCII names");
+  check(succeeded(rc), "SQLExecDirectW creates a table with non-ASCII names");
   SQLFreeStmt(stmt, SQL_CLOSE);
 
   rc = SQLPrepareW(stmt, W(u"INSERT INTO \"wide_Tабл_\U0001F600\" VALUES (?, 1)"), SQL_NTS);
   const char16_t* value = u"Grüße Привет 日本 \U0001F600";
   SQLLEN indicator = SQL_NTS;
-  if (ok(rc)) {
+  if (succeeded(rc)) {
     rc = SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, 60, 0,
                           (SQLPOINTER)value, 0, &indicator);
   }
-  if (ok(rc)) rc = SQLExecute(stmt);
-  check(ok(rc), "SQLPrepareW and a UTF-16 parameter insert a row");
+  if (succeeded(rc)) rc = SQLExecute(stmt);
+  check(succeeded(rc), "SQLPrepareW and a UTF-16 parameter insert a row");
   SQLFreeStmt(stmt, SQL_RESET_PARAMS);
   SQLFreeStmt(stmt, SQL_CLOSE);
 
@@ -109,21 +99,21 @@ int main(int argc, char** argv) {
                       SQL_NTS);
   SQLWCHAR name[16];
   SQLSMALLINT name_length = 0;
-  if (ok(rc)) rc = SQLDescribeColW(stmt, 1, name, 16, &name_length, NULL, NULL, NULL, NULL);
-  check(ok(rc) && wequal(name, u"имя") && name_length == 3,
+  if (succeeded(rc)) rc = SQLDescribeColW(stmt, 1, name, 16, &name_length, NULL, NULL, NULL, NULL);
+  check(succeeded(rc) && wequal(name, u"имя") && name_length == 3,
         "SQLDescribeColW names a non-ASCII column in characters");
 
   /* The value in pieces of three code units: the last boundary splits the pair. */
   SQLWCHAR whole[64];
   size_t have = 0;
-  int pieces_ok = ok(rc) && SQLFetch(stmt) == SQL_SUCCESS;
+  int pieces_ok = succeeded(rc) && SQLFetch(stmt) == SQL_SUCCESS;
   rc = SQL_SUCCESS_WITH_INFO;
   while (pieces_ok && rc == SQL_SUCCESS_WITH_INFO) {
     SQLWCHAR piece[5];
     SQLLEN indicator = 0;
     memset(piece, 0xA5, sizeof piece);
     rc = SQLGetData(stmt, 1, SQL_C_WCHAR, piece, 8, &indicator);
-    pieces_ok = ok(rc) && piece[4] == 0xA5A5 && have + wlen(piece) < 64;
+    pieces_ok = succeeded(rc) && piece[4] == 0xA5A5 && have + wlen(piece) < 64;
     if (pieces_ok && have == 0) pieces_ok = indicator == 18 * 2;
     if (pieces_ok) {
       memcpy(whole + have, piece, wlen(piece) * sizeof(SQLWCHAR));
@@ -142,8 +132,8 @@ int main(int argc, char** argv) {
   SQLWCHAR bound_state[6] = {0};
   memset(bound, 0xA5, sizeof bound);
   rc = SQLExecDirectW(stmt, W(u"SELECT \"имя\" FROM \"wide_Tабл_\U0001F600\""), SQL_NTS);
-  if (ok(rc)) rc = SQLBindCol(stmt, 1, SQL_C_WCHAR, bound, 12, &bound_length);
-  if (ok(rc)) rc = SQLFetch(stmt);
+  if (succeeded(rc)) rc = SQLBindCol(stmt, 1, SQL_C_WCHAR, bound, 12, &bound_length);
+  if (succeeded(rc)) rc = SQLFetch(stmt);
   SQLGetDiagRecW(SQL_HANDLE_STMT, stmt, 1, bound_state, NULL, NULL, 0, NULL);
   check(rc == SQL_SUCCESS_WITH_INFO && wequal(bound_state, u"01004") &&
             (bound_length == 36 || bound_length == SQL_NO_TOTAL) &&
@@ -156,11 +146,13 @@ int main(int argc, char** argv) {
   rc = SQLColumnsW(stmt, NULL, 0, NULL, 0, W(u"wide_Tабл_\U0001F600"), SQL_NTS, NULL, 0);
   SQLWCHAR table_name[32], column_name[32];
   SQLLEN table_length = 0, column_length = 0;
-  if (ok(rc)) rc = SQLBindCol(stmt, 3, SQL_C_WCHAR, table_name, sizeof table_name, &table_length);
-  if (ok(rc)) {
+  if (succeeded(rc)) {
+    rc = SQLBindCol(stmt, 3, SQL_C_WCHAR, table_name, sizeof table_name, &table_length);
+  }
+  if (succeeded(rc)) {
     rc = SQLBindCol(stmt, 4, SQL_C_WCHAR, column_name, sizeof column_name, &column_length);
   }
-  if (ok(rc)) rc = SQLFetch(stmt);
+  if (succeeded(rc)) rc = SQLFetch(stmt);
   check(rc == SQL_SUCCESS && wequal(table_name, u"wide_Tабл_\U0001F600") &&
             table_length == 12 * 2 && wequal(column_name, u"имя") && column_length == 6,
         "SQLColumnsW rows carry the non-ASCII table and column names");
@@ -181,7 +173,5 @@ int main(int argc, char** argv) {
   SQLExecDirectW(stmt, W(u"DROP TABLE \"wide_Tабл_\U0001F600\""), SQL_NTS);
   SQLFreeHandle(SQL_HANDLE_STMT, stmt);
   SQLDisconnect(dbc);
-  SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-  SQLFreeHandle(SQL_HANDLE_ENV, env);
-  return failures == 0 ? 0 : 1;
+  return dm_finish(env, dbc);
 }

@@ -1,7 +1,5 @@
 package vqtest.@VARIANT@;
 
-import @NATIVE_PACKAGE@.IConnection;
-import @NATIVE_PACKAGE@.IDriver;
 import @NATIVE_PACKAGE@.IIStatement;
 import java.io.File;
 import java.nio.charset.StandardCharsets;
@@ -12,6 +10,8 @@ import java.util.ArrayList;
 import java.util.List;
 import vqtest.Cases;
 import vqtest.Check;
+
+import static vqtest.@VARIANT@.Db.*;
 
 /**
  * Server messages and file-transfer requests delivered to the Java connection: messages
@@ -25,23 +25,13 @@ public final class CallbacksTest {
     private CallbacksTest() {
     }
 
-    static final int BUILD = IDriver.BUILD_NUMBER;
-
     interface Body {
         void run(@PEER_PACKAGE@.IConnection c, IIStatement s) throws Throwable;
     }
 
+    // A statement of a new connection, the connection as its peer class.
     static void withStatement(String conn, Body body) throws Throwable {
-        IConnection c = IDriver.makeODBCConnection(conn, null, BUILD);
-        Check.notNull(c, "connection");
-        try {
-            IIStatement s = c.nativeCreateStatement();
-            Check.notNull(s, "statement");
-            body.run(peer(c), s);
-            s.close();
-        } finally {
-            c.close();
-        }
+        Db.withStatement(conn, (c, s) -> body.run(peer(c), s));
     }
 
     // The connection as the class the native side looks up (a subclass at level 3).
@@ -90,9 +80,7 @@ public final class CallbacksTest {
 
     public static void main(String[] args) {
         final String conn = args[0];
-        final String link = args[1];
-        Cases cases = new Cases("CallbacksTest " + Variant.NAME + " " + link);
-        IDriver.initEnv(Variant.LEVEL, false);
+        Cases cases = Db.start("CallbacksTest", args);
 
         cases.run("a message leading a reply reaches the handler on the statement's thread",
                   () -> withStatement(conn, (c, s) -> {

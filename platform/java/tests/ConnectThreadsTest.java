@@ -1,7 +1,6 @@
 package vqtest.@VARIANT@;
 
 import @NATIVE_PACKAGE@.IConnection;
-import @NATIVE_PACKAGE@.IDriver;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.concurrent.ConcurrentLinkedQueue;
@@ -9,6 +8,8 @@ import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.TimeUnit;
 import vqtest.Cases;
 import vqtest.Check;
+
+import static vqtest.@VARIANT@.Db.*;
 
 /**
  * Connections made from several Java threads at once, the first of them racing for the
@@ -54,13 +55,12 @@ public final class ConnectThreadsTest {
 
     public static void main(String[] args) {
         final String conn = args[0];
-        Cases cases = new Cases("ConnectThreadsTest " + Variant.NAME + " " + args[1]);
-        IDriver.initEnv(Variant.LEVEL, false);
+        Cases cases = Db.start("ConnectThreadsTest", args);
 
         cases.run("threads connect at once, the first ones racing for the environment", () -> {
             List<Throwable> failures = together(i -> {
                 for (int round = 0; round < 3; round++) {
-                    IConnection c = IDriver.makeODBCConnection(conn, null, IDriver.BUILD_NUMBER);
+                    IConnection c = connect(conn);
                     Check.isTrue(c.getAutoCommit(), "usable");
                     c.setReadOnly(round % 2 == 0);
                     Check.equal(round % 2 == 0, c.isReadOnly(), "its own attribute");
@@ -72,7 +72,7 @@ public final class ConnectThreadsTest {
         });
 
         cases.run("one connection shared by threads, closed by one of them", () -> {
-            IConnection c = IDriver.makeODBCConnection(conn, null, IDriver.BUILD_NUMBER);
+            IConnection c = connect(conn);
             List<Throwable> failures = together(i -> {
                 for (int round = 0; round < 20; round++) {
                     try {

@@ -7,6 +7,8 @@ import vqtest.Cases;
 import vqtest.Check;
 import vqtest.JniTest;
 
+import static vqtest.@VARIANT@.Db.*;
+
 /**
  * The connection operations of the native peer: auto-commit, isolation levels, read-only,
  * catalog, native SQL, string and number attributes, commit and rollback (seen from a
@@ -17,7 +19,6 @@ public final class ConnectionTest {
     private ConnectionTest() {
     }
 
-    static final int BUILD = IDriver.BUILD_NUMBER;
     // ODBC connection attributes.
     static final short SQL_ATTR_ACCESS_MODE = 101;
     static final short SQL_ATTR_AUTOCOMMIT = 102;
@@ -25,25 +26,10 @@ public final class ConnectionTest {
     static final short SQL_ATTR_TRACEFILE = 105;
     static final short SQL_ATTR_CURRENT_CATALOG = 109;
 
-    interface ConnectionBody {
-        void run(IConnection c) throws Throwable;
-    }
-
-    static void withConnection(String conn, ConnectionBody body) throws Throwable {
-        IConnection c = IDriver.makeODBCConnection(conn, null, BUILD);
-        Check.notNull(c, "connection");
-        try {
-            body.run(c);
-        } finally {
-            c.close();
-        }
-    }
-
     public static void main(String[] args) {
         final String conn = args[0];
         final String link = args[1];
-        Cases cases = new Cases("ConnectionTest " + Variant.NAME + " " + link);
-        IDriver.initEnv(Variant.LEVEL, false);
+        Cases cases = Db.start("ConnectionTest", args);
 
         cases.run("auto-commit is on at first and follows setAutoCommit", () -> withConnection(conn, c -> {
             Check.isTrue(c.getAutoCommit(), "on at first");
@@ -169,7 +155,7 @@ public final class ConnectionTest {
         }));
 
         cases.run("a closed connection raises the closed-object error", () -> {
-            IConnection c = IDriver.makeODBCConnection(conn, null, BUILD);
+            IConnection c = connect(conn);
             c.setAutoCommit(false);
             c.close();
             Check.isTrue(c.isClosed(), "isClosed");
@@ -183,7 +169,7 @@ public final class ConnectionTest {
         });
 
         cases.run("nFree ends a connection as close does", () -> {
-            IConnection c = IDriver.makeODBCConnection(conn, null, BUILD);
+            IConnection c = connect(conn);
             c.nFree();
             Check.isTrue(c.isClosed(), "isClosed after nFree");
             Check.equal(0L, c.nativeHandle(), "detached");

@@ -7,6 +7,8 @@ import vqtest.Cases;
 import vqtest.Check;
 import vqtest.JniTest;
 
+import static vqtest.@VARIANT@.Db.*;
+
 /**
  * The door of the native library: the version natives, set-up and teardown of the
  * shared environment, connect by connection string (with and without URL), the
@@ -18,11 +20,9 @@ public final class DriverTest {
     private DriverTest() {
     }
 
-    static final int BUILD = IDriver.BUILD_NUMBER;
-
     public static void main(String[] args) {
         final String conn = args[0];
-        Cases cases = new Cases("DriverTest " + Variant.NAME + " " + args[1]);
+        Cases cases = Db.cases("DriverTest", args);
 
         cases.run("the version natives answer this package's version", () -> {
             Check.equal(Variant.MAJOR_VERSION, IDriver.getNativeLibraryMajorVersion(), "major");

@@ -1,7 +1,6 @@
 package vqtest.@VARIANT@;
 
 import @NATIVE_PACKAGE@.IConnection;
-import @NATIVE_PACKAGE@.IDriver;
 import @NATIVE_PACKAGE@.IIPreparedStatement;
 import @NATIVE_PACKAGE@.IIResultSet;
 import @NATIVE_PACKAGE@.IIStatement;
@@ -17,6 +16,8 @@ import vqtest.Cases;
 import vqtest.Check;
 import vqtest.TestBlob;
 
+import static vqtest.@VARIANT@.Db.*;
+
 /**
  * The prepared-statement peer: every setter through insert and select, NULLs of every
  * type, refused types, numeric text at full precision, parameter metadata, batches in
@@ -27,30 +28,6 @@ import vqtest.TestBlob;
  */
 public final class PreparedStatementTest {
     private PreparedStatementTest() {
-    }
-
-    static final int BUILD = IDriver.BUILD_NUMBER;
-
-    interface Body {
-        void run(IConnection c, IIStatement s) throws Throwable;
-    }
-
-    static void withConnection(String conn, Body body) throws Throwable {
-        IConnection c = IDriver.makeODBCConnection(conn, null, BUILD);
-        Check.notNull(c, "connection");
-        try {
-            IIStatement s = c.nativeCreateStatement();
-            Check.notNull(s, "statement");
-            body.run(c, s);
-            s.close();
-        } finally {
-            c.close();
-        }
-    }
-
-    static void fresh(IIStatement s, String table, String columns) throws SQLException {
-        s.nativeExecuteUpdate("DROP TABLE IF EXISTS " + table);
-        s.execute("CREATE TABLE " + table + " (" + columns + ")");
     }
 
     static IIPreparedStatement prepare(IConnection c, String sql, boolean isQuery) throws SQLException {
@@ -122,11 +99,9 @@ public final class PreparedStatementTest {
 
     public static void main(String[] args) {
         final String conn = args[0];
-        final String link = args[1];
-        Cases cases = new Cases("PreparedStatementTest " + Variant.NAME + " " + link);
-        IDriver.initEnv(Variant.LEVEL, false);
+        Cases cases = Db.start("PreparedStatementTest", args);
 
-        cases.run("every setter round-trips through insert and select", () -> withConnection(conn, (c, s) -> {
+        cases.run("every setter round-trips through insert and select", () -> withStatement(conn, (c, s) -> {
             fresh(s, "pv", "k INT, i INT, l BIGINT, sh SMALLINT, y TINYINT, d DOUBLE, f REAL, "
                   + "v VARCHAR(200), b VARBINARY(100), n VARCHAR(60), bo INT, dt DATE, tm TIME, ts TIMESTAMP");
             IIPreparedStatement p = prepare(c, "INSERT INTO pv VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?)", false);
@@ -175,7 +150,7 @@ public final class PreparedStatementTest {
             rs.doClose();
         }));
 
-        cases.run("stream setters read their value at once", () -> withConnection(conn, (c, s) -> {
+        cases.run("stream setters read their value at once", () -> withStatement(conn, (c, s) -> {
             fresh(s, "ps", "k INT, v VARCHAR(100), b VARBINARY(100)");
             IIPreparedStatement p = prepare(c, "INSERT INTO ps VALUES (?, ?, ?)", false);
             p.setInt(1, 1);
@@ -208,7 +183,7 @@ public final class PreparedStatementTest {
             rs.doClose();
         }));
 
-        cases.run("setNull for every type, and refused types", () -> withConnection(conn, (c, s) -> {
+        cases.run("setNull for every type, and refused types", () -> withStatement(conn, (c, s) -> {
             fresh(s, "pn", "k INT, x VARCHAR(20)");
             int[] types = {-7, -6, -5, -4, -3, -2, -1, 1, 2, 3, 4, 5, 6, 7, 8, 12, -9, -15, -16, 91, 92, 93};
             IIPreparedStatement p = prepare(c, "INSERT INTO pn VALUES (?, ?)", false);
@@ -227,7 +202,7 @@ public final class PreparedStatementTest {
             p.close();
         }));
 
-        cases.run("numeric text at full precision and parameter metadata", () -> withConnection(conn, (c, s) -> {
+        cases.run("numeric text at full precision and parameter metadata", () -> withStatement(conn, (c, s) -> {
             fresh(s, "pd", "v VARCHAR(80)");
             IIPreparedStatement p = prepare(c, "INSERT INTO pd VALUES (?)", false);
             String[] values = {"0", "-0.5", "123456789012345678901234567890.123456789",
@@ -260,7 +235,7 @@ public final class PreparedStatementTest {
             q.close();
         }));
 
-        cases.run("batches: array mode, row by row, 10000 rows, then one row", () -> withConnection(conn, (c, s) -> {
+        cases.run("batches: array mode, row by row, 10000 rows, then one row", () -> withStatement(conn, (c, s) -> {
             fresh(s, "pb", "a INT, t VARCHAR(300000)");
             IIPreparedStatement p = prepare(c, "INSERT INTO pb VALUES (?, ?)", false);
             for (int i = 1; i <= 3; i++) {
@@ -318,7 +293,7 @@ public final class PreparedStatementTest {
             p.close();
         }));
 
-        cases.run("a parameter not set again between rows keeps its value", () -> withConnection(conn, (c, s) -> {
+        cases.run("a parameter not set again between rows keeps its value", () -> withStatement(conn, (c, s) -> {
             fresh(s, "pk", "a INT, t VARCHAR(20)");
             IIPreparedStatement p = prepare(c, "INSERT INTO pk VALUES (?, ?)", false);
             p.setInt(1, 1);
@@ -333,7 +308,7 @@ public final class PreparedStatementTest {
             p.close();
         }));
 
-        cases.run("streamed Blob and Clob values arrive whole", () -> withConnection(conn, (c, s) -> {
+        cases.run("streamed Blob and Clob values arrive whole", () -> withStatement(conn, (c, s) -> {
             fresh(s, "pl", "k INT, b VARBINARY(4000000), t VARCHAR(100000)");
             byte[] data = pattern(3 * 1024 * 1024, 7);
             String chars = text(50000);
@@ -369,7 +344,7 @@ public final class PreparedStatementTest {
             rs2.doClose();
         }));
 
-        cases.run("failed conversions leave the bound buffer alive", () -> withConnection(conn, (c, s) -> {
+        cases.run("failed conversions leave the bound buffer alive", () -> withStatement(conn, (c, s) -> {
             fresh(s, "pf", "k INT, b VARBINARY(300000)");
             IIPreparedStatement p = prepare(c, "INSERT INTO pf VALUES (?, ?)", false);
             p.setInt(1, 1);
@@ -407,7 +382,7 @@ public final class PreparedStatementTest {
             p.close();
         }));
 
-        cases.run("executeUpdate of a query is refused", () -> withConnection(conn, (c, s) -> {
+        cases.run("executeUpdate of a query is refused", () -> withStatement(conn, (c, s) -> {
             fresh(s, "pq", "a INT");
             s.nativeExecuteUpdate("INSERT INTO pq VALUES (1)");
             IIPreparedStatement p = prepare(c, "SELECT a FROM pq WHERE a = ?", true);

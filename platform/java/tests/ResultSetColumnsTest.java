@@ -1,12 +1,12 @@
 package vqtest.@VARIANT@;
 
 import @NATIVE_PACKAGE@.IConnection;
-import @NATIVE_PACKAGE@.IDriver;
 import @NATIVE_PACKAGE@.IIResultSet;
 import @NATIVE_PACKAGE@.IIStatement;
-import java.sql.SQLException;
 import vqtest.Cases;
 import vqtest.Check;
+
+import static vqtest.@VARIANT@.Db.*;
 
 /**
  * Result sets built by executeQuery: each column fetched in the C type its SQL type
@@ -19,41 +19,9 @@ public final class ResultSetColumnsTest {
     private ResultSetColumnsTest() {
     }
 
-    static final int BUILD = IDriver.BUILD_NUMBER;
-    static final int FORWARD_ONLY = 1003;
-    static final int SCROLL_INSENSITIVE = 1004;
-    static final int READ_ONLY = 1007;
-
-    interface Body {
-        void run(IConnection c, IIStatement s) throws Throwable;
-    }
-
-    static void withStatement(String conn, Body body) throws Throwable {
-        IConnection c = IDriver.makeODBCConnection(conn, null, BUILD);
-        Check.notNull(c, "connection");
-        try {
-            IIStatement s = c.nativeCreateStatement();
-            body.run(c, s);
-            s.close();
-        } finally {
-            c.close();
-        }
-    }
-
-    /** Drops a table an earlier run over the other link made. */
-    static void drop(IIStatement s, String table) {
-        try {
-            s.nativeExecuteUpdate("DROP TABLE " + table);
-        } catch (Exception e) {
-            // there was none
-        }
-    }
-
     public static void main(String[] args) {
         final String conn = args[0];
-        final String link = args[1];
-        Cases cases = new Cases("ResultSetColumnsTest " + Variant.NAME + " " + link);
-        IDriver.initEnv(Variant.LEVEL, false);
+        Cases cases = Db.start("ResultSetColumnsTest", args);
 
         cases.run("each column type is fetched whole, in every row of several rowsets", () -> withStatement(conn, (c, s) -> {
             drop(s, "v");
@@ -195,7 +163,7 @@ public final class ResultSetColumnsTest {
         }));
 
         cases.run("closing the connection closes its statements' result sets", () -> {
-            IConnection c = IDriver.makeODBCConnection(conn, null, BUILD);
+            IConnection c = connect(conn);
             IIStatement s = c.nativeCreateStatement();
             IIResultSet rs = s.executeQuery("SELECT 1 AS a");
             Check.notNull(rs, "result");

@@ -1,13 +1,14 @@
 package vqtest.@VARIANT@;
 
 import @NATIVE_PACKAGE@.IConnection;
-import @NATIVE_PACKAGE@.IDriver;
 import @NATIVE_PACKAGE@.IIResultSet;
 import @NATIVE_PACKAGE@.IIStatement;
 import java.nio.file.Files;
 import java.nio.file.Paths;
 import vqtest.Cases;
 import vqtest.Check;
+
+import static vqtest.@VARIANT@.Db.*;
 
 /**
  * A million rows read through next() and the getters: every value arrives, and neither
@@ -33,13 +34,10 @@ public final class ResultSetMillionRowsTest {
 
     public static void main(String[] args) {
         final String conn = args[0];
-        final String link = args[1];
-        Cases cases = new Cases("ResultSetMillionRowsTest " + Variant.NAME + " " + link);
-        IDriver.initEnv(Variant.LEVEL, false);
+        Cases cases = Db.start("ResultSetMillionRowsTest", args);
 
         cases.run("a million rows through next() and the getters, memory flat", () -> {
-            IConnection c = IDriver.makeODBCConnection(conn, null, IDriver.BUILD_NUMBER);
-            Check.notNull(c, "connection");
+            IConnection c = connect(conn);
             try {
                 IIStatement s = c.nativeCreateStatement();
                 IIResultSet rs = s.executeQuery("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 "

@@ -1,13 +1,14 @@
 package vqtest.@VARIANT@;
 
 import @NATIVE_PACKAGE@.IConnection;
-import @NATIVE_PACKAGE@.IDriver;
 import @NATIVE_PACKAGE@.IIResultSet;
 import @NATIVE_PACKAGE@.IIStatement;
 import java.sql.SQLException;
 import java.util.Random;
 import vqtest.Cases;
 import vqtest.Check;
+
+import static vqtest.@VARIANT@.Db.*;
 
 /**
  * Moving a result set's cursor over results of 40, 33 and 100 rows with rowsets of 33
@@ -19,34 +20,6 @@ import vqtest.Check;
  */
 public final class ResultSetNavigationTest {
     private ResultSetNavigationTest() {
-    }
-
-    static final int BUILD = IDriver.BUILD_NUMBER;
-    static final int FORWARD_ONLY = 1003;
-    static final int SCROLL_INSENSITIVE = 1004;
-    static final int READ_ONLY = 1007;
-
-    interface Body {
-        void run(IConnection c) throws Throwable;
-    }
-
-    static void withConnection(String conn, Body body) throws Throwable {
-        IConnection c = IDriver.makeODBCConnection(conn, null, BUILD);
-        Check.notNull(c, "connection");
-        try {
-            body.run(c);
-        } finally {
-            c.close();
-        }
-    }
-
-    /** Drops a table an earlier case (or the other link) made. */
-    static void drop(IIStatement s, String table) {
-        try {
-            s.nativeExecuteUpdate("DROP TABLE " + table);
-        } catch (Exception e) {
-            // there was none
-        }
     }
 
     /** Tables n40, n33 and n100 whose column x holds 1 .. n, and the empty n0. */
@@ -177,9 +150,7 @@ public final class ResultSetNavigationTest {
 
     public static void main(String[] args) {
         final String conn = args[0];
-        final String link = args[1];
-        Cases cases = new Cases("ResultSetNavigationTest " + Variant.NAME + " " + link);
-        IDriver.initEnv(Variant.LEVEL, false);
+        Cases cases = Db.start("ResultSetNavigationTest", args);
 
         cases.run("next reads every row once, rowset by rowset, and stops at the end", () -> withConnection(conn, c -> {
             makeTables(c);

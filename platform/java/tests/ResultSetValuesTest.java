@@ -1,7 +1,5 @@
 package vqtest.@VARIANT@;
 
-import @NATIVE_PACKAGE@.IConnection;
-import @NATIVE_PACKAGE@.IDriver;
 import @NATIVE_PACKAGE@.IIResultSet;
 import @NATIVE_PACKAGE@.IIStatement;
 import java.io.ByteArrayOutputStream;
@@ -15,6 +13,8 @@ import vqtest.Cases;
 import vqtest.Check;
 import vqtest.JniTest;
 
+import static vqtest.@VARIANT@.Db.*;
+
 /**
  * Column values of a result set: every SQL type through the getters it allows, SQL NULL
  * and wasNull, the label forms and bad labels and numbers, getters off a row, dates and
@@ -25,34 +25,6 @@ import vqtest.JniTest;
  */
 public final class ResultSetValuesTest {
     private ResultSetValuesTest() {
-    }
-
-    static final int BUILD = IDriver.BUILD_NUMBER;
-    static final int SCROLL_INSENSITIVE = 1004;
-    static final int READ_ONLY = 1007;
-
-    interface Body {
-        void run(IConnection c, IIStatement s) throws Throwable;
-    }
-
-    static void withStatement(String conn, Body body) throws Throwable {
-        IConnection c = IDriver.makeODBCConnection(conn, null, BUILD);
-        Check.notNull(c, "connection");
-        try {
-            IIStatement s = c.nativeCreateStatement();
-            body.run(c, s);
-            s.close();
-        } finally {
-            c.close();
-        }
-    }
-
-    static void drop(IIStatement s, String table) {
-        try {
-            s.nativeExecuteUpdate("DROP TABLE " + table);
-        } catch (Exception e) {
-            // there was none
-        }
     }
 
     // The typed table: row 1 holds a value in every column, row 2 only NULLs.
@@ -104,8 +76,7 @@ public final class ResultSetValuesTest {
         final String conn = args[0];
         final String link = args[1];
         final String table = "vals_" + link;
-        Cases cases = new Cases("ResultSetValuesTest " + Variant.NAME + " " + link);
-        IDriver.initEnv(Variant.LEVEL, false);
+        Cases cases = Db.start("ResultSetValuesTest", args);
 
         cases.run("every type through the getters it allows", () -> withStatement(conn, (c, s) -> {
             typedTable(s, table);

@@ -1,12 +1,13 @@
 package vqtest.@VARIANT@;
 
 import @NATIVE_PACKAGE@.IConnection;
-import @NATIVE_PACKAGE@.IDriver;
 import @NATIVE_PACKAGE@.IIResultSet;
 import @NATIVE_PACKAGE@.IIStatement;
 import java.sql.SQLException;
 import vqtest.Cases;
 import vqtest.Check;
+
+import static vqtest.@VARIANT@.Db.*;
 
 /**
  * The statement peer: direct execution with update counts, results with and without
@@ -19,32 +20,8 @@ public final class StatementTest {
     private StatementTest() {
     }
 
-    static final int BUILD = IDriver.BUILD_NUMBER;
     static final int SQL_DESC_COUNT = 1001;
     static final int SQL_DESC_NAME = 1011;
-
-    interface Body {
-        void run(IConnection c, IIStatement s) throws Throwable;
-    }
-
-    static void withStatement(String conn, Body body) throws Throwable {
-        IConnection c = IDriver.makeODBCConnection(conn, null, BUILD);
-        Check.notNull(c, "connection");
-        try {
-            IIStatement s = c.nativeCreateStatement();
-            Check.notNull(s, "statement");
-            body.run(c, s);
-            s.close();
-        } finally {
-            c.close();
-        }
-    }
-
-    // Each case makes its tables afresh: the links share one server and its database.
-    static void fresh(IIStatement s, String table, String columns) throws SQLException {
-        s.nativeExecuteUpdate("DROP TABLE IF EXISTS " + table);
-        Check.isTrue(!s.execute("CREATE TABLE " + table + " (" + columns + ")"), "DDL has no columns");
-    }
 
     static int rows(IIResultSet rs) throws SQLException {
         int n = 0;
@@ -56,9 +33,7 @@ public final class StatementTest {
 
     public static void main(String[] args) {
         final String conn = args[0];
-        final String link = args[1];
-        Cases cases = new Cases("StatementTest " + Variant.NAME + " " + link);
-        IDriver.initEnv(Variant.LEVEL, false);
+        Cases cases = Db.start("StatementTest", args);
 
         cases.run("DDL and DML give their update counts", () -> withStatement(conn, (c, s) -> {
             fresh(s, "t", "a INT, b VARCHAR(20)");
@@ -188,7 +163,7 @@ public final class StatementTest {
         }));
 
         cases.run("cursor type and concurrency are mapped and read back", () -> {
-            IConnection c = IDriver.makeODBCConnection(conn, null, BUILD);
+            IConnection c = connect(conn);
             try {
                 int[][] table = {
                     // type, concurrency, expected type, expected concurrency
@@ -225,7 +200,7 @@ public final class StatementTest {
         });
 
         cases.run("closing a connection closes its statements", () -> {
-            IConnection c = IDriver.makeODBCConnection(conn, null, BUILD);
+            IConnection c = connect(conn);
             IIStatement a = c.nativeCreateStatement();
             IIStatement b = c.nativeCreateStatement(1004, 1007);
             IIResultSet rs = b.executeQuery("SELECT 1");
@@ -244,7 +219,7 @@ public final class StatementTest {
         });
 
         cases.run("a released statement is closed by the next statement creation", () -> {
-            IConnection c = IDriver.makeODBCConnection(conn, null, BUILD);
+            IConnection c = connect(conn);
             try {
                 IIStatement s = c.nativeCreateStatement();
                 s.release();

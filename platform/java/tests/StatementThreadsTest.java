@@ -1,7 +1,6 @@
 package vqtest.@VARIANT@;
 
 import @NATIVE_PACKAGE@.IConnection;
-import @NATIVE_PACKAGE@.IDriver;
 import @NATIVE_PACKAGE@.IIResultSet;
 import @NATIVE_PACKAGE@.IIStatement;
 import java.sql.SQLException;
@@ -13,6 +12,8 @@ import java.util.concurrent.atomic.AtomicReference;
 import vqtest.Cases;
 import vqtest.Check;
 
+import static vqtest.@VARIANT@.Db.*;
+
 /**
  * Statements and threads: cancel from a second thread while a long statement runs,
  * several threads each with a statement of their own on one connection, and a statement
@@ -23,7 +24,6 @@ public final class StatementThreadsTest {
     private StatementThreadsTest() {
     }
 
-    static final int BUILD = IDriver.BUILD_NUMBER;
     // Runs for many seconds in the server unless it is cancelled.
     static final String LONG_QUERY = "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
                                      + "WHERE i < 2000000000) SELECT COUNT(*) FROM n";
@@ -40,12 +40,10 @@ public final class StatementThreadsTest {
 
     public static void main(String[] args) {
         final String conn = args[0];
-        final String link = args[1];
-        Cases cases = new Cases("StatementThreadsTest " + Variant.NAME + " " + link);
-        IDriver.initEnv(Variant.LEVEL, false);
+        Cases cases = Db.start("StatementThreadsTest", args);
 
         cases.run("cancel from a second thread stops a long statement and keeps the connection", () -> {
-            IConnection c = IDriver.makeODBCConnection(conn, null, BUILD);
+            IConnection c = connect(conn);
             try {
                 IIStatement s = c.nativeCreateStatement();
                 CountDownLatch started = new CountDownLatch(1);
@@ -91,7 +89,7 @@ public final class StatementThreadsTest {
         });
 
         cases.run("several threads, each with its own statement on one connection", () -> {
-            IConnection c = IDriver.makeODBCConnection(conn, null, BUILD);
+            IConnection c = connect(conn);
             try {
                 IIStatement setup = c.nativeCreateStatement();
                 setup.nativeExecuteUpdate("DROP TABLE IF EXISTS shared");
@@ -132,7 +130,7 @@ public final class StatementThreadsTest {
         });
 
         cases.run("a statement closed while another thread cancels it", () -> {
-            IConnection c = IDriver.makeODBCConnection(conn, null, BUILD);
+            IConnection c = connect(conn);
             try {
                 for (int round = 0; round < 20; round++) {
                     IIStatement s = c.nativeCreateStatement();
@@ -174,7 +172,7 @@ public final class StatementThreadsTest {
 
         cases.run("a connection closed while other threads execute and release its statements", () -> {
             for (int round = 0; round < 10; round++) {
-                IConnection c = IDriver.makeODBCConnection(conn, null, BUILD);
+                IConnection c = connect(conn);
                 AtomicReference<Throwable> failure = new AtomicReference<>();
                 CountDownLatch running = new CountDownLatch(2);
                 List<Thread> threads = new ArrayList<>();

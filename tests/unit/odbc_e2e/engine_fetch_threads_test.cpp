@@ -18,11 +18,6 @@ class EngineFetch : public StatementFixture {
  protected:
   EngineFetch() : StatementFixture("odbc_engine_fetch") {}
 
-  void MustSucceed(SQLRETURN rc, const char* what) {
-    ASSERT_TRUE(rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO)
-        << what << ": " << rc << " " << StmtState() << " " << DiagOf(SQL_HANDLE_STMT, stmt_).text;
-  }
-
   // Opens the query's cursor.
   void Open(const std::string& sql) {
     MustSucceed(ExecDirect(sql), sql.c_str());

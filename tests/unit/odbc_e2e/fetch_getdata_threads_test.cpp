@@ -17,11 +17,6 @@ namespace {
 class GetData : public StatementFixture {
  protected:
   GetData() : StatementFixture("odbc_getdata") {}
-
-  void MustSucceed(SQLRETURN rc, const char* what) {
-    ASSERT_TRUE(rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO)
-        << what << ": " << rc << " " << StmtState() << " " << DiagOf(SQL_HANDLE_STMT, stmt_).text;
-  }
 };
 
 TEST_P(GetData, PiecesOfATextWithSmallBuffersThenNoData) {

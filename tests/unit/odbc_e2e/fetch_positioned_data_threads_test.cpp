@@ -11,58 +11,29 @@
 #include <string>
 #include <vector>
 
-#include "statement_fixture.h"
+#include "positioned_cursor.h"
 
 namespace vq_odbc_e2e {
 namespace {
 
 constexpr SQLLEN kText = 64;  // bytes of each row's text buffer
 
-class RowsAtExecution : public StatementFixture {
+class RowsAtExecution : public PositionedCursor {
  protected:
-  RowsAtExecution() : StatementFixture("odbc_setpos_data") {}
-
-  void MustSucceed(SQLRETURN rc, const char* what) {
-    ASSERT_TRUE(rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO)
-        << what << ": " << rc << " " << StmtState() << " " << DiagOf(SQL_HANDLE_STMT, stmt_).text;
-  }
+  RowsAtExecution() : PositionedCursor("odbc_setpos_data") {}
 
   // Table dx of `rows` rows (k, t = "t<k>"), a static updatable cursor over it in rowsets
   // of `rowset`, k and t bound column-wise with the row status array (and bookmarks).
   void Open(int rows, SQLULEN rowset, bool bookmarks = false) {
-    ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_CURSOR_TYPE,
-                             reinterpret_cast<SQLPOINTER>(SQL_CURSOR_STATIC), 0),
-              SQL_SUCCESS);
-    ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_CONCURRENCY,
-                             reinterpret_cast<SQLPOINTER>(SQL_CONCUR_LOCK), 0),
-              SQL_SUCCESS);
-    if (bookmarks) {
-      ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_USE_BOOKMARKS,
-                               reinterpret_cast<SQLPOINTER>(SQL_UB_VARIABLE), 0),
-                SQL_SUCCESS);
-    }
-    MustExec("CREATE TABLE dx (k INTEGER, t LONG VARCHAR)");
-    for (int k = 1; k <= rows; ++k) {
-      MustExec("INSERT INTO dx VALUES (" + std::to_string(k) + ", 't" + std::to_string(k) + "')");
-    }
-    ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rowset),
-                             0),
-              SQL_SUCCESS);
-    keys_.assign(rowset, -1);
-    k_ind_.assign(rowset, 0);
     text_.assign(rowset * kText, '\x7E');
     t_ind_.assign(rowset, 0);
-    marks_.assign(rowset, 0);
-    mark_ind_.assign(rowset, 0);
-    status_.assign(rowset, 0x7E7E);
-    ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, status_.data(), 0), SQL_SUCCESS);
-    MustSucceed(ExecDirect("SELECT k, t FROM dx ORDER BY k"), "select");
-    if (bookmarks) {
-      ASSERT_EQ(SQLBindCol(stmt_, 0, SQL_C_BOOKMARK, marks_.data(), sizeof(SQLULEN),
-                           mark_ind_.data()),
-                SQL_SUCCESS);
-    }
-    ASSERT_EQ(SQLBindCol(stmt_, 1, SQL_C_LONG, keys_.data(), 0, k_ind_.data()), SQL_SUCCESS);
+    OpenCursor(
+        "CREATE TABLE dx (k INTEGER, t LONG VARCHAR)",
+        [](int k) {
+          return "INSERT INTO dx VALUES (" + std::to_string(k) + ", 't" + std::to_string(k) + "')";
+        },
+        rows, rowset, bookmarks, "SELECT k, t FROM dx ORDER BY k");
+    if (HasFatalFailure()) return;
     ASSERT_EQ(SQLBindCol(stmt_, 2, SQL_C_CHAR, text_.data(), kText, t_ind_.data()), SQL_SUCCESS);
   }
 
@@ -140,17 +111,8 @@ class RowsAtExecution : public StatementFixture {
         << got.substr(0, 40);
   }
 
-  std::string Statuses() const {
-    std::string out;
-    for (SQLUSMALLINT s : status_) out += std::to_string(s);
-    return out;
-  }
-
-  std::vector<SQLINTEGER> keys_;
-  std::vector<SQLLEN> k_ind_, t_ind_, mark_ind_;
+  std::vector<SQLLEN> t_ind_;
   std::vector<char> text_;
-  std::vector<SQLULEN> marks_;
-  std::vector<SQLUSMALLINT> status_;
 };
 
 TEST_P(RowsAtExecution, SetPosUpdateAndAddTakeValuesInPieces) {

@@ -9,56 +9,28 @@
 #include <string>
 #include <vector>
 
-#include "statement_fixture.h"
+#include "positioned_cursor.h"
 
 namespace vq_odbc_e2e {
 namespace {
 
-class Positioned : public StatementFixture {
+class Positioned : public PositionedCursor {
  protected:
-  Positioned() : StatementFixture("odbc_setpos") {}
-
-  void MustSucceed(SQLRETURN rc, const char* what) {
-    ASSERT_TRUE(rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO)
-        << what << ": " << rc << " " << StmtState() << " " << DiagOf(SQL_HANDLE_STMT, stmt_).text;
-  }
+  Positioned() : PositionedCursor("odbc_setpos") {}
 
   // Table pt of `rows` rows (k, v = k * 10), a static updatable cursor over it in
   // rowsets of `rowset`, k and v bound column-wise with the row status array.
   void Open(int rows, SQLULEN rowset, bool bookmarks = false) {
-    ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_CURSOR_TYPE,
-                             reinterpret_cast<SQLPOINTER>(SQL_CURSOR_STATIC), 0),
-              SQL_SUCCESS);
-    ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_CONCURRENCY,
-                             reinterpret_cast<SQLPOINTER>(SQL_CONCUR_LOCK), 0),
-              SQL_SUCCESS);
-    if (bookmarks) {
-      ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_USE_BOOKMARKS,
-                               reinterpret_cast<SQLPOINTER>(SQL_UB_VARIABLE), 0),
-                SQL_SUCCESS);
-    }
-    MustExec("CREATE TABLE pt (k INTEGER, v INTEGER)");
-    for (int k = 1; k <= rows; ++k) {
-      MustExec("INSERT INTO pt VALUES (" + std::to_string(k) + ", " + std::to_string(k * 10) + ")");
-    }
-    ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rowset),
-                             0),
-              SQL_SUCCESS);
-    keys_.assign(rowset, -1);
     vals_.assign(rowset, -1);
-    k_ind_.assign(rowset, 0);
     v_ind_.assign(rowset, 0);
-    marks_.assign(rowset, 0);
-    mark_ind_.assign(rowset, 0);
-    status_.assign(rowset, 0x7E7E);
-    ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, status_.data(), 0), SQL_SUCCESS);
-    MustSucceed(ExecDirect("SELECT k, v FROM pt ORDER BY k"), "select");
-    if (bookmarks) {
-      ASSERT_EQ(SQLBindCol(stmt_, 0, SQL_C_BOOKMARK, marks_.data(), sizeof(SQLULEN),
-                           mark_ind_.data()),
-                SQL_SUCCESS);
-    }
-    ASSERT_EQ(SQLBindCol(stmt_, 1, SQL_C_LONG, keys_.data(), 0, k_ind_.data()), SQL_SUCCESS);
+    OpenCursor(
+        "CREATE TABLE pt (k INTEGER, v INTEGER)",
+        [](int k) {
+          return "INSERT INTO pt VALUES (" + std::to_string(k) + ", " + std::to_string(k * 10) +
+                 ")";
+        },
+        rows, rowset, bookmarks, "SELECT k, v FROM pt ORDER BY k");
+    if (HasFatalFailure()) return;
     ASSERT_EQ(SQLBindCol(stmt_, 2, SQL_C_LONG, vals_.data(), 0, v_ind_.data()), SQL_SUCCESS);
   }
 
@@ -83,16 +55,8 @@ class Positioned : public StatementFixture {
     return out;
   }
 
-  std::string Statuses() const {
-    std::string out;
-    for (SQLUSMALLINT s : status_) out += std::to_string(s);
-    return out;
-  }
-
-  std::vector<SQLINTEGER> keys_, vals_;
-  std::vector<SQLLEN> k_ind_, v_ind_, mark_ind_;
-  std::vector<SQLULEN> marks_;
-  std::vector<SQLUSMALLINT> status_;
+  std::vector<SQLINTEGER> vals_;
+  std::vector<SQLLEN> v_ind_;
 };
 
 TEST_P(Positioned, UpdateAndDeleteTheRowsOfTheRowset) {

@@ -17,11 +17,6 @@ class FetchScroll : public StatementFixture {
  protected:
   FetchScroll() : StatementFixture("odbc_fetch") {}
 
-  void MustSucceed(SQLRETURN rc, const char* what) {
-    ASSERT_TRUE(rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO)
-        << what << ": " << rc << " " << StmtState() << " " << DiagOf(SQL_HANDLE_STMT, stmt_).text;
-  }
-
   // A table of `rows` rows (k = 1..rows, v = 'r<k>').
   void MakeTable(int rows) {
     MustExec("CREATE TABLE ft (k INTEGER, v VARCHAR(20))");

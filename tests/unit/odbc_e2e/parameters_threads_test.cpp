@@ -24,11 +24,6 @@ class Parameters : public StatementFixture {
     return SQLBindParameter(stmt_, n, SQL_PARAM_INPUT, c_type, sql_type, size, digits, value,
                             buffer, length);
   }
-
-  void MustSucceed(SQLRETURN rc, const char* what) {
-    ASSERT_TRUE(rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO)
-        << what << ": " << rc << " " << StmtState() << " " << DiagOf(SQL_HANDLE_STMT, stmt_).text;
-  }
 };
 
 TEST_P(Parameters, EveryCTypeIsStoredAndReadBack) {

@@ -28,10 +28,6 @@ class Procedures : public StatementFixture {
              "SET label = 'n=' || (amount * rate); SET counter = counter + 1; "
              "RETURN (SELECT count(*) FROM items WHERE price >= amount) END");
   }
-  void MustSucceed(SQLRETURN rc, const char* what) {
-    ASSERT_TRUE(rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO)
-        << what << ": " << rc << " " << StmtState() << " " << DiagOf(SQL_HANDLE_STMT, stmt_).text;
-  }
 };
 
 TEST_P(Procedures, ParametersAreDescribedWithTheirDirections) {

@@ -111,6 +111,11 @@ class StatementFixture : public testing::TestWithParam<Link> {
         << sql << ": " << rc << " " << StmtState() << " " << DiagOf(SQL_HANDLE_STMT, stmt_).text;
     (void)SQLFreeStmt(stmt_, SQL_CLOSE);
   }
+  // A call on the statement that must succeed; the diagnostic is shown when it does not.
+  void MustSucceed(SQLRETURN rc, const char* what) {
+    ASSERT_TRUE(rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO)
+        << what << ": " << rc << " " << StmtState() << " " << DiagOf(SQL_HANDLE_STMT, stmt_).text;
+  }
   std::string StmtState(SQLHSTMT stmt = SQL_NULL_HSTMT) {
     return DiagOf(SQL_HANDLE_STMT, stmt != SQL_NULL_HSTMT ? stmt : stmt_).state;
   }

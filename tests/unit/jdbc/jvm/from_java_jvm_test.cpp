@@ -16,18 +16,11 @@
 #include "jdbcodbc/c/connection.h"
 #include "jdbcodbc/c/misccls.h"
 #include "jdbcodbc/c/nativeobj.h"
+#include "jvm_test_support.h"
 
 namespace {
 
 constexpr SQLSMALLINT kNumericText = -9999;
-
-JNIEnv* VmEnv() {
-  JavaVM* vm = nullptr;
-  jsize count = 0;
-  if (JNI_GetCreatedJavaVMs(&vm, 1, &count) != JNI_OK || count == 0) return nullptr;
-  void* env = nullptr;
-  return vm->GetEnv(&env, JNI_VERSION_1_8) == JNI_OK ? static_cast<JNIEnv*>(env) : nullptr;
-}
 
 class Peer : public NativeWarnObj {
  public:
@@ -56,7 +49,7 @@ struct Slot {
 class FromJava : public ::testing::Test {
  protected:
   void SetUp() override {
-    env = VmEnv();
+    env = jvm_test::CurrentEnv();
     if (env == nullptr) GTEST_SKIP() << "no Java VM in a sanitizer build";
     connection = NOSE()->iConnectionClass()->constructJavaObj(env, 0);
     ASSERT_NE(connection, nullptr);
@@ -69,24 +62,7 @@ class FromJava : public ::testing::Test {
     env->DeleteLocalRef(connection);
   }
   // "" when nothing is pending, else the message of the pending exception ("KEY|args").
-  std::string Taken() {
-    jthrowable t = env->ExceptionOccurred();
-    if (t == nullptr) return "";
-    env->ExceptionClear();
-    jclass cls = env->GetObjectClass(t);
-    auto* message = static_cast<jstring>(
-        env->CallObjectMethod(t, env->GetMethodID(cls, "getMessage", "()Ljava/lang/String;")));
-    std::string text = "<null>";
-    if (message != nullptr) {
-      const char* chars = env->GetStringUTFChars(message, nullptr);
-      text = chars;
-      env->ReleaseStringUTFChars(message, chars);
-      env->DeleteLocalRef(message);
-    }
-    env->DeleteLocalRef(cls);
-    env->DeleteLocalRef(t);
-    return text;
-  }
+  std::string Taken() { return jvm_test::TakePending(env, "getMessage"); }
   jstring J(const char* text) { return env->NewStringUTF(text); }
 
   JNIEnv* env = nullptr;

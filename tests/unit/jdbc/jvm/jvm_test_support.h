@@ -1,5 +1,5 @@
-// Small helpers of the JVM bridge tests: the Java VM the tests start, and a pending
-// exception read as text.
+// Small helpers of the JVM bridge tests: the Java VM the tests start (bridge_jvm_test.cpp)
+// and the calling thread's environment in it, and a pending exception read as text.
 #ifndef VQ_TESTS_JDBC_JVM_TEST_SUPPORT_H
 #define VQ_TESTS_JDBC_JVM_TEST_SUPPORT_H
 
@@ -9,12 +9,19 @@
 
 namespace jvm_test {
 
-// The calling thread's environment in the tests' Java VM; null when no VM runs (sanitizer
-// builds).
-inline JNIEnv* CurrentEnv() {
+// The tests' Java VM; null when no VM runs (sanitizer builds).
+inline JavaVM* TestVm() {
   JavaVM* vm = nullptr;
   jsize count = 0;
   if (JNI_GetCreatedJavaVMs(&vm, 1, &count) != JNI_OK || count == 0) return nullptr;
+  return vm;
+}
+
+// The calling thread's environment in the tests' Java VM; null when no VM runs or the
+// thread is not attached to it.
+inline JNIEnv* CurrentEnv() {
+  JavaVM* vm = TestVm();
+  if (vm == nullptr) return nullptr;
   void* env = nullptr;
   if (vm->GetEnv(&env, JNI_VERSION_1_8) != JNI_OK) return nullptr;
   return static_cast<JNIEnv*>(env);

@@ -11,25 +11,17 @@
 #include "fake_odbc_api.h"
 #include "jdbcodbc/c/connection.h"
 #include "jdbcodbc/c/statement.h"
+#include "jvm_test_support.h"
 
 namespace {
 
 constexpr SQLSMALLINT kNumericText = -9999;
 
-JNIEnv* CurrentEnv() {
-  JavaVM* vm = nullptr;
-  jsize count = 0;
-  if (JNI_GetCreatedJavaVMs(&vm, 1, &count) != JNI_OK || count == 0) return nullptr;
-  void* env = nullptr;
-  if (vm->GetEnv(&env, JNI_VERSION_1_8) != JNI_OK) return nullptr;
-  return static_cast<JNIEnv*>(env);
-}
-
 // A joined connection with one statement over the fake API.
 class LongData : public ::testing::Test {
  protected:
   void SetUp() override {
-    env = CurrentEnv();
+    env = jvm_test::CurrentEnv();
     if (env == nullptr) GTEST_SKIP() << "no Java VM in a sanitizer build";
     fake_odbc::records.clear();
     fake_odbc::get_data = fake_odbc::GetDataScript{};

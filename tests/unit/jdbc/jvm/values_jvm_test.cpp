@@ -18,6 +18,7 @@
 #include "jdbcodbc/c/connection.h"
 #include "jdbcodbc/c/misccls.h"
 #include "jdbcodbc/c/nativeobj.h"
+#include "jvm_test_support.h"
 
 extern "C" void jdbcMessageCallback(SQLHDBC identity, std::uint8_t messageType, std::int32_t,
                                     std::uint16_t length, const char* text);
@@ -27,15 +28,6 @@ extern "C" int jdbcValidateFileTransferCallback(SQLHDBC identity, const char* fi
 namespace {
 
 constexpr SQLSMALLINT kNumericText = -9999;
-
-JNIEnv* CurrentEnv() {
-  JavaVM* vm = nullptr;
-  jsize count = 0;
-  if (JNI_GetCreatedJavaVMs(&vm, 1, &count) != JNI_OK || count == 0) return nullptr;
-  void* env = nullptr;
-  if (vm->GetEnv(&env, JNI_VERSION_1_8) != JNI_OK) return nullptr;
-  return static_cast<JNIEnv*>(env);
-}
 
 std::string ToStd(JNIEnv* env, jstring s) {
   if (env->ExceptionCheck()) return "<exception>";
@@ -72,7 +64,7 @@ class ValuePeer : public NativeWarnObj {
 class JvmTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    env = CurrentEnv();
+    env = jvm_test::CurrentEnv();
     if (env == nullptr) GTEST_SKIP() << "no Java VM in a sanitizer build";
   }
   void TearDown() override {
@@ -561,11 +553,9 @@ void FireFromNewThread(SQLHDBC identity, const std::u16string& text, bool* detac
   std::thread t([&] {
     std::string bytes(reinterpret_cast<const char*>(text.data()), text.size() * 2);
     jdbcMessageCallback(identity, 3, 0, static_cast<std::uint16_t>(bytes.size()), bytes.data());
-    JavaVM* vm = nullptr;
-    jsize count = 0;
-    JNI_GetCreatedJavaVMs(&vm, 1, &count);
+    JavaVM* vm = jvm_test::TestVm();
     void* env = nullptr;
-    *detachedAfter = vm->GetEnv(&env, JNI_VERSION_1_8) == JNI_EDETACHED;
+    *detachedAfter = vm != nullptr && vm->GetEnv(&env, JNI_VERSION_1_8) == JNI_EDETACHED;
   });
   t.join();
 }

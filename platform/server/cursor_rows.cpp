@@ -27,8 +27,8 @@ constexpr std::size_t kCompactRows = 1024;
 // A forward-only cursor keeps at most this many rows it let go for reuse, and only rows
 // that take at most kSpareRowBytes (values and text storage): what they keep is small
 // and bounded (2 MB at most), though not counted as held rows.
-constexpr std::size_t kSpareRows = 2048;
-constexpr std::size_t kSpareRowBytes = 1024;
+constexpr std::size_t kSpareRows = 4096;
+constexpr std::size_t kSpareRowBytes = 512;
 
 // Keeps a row let go for the stream's next rows, or frees it.
 void recycle_row(std::vector<std::vector<Value>>& spare, std::vector<Value>& row) {
@@ -47,14 +47,13 @@ constexpr std::uint32_t kPrefetchChunkRows = 16;
 }  // namespace
 
 bool Session::have_row(Cursor& c, std::int64_t p) {
-  SqlError err;  // made once: its texts cost an allocation or so each
   while (known_rows(c) < p && c.stream) {
     std::vector<Value> row;
     if (!c.spare.empty()) {
       row = std::move(c.spare.back());
       c.spare.pop_back();
     }
-    const int got = c.stream->next(row, err);
+    const int got = c.stream->next(row);
     if (got == 0) {
       c.stream.reset();
       break;
@@ -72,7 +71,7 @@ bool Session::have_row(Cursor& c, std::int64_t p) {
     c.bytes += bytes;
     cursor_bytes_ += bytes;
     if (got < 0) {
-      c.stream_error = err;  // the rows stop after this one
+      c.stream_error = c.stream->error();  // the rows stop after this one
       c.stream.reset();
     } else if (c.stream->at_end()) {
       c.stream.reset();  // the statement is done: finalized at once

@@ -965,7 +965,7 @@ RowStream::RowStream(Engine* engine, sqlite3_stmt* st) : engine_(engine), st_(st
   for (int k = 0; k < ncol; ++k) scales_.push_back(declared_decimal_scale(st_, k));
 }
 
-int RowStream::next(std::vector<Value>& row, SqlError& err) {
+int RowStream::next(std::vector<Value>& row) {
   if (!have_row_) {
     row.clear();
     return 0;
@@ -973,7 +973,7 @@ int RowStream::next(std::vector<Value>& row, SqlError& err) {
   row.resize(scales_.size());
   for (std::size_t k = 0; k < scales_.size(); ++k)
     read_column(st_, static_cast<int>(k), scales_[k], row[k]);
-  return step(err) ? 1 : -1;
+  return step(error_) ? 1 : -1;
 }
 
 bool Engine::set_option(const std::string& piece, bool* handled, SqlError& err) {

@@ -1373,8 +1373,13 @@ std::uint32_t Session::write_rows(ItemWriter& w, Cursor& c, std::int64_t from,
       w.put_empty(kItemEnd);
       break;
     }
-    for (const std::size_t k : c.sent_columns)
-      write_value(w, k < row->size() ? (*row)[k] : Value::null(), c.wanted[k]);
+    for (const std::size_t k : c.sent_columns) {
+      // (Not one call with ?: : that would copy each value, text and all.)
+      if (k < row->size())
+        write_value(w, (*row)[k], c.wanted[k]);
+      else
+        write_value(w, Value::null(), c.wanted[k]);
+    }
     if (c.bookmark) {
       WireType bm;
       bm.type = -27;

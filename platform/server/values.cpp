@@ -433,7 +433,8 @@ void write_value(ItemWriter& w, const Value& v, const WireType& want) {
   }
   std::int16_t type = want.type;
   std::uint8_t sub = want.subtype;
-  if (type == 0 || value_item_code(type, sub) == 0 || type == -26) {
+  std::uint8_t code = type == 0 || type == -26 ? 0 : value_item_code(type, sub);
+  if (code == 0) {
     switch (v.kind) {
       case Value::Int:
         type = -25;
@@ -449,8 +450,8 @@ void write_value(ItemWriter& w, const Value& v, const WireType& want) {
         break;
     }
     sub = 0;
+    code = value_item_code(type, sub);
   }
-  const std::uint8_t code = value_item_code(type, sub);
   // Fixed-size values are written from a few bytes on the stack, text and binary values
   // straight from the value: rows are sent a million at a time.
   std::uint8_t fixed[8];

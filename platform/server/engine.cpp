@@ -873,6 +873,8 @@ bool Engine::step_all(sqlite3_stmt* st, const std::vector<Value>& params, std::s
   res.rows.clear();
   res.bytes = 0;
   res.too_large = false;
+  std::vector<int> scales;  // declared_decimal_scale() of each column, read once
+  for (int k = 0; k < ncol; ++k) scales.push_back(declared_decimal_scale(st, k));
   for (;;) {
     const int rc = sqlite3_step(st);
     if (rc == SQLITE_DONE) break;
@@ -886,7 +888,8 @@ bool Engine::step_all(sqlite3_stmt* st, const std::vector<Value>& params, std::s
     row.reserve(static_cast<std::size_t>(ncol));
     std::size_t row_bytes = sizeof(std::vector<Value>);
     for (int k = 0; k < ncol; ++k) {
-      row.push_back(column_value(st, k));
+      row.emplace_back();
+      read_column(st, k, scales[static_cast<std::size_t>(k)], row.back());
       row_bytes += sizeof(Value) + kHeldValueOverhead + row.back().s.size();
     }
     if (row_bytes > max_bytes - std::min(max_bytes, res.bytes)) {

@@ -3,10 +3,14 @@
  * with column-wise binding and rowsets of 1000, the driver loaded by the manager from the
  * connection string. It prints one line per run with the client process's CPU time
  * (user, system, all threads) and the wall time of the fetch loop per row; the open,
- * where the stand-in runs the query, is timed apart. The query is the one the
- * command-sequence fetch benchmark runs, so the two compare row for row.
+ * where the stand-in runs the query, is timed apart. The rows come from the stored table
+ * the command-sequence fetch benchmark reads too (fetch_bench_table.h), so the two
+ * compare row for row. Given the server's process id, it also reports the server's CPU
+ * time per row over the fetch loops, read from /proc.
  *
- *   odbc_fetch_bench <connection string> [runs]
+ *   odbc_fetch_bench <connection string> fill
+ *       creates and fills the table once (prints the time it took)
+ *   odbc_fetch_bench <connection string> [runs [server pid]]
  * Exits 0 when every run read every row with the right values. */
 #include <sql.h>
 #include <sqlext.h>
@@ -16,12 +20,13 @@
 #include <string.h>
 #include <sys/resource.h>
 #include <time.h>
+#include <unistd.h>
 
-enum { kRows = 1000000, kRowset = 1000, kTextBytes = 16 };
+#include "fetch_bench_table.h"
 
-static const char kQuery[] =
-    "WITH RECURSIVE s(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM s WHERE n < 1000000) "
-    "SELECT n, n * 7 - 3, n * 0.25, printf('v%09d', n) FROM s";
+enum { kRows = FETCH_BENCH_ROWS, kRowset = 1000, kTextBytes = 16 };
+
+static const char kQuery[] = FETCH_BENCH_QUERY;
 
 static double clock_seconds(clockid_t id) {
   struct timespec ts;
@@ -34,6 +39,26 @@ static void user_system_seconds(double* user, double* system) {
   getrusage(RUSAGE_SELF, &ru);
   *user = (double)ru.ru_utime.tv_sec + (double)ru.ru_utime.tv_usec * 1e-6;
   *system = (double)ru.ru_stime.tv_sec + (double)ru.ru_stime.tv_usec * 1e-6;
+}
+
+/* The CPU seconds (user and system) process `pid` used so far, from /proc; 0 for no
+ * process (pid 0) or when they cannot be read. */
+static double process_cpu_seconds_of(long pid) {
+  if (pid <= 0) return 0;
+  char path[64], line[1024];
+  snprintf(path, sizeof path, "/proc/%ld/stat", pid);
+  FILE* f = fopen(path, "r");
+  if (f == NULL) return 0;
+  const int got = fgets(line, sizeof line, f) != NULL;
+  fclose(f);
+  /* Fields after the command name (which ends with the last ')'): utime and stime are
+   * fields 14 and 15. */
+  const char* p = got ? strrchr(line, ')') : NULL;
+  unsigned long long utime = 0, stime = 0;
+  if (p == NULL || sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu",
+                          &utime, &stime) != 2)
+    return 0;
+  return (double)(utime + stime) / (double)sysconf(_SC_CLK_TCK);
 }
 
 static int succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
@@ -56,8 +81,8 @@ static SQLUSMALLINT statuses[kRowset];
 
 /* One run: execute, bind, fetch every rowset. Answers 0 when every row was read with
  * the values the query makes. */
-static int run(SQLHDBC dbc, double* open_s, double* cpu_s, double* user_s, double* system_s,
-               double* wall_s) {
+static int run(SQLHDBC dbc, long server_pid, double* open_s, double* cpu_s, double* user_s,
+               double* system_s, double* wall_s, double* server_s) {
   SQLHSTMT stmt = SQL_NULL_HSTMT;
   SQLULEN fetched = 0;
   int ok = 1;
@@ -85,6 +110,7 @@ static int run(SQLHDBC dbc, double* open_s, double* cpu_s, double* user_s, doubl
   }
   double user_start, system_start;
   user_system_seconds(&user_start, &system_start);
+  const double server_start = process_cpu_seconds_of(server_pid);
   const double cpu_start = clock_seconds(CLOCK_PROCESS_CPUTIME_ID);
   const double wall_start = clock_seconds(CLOCK_MONOTONIC);
   *open_s += wall_start - open_start;
@@ -112,6 +138,7 @@ static int run(SQLHDBC dbc, double* open_s, double* cpu_s, double* user_s, doubl
   }
   *wall_s += clock_seconds(CLOCK_MONOTONIC) - wall_start;
   *cpu_s += clock_seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu_start;
+  *server_s += process_cpu_seconds_of(server_pid) - server_start;
   double user_end, system_end;
   user_system_seconds(&user_end, &system_end);
   *user_s += user_end - user_start;
@@ -128,12 +155,30 @@ static int run(SQLHDBC dbc, double* open_s, double* cpu_s, double* user_s, doubl
   return ok;
 }
 
+/* Creates the table and fills it in one statement (the connection commits it). */
+static int fill(SQLHDBC dbc) {
+  SQLHSTMT stmt = SQL_NULL_HSTMT;
+  if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt))) {
+    report(SQL_HANDLE_DBC, dbc, "SQLAllocHandle");
+    return 0;
+  }
+  const double start = clock_seconds(CLOCK_MONOTONIC);
+  int ok = succeeded(SQLExecDirect(stmt, (SQLCHAR*)FETCH_BENCH_CREATE, SQL_NTS)) &&
+           succeeded(SQLExecDirect(stmt, (SQLCHAR*)FETCH_BENCH_FILL, SQL_NTS));
+  if (!ok) report(SQL_HANDLE_STMT, stmt, "filling the table");
+  (void)SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+  if (ok) printf("fill_ms=%.1f\n", (clock_seconds(CLOCK_MONOTONIC) - start) * 1e3);
+  return ok;
+}
+
 int main(int argc, char** argv) {
   if (argc < 2) {
-    fprintf(stderr, "usage: odbc_fetch_bench <connection string> [runs]\n");
+    fprintf(stderr, "usage: odbc_fetch_bench <connection string> fill | [runs [server pid]]\n");
     return 2;
   }
-  const int runs = argc > 2 ? atoi(argv[2]) : 3;
+  const int filling = argc > 2 && strcmp(argv[2], "fill") == 0;
+  const int runs = argc > 2 && !filling ? atoi(argv[2]) : 3;
+  const long server_pid = argc > 3 ? atol(argv[3]) : 0;
   SQLHENV env = SQL_NULL_HENV;
   SQLHDBC dbc = SQL_NULL_HDBC;
   if (!succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env)) ||
@@ -147,17 +192,25 @@ int main(int argc, char** argv) {
     report(SQL_HANDLE_DBC, dbc, "SQLDriverConnect");
     return 1;
   }
-  double open_s = 0, cpu_s = 0, user_s = 0, system_s = 0, wall_s = 0;
+  double open_s = 0, cpu_s = 0, user_s = 0, system_s = 0, wall_s = 0, server_s = 0;
   int ok = 1;
-  for (int i = 0; i < runs && ok; ++i) ok = run(dbc, &open_s, &cpu_s, &user_s, &system_s, &wall_s);
+  if (filling) {
+    ok = fill(dbc);
+  } else {
+    for (int i = 0; i < runs && ok; ++i)
+      ok = run(dbc, server_pid, &open_s, &cpu_s, &user_s, &system_s, &wall_s, &server_s);
+  }
   (void)SQLDisconnect(dbc);
   (void)SQLFreeHandle(SQL_HANDLE_DBC, dbc);
   (void)SQLFreeHandle(SQL_HANDLE_ENV, env);
   if (!ok) return 1;
+  if (filling) return 0;
   const double rows = (double)kRows * runs;
   printf("rows=%.0f client_cpu_ns_per_row=%.1f client_user_ns_per_row=%.1f "
-         "client_system_ns_per_row=%.1f wall_ns_per_row=%.1f open_ms=%.1f\n",
+         "client_system_ns_per_row=%.1f wall_ns_per_row=%.1f open_ms=%.1f",
          rows, cpu_s * 1e9 / rows, user_s * 1e9 / rows, system_s * 1e9 / rows,
          wall_s * 1e9 / rows, open_s * 1e3 / runs);
+  if (server_pid > 0) printf(" server_cpu_ns_per_row=%.1f", server_s * 1e9 / rows);
+  printf("\n");
   return 0;
 }

@@ -24,6 +24,21 @@ std::size_t held_row_bytes(const std::vector<Value>& row) {
 // O(1) per row.
 constexpr std::size_t kCompactRows = 1024;
 
+// A forward-only cursor keeps at most this many rows it let go for reuse, and only rows
+// that take at most kSpareRowBytes (values and text storage): what they keep is small
+// and bounded (2 MB at most), though not counted as held rows.
+constexpr std::size_t kSpareRows = 4096;
+constexpr std::size_t kSpareRowBytes = 512;
+
+// Keeps a row let go for the stream's next rows, or frees it.
+void recycle_row(std::vector<std::vector<Value>>& spare, std::vector<Value>& row) {
+  std::size_t bytes = row.capacity() * sizeof(Value);
+  for (const auto& v : row) bytes += v.s.capacity();
+  if (spare.size() < kSpareRows && bytes <= kSpareRowBytes)
+    spare.push_back(std::move(row));
+  std::vector<Value>().swap(row);
+}
+
 // A prefetch reply goes out whenever this much of it is in full packets.
 constexpr std::size_t kPrefetchFlushBytes = 16 * 1024;
 // Rows written between two looks at the reply's size.
@@ -34,8 +49,11 @@ constexpr std::uint32_t kPrefetchChunkRows = 16;
 bool Session::have_row(Cursor& c, std::int64_t p) {
   while (known_rows(c) < p && c.stream) {
     std::vector<Value> row;
-    SqlError err;
-    const int got = c.stream->next(row, err);
+    if (!c.spare.empty()) {
+      row = std::move(c.spare.back());
+      c.spare.pop_back();
+    }
+    const int got = c.stream->next(row);
     if (got == 0) {
       c.stream.reset();
       break;
@@ -53,7 +71,7 @@ bool Session::have_row(Cursor& c, std::int64_t p) {
     c.bytes += bytes;
     cursor_bytes_ += bytes;
     if (got < 0) {
-      c.stream_error = err;  // the rows stop after this one
+      c.stream_error = c.stream->error();  // the rows stop after this one
       c.stream.reset();
     } else if (c.stream->at_end()) {
       c.stream.reset();  // the statement is done: finalized at once
@@ -85,7 +103,7 @@ void Session::let_go(Cursor& c) {
     const std::size_t bytes = held_row_bytes(c.rows[c.front]);
     c.bytes -= std::min(c.bytes, bytes);
     cursor_bytes_ -= std::min(cursor_bytes_, bytes);
-    std::vector<Value>().swap(c.rows[c.front]);
+    recycle_row(c.spare, c.rows[c.front]);
   }
   if (c.front >= kCompactRows && c.front * 2 >= c.rows.size()) {
     const auto gone = static_cast<std::ptrdiff_t>(c.front);

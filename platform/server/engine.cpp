@@ -165,37 +165,61 @@ int declared_decimal_scale(sqlite3_stmt* st, int k) {
   return t.type == 2 || t.type == 3 ? t.scale : -1;
 }
 
-Value column_value(sqlite3_stmt* st, int k) {
+// Reads column k of the current row into `out`, reusing the storage `out` already has
+// (a streamed row's values are overwritten row after row). `scale` is the column's
+// declared_decimal_scale(), which holds for every row of the statement.
+void read_column(sqlite3_stmt* st, int k, int scale, Value& out) {
+  out.i = 0;
+  out.d = 0;
+  out.s.clear();
   switch (sqlite3_column_type(st, k)) {
     case SQLITE_INTEGER: {
-      const Value v = Value::integer(sqlite3_column_int64(st, k));
+      out.kind = Value::Int;
+      out.i = sqlite3_column_int64(st, k);
       // SQLite turns 249.00 in a NUMERIC column into the integer 249, and 39.90 into a
       // double: such a column's values go out as exact decimal text with its scale,
       // whatever C type the client reads them as.
-      const int scale = declared_decimal_scale(st, k);
-      return scale > 0 ? Value::text(decimal_text(v, static_cast<std::uint8_t>(scale))) : v;
+      if (scale > 0) {
+        out.s = decimal_text(out, static_cast<std::uint8_t>(scale));
+        out.kind = Value::Text;
+        out.i = 0;
+      }
+      return;
     }
     case SQLITE_FLOAT: {
-      const Value v = Value::real(sqlite3_column_double(st, k));
-      const int scale = declared_decimal_scale(st, k);
-      return scale >= 0 ? Value::text(decimal_text(v, static_cast<std::uint8_t>(scale))) : v;
+      out.kind = Value::Real;
+      out.d = sqlite3_column_double(st, k);
+      if (scale >= 0) {
+        out.s = decimal_text(out, static_cast<std::uint8_t>(scale));
+        out.kind = Value::Text;
+        out.d = 0;
+      }
+      return;
     }
     case SQLITE_BLOB: {
       const void* p = sqlite3_column_blob(st, k);
       const int n = sqlite3_column_bytes(st, k);
-      return Value::blob(
-          p ? std::string(static_cast<const char*>(p), static_cast<std::size_t>(n))
-            : std::string());
+      out.kind = Value::Blob;
+      if (p != nullptr) out.s.assign(static_cast<const char*>(p), static_cast<std::size_t>(n));
+      return;
     }
     case SQLITE_TEXT: {
       const unsigned char* p = sqlite3_column_text(st, k);
       const int n = sqlite3_column_bytes(st, k);
-      return Value::text(
-          std::string(reinterpret_cast<const char*>(p), static_cast<std::size_t>(n)));
+      out.kind = Value::Text;
+      if (p != nullptr) out.s.assign(reinterpret_cast<const char*>(p), static_cast<std::size_t>(n));
+      return;
     }
     default:
-      return Value::null();
+      out.kind = Value::Null;
+      return;
   }
+}
+
+Value column_value(sqlite3_stmt* st, int k) {
+  Value v;
+  read_column(st, k, declared_decimal_scale(st, k), v);
+  return v;
 }
 
 int bind_value(sqlite3_stmt* st, int k, const Value& v) {
@@ -454,7 +478,12 @@ static bool reads_row_counts(const std::string& sql) {
 
 bool Engine::open(SqlError& err) {
   std::string target = cfg_.database_file;
-  int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI;
+  // An engine belongs to one session, and a session lives and is served on its
+  // connection's own thread (server.cpp, shm_listener.cpp): this handle is never used by
+  // two threads, so it goes without SQLite's per-connection mutex, which otherwise is
+  // taken and released on every call (each value of every row read). Connections to the
+  // same database still share what SQLite shares between them under its own locks.
+  int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX;
   if (target.empty()) {
     memory_path_ = memory_database_path(&cfg_);
     acquire_memory_database(memory_path_);
@@ -844,6 +873,8 @@ bool Engine::step_all(sqlite3_stmt* st, const std::vector<Value>& params, std::s
   res.rows.clear();
   res.bytes = 0;
   res.too_large = false;
+  std::vector<int> scales;  // declared_decimal_scale() of each column, read once
+  for (int k = 0; k < ncol; ++k) scales.push_back(declared_decimal_scale(st, k));
   for (;;) {
     const int rc = sqlite3_step(st);
     if (rc == SQLITE_DONE) break;
@@ -857,7 +888,8 @@ bool Engine::step_all(sqlite3_stmt* st, const std::vector<Value>& params, std::s
     row.reserve(static_cast<std::size_t>(ncol));
     std::size_t row_bytes = sizeof(std::vector<Value>);
     for (int k = 0; k < ncol; ++k) {
-      row.push_back(column_value(st, k));
+      row.emplace_back();
+      read_column(st, k, scales[static_cast<std::size_t>(k)], row.back());
       row_bytes += sizeof(Value) + kHeldValueOverhead + row.back().s.size();
     }
     if (row_bytes > max_bytes - std::min(max_bytes, res.bytes)) {
@@ -931,13 +963,20 @@ bool RowStream::step(SqlError& err) {
   return false;
 }
 
-int RowStream::next(std::vector<Value>& row, SqlError& err) {
-  row.clear();
-  if (!have_row_) return 0;
+RowStream::RowStream(Engine* engine, sqlite3_stmt* st) : engine_(engine), st_(st) {
   const int ncol = sqlite3_column_count(st_);
-  row.reserve(static_cast<std::size_t>(ncol));
-  for (int k = 0; k < ncol; ++k) row.push_back(column_value(st_, k));
-  return step(err) ? 1 : -1;
+  for (int k = 0; k < ncol; ++k) scales_.push_back(declared_decimal_scale(st_, k));
+}
+
+int RowStream::next(std::vector<Value>& row) {
+  if (!have_row_) {
+    row.clear();
+    return 0;
+  }
+  row.resize(scales_.size());
+  for (std::size_t k = 0; k < scales_.size(); ++k)
+    read_column(st_, static_cast<int>(k), scales_[k], row[k]);
+  return step(error_) ? 1 : -1;
 }
 
 bool Engine::set_option(const std::string& piece, bool* handled, SqlError& err) {

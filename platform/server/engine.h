@@ -112,18 +112,24 @@ class RowStream {
   RowStream& operator=(const RowStream&) = delete;
 
   // The next row: 1 with `row` filled, 0 at the end. -1 when stepping past the row
-  // failed (`row` is still good; `err` says why the rows stop after it).
-  int next(std::vector<Value>& row, SqlError& err);
+  // failed (`row` is still good; error() says why the rows stop after it). The values
+  // `row` holds are overwritten in place, so a row given back costs no allocation.
+  int next(std::vector<Value>& row);
+  const SqlError& error() const { return error_; }
   bool at_end() const { return !have_row_; }
 
  private:
   friend class Engine;
-  RowStream(Engine* engine, sqlite3_stmt* st) : engine_(engine), st_(st) {}
+  RowStream(Engine* engine, sqlite3_stmt* st);
   bool step(SqlError& err);  // false with `err` when SQLite failed
 
   Engine* engine_;
   sqlite3_stmt* st_;
+  // Per column: the scale of a NUMERIC or DECIMAL declaration, -1 for the others. Read
+  // once from the declared types rather than for every value.
+  std::vector<int> scales_;
   bool have_row_ = false;  // a row is stepped and not yet taken
+  SqlError error_;         // why stepping failed
 };
 
 class Engine {

@@ -855,9 +855,15 @@ bool Session::finish_connect(std::map<std::string, std::string>& kv, bool ok, Sq
       return on_fault_option(value, why);
     });
     if (!engine_->open(err)) ok = false;
-    // A statement stops when an attention arrives or the client goes away.
+    // A statement stops when an attention arrives or the client goes away. Looking at
+    // the link costs a system call, and SQLite asks every thousand steps (every hundred
+    // rows or so of a streamed query): the link is looked at once a millisecond at most.
     engine_->set_interrupt_check([this] {
-      if (poll_hook_) poll_hook_();
+      const auto now = std::chrono::steady_clock::now();
+      if (poll_hook_ && now >= next_poll_) {
+        next_poll_ = now + std::chrono::milliseconds(1);
+        poll_hook_();
+      }
       return attentions_ > 0 || closed_;
     });
   }
@@ -1319,6 +1325,13 @@ std::uint32_t Session::write_rows(ItemWriter& w, Cursor& c, std::int64_t from,
                                   std::uint32_t count, RowsEnd* end) {
   *end = RowsEnd{};
   std::uint32_t written = 0;
+  c.sent_columns.clear();
+  c.checked_columns.clear();
+  for (std::size_t k = 0; k < c.columns.size(); ++k) {
+    if (c.skip[k]) continue;
+    c.sent_columns.push_back(k);
+    if (conversion_can_refuse(c.wanted[k])) c.checked_columns.push_back(k);
+  }
   for (std::int64_t p = from; written < count; ++p) {
     const bool past = p < 1 || !have_row(c, p);
     const std::vector<Value>* row = past ? nullptr : row_at(c, p);
@@ -1349,8 +1362,10 @@ std::uint32_t Session::write_rows(ItemWriter& w, Cursor& c, std::int64_t from,
       else
         refused = conversion_error(charset_.name()).sqlcode;
     }
-    for (std::size_t k = 0; k < c.columns.size() && k < row->size() && refused == 0; ++k)
-      if (!c.skip[k]) refused = conversion_refusal((*row)[k], c.columns[k].type, c.wanted[k]);
+    for (std::size_t i = 0; i < c.checked_columns.size() && refused == 0; ++i) {
+      const std::size_t k = c.checked_columns[i];
+      if (k < row->size()) refused = conversion_refusal((*row)[k], c.columns[k].type, c.wanted[k]);
+    }
     if (refused != 0) {
       end->err = sql_error(refused);
       end->code = refused;
@@ -1361,8 +1376,13 @@ std::uint32_t Session::write_rows(ItemWriter& w, Cursor& c, std::int64_t from,
       w.put_empty(kItemEnd);
       break;
     }
-    for (std::size_t k = 0; k < c.columns.size(); ++k)
-      if (!c.skip[k]) write_value(w, k < row->size() ? (*row)[k] : Value::null(), c.wanted[k]);
+    for (const std::size_t k : c.sent_columns) {
+      // (Not one call with ?: : that would copy each value, text and all.)
+      if (k < row->size())
+        write_value(w, (*row)[k], c.wanted[k]);
+      else
+        write_value(w, Value::null(), c.wanted[k]);
+    }
     if (c.bookmark) {
       WireType bm;
       bm.type = -27;

@@ -6,6 +6,7 @@
 // one). Bad input closes the session with a reason.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -249,6 +250,12 @@ class Session {
     std::size_t front = 0;                 // rows[0 .. front) were let go
     bool forward = false;                  // opened forward-only: rows behind go
     std::unique_ptr<RowStream> stream;     // rows still to step; null once read whole
+    // Rows a forward-only cursor let go, their storage kept to take the next rows the
+    // stream steps (a few, each small: see let_go).
+    std::vector<std::vector<Value>> spare;
+    // The columns write_rows() sends, and those of them whose values may be refused
+    // (conversion_can_refuse), worked out once per call rather than for every row.
+    std::vector<std::size_t> sent_columns, checked_columns;
     std::optional<SqlError> stream_error;  // why the rows stop after the window
     std::size_t bytes = 0;  // what the rows hold
     std::int64_t pos = 0;
@@ -320,6 +327,7 @@ class Session {
   LogSink log_;
   RandomSource random_;
   std::function<void()> poll_hook_;
+  std::chrono::steady_clock::time_point next_poll_{};  // the interrupt check's next look
   std::function<void()> shutdown_hook_;
 
   State state_ = State::AwaitAppConnect;

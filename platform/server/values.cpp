@@ -380,11 +380,19 @@ bool integer_range(std::int16_t type, double& low, double& high) {
 
 }  // namespace
 
+bool conversion_can_refuse(const WireType& want) {
+  double low = 0, high = 0;
+  return integer_range(want.type, low, high) || want.type == 8 || want.type == 6 ||
+         want.type == 7 || want.type == 2 || want.type == 3 || want.type == -22 ||
+         (want.type == 9 && want.subtype != 0);
+}
+
 std::int32_t conversion_refusal(const Value& v, const WireType& column, const WireType& want) {
   if (v.kind != Value::Int && v.kind != Value::Real && v.kind != Value::Text &&
       v.kind != Value::Blob) {
     return 0;
   }
+  if (!conversion_can_refuse(want)) return 0;
   const bool dated = column.type == 9 || column.type == -22;
   const bool binary = v.kind == Value::Blob || column.type == -2 || column.type == -4;
   double low = 0, high = 0;
@@ -425,7 +433,8 @@ void write_value(ItemWriter& w, const Value& v, const WireType& want) {
   }
   std::int16_t type = want.type;
   std::uint8_t sub = want.subtype;
-  if (type == 0 || value_item_code(type, sub) == 0 || type == -26) {
+  std::uint8_t code = type == 0 || type == -26 ? 0 : value_item_code(type, sub);
+  if (code == 0) {
     switch (v.kind) {
       case Value::Int:
         type = -25;
@@ -441,8 +450,8 @@ void write_value(ItemWriter& w, const Value& v, const WireType& want) {
         break;
     }
     sub = 0;
+    code = value_item_code(type, sub);
   }
-  const std::uint8_t code = value_item_code(type, sub);
   // Fixed-size values are written from a few bytes on the stack, text and binary values
   // straight from the value: rows are sent a million at a time.
   std::uint8_t fixed[8];

@@ -110,6 +110,9 @@ void write_value(ItemWriter& w, const Value& v, const WireType& want);
 // date), -158 the number does not fit the wanted type, -156 text that is no number or
 // date. Character and binary targets take every value.
 std::int32_t conversion_refusal(const Value& v, const WireType& column, const WireType& want);
+// Whether conversion_refusal() can refuse any value at all when `want` is asked for:
+// only numeric and date-time targets can; a cursor checks only those columns.
+bool conversion_can_refuse(const WireType& want);
 
 // Decodes one value item (the first item given; long values are read through the
 // reader). Returns false with `why` for unknown or malformed items.

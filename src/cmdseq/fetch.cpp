@@ -347,6 +347,79 @@ a_cmdseq_return read_fetch_trailer(a_cmdseq_conn* conn, a_cmdseq_error_info* err
   return info;
 }
 
+// Columns of a row that one look at the current packet may take.
+constexpr std::uint32_t kMostQuickColumns = 32;
+
+// Where the columns the server sends for each row go: the bound item of each (null when
+// its value is dropped) and the quick road of that item, worked out once per reply.
+struct QuickRowPlan {
+  a_cmdseq_desc_item* items[kMostQuickColumns];
+  a_cmdseq_quick_item quick[kMostQuickColumns];
+  std::uint32_t columns = 0;
+  bool usable = false;
+};
+
+void plan_quick_rows(const a_cmdseq_cursor* cursor, a_cmdseq_desc* bound, QuickRowPlan* plan) {
+  plan->usable = false;
+  plan->columns = 0;
+  a_cmdseq_desc_item* next_item = bound != nullptr ? bound->items : nullptr;
+  for (std::uint32_t k = 0; k < cursor->entry_count; ++k) {
+    a_cmdseq_desc_item* item = k < (bound != nullptr ? bound->count : 0) ? next_item : nullptr;
+    if (next_item != nullptr) next_item = next_item->next;
+    const a_cmdseq_app_column& entry = cursor->columns[k];
+    if (entry.buffer_index < 0) continue;
+    if (plan->columns == kMostQuickColumns) return;
+    if ((entry.flags & CS_COLUMN_BOUND) == 0) item = nullptr;
+    plan->items[plan->columns] = item;
+    plan->quick[plan->columns] = item != nullptr ? i_cs_QuickItemOf(item) : a_cmdseq_quick_item{};
+    ++plan->columns;
+  }
+  plan->usable = plan->columns != 0;
+}
+
+// Takes a whole row into value record `slot` in one look when the current packet holds
+// it as short items that all take the quick road (or NULL into an indicator, or a value
+// dropped for an unbound column), followed by an end-of-row item without a status record.
+// Otherwise nothing is read or written and false is answered: the general reader takes
+// the row. *truncated tells that a value was cut to its buffer.
+bool take_quick_row(a_cmdseq_conn* conn, const QuickRowPlan& plan, std::uint32_t slot,
+                    bool* truncated) {
+  a_sqlpres_item items[kMostQuickColumns + 1];
+  std::uint32_t ends[kMostQuickColumns + 1];
+  const std::uint32_t columns = plan.columns;
+  if (SQLPresPeekShortItems(conn->strm_conn, items, columns + 1, ends) != columns + 1)
+    return false;
+  const a_sqlpres_item& row_end = items[columns];
+  if (row_end.code != CS_ITEM_END_OF_DATA || (row_end.payload != nullptr && row_end.payload[0] != 0))
+    return false;
+  for (std::uint32_t c = 0; c < columns; ++c) {
+    const std::uint8_t code = items[c].code;
+    a_cmdseq_desc_item* item = plan.items[c];
+    if (item != nullptr && item->values()[slot].data != nullptr) {
+      if (code == CS_ITEM_NULL ? item->values()[slot].indicator == nullptr
+                               : !i_cs_QuickTakes(plan.quick[c], item, code, items[c].length)) {
+        return false;
+      }
+    } else if (code != CS_ITEM_NULL && quick_recv1col_array[code] == 0) {
+      return false;
+    }
+  }
+  *truncated = false;
+  for (std::uint32_t c = 0; c < columns; ++c) {
+    a_cmdseq_desc_item* item = plan.items[c];
+    if (item == nullptr) continue;
+    a_cmdseq_value& v = item->values()[slot];
+    if (v.data == nullptr) continue;
+    if (items[c].code == CS_ITEM_NULL) {
+      *v.indicator = -1;
+    } else if (i_cs_QuickStore(conn, plan.quick[c], item, slot, items[c].payload,
+                               items[c].length)) {
+      *truncated = true;
+    }
+  }
+  return SQLPresSkipShortItems(conn->strm_conn, ends[columns]) == SQLPRES_OK;
+}
+
 // Reads the rows of a reply into value records first..first+limit-1 of the bound
 // description (values of columns without a slot are dropped). *rows gets the complete
 // rows; *end_of_data is set by a row status 100. A fetch reply holds no more rows than
@@ -362,9 +435,22 @@ a_cmdseq_return read_rows(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
   bool ended_here = false;
   bool* ended = reply_ended != nullptr ? reply_ended : &ended_here;
   *ended = false;
+  QuickRowPlan plan;
+  if (cursor->columns != nullptr) plan_quick_rows(cursor, bound, &plan);
   for (;;) {
     if (reply_ended != nullptr && *rows == limit) return result;
     const std::uint32_t slot = first + *rows;
+    bool truncated = false;
+    if (plan.usable && *rows < limit && (bound == nullptr || slot < bound->values_per_item) &&
+        take_quick_row(conn, plan, slot, &truncated)) {
+      if (truncated) {
+        i_cs_SetErrorInfo(err, 101);
+        result = i_cs_MoreSevereError(result, CMDSEQ_WARNING);
+      }
+      ++*rows;
+      result = i_cs_MoreSevereError(result, i_cs_ResultOfSQLCode(err));
+      continue;
+    }
     bool read_any = false;
     bool row_closed = false;
     // Values go to the items of the description given now, column k to item k: an

@@ -597,16 +597,48 @@ a_cmdseq_return special_value(a_cmdseq_error_info* err, const a_cmdseq_value& v,
   return CMDSEQ_ERROR;
 }
 
-bool quick_fits(const a_cmdseq_recv_state& state, std::uint8_t quick_class) {
-  const std::uint32_t n = state.current.payload_bytes();
-  if (quick_class == 1) {
-    const TypeRow* row = find_type(state.item->type, state.item->subtype);
-    return row != nullptr && row->fixed == n;
+}  // namespace
+
+a_cmdseq_quick_item i_cs_QuickItemOf(const a_cmdseq_desc_item* item) {
+  a_cmdseq_quick_item quick;
+  const std::uint16_t code = i_cs_GetDescItemDUType(item->type, item->subtype);
+  if (code > 0xFF) return quick;
+  quick.code = static_cast<std::uint8_t>(code);
+  quick.quick = quick_recv1col_array[code];
+  if (quick.quick == 1) {
+    const TypeRow* row = find_type(item->type, item->subtype);
+    if (row == nullptr || row->fixed == 0) {
+      quick.quick = 0;
+    } else {
+      quick.fixed = row->fixed;
+    }
   }
-  return n <= state.item->length;
+  return quick;
 }
 
-}  // namespace
+bool i_cs_QuickStore(const a_cmdseq_conn* conn, const a_cmdseq_quick_item& quick,
+                     a_cmdseq_desc_item* item, std::uint32_t slot, const std::uint8_t* payload,
+                     std::uint32_t n) {
+  a_cmdseq_value& v = value_of(item, slot);
+  if (v.indicator != nullptr) *v.indicator = 0;
+  if (quick.quick == 1) {
+    if (item->type == -22) {
+      store_datetime(v.data, payload);
+    } else {
+      store_native(v.data, payload, n);
+    }
+    return false;
+  }
+  // Classes 2 and 3 fit the item whole; a value record without data takes nothing.
+  const std::uint32_t got = v.data != nullptr ? n : 0;
+  if (got != 0) std::memcpy(v.data, payload, got);
+  if (quick.quick == 2) {
+    if (v.length != nullptr) *v.length = got;
+    return false;
+  }
+  return i_cs_CompleteCopy(conn, item->type, item->length, n, got, false, v.data, v.length) !=
+         0;
+}
 
 a_cmdseq_return i_cs_ReceiveOneColumn(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
                                       a_cmdseq_desc_item* item, std::uint32_t slot, bool* end,
@@ -622,21 +654,16 @@ a_cmdseq_return i_cs_ReceiveOneColumn(a_cmdseq_conn* conn, a_cmdseq_error_info* 
   const std::uint8_t code = state.current.code;
 
   // Quick path: the column's own code, a short payload that fits.
-  const std::uint8_t quick_class = quick_recv1col_array[code];
-  if (quick_class != 0 && !state.current.is_long() &&
-      code == i_cs_GetDescItemDUType(item->type, item->subtype) &&
-      state.current.length <= SQLPRES_MAX_SHORT_PAYLOAD && quick_fits(state, quick_class)) {
-    state.received = state.full = state.current.payload_bytes();
-    result = i_cs_GetDataItem(conn, err, &state);
-    if (result != CMDSEQ_OK) return result;
-    if (v.indicator != nullptr) *v.indicator = 0;
-    if (quick_class == 2 && v.length != nullptr) *v.length = state.got;
-    if (quick_class == 3 && i_cs_CompleteCopy(conn, item->type, item->length, state.full,
-                                              state.got, false, v.data, v.length)) {
-      i_cs_SetErrorInfo(err, 101);
-      return CMDSEQ_WARNING;
+  if (quick_recv1col_array[code] != 0 && state.current.length <= SQLPRES_MAX_SHORT_PAYLOAD) {
+    const a_cmdseq_quick_item quick = i_cs_QuickItemOf(item);
+    const std::uint32_t n = state.current.payload_bytes();
+    if (i_cs_QuickTakes(quick, item, code, n)) {
+      if (i_cs_QuickStore(conn, quick, item, slot, state.current.payload, n)) {
+        i_cs_SetErrorInfo(err, 101);
+        return CMDSEQ_WARNING;
+      }
+      return CMDSEQ_OK;
     }
-    return CMDSEQ_OK;
   }
 
   switch (code) {

@@ -109,6 +109,26 @@ struct a_cmdseq_recv_state {
 a_cmdseq_return i_cs_ReceiveOneColumn(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
                                       a_cmdseq_desc_item* item, std::uint32_t slot, bool* end,
                                       bool* end_of_data);
+// The quick road of a bound item: short values of the item's own code that fit are
+// copied without the general receive path. Worked out once per item, used for every row.
+struct a_cmdseq_quick_item {
+  std::uint8_t code = 0;   // the item's value item code; 0 when it has none
+  std::uint8_t quick = 0;  // quick class of that code (quick_recv1col_array), 0: no road
+  std::uint8_t fixed = 0;  // bytes of a class 1 value
+};
+a_cmdseq_quick_item i_cs_QuickItemOf(const a_cmdseq_desc_item* item);
+// Whether a short item of `code` with `n` payload bytes takes the quick road of `item`.
+inline bool i_cs_QuickTakes(const a_cmdseq_quick_item& quick, const a_cmdseq_desc_item* item,
+                            std::uint8_t code, std::uint32_t n) {
+  return quick.quick != 0 && code == quick.code &&
+         (quick.quick == 1 ? n == quick.fixed : n <= item->length);
+}
+// Stores a value that takes the quick road into value record `slot` of `item`: the
+// indicator 0, the bytes, the length, the terminator. True when the value was truncated
+// (SQLCODE 101 is then due).
+bool i_cs_QuickStore(const a_cmdseq_conn* conn, const a_cmdseq_quick_item& quick,
+                     a_cmdseq_desc_item* item, std::uint32_t slot, const std::uint8_t* payload,
+                     std::uint32_t n);
 // The general receive path: check the received item (state.current), then copy it.
 a_cmdseq_return i_cs_PrepareDataItem(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
                                      a_cmdseq_recv_state* state);

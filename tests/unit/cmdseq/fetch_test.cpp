@@ -10,6 +10,7 @@
 #include "cmdseq/fetch_buffer.h"
 #include "cmdseq/request_log.h"
 #include "cmdseq/statement.h"
+#include "cmdseq/wire_values.h"
 #include "cmdseq_fixture.h"
 
 namespace {
@@ -881,3 +882,85 @@ TEST_F(FetchFixture, AMoveOverSeveralRowsRefusesARowCarryingValuesOrOneTooMany) 
 }
 
 }  // namespace
+
+// Rows whose values lie whole in the packet go into the bound columns in one look; a value
+// cut to its buffer, a NULL and a NULL with nowhere to say so behave as they do value by
+// value: truncation is a warning with the full length, a NULL sets the indicator, and a
+// NULL without an indicator fails the fetch with -181.
+// One fresh connection and cursor per case.
+struct QuickRowsCase : FetchFixture {
+  void TestBody() override {}
+};
+
+TEST(FetchQuickRows, ShortRowsFillABlockAsTheValueByValueReaderWould) {
+  struct Row {
+    Bytes value;  // empty: NULL
+  };
+  struct Case {
+    const char* name;
+    std::vector<Row> rows;
+    bool indicators;
+    a_cmdseq_return result;
+    std::int32_t sqlcode;
+  };
+  const std::vector<Case> cases = {
+      {"fits", {{Bytes{'a', 'b'}}, {Bytes{'x'}}, {Bytes{'p', 'q', 'r'}}}, true, CMDSEQ_OK, 0},
+      {"cut", {{Bytes{'a', 'b'}}, {Bytes{'w', 'x', 'y', 'z'}}, {Bytes{'p'}}}, true,
+       CMDSEQ_WARNING, 101},
+      {"null", {{Bytes{'a', 'b'}}, {Bytes{}}, {Bytes{'p'}}}, true, CMDSEQ_OK, 0},
+      {"null without indicator", {{Bytes{'a', 'b'}}, {Bytes{}}, {Bytes{'p'}}}, false,
+       CMDSEQ_ERROR, -181},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    QuickRowsCase f;
+    char text[3][4];
+    std::memset(text, '#', sizeof text);
+    std::int32_t ind[3] = {7, 7, 7};
+    std::uint32_t len[3] = {99, 99, 99};
+    ASSERT_EQ(CmdSeqResizeDescRows(&f.bound, 3), CMDSEQ_OK);
+    f.bound.items->type = -21;
+    f.bound.items->length = 4;
+    for (int r = 0; r < 3; ++r) {
+      f.bound.items->values()[r] = {text[r], k.indicators ? &ind[r] : nullptr, &len[r]};
+    }
+    f.c.sconn.sync();
+    for (const Row& row : k.rows) {
+      if (row.value.empty()) {
+        f.c.sconn.item(CS_ITEM_NULL);
+      } else {
+        f.c.sconn.item(107, row.value);
+      }
+      f.c.sconn.item(CS_ITEM_END_OF_DATA, Bytes{0});
+    }
+    f.c.sconn.item(CS_ITEM_END);
+    ok(f.c.sconn, {{5, 1}});
+    f.c.sconn.sync();
+
+    a_cmdseq_fetch_param p;
+    p.cursor = &f.cursor;
+    p.bound = &f.bound;
+    p.row_count = 3;
+    p.limit_on = 1;  // no prefetch: only the fetch's own reply
+    p.prefetch_limit = 0;
+    EXPECT_EQ(CmdSeqFetch(f.c.conn, &f.c.err, &p), k.result);
+    EXPECT_EQ(f.c.err.sqlcode, k.sqlcode);
+    if (k.result == CMDSEQ_ERROR) continue;
+    EXPECT_EQ(p.rows_fetched, 3);
+    EXPECT_TRUE(f.c.sconn.script_done());
+    for (int r = 0; r < 3; ++r) {
+      SCOPED_TRACE(r);
+      const Bytes& v = k.rows[static_cast<std::size_t>(r)].value;
+      if (v.empty()) {
+        EXPECT_EQ(ind[r], -1);
+        EXPECT_EQ(len[r], 99u);
+        continue;
+      }
+      EXPECT_EQ(ind[r], 0);
+      EXPECT_EQ(len[r], v.size());  // the full length, also when cut
+      const std::size_t kept = v.size() < 4 ? v.size() : 3;
+      EXPECT_EQ(std::string(text[r], kept), std::string(v.begin(), v.begin() + kept));
+      EXPECT_EQ(text[r][kept], '\0');
+    }
+  }
+}

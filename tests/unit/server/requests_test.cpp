@@ -5,6 +5,7 @@
 // description's wire types and the fetch reply's counts.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "session_harness.h"
@@ -325,6 +326,61 @@ TEST_F(Requests, ForwardOnlyCursorStreamsPastTheConnectionsBound) {
   ASSERT_GE(end, 1);
   last_status = record_code(r[end]);
   EXPECT_EQ(last_status, 100);
+}
+
+// A forward-only cursor fills the rows it let go with later ones: each row still reads
+// as its own, whatever its values were before (long text then short, text then NULL,
+// text then binary), and a NUMERIC column keeps its scale whether SQLite holds its value
+// as an integer or a double.
+TEST_F(Requests, StreamedRowsReadTheirOwnValuesInStorageReused) {
+  constexpr int kRows = 3000;
+  exec("CREATE TABLE mix(k INTEGER, v VARCHAR(60), d NUMERIC(8,2))");
+  exec("INSERT INTO mix SELECT n, CASE n % 5 WHEN 0 THEN NULL WHEN 1 THEN "
+       "printf('long-%050d', n) WHEN 2 THEN 's' || n WHEN 3 THEN CAST(n AS BLOB) ELSE '' "
+       "END, n * 0.25 FROM (WITH RECURSIVE s(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM s "
+       "WHERE n < " + std::to_string(kRows) + ") SELECT n FROM s)");
+  const std::string desc = item(69, u32le(0) + u16le(0)) + item(70, u16le(0)) +
+                           def_short(82) + item(70, u16le(1)) + def_long(78, 100) +
+                           item(70, u16le(2)) + def_long(78, 20) + item(0);
+  const std::uint32_t cursor = open("SELECT k, v, d FROM mix ORDER BY k", desc, kForwardOnly);
+  ASSERT_NE(cursor, 0u);
+  auto expected_v = [](int n) -> std::string {
+    char text[64];
+    switch (n % 5) {
+      case 1:
+        std::snprintf(text, sizeof text, "long-%050d", n);
+        return text;
+      case 2:
+        return "s" + std::to_string(n);
+      case 3:
+        return std::to_string(n);
+      case 4:
+        return "";
+      default:
+        return "NULL";
+    }
+  };
+  auto expected_d = [](int n) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%d.%02d", n / 4, n % 4 * 25);
+    return std::string(text);
+  };
+  int next = 1;
+  unsigned used = 0;
+  for (int k = 0; k < 1000 && next <= kRows; ++k) {
+    const auto r = h_.request((used != 0 ? align(cursor, used) : "") + prefetch(cursor, 7));
+    used = 0;
+    for (std::size_t i = 0; i + 3 < r.size() && r[i].code == 112; i += 4, ++used, ++next) {
+      ASSERT_EQ(rd32(r[i].payload), static_cast<std::uint32_t>(next));
+      const std::string v = r[i + 1].code == 103 ? "NULL" : r[i + 1].payload;
+      EXPECT_EQ(v, expected_v(next)) << "row " << next;
+      EXPECT_EQ(r[i + 1].code, next % 5 == 0 ? 103 : 107) << "row " << next;
+      EXPECT_EQ(r[i + 2].payload, expected_d(next)) << "row " << next;
+      ASSERT_EQ(r[i + 3].code, 132);
+    }
+    ASSERT_GT(used, 0u) << "no rows after row " << next - 1;
+  }
+  EXPECT_EQ(next, kRows + 1);
 }
 
 // A request that runs SQL of its own first reads a streaming cursor's rows whole: no

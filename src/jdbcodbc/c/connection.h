@@ -136,6 +136,13 @@ class Connection : public NativeWarnObj {
   // Scrambles (or unscrambles) the kept URL in place.
   void obfuscateURL();
 
+  // ---- Metadata (dbmetadata.cpp) ----
+  // The Java IDatabaseMetaData of this connection, made on the first call and kept
+  // (the connection's own global reference); null with the exception pending.
+  jobject getMetaData(JNIEnv* env);
+  // Detaches, finishes and deletes the metadata peer, if any (fini calls it).
+  void closeDbMD(JNIEnv* env);
+
   // ---- Server messages and file-transfer requests (callbacks.cpp) ----
   // Register the bridge's callbacks with the driver and this connection in the
   // process-wide message or file-transfer registry; a second call does nothing. A failed
@@ -172,6 +179,7 @@ class Connection : public NativeWarnObj {
   JStatement* statements_ = nullptr;      // live statements made here
   JStatement* released_ = nullptr;        // statements queued for release
   std::atomic<bool> closing_{false};      // set when fini starts (kClosed mirrors it)
+  jobject metadata_ = nullptr;            // global reference to the Java IDatabaseMetaData
   jchar* url_ = nullptr;                  // the scrambled URL
   std::int32_t urlLength_ = 0;            // its length in UTF-16 units
 };

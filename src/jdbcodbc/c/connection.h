@@ -107,6 +107,8 @@ class Connection : public NativeWarnObj {
   jobject createStatement(JNIEnv* env, jint type, jint concurrency);
   jobject prepareStatement(JNIEnv* env, jstring sql, bool isQuery, bool b, jint type,
                            jint concurrency);
+  jobject prepareCall(JNIEnv* env, jstring sql, bool isQuery, bool b, jint type,
+                      jint concurrency);
   // True once fini has started; statements test it after an execution, from their own
   // thread.
   bool closing() const { return closing_.load(std::memory_order_acquire); }

@@ -1,0 +1,113 @@
+// Positioned operations of an updatable result set and its insert row. updateRow,
+// deleteRow, refreshRow and cancelRowUpdates are SQLSetPos on the current row of the
+// rowset, which sends (or re-reads) that row's bound buffers; insertRow is
+// SQLBulkOperations(SQL_ADD) of element 0 of the buffers while the rowset is one row.
+//
+// The insert row borrows element 0 of every bound buffer, so the rowset in the buffers
+// is no longer what the driver's cursor holds: leaving the insert row always re-fetches.
+#include <climits>
+
+#include "jdbcodbc/c/resultset.h"
+#include "jdbcodbc/c/statement.h"
+
+namespace {
+
+// savedRow when the insert row was entered after the last row. Row numbers are clamped
+// to INT32_MIN + 1 and above, so no row has this number.
+constexpr std::int32_t kSavedAfterLast = INT32_MIN;
+
+// Late-bound values cached for a row hold what the driver had before a refresh.
+void DropCachedLongValues(ResultSet* rs) {
+  if (rs->columns == nullptr) return;
+  for (SQLSMALLINT i = 0; i < rs->columnCount; ++i) {
+    if (rs->columns[i] != nullptr && rs->columns[i]->lateBound) rs->columns[i]->cachedRow = 0;
+  }
+}
+
+}  // namespace
+
+void ResultSet::updateRow(JNIEnv* env) {
+  if (onInsertRow()) {
+    // Element 0 holds the row being built: sent to the driver it would overwrite the
+    // cursor's first row.
+    NOSE()->raiseError(env, "NOT_ON_ROW");
+    return;
+  }
+  if (!isCurrentRowValid()) return;
+  setFlag(kRowUpdated, setInSetPos(env, rowInRowset, SQL_UPDATE));
+}
+
+void ResultSet::deleteRow(JNIEnv* env) {
+  if (onInsertRow()) {
+    NOSE()->raiseError(env, "NOT_ON_ROW");
+    return;
+  }
+  if (!isCurrentRowValid()) return;
+  setFlag(kRowDeleted, setInSetPos(env, rowInRowset, SQL_DELETE));
+}
+
+void ResultSet::refreshRow(JNIEnv* env) {
+  if (onInsertRow()) return;
+  if (setInSetPos(env, rowInRowset, SQL_REFRESH)) DropCachedLongValues(this);
+  lastGetDataColumn = 0;
+}
+
+void ResultSet::cancelRowUpdates(JNIEnv* env) {
+  if (onInsertRow() || !isCurrentRowValid()) return;
+  if (setInSetPos(env, rowInRowset, SQL_REFRESH)) DropCachedLongValues(this);
+}
+
+void ResultSet::insertRow(JNIEnv* env) {
+  if (!onInsertRow()) return;
+  const SQLRETURN rc = SQLBulkOperations(handle(), SQL_ADD);
+  setFlag(kRowInserted, !sqlError(env, rc, SQL_HANDLE_STMT, handle()));
+  // The driver positions no row after a bulk operation.
+  positionedRow = -2;
+}
+
+void ResultSet::moveToInsertRow(JNIEnv* env) {
+  if (onInsertRow()) {
+    NOSE()->raiseError(env, "ALREADY_ON_INSERT");
+    return;
+  }
+  SQLULEN n = 1;
+  if (!changeCurrentRowsetSize(env, &n)) return;
+  setFlag(kOnInsertRow, true);
+  // rowsetSize keeps the size to restore.
+  if (isBeforeFirstRow()) {
+    savedRow = 0;
+  } else if (isAfterLastRow()) {
+    savedRow = kSavedAfterLast;
+  } else {
+    savedRow = rowBase + rowInRowset;
+  }
+  rowInRowset = 0;
+  rowBase = 0;
+  lastGetDataColumn = 0;
+  for (SQLSMALLINT i = 0; i < columnCount; ++i) {
+    Column* c = columns[i];
+    if (c != nullptr && !c->lateBound) c->indicators[0] = SQL_NULL_DATA;
+  }
+}
+
+bool ResultSet::moveToCurrentRow(JNIEnv* env) {
+  // Off the insert row there is nothing to go back to: the cursor stays where it is.
+  if (!onInsertRow()) return false;
+  SQLULEN n = rowsetSize;
+  if (!changeCurrentRowsetSize(env, &n)) return false;
+  rowsetSize = static_cast<std::uint32_t>(n);
+  setFlag(kOnInsertRow, false);
+  rowInRowset = -1;  // element 0 holds the insert row: the move below fetches
+  rowBase = 1;
+  const std::int32_t target = savedRow;
+  savedRow = -1;
+  if (target == 0) {
+    beforeFirst(env);
+    return false;
+  }
+  if (target == kSavedAfterLast) {
+    afterLast(env);
+    return false;
+  }
+  return absolute(env, target);
+}

@@ -240,6 +240,24 @@ public final class CallableStatementTest {
             Check.equal("n=7.0", p.getString(3), "label");
             Check.equal(42L, p.getLong(1), "return value as long");
             p.close();
+            Check.failsWithKey("NATIVE_ACCESS_ERROR|CallableStatement", () -> p.getInt(1), "closed");
+
+            // A released callable statement stays usable until the next creation; one
+            // left open closes with its connection.
+            IICallableStatement q = prepareCall(c, "{? = call scaled(?, ?, ?)}");
+            q.release();
+            q.nativeRegisterOutParameter(1, INTEGER);
+            IICallableStatement open = prepareCall(c, "{? = call scaled(?, ?, ?)}");
+            Check.failsWithKey("NATIVE_ACCESS_ERROR|CallableStatement", () -> q.getInt(1), "released");
+            open.nativeRegisterOutParameter(1, INTEGER);
+            open.nativeRegisterOutParameter(3, VARCHAR);
+            open.setInt(2, 1);
+            open.setDouble(4, 1);
+            open.execute();
+            Check.equal(3, open.getInt(1), "the new one works");
+            c.close();
+            Check.failsWithKey("NATIVE_ACCESS_ERROR|CallableStatement", () -> open.getInt(1),
+                               "closed with its connection");
         }));
 
         cases.run("the parameter error keys", () -> withConnection(conn, (c, s) -> {

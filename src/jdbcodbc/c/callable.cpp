@@ -84,76 +84,50 @@ R CallableStatement::readOutput(JNIEnv* env, jint index, Convert&& convert) {
   return convert(*p, n);
 }
 
+template <class R, class... P, class... A>
+R CallableStatement::readWith(JNIEnv* env, jint index,
+                              R (NativeWarnObj::*make)(JNIEnv*, void*, SQLSMALLINT, SQLLEN, P...),
+                              A... extra) {
+  return readOutput<R>(env, index, [&](const Parameter& p, SQLLEN n) {
+    return (this->*make)(env, p.value, p.cType, n, extra...);
+  });
+}
+
 jobject CallableStatement::getTimestamp(JNIEnv* env, jint index) {
-  return readOutput<jobject>(env, index, [&](const Parameter& p, SQLLEN n) {
-    return makeTimestamp(env, p.value, p.cType, n, nullptr);
-  });
+  return readWith(env, index, &NativeWarnObj::makeTimestamp, jobject{nullptr});
 }
-
 jobject CallableStatement::getTime(JNIEnv* env, jint index) {
-  return readOutput<jobject>(env, index, [&](const Parameter& p, SQLLEN n) {
-    return makeTime(env, p.value, p.cType, n, nullptr);
-  });
+  return readWith(env, index, &NativeWarnObj::makeTime, jobject{nullptr});
 }
-
 jobject CallableStatement::getDate(JNIEnv* env, jint index) {
-  return readOutput<jobject>(env, index, [&](const Parameter& p, SQLLEN n) {
-    return makeDate(env, p.value, p.cType, n, nullptr);
-  });
+  return readWith(env, index, &NativeWarnObj::makeDate, jobject{nullptr});
 }
-
 jstring CallableStatement::getString(JNIEnv* env, jint index) {
-  return readOutput<jstring>(env, index, [&](const Parameter& p, SQLLEN n) {
-    return makeString(env, p.value, p.cType, n);
-  });
+  return readWith(env, index, &NativeWarnObj::makeString);
 }
-
 jshort CallableStatement::getShort(JNIEnv* env, jint index) {
-  return readOutput<jshort>(env, index, [&](const Parameter& p, SQLLEN n) {
-    return makeShort(env, p.value, p.cType, n, true);
-  });
+  return readWith(env, index, &NativeWarnObj::makeShort, true);
 }
-
 jint CallableStatement::getInt(JNIEnv* env, jint index) {
-  return readOutput<jint>(env, index, [&](const Parameter& p, SQLLEN n) {
-    return makeInt(env, p.value, p.cType, n, true);
-  });
+  return readWith(env, index, &NativeWarnObj::makeInt, true);
 }
-
 jlong CallableStatement::getLong(JNIEnv* env, jint index) {
-  return readOutput<jlong>(env, index, [&](const Parameter& p, SQLLEN n) {
-    return makeLong(env, p.value, p.cType, n);
-  });
+  return readWith(env, index, &NativeWarnObj::makeLong);
 }
-
 jfloat CallableStatement::getFloat(JNIEnv* env, jint index) {
-  return readOutput<jfloat>(env, index, [&](const Parameter& p, SQLLEN n) {
-    return makeFloat(env, p.value, p.cType, n, true);
-  });
+  return readWith(env, index, &NativeWarnObj::makeFloat, true);
 }
-
 jdouble CallableStatement::getDouble(JNIEnv* env, jint index) {
-  return readOutput<jdouble>(env, index, [&](const Parameter& p, SQLLEN n) {
-    return makeDouble(env, p.value, p.cType, n, true);
-  });
+  return readWith(env, index, &NativeWarnObj::makeDouble, true);
 }
-
 jbyte CallableStatement::getByte(JNIEnv* env, jint index) {
-  return readOutput<jbyte>(env, index, [&](const Parameter& p, SQLLEN n) {
-    return makeByte(env, p.value, p.cType, n, true);
-  });
+  return readWith(env, index, &NativeWarnObj::makeByte, true);
 }
-
 jboolean CallableStatement::getBoolean(JNIEnv* env, jint index) {
-  return readOutput<jboolean>(env, index, [&](const Parameter& p, SQLLEN n) {
-    return static_cast<jboolean>(makeBoolean(env, p.value, p.cType, n) & 0xFF);
-  });
+  return readWith(env, index, &NativeWarnObj::makeBoolean);
 }
-
 jbyteArray CallableStatement::getBytes(JNIEnv* env, jint index) {
-  return readOutput<jbyteArray>(env, index, [&](const Parameter& p, SQLLEN n) {
-    return makeBytes(env, p.value, p.cType, n);
-  });
+  return readWith(env, index, &NativeWarnObj::makeBytes);
 }
 
 jobject CallableStatement::getBigDecimal(JNIEnv* env, jint index, jint scale) {

@@ -60,6 +60,10 @@ class CallableStatement : public PreparedStatement {
   // buffer holds. `convert` receives the parameter and the clamped length.
   template <class R, class Convert>
   R readOutput(JNIEnv* env, jint index, Convert&& convert);
+  // readOutput with one converter of NativeWarnObj and its arguments after the length.
+  template <class R, class... P, class... A>
+  R readWith(JNIEnv* env, jint index,
+             R (NativeWarnObj::*make)(JNIEnv*, void*, SQLSMALLINT, SQLLEN, P...), A... extra);
 
   bool wasNull_ = false;
 };

@@ -144,6 +144,9 @@ class Connection : public NativeWarnObj {
   jobject getMetaData(JNIEnv* env);
   // Detaches, finishes and deletes the metadata peer, if any (fini calls it).
   void closeDbMD(JNIEnv* env);
+  // The database name (SQL_DATABASE_NAME) through the metadata peer, made when needed;
+  // getCatalog's answer when the driver has no current catalog.
+  jstring databaseNameFromMetaData(JNIEnv* env);
 
   // ---- Server messages and file-transfer requests (callbacks.cpp) ----
   // Register the bridge's callbacks with the driver and this connection in the

@@ -227,8 +227,13 @@ jstring Connection::getCatalog(JNIEnv* env) {
     }
     rc = SQLGetConnectAttrW(hdbc_, SQL_ATTR_CURRENT_CATALOG, buffer_, bufferSize_, &got);
   }
+  if (rc == SQL_NO_DATA) {
+    // No current catalog: the database name, through the metadata peer.
+    unlockBuffer();
+    return databaseNameFromMetaData(env);
+  }
   jstring name = nullptr;
-  if (rc != SQL_NO_DATA && !sqlError(env, rc, SQL_HANDLE_DBC, hdbc_) && SQL_SUCCEEDED(rc) &&
+  if (!sqlError(env, rc, SQL_HANDLE_DBC, hdbc_) && SQL_SUCCEEDED(rc) &&
       buffer_ != nullptr) {
     const SQLINTEGER units = std::max<SQLINTEGER>(0, std::min(got, bufferSize_ - 2)) / 2;
     name = env->NewString(static_cast<const jchar*>(buffer_), units);

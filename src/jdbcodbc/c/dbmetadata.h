@@ -35,6 +35,10 @@ class DatabaseMetaData : public NativeWarnObj {
   // pinned string, then drops the warnings and the Java peer reference.
   void fini(JNIEnv* env) override;
   ConstructibleINativeClass* getConstructibleINativeClass() override;
+  // Detaches the peer of the Java object `obj` under its monitor, then runs its fini and
+  // deletes it outside the monitor (the connection's close, the nFree native). Nothing
+  // when it is already detached.
+  static void detachAndDelete(JNIEnv* env, jobject obj);
   // The connection's Java object.
   jobject getConnection() override;
   Connection* getNConnection() override { return connection_; }

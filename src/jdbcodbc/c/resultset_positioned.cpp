@@ -24,6 +24,16 @@ void DropCachedLongValues(ResultSet* rs) {
   }
 }
 
+// SQLSetPos on the current row. The driver reports the rows an operation touched (0
+// or 1) through the rows-fetched pointer, which here counts the rows of the rowset in
+// the buffers: that count must survive, or the cursor would lose its rowset.
+bool SetPosOnCurrentRow(JNIEnv* env, ResultSet* rs, SQLUSMALLINT operation) {
+  const SQLULEN fetched = rs->rowsFetched;
+  const bool ok = rs->setInSetPos(env, rs->rowInRowset, operation);
+  rs->rowsFetched = fetched;
+  return ok;
+}
+
 }  // namespace
 
 void ResultSet::updateRow(JNIEnv* env) {
@@ -34,7 +44,7 @@ void ResultSet::updateRow(JNIEnv* env) {
     return;
   }
   if (!isCurrentRowValid()) return;
-  setFlag(kRowUpdated, setInSetPos(env, rowInRowset, SQL_UPDATE));
+  setFlag(kRowUpdated, SetPosOnCurrentRow(env, this, SQL_UPDATE));
 }
 
 void ResultSet::deleteRow(JNIEnv* env) {
@@ -43,18 +53,18 @@ void ResultSet::deleteRow(JNIEnv* env) {
     return;
   }
   if (!isCurrentRowValid()) return;
-  setFlag(kRowDeleted, setInSetPos(env, rowInRowset, SQL_DELETE));
+  setFlag(kRowDeleted, SetPosOnCurrentRow(env, this, SQL_DELETE));
 }
 
 void ResultSet::refreshRow(JNIEnv* env) {
   if (onInsertRow()) return;
-  if (setInSetPos(env, rowInRowset, SQL_REFRESH)) DropCachedLongValues(this);
+  if (SetPosOnCurrentRow(env, this, SQL_REFRESH)) DropCachedLongValues(this);
   lastGetDataColumn = 0;
 }
 
 void ResultSet::cancelRowUpdates(JNIEnv* env) {
   if (onInsertRow() || !isCurrentRowValid()) return;
-  if (setInSetPos(env, rowInRowset, SQL_REFRESH)) DropCachedLongValues(this);
+  if (SetPosOnCurrentRow(env, this, SQL_REFRESH)) DropCachedLongValues(this);
 }
 
 void ResultSet::insertRow(JNIEnv* env) {

@@ -34,27 +34,23 @@ bool SetPosOnCurrentRow(JNIEnv* env, ResultSet* rs, SQLUSMALLINT operation) {
   return ok;
 }
 
+// updateRow and deleteRow: `operation` on a valid current row, its outcome in `resultBit`.
+// On the insert row they are refused: element 0 holds the row being built, and sent to
+// the driver it would change the cursor's row there.
+void ChangeCurrentRow(JNIEnv* env, ResultSet* rs, SQLUSMALLINT operation, std::uint8_t resultBit) {
+  if (rs->onInsertRow()) {
+    NOSE()->raiseError(env, "NOT_ON_ROW");
+    return;
+  }
+  if (!rs->isCurrentRowValid()) return;
+  rs->setFlag(resultBit, SetPosOnCurrentRow(env, rs, operation));
+}
+
 }  // namespace
 
-void ResultSet::updateRow(JNIEnv* env) {
-  if (onInsertRow()) {
-    // Element 0 holds the row being built: sent to the driver it would overwrite the
-    // cursor's first row.
-    NOSE()->raiseError(env, "NOT_ON_ROW");
-    return;
-  }
-  if (!isCurrentRowValid()) return;
-  setFlag(kRowUpdated, SetPosOnCurrentRow(env, this, SQL_UPDATE));
-}
+void ResultSet::updateRow(JNIEnv* env) { ChangeCurrentRow(env, this, SQL_UPDATE, kRowUpdated); }
 
-void ResultSet::deleteRow(JNIEnv* env) {
-  if (onInsertRow()) {
-    NOSE()->raiseError(env, "NOT_ON_ROW");
-    return;
-  }
-  if (!isCurrentRowValid()) return;
-  setFlag(kRowDeleted, SetPosOnCurrentRow(env, this, SQL_DELETE));
-}
+void ResultSet::deleteRow(JNIEnv* env) { ChangeCurrentRow(env, this, SQL_DELETE, kRowDeleted); }
 
 void ResultSet::refreshRow(JNIEnv* env) {
   if (onInsertRow()) return;

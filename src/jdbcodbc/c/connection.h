@@ -22,6 +22,10 @@ constexpr SQLINTEGER kAttrIsolationOnOpen = 1907;  // isolation level applied at
 constexpr SQLINTEGER kAttrIsolationExtended = 1908;  // as 108, also 32, 64 and 128
 constexpr SQLINTEGER kAttrApiName = 1909;          // the client's API name (UTF-16)
 
+// True for the isolation levels a connection can have: 1, 2, 4 and 8 (JDBC read
+// uncommitted to serializable) and the server's own 32, 64 and 128.
+bool IsIsolationLevel(jint level);
+
 // The URL is kept in memory with every byte XORed with this mask, so that it does not
 // sit in plain text in the process.
 constexpr std::uint8_t kUrlMask = 0x3C;

@@ -20,15 +20,6 @@ constexpr SQLSMALLINT kYesNoBufferBytes = 16;  // the "Y"/"N" items' buffer
 
 namespace dbmd {
 
-bool IsIsolationLevel(jint level) {
-  switch (level) {
-    case 1: case 2: case 4: case 8: case 32: case 64: case 128:
-      return true;
-    default:
-      return false;
-  }
-}
-
 jint DeriveAnswer(const InfoAnswer& answer, std::uint32_t value) {
   switch (answer.derive) {
     case Derive::kYes:

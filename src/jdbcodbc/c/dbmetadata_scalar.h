@@ -38,7 +38,7 @@ enum class Derive : std::uint8_t {
   kNotZero,    // true when the value is not 0
   kBit,        // the value's bit `arg` (its own value, or 0)
   kLowFour,    // the value's low four bits
-  kIsolation,  // the value when it is an isolation level (1, 2, 4, 8, 32, 64, 128), else 0
+  kIsolation,  // the value when it is an isolation level (IsIsolationLevel), else 0
 };
 
 struct InfoAnswer {
@@ -58,10 +58,6 @@ constexpr std::uint32_t Values(std::uint32_t v, More... more) {
 // The answer the rule gives for `value` (for kYes and kNotYes the first byte of the
 // text). Boolean answers are 0 for false and non-zero for true.
 jint DeriveAnswer(const InfoAnswer& answer, std::uint32_t value);
-
-// True for the isolation levels a connection can have: 1, 2, 4 and 8 (JDBC read
-// uncommitted to serializable) and the server's own 32, 64 and 128.
-bool IsIsolationLevel(jint level);
 
 // The conversion item for a java.sql.Types code (DATE, TIME and TIMESTAMP in both their
 // JDBC 1 and 2 codes); 0 when the type has none.

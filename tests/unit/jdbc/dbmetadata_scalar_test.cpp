@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "jdbcodbc/c/connection.h"
 #include "jdbcodbc/c/dbmetadata_scalar.h"
 
 namespace {
@@ -85,10 +86,10 @@ TEST(DbmdScalarRules, IsolationLevelsAreTheServersSeven) {
   for (jint level = -2; level <= 300; ++level) {
     const bool expected = level == 1 || level == 2 || level == 4 || level == 8 || level == 32 ||
                           level == 64 || level == 128;
-    EXPECT_EQ(dbmd::IsIsolationLevel(level), expected) << level;
+    EXPECT_EQ(IsIsolationLevel(level), expected) << level;
   }
-  EXPECT_FALSE(dbmd::IsIsolationLevel(INT_MIN));
-  EXPECT_FALSE(dbmd::IsIsolationLevel(1 << 20));
+  EXPECT_FALSE(IsIsolationLevel(INT_MIN));
+  EXPECT_FALSE(IsIsolationLevel(1 << 20));
 }
 
 TEST(DbmdScalarRules, ConversionItemOfEveryJdbcType) {

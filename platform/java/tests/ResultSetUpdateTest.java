@@ -28,6 +28,7 @@ public final class ResultSetUpdateTest {
     }
 
     static final int BUILD = IDriver.BUILD_NUMBER;
+    static final int FORWARD_ONLY = 1003;
     static final int SCROLL_INSENSITIVE = 1004;
     static final int SCROLL_SENSITIVE = 1005;
     static final int READ_ONLY = 1007;
@@ -193,9 +194,12 @@ public final class ResultSetUpdateTest {
                 Check.equal("three", rs.getString(2), "the cursor's own update after refreshRow");
                 Check.equal(3, rs.getRow(), "refreshRow keeps the position");
 
-                // After the last row nothing is sent.
+                // After the last row nothing is sent, and the result bits stay as they were.
+                Check.isTrue(rs.rowUpdated(), "rowUpdated from row 17");
                 rs.afterLast();
                 rs.updateRow();
+                rs.deleteRow();
+                Check.isTrue(rs.rowUpdated() && rs.rowDeleted(), "the bits after no-ops past the last row");
                 rs.doClose();
                 Check.equal(expected(25, "3:three:-3", "17:r17:null", "8:gone"),
                             contents(plain, t), "the table at the end");
@@ -380,6 +384,9 @@ public final class ResultSetUpdateTest {
             Check.isTrue(rs.rowInserted(), "rowInserted");
             rs.updateInt(1, 102);  // v keeps new101, m stays NULL
             rs.insertRow();
+            // A row the server refuses (the key exists) clears rowInserted.
+            Check.fails(SQLException.class, rs::insertRow, "a duplicate key");
+            Check.isTrue(!rs.rowInserted(), "rowInserted after a refused insert");
 
             // updateRow and deleteRow would send element 0 to the cursor's row 1.
             rs.updateInt(1, 1);
@@ -424,6 +431,44 @@ public final class ResultSetUpdateTest {
             rs.doClose();
             Check.equal(expected(40, "101:new101:null", "102:new101:null", "103:null:null"), contents(plain, t),
                         "the table at the end");
+            drop(plain, t);
+        }));
+
+        cases.run("forward-only cursor: update in place, and the insert row never read as a row",
+                  () -> withConnection(conn, (c, plain) -> {
+            String t = "updfwd_" + link;
+            keyTable(plain, t, 6);
+            IIResultSet rs = updatable(c, FORWARD_ONLY, 1, "SELECT k, v, m FROM " + t + " ORDER BY k");
+            Check.isTrue(rs.next() && rs.next(), "row 2");
+            rs.updateString(2, "two");
+            rs.updateRow();
+            Check.isTrue(rs.rowUpdated(), "rowUpdated");
+            rs.moveToInsertRow();
+            rs.updateInt(1, 100);
+            rs.updateString(2, "hundred");
+            rs.insertRow();
+            String back;
+            try {
+                rs.moveToCurrentRow();
+                back = "ok";
+            } catch (Exception e) {
+                back = "refused";
+            }
+            StringBuilder seen = new StringBuilder();
+            try {
+                while (rs.next()) {
+                    seen.append(rs.getInt(1)).append(' ');
+                }
+            } catch (Exception e) {
+                seen.append("refused");
+            }
+            // The saved row cannot be fetched again on a forward-only cursor; the next move
+            // reads on from the driver's cursor, never element 0 of the insert row. The
+            // cursor may see its own insert at the end.
+            Check.equal("refused", back, "moveToCurrentRow on a forward-only cursor");
+            Check.isTrue(seen.toString().startsWith("3 4 5 6 "), "the rows after the insert row: " + seen);
+            rs.doClose();
+            Check.equal(expected(6, "2:two:20", "100:hundred:null"), contents(plain, t), "the table");
             drop(plain, t);
         }));
 

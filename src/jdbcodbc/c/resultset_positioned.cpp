@@ -103,8 +103,11 @@ bool ResultSet::moveToCurrentRow(JNIEnv* env) {
   if (!changeCurrentRowsetSize(env, &n)) return false;
   rowsetSize = static_cast<std::uint32_t>(n);
   setFlag(kOnInsertRow, false);
-  rowInRowset = -1;  // element 0 holds the insert row: the move below fetches
+  // Element 0 holds the insert row, so the rowset in the buffers is gone: the move below
+  // fetches, and should it fail no later move reads the insert row as a row of the cursor.
+  rowInRowset = -1;
   rowBase = 1;
+  rowsFetched = 0;
   const std::int32_t target = savedRow;
   savedRow = -1;
   if (target == 0) {

@@ -53,26 +53,4 @@ public final class CatalogRows {
         }
         return out.toString();
     }
-
-    /** The ODBC types of the result's columns 1..n (SQL_DESC_CONCISE_TYPE), joined by ",". */
-    public static String columnTypes(Object rs) throws Throwable {
-        Object stmt = call(rs, "getStatement", new Class<?>[0]);
-        final int descCount = 1001;
-        final int conciseType = 2;
-        int n = (Integer) call(stmt, "getColNumAttr", new Class<?>[] {int.class, int.class}, descCount, 0);
-        StringBuilder out = new StringBuilder();
-        for (int k = 1; k <= n; k++) {
-            if (k > 1) {
-                out.append(',');
-            }
-            out.append(call(stmt, "getColNumAttr", new Class<?>[] {int.class, int.class}, conciseType, k));
-        }
-        return out.toString();
-    }
-
-    /** True when the result set refuses further use as closed. */
-    public static boolean isClosed(Object rs) throws Throwable {
-        return (Boolean) call(rs, "isClosed", new Class<?>[0]);
-    }
-
 }

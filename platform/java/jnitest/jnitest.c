@@ -330,3 +330,44 @@ JNIEXPORT jobjectArray JNICALL Java_vqtest_JniTest_readRow(JNIEnv* env, jclass c
   free(cells);
   return result;
 }
+
+/* Narrow SQLGetInfo on a driver's connection handle, read at the width the caller names:
+   16 (a text: its first byte), 2 (unsigned 16-bit) or 4 (unsigned 32-bit); -1 when the
+   driver refused. The metadata tests compare the driver's JDBC answers with it. */
+JNIEXPORT jlong JNICALL Java_vqtest_JniTest_getInfo(JNIEnv* env, jclass cls, jlong dbc,
+                                                    jint item, jint bytes) {
+  (void)env;
+  (void)cls;
+  unsigned char buffer[16];
+  memset(buffer, 0, sizeof buffer);
+  if (bytes != 2 && bytes != 4 && bytes != 16) return -1;
+  SQLRETURN rc = SQLGetInfo((SQLHDBC)(intptr_t)dbc, (SQLUSMALLINT)item, buffer,
+                            (SQLSMALLINT)bytes, NULL);
+  if (!SQL_SUCCEEDED(rc)) return -1;
+  if (bytes == 16) return buffer[0];
+  if (bytes == 2) {
+    uint16_t v;
+    memcpy(&v, buffer, sizeof v);
+    return v;
+  }
+  uint32_t v;
+  memcpy(&v, buffer, sizeof v);
+  return (jlong)v;
+}
+
+/* Wide SQLGetInfoW of a text item into a buffer far larger than any answer; null when the
+   driver refused. */
+JNIEXPORT jstring JNICALL Java_vqtest_JniTest_getInfoString(JNIEnv* env, jclass cls, jlong dbc,
+                                                            jint item) {
+  (void)cls;
+  static const SQLSMALLINT size = 32766;
+  SQLWCHAR* buffer = calloc(1, (size_t)size + 2);
+  if (buffer == NULL) return NULL;
+  SQLSMALLINT bytes = 0;
+  SQLRETURN rc = SQLGetInfoW((SQLHDBC)(intptr_t)dbc, (SQLUSMALLINT)item, buffer, size, &bytes);
+  jstring result = NULL;
+  if (SQL_SUCCEEDED(rc) && bytes >= 0 && bytes < size)
+    result = (*env)->NewString(env, (const jchar*)buffer, bytes / 2);
+  free(buffer);
+  return result;
+}

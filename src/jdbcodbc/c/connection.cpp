@@ -196,6 +196,8 @@ void Connection::fini(JNIEnv* env) {
   releaseURL(url_);
   url_ = nullptr;
   urlLength_ = 0;
+  // The metadata's statements go before the connection handle.
+  closeDbMD(env);
 
   if ((flags_ & kOwnsHandles) == 0) {
     // Joined: the handle goes back to its owner.

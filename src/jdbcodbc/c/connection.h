@@ -22,6 +22,10 @@ constexpr SQLINTEGER kAttrIsolationOnOpen = 1907;  // isolation level applied at
 constexpr SQLINTEGER kAttrIsolationExtended = 1908;  // as 108, also 32, 64 and 128
 constexpr SQLINTEGER kAttrApiName = 1909;          // the client's API name (UTF-16)
 
+// True for the isolation levels a connection can have: 1, 2, 4 and 8 (JDBC read
+// uncommitted to serializable) and the server's own 32, 64 and 128.
+bool IsIsolationLevel(jint level);
+
 // The URL is kept in memory with every byte XORed with this mask, so that it does not
 // sit in plain text in the process.
 constexpr std::uint8_t kUrlMask = 0x3C;
@@ -107,6 +111,8 @@ class Connection : public NativeWarnObj {
   jobject createStatement(JNIEnv* env, jint type, jint concurrency);
   jobject prepareStatement(JNIEnv* env, jstring sql, bool isQuery, bool b, jint type,
                            jint concurrency);
+  jobject prepareCall(JNIEnv* env, jstring sql, bool isQuery, bool b, jint type,
+                      jint concurrency);
   // True once fini has started; statements test it after an execution, from their own
   // thread.
   bool closing() const { return closing_.load(std::memory_order_acquire); }
@@ -135,6 +141,16 @@ class Connection : public NativeWarnObj {
   void releaseURL(jchar* url);
   // Scrambles (or unscrambles) the kept URL in place.
   void obfuscateURL();
+
+  // ---- Metadata (dbmetadata.cpp) ----
+  // The Java IDatabaseMetaData of this connection, made on the first call and kept
+  // (the connection's own global reference); null with the exception pending.
+  jobject getMetaData(JNIEnv* env);
+  // Detaches, finishes and deletes the metadata peer, if any (fini calls it).
+  void closeDbMD(JNIEnv* env);
+  // The database name (SQL_DATABASE_NAME) through the metadata peer, made when needed;
+  // getCatalog's answer when the driver has no current catalog.
+  jstring databaseNameFromMetaData(JNIEnv* env);
 
   // ---- Server messages and file-transfer requests (callbacks.cpp) ----
   // Register the bridge's callbacks with the driver and this connection in the
@@ -172,6 +188,7 @@ class Connection : public NativeWarnObj {
   JStatement* statements_ = nullptr;      // live statements made here
   JStatement* released_ = nullptr;        // statements queued for release
   std::atomic<bool> closing_{false};      // set when fini starts (kClosed mirrors it)
+  jobject metadata_ = nullptr;            // global reference to the Java IDatabaseMetaData
   jchar* url_ = nullptr;                  // the scrambled URL
   std::int32_t urlLength_ = 0;            // its length in UTF-16 units
 };

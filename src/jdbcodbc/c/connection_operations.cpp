@@ -26,7 +26,9 @@ struct IntegerAttribute {
   jint value() const { return static_cast<jint>(static_cast<std::uint32_t>(word)); }
 };
 
-bool IsReportedIsolation(jint level) {
+}  // namespace
+
+bool IsIsolationLevel(jint level) {
   switch (level) {
     case 1: case 2: case 4: case 8: case 32: case 64: case 128:
       return true;
@@ -34,8 +36,6 @@ bool IsReportedIsolation(jint level) {
       return false;
   }
 }
-
-}  // namespace
 
 bool Connection::isClosed(JNIEnv*) {
   if ((flags_ & kOwnsHandles) && henv_ == SQL_NULL_HENV) return true;
@@ -68,7 +68,7 @@ jint Connection::getTransactionIsolation(JNIEnv* env) {
   IntegerAttribute level;
   const SQLRETURN rc = SQLGetConnectAttr(hdbc_, SQL_ATTR_TXN_ISOLATION, &level.word, 0, nullptr);
   if (sqlError(env, rc, SQL_HANDLE_DBC, hdbc_)) return 0;
-  return IsReportedIsolation(level.value()) ? level.value() : 0;
+  return IsIsolationLevel(level.value()) ? level.value() : 0;
 }
 
 bool Connection::getNumAttr(JNIEnv* env, jint attribute, jint* value) {
@@ -227,8 +227,13 @@ jstring Connection::getCatalog(JNIEnv* env) {
     }
     rc = SQLGetConnectAttrW(hdbc_, SQL_ATTR_CURRENT_CATALOG, buffer_, bufferSize_, &got);
   }
+  if (rc == SQL_NO_DATA) {
+    // No current catalog: the database name, through the metadata peer.
+    unlockBuffer();
+    return databaseNameFromMetaData(env);
+  }
   jstring name = nullptr;
-  if (rc != SQL_NO_DATA && !sqlError(env, rc, SQL_HANDLE_DBC, hdbc_) && SQL_SUCCEEDED(rc) &&
+  if (!sqlError(env, rc, SQL_HANDLE_DBC, hdbc_) && SQL_SUCCEEDED(rc) &&
       buffer_ != nullptr) {
     const SQLINTEGER units = std::max<SQLINTEGER>(0, std::min(got, bufferSize_ - 2)) / 2;
     name = env->NewString(static_cast<const jchar*>(buffer_), units);

@@ -13,6 +13,10 @@
 #include "jdbcodbc/c/prepared.h"
 #define VQ_HAVE_PREPARED 1
 #endif
+#if __has_include("jdbcodbc/c/callable.h")
+#include "jdbcodbc/c/callable.h"
+#define VQ_HAVE_CALLABLE 1
+#endif
 
 // A list node. The reference is a global reference of the node's own: a statement that
 // closes itself deletes its peer's reference while this node may still be read by the
@@ -168,6 +172,17 @@ jobject Connection::prepareStatement(JNIEnv* env, jstring sql, bool isQuery, boo
   return MakeStatement(env, this, type, concurrency, StatementKind::kPrepared,
                        [&](jint t, jint c, bool tolerant) -> Statement* {
                          return new PreparedStatement(env, this, sql, isQuery ? 1 : 0, b ? 1 : 0,
+                                                      t, c, tolerant);
+                       });
+}
+#endif
+
+#ifdef VQ_HAVE_CALLABLE
+jobject Connection::prepareCall(JNIEnv* env, jstring sql, bool isQuery, bool b, jint type,
+                                jint concurrency) {
+  return MakeStatement(env, this, type, concurrency, StatementKind::kCallable,
+                       [&](jint t, jint c, bool tolerant) -> Statement* {
+                         return new CallableStatement(env, this, sql, isQuery ? 1 : 0, b ? 1 : 0,
                                                       t, c, tolerant);
                        });
 }

@@ -202,11 +202,16 @@ Parameter* PreparedStatement::findParameter(int number) {
   return nullptr;
 }
 
+Parameter* PreparedStatement::addParameter(int number, SQLSMALLINT direction,
+                                           std::int32_t scale) {
+  parameters_ = new Parameter(this, number, direction, scale, parameters_);
+  return parameters_;
+}
+
 Parameter* PreparedStatement::findOrCreateInParameter(JNIEnv*, int number) {
   Parameter* p = findParameter(number);
   if (p == nullptr) {
-    p = new Parameter(this, number, SQL_PARAM_INPUT, 0, parameters_);
-    parameters_ = p;
+    p = addParameter(number, SQL_PARAM_INPUT, 0);
   } else if (p->direction == SQL_PARAM_OUTPUT) {
     p->direction = SQL_PARAM_INPUT_OUTPUT;
   }

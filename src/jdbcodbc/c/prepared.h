@@ -133,6 +133,10 @@ class PreparedStatement : public Statement {
   void setClob(JNIEnv* env, jint index, jlong length, jobject reader);
   void setBlob(JNIEnv* env, jint index, jobject blob);
 
+ protected:
+  // A new parameter record at the head of the list.
+  Parameter* addParameter(int number, SQLSMALLINT direction, std::int32_t scale);
+
  private:
   // Forgets the bindings of a batch execution so that no later execution reads the
   // freed row values or arrays: one parameter set, the driver's parameters reset, and

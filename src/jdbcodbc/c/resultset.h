@@ -27,6 +27,11 @@
 class Statement;
 class ResultSet;
 
+// The column number a label-form native works on: findColumn's answer, or 0 after
+// raising "BAD_COLUMN_NAME" with the label (for a null label findColumn has raised
+// "NULL_POINTER"). In resultset_natives.cpp.
+jint LabelColumn(JNIEnv* env, ResultSet* rs, jstring label);
+
 // The C type of a NUMERIC, DECIMAL or unsigned BIGINT value carried as decimal text: a
 // bound column is bound as SQL_C_CHAR (narrow text with a terminator), a late-bound one
 // is read as SQL_C_WCHAR.
@@ -122,6 +127,29 @@ class Column {
   // The bytes of a text value the converters may read: the indicator, clamped to the
   // element for a bound column (SQL_NO_TOTAL or a truncated value).
   SQLLEN clampedLength() const;
+
+  // ---- Value setters (resultset_update.cpp) -----------------------------------------------
+  // Each writes one Java value into rowset element `row` as the column's C type and sets
+  // that row's indicator (-1 for a null Java object). The element never grows: a value
+  // larger than it raises "OVERSIZE_UPDATE". A late-bound column raises "NO_LONG_UPDATE"
+  // with its number. A refused value leaves the row's indicator and bytes as they were.
+  void setNull(JNIEnv* env, jint row);
+  void setBytes(JNIEnv* env, jint row, jbyteArray value);
+  void setByte(JNIEnv* env, jint row, jbyte value);
+  void setBoolean(JNIEnv* env, jint row, jboolean value);
+  void setShort(JNIEnv* env, jint row, jshort value);
+  void setInt(JNIEnv* env, jint row, jint value);
+  void setLong(JNIEnv* env, jint row, jlong value);
+  void setFloat(JNIEnv* env, jint row, jfloat value);
+  void setDouble(JNIEnv* env, jint row, jdouble value);
+  void setBigDecimal(JNIEnv* env, jint row, jobject value);
+  void setString(JNIEnv* env, jint row, jstring value);
+  void setDate(JNIEnv* env, jint row, jobject value);
+  void setTime(JNIEnv* env, jint row, jobject value);
+  void setTimestamp(JNIEnv* env, jint row, jobject value);
+  void setBinaryStream(JNIEnv* env, jint row, jobject stream, jint length);
+  void setAsciiStream(JNIEnv* env, jint row, jobject stream, jint length);
+  void setCharacterStream(JNIEnv* env, jint row, jobject reader, jint length);
 
   ResultSet* resultSet = nullptr;  // owner
   jchar* name = nullptr;           // label, filled by the first label lookup
@@ -251,6 +279,46 @@ class ResultSet : public NativeWarnObj {
   bool isFirst(JNIEnv* env);
   bool isBeforeFirst(JNIEnv* env);
   bool isAfterLast(JNIEnv* env);
+
+  // ---- Updaters (resultset_update.cpp) ----------------------------------------------------
+  // The getters' front ("NOT_ON_ROW", "BAD_COLUMN_NUM"), then the column's setter on the
+  // current row (element 0 on the insert row). No driver call: updateRow and insertRow
+  // send the row's buffers.
+  void updateNull(JNIEnv* env, jint column);
+  void updateBytes(JNIEnv* env, jint column, jbyteArray value);
+  void updateByte(JNIEnv* env, jint column, jbyte value);
+  void updateBoolean(JNIEnv* env, jint column, jboolean value);
+  void updateShort(JNIEnv* env, jint column, jshort value);
+  void updateInt(JNIEnv* env, jint column, jint value);
+  void updateLong(JNIEnv* env, jint column, jlong value);
+  void updateFloat(JNIEnv* env, jint column, jfloat value);
+  void updateDouble(JNIEnv* env, jint column, jdouble value);
+  void updateBigDecimal(JNIEnv* env, jint column, jobject value);
+  void updateString(JNIEnv* env, jint column, jstring value);
+  void updateDate(JNIEnv* env, jint column, jobject value);
+  void updateTime(JNIEnv* env, jint column, jobject value);
+  void updateTimestamp(JNIEnv* env, jint column, jobject value);
+  void updateBinaryStream(JNIEnv* env, jint column, jobject stream, jint length);
+  void updateAsciiStream(JNIEnv* env, jint column, jobject stream, jint length);
+  void updateCharacterStream(JNIEnv* env, jint column, jobject reader, jint length);
+
+  // ---- Positioned operations and the insert row (resultset_positioned.cpp) --------------
+  // updateRow, deleteRow and cancelRowUpdates act on a valid current row and do nothing
+  // elsewhere; updateRow and deleteRow raise "NOT_ON_ROW" on the insert row, whose
+  // buffers must never reach a row of the cursor. refreshRow re-reads the position as it
+  // stands (before the first row: the whole rowset). insertRow adds the insert row and
+  // does nothing elsewhere. Driver failures raise from the statement's diagnostics and
+  // clear the operation's result bit.
+  void updateRow(JNIEnv* env);
+  void deleteRow(JNIEnv* env);
+  void refreshRow(JNIEnv* env);
+  void cancelRowUpdates(JNIEnv* env);
+  void insertRow(JNIEnv* env);
+  // A rowset of one row whose columns start as NULL; "ALREADY_ON_INSERT" when there.
+  void moveToInsertRow(JNIEnv* env);
+  // Back to the row the insert row was entered from, re-fetched with the old rowset
+  // size; nothing happens when not on the insert row. The result is the move's.
+  bool moveToCurrentRow(JNIEnv* env);
 
   // ---- Native row reader (rowreader.cpp) -------------------------------------------------
   // Moves to the next row as next() does and copies its values into the caller's cells.

@@ -1,8 +1,8 @@
 // The column-value getters of the Java class IIResultSet in index and label form, the
 // row-position queries and getNativeRowReader. The getters run without the Java
 // object's monitor (getNextClobPiece excepted); the others hold it. The navigation and
-// the other plain natives are in resultset_jni.cpp; the updaters and the positioned
-// operations are not built yet.
+// the other plain natives are in resultset_jni.cpp, the updaters and the positioned
+// operations in resultset_update_natives.cpp.
 #include <cstdint>
 
 #include "jdbcodbc/c/jni_frame.h"
@@ -32,15 +32,6 @@ auto Unlocked(JNIEnv* env, jobject self, Body&& body) noexcept
 template <class Body>
 auto Locked(JNIEnv* env, jobject self, Body&& body) {
   return PeerCall<ResultSet>(env, self, kName, std::forward<Body>(body));
-}
-
-// The column number of a label for a label-form native: 0 after "BAD_COLUMN_NAME" (with
-// the label) or, for a null label, findColumn's "NULL_POINTER".
-jint LabelColumn(JNIEnv* env, ResultSet* rs, jstring label) {
-  const jint n = rs->findColumn(env, label);
-  if (n >= 1) return n;
-  if (label != nullptr && !env->ExceptionCheck()) NOSE()->raiseError(env, "BAD_COLUMN_NAME", 1, label);
-  return 0;
 }
 
 // A getter in both forms: `call(rs, column)` reads the value.
@@ -139,6 +130,13 @@ void IIResultSet_getNativeRowReader(JNIEnv* env, jobject self, jlong address) {
 }
 
 }  // namespace
+
+jint LabelColumn(JNIEnv* env, ResultSet* rs, jstring label) {
+  const jint n = rs->findColumn(env, label);
+  if (n >= 1) return n;
+  if (label != nullptr && !env->ExceptionCheck()) NOSE()->raiseError(env, "BAD_COLUMN_NAME", 1, label);
+  return 0;
+}
 
 #define VQ_RS_EXPORT_GETTER(R, name, labelSuffix)                                        \
   VQ_JNI_EXPORT(R, IIResultSet, name##__I, (JNIEnv * env, jobject self, jint column),    \

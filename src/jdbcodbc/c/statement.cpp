@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "jdbcodbc/c/connection.h"
+#include "jdbcodbc/c/dbmetadata.h"
 #include "jdbcodbc/c/resultset.h"
 
 namespace {
@@ -166,7 +167,8 @@ void Statement::discard(JNIEnv* env, Statement* stmt) {
   delete stmt;
 }
 
-void Statement::cleanup(JNIEnv* env, jobject stmt, unsigned removeFromConnection, unsigned) {
+void Statement::cleanup(JNIEnv* env, jobject stmt, unsigned removeFromConnection,
+                        unsigned lockCache) {
   if (stmt == nullptr) return;
   // A local reference of our own: the reference we were given may be the peer's, which
   // fini deletes.
@@ -182,15 +184,19 @@ void Statement::cleanup(JNIEnv* env, jobject stmt, unsigned removeFromConnection
     env->DeleteLocalRef(self);
     return;
   }
+  // A catalog statement leaves its metadata's cache first, under this monitor: the
+  // metadata's teardown cleans its statements through this function too, so it waits
+  // here until this removal is done and the metadata is never gone under it.
+  if (peer->metadata_ != nullptr) {
+    peer->metadata_->removeFromStatementCache(peer, lockCache);
+    peer->metadata_ = nullptr;
+  }
   jobject token = getJCancelToken(env, self);
   if (token != nullptr) {
     closeCancelToken(env, token);
     env->DeleteLocalRef(token);
   }
   peer->fini(env);
-  // A statement cached by a metadata peer leaves that cache here once the metadata peer
-  // exists; until then no statement has an owning metadata.
-  peer->metadata_ = nullptr;
   env->MonitorExit(self);
 
   jobject connection = peer->connectionObj_;

@@ -275,7 +275,11 @@ SQLRETURN DoSQLSpecialColumns(tagSTMT* stmt, SQLUSMALLINT identifier_type,
   AddDomainColumns(&q, "SYSCOLUMN");
   AddSelectItem(&q, "CAST(1 AS SMALLINT) AS PSEUDO_COLUMN");
   AddFromItem(&q, "SYS.SYSCOLUMN JOIN SYS.SYSTABLE JOIN SYS.SYSUSERPERMS");
-  const bool rows = (scope == SQL_SCOPE_CURROW && level >= 1) ||
+  // The scope and isolation say how long a row identifier stays valid; version columns
+  // change with the row whatever the scope, so they are listed for every scope (the JDBC
+  // bridge asks for them with the session scope).
+  const bool rows = identifier_type == SQL_ROWVER ||
+                    (scope == SQL_SCOPE_CURROW && level >= 1) ||
                     (scope == SQL_SCOPE_TRANSACTION && level > 1);
   if (!rows) {
     AddCondition(&q, "1=0");

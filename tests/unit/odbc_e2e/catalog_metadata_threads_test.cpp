@@ -487,6 +487,14 @@ TEST_P(CatalogKeys, SpecialColumnsFollowScopeIsolationAndNullability) {
   ASSERT_EQ(SpecialColumns(SQL_ROWVER, "k_ver", SQL_SCOPE_CURROW, SQL_NULLABLE), SQL_SUCCESS)
       << StmtState();
   EXPECT_EQ(Fetch({2}), "changed");
+  // Version columns do not depend on the scope or the isolation level.
+  ASSERT_EQ(SQLSetConnectAttr(dbc_, SQL_ATTR_TXN_ISOLATION,
+                              reinterpret_cast<SQLPOINTER>(SQL_TXN_READ_UNCOMMITTED), 0),
+            SQL_SUCCESS);
+  for (SQLUSMALLINT scope : {SQL_SCOPE_CURROW, SQL_SCOPE_TRANSACTION, SQL_SCOPE_SESSION}) {
+    ASSERT_EQ(SpecialColumns(SQL_ROWVER, "k_ver", scope, SQL_NULLABLE), SQL_SUCCESS) << scope;
+    EXPECT_EQ(Fetch({2}), "changed") << "scope " << scope;
+  }
 }
 
 // ---- Procedures and privileges -----------------------------------------------------------

@@ -21,6 +21,7 @@ int diag_reads = 0;
 std::vector<std::string> calls;
 short connect_result = SQL_SUCCESS;
 int refused_attribute = 0;
+std::map<int, InfoAnswer> info_answers;
 
 }  // namespace fake_odbc
 
@@ -40,6 +41,16 @@ std::string Narrow(const SQLWCHAR* text, long units) {
 }
 
 }  // namespace
+
+// Writes what fits of a scripted information answer and reports its length.
+SQLRETURN AnswerInfo(const fake_odbc::InfoAnswer& answer, SQLPOINTER value, SQLSMALLINT size,
+                     SQLSMALLINT* length) {
+  if (value != nullptr && size > 0)
+    std::memcpy(value, answer.bytes.data(),
+                std::min(answer.bytes.size(), static_cast<std::size_t>(size)));
+  if (length != nullptr) *length = answer.reported;
+  return answer.result;
+}
 
 void JDBC_INIT() {}
 void JDBC_FINI() {}
@@ -125,11 +136,22 @@ SQLRETURN SQL_API SQLEndTran(SQLSMALLINT, SQLHANDLE, SQLSMALLINT completion) {
   Log("SQLEndTran " + std::to_string(completion));
   return SQL_SUCCESS;
 }
-SQLRETURN SQL_API SQLGetInfo(SQLHDBC, SQLUSMALLINT item, SQLPOINTER value, SQLSMALLINT,
-                             SQLSMALLINT*) {
+SQLRETURN SQL_API SQLGetInfo(SQLHDBC, SQLUSMALLINT item, SQLPOINTER value, SQLSMALLINT size,
+                             SQLSMALLINT* length) {
   Log("SQLGetInfo " + std::to_string(item));
-  *static_cast<SQLUINTEGER*>(value) = SQL_GD_ANY_ORDER | SQL_GD_BOUND;
-  return SQL_SUCCESS;
+  auto answer = fake_odbc::info_answers.find(item);
+  if (answer == fake_odbc::info_answers.end()) {
+    *static_cast<SQLUINTEGER*>(value) = SQL_GD_ANY_ORDER | SQL_GD_BOUND;
+    return SQL_SUCCESS;
+  }
+  return AnswerInfo(answer->second, value, size, length);
+}
+SQLRETURN SQL_API SQLGetInfoW(SQLHDBC, SQLUSMALLINT item, SQLPOINTER value, SQLSMALLINT size,
+                              SQLSMALLINT* length) {
+  Log("SQLGetInfoW " + std::to_string(item));
+  auto answer = fake_odbc::info_answers.find(item);
+  if (answer == fake_odbc::info_answers.end()) return SQL_ERROR;
+  return AnswerInfo(answer->second, value, size, length);
 }
 SQLRETURN SQL_API SQLNativeSqlW(SQLHDBC, SQLWCHAR*, SQLINTEGER, SQLWCHAR*, SQLINTEGER,
                                 SQLINTEGER*) {

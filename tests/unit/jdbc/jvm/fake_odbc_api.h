@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,17 @@ struct CatalogCall {
 extern std::vector<CatalogCall> catalog_calls;
 // What every catalog function answers (SQL_ERROR unless a test sets it).
 extern short catalog_result;
+
+// What SQLGetInfo and SQLGetInfoW answer for an item: the result, the bytes written (as
+// many as the buffer takes) and the length reported. Without an answer SQLGetInfo writes
+// the 32-bit SQL_GD_ANY_ORDER | SQL_GD_BOUND (the connect's item 81) and SQLGetInfoW
+// answers SQL_ERROR.
+struct InfoAnswer {
+  short result;
+  std::string bytes;
+  short reported;
+};
+extern std::map<int, InfoAnswer> info_answers;
 
 }  // namespace fake_odbc
 

@@ -51,4 +51,11 @@ public final class JniTest {
      *  ("-" untouched, "null", "type:value", "bad-cell") and a last entry, "end", or
      *  "overrun" when the reader wrote past the cells it was given. */
     public static native String[] readRow(long reader, int cellCount);
+
+    /** Narrow SQLGetInfo on a driver's connection handle at the width `bytes`: 16 (a text:
+     *  its first byte), 2 (unsigned 16-bit) or 4 (unsigned 32-bit); -1 when refused. */
+    public static native long getInfo(long dbc, int item, int bytes);
+
+    /** Wide SQLGetInfoW of a text item; null when refused. */
+    public static native String getInfoString(long dbc, int item);
 }

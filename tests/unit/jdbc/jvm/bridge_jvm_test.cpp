@@ -27,8 +27,9 @@ constexpr bool kVmRuns = true;
 
 JavaVM* g_vm = nullptr;
 JNIEnv* g_env = nullptr;
-std::mutex g_outputMutex;
-std::string g_output;  // what the VM printed (JNI check warnings among it)
+// Never destroyed: the VM's threads may print while the process exits.
+std::mutex& g_outputMutex = *new std::mutex;
+std::string& g_output = *new std::string;  // what the VM printed (JNI check warnings among it)
 
 jint JNICALL CaptureOutput(FILE*, const char* format, va_list args) {
   char line[2048];

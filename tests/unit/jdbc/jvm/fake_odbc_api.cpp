@@ -16,12 +16,12 @@
 
 namespace fake_odbc {
 
-std::vector<Record> records;
+std::vector<Record>& records = *new std::vector<Record>;
 int diag_reads = 0;
-std::vector<std::string> calls;
+std::vector<std::string>& calls = *new std::vector<std::string>;
 short connect_result = SQL_SUCCESS;
 int refused_attribute = 0;
-std::map<int, InfoAnswer> info_answers;
+std::map<int, InfoAnswer>& info_answers = *new std::map<int, InfoAnswer>;
 
 }  // namespace fake_odbc
 
@@ -201,7 +201,7 @@ VQ_FAKE_FAILS(SQLSetStmtAttrW, (SQLHSTMT, SQLINTEGER, SQLPOINTER, SQLINTEGER))
 }  // extern "C"
 
 namespace fake_odbc {
-GetDataScript get_data;
+GetDataScript& get_data = *new GetDataScript;
 }  // namespace fake_odbc
 
 extern "C" SQLRETURN SQL_API SQLGetData(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT type, SQLPOINTER out,
@@ -230,7 +230,7 @@ extern "C" SQLRETURN SQL_API SQLGetData(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT type
 
 // The catalog functions record their arguments and answer what the test sets.
 namespace fake_odbc {
-std::vector<CatalogCall> catalog_calls;
+std::vector<CatalogCall>& catalog_calls = *new std::vector<CatalogCall>;
 short catalog_result = SQL_ERROR;
 }  // namespace fake_odbc
 

@@ -10,6 +10,9 @@
 
 namespace fake_odbc {
 
+// The scripted state lives for the whole process and is never destroyed: threads of the
+// Java VM may still call in while the process exits.
+
 struct Record {
   std::string state;  // 5 characters
   std::int32_t native;
@@ -17,11 +20,11 @@ struct Record {
 };
 
 // What SQLGetDiagRecW answers, record 1 first; and how often it was called.
-extern std::vector<Record> records;
+extern std::vector<Record>& records;
 extern int diag_reads;
 
 // Every other call, one line each ("SQLSetConnectAttr 103 600"), in order.
-extern std::vector<std::string> calls;
+extern std::vector<std::string>& calls;
 // What SQLDriverConnectW answers.
 extern short connect_result;
 // SQLSetConnectAttr answers SQL_ERROR for this attribute (0: none). SQLGetConnectAttr
@@ -41,7 +44,7 @@ struct GetDataScript {
   std::size_t offset = 0;  // bytes handed out so far
   int calls = 0;
 };
-extern GetDataScript get_data;
+extern GetDataScript& get_data;
 
 // A catalog function's call as it arrived: its name, statement handle, text arguments
 // (pointer, length and the text read from it; "<null>" for a null pointer) and its
@@ -57,7 +60,7 @@ struct CatalogCall {
   std::vector<CatalogText> texts;
   std::vector<long> numbers;
 };
-extern std::vector<CatalogCall> catalog_calls;
+extern std::vector<CatalogCall>& catalog_calls;
 // What every catalog function answers (SQL_ERROR unless a test sets it).
 extern short catalog_result;
 
@@ -70,7 +73,7 @@ struct InfoAnswer {
   std::string bytes;
   short reported;
 };
-extern std::map<int, InfoAnswer> info_answers;
+extern std::map<int, InfoAnswer>& info_answers;
 
 }  // namespace fake_odbc
 

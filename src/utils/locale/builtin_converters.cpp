@@ -119,6 +119,12 @@ int UTF8ToUTF16CharsetConverter::to_utf16_aligned(unsigned char** dst,
   const unsigned char* s = *src;
   int result = kConvDone;
   while (s < src_end) {
+    if (*s < 0x80) {
+      if (dst_end - d < 2) break;
+      store_unit(d, *s++);
+      d += 2;
+      continue;
+    }
     Seq q = scan_utf8(s, src_end - s);
     if (q.kind == SeqKind::kIncomplete) break;  // held by the driver
     if (q.kind == SeqKind::kIllegal) {

@@ -521,13 +521,15 @@ a_cmdseq_return read_rows(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
 
 // Whether the rows of this cursor's prefetch in flight can be read from the stream
 // straight into the bound description: a block or single-row fetch of the next row
-// into the description the prefetch was described with, with no row kept for get data
-// (nothing then needs the rows in buffer slots), and buffered rows, if any, usable as
-// they are.
+// (no absolute or bookmark move, no lock; the first-call bit only informs the server,
+// which a fetch served from the prefetch does not reach) into the description the
+// prefetch was described with, with no row kept for get data (nothing then needs the
+// rows in buffer slots), and buffered rows, if any, usable as they are.
 bool prefetch_reads_direct(a_cmdseq_cursor* cursor, a_cmdseq_fetch_param* fetch, bool block) {
+  constexpr std::uint16_t kMoveOrLockOptions = 0x01 | 0x04 | 0x08;
   a_cmdseq_desc* bound = fetch->bound;
   if (bound == nullptr || cursor->columns == nullptr || fetch->offset != 1 ||
-      cursor->reposition_base != 1 || fetch->options != 0) {
+      cursor->reposition_base != 1 || (fetch->options & kMoveOrLockOptions) != 0) {
     return false;
   }
   if (!block && (bound->values_per_item == 0 || fetch->row_count > 1)) return false;

@@ -29,6 +29,7 @@ struct FetchFixture : ::testing::Test {
   a_cmdseq_desc bound;
   std::int32_t value = 0;
   std::int32_t indicator = 7;
+  std::uint16_t options = 0;  // of every fetch()
 
   FetchFixture() {
     c.conn->server_strm_ver = 12;
@@ -60,6 +61,7 @@ struct FetchFixture : ::testing::Test {
     f.cursor = &cursor;
     f.bound = &bound;
     f.offset = offset;
+    f.options = options;
     const a_cmdseq_return r = CmdSeqFetch(c.conn, &c.err, &f);
     if (rows != nullptr) *rows = f.rows_fetched;
     return r;
@@ -159,8 +161,18 @@ TEST_F(FetchFixture, ARelativeMoveAfterTheEndServedLocallyCountsFromAfterTheEnd)
 
 // While the prefetch's reply is still on its way, a fetch takes the rows it wants from it
 // straight into the bound columns (no buffer slot) and leaves the rest in the stream; the
-// fetch that reaches the reply's end reads its trailer and ends the prefetch.
-TEST_F(FetchFixture, RowsOfAPrefetchOnItsWayGoStraightIntoTheColumns) {
+// fetch that reaches the reply's end reads its trailer and ends the prefetch. The same
+// with the first-call bit that the ODBC driver sets on each application fetch.
+class PrefetchStraight : public FetchFixture,
+                         public ::testing::WithParamInterface<std::uint16_t> {};
+
+INSTANTIATE_TEST_SUITE_P(FetchOptions, PrefetchStraight, ::testing::Values(0, 0x10),
+                         [](const ::testing::TestParamInfo<std::uint16_t>& info) {
+                           return info.param == 0 ? "None" : "FirstCall";
+                         });
+
+TEST_P(PrefetchStraight, RowsOfAPrefetchOnItsWayGoStraightIntoTheColumns) {
+  options = GetParam();
   c.sconn.sync();
   int_row(c.sconn, 100);
   c.sconn.item(CS_ITEM_END);

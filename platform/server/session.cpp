@@ -164,6 +164,9 @@ void Session::on_packet(std::string& packet) {
     };
     bool too_much = false;
     if (!inflater_->inflate_body(body, data, room, &too_much, take_room)) {
+      // The output is let go before closing gives its bytes back to the budget: other
+      // connections may take them at once.
+      std::string().swap(data);
       if (budget_spent) {
         fail_connection(server_limit_reason());
       } else if (too_much) {
@@ -172,7 +175,7 @@ void Session::on_packet(std::string& packet) {
       } else {
         fail_connection("compressed packet does not inflate");
       }
-      return;  // closing settled the budget: the output taken so far is given back
+      return;  // closing settled the budget
     }
   } else {
     if (inflater_ && packet.size() >= agreed_.comp_threshold) {

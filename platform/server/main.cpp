@@ -2,6 +2,7 @@
 // database, listens on loopback TCP, prints "port=N" as the first line of
 // standard output, reports ready on the hand-shake descriptor, and serves until
 // SIGTERM or SIGINT.
+#include <malloc.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -52,6 +53,11 @@ std::string base_name_no_ext(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Large blocks are mapped on their own and unmapped when freed, so what a connection
+  // gives back to the server's budget leaves the process. (The allocator otherwise
+  // raises this threshold as blocks are freed and keeps later large blocks in per-thread
+  // arenas, where memory a connection let go stays resident.)
+  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
   std::vector<std::string> args = vqeng::with_environment_switches(
       std::getenv("VQENG12_SWITCHES"), std::vector<std::string>(argv + 1, argv + argc));
   const bool serve_shm = vqeng::take_shm_option(args);

@@ -74,13 +74,19 @@ Parameter* CallableStatement::findOutputParameter(JNIEnv* env, jint index) {
 }
 
 template <class R, class Convert>
-R CallableStatement::readOutput(JNIEnv* env, jint index, Convert&& convert) {
+R CallableStatement::readOutput(JNIEnv* env, jint index, Convert&& convert, bool lateFetch) {
   Parameter* p = findOutputParameter(env, index);
   if (p == nullptr) return R{};
   wasNull_ = p->indicator == SQL_NULL_DATA;
+  const bool late = lateFetch && p->bindingDelayed != 0;
+  if (late) {
+    if (!p->getLongData(env)) return R{};
+    wasNull_ = p->indicator == SQL_NULL_DATA;
+  }
   // The driver cuts a value longer than the buffer but reports its whole length (or
-  // no total): read only what the buffer holds before its terminator.
-  const SQLLEN n = ClampValueLength(p->indicator, p->bufferLength, p->cType, false);
+  // no total): read only what the buffer holds before its terminator. A value read
+  // late fills its block whole.
+  const SQLLEN n = ClampValueLength(p->indicator, p->bufferLength, p->cType, late);
   return convert(*p, n);
 }
 
@@ -131,7 +137,10 @@ jbyteArray CallableStatement::getBytes(JNIEnv* env, jint index) {
 }
 
 jobject CallableStatement::getBigDecimal(JNIEnv* env, jint index, jint scale) {
-  return readOutput<jobject>(env, index, [&](const Parameter& p, SQLLEN n) {
-    return makeBigDecimal(env, p.value, p.cType, n, scale == -1 ? p.scale : scale);
-  });
+  return readOutput<jobject>(
+      env, index,
+      [&](const Parameter& p, SQLLEN n) {
+        return makeBigDecimal(env, p.value, p.cType, n, scale == -1 ? p.scale : scale);
+      },
+      false);
 }

@@ -56,10 +56,11 @@ class CallableStatement : public PreparedStatement {
   bool wasNull() const { return wasNull_; }
 
  private:
-  // The common getter: finds the parameter, sets wasNull, and converts the bytes the
-  // buffer holds. `convert` receives the parameter and the clamped length.
+  // The common getter: finds the parameter, sets wasNull, reads a delayed parameter
+  // afresh (unless `lateFetch` is false), and converts the bytes the buffer holds.
+  // `convert` receives the parameter and the clamped length.
   template <class R, class Convert>
-  R readOutput(JNIEnv* env, jint index, Convert&& convert);
+  R readOutput(JNIEnv* env, jint index, Convert&& convert, bool lateFetch = true);
   // readOutput with one converter of NativeWarnObj and its arguments after the length.
   template <class R, class... P, class... A>
   R readWith(JNIEnv* env, jint index,

@@ -29,6 +29,38 @@ Parameter::~Parameter() {
   NativeWarnObj::free(batchRows);
 }
 
+void Parameter::delayBinding(SQLSMALLINT type) {
+  bindingDelayed = 1;
+  cType = type;
+}
+
+bool Parameter::getLongData(JNIEnv* env) {
+  // The value is read into a block of its own, not into the bound buffer: the driver
+  // keeps the bound address for the next execution, so the old buffer is let go only
+  // once the parameter is bound to the new one.
+  void* fresh = nullptr;
+  SQLLEN total = 0;
+  SQLLEN got = 0;
+  if (!owner->getLongData(env, &fresh, &total, &got, number, cType, false, false)) {
+    NativeWarnObj::free(fresh);
+    return false;
+  }
+  if (fresh == nullptr) {  // NULL
+    indicator = SQL_NULL_DATA;
+    return true;
+  }
+  NativeWarnObj::free(value);
+  value = fresh;
+  dataLength = total;
+  // The block holds the value and its terminator; as the bound length, the value's own
+  // length keeps the driver's next output inside the block.
+  bufferLength = total;
+  indicator = got;
+  const bool bound = bind(env);
+  indicator = got;  // binding an output parameter marks it NULL until it runs
+  return bound;
+}
+
 void Parameter::freeBatchArrays() {
   NativeWarnObj::free(batchValues);
   NativeWarnObj::free(batchIndicators);

@@ -44,6 +44,14 @@ class Parameter {
   void freeBatchArrays();
   // Frees every held row's value and forgets the rows.
   void dropBatchRows();
+  // The late fetch of an output parameter whose binding is delayed: every getter but
+  // getBigDecimal reads the value afresh with SQLGetData, in pieces, in C type `cType`.
+  // Nothing in the bridge delays a binding; a caller embedding the peers may.
+  void delayBinding(SQLSMALLINT cType);
+  // Reads the value into a fresh block that replaces the value buffer (the parameter is
+  // bound again to it); NULL keeps the buffer and sets the indicator. False: no data, or
+  // something was raised.
+  bool getLongData(JNIEnv* env);
 
   PreparedStatement* owner;
   std::uint16_t number;          // 1-based

@@ -169,8 +169,6 @@ extern "C" {
   SQLRETURN SQL_API name params { return SQL_ERROR; }
 #define W SQLWCHAR*, SQLSMALLINT
 VQ_FAKE_FAILS(SQLBindCol, (SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*))
-VQ_FAKE_FAILS(SQLBindParameter, (SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLSMALLINT,
-                                 SQLULEN, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*))
 VQ_FAKE_FAILS(SQLBulkOperations, (SQLHSTMT, SQLSMALLINT))
 VQ_FAKE_FAILS(SQLCancel, (SQLHSTMT))
 VQ_FAKE_FAILS(SQLColAttribute, (SQLHSTMT, SQLUSMALLINT, SQLUSMALLINT, SQLPOINTER, SQLSMALLINT,
@@ -202,7 +200,17 @@ VQ_FAKE_FAILS(SQLSetStmtAttrW, (SQLHSTMT, SQLINTEGER, SQLPOINTER, SQLINTEGER))
 
 namespace fake_odbc {
 GetDataScript& get_data = *new GetDataScript;
+std::vector<BindCall>& binds = *new std::vector<BindCall>;
 }  // namespace fake_odbc
+
+extern "C" SQLRETURN SQL_API SQLBindParameter(SQLHSTMT, SQLUSMALLINT number, SQLSMALLINT direction,
+                                              SQLSMALLINT cType, SQLSMALLINT, SQLULEN,
+                                              SQLSMALLINT, SQLPOINTER target, SQLLEN length,
+                                              SQLLEN* indicator) {
+  fake_odbc::binds.push_back({number, direction, cType, target, static_cast<long>(length),
+                              indicator});
+  return SQL_SUCCESS;
+}
 
 extern "C" SQLRETURN SQL_API SQLGetData(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT type, SQLPOINTER out,
                                         SQLLEN length, SQLLEN* indicator) {

@@ -46,6 +46,17 @@ struct GetDataScript {
 };
 extern GetDataScript& get_data;
 
+// SQLBindParameter's calls as they arrived (each answers SQL_SUCCESS).
+struct BindCall {
+  unsigned short number;
+  short direction;
+  short cType;
+  void* target;
+  long bufferLength;
+  void* indicator;
+};
+extern std::vector<BindCall>& binds;
+
 // A catalog function's call as it arrived: its name, statement handle, text arguments
 // (pointer, length and the text read from it; "<null>" for a null pointer) and its
 // number arguments, each in the order of the function's parameters.

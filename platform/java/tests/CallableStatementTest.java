@@ -226,6 +226,30 @@ public final class CallableStatementTest {
             q.close();
         }));
 
+        cases.run("an output whose NULL input has a larger type than its registration", () -> withConnection(conn, (c, s) -> {
+            // The output comes back as the C type of the last setter: its buffer must take
+            // a value of that type, whatever size the registration gave it.
+            procedure(s, "widen", "(INOUT n BIGINT, INOUT ts TIMESTAMP, INOUT d DOUBLE) BEGIN "
+                      + "SET n = coalesce(n, 9007199254740993); "
+                      + "SET ts = coalesce(ts, '2024-02-29 13:45:30.123'); "
+                      + "SET d = coalesce(d, -0.125); END");
+            IICallableStatement p = prepareCall(c, callText("widen", 3));
+            p.nativeRegisterOutParameter(1, TINYINT);
+            p.setNull(1, BIGINT);
+            p.nativeRegisterOutParameter(2, DATE);
+            p.setNull(2, TIMESTAMP);
+            p.nativeRegisterOutParameter(3, BIT);
+            p.setDate(3, null);
+            p.setNull(3, DOUBLE);
+            p.execute();
+            Check.equal(9007199254740993L, p.getLong(1), "bigint into a tinyint registration");
+            Check.equal(java.sql.Timestamp.valueOf("2024-02-29 13:45:30.123"), p.getTimestamp(2),
+                        "timestamp into a date registration");
+            Check.equal(-0.125, p.getDouble(3), "double into a bit registration");
+            Check.isTrue(!p.wasNull(), "the double is not NULL");
+            p.close();
+        }));
+
         cases.run("a return value and an output beside inputs", () -> withConnection(conn, (c, s) -> {
             procedure(s, "scaled", "(IN amount INTEGER, OUT label VARCHAR(20), IN rate DOUBLE) BEGIN "
                       + "SET label = 'n=' || (amount * rate); RETURN amount * 3 END");

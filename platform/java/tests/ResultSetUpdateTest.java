@@ -408,6 +408,23 @@ public final class ResultSetUpdateTest {
             Check.equal(expected(40, "101:new101:null", "102:new101:null"), contents(plain, t),
                         "the rows added, and row 1 untouched");
 
+            // A fetch size set on the insert row waits for the way back: insertRow adds the
+            // one row built, never the cursor's rows still in the other elements.
+            moveTo(rs, 2);
+            rs.moveToInsertRow();
+            rs.setFetchSize(10);
+            rs.updateInt(1, 104);
+            rs.insertRow();
+            Check.isTrue(rs.rowInserted(), "rowInserted after a fetch size change");
+            rs.moveToCurrentRow();
+            Check.equal(2, rs.getRow(), "back on row 2");
+            Check.equal(10, rs.getFetchSize(), "the fetch size set on the insert row");
+            Check.isTrue(rs.absolute(12), "row 12");
+            Check.equal("r12", rs.getString(2), "row 12 in a rowset of the new size");
+            Check.equal(expected(40, "101:new101:null", "102:new101:null", "104:null:null"),
+                        contents(plain, t), "one row added from the insert row");
+            rs.setFetchSize(33);
+
             // Entered before the first and after the last row, the cursor goes back there.
             rs.beforeFirst();
             rs.moveToInsertRow();
@@ -429,8 +446,8 @@ public final class ResultSetUpdateTest {
             // insertRow off the insert row adds nothing.
             rs.insertRow();
             rs.doClose();
-            Check.equal(expected(40, "101:new101:null", "102:new101:null", "103:null:null"), contents(plain, t),
-                        "the table at the end");
+            Check.equal(expected(40, "101:new101:null", "102:new101:null", "103:null:null", "104:null:null"),
+                        contents(plain, t), "the table at the end");
             drop(plain, t);
         }));
 

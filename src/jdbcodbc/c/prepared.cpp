@@ -3,6 +3,8 @@
 // parameter metadata.
 #include "jdbcodbc/c/prepared.h"
 
+#include <cstring>
+
 #include "jdbcodbc/c/connection.h"
 #include "jdbcodbc/c/misccls.h"
 
@@ -12,6 +14,26 @@ constexpr SQLSMALLINT kNumericText = -9999;
 constexpr SQLSMALLINT kUnsetSqlType = 99;
 constexpr SQLULEN kDefaultArrayThreshold = 0x40000;
 constexpr SQLULEN kNumericTextColumnSize = 41;
+
+// Bytes the driver writes for an output of a fixed-size C type; 0 for the others, whose
+// length the bound buffer length limits.
+SQLLEN FixedOutputBytes(SQLSMALLINT cType) {
+  switch (cType) {
+    case SQL_C_BIT:
+    case SQL_C_STINYINT: return 1;
+    case SQL_C_SSHORT: return 2;
+    case SQL_C_SLONG:
+    case SQL_C_FLOAT: return 4;
+    case SQL_C_SBIGINT:
+    case SQL_C_DOUBLE: return 8;
+    case SQL_C_TYPE_DATE:
+    case SQL_C_TYPE_TIME: return 6;
+    case SQL_C_TYPE_TIMESTAMP: return 16;
+    case SQL_C_GUID: return static_cast<SQLLEN>(sizeof(SQLGUID));
+    case SQL_C_NUMERIC: return static_cast<SQLLEN>(sizeof(SQL_NUMERIC_STRUCT));
+    default: return 0;
+  }
+}
 
 }  // namespace
 
@@ -152,6 +174,19 @@ bool Parameter::modifyAndBind(JNIEnv* env, SQLSMALLINT newCType, void* newValue,
     }
   }
   if (numericText && !bindNow) assignSize(kNumericTextColumnSize);
+  // An output arrives as the bound C type. A buffer made for another type (registered
+  // as TINYINT, then set to a NULL BIGINT, say) grows to take a value of a fixed-size
+  // one, its bytes kept.
+  const SQLLEN fixed = direction != SQL_PARAM_INPUT ? FixedOutputBytes(cType) : 0;
+  if (fixed > 0 && (value == nullptr || dataLength < fixed)) {
+    const SQLLEN kept = value != nullptr ? dataLength : 0;
+    void* grown = NativeWarnObj::realloc(env, value, static_cast<std::size_t>(fixed));
+    if (grown == nullptr) return false;
+    std::memset(static_cast<char*>(grown) + kept, 0, static_cast<std::size_t>(fixed - kept));
+    value = grown;
+    dataLength = fixed;
+    rebind = true;
+  }
   if (bindNow || rebind || direction == SQL_PARAM_INPUT_OUTPUT) return bind(env);
   return true;
 }

@@ -36,7 +36,9 @@ class Parameter {
 
   // Adopts a non-null `value` of `dataLength` bytes, derives the SQL type, column size
   // and decimal digits from the C type, and binds when anything the driver sees changed
-  // (or always, for an input/output parameter). True unless something was raised.
+  // (or always, for an input/output parameter). The buffer of an output or input/output
+  // parameter grows to hold a value of a fixed-size C type. True unless something was
+  // raised.
   bool modifyAndBind(JNIEnv* env, SQLSMALLINT cType, void* value, SQLLEN dataLength,
                      bool isLong);
   bool bind(JNIEnv* env);

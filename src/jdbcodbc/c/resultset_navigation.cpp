@@ -323,6 +323,12 @@ void ResultSet::setFetchSize(JNIEnv* env, jint rows) {
     return;
   }
   SQLULEN n = std::min<SQLULEN>(static_cast<SQLULEN>(rows), rowsetCapacity);
+  if (onInsertRow()) {
+    // The insert row is a rowset of one row: a larger one would make insertRow add the
+    // cursor's rows still in the other elements. moveToCurrentRow sets this size.
+    rowsetSize = static_cast<std::uint32_t>(n);
+    return;
+  }
   if (!changeCurrentRowsetSize(env, &n)) return;
   rowsetSize = static_cast<std::uint32_t>(n);
   // The cursor keeps its position on every cursor type: the rowset in the buffers stays

@@ -679,13 +679,18 @@ an_int_strm_error c_strm_sconn::_receive_prv(std::uint8_t* type, std::uint8_t* s
 }
 
 bool c_strm_sconn::is_sync_point(std::uint32_t* word) {
-  if (dead()) {
-    if (word != nullptr) *word = 4;
-    return false;
+  {
+    // A message read to its end was read whatever became of the link since: a peer
+    // that answers and closes at once (a refusal at the connection limit, the reply to
+    // a disconnect) may be gone before the reader asks, and its reply still stands.
+    vq::strm::LockHold hold(recv_lock_);
+    if (in_buff_ != nullptr && in_pos_ >= in_end_ &&
+        (in_buff_->packet()[kPktStatusAt] & PKT_STATUS_EOM) != 0) {
+      return true;
+    }
   }
-  vq::strm::LockHold hold(recv_lock_);
-  return in_buff_ != nullptr && in_pos_ >= in_end_ &&
-         (in_buff_->packet()[kPktStatusAt] & PKT_STATUS_EOM) != 0;
+  if (dead() && word != nullptr) *word = 4;
+  return false;
 }
 
 bool c_strm_sconn::sync_point_arrived(std::uint32_t* word) {

@@ -620,6 +620,36 @@ TEST_F(SessionConnTest, PacketsBeforeALinkFailureAreReadBeforeItCounts) {
   }
 }
 
+// The close comes after the reader took the last byte of a reply but before it asked
+// whether the reply ended there: nothing is unread, so the failure counts at once, and
+// the reply read to its end still ends at a sync point (else a refusal would read as a
+// lost connection). A reply cut off before its end reports the dead connection.
+TEST_F(SessionConnTest, AReplyReadToItsEndStaysASyncPointWhenTheLinkFailsAfter) {
+  struct Case {
+    const char* name;
+    bool ends_message;  // the packet read last ends the reply
+  };
+  for (const Case& c : {Case{"the reply read whole", true}, Case{"a reply cut off", false}}) {
+    SCOPED_TRACE(c.name);
+    Make(STRM_PORT_TCPIP, false);
+    Opened();
+    Feed(MakePacket(PKT_DATA, 0, 20, 1));
+    Feed(MakePacket(PKT_DATA, c.ends_message ? PKT_STATUS_EOM : 0, 10, 2));
+    std::uint8_t type, status;
+    std::uint16_t length;
+    for (int i = 0; i < 2; ++i) {
+      ASSERT_EQ(sconn_->_receive_prv(&type, &status, &length, false), STRM_OK);
+      sconn_->advance(static_cast<std::size_t>(sconn_->in_end() - sconn_->in_pos()));
+    }
+    sconn_->tconn()->accept_bytes(nullptr, 0);  // the peer closed
+    EXPECT_EQ(sconn_->state(), SCONN_FAILED);
+    std::uint32_t word = 0;
+    EXPECT_EQ(sconn_->is_sync_point(&word), c.ends_message);
+    EXPECT_EQ(word, c.ends_message ? 0u : 4u);
+    EXPECT_EQ(sconn_->_receive_prv(&type, &status, &length, false), STRM_CONN_DEAD);
+  }
+}
+
 // With nothing unread the failure counts at once and wakes a waiting reader; a resync
 // or an attention that waits for a message end that will never come ends with 2.
 TEST_F(SessionConnTest, ALinkFailureWithNothingUnreadCountsAtOnce) {

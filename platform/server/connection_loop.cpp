@@ -10,6 +10,8 @@ namespace vqeng {
 namespace {
 
 constexpr int kTlsHandshakeMs = 30000;
+// How long a connection that ended waits for its client to close.
+constexpr int kLingerMs = 1000;
 
 bool send_whole(Channel& ch, ConnectionState& st, const std::string& data) {
   if (data.empty()) return true;
@@ -35,6 +37,27 @@ bool take_bytes(Session& s, Channel& ch, int timeout_ms, bool* got,
   s.feed(buf, static_cast<std::size_t>(n));
   *got = true;
   return true;
+}
+
+// The connection ends with its last reply on the way: the client is told no more
+// comes, and what it still sends is read and dropped until it closes too (or the time
+// is up, or shut() wakes the wait). A socket closed with input unread resets the
+// connection, and the reset takes with it whatever of the reply the system still
+// held to send: a refusal, the reply to a disconnect or an error before the close
+// would be lost.
+void linger(Channel& ch, ConnectionState& st) {
+  {
+    std::lock_guard<std::mutex> lock(st.send_mu);  // after a liveness packet under way
+    ch.shut_send();
+  }
+  std::uint8_t buf[4096];
+  const std::int64_t deadline = monotonic_ms() + kLingerMs;
+  for (;;) {
+    const std::int64_t left = deadline - monotonic_ms();
+    if (left <= 0) return;
+    const long n = ch.receive(buf, sizeof buf, static_cast<int>(left));
+    if (n == Channel::kClosed || n == Channel::kFailed) return;
+  }
 }
 
 }  // namespace
@@ -127,6 +150,8 @@ bool serve_connection(Session& s, Channel& ch, ConnectionState& st, const Limits
       break;
     }
   }
+  st.liveness_s = 0;  // nothing more goes to the client
+  linger(ch, st);
   ch.shut();
   return shutdown_asked;
 }

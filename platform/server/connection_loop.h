@@ -33,6 +33,9 @@ class Channel {
   virtual bool send_now(const std::string& packet) = 0;
   // Wakes a receive in progress and refuses further traffic.
   virtual void shut() = 0;
+  // Ends the sending side: the peer reads what was sent to its end, then finds the
+  // connection closed. Receiving goes on.
+  virtual void shut_send() = 0;
   // Runs the server side of a TLS handshake within timeout_ms; from then on all
   // traffic goes through TLS. False with `why` when the transport has no TLS or
   // the handshake failed.

@@ -75,6 +75,7 @@ class TcpChannel : public Channel {
     return n > 0;
   }
   void shut() override { ::shutdown(fd_, SHUT_RDWR); }
+  void shut_send() override { ::shutdown(fd_, SHUT_WR); }
   // Called on the connection's thread with the send lock held: no send or
   // receive runs while the stream changes over.
   bool start_tls(int timeout_ms, std::string& why) override {

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <deque>
 #include <thread>
+#include <vector>
 
 #include "session_harness.h"
 
@@ -25,6 +26,10 @@ class ScriptedChannel : public vqeng::Channel {
   std::string sent;
   bool close_when_empty = true;
   bool shut_called = false;
+  // What happened at the channel, in order: "send", "shut_send", "shut"; and the
+  // chunks still unread when shut() came.
+  std::vector<std::string> events;
+  std::size_t unread_at_shut = 0;
   long receive(std::uint8_t* buf, std::size_t len, int timeout_ms) override {
     if (incoming.empty()) {
       if (close_when_empty) return kClosed;
@@ -52,13 +57,19 @@ class ScriptedChannel : public vqeng::Channel {
   }
   bool send(const std::string& data) override {
     sent += data;
+    events.push_back("send");
     return true;
   }
   bool send_now(const std::string& packet) override {
     sent += packet;
     return true;
   }
-  void shut() override { shut_called = true; }
+  void shut() override {
+    shut_called = true;
+    unread_at_shut = incoming.size();
+    events.push_back("shut");
+  }
+  void shut_send() override { events.push_back("shut_send"); }
 };
 
 std::string app_connect_packet() {
@@ -125,6 +136,51 @@ TEST(ConnectionLoop, ConnectMustFinishInTime) {
   std::vector<ReplyItem> r;
   ASSERT_TRUE(parse_items(pks[1].body, r));
   EXPECT_EQ(static_cast<std::int32_t>(rd32(r[0].payload)), -308);
+}
+
+// A connection the server ends after a reply (a disconnect, a refusal at the
+// connection limit) ends its sending side once the reply is out, then reads what the
+// client still sends until it closes: a socket closed with input unread would reset
+// the connection and could take the reply with it.
+TEST(ConnectionLoop, TheLastReplyIsFollowedByTheEndAndLaterInputIsReadBeforeTheClose) {
+  struct Case {
+    const char* name;
+    bool refuse;
+    const char* reason;
+    std::size_t replies;
+  };
+  const Case cases[] = {
+      {"a disconnect", false, "client disconnected", 3},
+      {"a refusal at the connection limit", true, "connection limit: full", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    vqeng::DatabaseConfig cfg;
+    std::uint8_t random[32] = {};
+    vqeng::Session s(cfg, 7, nullptr, [&](std::uint8_t* out, std::size_t n) {
+      std::memcpy(out, random, n);
+      return true;
+    });
+    if (c.refuse) s.refuse_connect("full");
+    ScriptedChannel ch;
+    ch.incoming.push_back(app_connect_packet());
+    ch.incoming.push_back(packet(
+        24, 1,
+        item(16, "UID=dba") + item(133, u32le(0)) + item(20, encipher("PWD=sql", random))));
+    if (!c.refuse) ch.incoming.push_back(packet(24, 1, item(19)));
+    // Sent by the client before it read the reply: a liveness packet and more.
+    ch.incoming.push_back(std::string{26, 0, 0, 4});
+    ch.incoming.push_back(std::string(6000, 'x'));
+    vqeng::ConnectionState st;
+    EXPECT_FALSE(vqeng::serve_connection(s, ch, st, cfg.limits));
+    EXPECT_EQ(s.close_reason(), c.reason);
+    EXPECT_EQ(split_packets(ch.sent).size(), c.replies);
+    std::vector<std::string> order(c.replies, "send");
+    order.push_back("shut_send");
+    order.push_back("shut");
+    EXPECT_EQ(ch.events, order);
+    EXPECT_EQ(ch.unread_at_shut, 0u);
+  }
 }
 
 TEST(ConnectionLoop, LivenessWhenDue) {

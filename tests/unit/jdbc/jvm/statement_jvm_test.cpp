@@ -1,7 +1,8 @@
 // Long values read by the statement peer in growing pieces, in the Java VM the bridge
 // tests start (bridge_jvm_test.cpp), over the scripted SQLGetData of fake_odbc_api.cpp:
 // every byte arrives in order, the total is the value's length, NULL and no data are told
-// apart, and a driver error reads no piece.
+// apart, and a driver error reads no piece. And a result set whose construction failed
+// lets go of its statement.
 #include <jni.h>
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 
 #include "fake_odbc_api.h"
 #include "jdbcodbc/c/connection.h"
+#include "jdbcodbc/c/resultset.h"
 #include "jdbcodbc/c/statement.h"
 #include "jvm_test_support.h"
 
@@ -35,7 +37,7 @@ class LongData : public ::testing::Test {
     if (env == nullptr) return;
     fake_odbc::get_data = fake_odbc::GetDataScript{};
     NativeWarnObj::free(buffer);
-    Statement::discard(env, stmt);
+    if (stmt != nullptr) Statement::discard(env, stmt);
     connection->fini(env);
     delete connection;
     EXPECT_FALSE(env->ExceptionCheck());
@@ -139,6 +141,38 @@ TEST_F(LongData, ADriverErrorReadsNoPieceAndRaises) {
   EXPECT_EQ(indicator, 0);
   ASSERT_TRUE(env->ExceptionCheck());
   env->ExceptionClear();
+}
+
+using FailedResultSet = LongData;
+
+TEST_F(FailedResultSet, LeavesTheStatementFreeToBeCollected) {
+  // A result set takes a global reference to its statement's Java object. Here its
+  // construction fails (the fake driver cannot count the result's columns) and the peer
+  // is dropped as executeQuery drops it; once the statement is gone too, nothing may
+  // keep its Java object alive.
+  fake_odbc::records = {{"HY000", -1, u"no result"}};
+  ASSERT_NE(stmt->createJobj(env), nullptr);
+  jweak watched = env->NewWeakGlobalRef(stmt->getJobj());
+  ASSERT_NE(watched, nullptr);
+  auto* rset = new ResultSet(env, stmt);
+  ASSERT_TRUE(env->ExceptionCheck());
+  env->ExceptionClear();
+  rset->fini(env);
+  delete rset;
+  Statement::discard(env, stmt);
+  stmt = nullptr;
+
+  jclass system = env->FindClass("java/lang/System");
+  ASSERT_NE(system, nullptr);
+  jmethodID gc = env->GetStaticMethodID(system, "gc", "()V");
+  bool collected = false;
+  for (int i = 0; i < 10 && !collected; ++i) {
+    env->CallStaticVoidMethod(system, gc);
+    collected = env->IsSameObject(watched, nullptr) == JNI_TRUE;
+  }
+  EXPECT_TRUE(collected) << "the statement's Java object is still referenced";
+  env->DeleteWeakGlobalRef(watched);
+  env->DeleteLocalRef(system);
 }
 
 }  // namespace

@@ -607,6 +607,11 @@ void* NativeWarnObj::setBigDecimal(JNIEnv* env, void* buffer, SQLSMALLINT cType,
       env->DeleteLocalRef(bytes);
       env->DeleteLocalRef(unscaled);
       if (env->ExceptionCheck()) return dest.failed();
+      // The record's scale is one signed byte: 1E-200 or 1E+300 cannot be written.
+      if (scale < -128 || scale > 127) {
+        RaiseWith(env, "OUT_OF_NUMERIC_STRUCT", Strings()->valueOf(env, value));
+        return dest.failed();
+      }
       // Magnitude of the big-endian two's-complement value, least significant first.
       SQL_NUMERIC_STRUCT record{};
       const bool negative = n > 0 && twos[0] < 0;

@@ -266,6 +266,20 @@ TEST_F(FromJava, DecimalsBecomeNumericRecords) {
     env->DeleteLocalRef(decimal);
     env->DeleteLocalRef(text);
   }
+  // A scale beyond the record's signed byte is refused, not wrapped (200 would be -56).
+  for (const char* text : {"1E-200", "1E+300"}) {
+    SCOPED_TRACE(text);
+    jstring t = J(text);
+    jobject decimal = decimals->construct(env, t, -1);
+    Slot slot(19);
+    SQLLEN length = 0;
+    EXPECT_EQ(peer->setBigDecimal(env, slot.data(), SQL_C_NUMERIC, 19, &length, decimal, nullptr),
+              nullptr);
+    EXPECT_EQ(Taken(), std::string("OUT_OF_NUMERIC_STRUCT|") + text);
+    EXPECT_TRUE(slot.guardsIntact());
+    env->DeleteLocalRef(decimal);
+    env->DeleteLocalRef(t);
+  }
   // Sixteen bytes of unscaled value do not fit the record.
   jstring huge = J("170141183460469231731687303715884105728");  // 2^127
   jobject decimal = decimals->construct(env, huge, -1);

@@ -133,6 +133,28 @@ TEST_F(LongData, NullNoDataAndFirstPieceOnly) {
   EXPECT_TRUE(Bytes() == value.substr(32766, 32766));
 }
 
+TEST_F(LongData, ALengthBeyondAnyJavaValueIsRefusedNotAllocated) {
+  // The driver tells how much remains; a length no Java value can hold (or one that would
+  // overflow the sum) raises OUT_OF_MEMORY instead of growing the buffer (a failed growth
+  // of a block ends the process).
+  for (long claimed : {0x7FFFFFFFFFFFFFFFL, 1L << 40, (1L << 32) + 3}) {
+    SCOPED_TRACE(claimed);
+    fake_odbc::get_data = fake_odbc::GetDataScript{};
+    Script(Pattern(40000));
+    fake_odbc::get_data.claimed = claimed;
+    EXPECT_FALSE(Read(SQL_C_BINARY));
+    EXPECT_EQ(jvm_test::TakePending(env, "getMessage"), "OUT_OF_MEMORY");
+    EXPECT_EQ(total, 0);
+    EXPECT_EQ(fake_odbc::get_data.calls, 1);
+  }
+  // A true remaining length grows the buffer as before.
+  fake_odbc::get_data = fake_odbc::GetDataScript{};
+  Script(Pattern(40000));
+  fake_odbc::get_data.claimed = 40000;
+  ASSERT_TRUE(Read(SQL_C_BINARY));
+  EXPECT_EQ(total, 40000);
+}
+
 TEST_F(LongData, ADriverErrorReadsNoPieceAndRaises) {
   // Inactive script: SQLGetData fails with no diagnostic records.
   fake_odbc::records = {{"HY000", -1, u"the read failed"}};

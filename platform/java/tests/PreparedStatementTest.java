@@ -329,6 +329,34 @@ public final class PreparedStatementTest {
                                () -> p.setClob(3, 12, new StringReader("ten chars!")), "reader ends early");
             Check.failsWithKey("BAD_STREAM_LEN", () -> p.setClob(3, 0, new StringReader("")), "length 0");
             p.close();
+            // A streamed Clob whose reader throws half-way: the execution fails with the
+            // reader's exception, and the statement is usable again at once.
+            IIPreparedStatement r = prepare(c, "INSERT INTO pl VALUES (?, ?, ?)", false);
+            r.setInt(1, 3);
+            r.setBytes(2, new byte[] {4});
+            r.setClob(3, 5000, new java.io.Reader() {
+                private int given;
+
+                @Override
+                public int read(char[] b, int off, int len) throws IOException {
+                    if (given >= 3000) {
+                        throw new IOException("reader broke");
+                    }
+                    int n = Math.min(len, 3000 - given);
+                    Arrays.fill(b, off, off + n, 'w');
+                    given += n;
+                    return n;
+                }
+
+                @Override
+                public void close() {
+                }
+            });
+            Check.fails(IOException.class, () -> r.executeUpdate(), "the reader throws during execution");
+            r.setString(3, "after the failure");
+            Check.equal(1, r.executeUpdate(), "the next execution runs");
+            r.close();
+            Check.equal(1L, count(s, "SELECT COUNT(*) FROM pl WHERE k = 3"), "only the second row went in");
             IIPreparedStatement q = prepare(c, "SELECT COUNT(*) FROM pl WHERE k = 1 AND b = ? AND t = ?", true);
             q.setBytes(1, data);
             q.setString(2, chars);

@@ -550,6 +550,15 @@ void* NativeWarnObj::setBigDecimal(JNIEnv* env, void* buffer, SQLSMALLINT cType,
       if (env->ExceptionCheck()) return dest.failed();
       IntRange range{};
       IntegerRange(cType, &range);
+      // longValue keeps only the low 64 bits of a larger integer part: 2^64 + 5 comes back
+      // as 5. A wrapped result lies at least 2^63 from the value, an exact one within a
+      // few units of rounding, so the value's double tells the two apart.
+      const jdouble approx = decimals->doubleValue(env, value);
+      if (env->ExceptionCheck()) return dest.failed();
+      if (!(std::fabs(approx - static_cast<double>(v)) < 0x1p62)) {
+        RaiseWith(env, range.key, Strings()->valueOf(env, value));
+        return dest.failed();
+      }
       if (v < range.low || v > range.high) {
         RaiseWith(env, range.key, v);
         return dest.failed();
@@ -598,6 +607,11 @@ void* NativeWarnObj::setBigDecimal(JNIEnv* env, void* buffer, SQLSMALLINT cType,
       env->DeleteLocalRef(bytes);
       env->DeleteLocalRef(unscaled);
       if (env->ExceptionCheck()) return dest.failed();
+      // The record's scale is one signed byte: 1E-200 or 1E+300 cannot be written.
+      if (scale < -128 || scale > 127) {
+        RaiseWith(env, "OUT_OF_NUMERIC_STRUCT", Strings()->valueOf(env, value));
+        return dest.failed();
+      }
       // Magnitude of the big-endian two's-complement value, least significant first.
       SQL_NUMERIC_STRUCT record{};
       const bool negative = n > 0 && twos[0] < 0;

@@ -383,12 +383,18 @@ bool PreparedStatement::executeBatchInSingleMode(JNIEnv* env) {
 SQLRETURN PreparedStatement::supplyStreams(JNIEnv* env) {
   static constexpr std::size_t kSizes[] = {1048576, 524288, 262144, 131072,
                                            65536,   32768,  16384,  8192};
+  // A value we cannot deliver (the Java stream threw or misbehaved) leaves the driver
+  // waiting for data: cancel, or every later call on the statement is out of sequence.
+  const auto abandon = [this] {
+    (void)SQLCancel(handle());
+    return static_cast<SQLRETURN>(SQL_ERROR);
+  };
   for (;;) {
     SQLPOINTER token = nullptr;
     SQLRETURN rc = SQLParamData(handle(), &token);
     if (rc != SQL_NEED_DATA) return rc;
     Parameter* p = findParameter(static_cast<int>(reinterpret_cast<std::intptr_t>(token)));
-    if (p == nullptr || p->streamObject == nullptr) return SQL_ERROR;
+    if (p == nullptr || p->streamObject == nullptr) return abandon();
     // The largest transfer buffer the heap gives, down to one on the stack.
     char local[4096];
     char* heap = nullptr;
@@ -409,7 +415,7 @@ SQLRETURN PreparedStatement::supplyStreams(JNIEnv* env) {
     if (p->wideStream != 0) {
       const jint chars = static_cast<jint>((size & ~std::size_t{1}) / 2);
       jcharArray array = env->NewCharArray(chars);
-      if (array == nullptr) return SQL_ERROR;
+      if (array == nullptr) return abandon();
       auto* readers = static_cast<ReaderClass*>(NOSE()->wrapper(NativeObjSharedEnv::kReader));
       // Never more than the declared length: the driver was told that many bytes.
       while (position <= p->streamLength) {
@@ -418,12 +424,12 @@ SQLRETURN PreparedStatement::supplyStreams(JNIEnv* env) {
         const jint n = readers->read(env, p->streamObject, array, 0, want);
         if (env->ExceptionCheck() || n < 1 || n > want) {
           env->DeleteLocalRef(array);
-          return SQL_ERROR;
+          return abandon();
         }
         env->GetCharArrayRegion(array, 0, n, reinterpret_cast<jchar*>(buffer));
         if (env->ExceptionCheck()) {
           env->DeleteLocalRef(array);
-          return SQL_ERROR;
+          return abandon();
         }
         position += n;
         rc = SQLPutData(handle(), buffer, 2 * SQLLEN{n});
@@ -437,7 +443,7 @@ SQLRETURN PreparedStatement::supplyStreams(JNIEnv* env) {
       auto* blobs = static_cast<BlobClass*>(NOSE()->wrapper(NativeObjSharedEnv::kBlob));
       while (position <= p->streamLength) {
         jbyteArray bytes = blobs->getBytes(env, p->streamObject, position, static_cast<jint>(size));
-        if (env->ExceptionCheck() || bytes == nullptr) return SQL_ERROR;
+        if (env->ExceptionCheck() || bytes == nullptr) return abandon();
         const std::int64_t left = p->streamLength - position + 1;
         std::int64_t n = env->GetArrayLength(bytes);
         if (n > static_cast<std::int64_t>(size)) n = static_cast<std::int64_t>(size);
@@ -450,7 +456,7 @@ SQLRETURN PreparedStatement::supplyStreams(JNIEnv* env) {
         }
         env->GetByteArrayRegion(bytes, 0, static_cast<jsize>(n), reinterpret_cast<jbyte*>(buffer));
         env->DeleteLocalRef(bytes);
-        if (env->ExceptionCheck()) return SQL_ERROR;
+        if (env->ExceptionCheck()) return abandon();
         position += n;
         rc = SQLPutData(handle(), buffer, static_cast<SQLLEN>(n));
         if (!SQL_SUCCEEDED(rc)) return rc;

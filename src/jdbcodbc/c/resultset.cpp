@@ -345,6 +345,12 @@ void ResultSet::fini(JNIEnv* env) {
   // construction: the statement must not keep pointers into it.
   if (getJobj() == nullptr) {
     releaseHandleFields();
+    // Only cleanup() lets go of the statement's reference otherwise: a peer dropped here
+    // would pin the Java statement (and its native statement) for the life of the VM.
+    if (statementRef != nullptr) {
+      env->DeleteGlobalRef(statementRef);
+      statementRef = nullptr;
+    }
   } else {
     // The statement must not keep the reference dropped below as its current result.
     statement->forgetResultSet(env, getJobj());

@@ -4,6 +4,8 @@
 namespace {
 
 constexpr SQLLEN kFirstPieceBytes = 32768;
+// The bytes of the longest value Java can take: a String of 2^31 - 1 units.
+constexpr SQLLEN kLargestValueBytes = 2 * SQLLEN{0x7FFFFFFF};
 constexpr SQLSMALLINT kNumericText = -9999;  // the driver's numeric text, read as UTF-16
 
 SQLLEN TerminatorBytes(SQLSMALLINT cType) {
@@ -66,6 +68,14 @@ bool Statement::getLongData(JNIEnv* env, void** buffer, SQLLEN* total, SQLLEN* i
     if (sqlError(env, rc, SQL_HANDLE_STMT, hstmt_, true)) return false;
     SQLLEN pieceSize = room;
     if (*indicator != SQL_NO_TOTAL && *indicator > pieceSize) pieceSize = *indicator;
+    // The length comes from the driver: one no Java value can hold is refused here, since
+    // the growth of a block that cannot be had ends the process.
+    if (pieceSize > kLargestValueBytes - *total) {
+      NOSE()->raiseError(env, "OUT_OF_MEMORY");
+      *total = 0;
+      *indicator = 0;
+      return false;
+    }
     void* grown = realloc(env, *buffer, static_cast<std::size_t>(*total + pieceSize + 2));
     if (grown == nullptr) {
       // The old block stays with the caller, who frees it.

@@ -697,6 +697,7 @@ static jobject MakeDateTime(NativeWarnObj* self, JNIEnv* env, void* data, SQLSMA
     case SQL_C_SLONG:
     case SQL_C_SBIGINT:
     case kNumericText:
+    case SQL_C_CHAR:  // decimal text of a NUMERIC output parameter
     case SQL_C_FLOAT:
     case SQL_C_DOUBLE:
     case SQL_C_BINARY:
@@ -781,6 +782,7 @@ jobject NativeWarnObj::makeAsciiStream(JNIEnv* env, void* data, SQLSMALLINT cTyp
     case SQL_C_SLONG:
     case SQL_C_SBIGINT:
     case kNumericText:
+    case SQL_C_CHAR:  // decimal text of a NUMERIC output parameter
     case SQL_C_FLOAT:
     case SQL_C_DOUBLE:
     case SQL_C_TYPE_DATE:

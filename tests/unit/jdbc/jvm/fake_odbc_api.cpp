@@ -232,6 +232,7 @@ extern "C" SQLRETURN SQL_API SQLGetData(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT type
   std::memcpy(out, d.value.data() + d.offset, n);
   std::memset(static_cast<char*>(out) + n, 0, static_cast<std::size_t>(terminator));
   *indicator = d.no_total && remaining > n ? SQL_NO_TOTAL : static_cast<SQLLEN>(remaining);
+  if (d.claimed != 0 && remaining > n) *indicator = d.claimed;
   d.offset += n;
   return remaining > n ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
 }

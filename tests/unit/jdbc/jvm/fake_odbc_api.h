@@ -40,6 +40,7 @@ struct GetDataScript {
   bool active = false;
   bool null = false;      // the value is NULL
   bool no_total = false;  // the remaining length is not told
+  long claimed = 0;       // when not 0, told as the remaining length while more follows
   std::string value;
   std::size_t offset = 0;  // bytes handed out so far
   int calls = 0;

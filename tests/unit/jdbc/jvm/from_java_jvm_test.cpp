@@ -123,6 +123,17 @@ TEST_F(FromJava, NumbersCheckTheRangeOfTheirDestination) {
       {Source::kDecimal, "300.9", SQL_C_STINYINT, 0, "OUT_OF_I8_RANGE|300"},
       {Source::kDecimal, "-7.9", SQL_C_SLONG, -7, ""},
       {Source::kDecimal, "1E+39", SQL_C_FLOAT, 0, "OUT_OF_F32_RANGE|1.0E39"},
+      // Integer parts beyond 64 bits: the low 64 bits alone would pass as 5, 0 or -1.
+      {Source::kDecimal, "18446744073709551621", SQL_C_SLONG, 0,
+       "OUT_OF_I32_RANGE|18446744073709551621"},
+      {Source::kDecimal, "1.8446744073709551616E+19", SQL_C_SBIGINT, 0,
+       "OUT_OF_I64_RANGE|18446744073709551616"},
+      {Source::kDecimal, "-18446744073709551617.5", SQL_C_SBIGINT, 0,
+       "OUT_OF_I64_RANGE|-18446744073709551617.5"},
+      {Source::kDecimal, "9223372036854775808", SQL_C_SBIGINT, 0,
+       "OUT_OF_I64_RANGE|9223372036854775808"},
+      {Source::kDecimal, "9223372036854775807.9", SQL_C_SBIGINT, 9223372036854775807.0, ""},
+      {Source::kDecimal, "-9223372036854775808", SQL_C_SBIGINT, -9223372036854775808.0, ""},
   };
   auto* decimals = static_cast<BigDecimalClass*>(NOSE()->wrapper(NativeObjSharedEnv::kBigDecimal));
   for (const auto& c : cases) {
@@ -254,6 +265,20 @@ TEST_F(FromJava, DecimalsBecomeNumericRecords) {
     EXPECT_TRUE(slot.guardsIntact());
     env->DeleteLocalRef(decimal);
     env->DeleteLocalRef(text);
+  }
+  // A scale beyond the record's signed byte is refused, not wrapped (200 would be -56).
+  for (const char* text : {"1E-200", "1E+300"}) {
+    SCOPED_TRACE(text);
+    jstring t = J(text);
+    jobject decimal = decimals->construct(env, t, -1);
+    Slot slot(19);
+    SQLLEN length = 0;
+    EXPECT_EQ(peer->setBigDecimal(env, slot.data(), SQL_C_NUMERIC, 19, &length, decimal, nullptr),
+              nullptr);
+    EXPECT_EQ(Taken(), std::string("OUT_OF_NUMERIC_STRUCT|") + text);
+    EXPECT_TRUE(slot.guardsIntact());
+    env->DeleteLocalRef(decimal);
+    env->DeleteLocalRef(t);
   }
   // Sixteen bytes of unscaled value do not fit the record.
   jstring huge = J("170141183460469231731687303715884105728");  // 2^127

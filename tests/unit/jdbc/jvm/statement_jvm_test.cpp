@@ -1,7 +1,8 @@
 // Long values read by the statement peer in growing pieces, in the Java VM the bridge
 // tests start (bridge_jvm_test.cpp), over the scripted SQLGetData of fake_odbc_api.cpp:
 // every byte arrives in order, the total is the value's length, NULL and no data are told
-// apart, and a driver error reads no piece.
+// apart, and a driver error reads no piece. And a result set whose construction failed
+// lets go of its statement.
 #include <jni.h>
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 
 #include "fake_odbc_api.h"
 #include "jdbcodbc/c/connection.h"
+#include "jdbcodbc/c/resultset.h"
 #include "jdbcodbc/c/statement.h"
 #include "jvm_test_support.h"
 
@@ -35,7 +37,7 @@ class LongData : public ::testing::Test {
     if (env == nullptr) return;
     fake_odbc::get_data = fake_odbc::GetDataScript{};
     NativeWarnObj::free(buffer);
-    Statement::discard(env, stmt);
+    if (stmt != nullptr) Statement::discard(env, stmt);
     connection->fini(env);
     delete connection;
     EXPECT_FALSE(env->ExceptionCheck());
@@ -131,6 +133,28 @@ TEST_F(LongData, NullNoDataAndFirstPieceOnly) {
   EXPECT_TRUE(Bytes() == value.substr(32766, 32766));
 }
 
+TEST_F(LongData, ALengthBeyondAnyJavaValueIsRefusedNotAllocated) {
+  // The driver tells how much remains; a length no Java value can hold (or one that would
+  // overflow the sum) raises OUT_OF_MEMORY instead of growing the buffer (a failed growth
+  // of a block ends the process).
+  for (long claimed : {0x7FFFFFFFFFFFFFFFL, 1L << 40, (1L << 32) + 3}) {
+    SCOPED_TRACE(claimed);
+    fake_odbc::get_data = fake_odbc::GetDataScript{};
+    Script(Pattern(40000));
+    fake_odbc::get_data.claimed = claimed;
+    EXPECT_FALSE(Read(SQL_C_BINARY));
+    EXPECT_EQ(jvm_test::TakePending(env, "getMessage"), "OUT_OF_MEMORY");
+    EXPECT_EQ(total, 0);
+    EXPECT_EQ(fake_odbc::get_data.calls, 1);
+  }
+  // A true remaining length grows the buffer as before.
+  fake_odbc::get_data = fake_odbc::GetDataScript{};
+  Script(Pattern(40000));
+  fake_odbc::get_data.claimed = 40000;
+  ASSERT_TRUE(Read(SQL_C_BINARY));
+  EXPECT_EQ(total, 40000);
+}
+
 TEST_F(LongData, ADriverErrorReadsNoPieceAndRaises) {
   // Inactive script: SQLGetData fails with no diagnostic records.
   fake_odbc::records = {{"HY000", -1, u"the read failed"}};
@@ -139,6 +163,38 @@ TEST_F(LongData, ADriverErrorReadsNoPieceAndRaises) {
   EXPECT_EQ(indicator, 0);
   ASSERT_TRUE(env->ExceptionCheck());
   env->ExceptionClear();
+}
+
+using FailedResultSet = LongData;
+
+TEST_F(FailedResultSet, LeavesTheStatementFreeToBeCollected) {
+  // A result set takes a global reference to its statement's Java object. Here its
+  // construction fails (the fake driver cannot count the result's columns) and the peer
+  // is dropped as executeQuery drops it; once the statement is gone too, nothing may
+  // keep its Java object alive.
+  fake_odbc::records = {{"HY000", -1, u"no result"}};
+  ASSERT_NE(stmt->createJobj(env), nullptr);
+  jweak watched = env->NewWeakGlobalRef(stmt->getJobj());
+  ASSERT_NE(watched, nullptr);
+  auto* rset = new ResultSet(env, stmt);
+  ASSERT_TRUE(env->ExceptionCheck());
+  env->ExceptionClear();
+  rset->fini(env);
+  delete rset;
+  Statement::discard(env, stmt);
+  stmt = nullptr;
+
+  jclass system = env->FindClass("java/lang/System");
+  ASSERT_NE(system, nullptr);
+  jmethodID gc = env->GetStaticMethodID(system, "gc", "()V");
+  bool collected = false;
+  for (int i = 0; i < 10 && !collected; ++i) {
+    env->CallStaticVoidMethod(system, gc);
+    collected = env->IsSameObject(watched, nullptr) == JNI_TRUE;
+  }
+  EXPECT_TRUE(collected) << "the statement's Java object is still referenced";
+  env->DeleteWeakGlobalRef(watched);
+  env->DeleteLocalRef(system);
 }
 
 }  // namespace

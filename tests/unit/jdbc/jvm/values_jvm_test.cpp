@@ -370,6 +370,13 @@ TEST_F(Values, DatesAndTimes) {
       {"wide nonsense to date", Wide(u"31/12/2023"), "date", "<null>"},
       {"bigint to timestamp", Fixed<std::int64_t>(SQL_C_SBIGINT, 1), "timestamp",
        "!UNSUPPORTED_CONVERSION"},
+      // A NUMERIC output parameter holds its decimal text as SQL_C_CHAR: refused like the
+      // same text of a column, never taken for SQL NULL.
+      {"output decimal text to date", Narrow("20240229", SQL_C_CHAR), "date",
+       "!UNSUPPORTED_CONVERSION"},
+      {"output decimal text to time", Narrow("1", SQL_C_CHAR), "time", "!UNSUPPORTED_CONVERSION"},
+      {"output decimal text to timestamp", Narrow("1", SQL_C_CHAR), "timestamp",
+       "!UNSUPPORTED_CONVERSION"},
   });
 }
 
@@ -422,6 +429,9 @@ TEST_F(Values, BytesAndStreams) {
   env->DeleteLocalRef(stream);
   std::int32_t n = 5;
   EXPECT_EQ(peer->makeAsciiStream(env, &n, SQL_C_SLONG, 4), nullptr);
+  EXPECT_EQ(TakeError(), "!UNSUPPORTED_CONVERSION");
+  Source decimal = Narrow("12.5", SQL_C_CHAR);  // a NUMERIC output parameter's text
+  EXPECT_EQ(peer->makeAsciiStream(env, decimal.bytes.data(), decimal.cType, decimal.length), nullptr);
   EXPECT_EQ(TakeError(), "!UNSUPPORTED_CONVERSION");
   Source text = Wide(u"abc");
   jobject reader = peer->makeCharacterStream(env, text.bytes.data(), SQL_C_WCHAR, text.length);

@@ -253,9 +253,16 @@ class Session {
     // Rows a forward-only cursor let go, their storage kept to take the next rows the
     // stream steps (a few, each small: see let_go).
     std::vector<std::vector<Value>> spare;
-    // The columns write_rows() sends, and those of them whose values may be refused
-    // (conversion_can_refuse), worked out once per call rather than for every row.
-    std::vector<std::size_t> sent_columns, checked_columns;
+    // The columns write_rows() sends, each with its value item and the check of its
+    // values against the type asked for, worked out once per call rather than for every
+    // row or value.
+    struct SentColumn {
+      std::size_t k;      // index into columns, wanted and each row
+      std::uint8_t code;  // wanted_item_code(wanted[k])
+      ConversionCheck check;
+    };
+    std::vector<SentColumn> sent_columns;
+    bool checked = false;  // some sent column's values may be refused
     std::optional<SqlError> stream_error;  // why the rows stop after the window
     std::size_t bytes = 0;  // what the rows hold
     std::int64_t pos = 0;

@@ -99,21 +99,11 @@ ItemReader::Result ItemReader::read_value(const Item& first, std::string& out,
   return Result::Ok;
 }
 
-std::string& ItemWriter::room_for(std::size_t n) {
-  if (packets_.empty() || packets_.back().size() + n > max_packet_) {
-    packets_.emplace_back(kShortHeaderBytes, '\0');
-    packets_.back()[0] = static_cast<char>(kPktData);
-    packets_.back().reserve(max_packet_);  // filled an item at a time
-  }
+std::string& ItemWriter::new_packet() {
+  packets_.emplace_back(kShortHeaderBytes, '\0');
+  packets_.back()[0] = static_cast<char>(kPktData);
+  packets_.back().reserve(max_packet_);  // filled an item at a time
   return packets_.back();
-}
-
-void ItemWriter::put(std::uint8_t code, const void* payload, std::size_t len) {
-  if (len > kMaxShortPayload) len = kMaxShortPayload;  // callers use put_bytes for more
-  std::string& pk = room_for(len + 2);
-  pk.push_back(static_cast<char>(len + 1));
-  pk.push_back(static_cast<char>(code));
-  if (len != 0) pk.append(static_cast<const char*>(payload), len);
 }
 
 void ItemWriter::put_special(std::uint8_t code, std::uint8_t special_len) {

@@ -75,7 +75,15 @@ class ItemWriter {
   ItemWriter(std::uint16_t max_packet, bool new_form_pieces)
       : max_packet_(max_packet), new_form_(new_form_pieces) {}
 
-  void put(std::uint8_t code, const void* payload, std::size_t len);  // len <= 250
+  // len <= 250. Written a few bytes at a time for every value of every row sent: the
+  // packet in hand is filled here, a new one started out of line.
+  void put(std::uint8_t code, const void* payload, std::size_t len) {
+    if (len > kMaxShortPayload) len = kMaxShortPayload;  // callers use put_bytes for more
+    std::string& pk = room_for(len + 2);
+    pk.push_back(static_cast<char>(len + 1));
+    pk.push_back(static_cast<char>(code));
+    if (len != 0) pk.append(static_cast<const char*>(payload), len);
+  }
   void put(std::uint8_t code, const std::string& payload) {
     put(code, payload.data(), payload.size());
   }
@@ -108,7 +116,12 @@ class ItemWriter {
   void put_raw_items(const std::string& items);
 
  private:
-  std::string& room_for(std::size_t n);
+  // The packet to write an item of n bytes into: the last one while it has room.
+  std::string& room_for(std::size_t n) {
+    if (!packets_.empty() && packets_.back().size() + n <= max_packet_) return packets_.back();
+    return new_packet();
+  }
+  std::string& new_packet();  // starts a packet for the items that follow
 
   std::uint16_t max_packet_;
   bool new_form_;

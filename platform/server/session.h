@@ -226,6 +226,12 @@ class Session {
     std::optional<SqlError> status;
     std::optional<std::pair<std::uint8_t, std::uint32_t>> info;
   };
+  // What a row held by a cursor counts against the connection's bound (`held`, as a
+  // result read whole counts it) and the storage it keeps (`storage`: its values and
+  // their text, what decides whether a row let go is kept for reuse).
+  struct RowCost {
+    std::size_t held, storage;
+  };
   // An open cursor. A scrollable one reads its rows whole at open, so that moves in
   // either direction are simple. A forward-only query streams: `stream` steps its rows
   // as the client asks for them and `rows` is a window from position base + 1 that
@@ -250,6 +256,9 @@ class Session {
     std::size_t front = 0;                 // rows[0 .. front) were let go
     bool forward = false;                  // opened forward-only: rows behind go
     std::unique_ptr<RowStream> stream;     // rows still to step; null once read whole
+    // Per row of `rows` of a streaming cursor, as noted when the row was stepped:
+    // let_go() releases them without reading the row again.
+    std::vector<RowCost> costs;
     // Rows a forward-only cursor let go, their storage kept to take the next rows the
     // stream steps (a few, each small: see let_go).
     std::vector<std::vector<Value>> spare;
@@ -278,6 +287,10 @@ class Session {
   bool have_row(Cursor& c, std::int64_t p);
   static std::vector<Value>* row_at(Cursor& c, std::int64_t p);
   static bool row_deleted(const Cursor& c, std::int64_t p);
+  // The RowCost of a row as it is now.
+  static RowCost row_cost(const std::vector<Value>& row);
+  // Row p was changed in place (an update through the cursor).
+  static void row_changed(Cursor& c, std::int64_t p);
   static std::int64_t known_rows(const Cursor& c) {
     return c.base + static_cast<std::int64_t>(c.rows.size());
   }

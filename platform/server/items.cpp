@@ -112,11 +112,7 @@ void ItemWriter::put_special(std::uint8_t code, std::uint8_t special_len) {
   pk.push_back(static_cast<char>(code));
 }
 
-void ItemWriter::put_bytes(std::uint8_t code, const void* data, std::size_t len) {
-  if (len <= kMaxShortPayload) {
-    put(code, data, len);
-    return;
-  }
+void ItemWriter::put_long(std::uint8_t code, const void* data, std::size_t len) {
   const auto* src = static_cast<const char*>(data);
   put_special(code, kLenLong);
   std::string total;

@@ -90,7 +90,12 @@ class ItemWriter {
   void put_empty(std::uint8_t code) { put(code, nullptr, 0); }
   void put_special(std::uint8_t code, std::uint8_t special_len);  // 251..254
   // Short item when it fits in 250 bytes, else a long value.
-  void put_bytes(std::uint8_t code, const void* data, std::size_t len);
+  void put_bytes(std::uint8_t code, const void* data, std::size_t len) {
+    if (len <= kMaxShortPayload)
+      put(code, data, len);
+    else
+      put_long(code, data, len);
+  }
   void put_bytes(std::uint8_t code, const std::string& s) {
     put_bytes(code, s.data(), s.size());
   }
@@ -122,6 +127,7 @@ class ItemWriter {
     return new_packet();
   }
   std::string& new_packet();  // starts a packet for the items that follow
+  void put_long(std::uint8_t code, const void* data, std::size_t len);  // len > 250
 
   std::uint16_t max_packet_;
   bool new_form_;

@@ -419,10 +419,7 @@ std::int32_t ConversionCheck::general_refusal(const Value& v) const {
     } else if (!whole_number(v.s, x)) {
       return -156;
     }
-    if (x != x) return -158;  // NaN fits nothing
-    if (integer_ && (x < low_ || x >= high_end_)) return -158;
-    if (single_ && (x > 3.4028234663852886e38 || x < -3.4028234663852886e38)) return -158;
-    return 0;
+    return number_refusal(x);
   }
   if (target_ == Target::DateTime) {
     if (v.kind != Value::Text) return -157;

@@ -130,16 +130,26 @@ class ConversionCheck {
   bool can_refuse() const { return target_ != Target::Any; }
   std::int32_t refusal(const Value& v) const {
     if (target_ == Target::Any) return 0;
-    if (target_ == Target::Number && v.kind == Value::Int && !not_number_) {
-      // An integer is never NaN and always within the range of a float.
-      const double x = static_cast<double>(v.i);
-      return integer_ && (x < low_ || x >= high_end_) ? -158 : 0;
+    if (target_ == Target::Number && !not_number_) {
+      if (v.kind == Value::Int) {
+        // An integer is never NaN and always within the range of a float.
+        const double x = static_cast<double>(v.i);
+        return integer_ && (x < low_ || x >= high_end_) ? -158 : 0;
+      }
+      if (v.kind == Value::Real) return number_refusal(v.d);
     }
     return general_refusal(v);
   }
 
  private:
   std::int32_t general_refusal(const Value& v) const;
+  // A number's refusal by a numeric target.
+  std::int32_t number_refusal(double x) const {
+    if (x != x) return -158;  // NaN fits nothing
+    if (integer_ && (x < low_ || x >= high_end_)) return -158;
+    if (single_ && (x > 3.4028234663852886e38 || x < -3.4028234663852886e38)) return -158;
+    return 0;
+  }
 
   enum class Target : std::uint8_t { Any, Number, DateTime } target_ = Target::Any;
   bool not_number_ = false;  // the column holds dates or bytes: no number

@@ -84,24 +84,11 @@ bool Session::have_row(Cursor& c, std::int64_t p) {
   return p <= known_rows(c);
 }
 
-std::vector<Value>* Session::row_at(Cursor& c, std::int64_t p) {
-  if (p <= c.base) return nullptr;
-  const auto i = static_cast<std::uint64_t>(p - c.base - 1);
-  if (i < c.front || i >= c.rows.size()) return nullptr;
-  return &c.rows[i];
-}
-
 void Session::row_changed(Cursor& c, std::int64_t p) {
   const std::vector<Value>* row = row_at(c, p);
   if (row == nullptr || c.costs.size() != c.rows.size()) return;
   // What it counts stays what it was counted as when stepped; its storage is new.
   c.costs[static_cast<std::size_t>(p - c.base - 1)].storage = row_cost(*row).storage;
-}
-
-bool Session::row_deleted(const Cursor& c, std::int64_t p) {
-  if (p <= c.base) return false;
-  const auto i = static_cast<std::uint64_t>(p - c.base - 1);
-  return i < c.deleted.size() && c.deleted[i];
 }
 
 void Session::let_go(Cursor& c) {
@@ -147,6 +134,7 @@ void Session::write_prefetch(PendingPrefetch& p) {
     Cursor& c = it->second;
     std::int64_t from = std::max(c.sent, c.pos) + 1;
     std::uint32_t left = rows;
+    plan_rows(c);  // no request comes between the chunks
     while (left > 0) {
       const std::uint32_t n = write_rows(w, c, from, std::min(left, kPrefetchChunkRows), &end);
       from += n;

@@ -1321,10 +1321,7 @@ bool Session::on_row_description(ItemReader& r, const Item& item) {
   return true;
 }
 
-std::uint32_t Session::write_rows(ItemWriter& w, Cursor& c, std::int64_t from,
-                                  std::uint32_t count, RowsEnd* end) {
-  *end = RowsEnd{};
-  std::uint32_t written = 0;
+void Session::plan_rows(Cursor& c) {
   c.sent_columns.clear();
   c.checked = false;
   for (std::size_t k = 0; k < c.columns.size(); ++k) {
@@ -1333,6 +1330,12 @@ std::uint32_t Session::write_rows(ItemWriter& w, Cursor& c, std::int64_t from,
                               ConversionCheck(c.columns[k].type, c.wanted[k])});
     c.checked = c.checked || c.sent_columns.back().check.can_refuse();
   }
+}
+
+std::uint32_t Session::write_rows(ItemWriter& w, Cursor& c, std::int64_t from,
+                                  std::uint32_t count, RowsEnd* end) {
+  *end = RowsEnd{};
+  std::uint32_t written = 0;
   for (std::int64_t p = from; written < count; ++p) {
     const bool past = p < 1 || !have_row(c, p);
     const std::vector<Value>* row = past ? nullptr : row_at(c, p);
@@ -1434,6 +1437,7 @@ bool Session::on_fetch(const Item& item, ItemWriter& w) {
   RowsEnd end;
   std::uint32_t written = 0;
   if (rows > 0) {
+    plan_rows(c);
     written = write_rows(w, c, target, rows, &end);
     // The cursor rests on the last row sent; past the end it is after the last
     // row (before the first when moving back), on a deleted row it stays there.

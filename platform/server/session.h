@@ -263,8 +263,8 @@ class Session {
     // stream steps (a few, each small: see let_go).
     std::vector<std::vector<Value>> spare;
     // The columns write_rows() sends, each with its value item and the check of its
-    // values against the type asked for, worked out once per call rather than for every
-    // row or value.
+    // values against the type asked for (plan_rows), worked out once per fetch or
+    // prefetch rather than for every row or value.
     struct SentColumn {
       std::size_t k;      // index into columns, wanted and each row
       std::uint8_t code;  // wanted_item_code(wanted[k])
@@ -285,8 +285,17 @@ class Session {
   // is in the window or the rows end; true when row p exists (a row let go counts as
   // existing). row_at() is null for a position outside the window.
   bool have_row(Cursor& c, std::int64_t p);
-  static std::vector<Value>* row_at(Cursor& c, std::int64_t p);
-  static bool row_deleted(const Cursor& c, std::int64_t p);
+  static std::vector<Value>* row_at(Cursor& c, std::int64_t p) {
+    if (p <= c.base) return nullptr;
+    const auto i = static_cast<std::uint64_t>(p - c.base - 1);
+    if (i < c.front || i >= c.rows.size()) return nullptr;
+    return &c.rows[i];
+  }
+  static bool row_deleted(const Cursor& c, std::int64_t p) {
+    if (p <= c.base) return false;
+    const auto i = static_cast<std::uint64_t>(p - c.base - 1);
+    return i < c.deleted.size() && c.deleted[i];
+  }
   // The RowCost of a row as it is now.
   static RowCost row_cost(const std::vector<Value>& row);
   // Row p was changed in place (an update through the cursor).
@@ -337,8 +346,12 @@ class Session {
     SqlError err;
     bool failed = false;  // the query itself failed: no rows come after `at`
   };
-  // Writes up to `count` rows from position `from`; returns the rows written. A
-  // run that stops short ends with an end-of-row item carrying its record.
+  // Works out the columns write_rows() sends (Cursor::sent_columns) from what the
+  // cursor's row description asked for; holds until the next request.
+  static void plan_rows(Cursor& c);
+  // Writes up to `count` rows from position `from` as plan_rows() planned them;
+  // returns the rows written. A run that stops short ends with an end-of-row item
+  // carrying its record.
   std::uint32_t write_rows(ItemWriter& w, Cursor& c, std::int64_t from, std::uint32_t count,
                            RowsEnd* end);
 

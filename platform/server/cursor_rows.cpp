@@ -31,6 +31,17 @@ void recycle_row(std::vector<std::vector<Value>>& spare, std::vector<Value>& row
   std::vector<Value>().swap(row);
 }
 
+// Asks the processor to bring a row's values into the cache, to be written soon.
+void prefetch_for_write(const std::vector<Value>& row) {
+#if defined(__GNUC__)
+  const char* p = reinterpret_cast<const char*>(row.data());
+  const char* const end = reinterpret_cast<const char*>(row.data() + row.size());
+  for (; p < end; p += 64) __builtin_prefetch(p, 1);
+#else
+  (void)row;
+#endif
+}
+
 // A prefetch reply goes out whenever this much of it is in full packets.
 constexpr std::size_t kPrefetchFlushBytes = 16 * 1024;
 // Rows written between two looks at the reply's size.
@@ -53,6 +64,9 @@ bool Session::have_row(Cursor& c, std::int64_t p) {
     if (!c.spare.empty()) {
       row = std::move(c.spare.back());
       c.spare.pop_back();
+      // The spare rows were let go long after they were written and are out of the
+      // cache by now: the one the next row takes is fetched while this one is read.
+      if (!c.spare.empty()) prefetch_for_write(c.spare.back());
     }
     const int got = c.stream->next(row);
     if (got == 0) {

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -79,10 +80,10 @@ class ItemWriter {
   // packet in hand is filled here, a new one started out of line.
   void put(std::uint8_t code, const void* payload, std::size_t len) {
     if (len > kMaxShortPayload) len = kMaxShortPayload;  // callers use put_bytes for more
-    std::string& pk = room_for(len + 2);
-    pk.push_back(static_cast<char>(len + 1));
-    pk.push_back(static_cast<char>(code));
-    if (len != 0) pk.append(static_cast<const char*>(payload), len);
+    char* at = take_room(len + 2);
+    at[0] = static_cast<char>(len + 1);
+    at[1] = static_cast<char>(code);
+    if (len != 0) std::memcpy(at + 2, payload, len);
   }
   void put(std::uint8_t code, const std::string& payload) {
     put(code, payload.data(), payload.size());
@@ -115,23 +116,37 @@ class ItemWriter {
   struct Mark {
     std::size_t packets = 0, bytes = 0;
   };
-  Mark mark() const { return {packets_.size(), packets_.empty() ? 0 : packets_.back().size()}; }
+  Mark mark() const {
+    return {packets_.size(), open_ ? used_ : packets_.empty() ? 0 : packets_.back().size()};
+  }
   std::string take_since(const Mark& m);
   // Writes item bytes as take_since gave them (long values re-cut as needed).
   void put_raw_items(const std::string& items);
 
  private:
-  // The packet to write an item of n bytes into: the last one while it has room.
-  std::string& room_for(std::size_t n) {
-    if (!packets_.empty() && packets_.back().size() + n <= max_packet_) return packets_.back();
-    return new_packet();
+  // Where an item of n bytes goes: in the last packet while it has room, else at the
+  // start of a new one. The last packet is kept open for items (sized to max_packet,
+  // of which used_ bytes are written) so that an item is written with plain stores.
+  char* take_room(std::size_t n) {
+    if (!open_ || used_ + n > max_packet_) open_room(n);
+    char* at = &packets_.back()[used_];
+    used_ += n;
+    return at;
   }
-  std::string& new_packet();  // starts a packet for the items that follow
+  void open_room(std::size_t n);
+  // Cuts the open packet to what was written: every packet is then exactly its bytes.
+  void close_last() {
+    if (!open_) return;
+    packets_.back().resize(used_);
+    open_ = false;
+  }
   void put_long(std::uint8_t code, const void* data, std::size_t len);  // len > 250
 
   std::uint16_t max_packet_;
   bool new_form_;
   std::vector<std::string> packets_;
+  bool open_ = false;     // packets_.back() is open for items: used_ bytes are written
+  std::size_t used_ = 0;
 };
 
 }  // namespace vqeng

@@ -11,14 +11,6 @@
 namespace vqeng {
 namespace {
 
-// What a row held in a cursor counts against the connection's bound (as a result read
-// whole counts it).
-std::size_t held_row_bytes(const std::vector<Value>& row) {
-  std::size_t n = sizeof(std::vector<Value>);
-  for (const auto& v : row) n += sizeof(Value) + kHeldValueOverhead + v.s.size();
-  return n;
-}
-
 // Rows let go are compacted away once this many have gathered at the window's front
 // and they are at least half of it: erasing from the front of the vector then costs
 // O(1) per row.
@@ -30,13 +22,24 @@ constexpr std::size_t kCompactRows = 1024;
 constexpr std::size_t kSpareRows = 4096;
 constexpr std::size_t kSpareRowBytes = 512;
 
-// Keeps a row let go for the stream's next rows, or frees it.
-void recycle_row(std::vector<std::vector<Value>>& spare, std::vector<Value>& row) {
-  std::size_t bytes = row.capacity() * sizeof(Value);
-  for (const auto& v : row) bytes += v.s.capacity();
-  if (spare.size() < kSpareRows && bytes <= kSpareRowBytes)
+// Keeps a row let go for the stream's next rows, or frees it. `storage` is what the
+// row keeps (RowCost::storage).
+void recycle_row(std::vector<std::vector<Value>>& spare, std::vector<Value>& row,
+                 std::size_t storage) {
+  if (spare.size() < kSpareRows && storage <= kSpareRowBytes)
     spare.push_back(std::move(row));
   std::vector<Value>().swap(row);
+}
+
+// Asks the processor to bring a row's values into the cache, to be written soon.
+void prefetch_for_write(const std::vector<Value>& row) {
+#if defined(__GNUC__)
+  const char* p = reinterpret_cast<const char*>(row.data());
+  const char* const end = reinterpret_cast<const char*>(row.data() + row.size());
+  for (; p < end; p += 64) __builtin_prefetch(p, 1);
+#else
+  (void)row;
+#endif
 }
 
 // A prefetch reply goes out whenever this much of it is in full packets.
@@ -46,19 +49,32 @@ constexpr std::uint32_t kPrefetchChunkRows = 16;
 
 }  // namespace
 
+Session::RowCost Session::row_cost(const std::vector<Value>& row) {
+  RowCost cost{sizeof(std::vector<Value>), row.capacity() * sizeof(Value)};
+  for (const auto& v : row) {
+    cost.held += sizeof(Value) + kHeldValueOverhead + v.s.size();
+    cost.storage += v.s.capacity();
+  }
+  return cost;
+}
+
 bool Session::have_row(Cursor& c, std::int64_t p) {
   while (known_rows(c) < p && c.stream) {
     std::vector<Value> row;
     if (!c.spare.empty()) {
       row = std::move(c.spare.back());
       c.spare.pop_back();
+      // The spare rows were let go long after they were written and are out of the
+      // cache by now: the one the next row takes is fetched while this one is read.
+      if (!c.spare.empty()) prefetch_for_write(c.spare.back());
     }
     const int got = c.stream->next(row);
     if (got == 0) {
       c.stream.reset();
       break;
     }
-    const std::size_t bytes = held_row_bytes(row);
+    const RowCost cost = row_cost(row);
+    const std::size_t bytes = cost.held;
     if (bytes > held_room()) {
       c.stream_error =
           sql_error(-1000, "The result set would take more than " + held_bound_text() +
@@ -66,6 +82,8 @@ bool Session::have_row(Cursor& c, std::int64_t p) {
       c.stream.reset();
       break;
     }
+    // (The cost goes with the row only while every row has one: see let_go.)
+    if (c.costs.size() == c.rows.size()) c.costs.push_back(cost);
     c.rows.push_back(std::move(row));
     c.deleted.push_back(false);
     c.bytes += bytes;
@@ -80,17 +98,11 @@ bool Session::have_row(Cursor& c, std::int64_t p) {
   return p <= known_rows(c);
 }
 
-std::vector<Value>* Session::row_at(Cursor& c, std::int64_t p) {
-  if (p <= c.base) return nullptr;
-  const auto i = static_cast<std::uint64_t>(p - c.base - 1);
-  if (i < c.front || i >= c.rows.size()) return nullptr;
-  return &c.rows[i];
-}
-
-bool Session::row_deleted(const Cursor& c, std::int64_t p) {
-  if (p <= c.base) return false;
-  const auto i = static_cast<std::uint64_t>(p - c.base - 1);
-  return i < c.deleted.size() && c.deleted[i];
+void Session::row_changed(Cursor& c, std::int64_t p) {
+  const std::vector<Value>* row = row_at(c, p);
+  if (row == nullptr || c.costs.size() != c.rows.size()) return;
+  // What it counts stays what it was counted as when stepped; its storage is new.
+  c.costs[static_cast<std::size_t>(p - c.base - 1)].storage = row_cost(*row).storage;
 }
 
 void Session::let_go(Cursor& c) {
@@ -99,16 +111,21 @@ void Session::let_go(Cursor& c) {
   const std::int64_t behind = c.pos - 1 - c.base;
   const std::size_t until =
       behind <= 0 ? 0 : std::min(static_cast<std::size_t>(behind), c.rows.size());
+  // Each row's cost was noted as it was stepped, so the rows let go (written out long
+  // ago, their values no longer in the cache) are not read again; rows that came
+  // another way have theirs worked out here.
+  const bool costed = c.costs.size() == c.rows.size();
   for (; c.front < until; ++c.front) {
-    const std::size_t bytes = held_row_bytes(c.rows[c.front]);
-    c.bytes -= std::min(c.bytes, bytes);
-    cursor_bytes_ -= std::min(cursor_bytes_, bytes);
-    recycle_row(c.spare, c.rows[c.front]);
+    const RowCost cost = costed ? c.costs[c.front] : row_cost(c.rows[c.front]);
+    c.bytes -= std::min(c.bytes, cost.held);
+    cursor_bytes_ -= std::min(cursor_bytes_, cost.held);
+    recycle_row(c.spare, c.rows[c.front], cost.storage);
   }
   if (c.front >= kCompactRows && c.front * 2 >= c.rows.size()) {
     const auto gone = static_cast<std::ptrdiff_t>(c.front);
     c.rows.erase(c.rows.begin(), c.rows.begin() + gone);
     c.deleted.erase(c.deleted.begin(), c.deleted.begin() + gone);
+    if (costed) c.costs.erase(c.costs.begin(), c.costs.begin() + gone);
     c.base += gone;
     c.front = 0;
   }
@@ -131,6 +148,7 @@ void Session::write_prefetch(PendingPrefetch& p) {
     Cursor& c = it->second;
     std::int64_t from = std::max(c.sent, c.pos) + 1;
     std::uint32_t left = rows;
+    plan_rows(c);  // no request comes between the chunks
     while (left > 0) {
       const std::uint32_t n = write_rows(w, c, from, std::min(left, kPrefetchChunkRows), &end);
       from += n;

@@ -167,15 +167,18 @@ int declared_decimal_scale(sqlite3_stmt* st, int k) {
 
 // Reads column k of the current row into `out`, reusing the storage `out` already has
 // (a streamed row's values are overwritten row after row). `scale` is the column's
-// declared_decimal_scale(), which holds for every row of the statement.
+// declared_decimal_scale(), which holds for every row of the statement. The column's
+// value is looked up once and read through it: each sqlite3_column_* call would look it
+// up again. (The engine's handle is used by one thread only: see Engine::open.)
 void read_column(sqlite3_stmt* st, int k, int scale, Value& out) {
+  sqlite3_value* const cv = sqlite3_column_value(st, k);
   out.i = 0;
   out.d = 0;
   out.s.clear();
-  switch (sqlite3_column_type(st, k)) {
+  switch (sqlite3_value_type(cv)) {
     case SQLITE_INTEGER: {
       out.kind = Value::Int;
-      out.i = sqlite3_column_int64(st, k);
+      out.i = sqlite3_value_int64(cv);
       // SQLite turns 249.00 in a NUMERIC column into the integer 249, and 39.90 into a
       // double: such a column's values go out as exact decimal text with its scale,
       // whatever C type the client reads them as.
@@ -188,7 +191,7 @@ void read_column(sqlite3_stmt* st, int k, int scale, Value& out) {
     }
     case SQLITE_FLOAT: {
       out.kind = Value::Real;
-      out.d = sqlite3_column_double(st, k);
+      out.d = sqlite3_value_double(cv);
       if (scale >= 0) {
         out.s = decimal_text(out, static_cast<std::uint8_t>(scale));
         out.kind = Value::Text;
@@ -197,15 +200,15 @@ void read_column(sqlite3_stmt* st, int k, int scale, Value& out) {
       return;
     }
     case SQLITE_BLOB: {
-      const void* p = sqlite3_column_blob(st, k);
-      const int n = sqlite3_column_bytes(st, k);
+      const void* p = sqlite3_value_blob(cv);
+      const int n = sqlite3_value_bytes(cv);
       out.kind = Value::Blob;
       if (p != nullptr) out.s.assign(static_cast<const char*>(p), static_cast<std::size_t>(n));
       return;
     }
     case SQLITE_TEXT: {
-      const unsigned char* p = sqlite3_column_text(st, k);
-      const int n = sqlite3_column_bytes(st, k);
+      const unsigned char* p = sqlite3_value_text(cv);
+      const int n = sqlite3_value_bytes(cv);
       out.kind = Value::Text;
       if (p != nullptr) out.s.assign(reinterpret_cast<const char*>(p), static_cast<std::size_t>(n));
       return;

@@ -99,34 +99,27 @@ ItemReader::Result ItemReader::read_value(const Item& first, std::string& out,
   return Result::Ok;
 }
 
-std::string& ItemWriter::room_for(std::size_t n) {
-  if (packets_.empty() || packets_.back().size() + n > max_packet_) {
+void ItemWriter::open_room(std::size_t n) {
+  if (!open_ && !packets_.empty() && packets_.back().size() + n <= max_packet_) {
+    used_ = packets_.back().size();  // the last packet has room: reopened
+  } else {
+    close_last();
     packets_.emplace_back(kShortHeaderBytes, '\0');
     packets_.back()[0] = static_cast<char>(kPktData);
-    packets_.back().reserve(max_packet_);  // filled an item at a time
+    used_ = kShortHeaderBytes;
   }
-  return packets_.back();
-}
-
-void ItemWriter::put(std::uint8_t code, const void* payload, std::size_t len) {
-  if (len > kMaxShortPayload) len = kMaxShortPayload;  // callers use put_bytes for more
-  std::string& pk = room_for(len + 2);
-  pk.push_back(static_cast<char>(len + 1));
-  pk.push_back(static_cast<char>(code));
-  if (len != 0) pk.append(static_cast<const char*>(payload), len);
+  // (An item larger than a packet still goes whole into one of its own.)
+  packets_.back().resize(std::max<std::size_t>(max_packet_, used_ + n));
+  open_ = true;
 }
 
 void ItemWriter::put_special(std::uint8_t code, std::uint8_t special_len) {
-  std::string& pk = room_for(2);
-  pk.push_back(static_cast<char>(special_len + 1));
-  pk.push_back(static_cast<char>(code));
+  char* at = take_room(2);
+  at[0] = static_cast<char>(special_len + 1);
+  at[1] = static_cast<char>(code);
 }
 
-void ItemWriter::put_bytes(std::uint8_t code, const void* data, std::size_t len) {
-  if (len <= kMaxShortPayload) {
-    put(code, data, len);
-    return;
-  }
+void ItemWriter::put_long(std::uint8_t code, const void* data, std::size_t len) {
   const auto* src = static_cast<const char*>(data);
   put_special(code, kLenLong);
   std::string total;
@@ -142,6 +135,7 @@ void ItemWriter::put_bytes(std::uint8_t code, const void* data, std::size_t len)
     }
     // A new-form piece fills what is left of the packet; with little room left we
     // start the next packet rather than send a tiny piece.
+    close_last();
     std::size_t room = packets_.empty() ? 0 : max_packet_ - packets_.back().size();
     if (room < 4 + 22) {
       packets_.emplace_back(kShortHeaderBytes, '\0');
@@ -160,6 +154,7 @@ void ItemWriter::put_bytes(std::uint8_t code, const void* data, std::size_t len)
 }
 
 std::string ItemWriter::take_since(const Mark& m) {
+  close_last();
   std::string out;
   if (m.packets == 0 || m.packets > packets_.size()) {
     for (const auto& pk : packets_) out += pk.substr(kShortHeaderBytes);
@@ -209,6 +204,7 @@ std::vector<std::string> ItemWriter::take_full_packets() {
 }
 
 std::vector<std::string> ItemWriter::finish(std::uint8_t extra_status) {
+  close_last();
   if (packets_.empty()) {
     packets_.emplace_back(kShortHeaderBytes, '\0');
     packets_.back()[0] = static_cast<char>(kPktData);

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -75,14 +76,27 @@ class ItemWriter {
   ItemWriter(std::uint16_t max_packet, bool new_form_pieces)
       : max_packet_(max_packet), new_form_(new_form_pieces) {}
 
-  void put(std::uint8_t code, const void* payload, std::size_t len);  // len <= 250
+  // len <= 250. Written a few bytes at a time for every value of every row sent: the
+  // packet in hand is filled here, a new one started out of line.
+  void put(std::uint8_t code, const void* payload, std::size_t len) {
+    if (len > kMaxShortPayload) len = kMaxShortPayload;  // callers use put_bytes for more
+    char* at = take_room(len + 2);
+    at[0] = static_cast<char>(len + 1);
+    at[1] = static_cast<char>(code);
+    if (len != 0) std::memcpy(at + 2, payload, len);
+  }
   void put(std::uint8_t code, const std::string& payload) {
     put(code, payload.data(), payload.size());
   }
   void put_empty(std::uint8_t code) { put(code, nullptr, 0); }
   void put_special(std::uint8_t code, std::uint8_t special_len);  // 251..254
   // Short item when it fits in 250 bytes, else a long value.
-  void put_bytes(std::uint8_t code, const void* data, std::size_t len);
+  void put_bytes(std::uint8_t code, const void* data, std::size_t len) {
+    if (len <= kMaxShortPayload)
+      put(code, data, len);
+    else
+      put_long(code, data, len);
+  }
   void put_bytes(std::uint8_t code, const std::string& s) {
     put_bytes(code, s.data(), s.size());
   }
@@ -102,17 +116,37 @@ class ItemWriter {
   struct Mark {
     std::size_t packets = 0, bytes = 0;
   };
-  Mark mark() const { return {packets_.size(), packets_.empty() ? 0 : packets_.back().size()}; }
+  Mark mark() const {
+    return {packets_.size(), open_ ? used_ : packets_.empty() ? 0 : packets_.back().size()};
+  }
   std::string take_since(const Mark& m);
   // Writes item bytes as take_since gave them (long values re-cut as needed).
   void put_raw_items(const std::string& items);
 
  private:
-  std::string& room_for(std::size_t n);
+  // Where an item of n bytes goes: in the last packet while it has room, else at the
+  // start of a new one. The last packet is kept open for items (sized to max_packet,
+  // of which used_ bytes are written) so that an item is written with plain stores.
+  char* take_room(std::size_t n) {
+    if (!open_ || used_ + n > max_packet_) open_room(n);
+    char* at = &packets_.back()[used_];
+    used_ += n;
+    return at;
+  }
+  void open_room(std::size_t n);
+  // Cuts the open packet to what was written: every packet is then exactly its bytes.
+  void close_last() {
+    if (!open_) return;
+    packets_.back().resize(used_);
+    open_ = false;
+  }
+  void put_long(std::uint8_t code, const void* data, std::size_t len);  // len > 250
 
   std::uint16_t max_packet_;
   bool new_form_;
   std::vector<std::string> packets_;
+  bool open_ = false;     // packets_.back() is open for items: used_ bytes are written
+  std::size_t used_ = 0;
 };
 
 }  // namespace vqeng

@@ -94,6 +94,7 @@ void Session::load_next_result(Cursor& c) {
   for (const auto& col : c.columns) c.wanted.push_back(col.type);
   c.skip.assign(c.columns.size(), false);
   c.deleted.assign(c.rows.size(), false);
+  c.costs.clear();
   c.bookmark = false;
   c.pos = 0;
   c.sent = 0;
@@ -266,6 +267,7 @@ bool Session::change_current_row(Cursor& c, const std::string& verb,
   if (verb == "UPDATE") {
     for (std::size_t i = 0; i < cols.size(); ++i)
       if (values[i].kind != Value::Unset) row[cols[i]] = values[i];
+    row_changed(c, c.pos);
   } else {
     c.deleted[static_cast<std::size_t>(c.pos - 1 - c.base)] = true;
   }

@@ -1324,17 +1324,21 @@ bool Session::on_row_description(ItemReader& r, const Item& item) {
   return true;
 }
 
+void Session::plan_rows(Cursor& c) {
+  c.sent_columns.clear();
+  c.checked = false;
+  for (std::size_t k = 0; k < c.columns.size(); ++k) {
+    if (c.skip[k]) continue;
+    c.sent_columns.push_back({k, wanted_item_code(c.wanted[k]),
+                              ConversionCheck(c.columns[k].type, c.wanted[k])});
+    c.checked = c.checked || c.sent_columns.back().check.can_refuse();
+  }
+}
+
 std::uint32_t Session::write_rows(ItemWriter& w, Cursor& c, std::int64_t from,
                                   std::uint32_t count, RowsEnd* end) {
   *end = RowsEnd{};
   std::uint32_t written = 0;
-  c.sent_columns.clear();
-  c.checked_columns.clear();
-  for (std::size_t k = 0; k < c.columns.size(); ++k) {
-    if (c.skip[k]) continue;
-    c.sent_columns.push_back(k);
-    if (conversion_can_refuse(c.wanted[k])) c.checked_columns.push_back(k);
-  }
   for (std::int64_t p = from; written < count; ++p) {
     const bool past = p < 1 || !have_row(c, p);
     const std::vector<Value>* row = past ? nullptr : row_at(c, p);
@@ -1365,9 +1369,11 @@ std::uint32_t Session::write_rows(ItemWriter& w, Cursor& c, std::int64_t from,
       else
         refused = conversion_error(charset_.name()).sqlcode;
     }
-    for (std::size_t i = 0; i < c.checked_columns.size() && refused == 0; ++i) {
-      const std::size_t k = c.checked_columns[i];
-      if (k < row->size()) refused = conversion_refusal((*row)[k], c.columns[k].type, c.wanted[k]);
+    if (c.checked) {
+      for (const auto& col : c.sent_columns) {
+        if (col.k < row->size()) refused = col.check.refusal((*row)[col.k]);
+        if (refused != 0) break;
+      }
     }
     if (refused != 0) {
       end->err = sql_error(refused);
@@ -1379,12 +1385,11 @@ std::uint32_t Session::write_rows(ItemWriter& w, Cursor& c, std::int64_t from,
       w.put_empty(kItemEnd);
       break;
     }
-    for (const std::size_t k : c.sent_columns) {
-      // (Not one call with ?: : that would copy each value, text and all.)
-      if (k < row->size())
-        write_value(w, (*row)[k], c.wanted[k]);
+    for (const auto& col : c.sent_columns) {
+      if (col.k < row->size())
+        write_value_coded(w, (*row)[col.k], c.wanted[col.k], col.code);
       else
-        write_value(w, Value::null(), c.wanted[k]);
+        w.put_empty(kValNull);  // as write_value() writes a NULL
     }
     if (c.bookmark) {
       WireType bm;
@@ -1435,6 +1440,7 @@ bool Session::on_fetch(const Item& item, ItemWriter& w) {
   RowsEnd end;
   std::uint32_t written = 0;
   if (rows > 0) {
+    plan_rows(c);
     written = write_rows(w, c, target, rows, &end);
     // The cursor rests on the last row sent; past the end it is after the last
     // row (before the first when moving back), on a deleted row it stays there.

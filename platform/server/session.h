@@ -226,6 +226,12 @@ class Session {
     std::optional<SqlError> status;
     std::optional<std::pair<std::uint8_t, std::uint32_t>> info;
   };
+  // What a row held by a cursor counts against the connection's bound (`held`, as a
+  // result read whole counts it) and the storage it keeps (`storage`: its values and
+  // their text, what decides whether a row let go is kept for reuse).
+  struct RowCost {
+    std::size_t held, storage;
+  };
   // An open cursor. A scrollable one reads its rows whole at open, so that moves in
   // either direction are simple. A forward-only query streams: `stream` steps its rows
   // as the client asks for them and `rows` is a window from position base + 1 that
@@ -250,12 +256,22 @@ class Session {
     std::size_t front = 0;                 // rows[0 .. front) were let go
     bool forward = false;                  // opened forward-only: rows behind go
     std::unique_ptr<RowStream> stream;     // rows still to step; null once read whole
+    // Per row of `rows` of a streaming cursor, as noted when the row was stepped:
+    // let_go() releases them without reading the row again.
+    std::vector<RowCost> costs;
     // Rows a forward-only cursor let go, their storage kept to take the next rows the
     // stream steps (a few, each small: see let_go).
     std::vector<std::vector<Value>> spare;
-    // The columns write_rows() sends, and those of them whose values may be refused
-    // (conversion_can_refuse), worked out once per call rather than for every row.
-    std::vector<std::size_t> sent_columns, checked_columns;
+    // The columns write_rows() sends, each with its value item and the check of its
+    // values against the type asked for (plan_rows), worked out once per fetch or
+    // prefetch rather than for every row or value.
+    struct SentColumn {
+      std::size_t k;      // index into columns, wanted and each row
+      std::uint8_t code;  // wanted_item_code(wanted[k])
+      ConversionCheck check;
+    };
+    std::vector<SentColumn> sent_columns;
+    bool checked = false;  // some sent column's values may be refused
     std::optional<SqlError> stream_error;  // why the rows stop after the window
     std::size_t bytes = 0;  // what the rows hold
     std::int64_t pos = 0;
@@ -269,8 +285,21 @@ class Session {
   // is in the window or the rows end; true when row p exists (a row let go counts as
   // existing). row_at() is null for a position outside the window.
   bool have_row(Cursor& c, std::int64_t p);
-  static std::vector<Value>* row_at(Cursor& c, std::int64_t p);
-  static bool row_deleted(const Cursor& c, std::int64_t p);
+  static std::vector<Value>* row_at(Cursor& c, std::int64_t p) {
+    if (p <= c.base) return nullptr;
+    const auto i = static_cast<std::uint64_t>(p - c.base - 1);
+    if (i < c.front || i >= c.rows.size()) return nullptr;
+    return &c.rows[i];
+  }
+  static bool row_deleted(const Cursor& c, std::int64_t p) {
+    if (p <= c.base) return false;
+    const auto i = static_cast<std::uint64_t>(p - c.base - 1);
+    return i < c.deleted.size() && c.deleted[i];
+  }
+  // The RowCost of a row as it is now.
+  static RowCost row_cost(const std::vector<Value>& row);
+  // Row p was changed in place (an update through the cursor).
+  static void row_changed(Cursor& c, std::int64_t p);
   static std::int64_t known_rows(const Cursor& c) {
     return c.base + static_cast<std::int64_t>(c.rows.size());
   }
@@ -317,8 +346,12 @@ class Session {
     SqlError err;
     bool failed = false;  // the query itself failed: no rows come after `at`
   };
-  // Writes up to `count` rows from position `from`; returns the rows written. A
-  // run that stops short ends with an end-of-row item carrying its record.
+  // Works out the columns write_rows() sends (Cursor::sent_columns) from what the
+  // cursor's row description asked for; holds until the next request.
+  static void plan_rows(Cursor& c);
+  // Writes up to `count` rows from position `from` as plan_rows() planned them;
+  // returns the rows written. A run that stops short ends with an end-of-row item
+  // carrying its record.
   std::uint32_t write_rows(ItemWriter& w, Cursor& c, std::int64_t from, std::uint32_t count,
                            RowsEnd* end);
 

@@ -387,19 +387,30 @@ bool conversion_can_refuse(const WireType& want) {
          (want.type == 9 && want.subtype != 0);
 }
 
-std::int32_t conversion_refusal(const Value& v, const WireType& column, const WireType& want) {
+ConversionCheck::ConversionCheck(const WireType& column, const WireType& want) {
+  if (!conversion_can_refuse(want)) return;
+  double low = 0, high = 0;
+  integer_ = integer_range(want.type, low, high);
+  if (integer_ || want.type == 8 || want.type == 6 || want.type == 7 || want.type == 2 ||
+      want.type == 3) {
+    target_ = Target::Number;
+    not_number_ = column.type == 9 || column.type == -22 || column.type == -2 ||
+                  column.type == -4;  // dated or binary
+    single_ = want.type == 6 || want.type == 7;
+    low_ = low;
+    high_end_ = high + 1;
+  } else if (want.type == -22 || (want.type == 9 && want.subtype != 0)) {
+    target_ = Target::DateTime;
+  }
+}
+
+std::int32_t ConversionCheck::general_refusal(const Value& v) const {
   if (v.kind != Value::Int && v.kind != Value::Real && v.kind != Value::Text &&
       v.kind != Value::Blob) {
     return 0;
   }
-  if (!conversion_can_refuse(want)) return 0;
-  const bool dated = column.type == 9 || column.type == -22;
-  const bool binary = v.kind == Value::Blob || column.type == -2 || column.type == -4;
-  double low = 0, high = 0;
-  const bool integer = integer_range(want.type, low, high);
-  if (integer || want.type == 8 || want.type == 6 || want.type == 7 || want.type == 2 ||
-      want.type == 3) {
-    if (dated || binary) return -157;
+  if (target_ == Target::Number) {
+    if (not_number_ || v.kind == Value::Blob) return -157;
     double x = 0;
     if (v.kind == Value::Int) {
       x = static_cast<double>(v.i);
@@ -408,13 +419,9 @@ std::int32_t conversion_refusal(const Value& v, const WireType& column, const Wi
     } else if (!whole_number(v.s, x)) {
       return -156;
     }
-    if (x != x) return -158;  // NaN fits nothing
-    if (integer && (x < low || x >= high + 1)) return -158;
-    if ((want.type == 6 || want.type == 7) && (x > 3.4028234663852886e38 || x < -3.4028234663852886e38))
-      return -158;
-    return 0;
+    return number_refusal(x);
   }
-  if (want.type == -22 || (want.type == 9 && want.subtype != 0)) {
+  if (target_ == Target::DateTime) {
     if (v.kind != Value::Text) return -157;
     DateTime t;
     return parse_datetime(v.s, t) ? 0 : -156;
@@ -422,7 +429,20 @@ std::int32_t conversion_refusal(const Value& v, const WireType& column, const Wi
   return 0;
 }
 
+std::int32_t conversion_refusal(const Value& v, const WireType& column, const WireType& want) {
+  return ConversionCheck(column, want).refusal(v);
+}
+
+std::uint8_t wanted_item_code(const WireType& want) {
+  return want.type == 0 || want.type == -26 ? 0 : value_item_code(want.type, want.subtype);
+}
+
 void write_value(ItemWriter& w, const Value& v, const WireType& want) {
+  write_value_coded(w, v, want, wanted_item_code(want));
+}
+
+void write_value_coded(ItemWriter& w, const Value& v, const WireType& want,
+                       std::uint8_t code) {
   if (v.kind == Value::Unset) {
     w.put_empty(kValNoValue);
     return;
@@ -433,7 +453,6 @@ void write_value(ItemWriter& w, const Value& v, const WireType& want) {
   }
   std::int16_t type = want.type;
   std::uint8_t sub = want.subtype;
-  std::uint8_t code = type == 0 || type == -26 ? 0 : value_item_code(type, sub);
   if (code == 0) {
     switch (v.kind) {
       case Value::Int:

@@ -103,6 +103,12 @@ void write_definition(ItemWriter& w, const WireType& t);
 // Writes one value converted to the wanted type (type 0: the value's own type).
 // NULL values become item 103.
 void write_value(ItemWriter& w, const Value& v, const WireType& want);
+// The value item write_value() sends for `want` whatever the value (0 when the value's
+// own type decides: no type asked for, or one without a value item).
+std::uint8_t wanted_item_code(const WireType& want);
+// write_value() with `code` = wanted_item_code(want) worked out beforehand, as a
+// cursor does once for each column it sends rather than for every value.
+void write_value_coded(ItemWriter& w, const Value& v, const WireType& want, std::uint8_t code);
 
 // Whether a value of a column described as `column` can be sent as `want`: 0 when it
 // can (or `want` asks for no conversion), otherwise the SQL code the row fails with:
@@ -113,6 +119,44 @@ std::int32_t conversion_refusal(const Value& v, const WireType& column, const Wi
 // Whether conversion_refusal() can refuse any value at all when `want` is asked for:
 // only numeric and date-time targets can; a cursor checks only those columns.
 bool conversion_can_refuse(const WireType& want);
+
+// conversion_refusal() for one column and wanted type, the per-type part worked out
+// once: a cursor checks every row's values of a column against the same pair.
+class ConversionCheck {
+ public:
+  ConversionCheck() = default;
+  ConversionCheck(const WireType& column, const WireType& want);
+  // Whether any value can be refused (conversion_can_refuse).
+  bool can_refuse() const { return target_ != Target::Any; }
+  std::int32_t refusal(const Value& v) const {
+    if (target_ == Target::Any) return 0;
+    if (target_ == Target::Number && !not_number_) {
+      if (v.kind == Value::Int) {
+        // An integer is never NaN and always within the range of a float.
+        const double x = static_cast<double>(v.i);
+        return integer_ && (x < low_ || x >= high_end_) ? -158 : 0;
+      }
+      if (v.kind == Value::Real) return number_refusal(v.d);
+    }
+    return general_refusal(v);
+  }
+
+ private:
+  std::int32_t general_refusal(const Value& v) const;
+  // A number's refusal by a numeric target.
+  std::int32_t number_refusal(double x) const {
+    if (x != x) return -158;  // NaN fits nothing
+    if (integer_ && (x < low_ || x >= high_end_)) return -158;
+    if (single_ && (x > 3.4028234663852886e38 || x < -3.4028234663852886e38)) return -158;
+    return 0;
+  }
+
+  enum class Target : std::uint8_t { Any, Number, DateTime } target_ = Target::Any;
+  bool not_number_ = false;  // the column holds dates or bytes: no number
+  bool integer_ = false;     // an integer type: values in [low_, high_end_)
+  bool single_ = false;      // a float: values within its range
+  double low_ = 0, high_end_ = 0;
+};
 
 // Decodes one value item (the first item given; long values are read through the
 // reader). Returns false with `why` for unknown or malformed items.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 
 #include "script_client.h"
@@ -202,4 +203,68 @@ TEST(Values, DefinitionsRoundTrip) {
   EXPECT_FALSE(parse_definition(it, t));
   ASSERT_EQ(r.next(it), ItemReader::Result::Ok);
   EXPECT_FALSE(parse_definition(it, t));
+}
+
+// Whether a row's value can go out as the type its column was bound to: the code the
+// row then fails with, 0 when it converts. A cursor checks a column's values with one
+// ConversionCheck made for the column; conversion_refusal() is the same check.
+TEST(Values, ConversionRefusals) {
+  struct Case {
+    const char* name;
+    Value v;
+    std::int16_t column;  // the column's own type
+    std::int16_t want;
+    std::uint8_t sub;
+    std::int32_t code;
+  };
+  const double nan = std::nan("");
+  const Case cases[] = {
+      {"i16 low end", Value::integer(-32768), 4, 5, 0, 0},
+      {"i16 below", Value::integer(-32769), 4, 5, 0, -158},
+      {"i16 high end", Value::integer(32767), 4, 5, 0, 0},
+      {"i16 above", Value::integer(32768), 4, 5, 0, -158},
+      {"tinyint negative", Value::integer(-1), 4, -6, 0, -158},
+      {"tinyint 255", Value::integer(255), 4, -6, 0, 0},
+      {"tinyint 256", Value::integer(256), 4, -6, 0, -158},
+      {"u32 high end", Value::integer(4294967295LL), -5, -24, 0, 0},
+      {"u32 negative", Value::integer(-1), -5, -24, 0, -158},
+      {"i32 above", Value::integer(2147483648LL), -5, 4, 0, -158},
+      {"i32 from real just below the end", Value::real(2147483647.5), 8, 4, 0, 0},
+      {"i32 from real at the end", Value::real(2147483648.0), 8, 4, 0, -158},
+      {"NaN as int", Value::real(nan), 8, 4, 0, -158},
+      {"NaN as double", Value::real(nan), 8, 8, 0, -158},
+      {"NaN as numeric", Value::real(nan), 8, 2, 0, -158},
+      {"real beyond a float", Value::real(1e39), 8, 7, 0, -158},
+      {"real within a float", Value::real(-3e38), 8, 6, 0, 0},
+      {"int as float", Value::integer(1000000000000000000LL), -5, 7, 0, 0},
+      {"large real as double", Value::real(1e300), 8, 8, 0, 0},
+      {"number text with spaces", Value::text(" 12 "), 12, 4, 0, 0},
+      {"text that is no number", Value::text("12x"), 12, 4, 0, -156},
+      {"empty text as number", Value::text(""), 12, 8, 0, -156},
+      {"text out of range", Value::text("70000"), 12, 5, 0, -158},
+      {"bytes as number", Value::blob("1"), -2, 4, 0, -157},
+      {"bytes in a text column", Value::blob("1"), 12, 4, 0, -157},
+      {"int in a date column", Value::integer(1), 9, 4, 0, -157},
+      {"int in a timestamp column", Value::integer(1), -22, -5, 0, -157},
+      {"date text as date", Value::text("2024-01-02"), 12, 9, 1, 0},
+      {"other text as timestamp", Value::text("nope"), 12, -22, 0, -156},
+      {"int as date", Value::integer(20240102), 4, 9, 1, -157},
+      {"int as varchar", Value::integer(70000), 4, 12, 0, 0},
+      {"bytes as binary", Value::blob("x"), -2, -2, 0, 0},
+      {"no type asked", Value::text("x"), 12, 0, 0, 0},
+      {"type 9 without a subtype", Value::integer(1), 4, 9, 0, 0},
+      {"NULL as int", Value::null(), 4, 5, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WireType column, want;
+    column.type = c.column;
+    want.type = c.want;
+    want.subtype = c.sub;
+    const ConversionCheck check(column, want);
+    EXPECT_EQ(check.refusal(c.v), c.code);
+    EXPECT_EQ(conversion_refusal(c.v, column, want), c.code);
+    EXPECT_EQ(check.can_refuse(), conversion_can_refuse(want));
+    if (c.code != 0) EXPECT_TRUE(check.can_refuse());
+  }
 }

@@ -262,6 +262,8 @@ SQLRETURN DoSQLSetPos(tagSTMT* stmt, SQLSETPOSIROW row, SQLUSMALLINT operation,
   if (lock > SQL_LOCK_UNLOCK) return PostSQLState(stmt, kStateHY092, kStateS1009);
   if (operation != SQL_ADD && row > stmt->rows_in_rowset)
     return PostSQLState(stmt, kStateHY107, kStateS1107);
+  // An insert takes its values from a row of the bound arrays, which hold the array size.
+  if (operation == SQL_ADD && row > array_size) return PostSQLState(stmt, kStateHY107, kStateS1107);
   if ((operation == SQL_ADD || operation == SQL_UPDATE || operation == SQL_DELETE) &&
       ReadOnly(stmt))
     return PostSQLState(stmt, kStateHY092, kStateS1009);

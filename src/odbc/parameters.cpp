@@ -154,6 +154,7 @@ SQLRETURN DoSQLBindParameter(tagSTMT* stmt, SQLUSMALLINT number, SQLSMALLINT io_
                              SQLSMALLINT c_type, SQLSMALLINT sql_type, SQLULEN column_size,
                              SQLSMALLINT digits, SQLPOINTER value, SQLLEN buffer_length,
                              SQLLEN* indicator) {
+  if (AwaitingData(stmt)) return post(stmt, kStateHY010, kStateS1010);
   if (value == nullptr && indicator == nullptr && io_type != SQL_PARAM_OUTPUT)
     return post(stmt, kStateHY009, kStateS1009);
   if (number == 0) return post(stmt, kState07009, kStateS1093Ok);

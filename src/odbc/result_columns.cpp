@@ -102,6 +102,8 @@ SQLRETURN DoSQLColAttribute(tagSTMT* stmt, SQLUSMALLINT column, SQLUSMALLINT fie
 
 SQLRETURN DoSQLBindCol(tagSTMT* stmt, SQLUSMALLINT column, SQLSMALLINT c_type,
                        SQLPOINTER target, SQLLEN buffer_length, SQLLEN* indicator) {
+  // The bindings of a row or parameters waiting for data at execution stay as they are.
+  if (AwaitingData(stmt)) return PostSQLState(stmt, kStateHY010, kStateS1010);
   tagDESC* ard = stmt->ard;
   if (column == 0) {
     if (target == nullptr) {

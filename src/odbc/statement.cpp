@@ -173,6 +173,9 @@ SQLRETURN DoSQLAllocStmt(tagDBC* dbc, SQLHANDLE* out) {
 }
 
 SQLRETURN DoSQLFreeStmt(tagSTMT* stmt, SQLUSMALLINT option) {
+  // Closing ends a dialogue of data at execution; the bindings it reads stay until then.
+  if ((option == SQL_UNBIND || option == SQL_RESET_PARAMS) && AwaitingData(stmt))
+    return PostSQLState(stmt, kStateHY010, kStateS1010);
   switch (option) {
     case SQL_CLOSE:
       CloseStatement(stmt);

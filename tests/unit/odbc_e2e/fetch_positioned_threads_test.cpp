@@ -101,6 +101,23 @@ TEST_P(Positioned, UpdateAndDeleteTheRowsOfTheRowset) {
   EXPECT_EQ(StmtState(), "HY092");
 }
 
+TEST_P(Positioned, AnInsertOfOneRowTakesThatRowOfTheBoundArraysAndNoneBeyondThem) {
+  Open(2, 3);
+  MustSucceed(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0), "first");
+  // Row 3 of the arrays is past the two rows fetched but inside the array size.
+  keys_[2] = 7;
+  vals_[2] = 70;
+  k_ind_[2] = v_ind_[2] = 0;
+  MustSucceed(SQLSetPos(stmt_, 3, SQL_ADD, SQL_LOCK_NO_CHANGE), "add row 3");
+  EXPECT_EQ(status_[2], SQL_ROW_ADDED);
+  // Row 4 would be read from beyond the arrays the application bound.
+  status_.assign(status_.size(), 0x7E7E);
+  EXPECT_EQ(SQLSetPos(stmt_, 4, SQL_ADD, SQL_LOCK_NO_CHANGE), SQL_ERROR);
+  EXPECT_EQ(StmtState(), "HY107");
+  for (SQLUSMALLINT s : status_) EXPECT_EQ(s, 0x7E7E);
+  EXPECT_EQ(Table(), "1:10 2:20 7:70");
+}
+
 TEST_P(Positioned, DeletingTheWholeRowsetWhereARowIsGoneMarksItNoRow) {
   Open(8, 5);
   MustSucceed(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0), "first");

@@ -265,6 +265,8 @@ TEST(Values, ConversionRefusals) {
     EXPECT_EQ(check.refusal(c.v), c.code);
     EXPECT_EQ(conversion_refusal(c.v, column, want), c.code);
     EXPECT_EQ(check.can_refuse(), conversion_can_refuse(want));
-    if (c.code != 0) EXPECT_TRUE(check.can_refuse());
+    if (c.code != 0) {
+      EXPECT_TRUE(check.can_refuse());
+    }
   }
 }

@@ -121,24 +121,6 @@ void RaiseWith(JNIEnv* env, const char* key, jdouble value) {
 }
 void Raise(JNIEnv* env, const char* key) { NOSE()->raiseError(env, key); }
 
-// Bytes each fixed-size C type needs; 0 for the others.
-SQLLEN FixedBytes(SQLSMALLINT cType) {
-  switch (cType) {
-    case SQL_C_BIT:
-    case SQL_C_STINYINT: return 1;
-    case SQL_C_SSHORT: return 2;
-    case SQL_C_SLONG:
-    case SQL_C_FLOAT: return 4;
-    case SQL_C_SBIGINT:
-    case SQL_C_DOUBLE: return 8;
-    case SQL_C_TYPE_DATE:
-    case SQL_C_TYPE_TIME: return 6;
-    case SQL_C_TYPE_TIMESTAMP: return 16;
-    case SQL_C_NUMERIC: return kNumericRecordBytes;
-    default: return 0;
-  }
-}
-
 template <class T>
 void Store(void* dest, T value) {
   std::memcpy(dest, &value, sizeof value);
@@ -357,7 +339,7 @@ void* SetInteger(NativeWarnObj* self, JNIEnv* env, void* buffer, SQLSMALLINT cTy
   IntRange range{};
   const bool integer = IntegerRange(cType, &range);
   if (!integer && cType != SQL_C_FLOAT && cType != SQL_C_DOUBLE) return dest.failed();
-  if (!dest.secure(FixedBytes(cType))) return dest.failed();
+  if (!dest.secure(FixedCTypeBytes(cType))) return dest.failed();
   if (integer) {
     if (value < range.low || value > range.high) {
       RaiseWith(env, range.key, asText());
@@ -408,7 +390,7 @@ void* SetFloating(NativeWarnObj* self, JNIEnv* env, void* buffer, SQLSMALLINT cT
     case SQL_C_DOUBLE: break;
     default: return dest.failed();
   }
-  if (!dest.secure(FixedBytes(cType))) return dest.failed();
+  if (!dest.secure(FixedCTypeBytes(cType))) return dest.failed();
   if (!inRange) {
     RaiseWith(env, key, asText());
     return dest.failed();
@@ -450,7 +432,7 @@ void* NativeWarnObj::setBoolean(JNIEnv* env, void* buffer, SQLSMALLINT cType, SQ
     case SQL_C_SSHORT:
     case SQL_C_SLONG:
     case SQL_C_SBIGINT:
-      if (!dest.secure(FixedBytes(cType))) return dest.failed();
+      if (!dest.secure(FixedCTypeBytes(cType))) return dest.failed();
       StoreInteger(dest.data(), cType, bit);
       return dest.done();
     case SQL_C_FLOAT:
@@ -545,7 +527,7 @@ void* NativeWarnObj::setBigDecimal(JNIEnv* env, void* buffer, SQLSMALLINT cType,
     case SQL_C_SSHORT:
     case SQL_C_SLONG:
     case SQL_C_SBIGINT: {
-      if (!dest.secure(FixedBytes(cType))) return dest.failed();
+      if (!dest.secure(FixedCTypeBytes(cType))) return dest.failed();
       const jlong v = decimals->longValue(env, value);
       if (env->ExceptionCheck()) return dest.failed();
       IntRange range{};
@@ -568,7 +550,7 @@ void* NativeWarnObj::setBigDecimal(JNIEnv* env, void* buffer, SQLSMALLINT cType,
     }
     case SQL_C_FLOAT:
     case SQL_C_DOUBLE: {
-      if (!dest.secure(FixedBytes(cType))) return dest.failed();
+      if (!dest.secure(FixedCTypeBytes(cType))) return dest.failed();
       const jdouble v = decimals->doubleValue(env, value);
       if (env->ExceptionCheck()) return dest.failed();
       if (cType == SQL_C_DOUBLE) {
@@ -667,7 +649,7 @@ void* NativeWarnObj::setString(JNIEnv* env, void* buffer, SQLSMALLINT cType, SQL
     }
     case SQL_C_DOUBLE:
     case SQL_C_FLOAT: {
-      if (!dest.secure(FixedBytes(cType))) return dest.failed();
+      if (!dest.secure(FixedCTypeBytes(cType))) return dest.failed();
       double v = 0;
       if (!jstringToDouble(env, &v, value)) return dest.failed();
       if (cType == SQL_C_DOUBLE) {
@@ -685,7 +667,7 @@ void* NativeWarnObj::setString(JNIEnv* env, void* buffer, SQLSMALLINT cType, SQL
     case SQL_C_SSHORT:
     case SQL_C_STINYINT:
     case SQL_C_BIT: {
-      if (!dest.secure(FixedBytes(cType))) return dest.failed();
+      if (!dest.secure(FixedCTypeBytes(cType))) return dest.failed();
       std::int32_t v = 0;
       if (!jstringToInt32(env, &v, value)) return dest.failed();
       IntRange range{};
@@ -707,7 +689,7 @@ void* NativeWarnObj::setString(JNIEnv* env, void* buffer, SQLSMALLINT cType, SQL
     case SQL_C_TYPE_DATE:
     case SQL_C_TYPE_TIME:
     case SQL_C_TYPE_TIMESTAMP: {
-      if (!dest.secure(FixedBytes(cType))) return dest.failed();
+      if (!dest.secure(FixedCTypeBytes(cType))) return dest.failed();
       IConnectionClass* connections = NOSE()->iConnectionClass();
       jobject connection = getConnection();
       bool parsed = false;
@@ -764,7 +746,7 @@ void* SetDateTime(NativeWarnObj* self, JNIEnv* env, void* buffer, SQLSMALLINT cT
     Raise(env, "UNSUPPORTED_CONVERSION");
     return dest.failed();
   }
-  if (!dest.secure(FixedBytes(cType))) return dest.failed();
+  if (!dest.secure(FixedCTypeBytes(cType))) return dest.failed();
   if (cType == SQL_C_TYPE_TIMESTAMP) {
     SQL_TIMESTAMP_STRUCT record{};
     calendar->utDateToSQLTimestamp(env, value, &record);
@@ -899,7 +881,7 @@ void* NativeWarnObj::setAsciiStream(JNIEnv* env, void* buffer, SQLSMALLINT cType
       return dest.failed();
     }
   } else {
-    if (FixedBytes(cType) != 0 || cType == kNumericText) Raise(env, "UNSUPPORTED_CONVERSION");
+    if (FixedCTypeBytes(cType) != 0 || cType == kNumericText) Raise(env, "UNSUPPORTED_CONVERSION");
     return dest.failed();
   }
   const bool unknown = streamLength == -1;

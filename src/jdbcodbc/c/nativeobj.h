@@ -156,6 +156,10 @@ class NativeObj : public c_utils_base {
   jobject jobj = nullptr;  // global reference to the Java peer, null until createJobj
 };
 
+// Bytes a value of a fixed-size C type takes (SQL_C_NUMERIC: the numeric record); 0 for
+// the others.
+SQLLEN FixedCTypeBytes(SQLSMALLINT cType);
+
 class NativeWarnObj : public NativeObj {
  public:
   // Drops the pending warning chain, then NativeObj::fini.

@@ -18,21 +18,7 @@ constexpr SQLULEN kNumericTextColumnSize = 41;
 // Bytes the driver writes for an output of a fixed-size C type; 0 for the others, whose
 // length the bound buffer length limits.
 SQLLEN FixedOutputBytes(SQLSMALLINT cType) {
-  switch (cType) {
-    case SQL_C_BIT:
-    case SQL_C_STINYINT: return 1;
-    case SQL_C_SSHORT: return 2;
-    case SQL_C_SLONG:
-    case SQL_C_FLOAT: return 4;
-    case SQL_C_SBIGINT:
-    case SQL_C_DOUBLE: return 8;
-    case SQL_C_TYPE_DATE:
-    case SQL_C_TYPE_TIME: return 6;
-    case SQL_C_TYPE_TIMESTAMP: return 16;
-    case SQL_C_GUID: return static_cast<SQLLEN>(sizeof(SQLGUID));
-    case SQL_C_NUMERIC: return static_cast<SQLLEN>(sizeof(SQL_NUMERIC_STRUCT));
-    default: return 0;
-  }
+  return cType == SQL_C_GUID ? static_cast<SQLLEN>(sizeof(SQLGUID)) : FixedCTypeBytes(cType);
 }
 
 }  // namespace

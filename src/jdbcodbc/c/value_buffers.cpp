@@ -5,6 +5,23 @@
 #include "jdbcodbc/c/nativeobj.h"
 #include "utils/base/memory.h"
 
+SQLLEN FixedCTypeBytes(SQLSMALLINT cType) {
+  switch (cType) {
+    case SQL_C_BIT:
+    case SQL_C_STINYINT: return 1;
+    case SQL_C_SSHORT: return 2;
+    case SQL_C_SLONG:
+    case SQL_C_FLOAT: return 4;
+    case SQL_C_SBIGINT:
+    case SQL_C_DOUBLE: return 8;
+    case SQL_C_TYPE_DATE:
+    case SQL_C_TYPE_TIME: return 6;
+    case SQL_C_TYPE_TIMESTAMP: return 16;
+    case SQL_C_NUMERIC: return static_cast<SQLLEN>(sizeof(SQL_NUMERIC_STRUCT));
+    default: return 0;
+  }
+}
+
 void* NativeWarnObj::alloc(JNIEnv* env, std::size_t size) {
   void* block = ut_malloc(size);
   if (block == nullptr) {

@@ -190,8 +190,15 @@ class StreamEndToEnd : public testing::TestWithParam<Row> {
 
 TEST_P(StreamEndToEnd, ConnectExchangeItemsAttentionAndDisconnect) {
   const Row& row = GetParam();
-  // A sanitizer's runtime starts a thread of its own with the first thread: let it.
-  std::thread([] {}).join();
+  // A sanitizer's runtime starts a thread of its own with the first thread: let it. A
+  // joined thread can still be listed for a moment after join() returns: it is counted
+  // once it has left the list.
+  pid_t joined = 0;
+  std::thread([&joined] { joined = gettid(); }).join();
+  const std::string joined_entry = "/proc/self/task/" + std::to_string(joined);
+  const auto listed_until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (access(joined_entry.c_str(), F_OK) == 0 && std::chrono::steady_clock::now() < listed_until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   const int threads_before = ThreadCount();
   vq::shm::test::ScopedShmRoot root;
   // The client's crypto modules are the build's.

@@ -6,7 +6,9 @@
 // Lengths handed to the converters never reach past the element: a bound column's
 // indicator may say SQL_NO_TOTAL or more than the element holds (the value was cut),
 // and is clamped to the bytes the element really holds before its terminator.
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "jdbcodbc/c/column_access.h"
 #include "jdbcodbc/c/connection.h"
@@ -37,6 +39,21 @@ SQLLEN TerminatorBytes(SQLSMALLINT cType) {
     default:
       return 0;
   }
+}
+
+// The common case read in place: a non-null value of a bound column whose C type is the
+// getter's own (`own`) needs no conversion. False sends the getter the general way, which
+// also sets wasNull and raises what is due (no row, a late-bound column, SQL NULL).
+template <class T>
+bool ReadOwn(Column* column, SQLSMALLINT own, T* out) {
+  ResultSet* rs = column->resultSet;
+  const std::int32_t p = rs->rowInRowset;
+  if (column->lateBound || column->cType != own || p < 0 ||
+      static_cast<std::uint32_t>(p) >= rs->rowsetCapacity || column->indicators[p] < 0)
+    return false;
+  rs->setFlag(ResultSet::kWasNull, false);
+  std::memcpy(out, column->element(p), sizeof *out);
+  return true;
 }
 
 // The getter family: locate the value, then convert it; SQL NULL and failures give
@@ -138,12 +155,16 @@ jshort Column::getShort(JNIEnv* env) {
 }
 
 jint Column::getInt(JNIEnv* env) {
+  jint value;
+  if (ReadOwn(this, SQL_C_SLONG, &value)) return value;
   return ReadValue<jint>(env, this, 0, [&](ResultSet* rs, void* v, SQLSMALLINT t, SQLLEN n) {
     return rs->makeInt(env, v, t, n, true);
   });
 }
 
 jlong Column::getLong(JNIEnv* env) {
+  jlong value;
+  if (ReadOwn(this, SQL_C_SBIGINT, &value)) return value;
   return ReadValue<jlong>(env, this, 0, [&](ResultSet* rs, void* v, SQLSMALLINT t, SQLLEN n) {
     return rs->makeLong(env, v, t, n);
   });
@@ -157,6 +178,8 @@ jfloat Column::getFloat(JNIEnv* env) {
 }
 
 jdouble Column::getDouble(JNIEnv* env) {
+  jdouble value;
+  if (ReadOwn(this, SQL_C_DOUBLE, &value)) return value;
   return ReadValue<jdouble>(env, this, 0.0,
                             [&](ResultSet* rs, void* v, SQLSMALLINT t, SQLLEN n) {
                               return rs->makeDouble(env, v, t, n, true);

@@ -173,11 +173,6 @@ NativeObj* NativeObjSharedEnv::getNativeObj(JNIEnv* env, jobject obj) {
   return native == nullptr ? nullptr : native->getNativeObj(env, obj);
 }
 
-NativeObj* NativeObjSharedEnv::getNativeObjUnlocked(JNIEnv* env, jobject obj) {
-  INativeClass* native = iNativeClass();
-  return native == nullptr ? nullptr : native->readNativeObj(env, obj);
-}
-
 namespace {
 
 NativeObj* RaiseWhenMissing(NativeObjSharedEnv* shared, JNIEnv* env, NativeObj* peer,
@@ -199,9 +194,8 @@ NativeObj* NativeObjSharedEnv::getNonNullNativeObj(JNIEnv* env, jobject obj,
   return RaiseWhenMissing(this, env, getNativeObj(env, obj), className);
 }
 
-NativeObj* NativeObjSharedEnv::getNonNullNativeObjUnlocked(JNIEnv* env, jobject obj,
-                                                           const char* className) {
-  return RaiseWhenMissing(this, env, getNativeObjUnlocked(env, obj), className);
+NativeObj* NativeObjSharedEnv::raiseMissing(JNIEnv* env, const char* className) {
+  return RaiseWhenMissing(this, env, nullptr, className);
 }
 
 NativeObj* NativeObjSharedEnv::closeNativeObj(JNIEnv* env, jobject obj, const char*) {
@@ -238,9 +232,6 @@ SQLErrorClasses* NativeObjSharedEnv::sqlExceptionClass() const {
 }
 SQLErrorClasses* NativeObjSharedEnv::sqlWarningClass() const {
   return static_cast<SQLErrorClasses*>(wrappers_[kSQLWarning]);
-}
-INativeClass* NativeObjSharedEnv::iNativeClass() const {
-  return static_cast<INativeClass*>(wrappers_[kINative]);
 }
 IConnectionClass* NativeObjSharedEnv::iConnectionClass() const {
   return static_cast<IConnectionClass*>(wrappers_[kIConnection]);
@@ -315,11 +306,6 @@ NativeObj* INativeClass::getNativeObj(JNIEnv* env, jobject obj) {
   const jlong handle = env->GetLongField(obj, nhandle_);
   UnlockNhandle();
   return NativeObj::toNativeObj(handle);
-}
-
-NativeObj* INativeClass::readNativeObj(JNIEnv* env, jobject obj) {
-  if (obj == nullptr) return nullptr;
-  return NativeObj::toNativeObj(env->GetLongField(obj, nhandle_));
 }
 
 void INativeClass::setNativeHandle(JNIEnv* env, jobject obj, jlong handle) {

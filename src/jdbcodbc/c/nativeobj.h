@@ -156,6 +156,11 @@ class NativeObj : public c_utils_base {
   jobject jobj = nullptr;  // global reference to the Java peer, null until createJobj
 };
 
+inline NativeObj* INativeClass::readNativeObj(JNIEnv* env, jobject obj) {
+  if (obj == nullptr) return nullptr;
+  return NativeObj::toNativeObj(env->GetLongField(obj, nhandle_));
+}
+
 // Bytes a value of a fixed-size C type takes (SQL_C_NUMERIC: the numeric record); 0 for
 // the others.
 SQLLEN FixedCTypeBytes(SQLSMALLINT cType);
@@ -329,8 +334,15 @@ class NativeObjSharedEnv : public c_utils_base {
   // an exception was already pending).
   NativeObj* getNonNullNativeObj(JNIEnv* env, jobject obj, const char* className);
   // The same for the natives that run without the Java monitor (INativeClass::readNativeObj).
-  NativeObj* getNonNullNativeObjUnlocked(JNIEnv* env, jobject obj, const char* className);
-  NativeObj* getNativeObjUnlocked(JNIEnv* env, jobject obj);
+  // Inline: they run once per value.
+  NativeObj* getNonNullNativeObjUnlocked(JNIEnv* env, jobject obj, const char* className) {
+    NativeObj* peer = getNativeObjUnlocked(env, obj);
+    return peer != nullptr ? peer : raiseMissing(env, className);
+  }
+  NativeObj* getNativeObjUnlocked(JNIEnv* env, jobject obj) {
+    INativeClass* native = iNativeClass();
+    return native == nullptr ? nullptr : native->readNativeObj(env, obj);
+  }
   // Detaches and returns the peer (nhandle becomes 0); null when there is none.
   NativeObj* closeNativeObj(JNIEnv* env, jobject obj, const char* className);
 
@@ -353,11 +365,15 @@ class NativeObjSharedEnv : public c_utils_base {
   StringClass* stringClass() const;
   SQLErrorClasses* sqlExceptionClass() const;
   SQLErrorClasses* sqlWarningClass() const;
-  INativeClass* iNativeClass() const;
+  INativeClass* iNativeClass() const { return static_cast<INativeClass*>(wrappers_[kINative]); }
   IConnectionClass* iConnectionClass() const;
   IResourceClass* iResourceClass() const;
 
  private:
+  // Raises "NATIVE_ACCESS_ERROR" with the class name (unless an exception is pending);
+  // always null.
+  NativeObj* raiseMissing(JNIEnv* env, const char* className);
+
   JavaClass* wrappers_[kWrapperCount] = {};
   std::int32_t version_ = 0;  // interface level: 0 (jdbc), 3 or 4
   std::uint8_t singleLock_ = 0;

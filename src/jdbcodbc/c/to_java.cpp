@@ -507,8 +507,8 @@ jboolean NativeWarnObj::makeBoolean(JNIEnv* env, void* data, SQLSMALLINT cType, 
 
 jstring NativeWarnObj::makeString(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length) {
   if (CheckLength(env, data, length) != Length::Value) return nullptr;
-  StringClass* strings = NOSE()->stringClass();
-  IConnectionClass* connection = NOSE()->iConnectionClass();
+  auto strings = [] { return NOSE()->stringClass(); };
+  auto connection = [] { return NOSE()->iConnectionClass(); };
   switch (cType) {
     case SQL_C_WCHAR:
       return UnitsToString(env, data, length);
@@ -518,28 +518,28 @@ jstring NativeWarnObj::makeString(JNIEnv* env, void* data, SQLSMALLINT cType, SQ
       return BytesToString(env, static_cast<const unsigned char*>(data), length);
     case SQL_C_BIT:
     case SQL_C_STINYINT:
-      return strings->valueOf(env, static_cast<jint>(Load<std::int8_t>(data)));
+      return strings()->valueOf(env, static_cast<jint>(Load<std::int8_t>(data)));
     case SQL_C_SSHORT:
-      return strings->valueOf(env, static_cast<jint>(Load<std::int16_t>(data)));
+      return strings()->valueOf(env, static_cast<jint>(Load<std::int16_t>(data)));
     case SQL_C_SLONG:
-      return strings->valueOf(env, static_cast<jint>(Load<std::int32_t>(data)));
+      return strings()->valueOf(env, static_cast<jint>(Load<std::int32_t>(data)));
     case SQL_C_SBIGINT:
-      return strings->valueOf(env, static_cast<jlong>(Load<std::int64_t>(data)));
+      return strings()->valueOf(env, static_cast<jlong>(Load<std::int64_t>(data)));
     case SQL_C_FLOAT:
-      return strings->valueOf(env, static_cast<jfloat>(Load<float>(data)));
+      return strings()->valueOf(env, static_cast<jfloat>(Load<float>(data)));
     case SQL_C_DOUBLE:
-      return strings->valueOf(env, static_cast<jdouble>(Load<double>(data)));
+      return strings()->valueOf(env, static_cast<jdouble>(Load<double>(data)));
     case SQL_C_TYPE_DATE: {
       const auto value = Load<SQL_DATE_STRUCT>(data);
-      return connection->formatDate(env, getConnection(), &value);
+      return connection()->formatDate(env, getConnection(), &value);
     }
     case SQL_C_TYPE_TIME: {
       const auto value = Load<SQL_TIME_STRUCT>(data);
-      return connection->formatTime(env, getConnection(), &value);
+      return connection()->formatTime(env, getConnection(), &value);
     }
     case SQL_C_TYPE_TIMESTAMP: {
       const auto value = Load<SQL_TIMESTAMP_STRUCT>(data);
-      return connection->formatTimestamp(env, getConnection(), &value);
+      return connection()->formatTimestamp(env, getConnection(), &value);
     }
     default:
       return nullptr;

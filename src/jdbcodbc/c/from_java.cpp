@@ -283,8 +283,10 @@ bool NativeWarnObj::jstringToInt64(JNIEnv* env, std::int64_t* out, jstring text)
   TextCopy copy(env, text);
   if (copy.text() == nullptr) return false;
   std::int64_t value = 0;
-  if (!ODBCW_SQLCHAR_TO_I64(reinterpret_cast<const SQLCHAR*>(copy.text()), &value)) {
-    if (!env->ExceptionCheck()) NOSE()->raiseError(env, "INVALID_NUMERIC_STRING", 1, text);
+  bool beyond = false;
+  if (!ODBCW_SQLCHAR_TO_I64(reinterpret_cast<const SQLCHAR*>(copy.text()), &value, &beyond)) {
+    if (!env->ExceptionCheck())
+      NOSE()->raiseError(env, beyond ? "OUT_OF_I64_RANGE" : "INVALID_NUMERIC_STRING", 1, text);
     return false;
   }
   *out = value;

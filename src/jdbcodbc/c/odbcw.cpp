@@ -8,8 +8,17 @@ namespace {
 
 bool IsDigit(unsigned unit) { return unit >= '0' && unit <= '9'; }
 
+// Adds one decimal digit to `value` unless the result would pass `limit`.
+template <class U>
+bool AddDigit(U* value, unsigned digit, U limit) {
+  if (*value > (limit - digit) / 10u) return false;
+  *value = *value * 10u + digit;
+  return true;
+}
+
 template <class Unit>
-bool TextToI64(const Unit* text, std::int64_t* out) {
+bool TextToI64(const Unit* text, std::int64_t* out, bool* overflow) {
+  if (overflow != nullptr) *overflow = false;
   if (text == nullptr || text[0] == 0) return false;
   const Unit* p = text;
   bool negative = false;
@@ -17,11 +26,18 @@ bool TextToI64(const Unit* text, std::int64_t* out) {
     negative = *p == '-';
     ++p;
   }
+  // The magnitude may reach 2^63 only for a negative number.
+  const std::uint64_t limit = negative ? std::uint64_t{1} << 63 : (std::uint64_t{1} << 63) - 1;
   std::uint64_t value = 0;
+  bool beyond = false;
   for (; *p != 0 && *p != '.'; ++p) {
     const unsigned unit = static_cast<unsigned>(*p);
     if (!IsDigit(unit)) return false;
-    value = value * 10u + (unit - '0');
+    if (!beyond && !AddDigit(&value, unit - '0', limit)) beyond = true;
+  }
+  if (beyond) {
+    if (overflow != nullptr) *overflow = true;
+    return false;
   }
   if (negative) value = 0u - value;
   *out = static_cast<std::int64_t>(value);
@@ -41,26 +57,34 @@ int ODBCW_wcslen(const SQLWCHAR* text) {
   return n;
 }
 
-bool ODBCW_SQLWCHAR_TO_I64(const SQLWCHAR* text, std::int64_t* out) {
-  return TextToI64(text, out);
+bool ODBCW_SQLWCHAR_TO_I64(const SQLWCHAR* text, std::int64_t* out, bool* overflow) {
+  return TextToI64(text, out, overflow);
 }
 
-bool ODBCW_SQLCHAR_TO_I64(const SQLCHAR* text, std::int64_t* out) {
-  return TextToI64(text, out);
+bool ODBCW_SQLCHAR_TO_I64(const SQLCHAR* text, std::int64_t* out, bool* overflow) {
+  return TextToI64(text, out, overflow);
 }
 
-std::int32_t ODBCW_SQLWCHAR_TO_LONG(const SQLWCHAR* text, const SQLWCHAR** end) {
+std::int32_t ODBCW_SQLWCHAR_TO_LONG(const SQLWCHAR* text, const SQLWCHAR** end,
+                                    bool* overflow) {
   const SQLWCHAR* p = text;
   std::uint32_t value = 0;
   bool negative = false;
+  bool beyond = false;
   if (p != nullptr) {
     if (*p == '-' || *p == '+') {
       negative = *p == '-';
       ++p;
     }
-    for (; IsDigit(*p); ++p) value = value * 10u + (*p - '0');
+    const std::uint32_t limit = negative ? std::uint32_t{1} << 31 : (std::uint32_t{1} << 31) - 1;
+    for (; IsDigit(*p); ++p) {
+      const unsigned digit = static_cast<unsigned>(*p - '0');
+      if (!beyond && value > (limit - digit) / 10u) beyond = true;
+      value = value * 10u + digit;
+    }
   }
   if (end != nullptr) *end = p;
+  if (overflow != nullptr) *overflow = beyond;
   if (negative) value = 0u - value;
   return static_cast<std::int32_t>(value);
 }

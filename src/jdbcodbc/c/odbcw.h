@@ -16,13 +16,16 @@ int ODBCW_wcslen(const SQLWCHAR* text);
 // Whole numbers: an optional '+' or '-', then decimal digits up to the end of the text
 // or a '.' (what follows the '.' is not examined). True on success with the value in
 // *out; an empty (or null) text or any other character fails and leaves *out alone. A
-// sign with no digits reads as 0. Values beyond 64 bits wrap.
-bool ODBCW_SQLWCHAR_TO_I64(const SQLWCHAR* text, std::int64_t* out);
-bool ODBCW_SQLCHAR_TO_I64(const SQLCHAR* text, std::int64_t* out);
+// sign with no digits reads as 0. A number beyond the 64-bit range fails too, with
+// *overflow (when given) set, so that no wrapped value passes for the number.
+bool ODBCW_SQLWCHAR_TO_I64(const SQLWCHAR* text, std::int64_t* out, bool* overflow = nullptr);
+bool ODBCW_SQLCHAR_TO_I64(const SQLCHAR* text, std::int64_t* out, bool* overflow = nullptr);
 
 // An optional sign, then digits until the end, a '.' or any other character. Returns the
-// signed 32-bit value (wrapping) and, when `end` is given, where reading stopped.
-std::int32_t ODBCW_SQLWCHAR_TO_LONG(const SQLWCHAR* text, const SQLWCHAR** end);
+// signed 32-bit value (wrapping) and, when `end` is given, where reading stopped; when
+// `overflow` is given it says whether the number was beyond the 32-bit range.
+std::int32_t ODBCW_SQLWCHAR_TO_LONG(const SQLWCHAR* text, const SQLWCHAR** end,
+                                    bool* overflow = nullptr);
 
 // An optional sign, integer digits, then after one '.' fraction digits; no exponent.
 // Stops at the end, a second '.' or any other character; `end` as above.

@@ -175,38 +175,52 @@ locale_t CLocale() {
 namespace {
 
 // "INVALID_NUMERIC_STRING" with the value's text as argument.
-void RaiseInvalidText(NativeWarnObj* self, JNIEnv* env, void* data, SQLSMALLINT cType,
-                      SQLLEN length) {
+// The text of a value raised with `key` (a number beyond the target's range).
+void RaiseTextWith(NativeWarnObj* self, JNIEnv* env, const char* key, void* data,
+                   SQLSMALLINT cType, SQLLEN length) {
   jstring shown = self->makeString(env, data, cType, length);
-  RaiseWith(env, "INVALID_NUMERIC_STRING", shown);
+  RaiseWith(env, key, shown);
   if (shown != nullptr) env->DeleteLocalRef(shown);
 }
 
-// 32-bit text (makeByte, makeShort, makeInt). Numeric text saturates at the 32-bit
-// limits; UTF-16 text wraps, after trailing spaces and zero units were dropped.
+void RaiseInvalidText(NativeWarnObj* self, JNIEnv* env, void* data, SQLSMALLINT cType,
+                      SQLLEN length) {
+  RaiseTextWith(self, env, "INVALID_NUMERIC_STRING", data, cType, length);
+}
+
+// 32-bit text (makeByte, makeShort, makeInt), UTF-16 after trailing spaces and zero units
+// were dropped. A number beyond the 32-bit range raises `rangeKey` with the text.
 bool Text32(NativeWarnObj* self, JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length,
-            std::int32_t* out) {
+            const char* rangeKey, std::int32_t* out) {
+  bool beyond = false;
   if (cType == SQL_C_WCHAR) {
     std::vector<SQLWCHAR> text = WideCopy(data, length);
     std::size_t last = text.size() - 1;
     while (last > 0 && (text[last - 1] == ' ' || text[last - 1] == 0)) --last;
     const SQLWCHAR* end = nullptr;
-    const std::int32_t value = ODBCW_SQLWCHAR_TO_LONG(text.data(), &end);
+    const std::int32_t value = ODBCW_SQLWCHAR_TO_LONG(text.data(), &end, &beyond);
     const SQLWCHAR* stop = text.data() + last;
     if (end != nullptr && end <= stop && OnlyFractionFollows(end, stop)) {
-      *out = value;
-      return true;
+      if (!beyond) {
+        *out = value;
+        return true;
+      }
+      RaiseTextWith(self, env, rangeKey, data, cType, length);
+      return false;
     }
   } else {
     const std::string text(static_cast<const char*>(data), static_cast<std::size_t>(length));
     char* end = nullptr;
     errno = 0;
-    long long value = std::strtoll(text.c_str(), &end, 10);
-    if (value > INT32_MAX) value = INT32_MAX;
-    if (value < INT32_MIN) value = INT32_MIN;
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    beyond = errno == ERANGE || value > INT32_MAX || value < INT32_MIN;
     if (OnlyFractionFollows<char>(end, text.c_str() + text.size())) {
-      *out = static_cast<std::int32_t>(value);
-      return true;
+      if (!beyond) {
+        *out = static_cast<std::int32_t>(value);
+        return true;
+      }
+      RaiseTextWith(self, env, rangeKey, data, cType, length);
+      return false;
     }
   }
   RaiseInvalidText(self, env, data, cType, length);
@@ -216,15 +230,17 @@ bool Text32(NativeWarnObj* self, JNIEnv* env, void* data, SQLSMALLINT cType, SQL
 bool Text64(NativeWarnObj* self, JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length,
             std::int64_t* out) {
   bool ok;
+  bool beyond = false;
   if (cType == SQL_C_WCHAR) {
     std::vector<SQLWCHAR> text = WideCopy(data, length);
-    ok = ODBCW_SQLWCHAR_TO_I64(text.data(), out);
+    ok = ODBCW_SQLWCHAR_TO_I64(text.data(), out, &beyond);
   } else {
     const std::string text(static_cast<const char*>(data), static_cast<std::size_t>(length));
-    ok = ODBCW_SQLCHAR_TO_I64(reinterpret_cast<const SQLCHAR*>(text.c_str()), out);
+    ok = ODBCW_SQLCHAR_TO_I64(reinterpret_cast<const SQLCHAR*>(text.c_str()), out, &beyond);
   }
   if (ok) return true;
-  RaiseInvalidText(self, env, data, cType, length);
+  RaiseTextWith(self, env, beyond ? "OUT_OF_I64_RANGE" : "INVALID_NUMERIC_STRING", data, cType,
+                length);
   return false;
 }
 
@@ -317,10 +333,10 @@ Number Classify(const void* data, SQLSMALLINT cType) {
 
 constexpr double kTwoTo63 = 9223372036854775808.0;
 
-// An integer target of [lo, hi] (makeByte, makeShort; makeInt from integers and doubles).
+// An integer target of [lo, hi] (makeByte, makeShort, makeInt; makeInt takes floats apart).
 template <class T>
 T IntegerTarget(NativeWarnObj* self, JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length,
-                const char* rangeKey, bool textRangeChecked) {
+                const char* rangeKey) {
   constexpr std::int64_t lo = std::numeric_limits<T>::min();
   constexpr std::int64_t hi = std::numeric_limits<T>::max();
   const Number n = Classify(data, cType);
@@ -343,8 +359,8 @@ T IntegerTarget(NativeWarnObj* self, JNIEnv* env, void* data, SQLSMALLINT cType,
       return static_cast<T>(std::trunc(n.d));
     case Number::Text: {
       std::int32_t value = 0;
-      if (!Text32(self, env, data, cType, length, &value)) return 0;
-      if (textRangeChecked && (value < lo || value > hi)) {
+      if (!Text32(self, env, data, cType, length, rangeKey, &value)) return 0;
+      if (value < lo || value > hi) {
         RaiseWithText(env, rangeKey, std::to_string(value));
         return 0;
       }
@@ -365,12 +381,12 @@ T IntegerTarget(NativeWarnObj* self, JNIEnv* env, void* data, SQLSMALLINT cType,
 
 jbyte NativeWarnObj::makeByte(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length, bool) {
   if (CheckLength(env, data, length) != Length::Value) return 0;
-  return IntegerTarget<jbyte>(this, env, data, cType, length, "OUT_OF_I8_RANGE", true);
+  return IntegerTarget<jbyte>(this, env, data, cType, length, "OUT_OF_I8_RANGE");
 }
 
 jshort NativeWarnObj::makeShort(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length, bool) {
   if (CheckLength(env, data, length) != Length::Value) return 0;
-  return IntegerTarget<jshort>(this, env, data, cType, length, "OUT_OF_I16_RANGE", true);
+  return IntegerTarget<jshort>(this, env, data, cType, length, "OUT_OF_I16_RANGE");
 }
 
 jint NativeWarnObj::makeInt(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length, bool) {
@@ -388,7 +404,7 @@ jint NativeWarnObj::makeInt(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN l
     if (v <= -kTwoTo31) return INT32_MIN;
     return static_cast<jint>(std::trunc(v));
   }
-  return IntegerTarget<jint>(this, env, data, cType, length, "OUT_OF_I32_RANGE", false);
+  return IntegerTarget<jint>(this, env, data, cType, length, "OUT_OF_I32_RANGE");
 }
 
 jlong NativeWarnObj::makeLong(JNIEnv* env, void* data, SQLSMALLINT cType, SQLLEN length) {

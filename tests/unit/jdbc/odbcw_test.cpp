@@ -20,7 +20,8 @@ std::vector<SQLWCHAR> W(const std::string& text) {
 struct I64Case {
   const char* text;
   bool ok;
-  std::int64_t value;  // when ok
+  std::int64_t value;   // when ok
+  bool beyond = false;  // the number is beyond the 64-bit range
 };
 
 TEST(Odbcw, ReadsWholeNumbersLikeTheNarrowForm) {
@@ -30,18 +31,28 @@ TEST(Odbcw, ReadsWholeNumbersLikeTheNarrowForm) {
       {"7.x9", true, 7},       {".5", true, 0},        {" 1", false, 0},
       {"9223372036854775807", true, std::numeric_limits<std::int64_t>::max()},
       {"-9223372036854775808", true, std::numeric_limits<std::int64_t>::min()},
-      // One past the largest value wraps, as the readers document.
-      {"9223372036854775808", true, std::numeric_limits<std::int64_t>::min()},
+      // Beyond the range: a failure that says so, never a wrapped value.
+      {"9223372036854775808", false, 0, true},
+      {"-9223372036854775809", false, 0, true},
+      {"18446744073709551617", false, 0, true},
+      {"-99999999999999999999.5", false, 0, true},
+      // A bad character counts for more than the size.
+      {"99999999999999999999x", false, 0, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     std::int64_t wide = 99;
     std::int64_t narrow = 99;
-    EXPECT_EQ(ODBCW_SQLWCHAR_TO_I64(W(c.text).data(), &wide), c.ok);
-    EXPECT_EQ(ODBCW_SQLCHAR_TO_I64(reinterpret_cast<const SQLCHAR*>(c.text), &narrow), c.ok);
+    bool wideBeyond = !c.beyond;
+    bool narrowBeyond = !c.beyond;
+    EXPECT_EQ(ODBCW_SQLWCHAR_TO_I64(W(c.text).data(), &wide, &wideBeyond), c.ok);
+    EXPECT_EQ(ODBCW_SQLCHAR_TO_I64(reinterpret_cast<const SQLCHAR*>(c.text), &narrow, &narrowBeyond),
+              c.ok);
     // A failure leaves the output alone.
     EXPECT_EQ(wide, c.ok ? c.value : 99);
     EXPECT_EQ(narrow, c.ok ? c.value : 99);
+    EXPECT_EQ(wideBeyond, c.beyond);
+    EXPECT_EQ(narrowBeyond, c.beyond);
   }
   std::int64_t untouched = 5;
   EXPECT_FALSE(ODBCW_SQLWCHAR_TO_I64(nullptr, &untouched));
@@ -52,18 +63,23 @@ TEST(Odbcw, LongStopsAtTheFirstNonDigitAndWrapsAt32Bits) {
   struct Case {
     const char* text;
     std::int32_t value;
-    std::size_t stop;  // units read
+    std::size_t stop;     // units read
+    bool beyond = false;  // beyond the 32-bit range
   } const cases[] = {
       {"", 0, 0},          {"123", 123, 3},    {"-45x", -45, 3}, {"+7.9", 7, 2},
       {"2147483647", 2147483647, 10},          {"-2147483648", -2147483647 - 1, 11},
-      {"4294967296", 0, 10},  // 2^32 wraps to 0
+      {"4294967296", 0, 10, true},  // 2^32 wraps to 0, and says it was beyond the range
+      {"2147483648", -2147483647 - 1, 10, true},
+      {"-2147483649", 2147483647, 11, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     const auto text = W(c.text);
     const SQLWCHAR* end = nullptr;
-    EXPECT_EQ(ODBCW_SQLWCHAR_TO_LONG(text.data(), &end), c.value);
+    bool beyond = !c.beyond;
+    EXPECT_EQ(ODBCW_SQLWCHAR_TO_LONG(text.data(), &end, &beyond), c.value);
     EXPECT_EQ(static_cast<std::size_t>(end - text.data()), c.stop);
+    EXPECT_EQ(beyond, c.beyond);
   }
 }
 

@@ -7,6 +7,7 @@
 // growth, a Java stream that throws) must leave that buffer alive: the driver still
 // reads it at the next execution.
 #include <cctype>
+#include <cerrno>
 #include <cfloat>
 #include <climits>
 #include <cmath>
@@ -254,12 +255,15 @@ bool NativeWarnObj::jstringToDouble(JNIEnv* env, double* out, jstring text) {
   return true;
 }
 
-bool NativeWarnObj::jstringToInt32(JNIEnv* env, std::int32_t* out, jstring text) {
+bool NativeWarnObj::jstringToInt32(JNIEnv* env, std::int32_t* out, jstring text,
+                                   const char* rangeKey) {
   *out = 0;
   TextCopy copy(env, text);
   if (copy.text() == nullptr) return false;
   char* end = nullptr;
-  const long parsed = std::strtol(copy.text(), &end, 10);
+  errno = 0;
+  const long long parsed = std::strtoll(copy.text(), &end, 10);
+  const bool beyond = errno == ERANGE || parsed > INT32_MAX || parsed < INT32_MIN;
   // The rest may only be a fraction, which is dropped.
   bool ok = true;
   if (*end != '\0') {
@@ -272,9 +276,11 @@ bool NativeWarnObj::jstringToInt32(JNIEnv* env, std::int32_t* out, jstring text)
       RaiseWith(env, "INVALID_NUMERIC_STRING", Strings()->valueOf(env, copy.text()));
     return false;
   }
-  // strtol works in 64 bits here: saturate at the 32-bit limits as a 32-bit parse does.
-  *out = parsed > INT32_MAX ? INT32_MAX
-                            : parsed < INT32_MIN ? INT32_MIN : static_cast<std::int32_t>(parsed);
+  if (beyond) {
+    if (!env->ExceptionCheck()) NOSE()->raiseError(env, rangeKey, 1, text);
+    return false;
+  }
+  *out = static_cast<std::int32_t>(parsed);
   return true;
 }
 
@@ -670,10 +676,10 @@ void* NativeWarnObj::setString(JNIEnv* env, void* buffer, SQLSMALLINT cType, SQL
     case SQL_C_STINYINT:
     case SQL_C_BIT: {
       if (!dest.secure(FixedCTypeBytes(cType))) return dest.failed();
-      std::int32_t v = 0;
-      if (!jstringToInt32(env, &v, value)) return dest.failed();
       IntRange range{};
       IntegerRange(cType, &range);
+      std::int32_t v = 0;
+      if (!jstringToInt32(env, &v, value, range.key)) return dest.failed();
       if (v < range.low || v > range.high) {
         RaiseWith(env, range.key, jlong{v});
         return dest.failed();

@@ -256,9 +256,11 @@ class NativeWarnObj : public NativeObj {
   static void* copyJStringUTFChars(JNIEnv* env, void* buffer, SQLLEN size, SQLLEN* length,
                                    jstring text, SQLLEN* newSize);
   // Number parsers of Java text; each raises "INVALID_NUMERIC_STRING" with the text and
-  // stores 0 when the text is not a number of its kind. True on success.
+  // stores 0 when the text is not a number of its kind. True on success. A whole number
+  // beyond the 32-bit range raises `rangeKey` with the text, beyond the 64-bit range
+  // "OUT_OF_I64_RANGE".
   static bool jstringToDouble(JNIEnv* env, double* out, jstring text);
-  static bool jstringToInt32(JNIEnv* env, std::int32_t* out, jstring text);
+  static bool jstringToInt32(JNIEnv* env, std::int32_t* out, jstring text, const char* rangeKey);
   static bool jstringToInt64(JNIEnv* env, std::int64_t* out, jstring text);
   // Appends a warning with the text of `key` to this object's chain.
   void raiseDriverWarning(JNIEnv* env, const char* key);

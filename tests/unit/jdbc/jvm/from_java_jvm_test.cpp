@@ -115,8 +115,13 @@ TEST_F(FromJava, NumbersCheckTheRangeOfTheirDestination) {
       {Source::kString, "12.50", SQL_C_SLONG, 12, ""},
       {Source::kString, "12.5x", SQL_C_SLONG, 0, "INVALID_NUMERIC_STRING|12.5x"},
       {Source::kString, "1.5abc", SQL_C_DOUBLE, 1.5, ""},
-      {Source::kString, "99999999999", SQL_C_SLONG, 2147483647, ""},  // saturates
-      {Source::kString, "99999999999", SQL_C_SSHORT, 0, "OUT_OF_I16_RANGE|2147483647"},
+      // Beyond the range: refused with the text as given, never cut to a limit or wrapped.
+      {Source::kString, "99999999999", SQL_C_SLONG, 0, "OUT_OF_I32_RANGE|99999999999"},
+      {Source::kString, "99999999999", SQL_C_SSHORT, 0, "OUT_OF_I16_RANGE|99999999999"},
+      {Source::kString, "-2147483648", SQL_C_SLONG, -2147483648.0, ""},
+      {Source::kString, "9223372036854775808", SQL_C_SBIGINT, 0,
+       "OUT_OF_I64_RANGE|9223372036854775808"},
+      {Source::kString, "-9223372036854775808", SQL_C_SBIGINT, -9223372036854775808.0, ""},
       {Source::kString, "1e39", SQL_C_FLOAT, 0, "OUT_OF_F32_RANGE|1.0E39"},
       {Source::kString, "-9000000000", SQL_C_SBIGINT, -9000000000.0, ""},
       {Source::kString, "abc", SQL_C_SBIGINT, 0, "INVALID_NUMERIC_STRING|abc"},

@@ -81,17 +81,19 @@ void FlushAddBatch(tagSTMT* stmt) {
 SQLLEN BookmarkOfRow(tagSTMT* stmt, SQLULEN row) {
   const tagITEM* rec = stmt->ard != nullptr ? stmt->ard->bookmark : nullptr;
   if (rec == nullptr || rec->data_ptr == nullptr) return 0;
+  // Laid out as the fetch writes them (SetRowBookmarks): a variable bookmark is the 4-byte
+  // wire value in an element of the record's octet length, read no further than it.
   const bool variable = rec->concise_type == SQL_C_VARBOOKMARK;
+  const SQLLEN room = variable ? std::max<SQLLEN>(rec->octet_length, 0) : 0;
   const SQLULEN bind = ArdBindSize(stmt);
-  const SQLULEN stride =
-      bind != 0 ? bind
-                : variable ? static_cast<SQLULEN>(std::max<SQLLEN>(rec->octet_length, 4))
-                           : sizeof(SQLULEN);
+  const SQLULEN stride = bind != 0 ? bind
+                         : variable ? static_cast<SQLULEN>(room)
+                                    : sizeof(SQLULEN);
   const SQLLEN offset = stmt->ard->bind_offset_ptr != nullptr ? *stmt->ard->bind_offset_ptr : 0;
   const char* at = static_cast<const char*>(rec->data_ptr) + row * stride + offset;
   if (variable) {
     std::uint32_t wire = 0;
-    std::memcpy(&wire, at, sizeof wire);
+    std::memcpy(&wire, at, static_cast<std::size_t>(std::min<SQLLEN>(room, sizeof wire)));
     return static_cast<SQLLEN>(wire);
   }
   SQLULEN mark = 0;

@@ -5,7 +5,9 @@
 // second statement of the same connection.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -214,6 +216,33 @@ TEST_P(Positioned, UpdateDeleteAndFetchByBookmark) {
   EXPECT_EQ(Table(), "1:10 2:20 3:30 7:70 8:80 9:90");
   EXPECT_EQ(SQLBulkOperations(stmt_, 99), SQL_ERROR);
   EXPECT_EQ(StmtState(), "HYC00");
+}
+
+// Variable bookmarks in elements of 2 bytes, shorter than the 4-byte wire value: the
+// fetch writes and the bookmark operations read each element no further than it reaches,
+// at the same stride (a 4-byte read ran past the array and took the wrong rows).
+TEST_P(Positioned, ShortVariableBookmarksAreReadWithinTheirElements) {
+  Open(9, 3, true);
+  // Exactly three 2-byte elements on the heap, so that a read past them is caught.
+  auto marks = std::make_unique<std::uint8_t[]>(6);
+  std::vector<SQLLEN> ind(3, 0);
+  ASSERT_EQ(SQLBindCol(stmt_, 0, SQL_C_VARBOOKMARK, marks.get(), 2, ind.data()), SQL_SUCCESS);
+  const SQLRETURN rc = SQLFetchScroll(stmt_, SQL_FETCH_ABSOLUTE, 4);
+  ASSERT_TRUE(rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) << StmtState();
+  ASSERT_EQ(keys_[0], 4);
+  std::uint8_t saved[6];
+  std::memcpy(saved, marks.get(), sizeof saved);
+  // Fetch by bookmark in the order 6, 4, 5.
+  std::memcpy(marks.get(), saved + 4, 2);
+  std::memcpy(marks.get() + 2, saved, 2);
+  std::memcpy(marks.get() + 4, saved + 2, 2);
+  MustSucceed(SQLBulkOperations(stmt_, SQL_FETCH_BY_BOOKMARK), "fetch by bookmark");
+  EXPECT_EQ(keys_[0], 6);
+  EXPECT_EQ(keys_[1], 4);
+  EXPECT_EQ(keys_[2], 5);
+  std::memcpy(marks.get(), saved, sizeof saved);
+  MustSucceed(SQLBulkOperations(stmt_, SQL_DELETE_BY_BOOKMARK), "delete by bookmark");
+  EXPECT_EQ(Table(), "1:10 2:20 3:30 7:70 8:80 9:90");
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, Positioned, testing::Values(Link::kSharedMemory, Link::kTcpIp),

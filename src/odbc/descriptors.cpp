@@ -208,6 +208,8 @@ SQLRETURN DoSQLGetDescRec(tagDESC* desc, SQLSMALLINT record, SQLCHAR* name,
                           SQLSMALLINT name_size, SQLSMALLINT* name_length, SQLSMALLINT* type,
                           SQLSMALLINT* subtype, SQLLEN* length, SQLSMALLINT* precision,
                           SQLSMALLINT* scale, SQLSMALLINT* nullable) {
+  // A negative name buffer length is refused before any output is written.
+  if (name_size < 0) return PostSQLState(desc, kStateHY090, kStateS1090);
   const SQLRETURN rc = CheckDescRecordRead(desc, record);
   if (rc != SQL_SUCCESS) return rc;
   const tagITEM* item = FindDescItem(desc, record);

@@ -338,6 +338,29 @@ TEST_F(DescTest, TextFieldsTruncateWithinTheBuffer) {
   EXPECT_EQ(name_length, 5);
   EXPECT_STREQ(reinterpret_cast<char*>(rec_name), "pr");
   EXPECT_EQ(rec_name[3], kSentinel);
+  // A negative length is HY090, and no output is touched.
+  std::memset(rec_name, kSentinel, sizeof rec_name);
+  name_length = 77;
+  SQLSMALLINT type = 77, nullable = 77;
+  SQLLEN octets = 77;
+  EXPECT_EQ(SQLGetDescRec(h, 1, rec_name, -1, &name_length, &type, nullptr, &octets, nullptr,
+                          nullptr, &nullable),
+            SQL_ERROR);
+  EXPECT_EQ(DescState(h), "HY090");
+  EXPECT_EQ(rec_name[0], kSentinel);
+  EXPECT_EQ(name_length, 77);
+  EXPECT_EQ(type, 77);
+  EXPECT_EQ(octets, 77);
+  EXPECT_EQ(nullable, 77);
+  SQLWCHAR wide_name[4] = {0x7E7E, 0x7E7E, 0x7E7E, 0x7E7E};
+  EXPECT_EQ(SQLGetDescRecW(h, 1, wide_name, -2, &name_length, &type, nullptr, &octets, nullptr,
+                           nullptr, &nullable),
+            SQL_ERROR);
+  EXPECT_EQ(DescState(h), "HY090");
+  EXPECT_EQ(wide_name[0], 0x7E7E);
+  EXPECT_EQ(name_length, 77);
+  EXPECT_EQ(type, 77);
+  EXPECT_EQ(nullable, 77);
 }
 
 // Fields the reader derives from the record's type and the connection.

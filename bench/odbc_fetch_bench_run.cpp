@@ -11,8 +11,9 @@
 //
 // With --jdbc (built when a Java VM and the driver's Java classes are there) it runs the
 // Java program FetchBench over each link instead of the command-sequence benchmark, the
-// same query against the same server, and prints the Java client's CPU and wall per row
-// beside the ODBC C client's, held to Java CPU per row at most twice the C client's.
+// same query against the same server, with the driver's default rowset and again with the
+// C client's rowset of 1000, and prints the Java client's CPU and wall per row beside the
+// ODBC C client's, held to Java CPU per row at most twice the C client's in the same rowsets.
 //
 //   odbc_fetch_bench_run [--jdbc] [runs]
 #include <stdlib.h>
@@ -98,24 +99,34 @@ struct TempDirs {
 
 const char* Verdict(bool ok) { return ok ? "met" : "MISSED"; }
 
+// The rowset size of the C client (odbc_fetch_bench.c), as text for the Java program.
+constexpr char kCRowset[] = "1000";
+
 #ifdef JAVA_PATH
 // The Java client beside the C one, by link: CPU per row both as the fetching thread's
-// and as the whole VM's over the loop; the target is held on the VM's.
-int ReportJdbc(std::map<std::string, Numbers>& odbc, std::map<std::string, Numbers>& jdbc) {
+// and as the whole VM's over the loop, with the driver's default rowset and with the C
+// client's. The target is held on the VM's CPU with the C client's rowset (the same
+// fetches on both sides); the default rowset's ratio is shown above it.
+int ReportJdbc(std::map<std::string, Numbers>& odbc, std::map<std::string, Numbers>& jdbc,
+               std::map<std::string, Numbers>& jdbc_c_rowset) {
   std::printf("fetch of 1,000,000 rows (int, int, double, varchar(10)), ns per row\n");
   std::printf("%-6s %10s %10s %10s %10s %10s %10s %10s %10s\n", "link", "c_cpu", "java_cpu",
               "java_thrd", "java_user", "cpu_ratio", "c_wall", "java_wall", "fetchsize");
   bool all = true;
   for (const std::string link : {"shm", "tcpip"}) {
     Numbers& o = odbc[link];
-    Numbers& j = jdbc[link];
+    for (Numbers* j : {&jdbc[link], &jdbc_c_rowset[link]}) {
+      std::printf("%-6s %10.1f %10.1f %10.1f %10.1f %10.2f %10.1f %10.1f %10.0f\n", link.c_str(),
+                  o["client_cpu_ns_per_row"], (*j)["process_cpu_ns_per_row"],
+                  (*j)["thread_cpu_ns_per_row"], (*j)["thread_user_ns_per_row"],
+                  (*j)["process_cpu_ns_per_row"] / o["client_cpu_ns_per_row"],
+                  o["wall_ns_per_row"], (*j)["wall_ns_per_row"], (*j)["fetch_size"]);
+    }
+    Numbers& j = jdbc_c_rowset[link];
     const double ratio = j["process_cpu_ns_per_row"] / o["client_cpu_ns_per_row"];
-    std::printf("%-6s %10.1f %10.1f %10.1f %10.1f %10.2f %10.1f %10.1f %10.0f\n", link.c_str(),
-                o["client_cpu_ns_per_row"], j["process_cpu_ns_per_row"], j["thread_cpu_ns_per_row"],
-                j["thread_user_ns_per_row"], ratio, o["wall_ns_per_row"], j["wall_ns_per_row"],
-                j["fetch_size"]);
-    std::printf("  %s: Java CPU per row <= 2 x ODBC C client %s (fetching thread alone: %.2f x)\n",
-                link.c_str(), Verdict(ratio <= 2),
+    std::printf("  %s: Java CPU per row <= 2 x ODBC C client, both in rowsets of %s: %s "
+                "(fetching thread alone: %.2f x)\n",
+                link.c_str(), kCRowset, Verdict(ratio <= 2),
                 j["thread_cpu_ns_per_row"] / o["client_cpu_ns_per_row"]);
     all = all && ratio <= 2;
   }
@@ -147,7 +158,7 @@ int main(int argc, char** argv) {
   unsetenv("VCCONNECT");
 
   const std::string name = "odbcbench" + std::to_string(getpid());
-  std::map<std::string, Numbers> odbc, java;
+  std::map<std::string, Numbers> odbc, java, java_c_rowset;
   {
     vq_test::VqengProcess server;
     if (!server.Start(VQENG12_PATH, name, {dirs.home + "/fetchbench.db"})) {
@@ -191,21 +202,27 @@ int main(int argc, char** argv) {
       if (!jdbc) continue;
       const std::string library_path = "-Djava.library.path=" +
           std::filesystem::path(VQ_DRIVER_PATH).parent_path().string();
-      const vq::testing::ChildResult j = vq::testing::RunInChild([&] {
-        execl(JAVA_PATH, JAVA_PATH, library_path.c_str(), "-cp", JDBC_FETCH_BENCH_CLASSPATH,
-              "FetchBench", text.c_str(), runs.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-      });
-      if (!j.exited(0)) {
-        std::fprintf(stderr, "FetchBench over %s failed:\n%s\n", link.c_str(), j.output.c_str());
-        return 1;
+      // Twice: with the driver's default rowset (what a program that sets no fetch size
+      // gets) and with the C client's rowset of 1000, row for row against it.
+      for (const bool c_rowset : {false, true}) {
+        const vq::testing::ChildResult j = vq::testing::RunInChild([&] {
+          if (c_rowset) setenv("VQ_BENCH_FETCH_SIZE", kCRowset, 1);
+          execl(JAVA_PATH, JAVA_PATH, library_path.c_str(), "-cp", JDBC_FETCH_BENCH_CLASSPATH,
+                "FetchBench", text.c_str(), runs.c_str(), static_cast<char*>(nullptr));
+          _exit(127);
+        });
+        if (!j.exited(0)) {
+          std::fprintf(stderr, "FetchBench over %s failed:\n%s\n", link.c_str(),
+                       j.output.c_str());
+          return 1;
+        }
+        (c_rowset ? java_c_rowset : java)[link] = ParseKeyValues(j.output);
       }
-      java[link] = ParseKeyValues(j.output);
 #endif
     }
   }
 #ifdef JAVA_PATH
-  if (jdbc) return ReportJdbc(odbc, java);
+  if (jdbc) return ReportJdbc(odbc, java, java_c_rowset);
 #endif
 
   const vq::testing::ChildResult cs = vq::testing::RunInChild([&] {

@@ -114,6 +114,20 @@ class DriverThroughPyodbc(unittest.TestCase):
         self.assertEqual(sum(r.k for r in self.cur.execute("SELECT k FROM py_fetch")),
                          sum(range(25)))
 
+    def test_each_result_set_of_a_text_of_several_queries(self):
+        self.table("py_sets", "k INT, v VARCHAR(10)")
+        self.cur.executemany("INSERT INTO py_sets VALUES (?, ?)", [(1, "a"), (2, "b")])
+        self.cur.execute("SELECT k FROM py_sets ORDER BY k; SELECT v, k FROM py_sets ORDER BY k DESC; "
+                         "SELECT 7")
+        self.assertEqual([r.k for r in self.cur.fetchall()], [1, 2])
+        self.assertTrue(self.cur.nextset())
+        self.assertEqual([tuple(r) for r in self.cur.fetchall()], [("b", 2), ("a", 1)])
+        self.assertTrue(self.cur.nextset())
+        self.assertEqual(self.cur.fetchone()[0], 7)
+        self.assertFalse(self.cur.nextset())
+        # The connection goes on.
+        self.assertEqual(self.cur.execute("SELECT COUNT(*) FROM py_sets").fetchone()[0], 2)
+
     def test_executemany_with_and_without_fast_executemany(self):
         self.table("py_many", "k INT, n NUMERIC(12,3), s VARCHAR(20), d DATE, y VARBINARY(8)")
         rows = [(k, D(k) / 8, "row %d é" % k, datetime.date(2020, 1, 1 + k % 28),

@@ -258,6 +258,48 @@ TEST_P(Statement, SeveralResultSetsAreEachDescribedAfresh) {
   EXPECT_EQ(Stmt()->state, kStmtAllocated);
 }
 
+// Each result set of a text of several queries gives its own rows, read through bound
+// columns, and the connection stays usable after the last.
+TEST_P(Statement, TheRowsOfEachResultSetAreFetched) {
+  MustExec("CREATE TABLE r1 (a INT)");
+  MustExec("CREATE TABLE r2 (b VARCHAR(10), c INT)");
+  for (int i = 1; i <= 3; ++i) MustExec("INSERT INTO r1 VALUES (" + std::to_string(i) + ")");
+  for (int i = 1; i <= 2; ++i)
+    MustExec("INSERT INTO r2 VALUES ('v" + std::to_string(i) + "', " + std::to_string(10 * i) + ")");
+  ASSERT_EQ(ExecDirect("SELECT a FROM r1 ORDER BY a; SELECT b, c FROM r2 ORDER BY c"), SQL_SUCCESS)
+      << StmtState();
+  std::string first;
+  while (SQLFetch(stmt_) == SQL_SUCCESS) {
+    SQLBIGINT a = 0;
+    ASSERT_EQ(SQLGetData(stmt_, 1, SQL_C_SBIGINT, &a, 0, nullptr), SQL_SUCCESS) << StmtState();
+    first += std::to_string(a) + " ";
+  }
+  EXPECT_EQ(first, "1 2 3 ");
+  EXPECT_EQ(StmtState(), "");
+  ASSERT_EQ(SQLMoreResults(stmt_), SQL_SUCCESS) << StmtState();
+  ASSERT_EQ(SQLFreeStmt(stmt_, SQL_UNBIND), SQL_SUCCESS);
+  // What a generic application asks before reading: the shape and the row count.
+  SQLSMALLINT columns = 0;
+  ASSERT_EQ(SQLNumResultCols(stmt_, &columns), SQL_SUCCESS);
+  EXPECT_EQ(columns, 2);
+  SQLLEN count = -7;
+  ASSERT_EQ(SQLRowCount(stmt_, &count), SQL_SUCCESS) << StmtState();
+  // The second result's values read with SQLGetData, as many applications read them.
+  std::string second;
+  SQLRETURN rc;
+  while ((rc = SQLFetch(stmt_)) == SQL_SUCCESS) {
+    SQLCHAR b[8] = {};
+    SQLINTEGER c = 0;
+    ASSERT_EQ(SQLGetData(stmt_, 1, SQL_C_CHAR, b, sizeof b, nullptr), SQL_SUCCESS) << StmtState();
+    ASSERT_EQ(SQLGetData(stmt_, 2, SQL_C_LONG, &c, 0, nullptr), SQL_SUCCESS) << StmtState();
+    second += reinterpret_cast<char*>(b) + std::string(":") + std::to_string(c) + " ";
+  }
+  EXPECT_EQ(rc, SQL_NO_DATA) << StmtState();
+  EXPECT_EQ(second, "v1:10 v2:20 ");
+  EXPECT_EQ(SQLMoreResults(stmt_), SQL_NO_DATA);
+  EXPECT_EQ(ValueNumber("SELECT COUNT(*) FROM r1"), 3);
+}
+
 TEST_P(Statement, InsertArraysGoAsOneBlockAndFallBackToSingleSets) {
   MustExec("CREATE TABLE pa (a INT PRIMARY KEY)");
   constexpr SQLULEN kSets = 10;

@@ -11,6 +11,8 @@
  *   odbc_fetch_bench <connection string> fill
  *       creates and fills the table once (prints the time it took)
  *   odbc_fetch_bench <connection string> [runs [server pid]]
+ * The environment variable VQ_BENCH_ROWSET (1 to 10000) sets another rowset size, to
+ * measure the cost of small rowsets; the output line then names it.
  * Exits 0 when every run read every row with the right values. */
 #include <sql.h>
 #include <sqlext.h>
@@ -24,7 +26,10 @@
 
 #include "fetch_bench_table.h"
 
-enum { kRows = FETCH_BENCH_ROWS, kRowset = 1000, kTextBytes = 16 };
+enum { kRows = FETCH_BENCH_ROWS, kDefaultRowset = 1000, kMaxRowset = 10000, kTextBytes = 16 };
+
+/* Rows per SQLFetch: kDefaultRowset unless VQ_BENCH_ROWSET says otherwise. */
+static SQLULEN rowset = kDefaultRowset;
 
 static const char kQuery[] = FETCH_BENCH_QUERY;
 
@@ -73,11 +78,11 @@ static void report(SQLSMALLINT type, SQLHANDLE h, const char* what) {
 }
 
 /* The rowset's bound columns, one array per column. */
-static SQLINTEGER first[kRowset], second[kRowset];
-static SQLDOUBLE third[kRowset];
-static SQLCHAR fourth[kRowset][kTextBytes];
-static SQLLEN indicators[4][kRowset];
-static SQLUSMALLINT statuses[kRowset];
+static SQLINTEGER first[kMaxRowset], second[kMaxRowset];
+static SQLDOUBLE third[kMaxRowset];
+static SQLCHAR fourth[kMaxRowset][kTextBytes];
+static SQLLEN indicators[4][kMaxRowset];
+static SQLUSMALLINT statuses[kMaxRowset];
 
 /* One run: execute, bind, fetch every rowset. Answers 0 when every row was read with
  * the values the query makes. */
@@ -91,7 +96,7 @@ static int run(SQLHDBC dbc, long server_pid, double* open_s, double* cpu_s, doub
     return 0;
   }
   (void)SQLSetStmtAttr(stmt, SQL_ATTR_ROW_BIND_TYPE, (SQLPOINTER)SQL_BIND_BY_COLUMN, 0);
-  (void)SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, (SQLPOINTER)(SQLULEN)kRowset, 0);
+  (void)SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, (SQLPOINTER)rowset, 0);
   (void)SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0);
   (void)SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, statuses, 0);
   if (!succeeded(SQLBindCol(stmt, 1, SQL_C_SLONG, first, 0, indicators[0])) ||
@@ -179,6 +184,16 @@ int main(int argc, char** argv) {
   const int filling = argc > 2 && strcmp(argv[2], "fill") == 0;
   const int runs = argc > 2 && !filling ? atoi(argv[2]) : 3;
   const long server_pid = argc > 3 ? atol(argv[3]) : 0;
+  const char* rowset_text = getenv("VQ_BENCH_ROWSET");
+  if (rowset_text != NULL && *rowset_text != '\0') {
+    char* end = NULL;
+    const long asked = strtol(rowset_text, &end, 10);
+    if (*end != '\0' || asked < 1 || asked > kMaxRowset) {
+      fprintf(stderr, "odbc_fetch_bench: VQ_BENCH_ROWSET must be 1 to %d\n", kMaxRowset);
+      return 2;
+    }
+    rowset = (SQLULEN)asked;
+  }
   SQLHENV env = SQL_NULL_HENV;
   SQLHDBC dbc = SQL_NULL_HDBC;
   if (!succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env)) ||
@@ -211,6 +226,7 @@ int main(int argc, char** argv) {
          rows, cpu_s * 1e9 / rows, user_s * 1e9 / rows, system_s * 1e9 / rows,
          wall_s * 1e9 / rows, open_s * 1e3 / runs);
   if (server_pid > 0) printf(" server_cpu_ns_per_row=%.1f", server_s * 1e9 / rows);
+  if (rowset != kDefaultRowset) printf(" rowset=%lu", (unsigned long)rowset);
   printf("\n");
   return 0;
 }

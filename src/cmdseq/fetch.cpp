@@ -579,18 +579,10 @@ a_cmdseq_return read_prefetch_direct(a_cmdseq_conn* conn, a_cmdseq_error_info* e
       return code == SQLPRES_OK ? CMDSEQ_OK : i_cs_HandleSQLPresError(conn, code, err);
     }
   }
-  if (!*reply_ended) {
-    // The rest of the reply may be here already: it then goes to the buffer, where the
-    // next fetches find it, and the prefetch no longer holds the connection.
-    a_sqlpres_code code = SQLPRES_OK;
-    if (i_cs_ReplyRead(r) && r != CMDSEQ_ERROR &&
-        SQLPresSyncPointArrived(conn->strm_conn, &code) != 0) {
-      const a_cmdseq_return got = i_cs_ReceiveFetchPendingIntoBuffers(conn, cursor, err);
-      if (got != CMDSEQ_OK) return got;
-      *reply_ended = true;
-    }
-    return r;
-  }
+  // The rest of the reply stays in the stream for the next fetches to read the same way:
+  // the prefetch decision after this fetch moves it into the buffer only once at most
+  // half of its rows are left (then the next prefetch is asked for).
+  if (!*reply_ended) return r;
   conn->prefetch_cursor = nullptr;
   a_cmdseq_error_info trailer_err;
   CmdSeqInitErrorParam(conn->env, &trailer_err, err->owner);

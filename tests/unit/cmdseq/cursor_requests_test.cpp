@@ -65,6 +65,48 @@ TEST_F(CursorFixture, OpenSendsItsItemsAndListsTheCursor) {
   EXPECT_EQ(c.conn->cursors->cursor, &cursor);
 }
 
+// Prefetch growth is chosen at open: on for every kind of client but ODBC (2) and OLE DB
+// (3), and for those two only when the server's open flags tell a forward-only read-only
+// cursor. A connection whose cursors mostly stopped early grows every second prefetch.
+TEST_F(CursorFixture, TheApplicationAndTheOpenFlagsDecidePrefetchGrowth) {
+  struct Case {
+    std::uint32_t app_type;
+    std::uint32_t open_flags;
+    float s1, s2;  // close statistics of the connection
+    bool growth;
+    std::uint8_t period;
+  };
+  constexpr std::uint32_t kForwardReadOnly = CS_OPEN_FORWARD_ONLY | 2;
+  const Case cases[] = {
+      {0, 0, 0, 0, true, 1},
+      {1, 0, 0, 0, true, 1},
+      {4, 0, 0, 0, true, 1},
+      {2, 0, 0, 0, false, 0},
+      {3, 0, 0, 0, false, 0},
+      {2, CS_OPEN_FORWARD_ONLY, 0, 0, false, 0},
+      {2, 2, 0, 0, false, 0},
+      {2, kForwardReadOnly, 0, 0, true, 1},
+      {3, kForwardReadOnly | 1048576, 0, 0, true, 1},
+      {1, 0, 10, 3, true, 2},
+      {1, 0, 10, 4, true, 1},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(testing::Message() << "app " << k.app_type << " flags " << k.open_flags
+                                    << " s2/s1 " << k.s2 << "/" << k.s1);
+    c.env.app_type = k.app_type;
+    c.conn->close_s1 = k.s1;
+    c.conn->close_s2 = k.s2;
+    open_cursor(k.open_flags);
+    EXPECT_EQ((cursor.flags_a & CS_CURSOR_A_GROWTH) != 0, k.growth);
+    if (k.growth) {
+      EXPECT_EQ(cursor.growth_multiplier, 1);
+      EXPECT_EQ(cursor.growth_period, k.period);
+      EXPECT_EQ(cursor.growth_countdown, k.period + 1);
+    }
+    i_cs_RemoveCursor(c.conn, &cursor);
+  }
+}
+
 TEST_F(CursorFixture, OldServersDoNotSeeTheNewerOpenOptions) {
   c.conn->server_strm_ver = 5;
   open.options = 512 | 8192 | 1;

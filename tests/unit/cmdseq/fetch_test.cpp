@@ -97,14 +97,14 @@ TEST_F(FetchFixture, RowsComeFromTheServerThenFromThePrefetchWithoutAnExchange) 
   EXPECT_EQ(value, 101);
   ASSERT_EQ(fetch(), CMDSEQ_OK);
   EXPECT_EQ(value, 102);
-  EXPECT_EQ(c.sconn.sent.size(), after_first);  // both served from the buffer
-  EXPECT_TRUE(c.sconn.script_done());
+  EXPECT_EQ(c.sconn.sent.size(), after_first);  // both served from the prefetch
 
-  // The end behind the buffered rows is known: nothing is asked.
+  // The end behind those rows is in the prefetch's reply: nothing is asked.
   EXPECT_EQ(fetch(1, &rows), CMDSEQ_WARNING);
   EXPECT_EQ(c.err.sqlcode, 100);
   EXPECT_EQ(rows, 0);
   EXPECT_EQ(c.sconn.sent.size(), after_first);
+  EXPECT_TRUE(c.sconn.script_done());
 
   // The rows served locally, and the step past the last of them, move the server's
   // cursor with the next request: it then stands after the end, as the client does.
@@ -213,6 +213,71 @@ TEST_P(PrefetchStraight, RowsOfAPrefetchOnItsWayGoStraightIntoTheColumns) {
   EXPECT_EQ(cursor.rows_received, 3);
 }
 
+// A prefetch reply that has arrived whole still gives its rows straight to the fetches
+// while more than half of them are unread: only then do the rest go to the buffer, and the
+// next prefetch is asked for in the same step. One exchange per prefetch, and half of
+// the rows never pass through the buffer.
+TEST_F(FetchFixture, AnArrivedPrefetchGoesToTheBufferOnlyOnceHalfOfItIsRead) {
+  const auto prefetch_reply = [&](std::int32_t from) {
+    c.sconn.sync();
+    for (std::int32_t v = from; v < from + 10; ++v) int_row(c.sconn, v);
+    c.sconn.item(CS_ITEM_END);
+    ok(c.sconn);
+  };
+  // An ODBC application's cursor: the prefetch keeps its size.
+  i_cs_RemoveCursor(c.conn, &cursor);
+  c.env.app_type = 2;
+  c.sconn.sync().item(44, le32(9));
+  ok(c.sconn, {{6, 1}});
+  ASSERT_EQ(CmdSeqOpenCursorPrefetch(c.conn, &c.err, &open, nullptr, 0), CMDSEQ_OK);
+  c.sconn.sync();
+  int_row(c.sconn, 100);
+  c.sconn.item(CS_ITEM_END);
+  ok(c.sconn, {{5, 1}});
+  prefetch_reply(101);
+  c.sconn.sync();  // the fetch after the first prefetch's end
+  int_row(c.sconn, 111);
+  c.sconn.item(CS_ITEM_END);
+  ok(c.sconn, {{5, 1}});
+  prefetch_reply(112);
+  c.sconn.sync();
+
+  // The cursor's first prefetch is read to its end, then the server is asked again.
+  for (std::int32_t want = 100; want <= 111; ++want) {
+    ASSERT_EQ(fetch(), CMDSEQ_OK);
+    ASSERT_EQ(value, want);
+  }
+  ASSERT_EQ(c.conn->prefetch_cursor, &cursor);
+  EXPECT_EQ(cursor.rows_asked, 10);
+  EXPECT_TRUE(cursor.flags_b & CS_CURSOR_B_COMPLETE);  // the first one brought all it asked
+
+  const std::size_t at = c.sconn.sent.size();
+  for (std::int32_t want = 112; want <= 115; ++want) {
+    SCOPED_TRACE(want);
+    ASSERT_EQ(fetch(), CMDSEQ_OK);
+    EXPECT_EQ(value, want);
+    EXPECT_TRUE(cursor.buffer == nullptr || cursor.buffer->count == 0);
+    EXPECT_EQ(c.conn->prefetch_cursor, &cursor);
+  }
+  EXPECT_EQ(c.sconn.sent.size(), at);
+  ASSERT_EQ(fetch(), CMDSEQ_OK);  // the fifth row: half of the reply is read
+  EXPECT_EQ(value, 116);
+  ASSERT_NE(cursor.buffer, nullptr);
+  EXPECT_EQ(cursor.buffer->count, 5);
+  EXPECT_TRUE(c.sconn.script_done());
+  EXPECT_EQ(codes(c.sconn, at), (std::vector<int>{37, 36, -1}));
+  EXPECT_EQ(c.sconn.sent[at].bytes, le32(9) + le16(5));
+  const Bytes& prefetch = c.sconn.sent[at + 1].bytes;
+  ASSERT_EQ(prefetch.size(), 16u);
+  EXPECT_EQ(Bytes(prefetch.begin() + 10, prefetch.begin() + 12), le16(10));
+  for (std::int32_t want = 117; want <= 121; ++want) {
+    ASSERT_EQ(fetch(), CMDSEQ_OK);
+    EXPECT_EQ(value, want);
+  }
+  EXPECT_EQ(codes(c.sconn, at), (std::vector<int>{37, 36, -1}));
+  c.conn->prefetch_cursor = nullptr;  // the third prefetch's reply is not scripted
+}
+
 TEST_F(FetchFixture, AFailedPrefetchSurfacesAtTheFetchThatReachesIt) {
   c.sconn.sync();
   int_row(c.sconn, 100);
@@ -248,10 +313,10 @@ TEST_F(FetchFixture, ACursorTheServerWantsUnprefetchedIsNeverPrefetchedAgain) {
   ASSERT_EQ(fetch(), CMDSEQ_OK);
   ASSERT_EQ(fetch(), CMDSEQ_OK);  // from the prefetch
   EXPECT_EQ(value, 101);
-  EXPECT_TRUE(cursor.flags_a & CS_CURSOR_A_NO_PREFETCH);
   const std::size_t at = c.sconn.sent.size();
-  ASSERT_EQ(fetch(), CMDSEQ_OK);
+  ASSERT_EQ(fetch(), CMDSEQ_OK);  // reads the prefetch's end, then asks the server
   EXPECT_EQ(value, 102);
+  EXPECT_TRUE(cursor.flags_a & CS_CURSOR_A_NO_PREFETCH);
   EXPECT_EQ(codes(c.sconn, at), (std::vector<int>{37, 35, -1}));
 }
 
@@ -443,11 +508,15 @@ TEST_F(FetchFixture, APrefetchJoinsTheOpenAndServesTheFirstFetch) {
   const std::size_t at = c.sconn.sent.size();
   c.sconn.sync().item(44, le32(10));
   ok(c.sconn, {{6, 1}});
-  c.sconn.sync();  // the prefetch reply
+  c.sconn.sync();  // the prefetch reply: two of the ten rows asked
   int_row(c.sconn, 1);
   int_row(c.sconn, 2);
   c.sconn.item(CS_ITEM_END);
   ok(c.sconn);
+  c.sconn.sync();  // the fetch after its end: a row from the server
+  int_row(c.sconn, 3);
+  c.sconn.item(CS_ITEM_END);
+  ok(c.sconn, {{5, 1}});
   c.sconn.sync().item(CS_ITEM_END);  // the next prefetch finds the end
   status_code(c.sconn, 100);
   c.sconn.sync();
@@ -458,19 +527,24 @@ TEST_F(FetchFixture, APrefetchJoinsTheOpenAndServesTheFirstFetch) {
   EXPECT_EQ(cursor.server_cursor, 10u);
   EXPECT_EQ(c.conn->prefetch_cursor, &cursor);
 
-  // The first fetch is served from the prefetch and asks for the following rows while
-  // the buffer holds fewer than half of the rows the last prefetch asked for.
+  // The first fetches are served from the prefetch; the cursor's first prefetch is read
+  // to its end before the next is asked for.
   const std::size_t opened = c.sconn.sent.size();
   ASSERT_EQ(fetch(), CMDSEQ_OK);
   EXPECT_EQ(value, 1);
-  EXPECT_EQ(codes(c.sconn, opened), (std::vector<int>{37, 36, -1}));
   ASSERT_EQ(fetch(), CMDSEQ_OK);
   EXPECT_EQ(value, 2);
+  EXPECT_EQ(c.sconn.sent.size(), opened);
+  ASSERT_EQ(fetch(), CMDSEQ_OK);
+  EXPECT_EQ(value, 3);
+  EXPECT_EQ(codes(c.sconn, opened), (std::vector<int>{37, 35, 36, -1}));
+  EXPECT_EQ(c.sconn.sent[opened].bytes, le32(10) + le16(2));
   std::uint16_t rows = 9;
+  const std::size_t asked = c.sconn.sent.size();
   EXPECT_EQ(fetch(1, &rows), CMDSEQ_WARNING);
   EXPECT_EQ(c.err.sqlcode, 100);
   EXPECT_EQ(rows, 0);
-  EXPECT_EQ(c.sconn.sent.size(), opened + 3);
+  EXPECT_EQ(c.sconn.sent.size(), asked);
   EXPECT_TRUE(c.sconn.script_done());
 }
 

@@ -328,6 +328,17 @@ SQLRETURN FetchRows(tagSTMT* stmt, SQLUSMALLINT orientation, SQLLEN offset,
     if (start + target >= 1) {
       new_start = start + target;
       server_move = target - so;
+      if (!Scrollable(stmt) && server_move > 1) {
+        // A forward-only cursor stands further back than the last row read only when its
+        // last rowset ran into the end: it is past the last row, and the server takes no
+        // move of more than one row on it.
+        stmt->row_number = -1;
+        stmt->rows_in_rowset = 0;
+        stmt->server_offset = 0;
+        stmt->fetch_flags &= static_cast<std::uint8_t>(~kFetchRepositionPending);
+        stmt->state = kStmtExecuted;
+        return SQL_NO_DATA;
+      }
     } else if (start + target <= 1 - static_cast<SQLLEN>(rowset_size)) {
       before_first = true;
       move = Move::kAbsolute;

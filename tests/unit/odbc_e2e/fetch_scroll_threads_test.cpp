@@ -295,7 +295,7 @@ TEST_P(FetchScroll, RowWiseBindingWithABindOffsetFillsTheShiftedRows) {
   MustSucceed(SQLFetch(stmt_), "last rowset");
   EXPECT_EQ(fetched, 5u);
   EXPECT_EQ(rows[4].k, 25);
-  EXPECT_EQ(SQLFetch(stmt_), SQL_NO_DATA);
+  EXPECT_EQ(SQLFetch(stmt_), SQL_NO_DATA) << StmtState();
 }
 
 // With "Prefetch On Open" the first rows travel with the open of a prepared statement.

@@ -1284,7 +1284,12 @@ bool Session::on_open(ItemReader& r, const Item& item, ItemWriter& w) {
   }
   const std::uint32_t ncols =
       handle ? static_cast<std::uint32_t>(cursors_[handle].columns.size()) : 0;
-  write_info(w, {{2, 0}, {3, 0}, {1, 0}, {6, ncols}, {16, 0}, {21, 0}, {kInfoFlagsSlot, 0}});
+  // Slot 16: the cursor options granted. Every kind and concurrency asked for is served
+  // (a forward-only query streams, the others are held), so they are granted as asked;
+  // bit 1 is the client's own mark and is never granted.
+  const std::uint32_t granted = handle ? options & ~1u : 0;
+  write_info(w,
+             {{2, 0}, {3, 0}, {1, 0}, {6, ncols}, {16, granted}, {21, 0}, {kInfoFlagsSlot, 0}});
   return true;
 }
 

@@ -58,13 +58,18 @@ class Requests : public ::testing::Test {
   std::vector<ReplyItem> exec(const std::string& sql) {
     return h_.request(sql.size() > 250 ? long_item(25, sql) : item(25, sql));
   }
-  // Prepares, executes and opens a query in one message; returns the cursor.
+  // Prepares, executes and opens a query in one message; returns the reply.
+  std::vector<ReplyItem> open_reply(const std::string& sql, const std::string& row_description,
+                                    std::uint32_t options) {
+    return h_.request(item(22, sql) + item(136, u16le(1)) +
+                      item(24, u32le(0xFFFFFFFF) + u16le(0)) + item(0) +
+                      item(33, u32le(0xFFFFFFFF) + u16le(0) + u32le(options)) + item(134, "c") +
+                      item(0) + row_description);
+  }
+  // The same, returning the cursor.
   std::uint32_t open(const std::string& sql, const std::string& row_description = "",
                      std::uint32_t options = 0) {
-    const auto r = h_.request(item(22, sql) + item(136, u16le(1)) +
-                              item(24, u32le(0xFFFFFFFF) + u16le(0)) + item(0) +
-                              item(33, u32le(0xFFFFFFFF) + u16le(0) + u32le(options)) +
-                              item(134, "c") + item(0) + row_description);
+    const auto r = open_reply(sql, row_description, options);
     std::uint32_t cursor = 0;
     for (const auto& it : r)
       if (it.code == 44 && rd32(it.payload) != 0) cursor = rd32(it.payload);
@@ -187,6 +192,30 @@ TEST_F(Requests, CursorCheckAndPooling) {
   EXPECT_EQ(info(r, 24), 0);
   r = h_.request(item(47, u32le(cursor)));
   EXPECT_EQ(rd32(r[1].payload), 0x10000u);
+}
+
+// The open reply's information slot 16 grants the cursor options asked for (the kind and
+// the concurrency), which the client reads as what it got; a refused open grants none.
+TEST_F(Requests, TheOpenReplyGrantsTheCursorOptions) {
+  exec("CREATE TABLE g (a INTEGER)");
+  const struct {
+    const char* what;
+    std::uint32_t options;
+  } cases[] = {
+      {"forward-only, read-only", 0x4002},
+      {"static, read-only", 0x0402},
+      {"keyset, locking", 0x1080},
+      {"none", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto r = open_reply("SELECT a FROM g", "", c.options);
+    bool opened = false;
+    for (const auto& it : r) opened = opened || (it.code == 44 && rd32(it.payload) != 0);
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(info(r, 16), c.options);
+  }
+  EXPECT_EQ(info(open_reply("SELECT a FROM no_such_table", "", 0x4002), 16), 0);
 }
 
 TEST_F(Requests, DescribeCursorAndResume) {

@@ -689,6 +689,30 @@ std::vector<ColumnHint> hints_of(sqlite3_stmt* st) {
   return h;
 }
 
+// declared_decimal_scale() of each column, for an expression column that its select-list
+// item types NUMERIC or DECIMAL (CAST(x AS DECIMAL(p, s))) too: its values go out as exact
+// decimal text with the scale, as the column is described, never as a double's text.
+std::vector<int> decimal_scales(sqlite3_stmt* st) {
+  const int n = sqlite3_column_count(st);
+  std::vector<int> scales;
+  std::vector<ColumnHint> hints;
+  bool hints_read = false;
+  for (int k = 0; k < n; ++k) {
+    int scale = declared_decimal_scale(st, k);
+    if (scale < 0 && sqlite3_column_decltype(st, k) == nullptr) {
+      if (!hints_read) {
+        hints = hints_of(st);
+        hints_read = true;
+      }
+      const auto at = static_cast<std::size_t>(k);
+      if (at < hints.size() && (hints[at].type.type == 2 || hints[at].type.type == 3))
+        scale = hints[at].type.scale;
+    }
+    scales.push_back(scale);
+  }
+  return scales;
+}
+
 // Column descriptions of a statement; an expression column that nothing else types
 // takes the type of its value in `first`, when given.
 std::vector<ColumnDesc> columns_of(sqlite3_stmt* st, const std::vector<Value>* first) {
@@ -876,8 +900,7 @@ bool Engine::step_all(sqlite3_stmt* st, const std::vector<Value>& params, std::s
   res.rows.clear();
   res.bytes = 0;
   res.too_large = false;
-  std::vector<int> scales;  // declared_decimal_scale() of each column, read once
-  for (int k = 0; k < ncol; ++k) scales.push_back(declared_decimal_scale(st, k));
+  const std::vector<int> scales = decimal_scales(st);  // read once
   for (;;) {
     const int rc = sqlite3_step(st);
     if (rc == SQLITE_DONE) break;
@@ -967,8 +990,7 @@ bool RowStream::step(SqlError& err) {
 }
 
 RowStream::RowStream(Engine* engine, sqlite3_stmt* st) : engine_(engine), st_(st) {
-  const int ncol = sqlite3_column_count(st_);
-  for (int k = 0; k < ncol; ++k) scales_.push_back(declared_decimal_scale(st_, k));
+  scales_ = decimal_scales(st_);
 }
 
 int RowStream::next(std::vector<Value>& row) {

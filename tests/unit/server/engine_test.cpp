@@ -263,6 +263,34 @@ TEST_F(EngineTest, ExpressionColumnsTakeTheTypeOfTheirFirstValue) {
   EXPECT_EQ(res.rows[0][0].i, 1);
 }
 
+// A CAST to DECIMAL is described as the decimal it names, and its values come as exact
+// decimal text with that scale, a double's value included (its text with an exponent
+// read as digits gave 1e27 as 127), whether the rows are held or streamed.
+TEST_F(EngineTest, ACastToDecimalGivesDecimalTextWithItsScale) {
+  const char* sql =
+      "SELECT CAST(1e27 AS DECIMAL(38,10)), CAST(123.5 AS DECIMAL(10,2)), "
+      "CAST(2 AS NUMERIC(5,1)), CAST(NULL AS DECIMAL(5,1)), 1.5";
+  SqlError err;
+  std::uint32_t id = 0;
+  ASSERT_TRUE(e_->prepare(sql, id, err)) << err.text;
+  std::vector<ColumnDesc> cols;
+  ASSERT_TRUE(e_->describe_output(id, cols, err));
+  ASSERT_EQ(cols.size(), 5u);
+  EXPECT_EQ(cols[0].type.type, 3);
+  EXPECT_EQ(cols[0].type.scale, 10);
+  const std::vector<std::string> want = {"1000000000000000013287555072.0000000000", "123.50",
+                                         "2.0"};
+  ExecResult res;
+  ASSERT_TRUE(e_->execute(id, {}, 10, res, err)) << err.text;
+  ASSERT_EQ(res.rows.size(), 1u);
+  for (std::size_t k = 0; k < want.size(); ++k) {
+    EXPECT_EQ(res.rows[0][k].kind, Value::Text) << k;
+    EXPECT_EQ(value_text(res.rows[0][k]), want[k]) << k;
+  }
+  EXPECT_EQ(res.rows[0][3].kind, Value::Null);
+  EXPECT_EQ(res.rows[0][4].kind, Value::Real);  // no cast: the double as it is
+}
+
 TEST(EngineMemory, DatabaseGoesWithTheLastConnection) {
   DatabaseConfig cfg;
   const std::string path = memory_database_path(&cfg);

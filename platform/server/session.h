@@ -53,6 +53,10 @@ class Session {
   void run();
   // Bytes for the transport to send; empties the output.
   std::string take_output();
+  // take_output() into `bytes`, whose storage (its contents dropped) the output keeps for
+  // what comes next: a transport that passes the same string each time reuses two
+  // buffers rather than growing a new one for every reply.
+  void take_output(std::string& bytes);
 
   bool closed() const { return closed_; }
   // A fault made the connection go silent: nothing more goes out on it, liveness

@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <deque>
 
 #include "server.h"
 #include "session.h"
@@ -100,7 +99,10 @@ struct ShmLink {
   c_strm_procref* client = nullptr;
   std::uint32_t heap_id = 0;
   std::uint8_t* heap = nullptr;  // kBlocks blocks of kBlockBytes
-  std::deque<std::string> unsent;  // packets waiting for a block or ring room
+  // Packets waiting for a block or ring room: whole packets of the session's output,
+  // those before unsent_at already on their way.
+  std::string unsent;
+  std::size_t unsent_at = 0;
   std::thread thread;
   std::atomic<bool> done{false};
 
@@ -382,51 +384,82 @@ void ShmListener::serve_link(ShmLink* link) {
     if (!bad_reference && !receive()) bad_reference = true;
   });
 
+  // Each packet goes into a free block and its reference into the ring. The client is
+  // woken once a pass, after the last packet the pass could place, when the ring was
+  // empty before any of them: it takes every packet in the ring when woken, so one
+  // wake-up serves them all (a wake-up is a system call that sends another thread
+  // running, dearer than the copy of a whole packet).
+  const a_strm_buff_map_id own_id{static_cast<std::uint32_t>(getpid()), ref_id_};
+  a_strm_buff_ref ref{};
+  std::memcpy(ref.segment_name, name_.data(), name_.size());
+  ref.segment_id = link->heap_id;
+  ref.block_size = kBlockBytes;
+  ref.data_offset = 0;
   auto send = [&]() -> bool {
-    while (!link->unsent.empty()) {
-      const std::string& pk = link->unsent.front();
-      if (pk.size() + kPrefix > kBlockBytes) return false;
+    bool wake = false;
+    bool ok = true;
+    while (link->unsent_at < link->unsent.size()) {
+      const std::uint8_t* pk =
+          reinterpret_cast<const std::uint8_t*>(link->unsent.data()) + link->unsent_at;
+      const std::size_t len = (static_cast<std::size_t>(pk[2]) << 8) | pk[3];
+      if (len + kPrefix > kBlockBytes) {
+        ok = false;
+        break;
+      }
       std::uint32_t i = 1;
       for (; i < kBlocks; ++i) {
         if (__atomic_load_n(link->heap + i * kBlockBytes + 4, __ATOMIC_ACQUIRE) == 0) break;
       }
-      if (i == kBlocks) return true;  // every block is with the client: wait
+      if (i == kBlocks) break;  // every block is with the client: wait
       std::uint8_t* d = link->heap + i * kBlockBytes;
-      d[0] = static_cast<std::uint8_t>(pk.size() & 0xFF);
-      d[1] = static_cast<std::uint8_t>(pk.size() >> 8);
+      d[0] = static_cast<std::uint8_t>(len & 0xFF);
+      d[1] = static_cast<std::uint8_t>(len >> 8);
       d[2] = d[3] = 0;
-      std::memcpy(d + kPrefix, pk.data(), pk.size());
+      std::memcpy(d + kPrefix, pk, len);
       __atomic_store_n(d + 4, static_cast<std::uint8_t>(1), __ATOMIC_RELEASE);
-      a_strm_buff_ref ref{};
-      std::memcpy(ref.segment_name, name_.data(), name_.size());
-      ref.segment_id = link->heap_id;
       ref.block_offset = i * kBlockBytes;
-      ref.block_size = kBlockBytes;
-      ref.data_offset = 0;
-      const a_strm_buff_map_id id{static_cast<std::uint32_t>(getpid()), ref_id_};
-      const int rc = link->block.version == kShmStructV0 ? CommQ_Enqueue(out, ref, id)
-                                                         : CommQ64_Enqueue(out, ref, id);
+      const int rc = link->block.version == kShmStructV0 ? CommQ_Enqueue(out, ref, own_id)
+                                                         : CommQ64_Enqueue(out, ref, own_id);
       if (rc == kCommQFull) {
         __atomic_store_n(d + 4, static_cast<std::uint8_t>(0), __ATOMIC_RELEASE);
-        return true;  // the client wakes us when it takes from the full ring
+        break;  // the client wakes us when it takes from the full ring
       }
-      if (rc != kCommQStored && rc != kCommQWasEmpty) return false;
-      if (rc == kCommQWasEmpty) link->wake_client();
-      link->unsent.pop_front();
+      if (rc != kCommQStored && rc != kCommQWasEmpty) {
+        ok = false;
+        break;
+      }
+      wake = wake || rc == kCommQWasEmpty;
+      link->unsent_at += len;
     }
-    return true;
+    if (wake) link->wake_client();
+    if (link->unsent_at >= link->unsent.size()) {
+      link->unsent.clear();  // its storage serves the next output
+      link->unsent_at = 0;
+    }
+    return ok;
   };
 
-  // The session's output, cut into its packets, waits in `unsent` for free blocks.
+  // The session's output waits in `unsent` for free blocks; a packet whose header does
+  // not hold together ends what is sent of it. The output is taken into `unsent` itself
+  // when nothing waits, else into `more`, so their storage serves again and again.
+  std::string more;
   auto queue_output = [&] {
-    const std::string bytes = s.take_output();
-    for (std::size_t at = 0; at + 4 <= bytes.size();) {
-      const std::size_t len = (static_cast<std::uint8_t>(bytes[at + 2]) << 8) |
-                              static_cast<std::uint8_t>(bytes[at + 3]);
-      if (len < 4 || at + len > bytes.size()) break;
-      link->unsent.push_back(bytes.substr(at, len));
-      at += len;
+    if (link->unsent_at != 0) {  // what went already makes room
+      link->unsent.erase(0, link->unsent_at);
+      link->unsent_at = 0;
     }
+    const bool waiting = !link->unsent.empty();
+    std::string& bytes = waiting ? more : link->unsent;
+    s.take_output(bytes);
+    std::size_t whole = 0;
+    while (whole + 4 <= bytes.size()) {
+      const std::size_t len = (static_cast<std::uint8_t>(bytes[whole + 2]) << 8) |
+                              static_cast<std::uint8_t>(bytes[whole + 3]);
+      if (len < 4 || whole + len > bytes.size()) break;
+      whole += len;
+    }
+    bytes.resize(whole);
+    if (waiting) link->unsent.append(more);
   };
 
   // A file transfer to the client sends its request at once and waits (a minute at

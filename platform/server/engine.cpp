@@ -199,18 +199,20 @@ void read_column(sqlite3_stmt* st, int k, int scale, Value& out) {
       }
       return;
     }
+    // (`out.s` is empty here: appended to, its bytes are copied as they are, without
+    // assign's care for a source inside the string itself.)
     case SQLITE_BLOB: {
       const void* p = sqlite3_value_blob(cv);
       const int n = sqlite3_value_bytes(cv);
       out.kind = Value::Blob;
-      if (p != nullptr) out.s.assign(static_cast<const char*>(p), static_cast<std::size_t>(n));
+      if (p != nullptr) out.s.append(static_cast<const char*>(p), static_cast<std::size_t>(n));
       return;
     }
     case SQLITE_TEXT: {
       const unsigned char* p = sqlite3_value_text(cv);
       const int n = sqlite3_value_bytes(cv);
       out.kind = Value::Text;
-      if (p != nullptr) out.s.assign(reinterpret_cast<const char*>(p), static_cast<std::size_t>(n));
+      if (p != nullptr) out.s.append(reinterpret_cast<const char*>(p), static_cast<std::size_t>(n));
       return;
     }
     default:

@@ -300,8 +300,15 @@ class Session {
     const auto i = static_cast<std::uint64_t>(p - c.base - 1);
     return i < c.deleted.size() && c.deleted[i];
   }
-  // The RowCost of a row as it is now.
-  static RowCost row_cost(const std::vector<Value>& row);
+  // The RowCost of a row as it is now (worked out for every row a stream steps).
+  static RowCost row_cost(const std::vector<Value>& row) {
+    RowCost cost{sizeof(std::vector<Value>), row.capacity() * sizeof(Value)};
+    for (const auto& v : row) {
+      cost.held += sizeof(Value) + kHeldValueOverhead + v.s.size();
+      cost.storage += v.s.capacity();
+    }
+    return cost;
+  }
   // Row p was changed in place (an update through the cursor).
   static void row_changed(Cursor& c, std::int64_t p);
   static std::int64_t known_rows(const Cursor& c) {

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <deque>
 
 #include "server.h"
 #include "session.h"
@@ -99,10 +100,11 @@ struct ShmLink {
   c_strm_procref* client = nullptr;
   std::uint32_t heap_id = 0;
   std::uint8_t* heap = nullptr;  // kBlocks blocks of kBlockBytes
-  // Packets waiting for a block or ring room: whole packets of the session's output,
-  // those before unsent_at already on their way.
-  std::string unsent;
+  // Packets waiting for a block or ring room: outputs of the session, whole packets
+  // each, in order; those of the first before unsent_at are already on their way.
+  std::deque<std::string> unsent;
   std::size_t unsent_at = 0;
+  std::vector<std::string> spare;  // storage of outputs sent, for the next ones
   std::thread thread;
   std::atomic<bool> done{false};
 
@@ -398,9 +400,15 @@ void ShmListener::serve_link(ShmLink* link) {
   auto send = [&]() -> bool {
     bool wake = false;
     bool ok = true;
-    while (link->unsent_at < link->unsent.size()) {
-      const std::uint8_t* pk =
-          reinterpret_cast<const std::uint8_t*>(link->unsent.data()) + link->unsent_at;
+    while (!link->unsent.empty()) {
+      std::string& output = link->unsent.front();
+      if (link->unsent_at >= output.size()) {
+        if (link->spare.size() < 2) link->spare.push_back(std::move(output));
+        link->unsent.pop_front();
+        link->unsent_at = 0;
+        continue;
+      }
+      const std::uint8_t* pk = reinterpret_cast<const std::uint8_t*>(output.data()) + link->unsent_at;
       const std::size_t len = (static_cast<std::size_t>(pk[2]) << 8) | pk[3];
       if (len + kPrefix > kBlockBytes) {
         ok = false;
@@ -432,24 +440,17 @@ void ShmListener::serve_link(ShmLink* link) {
       link->unsent_at += len;
     }
     if (wake) link->wake_client();
-    if (link->unsent_at >= link->unsent.size()) {
-      link->unsent.clear();  // its storage serves the next output
-      link->unsent_at = 0;
-    }
     return ok;
   };
 
-  // The session's output waits in `unsent` for free blocks; a packet whose header does
-  // not hold together ends what is sent of it. The output is taken into `unsent` itself
-  // when nothing waits, else into `more`, so their storage serves again and again.
-  std::string more;
+  // The session's output waits in `unsent` for free blocks, as it came (no copy); a
+  // packet whose header does not hold together ends what is sent of it.
   auto queue_output = [&] {
-    if (link->unsent_at != 0) {  // what went already makes room
-      link->unsent.erase(0, link->unsent_at);
-      link->unsent_at = 0;
+    std::string bytes;
+    if (!link->spare.empty()) {
+      bytes.swap(link->spare.back());
+      link->spare.pop_back();
     }
-    const bool waiting = !link->unsent.empty();
-    std::string& bytes = waiting ? more : link->unsent;
     s.take_output(bytes);
     std::size_t whole = 0;
     while (whole + 4 <= bytes.size()) {
@@ -459,7 +460,11 @@ void ShmListener::serve_link(ShmLink* link) {
       whole += len;
     }
     bytes.resize(whole);
-    if (waiting) link->unsent.append(more);
+    if (bytes.empty()) {
+      if (link->spare.size() < 2) link->spare.push_back(std::move(bytes));
+      return;
+    }
+    link->unsent.push_back(std::move(bytes));
   };
 
   // A file transfer to the client sends its request at once and waits (a minute at

@@ -72,6 +72,13 @@ bool serve_connection(Session& s, Channel& ch, ConnectionState& st, const Limits
   // While a statement runs, bytes that arrive meanwhile (an attention) are taken
   // without waiting.
   std::int64_t last_recv_ms = monotonic_ms();
+  // The session's output is taken into this one string every time, which then gives
+  // its storage back for the next reply.
+  std::string outgoing;
+  auto send_output = [&] {
+    s.take_output(outgoing);
+    return send_whole(ch, st, outgoing);
+  };
   s.set_poll_hook([&] {
     bool got = true;
     while (got && take_bytes(s, ch, 0, &got, &last_recv_ms)) {
@@ -79,7 +86,7 @@ bool serve_connection(Session& s, Channel& ch, ConnectionState& st, const Limits
   });
   // A file transfer to the client sends its request at once and waits (a minute
   // at most) for the answer.
-  s.set_flush_hook([&] { send_whole(ch, st, s.take_output()); });
+  s.set_flush_hook([&] { send_output(); });
   s.set_wait_hook([&] {
     bool got = false;
     return take_bytes(s, ch, 60000, &got, &last_recv_ms) && got;
@@ -97,7 +104,7 @@ bool serve_connection(Session& s, Channel& ch, ConnectionState& st, const Limits
       const std::int64_t left = deadline - monotonic_ms();
       if (left <= 0) {
         s.login_timed_out(login_s);
-        send_whole(ch, st, s.take_output());
+        send_output();
         break;
       }
       timeout = static_cast<int>(std::min<std::int64_t>(left + 1, 60000));
@@ -123,7 +130,7 @@ bool serve_connection(Session& s, Channel& ch, ConnectionState& st, const Limits
       continue;
     }
     s.run();
-    const bool sent = send_whole(ch, st, s.take_output());
+    const bool sent = send_output();
     // An agreed TLS level: the app-connect reply went in the clear, and the
     // client starts its handshake once it has it. The send lock keeps the
     // liveness thread off the channel while it changes over.

@@ -49,15 +49,6 @@ constexpr std::uint32_t kPrefetchChunkRows = 16;
 
 }  // namespace
 
-Session::RowCost Session::row_cost(const std::vector<Value>& row) {
-  RowCost cost{sizeof(std::vector<Value>), row.capacity() * sizeof(Value)};
-  for (const auto& v : row) {
-    cost.held += sizeof(Value) + kHeldValueOverhead + v.s.size();
-    cost.storage += v.s.capacity();
-  }
-  return cost;
-}
-
 bool Session::have_row(Cursor& c, std::int64_t p) {
   while (known_rows(c) < p && c.stream) {
     std::vector<Value> row;

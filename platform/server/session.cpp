@@ -60,10 +60,15 @@ void Session::peer_closed() {
 }
 
 std::string Session::take_output() {
-  if (silent_) out_.clear();  // a silenced connection sends nothing more
   std::string s;
-  s.swap(out_);
+  take_output(s);
   return s;
+}
+
+void Session::take_output(std::string& bytes) {
+  if (silent_) out_.clear();  // a silenced connection sends nothing more
+  bytes.clear();
+  bytes.swap(out_);
 }
 
 void Session::feed(const std::uint8_t* data, std::size_t len) {

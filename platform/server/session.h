@@ -53,6 +53,10 @@ class Session {
   void run();
   // Bytes for the transport to send; empties the output.
   std::string take_output();
+  // take_output() into `bytes`, whose storage (its contents dropped) the output keeps for
+  // what comes next: a transport that passes the same string each time reuses two
+  // buffers rather than growing a new one for every reply.
+  void take_output(std::string& bytes);
 
   bool closed() const { return closed_; }
   // A fault made the connection go silent: nothing more goes out on it, liveness
@@ -296,8 +300,15 @@ class Session {
     const auto i = static_cast<std::uint64_t>(p - c.base - 1);
     return i < c.deleted.size() && c.deleted[i];
   }
-  // The RowCost of a row as it is now.
-  static RowCost row_cost(const std::vector<Value>& row);
+  // The RowCost of a row as it is now (worked out for every row a stream steps).
+  static RowCost row_cost(const std::vector<Value>& row) {
+    RowCost cost{sizeof(std::vector<Value>), row.capacity() * sizeof(Value)};
+    for (const auto& v : row) {
+      cost.held += sizeof(Value) + kHeldValueOverhead + v.s.size();
+      cost.storage += v.s.capacity();
+    }
+    return cost;
+  }
   // Row p was changed in place (an update through the cursor).
   static void row_changed(Cursor& c, std::int64_t p);
   static std::int64_t known_rows(const Cursor& c) {

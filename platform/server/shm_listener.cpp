@@ -100,7 +100,11 @@ struct ShmLink {
   c_strm_procref* client = nullptr;
   std::uint32_t heap_id = 0;
   std::uint8_t* heap = nullptr;  // kBlocks blocks of kBlockBytes
-  std::deque<std::string> unsent;  // packets waiting for a block or ring room
+  // Packets waiting for a block or ring room: outputs of the session, whole packets
+  // each, in order; those of the first before unsent_at are already on their way.
+  std::deque<std::string> unsent;
+  std::size_t unsent_at = 0;
+  std::vector<std::string> spare;  // storage of outputs sent, for the next ones
   std::thread thread;
   std::atomic<bool> done{false};
 
@@ -382,51 +386,85 @@ void ShmListener::serve_link(ShmLink* link) {
     if (!bad_reference && !receive()) bad_reference = true;
   });
 
+  // Each packet goes into a free block and its reference into the ring. The client is
+  // woken once a pass, after the last packet the pass could place, when the ring was
+  // empty before any of them: it takes every packet in the ring when woken, so one
+  // wake-up serves them all (a wake-up is a system call that sends another thread
+  // running, dearer than the copy of a whole packet).
+  const a_strm_buff_map_id own_id{static_cast<std::uint32_t>(getpid()), ref_id_};
+  a_strm_buff_ref ref{};
+  std::memcpy(ref.segment_name, name_.data(), name_.size());
+  ref.segment_id = link->heap_id;
+  ref.block_size = kBlockBytes;
+  ref.data_offset = 0;
   auto send = [&]() -> bool {
+    bool wake = false;
+    bool ok = true;
     while (!link->unsent.empty()) {
-      const std::string& pk = link->unsent.front();
-      if (pk.size() + kPrefix > kBlockBytes) return false;
+      std::string& output = link->unsent.front();
+      if (link->unsent_at >= output.size()) {
+        if (link->spare.size() < 2) link->spare.push_back(std::move(output));
+        link->unsent.pop_front();
+        link->unsent_at = 0;
+        continue;
+      }
+      const std::uint8_t* pk = reinterpret_cast<const std::uint8_t*>(output.data()) + link->unsent_at;
+      const std::size_t len = (static_cast<std::size_t>(pk[2]) << 8) | pk[3];
+      if (len + kPrefix > kBlockBytes) {
+        ok = false;
+        break;
+      }
       std::uint32_t i = 1;
       for (; i < kBlocks; ++i) {
         if (__atomic_load_n(link->heap + i * kBlockBytes + 4, __ATOMIC_ACQUIRE) == 0) break;
       }
-      if (i == kBlocks) return true;  // every block is with the client: wait
+      if (i == kBlocks) break;  // every block is with the client: wait
       std::uint8_t* d = link->heap + i * kBlockBytes;
-      d[0] = static_cast<std::uint8_t>(pk.size() & 0xFF);
-      d[1] = static_cast<std::uint8_t>(pk.size() >> 8);
+      d[0] = static_cast<std::uint8_t>(len & 0xFF);
+      d[1] = static_cast<std::uint8_t>(len >> 8);
       d[2] = d[3] = 0;
-      std::memcpy(d + kPrefix, pk.data(), pk.size());
+      std::memcpy(d + kPrefix, pk, len);
       __atomic_store_n(d + 4, static_cast<std::uint8_t>(1), __ATOMIC_RELEASE);
-      a_strm_buff_ref ref{};
-      std::memcpy(ref.segment_name, name_.data(), name_.size());
-      ref.segment_id = link->heap_id;
       ref.block_offset = i * kBlockBytes;
-      ref.block_size = kBlockBytes;
-      ref.data_offset = 0;
-      const a_strm_buff_map_id id{static_cast<std::uint32_t>(getpid()), ref_id_};
-      const int rc = link->block.version == kShmStructV0 ? CommQ_Enqueue(out, ref, id)
-                                                         : CommQ64_Enqueue(out, ref, id);
+      const int rc = link->block.version == kShmStructV0 ? CommQ_Enqueue(out, ref, own_id)
+                                                         : CommQ64_Enqueue(out, ref, own_id);
       if (rc == kCommQFull) {
         __atomic_store_n(d + 4, static_cast<std::uint8_t>(0), __ATOMIC_RELEASE);
-        return true;  // the client wakes us when it takes from the full ring
+        break;  // the client wakes us when it takes from the full ring
       }
-      if (rc != kCommQStored && rc != kCommQWasEmpty) return false;
-      if (rc == kCommQWasEmpty) link->wake_client();
-      link->unsent.pop_front();
+      if (rc != kCommQStored && rc != kCommQWasEmpty) {
+        ok = false;
+        break;
+      }
+      wake = wake || rc == kCommQWasEmpty;
+      link->unsent_at += len;
     }
-    return true;
+    if (wake) link->wake_client();
+    return ok;
   };
 
-  // The session's output, cut into its packets, waits in `unsent` for free blocks.
+  // The session's output waits in `unsent` for free blocks, as it came (no copy); a
+  // packet whose header does not hold together ends what is sent of it.
   auto queue_output = [&] {
-    const std::string bytes = s.take_output();
-    for (std::size_t at = 0; at + 4 <= bytes.size();) {
-      const std::size_t len = (static_cast<std::uint8_t>(bytes[at + 2]) << 8) |
-                              static_cast<std::uint8_t>(bytes[at + 3]);
-      if (len < 4 || at + len > bytes.size()) break;
-      link->unsent.push_back(bytes.substr(at, len));
-      at += len;
+    std::string bytes;
+    if (!link->spare.empty()) {
+      bytes.swap(link->spare.back());
+      link->spare.pop_back();
     }
+    s.take_output(bytes);
+    std::size_t whole = 0;
+    while (whole + 4 <= bytes.size()) {
+      const std::size_t len = (static_cast<std::uint8_t>(bytes[whole + 2]) << 8) |
+                              static_cast<std::uint8_t>(bytes[whole + 3]);
+      if (len < 4 || whole + len > bytes.size()) break;
+      whole += len;
+    }
+    bytes.resize(whole);
+    if (bytes.empty()) {
+      if (link->spare.size() < 2) link->spare.push_back(std::move(bytes));
+      return;
+    }
+    link->unsent.push_back(std::move(bytes));
   };
 
   // A file transfer to the client sends its request at once and waits (a minute at

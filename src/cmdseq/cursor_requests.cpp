@@ -89,24 +89,34 @@ void close_statistics(a_cmdseq_conn* conn, const a_cmdseq_cursor* cursor) {
 
 // --- Open ------------------------------------------------------------------------------------
 
-void i_cs_InitCursorBeforeOpen(a_cmdseq_cursor* cursor, std::uint32_t options) {
-  cursor->open_flags = options;
+namespace {
+
+// What a result's rows start from, at open and at resume: no row layout, nothing received
+// or described yet, the first fetch to come. `extra_b` are further B flags to clear.
+void reset_result_state(a_cmdseq_cursor* cursor, std::uint8_t extra_b) {
   cursor->known_counter = 0;
-  cursor->position_delta = 0;
-  cursor->rows_consumed = 0;
   cursor->rows_received = cursor->rows_asked = 0;
   cursor->buffered_columns = 0;
   cursor->definitions_sent = 0;
   cursor->avg_row_bytes = 0;
   cursor->reposition_base = 1;
-  cursor->flags_a = CS_CURSOR_A_PREFETCH;
-  if ((options & CS_OPEN_NO_PREFETCH) != 0) cursor->flags_a |= CS_CURSOR_A_NO_PREFETCH;
   cursor->flags_b = static_cast<std::uint8_t>(
       (cursor->flags_b & ~(CS_CURSOR_B_END_BEHIND | CS_CURSOR_B_ABANDONED |
-                           CS_CURSOR_B_COMPLETE | CS_CURSOR_B_VARTOTAL)) |
+                           CS_CURSOR_B_COMPLETE | CS_CURSOR_B_VARTOTAL | extra_b)) |
       CS_CURSOR_B_NONE_YET);
-  cursor->flags_c = static_cast<std::uint8_t>((cursor->flags_c | CS_CURSOR_C_FIRST_FETCH) &
-                                              ~CS_CURSOR_C_OWN_DESC);
+  cursor->flags_c |= CS_CURSOR_C_FIRST_FETCH;
+}
+
+}  // namespace
+
+void i_cs_InitCursorBeforeOpen(a_cmdseq_cursor* cursor, std::uint32_t options) {
+  cursor->open_flags = options;
+  cursor->position_delta = 0;
+  cursor->rows_consumed = 0;
+  reset_result_state(cursor, 0);
+  cursor->flags_a = CS_CURSOR_A_PREFETCH;
+  if ((options & CS_OPEN_NO_PREFETCH) != 0) cursor->flags_a |= CS_CURSOR_A_NO_PREFETCH;
+  cursor->flags_c &= static_cast<std::uint8_t>(~CS_CURSOR_C_OWN_DESC);
   cursor->buffer = nullptr;
   cursor->own_desc = nullptr;
   cursor->shared_desc = nullptr;
@@ -487,26 +497,16 @@ a_cmdseq_return CmdSeqResume(a_cmdseq_conn* conn, a_cmdseq_error_info* err,
   i_cs_FreeAllocatedFetchBuffers(cursor);
   ut_free(cursor->columns);
   cursor->columns = nullptr;
-  cursor->known_counter = 0;
   // The next result starts as a newly opened cursor's does. The last result's row layout
   // does not carry over: kept rows and get-data columns in the row were decided for its
   // columns, and kept for the new one they asked for rows of no buffered column, which no
   // reply can carry. Prefetching is allowed again (the cancel above stopped it).
+  reset_result_state(cursor, CS_CURSOR_B_ROW_FAILED);
   cursor->flags_a = static_cast<std::uint8_t>(
       (cursor->flags_a & ~(CS_CURSOR_A_END_REACHED | CS_CURSOR_A_KEEP_CURRENT |
                            CS_CURSOR_A_GETDATA_COLS | CS_CURSOR_A_GROWTH)) |
       CS_CURSOR_A_RESEND_DESC | CS_CURSOR_A_PREFETCH);
-  cursor->flags_b = static_cast<std::uint8_t>(
-      (cursor->flags_b & ~(CS_CURSOR_B_END_BEHIND | CS_CURSOR_B_ROW_FAILED |
-                           CS_CURSOR_B_ABANDONED | CS_CURSOR_B_COMPLETE | CS_CURSOR_B_VARTOTAL)) |
-      CS_CURSOR_B_NONE_YET);
-  cursor->flags_c |= CS_CURSOR_C_FIRST_FETCH;
-  cursor->reposition_base = 1;
-  cursor->rows_received = cursor->rows_asked = 0;
   cursor->result_columns = cursor->entry_count = cursor->entry_room = 0;
-  cursor->buffered_columns = 0;
-  cursor->avg_row_bytes = 0;
-  cursor->definitions_sent = 0;
   cursor->open_flags &= ~CS_OPEN_CLOSE_BY_NAME;
   resume->result_columns = 0;
   resume->info2 = 0xFFFFFFFFu;

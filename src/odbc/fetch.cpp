@@ -52,6 +52,16 @@ bool UseBookmarks(tagSTMT* stmt) { return Option(stmt, SQL_USE_BOOKMARKS) != SQL
 
 bool Scrollable(const tagSTMT* stmt) { return stmt->cursor_kind != 0; }
 
+// A fetch that found no rows: the statement holds no rowset and stands where the server
+// cursor is.
+SQLRETURN NoRowsLeft(tagSTMT* stmt) {
+  stmt->rows_in_rowset = 0;
+  stmt->server_offset = 0;
+  stmt->fetch_flags &= static_cast<std::uint8_t>(~kFetchRepositionPending);
+  stmt->state = kStmtExecuted;
+  return SQL_NO_DATA;
+}
+
 std::uint32_t LockBit(tagSTMT* stmt, bool exclusive) {
   tagDBC* dbc = OwningDbc(stmt);
   const bool old_server = dbc == nullptr || (dbc->cap_a & 0x04) == 0;
@@ -333,11 +343,7 @@ SQLRETURN FetchRows(tagSTMT* stmt, SQLUSMALLINT orientation, SQLLEN offset,
         // last rowset ran into the end: it is past the last row, and the server takes no
         // move of more than one row on it.
         stmt->row_number = -1;
-        stmt->rows_in_rowset = 0;
-        stmt->server_offset = 0;
-        stmt->fetch_flags &= static_cast<std::uint8_t>(~kFetchRepositionPending);
-        stmt->state = kStmtExecuted;
-        return SQL_NO_DATA;
+        return NoRowsLeft(stmt);
       }
     } else if (start + target <= 1 - static_cast<SQLLEN>(rowset_size)) {
       before_first = true;
@@ -471,13 +477,7 @@ SQLRETURN FetchRows(tagSTMT* stmt, SQLUSMALLINT orientation, SQLLEN offset,
     type = kFetchRelative;
   }
 
-  if (no_data) {
-    stmt->rows_in_rowset = 0;
-    stmt->server_offset = 0;
-    stmt->fetch_flags &= static_cast<std::uint8_t>(~kFetchRepositionPending);
-    stmt->state = kStmtExecuted;
-    return SQL_NO_DATA;
-  }
+  if (no_data) return NoRowsLeft(stmt);
 
   const SQLULEN fetched = run.fetched;
   stmt->rows_in_rowset = fetched;

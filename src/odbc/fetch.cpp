@@ -52,6 +52,8 @@ bool UseBookmarks(tagSTMT* stmt) { return Option(stmt, SQL_USE_BOOKMARKS) != SQL
 
 bool Scrollable(const tagSTMT* stmt) { return stmt->cursor_kind != 0; }
 
+namespace {
+
 // A fetch that found no rows: the statement holds no rowset and stands where the server
 // cursor is.
 SQLRETURN NoRowsLeft(tagSTMT* stmt) {
@@ -61,6 +63,8 @@ SQLRETURN NoRowsLeft(tagSTMT* stmt) {
   stmt->state = kStmtExecuted;
   return SQL_NO_DATA;
 }
+
+}  // namespace
 
 std::uint32_t LockBit(tagSTMT* stmt, bool exclusive) {
   tagDBC* dbc = OwningDbc(stmt);
